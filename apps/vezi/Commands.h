@@ -1,0 +1,20 @@
+// The command groups of the vezi tool. Each Register* function adds its subcommands to the application; the
+// subcommand's callback does the work through library calls and sets the exit code.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace vezi {
+
+// Exit codes of every command.
+enum ExitCode : int { kExitOk = 0, kExitError = 1, kExitUsage = 2 };
+
+// Set by a command's callback; main returns it.
+void SetExitCode(int code);
+int ExitCodeValue();
+
+void RegisterAll(CLI::App& app);
+
+void RegisterVersionCommands(CLI::App& app);
+
+}  // namespace vezi

@@ -1,0 +1,40 @@
+# Helpers that declare the project's targets in one way.
+
+# Compile options shared by every target of the project.
+add_library(vez_options INTERFACE)
+target_compile_options(vez_options INTERFACE -Wall -Wextra -Wpedantic $<$<BOOL:${VEZ_WERROR}>:-Werror>)
+if(VEZ_SANITIZE)
+  target_compile_options(vez_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                               -fno-sanitize-recover=undefined)
+  target_link_options(vez_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+set(VEZ_LIBRARY_TARGETS "" CACHE INTERNAL "library targets of the project")
+
+# vez_library(NAME SOURCES files... DEPS targets...)
+# Declares the library target vez_NAME (alias vez::NAME) whose headers are included as "NAME/Header.h".
+function(vez_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  set(target vez_${name})
+  add_library(${target} ${ARG_SOURCES})
+  add_library(vez::${name} ALIAS ${target})
+  target_include_directories(${target} PUBLIC
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/veziru>)
+  target_link_libraries(${target} PUBLIC ${ARG_DEPS} PRIVATE vez_options ${ARG_PRIVATE_DEPS})
+  set_target_properties(${target} PROPERTIES EXPORT_NAME ${name} OUTPUT_NAME veziru_${name})
+  set(VEZ_LIBRARY_TARGETS ${VEZ_LIBRARY_TARGETS} ${target} CACHE INTERNAL "library targets of the project")
+endfunction()
+
+# vez_test(NAME SOURCES files... DEPS targets...)
+# One GoogleTest executable; its cases are registered with CTest one by one.
+function(vez_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} vez_options GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    VEZ_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
+    VEZ_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
+endfunction()

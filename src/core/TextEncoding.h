@@ -1,0 +1,33 @@
+// Conversion between single-byte code pages and UTF-8, over iconv.
+//
+// Code pages are named by their Windows numbers (437, 850, 1252, 28591 for ISO-8859-1, ...), as Paradox and
+// the suite's old files record them. Decoding never loses a byte: a byte that the code page leaves undefined
+// (0x81 in 1252, for example) becomes the Unicode control character of the same number, as Windows decodes it,
+// so that encoding gives the byte back. Encoding a character the code page does not have gives "?" and counts
+// the substitution, so the caller can report it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vez {
+
+constexpr int kCodePageUtf8 = 65001;
+
+// The iconv name of a code page ("CP1252", "ISO-8859-1", "UTF-8"), or "" when the number is not known.
+std::string CodePageName(int codePage);
+// True when iconv on this system can convert the code page.
+bool CodePageSupported(int codePage);
+
+// Bytes in the code page to UTF-8. Throws EConvertError for an unsupported code page.
+std::string ToUtf8(std::string_view bytes, int codePage);
+// UTF-8 to bytes of the code page. Characters without a byte become '?'; their number is added to
+// *substitutions when given. Invalid UTF-8 sequences are taken byte by byte as Latin-1.
+std::string FromUtf8(std::string_view text, int codePage, int* substitutions = nullptr);
+// Between two code pages, through UTF-8.
+std::string ConvertCodePage(std::string_view bytes, int fromCodePage, int toCodePage, int* substitutions = nullptr);
+
+// True when the bytes form valid UTF-8.
+bool IsValidUtf8(std::string_view bytes);
+
+}  // namespace vez

@@ -1,0 +1,84 @@
+// Variant: the value of a table field or a spreadsheet cell.
+//
+// A variant is Empty (never assigned), Null (assigned "no value"), a Boolean, a 64-bit Integer, a Double, a
+// DateTime or a String. A DateTime is the number of days since 30 December 1899, the fraction being the time
+// of day (0.5 is noon), as the suite's date-time values have always been. Strings are bytes: UTF-8 text, or raw
+// bytes for BLOB contents.
+//
+// Text form (AsString): Boolean "True"/"False"; Null and Empty as empty text; integers in decimal; doubles in
+// the shortest form that reads back to the same value, with the process decimal separator; date-times through
+// DateTimeToStr with the process format settings.
+//
+// Conversions that cannot be done throw EConvertError. Compare() is a total order for sorting: Empty < Null <
+// numbers (Boolean, Integer, Double and DateTime compared by their numeric value; NaN after all other numbers)
+// < strings (compared by bytes).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace vez {
+
+enum class VarType { Empty, Null, Boolean, Integer, Double, DateTime, String };
+
+// The display name of a variant type ("Empty", "Null", "Boolean", "Int64", "Double", "Date", "String").
+const char* VarTypeName(VarType type);
+
+class Variant {
+public:
+  Variant() = default;
+  Variant(bool value) : value_(value) {}
+  Variant(int value) : value_(static_cast<std::int64_t>(value)) {}
+  Variant(unsigned value) : value_(static_cast<std::int64_t>(value)) {}
+  Variant(long value) : value_(static_cast<std::int64_t>(value)) {}
+  Variant(long long value) : value_(static_cast<std::int64_t>(value)) {}
+  Variant(unsigned long value) : value_(static_cast<std::int64_t>(value)) {}
+  Variant(double value) : value_(value) {}
+  Variant(float value) : value_(static_cast<double>(value)) {}
+  Variant(std::string value) : value_(std::move(value)) {}
+  Variant(std::string_view value) : value_(std::string(value)) {}
+  Variant(const char* value) : value_(std::string(value)) {}
+
+  static Variant Null() { Variant v; v.value_ = NullTag{}; return v; }
+  static Variant FromDateTime(double days) { Variant v; v.value_ = DateTimeValue{days}; return v; }
+
+  VarType Type() const { return static_cast<VarType>(value_.index()); }
+  bool IsEmpty() const { return Type() == VarType::Empty; }
+  bool IsNull() const { return Type() == VarType::Null; }
+  // Empty or Null: the value a field without content reports.
+  bool IsClear() const { return IsEmpty() || IsNull(); }
+  bool IsNumeric() const;  // Boolean, Integer, Double or DateTime
+
+  // Conversions. Strings are parsed with the process format settings; Empty converts to 0/False/"" while Null
+  // cannot be converted to a number, Boolean or date (EConvertError), as in the original platform.
+  bool AsBoolean() const;
+  std::int64_t AsInteger() const;  // doubles are rounded half to even, as the platform rounds
+  double AsFloat() const;
+  double AsDateTime() const;
+  std::string AsString() const;
+
+  // Direct access without conversion; undefined unless Type() matches.
+  bool RawBool() const { return std::get<bool>(value_); }
+  std::int64_t RawInteger() const { return std::get<std::int64_t>(value_); }
+  double RawDouble() const { return std::get<double>(value_); }
+  double RawDateTime() const { return std::get<DateTimeValue>(value_).days; }
+  const std::string& RawString() const { return std::get<std::string>(value_); }
+
+  // Total order: negative, zero or positive.
+  static int Compare(const Variant& a, const Variant& b);
+  friend bool operator==(const Variant& a, const Variant& b) { return Compare(a, b) == 0; }
+  friend bool operator<(const Variant& a, const Variant& b) { return Compare(a, b) < 0; }
+
+private:
+  struct NullTag {};
+  struct EmptyTag {};
+  struct DateTimeValue { double days; };
+  [[noreturn]] void CannotConvert(VarType to) const;
+
+  // Order matches VarType.
+  std::variant<EmptyTag, NullTag, bool, std::int64_t, double, DateTimeValue, std::string> value_;
+};
+
+}  // namespace vez
