@@ -1,0 +1,51 @@
+// Helpers shared by the test suites.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+
+// Expects `statement` to throw `exception_type` whose what() equals `message` exactly.
+#define EXPECT_THROW_MSG(statement, exception_type, message)                 \
+  do {                                                                       \
+    try {                                                                    \
+      statement;                                                             \
+      ADD_FAILURE() << "no exception thrown, expected: " << (message);       \
+    } catch (const exception_type& e) {                                      \
+      EXPECT_EQ(std::string(message), std::string(e.what()));                \
+    } catch (const std::exception& e) {                                     \
+      ADD_FAILURE() << "other exception thrown: " << e.what();               \
+    }                                                                        \
+  } while (0)
+
+namespace vez::test {
+
+// A fresh folder under the system's temporary folder, removed with its content at destruction.
+class TempDir {
+public:
+  TempDir() {
+    std::random_device rd;
+    const auto base = std::filesystem::temp_directory_path();
+    for (;;) {
+      path_ = base / ("vez-test-" + std::to_string(rd()));
+      if (std::filesystem::create_directory(path_)) break;
+    }
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+  std::filesystem::path path_;
+};
+
+inline std::string DataPath(const std::string& relative) { return std::string(VEZ_TEST_DATA_DIR) + "/" + relative; }
+
+}  // namespace vez::test

@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "TestUtil.h"
+#include "core/Exceptions.h"
+#include "core/FormatSettings.h"
+
+namespace vez {
+namespace {
+
+TEST(DateTime, EncodeAgreesWithChronoOverCenturies) {
+  using namespace std::chrono;
+  const sys_days epoch = year{1899} / December / 30;
+  for (int y = 1; y <= 9999; y += 7) {
+    for (int m = 1; m <= 12; ++m) {
+      const int last = DaysInMonthGregorian(y, m);
+      ASSERT_EQ(static_cast<unsigned>(last),
+                static_cast<unsigned>((year{y} / month{static_cast<unsigned>(m)} / last).day()));
+      for (int d : {1, 15, last}) {
+        const sys_days sd = year{y} / month{static_cast<unsigned>(m)} / day{static_cast<unsigned>(d)};
+        const double dt = EncodeDate(y, m, d);
+        ASSERT_EQ(static_cast<double>((sd - epoch).count()), dt) << y << '-' << m << '-' << d;
+        int yy, mm, dd;
+        DecodeDate(dt, yy, mm, dd);
+        ASSERT_EQ(y, yy);
+        ASSERT_EQ(m, mm);
+        ASSERT_EQ(d, dd);
+        ASSERT_EQ(static_cast<int>(weekday{sd}.c_encoding()) + 1, DayOfWeekOf(dt));
+      }
+    }
+  }
+}
+
+TEST(DateTime, NegativeValuesAndTimeFraction) {
+  EXPECT_EQ(0.0, EncodeDate(1899, 12, 30));
+  EXPECT_EQ(2.0, EncodeDate(1900, 1, 1));
+  const double dt = -1.25;  // 29 December 1899, 06:00
+  int y, m, d, h, n, s, z;
+  DecodeDate(dt, y, m, d);
+  DecodeTime(dt, h, n, s, z);
+  EXPECT_EQ(1899, y);
+  EXPECT_EQ(12, m);
+  EXPECT_EQ(29, d);
+  EXPECT_EQ(6, h);
+  // A value a hair below midnight rounds to the next day, consistently for date and time.
+  const double nearly = EncodeDate(2020, 2, 28) + 0.9999999999;
+  DecodeDate(nearly, y, m, d);
+  DecodeTime(nearly, h, n, s, z);
+  EXPECT_EQ(29, d);
+  EXPECT_EQ(0, h + n + s + z);
+  EXPECT_THROW(EncodeDate(2001, 2, 29), EConvertError);
+  EXPECT_THROW(EncodeTime(24, 0, 0, 0), EConvertError);
+}
+
+TEST(DateTime, FormatPictures) {
+  const double dt = EncodeDateTime(2024, 6, 5, 13, 7, 9, 45);
+  EXPECT_EQ("2024-06-05", FormatDateTime("yyyy-mm-dd", dt));
+  EXPECT_EQ("5.6.24", FormatDateTime("d.m.yy", dt));
+  EXPECT_EQ("13:07:09.045", FormatDateTime("hh:mm:ss.zzz", dt));  // mm after hh is minutes
+  EXPECT_EQ("1:07 PM", FormatDateTime("h:nn AM/PM", dt));
+  EXPECT_EQ("Wed, 5 June 2024", FormatDateTime("ddd, d mmmm yyyy", dt));
+  EXPECT_EQ("on 2024-06-05 at 13:07", FormatDateTime("'on' ddddd 'at' t", dt));
+  EXPECT_EQ("2024-06-05 13:07:09", FormatDateTime("c", dt));
+  EXPECT_EQ("2024-06-05", FormatDateTime("c", EncodeDate(2024, 6, 5)));
+  EXPECT_EQ("2024-06-05 13:07:09", DateTimeToStr(dt));
+  EXPECT_EQ("13:07:09", DateTimeToStr(EncodeTime(13, 7, 9, 0)));
+  FormatSettings german = GlobalFormatSettings();
+  german.DateSeparator = '.';
+  german.ShortDateFormat = "dd/mm/yyyy";
+  EXPECT_EQ("05.06.2024", FormatDateTime("ddddd", dt, german));
+}
+
+TEST(DateTime, ParsesInTheOrderOfTheShortDateFormat) {
+  EXPECT_EQ(EncodeDate(2024, 6, 5), StrToDate("2024-06-05"));
+  EXPECT_EQ(EncodeDateTime(2024, 6, 5, 13, 7, 9, 0), StrToDateTime("2024-06-05 13:07:09"));
+  EXPECT_EQ(EncodeDateTime(2024, 6, 5, 13, 7, 9, 250), StrToDateTime("2024-06-05T13:07:09.25"));
+  EXPECT_EQ(EncodeTime(13, 7, 0, 0), StrToTime("1:07 PM"));
+  EXPECT_EQ(EncodeTime(0, 30, 0, 0), StrToTime("12:30 am"));
+  FormatSettings german = GlobalFormatSettings();
+  german.DateSeparator = '.';
+  german.ShortDateFormat = "dd.mm.yyyy";
+  german.DecimalSeparator = ',';
+  EXPECT_EQ(EncodeDateTime(2024, 6, 5, 8, 0, 0, 0), StrToDateTime("5.6.2024 08:00", german));
+  EXPECT_THROW_MSG(StrToDate("31.02.2024", german), EConvertError, "'31.02.2024' is not a valid date");
+  EXPECT_THROW_MSG(StrToDateTime("tomorrow"), EConvertError, "'tomorrow' is not a valid date and time");
+  EXPECT_THROW_MSG(StrToTime("25:00"), EConvertError, "'25:00' is not a valid time");
+  EXPECT_THROW(StrToTime("13:00 PM"), EConvertError);
+}
+
+TEST(DateTime, IsoTextRoundTrips) {
+  for (double dt : {0.0, 45000.5, -700.75, EncodeDateTime(2078, 12, 31, 23, 59, 59, 999)}) {
+    double back;
+    ASSERT_TRUE(TryISOToDateTime(DateTimeToISO(dt), back)) << DateTimeToISO(dt);
+    EXPECT_NEAR(dt, back, 1e-8);
+  }
+  EXPECT_EQ("1899-12-30T12:00:00", DateTimeToISO(0.5));
+  EXPECT_EQ("06:00:00.500", TimeToISO(0.25 + 0.5 / 86400));
+  double v;
+  EXPECT_FALSE(TryISOToDateTime("2024-13-01", v));
+  EXPECT_FALSE(TryISOToDateTime("2024-01-01X", v));
+}
+
+}  // namespace
+}  // namespace vez

@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include "TestUtil.h"
+#include "core/Exceptions.h"
+#include "core/StringList.h"
+
+namespace vez {
+namespace {
+
+TEST(StringList, LookupIsCaseInsensitiveUnlessAsked) {
+  StringList list{"Emis", "Absor", "emis"};
+  EXPECT_EQ(3, list.Count());
+  EXPECT_EQ(0, list.IndexOf("EMIS"));
+  EXPECT_EQ(-1, list.IndexOf("Time"));
+  list.SetCaseSensitive(true);
+  EXPECT_EQ(2, list.IndexOf("emis"));
+  EXPECT_EQ(-1, list.IndexOf("EMIS"));
+  EXPECT_THROW_MSG(list.Strings(3), EListError, "List index out of bounds (3)");
+}
+
+TEST(StringList, SortedListsKeepOrderAndHandleDuplicates) {
+  StringList list;
+  list.SetSorted(true);
+  for (const char* s : {"wind", "Absor", "emis", "EMIS", "time"}) list.Add(s);
+  EXPECT_EQ((std::vector<std::string>{"Absor", "emis", "time", "wind"}), list.ToVector());
+  EXPECT_EQ(2, list.IndexOf("TIME"));
+  list.SetDuplicates(Duplicates::Error);
+  EXPECT_THROW(list.Add("Wind"), EListError);
+  list.SetDuplicates(Duplicates::Accept);
+  list.Add("Wind");
+  EXPECT_EQ(5, list.Count());
+  EXPECT_THROW(list.Insert(0, "x"), EListError);
+}
+
+TEST(StringList, ObjectsNamesValuesAndText) {
+  StringList list;
+  list.AddObject("a.db", 7);
+  list.Add("Key=Value=More");
+  list.Add("plain");
+  EXPECT_EQ(7, list.Objects(0));
+  EXPECT_EQ(0, list.IndexOfObject(7));
+  EXPECT_EQ("Key", list.Names(1));
+  EXPECT_EQ("Value=More", list.Values("KEY"));
+  EXPECT_EQ("", list.Values("plain"));
+  EXPECT_EQ("a.db\nKey=Value=More\nplain\n", list.Text());
+  list.SetText("x\r\ny\rz\n\nw");
+  EXPECT_EQ((std::vector<std::string>{"x", "y", "z", "", "w"}), list.ToVector());
+  StringList quoted{"a b", "c", "", "say \"hi\""};
+  EXPECT_EQ("\"a b\",c,\"\",\"say \"\"hi\"\"\"", quoted.CommaText());
+  list.Delete(0);
+  EXPECT_EQ("y", list[0]);
+}
+
+}  // namespace
+}  // namespace vez
