@@ -1,0 +1,23 @@
+# Installs the built project into a scratch prefix and builds examples/consumer against the installed package.
+# Called by CTest with -DSOURCE_DIR=... -DBINARY_DIR=...
+set(prefix ${BINARY_DIR}/install-test/prefix)
+set(build ${BINARY_DIR}/install-test/consumer)
+file(REMOVE_RECURSE ${BINARY_DIR}/install-test)
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BINARY_DIR} --prefix ${prefix} RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "install failed: ${rc}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/consumer -B ${build} -DCMAKE_PREFIX_PATH=${prefix}
+                RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "configuring the consumer failed: ${rc}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${build} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "building the consumer failed: ${rc}")
+endif()
+execute_process(COMMAND ${build}/consumer RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+message(STATUS "${out}")
+if(NOT rc EQUAL 0 OR NOT out MATCHES "level 45.3 dB")
+  message(FATAL_ERROR "the consumer did not run as expected: ${rc}")
+endif()
