@@ -162,7 +162,7 @@ void FormatInto(std::string& out, std::string_view pic, double dt, const FormatS
     const char u = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
     auto run = [&](char letter) {
       std::size_t n = 0;
-      while (i + n < pic.size() && (pic[i + n] == letter || pic[i + n] == letter + 32 || pic[i + n] == letter - 32)) ++n;
+      while (i + n < pic.size() && (pic[i + n] == letter || pic[i + n] == letter + ('a' - 'A'))) ++n;
       return n;
     };
     bool isHour = false;
