@@ -10,6 +10,8 @@
 #include <span>
 #include <string_view>
 
+#include "core/Variant.h"
+
 namespace vez::detail {
 
 // The field setter an assignment goes through.
@@ -107,6 +109,21 @@ constexpr DefaultRow SetZeroBlob(std::string_view name, std::int32_t size) {
   r.size = size;
   return r;
 }
+
+// Where the defaults go: the current record of a table, or a recorder in tests.
+class FieldSink {
+public:
+  virtual ~FieldSink() = default;
+  // Whether the record has a field of that name (any case).
+  virtual bool HasField(std::string_view name) = 0;
+  // Assigns through the named setter; a missing field fails as the dataset layer's lookup fails.
+  virtual void Assign(std::string_view name, Setter setter, const Variant& value) = 0;
+  // Replaces the BLOB content by `size` zero bytes through a BLOB stream in write mode.
+  virtual void WriteZeroBlob(std::string_view name, std::int32_t size) = 0;
+};
+
+// Assigns the rows in order. `now` is the clock reading used for every time-dependent row.
+void ApplyDefaults(std::span<const DefaultRow> rows, double now, FieldSink& sink);
 
 // The defaults of a library type; `found` is False for a type without defaults (an empty list with `found`
 // True is a type that is known to need none).

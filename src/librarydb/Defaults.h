@@ -1,0 +1,34 @@
+// New-record defaults of the library types.
+//
+// OnNewRecord fills the current record of a library table, right after Append, with the values a new library
+// element of the type starts with: -199 dB for empty spectrum bands, 100 % for time courses, the train data of
+// each rail standard's reference train, the time of the change, and so on. It puts the table into edit state
+// (a record being inserted stays inserted) and never posts; the caller posts or cancels.
+//
+// Fields are looked up by name without regard to case; a field the type's defaults name but the table lacks
+// makes the lookup fail with the engine's exception, except "DisplayValue" of the time libraries, which older
+// tables do not have and which is then skipped. Nothing is caught.
+//
+// Times: "now" is the local date and time of the call. Where a default is written as text, the text is the
+// short date and the long time of the process format settings (GlobalFormatSettings), whole seconds, and goes
+// through the field's text setter, so it is read back with the same settings. The overload with `now` takes the
+// clock reading from the caller (days since 30 December 1899, as every date-time value of the library), which
+// makes the yearly course's "current year" and leap-year flag reproducible.
+#pragma once
+
+#include <cstdint>
+
+namespace vez {
+
+class TABSTable;
+
+// Assigns the defaults of LibType to the current record of Table. Types without defaults get nothing but the
+// edit state; with RaiseIfUndefined they raise "OnNewRecord not defined for LibType" (after the edit state is
+// set). Types that are known to start empty (4, 12, 13, 14, 15, 25, 26, 92, 96, 100 to 103) never raise.
+void OnNewRecord(TABSTable& Table, std::int32_t LibType, bool RaiseIfUndefined);
+void OnNewRecord(TABSTable& Table, std::int32_t LibType, bool RaiseIfUndefined, double now);
+
+// Whether LibType has a row in the table of defaults (possibly an empty one).
+bool HasNewRecordDefaults(std::int32_t LibType);
+
+}  // namespace vez
