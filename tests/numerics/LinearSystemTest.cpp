@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "numerics/Analysis.h"
+
+namespace vez {
+namespace {
+
+using Matrix = std::vector<std::vector<double>>;
+
+// Dense Gaussian elimination with partial pivoting, the independent reference.
+std::vector<double> SolveDense(Matrix m, std::vector<double> r) {
+  const std::size_t n = r.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    std::size_t piv = k;
+    for (std::size_t i = k + 1; i < n; ++i)
+      if (std::fabs(m[i][k]) > std::fabs(m[piv][k])) piv = i;
+    std::swap(m[k], m[piv]);
+    std::swap(r[k], r[piv]);
+    for (std::size_t i = k + 1; i < n; ++i) {
+      const double f = m[i][k] / m[k][k];
+      for (std::size_t j = k; j < n; ++j) m[i][j] -= f * m[k][j];
+      r[i] -= f * r[k];
+    }
+  }
+  std::vector<double> x(n);
+  for (std::size_t k = n; k-- > 0;) {
+    double s = r[k];
+    for (std::size_t j = k + 1; j < n; ++j) s -= m[k][j] * x[j];
+    x[k] = s / m[k][k];
+  }
+  return x;
+}
+
+// Random well-conditioned system: off-diagonals in [-1, 1], diagonals of either sign dominating them.
+struct RandomSystem {
+  std::vector<double> diag, off, rhs;
+  RandomSystem(std::mt19937& rng, int n) : diag(n), off(n), rhs(n) {
+    std::uniform_real_distribution<double> u(-1, 1);
+    for (int i = 0; i < n; ++i) {
+      off[i] = u(rng);
+      rhs[i] = 10 * u(rng);
+    }
+    for (int i = 0; i < n; ++i) {
+      const double margin = 0.5 + std::fabs(u(rng)) * 3;
+      diag[i] = (u(rng) < 0 ? -1 : 1) * (std::fabs(off[i]) + std::fabs(off[(i + n - 1) % n]) + margin);
+    }
+  }
+  Matrix Dense(bool cyclic) const {
+    const int n = static_cast<int>(diag.size());
+    Matrix m(n, std::vector<double>(n, 0.0));
+    for (int i = 0; i < n; ++i) {
+      m[i][i] = diag[i];
+      if (i + 1 < n) m[i][i + 1] = m[i + 1][i] = off[i];
+    }
+    if (cyclic) {
+      m[n - 1][0] += off[n - 1];
+      m[0][n - 1] += off[n - 1];
+    }
+    return m;
+  }
+};
+
+double MaxDiff(const std::vector<double>& a, const std::vector<double>& b) {
+  double d = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) d = std::max(d, std::fabs(a[i] - b[i]));
+  return d;
+}
+
+TEST(TridisTest, AgreesWithDenseEliminationOnRandomSystems) {
+  std::mt19937 rng(20240611);
+  for (int n : {1, 2, 3, 4, 7, 50, 400}) {
+    for (int trial = 0; trial < 20; ++trial) {
+      SCOPED_TRACE(testing::Message() << "n=" << n << " trial " << trial);
+      RandomSystem s(rng, n);
+      const std::vector<double> expected = SolveDense(s.Dense(false), s.rhs);
+      std::vector<double> a = s.diag, b(s.off.begin(), s.off.end() - 1), c = s.rhs;
+      b.push_back(12345.0);  // b[n] is not part of the system and stays as it is
+      int32_t err = -1;
+      Tridis(n, a.data(), b.data(), c.data(), 1e-12, err);
+      ASSERT_EQ(kErrOk, err);
+      EXPECT_LT(MaxDiff(expected, c), 1e-10);
+      EXPECT_EQ(12345.0, b[n - 1]);
+    }
+  }
+}
+
+TEST(TridisTest, SmallPivotsAndTooSmallOrders) {
+  struct Case {
+    const char* name;
+    std::vector<double> a, b, c;
+    int32_t err;
+  };
+  const Case cases[] = {
+      {"zero first diagonal", {0, 1, 1}, {1, 1}, {1, 1, 1}, kErrSingular},
+      {"first pivot below Eps", {1e-13, 1, 1}, {1, 1}, {1, 1, 1}, kErrSingular},
+      // Second pivot: 1 - 1*1/1 = 0.
+      {"singular later", {1, 1, 4}, {1, 2}, {1, 2, 3}, kErrSingular},
+      {"pivot equal to Eps is kept", {1e-12, 1, 1}, {0, 0}, {1e-12, 1, 1}, kErrOk},
+      {"regular", {2, 2, 2}, {1, 1}, {3, 4, 3}, kErrOk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<double> a = c.a, b = c.b, r = c.c;
+    b.push_back(0);
+    int32_t err = -1;
+    Tridis(static_cast<int32_t>(a.size()), a.data(), b.data(), r.data(), 1e-12, err);
+    EXPECT_EQ(c.err, err);
+    if (c.err == kErrOk) {
+      for (double v : r) EXPECT_NEAR(1.0, v, 1e-14);
+    }
+  }
+  int32_t err = -1;
+  Tridis(0, nullptr, nullptr, nullptr, 1e-12, err);
+  EXPECT_EQ(kErrTooFewPoints, err);
+}
+
+TEST(TripesTest, AgreesWithDenseEliminationOnRandomCyclicSystems) {
+  std::mt19937 rng(7);
+  for (int n : {3, 4, 5, 8, 33, 500}) {
+    for (int trial = 0; trial < 20; ++trial) {
+      SCOPED_TRACE(testing::Message() << "n=" << n << " trial " << trial);
+      RandomSystem s(rng, n);
+      const std::vector<double> expected = SolveDense(s.Dense(true), s.rhs);
+      // Exact-size vectors: the sanitizer build catches any access past element n.
+      std::vector<double> a = s.diag, b = s.off, r = s.rhs;
+      int32_t err = -1;
+      Tripes(n, a.data(), b.data(), r.data(), 1e-12, err);
+      ASSERT_EQ(kErrOk, err);
+      EXPECT_LT(MaxDiff(expected, r), 1e-10);
+    }
+  }
+}
+
+TEST(TripesTest, SmallPivotsAndTooSmallOrders) {
+  struct Case {
+    const char* name;
+    std::vector<double> a, b;
+    int32_t err;
+  };
+  const Case cases[] = {
+      {"zero first diagonal", {0, 4, 4, 4}, {1, 1, 1, 1}, kErrSingular},
+      {"zero inner pivot", {1, 1, 4, 4}, {1, 1, 1, 1}, kErrSingular},
+      // The periodic second-difference matrix has the constant vector in its kernel: the corner pivot fails.
+      {"singular corner", {2, 2, 2, 2, 2}, {-1, -1, -1, -1, -1}, kErrSingular},
+      {"regular", {4, 4, 4, 4, 4}, {1, 1, 1, 1, 1}, kErrOk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<double> a = c.a, b = c.b, r(a.size(), 6.0);
+    int32_t err = -1;
+    Tripes(static_cast<int32_t>(a.size()), a.data(), b.data(), r.data(), 1e-9, err);
+    EXPECT_EQ(c.err, err);
+    if (c.err == kErrOk) {
+      for (double v : r) EXPECT_NEAR(1.0, v, 1e-14);
+    }
+  }
+  for (int32_t n : {0, 1, 2}) {
+    std::vector<double> a(3, 4.0), b(3, 1.0), r(3, 6.0);
+    int32_t err = -1;
+    Tripes(n, a.data(), b.data(), r.data(), 1e-12, err);
+    EXPECT_EQ(kErrTooFewPoints, err) << n;
+    EXPECT_EQ(std::vector<double>(3, 6.0), r);
+  }
+}
+
+TEST(TripesTest, CornerCouplingOfOrderThreeAddsToTheInnerOne) {
+  // With three unknowns b[3] couples 3 and 1, b[2] couples 2 and 3: a full symmetric 3x3 matrix.
+  std::vector<double> a{5, 6, 7}, b{1, 2, 3};
+  const Matrix m{{5, 1, 3}, {1, 6, 2}, {3, 2, 7}};
+  const std::vector<double> rhs{1, -2, 4};
+  std::vector<double> r = rhs;
+  int32_t err = -1;
+  Tripes(3, a.data(), b.data(), r.data(), 1e-12, err);
+  ASSERT_EQ(kErrOk, err);
+  EXPECT_LT(MaxDiff(SolveDense(m, rhs), r), 1e-14);
+}
+
+}  // namespace
+}  // namespace vez
