@@ -1,0 +1,288 @@
+#include "import/ParadoxDump.h"
+
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <ostream>
+#include <vector>
+
+#include "core/Exceptions.h"
+#include "core/FormatSettings.h"
+#include "import/SMParadox.h"
+#include "import/internal/DateText.h"
+#include "import/internal/Sha256.h"
+
+namespace vez {
+
+namespace {
+
+bool IsBlobType(std::int32_t type) { return type >= 13 && type <= 16; }
+bool IsDateType(std::int32_t type) { return type == 2 || type == 20 || type == 21; }
+
+std::string G17(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.17g", v);
+  return buf;
+}
+
+std::string Shortest(double v) {
+  if (std::isnan(v)) return "NaN";
+  if (std::isinf(v)) return v < 0 ? "-Infinity" : "Infinity";
+  char buf[64];
+  for (int precision = 15; precision <= 17; ++precision) {
+    std::snprintf(buf, sizeof buf, "%.*g", precision, v);
+    if (std::strtod(buf, nullptr) == v) break;
+  }
+  return buf;
+}
+
+std::string DateTextToken(const std::string& text) {
+  std::size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  return "date-text:" + (digits > 4 ? "+" + text : text);
+}
+
+// The text of a value for csv: dates by field type, BLOBs as length and hash.
+std::string PlainValue(const Variant& v, std::int32_t type) {
+  switch (v.Type()) {
+    case VarType::Empty:
+    case VarType::Null: return "";
+    case VarType::Boolean: return v.RawBool() ? "true" : "false";
+    case VarType::Integer: return std::to_string(v.RawInteger());
+    case VarType::Double: return Shortest(v.RawDouble());
+    case VarType::DateTime: {
+      const std::string iso = detail::IsoMillis(v.RawDateTime());
+      if (type == 2) return iso.substr(0, iso.find('T'));
+      if (type == 20) return iso.substr(iso.find('T') + 1);
+      return iso;
+    }
+    case VarType::String:
+      if (IsBlobType(type)) return std::to_string(v.RawString().size()) + ":" + detail::Sha256Hex(v.RawString());
+      return v.RawString();
+  }
+  return "";
+}
+
+std::string CsvField(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+bool ValidUtf8At(std::string_view s, std::size_t i, std::size_t& len) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  if (b < 0x80) return len = 1, true;
+  if ((b & 0xE0) == 0xC0 && b >= 0xC2) len = 2;
+  else if ((b & 0xF0) == 0xE0) len = 3;
+  else if ((b & 0xF8) == 0xF0 && b <= 0xF4) len = 4;
+  else return false;
+  if (i + len > s.size()) return false;
+  for (std::size_t k = 1; k < len; ++k)
+    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+  return true;
+}
+
+std::string JsonString(std::string_view s) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    std::size_t len = 1;
+    char buf[8];
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (ValidUtf8At(s, i, len)) {
+      out.append(s.substr(i, len));
+    } else {
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+      len = 1;
+    }
+    i += len;
+  }
+  return out + "\"";
+}
+
+std::string JsonValue(const Variant& v, std::int32_t type) {
+  switch (v.Type()) {
+    case VarType::Empty:
+    case VarType::Null: return "null";
+    case VarType::Boolean: return v.RawBool() ? "true" : "false";
+    case VarType::Integer: return std::to_string(v.RawInteger());
+    case VarType::Double: {
+      const double d = v.RawDouble();
+      return std::isfinite(d) ? Shortest(d) : JsonString(Shortest(d));
+    }
+    case VarType::DateTime: return JsonString(PlainValue(v, type));
+    case VarType::String:
+      if (IsBlobType(type))
+        return "{\"length\":" + std::to_string(v.RawString().size()) + ",\"sha256\":\"" +
+               detail::Sha256Hex(v.RawString()) + "\"}";
+      return JsonString(v.RawString());
+  }
+  return "null";
+}
+
+// Walks the table with step loading and hands each record's reported cells to `row`.
+template <typename RowFn>
+void WalkTable(TDBParadox& reader, const std::string& fileName, RowFn&& row) {
+  std::vector<std::optional<Variant>> cells;
+  reader.OnCellValue = [&cells](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t column,
+                                std::int32_t, const Variant& value, TAlignment) {
+    if (column >= 0 && static_cast<std::size_t>(column) < cells.size()) cells[static_cast<std::size_t>(column)] = value;
+  };
+  reader.StepLoading = true;
+  reader.LoadFromFile(fileName);
+  const std::int32_t count = reader.RecordCount();
+  for (std::int32_t i = 0; i < count && !reader.ChainEnded(); ++i) {
+    cells.assign(reader.Fields().size(), std::nullopt);
+    reader.LoadRecord(i);
+    row(i, cells);
+  }
+  reader.AfterLoad();
+}
+
+}  // namespace
+
+std::string QuoteParadoxBytes(std::string_view bytes) {
+  std::string out = "\"";
+  for (char ch : bytes) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c >= 0x20 && c <= 0x7E && c != '"') {
+      out += static_cast<char>(c);
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02x", c);
+      out += buf;
+    }
+  }
+  return out + "\"";
+}
+
+std::string ParadoxCellToken(const Variant& v, std::int32_t fieldType) {
+  switch (v.Type()) {
+    case VarType::Empty:
+    case VarType::Null: return "\\N";
+    case VarType::Boolean: return v.RawBool() ? "b:true" : "b:false";
+    case VarType::Integer: return "i:" + std::to_string(v.RawInteger());
+    case VarType::Double: return "f:" + G17(v.RawDouble());
+    case VarType::DateTime: return "dt:" + detail::IsoMillis(v.RawDateTime());
+    case VarType::String:
+      if (IsDateType(fieldType)) return DateTextToken(v.RawString());
+      if (fieldType >= 12 && fieldType <= 16)
+        return "s:" + std::to_string(v.RawString().size()) + ":" + detail::Sha256Hex(v.RawString());
+      return "s:" + QuoteParadoxBytes(v.RawString());
+  }
+  return "-";
+}
+
+bool ParseParadoxDumpFormat(std::string_view name, ParadoxDumpFormat& format) {
+  if (SameText(name, "csv")) format = ParadoxDumpFormat::Csv;
+  else if (SameText(name, "json")) format = ParadoxDumpFormat::Json;
+  else if (SameText(name, "cells")) format = ParadoxDumpFormat::Cells;
+  else return false;
+  return true;
+}
+
+void DumpParadoxTable(const std::string& fileName, ParadoxDumpFormat format, std::ostream& out, bool rawText) {
+  TDBParadox reader;
+  reader.RawText = rawText;
+  const auto& fields = reader.Fields();
+  std::int32_t walked = 0;
+  bool started = false;
+  auto start = [&]() {
+    if (started) return;
+    started = true;
+    const auto& h = reader.Header();
+    auto u16 = [&h](std::size_t at) { return static_cast<unsigned>(h[at] | (h[at + 1] << 8)); };
+    if (format == ParadoxDumpFormat::Cells) {
+      out << "paradox-ref-dump 1\n"
+          << "record_count " << reader.RecordCount() << "\n"
+          << "field_count " << reader.FieldCount() << "\n"
+          << "record_size " << reader.RecordSize() << "\n"
+          << "header_size " << reader.HeaderSize() << "\n"
+          << "block_size " << reader.GetBlockSize() << "\n"
+          << "file_type " << static_cast<unsigned>(reader.FileType()) << "\n"
+          << "version_byte " << static_cast<unsigned>(reader.FileVersion()) << "\n"
+          << "table_level " << reader.TableLevel() << "\n"
+          << "code_page " << reader.TableCodePage() << "\n"
+          << "first_block " << u16(0x0E) << "\n"
+          << "last_block " << u16(0x10) << "\n"
+          << "file_blocks " << u16(0x0C) << "\n";
+      for (std::size_t i = 0; i < fields.size(); ++i)
+        out << "F\t" << i << "\t" << QuoteParadoxBytes(fields[i].Name) << "\t" << fields[i].FieldType << "\t"
+            << fields[i].Size << "\t" << static_cast<unsigned>(fields[i].SizeByte) << "\n";
+    } else if (format == ParadoxDumpFormat::Csv) {
+      for (std::size_t i = 0; i < fields.size(); ++i) out << (i ? "," : "") << CsvField(fields[i].Name);
+      out << "\n";
+    } else {
+      out << "{\"file\":" << JsonString(ExtractFileName(fileName)) << ",\"fields\":[";
+      for (std::size_t i = 0; i < fields.size(); ++i)
+        out << (i ? "," : "") << "{\"name\":" << JsonString(fields[i].Name)
+            << ",\"type\":" << JsonString(TDBParadox::GetStrFieldType(fields[i].FieldType))
+            << ",\"size\":" << fields[i].Size << "}";
+      out << "],\"records\":[";
+    }
+  };
+  WalkTable(reader, fileName, [&](std::int32_t index, const std::vector<std::optional<Variant>>& cells) {
+    start();
+    ++walked;
+    if (format == ParadoxDumpFormat::Cells) {
+      out << "C\t" << index;
+      for (std::size_t i = 0; i < cells.size(); ++i)
+        out << "\t" << (cells[i] ? ParadoxCellToken(*cells[i], fields[i].FieldType) : std::string("-"));
+      out << "\n";
+    } else if (format == ParadoxDumpFormat::Csv) {
+      for (std::size_t i = 0; i < cells.size(); ++i)
+        out << (i ? "," : "") << (cells[i] ? CsvField(PlainValue(*cells[i], fields[i].FieldType)) : std::string());
+      out << "\n";
+    } else {
+      out << (index ? "," : "") << "{";
+      for (std::size_t i = 0; i < cells.size(); ++i)
+        out << (i ? "," : "") << JsonString(fields[i].Name) << ":"
+            << (cells[i] ? JsonValue(*cells[i], fields[i].FieldType) : std::string("null"));
+      out << "}";
+    }
+  });
+  start();  // a table without records still gets its header
+  if (format == ParadoxDumpFormat::Cells) out << "end " << walked << "\n";
+  else if (format == ParadoxDumpFormat::Json) out << "]}\n";
+}
+
+std::string DescribeParadoxTable(const std::string& fileName) {
+  TDBParadox reader;
+  reader.OnCellValue = [](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                          const Variant&, TAlignment) {};
+  reader.StepLoading = true;
+  reader.LoadFromFile(fileName);
+  std::string out;
+  out += "File type: " + std::to_string(reader.FileType()) + " (" + TDBParadox::GetStrFileType(reader.FileType()) + ")\n";
+  out += "Table level: " + std::to_string(reader.TableLevel()) + "\n";
+  out += "Records: " + std::to_string(reader.RecordCount()) + "\n";
+  out += "Block size: " + std::to_string(reader.GetBlockSize()) + "\n";
+  out += "Code page: " + std::to_string(reader.TextCodePage()) +
+         (reader.TableCodePage() == 0 ? " (none stored)" : "") + "\n";
+  out += "Encrypted: " + std::string(reader.IsEncrypted() ? "yes" : "no") + "\n";
+  out += "Fields: " + std::to_string(reader.Fields().size()) + "\n";
+  for (std::size_t i = 0; i < reader.Fields().size(); ++i) {
+    const TParadoxField& f = reader.Fields()[i];
+    out += "  " + std::to_string(i + 1) + "\t" + f.Name + "\t" + TDBParadox::GetStrFieldType(f.FieldType) + "\t" +
+           std::to_string(f.FieldType == 23 ? f.SizeByte : f.Size) + "\n";
+  }
+  out += "Sort order: " + reader.SortOrder() + "\n";
+  reader.AfterLoad();
+  return out;
+}
+
+}  // namespace vez

@@ -1,0 +1,45 @@
+// Text renderings of a Paradox table for people and for comparison with reference dumps.
+//
+// DumpParadoxTable walks the table record by record (step loading: one block in memory, nothing stored) and
+// writes it as
+// - Csv: a header line of field names, then one line per record; fields separated by ",", quoted with '"' (a
+//   quote doubled) when they hold ",", '"', CR or LF; Null and "no cell" as an empty field; numbers in their
+//   shortest exact form with "."; Booleans "true"/"false"; dates "yyyy-mm-dd", times "hh:nn:ss.zzz" and
+//   date-times "yyyy-mm-ddThh:nn:ss.zzz"; BLOB-type values (BLOB, formatted memo, OLE, graphic) as
+//   "LENGTH:SHA256". Lines end with "\n".
+// - Json: one object {"file":..., "fields":[{"name","type","size"}...], "records":[{name: value, ...}...]};
+//   Null as null, numbers as numbers (non-finite ones as strings), text as strings (bytes that are not UTF-8,
+//   as with raw text, escaped as \u00XX of their Latin-1 reading), BLOB-type values as {"length","sha256"}.
+// - Cells: the reference cell format: the header lines, one "F" line per field, one "C" line per record walked
+//   and "end N". A date reported as text is written "date-text:" + the text, with a "+" before years of more than
+//   four digits.
+// rawText keeps Char and MEMO text in the table's bytes instead of UTF-8.
+//
+// DescribeParadoxTable: the header (file type text, table level, record count, block size, code page), the
+// fields (number, name, type text, size) and the sort order, one item per line.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
+#include "core/Variant.h"
+
+namespace vez {
+
+enum class ParadoxDumpFormat { Csv, Json, Cells };
+
+// Throws vez::Exception for an unreadable table.
+void DumpParadoxTable(const std::string& fileName, ParadoxDumpFormat format, std::ostream& out, bool rawText = false);
+std::string DescribeParadoxTable(const std::string& fileName);
+
+// "csv", "json" or "cells" (case ignored); false for anything else.
+bool ParseParadoxDumpFormat(std::string_view name, ParadoxDumpFormat& format);
+
+// One cell of the reference cell format for a value reported in a field of the given type.
+std::string ParadoxCellToken(const Variant& value, std::int32_t fieldType);
+// Bytes in the reference quoting: '"' ... '"', 0x20-0x7E literal except '"' and '\', '\' as "\\", others \xhh.
+std::string QuoteParadoxBytes(std::string_view bytes);
+
+}  // namespace vez
