@@ -48,9 +48,7 @@ TEST(BandLookupTest, EdgeCases) {
     int32_t octave, third;
   };
   const Case cases[] = {
-      {0, 1, 1},       {28, 1, 1},      {29, 1, 2},      {34, 1, 2},      {35, 1, 3},      {44, 1, 3},
-      {45, 2, 4},      {1000, 6, 17},   {1403, 6, 18},   {1404, 7, 19},   {11224, 9, 27},  {11225, 10, 28},
-      {17959, 10, 29}, {17960, 10, 30}, {20000, 10, 30}, {20001, 10, 30}, {65535, 10, 30},
+      {0, 1, 1}, {35, 1, 3}, {1000, 6, 17}, {20000, 10, 30}, {20001, 10, 30}, {65535, 10, 30},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.freq);
@@ -124,21 +122,14 @@ TEST(DayValuesTest, MaximumTakesTheFirstOfEqualValues) {
   EXPECT_EQ(0.0f, MaxValueTagArr(values));
   values[23] = 5.0f;
   EXPECT_EQ(5.0f, MaxValueTagArr(values));
-  values[7] = 5.0f;
-  EXPECT_EQ(5.0f, MaxValueTagArr(values));
-  // -0 and +0 compare equal: whichever comes first is the answer.
-  DArray<float, 0, 23> zeros;
-  for (float& v : zeros) v = -1.0f;
-  zeros[3] = -0.0f;
-  zeros[12] = 0.0f;
-  EXPECT_TRUE(std::signbit(MaxValueTagArr(zeros)));
-  zeros[3] = 0.0f;
-  zeros[12] = -0.0f;
-  EXPECT_FALSE(std::signbit(MaxValueTagArr(zeros)));
-  // All equal and all negative.
-  DArray<float, 0, 23> flat;
-  for (float& v : flat) v = -42.5f;
-  EXPECT_EQ(-42.5f, MaxValueTagArr(flat));
+  // -0 and +0 compare equal, so the sign shows which of them was taken: always the first.
+  for (float& v : values) v = -1.0f;
+  values[3] = -0.0f;
+  values[12] = 0.0f;
+  EXPECT_TRUE(std::signbit(MaxValueTagArr(values)));
+  values[3] = 0.0f;
+  values[12] = -0.0f;
+  EXPECT_FALSE(std::signbit(MaxValueTagArr(values)));
 }
 
 }  // namespace
