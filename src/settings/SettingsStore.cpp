@@ -226,6 +226,10 @@ void TIniFile::SetValue(std::string_view section, std::string_view key, std::str
   CheckKeyName(key);
   if (HasLineBreak(value))
     throw Exception(Format("Settings value of \"%s\" contains a line break", std::string(key)));
+  // Blanks at either end, or a matching pair of quotes, would be lost on reading: such a value is written quoted.
+  std::string stored(value);
+  if (TrimBlanks(value).size() != value.size() || Unquote(value).size() != value.size()) stored = "\"" + stored + "\"";
+  value = stored;
   const auto existing = FindKey(section, key);
   if (existing >= 0) {
     auto& line = lines_[static_cast<std::size_t>(existing)];

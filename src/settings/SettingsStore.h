@@ -15,7 +15,8 @@
 //   section at the end): order, comments, blank lines and unknown lines stay; the file keeps its line ends (CRLF or
 //   LF; new files get LF) and a leading UTF-8 byte-order mark;
 // - every write goes to disk at once, through a temporary file renamed over the old one, so a failed write leaves
-//   the old file whole. Values are bytes, written as given.
+//   the old file whole. Values are bytes, written as given, except that a value with blanks at either end or
+//   enclosed in a matching pair of quotes is written within double quotes, so that it reads back unchanged.
 // Choices for Linux: a missing file reads as empty and is created by the first write (its folder too); a file that
 // exists but cannot be read makes every read and write throw EInOutError, so that nothing is lost by writing over
 // it. Texts that would break the line format (a line break anywhere, "=" in a key, "]" in a section name, an empty
