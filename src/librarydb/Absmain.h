@@ -255,7 +255,8 @@ private:
   std::int32_t lockWaitSeconds_ = 5;
   std::unique_ptr<detail::Connection> connection_;
   std::vector<TABSTable*> openTables_;
-  int users_ = 0;  // calls and open tables that need the connection
+  int users_ = 0;  // calls, transactions and open tables that need the connection
+  bool explicitOpen_ = false;
 };
 
 // ---- dataset ----
@@ -340,7 +341,8 @@ public:
   // New record at the end (Append) or at the cursor (Insert); both store the same way.
   void Append();
   void Insert();
-  // Edit of the current record; in insert or edit state nothing changes. An empty dataset raises.
+  // Edit of the current record; in insert or edit state nothing changes; on an empty dataset it starts a new
+  // record, as Append.
   void Edit();
   void Post();
   void Cancel();
@@ -385,7 +387,7 @@ protected:
 
   // Makes `row` the current record (used by key look-ups of the concrete dataset).
   void PositionOn(Row row);
-  void CheckBrowseable() const;
+  void CheckBrowseable();
   void CheckActive() const;
   Variant NormalizeForField(const TField& field, const Variant& value) const;
   void ResetCursor();
@@ -409,8 +411,6 @@ private:
   std::size_t pageStart_ = 0;
   Row current_;
   bool hasCurrent_ = false;
-  Row saved_;  // the record before Edit/Insert
-  bool savedHasCurrent_ = false;
   std::vector<Variant> buffer_;  // the record being edited or inserted
   bool eof_ = true;
   bool bof_ = true;
@@ -460,6 +460,8 @@ public:
   // True and positioned there, or False with the cursor unchanged. Needs a current index.
   bool FindKey(const std::vector<Variant>& keys);
 
+  struct Impl;  // the open table's statements and column layout; internal to the engine
+
 private:
   std::vector<ColumnInfo> DoOpen() override;
   void DoClose() override;
@@ -474,7 +476,6 @@ private:
   bool InsertionOrder() const override { return indexName_.empty(); }
 
   TABSDatabase& Database() const;
-  struct Impl;
 
   std::string session_ = "DEFAULT";
   std::string alias_;

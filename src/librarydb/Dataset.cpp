@@ -1,0 +1,710 @@
+// The dataset layer: field and index definitions, fields, the cursor and the BLOB stream.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "core/FormatSettings.h"
+#include "librarydb/Absmain.h"
+
+namespace vez {
+namespace {
+
+constexpr std::size_t kPageSize = 64;
+
+const char* const kFieldTypeNames[] = {
+    "ftUnknown", "ftString",  "ftSmallint", "ftInteger",     "ftWord",      "ftBoolean",   "ftFloat",
+    "ftCurrency", "ftBCD",    "ftDate",     "ftTime",        "ftDateTime",  "ftBytes",     "ftVarBytes",
+    "ftAutoInc", "ftBlob",    "ftMemo",     "ftGraphic",     "ftFmtMemo",   "ftParadoxOle", "ftDBaseOle",
+    "ftTypedBinary", "ftCursor", "ftFixedChar", "ftWideString", "ftLargeint",
+};
+
+bool IsTextType(TFieldType t) { return t == ftString || t == ftFixedChar || t == ftWideString; }
+bool IsBytesType(TFieldType t) {
+  return t == ftMemo || t == ftFmtMemo || t == ftBlob || t == ftGraphic || t == ftParadoxOle ||
+         t == ftDBaseOle || t == ftTypedBinary || t == ftBytes || t == ftVarBytes;
+}
+bool IsIntegerType(TFieldType t) {
+  return t == ftSmallint || t == ftInteger || t == ftWord || t == ftAutoInc || t == ftLargeint;
+}
+bool IsFloatType(TFieldType t) { return t == ftFloat || t == ftCurrency || t == ftBCD; }
+bool IsDateType(TFieldType t) { return t == ftDate || t == ftTime || t == ftDateTime; }
+
+// Cuts UTF-8 text after `size` characters (0: no limit).
+std::string CutToSize(std::string text, std::int32_t size) {
+  if (size <= 0) return text;
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      if (chars == static_cast<std::size_t>(size)) {
+        text.resize(i);
+        break;
+      }
+      ++chars;
+    }
+  }
+  return text;
+}
+
+void CheckRange(const TField& field, std::int64_t value) {
+  std::int64_t lo = std::numeric_limits<std::int64_t>::min(), hi = std::numeric_limits<std::int64_t>::max();
+  switch (field.DataType()) {
+    case ftSmallint: lo = -32768; hi = 32767; break;
+    case ftWord: lo = 0; hi = 65535; break;
+    case ftInteger:
+    case ftAutoInc:
+      lo = std::numeric_limits<std::int32_t>::min();
+      hi = std::numeric_limits<std::int32_t>::max();
+      break;
+    default: break;
+  }
+  if (value < lo || value > hi) {
+    throw EDatabaseError(Format("%d is not a valid value for field '%s'. The allowed range is %d to %d", value,
+                                field.FieldName(), lo, hi));
+  }
+}
+
+bool ParseBoolean(std::string_view text, bool& value) {
+  const std::string t = UpperCase(Trim(text));
+  if (t == "TRUE" || t == "T" || t == "YES" || t == "Y" || t == "1") {
+    value = true;
+    return true;
+  }
+  if (t == "FALSE" || t == "F" || t == "NO" || t == "N" || t == "0") {
+    value = false;
+    return true;
+  }
+  return false;
+}
+
+double DatePart(TFieldType type, double value) {
+  if (type == ftDate) return std::trunc(value);
+  if (type == ftTime) return std::fabs(value - std::trunc(value));
+  return value;
+}
+
+const Variant& NullValue() {
+  static const Variant null = Variant::Null();
+  return null;
+}
+
+}  // namespace
+
+const char* FieldTypeName(TFieldType type) {
+  const auto index = static_cast<std::size_t>(type);
+  if (type < ftUnknown || index >= std::size(kFieldTypeNames)) return kFieldTypeNames[0];
+  return kFieldTypeNames[index];
+}
+
+TFieldType AdvancedFieldTypeToFieldType(std::int32_t engineTypeCode) {
+  switch (engineTypeCode) {
+    case aftString: return ftString;
+    case aftSmallInt: return ftSmallint;
+    case aftInteger: return ftInteger;
+    case aftWord: return ftWord;
+    case aftAutoInc: return ftAutoInc;
+    case aftDouble: return ftFloat;
+    case aftBoolean: return ftBoolean;
+    case aftDateTime: return ftDateTime;
+    case aftBlob: return ftBlob;
+    case aftGraphic: return ftGraphic;
+    case aftMemo: return ftMemo;
+    default: return ftUnknown;
+  }
+}
+
+// ---- definitions ----
+
+namespace {
+
+template <class Items>
+int IndexOfName(const Items& items, std::string_view name) {
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (SameText(items[i].Name, name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+template <class Items>
+const auto& ItemAt(const Items& items, int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= items.size()) {
+    throw EListError(Format("List index out of bounds (%d)", index));
+  }
+  return items[static_cast<std::size_t>(index)];
+}
+
+void CheckNewName(std::string_view kind, std::string_view name, bool duplicate) {
+  if (Trim(name).empty()) throw EDatabaseError(Format("%s name must not be empty", kind));
+  if (duplicate) throw EDatabaseError(Format("Duplicate %s name '%s'", LowerCase(kind), name));
+}
+
+}  // namespace
+
+void TFieldDefs::Add(std::string_view name, TFieldType dataType, std::int32_t size, bool required) {
+  CheckNewName("Field", name, IndexOf(name) >= 0);
+  if (dataType <= ftUnknown || dataType > ftLargeint || dataType == ftCursor) {
+    throw EDatabaseError(Format("Field '%s' has an unsupported type (%d)", name, static_cast<int>(dataType)));
+  }
+  if (size < 0) throw EDatabaseError(Format("Field '%s' has a negative size", name));
+  items_.push_back(TFieldDef{std::string(name), dataType, size, required});
+}
+
+const TFieldDef& TFieldDefs::Items(int index) const { return ItemAt(items_, index); }
+int TFieldDefs::IndexOf(std::string_view name) const { return IndexOfName(items_, name); }
+
+void TABSAdvFieldDefs::Add(std::string_view name, std::int32_t dataType, std::int32_t size, bool required,
+                           std::int32_t compressionAlgorithm, std::int32_t compressionLevel) {
+  CheckNewName("Field", name, IndexOf(name) >= 0);
+  if (AdvancedFieldTypeToFieldType(dataType) == ftUnknown) {
+    throw EDatabaseError(Format("Field '%s' has an unknown engine type code %d", name, dataType));
+  }
+  if (size < 0) throw EDatabaseError(Format("Field '%s' has a negative size", name));
+  items_.push_back(
+      TABSAdvFieldDef{std::string(name), dataType, size, required, compressionAlgorithm, compressionLevel});
+}
+
+const TABSAdvFieldDef& TABSAdvFieldDefs::Items(int index) const { return ItemAt(items_, index); }
+int TABSAdvFieldDefs::IndexOf(std::string_view name) const { return IndexOfName(items_, name); }
+
+void TIndexDefs::Add(std::string_view name, std::string_view fields, TIndexOptions options) {
+  CheckNewName("Index", name, IndexOf(name) >= 0);
+  if (Trim(fields).empty()) throw EDatabaseError(Format("Index '%s' has no fields", name));
+  if ((options & ixPrimary) != 0) {
+    for (const TIndexDef& def : items_) {
+      if ((def.Options & ixPrimary) != 0) {
+        throw EDatabaseError(Format("Index '%s': the table has a primary index already ('%s')", name, def.Name));
+      }
+    }
+  }
+  items_.push_back(TIndexDef{std::string(name), std::string(fields), options});
+}
+
+const TIndexDef& TIndexDefs::Items(int index) const { return ItemAt(items_, index); }
+int TIndexDefs::IndexOf(std::string_view name) const { return IndexOfName(items_, name); }
+
+// ---- fields ----
+
+const Variant& TField::Current() const {
+  const TDataSet& ds = *owner_;
+  const auto i = static_cast<std::size_t>(index_);
+  if (ds.state_ == TDataSetState::dsInsert || ds.state_ == TDataSetState::dsEdit) return ds.buffer_[i];
+  if (ds.hasCurrent_ && i < ds.current_.Values.size()) return ds.current_.Values[i];
+  return NullValue();
+}
+
+void TField::Store(Variant value) {
+  TDataSet& ds = *owner_;
+  if (ds.state_ != TDataSetState::dsInsert && ds.state_ != TDataSetState::dsEdit) {
+    throw EDatabaseError(Format("Field '%s': dataset not in edit or insert mode", name_));
+  }
+  ds.buffer_[static_cast<std::size_t>(index_)] = std::move(value);
+}
+
+Variant TField::Value() const {
+  const Variant& v = Current();
+  return v.IsClear() ? Variant::Null() : v;
+}
+
+bool TField::IsNull() const { return Current().IsClear(); }
+
+bool TField::AsBoolean() const {
+  const Variant& v = Current();
+  if (v.IsClear()) return false;
+  if (v.Type() == VarType::String) {
+    bool b = false;
+    if (!ParseBoolean(v.RawString(), b)) {
+      throw EConvertError(Format("'%s' is not a valid boolean value for field '%s'", v.RawString(), name_));
+    }
+    return b;
+  }
+  return v.AsBoolean();
+}
+
+double TField::AsDateTime() const {
+  const Variant& v = Current();
+  return v.IsClear() ? 0.0 : v.AsDateTime();
+}
+
+double TField::AsFloat() const {
+  const Variant& v = Current();
+  if (v.IsClear()) return 0.0;
+  if (v.Type() == VarType::Double) return v.RawDouble();
+  return v.AsFloat();
+}
+
+std::int32_t TField::AsInteger() const {
+  const std::int64_t value = AsLargeInt();
+  if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max()) {
+    throw EConvertError(Format("Value %d of field '%s' is out of the range of an integer", value, name_));
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+std::int64_t TField::AsLargeInt() const {
+  const Variant& v = Current();
+  if (v.IsClear()) return 0;
+  if (v.Type() == VarType::Integer) return v.RawInteger();
+  return v.AsInteger();
+}
+
+std::string TField::AsString() const {
+  const Variant& v = Current();
+  if (v.IsClear()) return {};
+  switch (v.Type()) {
+    case VarType::String: return v.RawString();
+    case VarType::DateTime:
+      if (dataType_ == ftDate) return DateToStr(v.RawDateTime());
+      if (dataType_ == ftTime) return TimeToStr(v.RawDateTime());
+      return DateTimeToStr(v.RawDateTime());
+    default: return v.AsString();
+  }
+}
+
+void TField::SetValue(const Variant& value) { Store(owner_->NormalizeForField(*this, value)); }
+void TField::SetAsBoolean(bool value) { SetValue(Variant(value)); }
+void TField::SetAsDateTime(double value) { SetValue(Variant::FromDateTime(value)); }
+void TField::SetAsFloat(double value) { SetValue(Variant(value)); }
+void TField::SetAsInteger(std::int32_t value) { SetValue(Variant(value)); }
+void TField::SetAsLargeInt(std::int64_t value) { SetValue(Variant(static_cast<long long>(value))); }
+void TField::Clear() { Store(Variant::Null()); }
+
+void TField::SetAsString(std::string_view value) {
+  if (IsTextType(dataType_) || IsBytesType(dataType_)) {
+    SetValue(Variant(value));
+    return;
+  }
+  if (Trim(value).empty()) {
+    Store(Variant::Null());
+    return;
+  }
+  if (dataType_ == ftBoolean) {
+    bool b = false;
+    if (!ParseBoolean(value, b)) {
+      throw EConvertError(Format("'%s' is not a valid boolean value for field '%s'", value, name_));
+    }
+    SetValue(Variant(b));
+  } else if (IsIntegerType(dataType_)) {
+    SetValue(Variant(static_cast<long long>(StrToInt64(Trim(value)))));
+  } else if (IsFloatType(dataType_)) {
+    SetValue(Variant(StrToFloat(Trim(value))));
+  } else if (dataType_ == ftDate) {
+    SetValue(Variant::FromDateTime(StrToDate(Trim(value))));
+  } else if (dataType_ == ftTime) {
+    SetValue(Variant::FromDateTime(StrToTime(Trim(value))));
+  } else {
+    SetValue(Variant::FromDateTime(StrToDateTime(Trim(value))));
+  }
+}
+
+// ---- dataset ----
+
+TDataSet::~TDataSet() = default;
+
+Variant TDataSet::NormalizeForField(const TField& field, const Variant& value) const {
+  if (value.IsClear()) return Variant::Null();
+  const TFieldType type = field.DataType();
+  if (IsTextType(type)) return Variant(CutToSize(value.AsString(), field.Size()));
+  if (IsBytesType(type)) {
+    if (value.Type() == VarType::String) return value;
+    return Variant(value.AsString());
+  }
+  if (type == ftBoolean) {
+    if (value.Type() == VarType::String) {
+      bool b = false;
+      if (!ParseBoolean(value.RawString(), b)) {
+        throw EConvertError(
+            Format("'%s' is not a valid boolean value for field '%s'", value.RawString(), field.FieldName()));
+      }
+      return Variant(b);
+    }
+    return Variant(value.AsBoolean());
+  }
+  if (IsIntegerType(type)) {
+    const std::int64_t i = value.AsInteger();
+    CheckRange(field, i);
+    return Variant(static_cast<long long>(i));
+  }
+  if (IsFloatType(type)) return Variant(value.AsFloat());
+  if (IsDateType(type)) {
+    double d = 0;
+    if (value.Type() == VarType::String) {
+      const std::string text = Trim(value.RawString());
+      if (type == ftDate) d = StrToDate(text);
+      else if (type == ftTime) d = StrToTime(text);
+      else d = StrToDateTime(text);
+    } else {
+      d = value.AsDateTime();
+    }
+    return Variant::FromDateTime(DatePart(type, d));
+  }
+  return value;
+}
+
+void TDataSet::CheckActive() const {
+  if (state_ == TDataSetState::dsInactive) {
+    throw EDatabaseError(Format("%s: cannot perform this operation on a closed dataset", DisplayName()));
+  }
+}
+
+void TDataSet::CheckWritable() const {
+  if (IsReadOnly()) {
+    throw EDatabaseError(Format("%s: cannot modify a read-only dataset", DisplayName()));
+  }
+}
+
+// Navigation posts a record being edited or inserted, as the dataset layer always has.
+void TDataSet::CheckBrowseable() {
+  CheckActive();
+  if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert) Post();
+}
+
+void TDataSet::Open() {
+  if (Active()) return;
+  std::vector<ColumnInfo> columns = DoOpen();
+  fields_.clear();
+  fieldIndex_.clear();
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    ColumnInfo& c = columns[i];
+    fieldIndex_.emplace(UpperCase(c.Name), static_cast<int>(i));
+    fields_.push_back(std::unique_ptr<TField>(
+        new TField(*this, static_cast<int>(i), std::move(c.Name), c.DataType, c.Size, c.Required)));
+  }
+  state_ = TDataSetState::dsBrowse;
+  try {
+    First();
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+void TDataSet::Close() {
+  if (!Active()) return;
+  state_ = TDataSetState::dsInactive;
+  keys_.clear();
+  keysValid_ = false;
+  page_.clear();
+  ClearCurrent();
+  buffer_.clear();
+  fields_.clear();
+  fieldIndex_.clear();
+  eof_ = bof_ = true;
+  DoClose();
+}
+
+void TDataSet::SetActive(bool active) {
+  if (active) Open();
+  else Close();
+}
+
+void TDataSet::ClearCurrent() {
+  current_ = Row{};
+  hasCurrent_ = false;
+  posValid_ = false;
+}
+
+void TDataSet::ResetCursor() {
+  keysValid_ = false;
+  page_.clear();
+}
+
+void TDataSet::EnsureKeys() {
+  if (!keysValid_) {
+    keys_ = DoLoadKeys();
+    keysValid_ = true;
+    page_.clear();
+    posValid_ = false;
+  }
+  if (hasCurrent_ && !posValid_) {
+    const auto it = std::find(keys_.begin(), keys_.end(), current_.Key);
+    if (it != keys_.end()) {
+      pos_ = static_cast<std::size_t>(it - keys_.begin());
+      posValid_ = true;
+    }
+  }
+}
+
+// Makes the record at `pos` current, skipping records deleted meanwhile in the direction of travel.
+bool TDataSet::LoadAt(std::size_t pos, bool forward) {
+  for (;;) {
+    if (pos >= keys_.size()) return false;
+    const bool inPage = pos >= pageStart_ && pos < pageStart_ + page_.size();
+    if (inPage) {
+      Row& row = page_[pos - pageStart_];
+      if (row.Key == 0) {  // deleted by someone else
+        keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(pos));
+        page_.erase(page_.begin() + static_cast<std::ptrdiff_t>(pos - pageStart_));
+        if (forward) continue;
+        if (pos == 0) return false;
+        --pos;
+        continue;
+      }
+      if (!row.Values.empty() || fields_.empty()) {
+        // Reading ahead moves the record out of the page; going back fetches it again.
+        current_.Key = row.Key;
+        current_.Values = std::move(row.Values);
+        row.Values.clear();
+        hasCurrent_ = true;
+        pos_ = pos;
+        posValid_ = true;
+        return true;
+      }
+    }
+    std::size_t start = pos;
+    std::size_t count = 0;
+    if (forward) {
+      count = std::min(kPageSize, keys_.size() - pos);
+    } else {
+      start = pos + 1 >= kPageSize ? pos + 1 - kPageSize : 0;
+      count = pos + 1 - start;
+    }
+    page_.clear();
+    DoFetch(keys_.data() + start, count, page_);
+    pageStart_ = start;
+  }
+}
+
+void TDataSet::First() {
+  CheckBrowseable();
+  keysValid_ = false;
+  ClearCurrent();
+  EnsureKeys();
+  if (!LoadAt(0, true)) {
+    ClearCurrent();
+    bof_ = eof_ = true;
+    return;
+  }
+  bof_ = true;
+  eof_ = false;
+}
+
+void TDataSet::Last() {
+  CheckBrowseable();
+  keysValid_ = false;
+  ClearCurrent();
+  EnsureKeys();
+  if (keys_.empty() || !LoadAt(keys_.size() - 1, false)) {
+    ClearCurrent();
+    bof_ = eof_ = true;
+    return;
+  }
+  bof_ = false;
+  eof_ = true;
+}
+
+void TDataSet::Next() {
+  CheckBrowseable();
+  if (eof_) return;
+  EnsureKeys();
+  if (!hasCurrent_ || !posValid_) {
+    eof_ = true;
+    return;
+  }
+  if (!LoadAt(pos_ + 1, true)) {
+    eof_ = true;
+    return;
+  }
+  bof_ = false;
+}
+
+void TDataSet::Prior() {
+  CheckBrowseable();
+  if (bof_) return;
+  EnsureKeys();
+  if (!hasCurrent_ || !posValid_ || pos_ == 0 || !LoadAt(pos_ - 1, false)) {
+    bof_ = true;
+    return;
+  }
+  eof_ = false;
+}
+
+bool TDataSet::IsEmpty() {
+  CheckActive();
+  if (state_ == TDataSetState::dsInsert) return false;
+  return DoRecordCount() == 0;
+}
+
+std::int32_t TDataSet::RecordCount() {
+  CheckActive();
+  return DoRecordCount();
+}
+
+void TDataSet::Refresh() {
+  CheckBrowseable();
+  keysValid_ = false;
+  page_.clear();
+  EnsureKeys();
+  if (hasCurrent_ && posValid_) {
+    const std::size_t pos = pos_;
+    hasCurrent_ = false;
+    if (LoadAt(pos, true)) return;
+  }
+  First();
+}
+
+void TDataSet::Append() {
+  CheckBrowseable();
+  CheckWritable();
+  buffer_.assign(fields_.size(), Variant::Null());
+  state_ = TDataSetState::dsInsert;
+}
+
+void TDataSet::Insert() { Append(); }
+
+void TDataSet::Edit() {
+  CheckActive();
+  if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert) return;
+  CheckWritable();
+  if (!hasCurrent_) {
+    Append();
+    return;
+  }
+  buffer_ = current_.Values;
+  state_ = TDataSetState::dsEdit;
+}
+
+void TDataSet::Post() {
+  CheckActive();
+  if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) return;
+  CheckWritable();
+  for (const auto& field : fields_) {
+    if (field->Required() && field->DataType() != ftAutoInc &&
+        buffer_[static_cast<std::size_t>(field->Index())].IsClear()) {
+      throw EDatabaseError(Format("Field '%s' must have a value", field->FieldName()));
+    }
+  }
+  if (state_ == TDataSetState::dsInsert) {
+    const std::int64_t key = DoInsert(buffer_);
+    current_.Key = key;
+    current_.Values = std::move(buffer_);
+    hasCurrent_ = true;
+    if (InsertionOrder() && keysValid_) {
+      keys_.push_back(key);
+      pos_ = keys_.size() - 1;
+      posValid_ = true;
+    } else {
+      keysValid_ = false;
+      posValid_ = false;
+    }
+  } else {
+    DoUpdate(current_.Key, buffer_);
+    current_.Values = std::move(buffer_);
+    page_.clear();
+    if (!InsertionOrder()) {
+      keysValid_ = false;
+      posValid_ = false;
+    }
+  }
+  buffer_.clear();
+  state_ = TDataSetState::dsBrowse;
+  bof_ = eof_ = false;
+}
+
+void TDataSet::Cancel() {
+  CheckActive();
+  // The current record was never touched: edits went to the buffer.
+  buffer_.clear();
+  state_ = TDataSetState::dsBrowse;
+}
+
+void TDataSet::Delete() {
+  CheckActive();
+  if (state_ == TDataSetState::dsInsert) {
+    Cancel();
+    return;
+  }
+  if (state_ == TDataSetState::dsEdit) Cancel();
+  CheckWritable();
+  if (!hasCurrent_) {
+    throw EDatabaseError(Format("%s: cannot perform this operation on an empty dataset", DisplayName()));
+  }
+  DoDelete(current_.Key);
+  EnsureKeys();
+  page_.clear();
+  if (!posValid_) {
+    First();
+    return;
+  }
+  const std::size_t pos = pos_;
+  keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(pos));
+  hasCurrent_ = false;
+  posValid_ = false;
+  if (LoadAt(pos, true)) {
+    bof_ = eof_ = false;
+  } else if (!keys_.empty() && LoadAt(keys_.size() - 1, false)) {
+    eof_ = true;
+    bof_ = false;
+  } else {
+    ClearCurrent();
+    bof_ = eof_ = true;
+  }
+}
+
+void TDataSet::PositionOn(Row row) {
+  current_ = std::move(row);
+  hasCurrent_ = true;
+  posValid_ = false;
+  bof_ = eof_ = false;
+}
+
+TField& TDataSet::Fields(int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= fields_.size()) {
+    throw EListError(Format("List index out of bounds (%d)", index));
+  }
+  return *fields_[static_cast<std::size_t>(index)];
+}
+
+TField* TDataSet::FindField(std::string_view name) {
+  const auto it = fieldIndex_.find(UpperCase(name));
+  return it == fieldIndex_.end() ? nullptr : fields_[static_cast<std::size_t>(it->second)].get();
+}
+
+TField& TDataSet::FieldByName(std::string_view name) {
+  TField* field = FindField(name);
+  if (field == nullptr) throw EDatabaseError(Format("Field '%s' not found", name));
+  return *field;
+}
+
+// ---- BLOB stream ----
+
+TABSBLOBStream::TABSBLOBStream(TField& field, TBlobStreamMode mode) : field_(field), mode_(mode) {
+  if (mode_ == TBlobStreamMode::bmWrite) {
+    field_.SetValue(Variant(std::string()));
+  } else {
+    content_ = field_.AsString();
+  }
+}
+
+std::size_t TABSBLOBStream::Read(void* buffer, std::size_t count) {
+  if (position_ >= content_.size()) return 0;
+  const std::size_t n = std::min(count, content_.size() - position_);
+  std::memcpy(buffer, content_.data() + position_, n);
+  position_ += n;
+  return n;
+}
+
+std::size_t TABSBLOBStream::Write(const void* buffer, std::size_t count) {
+  if (mode_ == TBlobStreamMode::bmRead) {
+    throw EDatabaseError(Format("Field '%s': the BLOB stream is open for reading only", field_.FieldName()));
+  }
+  if (position_ + count > content_.size()) content_.resize(position_ + count);
+  if (count > 0) std::memcpy(content_.data() + position_, buffer, count);
+  position_ += count;
+  field_.SetValue(Variant(content_));
+  return count;
+}
+
+void TABSBLOBStream::Seek(std::int64_t position) {
+  if (position < 0) throw EDatabaseError("BLOB stream: negative position");
+  position_ = static_cast<std::size_t>(position);
+}
+
+void TABSBLOBStream::Truncate() {
+  if (mode_ == TBlobStreamMode::bmRead) {
+    throw EDatabaseError(Format("Field '%s': the BLOB stream is open for reading only", field_.FieldName()));
+  }
+  if (position_ < content_.size()) content_.resize(position_);
+  field_.SetValue(Variant(content_));
+}
+
+}  // namespace vez

@@ -1,0 +1,1004 @@
+// The database and table objects of the engine, over SQLite.
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "core/FileMask.h"
+#include "core/FormatSettings.h"
+#include "librarydb/Absmain.h"
+#include "librarydb/internal/Sqlite.h"
+
+namespace vez {
+
+using detail::Connection;
+using detail::QuoteIdent;
+using detail::StatementScope;
+
+namespace {
+
+constexpr std::size_t kFetchBatch = 64;
+
+std::vector<TABSDatabase*>& LiveDatabases() {
+  static std::vector<TABSDatabase*> databases;
+  return databases;
+}
+
+// Holds the connection of a database for the length of one call.
+class ConnectionUse {
+public:
+  ConnectionUse(TABSDatabase& db, Connection& (TABSDatabase::*acquire)(), void (TABSDatabase::*release)())
+      : db_(db), release_(release), connection_((db.*acquire)()) {}
+  ~ConnectionUse() { (db_.*release_)(); }
+  ConnectionUse(const ConnectionUse&) = delete;
+  ConnectionUse& operator=(const ConnectionUse&) = delete;
+  Connection& operator*() const { return connection_; }
+  Connection* operator->() const { return &connection_; }
+
+private:
+  TABSDatabase& db_;
+  void (TABSDatabase::*release_)();
+  Connection& connection_;
+};
+
+// A write that is atomic on its own: its own transaction outside an explicit one, a savepoint inside.
+class WriteScope {
+public:
+  explicit WriteScope(Connection& c) : c_(c), nested_(c.InTransaction()) {
+    c_.Exec(nested_ ? "SAVEPOINT vez_write" : "BEGIN IMMEDIATE", "Cannot write to");
+  }
+  ~WriteScope() {
+    if (done_) return;
+    sqlite3_exec(c_.Handle(), nested_ ? "ROLLBACK TO vez_write; RELEASE vez_write" : "ROLLBACK", nullptr, nullptr,
+                 nullptr);
+  }
+  WriteScope(const WriteScope&) = delete;
+  WriteScope& operator=(const WriteScope&) = delete;
+  void Commit() {
+    c_.Exec(nested_ ? "RELEASE vez_write" : "COMMIT", "Cannot write to");
+    done_ = true;
+  }
+
+private:
+  Connection& c_;
+  bool nested_;
+  bool done_ = false;
+};
+
+const char* SqlType(TFieldType type) {
+  switch (type) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+    case ftLargeint:
+    case ftBoolean: return "INTEGER";
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD: return "REAL";
+    case ftString:
+    case ftFixedChar:
+    case ftWideString:
+    case ftMemo:
+    case ftFmtMemo:
+    case ftDate:
+    case ftTime:
+    case ftDateTime: return "TEXT";
+    default: return "BLOB";
+  }
+}
+
+void BindText(sqlite3_stmt* stmt, int index, const std::string& text) {
+  sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+// Binds a value that has the canonical form of its field (see TDataSet::NormalizeForField).
+void BindValue(sqlite3_stmt* stmt, int index, const Variant& v, TFieldType type) {
+  switch (v.Type()) {
+    case VarType::Empty:
+    case VarType::Null: sqlite3_bind_null(stmt, index); return;
+    case VarType::Boolean: sqlite3_bind_int64(stmt, index, v.RawBool() ? 1 : 0); return;
+    case VarType::Integer: sqlite3_bind_int64(stmt, index, v.RawInteger()); return;
+    case VarType::Double: sqlite3_bind_double(stmt, index, v.RawDouble()); return;
+    case VarType::DateTime: {
+      const double d = v.RawDateTime();
+      BindText(stmt, index, type == ftDate ? DateToISO(d) : type == ftTime ? TimeToISO(d) : DateTimeToISO(d));
+      return;
+    }
+    case VarType::String: {
+      const std::string& s = v.RawString();
+      if (std::string_view(SqlType(type)) == "BLOB") {
+        sqlite3_bind_blob(stmt, index, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
+      } else {
+        sqlite3_bind_text(stmt, index, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
+      }
+      return;
+    }
+  }
+}
+
+Variant DecodeValue(sqlite3_stmt* stmt, int col, TFieldType type) {
+  const int storage = sqlite3_column_type(stmt, col);
+  if (storage == SQLITE_NULL) return Variant::Null();
+  switch (type) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+    case ftLargeint: return Variant(static_cast<long long>(sqlite3_column_int64(stmt, col)));
+    case ftBoolean: return Variant(sqlite3_column_int64(stmt, col) != 0);
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD: return Variant(sqlite3_column_double(stmt, col));
+    case ftDate:
+    case ftTime:
+    case ftDateTime: {
+      if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
+        return Variant::FromDateTime(sqlite3_column_double(stmt, col));
+      }
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, col));
+      const int n = sqlite3_column_bytes(stmt, col);
+      std::string_view iso(text ? text : "", static_cast<std::size_t>(n));
+      std::string normal(iso);
+      if (normal.size() > 10 && normal[10] == ' ') normal[10] = 'T';
+      double value = 0;
+      if (!TryISOToDateTime(normal, value)) return Variant(std::string(iso));
+      return Variant::FromDateTime(value);
+    }
+    default: break;
+  }
+  if (storage == SQLITE_BLOB) {
+    const void* data = sqlite3_column_blob(stmt, col);
+    const int n = sqlite3_column_bytes(stmt, col);
+    return Variant(std::string(static_cast<const char*>(data), static_cast<std::size_t>(n)));
+  }
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, col));
+  const int n = sqlite3_column_bytes(stmt, col);
+  return Variant(std::string(text ? text : "", static_cast<std::size_t>(n)));
+}
+
+std::vector<std::string> SplitFields(std::string_view fields) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  while (start <= fields.size()) {
+    std::size_t end = fields.find(';', start);
+    if (end == std::string_view::npos) end = fields.size();
+    std::string name = Trim(fields.substr(start, end - start));
+    if (!name.empty()) out.push_back(std::move(name));
+    start = end + 1;
+  }
+  return out;
+}
+
+std::string ColumnText(sqlite3_stmt* stmt, int col) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, col));
+  return std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, col)));
+}
+
+}  // namespace
+
+// ---- database ----
+
+TABSDatabase::TABSDatabase() { LiveDatabases().push_back(this); }
+
+TABSDatabase::~TABSDatabase() {
+  Close();
+  auto& live = LiveDatabases();
+  live.erase(std::remove(live.begin(), live.end(), this), live.end());
+}
+
+TABSDatabase* TABSDatabase::FindDatabase(std::string_view session, std::string_view alias) {
+  if (alias.empty()) return nullptr;
+  for (TABSDatabase* db : LiveDatabases()) {
+    if (SameText(db->alias_, alias) && SameText(db->session_, session)) return db;
+  }
+  return nullptr;
+}
+
+void TABSDatabase::SetDatabaseFileName(std::string fileName) {
+  if (fileName == fileName_) return;
+  Close();
+  fileName_ = std::move(fileName);
+}
+
+void TABSDatabase::SetDatabaseName(std::string alias) {
+  if (alias == alias_) return;
+  TABSDatabase* other = FindDatabase(session_, alias);
+  if (other != nullptr && other != this) {
+    throw EDatabaseError(Format("The database alias '%s' is in use by another database", alias));
+  }
+  Close();
+  alias_ = std::move(alias);
+}
+
+void TABSDatabase::SetSessionName(std::string session) {
+  if (session == session_) return;
+  TABSDatabase* other = FindDatabase(session, alias_);
+  if (other != nullptr && other != this) {
+    throw EDatabaseError(Format("The database alias '%s' is in use by another database", alias_));
+  }
+  Close();
+  session_ = std::move(session);
+}
+
+void TABSDatabase::SetReadOnly(bool readOnly) {
+  if (readOnly == readOnly_) return;
+  Close();
+  readOnly_ = readOnly;
+}
+
+void TABSDatabase::SetKeepConnection(bool keep) {
+  keepConnection_ = keep;
+  if (!keep && connection_ && users_ == 0) connection_.reset();
+}
+
+void TABSDatabase::SetLockWaitSeconds(std::int32_t seconds) {
+  lockWaitSeconds_ = std::max<std::int32_t>(0, seconds);
+  if (connection_) connection_->SetLockWait(lockWaitSeconds_);
+}
+
+Connection& TABSDatabase::Acquire() {
+  if (!connection_) connection_ = std::make_unique<Connection>(fileName_, readOnly_, lockWaitSeconds_, false);
+  ++users_;
+  return *connection_;
+}
+
+void TABSDatabase::Release() {
+  if (users_ > 0) --users_;
+  if (users_ == 0 && !keepConnection_ && connection_ && !connection_->InTransaction()) connection_.reset();
+}
+
+void TABSDatabase::AttachTable(TABSTable* table) { openTables_.push_back(table); }
+
+void TABSDatabase::DetachTable(TABSTable* table) {
+  openTables_.erase(std::remove(openTables_.begin(), openTables_.end(), table), openTables_.end());
+}
+
+void TABSDatabase::Open() {
+  if (explicitOpen_) return;
+  Acquire();
+  explicitOpen_ = true;
+}
+
+void TABSDatabase::Close() {
+  const std::vector<TABSTable*> tables = openTables_;
+  for (TABSTable* table : tables) table->Close();
+  openTables_.clear();
+  connection_.reset();  // an unfinished transaction is rolled back
+  users_ = 0;
+  explicitOpen_ = false;
+}
+
+bool TABSDatabase::Connected() const { return connection_ != nullptr; }
+
+bool TABSDatabase::GetExists() const {
+  std::error_code ec;
+  return !fileName_.empty() && std::filesystem::is_regular_file(fileName_, ec);
+}
+
+void TABSDatabase::CreateDatabase() {
+  if (readOnly_) throw EDatabaseError(Format("Cannot create \"%s\": the database is read-only", fileName_));
+  Connection created(fileName_, false, lockWaitSeconds_, true);
+}
+
+void TABSDatabase::DeleteDatabase() {
+  Close();
+  std::error_code ec;
+  if (!std::filesystem::remove(fileName_, ec) || ec) {
+    throw EDatabaseError(Format("Cannot delete \"%s\": %s", fileName_,
+                                ec ? ec.message() : std::string("the file does not exist")));
+  }
+  std::filesystem::remove(fileName_ + "-journal", ec);
+}
+
+void TABSDatabase::RenameDatabase(const std::string& newFileName) {
+  Close();
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!GetExists()) throw EDatabaseError(Format("Cannot rename \"%s\": the file does not exist", fileName_));
+  if (fs::exists(newFileName, ec)) {
+    throw EDatabaseError(Format("Cannot rename \"%s\" to \"%s\": the target exists", fileName_, newFileName));
+  }
+  fs::rename(fileName_, newFileName, ec);
+  if (ec) {
+    // Another file system: copy, then remove the original.
+    std::error_code copyError;
+    fs::copy_file(fileName_, newFileName, copyError);
+    if (copyError) {
+      throw EDatabaseError(
+          Format("Cannot rename \"%s\" to \"%s\": %s", fileName_, newFileName, copyError.message()));
+    }
+    fs::remove(fileName_, copyError);
+  }
+  fileName_ = newFileName;
+}
+
+void TABSDatabase::GetTablesList(StringList& list) {
+  list.Clear();
+  for (std::string& name : GetTablesList()) list.Add(std::move(name));
+}
+
+std::vector<std::string> TABSDatabase::GetTablesList() {
+  // Listing needs no write access: without an open connection the file is opened for reading only.
+  std::unique_ptr<Connection> reader;
+  if (!connection_) reader = std::make_unique<Connection>(fileName_, true, lockWaitSeconds_, false);
+  Connection* c = reader ? reader.get() : connection_.get();
+  sqlite3_stmt* stmt = c->Prepare("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name");
+  StatementScope scope(stmt);
+  std::vector<std::string> names;
+  while (c->Step(stmt, "Cannot read") == SQLITE_ROW) {
+    std::string name = ColumnText(stmt, 0);
+    if (!detail::IsReservedTableName(name)) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+void TABSDatabase::StartTransaction() {
+  Connection& c = Acquire();
+  try {
+    c.Begin();
+  } catch (...) {
+    Release();
+    throw;
+  }
+}
+
+void TABSDatabase::Commit() {
+  if (!InTransaction()) throw EDatabaseError(Format("No transaction is running on \"%s\"", fileName_));
+  connection_->Commit();
+  Release();
+}
+
+void TABSDatabase::Rollback() {
+  if (!InTransaction()) throw EDatabaseError(Format("No transaction is running on \"%s\"", fileName_));
+  connection_->Rollback();
+  Release();
+}
+
+bool TABSDatabase::InTransaction() const { return connection_ && connection_->InTransaction(); }
+
+// ---- table ----
+
+struct TABSTable::Impl {
+  struct Column {
+    std::string name;
+    TFieldType type = ftUnknown;
+  };
+  struct Index {
+    std::string name;
+    std::vector<std::size_t> columns;
+    TIndexOptions options = 0;
+    bool unique = false;
+    std::string orderBy;  // ORDER BY clause of the index
+  };
+
+  Connection* conn = nullptr;
+  std::string name;    // the table's name as stored in the file
+  std::string quoted;  // QuoteIdent(name)
+  std::vector<Column> columns;
+  std::vector<Index> indexes;
+  std::vector<std::size_t> autoInc;
+  const Index* order = nullptr;
+  std::string selectList;  // rowid and every column
+  sqlite3_stmt* insert = nullptr;
+  sqlite3_stmt* update = nullptr;
+  sqlite3_stmt* fetch = nullptr;
+  std::map<std::pair<const Index*, std::size_t>, sqlite3_stmt*> find;
+
+  const Index* FindIndex(std::string_view indexName) const {
+    for (const Index& index : indexes) {
+      if (SameText(index.name, indexName)) return &index;
+    }
+    return nullptr;
+  }
+};
+
+namespace {
+
+// The stored name of a table (SQLite compares table names without regard to ASCII case); "" when missing.
+std::string StoredTableName(Connection& c, const std::string& name) {
+  sqlite3_stmt* stmt = c.Prepare("SELECT name FROM sqlite_master WHERE type='table' AND name=?1 COLLATE NOCASE");
+  StatementScope scope(stmt);
+  BindText(stmt, 1, name);
+  return c.Step(stmt, "Cannot read") == SQLITE_ROW ? ColumnText(stmt, 0) : std::string();
+}
+
+bool IsUniqueIndex(const TIndexDef& def, const std::string& tableName) {
+  if ((def.Options & ixUnique) != 0) return true;
+  // Run tables keep several records under one primary key.
+  return (def.Options & ixPrimary) != 0 && !MatchesMask(tableName, "*.runx");
+}
+
+std::string ColumnTerm(const std::string& field, TIndexOptions options) {
+  return QuoteIdent(field) + ((options & ixCaseInsensitive) != 0 ? " COLLATE NOCASE" : "");
+}
+
+// CREATE INDEX statement of an index definition whose fields have been checked.
+std::string CreateIndexSql(const TIndexDef& def, const std::string& tableName,
+                           const std::vector<std::string>& fields) {
+  std::string sql = IsUniqueIndex(def, tableName) ? "CREATE UNIQUE INDEX " : "CREATE INDEX ";
+  sql += QuoteIdent(tableName + "$" + def.Name) + " ON " + QuoteIdent(tableName) + "(";
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) sql += ", ";
+    sql += ColumnTerm(fields[i], def.Options);
+  }
+  return sql + ")";
+}
+
+struct StoredDefinitions {
+  std::vector<TFieldDef> classic;
+  std::vector<TABSAdvFieldDef> advanced;  // empty for a table made from classic definitions
+  std::vector<TIndexDef> indexes;
+};
+
+StoredDefinitions ReadStoredDefinitions(Connection& c, const std::string& table) {
+  StoredDefinitions defs;
+  if (!c.HasBookkeeping()) {
+    throw EDatabaseError(
+        Format("Table '%s' in \"%s\" has no field definitions: the file is not a library", table, c.FileName()));
+  }
+  {
+    sqlite3_stmt* stmt = c.Prepare(std::string("SELECT name, field_type, engine_type, size, required, compression,"
+                                               " compression_level FROM ") +
+                                   QuoteIdent(detail::kFieldsTable) + " WHERE tbl=?1 ORDER BY pos");
+    StatementScope scope(stmt);
+    BindText(stmt, 1, table);
+    bool advanced = false;
+    while (c.Step(stmt, "Cannot read") == SQLITE_ROW) {
+      TFieldDef f{ColumnText(stmt, 0), static_cast<TFieldType>(sqlite3_column_int(stmt, 1)),
+                  sqlite3_column_int(stmt, 3), sqlite3_column_int(stmt, 4) != 0};
+      const std::int32_t code = sqlite3_column_int(stmt, 2);
+      if (code != 0) advanced = true;
+      defs.advanced.push_back(TABSAdvFieldDef{f.Name, code, f.Size, f.Required, sqlite3_column_int(stmt, 5),
+                                              sqlite3_column_int(stmt, 6)});
+      defs.classic.push_back(std::move(f));
+    }
+    if (!advanced) defs.advanced.clear();
+  }
+  if (defs.classic.empty()) {
+    throw EDatabaseError(
+        Format("Table '%s' in \"%s\" has no field definitions: the file is not a library", table, c.FileName()));
+  }
+  sqlite3_stmt* stmt = c.Prepare(std::string("SELECT name, fields, options FROM ") +
+                                 QuoteIdent(detail::kIndexesTable) + " WHERE tbl=?1 ORDER BY pos");
+  StatementScope scope(stmt);
+  BindText(stmt, 1, table);
+  while (c.Step(stmt, "Cannot read") == SQLITE_ROW) {
+    defs.indexes.push_back(TIndexDef{ColumnText(stmt, 0), ColumnText(stmt, 1),
+                                     static_cast<TIndexOptions>(sqlite3_column_int(stmt, 2))});
+  }
+  return defs;
+}
+
+}  // namespace
+
+TABSTable::TABSTable() = default;
+
+TABSTable::~TABSTable() { Close(); }
+
+std::string TABSTable::DisplayName() const { return Format("Table '%s'", tableName_); }
+
+bool TABSTable::IsReadOnly() const {
+  return readOnly_ || (database_ != nullptr && database_->ReadOnly());
+}
+
+void TABSTable::SetSessionName(std::string session) {
+  Close();
+  session_ = std::move(session);
+}
+
+void TABSTable::SetDatabaseName(std::string alias) {
+  Close();
+  alias_ = std::move(alias);
+}
+
+void TABSTable::SetTableName(std::string name) {
+  if (name == tableName_) return;
+  Close();
+  tableName_ = std::move(name);
+}
+
+void TABSTable::SetReadOnly(bool readOnly) {
+  if (readOnly && (State() == TDataSetState::dsEdit || State() == TDataSetState::dsInsert)) Cancel();
+  readOnly_ = readOnly;
+}
+
+TABSDatabase& TABSTable::Database() const {
+  if (database_ != nullptr) return *database_;
+  TABSDatabase* db = TABSDatabase::FindDatabase(session_, alias_);
+  if (db == nullptr) {
+    throw EDatabaseError(Format("Table '%s': no database with the alias '%s' in session '%s'", tableName_, alias_,
+                                session_));
+  }
+  return *db;
+}
+
+void TABSTable::ReadDefinitions() {
+  TABSDatabase& db = Database();
+  ConnectionUse c(db, &TABSDatabase::Acquire, &TABSDatabase::Release);
+  const std::string stored = StoredTableName(*c, tableName_);
+  if (stored.empty()) {
+    throw EDatabaseError(Format("Table '%s' does not exist in \"%s\"", tableName_, c->FileName()));
+  }
+  StoredDefinitions defs = ReadStoredDefinitions(*c, stored);
+  fieldDefs_.Clear();
+  for (const TFieldDef& f : defs.classic) fieldDefs_.Add(f.Name, f.DataType, f.Size, f.Required);
+  advFieldDefs_.Clear();
+  for (const TABSAdvFieldDef& f : defs.advanced) {
+    advFieldDefs_.Add(f.Name, f.DataType, f.Size, f.Required, f.CompressionAlgorithm, f.CompressionLevel);
+  }
+  indexDefs_.Clear();
+  for (const TIndexDef& i : defs.indexes) indexDefs_.Add(i.Name, i.Fields, i.Options);
+}
+
+void TABSTable::CreateTable() {
+  if (Active()) throw EDatabaseError(Format("Table '%s' is open and cannot be created", tableName_));
+  if (Trim(tableName_).empty()) throw EDatabaseError("Cannot create a table without a name");
+  if (detail::IsReservedTableName(tableName_)) {
+    throw EDatabaseError(Format("The table name '%s' is reserved", tableName_));
+  }
+  TABSDatabase& db = Database();
+  if (db.ReadOnly()) {
+    throw EDatabaseError(Format("Cannot create table '%s': the database is read-only", tableName_));
+  }
+  // The columns: the advanced definitions when there are any.
+  std::vector<TABSAdvFieldDef> columns;
+  if (advFieldDefs_.Count() > 0) {
+    for (int i = 0; i < advFieldDefs_.Count(); ++i) columns.push_back(advFieldDefs_[i]);
+  } else {
+    for (int i = 0; i < fieldDefs_.Count(); ++i) {
+      const TFieldDef& f = fieldDefs_[i];
+      columns.push_back(TABSAdvFieldDef{f.Name, 0, f.Size, f.Required, 0, 0});
+    }
+  }
+  if (columns.empty()) throw EDatabaseError(Format("Cannot create table '%s' without fields", tableName_));
+  auto typeOf = [&](std::size_t i) {
+    return columns[i].DataType != 0 ? AdvancedFieldTypeToFieldType(columns[i].DataType)
+                                    : fieldDefs_[static_cast<int>(i)].DataType;
+  };
+  auto columnOf = [&](const std::string& name) -> const TABSAdvFieldDef* {
+    for (const TABSAdvFieldDef& c : columns) {
+      if (SameText(c.Name, name)) return &c;
+    }
+    return nullptr;
+  };
+  std::vector<std::vector<std::string>> indexFields;
+  for (int i = 0; i < indexDefs_.Count(); ++i) {
+    std::vector<std::string> fields = SplitFields(indexDefs_[i].Fields);
+    if (fields.empty()) throw EDatabaseError(Format("Index '%s' has no fields", indexDefs_[i].Name));
+    for (std::string& field : fields) {
+      const TABSAdvFieldDef* column = columnOf(field);
+      if (column == nullptr) {
+        throw EDatabaseError(Format("Index '%s' names the unknown field '%s'", indexDefs_[i].Name, field));
+      }
+      field = column->Name;
+    }
+    indexFields.push_back(std::move(fields));
+  }
+
+  ConnectionUse c(db, &TABSDatabase::Acquire, &TABSDatabase::Release);
+  if (!StoredTableName(*c, tableName_).empty()) {
+    throw EDatabaseError(Format("Table '%s' exists already in \"%s\"", tableName_, c->FileName()));
+  }
+  WriteScope write(*c);
+  c->EnsureBookkeeping();
+  std::string sql = "CREATE TABLE " + QuoteIdent(tableName_) + " (";
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (i > 0) sql += ", ";
+    sql += QuoteIdent(columns[i].Name) + " " + SqlType(typeOf(i));
+    if (columns[i].Required) sql += " NOT NULL";
+  }
+  sql += ")";
+  c->Exec(sql, "Cannot create the table in");
+  for (int i = 0; i < indexDefs_.Count(); ++i) {
+    c->Exec(CreateIndexSql(indexDefs_[i], tableName_, indexFields[static_cast<std::size_t>(i)]),
+            "Cannot create an index in");
+  }
+  for (const char* meta : {detail::kFieldsTable, detail::kIndexesTable, detail::kCountersTable}) {
+    sqlite3_stmt* stmt = c->Prepare(std::string("DELETE FROM ") + QuoteIdent(meta) + " WHERE tbl=?1");
+    StatementScope scope(stmt);
+    BindText(stmt, 1, tableName_);
+    c->Step(stmt, "Cannot write to");
+  }
+  sqlite3_stmt* field = c->Prepare(std::string("INSERT INTO ") + QuoteIdent(detail::kFieldsTable) +
+                                   " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    StatementScope scope(field);
+    const TABSAdvFieldDef& col = columns[i];
+    BindText(field, 1, tableName_);
+    sqlite3_bind_int64(field, 2, static_cast<std::int64_t>(i));
+    BindText(field, 3, col.Name);
+    sqlite3_bind_int(field, 4, typeOf(i));
+    sqlite3_bind_int(field, 5, col.DataType);
+    sqlite3_bind_int(field, 6, col.Size);
+    sqlite3_bind_int(field, 7, col.Required ? 1 : 0);
+    sqlite3_bind_int(field, 8, col.CompressionAlgorithm);
+    sqlite3_bind_int(field, 9, col.CompressionLevel);
+    c->Step(field, "Cannot write to");
+    if (typeOf(i) == ftAutoInc) c->SetCounter(tableName_, col.Name, 0);
+  }
+  sqlite3_stmt* index =
+      c->Prepare(std::string("INSERT INTO ") + QuoteIdent(detail::kIndexesTable) + " VALUES(?1, ?2, ?3, ?4, ?5)");
+  for (int i = 0; i < indexDefs_.Count(); ++i) {
+    StatementScope scope(index);
+    BindText(index, 1, tableName_);
+    sqlite3_bind_int(index, 2, i);
+    BindText(index, 3, indexDefs_[i].Name);
+    BindText(index, 4, indexDefs_[i].Fields);
+    sqlite3_bind_int(index, 5, indexDefs_[i].Options);
+    c->Step(index, "Cannot write to");
+  }
+  write.Commit();
+}
+
+bool TABSTable::GetTableExists() {
+  TABSDatabase& db = Database();
+  if (!db.GetExists()) return false;
+  ConnectionUse c(db, &TABSDatabase::Acquire, &TABSDatabase::Release);
+  return !StoredTableName(*c, tableName_).empty();
+}
+
+void TABSTable::RenameTable(const std::string& newName) {
+  if (Active()) throw EDatabaseError(Format("Table '%s' is open and cannot be renamed", tableName_));
+  if (Trim(newName).empty() || detail::IsReservedTableName(newName)) {
+    throw EDatabaseError(Format("Cannot rename table '%s' to '%s': invalid name", tableName_, newName));
+  }
+  TABSDatabase& db = Database();
+  ConnectionUse c(db, &TABSDatabase::Acquire, &TABSDatabase::Release);
+  const std::string stored = StoredTableName(*c, tableName_);
+  if (stored.empty()) throw EDatabaseError(Format("Table '%s' does not exist in \"%s\"", tableName_, c->FileName()));
+  const std::string target = StoredTableName(*c, newName);
+  if (!target.empty() && !SameText(target, stored)) {
+    throw EDatabaseError(Format("Cannot rename table '%s': table '%s' exists already", tableName_, newName));
+  }
+  if (stored != newName) {
+    const StoredDefinitions defs = ReadStoredDefinitions(*c, stored);
+    WriteScope write(*c);
+    for (const TIndexDef& def : defs.indexes) {
+      c->Exec("DROP INDEX IF EXISTS " + QuoteIdent(stored + "$" + def.Name), "Cannot rename the table in");
+    }
+    c->Exec("ALTER TABLE " + QuoteIdent(stored) + " RENAME TO " + QuoteIdent(newName), "Cannot rename the table in");
+    for (const TIndexDef& def : defs.indexes) {
+      c->Exec(CreateIndexSql(def, newName, SplitFields(def.Fields)), "Cannot rename the table in");
+    }
+    for (const char* meta : {detail::kFieldsTable, detail::kIndexesTable, detail::kCountersTable}) {
+      sqlite3_stmt* stmt = c->Prepare(std::string("UPDATE ") + QuoteIdent(meta) + " SET tbl=?1 WHERE tbl=?2");
+      StatementScope scope(stmt);
+      BindText(stmt, 1, newName);
+      BindText(stmt, 2, stored);
+      c->Step(stmt, "Cannot write to");
+    }
+    write.Commit();
+  }
+  tableName_ = newName;
+}
+
+void TABSTable::DeleteTable() {
+  if (Active()) throw EDatabaseError(Format("Table '%s' is open and cannot be deleted", tableName_));
+  TABSDatabase& db = Database();
+  ConnectionUse c(db, &TABSDatabase::Acquire, &TABSDatabase::Release);
+  const std::string stored = StoredTableName(*c, tableName_);
+  if (stored.empty()) throw EDatabaseError(Format("Table '%s' does not exist in \"%s\"", tableName_, c->FileName()));
+  WriteScope write(*c);
+  c->Exec("DROP TABLE " + QuoteIdent(stored), "Cannot delete the table in");
+  if (c->HasBookkeeping()) {
+    for (const char* meta : {detail::kFieldsTable, detail::kIndexesTable, detail::kCountersTable}) {
+      sqlite3_stmt* stmt = c->Prepare(std::string("DELETE FROM ") + QuoteIdent(meta) + " WHERE tbl=?1");
+      StatementScope scope(stmt);
+      BindText(stmt, 1, stored);
+      c->Step(stmt, "Cannot write to");
+    }
+  }
+  write.Commit();
+}
+
+// ---- the open table ----
+
+std::vector<TDataSet::ColumnInfo> TABSTable::DoOpen() {
+  TABSDatabase& db = Database();
+  Connection& c = db.Acquire();
+  std::vector<ColumnInfo> result;
+  try {
+    const std::string stored = StoredTableName(c, tableName_);
+    if (stored.empty()) throw EDatabaseError(Format("Table '%s' does not exist in \"%s\"", tableName_, c.FileName()));
+    StoredDefinitions defs = ReadStoredDefinitions(c, stored);
+    auto impl = std::make_unique<Impl>();
+    impl->conn = &c;
+    impl->name = stored;
+    impl->quoted = QuoteIdent(stored);
+    impl->selectList = "rowid";
+    for (const TFieldDef& f : defs.classic) {
+      impl->columns.push_back(Impl::Column{f.Name, f.DataType});
+      impl->selectList += ", " + QuoteIdent(f.Name);
+      if (f.DataType == ftAutoInc) impl->autoInc.push_back(impl->columns.size() - 1);
+      result.push_back(ColumnInfo{f.Name, f.DataType, f.Size, f.Required});
+    }
+    for (const TIndexDef& def : defs.indexes) {
+      Impl::Index index;
+      index.name = def.Name;
+      index.options = def.Options;
+      index.unique = IsUniqueIndex(def, stored);
+      for (const std::string& field : SplitFields(def.Fields)) {
+        const auto it = std::find_if(defs.classic.begin(), defs.classic.end(),
+                                     [&](const TFieldDef& f) { return SameText(f.Name, field); });
+        if (it == defs.classic.end()) {
+          throw EDatabaseError(Format("Index '%s' of table '%s' names the unknown field '%s'", def.Name, stored, field));
+        }
+        index.columns.push_back(static_cast<std::size_t>(it - defs.classic.begin()));
+        index.orderBy += ColumnTerm(it->Name, def.Options) + ", ";
+      }
+      index.orderBy += "rowid";
+      impl->indexes.push_back(std::move(index));
+    }
+    if (!indexName_.empty()) {
+      impl->order = impl->FindIndex(indexName_);
+      if (impl->order == nullptr) {
+        throw EDatabaseError(Format("Index '%s' not found in table '%s'", indexName_, stored));
+      }
+    }
+    fieldDefs_.Clear();
+    for (const TFieldDef& f : defs.classic) fieldDefs_.Add(f.Name, f.DataType, f.Size, f.Required);
+    advFieldDefs_.Clear();
+    for (const TABSAdvFieldDef& f : defs.advanced) {
+      advFieldDefs_.Add(f.Name, f.DataType, f.Size, f.Required, f.CompressionAlgorithm, f.CompressionLevel);
+    }
+    indexDefs_.Clear();
+    for (const TIndexDef& i : defs.indexes) indexDefs_.Add(i.Name, i.Fields, i.Options);
+    impl_ = std::move(impl);
+  } catch (...) {
+    db.Release();
+    throw;
+  }
+  database_ = &db;
+  db.AttachTable(this);
+  return result;
+}
+
+void TABSTable::DoClose() {
+  impl_.reset();
+  if (database_ != nullptr) {
+    TABSDatabase* db = database_;
+    database_ = nullptr;
+    db->DetachTable(this);
+    db->Release();
+  }
+}
+
+std::vector<std::int64_t> TABSTable::DoLoadKeys() {
+  Impl& t = *impl_;
+  const std::string sql =
+      "SELECT rowid FROM " + t.quoted + " ORDER BY " + (t.order != nullptr ? t.order->orderBy : "rowid");
+  sqlite3_stmt* stmt = t.conn->Prepare(sql);
+  StatementScope scope(stmt);
+  std::vector<std::int64_t> keys;
+  while (t.conn->Step(stmt, "Cannot read") == SQLITE_ROW) keys.push_back(sqlite3_column_int64(stmt, 0));
+  return keys;
+}
+
+void TABSTable::DoFetch(const std::int64_t* keys, std::size_t count, std::vector<Row>& rows) {
+  Impl& t = *impl_;
+  if (t.fetch == nullptr) {
+    std::string sql = "SELECT " + t.selectList + " FROM " + t.quoted + " WHERE rowid IN (";
+    for (std::size_t i = 0; i < kFetchBatch; ++i) sql += (i > 0 ? ", ?" : "?") + std::to_string(i + 1);
+    t.fetch = t.conn->Prepare(sql + ")");
+  }
+  const std::size_t first = rows.size();
+  rows.resize(first + count);
+  for (std::size_t done = 0; done < count; done += kFetchBatch) {
+    const std::size_t n = std::min(kFetchBatch, count - done);
+    StatementScope scope(t.fetch);
+    for (std::size_t i = 0; i < n; ++i) sqlite3_bind_int64(t.fetch, static_cast<int>(i + 1), keys[done + i]);
+    while (t.conn->Step(t.fetch, "Cannot read") == SQLITE_ROW) {
+      const std::int64_t key = sqlite3_column_int64(t.fetch, 0);
+      const std::int64_t* hit = std::find(keys + done, keys + done + n, key);
+      if (hit == keys + done + n) continue;
+      Row& row = rows[first + static_cast<std::size_t>(hit - keys)];
+      row.Key = key;
+      row.Values.reserve(t.columns.size());
+      for (std::size_t col = 0; col < t.columns.size(); ++col) {
+        row.Values.push_back(DecodeValue(t.fetch, static_cast<int>(col + 1), t.columns[col].type));
+      }
+    }
+  }
+}
+
+std::int32_t TABSTable::DoRecordCount() {
+  Impl& t = *impl_;
+  sqlite3_stmt* stmt = t.conn->Prepare("SELECT count(*) FROM " + t.quoted);
+  StatementScope scope(stmt);
+  t.conn->Step(stmt, "Cannot read");
+  return sqlite3_column_int(stmt, 0);
+}
+
+namespace {
+
+// The unique index a record collides with, as a message; "" when none is found.
+std::string DescribeKeyViolation(TABSTable::Impl& t, const std::string& tableName,
+                                 const std::vector<Variant>& values, std::int64_t ownKey) {
+  for (const TABSTable::Impl::Index& index : t.indexes) {
+    if (!index.unique) continue;
+    std::string sql = "SELECT 1 FROM " + t.quoted + " WHERE ";
+    for (std::size_t i = 0; i < index.columns.size(); ++i) {
+      sql += ColumnTerm(t.columns[index.columns[i]].name, index.options) + " IS ?" + std::to_string(i + 1) + " AND ";
+    }
+    sql += "rowid IS NOT ?" + std::to_string(index.columns.size() + 1) + " LIMIT 1";
+    sqlite3_stmt* stmt = t.conn->Prepare(sql);
+    StatementScope scope(stmt);
+    std::string keyText;
+    for (std::size_t i = 0; i < index.columns.size(); ++i) {
+      const std::size_t col = index.columns[i];
+      BindValue(stmt, static_cast<int>(i + 1), values[col], t.columns[col].type);
+      if (i > 0) keyText += ";";
+      keyText += values[col].IsClear() ? std::string() : values[col].AsString();
+    }
+    if (ownKey != 0) sqlite3_bind_int64(stmt, static_cast<int>(index.columns.size() + 1), ownKey);
+    if (t.conn->Step(stmt, "Cannot read") == SQLITE_ROW) {
+      return Format("Key violation in table '%s': index '%s' already holds the key '%s'", tableName, index.name,
+                    keyText);
+    }
+  }
+  return {};
+}
+
+// Runs a prepared INSERT or UPDATE, turning constraint failures into messages about the table's own rules.
+void StepWrite(TABSTable::Impl& t, sqlite3_stmt* stmt, const std::string& tableName,
+               const std::vector<Variant>& values, std::int64_t ownKey) {
+  const int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_DONE) return;
+  std::string message;
+  if ((rc & 0xff) == SQLITE_CONSTRAINT) {
+    const std::string detail = sqlite3_errmsg(t.conn->Handle());
+    sqlite3_reset(stmt);
+    message = DescribeKeyViolation(t, tableName, values, ownKey);
+    if (message.empty()) message = Format("Table '%s': %s", tableName, detail);
+    throw EDatabaseError(message);
+  }
+  sqlite3_reset(stmt);
+  t.conn->Fail(Format("Cannot write table '%s' to", tableName), rc);
+}
+
+}  // namespace
+
+std::int64_t TABSTable::DoInsert(std::vector<Variant>& values) {
+  Impl& t = *impl_;
+  Connection& c = *t.conn;
+  if (t.insert == nullptr) {
+    std::string sql = "INSERT INTO " + t.quoted + " (";
+    std::string params;
+    for (std::size_t i = 0; i < t.columns.size(); ++i) {
+      sql += (i > 0 ? ", " : "") + QuoteIdent(t.columns[i].name);
+      params += (i > 0 ? ", ?" : "?") + std::to_string(i + 1);
+    }
+    t.insert = c.Prepare(sql + ") VALUES(" + params + ")");
+  }
+  std::unique_ptr<WriteScope> write;
+  if (!t.autoInc.empty() && !c.InTransaction()) write = std::make_unique<WriteScope>(c);
+  // Auto-increment numbers: the next one for an empty field; a given number is kept and moves the counter.
+  std::vector<std::pair<std::size_t, std::int64_t>> counters;
+  std::vector<std::size_t> assigned;
+  try {
+    for (std::size_t col : t.autoInc) {
+      const std::int64_t last = c.Counter(t.name, t.columns[col].name);
+      if (values[col].IsClear()) {
+        values[col] = Variant(static_cast<long long>(last + 1));
+        assigned.push_back(col);
+        counters.emplace_back(col, last + 1);
+      } else if (values[col].AsInteger() > last) {
+        counters.emplace_back(col, values[col].AsInteger());
+      }
+    }
+    {
+      StatementScope scope(t.insert);
+      for (std::size_t i = 0; i < t.columns.size(); ++i) {
+        BindValue(t.insert, static_cast<int>(i + 1), values[i], t.columns[i].type);
+      }
+      StepWrite(t, t.insert, t.name, values, 0);
+    }
+    const std::int64_t key = sqlite3_last_insert_rowid(c.Handle());
+    for (const auto& [col, last] : counters) c.SetCounter(t.name, t.columns[col].name, last);
+    if (write) write->Commit();
+    return key;
+  } catch (...) {
+    for (std::size_t col : assigned) values[col] = Variant::Null();
+    throw;
+  }
+}
+
+void TABSTable::DoUpdate(std::int64_t key, std::vector<Variant>& values) {
+  Impl& t = *impl_;
+  Connection& c = *t.conn;
+  if (t.update == nullptr) {
+    std::string sql = "UPDATE " + t.quoted + " SET ";
+    for (std::size_t i = 0; i < t.columns.size(); ++i) {
+      sql += (i > 0 ? ", " : "") + QuoteIdent(t.columns[i].name) + "=?" + std::to_string(i + 1);
+    }
+    t.update = c.Prepare(sql + " WHERE rowid=?" + std::to_string(t.columns.size() + 1));
+  }
+  std::unique_ptr<WriteScope> write;
+  if (!t.autoInc.empty() && !c.InTransaction()) write = std::make_unique<WriteScope>(c);
+  std::vector<std::pair<std::size_t, std::int64_t>> counters;
+  for (std::size_t col : t.autoInc) {
+    if (values[col].IsClear()) continue;
+    const std::int64_t last = c.Counter(t.name, t.columns[col].name);
+    if (values[col].AsInteger() > last) counters.emplace_back(col, values[col].AsInteger());
+  }
+  {
+    StatementScope scope(t.update);
+    for (std::size_t i = 0; i < t.columns.size(); ++i) {
+      BindValue(t.update, static_cast<int>(i + 1), values[i], t.columns[i].type);
+    }
+    sqlite3_bind_int64(t.update, static_cast<int>(t.columns.size() + 1), key);
+    StepWrite(t, t.update, t.name, values, key);
+  }
+  if (sqlite3_changes(c.Handle()) == 0) {
+    throw EDatabaseError(Format("Table '%s': the record was deleted by another program", t.name));
+  }
+  for (const auto& [col, last] : counters) c.SetCounter(t.name, t.columns[col].name, last);
+  if (write) write->Commit();
+}
+
+void TABSTable::DoDelete(std::int64_t key) {
+  Impl& t = *impl_;
+  sqlite3_stmt* stmt = t.conn->Prepare("DELETE FROM " + t.quoted + " WHERE rowid=?1");
+  StatementScope scope(stmt);
+  sqlite3_bind_int64(stmt, 1, key);
+  t.conn->Step(stmt, Format("Cannot delete from table '%s' in", t.name));
+}
+
+void TABSTable::SetIndexName(std::string_view indexName) {
+  if (!Active()) {
+    indexName_ = std::string(indexName);
+    return;
+  }
+  CheckBrowseable();
+  const Impl::Index* index = nullptr;
+  if (!indexName.empty()) {
+    index = impl_->FindIndex(indexName);
+    if (index == nullptr) throw EDatabaseError(Format("Index '%s' not found in table '%s'", indexName, tableName_));
+  }
+  impl_->order = index;
+  indexName_ = index != nullptr ? index->name : std::string();
+  ResetCursor();
+  First();
+}
+
+bool TABSTable::FindKey(const std::vector<Variant>& keys) {
+  CheckBrowseable();
+  Impl& t = *impl_;
+  const Impl::Index* index = t.order;
+  if (index == nullptr) {
+    for (const Impl::Index& candidate : t.indexes) {
+      if ((candidate.options & ixPrimary) != 0) index = &candidate;
+    }
+  }
+  if (index == nullptr) throw EDatabaseError(Format("Table '%s' has no index to search", tableName_));
+  if (keys.empty() || keys.size() > index->columns.size()) {
+    throw EDatabaseError(Format("FindKey on index '%s' of table '%s': %d key values for %d fields", index->name,
+                                tableName_, keys.size(), index->columns.size()));
+  }
+  sqlite3_stmt*& stmt = t.find[{index, keys.size()}];
+  if (stmt == nullptr) {
+    std::string sql = "SELECT " + t.selectList + " FROM " + t.quoted + " WHERE ";
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      if (i > 0) sql += " AND ";
+      sql += ColumnTerm(t.columns[index->columns[i]].name, index->options) + " IS ?" + std::to_string(i + 1);
+    }
+    stmt = t.conn->Prepare(sql + " ORDER BY " + index->orderBy + " LIMIT 1");
+  }
+  StatementScope scope(stmt);
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const std::size_t col = index->columns[i];
+    const Variant value = NormalizeForField(Fields(static_cast<int>(col)), keys[i]);
+    BindValue(stmt, static_cast<int>(i + 1), value, t.columns[col].type);
+  }
+  if (t.conn->Step(stmt, "Cannot read") != SQLITE_ROW) return false;
+  Row row;
+  row.Key = sqlite3_column_int64(stmt, 0);
+  row.Values.reserve(t.columns.size());
+  for (std::size_t col = 0; col < t.columns.size(); ++col) {
+    row.Values.push_back(DecodeValue(stmt, static_cast<int>(col + 1), t.columns[col].type));
+  }
+  PositionOn(std::move(row));
+  return true;
+}
+
+}  // namespace vez

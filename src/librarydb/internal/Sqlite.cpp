@@ -1,0 +1,202 @@
+#include "librarydb/internal/Sqlite.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "core/Exceptions.h"
+#include "core/FormatSettings.h"
+
+namespace vez::detail {
+
+std::string QuoteIdent(std::string_view name) {
+  std::string quoted;
+  quoted.reserve(name.size() + 2);
+  quoted += '"';
+  for (char c : name) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  quoted += '"';
+  return quoted;
+}
+
+bool IsReservedTableName(std::string_view name) {
+  const std::string upper = UpperCase(name);
+  return upper.rfind("SQLITE_", 0) == 0 || upper.rfind("VEZ$", 0) == 0;
+}
+
+namespace {
+
+std::string Cause(int rc, sqlite3* db) {
+  switch (rc & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return "the file is locked by another program";
+    case SQLITE_NOTADB: return "the file is not a library database";
+    case SQLITE_READONLY: return "the file is read-only";
+    case SQLITE_CANTOPEN: return "the file cannot be opened";
+    case SQLITE_FULL: return "the disk is full";
+    case SQLITE_CORRUPT: return "the file is damaged";
+    default: break;
+  }
+  return db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+}
+
+}  // namespace
+
+Connection::Connection(std::string fileName, bool readOnly, int lockWaitSeconds, bool create)
+    : fileName_(std::move(fileName)), readOnly_(readOnly && !create) {
+  if (fileName_.empty()) throw EDatabaseError("The database has no file name");
+  std::error_code ec;
+  const bool exists = std::filesystem::exists(fileName_, ec);
+  if (create && exists) {
+    throw EDatabaseError(Format("Cannot create \"%s\": the file exists already", fileName_));
+  }
+  if (!create && !exists) {
+    throw EDatabaseError(Format("Cannot open \"%s\": the file does not exist", fileName_));
+  }
+  if (!create && !std::filesystem::is_regular_file(fileName_, ec)) {
+    throw EDatabaseError(Format("Cannot open \"%s\": it is not a file", fileName_));
+  }
+  if (!create && !readOnly_ && ::access(fileName_.c_str(), W_OK) != 0) {
+    throw EDatabaseError(Format("Cannot open \"%s\" for writing: the file is read-only", fileName_));
+  }
+  int flags = readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+  if (create) flags |= SQLITE_OPEN_CREATE;
+  flags |= SQLITE_OPEN_NOMUTEX;
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(fileName_.c_str(), &raw, flags, nullptr);
+  db_.reset(raw);
+  if (rc != SQLITE_OK) Fail("Cannot open", rc);
+  sqlite3_extended_result_codes(raw, 1);
+  sqlite3_busy_timeout(raw, lockWaitSeconds > 0 ? lockWaitSeconds * 1000 : 0);
+  // Reading the schema tells a database from any other file.
+  Exec("SELECT count(*) FROM sqlite_master", "Cannot open");
+  if (!readOnly_) {
+    // Library folders may lie on network shares: rollback journal (no WAL), every commit synced.
+    Exec("PRAGMA journal_mode=DELETE", "Cannot open");
+    Exec("PRAGMA synchronous=FULL", "Cannot open");
+  }
+  if (create) EnsureBookkeeping();
+}
+
+Connection::~Connection() {
+  if (inTransaction_) Rollback();
+}
+
+void Connection::Fail(std::string_view what, int rc) const {
+  throw EDatabaseError(Format("%s \"%s\": %s", what, fileName_, Cause(rc, db_.get())));
+}
+
+sqlite3_stmt* Connection::Prepare(const std::string& sql) {
+  auto it = statements_.find(sql);
+  if (it != statements_.end()) return it->second.get();
+  sqlite3_stmt* stmt = nullptr;
+  const int rc = sqlite3_prepare_v3(db_.get(), sql.c_str(), static_cast<int>(sql.size() + 1),
+                                    SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    Fail("Cannot read", rc);
+  }
+  statements_.emplace(sql, std::unique_ptr<sqlite3_stmt, Finalize>(stmt));
+  return stmt;
+}
+
+void Connection::Exec(const std::string& sql, std::string_view what) {
+  char* message = nullptr;
+  const int rc = sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, &message);
+  sqlite3_free(message);
+  if (rc != SQLITE_OK) Fail(what, rc);
+}
+
+int Connection::Step(sqlite3_stmt* stmt, std::string_view what) {
+  const int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW || rc == SQLITE_DONE) return rc;
+  Fail(what, rc);
+}
+
+bool Connection::HasBookkeeping() {
+  sqlite3_stmt* stmt = Prepare("SELECT count(*) FROM sqlite_master WHERE type='table' AND name=?1");
+  StatementScope scope(stmt);
+  sqlite3_bind_text(stmt, 1, kFieldsTable, -1, SQLITE_STATIC);
+  Step(stmt, "Cannot read");
+  return sqlite3_column_int(stmt, 0) > 0;
+}
+
+void Connection::EnsureBookkeeping() {
+  if (HasBookkeeping()) return;
+  if (readOnly_) Fail("Cannot write to", SQLITE_READONLY);
+  Exec(std::string("CREATE TABLE IF NOT EXISTS ") + QuoteIdent(kFieldsTable) +
+           "(tbl TEXT NOT NULL, pos INTEGER NOT NULL, name TEXT NOT NULL, field_type INTEGER NOT NULL,"
+           " engine_type INTEGER NOT NULL, size INTEGER NOT NULL, required INTEGER NOT NULL,"
+           " compression INTEGER NOT NULL, compression_level INTEGER NOT NULL, PRIMARY KEY(tbl, pos));"
+           "CREATE TABLE IF NOT EXISTS " +
+           QuoteIdent(kIndexesTable) +
+           "(tbl TEXT NOT NULL, pos INTEGER NOT NULL, name TEXT NOT NULL, fields TEXT NOT NULL,"
+           " options INTEGER NOT NULL, PRIMARY KEY(tbl, pos));"
+           "CREATE TABLE IF NOT EXISTS " +
+           QuoteIdent(kCountersTable) +
+           "(tbl TEXT NOT NULL, field TEXT NOT NULL, last INTEGER NOT NULL, PRIMARY KEY(tbl, field));",
+       "Cannot write to");
+}
+
+void Connection::Begin() {
+  if (inTransaction_) throw EDatabaseError(Format("A transaction is already running on \"%s\"", fileName_));
+  if (readOnly_) Fail("Cannot write to", SQLITE_READONLY);
+  Exec("BEGIN IMMEDIATE", "Cannot start a transaction on");
+  inTransaction_ = true;
+}
+
+void Connection::Commit() {
+  if (!inTransaction_) throw EDatabaseError(Format("No transaction is running on \"%s\"", fileName_));
+  for (auto& [key, state] : counters_) {
+    if (state.dirty) WriteCounter(key.first, key.second, state.last);
+  }
+  Exec("COMMIT", "Cannot commit to");
+  inTransaction_ = false;
+  counters_.clear();
+}
+
+void Connection::Rollback() noexcept {
+  if (!inTransaction_) return;
+  sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  inTransaction_ = false;
+  counters_.clear();
+}
+
+std::int64_t Connection::Counter(const std::string& table, const std::string& field) {
+  if (inTransaction_) {
+    auto it = counters_.find({table, field});
+    if (it != counters_.end()) return it->second.last;
+  }
+  sqlite3_stmt* stmt = Prepare(std::string("SELECT last FROM ") + QuoteIdent(kCountersTable) +
+                               " WHERE tbl=?1 AND field=?2");
+  StatementScope scope(stmt);
+  sqlite3_bind_text(stmt, 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
+  sqlite3_bind_text(stmt, 2, field.data(), static_cast<int>(field.size()), SQLITE_STATIC);
+  const std::int64_t last = Step(stmt, "Cannot read") == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
+  if (inTransaction_) counters_[{table, field}] = CounterState{last, false};
+  return last;
+}
+
+void Connection::SetCounter(const std::string& table, const std::string& field, std::int64_t last) {
+  if (inTransaction_) {
+    counters_[{table, field}] = CounterState{last, true};
+    return;
+  }
+  WriteCounter(table, field, last);
+}
+
+void Connection::WriteCounter(const std::string& table, const std::string& field, std::int64_t last) {
+  sqlite3_stmt* stmt = Prepare(std::string("INSERT INTO ") + QuoteIdent(kCountersTable) +
+                               "(tbl, field, last) VALUES(?1, ?2, ?3) ON CONFLICT(tbl, field) DO UPDATE SET"
+                               " last=excluded.last");
+  StatementScope scope(stmt);
+  sqlite3_bind_text(stmt, 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
+  sqlite3_bind_text(stmt, 2, field.data(), static_cast<int>(field.size()), SQLITE_STATIC);
+  sqlite3_bind_int64(stmt, 3, last);
+  Step(stmt, "Cannot write to");
+}
+
+}  // namespace vez::detail

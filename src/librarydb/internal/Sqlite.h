@@ -1,0 +1,102 @@
+// The SQLite connection of a library file, shared by the tables of one database object.
+//
+// A connection owns its sqlite3 handle and a cache of prepared statements (finalized with the handle), knows
+// whether an explicit transaction is running, and keeps the auto-increment counters of the tables while one
+// runs (a transaction holds the write lock, so nobody else can move them; they are written at Commit).
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace vez::detail {
+
+// The names of the engine's bookkeeping tables; never listed as tables of a library.
+inline constexpr const char* kFieldsTable = "vez$fields";
+inline constexpr const char* kIndexesTable = "vez$indexes";
+inline constexpr const char* kCountersTable = "vez$autoinc";
+
+// An SQL identifier in double quotes, inner quotes doubled.
+std::string QuoteIdent(std::string_view name);
+// Whether a table name belongs to SQLite or to the engine.
+bool IsReservedTableName(std::string_view name);
+
+// Resets a statement (and clears its bindings) at the end of a scope; never throws.
+class StatementScope {
+public:
+  explicit StatementScope(sqlite3_stmt* stmt) : stmt_(stmt) {}
+  ~StatementScope() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+  StatementScope(const StatementScope&) = delete;
+  StatementScope& operator=(const StatementScope&) = delete;
+
+private:
+  sqlite3_stmt* stmt_;
+};
+
+class Connection {
+public:
+  // Opens an existing file (create: makes it, and it must not exist). Raises EDatabaseError naming the file
+  // for a missing, read-only (unless readOnly), locked or foreign file.
+  Connection(std::string fileName, bool readOnly, int lockWaitSeconds, bool create);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  sqlite3* Handle() const { return db_.get(); }
+  const std::string& FileName() const { return fileName_; }
+  bool ReadOnly() const { return readOnly_; }
+  void SetLockWait(int seconds) { sqlite3_busy_timeout(db_.get(), seconds > 0 ? seconds * 1000 : 0); }
+
+  // A cached prepared statement, reset and without bindings. Valid until the connection closes.
+  sqlite3_stmt* Prepare(const std::string& sql);
+  // Runs statements without results.
+  void Exec(const std::string& sql, std::string_view what);
+  // Steps a statement; SQLITE_ROW or SQLITE_DONE, anything else raises (with `what` in the message).
+  int Step(sqlite3_stmt* stmt, std::string_view what);
+  [[noreturn]] void Fail(std::string_view what, int rc) const;
+
+  // Whether the bookkeeping tables exist; EnsureBookkeeping creates them.
+  bool HasBookkeeping();
+  void EnsureBookkeeping();
+
+  // Explicit transactions.
+  void Begin();
+  void Commit();
+  void Rollback() noexcept;
+  bool InTransaction() const { return inTransaction_; }
+
+  // The last number an auto-increment field has given out; SetCounter records a new one (at once outside a
+  // transaction, at Commit inside one).
+  std::int64_t Counter(const std::string& table, const std::string& field);
+  void SetCounter(const std::string& table, const std::string& field, std::int64_t last);
+
+private:
+  struct CloseDb {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+  };
+  struct Finalize {
+    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+  };
+  struct CounterState {
+    std::int64_t last = 0;
+    bool dirty = false;
+  };
+  void WriteCounter(const std::string& table, const std::string& field, std::int64_t last);
+
+  std::string fileName_;
+  bool readOnly_;
+  std::unique_ptr<sqlite3, CloseDb> db_;  // declared first: closed after the statements are finalized
+  std::map<std::string, std::unique_ptr<sqlite3_stmt, Finalize>> statements_;
+  bool inTransaction_ = false;
+  std::map<std::pair<std::string, std::string>, CounterState> counters_;
+};
+
+}  // namespace vez::detail
