@@ -1,0 +1,427 @@
+// Layouts, index definitions and new-record defaults through real library files: create, reopen, compare.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <string>
+
+#include "ExpectedDefaults.h"
+#include "ExpectedLayouts.h"
+#include "TestUtil.h"
+#include "core/FormatSettings.h"
+#include "librarydb/OVLibConst.h"
+
+namespace vez {
+namespace {
+
+using test::ExpectedKind;
+using test::TempDir;
+
+// Engine type codes as the layout tables label them.
+std::string AdvancedLabel(std::int32_t code) {
+  static const std::map<std::int32_t, std::string> labels = {
+      {2, "text"},     {6, "int16"},     {7, "int32"},    {10, "uint16"}, {12, "autoinc"}, {21, "double"},
+      {23, "boolean"}, {27, "datetime"}, {31, "blob"},    {32, "graphic"}, {33, "memo"}};
+  const auto it = labels.find(code);
+  return it == labels.end() ? "code " + std::to_string(code) : it->second;
+}
+
+std::string Options(TIndexOptions o) {
+  std::string s;
+  auto add = [&](const char* word) { s += s.empty() ? word : std::string(",") + word; };
+  if (o & ixPrimary) add("primary");
+  if (o & ixUnique) add("unique");
+  if (o & ixCaseInsensitive) add("case-insensitive");
+  return s.empty() ? "none" : s;
+}
+
+std::string Options(const test::ExpectedIndex& e) {
+  TIndexOptions o = 0;
+  if (e.primary) o |= ixPrimary;
+  if (e.unique) o |= ixUnique;
+  if (e.caseInsensitive) o |= ixCaseInsensitive;
+  return Options(o);
+}
+
+void ExpectIndexes(const std::vector<test::ExpectedIndex>& want, const TIndexDefs& defs) {
+  ASSERT_EQ(static_cast<int>(want.size()), defs.Count());
+  for (int i = 0; i < defs.Count(); ++i) {
+    EXPECT_EQ(want[i].name, defs[i].Name);
+    EXPECT_EQ(want[i].fields, defs[i].Fields);
+    EXPECT_EQ(Options(want[i]), Options(defs[i].Options)) << defs[i].Name;
+  }
+}
+
+void ExpectFields(const test::ExpectedLayout& want, TABSTable& table) {
+  if (want.family == "classic") {
+    const TFieldDefs& defs = table.FieldDefs();
+    EXPECT_EQ(0, table.AdvFieldDefs().Count());
+    ASSERT_EQ(static_cast<int>(want.fields.size()), defs.Count());
+    for (int i = 0; i < defs.Count(); ++i) {
+      const auto& w = want.fields[static_cast<std::size_t>(i)];
+      SCOPED_TRACE("field #" + std::to_string(i + 1) + " " + w.name);
+      EXPECT_EQ(w.name, defs[i].Name);
+      EXPECT_EQ(w.type, FieldTypeName(defs[i].DataType));
+      EXPECT_EQ(w.size, defs[i].Size);
+      EXPECT_EQ(w.required, defs[i].Required);
+      EXPECT_EQ(0, w.compressionAlgorithm);
+    }
+  } else {
+    const TABSAdvFieldDefs& defs = table.AdvFieldDefs();
+    ASSERT_EQ(static_cast<int>(want.fields.size()), defs.Count());
+    for (int i = 0; i < defs.Count(); ++i) {
+      const auto& w = want.fields[static_cast<std::size_t>(i)];
+      SCOPED_TRACE("field #" + std::to_string(i + 1) + " " + w.name);
+      EXPECT_EQ(w.name, defs[i].Name);
+      EXPECT_EQ(w.type, AdvancedLabel(defs[i].DataType));
+      EXPECT_EQ(w.size, defs[i].Size);
+      EXPECT_EQ(w.required, defs[i].Required);
+      EXPECT_EQ(w.compressionAlgorithm, defs[i].CompressionAlgorithm);
+      EXPECT_EQ(w.compressionLevel, defs[i].CompressionLevel);
+    }
+  }
+}
+
+// Gives every required field that is still without value one, so that the record can be posted; the values
+// the defaults assigned stay as they are.
+void FillRequired(TABSTable& table, int salt) {
+  for (int i = 0; i < table.FieldCount(); ++i) {
+    TField& f = table.Fields(i);
+    if (!f.Required() || !f.IsNull() || f.DataType() == ftAutoInc) continue;
+    if (f.DataType() == ftString) f.SetAsString("name " + std::to_string(salt));
+    else if (f.DataType() == ftBoolean) f.SetAsBoolean(true);
+    else f.SetAsInteger(salt);
+  }
+}
+
+// The clock reading given to OnNewRecord: a leap day, whole seconds.
+double TestNow() { return EncodeDateTime(2024, 2, 29, 13, 45, 30, 0); }
+
+void ExpectDefaultsStored(std::int32_t code, TABSTable& table, double now) {
+  // The last assignment of a field is the one that counts.
+  std::map<std::string, test::ExpectedAssignment> last;
+  for (const auto& a : test::ExpectedDefaults().at(code)) last[UpperCase(a.field)] = a;
+  int year, month, day;
+  DecodeDate(now, year, month, day);
+  for (const auto& [key, a] : last) {
+    SCOPED_TRACE(a.field);
+    TField* f = table.FindField(a.field);
+    ASSERT_NE(nullptr, f);
+    switch (a.kind) {
+      case ExpectedKind::Integer: EXPECT_DOUBLE_EQ(static_cast<double>(a.integer), f->AsFloat()); break;
+      case ExpectedKind::Float: EXPECT_DOUBLE_EQ(a.number, f->AsFloat()); break;
+      case ExpectedKind::Boolean: EXPECT_EQ(a.boolean, f->AsBoolean()); break;
+      case ExpectedKind::Text: EXPECT_EQ(a.text, f->AsString()); break;
+      case ExpectedKind::Now:
+      case ExpectedKind::NowAsText: EXPECT_NEAR(now, f->AsDateTime(), 1.0 / 86400000.0); break;
+      case ExpectedKind::Year: EXPECT_EQ(year, f->AsInteger()); break;
+      case ExpectedKind::LeapYear: EXPECT_EQ(IsLeapYearGregorian(year), f->AsBoolean()); break;
+      case ExpectedKind::ZeroBytes: {
+        const std::string bytes = f->AsString();
+        EXPECT_EQ(static_cast<std::size_t>(a.integer), bytes.size());
+        EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == '\0'; }));
+        break;
+      }
+    }
+  }
+}
+
+class LibraryFileByCode : public ::testing::TestWithParam<std::int32_t> {};
+
+TEST_P(LibraryFileByCode, CreateReopenCompareAndStoreDefaults) {
+  const std::int32_t code = GetParam();
+  const auto& layouts = test::LoadExpectedLayouts().layouts;
+  const auto expected = layouts.find(code);
+  TempDir dir;
+
+  if (expected == layouts.end()) {
+    // No layout: the definitions stay exactly as they were.
+    TMyTable lib(dir.File("x.abs"), false);
+    lib.Table().FieldDefs().Add("Marker", ftInteger);
+    lib.Table().IndexDefs().Add("p", "Marker", ixPrimary);
+    EXPECT_FALSE(SetFieldIndexDefs(lib.Table(), code, false));
+    EXPECT_THROW_MSG(SetFieldIndexDefs(lib.Table(), code, true), Exception, "SetFieldIndexDefs not defined for LibType");
+    ASSERT_EQ(1, lib.Table().FieldDefs().Count());
+    EXPECT_EQ("Marker", lib.Table().FieldDefs()[0].Name);
+    EXPECT_EQ(0, lib.Table().AdvFieldDefs().Count());
+    EXPECT_EQ(1, lib.Table().IndexDefs().Count());
+    return;
+  }
+
+  const std::string path = dir.File(LibName(code));
+  {
+    TMyTable lib(path, false);
+    // Twice: each call starts from empty definitions.
+    ASSERT_TRUE(SetFieldIndexDefs(lib.Table(), code, true));
+    ASSERT_TRUE(SetFieldIndexDefs(lib.Table(), code, false));
+    lib.CreateDBTable();
+  }
+  const double now = TestNow();
+  {
+    TMyTable lib(path, false);
+    ASSERT_TRUE(lib.Exists());
+    lib.Table().Open();
+    ExpectFields(expected->second, lib.Table());
+    ExpectIndexes(expected->second.indexes, lib.Table().IndexDefs());
+    lib.Table().Append();
+    const bool hasDefaults = test::ExpectedDefaults().count(code) != 0;
+    if (hasDefaults) {
+      OnNewRecord(lib.Table(), code, true, now);
+    } else {
+      EXPECT_THROW_MSG(OnNewRecord(lib.Table(), code, true, now), Exception, "OnNewRecord not defined for LibType");
+      OnNewRecord(lib.Table(), code, false, now);
+    }
+    EXPECT_EQ(TDataSetState::dsInsert, lib.Table().State());
+    FillRequired(lib.Table(), 1);
+    lib.Table().Post();
+    lib.Table().Close();
+  }
+  TMyTable lib(path, true);
+  lib.Table().Open();
+  ASSERT_EQ(1, lib.Table().RecordCount());
+  lib.Table().First();
+  if (test::ExpectedDefaults().count(code) != 0) ExpectDefaultsStored(code, lib.Table(), now);
+}
+
+std::vector<std::int32_t> AllCodesAndSomeOutside() {
+  std::vector<std::int32_t> codes = {-7, -1, 104, 255};
+  for (std::int32_t c = 0; c <= 103; ++c) codes.push_back(c);
+  return codes;
+}
+
+std::string CodeName(const ::testing::TestParamInfo<std::int32_t>& info) {
+  return info.param < 0 ? "minus" + std::to_string(-info.param) : "code" + std::to_string(info.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllCodes, LibraryFileByCode, ::testing::ValuesIn(AllCodesAndSomeOutside()), CodeName);
+
+// ---- index-only definitions on tables whose fields come from elsewhere ----
+
+// Defines an integer field for every field an index of the type names, as a writer of such a table would.
+void DefineIndexedFields(TABSTable& table, const std::vector<test::ExpectedIndex>& indexes) {
+  for (const auto& index : indexes) {
+    std::string fields = index.fields + ";";
+    for (std::size_t start = 0, end; (end = fields.find(';', start)) != std::string::npos; start = end + 1) {
+      const std::string name = fields.substr(start, end - start);
+      if (table.FieldDefs().IndexOf(name) < 0) table.FieldDefs().Add(name, ftInteger);
+    }
+  }
+  if (table.FieldDefs().Count() == 0) table.FieldDefs().Add("Value", ftFloat);
+}
+
+class IndexOnlyByCode : public ::testing::TestWithParam<std::int32_t> {};
+
+TEST_P(IndexOnlyByCode, IndexesSurviveCreateAndReopen) {
+  const std::int32_t code = GetParam();
+  const auto& all = test::LoadExpectedLayouts().indexOnly;
+  const auto expected = all.find(code);
+  TempDir dir;
+  if (expected == all.end()) {
+    TMyTable lib(dir.File("x.abs"), false);
+    lib.Table().IndexDefs().Add("keep", "A", 0);
+    EXPECT_FALSE(SetIndexDefs(lib.Table(), code, false));
+    EXPECT_THROW_MSG(SetIndexDefs(lib.Table(), code, true), Exception, "SetIndexDefs not defined for LibType");
+    ASSERT_EQ(1, lib.Table().IndexDefs().Count());
+    EXPECT_EQ("keep", lib.Table().IndexDefs()[0].Name);
+    return;
+  }
+  // A file name of the type: the patterns' wildcards replaced by characters they accept.
+  std::string name = LibName(code);
+  std::replace(name.begin(), name.end(), '?', '7');
+  if (const auto bracket = name.find('['); bracket != std::string::npos) name.replace(bracket, 6, "S");
+  if (name[0] == '*') name = "run" + name.substr(1);
+  ASSERT_EQ(code, GetLibType(name)) << name;
+  const std::string path = dir.File(name);
+  {
+    TMyTable lib(path, false);
+    DefineIndexedFields(lib.Table(), expected->second);
+    lib.Table().IndexDefs().Add("stale", lib.Table().FieldDefs()[0].Name, 0);
+    ASSERT_TRUE(SetIndexDefs(lib.Table(), code, true));
+    ExpectIndexes(expected->second, lib.Table().IndexDefs());
+    lib.CreateDBTable();
+  }
+  TMyTable lib(path, true);
+  lib.Table().Open();
+  ExpectIndexes(expected->second, lib.Table().IndexDefs());
+}
+
+INSTANTIATE_TEST_SUITE_P(AllCodes, IndexOnlyByCode, ::testing::ValuesIn(AllCodesAndSomeOutside()), CodeName);
+
+TEST(IndexOnly, PollutantResultsKeyFollowsTheFieldDefinitions) {
+  struct Case {
+    bool classic;
+    bool withStoffNr;
+    const char* key;
+  };
+  const Case cases[] = {
+      {true, true, "SrcNo;StoffNr"}, {true, false, "SrcNo"}, {false, true, "SrcNo;StoffNr"}, {false, false, "SrcNo"}};
+  for (const Case& c : cases) {
+    TABSTable table;
+    if (c.classic) {
+      table.FieldDefs().Add("SrcNo", ftInteger);
+      if (c.withStoffNr) table.FieldDefs().Add("stoffnr", ftInteger);
+    } else {
+      table.AdvFieldDefs().Add("SrcNo", aftInteger);
+      if (c.withStoffNr) table.AdvFieldDefs().Add("StoffNr", aftInteger);
+    }
+    ASSERT_TRUE(SetIndexDefs(table, ltRS24, true));
+    ASSERT_EQ(1, table.IndexDefs().Count());
+    EXPECT_EQ(c.key, table.IndexDefs()[0].Fields) << c.classic << c.withStoffNr;
+  }
+}
+
+// ---- unique indexes refuse duplicates ----
+
+class UniqueIndexes : public ::testing::Test {
+protected:
+  void Create(std::int32_t code) {
+    path_ = dir_.File(LibName(code));
+    TMyTable lib(path_, false);
+    ASSERT_TRUE(SetFieldIndexDefs(lib.Table(), code, true));
+    lib.CreateDBTable();
+    lib_ = std::make_unique<TMyTable>(path_, false);
+    lib_->Table().Open();
+    code_ = code;
+  }
+  // Appends a record with the defaults and the given values; the result of Post.
+  bool Add(const std::vector<std::pair<std::string, Variant>>& values) {
+    TABSTable& t = lib_->Table();
+    t.Append();
+    OnNewRecord(t, code_, false, TestNow());
+    for (const auto& [name, value] : values) t.FieldByName(name).SetValue(value);
+    FillRequired(t, ++salt_);
+    try {
+      t.Post();
+      return true;
+    } catch (const EDatabaseError&) {
+      t.Cancel();
+      return false;
+    }
+  }
+  TempDir dir_;
+  std::string path_;
+  std::unique_ptr<TMyTable> lib_;
+  std::int32_t code_ = 0;
+  int salt_ = 0;
+};
+
+TEST_F(UniqueIndexes, RoadCategoriesOfNord2000AreUniqueAsATriple) {
+  Create(ltNor2kRoad);
+  EXPECT_TRUE(Add({{"ElementName", "a"}, {"VehCat", 1}, {"RoadCat", 2}, {"DrivingCat", 3}}));
+  EXPECT_FALSE(Add({{"ElementName", "b"}, {"VehCat", 1}, {"RoadCat", 2}, {"DrivingCat", 3}}));
+  EXPECT_TRUE(Add({{"ElementName", "c"}, {"VehCat", 1}, {"RoadCat", 2}, {"DrivingCat", 4}}));
+  EXPECT_TRUE(Add({{"ElementName", "d"}, {"VehCat", 2}, {"RoadCat", 2}, {"DrivingCat", 3}}));
+  EXPECT_FALSE(Add({{"ElementName", "A"}, {"VehCat", 9}, {"RoadCat", 9}, {"DrivingCat", 9}}));
+  EXPECT_EQ(3, lib_->Table().RecordCount());
+}
+
+TEST_F(UniqueIndexes, TrainNamesOfCRNAreUniquePerCategory) {
+  Create(ltTCRN);
+  EXPECT_TRUE(Add({{"TrainCategory", "Freight"}, {"TrainName", "Class 66"}}));
+  EXPECT_TRUE(Add({{"TrainCategory", "Passenger"}, {"TrainName", "Class 66"}}));
+  EXPECT_FALSE(Add({{"TrainCategory", "freight"}, {"TrainName", "CLASS 66"}}));
+  EXPECT_EQ(2, lib_->Table().RecordCount());
+}
+
+TEST_F(UniqueIndexes, ElementNamesDifferingOnlyInCaseCollide) {
+  for (std::int32_t code : {ltEmis, ltTime, ltTraffic}) {
+    SCOPED_TRACE(code);
+    lib_.reset();
+    Create(code);
+    EXPECT_TRUE(Add({{"ElementName", "Motorway A1"}}));
+    EXPECT_FALSE(Add({{"ElementName", "MOTORWAY a1"}}));
+    EXPECT_TRUE(Add({{"ElementName", "Motorway A2"}}));
+  }
+}
+
+// ---- defaults on unusual tables ----
+
+TEST(NewRecordDefaults, TimeLibraryWithoutDisplayValue) {
+  TempDir dir;
+  const std::string path = dir.File("Time.abs");
+  {
+    TMyTable lib(path, false);
+    const auto layout = LibraryLayout(ltTime);
+    ASSERT_TRUE(layout.has_value());
+    const std::map<ColumnKind, TFieldType> types = {
+        {ColumnKind::AutoInc, ftAutoInc}, {ColumnKind::Text, ftString},     {ColumnKind::Int32, ftInteger},
+        {ColumnKind::Double, ftFloat},    {ColumnKind::DateTime, ftDateTime}, {ColumnKind::Memo, ftMemo}};
+    for (const auto& f : layout->Fields) {
+      if (f.Name != "DisplayValue") lib.Table().FieldDefs().Add(f.Name, types.at(f.Kind), f.Size);
+    }
+    lib.CreateDBTable();
+  }
+  TMyTable lib(path, false);
+  lib.Table().Open();
+  lib.Table().Append();
+  EXPECT_NO_THROW(OnNewRecord(lib.Table(), ltTime, true, TestNow()));
+  EXPECT_EQ(3, lib.Table().FieldByName("Einheit").AsInteger());
+  EXPECT_DOUBLE_EQ(100.0, lib.Table().FieldByName("Values24").AsFloat());
+  lib.Table().Post();
+}
+
+TEST(NewRecordDefaults, MissingFieldFailsAndIsNotCaught) {
+  TempDir dir;
+  const std::string path = dir.File("TRMR2002.abs");
+  {
+    TMyTable lib(path, false);
+    ASSERT_TRUE(SetFieldIndexDefs(lib.Table(), ltTRMR2002, true));
+    lib.CreateDBTable();
+  }
+  TMyTable lib(path, false);
+  lib.Table().Open();
+  lib.Table().Append();
+  // The defaults of another train standard name fields this table does not have.
+  EXPECT_THROW(OnNewRecord(lib.Table(), ltTS03, true, TestNow()), EDatabaseError);
+}
+
+TEST(NewRecordDefaults, TypesWithLayoutButNoDefaultsOnlyEnterEditState) {
+  for (std::int32_t code : {ltNMPBMet, ltProfiles}) {
+    TempDir dir;
+    const std::string path = dir.File(LibName(code));
+    {
+      TMyTable lib(path, false);
+      ASSERT_TRUE(SetFieldIndexDefs(lib.Table(), code, true));
+      lib.CreateDBTable();
+    }
+    TMyTable lib(path, false);
+    lib.Table().Open();
+    lib.Table().Append();
+    lib.Table().Fields(1).SetAsString("first");
+    OnNewRecord(lib.Table(), code, false);
+    EXPECT_EQ(TDataSetState::dsInsert, lib.Table().State());
+    EXPECT_THROW_MSG(OnNewRecord(lib.Table(), code, true), Exception, "OnNewRecord not defined for LibType");
+    EXPECT_EQ(TDataSetState::dsInsert, lib.Table().State());
+    lib.Table().Post();
+    // On a posted record, Edit is what the call leaves behind.
+    OnNewRecord(lib.Table(), code, false);
+    EXPECT_EQ(TDataSetState::dsEdit, lib.Table().State());
+    lib.Table().Cancel();
+  }
+}
+
+TEST(NewRecordDefaults, WithoutClockArgumentUsesTheCurrentTime) {
+  TempDir dir;
+  const std::string path = dir.File("Wind.abs");
+  {
+    TMyTable lib(path, false);
+    ASSERT_TRUE(SetFieldIndexDefs(lib.Table(), ltWind, true));
+    lib.CreateDBTable();
+  }
+  TMyTable lib(path, false);
+  lib.Table().Open();
+  lib.Table().Append();
+  const double before = Now();
+  OnNewRecord(lib.Table(), ltWind, true);
+  const double after = Now();
+  const double stamp = lib.Table().FieldByName("LastChangeDateTime").AsDateTime();
+  EXPECT_GE(stamp, before - 1.0 / 86400.0);
+  EXPECT_LE(stamp, after + 1.0 / 86400.0);
+  EXPECT_DOUBLE_EQ(100.0, lib.Table().FieldByName("Percentage0").AsFloat());
+  EXPECT_DOUBLE_EQ(0.0, lib.Table().FieldByName("C012").AsFloat());
+  EXPECT_EQ(nullptr, lib.Table().FindField("C1"));
+}
+
+}  // namespace
+}  // namespace vez

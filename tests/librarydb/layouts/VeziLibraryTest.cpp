@@ -1,0 +1,245 @@
+// The vezi library commands end to end: the real executable, its output and its exit codes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestUtil.h"
+#include "librarydb/OVLibConst.h"
+
+namespace vez {
+namespace {
+
+using test::TempDir;
+
+struct RunResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Quote(const std::string& arg) {
+  std::string q = "'";
+  for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+RunResult Vezi(const std::vector<std::string>& args) {
+  TempDir scratch;
+  const std::string errFile = scratch.File("stderr");
+  std::string command = Quote(VEZI_EXECUTABLE);
+  for (const auto& a : args) command += " " + Quote(a);
+  command += " 2>" + Quote(errFile);
+  RunResult result;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+  const int status = pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream err(errFile);
+  std::ostringstream text;
+  text << err.rdbuf();
+  result.err = text.str();
+  return result;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(VeziLibType, NamesAndExitCodes) {
+  const auto known = Vezi({"libtype", "EMIS.ABS", "some/folder/RREC0001.abs", "run.runx", "RFLG0001.tabs"});
+  EXPECT_EQ(0, known.exitCode) << known.err;
+  EXPECT_EQ((std::vector<std::string>{"EMIS.ABS: 0 ltEmis", "some/folder/RREC0001.abs: 41 ltRREC",
+                                      "run.runx: 80 ltRunx", "RFLG0001.tabs: 94 ltRFLG"}),
+            Lines(known.out));
+
+  const auto mixed = Vezi({"libtype", "notes.txt", "TNMVeh.abs", "RREC12.abs"});
+  EXPECT_EQ(1, mixed.exitCode);
+  EXPECT_EQ((std::vector<std::string>{"notes.txt: not a library file", "TNMVeh.abs: 26 ltTNMVeh",
+                                      "RREC12.abs: not a library file"}),
+            Lines(mixed.out));
+
+  EXPECT_EQ(2, Vezi({"libtype"}).exitCode);
+}
+
+TEST(VeziHelp, EveryCommandHasHelp) {
+  for (const char* command : {"libtype", "create", "info", "dump"}) {
+    const auto r = Vezi({command, "--help"});
+    EXPECT_EQ(0, r.exitCode) << command;
+    EXPECT_TRUE(Contains(r.out, "Usage")) << command << ": " << r.out;
+  }
+}
+
+TEST(VeziCreate, ByNameOrCodeThenInfo) {
+  TempDir dir;
+  const auto created = Vezi({"create", "lttnmveh", dir.Path().string()});
+  ASSERT_EQ(0, created.exitCode) << created.err;
+  EXPECT_EQ(dir.File("TNMVeh.abs") + "\n", created.out);
+
+  const auto info = Vezi({"info", dir.File("TNMVeh.abs")});
+  ASSERT_EQ(0, info.exitCode) << info.err;
+  EXPECT_TRUE(Contains(info.out, "Type: 26 ltTNMVeh\n"));
+  EXPECT_TRUE(Contains(info.out, "Table: TNMVeh.abs\n"));
+  EXPECT_TRUE(Contains(info.out, "Layout: advanced\n"));
+  EXPECT_TRUE(Contains(info.out, "Fields: 182\n"));
+  EXPECT_TRUE(Contains(info.out, "Indexes: 2\n"));
+  EXPECT_TRUE(Contains(info.out, "  p  Eintrag  primary\n"));
+  EXPECT_TRUE(Contains(info.out, "  EN  ElementName  unique,case-insensitive\n"));
+  EXPECT_TRUE(Contains(info.out, "Records: 0\n"));
+  // One line per field, in layout order, with type, size and required flag.
+  const auto lines = Lines(info.out);
+  const auto first = std::find(lines.begin(), lines.end(), "Fields: 182");
+  const auto last = std::find(lines.begin(), lines.end(), "Indexes: 2");
+  ASSERT_LT(first, last);
+  EXPECT_EQ(182 + 2, last - first);  // the count line, the heading line, one line per field
+  std::vector<std::string> fieldLines;
+  for (auto it = first; it != last; ++it) {
+    const std::string& line = *it;
+    if (Contains(line, "A(FTNo,PTAvg)") || Contains(line, "Q(FTYes,PTPCC)") || Contains(line, " ElementName ")) {
+      fieldLines.push_back(line);
+    }
+  }
+  ASSERT_EQ(3u, fieldLines.size());
+  EXPECT_TRUE(Contains(fieldLines[0], "   2  ElementName")) << fieldLines[0];
+  EXPECT_TRUE(Contains(fieldLines[0], "text")) << fieldLines[0];
+  EXPECT_TRUE(Contains(fieldLines[1], "   4  A(FTNo,PTAvg)")) << fieldLines[1];
+  EXPECT_TRUE(Contains(fieldLines[2], " 179  Q(FTYes,PTPCC)")) << fieldLines[2];
+
+  // Numeric type, classic layout.
+  const auto byCode = Vezi({"create", "4", dir.Path().string()});
+  ASSERT_EQ(0, byCode.exitCode) << byCode.err;
+  const auto assess = Vezi({"info", dir.File("Assess.abs")});
+  EXPECT_TRUE(Contains(assess.out, "Layout: classic\n"));
+  EXPECT_TRUE(Contains(assess.out, "ftAutoInc")) << assess.out;
+}
+
+TEST(VeziCreate, Failures) {
+  TempDir dir;
+  const std::string folder = dir.Path().string();
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{"create", "ltNoSuchType", folder}, 2, "unknown library type 'ltNoSuchType'"},
+      {{"create", "18", folder}, 2, "unknown library type '18'"},
+      {{"create", "104", folder}, 2, "unknown library type '104'"},
+      {{"create", "ltRREC", folder}, 1, "has no table layout"},
+      {{"create", "ltEmis", dir.File("missing")}, 1, "folder does not exist"},
+      {{"create", "ltEmis"}, 2, "FOLDER"},
+  };
+  for (const Case& c : cases) {
+    const auto r = Vezi(c.args);
+    EXPECT_EQ(c.exitCode, r.exitCode) << c.args[1];
+    EXPECT_TRUE(Contains(r.err, c.message)) << r.err;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+
+  ASSERT_EQ(0, Vezi({"create", "ltEmis", folder}).exitCode);
+  const auto again = Vezi({"create", "ltEmis", folder, "--with-defaults"});
+  EXPECT_EQ(1, again.exitCode);
+  EXPECT_TRUE(Contains(again.err, "already exists"));
+  // The first library is untouched: still empty.
+  EXPECT_TRUE(Contains(Vezi({"info", dir.File("emis.abs")}).out, "Records: 0\n"));
+}
+
+TEST(VeziDump, CsvAndJsonOfDefaults) {
+  TempDir dir;
+  ASSERT_EQ(0, Vezi({"create", "ltWind", dir.Path().string(), "--with-defaults"}).exitCode);
+  const std::string lib = dir.File("Wind.abs");
+
+  const auto csv = Vezi({"dump", lib});
+  ASSERT_EQ(0, csv.exitCode) << csv.err;
+  const auto lines = Lines(csv.out);
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ(0u, lines[0].rfind("Eintrag,ElementName,Percentage0,Percentage1,", 0));
+  EXPECT_TRUE(Contains(lines[0], ",C012,Kommentar,LastChangeDateTime"));
+  // Key 1, no name (NULL: empty field), Percentage0 100, the rest 0, no comment, a date-time in ISO form.
+  EXPECT_EQ(0u, lines[1].rfind("1,,100,0,0,", 0)) << lines[1];
+  const std::string tail = lines[1].substr(lines[1].rfind(',', lines[1].size() - 1));
+  // ",yyyy-mm-ddThh:nn:ss" with or without ".zzz"
+  EXPECT_TRUE(tail.size() == 20u || tail.size() == 24u) << tail;
+  EXPECT_EQ('T', tail[11]) << tail;
+
+  const auto json = Vezi({"dump", lib, "--format", "json"});
+  ASSERT_EQ(0, json.exitCode) << json.err;
+  EXPECT_EQ(0u, json.out.rfind("[\n  {\"Eintrag\": 1, \"ElementName\": null, \"Percentage0\": 100, ", 0)) << json.out;
+  EXPECT_TRUE(Contains(json.out, "\"Kommentar\": null, \"LastChangeDateTime\": \""));
+  EXPECT_EQ("}\n]\n", json.out.substr(json.out.size() - 4));
+
+  const auto none = Vezi({"dump", lib, "--limit", "0", "--format", "json"});
+  EXPECT_EQ("[]\n", none.out);
+  const auto header = Vezi({"dump", lib, "--limit", "0"});
+  EXPECT_EQ(1u, Lines(header.out).size());
+}
+
+TEST(VeziDump, QuotingBlobsAndLimit) {
+  TempDir dir;
+  ASSERT_EQ(0, Vezi({"create", "ltRiwi3d", dir.Path().string(), "--with-defaults", "--name", "unused"}).exitCode);
+  const std::string lib = dir.File("Riwi3d.abs");
+  {
+    TMyTable t(lib, false);
+    t.Table().Open();
+    t.Table().First();
+    t.Table().Edit();
+    t.Table().FieldByName("ElementName").SetAsString("Fan, \"big\"");
+    t.Table().FieldByName("Kommentar").SetAsString("line 1\nline 2");
+    t.Table().Post();
+    t.Table().Append();
+    OnNewRecord(t.Table(), ltRiwi3d, true);
+    t.Table().FieldByName("ElementName").SetAsString("second");
+    t.Table().Post();
+    t.Table().Close();
+  }
+  const auto csv = Vezi({"dump", lib});
+  ASSERT_EQ(0, csv.exitCode) << csv.err;
+  EXPECT_TRUE(Contains(csv.out, "1,\"Fan, \"\"big\"\"\",-199,")) << csv.out.substr(0, 80);
+  EXPECT_TRUE(Contains(csv.out, ",\"line 1\nline 2\","));
+  // 2736 zero bytes are 3648 base64 "A"s.
+  EXPECT_TRUE(Contains(csv.out, "," + std::string(3648, 'A') + ","));
+  EXPECT_FALSE(Contains(csv.out, std::string(3649, 'A')));
+
+  const auto json = Vezi({"dump", lib, "--format", "json", "--limit", "1"});
+  ASSERT_EQ(0, json.exitCode);
+  EXPECT_TRUE(Contains(json.out, "\"ElementName\": \"Fan, \\\"big\\\"\""));
+  EXPECT_TRUE(Contains(json.out, "\"Kommentar\": \"line 1\\nline 2\""));
+  EXPECT_TRUE(Contains(json.out, "\"Komplett\": false"));
+  EXPECT_FALSE(Contains(json.out, "second"));
+
+  const auto limited = Vezi({"dump", lib, "--limit", "1"});
+  EXPECT_EQ(3u, Lines(limited.out).size());  // header, the record with its two-line comment
+}
+
+TEST(VeziDump, Failures) {
+  TempDir dir;
+  EXPECT_EQ(1, Vezi({"dump", dir.File("emis.abs")}).exitCode);
+  EXPECT_EQ(1, Vezi({"info", dir.File("emis.abs")}).exitCode);
+  ASSERT_EQ(0, Vezi({"create", "ltEmis", dir.Path().string()}).exitCode);
+  EXPECT_EQ(2, Vezi({"dump", dir.File("emis.abs"), "--format", "xml"}).exitCode);
+  EXPECT_EQ(2, Vezi({"dump", dir.File("emis.abs"), "--limit", "-3"}).exitCode);
+  // A file that is not a library is reported, and left in place.
+  const std::string text = dir.File("notes.abs");
+  std::ofstream(text) << "not a database";
+  const auto r = Vezi({"info", text});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_FALSE(r.err.empty());
+  EXPECT_TRUE(std::filesystem::exists(text));
+}
+
+}  // namespace
+}  // namespace vez
