@@ -1,0 +1,35 @@
+#include "pxwriter/EmissionTable.h"
+
+#include <string>
+
+namespace pxw {
+
+Writer EmissionTable(int records) {
+  std::vector<Field> fields = {{"Nr", 22, 4}, {"Name", 1, 80}};
+  for (int i = 1; i <= 31; ++i) fields.push_back({"L" + std::to_string(i), 6, 8});
+  for (int i = 1; i <= 4; ++i) fields.push_back({"K" + std::to_string(i), 4, 4});
+  fields.push_back({"Aktiv", 9, 1});
+  fields.push_back({"Geprueft", 9, 1});
+  fields.push_back({"Klasse", 3, 2});
+  fields.push_back({"Typ", 3, 2});
+  fields.push_back({"Kommentar", 12, 30});
+  Writer w(fields, TableOptions{4, 12, 1252, 2, "ascii"});
+  std::uint32_t seed = 12345;
+  auto next = [&seed]() { return seed = seed * 1664525u + 1013904223u; };
+  for (int r = 0; r < records; ++r) {
+    std::vector<std::string> v;
+    v.push_back(Writer::Long(r + 1));
+    v.push_back(Writer::Char("Emission source " + std::to_string(r + 1) + " M\xfchlenstra\xdf" "e", 80));
+    for (int i = 0; i < 31; ++i) v.push_back(Writer::Number(static_cast<double>(next() % 100000) / 1000.0 - 20.0));
+    for (int i = 0; i < 4; ++i) v.push_back(Writer::Long(static_cast<std::int32_t>(next() % 2000000) - 1000000));
+    v.push_back(Writer::Logical(next() & 1));
+    v.push_back(Writer::Logical(next() & 1));
+    v.push_back(Writer::Short(static_cast<std::int16_t>(next() % 200) - 100));
+    v.push_back(Writer::Short(static_cast<std::int16_t>(next() % 10)));
+    v.push_back(w.Blob("Tag " + std::to_string(r % 7), 30));
+    w.AddRecord(v);
+  }
+  return w;
+}
+
+}  // namespace pxw
