@@ -12,6 +12,7 @@ int ExitCodeValue() { return g_exitCode; }
 // One line per command group.
 void RegisterAll(CLI::App& app) {
   RegisterVersionCommands(app);
+  RegisterSettingsCommands(app);
 }
 
 }  // namespace vezi

@@ -16,5 +16,6 @@ int ExitCodeValue();
 void RegisterAll(CLI::App& app);
 
 void RegisterVersionCommands(CLI::App& app);
+void RegisterSettingsCommands(CLI::App& app);
 
 }  // namespace vezi
