@@ -33,6 +33,14 @@ TEST(LevelTest, EnergyOfLevelFloorsAndCap) {
   }
 }
 
+TEST(LevelTest, EnergyIsWithinOneUlpOfTheExtendedPower) {
+  // The rounding of 0.1*L in double alone would cost up to hundreds of ulps near 200 dB.
+  for (double level = -999; level <= 220; level += 0.0173) {
+    const double reference = static_cast<double>(std::pow(10.0L, 0.1L * level));
+    ASSERT_LE(std::fabs(epeg(level) - reference), std::nextafter(reference, HUGE_VAL) - reference) << level;
+  }
+}
+
 TEST(LevelTest, LevelOfEnergy) {
   struct Case {
     double energy;
