@@ -1,1 +1,134 @@
+#include <fstream>
+#include <sstream>
+
 #include <gtest/gtest.h>
+
+#include "ParadoxTestUtil.h"
+#include "TestUtil.h"
+#include "core/Exceptions.h"
+#include "import/ParadoxDump.h"
+#include "import/internal/Sha256.h"
+
+namespace vez {
+namespace {
+
+using pxw::Writer;
+
+// A small table with the awkward values of each output format, written to a temporary folder.
+std::string WriteSample(const test::TempDir& dir) {
+  Writer w({{"Id", 22, 4}, {"Name", 1, 12}, {"Wert", 6, 8}, {"Tag", 2, 4}, {"Ok", 9, 1}, {"Bin", 13, 12}},
+           {2, 12, 1252, 2, "ascii"});
+  w.AddRecord({Writer::Long(1), Writer::Char("a,\"b\"", 12), Writer::Number(0.1), Writer::Long(693596 + 36524),
+               Writer::Logical(true), w.Blob("\x01\x02", 12)});
+  w.AddRecord({Writer::Long(2), Writer::Char("\xc4rger", 12), Writer::Null(8), Writer::Null(4), Writer::Logical(false),
+               Writer::Null(12)});
+  const std::string path = dir.File("sample.db");
+  w.Write(path);
+  return path;
+}
+
+TEST(ParadoxDump, Csv) {
+  test::TempDir dir;
+  std::ostringstream out;
+  DumpParadoxTable(WriteSample(dir), ParadoxDumpFormat::Csv, out);
+  EXPECT_EQ(out.str(),
+            "Id,Name,Wert,Tag,Ok,Bin\n"
+            "1,\"a,\"\"b\"\"\",0.1,2000-01-01,true,2:" + detail::Sha256Hex("\x01\x02") + "\n"
+            "2,\xc3\x84rger,,,false,\n");
+}
+
+TEST(ParadoxDump, JsonKeepsTextValidAlsoForRawBytes) {
+  test::TempDir dir;
+  const std::string path = WriteSample(dir);
+  std::ostringstream out;
+  DumpParadoxTable(path, ParadoxDumpFormat::Json, out);
+  const std::string json = out.str();
+  EXPECT_NE(json.find("{\"file\":\"sample.db\",\"fields\":[{\"name\":\"Id\",\"type\":\"AutoInc\",\"size\":4}"),
+            std::string::npos) << json;
+  EXPECT_NE(json.find("{\"Id\":1,\"Name\":\"a,\\\"b\\\"\",\"Wert\":0.1,\"Tag\":\"2000-01-01\",\"Ok\":true,"
+                      "\"Bin\":{\"length\":2,\"sha256\":\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"Name\":\"\xc3\x84rger\",\"Wert\":null"), std::string::npos) << json;
+  std::ostringstream raw;
+  DumpParadoxTable(path, ParadoxDumpFormat::Json, raw, true);
+  EXPECT_NE(raw.str().find("\"Name\":\"\\u00c4rger\""), std::string::npos) << raw.str();
+  EXPECT_EQ(raw.str().back(), '\n');
+}
+
+TEST(ParadoxDump, CellsOfAnEmptyTableHaveHeaderAndEnd) {
+  std::ostringstream out;
+  DumpParadoxTable(test::DataPath("paradox/generated/empty.db"), ParadoxDumpFormat::Cells, out, true);
+  std::ifstream in(test::DataPath("paradox/generated/empty.cells.txt"), std::ios::binary);
+  std::stringstream expected;
+  expected << in.rdbuf();
+  EXPECT_EQ(out.str(), expected.str());
+}
+
+TEST(ParadoxDump, Tokens) {
+  EXPECT_EQ(QuoteParadoxBytes("a\"b\\c\t\xff~"), "\"a\\x22b\\\\c\\x09\\xff~\"");
+  EXPECT_EQ(ParadoxCellToken(Variant::Null(), 1), "\\N");
+  EXPECT_EQ(ParadoxCellToken(Variant(-0.0), 6), "f:-0");
+  EXPECT_EQ(ParadoxCellToken(Variant(0.1), 6), "f:0.10000000000000001");
+  EXPECT_EQ(ParadoxCellToken(Variant("10000-01-01"), 2), "date-text:+10000-01-01");
+  EXPECT_EQ(ParadoxCellToken(Variant("0001-01-01"), 21), "date-text:0001-01-01");
+  EXPECT_EQ(ParadoxCellToken(Variant(""), 12), "s:0:e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(ParadoxCellToken(Variant::FromDateTime(0.5), 20), "dt:1899-12-30T12:00:00.000");
+  ParadoxDumpFormat f;
+  EXPECT_TRUE(ParseParadoxDumpFormat("JSON", f));
+  EXPECT_EQ(f, ParadoxDumpFormat::Json);
+  EXPECT_FALSE(ParseParadoxDumpFormat("xml", f));
+}
+
+TEST(ParadoxDump, Sha256KnownValues) {
+  EXPECT_EQ(detail::Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(detail::Sha256Hex(std::string(1000000, 'a')),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  EXPECT_EQ(detail::Sha256Hex(std::string(56, 'x')).size(), 64u);
+}
+
+TEST(ParadoxDump, DescribeShowsHeaderFieldsAndSortOrder) {
+  const std::string text = DescribeParadoxTable(test::DataPath("paradox/paradoxdriver/bcd.db"));
+  EXPECT_EQ(text,
+            "File type: 2 (non-indexed .DB data file)\n"
+            "Table level: 50\n"
+            "Records: 3\n"
+            "Block size: 2048\n"
+            "Code page: 850\n"
+            "Encrypted: no\n"
+            "Fields: 3\n"
+            "  1\tA\tBCD\t2\n"
+            "  2\tB\tBCD\t0\n"
+            "  3\tC\tBCD\t32\n"
+            "Sort order: " + [] {
+              TDBParadox r;
+              r.OnCellValue = [](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                                 const Variant&, TAlignment) {};
+              std::ifstream in(test::DataPath("paradox/paradoxdriver/bcd.db"), std::ios::binary);
+              r.LoadFromStream(in);
+              return r.SortOrder();
+            }() + "\n");
+  EXPECT_THROW(DescribeParadoxTable(test::DataPath("paradox/missing.db")), Exception);
+}
+
+// The writer follows the stored conventions of real tables: its encodings give the bytes of long.db.
+TEST(ParadoxWriter, EncodingsMatchAReferenceTable) {
+  std::ifstream in(test::DataPath("paradox/paradoxdriver/long.db"), std::ios::binary);
+  const std::string db((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  TDBParadox reader;
+  reader.RawText = true;
+  const test::Reported r = test::LoadBytes(db, reader);
+  const std::size_t area = test::Get16(db, 2) + 6;
+  const int recSize = reader.RecordSize();
+  for (int row = 0; row < reader.RecordCount(); ++row)
+    for (std::size_t f = 0; f < reader.Fields().size(); ++f) {
+      const TParadoxField& field = reader.Fields()[f];
+      if (field.FieldType != 4 && field.FieldType != 22) continue;
+      const std::string stored = db.substr(area + static_cast<std::size_t>(row * recSize + field.Offset), 4);
+      const std::string written = r.Has(row, static_cast<int>(f)) && !r.At(row, static_cast<int>(f)).IsNull()
+                                      ? Writer::Long(static_cast<std::int32_t>(r.At(row, static_cast<int>(f)).AsInteger()))
+                                      : Writer::Null(4);
+      EXPECT_EQ(written, stored) << "row " << row << " field " << f;
+    }
+}
+
+}  // namespace
+}  // namespace vez

@@ -1,1 +1,278 @@
+#include <cmath>
+#include <limits>
+
 #include <gtest/gtest.h>
+
+#include "TestUtil.h"
+#include "core/Exceptions.h"
+#include "core/FormatSettings.h"
+#include "import/SMCells.h"
+#include "import/internal/DateText.h"
+
+namespace vez {
+namespace {
+
+TEST(SpreadSheetCells, GetValueOutsideTheGridIsNull) {
+  TSpreadSheetCells cells;
+  cells.SetValue(1, 1, Variant(5), taRightJustify, 3);
+  EXPECT_TRUE(cells.GetValue(1, 7).IsNull());  // row beyond the list
+  EXPECT_TRUE(cells.GetValue(9, 1).IsNull());  // column beyond the row's cells
+  EXPECT_TRUE(cells.GetValue(0, 1).IsNull());  // empty entry
+  EXPECT_TRUE(cells.GetValue(0, -1).IsNull());
+  EXPECT_EQ(cells.GetValue(1, 1), Variant(5));
+  const TSMICell* c = cells.Row(1)->Cols.Cell(1);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->Alignment, taRightJustify);
+  EXPECT_EQ(c->FormatIndex, 3);
+}
+
+TEST(SpreadSheetCells, SetValueExtendsTheGrid) {
+  TSpreadSheetCells cells;
+  cells.SetValue(2, 2, Variant::Null(), taLeftJustify, 0);
+  cells.SetValue(2, 2, Variant(), taLeftJustify, 0);
+  EXPECT_EQ(cells.Count(), 0);
+  EXPECT_EQ(cells.RowCount, 0);
+  EXPECT_EQ(cells.ColCount, 0);
+  cells.SetValue(5, 3, Variant("x"), taLeftJustify, 0);
+  EXPECT_EQ(cells.ColCount, 6);
+  EXPECT_EQ(cells.RowCount, 4);
+  ASSERT_EQ(cells.Count(), 4);
+  for (int r = 0; r < 3; ++r) {
+    EXPECT_EQ(cells.Row(r)->Cols.Count(), 0);
+    EXPECT_EQ(cells.Row(r)->Index, r);
+    EXPECT_EQ(cells.Row(r)->OrigIndex, r);
+    EXPECT_TRUE(cells.Row(r)->RowFlag);
+  }
+  // A smaller cell does not shrink the counts; without AutoExtent nothing moves them.
+  cells.SetValue(0, 0, Variant(1), taLeftJustify, 0);
+  EXPECT_EQ(cells.ColCount, 6);
+  cells.AutoExtent = false;
+  cells.SetValue(10, 10, Variant(1), taLeftJustify, 0);
+  EXPECT_EQ(cells.ColCount, 6);
+  EXPECT_EQ(cells.RowCount, 4);
+  EXPECT_EQ(cells.GetValue(10, 10), Variant(1));
+  cells.Clear();
+  EXPECT_EQ(cells.Count(), 0);
+  EXPECT_EQ(cells.DimCols + cells.DimRows + cells.ColCount + cells.RowCount, 0);
+}
+
+TEST(SpreadSheetCells, RemoveRowAndBadIndexes) {
+  TSpreadSheetCells cells;
+  cells.SetValue(0, 0, Variant("a"), taLeftJustify, 0);
+  cells.SetValue(0, 1, Variant("b"), taLeftJustify, 0);
+  cells.RemoveRow(0);
+  EXPECT_EQ(cells.GetValue(0, 0), Variant("b"));
+  EXPECT_THROW(cells.RemoveRow(5), EListError);
+  EXPECT_THROW(cells.SetValue(-1, 0, Variant(1), taLeftJustify, 0), EListError);
+  EXPECT_THROW(cells.AddRow(-1), EListError);
+}
+
+std::vector<std::string> ColumnTexts(const TSpreadSheetCells& cells, int col) {
+  std::vector<std::string> out;
+  for (int r = 0; r < cells.Count(); ++r) {
+    const TSMICell* c = cells.Row(r)->Cols.Cell(col);
+    out.push_back(c ? c->Value.AsString() : "-");
+  }
+  return out;
+}
+
+TEST(SpreadSheetCells, SortByColumnPutsMissingCellsFirstAscending) {
+  TSpreadSheetCells cells;
+  const char* values[] = {"b", nullptr, "a", "c", nullptr, "a"};
+  for (int r = 0; r < 6; ++r) {
+    cells.AddRow(r);
+    if (values[r]) cells.SetValue(1, r, Variant(values[r]), taLeftJustify, 0);
+    cells.SetValue(0, r, Variant(r), taLeftJustify, 0);
+  }
+  cells.SortByColumn(1, false);
+  EXPECT_EQ(ColumnTexts(cells, 1), (std::vector<std::string>{"-", "-", "a", "a", "b", "c"}));
+  EXPECT_EQ(ColumnTexts(cells, 0), (std::vector<std::string>{"1", "4", "2", "5", "0", "3"}));
+  cells.SortByColumn(1, true);
+  EXPECT_EQ(ColumnTexts(cells, 1), (std::vector<std::string>{"c", "b", "a", "a", "-", "-"}));
+  // ClearSort orders by creation index, highest first.
+  cells.ClearSort();
+  EXPECT_EQ(ColumnTexts(cells, 0), (std::vector<std::string>{"5", "4", "3", "2", "1", "0"}));
+}
+
+TEST(SpreadSheetCells, SortComparesNumbersByValue) {
+  TSpreadSheetCells cells;
+  const double values[] = {10, 9.5, -1, 100};
+  for (int r = 0; r < 4; ++r) cells.SetValue(0, r, Variant(values[r]), taLeftJustify, 0);
+  cells.SortByColumn(0, false);
+  EXPECT_EQ(ColumnTexts(cells, 0), (std::vector<std::string>{"-1", "9.5", "10", "100"}));
+}
+
+TEST(SpreadSheet, PlainTextHasOneExtraRowAndColumn) {
+  TSpreadSheet sheet;
+  sheet.Cells.SetValue(0, 0, Variant(true), taLeftJustify, 0);
+  EXPECT_EQ(sheet.Cells.RowCount, 1);
+  EXPECT_EQ(sheet.Cells.ColCount, 1);
+  EXPECT_EQ(sheet.PlainText(), "\tTrue\t\r\n\t\t\r\n");
+  sheet.Cells.SetValue(1, 1, Variant(false), taLeftJustify, 0);
+  sheet.Cells.SetValue(0, 1, Variant("x y"), taLeftJustify, 0);
+  EXPECT_EQ(sheet.PlainText(), "\tTrue\t\t\r\n\tx y\tFalse\t\r\n\t\t\t\r\n");
+}
+
+TEST(SpreadSheets, SpreadsheetCreatesEverySheetUpToTheIndex) {
+  TSpreadSheets sheets;
+  TSpreadSheet& s3 = sheets.Spreadsheet(3);
+  ASSERT_EQ(sheets.Count(), 4);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(sheets[i].Caption, "Sheet" + std::to_string(i + 1));
+  EXPECT_EQ(&s3, &sheets[3]);
+  EXPECT_EQ(&sheets.Spreadsheet(-5), &sheets[0]);
+  EXPECT_EQ(sheets.Count(), 4);
+  sheets[1].Caption = "Data";
+  EXPECT_EQ(sheets.SheetIndexByName("Data"), 1);
+  EXPECT_EQ(sheets.SheetIndexByName("data"), -1);
+  EXPECT_EQ(sheets.SheetByName("Sheet3"), &sheets[2]);
+  EXPECT_EQ(sheets.SheetByName("nope"), nullptr);
+  sheets.Remove(0);
+  EXPECT_EQ(sheets.Count(), 3);
+  EXPECT_EQ(sheets[0].Caption, "Data");
+  EXPECT_EQ(sheets.Add(), 3);
+  EXPECT_EQ(sheets[3].Caption, "Sheet4");
+  EXPECT_THROW(sheets[7], EListError);
+  sheets.Clear();
+  EXPECT_EQ(sheets.Count(), 0);
+}
+
+// A reader that reports a fixed workbook through the events, as a derived reader does.
+class FakeReader : public TSpreadSheetFile {
+public:
+  void LoadFromStream(std::istream& stream) override {
+    TSpreadSheetFile::LoadFromStream(stream);
+    BeforeLoad();
+    for (int s = 0; s < 3; ++s) {
+      bool skip = false;
+      OnSheet(*this, "S" + std::to_string(s), s, skip);
+      skipped.push_back(skip);
+    }
+    OnDimensions(*this, 0, 0, 5, 0, 9);
+    OnColumnWidth(*this, 0, 3, 12);
+    OnCellValue(*this, 0, 0, 0, 0, Variant(1), taLeftJustify);
+    OnCellValue(*this, 0, 2, 0, 0, Variant(2), taLeftJustify);   // row beyond LastRow 1 (0-based 2 > 1)
+    OnCellValue(*this, 0, 1, 2, 0, Variant(3), taLeftJustify);   // column beyond LastCol 1
+    OnCellValue(*this, 0, 1, 1, 0, Variant(4), taLeftJustify);   // one extra row and column pass
+    OnCellValue(*this, 0, -1, 0, 0, Variant(5), taLeftJustify);  // cannot be stored: skipped
+    AfterLoad();
+  }
+  std::vector<bool> skipped;
+};
+
+TEST(SpreadSheetFile, DefaultHandlersBuildTheWorkbook) {
+  FakeReader reader;
+  reader.SheetIndexToLoad = 1;
+  TSMRange range;
+  range.LastRow = 1;
+  range.LastCol = 1;
+  reader.SetLoadRange(range);
+  std::istringstream none;
+  reader.LoadFromStream(none);
+  EXPECT_EQ(reader.skipped, (std::vector<bool>{true, false, true}));
+  // Three sheets were appended by the sheet event (captions kept, also for skipped ones).
+  ASSERT_EQ(reader.Sheets().Count(), 3);
+  EXPECT_EQ(reader.Sheets()[2].Caption, "S2");
+  const TSpreadSheet& s = reader.Sheets()[0];
+  EXPECT_EQ(s.Cells.DimRows, 5);
+  EXPECT_EQ(s.Cells.DimCols, 1);  // capped by LoadRange.LastCol
+  EXPECT_EQ(s.ColWidths, (std::vector<std::int32_t>{0, 0, 0, 12}));
+  EXPECT_EQ(s.Cells.GetValue(0, 0), Variant(1));
+  EXPECT_TRUE(s.Cells.GetValue(0, 2).IsNull());
+  EXPECT_TRUE(s.Cells.GetValue(2, 1).IsNull());
+  EXPECT_EQ(s.Cells.GetValue(1, 1), Variant(4));
+  Variant v;
+  reader.OnGetCellValue(reader, 0, 1, 1, v);
+  EXPECT_EQ(v, Variant(4));
+  reader.OnGetCellValue(reader, 0, 7, 7, v);
+  EXPECT_TRUE(v.IsNull());
+  // A caller's own handler is kept; the next load clears the sheets.
+  int calls = 0;
+  FakeReader second;
+  second.OnCellValue = [&calls](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                                const Variant&, TAlignment) { ++calls; };
+  second.LoadFromStream(none);
+  second.LoadFromStream(none);
+  EXPECT_EQ(calls, 10);
+  EXPECT_EQ(second.Sheets().Count(), 3);
+  EXPECT_TRUE(second.Sheets()[0].Cells.GetValue(0, 0).IsNull());
+}
+
+TEST(SpreadSheetFile, RowStatusProgressAndFileChecks) {
+  TSpreadSheetFile file;
+  std::istringstream none;
+  file.LoadFromStream(none);
+  TSpreadSheetCells& cells = file.Sheets().Spreadsheet(0).Cells;
+  cells.SetValue(0, 1, Variant(1), taLeftJustify, 0);
+  file.SetRowStatus(0, 1, rsDeleted);
+  EXPECT_EQ(cells.Row(1)->Status, rsDeleted);
+  file.SetRowStatus(0, 2, rsError);  // beyond RowCount: nothing
+  EXPECT_EQ(cells.Count(), 2);
+  std::vector<std::pair<int, int>> progress;
+  file.ProgressProc = [&](std::int32_t p, std::int32_t t) { progress.emplace_back(p, t); };
+  file.OnLoadProgress = [&](TCustomSpreadSheetFile&, std::int32_t p, std::int32_t t) { progress.emplace_back(-p, -t); };
+  file.UpdateProgress(3, 9);
+  EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{3, 9}, {-3, -9}}));
+  file.BeforeLoad();
+  EXPECT_EQ(file.CurrentRecord, -1);
+  file.LoadRecord(4);
+  EXPECT_EQ(file.CurrentRecord, 4);
+  std::string value = "x";
+  file.ReadBLOBValue(1, 2, value);
+  EXPECT_EQ(value, "");
+  EXPECT_THROW_MSG(file.LoadFromFile(" \t"), Exception, "File is not defined.");
+  EXPECT_THROW_MSG(file.LoadFromFile("/no/such/file.xls"), Exception, "File is not exists.");
+  EXPECT_EQ(file.FileName, "");
+  EXPECT_EQ(file.NameKind, nkAlphabet);
+  EXPECT_TRUE(file.LoadRowStatutes.Contains(rsNormal));
+  EXPECT_FALSE(file.LoadRowStatutes.Contains(rsDeleted));
+}
+
+TEST(SpreadSheetRoutines, ColumnNamesAndIds) {
+  struct {
+    const char* Name;
+    std::int32_t Max;
+    std::int32_t Id;
+  } const ids[] = {{"A", 256, 0}, {"z", 256, 25}, {"AA", 256, 26}, {"iv", 256, 255}, {"IW", 256, -1},
+                   {"A1", 256, -1}, {"AAA", 1000, 702}, {"", 1, 0}, {"", 0, -1}, {"ZZZZZZZZZZZZ", 2147483647, -1}};
+  for (const auto& c : ids) EXPECT_EQ(GetSpreadSheetColID(c.Name, c.Max), c.Id) << c.Name << " " << c.Max;
+  const std::pair<int, const char*> names[] = {{1, "A"}, {26, "Z"}, {27, "AA"}, {52, "AZ"}, {703, "AAA"}, {0, ""}, {-3, ""}};
+  for (auto [n, name] : names) EXPECT_EQ(GetSpreadSheetColByID(n), name) << n;
+  for (int n = 1; n < 20000; n += 37) EXPECT_EQ(GetSpreadSheetColID(GetSpreadSheetColByID(n), 1 << 30), n - 1);
+}
+
+TEST(SpreadSheetRoutines, NanAndJulianDays) {
+  EXPECT_TRUE(IsNan(std::numeric_limits<double>::quiet_NaN()));
+  EXPECT_TRUE(IsNan(-std::numeric_limits<double>::quiet_NaN()));
+  EXPECT_FALSE(IsNan(std::numeric_limits<double>::infinity()));
+  EXPECT_FALSE(IsNan(-std::numeric_limits<double>::infinity()));
+  EXPECT_FALSE(IsNan(0.0));
+  EXPECT_FALSE(IsNan(1e308));
+  // Julian day 2451545 is 1 January 2000; 2415019 is 30 December 1899.
+  EXPECT_EQ(Julian2DMY(2451545), EncodeDate(2000, 1, 1));
+  EXPECT_EQ(Julian2DMY(2415019), 0.0);
+  EXPECT_DOUBLE_EQ(DMY2Julian(EncodeDate(2000, 1, 1)), 2451544.5);
+  EXPECT_DOUBLE_EQ(DMY2Julian(EncodeDate(2000, 1, 1) + 0.25), 2451544.75);
+  for (int j = 2299161; j < 2600000; j += 997) EXPECT_DOUBLE_EQ(DMY2Julian(Julian2DMY(j)), j - 0.5) << j;
+  EXPECT_THROW(Julian2DMY(0), EConvertError);
+}
+
+TEST(SpreadSheetRoutines, CivilDatesAgreeWithTheCoreCalendar) {
+  for (double d = -693593; d <= 2958465; d += 1234.0) {
+    int y, m, day;
+    DecodeDate(d, y, m, day);
+    const auto c = detail::CivilFromDays(static_cast<std::int64_t>(d));
+    ASSERT_EQ(c.Year, y) << d;
+    ASSERT_EQ(c.Month, m) << d;
+    ASSERT_EQ(c.Day, day) << d;
+  }
+  const auto before = detail::CivilFromDays(-693594);
+  EXPECT_EQ(before.Year, 0);
+  EXPECT_EQ(before.Month, 12);
+  EXPECT_EQ(before.Day, 31);
+  EXPECT_EQ(detail::IsoMillis(1.25), "1899-12-31T06:00:00.000");
+  EXPECT_EQ(detail::IsoMillis(-1.25), "1899-12-29T06:00:00.000");
+  EXPECT_EQ(detail::IsoMillis(0.99999999999), "1899-12-31T00:00:00.000");
+}
+
+}  // namespace
+}  // namespace vez
