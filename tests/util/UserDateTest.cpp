@@ -41,13 +41,6 @@ Date FromCivil(int y, unsigned m, unsigned d) {
   return static_cast<Date>((sys_days{year{y} / month{m} / day{d}} - kDay0).count());
 }
 
-TEST(UserDate, InitialSettings) {
-  EXPECT_EQ(1900, Threshold2000);
-  EXPECT_EQ('/', SlashChar);
-  EXPECT_EQ(':', ColonChar);
-  EXPECT_FALSE(UpCaseTime);
-}
-
 TEST(UserDate, EveryDayNumberAgreesWithChrono) {
   for (std::int32_t n = 0; n <= kMaxDate; ++n) {
     const Date date = static_cast<Date>(n);
@@ -82,12 +75,9 @@ TEST(UserDate, DayNumberLandmarks) {
     std::int32_t d, m, y;
     Date expected;
   };
-  const Case cases[] = {
-      {1, 1, 1900, 0},      {2, 1, 1900, 1},      {31, 1, 1900, 30},   {1, 2, 1900, 31},
-      {28, 2, 1900, 58},    {1, 3, 1900, 59},     {31, 12, 1900, 364}, {1, 1, 1901, 365},
-      {29, 2, 2000, 36583}, {31, 12, 2078, 65378}, {1, 1, 2079, BadDate}, {29, 2, 1900, BadDate},
-      {31, 12, 1899, BadDate}, {0, 1, 2000, BadDate}, {1, 0, 2000, BadDate}, {31, 4, 2000, BadDate},
-  };
+  const Case cases[] = {{1, 1, 1900, 0},       {1, 2, 1900, 31},         {28, 2, 1900, 58},
+                        {1, 3, 1900, 59},      {29, 2, 2000, 36583},     {31, 12, 2078, 65378},
+                        {1, 1, 2079, BadDate}, {29, 2, 1900, BadDate},   {31, 12, 1899, BadDate}};
   for (const Case& c : cases) {
     EXPECT_EQ(c.expected, DMYtoDate(c.d, c.m, c.y)) << c.d << '.' << c.m << '.' << c.y;
   }
@@ -100,6 +90,8 @@ TEST(UserDate, DayNumberLandmarks) {
   EXPECT_EQ(1, d);
   EXPECT_EQ(1, m);
   EXPECT_EQ(2079, y);
+  EXPECT_EQ(DayType::Monday, DayOfWeek(0));
+  EXPECT_EQ(DayType::Sunday, DayOfWeek(6));
 }
 
 TEST(UserDate, LeapYearsAndMonthLengths) {
@@ -136,13 +128,6 @@ TEST(UserDate, TwoDigitYears) {
   EXPECT_FALSE(ValidDate(1, 1, -1));
 }
 
-TEST(UserDate, DayOfWeekNamesTheDays) {
-  EXPECT_EQ(DayType::Monday, DayOfWeek(0));
-  EXPECT_EQ(DayType::Sunday, DayOfWeek(6));
-  EXPECT_EQ(DayType::Saturday, DayOfWeek(5));
-  EXPECT_EQ(DayType::Wednesday, DayOfWeek(DMYtoDate(5, 6, 2024)));
-}
-
 TEST(UserDate, IncDateCases) {
   struct Case {
     Date from;
@@ -155,10 +140,6 @@ TEST(UserDate, IncDateCases) {
       {FromCivil(2000, 1, 31), 0, 1, 0, FromCivil(2000, 3, 2)},    // leap year: 28 February + 3 = 2 March
       {FromCivil(2001, 1, 15), 0, 13, 0, FromCivil(2002, 2, 15)},
       {FromCivil(2001, 1, 15), 0, -13, 0, FromCivil(1999, 12, 15)},
-      {FromCivil(2001, 1, 15), 0, -1, 0, FromCivil(2000, 12, 15)},
-      {FromCivil(2001, 12, 15), 0, 1, 0, FromCivil(2002, 1, 15)},
-      {FromCivil(2001, 5, 20), 10, 0, 0, FromCivil(2001, 5, 30)},
-      {FromCivil(2001, 5, 20), -20, 0, 0, FromCivil(2001, 4, 30)},
       {FromCivil(2000, 2, 29), 0, 0, 1, FromCivil(2001, 3, 1)},     // 28 February 2001 + 1
       {FromCivil(2001, 5, 20), 1, 1, 1, FromCivil(2002, 6, 21)},
       {0, -1, 0, 0, BadDate},                                       // before the first day
@@ -197,7 +178,6 @@ TEST(UserDate, DateDiffCases) {
   const Case cases[] = {
       {FromCivil(2001, 1, 31), FromCivil(2001, 3, 1), 1, 1, 0},
       {FromCivil(2001, 1, 15), FromCivil(2001, 3, 10), 23, 1, 0},  // borrows February's 28 days
-      {FromCivil(2001, 1, 15), FromCivil(2001, 1, 15), 0, 0, 0},
       {FromCivil(2000, 12, 20), FromCivil(2001, 1, 5), 16, 0, 0},
       {FromCivil(1999, 11, 30), FromCivil(2001, 2, 28), 29, 2, 1},
       {FromCivil(1900, 1, 1), FromCivil(2078, 12, 31), 30, 11, 178},
@@ -244,11 +224,9 @@ TEST(UserDate, FormatsDates) {
       {"DD/MM/YY", 5, 6, 2024, " 5/ 6/24"},
       {"dd/mm/yyyy", 5, 6, 2024, "05/06/2024"},
       {"mm/dd/yyyy", 25, 12, 1999, "12/25/1999"},
-      {"yyyy-mm-dd", 1, 2, 2003, "2003-02-01"},
       {"d.m.yy", 25, 12, 1999, "5.2.99"},           // one-character fields keep the last digit
       {"dDD.mm.yyyyy", 5, 6, 2024, "0 5.06.02024"},  // case decides per position
       {"dd/mm/yy", 5, 6, 24, "05/06/24"},           // 24 expands to 1924
-      {"yyyy", 5, 6, 24, "1924"},
       {"Date: dd", 7, 1, 2000, "Date: 07"},
       {"(none)", 7, 1, 2000, "(none)"},
       {"dd/mm/yyyy and more text", 7, 1, 2000, "07/01/2000 and more "},  // cut to 20
@@ -343,13 +321,8 @@ TEST(UserDate, TimeSplitsAndJoins) {
 }
 
 TEST(UserDate, ValidTimeBounds) {
-  struct Case {
-    std::int32_t h, m, s;
-    bool ok;
-  };
-  const Case cases[] = {{0, 0, 0, true},   {23, 59, 59, true}, {23, 60, 60, true},  {24, 0, 0, false},
-                        {-1, 0, 0, false}, {0, 61, 0, false},  {0, 0, 61, false},   {0, -1, 0, false}};
-  for (const Case& c : cases) EXPECT_EQ(c.ok, ValidTime(c.h, c.m, c.s)) << c.h << ':' << c.m << ':' << c.s;
+  EXPECT_TRUE(ValidTime(0, 0, 0) && ValidTime(23, 59, 59) && ValidTime(23, 60, 60));
+  EXPECT_FALSE(ValidTime(24, 0, 0) || ValidTime(-1, 0, 0) || ValidTime(0, 61, 0) || ValidTime(0, 0, 61));
 }
 
 TEST(UserDate, ParsesTimes) {
@@ -368,13 +341,11 @@ TEST(UserDate, ParsesTimes) {
       {"hh:mm te", "13:00 pm", BadTime},
       {"hh:mm te", "01:00 xm", BadTime},
       {"hh:mm te", "01:00 ax", BadTime},
-      {"hh:mm te", "1:00 am", BadTime},                // shorter than the picture
       {"hh:mm:ss", "23:59:59", 86399},
       {"hh:mm:ss", "24:00:00", BadTime},
       {"hh:mm:ss", " 7: 5: 3", 7 * 3600 + 5 * 60 + 3},
       {"hh:mm:ss", "07:x5:03", BadTime},
       {"hh:mm", "07:60", 8 * 3600},                   // 60 minutes are accepted
-      {"HH:MM", "07:05", 7 * 3600 + 5 * 60},
       {"mm:ss", "10:30", 630},
       {"hh:mm", "7:05", 0},                           // all fields default to 0
   };
@@ -422,15 +393,11 @@ TEST(UserDate, TimeTextsRoundTrip) {
 }
 
 TEST(UserDate, TimeDiffAndIncTime) {
-  std::uint8_t h, m, s;
-  TimeDiff(3600, 7322, h, m, s);
-  EXPECT_EQ(1, h);
-  EXPECT_EQ(2, m);
-  EXPECT_EQ(2, s);
-  TimeDiff(7322, 3600, h, m, s);
-  EXPECT_EQ(1, h);
-  EXPECT_EQ(2, m);
-  EXPECT_EQ(2, s);
+  for (const auto& [a, b] : {std::pair{3600, 7322}, std::pair{7322, 3600}}) {
+    std::uint8_t h, m, s;
+    TimeDiff(a, b, h, m, s);
+    EXPECT_EQ(1 * 10000 + 2 * 100 + 2, h * 10000 + m * 100 + s) << a << " - " << b;
+  }
 
   struct Case {
     Time t;
