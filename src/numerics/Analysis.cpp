@@ -66,6 +66,7 @@ double erfz(double x) {
 double epeg(double L) {
   if (L < -999) return 0;
   if (L > 220) return 1e23;
+  if (std::isnan(L)) return L;
   // 10^(L/10) = 2^z with z = 0.1*L*log2(10) formed in long double, so that the rounding of 0.1*L (up to
   // hundreds of ulps in double arithmetic) does not reach the result. With z = m + f, m integer and f in
   // [0, 1): 2^f comes from the double exp2 of f rounded to double, corrected by the residual of that

@@ -121,6 +121,7 @@ double EXPVAL(int32_t n, const double* x, const double* Alpha, const double* C1,
 
 // Level in dB to energy 10^(L/10), within 1 ulp of the power computed in long double. Levels below -999 dB
 // give 0; levels above 220 dB give the cap 1e23 (above epeg(220) = 1e22), so sums of energies stay finite.
+// NaN passes through all three conversions.
 double epeg(double L);
 // Energy to level 10*log10(E), rounded to float; -1000 for E <= 0.
 float lpeg(double E);

@@ -23,6 +23,8 @@ TEST(LevelTest, EnergyOfLevelFloorsAndCap) {
       {220, 1e22, 1e-15},
       {220.1, 1e23, 0},  // the cap, not 10^22.01
       {1e300, 1e23, 0},
+      {HUGE_VAL, 1e23, 0},
+      {-HUGE_VAL, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.level);
@@ -31,6 +33,13 @@ TEST(LevelTest, EnergyOfLevelFloorsAndCap) {
     else
       EXPECT_NEAR(c.energy, epeg(c.level), c.relTol * c.energy);
   }
+}
+
+TEST(LevelTest, NotANumberStaysNotANumber) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_TRUE(std::isnan(epeg(nan)));
+  EXPECT_TRUE(std::isnan(lpeg(nan)));
+  EXPECT_TRUE(std::isnan(lpeg_(nan)));
 }
 
 TEST(LevelTest, EnergyIsWithinOneUlpOfTheExtendedPower) {
