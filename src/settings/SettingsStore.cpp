@@ -316,10 +316,20 @@ void TIniFile::EraseSection(std::string_view section) {
 }
 
 void TIniFile::Save() const {
-  const fs::path path(fileName_);
+  fs::path path(fileName_);
   std::error_code ec;
+  // A settings file kept as a link elsewhere stays a link: the file it points to is replaced.
+  if (fs::is_symlink(path, ec)) {
+    const auto target = fs::canonical(path, ec);
+    if (!ec) path = target;
+  }
+  ec.clear();
   if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
   if (ec) throw EInOutError(Format("Cannot write settings file \"%s\": %s", fileName_, ec.message()));
+  // The new file gets the old one's permissions; a new private file is for its owner only.
+  const auto oldStatus = fs::status(path, ec);
+  const bool hadFile = !ec && fs::is_regular_file(oldStatus);
+  ec.clear();
 
   std::string content;
   if (bom_) content += kBom;
@@ -328,7 +338,7 @@ void TIniFile::Save() const {
     content += lineEnd_;
   }
   std::random_device rd;
-  const std::string temp = fileName_ + ".tmp" + std::to_string(rd());
+  const std::string temp = path.string() + ".tmp" + std::to_string(rd());
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     if (out) out.write(content.data(), static_cast<std::streamsize>(content.size()));
@@ -339,6 +349,11 @@ void TIniFile::Save() const {
       throw EInOutError(Format("Cannot write settings file \"%s\": %s", fileName_, std::strerror(err)));
     }
   }
+  if (hadFile)
+    fs::permissions(temp, oldStatus.permissions(), fs::perm_options::replace, ec);
+  else if (privateFile_)
+    fs::permissions(temp, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace, ec);
+  ec.clear();
   fs::rename(temp, path, ec);
   if (ec) {
     std::error_code ignored;
@@ -388,6 +403,8 @@ std::string UserSettingsFileName(std::string_view keyPath) {
 }
 
 TUserSettingsStore::TUserSettingsStore(std::string_view keyPath)
-    : TIniFile(UserSettingsFileName(keyPath)), keyPath_(keyPath) {}
+    : TIniFile(UserSettingsFileName(keyPath)), keyPath_(keyPath) {
+  SetPrivate(true);
+}
 
 }  // namespace vez

@@ -15,8 +15,9 @@
 //   section at the end): order, comments, blank lines and unknown lines stay; the file keeps its line ends (CRLF or
 //   LF; new files get LF) and a leading UTF-8 byte-order mark;
 // - every write goes to disk at once, through a temporary file renamed over the old one, so a failed write leaves
-//   the old file whole. Values are bytes, written as given, except that a value with blanks at either end or
-//   enclosed in a matching pair of quotes is written within double quotes, so that it reads back unchanged.
+//   the old file whole; the new file keeps the old one's permissions, and a symbolic link keeps pointing at it.
+//   Values are bytes, written as given, except that a value with blanks at either end or enclosed in a matching
+//   pair of quotes is written within double quotes, so that it reads back unchanged.
 // Choices for Linux: a missing file reads as empty and is created by the first write (its folder too); a file that
 // exists but cannot be read makes every read and write throw EInOutError, so that nothing is lost by writing over
 // it. Texts that would break the line format (a line break anywhere, "=" in a key, "]" in a section name, an empty
@@ -27,7 +28,8 @@
 // with ".ini", and a leading "Software" part is dropped: ~/.config/Orvelle/Tessaphon 7.1.ini. The key's subkeys are
 // the sections and their values the keys. The root is $VEZ_SETTINGS_HOME when set (tests point it at a temporary
 // folder), else $XDG_CONFIG_HOME when it is an absolute path, else $HOME/.config. Path parts are matched against
-// existing folders and files without regard to case, as registry key names are.
+// existing folders and files without regard to case, as registry key names are. Its files are created readable
+// by their owner only, as the registry keeps a user's settings private.
 //
 // Nothing here is thread-safe; a store object belongs to one caller for the length of one call.
 #pragma once
@@ -98,6 +100,9 @@ public:
   void DeleteKey(std::string_view section, std::string_view key);
   // Removes every section of that name with its lines.
   void EraseSection(std::string_view section);
+  // A private file that does not exist yet is created readable and writable by its owner only; an existing file
+  // keeps its permissions either way.
+  void SetPrivate(bool isPrivate) { privateFile_ = isPrivate; }
 
 private:
   struct Line {
@@ -125,6 +130,7 @@ private:
   std::vector<Line> lines_;
   std::string lineEnd_ = "\n";
   bool bom_ = false;
+  bool privateFile_ = false;
   std::string loadError_;  // not empty when the file exists but could not be read
 };
 

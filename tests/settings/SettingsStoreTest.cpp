@@ -188,6 +188,29 @@ TEST(IniFileTest, MissingFileReadsEmptyAndIsCreatedWithItsFolderOnWrite) {
   EXPECT_EQ(1, entries);
 }
 
+TEST(IniFileTest, RewriteKeepsPermissionsAndLinks) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  const auto real = dir.File("real.ini");
+  WriteFile(real, "[s]\nk=1\n");
+  fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                            fs::perms::group_write | fs::perms::others_read,
+                  fs::perm_options::replace);
+  const auto before = fs::status(real).permissions();
+  fs::create_symlink(real, dir.File("link.ini"));
+  TIniFile ini(dir.File("link.ini"));
+  ini.WriteString("s", "k", "2");
+  EXPECT_TRUE(fs::is_symlink(dir.File("link.ini")));
+  EXPECT_EQ("[s]\nk=2\n", ReadFile(real));
+  EXPECT_EQ(before, fs::status(real).permissions());
+
+  // A new private file is for its owner only; a new plain one follows the process's file mode.
+  TIniFile priv(dir.File("private.ini"));
+  priv.SetPrivate(true);
+  priv.WriteString("s", "k", "v");
+  EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(dir.File("private.ini")).permissions());
+}
+
 TEST(IniFileTest, DeleteKeyAndEraseSection) {
   TempDir dir;
   const auto file = dir.File("d.ini");
@@ -304,7 +327,10 @@ TEST_F(UserStoreTest, RootFollowsTheEnvironment) {
 TEST_F(UserStoreTest, WritesCreateTheFoldersOfTheKeyPath) {
   TUserSettingsStore store("Software\\Orvelle\\Tessaphon 7.1\\TPLib");
   store.WriteString("window", "Left", "10");
-  EXPECT_EQ("[window]\nLeft=10\n", ReadFile((root_.Path() / "Orvelle/Tessaphon 7.1/TPLib.ini").string()));
+  const auto file = root_.Path() / "Orvelle/Tessaphon 7.1/TPLib.ini";
+  EXPECT_EQ("[window]\nLeft=10\n", ReadFile(file.string()));
+  EXPECT_EQ(std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+            std::filesystem::status(file).permissions());
   EXPECT_EQ("Software\\Orvelle\\Tessaphon 7.1\\TPLib", store.KeyPath());
 }
 
