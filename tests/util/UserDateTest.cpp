@@ -301,6 +301,34 @@ TEST(UserDate, DateTextsRoundTrip) {
   }
 }
 
+// Arbitrary pictures and texts (longer than 20 characters too) give results of at most 20 characters, and a
+// parsed time is BadTime or a second of the day.
+TEST(UserDate, ArbitraryPicturesStayInBounds) {
+  std::mt19937 rng(13);
+  const std::string alphabet = "dmyhsteDMYHSTE/:. 0159x";
+  std::uniform_int_distribution<int> length(0, 24);
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  const auto random = [&] {
+    std::string s(static_cast<std::size_t>(length(rng)), ' ');
+    for (char& c : s) c = alphabet[pick(rng)];
+    return s;
+  };
+  for (int i = 0; i < 5000; ++i) {
+    const std::string picture = random();
+    const std::string text = random();
+    ASSERT_LE(DMYtoDateString(picture, 31, 12, 2078).size(), kDateStringMax);
+    ASSERT_LE(DateToDateString(picture, BadDate).size(), kDateStringMax);
+    ASSERT_LE(TimeToTimeString(picture, 86399).size(), kDateStringMax);
+    ASSERT_EQ(std::min(picture.size(), kDateStringMax), TimeToAmPmString(picture, 3600).size());
+    const Time t = TimeStringToTime(picture, text);
+    ASSERT_TRUE(t == BadTime || (t >= 0 && t < kSecondsPerDay)) << picture << "|" << text;
+    std::int32_t d, m, y;
+    if (DateStringToDMY(picture, text, d, m, y)) {
+      ASSERT_NE(BadDate, DMYtoDate(d, m, y)) << picture << "|" << text;
+    }
+  }
+}
+
 TEST(UserDate, TimeSplitsAndJoins) {
   for (Time t = 0; t < kSecondsPerDay; ++t) {
     std::uint8_t h, m, s;

@@ -152,6 +152,41 @@ TEST(Ustring, ScanningALine) {
   EXPECT_EQ(1, pos);
 }
 
+// On random lines every scanner either reads a value within range and moves forward, or reports Err 1 with
+// Pos unchanged and 0.
+TEST(Ustring, ScannersKeepTheirContractOnRandomText) {
+  std::mt19937 rng(5);
+  const std::string alphabet = "0123456789-.,; ax\xFE";
+  std::uniform_int_distribution<int> length(0, 12);
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  for (int i = 0; i < 20000; ++i) {
+    std::string s(static_cast<std::size_t>(length(rng)), ' ');
+    for (char& c : s) c = alphabet[pick(rng)];
+    const std::uint16_t start = static_cast<std::uint16_t>(rng() % (s.size() + 2));
+    std::uint16_t pos = start;
+    std::uint8_t err = 99;
+    const auto check = [&](double value, double lo, double hi) {
+      if (err == 0) {
+        ASSERT_GT(pos, start) << s;
+        ASSERT_LE(pos, s.size() + 1) << s;
+        ASSERT_TRUE(lo <= value && value <= hi) << s;
+      } else {
+        ASSERT_EQ(1, err) << s;
+        ASSERT_EQ(start, pos) << s;
+        ASSERT_EQ(0.0, value) << s;
+      }
+      pos = start;
+      err = 99;
+    };
+    check(striint(s, pos, -50, 500, err), -50, 500);
+    check(strireal(s, pos, -0.5, 99.5, err), -0.5, 99.5);
+    check(StriFloat(s, pos, -1, 10, err, ','), -1, 10);
+    std::string sub;
+    stristri(s, pos, ';', sub, err);
+    check(0.0, 0, 0);
+  }
+}
+
 struct RealScan {
   std::string text;
   std::uint16_t pos;
