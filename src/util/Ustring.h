@@ -6,8 +6,9 @@
 //
 // The scanners (striint, striBool, strireal, StriFloat, stristri) walk through a line: Pos is the 1-based
 // position where scanning starts, they advance it past what they read, and on an error they set Err to 1, leave
-// Pos where it was and return 0. They never throw. A Pos of 0 is an error as well. Pos is a 16-bit number, so
-// a scanner sees at most the first 65534 characters of a line.
+// Pos where it was and return 0. They never throw. A Pos of 0 is an error as well, and so is a text that is no
+// number (even when the caller's range would include the internal marker values kStriIntInvalid and
+// kStriRealInvalid). Pos is a 16-bit number, so a scanner sees at most the first 65534 characters of a line.
 //
 // All functions are stateless. StrToValue and PegelToStr use the process decimal separator of
 // GlobalFormatSettings().
@@ -91,7 +92,7 @@ std::string ConvStrToOEM(std::string_view S);
 std::string GetMyComputerName();
 
 // A control on a window as SetTabOrder sees it. The caller's window system implements it; the children form a
-// tree (no control is its own descendant). Children(i) is valid for 0 <= i < ChildCount().
+// tree (no control is its own descendant). Child(i) is valid for 0 <= i < ChildCount().
 class TScreenControl {
 public:
   virtual ~TScreenControl() = default;
