@@ -431,6 +431,8 @@ public:
   const std::string& TableName() const { return tableName_; }
   void SetReadOnly(bool readOnly);
   bool ReadOnly() const { return readOnly_; }
+  // The database the table is bound to (by session and alias); EDatabaseError when there is none.
+  TABSDatabase& Database() const;
 
   TFieldDefs& FieldDefs() { return fieldDefs_; }
   const TFieldDefs& FieldDefs() const { return fieldDefs_; }
@@ -475,7 +477,6 @@ private:
   std::string DisplayName() const override;
   bool InsertionOrder() const override { return indexName_.empty(); }
 
-  TABSDatabase& Database() const;
 
   std::string session_ = "DEFAULT";
   std::string alias_;

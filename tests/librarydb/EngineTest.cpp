@@ -1,0 +1,685 @@
+// The table engine: definitions, records, cursor, keys, transactions and failures, on temporary files.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "EngineTestUtil.h"
+#include "core/FormatSettings.h"
+
+namespace vez {
+namespace {
+
+using test::AppendElement;
+using test::DefineElementTable;
+using test::LibraryFile;
+using test::TempDir;
+
+// Every element name of the table in cursor order.
+std::vector<std::string> Names(TABSTable& table) {
+  std::vector<std::string> names;
+  for (table.First(); !table.Eof(); table.Next()) names.push_back(table.FieldByName("ElementName").AsString());
+  return names;
+}
+
+class EngineTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    lib.Bind(table);
+    DefineElementTable(table);
+    table.CreateTable();
+    table.Open();
+  }
+  TempDir dir;
+  LibraryFile lib{dir};
+  TABSTable table;
+};
+
+TEST_F(EngineTest, ReopenedTableReportsItsDefinitions) {
+  table.Close();
+  TABSTable other;
+  lib.Bind(other);
+  other.Open();
+  ASSERT_EQ(other.AdvFieldDefs().Count(), 9);
+  const TABSAdvFieldDef& memo = other.AdvFieldDefs()[7];
+  EXPECT_EQ(memo.Name, "Kommentar");
+  EXPECT_EQ(memo.DataType, aftMemo);
+  EXPECT_EQ(memo.CompressionAlgorithm, 1);
+  EXPECT_EQ(memo.CompressionLevel, 4);
+  EXPECT_EQ(other.AdvFieldDefs()[1].Size, 20);
+  EXPECT_EQ(other.AdvFieldDefs()[8].Size, 100);
+  // The classic view of advanced fields.
+  ASSERT_EQ(other.FieldDefs().Count(), 9);
+  const TFieldType expected[] = {ftAutoInc, ftString, ftFloat,    ftInteger, ftWord,
+                                 ftBoolean, ftDateTime, ftMemo, ftBlob};
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(other.FieldDefs()[i].DataType, expected[i]) << i;
+  ASSERT_EQ(other.IndexDefs().Count(), 2);
+  EXPECT_EQ(other.IndexDefs()[0].Name, "p");
+  EXPECT_EQ(other.IndexDefs()[0].Options, ixPrimary);
+  EXPECT_EQ(other.IndexDefs()[1].Fields, "ElementName");
+  EXPECT_EQ(other.IndexDefs()[1].Options, ixUnique | ixCaseInsensitive);
+  EXPECT_EQ(other.FieldDefs().IndexOf("elementname"), 1);
+  EXPECT_EQ(other.FieldDefs().IndexOf("Missing"), -1);
+}
+
+TEST_F(EngineTest, ClassicDefinitionsWhenThereAreNoAdvancedOnes) {
+  TABSTable classic;
+  lib.Bind(classic, "Assess.abs");
+  classic.FieldDefs().Add("BwName", ftString, 40, true);
+  classic.FieldDefs().Add("BwNummer", ftAutoInc);
+  classic.FieldDefs().Add("Kommentar", ftMemo);
+  classic.IndexDefs().Add("p", "Bwname", ixPrimary);
+  classic.IndexDefs().Add("Nr", "BwNummer", ixCaseInsensitive);
+  classic.CreateTable();
+  classic.FieldDefs().Clear();
+  classic.IndexDefs().Clear();
+  classic.ReadDefinitions();
+  ASSERT_EQ(classic.FieldDefs().Count(), 3);
+  EXPECT_EQ(classic.FieldDefs()[0].Size, 40);
+  EXPECT_TRUE(classic.FieldDefs()[0].Required);
+  EXPECT_EQ(classic.FieldDefs()[1].DataType, ftAutoInc);
+  EXPECT_EQ(classic.AdvFieldDefs().Count(), 0);
+  EXPECT_EQ(classic.IndexDefs()[0].Fields, "Bwname");
+}
+
+TEST_F(EngineTest, DefinitionErrors) {
+  TFieldDefs defs;
+  defs.Add("A", ftInteger);
+  EXPECT_THROW_MSG(defs.Add("a", ftFloat), EDatabaseError, "Duplicate field name 'a'");
+  EXPECT_THROW_MSG(defs.Add("", ftFloat), EDatabaseError, "Field name must not be empty");
+  EXPECT_THROW_MSG(defs.Add("B", ftUnknown), EDatabaseError, "Field 'B' has an unsupported type (0)");
+  EXPECT_THROW_MSG(defs.Items(1), EListError, "List index out of bounds (1)");
+  TABSAdvFieldDefs adv;
+  EXPECT_THROW_MSG(adv.Add("X", 99), EDatabaseError, "Field 'X' has an unknown engine type code 99");
+  TIndexDefs indexes;
+  indexes.Add("p", "A", ixPrimary);
+  EXPECT_THROW_MSG(indexes.Add("q", "B", ixPrimary), EDatabaseError,
+                   "Index 'q': the table has a primary index already ('p')");
+  TABSTable t;
+  lib.Bind(t, "bad.abs");
+  t.FieldDefs().Add("A", ftInteger);
+  t.IndexDefs().Add("i", "A;B", 0);
+  EXPECT_THROW_MSG(t.CreateTable(), EDatabaseError, "Index 'i' names the unknown field 'B'");
+  lib.Bind(t, "lib.abs");
+  t.IndexDefs().Clear();
+  EXPECT_THROW_MSG(t.CreateTable(), EDatabaseError,
+                   "Table 'lib.abs' exists already in \"" + lib.FileName + "\"");
+  lib.Bind(t, "vez$fields");
+  EXPECT_THROW_MSG(t.CreateTable(), EDatabaseError, "The table name 'vez$fields' is reserved");
+}
+
+struct TypeCase {
+  TFieldType type;
+  std::int32_t size;
+  Variant input;
+  Variant expected;  // after Post and reopen
+  const char* sqlType;  // what a stock SQLite reader sees
+};
+
+TEST_F(EngineTest, EveryClassicTypeRoundTripsInNaturalSqliteTypes) {
+  const double when = EncodeDateTime(2024, 2, 29, 13, 45, 30, 250);
+  const TypeCase cases[] = {
+      {ftString, 5, Variant("abcdefg"), Variant("abcde"), "text"},
+      {ftSmallint, 0, Variant(-32768), Variant(-32768), "integer"},
+      {ftInteger, 0, Variant(2147483647), Variant(2147483647), "integer"},
+      {ftWord, 0, Variant(65535), Variant(65535), "integer"},
+      {ftBoolean, 0, Variant(true), Variant(true), "integer"},
+      {ftFloat, 0, Variant(-199.125), Variant(-199.125), "real"},
+      {ftCurrency, 0, Variant(12.34), Variant(12.34), "real"},
+      {ftBCD, 0, Variant(1.5), Variant(1.5), "real"},
+      {ftDate, 0, Variant::FromDateTime(when), Variant::FromDateTime(EncodeDate(2024, 2, 29)), "text"},
+      {ftTime, 0, Variant::FromDateTime(when), Variant::FromDateTime(EncodeTime(13, 45, 30, 250)), "text"},
+      {ftDateTime, 0, Variant::FromDateTime(when), Variant::FromDateTime(when), "text"},
+      {ftLargeint, 0, Variant(9000000000LL), Variant(9000000000LL), "integer"},
+      {ftBlob, 0, Variant(std::string("a\0b", 3)), Variant(std::string("a\0b", 3)), "blob"},
+      {ftMemo, 0, Variant("long text"), Variant("long text"), "text"},
+      {ftFmtMemo, 0, Variant("{rtf}"), Variant("{rtf}"), "text"},
+      {ftParadoxOle, 0, Variant("ole"), Variant("ole"), "blob"},
+      {ftGraphic, 0, Variant("gif"), Variant("gif"), "blob"},
+      {ftBytes, 4, Variant("1234"), Variant("1234"), "blob"},
+  };
+  TABSTable t;
+  lib.Bind(t, "types.abs");
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    t.FieldDefs().Add("F" + std::to_string(i), cases[i].type, cases[i].size);
+  }
+  t.CreateTable();
+  t.Open();
+  t.Append();
+  for (std::size_t i = 0; i < std::size(cases); ++i) t.Fields(static_cast<int>(i)).SetValue(cases[i].input);
+  t.Post();
+  t.Close();
+  t.Open();
+  ASSERT_EQ(t.RecordCount(), 1);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Variant got = t.Fields(static_cast<int>(i)).Value();
+    if (cases[i].expected.Type() == VarType::DateTime) {
+      EXPECT_NEAR(got.AsDateTime(), cases[i].expected.AsDateTime(), 1e-8) << FieldTypeName(cases[i].type);
+    } else {
+      EXPECT_EQ(got, cases[i].expected) << FieldTypeName(cases[i].type);
+    }
+  }
+  t.Close();
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(lib.FileName.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const std::string sql = "SELECT typeof(\"F" + std::to_string(i) + "\") FROM \"types.abs\"";
+    sqlite3_stmt* stmt = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(raw, sql.c_str(), -1, &stmt, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)), cases[i].sqlType)
+        << FieldTypeName(cases[i].type);
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_stmt* stmt = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(raw, "SELECT F10 FROM \"types.abs\"", -1, &stmt, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)), "2024-02-29T13:45:30.250");
+  sqlite3_finalize(stmt);
+  sqlite3_close(raw);
+}
+
+TEST_F(EngineTest, SettersConvertAndCheck) {
+  table.Append();
+  TField& count = table.FieldByName("count");
+  count.SetAsString("42");
+  EXPECT_EQ(count.AsInteger(), 42);
+  count.SetAsFloat(2.5);  // rounded half to even
+  EXPECT_EQ(count.AsInteger(), 2);
+  TField& art = table.FieldByName("Art");
+  EXPECT_THROW_MSG(art.SetAsInteger(-1), EDatabaseError,
+                   "-1 is not a valid value for field 'Art'. The allowed range is 0 to 65535");
+  TField& flag = table.FieldByName("Flag");
+  flag.SetText("true");
+  EXPECT_TRUE(flag.AsBoolean());
+  EXPECT_EQ(flag.AsString(), "True");
+  EXPECT_THROW(flag.SetText("perhaps"), EConvertError);
+  {
+    DecimalSeparatorScope comma(',');
+    table.FieldByName("Value").SetText("3,25");
+    EXPECT_EQ(table.FieldByName("Value").AsFloat(), 3.25);
+    EXPECT_EQ(table.FieldByName("Value").AsString(), "3,25");
+  }
+  TField& when = table.FieldByName("When");
+  when.SetText("2023-07-01 08:30:00");
+  EXPECT_NEAR(when.AsDateTime(), EncodeDateTime(2023, 7, 1, 8, 30, 0, 0), 1e-9);
+  when.SetText("");
+  EXPECT_TRUE(when.IsNull());
+  EXPECT_EQ(when.AsDateTime(), 0.0);
+  // Text fields keep at most Size characters, counted as characters, not bytes.
+  TField& name = table.FieldByName("ElementName");
+  name.SetAsString("\xC3\x84" "bcdefghijklmnopqrstuvwxyz");
+  EXPECT_EQ(name.AsString(), "\xC3\x84" "bcdefghijklmnopqrst");
+  table.Cancel();
+  EXPECT_THROW_MSG(table.FieldByName("Value").SetAsFloat(1), EDatabaseError,
+                   "Field 'Value': dataset not in edit or insert mode");
+}
+
+TEST_F(EngineTest, FieldLookup) {
+  EXPECT_EQ(&table.FieldByName("ELEMENTNAME"), &table.Fields(1));
+  EXPECT_EQ(table.FindField("nope"), nullptr);
+  EXPECT_THROW_MSG(table.FieldByName("Nope"), EDatabaseError, "Field 'Nope' not found");
+  EXPECT_EQ(table.FieldCount(), 9);
+  // An empty table: fields read as without value.
+  EXPECT_TRUE(table.Eof());
+  EXPECT_TRUE(table.Bof());
+  EXPECT_TRUE(table.FieldByName("Value").IsNull());
+  EXPECT_EQ(table.FieldByName("Value").AsFloat(), 0.0);
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "");
+}
+
+TEST_F(EngineTest, AutoIncrementNeverReusesAndKeepsGivenNumbers) {
+  AppendElement(table, "a");
+  AppendElement(table, "b");
+  AppendElement(table, "c");
+  EXPECT_EQ(table.FieldByName("Eintrag").AsInteger(), 3);
+  table.Delete();  // the last record, number 3
+  AppendElement(table, "d");
+  EXPECT_EQ(table.FieldByName("Eintrag").AsInteger(), 4);
+  table.Append();
+  table.FieldByName("Eintrag").SetAsInteger(100);
+  table.FieldByName("ElementName").SetAsString("kept");
+  table.Post();
+  EXPECT_EQ(table.FieldByName("Eintrag").AsInteger(), 100);
+  table.Append();
+  table.FieldByName("Eintrag").SetAsInteger(50);  // below the counter: kept, counter stays
+  table.FieldByName("ElementName").SetAsString("fifty");
+  table.Post();
+  AppendElement(table, "e");
+  EXPECT_EQ(table.FieldByName("Eintrag").AsInteger(), 101);
+  // A failed Post does not use up a number.
+  table.Append();
+  table.FieldByName("ElementName").SetAsString("A");
+  EXPECT_THROW(table.Post(), EDatabaseError);
+  EXPECT_TRUE(table.FieldByName("Eintrag").IsNull());
+  table.Cancel();
+  table.Close();
+  // The counter lives in the file.
+  TABSTable again;
+  lib.Bind(again);
+  again.Open();
+  AppendElement(again, "f");
+  EXPECT_EQ(again.FieldByName("Eintrag").AsInteger(), 102);
+}
+
+TEST_F(EngineTest, AutoIncrementOutsideThePrimaryKey) {
+  TABSTable assess;
+  lib.Bind(assess, "Assess.abs");
+  assess.FieldDefs().Add("BwName", ftString, 40);
+  assess.FieldDefs().Add("BwNummer", ftAutoInc);
+  assess.IndexDefs().Add("p", "Bwname", ixPrimary);
+  assess.CreateTable();
+  assess.SetIndexName("p");
+  assess.Open();
+  for (const char* name : {"Zeta", "Alpha", "Mid"}) {
+    assess.Append();
+    assess.FieldByName("BwName").SetAsString(name);
+    assess.Post();
+  }
+  assess.First();
+  EXPECT_EQ(assess.FieldByName("BwName").AsString(), "Alpha");
+  EXPECT_EQ(assess.FieldByName("BwNummer").AsInteger(), 2);
+  // The primary index of an ordinary table is unique.
+  assess.Append();
+  assess.FieldByName("BwName").SetAsString("Mid");
+  EXPECT_THROW_MSG(assess.Post(), EDatabaseError,
+                   "Key violation in table 'Assess.abs': index 'p' already holds the key 'Mid'");
+  assess.Cancel();
+}
+
+TEST_F(EngineTest, RunTablesAllowDuplicatePrimaryKeys) {
+  TABSTable run;
+  lib.Bind(run, "calc.runx");
+  run.FieldDefs().Add("No", ftInteger);
+  run.FieldDefs().Add("Name", ftString, 20);
+  run.IndexDefs().Add("p", "No", ixPrimary);
+  run.CreateTable();
+  run.Open();
+  for (int i = 0; i < 2; ++i) {
+    run.Append();
+    run.FieldByName("No").SetAsInteger(7);
+    run.Post();
+  }
+  EXPECT_EQ(run.RecordCount(), 2);
+}
+
+TEST_F(EngineTest, CursorOrderAndPaging) {
+  // More records than one page of read-ahead, names in reverse of insertion order.
+  table.Database().StartTransaction();
+  for (int i = 0; i < 150; ++i) AppendElement(table, Format("n%03d", 149 - i), i);
+  table.Database().Commit();
+  EXPECT_EQ(table.RecordCount(), 150);
+  std::vector<std::string> names = Names(table);
+  ASSERT_EQ(names.size(), 150u);
+  EXPECT_EQ(names.front(), "n149");  // insertion order
+  table.SetIndexName("EN");
+  EXPECT_EQ(table.IndexName(), "EN");
+  names = Names(table);
+  ASSERT_EQ(names.size(), 150u);
+  EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+  // Backwards over page boundaries.
+  table.Last();
+  EXPECT_TRUE(table.Eof());
+  int seen = 1;
+  std::string previous = table.FieldByName("ElementName").AsString();
+  EXPECT_EQ(previous, "n149");
+  for (table.Prior(); !table.Bof(); table.Prior()) {
+    const std::string name = table.FieldByName("ElementName").AsString();
+    EXPECT_LT(name, previous);
+    previous = name;
+    ++seen;
+  }
+  EXPECT_EQ(seen, 150);
+  EXPECT_EQ(previous, "n000");
+  table.Next();
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "n001");
+  EXPECT_THROW_MSG(table.SetIndexName("nope"), EDatabaseError, "Index 'nope' not found in table 'lib.abs'");
+}
+
+TEST_F(EngineTest, CaseInsensitiveIndexOrdersAndFinds) {
+  for (const char* name : {"beta", "Alpha", "gamma", "ALPHA2"}) AppendElement(table, name);
+  table.SetIndexName("EN");
+  EXPECT_EQ(Names(table), (std::vector<std::string>{"Alpha", "ALPHA2", "beta", "gamma"}));
+  EXPECT_TRUE(table.FindKey({Variant("GAMMA")}));
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "gamma");
+  table.Append();
+  table.FieldByName("ElementName").SetAsString("BETA");
+  EXPECT_THROW_MSG(table.Post(), EDatabaseError,
+                   "Key violation in table 'lib.abs': index 'EN' already holds the key 'BETA'");
+  table.Cancel();
+  // SQLite's NOCASE folds ASCII letters only: names differing in an accented letter's case are distinct.
+  AppendElement(table, "\xC3\x84rger");  // Ärger
+  EXPECT_NO_THROW(AppendElement(table, "\xC3\xA4rger"));  // ärger
+}
+
+TEST_F(EngineTest, FindKey) {
+  for (const char* name : {"a", "b", "c"}) AppendElement(table, name);
+  EXPECT_THROW_MSG(table.FindKey({}), EDatabaseError,
+                   "FindKey on index 'p' of table 'lib.abs': 0 key values for 1 fields");
+  // Without a current index the primary index is searched.
+  EXPECT_TRUE(table.FindKey({Variant(2)}));
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "b");
+  EXPECT_FALSE(table.FindKey({Variant(9)}));
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "b");  // not moved
+  table.Next();
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "c");
+  table.SetIndexName("p");
+  EXPECT_TRUE(table.FindKey({Variant("1")}));  // converted to the field's type
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "a");
+  table.Prior();
+  EXPECT_TRUE(table.Bof());
+
+  TABSTable two;
+  lib.Bind(two, "two.abs");
+  two.FieldDefs().Add("RecNo", ftInteger);
+  two.FieldDefs().Add("Floor", ftInteger);
+  two.IndexDefs().Add("p", "RecNo;Floor", ixPrimary | ixUnique);
+  two.CreateTable();
+  two.SetIndexName("p");
+  two.Open();
+  for (int rec : {2, 1}) {
+    for (int floor : {3, 1}) {
+      two.Append();
+      two.FieldByName("RecNo").SetAsInteger(rec);
+      two.FieldByName("Floor").SetAsInteger(floor);
+      two.Post();
+    }
+  }
+  EXPECT_TRUE(two.FindKey({Variant(2)}));  // leading field only: the first in index order
+  EXPECT_EQ(two.FieldByName("Floor").AsInteger(), 1);
+  EXPECT_TRUE(two.FindKey({Variant(1), Variant(3)}));
+  EXPECT_EQ(two.FieldByName("Floor").AsInteger(), 3);
+  EXPECT_FALSE(two.FindKey({Variant(1), Variant(2)}));
+}
+
+TEST_F(EngineTest, EditPostCancelDelete) {
+  for (const char* name : {"a", "b", "c"}) AppendElement(table, name);
+  table.First();
+  table.Edit();
+  EXPECT_EQ(table.State(), TDataSetState::dsEdit);
+  table.FieldByName("ElementName").SetAsString("changed");
+  table.Cancel();
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "a");
+  table.Edit();
+  table.FieldByName("ElementName").SetAsString("A1");
+  table.Post();
+  EXPECT_EQ(Names(table), (std::vector<std::string>{"A1", "b", "c"}));
+  // Delete of an unposted new record drops it.
+  table.Append();
+  table.FieldByName("ElementName").SetAsString("never");
+  table.Delete();
+  EXPECT_EQ(table.State(), TDataSetState::dsBrowse);
+  EXPECT_EQ(table.RecordCount(), 3);
+  // Delete moves to the next record, or the previous one at the end.
+  table.First();
+  table.Next();
+  table.Delete();
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "c");
+  table.Delete();
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "A1");
+  table.Delete();
+  EXPECT_TRUE(table.Eof());
+  EXPECT_TRUE(table.Bof());
+  EXPECT_EQ(table.RecordCount(), 0);
+  EXPECT_THROW_MSG(table.Delete(), EDatabaseError,
+                   "Table 'lib.abs': cannot perform this operation on an empty dataset");
+  // Edit of an empty dataset starts a new record.
+  table.Edit();
+  EXPECT_EQ(table.State(), TDataSetState::dsInsert);
+  table.FieldByName("ElementName").SetAsString("x");
+  // Navigation posts the pending record.
+  table.First();
+  EXPECT_EQ(table.RecordCount(), 1);
+}
+
+TEST_F(EngineTest, RequiredFieldAndBlobStream) {
+  TABSTable t;
+  lib.Bind(t, "req.abs");
+  t.FieldDefs().Add("Name", ftString, 10, true);
+  t.FieldDefs().Add("Values", ftBlob, 2736);
+  t.CreateTable();
+  t.Open();
+  t.Append();
+  EXPECT_THROW_MSG(t.Post(), EDatabaseError, "Field 'Name' must have a value");
+  EXPECT_EQ(t.State(), TDataSetState::dsInsert);  // the record stays for correction
+  t.FieldByName("Name").SetAsString("n");
+  {
+    TABSBLOBStream old(t.FieldByName("Values"), TBlobStreamMode::bmWrite);
+    old.Write("old content that is long");
+  }
+  {
+    TABSBLOBStream stream(t.FieldByName("Values"), TBlobStreamMode::bmWrite);
+    const std::string zeros(2736, '\0');
+    stream.Write(zeros.data(), zeros.size());
+  }
+  t.Post();
+  t.Close();
+  t.Open();
+  const std::string content = t.FieldByName("Values").AsString();
+  EXPECT_EQ(content, std::string(2736, '\0'));
+  TABSBLOBStream reader(t.FieldByName("Values"), TBlobStreamMode::bmRead);
+  EXPECT_EQ(reader.Size(), 2736);
+  char buffer[8] = {1};
+  EXPECT_EQ(reader.Read(buffer, sizeof buffer), sizeof buffer);
+  EXPECT_EQ(buffer[0], 0);
+  EXPECT_THROW(reader.Write("x"), EDatabaseError);
+}
+
+TEST_F(EngineTest, TransactionsCommitRollbackAndFailOnlyTheBadRecord) {
+  table.Database().StartTransaction();
+  AppendElement(table, "one");
+  table.Database().Rollback();
+  table.First();
+  EXPECT_EQ(table.RecordCount(), 0);
+
+  table.Database().StartTransaction();
+  AppendElement(table, "one");
+  table.Append();
+  table.FieldByName("ElementName").SetAsString("ONE");
+  EXPECT_THROW(table.Post(), EDatabaseError);
+  table.Cancel();
+  AppendElement(table, "two");
+  table.Database().Commit();
+  EXPECT_EQ(Names(table), (std::vector<std::string>{"one", "two"}));
+  EXPECT_THROW_MSG(table.Database().Commit(), EDatabaseError,
+                   "No transaction is running on \"" + lib.FileName + "\"");
+}
+
+TEST_F(EngineTest, ReadOnlyRefusesChanges) {
+  AppendElement(table, "a");
+  table.SetReadOnly(true);
+  const std::string refused = "Table 'lib.abs': cannot modify a read-only dataset";
+  EXPECT_THROW_MSG(table.Append(), EDatabaseError, refused);
+  EXPECT_THROW_MSG(table.Edit(), EDatabaseError, refused);
+  EXPECT_THROW_MSG(table.Delete(), EDatabaseError, refused);
+  table.Close();
+  // A read-only database opens its file for reading only.
+  LibraryFile reader(dir, "lib.abs", false);
+  reader.Database.SetReadOnly(true);
+  TABSTable t;
+  reader.Bind(t);
+  t.Open();
+  EXPECT_EQ(t.RecordCount(), 1);
+  EXPECT_THROW_MSG(t.Append(), EDatabaseError, refused);
+}
+
+TEST_F(EngineTest, SecondConnectionSeesPostedRecordsAndIsNotBlockedByReaders) {
+  table.Database().StartTransaction();
+  for (int i = 0; i < 100; ++i) AppendElement(table, Format("r%03d", i));
+  table.Database().Commit();
+  LibraryFile other(dir, "lib.abs", false);
+  TABSTable theirs;
+  other.Bind(theirs);
+  theirs.Open();
+  EXPECT_EQ(theirs.RecordCount(), 100);
+  // Half way through a cursor (records read ahead, no lock held) the other program commits.
+  table.First();
+  for (int i = 0; i < 10; ++i) table.Next();
+  AppendElement(theirs, "theirs");
+  theirs.First();
+  theirs.Edit();
+  theirs.FieldByName("ElementName").SetAsString("edited");
+  theirs.Post();
+  int count = 0;
+  for (table.First(); !table.Eof(); table.Next()) ++count;
+  EXPECT_EQ(count, 101);
+  table.First();
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "edited");
+  EXPECT_TRUE(table.FindKey({Variant(101)}));
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "theirs");
+  // A record the other program deletes after the cursor started, beyond the records read ahead, is skipped.
+  table.First();
+  ASSERT_TRUE(theirs.FindKey({Variant(80)}));
+  const std::string gone = theirs.FieldByName("ElementName").AsString();
+  theirs.Delete();
+  std::vector<std::string> seen;
+  for (; !table.Eof(); table.Next()) seen.push_back(table.FieldByName("ElementName").AsString());
+  EXPECT_EQ(seen.size(), 100u);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), gone), 0);
+}
+
+TEST_F(EngineTest, LockedFileFailsWithAClearMessage) {
+  LibraryFile other(dir, "lib.abs", false);
+  other.Database.SetLockWaitSeconds(0);
+  TABSTable theirs;
+  other.Bind(theirs);
+  theirs.Open();
+  table.Database().StartTransaction();  // holds the write lock
+  AppendElement(table, "mine");
+  theirs.Append();
+  theirs.FieldByName("ElementName").SetAsString("theirs");
+  EXPECT_THROW_MSG(theirs.Post(), EDatabaseError,
+                   "Cannot write to \"" + lib.FileName + "\": the file is locked by another program");
+  table.Database().Commit();
+  theirs.Post();  // the lock is free again
+  EXPECT_EQ(theirs.RecordCount(), 2);
+}
+
+TEST(EngineFiles, OpenFailures) {
+  TempDir dir;
+  LibraryFile missing(dir, "missing.abs", false);
+  TABSTable t;
+  missing.Bind(t);
+  EXPECT_THROW_MSG(t.Open(), EDatabaseError,
+                   "Cannot open \"" + missing.FileName + "\": the file does not exist");
+  EXPECT_FALSE(t.GetTableExists());
+
+  {
+    std::ofstream out(dir.File("text.abs"));
+    out << "This is a plain text file and by no means a database, however long it is made to be.\n";
+    for (int i = 0; i < 50; ++i) out << "padding line " << i << "\n";
+  }
+  LibraryFile text(dir, "text.abs", false);
+  text.Bind(t);
+  EXPECT_THROW_MSG(t.Open(), EDatabaseError,
+                   "Cannot open \"" + text.FileName + "\": the file is not a library database");
+
+  LibraryFile empty(dir, "empty.abs");
+  empty.Bind(t);
+  EXPECT_THROW_MSG(t.Open(), EDatabaseError,
+                   "Table 'empty.abs' does not exist in \"" + empty.FileName + "\"");
+  EXPECT_THROW_MSG(empty.Database.CreateDatabase(), EDatabaseError,
+                   "Cannot create \"" + empty.FileName + "\": the file exists already");
+
+  LibraryFile nobody(dir, "x.abs", false);
+  TABSTable unbound;
+  unbound.SetDatabaseName("no such alias");
+  unbound.SetTableName("x.abs");
+  EXPECT_THROW_MSG(unbound.Open(), EDatabaseError,
+                   "Table 'x.abs': no database with the alias 'no such alias' in session 'DEFAULT'");
+}
+
+TEST(EngineFiles, ReadOnlyFile) {
+  if (::geteuid() == 0) GTEST_SKIP() << "file permissions do not bind the superuser";
+  TempDir dir;
+  LibraryFile lib(dir);
+  TABSTable t;
+  lib.Bind(t);
+  DefineElementTable(t);
+  t.CreateTable();
+  ::chmod(lib.FileName.c_str(), 0444);
+  EXPECT_THROW_MSG(t.Open(), EDatabaseError,
+                   "Cannot open \"" + lib.FileName + "\" for writing: the file is read-only");
+  lib.Database.SetReadOnly(true);
+  EXPECT_NO_THROW(t.Open());
+}
+
+TEST(EngineFiles, HostileNamesAreQuoted) {
+  TempDir dir;
+  const std::string tableName = "we\"ird'; DROP TABLE x; --.abs";
+  LibraryFile lib(dir, "hostile.abs");
+  TABSTable t;
+  lib.Bind(t, tableName);
+  const char* const names[] = {"v[km/h]", "p[%]", "A(FTNo,PTAvg)", "Length/m", "quote\"d", "select", "rowid",
+                               "a;b"};
+  for (const char* name : names) t.FieldDefs().Add(name, ftFloat);
+  t.IndexDefs().Add("p\"x", "v[km/h]", ixPrimary);
+  t.IndexDefs().Add("second", "A(FTNo,PTAvg);Length/m", ixCaseInsensitive);
+  t.CreateTable();
+  t.SetIndexName("p\"x");
+  t.Open();
+  for (int r = 0; r < 3; ++r) {
+    t.Append();
+    for (std::size_t i = 0; i < std::size(names); ++i) t.FieldByName(names[i]).SetAsFloat(r * 10.0 + i);
+    t.Post();
+  }
+  EXPECT_TRUE(t.FindKey({Variant(10.0)}));
+  EXPECT_EQ(t.FieldByName("rowid").AsFloat(), 16.0);
+  EXPECT_EQ(t.FieldByName("quote\"d").AsFloat(), 14.0);
+  EXPECT_EQ(lib.Database.GetTablesList(), std::vector<std::string>{tableName});
+  t.Close();
+  t.RenameTable("renamed \"again\"");
+  t.Open();
+  EXPECT_EQ(t.RecordCount(), 3);
+  EXPECT_EQ(t.IndexDefs().Count(), 2);
+}
+
+TEST(EngineFiles, ConnectionsOpenOnlyWhileNeeded) {
+  TempDir dir;
+  LibraryFile lib(dir);
+  TABSTable t;
+  lib.Bind(t);
+  DefineElementTable(t);
+  t.CreateTable();
+  EXPECT_FALSE(lib.Database.Connected());
+  t.Open();
+  EXPECT_TRUE(lib.Database.Connected());
+  t.Close();
+  EXPECT_FALSE(lib.Database.Connected());
+  EXPECT_EQ(lib.Database.GetTablesList(), std::vector<std::string>{"lib.abs"});
+  // Renaming closes open tables first and moves the file.
+  t.Open();
+  const std::string moved = dir.File("moved.abs");
+  lib.Database.RenameDatabase(moved);
+  EXPECT_FALSE(t.Active());
+  EXPECT_TRUE(std::filesystem::exists(moved));
+  EXPECT_FALSE(std::filesystem::exists(lib.FileName));
+  EXPECT_EQ(lib.Database.DatabaseFileName(), moved);
+  t.Open();
+  lib.Database.DeleteDatabase();
+  EXPECT_FALSE(t.Active());
+  EXPECT_FALSE(std::filesystem::exists(moved));
+  EXPECT_FALSE(lib.Database.GetExists());
+}
+
+TEST(EngineFiles, AliasesAreUniqueAmongLiveDatabases) {
+  TABSDatabase a;
+  a.SetDatabaseName("shared-alias");
+  {
+    TABSDatabase b;
+    EXPECT_THROW_MSG(b.SetDatabaseName("SHARED-ALIAS"), EDatabaseError,
+                     "The database alias 'SHARED-ALIAS' is in use by another database");
+    b.SetSessionName("other session");
+    EXPECT_NO_THROW(b.SetDatabaseName("shared-alias"));
+  }
+  EXPECT_EQ(TABSDatabase::FindDatabase("DEFAULT", "shared-alias"), &a);
+  EXPECT_EQ(TABSDatabase::FindDatabase("other session", "shared-alias"), nullptr);
+}
+
+}  // namespace
+}  // namespace vez

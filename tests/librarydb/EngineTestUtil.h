@@ -1,0 +1,59 @@
+// A library file in a temporary folder with a database object bound to it, for the engine tests.
+#pragma once
+
+#include <string>
+
+#include "TestUtil.h"
+#include "librarydb/Absmain.h"
+
+namespace vez::test {
+
+inline std::string UniqueAlias() {
+  static int next = 0;
+  return "engine-test-" + std::to_string(++next);
+}
+
+// One database object on dir/name; `create` makes the (table-less) file.
+struct LibraryFile {
+  explicit LibraryFile(const TempDir& dir, const std::string& name = "lib.abs", bool create = true)
+      : FileName(dir.File(name)), TableName(name) {
+    Database.SetDatabaseFileName(FileName);
+    Database.SetDatabaseName(UniqueAlias());
+    if (create) Database.CreateDatabase();
+  }
+  // A table object bound to this database.
+  void Bind(TABSTable& table, const std::string& tableName = "") const {
+    table.SetDatabaseName(Database.DatabaseName());
+    table.SetTableName(tableName.empty() ? TableName : tableName);
+  }
+  std::string FileName;
+  std::string TableName;
+  TABSDatabase Database;
+};
+
+// An element table like the emission library's: auto-increment key, unique case-insensitive name, numbers,
+// a flag, a date-time, a memo and a BLOB.
+inline void DefineElementTable(TABSTable& table) {
+  table.AdvFieldDefs().Clear();
+  table.AdvFieldDefs().Add("Eintrag", aftAutoInc);
+  table.AdvFieldDefs().Add("ElementName", aftString, 20);
+  table.AdvFieldDefs().Add("Value", aftDouble);
+  table.AdvFieldDefs().Add("Count", aftInteger);
+  table.AdvFieldDefs().Add("Art", aftWord);
+  table.AdvFieldDefs().Add("Flag", aftBoolean);
+  table.AdvFieldDefs().Add("When", aftDateTime);
+  table.AdvFieldDefs().Add("Kommentar", aftMemo, 0, false, 1, 4);
+  table.AdvFieldDefs().Add("Data", aftBlob, 100);
+  table.IndexDefs().Clear();
+  table.IndexDefs().Add("p", "Eintrag", ixPrimary);
+  table.IndexDefs().Add("EN", "ElementName", ixUnique | ixCaseInsensitive);
+}
+
+inline void AppendElement(TABSTable& table, const std::string& name, double value = 0) {
+  table.Append();
+  table.FieldByName("ElementName").SetAsString(name);
+  table.FieldByName("Value").SetAsFloat(value);
+  table.Post();
+}
+
+}  // namespace vez::test

@@ -1,0 +1,130 @@
+// TMyTable: aliases, creation, existence, renaming and the deletion of files without a table.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "EngineTestUtil.h"
+#include "librarydb/OVLibConst.h"
+
+namespace vez {
+namespace {
+
+using test::TempDir;
+namespace fs = std::filesystem;
+
+void DefineSmallTable(TABSTable& table) {
+  table.FieldDefs().Clear();
+  table.FieldDefs().Add("Eintrag", ftAutoInc);
+  table.FieldDefs().Add("ElementName", ftString, 40);
+  table.IndexDefs().Clear();
+  table.IndexDefs().Add("p", "Eintrag", ixPrimary);
+}
+
+TEST(MyTable, BindsTableToAUniqueAlias) {
+  TempDir dir;
+  TMyTable a(dir.File("emis.abs"), false);
+  TMyTable b(dir.File("emis.abs"), true);
+  EXPECT_NE(a.Alias(), b.Alias());
+  EXPECT_EQ(a.Alias().rfind("emis.abs_", 0), 0u);
+  EXPECT_EQ(a.Table().DatabaseName(), a.Alias());
+  EXPECT_EQ(a.Table().SessionName(), "DEFAULT");
+  EXPECT_EQ(a.Table().TableName(), "emis.abs");
+  EXPECT_EQ(a.Database().DatabaseFileName(), dir.File("emis.abs"));
+  EXPECT_FALSE(a.Database().KeepConnection());
+  EXPECT_FALSE(a.MultiUser());
+  EXPECT_TRUE(b.ReadOnly());
+  TMyTable bare;
+  EXPECT_EQ(bare.Alias().find('_'), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir.File("emis.abs")));  // nothing opened or made
+}
+
+TEST(MyTable, CreateUseExistsAndReopen) {
+  TempDir dir;
+  {
+    TMyTable lib(dir.File("Time.abs"), false);
+    EXPECT_FALSE(lib.Exists());
+    DefineSmallTable(lib.Table());
+    lib.CreateDBTable();
+    EXPECT_TRUE(lib.Exists());
+    lib.Table().Open();
+    lib.Table().Append();
+    lib.Table().FieldByName("ElementName").SetAsString("Day");
+    lib.Table().Post();
+  }
+  EXPECT_TRUE(fs::exists(dir.File("Time.abs")));  // a file with its table survives the object
+  TMyTable again(dir.File("Time.abs"), true);
+  again.Table().Open();
+  EXPECT_EQ(again.Table().RecordCount(), 1);
+  EXPECT_EQ(again.Table().FieldByName("ElementName").AsString(), "Day");
+}
+
+TEST(MyTable, ClosingDeletesAFileWithoutTable) {
+  TempDir dir;
+  const std::string file = dir.File("Wind.abs");
+  {
+    TMyTable lib(file, false);
+    lib.Database().CreateDatabase();
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_FALSE(lib.Exists());
+  }
+  EXPECT_FALSE(fs::exists(file));
+  // A file that is not a database is never deleted.
+  {
+    std::ofstream out(file);
+    out << std::string(200, 'x');
+  }
+  {
+    TMyTable lib(file, false);
+    EXPECT_THROW(lib.Close(), EDatabaseError);
+  }
+  EXPECT_TRUE(fs::exists(file));
+}
+
+TEST(MyTable, InitLibRebindsAndFlagsFollow) {
+  TempDir dir;
+  TMyTable lib;
+  const std::string alias = lib.Alias();
+  lib.InitLib(dir.Path().string() + "/", "Riwi.abs", true, true);
+  EXPECT_EQ(lib.Alias(), alias);
+  EXPECT_EQ(lib.Database().DatabaseFileName(), dir.File("Riwi.abs"));
+  EXPECT_EQ(lib.Table().TableName(), "Riwi.abs");
+  EXPECT_TRUE(lib.ReadOnly());
+  EXPECT_TRUE(lib.MultiUser());
+  lib.SetReadOnly(false);
+  EXPECT_FALSE(lib.ReadOnly());
+  EXPECT_FALSE(lib.Database().ReadOnly());
+  EXPECT_FALSE(lib.Table().ReadOnly());
+  lib.Database().SetLockWaitSeconds(1);
+  lib.SetMultiUser(false);
+  EXPECT_FALSE(lib.MultiUser());
+  EXPECT_EQ(lib.Database().LockWaitSeconds(), 5);
+  EXPECT_FALSE(lib.Exists());
+}
+
+TEST(MyTable, RenameMovesTheFileAndTheTable) {
+  TempDir dir;
+  TempDir other;
+  TMyTable lib(dir.File("emis.abs"), false);
+  DefineSmallTable(lib.Table());
+  lib.CreateDBTable();
+  lib.Table().Open();
+  lib.Table().Append();
+  lib.Table().FieldByName("ElementName").SetAsString("kept");
+  lib.Table().Post();
+  lib.Rename(other.Path().string() + "/", "EmisOld.abs");
+  EXPECT_FALSE(fs::exists(dir.File("emis.abs")));
+  EXPECT_TRUE(fs::exists(other.File("EmisOld.abs")));
+  EXPECT_EQ(lib.Table().TableName(), "EmisOld.abs");
+  EXPECT_EQ(lib.Database().GetTablesList(), std::vector<std::string>{"EmisOld.abs"});
+  lib.Table().Open();
+  EXPECT_EQ(lib.Table().FieldByName("ElementName").AsString(), "kept");
+  // A target that exists already: nothing moves, the table keeps its name.
+  lib.Table().Close();
+  { std::ofstream(other.File("taken.abs")) << "x"; }
+  EXPECT_THROW(lib.Rename(other.Path().string() + "/", "taken.abs"), EDatabaseError);
+  EXPECT_EQ(lib.Database().GetTablesList(), std::vector<std::string>{"EmisOld.abs"});
+}
+
+}  // namespace
+}  // namespace vez
