@@ -13,6 +13,7 @@ int ExitCodeValue() { return g_exitCode; }
 void RegisterAll(CLI::App& app) {
   RegisterVersionCommands(app);
   RegisterSettingsCommands(app);
+  RegisterLibraryCommands(app);
 }
 
 }  // namespace vezi

@@ -17,5 +17,6 @@ void RegisterAll(CLI::App& app);
 
 void RegisterVersionCommands(CLI::App& app);
 void RegisterSettingsCommands(CLI::App& app);
+void RegisterLibraryCommands(CLI::App& app);
 
 }  // namespace vezi

@@ -423,5 +423,43 @@ TEST(NewRecordDefaults, WithoutClockArgumentUsesTheCurrentTime) {
   EXPECT_EQ(nullptr, lib.Table().FindField("C1"));
 }
 
+// "Now as text" is written and read back with the same process settings, also when they are not ISO.
+TEST(NewRecordDefaults, NowAsTextRoundTripsUnderOtherDateSettings) {
+  FormatSettings& fs = GlobalFormatSettings();
+  const FormatSettings saved = fs;
+  struct Restore {
+    FormatSettings& target;
+    FormatSettings value;
+    ~Restore() { target = value; }
+  } restore{fs, saved};
+  const struct {
+    const char* shortDate;
+    char dateSeparator;
+    const char* longTime;
+  } settings[] = {{"dd/mm/yyyy", '.', "hh:nn:ss"}, {"m/d/yyyy", '/', "h:nn:ss AM/PM"}, {"yyyy-mm-dd", '-', "hh:nn:ss"}};
+  for (const auto& s : settings) {
+    SCOPED_TRACE(s.shortDate);
+    fs.ShortDateFormat = s.shortDate;
+    fs.DateSeparator = s.dateSeparator;
+    fs.LongTimeFormat = s.longTime;
+    TempDir dir;
+    const std::string path = dir.File("Atten.abs");
+    {
+      TMyTable lib(path, false);
+      ASSERT_TRUE(SetFieldIndexDefs(lib.Table(), ltAtten, true));
+      lib.CreateDBTable();
+    }
+    TMyTable lib(path, false);
+    lib.Table().Open();
+    lib.Table().Append();
+    const double now = EncodeDateTime(2025, 11, 3, 21, 7, 9, 0);
+    OnNewRecord(lib.Table(), ltAtten, true, now);
+    lib.Table().Post();
+    lib.Table().First();
+    EXPECT_NEAR(now, lib.Table().FieldByName("LastChangeDateTime").AsDateTime(), 1.0 / 86400000.0);
+    EXPECT_EQ("Costs", lib.Table().FieldByName("KennNames1").AsString());
+  }
+}
+
 }  // namespace
 }  // namespace vez

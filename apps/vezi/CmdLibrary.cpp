@@ -1,0 +1,546 @@
+// vezi libtype, create, info and dump: library files from the command line.
+//
+// libtype  NAME...                 library type code and constant name of file names (folders are ignored);
+//                                  exit 1 when a name is not a library file.
+// create   TYPE FOLDER             an empty library of a type (code or constant name) with its layout;
+//                                  --with-defaults appends one record holding the new-record defaults.
+// info     LIBRARY                 type, table, fields, indexes and record count.
+// dump     LIBRARY                 the records as CSV (default) or JSON, optionally only the first N.
+//
+// Exit codes: 0 done, 1 the work failed (missing file or folder, engine error), 2 bad arguments (unknown
+// option, bad type name or number). info and dump read tables through a source chosen by the file's
+// extension; library files (".abs" and the other library names) go through the table engine.
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "Commands.h"
+#include "core/Exceptions.h"
+#include "core/FormatSettings.h"
+#include "librarydb/Defaults.h"
+#include "librarydb/Layouts.h"
+#include "librarydb/OVLibConst.h"
+
+namespace vezi {
+namespace {
+
+namespace fs = std::filesystem;
+using vez::Variant;
+
+// ---- library type names ----
+
+// The constant names of the library type codes; nullptr for unassigned codes.
+const char* LibTypeConstantName(std::int32_t code) {
+  static constexpr const char* kNames[vez::kLibTypeCount] = {
+      "ltEmis", "ltAbsor", "ltTrans", "ltAtten", "ltAssess", "ltTime", "ltRiwi", "ltRiwi3d", "ltWind",
+      "ltStoffe", "ltNMPBMet", "ltTraffic", "ltAirCrafts", "ltNor2kRoad", "ltN2kVehicles", "ltRoadSurf",
+      "ltN2kTraf", "ltProfiles", nullptr, nullptr, "ltTS03", "ltTRMR2002", "ltTN2KRail", "ltTTrapid",
+      "ltTHURail", "ltTOeAL30TT", "ltTNMVeh", "ltMeteoStat", "ltTSVBUSch", "ltN2kWeather", "ltTIsraeliRail",
+      "ltN2kWind", "ltTSSNCF", "ltTSemibel", "ltEmisGrp", "ltAbsorGrp", "ltTransGrp", "ltAttenGrp", "ltZBDef",
+      "ltGebiete", "ltTOeAl30", "ltRREC", "ltRFRQ", "ltRPDG", "ltRR24", "ltRCON", "ltREXP", "ltRGRP", "ltRMND",
+      "ltRMPC", "ltRCFQ", "ltRPAR", "ltRSRC", "ltRSFQ", "ltRS24", "ltRRAI", "ltRLMS", "ltRREU", "ltRABS",
+      "ltRSAK", "ltRPG", "ltRPF", "ltRTAL", "ltRPRF", "ltRROA", "ltRRO4", "ltRISM", "ltRISL", "ltRISH",
+      "ltRANC", "ltRIPF", "ltRRAD", "ltRMPA", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+      "ltRunx", "ltGeoDBObjExt", "ltASCII2GeoDB", "ltDBase2GeoDB", "ltSdbx", "ltAddresses", nullptr, nullptr,
+      nullptr, nullptr, "ltTCRN", "ltTJapRail", "ltTNMT", "ltRTRK", "ltRFLG", "ltRFSG", "ltAttrib",
+      "ltTgLuft", "ltWgLuft", "ltJgLuft", "ltVehCatS03_2006", "ltTSS03_2006", "ltVehCatFRA2005",
+      "ltTSFRA2005"};
+  if (code < 0 || code >= vez::kLibTypeCount) return nullptr;
+  return kNames[code];
+}
+
+// A type given as a decimal code of an assigned type or as its constant name (any case).
+std::optional<std::int32_t> ParseLibType(const std::string& text) {
+  std::int32_t code = 0;
+  if (vez::TryStrToInt(text, code) && text.find('$') == std::string::npos) {
+    if (LibTypeConstantName(code) != nullptr) return code;
+    return std::nullopt;
+  }
+  for (std::int32_t c = 0; c < vez::kLibTypeCount; ++c) {
+    const char* name = LibTypeConstantName(c);
+    if (name != nullptr && vez::SameText(name, vez::Trim(text))) return c;
+  }
+  return std::nullopt;
+}
+
+std::string TypeDescription(std::int32_t code) {
+  const char* name = LibTypeConstantName(code);
+  if (name == nullptr) return "-";
+  return std::to_string(code) + " " + name;
+}
+
+// ---- value formatting ----
+
+std::string Base64(std::string_view bytes) {
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+                       static_cast<unsigned char>(bytes[i + 2]);
+    out += kAlphabet[(v >> 18) & 63];
+    out += kAlphabet[(v >> 12) & 63];
+    out += kAlphabet[(v >> 6) & 63];
+    out += kAlphabet[v & 63];
+  }
+  if (const std::size_t rest = bytes.size() - i; rest > 0) {
+    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+    if (rest == 2) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    out += kAlphabet[(v >> 18) & 63];
+    out += kAlphabet[(v >> 12) & 63];
+    out += rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+// RFC 4180: a field with a comma, double quote, CR or LF is enclosed in double quotes, its quotes doubled.
+std::string CsvField(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
+// Length of the valid UTF-8 sequence at s[i], or 0.
+std::size_t Utf8Length(std::string_view s, std::size_t i) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  std::size_t n = 0;
+  if (b < 0x80) return 1;
+  if (b >= 0xC2 && b <= 0xDF) n = 2;
+  else if (b >= 0xE0 && b <= 0xEF) n = 3;
+  else if (b >= 0xF0 && b <= 0xF4) n = 4;
+  else return 0;
+  if (i + n > s.size()) return 0;
+  for (std::size_t k = 1; k < n; ++k) {
+    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+  }
+  return n;
+}
+
+// A JSON string. Text that is not valid UTF-8 (old libraries hold Windows code-page text) has each invalid
+// byte taken as the character of the same number, so that nothing is dropped.
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (b < 0x20) {
+      out += fmt::format("\\u{:04x}", b);
+    } else if (b >= 0x80) {
+      const std::size_t n = Utf8Length(text, i);
+      if (n == 0) {
+        out += fmt::format("\\u{:04x}", b);
+        ++i;
+      } else {
+        out.append(text.substr(i, n));
+        i += n;
+      }
+      continue;
+    } else {
+      out += c;
+    }
+    ++i;
+  }
+  out += '"';
+  return out;
+}
+
+// How a column's values are written.
+enum class ValueStyle { Text, Integer, Float, Boolean, DateTime, Binary };
+
+ValueStyle StyleOf(vez::TFieldType type) {
+  switch (type) {
+    case vez::ftSmallint:
+    case vez::ftInteger:
+    case vez::ftWord:
+    case vez::ftAutoInc:
+    case vez::ftLargeint: return ValueStyle::Integer;
+    case vez::ftFloat:
+    case vez::ftCurrency:
+    case vez::ftBCD: return ValueStyle::Float;
+    case vez::ftBoolean: return ValueStyle::Boolean;
+    case vez::ftDate:
+    case vez::ftTime:
+    case vez::ftDateTime: return ValueStyle::DateTime;
+    case vez::ftBlob:
+    case vez::ftGraphic:
+    case vez::ftBytes:
+    case vez::ftVarBytes:
+    case vez::ftTypedBinary:
+    case vez::ftParadoxOle:
+    case vez::ftDBaseOle: return ValueStyle::Binary;
+    default: return ValueStyle::Text;
+  }
+}
+
+// Numbers in the shortest form that reads back the same, always with "." (independent of the locale).
+std::string NumberText(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
+  return fmt::format("{}", value);
+}
+
+// The text of a value in CSV; nullopt for Null.
+std::optional<std::string> PlainText(const Variant& v, ValueStyle style) {
+  if (v.IsClear()) return std::nullopt;
+  switch (style) {
+    case ValueStyle::Integer: return std::to_string(v.AsInteger());
+    case ValueStyle::Float: return NumberText(v.AsFloat());
+    case ValueStyle::Boolean: return v.AsBoolean() ? "true" : "false";
+    case ValueStyle::DateTime: return vez::DateTimeToISO(v.AsDateTime());
+    case ValueStyle::Binary: return Base64(v.Type() == vez::VarType::String ? v.RawString() : v.AsString());
+    case ValueStyle::Text: break;
+  }
+  return v.AsString();
+}
+
+std::string JsonValue(const Variant& v, ValueStyle style) {
+  if (v.IsClear()) return "null";
+  switch (style) {
+    case ValueStyle::Integer: return std::to_string(v.AsInteger());
+    case ValueStyle::Float: {
+      const double d = v.AsFloat();
+      return std::isfinite(d) ? NumberText(d) : "null";
+    }
+    case ValueStyle::Boolean: return v.AsBoolean() ? "true" : "false";
+    default: return JsonString(*PlainText(v, style));
+  }
+}
+
+// ---- table sources ----
+
+struct ColumnDescription {
+  std::string name;
+  std::string type;  // label of the table's family: "ftString" ... or "text" ...
+  std::int32_t size = 0;
+  bool required = false;
+  ValueStyle style = ValueStyle::Text;
+};
+
+struct IndexDescription {
+  std::string name;
+  std::string fields;
+  std::string options;
+};
+
+// What info and dump read from a table file. One kind of source per file format.
+class TableSource {
+public:
+  virtual ~TableSource() = default;
+  virtual std::string Format() const = 0;     // "classic library", "advanced library", ...
+  virtual std::string TableName() const = 0;
+  virtual const std::vector<ColumnDescription>& Columns() const = 0;
+  virtual std::vector<IndexDescription> Indexes() const = 0;
+  virtual std::int64_t RecordCount() = 0;
+  // Reads the next record into `values` (one per column); False at the end.
+  virtual bool Next(std::vector<Variant>& values) = 0;
+};
+
+std::string AdvancedTypeLabel(std::int32_t code) {
+  switch (code) {
+    case vez::aftString: return "text";
+    case vez::aftSmallInt: return "int16";
+    case vez::aftInteger: return "int32";
+    case vez::aftWord: return "uint16";
+    case vez::aftAutoInc: return "autoinc";
+    case vez::aftDouble: return "double";
+    case vez::aftBoolean: return "boolean";
+    case vez::aftDateTime: return "datetime";
+    case vez::aftBlob: return "blob";
+    case vez::aftGraphic: return "graphic";
+    case vez::aftMemo: return "memo";
+    default: return "code " + std::to_string(code);
+  }
+}
+
+std::string IndexOptionsText(vez::TIndexOptions options) {
+  std::string text;
+  auto add = [&](const char* word) {
+    if (!text.empty()) text += ',';
+    text += word;
+  };
+  if (options & vez::ixPrimary) add("primary");
+  if (options & vez::ixUnique) add("unique");
+  if (options & vez::ixDescending) add("descending");
+  if (options & vez::ixCaseInsensitive) add("case-insensitive");
+  return text.empty() ? "none" : text;
+}
+
+// A library file read through the table engine. The database and table objects are used directly, not
+// through TMyTable, whose closing deletes a database file without tables: reading must never remove a file.
+class LibrarySource : public TableSource {
+public:
+  explicit LibrarySource(const std::string& path) {
+    static int counter = 0;
+    const std::string alias = "vezi_" + std::to_string(++counter);
+    tableName_ = fs::path(path).filename().string();
+    database_.SetDatabaseName(alias);
+    database_.SetDatabaseFileName(path);
+    database_.SetReadOnly(true);
+    table_.SetDatabaseName(alias);
+    table_.SetTableName(tableName_);
+    table_.SetReadOnly(true);
+    bool found = false;
+    for (const std::string& name : database_.GetTablesList()) found = found || vez::SameText(name, tableName_);
+    if (!found) throw vez::Exception("'" + path + "' holds no table named '" + tableName_ + "'");
+    table_.Open();
+    advanced_ = table_.AdvFieldDefs().Count() > 0;
+    for (int i = 0; i < table_.FieldCount(); ++i) {
+      const vez::TField& f = table_.Fields(i);
+      ColumnDescription column;
+      column.name = f.FieldName();
+      column.size = f.Size();
+      column.required = f.Required();
+      column.style = StyleOf(f.DataType());
+      const int adv = advanced_ ? table_.AdvFieldDefs().IndexOf(f.FieldName()) : -1;
+      column.type = adv >= 0 ? AdvancedTypeLabel(table_.AdvFieldDefs()[adv].DataType) : vez::FieldTypeName(f.DataType());
+      columns_.push_back(std::move(column));
+    }
+    table_.First();
+  }
+  ~LibrarySource() override {
+    try {
+      table_.Close();
+      database_.Close();
+    } catch (...) {
+      // Closing a read-only table has nothing to lose; the objects release their handles regardless.
+    }
+  }
+
+  std::string Format() const override { return advanced_ ? "advanced" : "classic"; }
+  std::string TableName() const override { return tableName_; }
+  const std::vector<ColumnDescription>& Columns() const override { return columns_; }
+  std::vector<IndexDescription> Indexes() const override {
+    std::vector<IndexDescription> out;
+    const vez::TIndexDefs& defs = table_.IndexDefs();
+    for (int i = 0; i < defs.Count(); ++i) out.push_back({defs[i].Name, defs[i].Fields, IndexOptionsText(defs[i].Options)});
+    return out;
+  }
+  std::int64_t RecordCount() override { return table_.RecordCount(); }
+  bool Next(std::vector<Variant>& values) override {
+    if (table_.Eof()) return false;
+    values.clear();
+    for (int i = 0; i < table_.FieldCount(); ++i) values.push_back(table_.Fields(i).Value());
+    table_.Next();
+    return true;
+  }
+
+private:
+  vez::TABSDatabase database_;
+  vez::TABSTable table_;
+  std::string tableName_;
+  bool advanced_ = false;
+  std::vector<ColumnDescription> columns_;
+};
+
+// Chooses the reader by the file's extension.
+std::unique_ptr<TableSource> OpenSource(const std::string& path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) throw vez::Exception("no such file: '" + path + "'");
+  if (vez::SameText(vez::ExtractFileExt(path), ".db")) {
+    throw vez::Exception("'" + path + "' is a Paradox table; this build reads library files only");
+  }
+  return std::make_unique<LibrarySource>(path);
+}
+
+// ---- commands ----
+
+void RunLibType(const std::vector<std::string>& names) {
+  bool allKnown = true;
+  for (const std::string& name : names) {
+    const std::string bare = vez::ExtractFileName(name);
+    const std::int32_t code = vez::GetLibType(bare);
+    if (code < 0) {
+      std::cout << name << ": not a library file\n";
+      allKnown = false;
+    } else {
+      std::cout << name << ": " << TypeDescription(code) << '\n';
+    }
+  }
+  SetExitCode(allKnown ? kExitOk : kExitError);
+}
+
+// Required fields the defaults leave without value: text gets the element name, numbers 0, Booleans False.
+void FillRequiredFields(vez::TABSTable& table, const std::string& elementName) {
+  for (int i = 0; i < table.FieldCount(); ++i) {
+    vez::TField& f = table.Fields(i);
+    if (!f.Required() || !f.IsNull() || f.DataType() == vez::ftAutoInc) continue;
+    switch (StyleOf(f.DataType())) {
+      case ValueStyle::Text: f.SetAsString(elementName); break;
+      case ValueStyle::Boolean: f.SetAsBoolean(false); break;
+      case ValueStyle::Integer:
+      case ValueStyle::Float: f.SetAsInteger(0); break;
+      default: break;
+    }
+  }
+}
+
+void RunCreate(const std::string& typeText, const std::string& folder, bool withDefaults,
+               const std::string& elementName) {
+  const std::optional<std::int32_t> code = ParseLibType(typeText);
+  if (!code) {
+    throw CLI::ValidationError("TYPE", "unknown library type '" + typeText +
+                                           "' (give a code 0 to 103 or a constant name such as ltEmis)");
+  }
+  const std::optional<vez::TableLayout> layout = vez::LibraryLayout(*code);
+  if (!layout) {
+    throw vez::Exception("library type " + TypeDescription(*code) +
+                         " has no table layout of its own; its tables are made by the programs that write them");
+  }
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) throw vez::Exception("folder does not exist: '" + folder + "'");
+  const std::string path = (fs::path(folder) / vez::LibName(*code)).string();
+  if (fs::exists(path, ec)) throw vez::Exception("'" + path + "' already exists; it is left as it is");
+
+  try {
+    vez::TMyTable lib(path, false);
+    vez::SetFieldIndexDefs(lib.Table(), *code, true);
+    lib.CreateDBTable();
+    if (withDefaults) {
+      vez::TABSTable& table = lib.Table();
+      table.Open();
+      table.Append();
+      vez::OnNewRecord(table, *code, false);
+      FillRequiredFields(table, elementName);
+      table.Post();
+      table.Close();
+    }
+  } catch (...) {
+    // The file is new: remove what was made so that a second attempt starts clean.
+    fs::remove(path, ec);
+    throw;
+  }
+  std::cout << path << '\n';
+  SetExitCode(kExitOk);
+}
+
+void RunInfo(const std::string& path) {
+  const std::unique_ptr<TableSource> source = OpenSource(path);
+  const std::int32_t code = vez::GetLibType(vez::ExtractFileName(path));
+  std::cout << "File: " << path << '\n';
+  std::cout << "Type: " << (code < 0 ? std::string("- (not a library file name)") : TypeDescription(code)) << '\n';
+  std::cout << "Table: " << source->TableName() << '\n';
+  std::cout << "Layout: " << source->Format() << '\n';
+  const auto& columns = source->Columns();
+  std::size_t nameWidth = 4, typeWidth = 4;
+  for (const auto& c : columns) {
+    nameWidth = std::max(nameWidth, c.name.size());
+    typeWidth = std::max(typeWidth, c.type.size());
+  }
+  std::cout << "Fields: " << columns.size() << '\n';
+  std::cout << fmt::format("  {:>4}  {:<{}}  {:<{}}  {:>5}  {}\n", "#", "Name", nameWidth, "Type", typeWidth, "Size",
+                           "Required");
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const auto& c = columns[i];
+    std::cout << fmt::format("  {:>4}  {:<{}}  {:<{}}  {:>5}  {}\n", i + 1, c.name, nameWidth, c.type, typeWidth,
+                             c.size, c.required ? "yes" : "no");
+  }
+  const auto indexes = source->Indexes();
+  std::cout << "Indexes: " << indexes.size() << '\n';
+  for (const auto& ix : indexes) std::cout << "  " << ix.name << "  " << ix.fields << "  " << ix.options << '\n';
+  std::cout << "Records: " << source->RecordCount() << '\n';
+  SetExitCode(kExitOk);
+}
+
+void RunDump(const std::string& path, const std::string& format, std::int64_t limit) {
+  const std::unique_ptr<TableSource> source = OpenSource(path);
+  const auto& columns = source->Columns();
+  std::vector<Variant> values;
+  std::int64_t written = 0;
+  std::ostream& out = std::cout;
+  if (format == "csv") {
+    for (std::size_t i = 0; i < columns.size(); ++i) out << (i ? "," : "") << CsvField(columns[i].name);
+    out << '\n';
+    while ((limit < 0 || written < limit) && source->Next(values)) {
+      for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (i) out << ',';
+        if (const auto text = PlainText(values[i], columns[i].style)) out << CsvField(*text);
+      }
+      out << '\n';
+      ++written;
+    }
+  } else {
+    out << '[';
+    while ((limit < 0 || written < limit) && source->Next(values)) {
+      out << (written ? ",\n  {" : "\n  {");
+      for (std::size_t i = 0; i < columns.size(); ++i) {
+        out << (i ? ", " : "") << JsonString(columns[i].name) << ": " << JsonValue(values[i], columns[i].style);
+      }
+      out << '}';
+      ++written;
+    }
+    out << (written ? "\n]\n" : "]\n");
+  }
+  out.flush();
+  SetExitCode(kExitOk);
+}
+
+}  // namespace
+
+void RegisterLibraryCommands(CLI::App& app) {
+  {
+    auto* cmd = app.add_subcommand("libtype", "Print the library type code and constant name of file names");
+    auto names = std::make_shared<std::vector<std::string>>();
+    cmd->add_option("NAME", *names, "File names (a folder in front is ignored)")->required();
+    cmd->footer("Exit code 1 when a name is not a library file.\n");
+    cmd->callback([names] { RunLibType(*names); });
+  }
+  {
+    auto* cmd = app.add_subcommand("create", "Create an empty library of a type, with its table layout");
+    auto type = std::make_shared<std::string>();
+    auto folder = std::make_shared<std::string>();
+    auto withDefaults = std::make_shared<bool>(false);
+    auto name = std::make_shared<std::string>("New");
+    cmd->add_option("TYPE", *type, "Library type: code (0 to 103) or constant name such as ltEmis")->required();
+    cmd->add_option("FOLDER", *folder, "Existing folder to create the library file in")->required();
+    cmd->add_flag("--with-defaults", *withDefaults, "Append one record holding the new-record defaults");
+    cmd->add_option("--name", *name,
+                    "With --with-defaults: text for required fields the defaults leave empty (default \"New\")");
+    cmd->footer("The file gets the library's file name (for example emis.abs); an existing file is never replaced.\n");
+    cmd->callback([=] { RunCreate(*type, *folder, *withDefaults, *name); });
+  }
+  {
+    auto* cmd = app.add_subcommand("info", "Print the type, table, fields, indexes and record count of a library");
+    auto path = std::make_shared<std::string>();
+    cmd->add_option("LIBRARY", *path, "Library file")->required();
+    cmd->callback([path] { RunInfo(*path); });
+  }
+  {
+    auto* cmd = app.add_subcommand("dump", "Print the records of a library as CSV or JSON");
+    auto path = std::make_shared<std::string>();
+    auto format = std::make_shared<std::string>("csv");
+    auto limit = std::make_shared<std::int64_t>(-1);
+    cmd->add_option("LIBRARY", *path, "Library file")->required();
+    cmd->add_option("--format", *format, "Output format: csv (default) or json")
+        ->check(CLI::IsMember({"csv", "json"}));
+    cmd->add_option("--limit", *limit, "Print at most N records")->check(CLI::NonNegativeNumber);
+    cmd->footer(
+        "CSV: a header row of field names, RFC 4180 quoting, NULL as an empty field. JSON: an array of objects,\n"
+        "NULL as null. Both: dates and times in ISO 8601, BLOBs in base64, numbers with '.' as decimal point.\n");
+    cmd->callback([=] { RunDump(*path, *format, *limit); });
+  }
+}
+
+}  // namespace vezi
