@@ -129,7 +129,7 @@ void EXPPER(int32_t n, const double* x_, double* y_, const double* Alpha_, doubl
   y[n] = y[1];
   auto h = [&](int32_t i) { return static_cast<long double>(x[i + 1]) - x[i]; };
   // Equations for the second derivatives M at the knots: off-diagonal h/P in W2, diagonal in W3, right side
-  // in W4; P and Q of each interval go to W1 and W2 first.
+  // in W4. P of each interval waits in W1 until the moments replace it.
   long double cPrev = 0, deltaPrev = 0;
   for (int32_t i = 1; i <= n - 1; ++i) {
     const double alpha = Alpha[i];
@@ -140,7 +140,6 @@ void EXPPER(int32_t n, const double* x_, double* y_, const double* Alpha_, doubl
     long double P = 0, Q = 0;
     detail::TensionCoefficients(alpha, P, Q);
     W1[i] = static_cast<double>(P);
-    W2[i] = static_cast<double>(Q);
     const long double hi = h(i);
     const long double di = (static_cast<long double>(y[i + 1]) - y[i]) / hi;
     const long double ci = Q * hi / P;
@@ -153,7 +152,6 @@ void EXPPER(int32_t n, const double* x_, double* y_, const double* Alpha_, doubl
   // Periodic closure: interval n-1 precedes interval 1.
   W3[1] = static_cast<double>(W3[1] + cPrev);
   W4[1] = static_cast<double>(W4[1] - deltaPrev);
-  // Tripes overwrites the diagonal and off-diagonal, so P is taken again from the tension below.
   Tripes(n - 1, W3_, W2_, W4_, Eps, Err);
   if (Err != kErrOk) return;
   W4[n] = W4[1];
@@ -162,8 +160,7 @@ void EXPPER(int32_t n, const double* x_, double* y_, const double* Alpha_, doubl
   for (int32_t i = 1; i <= n - 1; ++i) {
     const long double mi = mNext;
     mNext = W4[i + 1];
-    long double P = 0, Q = 0;
-    detail::TensionCoefficients(Alpha[i], P, Q);
+    const long double P = W1[i];  // left there by the first pass; the solver does not touch W1
     const long double hi = h(i);
     const long double w = hi * hi / P;
     W1[i] = static_cast<double>(mi);
