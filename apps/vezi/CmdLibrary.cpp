@@ -8,8 +8,8 @@
 // dump     LIBRARY                 the records as CSV (default) or JSON, optionally only the first N.
 //
 // Exit codes: 0 done, 1 the work failed (missing file or folder, engine error), 2 bad arguments (unknown
-// option, bad type name or number). info and dump read tables through a source chosen by the file's
-// extension; library files (".abs" and the other library names) go through the table engine.
+// option, bad type name or number). info and dump choose the reader by the file's extension: Paradox tables
+// (".db") go through the Paradox reader and its dump format, every other file through the table engine.
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +26,7 @@
 #include "core/FormatSettings.h"
 #include "librarydb/Defaults.h"
 #include "librarydb/Layouts.h"
+#include "import/ParadoxDump.h"
 #include "librarydb/OVLibConst.h"
 
 namespace vezi {
@@ -355,14 +356,23 @@ private:
   std::vector<ColumnDescription> columns_;
 };
 
-// Chooses the reader by the file's extension.
-std::unique_ptr<TableSource> OpenSource(const std::string& path) {
+void CheckFileExists(const std::string& path) {
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) throw vez::Exception("no such file: '" + path + "'");
-  if (vez::SameText(vez::ExtractFileExt(path), ".db")) {
-    throw vez::Exception("'" + path + "' is a Paradox table; this build reads library files only");
-  }
+}
+
+// Paradox tables (".db", the old library format) are read by the Paradox reader; everything else is a library
+// file of the table engine.
+bool IsParadoxTable(const std::string& path) { return vez::SameText(vez::ExtractFileExt(path), ".db"); }
+
+std::unique_ptr<TableSource> OpenLibrarySource(const std::string& path) {
+  CheckFileExists(path);
   return std::make_unique<LibrarySource>(path);
+}
+
+// The library type a Paradox table becomes when converted: its name with the library extension.
+std::int32_t ParadoxLibType(const std::string& path) {
+  return vez::GetLibType(vez::ChangeFileExt(vez::ExtractFileName(path), ".abs"));
 }
 
 // ---- commands ----
@@ -436,8 +446,21 @@ void RunCreate(const std::string& typeText, const std::string& folder, bool with
   SetExitCode(kExitOk);
 }
 
+void RunParadoxInfo(const std::string& path) {
+  CheckFileExists(path);
+  const std::string description = vez::DescribeParadoxTable(path);
+  const std::int32_t code = ParadoxLibType(path);
+  std::cout << "File: " << path << '\n';
+  std::cout << "Type: " << (code < 0 ? std::string("- (not a library file name)") : TypeDescription(code)) << '\n';
+  std::cout << "Layout: Paradox\n";
+  std::cout << description;
+  if (!description.empty() && description.back() != '\n') std::cout << '\n';
+  SetExitCode(kExitOk);
+}
+
 void RunInfo(const std::string& path) {
-  const std::unique_ptr<TableSource> source = OpenSource(path);
+  if (IsParadoxTable(path)) return RunParadoxInfo(path);
+  const std::unique_ptr<TableSource> source = OpenLibrarySource(path);
   const std::int32_t code = vez::GetLibType(vez::ExtractFileName(path));
   std::cout << "File: " << path << '\n';
   std::cout << "Type: " << (code < 0 ? std::string("- (not a library file name)") : TypeDescription(code)) << '\n';
@@ -464,8 +487,19 @@ void RunInfo(const std::string& path) {
   SetExitCode(kExitOk);
 }
 
+// Paradox tables are written by the Paradox reader's own dump (BLOB contents as length and SHA-256).
+void RunParadoxDump(const std::string& path, const std::string& format, std::int64_t limit) {
+  CheckFileExists(path);
+  if (limit >= 0) throw vez::Exception("--limit is not available for Paradox tables");
+  vez::DumpParadoxTable(path, format == "json" ? vez::ParadoxDumpFormat::Json : vez::ParadoxDumpFormat::Csv,
+                        std::cout);
+  std::cout.flush();
+  SetExitCode(kExitOk);
+}
+
 void RunDump(const std::string& path, const std::string& format, std::int64_t limit) {
-  const std::unique_ptr<TableSource> source = OpenSource(path);
+  if (IsParadoxTable(path)) return RunParadoxDump(path, format, limit);
+  const std::unique_ptr<TableSource> source = OpenLibrarySource(path);
   const auto& columns = source->Columns();
   std::vector<Variant> values;
   std::int64_t written = 0;
@@ -524,7 +558,7 @@ void RegisterLibraryCommands(CLI::App& app) {
   {
     auto* cmd = app.add_subcommand("info", "Print the type, table, fields, indexes and record count of a library");
     auto path = std::make_shared<std::string>();
-    cmd->add_option("LIBRARY", *path, "Library file")->required();
+    cmd->add_option("LIBRARY", *path, "Library file, or a Paradox table (.db)")->required();
     cmd->callback([path] { RunInfo(*path); });
   }
   {
@@ -532,13 +566,14 @@ void RegisterLibraryCommands(CLI::App& app) {
     auto path = std::make_shared<std::string>();
     auto format = std::make_shared<std::string>("csv");
     auto limit = std::make_shared<std::int64_t>(-1);
-    cmd->add_option("LIBRARY", *path, "Library file")->required();
+    cmd->add_option("LIBRARY", *path, "Library file, or a Paradox table (.db)")->required();
     cmd->add_option("--format", *format, "Output format: csv (default) or json")
         ->check(CLI::IsMember({"csv", "json"}));
     cmd->add_option("--limit", *limit, "Print at most N records")->check(CLI::NonNegativeNumber);
     cmd->footer(
         "CSV: a header row of field names, RFC 4180 quoting, NULL as an empty field. JSON: an array of objects,\n"
-        "NULL as null. Both: dates and times in ISO 8601, BLOBs in base64, numbers with '.' as decimal point.\n");
+        "NULL as null. Both: dates and times in ISO 8601, BLOBs in base64, numbers with '.' as decimal point.\n"
+        "Paradox tables (.db) are written in the Paradox reader's format (BLOBs as length and SHA-256), without --limit.\n");
     cmd->callback([=] { RunDump(*path, *format, *limit); });
   }
 }

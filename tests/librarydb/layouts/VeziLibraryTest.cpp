@@ -241,5 +241,32 @@ TEST(VeziDump, Failures) {
   EXPECT_TRUE(std::filesystem::exists(text));
 }
 
+TEST(VeziParadox, InfoAndDumpDispatchOnTheExtension) {
+  const std::string table = test::DataPath("paradox/generated/alltypes.db");
+  const auto info = Vezi({"info", table});
+  ASSERT_EQ(0, info.exitCode) << info.err;
+  EXPECT_EQ(0u, info.out.rfind("File: " + table + "\nType: - (not a library file name)\nLayout: Paradox\n", 0))
+      << info.out;
+
+  const auto csv = Vezi({"dump", table});
+  ASSERT_EQ(0, csv.exitCode) << csv.err;
+  EXPECT_GE(Lines(csv.out).size(), 2u);
+  const auto json = Vezi({"dump", table, "--format", "json"});
+  ASSERT_EQ(0, json.exitCode) << json.err;
+  EXPECT_EQ('{', json.out.front());
+
+  const auto limited = Vezi({"dump", table, "--limit", "1"});
+  EXPECT_EQ(1, limited.exitCode);
+  EXPECT_TRUE(Contains(limited.err, "--limit is not available for Paradox tables"));
+  TempDir dir;
+  EXPECT_EQ(1, Vezi({"info", dir.File("emis.db")}).exitCode);
+  // A Paradox table is reported with the library type it becomes when converted.
+  std::filesystem::copy_file(table, dir.File("emis.db"));
+  std::filesystem::copy_file(test::DataPath("paradox/generated/alltypes.mb"), dir.File("emis.mb"));
+  const auto emis = Vezi({"info", dir.File("emis.db")});
+  EXPECT_EQ(0, emis.exitCode) << emis.err;
+  EXPECT_TRUE(Contains(emis.out, "\nType: 0 ltEmis\n")) << emis.out;
+}
+
 }  // namespace
 }  // namespace vez
