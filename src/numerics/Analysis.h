@@ -5,7 +5,8 @@
 // cyclic symmetric tridiagonal systems, periodic interpolating splines (cubic, and exponential under tension)
 // and the conversions between decibel levels and energies that every energetic sum of levels uses.
 //
-// All routines are stateless free functions; intermediate arithmetic runs in long double.
+// All routines are stateless free functions; intermediate arithmetic runs in long double (epeg forms its
+// exponent in long double and finishes in double, see there).
 //
 // Vectors. The routines work on 1-based vectors of doubles: element 1 is the first one. A vector is passed as
 // a pointer to its first element (element i lives at p[i - 1]); a routine that fills a vector writes into the
@@ -95,7 +96,8 @@ void Tripes(int32_t n, double* a, double* b, double* r, double Eps, int32_t& Err
 // Periodic interpolating cubic spline through (x[i], y[i]), i = 1..n, x strictly increasing. y[n] is set to
 // y[1] in the caller's vector (the curve is closed). On [x[i], x[i+1]] the spline is
 // a[i] + b[i]*s + c[i]*s^2 + d[i]*s^3 with s = x - x[i], for i = 1..n-1; c[n] = c[1]. The vectors a, b, c, d
-// need n elements each (b and d double as work space). Err 1 for n < 4, Err 2 for a singular system.
+// need n elements each (b and d double as work space). Err 1 for n < 4, Err 2 for a singular system and for
+// knots that do not rise strictly (nothing is written then).
 void Cubper(int32_t n, const double* x, double* y, double Eps, double* a, double* b, double* c, double* d,
             int32_t& Err);
 
@@ -103,8 +105,8 @@ void Cubper(int32_t n, const double* x, double* y, double Eps, double* a, double
 // (>= 0) is the tension of interval i, 0 giving the cubic spline and large tensions approaching straight
 // lines. y[n] is set to y[1]. On success W1[1..n] holds the second derivatives at the knots and
 // W2, W3, W4 [1..n-1] the coefficients for EXPVAL, to be called with C1 = y, C2 = W2, C3 = W3, C4 = W4.
-// All of W1..W4 need n elements. Err 1 for n < 4, 11 for a tension outside 0..AlphaMax, 2 for a singular
-// system.
+// All of W1..W4 need n elements. Err 1 for n < 4, 11 for a tension outside 0..AlphaMax (NaN included), 2 for
+// a singular system and for knots that do not rise strictly (nothing is written then).
 void EXPPER(int32_t n, const double* x, double* y, const double* Alpha, double* W1, double* W2, double* W3,
             double* W4, double Eps, double AlphaMax, int32_t& Err);
 

@@ -84,6 +84,17 @@ long double TensionShape(long double a, long double v) {
 using detail::OneBased;
 using detail::OneBasedConst;
 
+namespace {
+
+// True when x[1..n] rises strictly (NaN fails). Coinciding knots would divide by a zero interval length.
+bool StrictlyIncreasing(int32_t n, OneBasedConst x) {
+  for (int32_t i = 1; i < n; ++i)
+    if (!(x[i + 1] > x[i])) return false;
+  return true;
+}
+
+}  // namespace
+
 void Cubper(int32_t n, const double* x_, double* y_, double Eps, double* a_, double* b_, double* c_, double* d_,
             int32_t& Err) {
   Err = kErrOk;
@@ -93,6 +104,10 @@ void Cubper(int32_t n, const double* x_, double* y_, double Eps, double* a_, dou
   }
   OneBasedConst x(x_);
   OneBased y(y_), a(a_), b(b_), c(c_), d(d_);
+  if (!StrictlyIncreasing(n, x)) {
+    Err = kErrSingular;
+    return;
+  }
   y[n] = y[1];
   auto h = [&](int32_t i) { return static_cast<long double>(x[i + 1]) - x[i]; };
   auto delta = [&](int32_t i) { return (static_cast<long double>(y[i + 1]) - y[i]) / h(i); };
@@ -126,6 +141,10 @@ void EXPPER(int32_t n, const double* x_, double* y_, const double* Alpha_, doubl
   }
   OneBasedConst x(x_), Alpha(Alpha_);
   OneBased y(y_), W1(W1_), W2(W2_), W3(W3_), W4(W4_);
+  if (!StrictlyIncreasing(n, x)) {
+    Err = kErrSingular;
+    return;
+  }
   y[n] = y[1];
   auto h = [&](int32_t i) { return static_cast<long double>(x[i + 1]) - x[i]; };
   // Equations for the second derivatives M at the knots: off-diagonal h/P in W2, diagonal in W3, right side

@@ -65,13 +65,22 @@ void RandomData(std::mt19937& rng, int n, double period, Vec& x, Vec& y) {
   }
 }
 
-TEST(CubperTest, TooFewPointsWritesNothing) {
-  for (int n : {0, 1, 2, 3}) {
-    Vec x{0, 1, 2}, y{0, 1, 0}, a(3, -5), b(3), c(3), d(3);
+TEST(CubperTest, TooFewPointsOrFallingKnotsWriteNothing) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    int n;
+    Vec x;
+    int32_t err;
+  } cases[] = {{0, {0, 1, 2, 3}, kErrTooFewPoints}, {3, {0, 1, 2, 3}, kErrTooFewPoints},
+               {4, {0, 1, 1, 3}, kErrSingular},     {4, {0, 2, 1, 3}, kErrSingular},
+               {4, {0, nan, 2, 3}, kErrSingular}};
+  for (const auto& c : cases) {
+    Vec x = c.x, y{0, 1, 0, 7}, a(4, -5), b(4), d(4), cc(4);
     int32_t err = -1;
-    Cubper(n, x.data(), y.data(), 1e-12, a.data(), b.data(), c.data(), d.data(), err);
-    EXPECT_EQ(kErrTooFewPoints, err);
-    EXPECT_EQ(Vec(3, -5), a);
+    Cubper(c.n, x.data(), y.data(), 1e-12, a.data(), b.data(), cc.data(), d.data(), err);
+    EXPECT_EQ(c.err, err) << c.n << " " << c.x[1] << " " << c.x[2];
+    EXPECT_EQ(Vec(4, -5), a);
+    EXPECT_EQ(7, y[3]);
   }
 }
 
@@ -156,20 +165,25 @@ TEST(ExpperTest, InterpolatesWithContinuousSlopeUnderMixedTensions) {
 
 TEST(ExpperTest, ErrorCodes) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
+  const Vec rising{0, 1, 2, 3, 4};
   const struct {
+    const char* name;
     int n;
-    Vec alpha;
+    Vec x, alpha;
     int32_t err;
   } cases[] = {
-      {3, {1, 1, 1, 1, 1}, kErrTooFewPoints}, {5, {1, 1, -0.1, 1, 1}, kErrTension},
-      {5, {1, 1, 1, 10.5, 1}, kErrTension},    {5, {nan, 1, 1, 1, 1}, kErrTension},
-      {5, {10, 10, 10, 10, -1}, kErrOk},  // AlphaMax itself is allowed; Alpha[n] is not read
+      {"three points", 3, rising, {1, 1, 1, 1, 1}, kErrTooFewPoints},
+      {"negative tension", 5, rising, {1, 1, -0.1, 1, 1}, kErrTension},
+      {"tension above AlphaMax", 5, rising, {1, 1, 1, 10.5, 1}, kErrTension},
+      {"tension NaN", 5, rising, {nan, 1, 1, 1, 1}, kErrTension},
+      {"AlphaMax itself; Alpha[n] unread", 5, rising, {10, 10, 10, 10, -1}, kErrOk},
+      {"coinciding knots", 5, {0, 1, 2, 2, 4}, {1, 1, 1, 1, 1}, kErrSingular},
   };
   for (const auto& c : cases) {
-    Vec x{0, 1, 2, 3, 4}, y{0, 2, -1, 3, 0}, w1(5), w2(5), w3(5), w4(5);
+    Vec x = c.x, y{0, 2, -1, 3, 0}, w1(5), w2(5), w3(5), w4(5);
     int32_t err = -1;
     EXPPER(c.n, x.data(), y.data(), c.alpha.data(), w1.data(), w2.data(), w3.data(), w4.data(), 1e-12, 10, err);
-    EXPECT_EQ(c.err, err) << c.alpha[0] << " " << c.alpha[2] << " " << c.alpha[3];
+    EXPECT_EQ(c.err, err) << c.name;
   }
 }
 
