@@ -29,11 +29,24 @@ test-asan: deps
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
+	$(MAKE) fuzz-smoke
 
 bench: deps
 	cmake -S . -B $(BUILD)-bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVEZ_BUILD_TESTS=OFF -DVEZ_BUILD_BENCH=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD)-bench -j $(JOBS)
 	scripts/run-benchmarks $(BUILD)-bench
+
+# The fuzz targets (clang, libFuzzer, ASan+UBSan) run for a bounded number of inputs from the test-data seeds.
+BUILD_FUZZ ?= build-fuzz
+FUZZ_RUNS  ?= 4000
+fuzz-smoke: deps
+	cmake -S fuzz -B $(BUILD_FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(BUILD_FUZZ) --target fuzz_paradox -j $(JOBS)
+	rm -rf $(BUILD_FUZZ)/seeds $(BUILD_FUZZ)/corpus && mkdir -p $(BUILD_FUZZ)/corpus
+	fuzz/make-seeds.sh tests/data/paradox $(BUILD_FUZZ)/seeds
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(BUILD_FUZZ)/fuzz_paradox -runs=$(FUZZ_RUNS) -max_len=80000 -timeout=10 -seed=1 \
+	  -artifact_prefix=$(BUILD_FUZZ)/ $(BUILD_FUZZ)/corpus $(BUILD_FUZZ)/seeds
 
 demo: build
 	scripts/demo $(BUILD)

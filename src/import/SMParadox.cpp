@@ -271,11 +271,18 @@ void TDBParadox::LoadFromStream(std::istream& stream) {
   try {
     source_ = std::make_unique<Source>(stream);
     ReadHeader();
-    if (OnDimensions) OnDimensions(*this, 0, 0, RecordCount(), 0, FieldCount());
-
     const std::int64_t fileSize = source_->Size();
     const std::int32_t headerSize = HeaderSize();
     const std::int32_t blockSize = GetBlockSize();
+    // The extent reported is at most what the blocks of the file can hold, so that a header promising
+    // billions of records does not make a grid of billions of rows.
+    std::int64_t rows = std::max<std::int32_t>(RecordCount(), 0);
+    if (RecordSize() > 0 && fileSize > headerSize)
+      rows = std::min<std::int64_t>(rows, (fileSize - headerSize) / RecordSize());
+    else
+      rows = 0;
+    if (OnDimensions) OnDimensions(*this, 0, 0, static_cast<std::int32_t>(rows), 0, FieldCount());
+
     const std::int32_t fieldCount = FieldCount();
     if (headerSize > fileSize)
       Fail(Format("header size %d exceeds the file size %d", headerSize, static_cast<int>(fileSize)));

@@ -23,7 +23,8 @@
 // descriptor that points outside the ".mb", and, for encrypted tables, a BLOB window above 32768 bytes.
 // A block chain that points beyond the end of the file ends silently.
 //
-// Missing records: when the header promises more records than the block chain holds, the records after the end
+// Missing records: the reported dimensions count at most the records that the file's blocks can hold. When the
+// header promises more records than the block chain holds, the records after the end
 // of the chain report no cells (their rows stay empty and GetValue gives Null); with StepLoading off the load
 // stops at the end of the chain. RecordsRead() tells how many records were walked.
 //

@@ -1,6 +1,7 @@
 // Byte-level cases of the Paradox reader on small tables built in memory.
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <fstream>
 #include <random>
 
@@ -106,6 +107,11 @@ TEST(ParadoxFieldDecoding, DatesOutsideTheCalendarBecomeDateText) {
   // 1 January 10000, above 31 December 9999.
   r = LoadBytes(OneField(2, 4, Writer::Long(3652060)));
   EXPECT_EQ(r.At(0, 0), Variant("10000-01-01"));
+  // Time stamps far beyond any calendar (found by fuzzing) become the number's text, and infinity too.
+  r = LoadBytes(OneField(21, 8, Writer::Number(-1e300)));
+  EXPECT_EQ(r.At(0, 0).Type(), VarType::String);
+  r = LoadBytes(OneField(21, 8, Writer::Number(std::numeric_limits<double>::infinity())));
+  EXPECT_EQ(r.At(0, 0).Type(), VarType::String);
   // The last date of the calendar is still a date.
   r = LoadBytes(OneField(2, 4, Writer::Long(3652059)));
   EXPECT_EQ(r.At(0, 0).Type(), VarType::DateTime);

@@ -1,13 +1,26 @@
 #include "pxwriter/EmissionTable.h"
 
+#include <cstdio>
 #include <string>
 
 namespace pxw {
 
+namespace {
+
+// printf-style text (keeps GCC's string-concatenation warnings out of the hot loops).
+template <typename... A>
+std::string Text(const char* pattern, A... args) {
+  char buf[128];
+  std::snprintf(buf, sizeof buf, pattern, args...);
+  return buf;
+}
+
+}  // namespace
+
 Writer EmissionTable(int records) {
   std::vector<Field> fields = {{"Nr", 22, 4}, {"Name", 1, 80}};
-  for (int i = 1; i <= 31; ++i) fields.push_back({"L" + std::to_string(i), 6, 8});
-  for (int i = 1; i <= 4; ++i) fields.push_back({"K" + std::to_string(i), 4, 4});
+  for (int i = 1; i <= 31; ++i) fields.push_back({Text("L%d", i), 6, 8});
+  for (int i = 1; i <= 4; ++i) fields.push_back({Text("K%d", i), 4, 4});
   fields.push_back({"Aktiv", 9, 1});
   fields.push_back({"Geprueft", 9, 1});
   fields.push_back({"Klasse", 3, 2});
@@ -19,14 +32,14 @@ Writer EmissionTable(int records) {
   for (int r = 0; r < records; ++r) {
     std::vector<std::string> v;
     v.push_back(Writer::Long(r + 1));
-    v.push_back(Writer::Char("Emission source " + std::to_string(r + 1) + " M\xfchlenstra\xdf" "e", 80));
+    v.push_back(Writer::Char(Text("Emission source %d M\xfchlenstra\xdf" "e", r + 1), 80));
     for (int i = 0; i < 31; ++i) v.push_back(Writer::Number(static_cast<double>(next() % 100000) / 1000.0 - 20.0));
     for (int i = 0; i < 4; ++i) v.push_back(Writer::Long(static_cast<std::int32_t>(next() % 2000000) - 1000000));
     v.push_back(Writer::Logical(next() & 1));
     v.push_back(Writer::Logical(next() & 1));
     v.push_back(Writer::Short(static_cast<std::int16_t>(next() % 200) - 100));
     v.push_back(Writer::Short(static_cast<std::int16_t>(next() % 10)));
-    v.push_back(w.Blob("Tag " + std::to_string(r % 7), 30));
+    v.push_back(w.Blob(Text("Tag %d", r % 7), 30));
     w.AddRecord(v);
   }
   return w;

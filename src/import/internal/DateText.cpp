@@ -32,6 +32,7 @@ std::string Padded(std::int64_t v, int width) {
 }  // namespace
 
 std::string DateText(double dateTime) {
+  if (!(std::fabs(dateTime) <= kMaxCalendarDays)) return FloatToStr(dateTime);
   const CivilDate c = CivilFromDays(static_cast<std::int64_t>(std::trunc(dateTime)));
   const FormatSettings& fs = GlobalFormatSettings();
   const std::string& picture = fs.ShortDateFormat;
@@ -61,6 +62,7 @@ std::string DateText(double dateTime) {
 }
 
 std::string IsoMillis(double dateTime) {
+  if (!(std::fabs(dateTime) <= kMaxCalendarDays)) return FloatToStr(dateTime);
   std::int64_t day = static_cast<std::int64_t>(std::trunc(dateTime));
   std::int64_t ms = std::llround(std::fabs(dateTime - std::trunc(dateTime)) * 86400000.0);
   if (ms >= 86400000) {

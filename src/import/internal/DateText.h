@@ -12,6 +12,10 @@ struct CivilDate {
   int Day;
 };
 
+// Beyond this many days from 30 December 1899 (about 2.7 billion years) a date-time has no calendar text; the
+// text routines below then give the number itself.
+constexpr double kMaxCalendarDays = 1e12;
+
 // The proleptic Gregorian date of a whole day count since 30 December 1899 (any sign, any year).
 CivilDate CivilFromDays(std::int64_t days);
 
