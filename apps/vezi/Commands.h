@@ -18,5 +18,6 @@ void RegisterAll(CLI::App& app);
 void RegisterVersionCommands(CLI::App& app);
 void RegisterSettingsCommands(CLI::App& app);
 void RegisterLibraryCommands(CLI::App& app);
+void RegisterConvertCommands(CLI::App& app);
 
 }  // namespace vezi

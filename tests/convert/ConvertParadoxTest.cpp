@@ -1,0 +1,312 @@
+// End-to-end tests of the Paradox library conversion on generated folders.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "TestUtil.h"
+#include "convert/ConvertParadox.h"
+#include "core/FormatSettings.h"
+#include "librarydb/Absmain.h"
+#include "librarydb/Layouts.h"
+#include "librarydb/OVLibConst.h"
+#include "pxwriter/PxWriter.h"
+
+namespace vez {
+namespace {
+
+namespace fs = std::filesystem;
+using pxw::Writer;
+using ::testing::HasSubstr;
+
+// An emission-library table in Paradox form: fields named as in the library layout, plus "Extra", which the
+// layout lacks. `names` are the element names in code page 1252.
+void WriteEmis(const std::string& path, const std::vector<std::string>& names, std::uint16_t codePage = 1252) {
+  std::vector<pxw::Field> fields = {{"Eintrag", 22, 4}, {"ElementName", 1, 80}, {"Values1", 6, 8},
+                                    {"Values0", 6, 8},  {"Extra", 4, 4},        {"Kommentar", 12, 11}};
+  pxw::TableOptions options;
+  options.CodePage = codePage;
+  Writer w(fields, options);
+  int nr = 0;
+  for (const auto& name : names) {
+    ++nr;
+    w.AddRecord({Writer::Long(nr * 10), Writer::Char(name, 80), Writer::Number(80.5 + nr), Writer::Number(90.0),
+                 Writer::Long(nr), w.Blob("Comment " + std::to_string(nr), 11)});
+  }
+  w.Write(path);
+}
+
+// A run table: its fields come from the Paradox file, its indexes from its type.
+void WriteRun(const std::string& path, int records) {
+  Writer w({{"No", 4, 4}, {"Name", 1, 20}, {"Calc", 1, 10}, {"CalcType", 1, 10}, {"Results", 1, 10},
+            {"Wert", 6, 8}});
+  for (int r = 0; r < records; ++r)
+    w.AddRecord({Writer::Long(r % 2), Writer::Char("run" + std::to_string(r), 20), Writer::Char("c", 10),
+                 Writer::Char("t", 10), Writer::Char("r", 10), Writer::Number(r * 1.5)});
+  w.Write(path);
+}
+
+// A table without a layout of its own: two plain fields.
+void WritePlain(const std::string& path, int records, std::uint8_t secondType = 6) {
+  Writer w({{"Name", 1, 20}, {"Wert", secondType, secondType == 6 ? std::uint8_t{8} : std::uint8_t{4}}});
+  for (int r = 0; r < records; ++r)
+    w.AddRecord({Writer::Char("row" + std::to_string(r), 20),
+                 secondType == 6 ? Writer::Number(r * 1.5) : Writer::Long(r)});
+  w.Write(path);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Records the view calls that tests look at.
+class RecordingView : public TConversionView {
+public:
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void RunStarted(std::int32_t total) override { totalTables = total; }
+  void TableStarted(std::int32_t index, std::int32_t, const std::string& source) override {
+    started.push_back(std::to_string(index) + ":" + fs::path(source).filename().string());
+  }
+  void SetBusy(bool busy) override { busyCalls.push_back(busy); }
+  std::vector<std::string> messages, started;
+  std::vector<bool> busyCalls;
+  std::int32_t totalTables = -1;
+};
+
+class ConvertTest : public ::testing::Test {
+protected:
+  std::string Dir() const { return dir_.Path().string() + "/"; }
+  std::string Path(const std::string& name) const { return Dir() + name; }
+  bool Has(const std::string& name) const { return fs::exists(Path(name)); }
+
+  // Converts the folder and gives the lines of this run's log (the whole "Convert.log").
+  std::vector<std::string> Convert(bool recursive = false, bool deleteOld = false) {
+    ConvertParadoxFiles(Dir(), recursive, deleteOld, &view_, &summary_);
+    return Lines(ReadFile(Path("Convert.log")));
+  }
+
+  std::int32_t CountRecords(const std::string& file) {
+    TMyTable lib(Path(file), true, false);
+    lib.Table().Open();
+    return lib.Table().RecordCount();
+  }
+
+  test::TempDir dir_;
+  RecordingView view_;
+  TConversionSummary summary_;
+};
+
+TEST_F(ConvertTest, EmissionTableWithItsLayout) {
+  WriteEmis(Path("emis.db"), {"Stra\xdf" "e", "M\xfchle"});
+  TConvertLog memo;
+  TConvertedTable report;
+  ASSERT_TRUE(ParadoxToABS(&memo, nullptr, Dir(), Dir(), "emis.db", "emis.abs", &report));
+  EXPECT_EQ((std::vector<std::string>{"Converting: \"" + Path("emis.db") + "\"", "Field not found \"Extra\""}),
+            memo.Lines().ToVector());
+  EXPECT_EQ(ltEmis, report.LibType);
+  EXPECT_EQ(2, report.RecordsRead);
+  EXPECT_EQ(2, report.RecordsWritten);
+
+  TMyTable lib(Path("emis.abs"), true, false);
+  TABSTable& t = lib.Table();
+  t.Open();
+  ASSERT_EQ(2, t.RecordCount());
+  EXPECT_EQ(LibraryLayout(ltEmis)->Fields.size(), static_cast<std::size_t>(t.FieldCount()));
+  t.First();
+  // Record numbers are kept, text arrives as UTF-8, values and memo contents are copied.
+  EXPECT_EQ(10, t.FieldByName("Eintrag").AsInteger());
+  EXPECT_EQ("Stra\xC3\x9F" "e", t.FieldByName("ElementName").AsString());
+  EXPECT_DOUBLE_EQ(81.5, t.FieldByName("Values1").AsFloat());
+  EXPECT_EQ("Comment 1", t.FieldByName("Kommentar").AsString());
+  t.Next();
+  EXPECT_EQ(20, t.FieldByName("Eintrag").AsInteger());
+  EXPECT_EQ("M\xC3\xBChle", t.FieldByName("ElementName").AsString());
+}
+
+TEST_F(ConvertTest, Codepage850TextArrivesIntact) {
+  WriteEmis(Path("emis.db"), {"\x8E" "rger \x84"}, 850);  // "Ärger ä" in code page 850
+  ASSERT_TRUE(ParadoxToABS(nullptr, nullptr, Dir(), Dir(), "emis.db", "emis.abs"));
+  TMyTable lib(Path("emis.abs"), true, false);
+  lib.Table().Open();
+  EXPECT_EQ("\xC3\x84rger \xC3\xA4", lib.Table().FieldByName("ElementName").AsString());
+}
+
+TEST_F(ConvertTest, ConvertedLibraryIsAPlainSqliteFile) {
+  WriteEmis(Path("emis.db"), {"a", "b", "c"});
+  ASSERT_TRUE(ParadoxToABS(nullptr, nullptr, Dir(), Dir(), "emis.db", "emis.abs"));
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(Path("emis.abs").c_str(), &db, SQLITE_OPEN_READONLY, nullptr));
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(SQLITE_OK,
+            sqlite3_prepare_v2(db, "SELECT \"ElementName\", \"Eintrag\" FROM \"emis.abs\" ORDER BY 2", -1, &st, nullptr));
+  std::vector<std::string> names;
+  while (sqlite3_step(st) == SQLITE_ROW) names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), names);
+}
+
+TEST_F(ConvertTest, FailingPostDropsTheRecordAlone) {
+  // The element name index is unique without regard to case: the second "Quelle" cannot be posted.
+  WriteEmis(Path("emis.db"), {"Quelle", "QUELLE", "Andere"});
+  TConvertLog memo;
+  TConvertedTable report;
+  ASSERT_TRUE(ParadoxToABS(&memo, nullptr, Dir(), Dir(), "emis.db", "emis.abs", &report));
+  EXPECT_EQ(3, report.RecordsRead);
+  EXPECT_EQ(2, report.RecordsWritten);
+  EXPECT_EQ(1, report.Errors);
+  ASSERT_EQ(3, memo.Lines().Count());
+  EXPECT_THAT(memo.Lines()[2], ::testing::StartsWith("Error: \""));
+  EXPECT_THAT(memo.Lines()[2], ::testing::EndsWith("\""));
+  EXPECT_EQ(2, CountRecords("emis.abs"));
+}
+
+TEST_F(ConvertTest, UnknownNamesNoRecordsAndRunTables) {
+  WritePlain(Path("Unknown.db"), 3);
+  TConvertLog memo;
+  EXPECT_FALSE(ParadoxToABS(&memo, nullptr, Dir(), Dir(), "Unknown.db", "Unknown.abs"));
+  EXPECT_EQ("Unknown Database Type", memo.Lines()[1]);
+  EXPECT_FALSE(Has("Unknown.abs"));
+
+  // No records: no library file at all.
+  WriteEmis(Path("emis.db"), {});
+  EXPECT_FALSE(ParadoxToABS(nullptr, nullptr, Dir(), Dir(), "emis.db", "emis.abs"));
+  EXPECT_FALSE(Has("emis.abs"));
+
+  // A run table takes its fields from the Paradox file and its indexes from its type.
+  WriteRun(Path("X.run"), 4);
+  TConvertedTable report;
+  ASSERT_TRUE(ParadoxToABS(nullptr, nullptr, Dir(), Dir(), "X.run", "X.runx", &report));
+  EXPECT_EQ(80, report.LibType);
+  TMyTable lib(Path("X.runx"), true, false);
+  lib.Table().Open();
+  EXPECT_EQ(4, lib.Table().RecordCount());
+  EXPECT_EQ(ftString, lib.Table().FieldByName("Name").DataType());
+  EXPECT_EQ(20, lib.Table().FieldByName("Name").Size());
+  EXPECT_EQ(ftInteger, lib.Table().FieldByName("No").DataType());
+  EXPECT_EQ(ftFloat, lib.Table().FieldByName("Wert").DataType());
+  lib.Table().Last();
+  EXPECT_DOUBLE_EQ(4.5, lib.Table().FieldByName("Wert").AsFloat());
+  EXPECT_EQ(LibraryIndexLayout(80)->size(), static_cast<std::size_t>(lib.Table().IndexDefs().Count()));
+}
+
+TEST_F(ConvertTest, ExistingLibraryWithEmptyParadoxTableIsOpenedOnly) {
+  WriteEmis(Path("emis.db"), {"one"});
+  ASSERT_TRUE(ParadoxToABS(nullptr, nullptr, Dir(), Dir(), "emis.db", "emis.abs"));
+  WriteEmis(Path("emis.db"), {});
+  EXPECT_TRUE(ParadoxToABS(nullptr, nullptr, Dir(), Dir(), "emis.db", "emis.abs"));
+  EXPECT_EQ(1, CountRecords("emis.abs"));
+}
+
+TEST_F(ConvertTest, UnknownParadoxFieldTypeStopsTheTable) {
+  // 0x19 is a type the conversion has no column type for.
+  Writer w({{"Name", 1, 10}, {"Odd", 0x19, 4}});
+  w.AddRecord({Writer::Char("a", 10), Writer::Long(1)});
+  w.Write(Path("Y.run"));
+  TConvertLog memo;
+  EXPECT_FALSE(ParadoxToABS(&memo, nullptr, Dir(), Dir(), "Y.run", "Y.runx"));
+  ASSERT_EQ(2, memo.Lines().Count());
+  EXPECT_THAT(memo.Lines()[1], ::testing::StartsWith("Error: \""));
+  EXPECT_FALSE(Has("Y.runx"));
+}
+
+TEST_F(ConvertTest, FolderRunLogPassesAndRecursion) {
+  WriteEmis(Path("emis.db"), {"e1"});
+  WriteRun(Path("X.run"), 2);
+  WritePlain(Path("Thumbs.db"), 1);
+  WritePlain(Path("Nolib.db"), 1);
+  fs::create_directory(Path("sub"));
+  WriteEmis(Path("sub/emis.db"), {"s1"});
+
+  const auto log = Convert(/*recursive=*/false);
+  ASSERT_GE(log.size(), 9u);
+  EXPECT_TRUE(std::regex_match(log[0], std::regex(R"(.+ \S+ [0-9.]+/.*: Converting Paradox Tables)"))) << log[0];
+  const std::string separator(75, '-');
+  EXPECT_EQ(separator, log[1]);
+  EXPECT_EQ("Converting Folder \"" + Dir() + "\"", log[2]);
+  // The run pass comes first, then the ".db" tables in name order; Thumbs.db is never converted.
+  EXPECT_EQ("Converting: \"" + Path("X.run") + "\"", log[3]);
+  EXPECT_EQ("Converting: \"" + Path("emis.db") + "\"", log[4]);
+  EXPECT_EQ("Field not found \"Extra\"", log[5]);
+  EXPECT_EQ("Converting: \"" + Path("Nolib.db") + "\"", log[6]);
+  EXPECT_EQ("Unknown Database Type", log[7]);
+  EXPECT_EQ(separator, log[8]);
+  EXPECT_EQ("", log.back());
+  EXPECT_TRUE(Has("emis.abs"));
+  EXPECT_TRUE(Has("X.runx"));
+  EXPECT_FALSE(Has("Thumbs.abs"));
+  EXPECT_FALSE(Has("sub/emis.abs"));
+  EXPECT_EQ(3, view_.totalTables);  // X.run, emis.db, Nolib.db, with Thumbs.db skipped at conversion time
+  EXPECT_EQ((std::vector<bool>{true, false}), view_.busyCalls);
+  EXPECT_EQ(1, summary_.ErrorLines);
+
+  ConvertParadoxFiles(Dir(), /*recursive=*/true, false, &view_, &summary_);
+  EXPECT_TRUE(Has("sub/emis.abs"));
+  EXPECT_EQ(1, CountRecords("sub/emis.abs"));
+}
+
+TEST_F(ConvertTest, DeleteOldRemovesConvertedTablesWithCompanions) {
+  WriteEmis(Path("emis.db"), {"e1"});
+  for (const char* ext : {".px", ".val", ".xg0", ".yg9", ".x05", ".y01"})
+    std::ofstream(Path(std::string("emis") + ext)) << "x";
+  WritePlain(Path("Thumbs.db"), 1);
+  WritePlain(Path("Nolib.db"), 1);
+  ASSERT_TRUE(Has("emis.mb"));
+
+  const auto log = Convert(false, /*deleteOld=*/true);
+  for (const char* gone : {"emis.db", "emis.mb", "emis.px", "emis.val", "emis.xg0", "emis.yg9", "emis.x05",
+                           "emis.y01", "Thumbs.db"})
+    EXPECT_FALSE(Has(gone)) << gone;
+  EXPECT_TRUE(Has("emis.abs"));
+  EXPECT_TRUE(Has("Nolib.db"));  // not converted: kept
+  // The delete list: the never-converted names first (missing ones skipped silently), then the converted.
+  std::vector<std::string> deleting;
+  for (const auto& line : log)
+    if (line.rfind("Deleting ", 0) == 0) deleting.push_back(line);
+  ASSERT_EQ(6u, deleting.size());
+  EXPECT_EQ("Deleting \"" + Path("TmpRun.db") + "\"", deleting[0]);
+  EXPECT_EQ("Deleting \"" + Path("Thumbs.db") + "\"", deleting[2]);
+  EXPECT_EQ("Deleting \"" + Path("emis.db") + "\"", deleting[5]);
+}
+
+TEST_F(ConvertTest, RepeatedRunAppendsToTheLogAndRefusesExistingKeys) {
+  WriteEmis(Path("emis.db"), {"e1", "e2"});
+  Convert();
+  const auto log = Convert();
+  int headers = 0;
+  for (const auto& line : log)
+    if (line.find(": Converting Paradox Tables") != std::string::npos) ++headers;
+  EXPECT_EQ(2, headers);
+  // Both records exist already: each Post fails alone and is logged.
+  EXPECT_EQ(2, CountRecords("emis.abs"));
+  EXPECT_EQ(2, summary_.ErrorLines);
+  ASSERT_EQ(1u, summary_.Tables.size());
+  EXPECT_EQ(0, summary_.Tables[0].RecordsWritten);
+  EXPECT_TRUE(summary_.Tables[0].Converted);
+}
+
+TEST_F(ConvertTest, MissingFolderIsAWalkError) {
+  const std::string missing = Path("nowhere");
+  ConvertParadoxFiles(missing, false, true, &view_, &summary_);
+  EXPECT_THAT(summary_.ErrorText, ::testing::StartsWith("Error: "));
+  ASSERT_EQ(2u, view_.messages.size());  // the log cannot be written, then the walk error
+  EXPECT_THAT(view_.messages[0], ::testing::StartsWith("Error writing to " + missing + "/Convert.log\r\n"));
+  EXPECT_EQ(summary_.ErrorText, view_.messages[1]);
+}
+
+}  // namespace
+}  // namespace vez
