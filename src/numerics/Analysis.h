@@ -34,11 +34,11 @@ inline constexpr int32_t kMaxVectorLength = 30000;
 using TVector = DArray<double, 1, kMaxVectorLength>;
 
 // Error codes of the solver and spline routines.
-inline constexpr int32_t kErrOk = 0;
-inline constexpr int32_t kErrTooFewPoints = 1;
-inline constexpr int32_t kErrSingular = 2;
-inline constexpr int32_t kErrOutOfRange = 3;
-inline constexpr int32_t kErrTension = 11;
+inline constexpr int32_t kAnalysisOk = 0;
+inline constexpr int32_t kAnalysisTooFewPoints = 1;
+inline constexpr int32_t kAnalysisSingular = 2;
+inline constexpr int32_t kAnalysisOutOfRange = 3;
+inline constexpr int32_t kAnalysisTension = 11;
 
 // Iteration limit of DBrent.
 inline constexpr int32_t kDBrentMaxIterations = 100;

@@ -9,9 +9,9 @@ namespace vez {
 using detail::OneBased;
 
 void Tridis(int32_t n, double* a_, double* b_, double* c_, double Eps, int32_t& Err) {
-  Err = kErrOk;
+  Err = kAnalysisOk;
   if (n < 1) {
-    Err = kErrTooFewPoints;
+    Err = kAnalysisTooFewPoints;
     return;
   }
   OneBased a(a_), b(b_), c(c_);
@@ -20,7 +20,7 @@ void Tridis(int32_t n, double* a_, double* b_, double* c_, double Eps, int32_t& 
   for (int32_t i = 1; i <= n; ++i) {
     const long double p = a[i] - bPrev * gPrev;
     if (std::fabs(p) < Eps) {
-      Err = kErrSingular;
+      Err = kAnalysisSingular;
       return;
     }
     const long double di = (c[i] - bPrev * dPrev) / p;
@@ -37,9 +37,9 @@ void Tridis(int32_t n, double* a_, double* b_, double* c_, double Eps, int32_t& 
 }
 
 void Tripes(int32_t n, double* a_, double* b_, double* r_, double Eps, int32_t& Err) {
-  Err = kErrOk;
+  Err = kAnalysisOk;
   if (n < 3) {
-    Err = kErrTooFewPoints;
+    Err = kAnalysisTooFewPoints;
     return;
   }
   OneBased a(a_), b(b_), r(r_);
@@ -47,7 +47,7 @@ void Tripes(int32_t n, double* a_, double* b_, double* r_, double Eps, int32_t& 
   // The last row is carried along: s is its coefficient of the unknown eliminated next, d that of x[n],
   // q its right side.
   if (std::fabs(a[1]) < Eps) {
-    Err = kErrSingular;
+    Err = kAnalysisSingular;
     return;
   }
   long double d = a[n], q = r[n], s = b[n];
@@ -66,7 +66,7 @@ void Tripes(int32_t n, double* a_, double* b_, double* r_, double Eps, int32_t& 
   for (int32_t k = 2; k <= n - 1; ++k) {
     const long double p = aNext - bPrev * g;
     if (std::fabs(p) < Eps) {
-      Err = kErrSingular;
+      Err = kAnalysisSingular;
       return;
     }
     d -= s * h;
@@ -92,7 +92,7 @@ void Tripes(int32_t n, double* a_, double* b_, double* r_, double Eps, int32_t& 
   d -= e * gh;
   q -= e * r[n - 1];
   if (std::fabs(d) < Eps) {
-    Err = kErrSingular;
+    Err = kAnalysisSingular;
     return;
   }
   r[n] = static_cast<double>(q / d);

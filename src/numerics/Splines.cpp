@@ -97,15 +97,15 @@ bool StrictlyIncreasing(int32_t n, OneBasedConst x) {
 
 void Cubper(int32_t n, const double* x_, double* y_, double Eps, double* a_, double* b_, double* c_, double* d_,
             int32_t& Err) {
-  Err = kErrOk;
+  Err = kAnalysisOk;
   if (n < 4) {
-    Err = kErrTooFewPoints;
+    Err = kAnalysisTooFewPoints;
     return;
   }
   OneBasedConst x(x_);
   OneBased y(y_), a(a_), b(b_), c(c_), d(d_);
   if (!StrictlyIncreasing(n, x)) {
-    Err = kErrSingular;
+    Err = kAnalysisSingular;
     return;
   }
   y[n] = y[1];
@@ -122,7 +122,7 @@ void Cubper(int32_t n, const double* x_, double* y_, double Eps, double* a_, dou
     deltaPrev = di;
   }
   Tripes(n - 1, b_, d_, c_, Eps, Err);
-  if (Err != kErrOk) return;
+  if (Err != kAnalysisOk) return;
   c[n] = c[1];
   for (int32_t i = 1; i <= n - 1; ++i) {
     const long double hi = h(i);
@@ -134,15 +134,15 @@ void Cubper(int32_t n, const double* x_, double* y_, double Eps, double* a_, dou
 
 void EXPPER(int32_t n, const double* x_, double* y_, const double* Alpha_, double* W1_, double* W2_, double* W3_,
             double* W4_, double Eps, double AlphaMax, int32_t& Err) {
-  Err = kErrOk;
+  Err = kAnalysisOk;
   if (n < 4) {
-    Err = kErrTooFewPoints;
+    Err = kAnalysisTooFewPoints;
     return;
   }
   OneBasedConst x(x_), Alpha(Alpha_);
   OneBased y(y_), W1(W1_), W2(W2_), W3(W3_), W4(W4_);
   if (!StrictlyIncreasing(n, x)) {
-    Err = kErrSingular;
+    Err = kAnalysisSingular;
     return;
   }
   y[n] = y[1];
@@ -153,7 +153,7 @@ void EXPPER(int32_t n, const double* x_, double* y_, const double* Alpha_, doubl
   for (int32_t i = 1; i <= n - 1; ++i) {
     const double alpha = Alpha[i];
     if (!(alpha >= 0 && alpha <= AlphaMax)) {
-      Err = kErrTension;
+      Err = kAnalysisTension;
       return;
     }
     long double P = 0, Q = 0;
@@ -172,7 +172,7 @@ void EXPPER(int32_t n, const double* x_, double* y_, const double* Alpha_, doubl
   W3[1] = static_cast<double>(W3[1] + cPrev);
   W4[1] = static_cast<double>(W4[1] - deltaPrev);
   Tripes(n - 1, W3_, W2_, W4_, Eps, Err);
-  if (Err != kErrOk) return;
+  if (Err != kAnalysisOk) return;
   W4[n] = W4[1];
   // W4 holds the moments and receives coefficients: walk upwards, reading M[i+1] before W4[i] changes.
   long double mNext = W4[1];
@@ -192,14 +192,14 @@ void EXPPER(int32_t n, const double* x_, double* y_, const double* Alpha_, doubl
 
 double EXPVAL(int32_t n, const double* x_, const double* Alpha_, const double* C1_, const double* C2_,
               const double* C3_, const double* C4_, double xv, int32_t& Err) {
-  Err = kErrOk;
+  Err = kAnalysisOk;
   if (n < 2) {
-    Err = kErrTooFewPoints;
+    Err = kAnalysisTooFewPoints;
     return 0;
   }
   OneBasedConst x(x_), Alpha(Alpha_), C1(C1_), C2(C2_), C3(C3_), C4(C4_);
   if (!(xv >= x[1] && xv <= x[n])) {
-    Err = kErrOutOfRange;
+    Err = kAnalysisOutOfRange;
     return 0;
   }
   // Bisection for x[i] <= xv < x[i+1]; xv = x[n] ends in interval n-1.

@@ -88,7 +88,7 @@ TEST(TridiagonalTest, AgreesWithDenseEliminationOnRandomSystems) {
           Tripes(n, a.data(), b.data(), r.data(), 1e-12, err);
         else
           Tridis(n, a.data(), b.data(), r.data(), 1e-12, err);
-        ASSERT_EQ(kErrOk, err);
+        ASSERT_EQ(kAnalysisOk, err);
         EXPECT_LT(MaxDiff(expected, r), 1e-10);
         if (!cyclic) {
           EXPECT_EQ(12345.0, b.back());
@@ -106,18 +106,18 @@ TEST(TridiagonalTest, SmallPivotsAndTooSmallOrders) {
     std::vector<double> a, b;
     int32_t err;
   } cases[] = {
-      {"zero first diagonal", false, {0, 1, 1}, {1, 1, 0}, kErrSingular},
-      {"first pivot below Eps", false, {1e-13, 1, 1}, {1, 1, 0}, kErrSingular},
-      {"second pivot 1 - 1*1/1", false, {1, 1, 4}, {1, 2, 0}, kErrSingular},
-      {"pivot equal to Eps is kept", false, {1e-12, 1, 1}, {0, 0, 0}, kErrOk},
-      {"regular", false, {2, 2, 2}, {1, 1, 0}, kErrOk},
-      {"order zero", false, {}, {}, kErrTooFewPoints},
-      {"cyclic zero first diagonal", true, {0, 4, 4, 4}, {1, 1, 1, 1}, kErrSingular},
-      {"cyclic zero inner pivot", true, {1, 1, 4, 4}, {1, 1, 1, 1}, kErrSingular},
+      {"zero first diagonal", false, {0, 1, 1}, {1, 1, 0}, kAnalysisSingular},
+      {"first pivot below Eps", false, {1e-13, 1, 1}, {1, 1, 0}, kAnalysisSingular},
+      {"second pivot 1 - 1*1/1", false, {1, 1, 4}, {1, 2, 0}, kAnalysisSingular},
+      {"pivot equal to Eps is kept", false, {1e-12, 1, 1}, {0, 0, 0}, kAnalysisOk},
+      {"regular", false, {2, 2, 2}, {1, 1, 0}, kAnalysisOk},
+      {"order zero", false, {}, {}, kAnalysisTooFewPoints},
+      {"cyclic zero first diagonal", true, {0, 4, 4, 4}, {1, 1, 1, 1}, kAnalysisSingular},
+      {"cyclic zero inner pivot", true, {1, 1, 4, 4}, {1, 1, 1, 1}, kAnalysisSingular},
       // The periodic second difference has the constant vector in its kernel: the corner pivot fails.
-      {"cyclic singular corner", true, {2, 2, 2, 2, 2}, {-1, -1, -1, -1, -1}, kErrSingular},
-      {"cyclic regular", true, {4, 4, 4, 4, 4}, {1, 1, 1, 1, 1}, kErrOk},
-      {"cyclic order two", true, {4, 4}, {1, 1}, kErrTooFewPoints},
+      {"cyclic singular corner", true, {2, 2, 2, 2, 2}, {-1, -1, -1, -1, -1}, kAnalysisSingular},
+      {"cyclic regular", true, {4, 4, 4, 4, 4}, {1, 1, 1, 1, 1}, kAnalysisOk},
+      {"cyclic order two", true, {4, 4}, {1, 1}, kAnalysisTooFewPoints},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -134,10 +134,10 @@ TEST(TridiagonalTest, SmallPivotsAndTooSmallOrders) {
     else
       Tridis(n, a.data(), b.data(), r.data(), 1e-12, err);
     EXPECT_EQ(c.err, err);
-    if (c.err == kErrOk) {
+    if (c.err == kAnalysisOk) {
       for (double v : r) EXPECT_NEAR(1.0, v, 1e-12);
     }
-    if (c.err == kErrTooFewPoints) {
+    if (c.err == kAnalysisTooFewPoints) {
       EXPECT_EQ(rhs, r);
     }
   }

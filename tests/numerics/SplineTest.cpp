@@ -48,7 +48,7 @@ struct ExpSpline {
   double At(double xv) const {
     int32_t e = -1;
     const double v = At(xv, e);
-    EXPECT_EQ(kErrOk, e) << xv;
+    EXPECT_EQ(kAnalysisOk, e) << xv;
     return v;
   }
 };
@@ -71,9 +71,9 @@ TEST(CubperTest, TooFewPointsOrFallingKnotsWriteNothing) {
     int n;
     Vec x;
     int32_t err;
-  } cases[] = {{0, {0, 1, 2, 3}, kErrTooFewPoints}, {3, {0, 1, 2, 3}, kErrTooFewPoints},
-               {4, {0, 1, 1, 3}, kErrSingular},     {4, {0, 2, 1, 3}, kErrSingular},
-               {4, {0, nan, 2, 3}, kErrSingular}};
+  } cases[] = {{0, {0, 1, 2, 3}, kAnalysisTooFewPoints}, {3, {0, 1, 2, 3}, kAnalysisTooFewPoints},
+               {4, {0, 1, 1, 3}, kAnalysisSingular},     {4, {0, 2, 1, 3}, kAnalysisSingular},
+               {4, {0, nan, 2, 3}, kAnalysisSingular}};
   for (const auto& c : cases) {
     Vec x = c.x, y{0, 1, 0, 7}, a(4, -5), b(4), d(4), cc(4);
     int32_t err = -1;
@@ -104,7 +104,7 @@ TEST(CubperTest, InterpolatesWithContinuousDerivativesAtEveryKnot) {
     const std::size_t n = x.size();
     SCOPED_TRACE(n);
     const CubicSpline s(x, y);
-    ASSERT_EQ(kErrOk, s.err);
+    ASSERT_EQ(kAnalysisOk, s.err);
     EXPECT_EQ(y[0], s.y[n - 1]);  // the curve is closed in the caller's data
     EXPECT_EQ(s.c[0], s.c[n - 1]);
     for (std::size_t i = 0; i + 1 < n; ++i) {
@@ -128,7 +128,7 @@ TEST(ExpperTest, ZeroTensionIsTheCubicSpline) {
     RandomData(rng, n, 10, x, y);
     const CubicSpline cubic(x, y);
     const ExpSpline exps(x, y, Vec(n, 0.0));
-    ASSERT_EQ(kErrOk, exps.err);
+    ASSERT_EQ(kAnalysisOk, exps.err);
     for (int k = 0; k <= 500; ++k) EXPECT_NEAR(cubic.At(k / 50.0), exps.At(k / 50.0), 1e-10) << k / 50.0;
     // W1 holds the second derivatives at the knots: twice the cubic's c.
     for (int i = 0; i < n; ++i) EXPECT_NEAR(2 * cubic.c[i], exps.w1[i], 1e-9) << i;
@@ -147,7 +147,7 @@ TEST(ExpperTest, InterpolatesWithContinuousSlopeUnderMixedTensions) {
     alpha[1] = 0;     // the cubic limit and
     alpha[2] = 0.49;  // the series next to each other
     const ExpSpline s(x, y, alpha, 50);
-    ASSERT_EQ(kErrOk, s.err);
+    ASSERT_EQ(kAnalysisOk, s.err);
     const double dx = 1e-7, h2 = 1e-4;
     for (int i = 0; i < n - 1; ++i) {
       SCOPED_TRACE(testing::Message() << "knot " << i + 1);
@@ -172,12 +172,12 @@ TEST(ExpperTest, ErrorCodes) {
     Vec x, alpha;
     int32_t err;
   } cases[] = {
-      {"three points", 3, rising, {1, 1, 1, 1, 1}, kErrTooFewPoints},
-      {"negative tension", 5, rising, {1, 1, -0.1, 1, 1}, kErrTension},
-      {"tension above AlphaMax", 5, rising, {1, 1, 1, 10.5, 1}, kErrTension},
-      {"tension NaN", 5, rising, {nan, 1, 1, 1, 1}, kErrTension},
-      {"AlphaMax itself; Alpha[n] unread", 5, rising, {10, 10, 10, 10, -1}, kErrOk},
-      {"coinciding knots", 5, {0, 1, 2, 2, 4}, {1, 1, 1, 1, 1}, kErrSingular},
+      {"three points", 3, rising, {1, 1, 1, 1, 1}, kAnalysisTooFewPoints},
+      {"negative tension", 5, rising, {1, 1, -0.1, 1, 1}, kAnalysisTension},
+      {"tension above AlphaMax", 5, rising, {1, 1, 1, 10.5, 1}, kAnalysisTension},
+      {"tension NaN", 5, rising, {nan, 1, 1, 1, 1}, kAnalysisTension},
+      {"AlphaMax itself; Alpha[n] unread", 5, rising, {10, 10, 10, 10, -1}, kAnalysisOk},
+      {"coinciding knots", 5, {0, 1, 2, 2, 4}, {1, 1, 1, 1, 1}, kAnalysisSingular},
   };
   for (const auto& c : cases) {
     Vec x = c.x, y{0, 2, -1, 3, 0}, w1(5), w2(5), w3(5), w4(5);
@@ -189,21 +189,21 @@ TEST(ExpperTest, ErrorCodes) {
 
 TEST(ExpvalTest, IntervalSearchAndRange) {
   const ExpSpline s({0, 1, 2.5, 3, 4}, {0, 2, -1, 3, 7}, Vec(5, 2.0));
-  ASSERT_EQ(kErrOk, s.err);
+  ASSERT_EQ(kAnalysisOk, s.err);
   // The last knot falls into the last interval with t = 1: exactly C2 of that interval, y[n] = y[1].
   EXPECT_EQ(s.w2[3], s.At(4.0));
   EXPECT_EQ(0, s.At(4.0));
   int32_t err = -1;
   for (double outside : {std::nextafter(4.0, 5.0), -1e-12, std::numeric_limits<double>::quiet_NaN()}) {
     EXPECT_EQ(0, s.At(outside, err));
-    EXPECT_EQ(kErrOutOfRange, err) << outside;
+    EXPECT_EQ(kAnalysisOutOfRange, err) << outside;
   }
   // Two points make one interval; fewer are an error.
   const double xs[] = {1, 3}, alpha[] = {1, 1}, c1[] = {10, 0}, c2[] = {20, 0}, zero[] = {0, 0};
   EXPECT_DOUBLE_EQ(15, EXPVAL(2, xs, alpha, c1, c2, zero, zero, 2, err));
-  EXPECT_EQ(kErrOk, err);
+  EXPECT_EQ(kAnalysisOk, err);
   EXPECT_EQ(0, EXPVAL(1, xs, alpha, c1, c2, zero, zero, 1, err));
-  EXPECT_EQ(kErrTooFewPoints, err);
+  EXPECT_EQ(kAnalysisTooFewPoints, err);
 }
 
 // The series (small tensions) and exponential forms (large tensions) against the closed forms in long double,
