@@ -11,6 +11,7 @@
 #include "Commands.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
+#include "core/TextEncoding.h"
 #include "settings/IniConsts.h"
 
 namespace vezi {
@@ -24,7 +25,12 @@ struct Node {
   std::vector<std::pair<std::string, Node>> members;  // Object
   std::vector<Node> items;                            // Array
 
-  static Node Text(std::string s) { return Node{Kind::String, std::move(s), {}, {}}; }
+  // Settings texts are bytes: files from the suite's Windows installations hold code page 1252, which is shown
+  // as UTF-8 like the rest of the output.
+  static Node Text(std::string s) {
+    if (!vez::IsValidUtf8(s)) s = vez::ToUtf8(s, 1252);
+    return Node{Kind::String, std::move(s), {}, {}};
+  }
   static Node Int(std::int64_t v) { return Node{Kind::Number, std::to_string(v), {}, {}}; }
   static Node Bool(bool v) { return Node{Kind::Bool, v ? "true" : "false", {}, {}}; }
   static Node Float(double v) {

@@ -49,6 +49,15 @@ def main():
         if "  GlobLibPath: /srv/tp/globdata/libs/\n" not in text.stdout:
             raise AssertionError("text output lacks GlobLibPath: " + text.stdout)
 
+        # A project file in code page 1252, as the suite's Windows installations write it.
+        project_dir = os.path.join(home, "cp1252")
+        os.makedirs(project_dir)
+        with open(os.path.join(project_dir, "Project.tp"), "wb") as f:
+            f.write(b"[usages]\r\nGE.Descr=B\xfcro und Gewerbe\r\n")
+        result = run("--project", project_dir, "--format", "json")
+        expect(result.returncode, 0, "cp1252 project")
+        expect(json.loads(result.stdout)["project"]["usages"][1]["Descr"], "B\u00fcro und Gewerbe", "cp1252 text")
+
         expect(run("--project", os.path.join(home, "missing")).returncode, 1, "missing project folder")
         expect(run("--format", "xml").returncode, 2, "unknown format")
     print("vezi settings output checked: 1 passed, 0 failed")
