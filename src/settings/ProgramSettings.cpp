@@ -178,7 +178,8 @@ bool ProxyEnableValue(const TSettingsStore& store, std::string_view section) {
     std::vector<std::uint8_t> bytes;
     if (!ParseHexBytes(std::string_view(raw).substr(4), bytes) || bytes.size() < 4)
       throw EConvertError("Invalid binary value of ProxyEnable");
-    const std::uint32_t v = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | bytes[static_cast<std::size_t>(i)];
     return v == 1;
   }
   if (StartsWithText(raw, "dword:")) {

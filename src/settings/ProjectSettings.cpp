@@ -12,7 +12,9 @@ constexpr std::string_view kTimeSlicesSection = "time slices DEN";
 constexpr std::array<const char*, 3> kSliceKeys = {"DayIdent", "EveningIdent", "NightIdent"};
 constexpr std::array<const char*, 3> kSliceDefaults = {"7-19", "19-23", "23-7"};
 
-std::uint8_t LowByte(std::int32_t value) { return static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) & 0xFFu); }
+std::uint8_t LowByte(std::int32_t value) {
+  return static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) & 0xFFu);
+}
 
 // One hour of a range part: only the digits count; false when there is none or the hour lies outside 0..24.
 bool ParseHour(std::string_view part, int& hour) {
@@ -77,7 +79,8 @@ void ReadGeoDBSettings(std::string_view folder, TGeoDBSettings& S) {
   readFloat("floorheight", 2.4, S.FloorHeight);
   readFloat("recfacdist", 0.01, S.RecFacDist);
   try {
-    S.RoadHouseNoAlignment = static_cast<THouseNoRoadAlign>(LowByte(ini.ReadInteger("GeoDB", "roadhousenoAlignment", 0)));
+    const std::int32_t alignment = ini.ReadInteger("GeoDB", "roadhousenoAlignment", 0);
+    S.RoadHouseNoAlignment = static_cast<THouseNoRoadAlign>(LowByte(alignment));
   } catch (const std::exception&) {
     // The alignment stays as it was.
   }

@@ -162,7 +162,8 @@ void TIniFile::CheckLoaded() const {
 std::ptrdiff_t TIniFile::FindSection(std::string_view section) const {
   const auto wanted = TrimBlanks(section);
   for (std::size_t i = 0; i < lines_.size(); ++i)
-    if (lines_[i].kind == Line::Kind::Section && SameText(lines_[i].name, wanted)) return static_cast<std::ptrdiff_t>(i);
+    if (lines_[i].kind == Line::Kind::Section && SameText(lines_[i].name, wanted))
+      return static_cast<std::ptrdiff_t>(i);
   return -1;
 }
 

@@ -538,7 +538,8 @@ TEST(SpecialFolderTest, MapsTheShellFoldersToXdgFolders) {
   env.Set("XDG_DATA_HOME", "/home/u/data/");
   env.Set("XDG_DATA_DIRS", "relative:/usr/share/:/opt/share");
   EXPECT_EQ("/home/u", GetSpecialFolder(0, CSIDL_PERSONAL));  // no user-dirs file
-  WriteFile(config + "/user-dirs.dirs", "# generated\nXDG_DESKTOP_DIR=\"$HOME/Desk\"\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+  WriteFile(config + "/user-dirs.dirs",
+            "# generated\nXDG_DESKTOP_DIR=\"$HOME/Desk\"\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
   EXPECT_EQ("/home/u/Dokumente", GetSpecialFolder(0, CSIDL_PERSONAL));
   EXPECT_EQ(config, GetSpecialFolder(0, CSIDL_APPDATA));
   EXPECT_EQ("/home/u/data", GetSpecialFolder(0, CSIDL_LOCAL_APPDATA));

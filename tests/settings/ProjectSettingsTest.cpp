@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 
@@ -292,7 +293,8 @@ TEST_F(ProjectSettingsTest, UsagesAndTimeSlicesRoundTripAndKeepTheRestOfTheFile)
 
   const std::string content = ReadFile(Folder() + "Project.tp");
   EXPECT_EQ(0u, content.find("; project of the test\n[graphics]\nUnitLengthScale=1\n\n[usages]\nGI.Short=GI\n"));
-  EXPECT_NE(std::string::npos, content.find("\n[time slices DEN]\nDayIdent=6-22\nEveningIdent=19-23\nNightIdent=22-6\n"));
+  EXPECT_NE(std::string::npos,
+            content.find("\n[time slices DEN]\nDayIdent=6-22\nEveningIdent=19-23\nNightIdent=22-6\n"));
   EXPECT_EQ(std::string::npos, content.find("99"));
 
   TUsages back;
