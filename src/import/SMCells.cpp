@@ -82,7 +82,9 @@ void TSpreadSheetCells::SetValue(std::int32_t col, std::int32_t row, const Varia
   if (value.IsClear()) return;
   if (col < 0) throw EListError(Format("List index out of bounds (%d)", col));
   AddRow(row);
-  TSMICell& cell = rows_[static_cast<std::size_t>(row)]->Cols.Ensure(col);
+  TSpreadSheetCols& cols = rows_[static_cast<std::size_t>(row)]->Cols;
+  if (cols.Count() == 0) cols.Reserve(std::max({col + 1, ColCount, DimCols}));  // a row's cells grow in one step
+  TSMICell& cell = cols.Ensure(col);
   cell.Value = value;
   cell.Alignment = alignment;
   cell.FormatIndex = formatIndex;

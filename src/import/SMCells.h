@@ -96,6 +96,10 @@ public:
   TSMICell& SetCell(std::int32_t i, const TSMICell& cell);
   // The cell at column i, created (empty value) when missing. i must be >= 0.
   TSMICell& Ensure(std::int32_t i);
+  // Room for n entries without reallocation.
+  void Reserve(std::int32_t n) {
+    if (n > 0) cells_.reserve(static_cast<std::size_t>(n));
+  }
 
 private:
   std::vector<std::optional<TSMICell>> cells_;

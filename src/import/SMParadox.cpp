@@ -210,7 +210,15 @@ std::string TDBParadox::Text(std::string_view bytes) const {
       ascii = false;
       break;
     }
-  return ascii ? std::string(bytes) : ToUtf8(bytes, textCodePage_);
+  if (ascii) return std::string(bytes);
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 2);
+  for (char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x80) out += c;
+    else out += highBytes_[b - 0x80];
+  }
+  return out;
 }
 
 // ---- loading ----
@@ -236,8 +244,9 @@ void TDBParadox::BeforeLoad() {
 
 void TDBParadox::AfterLoad() {
   source_.reset();
-  area_.clear();
-  area_.shrink_to_fit();
+  block_.clear();
+  block_.shrink_to_fit();
+  areaSize_ = 0;
   blob_.reset();
   blobFile_.reset();
   ownFile_.reset();
@@ -302,8 +311,12 @@ void TDBParadox::LoadFromStream(std::istream& stream) {
     }
     if (SourceCodePage != 0) textCodePage_ = SourceCodePage;
     else textCodePage_ = TableCodePage() != 0 ? TableCodePage() : 437;
-    if (!RawText && !CodePageSupported(textCodePage_))
-      Fail(Format("code page %d cannot be converted to UTF-8 (read the table as raw text)", textCodePage_));
+    if (!RawText) {
+      if (!CodePageSupported(textCodePage_))
+        Fail(Format("code page %d cannot be converted to UTF-8 (read the table as raw text)", textCodePage_));
+      for (int b = 0x80; b < 0x100; ++b)
+        highBytes_[static_cast<std::size_t>(b - 0x80)] = ToUtf8(std::string(1, static_cast<char>(b)), textCodePage_);
+    }
 
     // Field descriptors.
     std::vector<std::uint8_t> descriptors(static_cast<std::size_t>(fieldCount) * 2);
@@ -356,7 +369,8 @@ void TDBParadox::LoadFromStream(std::istream& stream) {
       sortOrder_ = Text(std::string_view(rest).substr(at, end == std::string::npos ? std::string::npos : end - at));
     }
 
-    area_.assign(static_cast<std::size_t>(blockSize - kBlockHeaderSize), 0);
+    block_.assign(static_cast<std::size_t>(blockSize), 0);
+    areaSize_ = static_cast<std::size_t>(blockSize - kBlockHeaderSize);
     visited_.assign(65536, false);
     if (IsEncrypted() && !IsPasswordValid())
       throw Exception("This file is encrypted but valid password is not specified.");
@@ -391,22 +405,20 @@ bool TDBParadox::ReadBlock() {
     Fail(Format("the block chain loops back to block %d", static_cast<int>(index + 1)));
   visited_[static_cast<std::size_t>(index)] = true;
 
-  std::uint8_t head[kBlockHeaderSize];
   if (IsEncrypted() && OnDecryptDBBlock) {
     auto buffer = std::make_unique<TByteArray>();
     if (!source_->ReadAt(p, buffer->data(), static_cast<std::size_t>(blockSize))) Fail("data block cannot be read");
     OnDecryptDBBlock(*this, *buffer, static_cast<std::int32_t>(index), blockSize, GetEncryptionCheckSum(), false);
-    std::memcpy(head, buffer->data(), kBlockHeaderSize);
-    std::memcpy(area_.data(), buffer->data() + kBlockHeaderSize, area_.size());
-  } else {
-    if (!source_->ReadAt(p, head, kBlockHeaderSize) || !source_->ReadAt(p + kBlockHeaderSize, area_.data(), area_.size()))
-      Fail("data block cannot be read");
+    std::memcpy(block_.data(), buffer->data(), static_cast<std::size_t>(blockSize));
+  } else if (!source_->ReadAt(p, block_.data(), static_cast<std::size_t>(blockSize))) {
+    Fail("data block cannot be read");
   }
+  const std::uint8_t* head = block_.data();
   const auto nextBlock = static_cast<std::uint16_t>(head[0] | (head[1] << 8));
   prevBlock_ = static_cast<std::uint16_t>(head[2] | (head[3] << 8));
   lastOffset_ = static_cast<std::uint16_t>(head[4] | (head[5] << 8));
   nextIndex_ = static_cast<std::uint16_t>(nextBlock - 1);  // 0 (no next block) wraps to 65535
-  if (lastOffset_ < blockSize && static_cast<std::int64_t>(lastOffset_) + RecordSize() > static_cast<std::int64_t>(area_.size()))
+  if (lastOffset_ < blockSize && static_cast<std::int64_t>(lastOffset_) + RecordSize() > static_cast<std::int64_t>(areaSize_))
     Fail(Format("the last record offset %d of data block %d leaves the block", static_cast<int>(lastOffset_),
                 static_cast<int>(index + 1)));
   return true;
@@ -426,7 +438,7 @@ void TDBParadox::LoadNextBlock() {
 
 void TDBParadox::LoadRecord(std::int32_t index) {
   TSpreadSheetFile::LoadRecord(index);
-  if (area_.empty()) return;
+  if (areaSize_ == 0) return;
   UpdateProgress(index, RecordCount());
   if (chainEnded_) return;
   ++recordsRead_;
@@ -446,9 +458,9 @@ void TDBParadox::LoadRecord(std::int32_t index) {
 void TDBParadox::SetFieldValue(const TParadoxField& field, std::int32_t offset, std::int32_t row,
                                std::int32_t column) {
   if (offset < 0 || field.Size < 0 ||
-      static_cast<std::int64_t>(offset) + field.Size > static_cast<std::int64_t>(area_.size()))
+      static_cast<std::int64_t>(offset) + field.Size > static_cast<std::int64_t>(areaSize_))
     Fail(Format("field %d of record %d lies outside the record area", column + 1, row + 1));
-  const std::uint8_t* bytes = area_.data() + offset;
+  const std::uint8_t* bytes = Area() + offset;
   const std::int32_t size = field.Size;
   const std::int32_t type = field.FieldType;
   auto report = [&](const Variant& v) {

@@ -160,6 +160,7 @@ private:
   std::vector<TParadoxField> fields_;
   std::string sortOrder_;
   int textCodePage_ = 437;
+  std::array<std::string, 128> highBytes_;  // UTF-8 of the bytes 0x80..0xFF in the text code page
 
   std::unique_ptr<std::ifstream> ownFile_;  // the file of LoadFromFile while step loading
   std::unique_ptr<Source> source_;
@@ -167,7 +168,9 @@ private:
   std::unique_ptr<std::ifstream> blobFile_;
   bool blobMissing_ = false;
 
-  std::vector<std::uint8_t> area_;  // record area of the current block
+  std::vector<std::uint8_t> block_;  // the current block: 6-byte block header, then the record area
+  std::size_t areaSize_ = 0;       // block size - 6 while loading, 0 otherwise
+  std::uint8_t* Area() { return block_.data() + 6; }
   std::vector<bool> visited_;       // blocks read in this load, against loops
   std::uint16_t nextIndex_ = 0;     // 0-based index of the next block to read
   std::uint16_t prevBlock_ = 0;
