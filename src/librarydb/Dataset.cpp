@@ -10,7 +10,7 @@
 namespace vez {
 namespace {
 
-constexpr std::size_t kPageSize = 64;
+constexpr std::size_t kPageSize = 256;  // records read ahead per query; no lock is held between queries
 
 const char* const kFieldTypeNames[] = {
     "ftUnknown", "ftString",  "ftSmallint", "ftInteger",     "ftWord",      "ftBoolean",   "ftFloat",

@@ -117,42 +117,44 @@ void BindValue(sqlite3_stmt* stmt, int index, const Variant& v, TFieldType type)
 }
 
 Variant DecodeValue(sqlite3_stmt* stmt, int col, TFieldType type) {
-  const int storage = sqlite3_column_type(stmt, col);
+  // One column fetch and plain value reads: the column_* calls each do the statement's checks again.
+  sqlite3_value* value = sqlite3_column_value(stmt, col);
+  const int storage = sqlite3_value_type(value);
   if (storage == SQLITE_NULL) return Variant::Null();
   switch (type) {
     case ftSmallint:
     case ftInteger:
     case ftWord:
     case ftAutoInc:
-    case ftLargeint: return Variant(static_cast<long long>(sqlite3_column_int64(stmt, col)));
-    case ftBoolean: return Variant(sqlite3_column_int64(stmt, col) != 0);
+    case ftLargeint: return Variant(static_cast<long long>(sqlite3_value_int64(value)));
+    case ftBoolean: return Variant(sqlite3_value_int64(value) != 0);
     case ftFloat:
     case ftCurrency:
-    case ftBCD: return Variant(sqlite3_column_double(stmt, col));
+    case ftBCD: return Variant(sqlite3_value_double(value));
     case ftDate:
     case ftTime:
     case ftDateTime: {
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
-        return Variant::FromDateTime(sqlite3_column_double(stmt, col));
+        return Variant::FromDateTime(sqlite3_value_double(value));
       }
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, col));
-      const int n = sqlite3_column_bytes(stmt, col);
+      const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      const int n = sqlite3_value_bytes(value);
       std::string_view iso(text ? text : "", static_cast<std::size_t>(n));
       std::string normal(iso);
       if (normal.size() > 10 && normal[10] == ' ') normal[10] = 'T';
-      double value = 0;
-      if (!TryISOToDateTime(normal, value)) return Variant(std::string(iso));
-      return Variant::FromDateTime(value);
+      double days = 0;
+      if (!TryISOToDateTime(normal, days)) return Variant(std::string(iso));
+      return Variant::FromDateTime(days);
     }
     default: break;
   }
   if (storage == SQLITE_BLOB) {
-    const void* data = sqlite3_column_blob(stmt, col);
-    const int n = sqlite3_column_bytes(stmt, col);
+    const void* data = sqlite3_value_blob(value);
+    const int n = sqlite3_value_bytes(value);
     return Variant(std::string(static_cast<const char*>(data), static_cast<std::size_t>(n)));
   }
-  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, col));
-  const int n = sqlite3_column_bytes(stmt, col);
+  const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+  const int n = sqlite3_value_bytes(value);
   return Variant(std::string(text ? text : "", static_cast<std::size_t>(n)));
 }
 
@@ -382,6 +384,7 @@ struct TABSTable::Impl {
   sqlite3_stmt* insert = nullptr;
   sqlite3_stmt* update = nullptr;
   sqlite3_stmt* fetch = nullptr;
+  sqlite3_stmt* range = nullptr;
   std::map<std::pair<const Index*, std::size_t>, sqlite3_stmt*> find;
 
   const Index* FindIndex(std::string_view indexName) const {
@@ -765,17 +768,54 @@ void TABSTable::DoClose() {
 
 std::vector<std::int64_t> TABSTable::DoLoadKeys() {
   Impl& t = *impl_;
-  const std::string sql =
-      "SELECT rowid FROM " + t.quoted + " ORDER BY " + (t.order != nullptr ? t.order->orderBy : "rowid");
+  // Insertion order: any order of reading will do (SQLite may then read a small index instead of the whole
+  // table), the keys are sorted here.
+  const std::string sql = "SELECT rowid FROM " + t.quoted + (t.order != nullptr ? " ORDER BY " + t.order->orderBy : "");
   sqlite3_stmt* stmt = t.conn->Prepare(sql);
   StatementScope scope(stmt);
   std::vector<std::int64_t> keys;
   while (t.conn->Step(stmt, "Cannot read") == SQLITE_ROW) keys.push_back(sqlite3_column_int64(stmt, 0));
+  if (t.order == nullptr) std::sort(keys.begin(), keys.end());
   return keys;
 }
 
+namespace {
+
+void DecodeRow(sqlite3_stmt* stmt, const std::vector<TABSTable::Impl::Column>& columns, std::vector<Variant>& out) {
+  out.reserve(columns.size());
+  for (std::size_t col = 0; col < columns.size(); ++col) {
+    out.push_back(DecodeValue(stmt, static_cast<int>(col + 1), columns[col].type));
+  }
+}
+
+}  // namespace
+
 void TABSTable::DoFetch(const std::int64_t* keys, std::size_t count, std::vector<Row>& rows) {
   Impl& t = *impl_;
+  if (t.order == nullptr && count > 0) {
+    // Insertion order: the keys ascend, so one range scan reads them; records other programs added in
+    // between are not part of this cursor and are passed over.
+    if (t.range == nullptr) {
+      t.range = t.conn->Prepare("SELECT " + t.selectList + " FROM " + t.quoted +
+                                " WHERE rowid BETWEEN ?1 AND ?2 ORDER BY rowid");
+    }
+    const std::size_t first = rows.size();
+    rows.resize(first + count);
+    StatementScope scope(t.range);
+    sqlite3_bind_int64(t.range, 1, keys[0]);
+    sqlite3_bind_int64(t.range, 2, keys[count - 1]);
+    std::size_t next = 0;
+    while (next < count && t.conn->Step(t.range, "Cannot read") == SQLITE_ROW) {
+      const std::int64_t key = sqlite3_column_int64(t.range, 0);
+      while (next < count && keys[next] < key) ++next;  // deleted meanwhile: stays Key 0
+      if (next == count || keys[next] != key) continue;
+      Row& row = rows[first + next];
+      row.Key = key;
+      DecodeRow(t.range, t.columns, row.Values);
+      ++next;
+    }
+    return;
+  }
   if (t.fetch == nullptr) {
     std::string sql = "SELECT " + t.selectList + " FROM " + t.quoted + " WHERE rowid IN (";
     for (std::size_t i = 0; i < kFetchBatch; ++i) sql += (i > 0 ? ", ?" : "?") + std::to_string(i + 1);
@@ -793,10 +833,7 @@ void TABSTable::DoFetch(const std::int64_t* keys, std::size_t count, std::vector
       if (hit == keys + done + n) continue;
       Row& row = rows[first + static_cast<std::size_t>(hit - keys)];
       row.Key = key;
-      row.Values.reserve(t.columns.size());
-      for (std::size_t col = 0; col < t.columns.size(); ++col) {
-        row.Values.push_back(DecodeValue(t.fetch, static_cast<int>(col + 1), t.columns[col].type));
-      }
+      DecodeRow(t.fetch, t.columns, row.Values);
     }
   }
 }

@@ -510,13 +510,13 @@ TEST_F(EngineTest, ReadOnlyRefusesChanges) {
 
 TEST_F(EngineTest, SecondConnectionSeesPostedRecordsAndIsNotBlockedByReaders) {
   table.Database().StartTransaction();
-  for (int i = 0; i < 100; ++i) AppendElement(table, Format("r%03d", i));
+  for (int i = 0; i < 600; ++i) AppendElement(table, Format("r%03d", i));
   table.Database().Commit();
   LibraryFile other(dir, "lib.abs", false);
   TABSTable theirs;
   other.Bind(theirs);
   theirs.Open();
-  EXPECT_EQ(theirs.RecordCount(), 100);
+  EXPECT_EQ(theirs.RecordCount(), 600);
   // Half way through a cursor (records read ahead, no lock held) the other program commits.
   table.First();
   for (int i = 0; i < 10; ++i) table.Next();
@@ -527,19 +527,19 @@ TEST_F(EngineTest, SecondConnectionSeesPostedRecordsAndIsNotBlockedByReaders) {
   theirs.Post();
   int count = 0;
   for (table.First(); !table.Eof(); table.Next()) ++count;
-  EXPECT_EQ(count, 101);
+  EXPECT_EQ(count, 601);
   table.First();
   EXPECT_EQ(table.FieldByName("ElementName").AsString(), "edited");
-  EXPECT_TRUE(table.FindKey({Variant(101)}));
+  EXPECT_TRUE(table.FindKey({Variant(601)}));
   EXPECT_EQ(table.FieldByName("ElementName").AsString(), "theirs");
   // A record the other program deletes after the cursor started, beyond the records read ahead, is skipped.
   table.First();
-  ASSERT_TRUE(theirs.FindKey({Variant(80)}));
+  ASSERT_TRUE(theirs.FindKey({Variant(500)}));
   const std::string gone = theirs.FieldByName("ElementName").AsString();
   theirs.Delete();
   std::vector<std::string> seen;
   for (; !table.Eof(); table.Next()) seen.push_back(table.FieldByName("ElementName").AsString());
-  EXPECT_EQ(seen.size(), 100u);
+  EXPECT_EQ(seen.size(), 600u);
   EXPECT_EQ(std::count(seen.begin(), seen.end(), gone), 0);
 }
 

@@ -1,0 +1,313 @@
+// The table engine against raw SQLite on an emission-library-like table of 100 000 records: an auto-increment
+// key, a unique case-insensitive name, 31 doubles, 4 integers, 2 booleans and a memo.
+//
+// Each benchmark times the engine and its raw SQLite reference in the same iteration and reports both per
+// record and their ratio (engine / raw):
+//   AppendPost  Append+Post in one transaction vs. one reused prepared INSERT in one transaction
+//   Scan        First..Eof reading every field vs. one sqlite3_step loop over the same columns
+//   FindKey     look-ups on the primary and on the name index, each outside any transaction, vs. prepared
+//               look-ups each in its own implicit transaction
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/FormatSettings.h"
+#include "librarydb/Absmain.h"
+
+namespace {
+
+using namespace vez;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRecords = 100000;
+constexpr int kDoubles = 31;
+constexpr int kIntegers = 4;
+constexpr int kBooleans = 2;
+
+class BenchFolder {
+public:
+  BenchFolder() {
+    std::random_device rd;
+    path_ = std::filesystem::temp_directory_path() / ("vez-bench-" + std::to_string(rd()));
+    std::filesystem::create_directories(path_);
+  }
+  ~BenchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+  std::filesystem::path path_;
+};
+
+std::string ElementName(int i) { return Format("Element %06d", i); }
+
+// Creates the library file with its empty table through the engine.
+void CreateLibrary(const std::string& file, const std::string& alias) {
+  TABSDatabase db;
+  db.SetDatabaseFileName(file);
+  db.SetDatabaseName(alias);
+  db.CreateDatabase();
+  TABSTable t;
+  t.SetDatabaseName(alias);
+  t.SetTableName("emis.abs");
+  t.AdvFieldDefs().Add("Eintrag", aftAutoInc);
+  t.AdvFieldDefs().Add("ElementName", aftString, 80);
+  for (int i = 1; i <= kDoubles; ++i) t.AdvFieldDefs().Add("Values" + std::to_string(i), aftDouble);
+  for (int i = 1; i <= kIntegers; ++i) t.AdvFieldDefs().Add("Gruppen" + std::to_string(i), aftInteger);
+  for (int i = 1; i <= kBooleans; ++i) t.AdvFieldDefs().Add("Flag" + std::to_string(i), aftBoolean);
+  t.AdvFieldDefs().Add("Kommentar", aftMemo, 0, false, 1, 4);
+  t.IndexDefs().Add("p", "Eintrag", ixPrimary);
+  t.IndexDefs().Add("EN", "ElementName", ixUnique | ixCaseInsensitive);
+  t.CreateTable();
+}
+
+struct RawDb {
+  explicit RawDb(const std::string& file) {
+    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+  }
+  ~RawDb() { sqlite3_close_v2(db); }
+  sqlite3* db = nullptr;
+};
+
+std::string ColumnList() {
+  std::string cols = "\"Eintrag\", \"ElementName\"";
+  for (int i = 1; i <= kDoubles; ++i) cols += ", \"Values" + std::to_string(i) + "\"";
+  for (int i = 1; i <= kIntegers; ++i) cols += ", \"Gruppen" + std::to_string(i) + "\"";
+  for (int i = 1; i <= kBooleans; ++i) cols += ", \"Flag" + std::to_string(i) + "\"";
+  return cols + ", \"Kommentar\"";
+}
+constexpr int kColumns = 2 + kDoubles + kIntegers + kBooleans + 1;
+
+const std::string& Memo() {
+  static const std::string memo = "A short comment on the element.";
+  return memo;
+}
+
+double RawInsert(const std::string& file) {
+  RawDb raw(file);
+  std::string params = "?";
+  for (int i = 1; i < kColumns; ++i) params += ", ?";
+  const std::string sql = "INSERT INTO \"emis.abs\" (" + ColumnList() + ") VALUES (" + params + ")";
+  const auto start = Clock::now();
+  sqlite3_exec(raw.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_prepare_v2(raw.db, sql.c_str(), -1, &stmt, nullptr);
+  for (int r = 0; r < kRecords; ++r) {
+    int c = 1;
+    sqlite3_bind_int64(stmt, c++, r + 1);
+    const std::string name = ElementName(r);
+    sqlite3_bind_text(stmt, c++, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+    for (int i = 0; i < kDoubles; ++i) sqlite3_bind_double(stmt, c++, r * 0.5 + i);
+    for (int i = 0; i < kIntegers; ++i) sqlite3_bind_int64(stmt, c++, r + i);
+    for (int i = 0; i < kBooleans; ++i) sqlite3_bind_int64(stmt, c++, (r + i) % 2);
+    sqlite3_bind_text(stmt, c++, Memo().data(), static_cast<int>(Memo().size()), SQLITE_STATIC);
+    sqlite3_step(stmt);
+    sqlite3_reset(stmt);
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_exec(raw.db, "COMMIT", nullptr, nullptr, nullptr);
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double EngineInsert(const std::string& file, const std::string& alias) {
+  TABSDatabase db;
+  db.SetDatabaseFileName(file);
+  db.SetDatabaseName(alias);
+  TABSTable t;
+  t.SetDatabaseName(alias);
+  t.SetTableName("emis.abs");
+  t.Open();
+  std::vector<TField*> doubles, integers, booleans;
+  for (int i = 1; i <= kDoubles; ++i) doubles.push_back(&t.FieldByName("Values" + std::to_string(i)));
+  for (int i = 1; i <= kIntegers; ++i) integers.push_back(&t.FieldByName("Gruppen" + std::to_string(i)));
+  for (int i = 1; i <= kBooleans; ++i) booleans.push_back(&t.FieldByName("Flag" + std::to_string(i)));
+  TField& name = t.FieldByName("ElementName");
+  TField& memo = t.FieldByName("Kommentar");
+  const auto start = Clock::now();
+  db.StartTransaction();
+  for (int r = 0; r < kRecords; ++r) {
+    t.Append();
+    name.SetAsString(ElementName(r));
+    for (int i = 0; i < kDoubles; ++i) doubles[i]->SetAsFloat(r * 0.5 + i);
+    for (int i = 0; i < kIntegers; ++i) integers[i]->SetAsInteger(r + i);
+    for (int i = 0; i < kBooleans; ++i) booleans[i]->SetAsBoolean((r + i) % 2 != 0);
+    memo.SetAsString(Memo());
+    t.Post();
+  }
+  db.Commit();
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void ReportRatio(benchmark::State& state, double engine, double raw, int operations) {
+  state.counters["engine_us_per_op"] = engine * 1e6 / operations;
+  state.counters["raw_us_per_op"] = raw * 1e6 / operations;
+  state.counters["ratio"] = engine / raw;
+}
+
+void BM_AppendPost(benchmark::State& state) {
+  double engine = 0, raw = 0;
+  int round = 0;
+  for (auto _ : state) {
+    BenchFolder folder;
+    const std::string rawFile = folder.File("raw.abs"), engineFile = folder.File("engine.abs");
+    CreateLibrary(rawFile, "bench-raw-" + std::to_string(round));
+    CreateLibrary(engineFile, "bench-engine-" + std::to_string(round));
+    raw += RawInsert(rawFile);
+    engine += EngineInsert(engineFile, "bench-engine-" + std::to_string(round));
+    ++round;
+  }
+  ReportRatio(state, engine, raw, kRecords * round);
+}
+BENCHMARK(BM_AppendPost)->Iterations(2)->Unit(benchmark::kMillisecond);
+
+// A filled library shared by the reading benchmarks.
+class FilledLibrary {
+public:
+  FilledLibrary() {
+    CreateLibrary(folder_.File("emis.abs"), "bench-filled");
+    EngineInsert(folder_.File("emis.abs"), "bench-filled");
+  }
+  std::string File() const { return folder_.File("emis.abs"); }
+
+private:
+  BenchFolder folder_;
+};
+
+FilledLibrary& Filled() {
+  static FilledLibrary library;
+  return library;
+}
+
+double RawScan(const std::string& file, double& sink) {
+  RawDb raw(file);
+  const auto start = Clock::now();
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_prepare_v2(raw.db, ("SELECT " + ColumnList() + " FROM \"emis.abs\"").c_str(), -1, &stmt, nullptr);
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    int c = 0;
+    sink += static_cast<double>(sqlite3_column_int64(stmt, c++));
+    sink += static_cast<double>(std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)),
+                                            static_cast<std::size_t>(sqlite3_column_bytes(stmt, c))).size());
+    ++c;
+    for (int i = 0; i < kDoubles; ++i) sink += sqlite3_column_double(stmt, c++);
+    for (int i = 0; i < kIntegers; ++i) sink += static_cast<double>(sqlite3_column_int64(stmt, c++));
+    for (int i = 0; i < kBooleans; ++i) sink += sqlite3_column_int64(stmt, c++) != 0 ? 1 : 0;
+    sink += static_cast<double>(std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)),
+                                            static_cast<std::size_t>(sqlite3_column_bytes(stmt, c))).size());
+  }
+  sqlite3_finalize(stmt);
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double EngineScan(const std::string& file, double& sink) {
+  TABSDatabase db;
+  db.SetDatabaseFileName(file);
+  db.SetDatabaseName("bench-scan");
+  TABSTable t;
+  t.SetDatabaseName("bench-scan");
+  t.SetTableName("emis.abs");
+  const auto start = Clock::now();
+  t.Open();
+  const int count = t.FieldCount();
+  for (t.First(); !t.Eof(); t.Next()) {
+    sink += t.Fields(0).AsInteger();
+    sink += static_cast<double>(t.Fields(1).AsString().size());
+    int c = 2;
+    for (int i = 0; i < kDoubles; ++i) sink += t.Fields(c++).AsFloat();
+    for (int i = 0; i < kIntegers; ++i) sink += t.Fields(c++).AsInteger();
+    for (int i = 0; i < kBooleans; ++i) sink += t.Fields(c++).AsBoolean() ? 1 : 0;
+    sink += static_cast<double>(t.Fields(count - 1).AsString().size());
+  }
+  t.Close();
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void BM_Scan(benchmark::State& state) {
+  const std::string file = Filled().File();
+  double engine = 0, raw = 0, sink = 0;
+  int rounds = 0;
+  for (auto _ : state) {
+    raw += RawScan(file, sink);
+    engine += EngineScan(file, sink);
+    ++rounds;
+  }
+  benchmark::DoNotOptimize(sink);
+  ReportRatio(state, engine, raw, kRecords * rounds);
+}
+BENCHMARK(BM_Scan)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+std::vector<int> LookupOrder() {
+  std::vector<int> order(kRecords);
+  std::iota(order.begin(), order.end(), 0);
+  std::shuffle(order.begin(), order.end(), std::mt19937(12345));
+  return order;
+}
+
+double RawLookups(const std::string& file, bool byName, double& sink) {
+  RawDb raw(file);
+  const std::vector<int> order = LookupOrder();
+  const std::string where = byName ? "\"ElementName\" = ?1 COLLATE NOCASE" : "\"Eintrag\" = ?1";
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_prepare_v2(raw.db, ("SELECT " + ColumnList() + " FROM \"emis.abs\" WHERE " + where).c_str(), -1, &stmt,
+                     nullptr);
+  const auto start = Clock::now();
+  for (int r : order) {
+    if (byName) {
+      const std::string name = ElementName(r);
+      sqlite3_bind_text(stmt, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+    } else {
+      sqlite3_bind_int64(stmt, 1, r + 1);
+    }
+    if (sqlite3_step(stmt) == SQLITE_ROW) sink += sqlite3_column_double(stmt, 2);
+    sqlite3_reset(stmt);
+  }
+  sqlite3_finalize(stmt);
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double EngineLookups(const std::string& file, bool byName, double& sink) {
+  TABSDatabase db;
+  db.SetDatabaseFileName(file);
+  db.SetDatabaseName("bench-find");
+  TABSTable t;
+  t.SetDatabaseName("bench-find");
+  t.SetTableName("emis.abs");
+  t.SetIndexName(byName ? "EN" : "p");
+  t.Open();
+  const std::vector<int> order = LookupOrder();
+  TField& value = t.Fields(2);
+  const auto start = Clock::now();
+  for (int r : order) {
+    const bool found = byName ? t.FindKey({Variant(ElementName(r))}) : t.FindKey({Variant(r + 1)});
+    if (found) sink += value.AsFloat();
+  }
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void BM_FindKey(benchmark::State& state) {
+  const bool byName = state.range(0) != 0;
+  const std::string file = Filled().File();
+  double engine = 0, raw = 0, sink = 0;
+  int rounds = 0;
+  for (auto _ : state) {
+    raw += RawLookups(file, byName, sink);
+    engine += EngineLookups(file, byName, sink);
+    ++rounds;
+  }
+  benchmark::DoNotOptimize(sink);
+  state.SetLabel(byName ? "name index" : "primary index");
+  ReportRatio(state, engine, raw, kRecords * rounds);
+}
+BENCHMARK(BM_FindKey)->Arg(0)->Arg(1)->Iterations(2)->Unit(benchmark::kMillisecond);
+
+}  // namespace
