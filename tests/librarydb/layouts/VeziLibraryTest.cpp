@@ -268,5 +268,23 @@ TEST(VeziParadox, InfoAndDumpDispatchOnTheExtension) {
   EXPECT_TRUE(Contains(emis.out, "\nType: 0 ltEmis\n")) << emis.out;
 }
 
+TEST(VeziDump, TextThatIsNotUtf8StaysVisibleInJson) {
+  TempDir dir;
+  ASSERT_EQ(0, Vezi({"create", "ltGebiete", dir.Path().string()}).exitCode);
+  {
+    TMyTable t(dir.File("Gebiete.abs"), false);
+    t.Table().Open();
+    t.Table().Append();
+    t.Table().FieldByName("Kzl").SetAsString("G\xE4\x01");  // a Windows code-page letter and a control byte
+    t.Table().Post();
+    t.Table().Close();
+  }
+  const auto json = Vezi({"dump", dir.File("Gebiete.abs"), "--format", "json"});
+  ASSERT_EQ(0, json.exitCode) << json.err;
+  EXPECT_TRUE(Contains(json.out, "\"Kzl\": \"G\\u00e4\\u0001\"")) << json.out;
+  const auto utf8 = Vezi({"dump", dir.File("Gebiete.abs")});
+  EXPECT_TRUE(Contains(utf8.out, ",G\xE4\x01,")) << utf8.out;
+}
+
 }  // namespace
 }  // namespace vez
