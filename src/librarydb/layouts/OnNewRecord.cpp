@@ -26,7 +26,9 @@ public:
       case detail::Setter::Boolean: field.SetAsBoolean(value.AsBoolean()); break;
       case detail::Setter::Float: field.SetAsFloat(value.AsFloat()); break;
       case detail::Setter::DateTime: field.SetAsDateTime(value.AsDateTime()); break;
-      case detail::Setter::BlobZeros: WriteZeroBlob(name, 0); break;
+      case detail::Setter::BlobZeros:
+        // BLOB rows carry their size and arrive through WriteZeroBlob; a plain value cannot fill them.
+        throw Exception("BLOB default of field '" + std::string(name) + "' needs its size");
     }
   }
 
