@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "EngineTestUtil.h"
 #include "core/FormatSettings.h"
@@ -557,6 +559,28 @@ TEST_F(EngineTest, LockedFileFailsWithAClearMessage) {
                    "Cannot write to \"" + lib.FileName + "\": the file is locked by another program");
   table.Database().Commit();
   theirs.Post();  // the lock is free again
+  EXPECT_EQ(theirs.RecordCount(), 2);
+}
+
+TEST_F(EngineTest, WriterWaitsForALockInsteadOfFailing) {
+  LibraryFile other(dir, "lib.abs", false);
+  TABSTable theirs;
+  other.Bind(theirs);
+  theirs.Open();
+  table.Database().StartTransaction();
+  AppendElement(table, "mine");
+  // The holder commits a little later, on another thread; the second writer waits for it.
+  std::thread holder([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    table.Database().Commit();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  theirs.Append();
+  theirs.FieldByName("ElementName").SetAsString("theirs");
+  EXPECT_NO_THROW(theirs.Post());
+  const auto waited = std::chrono::steady_clock::now() - start;
+  holder.join();
+  EXPECT_GE(waited, std::chrono::milliseconds(200));
   EXPECT_EQ(theirs.RecordCount(), 2);
 }
 
