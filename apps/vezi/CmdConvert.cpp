@@ -99,13 +99,15 @@ void RegisterConvertCommands(CLI::App& app) {
     vez::ConvertParadoxFiles(opts->folder, opts->recursive, opts->deleteOld, &view, &summary);
 
     std::int64_t read = 0, written = 0;
-    int converted = 0;
+    int converted = 0, noLibrary = 0;
     for (const auto& t : summary.Tables) {
       read += t.RecordsRead;
       written += t.RecordsWritten;
       converted += t.Converted ? 1 : 0;
+      noLibrary += t.LibType < 0 ? 1 : 0;
     }
     std::cout << "Tables converted: " << converted << " of " << summary.Tables.size() << '\n'
+              << "Not a library:    " << noLibrary << " (left as they are)\n"
               << "Records written:  " << written << " of " << read << '\n'
               << "Errors logged:    " << summary.ErrorLines << '\n'
               << "Log:              " << summary.LogFile << '\n';
