@@ -1,0 +1,175 @@
+// Converting a 100 000-record emission library from Paradox against its parts done by hand, in the same run.
+//
+// The Paradox table has the emission library's own field names (an auto-increment number, an 80-character name,
+// the 31 spectrum values, 4 group numbers, 2 flags, 2 small integers and a short memo), so every value finds its
+// column. The reference is the sum of
+//   - our reader loading the file into its workbook (what the conversion reads with), and
+//   - one raw prepared INSERT, reused, in one transaction, writing the same rows into the same library table
+//     (every column of the layout bound, the new-record defaults included),
+// and the ratio conversion / reference is reported as the counter "ratio".
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "convert/ConvertParadox.h"
+#include "core/FormatSettings.h"
+#include "import/SMParadox.h"
+#include "librarydb/Absmain.h"
+#include "librarydb/Layouts.h"
+#include "librarydb/OVLibConst.h"
+#include "pxwriter/PxWriter.h"
+
+namespace {
+
+using namespace vez;
+using Clock = std::chrono::steady_clock;
+using pxw::Writer;
+
+constexpr int kRecords = 100000;
+
+class BenchFolder {
+public:
+  BenchFolder() {
+    std::random_device rd;
+    path_ = std::filesystem::temp_directory_path() / ("vez-bench-convert-" + std::to_string(rd()));
+    std::filesystem::create_directories(path_);
+  }
+  ~BenchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string Dir() const { return path_.string() + "/"; }
+
+private:
+  std::filesystem::path path_;
+};
+
+std::vector<pxw::Field> ParadoxFields() {
+  std::vector<pxw::Field> f = {{"Eintrag", 22, 4}, {"ElementName", 1, 80}};
+  for (int i = 1; i <= 30; ++i) f.push_back({"Values" + std::to_string(i), 6, 8});
+  f.push_back({"Values0", 6, 8});
+  for (int i = 1; i <= 4; ++i) f.push_back({"Gruppen" + std::to_string(i), 4, 4});
+  f.push_back({"Terz", 9, 1});
+  f.push_back({"Komplett", 9, 1});
+  f.push_back({"Lower", 3, 2});
+  f.push_back({"Upper", 3, 2});
+  f.push_back({"Kommentar", 12, 20});
+  return f;
+}
+
+void WriteParadox(const std::string& path) {
+  Writer w(ParadoxFields(), pxw::TableOptions{16, 12, 1252, 2, "ascii"});
+  std::uint32_t seed = 7;
+  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  for (int r = 0; r < kRecords; ++r) {
+    std::vector<std::string> v = {Writer::Long(r + 1), Writer::Char(Format("Quelle %06d Stra\xdf" "e", r), 80)};
+    for (int i = 0; i < 31; ++i) v.push_back(Writer::Number(40.0 + (next() % 4000) / 100.0));
+    for (int i = 0; i < 4; ++i) v.push_back(Writer::Long(static_cast<std::int32_t>(next() % 100)));
+    v.push_back(Writer::Logical(true));
+    v.push_back(Writer::Logical(r % 2 == 0));
+    v.push_back(Writer::Short(1));
+    v.push_back(Writer::Short(30));
+    v.push_back(w.Blob("Tag " + std::to_string(r % 7), 20));
+    w.AddRecord(v);
+  }
+  w.Write(path);
+}
+
+double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+// The library table made empty through the engine, then filled by one raw prepared INSERT of every column.
+double RawInsert(const std::string& dir, const TDBParadox& reader) {
+  const std::string file = dir + "raw/emis.abs";
+  std::filesystem::create_directories(dir + "raw");
+  {
+    TMyTable lib(file, false, false);
+    SetFieldIndexDefs(lib.Table(), ltEmis, true);
+    lib.CreateDBTable();
+  }
+  const auto layout = LibraryLayout(ltEmis);
+  const auto& fields = reader.Fields();
+  // Column i of the layout takes Paradox field source[i], or the constant of a default when -1.
+  std::vector<int> source;
+  std::string sql = "INSERT INTO \"emis.abs\" (", values;
+  for (const auto& col : layout->Fields) {
+    int s = -1;
+    for (std::size_t j = 0; j < fields.size(); ++j)
+      if (SameText(fields[j].Name, col.Name)) s = static_cast<int>(j);
+    source.push_back(s);
+    if (!values.empty()) sql += ",", values += ",";
+    sql += "\"" + col.Name + "\"";
+    values += "?";
+  }
+  sql += ") VALUES (" + values + ")";
+
+  const auto start = Clock::now();
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; BEGIN", nullptr, nullptr, nullptr);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
+  const TSpreadSheet& sheet = reader.Sheets()[0];
+  const std::string now = DateTimeToISO(Now());
+  for (int r = 0; r < reader.RecordsRead(); ++r) {
+    for (std::size_t c = 0; c < source.size(); ++c) {
+      const int col = static_cast<int>(c) + 1;
+      if (source[c] < 0) {
+        // The values the new-record defaults give: -199 dB bands, zero numbers, the time of the change.
+        if (layout->Fields[c].Kind == ColumnKind::DateTime) sqlite3_bind_text(st, col, now.c_str(), -1, SQLITE_STATIC);
+        else if (layout->Fields[c].Kind == ColumnKind::Text) sqlite3_bind_null(st, col);
+        else sqlite3_bind_int(st, col, 0);
+        continue;
+      }
+      const Variant v = sheet.Cells.GetValue(source[c], r);
+      switch (v.Type()) {
+        case VarType::Integer: sqlite3_bind_int64(st, col, v.RawInteger()); break;
+        case VarType::Double: sqlite3_bind_double(st, col, v.RawDouble()); break;
+        case VarType::Boolean: sqlite3_bind_int(st, col, v.RawBool() ? 1 : 0); break;
+        case VarType::String: sqlite3_bind_text(st, col, v.RawString().data(), static_cast<int>(v.RawString().size()), SQLITE_TRANSIENT); break;
+        default: sqlite3_bind_null(st, col); break;
+      }
+    }
+    sqlite3_step(st);
+    sqlite3_reset(st);
+  }
+  sqlite3_finalize(st);
+  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close_v2(db);
+  return Seconds(start, Clock::now());
+}
+
+void BM_ConvertEmission(benchmark::State& state) {
+  BenchFolder folder;
+  WriteParadox(folder.Dir() + "emis.db");
+  for (auto _ : state) {
+    std::filesystem::remove(folder.Dir() + "emis.abs");
+    std::filesystem::remove_all(folder.Dir() + "raw");
+
+    auto t0 = Clock::now();
+    TConvertedTable report;
+    ParadoxToABS(nullptr, nullptr, folder.Dir(), folder.Dir(), "emis.db", "emis.abs", &report);
+    const double convert = Seconds(t0, Clock::now());
+    if (report.RecordsWritten != kRecords) state.SkipWithError("conversion lost records");
+
+    t0 = Clock::now();
+    TDBParadox reader;
+    reader.StepLoading = false;
+    reader.LoadFromFile(folder.Dir() + "emis.db");
+    const double load = Seconds(t0, Clock::now());
+    const double insert = RawInsert(folder.Dir(), reader);
+
+    state.SetIterationTime(convert);
+    state.counters["convert_s"] = convert;
+    state.counters["reader_load_s"] = load;
+    state.counters["raw_insert_s"] = insert;
+    state.counters["ratio"] = convert / (load + insert);
+  }
+}
+BENCHMARK(BM_ConvertEmission)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+
+}  // namespace
