@@ -1,6 +1,7 @@
 // The database and table objects of the engine, over SQLite.
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 #include "core/FileMask.h"
@@ -18,9 +19,16 @@ namespace {
 
 constexpr std::size_t kFetchBatch = 64;
 
-std::vector<TABSDatabase*>& LiveDatabases() {
-  static std::vector<TABSDatabase*> databases;
-  return databases;
+// Every live database object, for tables to find theirs by session and alias. Guarded so that threads may
+// each create and destroy their own database objects.
+struct LiveDatabaseList {
+  std::mutex mutex;
+  std::vector<TABSDatabase*> databases;
+};
+
+LiveDatabaseList& LiveDatabases() {
+  static LiveDatabaseList list;
+  return list;
 }
 
 // Holds the connection of a database for the length of one call.
@@ -180,17 +188,24 @@ std::string ColumnText(sqlite3_stmt* stmt, int col) {
 
 // ---- database ----
 
-TABSDatabase::TABSDatabase() { LiveDatabases().push_back(this); }
+TABSDatabase::TABSDatabase() {
+  LiveDatabaseList& live = LiveDatabases();
+  const std::lock_guard<std::mutex> lock(live.mutex);
+  live.databases.push_back(this);
+}
 
 TABSDatabase::~TABSDatabase() {
   Close();
-  auto& live = LiveDatabases();
-  live.erase(std::remove(live.begin(), live.end(), this), live.end());
+  LiveDatabaseList& live = LiveDatabases();
+  const std::lock_guard<std::mutex> lock(live.mutex);
+  live.databases.erase(std::remove(live.databases.begin(), live.databases.end(), this), live.databases.end());
 }
 
 TABSDatabase* TABSDatabase::FindDatabase(std::string_view session, std::string_view alias) {
   if (alias.empty()) return nullptr;
-  for (TABSDatabase* db : LiveDatabases()) {
+  LiveDatabaseList& live = LiveDatabases();
+  const std::lock_guard<std::mutex> lock(live.mutex);
+  for (TABSDatabase* db : live.databases) {
     if (SameText(db->alias_, alias) && SameText(db->session_, session)) return db;
   }
   return nullptr;

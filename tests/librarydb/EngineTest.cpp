@@ -545,6 +545,32 @@ TEST_F(EngineTest, SecondConnectionSeesPostedRecordsAndIsNotBlockedByReaders) {
   EXPECT_EQ(std::count(seen.begin(), seen.end(), gone), 0);
 }
 
+TEST_F(EngineTest, RefreshAndIndexChangeStartTheCursorOver) {
+  for (const char* name : {"b", "a"}) AppendElement(table, name);
+  LibraryFile other(dir, "lib.abs", false);
+  TABSTable theirs;
+  other.Bind(theirs);
+  theirs.Open();
+  AppendElement(theirs, "c");
+  table.First();
+  table.Next();
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "a");
+  table.Refresh();  // stays on its record, and sees the new one after it
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "a");
+  table.Next();
+  EXPECT_FALSE(table.Eof());
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "c");
+  table.SetIndexName("EN");
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "a");
+  table.SetIndexName("");
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "b");
+  // In insert state the new record is not counted until posted.
+  table.Append();
+  EXPECT_EQ(table.RecordCount(), 3);
+  EXPECT_FALSE(table.IsEmpty());
+  table.Cancel();
+}
+
 TEST_F(EngineTest, LockedFileFailsWithAClearMessage) {
   LibraryFile other(dir, "lib.abs", false);
   other.Database.SetLockWaitSeconds(0);
