@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -85,8 +86,7 @@ void RegisterConvertCommands(CLI::App& app) {
   auto opts = std::make_shared<Options>();
   auto* cmd = app.add_subcommand("convert", "Convert the Paradox libraries of a folder into library files");
   cmd->add_option("FOLDER", opts->folder, "Folder holding the Paradox tables (.db, .run, .sdb, .tdb)")
-      ->required()
-      ->check(CLI::ExistingDirectory);
+      ->required();
   cmd->add_flag("-r,--recursive", opts->recursive, "Also convert the subfolders");
   cmd->add_flag("--delete-old", opts->deleteOld,
                 "Delete the converted Paradox tables and their companion files afterwards");
@@ -94,6 +94,12 @@ void RegisterConvertCommands(CLI::App& app) {
   cmd->footer("The log of every run is appended to Convert.log in FOLDER. The exit code is 1 when an error was "
               "logged.");
   cmd->callback([opts] {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(opts->folder, ec)) {
+      std::cerr << "vezi: the folder \"" << opts->folder << "\" does not exist\n";
+      SetExitCode(kExitError);
+      return;
+    }
     TerminalView view(isatty(fileno(stderr)) != 0);
     vez::TConversionSummary summary;
     vez::ConvertParadoxFiles(opts->folder, opts->recursive, opts->deleteOld, &view, &summary);

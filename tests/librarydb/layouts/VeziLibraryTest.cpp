@@ -1,9 +1,7 @@
 // The vezi library commands end to end: the real executable, its output and its exit codes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "TestUtil.h"
+#include "VeziRunner.h"
 #include "librarydb/OVLibConst.h"
 
 namespace vez {
@@ -18,38 +17,9 @@ namespace {
 
 using test::TempDir;
 
-struct RunResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
+using test::RunResult;
 
-std::string Quote(const std::string& arg) {
-  std::string q = "'";
-  for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-RunResult Vezi(const std::vector<std::string>& args) {
-  TempDir scratch;
-  const std::string errFile = scratch.File("stderr");
-  std::string command = Quote(VEZI_EXECUTABLE);
-  for (const auto& a : args) command += " " + Quote(a);
-  command += " 2>" + Quote(errFile);
-  RunResult result;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-  const int status = pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream err(errFile);
-  std::ostringstream text;
-  text << err.rdbuf();
-  result.err = text.str();
-  return result;
-}
+RunResult Vezi(const std::vector<std::string>& args) { return test::RunProgram(VEZI_EXECUTABLE, args); }
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

@@ -1,0 +1,93 @@
+// vezi convert end to end: the real executable on a copy of the sample Paradox libraries.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
+#include "TestUtil.h"
+#include "VeziRunner.h"
+
+namespace vez {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+test::RunResult Vezi(const std::vector<std::string>& args) { return test::RunProgram(VEZI_EXECUTABLE, args); }
+
+class VeziConvert : public ::testing::Test {
+protected:
+  void SetUp() override {
+    fs::copy(std::string(VEZ_EXAMPLES_DIR) + "/paradox-libs", Dir(), fs::copy_options::recursive);
+  }
+  std::string Dir() const { return dir_.Path().string() + "/libs"; }
+  bool Has(const std::string& name) const { return fs::exists(Dir() + "/" + name); }
+  test::TempDir dir_;
+};
+
+TEST_F(VeziConvert, ConvertsTheSampleFolderWithReport) {
+  const std::string report = dir_.File("report.json");
+  const auto r = Vezi({"convert", "--recursive", "--report", report, Dir()});
+  ASSERT_EQ(0, r.exitCode) << r.out << r.err;
+  EXPECT_EQ("", r.err);  // no progress output when standard error is no terminal
+  EXPECT_THAT(r.out, HasSubstr("Tables converted: 10 of 11\n"));
+  EXPECT_THAT(r.out, HasSubstr("Not a library:    1"));
+  EXPECT_THAT(r.out, HasSubstr("Errors logged:    0\n"));
+  EXPECT_THAT(r.out, HasSubstr("Log:              " + Dir() + "/Convert.log"));
+  for (const char* made : {"emis.abs", "Absor.abs", "Time.abs", "Wind.abs", "Traffic.abs", "TNMVeh.abs",
+                           "RREC0001.tabs", "X.runx", "Projekt Nord/emis.abs", "Projekt Nord/Time.abs"})
+    EXPECT_TRUE(Has(made)) << made;
+  EXPECT_FALSE(Has("Strassen.abs"));
+  EXPECT_FALSE(Has("Thumbs.abs"));
+
+  std::ifstream in(report);
+  const auto json = nlohmann::json::parse(in);
+  ASSERT_EQ(11u, json["tables"].size());
+  int written = 0;
+  for (const auto& t : json["tables"]) {
+    EXPECT_EQ(t["records_read"], t["records_written"]) << t.dump();
+    written += t["records_written"].get<int>();
+    if (t["source"].get<std::string>().ends_with("emis.db") && t["target"].get<std::string>().find("Nord") == std::string::npos) {
+      EXPECT_EQ(0, t["library_type"]);
+      EXPECT_EQ(6, t["records_written"]);
+    }
+  }
+  EXPECT_EQ(64, written);
+  EXPECT_EQ(0, json["error_lines"]);
+}
+
+TEST_F(VeziConvert, DeleteOldKeepsWhatWasNotConverted) {
+  const auto r = Vezi({"convert", "--delete-old", Dir()});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_FALSE(Has("emis.db"));
+  EXPECT_FALSE(Has("emis.mb"));
+  EXPECT_FALSE(Has("Thumbs.db"));
+  EXPECT_TRUE(Has("Strassen.db"));
+  EXPECT_TRUE(Has("Projekt Nord/emis.db"));  // not recursive: the subfolder is untouched
+  EXPECT_TRUE(Has("emis.abs"));
+}
+
+TEST_F(VeziConvert, ErrorsAndBadArguments) {
+  // A second run finds the records' keys taken: errors are logged and the exit code says so. Only the run
+  // file, whose primary index allows one number twice, takes its three records again.
+  ASSERT_EQ(0, Vezi({"convert", Dir()}).exitCode);
+  const auto again = Vezi({"convert", Dir()});
+  EXPECT_EQ(1, again.exitCode);
+  EXPECT_THAT(again.out, HasSubstr("Records written:  3 of 59"));
+  EXPECT_THAT(again.out, HasSubstr("Errors logged:    56"));
+
+  const auto missing = Vezi({"convert", Dir() + "/nowhere"});
+  EXPECT_EQ(1, missing.exitCode);
+  EXPECT_THAT(missing.err, HasSubstr("does not exist"));
+  EXPECT_EQ(2, Vezi({"convert"}).exitCode);
+  EXPECT_EQ(2, Vezi({"convert", Dir(), "--no-such-option"}).exitCode);
+  const auto help = Vezi({"convert", "--help"});
+  EXPECT_EQ(0, help.exitCode);
+  EXPECT_THAT(help.out, HasSubstr("--delete-old"));
+}
+
+}  // namespace
+}  // namespace vez
