@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "convert/ConvertParadox.h"
+#include "BenchFolder.h"
 #include "core/FormatSettings.h"
 #include "import/SMParadox.h"
 #include "librarydb/Absmain.h"
@@ -32,22 +33,7 @@ using pxw::Writer;
 
 constexpr int kRecords = 100000;
 
-class BenchFolder {
-public:
-  BenchFolder() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() / ("vez-bench-convert-" + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-  }
-  ~BenchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string Dir() const { return path_.string() + "/"; }
-
-private:
-  std::filesystem::path path_;
-};
+using bench::BenchFolder;
 
 std::vector<pxw::Field> ParadoxFields() {
   std::vector<pxw::Field> f = {{"Eintrag", 22, 4}, {"ElementName", 1, 80}};

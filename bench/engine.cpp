@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchFolder.h"
 #include "core/FormatSettings.h"
 #include "librarydb/Absmain.h"
 
@@ -31,22 +32,7 @@ constexpr int kDoubles = 31;
 constexpr int kIntegers = 4;
 constexpr int kBooleans = 2;
 
-class BenchFolder {
-public:
-  BenchFolder() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() / ("vez-bench-" + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-  }
-  ~BenchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-  std::filesystem::path path_;
-};
+using bench::BenchFolder;
 
 std::string ElementName(int i) { return Format("Element %06d", i); }
 

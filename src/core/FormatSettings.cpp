@@ -34,41 +34,33 @@ struct Decimal {
   int Exponent = 0;    // decimal exponent of the first digit
 };
 
-Decimal ToDecimal(double value, int precision) {
+// Digits and exponent of a text in scientific notation ("d.ddde+XX") of a non-negative number.
+Decimal FromScientific(bool negative, std::string_view s) {
   Decimal d;
-  d.Negative = std::signbit(value);
-  const double a = std::fabs(value);
-  if (a == 0.0) {
-    d.Digits = "0";
-    return d;
-  }
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*e", precision - 1, a);
-  // buf = "d.ddddde+XX"
-  std::string s(buf);
+  d.Negative = negative;
   const auto e = s.find('e');
   for (std::size_t i = 0; i < e; ++i)
     if (s[i] != '.') d.Digits += s[i];
-  d.Exponent = std::atoi(s.c_str() + e + 1);
+  d.Exponent = std::atoi(std::string(s.substr(e + 1)).c_str());
   return d;
 }
 
-Decimal ToDecimalShortest(double value) {
-  Decimal d;
-  d.Negative = std::signbit(value);
+// The double rounded to `precision` significant digits.
+Decimal ToDecimal(double value, int precision) {
   const double a = std::fabs(value);
-  if (a == 0.0) {
-    d.Digits = "0";
-    return d;
-  }
+  if (a == 0.0) return Decimal{std::signbit(value), "0", 0};
   char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific);
-  std::string s(buf, res.ptr);
-  const auto e = s.find('e');
-  for (std::size_t i = 0; i < e; ++i)
-    if (s[i] != '.') d.Digits += s[i];
-  d.Exponent = std::atoi(s.c_str() + e + 1);
-  return d;
+  const int n = std::snprintf(buf, sizeof buf, "%.*e", precision - 1, a);
+  return FromScientific(std::signbit(value), std::string_view(buf, static_cast<std::size_t>(n)));
+}
+
+// The fewest digits that read back as the same double.
+Decimal ToDecimalShortest(double value) {
+  const double a = std::fabs(value);
+  if (a == 0.0) return Decimal{std::signbit(value), "0", 0};
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific);
+  return FromScientific(std::signbit(value), std::string_view(buf, static_cast<std::size_t>(res.ptr - buf)));
 }
 
 void StripTrailingZeros(std::string& digits) {
