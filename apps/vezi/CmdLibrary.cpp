@@ -27,6 +27,7 @@
 #include "librarydb/Defaults.h"
 #include "librarydb/Layouts.h"
 #include "import/ParadoxDump.h"
+#include "import/SMParadox.h"
 #include "librarydb/OVLibConst.h"
 
 namespace vezi {
@@ -206,6 +207,9 @@ std::string NumberText(double value) {
 // The text of a value in CSV; nullopt for Null.
 std::optional<std::string> PlainText(const Variant& v, ValueStyle style) {
   if (v.IsClear()) return std::nullopt;
+  // A reader may report a value its column type cannot hold as text (a Paradox date beyond any calendar): the
+  // text is shown as it is.
+  if (v.Type() == vez::VarType::String && style != ValueStyle::Binary) return v.RawString();
   switch (style) {
     case ValueStyle::Integer: return std::to_string(v.AsInteger());
     case ValueStyle::Float: return NumberText(v.AsFloat());
@@ -219,6 +223,7 @@ std::optional<std::string> PlainText(const Variant& v, ValueStyle style) {
 
 std::string JsonValue(const Variant& v, ValueStyle style) {
   if (v.IsClear()) return "null";
+  if (v.Type() == vez::VarType::String && style != ValueStyle::Binary) return JsonString(v.RawString());
   switch (style) {
     case ValueStyle::Integer: return std::to_string(v.AsInteger());
     case ValueStyle::Float: {
@@ -370,6 +375,68 @@ std::unique_ptr<TableSource> OpenLibrarySource(const std::string& path) {
   return std::make_unique<LibrarySource>(path);
 }
 
+// The column type a Paradox field type is read as (the conversion gives converted tables the same types).
+vez::TFieldType ParadoxColumnType(std::int32_t paradoxType) {
+  switch (paradoxType) {
+    case 2: return vez::ftDate;
+    case 3: return vez::ftSmallint;
+    case 4: return vez::ftInteger;
+    case 5: return vez::ftCurrency;
+    case 6: return vez::ftFloat;
+    case 9: return vez::ftBoolean;
+    case 12: return vez::ftMemo;
+    case 13: return vez::ftBlob;
+    case 14: return vez::ftFmtMemo;
+    case 15: return vez::ftParadoxOle;
+    case 16: return vez::ftGraphic;
+    case 20: return vez::ftTime;
+    case 21: return vez::ftDateTime;
+    case 22: return vez::ftAutoInc;
+    case 23: return vez::ftBCD;
+    case 24: return vez::ftBytes;
+    default: return vez::ftString;
+  }
+}
+
+// A Paradox table read by the Paradox reader into its workbook, offered like a library table: its records in
+// block-chain order, values as the reader reports them.
+class ParadoxSource : public TableSource {
+public:
+  ParadoxSource(const std::string& path, bool rawText) {
+    reader_.StepLoading = false;
+    reader_.RawText = rawText;
+    reader_.LoadFromFile(path);
+    tableName_ = fs::path(path).filename().string();
+    for (const auto& f : reader_.Fields()) {
+      ColumnDescription column;
+      column.name = f.Name;
+      column.type = vez::TDBParadox::GetStrFieldType(f.FieldType);
+      column.size = f.Size;
+      column.style = StyleOf(ParadoxColumnType(f.FieldType));
+      columns_.push_back(std::move(column));
+    }
+  }
+  std::string Format() const override { return "Paradox"; }
+  std::string TableName() const override { return tableName_; }
+  const std::vector<ColumnDescription>& Columns() const override { return columns_; }
+  std::vector<IndexDescription> Indexes() const override { return {}; }
+  std::int64_t RecordCount() override { return reader_.RecordsRead(); }
+  bool Next(std::vector<Variant>& values) override {
+    if (row_ >= reader_.RecordsRead() || reader_.Sheets().Count() == 0) return false;
+    values.clear();
+    const vez::TSpreadSheet& sheet = reader_.Sheets()[0];
+    for (std::size_t i = 0; i < columns_.size(); ++i) values.push_back(sheet.Cells.GetValue(static_cast<std::int32_t>(i), row_));
+    ++row_;
+    return true;
+  }
+
+private:
+  vez::TDBParadox reader_;
+  std::string tableName_;
+  std::vector<ColumnDescription> columns_;
+  std::int32_t row_ = 0;
+};
+
 // The library type a Paradox table becomes when converted: its name with the library extension.
 std::int32_t ParadoxLibType(const std::string& path) {
   return vez::GetLibType(vez::ChangeFileExt(vez::ExtractFileName(path), ".abs"));
@@ -487,19 +554,23 @@ void RunInfo(const std::string& path) {
   SetExitCode(kExitOk);
 }
 
-// Paradox tables are written by the Paradox reader's own dump (BLOB contents as length and SHA-256).
-void RunParadoxDump(const std::string& path, const std::string& format, std::int64_t limit) {
+// The reference cell format of the Paradox reader, for comparison with reference dumps.
+void RunParadoxCells(const std::string& path, std::int64_t limit, bool rawText) {
   CheckFileExists(path);
-  if (limit >= 0) throw vez::Exception("--limit is not available for Paradox tables");
-  vez::DumpParadoxTable(path, format == "json" ? vez::ParadoxDumpFormat::Json : vez::ParadoxDumpFormat::Csv,
-                        std::cout);
+  if (limit >= 0) throw vez::Exception("--limit is not available with --format cells");
+  vez::DumpParadoxTable(path, vez::ParadoxDumpFormat::Cells, std::cout, rawText);
   std::cout.flush();
   SetExitCode(kExitOk);
 }
 
-void RunDump(const std::string& path, const std::string& format, std::int64_t limit) {
-  if (IsParadoxTable(path)) return RunParadoxDump(path, format, limit);
-  const std::unique_ptr<TableSource> source = OpenLibrarySource(path);
+void RunDump(const std::string& path, const std::string& format, std::int64_t limit, bool rawText) {
+  const bool paradox = IsParadoxTable(path);
+  if (!paradox && (format == "cells" || rawText))
+    throw vez::Exception("--format cells and --raw-text are for Paradox tables (.db) only");
+  if (paradox && format == "cells") return RunParadoxCells(path, limit, rawText);
+  CheckFileExists(path);
+  const std::unique_ptr<TableSource> source =
+      paradox ? std::unique_ptr<TableSource>(std::make_unique<ParadoxSource>(path, rawText)) : OpenLibrarySource(path);
   const auto& columns = source->Columns();
   std::vector<Variant> values;
   std::int64_t written = 0;
@@ -562,19 +633,21 @@ void RegisterLibraryCommands(CLI::App& app) {
     cmd->callback([path] { RunInfo(*path); });
   }
   {
-    auto* cmd = app.add_subcommand("dump", "Print the records of a library as CSV or JSON");
+    auto* cmd = app.add_subcommand("dump", "Print the records of a library or a Paradox table as CSV or JSON");
     auto path = std::make_shared<std::string>();
     auto format = std::make_shared<std::string>("csv");
     auto limit = std::make_shared<std::int64_t>(-1);
+    auto rawText = std::make_shared<bool>(false);
     cmd->add_option("LIBRARY", *path, "Library file, or a Paradox table (.db)")->required();
-    cmd->add_option("--format", *format, "Output format: csv (default) or json")
-        ->check(CLI::IsMember({"csv", "json"}));
+    cmd->add_option("--format", *format, "Output format: csv (default), json, or cells (Paradox tables)")
+        ->check(CLI::IsMember({"csv", "json", "cells"}));
     cmd->add_option("--limit", *limit, "Print at most N records")->check(CLI::NonNegativeNumber);
+    cmd->add_flag("--raw-text", *rawText, "Paradox tables: keep text in the table's code page instead of UTF-8");
     cmd->footer(
         "CSV: a header row of field names, RFC 4180 quoting, NULL as an empty field. JSON: an array of objects,\n"
-        "NULL as null. Both: dates and times in ISO 8601, BLOBs in base64, numbers with '.' as decimal point.\n"
-        "Paradox tables (.db) are written in the Paradox reader's format (BLOBs as length and SHA-256), without --limit.\n");
-    cmd->callback([=] { RunDump(*path, *format, *limit); });
+        "NULL as null. Both: dates and times in ISO 8601, BLOBs in base64, numbers with '.' as decimal point,\n"
+        "for libraries and Paradox tables alike. cells: the Paradox reader's reference cell format.\n");
+    cmd->callback([=] { RunDump(*path, *format, *limit, *rawText); });
   }
 }
 

@@ -223,11 +223,22 @@ TEST(VeziParadox, InfoAndDumpDispatchOnTheExtension) {
   EXPECT_GE(Lines(csv.out).size(), 2u);
   const auto json = Vezi({"dump", table, "--format", "json"});
   ASSERT_EQ(0, json.exitCode) << json.err;
-  EXPECT_EQ('{', json.out.front());
+  EXPECT_EQ('[', json.out.front());  // the same conventions as for libraries
 
   const auto limited = Vezi({"dump", table, "--limit", "1"});
-  EXPECT_EQ(1, limited.exitCode);
-  EXPECT_TRUE(Contains(limited.err, "--limit is not available for Paradox tables"));
+  EXPECT_EQ(0, limited.exitCode) << limited.err;
+  EXPECT_EQ(2u, Lines(limited.out).size());
+
+  // The cells format in raw text is the reference cell file, byte for byte.
+  const auto cells = Vezi({"dump", test::DataPath("paradox/paradoxdriver/CUSTOMER.DB"), "--format", "cells",
+                           "--raw-text"});
+  ASSERT_EQ(0, cells.exitCode) << cells.err;
+  std::ifstream reference(test::DataPath("paradox/paradoxdriver/CUSTOMER.DB.cells.txt"), std::ios::binary);
+  std::ostringstream expected;
+  expected << reference.rdbuf();
+  EXPECT_EQ(expected.str(), cells.out);
+  EXPECT_EQ(1, Vezi({"dump", "--format", "cells", test::DataPath("layouts/expected_layouts.txt")}).exitCode);
+
   TempDir dir;
   EXPECT_EQ(1, Vezi({"info", dir.File("emis.db")}).exitCode);
   // A Paradox table is reported with the library type it becomes when converted.
