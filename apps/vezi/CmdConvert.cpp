@@ -11,6 +11,7 @@
 
 #include "Commands.h"
 #include "convert/ConvertParadox.h"
+#include "librarydb/OVLibConst.h"
 
 namespace vezi {
 
@@ -66,6 +67,9 @@ nlohmann::json ReportJson(const vez::TConversionSummary& summary) {
     tables.push_back({{"source", t.Source},
                       {"target", t.Target},
                       {"library_type", t.LibType},
+                      {"library_type_name", t.LibType >= 0 && vez::LibTypeConstantName(t.LibType)
+                                                ? vez::LibTypeConstantName(t.LibType)
+                                                : ""},
                       {"converted", t.Converted},
                       {"records_read", t.RecordsRead},
                       {"records_written", t.RecordsWritten},

@@ -144,6 +144,25 @@ std::string LibName(std::int32_t LibType) {
   return kLibNames[static_cast<std::size_t>(LibType)];
 }
 
+const char* LibTypeConstantName(std::int32_t code) {
+  static constexpr const char* kNames[kLibTypeCount] = {
+      "ltEmis", "ltAbsor", "ltTrans", "ltAtten", "ltAssess", "ltTime", "ltRiwi", "ltRiwi3d", "ltWind",
+      "ltStoffe", "ltNMPBMet", "ltTraffic", "ltAirCrafts", "ltNor2kRoad", "ltN2kVehicles", "ltRoadSurf",
+      "ltN2kTraf", "ltProfiles", nullptr, nullptr, "ltTS03", "ltTRMR2002", "ltTN2KRail", "ltTTrapid",
+      "ltTHURail", "ltTOeAL30TT", "ltTNMVeh", "ltMeteoStat", "ltTSVBUSch", "ltN2kWeather", "ltTIsraeliRail",
+      "ltN2kWind", "ltTSSNCF", "ltTSemibel", "ltEmisGrp", "ltAbsorGrp", "ltTransGrp", "ltAttenGrp", "ltZBDef",
+      "ltGebiete", "ltTOeAl30", "ltRREC", "ltRFRQ", "ltRPDG", "ltRR24", "ltRCON", "ltREXP", "ltRGRP", "ltRMND",
+      "ltRMPC", "ltRCFQ", "ltRPAR", "ltRSRC", "ltRSFQ", "ltRS24", "ltRRAI", "ltRLMS", "ltRREU", "ltRABS",
+      "ltRSAK", "ltRPG", "ltRPF", "ltRTAL", "ltRPRF", "ltRROA", "ltRRO4", "ltRISM", "ltRISL", "ltRISH",
+      "ltRANC", "ltRIPF", "ltRRAD", "ltRMPA", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+      "ltRunx", "ltGeoDBObjExt", "ltASCII2GeoDB", "ltDBase2GeoDB", "ltSdbx", "ltAddresses", nullptr, nullptr,
+      nullptr, nullptr, "ltTCRN", "ltTJapRail", "ltTNMT", "ltRTRK", "ltRFLG", "ltRFSG", "ltAttrib",
+      "ltTgLuft", "ltWgLuft", "ltJgLuft", "ltVehCatS03_2006", "ltTSS03_2006", "ltVehCatFRA2005",
+      "ltTSFRA2005"};
+  if (code < 0 || code >= kLibTypeCount) return nullptr;
+  return kNames[code];
+}
+
 std::string RegLibName(std::int32_t LibType) {
   std::string name = LibName(LibType);
   if (name.size() < 3) return {};

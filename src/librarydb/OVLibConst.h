@@ -142,6 +142,9 @@ std::string RegLibName(std::int32_t LibType);
 // The library type of a bare file name (case-insensitive mask match against every LibName in ascending
 // code order; "x.tabs" is looked up as its first eight characters + ".abs"); -1 when none matches.
 std::int32_t GetLibType(std::string_view FileName);
+// The constant name of a library type code ("ltEmis" for 0); nullptr for an unassigned code and for codes
+// outside 0 to 103.
+const char* LibTypeConstantName(std::int32_t LibType);
 // Key and name field of a train or vehicle library; "TrainType" and "Name" for every other code.
 std::string IdxFieldName(std::int32_t LibType);
 std::string NameFieldName(std::int32_t LibType);

@@ -52,6 +52,7 @@ TEST_F(VeziConvert, ConvertsTheSampleFolderWithReport) {
     written += t["records_written"].get<int>();
     if (t["source"].get<std::string>().ends_with("emis.db") && t["target"].get<std::string>().find("Nord") == std::string::npos) {
       EXPECT_EQ(0, t["library_type"]);
+      EXPECT_EQ("ltEmis", t["library_type_name"]);
       EXPECT_EQ(6, t["records_written"]);
     }
   }

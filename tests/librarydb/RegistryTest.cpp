@@ -84,3 +84,21 @@ TEST(Registry, EnumerationsKeepTheirOrdinals) {
 
 }  // namespace
 }  // namespace vez
+
+namespace vez {
+namespace {
+
+// The constant names follow the codes: a name exactly for the assigned codes, and each name is its constant.
+TEST(Registry, ConstantNames) {
+  for (std::int32_t code = -2; code <= 105; ++code)
+    EXPECT_EQ(!LibName(code).empty(), LibTypeConstantName(code) != nullptr) << code;
+  struct Case {
+    std::int32_t code;
+    const char* name;
+  } cases[] = {{ltEmis, "ltEmis"},     {ltTNMVeh, "ltTNMVeh"}, {ltRREC, "ltRREC"},
+               {ltTOeAl30, "ltTOeAl30"}, {ltRunx, "ltRunx"},   {ltTSFRA2005, "ltTSFRA2005"}};
+  for (const auto& c : cases) EXPECT_STREQ(c.name, LibTypeConstantName(c.code));
+}
+
+}  // namespace
+}  // namespace vez
