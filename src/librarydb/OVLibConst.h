@@ -1,5 +1,6 @@
-// OVLibConst: the library unit. Library types and their file names, the library table object TMyTable, and
-// (where present) the table layouts and new-record defaults of every type.
+// OVLibConst: the library unit. Library types and their file names, the library table object TMyTable, the
+// table layouts and new-record defaults of every type, and (re-exported from acoustics/Bands.h) the octave and
+// third-octave bands and the weighting table.
 //
 // A library type is a code 0 to 103 naming one kind of library table; codes 18, 19, 73 to 79 and 86 to 89
 // are unassigned. The registry functions are plain functions over constant tables and never throw.
@@ -10,14 +11,10 @@
 #include <string>
 #include <string_view>
 
+#include "acoustics/Bands.h"
 #include "librarydb/Absmain.h"
-
-#if __has_include("librarydb/Layouts.h")
-#include "librarydb/Layouts.h"
-#endif
-#if __has_include("librarydb/Defaults.h")
 #include "librarydb/Defaults.h"
-#endif
+#include "librarydb/Layouts.h"
 
 namespace vez {
 
