@@ -52,4 +52,4 @@ demo: build
 	scripts/demo $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD)-bench
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD)-bench $(BUILD_FUZZ)
