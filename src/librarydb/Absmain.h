@@ -245,6 +245,7 @@ private:
   void DetachTable(TABSTable* table);
   void Register();
   void Unregister();
+  void Rebind(std::string session, std::string alias);
 
   std::string fileName_;
   std::string alias_;

@@ -217,24 +217,23 @@ void TABSDatabase::SetDatabaseFileName(std::string fileName) {
   fileName_ = std::move(fileName);
 }
 
-void TABSDatabase::SetDatabaseName(std::string alias) {
-  if (alias == alias_) return;
-  TABSDatabase* other = FindDatabase(session_, alias);
+// Binds the database to a new session and alias; another live database of that pair is an error.
+void TABSDatabase::Rebind(std::string session, std::string alias) {
+  TABSDatabase* other = FindDatabase(session, alias);
   if (other != nullptr && other != this) {
     throw EDatabaseError(Format("The database alias '%s' is in use by another database", alias));
   }
   Close();
+  session_ = std::move(session);
   alias_ = std::move(alias);
 }
 
+void TABSDatabase::SetDatabaseName(std::string alias) {
+  if (alias != alias_) Rebind(session_, std::move(alias));
+}
+
 void TABSDatabase::SetSessionName(std::string session) {
-  if (session == session_) return;
-  TABSDatabase* other = FindDatabase(session, alias_);
-  if (other != nullptr && other != this) {
-    throw EDatabaseError(Format("The database alias '%s' is in use by another database", alias_));
-  }
-  Close();
-  session_ = std::move(session);
+  if (session != session_) Rebind(std::move(session), alias_);
 }
 
 void TABSDatabase::SetReadOnly(bool readOnly) {

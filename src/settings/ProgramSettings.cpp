@@ -297,21 +297,15 @@ void ReadProgramSettings(TProgramSettings& S, const TSettingsStore& store) {
 
   Guarded([&] { S.GlobdataPath = ini.ReadString("program", "GlobdataPath", ""); });
   Guarded([&] { S.SystemPathLang = ini.ReadString("program", "SystemPathLang", ""); });
-  if (!S.SystemPathLang.empty()) {
-    S.LangSystemPath = folder + S.SystemPathLang + "/System/";
-    S.BaseLangSystemPath = folder + BaseLanguage(S.SystemPathLang) + "/System/";
-  } else {
-    S.LangSystemPath = state.systemPath;
-    S.BaseLangSystemPath = state.systemPath;
-  }
+  // A language's folder and its base language's folder under the program folder, or the default for both.
+  auto languageFolders = [&](const std::string& lang, const char* tail, const std::string& fallback,
+                             std::string& path, std::string& basePath) {
+    path = lang.empty() ? fallback : folder + lang + tail;
+    basePath = lang.empty() ? fallback : folder + BaseLanguage(lang) + tail;
+  };
+  languageFolders(S.SystemPathLang, "/System/", state.systemPath, S.LangSystemPath, S.BaseLangSystemPath);
   Guarded([&] { S.LibPathLang = ini.ReadString("program", "LIBPATHLANG", ""); });
-  if (!S.LibPathLang.empty()) {
-    S.LangLibPath = folder + S.LibPathLang + "/System/Libs/";
-    S.BaseLangLibPath = folder + BaseLanguage(S.LibPathLang) + "/System/Libs/";
-  } else {
-    S.LangLibPath = state.systemLibPathDefault;
-    S.BaseLangLibPath = state.systemLibPathDefault;
-  }
+  languageFolders(S.LibPathLang, "/System/Libs/", state.systemLibPathDefault, S.LangLibPath, S.BaseLangLibPath);
   Guarded([&] { S.RunKernelDll = ini.ReadString("program", "RunKernelDll", "CoreCalc6.dll"); });
   Guarded([&] {
     S.HelpFile = ini.ReadString("program", "HelpFile", "");
