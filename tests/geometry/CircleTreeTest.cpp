@@ -1,0 +1,256 @@
+// The circle tree: documented placements and builds, invariants after construction, insertion and deletion, and
+// the three queries against brute-force scans over all knots and items on seeded random points and segments.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <numbers>
+#include <random>
+#include <set>
+
+#include "geometry/SortBaum.h"
+
+namespace vez {
+namespace {
+
+struct Item : TCTCustomDataItem {
+  Item(double ax1, double ay1, double ax2, double ay2, TSegType t) : x1(ax1), y1(ay1), x2(ax2), y2(ay2), type(t) {}
+  TSegType SegType() const override { return type; }
+  double X1() const override { return x1; }
+  double X2() const override { return x2; }
+  double Y1() const override { return y1; }
+  double Y2() const override { return y2; }
+  double x1, y1, x2, y2;
+  TSegType type;
+};
+
+// Distance from (px, py) to the item, and between the item and a segment, written out by hand.
+double PointDist(const Item& it, double px, double py) {
+  if (it.type == stPoint) return std::hypot(px - it.x1, py - it.y1);
+  const double dx = it.x2 - it.x1, dy = it.y2 - it.y1, l2 = dx * dx + dy * dy;
+  const double t = l2 == 0 ? 0 : std::clamp(((px - it.x1) * dx + (py - it.y1) * dy) / l2, 0.0, 1.0);
+  return std::hypot(px - it.x1 - t * dx, py - it.y1 - t * dy);
+}
+double SegDist(const Item& it, double ax, double ay, double bx, double by) {
+  double best = std::min(PointDist(it, ax, ay), PointDist(it, bx, by));
+  const Item q(ax, ay, bx, by, stLine);
+  best = std::min({best, PointDist(q, it.x1, it.y1), PointDist(q, it.x2, it.y2)});
+  if (it.type == stLine) {  // proper crossing
+    auto side = [](double x0, double y0, double x1, double y1, double x, double y) {
+      return (x1 - x0) * (y - y0) - (y1 - y0) * (x - x0);
+    };
+    if (side(ax, ay, bx, by, it.x1, it.y1) * side(ax, ay, bx, by, it.x2, it.y2) < 0 &&
+        side(it.x1, it.y1, it.x2, it.y2, ax, ay) * side(it.x1, it.y1, it.x2, it.y2, bx, by) < 0)
+      return 0;
+  }
+  return best;
+}
+
+std::unique_ptr<TCTDataList> RandomItems(size_t n, std::mt19937_64& rng) {
+  std::uniform_real_distribution<double> u(0, 1000), len(-30, 30);
+  auto list = std::make_unique<TCTDataList>();
+  for (size_t i = 0; i < n; ++i) {
+    const double x = u(rng), y = u(rng);
+    list->Add(i % 3 == 0 ? new Item(x, y, x, y, stPoint) : new Item(x, y, x + len(rng), y + len(rng), stLine));
+  }
+  return list;
+}
+
+void AllKnots(TCTKnot* k, std::vector<TCTKnot*>& out) {
+  out.push_back(k);
+  for (auto& c : k->Kinder)
+    if (c) AllKnots(c.get(), out);
+}
+
+// Every item in exactly one knot and inside its circle; children linked to their parent; in a built tree every
+// knot holds data (directly or below) and a child's items lie in its hexagon position of the parent.
+void CheckTree(const TCircleTree& tree, size_t items, bool built) {
+  std::vector<TCTKnot*> knots;
+  if (tree.Root) AllKnots(tree.Root.get(), knots);
+  std::set<const TCTCustomDataItem*> seen;
+  for (TCTKnot* k : knots) {
+    TCTCircle placed;
+    if (k->Parent) {
+      const auto slot = std::find_if(k->Parent->Kinder.begin(), k->Parent->Kinder.end(),
+                                     [&](const auto& c) { return c.get() == k; });
+      ASSERT_NE(k->Parent->Kinder.end(), slot);
+      placed.Init(static_cast<TCircleNumber>(slot - k->Parent->Kinder.begin()), k->Parent->X, k->Parent->Y,
+                  k->Parent->R);
+    }
+    for (const TCTCustomDataItem* it : *k->Daten) {
+      ASSERT_TRUE(seen.insert(it).second);
+      EXPECT_TRUE(k == tree.Root.get() || it->BelongsTo(k));
+      if (built && k->Parent) {
+        EXPECT_TRUE(placed.Punkt_in_Kreis(it->X1(), it->Y1()) && placed.Punkt_in_Kreis(it->X2(), it->Y2()));
+      }
+    }
+    if (built) {
+      std::vector<TCTKnot*> sub;
+      AllKnots(k, sub);
+      EXPECT_TRUE(std::any_of(sub.begin(), sub.end(), [](TCTKnot* s) { return s->Daten_vorhanden(); }));
+    }
+  }
+  EXPECT_EQ(items, seen.size());
+}
+
+// The knots a traversal with the test `pass` must return: knots with data whose ancestors all pass.
+std::set<const TCTKnot*> Expected(const TCircleTree& tree, const std::function<bool(const TCTKnot&)>& pass,
+                                  int maxLevel) {
+  std::vector<TCTKnot*> knots;
+  if (tree.Root) AllKnots(tree.Root.get(), knots);
+  std::set<const TCTKnot*> out;
+  for (const TCTKnot* k : knots) {
+    if (!k->Daten_vorhanden()) continue;
+    bool ok = true;
+    int level = 0;
+    for (const TCTKnot* a = k; a && ok; a = a->Parent, ++level) ok = pass(*a);
+    if (ok && level - 1 <= maxLevel) out.insert(k);
+  }
+  return out;
+}
+
+std::set<const TCTKnot*> KnotsOf(const TCircleTree& tree, const TCTDataList& items) {
+  std::map<const TCTCustomDataItem*, const TCTKnot*> owner;
+  std::vector<TCTKnot*> knots;
+  if (tree.Root) AllKnots(tree.Root.get(), knots);
+  for (const TCTKnot* k : knots)
+    for (const TCTCustomDataItem* it : *k->Daten) owner[it] = k;
+  std::set<const TCTKnot*> out;
+  for (const TCTCustomDataItem* it : items) out.insert(owner.at(it));
+  return out;
+}
+
+void CheckQueries(TCircleTree& tree, std::mt19937_64& rng, bool built) {
+  std::uniform_real_distribution<double> u(-50, 1050), dist(0, 80), ang(-1.5, 1.5);
+  std::vector<TCTKnot*> knots;
+  AllKnots(tree.Root.get(), knots);
+  for (int q = 0; q < 20; ++q) {
+    const double x = u(rng), y = u(rng), d = dist(rng);
+    TPtrList<TCTKnot> found;
+    tree.Abstandsuchen(x, y, d, found);
+    const std::set<const TCTKnot*> got(found.begin(), found.end());
+    EXPECT_EQ(static_cast<size_t>(found.Count()), got.size());
+    EXPECT_EQ(Expected(tree, [&](const TCTKnot& k) { return std::hypot(x - k.X, y - k.Y) <= k.R + d; }, 50), got);
+    for (const TCTKnot* k : knots)
+      for (const TCTCustomDataItem* it : *k->Daten)
+        if (PointDist(static_cast<const Item&>(*it), x, y) < d * (1 - 1e-9)) {
+          EXPECT_TRUE(got.count(k));
+        }
+    // Strip along direction phi from (x, y) over the abscissae (a, b).
+    const double phi = ang(rng), a = -dist(rng), b = 5 * dist(rng);
+    TCTDataList strip;
+    tree.Schnitt(x, y, std::cos(phi), std::sin(phi), a, b, strip);
+    auto local = [&](const TCTKnot& k, double& lu, double& lv) {
+      lu = (k.X - x) * std::cos(phi) + (k.Y - y) * std::sin(phi);
+      lv = -(k.X - x) * std::sin(phi) + (k.Y - y) * std::cos(phi);
+    };
+    EXPECT_EQ(Expected(tree, [&](const TCTKnot& k) {
+                double lu = 0, lv = 0;
+                local(k, lu, lv);
+                return std::fabs(lv) < k.R && lu + k.R > a && lu - k.R < b;
+              }, 1000),
+              KnotsOf(tree, strip));
+    if (built) {  // everything nearer than the margin to the strip's axis segment is found
+      const std::set<const TCTCustomDataItem*> hit(strip.begin(), strip.end());
+      const double ax = x + a * std::cos(phi), ay = y + a * std::sin(phi);
+      const double bx = x + b * std::cos(phi), by = y + b * std::sin(phi);
+      for (const TCTKnot* k : knots)
+        for (const TCTCustomDataItem* it : *k->Daten)
+          if (SegDist(static_cast<const Item&>(*it), ax, ay, bx, by) < tree.Margin * (1 - 1e-9)) {
+            EXPECT_TRUE(hit.count(it));
+          }
+    }
+    // Beam: the sector u > c·|v| between a and b.
+    TTransM t;
+    t.Matrix = M2x2dreh(-phi);
+    t.X = x, t.Y = y;
+    const double c = dist(rng) / 40;
+    TCTDataList beam;
+    bool inside = false;
+    tree.Root->SearchBeam(t, 0, b, c, inside, beam);
+    EXPECT_EQ(Expected(tree, [&](const TCTKnot& k) {
+                double lu = 0, lv = 0;
+                local(k, lu, lv);
+                const double av = std::fabs(lv);
+                return !(lu + k.R <= 0 || lu - k.R >= b || av - k.R >= b) && lu + k.R > (av - k.R) * c;
+              }, 1000),
+              KnotsOf(tree, beam));
+  }
+}
+
+class CircleTreeTest : public testing::TestWithParam<size_t> {};
+
+TEST_P(CircleTreeTest, BuiltTreeAnswersLikeABruteForceScan) {
+  std::mt19937_64 rng(GetParam());
+  TCircleTree tree(RandomItems(GetParam(), rng), 2.0);
+  CheckTree(tree, GetParam(), true);
+  CheckQueries(tree, rng, true);
+  // Deleting knots while walking the pre-order leaf list backwards (children before their parents).
+  auto leaves = tree.CreateLeafList();
+  size_t left = GetParam();
+  for (int32_t i = leaves->Count() - 1; i >= 0; i -= 2) {
+    TCTKnot* k = leaves->Get(i);
+    std::vector<TCTKnot*> sub;
+    AllKnots(k, sub);
+    for (TCTKnot* s : sub) left -= static_cast<size_t>(s->Daten->Count());
+    TCTKnot* parent = k->Parent;
+    tree.Knoten_loeschen(k);
+    EXPECT_EQ(parent, k);
+  }
+  if (tree.Root) CheckTree(tree, left, false);
+}
+
+TEST_P(CircleTreeTest, InsertedTreeAnswersLikeABruteForceScan) {
+  std::mt19937_64 rng(GetParam() + 1);
+  auto items = RandomItems(GetParam(), rng);
+  items->OwnsObjects = false;
+  TCircleTree tree(0, 0, 1000, 1000, 2.0);
+  for (int32_t i = 0; i < items->Count(); ++i) {
+    tree.AddItem(std::unique_ptr<TCTCustomDataItem>(items->Get(i)));
+    if (GetParam() <= 2000 || i % 100 == 0) CheckTree(tree, static_cast<size_t>(i) + 1, false);
+  }
+  CheckQueries(tree, rng, false);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, CircleTreeTest, testing::Values(1, 2, 11, 150, 2000, 10000));
+
+TEST(CircleTreeDocumentedTest, PlacementBuildAndSplit) {
+  TCTCircle c;
+  c.Init(cn60, 0, 0, 4);
+  EXPECT_DOUBLE_EQ(1.5, c.X);
+  EXPECT_DOUBLE_EQ(3 * std::sqrt(3.0) / 2, c.Y);
+  EXPECT_DOUBLE_EQ(8.0 / 3, c.R);
+  c.Init(cnCenter, 0, 0, 4);
+  EXPECT_EQ(2, c.R);
+  const TCTCircle unit(0, 0, 1);
+  EXPECT_TRUE(unit.Punkt_in_Kreis(1, 0));
+  EXPECT_TRUE(unit.PunktinKreisD(0, 3, 2));
+  TTransM t;
+  t.Matrix = M2x2dreh(0);
+  EXPECT_FALSE(TCTCircle(0, 1, 1).SchnittMitKreis(t, -5, 5));  // touches the axis only
+  EXPECT_TRUE(TCTCircle(0, 0.5, 1).SchnittMitKreis(t, -5, 5));
+  // One point, margin below 0.5: root and a centre child on the point; the item lies in the child.
+  auto one = std::make_unique<TCTDataList>();
+  one->Add(new Item(3, 4, 3, 4, stPoint));
+  const TCircleTree tree(std::move(one), 0.25);
+  ASSERT_TRUE(tree.Root);
+  EXPECT_EQ(0, tree.Root->Daten->Count());
+  ASSERT_TRUE(tree.Root->Kinder[cnCenter]);
+  const TCTKnot& child = *tree.Root->Kinder[cnCenter];
+  EXPECT_EQ(1, child.Daten->Count());
+  EXPECT_EQ(3, child.X);
+  EXPECT_EQ(0.25, child.R);
+  EXPECT_EQ(1, std::count_if(tree.Root->Kinder.begin(), tree.Root->Kinder.end(), [](auto& k) { return !!k; }));
+  EXPECT_FALSE(TCircleTree(std::make_unique<TCTDataList>(), 1).Root);
+  // Eleven insertions into a childless knot make seven children; a long line stays in the knot.
+  TCircleTree grown(0, 0, 100, 100, 0.5);
+  grown.AddItem(std::make_unique<Item>(1, 1, 99, 99, stLine));
+  for (int i = 0; i < 10; ++i) grown.AddItem(std::make_unique<Item>(40 + i, 50, 40 + i, 50, stPoint));
+  EXPECT_EQ(7, std::count_if(grown.Root->Kinder.begin(), grown.Root->Kinder.end(), [](auto& k) { return !!k; }));
+  ASSERT_EQ(1, grown.Root->Daten->Count());
+  EXPECT_EQ(99, grown.Root->Daten->Get(0)->X2());
+  CheckTree(grown, 11, false);
+}
+
+}  // namespace
+}  // namespace vez

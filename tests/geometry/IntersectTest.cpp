@@ -1,0 +1,236 @@
+// The orientation test and the intersection family against an exact rational reference on integer-valued input:
+// small grids (many collinear, touching, parallel and zero-length cases), huge translations and wide extents.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "geometry/Algebra.h"
+
+namespace vez {
+namespace {
+
+__extension__ typedef __int128 I;
+
+// P + u·D against Q + t·E with u = nu/det and t = nt/det, all exact.
+struct Ref {
+  I det, nu, nt;
+  Ref(I px, I py, I dx, I dy, I qx, I qy, I ex, I ey) {
+    det = dx * ey - dy * ex;
+    const I wx = px - qx, wy = py - qy;
+    nu = wy * ex - wx * ey;
+    nt = wy * dx - wx * dy;
+    if (det < 0) det = -det, nu = -nu, nt = -nt;
+  }
+  // lo <(=) n/det <(=) hi for lo, hi in {0, 1}.
+  bool In(I n, bool closed) const { return closed ? (n >= 0 && n <= det) : (n > 0 && n < det); }
+};
+
+int RefMps(I x0, I y0, I x1, I y1, I x2, I y2) {
+  const I dx1 = x1 - x0, dy1 = y1 - y0, dx2 = x2 - x0, dy2 = y2 - y0;
+  const I cross = dx1 * dy2 - dy1 * dx2;
+  if (cross != 0) return cross > 0 ? 1 : -1;
+  if ((dx1 != 0 && dx2 != 0 && (dx1 > 0) != (dx2 > 0)) || (dy1 != 0 && dy2 != 0 && (dy1 > 0) != (dy2 > 0)))
+    return -2;
+  return dx1 * dx1 + dy1 * dy1 < dx2 * dx2 + dy2 * dy2 ? 2 : 0;
+}
+
+struct Input {
+  int64_t c[8];  // x1 y1 x2 y2 x3 y3 x4 y4 (end points) or x1 y1 dx1 dy1 x3 y3 dx2 dy2 (offsets)
+};
+
+// Small grid (degenerate cases are frequent), a huge translation of the small grid, and wide random extents.
+std::vector<Input> Inputs() {
+  std::mt19937_64 rng(13);
+  std::vector<Input> out;
+  for (int kind = 0; kind < 3; ++kind)
+    for (int n = 0; n < 4000; ++n) {
+      Input in{};
+      const int64_t shift = kind == 1 ? (int64_t(1) << 50) + int64_t(rng() % 1000) : 0;
+      for (int64_t& v : in.c) {
+        if (kind == 2)
+          v = int64_t(rng() % (int64_t(1) << 29)) - (int64_t(1) << 28);
+        else
+          v = shift + int64_t(rng() % 7) - 3;
+      }
+      out.push_back(in);
+    }
+  return out;
+}
+
+double D(int64_t v) { return static_cast<double>(v); }
+
+TEST(IntersectTest, MpsMatchesExactOrientation) {
+  for (const Input& in : Inputs()) {
+    const auto& c = in.c;
+    const int ref = RefMps(c[0], c[1], c[2], c[3], c[4], c[5]);
+    EXPECT_EQ(ref, mps(TVektor2{D(c[0]), D(c[1])}, {D(c[2]), D(c[3])}, {D(c[4]), D(c[5])}));
+    EXPECT_EQ(ref, mps(vektor2{D(c[0]), D(c[1])}, vektor2{D(c[2]), D(c[3])}, vektor2{D(c[4]), D(c[5])}));
+    EXPECT_EQ(ref, mps(D(c[2] - c[0]), D(c[4] - c[0]), D(c[3] - c[1]), D(c[5] - c[1])));
+  }
+}
+
+TEST(IntersectTest, SegmentFamilyMatchesExactParameters) {
+  for (const Input& in : Inputs()) {
+    const auto& c = in.c;
+    const bool small = std::llabs(c[2] - c[0]) < 1000 && std::llabs(c[6] - c[4]) < 1000;
+    // End-point form: D = P2 − P1, E = P4 − P3.
+    const Ref r(c[0], c[1], I(c[2]) - c[0], I(c[3]) - c[1], c[4], c[5], I(c[6]) - c[4], I(c[7]) - c[5]);
+    const bool ss = r.det != 0 && r.In(r.nu, true) && r.In(r.nt, true);
+    TVektor2 s{-7, -7};
+    double t = -7;
+    ASSERT_EQ(ss, schnittSS(D(c[0]), D(c[1]), D(c[2]), D(c[3]), D(c[4]), D(c[5]), D(c[6]), D(c[7]), s, t));
+    if (ss) {
+      const double u = double(r.nu) / double(r.det);
+      EXPECT_NEAR(s[0], D(c[0]) + u * D(c[2] - c[0]), 1e-6 * (1 + std::fabs(s[0])));
+      EXPECT_NEAR(t, double(r.nt) / double(r.det), 1e-12);
+    }
+    EXPECT_EQ(r.det != 0 && r.In(r.nu, false) && r.In(r.nt, false),
+              StreckenSchnitt0(D(c[0]), D(c[1]), D(c[2]), D(c[3]), D(c[4]), D(c[5]), D(c[6]), D(c[7])));
+    if (small) {  // u and t are then never closer than 1e-6 to 0 or 1 unless they are exactly there
+      bool touch = true, e1 = true, e2 = true;
+      const bool a = StreckenSchnittA(D(c[0]), D(c[1]), D(c[2]), D(c[3]), D(c[4]), D(c[5]), D(c[6]), D(c[7]),
+                                      touch, e1, e2);
+      const bool hit = r.det != 0 && r.In(r.nu, true) && r.In(r.nt, true);
+      EXPECT_EQ(a, r.det != 0 && r.In(r.nu, false) && r.In(r.nt, false));
+      EXPECT_EQ(e1, hit && (r.nu == 0 || r.nu == r.det));
+      EXPECT_EQ(e2, hit && (r.nt == 0 || r.nt == r.det));
+      if (r.det == 0) {  // the length test on (P1 + P2) − (P3 + P4)
+        const long double m = std::hypot((long double)(I(c[0]) + c[2] - c[4] - c[6]),
+                                         (long double)(I(c[1]) + c[3] - c[5] - c[7]));
+        const long double l1 = std::hypot((long double)(c[2] - c[0]), (long double)(c[3] - c[1]));
+        const long double l2 = std::hypot((long double)(c[6] - c[4]), (long double)(c[7] - c[5]));
+        EXPECT_EQ(touch, std::fabs(m - l1 - l2) < 1e-9L);
+      } else {
+        EXPECT_FALSE(touch);
+      }
+    }
+    // Offset form with the same D and E.
+    const Ref& o = r;
+    const double d0 = D(c[2] - c[0]), d1 = D(c[3] - c[1]), e0 = D(c[6] - c[4]), e1 = D(c[7] - c[5]);
+    const bool hgs = o.det != 0 && o.nu >= 0 && o.In(o.nt, true);
+    ASSERT_EQ(hgs, schnittHGS(D(c[0]), D(c[1]), d0, d1, D(c[4]), D(c[5]), e0, e1, s, t));
+    TVektor3 s3{};
+    EXPECT_EQ(hgs, schnittHGS(D(c[0]), D(c[1]), d0, d1, D(c[4]), D(c[5]), 1, e0, e1, 2, s3));
+    if (hgs) {
+      EXPECT_NEAR(s3[2], 1 + 2 * double(o.nt) / double(o.det), 1e-9);
+    }
+    const TVektor4 a4{D(c[4]), D(c[5]), 0, 10}, e4{e0, e1, 1, -10};
+    TVektor4 s4{};
+    EXPECT_EQ(hgs, schnitt4(D(c[0]), D(c[1]), d0, d1, a4, e4, s4));
+    const bool gs = o.det != 0 && o.In(o.nt, false);
+    EXPECT_EQ(gs, schnittGS(D(c[0]), D(c[1]), d0, d1, D(c[4]), D(c[5]), e0, e1, s));
+    EXPECT_EQ(gs, schnittGS(D(c[0]), D(c[1]), d0, d1, D(c[4]), D(c[5]), 0, e0, e1, 0, s3));
+    double gx = 0, gy = 0;
+    EXPECT_EQ(o.det != 0, schnittGG(D(c[0]), D(c[1]), d0, d1, D(c[4]), D(c[5]), e0, e1, gx, gy));
+    // schnitt0 takes Q as (y, x); exact margins reduce to the open/closed parameter ranges.
+    EXPECT_EQ(o.det != 0 && o.In(o.nu, false) && o.In(o.nt, false),
+              schnitt0(true, true, D(c[0]), D(c[1]), d0, d1, D(c[5]), D(c[4]), e0, e1));
+    EXPECT_EQ(o.det != 0 && o.nu > 0 && o.In(o.nt, false),
+              schnitt0(false, true, D(c[0]), D(c[1]), d0, d1, D(c[5]), D(c[4]), e0, e1));
+  }
+}
+
+TEST(IntersectTest, PerpendicularsAgainstBruteForce) {
+  std::mt19937_64 rng(5);
+  std::uniform_int_distribution<int> v(-6, 6);
+  for (int n = 0; n < 4000; ++n) {
+    const TVektor2 p{D(v(rng)), D(v(rng))}, a{D(v(rng)), D(v(rng))}, b{D(v(rng)), D(v(rng))};
+    // Reference: the minimum over 2001 sample points of the segment equals the perpendicular distance exactly
+    // when the foot lies on the segment; the foot test itself is exact on integers.
+    const I s = I(p[0] - a[0]) * I(b[0] - a[0]) + I(p[1] - a[1]) * I(b[1] - a[1]);
+    const I l2 = I(b[0] - a[0]) * I(b[0] - a[0]) + I(b[1] - a[1]) * I(b[1] - a[1]);
+    const double lot = LotAufStrecke2D(p, a, b);
+    if (l2 == 0 || s < 0 || s > l2) {
+      EXPECT_EQ(-1, lot);
+    } else {
+      double best = 1e300;
+      for (int k = 0; k <= 2000; ++k) best = std::min(best, Distance2(p, addKxV2(a, k / 2000.0, SubV2(b, a))));
+      EXPECT_NEAR(best, lot, 1e-2);
+      EXPECT_GE(best + 1e-12, lot);
+    }
+    EXPECT_EQ(lot, Lot2D(vektor2{p[0], p[1]}, vektor2{a[0], a[1]}, vektor2{b[0], b[1]}));
+    // Abstand_Punkt_Strecke in 3-D is the clamped nearest point.
+    TVektor3 f{};
+    double t = 0;
+    const TVektor3 p3{p[0], p[1], 1}, a3{a[0], a[1], 1}, d3{b[0] - a[0], b[1] - a[1], 0};
+    const double dist = Abstand_Punkt_Strecke(p3, a3, d3, f, t);
+    double best = 1e300;
+    for (int k = 0; k <= 2000; ++k) best = std::min(best, Distance3(p3, addKxV3(a3, k / 2000.0, d3)));
+    EXPECT_NEAR(best, dist, 1e-2);
+    EXPECT_NEAR(dist, Distance3(p3, f), 1e-12);
+    // Signed distance of normline: the sign follows the orientation test.
+    if (l2 != 0) {
+      TVektor2 foot{};
+      double h = 0;
+      normline(a, b, p, foot, h);
+      const int side = mps(a, b, p);
+      EXPECT_EQ(side == 1, h > 0);
+      EXPECT_EQ(side == -1, h < 0);
+      EXPECT_EQ(leftof(a, b, p), s < 0);
+      EXPECT_NEAR(std::fabs(h), LotAufGerade2D(p, a, b, foot), 1e-9);
+    }
+    EXPECT_EQ(TriangleArea(p, a, b) * 2, D(int64_t((a[0] - p[0]) * (b[1] - p[1]) - (a[1] - p[1]) * (b[0] - p[0]))));
+  }
+}
+
+TEST(IntersectTest, DocumentedCases) {
+  TVektor2 s{};
+  double t = -1;
+  EXPECT_TRUE(schnittSS(0, 0, 2, 2, 0, 2, 2, 0, s, t));
+  EXPECT_EQ((TVektor2{1, 1}), s);
+  EXPECT_EQ(0.5, t);
+  EXPECT_FALSE(schnittGS(0, 0, 1, 0, 1, 0, 0, 1, s));
+  EXPECT_TRUE(schnittHGS(0, 0, 1, 0, 1, 0, 0, 1, s, t));
+  EXPECT_EQ((TVektor2{1, 0}), s);
+  EXPECT_EQ(0, t);
+  t = -1;  // t is written before its range test fails
+  EXPECT_FALSE(schnittSS(0, 0, 2, 2, 0, 2, -2, 4, s, t));
+  EXPECT_EQ(-0.5, t);
+  struct {
+    double c[8];
+    bool result, touch, e1, e2;
+  } const cases[] = {{{0, 0, 2, 0, 1, 0, 1, 5}, false, false, false, true},
+                     {{0, 0, 1, 0, 1, 0, 2, 0}, false, true, false, false},
+                     {{0, 0, 1, 0, 3, 0, 4, 0}, false, false, false, false},
+                     {{0, 0, 1, 0, 0, 1, 1, 1}, false, true, false, false}};
+  for (const auto& k : cases) {
+    bool touch = false, e1 = false, e2 = false;
+    EXPECT_EQ(k.result, StreckenSchnittA(k.c[0], k.c[1], k.c[2], k.c[3], k.c[4], k.c[5], k.c[6], k.c[7], touch,
+                                         e1, e2));
+    EXPECT_EQ(k.touch, touch);
+    EXPECT_EQ(k.e1, e1);
+    EXPECT_EQ(k.e2, e2);
+  }
+  double fx = 0, fy = 0;
+  EXPECT_EQ(-1, LotAufGerade2D(0, -1, 0, 0, fx, fy));
+  EXPECT_EQ(1, LotAufGerade2D(0, 1, 0, 0, fx, fy));
+  double t1 = 0, t2 = 0;
+  EXPECT_TRUE(RaySphereIsn2D({-5, 0}, {1, 0}, {0, 0}, 1, t1, t2));
+  EXPECT_EQ(6, t1);
+  EXPECT_EQ(4, t2);
+  EXPECT_FALSE(RaySphereIsn2D({-5, 2}, {1, 0}, {0, 0}, 1, t1, t2));
+  EXPECT_EQ(0, t1);
+  EXPECT_EQ(3, EbeneZrech(1, 1, {0, 0, 0}, {1, 0, 1}, {0, 1, 2}));
+  try {
+    EbeneZrech(1, 1, {0, 0, 0}, {1, 0, 1}, {2, 0, 2});
+    ADD_FAILURE() << "no exception";
+  } catch (const std::exception& e) {
+    EXPECT_EQ(std::string("Floating point division by zero Exception occured in module EbeneZRech"), e.what());
+  }
+  TVektor3 p{};
+  EXPECT_TRUE(RayPlaneIsn3D(TVektor3{1, 2, 5}, TVektor3{0, 0, -1}, TVektor3{0, 0, 3}, -1, p));
+  EXPECT_EQ((TVektor3{1, 2, 1}), p);
+  EXPECT_FALSE(RayPlaneIsn3D(TVektor3{1, 2, 5}, TVektor3{1, 0, 0}, TVektor3{0, 0, 3}, -1, p));
+  vektor3 q;
+  EXPECT_TRUE(RayPlaneIsn3D(vektor3(1, 2, 5), vektor3(0, 0, -2), vektor3(0, 0, 3), -1, q));
+  EXPECT_EQ(1, q.z);
+  double h = 0, sl = 0, len = 0;
+  projection({0, 0}, {4, 0}, {6, -1}, h, sl, len);
+  EXPECT_EQ(-1, h);
+  EXPECT_EQ(4, sl);
+  EXPECT_EQ(4, len);
+}
+
+}  // namespace
+}  // namespace vez

@@ -1,0 +1,240 @@
+// The region split trees: the documented split and collapse behaviour, and a typed suite over every rectangle
+// member that checks the tree's invariants after each insertion and deletion on seeded random boxes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+
+#include "geometry/SplitTree.h"
+
+namespace vez {
+namespace {
+
+struct Box : TTreeItem {
+  Box(int32_t ax1, int32_t ay1, int32_t ax2, int32_t ay2) : x1(ax1), y1(ay1), x2(ax2), y2(ay2) {}
+  int32_t x1, y1, x2, y2;
+};
+const Box& B(const TTreeItem* o) { return *static_cast<const Box*>(o); }
+
+// The chain members also report the extent of a box.
+template <class Tree, bool = std::is_base_of_v<detail::ChainStorage, Tree>>
+struct WithExtent : Tree {
+  using Tree::Tree;
+};
+template <class Tree>
+struct WithExtent<Tree, true> : Tree {
+  using Tree::Tree;
+  bool GetMinMax(TTreeItem* o, int32_t& a, int32_t& b, int32_t& c, int32_t& d) override {
+    a = B(o).x1, b = B(o).y1, c = B(o).x2, d = B(o).y2;
+    return true;
+  }
+};
+
+// A box belongs to a half when it lies on its side of the split line (touching it included).
+template <class Tree>
+class BoxTree : public WithExtent<Tree> {
+public:
+  using C = typename Tree::Coord;
+  using WithExtent<Tree>::WithExtent;
+  std::unique_ptr<typename Tree::SelfType> CreateAst(uint8_t d, C x1, C y1, C x2, C y2) override {
+    return std::make_unique<BoxTree>(d, x1, y1, x2, y2);
+  }
+  bool BelongsToAst1(TTreeItem* o) override {
+    return this->SplitAxis == 1 ? B(o).x2 <= this->SplitValue : B(o).y2 <= this->SplitValue;
+  }
+  bool BelongsToAst2(TTreeItem* o) override {
+    return this->SplitAxis == 1 ? B(o).x1 >= this->SplitValue : B(o).y1 >= this->SplitValue;
+  }
+};
+
+template <class Tree>
+constexpr bool kThree = requires(Tree t) { t.Ast3; };
+
+// Walks the subtree: every item once, inside its node (touching for the nodes over a split line), straddling
+// the split of a node that has branches, branches in pairs one level deeper over the halves of the node.
+template <class Tree>
+void CheckNode(typename Tree::SelfType& n, std::map<const TTreeItem*, int>& seen, bool onLine) {
+  int own = 0;
+  n.ForEachOwn([&](TTreeItem* o) {
+    ++seen[o], ++own;
+    const Box& b = B(o);
+    const bool touches = b.x1 <= n.X2 && b.x2 >= n.X1 && b.y1 <= n.Y2 && b.y2 >= n.Y1;
+    const bool inside = b.x1 >= n.X1 && b.x2 <= n.X2 && b.y1 >= n.Y1 && b.y2 <= n.Y2;
+    EXPECT_TRUE(onLine ? touches : inside);
+    EXPECT_FALSE(n.Ast1 && (n.BelongsToAst1(o) || n.BelongsToAst2(o)));
+    if constexpr (std::is_base_of_v<detail::ChainStorage, Tree>) {
+      EXPECT_TRUE(b.x1 >= n.MinX && b.x2 <= n.MaxX && b.y1 >= n.MinY && b.y2 <= n.MaxY);
+    }
+  });
+  if constexpr (std::is_base_of_v<detail::ChainStorage, Tree>) {
+    EXPECT_EQ(own, n.Count);
+  }
+  ASSERT_EQ(!n.Ast1, !n.Ast2);
+  if (n.Ast1) {
+    EXPECT_EQ(n.Depth + 1, n.Ast1->Depth);
+    EXPECT_EQ(n.Depth + 1, n.Ast2->Depth);
+    const bool x = n.SplitAxis == 1;
+    EXPECT_TRUE(n.Ast1->X1 == n.X1 && n.Ast1->Y1 == n.Y1 && n.Ast2->X2 == n.X2 && n.Ast2->Y2 == n.Y2);
+    EXPECT_EQ(n.SplitValue, x ? n.Ast1->X2 : n.Ast1->Y2);
+    EXPECT_EQ(n.SplitValue, x ? n.Ast2->X1 : n.Ast2->Y1);
+    CheckNode<Tree>(*n.Ast1, seen, onLine);
+    CheckNode<Tree>(*n.Ast2, seen, onLine);
+  }
+  if constexpr (kThree<Tree>) {
+    auto& t = dynamic_cast<Tree&>(n);
+    if (t.Ast3) {
+      EXPECT_TRUE(t.Ast1 != nullptr);
+      EXPECT_TRUE(t.Ast3->X1 == t.Ast3->X2 || t.Ast3->Y1 == t.Ast3->Y2);
+      CheckNode<Tree>(*t.Ast3, seen, true);
+    }
+  }
+}
+
+template <class Tree>
+void CheckTree(Tree& root, size_t expected) {
+  std::map<const TTreeItem*, int> seen;
+  CheckNode<Tree>(root, seen, false);
+  ASSERT_EQ(expected, seen.size());
+  for (const auto& [item, times] : seen) ASSERT_EQ(1, times);
+  ASSERT_EQ(static_cast<int32_t>(expected), root.CountEle());
+}
+
+template <class Tree>
+class SplitTreeTest : public testing::Test {};
+using RectTrees = testing::Types<TBaumStruktur, TBaumStruktur2, TIntCoordBaum, TIntCoordBaum2, TIntKoordBaum,
+                                 TIntKoordBaum3>;
+TYPED_TEST_SUITE(SplitTreeTest, RectTrees);
+
+TYPED_TEST(SplitTreeTest, InvariantsHoldThroughRandomInsertAndDelete) {
+  for (const size_t size : {1, 3, 12, 300, 2000, 10000}) {
+    std::mt19937 rng(static_cast<uint32_t>(size));
+    auto r = [&](int n) { return static_cast<int32_t>(rng() % static_cast<uint32_t>(n)); };
+    std::vector<std::unique_ptr<Box>> boxes;
+    for (size_t i = 0; i < size; ++i) {
+      const int32_t x = r(1024), y = r(1024), ext = r(5) == 0 ? 600 : 20;
+      boxes.push_back(std::make_unique<Box>(x, y, std::min(1024, x + r(ext)), std::min(1024, y + r(ext))));
+    }
+    const size_t every = size > 2000 ? 50 : 1;
+    BoxTree<TypeParam> root(0, 0, 0, 1024, 1024);
+    const int32_t maxCount = 2 + r(10);
+    for (size_t i = 0; i < size; ++i) {
+      root.AddItem(boxes[i].get(), maxCount, 24);
+      if (i % every == 0 || i + 1 == size) CheckTree(root, i + 1);
+    }
+    Box stranger(5, 5, 6, 6);
+    root.DelItem(&stranger);
+    CheckTree(root, size);
+    std::shuffle(boxes.begin(), boxes.end(), rng);
+    for (size_t i = 0; i < size; ++i) {
+      const bool empty = root.DelItem(boxes[i].get());
+      if (!kThree<TypeParam>) {
+        ASSERT_EQ(i + 1 == size, empty);
+      }
+      if (i % every == 0 || i + 1 == size) CheckTree(root, size - i - 1);
+    }
+    if (!kThree<TypeParam>) {
+      EXPECT_TRUE(root.IsEmpty());
+    }
+  }
+}
+
+TYPED_TEST(SplitTreeTest, FreeItemsDestroysTheObjects) {
+  BoxTree<TypeParam> root(0, 0, 0, 100, 100);
+  for (int i = 0; i < 200; ++i) root.AddItem(new Box(i % 100, i / 2, i % 100, i / 2 + (i % 3 ? 0 : 60)), 3, 24);
+  root.FreeItems();  // a leak or double free shows under the sanitizers
+  EXPECT_EQ(0, root.CountEle());
+}
+
+TEST(SplitTreeTest, DocumentedSplits) {
+  TBaumStruktur wide(0, 0, 0, 10, 4), square(0, 0, 0, 4, 4);
+  wide.Aufteilen();
+  square.Aufteilen();
+  EXPECT_EQ(1, wide.SplitAxis);
+  EXPECT_EQ(5, wide.SplitValue);
+  EXPECT_EQ(0, square.SplitAxis);
+  EXPECT_EQ(2, square.SplitValue);
+  EXPECT_EQ(2, wide.Ast1->Depth);
+  struct {
+    int64_t lo, hi, split;
+  } const rounding[] = {{0, 5, 2}, {1, 6, 4}, {-5, 0, -2}, {-6, -1, -4}, {-3, 3, 0}};
+  for (const auto& k : rounding) {
+    TIntCoordBaum t(0, k.lo, 0, k.hi, 0);
+    t.Aufteilen();
+    EXPECT_EQ(k.split, t.SplitValue);
+    TIntKoordBaum t32(0, 0, static_cast<int32_t>(k.lo), 0, static_cast<int32_t>(k.hi));
+    t32.Aufteilen();
+    EXPECT_EQ(k.split, t32.SplitValue);
+  }
+  TIntegerBaum line(0, 0, 5);
+  line.Aufteilen();
+  EXPECT_EQ(2, line.Ast1->Hi);
+  EXPECT_EQ(2, line.Ast2->Lo);
+  EXPECT_EQ(5, line.Ast2->Hi);
+}
+
+TEST(SplitTreeTest, InsertionSplitsAfterMaxCountAndDeletionCollapses) {
+  Box a(1, 1, 2, 2), b(6, 1, 7, 2), c(3, 1, 7, 2), d(8, 1, 9, 2);
+  BoxTree<TBaumStruktur> t(0, 0, 0, 10, 4);
+  EXPECT_FALSE(t.AddItem(&a, 2, 8));
+  EXPECT_FALSE(t.AddItem(&b, 2, 8));
+  EXPECT_FALSE(t.AddItem(&c, 2, 8));
+  EXPECT_EQ(3, t.Count());
+  EXPECT_TRUE(t.AddItem(&d, 2, 8));  // splits first, then routes d
+  EXPECT_EQ(1, t.Count());           // c straddles x = 5 and stays
+  EXPECT_EQ(&c, t.Get(0));
+  EXPECT_EQ(1, t.Ast1->Count());
+  EXPECT_EQ(2, t.Ast2->Count());
+  EXPECT_EQ(4, t.CountEle());
+  EXPECT_FALSE(t.DelItem(&a));
+  EXPECT_TRUE(t.Ast1 != nullptr);  // the sibling still holds b and d
+  EXPECT_FALSE(t.DelItem(&b));
+  EXPECT_FALSE(t.DelItem(&d));
+  EXPECT_FALSE(t.Ast1);  // both leaves empty: the pair is gone
+  EXPECT_TRUE(t.DelItem(&c));
+  // The same deletions in a three-branch tree leave the children (a three-branch leaf never reports empty).
+  BoxTree<TBaumStruktur2> t2(0, 0, 0, 10, 4);
+  for (Box* o : {&a, &b, &c, &d}) t2.AddItem(o, 2, 8);
+  for (Box* o : {&a, &b, &d}) t2.DelItem(o);
+  EXPECT_TRUE(t2.Ast1 != nullptr);
+}
+
+TEST(SplitTreeTest, StraddlersMoveIntoTheThirdBranch) {
+  std::vector<std::unique_ptr<Box>> across;
+  for (int i = 0; i < 4; ++i) across.push_back(std::make_unique<Box>(4, i, 6, i));
+  BoxTree<TBaumStruktur2> t(0, 0, 0, 10, 4);
+  Box left(1, 1, 1, 1);
+  for (int i = 0; i < 3; ++i) t.AddItem(&left, 2, 8);  // three references to one box fill the root
+  t.AddItem(across[0].get(), 2, 8);                    // splits; straddler stays with nothing else
+  EXPECT_FALSE(t.Ast3);
+  t.AddItem(across[1].get(), 2, 8);
+  t.AddItem(across[2].get(), 2, 8);
+  EXPECT_EQ(3, t.Count());
+  t.AddItem(across[3].get(), 2, 8);  // more than two straddlers: they move to the line branch
+  ASSERT_TRUE(t.Ast3 != nullptr);
+  EXPECT_EQ(0, t.Count());
+  EXPECT_EQ(5, t.Ast3->X1);
+  EXPECT_EQ(5, t.Ast3->X2);
+  EXPECT_EQ(4, t.Ast3->CountEle());
+  EXPECT_EQ(7, t.CountEle());
+}
+
+TEST(SplitTreeTest, ElementChain) {
+  BoxTree<TIntKoordBaum> t(0, 0, 0, 10, 10);
+  Box a(1, 2, 3, 4), b(0, 5, 2, 9), absent(0, 0, 0, 0);
+  t.AddEle(std::make_unique<TBaumEle>(&a));
+  EXPECT_EQ(1, t.MinX);
+  t.AddEle(std::make_unique<TBaumEle>(&b));
+  EXPECT_EQ(0, t.MinX);
+  EXPECT_EQ(9, t.MaxY);
+  t.DelEle(&absent);
+  EXPECT_EQ(2, t.Count);
+  t.DelEle(&b);  // the box is not shrunk
+  EXPECT_EQ(1, t.Count);
+  EXPECT_EQ(0, t.MinX);
+  EXPECT_EQ(&a, t.First->Obj);
+  EXPECT_EQ(&a, t.Last->Obj);
+}
+
+}  // namespace
+}  // namespace vez

@@ -1,0 +1,128 @@
+// The world/pixel mapping (without a surface) and drawing through it onto the SVG canvas.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+
+#include "geometry/SvgCanvas.h"
+#include "geometry/wingraf.h"
+
+namespace vez {
+namespace {
+
+// Records the calls a TUserPixel makes on its surface.
+class RecordingCanvas : public TCanvasPort {
+public:
+  void MoveTo(int32_t x, int32_t y) override { Log += "M" + P(x, y); }
+  void LineTo(int32_t x, int32_t y) override { Log += "L" + P(x, y); }
+  void Ellipse(int32_t x1, int32_t y1, int32_t x2, int32_t y2) override { Log += "E" + P(x1, y1) + P(x2, y2); }
+  void Arc(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t x3, int32_t y3, int32_t x4, int32_t y4) override {
+    Log += "A" + P(x1, y1) + P(x2, y2) + P(x3, y3) + P(x4, y4);
+  }
+  void Polygon(const std::vector<TPoint>& points) override { Log += "P" + std::to_string(points.size()); }
+  TColor GetPenColor() const override { return Pen; }
+  void SetPenColor(TColor c) override { Pen = c; }
+  static std::string P(int32_t x, int32_t y) { return "(" + std::to_string(x) + "," + std::to_string(y) + ")"; }
+  std::string Log;
+  TColor Pen = 0;
+};
+
+std::pair<int32_t, int32_t> Pix(const TUserPixel& up, double x, double y) {
+  int32_t px = -1, py = -1;
+  up.GetXYPixelNT(x, y, px, py);
+  return {px, py};
+}
+
+TEST(WingrafTest, MappingWithoutSurface) {
+  TUserPixel up(nullptr, 100, 50);
+  EXPECT_EQ(std::make_pair(50, 25), Pix(up, 0.5, 0.5));
+  EXPECT_EQ(std::make_pair(0, 0), Pix(up, 0, 1));
+  EXPECT_EQ(std::make_pair(100, 50), Pix(up, 1, 0));
+  EXPECT_EQ(std::make_pair(0, 0), Pix(up, 1e300, 0.5));      // not representable
+  EXPECT_EQ(0, up.GetLineColor());
+  up.ULine(0, 0, 1, 1);  // nothing to draw on
+  up.SetViewPort(0, 0, 100, 100);
+  up.SetWorld(0, 10, 10, 0, 0);
+  double wx = 0, wy = 0;
+  up.GetXYWorld(0, 0, wx, wy);
+  EXPECT_EQ(0, wx);
+  EXPECT_EQ(10, wy);
+  EXPECT_EQ(std::make_pair(100, 100), Pix(up, 10, 0));
+  int32_t dx = 0, dy = 0;
+  up.GetDeltaXYPixel(2.5, dx, dy);
+  EXPECT_EQ(25, dx);
+  EXPECT_EQ(25, dy);
+  int32_t px = 0, py = 0;
+  up.GetXYPixelWin95(4000, 5, px, py);  // pixel x = 40000
+  EXPECT_EQ(32000, px);
+  EXPECT_EQ(50, py);
+  up.SetWorld(0, 100, 100, 0, 0);  // one world unit per pixel: 2.5 and 3.5 round half to even
+  EXPECT_EQ(std::make_pair(2, 2), Pix(up, 2.5, 97.5));
+  EXPECT_EQ(std::make_pair(4, 4), Pix(up, 3.5, 96.5));
+  const TUserPixel tiny(nullptr, 5, 5, 5, 2);
+  EXPECT_EQ(6, tiny.VX2);
+  EXPECT_EQ(6, tiny.VY2);
+}
+
+TEST(WingrafTest, RotatedWindowRoundTrip) {
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> u(0, 1);
+  TUserPixel up(nullptr, 10, 20, 810, 620);
+  up.SetWorld(3000, 9000, 7000, 6000, 30);
+  int32_t px = 0, py = 0;
+  up.GetXYPixelNT(5000, 7500, px, py);  // the world centre lands on the pixel centre
+  EXPECT_EQ(410, px);
+  EXPECT_EQ(320, py);
+  for (int n = 0; n < 500; ++n) {
+    const int32_t qx = int32_t(u(rng) * 800) + 10, qy = int32_t(u(rng) * 600) + 20;
+    double wx = 0, wy = 0;
+    up.GetXYWorld(qx, qy, wx, wy);
+    up.GetXYPixelNT(wx, wy, px, py);
+    EXPECT_EQ(qx, px);
+    EXPECT_EQ(qy, py);
+  }
+  // Rotating by 30 degrees turns the world's x axis 30 degrees away from the screen's.
+  double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  up.GetXYWorld(410, 320, x0, y0);
+  up.GetXYWorld(510, 320, x1, y1);
+  EXPECT_NEAR(30, std::atan2(y1 - y0, x1 - x0) * 180 / std::numbers::pi, 1e-9);
+}
+
+TEST(WingrafTest, DrawingGoesThroughTheConversion) {
+  RecordingCanvas canvas;
+  TUserPixel up(&canvas, 100, 100);
+  up.SetWorld(0, 10, 10, 0, 0);
+  up.ULine(1, 9, 2, 8);
+  up.Ucircle(5, 5, 3);
+  up.USquare(5, 5, 2);
+  up.UArc(0, 10, 10, 0, 10, 5, 0, 5);
+  up.UPolygon(std::vector<TUPoint>(1500, UPoint(1, 1)));
+  up.SetLineColor(0x0000FF);
+  EXPECT_EQ("M(10,10)L(20,20)E(47,47)(53,53)M(48,48)L(52,48)L(52,52)L(48,52)L(48,48)"
+            "A(0,0)(100,100)(100,50)(0,50)P1001",
+            canvas.Log);
+  EXPECT_EQ(0x0000FFu, up.GetLineColor());
+  GUPix() = std::make_unique<TUserPixel>(&canvas, 10, 10);
+  EXPECT_EQ(10, GUPix()->VX2);
+  GUPix().reset();
+}
+
+TEST(WingrafTest, SvgCanvasWritesElements) {
+  TSvgCanvas svg(200, 100);
+  TUserPixel up(&svg, 200, 100);
+  up.SetWorld(0, 1, 2, 0, 0);
+  up.SetLineColor(0x0000FF);
+  up.ULine(0, 0, 2, 1);
+  svg.SetBrushColor(0x00FF00);
+  up.UPolygon({{0, 0}, {1, 0}, {1, 1}});
+  up.UArc(0, 1, 2, 0, 2, 0.5, 0, 0.5);
+  const std::string text = svg.Text();
+  EXPECT_NE(std::string::npos, text.find("<line x1=\"0\" y1=\"100\" x2=\"200\" y2=\"0\" stroke=\"#ff0000\"/>"));
+  EXPECT_NE(std::string::npos, text.find("<polygon points=\"0,100 100,100 100,0\" stroke=\"#ff0000\" fill=\"#00ff00\""));
+  EXPECT_NE(std::string::npos, text.find("<path d=\"M 200.00 50.00 A 100 50 0 0 0 0.00 50.00\""));
+  EXPECT_EQ(0u, text.find("<svg "));
+}
+
+}  // namespace
+}  // namespace vez
