@@ -144,7 +144,8 @@ struct Data {
     tree->Schnitt(q.x, q.y, q.c, q.s, 0, kStripLength, result);
     const Seg axis = q.Axis();
     size_t n = 0;
-    for (const vez::TCTCustomDataItem* it : result) n += SegSegDist(static_cast<const SegItem*>(it)->S(), axis) < kHalfWidth;
+    for (const vez::TCTCustomDataItem* it : result)
+      n += SegSegDist(static_cast<const SegItem*>(it)->S(), axis) < kHalfWidth;
     return n;
   }
   size_t StripRTree(const Query& q) const {

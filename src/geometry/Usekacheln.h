@@ -10,6 +10,7 @@
 // Tile sizes must exceed 50 m; a smaller size throws vez::EZeroDivide ("Division by zero"). Unparsable names give
 // false (-1 from KachelIsInRect). This library reads a number in a name as an optional sign, digits with at most
 // one decimal point (the first comma counts as one) and an optional exponent; anything else reads as 0.
+// A dot inside a folder name of a path does not count as the start of the file extension.
 #pragma once
 
 #include <cstdint>

@@ -67,23 +67,16 @@ TEST(WingrafTest, MappingWithoutSurface) {
 
 TEST(WingrafTest, RotatedWindowRoundTrip) {
   std::mt19937_64 rng(11);
-  std::uniform_real_distribution<double> u(0, 1);
   TUserPixel up(nullptr, 10, 20, 810, 620);
   up.SetWorld(3000, 9000, 7000, 6000, 30);
-  int32_t px = 0, py = 0;
-  up.GetXYPixelNT(5000, 7500, px, py);  // the world centre lands on the pixel centre
-  EXPECT_EQ(410, px);
-  EXPECT_EQ(320, py);
+  EXPECT_EQ(std::make_pair(410, 320), Pix(up, 5000, 7500));  // world centre on the pixel centre
   for (int n = 0; n < 500; ++n) {
-    const int32_t qx = int32_t(u(rng) * 800) + 10, qy = int32_t(u(rng) * 600) + 20;
+    const int32_t qx = int32_t(rng() % 800) + 10, qy = int32_t(rng() % 600) + 20;
     double wx = 0, wy = 0;
     up.GetXYWorld(qx, qy, wx, wy);
-    up.GetXYPixelNT(wx, wy, px, py);
-    EXPECT_EQ(qx, px);
-    EXPECT_EQ(qy, py);
+    EXPECT_EQ(std::make_pair(qx, qy), Pix(up, wx, wy));
   }
-  // Rotating by 30 degrees turns the world's x axis 30 degrees away from the screen's.
-  double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  double x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // the screen's x axis runs 30 degrees from the world's
   up.GetXYWorld(410, 320, x0, y0);
   up.GetXYWorld(510, 320, x1, y1);
   EXPECT_NEAR(30, std::atan2(y1 - y0, x1 - x0) * 180 / std::numbers::pi, 1e-9);
@@ -119,7 +112,8 @@ TEST(WingrafTest, SvgCanvasWritesElements) {
   up.UArc(0, 1, 2, 0, 2, 0.5, 0, 0.5);
   const std::string text = svg.Text();
   EXPECT_NE(std::string::npos, text.find("<line x1=\"0\" y1=\"100\" x2=\"200\" y2=\"0\" stroke=\"#ff0000\"/>"));
-  EXPECT_NE(std::string::npos, text.find("<polygon points=\"0,100 100,100 100,0\" stroke=\"#ff0000\" fill=\"#00ff00\""));
+  EXPECT_NE(std::string::npos,
+            text.find("<polygon points=\"0,100 100,100 100,0\" stroke=\"#ff0000\" fill=\"#00ff00\""));
   EXPECT_NE(std::string::npos, text.find("<path d=\"M 200.00 50.00 A 100 50 0 0 0 0.00 50.00\""));
   EXPECT_EQ(0u, text.find("<svg "));
 }
