@@ -29,20 +29,18 @@ private:
   double x1_, y1_, x2_, y2_;
 };
 
-void DrawKnots(vez::TUserPixel& up, const vez::TCTKnot& k) {
+void DrawKnot(vez::TUserPixel& up, const vez::TCTKnot& k) {
   int32_t rx = 0, ry = 0;
   up.GetDeltaXYPixel(k.R, rx, ry);
   up.Ucircle(k.X, k.Y, rx);
-  for (const auto& child : k.Kinder)
-    if (child) DrawKnots(up, *child);
 }
 
 int Usage(FILE* out, int code) {
   std::fputs(
       "Usage: circle_tree_svg [output.svg [segments [seed]]]\n"
-      "Draws a circle tree over random segments (default 300, seed 1) in a 1000 x 1000 square, the strip of one\n"
-      "strip query (blue) and the knots and segments it returns (red) into an SVG file (default\n"
-      "circle_tree.svg).\n",
+      "Draws the knots of a circle tree that hold segments (grey) over random segments (default 300, seed 1) in\n"
+      "a 1000 x 1000 square, the strip of one strip query (blue) and the knots and segments it returns (red)\n"
+      "into an SVG file (default circle_tree.svg).\n",
       out);
   return code;
 }
@@ -83,8 +81,9 @@ int main(int argc, char** argv) {
   vez::TUserPixel up(&svg, 900, 900);
   up.SetWorld(-100, 1100, 1100, -100, 0);
 
+  auto leaves = tree.CreateLeafList();  // the knots that hold segments
   up.SetLineColor(0xD0D0D0);
-  if (tree.Root) DrawKnots(up, *tree.Root);
+  for (const vez::TCTKnot* k : *leaves) DrawKnot(up, *k);
   const double c = std::cos(phi), s = std::sin(phi);
   svg.SetBrushColor(0xFF9933);
   svg.SetFillOpacity(0.35);
@@ -96,15 +95,12 @@ int main(int argc, char** argv) {
   svg.ClearBrush();
 
   std::set<const vez::TCTCustomDataItem*> hit(hits.begin(), hits.end());
-  auto leaves = tree.CreateLeafList();
   int knots = 0;
   for (const vez::TCTKnot* k : *leaves) {
     if (!hit.count(k->Daten->First())) continue;
     ++knots;
-    int32_t rx = 0, ry = 0;
-    up.GetDeltaXYPixel(k->R, rx, ry);
     up.SetLineColor(0x2020E0);
-    up.Ucircle(k->X, k->Y, rx);
+    DrawKnot(up, *k);
   }
   for (const vez::TCTKnot* k : *leaves)
     for (const vez::TCTCustomDataItem* it : *k->Daten) {
