@@ -97,13 +97,13 @@ int main(int argc, char** argv) {
   std::set<const vez::TCTCustomDataItem*> hit(hits.begin(), hits.end());
   int knots = 0;
   for (const vez::TCTKnot* k : *leaves) {
-    if (!hit.count(k->Daten->First())) continue;
+    if (!hit.count(k->Daten.First())) continue;
     ++knots;
     up.SetLineColor(0x2020E0);
     DrawKnot(up, *k);
   }
   for (const vez::TCTKnot* k : *leaves)
-    for (const vez::TCTCustomDataItem* it : *k->Daten) {
+    for (const vez::TCTCustomDataItem* it : k->Daten) {
       up.SetLineColor(hit.count(it) ? 0x0000FF : 0x000000);
       up.ULine(it->X1(), it->Y1(), it->X2(), it->Y2());
     }

@@ -21,8 +21,7 @@ bool TCTCustomDataItem::BelongsTo(const TCTKnot* knot) const {
 }
 
 void TCTDataList::AddKnoten(const TCTKnot& knot) {
-  if (!knot.Daten) return;
-  for (TCTCustomDataItem* item : *knot.Daten) Add(item);
+  items_.insert(items_.end(), knot.Daten.begin(), knot.Daten.end());
 }
 
 void TCTCircle::Init(TCircleNumber number, double cx, double cy, double r) {
@@ -56,15 +55,15 @@ bool TCTCircle::Strahl_in_Kreis(const TTransM& t, double a, double b, double c, 
 
 TCTKnot::TCTKnot(std::unique_ptr<TCTDataList> list, TCTKnot* parent, TCircleNumber number, bool flag,
                  double margin)
-    : Daten(list ? std::move(list) : std::make_unique<TCTDataList>()), Parent(parent) {
-  Daten->OwnsObjects = false;
+    : Parent(parent) {
+  if (list) Daten.Swap(*list);
   if (parent) Init(number, parent->X, parent->Y, parent->R);
   Kreis_um_Daten(flag, margin);
 }
 
 TCTKnot::~TCTKnot() {
   for (auto& child : Kinder) child.reset();
-  Daten->OwnsObjects = true;
+  Daten.OwnsObjects = true;
 }
 
 void TCTKnot::Kreis_um_Daten(bool /*flag*/, double margin) {
@@ -78,17 +77,17 @@ void TCTKnot::Kreis_um_Daten(bool /*flag*/, double margin) {
     if (item->SegType() == stLine) widen(item->X2(), item->Y2());
   };
   if (Parent) {
-    TCTDataList& from = *Parent->Daten;
+    TCTDataList& from = Parent->Daten;
     for (int32_t i = 0; i < from.Count(); ++i) {
       TCTCustomDataItem* item = from.Get(i);
       if (!item->BelongsTo(this)) continue;
-      Daten->Add(item);
+      Daten.Add(item);
       widenItem(item);
       from.Put(i, nullptr);
     }
     from.Pack();
   } else {
-    for (const TCTCustomDataItem* item : *Daten) widenItem(item);
+    for (const TCTCustomDataItem* item : Daten) widenItem(item);
   }
   X = (minX + maxX) / 2;
   Y = (minY + maxY) / 2;
@@ -178,8 +177,8 @@ void TCircleTree::Subdivide(TCTKnot* knot, int level) {
 
 void TCircleTree::AddItem(std::unique_ptr<TCTCustomDataItem> item) {
   TCTKnot* k = Root->FindKnot(item.get());
-  k->Daten->Add(item.release());
-  if (k->Daten->Count() <= kMaxKnotItems) return;
+  k->Daten.Add(item.release());
+  if (k->Daten.Count() <= kMaxKnotItems) return;
   for (uint8_t n = cnCenter; n <= cn300; ++n) {
     const auto number = static_cast<TCircleNumber>(n);
     if (!k->Kinder[number]) k->Adopt(number, std::make_unique<TCTKnot>(nullptr, k, number, false, Margin));

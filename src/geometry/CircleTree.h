@@ -92,7 +92,7 @@ public:
 
 class TCTKnot : public TCTCircle {
 public:
-  // Takes `list` as its data (a new empty list when null); with a parent, places itself as child `number` of it
+  // Takes over the items of `list` (none when null); with a parent, places itself as child `number` of it
   // and takes over the parent's items that lie in that circle; then fits the circle around its data with the
   // margin. The flag has no effect.
   TCTKnot(std::unique_ptr<TCTDataList> list, TCTKnot* parent, TCircleNumber number, bool flag, double margin);
@@ -100,7 +100,7 @@ public:
   TCTKnot(const TCTKnot&) = delete;
   TCTKnot& operator=(const TCTKnot&) = delete;
 
-  bool Daten_vorhanden() const { return Daten && Daten->Count() > 0; }
+  bool Daten_vorhanden() const { return Daten.Count() > 0; }
   // Takes over the parent's items inside the placed circle and fits the circle around the data.
   void Kreis_um_Daten(bool flag, double margin);
   // The deepest knot of the descent through the first fitting child at each level.
@@ -110,7 +110,7 @@ public:
   // Puts a knot made with this knot as its parent into its child slot (replacing what was there).
   TCTKnot* Adopt(TCircleNumber number, std::unique_ptr<TCTKnot> child);
 
-  std::unique_ptr<TCTDataList> Daten;
+  TCTDataList Daten;  // held in the knot itself: one allocation and one indirection less per knot
   TCTKnot* Parent = nullptr;
   std::array<std::unique_ptr<TCTKnot>, 7> Kinder;
 };

@@ -61,6 +61,8 @@ public:
     items_.resize(static_cast<size_t>(n), nullptr);
   }
   void Clear() { items_.clear(); }
+  // Exchanges the contents (not the ownership switch of an owning list).
+  void Swap(TPtrList& other) noexcept { items_.swap(other.items_); }
   T* First() const { return Get(0); }
   T* Last() const { return Get(Count() - 1); }
 

@@ -77,7 +77,7 @@ void CheckTree(const TCircleTree& tree, size_t items, bool built) {
       placed.Init(static_cast<TCircleNumber>(slot - k->Parent->Kinder.begin()), k->Parent->X, k->Parent->Y,
                   k->Parent->R);
     }
-    for (const TCTCustomDataItem* it : *k->Daten) {
+    for (const TCTCustomDataItem* it : k->Daten) {
       ASSERT_TRUE(seen.insert(it).second);
       EXPECT_TRUE(k == tree.Root.get() || it->BelongsTo(k));
       if (built && k->Parent) {
@@ -114,7 +114,7 @@ std::set<const TCTKnot*> KnotsOf(const TCircleTree& tree, const TCTDataList& ite
   std::vector<TCTKnot*> knots;
   if (tree.Root) AllKnots(tree.Root.get(), knots);
   for (const TCTKnot* k : knots)
-    for (const TCTCustomDataItem* it : *k->Daten) owner[it] = k;
+    for (const TCTCustomDataItem* it : k->Daten) owner[it] = k;
   std::set<const TCTKnot*> out;
   for (const TCTCustomDataItem* it : items) out.insert(owner.at(it));
   return out;
@@ -132,7 +132,7 @@ void CheckQueries(TCircleTree& tree, std::mt19937_64& rng, bool built) {
     EXPECT_EQ(static_cast<size_t>(found.Count()), got.size());
     EXPECT_EQ(Expected(tree, [&](const TCTKnot& k) { return std::hypot(x - k.X, y - k.Y) <= k.R + d; }, 50), got);
     for (const TCTKnot* k : knots)
-      for (const TCTCustomDataItem* it : *k->Daten)
+      for (const TCTCustomDataItem* it : k->Daten)
         if (PointDist(static_cast<const Item&>(*it), x, y) < d * (1 - 1e-9)) {
           EXPECT_TRUE(got.count(k));
         }
@@ -155,7 +155,7 @@ void CheckQueries(TCircleTree& tree, std::mt19937_64& rng, bool built) {
       const double ax = x + a * std::cos(phi), ay = y + a * std::sin(phi);
       const double bx = x + b * std::cos(phi), by = y + b * std::sin(phi);
       for (const TCTKnot* k : knots)
-        for (const TCTCustomDataItem* it : *k->Daten)
+        for (const TCTCustomDataItem* it : k->Daten)
           if (SegDist(static_cast<const Item&>(*it), ax, ay, bx, by) < tree.Margin * (1 - 1e-9)) {
             EXPECT_TRUE(hit.count(it));
           }
@@ -192,7 +192,7 @@ TEST_P(CircleTreeTest, BuiltTreeAnswersLikeABruteForceScan) {
     TCTKnot* k = leaves->Get(i);
     std::vector<TCTKnot*> sub;
     AllKnots(k, sub);
-    for (TCTKnot* s : sub) left -= static_cast<size_t>(s->Daten->Count());
+    for (TCTKnot* s : sub) left -= static_cast<size_t>(s->Daten.Count());
     TCTKnot* parent = k->Parent;
     tree.Knoten_loeschen(k);
     EXPECT_EQ(parent, k);
@@ -234,10 +234,10 @@ TEST(CircleTreeDocumentedTest, PlacementBuildAndSplit) {
   one->Add(new Item(3, 4, 3, 4, stPoint));
   const TCircleTree tree(std::move(one), 0.25);
   ASSERT_TRUE(tree.Root);
-  EXPECT_EQ(0, tree.Root->Daten->Count());
+  EXPECT_EQ(0, tree.Root->Daten.Count());
   ASSERT_TRUE(tree.Root->Kinder[cnCenter]);
   const TCTKnot& child = *tree.Root->Kinder[cnCenter];
-  EXPECT_EQ(1, child.Daten->Count());
+  EXPECT_EQ(1, child.Daten.Count());
   EXPECT_EQ(3, child.X);
   EXPECT_EQ(0.25, child.R);
   EXPECT_EQ(1, std::count_if(tree.Root->Kinder.begin(), tree.Root->Kinder.end(), [](auto& k) { return !!k; }));
@@ -247,8 +247,8 @@ TEST(CircleTreeDocumentedTest, PlacementBuildAndSplit) {
   grown.AddItem(std::make_unique<Item>(1, 1, 99, 99, stLine));
   for (int i = 0; i < 10; ++i) grown.AddItem(std::make_unique<Item>(40 + i, 50, 40 + i, 50, stPoint));
   EXPECT_EQ(7, std::count_if(grown.Root->Kinder.begin(), grown.Root->Kinder.end(), [](auto& k) { return !!k; }));
-  ASSERT_EQ(1, grown.Root->Daten->Count());
-  EXPECT_EQ(99, grown.Root->Daten->Get(0)->X2());
+  ASSERT_EQ(1, grown.Root->Daten.Count());
+  EXPECT_EQ(99, grown.Root->Daten.Get(0)->X2());
   CheckTree(grown, 11, false);
 }
 
