@@ -207,7 +207,7 @@ TEST_P(CircleTreeTest, InsertedTreeAnswersLikeABruteForceScan) {
   TCircleTree tree(0, 0, 1000, 1000, 2.0);
   for (int32_t i = 0; i < items->Count(); ++i) {
     tree.AddItem(std::unique_ptr<TCTCustomDataItem>(items->Get(i)));
-    if (GetParam() <= 2000 || i % 100 == 0) CheckTree(tree, static_cast<size_t>(i) + 1, false);
+    if (GetParam() <= 300 || i % 50 == 0) CheckTree(tree, static_cast<size_t>(i) + 1, false);
   }
   CheckQueries(tree, rng, false);
 }
