@@ -15,12 +15,9 @@ std::string CoordText(double v, float size) {
   const auto b = static_cast<int64_t>(std::nearbyint(static_cast<double>(size) / 100));
   if (b == 0) throw EZeroDivide("Division by zero");
   const int64_t c = (a / b) * b;
-  std::string t = std::to_string(c);
-  if (t.back() == '0')
-    t.pop_back();
-  else
-    t.insert(t.size() - 1, ",");
-  return t;
+  const std::string t = std::to_string(c);
+  const std::string head = t.substr(0, t.size() - 1);
+  return t.back() == '0' ? head : head + ',' + t.back();
 }
 
 // The value of a coordinate text in metres; 0 when it is not a number.
