@@ -10,9 +10,16 @@ namespace vez {
 
 namespace {
 
+// Hundreds of metres rounded half to even; a value without a 64-bit integer form cannot name a tile.
+int64_t Hundreds(double v) {
+  const double r = std::nearbyint(v / 100);
+  if (!(std::fabs(r) < 9.2e18)) throw EMathError("Invalid floating point operation");
+  return static_cast<int64_t>(r);
+}
+
 std::string CoordText(double v, float size) {
-  const auto a = static_cast<int64_t>(std::nearbyint(v / 100));
-  const auto b = static_cast<int64_t>(std::nearbyint(static_cast<double>(size) / 100));
+  const int64_t a = Hundreds(v);
+  const int64_t b = Hundreds(static_cast<double>(size));
   if (b == 0) throw EZeroDivide("Division by zero");
   const int64_t c = (a / b) * b;
   const std::string t = std::to_string(c);

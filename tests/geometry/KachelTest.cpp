@@ -23,6 +23,7 @@ TEST(KachelTest, Names) {
   EXPECT_EQ("dgm_X1Y6.t", KachelFilename("dgm", 1789, 6790, 1000, 1000));
   EXPECT_EQ("a.b/dgm_X1Y6.t", KachelFilename("a.b/dgm", 1789, 6790, 1000, 1000));
   EXPECT_THROW(KachelKoordToStr(1, 1, 49, 1000), EZeroDivide);
+  EXPECT_THROW(KachelKoordToStr(1e300, 1, 1000, 1000), EMathError);
 }
 
 TEST(KachelTest, Parsing) {
