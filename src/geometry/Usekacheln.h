@@ -8,10 +8,10 @@
 // nearer to zero. Grid snapping (SetKachelGrenze, GetKachelDim) truncates toward zero likewise.
 //
 // Tile sizes must exceed 50 m; a smaller size throws vez::EZeroDivide ("Division by zero"). A coordinate or size
-// that is not finite or beyond ±9.2e20 m throws vez::EMathError ("Invalid floating point operation"). Unparsable names give
-// false (-1 from KachelIsInRect). This library reads a number in a name as an optional sign, digits with at most
-// one decimal point (the first comma counts as one) and an optional exponent; anything else reads as 0.
-// A dot inside a folder name of a path does not count as the start of the file extension.
+// that is not finite or beyond ±9.2e20 m throws vez::EMathError ("Invalid floating point operation"). Unparsable
+// names give false (-1 from KachelIsInRect). This library reads a number in a name as an optional sign, digits
+// with at most one decimal point (the first comma counts as one) and an optional exponent; anything else reads as
+// 0. A dot inside a folder name of a path does not count as the start of the file extension.
 #pragma once
 
 #include <cstdint>
