@@ -127,56 +127,37 @@ void CheckQueries(TCircleTree& tree, std::mt19937_64& rng, bool built) {
   std::vector<TCTKnot*> knots;
   AllKnots(tree.Root.get(), knots);
   for (int q = 0; q < 20; ++q) {
-    const double x = u(rng), y = u(rng), d = dist(rng);
+    const double x = u(rng), y = u(rng), d = dist(rng), phi = ang(rng), a = -dist(rng), b = 5 * dist(rng);
+    const double c = dist(rng) / 40, co = std::cos(phi), si = std::sin(phi);
     TPtrList<TCTKnot> found;
     tree.Abstandsuchen(x, y, d, found);
     const std::set<const TCTKnot*> got(found.begin(), found.end());
     EXPECT_EQ(static_cast<size_t>(found.Count()), got.size());
     EXPECT_EQ(Expected(tree, [&](const TCTKnot& k) { return std::hypot(x - k.X, y - k.Y) <= k.R + d; }, 50), got);
-    for (const TCTKnot* k : knots)
-      for (const TCTCustomDataItem* it : k->Daten)
-        if (PointDist(static_cast<const Item&>(*it), x, y) < d * (1 - 1e-9)) {
-          EXPECT_TRUE(got.count(k));
-        }
-    // Strip along direction phi from (x, y) over the abscissae (a, b).
-    const double phi = ang(rng), a = -dist(rng), b = 5 * dist(rng);
-    TCTDataList strip;
-    tree.Schnitt(x, y, std::cos(phi), std::sin(phi), a, b, strip);
-    auto local = [&](const TCTKnot& k, double& lu, double& lv) {
-      lu = (k.X - x) * std::cos(phi) + (k.Y - y) * std::sin(phi);
-      lv = -(k.X - x) * std::sin(phi) + (k.Y - y) * std::cos(phi);
-    };
-    EXPECT_EQ(Expected(tree, [&](const TCTKnot& k) {
-                double lu = 0, lv = 0;
-                local(k, lu, lv);
-                return std::fabs(lv) < k.R && lu + k.R > a && lu - k.R < b;
-              }, 1000),
-              KnotsOf(tree, strip));
-    if (built) {  // everything nearer than the margin to the strip's axis segment is found
-      const std::set<const TCTCustomDataItem*> hit(strip.begin(), strip.end());
-      const double ax = x + a * std::cos(phi), ay = y + a * std::sin(phi);
-      const double bx = x + b * std::cos(phi), by = y + b * std::sin(phi);
-      for (const TCTKnot* k : knots)
-        for (const TCTCustomDataItem* it : k->Daten)
-          if (SegDist(static_cast<const Item&>(*it), ax, ay, bx, by) < tree.Margin * (1 - 1e-9)) {
-            EXPECT_TRUE(hit.count(it));
-          }
-    }
-    // Beam: the sector u > c·|v| between a and b.
-    TTransM t;
-    t.Matrix = M2x2dreh(-phi);
-    t.X = x, t.Y = y;
-    const double c = dist(rng) / 40;
-    TCTDataList beam;
+    // Strip from (x, y) along phi over the abscissae (a, b), and the beam u > c·|v| up to b in the same frame.
+    TCTDataList strip, beam;
+    tree.Schnitt(x, y, co, si, a, b, strip);
+    const TTransM t{M2x2dreh(-phi), x, y};
     bool inside = false;
     tree.Root->SearchBeam(t, 0, b, c, inside, beam);
+    auto lu = [&](const TCTKnot& k) { return (k.X - x) * co + (k.Y - y) * si; };
+    auto lv = [&](const TCTKnot& k) { return std::fabs((k.Y - y) * co - (k.X - x) * si); };
+    EXPECT_EQ(Expected(tree, [&](const TCTKnot& k) { return lv(k) < k.R && lu(k) + k.R > a && lu(k) - k.R < b; },
+                       1000),
+              KnotsOf(tree, strip));
     EXPECT_EQ(Expected(tree, [&](const TCTKnot& k) {
-                double lu = 0, lv = 0;
-                local(k, lu, lv);
-                const double av = std::fabs(lv);
-                return !(lu + k.R <= 0 || lu - k.R >= b || av - k.R >= b) && lu + k.R > (av - k.R) * c;
+                return lu(k) + k.R > 0 && lu(k) - k.R < b && lv(k) - k.R < b && lu(k) + k.R > (lv(k) - k.R) * c;
               }, 1000),
               KnotsOf(tree, beam));
+    // No item within reach is missed: the distance d of the point, the margin of the strip's axis segment.
+    const std::set<const TCTCustomDataItem*> hit(strip.begin(), strip.end());
+    for (const TCTKnot* k : knots)
+      for (const TCTCustomDataItem* it : k->Daten) {
+        const Item& item = static_cast<const Item&>(*it);
+        EXPECT_TRUE(PointDist(item, x, y) >= d * (1 - 1e-9) || got.count(k));
+        EXPECT_TRUE(!built || hit.count(it) ||
+                    SegDist(item, x + a * co, y + a * si, x + b * co, y + b * si) >= tree.Margin * (1 - 1e-9));
+      }
   }
 }
 
