@@ -110,7 +110,7 @@ bool Normalize3(TVektor3& a);
 double FastHypot(double x, double y);
 double Distance2(const TVektor2& a, const TVektor2& b);
 double Distance3(const TVektor3& a, const TVektor3& b);
-// M·v; the result is a new array, so no aliasing issue arises for the caller.
+// M·v; the result is a new array, so input and output never share storage.
 TVektor2 MxV2(const TMatrix2x2& m, const TVektor2& v);
 TVektor3 MxV(const TMatrix3x3& m, const TVektor3& v);
 TVektor3 CrossProd(const TVektor3& a, const TVektor3& b);
