@@ -146,10 +146,14 @@ std::string SpectrumBarChartSvg(std::span<const TBandValue> Bands, const TChartO
       "viewBox=\"0 0 {0} {1}\" font-family=\"sans-serif\" font-size=\"12\">\n",
       kWidth, kHeight);
   const std::string title = XmlEscape(Options.Title);
-  svg += "<title>" + title + "</title>\n";
+  // The document title (shown by browsers as the tab name) holds both lines.
+  svg += "<title>" + title + (Options.Subtitle.empty() ? "" : ", " + XmlEscape(Options.Subtitle)) + "</title>\n";
   svg += fmt::format("<rect x=\"0\" y=\"0\" width=\"{}\" height=\"{}\" fill=\"white\"/>\n", kWidth, kHeight);
-  svg += fmt::format("<text x=\"{}\" y=\"28\" text-anchor=\"middle\" font-size=\"16\" font-weight=\"bold\">{}</text>\n",
-                     kWidth / 2, title);
+  // A long first line gets a smaller font so that it stays inside the picture.
+  const int titleSize = Options.Title.size() > 80 ? 13 : 16;
+  svg += fmt::format(
+      "<text x=\"{}\" y=\"28\" text-anchor=\"middle\" font-size=\"{}\" font-weight=\"bold\">{}</text>\n",
+      kWidth / 2, titleSize, title);
   if (!Options.Subtitle.empty()) {
     svg += fmt::format("<text x=\"{}\" y=\"50\" text-anchor=\"middle\" font-size=\"13\">{}</text>\n", kWidth / 2,
                        XmlEscape(Options.Subtitle));

@@ -46,7 +46,7 @@ struct TChartOptions {
   bool ZeroBased = false;  // the value axis starts at 0 when every value is at least 0
 };
 
-// The bar chart as an SVG document. Every band gets one <rect class="bar"> (with a <title> tooltip), also a
+// The bar chart as an SVG document; its <title> is Title and Subtitle joined by ", ". Every band gets one <rect class="bar"> (with a <title> tooltip), also a
 // band whose value is not finite (then of zero height).
 std::string SpectrumBarChartSvg(std::span<const TBandValue> Bands, const TChartOptions& Options);
 
