@@ -1,6 +1,7 @@
 #include "acoustics/TNM.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "acoustics/Bands.h"
 #include "numerics/Analysis.h"
@@ -29,6 +30,49 @@ const BandPowers& TNMBandPowers() {
     return p;
   }();
   return powers;
+}
+
+// The speed-independent and speed-dependent band shapes S1 and S2 of one set of spectral coefficients
+// D1, D2, ..., J1, J2: the polynomials in x = log10(f) evaluated in long double and stored as float.
+constexpr int kShapeCoefficients = 2 * kPolynomialTerms;
+struct BandShape {
+  std::array<float, kShapeCoefficients> coefficients{};
+  TTNMSpectrum s1{}, s2{};
+  bool valid = false;
+};
+
+void EvaluateShape(BandShape& shape) {
+  const BandPowers& powers = TNMBandPowers();
+  for (std::size_t k = 0; k < kTNMBandCount; ++k) {
+    long double p1 = 0.0L;
+    long double p2 = 0.0L;
+    for (std::size_t j = 0; j < kPolynomialTerms; ++j) {
+      p1 += static_cast<long double>(shape.coefficients[2 * j]) * powers[k][j];
+      p2 += static_cast<long double>(shape.coefficients[2 * j + 1]) * powers[k][j];
+    }
+    shape.s1[k] = static_cast<float>(p1);
+    shape.s2[k] = static_cast<float>(kMilesPerKm * p2);
+  }
+  shape.valid = true;
+}
+
+// The shapes depend on the coefficients only, while callers sweep speeds (and segments) with the same few
+// coefficient sets. So the last eight sets seen are kept per thread, keyed by the coefficients' bits: an entry
+// can never be stale, and no two threads share one.
+const BandShape& TNMBandShape(const std::array<float, kShapeCoefficients>& coefficients) {
+  struct Cache {
+    std::array<BandShape, 8> entries;
+    std::size_t next = 0;
+  };
+  thread_local Cache cache;
+  for (const BandShape& e : cache.entries) {
+    if (e.valid && std::memcmp(e.coefficients.data(), coefficients.data(), sizeof coefficients) == 0) return e;
+  }
+  BandShape& e = cache.entries[cache.next];
+  cache.next = (cache.next + 1) % cache.entries.size();
+  e.coefficients = coefficients;
+  EvaluateShape(e);
+  return e;
 }
 
 }  // namespace
@@ -61,31 +105,22 @@ void TTNMEmisConsts::SetTNMConstants(TBaseVehType VehType, TPavementType NewPave
 }
 
 void TTNMEmisConsts::CalcSumAndSpectrum(TFullThrottle t, float Speed, float& Sum, float* Spectrum) const {
-  // Polynomial coefficients of the speed-independent (1) and speed-dependent (2) parts, widened.
-  long double c1[kPolynomialTerms];
-  long double c2[kPolynomialTerms];
-  for (int j = 0; j < kPolynomialTerms; ++j) {
-    c1[j] = Coef(static_cast<TTNMCoefficient>(tcD1 + 2 * j), t);
-    c2[j] = Coef(static_cast<TTNMCoefficient>(tcD2 + 2 * j), t);
-  }
+  std::array<float, kShapeCoefficients> shape;
+  for (int j = 0; j < kShapeCoefficients; ++j) shape[static_cast<std::size_t>(j)] = Coef(TTNMCoefficient(tcD1 + j), t);
+  const BandShape& bands = TNMBandShape(shape);
 
-  // The A-weighted level: speed term (in mph) plus the idle level, energetically.
-  const long double speedTerm = std::pow(kMilesPerKm * Speed, 0.1L * Coef(tcA, t));
+  // The A-weighted level: speed term (in mph) plus the idle level, energetically. The power is taken in double
+  // precision: the long double power of the C library costs some fifty times as much (more than all the rest
+  // of a spectrum), and the digits it adds lie twelve orders of magnitude below the float resolution of the
+  // level this term ends in.
+  const double speedTerm =
+      std::pow(static_cast<double>(kMilesPerKm * Speed), 0.1 * static_cast<double>(Coef(tcA, t)));
   const float levelA =
-      lpeg(static_cast<double>(speedTerm * epeg(Coef(tcB, t)) + static_cast<long double>(epeg(Coef(tcC, t)))));
+      lpeg(static_cast<double>(static_cast<long double>(speedTerm) * epeg(Coef(tcB, t)) + epeg(Coef(tcC, t))));
 
-  const BandPowers& powers = TNMBandPowers();
   float sum = 0.0f;
   for (std::size_t k = 0; k < kTNMBandCount; ++k) {
-    long double p1 = 0.0L;
-    long double p2 = 0.0L;
-    for (std::size_t j = 0; j < kPolynomialTerms; ++j) {
-      p1 += c1[j] * powers[k][j];
-      p2 += c2[j] * powers[k][j];
-    }
-    const float s1 = static_cast<float>(p1);
-    const float s2 = static_cast<float>(kMilesPerKm * p2);
-    const float level = static_cast<float>(static_cast<double>(s2) * Speed + s1 + levelA);
+    const float level = static_cast<float>(static_cast<double>(bands.s2[k]) * Speed + bands.s1[k] + levelA);
     Spectrum[k] = level;
     sum = static_cast<float>(sum + epeg(level));
   }

@@ -7,8 +7,8 @@
 // library; reading and writing such records needs the table engine and lives in emission/TNMLibrary.h, so
 // that this header stays free of database code.
 //
-// Everything here is pure: a TTNMEmisConsts is a value, safe to use from one thread at a time; the tables are
-// constant data.
+// Everything here is pure: a TTNMEmisConsts is a value, safe to use from one thread at a time (const calls from
+// several threads are safe too); the tables are constant data.
 #pragma once
 
 #include <array>
@@ -207,6 +207,10 @@ public:
   // The emission at Speed km/h: Spectrum[0..23] receives the band levels 50 Hz .. 10 kHz in dB(A), Sum their
   // energetic total. Speed 0 gives the idle level C in place of the speed term. Never throws; a negative
   // speed has no meaning in the model and gives NaN levels.
+  //
+  // The band shapes (the polynomials D1 .. J2, evaluated in long double) do not depend on speed; the last
+  // eight coefficient sets seen are kept in a per-thread cache keyed by the coefficient values, so a sweep over
+  // speeds evaluates them once. The power of the speed term is taken in double precision (see TNM.cpp).
   void CalcSumAndSpectrum(TFullThrottle FullThrottle, float Speed, float& Sum, float* Spectrum) const;
   void CalcSumAndSpectrum(TFullThrottle FullThrottle, float Speed, float& Sum, TTNMSpectrum& Spectrum) const {
     CalcSumAndSpectrum(FullThrottle, Speed, Sum, Spectrum.data());
