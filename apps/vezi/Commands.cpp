@@ -15,6 +15,7 @@ void RegisterAll(CLI::App& app) {
   RegisterSettingsCommands(app);
   RegisterLibraryCommands(app);
   RegisterConvertCommands(app);
+  RegisterEmissionCommands(app);
 }
 
 }  // namespace vezi

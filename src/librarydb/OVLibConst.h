@@ -1,6 +1,8 @@
 // OVLibConst: the library unit. Library types and their file names, the library table object TMyTable, the
 // table layouts and new-record defaults of every type, and (re-exported from acoustics/Bands.h) the octave and
-// third-octave bands and the weighting table.
+// third-octave bands and the weighting table, and (from acoustics/TNM.h and acoustics/Vocabularies.h) the TNM
+// emission constants and the vocabularies of the standards. The TNM library read/write (emission/TNMLibrary.h)
+// is not re-exported here: it sits above this target.
 //
 // A library type is a code 0 to 103 naming one kind of library table; codes 18, 19, 73 to 79 and 86 to 89
 // are unassigned. The registry functions are plain functions over constant tables and never throw.
@@ -12,6 +14,8 @@
 #include <string_view>
 
 #include "acoustics/Bands.h"
+#include "acoustics/TNM.h"
+#include "acoustics/Vocabularies.h"
 #include "librarydb/Absmain.h"
 #include "librarydb/Defaults.h"
 #include "librarydb/Layouts.h"
@@ -118,18 +122,7 @@ inline constexpr std::int32_t ltTSFRA2005 = 103;
 enum TLibPathType : std::uint8_t { lptSystem, lptGlobal, lptProject };
 // Kind of import.
 enum TImportType : std::uint8_t { itV42, itAsciiExcel, itV64 };
-// Standard a traffic library record belongs to; stored as an integer in the field "StdLibType".
-enum TStdLibType : std::uint8_t {
-  sltRLS90,
-  sltRVS302,
-  sltLightHeavy,
-  sltASJ_2003,
-  sltN2k,
-  slthuRoad,
-  sltTNM,
-  sltNord2000,
-  sltASJ_2008,
-};
+// TStdLibType and the other vocabularies of the standards: acoustics/Vocabularies.h (included above).
 
 // The file name or file-name pattern of a library type ("emis.abs", "RREC????.abs", "*.runx"); "" for an
 // unassigned code and for codes outside 0 to 103.

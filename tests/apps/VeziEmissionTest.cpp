@@ -1,0 +1,148 @@
+// vezi tnm and vezi spectrum end to end: the real executable, its output, files and exit codes.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestUtil.h"
+#include "VeziRunner.h"
+#include "acoustics/Bands.h"
+#include "acoustics/Fgang.h"
+#include "acoustics/TNM.h"
+#include "emission/LibraryFixtures.h"
+#include "emission/SvgCheck.h"
+#include "emission/TNMLibrary.h"
+
+namespace vez {
+namespace {
+
+using test::RunResult;
+using test::TempDir;
+
+RunResult Vezi(const std::vector<std::string>& args) { return test::RunProgram(VEZI_EXECUTABLE, args); }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TTNMSpectrum Expected(const TTNMEmisConsts& consts, TFullThrottle t, float kmh, float& sum) {
+  TTNMSpectrum bands{};
+  consts.CalcSumAndSpectrum(t, kmh, sum, bands);
+  return bands;
+}
+
+// The options reach the model: vehicle, pavement, throttle and speed choose the constants and the state.
+TEST(VeziTnm, JsonAndSvgOfTheReferenceConstants) {
+  TempDir dir;
+  const std::string svgPath = dir.File("ht.svg");
+  const RunResult r = Vezi({"tnm", "--vehicle", "ht", "--pavement", "ogac", "--full-throttle", "--speed", "80",
+                            "--format", "json", "--svg", svgPath});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("{\"sum\": ", 0), 0u);
+  const auto json = nlohmann::json::parse(r.out);
+  ASSERT_EQ(json.size(), 2u);
+  ASSERT_EQ(json["bands"].size(), 24u);
+
+  TTNMEmisConsts consts;
+  consts.SetTNMConstants(vtHT, ptOGAC, false);
+  float sum = 0;
+  const TTNMSpectrum bands = Expected(consts, ftYes, 80, sum);
+  EXPECT_EQ(json["sum"].get<float>(), sum);
+  for (int k = 0; k < 24; ++k) {
+    EXPECT_EQ(json["bands"][k]["hz"].get<int>(), terzen[k + 4]);
+    EXPECT_EQ(json["bands"][k]["db"].get<float>(), bands[k]) << k;
+  }
+
+  const test::SvgSummary svg = test::ParseSvg(ReadFile(svgPath));
+  ASSERT_TRUE(svg.wellFormed) << svg.error;
+  EXPECT_EQ(svg.bars, 24);
+  char sumText[32];
+  std::snprintf(sumText, sizeof sumText, "Sum %.2f dB(A)", sum);
+  EXPECT_EQ(svg.texts.at(0), "TNM emission: Heavy trucks, open-graded asphaltic concrete (OGAC), full throttle, "
+                             "80 km/h, " + std::string(sumText));
+}
+
+TEST(VeziTnm, UsageErrors) {
+  EXPECT_EQ(Vezi({"tnm", "--pavement", "avg", "--speed", "100"}).exitCode, 2);  // no vehicle, no library
+  EXPECT_EQ(Vezi({"tnm", "--vehicle", "car", "--pavement", "avg", "--speed", "100"}).exitCode, 2);
+  EXPECT_EQ(Vezi({"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "-5"}).exitCode, 2);
+  EXPECT_EQ(Vezi({"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "50", "--record", "1"}).exitCode, 2);
+}
+
+TEST(VeziTnm, ConstantsFromALibraryRecord) {
+  TempDir dir;
+  const RunResult created = Vezi({"create", "ltTNMVeh", dir.Path().string()});
+  ASSERT_EQ(created.exitCode, 0) << created.err;
+  const std::string path = dir.File("TNMVeh.abs");
+  TTNMEmisConsts consts;
+  consts.SetTNMConstants(vtBus, ptPCC, false);
+  consts.BaseVT = vtBus;
+  consts.Coef(tcC, ftNo) = 70.5f;  // a user's own idle level
+  {
+    TMyTable lib(path, false);
+    lib.Table().Open();
+    lib.Table().Append();
+    lib.Table().FieldByName("ElementName").SetAsString("City bus");
+    WriteToDataSet(consts, lib.Table());
+    lib.Table().Post();
+  }
+  const RunResult r = Vezi({"tnm", "--library", path, "--record", "1", "--pavement", "pcc", "--speed", "0",
+                            "--format", "json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  float sum = 0;
+  Expected(consts, ftNo, 0, sum);
+  EXPECT_EQ(nlohmann::json::parse(r.out)["sum"].get<float>(), sum);
+
+  const RunResult text = Vezi({"tnm", "--library", path, "--record", "1", "--pavement", "pcc", "--speed", "30"});
+  EXPECT_TRUE(Contains(text.out, "City bus (record 1, Buses), Portland cement concrete (PCC), cruise, 30 km/h"))
+      << text.out;
+
+  const RunResult wrongType =
+      Vezi({"tnm", "--library", path, "--record", "1", "--vehicle", "mc", "--pavement", "pcc", "--speed", "30"});
+  EXPECT_EQ(wrongType.exitCode, 1);
+  EXPECT_TRUE(Contains(wrongType.err, "record 1 holds Buses, not Motorcycles")) << wrongType.err;
+  const RunResult missing = Vezi({"tnm", "--library", path, "--record", "2", "--pavement", "pcc", "--speed", "30"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_TRUE(Contains(missing.err, "record 2 not found")) << missing.err;
+}
+
+TEST(VeziSpectrum, ProtocolChartAndErrors) {
+  TempDir dir;
+  ASSERT_EQ(Vezi({"create", "ltEmis", dir.Path().string()}).exitCode, 0);
+  const std::string path = dir.File("emis.abs");
+  test::AppendElement(path, {4, 6, false, true, 90, [](int n) { return n == 17 ? 2.0 : 0.5; }});
+
+  const RunResult r = Vezi({"spectrum", path, "1", "--log"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "fu =       500 fo =      2000 in Oktaven\n"
+            "   500Hz \t  -3.01030\n"
+            "  1000Hz \t   3.01030\n"
+            "  2000Hz \t  -3.01030\n");
+  const RunResult clamped = Vezi({"spectrum", path, "1", "--clamp"});
+  EXPECT_TRUE(Contains(clamped.out, "  1000Hz \t   0.99900\n")) << clamped.out;
+
+  const std::string svgPath = dir.File("s.svg");
+  ASSERT_EQ(Vezi({"spectrum", path, "1", "--svg", svgPath}).exitCode, 0);
+  const test::SvgSummary svg = test::ParseSvg(ReadFile(svgPath));
+  ASSERT_TRUE(svg.wellFormed) << svg.error;
+  EXPECT_EQ(svg.bars, 3);
+
+  const RunResult missing = Vezi({"spectrum", path, "7"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_TRUE(Contains(missing.err, "Fatal Error: Element not found")) << missing.err;
+  EXPECT_EQ(Vezi({"spectrum", dir.File("none.abs"), "1"}).exitCode, 1);
+}
+
+}  // namespace
+}  // namespace vez
