@@ -1,6 +1,7 @@
 // The Paradox reader on encrypted, truncated and damaged tables built in memory.
 #include <array>
 #include <cstring>
+#include <new>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -136,6 +137,15 @@ TEST(ParadoxDamage, TruncatedDbIsReadAsFarAsItGoes) {
     if (c.Read < 12) expected.push_back(Format("(stream): the header promises 12 records, the blocks hold %d", c.Read));
     EXPECT_EQ(reader.Warnings(), expected);
   }
+}
+
+TEST(ParadoxDamage, RunningOutOfMemoryIsANamedError) {
+  TDBParadox reader;
+  reader.OnCellValue = [](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                          const Variant&, TAlignment) { throw std::bad_alloc(); };
+  std::istringstream stream(Numbered12());
+  reader.StepLoading = false;
+  EXPECT_THROW_MSG(reader.LoadFromStream(stream), Exception, "(stream): not enough memory to read the table");
 }
 
 TEST(ParadoxDamage, SetFieldValueRefusesOffsetsOutsideTheRecordArea) {
