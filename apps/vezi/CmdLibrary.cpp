@@ -776,7 +776,7 @@ void RegisterLibraryCommands(CLI::App& app) {
     cmd->add_option("LIBRARY", *path, "Library file, or a Paradox table (.db, .run, .sdb, .tdb)")->required();
     cmd->add_option("--format", *format, "Output format: csv (default), json, or cells (Paradox tables)")
         ->check(CLI::IsMember({"csv", "json", "cells"}));
-    cmd->add_option("--limit", *limitText, "Print at most N records (a whole number, 0 or more)");
+    cmd->add_option("--limit", *limitText, "Print at most N records (a whole number, 0 or more)")->type_name("N");
     cmd->add_flag("--raw-text", options->rawText,
                   "Paradox tables: keep text in the table's code page instead of UTF-8");
     AddParadoxOptions(cmd, options);
