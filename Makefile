@@ -48,7 +48,9 @@ fuzz-smoke: deps
 	  $(BUILD_FUZZ)/fuzz_paradox -runs=$(FUZZ_RUNS) -max_len=80000 -timeout=10 -seed=1 \
 	  -artifact_prefix=$(BUILD_FUZZ)/ $(BUILD_FUZZ)/corpus $(BUILD_FUZZ)/seeds
 
-demo: build
+# The demo needs only the vezi tool, not the tests.
+demo: configure
+	cmake --build $(BUILD) --target vezi -j $(JOBS)
 	scripts/demo $(BUILD)
 
 clean:

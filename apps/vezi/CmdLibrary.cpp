@@ -1,15 +1,21 @@
 // vezi libtype, create, info and dump: library files from the command line.
 //
 // libtype  NAME...                 library type code and constant name of file names (folders are ignored);
-//                                  exit 1 when a name is not a library file.
+//                                  exit 1 when a name is not a library file. Old Paradox names (emis.db,
+//                                  X.run, X.sdb, X.tdb) answer the type of the library they are converted to.
 // create   TYPE FOLDER             an empty library of a type (code or constant name) with its layout;
 //                                  --with-defaults appends one record holding the new-record defaults.
 // info     LIBRARY                 type, table, fields, indexes and record count.
 // dump     LIBRARY                 the records as CSV (default) or JSON, optionally only the first N.
 //
-// Exit codes: 0 done, 1 the work failed (missing file or folder, engine error), 2 bad arguments (unknown
-// option, bad type name or number). info and dump choose the reader by the file's extension: Paradox tables
-// (".db") go through the Paradox reader and its dump format, every other file through the table engine.
+// Exit codes: 0 done, 1 the work failed (missing file or folder, engine error, a Paradox table whose blocks hold
+// fewer records than its header promises), 2 bad arguments (unknown option, bad type name or number, bad
+// --limit or --code-page). info and dump choose the reader by the file's content: a Paradox table (whatever its
+// extension: ".db", ".run", ".sdb", ".tdb") goes through the Paradox reader and its dump format, a Paradox index
+// or ".mb" companion is named as such, every other file goes to the table engine. Paradox tables take
+// --password (encrypted tables) and --code-page (text stored in another code page than the header says); the
+// reader's warnings (damaged BLOBs, missing records) go to stderr. Dumps stream record by record.
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +30,7 @@
 #include "Commands.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
+#include "core/TextEncoding.h"
 #include "librarydb/Defaults.h"
 #include "librarydb/Layouts.h"
 #include "import/ParadoxDump.h"
@@ -348,9 +355,70 @@ void CheckFileExists(const std::string& path) {
   if (!fs::is_regular_file(path, ec)) throw vez::Exception("no such file: '" + path + "'");
 }
 
-// Paradox tables (".db", the old library format) are read by the Paradox reader; everything else is a library
-// file of the table engine.
-bool IsParadoxTable(const std::string& path) { return vez::SameText(vez::ExtractFileExt(path), ".db"); }
+// What a file is, by its first bytes (and, for a ".mb", its extension).
+enum class FileKind { Other, ParadoxTable, ParadoxIndex, ParadoxBlob };
+
+FileKind KindOfFile(const std::string& path, std::uint8_t* fileType = nullptr) {
+  std::ifstream in(path, std::ios::binary);
+  std::uint8_t h[0x60] = {};
+  in.read(reinterpret_cast<char*>(h), sizeof h);
+  const auto n = in.gcount();
+  if (n >= 16 && std::string_view(reinterpret_cast<const char*>(h), 16) == std::string_view("SQLite format 3\0", 16))
+    return FileKind::Other;
+  if (n == sizeof h) {
+    const unsigned recordSize = h[0] | (h[1] << 8);
+    const unsigned headerSize = h[2] | (h[3] << 8);
+    const unsigned blockKb = h[5];
+    const unsigned version = h[0x39];
+    const bool blockOk = blockKb == 1 || blockKb == 2 || blockKb == 3 || blockKb == 4 || blockKb == 8 ||
+                         blockKb == 16 || blockKb == 32;
+    if (blockOk && h[4] <= 8 && version >= 3 && version <= 12 && headerSize >= 88 && recordSize > 0) {
+      if (fileType) *fileType = h[4];
+      return h[4] == 0 || h[4] == 2 ? FileKind::ParadoxTable : FileKind::ParadoxIndex;
+    }
+  }
+  if (vez::SameText(vez::ExtractFileExt(path), ".mb")) return FileKind::ParadoxBlob;
+  return FileKind::Other;
+}
+
+// A Paradox table is read by the Paradox reader; an index or ".mb" companion is refused with what it is.
+bool IsParadoxTable(const std::string& path) {
+  std::uint8_t type = 0;
+  switch (KindOfFile(path, &type)) {
+    case FileKind::ParadoxTable: return true;
+    case FileKind::ParadoxIndex:
+      throw vez::Exception("'" + path + "' is a Paradox index file (" + vez::TDBParadox::GetStrFileType(type) +
+                           "), not a table; give its table (.db) instead");
+    case FileKind::ParadoxBlob:
+      throw vez::Exception("'" + path +
+                           "' is the memo and BLOB companion (.mb) of a Paradox table, not a table; give its "
+                           "table (.db) instead");
+    case FileKind::Other: break;
+  }
+  return false;
+}
+
+struct ParadoxOptions {
+  std::string password;
+  int codePage = 0;
+  bool rawText = false;
+  vez::ParadoxReadOptions Read() const {
+    vez::ParadoxReadOptions o;
+    o.RawText = rawText;
+    o.Password = password;
+    o.CodePage = codePage;
+    return o;
+  }
+};
+
+// The reader's warnings on stderr; exit 1 when the table's blocks hold fewer records than its header promises.
+void ReportParadoxRead(const vez::ParadoxReadResult& r) {
+  for (const std::string& w : r.Warnings) std::cerr << "vezi: warning: " << w << '\n';
+  if (r.WarningCount > static_cast<std::int64_t>(r.Warnings.size()))
+    std::cerr << "vezi: warning: " << (r.WarningCount - static_cast<std::int64_t>(r.Warnings.size()))
+              << " more warnings not shown\n";
+  SetExitCode(r.RecordsMissing ? kExitError : kExitOk);
+}
 
 std::unique_ptr<TableSource> OpenLibrarySource(const std::string& path) {
   CheckFileExists(path);
@@ -380,13 +448,22 @@ vez::TFieldType ParadoxColumnType(std::int32_t paradoxType) {
   }
 }
 
-// A Paradox table read by the Paradox reader into its workbook, offered like a library table: its records in
-// block-chain order, values as the reader reports them.
+// A Paradox table read record by record by the Paradox reader (step loading: one block and one record's cells in
+// memory), offered like a library table: its records in block-chain order, values as the reader reports them.
 class ParadoxSource : public TableSource {
 public:
-  ParadoxSource(const std::string& path, bool rawText) {
-    reader_.StepLoading = false;
-    reader_.RawText = rawText;
+  ParadoxSource(const std::string& path, const ParadoxOptions& options) {
+    const vez::ParadoxReadOptions o = options.Read();
+    reader_.RawText = o.RawText;
+    reader_.Password = o.Password;
+    reader_.SourceCodePage = o.CodePage;
+    reader_.OnDimensions = [](vez::TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                              std::int32_t) {};
+    reader_.OnCellValue = [this](vez::TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t column,
+                                 std::int32_t, const Variant& value, vez::TAlignment) {
+      if (column >= 0 && static_cast<std::size_t>(column) < current_.size()) current_[static_cast<std::size_t>(column)] = value;
+    };
+    reader_.StepLoading = true;
     reader_.LoadFromFile(path);
     tableName_ = fs::path(path).filename().string();
     for (const auto& f : reader_.Fields()) {
@@ -402,26 +479,47 @@ public:
   std::string TableName() const override { return tableName_; }
   const std::vector<ColumnDescription>& Columns() const override { return columns_; }
   std::vector<IndexDescription> Indexes() const override { return {}; }
-  std::int64_t RecordCount() override { return reader_.RecordsRead(); }
+  std::int64_t RecordCount() override { return reader_.RecordCount(); }
   bool Next(std::vector<Variant>& values) override {
-    if (row_ >= reader_.RecordsRead() || reader_.Sheets().Count() == 0) return false;
-    values.clear();
-    const vez::TSpreadSheet& sheet = reader_.Sheets()[0];
-    for (std::size_t i = 0; i < columns_.size(); ++i) values.push_back(sheet.Cells.GetValue(static_cast<std::int32_t>(i), row_));
-    ++row_;
+    if (row_ >= reader_.RecordCount() || reader_.ChainEnded()) return false;
+    current_.assign(columns_.size(), Variant::Null());
+    reader_.LoadRecord(row_++);
+    values.swap(current_);
     return true;
+  }
+  vez::ParadoxReadResult Result() const {
+    vez::ParadoxReadResult r;
+    r.RecordsPromised = reader_.RecordCount();
+    r.RecordsRead = reader_.RecordsRead();
+    r.RecordsMissing = reader_.RecordsMissing();
+    r.Warnings = reader_.Warnings();
+    r.WarningCount = reader_.WarningCount();
+    return r;
   }
 
 private:
   vez::TDBParadox reader_;
   std::string tableName_;
   std::vector<ColumnDescription> columns_;
+  std::vector<Variant> current_;
   std::int32_t row_ = 0;
 };
 
+// The extension a converted Paradox table gets: ".run" -> ".runx", ".sdb" -> ".sdbx", ".db" -> ".abs",
+// ".tdb" -> ".tabs"; "" for any other extension.
+std::string ConvertedExtension(const std::string& ext) {
+  static const std::pair<const char*, const char*> kMap[] = {
+      {".run", ".runx"}, {".sdb", ".sdbx"}, {".db", ".abs"}, {".tdb", ".tabs"}};
+  for (const auto& [from, to] : kMap)
+    if (vez::SameText(ext, from)) return to;
+  return std::string();
+}
+
 // The library type a Paradox table becomes when converted: its name with the library extension.
 std::int32_t ParadoxLibType(const std::string& path) {
-  return vez::GetLibType(vez::ChangeFileExt(vez::ExtractFileName(path), ".abs"));
+  std::string ext = ConvertedExtension(vez::ExtractFileExt(path));
+  if (ext.empty()) ext = ".abs";
+  return vez::GetLibType(vez::ChangeFileExt(vez::ExtractFileName(path), ext));
 }
 
 // ---- commands ----
@@ -430,7 +528,12 @@ void RunLibType(const std::vector<std::string>& names) {
   bool allKnown = true;
   for (const std::string& name : names) {
     const std::string bare = vez::ExtractFileName(name);
-    const std::int32_t code = vez::GetLibType(bare);
+    std::int32_t code = vez::GetLibType(bare);
+    // An old Paradox name answers the type of the library it is converted to.
+    if (code < 0) {
+      const std::string ext = ConvertedExtension(vez::ExtractFileExt(bare));
+      if (!ext.empty()) code = vez::GetLibType(vez::ChangeFileExt(bare, ext));
+    }
     if (code < 0) {
       std::cout << name << ": not a library file\n";
       allKnown = false;
@@ -495,20 +598,22 @@ void RunCreate(const std::string& typeText, const std::string& folder, bool with
   SetExitCode(kExitOk);
 }
 
-void RunParadoxInfo(const std::string& path) {
-  CheckFileExists(path);
-  const std::string description = vez::DescribeParadoxTable(path);
+void RunParadoxInfo(const std::string& path, const ParadoxOptions& options) {
+  vez::ParadoxReadResult result;
+  const std::string description = vez::DescribeParadoxTable(path, options.Read(), &result);
   const std::int32_t code = ParadoxLibType(path);
   std::cout << "File: " << path << '\n';
   std::cout << "Type: " << (code < 0 ? std::string("- (not a library file name)") : TypeDescription(code)) << '\n';
   std::cout << "Layout: Paradox\n";
   std::cout << description;
   if (!description.empty() && description.back() != '\n') std::cout << '\n';
-  SetExitCode(kExitOk);
+  std::cout.flush();
+  ReportParadoxRead(result);
 }
 
-void RunInfo(const std::string& path) {
-  if (IsParadoxTable(path)) return RunParadoxInfo(path);
+void RunInfo(const std::string& path, const ParadoxOptions& options) {
+  CheckFileExists(path);
+  if (IsParadoxTable(path)) return RunParadoxInfo(path, options);
   const std::unique_ptr<TableSource> source = OpenLibrarySource(path);
   const std::int32_t code = vez::GetLibType(vez::ExtractFileName(path));
   std::cout << "File: " << path << '\n';
@@ -537,22 +642,28 @@ void RunInfo(const std::string& path) {
 }
 
 // The reference cell format of the Paradox reader, for comparison with reference dumps.
-void RunParadoxCells(const std::string& path, std::int64_t limit, bool rawText) {
-  CheckFileExists(path);
-  if (limit >= 0) throw vez::Exception("--limit is not available with --format cells");
-  vez::DumpParadoxTable(path, vez::ParadoxDumpFormat::Cells, std::cout, rawText);
+void RunParadoxCells(const std::string& path, const ParadoxOptions& options) {
+  vez::ParadoxReadResult result;
+  vez::DumpParadoxTable(path, vez::ParadoxDumpFormat::Cells, std::cout, options.Read(), &result);
   std::cout.flush();
-  SetExitCode(kExitOk);
+  ReportParadoxRead(result);
 }
 
-void RunDump(const std::string& path, const std::string& format, std::int64_t limit, bool rawText) {
-  const bool paradox = IsParadoxTable(path);
-  if (!paradox && (format == "cells" || rawText))
-    throw vez::Exception("--format cells and --raw-text are for Paradox tables (.db) only");
-  if (paradox && format == "cells") return RunParadoxCells(path, limit, rawText);
+void RunDump(const std::string& path, const std::string& format, std::int64_t limit, const ParadoxOptions& options) {
   CheckFileExists(path);
-  const std::unique_ptr<TableSource> source =
-      paradox ? std::unique_ptr<TableSource>(std::make_unique<ParadoxSource>(path, rawText)) : OpenLibrarySource(path);
+  const bool paradox = IsParadoxTable(path);
+  if (!paradox && (format == "cells" || options.rawText || !options.password.empty() || options.codePage != 0))
+    throw vez::Exception("--format cells, --raw-text, --password and --code-page are for Paradox tables only");
+  if (paradox && format == "cells") return RunParadoxCells(path, options);
+  std::unique_ptr<TableSource> source;
+  ParadoxSource* paradoxSource = nullptr;
+  if (paradox) {
+    auto p = std::make_unique<ParadoxSource>(path, options);
+    paradoxSource = p.get();
+    source = std::move(p);
+  } else {
+    source = OpenLibrarySource(path);
+  }
   const auto& columns = source->Columns();
   std::vector<Variant> values;
   std::int64_t written = 0;
@@ -581,7 +692,43 @@ void RunDump(const std::string& path, const std::string& format, std::int64_t li
     out << (written ? "\n]\n" : "]\n");
   }
   out.flush();
-  SetExitCode(kExitOk);
+  if (paradoxSource) ReportParadoxRead(paradoxSource->Result());
+  else SetExitCode(kExitOk);
+}
+
+// Runs a command that reads a table; running out of memory becomes a message naming the file.
+template <typename Fn>
+void GuardMemory(const std::string& path, Fn&& fn) {
+  try {
+    fn();
+  } catch (const std::bad_alloc&) {
+    throw vez::Exception(path + ": not enough memory to read the table");
+  }
+}
+
+// --limit: decimal digits only (no sign, blanks, fraction or hexadecimal), at most 18 of them; -1 when not given.
+std::int64_t ParseLimit(const std::string& text, bool given) {
+  if (!given) return -1;
+  const bool digits = !text.empty() && text.size() <= 18 &&
+                      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!digits)
+    throw CLI::ValidationError("--limit", "'" + text + "' is not a number of records (a whole number, 0 or more)");
+  return std::stoll(text);
+}
+
+// --code-page: a code page this system can convert.
+void CheckCodePage(int codePage) {
+  if (codePage != 0 && (codePage < 0 || !vez::CodePageSupported(codePage)))
+    throw CLI::ValidationError("--code-page", "code page " + std::to_string(codePage) +
+                                                  " cannot be converted (give a Windows code page number such as "
+                                                  "1252, 866 or 932)");
+}
+
+void AddParadoxOptions(CLI::App* cmd, const std::shared_ptr<ParadoxOptions>& options) {
+  cmd->add_option("--password", options->password, "Paradox tables: the password of an encrypted table");
+  cmd->add_option("--code-page", options->codePage,
+                  "Paradox tables: read the text in this code page instead of the one the header gives")
+      ->check(CLI::PositiveNumber);
 }
 
 }  // namespace
@@ -611,25 +758,41 @@ void RegisterLibraryCommands(CLI::App& app) {
   {
     auto* cmd = app.add_subcommand("info", "Print the type, table, fields, indexes and record count of a library");
     auto path = std::make_shared<std::string>();
-    cmd->add_option("LIBRARY", *path, "Library file, or a Paradox table (.db)")->required();
-    cmd->callback([path] { RunInfo(*path); });
+    auto options = std::make_shared<ParadoxOptions>();
+    cmd->add_option("LIBRARY", *path, "Library file, or a Paradox table (.db, .run, .sdb, .tdb)")->required();
+    AddParadoxOptions(cmd, options);
+    cmd->footer("Paradox tables: exit code 1 when the blocks hold fewer records than the header promises.\n");
+    cmd->callback([path, options] {
+      CheckCodePage(options->codePage);
+      GuardMemory(*path, [&] { RunInfo(*path, *options); });
+    });
   }
   {
     auto* cmd = app.add_subcommand("dump", "Print the records of a library or a Paradox table as CSV or JSON");
     auto path = std::make_shared<std::string>();
     auto format = std::make_shared<std::string>("csv");
-    auto limit = std::make_shared<std::int64_t>(-1);
-    auto rawText = std::make_shared<bool>(false);
-    cmd->add_option("LIBRARY", *path, "Library file, or a Paradox table (.db)")->required();
+    auto limitText = std::make_shared<std::string>();
+    auto options = std::make_shared<ParadoxOptions>();
+    cmd->add_option("LIBRARY", *path, "Library file, or a Paradox table (.db, .run, .sdb, .tdb)")->required();
     cmd->add_option("--format", *format, "Output format: csv (default), json, or cells (Paradox tables)")
         ->check(CLI::IsMember({"csv", "json", "cells"}));
-    cmd->add_option("--limit", *limit, "Print at most N records")->check(CLI::NonNegativeNumber);
-    cmd->add_flag("--raw-text", *rawText, "Paradox tables: keep text in the table's code page instead of UTF-8");
+    cmd->add_option("--limit", *limitText, "Print at most N records (a whole number, 0 or more)")->type_name("N");
+    cmd->add_flag("--raw-text", options->rawText,
+                  "Paradox tables: keep text in the table's code page instead of UTF-8");
+    AddParadoxOptions(cmd, options);
     cmd->footer(
         "CSV: a header row of field names, RFC 4180 quoting, NULL as an empty field. JSON: an array of objects,\n"
         "NULL as null. Both: dates and times in ISO 8601, BLOBs in base64, numbers with '.' as decimal point,\n"
-        "for libraries and Paradox tables alike. cells: the Paradox reader's reference cell format.\n");
-    cmd->callback([=] { RunDump(*path, *format, *limit, *rawText); });
+        "for libraries and Paradox tables alike. cells: the Paradox reader's reference cell format.\n"
+        "Paradox tables: warnings (damaged BLOBs, missing records) go to stderr; exit code 1 when the blocks hold\n"
+        "fewer records than the header promises.\n");
+    cmd->callback([=] {
+      CheckCodePage(options->codePage);
+      const std::int64_t limit = ParseLimit(*limitText, cmd->count("--limit") > 0);
+      if (*format == "cells" && limit >= 0)
+        throw CLI::ValidationError("--limit", "--limit is not available with --format cells");
+      GuardMemory(*path, [&] { RunDump(*path, *format, limit, *options); });
+    });
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <iconv.h>
 
+#include <cerrno>
+
 #include <array>
 #include <map>
 #include <memory>
@@ -119,6 +121,100 @@ const CodePageTable* TableFor(int codePage) {
   return it->second.get();
 }
 
+// One iconv converter per multi-byte code page and direction, opened once; conversions hold the lock, as an
+// iconv descriptor keeps state.
+class MultiByteConverter {
+public:
+  MultiByteConverter(const std::string& to, const std::string& from) : cd_(iconv_open(to.c_str(), from.c_str())) {}
+  ~MultiByteConverter() {
+    if (Valid()) iconv_close(cd_);
+  }
+  MultiByteConverter(const MultiByteConverter&) = delete;
+  MultiByteConverter& operator=(const MultiByteConverter&) = delete;
+  bool Valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+  // Converts as much of `in` as forms valid sequences; returns the bytes consumed (stops at the first bad one).
+  std::size_t Convert(std::string_view in, std::string& out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    char* inp = const_cast<char*>(in.data());
+    std::size_t inLeft = in.size();
+    char buf[1024];
+    while (inLeft > 0) {
+      char* outp = buf;
+      std::size_t outLeft = sizeof buf;
+      const std::size_t r = iconv(cd_, &inp, &inLeft, &outp, &outLeft);
+      out.append(buf, sizeof buf - outLeft);
+      if (r == static_cast<std::size_t>(-1) && errno != E2BIG) break;
+    }
+    return in.size() - inLeft;
+  }
+
+private:
+  iconv_t cd_;
+  std::mutex mutex_;
+};
+
+MultiByteConverter* ConverterFor(int codePage, bool toUtf8) {
+  static std::mutex mutex;
+  static std::map<std::pair<int, bool>, std::unique_ptr<MultiByteConverter>> converters;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto& slot = converters[{codePage, toUtf8}];
+  if (!slot) {
+    const std::string name = CodePageName(codePage);
+    slot = toUtf8 ? std::make_unique<MultiByteConverter>("UTF-8", name)
+                  : std::make_unique<MultiByteConverter>(name, "UTF-8");
+  }
+  return slot->Valid() ? slot.get() : nullptr;
+}
+
+MultiByteConverter& RequireConverter(int codePage, bool toUtf8) {
+  MultiByteConverter* c = ConverterFor(codePage, toUtf8);
+  if (!c) throw EConvertError(Format("Code page %d is not supported", codePage));
+  return *c;
+}
+
+std::string MultiByteToUtf8(std::string_view bytes, int codePage) {
+  MultiByteConverter& c = RequireConverter(codePage, true);
+  std::string out;
+  out.reserve(bytes.size() * 3 / 2);
+  while (!bytes.empty()) {
+    const std::size_t used = c.Convert(bytes, out);
+    bytes.remove_prefix(used);
+    if (bytes.empty()) break;
+    // A byte that starts no valid sequence: the character of the same number keeps it.
+    AppendUtf8(out, static_cast<unsigned char>(bytes.front()));
+    bytes.remove_prefix(1);
+  }
+  return out;
+}
+
+std::string Utf8ToMultiByte(std::string_view text, int codePage, int* substitutions) {
+  MultiByteConverter& c = RequireConverter(codePage, false);
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t begin = i;
+    char32_t cp;
+    std::string one;
+    if (!DecodeUtf8(text, i, cp)) {
+      cp = static_cast<unsigned char>(text[i]);  // stray byte: read as Latin-1
+      ++i;
+      AppendUtf8(one, cp);
+    } else {
+      one.assign(text.substr(begin, i - begin));
+    }
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (c.Convert(one, out) != one.size()) {
+      out += '?';
+      if (substitutions) ++*substitutions;
+    }
+  }
+  return out;
+}
+
 const CodePageTable& RequireTable(int codePage) {
   const CodePageTable* t = TableFor(codePage);
   if (!t) throw EConvertError(Format("Code page %d is not supported", codePage));
@@ -127,7 +223,14 @@ const CodePageTable& RequireTable(int codePage) {
 
 }  // namespace
 
-bool CodePageSupported(int codePage) { return codePage == kCodePageUtf8 || TableFor(codePage) != nullptr; }
+bool IsMultiByteCodePage(int codePage) {
+  return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+}
+
+bool CodePageSupported(int codePage) {
+  if (IsMultiByteCodePage(codePage)) return ConverterFor(codePage, true) != nullptr;
+  return codePage == kCodePageUtf8 || TableFor(codePage) != nullptr;
+}
 
 bool IsValidUtf8(std::string_view bytes) {
   std::size_t i = 0;
@@ -139,6 +242,7 @@ bool IsValidUtf8(std::string_view bytes) {
 
 std::string ToUtf8(std::string_view bytes, int codePage) {
   if (codePage == kCodePageUtf8) return std::string(bytes);
+  if (IsMultiByteCodePage(codePage)) return MultiByteToUtf8(bytes, codePage);
   const CodePageTable& t = RequireTable(codePage);
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 4);
@@ -152,6 +256,7 @@ std::string ToUtf8(std::string_view bytes, int codePage) {
 
 std::string FromUtf8(std::string_view text, int codePage, int* substitutions) {
   if (codePage == kCodePageUtf8) return std::string(text);
+  if (IsMultiByteCodePage(codePage)) return Utf8ToMultiByte(text, codePage, substitutions);
   const CodePageTable& t = RequireTable(codePage);
   std::string out;
   out.reserve(text.size());

@@ -1,10 +1,15 @@
-// Conversion between single-byte code pages and UTF-8, over iconv.
+// Conversion between code pages and UTF-8, over iconv.
 //
 // Code pages are named by their Windows numbers (437, 850, 1252, 28591 for ISO-8859-1, ...), as Paradox and
 // the suite's old files record them. Decoding never loses a byte: a byte that the code page leaves undefined
 // (0x81 in 1252, for example) becomes the Unicode control character of the same number, as Windows decodes it,
 // so that encoding gives the byte back. Encoding a character the code page does not have gives "?" and counts
 // the substitution, so the caller can report it.
+//
+// The East Asian code pages 932 (Japanese Shift-JIS), 936 (Simplified Chinese GBK), 949 (Korean) and 950
+// (Traditional Chinese Big5) are multi-byte: a lead byte and the byte after it form one character. Their text
+// is converted as a whole; a byte that starts no valid sequence (or a lead byte cut off at the end) becomes the
+// character of the same number, as above, so that nothing is dropped.
 #pragma once
 
 #include <string>
@@ -18,6 +23,8 @@ constexpr int kCodePageUtf8 = 65001;
 std::string CodePageName(int codePage);
 // True when iconv on this system can convert the code page.
 bool CodePageSupported(int codePage);
+// True for the multi-byte code pages 932, 936, 949 and 950.
+bool IsMultiByteCodePage(int codePage);
 
 // Bytes in the code page to UTF-8. Throws EConvertError for an unsupported code page.
 std::string ToUtf8(std::string_view bytes, int codePage);

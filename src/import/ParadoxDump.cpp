@@ -140,6 +140,8 @@ void WalkTable(TDBParadox& reader, const std::string& fileName, RowFn&& row) {
                                 std::int32_t, const Variant& value, TAlignment) {
     if (column >= 0 && static_cast<std::size_t>(column) < cells.size()) cells[static_cast<std::size_t>(column)] = value;
   };
+  reader.OnDimensions = [](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                           std::int32_t) {};
   reader.StepLoading = true;
   reader.LoadFromFile(fileName);
   const std::int32_t count = reader.RecordCount();
@@ -149,6 +151,21 @@ void WalkTable(TDBParadox& reader, const std::string& fileName, RowFn&& row) {
     row(i, cells);
   }
   reader.AfterLoad();
+}
+
+void ApplyOptions(TDBParadox& reader, const ParadoxReadOptions& options) {
+  reader.RawText = options.RawText;
+  reader.Password = options.Password;
+  reader.SourceCodePage = options.CodePage;
+}
+
+void FillResult(const TDBParadox& reader, ParadoxReadResult* result) {
+  if (!result) return;
+  result->RecordsPromised = reader.RecordCount();
+  result->RecordsRead = reader.RecordsRead();
+  result->RecordsMissing = reader.RecordsMissing();
+  result->Warnings = reader.Warnings();
+  result->WarningCount = reader.WarningCount();
 }
 
 }  // namespace
@@ -196,8 +213,15 @@ bool ParseParadoxDumpFormat(std::string_view name, ParadoxDumpFormat& format) {
 }
 
 void DumpParadoxTable(const std::string& fileName, ParadoxDumpFormat format, std::ostream& out, bool rawText) {
+  ParadoxReadOptions options;
+  options.RawText = rawText;
+  DumpParadoxTable(fileName, format, out, options);
+}
+
+void DumpParadoxTable(const std::string& fileName, ParadoxDumpFormat format, std::ostream& out,
+                      const ParadoxReadOptions& options, ParadoxReadResult* result) {
   TDBParadox reader;
-  reader.RawText = rawText;
+  ApplyOptions(reader, options);
   const auto& fields = reader.Fields();
   std::int32_t walked = 0;
   bool started = false;
@@ -258,18 +282,31 @@ void DumpParadoxTable(const std::string& fileName, ParadoxDumpFormat format, std
   start();  // a table without records still gets its header
   if (format == ParadoxDumpFormat::Cells) out << "end " << walked << "\n";
   else if (format == ParadoxDumpFormat::Json) out << "]}\n";
+  FillResult(reader, result);
 }
 
-std::string DescribeParadoxTable(const std::string& fileName) {
+std::string DescribeParadoxTable(const std::string& fileName, const ParadoxReadOptions& options,
+                                 ParadoxReadResult* result) {
   TDBParadox reader;
+  ApplyOptions(reader, options);
   reader.OnCellValue = [](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
                           const Variant&, TAlignment) {};
+  reader.OnDimensions = [](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                           std::int32_t) {};
+  // Records are walked, not decoded: an empty load range.
+  TSMRange none;
+  none.FirstRow = 0;
+  none.LastRow = 0;
+  reader.SetLoadRange(none);
   reader.StepLoading = true;
   reader.LoadFromFile(fileName);
+  for (std::int32_t i = 0; i < reader.RecordCount() && !reader.ChainEnded(); ++i) reader.LoadRecord(i);
   std::string out;
   out += "File type: " + std::to_string(reader.FileType()) + " (" + TDBParadox::GetStrFileType(reader.FileType()) + ")\n";
   out += "Table level: " + std::to_string(reader.TableLevel()) + "\n";
-  out += "Records: " + std::to_string(reader.RecordCount()) + "\n";
+  out += "Records: " + std::to_string(reader.RecordCount());
+  if (reader.RecordsMissing()) out += " (the blocks hold " + std::to_string(reader.RecordsRead()) + ")";
+  out += "\n";
   out += "Block size: " + std::to_string(reader.GetBlockSize()) + "\n";
   out += "Code page: " + std::to_string(reader.TextCodePage()) +
          (reader.TableCodePage() == 0 ? " (none stored)" : "") + "\n";
@@ -281,6 +318,7 @@ std::string DescribeParadoxTable(const std::string& fileName) {
            std::to_string(f.FieldType == 23 ? f.SizeByte : f.Size) + "\n";
   }
   out += "Sort order: " + reader.SortOrder() + "\n";
+  FillResult(reader, result);
   reader.AfterLoad();
   return out;
 }

@@ -13,16 +13,23 @@
 // - Cells: the reference cell format: the header lines, one "F" line per field, one "C" line per record walked
 //   and "end N". A date reported as text is written "date-text:" + the text, with a "+" before years of more than
 //   four digits.
-// rawText keeps Char and MEMO text in the table's bytes instead of UTF-8.
+// rawText keeps Char and MEMO text in the table's bytes instead of UTF-8. Memory stays bounded whatever the
+// table's size: one record's cells at a time.
 //
 // DescribeParadoxTable: the header (file type text, table level, record count, block size, code page), the
-// fields (number, name, type text, size) and the sort order, one item per line.
+// fields (number, name, type text, size) and the sort order, one item per line. It walks the block chain
+// (without decoding the records) to count them: when the blocks hold fewer records than the header promises,
+// the record line gives both counts.
+//
+// Both take the reader's options (password, code page, raw text) and fill a ParadoxReadResult when given one:
+// the promised and the walked record counts and the reader's warnings.
 #pragma once
 
 #include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/Variant.h"
 
@@ -30,9 +37,26 @@ namespace vez {
 
 enum class ParadoxDumpFormat { Csv, Json, Cells };
 
+struct ParadoxReadOptions {
+  bool RawText = false;
+  std::string Password;  // for encrypted tables
+  int CodePage = 0;      // source code page of the text; 0: the table's own
+};
+
+struct ParadoxReadResult {
+  std::int32_t RecordsPromised = 0;  // the header's record count
+  std::int32_t RecordsRead = 0;      // records the block chain held
+  bool RecordsMissing = false;       // the chain ended before the promised count
+  std::vector<std::string> Warnings;  // the first warnings of the reader
+  std::int64_t WarningCount = 0;      // all of them
+};
+
 // Throws vez::Exception for an unreadable table.
+void DumpParadoxTable(const std::string& fileName, ParadoxDumpFormat format, std::ostream& out,
+                      const ParadoxReadOptions& options, ParadoxReadResult* result = nullptr);
 void DumpParadoxTable(const std::string& fileName, ParadoxDumpFormat format, std::ostream& out, bool rawText = false);
-std::string DescribeParadoxTable(const std::string& fileName);
+std::string DescribeParadoxTable(const std::string& fileName, const ParadoxReadOptions& options = {},
+                                 ParadoxReadResult* result = nullptr);
 
 // "csv", "json" or "cells" (case ignored); false for anything else.
 bool ParseParadoxDumpFormat(std::string_view name, ParadoxDumpFormat& format);

@@ -6,10 +6,12 @@
 #include <cstring>
 #include <filesystem>
 #include <istream>
+#include <new>
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
 #include "core/TextEncoding.h"
+#include "import/ParadoxEncryption.h"
 #include "import/internal/DateText.h"
 
 namespace vez {
@@ -102,8 +104,13 @@ TDBParadox::~TDBParadox() {
   }
 }
 
-void TDBParadox::Fail(const std::string& problem) const {
-  throw Exception((FileName.empty() ? std::string("(stream)") : FileName) + ": " + problem);
+std::string TDBParadox::TableName() const { return FileName.empty() ? std::string("(stream)") : FileName; }
+
+void TDBParadox::Fail(const std::string& problem) const { throw Exception(TableName() + ": " + problem); }
+
+void TDBParadox::Warn(const std::string& problem) {
+  ++warningCount_;
+  if (warnings_.size() < kMaxParadoxWarnings) warnings_.push_back(TableName() + ": " + problem);
 }
 
 std::uint16_t TDBParadox::U16(std::size_t at) const {
@@ -124,7 +131,7 @@ std::int32_t TDBParadox::TableCodePage() const {
 
 std::int32_t TDBParadox::TextCodePage() const { return textCodePage_; }
 
-bool TDBParadox::IsEncrypted() { return U32(0x40) != 0 && U32(0x44) != 0; }
+bool TDBParadox::IsEncrypted() { return GetEncryptionCheckSum() != 0 || (U32(0x40) != 0 && U32(0x44) != 0); }
 
 std::int32_t TDBParadox::GetEncryptionCheckSum() const {
   const std::uint32_t v = U32(0x25);
@@ -134,7 +141,19 @@ std::int32_t TDBParadox::GetEncryptionCheckSum() const {
 std::int32_t TDBParadox::GetPasswordChecksum(const std::string& password) {
   std::int32_t result = 0;
   if (OnGetPasswordChecksum) OnGetPasswordChecksum(*this, password, result);
+  else if (!OnDecryptDBBlock) result = static_cast<std::int32_t>(ParadoxPasswordChecksum(password));
   return result;
+}
+
+void TDBParadox::Decrypt(TByteArray& buffer, std::int32_t blockIndex, std::int32_t size, bool isBlob) {
+  if (OnDecryptDBBlock) {
+    OnDecryptDBBlock(*this, buffer, blockIndex, size, GetEncryptionCheckSum(), isBlob);
+    return;
+  }
+  const auto checksum = static_cast<std::uint32_t>(GetEncryptionCheckSum());
+  if (!UsesBuiltInEncryption() || checksum == 0) return;
+  if (isBlob) ParadoxDecryptBlobWindow(buffer.data(), static_cast<std::size_t>(size), checksum);
+  else ParadoxDecryptDataBlock(buffer.data(), static_cast<std::size_t>(size), checksum, blockIndex);
 }
 
 bool TDBParadox::IsPasswordValid() {
@@ -203,7 +222,7 @@ void TDBParadox::FmtMemo2PlainText(std::string& s) {
 }
 
 std::string TDBParadox::Text(std::string_view bytes) const {
-  if (RawText) return std::string(bytes);
+  if (RawText || rawFallback_) return std::string(bytes);
   bool ascii = true;
   for (char c : bytes)
     if (static_cast<unsigned char>(c) >= 0x80) {
@@ -211,6 +230,7 @@ std::string TDBParadox::Text(std::string_view bytes) const {
       break;
     }
   if (ascii) return std::string(bytes);
+  if (multiByte_) return ToUtf8(bytes, textCodePage_);
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 2);
   for (char c : bytes) {
@@ -256,11 +276,19 @@ void TDBParadox::AfterLoad() {
 void TDBParadox::ReadHeader() {
   if (source_->Size() < static_cast<std::int64_t>(kParadoxHeaderSize) ||
       !source_->ReadAt(0, header_.data(), kParadoxHeaderSize))
-    Fail(Format("truncated header: %d bytes, at least %d needed", static_cast<int>(source_->Size()),
+    Fail(Format("truncated header: %s bytes, at least %d needed", std::to_string(source_->Size()),
                 static_cast<int>(kParadoxHeaderSize)));
 }
 
 void TDBParadox::LoadFromStream(std::istream& stream) {
+  try {
+    LoadFromStreamUnguarded(stream);
+  } catch (const std::bad_alloc&) {
+    Fail("not enough memory to read the table");
+  }
+}
+
+void TDBParadox::LoadFromStreamUnguarded(std::istream& stream) {
   // Forget everything of an earlier load.
   source_.reset();
   blob_.reset();
@@ -273,6 +301,10 @@ void TDBParadox::LoadFromStream(std::istream& stream) {
   hasExtension_ = false;
   chainEnded_ = true;
   recordsRead_ = 0;
+  rawFallback_ = false;
+  multiByte_ = false;
+  warnings_.clear();
+  warningCount_ = 0;
   if (&stream != ownFile_.get()) ownFile_.reset();
 
   TSpreadSheetFile::LoadFromStream(stream);
@@ -294,7 +326,7 @@ void TDBParadox::LoadFromStream(std::istream& stream) {
 
     const std::int32_t fieldCount = FieldCount();
     if (headerSize > fileSize)
-      Fail(Format("header size %d exceeds the file size %d", headerSize, static_cast<int>(fileSize)));
+      Fail(Format("header size %d exceeds the file size %s", headerSize, std::to_string(fileSize)));
     if (blockSize == 0) Fail("block size is 0");
     if (blockSize > kParadoxMaxBlockSize)
       Fail(Format("block size %d exceeds %d bytes", blockSize, kParadoxMaxBlockSize));
@@ -312,10 +344,15 @@ void TDBParadox::LoadFromStream(std::istream& stream) {
     if (SourceCodePage != 0) textCodePage_ = SourceCodePage;
     else textCodePage_ = TableCodePage() != 0 ? TableCodePage() : 437;
     if (!RawText) {
-      if (!CodePageSupported(textCodePage_))
-        Fail(Format("code page %d cannot be converted to UTF-8 (read the table as raw text)", textCodePage_));
-      for (int b = 0x80; b < 0x100; ++b)
-        highBytes_[static_cast<std::size_t>(b - 0x80)] = ToUtf8(std::string(1, static_cast<char>(b)), textCodePage_);
+      if (!CodePageSupported(textCodePage_)) {
+        rawFallback_ = true;
+        Warn(Format("code page %d cannot be converted to UTF-8; text is kept as stored", textCodePage_));
+      } else if (IsMultiByteCodePage(textCodePage_)) {
+        multiByte_ = true;
+      } else {
+        for (int b = 0x80; b < 0x100; ++b)
+          highBytes_[static_cast<std::size_t>(b - 0x80)] = ToUtf8(std::string(1, static_cast<char>(b)), textCodePage_);
+      }
     }
 
     // Field descriptors.
@@ -373,7 +410,8 @@ void TDBParadox::LoadFromStream(std::istream& stream) {
     areaSize_ = static_cast<std::size_t>(blockSize - kBlockHeaderSize);
     visited_.assign(65536, false);
     if (IsEncrypted() && !IsPasswordValid())
-      throw Exception("This file is encrypted but valid password is not specified.");
+      Fail(std::string("This file is encrypted but valid password is not specified. ") +
+           (Password.empty() ? "No password was given." : "The password given is wrong."));
 
     chainEnded_ = false;
     nextIndex_ = static_cast<std::uint16_t>(FirstBlock() > 1 ? FirstBlock() - 1 : 0);
@@ -399,18 +437,21 @@ bool TDBParadox::ReadBlock() {
   const std::int64_t index = nextIndex_;
   const std::int64_t p = static_cast<std::int64_t>(blockSize) * index + HeaderSize();
   if (p >= source_->Size()) return false;
-  if (p + blockSize > source_->Size())
-    Fail(Format("data block %d runs past the end of the file", static_cast<int>(index + 1)));
   if (visited_[static_cast<std::size_t>(index)])
     Fail(Format("the block chain loops back to block %d", static_cast<int>(index + 1)));
   visited_[static_cast<std::size_t>(index)] = true;
-
-  if (IsEncrypted() && OnDecryptDBBlock) {
+  // A block cut short by the end of the file (a truncated table) gives what lies whole in it; in an encrypted
+  // table only whole 256-byte chunks can be unscrambled.
+  const bool encrypted = IsEncrypted();
+  std::int64_t available = std::min<std::int64_t>(blockSize, source_->Size() - p);
+  if (available < blockSize && encrypted) available &= ~static_cast<std::int64_t>(0xFF);
+  std::fill(block_.begin(), block_.end(), std::uint8_t{0});
+  if (encrypted && (OnDecryptDBBlock || UsesBuiltInEncryption())) {
     auto buffer = std::make_unique<TByteArray>();
-    if (!source_->ReadAt(p, buffer->data(), static_cast<std::size_t>(blockSize))) Fail("data block cannot be read");
-    OnDecryptDBBlock(*this, *buffer, static_cast<std::int32_t>(index), blockSize, GetEncryptionCheckSum(), false);
-    std::memcpy(block_.data(), buffer->data(), static_cast<std::size_t>(blockSize));
-  } else if (!source_->ReadAt(p, block_.data(), static_cast<std::size_t>(blockSize))) {
+    if (!source_->ReadAt(p, buffer->data(), static_cast<std::size_t>(available))) Fail("data block cannot be read");
+    Decrypt(*buffer, static_cast<std::int32_t>(index), blockSize, false);
+    std::memcpy(block_.data(), buffer->data(), static_cast<std::size_t>(available));
+  } else if (!source_->ReadAt(p, block_.data(), static_cast<std::size_t>(available))) {
     Fail("data block cannot be read");
   }
   const std::uint8_t* head = block_.data();
@@ -418,6 +459,18 @@ bool TDBParadox::ReadBlock() {
   prevBlock_ = static_cast<std::uint16_t>(head[2] | (head[3] << 8));
   lastOffset_ = static_cast<std::uint16_t>(head[4] | (head[5] << 8));
   nextIndex_ = static_cast<std::uint16_t>(nextBlock - 1);  // 0 (no next block) wraps to 65535
+  if (available < blockSize) {
+    Warn(Format("data block %d is cut short by the end of the file (%s of %d bytes)", static_cast<int>(index + 1),
+                std::to_string(available), blockSize));
+    nextIndex_ = 65535;
+    // The last record lying whole in what was read; none: the block counts as empty.
+    const std::int64_t room = available - kBlockHeaderSize - RecordSize();
+    if (room < 0 || RecordSize() == 0) {
+      lastOffset_ = 0xFFFF;
+    } else if (lastOffset_ < blockSize && lastOffset_ > room) {
+      lastOffset_ = static_cast<std::uint16_t>(room / RecordSize() * RecordSize());
+    }
+  }
   if (lastOffset_ < blockSize && static_cast<std::int64_t>(lastOffset_) + RecordSize() > static_cast<std::int64_t>(areaSize_))
     Fail(Format("the last record offset %d of data block %d leaves the block", static_cast<int>(lastOffset_),
                 static_cast<int>(index + 1)));
@@ -429,6 +482,8 @@ void TDBParadox::LoadNextBlock() {
   for (;;) {
     if (!ReadBlock()) {
       chainEnded_ = true;
+      if (recordsRead_ < RecordCount())
+        Warn(Format("the header promises %d records, the blocks hold %d", RecordCount(), recordsRead_));
       return;
     }
     recordOffset_ = 0;
@@ -437,6 +492,14 @@ void TDBParadox::LoadNextBlock() {
 }
 
 void TDBParadox::LoadRecord(std::int32_t index) {
+  try {
+    LoadRecordUnguarded(index);
+  } catch (const std::bad_alloc&) {
+    Fail("not enough memory to read the table");
+  }
+}
+
+void TDBParadox::LoadRecordUnguarded(std::int32_t index) {
   TSpreadSheetFile::LoadRecord(index);
   if (areaSize_ == 0) return;
   UpdateProgress(index, RecordCount());
@@ -461,6 +524,8 @@ void TDBParadox::SetFieldValue(const TParadoxField& field, std::int32_t offset, 
       static_cast<std::int64_t>(offset) + field.Size > static_cast<std::int64_t>(areaSize_))
     Fail(Format("field %d of record %d lies outside the record area", column + 1, row + 1));
   const std::uint8_t* bytes = Area() + offset;
+  cellRow_ = row;
+  cellColumn_ = column;
   const std::int32_t size = field.Size;
   const std::int32_t type = field.FieldType;
   auto report = [&](const Variant& v) {
@@ -602,26 +667,33 @@ bool TDBParadox::OpenBlobFile() {
   return false;
 }
 
-void TDBParadox::ReadBlobBytes(std::int64_t position, std::int64_t count, std::string& out) {
-  if (count < 0 || position < 0 || position > blob_->Size() || count > blob_->Size() - position)
-    Fail(Format("a BLOB descriptor points outside the .mb file (%d bytes at %d)", static_cast<int>(count),
-                static_cast<int>(position)));
+bool TDBParadox::ReadBlobBytes(std::int64_t position, std::int64_t count, std::string& out) {
+  if (count < 0 || position < 0 || position > blob_->Size() || count > blob_->Size() - position) return false;
   out.resize(static_cast<std::size_t>(count));
-  if (IsEncrypted() && OnDecryptDBBlock) {
+  if (IsEncrypted() && (OnDecryptDBBlock || (UsesBuiltInEncryption() && GetEncryptionCheckSum() != 0))) {
     const std::int64_t start = position & ~static_cast<std::int64_t>(0xFF);
     std::int64_t length = position + count - start;
     if ((length & 0xFF) != 0xFF) length = (length | 0xFF) + 1;
+    const std::int64_t available = std::min<std::int64_t>(length, blob_->Size() - start);
+    if (!OnDecryptDBBlock) {
+      // The built-in decryption works chunk by chunk and is not bound to the hook's fixed buffer.
+      std::vector<std::uint8_t> window(static_cast<std::size_t>((length + 255) & ~static_cast<std::int64_t>(0xFF)), 0);
+      if (!blob_->ReadAt(start, window.data(), static_cast<std::size_t>(available))) Fail(".mb file cannot be read");
+      ParadoxDecryptBlobWindow(window.data(), window.size(), static_cast<std::uint32_t>(GetEncryptionCheckSum()));
+      std::memcpy(out.data(), window.data() + (position - start), static_cast<std::size_t>(count));
+      return true;
+    }
     if (length > kParadoxMaxBlockSize)
-      Fail(Format("an encrypted BLOB window of %d bytes exceeds %d bytes", static_cast<int>(length),
+      Fail(Format("an encrypted BLOB window of %s bytes exceeds %d bytes", std::to_string(length),
                   kParadoxMaxBlockSize));
     auto buffer = std::make_unique<TByteArray>();
-    const std::int64_t available = std::min<std::int64_t>(length, blob_->Size() - start);
     if (!blob_->ReadAt(start, buffer->data(), static_cast<std::size_t>(available))) Fail(".mb file cannot be read");
-    OnDecryptDBBlock(*this, *buffer, 0, static_cast<std::int32_t>(length), GetEncryptionCheckSum(), true);
+    Decrypt(*buffer, 0, static_cast<std::int32_t>(length), true);
     std::memcpy(out.data(), buffer->data() + (position - start), static_cast<std::size_t>(count));
   } else if (count > 0 && !blob_->ReadAt(position, out.data(), static_cast<std::size_t>(count))) {
     Fail(".mb file cannot be read");
   }
+  return true;
 }
 
 void TDBParadox::ReadBLOBValue1(const TPdoxBlob& blob, std::string& value) {
@@ -629,15 +701,24 @@ void TDBParadox::ReadBLOBValue1(const TPdoxBlob& blob, std::string& value) {
   const std::uint32_t index = blob.BlobOffset & 0xFF;
   const std::int64_t blockStart = blob.BlobOffset & ~static_cast<std::uint32_t>(0xFF);
   std::int64_t dataPos;
+  bool inside = true;
   if (index == 255) {
     dataPos = blockStart + 9;
   } else {
     std::string entry;
     const std::int64_t entryPos = blockStart + 12 + 5 * static_cast<std::int64_t>(index);
-    ReadBlobBytes(entryPos, 5, entry);
-    dataPos = blockStart + 16 * static_cast<std::int64_t>(static_cast<unsigned char>(entry[0]));
+    inside = ReadBlobBytes(entryPos, 5, entry);
+    dataPos = inside ? blockStart + 16 * static_cast<std::int64_t>(static_cast<unsigned char>(entry[0])) : 0;
   }
-  ReadBlobBytes(dataPos, blob.BlobLength, value);
+  if (inside) inside = ReadBlobBytes(dataPos, blob.BlobLength, value);
+  if (!inside) {
+    // A truncated or damaged ".mb": this cell stays empty, the rest of the table is read.
+    value.clear();
+    Warn(Format("record %d, field %d: the BLOB of %s bytes at offset %s lies past the end of the .mb file "
+                "(%s bytes); the value is left empty",
+                cellRow_ + 1, cellColumn_ + 1, std::to_string(static_cast<std::uint32_t>(blob.BlobLength)),
+                std::to_string(blob.BlobOffset), std::to_string(blob_->Size())));
+  }
 }
 
 }  // namespace vez

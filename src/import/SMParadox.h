@@ -2,31 +2,45 @@
 // spreadsheet cell model: one sheet, one row per record (in block-chain order), one column per field.
 //
 // The ".db" is read through a byte stream, block by block: only the header and the current data block are in
-// memory. The ".mb" is opened on first need and read BLOB by BLOB. Encrypted tables are recognised; a
-// caller-supplied checksum hook checks the password and a decryption hook receives every block read.
+// memory. The ".mb" is opened on first need and read BLOB by BLOB.
+//
+// Encryption. A table is encrypted when the checksum of its header (the uint32 at 0x25, or at 0x5C when 0x25
+// holds 0xFF00FF00) is not 0; real encrypted tables leave the two "encryption fields" at 0x40 and 0x44 at zero, so
+// we recognise them by the checksum (a table with both of those fields set counts as encrypted too). Callers may
+// install their own checksum and decryption hooks. When they install neither, this library uses its own
+// (ParadoxEncryption.h): the password's checksum is checked against the header and the blocks are unscrambled, so
+// setting Password is all a caller has to do. A missing or wrong password fails the load with
+// "<file>: This file is encrypted but valid password is not specified." followed by "No password was given." or
+// "The password given is wrong.".
 //
 // Text. Char and MEMO values and field names are stored in the table's code page: the 16-bit value at 0x6A of
 // the 32-byte header extension (read for file versions above 4 and data/secondary-index file types). Tables
 // without the extension, or whose extension holds 0, count as code page 437. By default the reader converts this
-// text to UTF-8 (SourceCodePage chooses another source code page, RawText keeps the stored bytes). Bytes the code
-// page leaves undefined become the control character of the same number, so no byte is lost. A code page that
-// this system cannot convert is an error at load (set RawText to read such a table). Multi-byte code pages are
-// not supported. BLOB, formatted memo, OLE and graphic bytes are never converted. Field names are cut to 25
-// bytes before conversion.
+// text to UTF-8 (SourceCodePage chooses another source code page, RawText keeps the stored bytes). In single-byte
+// code pages, bytes the code page leaves undefined become the control character of the same number, so no byte
+// is lost. The multi-byte code pages 932, 936, 949 and 950 are converted as multi-byte text. A code page that
+// this system cannot convert does not fail the load: we keep the stored bytes and add a warning. BLOB, formatted
+// memo, OLE and graphic bytes are never converted. Field names are cut to 25 bytes before conversion.
 //
 // Checks against hostile or broken files, all ending in vez::Exception with a message "<file>: <problem>":
 // a header shorter than 88 bytes (or than its announced size, or than its field list), a block size of 0 or
 // above 32768 bytes, more than 256 fields, a field whose size does not match its type (2 bytes ShortInt;
 // 4 LongInt, Date, Time, AutoInc; 8 Number, Currency, TimeStamp; 1 Logical; at least 10 for BLOB types),
-// fields wider than the record, a record wider than a block's record area, a block chain that loops, a block
-// that starts inside the file but runs past its end, a last-record offset that leaves its block, a BLOB
-// descriptor that points outside the ".mb", and, for encrypted tables, a BLOB window above 32768 bytes.
-// A block chain that points beyond the end of the file ends silently.
+// fields wider than the record, a record wider than a block's record area, a block chain that loops, a last-record
+// offset that leaves its block, and, for encrypted tables with the caller's own decryption hook, a BLOB window
+// above 32768 bytes (the hook's buffer). Running out of memory is reported the same way, never as a bare
+// std::bad_alloc. A block chain that points beyond the end of the file ends silently.
+//
+// Damage that leaves the rest of the table readable is a warning, not a failure (Warnings(); each "<file>:
+// <problem>"): a BLOB whose descriptor points past the end of the ".mb" (a truncated companion) gives an empty
+// value for that cell; a data block cut short by the end of the file gives the records that lie whole in it and
+// ends the chain; an unconvertible code page (see Text).
 //
 // Missing records: the reported dimensions count at most the records that the file's blocks can hold. When the
-// header promises more records than the block chain holds, the records after the end
-// of the chain report no cells (their rows stay empty and GetValue gives Null); with StepLoading off the load
-// stops at the end of the chain. RecordsRead() tells how many records were walked.
+// header promises more records than the block chain holds, the records after the end of the chain report no
+// cells (their rows stay empty and GetValue gives Null); with StepLoading off the load stops at the end of the
+// chain. RecordsRead() tells how many records were walked, RecordCount() what the header promises, and
+// RecordsMissing() whether the chain ended before the promised count; a warning gives both counts.
 //
 // Streams are read from position 0 (the header) with absolute positions. LoadFromFile keeps its file open until
 // AfterLoad when StepLoading is on, so step loading works for files too.
@@ -75,6 +89,7 @@ constexpr std::size_t kParadoxHeaderSize = 88;
 constexpr std::size_t kParadoxHeaderExtensionSize = 32;
 constexpr std::int32_t kParadoxMaxFields = 256;
 constexpr std::int32_t kParadoxMaxBlockSize = 32768;
+constexpr std::size_t kMaxParadoxWarnings = 100;
 
 class TDBParadox : public TSpreadSheetFile {
 public:
@@ -105,6 +120,7 @@ public:
   void LoadRecord(std::int32_t index) override;
 
   std::int32_t GetEncryptionCheckSum() const;
+  // The caller's hook when installed; without any hooks of the caller's, the built-in checksum of the password.
   std::int32_t GetPasswordChecksum(const std::string& password);
   bool IsPasswordValid();
   std::int32_t GetBlockSize() const { return header_[5] * 1024; }
@@ -142,17 +158,33 @@ public:
   std::int32_t RecordsRead() const { return recordsRead_; }
   // True once the block chain has no further block.
   bool ChainEnded() const { return chainEnded_; }
+  // True when the chain ended before the records the header promises (RecordCount) were walked.
+  bool RecordsMissing() const { return chainEnded_ && recordsRead_ < RecordCount(); }
+  // Damage that did not stop the load, each "<file>: <problem>"; the first kMaxParadoxWarnings are kept,
+  // WarningCount() counts all of this load.
+  const std::vector<std::string>& Warnings() const { return warnings_; }
+  std::int64_t WarningCount() const { return warningCount_; }
+  // True when the text is kept as stored: RawText, or a code page that cannot be converted.
+  bool TextIsRaw() const { return RawText || rawFallback_; }
 
 private:
   class Source;
   [[noreturn]] void Fail(const std::string& problem) const;
+  void Warn(const std::string& problem);
+  std::string TableName() const;
+  // The caller's decryption hook, else the built-in one (only when the caller installed no hooks).
+  void Decrypt(TByteArray& buffer, std::int32_t blockIndex, std::int32_t size, bool isBlob);
+  bool UsesBuiltInEncryption() const { return !OnDecryptDBBlock && !OnGetPasswordChecksum; }
+  // Reads count bytes of the ".mb" at position; false when they lie outside the file.
+  bool ReadBlobBytes(std::int64_t position, std::int64_t count, std::string& out);
+  void LoadFromStreamUnguarded(std::istream& stream);
+  void LoadRecordUnguarded(std::int32_t index);
   std::uint16_t U16(std::size_t at) const;
   std::uint32_t U32(std::size_t at) const;
   void ReadHeader();
   bool ReadBlock();
   std::string Text(std::string_view bytes) const;
   bool OpenBlobFile();
-  void ReadBlobBytes(std::int64_t position, std::int64_t count, std::string& out);
 
   std::array<std::uint8_t, kParadoxHeaderSize> header_{};
   std::array<std::uint8_t, kParadoxHeaderExtensionSize> extension_{};
@@ -178,6 +210,12 @@ private:
   std::int32_t recordOffset_ = 0;
   std::int32_t recordsRead_ = 0;
   bool chainEnded_ = true;
+  bool rawFallback_ = false;    // the code page cannot be converted: text kept as stored
+  bool multiByte_ = false;      // the code page is a multi-byte one: text converted as a whole
+  std::int32_t cellRow_ = 0;    // the cell being decoded, for warnings
+  std::int32_t cellColumn_ = 0;
+  std::vector<std::string> warnings_;
+  std::int64_t warningCount_ = 0;
 };
 
 }  // namespace vez

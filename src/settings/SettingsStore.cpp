@@ -103,22 +103,46 @@ TIniFile::~TIniFile() = default;
 void TIniFile::Load() {
   std::error_code ec;
   const fs::path path(fileName_);
-  if (!fs::exists(path, ec)) {
-    if (ec) loadError_ = Format("Cannot read settings file \"%s\": %s", fileName_, ec.message());
+  // status follows a symbolic link: a link to a device or a pipe is refused like the thing itself.
+  const fs::file_status status = fs::status(path, ec);
+  if (!fs::exists(status)) {
+    if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory)
+      loadError_ = Format("Cannot read settings file \"%s\": %s", fileName_, ec.message());
     return;
   }
-  if (fs::is_directory(path, ec)) {
+  if (fs::is_directory(status)) {
     loadError_ = Format("Cannot read settings file \"%s\": it is a folder", fileName_);
     return;
   }
+  if (!fs::is_regular_file(status)) {
+    loadError_ = Format("Cannot read settings file \"%s\": it is not a regular file", fileName_);
+    return;
+  }
+  const std::uintmax_t size = fs::file_size(path, ec);
+  if (ec || size > kMaxSettingsFileSize) {
+    loadError_ = ec ? Format("Cannot read settings file \"%s\": %s", fileName_, ec.message())
+                    : Format("Cannot read settings file \"%s\": %s bytes exceed the limit of %s bytes", fileName_,
+                             std::to_string(size), std::to_string(kMaxSettingsFileSize));
+    return;
+  }
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream buffer;
-  if (in) buffer << in.rdbuf();
+  std::string content;
+  if (in) {
+    // At most one byte past the limit is read, so a file that grows meanwhile cannot make the read unbounded.
+    content.resize(static_cast<std::size_t>(size) + 1);
+    in.read(content.data(), static_cast<std::streamsize>(content.size()));
+    content.resize(static_cast<std::size_t>(in.gcount()));
+    if (in.eof()) in.clear();
+  }
   if (!in || in.bad()) {
     loadError_ = Format("Cannot read settings file \"%s\": %s", fileName_, std::strerror(errno));
     return;
   }
-  std::string content = buffer.str();
+  if (content.size() > kMaxSettingsFileSize) {
+    loadError_ = Format("Cannot read settings file \"%s\": it exceeds the limit of %s bytes", fileName_,
+                        std::to_string(kMaxSettingsFileSize));
+    return;
+  }
   std::string_view rest(content);
   if (rest.substr(0, kBom.size()) == kBom) {
     bom_ = true;

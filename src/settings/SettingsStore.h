@@ -20,7 +20,9 @@
 //   pair of quotes is written within double quotes, so that it reads back unchanged.
 // Choices for Linux: a missing file reads as empty and is created by the first write (its folder too); a file that
 // exists but cannot be read makes every read and write throw EInOutError, so that nothing is lost by writing over
-// it. Texts that would break the line format (a line break anywhere, "=" in a key, "]" in a section name, an empty
+// it. We read only regular files (a symbolic link is followed) of at most kMaxSettingsFileSize bytes (16 MiB): a
+// pipe, a device or a larger file counts as a file that cannot be read, so a hostile settings path can neither
+// hang the program nor exhaust its memory, and the settings readers fall back to their defaults. Texts that would break the line format (a line break anywhere, "=" in a key, "]" in a section name, an empty
 // key or section name) are refused with vez::Exception.
 //
 // TUserSettingsStore is the per-user store. A registry key path such as "Software\Orvelle\Tessaphon 7.1\" is one
@@ -41,6 +43,9 @@
 #include <vector>
 
 namespace vez {
+
+// The largest settings or project file that is read.
+constexpr std::uintmax_t kMaxSettingsFileSize = 16u * 1024u * 1024u;
 
 // One key and its value, as read from a section.
 using TSettingsValue = std::pair<std::string, std::string>;

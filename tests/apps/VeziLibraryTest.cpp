@@ -47,7 +47,7 @@ TEST(VeziLibType, NamesAndExitCodes) {
 }
 
 TEST(VeziHelp, EveryCommandHasHelp) {
-  for (const char* command : {"libtype", "create", "info", "dump"}) {
+  for (const char* command : {"libtype", "create", "info", "dump", "settings", "version", "convert"}) {
     const auto r = Vezi({command, "--help"});
     EXPECT_EQ(0, r.exitCode) << command;
     EXPECT_TRUE(Contains(r.out, "Usage")) << command << ": " << r.out;
@@ -247,6 +247,110 @@ TEST(VeziParadox, InfoAndDumpDispatchOnTheExtension) {
   const auto emis = Vezi({"info", dir.File("emis.db")});
   EXPECT_EQ(0, emis.exitCode) << emis.err;
   EXPECT_TRUE(Contains(emis.out, "\nType: 0 ltEmis\n")) << emis.out;
+}
+
+// Copies a file, keeping at most `keep` bytes.
+void CopyCut(const std::string& from, const std::string& to, std::size_t keep = std::string::npos) {
+  std::ifstream in(from, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::ofstream(to, std::ios::binary) << bytes.substr(0, keep);
+}
+
+TEST(VeziParadox, EncryptedTableTakesItsPassword) {
+  const std::string table = test::DataPath("paradox/generated/multiblock_enc.db");
+  const auto right = Vezi({"dump", table, "--password", "vez-secret"});
+  ASSERT_EQ(0, right.exitCode) << right.err;
+  EXPECT_EQ(1001u, Lines(right.out).size());
+  EXPECT_EQ(Vezi({"dump", test::DataPath("paradox/generated/multiblock.db")}).out, right.out);
+  const auto info = Vezi({"info", table, "--password", "vez-secret"});
+  EXPECT_EQ(0, info.exitCode) << info.err;
+  EXPECT_TRUE(Contains(info.out, "\nEncrypted: yes\n")) << info.out;
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"dump", table}, "No password was given."},
+      {{"info", table}, "No password was given."},
+      {{"dump", table, "--password", "vez"}, "The password given is wrong."},
+  };
+  for (const auto& [args, reason] : refused) {
+    const auto r = Vezi(args);
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_EQ("vezi: " + table + ": This file is encrypted but valid password is not specified. " + reason + "\n",
+              r.err);
+  }
+}
+
+TEST(VeziParadox, DamagedTablesAreReadAsFarAsTheyGo) {
+  TempDir dir;
+  // multiblock: 2 KB header and blocks of 78 records; cut inside block 4 after 10 whole records.
+  const std::string db = dir.File("cut.db");
+  CopyCut(test::DataPath("paradox/generated/multiblock.db"), db, 2048 + 3 * 2048 + 6 + 10 * 26 + 5);
+  const auto dump = Vezi({"dump", db});
+  EXPECT_EQ(1, dump.exitCode);
+  EXPECT_EQ(1u + 3 * 78 + 10, Lines(dump.out).size());
+  EXPECT_TRUE(Contains(dump.err, "vezi: warning: " + db + ": the header promises 1000 records, the blocks hold 244\n"))
+      << dump.err;
+  const auto info = Vezi({"info", db});
+  EXPECT_EQ(1, info.exitCode);
+  EXPECT_TRUE(Contains(info.out, "\nRecords: 1000 (the blocks hold 244)\n")) << info.out;
+
+  // A truncated ".mb": the BLOBs past its end are empty and named on stderr; the table is whole.
+  CopyCut(test::DataPath("paradox/generated/alltypes.db"), dir.File("blobs.db"));
+  CopyCut(test::DataPath("paradox/generated/alltypes.mb"), dir.File("blobs.mb"), 8192);
+  const auto blobs = Vezi({"dump", dir.File("blobs.db"), "--format", "json"});
+  EXPECT_EQ(0, blobs.exitCode) << blobs.err;
+  EXPECT_TRUE(Contains(blobs.err, "lies past the end of the .mb file (8192 bytes); the value is left empty\n"))
+      << blobs.err;
+  EXPECT_EQ(Lines(Vezi({"dump", test::DataPath("paradox/generated/alltypes.db"), "--format", "json"}).out).size(),
+            Lines(blobs.out).size());
+}
+
+TEST(VeziParadox, ContentDecidesTheReaderAndOldNamesHaveTypes) {
+  TempDir dir;
+  const std::string table = test::DataPath("paradox/generated/multiblock.db");
+  for (const char* name : {"X.run", "X.sdb", "RREC0001.tdb"}) {
+    CopyCut(table, dir.File(name));
+    const auto info = Vezi({"info", dir.File(name)});
+    EXPECT_EQ(0, info.exitCode) << name << info.err;
+    EXPECT_TRUE(Contains(info.out, "\nLayout: Paradox\n")) << name;
+  }
+  CopyCut(test::DataPath("paradox/generated/alltypes.mb"), dir.File("X.mb"));
+  std::string index;
+  {
+    std::ifstream in(table, std::ios::binary);
+    index.assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    index[4] = 1;  // primary index
+  }
+  std::ofstream(dir.File("X.px"), std::ios::binary) << index;
+  const std::pair<std::string, std::string> refused[] = {
+      {dir.File("X.mb"), "' is the memo and BLOB companion (.mb) of a Paradox table, not a table; give its table "
+                         "(.db) instead\n"},
+      {dir.File("X.px"), "' is a Paradox index file (primary index .PX file), not a table; give its table (.db) "
+                         "instead\n"},
+  };
+  for (const auto& [file, what] : refused) {
+    const auto r = Vezi({"dump", file});
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_EQ("vezi: '" + file + what, r.err);
+  }
+  const auto types = Vezi({"libtype", "old/emis.db", "RREC0001.tdb", "X.run", "notes.db"});
+  EXPECT_EQ(1, types.exitCode);
+  EXPECT_EQ((std::vector<std::string>{"old/emis.db: 0 ltEmis", "RREC0001.tdb: 41 ltRREC", "X.run: 80 ltRunx",
+                                      "notes.db: not a library file"}),
+            Lines(types.out));
+}
+
+TEST(VeziParadox, BadOptionValuesAreUsageErrors) {
+  const std::string table = test::DataPath("paradox/generated/multiblock.db");
+  const std::vector<std::string> bad[] = {
+      {"dump", table, "--limit", "abc"},          {"dump", table, "--limit", "1.5"},
+      {"dump", table, "--limit", "-1"},           {"dump", table, "--limit", "99999999999999999999"},
+      {"dump", table, "--limit", "0x10"},         {"dump", table, "--limit", " 3"},
+      {"dump", table, "--limit", "2", "--format", "cells"}, {"dump", table, "--code-page", "4242"},
+      {"info", table, "--code-page", "-5"},
+  };
+  for (const auto& args : bad) EXPECT_EQ(2, Vezi(args).exitCode) << args[2] << " " << args[3];
+  const auto cp = Vezi({"dump", test::DataPath("paradox/generated/alltypes.db"), "--code-page", "866"});
+  EXPECT_EQ(0, cp.exitCode) << cp.err;
+  EXPECT_NE(Vezi({"dump", test::DataPath("paradox/generated/alltypes.db")}).out, cp.out);
 }
 
 TEST(VeziDump, TextThatIsNotUtf8StaysVisibleInJson) {

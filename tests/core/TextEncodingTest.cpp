@@ -44,5 +44,33 @@ TEST(TextEncoding, EncodingCountsSubstitutions) {
   EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // surrogate
 }
 
+TEST(TextEncoding, EastAsianCodePagesAreMultiByte) {
+  struct Case {
+    int CodePage;
+    const char* Stored;
+    const char* Utf8;
+  };
+  const Case cases[] = {
+      {932, "\x93\xFA\x96\x7B\xB1", "\xE6\x97\xA5\xE6\x9C\xAC\xEF\xBD\xB1"},  // 日本 and half-width ｱ
+      {936, "a\xD6\xD0", "a\xE4\xB8\xAD"},                                           // 中
+      {949, "\xC7\xD1", "\xED\x95\x9C"},                                             // 한
+      {950, "\xA4\xA4", "\xE4\xB8\xAD"},                                             // 中
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.CodePage);
+    EXPECT_TRUE(IsMultiByteCodePage(c.CodePage));
+    EXPECT_EQ(c.Utf8, ToUtf8(c.Stored, c.CodePage));
+    int subs = 0;
+    EXPECT_EQ(c.Stored, FromUtf8(c.Utf8, c.CodePage, &subs));
+    EXPECT_EQ(0, subs);
+  }
+  // A lead byte cut off at the end keeps its number; a character the code page lacks becomes "?".
+  EXPECT_EQ("\xE6\x97\xA5\xC2\x96", ToUtf8("\x93\xFA\x96", 932));
+  int subs = 0;
+  EXPECT_EQ("?x", FromUtf8("\xC3\xB0x", 936, &subs));  // ð
+  EXPECT_EQ(1, subs);
+  EXPECT_FALSE(IsMultiByteCodePage(1252));
+}
+
 }  // namespace
 }  // namespace vez

@@ -141,7 +141,7 @@ TEST(ParadoxReferenceTable, EncryptedTableWithoutHooksIsRefused) {
   const std::string path = test::DataPath("paradox/paradoxdriver/encrypted.db");
   std::ostringstream out;
   EXPECT_THROW_MSG(DumpParadoxTable(path, ParadoxDumpFormat::Cells, out, true), Exception,
-                   "This file is encrypted but valid password is not specified.");
+                   path + ": This file is encrypted but valid password is not specified. No password was given.");
   // Its header and fields are still read before the refusal.
   TDBParadox reader;
   reader.StepLoading = false;
@@ -150,6 +150,29 @@ TEST(ParadoxReferenceTable, EncryptedTableWithoutHooksIsRefused) {
   EXPECT_EQ(reader.Fields()[1].Name, "Text");
   EXPECT_TRUE(reader.IsEncrypted());
   EXPECT_EQ(static_cast<std::uint32_t>(reader.GetEncryptionCheckSum()), 0x0A25E09Au);
+}
+
+// A real encrypted table (checksum behind 0xFF00FF00, zeros at 0x40 and 0x44): with its password it reads as its
+// plain twin; a wrong or missing password is an error naming the table.
+TEST(ParadoxReferenceTable, EncryptedTableReadsWithItsPassword) {
+  const std::string path = test::DataPath("paradox/generated/multiblock_enc.db");
+  ParadoxReadOptions options;
+  options.RawText = true;
+  options.Password = "vez-secret";
+  std::ostringstream out;
+  ParadoxReadResult result;
+  DumpParadoxTable(path, ParadoxDumpFormat::Cells, out, options, &result);
+  ExpectSameLines(ReadLines(test::DataPath("paradox/generated/multiblock.cells.txt")), SplitLines(out.str()),
+                  "multiblock_enc.db");
+  EXPECT_EQ(result.RecordsRead, 1000);
+  EXPECT_FALSE(result.RecordsMissing);
+  const std::pair<const char*, const char*> refused[] = {{"", "No password was given."},
+                                                         {"vez-secret ", "The password given is wrong."}};
+  for (const auto& [password, reason] : refused) {
+    options.Password = password;
+    EXPECT_THROW_MSG(DumpParadoxTable(path, ParadoxDumpFormat::Cells, out, options), Exception,
+                     path + ": This file is encrypted but valid password is not specified. " + reason);
+  }
 }
 
 // The emptied block has no cell file: its values are the written ones of the dump (Id AutoInc, Code Char,

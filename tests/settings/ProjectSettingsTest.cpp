@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -273,6 +275,16 @@ TEST_F(ProjectSettingsTest, UnreadableFileFailsTheUnguardedReadersOnly) {
   EXPECT_EQ(THouseNoRoadAlign::hrRoadHouseNo, geo.RoadHouseNoAlignment);  // unchanged
   EXPECT_EQ(7, geo.UsageArea);
   EXPECT_EQ(',', GlobalFormatSettings().DecimalSeparator);
+}
+
+TEST_F(ProjectSettingsTest, APipeAsProjectFileGivesTheDefaultsWithoutWaiting) {
+  ASSERT_EQ(0, ::mkfifo((Folder() + "Project.tp").c_str(), 0600));
+  TGeoDBSettings geo{1, 2, 3, 4, THouseNoRoadAlign::hrRoadHouseNo, 5};
+  ReadGeoDBSettings(Folder(), geo);
+  EXPECT_DOUBLE_EQ(6, geo.BldgHeight);
+  EXPECT_EQ(7, geo.UsageArea);
+  TUsages u;
+  EXPECT_THROW(ReadUsages(Folder(), u), EInOutError);
 }
 
 TEST_F(ProjectSettingsTest, UsagesAndTimeSlicesRoundTripAndKeepTheRestOfTheFile) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "SettingsTestUtil.h"
@@ -232,6 +234,33 @@ TEST(IniFileTest, UnreadableFileFailsEveryReadAndWriteInsteadOfLosingIt) {
   EXPECT_THROW(ini.ReadInteger("s", "k", 1), EInOutError);
   EXPECT_THROW(ini.ReadSectionValues("s"), EInOutError);
   EXPECT_THROW(ini.WriteString("s", "k", "v"), EInOutError);
+}
+
+// Only regular files up to the size limit are read: a pipe, a device or a larger file fails like an unreadable
+// file (reads and writes throw, the settings readers keep their defaults) and does not hang or exhaust memory.
+TEST(IniFileTest, ReadsOnlyRegularFilesOfBoundedSize) {
+  TempDir dir;
+  const auto fifo = dir.File("fifo.ini");
+  ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+  const auto zero = dir.File("zero.ini");
+  std::filesystem::create_symlink("/dev/zero", zero);
+  const auto big = dir.File("big.ini");
+  WriteFile(big, "[s]\nk=" + std::string(kMaxSettingsFileSize, 'v') + "\n");
+  const std::pair<std::string, std::string> cases[] = {
+      {fifo, "it is not a regular file"},
+      {zero, "it is not a regular file"},
+      {big, Format("%d bytes exceed the limit of 16777216 bytes", static_cast<int>(kMaxSettingsFileSize) + 7)},
+  };
+  for (const auto& [file, reason] : cases) {
+    TIniFile ini(file);
+    EXPECT_THROW_MSG(ini.ReadString("s", "k", ""), EInOutError,
+                     "Cannot read settings file \"" + file + "\": " + reason);
+    EXPECT_THROW(ini.WriteString("s", "k", "v"), EInOutError);
+  }
+  // A file just within the limit, one long line, is read whole.
+  const std::string line(kMaxSettingsFileSize - 8, 'v');
+  WriteFile(big, "[s]\nk=" + line + "\n");
+  EXPECT_EQ(TIniFile(big).ReadString("s", "k", ""), line);
 }
 
 TEST(IniFileTest, FailedSaveLeavesFileAndObjectAsBefore) {
