@@ -226,10 +226,7 @@ TEST(VeziParadox, InfoAndDumpDispatchOnTheExtension) {
   const auto cells = Vezi({"dump", test::DataPath("paradox/paradoxdriver/CUSTOMER.DB"), "--format", "cells",
                            "--raw-text"});
   ASSERT_EQ(0, cells.exitCode) << cells.err;
-  std::ifstream reference(test::DataPath("paradox/paradoxdriver/CUSTOMER.DB.cells.txt"), std::ios::binary);
-  std::ostringstream expected;
-  expected << reference.rdbuf();
-  EXPECT_EQ(expected.str(), cells.out);
+  EXPECT_EQ(test::ReadFile(test::DataPath("paradox/paradoxdriver/CUSTOMER.DB.cells.txt")), cells.out);
   EXPECT_EQ(1, Vezi({"dump", "--format", "cells", test::DataPath("layouts/expected_layouts.txt")}).exitCode);
 
   TempDir dir;

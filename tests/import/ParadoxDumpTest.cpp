@@ -57,10 +57,7 @@ TEST(ParadoxDump, JsonKeepsTextValidAlsoForRawBytes) {
 TEST(ParadoxDump, CellsOfAnEmptyTableHaveHeaderAndEnd) {
   std::ostringstream out;
   DumpParadoxTable(test::DataPath("paradox/generated/empty.db"), ParadoxDumpFormat::Cells, out, true);
-  std::ifstream in(test::DataPath("paradox/generated/empty.cells.txt"), std::ios::binary);
-  std::stringstream expected;
-  expected << in.rdbuf();
-  EXPECT_EQ(out.str(), expected.str());
+  EXPECT_EQ(out.str(), test::ReadFile(test::DataPath("paradox/generated/empty.cells.txt")));
 }
 
 TEST(ParadoxDump, Tokens) {

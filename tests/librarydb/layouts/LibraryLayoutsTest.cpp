@@ -26,59 +26,48 @@ std::string AdvancedLabel(std::int32_t code) {
   return it == labels.end() ? "code " + std::to_string(code) : it->second;
 }
 
-std::string Options(TIndexOptions o) {
-  std::string s;
-  auto add = [&](const char* word) { s += s.empty() ? word : std::string(",") + word; };
-  if (o & ixPrimary) add("primary");
-  if (o & ixUnique) add("unique");
-  if (o & ixCaseInsensitive) add("case-insensitive");
-  return s.empty() ? "none" : s;
+// An index or a field in one line, from the test data or from the stored definitions.
+std::string Describe(const std::string& name, const std::string& fields, bool primary, bool unique, bool noCase) {
+  return name + " [" + fields + "]" + (primary ? " primary" : "") + (unique ? " unique" : "") +
+         (noCase ? " case-insensitive" : "");
 }
 
-std::string Options(const test::ExpectedIndex& e) {
-  TIndexOptions o = 0;
-  if (e.primary) o |= ixPrimary;
-  if (e.unique) o |= ixUnique;
-  if (e.caseInsensitive) o |= ixCaseInsensitive;
-  return Options(o);
+std::string Describe(const std::string& name, const std::string& type, std::int32_t size, bool required,
+                     std::int32_t algorithm, std::int32_t level) {
+  return name + " " + type + " " + std::to_string(size) + (required ? " required " : " ") +
+         std::to_string(algorithm) + "/" + std::to_string(level);
 }
 
 void ExpectIndexes(const std::vector<test::ExpectedIndex>& want, const TIndexDefs& defs) {
   ASSERT_EQ(static_cast<int>(want.size()), defs.Count());
   for (int i = 0; i < defs.Count(); ++i) {
-    EXPECT_EQ(want[i].name, defs[i].Name);
-    EXPECT_EQ(want[i].fields, defs[i].Fields);
-    EXPECT_EQ(Options(want[i]), Options(defs[i].Options)) << defs[i].Name;
+    const auto& w = want[static_cast<std::size_t>(i)];
+    const TIndexOptions o = defs[i].Options;
+    EXPECT_EQ(Describe(w.name, w.fields, w.primary, w.unique, w.caseInsensitive),
+              Describe(defs[i].Name, defs[i].Fields, o & ixPrimary, o & ixUnique, o & ixCaseInsensitive));
   }
 }
 
 void ExpectFields(const test::ExpectedLayout& want, TABSTable& table) {
+  std::vector<std::string> stored;
   if (want.family == "classic") {
-    const TFieldDefs& defs = table.FieldDefs();
     EXPECT_EQ(0, table.AdvFieldDefs().Count());
-    ASSERT_EQ(static_cast<int>(want.fields.size()), defs.Count());
-    for (int i = 0; i < defs.Count(); ++i) {
-      const auto& w = want.fields[static_cast<std::size_t>(i)];
-      SCOPED_TRACE("field #" + std::to_string(i + 1) + " " + w.name);
-      EXPECT_EQ(w.name, defs[i].Name);
-      EXPECT_EQ(w.type, FieldTypeName(defs[i].DataType));
-      EXPECT_EQ(w.size, defs[i].Size);
-      EXPECT_EQ(w.required, defs[i].Required);
-      EXPECT_EQ(0, w.compressionAlgorithm);
+    for (int i = 0; i < table.FieldDefs().Count(); ++i) {
+      const auto& d = table.FieldDefs()[i];
+      stored.push_back(Describe(d.Name, FieldTypeName(d.DataType), d.Size, d.Required, 0, 0));
     }
   } else {
-    const TABSAdvFieldDefs& defs = table.AdvFieldDefs();
-    ASSERT_EQ(static_cast<int>(want.fields.size()), defs.Count());
-    for (int i = 0; i < defs.Count(); ++i) {
-      const auto& w = want.fields[static_cast<std::size_t>(i)];
-      SCOPED_TRACE("field #" + std::to_string(i + 1) + " " + w.name);
-      EXPECT_EQ(w.name, defs[i].Name);
-      EXPECT_EQ(w.type, AdvancedLabel(defs[i].DataType));
-      EXPECT_EQ(w.size, defs[i].Size);
-      EXPECT_EQ(w.required, defs[i].Required);
-      EXPECT_EQ(w.compressionAlgorithm, defs[i].CompressionAlgorithm);
-      EXPECT_EQ(w.compressionLevel, defs[i].CompressionLevel);
+    for (int i = 0; i < table.AdvFieldDefs().Count(); ++i) {
+      const auto& d = table.AdvFieldDefs()[i];
+      stored.push_back(Describe(d.Name, AdvancedLabel(d.DataType), d.Size, d.Required, d.CompressionAlgorithm,
+                                d.CompressionLevel));
     }
+  }
+  ASSERT_EQ(want.fields.size(), stored.size());
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    const auto& w = want.fields[i];
+    EXPECT_EQ(Describe(w.name, w.type, w.size, w.required, w.compressionAlgorithm, w.compressionLevel), stored[i])
+        << "field #" << i + 1;
   }
 }
 
