@@ -211,19 +211,8 @@ TEST(SMCells, FileRowStatusProgressAndChecks) {
   file.OnLoadProgress = [&](TCustomSpreadSheetFile&, std::int32_t p, std::int32_t t) { progress.emplace_back(-p, -t); };
   file.UpdateProgress(3, 9);
   EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{3, 9}, {-3, -9}}));
-  file.BeforeLoad();
-  EXPECT_EQ(file.CurrentRecord, -1);
-  file.LoadRecord(4);
-  EXPECT_EQ(file.CurrentRecord, 4);
-  std::string value = "x";
-  file.ReadBLOBValue(1, 2, value);
-  EXPECT_EQ(value, "");
   EXPECT_THROW_MSG(file.LoadFromFile(" \t"), Exception, "File is not defined.");
   EXPECT_THROW_MSG(file.LoadFromFile("/no/such/file.xls"), Exception, "File is not exists.");
-  EXPECT_EQ(file.FileName, "");
-  EXPECT_EQ(file.NameKind, nkAlphabet);
-  EXPECT_TRUE(file.LoadRowStatutes.Contains(rsNormal));
-  EXPECT_FALSE(file.LoadRowStatutes.Contains(rsDeleted));
 }
 
 TEST(SMCells, ColumnNamesAndIds) {
