@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
+#include <vector>
 
 // Expects `statement` to throw `exception_type` whose what() equals `message` exactly.
 #define EXPECT_THROW_MSG(statement, exception_type, message)                 \
@@ -47,5 +50,32 @@ private:
 };
 
 inline std::string DataPath(const std::string& relative) { return std::string(VEZ_TEST_DATA_DIR) + "/" + relative; }
+
+// The bytes of a file; empty when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// The lines of a text, without their line ends ("\r" stays); no entry after a final line end.
+inline std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The tab-separated cells of a line; a line without tabs is one cell, an empty line one empty cell.
+inline std::vector<std::string> SplitTabs(const std::string& line) {
+  std::vector<std::string> cells;
+  for (std::size_t start = 0;;) {
+    const std::size_t tab = line.find('\t', start);
+    cells.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    if (tab == std::string::npos) return cells;
+    start = tab + 1;
+  }
+}
 
 }  // namespace vez::test

@@ -4,8 +4,6 @@
 #include <sys/wait.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,10 +38,7 @@ inline RunResult RunProgram(const std::string& executable, const std::vector<std
   while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
   const int status = pclose(pipe);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream err(errFile);
-  std::ostringstream text;
-  text << err.rdbuf();
-  result.err = text.str();
+  result.err = ReadFile(errFile);
   return result;
 }
 

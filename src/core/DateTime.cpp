@@ -23,7 +23,8 @@ std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
   return era * 146097 + doe - 719468;
 }
 
-void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
+// The proleptic Gregorian date of a day count since 1970-01-01, of any sign and size.
+void CivilFromDays(std::int64_t z, std::int64_t& y, int& m, int& d) {
   z += 719468;
   const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const std::int64_t doe = z - era * 146097;
@@ -32,16 +33,18 @@ void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
   const std::int64_t mp = (5 * doy + 2) / 153;
   d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
   m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(yoe + era * 400 + (m <= 2));
+  y = yoe + era * 400 + (m <= 2);
 }
 
 const std::int64_t kEpochOffset = DaysFromCivil(1899, 12, 30);  // days from 1970 to the date-time epoch
 
 // Splits a date-time into whole days and milliseconds of the day. The day is the truncated value; the time is
-// the absolute fraction, so -1.25 is 29 December 1899, 06:00.
-void Split(double dt, std::int64_t& day, std::int64_t& ms) {
+// the absolute fraction, so -1.25 is 29 December 1899, 06:00. The value is first clamped to the years the
+// integer decoders report (0..10000), or with `anyYear` to the calendar range of the formatter.
+void Split(double dt, std::int64_t& day, std::int64_t& ms, bool anyYear = false) {
   if (!std::isfinite(dt)) dt = 0.0;
-  dt = std::clamp(dt, kMinDateTime - 1.0, kMaxDateTime + 1.0);
+  dt = anyYear ? std::clamp(dt, -kMaxCalendarDays, kMaxCalendarDays)
+               : std::clamp(dt, kMinDateTime - 1.0, kMaxDateTime + 1.0);
   day = static_cast<std::int64_t>(std::trunc(dt));
   ms = std::llround(std::fabs(dt - static_cast<double>(day)) * static_cast<double>(kMsPerDay));
   if (ms >= kMsPerDay) {
@@ -99,9 +102,10 @@ double EncodeDateTime(int year, int month, int day, int hour, int min, int sec, 
 }
 
 void DecodeDate(double dateTime, int& year, int& month, int& day) {
-  std::int64_t d, ms;
+  std::int64_t d, ms, y;
   Split(dateTime, d, ms);
-  CivilFromDays(d + kEpochOffset, year, month, day);
+  CivilFromDays(d + kEpochOffset, y, month, day);
+  year = static_cast<int>(y);
 }
 
 void DecodeTime(double dateTime, int& hour, int& min, int& sec, int& msec) {
@@ -134,10 +138,11 @@ double Now() {
 
 namespace {
 
-std::string Pad(int value, int width) {
-  std::string s = std::to_string(value);
+// Zero-padded to `width` digits, a minus sign in front of them.
+std::string Pad(std::int64_t value, int width) {
+  std::string s = std::to_string(value < 0 ? -value : value);
   while (static_cast<int>(s.size()) < width) s.insert(s.begin(), '0');
-  return s;
+  return value < 0 ? "-" + s : s;
 }
 
 bool StartsWithNoCase(std::string_view s, std::size_t i, std::string_view what) {
@@ -145,9 +150,14 @@ bool StartsWithNoCase(std::string_view s, std::size_t i, std::string_view what) 
 }
 
 void FormatInto(std::string& out, std::string_view pic, double dt, const FormatSettings& fs, int depth) {
-  int year, month, day, hour, minute, second, msec;
-  DecodeDate(dt, year, month, day);
-  DecodeTime(dt, hour, minute, second, msec);
+  std::int64_t dayNumber, ms, year;
+  int month, day;
+  Split(dt, dayNumber, ms, true);
+  CivilFromDays(dayNumber + kEpochOffset, year, month, day);
+  const int hour = static_cast<int>(ms / 3600000);
+  const int minute = static_cast<int>(ms / 60000 % 60);
+  const int second = static_cast<int>(ms / 1000 % 60);
+  const int msec = static_cast<int>(ms % 1000);
   // Does an am/pm marker follow anywhere? Then hours are shown in 12-hour form.
   const bool twelveHour = [&] {
     for (std::size_t k = 0; k < pic.size(); ++k)
@@ -193,7 +203,7 @@ void FormatInto(std::string& out, std::string_view pic, double dt, const FormatS
     switch (u) {
       case 'Y': {
         const std::size_t n = run('Y');
-        out += n <= 2 ? Pad(year % 100, 2) : Pad(year, 4);
+        out += n <= 2 ? Pad((year % 100 + 100) % 100, 2) : Pad(year, 4);
         i += n;
         break;
       }
@@ -215,7 +225,7 @@ void FormatInto(std::string& out, std::string_view pic, double dt, const FormatS
       }
       case 'D': {
         const std::size_t n = run('D');
-        const int dow = DayOfWeekOf(dt) - 1;
+        const int dow = static_cast<int>(((dayNumber - 1) % 7 + 7) % 7);  // day 0 was a Saturday
         if (n == 1) out += std::to_string(day);
         else if (n == 2) out += Pad(day, 2);
         else if (n == 3) out += kShortDayNames[dow];

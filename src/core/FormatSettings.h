@@ -89,6 +89,10 @@ std::string IntToStr(std::int64_t value);
 
 constexpr double kMinDateTime = -693593.0;  // 1 January 0001
 constexpr double kMaxDateTime = 2958465.99999999;  // 31 December 9999
+// FormatDateTime writes the proleptic Gregorian date of any date-time within this many days of the epoch (about
+// 2.7 billion years; years beyond four digits in full, years before 1 with a minus sign); the decoders below
+// report the years 0..10000 only.
+constexpr double kMaxCalendarDays = 1e12;
 
 bool IsLeapYearGregorian(int year);
 int DaysInMonthGregorian(int year, int month);

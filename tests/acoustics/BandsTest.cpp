@@ -11,7 +11,7 @@ namespace {
 // The exact base-10 centre of third-octave band k: 1000 * 10^((k - 17)/10) Hz.
 double ExactCentre(int k) { return 1000.0 * std::pow(10.0, (k - 17) / 10.0); }
 
-TEST(BandTablesTest, CentresAndLabels) {
+TEST(Bands, CentresAndLabels) {
   for (int k = 1; k <= 30; ++k) {
     std::string label(FrequStr[k]);
     SCOPED_TRACE(label);
@@ -27,7 +27,7 @@ TEST(BandTablesTest, CentresAndLabels) {
   for (int k = 1; k <= 10; ++k) EXPECT_EQ(terzen[3 * k - 1], oktaven[k]) << k;
 }
 
-TEST(BandLookupTest, LowerLimitsOfTheBands) {
+TEST(Bands, LowerLimitsOfTheBands) {
   // Band k starts at kLower[k - 1]; every third limit is an octave limit.
   const uint16_t kLower[30] = {0,    29,   35,   45,   57,   72,   91,   113,   141,   181,
                                225,  282,  355,  450,  562,  708,  899,  1123,  1404,  1797,
@@ -48,7 +48,7 @@ TEST(BandLookupTest, LowerLimitsOfTheBands) {
   }
 }
 
-TEST(BandLookupTest, EveryFrequencyFallsIntoTheBandAroundIt) {
+TEST(Bands, EveryFrequencyFallsIntoTheBandAroundIt) {
   int32_t previous = 1;
   for (uint32_t f = 0; f <= 65535; ++f) {
     int32_t third = 0, octave = 0;
@@ -70,7 +70,7 @@ TEST(BandLookupTest, EveryFrequencyFallsIntoTheBandAroundIt) {
   EXPECT_EQ(30, previous);
 }
 
-TEST(DayValuesTest, MaximumTakesTheFirstOfEqualValues) {
+TEST(Bands, DayValuesMaximumTakesTheFirstOfEqualValues) {
   DArray<float, 0, 23> values;
   for (int h = 0; h <= 23; ++h) values[h] = static_cast<float>(-h);
   EXPECT_EQ(0.0f, MaxValueTagArr(values));

@@ -18,30 +18,23 @@ namespace {
 using test::TempDir;
 
 using test::RunResult;
+using test::SplitLines;
 
 RunResult Vezi(const std::vector<std::string>& args) { return test::RunProgram(VEZI_EXECUTABLE, args); }
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(VeziLibType, NamesAndExitCodes) {
-  const auto known = Vezi({"libtype", "EMIS.ABS", "some/folder/RREC0001.abs", "run.runx", "RFLG0001.tabs"});
+  // Which name is which type is the registry's business; here the lines and the exit codes.
+  const auto known = Vezi({"libtype", "some/folder/RREC0001.abs", "run.runx"});
   EXPECT_EQ(0, known.exitCode) << known.err;
-  EXPECT_EQ((std::vector<std::string>{"EMIS.ABS: 0 ltEmis", "some/folder/RREC0001.abs: 41 ltRREC",
-                                      "run.runx: 80 ltRunx", "RFLG0001.tabs: 94 ltRFLG"}),
-            Lines(known.out));
+  EXPECT_EQ((std::vector<std::string>{"some/folder/RREC0001.abs: 41 ltRREC", "run.runx: 80 ltRunx"}),
+            SplitLines(known.out));
 
-  const auto mixed = Vezi({"libtype", "notes.txt", "TNMVeh.abs", "RREC12.abs"});
+  const auto mixed = Vezi({"libtype", "notes.txt", "TNMVeh.abs"});
   EXPECT_EQ(1, mixed.exitCode);
-  EXPECT_EQ((std::vector<std::string>{"notes.txt: not a library file", "TNMVeh.abs: 26 ltTNMVeh",
-                                      "RREC12.abs: not a library file"}),
-            Lines(mixed.out));
+  EXPECT_EQ((std::vector<std::string>{"notes.txt: not a library file", "TNMVeh.abs: 26 ltTNMVeh"}),
+            SplitLines(mixed.out));
 
   EXPECT_EQ(2, Vezi({"libtype"}).exitCode);
 }
@@ -71,7 +64,7 @@ TEST(VeziCreate, ByNameOrCodeThenInfo) {
   EXPECT_TRUE(Contains(info.out, "  EN  ElementName  unique,case-insensitive\n"));
   EXPECT_TRUE(Contains(info.out, "Records: 0\n"));
   // One line per field, in layout order, with type, size and required flag.
-  const auto lines = Lines(info.out);
+  const auto lines = SplitLines(info.out);
   const auto first = std::find(lines.begin(), lines.end(), "Fields: 182");
   const auto last = std::find(lines.begin(), lines.end(), "Indexes: 2");
   ASSERT_LT(first, last);
@@ -135,7 +128,7 @@ TEST(VeziDump, CsvAndJsonOfDefaults) {
 
   const auto csv = Vezi({"dump", lib});
   ASSERT_EQ(0, csv.exitCode) << csv.err;
-  const auto lines = Lines(csv.out);
+  const auto lines = SplitLines(csv.out);
   ASSERT_EQ(2u, lines.size());
   EXPECT_EQ(0u, lines[0].rfind("Eintrag,ElementName,Percentage0,Percentage1,", 0));
   EXPECT_TRUE(Contains(lines[0], ",C012,Kommentar,LastChangeDateTime"));
@@ -155,7 +148,7 @@ TEST(VeziDump, CsvAndJsonOfDefaults) {
   const auto none = Vezi({"dump", lib, "--limit", "0", "--format", "json"});
   EXPECT_EQ("[]\n", none.out);
   const auto header = Vezi({"dump", lib, "--limit", "0"});
-  EXPECT_EQ(1u, Lines(header.out).size());
+  EXPECT_EQ(1u, SplitLines(header.out).size());
 }
 
 TEST(VeziDump, QuotingBlobsAndLimit) {
@@ -192,7 +185,7 @@ TEST(VeziDump, QuotingBlobsAndLimit) {
   EXPECT_FALSE(Contains(json.out, "second"));
 
   const auto limited = Vezi({"dump", lib, "--limit", "1"});
-  EXPECT_EQ(3u, Lines(limited.out).size());  // header, the record with its two-line comment
+  EXPECT_EQ(3u, SplitLines(limited.out).size());  // header, the record with its two-line comment
 }
 
 TEST(VeziDump, Failures) {
@@ -220,23 +213,20 @@ TEST(VeziParadox, InfoAndDumpDispatchOnTheExtension) {
 
   const auto csv = Vezi({"dump", table});
   ASSERT_EQ(0, csv.exitCode) << csv.err;
-  EXPECT_GE(Lines(csv.out).size(), 2u);
+  EXPECT_GE(SplitLines(csv.out).size(), 2u);
   const auto json = Vezi({"dump", table, "--format", "json"});
   ASSERT_EQ(0, json.exitCode) << json.err;
   EXPECT_EQ('[', json.out.front());  // the same conventions as for libraries
 
   const auto limited = Vezi({"dump", table, "--limit", "1"});
   EXPECT_EQ(0, limited.exitCode) << limited.err;
-  EXPECT_EQ(2u, Lines(limited.out).size());
+  EXPECT_EQ(2u, SplitLines(limited.out).size());
 
   // The cells format in raw text is the reference cell file, byte for byte.
   const auto cells = Vezi({"dump", test::DataPath("paradox/paradoxdriver/CUSTOMER.DB"), "--format", "cells",
                            "--raw-text"});
   ASSERT_EQ(0, cells.exitCode) << cells.err;
-  std::ifstream reference(test::DataPath("paradox/paradoxdriver/CUSTOMER.DB.cells.txt"), std::ios::binary);
-  std::ostringstream expected;
-  expected << reference.rdbuf();
-  EXPECT_EQ(expected.str(), cells.out);
+  EXPECT_EQ(test::ReadFile(test::DataPath("paradox/paradoxdriver/CUSTOMER.DB.cells.txt")), cells.out);
   EXPECT_EQ(1, Vezi({"dump", "--format", "cells", test::DataPath("layouts/expected_layouts.txt")}).exitCode);
 
   TempDir dir;

@@ -59,20 +59,6 @@ void WritePlain(const std::string& path, int records, std::uint8_t secondType = 
   w.Write(path);
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 // Records the view calls that tests look at.
 class RecordingView : public TConversionView {
 public:
@@ -96,7 +82,7 @@ protected:
   // Converts the folder and gives the lines of this run's log (the whole "Convert.log").
   std::vector<std::string> Convert(bool recursive = false, bool deleteOld = false) {
     ConvertParadoxFiles(Dir(), recursive, deleteOld, &view_, &summary_);
-    return Lines(ReadFile(Path("Convert.log")));
+    return test::SplitLines(test::ReadFile(Path("Convert.log")));
   }
 
   std::int32_t CountRecords(const std::string& file) {

@@ -33,8 +33,6 @@ TEST(DateTime, EncodeAgreesWithChronoOverCenturies) {
 }
 
 TEST(DateTime, NegativeValuesAndTimeFraction) {
-  EXPECT_EQ(0.0, EncodeDate(1899, 12, 30));
-  EXPECT_EQ(2.0, EncodeDate(1900, 1, 1));
   const double dt = -1.25;  // 29 December 1899, 06:00
   int y, m, d, h, n, s, z;
   DecodeDate(dt, y, m, d);
@@ -69,6 +67,9 @@ TEST(DateTime, FormatPictures) {
   german.DateSeparator = '.';
   german.ShortDateFormat = "dd/mm/yyyy";
   EXPECT_EQ("05.06.2024", FormatDateTime("ddddd", dt, german));
+  // Beyond the years 1..9999 the calendar goes on: years in full, before year 1 with a minus sign.
+  EXPECT_EQ("10000-01-01 Sat", FormatDateTime("yyyy-mm-dd ddd", EncodeDate(9999, 12, 31) + 1));
+  EXPECT_EQ("-0001-12-31 99", FormatDateTime("yyyy-mm-dd yy", EncodeDate(1, 1, 1) - 367));
 }
 
 TEST(DateTime, ParsesInTheOrderOfTheShortDateFormat) {
@@ -86,6 +87,27 @@ TEST(DateTime, ParsesInTheOrderOfTheShortDateFormat) {
   EXPECT_THROW_MSG(StrToDateTime("tomorrow"), EConvertError, "'tomorrow' is not a valid date and time");
   EXPECT_THROW_MSG(StrToTime("25:00"), EConvertError, "'25:00' is not a valid time");
   EXPECT_THROW(StrToTime("13:00 PM"), EConvertError);
+}
+
+// A two-digit year stands for a year of the hundred that start TwoDigitYearCenturyWindow years before the
+// current one (0: the 1900s). (A run across new year's midnight could fail here.)
+TEST(DateTime, TwoDigitYearsFallIntoTheCenturyWindow) {
+  int year, month, day;
+  DecodeDate(Now(), year, month, day);
+  FormatSettings fs = GlobalFormatSettings();
+  fs.ShortDateFormat = "dd/mm/yy";
+  fs.DateSeparator = '.';
+  struct Case {
+    int window;
+    int expected;  // the two-digit year written is its last two digits
+  };
+  const Case cases[] = {{50, year - 50}, {50, year + 49}, {10, year - 10}, {10, year + 89}, {0, 1900}, {0, 1999}};
+  for (const Case& c : cases) {
+    fs.TwoDigitYearCenturyWindow = c.window;
+    const std::string text = Format("01.06.%02d", c.expected % 100);
+    EXPECT_EQ(EncodeDate(c.expected, 6, 1), StrToDate(text, fs)) << text << " window " << c.window;
+  }
+  EXPECT_EQ(EncodeDate(1905, 6, 1), StrToDate("01.06.1905", fs));  // four digits stand as they are
 }
 
 TEST(DateTime, IsoTextRoundTrips) {

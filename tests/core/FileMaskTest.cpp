@@ -33,3 +33,16 @@ TEST(MatchesMask, ManyStarsStayFast) {
 
 }  // namespace
 }  // namespace vez
+
+namespace vez {
+namespace {
+
+// Both ends of a "[lo-hi]" range belong to it.
+TEST(MatchesMask, RangeIncludesBothEnds) {
+  for (const char* name : {"t0.dat", "t9.dat", "ta.dat", "TZ.dat"})
+    EXPECT_TRUE(MatchesMask(name, "t[0-9a-z].dat")) << name;
+  for (const char* name : {"t/.dat", "t:.dat", "t{.dat"}) EXPECT_FALSE(MatchesMask(name, "t[0-9a-z].dat")) << name;
+}
+
+}  // namespace
+}  // namespace vez

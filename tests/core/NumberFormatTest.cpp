@@ -9,7 +9,7 @@
 namespace vez {
 namespace {
 
-TEST(FloatToStrF, FixedRoundsToPrecisionThenDigits) {
+TEST(NumberFormat, FloatToStrFFixedRoundsToPrecisionThenDigits) {
   struct Case {
     double value;
     int precision, digits;
@@ -23,7 +23,7 @@ TEST(FloatToStrF, FixedRoundsToPrecisionThenDigits) {
     EXPECT_EQ(c.text, FloatToStrF(c.value, FloatFormat::Fixed, c.precision, c.digits)) << c.value;
 }
 
-TEST(FloatToStrF, GeneralExponentAndNumber) {
+TEST(NumberFormat, FloatToStrFGeneralExponentAndNumber) {
   EXPECT_EQ("1E20", FloatToStr(1e20));
   EXPECT_EQ("0.00001", FloatToStr(0.00001));
   EXPECT_EQ("1E-6", FloatToStr(0.000001));
@@ -40,7 +40,7 @@ TEST(FloatToStrF, GeneralExponentAndNumber) {
   EXPECT_EQ("2,50", FloatToStrF(2.5, FloatFormat::Fixed, 7, 2));
 }
 
-TEST(StrToFloat, AcceptsOnlyTheSettingsSeparator) {
+TEST(NumberFormat, StrToFloatAcceptsOnlyTheSettingsSeparator) {
   EXPECT_DOUBLE_EQ(1.5, StrToFloat(" 1.5 "));
   EXPECT_DOUBLE_EQ(-2e-3, StrToFloat("-2E-3"));
   EXPECT_DOUBLE_EQ(7.0, StrToFloat("7."));
@@ -59,7 +59,7 @@ TEST(StrToFloat, AcceptsOnlyTheSettingsSeparator) {
   EXPECT_EQ('.', GlobalFormatSettings().DecimalSeparator);  // restored
 }
 
-TEST(StrToInt, DecimalHexAndRange) {
+TEST(NumberFormat, StrToIntDecimalHexAndRange) {
   EXPECT_EQ(42, StrToInt(" 42 "));
   EXPECT_EQ(-7, StrToInt("-7"));
   EXPECT_EQ(255, StrToInt("$FF"));
@@ -72,7 +72,7 @@ TEST(StrToInt, DecimalHexAndRange) {
   EXPECT_THROW_MSG(StrToInt("x1"), EConvertError, "'x1' is not a valid integer value");
 }
 
-TEST(TextHelpers, TrimCaseAndFileNames) {
+TEST(NumberFormat, TrimCaseAndFileNames) {
   EXPECT_EQ("a b", Trim("\t a b \r\n"));
   EXPECT_TRUE(SameText("Emis.ABS", "emis.abs"));
   EXPECT_FALSE(SameText("emis", "emis "));

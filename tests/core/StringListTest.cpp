@@ -51,5 +51,15 @@ TEST(StringList, ObjectsNamesValuesAndText) {
   EXPECT_EQ("y", list[0]);
 }
 
+TEST(StringList, InsertFromTheFrontToTheEnd) {
+  StringList list{"b"};
+  list.Insert(0, "a");
+  list.Insert(2, "d");  // at the end: appends
+  list.Insert(2, "c");
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "c", "d"}), list.ToVector());
+  EXPECT_THROW_MSG(list.Insert(5, "x"), EListError, "List index out of bounds (5)");
+  EXPECT_THROW_MSG(list.Insert(-1, "x"), EListError, "List index out of bounds (-1)");
+}
+
 }  // namespace
 }  // namespace vez

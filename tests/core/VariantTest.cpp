@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "TestUtil.h"
-#include "core/DArray.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
 #include "core/Variant.h"
@@ -79,22 +78,6 @@ TEST(Variant, TotalOrderSortsMixedValues) {
   EXPECT_EQ(Variant(2), Variant(2.0));
   // Large integers compare exactly, not through doubles.
   EXPECT_LT(Variant(std::int64_t{9007199254740992}), Variant(std::int64_t{9007199254740993}));
-}
-
-TEST(DArray, KeepsItsLowerBound) {
-  DArray<int, 1, 10> a{31, 63, 125};
-  EXPECT_EQ(31, a[1]);
-  EXPECT_EQ(125, a[3]);
-  EXPECT_EQ(0, a[10]);
-  EXPECT_EQ(10u, a.size());
-  int sum = 0;
-  for (int v : a) sum += v;
-  EXPECT_EQ(219, sum);
-  EXPECT_THROW(a.At(0), EListError);
-  EXPECT_THROW(a.At(11), EListError);
-  DArray<double, 0, 23> hours;
-  hours[23] = 1.5;
-  EXPECT_EQ(1.5, hours.At(23));
 }
 
 }  // namespace

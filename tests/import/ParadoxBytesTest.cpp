@@ -347,11 +347,9 @@ TEST(ParadoxHostileFiles, ChainPointingBeyondTheFileEndsSilently) {
 
 // Every prefix of a real table with BLOBs, and random damage to its header: errors or clean ends only.
 TEST(ParadoxHostileFiles, TruncatedAndScrambledRealTable) {
-  std::ifstream in(test::DataPath("paradox/paradoxdriver/CUSTOMER.DB"), std::ios::binary);
-  const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string whole = test::ReadFile(test::DataPath("paradox/paradoxdriver/CUSTOMER.DB"));
   ASSERT_EQ(whole.size(), 10240u);
-  std::ifstream mbIn(test::DataPath("paradox/paradoxdriver/CUSTOMER.MB"), std::ios::binary);
-  const std::string mb((std::istreambuf_iterator<char>(mbIn)), std::istreambuf_iterator<char>());
+  const std::string mb = test::ReadFile(test::DataPath("paradox/paradoxdriver/CUSTOMER.MB"));
   int errors = 0, clean = 0;
   for (std::size_t n = 0; n <= whole.size(); n += (n < 2100 ? 1 : 13)) {
     TDBParadox reader;

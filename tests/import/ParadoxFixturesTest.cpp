@@ -14,30 +14,8 @@
 namespace vez {
 namespace {
 
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t tab = line.find('\t', start);
-    parts.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-    if (tab == std::string::npos) return parts;
-    start = tab + 1;
-  }
-}
+using test::SplitLines;
+using test::SplitTabs;
 
 // Compares two line lists and reports the first differences line by line.
 void ExpectSameLines(const std::vector<std::string>& expected, const std::vector<std::string>& actual,
@@ -124,7 +102,7 @@ class ParadoxReferenceTable : public testing::TestWithParam<std::size_t> {};
 
 TEST_P(ParadoxReferenceTable, EveryCellMatchesTheReference) {
   const auto& t = kTables[GetParam()];
-  const auto expected = ReadLines(test::DataPath(std::string("paradox/") + t[1]));
+  const auto expected = SplitLines(test::ReadFile(test::DataPath(std::string("paradox/") + t[1])));
   ASSERT_GT(expected.size(), 14u) << t[1];
   ExpectSameLines(ApplyDisagreements(t[0], expected), SplitLines(DumpCells(t[0])), t[0]);
 }
@@ -178,7 +156,7 @@ TEST(ParadoxReferenceTable, EncryptedTableReadsWithItsPassword) {
 // The emptied block has no cell file: its values are the written ones of the dump (Id AutoInc, Code Char,
 // Wert Number, Klasse ShortInt), which the reader must give back without the deleted data of the empty block.
 TEST(ParadoxReferenceTable, EmptiedBlockInTheChainIsSkipped) {
-  const auto dump = ReadLines(test::DataPath("paradox/generated/emptyblock.pxlib-dump.txt"));
+  const auto dump = SplitLines(test::ReadFile(test::DataPath("paradox/generated/emptyblock.pxlib-dump.txt")));
   std::vector<std::string> expected;
   for (const auto& line : dump) {
     if (line.rfind("R\t", 0) != 0) continue;

@@ -7,12 +7,11 @@
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
 #include "import/SMCells.h"
-#include "import/internal/DateText.h"
 
 namespace vez {
 namespace {
 
-TEST(SpreadSheetCells, GetValueOutsideTheGridIsNull) {
+TEST(SMCells, CellsGetValueOutsideTheGridIsNull) {
   TSpreadSheetCells cells;
   cells.SetValue(1, 1, Variant(5), taRightJustify, 3);
   EXPECT_TRUE(cells.GetValue(1, 7).IsNull());  // row beyond the list
@@ -26,7 +25,7 @@ TEST(SpreadSheetCells, GetValueOutsideTheGridIsNull) {
   EXPECT_EQ(c->FormatIndex, 3);
 }
 
-TEST(SpreadSheetCells, SetValueExtendsTheGrid) {
+TEST(SMCells, CellsSetValueExtendsTheGrid) {
   TSpreadSheetCells cells;
   cells.SetValue(2, 2, Variant::Null(), taLeftJustify, 0);
   cells.SetValue(2, 2, Variant(), taLeftJustify, 0);
@@ -56,7 +55,7 @@ TEST(SpreadSheetCells, SetValueExtendsTheGrid) {
   EXPECT_EQ(cells.DimCols + cells.DimRows + cells.ColCount + cells.RowCount, 0);
 }
 
-TEST(SpreadSheetCells, RemoveRowAndBadIndexes) {
+TEST(SMCells, CellsRemoveRowAndBadIndexes) {
   TSpreadSheetCells cells;
   cells.SetValue(0, 0, Variant("a"), taLeftJustify, 0);
   cells.SetValue(0, 1, Variant("b"), taLeftJustify, 0);
@@ -76,7 +75,7 @@ std::vector<std::string> ColumnTexts(const TSpreadSheetCells& cells, int col) {
   return out;
 }
 
-TEST(SpreadSheetCells, SortByColumnPutsMissingCellsFirstAscending) {
+TEST(SMCells, CellsSortByColumnPutsMissingCellsFirstAscending) {
   TSpreadSheetCells cells;
   const char* values[] = {"b", nullptr, "a", "c", nullptr, "a"};
   for (int r = 0; r < 6; ++r) {
@@ -94,7 +93,7 @@ TEST(SpreadSheetCells, SortByColumnPutsMissingCellsFirstAscending) {
   EXPECT_EQ(ColumnTexts(cells, 0), (std::vector<std::string>{"5", "4", "3", "2", "1", "0"}));
 }
 
-TEST(SpreadSheetCells, SortComparesNumbersByValue) {
+TEST(SMCells, CellsSortComparesNumbersByValue) {
   TSpreadSheetCells cells;
   const double values[] = {10, 9.5, -1, 100};
   for (int r = 0; r < 4; ++r) cells.SetValue(0, r, Variant(values[r]), taLeftJustify, 0);
@@ -102,7 +101,7 @@ TEST(SpreadSheetCells, SortComparesNumbersByValue) {
   EXPECT_EQ(ColumnTexts(cells, 0), (std::vector<std::string>{"-1", "9.5", "10", "100"}));
 }
 
-TEST(SpreadSheet, PlainTextHasOneExtraRowAndColumn) {
+TEST(SMCells, SheetPlainTextHasOneExtraRowAndColumn) {
   TSpreadSheet sheet;
   sheet.Cells.SetValue(0, 0, Variant(true), taLeftJustify, 0);
   EXPECT_EQ(sheet.Cells.RowCount, 1);
@@ -113,7 +112,7 @@ TEST(SpreadSheet, PlainTextHasOneExtraRowAndColumn) {
   EXPECT_EQ(sheet.PlainText(), "\tTrue\t\t\r\n\tx y\tFalse\t\r\n\t\t\t\r\n");
 }
 
-TEST(SpreadSheets, SpreadsheetCreatesEverySheetUpToTheIndex) {
+TEST(SMCells, SpreadsheetCreatesEverySheetUpToTheIndex) {
   TSpreadSheets sheets;
   TSpreadSheet& s3 = sheets.Spreadsheet(3);
   ASSERT_EQ(sheets.Count(), 4);
@@ -159,7 +158,7 @@ public:
   std::vector<bool> skipped;
 };
 
-TEST(SpreadSheetFile, DefaultHandlersBuildTheWorkbook) {
+TEST(SMCells, FileDefaultHandlersBuildTheWorkbook) {
   FakeReader reader;
   reader.SheetIndexToLoad = 1;
   TSMRange range;
@@ -197,7 +196,7 @@ TEST(SpreadSheetFile, DefaultHandlersBuildTheWorkbook) {
   EXPECT_TRUE(second.Sheets()[0].Cells.GetValue(0, 0).IsNull());
 }
 
-TEST(SpreadSheetFile, RowStatusProgressAndFileChecks) {
+TEST(SMCells, FileRowStatusProgressAndChecks) {
   TSpreadSheetFile file;
   std::istringstream none;
   file.LoadFromStream(none);
@@ -212,22 +211,11 @@ TEST(SpreadSheetFile, RowStatusProgressAndFileChecks) {
   file.OnLoadProgress = [&](TCustomSpreadSheetFile&, std::int32_t p, std::int32_t t) { progress.emplace_back(-p, -t); };
   file.UpdateProgress(3, 9);
   EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{3, 9}, {-3, -9}}));
-  file.BeforeLoad();
-  EXPECT_EQ(file.CurrentRecord, -1);
-  file.LoadRecord(4);
-  EXPECT_EQ(file.CurrentRecord, 4);
-  std::string value = "x";
-  file.ReadBLOBValue(1, 2, value);
-  EXPECT_EQ(value, "");
   EXPECT_THROW_MSG(file.LoadFromFile(" \t"), Exception, "File is not defined.");
   EXPECT_THROW_MSG(file.LoadFromFile("/no/such/file.xls"), Exception, "File is not exists.");
-  EXPECT_EQ(file.FileName, "");
-  EXPECT_EQ(file.NameKind, nkAlphabet);
-  EXPECT_TRUE(file.LoadRowStatutes.Contains(rsNormal));
-  EXPECT_FALSE(file.LoadRowStatutes.Contains(rsDeleted));
 }
 
-TEST(SpreadSheetRoutines, ColumnNamesAndIds) {
+TEST(SMCells, ColumnNamesAndIds) {
   struct {
     const char* Name;
     std::int32_t Max;
@@ -240,7 +228,7 @@ TEST(SpreadSheetRoutines, ColumnNamesAndIds) {
   for (int n = 1; n < 20000; n += 37) EXPECT_EQ(GetSpreadSheetColID(GetSpreadSheetColByID(n), 1 << 30), n - 1);
 }
 
-TEST(SpreadSheetRoutines, NanAndJulianDays) {
+TEST(SMCells, NanAndJulianDays) {
   EXPECT_TRUE(IsNan(std::numeric_limits<double>::quiet_NaN()));
   EXPECT_TRUE(IsNan(-std::numeric_limits<double>::quiet_NaN()));
   EXPECT_FALSE(IsNan(std::numeric_limits<double>::infinity()));
@@ -254,24 +242,6 @@ TEST(SpreadSheetRoutines, NanAndJulianDays) {
   EXPECT_DOUBLE_EQ(DMY2Julian(EncodeDate(2000, 1, 1) + 0.25), 2451544.75);
   for (int j = 2299161; j < 2600000; j += 997) EXPECT_DOUBLE_EQ(DMY2Julian(Julian2DMY(j)), j - 0.5) << j;
   EXPECT_THROW(Julian2DMY(0), EConvertError);
-}
-
-TEST(SpreadSheetRoutines, CivilDatesAgreeWithTheCoreCalendar) {
-  for (double d = -693593; d <= 2958465; d += 1234.0) {
-    int y, m, day;
-    DecodeDate(d, y, m, day);
-    const auto c = detail::CivilFromDays(static_cast<std::int64_t>(d));
-    ASSERT_EQ(c.Year, y) << d;
-    ASSERT_EQ(c.Month, m) << d;
-    ASSERT_EQ(c.Day, day) << d;
-  }
-  const auto before = detail::CivilFromDays(-693594);
-  EXPECT_EQ(before.Year, 0);
-  EXPECT_EQ(before.Month, 12);
-  EXPECT_EQ(before.Day, 31);
-  EXPECT_EQ(detail::IsoMillis(1.25), "1899-12-31T06:00:00.000");
-  EXPECT_EQ(detail::IsoMillis(-1.25), "1899-12-29T06:00:00.000");
-  EXPECT_EQ(detail::IsoMillis(0.99999999999), "1899-12-31T00:00:00.000");
 }
 
 }  // namespace

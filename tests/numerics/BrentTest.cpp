@@ -10,7 +10,7 @@
 namespace vez {
 namespace {
 
-TEST(BrentTest, FindsTheMinimumInsideTheBracket) {
+TEST(Brent, FindsTheMinimumInsideTheBracket) {
   using Fn = double (*)(double);
   const struct {
     const char* name;
@@ -38,7 +38,7 @@ TEST(BrentTest, FindsTheMinimumInsideTheBracket) {
   }
 }
 
-TEST(BrentTest, GivesUpAfterTheIterationLimit) {
+TEST(Brent, GivesUpAfterTheIterationLimit) {
   // Far from the origin a zero tolerance asks for a bracket narrower than the spacing of doubles: the search
   // cannot converge and stops after exactly the limit, having evaluated f once per iteration plus once. The
   // callbacks carry their context (the call counter).

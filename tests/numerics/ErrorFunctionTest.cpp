@@ -9,7 +9,7 @@ namespace {
 
 // erfcc keeps its fractional error below 1.2e-7 against the library's erfc over the whole range where erfc
 // is a normal number.
-TEST(ErrorFunctionTest, ErfccFractionalErrorAgainstStdErfc) {
+TEST(ErrorFunction, ErfccFractionalErrorAgainstStdErfc) {
   double worst = 0;
   for (int i = -60000; i <= 260000; ++i) {
     const double x = i * 1e-4;
@@ -22,7 +22,7 @@ TEST(ErrorFunctionTest, ErfccFractionalErrorAgainstStdErfc) {
   EXPECT_GT(worst, 1e-8);
 }
 
-TEST(ErrorFunctionTest, ErfzAbsoluteErrorAgainstStdErf) {
+TEST(ErrorFunction, ErfzAbsoluteErrorAgainstStdErf) {
   double worst = 0;
   for (int i = -100000; i <= 100000; ++i) {
     const double x = i * 1e-4;
@@ -33,7 +33,7 @@ TEST(ErrorFunctionTest, ErfzAbsoluteErrorAgainstStdErf) {
   EXPECT_GT(worst, 1e-8);
 }
 
-TEST(ErrorFunctionTest, SymmetryZeroAndSaturation) {
+TEST(ErrorFunction, SymmetryZeroAndSaturation) {
   for (double x : {1e-8, 0.3, 1.0, 2.75, 5.0, 12.0}) {
     EXPECT_DOUBLE_EQ(2.0 - erfcc(x), erfcc(-x)) << x;
     EXPECT_EQ(-erfz(x), erfz(-x)) << x;

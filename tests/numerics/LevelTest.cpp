@@ -10,7 +10,7 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-TEST(LevelTest, FloorsAndCaps) {
+TEST(Level, FloorsAndCaps) {
   const struct {
     double level, energy, relTol;
   } energies[] = {
@@ -30,7 +30,7 @@ TEST(LevelTest, FloorsAndCaps) {
   EXPECT_TRUE(std::isnan(epeg(kNaN)) && std::isnan(lpeg(kNaN)) && std::isnan(lpeg_(kNaN)));
 }
 
-TEST(LevelTest, EnergyIsWithinOneUlpOfTheExtendedPower) {
+TEST(Level, EnergyIsWithinOneUlpOfTheExtendedPower) {
   // The rounding of 0.1*L in double alone would cost up to hundreds of ulps near 200 dB.
   for (double level = -999; level <= 220; level += 0.0173) {
     const double reference = static_cast<double>(std::pow(10.0L, 0.1L * level));
@@ -38,7 +38,7 @@ TEST(LevelTest, EnergyIsWithinOneUlpOfTheExtendedPower) {
   }
 }
 
-TEST(LevelTest, RoundTripAndEnergeticSums) {
+TEST(Level, RoundTripAndEnergeticSums) {
   for (int tenths = -9990; tenths <= 2200; tenths += 7) {
     const double level = tenths / 10.0;
     EXPECT_NEAR(level, lpeg_(epeg(level)), 1e-11) << level;

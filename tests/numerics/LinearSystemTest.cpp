@@ -72,7 +72,7 @@ double MaxDiff(const std::vector<double>& a, const std::vector<double>& b) {
 
 // Both solvers against dense elimination on random well-conditioned systems; exact-size vectors let the
 // sanitizer build catch any access past element n (Tridis never touches b[n], checked by a sentinel).
-TEST(TridiagonalTest, AgreesWithDenseEliminationOnRandomSystems) {
+TEST(LinearSystem, AgreesWithDenseEliminationOnRandomSystems) {
   std::mt19937 rng(20240611);
   for (bool cyclic : {false, true}) {
     for (int n : {1, 2, 3, 4, 5, 8, 33, 300}) {
@@ -99,7 +99,7 @@ TEST(TridiagonalTest, AgreesWithDenseEliminationOnRandomSystems) {
 }
 
 // Pivots below Eps stop both solvers with error 2; regular systems here have the solution 1, 1, ...
-TEST(TridiagonalTest, SmallPivotsAndTooSmallOrders) {
+TEST(LinearSystem, SmallPivotsAndTooSmallOrders) {
   const struct {
     const char* name;
     bool cyclic;

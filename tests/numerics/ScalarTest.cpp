@@ -10,7 +10,7 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-TEST(ScalarTest, SignHeavisideAndLimit) {
+TEST(Scalar, SignHeavisideAndLimit) {
   const struct {
     double x;
     int32_t sign, heavi;
@@ -26,7 +26,7 @@ TEST(ScalarTest, SignHeavisideAndLimit) {
   for (const auto& c : limits) EXPECT_EQ(c.expected, Limit(c.lo, c.x, c.hi)) << c.lo << " " << c.x << " " << c.hi;
 }
 
-TEST(ScalarTest, FmodTruncatesTheQuotientToThirtyTwoBits) {
+TEST(Scalar, FmodTruncatesTheQuotientToThirtyTwoBits) {
   const struct {
     double a, b, expected;
   } cases[] = {
@@ -42,7 +42,7 @@ TEST(ScalarTest, FmodTruncatesTheQuotientToThirtyTwoBits) {
   EXPECT_TRUE(std::isnan(vez::fmod(kNaN, 1)));
 }
 
-TEST(ScalarTest, SincGuardsSmallAndNegativeDenominators) {
+TEST(Scalar, SincGuardsSmallAndNegativeDenominators) {
   EXPECT_EQ(1.0, Sinc(5, 0));
   EXPECT_EQ(1.0, Sinc(5, -2));
   EXPECT_EQ(1.0, Sinc(5, 1e-10));

@@ -65,7 +65,7 @@ void RandomData(std::mt19937& rng, int n, double period, Vec& x, Vec& y) {
   }
 }
 
-TEST(CubperTest, TooFewPointsOrFallingKnotsWriteNothing) {
+TEST(Spline, CubperTooFewPointsOrFallingKnotsWriteNothing) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const struct {
     int n;
@@ -86,7 +86,7 @@ TEST(CubperTest, TooFewPointsOrFallingKnotsWriteNothing) {
 
 // Every knot is interpolated and value, slope and curvature are continuous at every knot, including the
 // periodic wrap where the last piece meets the first. Five points on a sine period, then random data.
-TEST(CubperTest, InterpolatesWithContinuousDerivativesAtEveryKnot) {
+TEST(Spline, CubperInterpolatesWithContinuousDerivativesAtEveryKnot) {
   std::mt19937 rng(99);
   std::vector<std::pair<Vec, Vec>> data;
   Vec sx, sy;
@@ -120,7 +120,7 @@ TEST(CubperTest, InterpolatesWithContinuousDerivativesAtEveryKnot) {
   }
 }
 
-TEST(ExpperTest, ZeroTensionIsTheCubicSpline) {
+TEST(Spline, ExpperZeroTensionIsTheCubicSpline) {
   std::mt19937 rng(5);
   for (int n : {4, 7, 25}) {
     SCOPED_TRACE(n);
@@ -135,7 +135,7 @@ TEST(ExpperTest, ZeroTensionIsTheCubicSpline) {
   }
 }
 
-TEST(ExpperTest, InterpolatesWithContinuousSlopeUnderMixedTensions) {
+TEST(Spline, ExpperInterpolatesWithContinuousSlopeUnderMixedTensions) {
   std::mt19937 rng(17);
   std::uniform_real_distribution<double> tension(0, 30);
   for (int n : {4, 6, 12}) {
@@ -163,7 +163,7 @@ TEST(ExpperTest, InterpolatesWithContinuousSlopeUnderMixedTensions) {
   }
 }
 
-TEST(ExpperTest, ErrorCodes) {
+TEST(Spline, ExpperErrorCodes) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const Vec rising{0, 1, 2, 3, 4};
   const struct {
@@ -187,7 +187,7 @@ TEST(ExpperTest, ErrorCodes) {
   }
 }
 
-TEST(ExpvalTest, IntervalSearchAndRange) {
+TEST(Spline, ExpvalIntervalSearchAndRange) {
   const ExpSpline s({0, 1, 2.5, 3, 4}, {0, 2, -1, 3, 7}, Vec(5, 2.0));
   ASSERT_EQ(kAnalysisOk, s.err);
   // The last knot falls into the last interval with t = 1: exactly C2 of that interval, y[n] = y[1].
@@ -208,7 +208,7 @@ TEST(ExpvalTest, IntervalSearchAndRange) {
 
 // The series (small tensions) and exponential forms (large tensions) against the closed forms in long double,
 // on both sides of the switching points; and the cubic limit at zero.
-TEST(TensionTest, AllFormsAgreeWithTheClosedForms) {
+TEST(Spline, TensionAllFormsAgreeWithTheClosedForms) {
   for (long double a : {0.05L, 0.3L, 0.4999L, 0.5L, 5.0L, 39.99L, 40.0L, 40.01L, 100.0L, 400.0L}) {
     SCOPED_TRACE(static_cast<double>(a));
     const long double sh = std::sinh(a), ch = std::cosh(a);

@@ -9,18 +9,13 @@
 #include <utility>
 #include <vector>
 
+#include "TestUtil.h"  // ReadFile
+
 namespace vez::test {
 
 inline void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 // Sets (or, with nullopt, removes) environment variables and puts the old values back at destruction.

@@ -9,14 +9,6 @@
 namespace vez::test {
 namespace {
 
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> cells;
-  std::string cell;
-  std::istringstream in(line);
-  while (std::getline(in, cell, '\t')) cells.push_back(cell);
-  return cells;
-}
-
 ExpectedIndex ParseIndex(const std::vector<std::string>& cells, const std::string& line) {
   if (cells.size() != 4) throw std::runtime_error("bad index line: " + line);
   ExpectedIndex index;
@@ -33,11 +25,32 @@ ExpectedIndex ParseIndex(const std::vector<std::string>& cells, const std::strin
   return index;
 }
 
+void LoadDefaults(std::map<std::int32_t, std::vector<ExpectedDefault>>& defaults) {
+  const std::string path = DataPath("layouts/expected_defaults.txt");
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error("cannot open " + path);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    const auto cells = SplitTabs(line);
+    auto& list = defaults[std::stoi(cells[0])];
+    if (cells.size() == 2 && cells[1] == "none") continue;
+    if (cells.size() != 3 && cells.size() != 4) throw std::runtime_error("bad defaults line: " + line);
+    std::string value = cells.size() == 4 ? cells[3] : "";
+    if (cells[2] == "text") {
+      if (value.size() < 2 || value.front() != '"' || value.back() != '"') throw std::runtime_error("bad text: " + line);
+      value = value.substr(1, value.size() - 2);
+    }
+    list.push_back({cells[1], cells[2], value});
+  }
+}
+
 ExpectedLayouts Load() {
   const std::string path = DataPath("layouts/expected_layouts.txt");
   std::ifstream in(path);
   if (!in) throw std::runtime_error("cannot open " + path);
   ExpectedLayouts result;
+  LoadDefaults(result.defaults);
   ExpectedLayout* layout = nullptr;
   std::vector<ExpectedIndex>* indexes = nullptr;
   std::string line;

@@ -1,7 +1,8 @@
-// Reader of the expected layouts kept as test data (tests/data/layouts/expected_layouts.txt).
+// Reader of the expected layouts and new-record defaults kept as test data (tests/data/layouts/).
 //
-// The file lists every layout field by field and every index, written out from the layout tables without
-// using the library's row descriptions, so that comparing the two finds a mistake in either.
+// The files list every layout field by field, every index and every default assignment, written out from the
+// documentation's tables without using the library's row descriptions, so that comparing the two finds a
+// mistake in either.
 #pragma once
 
 #include <cstdint>
@@ -34,12 +35,22 @@ struct ExpectedLayout {
   std::vector<ExpectedIndex> indexes;
 };
 
+// One assignment of OnNewRecord. `kind` is integer, number, boolean, text, now, now-as-text, year, leap-year or
+// zero-bytes; `value` is the literal (text without its quotes, the byte count of zero-bytes), empty for the clock.
+struct ExpectedDefault {
+  std::string field;
+  std::string kind;
+  std::string value;
+};
+
 struct ExpectedLayouts {
   std::map<std::int32_t, ExpectedLayout> layouts;                    // SetFieldIndexDefs
   std::map<std::int32_t, std::vector<ExpectedIndex>> indexOnly;     // SetIndexDefs
+  // Codes with an entry have defaults (possibly none); every other code is undefined for OnNewRecord.
+  std::map<std::int32_t, std::vector<ExpectedDefault>> defaults;
 };
 
-// Reads and caches the file; a malformed line fails the calling test through an exception.
+// Reads and caches the files; a malformed line fails the calling test through an exception.
 const ExpectedLayouts& LoadExpectedLayouts();
 
 }  // namespace vez::test
