@@ -1,0 +1,1 @@
+#include "import/Impcnst.h"
