@@ -15,6 +15,7 @@ void RegisterAll(CLI::App& app) {
   RegisterSettingsCommands(app);
   RegisterLibraryCommands(app);
   RegisterConvertCommands(app);
+  RegisterImportCommands(app);
 }
 
 }  // namespace vezi

@@ -19,5 +19,6 @@ void RegisterVersionCommands(CLI::App& app);
 void RegisterSettingsCommands(CLI::App& app);
 void RegisterLibraryCommands(CLI::App& app);
 void RegisterConvertCommands(CLI::App& app);
+void RegisterImportCommands(CLI::App& app);
 
 }  // namespace vezi

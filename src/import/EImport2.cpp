@@ -25,11 +25,14 @@ void TExcelImportForm::SetFileName(const std::string& Name) {
   if (ImportData.FileType() == "ASCII") Caption = Format("ASCII file import definition [%s]", Name);
   else Caption = Format("Excel file import definition [%s]", ImportData.FileType() + "-" + Name);
   const std::int32_t last = ImportData.GetLastRow();
+  // The new file changes what the lines mean, so both change handlers run even when a value stays.
   StopLine.MinValue = 1;
-  if (SetSpin(StopLine, last)) SpinEdit2Change();
+  SetSpin(StopLine, last);
+  SpinEdit2Change();
   StartLine.MinValue = 1;
   StartLine.MaxValue = last;
-  if (SetSpin(StartLine, 2)) SpinEdit1Change();
+  SetSpin(StartLine, 2);
+  SpinEdit1Change();
 }
 
 bool TExcelImportForm::SetSpin(TSpinEdit& spin, std::int32_t value) {

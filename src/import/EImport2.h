@@ -44,6 +44,9 @@ public:
   TExcelImportForm(const TExcelImportForm&) = delete;
   TExcelImportForm& operator=(const TExcelImportForm&) = delete;
 
+  // The two grids come first: the loaders, destroyed before them, detach from them.
+  TStringGrid HeaderGrid;
+  TStringGrid DataGrid;
   TColItemList Links;
   TFieldNameList* FieldList = nullptr;  // set by the caller, not owned
   std::function<void(TExcelImportForm& Sender)> OnBeforeImport;
@@ -87,8 +90,6 @@ public:
   void CheckBox1Click() { SpinEdit2Change(); }
 
   std::string Caption = "Excel file import definition";
-  TStringGrid HeaderGrid;
-  TStringGrid DataGrid;
   TSpinEdit StartLine{2, 1, 30000, true};
   TSpinEdit StopLine{1, 1, 30000, false};
   bool StopChecked = false;

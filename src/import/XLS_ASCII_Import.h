@@ -42,8 +42,8 @@ public:
   TXLSASCIIImport(const TXLSASCIIImport&) = delete;
   TXLSASCIIImport& operator=(const TXLSASCIIImport&) = delete;
 
-  // Loads FileName into DataGrid, installs the draw handler on Grid (which becomes the view; not owned) and
-  // shows all rows. File system and reader errors pass to the caller.
+  // Loads FileName into DataGrid, installs the draw handler on Grid (which becomes the view; not owned, it
+  // must outlive this object, which detaches from it when destroyed) and shows all rows. File system and reader errors pass to the caller.
   void DoImport(TStringGrid& Grid, const std::string& FileName);
   // As DoImport, with the rows (and file type) that Loaded holds; both then share them.
   void DoImportShared(TStringGrid& Grid, TXLSASCIIImport& Loaded);
