@@ -44,7 +44,6 @@ public:
   TExcelImportForm(const TExcelImportForm&) = delete;
   TExcelImportForm& operator=(const TExcelImportForm&) = delete;
 
-  // The two grids come first: the loaders, destroyed before them, detach from them.
   TStringGrid HeaderGrid;
   TStringGrid DataGrid;
   TColItemList Links;

@@ -35,8 +35,8 @@ void TStringGrid::SetRowCount(std::int32_t count) {
   rowHeights_.resize(static_cast<std::size_t>(count), DefaultRowHeight);
 }
 
-void TStringGrid::SetWindow(TStringGrid* source, std::int32_t firstRow) {
-  source_ = source;
+void TStringGrid::SetWindow(std::shared_ptr<TStringGrid> source, std::int32_t firstRow) {
+  source_ = std::move(source);
   firstRow_ = firstRow;
   for (std::size_t i = 0; i < rows_.size(); ++i) {
     rows_[i].resize(RowWidth(i));

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,9 +76,9 @@ public:
   TRect CellRect(std::int32_t col, std::int32_t row) const;
 
   // Shows rows of another grid: cell (c, r) with c, r >= 1 reads and writes cell (c, r - 1 + firstRow) of
-  // source (not owned), so a view of a large file costs no copy. Row 0 and column 0 stay the view's own.
-  // nullptr ends the window.
-  void SetWindow(TStringGrid* source, std::int32_t firstRow);
+  // source (shared, so it lives as long as the view shows it), and a view of a large file costs no copy. Row 0
+  // and column 0 stay the view's own. nullptr ends the window.
+  void SetWindow(std::shared_ptr<TStringGrid> source, std::int32_t firstRow);
 
 private:
   struct Cell {
@@ -90,7 +91,7 @@ private:
   std::int32_t colCount_ = 0, rowCount_ = 0;
   std::vector<std::vector<Cell>> rows_;  // rows_[row] has RowWidth(row) cells
   std::vector<std::int32_t> colWidths_, rowHeights_;
-  TStringGrid* source_ = nullptr;
+  std::shared_ptr<TStringGrid> source_;
   std::int32_t firstRow_ = 1;
 };
 

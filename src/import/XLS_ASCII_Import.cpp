@@ -68,19 +68,15 @@ private:
 }  // namespace
 
 TXLSASCIIImport::TXLSASCIIImport() = default;
-TXLSASCIIImport::~TXLSASCIIImport() {
-  if (viewGrid_ != nullptr) {
-    viewGrid_->OnDrawCell = nullptr;
-    viewGrid_->SetWindow(nullptr, 1);
-  }
-}
+TXLSASCIIImport::~TXLSASCIIImport() = default;
 
 void TXLSASCIIImport::Attach(TStringGrid& Grid) {
-  if (viewGrid_ != nullptr && viewGrid_ != &Grid) viewGrid_->SetWindow(nullptr, 1);
   viewGrid_ = &Grid;
   viewGrid_->SetWindow(nullptr, 1);
-  viewGrid_->OnDrawCell = [this](TStringGrid& g, std::int32_t c, std::int32_t r, const TRect& rect) {
-    GridDrawCell(g, c, r, rect);
+  // The handler does nothing once this loader is gone.
+  viewGrid_->OnDrawCell = [this, alive = std::weak_ptr<int>(alive_)](TStringGrid& g, std::int32_t c,
+                                                                      std::int32_t r, const TRect& rect) {
+    if (!alive.expired()) GridDrawCell(g, c, r, rect);
   };
 }
 
@@ -167,7 +163,7 @@ void TXLSASCIIImport::SetMinMaxRow() {
   TStringGrid& view = *viewGrid_;
   view.SetColCount(cols);
   if (maxRow_ >= minRow_) {
-    view.SetWindow(dataGrid_.get(), minRow_);
+    view.SetWindow(dataGrid_, minRow_);
     view.SetRowCount(maxRow_ - minRow_ + 2);
   } else {
     view.SetRowCount(2);

@@ -42,8 +42,8 @@ public:
   TXLSASCIIImport(const TXLSASCIIImport&) = delete;
   TXLSASCIIImport& operator=(const TXLSASCIIImport&) = delete;
 
-  // Loads FileName into DataGrid, installs the draw handler on Grid (which becomes the view; not owned, it
-  // must outlive this object, which detaches from it when destroyed) and shows all rows. File system and reader errors pass to the caller.
+  // Loads FileName into DataGrid, installs the draw handler on Grid (which becomes the view; not owned, and
+  // not touched after this object is gone) and shows all rows. File system and reader errors pass to the caller.
   void DoImport(TStringGrid& Grid, const std::string& FileName);
   // As DoImport, with the rows (and file type) that Loaded holds; both then share them.
   void DoImportShared(TStringGrid& Grid, TXLSASCIIImport& Loaded);
@@ -79,6 +79,7 @@ private:
   std::int32_t minRow_ = 1;
   std::int32_t maxRow_ = 1;
   std::string fileType_;
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // watched by the installed draw handler
 };
 
 }  // namespace vez

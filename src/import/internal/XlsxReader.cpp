@@ -145,8 +145,8 @@ public:
 
 private:
   [[noreturn]] void TooLarge(const std::string& name) const {
-    throw Exception(Format("The part %s inflates beyond %d MiB", name,
-                           static_cast<int>(limits_.MaxEntryBytes >> 20)));
+    throw Exception(Format("The part %s inflates beyond %d bytes", name,
+                           static_cast<long long>(limits_.MaxEntryBytes)));
   }
   std::unique_ptr<zip_t, ZipCloser> zip_;
   const XlsxLimits& limits_;
