@@ -149,6 +149,8 @@ TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TIm
     throw Exception(Format("The library type of \"%s\" is not known; give it with --type", baseName));
   const std::int32_t libType = result.LibType;
 
+  // The field list outlives the form's links, which count their fields' uses.
+  TFieldNameList fields;
   // Load the file first: a file that cannot be opened leaves the library untouched.
   TExcelImportForm form(Dialogs);
   form.SetFileName(Options.FileName);
@@ -161,13 +163,10 @@ TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TIm
     if (!SetFieldIndexDefs(table, libType, false))
       throw Exception(Format("Library type %d has no table layout to create \"%s\" with", libType, baseName));
   }
-  // Fields from the layout (a new library) or from the file; the field list must outlive the form's links.
-  TFieldNameList fields;
-  std::unordered_map<std::string, TFieldType> types;
+  // Fields from the layout (a new library) or from the file.
   auto offer = [&](const std::string& name, TFieldType type) {
     if (!Importable(type)) return;
     fields.Add(name, name, type == ftMemo || type == ftFmtMemo);
-    types[name] = type;
   };
   if (existed) {
     table.ReadDefinitions();
@@ -227,6 +226,9 @@ TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TIm
   if (!nameIndex.empty() && (nameItem == nullptr || nameItem->UseCount == 0))
     throw Exception(Format("The name field \"%s\" must be linked", nameField));
   if (!existed) {
+    const fs::path folder = fs::path(Options.LibraryFile).parent_path();
+    std::error_code ec;
+    if (!folder.empty()) fs::create_directories(folder, ec);
     lib.CreateDBTable();
     result.Created = true;
   }

@@ -202,7 +202,7 @@ protected:
     lib_->CreateDBTable();
     TABSTable& t = lib_->Table();
     t.Open();
-    for (const char* name : {"Alpha", "Beta"}) {
+    for (const char* name : {"Alpha", "Beta", "A name beyond short-string size"}) {
       t.Append();
       t.FieldByName("ElementName").SetAsString(name);
       t.Post();
@@ -228,6 +228,8 @@ TEST_F(NameCheck, EveryAnswer) {
     int Asked;
   } cases[] = {
       {"Gamma", neOverwrite, {}, true, neOverwrite, "Gamma", TDataSetState::dsInsert, 0},
+      {"A name beyond short-string size", neOverwriteAll, {}, true, neOverwriteAll, "A name beyond short-string size",
+       TDataSetState::dsEdit, 0},
       {"Alpha", neOverwrite, {{0, ""}}, true, neOverwrite, "Alpha", TDataSetState::dsEdit, 1},
       {"beta", neOverwriteAll, {}, true, neOverwriteAll, "beta", TDataSetState::dsEdit, 0},
       {"Alpha", neSkipAll, {}, false, neSkipAll, "Alpha", TDataSetState::dsBrowse, 0},
@@ -274,7 +276,7 @@ TEST_F(NameCheck, IndexAlreadyCurrentStaysAndTheFoundRecordIsEdited) {
   t.FieldByName("Kommentar").SetAsString("changed");
   t.Post();
   EXPECT_EQ("EN", t.GetIndexName());
-  EXPECT_EQ(2, t.RecordCount());
+  EXPECT_EQ(3, t.RecordCount());
 }
 
 }  // namespace
