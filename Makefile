@@ -47,6 +47,11 @@ fuzz-smoke: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(BUILD_FUZZ)/fuzz_paradox -runs=$(FUZZ_RUNS) -max_len=80000 -timeout=10 -seed=1 \
 	  -artifact_prefix=$(BUILD_FUZZ)/ $(BUILD_FUZZ)/corpus $(BUILD_FUZZ)/seeds
+	cmake --build $(BUILD_FUZZ) --target fuzz_xlsx -j $(JOBS)
+	rm -rf $(BUILD_FUZZ)/xlsx-corpus && mkdir -p $(BUILD_FUZZ)/xlsx-corpus
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(BUILD_FUZZ)/fuzz_xlsx -runs=$(FUZZ_RUNS) -max_len=20000 -timeout=10 -seed=1 \
+	  -artifact_prefix=$(BUILD_FUZZ)/ $(BUILD_FUZZ)/xlsx-corpus tests/data/spreadsheet
 
 # The demo needs only the vezi tool, not the tests.
 demo: configure

@@ -16,6 +16,7 @@ void RegisterAll(CLI::App& app) {
   RegisterLibraryCommands(app);
   RegisterConvertCommands(app);
   RegisterEmissionCommands(app);
+  RegisterImportCommands(app);
 }
 
 }  // namespace vezi

@@ -20,5 +20,6 @@ void RegisterSettingsCommands(CLI::App& app);
 void RegisterLibraryCommands(CLI::App& app);
 void RegisterConvertCommands(CLI::App& app);
 void RegisterEmissionCommands(CLI::App& app);
+void RegisterImportCommands(CLI::App& app);
 
 }  // namespace vezi

@@ -8,6 +8,7 @@
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
+#include "import/Impcnst.h"
 
 namespace vez {
 
@@ -144,7 +145,7 @@ const TSpreadSheet& TSpreadSheets::operator[](std::int32_t i) const {
 
 std::int32_t TSpreadSheets::Add() {
   auto sheet = std::make_unique<TSpreadSheet>();
-  sheet->Caption = "Sheet" + std::to_string(Count() + 1);
+  sheet->Caption = ImportTexts().strSheetName + std::to_string(Count() + 1);
   sheets_.push_back(std::move(sheet));
   return Count() - 1;
 }

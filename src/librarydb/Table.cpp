@@ -1036,10 +1036,12 @@ bool TABSTable::FindKey(const std::vector<Variant>& keys) {
     stmt = t.conn->Prepare(sql + " ORDER BY " + index->orderBy + " LIMIT 1");
   }
   StatementScope scope(stmt);
+  std::vector<Variant> bound;  // bound text stays alive until the statement has run
+  bound.reserve(keys.size());
   for (std::size_t i = 0; i < keys.size(); ++i) {
     const std::size_t col = index->columns[i];
-    const Variant value = NormalizeForField(Fields(static_cast<int>(col)), keys[i]);
-    BindValue(stmt, static_cast<int>(i + 1), value, t.columns[col].type);
+    bound.push_back(NormalizeForField(Fields(static_cast<int>(col)), keys[i]));
+    BindValue(stmt, static_cast<int>(i + 1), bound.back(), t.columns[col].type);
   }
   if (t.conn->Step(stmt, "Cannot read") != SQLITE_ROW) return false;
   Row row;

@@ -1,0 +1,250 @@
+// Importing a 100 000-line x 30-column .xlsx into a new emission library, against its parts done by hand, in
+// the same run:
+//   - BM_ImportXlsx: ImportIntoLibrary (auto link, name check, new-record defaults, conversion, one
+//     transaction) against the reference = our .xlsx reader alone (cells into memory) + one raw prepared
+//     INSERT, reused, in one transaction, of the same rows into the same library table (every column of the
+//     layout bound, the defaults included). Counter "ratio" = import / reference. "peak_import_MiB" is the
+//     process's peak resident memory during the import alone (the peak is reset before it).
+//   - BM_ReaderCellsPerSecond: cells per second of our reader against xlsx2csv (Debian xlsx2csv, a Python
+//     reader) converting the same file to CSV, both by CPU time (xlsx2csv's as the child process's); counter "speedup" = ours / xlsx2csv. Skipped without xlsx2csv.
+// Times are thread CPU times (the engine's SQLite work runs on the same thread). The workbook is generated here (column A the element name as inline text, B .. AD numbers), never committed.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <zip.h>
+
+#include <sys/resource.h>
+#include <time.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BenchFolder.h"
+#include "core/FormatSettings.h"
+#include "import/LibraryImport.h"
+#include "import/NameAlreadyExists.h"
+#include "import/XLS_ASCII_Import.h"
+#include "import/internal/SheetReader.h"
+#include "librarydb/Layouts.h"
+#include "librarydb/OVLibConst.h"
+
+namespace {
+
+using namespace vez;
+// Thread CPU time, as the other benchmarks measure: on a shared machine wall time mostly measures the others.
+struct Clock {
+  using time_point = double;
+  static double now() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+  }
+};
+
+constexpr int kLines = 100000;  // data lines, below one header line
+constexpr int kCols = 30;
+
+double Seconds(double a, double b) { return b - a; }
+
+void WriteXlsx(const std::string& path) {
+  std::string sheet = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><worksheet "
+                      "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>";
+  auto cellText = [&](int c, int r, const std::string& t) {
+    sheet += "<c r=\"" + GridColumnName(c) + std::to_string(r) + "\" t=\"inlineStr\"><is><t>" + t + "</t></is></c>";
+  };
+  sheet += "<row r=\"1\">";
+  cellText(1, 1, "ElementName");
+  for (int c = 2; c <= kCols; ++c) cellText(c, 1, "Values" + std::to_string(c - 1));
+  sheet += "</row>";
+  std::uint32_t seed = 7;
+  for (int r = 2; r <= kLines + 1; ++r) {
+    sheet += "<row r=\"" + std::to_string(r) + "\">";
+    cellText(1, r, Format("Quelle %06d Stra\xc3\x9f" "e", r));
+    for (int c = 2; c <= kCols; ++c) {
+      seed = seed * 1664525u + 1013904223u;
+      sheet += "<c r=\"" + GridColumnName(c) + std::to_string(r) + "\"><v>" +
+               FloatToStrShortest(40.0 + (seed % 400000) / 10000.0) + "</v></c>";
+    }
+    sheet += "</row>";
+  }
+  sheet += "</sheetData></worksheet>";
+  const std::string rels =
+      "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+      "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+      "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>";
+  const std::string workbook =
+      "<?xml version=\"1.0\"?><workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+      "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheets><sheet name=\"S\" "
+      "sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>";
+  const std::string wbRels =
+      "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+      "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+      "worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>";
+  const std::string types =
+      "<?xml version=\"1.0\"?><Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+      "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+      "<Default Extension=\"xml\" ContentType=\"application/xml\"/><Override PartName=\"/xl/workbook.xml\" "
+      "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/><Override "
+      "PartName=\"/xl/worksheets/sheet1.xml\" "
+      "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/></Types>";
+  int err = 0;
+  zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+  const std::pair<const char*, const std::string*> parts[] = {{"[Content_Types].xml", &types},
+                                                              {"_rels/.rels", &rels},
+                                                              {"xl/workbook.xml", &workbook},
+                                                              {"xl/_rels/workbook.xml.rels", &wbRels},
+                                                              {"xl/worksheets/sheet1.xml", &sheet}};
+  for (const auto& [name, text] : parts)
+    zip_file_add(z, name, zip_source_buffer(z, text->data(), text->size(), 0), ZIP_FL_OVERWRITE);
+  zip_close(z);
+}
+
+struct NoQuestions : TImportDialogs {
+  void ShowMessage(const std::string&) override {}
+  std::string InputBox(const std::string&, const std::string&, const std::string& d) override { return d; }
+  void ShowNameExists(TFormNameExists& f) override { f.CancelClick(); }
+};
+
+struct CellStore : detail::SheetSink {
+  std::vector<std::vector<std::string>> rows;
+  void Cell(std::uint32_t row, std::uint32_t col, std::string text) override {
+    if (rows.size() <= row) rows.resize(row + 1);
+    auto& r = rows[row];
+    if (r.size() <= col) r.resize(col + 1);
+    r[col] = std::move(text);
+  }
+};
+
+// The library table made empty through the engine, then filled by one raw prepared INSERT of every column.
+double RawInsert(const std::string& file, const CellStore& cells) {
+  {
+    TMyTable lib(file, false, false);
+    SetFieldIndexDefs(lib.Table(), ltEmis, true);
+    lib.CreateDBTable();
+  }
+  const auto layout = LibraryLayout(ltEmis);
+  const auto& header = cells.rows[0];
+  std::vector<int> source;
+  std::string sql = "INSERT INTO \"emis.abs\" (", values;
+  for (const auto& col : layout->Fields) {
+    int s = -1;
+    for (std::size_t j = 0; j < header.size(); ++j)
+      if (SameText(header[j], col.Name)) s = static_cast<int>(j);
+    source.push_back(s);
+    if (col.Kind == ColumnKind::AutoInc) continue;
+    if (!values.empty()) sql += ",", values += ",";
+    sql += "\"" + col.Name + "\"";
+    values += "?";
+  }
+  sql += ") VALUES (" + values + ")";
+  const auto start = Clock::now();
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; BEGIN", nullptr, nullptr, nullptr);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
+  const std::string now = DateTimeToISO(Now());
+  for (std::size_t r = 1; r < cells.rows.size(); ++r) {
+    int col = 0;
+    for (std::size_t c = 0; c < source.size(); ++c) {
+      const auto kind = layout->Fields[c].Kind;
+      if (kind == ColumnKind::AutoInc) continue;
+      ++col;
+      if (source[c] < 0) {
+        if (kind == ColumnKind::DateTime) sqlite3_bind_text(st, col, now.c_str(), -1, SQLITE_STATIC);
+        else if (kind == ColumnKind::Text) sqlite3_bind_null(st, col);
+        else sqlite3_bind_int(st, col, -199);
+        continue;
+      }
+      const std::string& v = cells.rows[r][static_cast<std::size_t>(source[c])];
+      if (kind == ColumnKind::Text) sqlite3_bind_text(st, col, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+      else sqlite3_bind_double(st, col, StrToFloat(v));
+    }
+    sqlite3_step(st);
+    sqlite3_reset(st);
+  }
+  sqlite3_finalize(st);
+  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close_v2(db);
+  return Seconds(start, Clock::now());
+}
+
+// Peak resident memory (VmHWM) in MiB; ResetPeak starts a new peak from the current size.
+double PeakMiB() {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+  return 0;
+}
+void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+
+void BM_ImportXlsx(benchmark::State& state) {
+  bench::BenchFolder folder;
+  const std::string xlsx = folder.File("big.xlsx");
+  WriteXlsx(xlsx);
+  NoQuestions dialogs;
+  for (auto _ : state) {
+    std::filesystem::remove_all(folder.Dir() + "lib");
+    std::filesystem::remove_all(folder.Dir() + "raw");
+    std::filesystem::create_directories(folder.Dir() + "raw");
+    TLibraryImportOptions o;
+    o.FileName = xlsx;
+    o.LibraryFile = folder.Dir() + "lib/emis.abs";
+    o.AutoLink = true;
+    ResetPeak();
+    auto t0 = Clock::now();
+    const TLibraryImportResult r = ImportIntoLibrary(o, dialogs);
+    const double import = Seconds(t0, Clock::now());
+    const double peak = PeakMiB();
+    if (r.Added != kLines || r.Links.size() != kCols) state.SkipWithError("the import lost lines or links");
+
+    t0 = Clock::now();
+    CellStore cells;
+    detail::ReadXlsxSheet0(xlsx, cells);
+    const double read = Seconds(t0, Clock::now());
+    const double insert = RawInsert(folder.Dir() + "raw/emis.abs", cells);
+
+    state.SetIterationTime(import);
+    state.counters["import_s"] = import;
+    state.counters["reader_s"] = read;
+    state.counters["raw_insert_s"] = insert;
+    state.counters["ratio"] = import / (read + insert);
+    state.counters["peak_import_MiB"] = peak;
+  }
+}
+BENCHMARK(BM_ImportXlsx)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_ReaderCellsPerSecond(benchmark::State& state) {
+  bench::BenchFolder folder;
+  const std::string xlsx = folder.File("big.xlsx");
+  WriteXlsx(xlsx);
+  const double cellCount = static_cast<double>(kLines + 1) * kCols;
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    CellStore cells;
+    detail::ReadXlsxSheet0(xlsx, cells);
+    const double ours = Seconds(t0, Clock::now());
+    // xlsx2csv runs in a child process: its user + system time from the children's times.
+    const int rc = std::system(("xlsx2csv '" + xlsx + "' '" + folder.File("out.csv") + "' 2>/dev/null").c_str());
+    rusage children{};
+    getrusage(RUSAGE_CHILDREN, &children);
+    const double theirs = static_cast<double>(children.ru_utime.tv_sec + children.ru_stime.tv_sec) +
+                          static_cast<double>(children.ru_utime.tv_usec + children.ru_stime.tv_usec) * 1e-6;
+    state.SetIterationTime(ours);
+    state.counters["ours_cells_per_s"] = cellCount / ours;
+    if (rc != 0) {
+      state.SkipWithError("xlsx2csv is not available (Debian package xlsx2csv)");
+      continue;
+    }
+    state.counters["xlsx2csv_cells_per_s"] = cellCount / theirs;
+    state.counters["speedup"] = theirs / ours;
+  }
+}
+BENCHMARK(BM_ReaderCellsPerSecond)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,232 @@
+#include "import/EImport2.h"
+
+#include <algorithm>
+
+#include "core/Exceptions.h"
+#include "core/FormatSettings.h"
+
+namespace vez {
+
+TExcelImportForm::TExcelImportForm(TImportDialogs& dialogs) : dialogs_(dialogs) {}
+
+TExcelImportForm::~TExcelImportForm() { Links.Clear(); }
+
+void TExcelImportForm::SetFileName(const std::string& Name) {
+  fileName_ = Name;
+  try {
+    ImportData.DoImport(DataGrid, Name);
+    ImportData.SetMinRow(1);
+    ImportData.SetMaxRow(ImportData.GetLastRow());
+    ImportHeader.DoImportShared(HeaderGrid, ImportData);
+    ImportHeader.SetMaxRow(ImportData.MinRow() - 1);
+  } catch (const std::exception& e) {
+    throw Exception(std::string(e.what()) + "\r\n" + Format("File \"%s\" cannot be opened", Name));
+  }
+  if (ImportData.FileType() == "ASCII") Caption = Format("ASCII file import definition [%s]", Name);
+  else Caption = Format("Excel file import definition [%s]", ImportData.FileType() + "-" + Name);
+  const std::int32_t last = ImportData.GetLastRow();
+  // The new file changes what the lines mean, so both change handlers run even when a value stays.
+  StopLine.MinValue = 1;
+  SetSpin(StopLine, last);
+  SpinEdit2Change();
+  StartLine.MinValue = 1;
+  StartLine.MaxValue = last;
+  SetSpin(StartLine, 2);
+  SpinEdit1Change();
+}
+
+bool TExcelImportForm::SetSpin(TSpinEdit& spin, std::int32_t value) {
+  if (spin.MaxValue > spin.MinValue) value = std::clamp(value, spin.MinValue, spin.MaxValue);
+  if (spin.Value == value) return false;
+  spin.Value = value;
+  return true;
+}
+
+std::int32_t TExcelImportForm::GetXLSColNo(const std::string& Name) const {
+  for (std::int32_t c = 1; c <= ImportData.GetLastCol(); ++c)
+    if (GetXLSColName(c) == Name) return c;
+  return 0;
+}
+
+std::string TExcelImportForm::GetLinkStr(const TColItem& Link) {
+  if (Link.Fix()) return Link.Description() + " <- \"" + Link.FixStr() + "\"";
+  return Link.Description() + " <- " + Link.XLSCol();
+}
+
+bool TExcelImportForm::GetFieldValue(std::int32_t Row, const std::string& FieldName, bool Multiple,
+                                     std::string& Value) const {
+  Value.clear();
+  bool found = false;
+  for (std::int32_t i = 0; i < Links.Count(); ++i) {
+    const TColItem& link = Links[i];
+    if (link.FieldName() != FieldName) continue;
+    found = true;
+    if (link.Fix()) {
+      Value = link.FixStr();
+    } else {
+      if (!Value.empty()) Value += "\r\n";
+      std::int32_t col = 0;
+      if (cacheColNos_) {
+        auto [it, added] = colNoCache_.try_emplace(link.XLSCol(), 0);
+        if (added) it->second = GetXLSColNo(link.XLSCol());
+        col = it->second;
+      } else {
+        col = GetXLSColNo(link.XLSCol());
+      }
+      Value += ImportData.GetTextRC(col, Row);
+    }
+    if (!Multiple) break;
+  }
+  return found;
+}
+
+void TExcelImportForm::DoImport() {
+  TneAction action = neOverwrite;
+  CounterA = 0;
+  CounterB = 0;
+  if (OnBeforeImport) OnBeforeImport(*this);
+  if (FieldList == nullptr) return;
+  colNoCache_.clear();
+  cacheColNos_ = true;
+  struct CacheOff {
+    TExcelImportForm& f;
+    ~CacheOff() { f.cacheColNos_ = false; }
+  } cacheOff{*this};
+  for (std::int32_t r = ImportData.MinRow(); r <= ImportData.MaxRow(); ++r) {
+    for (std::int32_t i = 0; i < FieldList->Count(); ++i) (*FieldList)[i].Value.clear();
+    for (std::int32_t i = 0; i < FieldList->Count(); ++i) {
+      TFieldNameItem& item = (*FieldList)[i];
+      std::string value;
+      if (!GetFieldValue(r, item.FieldName, item.Multiple, value)) continue;
+      if (item.OnSetValue) item.OnSetValue(item, value);
+      else item.Value = std::move(value);
+    }
+    if (OnImportLine) OnImportLine(*this, action);
+    if (action == neCancel) break;
+  }
+}
+
+void TExcelImportForm::AddLink(std::unique_ptr<TColItem> link) {
+  LinkList.Items.push_back(GetLinkStr(*link));
+  Links.Add(std::move(link));
+}
+
+void TExcelImportForm::EditConnect(std::int32_t Index) {
+  TSelectColForm form;
+  form.SetImport(&ImportData);
+  form.SetFieldDescrList(FieldList);
+  form.EditIndex = Index < Links.Count() ? Index : -1;
+  if (form.EditIndex >= 0) {
+    const TColItem& link = Links[form.EditIndex];
+    form.SetFix(link.Fix());
+    form.SetFixStr(link.FixStr());
+    form.SetXLSCol(link.XLSCol());
+    form.SetDescription(link.Description());
+  }
+  form.OnApply = [this](TSelectColForm& sender) { ApplyConnect(sender); };
+  form.Show();
+  dialogs_.ShowSelectCol(form);
+}
+
+void TExcelImportForm::ApplyConnect(TSelectColForm& Sender) {
+  if (FieldList == nullptr) return;
+  TFieldNameItem* item = FieldList->GetFieldItem(Sender.GetDescription());
+  if (item == nullptr) return;
+  const bool fix = Sender.GetFix();
+  const std::string col = fix ? std::string() : Sender.GetXLSCol();
+  if (fix ? Sender.GetFixStr().empty() : col.empty()) return;
+  if (Sender.EditIndex >= 0 && Sender.EditIndex < Links.Count()) {
+    TColItem& link = Links[Sender.EditIndex];
+    link.SetValue(fix, Sender.GetFixStr(), col, item->Description, item->FieldName, item);
+    LinkList.Items[static_cast<std::size_t>(Sender.EditIndex)] = GetLinkStr(link);
+  } else {
+    AddLink(std::make_unique<TColItem>(fix, Sender.GetFixStr(), col, item->Description, item->FieldName, item));
+  }
+  Sender.EditIndex = -1;
+  Sender.RefillDescriptions();
+}
+
+void TExcelImportForm::AutoLinkButtonClick() {
+  if (FieldList == nullptr) return;
+  for (std::int32_t r = 1; r <= ImportHeader.MaxRow(); ++r) {
+    for (std::int32_t c = 1; c <= ImportHeader.GetLastCol(); ++c) {
+      const std::string& text = ImportHeader.GetTextRC(c, r);
+      const std::string letter = GetXLSColName(c);
+      if (Links.XLSColInList(letter)) continue;
+      TFieldNameItem* match = nullptr;
+      for (std::int32_t i = 0; i < FieldList->Count() && match == nullptr; ++i)
+        if (SameText((*FieldList)[i].Description, text)) match = &(*FieldList)[i];
+      if (match == nullptr) continue;
+      TFieldNameItem* item = FieldList->GetFieldItem(match->Description);
+      if (item == nullptr || !item->GetAvailable()) continue;
+      AddLink(std::make_unique<TColItem>(false, "", letter, item->Description, item->FieldName, item));
+    }
+  }
+}
+
+void TExcelImportForm::StartButtonClick() {
+  if (Links.Count() == 0) {
+    dialogs_.ShowMessage("You have to add columns first");
+    return;
+  }
+  if (StopChecked && StopLine.Value < StartLine.Value) {
+    dialogs_.ShowMessage("Stop line# must be greater than start line#");
+    FocusedControl = "StopLine";
+    return;
+  }
+  DoImport();
+  ModalResult = TModalResult::mrOk;
+}
+
+void TExcelImportForm::ClearButtonClick() {
+  Links.Clear();
+  LinkList.Items.clear();
+  LinkList.ItemIndex = -1;
+}
+
+void TExcelImportForm::LinkListDelete() {
+  const std::int32_t i = LinkList.ItemIndex;
+  if (i < 0 || i >= Links.Count()) return;
+  Links.Delete(i);
+  LinkList.Items.erase(LinkList.Items.begin() + i);
+  LinkList.ItemIndex = -1;
+}
+
+void TExcelImportForm::HeaderGridMouseUp() {
+  for (std::int32_t c = 0; c < DataGrid.ColCount() && c < HeaderGrid.ColCount(); ++c)
+    DataGrid.SetColWidths(c, HeaderGrid.ColWidths(c));
+}
+
+void TExcelImportForm::DataGridMouseUp() {
+  for (std::int32_t c = 0; c < DataGrid.ColCount() && c < HeaderGrid.ColCount(); ++c)
+    HeaderGrid.SetColWidths(c, DataGrid.ColWidths(c));
+}
+
+void TExcelImportForm::SetStartLine(std::int32_t Value) {
+  if (SetSpin(StartLine, Value)) SpinEdit1Change();
+}
+
+void TExcelImportForm::SetStopLine(std::int32_t Value) {
+  if (SetSpin(StopLine, Value)) SpinEdit2Change();
+}
+
+void TExcelImportForm::SetStopChecked(bool Checked) {
+  StopChecked = Checked;
+  CheckBox1Click();
+}
+
+void TExcelImportForm::SpinEdit1Change() {
+  ImportData.SetMinRow(std::min(StartLine.Value, ImportData.MaxRow()));
+  ImportHeader.SetMaxRow(ImportData.MinRow() - 1);
+  if (StopLine.Value < StartLine.Value) SetStopLine(StartLine.Value);
+  StopLine.MinValue = StartLine.Value;
+}
+
+void TExcelImportForm::SpinEdit2Change() {
+  StopLine.Enabled = StopChecked;
+  if (!StopLine.Enabled) return;
+  const std::int32_t last = ImportData.GetLastRow();
+  ImportData.SetMaxRow(StopLine.Value <= last ? StopLine.Value : last);
+}
+
+}  // namespace vez

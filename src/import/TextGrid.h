@@ -1,0 +1,98 @@
+// TextGrid: the string grid the import dialogs show, without a window system.
+//
+// A TStringGrid is a rectangle of texts, each cell with a 32-bit marker (the grid's per-cell object slot; 0 is
+// "no marker"), column widths and row heights in pixels, and a draw handler that the owner installs. Drawing
+// goes through TGridCanvas, a small port that a front end implements (a terminal, an image, a test recorder);
+// the grid itself never draws. Column 0 and row 0 are the fixed header cells, as in the platform's grid.
+//
+// Cells outside the grid read as empty text and marker 0; writing one raises EListError. Shrinking the grid
+// drops the cells outside; growing it adds empty ones.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vez {
+
+// Colours as 0x00BBGGRR, as the platform stored them.
+using TColor = std::uint32_t;
+inline constexpr TColor clBlack = 0x000000;
+inline constexpr TColor clWhite = 0xFFFFFF;
+inline constexpr TColor clBtnFace = 0xF0F0F0;
+
+struct TRect {
+  std::int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+  std::int32_t Width() const { return Right - Left; }
+  std::int32_t Height() const { return Bottom - Top; }
+};
+
+// The drawing surface of a grid.
+class TGridCanvas {
+public:
+  virtual ~TGridCanvas() = default;
+  virtual TColor BrushColor() const = 0;
+  virtual void SetBrushColor(TColor color) = 0;
+  virtual void SetFontColor(TColor color) = 0;
+  virtual void FillRect(const TRect& rect) = 0;
+  virtual std::int32_t TextWidth(std::string_view text) = 0;
+  virtual std::int32_t TextHeight(std::string_view text) = 0;
+  // Draws text with its top-left corner at (x, y), clipped to clip.
+  virtual void TextRect(const TRect& clip, std::int32_t x, std::int32_t y, std::string_view text) = 0;
+};
+
+class TStringGrid {
+public:
+  using DrawCellEvent = std::function<void(TStringGrid& grid, std::int32_t col, std::int32_t row, const TRect& rect)>;
+
+  TStringGrid(std::int32_t cols = 5, std::int32_t rows = 5);
+
+  std::int32_t ColCount() const { return colCount_; }
+  std::int32_t RowCount() const { return rowCount_; }
+  void SetColCount(std::int32_t count);
+  void SetRowCount(std::int32_t count);
+
+  const std::string& Cells(std::int32_t col, std::int32_t row) const;
+  void SetCells(std::int32_t col, std::int32_t row, std::string text);
+  std::int32_t Objects(std::int32_t col, std::int32_t row) const;
+  void SetObjects(std::int32_t col, std::int32_t row, std::int32_t marker);
+
+  std::int32_t ColWidths(std::int32_t col) const;
+  void SetColWidths(std::int32_t col, std::int32_t width);
+  std::int32_t RowHeights(std::int32_t row) const;
+  void SetRowHeights(std::int32_t row, std::int32_t height);
+  std::int32_t DefaultColWidth = 64;
+  std::int32_t DefaultRowHeight = 18;
+  TColor FixedColor = clBtnFace;
+
+  // The draw handler and the surface it draws on (not owned; may be null).
+  DrawCellEvent OnDrawCell;
+  TGridCanvas* Canvas = nullptr;
+  // Calls the draw handler for one cell with the cell's rectangle; nothing without handler or canvas.
+  void DrawCell(std::int32_t col, std::int32_t row);
+  TRect CellRect(std::int32_t col, std::int32_t row) const;
+
+  // Shows rows of another grid: cell (c, r) with c, r >= 1 reads and writes cell (c, r - 1 + firstRow) of
+  // source (shared, so it lives as long as the view shows it), and a view of a large file costs no copy. Row 0
+  // and column 0 stay the view's own. nullptr ends the window.
+  void SetWindow(std::shared_ptr<TStringGrid> source, std::int32_t firstRow);
+
+private:
+  struct Cell {
+    std::string Text;
+    std::int32_t Marker = 0;
+  };
+  Cell& At(std::int32_t col, std::int32_t row);
+  std::size_t RowWidth(std::size_t row) const;  // cells stored for a row (a window stores column 0 only)
+
+  std::int32_t colCount_ = 0, rowCount_ = 0;
+  std::vector<std::vector<Cell>> rows_;  // rows_[row] has RowWidth(row) cells
+  std::vector<std::int32_t> colWidths_, rowHeights_;
+  std::shared_ptr<TStringGrid> source_;
+  std::int32_t firstRow_ = 1;
+};
+
+}  // namespace vez

@@ -1,0 +1,132 @@
+// vezi import end to end: the real executable on the example spectra and small text files.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
+#include "TestUtil.h"
+#include "VeziRunner.h"
+#include "librarydb/OVLibConst.h"
+
+namespace vez {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+test::RunResult Vezi(const std::vector<std::string>& args) { return test::RunProgram(VEZI_EXECUTABLE, args); }
+
+std::string Example(const std::string& name) { return std::string(VEZ_EXAMPLES_DIR) + "/import/" + name; }
+
+std::string Summary(int added, int overwritten, int skipped, int failed) {
+  return "Added:       " + std::to_string(added) + "\nOverwritten: " + std::to_string(overwritten) +
+         "\nSkipped:     " + std::to_string(skipped) + "\nFailed:      " + std::to_string(failed) + "\n";
+}
+
+// ElementName -> "field=value;..." of the requested fields.
+std::map<std::string, std::string> Records(const std::string& lib, const std::vector<std::string>& fields) {
+  std::map<std::string, std::string> out;
+  TMyTable t(lib, true);
+  t.Table().Open();
+  for (t.Table().First(); !t.Table().Eof(); t.Table().Next()) {
+    std::string v;
+    for (const auto& f : fields) v += f + "=" + t.Table().FieldByName(f).AsString() + ";";
+    out[t.Table().FieldByName("ElementName").AsString()] = v;
+  }
+  return out;
+}
+
+class VeziImport : public ::testing::Test {
+protected:
+  std::string Lib() const { return dir_.File("libs/emis.abs"); }
+  std::string Text(const std::string& content) {
+    const std::string file = dir_.File("in.txt");
+    std::ofstream(file, std::ios::binary) << content;
+    return file;
+  }
+  test::TempDir dir_;
+};
+
+TEST_F(VeziImport, EveryExampleIntoANewLibraryAndARerunThatAddsNothing) {
+  for (const char* file : {"spectra.xlsx", "spectra.xls", "spectra.txt"}) {
+    SCOPED_TRACE(file);
+    fs::remove_all(dir_.File("libs"));
+    auto r = Vezi({"import", Example(file), "--into", Lib(), "--auto-link"});
+    ASSERT_EQ(0, r.exitCode) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr(Summary(4, 0, 0, 0)));
+    const auto recs = Records(Lib(), {"Values0", "Values12", "Kommentar", "Terz", "Values30"});
+    ASSERT_EQ(4u, recs.size());
+    EXPECT_EQ("Values0=87.6;Values12=80;Kommentar=Axial fan, free field;Terz=True;Values30=53;", recs.at("Fan 400 mm"));
+    EXPECT_THAT(recs.at("Cooling tower"), HasSubstr("Kommentar=Grüne Halle, Nordseite;"));
+    r = Vezi({"import", Example(file), "--into", Lib(), "--auto-link", "--on-exists", "skip"});
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_THAT(r.out, HasSubstr(Summary(0, 0, 4, 0)));
+    EXPECT_EQ(recs, Records(Lib(), {"Values0", "Values12", "Kommentar", "Terz", "Values30"}));
+  }
+}
+
+TEST_F(VeziImport, FailedLinesFailAloneWithLineColumnAndField) {
+  const std::string in = Text("ElementName\tValues0\tTerz\nA\t1,5\tTrue\nB\tloud\tTrue\nC\t2\tmaybe\n\t3\tTrue\n");
+  const std::string report = dir_.File("r.json");
+  auto r = Vezi({"import", in, "--into", Lib(), "--auto-link", "--decimal-separator", ",", "--report", report});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_THAT(r.out, HasSubstr(Summary(1, 0, 0, 3)));
+  EXPECT_EQ("line 3, column B, field Values0: \"loud\" is not a number\n"
+            "line 4, column C, field Terz: \"maybe\" is not a Boolean\n"
+            "line 5, field ElementName: the name is empty\n",
+            r.err);
+  EXPECT_EQ((std::map<std::string, std::string>{{"A", "Values0=1.5;"}}), Records(Lib(), {"Values0"}));
+  const auto j = nlohmann::json::parse(std::ifstream(report));
+  EXPECT_EQ(3, j["failed"]);
+  EXPECT_EQ(3, j["errors"][0]["line"]);
+  EXPECT_EQ("B", j["errors"][0]["column"]);
+}
+
+TEST_F(VeziImport, OnExistsChoices) {
+  const std::string first = Text("ElementName\tValues0\nA\t1\nB\t2\n");
+  ASSERT_EQ(0, Vezi({"import", first, "--into", Lib(), "--auto-link"}).exitCode);
+  const std::string second = Text("ElementName\tValues0\nA\t10\nNew\t20\n");
+  // ask without a terminal: the existing name is an error of its line, the rest is stored.
+  auto r = Vezi({"import", second, "--into", Lib(), "--auto-link"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_THAT(r.err, HasSubstr("line 2, field ElementName: Element \"A\" already exists; standard input is not a "
+                               "terminal to ask on"));
+  EXPECT_THAT(r.out, HasSubstr(Summary(1, 0, 0, 1)));
+  r = Vezi({"import", second, "--into", Lib(), "--map", "ElementName=A", "--map", "values0=b", "--on-exists",
+            "overwrite"});
+  EXPECT_THAT(r.out, HasSubstr(Summary(0, 2, 0, 0)));
+  r = Vezi({"import", second, "--into", Lib(), "--auto-link", "--on-exists", "rename", "--fix", "Kommentar=x"});
+  EXPECT_THAT(r.out, HasSubstr(Summary(2, 0, 0, 0)));
+  EXPECT_EQ((std::map<std::string, std::string>{{"A", "Values0=10;Kommentar=;"},
+                                                {"A (2)", "Values0=10;Kommentar=x;"},
+                                                {"B", "Values0=2;Kommentar=;"},
+                                                {"New", "Values0=20;Kommentar=;"},
+                                                {"New (2)", "Values0=20;Kommentar=x;"}}),
+            Records(Lib(), {"Values0", "Kommentar"}));
+}
+
+TEST_F(VeziImport, NothingIsCreatedOrChangedWhenTheRunStoresNothing) {
+  const std::string in = Text("ElementName\tValues0\nA\t1\n");
+  auto r = Vezi({"import", in, "--into", Lib(), "--auto-link", "--dry-run"});
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("Added:       1 (dry run: nothing stored)"));
+  EXPECT_FALSE(fs::exists(Lib()));
+  r = Vezi({"import", dir_.File("missing.xlsx"), "--into", Lib(), "--auto-link"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_THAT(r.err, HasSubstr("cannot be opened"));
+  EXPECT_FALSE(fs::exists(Lib()));
+  r = Vezi({"import", in, "--into", Lib(), "--map", "Nope=A"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_THAT(r.err, HasSubstr("The library has no field \"Nope\" to import into"));
+  r = Vezi({"import", in, "--into", Lib(), "--map", "ElementName=Q"});
+  EXPECT_THAT(r.err, HasSubstr("The file has no column \"Q\" (its columns are A to B)"));
+  EXPECT_EQ(2, Vezi({"import", in, "--into", Lib()}).exitCode);
+  EXPECT_EQ(2, Vezi({"import", in, "--into", Lib(), "--auto-link", "--map", "ElementName=A"}).exitCode);
+  EXPECT_FALSE(fs::exists(Lib()));
+}
+
+}  // namespace
+}  // namespace vez

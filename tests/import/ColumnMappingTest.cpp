@@ -1,0 +1,283 @@
+// Links, value assembly, auto link, the line loop and the name check on a real library.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <fstream>
+
+#include "TestUtil.h"
+#include "core/FormatSettings.h"
+#include "import/EImport2.h"
+#include "import/NameAlreadyExists.h"
+#include "librarydb/OVLibConst.h"
+
+namespace vez {
+namespace {
+
+// Answers the name question from a script: an item index (with a name for "Enter new name"), or -1 = Cancel.
+struct ScriptedDialogs : TImportDialogs {
+  struct Answer {
+    int Item;
+    std::string NewName;
+  };
+  std::deque<Answer> answers;
+  std::vector<std::string> asked, messages;
+  std::string pendingName;
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  std::string InputBox(const std::string& caption, const std::string&, const std::string&) override {
+    EXPECT_EQ("Enter new name:", caption);
+    return pendingName;
+  }
+  void ShowNameExists(TFormNameExists& form) override {
+    asked.push_back(form.Caption);
+    const Answer a = answers.front();
+    answers.pop_front();
+    if (a.Item < 0) return form.CancelClick();
+    pendingName = a.NewName;
+    form.RadioGroupClick(a.Item);
+    form.OKClick();
+  }
+};
+
+class Mapping : public ::testing::Test {
+protected:
+  void SetUp() override {
+    std::ofstream(dir_.File("data.txt")) << "NAME\tlevel\tnote\textra\n"
+                                            "a\t1\tn1\te1\n"
+                                            "b\t2\tn2\te2\n"
+                                            "c\t3\tn3\te3\n";
+    fields_.Add("Name", "Name", false);
+    fields_.Add("Level", "Level", false);
+    fields_.Add("Memo", "Memo", true);
+    form_.FieldList = &fields_;
+    form_.SetFileName(dir_.File("data.txt"));
+  }
+  void Link(bool fix, const std::string& value, const std::string& description) {
+    TSelectColForm dlg;
+    dlg.SetImport(&form_.ImportData);
+    dlg.SetFieldDescrList(&fields_);
+    dlg.OnApply = [this](TSelectColForm& s) { form_.ApplyConnect(s); };
+    dlg.SetFix(fix);
+    if (fix) dlg.SetFixStr(value);
+    else dlg.SetXLSCol(value);
+    dlg.SetDescription(description);
+    dlg.OKClick();
+  }
+  std::string Value(int row, const std::string& field, bool multiple) {
+    std::string v = "stale";
+    if (!form_.GetFieldValue(row, field, multiple, v)) return "<none>";
+    return v;
+  }
+  test::TempDir dir_;
+  ScriptedDialogs dialogs_;
+  TFieldNameList fields_;
+  TExcelImportForm form_{dialogs_};
+};
+
+TEST_F(Mapping, LoadSetsCaptionLinesAndHeader) {
+  EXPECT_EQ("ASCII file import definition [" + dir_.File("data.txt") + "]", form_.Caption);
+  EXPECT_EQ(2, form_.ImportData.MinRow());
+  EXPECT_EQ(4, form_.ImportData.MaxRow());
+  EXPECT_EQ(1, form_.ImportHeader.MaxRow());
+  EXPECT_EQ(4, form_.StopLine.Value);
+  EXPECT_EQ(3, form_.GetXLSColNo("C"));
+  EXPECT_EQ(0, form_.GetXLSColNo("Q"));
+}
+
+TEST_F(Mapping, UseCountsFollowLinks) {
+  Link(false, "A", "Name");
+  EXPECT_EQ(1, fields_[0].UseCount);
+  EXPECT_FALSE(fields_[0].GetAvailable());
+  EXPECT_EQ((std::vector<std::string>{"Name <- A"}), form_.LinkList.Items);
+  Link(false, "B", "Name");  // no longer offered: the choice has the description, GetFieldItem finds it
+  Link(true, "", "Level");   // fixed text empty: ignored
+  Link(false, "B", "Nope");  // no such field: ignored
+  EXPECT_EQ(2, form_.Links.Count());
+  form_.Links[1].SetValue(true, "5", "", "Level", "Level", &fields_[1]);
+  EXPECT_EQ(1, fields_[0].UseCount);
+  EXPECT_EQ(1, fields_[1].UseCount);
+  EXPECT_EQ("Level <- \"5\"", TExcelImportForm::GetLinkStr(form_.Links[1]));
+  form_.LinkList.ItemIndex = 0;
+  form_.LinkListDelete();  // the first entry too, and its field is free again
+  EXPECT_EQ(0, fields_[0].UseCount);
+  EXPECT_EQ((std::vector<std::string>{"Name <- B"}), form_.LinkList.Items);
+  form_.ClearButtonClick();
+  EXPECT_EQ(0, fields_[1].UseCount);
+}
+
+TEST_F(Mapping, EditingALinkThroughTheDialog) {
+  Link(false, "A", "Name");
+  struct Editor : ScriptedDialogs {
+    void ShowSelectCol(TSelectColForm& f) override {
+      EXPECT_EQ("A", f.GetXLSCol());
+      EXPECT_FALSE(f.FixEditEnabled);
+      f.SetXLSCol("C");
+      f.OKClick();
+    }
+  } editor;
+  TExcelImportForm form(editor);
+  form.FieldList = &fields_;
+  form.SetFileName(dir_.File("data.txt"));
+  form.Links.Add(std::make_unique<TColItem>(false, "", "A", "Name", "Name", &fields_[0]));
+  form.LinkList.Items.push_back("Name <- A");
+  form.LinkListDblClick();  // nothing selected: a new link to the first field offered ...
+  form.LinkList.ItemIndex = 0;
+  form.LinkListDblClick();
+  EXPECT_EQ("Name <- C", form.LinkList.Items[0]);
+  EXPECT_EQ(2, fields_[0].UseCount);  // Name is also linked by this fixture's own form
+}
+
+TEST_F(Mapping, ValueAssemblyOfMultipleFields) {
+  Link(false, "C", "Memo");
+  Link(false, "D", "Memo");
+  Link(false, "A", "Name");
+  EXPECT_EQ("n1\r\ne1", Value(2, "Memo", true));
+  EXPECT_EQ("n1", Value(2, "Memo", false));
+  EXPECT_EQ("<none>", Value(2, "Level", false));
+  Link(true, "fixed", "Memo");
+  EXPECT_EQ("fixed", Value(3, "Memo", true));
+  form_.Links.Add(std::make_unique<TColItem>(false, "", "D", "Memo", "Memo", &fields_[2]));
+  EXPECT_EQ("fixed\r\ne2", Value(3, "Memo", true));
+}
+
+TEST_F(Mapping, AutoLinkByHeaderText) {
+  fields_.Add("Level2", "LEVEL", false);  // a second field of the same text without regard to case
+  Link(false, "D", "Memo");
+  form_.AutoLinkButtonClick();
+  // NAME -> Name (case differs), level -> the first matching field, note: none, D: already linked.
+  EXPECT_EQ((std::vector<std::string>{"Memo <- D", "Name <- A", "Level <- B"}), form_.LinkList.Items);
+  form_.ImportHeader.DataGrid().SetCells(3, 1, "name");
+  form_.AutoLinkButtonClick();  // Name is used up and not Multiple
+  EXPECT_EQ(3, form_.Links.Count());
+}
+
+TEST_F(Mapping, StartChecksAndLineLoopWithActions) {
+  form_.StartButtonClick();
+  EXPECT_EQ((std::vector<std::string>{"You have to add columns first"}), dialogs_.messages);
+  Link(false, "A", "Name");
+  form_.SetStopChecked(true);
+  form_.SetStartLine(3);
+  EXPECT_EQ(3, form_.StopLine.MinValue);
+  EXPECT_EQ(4, form_.StopLine.Value);
+  form_.StopLine.Value = 2;  // typed below the start line
+  form_.StartButtonClick();
+  EXPECT_EQ("Stop line# must be greater than start line#", dialogs_.messages.back());
+  EXPECT_EQ("StopLine", form_.FocusedControl);
+  form_.SetStopLine(3);  // equal lines are accepted
+  std::vector<std::string> seen;
+  std::vector<TneAction> actions;
+  form_.OnImportLine = [&](TExcelImportForm& f, TneAction& a) {
+    seen.push_back(fields_[0].Value);
+    actions.push_back(a);
+    a = neSkipAll;
+    ++f.CounterA;
+  };
+  form_.StartButtonClick();
+  EXPECT_EQ(TModalResult::mrOk, form_.ModalResult);
+  EXPECT_EQ((std::vector<std::string>{"b"}), seen);
+
+  // The whole file; the action carries over, neCancel stops after the current line.
+  form_.SetStopChecked(false);
+  form_.SetStartLine(2);
+  form_.ImportData.SetMaxRow(4);
+  seen.clear();
+  actions.clear();
+  form_.OnImportLine = [&](TExcelImportForm&, TneAction& a) {
+    seen.push_back(fields_[0].Value);
+    actions.push_back(a);
+    a = seen.size() == 1 ? neOverwriteAll : neCancel;
+  };
+  form_.DoImport();
+  EXPECT_EQ((std::vector<std::string>{"a", "b"}), seen);
+  EXPECT_EQ((std::vector<TneAction>{neOverwrite, neOverwriteAll}), actions);
+  EXPECT_EQ(0, form_.CounterA);
+}
+
+// ---- CheckNameTwice on a library table ----
+
+class NameCheck : public ::testing::Test {
+protected:
+  void SetUp() override {
+    lib_ = std::make_unique<TMyTable>(dir_.File("emis.abs"), false);
+    SetFieldIndexDefs(lib_->Table(), ltEmis, true);
+    lib_->CreateDBTable();
+    TABSTable& t = lib_->Table();
+    t.Open();
+    for (const char* name : {"Alpha", "Beta", "A name beyond short-string size"}) {
+      t.Append();
+      t.FieldByName("ElementName").SetAsString(name);
+      t.Post();
+    }
+  }
+  bool Check(std::string& name, TneAction& action) { return CheckNameTwice(lib_->Table(), "EN", name, action, dialogs_); }
+  std::string Current() { return lib_->Table().FieldByName("ElementName").AsString(); }
+  test::TempDir dir_;
+  std::unique_ptr<TMyTable> lib_;
+  ScriptedDialogs dialogs_;
+};
+
+TEST_F(NameCheck, EveryAnswer) {
+  TABSTable& t = lib_->Table();
+  struct Case {
+    const char* Name;
+    TneAction Start;
+    std::vector<ScriptedDialogs::Answer> Answers;
+    bool Result;
+    TneAction End;
+    const char* FinalName;
+    TDataSetState State;
+    int Asked;
+  } cases[] = {
+      {"Gamma", neOverwrite, {}, true, neOverwrite, "Gamma", TDataSetState::dsInsert, 0},
+      {"A name beyond short-string size", neOverwriteAll, {}, true, neOverwriteAll, "A name beyond short-string size",
+       TDataSetState::dsEdit, 0},
+      {"Alpha", neOverwrite, {{0, ""}}, true, neOverwrite, "Alpha", TDataSetState::dsEdit, 1},
+      {"beta", neOverwriteAll, {}, true, neOverwriteAll, "beta", TDataSetState::dsEdit, 0},
+      {"Alpha", neSkipAll, {}, false, neSkipAll, "Alpha", TDataSetState::dsBrowse, 0},
+      {"Alpha", neCancel, {}, false, neCancel, "Alpha", TDataSetState::dsBrowse, 0},
+      {"Alpha", neOverwrite, {{2, ""}}, false, neSkip, "Alpha", TDataSetState::dsBrowse, 1},
+      {"Alpha", neOverwrite, {{3, ""}}, false, neSkipAll, "Alpha", TDataSetState::dsBrowse, 1},
+      {"Alpha", neOverwrite, {{1, ""}}, true, neOverwriteAll, "Alpha", TDataSetState::dsEdit, 1},
+      {"Alpha", neSkip, {{4, "Beta"}, {4, "Delta"}}, true, neNewName, "Delta", TDataSetState::dsInsert, 2},
+      {"Alpha", neOverwrite, {{-1, ""}}, false, neCancel, "Alpha", TDataSetState::dsBrowse, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    dialogs_.asked.clear();
+    dialogs_.answers.assign(c.Answers.begin(), c.Answers.end());
+    std::string name = c.Name;
+    TneAction action = c.Start;
+    EXPECT_EQ(c.Result, Check(name, action));
+    EXPECT_EQ(c.End, action);
+    EXPECT_EQ(c.FinalName, name);
+    EXPECT_EQ(c.State, t.State());
+    EXPECT_EQ(c.Asked, static_cast<int>(dialogs_.asked.size()));
+    if (c.State == TDataSetState::dsEdit) {
+      EXPECT_TRUE(SameText(c.Name, Current())) << Current();
+    }
+    EXPECT_EQ("", t.GetIndexName());  // restored
+    if (t.State() != TDataSetState::dsBrowse) t.Cancel();
+  }
+  dialogs_.asked.clear();
+  dialogs_.answers.assign({{0, ""}});
+  std::string name = "Beta";
+  TneAction action = neOverwrite;
+  Check(name, action);
+  EXPECT_EQ((std::vector<std::string>{"Element \"Beta\" already exists"}), dialogs_.asked);
+  t.Cancel();
+}
+
+TEST_F(NameCheck, IndexAlreadyCurrentStaysAndTheFoundRecordIsEdited) {
+  TABSTable& t = lib_->Table();
+  t.SetIndexName("EN");
+  std::string name = "Beta";
+  TneAction action = neOverwriteAll;
+  ASSERT_TRUE(Check(name, action));
+  EXPECT_EQ("Beta", Current());
+  t.FieldByName("Kommentar").SetAsString("changed");
+  t.Post();
+  EXPECT_EQ("EN", t.GetIndexName());
+  EXPECT_EQ(3, t.RecordCount());
+}
+
+}  // namespace
+}  // namespace vez
