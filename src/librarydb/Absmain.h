@@ -402,7 +402,7 @@ private:
 
   TDataSetState state_ = TDataSetState::dsInactive;
   std::vector<std::unique_ptr<TField>> fields_;
-  std::map<std::string, int> fieldIndex_;  // upper-case name -> index
+  std::map<std::string, int> fieldIndex_;  // case-folded name -> index
 
   std::vector<std::int64_t> keys_;
   bool keysValid_ = false;

@@ -140,7 +140,7 @@ TEST_F(EngineTest, EveryClassicTypeRoundTripsInNaturalSqliteTypes) {
       {ftLargeint, 0, Variant(9000000000LL), Variant(9000000000LL), "integer"},
       {ftBlob, 0, Variant(std::string("a\0b", 3)), Variant(std::string("a\0b", 3)), "blob"},
       {ftMemo, 0, Variant("long text"), Variant("long text"), "text"},
-      {ftFmtMemo, 0, Variant("{rtf}"), Variant("{rtf}"), "text"},
+      {ftFmtMemo, 0, Variant("{rtf}"), Variant("{rtf}"), "blob"},
       {ftParadoxOle, 0, Variant("ole"), Variant("ole"), "blob"},
       {ftGraphic, 0, Variant("gif"), Variant("gif"), "blob"},
       {ftBytes, 4, Variant("1234"), Variant("1234"), "blob"},
