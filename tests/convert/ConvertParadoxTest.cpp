@@ -335,7 +335,12 @@ TEST_F(ConvertTest, DeleteOldDeletesOnlyCompleteTables) {
   WriteRun(Path("B.run"), 300);
   WriteRun(Path("C.run"), 2);
   WriteRun(Path("D.run"), 0);
+  WriteRun(Path("E.run"), 2);
   {
+    // E.run marked encrypted (checksum and encryption words set), and no password given.
+    std::string e = ReadFile(Path("E.run"));
+    for (std::size_t at : {0x25u, 0x40u, 0x44u}) e[at] = 0x5A;
+    std::ofstream(Path("E.run"), std::ios::binary | std::ios::trunc) << e;
     // B.run cut after its second block: the header still counts 300 records.
     const std::string bytes = ReadFile(Path("B.run"));
     std::ofstream(Path("B.run"), std::ios::binary | std::ios::trunc) << bytes.substr(0, 2048 + 2 * 4096);
@@ -345,13 +350,14 @@ TEST_F(ConvertTest, DeleteOldDeletesOnlyCompleteTables) {
     std::ofstream(Path("C.run"), std::ios::binary | std::ios::trunc) << c;
   }
   std::map<std::string, std::int32_t> headerCounts = {{"emis.db", 3}, {"A.run", 300}, {"B.run", 300},
-                                                      {"C.run", 2}, {"D.run", 0}};
+                                                      {"C.run", 2}, {"D.run", 0}, {"E.run", 2}};
   const auto log = Convert(false, /*deleteOld=*/true);
   EXPECT_TRUE(Has("emis.db"));
   EXPECT_FALSE(Has("A.run"));
   EXPECT_TRUE(Has("B.run"));
   EXPECT_TRUE(Has("C.run"));
   EXPECT_TRUE(Has("D.run"));
+  EXPECT_TRUE(Has("E.run"));
   std::map<std::string, TTableOutcome> outcomes;
   for (const auto& t : summary_.Tables) outcomes[fs::path(t.Source).filename().string()] = t.Outcome;
   EXPECT_EQ(TTableOutcome::Incomplete, outcomes["emis.db"]);
@@ -359,6 +365,7 @@ TEST_F(ConvertTest, DeleteOldDeletesOnlyCompleteTables) {
   EXPECT_EQ(TTableOutcome::Incomplete, outcomes["B.run"]);
   EXPECT_EQ(TTableOutcome::Unreadable, outcomes["C.run"]);
   EXPECT_EQ(TTableOutcome::NoRecords, outcomes["D.run"]);
+  EXPECT_EQ(TTableOutcome::Encrypted, outcomes["E.run"]);
   EXPECT_THAT(log, ::testing::Contains(::testing::StartsWith("Keeping \"" + Path("B.run") + "\": ")));
   EXPECT_THAT(log, ::testing::Contains(::testing::StartsWith("Error: \"Only ")));
   for (const auto& [name, count] : headerCounts) {
