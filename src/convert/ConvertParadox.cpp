@@ -356,7 +356,6 @@ bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& S
           finish(TTableOutcome::NoFieldInLayout, OutcomeText(TTableOutcome::NoFieldInLayout));
         } else {
           const std::int32_t before = table.RecordCount();
-          std::int32_t posted = 0;
           TransactionScope transaction(lib->Database());
           for (std::int32_t row = 0; row < r.RecordsInHeader; ++row) {
             std::fill(delivered.begin(), delivered.end(), false);
@@ -382,7 +381,6 @@ bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& S
             }
             try {
               table.Post();
-              ++posted;
             } catch (const std::exception& e) {
               log(ErrorLine(e.what()));
               table.Delete();
@@ -393,7 +391,6 @@ bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& S
           transaction.Commit();
           // The figures come from the library after its commit.
           r.RecordsWritten = table.RecordCount() - before;
-          (void)posted;
           table.Close();
           if (r.TextCut > 0) log(Format(kTextCutLine, r.TextCut));
           if (r.RecordsRead < r.RecordsInHeader) {
