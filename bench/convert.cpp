@@ -7,8 +7,17 @@
 //   - one raw prepared INSERT, reused, in one transaction, writing the same rows into the same library table
 //     (every column of the layout bound, the new-record defaults included),
 // and the ratio conversion / reference is reported as the counter "ratio".
+//
+// BM_ConvertPeakMemory converts tables of 100 000 and 1 000 000 records in a child process and reports the
+// child's peak resident memory ("peak_rss_mb"): records stream into the library, so it must not grow with the
+// table (the 1 000 000-record table is about 400 MB of Paradox data).
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
+
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -48,11 +57,11 @@ std::vector<pxw::Field> ParadoxFields() {
   return f;
 }
 
-void WriteParadox(const std::string& path) {
+void WriteParadox(const std::string& path, int records = kRecords) {
   Writer w(ParadoxFields(), pxw::TableOptions{16, 12, 1252, 2, "ascii"});
   std::uint32_t seed = 7;
   auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
-  for (int r = 0; r < kRecords; ++r) {
+  for (int r = 0; r < records; ++r) {
     std::vector<std::string> v = {Writer::Long(r + 1), Writer::Char(Format("Quelle %06d Stra\xdf" "e", r), 80)};
     for (int i = 0; i < 31; ++i) v.push_back(Writer::Number(40.0 + (next() % 4000) / 100.0));
     for (int i = 0; i < 4; ++i) v.push_back(Writer::Long(static_cast<std::int32_t>(next() % 100)));
@@ -157,5 +166,47 @@ void BM_ConvertEmission(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ConvertEmission)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+
+// Runs `work` in a child process; gives the child's peak resident memory in MB (-1 when it failed).
+template <class Work>
+double ChildPeakRssMB(Work work) {
+  malloc_trim(0);  // what the parent freed leaves its resident set before the child inherits it
+  const pid_t pid = fork();
+  if (pid == 0) {
+    _exit(work() ? 0 : 1);
+  }
+  int status = 0;
+  struct rusage usage {};
+  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return -1;
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KB
+}
+
+void BM_ConvertPeakMemory(benchmark::State& state) {
+  const int records = static_cast<int>(state.range(0));
+  BenchFolder folder;
+  // The table is written by a child of its own, so the writer's memory stays out of the conversion's figures.
+  if (ChildPeakRssMB([&] {
+        WriteParadox(folder.Dir() + "emis.db", records);
+        return true;
+      }) < 0) {
+    state.SkipWithError("cannot write the table");
+    return;
+  }
+  for (auto _ : state) {
+    std::filesystem::remove(folder.Dir() + "emis.abs");
+    const auto t0 = Clock::now();
+    const double peak = ChildPeakRssMB([&] {
+      TConvertedTable report;
+      ParadoxToABS(nullptr, nullptr, folder.Dir(), folder.Dir(), "emis.db", "emis.abs", &report);
+      return report.RecordsWritten == records;
+    });
+    if (peak < 0) state.SkipWithError("conversion lost records");
+    state.SetIterationTime(Seconds(t0, Clock::now()));
+    state.counters["peak_rss_mb"] = peak;
+    state.counters["records"] = records;
+  }
+}
+BENCHMARK(BM_ConvertPeakMemory)->Arg(100000)->Arg(1000000)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -11,6 +11,8 @@
 
 #include "Commands.h"
 #include "convert/ConvertParadox.h"
+#include "core/CaseFold.h"
+#include "core/TextEncoding.h"
 #include "librarydb/OVLibConst.h"
 
 namespace vezi {
@@ -61,21 +63,53 @@ private:
   std::vector<std::string> messages_;
 };
 
+// A name as JSON text: valid UTF-8 stays as it is; each byte that is not part of valid UTF-8 becomes the
+// character of the same number (U+0080 to U+00FF), so the report stays whole and readable.
+std::string JsonName(const std::string& name) {
+  if (vez::IsValidUtf8(name)) return name;
+  std::string out;
+  for (std::size_t i = 0; i < name.size();) {
+    std::size_t n = 1;
+    const auto b = static_cast<unsigned char>(name[i]);
+    if (b >= 0x80) {
+      n = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 1;
+      if (i + n > name.size() || !vez::IsValidUtf8(std::string_view(name).substr(i, n))) n = 0;
+    }
+    if (n == 0) {
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
+      ++i;
+    } else {
+      out.append(name, i, n);
+      i += n;
+    }
+  }
+  return out;
+}
+
 nlohmann::json ReportJson(const vez::TConversionSummary& summary) {
   nlohmann::json tables = nlohmann::json::array();
   for (const auto& t : summary.Tables) {
-    tables.push_back({{"source", t.Source},
-                      {"target", t.Target},
+    tables.push_back({{"source", JsonName(t.Source)},
+                      {"target", JsonName(t.Target)},
                       {"library_type", t.LibType},
                       {"library_type_name", t.LibType >= 0 && vez::LibTypeConstantName(t.LibType)
                                                 ? vez::LibTypeConstantName(t.LibType)
                                                 : ""},
-                      {"converted", t.Converted},
+                      {"converted", t.Outcome == vez::TTableOutcome::Converted},
+                      {"outcome", vez::OutcomeText(t.Outcome)},
+                      {"reason", JsonName(t.Reason)},
+                      {"complete", t.Complete},
+                      {"records_in_header", t.RecordsInHeader},
                       {"records_read", t.RecordsRead},
                       {"records_written", t.RecordsWritten},
+                      {"text_cut", t.TextCut},
                       {"errors", t.Errors}});
   }
-  return {{"log", summary.LogFile}, {"error_lines", summary.ErrorLines}, {"tables", tables}};
+  return {{"log", JsonName(summary.LogFile)},
+          {"log_error", summary.LogError},
+          {"error_lines", summary.ErrorLines},
+          {"tables", tables}};
 }
 
 }  // namespace
@@ -86,6 +120,7 @@ void RegisterConvertCommands(CLI::App& app) {
     bool recursive = false;
     bool deleteOld = false;
     std::string report;
+    std::string password;
   };
   auto opts = std::make_shared<Options>();
   auto* cmd = app.add_subcommand("convert", "Convert the Paradox libraries of a folder into library files");
@@ -95,32 +130,51 @@ void RegisterConvertCommands(CLI::App& app) {
   cmd->add_flag("--delete-old", opts->deleteOld,
                 "Delete the converted Paradox tables and their companion files afterwards");
   cmd->add_option("--report", opts->report, "Write a JSON report of every table to this file");
-  cmd->footer("The log of every run is appended to Convert.log in FOLDER. The exit code is 1 when an error was "
-              "logged.");
+  cmd->add_option("--password", opts->password, "Password of encrypted Paradox tables");
+  cmd->footer("The log of every run is appended to Convert.log in FOLDER. A table whose library exists already "
+              "with records is not converted again; --delete-old deletes a Paradox table only when all its records "
+              "are in the library. The exit code is 1 when an error was logged or the log cannot be written.");
   cmd->callback([opts] {
     std::error_code ec;
     if (!std::filesystem::is_directory(opts->folder, ec)) {
-      std::cerr << "vezi: the folder \"" << opts->folder << "\" does not exist\n";
+      if (std::filesystem::exists(opts->folder, ec))
+        std::cerr << "vezi: \"" << opts->folder << "\" is a file, not a folder\n";
+      else
+        std::cerr << "vezi: the folder \"" << opts->folder << "\" does not exist\n";
       SetExitCode(kExitError);
       return;
     }
     TerminalView view(isatty(fileno(stderr)) != 0);
     vez::TConversionSummary summary;
-    vez::ConvertParadoxFiles(opts->folder, opts->recursive, opts->deleteOld, &view, &summary);
+    vez::ConvertParadoxFiles(opts->folder, opts->recursive, opts->deleteOld, &view, &summary, opts->password);
 
     std::int64_t read = 0, written = 0;
-    int converted = 0, noLibrary = 0;
+    int converted = 0, noLibrary = 0, skipped = 0;
     for (const auto& t : summary.Tables) {
-      read += t.RecordsRead;
+      if (t.Outcome == vez::TTableOutcome::Skipped) {
+        ++skipped;
+        continue;
+      }
+      read += t.RecordsInHeader;
       written += t.RecordsWritten;
-      converted += t.Converted ? 1 : 0;
-      noLibrary += t.LibType < 0 ? 1 : 0;
+      converted += t.Outcome == vez::TTableOutcome::Converted ? 1 : 0;
+      noLibrary += t.Outcome == vez::TTableOutcome::NoLibraryType ? 1 : 0;
     }
     std::cout << "Tables converted: " << converted << " of " << summary.Tables.size() << '\n'
+              << "Skipped:          " << skipped << " (library exists)\n"
               << "Not a library:    " << noLibrary << " (left as they are)\n"
               << "Records written:  " << written << " of " << read << '\n'
               << "Errors logged:    " << summary.ErrorLines << '\n'
               << "Log:              " << summary.LogFile << '\n';
+    bool heading = false;
+    for (const auto& t : summary.Tables) {
+      if (t.Outcome == vez::TTableOutcome::Converted) continue;
+      if (!heading) std::cout << "Not converted:\n";
+      heading = true;
+      std::cout << "  " << t.Source << ": " << vez::OutcomeText(t.Outcome);
+      if (!t.Reason.empty() && t.Reason != vez::OutcomeText(t.Outcome)) std::cout << " (" << t.Reason << ")";
+      std::cout << '\n';
+    }
     for (const auto& m : view.Messages()) std::cerr << "vezi: " << m << '\n';
     if (!opts->report.empty()) {
       std::ofstream out(opts->report);
@@ -129,9 +183,10 @@ void RegisterConvertCommands(CLI::App& app) {
         SetExitCode(kExitError);
         return;
       }
-      out << ReportJson(summary).dump(2) << '\n';
+      out << ReportJson(summary).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     }
-    SetExitCode(summary.ErrorLines > 0 || !summary.ErrorText.empty() ? kExitError : kExitOk);
+    const bool failed = summary.ErrorLines > 0 || !summary.ErrorText.empty() || !summary.LogError.empty();
+    SetExitCode(failed ? kExitError : kExitOk);
   });
 }
 

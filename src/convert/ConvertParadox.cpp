@@ -1,14 +1,20 @@
 #include "convert/ConvertParadox.h"
 
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 
+#include "core/CaseFold.h"
 #include "core/Exceptions.h"
 #include "core/FileMask.h"
 #include "core/FormatSettings.h"
@@ -33,6 +39,11 @@ constexpr const char* kNoDefinitions = "Error: Neither Field- nor Index definiti
 constexpr const char* kUnknownFieldType = "Unknown FieldType";
 constexpr const char* kFolderLine = "Converting Folder \"%s\"";
 constexpr const char* kDeletingLine = "Deleting \"%s\"";
+constexpr const char* kExistsLine = "Library exists already: \"%s\" (%d records), not converted again";
+constexpr const char* kTextCutLine = "Text cut to the field size: %d values";
+constexpr const char* kShortTable = "Only %d of the %d records that the header counts were found";
+constexpr const char* kNoFieldInLayout = "None of the fields is in the library's layout";
+constexpr const char* kKeepingLine = "Keeping \"%s\": %s";
 
 std::string ErrorLine(const std::string& message) { return "Error: \"" + message + "\""; }
 
@@ -80,8 +91,8 @@ bool ColumnTypeOf(std::int32_t paradoxType, std::int32_t paradoxSize, TFieldType
   }
 }
 
-// Commits the table's transaction on every path: what was posted stays, as it would without a transaction, and
-// appears in the file at once.
+// The transaction of one table: committed when the table is done, rolled back on every other path (a failed
+// read or commit), so a table is in the library whole or not at all.
 class TransactionScope {
 public:
   explicit TransactionScope(TABSDatabase& db) : db_(db) {
@@ -91,17 +102,13 @@ public:
   ~TransactionScope() {
     if (!active_) return;
     try {
-      db_.Commit();
+      db_.Rollback();
     } catch (...) {
-      try {
-        db_.Rollback();
-      } catch (...) {
-      }
     }
   }
   void Commit() {
-    active_ = false;
     db_.Commit();
+    active_ = false;
   }
   TransactionScope(const TransactionScope&) = delete;
   TransactionScope& operator=(const TransactionScope&) = delete;
@@ -157,10 +164,40 @@ std::vector<std::string> CompanionExtensions() {
   return exts;
 }
 
-void RemoveIfExists(const std::string& path) {
+// Deletes a Paradox table and its companions, each found in any letter case ("EMIS.DB" with "EMIS.MB",
+// "emis.Px"); a missing file is skipped.
+void DeleteTableFiles(const std::string& path) {
+  const fs::path p(path);
+  const std::string stem = p.stem().string();
+  std::vector<std::string> wanted = {FoldCase(p.filename().string())};
+  for (const auto& ext : CompanionExtensions()) wanted.push_back(FoldCase(stem + ext));
   std::error_code ec;
-  fs::remove(fs::path(path), ec);
+  std::vector<fs::path> victims;
+  for (fs::directory_iterator it(p.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+    if (std::find(wanted.begin(), wanted.end(), FoldCase(it->path().filename().string())) != wanted.end())
+      victims.push_back(it->path());
+  }
+  for (const auto& v : victims) fs::remove(v, ec);
 }
+
+// An exclusive lock on a folder's conversion, held while the object lives. Another run waits for it.
+class FolderLock {
+public:
+  explicit FolderLock(const std::string& folder) {
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) return;  // the walk reports a folder it cannot open
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+  int fd_ = -1;
+};
 
 }  // namespace
 
@@ -172,8 +209,31 @@ void TConvertLog::Add(const std::string& line) {
 void SetProgramDate(Date programDate) { ProgramDateRef() = programDate; }
 Date ProgramDate() { return ProgramDateRef(); }
 
+const char* OutcomeText(TTableOutcome outcome) {
+  switch (outcome) {
+    case TTableOutcome::Converted: return "converted";
+    case TTableOutcome::Incomplete: return "incomplete";
+    case TTableOutcome::Failed: return "failed";
+    case TTableOutcome::Skipped: return "skipped because the library exists";
+    case TTableOutcome::NoRecords: return "no records";
+    case TTableOutcome::NoLibraryType: return "no library type";
+    case TTableOutcome::Encrypted: return "encrypted";
+    case TTableOutcome::Unreadable: return "unreadable";
+    case TTableOutcome::NoFieldInLayout: return "no field in the layout";
+  }
+  return "failed";
+}
+
+namespace {
+
+// The stage a table's conversion failed in decides its outcome.
+enum class Stage { Reading, Writing };
+
+}  // namespace
+
 bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& SrcDir, const std::string& DestDir,
-                  const std::string& ParadoxName, const std::string& DestName, TConvertedTable* report) {
+                  const std::string& ParadoxName, const std::string& DestName, TConvertedTable* report,
+                  const std::string& password) {
   TConvertedTable local;
   TConvertedTable& r = report ? *report : local;
   r = TConvertedTable{};
@@ -183,10 +243,30 @@ bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& S
     if (IsErrorLine(line)) ++r.Errors;
     if (Memo) Memo->Add(line);
   };
+  auto finish = [&](TTableOutcome outcome, std::string reason) {
+    r.Outcome = outcome;
+    r.Complete = outcome == TTableOutcome::Converted ||
+                 (outcome == TTableOutcome::Skipped && r.LibraryRecords >= r.RecordsInHeader);
+    r.Reason = r.Complete ? std::string() : std::move(reason);
+  };
 
   bool result = false;
   auto reader = std::make_unique<TDBParadox>();
-  reader->StepLoading = false;
+  // Records stream through the reader's step loading: each record's cells land in `cells`, nothing is kept.
+  reader->StepLoading = true;
+  reader->Password = password;
+  std::vector<Variant> cells;
+  std::vector<bool> delivered;
+  reader->OnDimensions = [](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                            std::int32_t) {};
+  reader->OnColumnWidth = [](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t) {};
+  reader->OnCellValue = [&](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t column, std::int32_t,
+                            const Variant& value, TAlignment) {
+    if (column >= 0 && static_cast<std::size_t>(column) < cells.size()) {
+      cells[static_cast<std::size_t>(column)] = value;
+      delivered[static_cast<std::size_t>(column)] = true;
+    }
+  };
   log(Format(kConvertingLine, SrcDir + ParadoxName));
   if (View) {
     View->SetFileText(ParadoxName);
@@ -197,17 +277,39 @@ bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& S
   r.LibType = libType;
   if (libType < 0) {
     log(kUnknownType);
+    finish(TTableOutcome::NoLibraryType, OutcomeText(TTableOutcome::NoLibraryType));
   } else {
+    Stage stage = Stage::Reading;
+    bool created = false;
     try {
       reader->LoadFromFile(SrcDir + ParadoxName);
+      r.RecordsInHeader = std::max(reader->RecordCount(), 0);
+      stage = Stage::Writing;
       TABSTable& table = lib->Table();
-      // Records the block chain really holds: a header that promises more gives no empty records.
-      const std::int32_t recordCount = reader->RecordsRead();
       const auto& fields = reader->Fields();
-      // A library left by an earlier run is kept: its records stay, and records whose keys exist fail alone.
-      if (recordCount > 0 && !lib->Exists()) {
+      cells.assign(fields.size(), Variant::Null());
+      delivered.assign(fields.size(), false);
+      bool existed = lib->Exists();
+      if (existed) {
+        // A library left by an earlier run that holds records is not filled a second time.
+        table.Open();
+        r.LibraryRecords = table.RecordCount();
+        table.Close();
+        if (r.LibraryRecords > 0) {
+          result = true;
+          r.Converted = true;
+          log(Format(kExistsLine, DestDir + DestName, r.LibraryRecords));
+          finish(TTableOutcome::Skipped,
+                 Format("the library holds %d of its %d records", r.LibraryRecords, r.RecordsInHeader));
+          reader.reset();
+          lib.reset();
+          return true;
+        }
+      }
+      if (r.RecordsInHeader > 0 && !existed) {
         if (SetFieldIndexDefs(table, libType, false)) {
           lib->CreateDBTable();
+          created = true;
         } else {
           table.FieldDefs().Clear();
           for (const auto& f : fields) {
@@ -216,48 +318,118 @@ bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& S
             if (!ColumnTypeOf(f.FieldType, f.Size, type, size)) throw Exception(kUnknownFieldType);
             table.FieldDefs().Add(f.Name, type, size, false);
           }
-          if (SetIndexDefs(table, libType, false)) lib->CreateDBTable();
-          else log(kNoDefinitions);
+          if (SetIndexDefs(table, libType, false)) {
+            lib->CreateDBTable();
+            created = true;
+          } else {
+            log(kNoDefinitions);
+          }
         }
       }
-      if (lib->Exists()) {
+      if (r.RecordsInHeader == 0) {
+        result = lib->Exists();
+        r.Converted = result;
+        finish(TTableOutcome::NoRecords, OutcomeText(TTableOutcome::NoRecords));
+      } else if (!lib->Exists()) {
+        finish(TTableOutcome::Failed, "no field or index definitions");
+      } else {
         result = true;
         table.Open();
-        if (reader->Sheets().Count() > 0) {
-          const TSpreadSheet& sheet = reader->Sheets()[0];
-          std::vector<TField*> targets(fields.size(), nullptr);
-          for (std::size_t i = 0; i < fields.size(); ++i) {
-            targets[i] = table.FindField(fields[i].Name);
-            if (!targets[i]) log(Format(kFieldMissingLine, fields[i].Name));
+        std::vector<TField*> targets(fields.size(), nullptr);
+        std::vector<bool> cutCheck(fields.size(), false);
+        bool anyTarget = false;
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+          targets[i] = table.FindField(fields[i].Name);
+          if (!targets[i]) {
+            log(Format(kFieldMissingLine, fields[i].Name));
+          } else {
+            anyTarget = true;
+            cutCheck[i] = targets[i]->DataType() == ftString && targets[i]->Size() > 0;
           }
+        }
+        if (!anyTarget) {
+          // Records of defaults alone would carry nothing of the table: none is written.
+          log(ErrorLine(kNoFieldInLayout));
+          table.Close();
+          if (created) table.DeleteTable();
+          result = lib->Exists();
+          finish(TTableOutcome::NoFieldInLayout, OutcomeText(TTableOutcome::NoFieldInLayout));
+        } else {
+          const std::int32_t before = table.RecordCount();
           TransactionScope transaction(lib->Database());
-          for (std::int32_t row = 0; row < recordCount; ++row) {
+          for (std::int32_t row = 0; row < r.RecordsInHeader; ++row) {
+            std::fill(delivered.begin(), delivered.end(), false);
+            const std::int32_t walked = reader->RecordsRead();
+            stage = Stage::Reading;
+            reader->LoadRecord(row);
+            stage = Stage::Writing;
+            if (reader->RecordsRead() == walked) break;  // the block chain ended early
             ++r.RecordsRead;
             table.Append();
             OnNewRecord(table, libType, false);  // a failure here ends this table
             for (std::size_t i = 0; i < fields.size(); ++i) {
               if (!targets[i]) continue;
+              const Variant& value = delivered[i] ? cells[i] : Variant::Null();
               try {
-                targets[i]->SetValue(sheet.Cells.GetValue(static_cast<std::int32_t>(i), row));
+                if (cutCheck[i] && value.Type() == VarType::String &&
+                    Utf8Length(value.RawString()) > static_cast<std::size_t>(targets[i]->Size()))
+                  ++r.TextCut;
+                targets[i]->SetValue(value);
               } catch (const std::exception& e) {
                 log(ErrorLine(e.what()));
               }
             }
             try {
               table.Post();
-              ++r.RecordsWritten;
             } catch (const std::exception& e) {
               log(ErrorLine(e.what()));
               table.Delete();
             }
-            if (View && ((row + 1) % 1000 == 0 || row + 1 == recordCount)) View->RecordProgress(row + 1, recordCount);
+            if (View && ((row + 1) % 1000 == 0 || row + 1 == r.RecordsInHeader))
+              View->RecordProgress(row + 1, r.RecordsInHeader);
           }
           transaction.Commit();
+          // The figures come from the library after its commit.
+          r.RecordsWritten = table.RecordCount() - before;
+          table.Close();
+          if (r.TextCut > 0) log(Format(kTextCutLine, r.TextCut));
+          if (r.RecordsRead < r.RecordsInHeader) {
+            log(ErrorLine(Format(kShortTable, r.RecordsRead, r.RecordsInHeader)));
+          }
+          if (r.RecordsWritten == 0) {
+            finish(TTableOutcome::Failed, Format("0 of %d records written", r.RecordsInHeader));
+          } else if (r.RecordsWritten < r.RecordsInHeader) {
+            finish(TTableOutcome::Incomplete,
+                   Format("%d of %d records written", r.RecordsWritten, r.RecordsInHeader));
+          } else {
+            finish(TTableOutcome::Converted, std::string());
+          }
         }
-        table.Close();
       }
     } catch (const std::exception& e) {
       log(ErrorLine(e.what()));
+      r.RecordsWritten = 0;
+      if (stage == Stage::Reading) {
+        const bool encrypted = reader->IsEncrypted();
+        finish(encrypted ? TTableOutcome::Encrypted : TTableOutcome::Unreadable,
+               encrypted ? "encrypted" : std::string("unreadable: ") + e.what());
+      } else {
+        finish(TTableOutcome::Failed, std::string("failed: ") + e.what());
+      }
+      try {
+        // A table this run made and left empty goes again, with its file.
+        TABSTable& table = lib->Table();
+        table.Close();
+        if (created && lib->Exists()) {
+          table.Open();
+          const bool empty = table.RecordCount() == 0;
+          table.Close();
+          if (empty) table.DeleteTable();
+        }
+        result = lib->Exists();
+      } catch (const std::exception&) {
+        result = false;
+      }
     }
   }
   try {
@@ -286,7 +458,7 @@ void TConvParadox::CountTables(const std::string& folder, bool recursive) {
     for (const Pass& p : kPasses) {
       if (!MatchesMask(e.Name, p.Mask)) continue;
       const bool neverConverted = std::any_of(std::begin(kNeverConverted), std::end(kNeverConverted),
-                                              [&](const char* n) { return SameText(n, e.Name); });
+                                              [&](const char* n) { return SameTextFolded(n, e.Name); });
       if (!(p.SkipListed && neverConverted)) ++totalTables_;
     }
   }
@@ -300,28 +472,60 @@ void TConvParadox::ConvertLibs(const std::string& folder, bool recursive) {
     CountTables(folder, recursive);
     if (view_) view_->RunStarted(totalTables_);
   }
-  Memo1.Add(Format(kFolderLine, folder));
-  for (const char* name : kNeverConverted) DeleteList.Add(folder + name);
-  if (view_) view_->SetFolderText(Format(kFolderLine, folder));
+  std::vector<DirEntry> entries;
+  {
+    // The start folder is locked by the run itself; a subfolder while it is converted.
+    std::unique_ptr<FolderLock> lock;
+    if (folder != Folder) lock = std::make_unique<FolderLock>(folder);
+    Memo1.Add(Format(kFolderLine, folder));
+    for (const char* name : kNeverConverted) DeleteList.Add(folder + name);
+    if (view_) view_->SetFolderText(Format(kFolderLine, folder));
 
-  const std::vector<DirEntry> entries = ListFolder(folder);
-  for (const Pass& pass : kPasses) {
-    for (const auto& e : entries) {
-      if (!MatchesMask(e.Name, pass.Mask)) continue;
-      const std::string source = folder + e.Name;
-      if (pass.SkipListed && DeleteList.IndexOf(source) >= 0) continue;
-      ++tableIndex_;
-      if (view_) view_->TableStarted(tableIndex_, std::max(totalTables_, tableIndex_), source);
-      TConvertedTable report;
-      try {
-        if (ParadoxToABS(&Memo1, view_, folder, folder, e.Name, ChangeFileExt(e.Name, pass.NewExtension), &report))
+    entries = ListFolder(folder);
+    // Names that differ only in letter case would meet in one library: such tables are left alone.
+    std::map<std::string, std::vector<std::string>> byFolded;
+    for (const auto& e : entries)
+      if (!e.IsDirectory) byFolded[FoldCase(e.Name)].push_back(e.Name);
+    for (const Pass& pass : kPasses) {
+      for (const auto& e : entries) {
+        if (e.IsDirectory || !MatchesMask(e.Name, pass.Mask)) continue;
+        const std::string source = folder + e.Name;
+        if (pass.SkipListed && DeleteList.IndexOf(source) >= 0) continue;
+        ++tableIndex_;
+        if (view_) view_->TableStarted(tableIndex_, std::max(totalTables_, tableIndex_), source);
+        TConvertedTable report;
+        const std::string target = ChangeFileExt(e.Name, pass.NewExtension);
+        const auto& twins = byFolded[FoldCase(e.Name)];
+        const auto& targetTwins = byFolded[FoldCase(target)];
+        try {
+          if (twins.size() > 1) {
+            Memo1.Add(Format(kConvertingLine, source));
+            throw Exception(Format("\"%s\" and \"%s\" differ only in letter case", folder + twins[0],
+                                   folder + twins[1]));
+          }
+          if (targetTwins.size() > 1) {
+            Memo1.Add(Format(kConvertingLine, source));
+            throw Exception(Format("\"%s\" and \"%s\" differ only in letter case", folder + targetTwins[0],
+                                   folder + targetTwins[1]));
+          }
+          ParadoxToABS(&Memo1, view_, folder, folder, e.Name, target, &report, Password);
+        } catch (const std::exception& ex) {
+          Memo1.Add(ErrorLine(ex.what()));
+          ++report.Errors;
+          report.Source = source;
+          report.Target = folder + target;
+          report.Outcome = TTableOutcome::Failed;
+          report.Complete = false;
+          report.Reason = ex.what();
+        }
+        if (report.Complete) {
           DeleteList.Add(source);
-      } catch (const std::exception& ex) {
-        Memo1.Add(ErrorLine(ex.what()));
-        ++report.Errors;
+        } else if (DeleteOld && report.Outcome != TTableOutcome::NoLibraryType) {
+          Memo1.Add(Format(kKeepingLine, source, report.Reason));
+        }
+        Tables.push_back(report);
+        if (view_) view_->TableFinished(report);
       }
-      Tables.push_back(report);
-      if (view_) view_->TableFinished(report);
     }
   }
   if (!recursive) return;
@@ -334,11 +538,14 @@ bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteO
 }
 
 bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteOld, TConversionView* view,
-                         TConversionSummary* summary) {
+                         TConversionSummary* summary, const std::string& password) {
   TConvParadox form(view);
   form.Recursive = Recursive;
   form.DeleteOld = DeleteOld;
+  form.Password = password;
   form.Folder = IncludeTrailingPathDelimiter(Folder);
+  // One run at a time per folder, deletion included.
+  const FolderLock lock(form.Folder);
   if (view) {
     view->Show(TConvParadox::Caption);
     view->SetFolderText(Format(kFolderLine, form.Folder));
@@ -364,24 +571,25 @@ bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteO
     form.DeleteOld = false;
   }
   if (form.DeleteOld) {
-    const std::vector<std::string> companions = CompanionExtensions();
     for (int i = 0; i < form.DeleteList.Count(); ++i) {
       const std::string& entry = form.DeleteList[i];
       form.Memo1.Add(Format(kDeletingLine, entry));
-      RemoveIfExists(entry);
-      for (const auto& ext : companions) RemoveIfExists(ChangeFileExt(entry, ext));
+      DeleteTableFiles(entry);
     }
     form.Memo1.Add(separator);
   }
   const std::string logFile = form.Folder + "Convert.log";
+  std::string logError;
   {
     errno = 0;
     std::ofstream out(logFile, std::ios::binary | std::ios::app);
     if (!out) {
-      const std::string reason = errno != 0 ? std::strerror(errno) : "the file cannot be opened";
-      if (view) view->ShowMessage("Error writing to " + logFile + "\r\n" + reason);
+      logError = errno != 0 ? std::strerror(errno) : "the file cannot be opened";
+      if (view) view->ShowMessage("Error writing to " + logFile + "\r\n" + logError);
     } else {
       out << form.Memo1.Text() << '\n';
+      out.close();
+      if (!out) logError = "the log could not be written completely";
     }
   }
   if (!errorText.empty() && view) view->ShowMessage(errorText);
@@ -393,6 +601,7 @@ bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteO
     summary->Tables = form.Tables;
     summary->LogFile = logFile;
     summary->ErrorText = errorText;
+    summary->LogError = logError;
     summary->ErrorLines = 0;
     for (const auto& item : form.Memo1.Lines())
       if (IsErrorLine(item.Text)) ++summary->ErrorLines;

@@ -12,8 +12,26 @@
 //
 // Safety: each table is filled inside one engine transaction that is committed when the table is done, so a run
 // that is killed leaves no half-filled table behind (the records appear together at commit) and is bounded by
-// reading and writing rather than by a disk sync per record; a record whose Post fails is dropped alone. Old
-// Paradox files are deleted only with DeleteOld and only for tables that exist after their conversion.
+// reading and writing rather than by a disk sync per record; a record whose Post fails is dropped alone. A failed
+// read or commit rolls the whole table back. The figures of a table are taken after its commit.
+//
+// Our choices beyond the plain conversion, so that runs on real folders lose and duplicate nothing:
+// - Re-runs: a table whose library exists already and holds records is not converted again (the log says so in
+//   one line); with DeleteOld its Paradox file is deleted when the library holds at least as many records as
+//   the Paradox header counts, and kept otherwise.
+// - Deletion: DeleteOld deletes a Paradox table only when every one of its records is in the library: not after a
+//   failed Post, a failed commit, an encrypted or unreadable table, a table with no records, nor one whose
+//   blocks hold fewer records than its header promises. The log says why a table is kept.
+// - Names: the pass masks, the never-converted names, the delete list and the companion files are matched
+//   without regard to letter case (non-ASCII letters too), as the old platform's file system did.
+// - Memory: records stream from the reader's step loading straight into the library, one record at a time, so
+//   no cell model is built and the peak memory does not grow with the table.
+// - Text cut to a field's size is counted per table and logged in one line.
+// - Two runs on one folder do not fill the same table: a run holds an exclusive lock (flock) on its start folder
+//   for its whole length and on each subfolder while it converts it; a second run waits and then finds the
+//   libraries the first one made.
+// - A password (TConvParadox::Password) is handed to the reader of every table; an encrypted table that cannot
+//   be read is logged, kept and counted as not converted, and the run goes on.
 //
 // Choices of this system: folder entries are taken in name order (case-insensitive, then by bytes), as the
 // original file system listed them; symbolic links to folders are not followed in a recursive run (they could
@@ -30,15 +48,38 @@
 
 namespace vez {
 
+// How the conversion of one table ended.
+enum class TTableOutcome {
+  Converted,        // every record is in the library
+  Incomplete,       // some records are missing (failed posts, a short block chain)
+  Failed,           // no record was written (all posts failed, failed commit, no definitions, no known field type)
+  Skipped,          // the library existed already with records
+  NoRecords,        // the Paradox table holds no records
+  NoLibraryType,    // the new name has no library type
+  Encrypted,        // encrypted, and no valid password
+  Unreadable,       // the Paradox file cannot be read
+  NoFieldInLayout,  // none of its fields is in the library's layout
+};
+
+// The short text of an outcome ("converted", "incomplete", "failed", "skipped because the library exists",
+// "no records", "no library type", "encrypted", "unreadable", "no field in the layout").
+const char* OutcomeText(TTableOutcome outcome);
+
 // What happened to one table.
 struct TConvertedTable {
   std::string Source;   // full path of the Paradox file
   std::string Target;   // full path of the library file
   std::int32_t LibType = -1;
-  std::int32_t RecordsRead = 0;
-  std::int32_t RecordsWritten = 0;
+  std::int32_t RecordsInHeader = 0;  // records the Paradox header counts
+  std::int32_t RecordsRead = 0;      // records read from the block chain
+  std::int32_t RecordsWritten = 0;   // records in the library after the commit
+  std::int32_t LibraryRecords = 0;   // records the library held before (a skipped table)
+  std::int32_t TextCut = 0;          // text values cut to their field's size
   std::int32_t Errors = 0;  // error lines logged for this table
   bool Converted = false;   // the library table existed afterwards (ParadoxToABS gave True)
+  TTableOutcome Outcome = TTableOutcome::Failed;
+  bool Complete = false;    // every record of the Paradox table is in the library: it may be deleted
+  std::string Reason;       // why the table is kept, when it is not Complete
 };
 
 // The user interface of a conversion. Every operation has an empty default, so a caller implements what it shows.
@@ -92,8 +133,10 @@ Date ProgramDate();
 // the file name (its Label2); either may be null. SrcDir and DestDir end with a path separator. True when the
 // library table exists after the attempt (records may still have failed). `report`, when given, receives the
 // figures of this table.
+// `password` is handed to the reader (TDBParadox::Password).
 bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& SrcDir, const std::string& DestDir,
-                  const std::string& ParadoxName, const std::string& DestName, TConvertedTable* report = nullptr);
+                  const std::string& ParadoxName, const std::string& DestName, TConvertedTable* report = nullptr,
+                  const std::string& password = std::string());
 
 // The conversion run behind the progress form.
 class TConvParadox {
@@ -104,6 +147,7 @@ public:
 
   bool Recursive = false;
   bool DeleteOld = false;
+  std::string Password;   // for encrypted tables
   std::string Folder;     // with a trailing path separator
   StringList DeleteList;  // full paths, compared without regard to case
   TConvertLog Memo1;
@@ -127,11 +171,12 @@ struct TConversionSummary {
   std::string LogFile;      // "Convert.log" in the start folder
   std::int32_t ErrorLines = 0;  // lines of the log that report an error
   std::string ErrorText;    // the walk-error text, when the walk failed
+  std::string LogError;     // why "Convert.log" could not be written ("" when it was)
 };
 
 // Converts every convertible Paradox table of Folder; always gives True when it returns.
 bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteOld);
 bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteOld, TConversionView* view,
-                         TConversionSummary* summary);
+                         TConversionSummary* summary, const std::string& password = std::string());
 
 }  // namespace vez

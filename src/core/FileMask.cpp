@@ -2,35 +2,40 @@
 
 #include <vector>
 
+#include "core/CaseFold.h"
+
 namespace vez {
 
 namespace {
 
-char Fold(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+using Text = std::vector<char32_t>;
+
+Text Folded(std::string_view s) {
+  Text t = DecodeUtf8Lenient(s);
+  for (char32_t& c : t) c = FoldCodePoint(c);
+  return t;
+}
 
 // Matches one "[...]" set starting at mask[m] (the "[") against c. On success sets `next` to the position after
 // the "]". Returns false for an unterminated set (then the "[" is literal).
-bool MatchSet(std::string_view mask, std::size_t m, char c, bool& matched, std::size_t& next) {
+bool MatchSet(const Text& mask, std::size_t m, char32_t c, bool& matched, std::size_t& next) {
   std::size_t i = m + 1;
   bool negate = false;
   if (i < mask.size() && mask[i] == '!') {
     negate = true;
     ++i;
   }
-  const std::size_t close = mask.find(']', i + (i < mask.size() && mask[i] == ']' ? 1 : 0));
-  if (close == std::string_view::npos) return false;
+  std::size_t close = i + (i < mask.size() && mask[i] == ']' ? 1 : 0);
+  while (close < mask.size() && mask[close] != ']') ++close;
+  if (close >= mask.size()) return false;
   bool in = false;
-  const char fc = Fold(c);
   while (i < close) {
-    const char lo = Fold(mask[i]);
+    const char32_t lo = mask[i];
     if (i + 2 < close && mask[i + 1] == '-') {
-      const char hi = Fold(mask[i + 2]);
-      if (static_cast<unsigned char>(fc) >= static_cast<unsigned char>(lo) &&
-          static_cast<unsigned char>(fc) <= static_cast<unsigned char>(hi))
-        in = true;
+      if (c >= lo && c <= mask[i + 2]) in = true;
       i += 3;
     } else {
-      if (fc == lo) in = true;
+      if (c == lo) in = true;
       ++i;
     }
   }
@@ -41,13 +46,15 @@ bool MatchSet(std::string_view mask, std::size_t m, char c, bool& matched, std::
 
 }  // namespace
 
-bool MatchesMask(std::string_view name, std::string_view mask) {
+bool MatchesMask(std::string_view nameText, std::string_view maskText) {
+  const Text name = Folded(nameText);
+  const Text mask = Folded(maskText);
   // Iterative matcher with backtracking to the last "*": linear in practice, no recursion depth issues.
   std::size_t n = 0, m = 0;
-  std::size_t starM = std::string_view::npos, starN = 0;
+  std::size_t starM = static_cast<std::size_t>(-1), starN = 0;
   while (n < name.size()) {
     if (m < mask.size()) {
-      const char mc = mask[m];
+      const char32_t mc = mask[m];
       if (mc == '*') {
         starM = m++;
         starN = n;
@@ -67,18 +74,18 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
             ++n;
             continue;
           }
-        } else if (Fold(name[n]) == '[') {
+        } else if (name[n] == '[') {
           ++m;
           ++n;
           continue;
         }
-      } else if (Fold(mc) == Fold(name[n])) {
+      } else if (mc == name[n]) {
         ++m;
         ++n;
         continue;
       }
     }
-    if (starM == std::string_view::npos) return false;
+    if (starM == static_cast<std::size_t>(-1)) return false;
     m = starM + 1;
     n = ++starN;
   }

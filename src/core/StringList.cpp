@@ -2,10 +2,21 @@
 
 #include <algorithm>
 
+#include "core/CaseFold.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
 
 namespace vez {
+
+namespace {
+
+bool HasNonAscii(std::string_view s) {
+  for (char ch : s)
+    if (static_cast<unsigned char>(ch) >= 0x80) return true;
+  return false;
+}
+
+}  // namespace
 
 StringList::StringList(std::initializer_list<std::string> items) {
   for (const auto& s : items) Add(s);
@@ -41,7 +52,10 @@ int StringList::CompareStrings(std::string_view a, std::string_view b) const {
     const int c = a.compare(b);
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
   }
-  return CompareText(a, b);
+  const int c = CompareText(a, b);
+  // Non-ASCII letters are folded too, so "GRÖSSE" and "grösse" are equal.
+  if (c != 0 && HasNonAscii(a) && HasNonAscii(b) && SameTextFolded(a, b)) return 0;
+  return c;
 }
 
 bool StringList::Find(std::string_view text, int& index) const {

@@ -1,7 +1,8 @@
 // StringList: an ordered list of strings, each with an integer slot for the caller's data.
 //
 // Used for vocabularies, lists of table names, field lists and the conversion's delete list. Lookups
-// (IndexOf, IndexOfName, Find) compare case-insensitively (ASCII) unless CaseSensitive is set. When Sorted is
+// (IndexOf, IndexOfName, Find) compare case-insensitively unless CaseSensitive is set: ASCII letters order as
+// CompareText does, and two texts that differ only in the case of other letters (CaseFold.h) are equal. When Sorted is
 // set the list keeps itself in order (CompareText, or byte order when case-sensitive), Add inserts at the
 // sorted place, and Duplicates decides what happens to a string that is there already.
 #pragma once

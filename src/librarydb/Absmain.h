@@ -25,6 +25,18 @@
 // - Null: a field without value reads as Null; AsInteger/AsFloat/AsDateTime give 0, AsBoolean False and
 //   AsString "" for it.
 // - Objects are not thread-safe; use one database object (and its tables) per thread.
+// - File names ignore letter case, as on the old platform: opening, creating, renaming and deleting a library
+//   take the file of the exact name first, else the one file of the folder whose name differs only in case;
+//   two such files are an error naming both. A rename that changes only the case of the name works.
+// - Field names compare without regard to case, non-ASCII letters included ("GRÖßE" finds "Größe").
+// - Records are reached by SQLite's row key under the name "rowid", or "_rowid_" / "oid" when a field bears
+//   that name; a table with fields of all three names cannot be created.
+// - Auto-increment numbers continue after the highest number in the table, also when another SQLite client
+//   inserted records without moving the counter.
+// - TEXT columns hold valid UTF-8 only: a value for a text field whose bytes are not UTF-8 is stored as a BLOB
+//   value; formatted memos are BLOB columns.
+// - A reader that finds the hot journal of an interrupted write rolls it back when the file is writable and
+//   says that it must be rolled back otherwise. The file's permission bits bind everybody, the superuser too.
 //
 // Every failure raises EDatabaseError (a conversion of a field value EConvertError) with a message naming
 // the file, table, field or index concerned.
@@ -402,7 +414,7 @@ private:
 
   TDataSetState state_ = TDataSetState::dsInactive;
   std::vector<std::unique_ptr<TField>> fields_;
-  std::map<std::string, int> fieldIndex_;  // upper-case name -> index
+  std::map<std::string, int> fieldIndex_;  // case-folded name -> index
 
   std::vector<std::int64_t> keys_;
   bool keysValid_ = false;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "core/CaseFold.h"
 #include "core/FormatSettings.h"
 #include "librarydb/Absmain.h"
 
@@ -120,7 +121,7 @@ namespace {
 template <class Items>
 int IndexOfName(const Items& items, std::string_view name) {
   for (std::size_t i = 0; i < items.size(); ++i) {
-    if (SameText(items[i].Name, name)) return static_cast<int>(i);
+    if (SameTextFolded(items[i].Name, name)) return static_cast<int>(i);
   }
   return -1;
 }
@@ -365,7 +366,7 @@ void TDataSet::Open() {
   fieldIndex_.clear();
   for (std::size_t i = 0; i < columns.size(); ++i) {
     ColumnInfo& c = columns[i];
-    fieldIndex_.emplace(UpperCase(c.Name), static_cast<int>(i));
+    fieldIndex_.emplace(FoldCase(c.Name), static_cast<int>(i));
     fields_.push_back(std::unique_ptr<TField>(
         new TField(*this, static_cast<int>(i), std::move(c.Name), c.DataType, c.Size, c.Required)));
   }
@@ -655,7 +656,7 @@ TField& TDataSet::Fields(int index) {
 }
 
 TField* TDataSet::FindField(std::string_view name) {
-  const auto it = fieldIndex_.find(UpperCase(name));
+  const auto it = fieldIndex_.find(FoldCase(name));
   return it == fieldIndex_.end() ? nullptr : fields_[static_cast<std::size_t>(it->second)].get();
 }
 

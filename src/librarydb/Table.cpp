@@ -4,6 +4,8 @@
 #include <mutex>
 #include <system_error>
 
+#include "core/CaseFold.h"
+#include "core/TextEncoding.h"
 #include "core/FileMask.h"
 #include "core/FormatSettings.h"
 #include "librarydb/Absmain.h"
@@ -87,7 +89,6 @@ const char* SqlType(TFieldType type) {
     case ftFixedChar:
     case ftWideString:
     case ftMemo:
-    case ftFmtMemo:
     case ftDate:
     case ftTime:
     case ftDateTime: return "TEXT";
@@ -114,7 +115,8 @@ void BindValue(sqlite3_stmt* stmt, int index, const Variant& v, TFieldType type)
     }
     case VarType::String: {
       const std::string& s = v.RawString();
-      if (std::string_view(SqlType(type)) == "BLOB") {
+      // TEXT stays valid UTF-8 for every SQLite client: bytes that are no UTF-8 text are stored as a BLOB value.
+      if (std::string_view(SqlType(type)) == "BLOB" || !IsValidUtf8(s)) {
         sqlite3_bind_blob(stmt, index, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
       } else {
         sqlite3_bind_text(stmt, index, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
@@ -182,6 +184,30 @@ std::vector<std::string> SplitFields(std::string_view fields) {
 std::string ColumnText(sqlite3_stmt* stmt, int col) {
   const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, col));
   return std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, col)));
+}
+
+// The file a library name stands for: the name itself when that file exists, else the one file of its folder
+// whose name differs from it only in letter case (the old platform's file names ignored case). Two such files
+// are an error naming both; with none the name stays as given.
+std::string ResolveFileName(const std::string& fileName) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (fileName.empty() || fs::exists(fileName, ec)) return fileName;
+  const fs::path path(fileName);
+  const std::string name = path.filename().string();
+  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  std::vector<std::string> matches;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string candidate = it->path().filename().string();
+    if (SameTextFolded(candidate, name)) matches.push_back(candidate);
+  }
+  if (matches.empty()) return fileName;
+  std::sort(matches.begin(), matches.end());
+  if (matches.size() > 1) {
+    throw EDatabaseError(Format("\"%s\" and \"%s\" differ only in letter case: rename one of them",
+                                (path.parent_path() / matches[0]).string(), (path.parent_path() / matches[1]).string()));
+  }
+  return (path.parent_path() / matches[0]).string();
 }
 
 }  // namespace
@@ -253,7 +279,9 @@ void TABSDatabase::SetLockWaitSeconds(std::int32_t seconds) {
 }
 
 Connection& TABSDatabase::Acquire() {
-  if (!connection_) connection_ = std::make_unique<Connection>(fileName_, readOnly_, lockWaitSeconds_, false);
+  if (!connection_) {
+    connection_ = std::make_unique<Connection>(ResolveFileName(fileName_), readOnly_, lockWaitSeconds_, false);
+  }
   ++users_;
   return *connection_;
 }
@@ -288,22 +316,25 @@ bool TABSDatabase::Connected() const { return connection_ != nullptr; }
 
 bool TABSDatabase::GetExists() const {
   std::error_code ec;
-  return !fileName_.empty() && std::filesystem::is_regular_file(fileName_, ec);
+  return !fileName_.empty() && std::filesystem::is_regular_file(ResolveFileName(fileName_), ec);
 }
 
 void TABSDatabase::CreateDatabase() {
   if (readOnly_) throw EDatabaseError(Format("Cannot create \"%s\": the database is read-only", fileName_));
+  const std::string existing = ResolveFileName(fileName_);
+  if (existing != fileName_) throw EDatabaseError(Format("Cannot create \"%s\": \"%s\" exists already", fileName_, existing));
   Connection created(fileName_, false, lockWaitSeconds_, true);
 }
 
 void TABSDatabase::DeleteDatabase() {
   Close();
   std::error_code ec;
-  if (!std::filesystem::remove(fileName_, ec) || ec) {
+  const std::string file = ResolveFileName(fileName_);
+  if (!std::filesystem::remove(file, ec) || ec) {
     throw EDatabaseError(Format("Cannot delete \"%s\": %s", fileName_,
                                 ec ? ec.message() : std::string("the file does not exist")));
   }
-  std::filesystem::remove(fileName_ + "-journal", ec);
+  std::filesystem::remove(file + "-journal", ec);
 }
 
 void TABSDatabase::RenameDatabase(const std::string& newFileName) {
@@ -311,19 +342,26 @@ void TABSDatabase::RenameDatabase(const std::string& newFileName) {
   namespace fs = std::filesystem;
   std::error_code ec;
   if (!GetExists()) throw EDatabaseError(Format("Cannot rename \"%s\": the file does not exist", fileName_));
-  if (fs::exists(newFileName, ec)) {
+  const std::string source = ResolveFileName(fileName_);
+  const std::string target = ResolveFileName(newFileName);
+  // A new name that differs only in letter case names the file itself: that rename goes ahead.
+  if (fs::exists(target, ec) && !fs::equivalent(source, target, ec)) {
     throw EDatabaseError(Format("Cannot rename \"%s\" to \"%s\": the target exists", fileName_, newFileName));
   }
-  fs::rename(fileName_, newFileName, ec);
+  if (source == newFileName) {
+    fileName_ = newFileName;
+    return;
+  }
+  fs::rename(source, newFileName, ec);
   if (ec) {
     // Another file system: copy, then remove the original.
     std::error_code copyError;
-    fs::copy_file(fileName_, newFileName, copyError);
+    fs::copy_file(source, newFileName, copyError);
     if (copyError) {
       throw EDatabaseError(
           Format("Cannot rename \"%s\" to \"%s\": %s", fileName_, newFileName, copyError.message()));
     }
-    fs::remove(fileName_, copyError);
+    fs::remove(source, copyError);
   }
   fileName_ = newFileName;
 }
@@ -336,7 +374,7 @@ void TABSDatabase::GetTablesList(StringList& list) {
 std::vector<std::string> TABSDatabase::GetTablesList() {
   // Listing needs no write access: without an open connection the file is opened for reading only.
   std::unique_ptr<Connection> reader;
-  if (!connection_) reader = std::make_unique<Connection>(fileName_, true, lockWaitSeconds_, false);
+  if (!connection_) reader = std::make_unique<Connection>(ResolveFileName(fileName_), true, lockWaitSeconds_, false);
   Connection* c = reader ? reader.get() : connection_.get();
   sqlite3_stmt* stmt = c->Prepare("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name");
   StatementScope scope(stmt);
@@ -394,7 +432,8 @@ struct TABSTable::Impl {
   std::vector<Index> indexes;
   std::vector<std::size_t> autoInc;
   const Index* order = nullptr;
-  std::string selectList;  // rowid and every column
+  std::string rowid = "rowid";  // the name that reaches SQLite's row key (see RowKeyName)
+  std::string selectList;  // the row key and every column
   sqlite3_stmt* insert = nullptr;
   sqlite3_stmt* update = nullptr;
   sqlite3_stmt* fetch = nullptr;
@@ -439,6 +478,17 @@ std::string CreateIndexSql(const TIndexDef& def, const std::string& tableName,
     sql += ColumnTerm(fields[i], def.Options);
   }
   return sql + ")";
+}
+
+// The name by which SQL reaches a table's row key: "rowid", unless a field of the table bears that name (any
+// case), then "_rowid_", then "oid". A table with fields of all three names has no way to its rows.
+template <class Fields>
+std::string RowKeyName(const Fields& fields, const std::string& tableName) {
+  for (const char* candidate : {"rowid", "_rowid_", "oid"}) {
+    const bool taken = std::any_of(fields.begin(), fields.end(), [&](const auto& f) { return SameText(f.Name, candidate); });
+    if (!taken) return candidate;
+  }
+  throw EDatabaseError(Format("Table '%s' cannot have fields named rowid, _rowid_ and oid at once", tableName));
 }
 
 struct StoredDefinitions {
@@ -568,6 +618,7 @@ void TABSTable::CreateTable() {
     }
   }
   if (columns.empty()) throw EDatabaseError(Format("Cannot create table '%s' without fields", tableName_));
+  RowKeyName(columns, tableName_);
   auto typeOf = [&](std::size_t i) {
     return columns[i].DataType != 0 ? AdvancedFieldTypeToFieldType(columns[i].DataType)
                                     : fieldDefs_[static_cast<int>(i)].DataType;
@@ -673,7 +724,13 @@ void TABSTable::RenameTable(const std::string& newName) {
     for (const TIndexDef& def : defs.indexes) {
       c->Exec("DROP INDEX IF EXISTS " + QuoteIdent(stored + "$" + def.Name), "Cannot rename the table in");
     }
-    c->Exec("ALTER TABLE " + QuoteIdent(stored) + " RENAME TO " + QuoteIdent(newName), "Cannot rename the table in");
+    // SQLite refuses a new name that differs only in letter case: such a rename goes through a passing name.
+    std::string from = stored;
+    if (SameText(stored, newName)) {
+      from = stored + "$renaming";
+      c->Exec("ALTER TABLE " + QuoteIdent(stored) + " RENAME TO " + QuoteIdent(from), "Cannot rename the table in");
+    }
+    c->Exec("ALTER TABLE " + QuoteIdent(from) + " RENAME TO " + QuoteIdent(newName), "Cannot rename the table in");
     for (const TIndexDef& def : defs.indexes) {
       c->Exec(CreateIndexSql(def, newName, SplitFields(def.Fields)), "Cannot rename the table in");
     }
@@ -722,7 +779,8 @@ std::vector<TDataSet::ColumnInfo> TABSTable::DoOpen() {
     impl->conn = &c;
     impl->name = stored;
     impl->quoted = QuoteIdent(stored);
-    impl->selectList = "rowid";
+    impl->rowid = RowKeyName(defs.classic, stored);
+    impl->selectList = impl->rowid;
     for (const TFieldDef& f : defs.classic) {
       impl->columns.push_back(Impl::Column{f.Name, f.DataType});
       impl->selectList += ", " + QuoteIdent(f.Name);
@@ -743,7 +801,7 @@ std::vector<TDataSet::ColumnInfo> TABSTable::DoOpen() {
         index.columns.push_back(static_cast<std::size_t>(it - defs.classic.begin()));
         index.orderBy += ColumnTerm(it->Name, def.Options) + ", ";
       }
-      index.orderBy += "rowid";
+      index.orderBy += impl->rowid;
       impl->indexes.push_back(std::move(index));
     }
     if (!indexName_.empty()) {
@@ -784,7 +842,7 @@ std::vector<std::int64_t> TABSTable::DoLoadKeys() {
   Impl& t = *impl_;
   // Insertion order: any order of reading will do (SQLite may then read a small index instead of the whole
   // table), the keys are sorted here.
-  const std::string sql = "SELECT rowid FROM " + t.quoted + (t.order != nullptr ? " ORDER BY " + t.order->orderBy : "");
+  const std::string sql = "SELECT " + t.rowid + " FROM " + t.quoted + (t.order != nullptr ? " ORDER BY " + t.order->orderBy : "");
   sqlite3_stmt* stmt = t.conn->Prepare(sql);
   StatementScope scope(stmt);
   std::vector<std::int64_t> keys;
@@ -811,7 +869,7 @@ void TABSTable::DoFetch(const std::int64_t* keys, std::size_t count, std::vector
     // between are not part of this cursor and are passed over.
     if (t.range == nullptr) {
       t.range = t.conn->Prepare("SELECT " + t.selectList + " FROM " + t.quoted +
-                                " WHERE rowid BETWEEN ?1 AND ?2 ORDER BY rowid");
+                                " WHERE " + t.rowid + " BETWEEN ?1 AND ?2 ORDER BY " + t.rowid);
     }
     const std::size_t first = rows.size();
     rows.resize(first + count);
@@ -831,7 +889,7 @@ void TABSTable::DoFetch(const std::int64_t* keys, std::size_t count, std::vector
     return;
   }
   if (t.fetch == nullptr) {
-    std::string sql = "SELECT " + t.selectList + " FROM " + t.quoted + " WHERE rowid IN (";
+    std::string sql = "SELECT " + t.selectList + " FROM " + t.quoted + " WHERE " + t.rowid + " IN (";
     for (std::size_t i = 0; i < kFetchBatch; ++i) sql += (i > 0 ? ", ?" : "?") + std::to_string(i + 1);
     t.fetch = t.conn->Prepare(sql + ")");
   }
@@ -871,7 +929,7 @@ std::string DescribeKeyViolation(TABSTable::Impl& t, const std::string& tableNam
     for (std::size_t i = 0; i < index.columns.size(); ++i) {
       sql += ColumnTerm(t.columns[index.columns[i]].name, index.options) + " IS ?" + std::to_string(i + 1) + " AND ";
     }
-    sql += "rowid IS NOT ?" + std::to_string(index.columns.size() + 1) + " LIMIT 1";
+    sql += t.rowid + " IS NOT ?" + std::to_string(index.columns.size() + 1) + " LIMIT 1";
     sqlite3_stmt* stmt = t.conn->Prepare(sql);
     StatementScope scope(stmt);
     std::string keyText;
@@ -907,6 +965,27 @@ void StepWrite(TABSTable::Impl& t, sqlite3_stmt* stmt, const std::string& tableN
   t.conn->Fail(Format("Cannot write table '%s' to", tableName), rc);
 }
 
+// The last number an auto-increment field has given out: its counter, or the highest number in the table when
+// another program inserted records without moving the counter. Inside a transaction the table is checked once
+// (the transaction holds the write lock, so nobody else can insert meanwhile).
+std::int64_t LastAutoIncNumber(TABSTable::Impl& t, std::size_t col) {
+  Connection& c = *t.conn;
+  const std::string& field = t.columns[col].name;
+  const bool known = c.CounterKnown(t.name, field);
+  std::int64_t last = c.Counter(t.name, field);
+  if (known) return last;
+  sqlite3_stmt* stmt = c.Prepare("SELECT max(" + QuoteIdent(field) + ") FROM " + t.quoted);
+  StatementScope scope(stmt);
+  if (c.Step(stmt, "Cannot read") == SQLITE_ROW && sqlite3_column_type(stmt, 0) != SQLITE_NULL) {
+    const std::int64_t highest = sqlite3_column_int64(stmt, 0);
+    if (highest > last) {
+      last = highest;
+      if (c.InTransaction()) c.SetCounter(t.name, field, last);
+    }
+  }
+  return last;
+}
+
 }  // namespace
 
 std::int64_t TABSTable::DoInsert(std::vector<Variant>& values) {
@@ -928,7 +1007,7 @@ std::int64_t TABSTable::DoInsert(std::vector<Variant>& values) {
   std::vector<std::size_t> assigned;
   try {
     for (std::size_t col : t.autoInc) {
-      const std::int64_t last = c.Counter(t.name, t.columns[col].name);
+      const std::int64_t last = LastAutoIncNumber(t, col);
       if (values[col].IsClear()) {
         values[col] = Variant(static_cast<long long>(last + 1));
         assigned.push_back(col);
@@ -962,7 +1041,7 @@ void TABSTable::DoUpdate(std::int64_t key, std::vector<Variant>& values) {
     for (std::size_t i = 0; i < t.columns.size(); ++i) {
       sql += (i > 0 ? ", " : "") + QuoteIdent(t.columns[i].name) + "=?" + std::to_string(i + 1);
     }
-    t.update = c.Prepare(sql + " WHERE rowid=?" + std::to_string(t.columns.size() + 1));
+    t.update = c.Prepare(sql + " WHERE " + t.rowid + "=?" + std::to_string(t.columns.size() + 1));
   }
   std::unique_ptr<WriteScope> write;
   if (!t.autoInc.empty() && !c.InTransaction()) write = std::make_unique<WriteScope>(c);
@@ -989,7 +1068,7 @@ void TABSTable::DoUpdate(std::int64_t key, std::vector<Variant>& values) {
 
 void TABSTable::DoDelete(std::int64_t key) {
   Impl& t = *impl_;
-  sqlite3_stmt* stmt = t.conn->Prepare("DELETE FROM " + t.quoted + " WHERE rowid=?1");
+  sqlite3_stmt* stmt = t.conn->Prepare("DELETE FROM " + t.quoted + " WHERE " + t.rowid + "=?1");
   StatementScope scope(stmt);
   sqlite3_bind_int64(stmt, 1, key);
   t.conn->Step(stmt, Format("Cannot delete from table '%s' in", t.name));

@@ -72,22 +72,47 @@ TEST_F(VeziConvert, DeleteOldKeepsWhatWasNotConverted) {
 }
 
 TEST_F(VeziConvert, ErrorsAndBadArguments) {
-  // A second run finds the records' keys taken: errors are logged and the exit code says so. Only the run
-  // file, whose primary index allows one number twice, takes its three records again.
+  // A second run converts nothing again: every library exists with its records.
   ASSERT_EQ(0, Vezi({"convert", Dir()}).exitCode);
   const auto again = Vezi({"convert", Dir()});
-  EXPECT_EQ(1, again.exitCode);
-  EXPECT_THAT(again.out, HasSubstr("Records written:  3 of 59"));
-  EXPECT_THAT(again.out, HasSubstr("Errors logged:    56"));
+  EXPECT_EQ(0, again.exitCode) << again.out;
+  EXPECT_THAT(again.out, HasSubstr("Skipped:          8 (library exists)"));
+  EXPECT_THAT(again.out, HasSubstr("Records written:  0 of 0"));
+  EXPECT_THAT(again.out, HasSubstr("  " + Dir() + "/X.run: skipped because the library exists"));
+  EXPECT_THAT(again.out, HasSubstr("  " + Dir() + "/Strassen.db: no library type"));
 
   const auto missing = Vezi({"convert", Dir() + "/nowhere"});
   EXPECT_EQ(1, missing.exitCode);
   EXPECT_THAT(missing.err, HasSubstr("does not exist"));
+  const auto file = Vezi({"convert", Dir() + "/emis.db"});
+  EXPECT_EQ(1, file.exitCode);
+  EXPECT_THAT(file.err, HasSubstr("\"" + Dir() + "/emis.db\" is a file, not a folder"));
   EXPECT_EQ(2, Vezi({"convert"}).exitCode);
   EXPECT_EQ(2, Vezi({"convert", Dir(), "--no-such-option"}).exitCode);
   const auto help = Vezi({"convert", "--help"});
   EXPECT_EQ(0, help.exitCode);
   EXPECT_THAT(help.out, HasSubstr("--delete-old"));
+  EXPECT_THAT(help.out, HasSubstr("--password"));
+}
+
+TEST_F(VeziConvert, UnwritableLogAndNonUtf8NamesInTheReport) {
+  // Convert.log is a folder here: the log cannot be written, and the exit code says so.
+  fs::create_directory(Dir() + "/Convert.log");
+  EXPECT_EQ(1, Vezi({"convert", Dir()}).exitCode);
+  fs::remove(Dir() + "/Convert.log");
+
+  const std::string odd = Dir() + "/alt\xE4";  // a Latin-1 folder name
+  fs::create_directory(odd);
+  fs::copy_file(Dir() + "/Time.db", odd + "/Time.db");
+  fs::copy_file(Dir() + "/Time.mb", odd + "/Time.mb");
+  const std::string report = dir_.File("report.json");
+  const auto r = Vezi({"convert", "--report", report, odd});
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  std::ifstream in(report);
+  const auto json = nlohmann::json::parse(in);
+  ASSERT_EQ(1u, json["tables"].size());
+  EXPECT_EQ(Dir() + "/alt\xC3\xA4/Time.db", json["tables"][0]["source"]);
+  EXPECT_EQ("converted", json["tables"][0]["outcome"]);
 }
 
 }  // namespace

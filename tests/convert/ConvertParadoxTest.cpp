@@ -3,7 +3,14 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -269,20 +276,194 @@ TEST_F(ConvertTest, DeleteOldRemovesConvertedTablesWithCompanions) {
   EXPECT_EQ("Deleting \"" + Path("emis.db") + "\"", deleting[5]);
 }
 
-TEST_F(ConvertTest, RepeatedRunAppendsToTheLogAndRefusesExistingKeys) {
+TEST_F(ConvertTest, RepeatedRunAppendsToTheLogAndSkipsExistingLibraries) {
   WriteEmis(Path("emis.db"), {"e1", "e2"});
+  WriteRun(Path("X.run"), 3);
   Convert();
   const auto log = Convert();
   int headers = 0;
   for (const auto& line : log)
     if (line.find(": Converting Paradox Tables") != std::string::npos) ++headers;
   EXPECT_EQ(2, headers);
-  // Both records exist already: each Post fails alone and is logged.
+  // Nothing is appended a second time, not even to the run table whose primary index allows duplicates.
   EXPECT_EQ(2, CountRecords("emis.abs"));
-  EXPECT_EQ(2, summary_.ErrorLines);
+  EXPECT_EQ(3, CountRecords("X.runx"));
+  EXPECT_EQ(0, summary_.ErrorLines);
+  for (const auto& t : summary_.Tables) {
+    if (t.LibType < 0) continue;
+    EXPECT_EQ(TTableOutcome::Skipped, t.Outcome) << t.Source;
+    EXPECT_EQ(0, t.RecordsWritten);
+  }
+  EXPECT_THAT(log, ::testing::Contains("Library exists already: \"" + Path("X.runx") +
+                                       "\" (3 records), not converted again"));
+}
+
+// A folder of old libraries as DOS left them: upper-case names, companions in any case.
+TEST_F(ConvertTest, UpperCaseNamesAreFoundAndDeletedWithTheirCompanions) {
+  WriteEmis(Path("EMIS.DB"), {"e1", "e2"});
+  for (const char* companion : {"EMIS.PX", "EMIS.XG0", "emis.Yg1"}) std::ofstream(Path(companion)) << "x";
+  WritePlain(Path("THUMBS.DB"), 1);
+  ASSERT_TRUE(Has("EMIS.mb"));
+  Convert(false, /*deleteOld=*/true);
+  for (const char* gone : {"EMIS.DB", "EMIS.mb", "EMIS.PX", "EMIS.XG0", "emis.Yg1", "THUMBS.DB"})
+    EXPECT_FALSE(Has(gone)) << gone;
+  ASSERT_TRUE(Has("EMIS.abs"));
+  // The library's own look-ups find it under its registered name.
+  EXPECT_EQ(2, CountRecords("emis.abs"));
+  EXPECT_EQ(2, CountRecords(LibName(ltEmis)));
+}
+
+// After --delete-old, every table that is gone has all its records in the library, and a second run changes
+// nothing: the property over a folder with every kind of trouble.
+TEST_F(ConvertTest, DeleteOldDeletesOnlyCompleteTables) {
+  WriteEmis(Path("emis.db"), {"Quelle", "QUELLE", "Andere"});  // one Post fails
+  WriteRun(Path("A.run"), 300);
+  WriteRun(Path("B.run"), 300);
+  WriteRun(Path("C.run"), 2);
+  WriteRun(Path("D.run"), 0);
+  WriteRun(Path("E.run"), 2);
+  {
+    // E.run marked encrypted (checksum and encryption words set), and no password given.
+    std::string e = ReadFile(Path("E.run"));
+    for (std::size_t at : {0x25u, 0x40u, 0x44u}) e[at] = 0x5A;
+    std::ofstream(Path("E.run"), std::ios::binary | std::ios::trunc) << e;
+    // B.run cut after its second block: the header still counts 300 records.
+    const std::string bytes = ReadFile(Path("B.run"));
+    std::ofstream(Path("B.run"), std::ios::binary | std::ios::trunc) << bytes.substr(0, 2048 + 2 * 4096);
+    // C.run unreadable: a block size of 0.
+    std::string c = ReadFile(Path("C.run"));
+    c[5] = 0;
+    std::ofstream(Path("C.run"), std::ios::binary | std::ios::trunc) << c;
+  }
+  std::map<std::string, std::int32_t> headerCounts = {{"emis.db", 3}, {"A.run", 300}, {"B.run", 300},
+                                                      {"C.run", 2}, {"D.run", 0}, {"E.run", 2}};
+  const auto log = Convert(false, /*deleteOld=*/true);
+  EXPECT_TRUE(Has("emis.db"));
+  EXPECT_FALSE(Has("A.run"));
+  EXPECT_TRUE(Has("B.run"));
+  EXPECT_TRUE(Has("C.run"));
+  EXPECT_TRUE(Has("D.run"));
+  EXPECT_TRUE(Has("E.run"));
+  std::map<std::string, TTableOutcome> outcomes;
+  for (const auto& t : summary_.Tables) outcomes[fs::path(t.Source).filename().string()] = t.Outcome;
+  EXPECT_EQ(TTableOutcome::Incomplete, outcomes["emis.db"]);
+  EXPECT_EQ(TTableOutcome::Converted, outcomes["A.run"]);
+  EXPECT_EQ(TTableOutcome::Incomplete, outcomes["B.run"]);
+  EXPECT_EQ(TTableOutcome::Unreadable, outcomes["C.run"]);
+  EXPECT_EQ(TTableOutcome::NoRecords, outcomes["D.run"]);
+  EXPECT_EQ(TTableOutcome::Encrypted, outcomes["E.run"]);
+  EXPECT_THAT(log, ::testing::Contains(::testing::StartsWith("Keeping \"" + Path("B.run") + "\": ")));
+  EXPECT_THAT(log, ::testing::Contains(::testing::StartsWith("Error: \"Only ")));
+  for (const auto& [name, count] : headerCounts) {
+    if (!Has(name)) {
+      EXPECT_EQ(count, CountRecords(ChangeFileExt(name, name.ends_with(".run") ? ".runx" : ".abs")));
+    }
+  }
+
+  // The second run changes no library and deletes nothing more.
+  const std::int32_t emisRecords = CountRecords("emis.abs");
+  const std::int32_t bRecords = CountRecords("B.runx");
+  Convert(false, true);
+  EXPECT_TRUE(Has("emis.db"));
+  EXPECT_TRUE(Has("B.run"));
+  EXPECT_EQ(emisRecords, CountRecords("emis.abs"));
+  EXPECT_EQ(bRecords, CountRecords("B.runx"));
+  EXPECT_EQ(300, CountRecords("A.runx"));
+}
+
+TEST_F(ConvertTest, FailedCommitWritesNothingAndKeepsTheTable) {
+  WriteRun(Path("big.run"), 3000);
+  // Files may not grow beyond 64 KiB: the commit of the table's records fails as on a full disk.
+  struct rlimit old {};
+  getrlimit(RLIMIT_FSIZE, &old);
+  auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 64 * 1024;
+  setrlimit(RLIMIT_FSIZE, &small);
+  Convert(false, /*deleteOld=*/true);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
   ASSERT_EQ(1u, summary_.Tables.size());
+  EXPECT_EQ(TTableOutcome::Failed, summary_.Tables[0].Outcome);
   EXPECT_EQ(0, summary_.Tables[0].RecordsWritten);
-  EXPECT_TRUE(summary_.Tables[0].Converted);
+  EXPECT_TRUE(Has("big.run"));
+  EXPECT_GT(summary_.ErrorLines, 0);
+  if (Has("big.runx")) {
+    EXPECT_EQ(0, CountRecords("big.runx"));
+  }
+}
+
+TEST_F(ConvertTest, TextCutIsCountedAndNoFieldInLayoutIsReported) {
+  Writer w({{"Eintrag", 22, 4}, {"ElementName", 1, 120}});
+  w.AddRecord({Writer::Long(1), Writer::Char(std::string(100, 'x'), 120)});
+  w.AddRecord({Writer::Long(2), Writer::Char("short", 120)});
+  w.Write(Path("emis.db"));
+  TConvertLog memo;
+  TConvertedTable report;
+  ASSERT_TRUE(ParadoxToABS(&memo, nullptr, Dir(), Dir(), "emis.db", "emis.abs", &report));
+  EXPECT_EQ(1, report.TextCut);
+  EXPECT_THAT(memo.Lines().ToVector(), ::testing::Contains("Text cut to the field size: 1 values"));
+
+  Writer other({{"Foo", 1, 10}, {"Bar", 4, 4}});
+  other.AddRecord({Writer::Char("a", 10), Writer::Long(1)});
+  other.Write(Path("Absor.db"));
+  TConvertLog memo2;
+  EXPECT_FALSE(ParadoxToABS(&memo2, nullptr, Dir(), Dir(), "Absor.db", "Absor.abs", &report));
+  EXPECT_EQ(TTableOutcome::NoFieldInLayout, report.Outcome);
+  EXPECT_FALSE(Has("Absor.abs"));
+}
+
+TEST_F(ConvertTest, ColumnTypesWithoutLayoutAndTextStaysUtf8) {
+  // A run table has no field layout: a Currency field keeps its type, formatted memo bytes go to a BLOB.
+  Writer w({{"No", 4, 4}, {"Name", 1, 4}, {"Calc", 1, 4}, {"CalcType", 1, 4}, {"Results", 1, 4},
+            {"Preis", 5, 8}, {"Notiz", 14, 11}});
+  const std::string c = Writer::Char("c", 4);
+  w.AddRecord({Writer::Long(1), c, c, c, c, Writer::Number(12.5), w.Blob(std::string("\xff\xfe{rtf}\x80", 8), 11)});
+  w.Write(Path("X.run"));
+  TConvertLog memo;
+  ASSERT_TRUE(ParadoxToABS(&memo, nullptr, Dir(), Dir(), "X.run", "X.runx")) << memo.Text();
+  TMyTable lib(Path("X.runx"), true, false);
+  lib.Table().Open();
+  EXPECT_EQ(ftCurrency, lib.Table().FieldByName("Preis").DataType());
+  EXPECT_DOUBLE_EQ(12.5, lib.Table().FieldByName("Preis").AsFloat());
+  lib.Table().Close();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(Path("X.runx").c_str(), &db, SQLITE_OPEN_READONLY, nullptr));
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(db, "SELECT typeof(\"Notiz\") FROM \"X.runx\"", -1, &st, nullptr));
+  ASSERT_EQ(SQLITE_ROW, sqlite3_step(st));
+  EXPECT_STREQ("blob", reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+}
+
+TEST_F(ConvertTest, SymbolicLinkLoopIsNotFollowed) {
+  fs::create_directory(Path("sub"));
+  WriteRun(Path("sub/X.run"), 2);
+  fs::create_directory_symlink("..", Path("sub/loop"));
+  Convert(/*recursive=*/true);
+  ASSERT_EQ(1u, summary_.Tables.size());
+  EXPECT_EQ(2, CountRecords("sub/X.runx"));
+}
+
+TEST_F(ConvertTest, TwoRunsAtOnceFillEachTableOnce) {
+  for (int i = 0; i < 6; ++i) WriteRun(Path("R" + std::to_string(i) + ".run"), 200);
+  std::vector<pid_t> children;
+  for (int k = 0; k < 2; ++k) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ConvertParadoxFiles(Dir(), false, false);
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+  }
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(200, CountRecords("R" + std::to_string(i) + ".runx"));
 }
 
 TEST_F(ConvertTest, MissingFolderIsAWalkError) {

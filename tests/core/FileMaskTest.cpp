@@ -20,6 +20,10 @@ TEST(MatchesMask, WholeNameCaseInsensitive) {
       {"T3.DAT", "t[!a-z].dat", true},      {"tb.dat", "t[!a-z].dat", false},   {"tB.dat", "t[abc].dat", true},
       {"[x", "[x", true},                   {"a]", "a]", true},                 {"x.run", "*.run", true},
       {"x.runx", "*.run", false},
+      // Non-ASCII letters fold too, and "?" takes one character, not one byte.
+      {"GR\xC3\x96\xC3\x9F" "E.DB", "gr\xC3\xB6\xC3\x9F" "e.db", true},  {"\xC3\x84.db", "?.db", true},
+      {"\xC3\x84.db", "??.db", false},    {"\xD0\x96.db", "\xD0\xB6.*", true},  {"\xE4.db", "?.db", true},
+      {"\xC3\xA9.db", "[\xC3\xA0-\xC3\xBF].db", true},
   };
   for (const auto& c : cases) EXPECT_EQ(c.match, MatchesMask(c.name, c.mask)) << c.name << " ~ " << c.mask;
 }

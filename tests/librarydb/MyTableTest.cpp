@@ -126,5 +126,42 @@ TEST(MyTable, RenameMovesTheFileAndTheTable) {
   EXPECT_EQ(lib.Database().GetTablesList(), std::vector<std::string>{"EmisOld.abs"});
 }
 
+// Old libraries carry upper-case names: every look-up finds the file whatever the case of its name.
+TEST(MyTable, FindsLibrariesInAnyLetterCaseAndRenamesByCase) {
+  TempDir dir;
+  {
+    TMyTable lib(dir.File("EMIS.abs"), false);
+    DefineSmallTable(lib.Table());
+    lib.CreateDBTable();
+  }
+  {
+    TMyTable lib(dir.File(LibName(ltEmis)), false);
+    EXPECT_TRUE(lib.Exists());
+    lib.Table().Open();
+    EXPECT_EQ(0, lib.Table().RecordCount());
+    lib.Table().Close();
+    EXPECT_THROW(lib.CreateDBTable(), EDatabaseError);  // it exists already
+    lib.Rename(dir.Path().string() + "/", "Emis.ABS");   // a case-only rename
+  }
+  EXPECT_TRUE(fs::exists(dir.File("Emis.ABS")));
+  EXPECT_FALSE(fs::exists(dir.File("EMIS.abs")));
+  {
+    TMyTable lib(dir.File("Emis.ABS"), true);
+    lib.Table().Open();
+    EXPECT_EQ("Emis.ABS", lib.Table().TableName());
+  }
+  // Two files that differ only in case: an error naming both.
+  fs::copy_file(dir.File("Emis.ABS"), dir.File("EMIS.ABS"));
+  TMyTable twin(dir.File("emis.abs"), true);
+  try {
+    twin.Exists();
+    ADD_FAILURE() << "no error";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ("\"" + dir.File("EMIS.ABS") + "\" and \"" + dir.File("Emis.ABS") +
+                  "\" differ only in letter case: rename one of them",
+              std::string(e.what()));
+  }
+}
+
 }  // namespace
 }  // namespace vez

@@ -43,6 +43,17 @@ std::string Cause(int rc, sqlite3* db) {
   return db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
 }
 
+// Whether the file may be written: the permission bits bind everybody here, the superuser too, so a file made
+// read-only is left alone.
+bool Writable(const std::string& fileName) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::perms p = fs::status(fileName, ec).permissions();
+  if (ec) return false;
+  if ((p & (fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write)) == fs::perms::none) return false;
+  return ::access(fileName.c_str(), W_OK) == 0;
+}
+
 }  // namespace
 
 Connection::Connection(std::string fileName, bool readOnly, int lockWaitSeconds, bool create)
@@ -59,8 +70,24 @@ Connection::Connection(std::string fileName, bool readOnly, int lockWaitSeconds,
   if (!create && !std::filesystem::is_regular_file(fileName_, ec)) {
     throw EDatabaseError(Format("Cannot open \"%s\": it is not a file", fileName_));
   }
-  if (!create && !readOnly_ && ::access(fileName_.c_str(), W_OK) != 0) {
+  if (!create && !readOnly_ && !Writable(fileName_)) {
     throw EDatabaseError(Format("Cannot open \"%s\" for writing: the file is read-only", fileName_));
+  }
+  // A write that was interrupted (a killed program) leaves a hot journal; SQLite rolls it back on the next
+  // open that may write. A reader does that first when the file is writable, and says what is needed otherwise.
+  if (!create && readOnly_ && std::filesystem::file_size(fileName_ + "-journal", ec) > 0 && !ec) {
+    if (Writable(fileName_)) {
+      sqlite3* recover = nullptr;
+      if (sqlite3_open_v2(fileName_.c_str(), &recover, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(recover, lockWaitSeconds > 0 ? lockWaitSeconds * 1000 : 0);
+        sqlite3_exec(recover, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+      }
+      sqlite3_close_v2(recover);
+    } else {
+      throw EDatabaseError(Format("Cannot open \"%s\": an interrupted write must be rolled back first; open the file "
+                                  "once with write access",
+                                  fileName_));
+    }
   }
   int flags = readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
   if (create) flags |= SQLITE_OPEN_CREATE;

@@ -76,6 +76,10 @@ public:
   // The last number an auto-increment field has given out; SetCounter records a new one (at once outside a
   // transaction, at Commit inside one).
   std::int64_t Counter(const std::string& table, const std::string& field);
+  // Whether the running transaction holds the counter already (read or set since it began).
+  bool CounterKnown(const std::string& table, const std::string& field) const {
+    return inTransaction_ && counters_.count({table, field}) > 0;
+  }
   void SetCounter(const std::string& table, const std::string& field, std::int64_t last);
 
 private:
