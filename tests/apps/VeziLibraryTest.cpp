@@ -250,7 +250,7 @@ TEST(VeziParadox, EncryptedTableTakesItsPassword) {
   const std::string table = test::DataPath("paradox/generated/multiblock_enc.db");
   const auto right = Vezi({"dump", table, "--password", "vez-secret"});
   ASSERT_EQ(0, right.exitCode) << right.err;
-  EXPECT_EQ(1001u, Lines(right.out).size());
+  EXPECT_EQ(1001u, SplitLines(right.out).size());
   EXPECT_EQ(Vezi({"dump", test::DataPath("paradox/generated/multiblock.db")}).out, right.out);
   const auto info = Vezi({"info", table, "--password", "vez-secret"});
   EXPECT_EQ(0, info.exitCode) << info.err;
@@ -275,7 +275,7 @@ TEST(VeziParadox, DamagedTablesAreReadAsFarAsTheyGo) {
   CopyCut(test::DataPath("paradox/generated/multiblock.db"), db, 2048 + 3 * 2048 + 6 + 10 * 26 + 5);
   const auto dump = Vezi({"dump", db});
   EXPECT_EQ(1, dump.exitCode);
-  EXPECT_EQ(1u + 3 * 78 + 10, Lines(dump.out).size());
+  EXPECT_EQ(1u + 3 * 78 + 10, SplitLines(dump.out).size());
   EXPECT_TRUE(Contains(dump.err, "vezi: warning: " + db + ": the header promises 1000 records, the blocks hold 244\n"))
       << dump.err;
   const auto info = Vezi({"info", db});
@@ -289,8 +289,8 @@ TEST(VeziParadox, DamagedTablesAreReadAsFarAsTheyGo) {
   EXPECT_EQ(0, blobs.exitCode) << blobs.err;
   EXPECT_TRUE(Contains(blobs.err, "lies past the end of the .mb file (8192 bytes); the value is left empty\n"))
       << blobs.err;
-  EXPECT_EQ(Lines(Vezi({"dump", test::DataPath("paradox/generated/alltypes.db"), "--format", "json"}).out).size(),
-            Lines(blobs.out).size());
+  EXPECT_EQ(SplitLines(Vezi({"dump", test::DataPath("paradox/generated/alltypes.db"), "--format", "json"}).out).size(),
+            SplitLines(blobs.out).size());
 }
 
 TEST(VeziParadox, ContentDecidesTheReaderAndOldNamesHaveTypes) {
@@ -325,7 +325,7 @@ TEST(VeziParadox, ContentDecidesTheReaderAndOldNamesHaveTypes) {
   EXPECT_EQ(1, types.exitCode);
   EXPECT_EQ((std::vector<std::string>{"old/emis.db: 0 ltEmis", "RREC0001.tdb: 41 ltRREC", "X.run: 80 ltRunx",
                                       "notes.db: not a library file"}),
-            Lines(types.out));
+            SplitLines(types.out));
 }
 
 TEST(VeziParadox, BadOptionValuesAreUsageErrors) {

@@ -324,14 +324,14 @@ TEST_F(ConvertTest, DeleteOldDeletesOnlyCompleteTables) {
   WriteRun(Path("E.run"), 2);
   {
     // E.run marked encrypted (checksum and encryption words set), and no password given.
-    std::string e = ReadFile(Path("E.run"));
+    std::string e = test::ReadFile(Path("E.run"));
     for (std::size_t at : {0x25u, 0x40u, 0x44u}) e[at] = 0x5A;
     std::ofstream(Path("E.run"), std::ios::binary | std::ios::trunc) << e;
     // B.run cut after its second block: the header still counts 300 records.
-    const std::string bytes = ReadFile(Path("B.run"));
+    const std::string bytes = test::ReadFile(Path("B.run"));
     std::ofstream(Path("B.run"), std::ios::binary | std::ios::trunc) << bytes.substr(0, 2048 + 2 * 4096);
     // C.run unreadable: a block size of 0.
-    std::string c = ReadFile(Path("C.run"));
+    std::string c = test::ReadFile(Path("C.run"));
     c[5] = 0;
     std::ofstream(Path("C.run"), std::ios::binary | std::ios::trunc) << c;
   }

@@ -140,7 +140,7 @@ TEST(ParadoxReferenceTable, EncryptedTableReadsWithItsPassword) {
   std::ostringstream out;
   ParadoxReadResult result;
   DumpParadoxTable(path, ParadoxDumpFormat::Cells, out, options, &result);
-  ExpectSameLines(ReadLines(test::DataPath("paradox/generated/multiblock.cells.txt")), SplitLines(out.str()),
+  ExpectSameLines(SplitLines(test::ReadFile(test::DataPath("paradox/generated/multiblock.cells.txt"))), SplitLines(out.str()),
                   "multiblock_enc.db");
   EXPECT_EQ(result.RecordsRead, 1000);
   EXPECT_FALSE(result.RecordsMissing);
