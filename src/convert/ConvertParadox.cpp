@@ -91,33 +91,6 @@ bool ColumnTypeOf(std::int32_t paradoxType, std::int32_t paradoxSize, TFieldType
   }
 }
 
-// The transaction of one table: committed when the table is done, rolled back on every other path (a failed
-// read or commit), so a table is in the library whole or not at all.
-class TransactionScope {
-public:
-  explicit TransactionScope(TABSDatabase& db) : db_(db) {
-    db_.StartTransaction();
-    active_ = true;
-  }
-  ~TransactionScope() {
-    if (!active_) return;
-    try {
-      db_.Rollback();
-    } catch (...) {
-    }
-  }
-  void Commit() {
-    db_.Commit();
-    active_ = false;
-  }
-  TransactionScope(const TransactionScope&) = delete;
-  TransactionScope& operator=(const TransactionScope&) = delete;
-
-private:
-  TABSDatabase& db_;
-  bool active_ = false;
-};
-
 struct DirEntry {
   std::string Name;
   bool IsDirectory = false;
@@ -356,7 +329,7 @@ bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& S
           finish(TTableOutcome::NoFieldInLayout, OutcomeText(TTableOutcome::NoFieldInLayout));
         } else {
           const std::int32_t before = table.RecordCount();
-          TransactionScope transaction(lib->Database());
+          TABSTransaction transaction(lib->Database());
           for (std::int32_t row = 0; row < r.RecordsInHeader; ++row) {
             std::fill(delivered.begin(), delivered.end(), false);
             const std::int32_t walked = reader->RecordsRead();

@@ -116,28 +116,6 @@ std::string FieldOfOption(TFieldNameList& list, const std::string& name) {
   throw Exception(Format("The library has no field \"%s\" to import into (fields: %s)", name, known));
 }
 
-// Ends the transaction on every path: commits only when told, else rolls back.
-class Transaction {
-public:
-  explicit Transaction(TABSDatabase& db) : db_(db) { db_.StartTransaction(); }
-  ~Transaction() {
-    if (active_) {
-      try {
-        db_.Rollback();
-      } catch (...) {
-      }
-    }
-  }
-  void Commit() {
-    db_.Commit();
-    active_ = false;
-  }
-
-private:
-  TABSDatabase& db_;
-  bool active_ = true;
-};
-
 }  // namespace
 
 TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TImportDialogs& Dialogs) {
@@ -249,7 +227,7 @@ TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TIm
   table.Open();
   if (!nameIndex.empty()) table.SetIndexName(nameIndex);
 
-  Transaction transaction(lib.Database());
+  TABSTransaction transaction(lib.Database());
   const std::int32_t total = result.LastLine - result.FirstLine + 1;
   std::int32_t line = 0;
   form.OnImportLine = [&](TExcelImportForm& f, TneAction& action) {

@@ -272,6 +272,30 @@ private:
   bool explicitOpen_ = false;
 };
 
+// A transaction for the length of a scope: started by the constructor, rolled back by the destructor unless
+// Commit ran. The destructor never throws, so a failure that passes through leaves nothing written.
+class TABSTransaction {
+public:
+  explicit TABSTransaction(TABSDatabase& db) : db_(db) { db_.StartTransaction(); }
+  ~TABSTransaction() {
+    if (!active_) return;
+    try {
+      db_.Rollback();
+    } catch (...) {
+    }
+  }
+  TABSTransaction(const TABSTransaction&) = delete;
+  TABSTransaction& operator=(const TABSTransaction&) = delete;
+  void Commit() {
+    db_.Commit();
+    active_ = false;
+  }
+
+private:
+  TABSDatabase& db_;
+  bool active_ = true;
+};
+
 // ---- dataset ----
 
 enum class TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert };
