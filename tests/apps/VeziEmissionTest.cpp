@@ -42,7 +42,7 @@ TTNMSpectrum Expected(const TTNMEmisConsts& consts, TFullThrottle t, float kmh, 
 }
 
 // The options reach the model: vehicle, pavement, throttle and speed choose the constants and the state.
-TEST(VeziTnm, JsonAndSvgOfTheReferenceConstants) {
+TEST(VeziEmissionTnm, JsonAndSvgOfTheReferenceConstants) {
   TempDir dir;
   const std::string svgPath = dir.File("ht.svg");
   const RunResult r = Vezi({"tnm", "--vehicle", "ht", "--pavement", "ogac", "--full-throttle", "--speed", "80",
@@ -72,14 +72,14 @@ TEST(VeziTnm, JsonAndSvgOfTheReferenceConstants) {
                              "80 km/h, " + std::string(sumText));
 }
 
-TEST(VeziTnm, UsageErrors) {
+TEST(VeziEmissionTnm, UsageErrors) {
   EXPECT_EQ(Vezi({"tnm", "--pavement", "avg", "--speed", "100"}).exitCode, 2);  // no vehicle, no library
   EXPECT_EQ(Vezi({"tnm", "--vehicle", "car", "--pavement", "avg", "--speed", "100"}).exitCode, 2);
   EXPECT_EQ(Vezi({"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "-5"}).exitCode, 2);
   EXPECT_EQ(Vezi({"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "50", "--record", "1"}).exitCode, 2);
 }
 
-TEST(VeziTnm, ConstantsFromALibraryRecord) {
+TEST(VeziEmissionTnm, ConstantsFromALibraryRecord) {
   TempDir dir;
   const RunResult created = Vezi({"create", "ltTNMVeh", dir.Path().string()});
   ASSERT_EQ(created.exitCode, 0) << created.err;
@@ -116,7 +116,7 @@ TEST(VeziTnm, ConstantsFromALibraryRecord) {
   EXPECT_TRUE(Contains(missing.err, "record 2 not found")) << missing.err;
 }
 
-TEST(VeziSpectrum, ProtocolChartAndErrors) {
+TEST(VeziEmissionSpectrum, ProtocolChartAndErrors) {
   TempDir dir;
   ASSERT_EQ(Vezi({"create", "ltEmis", dir.Path().string()}).exitCode, 0);
   const std::string path = dir.File("emis.abs");

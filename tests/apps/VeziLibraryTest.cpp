@@ -24,7 +24,7 @@ RunResult Vezi(const std::vector<std::string>& args) { return test::RunProgram(V
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-TEST(VeziLibType, NamesAndExitCodes) {
+TEST(VeziLibraryLibType, NamesAndExitCodes) {
   // Which name is which type is the registry's business; here the lines and the exit codes.
   const auto known = Vezi({"libtype", "some/folder/RREC0001.abs", "run.runx"});
   EXPECT_EQ(0, known.exitCode) << known.err;
@@ -39,7 +39,7 @@ TEST(VeziLibType, NamesAndExitCodes) {
   EXPECT_EQ(2, Vezi({"libtype"}).exitCode);
 }
 
-TEST(VeziHelp, EveryCommandHasHelp) {
+TEST(VeziLibraryHelp, EveryCommandHasHelp) {
   for (const char* command : {"libtype", "create", "info", "dump", "settings", "version", "convert"}) {
     const auto r = Vezi({command, "--help"});
     EXPECT_EQ(0, r.exitCode) << command;
@@ -47,7 +47,7 @@ TEST(VeziHelp, EveryCommandHasHelp) {
   }
 }
 
-TEST(VeziCreate, ByNameOrCodeThenInfo) {
+TEST(VeziLibraryCreate, ByNameOrCodeThenInfo) {
   TempDir dir;
   const auto created = Vezi({"create", "lttnmveh", dir.Path().string()});
   ASSERT_EQ(0, created.exitCode) << created.err;
@@ -90,7 +90,7 @@ TEST(VeziCreate, ByNameOrCodeThenInfo) {
   EXPECT_TRUE(Contains(assess.out, "ftAutoInc")) << assess.out;
 }
 
-TEST(VeziCreate, Failures) {
+TEST(VeziLibraryCreate, Failures) {
   TempDir dir;
   const std::string folder = dir.Path().string();
   struct Case {
@@ -121,7 +121,7 @@ TEST(VeziCreate, Failures) {
   EXPECT_TRUE(Contains(Vezi({"info", dir.File("emis.abs")}).out, "Records: 0\n"));
 }
 
-TEST(VeziDump, CsvAndJsonOfDefaults) {
+TEST(VeziLibraryDump, CsvAndJsonOfDefaults) {
   TempDir dir;
   ASSERT_EQ(0, Vezi({"create", "ltWind", dir.Path().string(), "--with-defaults"}).exitCode);
   const std::string lib = dir.File("Wind.abs");
@@ -151,7 +151,7 @@ TEST(VeziDump, CsvAndJsonOfDefaults) {
   EXPECT_EQ(1u, SplitLines(header.out).size());
 }
 
-TEST(VeziDump, QuotingBlobsAndLimit) {
+TEST(VeziLibraryDump, QuotingBlobsAndLimit) {
   TempDir dir;
   ASSERT_EQ(0, Vezi({"create", "ltRiwi3d", dir.Path().string(), "--with-defaults", "--name", "unused"}).exitCode);
   const std::string lib = dir.File("Riwi3d.abs");
@@ -188,7 +188,7 @@ TEST(VeziDump, QuotingBlobsAndLimit) {
   EXPECT_EQ(3u, SplitLines(limited.out).size());  // header, the record with its two-line comment
 }
 
-TEST(VeziDump, Failures) {
+TEST(VeziLibraryDump, Failures) {
   TempDir dir;
   EXPECT_EQ(1, Vezi({"dump", dir.File("emis.abs")}).exitCode);
   EXPECT_EQ(1, Vezi({"info", dir.File("emis.abs")}).exitCode);
@@ -204,7 +204,7 @@ TEST(VeziDump, Failures) {
   EXPECT_TRUE(std::filesystem::exists(text));
 }
 
-TEST(VeziParadox, InfoAndDumpDispatchOnTheExtension) {
+TEST(VeziLibraryParadox, InfoAndDumpDispatchOnTheExtension) {
   const std::string table = test::DataPath("paradox/generated/alltypes.db");
   const auto info = Vezi({"info", table});
   ASSERT_EQ(0, info.exitCode) << info.err;
@@ -246,7 +246,7 @@ void CopyCut(const std::string& from, const std::string& to, std::size_t keep = 
   std::ofstream(to, std::ios::binary) << bytes.substr(0, keep);
 }
 
-TEST(VeziParadox, EncryptedTableTakesItsPassword) {
+TEST(VeziLibraryParadox, EncryptedTableTakesItsPassword) {
   const std::string table = test::DataPath("paradox/generated/multiblock_enc.db");
   const auto right = Vezi({"dump", table, "--password", "vez-secret"});
   ASSERT_EQ(0, right.exitCode) << right.err;
@@ -268,7 +268,7 @@ TEST(VeziParadox, EncryptedTableTakesItsPassword) {
   }
 }
 
-TEST(VeziParadox, DamagedTablesAreReadAsFarAsTheyGo) {
+TEST(VeziLibraryParadox, DamagedTablesAreReadAsFarAsTheyGo) {
   TempDir dir;
   // multiblock: 2 KB header and blocks of 78 records; cut inside block 4 after 10 whole records.
   const std::string db = dir.File("cut.db");
@@ -293,7 +293,7 @@ TEST(VeziParadox, DamagedTablesAreReadAsFarAsTheyGo) {
             SplitLines(blobs.out).size());
 }
 
-TEST(VeziParadox, ContentDecidesTheReaderAndOldNamesHaveTypes) {
+TEST(VeziLibraryParadox, ContentDecidesTheReaderAndOldNamesHaveTypes) {
   TempDir dir;
   const std::string table = test::DataPath("paradox/generated/multiblock.db");
   for (const char* name : {"X.run", "X.sdb", "RREC0001.tdb"}) {
@@ -328,7 +328,7 @@ TEST(VeziParadox, ContentDecidesTheReaderAndOldNamesHaveTypes) {
             SplitLines(types.out));
 }
 
-TEST(VeziParadox, BadOptionValuesAreUsageErrors) {
+TEST(VeziLibraryParadox, BadOptionValuesAreUsageErrors) {
   const std::string table = test::DataPath("paradox/generated/multiblock.db");
   const std::vector<std::string> bad[] = {
       {"dump", table, "--limit", "abc"},          {"dump", table, "--limit", "1.5"},
@@ -343,7 +343,7 @@ TEST(VeziParadox, BadOptionValuesAreUsageErrors) {
   EXPECT_NE(Vezi({"dump", test::DataPath("paradox/generated/alltypes.db")}).out, cp.out);
 }
 
-TEST(VeziDump, TextThatIsNotUtf8StaysVisibleInJson) {
+TEST(VeziLibraryDump, TextThatIsNotUtf8StaysVisibleInJson) {
   TempDir dir;
   ASSERT_EQ(0, Vezi({"create", "ltGebiete", dir.Path().string()}).exitCode);
   {

@@ -80,7 +80,7 @@ public:
   std::int32_t totalTables = -1;
 };
 
-class ConvertTest : public ::testing::Test {
+class ConvertParadox : public ::testing::Test {
 protected:
   std::string Dir() const { return dir_.Path().string() + "/"; }
   std::string Path(const std::string& name) const { return Dir() + name; }
@@ -103,7 +103,7 @@ protected:
   TConversionSummary summary_;
 };
 
-TEST_F(ConvertTest, EmissionTableWithItsLayout) {
+TEST_F(ConvertParadox, EmissionTableWithItsLayout) {
   WriteEmis(Path("emis.db"), {"Stra\xdf" "e", "M\xfchle"});
   TConvertLog memo;
   TConvertedTable report;
@@ -130,7 +130,7 @@ TEST_F(ConvertTest, EmissionTableWithItsLayout) {
   EXPECT_EQ("M\xC3\xBChle", t.FieldByName("ElementName").AsString());
 }
 
-TEST_F(ConvertTest, Codepage850TextArrivesIntact) {
+TEST_F(ConvertParadox, Codepage850TextArrivesIntact) {
   WriteEmis(Path("emis.db"), {"\x8E" "rger \x84"}, 850);  // "Ärger ä" in code page 850
   ASSERT_TRUE(ParadoxToABS(nullptr, nullptr, Dir(), Dir(), "emis.db", "emis.abs"));
   TMyTable lib(Path("emis.abs"), true, false);
@@ -138,7 +138,7 @@ TEST_F(ConvertTest, Codepage850TextArrivesIntact) {
   EXPECT_EQ("\xC3\x84rger \xC3\xA4", lib.Table().FieldByName("ElementName").AsString());
 }
 
-TEST_F(ConvertTest, ConvertedLibraryIsAPlainSqliteFile) {
+TEST_F(ConvertParadox, ConvertedLibraryIsAPlainSqliteFile) {
   WriteEmis(Path("emis.db"), {"a", "b", "c"});
   ASSERT_TRUE(ParadoxToABS(nullptr, nullptr, Dir(), Dir(), "emis.db", "emis.abs"));
   sqlite3* db = nullptr;
@@ -153,7 +153,7 @@ TEST_F(ConvertTest, ConvertedLibraryIsAPlainSqliteFile) {
   EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), names);
 }
 
-TEST_F(ConvertTest, FailingPostDropsTheRecordAlone) {
+TEST_F(ConvertParadox, FailingPostDropsTheRecordAlone) {
   // The element name index is unique without regard to case: the second "Quelle" cannot be posted.
   WriteEmis(Path("emis.db"), {"Quelle", "QUELLE", "Andere"});
   TConvertLog memo;
@@ -168,7 +168,7 @@ TEST_F(ConvertTest, FailingPostDropsTheRecordAlone) {
   EXPECT_EQ(2, CountRecords("emis.abs"));
 }
 
-TEST_F(ConvertTest, UnknownNamesNoRecordsAndRunTables) {
+TEST_F(ConvertParadox, UnknownNamesNoRecordsAndRunTables) {
   WritePlain(Path("Unknown.db"), 3);
   TConvertLog memo;
   EXPECT_FALSE(ParadoxToABS(&memo, nullptr, Dir(), Dir(), "Unknown.db", "Unknown.abs"));
@@ -197,7 +197,7 @@ TEST_F(ConvertTest, UnknownNamesNoRecordsAndRunTables) {
   EXPECT_EQ(LibraryIndexLayout(80)->size(), static_cast<std::size_t>(lib.Table().IndexDefs().Count()));
 }
 
-TEST_F(ConvertTest, ExistingLibraryWithEmptyParadoxTableIsOpenedOnly) {
+TEST_F(ConvertParadox, ExistingLibraryWithEmptyParadoxTableIsOpenedOnly) {
   WriteEmis(Path("emis.db"), {"one"});
   ASSERT_TRUE(ParadoxToABS(nullptr, nullptr, Dir(), Dir(), "emis.db", "emis.abs"));
   WriteEmis(Path("emis.db"), {});
@@ -205,7 +205,7 @@ TEST_F(ConvertTest, ExistingLibraryWithEmptyParadoxTableIsOpenedOnly) {
   EXPECT_EQ(1, CountRecords("emis.abs"));
 }
 
-TEST_F(ConvertTest, UnknownParadoxFieldTypeStopsTheTable) {
+TEST_F(ConvertParadox, UnknownParadoxFieldTypeStopsTheTable) {
   // 0x19 is a type the conversion has no column type for.
   Writer w({{"Name", 1, 10}, {"Odd", 0x19, 4}});
   w.AddRecord({Writer::Char("a", 10), Writer::Long(1)});
@@ -217,7 +217,7 @@ TEST_F(ConvertTest, UnknownParadoxFieldTypeStopsTheTable) {
   EXPECT_FALSE(Has("Y.runx"));
 }
 
-TEST_F(ConvertTest, FolderRunLogPassesAndRecursion) {
+TEST_F(ConvertParadox, FolderRunLogPassesAndRecursion) {
   WriteEmis(Path("emis.db"), {"e1"});
   WriteRun(Path("X.run"), 2);
   WritePlain(Path("Thumbs.db"), 1);
@@ -252,7 +252,7 @@ TEST_F(ConvertTest, FolderRunLogPassesAndRecursion) {
   EXPECT_EQ(1, CountRecords("sub/emis.abs"));
 }
 
-TEST_F(ConvertTest, DeleteOldRemovesConvertedTablesWithCompanions) {
+TEST_F(ConvertParadox, DeleteOldRemovesConvertedTablesWithCompanions) {
   WriteEmis(Path("emis.db"), {"e1"});
   for (const char* ext : {".px", ".val", ".xg0", ".yg9", ".x05", ".y01"})
     std::ofstream(Path(std::string("emis") + ext)) << "x";
@@ -276,7 +276,7 @@ TEST_F(ConvertTest, DeleteOldRemovesConvertedTablesWithCompanions) {
   EXPECT_EQ("Deleting \"" + Path("emis.db") + "\"", deleting[5]);
 }
 
-TEST_F(ConvertTest, RepeatedRunAppendsToTheLogAndSkipsExistingLibraries) {
+TEST_F(ConvertParadox, RepeatedRunAppendsToTheLogAndSkipsExistingLibraries) {
   WriteEmis(Path("emis.db"), {"e1", "e2"});
   WriteRun(Path("X.run"), 3);
   Convert();
@@ -299,7 +299,7 @@ TEST_F(ConvertTest, RepeatedRunAppendsToTheLogAndSkipsExistingLibraries) {
 }
 
 // A folder of old libraries as DOS left them: upper-case names, companions in any case.
-TEST_F(ConvertTest, UpperCaseNamesAreFoundAndDeletedWithTheirCompanions) {
+TEST_F(ConvertParadox, UpperCaseNamesAreFoundAndDeletedWithTheirCompanions) {
   WriteEmis(Path("EMIS.DB"), {"e1", "e2"});
   for (const char* companion : {"EMIS.PX", "EMIS.XG0", "emis.Yg1"}) std::ofstream(Path(companion)) << "x";
   WritePlain(Path("THUMBS.DB"), 1);
@@ -315,7 +315,7 @@ TEST_F(ConvertTest, UpperCaseNamesAreFoundAndDeletedWithTheirCompanions) {
 
 // After --delete-old, every table that is gone has all its records in the library, and a second run changes
 // nothing: the property over a folder with every kind of trouble.
-TEST_F(ConvertTest, DeleteOldDeletesOnlyCompleteTables) {
+TEST_F(ConvertParadox, DeleteOldDeletesOnlyCompleteTables) {
   WriteEmis(Path("emis.db"), {"Quelle", "QUELLE", "Andere"});  // one Post fails
   WriteRun(Path("A.run"), 300);
   WriteRun(Path("B.run"), 300);
@@ -371,7 +371,7 @@ TEST_F(ConvertTest, DeleteOldDeletesOnlyCompleteTables) {
   EXPECT_EQ(300, CountRecords("A.runx"));
 }
 
-TEST_F(ConvertTest, FailedCommitWritesNothingAndKeepsTheTable) {
+TEST_F(ConvertParadox, FailedCommitWritesNothingAndKeepsTheTable) {
   WriteRun(Path("big.run"), 3000);
   // Files may not grow beyond 64 KiB: the commit of the table's records fails as on a full disk.
   struct rlimit old {};
@@ -393,7 +393,7 @@ TEST_F(ConvertTest, FailedCommitWritesNothingAndKeepsTheTable) {
   }
 }
 
-TEST_F(ConvertTest, TextCutIsCountedAndNoFieldInLayoutIsReported) {
+TEST_F(ConvertParadox, TextCutIsCountedAndNoFieldInLayoutIsReported) {
   Writer w({{"Eintrag", 22, 4}, {"ElementName", 1, 120}});
   w.AddRecord({Writer::Long(1), Writer::Char(std::string(100, 'x'), 120)});
   w.AddRecord({Writer::Long(2), Writer::Char("short", 120)});
@@ -413,7 +413,7 @@ TEST_F(ConvertTest, TextCutIsCountedAndNoFieldInLayoutIsReported) {
   EXPECT_FALSE(Has("Absor.abs"));
 }
 
-TEST_F(ConvertTest, ColumnTypesWithoutLayoutAndTextStaysUtf8) {
+TEST_F(ConvertParadox, ColumnTypesWithoutLayoutAndTextStaysUtf8) {
   // A run table has no field layout: a Currency field keeps its type, formatted memo bytes go to a BLOB.
   Writer w({{"No", 4, 4}, {"Name", 1, 4}, {"Calc", 1, 4}, {"CalcType", 1, 4}, {"Results", 1, 4},
             {"Preis", 5, 8}, {"Notiz", 14, 11}});
@@ -437,7 +437,7 @@ TEST_F(ConvertTest, ColumnTypesWithoutLayoutAndTextStaysUtf8) {
   sqlite3_close(db);
 }
 
-TEST_F(ConvertTest, SymbolicLinkLoopIsNotFollowed) {
+TEST_F(ConvertParadox, SymbolicLinkLoopIsNotFollowed) {
   fs::create_directory(Path("sub"));
   WriteRun(Path("sub/X.run"), 2);
   fs::create_directory_symlink("..", Path("sub/loop"));
@@ -446,7 +446,7 @@ TEST_F(ConvertTest, SymbolicLinkLoopIsNotFollowed) {
   EXPECT_EQ(2, CountRecords("sub/X.runx"));
 }
 
-TEST_F(ConvertTest, TwoRunsAtOnceFillEachTableOnce) {
+TEST_F(ConvertParadox, TwoRunsAtOnceFillEachTableOnce) {
   for (int i = 0; i < 6; ++i) WriteRun(Path("R" + std::to_string(i) + ".run"), 200);
   std::vector<pid_t> children;
   for (int k = 0; k < 2; ++k) {
@@ -466,7 +466,7 @@ TEST_F(ConvertTest, TwoRunsAtOnceFillEachTableOnce) {
   for (int i = 0; i < 6; ++i) EXPECT_EQ(200, CountRecords("R" + std::to_string(i) + ".runx"));
 }
 
-TEST_F(ConvertTest, MissingFolderIsAWalkError) {
+TEST_F(ConvertParadox, MissingFolderIsAWalkError) {
   const std::string missing = Path("nowhere");
   ConvertParadoxFiles(missing, false, true, &view_, &summary_);
   EXPECT_THAT(summary_.ErrorText, ::testing::StartsWith("Error: "));

@@ -5,7 +5,7 @@
 namespace vez {
 namespace {
 
-TEST(MatchesMask, WholeNameCaseInsensitive) {
+TEST(FileMask, WholeNameCaseInsensitive) {
   struct Case {
     const char* name;
     const char* mask;
@@ -28,7 +28,7 @@ TEST(MatchesMask, WholeNameCaseInsensitive) {
   for (const auto& c : cases) EXPECT_EQ(c.match, MatchesMask(c.name, c.mask)) << c.name << " ~ " << c.mask;
 }
 
-TEST(MatchesMask, ManyStarsStayFast) {
+TEST(FileMask, ManyStarsStayFast) {
   // Backtracking to the last star only: this finishes at once instead of exploring every split.
   const std::string name(2000, 'a');
   EXPECT_FALSE(MatchesMask(name, "*a*a*a*a*a*a*a*a*a*a*b"));
@@ -42,7 +42,7 @@ namespace vez {
 namespace {
 
 // Both ends of a "[lo-hi]" range belong to it.
-TEST(MatchesMask, RangeIncludesBothEnds) {
+TEST(FileMask, RangeIncludesBothEnds) {
   for (const char* name : {"t0.dat", "t9.dat", "ta.dat", "TZ.dat"})
     EXPECT_TRUE(MatchesMask(name, "t[0-9a-z].dat")) << name;
   for (const char* name : {"t/.dat", "t:.dat", "t{.dat"}) EXPECT_FALSE(MatchesMask(name, "t[0-9a-z].dat")) << name;

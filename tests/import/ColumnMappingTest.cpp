@@ -38,7 +38,7 @@ struct ScriptedDialogs : TImportDialogs {
   }
 };
 
-class Mapping : public ::testing::Test {
+class ColumnMapping : public ::testing::Test {
 protected:
   void SetUp() override {
     std::ofstream(dir_.File("data.txt")) << "NAME\tlevel\tnote\textra\n"
@@ -73,7 +73,7 @@ protected:
   TExcelImportForm form_{dialogs_};
 };
 
-TEST_F(Mapping, LoadSetsCaptionLinesAndHeader) {
+TEST_F(ColumnMapping, LoadSetsCaptionLinesAndHeader) {
   EXPECT_EQ("ASCII file import definition [" + dir_.File("data.txt") + "]", form_.Caption);
   EXPECT_EQ(2, form_.ImportData.MinRow());
   EXPECT_EQ(4, form_.ImportData.MaxRow());
@@ -83,7 +83,7 @@ TEST_F(Mapping, LoadSetsCaptionLinesAndHeader) {
   EXPECT_EQ(0, form_.GetXLSColNo("Q"));
 }
 
-TEST_F(Mapping, UseCountsFollowLinks) {
+TEST_F(ColumnMapping, UseCountsFollowLinks) {
   Link(false, "A", "Name");
   EXPECT_EQ(1, fields_[0].UseCount);
   EXPECT_FALSE(fields_[0].GetAvailable());
@@ -104,7 +104,7 @@ TEST_F(Mapping, UseCountsFollowLinks) {
   EXPECT_EQ(0, fields_[1].UseCount);
 }
 
-TEST_F(Mapping, EditingALinkThroughTheDialog) {
+TEST_F(ColumnMapping, EditingALinkThroughTheDialog) {
   Link(false, "A", "Name");
   struct Editor : ScriptedDialogs {
     void ShowSelectCol(TSelectColForm& f) override {
@@ -126,7 +126,7 @@ TEST_F(Mapping, EditingALinkThroughTheDialog) {
   EXPECT_EQ(2, fields_[0].UseCount);  // Name is also linked by this fixture's own form
 }
 
-TEST_F(Mapping, ValueAssemblyOfMultipleFields) {
+TEST_F(ColumnMapping, ValueAssemblyOfMultipleFields) {
   Link(false, "C", "Memo");
   Link(false, "D", "Memo");
   Link(false, "A", "Name");
@@ -139,7 +139,7 @@ TEST_F(Mapping, ValueAssemblyOfMultipleFields) {
   EXPECT_EQ("fixed\r\ne2", Value(3, "Memo", true));
 }
 
-TEST_F(Mapping, AutoLinkByHeaderText) {
+TEST_F(ColumnMapping, AutoLinkByHeaderText) {
   fields_.Add("Level2", "LEVEL", false);  // a second field of the same text without regard to case
   Link(false, "D", "Memo");
   form_.AutoLinkButtonClick();
@@ -150,7 +150,7 @@ TEST_F(Mapping, AutoLinkByHeaderText) {
   EXPECT_EQ(3, form_.Links.Count());
 }
 
-TEST_F(Mapping, StartChecksAndLineLoopWithActions) {
+TEST_F(ColumnMapping, StartChecksAndLineLoopWithActions) {
   form_.StartButtonClick();
   EXPECT_EQ((std::vector<std::string>{"You have to add columns first"}), dialogs_.messages);
   Link(false, "A", "Name");
@@ -194,7 +194,7 @@ TEST_F(Mapping, StartChecksAndLineLoopWithActions) {
 
 // ---- CheckNameTwice on a library table ----
 
-class NameCheck : public ::testing::Test {
+class ColumnMappingNameCheck : public ::testing::Test {
 protected:
   void SetUp() override {
     lib_ = std::make_unique<TMyTable>(dir_.File("emis.abs"), false);
@@ -215,7 +215,7 @@ protected:
   ScriptedDialogs dialogs_;
 };
 
-TEST_F(NameCheck, EveryAnswer) {
+TEST_F(ColumnMappingNameCheck, EveryAnswer) {
   TABSTable& t = lib_->Table();
   struct Case {
     const char* Name;
@@ -266,7 +266,7 @@ TEST_F(NameCheck, EveryAnswer) {
   t.Cancel();
 }
 
-TEST_F(NameCheck, IndexAlreadyCurrentStaysAndTheFoundRecordIsEdited) {
+TEST_F(ColumnMappingNameCheck, IndexAlreadyCurrentStaysAndTheFoundRecordIsEdited) {
   TABSTable& t = lib_->Table();
   t.SetIndexName("EN");
   std::string name = "Beta";

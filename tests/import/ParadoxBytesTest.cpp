@@ -40,7 +40,7 @@ struct StoredCase {
   Variant Expected;  // Null: reported as Null
 };
 
-TEST(ParadoxFieldDecoding, StoredBytesGiveTheDefinedValues) {
+TEST(ParadoxBytesFieldDecoding, StoredBytesGiveTheDefinedValues) {
   const StoredCase cases[] = {
       {"short 0x80 0x01", 3, 2, Bytes({0x80, 0x01}), Variant(1)},
       {"short 0x7F 0xFE", 3, 2, Bytes({0x7F, 0xFE}), Variant(-2)},
@@ -89,7 +89,7 @@ TEST(ParadoxFieldDecoding, StoredBytesGiveTheDefinedValues) {
   }
 }
 
-TEST(ParadoxFieldDecoding, AlignmentFollowsTheType) {
+TEST(ParadoxBytesFieldDecoding, AlignmentFollowsTheType) {
   const std::pair<std::uint8_t, TAlignment> cases[] = {{3, taRightJustify}, {4, taRightJustify},
                                                        {6, taRightJustify}, {22, taRightJustify},
                                                        {9, taLeftJustify},  {2, taLeftJustify}};
@@ -100,7 +100,7 @@ TEST(ParadoxFieldDecoding, AlignmentFollowsTheType) {
   }
 }
 
-TEST(ParadoxFieldDecoding, DatesOutsideTheCalendarBecomeDateText) {
+TEST(ParadoxBytesFieldDecoding, DatesOutsideTheCalendarBecomeDateText) {
   // Day 1 is 0001-01-01, below -65535 after the shift.
   Reported r = LoadBytes(OneField(2, 4, Writer::Long(1)));
   EXPECT_EQ(r.At(0, 0), Variant("0001-01-01"));
@@ -117,14 +117,14 @@ TEST(ParadoxFieldDecoding, DatesOutsideTheCalendarBecomeDateText) {
   EXPECT_EQ(r.At(0, 0).Type(), VarType::DateTime);
 }
 
-TEST(ParadoxFieldDecoding, BytesAndUnknownTypesReportNoCell) {
+TEST(ParadoxBytesFieldDecoding, BytesAndUnknownTypesReportNoCell) {
   for (std::uint8_t type : {24, 7, 17, 30}) {
     const Reported r = LoadBytes(OneField(type, 3, Bytes({1, 2, 3})));
     EXPECT_FALSE(r.Has(0, 0)) << int(type);
   }
 }
 
-TEST(ParadoxBcd, NibblesAndScale) {
+TEST(ParadoxBytesBcd, NibblesAndScale) {
   TSMIBCD bcd{};
   double v = 0;
   // Positive: bit 7 set; scale 3; digits ...0012345 -> 12.345
@@ -155,7 +155,7 @@ TEST(ParadoxBcd, NibblesAndScale) {
   EXPECT_DOUBLE_EQ(v, 0.5);
 }
 
-TEST(ParadoxBcd, CurrencyFromPackedDecimal) {
+TEST(ParadoxBytesBcd, CurrencyFromPackedDecimal) {
   TBCD b;
   std::int64_t cur = 99;
   EXPECT_FALSE(BCDToCurr(b, cur));  // no digits
@@ -188,7 +188,7 @@ std::vector<int> Column0(const Reported& r) {
   return v;
 }
 
-TEST(ParadoxBlockChain, EmptyBlockIsSkippedAndTheChainContinues) {
+TEST(ParadoxBytesBlockChain, EmptyBlockIsSkippedAndTheChainContinues) {
   std::string db = Numbered(12);  // 5 records of 202 bytes per 1 KB block: blocks 1..3
   const std::size_t h = test::Get16(db, 2);
   // Append an empty block 4 (last offset 0xFFFF) and link 1 -> 4 -> 2.
@@ -203,7 +203,7 @@ TEST(ParadoxBlockChain, EmptyBlockIsSkippedAndTheChainContinues) {
   EXPECT_EQ(Column0(r), expected);
 }
 
-TEST(ParadoxBlockChain, FirstBlockZeroOrOneStartsAtTheFirstBlock) {
+TEST(ParadoxBytesBlockChain, FirstBlockZeroOrOneStartsAtTheFirstBlock) {
   for (unsigned first : {0u, 1u}) {
     std::string db = Numbered(3);
     test::Put16(db, 0x0E, first);
@@ -215,7 +215,7 @@ TEST(ParadoxBlockChain, FirstBlockZeroOrOneStartsAtTheFirstBlock) {
   EXPECT_EQ(Column0(LoadBytes(db)), (std::vector<int>{6, 7}));
 }
 
-TEST(ParadoxBlockChain, HeaderSizeNotAMultipleOf1024) {
+TEST(ParadoxBytesBlockChain, HeaderSizeNotAMultipleOf1024) {
   std::string db = Numbered(6);
   const unsigned h = test::Get16(db, 2);
   // Cut the unused tail of the header to an odd size; the names end within it.
@@ -229,7 +229,7 @@ TEST(ParadoxBlockChain, HeaderSizeNotAMultipleOf1024) {
   EXPECT_EQ(reader.SortOrder(), "ascii");
 }
 
-TEST(ParadoxBlockChain, LoadRangeDecodesOnlyItsRecordsAndStopsAfterTheRange) {
+TEST(ParadoxBytesBlockChain, LoadRangeDecodesOnlyItsRecordsAndStopsAfterTheRange) {
   TDBParadox reader;
   TSMRange range;
   range.FirstRow = 3;
@@ -244,7 +244,7 @@ TEST(ParadoxBlockChain, LoadRangeDecodesOnlyItsRecordsAndStopsAfterTheRange) {
   EXPECT_EQ(calls, (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
 }
 
-TEST(ParadoxBlockChain, MissingRecordsReportNoCellsAndEndTheLoad) {
+TEST(ParadoxBytesBlockChain, MissingRecordsReportNoCellsAndEndTheLoad) {
   std::string db = Numbered(4);
   db[6] = 100;  // header promises 100 records
   TDBParadox reader;
@@ -263,7 +263,7 @@ TEST(ParadoxBlockChain, MissingRecordsReportNoCellsAndEndTheLoad) {
   EXPECT_TRUE(whole.Warnings().empty());
 }
 
-TEST(ParadoxBlockChain, StepLoadingWalksRecordByRecord) {
+TEST(ParadoxBytesBlockChain, StepLoadingWalksRecordByRecord) {
   const std::string db = Numbered(7);
   std::istringstream stream(db);
   TDBParadox reader;  // step loading is on by default
@@ -280,7 +280,7 @@ TEST(ParadoxBlockChain, StepLoadingWalksRecordByRecord) {
   reader.AfterLoad();
 }
 
-TEST(ParadoxBlockChain, DefaultHandlersFillSheetZero) {
+TEST(ParadoxBytesBlockChain, DefaultHandlersFillSheetZero) {
   TDBParadox reader;
   reader.StepLoading = false;
   std::istringstream stream(Numbered(3));
@@ -303,7 +303,7 @@ struct HostileCase {
   const char* MessagePart;
 };
 
-TEST(ParadoxHostileFiles, BrokenStructuresEndInNamedErrors) {
+TEST(ParadoxBytesHostileFiles, BrokenStructuresEndInNamedErrors) {
   const HostileCase cases[] = {
       {"truncated header", [](std::string& s) { s.resize(60); }, "truncated header"},
       {"header size beyond file", [](std::string& s) { test::Put16(s, 2, 0xF000); }, "exceeds the file size"},
@@ -339,14 +339,14 @@ TEST(ParadoxHostileFiles, BrokenStructuresEndInNamedErrors) {
   }
 }
 
-TEST(ParadoxHostileFiles, ChainPointingBeyondTheFileEndsSilently) {
+TEST(ParadoxBytesHostileFiles, ChainPointingBeyondTheFileEndsSilently) {
   std::string db = Numbered(9);
   test::Put16(db, test::Get16(db, 2), 500);  // block 1 -> block 500
   EXPECT_EQ(Column0(LoadBytes(db)), (std::vector<int>{1, 2, 3, 4, 5}));
 }
 
 // Every prefix of a real table with BLOBs, and random damage to its header: errors or clean ends only.
-TEST(ParadoxHostileFiles, TruncatedAndScrambledRealTable) {
+TEST(ParadoxBytesHostileFiles, TruncatedAndScrambledRealTable) {
   const std::string whole = test::ReadFile(test::DataPath("paradox/paradoxdriver/CUSTOMER.DB"));
   ASSERT_EQ(whole.size(), 10240u);
   const std::string mb = test::ReadFile(test::DataPath("paradox/paradoxdriver/CUSTOMER.MB"));
@@ -376,7 +376,7 @@ TEST(ParadoxHostileFiles, TruncatedAndScrambledRealTable) {
   }
 }
 
-TEST(ParadoxBlobs, LeaderMbAndMissingCompanion) {
+TEST(ParadoxBytesBlobs, LeaderMbAndMissingCompanion) {
   Writer w({{"M", 12, 20}, {"B", 13, 15}}, {2, 12, 1252, 2, "ascii"});
   const std::string longMemo(300, 'm');
   w.AddRecord({w.Blob("short", 20), w.Blob(std::string(5, '\x01'), 15)});
@@ -406,7 +406,7 @@ TEST(ParadoxBlobs, LeaderMbAndMissingCompanion) {
   }
 }
 
-TEST(ParadoxBlobs, FormattedMemoPlainText) {
+TEST(ParadoxBytesBlobs, FormattedMemoPlainText) {
   std::string s(44, '\0');
   s[0] = 7;
   s[4] = 3;
@@ -418,7 +418,7 @@ TEST(ParadoxBlobs, FormattedMemoPlainText) {
   EXPECT_EQ(other, "plain");
 }
 
-TEST(ParadoxText, CodePageConversionRawAndOverride) {
+TEST(ParadoxBytesText, CodePageConversionRawAndOverride) {
   Writer w({{"Gr\xf6\xdf" "e", 1, 10}}, {2, 12, 1252, 2, "ascii"});
   w.AddRecord({Writer::Char("M\xfcller\x81", 10)});
   const std::string db = w.DbBytes();
@@ -475,7 +475,7 @@ TEST(ParadoxText, CodePageConversionRawAndOverride) {
   }
 }
 
-TEST(ParadoxEncryption, HooksDecideAndDecrypt) {
+TEST(ParadoxBytesEncryption, HooksDecideAndDecrypt) {
   // An "encrypted" table whose blocks are XOR-ed with 0x5A; checksum 1234 in the header.
   std::string db = Numbered(3);
   const std::size_t h = test::Get16(db, 2);
@@ -514,7 +514,7 @@ TEST(ParadoxEncryption, HooksDecideAndDecrypt) {
   EXPECT_EQ(blocks, 1);
 }
 
-TEST(ParadoxHeader, TypeTextsAndTableLevels) {
+TEST(ParadoxBytesHeader, TypeTextsAndTableLevels) {
   EXPECT_EQ(TDBParadox::GetStrFileType(0), "indexed .DB data file");
   EXPECT_EQ(TDBParadox::GetStrFileType(7), "secondary index .YGn file (inc or non inc)");
   EXPECT_EQ(TDBParadox::GetStrFileType(9), "");
@@ -536,7 +536,7 @@ TEST(ParadoxHeader, TypeTextsAndTableLevels) {
   }
 }
 
-TEST(ParadoxFiles, LoadFromFileChecksAndFindsTheCompanion) {
+TEST(ParadoxBytesFiles, LoadFromFileChecksAndFindsTheCompanion) {
   TDBParadox reader;
   EXPECT_THROW_MSG(reader.LoadFromFile("  "), Exception, "File is not defined.");
   EXPECT_THROW_MSG(reader.LoadFromFile("/nonexistent/x.db"), Exception, "File is not exists.");

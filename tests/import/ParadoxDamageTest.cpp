@@ -45,7 +45,7 @@ Writer MemoTable(const std::vector<std::string>& memos) {
   return w;
 }
 
-TEST(ParadoxEncryption, PasswordChecksumsAndScrambling) {
+TEST(ParadoxDamageEncryption, PasswordChecksumsAndScrambling) {
   EXPECT_EQ(ParadoxPasswordChecksum("rparadox"), 0x8848F16Eu);
   EXPECT_EQ(ParadoxPasswordChecksum("vez-secret"), 0xF745D87Eu);
   EXPECT_EQ(ParadoxPasswordChecksum(""), 0u);
@@ -64,7 +64,7 @@ TEST(ParadoxEncryption, PasswordChecksumsAndScrambling) {
   }
 }
 
-TEST(ParadoxEncryption, BuiltInHooksDecryptBlocksAndBlobs) {
+TEST(ParadoxDamageEncryption, BuiltInHooksDecryptBlocksAndBlobs) {
   const std::vector<std::string> memos = {"the first memo, longer than its leader", std::string(5000, 'x') + "end"};
   Writer w = MemoTable(memos);
   std::string db = w.DbBytes(), mb = w.MbBytes();

@@ -98,16 +98,16 @@ std::vector<std::string> ApplyDisagreements(const std::string& table, std::vecto
   return lines;
 }
 
-class ParadoxReferenceTable : public testing::TestWithParam<std::size_t> {};
+class ParadoxFixtures : public testing::TestWithParam<std::size_t> {};
 
-TEST_P(ParadoxReferenceTable, EveryCellMatchesTheReference) {
+TEST_P(ParadoxFixtures, EveryCellMatchesTheReference) {
   const auto& t = kTables[GetParam()];
   const auto expected = SplitLines(test::ReadFile(test::DataPath(std::string("paradox/") + t[1])));
   ASSERT_GT(expected.size(), 14u) << t[1];
   ExpectSameLines(ApplyDisagreements(t[0], expected), SplitLines(DumpCells(t[0])), t[0]);
 }
 
-INSTANTIATE_TEST_SUITE_P(All, ParadoxReferenceTable, testing::Range<std::size_t>(0, std::size(kTables)),
+INSTANTIATE_TEST_SUITE_P(All, ParadoxFixtures, testing::Range<std::size_t>(0, std::size(kTables)),
                          [](const auto& info) {
                            std::string name = kTables[info.param][0];
                            for (char& c : name)
@@ -115,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(All, ParadoxReferenceTable, testing::Range<std::size_t>
                            return name;
                          });
 
-TEST(ParadoxReferenceTable, EncryptedTableWithoutHooksIsRefused) {
+TEST(ParadoxFixtures, EncryptedTableWithoutHooksIsRefused) {
   const std::string path = test::DataPath("paradox/paradoxdriver/encrypted.db");
   std::ostringstream out;
   EXPECT_THROW_MSG(DumpParadoxTable(path, ParadoxDumpFormat::Cells, out, true), Exception,
@@ -132,7 +132,7 @@ TEST(ParadoxReferenceTable, EncryptedTableWithoutHooksIsRefused) {
 
 // A real encrypted table (checksum behind 0xFF00FF00, zeros at 0x40 and 0x44): with its password it reads as its
 // plain twin; a wrong or missing password is an error naming the table.
-TEST(ParadoxReferenceTable, EncryptedTableReadsWithItsPassword) {
+TEST(ParadoxFixtures, EncryptedTableReadsWithItsPassword) {
   const std::string path = test::DataPath("paradox/generated/multiblock_enc.db");
   ParadoxReadOptions options;
   options.RawText = true;
@@ -155,7 +155,7 @@ TEST(ParadoxReferenceTable, EncryptedTableReadsWithItsPassword) {
 
 // The emptied block has no cell file: its values are the written ones of the dump (Id AutoInc, Code Char,
 // Wert Number, Klasse ShortInt), which the reader must give back without the deleted data of the empty block.
-TEST(ParadoxReferenceTable, EmptiedBlockInTheChainIsSkipped) {
+TEST(ParadoxFixtures, EmptiedBlockInTheChainIsSkipped) {
   const auto dump = SplitLines(test::ReadFile(test::DataPath("paradox/generated/emptyblock.pxlib-dump.txt")));
   std::vector<std::string> expected;
   for (const auto& line : dump) {

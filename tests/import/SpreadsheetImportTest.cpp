@@ -52,7 +52,7 @@ void ExpectCells(const std::string& file, const char* type, int lastCol, int las
 
 // Cells shared by the .xlsx and .xls fixture; the writers differ in digits (openpyxl writes 15 significant
 // digits, xlwt the double) and FreeXL reads Booleans as numbers.
-TEST(SpreadsheetFixtures, XlsxCellForCell) {
+TEST(SpreadsheetImportFixtures, XlsxCellForCell) {
   ExpectCells("cells.xlsx", "Excel 2007", 703, 10,
               {{"A1", "Name"}, {"B1", "Größe äöü ÄÖÜ ß"}, {"C1", "0.3"}, {"D1", "1234567.891234568"},
                {"E1", "-2.5E-300"}, {"F1", "1.234567890123457E17"}, {"AA1", "aa"}, {"A2", "True"}, {"B2", "False"},
@@ -60,7 +60,7 @@ TEST(SpreadsheetFixtures, XlsxCellForCell) {
                {"C3", "right"}, {"AAA3", "aaa"}, {"A10", "sparse"}, {"BA10", "ba"}});
 }
 
-TEST(SpreadsheetFixtures, XlsCellForCell) {
+TEST(SpreadsheetImportFixtures, XlsCellForCell) {
   ExpectCells("cells.xls", "Excel 97", 53, 10,
               {{"A1", "Name"}, {"B1", "Größe äöü ÄÖÜ ß"}, {"C1", "0.30000000000000004"}, {"D1", "1234567.8912345679"},
                {"E1", "-2.5E-300"}, {"AA1", "aa"}, {"A2", "1"}, {"B2", "0"}, {"C2", "2024-02-29"},
@@ -68,13 +68,13 @@ TEST(SpreadsheetFixtures, XlsCellForCell) {
                {"A10", "sparse"}, {"BA10", "ba"}});
 }
 
-TEST(SpreadsheetFixtures, FirstUsedCellAwayFromA1KeepsTheSheetLetters) {
+TEST(SpreadsheetImportFixtures, FirstUsedCellAwayFromA1KeepsTheSheetLetters) {
   for (const char* file : {"offset.xlsx", "offset.xls"})
     ExpectCells(file, std::string(file).ends_with("x") ? "Excel 2007" : "Excel 97", 5, 6,
                 {{"D5", "first"}, {"E6", "2.5"}});
 }
 
-TEST(SpreadsheetFixtures, XlsxQuirks) {
+TEST(SpreadsheetImportFixtures, XlsxQuirks) {
   // Inline and rich shared strings without phonetic runs, cells without references, the 1904 date system,
   // a quoted "d" that is no date code, formula strings, errors, and a number that reads back to its double.
   ExpectCells("quirks.xlsx", "Excel 2007", 5, 5,
@@ -82,7 +82,7 @@ TEST(SpreadsheetFixtures, XlsxQuirks) {
                {"C2", "formula"}, {"D2", "#DIV/0!"}, {"E2", "True"}, {"B5", "1E-7"}, {"C5", "9007199254740992"}});
 }
 
-TEST(SpreadsheetFixtures, DecimalCommaFollowsTheProcessSetting) {
+TEST(SpreadsheetImportFixtures, DecimalCommaFollowsTheProcessSetting) {
   DecimalSeparatorScope comma(',');
   TXLSASCIIImport imp;
   TStringGrid view;
@@ -90,7 +90,7 @@ TEST(SpreadsheetFixtures, DecimalCommaFollowsTheProcessSetting) {
   EXPECT_EQ("2,5", At(imp, "E6"));
 }
 
-TEST(SpreadsheetFixtures, SerialDates) {
+TEST(SpreadsheetImportFixtures, SerialDates) {
   EXPECT_EQ("1900-01-01", detail::SerialDateText(1, false));
   EXPECT_EQ("1900-02-28", detail::SerialDateText(59, false));
   EXPECT_EQ("1900-03-01", detail::SerialDateText(61, false));
@@ -100,7 +100,7 @@ TEST(SpreadsheetFixtures, SerialDates) {
 }
 
 // Every bad file ends in the wrapped error of the import dialog, never in a crash.
-TEST(SpreadsheetHostile, CannotBeOpened) {
+TEST(SpreadsheetImportHostile, CannotBeOpened) {
   struct Case {
     const char* File;
     const char* Reason;
@@ -137,7 +137,7 @@ TEST(SpreadsheetHostile, CannotBeOpened) {
   }
 }
 
-TEST(SpreadsheetHostile, EntryLimitCountsInflatedBytes) {
+TEST(SpreadsheetImportHostile, EntryLimitCountsInflatedBytes) {
   std::ifstream in(Fixture("cells.xlsx"), std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), {});
   struct Count : detail::SheetSink {
@@ -154,7 +154,7 @@ TEST(SpreadsheetHostile, EntryLimitCountsInflatedBytes) {
 
 // ---- text files and the view ----
 
-class TextImport : public ::testing::Test {
+class SpreadsheetImportText : public ::testing::Test {
 protected:
   void Load(const std::string& content) {
     std::ofstream(dir_.File("t.txt"), std::ios::binary) << content;
@@ -165,7 +165,7 @@ protected:
   TStringGrid view_;
 };
 
-TEST_F(TextImport, TabsSplitFieldsWithoutQuoting) {
+TEST_F(SpreadsheetImportText, TabsSplitFieldsWithoutQuoting) {
   Load("a\tb\n");
   EXPECT_EQ("ASCII", imp_.FileType());
   EXPECT_EQ(2, imp_.DataGrid().RowCount());
@@ -179,7 +179,7 @@ TEST_F(TextImport, TabsSplitFieldsWithoutQuoting) {
   EXPECT_EQ(2, imp_.GetLastRow());  // lines + 1 rows, row 0 holding the letters
 }
 
-TEST_F(TextImport, ViewShowsTheWindowWithLettersAndRowNumbers) {
+TEST_F(SpreadsheetImportText, ViewShowsTheWindowWithLettersAndRowNumbers) {
   std::string text;
   for (int i = 1; i <= 30; ++i) text += "r" + std::to_string(i) + std::string(static_cast<std::size_t>(i), '\t') + "x\n";
   Load(text);
@@ -202,7 +202,7 @@ TEST_F(TextImport, ViewShowsTheWindowWithLettersAndRowNumbers) {
   EXPECT_EQ("", view_.Cells(1, 1));
 }
 
-TEST_F(TextImport, DrawHandlerGoesThroughTheCanvasPort) {
+TEST_F(SpreadsheetImportText, DrawHandlerGoesThroughTheCanvasPort) {
   struct Recorder : TGridCanvas {
     TColor brush = clBlack, font = clWhite;
     std::vector<std::string> log;

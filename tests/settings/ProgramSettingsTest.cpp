@@ -19,7 +19,7 @@ using test::WriteFile;
 const char* const kProgram = "/opt/tp/Tessaphon.exe";
 
 // Every test runs with its own per-user store root and without proxy variables.
-class ProgramSettingsTest : public ::testing::Test {
+class ProgramSettings : public ::testing::Test {
 protected:
   void SetUp() override {
     env_.Set("VEZ_SETTINGS_HOME", root_.Path().string());
@@ -46,7 +46,7 @@ protected:
 
 // ---- identity ----
 
-TEST_F(ProgramSettingsTest, IdentityFollowsTheProgramName) {
+TEST_F(ProgramSettings, IdentityFollowsTheProgramName) {
   struct Case {
     const char* program;
     TProduct product;
@@ -82,7 +82,7 @@ TEST_F(ProgramSettingsTest, IdentityFollowsTheProgramName) {
   }
 }
 
-TEST_F(ProgramSettingsTest, ModulePathsAndSystemFolders) {
+TEST_F(ProgramSettings, ModulePathsAndSystemFolders) {
   InitializeIniConsts("/opt/tp/TPLServer", {"-x"});
   const std::string base = "Software\\Orvelle\\TPLServer 1.0\\";
   const std::pair<std::function<const std::string&()>, const char*> modules[] = {
@@ -101,7 +101,7 @@ TEST_F(ProgramSettingsTest, ModulePathsAndSystemFolders) {
 
 // ---- reading ----
 
-TEST_F(ProgramSettingsTest, EmptyStoreGivesTheDefaults) {
+TEST_F(ProgramSettings, EmptyStoreGivesTheDefaults) {
   TProgramSettings S;
   S.GlobdataPath = "left over";
   ReadProgramSettings(S);
@@ -141,7 +141,7 @@ TEST_F(ProgramSettingsTest, EmptyStoreGivesTheDefaults) {
   EXPECT_FALSE(std::filesystem::exists(StoreFile()));
 }
 
-TEST_F(ProgramSettingsTest, DerivedDefaultsFollowTheGlobalDataFolder) {
+TEST_F(ProgramSettings, DerivedDefaultsFollowTheGlobalDataFolder) {
   struct Case {
     const char* globdata;
     const char* parent;
@@ -165,7 +165,7 @@ TEST_F(ProgramSettingsTest, DerivedDefaultsFollowTheGlobalDataFolder) {
   }
 }
 
-TEST_F(ProgramSettingsTest, LanguageFolders) {
+TEST_F(ProgramSettings, LanguageFolders) {
   struct Case {
     const char* systemLang;
     const char* libLang;
@@ -194,7 +194,7 @@ TEST_F(ProgramSettingsTest, LanguageFolders) {
   }
 }
 
-TEST_F(ProgramSettingsTest, BooleansHoldTheLowByteAndClipPlaneReadsWithDot) {
+TEST_F(ProgramSettings, BooleansHoldTheLowByteAndClipPlaneReadsWithDot) {
   WriteStore(
       "[program]\nDrivingRightSide=256\nCheckUpdate=0\nCheckConfrm=3\n"
       "[DC]\nReconnect=257\n"
@@ -243,7 +243,7 @@ std::string Show(std::int32_t v) { return std::to_string(v); }
 std::string Show(bool v) { return v ? "true" : "false"; }
 std::string Show(double v) { return FloatToStr(v); }
 
-TEST_F(ProgramSettingsTest, EveryReadIsGuardedOnItsOwn) {
+TEST_F(ProgramSettings, EveryReadIsGuardedOnItsOwn) {
   // Each key with its stored text, the field as read from the store, and the field's value before reading.
   struct Field {
     const char* key;
@@ -320,7 +320,7 @@ TEST_F(ProgramSettingsTest, EveryReadIsGuardedOnItsOwn) {
   EXPECT_EQ("help.chm", ApplicationHelpFile());
 }
 
-TEST_F(ProgramSettingsTest, UnreadableStoreKeepsEveryFieldAndRestoresTheSeparator) {
+TEST_F(ProgramSettings, UnreadableStoreKeepsEveryFieldAndRestoresTheSeparator) {
   std::filesystem::create_directories(StoreFile());  // a folder where the file should be
   DecimalSeparatorScope comma(',');
   TProgramSettings S;
@@ -337,7 +337,7 @@ TEST_F(ProgramSettingsTest, UnreadableStoreKeepsEveryFieldAndRestoresTheSeparato
 
 // ---- the store of the program ----
 
-TEST_F(ProgramSettingsTest, IniSwitchSelectsTheFileNextToTheProgram) {
+TEST_F(ProgramSettings, IniSwitchSelectsTheFileNextToTheProgram) {
   struct Case {
     std::vector<std::string> args;
     bool ini;
@@ -361,7 +361,7 @@ TEST_F(ProgramSettingsTest, IniSwitchSelectsTheFileNextToTheProgram) {
   EXPECT_EQ(5, ProgramSettings().HistEntries);
 }
 
-TEST_F(ProgramSettingsTest, SettersWriteAndReread) {
+TEST_F(ProgramSettings, SettersWriteAndReread) {
   SetHelpFileName("manual.pdf");
   EXPECT_EQ("manual.pdf", ProgramSettings().HelpFile);
   EXPECT_EQ("manual.pdf", ApplicationHelpFile());
@@ -374,7 +374,7 @@ TEST_F(ProgramSettingsTest, SettersWriteAndReread) {
   EXPECT_EQ("[program]\nHelpFile=manual.pdf\nSystemPathLang=ENG_GB\nLIBPATHLANG=DEU\n", ReadFile(StoreFile()));
 }
 
-TEST_F(ProgramSettingsTest, SettersCompleteWhenTheStoreCannotBeWritten) {
+TEST_F(ProgramSettings, SettersCompleteWhenTheStoreCannotBeWritten) {
   std::filesystem::create_directories(StoreFile());
   SetHelpFileName("manual.pdf");
   EXPECT_EQ("manual.pdf", ProgramSettings().HelpFile);
@@ -388,7 +388,7 @@ TEST_F(ProgramSettingsTest, SettersCompleteWhenTheStoreCannotBeWritten) {
 
 // ---- proxy ----
 
-TEST(ProxySettingsTest, SplitsTheFiveFields) {
+TEST(ProgramSettingsProxy, SplitsTheFiveFields) {
   struct Case {
     const char* text;
     TProxyUse use;
@@ -427,7 +427,7 @@ TEST(ProxySettingsTest, SplitsTheFiveFields) {
   EXPECT_EQ("0;;;;", s);
 }
 
-TEST_F(ProgramSettingsTest, SystemProxyFromTheEmulatedKey) {
+TEST_F(ProgramSettings, SystemProxyFromTheEmulatedKey) {
   struct Case {
     const char* values;
     bool enabled;
@@ -457,7 +457,7 @@ TEST_F(ProgramSettingsTest, SystemProxyFromTheEmulatedKey) {
   }
 }
 
-TEST_F(ProgramSettingsTest, SystemProxyFromTheEnvironment) {
+TEST_F(ProgramSettings, SystemProxyFromTheEnvironment) {
   struct Case {
     const char* lower;
     const char* upper;
@@ -488,7 +488,7 @@ TEST_F(ProgramSettingsTest, SystemProxyFromTheEnvironment) {
   }
 }
 
-TEST_F(ProgramSettingsTest, ProxySettingsFilledFromTheSystemWhenNoneStored) {
+TEST_F(ProgramSettings, ProxySettingsFilledFromTheSystemWhenNoneStored) {
   env_.Set("http_proxy", "http://proxy.example:3128/");
   TProgramSettings S;
   ReadProgramSettings(S);
@@ -507,7 +507,7 @@ TEST_F(ProgramSettingsTest, ProxySettingsFilledFromTheSystemWhenNoneStored) {
 
 // ---- captions and folders ----
 
-TEST_F(ProgramSettingsTest, Captions) {
+TEST_F(ProgramSettings, Captions) {
   struct Case {
     const char* module;
     const char* document;
@@ -528,7 +528,7 @@ TEST_F(ProgramSettingsTest, Captions) {
   EXPECT_EQ("Tessaphon Doc 2.0", GetProgCaption("Doc", "", "", ""));
 }
 
-TEST(SpecialFolderTest, MapsTheShellFoldersToXdgFolders) {
+TEST(ProgramSettingsSpecialFolder, MapsTheShellFoldersToXdgFolders) {
   TempDir dir;
   const std::string config = dir.File("conf");
   std::filesystem::create_directories(config);

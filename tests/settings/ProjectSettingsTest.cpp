@@ -44,7 +44,7 @@ std::string HoursText(const THours& h) {
 
 // ---- hour ranges ----
 
-TEST(HourRangeTest, SetBereich) {
+TEST(ProjectSettingsHourRange, SetBereich) {
   struct Case {
     const char* text;
     bool ok;
@@ -81,7 +81,7 @@ TEST(HourRangeTest, SetBereich) {
   }
 }
 
-TEST(HourRangeTest, GetBereich) {
+TEST(ProjectSettingsHourRange, GetBereich) {
   struct Case {
     THours hours;
     const char* text;
@@ -103,7 +103,7 @@ TEST(HourRangeTest, GetBereich) {
   for (const auto& c : cases) EXPECT_EQ(c.text, GetBereich(c.hours)) << HoursText(c.hours);
 }
 
-TEST(HourRangeTest, RandomHourSetsSurviveTheRoundTrip) {
+TEST(ProjectSettingsHourRange, RandomHourSetsSurviveTheRoundTrip) {
   std::mt19937 rng(20240607);
   for (int n = 0; n < 5000; ++n) {
     THours h{};
@@ -124,14 +124,14 @@ TEST(HourRangeTest, RandomHourSetsSurviveTheRoundTrip) {
 
 // ---- Project.tp ----
 
-class ProjectSettingsTest : public ::testing::Test {
+class ProjectSettings : public ::testing::Test {
 protected:
   std::string Folder() const { return dir_.Path().string() + "/"; }
   void WriteProject(const std::string& content) const { WriteFile(Folder() + "Project.tp", content); }
   TempDir dir_;
 };
 
-TEST_F(ProjectSettingsTest, MissingFileReadsAsDefaults) {
+TEST_F(ProjectSettings, MissingFileReadsAsDefaults) {
   const std::string folder = Folder() + "no such project/";
   TGraphicsSettings g;
   g.UnitLengthScale = TUnitLengthScale::ulsFeet;
@@ -184,7 +184,7 @@ TEST_F(ProjectSettingsTest, MissingFileReadsAsDefaults) {
   EXPECT_FALSE(std::filesystem::exists(folder));
 }
 
-TEST_F(ProjectSettingsTest, HandMadeProjectFile) {
+TEST_F(ProjectSettings, HandMadeProjectFile) {
   const std::string folder = std::string(VEZ_TEST_DATA_DIR) + "/settings";  // no trailing "/"
   DecimalSeparatorScope comma(',');
   TGraphicsSettings g;
@@ -233,7 +233,7 @@ TEST_F(ProjectSettingsTest, HandMadeProjectFile) {
   EXPECT_THROW_MSG(list.Items(3), EListError, "List index out of bounds (3)");
 }
 
-TEST_F(ProjectSettingsTest, GraphicsAndGeoDBKeepTheLowByteAndFallBack) {
+TEST_F(ProjectSettings, GraphicsAndGeoDBKeepTheLowByteAndFallBack) {
   WriteProject(
       "[graphics]\nUnitLengthScale=257\nGridSeed=x\n"
       "[GeoDB]\nbldgheight=12.25\nrelheightEFH=\nfloorheight=3e0\nrecfacdist=abc\nroadhousenoAlignment=bad\n"
@@ -255,7 +255,7 @@ TEST_F(ProjectSettingsTest, GraphicsAndGeoDBKeepTheLowByteAndFallBack) {
   EXPECT_EQ(7, geo.UsageArea);
 }
 
-TEST_F(ProjectSettingsTest, UnreadableFileFailsTheUnguardedReadersOnly) {
+TEST_F(ProjectSettings, UnreadableFileFailsTheUnguardedReadersOnly) {
   std::filesystem::create_directory(Folder() + "Project.tp");
   TGraphicsSettings g;
   EXPECT_THROW(ReadGraphicsSettings(Folder(), g), EInOutError);
@@ -277,7 +277,7 @@ TEST_F(ProjectSettingsTest, UnreadableFileFailsTheUnguardedReadersOnly) {
   EXPECT_EQ(',', GlobalFormatSettings().DecimalSeparator);
 }
 
-TEST_F(ProjectSettingsTest, APipeAsProjectFileGivesTheDefaultsWithoutWaiting) {
+TEST_F(ProjectSettings, APipeAsProjectFileGivesTheDefaultsWithoutWaiting) {
   ASSERT_EQ(0, ::mkfifo((Folder() + "Project.tp").c_str(), 0600));
   TGeoDBSettings geo{1, 2, 3, 4, THouseNoRoadAlign::hrRoadHouseNo, 5};
   ReadGeoDBSettings(Folder(), geo);
@@ -287,7 +287,7 @@ TEST_F(ProjectSettingsTest, APipeAsProjectFileGivesTheDefaultsWithoutWaiting) {
   EXPECT_THROW(ReadUsages(Folder(), u), EInOutError);
 }
 
-TEST_F(ProjectSettingsTest, UsagesAndTimeSlicesRoundTripAndKeepTheRestOfTheFile) {
+TEST_F(ProjectSettings, UsagesAndTimeSlicesRoundTripAndKeepTheRestOfTheFile) {
   WriteProject("; project of the test\n[graphics]\nUnitLengthScale=1\n");
   TUsages usages;
   ReadUsages(Folder(), usages);
@@ -325,7 +325,7 @@ TEST_F(ProjectSettingsTest, UsagesAndTimeSlicesRoundTripAndKeepTheRestOfTheFile)
   EXPECT_EQ(TUnitLengthScale::ulsFeet, g.UnitLengthScale);
 }
 
-TEST_F(ProjectSettingsTest, EnabledStandardsSkipPairsThatAreNoNumbers) {
+TEST_F(ProjectSettings, EnabledStandardsSkipPairsThatAreNoNumbers) {
   WriteProject("[EnabledStandards]\n3=1\n4=0\n5=-2\n6=7\n+8=1\n9=1.5\n1 0=1\n11=\n$C=1\n-14=1\n");
   const auto list = ReadStdEnabledState(Folder());
   std::vector<std::pair<std::int32_t, bool>> items;
@@ -335,7 +335,7 @@ TEST_F(ProjectSettingsTest, EnabledStandardsSkipPairsThatAreNoNumbers) {
   EXPECT_EQ(expected, items);
 }
 
-TEST(ProjectFileNameTest, AppendsTheFileName) {
+TEST(ProjectSettingsFileName, AppendsTheFileName) {
   EXPECT_EQ("/p/Project.tp", ProjectFileName("/p/"));
   EXPECT_EQ("/p/Project.tp", ProjectFileName("/p"));
   EXPECT_EQ("Project.tp", ProjectFileName(""));

@@ -37,7 +37,7 @@ const std::string kSample =
     "Late=1\n"
     "key=third\n";
 
-TEST(IniFileTest, ReadsNamesWithoutRegardToCaseAndTakesTheFirstOccurrence) {
+TEST(SettingsStoreIniFile, ReadsNamesWithoutRegardToCaseAndTakesTheFirstOccurrence) {
   TempDir dir;
   const auto file = dir.File("a.ini");
   WriteFile(file, kSample);
@@ -75,7 +75,7 @@ TEST(IniFileTest, ReadsNamesWithoutRegardToCaseAndTakesTheFirstOccurrence) {
   EXPECT_TRUE(ini.ReadSectionValues("none").empty());
 }
 
-TEST(IniFileTest, TypedReadsFallBackOnTheDefault) {
+TEST(SettingsStoreIniFile, TypedReadsFallBackOnTheDefault) {
   TempDir dir;
   const auto file = dir.File("t.ini");
   WriteFile(file,
@@ -106,7 +106,7 @@ TEST(IniFileTest, TypedReadsFallBackOnTheDefault) {
   EXPECT_FALSE(ini.ReadBool("s", "bword", false));
 }
 
-TEST(IniFileTest, WritingChangesOnlyTheLinesConcerned) {
+TEST(SettingsStoreIniFile, WritingChangesOnlyTheLinesConcerned) {
   TempDir dir;
   const auto file = dir.File("w.ini");
   WriteFile(file,
@@ -145,7 +145,7 @@ TEST(IniFileTest, WritingChangesOnlyTheLinesConcerned) {
   EXPECT_TRUE(again.ReadBool("DC", "Reconnect", false));
 }
 
-TEST(IniFileTest, KeepsByteOrderMarkAndWritesFloatsWithTheProcessSeparator) {
+TEST(SettingsStoreIniFile, KeepsByteOrderMarkAndWritesFloatsWithTheProcessSeparator) {
   TempDir dir;
   const auto file = dir.File("bom.ini");
   WriteFile(file, "\xEF\xBB\xBF[a]\nx=1\n");
@@ -158,7 +158,7 @@ TEST(IniFileTest, KeepsByteOrderMarkAndWritesFloatsWithTheProcessSeparator) {
   EXPECT_EQ("\xEF\xBB\xBF[a]\nx=1\nf=0.25\n", ReadFile(file));
 }
 
-TEST(IniFileTest, ValuesReadBackExactlyAsWritten) {
+TEST(SettingsStoreIniFile, ValuesReadBackExactlyAsWritten) {
   TempDir dir;
   const auto file = dir.File("v.ini");
   const std::string values[] = {"", "plain", "  lead", "trail\t", "\"quoted\"", "'q'", "\"half", "a;b;c", "x=y",
@@ -174,7 +174,7 @@ TEST(IniFileTest, ValuesReadBackExactlyAsWritten) {
   EXPECT_NE(std::string::npos, ReadFile(file).find("k2=\"  lead\"\n"));
 }
 
-TEST(IniFileTest, MissingFileReadsEmptyAndIsCreatedWithItsFolderOnWrite) {
+TEST(SettingsStoreIniFile, MissingFileReadsEmptyAndIsCreatedWithItsFolderOnWrite) {
   TempDir dir;
   const auto file = dir.File("sub/deeper/new.ini");
   TIniFile ini(file);
@@ -190,7 +190,7 @@ TEST(IniFileTest, MissingFileReadsEmptyAndIsCreatedWithItsFolderOnWrite) {
   EXPECT_EQ(1, entries);
 }
 
-TEST(IniFileTest, RewriteKeepsPermissionsAndLinks) {
+TEST(SettingsStoreIniFile, RewriteKeepsPermissionsAndLinks) {
   namespace fs = std::filesystem;
   TempDir dir;
   const auto real = dir.File("real.ini");
@@ -213,7 +213,7 @@ TEST(IniFileTest, RewriteKeepsPermissionsAndLinks) {
   EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(dir.File("private.ini")).permissions());
 }
 
-TEST(IniFileTest, DeleteKeyAndEraseSection) {
+TEST(SettingsStoreIniFile, DeleteKeyAndEraseSection) {
   TempDir dir;
   const auto file = dir.File("d.ini");
   WriteFile(file, "[a]\nx=1\ny=2\n[b]\nz=3\n[A]\nw=4\n");
@@ -225,7 +225,7 @@ TEST(IniFileTest, DeleteKeyAndEraseSection) {
   EXPECT_EQ("[b]\nz=3\n", ReadFile(file));
 }
 
-TEST(IniFileTest, UnreadableFileFailsEveryReadAndWriteInsteadOfLosingIt) {
+TEST(SettingsStoreIniFile, UnreadableFileFailsEveryReadAndWriteInsteadOfLosingIt) {
   TempDir dir;
   const auto file = dir.File("folder.ini");
   std::filesystem::create_directory(file);
@@ -238,7 +238,7 @@ TEST(IniFileTest, UnreadableFileFailsEveryReadAndWriteInsteadOfLosingIt) {
 
 // Only regular files up to the size limit are read: a pipe, a device or a larger file fails like an unreadable
 // file (reads and writes throw, the settings readers keep their defaults) and does not hang or exhaust memory.
-TEST(IniFileTest, ReadsOnlyRegularFilesOfBoundedSize) {
+TEST(SettingsStoreIniFile, ReadsOnlyRegularFilesOfBoundedSize) {
   TempDir dir;
   const auto fifo = dir.File("fifo.ini");
   ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
@@ -263,7 +263,7 @@ TEST(IniFileTest, ReadsOnlyRegularFilesOfBoundedSize) {
   EXPECT_EQ(TIniFile(big).ReadString("s", "k", ""), line);
 }
 
-TEST(IniFileTest, FailedSaveLeavesFileAndObjectAsBefore) {
+TEST(SettingsStoreIniFile, FailedSaveLeavesFileAndObjectAsBefore) {
   TempDir dir;
   const auto file = dir.File("locked.ini");
   WriteFile(file, "[s]\nk=old\n");
@@ -278,7 +278,7 @@ TEST(IniFileTest, FailedSaveLeavesFileAndObjectAsBefore) {
   EXPECT_FALSE(ini.ValueExists("s", "m"));
 }
 
-TEST(IniFileTest, RefusesTextsThatWouldBreakTheLineFormat) {
+TEST(SettingsStoreIniFile, RefusesTextsThatWouldBreakTheLineFormat) {
   TempDir dir;
   const auto file = dir.File("r.ini");
   TIniFile ini(file);
@@ -295,7 +295,7 @@ TEST(IniFileTest, RefusesTextsThatWouldBreakTheLineFormat) {
   EXPECT_FALSE(std::filesystem::exists(file));
 }
 
-TEST(IniFileTest, ReadsTheHandMadeProjectFile) {
+TEST(SettingsStoreIniFile, ReadsTheHandMadeProjectFile) {
   const TIniFile ini(test::DataPath("settings/Project.tp"));
   EXPECT_EQ("1", ini.ReadString("Graphics", "unitlengthscale", ""));
   EXPECT_EQ("Industriegebiet", ini.ReadString("usages", "GI.Descr", ""));
@@ -305,14 +305,14 @@ TEST(IniFileTest, ReadsTheHandMadeProjectFile) {
 
 // ---- the per-user store ----
 
-class UserStoreTest : public ::testing::Test {
+class SettingsStoreUser : public ::testing::Test {
 protected:
   void SetUp() override { env_.Set("VEZ_SETTINGS_HOME", root_.Path().string()); }
   TempDir root_;
   test::EnvOverride env_;
 };
 
-TEST_F(UserStoreTest, KeyPathBecomesAFileUnderTheRoot) {
+TEST_F(SettingsStoreUser, KeyPathBecomesAFileUnderTheRoot) {
   const std::string root = root_.Path().string();
   struct Case {
     const char* keyPath;
@@ -331,7 +331,7 @@ TEST_F(UserStoreTest, KeyPathBecomesAFileUnderTheRoot) {
   EXPECT_THROW(UserSettingsFileName("a/b"), Exception);
 }
 
-TEST_F(UserStoreTest, ExistingFoldersAndFilesMatchWithoutRegardToCase) {
+TEST_F(SettingsStoreUser, ExistingFoldersAndFilesMatchWithoutRegardToCase) {
   std::filesystem::create_directories(root_.Path() / "orvelle");
   WriteFile((root_.Path() / "orvelle" / "TESSAPHON 7.1.INI").string(), "[program]\nHistEntries=9\n");
   const TUserSettingsStore store("Software\\Orvelle\\Tessaphon 7.1\\");
@@ -339,7 +339,7 @@ TEST_F(UserStoreTest, ExistingFoldersAndFilesMatchWithoutRegardToCase) {
   EXPECT_EQ(9, store.ReadInteger("Program", "histentries", 5));
 }
 
-TEST_F(UserStoreTest, RootFollowsTheEnvironment) {
+TEST_F(SettingsStoreUser, RootFollowsTheEnvironment) {
   test::EnvOverride env;
   env.Set("VEZ_SETTINGS_HOME", std::nullopt);
   env.Set("XDG_CONFIG_HOME", "/xdg/conf/");
@@ -353,7 +353,7 @@ TEST_F(UserStoreTest, RootFollowsTheEnvironment) {
   EXPECT_EQ("/own/root", UserSettingsRoot());
 }
 
-TEST_F(UserStoreTest, WritesCreateTheFoldersOfTheKeyPath) {
+TEST_F(SettingsStoreUser, WritesCreateTheFoldersOfTheKeyPath) {
   TUserSettingsStore store("Software\\Orvelle\\Tessaphon 7.1\\TPLib");
   store.WriteString("window", "Left", "10");
   const auto file = root_.Path() / "Orvelle/Tessaphon 7.1/TPLib.ini";
