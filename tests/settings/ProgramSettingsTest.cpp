@@ -19,7 +19,7 @@ using test::WriteFile;
 const char* const kProgram = "/opt/tp/Tessaphon.exe";
 
 // Every test runs with its own per-user store root and without proxy variables.
-class ProgramSettings : public ::testing::Test {
+class ProgramSettingsFile : public ::testing::Test {
 protected:
   void SetUp() override {
     env_.Set("VEZ_SETTINGS_HOME", root_.Path().string());
@@ -46,7 +46,7 @@ protected:
 
 // ---- identity ----
 
-TEST_F(ProgramSettings, IdentityFollowsTheProgramName) {
+TEST_F(ProgramSettingsFile, IdentityFollowsTheProgramName) {
   struct Case {
     const char* program;
     TProduct product;
@@ -82,7 +82,7 @@ TEST_F(ProgramSettings, IdentityFollowsTheProgramName) {
   }
 }
 
-TEST_F(ProgramSettings, ModulePathsAndSystemFolders) {
+TEST_F(ProgramSettingsFile, ModulePathsAndSystemFolders) {
   InitializeIniConsts("/opt/tp/TPLServer", {"-x"});
   const std::string base = "Software\\Orvelle\\TPLServer 1.0\\";
   const std::pair<std::function<const std::string&()>, const char*> modules[] = {
@@ -101,7 +101,7 @@ TEST_F(ProgramSettings, ModulePathsAndSystemFolders) {
 
 // ---- reading ----
 
-TEST_F(ProgramSettings, EmptyStoreGivesTheDefaults) {
+TEST_F(ProgramSettingsFile, EmptyStoreGivesTheDefaults) {
   TProgramSettings S;
   S.GlobdataPath = "left over";
   ReadProgramSettings(S);
@@ -141,7 +141,7 @@ TEST_F(ProgramSettings, EmptyStoreGivesTheDefaults) {
   EXPECT_FALSE(std::filesystem::exists(StoreFile()));
 }
 
-TEST_F(ProgramSettings, DerivedDefaultsFollowTheGlobalDataFolder) {
+TEST_F(ProgramSettingsFile, DerivedDefaultsFollowTheGlobalDataFolder) {
   struct Case {
     const char* globdata;
     const char* parent;
@@ -165,7 +165,7 @@ TEST_F(ProgramSettings, DerivedDefaultsFollowTheGlobalDataFolder) {
   }
 }
 
-TEST_F(ProgramSettings, LanguageFolders) {
+TEST_F(ProgramSettingsFile, LanguageFolders) {
   struct Case {
     const char* systemLang;
     const char* libLang;
@@ -194,7 +194,7 @@ TEST_F(ProgramSettings, LanguageFolders) {
   }
 }
 
-TEST_F(ProgramSettings, BooleansHoldTheLowByteAndClipPlaneReadsWithDot) {
+TEST_F(ProgramSettingsFile, BooleansHoldTheLowByteAndClipPlaneReadsWithDot) {
   WriteStore(
       "[program]\nDrivingRightSide=256\nCheckUpdate=0\nCheckConfrm=3\n"
       "[DC]\nReconnect=257\n"
@@ -243,7 +243,7 @@ std::string Show(std::int32_t v) { return std::to_string(v); }
 std::string Show(bool v) { return v ? "true" : "false"; }
 std::string Show(double v) { return FloatToStr(v); }
 
-TEST_F(ProgramSettings, EveryReadIsGuardedOnItsOwn) {
+TEST_F(ProgramSettingsFile, EveryReadIsGuardedOnItsOwn) {
   // Each key with its stored text, the field as read from the store, and the field's value before reading.
   struct Field {
     const char* key;
@@ -320,7 +320,7 @@ TEST_F(ProgramSettings, EveryReadIsGuardedOnItsOwn) {
   EXPECT_EQ("help.chm", ApplicationHelpFile());
 }
 
-TEST_F(ProgramSettings, UnreadableStoreKeepsEveryFieldAndRestoresTheSeparator) {
+TEST_F(ProgramSettingsFile, UnreadableStoreKeepsEveryFieldAndRestoresTheSeparator) {
   std::filesystem::create_directories(StoreFile());  // a folder where the file should be
   DecimalSeparatorScope comma(',');
   TProgramSettings S;
@@ -337,7 +337,7 @@ TEST_F(ProgramSettings, UnreadableStoreKeepsEveryFieldAndRestoresTheSeparator) {
 
 // ---- the store of the program ----
 
-TEST_F(ProgramSettings, IniSwitchSelectsTheFileNextToTheProgram) {
+TEST_F(ProgramSettingsFile, IniSwitchSelectsTheFileNextToTheProgram) {
   struct Case {
     std::vector<std::string> args;
     bool ini;
@@ -361,7 +361,7 @@ TEST_F(ProgramSettings, IniSwitchSelectsTheFileNextToTheProgram) {
   EXPECT_EQ(5, ProgramSettings().HistEntries);
 }
 
-TEST_F(ProgramSettings, SettersWriteAndReread) {
+TEST_F(ProgramSettingsFile, SettersWriteAndReread) {
   SetHelpFileName("manual.pdf");
   EXPECT_EQ("manual.pdf", ProgramSettings().HelpFile);
   EXPECT_EQ("manual.pdf", ApplicationHelpFile());
@@ -374,7 +374,7 @@ TEST_F(ProgramSettings, SettersWriteAndReread) {
   EXPECT_EQ("[program]\nHelpFile=manual.pdf\nSystemPathLang=ENG_GB\nLIBPATHLANG=DEU\n", ReadFile(StoreFile()));
 }
 
-TEST_F(ProgramSettings, SettersCompleteWhenTheStoreCannotBeWritten) {
+TEST_F(ProgramSettingsFile, SettersCompleteWhenTheStoreCannotBeWritten) {
   std::filesystem::create_directories(StoreFile());
   SetHelpFileName("manual.pdf");
   EXPECT_EQ("manual.pdf", ProgramSettings().HelpFile);
@@ -427,7 +427,7 @@ TEST(ProgramSettingsProxy, SplitsTheFiveFields) {
   EXPECT_EQ("0;;;;", s);
 }
 
-TEST_F(ProgramSettings, SystemProxyFromTheEmulatedKey) {
+TEST_F(ProgramSettingsFile, SystemProxyFromTheEmulatedKey) {
   struct Case {
     const char* values;
     bool enabled;
@@ -457,7 +457,7 @@ TEST_F(ProgramSettings, SystemProxyFromTheEmulatedKey) {
   }
 }
 
-TEST_F(ProgramSettings, SystemProxyFromTheEnvironment) {
+TEST_F(ProgramSettingsFile, SystemProxyFromTheEnvironment) {
   struct Case {
     const char* lower;
     const char* upper;
@@ -488,7 +488,7 @@ TEST_F(ProgramSettings, SystemProxyFromTheEnvironment) {
   }
 }
 
-TEST_F(ProgramSettings, ProxySettingsFilledFromTheSystemWhenNoneStored) {
+TEST_F(ProgramSettingsFile, ProxySettingsFilledFromTheSystemWhenNoneStored) {
   env_.Set("http_proxy", "http://proxy.example:3128/");
   TProgramSettings S;
   ReadProgramSettings(S);
@@ -507,7 +507,7 @@ TEST_F(ProgramSettings, ProxySettingsFilledFromTheSystemWhenNoneStored) {
 
 // ---- captions and folders ----
 
-TEST_F(ProgramSettings, Captions) {
+TEST_F(ProgramSettingsFile, Captions) {
   struct Case {
     const char* module;
     const char* document;
