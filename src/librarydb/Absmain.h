@@ -438,7 +438,8 @@ private:
 
   TDataSetState state_ = TDataSetState::dsInactive;
   std::vector<std::unique_ptr<TField>> fields_;
-  std::map<std::string, int> fieldIndex_;  // case-folded name -> index
+  std::map<std::string, int, std::less<>> exactIndex_;  // name as stored -> index (the common, cheap look-up)
+  std::map<std::string, int, std::less<>> fieldIndex_;  // case-folded name -> index
 
   std::vector<std::int64_t> keys_;
   bool keysValid_ = false;

@@ -364,9 +364,11 @@ void TDataSet::Open() {
   std::vector<ColumnInfo> columns = DoOpen();
   fields_.clear();
   fieldIndex_.clear();
+  exactIndex_.clear();
   for (std::size_t i = 0; i < columns.size(); ++i) {
     ColumnInfo& c = columns[i];
     fieldIndex_.emplace(FoldCase(c.Name), static_cast<int>(i));
+    exactIndex_.emplace(c.Name, static_cast<int>(i));
     fields_.push_back(std::unique_ptr<TField>(
         new TField(*this, static_cast<int>(i), std::move(c.Name), c.DataType, c.Size, c.Required)));
   }
@@ -389,6 +391,7 @@ void TDataSet::Close() {
   buffer_.clear();
   fields_.clear();
   fieldIndex_.clear();
+  exactIndex_.clear();
   eof_ = bof_ = true;
   DoClose();
 }
@@ -656,6 +659,9 @@ TField& TDataSet::Fields(int index) {
 }
 
 TField* TDataSet::FindField(std::string_view name) {
+  // Callers mostly spell a name as the table stores it: that look-up needs no folded copy of the name.
+  if (const auto exact = exactIndex_.find(name); exact != exactIndex_.end())
+    return fields_[static_cast<std::size_t>(exact->second)].get();
   const auto it = fieldIndex_.find(FoldCase(name));
   return it == fieldIndex_.end() ? nullptr : fields_[static_cast<std::size_t>(it->second)].get();
 }

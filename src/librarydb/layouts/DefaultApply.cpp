@@ -1,4 +1,6 @@
 // Assignment of the new-record defaults, independent of the table engine.
+#include <algorithm>
+#include <charconv>
 #include <string>
 
 #include "core/FormatSettings.h"
@@ -51,6 +53,29 @@ void AssignOne(const DefaultRow& row, const Assignment& column, std::string_view
   sink.Assign(name, row.setter, RowValue(row, column, now));
 }
 
+// The name of column n of a run ("Values" + 12): built in place, since it is needed for every new record.
+class NumberedName {
+public:
+  NumberedName(std::string_view stem, std::int32_t n) {
+    if (stem.size() + 12 > sizeof(buffer_)) {
+      long_ = std::string(stem) + std::to_string(n);
+      name_ = long_;
+      return;
+    }
+    std::copy(stem.begin(), stem.end(), buffer_);
+    char* end = std::to_chars(buffer_ + stem.size(), buffer_ + sizeof(buffer_), n).ptr;
+    name_ = std::string_view(buffer_, static_cast<std::size_t>(end - buffer_));
+  }
+  NumberedName(const NumberedName&) = delete;
+  NumberedName& operator=(const NumberedName&) = delete;
+  operator std::string_view() const { return name_; }
+
+private:
+  char buffer_[64];
+  std::string long_;
+  std::string_view name_;
+};
+
 }  // namespace
 
 void ApplyDefaults(std::span<const DefaultRow> rows, double now, FieldSink& sink) {
@@ -61,13 +86,13 @@ void ApplyDefaults(std::span<const DefaultRow> rows, double now, FieldSink& sink
         break;
       case DefaultShape::Run:
         for (std::int32_t n = row.first; n <= row.last; ++n) {
-          AssignOne(row, row.columns[0], std::string(row.columns[0].stem) + std::to_string(n), now, sink);
+          AssignOne(row, row.columns[0], NumberedName(row.columns[0].stem, n), now, sink);
         }
         break;
       case DefaultShape::InTurn:
         for (std::int32_t n = row.first; n <= row.last; ++n) {
           for (std::uint8_t c = 0; c < row.columnCount; ++c) {
-            AssignOne(row, row.columns[c], std::string(row.columns[c].stem) + std::to_string(n), now, sink);
+            AssignOne(row, row.columns[c], NumberedName(row.columns[c].stem, n), now, sink);
           }
         }
         break;
