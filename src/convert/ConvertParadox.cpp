@@ -329,6 +329,7 @@ bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& S
           finish(TTableOutcome::NoFieldInLayout, OutcomeText(TTableOutcome::NoFieldInLayout));
         } else {
           const std::int32_t before = table.RecordCount();
+          TNewRecordDefaults defaults(table, libType);
           TABSTransaction transaction(lib->Database());
           for (std::int32_t row = 0; row < r.RecordsInHeader; ++row) {
             std::fill(delivered.begin(), delivered.end(), false);
@@ -339,7 +340,7 @@ bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& S
             if (reader->RecordsRead() == walked) break;  // the block chain ended early
             ++r.RecordsRead;
             table.Append();
-            OnNewRecord(table, libType, false);  // a failure here ends this table
+            defaults.Apply(Now());  // a failure here ends this table
             for (std::size_t i = 0; i < fields.size(); ++i) {
               if (!targets[i]) continue;
               const Variant& value = delivered[i] ? cells[i] : Variant::Null();

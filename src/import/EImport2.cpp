@@ -53,31 +53,35 @@ std::string TExcelImportForm::GetLinkStr(const TColItem& Link) {
   return Link.Description() + " <- " + Link.XLSCol();
 }
 
-bool TExcelImportForm::GetFieldValue(std::int32_t Row, const std::string& FieldName, bool Multiple,
-                                     std::string& Value) const {
-  Value.clear();
-  bool found = false;
+std::vector<TExcelImportForm::TFieldSource> TExcelImportForm::FieldSources(const std::string& FieldName,
+                                                                          bool Multiple) const {
+  std::vector<TFieldSource> sources;
   for (std::int32_t i = 0; i < Links.Count(); ++i) {
     const TColItem& link = Links[i];
     if (link.FieldName() != FieldName) continue;
-    found = true;
-    if (link.Fix()) {
-      Value = link.FixStr();
-    } else {
-      if (!Value.empty()) Value += "\r\n";
-      std::int32_t col = 0;
-      if (cacheColNos_) {
-        auto [it, added] = colNoCache_.try_emplace(link.XLSCol(), 0);
-        if (added) it->second = GetXLSColNo(link.XLSCol());
-        col = it->second;
-      } else {
-        col = GetXLSColNo(link.XLSCol());
-      }
-      Value += ImportData.GetTextRC(col, Row);
-    }
+    sources.push_back({&link, link.Fix() ? 0 : GetXLSColNo(link.XLSCol())});
     if (!Multiple) break;
   }
-  return found;
+  return sources;
+}
+
+bool TExcelImportForm::AssembleValue(std::int32_t Row, const std::vector<TFieldSource>& Sources,
+                                     std::string& Value) const {
+  Value.clear();
+  for (const TFieldSource& source : Sources) {
+    if (source.Link->Fix()) {
+      Value = source.Link->FixStr();
+    } else {
+      if (!Value.empty()) Value += "\r\n";
+      Value += ImportData.GetTextRC(source.Col, Row);
+    }
+  }
+  return !Sources.empty();
+}
+
+bool TExcelImportForm::GetFieldValue(std::int32_t Row, const std::string& FieldName, bool Multiple,
+                                     std::string& Value) const {
+  return AssembleValue(Row, FieldSources(FieldName, Multiple), Value);
 }
 
 void TExcelImportForm::DoImport() {
@@ -86,20 +90,20 @@ void TExcelImportForm::DoImport() {
   CounterB = 0;
   if (OnBeforeImport) OnBeforeImport(*this);
   if (FieldList == nullptr) return;
-  colNoCache_.clear();
-  cacheColNos_ = true;
-  struct CacheOff {
-    TExcelImportForm& f;
-    ~CacheOff() { f.cacheColNos_ = false; }
-  } cacheOff{*this};
+  // The links and the field list stay as they are while the lines run: which links feed which field, and
+  // their columns, are looked up once.
+  std::vector<std::vector<TFieldSource>> sources;
+  sources.reserve(static_cast<std::size_t>(FieldList->Count()));
+  for (std::int32_t i = 0; i < FieldList->Count(); ++i)
+    sources.push_back(FieldSources((*FieldList)[i].FieldName, (*FieldList)[i].Multiple));
+  std::string value;
   for (std::int32_t r = ImportData.MinRow(); r <= ImportData.MaxRow(); ++r) {
     for (std::int32_t i = 0; i < FieldList->Count(); ++i) (*FieldList)[i].Value.clear();
     for (std::int32_t i = 0; i < FieldList->Count(); ++i) {
       TFieldNameItem& item = (*FieldList)[i];
-      std::string value;
-      if (!GetFieldValue(r, item.FieldName, item.Multiple, value)) continue;
+      if (!AssembleValue(r, sources[static_cast<std::size_t>(i)], value)) continue;
       if (item.OnSetValue) item.OnSetValue(item, value);
-      else item.Value = std::move(value);
+      else item.Value = value;
     }
     if (OnImportLine) OnImportLine(*this, action);
     if (action == neCancel) break;

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 #include "import/EImport1.h"
 #include "import/TextGrid.h"
@@ -102,9 +102,15 @@ private:
 
   TImportDialogs& dialogs_;
   std::string fileName_;
-  // Column numbers of the link letters while the line loop runs (GetXLSColNo scans the header row).
-  mutable std::unordered_map<std::string, std::int32_t> colNoCache_;
-  bool cacheColNos_ = false;
+  // A link that feeds a field, with the column its letter names (0 for a fixed text).
+  struct TFieldSource {
+    const TColItem* Link;
+    std::int32_t Col;
+  };
+  // The links of FieldName in link order (the first only unless Multiple), their columns looked up.
+  std::vector<TFieldSource> FieldSources(const std::string& FieldName, bool Multiple) const;
+  // The value of a field in line Row from its sources; False when it has none.
+  bool AssembleValue(std::int32_t Row, const std::vector<TFieldSource>& Sources, std::string& Value) const;
 };
 
 }  // namespace vez

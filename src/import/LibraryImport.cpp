@@ -9,6 +9,7 @@
 #include "import/EImport2.h"
 #include "import/Impcnst.h"
 #include "import/NameAlreadyExists.h"
+#include "librarydb/Defaults.h"
 #include "librarydb/OVLibConst.h"
 
 namespace vez {
@@ -227,6 +228,10 @@ TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TIm
   table.Open();
   if (!nameIndex.empty()) table.SetIndexName(nameIndex);
 
+  TNewRecordDefaults defaults(table, libType);
+  // The fields of the list, looked up once (null: the look-up fails by name when a value arrives).
+  std::vector<TField*> targets;
+  for (std::int32_t i = 0; i < fields.Count(); ++i) targets.push_back(table.FindField(fields[i].FieldName));
   TABSTransaction transaction(lib.Database());
   const std::int32_t total = result.LastLine - result.FirstLine + 1;
   std::int32_t line = 0;
@@ -271,12 +276,13 @@ TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TIm
     }
     const bool isNew = table.State() == TDataSetState::dsInsert;
     try {
-      if (isNew) OnNewRecord(table, libType, false);
+      if (isNew) defaults.Apply(Now());
       for (std::int32_t i = 0; i < fields.Count(); ++i) {
         TFieldNameItem& item = fields[i];
         if (item.UseCount == 0 || item.Value.empty()) continue;
         std::string why;
-        if (!StoreValue(table.FieldByName(item.FieldName), item.Value, why)) {
+        TField* target = targets[static_cast<std::size_t>(i)];
+        if (!StoreValue(target ? *target : table.FieldByName(item.FieldName), item.Value, why)) {
           std::string column;
           for (std::int32_t k = 0; k < f.Links.Count(); ++k)
             if (f.Links[k].FieldName() == item.FieldName && !f.Links[k].Fix()) column = f.Links[k].XLSCol();

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace vez {
@@ -81,15 +82,15 @@ public:
   void SetWindow(std::shared_ptr<TStringGrid> source, std::int32_t firstRow);
 
 private:
-  struct Cell {
-    std::string Text;
-    std::int32_t Marker = 0;
-  };
-  Cell& At(std::int32_t col, std::int32_t row);
+  std::string& At(std::int32_t col, std::int32_t row);  // the text of a cell (the source's, in a window)
+  // Drops the markers of cells this grid no longer stores itself.
+  void DropMarkersOutside();
   std::size_t RowWidth(std::size_t row) const;  // cells stored for a row (a window stores column 0 only)
 
   std::int32_t colCount_ = 0, rowCount_ = 0;
-  std::vector<std::vector<Cell>> rows_;  // rows_[row] has RowWidth(row) cells
+  std::vector<std::vector<std::string>> rows_;  // rows_[row] has RowWidth(row) cells
+  // The few cells with a marker, by row * 2^32 + column: kept apart, so a cell of a large sheet is one string.
+  std::unordered_map<std::uint64_t, std::int32_t> markers_;
   std::vector<std::int32_t> colWidths_, rowHeights_;
   std::shared_ptr<TStringGrid> source_;
   std::int32_t firstRow_ = 1;

@@ -335,6 +335,7 @@ public:
 
 private:
   friend class TDataSet;
+  friend class TNewRecordDefaults;  // stores values it read back from the field before
   TField(TDataSet& owner, int index, std::string name, TFieldType dataType, std::int32_t size, bool required)
       : owner_(&owner), index_(index), name_(std::move(name)), dataType_(dataType), size_(size),
         required_(required) {}

@@ -17,16 +17,47 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "core/Variant.h"
 
 namespace vez {
 
 class TABSTable;
+class TField;
 
 // Assigns the defaults of LibType to the current record of Table. Types without defaults get nothing but the
 // edit state; with RaiseIfUndefined they raise "OnNewRecord not defined for LibType" (after the edit state is
 // set). Types that are known to start empty (4, 12, 13, 14, 15, 25, 26, 92, 96, 100 to 103) never raise.
 void OnNewRecord(TABSTable& Table, std::int32_t LibType, bool RaiseIfUndefined);
 void OnNewRecord(TABSTable& Table, std::int32_t LibType, bool RaiseIfUndefined, double now);
+
+// The defaults of one library type bound to the fields of one open table, for filling many new records (a
+// conversion, an import): the fields are looked up once, when the object is made, instead of for every record.
+// Apply(now) does exactly what OnNewRecord(Table, LibType, false, now) does, failures included (a field the
+// defaults name but the table lacks fails when its turn comes). The object is valid while the table stays open
+// with the same fields; it is meant for one loop over records, during which the process format settings do not
+// change: the values that constants leave in their fields (a text constant is parsed with those settings) are
+// taken from the first record and stored directly into the later ones.
+class TNewRecordDefaults {
+public:
+  TNewRecordDefaults(TABSTable& Table, std::int32_t LibType);
+  ~TNewRecordDefaults();
+  TNewRecordDefaults(const TNewRecordDefaults&) = delete;
+  TNewRecordDefaults& operator=(const TNewRecordDefaults&) = delete;
+
+  // False for a type without defaults.
+  bool Defined() const { return defined_; }
+  void Apply(double now);
+
+private:
+  struct Step;
+  TABSTable& table_;
+  bool defined_ = false;
+  std::vector<Step> steps_;
+  std::vector<std::pair<TField*, Variant>> stored_;  // field values of the constants, after the first Apply
+};
 
 // Whether LibType has a row in the table of defaults (possibly an empty one).
 bool HasNewRecordDefaults(std::int32_t LibType);

@@ -1017,7 +1017,7 @@ std::int64_t TABSTable::DoInsert(std::vector<Variant>& values) {
       }
     }
     {
-      StatementScope scope(t.insert);
+      StatementScope scope(t.insert, false);
       for (std::size_t i = 0; i < t.columns.size(); ++i) {
         BindValue(t.insert, static_cast<int>(i + 1), values[i], t.columns[i].type);
       }
@@ -1052,7 +1052,7 @@ void TABSTable::DoUpdate(std::int64_t key, std::vector<Variant>& values) {
     if (values[col].AsInteger() > last) counters.emplace_back(col, values[col].AsInteger());
   }
   {
-    StatementScope scope(t.update);
+    StatementScope scope(t.update, false);
     for (std::size_t i = 0; i < t.columns.size(); ++i) {
       BindValue(t.update, static_cast<int>(i + 1), values[i], t.columns[i].type);
     }

@@ -29,16 +29,18 @@ bool IsReservedTableName(std::string_view name);
 // Resets a statement (and clears its bindings) at the end of a scope; never throws.
 class StatementScope {
 public:
-  explicit StatementScope(sqlite3_stmt* stmt) : stmt_(stmt) {}
+  // A statement whose every parameter is bound before each step can keep its bindings (`clear` false).
+  explicit StatementScope(sqlite3_stmt* stmt, bool clear = true) : stmt_(stmt), clear_(clear) {}
   ~StatementScope() {
     sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
+    if (clear_) sqlite3_clear_bindings(stmt_);
   }
   StatementScope(const StatementScope&) = delete;
   StatementScope& operator=(const StatementScope&) = delete;
 
 private:
   sqlite3_stmt* stmt_;
+  bool clear_;
 };
 
 class Connection {

@@ -27,7 +27,9 @@ std::string NowAsText(double now) {
   return FormatDateTime(settings.ShortDateFormat + " " + settings.LongTimeFormat, now);
 }
 
-Variant RowValue(const DefaultRow& row, const Assignment& column, double now) {
+}  // namespace
+
+Variant DefaultValue(const DefaultRow& row, const Assignment& column, double now) {
   switch (row.source) {
     case Source::Constant: return ConstantValue(column.value);
     case Source::Now: return Variant::FromDateTime(now);
@@ -43,61 +45,15 @@ Variant RowValue(const DefaultRow& row, const Assignment& column, double now) {
   return Variant();
 }
 
-void AssignOne(const DefaultRow& row, const Assignment& column, std::string_view name, double now,
-               FieldSink& sink) {
-  if (row.tolerant && !sink.HasField(name)) return;
-  if (row.setter == Setter::BlobZeros) {
-    sink.WriteZeroBlob(name, row.size);
+NumberedName::NumberedName(std::string_view stem, std::int32_t n) {
+  if (stem.size() + 12 > sizeof(buffer_)) {
+    long_ = std::string(stem) + std::to_string(n);
+    name_ = long_;
     return;
   }
-  sink.Assign(name, row.setter, RowValue(row, column, now));
-}
-
-// The name of column n of a run ("Values" + 12): built in place, since it is needed for every new record.
-class NumberedName {
-public:
-  NumberedName(std::string_view stem, std::int32_t n) {
-    if (stem.size() + 12 > sizeof(buffer_)) {
-      long_ = std::string(stem) + std::to_string(n);
-      name_ = long_;
-      return;
-    }
-    std::copy(stem.begin(), stem.end(), buffer_);
-    char* end = std::to_chars(buffer_ + stem.size(), buffer_ + sizeof(buffer_), n).ptr;
-    name_ = std::string_view(buffer_, static_cast<std::size_t>(end - buffer_));
-  }
-  NumberedName(const NumberedName&) = delete;
-  NumberedName& operator=(const NumberedName&) = delete;
-  operator std::string_view() const { return name_; }
-
-private:
-  char buffer_[64];
-  std::string long_;
-  std::string_view name_;
-};
-
-}  // namespace
-
-void ApplyDefaults(std::span<const DefaultRow> rows, double now, FieldSink& sink) {
-  for (const DefaultRow& row : rows) {
-    switch (row.shape) {
-      case DefaultShape::Single:
-        AssignOne(row, row.columns[0], row.columns[0].stem, now, sink);
-        break;
-      case DefaultShape::Run:
-        for (std::int32_t n = row.first; n <= row.last; ++n) {
-          AssignOne(row, row.columns[0], NumberedName(row.columns[0].stem, n), now, sink);
-        }
-        break;
-      case DefaultShape::InTurn:
-        for (std::int32_t n = row.first; n <= row.last; ++n) {
-          for (std::uint8_t c = 0; c < row.columnCount; ++c) {
-            AssignOne(row, row.columns[c], NumberedName(row.columns[c].stem, n), now, sink);
-          }
-        }
-        break;
-    }
-  }
+  std::copy(stem.begin(), stem.end(), buffer_);
+  char* end = std::to_chars(buffer_ + stem.size(), buffer_ + sizeof(buffer_), n).ptr;
+  name_ = std::string_view(buffer_, static_cast<std::size_t>(end - buffer_));
 }
 
 }  // namespace vez::detail

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "core/Variant.h"
@@ -110,20 +111,46 @@ constexpr DefaultRow SetZeroBlob(std::string_view name, std::int32_t size) {
   return r;
 }
 
-// Where the defaults go: the current record of a table, or a recorder in tests.
-class FieldSink {
+// The value of one assignment, with `now` as the clock reading for the time-dependent sources.
+Variant DefaultValue(const DefaultRow& row, const Assignment& column, double now);
+
+// The name of column n of a run ("Values" + 12), built in place: it is needed for every assignment of a run.
+class NumberedName {
 public:
-  virtual ~FieldSink() = default;
-  // Whether the record has a field of that name (any case).
-  virtual bool HasField(std::string_view name) = 0;
-  // Assigns through the named setter; a missing field fails as the dataset layer's lookup fails.
-  virtual void Assign(std::string_view name, Setter setter, const Variant& value) = 0;
-  // Replaces the BLOB content by `size` zero bytes through a BLOB stream in write mode.
-  virtual void WriteZeroBlob(std::string_view name, std::int32_t size) = 0;
+  NumberedName(std::string_view stem, std::int32_t n);
+  NumberedName(const NumberedName&) = delete;
+  NumberedName& operator=(const NumberedName&) = delete;
+  operator std::string_view() const { return name_; }
+
+private:
+  char buffer_[64];
+  std::string long_;
+  std::string_view name_;
 };
 
-// Assigns the rows in order. `now` is the clock reading used for every time-dependent row.
-void ApplyDefaults(std::span<const DefaultRow> rows, double now, FieldSink& sink);
+// Calls visit(row, column, name) for every field assignment of the rows, in the order they are made.
+template <class Visit>
+void ForEachDefault(std::span<const DefaultRow> rows, Visit&& visit) {
+  for (const DefaultRow& row : rows) {
+    switch (row.shape) {
+      case DefaultShape::Single:
+        visit(row, row.columns[0], row.columns[0].stem);
+        break;
+      case DefaultShape::Run:
+        for (std::int32_t n = row.first; n <= row.last; ++n) {
+          visit(row, row.columns[0], std::string_view(NumberedName(row.columns[0].stem, n)));
+        }
+        break;
+      case DefaultShape::InTurn:
+        for (std::int32_t n = row.first; n <= row.last; ++n) {
+          for (std::uint8_t c = 0; c < row.columnCount; ++c) {
+            visit(row, row.columns[c], std::string_view(NumberedName(row.columns[c].stem, n)));
+          }
+        }
+        break;
+    }
+  }
+}
 
 // The defaults of a library type; `found` is False for a type without defaults (an empty list with `found`
 // True is a type that is known to need none).
