@@ -17,15 +17,11 @@
 #pragma once
 
 #include <cstdint>
-#include <utility>
 #include <vector>
-
-#include "core/Variant.h"
 
 namespace vez {
 
 class TABSTable;
-class TField;
 
 // Assigns the defaults of LibType to the current record of Table. Types without defaults get nothing but the
 // edit state; with RaiseIfUndefined they raise "OnNewRecord not defined for LibType" (after the edit state is
@@ -38,8 +34,8 @@ void OnNewRecord(TABSTable& Table, std::int32_t LibType, bool RaiseIfUndefined, 
 // Apply(now) does exactly what OnNewRecord(Table, LibType, false, now) does, failures included (a field the
 // defaults name but the table lacks fails when its turn comes). The object is valid while the table stays open
 // with the same fields; it is meant for one loop over records, during which the process format settings do not
-// change: the values that constants leave in their fields (a text constant is parsed with those settings) are
-// taken from the first record and stored directly into the later ones.
+// change: the value each assignment leaves in its field (a text is parsed with those settings) is made once
+// and stored directly into the later records (a time-dependent one again when the clock reading changes).
 class TNewRecordDefaults {
 public:
   TNewRecordDefaults(TABSTable& Table, std::int32_t LibType);
@@ -56,7 +52,6 @@ private:
   TABSTable& table_;
   bool defined_ = false;
   std::vector<Step> steps_;
-  std::vector<std::pair<TField*, Variant>> stored_;  // field values of the constants, after the first Apply
 };
 
 // Whether LibType has a row in the table of defaults (possibly an empty one).
