@@ -164,7 +164,7 @@ TEST_P(LibraryLayoutsByCode, CreateReopenCompareAndStoreDefaults) {
     FillRequired(lib.Table(), 1);
     lib.Table().Post();
     // The defaults bound to the table once give every later record the same values (the first Apply assigns
-    // step by step, the later ones store what the constants left).
+    // step by step, the later ones store the values the first one made).
     TNewRecordDefaults bound(lib.Table(), code);
     for (int salt = 2; hasDefaults && salt <= 3; ++salt) {
       lib.Table().Append();
