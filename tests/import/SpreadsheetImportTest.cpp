@@ -200,6 +200,12 @@ TEST_F(SpreadsheetImportText, ViewShowsTheWindowWithLettersAndRowNumbers) {
   imp_.SetMaxRow(4);  // below MinRow: one empty data row
   EXPECT_EQ(2, view_.RowCount());
   EXPECT_EQ("", view_.Cells(1, 1));
+  // A marker goes with its cell: a grid that shrinks and grows again starts the cell over.
+  TStringGrid grid(3, 3);
+  grid.SetObjects(2, 2, 5);
+  grid.SetRowCount(2);
+  grid.SetRowCount(3);
+  EXPECT_EQ(0, grid.Objects(2, 2));
 }
 
 TEST_F(SpreadsheetImportText, DrawHandlerGoesThroughTheCanvasPort) {
