@@ -452,10 +452,16 @@ void TConvParadox::ConvertLibs(const std::string& folder, bool recursive) {
     std::unique_ptr<FolderLock> lock;
     if (folder != Folder) lock = std::make_unique<FolderLock>(folder);
     Memo1.Add(Format(kFolderLine, folder));
-    for (const char* name : kNeverConverted) DeleteList.Add(folder + name);
     if (view_) view_->SetFolderText(Format(kFolderLine, folder));
 
     entries = ListFolder(folder);
+    // The never-converted tables go on the delete list under the name they have on disk, in whatever case.
+    for (const char* name : kNeverConverted) {
+      const auto found = std::find_if(entries.begin(), entries.end(), [&](const DirEntry& e) {
+        return !e.IsDirectory && SameTextFolded(name, e.Name);
+      });
+      DeleteList.Add(folder + (found != entries.end() ? found->Name : std::string(name)));
+    }
     // Names that differ only in letter case would meet in one library: such tables are left alone.
     std::map<std::string, std::vector<std::string>> byFolded;
     for (const auto& e : entries)
