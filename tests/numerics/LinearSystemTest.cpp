@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -11,34 +12,20 @@ namespace {
 
 using Vec = std::vector<double>;
 
-// Dense Gaussian elimination with partial pivoting of the (cyclic) symmetric tridiagonal system: the reference.
-Vec SolveDense(const Vec& diag, const Vec& off, bool cyclic, Vec r) {
-  const std::size_t n = r.size();
-  std::vector<Vec> m(n, Vec(n, 0.0));
+// The residual of x in the (cyclic) symmetric tridiagonal system with diagonal a and off-diagonal b.
+double MaxResidual(const Vec& a, const Vec& b, bool cyclic, const Vec& x, const Vec& r) {
+  const std::size_t n = x.size();
+  double worst = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    m[i][i] = diag[i];
-    if (i + 1 < n) m[i][i + 1] = m[i + 1][i] = off[i];
+    double row = a[i] * x[i];
+    if (i + 1 < n || cyclic) row += b[i] * x[(i + 1) % n];
+    if (i > 0 || cyclic) row += b[(i + n - 1) % n] * x[(i + n - 1) % n];
+    worst = std::max(worst, std::fabs(row - r[i]));
   }
-  if (cyclic) m[n - 1][0] = m[0][n - 1] = off[n - 1];
-  for (std::size_t k = 0; k < n; ++k) {
-    std::size_t piv = k;
-    for (std::size_t i = k + 1; i < n; ++i) piv = std::fabs(m[i][k]) > std::fabs(m[piv][k]) ? i : piv;
-    std::swap(m[k], m[piv]);
-    std::swap(r[k], r[piv]);
-    for (std::size_t i = k + 1; i < n; ++i) {
-      const double f = m[i][k] / m[k][k];
-      for (std::size_t j = k; j < n; ++j) m[i][j] -= f * m[k][j];
-      r[i] -= f * r[k];
-    }
-  }
-  for (std::size_t k = n; k-- > 0;) {
-    for (std::size_t j = k + 1; j < n; ++j) r[k] -= m[k][j] * r[j];
-    r[k] /= m[k][k];
-  }
-  return r;
+  return worst;
 }
 
-// Both solvers against dense elimination on random diagonally dominant systems with diagonals of either sign;
+// Both solvers on random diagonally dominant systems: the solution satisfies every equation with diagonals of either sign;
 // exact-size vectors let the sanitizer build catch any access past element n (Tridis leaves b[n] alone).
 TEST(LinearSystem, AgreesWithDenseEliminationOnRandomSystems) {
   std::mt19937 rng(20240611);
@@ -54,11 +41,11 @@ TEST(LinearSystem, AgreesWithDenseEliminationOnRandomSystems) {
           a[i] = (u(rng) < 0 ? -1 : 1) * (std::fabs(b[i]) + std::fabs(b[(i + n - 1) % n]) + margin);
         }
         if (!cyclic) b.back() = 12345.0;
-        const Vec expected = SolveDense(a, b, cyclic, r);
+        const Vec a0 = a, b0 = b, r0 = r;
         int32_t err = -1;
         (cyclic ? Tripes : Tridis)(n, a.data(), b.data(), r.data(), 1e-12, err);
         ASSERT_EQ(kAnalysisOk, err) << n;
-        for (int i = 0; i < n; ++i) ASSERT_NEAR(expected[i], r[i], 1e-10) << n << (cyclic ? " cyclic" : "");
+        ASSERT_LT(MaxResidual(a0, b0, cyclic, r, r0), 1e-10) << n << (cyclic ? " cyclic" : "");
         if (!cyclic) { EXPECT_EQ(12345.0, b.back()); }
       }
     }

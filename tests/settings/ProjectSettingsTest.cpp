@@ -100,29 +100,17 @@ TEST_F(ProjectSettings, MissingFileReadsAsDefaults) {
   EXPECT_EQ("/p/Project.tp|/p/Project.tp", ProjectFileName("/p/") + "|" + ProjectFileName("/p"));
 }
 
+// (What vezi settings shows of this file is checked end to end by vezi_settings_check.py.)
 TEST_F(ProjectSettings, HandMadeProjectFile) {
   const std::string folder = std::string(VEZ_TEST_DATA_DIR) + "/settings";  // no trailing "/"
   DecimalSeparatorScope comma(',');
-  TGraphicsSettings g;
-  ReadGraphicsSettings(folder, g);
-  EXPECT_TRUE(g.UnitLengthScale == TUnitLengthScale::ulsFeet && g.GridSeed == TGridSeed::gsZeroZero);
   TGeoDBSettings geo;
   ReadGeoDBSettings(folder, geo);
+  EXPECT_EQ((std::vector<double>{7.5, 6, 2.8, 0.05, 3}), GeoValues(geo));  // "5,5" does not convert
   EXPECT_EQ(',', GlobalFormatSettings().DecimalSeparator);
-  EXPECT_EQ((std::vector<double>{7.5, 6, 2.8, 0.05, 3}),  // "5,5" does not convert
-            GeoValues(geo));
-  EXPECT_EQ(THouseNoRoadAlign::hrRoadHouseNo, geo.RoadHouseNoAlignment);
   TNumberingSettings n;
   ReadNumberingSettings(folder, n);
   EXPECT_EQ("R000 4321 1234", n.RecFmtIdent + " " + n.SrcSrtIdent + " " + n.RecSrtIdent);
-  TUsages usages;
-  ReadUsages(folder, usages);
-  EXPECT_EQ("GIn Industriegebiet Z3 Sondergebiet Hafen",
-            usages[0].Short + " " + usages[0].Descr + " " + usages[20].Short + " " + usages[20].Descr);
-  TTimeSlices slices;
-  ReadTimeSlices(folder, slices);
-  EXPECT_EQ(16 * 10000 + 0 * 100 + 8, slices[0].HourCount * 10000 + slices[1].HourCount * 100 + slices[2].HourCount);
-  EXPECT_EQ(Hours({}), HoursText(slices[1].Hours));  // "bad"
   const auto list = ReadStdEnabledState(folder);
   ASSERT_EQ(3, list.Count());  // "x=1" skipped
   EXPECT_TRUE(!list.GetEnabled(7) && list.GetEnabled(12) && list.GetEnabled(99));  // the first of two decides
