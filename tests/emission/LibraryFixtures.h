@@ -22,8 +22,8 @@ inline std::string CreateLibrary(const std::string& folder, std::int32_t libType
 struct ElementRecord {
   std::int32_t lower = 0, upper = 0;
   bool terz = false, komplett = true;
-  double single = 0;                         // "Values0"
-  std::function<double(int)> value;          // "Values" + n for n = 1..30
+  double single = 0;                 // "Values0"
+  std::function<double(int)> value;  // "Values" + n for n = 1..30
 };
 
 // Appends one element record; returns its key ("Eintrag").
@@ -40,9 +40,7 @@ inline std::int32_t AppendElement(const std::string& path, const ElementRecord& 
   t.FieldByName("Values0").SetAsFloat(r.single);
   for (int n = 1; n <= 30; ++n) t.FieldByName("Values" + std::to_string(n)).SetAsFloat(r.value ? r.value(n) : 0);
   t.Post();
-  const std::int32_t key = t.FieldByName("Eintrag").AsInteger();
-  t.Close();
-  return key;
+  return t.FieldByName("Eintrag").AsInteger();
 }
 
 }  // namespace vez::test

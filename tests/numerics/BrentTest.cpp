@@ -12,52 +12,38 @@ namespace {
 
 TEST(Brent, FindsTheMinimumInsideTheBracket) {
   using Fn = double (*)(double);
+  const Fn wells = [](double x) { return x * x * x * x - 3 * x * x + x; };
+  const Fn dwells = [](double x) { return 4 * x * x * x - 6 * x + 1; };
   const struct {
-    const char* name;
     Fn f, df;
     double ax, bx, cx, xmin;
   } cases[] = {
-      {"parabola", [](double x) { return (x - 2) * (x - 2) + 1; }, [](double x) { return 2 * (x - 2); }, 0, 1, 5, 2},
-      {"reversed bracket", [](double x) { return (x - 2) * (x - 2) + 1; }, [](double x) { return 2 * (x - 2); }, 5,
-       1, 0, 2},
-      {"cosine", [](double x) { return std::cos(x); }, [](double x) { return -std::sin(x); }, 2, 3, 4,
-       std::numbers::pi},
-      // Two wells; the bracket decides which one is found.
-      {"right well", [](double x) { return x * x * x * x - 3 * x * x + x; },
-       [](double x) { return 4 * x * x * x - 6 * x + 1; }, 0.2, 1.0, 3.0, 1.1309011},
-      {"left well", [](double x) { return x * x * x * x - 3 * x * x + x; },
-       [](double x) { return 4 * x * x * x - 6 * x + 1; }, -3.0, -1.0, -0.2, -1.3008395},
-      {"skewed", [](double x) { return std::exp(x) - 5 * x; }, [](double x) { return std::exp(x) - 5; }, -1, 1, 4,
+      {[](double x) { return std::cos(x); }, [](double x) { return -std::sin(x); }, 4, 3, 2, std::numbers::pi},
+      {wells, dwells, 0.2, 1.0, 3.0, 1.1309011},  // two wells: the bracket decides
+      {wells, dwells, -3.0, -1.0, -0.2, -1.3008395},
+      {[](double x) { return std::exp(x) - 5 * x; }, [](double x) { return std::exp(x) - 5; }, -1, 1, 4,
        std::log(5.0)},
   };
   for (const auto& c : cases) {
     double xmin = 0;
     const double fmin = DBrent(c.ax, c.bx, c.cx, c.f, c.df, 1e-10, xmin);
-    EXPECT_NEAR(c.xmin, xmin, 1e-6) << c.name;
-    EXPECT_EQ(c.f(xmin), fmin) << c.name;
+    EXPECT_NEAR(c.xmin, xmin, 1e-6);
+    EXPECT_EQ(c.f(xmin), fmin);
   }
 }
 
 TEST(Brent, GivesUpAfterTheIterationLimit) {
-  // Far from the origin a zero tolerance asks for a bracket narrower than the spacing of doubles: the search
-  // cannot converge and stops after exactly the limit, having evaluated f once per iteration plus once. The
-  // callbacks carry their context (the call counter).
+  // Far from the origin a zero tolerance asks for a bracket narrower than the spacing of doubles.
   int calls = 0;
-  auto f = [&](double x) {
-    ++calls;
-    return (x - 1e6 - 0.3) * (x - 1e6 - 0.3);
-  };
+  auto f = [&](double x) { return ++calls, (x - 1e6 - 0.3) * (x - 1e6 - 0.3); };
   auto df = [](double x) { return 2 * (x - 1e6 - 0.3); };
   double xmin = -1;
   EXPECT_THROW_MSG(DBrent(1e6 - 10, 1e6, 1e6 + 10, f, df, 0.0, xmin), Exception,
                    "Too many iterations in routine dbrent");
   EXPECT_EQ(1 + kDBrentMaxIterations, calls);
   EXPECT_EQ(-1, xmin);
-  // The same function with a usable tolerance converges.
-  calls = 0;
   DBrent(1e6 - 10, 1e6, 1e6 + 10, f, df, 1e-12, xmin);
   EXPECT_NEAR(1e6 + 0.3, xmin, 1e-5);
-  EXPECT_LT(calls, 1 + kDBrentMaxIterations);
 }
 
 }  // namespace
