@@ -257,6 +257,7 @@ TEST_F(ConvertParadox, DeleteOldRemovesConvertedTablesWithCompanions) {
   const auto last = std::find_if(log.rbegin(), log.rend(), [](auto& line) { return line.starts_with("Deleting "); });
   ASSERT_NE(last, log.rend());
   EXPECT_EQ("Deleting \"" + Path("EMIS.DB") + "\"", *last);
+  EXPECT_NE(std::find(log.begin(), log.end(), "Deleting \"" + Path("THUMBS.DB") + "\""), log.end());
 }
 
 // After --delete-old, every table that is gone has all its records in the library, and a second run changes
