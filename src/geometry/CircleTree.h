@@ -28,6 +28,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -99,6 +100,9 @@ public:
   ~TCTKnot() override;
   TCTKnot(const TCTKnot&) = delete;
   TCTKnot& operator=(const TCTKnot&) = delete;
+  // Knots (also those of derived classes) come from a pool of fixed-size blocks; see the source.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p, std::size_t size) noexcept;
 
   bool Daten_vorhanden() const { return Daten.Count() > 0; }
   // Takes over the parent's items inside the placed circle and fits the circle around the data.
