@@ -26,26 +26,21 @@ struct Item : TCTCustomDataItem {
   TSegType type;
 };
 
-// Distance from (px, py) to the item, and between the item and a segment, written out by hand.
-double PointDist(const Item& it, double px, double py) {
-  if (it.type == stPoint) return std::hypot(px - it.x1, py - it.y1);
-  const double dx = it.x2 - it.x1, dy = it.y2 - it.y1, l2 = dx * dx + dy * dy;
-  const double t = l2 == 0 ? 0 : std::clamp(((px - it.x1) * dx + (py - it.y1) * dy) / l2, 0.0, 1.0);
-  return std::hypot(px - it.x1 - t * dx, py - it.y1 - t * dy);
+// Distance from (px, py) to the segment (ax, ay)–(bx, by), and between two segments, written out by hand.
+double PointDist(double px, double py, double ax, double ay, double bx, double by) {
+  const double dx = bx - ax, dy = by - ay, l2 = dx * dx + dy * dy;
+  const double t = l2 == 0 ? 0 : std::clamp(((px - ax) * dx + (py - ay) * dy) / l2, 0.0, 1.0);
+  return std::hypot(px - ax - t * dx, py - ay - t * dy);
 }
 double SegDist(const Item& it, double ax, double ay, double bx, double by) {
-  double best = std::min(PointDist(it, ax, ay), PointDist(it, bx, by));
-  const Item q(ax, ay, bx, by, stLine);
-  best = std::min({best, PointDist(q, it.x1, it.y1), PointDist(q, it.x2, it.y2)});
-  if (it.type == stLine) {  // proper crossing
-    auto side = [](double x0, double y0, double x1, double y1, double x, double y) {
-      return (x1 - x0) * (y - y0) - (y1 - y0) * (x - x0);
-    };
-    if (side(ax, ay, bx, by, it.x1, it.y1) * side(ax, ay, bx, by, it.x2, it.y2) < 0 &&
-        side(it.x1, it.y1, it.x2, it.y2, ax, ay) * side(it.x1, it.y1, it.x2, it.y2, bx, by) < 0)
-      return 0;
-  }
-  return best;
+  auto side = [](double x0, double y0, double x1, double y1, double x, double y) {
+    return (x1 - x0) * (y - y0) - (y1 - y0) * (x - x0);
+  };
+  if (side(ax, ay, bx, by, it.x1, it.y1) * side(ax, ay, bx, by, it.x2, it.y2) < 0 &&
+      side(it.x1, it.y1, it.x2, it.y2, ax, ay) * side(it.x1, it.y1, it.x2, it.y2, bx, by) < 0)
+    return 0;  // proper crossing
+  return std::min({PointDist(ax, ay, it.x1, it.y1, it.x2, it.y2), PointDist(bx, by, it.x1, it.y1, it.x2, it.y2),
+                   PointDist(it.x1, it.y1, ax, ay, bx, by), PointDist(it.x2, it.y2, ax, ay, bx, by)});
 }
 
 std::unique_ptr<TCTDataList> RandomItems(size_t n, std::mt19937_64& rng) {
@@ -148,7 +143,8 @@ void CheckQueries(TCircleTree& tree, std::mt19937_64& rng, bool built) {
     for (const TCTKnot* k : knots)
       for (const TCTCustomDataItem* it : k->Daten) {
         const Item& item = static_cast<const Item&>(*it);
-        EXPECT_TRUE(PointDist(item, x, y) >= d * (1 - 1e-9) || std::count(got.begin(), got.end(), k));
+        EXPECT_TRUE(PointDist(x, y, item.x1, item.y1, item.x2, item.y2) >= d * (1 - 1e-9) ||
+                    std::count(got.begin(), got.end(), k));
         EXPECT_TRUE(!built || hit.count(it) ||
                     SegDist(item, x + a * co, y + a * si, x + b * co, y + b * si) >= tree.Margin * (1 - 1e-9));
       }
