@@ -2,7 +2,7 @@
 // 100 000 random segments in a 10 km x 10 km square, measured in the same run.
 //
 // Counters: CPU ns per query (or ms per build) of each method and the ratios circle tree / R-tree and linear scan /
-// circle tree. The strip query runs on a tree with the strip's half width as margin, the distance query on a tree
+// circle tree; for the strip query also the candidates per query that each index hands to the exact test. The strip query runs on a tree with the strip's half width as margin, the distance query on a tree
 // with a small margin (and, for comparison, on the strip query's tree). Every method ends with the same exact test
 // on the candidate segments, and the set-up checks that all three find the same segments.
 #include <benchmark/benchmark.h>
