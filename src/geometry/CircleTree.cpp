@@ -92,6 +92,7 @@ private:
   static void NewSlab(SizeClass& c) {
     const std::size_t bytes = c.lastBytes == 0 ? 64 * c.size : std::min(kHugePage, 2 * c.lastBytes);
     const bool huge = bytes == kHugePage;
+    c.slabs.reserve(c.slabs.size() + 1);  // so that recording the slab cannot fail once it is allocated
     auto* data = static_cast<std::byte*>(huge ? ::operator new(bytes, std::align_val_t{kHugePage})
                                               : ::operator new(bytes));
 #ifdef MADV_HUGEPAGE
