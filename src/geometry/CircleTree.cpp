@@ -2,14 +2,181 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <numbers>
+#include <utility>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace vez {
 
 namespace {
 constexpr int kMaxLevels = 50;
 constexpr int kMaxKnotItems = 10;
+// Knot memory. Knots come in fixed-size blocks, one size class per knot class size, carved in order from slabs
+// that grow to 2 MB (marked for huge pages, so that a large tree costs few TLB entries). A depth-first build thus
+// lays a knot's descendants out right after it, and a chain of single children is one stretch of memory that the
+// queries read ahead. Freed blocks are reused last in, first out (the empty sibling that a build makes and deletes
+// at once leaves no hole); a size class gives its slabs back when its last knot is freed. Under AddressSanitizer
+// the knots come from the ordinary heap, so that a use after free is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+#define VEZ_KNOT_POOL 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEZ_KNOT_POOL 0
+#endif
+#endif
+#ifndef VEZ_KNOT_POOL
+#define VEZ_KNOT_POOL 1
+#endif
+
+#if VEZ_KNOT_POOL
+class KnotPool {
+public:
+  void* Allocate(std::size_t size) {
+    const std::lock_guard lock(mutex_);
+    SizeClass& c = ClassFor(size);
+    if (c.free) {
+      void* p = c.free;
+      c.free = *static_cast<void**>(p);
+      ++c.live;
+      return p;
+    }
+    if (c.next == c.end) NewSlab(c);
+    void* p = c.next;
+    c.next += c.size;
+    ++c.live;
+    return p;
+  }
+  void Free(void* p, std::size_t size) noexcept {
+    const std::lock_guard lock(mutex_);
+    SizeClass& c = ClassFor(size);
+    *static_cast<void**>(p) = c.free;
+    c.free = p;
+    if (--c.live == 0) {
+      c.slabs.clear();
+      c.free = nullptr;
+      c.next = c.end = nullptr;
+      c.lastBytes = 0;
+    }
+  }
+
+private:
+  static constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  struct Slab {
+    std::byte* data = nullptr;
+    bool huge = false;
+    Slab(std::byte* d, bool h) : data(d), huge(h) {}
+    Slab(Slab&& o) noexcept : data(std::exchange(o.data, nullptr)), huge(o.huge) {}
+    Slab& operator=(Slab&&) = delete;
+    ~Slab() {
+      if (!data) return;
+      if (huge)
+        ::operator delete(data, std::align_val_t{kHugePage});
+      else
+        ::operator delete(data);
+    }
+  };
+  struct SizeClass {
+    std::size_t size = 0, live = 0, lastBytes = 0;
+    void* free = nullptr;
+    std::byte *next = nullptr, *end = nullptr;
+    std::vector<Slab> slabs;
+  };
+  static void NewSlab(SizeClass& c) {
+    const std::size_t bytes = c.lastBytes == 0 ? 64 * c.size : std::min(kHugePage, 2 * c.lastBytes);
+    const bool huge = bytes == kHugePage;
+    c.slabs.reserve(c.slabs.size() + 1);  // so that recording the slab cannot fail once it is allocated
+    auto* data = static_cast<std::byte*>(huge ? ::operator new(bytes, std::align_val_t{kHugePage})
+                                              : ::operator new(bytes));
+#ifdef MADV_HUGEPAGE
+    if (huge) madvise(data, bytes, MADV_HUGEPAGE);  // a hint; refusal changes nothing
+#endif
+    c.slabs.emplace_back(data, huge);
+    c.lastBytes = bytes;
+    c.next = data;
+    c.end = data + bytes / c.size * c.size;
+  }
+  SizeClass& ClassFor(std::size_t size) {
+    constexpr std::size_t align = alignof(std::max_align_t);
+    size = (size + align - 1) / align * align;
+    for (SizeClass& c : classes_)
+      if (c.size == size) return c;
+    classes_.emplace_back().size = size;
+    return classes_.back();
+  }
+  std::mutex mutex_;
+  std::vector<SizeClass> classes_;
+};
+
+// Never destroyed: a tree held in a static object may free its knots after function-local statics are gone.
+KnotPool& Pool() {
+  alignas(KnotPool) static std::byte storage[sizeof(KnotPool)];
+  static KnotPool* const pool = ::new (storage) KnotPool;
+  return *pool;
+}
+#endif
+
+// Hints to the memory system; no effect on results.
+inline void Prefetch(const void* p, int lines) {
+#if defined(__GNUC__)
+  const auto* c = static_cast<const char*>(p);
+  for (int i = 0; i < lines; ++i) __builtin_prefetch(c + 64 * i);
+#else
+  (void)p, (void)lines;
+#endif
+}
+
+// The walk of the strip and distance queries: depth-first from `root` in pre-order, children in TCircleNumber
+// order, entering a knot when `passes` holds for it (its parent having been entered) and calling `enter` for it;
+// no knot more than maxLevel levels below root is examined. The tests depend on a knot's circle alone, so a child
+// with its parent's circle (the chains that a build makes below a knot whose items all fit its centre child)
+// passes without a test. The walk keeps its own stack and asks for the children's memory when it pushes them,
+// so that it arrives while the walk is still busy with their elder siblings; a single child gets a longer read
+// ahead, as the knots below it usually follow it in memory.
+template <class Passes, class Enter>
+void Walk(const TCTKnot& root, int maxLevel, Passes&& passes, Enter&& enter) {
+  struct Entry {
+    const TCTKnot* knot;
+    const TCTKnot* parent;
+    int level;
+  };
+  std::vector<Entry> stack;
+  stack.reserve(128);
+  stack.push_back({&root, nullptr, 0});
+  while (!stack.empty()) {
+    const Entry e = stack.back();
+    stack.pop_back();
+    const TCTKnot& k = *e.knot;
+    const bool inherited = e.parent && k.X == e.parent->X && k.Y == e.parent->Y && k.R == e.parent->R;
+    if (!inherited && !passes(k)) continue;
+    enter(k);
+    if (e.level >= maxLevel) continue;
+    const size_t before = stack.size();
+    for (int n = cn300; n >= cnCenter; --n)
+      if (const TCTKnot* child = k.Kinder[static_cast<size_t>(n)].get()) stack.push_back({child, &k, e.level + 1});
+    const size_t pushed = stack.size() - before;
+    if (pushed == 1)
+      Prefetch(stack.back().knot, 16);
+    else
+      for (size_t i = before; i < stack.size(); ++i) Prefetch(stack[i].knot, 2);
+  }
+}
 }  // namespace
+
+#if VEZ_KNOT_POOL
+void* TCTKnot::operator new(std::size_t size) { return Pool().Allocate(size); }
+void TCTKnot::operator delete(void* p, std::size_t size) noexcept { Pool().Free(p, size); }
+#else
+void* TCTKnot::operator new(std::size_t size) { return ::operator new(size); }
+void TCTKnot::operator delete(void* p, std::size_t size) noexcept { ::operator delete(p, size); }
+#endif
 
 bool TCTCustomDataItem::BelongsTo(const TCTKnot* knot) const {
   if (!knot) return false;
@@ -109,10 +276,18 @@ TCTKnot* TCTKnot::FindKnot(const TCTCustomDataItem* item) {
 }
 
 void TCTKnot::Schnitt(const TTransM& t, double a, double b, TCTDataList& result) const {
-  if (!SchnittMitKreis(t, a, b)) return;
-  if (Daten_vorhanden()) result.AddKnoten(*this);
-  for (const auto& child : Kinder)
-    if (child) child->Schnitt(t, a, b, result);
+  // The knots with data are gathered first and their lists fetched meanwhile; their items follow in walk order.
+  std::vector<const TCTKnot*> hits;
+  Walk(*this, std::numeric_limits<int>::max(), [&](const TCTKnot& k) { return k.SchnittMitKreis(t, a, b); },
+       [&](const TCTKnot& k) {
+         if (!k.Daten_vorhanden()) return;
+         Prefetch(std::to_address(k.Daten.begin()), 1);
+         hits.push_back(&k);
+       });
+  for (const TCTKnot* k : hits) {
+    for (const TCTCustomDataItem* item : k->Daten) Prefetch(item, 1);  // the caller tests the items next
+    result.AddKnoten(*k);
+  }
 }
 
 void TCTKnot::SearchBeam(const TTransM& t, double a, double b, double c, bool& inside, TCTDataList& result) const {
@@ -199,14 +374,14 @@ void TCircleTree::Abstandsuchen(double x, double y, double d, TPtrList<TCTKnot>&
   AbstandListe = &result;
   result.Clear();
   if (!Root) return;
-  auto visit = [&](auto&& self, TCTKnot* k, int level) -> void {
-    if (!k->PunktinKreisD(x, y, d)) return;
-    if (k->Daten_vorhanden()) result.Add(k);
-    if (level >= kMaxLevels) return;
-    for (auto& child : k->Kinder)
-      if (child) self(self, child.get(), level + 1);
-  };
-  visit(visit, Root.get(), 0);
+  Walk(*Root, kMaxLevels, [&](const TCTKnot& k) { return k.PunktinKreisD(x, y, d); },
+       [&](const TCTKnot& k) {
+         if (!k.Daten_vorhanden()) return;
+         Prefetch(std::to_address(k.Daten.begin()), 1);  // the caller reads the lists next
+         result.Add(const_cast<TCTKnot*>(&k));
+       });
+  for (const TCTKnot* k : result)
+    for (const TCTCustomDataItem* item : k->Daten) Prefetch(item, 1);  // the caller tests the items next
 }
 
 std::unique_ptr<TPtrList<TCTKnot>> TCircleTree::CreateLeafList() const {

@@ -23,11 +23,15 @@
 //   simply stops descending: each child number is built or examined at most once, in ascending order.
 // - Containment of the items in their fitted circles relies on the margin: with a margin of 0 a corner item may
 //   fall outside its circle by rounding, so callers use a small positive margin.
+// - Knots come from a pool of fixed-size blocks, one size class per knot class size: a build lays a knot's
+//   descendants out right behind it, which the queries read ahead. Freed blocks are kept for reuse until the last
+//   knot of their size is freed; then the pool gives the memory back.
 // - Schnitt frames the strip with the arc tangent of the slope, so a direction with dx < 0 reverses the local
 //   axis and the interval (a, b) is measured from (x0, y0) in the direction (−dx, −dy).
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -99,6 +103,9 @@ public:
   ~TCTKnot() override;
   TCTKnot(const TCTKnot&) = delete;
   TCTKnot& operator=(const TCTKnot&) = delete;
+  // Knots (also those of derived classes) come from a pool of fixed-size blocks; see the source.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p, std::size_t size) noexcept;
 
   bool Daten_vorhanden() const { return Daten.Count() > 0; }
   // Takes over the parent's items inside the placed circle and fits the circle around the data.

@@ -2,8 +2,10 @@
 // the three queries against brute-force scans over all knots and items on seeded random points and segments.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
-#include <map>
+#include <functional>
 #include <numbers>
 #include <random>
 #include <set>
@@ -24,26 +26,21 @@ struct Item : TCTCustomDataItem {
   TSegType type;
 };
 
-// Distance from (px, py) to the item, and between the item and a segment, written out by hand.
-double PointDist(const Item& it, double px, double py) {
-  if (it.type == stPoint) return std::hypot(px - it.x1, py - it.y1);
-  const double dx = it.x2 - it.x1, dy = it.y2 - it.y1, l2 = dx * dx + dy * dy;
-  const double t = l2 == 0 ? 0 : std::clamp(((px - it.x1) * dx + (py - it.y1) * dy) / l2, 0.0, 1.0);
-  return std::hypot(px - it.x1 - t * dx, py - it.y1 - t * dy);
+// Distance from (px, py) to the segment (ax, ay)–(bx, by), and between two segments, written out by hand.
+double PointDist(double px, double py, double ax, double ay, double bx, double by) {
+  const double dx = bx - ax, dy = by - ay, l2 = dx * dx + dy * dy;
+  const double t = l2 == 0 ? 0 : std::clamp(((px - ax) * dx + (py - ay) * dy) / l2, 0.0, 1.0);
+  return std::hypot(px - ax - t * dx, py - ay - t * dy);
 }
 double SegDist(const Item& it, double ax, double ay, double bx, double by) {
-  double best = std::min(PointDist(it, ax, ay), PointDist(it, bx, by));
-  const Item q(ax, ay, bx, by, stLine);
-  best = std::min({best, PointDist(q, it.x1, it.y1), PointDist(q, it.x2, it.y2)});
-  if (it.type == stLine) {  // proper crossing
-    auto side = [](double x0, double y0, double x1, double y1, double x, double y) {
-      return (x1 - x0) * (y - y0) - (y1 - y0) * (x - x0);
-    };
-    if (side(ax, ay, bx, by, it.x1, it.y1) * side(ax, ay, bx, by, it.x2, it.y2) < 0 &&
-        side(it.x1, it.y1, it.x2, it.y2, ax, ay) * side(it.x1, it.y1, it.x2, it.y2, bx, by) < 0)
-      return 0;
-  }
-  return best;
+  auto side = [](double x0, double y0, double x1, double y1, double x, double y) {
+    return (x1 - x0) * (y - y0) - (y1 - y0) * (x - x0);
+  };
+  if (side(ax, ay, bx, by, it.x1, it.y1) * side(ax, ay, bx, by, it.x2, it.y2) < 0 &&
+      side(it.x1, it.y1, it.x2, it.y2, ax, ay) * side(it.x1, it.y1, it.x2, it.y2, bx, by) < 0)
+    return 0;  // proper crossing
+  return std::min({PointDist(ax, ay, it.x1, it.y1, it.x2, it.y2), PointDist(bx, by, it.x1, it.y1, it.x2, it.y2),
+                   PointDist(it.x1, it.y1, ax, ay, bx, by), PointDist(it.x2, it.y2, ax, ay, bx, by)});
 }
 
 std::unique_ptr<TCTDataList> RandomItems(size_t n, std::mt19937_64& rng) {
@@ -95,33 +92,26 @@ void CheckTree(const TCircleTree& tree, size_t items, bool built) {
   if (tree.Root) holding(holding, *tree.Root);
 }
 
-// The knots a traversal with the test `pass` must return: knots with data whose ancestors all pass.
-std::set<const TCTKnot*> Expected(const TCircleTree& tree, const std::function<bool(const TCTKnot&)>& pass,
-                                  int maxLevel) {
+// What a traversal with the test `pass` must return, in pre-order: the knots with data whose ancestors all pass
+// (up to maxLevel levels below the root), and their items in that order.
+std::vector<const TCTKnot*> Expected(const TCircleTree& tree, const std::function<bool(const TCTKnot&)>& pass,
+                                     int maxLevel) {
   std::vector<TCTKnot*> knots;
   if (tree.Root) AllKnots(tree.Root.get(), knots);
-  std::set<const TCTKnot*> out;
+  std::vector<const TCTKnot*> out;
   for (const TCTKnot* k : knots) {
-    if (!k->Daten_vorhanden()) continue;
-    bool ok = true;
+    bool ok = k->Daten_vorhanden();
     int level = 0;
     for (const TCTKnot* a = k; a && ok; a = a->Parent, ++level) ok = pass(*a);
-    if (ok && level - 1 <= maxLevel) out.insert(k);
+    if (ok && level - 1 <= maxLevel) out.push_back(k);
   }
   return out;
 }
-
-std::set<const TCTKnot*> KnotsOf(const TCircleTree& tree, const TCTDataList& items) {
-  std::map<const TCTCustomDataItem*, const TCTKnot*> owner;
-  std::vector<TCTKnot*> knots;
-  if (tree.Root) AllKnots(tree.Root.get(), knots);
-  for (const TCTKnot* k : knots)
-    for (const TCTCustomDataItem* it : k->Daten) owner[it] = k;
-  std::set<const TCTKnot*> out;
-  for (const TCTCustomDataItem* it : items) out.insert(owner.at(it));
+std::vector<const TCTCustomDataItem*> ItemsOf(const std::vector<const TCTKnot*>& knots) {
+  std::vector<const TCTCustomDataItem*> out;
+  for (const TCTKnot* k : knots) out.insert(out.end(), k->Daten.begin(), k->Daten.end());
   return out;
 }
-
 void CheckQueries(TCircleTree& tree, std::mt19937_64& rng, bool built) {
   std::uniform_real_distribution<double> u(-50, 1050), dist(0, 80), ang(-1.5, 1.5);
   std::vector<TCTKnot*> knots;
@@ -131,8 +121,7 @@ void CheckQueries(TCircleTree& tree, std::mt19937_64& rng, bool built) {
     const double c = dist(rng) / 40, co = std::cos(phi), si = std::sin(phi);
     TPtrList<TCTKnot> found;
     tree.Abstandsuchen(x, y, d, found);
-    const std::set<const TCTKnot*> got(found.begin(), found.end());
-    EXPECT_EQ(static_cast<size_t>(found.Count()), got.size());
+    const std::vector<const TCTKnot*> got(found.begin(), found.end());
     EXPECT_EQ(Expected(tree, [&](const TCTKnot& k) { return std::hypot(x - k.X, y - k.Y) <= k.R + d; }, 50), got);
     // Strip from (x, y) along phi over the abscissae (a, b), and the beam u > c·|v| up to b in the same frame.
     TCTDataList strip, beam;
@@ -142,19 +131,20 @@ void CheckQueries(TCircleTree& tree, std::mt19937_64& rng, bool built) {
     tree.Root->SearchBeam(t, 0, b, c, inside, beam);
     auto lu = [&](const TCTKnot& k) { return (k.X - x) * co + (k.Y - y) * si; };
     auto lv = [&](const TCTKnot& k) { return std::fabs((k.Y - y) * co - (k.X - x) * si); };
-    EXPECT_EQ(Expected(tree, [&](const TCTKnot& k) { return lv(k) < k.R && lu(k) + k.R > a && lu(k) - k.R < b; },
-                       1000),
-              KnotsOf(tree, strip));
-    EXPECT_EQ(Expected(tree, [&](const TCTKnot& k) {
+    EXPECT_EQ(ItemsOf(Expected(
+                  tree, [&](const TCTKnot& k) { return lv(k) < k.R && lu(k) + k.R > a && lu(k) - k.R < b; }, 1000)),
+              std::vector<const TCTCustomDataItem*>(strip.begin(), strip.end()));
+    EXPECT_EQ(ItemsOf(Expected(tree, [&](const TCTKnot& k) {
                 return lu(k) + k.R > 0 && lu(k) - k.R < b && lv(k) - k.R < b && lu(k) + k.R > (lv(k) - k.R) * c;
-              }, 1000),
-              KnotsOf(tree, beam));
+              }, 1000)),
+              std::vector<const TCTCustomDataItem*>(beam.begin(), beam.end()));
     // No item within reach is missed: the distance d of the point, the margin of the strip's axis segment.
     const std::set<const TCTCustomDataItem*> hit(strip.begin(), strip.end());
     for (const TCTKnot* k : knots)
       for (const TCTCustomDataItem* it : k->Daten) {
         const Item& item = static_cast<const Item&>(*it);
-        EXPECT_TRUE(PointDist(item, x, y) >= d * (1 - 1e-9) || got.count(k));
+        EXPECT_TRUE(PointDist(x, y, item.x1, item.y1, item.x2, item.y2) >= d * (1 - 1e-9) ||
+                    std::count(got.begin(), got.end(), k));
         EXPECT_TRUE(!built || hit.count(it) ||
                     SegDist(item, x + a * co, y + a * si, x + b * co, y + b * si) >= tree.Margin * (1 - 1e-9));
       }
@@ -196,6 +186,30 @@ TEST_P(CircleTreeTest, InsertedTreeAnswersLikeABruteForceScan) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, CircleTreeTest, testing::Values(1, 2, 11, 150, 2000, 10000));
+
+// A caller's tree with knots of its own (larger) class, next to a base-class tree whose knots come and go.
+struct TaggedKnot : TCTKnot {
+  using TCTKnot::TCTKnot;
+  std::array<double, 5> tag{1, 2, 3, 4, 5};
+};
+struct TaggedTree : TCircleTree {
+  TaggedTree(std::unique_ptr<TCTDataList> list, double margin) : TCircleTree(margin) { Build(std::move(list)); }
+  std::unique_ptr<TCTKnot> CreateKnot(std::unique_ptr<TCTDataList> list, TCTKnot* parent, TCircleNumber number,
+                                      bool flag) override {
+    return std::make_unique<TaggedKnot>(std::move(list), parent, number, flag, Margin);
+  }
+};
+
+TEST(CircleTreeDerivedTest, KnotsOfTheCallersClass) {
+  std::mt19937_64 rng(9);
+  TaggedTree tree(RandomItems(500, rng), 1.0);
+  for (int round = 0; round < 3; ++round) TCircleTree other(RandomItems(300, rng), 1.0);
+  std::vector<TCTKnot*> knots;
+  AllKnots(tree.Root.get(), knots);
+  for (TCTKnot* k : knots) ASSERT_EQ(5, dynamic_cast<TaggedKnot&>(*k).tag[4]);
+  CheckTree(tree, 500, true);
+  CheckQueries(tree, rng, true);
+}
 
 TEST(CircleTreeDocumentedTest, PlacementBuildAndSplit) {
   TCTCircle c;

@@ -147,49 +147,43 @@ TYPED_TEST(SplitTreeTest, FreeItemsDestroysTheObjects) {
 }
 
 TEST(SplitTreeTest, DocumentedSplits) {
-  TBaumStruktur wide(0, 0, 0, 10, 4), square(0, 0, 0, 4, 4);
-  wide.Aufteilen();
-  square.Aufteilen();
-  EXPECT_EQ(1, wide.SplitAxis);
-  EXPECT_EQ(5, wide.SplitValue);
-  EXPECT_EQ(0, square.SplitAxis);
-  EXPECT_EQ(2, square.SplitValue);
-  EXPECT_EQ(2, wide.Ast1->Depth);
+  struct {
+    int32_t x2, y2;
+    uint8_t axis;
+    int32_t split;
+  } const halves[] = {{10, 4, 1, 5}, {4, 4, 0, 2}};  // across the longer side; y on a square
+  for (const auto& h : halves) {
+    TBaumStruktur t(0, 0, 0, h.x2, h.y2);
+    t.Aufteilen();
+    EXPECT_EQ(h.axis, t.SplitAxis);
+    EXPECT_EQ(h.split, t.SplitValue);
+    EXPECT_EQ(2, t.Ast1->Depth);
+  }
   struct {
     int64_t lo, hi, split;
   } const rounding[] = {{0, 5, 2}, {1, 6, 4}, {-5, 0, -2}, {-6, -1, -4}, {-3, 3, 0}};
   for (const auto& k : rounding) {
     TIntCoordBaum t(0, k.lo, 0, k.hi, 0);
-    t.Aufteilen();
-    EXPECT_EQ(k.split, t.SplitValue);
     TIntKoordBaum t32(0, 0, static_cast<int32_t>(k.lo), 0, static_cast<int32_t>(k.hi));
-    t32.Aufteilen();
+    TIntegerBaum line(0, static_cast<int32_t>(k.lo), static_cast<int32_t>(k.hi));
+    t.Aufteilen(), t32.Aufteilen(), line.Aufteilen();
+    EXPECT_EQ(k.split, t.SplitValue);
     EXPECT_EQ(k.split, t32.SplitValue);
+    EXPECT_EQ(k.split, line.Ast1->Hi);
+    EXPECT_EQ(k.split, line.Ast2->Lo);
   }
-  TIntegerBaum line(0, 0, 5);
-  line.Aufteilen();
-  EXPECT_EQ(2, line.Ast1->Hi);
-  EXPECT_EQ(2, line.Ast2->Lo);
-  EXPECT_EQ(5, line.Ast2->Hi);
 }
 
 TEST(SplitTreeTest, InsertionSplitsAfterMaxCountAndDeletionCollapses) {
   Box a(1, 1, 2, 2), b(6, 1, 7, 2), c(3, 1, 7, 2), d(8, 1, 9, 2);
   BoxTree<TBaumStruktur> t(0, 0, 0, 10, 4);
-  EXPECT_FALSE(t.AddItem(&a, 2, 8));
-  EXPECT_FALSE(t.AddItem(&b, 2, 8));
-  EXPECT_FALSE(t.AddItem(&c, 2, 8));
-  EXPECT_EQ(3, t.Count());
-  EXPECT_TRUE(t.AddItem(&d, 2, 8));  // splits first, then routes d
-  EXPECT_EQ(1, t.Count());           // c straddles x = 5 and stays
+  for (Box* o : {&a, &b, &c}) EXPECT_FALSE(t.AddItem(o, 2, 8));
+  EXPECT_TRUE(t.AddItem(&d, 2, 8));  // splits first, then routes d; c straddles x = 5 and stays
+  EXPECT_EQ((std::vector<int32_t>{1, 1, 2, 4}), (std::vector{t.Count(), t.Ast1->Count(), t.Ast2->Count(), t.CountEle()}));
   EXPECT_EQ(&c, t.Get(0));
-  EXPECT_EQ(1, t.Ast1->Count());
-  EXPECT_EQ(2, t.Ast2->Count());
-  EXPECT_EQ(4, t.CountEle());
   EXPECT_FALSE(t.DelItem(&a));
   EXPECT_TRUE(t.Ast1 != nullptr);  // the sibling still holds b and d
-  EXPECT_FALSE(t.DelItem(&b));
-  EXPECT_FALSE(t.DelItem(&d));
+  for (Box* o : {&b, &d}) EXPECT_FALSE(t.DelItem(o));
   EXPECT_FALSE(t.Ast1);  // both leaves empty: the pair is gone
   EXPECT_TRUE(t.DelItem(&c));
   // The same deletions in a three-branch tree leave the children (a three-branch leaf never reports empty).
@@ -205,18 +199,16 @@ TEST(SplitTreeTest, StraddlersMoveIntoTheThirdBranch) {
   BoxTree<TBaumStruktur2> t(0, 0, 0, 10, 4);
   Box left(1, 1, 1, 1);
   for (int i = 0; i < 3; ++i) t.AddItem(&left, 2, 8);  // three references to one box fill the root
-  t.AddItem(across[0].get(), 2, 8);                    // splits; straddler stays with nothing else
-  EXPECT_FALSE(t.Ast3);
-  t.AddItem(across[1].get(), 2, 8);
-  t.AddItem(across[2].get(), 2, 8);
+  for (int i = 0; i < 3; ++i) {
+    t.AddItem(across[static_cast<size_t>(i)].get(), 2, 8);  // the first splits; straddlers collect in the node
+    EXPECT_FALSE(t.Ast3);
+  }
   EXPECT_EQ(3, t.Count());
   t.AddItem(across[3].get(), 2, 8);  // more than two straddlers: they move to the line branch
   ASSERT_TRUE(t.Ast3 != nullptr);
-  EXPECT_EQ(0, t.Count());
-  EXPECT_EQ(5, t.Ast3->X1);
-  EXPECT_EQ(5, t.Ast3->X2);
-  EXPECT_EQ(4, t.Ast3->CountEle());
-  EXPECT_EQ(7, t.CountEle());
+  EXPECT_EQ((std::vector<double>{0, 5, 5, 4, 7}),
+            (std::vector<double>{double(t.Count()), t.Ast3->X1, t.Ast3->X2, double(t.Ast3->CountEle()),
+                                 double(t.CountEle())}));
 }
 
 TEST(SplitTreeTest, ElementChain) {
@@ -225,13 +217,10 @@ TEST(SplitTreeTest, ElementChain) {
   t.AddEle(std::make_unique<TBaumEle>(&a));
   EXPECT_EQ(1, t.MinX);
   t.AddEle(std::make_unique<TBaumEle>(&b));
-  EXPECT_EQ(0, t.MinX);
-  EXPECT_EQ(9, t.MaxY);
   t.DelEle(&absent);
-  EXPECT_EQ(2, t.Count);
+  EXPECT_EQ((std::vector<int32_t>{2, 0, 9}), (std::vector{t.Count, t.MinX, t.MaxY}));
   t.DelEle(&b);  // the box is not shrunk
-  EXPECT_EQ(1, t.Count);
-  EXPECT_EQ(0, t.MinX);
+  EXPECT_EQ((std::vector<int32_t>{1, 0}), (std::vector{t.Count, t.MinX}));
   EXPECT_EQ(&a, t.First->Obj);
   EXPECT_EQ(&a, t.Last->Obj);
 }
