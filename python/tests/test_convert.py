@@ -49,3 +49,17 @@ def test_missing_folder(tmp_path):
     expect_error(veziru.InOutError, 'the folder "%s" does not exist' % missing, veziru.convert, missing)
     with pytest.raises(TypeError):
         veziru.convert(str(tmp_path), progress=3)
+
+
+def test_example_script(tmp_path):
+    import subprocess
+    import sys
+    script = os.path.join(SOURCE, "examples", "python", "spectrum_plot.py")
+    run = subprocess.run([sys.executable, script, str(tmp_path)], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert "Straßenverkehr Hauptstraße: 81.4 dB" in run.stdout
+    try:
+        import matplotlib  # noqa: F401
+    except ImportError:
+        return
+    assert (tmp_path / "spectrum.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
