@@ -14,6 +14,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <limits>
 #include <filesystem>
 #include <memory>
 #include <mutex>
