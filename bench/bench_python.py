@@ -17,12 +17,18 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
+def run(command):
+    done = subprocess.run(command, capture_output=True, text=True)
+    if done.returncode != 0:
+        sys.exit("failed: %s\n%s%s" % (" ".join(command), done.stdout, done.stderr))
+
+
 def build_module(build_dir):
-    subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release", "-DVEZ_BUILD_TESTS=OFF",
-                    "-DVEZ_BUILD_BENCH=OFF", "-DVEZ_BUILD_APPS=OFF", "-DVEZ_BUILD_PYTHON=ON"],
-                   check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", build_dir, "--target", "veziru_python", "-j", str(os.cpu_count() or 2)],
-                   check=True, stdout=subprocess.DEVNULL)
+    print("building the module in", build_dir)
+    run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release", "-DVEZ_BUILD_TESTS=OFF",
+         "-DVEZ_BUILD_BENCH=OFF", "-DVEZ_BUILD_APPS=OFF", "-DVEZ_BUILD_PYTHON=ON",
+         "-DPython_EXECUTABLE=" + sys.executable])
+    run(["cmake", "--build", build_dir, "--target", "veziru_python", "-j", str(os.cpu_count() or 2)])
     return os.path.join(build_dir, "python", "package")
 
 
@@ -51,7 +57,7 @@ def main():
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--module-dir", help="folder holding a built veziru module (skips the build)")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build-pybench"))
-    args = parser.parse_args()
+    args, _ = parser.parse_known_args()  # run-benchmarks passes Google Benchmark's options
 
     sys.path.insert(0, args.module_dir or build_module(args.build_dir))
     import veziru
