@@ -63,3 +63,32 @@ def test_example_script(tmp_path):
     except ImportError:
         return
     assert (tmp_path / "spectrum.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_other_threads_run_during_the_conversion(tmp_path):
+    import sys
+    import threading
+    import time
+    folder = tmp_path / "libs"
+    shutil.copytree(os.path.join(SOURCE, "examples", "paradox-libs"), folder)
+    ticks, stop = [0], threading.Event()
+
+    def tick():
+        while not stop.is_set():
+            ticks[0] += 1
+            time.sleep(0.001)
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(30)  # no forced switch: the ticker runs only while the interpreter lock is free
+    thread = threading.Thread(target=tick)
+    try:
+        thread.start()
+        time.sleep(0.01)
+        before = ticks[0]
+        veziru.convert(str(folder), recursive=True)
+        during = ticks[0] - before
+    finally:
+        stop.set()
+        thread.join()
+        sys.setswitchinterval(interval)
+    assert during > 0
