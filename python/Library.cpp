@@ -169,7 +169,6 @@ public:
     for (int i = 0; i < defs.Count(); ++i) {
       py::list fields;
       for (const std::string& f : SplitFields(defs[i].Fields)) fields.append(py::str(f));
-      py::tuple options(0);
       py::list words;
       const std::string text = IndexOptionsText(defs[i].Options);
       if (text != "none")
