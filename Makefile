@@ -6,7 +6,7 @@ JOBS       ?= $(shell nproc)
 GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test test-asan bench demo fuzz-smoke clean
+.PHONY: all deps configure build test test-asan bench demo fuzz-smoke clean python
 
 all: build
 
@@ -25,7 +25,7 @@ test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 test-asan: deps
-	cmake -S . -B $(BUILD_ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVEZ_SANITIZE=ON -DVEZ_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD_ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVEZ_SANITIZE=ON -DVEZ_BUILD_BENCH=OFF -DVEZ_BUILD_PYTHON=OFF $(CMAKE_ARGS)
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
@@ -52,6 +52,10 @@ fuzz-smoke: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(BUILD_FUZZ)/fuzz_xlsx -runs=$(FUZZ_RUNS) -max_len=20000 -timeout=10 -seed=1 \
 	  -artifact_prefix=$(BUILD_FUZZ)/ $(BUILD_FUZZ)/xlsx-corpus tests/data/spreadsheet
+
+# The Python module veziru (build/python/package); `make test` runs its tests with the others.
+python: configure
+	cmake --build $(BUILD) --target veziru_python -j $(JOBS)
 
 # The demo needs only the vezi tool, not the tests.
 demo: configure

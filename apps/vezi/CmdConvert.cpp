@@ -7,13 +7,13 @@
 #include <fstream>
 #include <iostream>
 
-#include <nlohmann/json.hpp>
 
 #include "Commands.h"
 #include "convert/ConvertParadox.h"
 #include "core/CaseFold.h"
 #include "core/TextEncoding.h"
 #include "librarydb/OVLibConst.h"
+#include "output/JsonWriter.h"
 
 namespace vezi {
 
@@ -63,53 +63,36 @@ private:
   std::vector<std::string> messages_;
 };
 
-// A name as JSON text: valid UTF-8 stays as it is; each byte that is not part of valid UTF-8 becomes the
-// character of the same number (U+0080 to U+00FF), so the report stays whole and readable.
-std::string JsonName(const std::string& name) {
-  if (vez::IsValidUtf8(name)) return name;
-  std::string out;
-  for (std::size_t i = 0; i < name.size();) {
-    std::size_t n = 1;
-    const auto b = static_cast<unsigned char>(name[i]);
-    if (b >= 0x80) {
-      n = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 1;
-      if (i + n > name.size() || !vez::IsValidUtf8(std::string_view(name).substr(i, n))) n = 0;
-    }
-    if (n == 0) {
-      out += static_cast<char>(0xC0 | (b >> 6));
-      out += static_cast<char>(0x80 | (b & 0x3F));
-      ++i;
-    } else {
-      out.append(name, i, n);
-      i += n;
-    }
-  }
-  return out;
-}
-
-nlohmann::json ReportJson(const vez::TConversionSummary& summary) {
-  nlohmann::json tables = nlohmann::json::array();
+// The report, members in name order. Names that are not valid UTF-8 keep each such byte as the character of
+// the same number, so the report stays whole and readable.
+void WriteReport(std::ostream& out, const vez::TConversionSummary& summary) {
+  vez::JsonWriter json(out, vez::JsonWriter::Layout::Indented);
+  json.BeginObject()
+      .Member("error_lines", summary.ErrorLines)
+      .Member("log", summary.LogFile)
+      .Member("log_error", summary.LogError)
+      .Key("tables")
+      .BeginArray();
   for (const auto& t : summary.Tables) {
-    tables.push_back({{"source", JsonName(t.Source)},
-                      {"target", JsonName(t.Target)},
-                      {"library_type", t.LibType},
-                      {"library_type_name", t.LibType >= 0 && vez::LibTypeConstantName(t.LibType)
-                                                ? vez::LibTypeConstantName(t.LibType)
-                                                : ""},
-                      {"converted", t.Outcome == vez::TTableOutcome::Converted},
-                      {"outcome", vez::OutcomeText(t.Outcome)},
-                      {"reason", JsonName(t.Reason)},
-                      {"complete", t.Complete},
-                      {"records_in_header", t.RecordsInHeader},
-                      {"records_read", t.RecordsRead},
-                      {"records_written", t.RecordsWritten},
-                      {"text_cut", t.TextCut},
-                      {"errors", t.Errors}});
+    const char* typeName = t.LibType >= 0 ? vez::LibTypeConstantName(t.LibType) : nullptr;
+    json.BeginObject()
+        .Member("complete", t.Complete)
+        .Member("converted", t.Outcome == vez::TTableOutcome::Converted)
+        .Member("errors", t.Errors)
+        .Member("library_type", t.LibType)
+        .Member("library_type_name", typeName ? typeName : "")
+        .Member("outcome", vez::OutcomeText(t.Outcome))
+        .Member("reason", t.Reason)
+        .Member("records_in_header", t.RecordsInHeader)
+        .Member("records_read", t.RecordsRead)
+        .Member("records_written", t.RecordsWritten)
+        .Member("source", t.Source)
+        .Member("target", t.Target)
+        .Member("text_cut", t.TextCut)
+        .EndObject();
   }
-  return {{"log", JsonName(summary.LogFile)},
-          {"log_error", summary.LogError},
-          {"error_lines", summary.ErrorLines},
-          {"tables", tables}};
+  json.EndArray().EndObject();
+  out << '\n';
 }
 
 }  // namespace
@@ -183,7 +166,7 @@ void RegisterConvertCommands(CLI::App& app) {
         SetExitCode(kExitError);
         return;
       }
-      out << ReportJson(summary).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+      WriteReport(out, summary);
     }
     const bool failed = summary.ErrorLines > 0 || !summary.ErrorText.empty() || !summary.LogError.empty();
     SetExitCode(failed ? kExitError : kExitOk);

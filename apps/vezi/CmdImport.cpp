@@ -7,7 +7,6 @@
 #include <fstream>
 #include <iostream>
 
-#include <nlohmann/json.hpp>
 
 #include "Commands.h"
 #include "core/Exceptions.h"
@@ -15,6 +14,7 @@
 #include "import/LibraryImport.h"
 #include "import/NameAlreadyExists.h"
 #include "librarydb/OVLibConst.h"
+#include "output/JsonWriter.h"
 
 namespace vezi {
 
@@ -114,29 +114,43 @@ private:
   OnExists mode_;
 };
 
-nlohmann::json ReportJson(const vez::TLibraryImportResult& r, const std::string& file, const std::string& library,
-                          bool dryRun) {
-  nlohmann::json errors = nlohmann::json::array();
+// The report, members in name order.
+void WriteReport(std::ostream& out, const vez::TLibraryImportResult& r, const std::string& file,
+                 const std::string& library, bool dryRun) {
+  vez::JsonWriter json(out, vez::JsonWriter::Layout::Indented);
+  json.BeginObject()
+      .Member("added", r.Added)
+      .Member("cancelled", r.Cancelled)
+      .Member("committed", r.Committed)
+      .Member("created", r.Created && r.Committed)
+      .Member("dry_run", dryRun)
+      .Key("errors")
+      .BeginArray();
   for (const auto& e : r.Errors)
-    errors.push_back({{"line", e.Line}, {"column", e.Column}, {"field", e.Field}, {"message", e.Message}});
-  return {{"file", file},
-          {"file_type", r.FileType},
-          {"library", library},
-          {"library_type", r.LibType},
-          {"library_type_name", vez::LibTypeConstantName(r.LibType) ? vez::LibTypeConstantName(r.LibType) : ""},
-          {"created", r.Created && r.Committed},
-          {"dry_run", dryRun},
-          {"committed", r.Committed},
-          {"cancelled", r.Cancelled},
-          {"interrupted", r.Interrupted},
-          {"first_line", r.FirstLine},
-          {"last_line", r.LastLine},
-          {"links", r.Links},
-          {"added", r.Added},
-          {"overwritten", r.Overwritten},
-          {"skipped", r.Skipped},
-          {"failed", r.Failed},
-          {"errors", errors}};
+    json.BeginObject()
+        .Member("column", e.Column)
+        .Member("field", e.Field)
+        .Member("line", e.Line)
+        .Member("message", e.Message)
+        .EndObject();
+  json.EndArray()
+      .Member("failed", r.Failed)
+      .Member("file", file)
+      .Member("file_type", r.FileType)
+      .Member("first_line", r.FirstLine)
+      .Member("interrupted", r.Interrupted)
+      .Member("last_line", r.LastLine)
+      .Member("library", library)
+      .Member("library_type", r.LibType)
+      .Member("library_type_name", vez::LibTypeConstantName(r.LibType) ? vez::LibTypeConstantName(r.LibType) : "")
+      .Key("links")
+      .BeginArray();
+  for (const auto& link : r.Links) json.String(link);
+  json.EndArray()
+      .Member("overwritten", r.Overwritten)
+      .Member("skipped", r.Skipped)
+      .EndObject();
+  out << '\n';
 }
 
 bool SplitAssignment(const std::string& text, std::pair<std::string, std::string>& out) {
@@ -266,7 +280,7 @@ void RegisterImportCommands(CLI::App& app) {
         SetExitCode(kExitError);
         return;
       }
-      out << ReportJson(r, opts->file, opts->library, opts->dryRun).dump(2) << '\n';
+      WriteReport(out, r, opts->file, opts->library, opts->dryRun);
     }
     SetExitCode(r.Failed > 0 || r.Cancelled || r.Interrupted ? kExitError : kExitOk);
   });

@@ -36,6 +36,8 @@
 #include "import/ParadoxDump.h"
 #include "import/SMParadox.h"
 #include "librarydb/OVLibConst.h"
+#include "output/JsonWriter.h"
+#include "output/ValueText.h"
 
 namespace vezi {
 namespace {
@@ -69,160 +71,11 @@ std::string TypeDescription(std::int32_t code) {
 
 // ---- value formatting ----
 
-std::string Base64(std::string_view bytes) {
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                       static_cast<unsigned char>(bytes[i + 2]);
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-    out += kAlphabet[v & 63];
-  }
-  if (const std::size_t rest = bytes.size() - i; rest > 0) {
-    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    if (rest == 2) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
-// RFC 4180: a field with a comma, double quote, CR or LF is enclosed in double quotes, its quotes doubled.
-std::string CsvField(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-  return out;
-}
-
-// Length of the valid UTF-8 sequence at s[i], or 0.
-std::size_t Utf8Length(std::string_view s, std::size_t i) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  std::size_t n = 0;
-  if (b < 0x80) return 1;
-  if (b >= 0xC2 && b <= 0xDF) n = 2;
-  else if (b >= 0xE0 && b <= 0xEF) n = 3;
-  else if (b >= 0xF0 && b <= 0xF4) n = 4;
-  else return 0;
-  if (i + n > s.size()) return 0;
-  for (std::size_t k = 1; k < n; ++k) {
-    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
-  }
-  return n;
-}
-
-// A JSON string. Text that is not valid UTF-8 (old libraries hold Windows code-page text) has each invalid
-// byte taken as the character of the same number, so that nothing is dropped.
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (std::size_t i = 0; i < text.size();) {
-    const char c = text[i];
-    const auto b = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (b < 0x20) {
-      out += fmt::format("\\u{:04x}", b);
-    } else if (b >= 0x80) {
-      const std::size_t n = Utf8Length(text, i);
-      if (n == 0) {
-        out += fmt::format("\\u{:04x}", b);
-        ++i;
-      } else {
-        out.append(text.substr(i, n));
-        i += n;
-      }
-      continue;
-    } else {
-      out += c;
-    }
-    ++i;
-  }
-  out += '"';
-  return out;
-}
-
-// How a column's values are written.
-enum class ValueStyle { Text, Integer, Float, Boolean, DateTime, Binary };
-
-ValueStyle StyleOf(vez::TFieldType type) {
-  switch (type) {
-    case vez::ftSmallint:
-    case vez::ftInteger:
-    case vez::ftWord:
-    case vez::ftAutoInc:
-    case vez::ftLargeint: return ValueStyle::Integer;
-    case vez::ftFloat:
-    case vez::ftCurrency:
-    case vez::ftBCD: return ValueStyle::Float;
-    case vez::ftBoolean: return ValueStyle::Boolean;
-    case vez::ftDate:
-    case vez::ftTime:
-    case vez::ftDateTime: return ValueStyle::DateTime;
-    case vez::ftBlob:
-    case vez::ftGraphic:
-    case vez::ftBytes:
-    case vez::ftVarBytes:
-    case vez::ftTypedBinary:
-    case vez::ftParadoxOle:
-    case vez::ftDBaseOle: return ValueStyle::Binary;
-    default: return ValueStyle::Text;
-  }
-}
-
-// Numbers in the shortest form that reads back the same, always with "." (independent of the locale).
-std::string NumberText(double value) {
-  if (std::isnan(value)) return "NaN";
-  if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
-  return fmt::format("{}", value);
-}
-
-// The text of a value in CSV; nullopt for Null.
-std::optional<std::string> PlainText(const Variant& v, ValueStyle style) {
-  if (v.IsClear()) return std::nullopt;
-  // A reader may report a value its column type cannot hold as text (a Paradox date beyond any calendar): the
-  // text is shown as it is.
-  if (v.Type() == vez::VarType::String && style != ValueStyle::Binary) return v.RawString();
-  switch (style) {
-    case ValueStyle::Integer: return std::to_string(v.AsInteger());
-    case ValueStyle::Float: return NumberText(v.AsFloat());
-    case ValueStyle::Boolean: return v.AsBoolean() ? "true" : "false";
-    case ValueStyle::DateTime: return vez::DateTimeToISO(v.AsDateTime());
-    case ValueStyle::Binary: return Base64(v.Type() == vez::VarType::String ? v.RawString() : v.AsString());
-    case ValueStyle::Text: break;
-  }
-  return v.AsString();
-}
-
-std::string JsonValue(const Variant& v, ValueStyle style) {
-  if (v.IsClear()) return "null";
-  if (v.Type() == vez::VarType::String && style != ValueStyle::Binary) return JsonString(v.RawString());
-  switch (style) {
-    case ValueStyle::Integer: return std::to_string(v.AsInteger());
-    case ValueStyle::Float: {
-      const double d = v.AsFloat();
-      return std::isfinite(d) ? NumberText(d) : "null";
-    }
-    case ValueStyle::Boolean: return v.AsBoolean() ? "true" : "false";
-    default: return JsonString(*PlainText(v, style));
-  }
-}
+using vez::ValueStyle;
+using vez::CsvField;
+using vez::JsonValue;
+using vez::PlainText;
+using vez::ParadoxColumnType;
 
 // ---- table sources ----
 
@@ -253,36 +106,6 @@ public:
   virtual bool Next(std::vector<Variant>& values) = 0;
 };
 
-std::string AdvancedTypeLabel(std::int32_t code) {
-  switch (code) {
-    case vez::aftString: return "text";
-    case vez::aftSmallInt: return "int16";
-    case vez::aftInteger: return "int32";
-    case vez::aftWord: return "uint16";
-    case vez::aftAutoInc: return "autoinc";
-    case vez::aftDouble: return "double";
-    case vez::aftBoolean: return "boolean";
-    case vez::aftDateTime: return "datetime";
-    case vez::aftBlob: return "blob";
-    case vez::aftGraphic: return "graphic";
-    case vez::aftMemo: return "memo";
-    default: return "code " + std::to_string(code);
-  }
-}
-
-std::string IndexOptionsText(vez::TIndexOptions options) {
-  std::string text;
-  auto add = [&](const char* word) {
-    if (!text.empty()) text += ',';
-    text += word;
-  };
-  if (options & vez::ixPrimary) add("primary");
-  if (options & vez::ixUnique) add("unique");
-  if (options & vez::ixDescending) add("descending");
-  if (options & vez::ixCaseInsensitive) add("case-insensitive");
-  return text.empty() ? "none" : text;
-}
-
 // A library file read through the table engine. The database and table objects are used directly, not
 // through TMyTable, whose closing deletes a database file without tables: reading must never remove a file.
 class LibrarySource : public TableSource {
@@ -308,9 +131,9 @@ public:
       column.name = f.FieldName();
       column.size = f.Size();
       column.required = f.Required();
-      column.style = StyleOf(f.DataType());
+      column.style = vez::ValueStyleOf(f.DataType());
       const int adv = advanced_ ? table_.AdvFieldDefs().IndexOf(f.FieldName()) : -1;
-      column.type = adv >= 0 ? AdvancedTypeLabel(table_.AdvFieldDefs()[adv].DataType) : vez::FieldTypeName(f.DataType());
+      column.type = adv >= 0 ? vez::EngineTypeLabel(table_.AdvFieldDefs()[adv].DataType) : vez::FieldTypeName(f.DataType());
       columns_.push_back(std::move(column));
     }
     table_.First();
@@ -330,7 +153,7 @@ public:
   std::vector<IndexDescription> Indexes() const override {
     std::vector<IndexDescription> out;
     const vez::TIndexDefs& defs = table_.IndexDefs();
-    for (int i = 0; i < defs.Count(); ++i) out.push_back({defs[i].Name, defs[i].Fields, IndexOptionsText(defs[i].Options)});
+    for (int i = 0; i < defs.Count(); ++i) out.push_back({defs[i].Name, defs[i].Fields, vez::IndexOptionsText(defs[i].Options)});
     return out;
   }
   std::int64_t RecordCount() override { return table_.RecordCount(); }
@@ -425,29 +248,6 @@ std::unique_ptr<TableSource> OpenLibrarySource(const std::string& path) {
   return std::make_unique<LibrarySource>(path);
 }
 
-// The column type a Paradox field type is read as (the conversion gives converted tables the same types).
-vez::TFieldType ParadoxColumnType(std::int32_t paradoxType) {
-  switch (paradoxType) {
-    case 2: return vez::ftDate;
-    case 3: return vez::ftSmallint;
-    case 4: return vez::ftInteger;
-    case 5: return vez::ftCurrency;
-    case 6: return vez::ftFloat;
-    case 9: return vez::ftBoolean;
-    case 12: return vez::ftMemo;
-    case 13: return vez::ftBlob;
-    case 14: return vez::ftFmtMemo;
-    case 15: return vez::ftParadoxOle;
-    case 16: return vez::ftGraphic;
-    case 20: return vez::ftTime;
-    case 21: return vez::ftDateTime;
-    case 22: return vez::ftAutoInc;
-    case 23: return vez::ftBCD;
-    case 24: return vez::ftBytes;
-    default: return vez::ftString;
-  }
-}
-
 // A Paradox table read record by record by the Paradox reader (step loading: one block and one record's cells in
 // memory), offered like a library table: its records in block-chain order, values as the reader reports them.
 class ParadoxSource : public TableSource {
@@ -471,7 +271,7 @@ public:
       column.name = f.Name;
       column.type = vez::TDBParadox::GetStrFieldType(f.FieldType);
       column.size = f.Size;
-      column.style = StyleOf(ParadoxColumnType(f.FieldType));
+      column.style = vez::ValueStyleOf(ParadoxColumnType(f.FieldType));
       columns_.push_back(std::move(column));
     }
   }
@@ -549,7 +349,7 @@ void FillRequiredFields(vez::TABSTable& table, const std::string& elementName) {
   for (int i = 0; i < table.FieldCount(); ++i) {
     vez::TField& f = table.Fields(i);
     if (!f.Required() || !f.IsNull() || f.DataType() == vez::ftAutoInc) continue;
-    switch (StyleOf(f.DataType())) {
+    switch (vez::ValueStyleOf(f.DataType())) {
       case ValueStyle::Text: f.SetAsString(elementName); break;
       case ValueStyle::Boolean: f.SetAsBoolean(false); break;
       case ValueStyle::Integer:
@@ -680,16 +480,16 @@ void RunDump(const std::string& path, const std::string& format, std::int64_t li
       ++written;
     }
   } else {
-    out << '[';
+    vez::JsonWriter json(out);
+    json.BeginArray(true);
     while ((limit < 0 || written < limit) && source->Next(values)) {
-      out << (written ? ",\n  {" : "\n  {");
-      for (std::size_t i = 0; i < columns.size(); ++i) {
-        out << (i ? ", " : "") << JsonString(columns[i].name) << ": " << JsonValue(values[i], columns[i].style);
-      }
-      out << '}';
+      json.BeginObject();
+      for (std::size_t i = 0; i < columns.size(); ++i) json.Key(columns[i].name).Raw(JsonValue(values[i], columns[i].style));
+      json.EndObject();
       ++written;
     }
-    out << (written ? "\n]\n" : "]\n");
+    json.EndArray();
+    out << '\n';
   }
   out.flush();
   if (paradoxSource) ReportParadoxRead(paradoxSource->Result());

@@ -12,6 +12,7 @@
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
 #include "core/TextEncoding.h"
+#include "output/JsonWriter.h"
 #include "settings/IniConsts.h"
 
 namespace vezi {
@@ -45,49 +46,30 @@ struct Node {
   }
 };
 
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (const unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20)
-          out += vez::Format("\\u%04x", static_cast<int>(c));
-        else
-          out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-void PrintJson(std::ostream& out, const Node& node, int indent) {
-  const std::string pad(static_cast<std::size_t>(indent + 2), ' ');
-  const std::string close(static_cast<std::size_t>(indent), ' ');
+void WriteJson(vez::JsonWriter& json, const Node& node) {
   switch (node.kind) {
-    case Node::Kind::String: out << JsonString(node.scalar); return;
+    case Node::Kind::String: json.String(node.scalar); return;
     case Node::Kind::Number:
-    case Node::Kind::Bool: out << node.scalar; return;
+    case Node::Kind::Bool: json.Raw(node.scalar); return;
     case Node::Kind::Object:
-      out << "{";
-      for (std::size_t i = 0; i < node.members.size(); ++i) {
-        out << (i ? ",\n" : "\n") << pad << JsonString(node.members[i].first) << ": ";
-        PrintJson(out, node.members[i].second, indent + 2);
+      json.BeginObject();
+      for (const auto& [name, value] : node.members) {
+        json.Key(name);
+        WriteJson(json, value);
       }
-      out << (node.members.empty() ? "}" : "\n" + close + "}");
+      json.EndObject();
       return;
     case Node::Kind::Array:
-      out << "[";
-      for (std::size_t i = 0; i < node.items.size(); ++i) {
-        out << (i ? ",\n" : "\n") << pad;
-        PrintJson(out, node.items[i], indent + 2);
-      }
-      out << (node.items.empty() ? "]" : "\n" + close + "]");
+      json.BeginArray();
+      for (const Node& item : node.items) WriteJson(json, item);
+      json.EndArray();
       return;
   }
+}
+
+void PrintJson(std::ostream& out, const Node& node) {
+  vez::JsonWriter json(out, vez::JsonWriter::Layout::Indented);
+  WriteJson(json, node);
 }
 
 void PrintText(std::ostream& out, const Node& node, int indent) {
@@ -261,7 +243,7 @@ void RegisterSettingsCommands(CLI::App& app) {
     root.Add("program", ProgramNode(vez::ProgramSettings()));
     if (!options->project.empty()) root.Add("project", ProjectNode(options->project));
     if (options->format == "json") {
-      PrintJson(std::cout, root, 0);
+      PrintJson(std::cout, root);
       std::cout << '\n';
     } else {
       PrintText(std::cout, root, 0);

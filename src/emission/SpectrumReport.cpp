@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <sstream>
 
 #include "acoustics/Bands.h"
+#include "output/JsonWriter.h"
 
 namespace vez {
 
@@ -31,20 +33,14 @@ std::string_view TNMThrottleName(TFullThrottle FullThrottle) {
   return FullThrottle == ftYes ? "full throttle" : "cruise";
 }
 
-namespace {
-
-std::string JsonNumber(float v) { return std::isfinite(v) ? fmt::format("{}", v) : "null"; }
-
-}  // namespace
-
 std::string SpectrumJson(float Sum, std::span<const TBandValue> Bands) {
-  std::string out = "{\"sum\": " + JsonNumber(Sum) + ", \"bands\": [";
-  for (std::size_t i = 0; i < Bands.size(); ++i) {
-    if (i > 0) out += ", ";
-    out += fmt::format("{{\"hz\": {}, \"db\": {}}}", Bands[i].Hz, JsonNumber(Bands[i].Value));
-  }
-  out += "]}\n";
-  return out;
+  std::ostringstream out;
+  JsonWriter json(out);
+  json.BeginObject().Member("sum", Sum).Key("bands").BeginArray();
+  for (const TBandValue& b : Bands) json.BeginObject().Member("hz", b.Hz).Member("db", b.Value).EndObject();
+  json.EndArray().EndObject();
+  out << '\n';
+  return out.str();
 }
 
 std::string SpectrumText(std::string_view Heading, std::string_view Unit, float Sum,

@@ -11,6 +11,8 @@
 #include "import/SMParadox.h"
 #include "import/internal/DateText.h"
 #include "import/internal/Sha256.h"
+#include "output/JsonWriter.h"
+#include "output/ValueText.h"
 
 namespace vez {
 
@@ -22,17 +24,6 @@ bool IsDateType(std::int32_t type) { return type == 2 || type == 20 || type == 2
 std::string G17(double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.17g", v);
-  return buf;
-}
-
-std::string Shortest(double v) {
-  if (std::isnan(v)) return "NaN";
-  if (std::isinf(v)) return v < 0 ? "-Infinity" : "Infinity";
-  char buf[64];
-  for (int precision = 15; precision <= 17; ++precision) {
-    std::snprintf(buf, sizeof buf, "%.*g", precision, v);
-    if (std::strtod(buf, nullptr) == v) break;
-  }
   return buf;
 }
 
@@ -49,7 +40,7 @@ std::string PlainValue(const Variant& v, std::int32_t type) {
     case VarType::Null: return "";
     case VarType::Boolean: return v.RawBool() ? "true" : "false";
     case VarType::Integer: return std::to_string(v.RawInteger());
-    case VarType::Double: return Shortest(v.RawDouble());
+    case VarType::Double: return NumberText(v.RawDouble());
     case VarType::DateTime: {
       const std::string iso = detail::IsoMillis(v.RawDateTime());
       if (type == 2) return iso.substr(0, iso.find('T'));
@@ -63,55 +54,6 @@ std::string PlainValue(const Variant& v, std::int32_t type) {
   return "";
 }
 
-std::string CsvField(const std::string& s) {
-  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
-bool ValidUtf8At(std::string_view s, std::size_t i, std::size_t& len) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  if (b < 0x80) return len = 1, true;
-  if ((b & 0xE0) == 0xC0 && b >= 0xC2) len = 2;
-  else if ((b & 0xF0) == 0xE0) len = 3;
-  else if ((b & 0xF8) == 0xF0 && b <= 0xF4) len = 4;
-  else return false;
-  if (i + len > s.size()) return false;
-  for (std::size_t k = 1; k < len; ++k)
-    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-  return true;
-}
-
-std::string JsonString(std::string_view s) {
-  std::string out = "\"";
-  for (std::size_t i = 0; i < s.size();) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t len = 1;
-    char buf[8];
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (ValidUtf8At(s, i, len)) {
-      out.append(s.substr(i, len));
-    } else {
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-      len = 1;
-    }
-    i += len;
-  }
-  return out + "\"";
-}
-
 std::string JsonValue(const Variant& v, std::int32_t type) {
   switch (v.Type()) {
     case VarType::Empty:
@@ -120,7 +62,7 @@ std::string JsonValue(const Variant& v, std::int32_t type) {
     case VarType::Integer: return std::to_string(v.RawInteger());
     case VarType::Double: {
       const double d = v.RawDouble();
-      return std::isfinite(d) ? Shortest(d) : JsonString(Shortest(d));
+      return std::isfinite(d) ? NumberText(d) : "null";
     }
     case VarType::DateTime: return JsonString(PlainValue(v, type));
     case VarType::String:
@@ -225,6 +167,7 @@ void DumpParadoxTable(const std::string& fileName, ParadoxDumpFormat format, std
   const auto& fields = reader.Fields();
   std::int32_t walked = 0;
   bool started = false;
+  JsonWriter json(out, JsonWriter::Layout::Compact);
   auto start = [&]() {
     if (started) return;
     started = true;
@@ -251,12 +194,14 @@ void DumpParadoxTable(const std::string& fileName, ParadoxDumpFormat format, std
       for (std::size_t i = 0; i < fields.size(); ++i) out << (i ? "," : "") << CsvField(fields[i].Name);
       out << "\n";
     } else {
-      out << "{\"file\":" << JsonString(ExtractFileName(fileName)) << ",\"fields\":[";
-      for (std::size_t i = 0; i < fields.size(); ++i)
-        out << (i ? "," : "") << "{\"name\":" << JsonString(fields[i].Name)
-            << ",\"type\":" << JsonString(TDBParadox::GetStrFieldType(fields[i].FieldType))
-            << ",\"size\":" << fields[i].Size << "}";
-      out << "],\"records\":[";
+      json.BeginObject().Member("file", ExtractFileName(fileName)).Key("fields").BeginArray();
+      for (const auto& f : fields)
+        json.BeginObject()
+            .Member("name", f.Name)
+            .Member("type", TDBParadox::GetStrFieldType(f.FieldType))
+            .Member("size", f.Size)
+            .EndObject();
+      json.EndArray().Key("records").BeginArray();
     }
   };
   WalkTable(reader, fileName, [&](std::int32_t index, const std::vector<std::optional<Variant>>& cells) {
@@ -272,16 +217,18 @@ void DumpParadoxTable(const std::string& fileName, ParadoxDumpFormat format, std
         out << (i ? "," : "") << (cells[i] ? CsvField(PlainValue(*cells[i], fields[i].FieldType)) : std::string());
       out << "\n";
     } else {
-      out << (index ? "," : "") << "{";
+      json.BeginObject();
       for (std::size_t i = 0; i < cells.size(); ++i)
-        out << (i ? "," : "") << JsonString(fields[i].Name) << ":"
-            << (cells[i] ? JsonValue(*cells[i], fields[i].FieldType) : std::string("null"));
-      out << "}";
+        json.Key(fields[i].Name).Raw(cells[i] ? JsonValue(*cells[i], fields[i].FieldType) : std::string("null"));
+      json.EndObject();
     }
   });
   start();  // a table without records still gets its header
   if (format == ParadoxDumpFormat::Cells) out << "end " << walked << "\n";
-  else if (format == ParadoxDumpFormat::Json) out << "]}\n";
+  else if (format == ParadoxDumpFormat::Json) {
+    json.EndArray().EndObject();
+    out << "\n";
+  }
   FillResult(reader, result);
 }
 

@@ -8,7 +8,7 @@
 //   date-times "yyyy-mm-ddThh:nn:ss.zzz"; BLOB-type values (BLOB, formatted memo, OLE, graphic) as
 //   "LENGTH:SHA256". Lines end with "\n".
 // - Json: one object {"file":..., "fields":[{"name","type","size"}...], "records":[{name: value, ...}...]};
-//   Null as null, numbers as numbers (non-finite ones as strings), text as strings (bytes that are not UTF-8,
+//   Null as null, numbers as numbers (non-finite ones as null), text as strings (bytes that are not UTF-8,
 //   as with raw text, escaped as \u00XX of their Latin-1 reading), BLOB-type values as {"length","sha256"}.
 // - Cells: the reference cell format: the header lines, one "F" line per field, one "C" line per record walked
 //   and "end N". A date reported as text is written "date-text:" + the text, with a "+" before years of more than

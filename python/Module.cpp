@@ -1,0 +1,62 @@
+// The Python module veziru: libraries, Paradox tables, the conversion and the acoustic routines of VEZiru0.
+#include <string>
+
+#include "Bindings.h"
+#include "core/Exceptions.h"
+#include "core/Version.h"
+
+namespace vez::python {
+
+namespace {
+
+PyObject* g_error = nullptr;
+PyObject* g_databaseError = nullptr;
+PyObject* g_convertError = nullptr;
+PyObject* g_inOutError = nullptr;
+
+PyObject* NewError(py::module_& m, const char* name, PyObject* bases, const char* doc) {
+  const std::string full = std::string("veziru.") + name;
+  PyObject* cls = PyErr_NewExceptionWithDoc(full.c_str(), doc, bases, nullptr);
+  if (cls == nullptr) throw py::error_already_set();
+  m.add_object(name, py::handle(cls));  // the module keeps a reference; the class lives as long as it
+  return cls;
+}
+
+}  // namespace
+
+PyObject* ErrorClass() { return g_error; }
+PyObject* InOutErrorClass() { return g_inOutError; }
+
+}  // namespace vez::python
+
+PYBIND11_MODULE(veziru, m) {
+  using namespace vez::python;
+  m.doc() =
+      "VEZiru0 from Python: acoustic and meteorological libraries, Paradox tables, the conversion of old "
+      "libraries, frequency bands, weighting, level arithmetic and the TNM emission model.";
+  g_error = NewError(m, "Error", PyExc_Exception, "A failure of the library; str(e) is its message.");
+  g_databaseError = NewError(m, "DatabaseError", g_error, "A failure of the table engine.");
+  g_convertError = NewError(m, "ConvertError", g_error, "A value that cannot be converted to its field's type.");
+  {
+    py::tuple bases = py::make_tuple(py::handle(g_error), py::handle(PyExc_OSError));
+    g_inOutError = NewError(m, "InOutError", bases.ptr(), "A file that cannot be found, read or written.");
+  }
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const vez::EDatabaseError& e) {
+      PyErr_SetString(g_databaseError, e.what());
+    } catch (const vez::EConvertError& e) {
+      PyErr_SetString(g_convertError, e.what());
+    } catch (const vez::EInOutError& e) {
+      PyErr_SetString(g_inOutError, e.what());
+    } catch (const vez::Exception& e) {
+      PyErr_SetString(g_error, e.what());
+    }
+  });
+  m.attr("__version__") = vez::kVersionString;
+  RegisterLibrary(m);
+  RegisterParadox(m);
+  RegisterConvert(m);
+  RegisterAcoustics(m);
+}

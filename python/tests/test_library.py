@@ -1,0 +1,82 @@
+import os
+
+import pytest
+import veziru
+from conftest import assert_records_equal, dump_json, expect_error
+
+
+def libraries(folder):
+    return sorted(os.path.join(root, name) for root, _, names in os.walk(folder) for name in names
+                  if os.path.splitext(name)[1].lower() in (".abs", ".runx", ".sdbx", ".tabs"))
+
+
+def test_values_equal_the_dump_of_every_sample_library(samples):
+    folder, _ = samples
+    paths = libraries(folder)
+    assert len(paths) >= 8
+    for path in paths:
+        with veziru.open_library(path, read_only=True) as lib:
+            expected = dump_json(path)
+            assert_records_equal(lib.to_records(), expected)
+            assert_records_equal(list(lib), expected)
+            assert len(lib) == len(expected)
+            assert [f.name for f in lib.fields] == list(expected[0]) if expected else True
+
+
+def test_type_fields_and_indexes(samples):
+    folder, _ = samples
+    with veziru.open_library(str(folder / "emis.abs")) as lib:
+        assert (lib.type, lib.type_name) == (0, "ltEmis")
+        assert lib.fields[0] == veziru.Field("Eintrag", "autoinc", 0, False)
+        assert veziru.Index("p", ("Eintrag",), ("primary",)) in lib.indexes
+    assert veziru.lib_type("X.run") == veziru.lib_type("a.runx") == 80
+    assert veziru.lib_type("notes.txt") is None
+    assert veziru.lib_type_name(0) == "ltEmis" and veziru.lib_type_name(18) is None
+
+
+def test_transaction_commits_or_leaves_the_library_unchanged(tmp_path):
+    lib = veziru.create_library("ltEmis", str(tmp_path), with_defaults=True)
+    before = lib.to_records()
+    with pytest.raises(ZeroDivisionError):
+        with lib.transaction():
+            lib.append({"ElementName": "Fan", "Values1": 50.5})
+            lib.edit(0, {"ElementName": "Changed"})
+            assert [r["ElementName"] for r in lib] == ["Changed", "Fan"]  # seen inside the transaction
+            1 / 0
+    assert lib.to_records() == before
+    with lib.transaction():
+        lib.append({"ElementName": "Fan", "Values1": 50.5})
+        lib.delete(0)
+    lib.close()
+    records = veziru.open_library(str(tmp_path / "emis.abs")).to_records()
+    assert [(r["ElementName"], r["Values1"]) for r in records] == [("Fan", 50.5)]
+    assert records[0]["Terz"] is True  # a default of the new record
+
+
+def test_failures_raise_the_library_exceptions(tmp_path):
+    missing = str(tmp_path / "none.abs")
+    expect_error(veziru.InOutError, "no such file: '%s'" % missing, veziru.open_library, missing)
+    assert issubclass(veziru.InOutError, OSError) and issubclass(veziru.DatabaseError, veziru.Error)
+    expect_error(ValueError, "unknown library type 'ltNone' (give a code 0 to 103 or a constant name such as ltEmis)",
+                 veziru.create_library, "ltNone", str(tmp_path))
+    lib = veziru.create_library(0, str(tmp_path))
+    expect_error(veziru.Error, "'%s' already exists; it is left as it is" % lib.path,
+                 veziru.create_library, "ltEmis", str(tmp_path))
+    expect_error(veziru.DatabaseError, "Field 'Nope' not found", lib.append, {"Nope": 1})
+    with pytest.raises(veziru.ConvertError):
+        lib.append({"Values1": "not a number"})
+    with pytest.raises(TypeError):
+        lib.append({"ElementName": object()})
+    with pytest.raises(IndexError):
+        lib.edit(5, {})
+    assert len(lib) == 0  # nothing half-posted
+    lib.close()
+    expect_error(veziru.Error, "the library '%s' is closed" % lib.path, len, lib)
+
+
+def test_to_pandas(samples):
+    pandas = pytest.importorskip("pandas")
+    folder, _ = samples
+    frame = veziru.open_library(str(folder / "emis.abs")).to_pandas()
+    assert isinstance(frame, pandas.DataFrame)
+    assert list(frame["ElementName"]) == [r["ElementName"] for r in dump_json(str(folder / "emis.abs"))]

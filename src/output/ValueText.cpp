@@ -1,0 +1,227 @@
+#include "output/ValueText.h"
+
+#include <cmath>
+
+#include <fmt/format.h>
+
+#include "core/FormatSettings.h"
+
+namespace vez {
+
+ValueStyle ValueStyleOf(TFieldType type) {
+  switch (type) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+    case ftLargeint: return ValueStyle::Integer;
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD: return ValueStyle::Float;
+    case ftBoolean: return ValueStyle::Boolean;
+    case ftDate:
+    case ftTime:
+    case ftDateTime: return ValueStyle::DateTime;
+    case ftBlob:
+    case ftGraphic:
+    case ftBytes:
+    case ftVarBytes:
+    case ftTypedBinary:
+    case ftParadoxOle:
+    case ftDBaseOle: return ValueStyle::Binary;
+    default: return ValueStyle::Text;
+  }
+}
+
+TFieldType ParadoxColumnType(std::int32_t paradoxType) {
+  switch (paradoxType) {
+    case 2: return ftDate;
+    case 3: return ftSmallint;
+    case 4: return ftInteger;
+    case 5: return ftCurrency;
+    case 6: return ftFloat;
+    case 9: return ftBoolean;
+    case 12: return ftMemo;
+    case 13: return ftBlob;
+    case 14: return ftFmtMemo;
+    case 15: return ftParadoxOle;
+    case 16: return ftGraphic;
+    case 20: return ftTime;
+    case 21: return ftDateTime;
+    case 22: return ftAutoInc;
+    case 23: return ftBCD;
+    case 24: return ftBytes;
+    default: return ftString;
+  }
+}
+
+std::string EngineTypeLabel(std::int32_t code) {
+  switch (code) {
+    case aftString: return "text";
+    case aftSmallInt: return "int16";
+    case aftInteger: return "int32";
+    case aftWord: return "uint16";
+    case aftAutoInc: return "autoinc";
+    case aftDouble: return "double";
+    case aftBoolean: return "boolean";
+    case aftDateTime: return "datetime";
+    case aftBlob: return "blob";
+    case aftGraphic: return "graphic";
+    case aftMemo: return "memo";
+    default: return "code " + std::to_string(code);
+  }
+}
+
+std::string IndexOptionsText(TIndexOptions options) {
+  std::string text;
+  auto add = [&](const char* word) {
+    if (!text.empty()) text += ',';
+    text += word;
+  };
+  if (options & ixPrimary) add("primary");
+  if (options & ixUnique) add("unique");
+  if (options & ixDescending) add("descending");
+  if (options & ixCaseInsensitive) add("case-insensitive");
+  return text.empty() ? "none" : text;
+}
+
+std::string Base64(std::string_view bytes) {
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  auto byte = [&bytes](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(bytes[i])); };
+  std::size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const unsigned v = (byte(i) << 16) | (byte(i + 1) << 8) | byte(i + 2);
+    out += kAlphabet[(v >> 18) & 63];
+    out += kAlphabet[(v >> 12) & 63];
+    out += kAlphabet[(v >> 6) & 63];
+    out += kAlphabet[v & 63];
+  }
+  if (const std::size_t rest = bytes.size() - i; rest > 0) {
+    unsigned v = byte(i) << 16;
+    if (rest == 2) v |= byte(i + 1) << 8;
+    out += kAlphabet[(v >> 18) & 63];
+    out += kAlphabet[(v >> 12) & 63];
+    out += rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+std::string CsvField(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
+std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  std::size_t n = 0;
+  if (b < 0x80) return 1;
+  if (b >= 0xC2 && b <= 0xDF) n = 2;
+  else if (b >= 0xE0 && b <= 0xEF) n = 3;
+  else if (b >= 0xF0 && b <= 0xF4) n = 4;
+  else return 0;
+  if (i + n > s.size()) return 0;
+  for (std::size_t k = 1; k < n; ++k) {
+    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+  }
+  return n;
+}
+
+std::string Utf8OrLatin1(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t n = Utf8SequenceLength(bytes, i);
+    if (n == 0) {
+      const auto b = static_cast<unsigned char>(bytes[i]);
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
+      ++i;
+    } else {
+      out.append(bytes.substr(i, n));
+      i += n;
+    }
+  }
+  return out;
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += '"';
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (b < 0x20) {
+      out += fmt::format("\\u{:04x}", b);
+    } else if (b >= 0x80) {
+      const std::size_t n = Utf8SequenceLength(text, i);
+      if (n == 0) {
+        out += fmt::format("\\u{:04x}", b);
+        ++i;
+      } else {
+        out.append(text.substr(i, n));
+        i += n;
+      }
+      continue;
+    } else {
+      out += c;
+    }
+    ++i;
+  }
+  out += '"';
+  return out;
+}
+
+std::string NumberText(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
+  return fmt::format("{}", value);
+}
+
+std::optional<std::string> PlainText(const Variant& v, ValueStyle style) {
+  if (v.IsClear()) return std::nullopt;
+  if (v.Type() == VarType::String && style != ValueStyle::Binary) return v.RawString();
+  switch (style) {
+    case ValueStyle::Integer: return std::to_string(v.AsInteger());
+    case ValueStyle::Float: return NumberText(v.AsFloat());
+    case ValueStyle::Boolean: return v.AsBoolean() ? "true" : "false";
+    case ValueStyle::DateTime: return DateTimeToISO(v.AsDateTime());
+    case ValueStyle::Binary: return Base64(v.Type() == VarType::String ? v.RawString() : v.AsString());
+    case ValueStyle::Text: break;
+  }
+  return v.AsString();
+}
+
+std::string JsonValue(const Variant& v, ValueStyle style) {
+  if (v.IsClear()) return "null";
+  if (v.Type() == VarType::String && style != ValueStyle::Binary) return JsonString(v.RawString());
+  switch (style) {
+    case ValueStyle::Integer: return std::to_string(v.AsInteger());
+    case ValueStyle::Float: {
+      const double d = v.AsFloat();
+      return std::isfinite(d) ? NumberText(d) : "null";
+    }
+    case ValueStyle::Boolean: return v.AsBoolean() ? "true" : "false";
+    default: return JsonString(*PlainText(v, style));
+  }
+}
+
+}  // namespace vez

@@ -1,0 +1,82 @@
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "output/ValueText.h"
+
+namespace vez {
+namespace {
+
+TEST(ValueText, Base64KnownVectors) {
+  using namespace std::string_view_literals;
+  const struct {
+    std::string_view in;
+    const char* out;
+  } kCases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
+                {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xff\xfe\x00"sv, "//4A"}};
+  for (const auto& c : kCases) EXPECT_EQ(Base64(c.in), c.out);
+}
+
+TEST(ValueText, CsvAndJsonQuoting) {
+  EXPECT_EQ(CsvField("plain text"), "plain text");
+  EXPECT_EQ(CsvField("a,\"b\""), "\"a,\"\"b\"\"\"");
+  EXPECT_EQ(CsvField("two\nlines"), "\"two\nlines\"");
+  EXPECT_EQ(JsonString("q\"b\\\n\r\t\x01"), "\"q\\\"b\\\\\\n\\r\\t\\u0001\"");
+  EXPECT_EQ(JsonString("\xc3\x84rger \xc4rger \xe2\x82"), "\"\xc3\x84rger \\u00c4rger \\u00e2\\u0082\"");
+  EXPECT_EQ(Utf8OrLatin1("\xc3\x84 \xc4\xff"), "\xc3\x84 \xc3\x84\xc3\xbf");
+}
+
+TEST(ValueText, NumbersReadBackExactly) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> mantissa(-1, 1);
+  std::uniform_int_distribution<int> exponent(-300, 300);
+  for (int i = 0; i < 2000; ++i) {
+    const double v = std::ldexp(mantissa(rng), exponent(rng));
+    const std::string text = NumberText(v);
+    ASSERT_EQ(std::strtod(text.c_str(), nullptr), v) << text;
+    ASSERT_EQ(text.find(','), std::string::npos);
+  }
+  EXPECT_EQ(NumberText(0.1), "0.1");
+  EXPECT_EQ(NumberText(100.0), "100");
+  EXPECT_EQ(NumberText(-std::numeric_limits<double>::infinity()), "-Infinity");
+}
+
+TEST(ValueText, ValuesByColumnStyle) {
+  const double day = 36526.5;  // 2000-01-01 12:00
+  const struct {
+    Variant value;
+    ValueStyle style;
+    const char* plain;  // nullptr: no text
+    const char* json;
+  } kCases[] = {
+      {Variant::Null(), ValueStyle::Integer, nullptr, "null"},
+      {Variant(42), ValueStyle::Integer, "42", "42"},
+      {Variant(2.5), ValueStyle::Float, "2.5", "2.5"},
+      {Variant(std::nan("")), ValueStyle::Float, "NaN", "null"},
+      {Variant(1), ValueStyle::Boolean, "true", "true"},
+      {Variant::FromDateTime(day), ValueStyle::DateTime, "2000-01-01T12:00:00", "\"2000-01-01T12:00:00\""},
+      {Variant(std::string("\x01\x02")), ValueStyle::Binary, "AQI=", "\"AQI=\""},
+      {Variant("10000-01-01"), ValueStyle::DateTime, "10000-01-01", "\"10000-01-01\""},  // text shown as it is
+      {Variant("x"), ValueStyle::Text, "x", "\"x\""},
+  };
+  for (const auto& c : kCases) {
+    const auto plain = PlainText(c.value, c.style);
+    EXPECT_EQ(plain.has_value(), c.plain != nullptr) << c.json;
+    if (plain && c.plain) {
+      EXPECT_EQ(*plain, c.plain);
+    }
+    EXPECT_EQ(JsonValue(c.value, c.style), c.json);
+  }
+  EXPECT_EQ(ValueStyleOf(ftAutoInc), ValueStyle::Integer);
+  EXPECT_EQ(ValueStyleOf(ftGraphic), ValueStyle::Binary);
+  EXPECT_EQ(ValueStyleOf(ftMemo), ValueStyle::Text);
+  EXPECT_EQ(IndexOptionsText(ixPrimary | ixCaseInsensitive), "primary,case-insensitive");
+  EXPECT_EQ(IndexOptionsText(0), "none");
+}
+
+}  // namespace
+}  // namespace vez
