@@ -488,7 +488,8 @@ private:
   py::object owner_;
 };
 
-std::optional<std::int32_t> ParseLibType(const py::handle& type) {
+// A library type from Python: a code (int) or a constant name (str).
+std::optional<std::int32_t> LibTypeArg(const py::handle& type) {
   if (PyLong_Check(type.ptr()) && !PyBool_Check(type.ptr())) {
     const long long code = type.cast<long long>();
     if (code >= 0 && code < kLibTypeCount && LibTypeConstantName(static_cast<std::int32_t>(code)) != nullptr)
@@ -496,61 +497,16 @@ std::optional<std::int32_t> ParseLibType(const py::handle& type) {
     return std::nullopt;
   }
   if (!PyUnicode_Check(type.ptr())) throw py::type_error("a library type is a code (int) or a constant name (str)");
-  const std::string text = Trim(type.cast<std::string>());
-  for (std::int32_t c = 0; c < kLibTypeCount; ++c) {
-    const char* name = LibTypeConstantName(c);
-    if (name != nullptr && SameText(name, text)) return c;
-  }
-  return std::nullopt;
-}
-
-// Required fields the defaults leave without value: text gets "New", numbers 0, Booleans False.
-void FillRequiredFields(TABSTable& table) {
-  for (int i = 0; i < table.FieldCount(); ++i) {
-    TField& f = table.Fields(i);
-    if (!f.Required() || !f.IsNull() || f.DataType() == ftAutoInc) continue;
-    switch (ValueStyleOf(f.DataType())) {
-      case ValueStyle::Text: f.SetAsString("New"); break;
-      case ValueStyle::Boolean: f.SetAsBoolean(false); break;
-      case ValueStyle::Integer:
-      case ValueStyle::Float: f.SetAsInteger(0); break;
-      default: break;
-    }
-  }
+  return ParseLibType(type.cast<std::string>());
 }
 
 std::string CreateLibraryFile(const py::handle& typeArg, const std::string& folder, bool withDefaults) {
-  const std::optional<std::int32_t> code = ParseLibType(typeArg);
+  const std::optional<std::int32_t> code = LibTypeArg(typeArg);
   if (!code) {
     throw py::value_error("unknown library type '" + py::str(typeArg).cast<std::string>() +
                           "' (give a code 0 to 103 or a constant name such as ltEmis)");
   }
-  if (!LibraryLayout(*code)) {
-    throw Exception("library type " + std::to_string(*code) + " " + LibTypeConstantName(*code) +
-                    " has no table layout of its own; its tables are made by the programs that write them");
-  }
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) throw EInOutError("folder does not exist: '" + folder + "'");
-  const std::string path = (fs::path(folder) / LibName(*code)).string();
-  if (fs::exists(path, ec)) throw Exception("'" + path + "' already exists; it is left as it is");
-  try {
-    TMyTable lib(path, false);
-    SetFieldIndexDefs(lib.Table(), *code, true);
-    lib.CreateDBTable();
-    if (withDefaults) {
-      TABSTable& table = lib.Table();
-      table.Open();
-      table.Append();
-      OnNewRecord(table, *code, false);
-      FillRequiredFields(table);
-      table.Post();
-      table.Close();
-    }
-  } catch (...) {
-    fs::remove(path, ec);  // the file is new: a second attempt starts clean
-    throw;
-  }
-  return path;
+  return vez::CreateLibraryFile(*code, folder, withDefaults);
 }
 
 py::object LibTypeOf(const std::string& name) {

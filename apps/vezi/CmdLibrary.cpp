@@ -49,19 +49,7 @@ using vez::Variant;
 
 using vez::LibTypeConstantName;
 
-// A type given as a decimal code of an assigned type or as its constant name (any case).
-std::optional<std::int32_t> ParseLibType(const std::string& text) {
-  std::int32_t code = 0;
-  if (vez::TryStrToInt(text, code) && text.find('$') == std::string::npos) {
-    if (LibTypeConstantName(code) != nullptr) return code;
-    return std::nullopt;
-  }
-  for (std::int32_t c = 0; c < vez::kLibTypeCount; ++c) {
-    const char* name = LibTypeConstantName(c);
-    if (name != nullptr && vez::SameText(name, vez::Trim(text))) return c;
-  }
-  return std::nullopt;
-}
+using vez::ParseLibType;
 
 std::string TypeDescription(std::int32_t code) {
   const char* name = LibTypeConstantName(code);
@@ -345,20 +333,6 @@ void RunLibType(const std::vector<std::string>& names) {
 }
 
 // Required fields the defaults leave without value: text gets the element name, numbers 0, Booleans False.
-void FillRequiredFields(vez::TABSTable& table, const std::string& elementName) {
-  for (int i = 0; i < table.FieldCount(); ++i) {
-    vez::TField& f = table.Fields(i);
-    if (!f.Required() || !f.IsNull() || f.DataType() == vez::ftAutoInc) continue;
-    switch (vez::ValueStyleOf(f.DataType())) {
-      case ValueStyle::Text: f.SetAsString(elementName); break;
-      case ValueStyle::Boolean: f.SetAsBoolean(false); break;
-      case ValueStyle::Integer:
-      case ValueStyle::Float: f.SetAsInteger(0); break;
-      default: break;
-    }
-  }
-}
-
 void RunCreate(const std::string& typeText, const std::string& folder, bool withDefaults,
                const std::string& elementName) {
   const std::optional<std::int32_t> code = ParseLibType(typeText);
@@ -366,35 +340,7 @@ void RunCreate(const std::string& typeText, const std::string& folder, bool with
     throw CLI::ValidationError("TYPE", "unknown library type '" + typeText +
                                            "' (give a code 0 to 103 or a constant name such as ltEmis)");
   }
-  const std::optional<vez::TableLayout> layout = vez::LibraryLayout(*code);
-  if (!layout) {
-    throw vez::Exception("library type " + TypeDescription(*code) +
-                         " has no table layout of its own; its tables are made by the programs that write them");
-  }
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) throw vez::Exception("folder does not exist: '" + folder + "'");
-  const std::string path = (fs::path(folder) / vez::LibName(*code)).string();
-  if (fs::exists(path, ec)) throw vez::Exception("'" + path + "' already exists; it is left as it is");
-
-  try {
-    vez::TMyTable lib(path, false);
-    vez::SetFieldIndexDefs(lib.Table(), *code, true);
-    lib.CreateDBTable();
-    if (withDefaults) {
-      vez::TABSTable& table = lib.Table();
-      table.Open();
-      table.Append();
-      vez::OnNewRecord(table, *code, false);
-      FillRequiredFields(table, elementName);
-      table.Post();
-      table.Close();
-    }
-  } catch (...) {
-    // The file is new: remove what was made so that a second attempt starts clean.
-    fs::remove(path, ec);
-    throw;
-  }
-  std::cout << path << '\n';
+  std::cout << vez::CreateLibraryFile(*code, folder, withDefaults, elementName) << '\n';
   SetExitCode(kExitOk);
 }
 

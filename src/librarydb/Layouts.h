@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vez {
@@ -90,5 +91,17 @@ bool SetFieldIndexDefs(TABSTable& Table, std::int32_t LibType, bool RaiseIfUndef
 // definitions; raises "SetIndexDefs not defined for LibType" instead when RaiseIfUndefined. Whether a field
 // "StoffNr" exists is asked of the table's classic and advanced field definitions, so define the fields first.
 bool SetIndexDefs(TABSTable& Table, std::int32_t LibType, bool RaiseIfUndefined);
+
+// A library type given as its decimal code or as its constant name ("ltEmis", any case, blanks around
+// ignored); nullopt for anything else, codes without a type included.
+std::optional<std::int32_t> ParseLibType(std::string_view text);
+
+// Creates the library file of LibType in Folder, under the type's file name, with the type's layout, and
+// returns its path. With WithDefaults one record is appended holding the new-record defaults; required fields
+// they leave without value get ElementName (text), 0 (numbers) or False. An existing file is never replaced,
+// and a file that could not be made completely is removed again. Raises Exception for a type without layout or
+// an existing file, EInOutError for a folder that does not exist.
+std::string CreateLibraryFile(std::int32_t LibType, const std::string& Folder, bool WithDefaults,
+                              const std::string& ElementName = "New");
 
 }  // namespace vez

@@ -32,7 +32,8 @@ TNewRecordDefaults::TNewRecordDefaults(TABSTable& Table, std::int32_t LibType) :
     if (field == nullptr && row.tolerant) return;
     Variant constant;
     if (row.source == detail::Source::Constant) constant = detail::DefaultValue(row, column, 0.0);
-    steps_.push_back(Step{field, field ? std::string() : std::string(name), &row, &column, std::move(constant)});
+    steps_.push_back(
+        Step{field, field ? std::string() : std::string(name), &row, &column, std::move(constant), false, 0.0, {}});
   });
 }
 
