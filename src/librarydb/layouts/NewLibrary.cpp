@@ -15,23 +15,17 @@ namespace fs = std::filesystem;
 namespace {
 
 // Required fields the defaults leave without value: text gets the element name, numbers 0, Booleans False;
-// dates and bytes stay empty (Post then names the field).
+// other kinds (dates, bytes) stay empty, and Post then names the field.
 void FillRequiredFields(TABSTable& table, const std::string& elementName) {
   for (int i = 0; i < table.FieldCount(); ++i) {
     TField& f = table.Fields(i);
     if (!f.Required() || !f.IsNull()) continue;
     switch (f.DataType()) {
-      case ftAutoInc:
-      case ftDate:
-      case ftTime:
-      case ftDateTime:
-      case ftBlob:
-      case ftGraphic:
-      case ftBytes:
-      case ftVarBytes:
-      case ftTypedBinary:
-      case ftParadoxOle:
-      case ftDBaseOle: break;
+      case ftString:
+      case ftFixedChar:
+      case ftWideString:
+      case ftMemo:
+      case ftFmtMemo: f.SetAsString(elementName); break;
       case ftBoolean: f.SetAsBoolean(false); break;
       case ftSmallint:
       case ftInteger:
@@ -40,7 +34,7 @@ void FillRequiredFields(TABSTable& table, const std::string& elementName) {
       case ftFloat:
       case ftCurrency:
       case ftBCD: f.SetAsInteger(0); break;
-      default: f.SetAsString(elementName); break;
+      default: break;
     }
   }
 }
