@@ -667,16 +667,9 @@ TEST(EngineFiles, ReadOnlyFile) {
 }
 
 // A killed writer leaves a hot journal; a reader recovers it when the file is writable.
-TEST(EngineFiles, HotJournalIsRolledBackByAReader) {
-  TempDir dir;
-  LibraryFile lib(dir);
-  TABSTable t;
-  lib.Bind(t);
-  DefineElementTable(t);
-  t.CreateTable();
-  t.Open();
-  AppendElement(t, "kept");
-  t.Close();
+TEST_F(EngineTest, HotJournalIsRolledBackByAReader) {
+  AppendElement(table, "kept");
+  table.Close();
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
@@ -691,9 +684,9 @@ TEST(EngineFiles, HotJournalIsRolledBackByAReader) {
   waitpid(pid, &status, 0);
   ASSERT_GT(std::filesystem::file_size(lib.FileName + "-journal"), 0u);
   lib.Database.SetReadOnly(true);
-  t.Open();
-  EXPECT_EQ(1, t.RecordCount());
-  EXPECT_EQ("kept", t.FieldByName("ElementName").AsString());
+  table.Open();
+  EXPECT_EQ(1, table.RecordCount());
+  EXPECT_EQ("kept", table.FieldByName("ElementName").AsString());
 }
 
 TEST(EngineFields, RowKeyNamedFieldsAndFoldedNames) {
@@ -730,23 +723,16 @@ TEST(EngineFields, RowKeyNamedFieldsAndFoldedNames) {
   EXPECT_EQ(2, t.FieldByName("gr\xC3\xB6\xC3\x9F" "e").AsInteger());
 }
 
-TEST(EngineFields, AutoIncrementCountersAndOutsideInserts) {
-  TempDir dir;
-  LibraryFile lib(dir);
-  TABSTable t;
-  lib.Bind(t);
-  DefineElementTable(t);
-  t.CreateTable();
-  t.Open();
+TEST_F(EngineTest, AutoIncrementCountersAndOutsideInserts) {
   // Inside a transaction the counter is written at Commit; a rollback gives nothing out.
   lib.Database.StartTransaction();
-  AppendElement(t, "a");
-  AppendElement(t, "b");
+  AppendElement(table, "a");
+  AppendElement(table, "b");
   lib.Database.Commit();
   lib.Database.StartTransaction();
-  AppendElement(t, "lost");
+  AppendElement(table, "lost");
   lib.Database.Rollback();
-  t.Close();
+  table.Close();
   {
     sqlite3* db = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(lib.FileName.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr));
@@ -761,15 +747,15 @@ TEST(EngineFields, AutoIncrementCountersAndOutsideInserts) {
                                       nullptr, nullptr, nullptr));
     sqlite3_close(db);
   }
-  t.Open();
-  AppendElement(t, "c");
-  EXPECT_EQ(11, t.FieldByName("Eintrag").AsInteger());
+  table.Open();
+  AppendElement(table, "c");
+  EXPECT_EQ(11, table.FieldByName("Eintrag").AsInteger());
   lib.Database.StartTransaction();
-  AppendElement(t, "d");
-  AppendElement(t, "e");
+  AppendElement(table, "d");
+  AppendElement(table, "e");
   lib.Database.Commit();
-  t.Last();
-  EXPECT_EQ(13, t.FieldByName("Eintrag").AsInteger());
+  table.Last();
+  EXPECT_EQ(13, table.FieldByName("Eintrag").AsInteger());
 }
 
 TEST(EngineFiles, HostileNamesAreQuoted) {
