@@ -54,6 +54,7 @@ private:
 class WriteScope {
 public:
   explicit WriteScope(Connection& c) : c_(c), nested_(c.InTransaction()) {
+    c_.CheckTransaction();
     c_.Exec(nested_ ? "SAVEPOINT vez_write" : "BEGIN IMMEDIATE", "Cannot write to");
   }
   ~WriteScope() {
@@ -186,9 +187,20 @@ std::string ColumnText(sqlite3_stmt* stmt, int col) {
   return std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, col)));
 }
 
-// The file a library name stands for: the name itself when that file exists, else the one file of its folder
-// whose name differs from it only in letter case (the old platform's file names ignored case). Two such files
-// are an error naming both; with none the name stays as given.
+// The user tables of a file (the engine's bookkeeping tables left out), in name order.
+std::vector<std::string> UserTables(Connection& c) {
+  sqlite3_stmt* stmt = c.Prepare("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name");
+  StatementScope scope(stmt);
+  std::vector<std::string> names;
+  while (c.Step(stmt, "Cannot read") == SQLITE_ROW) {
+    std::string name = ColumnText(stmt, 0);
+    if (!detail::IsReservedTableName(name)) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+}  // namespace
+
 std::string ResolveFileName(const std::string& fileName) {
   namespace fs = std::filesystem;
   std::error_code ec;
@@ -209,8 +221,6 @@ std::string ResolveFileName(const std::string& fileName) {
   }
   return (path.parent_path() / matches[0]).string();
 }
-
-}  // namespace
 
 // ---- database ----
 
@@ -375,15 +385,7 @@ std::vector<std::string> TABSDatabase::GetTablesList() {
   // Listing needs no write access: without an open connection the file is opened for reading only.
   std::unique_ptr<Connection> reader;
   if (!connection_) reader = std::make_unique<Connection>(ResolveFileName(fileName_), true, lockWaitSeconds_, false);
-  Connection* c = reader ? reader.get() : connection_.get();
-  sqlite3_stmt* stmt = c->Prepare("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name");
-  StatementScope scope(stmt);
-  std::vector<std::string> names;
-  while (c->Step(stmt, "Cannot read") == SQLITE_ROW) {
-    std::string name = ColumnText(stmt, 0);
-    if (!detail::IsReservedTableName(name)) names.push_back(std::move(name));
-  }
-  return names;
+  return UserTables(reader ? *reader : *connection_);
 }
 
 void TABSDatabase::StartTransaction() {
@@ -398,7 +400,12 @@ void TABSDatabase::StartTransaction() {
 
 void TABSDatabase::Commit() {
   if (!InTransaction()) throw EDatabaseError(Format("No transaction is running on \"%s\"", fileName_));
-  connection_->Commit();
+  try {
+    connection_->Commit();
+  } catch (...) {
+    if (!connection_->InTransaction()) Release();  // the failed commit ended the transaction
+    throw;
+  }
   Release();
 }
 
@@ -450,12 +457,21 @@ struct TABSTable::Impl {
 
 namespace {
 
-// The stored name of a table (SQLite compares table names without regard to ASCII case); "" when missing.
-std::string StoredTableName(Connection& c, const std::string& name) {
-  sqlite3_stmt* stmt = c.Prepare("SELECT name FROM sqlite_master WHERE type='table' AND name=?1 COLLATE NOCASE");
-  StatementScope scope(stmt);
-  BindText(stmt, 1, name);
-  return c.Step(stmt, "Cannot read") == SQLITE_ROW ? ColumnText(stmt, 0) : std::string();
+// The stored name of a table: the table of that name, letter case ignored (non-ASCII letters too); else, with
+// `onlyTable`, the one table of a file that holds a single table under another name (a library file the user
+// copied or renamed: its table keeps the old name). "" when missing.
+std::string StoredTableName(Connection& c, const std::string& name, bool onlyTable = true) {
+  {
+    sqlite3_stmt* stmt = c.Prepare("SELECT name FROM sqlite_master WHERE type='table' AND name=?1 COLLATE NOCASE");
+    StatementScope scope(stmt);
+    BindText(stmt, 1, name);
+    if (c.Step(stmt, "Cannot read") == SQLITE_ROW) return ColumnText(stmt, 0);
+  }
+  const std::vector<std::string> tables = UserTables(c);
+  for (const std::string& table : tables) {
+    if (SameTextFolded(table, name)) return table;
+  }
+  return onlyTable && tables.size() == 1 ? tables[0] : std::string();
 }
 
 bool IsUniqueIndex(const TIndexDef& def, const std::string& tableName) {
@@ -541,6 +557,8 @@ StoredDefinitions ReadStoredDefinitions(Connection& c, const std::string& table)
 TABSTable::TABSTable() = default;
 
 TABSTable::~TABSTable() { Close(); }
+
+const std::string& TABSTable::TableNameInFile() const { return impl_ ? impl_->name : tableName_; }
 
 std::string TABSTable::DisplayName() const { return Format("Table '%s'", tableName_); }
 
@@ -644,8 +662,17 @@ void TABSTable::CreateTable() {
   }
 
   ConnectionUse c(db, &TABSDatabase::Acquire, &TABSDatabase::Release);
-  if (!StoredTableName(*c, tableName_).empty()) {
-    throw EDatabaseError(Format("Table '%s' exists already in \"%s\"", tableName_, c->FileName()));
+  // A library file holds one table: a second one would stay unseen by every program that opens the file.
+  const std::vector<std::string> tables = UserTables(*c);
+  for (const std::string& table : tables) {
+    if (SameTextFolded(table, tableName_)) {
+      throw EDatabaseError(Format("Table '%s' exists already in \"%s\"", tableName_, c->FileName()));
+    }
+  }
+  if (!tables.empty()) {
+    throw EDatabaseError(Format("Cannot create table '%s' in \"%s\": the file holds the table '%s' already, and a "
+                                "library file holds one table",
+                                tableName_, c->FileName(), tables.front()));
   }
   WriteScope write(*c);
   c->EnsureBookkeeping();
@@ -714,7 +741,7 @@ void TABSTable::RenameTable(const std::string& newName) {
   ConnectionUse c(db, &TABSDatabase::Acquire, &TABSDatabase::Release);
   const std::string stored = StoredTableName(*c, tableName_);
   if (stored.empty()) throw EDatabaseError(Format("Table '%s' does not exist in \"%s\"", tableName_, c->FileName()));
-  const std::string target = StoredTableName(*c, newName);
+  const std::string target = StoredTableName(*c, newName, false);
   if (!target.empty() && !SameText(target, stored)) {
     throw EDatabaseError(Format("Cannot rename table '%s': table '%s' exists already", tableName_, newName));
   }
@@ -991,6 +1018,7 @@ std::int64_t LastAutoIncNumber(TABSTable::Impl& t, std::size_t col) {
 std::int64_t TABSTable::DoInsert(std::vector<Variant>& values) {
   Impl& t = *impl_;
   Connection& c = *t.conn;
+  c.CheckTransaction();
   if (t.insert == nullptr) {
     std::string sql = "INSERT INTO " + t.quoted + " (";
     std::string params;
@@ -1036,6 +1064,7 @@ std::int64_t TABSTable::DoInsert(std::vector<Variant>& values) {
 void TABSTable::DoUpdate(std::int64_t key, std::vector<Variant>& values) {
   Impl& t = *impl_;
   Connection& c = *t.conn;
+  c.CheckTransaction();
   if (t.update == nullptr) {
     std::string sql = "UPDATE " + t.quoted + " SET ";
     for (std::size_t i = 0; i < t.columns.size(); ++i) {
@@ -1068,6 +1097,7 @@ void TABSTable::DoUpdate(std::int64_t key, std::vector<Variant>& values) {
 
 void TABSTable::DoDelete(std::int64_t key) {
   Impl& t = *impl_;
+  t.conn->CheckTransaction();
   sqlite3_stmt* stmt = t.conn->Prepare("DELETE FROM " + t.quoted + " WHERE " + t.rowid + "=?1");
   StatementScope scope(stmt);
   sqlite3_bind_int64(stmt, 1, key);

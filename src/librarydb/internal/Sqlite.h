@@ -69,11 +69,18 @@ public:
   bool HasBookkeeping();
   void EnsureBookkeeping();
 
-  // Explicit transactions.
+  // Explicit transactions. A failed Commit rolls the transaction back and ends it.
   void Begin();
   void Commit();
   void Rollback() noexcept;
   bool InTransaction() const { return inTransaction_; }
+  // Whether SQLite ended the running transaction on its own after a failed write (a full disk, an I/O error):
+  // nothing of it will be stored, so every further write is refused until the caller rolls back.
+  bool TransactionLost() const { return inTransaction_ && sqlite3_get_autocommit(db_.get()) != 0; }
+  // Called before every write: raises ETransactionLost when TransactionLost.
+  void CheckTransaction() const {
+    if (TransactionLost()) FailLost();
+  }
 
   // The last number an auto-increment field has given out; SetCounter records a new one (at once outside a
   // transaction, at Commit inside one).
@@ -96,12 +103,14 @@ private:
     bool dirty = false;
   };
   void WriteCounter(const std::string& table, const std::string& field, std::int64_t last);
+  [[noreturn]] void FailLost() const;
 
   std::string fileName_;
   bool readOnly_;
   std::unique_ptr<sqlite3, CloseDb> db_;  // declared first: closed after the statements are finalized
   std::map<std::string, std::unique_ptr<sqlite3_stmt, Finalize>> statements_;
   bool inTransaction_ = false;
+  mutable std::string lostCause_;  // why the running transaction was lost, for the later messages
   std::map<std::pair<std::string, std::string>, CounterState> counters_;
 };
 
