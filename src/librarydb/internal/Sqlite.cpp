@@ -170,7 +170,15 @@ bool Connection::HasBookkeeping() {
 }
 
 void Connection::EnsureBookkeeping() {
-  if (HasBookkeeping()) return;
+  {
+    sqlite3_stmt* stmt = Prepare("SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN (?1, ?2, ?3, ?4)");
+    StatementScope scope(stmt);
+    int n = 0;
+    for (const char* name : {kFieldsTable, kIndexesTable, kCountersTable, kKeysTable})
+      sqlite3_bind_text(stmt, ++n, name, -1, SQLITE_STATIC);
+    Step(stmt, "Cannot read");
+    if (sqlite3_column_int(stmt, 0) == 4) return;
+  }
   if (readOnly_) Fail("Cannot write to", SQLITE_READONLY);
   CheckTransaction();
   // One savepoint around the three tables: one commit (and one round of syncs) instead of three, inside a
@@ -187,7 +195,11 @@ void Connection::EnsureBookkeeping() {
              " options INTEGER NOT NULL, PRIMARY KEY(tbl, pos));"
              "CREATE TABLE IF NOT EXISTS " +
              QuoteIdent(kCountersTable) +
-             "(tbl TEXT NOT NULL, field TEXT NOT NULL, last INTEGER NOT NULL, PRIMARY KEY(tbl, field));",
+             "(tbl TEXT NOT NULL, field TEXT NOT NULL, last INTEGER NOT NULL, PRIMARY KEY(tbl, field));"
+             "CREATE TABLE IF NOT EXISTS " +
+             QuoteIdent(kKeysTable) +
+             "(tbl TEXT NOT NULL, idx TEXT NOT NULL, key TEXT NOT NULL, rid INTEGER NOT NULL,"
+             " PRIMARY KEY(tbl, idx, key)) WITHOUT ROWID;",
          "Cannot write to");
   } catch (...) {
     sqlite3_exec(db_.get(), "ROLLBACK TO vez_bookkeeping; RELEASE vez_bookkeeping", nullptr, nullptr, nullptr);
@@ -232,6 +244,7 @@ void Connection::Rollback() noexcept {
   if (!inTransaction_) return;
   if (sqlite3_get_autocommit(db_.get()) == 0) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   inTransaction_ = false;
+  ++rollbacks_;
   counters_.clear();
 }
 

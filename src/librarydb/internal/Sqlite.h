@@ -20,6 +20,7 @@ namespace vez::detail {
 inline constexpr const char* kFieldsTable = "vez$fields";
 inline constexpr const char* kIndexesTable = "vez$indexes";
 inline constexpr const char* kCountersTable = "vez$autoinc";
+inline constexpr const char* kKeysTable = "vez$keys";  // folded keys of unique case-insensitive indexes
 
 // An SQL identifier in double quotes, inner quotes doubled.
 std::string QuoteIdent(std::string_view name);
@@ -65,7 +66,8 @@ public:
   int Step(sqlite3_stmt* stmt, std::string_view what);
   [[noreturn]] void Fail(std::string_view what, int rc) const;
 
-  // Whether the bookkeeping tables exist; EnsureBookkeeping creates them.
+  // Whether the bookkeeping tables exist; EnsureBookkeeping creates those that are missing (a file of an older
+  // version lacks vez$keys).
   bool HasBookkeeping();
   void EnsureBookkeeping();
 
@@ -74,6 +76,8 @@ public:
   void Commit();
   void Rollback() noexcept;
   bool InTransaction() const { return inTransaction_; }
+  // How many transactions were rolled back on this connection: what a caller learnt inside one may be gone.
+  std::uint64_t Rollbacks() const { return rollbacks_; }
   // Whether SQLite ended the running transaction on its own after a failed write (a full disk, an I/O error):
   // nothing of it will be stored, so every further write is refused until the caller rolls back.
   bool TransactionLost() const { return inTransaction_ && sqlite3_get_autocommit(db_.get()) != 0; }
@@ -110,6 +114,7 @@ private:
   std::unique_ptr<sqlite3, CloseDb> db_;  // declared first: closed after the statements are finalized
   std::map<std::string, std::unique_ptr<sqlite3_stmt, Finalize>> statements_;
   bool inTransaction_ = false;
+  std::uint64_t rollbacks_ = 0;
   mutable std::string lostCause_;  // why the running transaction was lost, for the later messages
   std::map<std::pair<std::string, std::string>, CounterState> counters_;
 };
