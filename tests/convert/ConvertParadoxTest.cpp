@@ -16,7 +16,7 @@
 
 #include "TestUtil.h"
 #include "convert/ConvertParadox.h"
-#include "import/internal/Sha256.h"
+#include "import/paradox/Sha256.h"
 #include "librarydb/Absmain.h"
 #include "librarydb/Layouts.h"
 #include "librarydb/OVLibConst.h"
