@@ -118,6 +118,8 @@ TEST(SpreadsheetImportCells, NumberFormatsAndSerials) {
   EXPECT_EQ("1900-03-01", detail::SerialDateText(61, false));
   EXPECT_EQ("2024-02-29 13:45:30", detail::SerialDateText(45351.573263888, false));  // rounds to the second
   EXPECT_EQ("1904-01-02", detail::SerialDateText(1, true));
+  EXPECT_EQ("12:00:00", detail::SerialDateText(0.5, true));
+  EXPECT_EQ("-1", detail::SerialDateText(-1, false));
   EXPECT_EQ("-50:00:00", detail::NumberText(-50.0 / 24, NumberKind::Elapsed, false));
 }
 

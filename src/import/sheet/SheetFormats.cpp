@@ -53,13 +53,13 @@ NumberKind BuiltinFormatKind(std::uint32_t id) {
 }
 
 std::string SerialDateText(double serial, bool date1904) {
+  // Spreadsheet programs show no date before the epoch; a serial between 0 and 1 is a time of day in both systems.
+  if (!(serial >= 0.0 && serial < 2958466.0)) return FloatToStrShortest(serial);
   double value = date1904 ? serial + 1462.0 : serial;
   if (!date1904 && serial < 61.0 && serial >= 1.0) value += 1.0;  // the 1900 system's phantom 29 February
-  if (!(value > -693593.0 && value < 2958466.0)) return FloatToStrShortest(serial);
   value = std::round(value * 86400.0) / 86400.0;  // whole seconds, so 0.5 s of rounding never shows as :59
-  const double day = std::floor(value);
-  if (value == day) return FormatDateTime("ddddd", value);
-  if (day == 0.0 || (!date1904 && serial < 1.0 && serial >= 0.0)) return FormatDateTime("tt", value);
+  if (serial > 0.0 && serial < 1.0) return FormatDateTime("tt", value - std::floor(value));
+  if (value == std::floor(value)) return FormatDateTime("ddddd", value);
   return FormatDateTime("ddddd tt", value);
 }
 

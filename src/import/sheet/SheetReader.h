@@ -67,8 +67,9 @@ NumberKind ClassifyFormatCode(std::string_view code);
 NumberKind BuiltinFormatKind(std::uint32_t id);
 
 // The text of a number shown by a format of that kind: a date serial (days since 30 December 1899 in the 1900
-// date system, with that system's phantom 29 February 1900 below serial 61) as date, time or both; an elapsed
-// time as [-]hh:mm:ss; other numbers in the shortest form.
+// date system, with that system's phantom 29 February 1900 below serial 61; since 1 January 1904 in the 1904
+// system) as a date when it is whole, a time of day between 0 and 1, else both; a negative serial as a number; an
+// elapsed time as [-]hh:mm:ss; other numbers in the shortest form.
 std::string NumberText(double value, NumberKind kind, bool date1904);
 std::string SerialDateText(double serial, bool date1904);
 
