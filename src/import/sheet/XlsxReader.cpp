@@ -467,6 +467,11 @@ void ReadPackage(Package& pkg, SheetSink& sink, const SheetLimits& limits) {
       throw Exception("Not a text file: an OpenDocument file (save it as .xlsx or as tab-separated text to import it)");
     throw Exception("Not a text file: a zip archive that holds no workbook");
   }
+  const std::string partName = workbookPart.substr(workbookPart.rfind('/') + 1);
+  if (partName.size() > 4 && SameText(partName.substr(partName.size() - 4), ".bin"))
+    throw Exception("The workbook is in the binary format (.xlsb); save it as .xlsx to import it");
+  if (!SameText(partName.substr(0, 8), "workbook"))
+    throw Exception("Not a text file: an Office document that holds no workbook (" + workbookPart + ")");
   Workbook wb;
   pkg.Parse(workbookPart, wb);
   Relationships rels;
