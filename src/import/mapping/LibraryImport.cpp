@@ -232,6 +232,7 @@ private:
     result_.Links = form_.LinkList.Items;
     for (std::int32_t k = 0; k < form_.Links.Count(); ++k)
       if (!form_.Links[k].Fix()) linkedColumns_.push_back(form_.GetXLSColNo(form_.Links[k].XLSCol()));
+    for (std::int32_t i = 0; i < fields_.Count(); ++i) columns_.push_back(ColumnOf(fields_[i].FieldName));
   }
 
   void CheckLinks() {
@@ -273,7 +274,7 @@ private:
   }
 
   // The column letter of a field's first column link ("" for a fixed text).
-  std::string ColumnOf(const std::string& fieldName) {
+  std::string ColumnOf(const std::string& fieldName) const {
     for (std::int32_t k = 0; k < form_.Links.Count(); ++k)
       if (form_.Links[k].FieldName() == fieldName && !form_.Links[k].Fix()) return form_.Links[k].XLSCol();
     return {};
@@ -297,7 +298,7 @@ private:
     TABSTable& table = lib_->Table();
     if (nameItem_ != nullptr) {
       std::string name = nameItem_->Value;
-      if (Blank(name)) return Fail(row, ColumnOf(nameField_), nameField_, "the name is empty");
+      if (Blank(name)) return Fail(row, ColumnOf(nameField_), nameField_, "the name is empty");  // rare: looked up
       bool store = false;
       try {
         store = CheckNameTwice(table, kNameIndex, name, action, dialogs_);
@@ -325,7 +326,7 @@ private:
         TFieldNameItem& item = fields_[i];
         if (item.UseCount == 0 || Blank(item.Value)) continue;
         field = item.FieldName;
-        column = ColumnOf(field);
+        column = columns_[static_cast<std::size_t>(i)];
         std::string why;
         TField* target = targets_[static_cast<std::size_t>(i)];
         if (!StoreValue(target ? *target : table.FieldByName(item.FieldName), item.Value, why)) {
@@ -356,6 +357,7 @@ private:
   std::string nameField_;
   TFieldNameItem* nameItem_ = nullptr;
   std::vector<std::int32_t> linkedColumns_;  // grid columns of the column links
+  std::vector<std::string> columns_;         // per field: the letter of its first column link
   std::unique_ptr<TNewRecordDefaults> defaults_;
   std::vector<TField*> targets_;
   std::unique_ptr<TABSTransaction> transaction_;

@@ -48,7 +48,7 @@ CompoundFile::CompoundFile(std::string_view bytes) : bytes_(bytes) {
 
   // The sector allocation table: its sectors are listed in the header and in the chain of DIFAT sectors.
   const std::uint32_t fatSectors = U32(h + 44);
-  if (fatSectors > whole) throw Exception("The file is cut short: the sector table lies beyond its end");
+  if (fatSectors > present) throw Exception("The file is cut short: the sector table lies beyond its end");
   std::vector<std::uint32_t> fatList;
   for (std::uint32_t i = 0; i < 109 && fatList.size() < fatSectors; ++i) fatList.push_back(U32(h + 76 + 4 * i));
   std::uint32_t difat = U32(h + 68);

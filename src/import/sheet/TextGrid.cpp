@@ -24,6 +24,7 @@ TStringGrid::TStringGrid(std::int32_t cols, std::int32_t rows) {
 }
 
 void TStringGrid::DropOutside() {
+  cachedIndex_ = -1;
   for (auto it = rows_.begin(); it != rows_.end();) {
     const bool window = source_ != nullptr && it->first > 0;
     std::erase_if(it->second, [&](const auto& cell) { return cell.first >= colCount_ || (window && cell.first > 0); });
@@ -61,6 +62,7 @@ void TStringGrid::SetWindow(std::shared_ptr<TStringGrid> source, std::int32_t fi
 void TStringGrid::NumberRows(std::int32_t first) {
   firstNumber_ = first;
   numbers_.clear();
+  cachedIndex_ = -1;
   for (auto it = rows_.begin(); it != rows_.end();) {
     if (it->first > 0) std::erase_if(it->second, [](const auto& cell) { return cell.first == 0; });
     it = it->second.empty() ? rows_.erase(it) : std::next(it);
@@ -73,10 +75,19 @@ std::size_t TStringGrid::StoredCells() const {
   return n;
 }
 
+const TStringGrid::Row* TStringGrid::RowAt(std::int32_t row) const {
+  if (row != cachedIndex_) {
+    const auto it = rows_.find(row);
+    cachedRow_ = it == rows_.end() ? nullptr : &it->second;
+    cachedIndex_ = row;
+  }
+  return cachedRow_;
+}
+
 const std::string* TStringGrid::Find(std::int32_t col, std::int32_t row) const {
-  const auto it = rows_.find(row);
-  if (it == rows_.end()) return nullptr;
-  const Row& cells = it->second;
+  const Row* found = RowAt(row);
+  if (found == nullptr) return nullptr;
+  const Row& cells = *found;
   // Rows are mostly dense from their first column: try the direct position first.
   const std::int64_t direct = static_cast<std::int64_t>(col) - (cells.empty() ? 0 : cells.front().first);
   if (direct >= 0 && direct < static_cast<std::int64_t>(cells.size()) &&
@@ -90,7 +101,13 @@ std::string& TStringGrid::At(std::int32_t col, std::int32_t row) {
   if (col < 0 || row < 0 || col >= colCount_ || row >= rowCount_)
     throw EListError(Format("Grid index out of bounds (%d, %d)", col, row));
   if (!Own(col, row)) return source_->At(col, row - 1 + firstRow_);
-  Row& cells = rows_[row];
+  // The row is this grid's own (At is not const), so the cached row may be written.
+  Row* found = const_cast<Row*>(RowAt(row));
+  if (found == nullptr) {
+    found = &rows_[row];
+    cachedRow_ = found;
+  }
+  Row& cells = *found;
   if (cells.empty() || cells.back().first < col) return cells.emplace_back(col, std::string()).second;
   const auto cell = std::lower_bound(cells.begin(), cells.end(), col, [](const auto& c, std::int32_t k) { return c.first < k; });
   if (cell != cells.end() && cell->first == col) return cell->second;

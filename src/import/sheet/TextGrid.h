@@ -94,6 +94,7 @@ private:
   using Row = std::vector<std::pair<std::int32_t, std::string>>;
   std::string& At(std::int32_t col, std::int32_t row);  // the text of a cell (the source's, in a window)
   const std::string* Find(std::int32_t col, std::int32_t row) const;
+  const Row* RowAt(std::int32_t row) const;
   bool Own(std::int32_t col, std::int32_t row) const { return source_ == nullptr || col == 0 || row == 0; }
   // Drops the cells and markers outside the grid, and in a window those it no longer stores itself.
   void DropOutside();
@@ -107,6 +108,10 @@ private:
   std::shared_ptr<TStringGrid> source_;
   std::int32_t firstRow_ = 1;
   std::int32_t firstNumber_ = 0;  // 0: rows are not numbered
+  // The row looked up last (null: the row has no cells), so that a row read or written cell by cell is found
+  // once. Rows stay where they are in the map until erased, which clears this.
+  mutable std::int32_t cachedIndex_ = -1;
+  mutable const Row* cachedRow_ = nullptr;
   mutable std::unordered_map<std::int32_t, std::string> numbers_;
 };
 
