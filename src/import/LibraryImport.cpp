@@ -10,6 +10,7 @@
 #include "import/Impcnst.h"
 #include "import/NameAlreadyExists.h"
 #include "librarydb/Defaults.h"
+#include "librarydb/ElementBands.h"
 #include "librarydb/OVLibConst.h"
 
 namespace vez {
@@ -190,6 +191,10 @@ TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TIm
   for (const auto& [field, col] : Options.Maps) link(field, false, col);
   for (const auto& [field, text] : Options.Fixes) link(field, true, text);
   if (Options.AutoLink) form.AutoLinkButtonClick();
+  // Band fields of an element library: the record's band range and completeness follow from them.
+  std::vector<std::string> linked;
+  for (std::int32_t k = 0; k < form.Links.Count(); ++k) linked.push_back(form.Links[k].FieldName());
+  for (const auto& [field, text] : BandFieldsFor(libType, linked)) link(field, true, text);
   if (form.Links.Count() == 0)
     throw Exception(Options.AutoLink ? "No header text above the start line names a field of the library"
                                      : "Nothing is linked: give --map FIELD=COLUMN or --auto-link");
@@ -263,6 +268,8 @@ TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TIm
         return;
       }
       if (action == neCancel) {
+        // The name question ends the run by Cancel, or by an interrupt while it waits for the answer.
+        result.Interrupted = result.Interrupted || (Options.Interrupted && Options.Interrupted());
         result.Cancelled = !result.Interrupted;
         return;
       }
