@@ -1,6 +1,9 @@
 // vezi import: imports the rows of a spreadsheet or tab-separated text file into a library table, with column
 // links, the name check, progress on a terminal, a summary and an optional JSON report.
+#include <poll.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <csignal>
 #include <cstdio>
@@ -9,6 +12,7 @@
 
 
 #include "Commands.h"
+#include "Conventions.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
 #include "import/LibraryImport.h"
@@ -23,23 +27,49 @@ namespace {
 volatile std::sig_atomic_t gInterrupted = 0;
 extern "C" void OnInterrupt(int) { gInterrupted = 1; }
 
-// Sets SIGINT and SIGTERM to stop the run after the current line; restores the old handlers.
+// Sets SIGINT and SIGTERM to stop the run after the current line; restores the old handlers. The handler does
+// not restart system calls, so a signal also ends a read that waits at the name question.
 class InterruptScope {
 public:
   InterruptScope() {
     gInterrupted = 0;
-    oldInt_ = std::signal(SIGINT, OnInterrupt);
-    oldTerm_ = std::signal(SIGTERM, OnInterrupt);
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART
+    sigaction(SIGINT, &action, &oldInt_);
+    sigaction(SIGTERM, &action, &oldTerm_);
   }
   ~InterruptScope() {
-    std::signal(SIGINT, oldInt_);
-    std::signal(SIGTERM, oldTerm_);
+    sigaction(SIGINT, &oldInt_, nullptr);
+    sigaction(SIGTERM, &oldTerm_, nullptr);
   }
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
 
 private:
-  void (*oldInt_)(int);
-  void (*oldTerm_)(int);
+  struct sigaction oldInt_ {}, oldTerm_ {};
 };
+
+// Reads a line typed on standard input. Reads byte by byte from the descriptor, without a buffer, and waits in
+// short polls, so that an interrupt ends the wait at once (also one that arrives just before the wait begins).
+// False at the end of the input and after an interrupt.
+bool ReadAnswer(std::string& line) {
+  line.clear();
+  for (;;) {
+    if (gInterrupted != 0) return false;
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&p, 1, 200);
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready <= 0) continue;
+    char c = 0;
+    const ssize_t n = read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return !line.empty();
+    if (c == '\n') return true;
+    line += c;
+  }
+}
 
 enum class OnExists { Ask, Overwrite, Skip, Rename };
 
@@ -66,7 +96,7 @@ public:
     if (mode_ == OnExists::Rename) return NextName(defaultText);
     std::cerr << caption << " [" << defaultText << "] " << std::flush;
     std::string line;
-    if (!std::getline(std::cin, line) || vez::Trim(line).empty()) return defaultText;
+    if (!ReadAnswer(line) || vez::Trim(line).empty()) return defaultText;
     return vez::Trim(line);
   }
 
@@ -90,7 +120,9 @@ private:
       std::cerr << form.Caption
                 << ": [o]verwrite, overwrite [a]ll, [s]kip, skip a[l]l, [n]ew name, [c]ancel? " << std::flush;
       std::string line;
-      if (!std::getline(std::cin, line)) {
+      if (!ReadAnswer(line)) {
+        // End of input, or Ctrl-C / SIGTERM while waiting: the run ends (the import tells the two apart).
+        if (gInterrupted != 0) std::cerr << '\n';
         form.CancelClick();
         return;
       }
@@ -191,8 +223,8 @@ void RegisterImportCommands(CLI::App& app) {
   map->excludes(autoLink);
   cmd->add_option("--fix", opts->fixes, "Give FIELD the same text in every record: FIELD=TEXT");
   cmd->add_option("--start", opts->start, "First line to import; the lines above it are the header (default 2)")
-      ->check(CLI::Range(1, 1 << 30));
-  cmd->add_option("--stop", opts->stop, "Last line to import (default: the last line)")->check(CLI::Range(1, 1 << 30));
+      ->check(Range(1, 1 << 30));
+  cmd->add_option("--stop", opts->stop, "Last line to import (default: the last line)")->check(Range(1, 1 << 30));
   cmd->add_option("--on-exists", opts->onExists,
                   "When a record of that name exists: ask (on a terminal), overwrite, skip or rename (Name (2))")
       ->check(CLI::IsMember({"ask", "overwrite", "skip", "rename"}));
@@ -204,11 +236,7 @@ void RegisterImportCommands(CLI::App& app) {
   cmd->footer("The run is one transaction: it stores every line that converts, or nothing when it is cancelled or "
               "interrupted.\nA line that fails is reported with its line number; the exit code is then 1.");
   cmd->callback([opts] {
-    if (opts->maps.empty() && !opts->autoLink) {
-      std::cerr << "vezi import: give --map FIELD=COL or --auto-link\n";
-      SetExitCode(kExitUsage);
-      return;
-    }
+    if (opts->maps.empty() && !opts->autoLink) throw UsageError("give --map FIELD=COL or --auto-link");
     vez::TLibraryImportOptions o;
     o.FileName = opts->file;
     o.LibraryFile = opts->library;
@@ -219,20 +247,12 @@ void RegisterImportCommands(CLI::App& app) {
     for (const auto& [list, target] : {std::pair{&opts->maps, &o.Maps}, std::pair{&opts->fixes, &o.Fixes}})
       for (const auto& m : *list) {
         std::pair<std::string, std::string> kv;
-        if (!SplitAssignment(m, kv)) {
-          std::cerr << "vezi import: \"" << m << "\" is not FIELD=VALUE\n";
-          SetExitCode(kExitUsage);
-          return;
-        }
+        if (!SplitAssignment(m, kv)) throw UsageError("\"" + m + "\" is not FIELD=VALUE");
         target->push_back(kv);
       }
     if (!opts->type.empty()) {
       const auto code = ParseType(opts->type);
-      if (!code) {
-        std::cerr << "vezi import: unknown library type \"" << opts->type << "\"\n";
-        SetExitCode(kExitUsage);
-        return;
-      }
+      if (!code) throw UsageError("unknown library type \"" + opts->type + "\"");
       o.LibType = *code;
     }
     if (!opts->decimal.empty()) vez::GlobalFormatSettings().DecimalSeparator = opts->decimal[0];
@@ -251,15 +271,13 @@ void RegisterImportCommands(CLI::App& app) {
     vez::TLibraryImportResult r;
     try {
       r = vez::ImportIntoLibrary(o, dialogs);
-    } catch (const std::exception& e) {
+    } catch (...) {
       if (tty) std::fprintf(stderr, "\r\033[K");
-      std::cerr << "vezi import: " << e.what() << '\n';
-      SetExitCode(kExitError);
-      return;
+      throw;
     }
     if (tty) std::fprintf(stderr, "\r\033[K");
     for (const auto& e : r.Errors) {
-      std::cerr << "line " << e.Line;
+      std::cerr << "vezi: line " << e.Line;
       if (!e.Column.empty()) std::cerr << ", column " << e.Column;
       if (!e.Field.empty()) std::cerr << ", field " << e.Field;
       std::cerr << ": " << e.Message << '\n';
@@ -275,11 +293,7 @@ void RegisterImportCommands(CLI::App& app) {
               << "Failed:      " << r.Failed << '\n';
     if (!opts->report.empty()) {
       std::ofstream out(opts->report);
-      if (!out) {
-        std::cerr << "vezi import: cannot write the report " << opts->report << '\n';
-        SetExitCode(kExitError);
-        return;
-      }
+      if (!out) throw vez::Exception("cannot write the report " + opts->report);
       WriteReport(out, r, opts->file, opts->library, opts->dryRun);
     }
     SetExitCode(r.Failed > 0 || r.Cancelled || r.Interrupted ? kExitError : kExitOk);

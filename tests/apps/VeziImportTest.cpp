@@ -74,9 +74,9 @@ TEST_F(VeziImport, FailedLinesFailAloneWithLineColumnAndField) {
   auto r = Vezi({"import", in, "--into", Lib(), "--auto-link", "--decimal-separator", ",", "--report", report});
   EXPECT_EQ(1, r.exitCode);
   EXPECT_THAT(r.out, HasSubstr(Summary(1, 0, 0, 3)));
-  EXPECT_EQ("line 3, column B, field Values0: \"loud\" is not a number\n"
-            "line 4, column C, field Terz: \"maybe\" is not a Boolean\n"
-            "line 5, field ElementName: the name is empty\n",
+  EXPECT_EQ("vezi: line 3, column B, field Values0: \"loud\" is not a number\n"
+            "vezi: line 4, column C, field Terz: \"maybe\" is not a Boolean\n"
+            "vezi: line 5, field ElementName: the name is empty\n",
             r.err);
   EXPECT_EQ((std::map<std::string, std::string>{{"A", "Values0=1.5;"}}), Records(Lib(), {"Values0"}));
   const auto j = nlohmann::json::parse(std::ifstream(report));
