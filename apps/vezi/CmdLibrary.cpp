@@ -37,7 +37,7 @@
 #include "librarydb/Defaults.h"
 #include "librarydb/ElementBands.h"
 #include "librarydb/Layouts.h"
-#include "import/ParadoxDump.h"
+#include "import/paradox/ParadoxDump.h"
 #include "import/SMParadox.h"
 #include "librarydb/OVLibConst.h"
 #include "output/JsonWriter.h"
