@@ -9,7 +9,7 @@
 #include "Bindings.h"
 #include "core/FormatSettings.h"
 #include "core/TextEncoding.h"
-#include "import/ParadoxDump.h"
+#include "import/paradox/ParadoxDump.h"
 #include "import/SMParadox.h"
 #include "output/ValueText.h"
 

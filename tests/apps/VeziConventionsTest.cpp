@@ -53,6 +53,8 @@ TEST(VeziConventions, UsageErrorsAndNumbers) {
       {{"spectrum", "emis.abs", "1e3"}, "NR: '1e3' is not a whole number"},
       {{"import", "in.txt", "--into", "emis.abs"}, "give --map FIELD=COL or --auto-link"},
       {{"tnm", "--pavement", "avg", "--speed", "50"}, "give --vehicle, or --library with --record"},
+      {{"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "50", "--record", "1"},
+       "--record requires --library"},
   };
   for (const auto& c : cases) {
     const RunResult r = Vezi(c.args);

@@ -72,13 +72,6 @@ TEST(VeziEmissionTnm, JsonAndSvgOfTheReferenceConstants) {
                              "80 km/h: " + std::string(sumText));
 }
 
-TEST(VeziEmissionTnm, UsageErrors) {
-  EXPECT_EQ(Vezi({"tnm", "--pavement", "avg", "--speed", "100"}).exitCode, 2);  // no vehicle, no library
-  EXPECT_EQ(Vezi({"tnm", "--vehicle", "car", "--pavement", "avg", "--speed", "100"}).exitCode, 2);
-  EXPECT_EQ(Vezi({"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "-5"}).exitCode, 2);
-  EXPECT_EQ(Vezi({"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "50", "--record", "1"}).exitCode, 2);
-}
-
 TEST(VeziEmissionTnm, ConstantsFromALibraryRecord) {
   TempDir dir;
   const RunResult created = Vezi({"create", "ltTNMVeh", dir.Path().string()});
