@@ -1,9 +1,10 @@
-// vezi tnm and spectrum: emission spectra from the command line.
+// vezi tnm, spectrum and bands: emission spectra and the band grid from the command line.
 //
 // tnm       the TNM emission of one vehicle type on one pavement at one speed, from the reference constants
 //           or from a record of a TNM vehicle library: 24 third-octave band levels and their sum, as text or
 //           JSON, and optionally as an SVG bar chart.
 // spectrum  a spectrum of an element library record: its protocol, and optionally an SVG bar chart.
+// bands     the third-octave and octave bands with the fields of the element libraries that hold them.
 #include <cmath>
 #include <filesystem>
 #include <fstream>
