@@ -83,4 +83,5 @@ PYBIND11_MODULE(veziru, m) {
   RegisterParadox(m);
   RegisterConvert(m);
   RegisterAcoustics(m);
+  RegisterSheet(m);
 }
