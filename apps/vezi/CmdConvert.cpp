@@ -12,6 +12,7 @@
 #include "Commands.h"
 #include "convert/ConvertParadox.h"
 #include "core/CaseFold.h"
+#include "core/Exceptions.h"
 #include "core/TextEncoding.h"
 #include "librarydb/OVLibConst.h"
 #include "output/JsonWriter.h"
@@ -189,11 +190,8 @@ void RegisterConvertCommands(CLI::App& app) {
     std::error_code ec;
     if (!std::filesystem::is_directory(opts->folder, ec)) {
       if (std::filesystem::exists(opts->folder, ec))
-        std::cerr << "vezi: \"" << opts->folder << "\" is a file, not a folder\n";
-      else
-        std::cerr << "vezi: the folder \"" << opts->folder << "\" does not exist\n";
-      SetExitCode(kExitError);
-      return;
+        throw vez::Exception("\"" + opts->folder + "\" is a file, not a folder");
+      throw vez::Exception("the folder \"" + opts->folder + "\" does not exist");
     }
     TerminalView view(isatty(fileno(stderr)) != 0);
     vez::TConversionSummary summary;
@@ -249,11 +247,7 @@ void RegisterConvertCommands(CLI::App& app) {
     for (const auto& m : view.Messages()) std::cerr << "vezi: " << m << '\n';
     if (!opts->report.empty()) {
       std::ofstream out(opts->report);
-      if (!out) {
-        std::cerr << "vezi: cannot write the report " << opts->report << '\n';
-        SetExitCode(kExitError);
-        return;
-      }
+      if (!out) throw vez::Exception("cannot write the report " + opts->report);
       WriteReport(out, summary);
     }
     const bool failed = summary.ErrorLines > 0 || !summary.ErrorText.empty() || !summary.LogError.empty();
