@@ -427,11 +427,12 @@ private:
   std::int64_t count_ = 0;
 };
 
-// The fields of a Paradox table that have a field of the same name in the library: (Paradox field, library field).
-std::vector<std::pair<std::size_t, int>> MatchFields(const std::vector<TParadoxField>& fields, TABSTable& library) {
-  std::vector<std::pair<std::size_t, int>> matched;
+// The fields of a Paradox table that have a field of the same name in the (closed) library table: their indexes.
+std::vector<std::size_t> MatchFields(const std::vector<TParadoxField>& fields, TABSTable& library) {
+  library.ReadDefinitions();
+  std::vector<std::size_t> matched;
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (TField* f = library.FindField(fields[i].Name)) matched.emplace_back(i, f->Index());
+    if (library.FieldDefs().IndexOf(fields[i].Name) >= 0) matched.push_back(i);
   }
   return matched;
 }
@@ -443,17 +444,16 @@ bool SameDigests(const std::string& libraryFile, const std::vector<TParadoxField
                  const TConvertOptions& options) {
   TMyTable lib(libraryFile, true);
   TABSTable& library = lib.Table();
-  library.Open();
   const auto matched = MatchFields(fields, library);
-  std::vector<int> columns;
-  for (const auto& m : matched) columns.push_back(m.second);
+  std::vector<std::string> columns;
+  for (std::size_t i : matched) columns.push_back(fields[i].Name);
   digests.Rewind();
   std::int64_t records = 0;
   bool same = true;
   library.ScanRecords(columns, [&](const std::vector<Variant>& values) {
     if (++records % 1000 == 0) CheckInterrupted(options);
     Digest stored, found;
-    for (std::size_t j = 0; j < matched.size(); ++j) found.Add(static_cast<std::uint16_t>(matched[j].first), values[j]);
+    for (std::size_t j = 0; j < matched.size(); ++j) found.Add(static_cast<std::uint16_t>(matched[j]), values[j]);
     same = digests.Read(stored) && stored == found;
     return same;
   });
@@ -468,13 +468,12 @@ void VerifyLibrary(const std::string& libraryFile, TConvertedTable& r, const TCo
   table.Load(r.Source);
   TMyTable lib(libraryFile, true);
   TABSTable& library = lib.Table();
-  library.Open();
   const auto& fields = table.Reader().Fields();
   const auto matched = MatchFields(fields, library);
-  std::vector<int> columns;
+  std::vector<std::string> columns;
   std::vector<bool> inLibrary(fields.size(), false);
-  for (const auto& [i, column] : matched) {
-    columns.push_back(column);
+  for (std::size_t i : matched) {
+    columns.push_back(fields[i].Name);
     inLibrary[i] = true;
   }
   std::vector<std::int32_t> dropped(fields.size(), 0);
@@ -499,9 +498,9 @@ void VerifyLibrary(const std::string& libraryFile, TConvertedTable& r, const TCo
       return false;
     }
     for (std::size_t j = 0; j < matched.size(); ++j) {
-      const Variant& cell = table.Cell(matched[j].first);
+      const Variant& cell = table.Cell(matched[j]);
       if (!IsEmptyCell(cell) && !SameCell(cell, values[j])) {
-        differs(row, fields[matched[j].first].Name, CellText(cell), CellText(values[j]));
+        differs(row, fields[matched[j]].Name, CellText(cell), CellText(values[j]));
       }
     }
     ++row;

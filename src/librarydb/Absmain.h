@@ -526,10 +526,11 @@ public:
   // True and positioned there, or False with the cursor unchanged. Needs a current index.
   bool FindKey(const std::vector<Variant>& keys);
 
-  // Reads every record of the open table in the order records were added, only the fields given (by index), and
-  // hands their values, in that order, to `each` (False stops the scan): for readers of whole tables that need a
-  // few fields fast. The cursor does not move.
-  void ScanRecords(const std::vector<int>& fields, const std::function<bool(const std::vector<Variant>&)>& each);
+  // Reads every record of the table in the order records were added, only the fields named (any case), and hands
+  // their values, in that order, to `each` (False stops the scan): for readers of whole tables that need a few
+  // fields fast. Works on a closed table (nothing of the cursor is built) and leaves an open one's cursor alone.
+  void ScanRecords(const std::vector<std::string>& fields,
+                   const std::function<bool(const std::vector<Variant>&)>& each);
 
   struct Impl;  // the open table's statements and column layout; internal to the engine
 

@@ -1450,25 +1450,30 @@ bool TABSTable::FindKey(const std::vector<Variant>& keys) {
   return true;
 }
 
-void TABSTable::ScanRecords(const std::vector<int>& fields,
+void TABSTable::ScanRecords(const std::vector<std::string>& fields,
                             const std::function<bool(const std::vector<Variant>&)>& each) {
-  CheckBrowseable();
-  Impl& t = *impl_;
+  if (State() == TDataSetState::dsEdit || State() == TDataSetState::dsInsert) Post();
+  TABSDatabase& db = Database();
+  ConnectionUse c(db, &TABSDatabase::Acquire, &TABSDatabase::Release);
+  const std::string stored = StoredTableName(*c, tableName_);
+  if (stored.empty()) throw EDatabaseError(Format("Table '%s' does not exist in \"%s\"", tableName_, c->FileName()));
+  const StoredDefinitions defs = ReadStoredDefinitions(*c, stored);
   std::string sql = "SELECT ";
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (fields[i] < 0 || static_cast<std::size_t>(fields[i]) >= t.columns.size()) {
-      throw EListError(Format("List index out of bounds (%d)", fields[i]));
-    }
-    sql += (i > 0 ? ", " : "") + QuoteIdent(t.columns[static_cast<std::size_t>(fields[i])].name);
+  std::vector<TFieldType> types;
+  for (const std::string& name : fields) {
+    const auto it = std::find_if(defs.classic.begin(), defs.classic.end(),
+                                 [&](const TFieldDef& f) { return SameTextFolded(f.Name, name); });
+    if (it == defs.classic.end()) throw EDatabaseError(Format("Field '%s' not found", name));
+    sql += (types.empty() ? "" : ", ") + QuoteIdent(it->Name);
+    types.push_back(it->DataType);
   }
-  if (fields.empty()) sql += t.rowid;
-  sqlite3_stmt* stmt = t.conn->Prepare(sql + " FROM " + t.quoted + " ORDER BY " + t.rowid);
+  const std::string rowid = RowKeyName(defs.classic, stored);
+  if (fields.empty()) sql += rowid;
+  sqlite3_stmt* stmt = c->Prepare(sql + " FROM " + QuoteIdent(stored) + " ORDER BY " + rowid);
   StatementScope scope(stmt);
   std::vector<Variant> values(fields.size());
-  while (t.conn->Step(stmt, "Cannot read") == SQLITE_ROW) {
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      values[i] = DecodeValue(stmt, static_cast<int>(i), t.columns[static_cast<std::size_t>(fields[i])].type);
-    }
+  while (c->Step(stmt, "Cannot read") == SQLITE_ROW) {
+    for (std::size_t i = 0; i < fields.size(); ++i) values[i] = DecodeValue(stmt, static_cast<int>(i), types[i]);
     if (!each(values)) return;
   }
 }
