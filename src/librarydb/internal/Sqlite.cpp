@@ -185,6 +185,7 @@ void Connection::Begin() {
   if (readOnly_) Fail("Cannot write to", SQLITE_READONLY);
   Exec("BEGIN IMMEDIATE", "Cannot start a transaction on");
   inTransaction_ = true;
+  ++transactionNumber_;
 }
 
 void Connection::Commit() {
@@ -217,6 +218,13 @@ std::int64_t Connection::Counter(const std::string& table, const std::string& fi
   const std::int64_t last = Step(stmt, "Cannot read") == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
   if (inTransaction_) counters_[{table, field}] = CounterState{last, false};
   return last;
+}
+
+Connection::CounterState& Connection::TransactionCounter(const std::string& table, const std::string& field) {
+  const auto it = counters_.find({table, field});
+  if (it != counters_.end()) return it->second;
+  const std::int64_t last = Counter(table, field);
+  return counters_[{table, field}] = CounterState{last, false};
 }
 
 void Connection::SetCounter(const std::string& table, const std::string& field, std::int64_t last) {

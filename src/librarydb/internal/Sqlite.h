@@ -75,6 +75,10 @@ public:
   void Rollback() noexcept;
   bool InTransaction() const { return inTransaction_; }
 
+  // Counts the explicit transactions of the connection: what a table keeps for one transaction is valid while
+  // this number is the same and InTransaction() holds.
+  std::uint64_t TransactionNumber() const { return transactionNumber_; }
+
   // The last number an auto-increment field has given out; SetCounter records a new one (at once outside a
   // transaction, at Commit inside one).
   std::int64_t Counter(const std::string& table, const std::string& field);
@@ -84,16 +88,21 @@ public:
   }
   void SetCounter(const std::string& table, const std::string& field, std::int64_t last);
 
+  // A counter held by the running transaction: set `last` and `dirty` to record a new number at Commit.
+  struct CounterState {
+    std::int64_t last = 0;
+    bool dirty = false;
+  };
+  // The running transaction's counter of a field (read from the file the first time); the reference stays valid
+  // until the transaction ends.
+  CounterState& TransactionCounter(const std::string& table, const std::string& field);
+
 private:
   struct CloseDb {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
   };
   struct Finalize {
     void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-  };
-  struct CounterState {
-    std::int64_t last = 0;
-    bool dirty = false;
   };
   void WriteCounter(const std::string& table, const std::string& field, std::int64_t last);
 
@@ -102,6 +111,7 @@ private:
   std::unique_ptr<sqlite3, CloseDb> db_;  // declared first: closed after the statements are finalized
   std::map<std::string, std::unique_ptr<sqlite3_stmt, Finalize>> statements_;
   bool inTransaction_ = false;
+  std::uint64_t transactionNumber_ = 0;
   std::map<std::pair<std::string, std::string>, CounterState> counters_;
 };
 
