@@ -74,7 +74,28 @@ py::dict TableDict(const TConvertedTable& t) {
   d["records_read"] = t.RecordsRead;
   d["records_written"] = t.RecordsWritten;
   d["text_cut"] = t.TextCut;
+  d["rejected"] = t.Rejected;
   d["errors"] = t.Errors;
+  d["verified"] = t.Verified;
+  py::list dropped;
+  for (const auto& f : t.DroppedFields) {
+    py::dict field;
+    field["field"] = TextObjectOf(f.Name);
+    field["values"] = f.Values;
+    dropped.append(field);
+  }
+  d["dropped_fields"] = dropped;
+  d["differences"] = t.Differences;
+  py::list first;
+  for (const auto& c : t.FirstDifferences) {
+    py::dict cell;
+    cell["record"] = c.Record;
+    cell["field"] = TextObjectOf(c.Field);
+    cell["table"] = TextObjectOf(c.TableValue);
+    cell["library"] = TextObjectOf(c.LibraryValue);
+    first.append(cell);
+  }
+  d["first_differences"] = first;
   return d;
 }
 
@@ -84,7 +105,7 @@ py::object TextObjectOf(const std::string& text) { return py::reinterpret_steal<
 
 void RegisterConvert(py::module_& m) {
   m.def("convert", [](const std::string& folder, bool recursive, bool deleteOld, const py::object& progress,
-                      const std::string& password) {
+                      const std::string& password, bool dryRun) {
         std::error_code ec;
         if (!std::filesystem::is_directory(folder, ec)) {
           if (std::filesystem::exists(folder, ec)) throw EInOutError("\"" + folder + "\" is a file, not a folder");
@@ -96,7 +117,10 @@ void RegisterConvert(py::module_& m) {
         ProgressView view(progress);
         {
           py::gil_scoped_release release;
-          ConvertParadoxFiles(folder, recursive, deleteOld, &view, &summary, password);
+          TConvertOptions options;
+          options.Password = password;
+          options.DryRun = dryRun;
+          ConvertParadoxFiles(folder, recursive, deleteOld, &view, &summary, options);
           view.Finish(static_cast<std::int32_t>(summary.Tables.size()));
         }
         if (view.Failure()) std::rethrow_exception(view.Failure());
@@ -109,14 +133,22 @@ void RegisterConvert(py::module_& m) {
         report["error_text"] = TextObjectOf(summary.ErrorText);
         report["messages"] = view.Messages();
         report["tables"] = tables;
+        py::list deleted;
+        for (const auto& file : summary.Deleted) deleted.append(TextObjectOf(file));
+        report["deleted"] = deleted;
+        report["dry_run"] = summary.DryRun;
         return report;
       }, py::arg("folder"), py::arg("recursive") = false, py::arg("delete_old") = false,
-      py::arg("progress") = py::none(), py::arg("password") = "",
+      py::arg("progress") = py::none(), py::arg("password") = "", py::arg("dry_run") = false,
       "Converts the Paradox libraries of a folder (and, with recursive, of its subfolders) into library\n"
-      "files and returns the report: the log file, the number of error lines, and per table its source,\n"
-      "target, library type, outcome, reason and record counts. A library that exists with records is not\n"
-      "filled again; delete_old deletes only tables whose records are all in their library. progress, when\n"
-      "given, is called as progress(table, done, total) before each table and progress(None, n, n) at the end.");
+      "files and returns the report: the log file, the number of error lines, the files deleted, and per table\n"
+      "its source, target, library type, outcome, reason, record counts and what the comparison of the library\n"
+      "with the table found (dropped fields, differing cells). Every library is read back and compared with its\n"
+      "table cell for cell; delete_old deletes only tables whose every record and non-empty cell is in their\n"
+      "library. A library that exists with records is not filled again, only compared. dry_run converts into\n"
+      "scratch libraries and writes nothing in the folder: the report says what a run would do, 'complete'\n"
+      "whether a table could be deleted. progress, when given, is called as progress(table, done, total) before\n"
+      "each table and progress(None, n, n) at the end.");
 }
 
 }  // namespace vez::python

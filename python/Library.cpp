@@ -88,20 +88,18 @@ std::atomic<int> g_aliasCounter{0};
 
 class Library {
 public:
-  Library(const std::string& path, bool readOnly) : path_(path), readOnly_(readOnly) {
-    CheckFile(path);
+  // The file is found whatever the letter case of the name; a library copied to another name opens its one table.
+  Library(const std::string& path, bool readOnly) : path_(ResolveFileName(path)), readOnly_(readOnly) {
+    CheckFile(path_);
     const std::string alias = "veziru_py_" + std::to_string(++g_aliasCounter);
     database_.SetDatabaseName(alias);
-    database_.SetDatabaseFileName(path);
+    database_.SetDatabaseFileName(path_);
     database_.SetReadOnly(readOnly);
-    const std::string fileName = fs::path(path).filename().string();
-    for (const std::string& name : database_.GetTablesList())
-      if (SameText(name, fileName)) tableName_ = name;
-    if (tableName_.empty()) throw EDatabaseError("'" + path + "' holds no table named '" + fileName + "'");
     table_.SetDatabaseName(alias);
-    table_.SetTableName(tableName_);
+    table_.SetTableName(fs::path(path_).filename().string());
     table_.SetReadOnly(readOnly);
     table_.Open();
+    tableName_ = table_.TableNameInFile();
     const bool advanced = table_.AdvFieldDefs().Count() > 0;
     for (int i = 0; i < table_.FieldCount(); ++i) {
       const TField& f = table_.Fields(i);
@@ -121,7 +119,8 @@ public:
       PyUnicode_InternInPlace(&key);
       interned_.push_back(py::reinterpret_steal<py::object>(key));
     }
-    libType_ = GetLibType(ExtractFileName(path));
+    libType_ = GetLibType(ExtractFileName(path_));
+    if (libType_ < 0) libType_ = GetLibType(tableName_);  // a copy under a name of the user's
   }
 
   ~Library() { Close(); }

@@ -2,6 +2,7 @@
 // optional JSON report.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,31 @@
 namespace vezi {
 
 namespace {
+
+volatile std::sig_atomic_t gConvertInterrupted = 0;
+extern "C" void OnConvertInterrupt(int) { gConvertInterrupted = 1; }
+
+// Ctrl-C (SIGINT) and SIGTERM stop the run after the current record; the old handlers come back at the end.
+class InterruptScope {
+public:
+  InterruptScope() {
+    gConvertInterrupted = 0;
+    oldInt_ = std::signal(SIGINT, OnConvertInterrupt);
+    oldTerm_ = std::signal(SIGTERM, OnConvertInterrupt);
+  }
+  ~InterruptScope() {
+    std::signal(SIGINT, oldInt_);
+    std::signal(SIGTERM, oldTerm_);
+  }
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
+
+private:
+  void (*oldInt_)(int);
+  void (*oldTerm_)(int);
+};
+
+constexpr int kExitInterrupted = 130;  // as a shell reports a program ended by Ctrl-C
 
 // Shows the run on a terminal: one status line on standard error, rewritten in place. Silent when standard
 // error is not a terminal.
@@ -67,8 +93,12 @@ private:
 // the same number, so the report stays whole and readable.
 void WriteReport(std::ostream& out, const vez::TConversionSummary& summary) {
   vez::JsonWriter json(out, vez::JsonWriter::Layout::Indented);
-  json.BeginObject()
+  json.BeginObject().Key("deleted").BeginArray();
+  for (const auto& file : summary.Deleted) json.String(file);
+  json.EndArray()
+      .Member("dry_run", summary.DryRun)
       .Member("error_lines", summary.ErrorLines)
+      .Member("interrupted", summary.Interrupted)
       .Member("log", summary.LogFile)
       .Member("log_error", summary.LogError)
       .Key("tables")
@@ -78,7 +108,20 @@ void WriteReport(std::ostream& out, const vez::TConversionSummary& summary) {
     json.BeginObject()
         .Member("complete", t.Complete)
         .Member("converted", t.Outcome == vez::TTableOutcome::Converted)
-        .Member("errors", t.Errors)
+        .Member("differences", t.Differences)
+        .Key("dropped_fields")
+        .BeginArray();
+    for (const auto& d : t.DroppedFields) json.BeginObject().Member("field", d.Name).Member("values", d.Values).EndObject();
+    json.EndArray().Member("errors", t.Errors).Key("first_differences").BeginArray();
+    for (const auto& d : t.FirstDifferences) {
+      json.BeginObject()
+          .Member("field", d.Field)
+          .Member("library", d.LibraryValue)
+          .Member("record", d.Record)
+          .Member("table", d.TableValue)
+          .EndObject();
+    }
+    json.EndArray()
         .Member("library_type", t.LibType)
         .Member("library_type_name", typeName ? typeName : "")
         .Member("outcome", vez::OutcomeText(t.Outcome))
@@ -86,13 +129,31 @@ void WriteReport(std::ostream& out, const vez::TConversionSummary& summary) {
         .Member("records_in_header", t.RecordsInHeader)
         .Member("records_read", t.RecordsRead)
         .Member("records_written", t.RecordsWritten)
+        .Member("rejected", t.Rejected)
         .Member("source", t.Source)
         .Member("target", t.Target)
         .Member("text_cut", t.TextCut)
+        .Member("verified", t.Verified)
         .EndObject();
   }
   json.EndArray().EndObject();
   out << '\n';
+}
+
+// What a dry run found for one table: its library, what would be lost, and whether it could be deleted.
+void PrintDryRunTable(const vez::TConvertedTable& t) {
+  const char* typeName = t.LibType >= 0 ? vez::LibTypeConstantName(t.LibType) : nullptr;
+  std::cout << "  " << t.Source;
+  if (typeName) std::cout << " -> " << t.Target << " (" << typeName << ")";
+  std::cout << ": " << vez::OutcomeText(t.Outcome);
+  if (!t.DroppedFields.empty()) {
+    std::cout << "; fields dropped:";
+    for (std::size_t i = 0; i < t.DroppedFields.size(); ++i) std::cout << (i ? ", " : " ") << t.DroppedFields[i].Name;
+  }
+  if (t.Rejected > 0) std::cout << "; values rejected: " << t.Rejected;
+  if (t.TextCut > 0) std::cout << "; texts cut: " << t.TextCut;
+  if (t.Differences > 0) std::cout << "; values that would differ: " << t.Differences;
+  std::cout << "; could be deleted: " << (t.Complete ? "yes" : "no") << '\n';
 }
 
 }  // namespace
@@ -104,6 +165,7 @@ void RegisterConvertCommands(CLI::App& app) {
     bool deleteOld = false;
     std::string report;
     std::string password;
+    bool dryRun = false;
   };
   auto opts = std::make_shared<Options>();
   auto* cmd = app.add_subcommand("convert", "Convert the Paradox libraries of a folder into library files");
@@ -114,9 +176,15 @@ void RegisterConvertCommands(CLI::App& app) {
                 "Delete the converted Paradox tables and their companion files afterwards");
   cmd->add_option("--report", opts->report, "Write a JSON report of every table to this file");
   cmd->add_option("--password", opts->password, "Password of encrypted Paradox tables");
-  cmd->footer("The log of every run is appended to Convert.log in FOLDER. A table whose library exists already "
-              "with records is not converted again; --delete-old deletes a Paradox table only when all its records "
-              "are in the library. The exit code is 1 when an error was logged or the log cannot be written.");
+  cmd->add_flag("--dry-run", opts->dryRun,
+                "Show what a run would do to each table (its library, fields dropped, values rejected, whether it "
+                "could be deleted) without writing or deleting anything");
+  cmd->footer("The log of every run is appended to Convert.log in FOLDER. Every library is read back and compared "
+              "with its Paradox table cell for cell; --delete-old deletes a Paradox table only when every record "
+              "and every non-empty cell is in its library. A library that exists already with records is not "
+              "converted again, only compared; an empty one is filled. Ctrl-C stops the run after rolling back the "
+              "current table (exit code 130). The exit code is 1 when an error was logged or the log cannot be "
+              "written.");
   cmd->callback([opts] {
     std::error_code ec;
     if (!std::filesystem::is_directory(opts->folder, ec)) {
@@ -129,7 +197,14 @@ void RegisterConvertCommands(CLI::App& app) {
     }
     TerminalView view(isatty(fileno(stderr)) != 0);
     vez::TConversionSummary summary;
-    vez::ConvertParadoxFiles(opts->folder, opts->recursive, opts->deleteOld, &view, &summary, opts->password);
+    vez::TConvertOptions options;
+    options.Password = opts->password;
+    options.DryRun = opts->dryRun;
+    options.Interrupted = [] { return gConvertInterrupted != 0; };
+    {
+      InterruptScope interrupts;
+      vez::ConvertParadoxFiles(opts->folder, opts->recursive, opts->deleteOld, &view, &summary, options);
+    }
 
     std::int64_t read = 0, written = 0;
     int converted = 0, noLibrary = 0, skipped = 0;
@@ -143,21 +218,34 @@ void RegisterConvertCommands(CLI::App& app) {
       converted += t.Outcome == vez::TTableOutcome::Converted ? 1 : 0;
       noLibrary += t.Outcome == vez::TTableOutcome::NoLibraryType ? 1 : 0;
     }
+    if (summary.DryRun) std::cout << "Dry run: nothing was written or deleted; the figures are what a run would do.\n";
     std::cout << "Tables converted: " << converted << " of " << summary.Tables.size() << '\n'
               << "Skipped:          " << skipped << " (library exists)\n"
               << "Not a library:    " << noLibrary << " (left as they are)\n"
               << "Records written:  " << written << " of " << read << '\n'
               << "Errors logged:    " << summary.ErrorLines << '\n'
-              << "Log:              " << summary.LogFile << '\n';
-    bool heading = false;
-    for (const auto& t : summary.Tables) {
-      if (t.Outcome == vez::TTableOutcome::Converted) continue;
-      if (!heading) std::cout << "Not converted:\n";
-      heading = true;
-      std::cout << "  " << t.Source << ": " << vez::OutcomeText(t.Outcome);
-      if (!t.Reason.empty() && t.Reason != vez::OutcomeText(t.Outcome)) std::cout << " (" << t.Reason << ")";
-      std::cout << '\n';
+              << "Log:              " << (summary.DryRun ? std::string("not written (dry run)") : summary.LogFile)
+              << '\n';
+    if (summary.DryRun) {
+      std::cout << "Tables:\n";
+      for (const auto& t : summary.Tables) PrintDryRunTable(t);
+    } else {
+      bool heading = false;
+      for (const auto& t : summary.Tables) {
+        if (t.Outcome == vez::TTableOutcome::Converted) continue;
+        if (!heading) std::cout << "Not converted:\n";
+        heading = true;
+        std::cout << "  " << t.Source << ": " << vez::OutcomeText(t.Outcome);
+        if (!t.Reason.empty() && t.Reason != vez::OutcomeText(t.Outcome)) std::cout << " (" << t.Reason << ")";
+        std::cout << '\n';
+      }
     }
+    if (!summary.Deleted.empty()) {
+      std::cout << "Deleted:\n";
+      for (const auto& file : summary.Deleted) std::cout << "  " << file << '\n';
+    }
+    if (summary.Interrupted)
+      std::cout << "Interrupted: the tables after the last one listed were not converted; nothing was deleted.\n";
     for (const auto& m : view.Messages()) std::cerr << "vezi: " << m << '\n';
     if (!opts->report.empty()) {
       std::ofstream out(opts->report);
@@ -169,7 +257,7 @@ void RegisterConvertCommands(CLI::App& app) {
       WriteReport(out, summary);
     }
     const bool failed = summary.ErrorLines > 0 || !summary.ErrorText.empty() || !summary.LogError.empty();
-    SetExitCode(failed ? kExitError : kExitOk);
+    SetExitCode(summary.Interrupted ? kExitInterrupted : failed ? kExitError : kExitOk);
   });
 }
 

@@ -101,17 +101,14 @@ public:
   explicit LibrarySource(const std::string& path) {
     static int counter = 0;
     const std::string alias = "vezi_" + std::to_string(++counter);
-    tableName_ = fs::path(path).filename().string();
     database_.SetDatabaseName(alias);
     database_.SetDatabaseFileName(path);
     database_.SetReadOnly(true);
     table_.SetDatabaseName(alias);
-    table_.SetTableName(tableName_);
+    table_.SetTableName(fs::path(path).filename().string());
     table_.SetReadOnly(true);
-    bool found = false;
-    for (const std::string& name : database_.GetTablesList()) found = found || vez::SameText(name, tableName_);
-    if (!found) throw vez::Exception("'" + path + "' holds no table named '" + tableName_ + "'");
-    table_.Open();
+    table_.Open();  // the table of the file's name, or the one table of a copied library
+    tableName_ = table_.TableNameInFile();
     advanced_ = table_.AdvFieldDefs().Count() > 0;
     for (int i = 0; i < table_.FieldCount(); ++i) {
       const vez::TField& f = table_.Fields(i);
@@ -161,9 +158,12 @@ private:
   std::vector<ColumnDescription> columns_;
 };
 
-void CheckFileExists(const std::string& path) {
+// The file a name stands for, found whatever the letter case of the name, as every library look-up does.
+std::string ExistingFile(const std::string& given) {
+  const std::string path = vez::ResolveFileName(given);
   std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) throw vez::Exception("no such file: '" + path + "'");
+  if (!fs::is_regular_file(path, ec)) throw vez::Exception("no such file: '" + given + "'");
+  return path;
 }
 
 // What a file is, by its first bytes (and, for a ".mb", its extension).
@@ -232,8 +232,7 @@ void ReportParadoxRead(const vez::ParadoxReadResult& r) {
 }
 
 std::unique_ptr<TableSource> OpenLibrarySource(const std::string& path) {
-  CheckFileExists(path);
-  return std::make_unique<LibrarySource>(path);
+  return std::make_unique<LibrarySource>(ExistingFile(path));
 }
 
 // A Paradox table read record by record by the Paradox reader (step loading: one block and one record's cells in
@@ -357,8 +356,8 @@ void RunParadoxInfo(const std::string& path, const ParadoxOptions& options) {
   ReportParadoxRead(result);
 }
 
-void RunInfo(const std::string& path, const ParadoxOptions& options) {
-  CheckFileExists(path);
+void RunInfo(const std::string& given, const ParadoxOptions& options) {
+  const std::string path = ExistingFile(given);
   if (IsParadoxTable(path)) return RunParadoxInfo(path, options);
   const std::unique_ptr<TableSource> source = OpenLibrarySource(path);
   const std::int32_t code = vez::GetLibType(vez::ExtractFileName(path));
@@ -395,8 +394,9 @@ void RunParadoxCells(const std::string& path, const ParadoxOptions& options) {
   ReportParadoxRead(result);
 }
 
-void RunDump(const std::string& path, const std::string& format, std::int64_t limit, const ParadoxOptions& options) {
-  CheckFileExists(path);
+void RunDump(const std::string& given, const std::string& format, std::int64_t limit,
+             const ParadoxOptions& options) {
+  const std::string path = ExistingFile(given);
   const bool paradox = IsParadoxTable(path);
   if (!paradox && (format == "cells" || options.rawText || !options.password.empty() || options.codePage != 0))
     throw vez::Exception("--format cells, --raw-text, --password and --code-page are for Paradox tables only");

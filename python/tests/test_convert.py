@@ -9,15 +9,21 @@ from conftest import SOURCE, expect_error
 def test_report_and_progress(tmp_path):
     folder = tmp_path / "libs"
     shutil.copytree(os.path.join(SOURCE, "examples", "paradox-libs"), folder)
+    before = sorted(os.listdir(folder))
+    plan = veziru.convert(str(folder), recursive=True, dry_run=True)
+    assert sorted(os.listdir(folder)) == before and plan["dry_run"]  # nothing written
     calls = []
     report = veziru.convert(str(folder), recursive=True, progress=lambda *a: calls.append(a))
     tables = report["tables"]
+    assert [(t["outcome"], t["complete"]) for t in plan["tables"]] == [(t["outcome"], t["complete"]) for t in tables]
     assert report["error_lines"] == 0 and report["log"] == str(folder / "Convert.log")
     assert [c[0] for c in calls[:-1]] == [t["source"] for t in tables]
     assert [c[1] for c in calls] == list(range(len(tables) + 1)) and calls[-1] == (None, len(tables), len(tables))
     emis = next(t for t in tables if t["source"].endswith("/emis.db"))
     assert emis["outcome"] == "converted" and emis["library_type_name"] == "ltEmis"
-    assert emis["records_written"] == emis["records_in_header"] == len(veziru.open_library(emis["target"]))
+    assert emis["verified"] and emis["complete"] and not emis["dropped_fields"]
+    upper = os.path.join(os.path.dirname(emis["target"]), "EMIS.ABS")  # found whatever the case of its name
+    assert emis["records_written"] == emis["records_in_header"] == len(veziru.open_library(upper))
     again = veziru.convert(str(folder), recursive=True)
     assert {t["outcome"] for t in again["tables"] if t["library_type"] >= 0} <= {"skipped because the library exists",
                                                                                   "no records"}

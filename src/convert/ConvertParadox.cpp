@@ -10,14 +10,19 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
+#include <cmath>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
 
 #include "core/CaseFold.h"
 #include "core/Exceptions.h"
 #include "core/FileMask.h"
 #include "core/FormatSettings.h"
+#include "core/TextEncoding.h"
 #include "import/SMParadox.h"
 #include "librarydb/Absmain.h"
 #include "librarydb/Defaults.h"
@@ -42,8 +47,14 @@ constexpr const char* kDeletingLine = "Deleting \"%s\"";
 constexpr const char* kExistsLine = "Library exists already: \"%s\" (%d records), not converted again";
 constexpr const char* kTextCutLine = "Text cut to the field size: %d values";
 constexpr const char* kShortTable = "Only %d of the %d records that the header counts were found";
-constexpr const char* kNoFieldInLayout = "None of the fields is in the library's layout";
 constexpr const char* kKeepingLine = "Keeping \"%s\": %s";
+constexpr const char* kDroppedLine = "Fields not in the library hold values: %s (non-empty cells: %d)";
+constexpr const char* kDifferencesLine = "%d values in the library differ from the table";
+constexpr const char* kDifferenceLine = "Record %d, field \"%s\": %s in the table, %s in the library";
+constexpr const char* kMissingRecordLine = "Record %d and the records after it are missing in the library";
+constexpr const char* kInterruptedTableLine = "Interrupted: nothing of this table was written";
+constexpr const char* kInterruptedRunLine = "Interrupted: the conversion stopped before its end (tables not reached: %d)";
+constexpr const char* kNothingDeletedLine = "Nothing deleted: the conversion was interrupted";
 
 std::string ErrorLine(const std::string& message) { return "Error: \"" + message + "\""; }
 
@@ -138,8 +149,8 @@ std::vector<std::string> CompanionExtensions() {
 }
 
 // Deletes a Paradox table and its companions, each found in any letter case ("EMIS.DB" with "EMIS.MB",
-// "emis.Px"); a missing file is skipped.
-void DeleteTableFiles(const std::string& path) {
+// "emis.Px"); a missing file is skipped. Gives the files deleted.
+std::vector<std::string> DeleteTableFiles(const std::string& path) {
   const fs::path p(path);
   const std::string stem = p.stem().string();
   std::vector<std::string> wanted = {FoldCase(p.filename().string())};
@@ -150,7 +161,10 @@ void DeleteTableFiles(const std::string& path) {
     if (std::find(wanted.begin(), wanted.end(), FoldCase(it->path().filename().string())) != wanted.end())
       victims.push_back(it->path());
   }
-  for (const auto& v : victims) fs::remove(v, ec);
+  std::vector<std::string> deleted;
+  for (const auto& v : victims)
+    if (fs::remove(v, ec)) deleted.push_back(v.string());
+  return deleted;
 }
 
 // An exclusive lock on a folder's conversion, held while the object lives. Another run waits for it.
@@ -192,7 +206,7 @@ const char* OutcomeText(TTableOutcome outcome) {
     case TTableOutcome::NoLibraryType: return "no library type";
     case TTableOutcome::Encrypted: return "encrypted";
     case TTableOutcome::Unreadable: return "unreadable";
-    case TTableOutcome::NoFieldInLayout: return "no field in the layout";
+    case TTableOutcome::Interrupted: return "interrupted";
   }
   return "failed";
 }
@@ -202,216 +216,435 @@ namespace {
 // The stage a table's conversion failed in decides its outcome.
 enum class Stage { Reading, Writing };
 
+// Leaves a table's loops when the run is interrupted.
+struct Interruption {};
+
+void CheckInterrupted(const TConvertOptions& options) {
+  if (options.Interrupted && options.Interrupted()) throw Interruption{};
+}
+
+// A folder of its own under the system's temporary folder, for the scratch library of a dry run; removed with
+// its content.
+class ScratchFolder {
+public:
+  ScratchFolder() {
+    std::random_device random;
+    do {
+      path_ = fs::temp_directory_path() / ("vez-dry-run-" + std::to_string(random()));
+    } while (!fs::create_directory(path_));
+  }
+  ~ScratchFolder() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  std::string Dir() const { return path_.string() + "/"; }
+
+private:
+  fs::path path_;
+};
+
+// A Paradox table read record by record (step loading): each record's cells, Null where the reader gave none.
+class RecordStream {
+public:
+  explicit RecordStream(const std::string& password) {
+    reader_.StepLoading = true;
+    reader_.Password = password;
+    reader_.OnDimensions = [](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                              std::int32_t) {};
+    reader_.OnColumnWidth = [](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t) {};
+    reader_.OnCellValue = [this](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t column,
+                                 std::int32_t, const Variant& value, TAlignment) {
+      if (column >= 0 && static_cast<std::size_t>(column) < cells_.size()) {
+        cells_[static_cast<std::size_t>(column)] = value;
+        delivered_[static_cast<std::size_t>(column)] = true;
+      }
+    };
+  }
+  void Load(const std::string& file) {
+    reader_.LoadFromFile(file);
+    cells_.assign(reader_.Fields().size(), Variant::Null());
+    delivered_.assign(reader_.Fields().size(), false);
+  }
+  // Reads record `row` (rows in ascending order); False when the block chain ended before it.
+  bool Next(std::int32_t row) {
+    std::fill(delivered_.begin(), delivered_.end(), false);
+    const std::int32_t walked = reader_.RecordsRead();
+    reader_.LoadRecord(row);
+    return reader_.RecordsRead() != walked;
+  }
+  const Variant& Cell(std::size_t i) const { return delivered_[i] ? cells_[i] : null_; }
+  TDBParadox& Reader() { return reader_; }
+  std::int32_t Records() const { return std::max(reader_.RecordCount(), 0); }
+
+private:
+  TDBParadox reader_;
+  std::vector<Variant> cells_;
+  std::vector<bool> delivered_;
+  const Variant null_ = Variant::Null();
+};
+
+// ---- verification ----
+
+bool IsEmptyCell(const Variant& v) { return v.IsClear() || (v.Type() == VarType::String && v.RawString().empty()); }
+
+// Two values of which neither is text.
+bool SameScalar(const Variant& a, const Variant& b) {
+  if (a.Type() == VarType::DateTime || b.Type() == VarType::DateTime) {
+    return std::fabs(a.AsDateTime() - b.AsDateTime()) * 86400000.0 < 0.5;  // to the millisecond
+  }
+  if (a.Type() == VarType::Boolean && b.Type() == VarType::Boolean) return a.RawBool() == b.RawBool();
+  if (a.Type() == VarType::Boolean || b.Type() == VarType::Boolean) {
+    const bool flag = a.Type() == VarType::Boolean ? a.RawBool() : b.RawBool();
+    const Variant& number = a.Type() == VarType::Boolean ? b : a;
+    return number.AsFloat() == (flag ? 1.0 : 0.0);
+  }
+  if (a.Type() == VarType::Integer && b.Type() == VarType::Integer) return a.RawInteger() == b.RawInteger();
+  return a.AsFloat() == b.AsFloat();
+}
+
+// Whether the library holds a table's cell: texts and bytes exactly; a text and a value of another kind (a text
+// field filled from a number, or the other way round) by the text read as that kind.
+bool SameCell(const Variant& cell, const Variant& stored) {
+  if (stored.IsClear()) return false;
+  const bool cellText = cell.Type() == VarType::String, storedText = stored.Type() == VarType::String;
+  if (cellText && storedText) return cell.RawString() == stored.RawString();
+  try {
+    if (cellText || storedText) {
+      const Variant& text = cellText ? cell : stored;
+      const Variant& other = cellText ? stored : cell;
+      Variant read;
+      switch (other.Type()) {
+        case VarType::DateTime: read = Variant::FromDateTime(text.AsDateTime()); break;
+        case VarType::Boolean: read = Variant(text.AsBoolean()); break;
+        default: read = Variant(text.AsFloat()); break;
+      }
+      return SameScalar(read, other);
+    }
+    return SameScalar(cell, stored);
+  } catch (const std::exception&) {
+    return false;  // the text does not read as the other value's kind
+  }
+}
+
+// A value as the report shows it.
+std::string CellText(const Variant& v) {
+  if (v.IsClear()) return "empty";
+  if (v.Type() != VarType::String) return v.Type() == VarType::DateTime ? DateTimeToISO(v.RawDateTime()) : v.AsString();
+  const std::string& s = v.RawString();
+  if (!IsValidUtf8(s)) return Format("%d bytes", s.size());
+  const std::size_t length = Utf8Length(s);
+  if (length <= 40) return "\"" + s + "\"";
+  std::size_t end = 0;
+  for (std::size_t chars = 0; end < s.size(); ++end) {
+    if ((static_cast<unsigned char>(s[end]) & 0xC0) != 0x80 && chars++ == 40) break;
+  }
+  return Format("\"%s...\" (%d characters)", s.substr(0, end), length);
+}
+
+// Reads the library back and compares it with the Paradox table, read anew: record r of the table with the r-th
+// record of the library in the order records were added, each non-empty cell with the library field of the same
+// name. Fills the verification members of `r`.
+void VerifyLibrary(const std::string& libraryFile, TConvertedTable& r, const TConvertOptions& options) {
+  RecordStream table(options.Password);
+  table.Load(r.Source);
+  TMyTable lib(libraryFile, true);
+  TABSTable& library = lib.Table();
+  library.Open();
+  const auto& fields = table.Reader().Fields();
+  std::vector<TField*> targets(fields.size(), nullptr);
+  for (std::size_t i = 0; i < fields.size(); ++i) targets[i] = library.FindField(fields[i].Name);
+  std::vector<std::int32_t> dropped(fields.size(), 0);
+  auto differs = [&](std::int32_t row, const std::string& field, std::string tableValue, std::string libraryValue) {
+    ++r.Differences;
+    if (r.FirstDifferences.size() < kMaxReportedDifferences)
+      r.FirstDifferences.push_back({row + 1, field, std::move(tableValue), std::move(libraryValue)});
+  };
+  for (std::int32_t row = 0; row < table.Records(); ++row) {
+    CheckInterrupted(options);
+    if (!table.Next(row)) break;
+    if (library.Eof()) {
+      differs(row, "", "a record", "missing");
+      break;
+    }
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const Variant& cell = table.Cell(i);
+      if (IsEmptyCell(cell)) continue;
+      if (targets[i] == nullptr) {
+        ++dropped[i];
+        continue;
+      }
+      const Variant stored = targets[i]->Value();
+      if (!SameCell(cell, stored)) differs(row, fields[i].Name, CellText(cell), CellText(stored));
+    }
+    library.Next();
+  }
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    if (dropped[i] > 0) r.DroppedFields.push_back({fields[i].Name, dropped[i]});
+  r.Verified = true;
+}
+
+// The log lines and the reason of a verification that found something.
+std::vector<std::string> VerificationLines(const TConvertedTable& r) {
+  std::vector<std::string> lines;
+  if (!r.DroppedFields.empty()) {
+    std::string names;
+    std::int64_t values = 0;
+    for (const auto& d : r.DroppedFields) {
+      names += (names.empty() ? "" : ", ") + d.Name;
+      values += d.Values;
+    }
+    lines.push_back(Format(kDroppedLine, names, values));
+  }
+  if (r.Differences > 0) lines.push_back(Format(kDifferencesLine, r.Differences));
+  for (const auto& d : r.FirstDifferences) {
+    lines.push_back(d.Field.empty() ? Format(kMissingRecordLine, d.Record)
+                                    : Format(kDifferenceLine, d.Record, d.Field, d.TableValue, d.LibraryValue));
+  }
+  return lines;
+}
+
+// ---- the library before the conversion ----
+
+enum class LibraryState { Missing, Leftover, Empty, Filled };
+
+// What the library file holds: nothing (Missing), no table at all (Leftover: a creation that was interrupted),
+// its table without or with records. Read through the engine alone, so that nothing is ever deleted here; a file
+// that is no database raises.
+LibraryState InspectLibrary(const std::string& file, const std::string& tableName, std::int32_t& records) {
+  static std::atomic<std::uint64_t> next{1};
+  const std::string alias = "convert-inspect-" + std::to_string(next.fetch_add(1));
+  TABSDatabase db;
+  db.SetDatabaseName(alias);
+  db.SetDatabaseFileName(file);
+  db.SetReadOnly(true);
+  if (!db.GetExists()) return LibraryState::Missing;
+  if (db.GetTablesList().empty()) return LibraryState::Leftover;
+  TABSTable table;
+  table.SetDatabaseName(alias);
+  table.SetTableName(tableName);
+  table.SetReadOnly(true);
+  table.Open();
+  records = table.RecordCount();
+  return records > 0 ? LibraryState::Filled : LibraryState::Empty;
+}
+
+// Gives a new library table its fields and indexes: the layout of its type, or one field per Paradox field with
+// the indexes of its type. False (and logged) when the type has neither.
+bool DefineLibrary(TABSTable& table, std::int32_t libType, const std::vector<TParadoxField>& fields,
+                   const std::function<void(const std::string&)>& log) {
+  if (SetFieldIndexDefs(table, libType, false)) return true;
+  table.FieldDefs().Clear();
+  for (const auto& f : fields) {
+    TFieldType type;
+    std::int32_t size;
+    if (!ColumnTypeOf(f.FieldType, f.Size, type, size)) throw Exception(kUnknownFieldType);
+    table.FieldDefs().Add(f.Name, type, size, false);
+  }
+  if (SetIndexDefs(table, libType, false)) return true;
+  log(kNoDefinitions);
+  return false;
+}
+
+// Appends every record of the table to the open library table in one transaction: the defaults of the type,
+// then the cells of the fields the library has. Logs what the Part's conversion logs.
+void FillLibrary(RecordStream& source, TMyTable& lib, TConvertedTable& r, const TConvertOptions& options,
+                 TConversionView* View, Stage& stage, const std::function<void(const std::string&)>& log) {
+  TABSTable& table = lib.Table();
+  table.Open();
+  const auto& fields = source.Reader().Fields();
+  std::vector<TField*> targets(fields.size(), nullptr);
+  std::vector<bool> cutCheck(fields.size(), false);
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    targets[i] = table.FindField(fields[i].Name);
+    if (!targets[i]) {
+      log(Format(kFieldMissingLine, fields[i].Name));
+    } else {
+      cutCheck[i] = targets[i]->DataType() == ftString && targets[i]->Size() > 0;
+    }
+  }
+  const std::int32_t before = table.RecordCount();
+  TNewRecordDefaults defaults(table, r.LibType);
+  TABSTransaction transaction(lib.Database());
+  for (std::int32_t row = 0; row < r.RecordsInHeader; ++row) {
+    CheckInterrupted(options);
+    stage = Stage::Reading;
+    const bool read = source.Next(row);
+    stage = Stage::Writing;
+    if (!read) break;  // the block chain ended early
+    ++r.RecordsRead;
+    table.Append();
+    defaults.Apply(Now());  // a failure here ends this table
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (!targets[i]) continue;
+      const Variant& value = source.Cell(i);
+      try {
+        if (cutCheck[i] && value.Type() == VarType::String &&
+            Utf8Length(value.RawString()) > static_cast<std::size_t>(targets[i]->Size()))
+          ++r.TextCut;
+        targets[i]->SetValue(value);
+      } catch (const std::exception& e) {
+        ++r.Rejected;
+        log(ErrorLine(e.what()));
+      }
+    }
+    try {
+      table.Post();
+    } catch (const ETransactionLost&) {
+      throw;  // nothing of the table will be stored: the whole table fails
+    } catch (const std::exception& e) {
+      log(ErrorLine(e.what()));
+      table.Delete();
+    }
+    if (View && ((row + 1) % 1000 == 0 || row + 1 == r.RecordsInHeader))
+      View->RecordProgress(row + 1, r.RecordsInHeader);
+  }
+  transaction.Commit();
+  // The figures come from the library after its commit.
+  r.RecordsWritten = table.RecordCount() - before;
+  table.Close();
+}
+
 }  // namespace
 
 bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& SrcDir, const std::string& DestDir,
                   const std::string& ParadoxName, const std::string& DestName, TConvertedTable* report,
                   const std::string& password) {
+  TConvertOptions options;
+  options.Password = password;
+  return ParadoxToABS(Memo, View, SrcDir, DestDir, ParadoxName, DestName, report, options);
+}
+
+bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& SrcDir, const std::string& DestDir,
+                  const std::string& ParadoxName, const std::string& DestName, TConvertedTable* report,
+                  const TConvertOptions& options) {
   TConvertedTable local;
   TConvertedTable& r = report ? *report : local;
   r = TConvertedTable{};
   r.Source = SrcDir + ParadoxName;
   r.Target = DestDir + DestName;
-  auto log = [&](const std::string& line) {
+  const std::function<void(const std::string&)> log = [&](const std::string& line) {
     if (IsErrorLine(line)) ++r.Errors;
     if (Memo) Memo->Add(line);
   };
   auto finish = [&](TTableOutcome outcome, std::string reason) {
     r.Outcome = outcome;
-    r.Complete = outcome == TTableOutcome::Converted ||
-                 (outcome == TTableOutcome::Skipped && r.LibraryRecords >= r.RecordsInHeader);
-    r.Reason = r.Complete ? std::string() : std::move(reason);
+    r.Reason = std::move(reason);
   };
-
-  bool result = false;
-  auto reader = std::make_unique<TDBParadox>();
-  // Records stream through the reader's step loading: each record's cells land in `cells`, nothing is kept.
-  reader->StepLoading = true;
-  reader->Password = password;
-  std::vector<Variant> cells;
-  std::vector<bool> delivered;
-  reader->OnDimensions = [](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-                            std::int32_t) {};
-  reader->OnColumnWidth = [](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t) {};
-  reader->OnCellValue = [&](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t column, std::int32_t,
-                            const Variant& value, TAlignment) {
-    if (column >= 0 && static_cast<std::size_t>(column) < cells.size()) {
-      cells[static_cast<std::size_t>(column)] = value;
-      delivered[static_cast<std::size_t>(column)] = true;
-    }
-  };
-  log(Format(kConvertingLine, SrcDir + ParadoxName));
+  log(Format(kConvertingLine, r.Source));
   if (View) {
     View->SetFileText(ParadoxName);
     View->ProcessMessages();
   }
-  auto lib = std::make_unique<TMyTable>(DestDir + DestName, false, false);
-  const std::int32_t libType = GetLibType(DestName);
-  r.LibType = libType;
-  if (libType < 0) {
+  r.LibType = GetLibType(DestName);
+  if (r.LibType < 0) {
     log(kUnknownType);
     finish(TTableOutcome::NoLibraryType, OutcomeText(TTableOutcome::NoLibraryType));
-  } else {
-    Stage stage = Stage::Reading;
-    bool created = false;
-    try {
-      reader->LoadFromFile(SrcDir + ParadoxName);
-      r.RecordsInHeader = std::max(reader->RecordCount(), 0);
-      stage = Stage::Writing;
-      TABSTable& table = lib->Table();
-      const auto& fields = reader->Fields();
-      cells.assign(fields.size(), Variant::Null());
-      delivered.assign(fields.size(), false);
-      bool existed = lib->Exists();
-      if (existed) {
-        // A library left by an earlier run that holds records is not filled a second time.
-        table.Open();
-        r.LibraryRecords = table.RecordCount();
-        table.Close();
-        if (r.LibraryRecords > 0) {
-          result = true;
-          r.Converted = true;
-          log(Format(kExistsLine, DestDir + DestName, r.LibraryRecords));
-          finish(TTableOutcome::Skipped,
-                 Format("the library holds %d of its %d records", r.LibraryRecords, r.RecordsInHeader));
-          reader.reset();
-          lib.reset();
-          return true;
+    return false;
+  }
+
+  bool result = false;
+  Stage stage = Stage::Reading;
+  RecordStream source(options.Password);
+  // Declared in this order, so that the passing file goes before the library object and the scratch folder last.
+  std::unique_ptr<ScratchFolder> scratch;
+  std::unique_ptr<TMyTable> lib;
+  std::unique_ptr<TNewLibraryFile> newFile;
+  LibraryState state = LibraryState::Missing;
+  try {
+    source.Load(r.Source);
+    r.RecordsInHeader = source.Records();
+    stage = Stage::Writing;
+    state = InspectLibrary(r.Target, DestName, r.LibraryRecords);
+    if (state == LibraryState::Filled) {
+      // A library that holds records is never filled a second time; it is only compared with its table.
+      result = true;
+      log(Format(kExistsLine, r.Target, r.LibraryRecords));
+      if (options.Verify) VerifyLibrary(r.Target, r, options);
+    } else if (r.RecordsInHeader == 0) {
+      result = state == LibraryState::Empty;
+      finish(TTableOutcome::NoRecords, OutcomeText(TTableOutcome::NoRecords));
+    } else {
+      if (options.DryRun) scratch = std::make_unique<ScratchFolder>();
+      if (state == LibraryState::Empty) {
+        // An empty library (an earlier run was interrupted, or it was made empty) is filled; a dry run fills a copy.
+        std::string file = r.Target;
+        if (scratch) {
+          file = scratch->Dir() + DestName;
+          fs::copy_file(ResolveFileName(r.Target), file);
         }
+        lib = std::make_unique<TMyTable>(file, false, false);
+      } else {
+        if (state == LibraryState::Leftover && !scratch) TMyTable(r.Target, false, false).Close();  // removes it
+        lib = std::make_unique<TMyTable>(r.Target, false, false);
+        newFile = std::make_unique<TNewLibraryFile>(*lib, scratch ? scratch->Dir() : std::string());
+        if (DefineLibrary(lib->Table(), r.LibType, source.Reader().Fields(), log)) lib->CreateDBTable();
       }
-      if (r.RecordsInHeader > 0 && !existed) {
-        if (SetFieldIndexDefs(table, libType, false)) {
-          lib->CreateDBTable();
-          created = true;
-        } else {
-          table.FieldDefs().Clear();
-          for (const auto& f : fields) {
-            TFieldType type;
-            std::int32_t size;
-            if (!ColumnTypeOf(f.FieldType, f.Size, type, size)) throw Exception(kUnknownFieldType);
-            table.FieldDefs().Add(f.Name, type, size, false);
-          }
-          if (SetIndexDefs(table, libType, false)) {
-            lib->CreateDBTable();
-            created = true;
-          } else {
-            log(kNoDefinitions);
-          }
-        }
-      }
-      if (r.RecordsInHeader == 0) {
-        result = lib->Exists();
-        r.Converted = result;
-        finish(TTableOutcome::NoRecords, OutcomeText(TTableOutcome::NoRecords));
-      } else if (!lib->Exists()) {
+      if (!lib->Exists()) {
         finish(TTableOutcome::Failed, "no field or index definitions");
       } else {
-        result = true;
-        table.Open();
-        std::vector<TField*> targets(fields.size(), nullptr);
-        std::vector<bool> cutCheck(fields.size(), false);
-        bool anyTarget = false;
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-          targets[i] = table.FindField(fields[i].Name);
-          if (!targets[i]) {
-            log(Format(kFieldMissingLine, fields[i].Name));
-          } else {
-            anyTarget = true;
-            cutCheck[i] = targets[i]->DataType() == ftString && targets[i]->Size() > 0;
-          }
-        }
-        if (!anyTarget) {
-          // Records of defaults alone would carry nothing of the table: none is written.
-          log(ErrorLine(kNoFieldInLayout));
-          table.Close();
-          if (created) table.DeleteTable();
-          result = lib->Exists();
-          finish(TTableOutcome::NoFieldInLayout, OutcomeText(TTableOutcome::NoFieldInLayout));
+        FillLibrary(source, *lib, r, options, View, stage, log);
+        if (r.TextCut > 0) log(Format(kTextCutLine, r.TextCut));
+        if (r.RecordsRead < r.RecordsInHeader) log(ErrorLine(Format(kShortTable, r.RecordsRead, r.RecordsInHeader)));
+        if (r.RecordsWritten > 0 && options.Verify)
+          VerifyLibrary(newFile ? newFile->PassingFileName() : lib->Database().DatabaseFileName(), r, options);
+        if (r.RecordsWritten == 0) {
+          finish(TTableOutcome::Failed, Format("0 of %d records written", r.RecordsInHeader));
         } else {
-          const std::int32_t before = table.RecordCount();
-          TNewRecordDefaults defaults(table, libType);
-          TABSTransaction transaction(lib->Database());
-          for (std::int32_t row = 0; row < r.RecordsInHeader; ++row) {
-            std::fill(delivered.begin(), delivered.end(), false);
-            const std::int32_t walked = reader->RecordsRead();
-            stage = Stage::Reading;
-            reader->LoadRecord(row);
-            stage = Stage::Writing;
-            if (reader->RecordsRead() == walked) break;  // the block chain ended early
-            ++r.RecordsRead;
-            table.Append();
-            defaults.Apply(Now());  // a failure here ends this table
-            for (std::size_t i = 0; i < fields.size(); ++i) {
-              if (!targets[i]) continue;
-              const Variant& value = delivered[i] ? cells[i] : Variant::Null();
-              try {
-                if (cutCheck[i] && value.Type() == VarType::String &&
-                    Utf8Length(value.RawString()) > static_cast<std::size_t>(targets[i]->Size()))
-                  ++r.TextCut;
-                targets[i]->SetValue(value);
-              } catch (const std::exception& e) {
-                log(ErrorLine(e.what()));
-              }
-            }
-            try {
-              table.Post();
-            } catch (const std::exception& e) {
-              log(ErrorLine(e.what()));
-              table.Delete();
-            }
-            if (View && ((row + 1) % 1000 == 0 || row + 1 == r.RecordsInHeader))
-              View->RecordProgress(row + 1, r.RecordsInHeader);
-          }
-          transaction.Commit();
-          // The figures come from the library after its commit.
-          r.RecordsWritten = table.RecordCount() - before;
-          table.Close();
-          if (r.TextCut > 0) log(Format(kTextCutLine, r.TextCut));
-          if (r.RecordsRead < r.RecordsInHeader) {
-            log(ErrorLine(Format(kShortTable, r.RecordsRead, r.RecordsInHeader)));
-          }
-          if (r.RecordsWritten == 0) {
-            finish(TTableOutcome::Failed, Format("0 of %d records written", r.RecordsInHeader));
-          } else if (r.RecordsWritten < r.RecordsInHeader) {
-            finish(TTableOutcome::Incomplete,
-                   Format("%d of %d records written", r.RecordsWritten, r.RecordsInHeader));
-          } else {
-            finish(TTableOutcome::Converted, std::string());
-          }
+          if (newFile && !scratch) newFile->Publish();
+          result = true;
         }
       }
-    } catch (const std::exception& e) {
-      log(ErrorLine(e.what()));
-      r.RecordsWritten = 0;
-      if (stage == Stage::Reading) {
-        const bool encrypted = reader->IsEncrypted();
-        finish(encrypted ? TTableOutcome::Encrypted : TTableOutcome::Unreadable,
-               encrypted ? "encrypted" : std::string("unreadable: ") + e.what());
-      } else {
-        finish(TTableOutcome::Failed, std::string("failed: ") + e.what());
-      }
-      try {
-        // A table this run made and left empty goes again, with its file.
-        TABSTable& table = lib->Table();
-        table.Close();
-        if (created && lib->Exists()) {
-          table.Open();
-          const bool empty = table.RecordCount() == 0;
-          table.Close();
-          if (empty) table.DeleteTable();
-        }
-        result = lib->Exists();
-      } catch (const std::exception&) {
-        result = false;
-      }
+      if (state == LibraryState::Empty) result = true;
     }
+    for (const std::string& line : VerificationLines(r)) log(ErrorLine(line));
+    if (r.Reason.empty()) {
+      // Converted, or what keeps the table: missing records, then what the verification found.
+      std::vector<std::string> why;
+      const std::int32_t inLibrary = state == LibraryState::Filled ? r.LibraryRecords : r.RecordsWritten;
+      if (inLibrary < r.RecordsInHeader) {
+        why.push_back(state == LibraryState::Filled
+                          ? Format("the library holds %d of its %d records", inLibrary, r.RecordsInHeader)
+                          : Format("%d of %d records written", inLibrary, r.RecordsInHeader));
+      }
+      const std::vector<std::string> found = VerificationLines(r);
+      why.insert(why.end(), found.begin(), found.end());
+      if (r.Rejected > 0 && r.Differences == 0) why.push_back(Format("%d values refused by the library", r.Rejected));
+      if (!options.Verify) why.push_back("not verified");
+      std::string reason;
+      for (const auto& w : why) reason += (reason.empty() ? "" : "; ") + w;
+      const TTableOutcome done = state == LibraryState::Filled ? TTableOutcome::Skipped
+                                 : why.empty() || (!options.Verify && why.size() == 1)
+                                     ? TTableOutcome::Converted
+                                     : TTableOutcome::Incomplete;
+      finish(done, reason);
+      r.Complete = options.Verify && why.empty();
+    }
+  } catch (const Interruption&) {
+    log(kInterruptedTableLine);
+    r.RecordsWritten = 0;
+    finish(TTableOutcome::Interrupted, "interrupted: nothing of it was written");
+    result = state == LibraryState::Filled || state == LibraryState::Empty;
+  } catch (const std::exception& e) {
+    log(ErrorLine(e.what()));
+    r.RecordsWritten = 0;
+    if (stage == Stage::Reading) {
+      const bool encrypted = source.Reader().IsEncrypted();
+      finish(encrypted ? TTableOutcome::Encrypted : TTableOutcome::Unreadable,
+             encrypted ? "encrypted" : std::string("unreadable: ") + e.what());
+    } else {
+      finish(TTableOutcome::Failed, std::string("failed: ") + e.what());
+    }
+    // A new library of this table goes with its passing file; an existing one stays as it was.
+    result = state == LibraryState::Filled || state == LibraryState::Empty;
   }
   try {
-    lib.reset();  // closes the library; a file without a table is removed
+    newFile.reset();
+    lib.reset();
   } catch (const std::exception& e) {
     log(ErrorLine(e.what()));
   }
-  reader.reset();
   r.Converted = result;
   return result;
 }
@@ -430,7 +663,7 @@ void TConvParadox::CountTables(const std::string& folder, bool recursive) {
   }
   for (const auto& e : entries) {
     for (const Pass& p : kPasses) {
-      if (!MatchesMask(e.Name, p.Mask)) continue;
+      if (e.IsDirectory || !MatchesMask(e.Name, p.Mask)) continue;
       const bool neverConverted = std::any_of(std::begin(kNeverConverted), std::end(kNeverConverted),
                                               [&](const char* n) { return SameTextFolded(n, e.Name); });
       if (!(p.SkipListed && neverConverted)) ++totalTables_;
@@ -488,7 +721,7 @@ void TConvParadox::ConvertLibs(const std::string& folder, bool recursive) {
             throw Exception(Format("\"%s\" and \"%s\" differ only in letter case", folder + targetTwins[0],
                                    folder + targetTwins[1]));
           }
-          ParadoxToABS(&Memo1, view_, folder, folder, e.Name, target, &report, Password);
+          ParadoxToABS(&Memo1, view_, folder, folder, e.Name, target, &report, Options);
         } catch (const std::exception& ex) {
           Memo1.Add(ErrorLine(ex.what()));
           ++report.Errors;
@@ -500,17 +733,24 @@ void TConvParadox::ConvertLibs(const std::string& folder, bool recursive) {
         }
         if (report.Complete) {
           DeleteList.Add(source);
-        } else if (DeleteOld && report.Outcome != TTableOutcome::NoLibraryType) {
+        } else if (DeleteOld && report.Outcome != TTableOutcome::NoLibraryType &&
+                   report.Outcome != TTableOutcome::Interrupted) {
           Memo1.Add(Format(kKeepingLine, source, report.Reason));
         }
         Tables.push_back(report);
         if (view_) view_->TableFinished(report);
+        if (report.Outcome == TTableOutcome::Interrupted) {
+          interrupted_ = true;
+          return;
+        }
       }
     }
   }
   if (!recursive) return;
-  for (const auto& e : entries)
+  for (const auto& e : entries) {
+    if (interrupted_) return;
     if (e.IsDirectory && !e.IsLink && e.Name != "." && e.Name != "..") ConvertLibs(folder + e.Name + "/", recursive);
+  }
 }
 
 bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteOld) {
@@ -519,10 +759,17 @@ bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteO
 
 bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteOld, TConversionView* view,
                          TConversionSummary* summary, const std::string& password) {
+  TConvertOptions options;
+  options.Password = password;
+  return ConvertParadoxFiles(Folder, Recursive, DeleteOld, view, summary, options);
+}
+
+bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteOld, TConversionView* view,
+                         TConversionSummary* summary, const TConvertOptions& options) {
   TConvParadox form(view);
   form.Recursive = Recursive;
-  form.DeleteOld = DeleteOld;
-  form.Password = password;
+  form.DeleteOld = DeleteOld && !options.DryRun;
+  form.Options = options;
   form.Folder = IncludeTrailingPathDelimiter(Folder);
   // One run at a time per folder, deletion included.
   const FolderLock lock(form.Folder);
@@ -543,6 +790,7 @@ bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteO
                    TConvParadox::Caption);
     form.Memo1.Add(separator);
     form.ConvertLibs(form.Folder, form.Recursive);
+    if (form.Interrupted()) form.Memo1.Add(Format(kInterruptedRunLine, form.TablesNotReached()));
     form.Memo1.Add(separator);
   } catch (const std::exception& e) {
     errorText = std::string("Error: ") + e.what();
@@ -550,17 +798,21 @@ bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteO
     form.Memo1.Add(separator);
     form.DeleteOld = false;
   }
-  if (form.DeleteOld) {
+  std::vector<std::string> deleted;
+  if (form.DeleteOld && form.Interrupted()) {
+    form.Memo1.Add(kNothingDeletedLine);
+    form.Memo1.Add(separator);
+  } else if (form.DeleteOld) {
     for (int i = 0; i < form.DeleteList.Count(); ++i) {
       const std::string& entry = form.DeleteList[i];
       form.Memo1.Add(Format(kDeletingLine, entry));
-      DeleteTableFiles(entry);
+      for (std::string& file : DeleteTableFiles(entry)) deleted.push_back(std::move(file));
     }
     form.Memo1.Add(separator);
   }
   const std::string logFile = form.Folder + "Convert.log";
   std::string logError;
-  {
+  if (!options.DryRun) {
     errno = 0;
     std::ofstream out(logFile, std::ios::binary | std::ios::app);
     if (!out) {
@@ -579,6 +831,9 @@ bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteO
   }
   if (summary) {
     summary->Tables = form.Tables;
+    summary->Deleted = std::move(deleted);
+    summary->DryRun = options.DryRun;
+    summary->Interrupted = form.Interrupted();
     summary->LogFile = logFile;
     summary->ErrorText = errorText;
     summary->LogError = logError;

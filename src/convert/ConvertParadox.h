@@ -16,21 +16,44 @@
 // read or commit rolls the whole table back. The figures of a table are taken after its commit.
 //
 // Our choices beyond the plain conversion, so that runs on real folders lose and duplicate nothing:
-// - Re-runs: a table whose library exists already and holds records is not converted again (the log says so in
-//   one line); with DeleteOld its Paradox file is deleted when the library holds at least as many records as
-//   the Paradox header counts, and kept otherwise.
-// - Deletion: DeleteOld deletes a Paradox table only when every one of its records is in the library: not after a
-//   failed Post, a failed commit, an encrypted or unreadable table, a table with no records, nor one whose
-//   blocks hold fewer records than its header promises. The log says why a table is kept.
+// - Verification: after its commit every library is read back and compared with its Paradox table, read a second
+//   time, record by record and cell by cell, by the field names the conversion matched: numbers as stored (an
+//   integer equals the same number as a double; 1.5 stored as 2 differs), texts after the code-page conversion,
+//   memo and BLOB bytes and dates (to the millisecond) exactly. A table is complete, and may be deleted, only
+//   when every record and every non-empty cell arrived: a field that has values but no field in the library,
+//   a value the library refused, a text cut to its field's size or any other difference makes it incomplete.
+//   The log, the table's report and the summary name the fields and the first differing cells.
+// - New libraries appear only complete: a library is made under a passing name (TNewLibraryFile) and takes its
+//   name after its commit; a table of which no record could be written leaves no library.
+// - Re-runs: an existing library is never deleted or replaced. One that holds records is not converted again
+//   (the log says so in one line) but verified against its table, so a second run with DeleteOld deletes exactly
+//   the tables whose every cell is in their library; an empty one (an earlier run was interrupted, or it was
+//   made empty) is filled and verified. A file of the library's name that holds no table is a leftover of an
+//   interrupted creation and is replaced; one that is no database at all is left as it is and the table kept.
+// - Deletion: DeleteOld deletes a Paradox table only when it is complete (see Verification): not after a failed
+//   Post, a failed commit, an encrypted or unreadable table, a table with no records, nor one whose blocks hold
+//   fewer records than its header promises. The log says why a table is kept; the summary lists every file that
+//   was deleted.
+// - A table none of whose fields is in the library's layout is converted as every other one: its records are
+//   appended with the defaults of their type, and it is kept as incomplete.
+// - Dry run (TConvertOptions::DryRun): every table is converted into a scratch library in the system's temporary
+//   folder and verified there; nothing is written in the folder, no log is appended and nothing is deleted. The
+//   report then tells per table what a real run would do, whether it could be deleted included.
+// - Interruption (TConvertOptions::Interrupted, asked once per record): the current table is rolled back (a new
+//   library of it is removed), no further table is converted, nothing is deleted, and the log, written as
+//   usual, says that the run was interrupted.
 // - Names: the pass masks, the never-converted names, the delete list and the companion files are matched
 //   without regard to letter case (non-ASCII letters too), as the old platform's file system did.
+// - Folders: the passes take the files of a folder only. A subfolder whose name matches a pass mask ("dir.db") is
+//   no table; the old platform listed it and its load failed with an error line, we pass it over without a line
+//   (and walk into it in a recursive run).
 // - Memory: records stream from the reader's step loading straight into the library, one record at a time, so
 //   no cell model is built and the peak memory does not grow with the table.
 // - Text cut to a field's size is counted per table and logged in one line.
 // - Two runs on one folder do not fill the same table: a run holds an exclusive lock (flock) on its start folder
 //   for its whole length and on each subfolder while it converts it; a second run waits and then finds the
 //   libraries the first one made.
-// - A password (TConvParadox::Password) is handed to the reader of every table; an encrypted table that cannot
+// - A password (TConvertOptions::Password) is handed to the reader of every table; an encrypted table that cannot
 //   be read is logged, kept and counted as not converted, and the run goes on.
 //
 // Choices of this system: folder entries are taken in name order (case-insensitive, then by bytes), as the
@@ -39,7 +62,9 @@
 // with SetProgramDate (a day number of UserDate); until then it is the date this library was built.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,20 +75,36 @@ namespace vez {
 
 // How the conversion of one table ended.
 enum class TTableOutcome {
-  Converted,        // every record is in the library
-  Incomplete,       // some records are missing (failed posts, a short block chain)
-  Failed,           // no record was written (all posts failed, failed commit, no definitions, no known field type)
-  Skipped,          // the library existed already with records
-  NoRecords,        // the Paradox table holds no records
-  NoLibraryType,    // the new name has no library type
-  Encrypted,        // encrypted, and no valid password
-  Unreadable,       // the Paradox file cannot be read
-  NoFieldInLayout,  // none of its fields is in the library's layout
+  Converted,      // every record and every non-empty cell is in the library (verified)
+  Incomplete,     // records or values are missing or differ in the library
+  Failed,         // no record was written (all posts failed, failed commit, no definitions, no known field type)
+  Skipped,        // the library existed already with records (and was verified against the table)
+  NoRecords,      // the Paradox table holds no records
+  NoLibraryType,  // the new name has no library type
+  Encrypted,      // encrypted, and no valid password
+  Unreadable,     // the Paradox file cannot be read
+  Interrupted,    // the run was interrupted while this table was converted: nothing of it was written
 };
 
 // The short text of an outcome ("converted", "incomplete", "failed", "skipped because the library exists",
-// "no records", "no library type", "encrypted", "unreadable", "no field in the layout").
+// "no records", "no library type", "encrypted", "unreadable", "interrupted").
 const char* OutcomeText(TTableOutcome outcome);
+
+// A field of the Paradox table that holds values but has no field in the library.
+struct TDroppedField {
+  std::string Name;
+  std::int32_t Values = 0;  // its non-empty cells
+};
+
+// A cell whose value the library does not hold as the Paradox table does.
+struct TCellDifference {
+  std::int32_t Record = 0;   // 1-based, in the table's order
+  std::string Field;
+  std::string TableValue;    // as text: "empty", a number, a quoted text (cut after 40 characters), "N bytes"
+  std::string LibraryValue;  // likewise; "missing" for a record the library lacks
+};
+
+inline constexpr std::size_t kMaxReportedDifferences = 5;
 
 // What happened to one table.
 struct TConvertedTable {
@@ -75,11 +116,28 @@ struct TConvertedTable {
   std::int32_t RecordsWritten = 0;   // records in the library after the commit
   std::int32_t LibraryRecords = 0;   // records the library held before (a skipped table)
   std::int32_t TextCut = 0;          // text values cut to their field's size
+  std::int32_t Rejected = 0;         // values the library refused (an error line each)
   std::int32_t Errors = 0;  // error lines logged for this table
   bool Converted = false;   // the library table existed afterwards (ParadoxToABS gave True)
   TTableOutcome Outcome = TTableOutcome::Failed;
-  bool Complete = false;    // every record of the Paradox table is in the library: it may be deleted
+  bool Verified = false;    // the library was read back and compared with the table
+  std::vector<TDroppedField> DroppedFields;
+  std::int32_t Differences = 0;                   // cells that differ (dropped fields not counted)
+  std::vector<TCellDifference> FirstDifferences;  // the first kMaxReportedDifferences of them
+  bool Complete = false;    // verified: every record and non-empty cell is in the library; it may be deleted
   std::string Reason;       // why the table is kept, when it is not Complete
+};
+
+// How a conversion runs.
+struct TConvertOptions {
+  std::string Password;  // for encrypted tables
+  // Read every library back and compare it with its table. Without it no table counts as complete (nothing is
+  // deleted); it is switched off only to measure what it costs.
+  bool Verify = true;
+  // Convert into scratch libraries in the system's temporary folder: nothing is written in the folder.
+  bool DryRun = false;
+  // Asked once per record; when it gives true the run stops (the current table is rolled back).
+  std::function<bool()> Interrupted;
 };
 
 // The user interface of a conversion. Every operation has an empty default, so a caller implements what it shows.
@@ -132,8 +190,12 @@ Date ProgramDate();
 // Converts SrcDir + ParadoxName into the library DestDir + DestName. Memo receives the log lines and View shows
 // the file name (its Label2); either may be null. SrcDir and DestDir end with a path separator. True when the
 // library table exists after the attempt (records may still have failed). `report`, when given, receives the
-// figures of this table.
-// `password` is handed to the reader (TDBParadox::Password).
+// figures of this table, its verification included. The conversion of one table is self-contained: its log
+// lines go to Memo in one piece and everything else to `report`.
+bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& SrcDir, const std::string& DestDir,
+                  const std::string& ParadoxName, const std::string& DestName, TConvertedTable* report,
+                  const TConvertOptions& options);
+// As above; `password` is handed to the reader (TDBParadox::Password).
 bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& SrcDir, const std::string& DestDir,
                   const std::string& ParadoxName, const std::string& DestName, TConvertedTable* report = nullptr,
                   const std::string& password = std::string());
@@ -147,7 +209,7 @@ public:
 
   bool Recursive = false;
   bool DeleteOld = false;
-  std::string Password;   // for encrypted tables
+  TConvertOptions Options;
   std::string Folder;     // with a trailing path separator
   StringList DeleteList;  // full paths, compared without regard to case
   TConvertLog Memo1;
@@ -157,10 +219,15 @@ public:
   void ConvertLibs(const std::string& Folder, bool Recursive);
 
   TConversionView* View() const { return view_; }
+  // Whether the run was interrupted (TConvertOptions::Interrupted).
+  bool Interrupted() const { return interrupted_; }
+  // Tables of the run not reached because it was interrupted.
+  std::int32_t TablesNotReached() const { return interrupted_ ? std::max(totalTables_ - tableIndex_, 0) : 0; }
 
 private:
   void CountTables(const std::string& folder, bool recursive);
   TConversionView* view_;
+  bool interrupted_ = false;
   std::int32_t totalTables_ = 0;
   std::int32_t tableIndex_ = 0;
 };
@@ -168,14 +235,19 @@ private:
 // The result of a whole run, for callers that report it.
 struct TConversionSummary {
   std::vector<TConvertedTable> Tables;
-  std::string LogFile;      // "Convert.log" in the start folder
+  std::string LogFile;      // "Convert.log" in the start folder (not written by a dry run)
   std::int32_t ErrorLines = 0;  // lines of the log that report an error
   std::string ErrorText;    // the walk-error text, when the walk failed
   std::string LogError;     // why "Convert.log" could not be written ("" when it was)
+  std::vector<std::string> Deleted;  // the files DeleteOld deleted (tables and companions), in order
+  bool DryRun = false;
+  bool Interrupted = false;  // the run was interrupted: the tables after the last one listed were not converted
 };
 
 // Converts every convertible Paradox table of Folder; always gives True when it returns.
 bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteOld);
+bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteOld, TConversionView* view,
+                         TConversionSummary* summary, const TConvertOptions& options);
 bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteOld, TConversionView* view,
                          TConversionSummary* summary, const std::string& password = std::string());
 

@@ -11,7 +11,9 @@
 // - Connections: a database object opens its file when the first of its tables opens (or for the length of
 //   one call such as CreateTable or GetTablesList) and closes it when the last one closes; KeepConnection
 //   keeps it open instead. Every posted record is on disk when Post returns (rollback journal, full sync);
-//   StartTransaction/Commit/Rollback group many changes. A writer waits LockWaitSeconds (default 5) for a
+//   StartTransaction/Commit/Rollback group many changes, all or nothing: a transaction that SQLite abandons
+//   after a failed write (a full disk) refuses every later write until it is rolled back, and a failed commit
+//   leaves the file as it was (see StartTransaction). A writer waits LockWaitSeconds (default 5) for a
 //   lock held by another program before failing.
 // - Cursor: the order of the current index (none: insertion order) is fixed when the cursor starts over
 //   (Open, First, Last, SetIndexName, Refresh); records are read ahead in pages and no read lock is held
@@ -28,6 +30,10 @@
 // - File names ignore letter case, as on the old platform: opening, creating, renaming and deleting a library
 //   take the file of the exact name first, else the one file of the folder whose name differs only in case;
 //   two such files are an error naming both. A rename that changes only the case of the name works.
+// - One table per file: a library file holds one table, which bears the file's name. CreateTable in a file that
+//   holds another table is an error naming both. A table is found by its name without regard to letter case;
+//   in a file whose one table bears another name (a library file the user copied to a new name) that table
+//   stands for every name, so the copy opens as the library it is.
 // - Field names compare without regard to case, non-ASCII letters included ("GRÖßE" finds "Größe").
 // - Records are reached by SQLite's row key under the name "rowid", or "_rowid_" / "oid" when a field bears
 //   that name; a table with fields of all three names cannot be created.
@@ -55,6 +61,14 @@
 #include "core/Variant.h"
 
 namespace vez {
+
+// SQLite ended a running transaction on its own after a failed write (a full disk, an I/O error), or its commit
+// failed: nothing of the transaction is stored. Raised by the failing write or commit and by every write that
+// follows until the transaction is rolled back.
+class ETransactionLost : public EDatabaseError {
+public:
+  using EDatabaseError::EDatabaseError;
+};
 
 // ---- field and index definitions ----
 
@@ -188,6 +202,11 @@ private:
 
 // ---- database ----
 
+// The file a library file name stands for: the name itself when that file exists, else the one file of its
+// folder whose name differs from it only in letter case (the old platform's file names ignored case); two such
+// files raise EDatabaseError naming both; with none the name as given.
+std::string ResolveFileName(const std::string& fileName);
+
 namespace detail {
 class Connection;
 }
@@ -240,7 +259,10 @@ public:
   std::vector<std::string> GetTablesList();
 
   // Groups changes: nothing is on disk before Commit, Rollback undoes all of it. A failed Post inside a
-  // transaction fails that record only.
+  // transaction fails that record only, unless SQLite ended the whole transaction (a full disk, an I/O error):
+  // then that Post and every write after it raise ETransactionLost until Rollback, so nothing written later can
+  // reach the file on its own. A Commit that fails rolls the transaction back, ends it and raises
+  // ETransactionLost: the file is as it was before StartTransaction.
   void StartTransaction();
   void Commit();
   void Rollback();
@@ -474,6 +496,8 @@ public:
   const std::string& DatabaseName() const { return alias_; }
   void SetTableName(std::string name);
   const std::string& TableName() const { return tableName_; }
+  // The name the open table bears in its file (see "one table per file" above); TableName while closed.
+  const std::string& TableNameInFile() const;
   void SetReadOnly(bool readOnly);
   bool ReadOnly() const { return readOnly_; }
   // The database the table is bound to (by session and alias); EDatabaseError when there is none.

@@ -1,5 +1,13 @@
-// TMyTable: one library file with the one table inside it.
+// TMyTable: one library file with the one table inside it; TNewLibraryFile: a new one that appears only complete.
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 
 #include "core/FormatSettings.h"
 #include "librarydb/OVLibConst.h"
@@ -102,6 +110,111 @@ bool TMyTable::MultiUser() const { return database_->MultiUser(); }
 void TMyTable::SetMultiUser(bool value) {
   database_->SetMultiUser(value);
   database_->SetLockWaitSeconds(5);
+}
+
+// ---- new library files ----
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kPassingSuffix = ".new";
+
+// The passing files of a library name: "." + name + "." ... ".new".
+bool IsPassingFileOf(const std::string& entry, const std::string& name) {
+  const std::string prefix = "." + name + ".";
+  return entry.size() > prefix.size() + 4 && entry.compare(0, prefix.size(), prefix) == 0 &&
+         entry.compare(entry.size() - 4, 4, kPassingSuffix) == 0;
+}
+
+// Removes the passing files of `name` in `folder` that no live object holds (a killed program's).
+void RemoveAbandonedPassingFiles(const fs::path& folder, const std::string& name) {
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string entry = it->path().filename().string();
+    if (!IsPassingFileOf(entry, name)) continue;
+    const int fd = ::open(it->path().c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      std::error_code ignored;
+      fs::remove(it->path().string() + "-journal", ignored);
+      fs::remove(it->path(), ignored);
+    }
+    ::close(fd);
+  }
+}
+
+// Moves `from` to `to` unless `to` exists: atomically where the file system allows it.
+void MoveWithoutReplacing(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+  int error = errno;
+  if (error == EINVAL || error == ENOSYS) {
+    // No atomic rename on this file system: a hard link fails as well when the target exists.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+      return;
+    }
+    error = errno;
+    if (error == EPERM || error == ENOTSUP || error == EOPNOTSUPP) {
+      std::error_code ec;
+      if (!fs::exists(to, ec) && ::rename(from.c_str(), to.c_str()) == 0) return;
+      error = fs::exists(to, ec) ? EEXIST : errno;
+    }
+  }
+  if (error == EEXIST) {
+    throw EDatabaseError(Format("Cannot create \"%s\": the file was made by another program meanwhile", to));
+  }
+  throw EDatabaseError(Format("Cannot create \"%s\": %s", to, std::strerror(error)));
+}
+
+}  // namespace
+
+TNewLibraryFile::TNewLibraryFile(TMyTable& lib, const std::string& folder) : lib_(lib) {
+  target_ = lib_.Database().DatabaseFileName();
+  const fs::path targetPath(target_);
+  const fs::path dir = !folder.empty() ? fs::path(folder)
+                       : targetPath.has_parent_path() ? targetPath.parent_path()
+                                                      : fs::path(".");
+  const std::string name = targetPath.filename().string();
+  RemoveAbandonedPassingFiles(dir, name);
+  static std::atomic<std::uint64_t> next{1};
+  for (;;) {
+    passing_ = (dir / ("." + name + "." + std::to_string(::getpid()) + "-" + std::to_string(next.fetch_add(1)) +
+                       kPassingSuffix))
+                   .string();
+    lockFd_ = ::open(passing_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (lockFd_ >= 0) break;
+    if (errno != EEXIST) {
+      throw EDatabaseError(Format("Cannot create \"%s\" in \"%s\": %s", name, dir.string(), std::strerror(errno)));
+    }
+  }
+  ::flock(lockFd_, LOCK_EX);
+  lib_.Table().Close();
+  lib_.Database().SetDatabaseFileName(passing_);
+}
+
+TNewLibraryFile::~TNewLibraryFile() {
+  if (!published_) {
+    try {
+      lib_.Table().Close();
+      lib_.Database().Close();
+    } catch (...) {
+    }
+    std::error_code ec;
+    fs::remove(passing_ + "-journal", ec);
+    fs::remove(passing_, ec);
+    lib_.Database().SetDatabaseFileName(target_);
+  }
+  if (lockFd_ >= 0) ::close(lockFd_);
+}
+
+void TNewLibraryFile::Publish() {
+  if (published_) return;
+  lib_.Table().Close();
+  lib_.Database().Close();
+  MoveWithoutReplacing(passing_, target_);
+  published_ = true;
+  lib_.Database().SetDatabaseFileName(target_);
 }
 
 }  // namespace vez

@@ -184,4 +184,34 @@ private:
   std::unique_ptr<TABSTable> table_;
 };
 
+// A new library file that appears under its name only complete. The constructor binds the library object's
+// database to a passing file in the same folder (".NAME.PID-N.new", locked by this object while it lives), where
+// CreateDBTable makes the file and the caller fills it; Publish moves it to the library's name. Unpublished, the
+// destructor removes the passing file, so a failed or interrupted creation leaves no library behind; a passing
+// file that a killed program left (no longer locked) is removed by the next TNewLibraryFile of the same name.
+// The object must not outlive the TMyTable it is given.
+class TNewLibraryFile {
+public:
+  // `folder` puts the passing file elsewhere (a dry run builds its scratch library in a temporary folder).
+  explicit TNewLibraryFile(TMyTable& lib, const std::string& folder = std::string());
+  ~TNewLibraryFile();
+  TNewLibraryFile(const TNewLibraryFile&) = delete;
+  TNewLibraryFile& operator=(const TNewLibraryFile&) = delete;
+
+  const std::string& PassingFileName() const { return passing_; }
+  const std::string& FileName() const { return target_; }
+  // Closes the library object and moves the passing file to the library's name, which the object is bound to
+  // again. A file of that name that appeared meanwhile is never replaced: EDatabaseError, and the passing file
+  // stays until the destructor removes it.
+  void Publish();
+  bool Published() const { return published_; }
+
+private:
+  TMyTable& lib_;
+  std::string target_;
+  std::string passing_;
+  int lockFd_ = -1;
+  bool published_ = false;
+};
+
 }  // namespace vez

@@ -55,6 +55,7 @@ private:
 class WriteScope {
 public:
   explicit WriteScope(Connection& c) : c_(c), nested_(c.InTransaction()) {
+    c_.CheckTransaction();
     c_.Exec(nested_ ? "SAVEPOINT vez_write" : "BEGIN IMMEDIATE", "Cannot write to");
   }
   ~WriteScope() {
@@ -197,9 +198,33 @@ std::string ColumnText(sqlite3_stmt* stmt, int col) {
   return std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, col)));
 }
 
-// The file a library name stands for: the name itself when that file exists, else the one file of its folder
-// whose name differs from it only in letter case (the old platform's file names ignored case). Two such files
-// are an error naming both; with none the name stays as given.
+const std::string& KeysTable() {
+  static const std::string quoted = QuoteIdent(detail::kKeysTable);
+  return quoted;
+}
+
+bool HasKeysTable(Connection& c) {
+  sqlite3_stmt* stmt = c.Prepare("SELECT count(*) FROM sqlite_master WHERE type='table' AND name=?1");
+  StatementScope scope(stmt);
+  sqlite3_bind_text(stmt, 1, detail::kKeysTable, -1, SQLITE_STATIC);
+  c.Step(stmt, "Cannot read");
+  return sqlite3_column_int(stmt, 0) > 0;
+}
+
+// The user tables of a file (the engine's bookkeeping tables left out), in name order.
+std::vector<std::string> UserTables(Connection& c) {
+  sqlite3_stmt* stmt = c.Prepare("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name");
+  StatementScope scope(stmt);
+  std::vector<std::string> names;
+  while (c.Step(stmt, "Cannot read") == SQLITE_ROW) {
+    std::string name = ColumnText(stmt, 0);
+    if (!detail::IsReservedTableName(name)) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+}  // namespace
+
 std::string ResolveFileName(const std::string& fileName) {
   namespace fs = std::filesystem;
   std::error_code ec;
@@ -220,8 +245,6 @@ std::string ResolveFileName(const std::string& fileName) {
   }
   return (path.parent_path() / matches[0]).string();
 }
-
-}  // namespace
 
 // ---- database ----
 
@@ -386,15 +409,7 @@ std::vector<std::string> TABSDatabase::GetTablesList() {
   // Listing needs no write access: without an open connection the file is opened for reading only.
   std::unique_ptr<Connection> reader;
   if (!connection_) reader = std::make_unique<Connection>(ResolveFileName(fileName_), true, lockWaitSeconds_, false);
-  Connection* c = reader ? reader.get() : connection_.get();
-  sqlite3_stmt* stmt = c->Prepare("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name");
-  StatementScope scope(stmt);
-  std::vector<std::string> names;
-  while (c->Step(stmt, "Cannot read") == SQLITE_ROW) {
-    std::string name = ColumnText(stmt, 0);
-    if (!detail::IsReservedTableName(name)) names.push_back(std::move(name));
-  }
-  return names;
+  return UserTables(reader ? *reader : *connection_);
 }
 
 void TABSDatabase::StartTransaction() {
@@ -409,7 +424,12 @@ void TABSDatabase::StartTransaction() {
 
 void TABSDatabase::Commit() {
   if (!InTransaction()) throw EDatabaseError(Format("No transaction is running on \"%s\"", fileName_));
-  connection_->Commit();
+  try {
+    connection_->Commit();
+  } catch (...) {
+    if (!connection_->InTransaction()) Release();  // the failed commit ended the transaction
+    throw;
+  }
   Release();
 }
 
@@ -459,6 +479,12 @@ struct TABSTable::Impl {
   sqlite3_stmt* fetch = nullptr;
   sqlite3_stmt* range = nullptr;
   std::map<std::pair<const Index*, std::size_t>, sqlite3_stmt*> find;
+  std::vector<const Index*> folded;  // the unique case-insensitive indexes (see "folded keys" below)
+  bool foldReady = false;            // their keys are in vez$keys (as of foldRollbacks of the connection)
+  std::uint64_t foldRollbacks = 0;
+  // The running transaction's counter of the records the folded keys cover (see MoveKeysCovered).
+  std::uint64_t coveredTransaction = 0;
+  Connection::CounterState* covered = nullptr;
 
   void Bind(sqlite3_stmt* stmt, int index, const Variant& value, std::size_t col) const {
     BindValue(stmt, index, value, columns[col].type, columns[col].blob);
@@ -474,12 +500,21 @@ struct TABSTable::Impl {
 
 namespace {
 
-// The stored name of a table (SQLite compares table names without regard to ASCII case); "" when missing.
-std::string StoredTableName(Connection& c, const std::string& name) {
-  sqlite3_stmt* stmt = c.Prepare("SELECT name FROM sqlite_master WHERE type='table' AND name=?1 COLLATE NOCASE");
-  StatementScope scope(stmt);
-  BindText(stmt, 1, name);
-  return c.Step(stmt, "Cannot read") == SQLITE_ROW ? ColumnText(stmt, 0) : std::string();
+// The stored name of a table: the table of that name, letter case ignored (non-ASCII letters too); else, with
+// `onlyTable`, the one table of a file that holds a single table under another name (a library file the user
+// copied or renamed: its table keeps the old name). "" when missing.
+std::string StoredTableName(Connection& c, const std::string& name, bool onlyTable = true) {
+  {
+    sqlite3_stmt* stmt = c.Prepare("SELECT name FROM sqlite_master WHERE type='table' AND name=?1 COLLATE NOCASE");
+    StatementScope scope(stmt);
+    BindText(stmt, 1, name);
+    if (c.Step(stmt, "Cannot read") == SQLITE_ROW) return ColumnText(stmt, 0);
+  }
+  const std::vector<std::string> tables = UserTables(c);
+  for (const std::string& table : tables) {
+    if (SameTextFolded(table, name)) return table;
+  }
+  return onlyTable && tables.size() == 1 ? tables[0] : std::string();
 }
 
 bool IsUniqueIndex(const TIndexDef& def, const std::string& tableName) {
@@ -565,6 +600,8 @@ StoredDefinitions ReadStoredDefinitions(Connection& c, const std::string& table)
 TABSTable::TABSTable() = default;
 
 TABSTable::~TABSTable() { Close(); }
+
+const std::string& TABSTable::TableNameInFile() const { return impl_ ? impl_->name : tableName_; }
 
 std::string TABSTable::DisplayName() const { return Format("Table '%s'", tableName_); }
 
@@ -668,8 +705,17 @@ void TABSTable::CreateTable() {
   }
 
   ConnectionUse c(db, &TABSDatabase::Acquire, &TABSDatabase::Release);
-  if (!StoredTableName(*c, tableName_).empty()) {
-    throw EDatabaseError(Format("Table '%s' exists already in \"%s\"", tableName_, c->FileName()));
+  // A library file holds one table: a second one would stay unseen by every program that opens the file.
+  const std::vector<std::string> tables = UserTables(*c);
+  for (const std::string& table : tables) {
+    if (SameTextFolded(table, tableName_)) {
+      throw EDatabaseError(Format("Table '%s' exists already in \"%s\"", tableName_, c->FileName()));
+    }
+  }
+  if (!tables.empty()) {
+    throw EDatabaseError(Format("Cannot create table '%s' in \"%s\": the file holds the table '%s' already, and a "
+                                "library file holds one table",
+                                tableName_, c->FileName(), tables.front()));
   }
   WriteScope write(*c);
   c->EnsureBookkeeping();
@@ -685,7 +731,7 @@ void TABSTable::CreateTable() {
     c->Exec(CreateIndexSql(indexDefs_[i], tableName_, indexFields[static_cast<std::size_t>(i)]),
             "Cannot create an index in");
   }
-  for (const char* meta : {detail::kFieldsTable, detail::kIndexesTable, detail::kCountersTable}) {
+  for (const char* meta : {detail::kFieldsTable, detail::kIndexesTable, detail::kCountersTable, detail::kKeysTable}) {
     sqlite3_stmt* stmt = c->Prepare(std::string("DELETE FROM ") + QuoteIdent(meta) + " WHERE tbl=?1");
     StatementScope scope(stmt);
     BindText(stmt, 1, tableName_);
@@ -738,7 +784,7 @@ void TABSTable::RenameTable(const std::string& newName) {
   ConnectionUse c(db, &TABSDatabase::Acquire, &TABSDatabase::Release);
   const std::string stored = StoredTableName(*c, tableName_);
   if (stored.empty()) throw EDatabaseError(Format("Table '%s' does not exist in \"%s\"", tableName_, c->FileName()));
-  const std::string target = StoredTableName(*c, newName);
+  const std::string target = StoredTableName(*c, newName, false);
   if (!target.empty() && !SameText(target, stored)) {
     throw EDatabaseError(Format("Cannot rename table '%s': table '%s' exists already", tableName_, newName));
   }
@@ -758,7 +804,9 @@ void TABSTable::RenameTable(const std::string& newName) {
     for (const TIndexDef& def : defs.indexes) {
       c->Exec(CreateIndexSql(def, newName, SplitFields(def.Fields)), "Cannot rename the table in");
     }
-    for (const char* meta : {detail::kFieldsTable, detail::kIndexesTable, detail::kCountersTable}) {
+    std::vector<const char*> metas = {detail::kFieldsTable, detail::kIndexesTable, detail::kCountersTable};
+    if (HasKeysTable(*c)) metas.push_back(detail::kKeysTable);
+    for (const char* meta : metas) {
       sqlite3_stmt* stmt = c->Prepare(std::string("UPDATE ") + QuoteIdent(meta) + " SET tbl=?1 WHERE tbl=?2");
       StatementScope scope(stmt);
       BindText(stmt, 1, newName);
@@ -779,7 +827,9 @@ void TABSTable::DeleteTable() {
   WriteScope write(*c);
   c->Exec("DROP TABLE " + QuoteIdent(stored), "Cannot delete the table in");
   if (c->HasBookkeeping()) {
-    for (const char* meta : {detail::kFieldsTable, detail::kIndexesTable, detail::kCountersTable}) {
+    std::vector<const char*> metas = {detail::kFieldsTable, detail::kIndexesTable, detail::kCountersTable};
+    if (HasKeysTable(*c)) metas.push_back(detail::kKeysTable);
+    for (const char* meta : metas) {
       sqlite3_stmt* stmt = c->Prepare(std::string("DELETE FROM ") + QuoteIdent(meta) + " WHERE tbl=?1");
       StatementScope scope(stmt);
       BindText(stmt, 1, stored);
@@ -827,6 +877,9 @@ std::vector<TDataSet::ColumnInfo> TABSTable::DoOpen() {
       }
       index.orderBy += impl->rowid;
       impl->indexes.push_back(std::move(index));
+    }
+    for (const Impl::Index& index : impl->indexes) {
+      if (index.unique && (index.options & ixCaseInsensitive) != 0) impl->folded.push_back(&index);
     }
     if (!indexName_.empty()) {
       impl->order = impl->FindIndex(indexName_);
@@ -1026,11 +1079,169 @@ void MoveCounter(TABSTable::Impl& t, TABSTable::Impl::AutoInc& a, std::int64_t l
   }
 }
 
+// ---- folded keys of unique case-insensitive indexes ----
+//
+// SQLite's NOCASE folds ASCII letters only. For each unique case-insensitive index the engine keeps, in the
+// bookkeeping table vez$keys (tbl, idx, key, rid), the key folded by core/CaseFold of every record whose key holds
+// a character beyond ASCII: a record whose key folds to one that another live record holds is a key violation,
+// as "Äther" and "äther" are one name. Keys of plain ASCII are left to the NOCASE index. A table that has no keys
+// there yet (made by an older version, or records another program added) gets them at the engine's next write
+// to it; an entry whose record another program deleted or renamed is found stale when it is met and replaced.
+
+using Index = TABSTable::Impl::Index;
+
+bool HasNonAscii(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; });
+}
+
+// The text of one key value, independent of the process format settings.
+std::string KeyPart(const Variant& v) {
+  switch (v.Type()) {
+    case VarType::String: return FoldCase(v.RawString());
+    case VarType::Double: return Format("%.17g", v.RawDouble());
+    case VarType::DateTime: return DateTimeToISO(v.RawDateTime());
+    case VarType::Boolean: return v.RawBool() ? "1" : "0";
+    default: return v.AsString();
+  }
+}
+
+// The folded key of a record for an index; "" when the NOCASE index alone decides (a field without value, which
+// never collides, or no text beyond ASCII).
+std::string FoldedKey(const Index& index, const std::vector<Variant>& values) {
+  bool wide = false;
+  for (std::size_t col : index.columns) {
+    const Variant& v = values[col];
+    if (v.IsClear()) return {};
+    wide = wide || (v.Type() == VarType::String && HasNonAscii(v.RawString()));
+  }
+  if (!wide) return {};
+  std::string key;
+  for (std::size_t col : index.columns) {
+    const std::string part = KeyPart(values[col]);
+    key += std::to_string(part.size()) + ":" + part;
+  }
+  return key;
+}
+
+// The values of the record with row key `rid`; False when it is gone.
+bool ReadRecord(TABSTable::Impl& t, std::int64_t rid, std::vector<Variant>& values) {
+  sqlite3_stmt* stmt = t.conn->Prepare("SELECT " + t.selectList + " FROM " + t.quoted + " WHERE " + t.rowid + "=?1");
+  StatementScope scope(stmt);
+  sqlite3_bind_int64(stmt, 1, rid);
+  values.clear();
+  if (t.conn->Step(stmt, "Cannot read") != SQLITE_ROW) return false;
+  DecodeRow(stmt, t.columns, values);
+  return true;
+}
+
+// The record that holds `key` in the index, other than `self`: its row key, or 0. An entry whose record is gone
+// or no longer folds to the key (changed by another program) does not count.
+std::int64_t KeyOwner(TABSTable::Impl& t, const Index& index, const std::string& key, std::int64_t self) {
+  sqlite3_stmt* stmt = t.conn->Prepare("SELECT rid FROM " + KeysTable() + " WHERE tbl=?1 AND idx=?2 AND key=?3");
+  std::int64_t rid = 0;
+  {
+    StatementScope scope(stmt);
+    BindText(stmt, 1, t.name);
+    BindText(stmt, 2, index.name);
+    BindText(stmt, 3, key);
+    if (t.conn->Step(stmt, "Cannot read") == SQLITE_ROW) rid = sqlite3_column_int64(stmt, 0);
+  }
+  if (rid == 0 || rid == self) return 0;
+  std::vector<Variant> values;
+  return ReadRecord(t, rid, values) && FoldedKey(index, values) == key ? rid : 0;
+}
+
+void WriteKey(TABSTable::Impl& t, const Index& index, const std::string& key, std::int64_t rid) {
+  sqlite3_stmt* stmt = t.conn->Prepare("INSERT OR REPLACE INTO " + KeysTable() + "(tbl, idx, key, rid) VALUES(?1, ?2, ?3, ?4)");
+  StatementScope scope(stmt);
+  BindText(stmt, 1, t.name);
+  BindText(stmt, 2, index.name);
+  BindText(stmt, 3, key);
+  sqlite3_bind_int64(stmt, 4, rid);
+  t.conn->Step(stmt, "Cannot write to");
+}
+
+void DropKey(TABSTable::Impl& t, const Index& index, const std::string& key, std::int64_t rid) {
+  sqlite3_stmt* stmt =
+      t.conn->Prepare("DELETE FROM " + KeysTable() + " WHERE tbl=?1 AND idx=?2 AND key=?3 AND rid=?4");
+  StatementScope scope(stmt);
+  BindText(stmt, 1, t.name);
+  BindText(stmt, 2, index.name);
+  BindText(stmt, 3, key);
+  sqlite3_bind_int64(stmt, 4, rid);
+  t.conn->Step(stmt, "Cannot write to");
+}
+
+std::string KeyText(const Index& index, const std::vector<Variant>& values) {
+  std::string text;
+  for (std::size_t i = 0; i < index.columns.size(); ++i) {
+    const Variant& v = values[index.columns[i]];
+    text += (i > 0 ? ";" : "") + (v.IsClear() ? std::string() : v.AsString());
+  }
+  return text;
+}
+
+[[noreturn]] void FailFoldedKey(TABSTable::Impl& t, const Index& index, const std::vector<Variant>& values) {
+  throw EDatabaseError(Format("Key violation in table '%s': index '%s' already holds the key '%s'", t.name,
+                              index.name, KeyText(index, values)));
+}
+
+// Records that the folded keys cover the records up to row key `key` (the table's counter of the field "").
+// Inside a transaction the table keeps the transaction's counter, as for the auto-increment fields.
+void MoveKeysCovered(TABSTable::Impl& t, std::int64_t key) {
+  Connection& c = *t.conn;
+  if (!c.InTransaction()) {
+    if (key > c.Counter(t.name, "")) c.SetCounter(t.name, "", key);
+    return;
+  }
+  if (t.coveredTransaction != c.TransactionNumber()) {
+    t.covered = &c.TransactionCounter(t.name, "");
+    t.coveredTransaction = c.TransactionNumber();
+  }
+  if (key > t.covered->last) {
+    t.covered->last = key;
+    t.covered->dirty = true;
+  }
+}
+
+// Gives the records that have no folded keys yet theirs: those after the highest row key the keys are known to
+// cover (kept as the table's counter of the field "", which no field can be named). Run before a write, once per
+// open table and transaction.
+void EnsureFoldedKeys(TABSTable::Impl& t) {
+  Connection& c = *t.conn;
+  if (t.folded.empty() || (t.foldReady && t.foldRollbacks == c.Rollbacks())) return;
+  std::unique_ptr<WriteScope> write;
+  if (!c.InTransaction()) write = std::make_unique<WriteScope>(c);
+  c.EnsureBookkeeping();
+  const std::int64_t covered = c.Counter(t.name, "");
+  sqlite3_stmt* rows = c.Prepare("SELECT " + t.selectList + " FROM " + t.quoted + " WHERE " + t.rowid + " > ?1 ORDER BY " + t.rowid);
+  std::int64_t last = covered;
+  {
+    StatementScope scope(rows);
+    sqlite3_bind_int64(rows, 1, covered);
+    std::vector<Variant> values;
+    while (c.Step(rows, "Cannot read") == SQLITE_ROW) {
+      values.clear();
+      DecodeRow(rows, t.columns, values);
+      last = sqlite3_column_int64(rows, 0);
+      for (const Index* index : t.folded) {
+        const std::string key = FoldedKey(*index, values);
+        if (!key.empty() && KeyOwner(t, *index, key, last) == 0) WriteKey(t, *index, key, last);
+      }
+    }
+  }
+  if (last > covered) c.SetCounter(t.name, "", last);
+  if (write) write->Commit();
+  t.foldReady = true;
+  t.foldRollbacks = c.Rollbacks();
+}
+
 }  // namespace
 
 std::int64_t TABSTable::DoInsert(std::vector<Variant>& values) {
   Impl& t = *impl_;
   Connection& c = *t.conn;
+  c.CheckTransaction();
   if (t.insert == nullptr) {
     std::string sql = "INSERT INTO " + t.quoted + " (";
     std::string params;
@@ -1040,8 +1251,16 @@ std::int64_t TABSTable::DoInsert(std::vector<Variant>& values) {
     }
     t.insert = c.Prepare(sql + ") VALUES(" + params + ")");
   }
+  EnsureFoldedKeys(t);
+  std::vector<std::pair<const Index*, std::string>> keys;
+  for (const Index* index : t.folded) {
+    std::string key = FoldedKey(*index, values);
+    if (key.empty()) continue;
+    if (KeyOwner(t, *index, key, 0) != 0) FailFoldedKey(t, *index, values);
+    keys.emplace_back(index, std::move(key));
+  }
   std::optional<WriteScope> write;
-  if (!t.autoInc.empty() && !c.InTransaction()) write.emplace(c);
+  if ((!t.autoInc.empty() || !t.folded.empty()) && !c.InTransaction()) write.emplace(c);
   // Auto-increment numbers: the next one for an empty field; a given number is kept and moves the counter.
   for (Impl::AutoInc& a : t.autoInc) {
     a.next = 0;
@@ -1065,6 +1284,8 @@ std::int64_t TABSTable::DoInsert(std::vector<Variant>& values) {
       StepWrite(t, t.insert, t.name, values, 0);
     }
     const std::int64_t key = sqlite3_last_insert_rowid(c.Handle());
+    for (const auto& [index, folded] : keys) WriteKey(t, *index, folded, key);
+    if (!t.folded.empty()) MoveKeysCovered(t, key);
     for (Impl::AutoInc& a : t.autoInc) {
       if (a.next != 0) MoveCounter(t, a, a.next);
     }
@@ -1082,6 +1303,7 @@ std::int64_t TABSTable::DoInsert(std::vector<Variant>& values) {
 void TABSTable::DoUpdate(std::int64_t key, std::vector<Variant>& values) {
   Impl& t = *impl_;
   Connection& c = *t.conn;
+  c.CheckTransaction();
   if (t.update == nullptr) {
     std::string sql = "UPDATE " + t.quoted + " SET ";
     for (std::size_t i = 0; i < t.columns.size(); ++i) {
@@ -1089,13 +1311,20 @@ void TABSTable::DoUpdate(std::int64_t key, std::vector<Variant>& values) {
     }
     t.update = c.Prepare(sql + " WHERE " + t.rowid + "=?" + std::to_string(t.columns.size() + 1));
   }
+  EnsureFoldedKeys(t);
+  for (const Index* index : t.folded) {
+    const std::string folded = FoldedKey(*index, values);
+    if (!folded.empty() && KeyOwner(t, *index, folded, key) != 0) FailFoldedKey(t, *index, values);
+  }
   std::optional<WriteScope> write;
-  if (!t.autoInc.empty() && !c.InTransaction()) write.emplace(c);
+  if ((!t.autoInc.empty() || !t.folded.empty()) && !c.InTransaction()) write.emplace(c);
   for (Impl::AutoInc& a : t.autoInc) {
     a.next = 0;
     const Variant& value = values[a.column];
     if (!value.IsClear() && value.AsInteger() > c.Counter(t.name, t.columns[a.column].name)) a.next = value.AsInteger();
   }
+  std::vector<Variant> before;
+  if (!t.folded.empty()) ReadRecord(t, key, before);
   {
     StatementScope scope(t.update, false);
     for (std::size_t i = 0; i < t.columns.size(); ++i) t.Bind(t.update, static_cast<int>(i + 1), values[i], i);
@@ -1105,6 +1334,13 @@ void TABSTable::DoUpdate(std::int64_t key, std::vector<Variant>& values) {
   if (sqlite3_changes(c.Handle()) == 0) {
     throw EDatabaseError(Format("Table '%s': the record was deleted by another program", t.name));
   }
+  for (const Index* index : t.folded) {
+    const std::string old = before.empty() ? std::string() : FoldedKey(*index, before);
+    const std::string now = FoldedKey(*index, values);
+    if (old == now) continue;
+    if (!old.empty()) DropKey(t, *index, old, key);
+    if (!now.empty()) WriteKey(t, *index, now, key);
+  }
   for (Impl::AutoInc& a : t.autoInc) {
     if (a.next != 0) MoveCounter(t, a, a.next);
   }
@@ -1113,10 +1349,27 @@ void TABSTable::DoUpdate(std::int64_t key, std::vector<Variant>& values) {
 
 void TABSTable::DoDelete(std::int64_t key) {
   Impl& t = *impl_;
-  sqlite3_stmt* stmt = t.conn->Prepare("DELETE FROM " + t.quoted + " WHERE " + t.rowid + "=?1");
-  StatementScope scope(stmt);
-  sqlite3_bind_int64(stmt, 1, key);
-  t.conn->Step(stmt, Format("Cannot delete from table '%s' in", t.name));
+  Connection& c = *t.conn;
+  c.CheckTransaction();
+  EnsureFoldedKeys(t);
+  std::unique_ptr<WriteScope> write;
+  std::vector<Variant> before;
+  if (!t.folded.empty()) {
+    if (!c.InTransaction()) write = std::make_unique<WriteScope>(c);
+    if (ReadRecord(t, key, before)) {
+      for (const Index* index : t.folded) {
+        const std::string old = FoldedKey(*index, before);
+        if (!old.empty()) DropKey(t, *index, old, key);
+      }
+    }
+  }
+  sqlite3_stmt* stmt = c.Prepare("DELETE FROM " + t.quoted + " WHERE " + t.rowid + "=?1");
+  {
+    StatementScope scope(stmt);
+    sqlite3_bind_int64(stmt, 1, key);
+    c.Step(stmt, Format("Cannot delete from table '%s' in", t.name));
+  }
+  if (write) write->Commit();
 }
 
 void TABSTable::SetIndexName(std::string_view indexName) {
@@ -1167,7 +1420,22 @@ bool TABSTable::FindKey(const std::vector<Variant>& keys) {
     bound.push_back(NormalizeForField(Fields(static_cast<int>(col)), keys[i]));
     t.Bind(stmt, static_cast<int>(i + 1), bound.back(), col);
   }
-  if (t.conn->Step(stmt, "Cannot read") != SQLITE_ROW) return false;
+  if (t.conn->Step(stmt, "Cannot read") != SQLITE_ROW) {
+    // A key beyond ASCII is found by its folded form ("ÄTHER" finds "Äther").
+    if (keys.size() != index->columns.size() ||
+        std::find(t.folded.begin(), t.folded.end(), index) == t.folded.end())
+      return false;
+    std::vector<Variant> values(t.columns.size(), Variant::Null());
+    for (std::size_t i = 0; i < keys.size(); ++i) values[index->columns[i]] = bound[i];
+    const std::string folded = FoldedKey(*index, values);
+    if (folded.empty() || !HasKeysTable(*t.conn)) return false;
+    const std::int64_t rid = KeyOwner(t, *index, folded, 0);
+    Row row;
+    if (rid == 0 || !ReadRecord(t, rid, row.Values)) return false;
+    row.Key = rid;
+    PositionOn(std::move(row));
+    return true;
+  }
   Row row;
   row.Key = sqlite3_column_int64(stmt, 0);
   DecodeRow(stmt, t.columns, row.Values);

@@ -163,5 +163,29 @@ TEST(MyTable, FindsLibrariesInAnyLetterCaseAndRenamesByCase) {
   }
 }
 
+// A library file the user copied to a new name keeps its table under the old name: the copy opens as the
+// library it is, and nothing adds a second table to it.
+TEST(MyTable, CopyUnderAnotherNameOpensItsOneTable) {
+  TempDir dir;
+  {
+    TMyTable lib(dir.File("EMIS.abs"), false);
+    DefineSmallTable(lib.Table());
+    lib.CreateDBTable();
+    lib.Table().Open();
+    lib.Table().Append();
+    lib.Table().Post();
+  }
+  fs::copy_file(dir.File("EMIS.abs"), dir.File("emis_projektA.abs"));
+  TMyTable copy(dir.File("emis_projektA.abs"), false);
+  EXPECT_TRUE(copy.Exists());
+  DefineSmallTable(copy.Table());
+  EXPECT_THROW_MSG(copy.CreateDBTable(), EDatabaseError,
+                   "Cannot create table 'emis_projektA.abs' in \"" + dir.File("emis_projektA.abs") +
+                       "\": the file holds the table 'EMIS.abs' already, and a library file holds one table");
+  copy.Table().Open();
+  EXPECT_EQ(1, copy.Table().RecordCount());
+  EXPECT_EQ("EMIS.abs", copy.Table().TableNameInFile());
+}
+
 }  // namespace
 }  // namespace vez

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <optional>
 #include <unordered_map>
 
 #include "core/Exceptions.h"
@@ -204,26 +205,17 @@ TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TIm
   TFieldNameItem* nameItem = fields.GetFieldItem(nameField);
   if (!nameIndex.empty() && (nameItem == nullptr || nameItem->UseCount == 0))
     throw Exception(Format("The name field \"%s\" must be linked", nameField));
+  // A new library is made under a passing name and takes its own name at the end, so it appears complete or
+  // not at all; unpublished, it is removed again.
+  std::optional<TNewLibraryFile> newFile;
   if (!existed) {
     const fs::path folder = fs::path(Options.LibraryFile).parent_path();
     std::error_code ec;
     if (!folder.empty()) fs::create_directories(folder, ec);
+    newFile.emplace(lib);
     lib.CreateDBTable();
     result.Created = true;
   }
-  struct RemoveIfCreated {
-    TMyTable& lib;
-    const TLibraryImportResult& r;
-    std::string file;
-    ~RemoveIfCreated() {
-      if (r.Created && !r.Committed) {
-        lib.Table().Close();
-        lib.Database().Close();
-        std::error_code ec;
-        fs::remove(file, ec);
-      }
-    }
-  } removeIfCreated{lib, result, Options.LibraryFile};
 
   table.Open();
   if (!nameIndex.empty()) table.SetIndexName(nameIndex);
@@ -303,6 +295,7 @@ TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TIm
   form.StartButtonClick();
   if (!result.Cancelled && !result.Interrupted && !Options.DryRun) {
     transaction.Commit();
+    if (newFile) newFile->Publish();
     result.Committed = true;
   }
   return result;

@@ -7,6 +7,7 @@
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
+#include "librarydb/Absmain.h"
 
 namespace vez::detail {
 
@@ -116,7 +117,21 @@ Connection::~Connection() {
 }
 
 void Connection::Fail(std::string_view what, int rc) const {
-  throw EDatabaseError(Format("%s \"%s\": %s", what, fileName_, Cause(rc, db_.get())));
+  const std::string cause = Cause(rc, db_.get());
+  if (TransactionLost()) {
+    // SQLite rolled the whole transaction back: every change since Begin is gone, not only this one.
+    if (lostCause_.empty()) lostCause_ = cause;
+    throw ETransactionLost(Format("%s \"%s\": %s; the transaction was rolled back, nothing of it is stored", what,
+                                  fileName_, cause));
+  }
+  throw EDatabaseError(Format("%s \"%s\": %s", what, fileName_, cause));
+}
+
+void Connection::FailLost() const {
+  if (lostCause_.empty()) lostCause_ = "a write failed";
+  throw ETransactionLost(Format("The transaction on \"%s\" was rolled back (%s): nothing of it is stored, and "
+                                "nothing more is written until it is rolled back",
+                                fileName_, lostCause_));
 }
 
 sqlite3_stmt* Connection::Prepare(const std::string& sql) {
@@ -155,8 +170,17 @@ bool Connection::HasBookkeeping() {
 }
 
 void Connection::EnsureBookkeeping() {
-  if (HasBookkeeping()) return;
+  {
+    sqlite3_stmt* stmt = Prepare("SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN (?1, ?2, ?3, ?4)");
+    StatementScope scope(stmt);
+    int n = 0;
+    for (const char* name : {kFieldsTable, kIndexesTable, kCountersTable, kKeysTable})
+      sqlite3_bind_text(stmt, ++n, name, -1, SQLITE_STATIC);
+    Step(stmt, "Cannot read");
+    if (sqlite3_column_int(stmt, 0) == 4) return;
+  }
   if (readOnly_) Fail("Cannot write to", SQLITE_READONLY);
+  CheckTransaction();
   // One savepoint around the three tables: one commit (and one round of syncs) instead of three, inside a
   // running transaction as outside one.
   Exec("SAVEPOINT vez_bookkeeping", "Cannot write to");
@@ -171,7 +195,11 @@ void Connection::EnsureBookkeeping() {
              " options INTEGER NOT NULL, PRIMARY KEY(tbl, pos));"
              "CREATE TABLE IF NOT EXISTS " +
              QuoteIdent(kCountersTable) +
-             "(tbl TEXT NOT NULL, field TEXT NOT NULL, last INTEGER NOT NULL, PRIMARY KEY(tbl, field));",
+             "(tbl TEXT NOT NULL, field TEXT NOT NULL, last INTEGER NOT NULL, PRIMARY KEY(tbl, field));"
+             "CREATE TABLE IF NOT EXISTS " +
+             QuoteIdent(kKeysTable) +
+             "(tbl TEXT NOT NULL, idx TEXT NOT NULL, key TEXT NOT NULL, rid INTEGER NOT NULL,"
+             " PRIMARY KEY(tbl, idx, key)) WITHOUT ROWID;",
          "Cannot write to");
   } catch (...) {
     sqlite3_exec(db_.get(), "ROLLBACK TO vez_bookkeeping; RELEASE vez_bookkeeping", nullptr, nullptr, nullptr);
@@ -186,22 +214,38 @@ void Connection::Begin() {
   Exec("BEGIN IMMEDIATE", "Cannot start a transaction on");
   inTransaction_ = true;
   ++transactionNumber_;
+  lostCause_.clear();
 }
 
 void Connection::Commit() {
   if (!inTransaction_) throw EDatabaseError(Format("No transaction is running on \"%s\"", fileName_));
-  for (auto& [key, state] : counters_) {
-    if (state.dirty) WriteCounter(key.first, key.second, state.last);
+  try {
+    CheckTransaction();
+    for (auto& [key, state] : counters_) {
+      if (state.dirty) WriteCounter(key.first, key.second, state.last);
+    }
+    const int rc = sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+      const std::string cause = Cause(rc, db_.get());
+      Rollback();
+      throw ETransactionLost(
+          Format("Cannot commit to \"%s\": %s; the transaction was rolled back, nothing of it is stored", fileName_,
+                 cause));
+    }
+  } catch (...) {
+    // A commit that fails leaves the file as it was before the transaction, and ends the transaction.
+    Rollback();
+    throw;
   }
-  Exec("COMMIT", "Cannot commit to");
   inTransaction_ = false;
   counters_.clear();
 }
 
 void Connection::Rollback() noexcept {
   if (!inTransaction_) return;
-  sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  if (sqlite3_get_autocommit(db_.get()) == 0) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   inTransaction_ = false;
+  ++rollbacks_;
   counters_.clear();
 }
 
@@ -236,6 +280,7 @@ void Connection::SetCounter(const std::string& table, const std::string& field, 
 }
 
 void Connection::WriteCounter(const std::string& table, const std::string& field, std::int64_t last) {
+  CheckTransaction();
   sqlite3_stmt* stmt = Prepare(std::string("INSERT INTO ") + QuoteIdent(kCountersTable) +
                                "(tbl, field, last) VALUES(?1, ?2, ?3) ON CONFLICT(tbl, field) DO UPDATE SET"
                                " last=excluded.last");

@@ -20,6 +20,7 @@ namespace vez::detail {
 inline constexpr const char* kFieldsTable = "vez$fields";
 inline constexpr const char* kIndexesTable = "vez$indexes";
 inline constexpr const char* kCountersTable = "vez$autoinc";
+inline constexpr const char* kKeysTable = "vez$keys";  // folded keys of unique case-insensitive indexes
 
 // An SQL identifier in double quotes, inner quotes doubled.
 std::string QuoteIdent(std::string_view name);
@@ -65,15 +66,25 @@ public:
   int Step(sqlite3_stmt* stmt, std::string_view what);
   [[noreturn]] void Fail(std::string_view what, int rc) const;
 
-  // Whether the bookkeeping tables exist; EnsureBookkeeping creates them.
+  // Whether the bookkeeping tables exist; EnsureBookkeeping creates those that are missing (a file of an older
+  // version lacks vez$keys).
   bool HasBookkeeping();
   void EnsureBookkeeping();
 
-  // Explicit transactions.
+  // Explicit transactions. A failed Commit rolls the transaction back and ends it.
   void Begin();
   void Commit();
   void Rollback() noexcept;
   bool InTransaction() const { return inTransaction_; }
+  // How many transactions were rolled back on this connection: what a caller learnt inside one may be gone.
+  std::uint64_t Rollbacks() const { return rollbacks_; }
+  // Whether SQLite ended the running transaction on its own after a failed write (a full disk, an I/O error):
+  // nothing of it will be stored, so every further write is refused until the caller rolls back.
+  bool TransactionLost() const { return inTransaction_ && sqlite3_get_autocommit(db_.get()) != 0; }
+  // Called before every write: raises ETransactionLost when TransactionLost.
+  void CheckTransaction() const {
+    if (TransactionLost()) FailLost();
+  }
 
   // Counts the explicit transactions of the connection: what a table keeps for one transaction is valid while
   // this number is the same and InTransaction() holds.
@@ -105,6 +116,7 @@ private:
     void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
   };
   void WriteCounter(const std::string& table, const std::string& field, std::int64_t last);
+  [[noreturn]] void FailLost() const;
 
   std::string fileName_;
   bool readOnly_;
@@ -112,6 +124,8 @@ private:
   std::map<std::string, std::unique_ptr<sqlite3_stmt, Finalize>> statements_;
   bool inTransaction_ = false;
   std::uint64_t transactionNumber_ = 0;
+  std::uint64_t rollbacks_ = 0;
+  mutable std::string lostCause_;  // why the running transaction was lost, for the later messages
   std::map<std::pair<std::string, std::string>, CounterState> counters_;
 };
 

@@ -66,24 +66,22 @@ std::string CreateLibraryFile(std::int32_t LibType, const std::string& Folder, b
   std::error_code ec;
   if (!fs::is_directory(Folder, ec)) throw EInOutError("folder does not exist: '" + Folder + "'");
   const std::string path = (fs::path(Folder) / LibName(LibType)).string();
-  if (fs::exists(path, ec)) throw Exception("'" + path + "' already exists; it is left as it is");
-  try {
-    TMyTable lib(path, false);
-    SetFieldIndexDefs(lib.Table(), LibType, true);
-    lib.CreateDBTable();
-    if (WithDefaults) {
-      TABSTable& table = lib.Table();
-      table.Open();
-      table.Append();
-      OnNewRecord(table, LibType, false);
-      FillRequiredFields(table, ElementName);
-      table.Post();
-      table.Close();
-    }
-  } catch (...) {
-    fs::remove(path, ec);  // the file is new: a second attempt starts clean
-    throw;
+  if (fs::exists(ResolveFileName(path), ec)) throw Exception("'" + path + "' already exists; it is left as it is");
+  TMyTable lib(path, false);
+  // The file appears complete or not at all.
+  TNewLibraryFile file(lib);
+  SetFieldIndexDefs(lib.Table(), LibType, true);
+  lib.CreateDBTable();
+  if (WithDefaults) {
+    TABSTable& table = lib.Table();
+    table.Open();
+    table.Append();
+    OnNewRecord(table, LibType, false);
+    FillRequiredFields(table, ElementName);
+    table.Post();
+    table.Close();
   }
+  file.Publish();
   return path;
 }
 
