@@ -1,7 +1,8 @@
 """VEZiru0 from Python: libraries, Paradox tables, the conversion of old libraries, bands, weighting, level
 arithmetic and the TNM emission model."""
 import datetime
-from typing import Any, Callable, Iterable, Iterator, NamedTuple, Optional, Sequence, Union
+import os
+from typing import Any, Callable, Iterable, Iterator, NamedTuple, Optional, Sequence, Union, overload
 
 __version__: str
 
@@ -83,9 +84,14 @@ def lib_type_name(code: int) -> Optional[str]: ...
 def lib_name(code: int) -> Optional[str]: ...
 def read_paradox(path: str, password: Optional[str] = None, code_page: Optional[int] = None,
                  raw_text: bool = False) -> ParadoxTable: ...
-def convert(folder: str, recursive: bool = False, delete_old: bool = False,
+@overload
+def convert(folders: Union[str, os.PathLike[str]], recursive: bool = False, delete_old: bool = False,
             progress: Optional[Callable[[Optional[str], int, int], Any]] = None,
-            password: str = "", dry_run: bool = False) -> dict[str, Any]: ...
+            password: str = "", dry_run: bool = False, jobs: Optional[int] = None) -> dict[str, Any]: ...
+@overload
+def convert(folders: Sequence[Union[str, os.PathLike[str]]], recursive: bool = False, delete_old: bool = False,
+            progress: Optional[Callable[[Optional[str], int, int], Any]] = None,
+            password: str = "", dry_run: bool = False, jobs: Optional[int] = None) -> list[dict[str, Any]]: ...
 
 OCTAVE_BANDS: tuple[int, ...]
 THIRD_OCTAVE_BANDS: tuple[int, ...]

@@ -773,7 +773,14 @@ void ConvertParadoxFolders(const std::vector<std::string>& folders, bool Recursi
       errorTexts[i] = std::string("Error: ") + e.what();
     }
   }
-  TConversionRun(running, view, options).Run();
+  try {
+    TConversionRun(running, view, options).Run();
+  } catch (const std::exception& e) {
+    // A failure of the run itself (a view that raised) ends every folder's run as a failing walk does: what was
+    // converted stays, nothing is deleted, and the logs say why.
+    for (std::size_t i = 0; i < forms.size(); ++i)
+      if (errorTexts[i].empty()) errorTexts[i] = std::string("Error: ") + e.what();
+  }
   if (summaries) summaries->assign(forms.size(), TConversionSummary{});
   for (std::size_t i = 0; i < forms.size(); ++i) {
     TConvParadox& form = *forms[i];

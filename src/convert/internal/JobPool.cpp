@@ -114,10 +114,35 @@ void TJobChannel::Send(char kind, std::string_view payload) {
   if (!WriteAll(fd_, frame.data(), frame.size())) ::_exit(1);  // the parent is gone
 }
 
+namespace {
+
+// Ends the jobs still running when the run leaves early (a hook raised): their pipes are closed, so a job that
+// writes gets no further, they are told to stop and are waited for, so no process outlives the run.
+class RunningJobs {
+public:
+  std::vector<Running> jobs;
+  ~RunningJobs() { StopAll(); }
+  void StopAll() {
+    for (Running& r : jobs) {
+      ::close(r.fd);
+      ::kill(r.pid, SIGTERM);
+    }
+    for (Running& r : jobs) {
+      int status = 0;
+      while (::waitpid(r.pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+    jobs.clear();
+  }
+};
+
+}  // namespace
+
 void RunJobs(std::size_t count, int width, const std::function<void(std::size_t, TJobChannel&)>& work,
              const TJobHooks& hooks) {
   if (width < 1) width = 1;
-  std::vector<Running> running;
+  RunningJobs guard;
+  std::vector<Running>& running = guard.jobs;
   std::size_t next = 0;
   bool cancelled = false;
   auto finish = [&](std::size_t job, TJobEnd end) {
@@ -207,14 +232,11 @@ void RunJobs(std::size_t count, int width, const std::function<void(std::size_t,
       finish(job, std::move(end));
     }
   }
-  // Only a failing poll leaves jobs here: they are stopped and reaped, so no process outlives the run.
-  for (Running& r : running) {
-    ::kill(r.pid, SIGKILL);
-    ::close(r.fd);
-    int status = 0;
-    ::waitpid(r.pid, &status, 0);
-    finish(r.job, TJobEnd{false, {}, "stopped: the run could not wait for it", 0});
-  }
+  // Only a failing poll leaves jobs here: they are stopped and reaped (by the guard), and reported.
+  std::vector<std::size_t> lost;
+  for (const Running& r : running) lost.push_back(r.job);
+  guard.StopAll();
+  for (std::size_t job : lost) finish(job, TJobEnd{false, {}, "stopped: the run could not wait for it", 0});
 }
 
 }  // namespace vez::detail
