@@ -1,6 +1,7 @@
 #include "convert/internal/JobPool.h"
 
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -84,7 +85,11 @@ void CloseInherited(int keep) {
   ::close_range(static_cast<unsigned>(keep + 1), ~0u, 0);
 }
 
-[[noreturn]] void RunChild(std::size_t job, int fd, const std::function<void(std::size_t, TJobChannel&)>& work) {
+[[noreturn]] void RunChild(std::size_t job, int fd, pid_t parent,
+                           const std::function<void(std::size_t, TJobChannel&)>& work) {
+  // A job does not outlive its run: when the run's process ends, the job is told to stop (SIGTERM).
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (::getppid() != parent) ::_exit(1);
   CloseInherited(fd);
   TJobChannel channel(fd);
   int code = 0;
@@ -166,10 +171,11 @@ void RunJobs(std::size_t count, int width, const std::function<void(std::size_t,
         finish(job, TJobEnd{false, {}, std::string("cannot start a process: ") + std::strerror(errno), 0});
         continue;
       }
+      const pid_t parent = ::getpid();
       const pid_t pid = ::fork();
       if (pid == 0) {
         ::close(fds[0]);
-        RunChild(job, fds[1], work);
+        RunChild(job, fds[1], parent, work);
       }
       ::close(fds[1]);
       if (pid < 0) {
