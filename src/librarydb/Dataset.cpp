@@ -418,9 +418,9 @@ void TDataSet::Open() {
 void TDataSet::Close() {
   if (!Active()) return;
   state_ = TDataSetState::dsInactive;
-  keys_.clear();
+  std::vector<std::int64_t>().swap(keys_);  // a closed table keeps no memory of a large one
   keysValid_ = false;
-  page_.clear();
+  std::vector<Row>().swap(page_);
   ClearCurrent();
   buffer_.clear();
   fields_.clear();

@@ -452,7 +452,7 @@ struct TABSTable::Impl {
   // An auto-increment column and the counter the running transaction holds for it (see LastAutoIncNumber).
   struct AutoInc {
     std::size_t column = 0;
-    std::uint64_t transaction = 0;  // Connection::TransactionNumber() when `counter` was taken
+    std::uint64_t transaction = 0;  // Connection::Transactions() when `counter` was taken
     Connection::CounterState* counter = nullptr;
     std::int64_t next = 0;  // the number a record being inserted moves the counter to (0: none)
     bool assigned = false;  // the record being inserted got its number from the counter
@@ -480,8 +480,9 @@ struct TABSTable::Impl {
   sqlite3_stmt* range = nullptr;
   std::map<std::pair<const Index*, std::size_t>, sqlite3_stmt*> find;
   std::vector<const Index*> folded;  // the unique case-insensitive indexes (see "folded keys" below)
-  bool foldReady = false;            // their keys are in vez$keys (as of foldRollbacks of the connection)
-  std::uint64_t foldRollbacks = 0;
+  bool foldReady = false;            // their entries in vez$keys are complete, in transaction foldSerial
+  std::uint64_t foldSerial = 0;
+  std::vector<bool> foldEntries;     // per folded index: vez$keys holds entries of it
   // The running transaction's counter of the records the folded keys cover (see MoveKeysCovered).
   std::uint64_t coveredTransaction = 0;
   Connection::CounterState* covered = nullptr;
@@ -1046,7 +1047,7 @@ void StepWrite(TABSTable::Impl& t, sqlite3_stmt* stmt, const std::string& tableN
 std::int64_t LastAutoIncNumber(TABSTable::Impl& t, TABSTable::Impl::AutoInc& a) {
   Connection& c = *t.conn;
   const bool inTransaction = c.InTransaction();
-  if (inTransaction && a.transaction == c.TransactionNumber()) return a.counter->last;
+  if (inTransaction && a.transaction == c.Transactions()) return a.counter->last;
   const std::string& field = t.columns[a.column].name;
   const bool known = c.CounterKnown(t.name, field);
   std::int64_t last = c.Counter(t.name, field);
@@ -1063,7 +1064,7 @@ std::int64_t LastAutoIncNumber(TABSTable::Impl& t, TABSTable::Impl::AutoInc& a) 
   }
   if (inTransaction) {
     a.counter = &c.TransactionCounter(t.name, field);
-    a.transaction = c.TransactionNumber();
+    a.transaction = c.Transactions();
   }
   return last;
 }
@@ -1071,7 +1072,7 @@ std::int64_t LastAutoIncNumber(TABSTable::Impl& t, TABSTable::Impl::AutoInc& a) 
 // Records the new last number of an auto-increment field.
 void MoveCounter(TABSTable::Impl& t, TABSTable::Impl::AutoInc& a, std::int64_t last) {
   Connection& c = *t.conn;
-  if (c.InTransaction() && a.transaction == c.TransactionNumber()) {
+  if (c.InTransaction() && a.transaction == c.Transactions()) {
     a.counter->last = last;
     a.counter->dirty = true;
   } else {
@@ -1081,17 +1082,31 @@ void MoveCounter(TABSTable::Impl& t, TABSTable::Impl::AutoInc& a, std::int64_t l
 
 // ---- folded keys of unique case-insensitive indexes ----
 //
-// SQLite's NOCASE folds ASCII letters only. For each unique case-insensitive index the engine keeps, in the
-// bookkeeping table vez$keys (tbl, idx, key, rid), the key folded by core/CaseFold of every record whose key holds
-// a character beyond ASCII: a record whose key folds to one that another live record holds is a key violation,
-// as "Äther" and "äther" are one name. Keys of plain ASCII are left to the NOCASE index. A table that has no keys
-// there yet (made by an older version, or records another program added) gets them at the engine's next write
-// to it; an entry whose record another program deleted or renamed is found stale when it is met and replaced.
+// SQLite's NOCASE folds ASCII letters only, but a unique case-insensitive index must hold "Äther" and "äther" as
+// one name, as field and file names fold (core/CaseFold). Two keys fold alike either because they differ in the
+// case of ASCII letters alone (the NOCASE index refuses the second) or because a letter beyond ASCII that folding
+// changes ("Ä", "Ω", "Д") is involved. The engine keeps, in the bookkeeping table vez$keys (tbl, idx, key, rid),
+// the folded key of every record that has such a letter. A new key beyond ASCII is looked up there (when the index
+// has entries at all), and a key with such a letter also in the index itself by its folded text, which finds the
+// records whose letters beyond ASCII fold to themselves. Names whose letters beyond ASCII are all lower case
+// ("Straße", "Mühle") so cost one folding and no lookup. Records another program added get their entries at the
+// engine's next write to the table (the highest row key covered is the table's counter of the field "", which no
+// field can be named); an entry whose record another program deleted or renamed is recognised as stale.
 
 using Index = TABSTable::Impl::Index;
 
 bool HasNonAscii(const std::string& text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; });
+}
+
+// Whether folding changes a letter beyond ASCII ("Äther" yes, "äther" and "ÄTHER"'s ASCII letters no).
+bool FoldsBeyondAscii(const std::string& text, const std::string& folded) {
+  if (text.size() != folded.size()) return true;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + 32) : text[i];
+    if (c != folded[i]) return true;
+  }
+  return false;
 }
 
 // The text of one key value, independent of the process format settings.
@@ -1105,22 +1120,34 @@ std::string KeyPart(const Variant& v) {
   }
 }
 
-// The folded key of a record for an index; "" when the NOCASE index alone decides (a field without value, which
-// never collides, or no text beyond ASCII).
-std::string FoldedKey(const Index& index, const std::vector<Variant>& values) {
+// A record's key for an index, folded.
+struct FoldedKeyOf {
+  std::string key;      // "" when the NOCASE index alone decides (a field without value never collides)
+  bool entry = false;   // a letter beyond ASCII folds: the record has an entry in vez$keys
+  std::vector<Variant> folded;  // the key's values with their texts folded, for a look-up in the index
+};
+
+FoldedKeyOf FoldedKey(const Index& index, const std::vector<Variant>& values) {
+  FoldedKeyOf out;
   bool wide = false;
   for (std::size_t col : index.columns) {
     const Variant& v = values[col];
-    if (v.IsClear()) return {};
+    if (v.IsClear()) return out;
     wide = wide || (v.Type() == VarType::String && HasNonAscii(v.RawString()));
   }
-  if (!wide) return {};
-  std::string key;
+  if (!wide) return out;
   for (std::size_t col : index.columns) {
-    const std::string part = KeyPart(values[col]);
-    key += std::to_string(part.size()) + ":" + part;
+    const Variant& v = values[col];
+    std::string part = KeyPart(v);
+    if (v.Type() == VarType::String) {
+      out.entry = out.entry || FoldsBeyondAscii(v.RawString(), part);
+      out.folded.emplace_back(part);
+    } else {
+      out.folded.push_back(v);
+    }
+    out.key += std::to_string(part.size()) + ":" + part;
   }
-  return key;
+  return out;
 }
 
 // The values of the record with row key `rid`; False when it is gone.
@@ -1134,9 +1161,9 @@ bool ReadRecord(TABSTable::Impl& t, std::int64_t rid, std::vector<Variant>& valu
   return true;
 }
 
-// The record that holds `key` in the index, other than `self`: its row key, or 0. An entry whose record is gone
-// or no longer folds to the key (changed by another program) does not count.
-std::int64_t KeyOwner(TABSTable::Impl& t, const Index& index, const std::string& key, std::int64_t self) {
+// The record that holds `key` in vez$keys, other than `self`: its row key, or 0. An entry whose record is gone or
+// no longer folds to the key (changed by another program) does not count.
+std::int64_t EntryOwner(TABSTable::Impl& t, const Index& index, const std::string& key, std::int64_t self) {
   sqlite3_stmt* stmt = t.conn->Prepare("SELECT rid FROM " + KeysTable() + " WHERE tbl=?1 AND idx=?2 AND key=?3");
   std::int64_t rid = 0;
   {
@@ -1148,7 +1175,31 @@ std::int64_t KeyOwner(TABSTable::Impl& t, const Index& index, const std::string&
   }
   if (rid == 0 || rid == self) return 0;
   std::vector<Variant> values;
-  return ReadRecord(t, rid, values) && FoldedKey(index, values) == key ? rid : 0;
+  return ReadRecord(t, rid, values) && FoldedKey(index, values).key == key ? rid : 0;
+}
+
+// The record other than `self` whose key equals the folded key in the index (NOCASE): its row key, or 0.
+std::int64_t IndexOwner(TABSTable::Impl& t, const Index& index, const FoldedKeyOf& folded, std::int64_t self) {
+  std::string sql = "SELECT " + t.rowid + " FROM " + t.quoted + " WHERE ";
+  for (std::size_t i = 0; i < index.columns.size(); ++i) {
+    sql += ColumnTerm(t.columns[index.columns[i]].name, index.options) + " = ?" + std::to_string(i + 1) + " AND ";
+  }
+  sqlite3_stmt* stmt = t.conn->Prepare(sql + t.rowid + " IS NOT ?" + std::to_string(index.columns.size() + 1) + " LIMIT 1");
+  StatementScope scope(stmt);
+  for (std::size_t i = 0; i < index.columns.size(); ++i) {
+    t.Bind(stmt, static_cast<int>(i + 1), folded.folded[i], index.columns[i]);
+  }
+  sqlite3_bind_int64(stmt, static_cast<int>(index.columns.size() + 1), self);
+  return t.conn->Step(stmt, "Cannot read") == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
+}
+
+// The record other than `self` whose key folds as `folded` does: its row key, or 0.
+std::int64_t FoldedOwner(TABSTable::Impl& t, std::size_t i, const FoldedKeyOf& folded, std::int64_t self) {
+  const Index& index = *t.folded[i];
+  if (t.foldEntries[i]) {
+    if (const std::int64_t rid = EntryOwner(t, index, folded.key, self)) return rid;
+  }
+  return folded.entry ? IndexOwner(t, index, folded, self) : 0;
 }
 
 void WriteKey(TABSTable::Impl& t, const Index& index, const std::string& key, std::int64_t rid) {
@@ -1194,9 +1245,9 @@ void MoveKeysCovered(TABSTable::Impl& t, std::int64_t key) {
     if (key > c.Counter(t.name, "")) c.SetCounter(t.name, "", key);
     return;
   }
-  if (t.coveredTransaction != c.TransactionNumber()) {
+  if (t.coveredTransaction != c.Transactions()) {
     t.covered = &c.TransactionCounter(t.name, "");
-    t.coveredTransaction = c.TransactionNumber();
+    t.coveredTransaction = c.Transactions();
   }
   if (key > t.covered->last) {
     t.covered->last = key;
@@ -1204,17 +1255,25 @@ void MoveKeysCovered(TABSTable::Impl& t, std::int64_t key) {
   }
 }
 
-// Gives the records that have no folded keys yet theirs: those after the highest row key the keys are known to
-// cover (kept as the table's counter of the field "", which no field can be named). Run before a write, once per
-// open table and transaction.
+// Gives the records that have no entries in vez$keys yet theirs (those after the highest row key covered) and
+// learns which indexes have entries. Run before every write; inside a transaction, which holds the write lock, once.
 void EnsureFoldedKeys(TABSTable::Impl& t) {
   Connection& c = *t.conn;
-  if (t.folded.empty() || (t.foldReady && t.foldRollbacks == c.Rollbacks())) return;
+  if (t.folded.empty() || (t.foldReady && c.InTransaction() && t.foldSerial == c.Transactions())) return;
   std::unique_ptr<WriteScope> write;
   if (!c.InTransaction()) write = std::make_unique<WriteScope>(c);
   c.EnsureBookkeeping();
+  t.foldEntries.assign(t.folded.size(), false);
+  for (std::size_t i = 0; i < t.folded.size(); ++i) {
+    sqlite3_stmt* stmt = c.Prepare("SELECT 1 FROM " + KeysTable() + " WHERE tbl=?1 AND idx=?2 LIMIT 1");
+    StatementScope scope(stmt);
+    BindText(stmt, 1, t.name);
+    BindText(stmt, 2, t.folded[i]->name);
+    t.foldEntries[i] = c.Step(stmt, "Cannot read") == SQLITE_ROW;
+  }
   const std::int64_t covered = c.Counter(t.name, "");
-  sqlite3_stmt* rows = c.Prepare("SELECT " + t.selectList + " FROM " + t.quoted + " WHERE " + t.rowid + " > ?1 ORDER BY " + t.rowid);
+  sqlite3_stmt* rows =
+      c.Prepare("SELECT " + t.selectList + " FROM " + t.quoted + " WHERE " + t.rowid + " > ?1 ORDER BY " + t.rowid);
   std::int64_t last = covered;
   {
     StatementScope scope(rows);
@@ -1224,16 +1283,18 @@ void EnsureFoldedKeys(TABSTable::Impl& t) {
       values.clear();
       DecodeRow(rows, t.columns, values);
       last = sqlite3_column_int64(rows, 0);
-      for (const Index* index : t.folded) {
-        const std::string key = FoldedKey(*index, values);
-        if (!key.empty() && KeyOwner(t, *index, key, last) == 0) WriteKey(t, *index, key, last);
+      for (std::size_t i = 0; i < t.folded.size(); ++i) {
+        const FoldedKeyOf key = FoldedKey(*t.folded[i], values);
+        if (!key.entry || EntryOwner(t, *t.folded[i], key.key, last) != 0) continue;
+        WriteKey(t, *t.folded[i], key.key, last);
+        t.foldEntries[i] = true;
       }
     }
   }
   if (last > covered) c.SetCounter(t.name, "", last);
   if (write) write->Commit();
   t.foldReady = true;
-  t.foldRollbacks = c.Rollbacks();
+  t.foldSerial = c.Transactions();
 }
 
 }  // namespace
@@ -1252,12 +1313,12 @@ std::int64_t TABSTable::DoInsert(std::vector<Variant>& values) {
     t.insert = c.Prepare(sql + ") VALUES(" + params + ")");
   }
   EnsureFoldedKeys(t);
-  std::vector<std::pair<const Index*, std::string>> keys;
-  for (const Index* index : t.folded) {
-    std::string key = FoldedKey(*index, values);
-    if (key.empty()) continue;
-    if (KeyOwner(t, *index, key, 0) != 0) FailFoldedKey(t, *index, values);
-    keys.emplace_back(index, std::move(key));
+  std::vector<std::pair<std::size_t, std::string>> entries;  // folded index, key
+  for (std::size_t i = 0; i < t.folded.size(); ++i) {
+    FoldedKeyOf key = FoldedKey(*t.folded[i], values);
+    if (key.key.empty()) continue;
+    if (FoldedOwner(t, i, key, 0) != 0) FailFoldedKey(t, *t.folded[i], values);
+    if (key.entry) entries.emplace_back(i, std::move(key.key));
   }
   std::optional<WriteScope> write;
   if ((!t.autoInc.empty() || !t.folded.empty()) && !c.InTransaction()) write.emplace(c);
@@ -1284,7 +1345,10 @@ std::int64_t TABSTable::DoInsert(std::vector<Variant>& values) {
       StepWrite(t, t.insert, t.name, values, 0);
     }
     const std::int64_t key = sqlite3_last_insert_rowid(c.Handle());
-    for (const auto& [index, folded] : keys) WriteKey(t, *index, folded, key);
+    for (const auto& [i, folded] : entries) {
+      WriteKey(t, *t.folded[i], folded, key);
+      t.foldEntries[i] = true;
+    }
     if (!t.folded.empty()) MoveKeysCovered(t, key);
     for (Impl::AutoInc& a : t.autoInc) {
       if (a.next != 0) MoveCounter(t, a, a.next);
@@ -1312,9 +1376,9 @@ void TABSTable::DoUpdate(std::int64_t key, std::vector<Variant>& values) {
     t.update = c.Prepare(sql + " WHERE " + t.rowid + "=?" + std::to_string(t.columns.size() + 1));
   }
   EnsureFoldedKeys(t);
-  for (const Index* index : t.folded) {
-    const std::string folded = FoldedKey(*index, values);
-    if (!folded.empty() && KeyOwner(t, *index, folded, key) != 0) FailFoldedKey(t, *index, values);
+  for (std::size_t i = 0; i < t.folded.size(); ++i) {
+    const FoldedKeyOf folded = FoldedKey(*t.folded[i], values);
+    if (!folded.key.empty() && FoldedOwner(t, i, folded, key) != 0) FailFoldedKey(t, *t.folded[i], values);
   }
   std::optional<WriteScope> write;
   if ((!t.autoInc.empty() || !t.folded.empty()) && !c.InTransaction()) write.emplace(c);
@@ -1334,12 +1398,15 @@ void TABSTable::DoUpdate(std::int64_t key, std::vector<Variant>& values) {
   if (sqlite3_changes(c.Handle()) == 0) {
     throw EDatabaseError(Format("Table '%s': the record was deleted by another program", t.name));
   }
-  for (const Index* index : t.folded) {
-    const std::string old = before.empty() ? std::string() : FoldedKey(*index, before);
-    const std::string now = FoldedKey(*index, values);
-    if (old == now) continue;
-    if (!old.empty()) DropKey(t, *index, old, key);
-    if (!now.empty()) WriteKey(t, *index, now, key);
+  for (std::size_t i = 0; i < t.folded.size(); ++i) {
+    const FoldedKeyOf old = before.empty() ? FoldedKeyOf{} : FoldedKey(*t.folded[i], before);
+    const FoldedKeyOf now = FoldedKey(*t.folded[i], values);
+    if (old.entry == now.entry && old.key == now.key) continue;
+    if (old.entry) DropKey(t, *t.folded[i], old.key, key);
+    if (now.entry) {
+      WriteKey(t, *t.folded[i], now.key, key);
+      t.foldEntries[i] = true;
+    }
   }
   for (Impl::AutoInc& a : t.autoInc) {
     if (a.next != 0) MoveCounter(t, a, a.next);
@@ -1358,8 +1425,8 @@ void TABSTable::DoDelete(std::int64_t key) {
     if (!c.InTransaction()) write = std::make_unique<WriteScope>(c);
     if (ReadRecord(t, key, before)) {
       for (const Index* index : t.folded) {
-        const std::string old = FoldedKey(*index, before);
-        if (!old.empty()) DropKey(t, *index, old, key);
+        const FoldedKeyOf old = FoldedKey(*index, before);
+        if (old.entry) DropKey(t, *index, old.key, key);
       }
     }
   }
@@ -1427,9 +1494,10 @@ bool TABSTable::FindKey(const std::vector<Variant>& keys) {
       return false;
     std::vector<Variant> values(t.columns.size(), Variant::Null());
     for (std::size_t i = 0; i < keys.size(); ++i) values[index->columns[i]] = bound[i];
-    const std::string folded = FoldedKey(*index, values);
-    if (folded.empty() || !HasKeysTable(*t.conn)) return false;
-    const std::int64_t rid = KeyOwner(t, *index, folded, 0);
+    const FoldedKeyOf folded = FoldedKey(*index, values);
+    if (folded.key.empty()) return false;
+    std::int64_t rid = HasKeysTable(*t.conn) ? EntryOwner(t, *index, folded.key, 0) : 0;
+    if (rid == 0 && folded.entry) rid = IndexOwner(t, *index, folded, 0);
     Row row;
     if (rid == 0 || !ReadRecord(t, rid, row.Values)) return false;
     row.Key = rid;
@@ -1441,6 +1509,31 @@ bool TABSTable::FindKey(const std::vector<Variant>& keys) {
   DecodeRow(stmt, t.columns, row.Values);
   PositionOn(std::move(row));
   return true;
+}
+
+void TABSTable::ScanRecords(const std::vector<int>& fields,
+                            const std::function<bool(const std::vector<Variant>&)>& each) {
+  CheckBrowseable();
+  Impl& t = *impl_;
+  std::string sql = "SELECT ";
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i] < 0 || static_cast<std::size_t>(fields[i]) >= t.columns.size()) {
+      throw EListError(Format("List index out of bounds (%d)", fields[i]));
+    }
+    sql += (i > 0 ? ", " : "") + QuoteIdent(t.columns[static_cast<std::size_t>(fields[i])].name);
+  }
+  if (fields.empty()) sql += t.rowid;
+  sqlite3_stmt* stmt = t.conn->Prepare(sql + " FROM " + t.quoted + " ORDER BY " + t.rowid);
+  StatementScope scope(stmt);
+  std::vector<Variant> values;
+  values.reserve(fields.size());
+  while (t.conn->Step(stmt, "Cannot read") == SQLITE_ROW) {
+    values.clear();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      AppendValue(stmt, static_cast<int>(i), t.columns[static_cast<std::size_t>(fields[i])].type, values);
+    }
+    if (!each(values)) return;
+  }
 }
 
 }  // namespace vez

@@ -213,7 +213,7 @@ void Connection::Begin() {
   if (readOnly_) Fail("Cannot write to", SQLITE_READONLY);
   Exec("BEGIN IMMEDIATE", "Cannot start a transaction on");
   inTransaction_ = true;
-  ++transactionNumber_;
+  ++transactions_;
   lostCause_.clear();
 }
 
@@ -245,7 +245,6 @@ void Connection::Rollback() noexcept {
   if (!inTransaction_) return;
   if (sqlite3_get_autocommit(db_.get()) == 0) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   inTransaction_ = false;
-  ++rollbacks_;
   counters_.clear();
 }
 

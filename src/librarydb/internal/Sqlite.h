@@ -76,8 +76,8 @@ public:
   void Commit();
   void Rollback() noexcept;
   bool InTransaction() const { return inTransaction_; }
-  // How many transactions were rolled back on this connection: what a caller learnt inside one may be gone.
-  std::uint64_t Rollbacks() const { return rollbacks_; }
+  // A number that tells the explicit transactions of this connection apart (counted up by Begin).
+  std::uint64_t Transactions() const { return transactions_; }
   // Whether SQLite ended the running transaction on its own after a failed write (a full disk, an I/O error):
   // nothing of it will be stored, so every further write is refused until the caller rolls back.
   bool TransactionLost() const { return inTransaction_ && sqlite3_get_autocommit(db_.get()) != 0; }
@@ -85,10 +85,6 @@ public:
   void CheckTransaction() const {
     if (TransactionLost()) FailLost();
   }
-
-  // Counts the explicit transactions of the connection: what a table keeps for one transaction is valid while
-  // this number is the same and InTransaction() holds.
-  std::uint64_t TransactionNumber() const { return transactionNumber_; }
 
   // The last number an auto-increment field has given out; SetCounter records a new one (at once outside a
   // transaction, at Commit inside one).
@@ -123,8 +119,7 @@ private:
   std::unique_ptr<sqlite3, CloseDb> db_;  // declared first: closed after the statements are finalized
   std::map<std::string, std::unique_ptr<sqlite3_stmt, Finalize>> statements_;
   bool inTransaction_ = false;
-  std::uint64_t transactionNumber_ = 0;
-  std::uint64_t rollbacks_ = 0;
+  std::uint64_t transactions_ = 0;
   mutable std::string lostCause_;  // why the running transaction was lost, for the later messages
   std::map<std::pair<std::string, std::string>, CounterState> counters_;
 };
