@@ -2,12 +2,13 @@
 // optional JSON report.
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-
+#include <thread>
 
 #include "Commands.h"
 #include "convert/ConvertParadox.h"
@@ -46,26 +47,26 @@ private:
 
 constexpr int kExitInterrupted = 130;  // as a shell reports a program ended by Ctrl-C
 
-// Shows the run on a terminal: one status line on standard error, rewritten in place. Silent when standard
-// error is not a terminal.
+// Shows the run on a terminal: one status line on standard error, rewritten in place at most ten times a second.
+// Silent when standard error is not a terminal.
 class TerminalView : public vez::TConversionView {
 public:
   explicit TerminalView(bool enabled) : enabled_(enabled) {}
 
-  void SetFolderText(const std::string& text) override { folder_ = text; }
-  void RunStarted(std::int32_t totalTables) override { total_ = totalTables; }
-  void TableStarted(std::int32_t index, std::int32_t total, const std::string& source) override {
-    index_ = index;
-    total_ = total;
-    source_ = source;
-    done_ = 0;
-    records_ = 0;
-    Draw();
-  }
-  void RecordProgress(std::int32_t done, std::int32_t total) override {
-    done_ = done;
-    records_ = total;
-    Draw();
+  void TableStarted(std::int32_t, std::int32_t, const std::string& source) override { source_ = source; }
+  void RunProgress(const vez::TRunProgress& p) override {
+    if (!enabled_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (drawn_ && now - last_ < std::chrono::milliseconds(100) && p.TablesDone < p.TablesTotal) return;
+    last_ = now;
+    std::string line = "tables " + std::to_string(p.TablesDone) + " of " + std::to_string(p.TablesTotal);
+    if (p.TablesRunning > 1) line += " (" + std::to_string(p.TablesRunning) + " running)";
+    line += ", " + std::to_string(p.Records) + " records";
+    if (p.Seconds > 0.5) line += ", " + std::to_string(static_cast<long long>(p.Records / p.Seconds)) + " records/s";
+    if (p.TablesRunning == 1) line += ": " + source_;
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+    drawn_ = true;
   }
   void ShowMessage(const std::string& text) override { messages_.push_back(text); }
   void Hide() override {
@@ -74,26 +75,16 @@ public:
   const std::vector<std::string>& Messages() const { return messages_; }
 
 private:
-  void Draw() {
-    if (!enabled_) return;
-    std::string line = "table " + std::to_string(index_) + " of " + std::to_string(total_) + ": " + source_;
-    if (records_ > 0) line += "  records " + std::to_string(done_) + "/" + std::to_string(records_);
-    std::fprintf(stderr, "\r\033[K%s", line.c_str());
-    std::fflush(stderr);
-    drawn_ = true;
-  }
-
   bool enabled_;
   bool drawn_ = false;
-  std::string folder_, source_;
-  std::int32_t index_ = 0, total_ = 0, done_ = 0, records_ = 0;
+  std::chrono::steady_clock::time_point last_;
+  std::string source_;
   std::vector<std::string> messages_;
 };
 
 // The report, members in name order. Names that are not valid UTF-8 keep each such byte as the character of
 // the same number, so the report stays whole and readable.
-void WriteReport(std::ostream& out, const vez::TConversionSummary& summary) {
-  vez::JsonWriter json(out, vez::JsonWriter::Layout::Indented);
+void WriteReport(vez::JsonWriter& json, const vez::TConversionSummary& summary) {
   json.BeginObject().Key("deleted").BeginArray();
   for (const auto& file : summary.Deleted) json.String(file);
   json.EndArray()
@@ -138,8 +129,23 @@ void WriteReport(std::ostream& out, const vez::TConversionSummary& summary) {
         .EndObject();
   }
   json.EndArray().EndObject();
+}
+
+// The report of a run: the folder's report, or {"folders": [...]} with one per folder.
+void WriteReport(std::ostream& out, const std::vector<vez::TConversionSummary>& summaries) {
+  vez::JsonWriter json(out, vez::JsonWriter::Layout::Indented);
+  if (summaries.size() == 1) {
+    WriteReport(json, summaries.front());
+  } else {
+    json.BeginObject().Key("folders").BeginArray();
+    for (const auto& summary : summaries) WriteReport(json, summary);
+    json.EndArray().EndObject();
+  }
   out << '\n';
 }
+
+// The number of processors, the default number of jobs.
+int Processors() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 // What a dry run found for one table: its library, what would be lost, and whether it could be deleted.
 void PrintDryRunTable(const vez::TConvertedTable& t) {
@@ -161,7 +167,8 @@ void PrintDryRunTable(const vez::TConvertedTable& t) {
 
 void RegisterConvertCommands(CLI::App& app) {
   struct Options {
-    std::string folder;
+    std::vector<std::string> folders;
+    int jobs = Processors();
     bool recursive = false;
     bool deleteOld = false;
     std::string report;
@@ -169,9 +176,13 @@ void RegisterConvertCommands(CLI::App& app) {
     bool dryRun = false;
   };
   auto opts = std::make_shared<Options>();
-  auto* cmd = app.add_subcommand("convert", "Convert the Paradox libraries of a folder into library files");
-  cmd->add_option("FOLDER", opts->folder, "Folder holding the Paradox tables (.db, .run, .sdb, .tdb)")
+  auto* cmd = app.add_subcommand("convert", "Convert the Paradox libraries of folders into library files");
+  cmd->add_option("FOLDER", opts->folders, "Folders holding the Paradox tables (.db, .run, .sdb, .tdb)")
       ->required();
+  cmd->add_option("-j,--jobs", opts->jobs,
+                  "Tables converted at once, each in a process of its own, across all folders given (default: the "
+                  "number of processors, " + std::to_string(Processors()) + "); 1 converts them one after the other")
+      ->check(CLI::PositiveNumber);
   cmd->add_flag("-r,--recursive", opts->recursive, "Also convert the subfolders");
   cmd->add_flag("--delete-old", opts->deleteOld,
                 "Delete the converted Paradox tables and their companion files afterwards");
@@ -180,7 +191,8 @@ void RegisterConvertCommands(CLI::App& app) {
   cmd->add_flag("--dry-run", opts->dryRun,
                 "Show what a run would do to each table (its library, fields dropped, values rejected, whether it "
                 "could be deleted) without writing or deleting anything");
-  cmd->footer("The log of every run is appended to Convert.log in FOLDER. Every library is read back and compared "
+  cmd->footer("The log of every run is appended to Convert.log in each FOLDER; it reads the same with any number "
+              "of jobs, apart from times. Every library is read back and compared "
               "with its Paradox table cell for cell; --delete-old deletes a Paradox table only when every record "
               "and every non-empty cell is in its library. A library that exists already with records is not "
               "converted again, only compared; an empty one is filled. Ctrl-C stops the run after rolling back the "
@@ -188,20 +200,36 @@ void RegisterConvertCommands(CLI::App& app) {
               "written.");
   cmd->callback([opts] {
     std::error_code ec;
-    if (!std::filesystem::is_directory(opts->folder, ec)) {
-      if (std::filesystem::exists(opts->folder, ec))
-        throw vez::Exception("\"" + opts->folder + "\" is a file, not a folder");
-      throw vez::Exception("the folder \"" + opts->folder + "\" does not exist");
+    for (const std::string& folder : opts->folders) {
+      if (!std::filesystem::is_directory(folder, ec)) {
+        if (std::filesystem::exists(folder, ec)) throw vez::Exception("\"" + folder + "\" is a file, not a folder");
+        throw vez::Exception("the folder \"" + folder + "\" does not exist");
+      }
     }
     TerminalView view(isatty(fileno(stderr)) != 0);
-    vez::TConversionSummary summary;
+    std::vector<vez::TConversionSummary> summaries;
     vez::TConvertOptions options;
     options.Password = opts->password;
     options.DryRun = opts->dryRun;
+    options.Jobs = opts->jobs;
     options.Interrupted = [] { return gConvertInterrupted != 0; };
-    {
+    try {
       InterruptScope interrupts;
-      vez::ConvertParadoxFiles(opts->folder, opts->recursive, opts->deleteOld, &view, &summary, options);
+      vez::ConvertParadoxFolders(opts->folders, opts->recursive, opts->deleteOld, &view, &summaries, options);
+    } catch (const vez::Exception& e) {  // folders given twice or inside each other
+      std::cerr << "vezi: " << e.what() << '\n';
+      SetExitCode(kExitUsage);
+      return;
+    }
+    vez::TConversionSummary summary;  // the whole run
+    for (const auto& s : summaries) {
+      summary.Tables.insert(summary.Tables.end(), s.Tables.begin(), s.Tables.end());
+      summary.Deleted.insert(summary.Deleted.end(), s.Deleted.begin(), s.Deleted.end());
+      summary.ErrorLines += s.ErrorLines;
+      summary.DryRun = s.DryRun;
+      summary.Interrupted = summary.Interrupted || s.Interrupted;
+      if (summary.ErrorText.empty()) summary.ErrorText = s.ErrorText;
+      if (summary.LogError.empty()) summary.LogError = s.LogError;
     }
 
     std::int64_t read = 0, written = 0;
@@ -221,9 +249,9 @@ void RegisterConvertCommands(CLI::App& app) {
               << "Skipped:          " << skipped << " (library exists)\n"
               << "Not a library:    " << noLibrary << " (left as they are)\n"
               << "Records written:  " << written << " of " << read << '\n'
-              << "Errors logged:    " << summary.ErrorLines << '\n'
-              << "Log:              " << (summary.DryRun ? std::string("not written (dry run)") : summary.LogFile)
-              << '\n';
+              << "Errors logged:    " << summary.ErrorLines << '\n';
+    for (const auto& s : summaries)
+      std::cout << "Log:              " << (s.DryRun ? std::string("not written (dry run)") : s.LogFile) << '\n';
     if (summary.DryRun) {
       std::cout << "Tables:\n";
       for (const auto& t : summary.Tables) PrintDryRunTable(t);
@@ -248,7 +276,7 @@ void RegisterConvertCommands(CLI::App& app) {
     if (!opts->report.empty()) {
       std::ofstream out(opts->report);
       if (!out) throw vez::Exception("cannot write the report " + opts->report);
-      WriteReport(out, summary);
+      WriteReport(out, summaries);
     }
     const bool failed = summary.ErrorLines > 0 || !summary.ErrorText.empty() || !summary.LogError.empty();
     SetExitCode(summary.Interrupted ? kExitInterrupted : failed ? kExitError : kExitOk);

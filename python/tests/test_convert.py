@@ -13,7 +13,7 @@ def test_report_and_progress(tmp_path):
     plan = veziru.convert(str(folder), recursive=True, dry_run=True)
     assert sorted(os.listdir(folder)) == before and plan["dry_run"]  # nothing written
     calls = []
-    report = veziru.convert(str(folder), recursive=True, progress=lambda *a: calls.append(a))
+    report = veziru.convert(str(folder), recursive=True, progress=lambda *a: calls.append(a), jobs=1)
     tables = report["tables"]
     assert [(t["outcome"], t["complete"]) for t in plan["tables"]] == [(t["outcome"], t["complete"]) for t in tables]
     assert report["error_lines"] == 0 and report["log"] == str(folder / "Convert.log")
@@ -42,7 +42,7 @@ def test_a_raising_callback_stops_the_run_and_keeps_every_file(tmp_path):
             raise KeyboardInterrupt("stop")
 
     with pytest.raises(KeyboardInterrupt):
-        veziru.convert(str(folder), delete_old=True, progress=stop)
+        veziru.convert(str(folder), delete_old=True, progress=stop, jobs=1)
     after = sorted(os.listdir(folder))
     assert set(before) <= set(after)  # nothing deleted
     made = {os.path.splitext(n)[0] for n in set(after) - set(before) - {"Convert.log"}}

@@ -1,26 +1,20 @@
 #include "convert/ConvertParadox.h"
 
 #include <algorithm>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <atomic>
 #include <cmath>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <random>
 
 #include "core/CaseFold.h"
 #include "core/Exceptions.h"
-#include "core/FileMask.h"
 #include "core/FormatSettings.h"
 #include "core/TextEncoding.h"
 #include "import/SMParadox.h"
@@ -28,39 +22,30 @@
 #include "librarydb/Defaults.h"
 #include "librarydb/Layouts.h"
 #include "librarydb/OVLibConst.h"
-#include "settings/IniConsts.h"
+#include "convert/internal/Walk.h"
 
 namespace vez {
 
 namespace fs = std::filesystem;
+using detail::ErrorLine;
+using detail::IsErrorLine;
+using detail::kConvertingLine;
 
 namespace {
 
 // Message texts of the conversion.
-constexpr const char* kConvertingLine = "Converting: \"%s\"";
 constexpr const char* kFieldMissingLine = "Field not found \"%s\"";
 constexpr const char* kUnknownType = "Unknown Database Type";
 constexpr const char* kNoDefinitions = "Error: Neither Field- nor Index definitions";
 constexpr const char* kUnknownFieldType = "Unknown FieldType";
-constexpr const char* kFolderLine = "Converting Folder \"%s\"";
-constexpr const char* kDeletingLine = "Deleting \"%s\"";
 constexpr const char* kExistsLine = "Library exists already: \"%s\" (%d records), not converted again";
 constexpr const char* kTextCutLine = "Text cut to the field size: %d values";
 constexpr const char* kShortTable = "Only %d of the %d records that the header counts were found";
-constexpr const char* kKeepingLine = "Keeping \"%s\": %s";
 constexpr const char* kDroppedLine = "Fields not in the library hold values: %s (non-empty cells: %d)";
 constexpr const char* kDifferencesLine = "%d values in the library differ from the table";
 constexpr const char* kDifferenceLine = "Record %d, field \"%s\": %s in the table, %s in the library";
 constexpr const char* kMissingRecordLine = "Record %d and the records after it are missing in the library";
 constexpr const char* kInterruptedTableLine = "Interrupted: nothing of this table was written";
-constexpr const char* kInterruptedRunLine = "Interrupted: the conversion stopped before its end (tables not reached: %d)";
-constexpr const char* kNothingDeletedLine = "Nothing deleted: the conversion was interrupted";
-
-std::string ErrorLine(const std::string& message) { return "Error: \"" + message + "\""; }
-
-// A log line that reports an error (counted for the caller's summary). A table whose name has no library type
-// is not an error: it is simply no library and stays as it is.
-bool IsErrorLine(const std::string& line) { return line.rfind("Error:", 0) == 0; }
 
 // The day number of the date this library was built (__DATE__ is "Mmm dd yyyy").
 Date BuildDate() {
@@ -101,90 +86,6 @@ bool ColumnTypeOf(std::int32_t paradoxType, std::int32_t paradoxSize, TFieldType
     default: return false;
   }
 }
-
-struct DirEntry {
-  std::string Name;
-  bool IsDirectory = false;
-  bool IsLink = false;
-};
-
-// The entries of a folder in name order (case-insensitive, then by bytes).
-std::vector<DirEntry> ListFolder(const std::string& folder) {
-  std::vector<DirEntry> entries;
-  for (const auto& e : fs::directory_iterator(fs::path(folder))) {
-    std::error_code ec;
-    DirEntry d;
-    d.Name = e.path().filename().string();
-    d.IsLink = e.is_symlink(ec);
-    d.IsDirectory = e.is_directory(ec);
-    entries.push_back(std::move(d));
-  }
-  std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
-    const int c = CompareText(a.Name, b.Name);
-    return c != 0 ? c < 0 : a.Name < b.Name;
-  });
-  return entries;
-}
-
-struct Pass {
-  const char* Mask;
-  const char* NewExtension;
-  bool SkipListed;
-};
-constexpr Pass kPasses[] = {
-    {"*.run", ".runx", false},
-    {"*.sdb", ".sdbx", false},
-    {"*.db", ".abs", true},
-    {"*.tdb", ".tabs", false},
-};
-
-constexpr const char* kNeverConverted[] = {"TmpRun.db", "Attrib.db", "Thumbs.db", "AtWall.db", "AtCalc.db"};
-
-// Companion files of a Paradox table, deleted with it.
-std::vector<std::string> CompanionExtensions() {
-  std::vector<std::string> exts = {".mb", ".px", ".val"};
-  for (char d = '0'; d <= '9'; ++d)
-    for (const char* stem : {".xg", ".yg", ".x0", ".y0"}) exts.push_back(std::string(stem) + d);
-  return exts;
-}
-
-// Deletes a Paradox table and its companions, each found in any letter case ("EMIS.DB" with "EMIS.MB",
-// "emis.Px"); a missing file is skipped. Gives the files deleted.
-std::vector<std::string> DeleteTableFiles(const std::string& path) {
-  const fs::path p(path);
-  const std::string stem = p.stem().string();
-  std::vector<std::string> wanted = {FoldCase(p.filename().string())};
-  for (const auto& ext : CompanionExtensions()) wanted.push_back(FoldCase(stem + ext));
-  std::error_code ec;
-  std::vector<fs::path> victims;
-  for (fs::directory_iterator it(p.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
-    if (std::find(wanted.begin(), wanted.end(), FoldCase(it->path().filename().string())) != wanted.end())
-      victims.push_back(it->path());
-  }
-  std::vector<std::string> deleted;
-  for (const auto& v : victims)
-    if (fs::remove(v, ec)) deleted.push_back(v.string());
-  return deleted;
-}
-
-// An exclusive lock on a folder's conversion, held while the object lives. Another run waits for it.
-class FolderLock {
-public:
-  explicit FolderLock(const std::string& folder) {
-    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0) return;  // the walk reports a folder it cannot open
-    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
-  }
-  ~FolderLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-  }
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-
-private:
-  int fd_ = -1;
-};
 
 }  // namespace
 
@@ -800,201 +701,6 @@ bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& S
   }
   r.Converted = result;
   return result;
-}
-
-TConvParadox::TConvParadox(TConversionView* view) : DeleteList(), Memo1(view), view_(view) {
-  DeleteList.SetCaseSensitive(false);
-}
-
-void TConvParadox::CountTables(const std::string& folder, bool recursive) {
-  std::error_code ec;
-  std::vector<DirEntry> entries;
-  try {
-    entries = ListFolder(folder);
-  } catch (const std::exception&) {
-    return;  // the walk itself reports the folder's failure
-  }
-  for (const auto& e : entries) {
-    for (const Pass& p : kPasses) {
-      if (e.IsDirectory || !MatchesMask(e.Name, p.Mask)) continue;
-      const bool neverConverted = std::any_of(std::begin(kNeverConverted), std::end(kNeverConverted),
-                                              [&](const char* n) { return SameTextFolded(n, e.Name); });
-      if (!(p.SkipListed && neverConverted)) ++totalTables_;
-    }
-  }
-  if (!recursive) return;
-  for (const auto& e : entries)
-    if (e.IsDirectory && !e.IsLink) CountTables(folder + e.Name + "/", recursive);
-}
-
-void TConvParadox::ConvertLibs(const std::string& folder, bool recursive) {
-  if (tableIndex_ == 0 && totalTables_ == 0) {
-    CountTables(folder, recursive);
-    if (view_) view_->RunStarted(totalTables_);
-  }
-  std::vector<DirEntry> entries;
-  {
-    // The start folder is locked by the run itself; a subfolder while it is converted.
-    std::unique_ptr<FolderLock> lock;
-    if (folder != Folder) lock = std::make_unique<FolderLock>(folder);
-    Memo1.Add(Format(kFolderLine, folder));
-    if (view_) view_->SetFolderText(Format(kFolderLine, folder));
-
-    entries = ListFolder(folder);
-    // The never-converted tables go on the delete list under the name they have on disk, in whatever case.
-    for (const char* name : kNeverConverted) {
-      const auto found = std::find_if(entries.begin(), entries.end(), [&](const DirEntry& e) {
-        return !e.IsDirectory && SameTextFolded(name, e.Name);
-      });
-      DeleteList.Add(folder + (found != entries.end() ? found->Name : std::string(name)));
-    }
-    // Names that differ only in letter case would meet in one library: such tables are left alone.
-    std::map<std::string, std::vector<std::string>> byFolded;
-    for (const auto& e : entries)
-      if (!e.IsDirectory) byFolded[FoldCase(e.Name)].push_back(e.Name);
-    for (const Pass& pass : kPasses) {
-      for (const auto& e : entries) {
-        if (e.IsDirectory || !MatchesMask(e.Name, pass.Mask)) continue;
-        const std::string source = folder + e.Name;
-        if (pass.SkipListed && DeleteList.IndexOf(source) >= 0) continue;
-        ++tableIndex_;
-        if (view_) view_->TableStarted(tableIndex_, std::max(totalTables_, tableIndex_), source);
-        TConvertedTable report;
-        const std::string target = ChangeFileExt(e.Name, pass.NewExtension);
-        const auto& twins = byFolded[FoldCase(e.Name)];
-        const auto& targetTwins = byFolded[FoldCase(target)];
-        try {
-          if (twins.size() > 1) {
-            Memo1.Add(Format(kConvertingLine, source));
-            throw Exception(Format("\"%s\" and \"%s\" differ only in letter case", folder + twins[0],
-                                   folder + twins[1]));
-          }
-          if (targetTwins.size() > 1) {
-            Memo1.Add(Format(kConvertingLine, source));
-            throw Exception(Format("\"%s\" and \"%s\" differ only in letter case", folder + targetTwins[0],
-                                   folder + targetTwins[1]));
-          }
-          ParadoxToABS(&Memo1, view_, folder, folder, e.Name, target, &report, Options);
-        } catch (const std::exception& ex) {
-          Memo1.Add(ErrorLine(ex.what()));
-          ++report.Errors;
-          report.Source = source;
-          report.Target = folder + target;
-          report.Outcome = TTableOutcome::Failed;
-          report.Complete = false;
-          report.Reason = ex.what();
-        }
-        if (report.Complete) {
-          DeleteList.Add(source);
-        } else if (DeleteOld && report.Outcome != TTableOutcome::NoLibraryType &&
-                   report.Outcome != TTableOutcome::Interrupted) {
-          Memo1.Add(Format(kKeepingLine, source, report.Reason));
-        }
-        Tables.push_back(report);
-        if (view_) view_->TableFinished(report);
-        if (report.Outcome == TTableOutcome::Interrupted) {
-          interrupted_ = true;
-          return;
-        }
-      }
-    }
-  }
-  if (!recursive) return;
-  for (const auto& e : entries) {
-    if (interrupted_) return;
-    if (e.IsDirectory && !e.IsLink && e.Name != "." && e.Name != "..") ConvertLibs(folder + e.Name + "/", recursive);
-  }
-}
-
-bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteOld) {
-  return ConvertParadoxFiles(Folder, Recursive, DeleteOld, nullptr, nullptr);
-}
-
-bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteOld, TConversionView* view,
-                         TConversionSummary* summary, const std::string& password) {
-  TConvertOptions options;
-  options.Password = password;
-  return ConvertParadoxFiles(Folder, Recursive, DeleteOld, view, summary, options);
-}
-
-bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteOld, TConversionView* view,
-                         TConversionSummary* summary, const TConvertOptions& options) {
-  TConvParadox form(view);
-  form.Recursive = Recursive;
-  form.DeleteOld = DeleteOld && !options.DryRun;
-  form.Options = options;
-  form.Folder = IncludeTrailingPathDelimiter(Folder);
-  // One run at a time per folder, deletion included.
-  const FolderLock lock(form.Folder);
-  if (view) {
-    view->Show(TConvParadox::Caption);
-    view->SetFolderText(Format(kFolderLine, form.Folder));
-    view->SetFileText("");
-    view->SetBusy(true);
-  }
-  const std::string separator(75, '-');
-  std::string errorText;
-  try {
-    std::int32_t d, m, y;
-    DateToDMY(ProgramDate(), d, m, y);
-    double programDate = 0;
-    const std::string dateText = TryEncodeDate(y, m, d, programDate) ? DateToStr(programDate) : std::string();
-    form.Memo1.Add(DateTimeToStr(Now()) + " " + ProductName() + " " + VersionKey() + "/" + dateText + ": " +
-                   TConvParadox::Caption);
-    form.Memo1.Add(separator);
-    form.ConvertLibs(form.Folder, form.Recursive);
-    if (form.Interrupted()) form.Memo1.Add(Format(kInterruptedRunLine, form.TablesNotReached()));
-    form.Memo1.Add(separator);
-  } catch (const std::exception& e) {
-    errorText = std::string("Error: ") + e.what();
-    form.Memo1.Add(errorText);
-    form.Memo1.Add(separator);
-    form.DeleteOld = false;
-  }
-  std::vector<std::string> deleted;
-  if (form.DeleteOld && form.Interrupted()) {
-    form.Memo1.Add(kNothingDeletedLine);
-    form.Memo1.Add(separator);
-  } else if (form.DeleteOld) {
-    for (int i = 0; i < form.DeleteList.Count(); ++i) {
-      const std::string& entry = form.DeleteList[i];
-      form.Memo1.Add(Format(kDeletingLine, entry));
-      for (std::string& file : DeleteTableFiles(entry)) deleted.push_back(std::move(file));
-    }
-    form.Memo1.Add(separator);
-  }
-  const std::string logFile = form.Folder + "Convert.log";
-  std::string logError;
-  if (!options.DryRun) {
-    errno = 0;
-    std::ofstream out(logFile, std::ios::binary | std::ios::app);
-    if (!out) {
-      logError = errno != 0 ? std::strerror(errno) : "the file cannot be opened";
-      if (view) view->ShowMessage("Error writing to " + logFile + "\r\n" + logError);
-    } else {
-      out << form.Memo1.Text() << '\n';
-      out.close();
-      if (!out) logError = "the log could not be written completely";
-    }
-  }
-  if (!errorText.empty() && view) view->ShowMessage(errorText);
-  if (view) {
-    view->SetBusy(false);
-    view->Hide();
-  }
-  if (summary) {
-    summary->Tables = form.Tables;
-    summary->Deleted = std::move(deleted);
-    summary->DryRun = options.DryRun;
-    summary->Interrupted = form.Interrupted();
-    summary->LogFile = logFile;
-    summary->ErrorText = errorText;
-    summary->LogError = logError;
-    summary->ErrorLines = 0;
-    for (const auto& item : form.Memo1.Lines())
-      if (IsErrorLine(item.Text)) ++summary->ErrorLines;
-  }
-  return true;
 }
 
 }  // namespace vez

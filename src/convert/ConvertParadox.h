@@ -55,6 +55,17 @@
 //   libraries the first one made.
 // - A password (TConvertOptions::Password) is handed to the reader of every table; an encrypted table that cannot
 //   be read is logged, kept and counted as not converted, and the run goes on.
+// - Jobs (TConvertOptions::Jobs): with more than one, tables are converted that many at a time, each in a process
+//   of its own forked from the caller, within a folder and across the folders of a run (ConvertParadoxFolders).
+//   Processes rather than threads, because a table's conversion owns all it touches, the process-wide format
+//   and date settings included, so nothing is shared that could race; a job that crashes on a damaged file or is
+//   killed takes only its own table with it (the summary names it with the signal, the other tables go on, and a
+//   re-run completes it); and each job's memory is its own (TConvertedTable::PeakMemoryKB). Each table keeps
+//   every rule above: its folder is locked while any of its tables converts, the re-run skip, verification and
+//   deletion are per table as before. The log of a folder reads as a run with one job writes it: the lines of
+//   a table together, tables in the order of the passes; only the times differ. With one job (the default)
+//   tables convert one after the other in the calling process. A job is forked: call it from a process whose
+//   other threads do not hold locks the conversion needs (the vezi tool and the Python module qualify).
 //
 // Choices of this system: folder entries are taken in name order (case-insensitive, then by bytes), as the
 // original file system listed them; symbolic links to folders are not followed in a recursive run (they could
@@ -65,6 +76,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -126,6 +138,7 @@ struct TConvertedTable {
   std::vector<TCellDifference> FirstDifferences;  // the first kMaxReportedDifferences of them
   bool Complete = false;    // verified: every record and non-empty cell is in the library; it may be deleted
   std::string Reason;       // why the table is kept, when it is not Complete
+  std::int64_t PeakMemoryKB = 0;  // the peak resident memory of the table's process (0: converted in the caller's)
 };
 
 // How a conversion runs.
@@ -136,8 +149,23 @@ struct TConvertOptions {
   bool Verify = true;
   // Convert into scratch libraries in the system's temporary folder: nothing is written in the folder.
   bool DryRun = false;
-  // Asked once per record; when it gives true the run stops (the current table is rolled back).
+  // Asked once per record; when it gives true the run stops (the current table is rolled back). With several
+  // jobs it is asked by the calling process between events, and the running jobs are told to stop (SIGTERM; a
+  // job rolls its table back on SIGTERM and SIGINT alike).
   std::function<bool()> Interrupted;
+  // Tables converted at once, each in a process of its own (see "Jobs" above); 1 converts them one after the
+  // other in the calling process.
+  std::int32_t Jobs = 1;
+};
+
+// How far a whole run is: tables finished and running of all tables of the run, records read so far over every
+// table, and the seconds since the run started (records per second: Records / Seconds).
+struct TRunProgress {
+  std::int32_t TablesDone = 0;
+  std::int32_t TablesRunning = 0;
+  std::int32_t TablesTotal = 0;
+  std::int64_t Records = 0;
+  double Seconds = 0;
 };
 
 // The user interface of a conversion. Every operation has an empty default, so a caller implements what it shows.
@@ -166,6 +194,11 @@ public:
   }
   virtual void RecordProgress(std::int32_t done, std::int32_t total) { (void)done, (void)total; }
   virtual void TableFinished(const TConvertedTable& table) { (void)table; }
+  // The whole run, at the start and end of every table and every 1000 records of each; with several jobs, the
+  // progress notices above are given per table in the calling process: TableStarted when a table's job starts
+  // (with JobStarted and the job's process id), RecordProgress not at all, TableFinished in the order of the log.
+  virtual void RunProgress(const TRunProgress& progress) { (void)progress; }
+  virtual void JobStarted(const std::string& source, int processId) { (void)source, (void)processId; }
 };
 
 // The log lines of a conversion (the form's memo). Lines added here also reach the view's LogLine.
@@ -215,7 +248,12 @@ public:
   TConvertLog Memo1;
   std::vector<TConvertedTable> Tables;  // every table handled, in order
 
-  // Converts the tables of one folder (ending with a path separator) and, when Recursive, of its subfolders.
+  ~TConvParadox();
+  TConvParadox(const TConvParadox&) = delete;
+  TConvParadox& operator=(const TConvParadox&) = delete;
+
+  // Converts the tables of one folder (ending with a path separator) and, when Recursive, of its subfolders,
+  // Options.Jobs at a time.
   void ConvertLibs(const std::string& Folder, bool Recursive);
 
   TConversionView* View() const { return view_; }
@@ -224,9 +262,12 @@ public:
   // Tables of the run not reached because it was interrupted.
   std::int32_t TablesNotReached() const { return interrupted_ ? std::max(totalTables_ - tableIndex_, 0) : 0; }
 
+  struct Plan;  // the folders and tables of the walk, in the order the log takes them
+
 private:
-  void CountTables(const std::string& folder, bool recursive);
+  friend struct TConversionRun;
   TConversionView* view_;
+  std::unique_ptr<Plan> plan_;
   bool interrupted_ = false;
   std::int32_t totalTables_ = 0;
   std::int32_t tableIndex_ = 0;
@@ -250,5 +291,12 @@ bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteO
                          TConversionSummary* summary, const TConvertOptions& options);
 bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteOld, TConversionView* view,
                          TConversionSummary* summary, const std::string& password = std::string());
+
+// Converts the folders of one run, each as ConvertParadoxFiles does (its own lock, log, delete list and summary),
+// their tables options.Jobs at a time across all of them. `summaries`, when given, receives one summary per
+// folder, in the order given. A folder given twice (the same folder by another path) is converted once.
+void ConvertParadoxFolders(const std::vector<std::string>& folders, bool Recursive, bool DeleteOld,
+                           TConversionView* view, std::vector<TConversionSummary>* summaries,
+                           const TConvertOptions& options);
 
 }  // namespace vez

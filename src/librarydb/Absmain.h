@@ -359,11 +359,13 @@ public:
 private:
   friend class TDataSet;
   friend class TNewRecordDefaults;  // stores values it read back from the field before
-  TField(TDataSet& owner, int index, std::string name, TFieldType dataType, std::int32_t size, bool required)
-      : owner_(&owner), index_(index), name_(std::move(name)), dataType_(dataType), size_(size),
-        required_(required) {}
+  // What a value of the field is normalised to, decided once from its type: the setters and the dataset
+  // switch on it instead of asking the type's family each time.
+  enum class Kind : std::uint8_t { Text, Bytes, Boolean, Integer, Float, Date, Time, DateTime, Other };
+  TField(TDataSet& owner, int index, std::string name, TFieldType dataType, std::int32_t size, bool required);
   const Variant& Current() const;
   void Store(Variant value);
+  void CheckRange(std::int64_t value) const;
 
   TDataSet* owner_;
   int index_;
@@ -371,6 +373,8 @@ private:
   TFieldType dataType_;
   std::int32_t size_;
   bool required_;
+  Kind kind_;
+  std::int64_t lowest_, highest_;  // the range of an integer field
 };
 
 // The cursor of a table: open/close, navigation, editing and field access. TABSTable is the one concrete kind.
@@ -430,7 +434,8 @@ protected:
   virtual void DoClose() = 0;
   // Loads the ordered record keys; returns the records' keys.
   virtual std::vector<std::int64_t> DoLoadKeys() = 0;
-  // Reads the records of the given keys in that order; missing keys give rows with key 0 (deleted).
+  // Reads the records of the given keys into rows[0..count), which come with key 0 and no values (the room of
+  // earlier records kept); a missing key leaves its row with key 0 (deleted).
   struct Row {
     std::int64_t Key = 0;
     std::vector<Variant> Values;
@@ -462,6 +467,7 @@ private:
 
   TDataSetState state_ = TDataSetState::dsInactive;
   std::vector<std::unique_ptr<TField>> fields_;
+  std::vector<std::size_t> required_;  // fields that Post checks for a value (required, not auto-increment)
   std::map<std::string, int, std::less<>> exactIndex_;  // name as stored -> index (the common, cheap look-up)
   std::map<std::string, int, std::less<>> fieldIndex_;  // case-folded name -> index
 

@@ -29,7 +29,6 @@ bool IsIntegerType(TFieldType t) {
   return t == ftSmallint || t == ftInteger || t == ftWord || t == ftAutoInc || t == ftLargeint;
 }
 bool IsFloatType(TFieldType t) { return t == ftFloat || t == ftCurrency || t == ftBCD; }
-bool IsDateType(TFieldType t) { return t == ftDate || t == ftTime || t == ftDateTime; }
 
 // Cuts UTF-8 text after `size` characters (0: no limit).
 std::string CutToSize(std::string text, std::int32_t size) {
@@ -45,24 +44,6 @@ std::string CutToSize(std::string text, std::int32_t size) {
     }
   }
   return text;
-}
-
-void CheckRange(const TField& field, std::int64_t value) {
-  std::int64_t lo = std::numeric_limits<std::int64_t>::min(), hi = std::numeric_limits<std::int64_t>::max();
-  switch (field.DataType()) {
-    case ftSmallint: lo = -32768; hi = 32767; break;
-    case ftWord: lo = 0; hi = 65535; break;
-    case ftInteger:
-    case ftAutoInc:
-      lo = std::numeric_limits<std::int32_t>::min();
-      hi = std::numeric_limits<std::int32_t>::max();
-      break;
-    default: break;
-  }
-  if (value < lo || value > hi) {
-    throw EDatabaseError(Format("%d is not a valid value for field '%s'. The allowed range is %d to %d", value,
-                                field.FieldName(), lo, hi));
-  }
 }
 
 bool ParseBoolean(std::string_view text, bool& value) {
@@ -185,6 +166,37 @@ int TIndexDefs::IndexOf(std::string_view name) const { return IndexOfName(items_
 
 // ---- fields ----
 
+TField::TField(TDataSet& owner, int index, std::string name, TFieldType dataType, std::int32_t size, bool required)
+    : owner_(&owner), index_(index), name_(std::move(name)), dataType_(dataType), size_(size), required_(required),
+      kind_(Kind::Other), lowest_(std::numeric_limits<std::int64_t>::min()),
+      highest_(std::numeric_limits<std::int64_t>::max()) {
+  if (IsTextType(dataType)) kind_ = Kind::Text;
+  else if (IsBytesType(dataType)) kind_ = Kind::Bytes;
+  else if (dataType == ftBoolean) kind_ = Kind::Boolean;
+  else if (IsIntegerType(dataType)) kind_ = Kind::Integer;
+  else if (IsFloatType(dataType)) kind_ = Kind::Float;
+  else if (dataType == ftDate) kind_ = Kind::Date;
+  else if (dataType == ftTime) kind_ = Kind::Time;
+  else if (dataType == ftDateTime) kind_ = Kind::DateTime;
+  switch (dataType) {
+    case ftSmallint: lowest_ = -32768; highest_ = 32767; break;
+    case ftWord: lowest_ = 0; highest_ = 65535; break;
+    case ftInteger:
+    case ftAutoInc:
+      lowest_ = std::numeric_limits<std::int32_t>::min();
+      highest_ = std::numeric_limits<std::int32_t>::max();
+      break;
+    default: break;
+  }
+}
+
+void TField::CheckRange(std::int64_t value) const {
+  if (value < lowest_ || value > highest_) {
+    throw EDatabaseError(Format("%d is not a valid value for field '%s'. The allowed range is %d to %d", value,
+                                name_, lowest_, highest_));
+  }
+}
+
 const Variant& TField::Current() const {
   const TDataSet& ds = *owner_;
   const auto i = static_cast<std::size_t>(index_);
@@ -261,39 +273,58 @@ std::string TField::AsString() const {
   }
 }
 
+// The typed setters store a value of the field's own kind as it is; other values take the general way.
 void TField::SetValue(const Variant& value) { Store(owner_->NormalizeForField(*this, value)); }
-void TField::SetAsBoolean(bool value) { SetValue(Variant(value)); }
-void TField::SetAsDateTime(double value) { SetValue(Variant::FromDateTime(value)); }
-void TField::SetAsFloat(double value) { SetValue(Variant(value)); }
-void TField::SetAsInteger(std::int32_t value) { SetValue(Variant(value)); }
-void TField::SetAsLargeInt(std::int64_t value) { SetValue(Variant(static_cast<long long>(value))); }
+void TField::SetAsBoolean(bool value) {
+  if (kind_ == Kind::Boolean) Store(Variant(value));
+  else SetValue(Variant(value));
+}
+void TField::SetAsDateTime(double value) {
+  if (kind_ == Kind::DateTime) Store(Variant::FromDateTime(value));
+  else SetValue(Variant::FromDateTime(value));
+}
+void TField::SetAsFloat(double value) {
+  if (kind_ == Kind::Float) Store(Variant(value));
+  else SetValue(Variant(value));
+}
+void TField::SetAsInteger(std::int32_t value) { SetAsLargeInt(value); }
+void TField::SetAsLargeInt(std::int64_t value) {
+  if (kind_ != Kind::Integer) {
+    SetValue(Variant(static_cast<long long>(value)));
+    return;
+  }
+  CheckRange(value);
+  Store(Variant(static_cast<long long>(value)));
+}
 void TField::Clear() { Store(Variant::Null()); }
 
 void TField::SetAsString(std::string_view value) {
-  if (IsTextType(dataType_) || IsBytesType(dataType_)) {
-    SetValue(Variant(value));
+  if (kind_ == Kind::Text) {
+    Store(Variant(CutToSize(std::string(value), size_)));
+    return;
+  }
+  if (kind_ == Kind::Bytes) {
+    Store(Variant(value));
     return;
   }
   if (Trim(value).empty()) {
     Store(Variant::Null());
     return;
   }
-  if (dataType_ == ftBoolean) {
-    bool b = false;
-    if (!ParseBoolean(value, b)) {
-      throw EConvertError(Format("'%s' is not a valid boolean value for field '%s'", value, name_));
+  switch (kind_) {
+    case Kind::Boolean: {
+      bool b = false;
+      if (!ParseBoolean(value, b)) {
+        throw EConvertError(Format("'%s' is not a valid boolean value for field '%s'", value, name_));
+      }
+      Store(Variant(b));
+      return;
     }
-    SetValue(Variant(b));
-  } else if (IsIntegerType(dataType_)) {
-    SetValue(Variant(static_cast<long long>(StrToInt64(Trim(value)))));
-  } else if (IsFloatType(dataType_)) {
-    SetValue(Variant(StrToFloat(Trim(value))));
-  } else if (dataType_ == ftDate) {
-    SetValue(Variant::FromDateTime(StrToDate(Trim(value))));
-  } else if (dataType_ == ftTime) {
-    SetValue(Variant::FromDateTime(StrToTime(Trim(value))));
-  } else {
-    SetValue(Variant::FromDateTime(StrToDateTime(Trim(value))));
+    case Kind::Integer: SetAsLargeInt(StrToInt64(Trim(value))); return;
+    case Kind::Float: Store(Variant(StrToFloat(Trim(value)))); return;
+    case Kind::Date: SetValue(Variant::FromDateTime(StrToDate(Trim(value)))); return;
+    case Kind::Time: SetValue(Variant::FromDateTime(StrToTime(Trim(value)))); return;
+    default: SetValue(Variant::FromDateTime(StrToDateTime(Trim(value)))); return;
   }
 }
 
@@ -303,40 +334,41 @@ TDataSet::~TDataSet() = default;
 
 Variant TDataSet::NormalizeForField(const TField& field, const Variant& value) const {
   if (value.IsClear()) return Variant::Null();
-  const TFieldType type = field.DataType();
-  if (IsTextType(type)) return Variant(CutToSize(value.AsString(), field.Size()));
-  if (IsBytesType(type)) {
-    if (value.Type() == VarType::String) return value;
-    return Variant(value.AsString());
-  }
-  if (type == ftBoolean) {
-    if (value.Type() == VarType::String) {
-      bool b = false;
-      if (!ParseBoolean(value.RawString(), b)) {
-        throw EConvertError(
-            Format("'%s' is not a valid boolean value for field '%s'", value.RawString(), field.FieldName()));
+  switch (field.kind_) {
+    case TField::Kind::Text: return Variant(CutToSize(value.AsString(), field.Size()));
+    case TField::Kind::Bytes: return value.Type() == VarType::String ? value : Variant(value.AsString());
+    case TField::Kind::Boolean:
+      if (value.Type() == VarType::String) {
+        bool b = false;
+        if (!ParseBoolean(value.RawString(), b)) {
+          throw EConvertError(
+              Format("'%s' is not a valid boolean value for field '%s'", value.RawString(), field.FieldName()));
+        }
+        return Variant(b);
       }
-      return Variant(b);
+      return Variant(value.AsBoolean());
+    case TField::Kind::Integer: {
+      const std::int64_t i = value.Type() == VarType::Integer ? value.RawInteger() : value.AsInteger();
+      field.CheckRange(i);
+      return Variant(static_cast<long long>(i));
     }
-    return Variant(value.AsBoolean());
-  }
-  if (IsIntegerType(type)) {
-    const std::int64_t i = value.AsInteger();
-    CheckRange(field, i);
-    return Variant(static_cast<long long>(i));
-  }
-  if (IsFloatType(type)) return Variant(value.AsFloat());
-  if (IsDateType(type)) {
-    double d = 0;
-    if (value.Type() == VarType::String) {
-      const std::string text = Trim(value.RawString());
-      if (type == ftDate) d = StrToDate(text);
-      else if (type == ftTime) d = StrToTime(text);
-      else d = StrToDateTime(text);
-    } else {
-      d = value.AsDateTime();
+    case TField::Kind::Float: return Variant(value.Type() == VarType::Double ? value.RawDouble() : value.AsFloat());
+    case TField::Kind::Date:
+    case TField::Kind::Time:
+    case TField::Kind::DateTime: {
+      const TFieldType type = field.DataType();
+      double d = 0;
+      if (value.Type() == VarType::String) {
+        const std::string text = Trim(value.RawString());
+        if (type == ftDate) d = StrToDate(text);
+        else if (type == ftTime) d = StrToTime(text);
+        else d = StrToDateTime(text);
+      } else {
+        d = value.AsDateTime();
+      }
+      return Variant::FromDateTime(DatePart(type, d));
     }
-    return Variant::FromDateTime(DatePart(type, d));
+    case TField::Kind::Other: break;
   }
   return value;
 }
@@ -365,10 +397,12 @@ void TDataSet::Open() {
   fields_.clear();
   fieldIndex_.clear();
   exactIndex_.clear();
+  required_.clear();
   for (std::size_t i = 0; i < columns.size(); ++i) {
     ColumnInfo& c = columns[i];
     fieldIndex_.emplace(FoldCase(c.Name), static_cast<int>(i));
     exactIndex_.emplace(c.Name, static_cast<int>(i));
+    if (c.Required && c.DataType != ftAutoInc) required_.push_back(i);
     fields_.push_back(std::unique_ptr<TField>(
         new TField(*this, static_cast<int>(i), std::move(c.Name), c.DataType, c.Size, c.Required)));
   }
@@ -444,9 +478,10 @@ bool TDataSet::LoadAt(std::size_t pos, bool forward) {
         continue;
       }
       if (!row.Values.empty() || fields_.empty()) {
-        // Reading ahead moves the record out of the page; going back fetches it again.
+        // Reading ahead moves the record out of the page (going back fetches it again); the page row keeps the
+        // room of the record before for the next fetch.
         current_.Key = row.Key;
-        current_.Values = std::move(row.Values);
+        current_.Values.swap(row.Values);
         row.Values.clear();
         hasCurrent_ = true;
         pos_ = pos;
@@ -462,7 +497,11 @@ bool TDataSet::LoadAt(std::size_t pos, bool forward) {
       start = pos + 1 >= kPageSize ? pos + 1 - kPageSize : 0;
       count = pos + 1 - start;
     }
-    page_.clear();
+    page_.resize(count);
+    for (Row& row : page_) {
+      row.Key = 0;
+      row.Values.clear();
+    }
     DoFetch(keys_.data() + start, count, page_);
     pageStart_ = start;
   }
@@ -549,7 +588,8 @@ void TDataSet::Refresh() {
 void TDataSet::Append() {
   CheckBrowseable();
   CheckWritable();
-  buffer_.assign(fields_.size(), Variant::Null());
+  buffer_.resize(fields_.size());
+  for (Variant& value : buffer_) value.SetNull();
   state_ = TDataSetState::dsInsert;
 }
 
@@ -571,16 +611,14 @@ void TDataSet::Post() {
   CheckActive();
   if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) return;
   CheckWritable();
-  for (const auto& field : fields_) {
-    if (field->Required() && field->DataType() != ftAutoInc &&
-        buffer_[static_cast<std::size_t>(field->Index())].IsClear()) {
-      throw EDatabaseError(Format("Field '%s' must have a value", field->FieldName()));
-    }
+  for (const std::size_t i : required_) {
+    if (buffer_[i].IsClear()) throw EDatabaseError(Format("Field '%s' must have a value", fields_[i]->FieldName()));
   }
+  // The posted values become the current record; the buffer keeps the old record's room for the next one.
   if (state_ == TDataSetState::dsInsert) {
     const std::int64_t key = DoInsert(buffer_);
     current_.Key = key;
-    current_.Values = std::move(buffer_);
+    current_.Values.swap(buffer_);
     hasCurrent_ = true;
     if (InsertionOrder() && keysValid_) {
       keys_.push_back(key);
@@ -592,14 +630,13 @@ void TDataSet::Post() {
     }
   } else {
     DoUpdate(current_.Key, buffer_);
-    current_.Values = std::move(buffer_);
+    current_.Values.swap(buffer_);
     page_.clear();
     if (!InsertionOrder()) {
       keysValid_ = false;
       posValid_ = false;
     }
   }
-  buffer_.clear();
   state_ = TDataSetState::dsBrowse;
   bof_ = eof_ = false;
 }

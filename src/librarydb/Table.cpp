@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <system_error>
 
 #include "core/CaseFold.h"
@@ -101,8 +102,9 @@ void BindText(sqlite3_stmt* stmt, int index, const std::string& text) {
   sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
-// Binds a value that has the canonical form of its field (see TDataSet::NormalizeForField).
-void BindValue(sqlite3_stmt* stmt, int index, const Variant& v, TFieldType type) {
+// Binds a value that has the canonical form of its field (see TDataSet::NormalizeForField); `blobColumn` says
+// whether the field's column holds BLOBs. The value must stay alive until the statement has run.
+void BindValue(sqlite3_stmt* stmt, int index, const Variant& v, TFieldType type, bool blobColumn) {
   switch (v.Type()) {
     case VarType::Empty:
     case VarType::Null: sqlite3_bind_null(stmt, index); return;
@@ -117,7 +119,7 @@ void BindValue(sqlite3_stmt* stmt, int index, const Variant& v, TFieldType type)
     case VarType::String: {
       const std::string& s = v.RawString();
       // TEXT stays valid UTF-8 for every SQLite client: bytes that are no UTF-8 text are stored as a BLOB value.
-      if (std::string_view(SqlType(type)) == "BLOB" || !IsValidUtf8(s)) {
+      if (blobColumn || !IsValidUtf8(s)) {
         sqlite3_bind_blob(stmt, index, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
       } else {
         sqlite3_bind_text(stmt, index, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
@@ -127,26 +129,33 @@ void BindValue(sqlite3_stmt* stmt, int index, const Variant& v, TFieldType type)
   }
 }
 
-Variant DecodeValue(sqlite3_stmt* stmt, int col, TFieldType type) {
+bool IsBlobColumn(TFieldType type) { return std::string_view(SqlType(type)) == "BLOB"; }
+
+// Appends the value of a result column to a record, in the form its field type gives it.
+void AppendValue(sqlite3_stmt* stmt, int col, TFieldType type, std::vector<Variant>& out) {
   // One column fetch and plain value reads: the column_* calls each do the statement's checks again.
   sqlite3_value* value = sqlite3_column_value(stmt, col);
   const int storage = sqlite3_value_type(value);
-  if (storage == SQLITE_NULL) return Variant::Null();
+  if (storage == SQLITE_NULL) {
+    out.push_back(Variant::Null());
+    return;
+  }
   switch (type) {
     case ftSmallint:
     case ftInteger:
     case ftWord:
     case ftAutoInc:
-    case ftLargeint: return Variant(static_cast<long long>(sqlite3_value_int64(value)));
-    case ftBoolean: return Variant(sqlite3_value_int64(value) != 0);
+    case ftLargeint: out.emplace_back(static_cast<long long>(sqlite3_value_int64(value))); return;
+    case ftBoolean: out.emplace_back(sqlite3_value_int64(value) != 0); return;
     case ftFloat:
     case ftCurrency:
-    case ftBCD: return Variant(sqlite3_value_double(value));
+    case ftBCD: out.emplace_back(sqlite3_value_double(value)); return;
     case ftDate:
     case ftTime:
     case ftDateTime: {
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
-        return Variant::FromDateTime(sqlite3_value_double(value));
+        out.push_back(Variant::FromDateTime(sqlite3_value_double(value)));
+        return;
       }
       const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
       const int n = sqlite3_value_bytes(value);
@@ -154,19 +163,21 @@ Variant DecodeValue(sqlite3_stmt* stmt, int col, TFieldType type) {
       std::string normal(iso);
       if (normal.size() > 10 && normal[10] == ' ') normal[10] = 'T';
       double days = 0;
-      if (!TryISOToDateTime(normal, days)) return Variant(std::string(iso));
-      return Variant::FromDateTime(days);
+      if (TryISOToDateTime(normal, days)) out.push_back(Variant::FromDateTime(days));
+      else out.emplace_back(std::string(iso));
+      return;
     }
     default: break;
   }
   if (storage == SQLITE_BLOB) {
     const void* data = sqlite3_value_blob(value);
     const int n = sqlite3_value_bytes(value);
-    return Variant(std::string(static_cast<const char*>(data), static_cast<std::size_t>(n)));
+    out.emplace_back(std::string(static_cast<const char*>(data), static_cast<std::size_t>(n)));
+    return;
   }
   const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
   const int n = sqlite3_value_bytes(value);
-  return Variant(std::string(text ? text : "", static_cast<std::size_t>(n)));
+  out.emplace_back(std::string(text ? text : "", static_cast<std::size_t>(n)));
 }
 
 std::vector<std::string> SplitFields(std::string_view fields) {
@@ -436,6 +447,15 @@ struct TABSTable::Impl {
   struct Column {
     std::string name;
     TFieldType type = ftUnknown;
+    bool blob = false;  // the column holds BLOBs
+  };
+  // An auto-increment column and the counter the running transaction holds for it (see LastAutoIncNumber).
+  struct AutoInc {
+    std::size_t column = 0;
+    std::uint64_t transaction = 0;  // Connection::Transactions() when `counter` was taken
+    Connection::CounterState* counter = nullptr;
+    std::int64_t next = 0;  // the number a record being inserted moves the counter to (0: none)
+    bool assigned = false;  // the record being inserted got its number from the counter
   };
   struct Index {
     std::string name;
@@ -450,7 +470,7 @@ struct TABSTable::Impl {
   std::string quoted;  // QuoteIdent(name)
   std::vector<Column> columns;
   std::vector<Index> indexes;
-  std::vector<std::size_t> autoInc;
+  std::vector<AutoInc> autoInc;
   const Index* order = nullptr;
   std::string rowid = "rowid";  // the name that reaches SQLite's row key (see RowKeyName)
   std::string selectList;  // the row key and every column
@@ -463,6 +483,13 @@ struct TABSTable::Impl {
   bool foldReady = false;            // their entries in vez$keys are complete, in transaction foldSerial
   std::uint64_t foldSerial = 0;
   std::vector<bool> foldEntries;     // per folded index: vez$keys holds entries of it
+  // The running transaction's counter of the records the folded keys cover (see MoveKeysCovered).
+  std::uint64_t coveredTransaction = 0;
+  Connection::CounterState* covered = nullptr;
+
+  void Bind(sqlite3_stmt* stmt, int index, const Variant& value, std::size_t col) const {
+    BindValue(stmt, index, value, columns[col].type, columns[col].blob);
+  }
 
   const Index* FindIndex(std::string_view indexName) const {
     for (const Index& index : indexes) {
@@ -830,9 +857,9 @@ std::vector<TDataSet::ColumnInfo> TABSTable::DoOpen() {
     impl->rowid = RowKeyName(defs.classic, stored);
     impl->selectList = impl->rowid;
     for (const TFieldDef& f : defs.classic) {
-      impl->columns.push_back(Impl::Column{f.Name, f.DataType});
+      impl->columns.push_back(Impl::Column{f.Name, f.DataType, IsBlobColumn(f.DataType)});
       impl->selectList += ", " + QuoteIdent(f.Name);
-      if (f.DataType == ftAutoInc) impl->autoInc.push_back(impl->columns.size() - 1);
+      if (f.DataType == ftAutoInc) impl->autoInc.push_back(Impl::AutoInc{impl->columns.size() - 1});
       result.push_back(ColumnInfo{f.Name, f.DataType, f.Size, f.Required});
     }
     for (const TIndexDef& def : defs.indexes) {
@@ -904,11 +931,12 @@ std::vector<std::int64_t> TABSTable::DoLoadKeys() {
 
 namespace {
 
+// The values of a result row (the row key first, then every column) into `out`, which may keep the room of an
+// earlier record.
 void DecodeRow(sqlite3_stmt* stmt, const std::vector<TABSTable::Impl::Column>& columns, std::vector<Variant>& out) {
+  out.clear();
   out.reserve(columns.size());
-  for (std::size_t col = 0; col < columns.size(); ++col) {
-    out.push_back(DecodeValue(stmt, static_cast<int>(col + 1), columns[col].type));
-  }
+  for (std::size_t col = 0; col < columns.size(); ++col) AppendValue(stmt, static_cast<int>(col + 1), columns[col].type, out);
 }
 
 }  // namespace
@@ -922,8 +950,6 @@ void TABSTable::DoFetch(const std::int64_t* keys, std::size_t count, std::vector
       t.range = t.conn->Prepare("SELECT " + t.selectList + " FROM " + t.quoted +
                                 " WHERE " + t.rowid + " BETWEEN ?1 AND ?2 ORDER BY " + t.rowid);
     }
-    const std::size_t first = rows.size();
-    rows.resize(first + count);
     StatementScope scope(t.range);
     sqlite3_bind_int64(t.range, 1, keys[0]);
     sqlite3_bind_int64(t.range, 2, keys[count - 1]);
@@ -932,7 +958,7 @@ void TABSTable::DoFetch(const std::int64_t* keys, std::size_t count, std::vector
       const std::int64_t key = sqlite3_column_int64(t.range, 0);
       while (next < count && keys[next] < key) ++next;  // deleted meanwhile: stays Key 0
       if (next == count || keys[next] != key) continue;
-      Row& row = rows[first + next];
+      Row& row = rows[next];
       row.Key = key;
       DecodeRow(t.range, t.columns, row.Values);
       ++next;
@@ -944,8 +970,6 @@ void TABSTable::DoFetch(const std::int64_t* keys, std::size_t count, std::vector
     for (std::size_t i = 0; i < kFetchBatch; ++i) sql += (i > 0 ? ", ?" : "?") + std::to_string(i + 1);
     t.fetch = t.conn->Prepare(sql + ")");
   }
-  const std::size_t first = rows.size();
-  rows.resize(first + count);
   for (std::size_t done = 0; done < count; done += kFetchBatch) {
     const std::size_t n = std::min(kFetchBatch, count - done);
     StatementScope scope(t.fetch);
@@ -954,7 +978,7 @@ void TABSTable::DoFetch(const std::int64_t* keys, std::size_t count, std::vector
       const std::int64_t key = sqlite3_column_int64(t.fetch, 0);
       const std::int64_t* hit = std::find(keys + done, keys + done + n, key);
       if (hit == keys + done + n) continue;
-      Row& row = rows[first + static_cast<std::size_t>(hit - keys)];
+      Row& row = rows[static_cast<std::size_t>(hit - keys)];
       row.Key = key;
       DecodeRow(t.fetch, t.columns, row.Values);
     }
@@ -986,7 +1010,7 @@ std::string DescribeKeyViolation(TABSTable::Impl& t, const std::string& tableNam
     std::string keyText;
     for (std::size_t i = 0; i < index.columns.size(); ++i) {
       const std::size_t col = index.columns[i];
-      BindValue(stmt, static_cast<int>(i + 1), values[col], t.columns[col].type);
+      t.Bind(stmt, static_cast<int>(i + 1), values[col], col);
       if (i > 0) keyText += ";";
       keyText += values[col].IsClear() ? std::string() : values[col].AsString();
     }
@@ -1017,24 +1041,43 @@ void StepWrite(TABSTable::Impl& t, sqlite3_stmt* stmt, const std::string& tableN
 }
 
 // The last number an auto-increment field has given out: its counter, or the highest number in the table when
-// another program inserted records without moving the counter. Inside a transaction the table is checked once
-// (the transaction holds the write lock, so nobody else can insert meanwhile).
-std::int64_t LastAutoIncNumber(TABSTable::Impl& t, std::size_t col) {
+// another program inserted records without moving the counter. Inside a transaction the table is asked once and
+// the table keeps the transaction's counter until the transaction ends (it holds the write lock, so nobody else
+// can insert meanwhile).
+std::int64_t LastAutoIncNumber(TABSTable::Impl& t, TABSTable::Impl::AutoInc& a) {
   Connection& c = *t.conn;
-  const std::string& field = t.columns[col].name;
+  const bool inTransaction = c.InTransaction();
+  if (inTransaction && a.transaction == c.Transactions()) return a.counter->last;
+  const std::string& field = t.columns[a.column].name;
   const bool known = c.CounterKnown(t.name, field);
   std::int64_t last = c.Counter(t.name, field);
-  if (known) return last;
-  sqlite3_stmt* stmt = c.Prepare("SELECT max(" + QuoteIdent(field) + ") FROM " + t.quoted);
-  StatementScope scope(stmt);
-  if (c.Step(stmt, "Cannot read") == SQLITE_ROW && sqlite3_column_type(stmt, 0) != SQLITE_NULL) {
-    const std::int64_t highest = sqlite3_column_int64(stmt, 0);
-    if (highest > last) {
-      last = highest;
-      if (c.InTransaction()) c.SetCounter(t.name, field, last);
+  if (!known) {
+    sqlite3_stmt* stmt = c.Prepare("SELECT max(" + QuoteIdent(field) + ") FROM " + t.quoted);
+    StatementScope scope(stmt);
+    if (c.Step(stmt, "Cannot read") == SQLITE_ROW && sqlite3_column_type(stmt, 0) != SQLITE_NULL) {
+      const std::int64_t highest = sqlite3_column_int64(stmt, 0);
+      if (highest > last) {
+        last = highest;
+        if (inTransaction) c.SetCounter(t.name, field, last);
+      }
     }
   }
+  if (inTransaction) {
+    a.counter = &c.TransactionCounter(t.name, field);
+    a.transaction = c.Transactions();
+  }
   return last;
+}
+
+// Records the new last number of an auto-increment field.
+void MoveCounter(TABSTable::Impl& t, TABSTable::Impl::AutoInc& a, std::int64_t last) {
+  Connection& c = *t.conn;
+  if (c.InTransaction() && a.transaction == c.Transactions()) {
+    a.counter->last = last;
+    a.counter->dirty = true;
+  } else {
+    c.SetCounter(t.name, t.columns[a.column].name, last);
+  }
 }
 
 // ---- folded keys of unique case-insensitive indexes ----
@@ -1114,9 +1157,7 @@ bool ReadRecord(TABSTable::Impl& t, std::int64_t rid, std::vector<Variant>& valu
   sqlite3_bind_int64(stmt, 1, rid);
   values.clear();
   if (t.conn->Step(stmt, "Cannot read") != SQLITE_ROW) return false;
-  for (std::size_t col = 0; col < t.columns.size(); ++col) {
-    values.push_back(DecodeValue(stmt, static_cast<int>(col + 1), t.columns[col].type));
-  }
+  DecodeRow(stmt, t.columns, values);
   return true;
 }
 
@@ -1146,7 +1187,7 @@ std::int64_t IndexOwner(TABSTable::Impl& t, const Index& index, const FoldedKeyO
   sqlite3_stmt* stmt = t.conn->Prepare(sql + t.rowid + " IS NOT ?" + std::to_string(index.columns.size() + 1) + " LIMIT 1");
   StatementScope scope(stmt);
   for (std::size_t i = 0; i < index.columns.size(); ++i) {
-    BindValue(stmt, static_cast<int>(i + 1), folded.folded[i], t.columns[index.columns[i]].type);
+    t.Bind(stmt, static_cast<int>(i + 1), folded.folded[i], index.columns[i]);
   }
   sqlite3_bind_int64(stmt, static_cast<int>(index.columns.size() + 1), self);
   return t.conn->Step(stmt, "Cannot read") == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
@@ -1194,6 +1235,24 @@ std::string KeyText(const Index& index, const std::vector<Variant>& values) {
 [[noreturn]] void FailFoldedKey(TABSTable::Impl& t, const Index& index, const std::vector<Variant>& values) {
   throw EDatabaseError(Format("Key violation in table '%s': index '%s' already holds the key '%s'", t.name,
                               index.name, KeyText(index, values)));
+}
+
+// Records that the folded keys cover the records up to row key `key` (the table's counter of the field "").
+// Inside a transaction the table keeps the transaction's counter, as for the auto-increment fields.
+void MoveKeysCovered(TABSTable::Impl& t, std::int64_t key) {
+  Connection& c = *t.conn;
+  if (!c.InTransaction()) {
+    if (key > c.Counter(t.name, "")) c.SetCounter(t.name, "", key);
+    return;
+  }
+  if (t.coveredTransaction != c.Transactions()) {
+    t.covered = &c.TransactionCounter(t.name, "");
+    t.coveredTransaction = c.Transactions();
+  }
+  if (key > t.covered->last) {
+    t.covered->last = key;
+    t.covered->dirty = true;
+  }
 }
 
 // Gives the records that have no entries in vez$keys yet theirs (those after the highest row key covered) and
@@ -1261,27 +1320,28 @@ std::int64_t TABSTable::DoInsert(std::vector<Variant>& values) {
     if (FoldedOwner(t, i, key, 0) != 0) FailFoldedKey(t, *t.folded[i], values);
     if (key.entry) entries.emplace_back(i, std::move(key.key));
   }
-  std::unique_ptr<WriteScope> write;
-  if ((!t.autoInc.empty() || !t.folded.empty()) && !c.InTransaction()) write = std::make_unique<WriteScope>(c);
+  std::optional<WriteScope> write;
+  if ((!t.autoInc.empty() || !t.folded.empty()) && !c.InTransaction()) write.emplace(c);
   // Auto-increment numbers: the next one for an empty field; a given number is kept and moves the counter.
-  std::vector<std::pair<std::size_t, std::int64_t>> counters;
-  std::vector<std::size_t> assigned;
+  for (Impl::AutoInc& a : t.autoInc) {
+    a.next = 0;
+    a.assigned = false;
+  }
   try {
-    for (std::size_t col : t.autoInc) {
-      const std::int64_t last = LastAutoIncNumber(t, col);
-      if (values[col].IsClear()) {
-        values[col] = Variant(static_cast<long long>(last + 1));
-        assigned.push_back(col);
-        counters.emplace_back(col, last + 1);
-      } else if (values[col].AsInteger() > last) {
-        counters.emplace_back(col, values[col].AsInteger());
+    for (Impl::AutoInc& a : t.autoInc) {
+      const std::int64_t last = LastAutoIncNumber(t, a);
+      Variant& value = values[a.column];
+      if (value.IsClear()) {
+        value = Variant(static_cast<long long>(last + 1));
+        a.next = last + 1;
+        a.assigned = true;
+      } else if (value.AsInteger() > last) {
+        a.next = value.AsInteger();
       }
     }
     {
       StatementScope scope(t.insert, false);
-      for (std::size_t i = 0; i < t.columns.size(); ++i) {
-        BindValue(t.insert, static_cast<int>(i + 1), values[i], t.columns[i].type);
-      }
+      for (std::size_t i = 0; i < t.columns.size(); ++i) t.Bind(t.insert, static_cast<int>(i + 1), values[i], i);
       StepWrite(t, t.insert, t.name, values, 0);
     }
     const std::int64_t key = sqlite3_last_insert_rowid(c.Handle());
@@ -1289,12 +1349,17 @@ std::int64_t TABSTable::DoInsert(std::vector<Variant>& values) {
       WriteKey(t, *t.folded[i], folded, key);
       t.foldEntries[i] = true;
     }
-    if (!t.folded.empty() && key > c.Counter(t.name, "")) c.SetCounter(t.name, "", key);
-    for (const auto& [col, last] : counters) c.SetCounter(t.name, t.columns[col].name, last);
+    if (!t.folded.empty()) MoveKeysCovered(t, key);
+    for (Impl::AutoInc& a : t.autoInc) {
+      if (a.next != 0) MoveCounter(t, a, a.next);
+    }
     if (write) write->Commit();
     return key;
   } catch (...) {
-    for (std::size_t col : assigned) values[col] = Variant::Null();
+    // A failed insert gives no number out: the numbers it assigned are taken back.
+    for (const Impl::AutoInc& a : t.autoInc) {
+      if (a.assigned) values[a.column] = Variant::Null();
+    }
     throw;
   }
 }
@@ -1315,21 +1380,18 @@ void TABSTable::DoUpdate(std::int64_t key, std::vector<Variant>& values) {
     const FoldedKeyOf folded = FoldedKey(*t.folded[i], values);
     if (!folded.key.empty() && FoldedOwner(t, i, folded, key) != 0) FailFoldedKey(t, *t.folded[i], values);
   }
-  std::unique_ptr<WriteScope> write;
-  if ((!t.autoInc.empty() || !t.folded.empty()) && !c.InTransaction()) write = std::make_unique<WriteScope>(c);
-  std::vector<std::pair<std::size_t, std::int64_t>> counters;
-  for (std::size_t col : t.autoInc) {
-    if (values[col].IsClear()) continue;
-    const std::int64_t last = c.Counter(t.name, t.columns[col].name);
-    if (values[col].AsInteger() > last) counters.emplace_back(col, values[col].AsInteger());
+  std::optional<WriteScope> write;
+  if ((!t.autoInc.empty() || !t.folded.empty()) && !c.InTransaction()) write.emplace(c);
+  for (Impl::AutoInc& a : t.autoInc) {
+    a.next = 0;
+    const Variant& value = values[a.column];
+    if (!value.IsClear() && value.AsInteger() > c.Counter(t.name, t.columns[a.column].name)) a.next = value.AsInteger();
   }
   std::vector<Variant> before;
   if (!t.folded.empty()) ReadRecord(t, key, before);
   {
     StatementScope scope(t.update, false);
-    for (std::size_t i = 0; i < t.columns.size(); ++i) {
-      BindValue(t.update, static_cast<int>(i + 1), values[i], t.columns[i].type);
-    }
+    for (std::size_t i = 0; i < t.columns.size(); ++i) t.Bind(t.update, static_cast<int>(i + 1), values[i], i);
     sqlite3_bind_int64(t.update, static_cast<int>(t.columns.size() + 1), key);
     StepWrite(t, t.update, t.name, values, key);
   }
@@ -1346,7 +1408,9 @@ void TABSTable::DoUpdate(std::int64_t key, std::vector<Variant>& values) {
       t.foldEntries[i] = true;
     }
   }
-  for (const auto& [col, last] : counters) c.SetCounter(t.name, t.columns[col].name, last);
+  for (Impl::AutoInc& a : t.autoInc) {
+    if (a.next != 0) MoveCounter(t, a, a.next);
+  }
   if (write) write->Commit();
 }
 
@@ -1421,7 +1485,7 @@ bool TABSTable::FindKey(const std::vector<Variant>& keys) {
   for (std::size_t i = 0; i < keys.size(); ++i) {
     const std::size_t col = index->columns[i];
     bound.push_back(NormalizeForField(Fields(static_cast<int>(col)), keys[i]));
-    BindValue(stmt, static_cast<int>(i + 1), bound.back(), t.columns[col].type);
+    t.Bind(stmt, static_cast<int>(i + 1), bound.back(), col);
   }
   if (t.conn->Step(stmt, "Cannot read") != SQLITE_ROW) {
     // A key beyond ASCII is found by its folded form ("ÄTHER" finds "Äther").
@@ -1442,10 +1506,7 @@ bool TABSTable::FindKey(const std::vector<Variant>& keys) {
   }
   Row row;
   row.Key = sqlite3_column_int64(stmt, 0);
-  row.Values.reserve(t.columns.size());
-  for (std::size_t col = 0; col < t.columns.size(); ++col) {
-    row.Values.push_back(DecodeValue(stmt, static_cast<int>(col + 1), t.columns[col].type));
-  }
+  DecodeRow(stmt, t.columns, row.Values);
   PositionOn(std::move(row));
   return true;
 }
@@ -1471,9 +1532,11 @@ void TABSTable::ScanRecords(const std::vector<std::string>& fields,
   if (fields.empty()) sql += rowid;
   sqlite3_stmt* stmt = c->Prepare(sql + " FROM " + QuoteIdent(stored) + " ORDER BY " + rowid);
   StatementScope scope(stmt);
-  std::vector<Variant> values(fields.size());
+  std::vector<Variant> values;
+  values.reserve(fields.size());
   while (c->Step(stmt, "Cannot read") == SQLITE_ROW) {
-    for (std::size_t i = 0; i < fields.size(); ++i) values[i] = DecodeValue(stmt, static_cast<int>(i), types[i]);
+    values.clear();
+    for (std::size_t i = 0; i < fields.size(); ++i) AppendValue(stmt, static_cast<int>(i), types[i], values);
     if (!each(values)) return;
   }
 }

@@ -95,6 +95,29 @@ TEST_F(VeziConvert, ErrorsAndBadArguments) {
   EXPECT_THAT(help.out, HasSubstr("--password"));
 }
 
+// Several folders in one run, their tables in jobs: one report per folder, logs and summary for all.
+TEST_F(VeziConvert, FoldersInJobs) {
+  const std::string other = dir_.File("other");
+  fs::copy(Dir() + "/Projekt Nord", other);
+  const std::string report = dir_.File("report.json");
+  const auto r = Vezi({"convert", Dir(), other, "--jobs", "3", "--report", report});
+  ASSERT_EQ(0, r.exitCode) << r.out << r.err;
+  EXPECT_THAT(r.out, HasSubstr("Tables converted: 10 of 11\n"));
+  EXPECT_THAT(r.out, HasSubstr("Log:              " + other + "/Convert.log"));
+  std::ifstream in(report);
+  const auto json = nlohmann::json::parse(in);
+  ASSERT_EQ(2u, json["folders"].size());
+  EXPECT_EQ(2u, json["folders"][1]["tables"].size());
+  for (const char* jobs : {"0", "-2", "x"}) {
+    const auto bad = Vezi({"convert", Dir(), "--jobs", jobs});
+    EXPECT_EQ(2, bad.exitCode) << jobs;
+    EXPECT_THAT(bad.err, HasSubstr("--jobs")) << jobs;
+  }
+  const auto nested = Vezi({"convert", "-r", Dir(), Dir() + "/Projekt Nord"});
+  EXPECT_EQ(2, nested.exitCode);
+  EXPECT_THAT(nested.err, HasSubstr("lies inside"));
+}
+
 TEST_F(VeziConvert, UnwritableLogAndNonUtf8NamesInTheReport) {
   // Convert.log is a folder here: the log cannot be written, and the exit code says so.
   fs::create_directory(Dir() + "/Convert.log");

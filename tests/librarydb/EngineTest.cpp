@@ -850,6 +850,26 @@ TEST_F(EngineTest, AutoIncrementCountersAndOutsideInserts) {
   EXPECT_EQ(13, table.FieldByName("Eintrag").AsInteger());
 }
 
+TEST_F(EngineTest, AutoIncrementAfterRollbacksOnTheOpenTable) {
+  AppendElement(table, "a");
+  AppendElement(table, "b");
+  // The open table keeps the connection, and with it whatever the engine remembers of the counter.
+  for (const char* lost : {"lost", "lost again"}) {
+    lib.Database.StartTransaction();
+    AppendElement(table, lost);
+    EXPECT_EQ(table.FieldByName("Eintrag").AsInteger(), 3);
+    lib.Database.Rollback();
+  }
+  lib.Database.StartTransaction();
+  AppendElement(table, "c");
+  lib.Database.Commit();
+  AppendElement(table, "d");
+  EXPECT_EQ(table.FieldByName("Eintrag").AsInteger(), 4);
+  std::vector<std::string> backwards;
+  for (; !table.Bof(); table.Prior()) backwards.push_back(table.FieldByName("ElementName").AsString());
+  EXPECT_EQ(backwards, (std::vector<std::string>{"d", "c", "b", "a"}));
+}
+
 TEST(EngineFiles, HostileNamesAreQuoted) {
   TempDir dir;
   const std::string tableName = "we\"ird'; DROP TABLE x; --.abs";

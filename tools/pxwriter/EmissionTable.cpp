@@ -45,4 +45,30 @@ Writer EmissionTable(int records) {
   return w;
 }
 
+Writer EmissionLibraryTable(int records, std::uint32_t seed) {
+  std::vector<Field> fields = {{"Eintrag", 22, 4}, {"ElementName", 1, 80}};
+  for (int i = 1; i <= 30; ++i) fields.push_back({Text("Values%d", i), 6, 8});
+  fields.push_back({"Values0", 6, 8});
+  for (int i = 1; i <= 4; ++i) fields.push_back({Text("Gruppen%d", i), 4, 4});
+  fields.push_back({"Terz", 9, 1});
+  fields.push_back({"Komplett", 9, 1});
+  fields.push_back({"Lower", 3, 2});
+  fields.push_back({"Upper", 3, 2});
+  fields.push_back({"Kommentar", 12, 20});
+  Writer w(fields, TableOptions{16, 12, 1252, 2, "ascii"});
+  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  for (int r = 0; r < records; ++r) {
+    std::vector<std::string> v = {Writer::Long(r + 1), Writer::Char(Text("Quelle %06d Stra\xdf" "e", r), 80)};
+    for (int i = 0; i < 31; ++i) v.push_back(Writer::Number(40.0 + (next() % 4000) / 100.0));
+    for (int i = 0; i < 4; ++i) v.push_back(Writer::Long(static_cast<std::int32_t>(next() % 100)));
+    v.push_back(Writer::Logical(true));
+    v.push_back(Writer::Logical(r % 2 == 0));
+    v.push_back(Writer::Short(1));
+    v.push_back(Writer::Short(30));
+    v.push_back(w.Blob(Text("Tag %d", r % 7), 20));
+    w.AddRecord(v);
+  }
+  return w;
+}
+
 }  // namespace pxw

@@ -8,4 +8,9 @@ namespace pxw {
 
 Writer EmissionTable(int records);
 
+// An emission library in Paradox form, its fields named as in the library's layout ("Eintrag", "ElementName",
+// "Values1".."Values30", "Values0", "Gruppen1".."Gruppen4", "Terz", "Komplett", "Lower", "Upper", "Kommentar"), so
+// every value finds its column. Values are deterministic; `seed` varies them between tables.
+Writer EmissionLibraryTable(int records, std::uint32_t seed = 7);
+
 }  // namespace pxw

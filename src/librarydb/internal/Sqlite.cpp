@@ -263,6 +263,13 @@ std::int64_t Connection::Counter(const std::string& table, const std::string& fi
   return last;
 }
 
+Connection::CounterState& Connection::TransactionCounter(const std::string& table, const std::string& field) {
+  const auto it = counters_.find({table, field});
+  if (it != counters_.end()) return it->second;
+  const std::int64_t last = Counter(table, field);
+  return counters_[{table, field}] = CounterState{last, false};
+}
+
 void Connection::SetCounter(const std::string& table, const std::string& field, std::int64_t last) {
   if (inTransaction_) {
     counters_[{table, field}] = CounterState{last, true};

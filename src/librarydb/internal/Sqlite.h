@@ -95,16 +95,21 @@ public:
   }
   void SetCounter(const std::string& table, const std::string& field, std::int64_t last);
 
+  // A counter held by the running transaction: set `last` and `dirty` to record a new number at Commit.
+  struct CounterState {
+    std::int64_t last = 0;
+    bool dirty = false;
+  };
+  // The running transaction's counter of a field (read from the file the first time); the reference stays valid
+  // until the transaction ends.
+  CounterState& TransactionCounter(const std::string& table, const std::string& field);
+
 private:
   struct CloseDb {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
   };
   struct Finalize {
     void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-  };
-  struct CounterState {
-    std::int64_t last = 0;
-    bool dirty = false;
   };
   void WriteCounter(const std::string& table, const std::string& field, std::int64_t last);
   [[noreturn]] void FailLost() const;
