@@ -42,6 +42,8 @@ public:
   Variant(const char* value) : value_(std::string(value)) {}
 
   static Variant Null() { Variant v; v.value_ = NullTag{}; return v; }
+  // Makes the variant Null in place (cheaper than assigning Null()).
+  void SetNull() { value_.emplace<NullTag>(); }
   static Variant FromDateTime(double days) { Variant v; v.value_ = DateTimeValue{days}; return v; }
 
   VarType Type() const { return static_cast<VarType>(value_.index()); }

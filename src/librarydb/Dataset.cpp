@@ -588,7 +588,8 @@ void TDataSet::Refresh() {
 void TDataSet::Append() {
   CheckBrowseable();
   CheckWritable();
-  buffer_.assign(fields_.size(), Variant::Null());
+  buffer_.resize(fields_.size());
+  for (Variant& value : buffer_) value.SetNull();
   state_ = TDataSetState::dsInsert;
 }
 
