@@ -1,0 +1,1 @@
+export async function showImport(main) { main.textContent = 'Import'; }
