@@ -378,9 +378,9 @@ public:
   // Moves Distance records forward (backward when negative) without reading the records passed over; stops
   // on the last (first) record with Eof (Bof) set. Gives the number of records moved, negative backward.
   std::int32_t MoveBy(std::int32_t Distance);
-  // A bookmark names the current record (the engine's row key, 0 when there is none); GotoBookmark makes
-  // that record current again in any index order, and gives False with the cursor unchanged when the record
-  // is gone.
+  // A bookmark names the current record (the engine's row key; 0 when there is none, as for a record being
+  // inserted); GotoBookmark makes that record current again in any index order, and gives False with the
+  // cursor unchanged when the record is gone.
   using TBookmark = std::int64_t;
   TBookmark GetBookmark() const;
   bool GotoBookmark(TBookmark Bookmark);

@@ -578,7 +578,8 @@ std::int32_t TDataSet::MoveBy(std::int32_t Distance) {
 }
 
 TDataSet::TBookmark TDataSet::GetBookmark() const {
-  return state_ != TDataSetState::dsInactive && hasCurrent_ ? current_.Key : 0;
+  const bool onRecord = state_ == TDataSetState::dsBrowse || state_ == TDataSetState::dsEdit;
+  return onRecord && hasCurrent_ ? current_.Key : 0;
 }
 
 bool TDataSet::GotoBookmark(TBookmark Bookmark) {

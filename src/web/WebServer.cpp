@@ -3,7 +3,10 @@
 #include <arpa/inet.h>
 #include <sys/random.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <charconv>
 #include <cstring>
 
@@ -101,6 +104,8 @@ struct TWebServer::Impl {
   httplib::Server server;
   int port = 0;
   bool loopback = true;
+  std::atomic<bool> runEntered{false};
+  std::atomic<bool> runFinished{false};
   std::string cookieName;
 
   httplib::Server::HandlerResponse Admit(const httplib::Request& req, httplib::Response& res);
@@ -227,7 +232,10 @@ std::string TWebServer::Url() const {
 }
 
 void TWebServer::Run() {
-  if (!impl_->context.Stopping) impl_->server.listen_after_bind();
+  Impl& d = *impl_;
+  d.runEntered = true;
+  if (!d.context.Stopping) d.server.listen_after_bind();
+  d.runFinished = true;
 }
 
 void TWebServer::Stop() {
@@ -235,6 +243,10 @@ void TWebServer::Stop() {
   d.context.Stopping = true;
   web::StopConversions(*d.context.Conversions);
   web::StopImports(*d.context.Imports);
+  // The server ignores a stop before it listens: a Run that has begun is waited for (a Run that has not will
+  // see Stopping and return at once).
+  while (d.runEntered && !d.runFinished && !d.server.is_running())
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   d.server.stop();
 }
 

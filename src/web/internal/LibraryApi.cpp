@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "core/CaseFold.h"
 #include "core/FormatSettings.h"
 #include "librarydb/OVLibConst.h"
 #include "output/ValueText.h"
@@ -143,29 +144,40 @@ std::string AsciiFold(std::string text) {
   return text;
 }
 
-// The position, in the order of the name index, of the first record whose name is not below `text` (both
-// folded as the index folds them). The cursor is on the first record when this starts and on the found
-// record (or past the end) when it returns. An index that is not case-insensitive is walked record by record.
+// The first record, in the order of the name index, whose name starts with `text` without regard to case:
+// its position, or that of the first name not below `text` when none does (found false). A case-insensitive
+// index orders by names folded in their ASCII letters, so the names that share the search text's leading
+// ASCII part, folded, stand together: a binary search finds that group and a walk through it compares the
+// fully folded names. An index that is not case-insensitive is walked from the start.
 std::int64_t SeekName(TABSTable& table, TField& name, const std::string& text, bool caseInsensitive,
-                      std::int64_t total) {
-  const std::string wanted = AsciiFold(text);
+                      std::int64_t total, bool& found) {
+  const std::string wanted = FoldCase(text);
+  const auto matches = [&] { return FoldCase(name.AsString()).compare(0, wanted.size(), wanted) == 0; };
+  found = false;
   std::int64_t at = 0;
-  const auto moveTo = [&](std::int64_t pos) {
-    at += table.MoveBy(static_cast<std::int32_t>(pos - at));
-  };
   if (!caseInsensitive) {
-    for (; !table.Eof(); table.Next(), ++at)
-      if (AsciiFold(name.AsString()).compare(0, wanted.size(), wanted) == 0) return at;
+    for (; at < total; table.Next(), ++at)
+      if ((found = matches())) return at;
     return total;
   }
+  std::size_t ascii = 0;
+  while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+  const std::string group = AsciiFold(text.substr(0, ascii));
+  const auto moveTo = [&](std::int64_t pos) { at += table.MoveBy(static_cast<std::int32_t>(pos - at)); };
   std::int64_t lo = 0, hi = total;
   while (lo < hi) {
     const std::int64_t mid = lo + (hi - lo) / 2;
     moveTo(mid);
-    if (AsciiFold(name.AsString()) < wanted) lo = mid + 1;
+    if (AsciiFold(name.AsString()) < group) lo = mid + 1;
     else hi = mid;
   }
-  if (lo < total) moveTo(lo);
+  if (lo >= total) return total;
+  moveTo(lo);
+  for (; at < total && AsciiFold(name.AsString()).compare(0, group.size(), group) == 0; moveTo(at + 1)) {
+    if ((found = matches())) return at;
+    if (at + 1 == total) break;
+  }
+  moveTo(lo);
   return lo;
 }
 
@@ -249,8 +261,7 @@ void RegisterLibraryRoutes(TRoutes& routes) {
       const std::string& fields = t.IndexDefs()[ix].Fields;
       TField& name = t.FieldByName(fields.substr(0, fields.find(';')));
       const std::string text = Query(req, "search");
-      offset = SeekName(t, name, text, (t.IndexDefs()[ix].Options & ixCaseInsensitive) != 0, total);
-      found = offset < total && AsciiFold(name.AsString()).compare(0, text.size(), AsciiFold(text)) == 0;
+      offset = SeekName(t, name, text, (t.IndexDefs()[ix].Options & ixCaseInsensitive) != 0, total, found);
     } else if (offset > 0 && offset < total) {
       t.MoveBy(static_cast<std::int32_t>(offset));
     }
