@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "TestUtil.h"
@@ -279,20 +280,22 @@ TEST_F(WebTest, PicturesEqualTheCli) {
   Call("/api/tnm?vehicle=tram&pavement=avg&speed=50", 400);
 }
 
-// The events of a conversion in the browser's order; the stream ends with "end".
-std::vector<std::pair<std::string, Json>> ReadEvents(httplib::Client& client, std::int64_t job) {
+// The events of a stream in the browser's order, to its "end"; `on` sees each as it arrives.
+using Events = std::vector<std::pair<std::string, Json>>;
+Events ReadEvents(httplib::Client& client, const std::string& target,
+                  const std::function<void(const std::string&, const Json&)>& on = {}) {
   std::string text;
-  client.Get("/api/convert/events?job=" + std::to_string(job), [&](const char* data, std::size_t n) {
+  Events events;
+  client.Get(target, [&](const char* data, std::size_t n) {
     text.append(data, n);
-    return text.find("event: end\n") == std::string::npos;
+    for (std::size_t end; (end = text.find("\n\n")) != std::string::npos; text.erase(0, end + 2)) {
+      const std::size_t type = text.find("event: "), data = text.find("\ndata: ");
+      if (type == std::string::npos || type > end) continue;
+      events.emplace_back(text.substr(type + 7, data - type - 7), Json::parse(text.substr(data + 7, end - data - 7)));
+      if (on) on(events.back().first, events.back().second);
+    }
+    return events.empty() || events.back().first != "end";
   });
-  std::vector<std::pair<std::string, Json>> events;
-  for (std::size_t at = 0; (at = text.find("event: ", at)) != std::string::npos;) {
-    const std::size_t type = at + 7, data = text.find("\ndata: ", type);
-    const std::size_t end = text.find('\n', data + 7);
-    events.emplace_back(text.substr(type, data - type), Json::parse(text.substr(data + 7, end - data - 7)));
-    at = end;
-  }
   return events;
 }
 
@@ -312,7 +315,7 @@ TEST_F(WebTest, ConversionEqualsTheCliAndRunsOnce) {
   EXPECT_NE(second["error"].get<std::string>().find("is running"), std::string::npos);
   ::close(lock);
 
-  const auto events = ReadEvents(*client, start["job"]);
+  const auto events = ReadEvents(*client, "/api/convert/events?job=" + std::to_string(start["job"].get<int>()));
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.front().second["caption"], "Converting Paradox Tables");
   EXPECT_EQ(events.back().first, "end");
@@ -337,6 +340,81 @@ TEST_F(WebTest, ConversionEqualsTheCliAndRunsOnce) {
   EXPECT_EQ(std::vector<std::string>(written.begin(), written.begin() + static_cast<long>(logLines.size())), logLines);
   for (const char* lib : {"emis.abs", "Projekt Nord/Time.abs", "RREC0001.tabs"})
     EXPECT_EQ(Vezi({"dump", (dir.Path() / "web" / lib).string()}).out, Vezi({"dump", (dir.Path() / "cli" / lib).string()}).out);
+}
+
+// An uploaded file imported through the dialog stores what `vezi import` stores; the name question travels to
+// the client and its answer back while the run waits.
+TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
+  const std::string text = test::ReadFile(std::string(VEZ_EXAMPLES_DIR) + "/import/spectra.txt");
+  const httplib::MultipartFormDataItems upload = {{"file", text, "spectra.txt", "text/plain"}};
+  ASSERT_EQ(client->Post("/api/upload?folder=libs", upload)->status, 201);
+  EXPECT_EQ(client->Post("/api/upload?folder=libs", upload)->status, 409);
+  EXPECT_EQ(client->Post("/api/upload?folder=..", upload)->status, 403);
+  EXPECT_EQ(client->Post("/api/upload?folder=libs", {{"file", text, "run.sh", "text/plain"}})->status, 400);
+  EXPECT_EQ(test::ReadFile(dir.File("libs/spectra.txt")), text);
+
+  const auto open = [&] {
+    return Post("/api/import/open", {{"file", "libs/spectra.txt"}, {"library", "libs/emis.abs"}});
+  };
+  const auto run = [&](const Json& dialog, const std::function<void(const std::string&, const Json&)>& on = {}) {
+    Post("/api/import/start", {{"id", dialog["id"]}}, 202);
+    return ReadEvents(*client, "/api/import/events?id=" + std::to_string(dialog["id"].get<int>()), on);
+  };
+  Json dialog = open();
+  EXPECT_EQ(dialog["caption"].get<std::string>().rfind("ASCII file import definition [", 0), 0u);
+  EXPECT_EQ(dialog["start_line"]["value"], 2);
+  EXPECT_EQ(dialog["header"]["rows"][0][1], "ElementName");
+  // Start without links: the dialog's message, and the dialog stays open.
+  Events events = run(dialog);
+  EXPECT_EQ(events[0].second["text"], "You have to add columns first");
+  EXPECT_TRUE(events[1].second["refused"].get<bool>());
+  // The link dialog offers what is available and takes nothing else.
+  const Json link = Post("/api/import/link", {{"id", dialog["id"]}, {"index", -1}})["link"];
+  EXPECT_EQ(link["caption"], "Define Link");
+  EXPECT_EQ(link["columns"].size(), 34u);
+  const Json choice = {{"id", dialog["id"]}, {"index", -1}, {"button", "OK"}, {"column", "A"}, {"description", "ElementName"}};
+  const auto but = [&](const char* key, const char* value) { Json j = choice; j[key] = value; return j; };
+  Post("/api/import/link", but("column", "ZZ"), 400);
+  Post("/api/import/link", but("description", "Nope"), 400);
+  EXPECT_EQ(Post("/api/import/link", choice)["dialog"]["links"], Json::array({"ElementName <- A"}));
+  Post("/api/import/answer", {{"id", dialog["id"]}, {"ok", true}, {"item", 0}}, 409);
+  dialog = Post("/api/import/dialog", {{"id", dialog["id"]}, {"op", "auto_link"}});
+  EXPECT_EQ(dialog["links"].size(), 34u);
+  events = run(dialog);
+  EXPECT_EQ(events.back().first, "end");
+  const Json& added = events[events.size() - 2].second;
+  EXPECT_EQ(added["added"], 4);
+  EXPECT_TRUE(added["committed"].get<bool>());
+
+  // The same file through `vezi import` into a copy of the library gives the same records (but the time of
+  // the change).
+  fs::create_directory(dir.Path() / "cli");
+  fs::copy(ConvertedSample() / "emis.abs", dir.File("cli/emis.abs"));
+  const test::RunResult cli = Vezi({"import", dir.File("libs/spectra.txt"), "--into", dir.File("cli/emis.abs"), "--auto-link"});
+  ASSERT_EQ(cli.exitCode, 0) << cli.err;
+  const auto records = [&](const std::string& file) {
+    Json all = Json::parse(Vezi({"dump", file, "--format", "json"}).out);
+    for (Json& r : all) r.erase("LastChangeDateTime");
+    return all;
+  };
+  EXPECT_EQ(records(dir.File("libs/emis.abs")), records(dir.File("cli/emis.abs")));
+
+  // Again: the first name is asked about, "Skip all" answers the others too.
+  dialog = open();
+  Post("/api/import/dialog", {{"id", dialog["id"]}, {"op", "auto_link"}});
+  int questions = 0;
+  events = run(dialog, [&](const std::string& type, const Json& data) {
+    if (type != "question") return;
+    ++questions;
+    EXPECT_EQ(data["caption"], "Element \"Fan 400 mm\" already exists");
+    httplib::Client answer("127.0.0.1", server->Port());
+    answer.set_default_headers({{"X-Vezi-Token", server->Token()}});
+    EXPECT_EQ(answer.Post("/api/import/answer", Json{{"id", dialog["id"]}, {"ok", true}, {"item", 3}}.dump(),
+                          "application/json")->status, 200);
+  });
+  EXPECT_EQ(questions, 1);
+  EXPECT_EQ(events[events.size() - 2].second["skipped"], 4);
+  EXPECT_EQ(records(dir.File("libs/emis.abs")), records(dir.File("cli/emis.abs")));
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,6 +63,7 @@ struct TLibraryImportResult {
   bool Committed = false;    // the changes are in the library
   bool Cancelled = false;    // the name question was answered Cancel
   bool Interrupted = false;
+  bool Refused = false;      // the dialog's Start refused the links or lines (its message was shown)
   std::int32_t FirstLine = 0, LastLine = 0;
   std::int32_t Added = 0, Overwritten = 0, Skipped = 0, Failed = 0;
   std::vector<std::string> Links;  // GetLinkStr of each link
@@ -71,5 +73,27 @@ struct TLibraryImportResult {
 // Runs the import. Setup errors (file cannot be opened, unknown type, field or column, no link) throw
 // vez::Exception before the library is touched; errors of single lines are in the result.
 TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TImportDialogs& Dialogs);
+
+// The same run for a front end whose user works the import dialog: the constructor loads the file into Form()
+// and offers the library's fields (setup errors throw, nothing is touched); the user links columns and sets the
+// lines in Form() (Maps, Fixes, AutoLink, StartLine and StopLine of the options are not used); Run is the
+// dialog's "Start Import": when the dialog refuses the links or lines its message goes to the dialogs and the
+// result says Refused; otherwise the lines are stored as ImportIntoLibrary stores them. One Run per object.
+class TExcelImportForm;
+class TLibraryImport {
+public:
+  TLibraryImport(const TLibraryImportOptions& Options, TImportDialogs& Dialogs);
+  ~TLibraryImport();
+  TLibraryImport(const TLibraryImport&) = delete;
+  TLibraryImport& operator=(const TLibraryImport&) = delete;
+
+  TExcelImportForm& Form();
+  TLibraryImportResult Run();
+
+  class Impl;
+
+private:
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace vez

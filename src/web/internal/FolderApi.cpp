@@ -54,6 +54,17 @@ void WriteType(JsonWriter& json, std::int32_t type) {
 
 void RegisterFolderRoutes(TRoutes& routes) {
   TContext& c = routes.Context();
+  // The library types a new library can have: code, constant name and file name (a pattern for some).
+  routes.Get("/api/types", [](const httplib::Request&, httplib::Response& res) {
+    Reply(res, [](JsonWriter& json) {
+      json.BeginArray();
+      for (std::int32_t code = 0; code < kLibTypeCount; ++code) {
+        if (const char* name = LibTypeConstantName(code))
+          json.BeginObject().Member("code", code).Member("name", name).Member("file", LibName(code)).EndObject();
+      }
+      json.EndArray();
+    });
+  });
   routes.Get("/api/folder", [&c](const httplib::Request& req, httplib::Response& res) {
     const std::string path = Query(req, "path", false);
     const fs::path folder = c.Folder.Resolve(path);

@@ -3,13 +3,11 @@
 import { get, post } from './api.js';
 import { el, button, labelled, table, openWindow, messageBox, confirmBox, showError } from './ui.js';
 
-const PAGE = 50;
 
 export async function showLibrary(main, path, params) {
   const lib = await get('/api/library', { path });
-  const nameIndex = lib.indexes.find((i) => i.name === lib.name_index);
-  const nameField = nameIndex ? nameIndex.fields.split(';')[0] : null;
-  const state = { index: params.get('index') ?? lib.primary_index, offset: 0, total: lib.records, records: [] };
+  const nameField = nameFieldOf(lib);
+  const state = { index: params.get('index') ?? lib.primary_index, offset: 0, total: lib.records, records: [], size: 50 };
 
   main.append(el('h1', {}, path.split('/').pop()),
     el('p', {}, lib.type >= 0 ? `Library type ${lib.type} ${lib.type_name}` : 'Not a library type', ', ',
@@ -30,19 +28,22 @@ export async function showLibrary(main, path, params) {
   const grid = el('div', { class: 'grid-scroll' });
   const load = async (params) => {
     try {
-      const page = await get('/api/records', { path, limit: PAGE, ...params });
+      const page = await get('/api/records', { path, limit: state.size, ...params });
       Object.assign(state, { offset: page.offset, total: page.total, index: page.index, records: page.records });
       order.value = page.index;
       status.textContent = params.search === undefined ? ''
         : page.found ? `Found "${params.search}"` : `No name starts with "${params.search}"`;
       position.textContent = page.total === 0 ? 'No records'
         : `Records ${Math.min(page.offset + 1, page.total)} to ${Math.min(page.offset + page.records.length, page.total)} of ${page.total}`;
-      grid.replaceChildren(recordGrid(lib, page.records, nameField, (record) => openRecord(lib, path, record, reload),
+      grid.replaceChildren(recordGrid(lib, page.records, (record) => openRecord(lib, path, record, reload),
         params.search !== undefined && page.found));
     } catch (error) { showError(error, status); }
   };
   const reload = () => load({ index: state.index, offset: state.offset });
-  const go = (offset) => load({ index: state.index, offset: Math.max(0, Math.min(offset, lastOffset(state.total))) });
+  const lastOffset = () => Math.max(0, Math.floor((state.total - 1) / state.size) * state.size);
+  const go = (offset) => load({ index: state.index, offset: Math.max(0, Math.min(offset, lastOffset())) });
+  const size = el('select', {}, [10, 25, 50, 100, 200].map((n) => el('option', { value: n, selected: n === 50 }, String(n))));
+  size.addEventListener('change', () => { state.size = Number(size.value); go(state.offset); });
   order.addEventListener('change', () => load({ index: order.value, offset: 0 }));
   const find = () => load({ search: search.value });
   search.addEventListener('keydown', (e) => { if (e.key === 'Enter') find(); });
@@ -54,13 +55,12 @@ export async function showLibrary(main, path, params) {
       button('Search', find, { disabled: !nameField }),
       button('New record', () => newRecord(lib, path, reload))),
     el('div', { class: 'pager' },
-      button('First', () => go(0)), button('Previous', () => go(state.offset - PAGE)), position,
-      button('Next', () => go(state.offset + PAGE)), button('Last', () => go(lastOffset(state.total)))),
+      button('First', () => go(0)), button('Previous', () => go(state.offset - state.size)), position,
+      button('Next', () => go(state.offset + state.size)), button('Last', () => go(lastOffset())),
+      labelled('Records per page', size), size),
     status, grid);
   await load({ index: state.index, offset: 0 });
 }
-
-const lastOffset = (total) => Math.max(0, Math.floor((total - 1) / PAGE) * PAGE);
 
 function shown(value, field) {
   if (value === null) return '';
@@ -69,10 +69,21 @@ function shown(value, field) {
   return String(value);
 }
 
-function recordGrid(lib, records, nameField, open, markFirst) {
-  const label = (r) => String(nameField ? r.values[nameField] ?? '' : r.key) || `Record ${r.key}`;
+// The field that names a record: the first of the name index.
+function nameFieldOf(lib) {
+  const index = lib.indexes.find((i) => i.name === lib.name_index);
+  return index ? index.fields.split(';')[0] : null;
+}
+
+function recordName(lib, record) {
+  const field = nameFieldOf(lib);
+  const name = field ? record.values[field] : null;
+  return name === null || name === undefined || name === '' ? `Record ${record.key}` : String(name);
+}
+
+function recordGrid(lib, records, open, markFirst) {
   return table(['', ...lib.fields.map((f) => f.name)], records.map((r, i) => el('tr', { class: markFirst && i === 0 ? 'found' : '' },
-    el('td', {}, button(label(r), () => open(r), { class: 'link' })),
+    el('td', {}, button(recordName(lib, r), () => open(r), { class: 'link' })),
     lib.fields.map((f) => el('td', { class: f.style === 'float' || f.style === 'integer' ? 'number' : '' },
       shown(r.values[f.name], f))))), { class: 'grid records' });
 }
@@ -115,7 +126,7 @@ function parseValue(field, text) {
 }
 
 function openRecord(lib, path, record, reload) {
-  const w = recordWindow(lib, `Record ${record.key}`, record);
+  const w = recordWindow(lib, recordName(lib, record), record);
   const act = async (what) => {
     try {
       await what();
@@ -129,7 +140,7 @@ function openRecord(lib, path, record, reload) {
     button('Save', () => act(() => post('/api/record/save',
       { path, key: record.key, version: record.version, values: w.values() }))),
     button('Delete', async () => {
-      if (await confirmBox(`Delete record ${record.key}? This cannot be undone.`, 'Delete')) {
+      if (await confirmBox(`Delete "${recordName(lib, record)}"? This cannot be undone.`, 'Delete')) {
         await act(() => post('/api/record/delete', { path, key: record.key, version: record.version }));
       }
     }));
