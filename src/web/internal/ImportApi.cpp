@@ -99,8 +99,9 @@ class TImportSession : public TImportDialogs {
 public:
   enum class TState { Editing, Running, Done };
 
-  TImportSession(std::int64_t id, const TLibraryImportOptions& options, std::string file, std::string library)
-      : Id(id), File(std::move(file)), Library(std::move(library)) {
+  TImportSession(std::int64_t id, const TLibraryImportOptions& options, std::string file, std::string library,
+                 std::string root)
+      : Id(id), File(std::move(file)), Library(std::move(library)), root_(std::move(root)) {
     TLibraryImportOptions o = options;
     o.Interrupted = [this] { return interrupted_.load(); };
     o.Progress = [this](std::int32_t done, std::int32_t total) { Progress(done, total); };
@@ -233,7 +234,7 @@ public:
     json.BeginObject()
         .Member("id", Id)
         .Member("state", kStates[static_cast<int>(state_.load())])
-        .Member("caption", f.Caption)
+        .Member("caption", Shorter(f.Caption))
         .Member("file", File)
         .Member("library", Library)
         .Key("header");
@@ -256,6 +257,11 @@ private:
     std::int32_t Item = 0;
     std::optional<std::string> NewName;
   };
+  // The caption names the file as it was opened; the page names it from the served folder.
+  std::string Shorter(std::string caption) const {
+    for (std::size_t at; (at = caption.find(root_)) != std::string::npos;) caption.erase(at, root_.size());
+    return caption;
+  }
   static std::string TextJson(const std::string& text) {
     return JsonText([&](JsonWriter& j) { j.BeginObject().Member("text", text).EndObject(); });
   }
@@ -266,6 +272,7 @@ private:
     events_->Add("progress", JsonText([&](JsonWriter& j) { j.BeginObject().Member("done", done).Member("total", total).EndObject(); }));
   }
 
+  const std::string root_;  // the served folder with a trailing separator
   std::mutex mutex_;
   std::condition_variable answered_;
   std::unique_ptr<TLibraryImport> import_;
@@ -283,7 +290,7 @@ private:
 class TImportSessions {
 public:
   std::shared_ptr<TImportSession> Open(const TLibraryImportOptions& options, const std::string& file,
-                                       const std::string& library) {
+                                       const std::string& library, const std::string& root) {
     std::int64_t id = 0;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
@@ -293,7 +300,7 @@ public:
       if (sessions_.size() >= kMaxSessions) throw EHttpError(429, "Too many imports are running");
       id = ++lastId_;
     }
-    auto session = std::make_shared<TImportSession>(id, options, file, library);  // reads the file
+    auto session = std::make_shared<TImportSession>(id, options, file, library, root);  // reads the file
     const std::lock_guard<std::mutex> lock(mutex_);
     sessions_[id] = session;
     return session;
@@ -406,7 +413,7 @@ void RegisterImportRoutes(TRoutes& routes) {
     if (!fs::is_directory(target.parent_path())) throw EHttpError(400, "The library's folder does not exist");
     options.LibraryFile = target.string();
     if (body.contains("type")) options.LibType = static_cast<std::int32_t>(IntMember(body, "type", 0, kLibTypeCount - 1));
-    const auto session = c.Imports->Open(options, file, c.Folder.Relative(target));
+    const auto session = c.Imports->Open(options, file, c.Folder.Relative(target), c.Folder.Root().string() + "/");
     Reply(res, [&](JsonWriter& json) { session->WriteState(json); });
   });
 

@@ -80,9 +80,8 @@ def test_import_dialog_with_a_name_conflict(page, converted):
             page.click("OK")
             page.click("Define Link")
             page.dialog("Define Link")
-            for control in ("Col", "fix"):
+            for control in ("Col", "fix", "------->"):
                 page.field(control)
-            page.text("------->")
             page.click("Cancel")
         page.click("Auto Link")
         page.text("ElementName <- A")

@@ -138,7 +138,7 @@ async function linkDialog(dialog, index, showDialog) {
   const fix = el('input', { type: 'radio', name: group });
   const columns = el('select', { 'aria-label': 'Column' });
   const text = el('input', { type: 'text', 'aria-label': 'Fixed text' });
-  const fields = el('select', { 'aria-label': 'Field' });
+  const fields = el('select', {});
   const fill = (l) => {
     link = l;
     columns.replaceChildren(...l.columns.map((c) => el('option', { selected: c === l.column }, c)));
@@ -165,7 +165,7 @@ async function linkDialog(dialog, index, showDialog) {
   };
   w.body.append(el('div', { class: 'linkform' },
     el('span', {}, col, labelled(texts.LinkCol, col)), columns,
-    el('span', { class: 'arrow', 'aria-hidden': 'true' }, texts.LinkArrow), fields,
+    el('span', { class: 'arrow' }, labelled(texts.LinkArrow, fields)), fields,
     el('span', {}, fix, labelled(texts.LinkFix, fix)), text));
   w.buttons.append(button(texts.LinkOK, () => apply('OK')), button(texts.LinkCancel, () => w.close()),
     button(texts.LinkApply, () => apply('Apply')));
