@@ -11,6 +11,8 @@
 #include <Python.h>
 #include <pybind11/pybind11.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +45,9 @@ PyObject* InOutErrorClass();
 // Raises veziru.InOutError when the path is not a regular file.
 void CheckFile(const std::string& path);
 
+// A library type from Python: a code (int) or a constant name (str); nullopt when there is no such type.
+std::optional<std::int32_t> LibTypeArg(const py::handle& type);
+
 // Imports pandas and makes a DataFrame of records (a list of dicts) with the given column order.
 py::object DataFrame(const py::list& records, const py::list& columns);
 // Whether numpy can be imported; then values become numpy arrays.
@@ -52,5 +57,6 @@ void RegisterLibrary(py::module_& m);
 void RegisterParadox(py::module_& m);
 void RegisterConvert(py::module_& m);
 void RegisterAcoustics(py::module_& m);
+void RegisterSheet(py::module_& m);
 
 }  // namespace vez::python

@@ -488,18 +488,6 @@ private:
   py::object owner_;
 };
 
-// A library type from Python: a code (int) or a constant name (str).
-std::optional<std::int32_t> LibTypeArg(const py::handle& type) {
-  if (PyLong_Check(type.ptr()) && !PyBool_Check(type.ptr())) {
-    const long long code = type.cast<long long>();
-    if (code >= 0 && code < kLibTypeCount && LibTypeConstantName(static_cast<std::int32_t>(code)) != nullptr)
-      return static_cast<std::int32_t>(code);
-    return std::nullopt;
-  }
-  if (!PyUnicode_Check(type.ptr())) throw py::type_error("a library type is a code (int) or a constant name (str)");
-  return ParseLibType(type.cast<std::string>());
-}
-
 std::string CreateLibraryFile(const py::handle& typeArg, const std::string& folder, bool withDefaults) {
   const std::optional<std::int32_t> code = LibTypeArg(typeArg);
   if (!code) {
@@ -524,6 +512,18 @@ py::object LibTypeOf(const std::string& name) {
 }
 
 }  // namespace
+
+// A library type from Python: a code (int) or a constant name (str).
+std::optional<std::int32_t> LibTypeArg(const py::handle& type) {
+  if (PyLong_Check(type.ptr()) && !PyBool_Check(type.ptr())) {
+    const long long code = type.cast<long long>();
+    if (code >= 0 && code < kLibTypeCount && LibTypeConstantName(static_cast<std::int32_t>(code)) != nullptr)
+      return static_cast<std::int32_t>(code);
+    return std::nullopt;
+  }
+  if (!PyUnicode_Check(type.ptr())) throw py::type_error("a library type is a code (int) or a constant name (str)");
+  return ParseLibType(type.cast<std::string>());
+}
 
 void RegisterLibrary(py::module_& m) {
   py::object namedtuple = py::module_::import("collections").attr("namedtuple");

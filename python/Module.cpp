@@ -59,4 +59,5 @@ PYBIND11_MODULE(veziru, m) {
   RegisterParadox(m);
   RegisterConvert(m);
   RegisterAcoustics(m);
+  RegisterSheet(m);
 }

@@ -14,7 +14,6 @@
 #include "import/mapping/LibraryImport.h"
 #include "import/NameAlreadyExists.h"
 #include "librarydb/OVLibConst.h"
-#include "output/JsonWriter.h"
 
 namespace vezi {
 
@@ -41,29 +40,16 @@ private:
   void (*oldTerm_)(int);
 };
 
-enum class OnExists { Ask, Overwrite, Skip, Rename };
-
-// "Name" -> "Name (2)", "Name (2)" -> "Name (3)".
-std::string NextName(const std::string& name) {
-  if (name.size() > 3 && name.back() == ')') {
-    const auto open = name.rfind(" (");
-    std::int32_t n = 0;
-    if (open != std::string::npos && vez::TryStrToInt(name.substr(open + 2, name.size() - open - 3), n) && n > 0)
-      return name.substr(0, open) + " (" + std::to_string(n + 1) + ")";
-  }
-  return name + " (2)";
-}
-
 // The import's windows on the command line: the name question answered by the --on-exists choice, or asked
-// on the terminal.
-class CliDialogs : public vez::TImportDialogs {
+// on the terminal (ask); messages on stderr.
+class CliDialogs : public vez::TAnsweringDialogs {
 public:
-  explicit CliDialogs(OnExists mode) : mode_(mode) {}
+  CliDialogs(bool ask, vez::TOnExists answer) : TAnsweringDialogs(answer), ask_(ask) {}
 
   void ShowMessage(const std::string& text) override { std::cerr << "vezi: " << text << '\n'; }
 
-  std::string InputBox(const std::string& caption, const std::string&, const std::string& defaultText) override {
-    if (mode_ == OnExists::Rename) return NextName(defaultText);
+  std::string InputBox(const std::string& caption, const std::string& prompt, const std::string& defaultText) override {
+    if (!ask_) return TAnsweringDialogs::InputBox(caption, prompt, defaultText);
     std::cerr << caption << " [" << defaultText << "] " << std::flush;
     std::string line;
     if (!std::getline(std::cin, line) || vez::Trim(line).empty()) return defaultText;
@@ -71,17 +57,7 @@ public:
   }
 
   void ShowNameExists(vez::TFormNameExists& form) override {
-    switch (mode_) {
-      case OnExists::Overwrite: form.RadioGroupClick(1); break;
-      case OnExists::Skip: form.RadioGroupClick(3); break;
-      case OnExists::Rename: form.RadioGroupClick(4); break;
-      case OnExists::Ask: Ask(form); return;
-    }
-    form.OKClick();
-  }
-
-private:
-  void Ask(vez::TFormNameExists& form) {
+    if (!ask_) return TAnsweringDialogs::ShowNameExists(form);
     if (isatty(fileno(stdin)) == 0)
       throw vez::Exception(form.Caption + "; standard input is not a terminal to ask on (give --on-exists "
                                           "overwrite, skip or rename)");
@@ -107,50 +83,22 @@ private:
       }
     }
   }
+
+private:
   static void ClearProgress() {
     if (isatty(fileno(stderr)) != 0) std::fprintf(stderr, "\r\033[K");
   }
-
-  OnExists mode_;
+  bool ask_;
 };
 
-// The report, members in name order.
-void WriteReport(std::ostream& out, const vez::TLibraryImportResult& r, const std::string& file,
-                 const std::string& library, bool dryRun) {
-  vez::JsonWriter json(out, vez::JsonWriter::Layout::Indented);
-  json.BeginObject()
-      .Member("added", r.Added)
-      .Member("cancelled", r.Cancelled)
-      .Member("committed", r.Committed)
-      .Member("created", r.Created && r.Committed)
-      .Member("dry_run", dryRun)
-      .Key("errors")
-      .BeginArray();
-  for (const auto& e : r.Errors)
-    json.BeginObject()
-        .Member("column", e.Column)
-        .Member("field", e.Field)
-        .Member("line", e.Line)
-        .Member("message", e.Message)
-        .EndObject();
-  json.EndArray()
-      .Member("failed", r.Failed)
-      .Member("file", file)
-      .Member("file_type", r.FileType)
-      .Member("first_line", r.FirstLine)
-      .Member("interrupted", r.Interrupted)
-      .Member("last_line", r.LastLine)
-      .Member("library", library)
-      .Member("library_type", r.LibType)
-      .Member("library_type_name", vez::LibTypeConstantName(r.LibType) ? vez::LibTypeConstantName(r.LibType) : "")
-      .Key("links")
-      .BeginArray();
-  for (const auto& link : r.Links) json.String(link);
-  json.EndArray()
-      .Member("overwritten", r.Overwritten)
-      .Member("skipped", r.Skipped)
-      .EndObject();
-  out << '\n';
+// Writes the report when one is asked for; false when the file cannot be written.
+bool Report(const std::string& path, const vez::TLibraryImportResult& r, const vez::TLibraryImportOptions& o) {
+  if (path.empty()) return true;
+  std::ofstream out(path);
+  if (out) vez::WriteImportReport(out, r, o);
+  if (out) return true;
+  std::cerr << "vezi import: cannot write the report " << path << '\n';
+  return false;
 }
 
 bool SplitAssignment(const std::string& text, std::pair<std::string, std::string>& out) {
@@ -176,7 +124,7 @@ void RegisterImportCommands(CLI::App& app) {
     std::string file, library, type, onExists = "ask", report, decimal;
     std::vector<std::string> maps, fixes;
     bool autoLink = false, dryRun = false;
-    std::int32_t start = 2, stop = 0;
+    std::int32_t start = 2, stop = 0, codePage = 1252;
   };
   auto opts = std::make_shared<Options>();
   auto* cmd = app.add_subcommand("import", "Import the rows of a spreadsheet or tab-separated text file into a library");
@@ -185,10 +133,10 @@ void RegisterImportCommands(CLI::App& app) {
   cmd->add_option("--into", opts->library, "The library file; created with the layout of its type when missing")
       ->required();
   cmd->add_option("--type", opts->type, "Library type as code or constant name (default: from the file name)");
-  auto* map = cmd->add_option("--map", opts->maps, "Link column COL (a letter as A, B, AA) to FIELD: FIELD=COL");
-  auto* autoLink = cmd->add_flag("--auto-link", opts->autoLink,
-                                 "Link each column whose header text (a line above the start line) names a field");
-  map->excludes(autoLink);
+  cmd->add_option("--map", opts->maps, "Link column COL (a letter as A, B, AA) to FIELD: FIELD=COL");
+  cmd->add_flag("--auto-link", opts->autoLink,
+                "Link each column whose header text (a line above the start line) names a field; with --map, "
+                "the columns and fields --map leaves free");
   cmd->add_option("--fix", opts->fixes, "Give FIELD the same text in every record: FIELD=TEXT");
   cmd->add_option("--start", opts->start, "First line to import; the lines above it are the header (default 2)")
       ->check(CLI::Range(1, 1 << 30));
@@ -198,17 +146,17 @@ void RegisterImportCommands(CLI::App& app) {
       ->check(CLI::IsMember({"ask", "overwrite", "skip", "rename"}));
   cmd->add_flag("--dry-run", opts->dryRun, "Check every line and report, but change nothing");
   cmd->add_option("--report", opts->report, "Write a JSON report of the run to this file");
+  cmd->add_option("--code-page", opts->codePage,
+                  "Code page of a text file that is neither UTF-8 nor starts with a byte order mark (default 1252)")
+      ->check(CLI::Range(1, 65535));
   cmd->add_option("--decimal-separator", opts->decimal,
                   "Decimal separator of the numbers in the file, as the process format setting (default \".\")")
       ->check(CLI::IsMember({".", ","}));
-  cmd->footer("The run is one transaction: it stores every line that converts, or nothing when it is cancelled or "
-              "interrupted.\nA line that fails is reported with its line number; the exit code is then 1.");
+  cmd->footer("The content decides how FILE is read: an .xls or .xlsx workbook whatever its name, else text (UTF-8, "
+              "UTF-16 with byte order mark, or the --code-page).\nThe run is one transaction: it stores every line "
+              "that converts, or nothing when it is cancelled or interrupted.\nA line whose linked cells are all "
+              "empty is skipped; a line that fails is reported with its line number, and the exit code is then 1.");
   cmd->callback([opts] {
-    if (opts->maps.empty() && !opts->autoLink) {
-      std::cerr << "vezi import: give --map FIELD=COL or --auto-link\n";
-      SetExitCode(kExitUsage);
-      return;
-    }
     vez::TLibraryImportOptions o;
     o.FileName = opts->file;
     o.LibraryFile = opts->library;
@@ -216,37 +164,38 @@ void RegisterImportCommands(CLI::App& app) {
     o.StartLine = opts->start;
     o.StopLine = opts->stop;
     o.DryRun = opts->dryRun;
+    o.TextCodePage = opts->codePage;
+    // A usage error ends the run before it starts; the report says why all the same.
+    auto usage = [&](const std::string& message) {
+      std::cerr << "vezi import: " << message << '\n';
+      vez::TLibraryImportResult r;
+      r.Error = message;
+      Report(opts->report, r, o);
+      SetExitCode(kExitUsage);
+    };
+    if (opts->maps.empty() && !opts->autoLink) return usage("give --map FIELD=COL or --auto-link");
     for (const auto& [list, target] : {std::pair{&opts->maps, &o.Maps}, std::pair{&opts->fixes, &o.Fixes}})
       for (const auto& m : *list) {
         std::pair<std::string, std::string> kv;
-        if (!SplitAssignment(m, kv)) {
-          std::cerr << "vezi import: \"" << m << "\" is not FIELD=VALUE\n";
-          SetExitCode(kExitUsage);
-          return;
-        }
+        if (!SplitAssignment(m, kv)) return usage("\"" + m + "\" is not FIELD=VALUE");
         target->push_back(kv);
       }
     if (!opts->type.empty()) {
       const auto code = ParseType(opts->type);
-      if (!code) {
-        std::cerr << "vezi import: unknown library type \"" << opts->type << "\"\n";
-        SetExitCode(kExitUsage);
-        return;
-      }
+      if (!code) return usage("unknown library type \"" + opts->type + "\"");
       o.LibType = *code;
     }
     if (!opts->decimal.empty()) vez::GlobalFormatSettings().DecimalSeparator = opts->decimal[0];
-    const OnExists mode = opts->onExists == "overwrite" ? OnExists::Overwrite
-                          : opts->onExists == "skip"    ? OnExists::Skip
-                          : opts->onExists == "rename"  ? OnExists::Rename
-                                                        : OnExists::Ask;
+    const vez::TOnExists answer = opts->onExists == "overwrite" ? vez::TOnExists::Overwrite
+                                  : opts->onExists == "rename"  ? vez::TOnExists::Rename
+                                                                : vez::TOnExists::Skip;
     const bool tty = isatty(fileno(stderr)) != 0;
     o.Progress = [tty](std::int32_t done, std::int32_t total) {
       if (tty && (done % 500 == 0 || done == total)) std::fprintf(stderr, "\r\033[Kline %d of %d", done, total);
     };
     o.Interrupted = [] { return gInterrupted != 0; };
 
-    CliDialogs dialogs(mode);
+    CliDialogs dialogs(opts->onExists == "ask", answer);
     InterruptScope interrupts;
     vez::TLibraryImportResult r;
     try {
@@ -254,6 +203,8 @@ void RegisterImportCommands(CLI::App& app) {
     } catch (const std::exception& e) {
       if (tty) std::fprintf(stderr, "\r\033[K");
       std::cerr << "vezi import: " << e.what() << '\n';
+      r.Error = e.what();
+      Report(opts->report, r, o);
       SetExitCode(kExitError);
       return;
     }
@@ -264,6 +215,12 @@ void RegisterImportCommands(CLI::App& app) {
       if (!e.Field.empty()) std::cerr << ", field " << e.Field;
       std::cerr << ": " << e.Message << '\n';
     }
+    if (r.LastLine < r.FirstLine) {
+      std::cout << "Lines:       none: the start line " << r.FirstLine << " is past the last line " << r.FileLines
+                << " of " << opts->file << " (" << r.FileType << "); nothing imported\n";
+      SetExitCode(Report(opts->report, r, o) ? kExitOk : kExitError);
+      return;
+    }
     const char* state = r.Committed ? "" : r.Interrupted ? " (interrupted: nothing stored)"
                                        : r.Cancelled     ? " (cancelled: nothing stored)"
                                                          : " (dry run: nothing stored)";
@@ -272,15 +229,11 @@ void RegisterImportCommands(CLI::App& app) {
               << "Added:       " << r.Added << state << '\n'
               << "Overwritten: " << r.Overwritten << '\n'
               << "Skipped:     " << r.Skipped << '\n'
-              << "Failed:      " << r.Failed << '\n';
-    if (!opts->report.empty()) {
-      std::ofstream out(opts->report);
-      if (!out) {
-        std::cerr << "vezi import: cannot write the report " << opts->report << '\n';
-        SetExitCode(kExitError);
-        return;
-      }
-      WriteReport(out, r, opts->file, opts->library, opts->dryRun);
+              << "Failed:      " << r.Failed << '\n'
+              << "Empty lines skipped: " << r.EmptyLines << '\n';
+    if (!Report(opts->report, r, o)) {
+      SetExitCode(kExitError);
+      return;
     }
     SetExitCode(r.Failed > 0 || r.Cancelled || r.Interrupted ? kExitError : kExitOk);
   });

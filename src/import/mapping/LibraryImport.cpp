@@ -2,16 +2,16 @@
 
 #include <cmath>
 #include <filesystem>
-#include <unordered_map>
+#include <memory>
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
 #include "import/EImport2.h"
-#include "import/EImport1.h"
 #include "import/Impcnst.h"
 #include "import/NameAlreadyExists.h"
 #include "librarydb/Defaults.h"
 #include "librarydb/OVLibConst.h"
+#include "output/JsonWriter.h"
 
 namespace vez {
 
@@ -41,7 +41,8 @@ bool IsText(TFieldType t) {
   return t == ftString || t == ftMemo || t == ftFmtMemo || t == ftFixedChar || t == ftWideString;
 }
 
-// Converts text to the field's type and stores it; false with a reason when it does not convert.
+// Converts text to the field's type and stores it; false with a reason when it does not convert. The engine's
+// own refusals (a number outside the field's range) pass as exceptions.
 bool StoreValue(TField& field, const std::string& text, std::string& why) {
   const TFieldType t = field.DataType();
   if (IsText(t)) {
@@ -103,46 +104,91 @@ bool StoreValue(TField& field, const std::string& text, std::string& why) {
   }
 }
 
-// The first field of the library's name index "EN"; "" when it has none.
-std::string NameFieldOf(TABSTable& table) {
-  const int i = table.IndexDefs().IndexOf(kNameIndex);
-  if (i < 0) return {};
-  const std::string& fields = table.IndexDefs()[i].Fields;
-  return fields.substr(0, fields.find(';'));
-}
+bool Blank(const std::string& text) { return text.find_first_not_of(" \t\r\n") == std::string::npos; }
 
-std::string FieldOfOption(TFieldNameList& list, const std::string& name) {
-  for (std::int32_t i = 0; i < list.Count(); ++i)
-    if (SameText(list[i].FieldName, name)) return list[i].Description;
-  std::string known;
-  for (std::int32_t i = 0; i < list.Count() && i < 12; ++i) known += (i > 0 ? ", " : "") + list[i].FieldName;
-  if (list.Count() > 12) known += ", ...";
-  throw Exception(Format("The library has no field \"%s\" to import into (fields: %s)", name, known));
-}
-
-}  // namespace
-
-// One run, in the steps it walks: resolve the type, load the file, read the library's fields (the dialog is
-// ready for its user here), then at Start: check the links, create the library when missing, store the lines,
-// commit.
-class TLibraryImport::Impl {
+// One run, in the steps it walks: resolve the type, load the file, read the library's fields, set the lines,
+// link, check the links, create the library when missing, store the lines, commit.
+class ImportRun {
 public:
-  Impl(const TLibraryImportOptions& options, TImportDialogs& dialogs)
-      : options_(options), dialogs_(dialogs), form_(dialogs) {
-    const std::string baseName = fs::path(options_.LibraryFile).filename().string();
-    result_.LibType = options_.LibType >= 0 ? options_.LibType : GetLibType(baseName);
+  ImportRun(const TLibraryImportOptions& options, TImportDialogs& dialogs)
+      : options_(options), dialogs_(dialogs), form_(dialogs) {}
+
+  TLibraryImportResult Run() {
+    Prepare();
+    SetLines();
+    Link();
+    CheckLinks();
+    if (result_.LastLine < result_.FirstLine) return result_;  // nothing to import: no library is made
+    CreateLibrary();
+    StoreLines();
+    return Finish();
+  }
+
+  // The dialog as its user finds it: the file loaded, the library's fields offered.
+  void Prepare() {
+    ResolveType();
+    LoadFile();  // first: a file that cannot be opened leaves the library untouched
+    OpenLibrary();
+    OfferFields();
+  }
+  TExcelImportForm& Form() { return form_; }
+
+  // The dialog's Start Import with the lines and links its user set: the dialog checks them (its message when
+  // it refuses), then the run checks the links, makes the library and stores the lines.
+  TLibraryImportResult StartImport() {
+    result_.Refused = false;
+    form_.OnBeforeImport = [this](TExcelImportForm&) {
+      result_.FirstLine = form_.ImportData.MinRow();
+      result_.LastLine = form_.ImportData.MaxRow();
+      TakeLinks();
+      CheckLinks();
+      if (result_.LastLine >= result_.FirstLine) CreateLibrary();
+    };
+    StoreLines();
+    if (form_.ModalResult != TModalResult::mrOk) {
+      result_.Refused = true;
+      return result_;
+    }
+    return Finish();
+  }
+
+  ~ImportRun() {
+    // A library this run created and did not fill goes again.
+    if (result_.Created && !result_.Committed && lib_) {
+      transaction_.reset();
+      lib_->Table().Close();
+      lib_->Database().Close();
+      std::error_code ec;
+      fs::remove(options_.LibraryFile, ec);
+    }
+  }
+
+private:
+  void ResolveType() {
+    baseName_ = fs::path(options_.LibraryFile).filename().string();
+    result_.LibType = options_.LibType >= 0 ? options_.LibType : GetLibType(baseName_);
     if (result_.LibType < 0 || LibTypeConstantName(result_.LibType) == nullptr)
-      throw Exception(Format("The library type of \"%s\" is not known; give it with --type", baseName));
-    // Load the file first: a file that cannot be opened leaves the library untouched.
+      throw Exception(Format("The library type of \"%s\" is not known; give it with --type", baseName_));
+  }
+
+  void LoadFile() {
+    form_.ImportData.TextCodePage = options_.TextCodePage;
     form_.SetFileName(options_.FileName);
     result_.FileType = form_.ImportData.FileType();
+    result_.FileLines = form_.ImportData.GetLastRow();
+  }
+
+  void OpenLibrary() {
     lib_ = std::make_unique<TMyTable>(options_.LibraryFile, false);
-    TABSTable& table = lib_->Table();
     existed_ = lib_->Exists();
-    if (existed_) table.ReadDefinitions();
-    else if (!SetFieldIndexDefs(table, result_.LibType, false))
-      throw Exception(Format("Library type %d has no table layout to create \"%s\" with", result_.LibType, baseName));
-    // Fields from the layout (a new library) or from the file.
+    if (existed_) lib_->Table().ReadDefinitions();
+    else if (!SetFieldIndexDefs(lib_->Table(), result_.LibType, false))
+      throw Exception(Format("Library type %d has no table layout to create \"%s\" with", result_.LibType, baseName_));
+  }
+
+  // The fields of the layout (a new library) or of the file.
+  void OfferFields() {
+    TABSTable& table = lib_->Table();
     auto offer = [&](const std::string& name, TFieldType type) {
       if (Importable(type)) fields_.Add(name, name, type == ftMemo || type == ftFmtMemo);
     };
@@ -155,56 +201,25 @@ public:
     form_.FieldList = &fields_;
   }
 
-  ~Impl() {
-    // A library this run created and did not fill goes again.
-    if (result_.Created && !result_.Committed) {
-      transaction_.reset();
-      lib_->Table().Close();
-      lib_->Database().Close();
-      std::error_code ec;
-      fs::remove(options_.LibraryFile, ec);
-    }
-  }
-
-  TExcelImportForm& Form() { return form_; }
-
-  // The options' links and lines, as a user would make them in the dialog.
-  void LinkFromOptions() {
-    // Lines: the start line makes the rows above it the header rows that auto link reads.
-    form_.SetStartLine(options_.StartLine);
-    if (options_.StopLine > 0) {
-      form_.SetStopChecked(true);
-      form_.SetStopLine(options_.StopLine);
-    }
-    for (const auto& [field, col] : options_.Maps) LinkOne(field, false, col);
-    for (const auto& [field, text] : options_.Fixes) LinkOne(field, true, text);
-    if (options_.AutoLink) form_.AutoLinkButtonClick();
-    if (form_.Links.Count() == 0)
-      throw Exception(options_.AutoLink ? "No header text above the start line names a field of the library"
-                                        : "Nothing is linked: give --map FIELD=COLUMN or --auto-link");
+  // The start line makes the rows above it the header rows that auto link reads.
+  void SetLines() {
     if (options_.StopLine > 0 && options_.StopLine < options_.StartLine)
-      throw Exception("Stop line# must be greater than start line#");
+      throw Exception(ImportDialogTexts().strStopBeforeStart);
+    form_.SetLines(options_.StartLine, options_.StopLine);
+    result_.FirstLine = form_.ImportData.MinRow();
+    result_.LastLine = form_.ImportData.MaxRow();
   }
 
-  // The dialog's Start: it checks the links and lines (and shows its message when it refuses); the library is
-  // made and opened just before the first line.
-  TLibraryImportResult Run() {
-    result_.Refused = false;  // a refused Start may be followed by another
-    form_.OnBeforeImport = [this](TExcelImportForm&) { BeforeLines(); };
-    form_.OnImportLine = [this](TExcelImportForm&, TneAction& action) { StoreLine(action); };
-    form_.StartButtonClick();
-    if (form_.ModalResult != TModalResult::mrOk) {
-      result_.Refused = true;
-      return result_;
-    }
-    if (!result_.Cancelled && !result_.Interrupted && !options_.DryRun) {
-      transaction_->Commit();
-      result_.Committed = true;
-    }
-    return result_;
+  std::string FieldOfOption(const std::string& name) {
+    for (std::int32_t i = 0; i < fields_.Count(); ++i)
+      if (SameText(fields_[i].FieldName, name)) return fields_[i].Description;
+    std::string known;
+    for (std::int32_t i = 0; i < fields_.Count() && i < 12; ++i) known += (i > 0 ? ", " : "") + fields_[i].FieldName;
+    if (fields_.Count() > 12) known += ", ...";
+    throw Exception(Format("The library has no field \"%s\" to import into (fields: %s)", name, known));
   }
 
-private:
+  // One link through the link dialog, as a user makes it.
   void LinkOne(const std::string& field, bool fix, const std::string& value) {
     TSelectColForm dlg;
     dlg.SetImport(&form_.ImportData);
@@ -215,28 +230,58 @@ private:
       if (value.empty()) throw Exception(Format("The fixed text for field \"%s\" is empty", field));
       dlg.SetFixStr(value);
     } else {
-      std::string col = value;
-      for (auto& c : col) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+      const std::string col = UpperCase(value);
       dlg.SetXLSCol(col);
       if (dlg.GetXLSCol() != col)
         throw Exception(Format("The file has no column \"%s\" (its columns are A to %s)", value,
                                form_.GetXLSColName(form_.ImportData.GetLastCol())));
     }
-    dlg.SetDescription(FieldOfOption(fields_, field));
+    dlg.SetDescription(FieldOfOption(field));
     const std::int32_t before = form_.Links.Count();
     dlg.OKClick();
     if (form_.Links.Count() == before) throw Exception(Format("Field \"%s\" cannot take another link", field));
   }
 
-  void BeforeLines() {
+  // The caller's columns and fixed texts first, then auto link for what is left.
+  void Link() {
+    for (const auto& [field, col] : options_.Maps) LinkOne(field, false, col);
+    for (const auto& [field, text] : options_.Fixes) LinkOne(field, true, text);
+    if (options_.AutoLink) form_.AutoLinkButtonClick();
+    if (form_.Links.Count() == 0)
+      throw Exception(options_.AutoLink ? "No header text above the start line names a field of the library"
+                                        : "Nothing is linked: give --map FIELD=COLUMN or --auto-link");
+    TakeLinks();
+  }
+
+  void TakeLinks() {
     result_.Links = form_.LinkList.Items;
-    result_.FirstLine = form_.ImportData.MinRow();
-    result_.LastLine = form_.ImportData.MaxRow();
+    linkedColumns_.clear();
+    columns_.clear();
+    for (std::int32_t k = 0; k < form_.Links.Count(); ++k)
+      if (!form_.Links[k].Fix()) linkedColumns_.push_back(form_.GetXLSColNo(form_.Links[k].XLSCol()));
+    for (std::int32_t i = 0; i < fields_.Count(); ++i) columns_.push_back(ColumnOf(fields_[i].FieldName));
+  }
+
+  TLibraryImportResult Finish() {
+    if (transaction_ && !result_.Cancelled && !result_.Interrupted && !options_.DryRun) {
+      transaction_->Commit();
+      result_.Committed = true;
+    }
+    return result_;
+  }
+
+  void CheckLinks() {
     TABSTable& table = lib_->Table();
-    nameField_ = NameFieldOf(table);
+    const int i = table.IndexDefs().IndexOf(kNameIndex);
+    if (i < 0) return;
+    const std::string& indexFields = table.IndexDefs()[i].Fields;
+    nameField_ = indexFields.substr(0, indexFields.find(';'));
     nameItem_ = fields_.GetFieldItem(nameField_);
-    if (!nameField_.empty() && (nameItem_ == nullptr || nameItem_->UseCount == 0))
+    if (nameItem_ == nullptr || nameItem_->UseCount == 0)
       throw Exception(Format("The name field \"%s\" must be linked", nameField_));
+  }
+
+  void CreateLibrary() {
     if (!existed_) {
       const fs::path folder = fs::path(options_.LibraryFile).parent_path();
       std::error_code ec;
@@ -244,6 +289,7 @@ private:
       lib_->CreateDBTable();
       result_.Created = true;
     }
+    TABSTable& table = lib_->Table();
     table.Open();
     if (!nameField_.empty()) table.SetIndexName(kNameIndex);
     defaults_ = std::make_unique<TNewRecordDefaults>(table, result_.LibType);
@@ -252,9 +298,21 @@ private:
     transaction_ = std::make_unique<TABSTransaction>(lib_->Database());
   }
 
+  void StoreLines() {
+    form_.OnImportLine = [this](TExcelImportForm&, TneAction& action) { StoreLine(action); };
+    form_.StartButtonClick();
+  }
+
   void Fail(std::int32_t row, std::string column, std::string field, std::string message) {
     ++result_.Failed;
     result_.Errors.push_back({row, std::move(column), std::move(field), std::move(message)});
+  }
+
+  // The column letter of a field's first column link ("" for a fixed text).
+  std::string ColumnOf(const std::string& fieldName) const {
+    for (std::int32_t k = 0; k < form_.Links.Count(); ++k)
+      if (form_.Links[k].FieldName() == fieldName && !form_.Links[k].Fix()) return form_.Links[k].XLSCol();
+    return {};
   }
 
   void StoreLine(TneAction& action) {
@@ -266,10 +324,16 @@ private:
       action = neCancel;
       return;
     }
+    bool empty = true;
+    for (std::int32_t col : linkedColumns_) empty = empty && Blank(form_.ImportData.GetTextRC(col, row));
+    if (empty) {
+      ++result_.EmptyLines;
+      return;
+    }
     TABSTable& table = lib_->Table();
-    if (!nameField_.empty()) {
+    if (nameItem_ != nullptr) {
       std::string name = nameItem_->Value;
-      if (Trim(name).empty()) return Fail(row, {}, nameField_, "the name is empty");
+      if (Blank(name)) return Fail(row, ColumnOf(nameField_), nameField_, "the name is empty");  // rare: looked up
       bool store = false;
       try {
         store = CheckNameTwice(table, kNameIndex, name, action, dialogs_);
@@ -290,33 +354,36 @@ private:
       table.Append();
     }
     const bool isNew = table.State() == TDataSetState::dsInsert;
+    std::string column, field;
     try {
       if (isNew) defaults_->Apply(Now());
       for (std::int32_t i = 0; i < fields_.Count(); ++i) {
         TFieldNameItem& item = fields_[i];
-        if (item.UseCount == 0 || item.Value.empty()) continue;
+        if (item.UseCount == 0 || Blank(item.Value)) continue;
+        field = item.FieldName;
+        column = columns_[static_cast<std::size_t>(i)];
         std::string why;
         TField* target = targets_[static_cast<std::size_t>(i)];
         if (!StoreValue(target ? *target : table.FieldByName(item.FieldName), item.Value, why)) {
-          std::string column;
-          for (std::int32_t k = 0; k < form_.Links.Count(); ++k)
-            if (form_.Links[k].FieldName() == item.FieldName && !form_.Links[k].Fix()) column = form_.Links[k].XLSCol();
           table.Cancel();
-          return Fail(row, column, item.FieldName, "\"" + item.Value + "\" " + why);
+          return Fail(row, column, field, "\"" + item.Value + "\" " + why);
         }
       }
+      column.clear();
+      field.clear();
       table.Post();
     } catch (const std::exception& e) {
       if (table.State() != TDataSetState::dsBrowse) table.Cancel();
-      return Fail(row, {}, {}, e.what());
+      return Fail(row, column, field, e.what());
     }
     ++(isNew ? result_.Added : result_.Overwritten);
     ++(isNew ? form_.CounterA : form_.CounterB);
   }
 
-  const TLibraryImportOptions options_;
+  const TLibraryImportOptions& options_;
   TImportDialogs& dialogs_;
   TLibraryImportResult result_;
+  std::string baseName_;
   // The field list outlives the form's links, which count their fields' uses.
   TFieldNameList fields_;
   TExcelImportForm form_;
@@ -324,22 +391,99 @@ private:
   bool existed_ = false;
   std::string nameField_;
   TFieldNameItem* nameItem_ = nullptr;
+  std::vector<std::int32_t> linkedColumns_;  // grid columns of the column links
+  std::vector<std::string> columns_;         // per field: the letter of its first column link
   std::unique_ptr<TNewRecordDefaults> defaults_;
   std::vector<TField*> targets_;
   std::unique_ptr<TABSTransaction> transaction_;
   std::int32_t line_ = 0;
 };
 
-TLibraryImport::TLibraryImport(const TLibraryImportOptions& Options, TImportDialogs& Dialogs)
-    : impl_(std::make_unique<Impl>(Options, Dialogs)) {}
-TLibraryImport::~TLibraryImport() = default;
-TExcelImportForm& TLibraryImport::Form() { return impl_->Form(); }
-TLibraryImportResult TLibraryImport::Run() { return impl_->Run(); }
+}  // namespace
 
 TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TImportDialogs& Dialogs) {
-  TLibraryImport::Impl run(Options, Dialogs);
-  run.LinkFromOptions();
-  return run.Run();
+  return ImportRun(Options, Dialogs).Run();
+}
+
+namespace {
+// The run keeps a reference to its options; the dialog's copy is made before the run (the first base).
+struct TOptionsCopy {
+  TLibraryImportOptions Options;
+};
+}  // namespace
+class TLibraryImport::Impl : private TOptionsCopy, public ImportRun {
+public:
+  Impl(const TLibraryImportOptions& options, TImportDialogs& dialogs)
+      : TOptionsCopy{options}, ImportRun(Options, dialogs) {}
+};
+
+TLibraryImport::TLibraryImport(const TLibraryImportOptions& Options, TImportDialogs& Dialogs)
+    : impl_(std::make_unique<Impl>(Options, Dialogs)) {
+  impl_->Prepare();
+}
+TLibraryImport::~TLibraryImport() = default;
+TExcelImportForm& TLibraryImport::Form() { return impl_->Form(); }
+TLibraryImportResult TLibraryImport::Run() { return impl_->StartImport(); }
+
+void WriteImportReport(std::ostream& out, const TLibraryImportResult& r, const TLibraryImportOptions& o) {
+  JsonWriter json(out, JsonWriter::Layout::Indented);
+  const char* typeName = r.LibType >= 0 ? LibTypeConstantName(r.LibType) : nullptr;
+  json.BeginObject()
+      .Member("added", r.Added)
+      .Member("cancelled", r.Cancelled)
+      .Member("committed", r.Committed)
+      .Member("created", r.Created && r.Committed)
+      .Member("dry_run", o.DryRun)
+      .Member("empty_lines", r.EmptyLines)
+      .Member("error", r.Error)
+      .Key("errors")
+      .BeginArray();
+  for (const auto& e : r.Errors)
+    json.BeginObject()
+        .Member("column", e.Column)
+        .Member("field", e.Field)
+        .Member("line", e.Line)
+        .Member("message", e.Message)
+        .EndObject();
+  json.EndArray()
+      .Member("failed", r.Failed)
+      .Member("file", o.FileName)
+      .Member("file_lines", r.FileLines)
+      .Member("file_type", r.FileType)
+      .Member("first_line", r.FirstLine)
+      .Member("interrupted", r.Interrupted)
+      .Member("last_line", r.LastLine)
+      .Member("library", o.LibraryFile)
+      .Member("library_type", r.LibType)
+      .Member("library_type_name", typeName != nullptr ? typeName : "")
+      .Key("links")
+      .BeginArray();
+  for (const auto& link : r.Links) json.String(link);
+  json.EndArray().Member("overwritten", r.Overwritten).Member("skipped", r.Skipped).EndObject();
+  out << '\n';
+}
+
+std::string NextFreeName(const std::string& name) {
+  if (name.size() > 3 && name.back() == ')') {
+    const auto open = name.rfind(" (");
+    std::int32_t n = 0;
+    if (open != std::string::npos && TryStrToInt(name.substr(open + 2, name.size() - open - 3), n) && n > 0)
+      return name.substr(0, open) + " (" + std::to_string(n + 1) + ")";
+  }
+  return name + " (2)";
+}
+
+std::string TAnsweringDialogs::InputBox(const std::string&, const std::string&, const std::string& defaultText) {
+  return answer_ == TOnExists::Rename ? NextFreeName(defaultText) : defaultText;
+}
+
+void TAnsweringDialogs::ShowNameExists(TFormNameExists& form) {
+  switch (answer_) {
+    case TOnExists::Overwrite: form.RadioGroupClick(1); break;
+    case TOnExists::Skip: form.RadioGroupClick(3); break;
+    case TOnExists::Rename: form.RadioGroupClick(4); break;
+  }
+  form.OKClick();
 }
 
 }  // namespace vez

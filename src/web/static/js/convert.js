@@ -11,12 +11,12 @@ export async function startConversion(path, recursive, deleteOld, closed) {
   try {
     job = (await post('/api/convert', { path, recursive, delete_old: deleteOld, confirm_delete: deleteOld })).job;
   } catch (error) {
-    await messageBox(error.message, texts.ConvertCaption);
+    await messageBox(error.message, texts.convert.caption);
     return;
   }
-  const w = openWindow(texts.ConvertCaption, { className: 'convert' });
-  const label1 = el('p', { class: 'label1', 'aria-label': 'Folder' }, texts.ConvertLabel);
-  const label2 = el('p', { class: 'label2', 'aria-label': 'File' }, texts.ConvertLabel);
+  const w = openWindow(texts.convert.caption, { className: 'convert' });
+  const label1 = el('p', { class: 'label1', 'aria-label': 'Folder' }, texts.convert.label);
+  const label2 = el('p', { class: 'label2', 'aria-label': 'File' }, texts.convert.label);
   const tables = el('progress', { 'aria-label': 'Tables', value: 0, max: 1 });
   const records = el('progress', { 'aria-label': 'Records', value: 0, max: 1 });
   const count = el('span', { class: 'count' });
@@ -51,7 +51,7 @@ export async function startConversion(path, recursive, deleteOld, closed) {
     end: async () => {
       close.disabled = false;
       close.focus();
-      for (const text of messages) await messageBox(text, texts.ConvertCaption);
+      for (const text of messages) await messageBox(text, texts.convert.caption);
     },
     lost: () => {
       close.disabled = false;

@@ -4,6 +4,8 @@
 import { get, post, follow, texts } from './api.js';
 import { el, button, labelled, uid, openWindow, messageBox, inputBox, showError } from './ui.js';
 
+const dialogs = () => texts.import.dialogs;
+
 export async function showImport(main, path) {
   const slash = path.lastIndexOf('/');
   const folder = slash < 0 ? '' : path.slice(0, slash);
@@ -112,15 +114,15 @@ function importDialog(initial, closed) {
   w.body.append(
     el('div', { class: 'grids' }, headerArea, dataArea),
     el('div', { class: 'options' },
-      labelled(texts.ImportStartLine, start), start,
-      el('span', {}, stopChecked, labelled(texts.ImportStopLine, stopChecked)), stop),
+      labelled(dialogs().strStartLine, start), start,
+      el('span', {}, stopChecked, labelled(dialogs().strStopLine, stopChecked)), stop),
     el('div', { class: 'linkrow' }, links, el('div', { class: 'stack' },
-      button(texts.ImportDefineLink, () => linkDialog(state, -1, show)),
-      button(texts.ImportClear, () => op('clear')),
-      button(texts.ImportAutoLink, () => op('auto_link')))),
+      button(dialogs().strDefineLink, () => linkDialog(state, -1, show)),
+      button(dialogs().strClearLinks, () => op('clear')),
+      button(dialogs().strAutoLink, () => op('auto_link')))),
     progress);
-  w.buttons.append(button(texts.ImportStart, startImport), button(texts.ImportCancel, cancel),
-    button(texts.ImportHelp, () => messageBox(
+  w.buttons.append(button(dialogs().strStartImport, startImport), button(dialogs().strCancel, cancel),
+    button(dialogs().strHelp, () => messageBox(
       'Link the file\'s columns (or fixed texts) to the library\'s fields with "Define Link" or "Auto Link" (the ' +
       'header lines above the start line name the fields), choose the lines, then "Start Import".', state.caption)));
   show(state);
@@ -131,7 +133,7 @@ async function linkDialog(dialog, index, showDialog) {
   let link;
   try {
     link = (await post('/api/import/link', { id: dialog.id, index })).link;
-  } catch (error) { return messageBox(error.message, texts.LinkCaption); }
+  } catch (error) { return messageBox(error.message, dialogs().strLinkCaption); }
   const w = openWindow(link.caption, { className: 'link' });
   const group = uid('kind');
   const col = el('input', { type: 'radio', name: group });
@@ -164,11 +166,11 @@ async function linkDialog(dialog, index, showDialog) {
     } catch (error) { await messageBox(error.message, link.caption); }
   };
   w.body.append(el('div', { class: 'linkform' },
-    el('span', {}, col, labelled(texts.LinkCol, col)), columns,
-    el('span', { class: 'arrow' }, labelled(texts.LinkArrow, fields)), fields,
-    el('span', {}, fix, labelled(texts.LinkFix, fix)), text));
-  w.buttons.append(button(texts.LinkOK, () => apply('OK')), button(texts.LinkCancel, () => w.close()),
-    button(texts.LinkApply, () => apply('Apply')));
+    el('span', {}, col, labelled(dialogs().strColumn, col)), columns,
+    el('span', { class: 'arrow' }, labelled(dialogs().strLinkArrow, fields)), fields,
+    el('span', {}, fix, labelled(dialogs().strFixedText, fix)), text));
+  w.buttons.append(button(dialogs().strOK, () => apply('OK')), button(dialogs().strCancel, () => w.close()),
+    button(dialogs().strApply, () => apply('Apply')));
   fill(link);
 }
 
@@ -178,7 +180,7 @@ function nameDialog(id, question) {
   const group = uid('action');
   let newName = question.name;
   const ask = async () => {
-    const entered = await inputBox(texts.NameInputCaption, '', newName);
+    const entered = await inputBox(dialogs().strNewNamePrompt, '', newName);
     if (entered !== null) newName = entered;
   };
   const radios = question.items.map((item, i) => {
@@ -195,14 +197,14 @@ function nameDialog(id, question) {
   };
   w.addEventListener('close', () => { if (!answered) post('/api/import/answer', { id, ok: false }).catch(() => {}); });
   w.body.append(el('fieldset', { class: 'groupbox', 'aria-label': question.caption }, radios));
-  w.buttons.append(button(texts.NameNewName, () => {
+  w.buttons.append(button(dialogs().strNewNameButton, () => {
     w.querySelectorAll(`input[name="${group}"]`)[4].checked = true;
     ask();
-  }), button(texts.NameOK, () => answer(true)), button(texts.NameCancel, () => answer(false)));
+  }), button(dialogs().strOK, () => answer(true)), button(dialogs().strCancel, () => answer(false)));
 }
 
 function showResult(r) {
-  const wizard = texts.Wizard;
+  const wizard = texts.import.wizard;
   const w = openWindow(r.cancelled ? wizard.strImportCanceled
     : r.committed && r.failed === 0 ? wizard.strImportFinished : wizard.strImportError, { className: 'result' });
   const line = (label, value) => el('tr', {}, el('th', { scope: 'row' }, label), el('td', { class: 'number' }, String(value)));
