@@ -97,7 +97,8 @@ void RegisterSheet(py::module_& m) {
         return "<veziru.Sheet '" + s.Path() + "', " + s.FileType() + ", " + std::to_string(py::len(s.Rows())) + " rows>";
       });
 
-  m.def("read_sheet", [](const std::string& path, std::optional<int> codePage) {
+  m.def("read_sheet", [](const py::object& pathArg, std::optional<int> codePage) {
+        const std::string path = PathArg(pathArg);
         CheckCodePage(codePage);
         CheckFile(path);
         SheetContent content;
@@ -111,14 +112,15 @@ void RegisterSheet(py::module_& m) {
       "decides), as the import sees it: cells as texts. code_page: of a text file that is neither UTF-8 nor\n"
       "starts with a byte order mark (default 1252).");
 
-  m.def("import_file", [](const std::string& path, const std::string& library, const py::object& type,
+  m.def("import_file", [](const py::object& pathArg, const py::object& libraryArg, const py::object& type,
                           std::optional<std::map<std::string, std::string>> map,
                           std::optional<std::map<std::string, std::string>> fix, bool autoLink, int start,
                           std::optional<int> stop, const std::string& onExists, bool dryRun,
                           std::optional<int> codePage) {
+        const std::string path = PathArg(pathArg);
         TLibraryImportOptions o;
         o.FileName = path;
-        o.LibraryFile = library;
+        o.LibraryFile = PathArg(libraryArg);
         if (!type.is_none()) {
           const std::optional<std::int32_t> code = LibTypeArg(type);
           if (!code) throw py::value_error("unknown library type " + py::str(type).cast<std::string>());

@@ -1,7 +1,9 @@
 // vezi import: imports the rows of a spreadsheet or tab-separated text file into a library table, with column
 // links, the name check, progress on a terminal, a summary and an optional JSON report.
+#include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -9,6 +11,7 @@
 
 
 #include "Commands.h"
+#include "Conventions.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
 #include "import/mapping/LibraryImport.h"
@@ -22,23 +25,49 @@ namespace {
 volatile std::sig_atomic_t gInterrupted = 0;
 extern "C" void OnInterrupt(int) { gInterrupted = 1; }
 
-// Sets SIGINT and SIGTERM to stop the run after the current line; restores the old handlers.
+// Sets SIGINT and SIGTERM to stop the run after the current line; restores the old handlers. The handler does
+// not restart system calls, so a signal also ends a read that waits at the name question.
 class InterruptScope {
 public:
   InterruptScope() {
     gInterrupted = 0;
-    oldInt_ = std::signal(SIGINT, OnInterrupt);
-    oldTerm_ = std::signal(SIGTERM, OnInterrupt);
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART
+    sigaction(SIGINT, &action, &oldInt_);
+    sigaction(SIGTERM, &action, &oldTerm_);
   }
   ~InterruptScope() {
-    std::signal(SIGINT, oldInt_);
-    std::signal(SIGTERM, oldTerm_);
+    sigaction(SIGINT, &oldInt_, nullptr);
+    sigaction(SIGTERM, &oldTerm_, nullptr);
   }
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
 
 private:
-  void (*oldInt_)(int);
-  void (*oldTerm_)(int);
+  struct sigaction oldInt_ {}, oldTerm_ {};
 };
+
+// Reads a line typed on standard input. Reads byte by byte from the descriptor, without a buffer, and waits in
+// short polls, so that an interrupt ends the wait at once (also one that arrives just before the wait begins).
+// False at the end of the input and after an interrupt.
+bool ReadAnswer(std::string& line) {
+  line.clear();
+  for (;;) {
+    if (gInterrupted != 0) return false;
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&p, 1, 200);
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready <= 0) continue;
+    char c = 0;
+    const ssize_t n = read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return !line.empty();
+    if (c == '\n') return true;
+    line += c;
+  }
+}
 
 // The import's windows on the command line: the name question answered by the --on-exists choice, or asked
 // on the terminal (ask); messages on stderr.
@@ -52,7 +81,7 @@ public:
     if (!ask_) return TAnsweringDialogs::InputBox(caption, prompt, defaultText);
     std::cerr << caption << " [" << defaultText << "] " << std::flush;
     std::string line;
-    if (!std::getline(std::cin, line) || vez::Trim(line).empty()) return defaultText;
+    if (!ReadAnswer(line) || vez::Trim(line).empty()) return defaultText;
     return vez::Trim(line);
   }
 
@@ -66,7 +95,9 @@ public:
       std::cerr << form.Caption
                 << ": [o]verwrite, overwrite [a]ll, [s]kip, skip a[l]l, [n]ew name, [c]ancel? " << std::flush;
       std::string line;
-      if (!std::getline(std::cin, line)) {
+      if (!ReadAnswer(line)) {
+        // End of input, or Ctrl-C / SIGTERM while waiting: the run ends (the import tells the two apart).
+        if (gInterrupted != 0) std::cerr << '\n';
         form.CancelClick();
         return;
       }
@@ -97,7 +128,7 @@ bool Report(const std::string& path, const vez::TLibraryImportResult& r, const v
   std::ofstream out(path);
   if (out) vez::WriteImportReport(out, r, o);
   if (out) return true;
-  std::cerr << "vezi import: cannot write the report " << path << '\n';
+  std::cerr << "vezi: cannot write the report " << path << '\n';
   return false;
 }
 
@@ -139,8 +170,8 @@ void RegisterImportCommands(CLI::App& app) {
                 "the columns and fields --map leaves free");
   cmd->add_option("--fix", opts->fixes, "Give FIELD the same text in every record: FIELD=TEXT");
   cmd->add_option("--start", opts->start, "First line to import; the lines above it are the header (default 2)")
-      ->check(CLI::Range(1, 1 << 30));
-  cmd->add_option("--stop", opts->stop, "Last line to import (default: the last line)")->check(CLI::Range(1, 1 << 30));
+      ->check(Range(1, 1 << 30));
+  cmd->add_option("--stop", opts->stop, "Last line to import (default: the last line)")->check(Range(1, 1 << 30));
   cmd->add_option("--on-exists", opts->onExists,
                   "When a record of that name exists: ask (on a terminal), overwrite, skip or rename (Name (2))")
       ->check(CLI::IsMember({"ask", "overwrite", "skip", "rename"}));
@@ -148,7 +179,7 @@ void RegisterImportCommands(CLI::App& app) {
   cmd->add_option("--report", opts->report, "Write a JSON report of the run to this file");
   cmd->add_option("--code-page", opts->codePage,
                   "Code page of a text file that is neither UTF-8 nor starts with a byte order mark (default 1252)")
-      ->check(CLI::Range(1, 65535));
+      ->check(Range(1, 65535));
   cmd->add_option("--decimal-separator", opts->decimal,
                   "Decimal separator of the numbers in the file, as the process format setting (default \".\")")
       ->check(CLI::IsMember({".", ","}));
@@ -167,22 +198,21 @@ void RegisterImportCommands(CLI::App& app) {
     o.TextCodePage = opts->codePage;
     // A usage error ends the run before it starts; the report says why all the same.
     auto usage = [&](const std::string& message) {
-      std::cerr << "vezi import: " << message << '\n';
       vez::TLibraryImportResult r;
       r.Error = message;
       Report(opts->report, r, o);
-      SetExitCode(kExitUsage);
+      return UsageError(message);
     };
-    if (opts->maps.empty() && !opts->autoLink) return usage("give --map FIELD=COL or --auto-link");
+    if (opts->maps.empty() && !opts->autoLink) throw usage("give --map FIELD=COL or --auto-link");
     for (const auto& [list, target] : {std::pair{&opts->maps, &o.Maps}, std::pair{&opts->fixes, &o.Fixes}})
       for (const auto& m : *list) {
         std::pair<std::string, std::string> kv;
-        if (!SplitAssignment(m, kv)) return usage("\"" + m + "\" is not FIELD=VALUE");
+        if (!SplitAssignment(m, kv)) throw usage("\"" + m + "\" is not FIELD=VALUE");
         target->push_back(kv);
       }
     if (!opts->type.empty()) {
       const auto code = ParseType(opts->type);
-      if (!code) return usage("unknown library type \"" + opts->type + "\"");
+      if (!code) throw usage("unknown library type \"" + opts->type + "\"");
       o.LibType = *code;
     }
     if (!opts->decimal.empty()) vez::GlobalFormatSettings().DecimalSeparator = opts->decimal[0];
@@ -202,15 +232,13 @@ void RegisterImportCommands(CLI::App& app) {
       r = vez::ImportIntoLibrary(o, dialogs);
     } catch (const std::exception& e) {
       if (tty) std::fprintf(stderr, "\r\033[K");
-      std::cerr << "vezi import: " << e.what() << '\n';
       r.Error = e.what();
       Report(opts->report, r, o);
-      SetExitCode(kExitError);
-      return;
+      throw;  // reported as every failure is
     }
     if (tty) std::fprintf(stderr, "\r\033[K");
     for (const auto& e : r.Errors) {
-      std::cerr << "line " << e.Line;
+      std::cerr << "vezi: line " << e.Line;
       if (!e.Column.empty()) std::cerr << ", column " << e.Column;
       if (!e.Field.empty()) std::cerr << ", field " << e.Field;
       std::cerr << ": " << e.Message << '\n';

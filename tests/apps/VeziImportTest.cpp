@@ -77,11 +77,11 @@ TEST_F(VeziImport, FailedLinesFailAloneWithLineColumnAndField) {
   auto r = Vezi({"import", in, "--into", Lib(), "--auto-link", "--decimal-separator", ",", "--report", report});
   EXPECT_EQ(1, r.exitCode);
   EXPECT_THAT(r.out, HasSubstr(Summary(1, 0, 0, 5) + "Empty lines skipped: 1\n"));
-  EXPECT_EQ("line 3, column B, field Values0: \"loud\" is not a number\n"
-            "line 4, column C, field Terz: \"maybe\" is not a Boolean\n"
-            "line 5, column A, field ElementName: the name is empty\n"
-            "line 7, column D, field RichtwirkungenH1: \"2.5\" is not an integer\n"
-            "line 8, column D, field RichtwirkungenH1: 3000000000 is not a valid value for field 'RichtwirkungenH1'. "
+  EXPECT_EQ("vezi: line 3, column B, field Values0: \"loud\" is not a number\n"
+            "vezi: line 4, column C, field Terz: \"maybe\" is not a Boolean\n"
+            "vezi: line 5, column A, field ElementName: the name is empty\n"
+            "vezi: line 7, column D, field RichtwirkungenH1: \"2.5\" is not an integer\n"
+            "vezi: line 8, column D, field RichtwirkungenH1: 3000000000 is not a valid value for field 'RichtwirkungenH1'. "
             "The allowed range is -2147483648 to 2147483647\n",
             r.err);
   EXPECT_EQ((std::map<std::string, std::string>{{"A", "Values0=1.5;"}}), Records(Lib(), {"Values0"}));

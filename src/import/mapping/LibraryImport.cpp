@@ -10,6 +10,7 @@
 #include "import/Impcnst.h"
 #include "import/NameAlreadyExists.h"
 #include "librarydb/Defaults.h"
+#include "librarydb/ElementBands.h"
 #include "librarydb/OVLibConst.h"
 #include "output/JsonWriter.h"
 
@@ -247,6 +248,10 @@ private:
     for (const auto& [field, col] : options_.Maps) LinkOne(field, false, col);
     for (const auto& [field, text] : options_.Fixes) LinkOne(field, true, text);
     if (options_.AutoLink) form_.AutoLinkButtonClick();
+    // Band fields of an element library: the record's band range and completeness follow from them.
+    std::vector<std::string> linked;
+    for (std::int32_t k = 0; k < form_.Links.Count(); ++k) linked.push_back(form_.Links[k].FieldName());
+    for (const auto& [field, text] : BandFieldsFor(result_.LibType, linked)) LinkOne(field, true, text);
     if (form_.Links.Count() == 0)
       throw Exception(options_.AutoLink ? "No header text above the start line names a field of the library"
                                         : "Nothing is linked: give --map FIELD=COLUMN or --auto-link");
@@ -342,6 +347,8 @@ private:
         return Fail(row, {}, nameField_, e.what());
       }
       if (action == neCancel) {
+        // The name question ends the run by Cancel, or by an interrupt while it waits for the answer.
+        result_.Interrupted = result_.Interrupted || (options_.Interrupted && options_.Interrupted());
         result_.Cancelled = !result_.Interrupted;
         return;
       }

@@ -21,6 +21,11 @@
 //   refuses, fails alone and is reported with its line, column and field; the others are stored. A run that
 //   is cancelled (the name question answered Cancel) or interrupted (Options::Interrupted) or a dry run
 //   stores nothing, and a library file the run created is removed again.
+// - An element library (emission, absorption, transmission, attenuation) whose band fields "Values<n>" are
+//   linked gets "Lower", "Upper", "Terz" and "Komplett" as fixed texts that match those fields
+//   (BandFieldsFor, librarydb/ElementBands.h): octave centres alone make an octave record, anything else a
+//   third-octave one, complete when no band inside the range is missing. A field the caller links or fixes
+//   keeps the caller's value. The derived texts appear among the result's Links.
 // - A cell of only blanks counts as empty. An empty cell leaves its field as it is: the type's default in a
 //   new record, the old value in an overwritten one. A line whose linked cells are all empty is skipped and
 //   counted (EmptyLines), neither stored nor failed. A value that does not convert is never stored as zero.
