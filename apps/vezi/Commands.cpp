@@ -17,6 +17,7 @@ void RegisterAll(CLI::App& app) {
   RegisterConvertCommands(app);
   RegisterEmissionCommands(app);
   RegisterImportCommands(app);
+  RegisterServeCommands(app);
 }
 
 }  // namespace vezi

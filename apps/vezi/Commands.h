@@ -21,5 +21,6 @@ void RegisterLibraryCommands(CLI::App& app);
 void RegisterConvertCommands(CLI::App& app);
 void RegisterEmissionCommands(CLI::App& app);
 void RegisterImportCommands(CLI::App& app);
+void RegisterServeCommands(CLI::App& app);
 
 }  // namespace vezi

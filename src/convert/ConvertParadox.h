@@ -298,5 +298,13 @@ bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteO
 void ConvertParadoxFolders(const std::vector<std::string>& folders, bool Recursive, bool DeleteOld,
                            TConversionView* view, std::vector<TConversionSummary>* summaries,
                            const TConvertOptions& options);
+// What a run would do with the files of a folder, for front ends that list them.
+// The library name a Paradox table gets ("emis.db" -> "emis.abs", "X.run" -> "X.runx", "R.tdb" -> "R.tabs");
+// "" for a name that no pass takes.
+std::string ConvertedFileName(const std::string& ParadoxName);
+// Whether a run leaves the table out and deletes it with DeleteOld ("Thumbs.db", "TmpRun.db", ...).
+bool NeverConverted(const std::string& ParadoxName);
+// The companion files of a Paradox table that are deleted with it, as they are named in its folder.
+std::vector<std::string> CompanionFiles(const std::string& TablePath);
 
 }  // namespace vez

@@ -813,4 +813,29 @@ bool ConvertParadoxFiles(const std::string& Folder, bool Recursive, bool DeleteO
   return true;
 }
 
+std::string ConvertedFileName(const std::string& ParadoxName) {
+  for (const Pass& pass : kPasses)
+    if (MatchesMask(ParadoxName, pass.Mask)) return ChangeFileExt(ParadoxName, pass.NewExtension);
+  return {};
+}
+
+bool NeverConverted(const std::string& ParadoxName) {
+  return std::any_of(std::begin(kNeverConverted), std::end(kNeverConverted),
+                     [&](const char* n) { return SameTextFolded(n, ParadoxName); });
+}
+
+std::vector<std::string> CompanionFiles(const std::string& TablePath) {
+  const fs::path p(TablePath);
+  std::vector<std::string> wanted;
+  for (const auto& ext : CompanionExtensions()) wanted.push_back(FoldCase(p.stem().string() + ext));
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (fs::directory_iterator it(p.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (std::find(wanted.begin(), wanted.end(), FoldCase(name)) != wanted.end()) found.push_back(name);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 }  // namespace vez

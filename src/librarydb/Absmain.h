@@ -402,6 +402,15 @@ public:
   std::int32_t RecordCount();
   // Starts the cursor over on the current record, seeing what other programs have posted.
   void Refresh();
+  // Moves Distance records forward (backward when negative) without reading the records passed over; stops
+  // on the last (first) record with Eof (Bof) set. Gives the number of records moved, negative backward.
+  std::int32_t MoveBy(std::int32_t Distance);
+  // A bookmark names the current record (the engine's row key; 0 when there is none, as for a record being
+  // inserted); GotoBookmark makes that record current again in any index order, and gives False with the
+  // cursor unchanged when the record is gone.
+  using TBookmark = std::int64_t;
+  TBookmark GetBookmark() const;
+  bool GotoBookmark(TBookmark Bookmark);
 
   // New record at the end (Append) or at the cursor (Insert); both store the same way.
   void Append();

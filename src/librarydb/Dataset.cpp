@@ -585,6 +585,52 @@ void TDataSet::Refresh() {
   First();
 }
 
+std::int32_t TDataSet::MoveBy(std::int32_t Distance) {
+  CheckBrowseable();
+  if (Distance == 0) return 0;
+  EnsureKeys();
+  if (!hasCurrent_ || !posValid_ || (Distance > 0 ? eof_ : bof_)) {
+    if (Distance > 0) eof_ = true;
+    else bof_ = true;
+    return 0;
+  }
+  const auto from = static_cast<std::int64_t>(pos_);
+  const std::int64_t last = static_cast<std::int64_t>(keys_.size()) - 1;
+  const std::int64_t want = std::clamp(from + Distance, std::int64_t{0}, last);
+  const bool forward = Distance > 0;
+  // Records deleted meanwhile are skipped in the direction of travel; past an end the cursor stays there.
+  if (!LoadAt(static_cast<std::size_t>(want), forward) &&
+      !(keys_.empty() ? false : LoadAt(forward ? keys_.size() - 1 : 0, !forward))) {
+    ClearCurrent();
+    bof_ = eof_ = true;
+    return 0;
+  }
+  const bool pastEnd = forward ? from + Distance > last : from + Distance < 0;
+  if (forward) {
+    bof_ = false;
+    eof_ = pastEnd;
+  } else {
+    eof_ = false;
+    bof_ = pastEnd;
+  }
+  return static_cast<std::int32_t>(static_cast<std::int64_t>(pos_) - from);
+}
+
+TDataSet::TBookmark TDataSet::GetBookmark() const {
+  const bool onRecord = state_ == TDataSetState::dsBrowse || state_ == TDataSetState::dsEdit;
+  return onRecord && hasCurrent_ ? current_.Key : 0;
+}
+
+bool TDataSet::GotoBookmark(TBookmark Bookmark) {
+  CheckBrowseable();
+  if (Bookmark == 0) return false;
+  std::vector<Row> rows;
+  DoFetch(&Bookmark, 1, rows);
+  if (rows.empty() || rows.front().Key != Bookmark) return false;
+  PositionOn(std::move(rows.front()));
+  return true;
+}
+
 void TDataSet::Append() {
   CheckBrowseable();
   CheckWritable();

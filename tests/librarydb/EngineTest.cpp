@@ -620,6 +620,34 @@ TEST_F(EngineTest, RefreshAndIndexChangeStartTheCursorOver) {
   table.Cancel();
 }
 
+// MoveBy skips pages it does not read and stops at the ends; a bookmark finds its record in any order and
+// fails for one deleted meanwhile.
+TEST_F(EngineTest, MoveByAndBookmarks) {
+  lib.Database.StartTransaction();
+  for (int i = 0; i < 700; ++i) AppendElement(table, "n" + std::to_string(1000 + i));
+  lib.Database.Commit();
+  table.SetIndexName("EN");
+  EXPECT_EQ(table.MoveBy(600), 600);
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "n1600");
+  const TABSTable::TBookmark mark = table.GetBookmark();
+  EXPECT_EQ(table.MoveBy(-250), -250);
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "n1350");
+  EXPECT_EQ(table.MoveBy(1000), 349);
+  EXPECT_TRUE(table.Eof());
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "n1699");
+  EXPECT_EQ(table.MoveBy(-1000), -699);
+  EXPECT_TRUE(table.Bof());
+  table.SetIndexName("");
+  ASSERT_TRUE(table.GotoBookmark(mark));
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "n1600");
+  table.Next();  // the cursor goes on from the bookmarked record
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "n1601");
+  ASSERT_TRUE(table.GotoBookmark(mark));
+  table.Delete();
+  EXPECT_FALSE(table.GotoBookmark(mark));
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "n1601");
+}
+
 TEST_F(EngineTest, LockedFileFailsWithAClearMessage) {
   LibraryFile other(dir, "lib.abs", false);
   other.Database.SetLockWaitSeconds(0);

@@ -115,22 +115,42 @@ public:
       : options_(options), dialogs_(dialogs), form_(dialogs) {}
 
   TLibraryImportResult Run() {
-    ResolveType();
-    LoadFile();  // first: a file that cannot be opened leaves the library untouched
-    OpenLibrary();
-    OfferFields();
+    Prepare();
     SetLines();
     Link();
     CheckLinks();
     if (result_.LastLine < result_.FirstLine) return result_;  // nothing to import: no library is made
     CreateLibrary();
     StoreLines();
-    if (!result_.Cancelled && !result_.Interrupted && !options_.DryRun) {
-      transaction_->Commit();  // a failed commit (a full disk) stores nothing and says so
-      if (newFile_) newFile_->Publish();
-      result_.Committed = true;
+    return Finish();
+  }
+
+  // The dialog as its user finds it: the file loaded, the library's fields offered.
+  void Prepare() {
+    ResolveType();
+    LoadFile();  // first: a file that cannot be opened leaves the library untouched
+    OpenLibrary();
+    OfferFields();
+  }
+  TExcelImportForm& Form() { return form_; }
+
+  // The dialog's Start Import with the lines and links its user set: the dialog checks them (its message when
+  // it refuses), then the run checks the links, makes the library and stores the lines.
+  TLibraryImportResult StartImport() {
+    result_.Refused = false;
+    form_.OnBeforeImport = [this](TExcelImportForm&) {
+      result_.FirstLine = form_.ImportData.MinRow();
+      result_.LastLine = form_.ImportData.MaxRow();
+      TakeLinks();
+      CheckLinks();
+      if (result_.LastLine >= result_.FirstLine) CreateLibrary();
+    };
+    StoreLines();
+    if (form_.ModalResult != TModalResult::mrOk) {
+      result_.Refused = true;
+      return result_;
     }
-    return result_;
+    return Finish();
   }
 
 private:
@@ -224,10 +244,25 @@ private:
     if (form_.Links.Count() == 0)
       throw Exception(options_.AutoLink ? "No header text above the start line names a field of the library"
                                         : "Nothing is linked: give --map FIELD=COLUMN or --auto-link");
+    TakeLinks();
+  }
+
+  void TakeLinks() {
     result_.Links = form_.LinkList.Items;
+    linkedColumns_.clear();
+    columns_.clear();
     for (std::int32_t k = 0; k < form_.Links.Count(); ++k)
       if (!form_.Links[k].Fix()) linkedColumns_.push_back(form_.GetXLSColNo(form_.Links[k].XLSCol()));
     for (std::int32_t i = 0; i < fields_.Count(); ++i) columns_.push_back(ColumnOf(fields_[i].FieldName));
+  }
+
+  TLibraryImportResult Finish() {
+    if (transaction_ && !result_.Cancelled && !result_.Interrupted && !options_.DryRun) {
+      transaction_->Commit();  // a failed commit (a full disk) stores nothing and says so
+      if (newFile_) newFile_->Publish();
+      result_.Committed = true;
+    }
+    return result_;
   }
 
   void CheckLinks() {
@@ -372,6 +407,26 @@ private:
 TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TImportDialogs& Dialogs) {
   return ImportRun(Options, Dialogs).Run();
 }
+
+namespace {
+// The run keeps a reference to its options; the dialog's copy is made before the run (the first base).
+struct TOptionsCopy {
+  TLibraryImportOptions Options;
+};
+}  // namespace
+class TLibraryImport::Impl : private TOptionsCopy, public ImportRun {
+public:
+  Impl(const TLibraryImportOptions& options, TImportDialogs& dialogs)
+      : TOptionsCopy{options}, ImportRun(Options, dialogs) {}
+};
+
+TLibraryImport::TLibraryImport(const TLibraryImportOptions& Options, TImportDialogs& Dialogs)
+    : impl_(std::make_unique<Impl>(Options, Dialogs)) {
+  impl_->Prepare();
+}
+TLibraryImport::~TLibraryImport() = default;
+TExcelImportForm& TLibraryImport::Form() { return impl_->Form(); }
+TLibraryImportResult TLibraryImport::Run() { return impl_->StartImport(); }
 
 void WriteImportReport(std::ostream& out, const TLibraryImportResult& r, const TLibraryImportOptions& o) {
   JsonWriter json(out, JsonWriter::Layout::Indented);

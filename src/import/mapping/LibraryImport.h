@@ -36,6 +36,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -74,6 +75,7 @@ struct TLibraryImportResult {
   bool Committed = false;    // the changes are in the library
   bool Cancelled = false;    // the name question was answered Cancel
   bool Interrupted = false;
+  bool Refused = false;      // the dialog's Start refused the links or lines (its message was shown)
   std::int32_t FirstLine = 0, LastLine = 0;  // LastLine < FirstLine: no line to import
   std::int32_t FileLines = 0;                // the last line of the file
   std::int32_t Added = 0, Overwritten = 0, Skipped = 0, Failed = 0;
@@ -86,6 +88,29 @@ struct TLibraryImportResult {
 // Runs the import. Setup errors (file cannot be opened, unknown type, field or column, no link) throw
 // vez::Exception before the library is touched; errors of single lines are in the result.
 TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TImportDialogs& Dialogs);
+
+// The same run for a front end whose user works the import dialog: the constructor loads the file into Form()
+// and offers the library's fields (setup errors throw, nothing is touched); the user links columns and sets the
+// lines in Form() (Maps, Fixes, AutoLink, StartLine and StopLine of the options are not used); Run is the
+// dialog's "Start Import": when the dialog refuses the links or lines its message goes to the dialogs, the
+// result says Refused and Run may be called again; otherwise the lines are stored as ImportIntoLibrary stores
+// them, once.
+class TExcelImportForm;
+class TLibraryImport {
+public:
+  TLibraryImport(const TLibraryImportOptions& Options, TImportDialogs& Dialogs);
+  ~TLibraryImport();
+  TLibraryImport(const TLibraryImport&) = delete;
+  TLibraryImport& operator=(const TLibraryImport&) = delete;
+
+  TExcelImportForm& Form();
+  TLibraryImportResult Run();
+
+  class Impl;
+
+private:
+  std::unique_ptr<Impl> impl_;
+};
 
 // The report of a run as JSON, members in name order: added, cancelled, committed, created, dry_run,
 // empty_lines, error, errors [{column, field, line, message}], failed, file, file_type, file_lines,

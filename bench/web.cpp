@@ -1,0 +1,223 @@
+// vezi serve against the library calls it serves, measured in the same run.
+//
+//   BM_RecordsPage  a page of 50 records of a 1 000 000-record emission-like library (40 columns), at an offset
+//                   drawn anew for every iteration, in the order of the primary index: GET /api/records over
+//                   HTTP (a keep-alive client, the JSON body received whole) against the engine reading the same
+//                   50 records (table opened in that order, MoveBy to the offset, every field of every record
+//                   read). Target: ratio <= 2.
+//   BM_Conversion   a 100 000-record Paradox emission table converted while a client follows the conversion
+//                   window's events (POST /api/convert, the event stream read to its end) against
+//                   ConvertParadoxFiles called as `vezi convert` calls it, each on its own copy of the folder.
+//                   Target: ratio <= 1.05.
+#include <benchmark/benchmark.h>
+#include <httplib.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "BenchFolder.h"
+#include "convert/ConvertParadox.h"
+#include "core/FormatSettings.h"
+#include "librarydb/Absmain.h"
+#include "pxwriter/PxWriter.h"
+#include "web/WebServer.h"
+
+namespace {
+
+using namespace vez;
+using Clock = std::chrono::steady_clock;
+using bench::BenchFolder;
+namespace fs = std::filesystem;
+
+double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+// A server on a free port of the folder, running on a thread of its own.
+class Served {
+public:
+  explicit Served(const std::string& folder) {
+    TServeOptions options;
+    options.Folder = folder;
+    options.Port = 0;
+    server_ = std::make_unique<TWebServer>(options);
+    thread_ = std::thread([this] { server_->Run(); });
+    client = std::make_unique<httplib::Client>("127.0.0.1", server_->Port());
+    client->set_keep_alive(true);
+    client->set_read_timeout(600);
+    client->set_default_headers({{"X-Vezi-Token", server_->Token()}});
+  }
+  ~Served() {
+    server_->Stop();
+    thread_.join();
+    server_->WaitForJobs();
+  }
+  std::unique_ptr<httplib::Client> client;
+
+private:
+  std::unique_ptr<TWebServer> server_;
+  std::thread thread_;
+};
+
+constexpr int kLibraryRecords = 1000000;
+constexpr int kPage = 50;
+
+// emis.abs with 1 000 000 records: the table made by the engine, the records written by one raw INSERT.
+void MakeLibrary(const std::string& file) {
+  {
+    TABSDatabase db;
+    db.SetDatabaseFileName(file);
+    db.SetDatabaseName("bench-web");
+    db.CreateDatabase();
+    TABSTable t;
+    t.SetDatabaseName("bench-web");
+    t.SetTableName("emis.abs");
+    t.AdvFieldDefs().Add("Eintrag", aftAutoInc);
+    t.AdvFieldDefs().Add("ElementName", aftString, 80);
+    for (int i = 1; i <= 31; ++i) t.AdvFieldDefs().Add("Values" + std::to_string(i), aftDouble);
+    for (int i = 1; i <= 4; ++i) t.AdvFieldDefs().Add("Gruppen" + std::to_string(i), aftInteger);
+    for (int i = 1; i <= 2; ++i) t.AdvFieldDefs().Add("Flag" + std::to_string(i), aftBoolean);
+    t.AdvFieldDefs().Add("Kommentar", aftMemo);
+    t.IndexDefs().Add("p", "Eintrag", ixPrimary);
+    t.IndexDefs().Add("EN", "ElementName", ixUnique | ixCaseInsensitive);
+    t.CreateTable();
+  }
+  std::string sql = "INSERT INTO \"emis.abs\" VALUES (?1, ?2";
+  for (int c = 3; c <= 40; ++c) sql += ", ?" + std::to_string(c);
+  sql += ")";
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  // Setting the data up is not measured: no journal, no sync, a large page cache.
+  sqlite3_exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA cache_size=-262144; BEGIN", nullptr,
+               nullptr, nullptr);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
+  std::mt19937 random(7);
+  for (int r = 1; r <= kLibraryRecords; ++r) {
+    const std::string name = Format("Element %07d", r);
+    sqlite3_bind_int(st, 1, r);
+    sqlite3_bind_text(st, 2, name.c_str(), -1, SQLITE_TRANSIENT);
+    for (int c = 3; c <= 33; ++c) sqlite3_bind_double(st, c, 40.0 + static_cast<double>(random() % 4000) / 100.0);
+    for (int c = 34; c <= 37; ++c) sqlite3_bind_int(st, c, static_cast<int>(random() % 100));
+    for (int c = 38; c <= 39; ++c) sqlite3_bind_int(st, c, r % 2);
+    sqlite3_bind_text(st, 40, "A short comment on the element.", -1, SQLITE_STATIC);
+    sqlite3_step(st);
+    sqlite3_reset(st);
+  }
+  sqlite3_finalize(st);
+  sqlite3_exec(db, "COMMIT; PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+  sqlite3_close_v2(db);
+}
+
+// The engine reading the page: what a program using the library does for the same 50 records.
+std::size_t EnginePage(const std::string& file, int offset) {
+  TABSDatabase db;
+  db.SetDatabaseFileName(file);
+  db.SetDatabaseName("bench-web-read");
+  db.SetReadOnly(true);
+  TABSTable t;
+  t.SetDatabaseName("bench-web-read");
+  t.SetTableName("emis.abs");
+  t.SetReadOnly(true);
+  t.SetIndexName("p");
+  t.Open();
+  t.MoveBy(offset);
+  std::size_t values = 0;
+  for (int n = 0; n < kPage && !t.Eof(); ++n, t.Next())
+    for (int i = 0; i < t.FieldCount(); ++i) values += t.Fields(i).Value().IsNull() ? 0 : 1;
+  t.Close();
+  return values;
+}
+
+void BM_RecordsPage(benchmark::State& state) {
+  BenchFolder folder;
+  const auto made = Clock::now();
+  MakeLibrary(folder.File("emis.abs"));
+  std::fprintf(stderr, "library of %d records made in %.1f s\n", kLibraryRecords, Seconds(made, Clock::now()));
+  Served served(folder.Dir());
+  std::mt19937 random(11);
+  double engineSum = 0, webSum = 0;
+  for (auto _ : state) {
+    const int offset = static_cast<int>(random() % (kLibraryRecords - kPage));
+    auto t0 = Clock::now();
+    const std::size_t values = EnginePage(folder.File("emis.abs"), offset);
+    const double engine = Seconds(t0, Clock::now());
+    t0 = Clock::now();
+    const auto r = served.client->Get("/api/records?path=emis.abs&limit=50&offset=" + std::to_string(offset));
+    const double web = Seconds(t0, Clock::now());
+    if (!r || r->status != 200 || values != static_cast<std::size_t>(kPage) * 40)
+      state.SkipWithError("the page was not served whole");
+    state.SetIterationTime(web);
+    engineSum += engine;
+    webSum += web;
+  }
+  state.counters["engine_ms"] = engineSum * 1000 / static_cast<double>(state.iterations());
+  state.counters["web_ms"] = webSum * 1000 / static_cast<double>(state.iterations());
+  state.counters["ratio"] = webSum / engineSum;
+}
+BENCHMARK(BM_RecordsPage)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+
+constexpr int kParadoxRecords = 100000;
+
+void WriteParadox(const std::string& path) {
+  std::vector<pxw::Field> fields = {{"Eintrag", 22, 4}, {"ElementName", 1, 80}};
+  for (int i = 0; i <= 30; ++i) fields.push_back({"Values" + std::to_string(i), 6, 8});
+  fields.push_back({"Terz", 9, 1});
+  fields.push_back({"Komplett", 9, 1});
+  pxw::Writer w(fields, pxw::TableOptions{16, 12, 1252, 2, "ascii"});
+  for (int r = 0; r < kParadoxRecords; ++r) {
+    std::vector<std::string> v = {pxw::Writer::Long(r + 1), pxw::Writer::Char(Format("Quelle %06d", r), 80)};
+    for (int i = 0; i <= 30; ++i) v.push_back(pxw::Writer::Number(40.0 + (r * 31 + i) % 4000 / 100.0));
+    v.push_back(pxw::Writer::Logical(true));
+    v.push_back(pxw::Writer::Logical(r % 2 == 0));
+    w.AddRecord(v);
+  }
+  w.Write(path);
+}
+
+void BM_Conversion(benchmark::State& state) {
+  BenchFolder folder;
+  fs::create_directories(folder.Dir() + "source");
+  WriteParadox(folder.Dir() + "source/emis.db");
+  Served served(folder.Dir());
+  int run = 0;
+  double cliSum = 0, webSum = 0;
+  for (auto _ : state) {
+    const std::string cli = "cli" + std::to_string(run), web = "web" + std::to_string(run++);
+    fs::copy(folder.Dir() + "source", folder.Dir() + cli);
+    fs::copy(folder.Dir() + "source", folder.Dir() + web);
+
+    auto t0 = Clock::now();
+    TConversionView quiet;  // `vezi convert` off a terminal shows nothing
+    TConversionSummary summary;
+    ConvertParadoxFiles(folder.Dir() + cli, false, false, &quiet, &summary);
+    const double direct = Seconds(t0, Clock::now());
+
+    t0 = Clock::now();
+    const auto started = served.client->Post("/api/convert", "{\"path\":\"" + web + "\"}", "application/json");
+    std::string events;
+    if (started && started->status == 202) {
+      const std::string job = started->body.substr(started->body.find(':') + 1, started->body.find('}') - started->body.find(':') - 1);
+      served.client->Get("/api/convert/events?job=" + job, [&](const char* data, std::size_t n) {
+        events.append(data, n);
+        return events.find("event: end\n") == std::string::npos;
+      });
+    }
+    const double watched = Seconds(t0, Clock::now());
+    if (events.find("\"records_written\":" + std::to_string(kParadoxRecords)) == std::string::npos ||
+        summary.Tables.empty() || summary.Tables[0].RecordsWritten != kParadoxRecords)
+      state.SkipWithError("a conversion lost records");
+    state.SetIterationTime(watched);
+    cliSum += direct;
+    webSum += watched;
+  }
+  state.counters["cli_s"] = cliSum / static_cast<double>(state.iterations());
+  state.counters["web_s"] = webSum / static_cast<double>(state.iterations());
+  state.counters["ratio"] = webSum / cliSum;
+}
+BENCHMARK(BM_Conversion)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+}  // namespace

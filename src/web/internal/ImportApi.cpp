@@ -1,0 +1,510 @@
+// The import dialog in the browser. The dialog stays the logic class (TExcelImportForm, TSelectColForm,
+// TFormNameExists) inside a TLibraryImport, held by a session on the server; the browser shows its state and
+// sends what the user does, one operation per request (lines, links, the link dialog's choice, Clear, Auto
+// Link, Start Import).
+//
+// Start Import runs the import on a thread of its own. When a name exists, the name dialog's question travels
+// to the browser as an event and the run waits for the answer (a request), which operates the dialog as the
+// user did. Ctrl-C, a cancelled session or a browser that goes away answers Cancel (nothing is stored). The run's
+// progress and its result (counts and every failed line) are events too.
+//
+// Uploads: a spreadsheet or text file is written into a folder under a temporary name and linked to its own
+// name only when it is complete; an existing file is never replaced.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "core/FileMask.h"
+#include "core/FormatSettings.h"
+#include "import/EImport2.h"
+#include "import/NameAlreadyExists.h"
+#include "import/mapping/LibraryImport.h"
+#include "librarydb/OVLibConst.h"
+#include "web/internal/Events.h"
+
+namespace vez::web {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kMaxSessions = 8;
+constexpr std::int32_t kShownDataRows = 200;
+
+void WriteGrid(JsonWriter& json, const TStringGrid& grid, std::int32_t rowLimit) {
+  json.BeginObject().Key("columns").BeginArray();
+  for (std::int32_t c = 1; c < grid.ColCount(); ++c) json.String(grid.Cells(c, 0));
+  json.EndArray().Key("rows").BeginArray();
+  const std::int32_t shown = std::min(grid.RowCount() - 1, rowLimit);
+  for (std::int32_t r = 1; r <= shown; ++r) {
+    json.BeginArray().String(grid.Cells(0, r));
+    for (std::int32_t c = 1; c < grid.ColCount(); ++c) json.String(grid.Cells(c, r));
+    json.EndArray();
+  }
+  json.EndArray().Member("more", std::max(0, grid.RowCount() - 1 - shown)).EndObject();
+}
+
+void WriteSpin(JsonWriter& json, const char* name, const TSpinEdit& spin) {
+  json.Key(name).BeginObject().Member("value", spin.Value).Member("min", spin.MinValue).Member("max", spin.MaxValue)
+      .Member("enabled", spin.Enabled).EndObject();
+}
+
+void WriteLinkDialog(JsonWriter& json, const TSelectColForm& f) {
+  json.BeginObject()
+      .Member("caption", f.Caption)
+      .Member("edit_index", f.EditIndex)
+      .Member("fix", f.GetFix())
+      .Member("fix_text", f.GetFixStr())
+      .Member("fix_enabled", f.FixEditEnabled)
+      .Member("columns_enabled", f.ColList.Enabled)
+      .Member("column", f.GetXLSCol())
+      .Member("description", f.GetDescription())
+      .Key("columns").BeginArray();
+  for (const auto& c : f.ColList.Items) json.String(c);
+  json.EndArray().Key("descriptions").BeginArray();
+  for (const auto& d : f.DescrList.Items) json.String(d);
+  json.EndArray().EndObject();
+}
+
+void WriteResult(JsonWriter& json, const TLibraryImportResult& r) {
+  json.BeginObject()
+      .Member("refused", r.Refused)
+      .Member("added", r.Added)
+      .Member("overwritten", r.Overwritten)
+      .Member("skipped", r.Skipped)
+      .Member("failed", r.Failed)
+      .Member("cancelled", r.Cancelled)
+      .Member("interrupted", r.Interrupted)
+      .Member("committed", r.Committed)
+      .Member("created", r.Created && r.Committed)
+      .Member("first_line", r.FirstLine)
+      .Member("last_line", r.LastLine)
+      .Key("errors").BeginArray();
+  for (const auto& e : r.Errors)
+    json.BeginObject().Member("line", e.Line).Member("column", e.Column).Member("field", e.Field)
+        .Member("message", e.Message).EndObject();
+  json.EndArray().EndObject();
+}
+
+}  // namespace
+
+// One import dialog of one browser page, and the window system its logic classes talk to.
+class TImportSession : public TImportDialogs {
+public:
+  enum class TState { Editing, Running, Done };
+
+  TImportSession(std::int64_t id, const TLibraryImportOptions& options, std::string file, std::string library,
+                 std::string root)
+      : Id(id), File(std::move(file)), Library(std::move(library)), root_(std::move(root)) {
+    TLibraryImportOptions o = options;
+    o.Interrupted = [this] { return interrupted_.load(); };
+    o.Progress = [this](std::int32_t done, std::int32_t total) { Progress(done, total); };
+    import_ = std::make_unique<TLibraryImport>(o, *this);
+  }
+  ~TImportSession() override { Join(); }
+
+  const std::int64_t Id;
+  const std::string File, Library;
+
+  // ---- the window system ----
+  void ShowMessage(const std::string& text) override {
+    if (state_ == TState::Running) events_->Add("message", TextJson(text));
+    else messages_.push_back(text);
+  }
+  std::string InputBox(const std::string&, const std::string&, const std::string& defaultText) override {
+    return answer_ && answer_->NewName ? *answer_->NewName : defaultText;
+  }
+  // The question goes to the browser; the run waits for the answer, or for a stop (Cancel).
+  void ShowNameExists(TFormNameExists& form) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    answer_.reset();
+    waiting_ = true;
+    events_->Add("question", JsonText([&](JsonWriter& j) {
+                   j.BeginObject().Member("caption", form.Caption).Member("name", form.NewName).Key("items").BeginArray();
+                   for (const auto& item : TFormNameExists::Items()) j.String(item);
+                   j.EndArray().EndObject();
+                 }));
+    answered_.wait(lock, [&] { return answer_.has_value() || interrupted_; });
+    waiting_ = false;
+    if (!answer_ || !answer_->Ok) {
+      form.CancelClick();
+      return;
+    }
+    form.RadioGroupClick(answer_->Item);  // "Enter new name" asks InputBox, which gives the entered name
+    form.OKClick();
+  }
+  // The link dialog: the browser's choice, given before EditConnect opens it, operates it.
+  void ShowSelectCol(TSelectColForm& form) override {
+    if (linkScript_) linkScript_(form);
+  }
+
+  // ---- operations of the browser ----
+  template <typename Fn>
+  void Edit(Fn&& fn) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (state_ != TState::Editing) throw EHttpError(409, "The import has started; the dialog cannot be changed now");
+    messages_.clear();
+    fn(import_->Form());
+  }
+
+  // Runs the link dialog for link `index` (-1 a new one) with a script, and writes what it showed.
+  void LinkDialog(JsonWriter& json, std::int32_t index, std::function<void(TSelectColForm&)> script) {
+    Edit([&](TExcelImportForm& form) {
+      if (index >= form.Links.Count()) throw EHttpError(400, "There is no such link");
+      linkScript_ = [&](TSelectColForm& f) {
+        if (script) script(f);
+        WriteLinkDialog(json, f);
+      };
+      try {
+        form.EditConnect(index);
+      } catch (...) {
+        linkScript_ = nullptr;
+        throw;
+      }
+      linkScript_ = nullptr;
+    });
+  }
+
+  void Start(const std::atomic<bool>& stopping) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (state_ != TState::Editing) throw EHttpError(409, "The import has started already");
+    if (stopping) throw EHttpError(503, "The server is stopping");
+    Join();
+    messages_.clear();
+    events_ = std::make_shared<TEventLog>();
+    state_ = TState::Running;
+    interrupted_ = false;
+    worker_ = std::thread([this] {
+      std::optional<TLibraryImportResult> result;
+      std::string error;
+      try {
+        result = import_->Run();
+      } catch (const std::exception& e) {
+        error = e.what();
+      }
+      const std::lock_guard<std::mutex> lock(mutex_);
+      // A refused Start or a run that could not begin leaves the dialog open for another try.
+      state_ = result && !result->Refused && error.empty() ? TState::Done : TState::Editing;
+      if (!error.empty()) events_->Add("message", TextJson(error));
+      events_->Add("finished", JsonText([&](JsonWriter& j) {
+                     if (result) WriteResult(j, *result);
+                     else j.BeginObject().Member("refused", true).EndObject();
+                   }));
+      events_->Close();
+    });
+  }
+
+  void Answer(bool ok, std::int32_t item, std::optional<std::string> newName) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (!waiting_) throw EHttpError(409, "No question is waiting for an answer");
+      answer_ = TAnswer{ok, item, std::move(newName)};
+    }
+    answered_.notify_all();
+  }
+
+  // Stops a run at its next line, or at its question (answered Cancel); nothing is stored.
+  void Interrupt() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);  // a run about to wait sees the flag
+      interrupted_ = true;
+    }
+    answered_.notify_all();
+    if (const auto log = Events()) log->Wake();
+  }
+  void Join() {
+    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
+  }
+  bool Running() const { return state_ == TState::Running; }
+  std::shared_ptr<TEventLog> Events() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
+  }
+
+  void WriteState(JsonWriter& json) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    TExcelImportForm& f = import_->Form();
+    static const char* const kStates[] = {"editing", "running", "done"};
+    json.BeginObject()
+        .Member("id", Id)
+        .Member("state", kStates[static_cast<int>(state_.load())])
+        .Member("caption", Shorter(f.Caption))
+        .Member("file", File)
+        .Member("library", Library)
+        .Key("header");
+    WriteGrid(json, f.HeaderGrid, kShownDataRows);
+    json.Key("data");
+    WriteGrid(json, f.DataGrid, kShownDataRows);
+    WriteSpin(json, "start_line", f.StartLine);
+    json.Member("stop_checked", f.StopChecked);
+    WriteSpin(json, "stop_line", f.StopLine);
+    json.Key("links").BeginArray();
+    for (const auto& l : f.LinkList.Items) json.String(l);
+    json.EndArray().Member("focused", f.FocusedControl).Key("messages").BeginArray();
+    for (const auto& m : messages_) json.String(m);
+    json.EndArray().EndObject();
+  }
+
+private:
+  struct TAnswer {
+    bool Ok = false;
+    std::int32_t Item = 0;
+    std::optional<std::string> NewName;
+  };
+  // The caption names the file as it was opened; the page names it from the served folder.
+  std::string Shorter(std::string caption) const {
+    for (std::size_t at; (at = caption.find(root_)) != std::string::npos;) caption.erase(at, root_.size());
+    return caption;
+  }
+  static std::string TextJson(const std::string& text) {
+    return JsonText([&](JsonWriter& j) { j.BeginObject().Member("text", text).EndObject(); });
+  }
+  void Progress(std::int32_t done, std::int32_t total) {
+    const auto now = std::chrono::steady_clock::now();
+    if (done < total && now - lastProgress_ < std::chrono::milliseconds(100)) return;
+    lastProgress_ = now;
+    events_->Add("progress", JsonText([&](JsonWriter& j) { j.BeginObject().Member("done", done).Member("total", total).EndObject(); }));
+  }
+
+  const std::string root_;  // the served folder with a trailing separator
+  std::mutex mutex_;
+  std::condition_variable answered_;
+  std::unique_ptr<TLibraryImport> import_;
+  std::atomic<TState> state_{TState::Editing};
+  std::vector<std::string> messages_;
+  std::function<void(TSelectColForm&)> linkScript_;
+  std::shared_ptr<TEventLog> events_ = std::make_shared<TEventLog>();
+  std::thread worker_;
+  std::atomic<bool> interrupted_{false};
+  bool waiting_ = false;
+  std::optional<TAnswer> answer_;
+  std::chrono::steady_clock::time_point lastProgress_{};
+};
+
+class TImportSessions {
+public:
+  std::shared_ptr<TImportSession> Open(const TLibraryImportOptions& options, const std::string& file,
+                                       const std::string& library, const std::string& root) {
+    std::int64_t id = 0;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      // The oldest dialogs that are not running make room.
+      for (auto it = sessions_.begin(); sessions_.size() >= kMaxSessions && it != sessions_.end();)
+        it = it->second->Running() ? std::next(it) : sessions_.erase(it);
+      if (sessions_.size() >= kMaxSessions) throw EHttpError(429, "Too many imports are running");
+      id = ++lastId_;
+    }
+    auto session = std::make_shared<TImportSession>(id, options, file, library, root);  // reads the file
+    const std::lock_guard<std::mutex> lock(mutex_);
+    sessions_[id] = session;
+    return session;
+  }
+  std::shared_ptr<TImportSession> Find(std::int64_t id) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = sessions_.find(id);
+    if (it == sessions_.end()) throw EHttpError(404, "This import dialog is closed; open it again");
+    return it->second;
+  }
+  void Close(std::int64_t id) {
+    std::shared_ptr<TImportSession> session;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      const auto it = sessions_.find(id);
+      if (it == sessions_.end()) return;
+      session = it->second;
+      sessions_.erase(it);
+    }
+    session->Interrupt();
+    session->Join();
+  }
+  std::vector<std::shared_ptr<TImportSession>> All() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::shared_ptr<TImportSession>> all;
+    for (const auto& [id, s] : sessions_) all.push_back(s);
+    return all;
+  }
+
+private:
+  std::mutex mutex_;
+  std::map<std::int64_t, std::shared_ptr<TImportSession>> sessions_;
+  std::int64_t lastId_ = 0;
+};
+
+std::shared_ptr<TImportSessions> MakeImportSessions() { return std::make_shared<TImportSessions>(); }
+void StopImports(TImportSessions& imports) {
+  for (const auto& s : imports.All()) s->Interrupt();
+}
+void WaitForImports(TImportSessions& imports) {
+  for (const auto& s : imports.All()) s->Join();
+}
+
+namespace {
+
+bool IsSheetName(const std::string& name) {
+  static const char* const kMasks[] = {"*.xls", "*.xlsx", "*.txt", "*.tsv", "*.tab", "*.asc", "*.csv", "*.prn"};
+  return std::any_of(std::begin(kMasks), std::end(kMasks), [&](const char* m) { return MatchesMask(name, m); });
+}
+
+// Writes the bytes into folder/name: a temporary file first, linked to the name when complete.
+void WriteNewFile(const fs::path& folder, const std::string& name, const std::string& bytes) {
+  std::string temp = (folder / ".vezi-upload-XXXXXX").string();
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) throw Exception("The file cannot be written into \"" + folder.filename().string() + "\"");
+  bool ok = true;
+  for (std::size_t done = 0; ok && done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ::close(fd);
+  const bool linked = ok && ::link(temp.c_str(), (folder / name).c_str()) == 0;
+  const int linkError = errno;
+  ::unlink(temp.c_str());
+  if (!ok) throw Exception("The file \"" + name + "\" could not be written completely");
+  if (!linked && linkError == EEXIST) throw EHttpError(409, "A file \"" + name + "\" is in the folder already");
+  if (!linked) throw Exception("The file \"" + name + "\" could not be written");
+}
+
+std::shared_ptr<TImportSession> SessionOf(TContext& c, const Json& body) {
+  return c.Imports->Find(IntMember(body, "id", 1, std::numeric_limits<std::int64_t>::max()));
+}
+
+}  // namespace
+
+void RegisterImportRoutes(TRoutes& routes) {
+  TContext& c = routes.Context();
+
+  routes.Post("/api/upload", [&c](const httplib::Request& req, httplib::Response& res) {
+    const fs::path folder = c.Folder.Resolve(Query(req, "folder", false));
+    if (!fs::is_directory(folder)) throw EHttpError(400, "The upload must go into a folder");
+    if (!req.has_file("file")) throw EHttpError(400, "The request holds no file");
+    const httplib::MultipartFormData file = req.get_file_value("file");
+    const std::string name = fs::path(file.filename).filename().string();
+    const bool plain = !name.empty() && name.front() != '.' && name.size() <= 200 &&
+                       std::none_of(name.begin(), name.end(), [](char ch) {
+                         return static_cast<unsigned char>(ch) < 0x20 || ch == '/' || ch == '\\';
+                       });
+    if (!plain || !IsSheetName(name))
+      throw EHttpError(400, "Only spreadsheets and text files (.xls, .xlsx, .txt, .tsv, .tab, .asc, .csv, .prn) with a "
+                            "plain name can be uploaded");
+    if (static_cast<std::int64_t>(file.content.size()) > c.UploadLimit)
+      throw EHttpError(413, Format("The file is larger than the upload limit of %d MB", c.UploadLimit >> 20));
+    WriteNewFile(folder, name, file.content);
+    Reply(res, [&](JsonWriter& json) {
+      json.BeginObject().Member("path", c.Folder.Relative(folder / name)).EndObject();
+    }, 201);
+  });
+
+  // {file, library, type}: the dialog for a file of the folder into a library (existing, or new of `type`).
+  routes.Post("/api/import/open", [&c](const httplib::Request& req, httplib::Response& res) {
+    const Json body = Body(req);
+    const std::string file = StringMember(body, "file"), library = StringMember(body, "library");
+    TLibraryImportOptions options;
+    options.FileName = c.Folder.Resolve(file).string();
+    if (!fs::is_regular_file(options.FileName)) throw EHttpError(400, "\"" + file + "\" is not a file");
+    const fs::path target = c.Folder.Resolve(library, false);
+    if (!fs::is_directory(target.parent_path())) throw EHttpError(400, "The library's folder does not exist");
+    options.LibraryFile = target.string();
+    if (body.contains("type")) options.LibType = static_cast<std::int32_t>(IntMember(body, "type", 0, kLibTypeCount - 1));
+    const auto session = c.Imports->Open(options, file, c.Folder.Relative(target), c.Folder.Root().string() + "/");
+    Reply(res, [&](JsonWriter& json) { session->WriteState(json); });
+  });
+
+  routes.Get("/api/import/state", [&c](const httplib::Request& req, httplib::Response& res) {
+    const auto session = c.Imports->Find(QueryInt(req, "id", 0, 1, std::numeric_limits<std::int64_t>::max()));
+    Reply(res, [&](JsonWriter& json) { session->WriteState(json); });
+  });
+
+  // The dialog's controls: {id, op, value, checked, index}.
+  routes.Post("/api/import/dialog", [&c](const httplib::Request& req, httplib::Response& res) {
+    const Json body = Body(req);
+    const auto session = SessionOf(c, body);
+    const std::string op = StringMember(body, "op");
+    session->Edit([&](TExcelImportForm& f) {
+      if (op == "start_line") f.SetStartLine(static_cast<std::int32_t>(IntMember(body, "value", 1, 30000)));
+      else if (op == "stop_line") f.SetStopLine(static_cast<std::int32_t>(IntMember(body, "value", 1, 30000)));
+      else if (op == "stop_checked") f.SetStopChecked(BoolMember(body, "checked"));
+      else if (op == "clear") f.ClearButtonClick();
+      else if (op == "auto_link") f.AutoLinkButtonClick();
+      else if (op == "delete_link") {
+        if (f.LinkList.Items.empty()) throw EHttpError(400, "There is no link to delete");
+        const auto index = static_cast<std::int32_t>(
+            IntMember(body, "index", 0, static_cast<std::int64_t>(f.LinkList.Items.size()) - 1));
+        f.LinkList.ItemIndex = index;
+        f.LinkListDelete();
+      } else throw EHttpError(400, "The import dialog has no operation \"" + op + "\"");
+    });
+    Reply(res, [&](JsonWriter& json) { session->WriteState(json); });
+  });
+
+  // The link dialog for link `index` (-1: a new one) as it opens; with `button` ("OK" or "Apply") the user's
+  // choice {fix, column, fix_text, description} operates it first. Only offered entries can be chosen.
+  routes.Post("/api/import/link", [&c](const httplib::Request& req, httplib::Response& res) {
+    const Json body = Body(req);
+    const auto session = SessionOf(c, body);
+    const auto index = static_cast<std::int32_t>(IntMember(body, "index", -1, 30000));
+    const std::string button = StringMember(body, "button", false);
+    if (!button.empty() && button != "OK" && button != "Apply") throw EHttpError(400, "The link dialog has no button \"" + button + "\"");
+    std::ostringstream out;
+    JsonWriter json(out, JsonWriter::Layout::Compact);
+    session->LinkDialog(json, index, button.empty() ? std::function<void(TSelectColForm&)>() : [&](TSelectColForm& f) {
+      const auto offered = [](const TListControl& list, const std::string& text) {
+        return std::find(list.Items.begin(), list.Items.end(), text) != list.Items.end();
+      };
+      const bool fix = BoolMember(body, "fix");
+      const std::string description = StringMember(body, "description");
+      if (!offered(f.DescrList, description)) throw EHttpError(400, "The field \"" + description + "\" is not offered");
+      f.SetFix(fix);
+      if (fix) f.SetFixStr(StringMember(body, "fix_text"));
+      else {
+        const std::string column = StringMember(body, "column");
+        if (!offered(f.ColList, column)) throw EHttpError(400, "The file has no column \"" + column + "\"");
+        f.SetXLSCol(column);
+      }
+      f.SetDescription(description);
+      if (button == "OK") f.OKClick();
+      else f.ApplyClick();
+    });
+    res.set_header("Cache-Control", "no-store");
+    res.set_content("{\"link\":" + out.str() + ",\"dialog\":" + JsonText([&](JsonWriter& j) { session->WriteState(j); }) + "}",
+                    "application/json");
+  });
+
+  routes.Post("/api/import/start", [&c](const httplib::Request& req, httplib::Response& res) {
+    const auto session = SessionOf(c, Body(req));
+    session->Start(c.Stopping);
+    Reply(res, [&](JsonWriter& json) { json.BeginObject().Member("started", true).EndObject(); }, 202);
+  });
+
+  routes.Get("/api/import/events", [&c](const httplib::Request& req, httplib::Response& res) {
+    const auto session = c.Imports->Find(QueryInt(req, "id", 0, 1, std::numeric_limits<std::int64_t>::max()));
+    StreamEvents(req, res, session->Events(), c.Stopping);
+  });
+
+  // {id, ok, item, new_name}: the name dialog's answer (item 0..4 of its radio group).
+  routes.Post("/api/import/answer", [&c](const httplib::Request& req, httplib::Response& res) {
+    const Json body = Body(req);
+    const auto session = SessionOf(c, body);
+    const bool ok = BoolMember(body, "ok");
+    const auto item = ok ? static_cast<std::int32_t>(IntMember(body, "item", 0, 4)) : 0;
+    std::optional<std::string> newName;
+    if (body.contains("new_name")) newName = StringMember(body, "new_name");
+    session->Answer(ok, item, newName);
+    Reply(res, [&](JsonWriter& json) { json.BeginObject().Member("answered", true).EndObject(); });
+  });
+
+  // Cancel: closes the dialog; a run stops and stores nothing.
+  routes.Post("/api/import/close", [&c](const httplib::Request& req, httplib::Response& res) {
+    c.Imports->Close(IntMember(Body(req), "id", 1, std::numeric_limits<std::int64_t>::max()));
+    Reply(res, [&](JsonWriter& json) { json.BeginObject().Member("closed", true).EndObject(); });
+  });
+}
+
+}  // namespace vez::web

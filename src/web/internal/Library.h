@@ -1,0 +1,48 @@
+// A library file as the web handlers use it: opened through the engine's database and table objects (not
+// TMyTable, whose closing deletes a file without a table: looking at a file must never remove it), its
+// records written as JSON with the values of `vezi dump --format json`, and the version of a record, which a
+// save compares to refuse overwriting a record that changed since the page showed it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "librarydb/Absmain.h"
+#include "web/internal/Http.h"
+
+namespace vez::web {
+
+class TOpenLibrary {
+public:
+  // Binds the table named like the file and reads its definitions; 422 when the file holds no such table.
+  TOpenLibrary(const std::filesystem::path& file, bool writable);
+  // Opens the table in the order of an index ("" insertion order); 400 for an index the table lacks.
+  void Open(const std::string& index = std::string());
+  ~TOpenLibrary();
+  TOpenLibrary(const TOpenLibrary&) = delete;
+  TOpenLibrary& operator=(const TOpenLibrary&) = delete;
+
+  TABSTable& Table() { return table_; }
+  TABSDatabase& Database() { return database_; }
+  std::int32_t LibType() const { return libType_; }  // -1 for a name without a library type
+  // The index "EN" of the element names, "" when the table has none.
+  std::string NameIndex() const;
+  // The primary index, "" when there is none.
+  std::string PrimaryIndex() const;
+
+private:
+  TABSDatabase database_;
+  TABSTable table_;
+  std::int32_t libType_ = -1;
+};
+
+// A short text that changes whenever a value of the current record changes.
+std::string RecordVersion(TDataSet& table);
+// {"key": bookmark, "version": ..., "values": {field: value, ...}} of the current record.
+void WriteRecord(JsonWriter& json, TDataSet& table);
+// Stores a JSON value into a field of a record in edit or insert state; 400 when the kind does not fit the
+// field, the engine's error (422) when the value does not.
+void StoreJson(TField& field, const Json& value);
+
+}  // namespace vez::web

@@ -1,0 +1,367 @@
+// The library pages: a library's fields and indexes, its records page by page in the order of an index, the
+// search on the name index, one record, and editing, adding and deleting records, each in one transaction.
+#include <atomic>
+#include <cmath>
+#include <limits>
+
+#include <fmt/format.h>
+
+#include "core/CaseFold.h"
+#include "core/FormatSettings.h"
+#include "librarydb/OVLibConst.h"
+#include "output/ValueText.h"
+#include "web/internal/Library.h"
+
+namespace vez::web {
+
+namespace fs = std::filesystem;
+
+// ---- TOpenLibrary ----
+
+TOpenLibrary::TOpenLibrary(const fs::path& file, bool writable) {
+  static std::atomic<int> counter{0};
+  const std::string alias = "web_" + std::to_string(++counter);
+  const std::string name = file.filename().string();
+  database_.SetDatabaseName(alias);
+  database_.SetDatabaseFileName(file.string());
+  database_.SetReadOnly(!writable);
+  table_.SetDatabaseName(alias);
+  table_.SetTableName(name);
+  table_.SetReadOnly(!writable);
+  bool found = false;
+  for (const std::string& t : database_.GetTablesList()) found = found || SameText(t, name);
+  if (!found) throw Exception("\"" + name + "\" holds no library table named \"" + name + "\"");
+  table_.ReadDefinitions();
+  libType_ = GetLibType(name);
+}
+
+TOpenLibrary::~TOpenLibrary() {
+  try {
+    table_.Close();
+    database_.Close();
+  } catch (...) {
+    // Nothing is pending here: every change was committed or rolled back by its transaction.
+  }
+}
+
+void TOpenLibrary::Open(const std::string& index) {
+  if (!index.empty() && table_.IndexDefs().IndexOf(index) < 0)
+    throw EHttpError(400, "The library has no index \"" + index + "\"");
+  table_.SetIndexName(index);
+  table_.Open();
+}
+
+std::string TOpenLibrary::NameIndex() const { return table_.IndexDefs().IndexOf("EN") >= 0 ? "EN" : ""; }
+
+std::string TOpenLibrary::PrimaryIndex() const {
+  const TIndexDefs& defs = table_.IndexDefs();
+  for (int i = 0; i < defs.Count(); ++i)
+    if ((defs[i].Options & ixPrimary) != 0) return defs[i].Name;
+  return {};
+}
+
+// ---- records ----
+
+namespace {
+
+// The JSON texts of the current record's values.
+std::vector<std::string> ValueTexts(TDataSet& table) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < table.FieldCount(); ++i) {
+    TField& f = table.Fields(i);
+    texts.push_back(JsonValue(f.Value(), ValueStyleOf(f.DataType())));
+  }
+  return texts;
+}
+
+std::string VersionOf(const std::vector<std::string>& texts) {
+  std::uint64_t h = 14695981039346656037ull;  // FNV-1a, 64 bits
+  for (const std::string& t : texts) {
+    for (unsigned char c : t) h = (h ^ c) * 1099511628211ull;
+    h = (h ^ 0x1f) * 1099511628211ull;
+  }
+  return fmt::format("{:016x}", h);
+}
+
+}  // namespace
+
+std::string RecordVersion(TDataSet& table) { return VersionOf(ValueTexts(table)); }
+
+void WriteRecord(JsonWriter& json, TDataSet& table) {
+  const std::vector<std::string> texts = ValueTexts(table);
+  json.BeginObject().Member("key", table.GetBookmark()).Member("version", VersionOf(texts)).Key("values").BeginObject();
+  for (int i = 0; i < table.FieldCount(); ++i) json.Key(table.Fields(i).FieldName()).Raw(texts[static_cast<std::size_t>(i)]);
+  json.EndObject().EndObject();
+}
+
+void StoreJson(TField& field, const Json& value) {
+  const std::string& name = field.FieldName();
+  const auto refuse = [&](const std::string& what) {
+    throw EHttpError(400, "The field \"" + name + "\" takes " + what);
+  };
+  if (field.DataType() == ftAutoInc) throw EHttpError(400, "The field \"" + name + "\" is numbered by the library");
+  if (value.is_null()) {
+    field.Clear();
+    return;
+  }
+  switch (ValueStyleOf(field.DataType())) {
+    case ValueStyle::Text:
+      if (!value.is_string()) refuse("a text");
+      field.SetAsString(value.get<std::string>());
+      return;
+    case ValueStyle::Integer: {
+      if (!value.is_number()) refuse("a whole number");
+      const double d = value.get<double>();
+      if (!value.is_number_integer() && (d != std::trunc(d) || std::fabs(d) > 9e15)) refuse("a whole number");
+      field.SetAsLargeInt(value.is_number_integer() ? value.get<std::int64_t>() : static_cast<std::int64_t>(d));
+      return;
+    }
+    case ValueStyle::Float:
+      if (!value.is_number()) refuse("a number");
+      field.SetAsFloat(value.get<double>());
+      return;
+    case ValueStyle::Boolean:
+      if (!value.is_boolean()) refuse("true or false");
+      field.SetAsBoolean(value.get<bool>());
+      return;
+    case ValueStyle::DateTime: {
+      double d = 0;
+      if (!value.is_string() || !TryISOToDateTime(value.get<std::string>(), d))
+        refuse("a date and time such as 2024-05-31T14:30:00");
+      field.SetAsDateTime(d);
+      return;
+    }
+    case ValueStyle::Binary: break;
+  }
+  throw EHttpError(400, "The field \"" + name + "\" holds binary data, which is not changed here");
+}
+
+namespace {
+
+std::string AsciiFold(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// The first record, in the order of the name index, whose name starts with `text` without regard to case:
+// its position, or that of the first name not below `text` when none does (found false). A case-insensitive
+// index orders by names folded in their ASCII letters, so the names that share the search text's leading
+// ASCII part, folded, stand together: a binary search finds that group and a walk through it compares the
+// fully folded names. An index that is not case-insensitive is walked from the start.
+std::int64_t SeekName(TABSTable& table, TField& name, const std::string& text, bool caseInsensitive,
+                      std::int64_t total, bool& found) {
+  const std::string wanted = FoldCase(text);
+  const auto matches = [&] { return FoldCase(name.AsString()).compare(0, wanted.size(), wanted) == 0; };
+  found = false;
+  std::int64_t at = 0;
+  if (!caseInsensitive) {
+    for (; at < total; table.Next(), ++at)
+      if ((found = matches())) return at;
+    return total;
+  }
+  std::size_t ascii = 0;
+  while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+  const std::string group = AsciiFold(text.substr(0, ascii));
+  const auto moveTo = [&](std::int64_t pos) { at += table.MoveBy(static_cast<std::int32_t>(pos - at)); };
+  std::int64_t lo = 0, hi = total;
+  while (lo < hi) {
+    const std::int64_t mid = lo + (hi - lo) / 2;
+    moveTo(mid);
+    if (AsciiFold(name.AsString()) < group) lo = mid + 1;
+    else hi = mid;
+  }
+  if (lo >= total) return total;
+  moveTo(lo);
+  for (; at < total && AsciiFold(name.AsString()).compare(0, group.size(), group) == 0; moveTo(at + 1)) {
+    if ((found = matches())) return at;
+    if (at + 1 == total) break;
+  }
+  moveTo(lo);
+  return lo;
+}
+
+void WriteFields(JsonWriter& json, TOpenLibrary& lib) {
+  TABSTable& t = lib.Table();
+  json.Key("fields").BeginArray();
+  for (int i = 0; i < t.FieldCount(); ++i) {
+    TField& f = t.Fields(i);
+    const int adv = t.AdvFieldDefs().IndexOf(f.FieldName());
+    const ValueStyle style = ValueStyleOf(f.DataType());
+    static const char* const kStyles[] = {"text", "integer", "float", "boolean", "datetime", "binary"};
+    json.BeginObject()
+        .Member("name", f.FieldName())
+        .Member("type", adv >= 0 ? EngineTypeLabel(t.AdvFieldDefs()[adv].DataType) : std::string(FieldTypeName(f.DataType())))
+        .Member("size", f.Size())
+        .Member("required", f.Required())
+        .Member("style", kStyles[static_cast<int>(style)])
+        .Member("editable", style != ValueStyle::Binary && f.DataType() != ftAutoInc)
+        .EndObject();
+  }
+  json.EndArray();
+}
+
+fs::path LibraryPath(TContext& c, const std::string& relative) {
+  const fs::path p = c.Folder.Resolve(relative);
+  if (!fs::is_regular_file(p)) throw EHttpError(400, "\"" + relative + "\" is not a library file");
+  return p;
+}
+
+}  // namespace
+
+void RegisterLibraryRoutes(TRoutes& routes) {
+  TContext& c = routes.Context();
+
+  routes.Get("/api/library", [&c](const httplib::Request& req, httplib::Response& res) {
+    const std::string path = Query(req, "path");
+    TOpenLibrary lib(LibraryPath(c, path), false);
+    lib.Open();
+    TABSTable& t = lib.Table();
+    const char* typeName = lib.LibType() >= 0 ? LibTypeConstantName(lib.LibType()) : nullptr;
+    const bool spectrum = t.FindField("Komplett") && t.FindField("Lower") && t.FindField("Upper") &&
+                          t.FindField("Terz") && t.FindField("Values0") && !lib.PrimaryIndex().empty();
+    Reply(res, [&](JsonWriter& json) {
+      json.BeginObject()
+          .Member("path", path)
+          .Member("type", lib.LibType())
+          .Member("type_name", typeName ? typeName : "")
+          .Member("records", t.RecordCount())
+          .Member("name_index", lib.NameIndex())
+          .Member("primary_index", lib.PrimaryIndex())
+          .Member("spectrum", spectrum)
+          .Member("tnm", lib.LibType() == ltTNMVeh);
+      WriteFields(json, lib);
+      json.Key("indexes").BeginArray();
+      for (int i = 0; i < t.IndexDefs().Count(); ++i) {
+        const TIndexDef& d = t.IndexDefs()[i];
+        json.BeginObject().Member("name", d.Name).Member("fields", d.Fields).Member("options", IndexOptionsText(d.Options)).EndObject();
+      }
+      json.EndArray().EndObject();
+    });
+  });
+
+  // A page of records in the order of `index` (default the primary index; empty: insertion order), from
+  // `offset`, or from the first record whose name starts at `search` on the name index.
+  routes.Get("/api/records", [&c](const httplib::Request& req, httplib::Response& res) {
+    TOpenLibrary lib(LibraryPath(c, Query(req, "path")), false);
+    const bool searching = req.has_param("search");
+    std::string index = req.has_param("index") ? req.get_param_value("index") : lib.PrimaryIndex();
+    if (searching) {
+      index = lib.NameIndex();
+      if (index.empty()) throw EHttpError(400, "This library has no name index to search on");
+    }
+    const std::int64_t limit = QueryInt(req, "limit", 50, 1, 500);
+    std::int64_t offset = QueryInt(req, "offset", 0, 0, std::numeric_limits<std::int32_t>::max());
+    lib.Open(index);
+    TABSTable& t = lib.Table();
+    const std::int64_t total = t.RecordCount();
+    bool found = false;
+    if (searching) {
+      const int ix = t.IndexDefs().IndexOf(index);
+      const std::string& fields = t.IndexDefs()[ix].Fields;
+      TField& name = t.FieldByName(fields.substr(0, fields.find(';')));
+      const std::string text = Query(req, "search");
+      offset = SeekName(t, name, text, (t.IndexDefs()[ix].Options & ixCaseInsensitive) != 0, total, found);
+    } else if (offset > 0 && offset < total) {
+      t.MoveBy(static_cast<std::int32_t>(offset));
+    }
+    Reply(res, [&](JsonWriter& json) {
+      json.BeginObject()
+          .Member("total", total)
+          .Member("offset", offset)
+          .Member("index", index)
+          .Member("found", found)
+          .Key("records")
+          .BeginArray();
+      for (std::int64_t n = 0; n < limit && offset < total && !t.Eof(); ++n) {
+        WriteRecord(json, t);
+        t.Next();
+        if (t.Eof()) break;
+      }
+      json.EndArray().EndObject();
+    });
+  });
+
+  routes.Get("/api/record", [&c](const httplib::Request& req, httplib::Response& res) {
+    TOpenLibrary lib(LibraryPath(c, Query(req, "path")), false);
+    lib.Open();
+    if (!lib.Table().GotoBookmark(QueryInt(req, "key", 0, 1, std::numeric_limits<std::int64_t>::max())))
+      throw EHttpError(404, "The record is not in the library (any more)");
+    Reply(res, [&](JsonWriter& json) { WriteRecord(json, lib.Table()); });
+  });
+
+  // The values a new record starts with: the type's defaults, shown before anything is stored.
+  routes.Get("/api/new-record", [&c](const httplib::Request& req, httplib::Response& res) {
+    TOpenLibrary lib(LibraryPath(c, Query(req, "path")), true);
+    lib.Open();
+    TABSTable& t = lib.Table();
+    t.Append();
+    OnNewRecord(t, lib.LibType(), false);
+    Reply(res, [&](JsonWriter& json) { WriteRecord(json, t); });
+    t.Cancel();
+  });
+
+  // Saves changed values of one record, unless it changed since the page loaded it (409).
+  routes.Post("/api/record/save", [&c](const httplib::Request& req, httplib::Response& res) {
+    const Json body = Body(req);
+    TOpenLibrary lib(LibraryPath(c, StringMember(body, "path")), true);
+    const auto values = body.find("values");
+    if (values == body.end() || !values->is_object()) throw EHttpError(400, "The member \"values\" must be an object");
+    lib.Open();
+    TABSTable& t = lib.Table();
+    TABSTransaction transaction(lib.Database());
+    if (!t.GotoBookmark(IntMember(body, "key", 1, std::numeric_limits<std::int64_t>::max())))
+      throw EHttpError(409, "The record was deleted since the page was loaded; nothing was saved");
+    if (RecordVersion(t) != StringMember(body, "version"))
+      throw EHttpError(409, "The record was changed since the page was loaded; nothing was saved. Load it again "
+                            "to see the changes, then make yours");
+    t.Edit();
+    for (const auto& [name, value] : values->items()) {
+      TField* f = t.FindField(name);
+      if (f == nullptr) throw EHttpError(400, "The library has no field \"" + name + "\"");
+      StoreJson(*f, value);
+    }
+    t.Post();
+    transaction.Commit();
+    Reply(res, [&](JsonWriter& json) { WriteRecord(json, t); });
+  });
+
+  // Adds a record: the type's defaults, then the given values.
+  routes.Post("/api/record/add", [&c](const httplib::Request& req, httplib::Response& res) {
+    const Json body = Body(req);
+    TOpenLibrary lib(LibraryPath(c, StringMember(body, "path")), true);
+    const auto values = body.find("values");
+    if (values == body.end() || !values->is_object()) throw EHttpError(400, "The member \"values\" must be an object");
+    lib.Open();
+    TABSTable& t = lib.Table();
+    TABSTransaction transaction(lib.Database());
+    t.Append();
+    OnNewRecord(t, lib.LibType(), false);
+    for (const auto& [name, value] : values->items()) {
+      TField* f = t.FindField(name);
+      if (f == nullptr) throw EHttpError(400, "The library has no field \"" + name + "\"");
+      StoreJson(*f, value);
+    }
+    t.Post();
+    transaction.Commit();
+    Reply(res, [&](JsonWriter& json) { WriteRecord(json, t); });
+  });
+
+  routes.Post("/api/record/delete", [&c](const httplib::Request& req, httplib::Response& res) {
+    const Json body = Body(req);
+    TOpenLibrary lib(LibraryPath(c, StringMember(body, "path")), true);
+    lib.Open();
+    TABSTable& t = lib.Table();
+    TABSTransaction transaction(lib.Database());
+    if (!t.GotoBookmark(IntMember(body, "key", 1, std::numeric_limits<std::int64_t>::max())))
+      throw EHttpError(409, "The record was deleted already");
+    if (RecordVersion(t) != StringMember(body, "version"))
+      throw EHttpError(409, "The record was changed since the page was loaded; it was not deleted. Load it again "
+                            "to see the changes");
+    t.Delete();
+    transaction.Commit();
+    Reply(res, [](JsonWriter& json) { json.BeginObject().Member("deleted", true).EndObject(); });
+  });
+}
+
+}  // namespace vez::web

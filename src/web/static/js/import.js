@@ -1,0 +1,223 @@
+// The import dialog of a spreadsheet or text file: the target library, then the dialog with its header and
+// data grids, lines, links, the link dialog "Define Link", and Start Import with the name question and the
+// result. The dialog's logic runs on the server; this page shows its state and sends what the user does.
+import { get, post, follow, texts } from './api.js';
+import { el, button, labelled, uid, openWindow, messageBox, inputBox, showError } from './ui.js';
+
+const dialogs = () => texts.import.dialogs;
+
+export async function showImport(main, path) {
+  const slash = path.lastIndexOf('/');
+  const folder = slash < 0 ? '' : path.slice(0, slash);
+  const [listing, types] = await Promise.all([get('/api/folder', { path: folder }), get('/api/types')]);
+  main.append(el('h1', {}, `Import ${path.slice(slash + 1)}`));
+
+  const existing = el('select', {}, listing.libraries.map((l) => el('option', { value: l.path }, l.file)));
+  const type = el('select', {}, types.map((t) => el('option', { value: t.code }, `${t.code} ${t.name} (${t.file})`)));
+  const name = el('input', { type: 'text', value: types[0].file });
+  type.addEventListener('change', () => { name.value = types.find((t) => String(t.code) === type.value).file; });
+  const intoExisting = el('input', { type: 'radio', name: 'target', checked: listing.libraries.length > 0,
+    disabled: listing.libraries.length === 0 });
+  const intoNew = el('input', { type: 'radio', name: 'target', checked: listing.libraries.length === 0 });
+  const status = el('p', {});
+  main.append(el('fieldset', { class: 'groupbox target' }, el('legend', {}, 'Into'),
+    el('div', {}, intoExisting, labelled('An existing library', intoExisting), existing),
+    el('div', {}, intoNew, labelled('A new library', intoNew), labelled('Type', type), type,
+      labelled('File name', name), name)),
+  button('Open the import dialog', async () => {
+    const request = { file: path };
+    if (intoExisting.checked) request.library = existing.value;
+    else Object.assign(request, { library: folder ? `${folder}/${name.value}` : name.value, type: Number(type.value) });
+    try {
+      importDialog(await post('/api/import/open', request), () => { location.hash = `#/folder/${encodeURI(folder)}`; });
+    } catch (error) { showError(error, status); }
+  }), status);
+}
+
+// The grid of a loader: column letters above, row numbers left.
+function grid(data, label) {
+  return el('div', { class: 'grid-scroll sheet' }, el('table', { class: 'grid', 'aria-label': label },
+    el('thead', {}, el('tr', {}, el('th', {}), data.columns.map((c) => el('th', { scope: 'col' }, c)))),
+    el('tbody', {}, data.rows.map(([n, ...cells]) => el('tr', {}, el('th', { scope: 'row' }, n),
+      cells.map((c) => el('td', {}, c))))),
+    data.more > 0 ? el('caption', {}, `... and ${data.more} more lines`) : null));
+}
+
+function importDialog(initial, closed) {
+  let state = initial;
+  const w = openWindow(state.caption, { className: 'import' });
+  const headerArea = el('div', {});
+  const dataArea = el('div', {});
+  const start = el('input', { type: 'number' });
+  const stopChecked = el('input', { type: 'checkbox' });
+  const stop = el('input', { type: 'number', 'aria-label': 'Stop line' });
+  const links = el('select', { size: 6, class: 'links', 'aria-label': 'Links' });
+  const progress = el('progress', { hidden: true, 'aria-label': 'Lines' });
+  let running = false;
+
+  const send = async (path, body) => {
+    try {
+      show(await post(path, { id: state.id, ...body }));
+    } catch (error) { await messageBox(error.message, state.caption); }
+  };
+  const op = (name, extra = {}) => send('/api/import/dialog', { op: name, ...extra });
+  async function show(next) {
+    state = next;
+    w.caption.textContent = state.caption;
+    headerArea.replaceChildren(grid(state.header, 'Header lines'));
+    dataArea.replaceChildren(grid(state.data, 'Data lines'));
+    Object.assign(start, { value: state.start_line.value, min: state.start_line.min, max: state.start_line.max });
+    stopChecked.checked = state.stop_checked;
+    Object.assign(stop, { value: state.stop_line.value, min: state.stop_line.min, max: state.stop_line.max,
+      disabled: !state.stop_line.enabled });
+    links.replaceChildren(...state.links.map((text) => el('option', {}, text)));
+    for (const text of state.messages) await messageBox(text, state.caption);
+    if (state.focused === 'StopLine') stop.focus();
+  }
+
+  start.addEventListener('change', () => op('start_line', { value: Number(start.value) }));
+  stop.addEventListener('change', () => op('stop_line', { value: Number(stop.value) }));
+  stopChecked.addEventListener('change', () => op('stop_checked', { checked: stopChecked.checked }));
+  links.addEventListener('dblclick', () => { if (links.selectedIndex >= 0) linkDialog(state, links.selectedIndex, show); });
+  links.addEventListener('keydown', (e) => {
+    if (e.key === 'Delete' && links.selectedIndex >= 0) op('delete_link', { index: links.selectedIndex });
+  });
+  const cancel = async () => {
+    if (running) await post('/api/import/close', { id: state.id }).catch(() => {});
+    else post('/api/import/close', { id: state.id }).catch(() => {});
+    w.close();
+  };
+  w.addEventListener('cancel', (e) => { e.preventDefault(); cancel(); });
+  w.addEventListener('close', () => closed && closed());
+
+  const startImport = async () => {
+    try {
+      await post('/api/import/start', { id: state.id });
+    } catch (error) { return messageBox(error.message, state.caption); }
+    running = true;
+    progress.hidden = false;
+    follow('/api/import/events', { id: state.id }, {
+      progress: (e) => { progress.max = e.total; progress.value = e.done; },
+      message: (e) => messageBox(e.text, state.caption),
+      question: (q) => nameDialog(state.id, q),
+      finished: async (r) => {
+        running = false;
+        progress.hidden = true;
+        if (r.refused) return;
+        w.close();
+        showResult(r);
+      },
+      lost: () => { running = false; messageBox('The connection to the server was lost.', state.caption); },
+    });
+  };
+
+  w.body.append(
+    el('div', { class: 'grids' }, headerArea, dataArea),
+    el('div', { class: 'options' },
+      labelled(dialogs().strStartLine, start), start,
+      el('span', {}, stopChecked, labelled(dialogs().strStopLine, stopChecked)), stop),
+    el('div', { class: 'linkrow' }, links, el('div', { class: 'stack' },
+      button(dialogs().strDefineLink, () => linkDialog(state, -1, show)),
+      button(dialogs().strClearLinks, () => op('clear')),
+      button(dialogs().strAutoLink, () => op('auto_link')))),
+    progress);
+  w.buttons.append(button(dialogs().strStartImport, startImport), button(dialogs().strCancel, cancel),
+    button(dialogs().strHelp, () => messageBox(
+      'Link the file\'s columns (or fixed texts) to the library\'s fields with "Define Link" or "Auto Link" (the ' +
+      'header lines above the start line name the fields), choose the lines, then "Start Import".', state.caption)));
+  show(state);
+}
+
+// "Define Link" for link `index` (-1: a new one). The lists are the server's; OK and Apply send the choice.
+async function linkDialog(dialog, index, showDialog) {
+  let link;
+  try {
+    link = (await post('/api/import/link', { id: dialog.id, index })).link;
+  } catch (error) { return messageBox(error.message, dialogs().strLinkCaption); }
+  const w = openWindow(link.caption, { className: 'link' });
+  const group = uid('kind');
+  const col = el('input', { type: 'radio', name: group });
+  const fix = el('input', { type: 'radio', name: group });
+  const columns = el('select', { 'aria-label': 'Column' });
+  const text = el('input', { type: 'text', 'aria-label': 'Fixed text' });
+  const fields = el('select', {});
+  const fill = (l) => {
+    link = l;
+    columns.replaceChildren(...l.columns.map((c) => el('option', { selected: c === l.column }, c)));
+    fields.replaceChildren(...l.descriptions.map((d) => el('option', { selected: d === l.description }, d)));
+    if (!l.description) fields.selectedIndex = -1;
+    fix.checked = l.fix;
+    col.checked = !l.fix;
+    text.value = l.fix_text;
+    enable();
+  };
+  const enable = () => { text.disabled = !fix.checked; columns.disabled = fix.checked; };
+  col.addEventListener('change', enable);
+  fix.addEventListener('change', enable);
+  const apply = async (buttonText) => {
+    try {
+      const answer = await post('/api/import/link', {
+        id: dialog.id, index: link.edit_index, button: buttonText, fix: fix.checked, column: columns.value,
+        fix_text: text.value, description: fields.value,
+      });
+      showDialog(answer.dialog);
+      if (buttonText === 'OK') w.close();
+      else fill(answer.link);
+    } catch (error) { await messageBox(error.message, link.caption); }
+  };
+  w.body.append(el('div', { class: 'linkform' },
+    el('span', {}, col, labelled(dialogs().strColumn, col)), columns,
+    el('span', { class: 'arrow' }, labelled(dialogs().strLinkArrow, fields)), fields,
+    el('span', {}, fix, labelled(dialogs().strFixedText, fix)), text));
+  w.buttons.append(button(dialogs().strOK, () => apply('OK')), button(dialogs().strCancel, () => w.close()),
+    button(dialogs().strApply, () => apply('Apply')));
+  fill(link);
+}
+
+// The name question: the radio group, ">>", "OK" and "Cancel"; "Enter new name" asks for the name.
+function nameDialog(id, question) {
+  const w = openWindow(question.caption, { className: 'names' });
+  const group = uid('action');
+  let newName = question.name;
+  const ask = async () => {
+    const entered = await inputBox(dialogs().strNewNamePrompt, '', newName);
+    if (entered !== null) newName = entered;
+  };
+  const radios = question.items.map((item, i) => {
+    const radio = el('input', { type: 'radio', name: group, value: i, checked: i === 0 });
+    if (i === 4) radio.addEventListener('change', ask);
+    return el('div', {}, radio, labelled(item, radio));
+  });
+  let answered = false;
+  const answer = (ok) => {
+    answered = true;
+    const item = Number(w.querySelector(`input[name="${group}"]:checked`).value);
+    post('/api/import/answer', ok ? { id, ok, item, new_name: newName } : { id, ok }).catch((e) => messageBox(e.message));
+    w.close();
+  };
+  w.addEventListener('close', () => { if (!answered) post('/api/import/answer', { id, ok: false }).catch(() => {}); });
+  w.body.append(el('fieldset', { class: 'groupbox', 'aria-label': question.caption }, radios));
+  w.buttons.append(button(dialogs().strNewNameButton, () => {
+    w.querySelectorAll(`input[name="${group}"]`)[4].checked = true;
+    ask();
+  }), button(dialogs().strOK, () => answer(true)), button(dialogs().strCancel, () => answer(false)));
+}
+
+function showResult(r) {
+  const wizard = texts.import.wizard;
+  const w = openWindow(r.cancelled ? wizard.strImportCanceled
+    : r.committed && r.failed === 0 ? wizard.strImportFinished : wizard.strImportError, { className: 'result' });
+  const line = (label, value) => el('tr', {}, el('th', { scope: 'row' }, label), el('td', { class: 'number' }, String(value)));
+  w.body.append(el('table', { class: 'figures' }, el('tbody', {},
+    line(wizard.strAdded, r.added), line(wizard.strUpdated, r.overwritten), line(wizard.strSkipped, r.skipped),
+    line(wizard.strErrors, r.failed))));
+  if (!r.committed) {
+    w.body.append(el('p', {}, r.interrupted ? 'The import was interrupted: nothing was stored.'
+      : 'Nothing was stored.'));
+  }
+  if (r.errors.length > 0) {
+    w.body.append(el('h3', {}, 'Lines not imported'), el('ul', { class: 'failures' }, r.errors.map((e) =>
+      el('li', {}, `Line ${e.line}${e.column ? `, column ${e.column}` : ''}${e.field ? `, ${e.field}` : ''}: ${e.message}`))));
+  }
+  w.buttons.append(button('Close', () => w.close()));
+}

@@ -1,0 +1,421 @@
+// vezi serve over HTTP: a server on a free port in this process, its answers compared with what the library and
+// the vezi tool give for the same files, and hostile requests that must be refused without changing anything.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <httplib.h>
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "TestUtil.h"
+#include "VeziRunner.h"
+#include "convert/ConvertParadox.h"
+#include "web/WebServer.h"
+
+namespace vez {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+using test::TempDir;
+
+const fs::path kSample = fs::path(VEZ_EXAMPLES_DIR) / "paradox-libs";
+
+test::RunResult Vezi(const std::vector<std::string>& args) { return test::RunProgram(VEZI_EXECUTABLE, args); }
+
+// The sample folder converted once by the library; every test works on its own copy.
+const fs::path& ConvertedSample() {
+  static TempDir dir;
+  static const fs::path libs = [] {
+    fs::copy(kSample, dir.Path() / "libs", fs::copy_options::recursive);
+    ConvertParadoxFiles((dir.Path() / "libs").string(), true, false);
+    return dir.Path() / "libs";
+  }();
+  return libs;
+}
+
+// The status of the answer to a request written as it is (without the rest of its body).
+int RawStatus(int port, const std::string& request) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer(64, '\0');
+  ssize_t got = -1;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::send(fd, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size()))
+    got = ::recv(fd, answer.data(), answer.size(), 0);
+  ::close(fd);
+  return got > 12 ? std::stoi(answer.substr(9, 3)) : -1;
+}
+
+class WebTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    fs::copy(ConvertedSample(), dir.Path() / "libs", fs::copy_options::recursive);
+    TServeOptions options;
+    options.Folder = dir.Path().string();
+    options.Port = 0;
+    options.UploadLimit = 1 << 20;
+    server = std::make_unique<TWebServer>(options);
+    thread = std::thread([this] { server->Run(); });
+    client = std::make_unique<httplib::Client>("127.0.0.1", server->Port());
+    client->set_read_timeout(30);
+    client->set_default_headers({{"X-Vezi-Token", server->Token()}});
+  }
+  void TearDown() override {
+    server->Stop();
+    thread.join();
+    server->WaitForJobs();
+  }
+
+  // GET or POST (with a JSON body); the status must be `status`, the answer is the parsed body.
+  Json Call(const std::string& target, int status = 200, const Json* body = nullptr) {
+    const auto r = body ? client->Post(target, body->dump(), "application/json") : client->Get(target);
+    EXPECT_TRUE(r) << target;
+    if (!r) return {};
+    EXPECT_EQ(r->status, status) << target << ": " << r->body;
+    return Json::parse(r->body, nullptr, false);
+  }
+  Json Post(const std::string& target, const Json& body, int status = 200) { return Call(target, status, &body); }
+
+  // Every record of a library through the pages of /api/records (`index` "" = insertion order).
+  std::vector<Json> AllRecords(const std::string& path, const std::string& index, int pageSize) {
+    std::vector<Json> records;
+    for (int offset = 0;; offset += pageSize) {
+      const Json page = Call("/api/records?path=" + path + "&index=" + index + "&limit=" + std::to_string(pageSize) +
+                             "&offset=" + std::to_string(offset));
+      for (const Json& r : page["records"]) records.push_back(r);
+      if (offset + pageSize >= page["total"].get<int>()) return records;
+    }
+  }
+
+  TempDir dir;
+  std::unique_ptr<TWebServer> server;
+  std::thread thread;
+  std::unique_ptr<httplib::Client> client;
+};
+
+// The first visit trades the token in the address for a cookie; the page then carries it for its requests.
+TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
+  httplib::Client browser("127.0.0.1", server->Port());
+  auto r = browser.Get("/?token=" + server->Token());
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 303);
+  const std::string cookie = r->get_header_value("Set-Cookie");
+  EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
+  const std::string pair = cookie.substr(0, cookie.find(';'));
+  r = browser.Get("/", {{"Cookie", pair}});
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  EXPECT_NE(r->body.find("content=\"" + server->Token() + "\""), std::string::npos);
+  r = browser.Get("/js/app.js", {{"Cookie", pair}});
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  EXPECT_EQ(r->get_header_value("Content-Type").rfind("text/javascript", 0), 0u);
+  // The cookie alone does not change anything.
+  r = browser.Post("/api/record/delete", {{"Cookie", pair}}, "{}", "application/json");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 403);
+}
+
+// Each request is refused with a JSON message and its status; the library and the folder stay as they were.
+TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
+  fs::create_directory_symlink("/", dir.Path() / "root");
+  fs::create_symlink("/etc/passwd", dir.Path() / "libs" / "passwd.abs");
+  const fs::path lib = dir.Path() / "libs" / "emis.abs";
+  const std::string before = test::ReadFile(lib.string());
+  const Json page = Call("/api/records?path=libs/emis.abs&limit=1");
+  const Json& rec = page["records"][0];
+  const std::string key = std::to_string(rec["key"].get<int>());
+  const std::string good = R"({"path":"libs/emis.abs","key":)" + key + R"(,"version":")" +
+                           rec["version"].get<std::string>() + R"(","values":{"ElementName":"x"}})";
+  const std::string token = server->Token();
+  struct Case {
+    const char* what;
+    std::string method, target, body;
+    httplib::Headers headers;
+    int status;
+  } cases[] = {
+      {"no token", "GET", "/api/folder", "", {{"X-Vezi-Token", ""}}, 403},
+      {"wrong token", "GET", "/api/folder", "", {{"X-Vezi-Token", std::string(32, '0')}}, 403},
+      {"wrong token in the address", "GET", "/?token=" + std::string(32, 'f'), "", {}, 403},
+      {"token in a cookie only", "POST", "/api/record/save", good,
+       {{"X-Vezi-Token", ""}, {"Cookie", "vezi_token_" + std::to_string(server->Port()) + "=" + token}}, 403},
+      {"foreign host", "GET", "/api/folder", "", {{"Host", "evil.example:80"}}, 403},
+      {"parent", "GET", "/api/folder?path=..", "", {}, 403},
+      {"parent inside", "GET", "/api/folder?path=libs/../..", "", {}, 403},
+      {"encoded parent", "GET", "/api/folder?path=%2e%2e%2f", "", {}, 403},
+      {"encoded twice", "GET", "/api/folder?path=%252e%252e%252f", "", {}, 404},
+      {"absolute", "GET", "/api/library?path=/etc/passwd", "", {}, 403},
+      {"link to the root", "GET", "/api/folder?path=root/etc", "", {}, 403},
+      {"link to a file outside", "GET", "/api/library?path=libs/passwd.abs", "", {}, 403},
+      {"traversal in a body", "POST", "/api/record/save", R"({"path":"../x.abs","key":1,"version":"","values":{}})", {}, 403},
+      {"traversal in a conversion", "POST", "/api/convert", R"({"path":"libs/../../"})", {}, 403},
+      {"malformed JSON", "POST", "/api/record/save", R"({"path": "libs/emis.abs",)", {}, 400},
+      {"not an object", "POST", "/api/record/save", "[1,2]", {}, 400},
+      {"nested too deep", "POST", "/api/record/save", std::string(100, '[') + std::string(100, ']'), {}, 400},
+      {"wrong member type", "POST", "/api/record/save", R"({"path":"libs/emis.abs","key":"1"})", {}, 400},
+      {"stale edit", "POST", "/api/record/save",
+       R"({"path":"libs/emis.abs","key":)" + key + R"(,"version":"0","values":{"ElementName":"x"}})", {}, 409},
+      {"unknown field", "POST", "/api/record/save", good.substr(0, good.find("ElementName")) + R"(Nope":1}})", {}, 400},
+      {"value out of range", "POST", "/api/record/save", good.substr(0, good.find("ElementName")) + R"(Art":70000}})", {}, 422},
+      {"deletion without confirmation", "POST", "/api/convert", R"({"path":"libs","delete_old":true})", {}, 400},
+  };
+  for (const Case& c : cases) {
+    httplib::Headers headers = c.headers;
+    if (headers.find("X-Vezi-Token") == headers.end()) headers.emplace("X-Vezi-Token", token);
+    httplib::Client raw("127.0.0.1", server->Port());
+    const auto r = c.method == "GET" ? raw.Get(c.target, headers) : raw.Post(c.target, headers, c.body, "application/json");
+    ASSERT_TRUE(r) << c.what;
+    EXPECT_EQ(r->status, c.status) << c.what << ": " << r->body;
+    if (c.target.rfind("/api/", 0) == 0) {
+      const Json error = Json::parse(r->body, nullptr, false);
+      EXPECT_TRUE(error.is_object() && error.contains("error") && !error["error"].get<std::string>().empty())
+          << c.what << ": " << r->body;
+    }
+  }
+  // Bodies above the limits are refused from their Content-Length, before they are read.
+  for (const char* target : {"/api/record/save", "/api/upload?folder=libs"}) {
+    const std::string head = std::string("POST ") + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " + token +
+                             "\r\nContent-Type: application/json\r\nContent-Length: 3000000\r\n\r\n{";
+    EXPECT_EQ(RawStatus(server->Port(), head), 413) << target;
+  }
+  EXPECT_EQ(test::ReadFile(lib.string()), before);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path() / "libs"), fs::directory_iterator()),
+            std::distance(fs::directory_iterator(ConvertedSample()), fs::directory_iterator()) + 1);
+}
+
+// The folder page lists what is there; records, page by page, equal `vezi dump`; the search on the name index
+// ignores case.
+TEST_F(WebTest, FolderAndRecordsAgreeWithTheLibrary) {
+  const Json folder = Call("/api/folder?path=libs");
+  std::map<std::string, int> records;
+  for (const Json& l : folder["libraries"]) records[l["file"]] = l["records"];
+  EXPECT_EQ(records, (std::map<std::string, int>{{"Absor.abs", 4}, {"RREC0001.tabs", 36}, {"TNMVeh.abs", 2},
+                                                 {"Time.abs", 3}, {"Traffic.abs", 3}, {"Wind.abs", 2},
+                                                 {"X.runx", 3}, {"emis.abs", 6}}));
+  bool emisWithCompanion = false;
+  for (const Json& t : folder["paradox"])
+    emisWithCompanion |= t["file"] == "emis.db" && t["companions"] == Json::array({"emis.mb"}) && t["converted"] == true;
+  EXPECT_TRUE(emisWithCompanion) << folder["paradox"].dump();
+  EXPECT_EQ(folder["folders"], Json::array({"Projekt Nord"}));
+
+  for (const char* name : {"emis.abs", "RREC0001.tabs", "TNMVeh.abs"}) {
+    const test::RunResult dump = Vezi({"dump", (dir.Path() / "libs" / name).string(), "--format", "json"});
+    ASSERT_EQ(dump.exitCode, 0) << dump.err;
+    std::vector<Json> values;
+    for (const Json& r : AllRecords(std::string("libs/") + name, "", 5)) values.push_back(r["values"]);
+    EXPECT_EQ(Json(values), Json::parse(dump.out)) << name;
+  }
+  std::vector<std::string> byName;
+  for (const Json& r : AllRecords("libs/emis.abs", "EN", 4)) byName.push_back(r["values"]["ElementName"]);
+  EXPECT_TRUE(std::is_sorted(byName.begin(), byName.end())) << Json(byName).dump();
+
+  const Json found = Call("/api/records?path=libs/emis.abs&search=PARKPLATZ&limit=2");
+  EXPECT_TRUE(found["found"].get<bool>());
+  EXPECT_EQ(found["records"][0]["values"]["ElementName"], "Parkplatz Östlich");
+  EXPECT_EQ(found["offset"], std::find(byName.begin(), byName.end(), "Parkplatz Östlich") - byName.begin());
+  EXPECT_FALSE(Call("/api/records?path=libs/emis.abs&search=zz")["found"].get<bool>());
+}
+
+// Save, add and delete each commit alone; a stale or refused change leaves the record as it was.
+TEST_F(WebTest, EditsAreTransactionsThatRefuseStaleRecords) {
+  const Json first = Call("/api/records?path=libs/emis.abs&limit=2");
+  const Json a = first["records"][0], b = first["records"][1];
+  const Json saved = Post("/api/record/save", {{"path", "libs/emis.abs"}, {"key", a["key"]}, {"version", a["version"]},
+                                               {"values", {{"ElementName", "Neuer Name"}, {"Values1", 12.5}}}});
+  EXPECT_EQ(saved["values"]["ElementName"], "Neuer Name");
+  EXPECT_EQ(saved["values"]["Values1"], 12.5);
+  const std::string key = "&key=" + std::to_string(a["key"].get<int>());
+  EXPECT_EQ(Call("/api/record?path=libs/emis.abs" + key), saved);
+  // The version the page had is stale now; a name another record holds breaks the unique index.
+  Post("/api/record/save", {{"path", "libs/emis.abs"}, {"key", a["key"]}, {"version", a["version"]},
+                            {"values", {{"Values1", 1}}}}, 409);
+  const Json refused = Post("/api/record/save", {{"path", "libs/emis.abs"}, {"key", saved["key"]},
+                                                 {"version", saved["version"]},
+                                                 {"values", {{"Values1", 1}, {"ElementName", b["values"]["ElementName"]}}}},
+                            422);
+  EXPECT_FALSE(refused["error"].get<std::string>().empty());
+  EXPECT_EQ(Call("/api/record?path=libs/emis.abs" + key), saved);
+
+  const Json defaults = Call("/api/new-record?path=libs/emis.abs");
+  const Json added = Post("/api/record/add", {{"path", "libs/emis.abs"}, {"values", {{"ElementName", "Lüfter"}}}});
+  for (const char* field : {"Values1", "Values0", "Terz", "Komplett", "Lower", "Upper"})
+    EXPECT_EQ(added["values"][field], defaults["values"][field]) << field;
+  EXPECT_EQ(added["values"]["ElementName"], "Lüfter");
+  EXPECT_EQ(Call("/api/records?path=libs/emis.abs")["total"], 7);
+  Post("/api/record/delete", {{"path", "libs/emis.abs"}, {"key", b["key"]}, {"version", "stale"}}, 409);
+  Post("/api/record/delete", {{"path", "libs/emis.abs"}, {"key", b["key"]}, {"version", b["version"]}});
+  EXPECT_EQ(Call("/api/records?path=libs/emis.abs")["total"], 6);
+  Call("/api/record?path=libs/emis.abs&key=" + std::to_string(b["key"].get<int>()), 404);
+}
+
+// The pictures' numbers are the ones `vezi spectrum` and `vezi tnm` print.
+TEST_F(WebTest, PicturesEqualTheCli) {
+  const std::string emis = (dir.Path() / "libs" / "emis.abs").string();
+  for (const char* nr : {"1", "21"}) {
+    const Json s = Call(std::string("/api/spectrum?path=libs/emis.abs&log=1&nr=") + nr);
+    EXPECT_EQ(s["protocol"], Vezi({"spectrum", emis, nr, "--log"}).out);
+    EXPECT_EQ(s["svg"].get<std::string>().rfind("<?xml", 0), 0u);
+  }
+  const Json tnm = Call("/api/tnm?vehicle=ht&pavement=ogac&full_throttle=1&speed=80");
+  EXPECT_EQ(tnm["result"], Json::parse(Vezi({"tnm", "--vehicle", "ht", "--pavement", "ogac", "--full-throttle",
+                                             "--speed", "80", "--format", "json"}).out));
+  const std::string veh = (dir.Path() / "libs" / "TNMVeh.abs").string();
+  const Json fromLibrary = Call("/api/tnm?library=libs/TNMVeh.abs&record=1&pavement=dgac&speed=50");
+  EXPECT_EQ(fromLibrary["text"], Vezi({"tnm", "--library", veh, "--record", "1", "--pavement", "dgac", "--speed", "50"}).out);
+  Call("/api/spectrum?path=libs/emis.abs&nr=999", 422);
+  Call("/api/tnm?vehicle=tram&pavement=avg&speed=50", 400);
+}
+
+// The events of a stream in the browser's order, to its "end"; `on` sees each as it arrives.
+using Events = std::vector<std::pair<std::string, Json>>;
+Events ReadEvents(httplib::Client& client, const std::string& target,
+                  const std::function<void(const std::string&, const Json&)>& on = {}) {
+  std::string text;
+  Events events;
+  client.Get(target, [&](const char* data, std::size_t n) {
+    text.append(data, n);
+    for (std::size_t end; (end = text.find("\n\n")) != std::string::npos; text.erase(0, end + 2)) {
+      const std::size_t type = text.find("event: "), data = text.find("\ndata: ");
+      if (type == std::string::npos || type > end) continue;
+      events.emplace_back(text.substr(type + 7, data - type - 7), Json::parse(text.substr(data + 7, end - data - 7)));
+      if (on) on(events.back().first, events.back().second);
+    }
+    return events.empty() || events.back().first != "end";
+  });
+  return events;
+}
+
+// A conversion watched through its events gives the CLI's result and log; a second one of the same folder is
+// refused while the first runs.
+TEST_F(WebTest, ConversionEqualsTheCliAndRunsOnce) {
+  fs::copy(kSample, dir.Path() / "web", fs::copy_options::recursive);
+  fs::copy(kSample, dir.Path() / "cli", fs::copy_options::recursive);
+  const std::string report = dir.File("report.json");
+  ASSERT_EQ(Vezi({"convert", (dir.Path() / "cli").string(), "--recursive", "--report", report}).exitCode, 0);
+
+  // The run waits for the folder's lock, which this test holds: it is certainly running when the second comes.
+  const int lock = ::open((dir.Path() / "web").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+  const Json start = Post("/api/convert", {{"path", "web"}, {"recursive", true}}, 202);
+  const Json second = Post("/api/convert", {{"path", "web/Projekt Nord"}}, 409);
+  EXPECT_NE(second["error"].get<std::string>().find("is running"), std::string::npos);
+  ::close(lock);
+
+  const auto events = ReadEvents(*client, "/api/convert/events?job=" + std::to_string(start["job"].get<int>()));
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front().second["caption"], "Converting Paradox Tables");
+  EXPECT_EQ(events.back().first, "end");
+  std::vector<std::string> logLines;
+  Json summary;
+  for (const auto& [type, data] : events) {
+    if (type == "log") logLines.push_back(data["line"]);
+    if (type == "summary") summary = data;
+  }
+  const Json cli = Json::parse(test::ReadFile(report));
+  ASSERT_EQ(summary["tables_list"].size(), cli["tables"].size());
+  for (std::size_t i = 0; i < cli["tables"].size(); ++i) {
+    const Json& w = summary["tables_list"][i];
+    const Json& c = cli["tables"][i];
+    EXPECT_EQ(fs::path(w["source"].get<std::string>()).lexically_relative("web"),
+              fs::path(c["source"].get<std::string>()).lexically_relative(dir.Path() / "cli"));
+    for (const char* m : {"outcome", "reason", "records_written", "complete", "library_type"}) EXPECT_EQ(w[m], c[m]) << m;
+  }
+  // The log the window showed is the one written to Convert.log, line for line.
+  const auto written = test::SplitLines(test::ReadFile((dir.Path() / "web" / "Convert.log").string()));
+  ASSERT_GE(written.size(), logLines.size());
+  EXPECT_EQ(std::vector<std::string>(written.begin(), written.begin() + static_cast<long>(logLines.size())), logLines);
+  for (const char* lib : {"emis.abs", "Projekt Nord/Time.abs", "RREC0001.tabs"})
+    EXPECT_EQ(Vezi({"dump", (dir.Path() / "web" / lib).string()}).out, Vezi({"dump", (dir.Path() / "cli" / lib).string()}).out);
+}
+
+// An uploaded file imported through the dialog stores what `vezi import` stores; the name question travels to
+// the client and its answer back while the run waits.
+TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
+  const std::string text = test::ReadFile(std::string(VEZ_EXAMPLES_DIR) + "/import/spectra.txt");
+  const httplib::MultipartFormDataItems upload = {{"file", text, "spectra.txt", "text/plain"}};
+  ASSERT_EQ(client->Post("/api/upload?folder=libs", upload)->status, 201);
+  EXPECT_EQ(client->Post("/api/upload?folder=libs", upload)->status, 409);
+  EXPECT_EQ(client->Post("/api/upload?folder=..", upload)->status, 403);
+  EXPECT_EQ(client->Post("/api/upload?folder=libs", {{"file", text, "run.sh", "text/plain"}})->status, 400);
+  EXPECT_EQ(test::ReadFile(dir.File("libs/spectra.txt")), text);
+
+  const auto open = [&] {
+    return Post("/api/import/open", {{"file", "libs/spectra.txt"}, {"library", "libs/emis.abs"}});
+  };
+  const auto run = [&](const Json& dialog, const std::function<void(const std::string&, const Json&)>& on = {}) {
+    Post("/api/import/start", {{"id", dialog["id"]}}, 202);
+    return ReadEvents(*client, "/api/import/events?id=" + std::to_string(dialog["id"].get<int>()), on);
+  };
+  Json dialog = open();
+  EXPECT_EQ(dialog["caption"].get<std::string>().rfind("ASCII file import definition [", 0), 0u);
+  EXPECT_EQ(dialog["start_line"]["value"], 2);
+  EXPECT_EQ(dialog["header"]["rows"][0][1], "ElementName");
+  // Start without links: the dialog's message, and the dialog stays open.
+  Events events = run(dialog);
+  EXPECT_EQ(events[0].second["text"], "You have to add columns first");
+  EXPECT_TRUE(events[1].second["refused"].get<bool>());
+  // The link dialog offers what is available and takes nothing else.
+  const Json link = Post("/api/import/link", {{"id", dialog["id"]}, {"index", -1}})["link"];
+  EXPECT_EQ(link["caption"], "Define Link");
+  EXPECT_EQ(link["columns"].size(), 34u);
+  const Json choice = {{"id", dialog["id"]}, {"index", -1}, {"button", "OK"}, {"column", "A"}, {"description", "ElementName"}};
+  const auto but = [&](const char* key, const char* value) { Json j = choice; j[key] = value; return j; };
+  Post("/api/import/link", but("column", "ZZ"), 400);
+  Post("/api/import/link", but("description", "Nope"), 400);
+  EXPECT_EQ(Post("/api/import/link", choice)["dialog"]["links"], Json::array({"ElementName <- A"}));
+  Post("/api/import/answer", {{"id", dialog["id"]}, {"ok", true}, {"item", 0}}, 409);
+  dialog = Post("/api/import/dialog", {{"id", dialog["id"]}, {"op", "auto_link"}});
+  EXPECT_EQ(dialog["links"].size(), 34u);
+  events = run(dialog);
+  EXPECT_EQ(events.back().first, "end");
+  const Json& added = events[events.size() - 2].second;
+  EXPECT_EQ(added["added"], 4);
+  EXPECT_TRUE(added["committed"].get<bool>());
+
+  // The same file through `vezi import` into a copy of the library gives the same records (but the time of
+  // the change).
+  fs::create_directory(dir.Path() / "cli");
+  fs::copy(ConvertedSample() / "emis.abs", dir.File("cli/emis.abs"));
+  const test::RunResult cli = Vezi({"import", dir.File("libs/spectra.txt"), "--into", dir.File("cli/emis.abs"), "--auto-link"});
+  ASSERT_EQ(cli.exitCode, 0) << cli.err;
+  const auto records = [&](const std::string& file) {
+    Json all = Json::parse(Vezi({"dump", file, "--format", "json"}).out);
+    for (Json& r : all) r.erase("LastChangeDateTime");
+    return all;
+  };
+  EXPECT_EQ(records(dir.File("libs/emis.abs")), records(dir.File("cli/emis.abs")));
+
+  // Again: the first name is asked about, "Skip all" answers the others too.
+  dialog = open();
+  Post("/api/import/dialog", {{"id", dialog["id"]}, {"op", "auto_link"}});
+  int questions = 0;
+  events = run(dialog, [&](const std::string& type, const Json& data) {
+    if (type != "question") return;
+    ++questions;
+    EXPECT_EQ(data["caption"], "Element \"Fan 400 mm\" already exists");
+    httplib::Client answer("127.0.0.1", server->Port());
+    answer.set_default_headers({{"X-Vezi-Token", server->Token()}});
+    EXPECT_EQ(answer.Post("/api/import/answer", Json{{"id", dialog["id"]}, {"ok", true}, {"item", 3}}.dump(),
+                          "application/json")->status, 200);
+  });
+  EXPECT_EQ(questions, 1);
+  EXPECT_EQ(events[events.size() - 2].second["skipped"], 4);
+  EXPECT_EQ(records(dir.File("libs/emis.abs")), records(dir.File("cli/emis.abs")));
+}
+
+}  // namespace
+}  // namespace vez

@@ -1,0 +1,105 @@
+"""The windows of vezi serve in a browser: the conversion window, a library's pages, the spectrum picture and
+the import dialog."""
+import sqlite3
+
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import Select
+
+
+def test_conversion_window_runs_to_its_summary(page, project):
+    page.open("/folder/paradox-libs")
+    page.field("Also convert the subfolders (recursive)").click()
+    page.click("Convert")
+    window = page.dialog("Converting Paradox Tables")
+    page.wait(lambda d: window.find_element(By.CSS_SELECTOR, ".summary").is_displayed())
+    summary = window.find_element(By.CSS_SELECTOR, ".summary").text
+    assert "Tables converted 10 of 11" in summary
+    assert "Strassen.db: no library type" in summary
+    assert "Converting Folder" in window.find_element(By.CSS_SELECTOR, ".label1").text
+    log = window.find_element(By.CSS_SELECTOR, ".log").text
+    assert log.splitlines() == (project / "paradox-libs" / "Convert.log").read_text().splitlines()[:len(log.splitlines())]
+    page.shot("conversion-window")
+    page.click("Close")
+    page.text("emis.abs")  # the folder page shows the new libraries
+
+
+def test_library_pages_search_and_edit(page, converted):
+    page.open("/library/paradox-libs/emis.abs")
+    Select(page.field("Records per page")).select_by_visible_text("10")
+    Select(page.field("Order")).select_by_visible_text("EN: ElementName")
+    page.text("Records 1 to 6 of 6")
+    Select(page.field("Records per page")).select_by_visible_text("25")
+    page.field("Search ElementName").send_keys("KÜHL")
+    page.click("Search")
+    page.text('Found "KÜHL"')
+    page.click("Kühlturm Nord")
+    page.dialog("Kühlturm Nord")
+    height = page.field("HeightAboveGround")
+    height.clear()
+    height.send_keys("12.5")
+    page.shot("library-record")
+    page.click("Save")
+    page.wait(lambda d: not d.find_elements(By.CSS_SELECTOR, "dialog[open]"))
+    page.shot("library-records")
+    with sqlite3.connect(converted / "paradox-libs" / "emis.abs") as db:
+        assert db.execute('SELECT HeightAboveGround FROM "emis.abs" WHERE ElementName = ?',
+                          ("Kühlturm Nord",)).fetchone() == (12.5,)
+
+
+def test_spectrum_picture(page, converted):
+    page.open("/library/paradox-libs/emis.abs")
+    page.click("Straßenverkehr Hauptstraße")
+    upper = page.field("Upper")  # the record's bands reach up to 20 kHz
+    upper.clear()
+    upper.send_keys("29")
+    page.click("Save")
+    page.wait(lambda d: not d.find_elements(By.CSS_SELECTOR, "dialog[open]"))
+    page.click("Straßenverkehr Hauptstraße")
+    page.click("Spectrum")
+    picture = page.wait(lambda d: d.find_elements(By.CSS_SELECTOR, "img.chart"))[0]
+    assert picture.get_attribute("alt").startswith("Spectrum #1 of emis.abs")
+    page.wait(lambda d: picture.size["width"] > 300)
+    assert page.driver.find_element(By.CSS_SELECTOR, "pre.protocol").text.startswith("fu =")
+    page.shot("spectrum")
+
+
+def test_import_dialog_with_a_name_conflict(page, converted):
+    emis = converted / "paradox-libs" / "emis.abs"
+    for run in ("first", "again"):
+        page.open("/import/paradox-libs/spectra.xlsx")
+        page.field("An existing library").click()
+        Select(page.driver.find_element(By.CSS_SELECTOR, "fieldset.target select")).select_by_visible_text("emis.abs")
+        page.click("Open the import dialog")
+        dialog = page.wait(lambda d: [w for w in d.find_elements(By.CSS_SELECTOR, "dialog[open]")
+                                      if w.find_element(By.CSS_SELECTOR, ".caption").text.startswith(
+                                          "Excel file import definition [")] or None)[0]
+        assert page.field("Start Import From Line#").get_attribute("value") == "2"
+        if run == "first":
+            page.click("Start Import")
+            page.text("You have to add columns first")
+            page.click("OK")
+            page.click("Define Link")
+            page.dialog("Define Link")
+            for control in ("Col", "fix", "------->"):
+                page.field(control)
+            page.click("Cancel")
+        page.click("Auto Link")
+        page.text("ElementName <- A")
+        if run == "first":
+            page.shot("import-dialog")
+        page.click("Start Import")
+        if run == "again":
+            page.dialog('Element "Fan 400 mm" already exists')
+            page.shot("import-name-exists")
+            page.field("Skip all").click()
+            page.click("OK")
+        result = page.wait(lambda d: d.find_elements(By.CSS_SELECTOR, "dialog.result[open]"))[0]
+        figures = result.find_element(By.CSS_SELECTOR, "table").text
+        assert ("Added: 4" if run == "first" else "Skipped: 4") in figures, figures
+        if run == "again":
+            page.shot("import-result")
+        page.click("Close")
+    with sqlite3.connect(emis) as db:
+        names = [n for (n,) in db.execute('SELECT ElementName FROM "emis.abs" ORDER BY Eintrag')]
+    assert names[6:] == ["Fan 400 mm", "Pump house", "Transformer 630 kVA", "Cooling tower"]
+    assert len(names) == 10
