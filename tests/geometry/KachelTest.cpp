@@ -34,7 +34,8 @@ TEST(KachelTest, Parsing) {
   } const cases[] = {{"dgm_X1,5Y6.tasc", true, 1500, 6000}, {"_X1Y6", true, 1000, 6000},
                      {"_X-1,5Y-6", true, -1500, -6000},    {"_X-,5Y", true, -500, 0},
                      {"_XabcY2", true, 0, 2000},           {"dgm_X1.tasc", false, 0, 0},
-                     {"dgmX1Y6", false, 0, 0},             {"p_X2Y3_X9Y9", true, 2000, 0}};
+                     {"dgmX1Y6", false, 0, 0},             {"p_X2Y3_X9Y9", true, 2000, 0},
+                     {"d.v2_X1Y6.tasc", true, 1000, 6000}};
   for (const auto& c : cases) {
     double x = -1, y = -1;
     EXPECT_EQ(c.ok, KachelStrToKoord(c.name, x, y)) << c.name;
