@@ -13,15 +13,18 @@ namespace {
 TEST(SpectrumLibraryTest, ThirdOctaveRecordsAndFailuresWithTheirContext) {
   test::TempDir dir;
   const std::string path = test::CreateLibrary(dir.Path().string(), ltEmis);
-  const auto third = test::AppendElement(path, {3, 5, true, true, 0.25, [](int n) { return n == 6 ? 1.5 : 0.1 * n; }});
+  const auto third =
+      test::AppendElement(path, {3, 5, true, true, 0.25, [](int n) { return n == 6 ? 1.5 : n == 4 ? -0.25 : 0.1 * n; }});
   const auto unfinished = test::AppendElement(path, {0, 9, false, false, 1, nullptr});
   const auto inverted = test::AppendElement(path, {3, 2, true, true, 1, nullptr});
   float sum = 0;
   const TSpectrum plain = SpectrumFromLibrary(third, path, 0, sum);
   EXPECT_EQ(std::string("T") + "50-80", plain.Kind + std::to_string(plain.fu) + "-" + std::to_string(plain.fo));
-  EXPECT_EQ(plain.Values, (std::vector<float>{0.4f, 0.5f, 1.5f}));
-  const TSpectrum clamped = SpectrumFromLibrary(third, path, 1, sum);
-  EXPECT_EQ(clamped.Values, (std::vector<float>{0.4f, 0.5f, 0.999f}));
+  EXPECT_EQ(plain.Values, (std::vector<float>{-0.25f, 0.5f, 1.5f}));
+  EXPECT_EQ(std::tuple(false, 0.0f, 0.0f), std::tuple(plain.CheckMinMax, plain.MinValue, plain.MaxValue));
+  const TSpectrum clamped = SpectrumFromLibrary(third, path, 1, sum);  // mode 1 keeps the values within 0..0.999
+  EXPECT_EQ(clamped.Values, (std::vector<float>{0, 0.5f, 0.999f}));
+  EXPECT_EQ(std::tuple(true, 0.0f, 0.999f), std::tuple(clamped.CheckMinMax, clamped.MinValue, clamped.MaxValue));
   EXPECT_EQ(sum, 0.25f);
 
   const auto context = [&](int nr) { return "\n\rCould not read spectrum #" + std::to_string(nr) + " from library "; };
