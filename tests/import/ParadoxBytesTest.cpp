@@ -345,37 +345,6 @@ TEST(ParadoxBytesHostileFiles, ChainPointingBeyondTheFileEndsSilently) {
   EXPECT_EQ(Column0(LoadBytes(db)), (std::vector<int>{1, 2, 3, 4, 5}));
 }
 
-// Every prefix of a real table with BLOBs, and random damage to its header: errors or clean ends only.
-TEST(ParadoxBytesHostileFiles, TruncatedAndScrambledRealTable) {
-  const std::string whole = test::ReadFile(test::DataPath("paradox/paradoxdriver/CUSTOMER.DB"));
-  ASSERT_EQ(whole.size(), 10240u);
-  const std::string mb = test::ReadFile(test::DataPath("paradox/paradoxdriver/CUSTOMER.MB"));
-  int errors = 0, clean = 0;
-  for (std::size_t n = 0; n <= whole.size(); n += (n < 2100 ? 1 : 13)) {
-    TDBParadox reader;
-    try {
-      LoadBytes(whole.substr(0, n), reader, &mb);
-      ++clean;
-    } catch (const Exception&) {
-      ++errors;
-    }
-  }
-  EXPECT_GT(errors, 0);
-  EXPECT_GT(clean, 0);
-  std::mt19937 rng(7);
-  for (int round = 0; round < 300; ++round) {
-    std::string db = whole;
-    for (int k = 0; k < 4; ++k) db[rng() % 0x800] = static_cast<char>(rng());
-    std::string damagedMb = mb;
-    damagedMb[rng() % damagedMb.size()] = static_cast<char>(rng());
-    TDBParadox reader;
-    try {
-      LoadBytes(db, reader, &damagedMb);
-    } catch (const Exception&) {
-    }
-  }
-}
-
 TEST(ParadoxBytesBlobs, LeaderMbAndMissingCompanion) {
   Writer w({{"M", 12, 20}, {"B", 13, 15}}, {2, 12, 1252, 2, "ascii"});
   const std::string longMemo(300, 'm');
