@@ -26,10 +26,10 @@
 
 #include "BenchFolder.h"
 #include "core/FormatSettings.h"
-#include "import/LibraryImport.h"
+#include "import/mapping/LibraryImport.h"
 #include "import/NameAlreadyExists.h"
 #include "import/XLS_ASCII_Import.h"
-#include "import/internal/SheetReader.h"
+#include "import/sheet/SheetReader.h"
 #include "librarydb/Layouts.h"
 #include "librarydb/OVLibConst.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "core/Exceptions.h"
-#include "import/ParadoxEncryption.h"
+#include "import/paradox/ParadoxEncryption.h"
 #include "import/SMParadox.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/Exceptions.h"
-#include "import/internal/SheetReader.h"
+#include "import/sheet/SheetReader.h"
 
 namespace {
 

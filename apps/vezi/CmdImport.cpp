@@ -11,7 +11,7 @@
 #include "Commands.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
-#include "import/LibraryImport.h"
+#include "import/mapping/LibraryImport.h"
 #include "import/NameAlreadyExists.h"
 #include "librarydb/OVLibConst.h"
 #include "output/JsonWriter.h"

@@ -33,7 +33,7 @@
 #include "core/TextEncoding.h"
 #include "librarydb/Defaults.h"
 #include "librarydb/Layouts.h"
-#include "import/ParadoxDump.h"
+#include "import/paradox/ParadoxDump.h"
 #include "import/SMParadox.h"
 #include "librarydb/OVLibConst.h"
 #include "output/JsonWriter.h"

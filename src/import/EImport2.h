@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "import/EImport1.h"
-#include "import/TextGrid.h"
+#include "import/sheet/TextGrid.h"
 #include "import/XLS_ASCII_Import.h"
 
 namespace vez {

@@ -19,7 +19,7 @@ namespace vez {
 
 struct TImportTexts {
 #define VEZ_IMPORT_TEXT(name, text) std::string name = text;
-#include "import/ImpcnstTexts.h"
+#include "import/mapping/ImpcnstTexts.h"
 #undef VEZ_IMPORT_TEXT
 };
 

@@ -26,7 +26,7 @@
 #include <memory>
 #include <string>
 
-#include "import/TextGrid.h"
+#include "import/sheet/TextGrid.h"
 
 namespace vez {
 

@@ -10,7 +10,7 @@
 #include "TestUtil.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
-#include "import/ParadoxEncryption.h"
+#include "import/paradox/ParadoxEncryption.h"
 #include "import/SMParadox.h"
 
 namespace vez {

@@ -6,8 +6,8 @@
 #include "ParadoxTestUtil.h"
 #include "TestUtil.h"
 #include "core/Exceptions.h"
-#include "import/ParadoxDump.h"
-#include "import/internal/Sha256.h"
+#include "import/paradox/ParadoxDump.h"
+#include "import/paradox/Sha256.h"
 
 namespace vez {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "TestUtil.h"
 #include "core/Exceptions.h"
-#include "import/ParadoxDump.h"
+#include "import/paradox/ParadoxDump.h"
 #include "import/SMParadox.h"
 
 namespace vez {

@@ -9,7 +9,7 @@
 #include "core/FormatSettings.h"
 #include "import/EImport2.h"
 #include "import/XLS_ASCII_Import.h"
-#include "import/internal/SheetReader.h"
+#include "import/sheet/SheetReader.h"
 
 namespace vez {
 namespace {

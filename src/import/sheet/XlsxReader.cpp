@@ -17,7 +17,7 @@
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
-#include "import/internal/SheetReader.h"
+#include "import/sheet/SheetReader.h"
 
 namespace vez::detail {
 

@@ -1,4 +1,4 @@
-#include "import/ParadoxDump.h"
+#include "import/paradox/ParadoxDump.h"
 
 #include <cmath>
 #include <cstdio>
@@ -9,8 +9,8 @@
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
 #include "import/SMParadox.h"
-#include "import/internal/DateText.h"
-#include "import/internal/Sha256.h"
+#include "import/paradox/DateText.h"
+#include "import/paradox/Sha256.h"
 #include "output/JsonWriter.h"
 #include "output/ValueText.h"
 

@@ -11,8 +11,8 @@
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
 #include "core/TextEncoding.h"
-#include "import/ParadoxEncryption.h"
-#include "import/internal/DateText.h"
+#include "import/paradox/ParadoxEncryption.h"
+#include "import/paradox/DateText.h"
 
 namespace vez {
 

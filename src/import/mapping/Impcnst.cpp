@@ -5,7 +5,7 @@ namespace vez {
 namespace {
 constexpr std::size_t kListed = 0
 #define VEZ_IMPORT_TEXT(name, text) +1
-#include "import/ImpcnstTexts.h"
+#include "import/mapping/ImpcnstTexts.h"
 #undef VEZ_IMPORT_TEXT
     ;
 static_assert(kListed == kImportTextCount, "every wizard text has its entry");
@@ -19,7 +19,7 @@ TImportTexts& ImportTexts() {
 const std::array<TImportTextEntry, kImportTextCount>& ImportTextEntries() {
   static const std::array<TImportTextEntry, kImportTextCount> entries{{
 #define VEZ_IMPORT_TEXT(name, text) {#name, &TImportTexts::name},
-#include "import/ImpcnstTexts.h"
+#include "import/mapping/ImpcnstTexts.h"
 #undef VEZ_IMPORT_TEXT
   }};
   return entries;

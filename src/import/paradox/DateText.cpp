@@ -1,4 +1,4 @@
-#include "import/internal/DateText.h"
+#include "import/paradox/DateText.h"
 
 #include <cmath>
 

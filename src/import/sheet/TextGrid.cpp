@@ -1,4 +1,4 @@
-#include "import/TextGrid.h"
+#include "import/sheet/TextGrid.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "import/internal/Sha256.h"
+#include "import/paradox/Sha256.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "import/LibraryImport.h"
+#include "import/mapping/LibraryImport.h"
 
 #include <cmath>
 #include <filesystem>

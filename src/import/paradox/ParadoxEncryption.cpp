@@ -1,4 +1,4 @@
-#include "import/ParadoxEncryption.h"
+#include "import/paradox/ParadoxEncryption.h"
 
 #include <array>
 #include <cstring>
