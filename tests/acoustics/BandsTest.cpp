@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "TestUtil.h"
 #include "acoustics/Bands.h"
@@ -72,8 +73,8 @@ TEST(Bands, WeightingEdgesAndLetters) {
   for (const uint16_t f : {0, 35, 17960, 65535}) EXPECT_EQ(0.0f, dBFilterDifferenz(' ', f) + dBFilterDifferenz('_', f));
   for (int c = -128; c <= 127; ++c) {
     const char filter = static_cast<char>(c);
-    if (filter == ' ' || filter == '_' || (filter >= 'A' && filter <= 'D') || (filter >= 'a' && filter <= 'd')) continue;
-    EXPECT_THROW_MSG(dBFilterDifferenz(filter, 25), Exception, "Wrong Filter");
+    const bool known = std::string_view(" _ABCDabcd").find(filter) != std::string_view::npos;
+    if (!known) EXPECT_THROW_MSG(dBFilterDifferenz(filter, 25), Exception, "Wrong Filter");
   }
 }
 

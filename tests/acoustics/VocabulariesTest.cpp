@@ -24,14 +24,16 @@ TEST(VocabulariesTest, EveryTextAsWritten) {
   add("StdLibTypeStr", StdLibTypeStr);
   add("AtArray", byEnum(9, [](int i) { return AtArray(TAssessmentType(i)); }));
   const std::pair<const char*, std::span<const std::string> (*)()> vehicles[] = {
-      {"VehTypesRLS90", VehTypesRLS90},     {"VehTypesRVS302", VehTypesRVS302}, {"VehTypesLightHeavy", VehTypesLightHeavy},
-      {"VehTypesASJ2003", VehTypesASJ2003}, {"VehTypesASJ2008", VehTypesASJ2008}, {"VehTypesHuRoad", VehTypesHuRoad},
+      {"VehTypesRLS90", VehTypesRLS90},     {"VehTypesRVS302", VehTypesRVS302},
+      {"VehTypesLightHeavy", VehTypesLightHeavy}, {"VehTypesASJ2003", VehTypesASJ2003},
+      {"VehTypesASJ2008", VehTypesASJ2008}, {"VehTypesHuRoad", VehTypesHuRoad},
       {"VehTypesTNM", VehTypesTNM},         {"VehTypesN2k", VehTypesN2k}};
   for (const auto& [name, list] : vehicles) add(name, list());
   add("PTstr", PTstr);
   add("FTStr", FTStr);
   add("FTStrLang", byEnum(2, [](int i) { return FTStrLang(TFullThrottle(i)); }));
-  add("TrainTypesSchall03_2006_Str", byEnum(2, [](int i) { return TrainTypesSchall03_2006_Str(TTrainTypesSchall03_2006(i)); }));
+  add("TrainTypesSchall03_2006_Str",
+      byEnum(2, [](int i) { return TrainTypesSchall03_2006_Str(TTrainTypesSchall03_2006(i)); }));
   add("TTrainTypesFRA2005_Str", byEnum(7, [](int i) { return TTrainTypesFRA2005_Str(TTrainTypesFRA2005(i)); }));
   add("TVehicleTypesFRA2005_Str", byEnum(2, [](int i) { return TVehicleTypesFRA2005_Str(TVehicleTypesFRA2005(i)); }));
   using Fill = void (*)(StringList&);
@@ -43,7 +45,8 @@ TEST(VocabulariesTest, EveryTextAsWritten) {
       lines.push_back(std::string(name) + "\t" + std::to_string(list.Objects(i)) + "\t" + list[i]);
   }
   for (const auto& [type, name] : {std::pair{ttRegular, "ttRegular"}, {ttStreetCar, "ttStreetCar"}})
-    add(std::string("SrcTypeSchall03_2006 ") + name, byEnum(13, [t = type](int nr) { return SrcTypeSchall03_2006(nr, t); }));
+    add(std::string("SrcTypeSchall03_2006 ") + name,
+        byEnum(13, [t = type](int nr) { return SrcTypeSchall03_2006(nr, t); }));
   add("GetMainVehNamesN2k2005", byEnum(5, [](int k) { return GetMainVehNamesN2k2005(TMainVehTypeN2k2005(k)); }));
   std::vector<std::string> expected;
   for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("acoustics/vocabularies.txt"))))

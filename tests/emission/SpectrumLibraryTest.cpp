@@ -13,8 +13,8 @@ namespace {
 TEST(SpectrumLibraryTest, ThirdOctaveRecordsAndFailuresWithTheirContext) {
   test::TempDir dir;
   const std::string path = test::CreateLibrary(dir.Path().string(), ltEmis);
-  const auto third =
-      test::AppendElement(path, {3, 5, true, true, 0.25, [](int n) { return n == 6 ? 1.5 : n == 4 ? -0.25 : 0.1 * n; }});
+  const auto value = [](int n) { return n == 6 ? 1.5 : n == 4 ? -0.25 : 0.1 * n; };
+  const auto third = test::AppendElement(path, {3, 5, true, true, 0.25, value});
   const auto unfinished = test::AppendElement(path, {0, 9, false, false, 1, nullptr});
   const auto inverted = test::AppendElement(path, {3, 2, true, true, 1, nullptr});
   float sum = 0;

@@ -57,7 +57,8 @@ std::vector<std::string> Tables() {
 // The cell file of a table: NAME.db.cells.txt or, for the generated tables, NAME.cells.txt.
 std::string CellFile(const std::string& table) {
   const std::string next = test::DataPath("paradox/" + table + ".cells.txt");
-  return std::filesystem::exists(next) ? next : test::DataPath("paradox/" + table.substr(0, table.size() - 3) + ".cells.txt");
+  const std::string generated = test::DataPath("paradox/" + table.substr(0, table.size() - 3) + ".cells.txt");
+  return std::filesystem::exists(next) ? next : generated;
 }
 
 // Cells where the reference reading and the reader's definition differ; the definition holds.

@@ -21,14 +21,16 @@ TEST(SMCells, CellsGrid) {
   cells.SetValue(1, 1, Variant(5), taRightJustify, 3);
   cells.SetValue(5, 3, Variant("x"), taLeftJustify, 0);
   EXPECT_EQ((std::array{4, 4, 6}), (std::array{cells.Count(), cells.RowCount, cells.ColCount}));
-  for (const auto& [col, row] : {std::pair{1, 7}, {9, 1}, {0, 1}, {0, -1}}) EXPECT_TRUE(cells.GetValue(col, row).IsNull());
+  for (const auto& [col, row] : {std::pair{1, 7}, {9, 1}, {0, 1}, {0, -1}})
+    EXPECT_TRUE(cells.GetValue(col, row).IsNull()) << col << " " << row;
   EXPECT_EQ(cells.GetValue(1, 1), Variant(5));
   const TSMICell* c = cells.Row(1)->Cols.Cell(1);
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(std::pair(taRightJustify, 3), std::pair(c->Alignment, c->FormatIndex));
   for (int r = 0; r < 3; ++r) {
     const TSpreadSheetRow& row = *cells.Row(r);
-    EXPECT_EQ(std::tuple(r == 1 ? 2 : 0, r, r, true), std::tuple(row.Cols.Count(), row.Index, row.OrigIndex, row.RowFlag));
+    EXPECT_EQ(std::tuple(r == 1 ? 2 : 0, r, r, true),
+              std::tuple(row.Cols.Count(), row.Index, row.OrigIndex, row.RowFlag));
   }
   cells.SetValue(0, 0, Variant(1), taLeftJustify, 0);  // a smaller cell does not shrink the counts
   cells.AutoExtent = false;
@@ -73,7 +75,8 @@ TEST(SMCells, CellsSortByColumnPutsMissingCellsFirstAscending) {
 
 TEST(SMCells, CellsSortComparesNumbersByValueAndPlainTextHasOneExtraRowAndColumn) {
   TSpreadSheet sheet;
-  for (int r = 0; r < 4; ++r) sheet.Cells.SetValue(0, r, Variant(std::array{10.0, 9.5, -1.0, 100.0}[r]), taLeftJustify, 0);
+  const double values[] = {10, 9.5, -1, 100};
+  for (int r = 0; r < 4; ++r) sheet.Cells.SetValue(0, r, Variant(values[r]), taLeftJustify, 0);
   sheet.Cells.SortByColumn(0, false);
   EXPECT_EQ(ColumnTexts(sheet.Cells, 0), (std::vector<std::string>{"-1", "9.5", "10", "100"}));
   sheet.Cells.Clear();

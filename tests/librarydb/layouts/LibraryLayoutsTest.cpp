@@ -141,7 +141,8 @@ TEST_P(LibraryLayoutsByCode, CreateReopenCompareAndStoreDefaults) {
     lib.Table().FieldDefs().Add("Marker", ftInteger);
     lib.Table().IndexDefs().Add("p", "Marker", ixPrimary);
     EXPECT_FALSE(SetFieldIndexDefs(lib.Table(), code, false));
-    EXPECT_THROW_MSG(SetFieldIndexDefs(lib.Table(), code, true), Exception, "SetFieldIndexDefs not defined for LibType");
+    EXPECT_THROW_MSG(SetFieldIndexDefs(lib.Table(), code, true), Exception,
+                     "SetFieldIndexDefs not defined for LibType");
     EXPECT_EQ((std::vector<std::string>{"classic", "field\tMarker\tftInteger\t0\t0\t0/0", "index\tp\tMarker\tprimary"}),
               Stored(lib.Table(), true));
     return;
@@ -226,7 +227,8 @@ TEST_P(LibraryLayoutsByCode, IndexesAloneSurviveCreateAndReopen) {
 
 INSTANTIATE_TEST_SUITE_P(AllCodes, LibraryLayoutsByCode, ::testing::Range<std::int32_t>(-2, 106),
                          [](const auto& info) {
-                           return info.param < 0 ? "minus" + std::to_string(-info.param) : "code" + std::to_string(info.param);
+                           const std::int32_t code = info.param;
+                           return code < 0 ? "minus" + std::to_string(-code) : "code" + std::to_string(code);
                          });
 
 // Only the pollutant results (54) key on StoffNr when the table has it, in either definition family.
@@ -255,7 +257,8 @@ TEST(LibraryLayouts, UniqueIndexesRefuseDuplicates) {
   };
   const auto train = [](const char* c, const char* n) { return Record{{"TrainCategory", c}, {"TrainName", n}}; };
   const std::tuple<std::int32_t, std::vector<Record>, std::vector<bool>> cases[] = {
-      {ltNor2kRoad, {road("a", 1, 2, 3), road("b", 1, 2, 3), road("c", 1, 2, 4), road("d", 2, 2, 3), road("A", 9, 9, 9)},
+      {ltNor2kRoad,
+       {road("a", 1, 2, 3), road("b", 1, 2, 3), road("c", 1, 2, 4), road("d", 2, 2, 3), road("A", 9, 9, 9)},
        {true, false, true, true, false}},
       {ltTCRN, {train("Freight", "Class 66"), train("Passenger", "Class 66"), train("freight", "CLASS 66")},
        {true, true, false}},
