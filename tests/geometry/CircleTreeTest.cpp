@@ -56,6 +56,10 @@ std::unique_ptr<TCTDataList> RandomItems(size_t n, std::mt19937_64& rng) {
   return list;
 }
 
+int Children(const TCTKnot& k) {
+  return static_cast<int>(std::count_if(k.Kinder.begin(), k.Kinder.end(), [](auto& c) { return !!c; }));
+}
+
 void AllKnots(TCTKnot* k, std::vector<TCTKnot*>& out) {
   out.push_back(k);
   for (auto& c : k->Kinder)
@@ -240,13 +244,15 @@ TEST(CircleTreeDocumentedTest, PlacementBuildAndSplit) {
   EXPECT_EQ(1, child.Daten.Count());
   EXPECT_EQ(3, child.X);
   EXPECT_EQ(0.25, child.R);
-  EXPECT_EQ(1, std::count_if(tree.Root->Kinder.begin(), tree.Root->Kinder.end(), [](auto& k) { return !!k; }));
+  EXPECT_EQ(1, Children(*tree.Root));
   EXPECT_FALSE(TCircleTree(std::make_unique<TCTDataList>(), 1).Root);
   // Eleven insertions into a childless knot make seven children; a long line stays in the knot.
   TCircleTree grown(0, 0, 100, 100, 0.5);
   grown.AddItem(std::make_unique<Item>(1, 1, 99, 99, stLine));
-  for (int i = 0; i < 10; ++i) grown.AddItem(std::make_unique<Item>(40 + i, 50, 40 + i, 50, stPoint));
-  EXPECT_EQ(7, std::count_if(grown.Root->Kinder.begin(), grown.Root->Kinder.end(), [](auto& k) { return !!k; }));
+  for (int i = 0; i < 10; ++i) {
+    grown.AddItem(std::make_unique<Item>(40 + i, 50, 40 + i, 50, stPoint));
+    EXPECT_EQ(i < 9 ? 0 : 7, Children(*grown.Root));
+  }
   ASSERT_EQ(1, grown.Root->Daten.Count());
   EXPECT_EQ(99, grown.Root->Daten.Get(0)->X2());
   CheckTree(grown, 11, false);
@@ -266,7 +272,7 @@ TEST(CircleTreeDocumentedTest, BuildRules) {
   EXPECT_EQ(0, stop.Root->Daten.Get(0)->X1());
   ASSERT_TRUE(stop.Root->Kinder[cn0]);
   EXPECT_EQ(10, stop.Root->Kinder[cn0]->X);
-  EXPECT_EQ(1, std::count_if(stop.Root->Kinder.begin(), stop.Root->Kinder.end(), [](auto& k) { return !!k; }));
+  EXPECT_EQ(1, Children(*stop.Root));
   // A single point with a margin of 1: every knot subdivides into its centre child, down to 50 levels below
   // the root, where the point ends; the distance query still reaches it there.
   TCircleTree deep(Points({{3, 4}}), 1.0);
@@ -281,7 +287,7 @@ TEST(CircleTreeDocumentedTest, BuildRules) {
   const TTransM t{M2x2dreh(0), 0, 0};
   const std::tuple<TCTCircle, bool, bool> beams[] = {
       {{10, 0, 1}, true, true},   {{1, 3, 1}, true, false},   {{-2, 3, 1}, false, false}, {{-2.5, 0, 2}, false, false},
-      {{21, 0, 1}, false, false}, {{19, 0, 1}, true, true},   {{12, 21, 1}, false, false}};
+      {{21, 0, 1}, false, false}, {{19, 0, 1}, true, true},   {{12, 21, 1}, false, false}, {{2, 2, 1}, true, false}};
   for (const auto& [circle, hit, inside] : beams) {
     bool in = !inside;
     EXPECT_EQ(hit, circle.Strahl_in_Kreis(t, -0.5, 20, 0.5, in)) << circle.X << " " << circle.Y;
