@@ -120,8 +120,9 @@ TEST(AlgebraTest, RotationsFramesAndTheirInverse) {
   M3x3GetGTheta(M3x3Unity(), g, th);  // no rotation: the axis is left alone
   EXPECT_EQ((std::pair{TVektor3{0.25, 0.5, 0.75}, 0.0}), std::make_pair(g, th));
   EXPECT_FALSE(std::signbit(th));  // a tie of the two signs keeps the positive angle
-  for (const TVektor3 axis : {TVektor3{0, 0, 1}, TVektor3{std::sqrt(0.5), std::sqrt(0.5), 0}, TVektor3{0.6, 0, 0.8}}) {
-    M3x3GetGTheta(M3x3Dreh(axis, kPi), g, th);  // the half turn: the cosine reaches −1 (rounded even below)
+  const double r = 1 / std::sqrt(2.0);  // about (r, r, 0) the half turn's cosine rounds below −1
+  for (const TVektor3 axis : {TVektor3{0, 0, 1}, TVektor3{r, r, 0}, TVektor3{0.6, 0, 0.8}}) {
+    M3x3GetGTheta(M3x3Dreh(axis, kPi), g, th);
     EXPECT_NEAR(kPi, th, 1e-7) << axis[0];
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(axis[i], g[i], 1e-7) << axis[0];
   }
