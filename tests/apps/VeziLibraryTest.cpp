@@ -170,9 +170,9 @@ TEST(VeziLibrary, ParadoxTables) {
 
 TEST(VeziLibrary, EncryptedAndDamagedParadoxTables) {
   const std::string table = Data("generated/multiblock_enc.db");
-  const auto right = Vezi({"dump", table, "--password", "vez-secret"});
+  const auto right = Vezi({"dump", table, "--password", "vez-secret", "--format", "cells", "--raw-text"});
   ASSERT_EQ(0, right.exitCode) << right.err;
-  EXPECT_EQ(Vezi({"dump", Data("generated/multiblock.db")}).out, right.out);  // the plain twin
+  EXPECT_EQ(test::ReadFile(Data("generated/multiblock.cells.txt")), right.out);  // the cells of its plain twin
   EXPECT_TRUE(Has(Vezi({"info", table, "--password", "vez-secret"}).out, "\nEncrypted: yes\n"));
   const std::pair<std::vector<std::string>, std::string> refused[] = {
       {{"dump", table}, "No password was given."},
@@ -200,8 +200,7 @@ TEST(VeziLibrary, EncryptedAndDamagedParadoxTables) {
   const auto blobs = Vezi({"dump", dir.File("blobs.db"), "--format", "json"});
   EXPECT_EQ(0, blobs.exitCode) << blobs.err;
   EXPECT_TRUE(Has(blobs.err, "lies past the end of the .mb file (8192 bytes); the value is left empty\n")) << blobs.err;
-  EXPECT_EQ(SplitLines(Vezi({"dump", Data("generated/alltypes.db"), "--format", "json"}).out).size(),
-            SplitLines(blobs.out).size());
+  EXPECT_EQ(50u + 2, SplitLines(blobs.out).size());
 }
 
 }  // namespace
