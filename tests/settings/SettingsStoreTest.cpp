@@ -22,7 +22,7 @@ TEST(SettingsStoreIniFile, ReadsNamesWithoutRegardToCaseAndTakesTheFirstOccurren
   TempDir dir;
   WriteFile(dir.File("a.ini"),
             "; settings of the test\n[Program]\nGlobdataPath = /data/glob/ \nEmpty=\nQuoted=\"  padded  \"\n"
-            "Half=\"open\n# not a comment=hash\njust text\nkey=first\nKEY=second\n\n[dc]\nInstances=3\n"
+            "Half=\"open\nOne=\"\n# not a comment=hash\njust text\nkey=first\nKEY=second\n\n[dc]\nInstances=3\n"
             "[PROGRAM]\nLate=1\n");
   const TIniFile ini(dir.File("a.ini"));
   const std::tuple<const char*, const char*, const char*> cases[] = {
@@ -30,6 +30,7 @@ TEST(SettingsStoreIniFile, ReadsNamesWithoutRegardToCaseAndTakesTheFirstOccurren
       {"PROGRAM", "Empty", ""},                    // present but empty is not the default
       {"program", "Quoted", "  padded  "},         // matching quotes removed, inner blanks kept
       {"program", "Half", "\"open"},               // no matching pair: kept as it stands
+      {"program", "One", "\""},                    // one quote is no pair either
       {"program", "# not a comment", "hash"},      // only ";" starts a comment
       {"program", "key", "first"},                 // first key of the first section
       {"program", "Late", "<default>"},            // a later section of the same name is not read
@@ -42,7 +43,7 @@ TEST(SettingsStoreIniFile, ReadsNamesWithoutRegardToCaseAndTakesTheFirstOccurren
   EXPECT_TRUE(ini.ValueExists("program", "EMPTY") && !ini.ValueExists("dc", "Empty"));
   EXPECT_EQ((std::vector<std::string>{"Program", "dc"}), ini.ReadSections());
   const auto program = ini.ReadSectionValues("program");
-  ASSERT_EQ(7u, program.size());
+  ASSERT_EQ(8u, program.size());
   EXPECT_EQ(TSettingsValue("KEY", "second"), program.back());
 }
 
