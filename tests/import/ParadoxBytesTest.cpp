@@ -155,11 +155,20 @@ TEST(ParadoxBytesBcd, CurrencyFromPackedDecimal) {
   b.Fraction[0] = 0x12, b.Fraction[1] = 0x34, b.Fraction[2] = 0x50;
   ASSERT_TRUE(BCDToCurr(b, cur));
   EXPECT_EQ(cur, 1234500);
-  b.SignSpecialPlaces = 0x80 | 6;  // -0.012345 -> -0.0123 (half rounds to even)
+  b.SignSpecialPlaces = 0x80 | 6;  // -0.012345 -> -0.0123
   ASSERT_TRUE(BCDToCurr(b, cur));
   EXPECT_EQ(cur, -123);
+  b.Precision = 3;  // 0.00125 and 0.00135: half rounds to even
+  for (const auto& [digits, even] : {std::pair{0x12, 12}, {0x13, 14}}) {
+    b.SignSpecialPlaces = 5, b.Fraction[0] = static_cast<std::uint8_t>(digits), b.Fraction[1] = 0x50;
+    ASSERT_TRUE(BCDToCurr(b, cur));
+    EXPECT_EQ(cur, even);
+  }
+  b.Fraction[0] = 0x1A;  // a nibble above 9
+  EXPECT_FALSE(BCDToCurr(b, cur));
   b.Precision = 20;  // 20 digits without places cannot be held in ten-thousandths
   b.SignSpecialPlaces = 0;
+  b.Fraction[0] = 0x12;
   EXPECT_FALSE(BCDToCurr(b, cur));
 }
 

@@ -162,12 +162,14 @@ TEST(SMCells, FileDefaultHandlersBuildTheWorkbook) {
   // A caller's own handler is kept; the next load clears the sheets.
   int calls = 0;
   FakeReader second;
+  second.SheetIndexToLoad = 0;
   second.OnCellValue = [&calls](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
                                 const Variant&, TAlignment) { ++calls; };
   second.LoadFromStream(none);
   second.LoadFromStream(none);
   EXPECT_EQ(calls, 10);
   EXPECT_EQ(second.Sheets().Count(), 3);
+  EXPECT_EQ(second.skipped, (std::vector<bool>{false, true, true, false, true, true}));
   EXPECT_TRUE(second.Sheets()[0].Cells.GetValue(0, 0).IsNull());
 }
 
