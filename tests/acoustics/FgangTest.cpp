@@ -106,9 +106,10 @@ TEST(FgangTest, ValuesByIndexAndFrequency) {
   EXPECT_EQ(2, one.Values[0]);
 
   TSpectrumList list;
-  for (int nr : {3, 5, 5, -1}) list.Items(list.Add(std::make_unique<TSpectrum>())).Nr = nr;
+  for (int nr : {3, 5, 5, -1, 0}) list.Items(list.Add(std::make_unique<TSpectrum>())).Nr = nr;
   EXPECT_EQ(list.Find(5), &list.Items(1));  // the first in list order
-  EXPECT_EQ(list.Find(-1), nullptr);        // numbers below 1 are never found
+  EXPECT_EQ(list.Find(-1), list.Find(0));  // numbers below 1 are never found
+  EXPECT_EQ(list.Find(0), nullptr);
   TSpectrum copy;
   copy.Assign(&list.Items(1));
   EXPECT_EQ(copy.Nr, -1);

@@ -99,6 +99,11 @@ TEST(TNMTest, CheckValueAutomobilesAveragePavementCruise100) {
   // 10 lg(62.14^4.174087 * 10^0.1148546 + 10^5.0128315) = 76.017 dB.
   for (float level : bands) EXPECT_NEAR(level, 76.017, 0.001);
   EXPECT_NEAR(sum, 76.017 + 10 * std::log10(24.0), 0.001);
+  // Full throttle takes its own A (here changed to 3): 10 lg(62.14^3 * 10^0.1148546 + 10^6.7).
+  for (int c = tcD1; c <= tcJ2; ++c) consts.Coef(TTNMCoefficient(c), ftYes) = 0;
+  consts.Coef(tcA, ftYes) = 30;
+  consts.CalcSumAndSpectrum(ftYes, 100, sum, bands);
+  EXPECT_NEAR(bands[0], 10 * std::log10(std::pow(62.14, 3) * std::pow(10, 0.1148546) + std::pow(10, 6.7)), 0.001);
 }
 
 // Every vehicle, pavement and throttle state: the stored constants are the published ones, and the 24 band

@@ -32,8 +32,8 @@ TEST(VeziLibrary, ExitCodesAndMessages) {
   const std::tuple<std::vector<std::string>, int, const char*, const char*> calls[] = {
       {{"libtype", "a/RREC0001.abs", "run.runx"}, 0, "a/RREC0001.abs: 41 ltRREC\nrun.runx: 80 ltRunx\n", ""},
       {{"libtype", "notes.txt", "TNMVeh.abs"}, 1, "notes.txt: not a library file\nTNMVeh.abs: 26 ltTNMVeh\n", ""},
-      {{"libtype", "old/emis.db", "RREC0001.tdb", "X.run"}, 0,
-       "old/emis.db: 0 ltEmis\nRREC0001.tdb: 41 ltRREC\nX.run: 80 ltRunx\n", ""},
+      {{"libtype", "old/emis.db", "RREC00012.tdb", "X.run"}, 0,
+       "old/emis.db: 0 ltEmis\nRREC00012.tdb: 41 ltRREC\nX.run: 80 ltRunx\n", ""},
       {{"libtype"}, 2, "", ""},
       {{"create", "ltNoSuchType", folder}, 2, "", "unknown library type 'ltNoSuchType'"},
       {{"create", "18", folder}, 2, "", "unknown library type '18'"},

@@ -45,6 +45,7 @@ TEST(StringList, ObjectsNamesValuesAndText) {
   EXPECT_EQ("Key", list.Names(1));
   EXPECT_EQ("Value=More", list.Values("KEY"));
   EXPECT_EQ("", list.Values("plain"));
+  EXPECT_EQ("|Value=More", list.ValueFromIndex(2) + "|" + list.ValueFromIndex(1));
   EXPECT_EQ("a.db\nKey=Value=More\nplain\n", list.Text());
   list.SetText("x\r\ny\rz\n\nw");
   EXPECT_EQ((std::vector<std::string>{"x", "y", "z", "", "w"}), list.ToVector());

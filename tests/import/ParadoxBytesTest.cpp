@@ -381,9 +381,10 @@ TEST(ParadoxBytesBlobs, FormattedMemoPlainText) {
   s += "abcdef";
   TDBParadox::FmtMemo2PlainText(s);
   EXPECT_EQ(s, "abc");
-  std::string other = "plain";
+  std::string other = "plain", header(44, '\7');  // a formatted memo needs more than its 44-byte header
   TDBParadox::FmtMemo2PlainText(other);
-  EXPECT_EQ(other, "plain");
+  TDBParadox::FmtMemo2PlainText(header);
+  EXPECT_EQ(other + "|" + header, "plain|" + std::string(44, '\7'));
 }
 
 TEST(ParadoxBytesText, CodePageConversionRawAndOverride) {

@@ -181,8 +181,10 @@ TEST(SMCells, FileRowStatusProgressAndChecks) {
   cells.SetValue(0, 1, Variant(1), taLeftJustify, 0);
   file.SetRowStatus(0, 1, rsDeleted);
   EXPECT_EQ(cells.Row(1)->Status, rsDeleted);
-  file.SetRowStatus(0, 2, rsError);  // beyond RowCount: nothing
-  EXPECT_EQ(cells.Count(), 2);
+  cells.AutoExtent = false;
+  cells.SetValue(0, 2, Variant(2), taLeftJustify, 0);
+  file.SetRowStatus(0, 2, rsError);  // a row from RowCount on takes no status
+  EXPECT_EQ(cells.Row(2)->Status, rsNormal);
   std::vector<std::pair<int, int>> progress;
   file.ProgressProc = [&](std::int32_t p, std::int32_t t) { progress.emplace_back(p, t); };
   file.OnLoadProgress = [&](TCustomSpreadSheetFile&, std::int32_t p, std::int32_t t) { progress.emplace_back(-p, -t); };

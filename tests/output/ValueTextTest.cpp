@@ -17,7 +17,8 @@ TEST(ValueText, Base64KnownVectors) {
     std::string_view in;
     const char* out;
   } kCases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-                {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xff\xfe\x00"sv, "//4A"}};
+                {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xff\xfe\x00"sv, "//4A"},
+                {"\x00\x10"sv, "ABA="}, {"\xff"sv, "/w=="}};
   for (const auto& c : kCases) EXPECT_EQ(Base64(c.in), c.out);
 }
 

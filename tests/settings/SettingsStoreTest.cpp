@@ -49,10 +49,10 @@ TEST(SettingsStoreIniFile, ReadsNamesWithoutRegardToCaseAndTakesTheFirstOccurren
 
 TEST(SettingsStoreIniFile, TypedReadsFallBackOnTheDefault) {
   TempDir dir;
-  WriteFile(dir.File("t.ini"), "[s]\ndec=42\nneg=-7\nhex=$1F\ncx=0x10\nbad=12a\nempty=\nbig=4294967296\n"
+  WriteFile(dir.File("t.ini"), "[s]\ndec=42\nneg=-7\nhex=$1F\ncx=0x10\ncu=0X1f\nbad=12a\nempty=\nbig=4294967296\n"
                                "f2=1e3\nfbad=1,5\nb0=0\nb2=2\nbword=yes\n");
   const TIniFile ini(dir.File("t.ini"));
-  const std::pair<const char*, std::int32_t> ints[] = {{"dec", 42}, {"neg", -7},  {"hex", 31},   {"cx", 16},
+  const std::pair<const char*, std::int32_t> ints[] = {{"dec", 42}, {"neg", -7},  {"hex", 31},   {"cx", 16}, {"cu", 31},
                                                        {"bad", 99}, {"empty", 99}, {"big", 99}};
   for (const auto& [key, expected] : ints) EXPECT_EQ(expected, ini.ReadInteger("s", key, 99)) << key;
   DecimalSeparatorScope dot('.');
