@@ -15,7 +15,7 @@ TEST(FileMask, WholeNameCaseInsensitive) {
       {"ab", "a*b*c", false},               {"t3.dat", "t[0-9].dat", true},     {"tx.dat", "t[0-9].dat", false},
       {"T3.DAT", "t[!a-z].dat", true},      {"tb.dat", "t[!a-z].dat", false},   {"tB.dat", "t[abc].dat", true},
       {"[x", "[x", true},                   {"a]", "a]", true},                 {"x.run", "*.run", true},
-      {"x.runx", "*.run", false},
+      {"x.runx", "*.run", false},           {"t].dat", "t[abc].dat", false}, {"t].dat", "t[]a].dat", true},
       // Non-ASCII letters fold too, and "?" takes one character, not one byte.
       {"GR\xC3\x96\xC3\x9F" "E.DB", "gr\xC3\xB6\xC3\x9F" "e.db", true},  {"\xC3\x84.db", "?.db", true},
       {"\xC3\x84.db", "??.db", false},    {"\xD0\x96.db", "\xD0\xB6.*", true},  {"\xE4.db", "?.db", true},

@@ -11,6 +11,7 @@
 #include "TestUtil.h"
 #include "core/Exceptions.h"
 #include "import/SMParadox.h"
+#include "import/paradox/ParadoxEncryption.h"
 
 namespace vez {
 namespace {
@@ -481,6 +482,11 @@ TEST(ParadoxBytesEncryption, HooksDecideAndDecrypt) {
   EXPECT_EQ(offered, (std::vector<std::string>{"first", "wrong"}));
   EXPECT_EQ(Column0(r), (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(blocks, 1);
+  // A decryption hook without a checksum hook gives checksum 0; no hooks: the built-in checksum.
+  TDBParadox plain, decrypting;
+  decrypting.OnDecryptDBBlock = reader.OnDecryptDBBlock;
+  EXPECT_EQ(std::pair(0, static_cast<std::int32_t>(ParadoxPasswordChecksum("right"))),
+            std::pair(decrypting.GetPasswordChecksum("right"), plain.GetPasswordChecksum("right")));
 }
 
 TEST(ParadoxBytesHeader, TypeTextsAndTableLevels) {
