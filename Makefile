@@ -21,14 +21,15 @@ configure: deps $(BUILD)/CMakeCache.txt
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Prints the failing tests' output and one summary line (scripts/run-tests).
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	scripts/run-tests $(BUILD) $(JOBS)
 
 test-asan: deps
 	cmake -S . -B $(BUILD_ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVEZ_SANITIZE=ON -DVEZ_BUILD_BENCH=OFF -DVEZ_BUILD_PYTHON=OFF $(CMAKE_ARGS)
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
+	  scripts/run-tests $(BUILD_ASAN) $(JOBS)
 	$(MAKE) fuzz-smoke
 
 bench: deps
@@ -52,6 +53,12 @@ fuzz-smoke: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(BUILD_FUZZ)/fuzz_xlsx -runs=$(FUZZ_RUNS) -max_len=20000 -timeout=10 -seed=1 \
 	  -artifact_prefix=$(BUILD_FUZZ)/ $(BUILD_FUZZ)/xlsx-corpus tests/data/spreadsheet
+	cmake --build $(BUILD_FUZZ) --target fuzz_xls -j $(JOBS)
+	rm -rf $(BUILD_FUZZ)/xls-corpus $(BUILD_FUZZ)/xls-seeds && mkdir -p $(BUILD_FUZZ)/xls-corpus $(BUILD_FUZZ)/xls-seeds
+	find tests/data/spreadsheet -name '*.xls' -size -64k -exec cp {} $(BUILD_FUZZ)/xls-seeds/ \;
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(BUILD_FUZZ)/fuzz_xls -runs=$(FUZZ_RUNS) -max_len=65536 -timeout=10 -seed=1 \
+	  -artifact_prefix=$(BUILD_FUZZ)/ $(BUILD_FUZZ)/xls-corpus $(BUILD_FUZZ)/xls-seeds
 
 # The Python module veziru (build/python/package); `make test` runs its tests with the others.
 python: configure

@@ -1,10 +1,16 @@
 #!/usr/bin/env python3
-"""Reading a 100 000-record library into a list of dicts: veziru against Python's own sqlite3 module.
+"""Reading a library from Python: veziru against Python's own sqlite3 module and against pandas.read_sql.
 
-Builds the library and the Python module in a Release folder of its own (unless --module-dir points at a built
-module), fills an emission library with the module, then times in the same run, alternating and taking the
-best of several rounds: list(lib), lib.to_records(), and sqlite3 reading the same file into dicts. Prints the
-times and the ratios veziru / sqlite3 (the aim: not above 1.5).
+Builds the Python module in a Release folder of its own (unless --module-dir points at a built module), then:
+
+1. Records: fills an emission library with 100 000 records through the module and times, alternating and taking
+   the best of several rounds, list(lib), lib.to_records(), and sqlite3 reading the same file into dicts. The aim:
+   a ratio veziru / sqlite3 not above 1.5.
+2. DataFrames: fills an emission library with 300 000 records in all its 125 fields (numbers in every numeric
+   field, names and comments in the text fields, a date in every record) and reads it into a pandas DataFrame with
+   lib.to_pandas() and with pandas.read_sql over sqlite3. Each reading runs in a fresh interpreter, alternating,
+   best of several rounds; the time and the growth of the peak resident memory (ru_maxrss) after the imports are
+   compared. The aim: both ratios to_pandas / read_sql not above 1.0.
 """
 import argparse
 import os
@@ -42,6 +48,90 @@ def sqlite3_dicts(path, table):
         con.close()
 
 
+FRAME_CHILD = r"""
+import resource, sqlite3, sys, time
+sys.path.insert(0, sys.argv[1])
+import pandas, veziru
+method, path, table = sys.argv[2:5]
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+start = time.perf_counter()
+if method == "to_pandas":
+    with veziru.open_library(path, read_only=True) as lib:
+        frame = lib.to_pandas()
+else:
+    con = sqlite3.connect("file:" + path + "?mode=ro", uri=True)
+    frame = pandas.read_sql('SELECT * FROM "%s"' % table.replace('"', '""'), con)
+    con.close()
+seconds = time.perf_counter() - start
+peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+print(seconds, (peak - before) / 1024.0, frame.shape[0], frame.shape[1])
+"""
+
+
+def fill_every_field(path, table, records):
+    """Writes `records` rows into every field of the library's table with sqlite3, in one transaction."""
+    con = sqlite3.connect(path)
+    columns = [(row[1], row[2].upper()) for row in con.execute('PRAGMA table_info("%s")' % table)]
+
+    def value(name, kind, i, k):
+        if name == "Eintrag":
+            return i + 1
+        if name == "ElementName":
+            return "Element %d" % i
+        if name == "Kommentar":
+            return "measured at point %d" % (i % 97)
+        if name == "LastChangeDateTime":
+            return "2024-03-%02dT09:30:00" % (1 + i % 28)
+        if kind == "REAL":
+            return round(40 + (i * 7 + k) % 500 * 0.1, 1)
+        if kind == "INTEGER":
+            return (i + k) % 3
+        return None
+
+    names = ", ".join('"%s"' % n for n, _ in columns)
+    marks = ", ".join("?" for _ in columns)
+    rows = ([value(n, kind, i, k) for k, (n, kind) in enumerate(columns)] for i in range(records))
+    with con:
+        con.executemany('INSERT INTO "%s" (%s) VALUES (%s)' % (table, names, marks), rows)
+    con.close()
+    return len(columns)
+
+
+def frame_round(module_dir, method, path, table):
+    done = subprocess.run([sys.executable, "-c", FRAME_CHILD, module_dir, method, path, table],
+                          capture_output=True, text=True)
+    if done.returncode != 0:
+        sys.exit("reading with %s failed:\n%s" % (method, done.stderr))
+    seconds, megabytes, rows, columns = done.stdout.split()
+    return float(seconds), float(megabytes), int(rows), int(columns)
+
+
+def compare_frames(module_dir, records, rounds, veziru):
+    try:
+        import pandas  # noqa: F401
+    except ImportError:
+        print("pandas is not installed: no DataFrame comparison")
+        return
+    with tempfile.TemporaryDirectory() as folder:
+        lib = veziru.create_library("ltEmis", folder)
+        path, table = lib.path, os.path.basename(lib.path)
+        lib.close()
+        start = time.perf_counter()
+        fields = fill_every_field(path, table, records)
+        print("filled %d records x %d fields with sqlite3 in %.1f s" % (records, fields, time.perf_counter() - start))
+        best_time, best_memory = {}, {}
+        for _ in range(rounds):
+            for method in ("to_pandas", "read_sql"):
+                seconds, megabytes, rows, columns = frame_round(module_dir, method, path, table)
+                assert (rows, columns) == (records, fields), (method, rows, columns)
+                best_time[method] = min(best_time.get(method, seconds), seconds)
+                best_memory[method] = min(best_memory.get(method, megabytes), megabytes)
+        for method in ("to_pandas", "read_sql"):
+            print("%-18s %7.3f s %8.0f MB" % (method, best_time[method], best_memory[method]))
+        print("to_pandas / read_sql: time %.2f, peak memory %.2f" % (
+            best_time["to_pandas"] / best_time["read_sql"], best_memory["to_pandas"] / best_memory["read_sql"]))
+
+
 def best(fn, rounds):
     times = []
     for _ in range(rounds):
@@ -57,10 +147,19 @@ def main():
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--module-dir", help="folder holding a built veziru module (skips the build)")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build-pybench"))
+    parser.add_argument("--frame-records", type=int, default=300000,
+                        help="records of the DataFrame comparison (0 leaves it out)")
+    parser.add_argument("--only-frames", action="store_true", help="only the DataFrame comparison")
     args, _ = parser.parse_known_args()  # run-benchmarks passes Google Benchmark's options
 
-    sys.path.insert(0, args.module_dir or build_module(args.build_dir))
+    module_dir = os.path.abspath(args.module_dir or build_module(args.build_dir))
+    sys.path.insert(0, module_dir)
     import veziru
+
+    if args.frame_records > 0:
+        compare_frames(module_dir, args.frame_records, args.rounds, veziru)
+    if args.only_frames:
+        return
 
     with tempfile.TemporaryDirectory() as folder:
         lib = veziru.create_library("ltEmis", folder)

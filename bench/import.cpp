@@ -5,6 +5,10 @@
 //     INSERT, reused, in one transaction, of the same rows into the same library table (every column of the
 //     layout bound, the defaults included). Counter "ratio" = import / reference. "peak_import_MiB" is the
 //     process's peak resident memory during the import alone (the peak is reset before it).
+//   - BM_ImportXls: the same for a 65 000-line x 30-column .xls written by xlwt (tools/write-bench-xls.py,
+//     Debian python3-xlwt; skipped without it), the reference reading it with our .xls reader.
+//   - BM_XlsReaderAgainstXlsx: our .xls reader on that file against our .xlsx reader on the same cells in an
+//     .xlsx; counter "ratio" = .xls / .xlsx.
 //   - BM_ReaderCellsPerSecond: cells per second of our reader against xlsx2csv (Debian xlsx2csv, a Python
 //     reader) converting the same file to CSV, both by CPU time (xlsx2csv's as the child process's); counter "speedup" = ours / xlsx2csv. Skipped without xlsx2csv.
 // Times are thread CPU times (the engine's SQLite work runs on the same thread). The workbook is generated here (column A the element name as inline text, B .. AD numbers), never committed.
@@ -20,6 +24,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <filesystem>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,11 +53,12 @@ struct Clock {
 };
 
 constexpr int kLines = 100000;  // data lines, below one header line
+constexpr int kXlsLines = 65000;  // the .xls format holds 65 536 rows
 constexpr int kCols = 30;
 
 double Seconds(double a, double b) { return b - a; }
 
-void WriteXlsx(const std::string& path) {
+void WriteXlsx(const std::string& path, int lines = kLines) {
   std::string sheet = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><worksheet "
                       "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>";
   auto cellText = [&](int c, int r, const std::string& t) {
@@ -62,7 +69,7 @@ void WriteXlsx(const std::string& path) {
   for (int c = 2; c <= kCols; ++c) cellText(c, 1, "Values" + std::to_string(c - 1));
   sheet += "</row>";
   std::uint32_t seed = 7;
-  for (int r = 2; r <= kLines + 1; ++r) {
+  for (int r = 2; r <= lines + 1; ++r) {
     sheet += "<row r=\"" + std::to_string(r) + "\">";
     cellText(1, r, Format("Quelle %06d Stra\xc3\x9f" "e", r));
     for (int c = 2; c <= kCols; ++c) {
@@ -184,17 +191,28 @@ double PeakMiB() {
 void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 
-void BM_ImportXlsx(benchmark::State& state) {
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The .xls of tools/write-bench-xls.py; false when python3-xlwt is missing.
+bool WriteXls(const std::string& path) {
+  const std::string script = std::string(VEZ_SOURCE_DIR) + "/tools/write-bench-xls.py";
+  return std::system(("/usr/bin/python3 '" + script + "' '" + path + "' " + std::to_string(kXlsLines)).c_str()) == 0;
+}
+
+// ImportIntoLibrary of `file` against reading it with `read` + one raw prepared INSERT of the rows.
+void ImportAgainstReference(benchmark::State& state, const std::string& file, int lines,
+                            const std::function<void(CellStore&)>& read) {
   bench::BenchFolder folder;
-  const std::string xlsx = folder.File("big.xlsx");
-  WriteXlsx(xlsx);
   NoQuestions dialogs;
   for (auto _ : state) {
     std::filesystem::remove_all(folder.Dir() + "lib");
     std::filesystem::remove_all(folder.Dir() + "raw");
     std::filesystem::create_directories(folder.Dir() + "raw");
     TLibraryImportOptions o;
-    o.FileName = xlsx;
+    o.FileName = file;
     o.LibraryFile = folder.Dir() + "lib/emis.abs";
     o.AutoLink = true;
     // Both parts hold the whole sheet in memory: each starts with the memory freed before it given back, so
@@ -205,24 +223,74 @@ void BM_ImportXlsx(benchmark::State& state) {
     const TLibraryImportResult r = ImportIntoLibrary(o, dialogs);
     const double import = Seconds(t0, Clock::now());
     const double peak = PeakMiB();
-    if (r.Added != kLines || r.Links.size() != kCols) state.SkipWithError("the import lost lines or links");
+    if (r.Added != lines || r.Links.size() != kCols) state.SkipWithError("the import lost lines or links");
 
     malloc_trim(0);
     t0 = Clock::now();
     CellStore cells;
-    detail::ReadXlsxSheet0(xlsx, cells);
-    const double read = Seconds(t0, Clock::now());
+    read(cells);
+    const double reading = Seconds(t0, Clock::now());
     const double insert = RawInsert(folder.Dir() + "raw/emis.abs", cells);
 
     state.SetIterationTime(import);
     state.counters["import_s"] = import;
-    state.counters["reader_s"] = read;
+    state.counters["reader_s"] = reading;
     state.counters["raw_insert_s"] = insert;
-    state.counters["ratio"] = import / (read + insert);
+    state.counters["ratio"] = import / (reading + insert);
     state.counters["peak_import_MiB"] = peak;
   }
 }
+
+void BM_ImportXlsx(benchmark::State& state) {
+  bench::BenchFolder folder;
+  const std::string xlsx = folder.File("big.xlsx");
+  WriteXlsx(xlsx);
+  ImportAgainstReference(state, xlsx, kLines, [&](CellStore& cells) { detail::ReadXlsxSheet0(xlsx, cells); });
+}
 BENCHMARK(BM_ImportXlsx)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_ImportXls(benchmark::State& state) {
+  bench::BenchFolder folder;
+  const std::string xls = folder.File("big.xls");
+  if (!WriteXls(xls)) {
+    state.SkipWithError("tools/write-bench-xls.py cannot run (Debian python3-xlwt)");
+    for (auto _ : state) {
+    }
+    return;
+  }
+  ImportAgainstReference(state, xls, kXlsLines, [&](CellStore& cells) { detail::ReadXlsSheet0(ReadAll(xls), cells); });
+}
+BENCHMARK(BM_ImportXls)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_XlsReaderAgainstXlsx(benchmark::State& state) {
+  bench::BenchFolder folder;
+  const std::string xls = folder.File("big.xls"), xlsx = folder.File("big.xlsx");
+  WriteXlsx(xlsx, kXlsLines);
+  if (!WriteXls(xls)) {
+    state.SkipWithError("tools/write-bench-xls.py cannot run (Debian python3-xlwt)");
+    for (auto _ : state) {
+    }
+    return;
+  }
+  for (auto _ : state) {
+    malloc_trim(0);
+    auto t0 = Clock::now();
+    CellStore a;
+    detail::ReadXlsSheet0(ReadAll(xls), a);
+    const double ours = Seconds(t0, Clock::now());
+    malloc_trim(0);
+    t0 = Clock::now();
+    CellStore b;
+    detail::ReadXlsxSheet0(xlsx, b);
+    const double reference = Seconds(t0, Clock::now());
+    if (a.rows != b.rows) state.SkipWithError("the two files read differently");
+    state.SetIterationTime(ours);
+    state.counters["xls_s"] = ours;
+    state.counters["xlsx_s"] = reference;
+    state.counters["ratio"] = ours / reference;
+  }
+}
+BENCHMARK(BM_XlsReaderAgainstXlsx)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_ReaderCellsPerSecond(benchmark::State& state) {
   bench::BenchFolder folder;

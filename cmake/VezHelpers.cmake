@@ -38,3 +38,19 @@ function(vez_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
 endfunction()
+
+option(VEZ_INSTALL_DEBUG_INFO "Keep the debug information in the installed libraries and programs" OFF)
+
+# vez_install_strip_debug(RELATIVE_PATH...): at install time, removes the debug information from installed files.
+function(vez_install_strip_debug)
+  if(VEZ_INSTALL_DEBUG_INFO OR NOT CMAKE_STRIP)
+    return()
+  endif()
+  foreach(file IN LISTS ARGN)
+    install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${file}\"
+                                  RESULT_VARIABLE vez_rc)
+                  if(NOT vez_rc EQUAL 0)
+                    message(FATAL_ERROR \"stripping ${file} failed\")
+                  endif()")
+  endforeach()
+endfunction()

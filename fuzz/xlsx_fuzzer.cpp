@@ -17,7 +17,7 @@ struct CountingSink : vez::detail::SheetSink {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  vez::detail::XlsxLimits limits;
+  vez::detail::SheetLimits limits;
   limits.MaxEntryBytes = 4u << 20;
   CountingSink sink;
   try {

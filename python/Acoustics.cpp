@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -11,12 +12,23 @@
 #include "acoustics/Bands.h"
 #include "acoustics/TNM.h"
 #include "core/Exceptions.h"
+#include "emission/SpectrumLibrary.h"
 #include "emission/SpectrumReport.h"
+#include "emission/TNMLibrary.h"
+#include "output/ValueText.h"
 #include "numerics/Analysis.h"
 
 namespace vez::python {
 
 namespace {
+
+// Values computed in single precision reach Python as the doubles of their shortest decimal text.
+std::vector<double> Decimals(std::span<const float> values) {
+  std::vector<double> out;
+  out.reserve(values.size());
+  for (float v : values) out.push_back(FloatAsDecimal(v));
+  return out;
+}
 
 py::object Values(const std::vector<double>& values) {
   if (HaveNumpy()) return py::module_::import("numpy").attr("array")(py::cast(values), py::arg("dtype") = "float64");
@@ -41,7 +53,7 @@ std::uint16_t Frequency(double hz) {
 py::object Weighting(const py::handle& freqs, const std::string& filter) {
   if (filter.size() != 1) throw py::value_error("the weighting is one of 'A', 'B', 'C', 'D' or ' ', not '" + filter + "'");
   std::vector<double> out;
-  for (double hz : Numbers(freqs)) out.push_back(dBFilterDifferenz(filter[0], Frequency(hz)));
+  for (double hz : Numbers(freqs)) out.push_back(FloatAsDecimal(dBFilterDifferenz(filter[0], Frequency(hz))));
   if (PyNumber_Check(freqs.ptr()) && !PySequence_Check(freqs.ptr())) return py::float_(out.front());
   return Values(out);
 }
@@ -72,6 +84,8 @@ void RegisterAcoustics(py::module_& m) {
   m.attr("OCTAVE_BANDS") = py::tuple(py::cast(octaves));
   m.attr("THIRD_OCTAVE_BANDS") = py::tuple(py::cast(thirds));
   m.attr("TNM_BANDS") = py::tuple(py::cast(tnmBands));
+  m.attr("Spectrum") = py::module_::import("collections").attr("namedtuple")(
+      "Spectrum", py::make_tuple("name", "kind", "bands", "values", "single_value"), py::arg("module") = "veziru");
 
   m.def("weighting", &Weighting, py::arg("freqs"), py::arg("filter") = "A",
         "The correction in dB of a frequency weighting ('A', 'B', 'C', 'D'; ' ' for none) for the third-octave\n"
@@ -103,18 +117,56 @@ void RegisterAcoustics(py::module_& m) {
         const std::uint16_t centre = OctaveCenterFreq(Frequency(hz), index);
         return py::make_tuple(index, centre);
       }, py::arg("freq"), "(band number 1..10, centre frequency in Hz) of the octave band holding freq.");
-  m.def("tnm", [](const std::string& vehicle, const std::string& pavement, double speed, bool fullThrottle) {
-        if (!std::isfinite(speed) || speed < 0) throw py::value_error("the speed must be a number of km/h, 0 or more");
-        TTNMEmisConsts consts;
-        consts.BaseVT = Vehicle(vehicle);
-        consts.SetTNMConstants(Vehicle(vehicle), Pavement(pavement), false);
-        float sum = 0;
-        TTNMSpectrum spectrum{};
-        consts.CalcSumAndSpectrum(fullThrottle ? ftYes : ftNo, static_cast<float>(speed), sum, spectrum);
-        return py::make_tuple(static_cast<double>(sum), Values(std::vector<double>(spectrum.begin(), spectrum.end())));
-      }, py::arg("vehicle"), py::arg("pavement"), py::arg("speed"), py::arg("full_throttle") = false,
+  m.def("tnm", [](const py::object& vehicle, const std::string& pavement, const py::object& speedArg,
+                  bool fullThrottle, const py::object& library, const py::object& record) {
+        if (speedArg.is_none()) throw py::type_error("tnm() needs the speed in km/h");
+        if (PyBool_Check(speedArg.ptr())) throw py::type_error("the speed is a number of km/h, not a bool");
+        const double speed = speedArg.cast<double>();
+        try {
+          CheckTNMSpeed(speed);
+        } catch (const Exception& e) {
+          throw py::value_error(e.what());
+        }
+        TTNMRequest request;
+        if (!vehicle.is_none()) request.Vehicle = Vehicle(vehicle.cast<std::string>());
+        request.Pavement = Pavement(pavement);
+        request.FullThrottle = fullThrottle ? ftYes : ftNo;
+        request.SpeedKmh = speed;
+        if (library.is_none() != record.is_none())
+          throw py::type_error("library and record are given together, or neither");
+        if (!library.is_none()) {
+          request.Library = PathArg(library);
+          CheckFile(request.Library);
+          if (PyBool_Check(record.ptr()) || !PyLong_Check(record.ptr()))
+            throw py::type_error("record is the record number (an int)");
+          request.Record = record.cast<std::int32_t>();
+        } else if (!request.Vehicle) {
+          throw py::type_error("give a vehicle, or a TNM vehicle library with a record");
+        }
+        const TTNMResult r = ComputeTNMEmission(request);
+        return py::make_tuple(static_cast<double>(FloatAsDecimal(r.Sum)), Values(Decimals(r.Bands)));
+      }, py::arg("vehicle") = py::none(), py::arg("pavement") = "avg", py::arg("speed") = py::none(),
+      py::arg("full_throttle") = false, py::kw_only(), py::arg("library") = py::none(), py::arg("record") = py::none(),
       "The FHWA TNM emission of a vehicle ('auto', 'mt', 'ht', 'bus', 'mc') on a pavement ('avg', 'dgac',\n"
-      "'ogac', 'pcc') at a speed in km/h: (sum in dB(A), the 24 band levels of TNM_BANDS in dB(A)).");
+      "'ogac', 'pcc') at a speed in km/h (0 to 300): (sum in dB(A), the 24 band levels of TNM_BANDS in dB(A)).\n"
+      "With library (a TNM vehicle library, str or os.PathLike) and record (its Eintrag), the constants of that\n"
+      "record are used; vehicle may then be None and must match the record when given.");
+  m.def("spectrum", [](const py::object& library, std::int32_t record, bool clamp) {
+        const std::string path = PathArg(library);
+        CheckFile(path);
+        const TElementSpectrum read = ReadElementSpectrum(record, path, clamp);
+        const TSpectrum& s = read.Spectrum;
+        std::vector<int> bands;
+        for (int i = 1; i <= s.Count; ++i) bands.push_back(s.GetFreq(static_cast<std::uint8_t>(i)));
+        py::object type = py::module_::import("veziru").attr("Spectrum");
+        return type(TextObjectOf(read.ElementName), s.Kind == 'T' ? "third-octave" : "octave",
+                    py::tuple(py::cast(bands)), Values(Decimals(s.Values)),
+                    static_cast<double>(FloatAsDecimal(read.SingleValue)));
+      }, py::arg("library"), py::arg("record"), py::arg("clamp") = false,
+      "The spectrum of record `record` (its Eintrag) of an element library, as `vezi spectrum` reads it: only the\n"
+      "bands from Lower to Upper of a record marked complete. Spectrum(name, kind, bands, values, single_value):\n"
+      "kind 'third-octave' or 'octave', bands the centre frequencies in Hz (31 for 31.5). clamp limits every\n"
+      "value to 0..0.999 (coefficients).");
 }
 
 }  // namespace vez::python

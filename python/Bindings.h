@@ -11,6 +11,8 @@
 #include <Python.h>
 #include <pybind11/pybind11.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,12 +38,35 @@ py::object TextObjectOf(const std::string& text);
 // A Python value as a library value (None, bool, int, float, str, bytes, date, time, datetime).
 Variant ToVariant(const py::handle& value);
 
+// A Python value for a field, checked against the field's type: a bool is no number and a number no bool
+// (ValueError), a float for a whole-number field must be whole (ValueError), NaN and infinities are refused
+// (ValueError: None stores no value), an int beyond 64 bits raises OverflowError, a text longer than the field
+// raises ValueError unless truncate is set (then it is cut to the field's size). Messages name the field.
+Variant FieldValue(const TField& field, const py::handle& value, bool truncate);
+
 // The exception classes of the module.
 PyObject* ErrorClass();
 PyObject* InOutErrorClass();
+// veziru.NoSuchFileError (also a FileNotFoundError) and veziru.AccessDeniedError (also a PermissionError),
+// both veziru.InOutError.
+PyObject* NoSuchFileErrorClass();
+PyObject* AccessDeniedErrorClass();
 
-// Raises veziru.InOutError when the path is not a regular file.
-void CheckFile(const std::string& path);
+// A path argument (str, bytes or os.PathLike) as the file system's bytes.
+std::string PathArg(const py::handle& path);
+// A path as str, bytes that are not UTF-8 as surrogate escapes (os.fsdecode).
+py::object PathObject(const std::string& path);
+
+// Raises the OSError of an errno for a path: NoSuchFileError for ENOENT, AccessDeniedError for EACCES and
+// EPERM, InOutError otherwise; errno, strerror and filename are set as OSError sets them.
+[[noreturn]] void RaiseOSError(int error, const std::string& path);
+// Raises RaiseOSError's errors unless the path is a regular file that can be read (and, with write, written).
+void CheckFile(const std::string& path, bool write = false);
+// Raises RaiseOSError's errors unless the path is a folder.
+void CheckFolder(const std::string& path);
+
+// A library type from Python: a code (int) or a constant name (str); nullopt when there is no such type.
+std::optional<std::int32_t> LibTypeArg(const py::handle& type);
 
 // Imports pandas and makes a DataFrame of records (a list of dicts) with the given column order.
 py::object DataFrame(const py::list& records, const py::list& columns);
@@ -52,5 +77,6 @@ void RegisterLibrary(py::module_& m);
 void RegisterParadox(py::module_& m);
 void RegisterConvert(py::module_& m);
 void RegisterAcoustics(py::module_& m);
+void RegisterSheet(py::module_& m);
 
 }  // namespace vez::python

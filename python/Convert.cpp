@@ -83,13 +83,10 @@ py::dict TableDict(const TConvertedTable& t) {
 py::object TextObjectOf(const std::string& text) { return py::reinterpret_steal<py::object>(TextObject(text)); }
 
 void RegisterConvert(py::module_& m) {
-  m.def("convert", [](const std::string& folder, bool recursive, bool deleteOld, const py::object& progress,
+  m.def("convert", [](const py::object& folderArg, bool recursive, bool deleteOld, const py::object& progress,
                       const std::string& password) {
-        std::error_code ec;
-        if (!std::filesystem::is_directory(folder, ec)) {
-          if (std::filesystem::exists(folder, ec)) throw EInOutError("\"" + folder + "\" is a file, not a folder");
-          throw EInOutError("the folder \"" + folder + "\" does not exist");
-        }
+        const std::string folder = PathArg(folderArg);
+        CheckFolder(folder);
         if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
           throw py::type_error("progress must be a callable(table, done, total) or None");
         TConversionSummary summary;

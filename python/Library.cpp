@@ -10,6 +10,7 @@
 // Changes: append, edit and delete go through the engine (new records receive the defaults of their library
 // type first). Each is on disk when it returns, unless a transaction groups them: `with lib.transaction():`
 // commits when the block ends normally and rolls back when an exception leaves it.
+#include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 #include <sqlite3.h>
 
@@ -20,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Bindings.h"
@@ -86,10 +88,69 @@ struct Column {
 
 std::atomic<int> g_aliasCounter{0};
 
+// Milliseconds since 1970 of a date-time (days since 30 December 1899), and the span pandas' datetime64[ns]
+// holds (1677-09-22 to 2262-04-11, with a margin).
+constexpr double kUnixEpochDays = 25569.0;
+constexpr std::int64_t kPandasLimitMs = 9'200'000'000'000'000 / 1'000'000;
+
+// One column of a DataFrame, filled cell by cell.
+struct ColumnBuilder {
+  PyKind kind = PyKind::Text;
+  std::vector<double> reals;         // Float, Integer with a missing value
+  std::vector<std::int64_t> whole;   // Integer, DateTime (ms), Boolean (0/1)
+  std::vector<PyObject*> objects;    // owned references: Text, Bytes, Date, Time, and fallbacks
+  std::size_t rows = 0;
+  bool missing = false;              // a NULL was seen
+  bool asObjects = false;            // the values are kept as objects from now on
+  std::unordered_map<std::string, PyObject*> texts;  // borrowed from `objects`: equal texts share one str
+
+  ColumnBuilder() = default;
+  ColumnBuilder(const ColumnBuilder&) = delete;
+  ColumnBuilder& operator=(const ColumnBuilder&) = delete;
+  ColumnBuilder(ColumnBuilder&& other) noexcept { *this = std::move(other); }
+  ColumnBuilder& operator=(ColumnBuilder&& other) noexcept {
+    Release();
+    kind = other.kind;
+    reals = std::move(other.reals);
+    nulls = std::move(other.nulls);
+    whole = std::move(other.whole);
+    objects = std::move(other.objects);
+    rows = other.rows;
+    missing = other.missing;
+    asObjects = other.asObjects;
+    texts = std::move(other.texts);
+    other.objects.clear();
+    return *this;
+  }
+  ~ColumnBuilder() { Release(); }
+  void Release() {
+    for (PyObject* o : objects) Py_XDECREF(o);
+    objects.clear();
+  }
+
+  bool Numeric() const {
+    return !asObjects && (kind == PyKind::Integer || kind == PyKind::Float || kind == PyKind::Boolean ||
+                          kind == PyKind::DateTime);
+  }
+  // Takes one cell; a value the column's array cannot hold turns the column into objects.
+  void Add(const Cell& cell, const std::string& arena);
+  // The column's values as a numpy array; the builder is empty afterwards.
+  py::object Array();
+
+private:
+  bool Null(std::size_t row) const;
+  void SwitchToObjects();
+  std::vector<bool> nulls;  // per row, as far as a NULL was seen
+};
+
+constexpr std::size_t kSharedTexts = 4096;
+
+PyObject* CellObject(const Cell& cell, const std::string& arena, PyKind kind);
+
 class Library {
 public:
   Library(const std::string& path, bool readOnly) : path_(path), readOnly_(readOnly) {
-    CheckFile(path);
+    CheckFile(path, !readOnly);
     const std::string alias = "veziru_py_" + std::to_string(++g_aliasCounter);
     database_.SetDatabaseName(alias);
     database_.SetDatabaseFileName(path);
@@ -129,6 +190,7 @@ public:
   void Close() noexcept {
     std::lock_guard<std::mutex> lock(mutex_);
     statement_.reset();
+    rangeStatement_.reset();
     raw_.reset();
     try {
       if (database_.InTransaction()) database_.Rollback();
@@ -159,7 +221,10 @@ public:
 
   py::list Fields() const {
     py::list out;
-    for (const Column& c : columns_) out.append(py::handle(g_fieldType)(c.name, c.type, c.size, c.required));
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      const Column& c = columns_[i];
+      out.append(py::handle(g_fieldType)(interned_[i], c.type, c.size, c.required));
+    }
     return out;
   }
 
@@ -168,12 +233,12 @@ public:
     const TIndexDefs& defs = table_.IndexDefs();
     for (int i = 0; i < defs.Count(); ++i) {
       py::list fields;
-      for (const std::string& f : SplitFields(defs[i].Fields)) fields.append(py::str(f));
+      for (const std::string& f : SplitFields(defs[i].Fields)) fields.append(TextObjectOf(f));
       py::list words;
       const std::string text = IndexOptionsText(defs[i].Options);
       if (text != "none")
         for (const std::string& w : SplitFields(text, ',')) words.append(py::str(w));
-      out.append(py::handle(g_indexType)(defs[i].Name, py::tuple(fields), py::tuple(words)));
+      out.append(py::handle(g_indexType)(TextObjectOf(defs[i].Name), py::tuple(fields), py::tuple(words)));
     }
     return out;
   }
@@ -208,9 +273,11 @@ public:
         break;
       }
     }
-    std::string sql = "SELECT " + key;
-    for (const Column& c : columns_) sql += ", " + QuoteName(c.name);
-    sql += " FROM " + QuoteName(tableName_) + " WHERE " + key + " > ?1 ORDER BY " + key + " LIMIT ?2";
+    key_ = key;
+    selectSql_ = "SELECT " + key;
+    for (const Column& c : columns_) selectSql_ += ", " + QuoteName(c.name);
+    selectSql_ += " FROM " + QuoteName(tableName_);
+    const std::string sql = selectSql_ + " WHERE " + key + " > ?1 ORDER BY " + key + " LIMIT ?2";
     sqlite3_stmt* stmt = nullptr;
     if (key.empty() || sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
       sqlite3_finalize(stmt);
@@ -226,13 +293,17 @@ public:
   void ReadChunk(std::int64_t afterKey, Chunk& chunk) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!statement_) throw Exception("the library '" + path_ + "' is closed");
-    sqlite3_stmt* stmt = statement_.get();
+    sqlite3_bind_int64(statement_.get(), 1, afterKey);
+    sqlite3_bind_int(statement_.get(), 2, kChunkRows);
+    Step(statement_.get(), chunk);
+  }
+
+  // Runs a bound statement (first column the row key, then the fields) into the chunk and resets it.
+  void Step(sqlite3_stmt* stmt, Chunk& chunk) {
     const int columns = static_cast<int>(columns_.size());
     chunk.cells.clear();
     chunk.arena.clear();
     chunk.rows = 0;
-    sqlite3_bind_int64(stmt, 1, afterKey);
-    sqlite3_bind_int(stmt, 2, kChunkRows);
     int rc = SQLITE_OK;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
       chunk.lastKey = sqlite3_column_int64(stmt, 0);
@@ -260,6 +331,24 @@ public:
     const std::string message = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(raw_.get());
     sqlite3_reset(stmt);
     if (rc != SQLITE_DONE) throw EDatabaseError("Cannot read \"" + path_ + "\": " + message);
+  }
+
+  // Reads `count` rows from position `first` (0-based, key order) into the chunk; runs without the interpreter
+  // lock.
+  void ReadRange(std::int64_t first, std::int64_t count, Chunk& chunk) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!rangeStatement_) {
+      const std::string sql = selectSql_ + " ORDER BY " + key_ + " LIMIT ?1 OFFSET ?2";
+      sqlite3_stmt* stmt = nullptr;
+      if (sqlite3_prepare_v2(raw_.get(), sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        throw EDatabaseError("Cannot read \"" + path_ + "\": " + sqlite3_errmsg(raw_.get()));
+      }
+      rangeStatement_.reset(stmt);
+    }
+    sqlite3_bind_int64(rangeStatement_.get(), 1, count);
+    sqlite3_bind_int64(rangeStatement_.get(), 2, first);
+    Step(rangeStatement_.get(), chunk);
   }
 
   // A dict per row of the chunk, appended to `out`.
@@ -314,6 +403,37 @@ public:
     return out;
   }
 
+  // The records as a pandas DataFrame, built column by column: whole numbers as int64 (float64 with NaN when a
+  // value is missing), numbers as float64, Booleans as bool (objects with None when a value is missing),
+  // date-times as datetime64 (objects when one lies outside pandas' range), everything else as objects. Equal
+  // texts of a column share one str object. Inside a transaction the engine's records are used instead.
+  py::object Frame() {
+    py::object pandas = py::module_::import("pandas");
+    if (!FastPath()) return DataFrame(EngineRecords(), Names());
+    const std::size_t columns = columns_.size();
+    std::vector<ColumnBuilder> builders(columns);
+    for (std::size_t i = 0; i < columns; ++i) builders[i].kind = columns_[i].kind;
+    Chunk chunk;
+    std::int64_t after = std::numeric_limits<std::int64_t>::min();
+    for (;;) {
+      {
+        py::gil_scoped_release release;
+        ReadChunk(after, chunk);
+      }
+      for (int r = 0; r < chunk.rows; ++r)
+        for (std::size_t i = 0; i < columns; ++i)
+          builders[i].Add(chunk.cells[static_cast<std::size_t>(r) * columns + i], chunk.arena);
+      if (chunk.rows < kChunkRows) break;
+      after = chunk.lastKey;
+    }
+    py::dict data;
+    for (std::size_t i = 0; i < columns; ++i) {
+      data[interned_[i]] = builders[i].Array();
+      builders[i] = ColumnBuilder();  // its memory goes before the next column's array is made
+    }
+    return pandas.attr("DataFrame")(data, py::arg("columns") = Names(), py::arg("copy") = false);
+  }
+
   py::list Names() const {
     py::list out;
     for (const py::object& key : interned_) out.append(key);
@@ -332,11 +452,18 @@ public:
     for (std::int64_t i = 0; i < position && !t.Eof(); ++i) t.Next();
   }
 
-  void SetValues(const py::dict& values) {
+  void SetValues(const py::dict& values, bool truncate) {
     TABSTable& t = Table();
     for (const auto& [key, value] : values) {
       const std::string name = py::str(key);
-      t.FieldByName(name).SetValue(ToVariant(value));
+      TField& field = t.FieldByName(name);
+      const Variant v = FieldValue(field, value, truncate);
+      try {
+        field.SetValue(v);
+      } catch (const EConvertError& e) {
+        // The engine's conversion of a text names the value; the field is named here.
+        throw EConvertError("field '" + field.FieldName() + "': " + e.what());
+      }
     }
   }
 
@@ -353,26 +480,80 @@ public:
     }
   }
 
-  void Append(const py::dict& values) {
+  void Append(const py::dict& values, bool truncate) {
     Change([&] {
       TABSTable& t = Table();
       t.Append();
       if (libType_ >= 0 && HasNewRecordDefaults(libType_)) OnNewRecord(t, libType_, false);
-      SetValues(values);
+      SetValues(values, truncate);
     });
   }
 
-  void Edit(std::int64_t position, const py::dict& values) {
-    MoveTo(position);
+  void Edit(const py::handle& position, const py::dict& values, bool truncate) {
+    MoveTo(Position(position));
     Change([&] {
       Table().Edit();
-      SetValues(values);
+      SetValues(values, truncate);
     });
   }
 
-  void Delete(std::int64_t position) {
-    MoveTo(position);
+  void Delete(const py::handle& position) {
+    MoveTo(Position(position));
     Table().Delete();
+  }
+
+  // A record position for edit and delete: an int from 0 to len - 1. Negative positions are refused rather
+  // than counted from the end, so that a position computed wrongly never changes another record.
+  std::int64_t Position(const py::handle& position) {
+    if (PyBool_Check(position.ptr()) || !PyIndex_Check(position.ptr()))
+      throw py::type_error("a record position is an int, not " + std::string(Py_TYPE(position.ptr())->tp_name));
+    const std::int64_t p = py::reinterpret_borrow<py::int_>(PyNumber_Index(position.ptr())).cast<std::int64_t>();
+    const std::int32_t count = Count();
+    if (p < 0 || p >= count) {
+      throw py::index_error("record position " + std::to_string(p) + " is outside 0.." + std::to_string(count - 1) +
+                            (p < 0 ? " (lib[-1] reads from the end; edit and delete take positions from 0)" : ""));
+    }
+    return p;
+  }
+
+  // lib[i]: the record at position i, counted from the end when negative, as a list counts.
+  py::object Item(std::int64_t index) {
+    const std::int32_t count = Count();
+    const std::int64_t p = index < 0 ? index + count : index;
+    if (p < 0 || p >= count)
+      throw py::index_error("record index " + std::to_string(index) + " is outside the " + std::to_string(count) +
+                            " records");
+    py::list one = Range(p, 1);
+    if (py::len(one) == 0) throw py::index_error("record index " + std::to_string(index) + " is outside the records");
+    return one[0];
+  }
+
+  // Up to `count` records from position `first`, as dicts.
+  py::list Range(std::int64_t first, std::int64_t count) {
+    py::list out;
+    if (count <= 0) return out;
+    if (!FastPath()) {
+      MoveTo(first);
+      TABSTable& t = table_;
+      for (std::int64_t i = 0; i < count && !t.Eof(); ++i, t.Next()) {
+        py::dict record;
+        for (std::size_t c = 0; c < columns_.size(); ++c) {
+          PyObject* value = VariantObject(t.Fields(static_cast<int>(c)).Value(), columns_[c].kind);
+          if (value == nullptr) throw py::error_already_set();
+          PyDict_SetItem(record.ptr(), interned_[c].ptr(), value);
+          Py_DECREF(value);
+        }
+        out.append(record);
+      }
+      return out;
+    }
+    Chunk chunk;
+    {
+      py::gil_scoped_release release;
+      ReadRange(first, count, chunk);
+    }
+    AppendRecords(chunk, out);
+    return out;
   }
 
 private:
@@ -387,29 +568,6 @@ private:
     }
   }
 
-  static PyObject* CellObject(const Cell& cell, const std::string& arena, PyKind kind) {
-    switch (cell.storage) {
-      case SQLITE_NULL: Py_RETURN_NONE;
-      case SQLITE_INTEGER:
-        if (kind == PyKind::Boolean) return PyBool_FromLong(cell.integer != 0 ? 1 : 0);
-        if (kind == PyKind::Float) return PyFloat_FromDouble(static_cast<double>(cell.integer));
-        return PyLong_FromLongLong(cell.integer);
-      case SQLITE_FLOAT:
-        if (kind == PyKind::Integer) return PyLong_FromLongLong(static_cast<long long>(cell.real));
-        return PyFloat_FromDouble(cell.real);
-      default: break;
-    }
-    const std::string_view bytes(arena.data() + cell.offset, cell.length);
-    if (kind == PyKind::Bytes) return PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
-    if (kind == PyKind::Date || kind == PyKind::Time || kind == PyKind::DateTime) {
-      double dateTime = 0;
-      if (TryISOToDateTime(bytes, dateTime)) return DateTimeObject(dateTime, kind);
-    }
-    if (cell.storage == SQLITE_TEXT)
-      return PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "replace");
-    return TextObject(bytes);
-  }
-
   std::string path_;
   bool readOnly_;
   bool closed_ = false;
@@ -422,8 +580,169 @@ private:
   std::mutex mutex_;
   std::unique_ptr<sqlite3, SqliteCloser> raw_;
   std::unique_ptr<sqlite3_stmt, StatementFinalizer> statement_;
+  std::unique_ptr<sqlite3_stmt, StatementFinalizer> rangeStatement_;
+  std::string key_, selectSql_;
   bool fastFailed_ = false;
 };
+
+// The object of a cell, as the records give it.
+PyObject* CellObject(const Cell& cell, const std::string& arena, PyKind kind) {
+  switch (cell.storage) {
+    case SQLITE_NULL: Py_RETURN_NONE;
+    case SQLITE_INTEGER:
+      if (kind == PyKind::Boolean) return PyBool_FromLong(cell.integer != 0 ? 1 : 0);
+      if (kind == PyKind::Float) return PyFloat_FromDouble(static_cast<double>(cell.integer));
+      return PyLong_FromLongLong(cell.integer);
+    case SQLITE_FLOAT:
+      if (kind == PyKind::Integer) return PyLong_FromLongLong(static_cast<long long>(cell.real));
+      return PyFloat_FromDouble(cell.real);
+    default: break;
+  }
+  const std::string_view bytes(arena.data() + cell.offset, cell.length);
+  if (kind == PyKind::Bytes) return PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
+  if (kind == PyKind::Date || kind == PyKind::Time || kind == PyKind::DateTime) {
+    double dateTime = 0;
+    if (TryISOToDateTime(bytes, dateTime)) return DateTimeObject(dateTime, kind);
+  }
+  return TextObject(bytes);
+}
+
+void ColumnBuilder::Add(const Cell& cell, const std::string& arena) {
+  ++rows;
+  if (Numeric()) {
+    const bool null = cell.storage == SQLITE_NULL;
+    bool ok = true;
+    switch (kind) {
+      case PyKind::Integer:
+        if (cell.storage == SQLITE_INTEGER) whole.push_back(cell.integer);
+        else if (cell.storage == SQLITE_FLOAT) whole.push_back(static_cast<long long>(cell.real));
+        else if (null) whole.push_back(0);
+        else ok = false;
+        break;
+      case PyKind::Float:
+        if (cell.storage == SQLITE_FLOAT) reals.push_back(cell.real);
+        else if (cell.storage == SQLITE_INTEGER) reals.push_back(static_cast<double>(cell.integer));
+        else if (null) reals.push_back(std::numeric_limits<double>::quiet_NaN());
+        else ok = false;
+        break;
+      case PyKind::Boolean:
+        if (cell.storage == SQLITE_INTEGER) whole.push_back(cell.integer != 0);
+        else if (null) whole.push_back(0);
+        else ok = false;
+        break;
+      default: {  // DateTime, stored as ISO text
+        double dateTime = 0;
+        if (null) {
+          whole.push_back(std::numeric_limits<std::int64_t>::min());  // NaT
+        } else if (cell.storage == SQLITE_TEXT &&
+                   TryISOToDateTime(std::string_view(arena.data() + cell.offset, cell.length), dateTime) &&
+                   std::fabs(dateTime - kUnixEpochDays) * 86400000.0 < static_cast<double>(kPandasLimitMs)) {
+          whole.push_back(std::llround((dateTime - kUnixEpochDays) * 86400000.0));
+        } else {
+          ok = false;
+        }
+      }
+    }
+    if (ok) {
+      if (null) {
+        if (nulls.size() < rows) nulls.resize(rows, false);
+        nulls[rows - 1] = true;
+        missing = true;
+      }
+      return;
+    }
+    --rows;
+    SwitchToObjects();
+    ++rows;
+  }
+  if (kind == PyKind::Text && cell.storage == SQLITE_TEXT && texts.size() < kSharedTexts) {
+    std::string text(arena.data() + cell.offset, cell.length);
+    const auto found = texts.find(text);
+    if (found != texts.end()) {
+      Py_INCREF(found->second);
+      objects.push_back(found->second);
+      return;
+    }
+    PyObject* object = CellObject(cell, arena, kind);
+    if (object == nullptr) throw py::error_already_set();
+    objects.push_back(object);
+    texts.emplace(std::move(text), object);
+    return;
+  }
+  PyObject* object = CellObject(cell, arena, kind);
+  if (object == nullptr) throw py::error_already_set();
+  objects.push_back(object);
+}
+
+bool ColumnBuilder::Null(std::size_t row) const { return row < nulls.size() && nulls[row]; }
+
+void ColumnBuilder::SwitchToObjects() {
+  for (std::size_t row = 0; row < rows; ++row) {
+    PyObject* object = nullptr;
+    if (Null(row)) {
+      object = Py_NewRef(Py_None);
+    } else {
+      switch (kind) {
+        case PyKind::Integer: object = PyLong_FromLongLong(whole[row]); break;
+        case PyKind::Float: object = PyFloat_FromDouble(reals[row]); break;
+        case PyKind::Boolean: object = PyBool_FromLong(whole[row] != 0 ? 1 : 0); break;
+        default:
+          object = DateTimeObject(static_cast<double>(whole[row]) / 86400000.0 + kUnixEpochDays, PyKind::DateTime);
+      }
+    }
+    if (object == nullptr) throw py::error_already_set();
+    objects.push_back(object);
+  }
+  whole = {};
+  reals = {};
+  asObjects = true;
+}
+
+py::object ColumnBuilder::Array() {
+  if (kind == PyKind::Boolean && missing && !asObjects) SwitchToObjects();  // None among the Booleans
+  if (asObjects || !Numeric()) {
+    py::array out(py::dtype("O"), std::vector<py::ssize_t>{static_cast<py::ssize_t>(objects.size())});
+    auto** slots = static_cast<PyObject**>(out.mutable_data());
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+      Py_XDECREF(slots[i]);
+      slots[i] = objects[i];  // the array takes our reference
+    }
+    objects.clear();
+    texts.clear();
+    return out;
+  }
+  const auto n = static_cast<py::ssize_t>(rows);
+  switch (kind) {
+    case PyKind::Float: {
+      py::array_t<double> out(n);
+      std::copy(reals.begin(), reals.end(), out.mutable_data());
+      return out;
+    }
+    case PyKind::Integer: {
+      if (!missing) {
+        py::array_t<std::int64_t> out(n);
+        std::copy(whole.begin(), whole.end(), out.mutable_data());
+        return out;
+      }
+      py::array_t<double> out(n);  // a missing whole number is NaN, as pandas shows it
+      double* data = out.mutable_data();
+      for (std::size_t i = 0; i < rows; ++i)
+        data[i] = Null(i) ? std::numeric_limits<double>::quiet_NaN() : static_cast<double>(whole[i]);
+      return out;
+    }
+    case PyKind::Boolean: {
+      py::array_t<bool> out(n);
+      bool* data = out.mutable_data();
+      for (std::size_t i = 0; i < rows; ++i) data[i] = whole[i] != 0;
+      return out;
+    }
+    default: {
+      py::array_t<std::int64_t> out(n);
+      std::copy(whole.begin(), whole.end(), out.mutable_data());
+      return out.attr("view")("datetime64[ms]");
+    }
+  }
+}
 
 // Iteration over the records: chunk by chunk through the fast reader, or over the engine's records.
 class RecordIterator {
@@ -488,18 +807,6 @@ private:
   py::object owner_;
 };
 
-// A library type from Python: a code (int) or a constant name (str).
-std::optional<std::int32_t> LibTypeArg(const py::handle& type) {
-  if (PyLong_Check(type.ptr()) && !PyBool_Check(type.ptr())) {
-    const long long code = type.cast<long long>();
-    if (code >= 0 && code < kLibTypeCount && LibTypeConstantName(static_cast<std::int32_t>(code)) != nullptr)
-      return static_cast<std::int32_t>(code);
-    return std::nullopt;
-  }
-  if (!PyUnicode_Check(type.ptr())) throw py::type_error("a library type is a code (int) or a constant name (str)");
-  return ParseLibType(type.cast<std::string>());
-}
-
 std::string CreateLibraryFile(const py::handle& typeArg, const std::string& folder, bool withDefaults) {
   const std::optional<std::int32_t> code = LibTypeArg(typeArg);
   if (!code) {
@@ -525,6 +832,18 @@ py::object LibTypeOf(const std::string& name) {
 
 }  // namespace
 
+// A library type from Python: a code (int) or a constant name (str).
+std::optional<std::int32_t> LibTypeArg(const py::handle& type) {
+  if (PyLong_Check(type.ptr()) && !PyBool_Check(type.ptr())) {
+    const long long code = type.cast<long long>();
+    if (code >= 0 && code < kLibTypeCount && LibTypeConstantName(static_cast<std::int32_t>(code)) != nullptr)
+      return static_cast<std::int32_t>(code);
+    return std::nullopt;
+  }
+  if (!PyUnicode_Check(type.ptr())) throw py::type_error("a library type is a code (int) or a constant name (str)");
+  return ParseLibType(type.cast<std::string>());
+}
+
 void RegisterLibrary(py::module_& m) {
   py::object namedtuple = py::module_::import("collections").attr("namedtuple");
   py::object field = namedtuple("Field", py::make_tuple("name", "type", "size", "required"), py::arg("module") = "veziru");
@@ -546,7 +865,7 @@ void RegisterLibrary(py::module_& m) {
       .def("__exit__", &Transaction::Exit);
 
   py::class_<Library>(m, "Library", "A library file: one table of records.")
-      .def_property_readonly("path", &Library::Path, "The file.")
+      .def_property_readonly("path", [](const Library& l) { return PathObject(l.Path()); }, "The file.")
       .def_property_readonly("type", [](const Library& l) -> py::object {
         return l.LibType() < 0 ? py::object(py::none()) : py::object(py::int_(l.LibType()));
       }, "The library type code of the file name, None when the name is no library's.")
@@ -561,13 +880,26 @@ void RegisterLibrary(py::module_& m) {
       .def("__iter__", [](py::object self) { return RecordIterator(self.cast<Library&>(), self); },
            "The records as dicts, in the order they were added.")
       .def("to_records", &Library::Records, "Every record as a dict, in a list.")
-      .def("to_pandas", [](Library& l) { return DataFrame(l.Records(), l.Names()); },
+      .def("to_pandas", &Library::Frame,
            "The records as a pandas DataFrame (needs pandas).")
       .def("transaction", [](py::object self) { return Transaction(self.cast<Library&>(), self); },
            "with lib.transaction(): commits at the end of the block, rolls back when an exception leaves it.")
-      .def("append", &Library::Append, py::arg("values") = py::dict(),
+      .def("__getitem__", [](Library& l, const py::object& index) -> py::object {
+        if (PySlice_Check(index.ptr())) {
+          py::ssize_t start = 0, stop = 0, step = 0, length = 0;
+          if (!index.cast<py::slice>().compute(l.Count(), &start, &stop, &step, &length)) throw py::error_already_set();
+          if (step == 1) return l.Range(start, length);
+          py::list out;
+          for (py::ssize_t i = 0; i < length; ++i) out.append(l.Item(start + i * step));
+          return out;
+        }
+        if (PyBool_Check(index.ptr()) || !PyIndex_Check(index.ptr()))
+          throw py::type_error("library indices are ints or slices, not " + std::string(Py_TYPE(index.ptr())->tp_name));
+        return l.Item(py::reinterpret_steal<py::int_>(PyNumber_Index(index.ptr())).cast<std::int64_t>());
+      }, py::arg("index"), "lib[i]: the record at position i (from the end when negative); lib[a:b]: a list.")
+      .def("append", &Library::Append, py::arg("values") = py::dict(), py::arg("truncate") = false,
            "Adds a record: the defaults of the library type, then the given field values.")
-      .def("edit", &Library::Edit, py::arg("position"), py::arg("values"),
+      .def("edit", &Library::Edit, py::arg("position"), py::arg("values"), py::arg("truncate") = false,
            "Changes fields of the record at a position (0-based, iteration order).")
       .def("delete", &Library::Delete, py::arg("position"), "Deletes the record at a position.")
       .def("close", &Library::Close, "Closes the file; an open transaction is rolled back.")
@@ -577,18 +909,24 @@ void RegisterLibrary(py::module_& m) {
         return false;
       })
       .def("__repr__", [](const Library& l) {
-        return "<veziru.Library '" + l.Path() + "', " + std::to_string(l.Columns().size()) + " fields>";
+        return "<veziru.Library " + py::repr(PathObject(l.Path())).cast<std::string>() + ", " +
+               std::to_string(l.Columns().size()) + " fields>";
       });
 
-  m.def("open_library", [](const std::string& path, bool readOnly) { return std::make_unique<Library>(path, readOnly); },
-        py::arg("path"), py::arg("read_only") = false, "Opens a library file.");
-  m.def("create_library", [](const py::handle& type, const std::string& folder, bool withDefaults) {
+  m.def("open_library", [](const py::object& path, bool readOnly) {
+        return std::make_unique<Library>(PathArg(path), readOnly);
+      }, py::arg("path"), py::arg("read_only") = false,
+      "Opens a library file (str or os.PathLike). A missing file raises NoSuchFileError (a FileNotFoundError),\n"
+      "one that cannot be read, or written without read_only, AccessDeniedError (a PermissionError).");
+  m.def("create_library", [](const py::handle& type, const py::object& folderArg, bool withDefaults) {
+        const std::string folder = PathArg(folderArg);
+        CheckFolder(folder);
         return std::make_unique<Library>(CreateLibraryFile(type, folder, withDefaults), false);
       }, py::arg("type"), py::arg("folder"), py::arg("with_defaults") = false,
       "Creates an empty library of a type (code or constant name such as \"ltEmis\") with its layout in an\n"
       "existing folder, under the type's file name; with_defaults adds one record of the new-record defaults.\n"
       "An existing file is never replaced.");
-  m.def("lib_type", &LibTypeOf, py::arg("name"),
+  m.def("lib_type", [](const py::object& name) { return LibTypeOf(PathArg(name)); }, py::arg("name"),
         "The library type code of a file name (an old Paradox name gives the type it is converted to), or None.");
   m.def("lib_type_name", [](std::int32_t code) -> py::object {
         const char* name = LibTypeConstantName(code);

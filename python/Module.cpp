@@ -13,6 +13,8 @@ PyObject* g_error = nullptr;
 PyObject* g_databaseError = nullptr;
 PyObject* g_convertError = nullptr;
 PyObject* g_inOutError = nullptr;
+PyObject* g_noSuchFileError = nullptr;
+PyObject* g_accessDeniedError = nullptr;
 
 PyObject* NewError(py::module_& m, const char* name, PyObject* bases, const char* doc) {
   const std::string full = std::string("veziru.") + name;
@@ -26,6 +28,20 @@ PyObject* NewError(py::module_& m, const char* name, PyObject* bases, const char
 
 PyObject* ErrorClass() { return g_error; }
 PyObject* InOutErrorClass() { return g_inOutError; }
+PyObject* NoSuchFileErrorClass() { return g_noSuchFileError; }
+PyObject* AccessDeniedErrorClass() { return g_accessDeniedError; }
+
+namespace {
+
+// Sets the Python error with a message whose bytes need not be UTF-8 (they are decoded as the records are).
+void SetError(PyObject* type, const char* message) {
+  PyObject* text = TextObject(message);
+  if (text == nullptr) return;
+  PyErr_SetObject(type, text);
+  Py_DECREF(text);
+}
+
+}  // namespace
 
 }  // namespace vez::python
 
@@ -41,17 +57,25 @@ PYBIND11_MODULE(veziru, m) {
     py::tuple bases = py::make_tuple(py::handle(g_error), py::handle(PyExc_OSError));
     g_inOutError = NewError(m, "InOutError", bases.ptr(), "A file that cannot be found, read or written.");
   }
+  {
+    py::tuple bases = py::make_tuple(py::handle(g_inOutError), py::handle(PyExc_FileNotFoundError));
+    g_noSuchFileError = NewError(m, "NoSuchFileError", bases.ptr(), "A file or folder that does not exist.");
+  }
+  {
+    py::tuple bases = py::make_tuple(py::handle(g_inOutError), py::handle(PyExc_PermissionError));
+    g_accessDeniedError = NewError(m, "AccessDeniedError", bases.ptr(), "A file that may not be read or written.");
+  }
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const vez::EDatabaseError& e) {
-      PyErr_SetString(g_databaseError, e.what());
+      SetError(g_databaseError, e.what());
     } catch (const vez::EConvertError& e) {
-      PyErr_SetString(g_convertError, e.what());
+      SetError(g_convertError, e.what());
     } catch (const vez::EInOutError& e) {
-      PyErr_SetString(g_inOutError, e.what());
+      SetError(g_inOutError, e.what());
     } catch (const vez::Exception& e) {
-      PyErr_SetString(g_error, e.what());
+      SetError(g_error, e.what());
     }
   });
   m.attr("__version__") = vez::kVersionString;
@@ -59,4 +83,5 @@ PYBIND11_MODULE(veziru, m) {
   RegisterParadox(m);
   RegisterConvert(m);
   RegisterAcoustics(m);
+  RegisterSheet(m);
 }

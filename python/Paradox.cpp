@@ -9,6 +9,7 @@
 #include "Bindings.h"
 #include "core/FormatSettings.h"
 #include "core/TextEncoding.h"
+#include "import/paradox/ParadoxDump.h"
 #include "import/SMParadox.h"
 #include "output/ValueText.h"
 
@@ -75,7 +76,7 @@ void ReadParadox(const std::string& path, const std::string& password, int codeP
 
 class ParadoxTable {
 public:
-  ParadoxTable(std::string path, ParadoxContent content) : path_(std::move(path)), content_(std::move(content)) {
+  ParadoxTable(py::object path, ParadoxContent content) : path_(std::move(path)), content_(std::move(content)) {
     for (const ParadoxColumn& c : content_.columns) names_.append(py::reinterpret_steal<py::object>(TextObject(c.name)));
     for (const auto& values : content_.rows) {
       py::list row;
@@ -106,13 +107,13 @@ public:
     return out;
   }
 
-  const std::string& Path() const { return path_; }
+  const py::object& Path() const { return path_; }
   const py::list& Rows() const { return rows_; }
   const py::list& Names() const { return names_; }
   const ParadoxContent& Content() const { return content_; }
 
 private:
-  std::string path_;
+  py::object path_;
   ParadoxContent content_;
   py::list names_;
   py::list rows_;
@@ -142,24 +143,28 @@ void RegisterParadox(py::module_& m) {
       .def("to_pandas", [](const ParadoxTable& t) { return DataFrame(t.Records(), t.Names()); },
            "The records as a pandas DataFrame (needs pandas).")
       .def("__repr__", [](const ParadoxTable& t) {
-        return "<veziru.ParadoxTable '" + t.Path() + "', " + std::to_string(py::len(t.Rows())) + " records>";
+        return "<veziru.ParadoxTable " + py::repr(t.Path()).cast<std::string>() + ", " +
+               std::to_string(py::len(t.Rows())) + " records>";
       });
 
-  m.def("read_paradox", [](const std::string& path, std::optional<std::string> password,
+  m.def("read_paradox", [](const py::object& pathArg, std::optional<std::string> password,
                            std::optional<int> codePage, bool rawText) {
         if (codePage && (*codePage <= 0 || !CodePageSupported(*codePage)))
           throw py::value_error("code page " + std::to_string(*codePage) +
                                 " cannot be converted (give a Windows code page number such as 1252, 866 or 932)");
+        const std::string path = PathArg(pathArg);
         CheckFile(path);
+        RequireParadoxTable(path);
         ParadoxContent content;
         {
           py::gil_scoped_release release;
           ReadParadox(path, password.value_or(std::string()), codePage.value_or(0), rawText, content);
         }
-        return std::make_unique<ParadoxTable>(path, std::move(content));
+        return std::make_unique<ParadoxTable>(PathObject(path), std::move(content));
       }, py::arg("path"), py::arg("password") = py::none(), py::arg("code_page") = py::none(),
       py::arg("raw_text") = false,
-      "Reads a Paradox table (.db, .run, .sdb, .tdb with its .mb). password: for encrypted tables;\n"
+      "Reads a Paradox table (.db, .run, .sdb, .tdb with its .mb; str or os.PathLike); another file raises\n"
+      "veziru.Error \"... is not a Paradox table\". password: for encrypted tables;\n"
       "code_page: the text's code page when the header's is wrong; raw_text: Char and memo text as bytes\n"
       "in the table's code page instead of str.");
 }

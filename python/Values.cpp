@@ -2,8 +2,14 @@
 
 #include <datetime.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <stdexcept>
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
@@ -78,7 +84,12 @@ Variant ToVariant(const py::handle& value) {
   PyObject* o = value.ptr();
   if (o == Py_None) return Variant::Null();
   if (PyBool_Check(o)) return Variant(o == Py_True);
-  if (PyLong_Check(o)) return Variant(value.cast<long long>());
+  if (PyLong_Check(o)) {
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
+    if (overflow != 0) throw std::overflow_error(py::repr(value).cast<std::string>() + " does not fit into 64 bits");
+    return Variant(v);
+  }
   if (PyFloat_Check(o)) return Variant(PyFloat_AsDouble(o));
   if (PyUnicode_Check(o)) return Variant(value.cast<std::string>());
   if (PyBytes_Check(o) || PyByteArray_Check(o)) return Variant(std::string(py::bytes(value.cast<py::bytes>())));
@@ -101,9 +112,148 @@ Variant ToVariant(const py::handle& value) {
                        std::string(Py_TYPE(o)->tp_name));
 }
 
-void CheckFile(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) throw EInOutError("no such file: '" + path + "'");
+std::string PathArg(const py::handle& path) {
+  py::object fs = py::reinterpret_steal<py::object>(PyOS_FSPath(path.ptr()));
+  if (!fs) throw py::error_already_set();
+  if (PyUnicode_Check(fs.ptr())) fs = py::reinterpret_steal<py::object>(PyUnicode_EncodeFSDefault(fs.ptr()));
+  if (!fs) throw py::error_already_set();
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(fs.ptr(), &data, &size) != 0) throw py::error_already_set();
+  if (std::string_view(data, static_cast<std::size_t>(size)).find('\0') != std::string_view::npos)
+    throw py::value_error("a path must not contain a NUL character");
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+py::object PathObject(const std::string& path) {
+  PyObject* text = PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size()));
+  if (text == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(text);
+}
+
+void RaiseOSError(int error, const std::string& path) {
+  PyObject* cls = error == ENOENT                      ? NoSuchFileErrorClass()
+                  : error == EACCES || error == EPERM ? AccessDeniedErrorClass()
+                                                       : InOutErrorClass();
+  const py::object exception =
+      py::reinterpret_borrow<py::object>(cls)(error, std::strerror(error), PathObject(path));
+  PyErr_SetObject(cls, exception.ptr());
+  throw py::error_already_set();
+}
+
+void CheckFile(const std::string& path, bool write) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) RaiseOSError(errno, path);
+  if (S_ISDIR(st.st_mode)) RaiseOSError(EISDIR, path);
+  if (::access(path.c_str(), write ? R_OK | W_OK : R_OK) != 0) RaiseOSError(errno, path);
+}
+
+void CheckFolder(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) RaiseOSError(errno, path);
+  if (!S_ISDIR(st.st_mode)) RaiseOSError(ENOTDIR, path);
+}
+
+namespace {
+
+[[noreturn]] void FieldError(PyObject* type, const TField& field, const std::string& what) {
+  const py::object message = py::reinterpret_steal<py::object>(TextObject("field '" + field.FieldName() + "': " + what));
+  PyErr_SetObject(type, message.ptr());
+  throw py::error_already_set();
+}
+
+std::string Repr(const py::handle& value) { return py::repr(value).cast<std::string>(); }
+
+// A Python int as a 64-bit integer; OverflowError naming the field beyond that.
+long long WholeNumber(const TField& field, const py::handle& value) {
+  int overflow = 0;
+  const long long v = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+  if (overflow != 0) FieldError(PyExc_OverflowError, field, Repr(value) + " does not fit into 64 bits");
+  if (v == -1 && PyErr_Occurred()) throw py::error_already_set();
+  return v;
+}
+
+// The number of characters of UTF-8 text, and the text cut to `size` characters.
+std::size_t Utf8Length(std::string_view text) {
+  std::size_t n = 0;
+  for (char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+std::string Utf8Prefix(const std::string& text, std::size_t chars) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && n++ == chars) return text.substr(0, i);
+  }
+  return text;
+}
+
+}  // namespace
+
+Variant FieldValue(const TField& field, const py::handle& value, bool truncate) {
+  PyObject* o = value.ptr();
+  if (o == Py_None) return Variant::Null();
+  // numpy scalars arrive as their Python values.
+  if (!PyBool_Check(o) && !PyLong_Check(o) && !PyFloat_Check(o) && PyObject_HasAttrString(o, "item") &&
+      PyObject_HasAttrString(o, "dtype"))
+    return FieldValue(field, value.attr("item")(), truncate);
+  const bool number = PyLong_Check(o) || PyFloat_Check(o);
+  const ValueStyle style = ValueStyleOf(field.DataType());
+  if (PyUnicode_Check(o) && (style == ValueStyle::Integer || style == ValueStyle::Float)) {
+    // A text for a number field: converted when it is one, with '.' as the decimal point.
+    double d = 0;
+    const std::string text = value.cast<std::string>();
+    if (!TryStrToFloat(Trim(text), d, FormatSettings{}) || !std::isfinite(d))
+      throw EConvertError("field '" + field.FieldName() + "': '" + text + "' is not a number");
+    return FieldValue(field, py::float_(d), truncate);
+  }
+  switch (style) {
+    case ValueStyle::Integer:
+      if (PyBool_Check(o)) FieldError(PyExc_ValueError, field, "takes a whole number, not " + Repr(value));
+      if (PyLong_Check(o)) return Variant(WholeNumber(field, value));
+      if (PyFloat_Check(o)) {
+        const double d = PyFloat_AsDouble(o);
+        if (!std::isfinite(d)) FieldError(PyExc_ValueError, field, Repr(value) + " is not a number to store (None stores no value)");
+        if (d != std::trunc(d)) FieldError(PyExc_ValueError, field, "takes a whole number, not " + Repr(value));
+        if (std::fabs(d) >= 9.2e18) FieldError(PyExc_OverflowError, field, Repr(value) + " does not fit into 64 bits");
+        return Variant(static_cast<long long>(d));
+      }
+      break;
+    case ValueStyle::Float:
+      if (PyBool_Check(o)) FieldError(PyExc_ValueError, field, "takes a number, not " + Repr(value));
+      if (number) {
+        const double d = PyFloat_AsDouble(o);
+        if (d == -1.0 && PyErr_Occurred()) {
+          PyErr_Clear();
+          FieldError(PyExc_OverflowError, field, Repr(value) + " is too large for a double");
+        }
+        if (!std::isfinite(d)) FieldError(PyExc_ValueError, field, Repr(value) + " is not a number to store (None stores no value)");
+        return Variant(d);
+      }
+      break;
+    case ValueStyle::Boolean:
+      if (PyBool_Check(o)) return Variant(o == Py_True);
+      if (number) FieldError(PyExc_ValueError, field, "takes True or False, not " + Repr(value));
+      break;
+    case ValueStyle::Text:
+      if (PyUnicode_Check(o)) {
+        std::string text = value.cast<std::string>();
+        const TFieldType t = field.DataType();
+        const bool sized = field.Size() > 0 && t != ftMemo && t != ftFmtMemo;
+        if (sized && Utf8Length(text) > static_cast<std::size_t>(field.Size())) {
+          if (!truncate) {
+            FieldError(PyExc_ValueError, field,
+                       "holds at most " + std::to_string(field.Size()) + " characters, the text has " +
+                           std::to_string(Utf8Length(text)) + " (truncate=True cuts it)");
+          }
+          text = Utf8Prefix(text, static_cast<std::size_t>(field.Size()));
+        }
+        return Variant(std::move(text));
+      }
+      break;
+    default: break;
+  }
+  return ToVariant(value);
 }
 
 py::object DataFrame(const py::list& records, const py::list& columns) {

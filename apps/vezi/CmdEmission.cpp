@@ -1,9 +1,10 @@
-// vezi tnm and spectrum: emission spectra from the command line.
+// vezi tnm, spectrum and bands: emission spectra and the band grid from the command line.
 //
 // tnm       the TNM emission of one vehicle type on one pavement at one speed, from the reference constants
 //           or from a record of a TNM vehicle library: 24 third-octave band levels and their sum, as text or
 //           JSON, and optionally as an SVG bar chart.
 // spectrum  a spectrum of an element library record: its protocol, and optionally an SVG bar chart.
+// bands     the third-octave and octave bands with the fields of the element libraries that hold them.
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -17,13 +18,17 @@
 #include <fmt/format.h>
 
 #include "Commands.h"
+#include "Conventions.h"
+#include "acoustics/Bands.h"
 #include "acoustics/Fgang.h"
 #include "acoustics/TNM.h"
 #include "core/Exceptions.h"
+#include "core/FormatSettings.h"
 #include "emission/SpectrumLibrary.h"
 #include "emission/SpectrumReport.h"
 #include "emission/TNMLibrary.h"
 #include "librarydb/OVLibConst.h"
+#include "output/ValueText.h"
 
 namespace vezi {
 
@@ -41,11 +46,6 @@ const std::map<std::string, vez::TPavementType>& PavementNames() {
   static const std::map<std::string, vez::TPavementType> names{
       {"avg", vez::ptAvg}, {"dgac", vez::ptDGAC}, {"ogac", vez::ptOGAC}, {"pcc", vez::ptPCC}};
   return names;
-}
-
-void CheckFileExists(const std::string& path) {
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) throw vez::Exception("no such file: '" + path + "'");
 }
 
 // Writes the text to a file next to `path` and moves it into place, so a failed write leaves no half file.
@@ -82,58 +82,33 @@ struct TnmOptions {
 };
 
 void RunTnm(const TnmOptions& o) {
-  const vez::TPavementType pavement = PavementNames().at(o.pavement);
-  const vez::TFullThrottle throttle = o.fullThrottle ? vez::ftYes : vez::ftNo;
-  std::optional<vez::TBaseVehType> vehicle;
-  if (!o.vehicle.empty()) vehicle = VehicleNames().at(o.vehicle);
+  vez::TTNMRequest request;
+  request.Pavement = PavementNames().at(o.pavement);
+  request.FullThrottle = o.fullThrottle ? vez::ftYes : vez::ftNo;
+  request.SpeedKmh = o.speed;
+  request.Library = o.library;
+  request.Record = o.record;
+  if (!o.vehicle.empty()) request.Vehicle = VehicleNames().at(o.vehicle);
+  if (o.library.empty() && !request.Vehicle) throw UsageError("give --vehicle, or --library with --record");
 
-  vez::TTNMEmisConsts consts;
-  std::string what;  // the heading: vehicle, and with a library the record
-  if (o.library.empty()) {
-    if (!vehicle) throw CLI::ValidationError("--vehicle", "give --vehicle, or --library with --record");
-    consts.BaseVT = *vehicle;
-    consts.SetTNMConstants(*vehicle, pavement, false);
-    what = vez::VehTypesTNM()[*vehicle];
-  } else {
-    CheckFileExists(o.library);
-    vez::TMyTable lib(o.library, true);
-    if (!vez::ReadFromDataBase(consts, lib.Table(), o.record, pavement)) {
-      throw vez::Exception(fmt::format("record {} not found in '{}'", o.record, o.library));
-    }
-    lib.Table().Close();
-    const int vt = consts.BaseVT;
-    if (vt < vez::vtAu || vt > vez::vtMC) {
-      throw vez::Exception(fmt::format("record {} has the unknown vehicle type {}", o.record, vt));
-    }
-    if (vehicle && *vehicle != consts.BaseVT) {
-      throw vez::Exception(fmt::format("record {} holds {}, not {}", o.record, vez::VehTypesTNM()[consts.BaseVT],
-                                       vez::VehTypesTNM()[*vehicle]));
-    }
-    what = fmt::format("{} (record {}, {})", consts.ElementName, o.record, vez::VehTypesTNM()[consts.BaseVT]);
-  }
-
-  float sum = 0;
-  vez::TTNMSpectrum spectrum{};
-  consts.CalcSumAndSpectrum(throttle, static_cast<float>(o.speed), sum, spectrum);
-  const std::vector<vez::TBandValue> bands = vez::TNMBands(spectrum);
-  const std::string heading = fmt::format("{}, {}, {}, {:g} km/h", what, vez::TNMPavementName(pavement),
-                                          vez::TNMThrottleName(throttle), o.speed);
-
+  const vez::TTNMResult r = vez::ComputeTNMEmission(request);
+  const std::vector<vez::TBandValue> bands = vez::TNMBands(r.Bands);
   if (!o.svg.empty()) {
     vez::TChartOptions chart;
-    chart.Title = "TNM emission: " + heading;
-    chart.Subtitle = fmt::format("Sum {:.2f} dB(A)", sum);
-    chart.YLabel = "Level dB(A)";
+    chart.Title = "TNM emission of " + r.Source;
+    chart.Subtitle = fmt::format("{}, {}, {} km/h: sum {:.1f} dB(A)", vez::TNMPavementName(request.Pavement),
+                                 vez::TNMThrottleName(request.FullThrottle), vez::NumberText(o.speed), r.Sum);
+    chart.YLabel = "Level in dB(A)";
     WriteFileAtomically(o.svg, vez::SpectrumBarChartSvg(bands, chart));
   }
-  std::cout << (o.format == "json" ? vez::SpectrumJson(sum, bands) : vez::SpectrumText(heading, "dB(A)", sum, bands));
+  std::cout << (o.format == "json" ? vez::SpectrumJson(r.Sum, bands)
+                                   : vez::SpectrumText(r.Heading, "dB(A)", r.Sum, bands));
   SetExitCode(kExitOk);
 }
 
 void RunSpectrum(const std::string& path, std::int32_t nr, bool clamp, bool logarithmic, const std::string& svg) {
-  CheckFileExists(path);
-  float single = 0;
-  const vez::TSpectrum s = vez::SpectrumFromLibrary(nr, path, clamp ? 1 : 0, single);
+  const vez::TElementSpectrum read = vez::ReadElementSpectrum(nr, path, clamp);
+  const vez::TSpectrum& s = read.Spectrum;
   if (!svg.empty()) {
     std::vector<vez::TBandValue> bands;
     for (int i = 1; i <= s.Count; ++i) {
@@ -141,12 +116,15 @@ void RunSpectrum(const std::string& path, std::int32_t nr, bool clamp, bool loga
       if (logarithmic) v = v > 1e-6 ? 10.0 * std::log10(v) : -60.0;
       bands.push_back({s.GetFreq(static_cast<std::uint8_t>(i)), static_cast<float>(v)});
     }
+    const std::string file = fs::path(path).filename().string();
+    const std::int32_t libType = vez::GetLibType(file);
     vez::TChartOptions chart;
-    chart.Title = fmt::format("Spectrum #{} of {}", nr, fs::path(path).filename().string());
-    chart.Subtitle = fmt::format("{} bands {} Hz .. {} Hz, single value {:g}",
-                                 s.Kind == 'T' ? "third-octave" : "octave", s.fu, s.fo, single);
-    chart.YLabel = logarithmic ? "10 lg(value) dB" : "Value";
-    chart.ZeroBased = !logarithmic;
+    chart.Title = fmt::format("\"{}\" (record {} of {})", read.ElementName, nr, file);
+    chart.Subtitle = fmt::format("{} bands {} to {} Hz, single value {}",
+                                 s.Kind == 'T' ? "Third-octave" : "Octave", vez::BandCentreText(s.fu),
+                                 vez::BandCentreText(s.fo), vez::NumberText(vez::FloatAsDecimal(read.SingleValue)));
+    chart.YLabel = vez::SpectrumValueLabel(libType, logarithmic);
+    chart.ZeroBased = !logarithmic && libType == vez::ltAbsor;
     WriteFileAtomically(svg, vez::SpectrumBarChartSvg(bands, chart));
   }
   std::ostringstream protocol;
@@ -155,9 +133,35 @@ void RunSpectrum(const std::string& path, std::int32_t nr, bool clamp, bool loga
   SetExitCode(kExitOk);
 }
 
+void RunBands() {
+  std::cout << "The frequency bands: 30 third-octave bands, every third of them the centre of one of the 10 octave\n"
+               "bands. An element library (emission, absorption, transmission, attenuation) keeps band n in its\n"
+               "field Values<n>, the single value in Values0. A record's Lower and Upper are its first and last\n"
+               "band, counted from 0 among the bands of its kind: third-octave bands when Terz is True, octave\n"
+               "bands when Terz is False. So octave bands 125 to 4000 Hz are Values8, 11, 14, 17, 20 and 23 with\n"
+               "Lower 2, Upper 7 and Terz False.\n\n";
+  std::cout << fmt::format("{:>5}  {:>6}  {:>6}  {:<8}  {:>11}  {:>12}\n", "Third", "Centre", "Octave", "Field",
+                           "Lower/Upper", "Lower/Upper");
+  std::cout << fmt::format("{:>5}  {:>6}  {:>6}  {:<8}  {:>11}  {:>12}\n", "band", "Hz", "band", "",
+                           "Terz = True", "Terz = False");
+  for (int n = 1; n <= 30; ++n) {
+    const bool octave = n % 3 == 2;
+    const std::string line =
+        fmt::format("{:>5}  {:>6}  {:>6}  {:<8}  {:>11}  {:>12}", n, vez::BandCentreText(vez::terzen[n]),
+                    octave ? std::to_string((n + 1) / 3) : "", "Values" + std::to_string(n), n - 1,
+                    octave ? std::to_string((n + 1) / 3 - 1) : "");
+    std::cout << vez::TrimRight(line) << '\n';
+  }
+  SetExitCode(kExitOk);
+}
+
 }  // namespace
 
 void RegisterEmissionCommands(CLI::App& app) {
+  {
+    auto* cmd = app.add_subcommand("bands", "Print the octave and third-octave bands and the fields that hold them");
+    cmd->callback([] { RunBands(); });
+  }
   {
     auto* cmd = app.add_subcommand("tnm", "TNM vehicle emission: 24 third-octave band levels 50 Hz..10 kHz and sum");
     auto o = std::make_shared<TnmOptions>();
@@ -167,9 +171,9 @@ void RegisterEmissionCommands(CLI::App& app) {
         ->required()
         ->check(CLI::IsMember({"avg", "dgac", "ogac", "pcc"}));
     cmd->add_flag("--full-throttle", o->fullThrottle, "Full-throttle operation instead of cruise");
-    cmd->add_option("--speed", o->speed, "Speed in km/h (0 gives the idle level)")
+    cmd->add_option("--speed", o->speed, "Speed in km/h, 0 (the idle level) to 300")
         ->required()
-        ->check(CLI::Range(0.0, 1000.0));
+        ->check(Range(0, vez::kTNMMaxSpeedKmh));
     auto* library = cmd->add_option("--library", o->library, "TNM vehicle library (TNMVeh.abs) to read the constants from");
     auto* record = cmd->add_option("--record", o->record, "Record number (\"Eintrag\") in --library");
     library->needs(record);

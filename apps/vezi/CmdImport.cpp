@@ -1,7 +1,9 @@
 // vezi import: imports the rows of a spreadsheet or tab-separated text file into a library table, with column
 // links, the name check, progress on a terminal, a summary and an optional JSON report.
+#include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -9,12 +11,12 @@
 
 
 #include "Commands.h"
+#include "Conventions.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
 #include "import/mapping/LibraryImport.h"
 #include "import/NameAlreadyExists.h"
 #include "librarydb/OVLibConst.h"
-#include "output/JsonWriter.h"
 
 namespace vezi {
 
@@ -23,65 +25,68 @@ namespace {
 volatile std::sig_atomic_t gInterrupted = 0;
 extern "C" void OnInterrupt(int) { gInterrupted = 1; }
 
-// Sets SIGINT and SIGTERM to stop the run after the current line; restores the old handlers.
+// Sets SIGINT and SIGTERM to stop the run after the current line; restores the old handlers. The handler does
+// not restart system calls, so a signal also ends a read that waits at the name question.
 class InterruptScope {
 public:
   InterruptScope() {
     gInterrupted = 0;
-    oldInt_ = std::signal(SIGINT, OnInterrupt);
-    oldTerm_ = std::signal(SIGTERM, OnInterrupt);
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART
+    sigaction(SIGINT, &action, &oldInt_);
+    sigaction(SIGTERM, &action, &oldTerm_);
   }
   ~InterruptScope() {
-    std::signal(SIGINT, oldInt_);
-    std::signal(SIGTERM, oldTerm_);
+    sigaction(SIGINT, &oldInt_, nullptr);
+    sigaction(SIGTERM, &oldTerm_, nullptr);
   }
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
 
 private:
-  void (*oldInt_)(int);
-  void (*oldTerm_)(int);
+  struct sigaction oldInt_ {}, oldTerm_ {};
 };
 
-enum class OnExists { Ask, Overwrite, Skip, Rename };
-
-// "Name" -> "Name (2)", "Name (2)" -> "Name (3)".
-std::string NextName(const std::string& name) {
-  if (name.size() > 3 && name.back() == ')') {
-    const auto open = name.rfind(" (");
-    std::int32_t n = 0;
-    if (open != std::string::npos && vez::TryStrToInt(name.substr(open + 2, name.size() - open - 3), n) && n > 0)
-      return name.substr(0, open) + " (" + std::to_string(n + 1) + ")";
+// Reads a line typed on standard input. Reads byte by byte from the descriptor, without a buffer, and waits in
+// short polls, so that an interrupt ends the wait at once (also one that arrives just before the wait begins).
+// False at the end of the input and after an interrupt.
+bool ReadAnswer(std::string& line) {
+  line.clear();
+  for (;;) {
+    if (gInterrupted != 0) return false;
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&p, 1, 200);
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready <= 0) continue;
+    char c = 0;
+    const ssize_t n = read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return !line.empty();
+    if (c == '\n') return true;
+    line += c;
   }
-  return name + " (2)";
 }
 
 // The import's windows on the command line: the name question answered by the --on-exists choice, or asked
-// on the terminal.
-class CliDialogs : public vez::TImportDialogs {
+// on the terminal (ask); messages on stderr.
+class CliDialogs : public vez::TAnsweringDialogs {
 public:
-  explicit CliDialogs(OnExists mode) : mode_(mode) {}
+  CliDialogs(bool ask, vez::TOnExists answer) : TAnsweringDialogs(answer), ask_(ask) {}
 
   void ShowMessage(const std::string& text) override { std::cerr << "vezi: " << text << '\n'; }
 
-  std::string InputBox(const std::string& caption, const std::string&, const std::string& defaultText) override {
-    if (mode_ == OnExists::Rename) return NextName(defaultText);
+  std::string InputBox(const std::string& caption, const std::string& prompt, const std::string& defaultText) override {
+    if (!ask_) return TAnsweringDialogs::InputBox(caption, prompt, defaultText);
     std::cerr << caption << " [" << defaultText << "] " << std::flush;
     std::string line;
-    if (!std::getline(std::cin, line) || vez::Trim(line).empty()) return defaultText;
+    if (!ReadAnswer(line) || vez::Trim(line).empty()) return defaultText;
     return vez::Trim(line);
   }
 
   void ShowNameExists(vez::TFormNameExists& form) override {
-    switch (mode_) {
-      case OnExists::Overwrite: form.RadioGroupClick(1); break;
-      case OnExists::Skip: form.RadioGroupClick(3); break;
-      case OnExists::Rename: form.RadioGroupClick(4); break;
-      case OnExists::Ask: Ask(form); return;
-    }
-    form.OKClick();
-  }
-
-private:
-  void Ask(vez::TFormNameExists& form) {
+    if (!ask_) return TAnsweringDialogs::ShowNameExists(form);
     if (isatty(fileno(stdin)) == 0)
       throw vez::Exception(form.Caption + "; standard input is not a terminal to ask on (give --on-exists "
                                           "overwrite, skip or rename)");
@@ -90,7 +95,9 @@ private:
       std::cerr << form.Caption
                 << ": [o]verwrite, overwrite [a]ll, [s]kip, skip a[l]l, [n]ew name, [c]ancel? " << std::flush;
       std::string line;
-      if (!std::getline(std::cin, line)) {
+      if (!ReadAnswer(line)) {
+        // End of input, or Ctrl-C / SIGTERM while waiting: the run ends (the import tells the two apart).
+        if (gInterrupted != 0) std::cerr << '\n';
         form.CancelClick();
         return;
       }
@@ -107,50 +114,22 @@ private:
       }
     }
   }
+
+private:
   static void ClearProgress() {
     if (isatty(fileno(stderr)) != 0) std::fprintf(stderr, "\r\033[K");
   }
-
-  OnExists mode_;
+  bool ask_;
 };
 
-// The report, members in name order.
-void WriteReport(std::ostream& out, const vez::TLibraryImportResult& r, const std::string& file,
-                 const std::string& library, bool dryRun) {
-  vez::JsonWriter json(out, vez::JsonWriter::Layout::Indented);
-  json.BeginObject()
-      .Member("added", r.Added)
-      .Member("cancelled", r.Cancelled)
-      .Member("committed", r.Committed)
-      .Member("created", r.Created && r.Committed)
-      .Member("dry_run", dryRun)
-      .Key("errors")
-      .BeginArray();
-  for (const auto& e : r.Errors)
-    json.BeginObject()
-        .Member("column", e.Column)
-        .Member("field", e.Field)
-        .Member("line", e.Line)
-        .Member("message", e.Message)
-        .EndObject();
-  json.EndArray()
-      .Member("failed", r.Failed)
-      .Member("file", file)
-      .Member("file_type", r.FileType)
-      .Member("first_line", r.FirstLine)
-      .Member("interrupted", r.Interrupted)
-      .Member("last_line", r.LastLine)
-      .Member("library", library)
-      .Member("library_type", r.LibType)
-      .Member("library_type_name", vez::LibTypeConstantName(r.LibType) ? vez::LibTypeConstantName(r.LibType) : "")
-      .Key("links")
-      .BeginArray();
-  for (const auto& link : r.Links) json.String(link);
-  json.EndArray()
-      .Member("overwritten", r.Overwritten)
-      .Member("skipped", r.Skipped)
-      .EndObject();
-  out << '\n';
+// Writes the report when one is asked for; false when the file cannot be written.
+bool Report(const std::string& path, const vez::TLibraryImportResult& r, const vez::TLibraryImportOptions& o) {
+  if (path.empty()) return true;
+  std::ofstream out(path);
+  if (out) vez::WriteImportReport(out, r, o);
+  if (out) return true;
+  std::cerr << "vezi: cannot write the report " << path << '\n';
+  return false;
 }
 
 bool SplitAssignment(const std::string& text, std::pair<std::string, std::string>& out) {
@@ -176,7 +155,7 @@ void RegisterImportCommands(CLI::App& app) {
     std::string file, library, type, onExists = "ask", report, decimal;
     std::vector<std::string> maps, fixes;
     bool autoLink = false, dryRun = false;
-    std::int32_t start = 2, stop = 0;
+    std::int32_t start = 2, stop = 0, codePage = 1252;
   };
   auto opts = std::make_shared<Options>();
   auto* cmd = app.add_subcommand("import", "Import the rows of a spreadsheet or tab-separated text file into a library");
@@ -185,30 +164,30 @@ void RegisterImportCommands(CLI::App& app) {
   cmd->add_option("--into", opts->library, "The library file; created with the layout of its type when missing")
       ->required();
   cmd->add_option("--type", opts->type, "Library type as code or constant name (default: from the file name)");
-  auto* map = cmd->add_option("--map", opts->maps, "Link column COL (a letter as A, B, AA) to FIELD: FIELD=COL");
-  auto* autoLink = cmd->add_flag("--auto-link", opts->autoLink,
-                                 "Link each column whose header text (a line above the start line) names a field");
-  map->excludes(autoLink);
+  cmd->add_option("--map", opts->maps, "Link column COL (a letter as A, B, AA) to FIELD: FIELD=COL");
+  cmd->add_flag("--auto-link", opts->autoLink,
+                "Link each column whose header text (a line above the start line) names a field; with --map, "
+                "the columns and fields --map leaves free");
   cmd->add_option("--fix", opts->fixes, "Give FIELD the same text in every record: FIELD=TEXT");
   cmd->add_option("--start", opts->start, "First line to import; the lines above it are the header (default 2)")
-      ->check(CLI::Range(1, 1 << 30));
-  cmd->add_option("--stop", opts->stop, "Last line to import (default: the last line)")->check(CLI::Range(1, 1 << 30));
+      ->check(Range(1, 1 << 30));
+  cmd->add_option("--stop", opts->stop, "Last line to import (default: the last line)")->check(Range(1, 1 << 30));
   cmd->add_option("--on-exists", opts->onExists,
                   "When a record of that name exists: ask (on a terminal), overwrite, skip or rename (Name (2))")
       ->check(CLI::IsMember({"ask", "overwrite", "skip", "rename"}));
   cmd->add_flag("--dry-run", opts->dryRun, "Check every line and report, but change nothing");
   cmd->add_option("--report", opts->report, "Write a JSON report of the run to this file");
+  cmd->add_option("--code-page", opts->codePage,
+                  "Code page of a text file that is neither UTF-8 nor starts with a byte order mark (default 1252)")
+      ->check(Range(1, 65535));
   cmd->add_option("--decimal-separator", opts->decimal,
                   "Decimal separator of the numbers in the file, as the process format setting (default \".\")")
       ->check(CLI::IsMember({".", ","}));
-  cmd->footer("The run is one transaction: it stores every line that converts, or nothing when it is cancelled or "
-              "interrupted.\nA line that fails is reported with its line number; the exit code is then 1.");
+  cmd->footer("The content decides how FILE is read: an .xls or .xlsx workbook whatever its name, else text (UTF-8, "
+              "UTF-16 with byte order mark, or the --code-page).\nThe run is one transaction: it stores every line "
+              "that converts, or nothing when it is cancelled or interrupted.\nA line whose linked cells are all "
+              "empty is skipped; a line that fails is reported with its line number, and the exit code is then 1.");
   cmd->callback([opts] {
-    if (opts->maps.empty() && !opts->autoLink) {
-      std::cerr << "vezi import: give --map FIELD=COL or --auto-link\n";
-      SetExitCode(kExitUsage);
-      return;
-    }
     vez::TLibraryImportOptions o;
     o.FileName = opts->file;
     o.LibraryFile = opts->library;
@@ -216,53 +195,59 @@ void RegisterImportCommands(CLI::App& app) {
     o.StartLine = opts->start;
     o.StopLine = opts->stop;
     o.DryRun = opts->dryRun;
+    o.TextCodePage = opts->codePage;
+    // A usage error ends the run before it starts; the report says why all the same.
+    auto usage = [&](const std::string& message) {
+      vez::TLibraryImportResult r;
+      r.Error = message;
+      Report(opts->report, r, o);
+      return UsageError(message);
+    };
+    if (opts->maps.empty() && !opts->autoLink) throw usage("give --map FIELD=COL or --auto-link");
     for (const auto& [list, target] : {std::pair{&opts->maps, &o.Maps}, std::pair{&opts->fixes, &o.Fixes}})
       for (const auto& m : *list) {
         std::pair<std::string, std::string> kv;
-        if (!SplitAssignment(m, kv)) {
-          std::cerr << "vezi import: \"" << m << "\" is not FIELD=VALUE\n";
-          SetExitCode(kExitUsage);
-          return;
-        }
+        if (!SplitAssignment(m, kv)) throw usage("\"" + m + "\" is not FIELD=VALUE");
         target->push_back(kv);
       }
     if (!opts->type.empty()) {
       const auto code = ParseType(opts->type);
-      if (!code) {
-        std::cerr << "vezi import: unknown library type \"" << opts->type << "\"\n";
-        SetExitCode(kExitUsage);
-        return;
-      }
+      if (!code) throw usage("unknown library type \"" + opts->type + "\"");
       o.LibType = *code;
     }
     if (!opts->decimal.empty()) vez::GlobalFormatSettings().DecimalSeparator = opts->decimal[0];
-    const OnExists mode = opts->onExists == "overwrite" ? OnExists::Overwrite
-                          : opts->onExists == "skip"    ? OnExists::Skip
-                          : opts->onExists == "rename"  ? OnExists::Rename
-                                                        : OnExists::Ask;
+    const vez::TOnExists answer = opts->onExists == "overwrite" ? vez::TOnExists::Overwrite
+                                  : opts->onExists == "rename"  ? vez::TOnExists::Rename
+                                                                : vez::TOnExists::Skip;
     const bool tty = isatty(fileno(stderr)) != 0;
     o.Progress = [tty](std::int32_t done, std::int32_t total) {
       if (tty && (done % 500 == 0 || done == total)) std::fprintf(stderr, "\r\033[Kline %d of %d", done, total);
     };
     o.Interrupted = [] { return gInterrupted != 0; };
 
-    CliDialogs dialogs(mode);
+    CliDialogs dialogs(opts->onExists == "ask", answer);
     InterruptScope interrupts;
     vez::TLibraryImportResult r;
     try {
       r = vez::ImportIntoLibrary(o, dialogs);
     } catch (const std::exception& e) {
       if (tty) std::fprintf(stderr, "\r\033[K");
-      std::cerr << "vezi import: " << e.what() << '\n';
-      SetExitCode(kExitError);
-      return;
+      r.Error = e.what();
+      Report(opts->report, r, o);
+      throw;  // reported as every failure is
     }
     if (tty) std::fprintf(stderr, "\r\033[K");
     for (const auto& e : r.Errors) {
-      std::cerr << "line " << e.Line;
+      std::cerr << "vezi: line " << e.Line;
       if (!e.Column.empty()) std::cerr << ", column " << e.Column;
       if (!e.Field.empty()) std::cerr << ", field " << e.Field;
       std::cerr << ": " << e.Message << '\n';
+    }
+    if (r.LastLine < r.FirstLine) {
+      std::cout << "Lines:       none: the start line " << r.FirstLine << " is past the last line " << r.FileLines
+                << " of " << opts->file << " (" << r.FileType << "); nothing imported\n";
+      SetExitCode(Report(opts->report, r, o) ? kExitOk : kExitError);
+      return;
     }
     const char* state = r.Committed ? "" : r.Interrupted ? " (interrupted: nothing stored)"
                                        : r.Cancelled     ? " (cancelled: nothing stored)"
@@ -272,15 +257,11 @@ void RegisterImportCommands(CLI::App& app) {
               << "Added:       " << r.Added << state << '\n'
               << "Overwritten: " << r.Overwritten << '\n'
               << "Skipped:     " << r.Skipped << '\n'
-              << "Failed:      " << r.Failed << '\n';
-    if (!opts->report.empty()) {
-      std::ofstream out(opts->report);
-      if (!out) {
-        std::cerr << "vezi import: cannot write the report " << opts->report << '\n';
-        SetExitCode(kExitError);
-        return;
-      }
-      WriteReport(out, r, opts->file, opts->library, opts->dryRun);
+              << "Failed:      " << r.Failed << '\n'
+              << "Empty lines skipped: " << r.EmptyLines << '\n';
+    if (!Report(opts->report, r, o)) {
+      SetExitCode(kExitError);
+      return;
     }
     SetExitCode(r.Failed > 0 || r.Cancelled || r.Interrupted ? kExitError : kExitOk);
   });

@@ -28,10 +28,14 @@
 #include <fmt/format.h>
 
 #include "Commands.h"
+#include "Conventions.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
 #include "core/TextEncoding.h"
+#include "acoustics/Bands.h"
+#include "emission/SpectrumReport.h"
 #include "librarydb/Defaults.h"
+#include "librarydb/ElementBands.h"
 #include "librarydb/Layouts.h"
 #include "import/paradox/ParadoxDump.h"
 #include "import/SMParadox.h"
@@ -166,47 +170,11 @@ void CheckFileExists(const std::string& path) {
   if (!fs::is_regular_file(path, ec)) throw vez::Exception("no such file: '" + path + "'");
 }
 
-// What a file is, by its first bytes (and, for a ".mb", its extension).
-enum class FileKind { Other, ParadoxTable, ParadoxIndex, ParadoxBlob };
-
-FileKind KindOfFile(const std::string& path, std::uint8_t* fileType = nullptr) {
-  std::ifstream in(path, std::ios::binary);
-  std::uint8_t h[0x60] = {};
-  in.read(reinterpret_cast<char*>(h), sizeof h);
-  const auto n = in.gcount();
-  if (n >= 16 && std::string_view(reinterpret_cast<const char*>(h), 16) == std::string_view("SQLite format 3\0", 16))
-    return FileKind::Other;
-  if (n == sizeof h) {
-    const unsigned recordSize = h[0] | (h[1] << 8);
-    const unsigned headerSize = h[2] | (h[3] << 8);
-    const unsigned blockKb = h[5];
-    const unsigned version = h[0x39];
-    const bool blockOk = blockKb == 1 || blockKb == 2 || blockKb == 3 || blockKb == 4 || blockKb == 8 ||
-                         blockKb == 16 || blockKb == 32;
-    if (blockOk && h[4] <= 8 && version >= 3 && version <= 12 && headerSize >= 88 && recordSize > 0) {
-      if (fileType) *fileType = h[4];
-      return h[4] == 0 || h[4] == 2 ? FileKind::ParadoxTable : FileKind::ParadoxIndex;
-    }
-  }
-  if (vez::SameText(vez::ExtractFileExt(path), ".mb")) return FileKind::ParadoxBlob;
-  return FileKind::Other;
-}
-
 // A Paradox table is read by the Paradox reader; an index or ".mb" companion is refused with what it is.
 bool IsParadoxTable(const std::string& path) {
-  std::uint8_t type = 0;
-  switch (KindOfFile(path, &type)) {
-    case FileKind::ParadoxTable: return true;
-    case FileKind::ParadoxIndex:
-      throw vez::Exception("'" + path + "' is a Paradox index file (" + vez::TDBParadox::GetStrFileType(type) +
-                           "), not a table; give its table (.db) instead");
-    case FileKind::ParadoxBlob:
-      throw vez::Exception("'" + path +
-                           "' is the memo and BLOB companion (.mb) of a Paradox table, not a table; give its "
-                           "table (.db) instead");
-    case FileKind::Other: break;
-  }
-  return false;
+  const vez::TParadoxFileKind kind = vez::IdentifyParadoxFile(path);
+  if (kind == vez::TParadoxFileKind::Index || kind == vez::TParadoxFileKind::Blob) vez::RequireParadoxTable(path);
+  return kind == vez::TParadoxFileKind::Table;
 }
 
 struct ParadoxOptions {
@@ -372,13 +340,22 @@ void RunInfo(const std::string& path, const ParadoxOptions& options) {
     nameWidth = std::max(nameWidth, c.name.size());
     typeWidth = std::max(typeWidth, c.type.size());
   }
+  // Element libraries name the band each "Values<n>" field holds (see `vezi bands`).
+  const bool bands = vez::HasElementBands(code);
   std::cout << "Fields: " << columns.size() << '\n';
-  std::cout << fmt::format("  {:>4}  {:<{}}  {:<{}}  {:>5}  {}\n", "#", "Name", nameWidth, "Type", typeWidth, "Size",
-                           "Required");
+  std::cout << fmt::format("  {:>4}  {:<{}}  {:<{}}  {:>5}  {:<8}{}\n", "#", "Name", nameWidth, "Type", typeWidth,
+                           "Size", "Required", bands ? "  Band" : "");
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const auto& c = columns[i];
-    std::cout << fmt::format("  {:>4}  {:<{}}  {:<{}}  {:>5}  {}\n", i + 1, c.name, nameWidth, c.type, typeWidth,
-                             c.size, c.required ? "yes" : "no");
+    std::string band;
+    if (const int n = bands ? vez::BandOfValuesField(c.name) : -1; n == 0) {
+      band = "single value";
+    } else if (n > 0) {
+      band = vez::BandCentreText(vez::terzen[n]) + " Hz" + (n % 3 == 2 ? fmt::format(", octave {}", (n + 1) / 3) : "");
+    }
+    const std::string line = fmt::format("  {:>4}  {:<{}}  {:<{}}  {:>5}  {:<8}  {}", i + 1, c.name, nameWidth, c.type,
+                                         typeWidth, c.size, c.required ? "yes" : "no", band);
+    std::cout << vez::TrimRight(line) << '\n';
   }
   const auto indexes = source->Indexes();
   std::cout << "Indexes: " << indexes.size() << '\n';
@@ -474,7 +451,7 @@ void AddParadoxOptions(CLI::App* cmd, const std::shared_ptr<ParadoxOptions>& opt
   cmd->add_option("--password", options->password, "Paradox tables: the password of an encrypted table");
   cmd->add_option("--code-page", options->codePage,
                   "Paradox tables: read the text in this code page instead of the one the header gives")
-      ->check(CLI::PositiveNumber);
+      ->check(Range(1, 65535));
 }
 
 }  // namespace

@@ -35,6 +35,37 @@ void DrawKnot(vez::TUserPixel& up, const vez::TCTKnot& k) {
   up.Ucircle(k.X, k.Y, rx);
 }
 
+// One row of legend entries below the drawing: a sample of each colour and what it stands for.
+void DrawLegend(vez::TSvgCanvas& svg, int y) {
+  int x = 20;
+  const auto label = [&](const std::string& text) {
+    svg.SetPenColor(0x000000);
+    svg.TextOut(x + 26, y + 5, text, 13);
+    x += 26 + static_cast<int>(text.size()) * 7 + 24;
+  };
+  const auto circle = [&](vez::TColor colour, const std::string& text) {
+    svg.SetPenColor(colour);
+    svg.Ellipse(x, y - 9, x + 18, y + 9);
+    label(text);
+  };
+  const auto line = [&](vez::TColor colour, const std::string& text) {
+    svg.SetPenColor(colour);
+    svg.MoveTo(x, y);
+    svg.LineTo(x + 18, y);
+    label(text);
+  };
+  circle(0xD0D0D0, "knot with segments");
+  line(0x000000, "segment");
+  svg.SetBrushColor(0xFF9933);
+  svg.SetFillOpacity(0.35);
+  svg.SetPenColor(0xCC6600);
+  svg.Polygon({{x, y - 6}, {x + 18, y - 6}, {x + 18, y + 6}, {x, y + 6}});
+  svg.ClearBrush();
+  label("query strip");
+  circle(0x2020E0, "knot returned");
+  line(0x0000FF, "segment returned");
+}
+
 int Usage(FILE* out, int code) {
   std::fputs(
       "Usage: circle_tree_svg [output.svg [segments [seed]]]\n"
@@ -77,8 +108,10 @@ int main(int argc, char** argv) {
   vez::TCTDataList hits;
   tree.Schnitt(x0, y0, std::cos(phi), std::sin(phi), a, b, hits);
 
-  vez::TSvgCanvas svg(900, 900);
-  vez::TUserPixel up(&svg, 900, 900);
+  // The drawing fills 900 x 900 pixels between a title band and a legend band.
+  constexpr int kTop = 64, kSize = 900, kLegend = 56;
+  vez::TSvgCanvas svg(kSize, kTop + kSize + kLegend);
+  vez::TUserPixel up(&svg, 0, kTop, kSize, kTop + kSize);
   up.SetWorld(-100, 1100, 1100, -100, 0);
 
   auto leaves = tree.CreateLeafList();  // the knots that hold segments
@@ -107,6 +140,13 @@ int main(int argc, char** argv) {
       up.SetLineColor(hit.count(it) ? 0x0000FF : 0x000000);
       up.ULine(it->X1(), it->Y1(), it->X2(), it->Y2());
     }
+
+  svg.SetPenColor(0x000000);
+  svg.TextOut(20, 28, "Circle tree over " + std::to_string(count) + " random segments (seed " + std::to_string(seed) +
+                          ") and one strip query", 17, true);
+  svg.TextOut(20, 50, "The strip runs from (100, 250) at 25 degrees for 800 units, half width 8; the query returned " +
+                          std::to_string(knots) + " of " + std::to_string(leaves->Count()) + " knots with data.", 13);
+  DrawLegend(svg, kTop + kSize + 30);
   try {
     svg.SaveToFile(path);
   } catch (const std::exception& e) {

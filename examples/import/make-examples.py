@@ -38,3 +38,12 @@ with open("spectra.txt", "w", encoding="utf-8") as f:
     f.write("\t".join(header) + "\n")
     for r in rows:
         f.write("\t".join("True" if v is True else str(v) for v in r) + "\n")
+
+# Octave absorption coefficients 125 .. 4000 Hz of three materials, with the band in each column head: the README's
+# example of mapping octave bands onto Values8, Values11, ..., Values23.
+with open("absorption.txt", "w", encoding="utf-8") as f:
+    f.write("Material\t125 Hz\t250 Hz\t500 Hz\t1000 Hz\t2000 Hz\t4000 Hz\n")
+    for name, alphas in [("Mineral wool 50 mm", [0.20, 0.65, 0.95, 1.00, 0.95, 0.90]),
+                         ("Perforated wood panel", [0.30, 0.60, 0.70, 0.55, 0.40, 0.30]),
+                         ("Carpet on screed", [0.05, 0.10, 0.25, 0.45, 0.60, 0.65])]:
+        f.write(name + "\t" + "\t".join("%.2f" % a for a in alphas) + "\n")

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Converts a copy of the sample Paradox libraries, loads the emission library into pandas and plots the
-third-octave spectrum of one element, A-weighted, into a PNG file.
+"""Converts a copy of the sample Paradox libraries, lists the emission library with pandas and plots the
+spectrum of its first element (the bands its record holds, as `vezi spectrum` shows them), A-weighted, into a
+PNG file.
 
     PYTHONPATH=build/python/package python3 examples/python/spectrum_plot.py [OUTPUT_FOLDER]
 
@@ -27,24 +28,25 @@ def main():
     converted = sum(t["converted"] for t in report["tables"])
     print("\nconverted %d of %d tables, log %s" % (converted, len(report["tables"]), report["log"]))
 
-    lib = veziru.open_library(os.path.join(folder, "emis.abs"), read_only=True)
-    try:
-        import pandas  # noqa: F401
-    except ImportError:
-        print("pandas is not installed: the records stay a list of dicts")
-        records = lib.to_records()
-        names = [r["ElementName"] for r in records]
-        levels = [[r["Values%d" % k] for k in range(1, 31)] for r in records]
-    else:
-        frame = lib.to_pandas()
-        print(frame[["Eintrag", "ElementName", "Values0"]].to_string(index=False))
-        names = list(frame["ElementName"])
-        levels = frame[["Values%d" % k for k in range(1, 31)]].values.tolist()
+    library = os.path.join(folder, "emis.abs")
+    with veziru.open_library(library, read_only=True) as lib:
+        try:
+            import pandas  # noqa: F401
+        except ImportError:
+            print("pandas is not installed: the records are listed as dicts")
+            for record in lib:
+                print(record["Eintrag"], record["ElementName"], record["Values0"])
+        else:
+            frame = lib.to_pandas()
+            print(frame[["Eintrag", "ElementName", "Terz", "Lower", "Upper", "Values0"]].to_string(index=False))
+        first = lib[0]["Eintrag"]
 
-    name, spectrum = names[0], levels[0]
-    bands = veziru.THIRD_OCTAVE_BANDS
-    weighted = [level + a for level, a in zip(spectrum, veziru.a_weighting(bands))]
-    print("%s: %.1f dB, %.1f dB(A)" % (name, veziru.energetic_sum(spectrum), veziru.energetic_sum(weighted)))
+    # The bands from Lower to Upper of the record, as `vezi spectrum` shows them.
+    spectrum = veziru.spectrum(library, first)
+    name, bands, levels = spectrum.name, spectrum.bands, list(spectrum.values)
+    weighted = [level + a for level, a in zip(levels, veziru.a_weighting(bands))]
+    print("%s: %.1f dB, %.1f dB(A) in %d %s bands" % (name, veziru.energetic_sum(levels),
+                                                     veziru.energetic_sum(weighted), len(bands), spectrum.kind))
 
     try:
         import matplotlib
@@ -55,11 +57,11 @@ def main():
         return
     fig, ax = plt.subplots(figsize=(9, 4))
     positions = range(len(bands))
-    ax.bar(positions, spectrum, color="#9bb", label="unweighted")
+    ax.bar(positions, levels, color="#9bb", label="unweighted")
     ax.plot(positions, weighted, "o-", color="#c33", label="A-weighted")
-    ax.set_xticks(list(positions), [str(b) for b in bands], rotation=90, fontsize=7)
-    ax.set_xlabel("third-octave band / Hz")
-    ax.set_ylabel("level / dB")
+    ax.set_xticks(list(positions), ["31.5" if b == 31 else str(b) for b in bands], rotation=90, fontsize=7)
+    ax.set_xlabel("%s band in Hz" % spectrum.kind)
+    ax.set_ylabel("level in dB")
     ax.set_title(name)
     ax.legend()
     fig.tight_layout()

@@ -3,7 +3,7 @@ import shutil
 
 import pytest
 import veziru
-from conftest import SOURCE, expect_error
+from conftest import SOURCE
 
 
 def test_report_and_progress(tmp_path):
@@ -45,8 +45,8 @@ def test_a_raising_callback_stops_the_run_and_keeps_every_file(tmp_path):
 
 
 def test_missing_folder(tmp_path):
-    missing = str(tmp_path / "none")
-    expect_error(veziru.InOutError, 'the folder "%s" does not exist' % missing, veziru.convert, missing)
+    with pytest.raises(FileNotFoundError):
+        veziru.convert(tmp_path / "none")
     with pytest.raises(TypeError):
         veziru.convert(str(tmp_path), progress=3)
 
@@ -57,7 +57,7 @@ def test_example_script(tmp_path):
     script = os.path.join(SOURCE, "examples", "python", "spectrum_plot.py")
     run = subprocess.run([sys.executable, script, str(tmp_path)], capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
-    assert "Straßenverkehr Hauptstraße: 81.4 dB" in run.stdout
+    assert "Straßenverkehr Hauptstraße: 92.3 dB, 91.5 dB(A) in 21 third-octave bands" in run.stdout
     try:
         import matplotlib  # noqa: F401
     except ImportError:

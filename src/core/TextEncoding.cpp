@@ -20,6 +20,7 @@ std::string CodePageName(int codePage) {
   if (codePage == 20127) return "ASCII";
   if (codePage >= 28591 && codePage <= 28606) return "ISO-8859-" + std::to_string(codePage - 28590);
   if (codePage == 20866) return "KOI8-R";
+  if (codePage == 10000) return "MACINTOSH";
   if ((codePage >= 437 && codePage <= 1258) || codePage == 874) return "CP" + std::to_string(codePage);
   return std::string();
 }

@@ -2,8 +2,12 @@
 
 #include <fmt/format.h>
 
+#include <atomic>
+#include <filesystem>
+
 #include "acoustics/Bands.h"
 #include "core/Exceptions.h"
+#include "core/FormatSettings.h"
 #include "librarydb/OVLibConst.h"
 
 namespace vez {
@@ -69,6 +73,55 @@ TSpectrum SpectrumFromLibrary(std::int32_t Nr, const std::string& LibName, std::
     Rethrow(e, Nr, LibName);
   }
   return s;
+}
+
+std::optional<TElementRecord> FindElementRecord(std::int32_t Nr, const std::string& LibName) {
+  // The engine's objects directly: a look-up must never remove a file, as closing a TMyTable may.
+  static std::atomic<int> counter{0};
+  TABSDatabase database;
+  TABSTable table;
+  database.SetDatabaseName("element_record_" + std::to_string(++counter));
+  database.SetDatabaseFileName(LibName);
+  database.SetReadOnly(true);
+  table.SetDatabaseName(database.DatabaseName());
+  table.SetTableName(ExtractFileName(LibName));
+  table.SetReadOnly(true);
+  table.Open();
+  table.SetIndexName("p");
+  if (!table.FindKey({Variant(Nr)})) return std::nullopt;
+  TElementRecord r;
+  if (TField* name = table.FindField("ElementName")) r.ElementName = name->AsString();
+  if (TField* complete = table.FindField("Komplett")) r.Complete = complete->AsBoolean();
+  return r;
+}
+
+TElementSpectrum ReadElementSpectrum(std::int32_t Nr, const std::string& LibName, bool Clamp) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(LibName, ec)) throw EInOutError("no such file: '" + LibName + "'");
+  const std::optional<TElementRecord> record = FindElementRecord(Nr, LibName);
+  if (!record) {
+    throw Exception(fmt::format(
+        "'{}' has no record {} (the numbers are those of the field Eintrag, which `vezi dump` shows)", LibName, Nr));
+  }
+  if (!record->Complete) {
+    throw Exception(fmt::format("record {} (\"{}\") of '{}' is not marked complete: its field Komplett is False; "
+                                "set it to True once the bands from Lower to Upper are filled",
+                                Nr, record->ElementName, LibName));
+  }
+  TElementSpectrum out;
+  out.ElementName = record->ElementName;
+  out.Spectrum = SpectrumFromLibrary(Nr, LibName, Clamp ? 1 : 0, out.SingleValue);
+  return out;
+}
+
+std::string SpectrumValueLabel(std::int32_t LibType, bool Logarithmic) {
+  if (Logarithmic) return "10 lg(value) in dB";
+  switch (LibType) {
+    case ltAbsor: return "Absorption coefficient (0 to 1)";
+    case ltTrans: return "Sound reduction in dB";
+    case ltAtten: return "Attenuation in dB";
+    default: return "Level in dB";
+  }
 }
 
 }  // namespace vez

@@ -75,23 +75,57 @@ std::string XmlEscape(std::string_view Text) {
   return out;
 }
 
+std::string BandCentreText(std::uint16_t Hz) { return Hz == 31 ? "31.5" : std::to_string(Hz); }
+
 namespace {
 
 // Chart geometry in SVG user units.
 constexpr double kWidth = 860, kHeight = 500;
 constexpr double kLeft = 80, kRight = 30, kTop = 70, kBottom = 70;
+constexpr int kMaxTicks = 8;
 
-// A step of 1, 2 or 5 times a power of ten giving about `count` intervals over `range`.
-double NiceStep(double range, int count) {
-  const double raw = range / count;
-  const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-  const double n = raw / magnitude;
-  return (n <= 1 ? 1 : n <= 2 ? 2 : n <= 5 ? 5 : 10) * magnitude;
+// The value axis: from Min to Max in Step, at most kMaxTicks ticks, Decimals for the tick labels.
+struct ValueAxis {
+  double Min = 0, Max = 1, Step = 1;
+  int Decimals = 0;
+};
+
+ValueAxis ChooseValueAxis(double lo, double hi, bool zeroBased) {
+  if (zeroBased && lo >= 0) lo = 0;
+  if (hi - lo < 1e-9) {
+    const double pad = std::max(1.0, std::abs(hi) * 0.1);
+    hi += pad;
+    lo = zeroBased && lo >= 0 ? lo : lo - pad;
+  }
+  ValueAxis axis;
+  // The smallest round step (1, 2, 2.5 or 5 times a power of ten) that needs at most kMaxTicks ticks.
+  const double power = std::pow(10.0, std::floor(std::log10((hi - lo) / (kMaxTicks - 1))));
+  for (double scale = power;; scale *= 10) {
+    for (double m : {1.0, 2.0, 2.5, 5.0}) {
+      const double step = m * scale;
+      double min = std::floor(lo / step + 1e-9) * step;
+      // The lowest bar keeps some height unless the axis starts at 0 on purpose.
+      if (lo - min < 0.2 * step && !(zeroBased && lo == 0)) min -= step;
+      const double max = std::ceil(hi / step - 1e-9) * step;
+      if (std::lround((max - min) / step) + 1 <= kMaxTicks) {
+        axis.Min = min;
+        axis.Max = max;
+        axis.Step = step;
+        // Enough decimals for the step: 2.5 needs one more than 2 or 5.
+        const int exponent = static_cast<int>(std::floor(std::log10(step) + 1e-9));
+        axis.Decimals = std::max(0, -exponent + (m == 2.5 ? 1 : 0));
+        return axis;
+      }
+    }
+  }
 }
 
-std::string HzLabel(double hz) {
-  if (hz >= 1000) return fmt::format("{:g}k", hz / 1000);
-  return fmt::format("{:g}", hz);
+// Whether band i of n gets a label: every band of a short spectrum, else the octave centres.
+bool LabelledBand(std::uint16_t hz, std::size_t count) {
+  if (count <= 12) return true;
+  std::int32_t index = 0;
+  TerzFrequenz(hz, index);
+  return index % 3 == 2;
 }
 
 }  // namespace
@@ -106,34 +140,13 @@ std::string SpectrumBarChartSvg(std::span<const TBandValue> Bands, const TChartO
     hi = std::max(hi, static_cast<double>(b.Value));
   }
   if (!std::isfinite(lo)) lo = hi = 0;
-  if (hi - lo < 1e-6) {
-    lo -= 1;
-    hi += 1;
-  }
-  const double step = NiceStep(hi - lo, 6);
-  double yMin = std::floor(lo / step) * step;
-  if (lo - yMin < 0.25 * step) yMin -= step;  // the lowest bar stays visible
-  if (Options.ZeroBased && lo >= 0) yMin = 0;
-  double yMax = std::ceil(hi / step) * step;
-  if (yMax - hi < 0.05 * step) yMax += step;
-
-  // Frequency axis: log10(Hz); each bar spans 80 % of the distance to its neighbours.
-  std::vector<double> x;
-  for (const TBandValue& b : Bands) x.push_back(std::log10(std::max<double>(b.Hz, 1)));
-  std::vector<double> half(x.size(), std::log10(2.0) / 6);
-  for (std::size_t i = 0; i < x.size() && x.size() > 1; ++i) {
-    const double left = i > 0 ? x[i] - x[i - 1] : x[i + 1] - x[i];
-    const double right = i + 1 < x.size() ? x[i + 1] - x[i] : left;
-    half[i] = 0.4 * std::min(std::abs(left), std::abs(right));
-  }
-  double xMin = x.empty() ? 1 : x.front() - 1.25 * half.front();
-  double xMax = x.empty() ? 4 : x.back() + 1.25 * half.back();
-  if (xMax - xMin < 1e-9) xMax = xMin + 1;
+  const ValueAxis axis = ChooseValueAxis(lo, hi, Options.ZeroBased);
 
   const double plotW = kWidth - kLeft - kRight;
   const double plotH = kHeight - kTop - kBottom;
-  const auto X = [&](double lg) { return kLeft + (lg - xMin) / (xMax - xMin) * plotW; };
-  const auto Y = [&](double v) { return kTop + (yMax - v) / (yMax - yMin) * plotH; };
+  const double slot = plotW / static_cast<double>(std::max<std::size_t>(Bands.size(), 1));
+  const auto Centre = [&](std::size_t i) { return kLeft + (static_cast<double>(i) + 0.5) * slot; };
+  const auto Y = [&](double v) { return kTop + (axis.Max - v) / (axis.Max - axis.Min) * plotH; };
 
   std::string svg;
   svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
@@ -148,60 +161,55 @@ std::string SpectrumBarChartSvg(std::span<const TBandValue> Bands, const TChartO
   // A long first line gets a smaller font so that it stays inside the picture.
   const int titleSize = Options.Title.size() > 80 ? 13 : 16;
   svg += fmt::format(
-      "<text x=\"{}\" y=\"28\" text-anchor=\"middle\" font-size=\"{}\" font-weight=\"bold\">{}</text>\n",
+      "<text class=\"title\" x=\"{}\" y=\"28\" text-anchor=\"middle\" font-size=\"{}\" "
+      "font-weight=\"bold\">{}</text>\n",
       kWidth / 2, titleSize, title);
   if (!Options.Subtitle.empty()) {
     svg += fmt::format("<text x=\"{}\" y=\"50\" text-anchor=\"middle\" font-size=\"13\">{}</text>\n", kWidth / 2,
                        XmlEscape(Options.Subtitle));
   }
 
-  // Horizontal grid lines with value labels.
+  // Horizontal grid lines with the value labels.
   svg += "<g class=\"grid\" stroke=\"#d0d0d0\" stroke-width=\"1\">\n";
-  std::string yLabels;
-  for (double v = yMin; v <= yMax + step * 1e-6; v += step) {
+  std::string labels;
+  const long ticks = std::lround((axis.Max - axis.Min) / axis.Step);
+  for (long k = 0; k <= ticks; ++k) {
+    const double v = axis.Min + static_cast<double>(k) * axis.Step;
     const double y = Y(v);
     svg += fmt::format("<line x1=\"{:.1f}\" y1=\"{:.1f}\" x2=\"{:.1f}\" y2=\"{:.1f}\"/>\n", kLeft, y, kLeft + plotW, y);
-    yLabels += fmt::format("<text x=\"{:.1f}\" y=\"{:.1f}\" text-anchor=\"end\">{:g}</text>\n", kLeft - 6, y + 4,
-                           std::abs(v) < step * 1e-9 ? 0.0 : v);
-  }
-  // Vertical grid lines at 1, 2 and 5 times the powers of ten inside the axis.
-  std::string xLabels;
-  for (double decade = std::pow(10.0, std::floor(xMin)); std::log10(decade) <= xMax; decade *= 10) {
-    for (double m : {1.0, 2.0, 5.0}) {
-      const double hz = decade * m;
-      const double lg = std::log10(hz);
-      if (lg < xMin || lg > xMax) continue;
-      const double xp = X(lg);
-      svg += fmt::format("<line x1=\"{:.1f}\" y1=\"{:.1f}\" x2=\"{:.1f}\" y2=\"{:.1f}\"/>\n", xp, kTop, xp,
-                         kTop + plotH);
-      xLabels += fmt::format("<text x=\"{:.1f}\" y=\"{:.1f}\" text-anchor=\"middle\">{}</text>\n", xp,
-                             kTop + plotH + 18, HzLabel(hz));
-    }
+    labels += fmt::format("<text class=\"ytick\" x=\"{:.1f}\" y=\"{:.1f}\" text-anchor=\"end\">{:.{}f}</text>\n",
+                          kLeft - 6, y + 4, std::abs(v) < axis.Step * 1e-9 ? 0.0 : v, axis.Decimals);
   }
   svg += "</g>\n";
 
-  // The bars.
+  // The bars, each 70 % of its slot, and the labels of the band centres with a tick mark.
   svg += "<g class=\"bars\" fill=\"#3b78b0\" stroke=\"#1f4e79\" stroke-width=\"0.5\">\n";
+  std::string marks;
   for (std::size_t i = 0; i < Bands.size(); ++i) {
     const double v = Bands[i].Value;
     const double top = std::isfinite(v) ? std::clamp(Y(v), kTop, kTop + plotH) : kTop + plotH;
-    const double left = X(x[i] - half[i]);
-    const double width = X(x[i] + half[i]) - left;
     svg += fmt::format(
-        "<rect class=\"bar\" x=\"{:.2f}\" y=\"{:.2f}\" width=\"{:.2f}\" height=\"{:.2f}\"><title>{} Hz: {:.2f}</title></rect>\n",
-        left, top, width, kTop + plotH - top, Bands[i].Hz, v);
+        "<rect class=\"bar\" x=\"{:.2f}\" y=\"{:.2f}\" width=\"{:.2f}\" height=\"{:.2f}\"><title>{} Hz: {:.2f}"
+        "</title></rect>\n",
+        Centre(i) - 0.35 * slot, top, 0.7 * slot, kTop + plotH - top, Bands[i].Hz, v);
+    if (!LabelledBand(Bands[i].Hz, Bands.size())) continue;
+    marks += fmt::format("M {0:.2f} {1:.1f} V {2:.1f} ", Centre(i), kTop + plotH, kTop + plotH + 5);
+    labels += fmt::format("<text class=\"xtick\" x=\"{:.2f}\" y=\"{:.1f}\" text-anchor=\"middle\">{}</text>\n",
+                          Centre(i), kTop + plotH + 19, BandCentreText(Bands[i].Hz));
   }
   svg += "</g>\n";
 
-  // Axes and their labels.
+  // Axes, tick marks and titles.
   svg += fmt::format(
-      "<path d=\"M {0:.1f} {1:.1f} V {2:.1f} H {3:.1f}\" fill=\"none\" stroke=\"black\" stroke-width=\"1\"/>\n", kLeft,
-      kTop, kTop + plotH, kLeft + plotW);
-  svg += yLabels + xLabels;
-  svg += fmt::format("<text x=\"{:.1f}\" y=\"{:.1f}\" text-anchor=\"middle\">Frequency (Hz)</text>\n",
-                     kLeft + plotW / 2, kHeight - 20);
-  svg += fmt::format("<text x=\"20\" y=\"{0:.1f}\" text-anchor=\"middle\" transform=\"rotate(-90 20 {0:.1f})\">{1}</text>\n",
-                     kTop + plotH / 2, XmlEscape(Options.YLabel));
+      "<path d=\"M {0:.1f} {1:.1f} V {2:.1f} H {3:.1f} {4}\" fill=\"none\" stroke=\"black\" stroke-width=\"1\"/>\n",
+      kLeft, kTop, kTop + plotH, kLeft + plotW, marks);
+  svg += labels;
+  svg += fmt::format("<text class=\"xlabel\" x=\"{:.1f}\" y=\"{:.1f}\" text-anchor=\"middle\">{}</text>\n",
+                     kLeft + plotW / 2, kHeight - 22, XmlEscape(Options.XLabel));
+  svg += fmt::format(
+      "<text class=\"ylabel\" x=\"22\" y=\"{0:.1f}\" text-anchor=\"middle\" transform=\"rotate(-90 22 {0:.1f})\">"
+      "{1}</text>\n",
+      kTop + plotH / 2, XmlEscape(Options.YLabel));
   svg += "</svg>\n";
   return svg;
 }

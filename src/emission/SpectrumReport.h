@@ -2,9 +2,13 @@
 // The CLI and any other front end use these, so the formats live once.
 //
 // Levels are printed as the shortest text that reads back as the same float (JSON) or with two decimals
-// (text, chart). The chart is a self-contained SVG 1.1 document: one bar per band on a logarithmic frequency
-// axis labelled in Hz, the value axis with grid lines, and a title; every text is XML-escaped. We write the
-// SVG ourselves (a few elements) rather than depend on a drawing layer.
+// (text, chart). The chart is a self-contained SVG 1.1 document: one bar per band, the bands side by side in
+// their order (octave and third-octave bands are equally spaced on a logarithmic frequency axis), labels at the
+// band centres (every band up to 12 bands, else every third band: the octave centres of a third-octave
+// spectrum), a value axis from the data in round steps (1, 2, 2.5 or 5 times a power of ten, at most 8 ticks),
+// axis titles with their units and a title; every text is XML-escaped. We write the SVG ourselves (a few
+// elements) rather than depend on a drawing layer. Tick labels carry the classes "xtick" and "ytick", bars
+// "bar", so that programs (and our tests) can read the axes back.
 #pragma once
 
 #include <cstdint>
@@ -40,14 +44,19 @@ std::string SpectrumText(std::string_view Heading, std::string_view Unit, float 
                          std::span<const TBandValue> Bands);
 
 struct TChartOptions {
-  std::string Title;     // first title line
-  std::string Subtitle;  // second title line, may be empty
-  std::string YLabel;    // value axis title, e.g. "Level dB(A)"
-  bool ZeroBased = false;  // the value axis starts at 0 when every value is at least 0
+  std::string Title;                       // first title line: what is shown, with the element's name
+  std::string Subtitle;                    // second title line, may be empty
+  std::string XLabel = "Frequency in Hz";  // frequency axis title with its unit
+  std::string YLabel;                      // value axis title with its unit, e.g. "Level in dB(A)"
+  bool ZeroBased = false;                  // the value axis starts at 0 when every value is at least 0
 };
 
-// The bar chart as an SVG document; its <title> is Title and Subtitle joined by ", ". Every band gets one <rect class="bar"> (with a <title> tooltip), also a
-// band whose value is not finite (then of zero height).
+// The text of a band centre on a chart: "31.5" for the band stored as 31 Hz, else the whole hertz.
+std::string BandCentreText(std::uint16_t Hz);
+
+// The bar chart as an SVG document; its <title> is Title and Subtitle joined by ", ". Every band gets one
+// <rect class="bar"> (with a <title> tooltip "<Hz> Hz: <value>"), also a band whose value is not finite (then
+// of zero height).
 std::string SpectrumBarChartSvg(std::span<const TBandValue> Bands, const TChartOptions& Options);
 
 // Text with &, <, >, " and ' replaced by their XML entities.

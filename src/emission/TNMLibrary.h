@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "acoustics/TNM.h"
 #include "librarydb/Absmain.h"
@@ -26,5 +28,36 @@ void ReadFromDataSet(TTNMEmisConsts& Consts, TDataSet& Table, TPavementType Pave
 // the table into edit or insert state and posts it. ElementName and the other pavements' fields are not
 // touched. A missing field raises the engine's EDatabaseError; what was written before it stays written.
 void WriteToDataSet(const TTNMEmisConsts& Consts, TDataSet& Table);
+
+// One emission computation as the tools offer it (the vezi tool and the Python module share it).
+//
+// The speed is checked first: a number from 0 to kTNMMaxSpeedKmh (no road vehicle of the model is faster).
+// Without Library the reference constants of Vehicle are used. With Library, record Record of that TNM vehicle
+// library gives the constants of Pavement; Vehicle may then be absent and must match the record when given.
+// Failures throw vez::Exception with a message naming what is wrong: "the speed nan km/h is not a number",
+// "no such file: '<path>'", "'<path>' has no record 7", "record 7 holds Buses, not Motorcycles".
+inline constexpr double kTNMMaxSpeedKmh = 300;
+
+// Throws unless Kmh is a number from 0 to kTNMMaxSpeedKmh.
+void CheckTNMSpeed(double Kmh);
+
+struct TTNMRequest {
+  std::optional<TBaseVehType> Vehicle;
+  TPavementType Pavement = ptAvg;
+  TFullThrottle FullThrottle = ftNo;
+  double SpeedKmh = 0;
+  std::string Library;  // empty: the reference constants
+  std::int32_t Record = 0;
+};
+
+struct TTNMResult {
+  TTNMEmisConsts Consts;
+  std::string Source;   // "Heavy trucks", or "City bus (record 1, Buses)"
+  std::string Heading;  // Source, pavement, throttle and speed: "Heavy trucks, average pavement, cruise, 80 km/h"
+  float Sum = 0;        // dB(A)
+  TTNMSpectrum Bands{};
+};
+
+TTNMResult ComputeTNMEmission(const TTNMRequest& Request);
 
 }  // namespace vez

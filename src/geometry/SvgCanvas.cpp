@@ -53,6 +53,20 @@ void TSvgCanvas::Polygon(const std::vector<TPoint>& points) {
   body_ += fmt::format("<polygon points=\"{}\" {} {}/>\n", pts, Stroke(), Fill());
 }
 
+void TSvgCanvas::TextOut(int32_t x, int32_t y, const std::string& text, int fontSize, bool bold) {
+  std::string escaped;
+  for (char c : text) {
+    switch (c) {
+      case '&': escaped += "&amp;"; break;
+      case '<': escaped += "&lt;"; break;
+      case '>': escaped += "&gt;"; break;
+      default: escaped += c;
+    }
+  }
+  body_ += fmt::format("<text x=\"{}\" y=\"{}\" font-family=\"sans-serif\" font-size=\"{}\"{} fill=\"{}\">{}</text>\n",
+                       x, y, fontSize, bold ? " font-weight=\"bold\"" : "", Hex(pen_), escaped);
+}
+
 std::string TSvgCanvas::Text() const {
   return fmt::format(
       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"{0}\" height=\"{1}\" viewBox=\"0 0 {0} {1}\">\n"

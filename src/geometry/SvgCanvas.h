@@ -26,6 +26,9 @@ public:
   // Opacity 0..1 of later fills.
   void SetFillOpacity(double opacity) { opacity_ = opacity; }
 
+  // Text with its left end of the base line at (x, y), in the pen colour; XML characters are escaped.
+  void TextOut(int32_t x, int32_t y, const std::string& text, int fontSize = 13, bool bold = false);
+
   // The complete document.
   std::string Text() const;
   // Writes the document; throws vez::EInOutError when the file cannot be written.

@@ -155,7 +155,7 @@ public:
   void ApplyClick();   // applies and stays open
   void CancelClick();  // closes
 
-  std::string Caption = "Define Link";
+  std::string Caption;  // the table's strLinkCaption
   TListControl ColList;    // column letters
   TListControl DescrList;  // descriptions of the available fields
   std::string FixEdit;

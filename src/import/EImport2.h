@@ -10,7 +10,9 @@
 // the controls' events, and sees messages and the link dialog through TImportDialogs.
 //
 // Our choices: the spin boxes clamp a value to their range as the platform's did (when the range is not
-// empty) and call their change handler when the value changes; the Delete key is LinkListDelete.
+// empty) and call their change handler when the value changes; a program that is not bound to the spin
+// boxes' range (1 .. 30000) sets the lines with SetLines. The Delete key is LinkListDelete. Captions and
+// messages come from ImportDialogTexts() (Impcnst.h).
 #pragma once
 
 #include <cstdint>
@@ -80,6 +82,10 @@ public:
   void HeaderGridMouseUp();
   void DataGridMouseUp();
 
+  // The lines to import as a program sets them, beyond the spin boxes' range: data rows Start .. Stop (0: to
+  // the last row), the rows above Start the header rows. A start past the last row leaves no line to import.
+  void SetLines(std::int32_t Start, std::int32_t Stop);
+
   // Spin boxes and check box, as the user sets them (the change handlers run as on the platform).
   void SetStartLine(std::int32_t Value);
   void SetStopLine(std::int32_t Value);
@@ -88,7 +94,7 @@ public:
   void SpinEdit2Change();
   void CheckBox1Click() { SpinEdit2Change(); }
 
-  std::string Caption = "Excel file import definition";
+  std::string Caption;  // set when a file is loaded
   TSpinEdit StartLine{2, 1, 30000, true};
   TSpinEdit StopLine{1, 1, 30000, false};
   bool StopChecked = false;

@@ -7,13 +7,20 @@
 // "%s" and "%d" are format placeholders, group box captions have a blank on each side, file filters pair a
 // description and a mask after "|".
 //
-// Like the other process-wide settings, the table is plain unsynchronised state: change it before other
-// threads read it. The cell model names new sheets with strSheetName.
+// TImportDialogTexts, beside them, holds the control texts and messages of the column-mapping dialogs (the
+// import dialog, the link dialog and the name question of EImport1, EImport2 and NameAlreadyExists), which
+// take their texts from it; ImportDialogTexts() is its process-wide table. WriteImportTextsJson gives both
+// tables to a front end that is no C++ program (a browser reads them as JSON).
+//
+// Like the other process-wide settings, the tables are plain unsynchronised state: change them before other
+// threads read them. The cell model names new sheets with strSheetName.
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <ostream>
 #include <string>
+#include <vector>
 
 namespace vez {
 
@@ -34,5 +41,24 @@ struct TImportTextEntry {
   std::string TImportTexts::*Text;
 };
 const std::array<TImportTextEntry, kImportTextCount>& ImportTextEntries();
+
+struct TImportDialogTexts {
+#define VEZ_DIALOG_TEXT(name, text) std::string name = text;
+#include "import/mapping/ImportDialogTexts.h"
+#undef VEZ_DIALOG_TEXT
+};
+
+// The process-wide table of the dialogs' texts (created with the English texts on first use).
+TImportDialogTexts& ImportDialogTexts();
+
+struct TImportDialogTextEntry {
+  const char* Name;
+  std::string TImportDialogTexts::*Text;
+};
+const std::vector<TImportDialogTextEntry>& ImportDialogTextEntries();
+
+// {"dialogs": {name: text, ...}, "wizard": {name: text, ...}}: both tables as they are now, names in
+// declaration order.
+void WriteImportTextsJson(std::ostream& out);
 
 }  // namespace vez

@@ -7,7 +7,8 @@
 // that a front end shows through TImportDialogs::ShowNameExists and operates with the calls below.
 //
 // Our choice: the input box for a new name is captioned "Enter new name:" with an empty prompt; cancelling it
-// keeps the old name, which is then found again and asked about again.
+// keeps the old name, which is then found again and asked about again. The texts come from
+// ImportDialogTexts() (Impcnst.h).
 #pragma once
 
 #include <string>
@@ -23,8 +24,9 @@ class TFormNameExists {
 public:
   TFormNameExists(TImportDialogs& dialogs, const std::string& Name);
 
-  // The radio group: "Overwrite", "Overwrite all", "Skip", "Skip all", "Enter new name".
-  static const std::vector<std::string>& Items();
+  // The radio group: "Overwrite", "Overwrite all", "Skip", "Skip all", "Enter new name" (from
+  // ImportDialogTexts()).
+  static std::vector<std::string> Items();
   std::int32_t ItemIndex = 0;
   std::string Caption;
   std::string NewName;  // the entered new name (the old name until one is entered)

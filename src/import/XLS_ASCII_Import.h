@@ -7,9 +7,15 @@
 // slot) below zero draws it white with black text.
 //
 // Our choices:
-// - Readers: ".xls" (BIFF2 to BIFF8) through FreeXL, ".xlsx" through our reader on libzip and expat; the
-//   file type names the version ("Excel 2.1" .. "Excel 97", "Excel 2007"). Any other extension is read as
-//   tab-separated text, as bytes (UTF-8 stays UTF-8); a carriage return before the line feed is dropped.
+// - The content decides how a file is read, not its name: a compound document holding a workbook stream, or a
+//   raw BIFF stream, is an .xls workbook (BIFF2 to BIFF8, our reader); a zip package holding a workbook is an
+//   .xlsx workbook (.xlsm, .xltx ... alike; our reader on libzip and expat). The file type names the version
+//   ("Excel 2.1" .. "Excel 97", "Excel 2007"). Any other zip (an OpenDocument file), a compound document
+//   without workbook (or an encrypted package) and binary content are refused; what remains is text.
+// - Text files: UTF-8 (with or without byte order mark), UTF-16 LE or BE with byte order mark, otherwise the
+//   ANSI code page TextCodePage (1252 unless the caller sets another); line ends LF, CR LF or CR; fields split
+//   at every tab, without quoting. Every text in the grid is valid UTF-8. A NUL inside a cell is refused with
+//   its line and column; content with more such control bytes is "not a text file".
 // - The used range always starts at the sheet's A1: a sheet whose first used cell is C5 gives empty grid
 //   columns A, B and rows 1 to 4, so the letters in row 0 are the sheet's own and every used row is loaded.
 // - Headers beyond two letters: columns past ZZ (grid column 703 on) are named like the sheet names them
@@ -18,19 +24,21 @@
 //   cell and the view shows it; on a row outside the view (before MinRow or after MaxRow) nothing else shows.
 // - DoImportShared loads nothing: it shows the rows another loader has read (the import dialog's header
 //   rows come from the same file as its data rows, so the file is read and held once).
-// - A file whose grid would exceed kMaxGridCells cells (rows x columns) is refused with an error, so a small
-//   hostile file cannot make the loader allocate without bound.
+// - Memory follows the cells present, not the extent: a sheet with one cell at A1048576 holds one cell. A
+//   file with more than kMaxGridCells cells, a text longer than 32767 characters in one cell, or a text line
+//   of more than 16384 columns is refused with an error.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "import/sheet/TextGrid.h"
 
 namespace vez {
 
-inline constexpr std::int64_t kMaxGridCells = 40'000'000;
+inline constexpr std::int64_t kMaxGridCells = 20'000'000;
 
 // The header text of grid column `col` (1 = "A", 26 = "Z", 27 = "AA").
 std::string GridColumnName(std::int32_t col);
@@ -61,6 +69,8 @@ public:
   void ColRowCheck(std::int32_t Col, std::int32_t Row);
 
   const std::string& FileType() const { return fileType_; }
+  // The code page of text files that are neither UTF-8 nor marked by a byte order mark.
+  std::int32_t TextCodePage = 1252;
   const TStringGrid& DataGrid() const { return *dataGrid_; }
   TStringGrid& DataGrid() { return *dataGrid_; }
   TStringGrid* ViewGrid() const { return viewGrid_; }
@@ -71,8 +81,8 @@ public:
 private:
   void SetMinMaxRow();
   void Attach(TStringGrid& Grid);
-  void LoadText(const std::string& fileName);
-  void LoadSpreadsheet(const std::string& fileName, bool xlsx);
+  void Load(const std::string& fileName);
+  void LoadText(std::string_view bytes);
 
   std::shared_ptr<TStringGrid> dataGrid_ = std::make_shared<TStringGrid>(2, 2);
   TStringGrid* viewGrid_ = nullptr;

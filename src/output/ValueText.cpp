@@ -1,5 +1,6 @@
 #include "output/ValueText.h"
 
+#include <charconv>
 #include <cmath>
 
 #include <fmt/format.h>
@@ -194,6 +195,15 @@ std::string NumberText(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
   return fmt::format("{}", value);
+}
+
+double FloatAsDecimal(float value) {
+  if (!std::isfinite(value)) return static_cast<double>(value);
+  char text[32];
+  const auto end = fmt::format_to_n(text, sizeof text - 1, "{}", value).out;
+  double out = 0;
+  std::from_chars(text, end, out);
+  return out;
 }
 
 std::optional<std::string> PlainText(const Variant& v, ValueStyle style) {

@@ -54,6 +54,10 @@ std::string JsonString(std::string_view text);
 // The shortest text that reads back as the same double, with "."; "NaN", "Infinity", "-Infinity".
 std::string NumberText(double value);
 
+// The double nearest to the shortest decimal text of a float: -26.2f gives -26.2, not -26.200000762939453.
+// Values computed in single precision (weightings, band levels) are handed on to doubles in this form.
+double FloatAsDecimal(float value);
+
 // The text of a value in a column of the style (CSV); nullopt for Null and Empty.
 std::optional<std::string> PlainText(const Variant& value, ValueStyle style);
 

@@ -7,6 +7,7 @@
 #include "TestUtil.h"
 #include "core/FormatSettings.h"
 #include "import/EImport2.h"
+#include "import/Impcnst.h"
 #include "import/NameAlreadyExists.h"
 #include "librarydb/OVLibConst.h"
 
@@ -190,6 +191,31 @@ TEST_F(ColumnMapping, StartChecksAndLineLoopWithActions) {
   EXPECT_EQ((std::vector<std::string>{"a", "b"}), seen);
   EXPECT_EQ((std::vector<TneAction>{neOverwrite, neOverwriteAll}), actions);
   EXPECT_EQ(0, form_.CounterA);
+}
+
+TEST_F(ColumnMapping, LinesBeyondTheSpinBoxesAndTextsFromTheTable) {
+  form_.SetLines(3, 0);
+  EXPECT_EQ(3, form_.ImportData.MinRow());
+  EXPECT_EQ(4, form_.ImportData.MaxRow());
+  EXPECT_EQ(2, form_.ImportHeader.MaxRow());
+  form_.SetLines(40000, 0);  // past the end: no line to import, every line a header line
+  EXPECT_GT(form_.ImportData.MinRow(), form_.ImportData.MaxRow());
+  EXPECT_EQ(4, form_.ImportHeader.MaxRow());
+
+  struct Restore {
+    TImportDialogTexts saved = ImportDialogTexts();
+    ~Restore() { ImportDialogTexts() = saved; }
+  } restore;
+  ImportDialogTexts().strNoLinks = "Erst Spalten verkn\xC3\xBCpfen";
+  ImportDialogTexts().strAsciiImportCaption = "Textimport [%s]";
+  ImportDialogTexts().strLinkCaption = "Verkn\xC3\xBCpfung";
+  ImportDialogTexts().strSkip = "Auslassen";
+  form_.StartButtonClick();
+  EXPECT_EQ("Erst Spalten verkn\xC3\xBCpfen", dialogs_.messages.back());
+  form_.SetFileName(dir_.File("data.txt"));
+  EXPECT_EQ("Textimport [" + dir_.File("data.txt") + "]", form_.Caption);
+  EXPECT_EQ("Verkn\xC3\xBCpfung", TSelectColForm().Caption);
+  EXPECT_EQ("Auslassen", TFormNameExists::Items()[2]);
 }
 
 // ---- CheckNameTwice on a library table ----

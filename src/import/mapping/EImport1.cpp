@@ -4,6 +4,7 @@
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
+#include "import/Impcnst.h"
 #include "import/XLS_ASCII_Import.h"
 
 namespace vez {
@@ -62,7 +63,7 @@ bool TColItemList::XLSColInList(const std::string& Name) const {
 
 // ---- link dialog ----
 
-TSelectColForm::TSelectColForm() { UpdateEnabled(); }
+TSelectColForm::TSelectColForm() : Caption(ImportDialogTexts().strLinkCaption) { UpdateEnabled(); }
 
 void TSelectColForm::SetImport(TXLSASCIIImport* Import) {
   import_ = Import;

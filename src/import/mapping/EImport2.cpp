@@ -4,6 +4,7 @@
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
+#include "import/Impcnst.h"
 
 namespace vez {
 
@@ -20,10 +21,10 @@ void TExcelImportForm::SetFileName(const std::string& Name) {
     ImportHeader.DoImportShared(HeaderGrid, ImportData);
     ImportHeader.SetMaxRow(ImportData.MinRow() - 1);
   } catch (const std::exception& e) {
-    throw Exception(std::string(e.what()) + "\r\n" + Format("File \"%s\" cannot be opened", Name));
+    throw Exception(std::string(e.what()) + "\r\n" + Format(ImportDialogTexts().strCannotOpen, Name));
   }
-  if (ImportData.FileType() == "ASCII") Caption = Format("ASCII file import definition [%s]", Name);
-  else Caption = Format("Excel file import definition [%s]", ImportData.FileType() + "-" + Name);
+  if (ImportData.FileType() == "ASCII") Caption = Format(ImportDialogTexts().strAsciiImportCaption, Name);
+  else Caption = Format(ImportDialogTexts().strExcelImportCaption, ImportData.FileType() + "-" + Name);
   const std::int32_t last = ImportData.GetLastRow();
   // The new file changes what the lines mean, so both change handlers run even when a value stays.
   StopLine.MinValue = 1;
@@ -170,11 +171,11 @@ void TExcelImportForm::AutoLinkButtonClick() {
 
 void TExcelImportForm::StartButtonClick() {
   if (Links.Count() == 0) {
-    dialogs_.ShowMessage("You have to add columns first");
+    dialogs_.ShowMessage(ImportDialogTexts().strNoLinks);
     return;
   }
   if (StopChecked && StopLine.Value < StartLine.Value) {
-    dialogs_.ShowMessage("Stop line# must be greater than start line#");
+    dialogs_.ShowMessage(ImportDialogTexts().strStopBeforeStart);
     FocusedControl = "StopLine";
     return;
   }
@@ -204,6 +205,17 @@ void TExcelImportForm::HeaderGridMouseUp() {
 void TExcelImportForm::DataGridMouseUp() {
   for (std::int32_t c = 0; c < DataGrid.ColCount() && c < HeaderGrid.ColCount(); ++c)
     HeaderGrid.SetColWidths(c, DataGrid.ColWidths(c));
+}
+
+void TExcelImportForm::SetLines(std::int32_t Start, std::int32_t Stop) {
+  const std::int32_t last = ImportData.GetLastRow();
+  StartLine.Value = Start;
+  StopChecked = Stop > 0;
+  StopLine.Enabled = StopChecked;
+  StopLine.Value = Stop > 0 ? Stop : last;
+  ImportData.SetMinRow(Start);
+  ImportData.SetMaxRow(Stop > 0 && Stop < last ? Stop : last);
+  ImportHeader.SetMaxRow(std::min(Start, last + 1) - 1);
 }
 
 void TExcelImportForm::SetStartLine(std::int32_t Value) {

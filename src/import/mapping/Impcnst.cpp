@@ -1,5 +1,7 @@
 #include "import/Impcnst.h"
 
+#include "output/JsonWriter.h"
+
 namespace vez {
 
 namespace {
@@ -23,6 +25,30 @@ const std::array<TImportTextEntry, kImportTextCount>& ImportTextEntries() {
 #undef VEZ_IMPORT_TEXT
   }};
   return entries;
+}
+
+TImportDialogTexts& ImportDialogTexts() {
+  static TImportDialogTexts texts;
+  return texts;
+}
+
+const std::vector<TImportDialogTextEntry>& ImportDialogTextEntries() {
+  static const std::vector<TImportDialogTextEntry> entries{
+#define VEZ_DIALOG_TEXT(name, text) {#name, &TImportDialogTexts::name},
+#include "import/mapping/ImportDialogTexts.h"
+#undef VEZ_DIALOG_TEXT
+  };
+  return entries;
+}
+
+void WriteImportTextsJson(std::ostream& out) {
+  JsonWriter json(out, JsonWriter::Layout::Indented);
+  json.BeginObject().Key("dialogs").BeginObject();
+  for (const auto& e : ImportDialogTextEntries()) json.Member(e.Name, ImportDialogTexts().*e.Text);
+  json.EndObject().Key("wizard").BeginObject();
+  for (const auto& e : ImportTextEntries()) json.Member(e.Name, ImportTexts().*e.Text);
+  json.EndObject().EndObject();
+  out << '\n';
 }
 
 }  // namespace vez

@@ -2,7 +2,7 @@
 
 #include <cmath>
 #include <filesystem>
-#include <unordered_map>
+#include <memory>
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
@@ -10,11 +10,15 @@
 #include "import/Impcnst.h"
 #include "import/NameAlreadyExists.h"
 #include "librarydb/Defaults.h"
+#include "librarydb/ElementBands.h"
 #include "librarydb/OVLibConst.h"
+#include "output/JsonWriter.h"
 
 namespace vez {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr const char* kNameIndex = "EN";
 
@@ -38,7 +42,8 @@ bool IsText(TFieldType t) {
   return t == ftString || t == ftMemo || t == ftFmtMemo || t == ftFixedChar || t == ftWideString;
 }
 
-// Converts text to the field's type and stores it; false with a reason when it does not convert.
+// Converts text to the field's type and stores it; false with a reason when it does not convert. The engine's
+// own refusals (a number outside the field's range) pass as exceptions.
 bool StoreValue(TField& field, const std::string& text, std::string& why) {
   const TFieldType t = field.DataType();
   if (IsText(t)) {
@@ -100,212 +105,337 @@ bool StoreValue(TField& field, const std::string& text, std::string& why) {
   }
 }
 
-// The first field of the library's name index "EN"; "" when it has none.
-std::string NameFieldOf(TABSTable& table) {
-  const int i = table.IndexDefs().IndexOf(kNameIndex);
-  if (i < 0) return {};
-  const std::string& fields = table.IndexDefs()[i].Fields;
-  return fields.substr(0, fields.find(';'));
-}
+bool Blank(const std::string& text) { return text.find_first_not_of(" \t\r\n") == std::string::npos; }
 
-std::string FieldOfOption(TFieldNameList& list, const std::string& name) {
-  for (std::int32_t i = 0; i < list.Count(); ++i)
-    if (SameText(list[i].FieldName, name)) return list[i].Description;
-  std::string known;
-  for (std::int32_t i = 0; i < list.Count() && i < 12; ++i) known += (i > 0 ? ", " : "") + list[i].FieldName;
-  if (list.Count() > 12) known += ", ...";
-  throw Exception(Format("The library has no field \"%s\" to import into (fields: %s)", name, known));
-}
+// One run, in the steps it walks: resolve the type, load the file, read the library's fields, set the lines,
+// link, check the links, create the library when missing, store the lines, commit.
+class ImportRun {
+public:
+  ImportRun(const TLibraryImportOptions& options, TImportDialogs& dialogs)
+      : options_(options), dialogs_(dialogs), form_(dialogs) {}
 
-}  // namespace
-
-TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TImportDialogs& Dialogs) {
-  TLibraryImportResult result;
-  namespace fs = std::filesystem;
-  const std::string baseName = fs::path(Options.LibraryFile).filename().string();
-  result.LibType = Options.LibType >= 0 ? Options.LibType : GetLibType(baseName);
-  if (result.LibType < 0 || LibTypeConstantName(result.LibType) == nullptr)
-    throw Exception(Format("The library type of \"%s\" is not known; give it with --type", baseName));
-  const std::int32_t libType = result.LibType;
-
-  // The field list outlives the form's links, which count their fields' uses.
-  TFieldNameList fields;
-  // Load the file first: a file that cannot be opened leaves the library untouched.
-  TExcelImportForm form(Dialogs);
-  form.SetFileName(Options.FileName);
-  result.FileType = form.ImportData.FileType();
-
-  TMyTable lib(Options.LibraryFile, false);
-  TABSTable& table = lib.Table();
-  const bool existed = lib.Exists();
-  if (!existed) {
-    if (!SetFieldIndexDefs(table, libType, false))
-      throw Exception(Format("Library type %d has no table layout to create \"%s\" with", libType, baseName));
+  TLibraryImportResult Run() {
+    ResolveType();
+    LoadFile();  // first: a file that cannot be opened leaves the library untouched
+    OpenLibrary();
+    OfferFields();
+    SetLines();
+    Link();
+    CheckLinks();
+    if (result_.LastLine < result_.FirstLine) return result_;  // nothing to import: no library is made
+    CreateLibrary();
+    StoreLines();
+    if (!result_.Cancelled && !result_.Interrupted && !options_.DryRun) {
+      transaction_->Commit();
+      result_.Committed = true;
+    }
+    return result_;
   }
-  // Fields from the layout (a new library) or from the file.
-  auto offer = [&](const std::string& name, TFieldType type) {
-    if (!Importable(type)) return;
-    fields.Add(name, name, type == ftMemo || type == ftFmtMemo);
-  };
-  if (existed) {
-    table.ReadDefinitions();
-  }
-  if (table.AdvFieldDefs().Count() > 0) {
-    for (int i = 0; i < table.AdvFieldDefs().Count(); ++i)
-      offer(table.AdvFieldDefs()[i].Name, AdvancedFieldTypeToFieldType(table.AdvFieldDefs()[i].DataType));
-  } else {
-    for (int i = 0; i < table.FieldDefs().Count(); ++i) offer(table.FieldDefs()[i].Name, table.FieldDefs()[i].DataType);
-  }
-  form.FieldList = &fields;
 
-  auto link = [&](const std::string& field, bool fix, const std::string& value) {
+  ~ImportRun() {
+    // A library this run created and did not fill goes again.
+    if (result_.Created && !result_.Committed && lib_) {
+      transaction_.reset();
+      lib_->Table().Close();
+      lib_->Database().Close();
+      std::error_code ec;
+      fs::remove(options_.LibraryFile, ec);
+    }
+  }
+
+private:
+  void ResolveType() {
+    baseName_ = fs::path(options_.LibraryFile).filename().string();
+    result_.LibType = options_.LibType >= 0 ? options_.LibType : GetLibType(baseName_);
+    if (result_.LibType < 0 || LibTypeConstantName(result_.LibType) == nullptr)
+      throw Exception(Format("The library type of \"%s\" is not known; give it with --type", baseName_));
+  }
+
+  void LoadFile() {
+    form_.ImportData.TextCodePage = options_.TextCodePage;
+    form_.SetFileName(options_.FileName);
+    result_.FileType = form_.ImportData.FileType();
+    result_.FileLines = form_.ImportData.GetLastRow();
+  }
+
+  void OpenLibrary() {
+    lib_ = std::make_unique<TMyTable>(options_.LibraryFile, false);
+    existed_ = lib_->Exists();
+    if (existed_) lib_->Table().ReadDefinitions();
+    else if (!SetFieldIndexDefs(lib_->Table(), result_.LibType, false))
+      throw Exception(Format("Library type %d has no table layout to create \"%s\" with", result_.LibType, baseName_));
+  }
+
+  // The fields of the layout (a new library) or of the file.
+  void OfferFields() {
+    TABSTable& table = lib_->Table();
+    auto offer = [&](const std::string& name, TFieldType type) {
+      if (Importable(type)) fields_.Add(name, name, type == ftMemo || type == ftFmtMemo);
+    };
+    if (table.AdvFieldDefs().Count() > 0) {
+      for (int i = 0; i < table.AdvFieldDefs().Count(); ++i)
+        offer(table.AdvFieldDefs()[i].Name, AdvancedFieldTypeToFieldType(table.AdvFieldDefs()[i].DataType));
+    } else {
+      for (int i = 0; i < table.FieldDefs().Count(); ++i) offer(table.FieldDefs()[i].Name, table.FieldDefs()[i].DataType);
+    }
+    form_.FieldList = &fields_;
+  }
+
+  // The start line makes the rows above it the header rows that auto link reads.
+  void SetLines() {
+    if (options_.StopLine > 0 && options_.StopLine < options_.StartLine)
+      throw Exception(ImportDialogTexts().strStopBeforeStart);
+    form_.SetLines(options_.StartLine, options_.StopLine);
+    result_.FirstLine = form_.ImportData.MinRow();
+    result_.LastLine = form_.ImportData.MaxRow();
+  }
+
+  std::string FieldOfOption(const std::string& name) {
+    for (std::int32_t i = 0; i < fields_.Count(); ++i)
+      if (SameText(fields_[i].FieldName, name)) return fields_[i].Description;
+    std::string known;
+    for (std::int32_t i = 0; i < fields_.Count() && i < 12; ++i) known += (i > 0 ? ", " : "") + fields_[i].FieldName;
+    if (fields_.Count() > 12) known += ", ...";
+    throw Exception(Format("The library has no field \"%s\" to import into (fields: %s)", name, known));
+  }
+
+  // One link through the link dialog, as a user makes it.
+  void LinkOne(const std::string& field, bool fix, const std::string& value) {
     TSelectColForm dlg;
-    dlg.SetImport(&form.ImportData);
-    dlg.SetFieldDescrList(&fields);
-    dlg.OnApply = [&form](TSelectColForm& s) { form.ApplyConnect(s); };
+    dlg.SetImport(&form_.ImportData);
+    dlg.SetFieldDescrList(&fields_);
+    dlg.OnApply = [this](TSelectColForm& s) { form_.ApplyConnect(s); };
     dlg.SetFix(fix);
     if (fix) {
       if (value.empty()) throw Exception(Format("The fixed text for field \"%s\" is empty", field));
       dlg.SetFixStr(value);
     } else {
-      std::string col = value;
-      for (auto& c : col) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+      const std::string col = UpperCase(value);
       dlg.SetXLSCol(col);
       if (dlg.GetXLSCol() != col)
         throw Exception(Format("The file has no column \"%s\" (its columns are A to %s)", value,
-                               form.GetXLSColName(form.ImportData.GetLastCol())));
+                               form_.GetXLSColName(form_.ImportData.GetLastCol())));
     }
-    dlg.SetDescription(FieldOfOption(fields, field));
-    const std::int32_t before = form.Links.Count();
+    dlg.SetDescription(FieldOfOption(field));
+    const std::int32_t before = form_.Links.Count();
     dlg.OKClick();
-    if (form.Links.Count() == before) throw Exception(Format("Field \"%s\" cannot take another link", field));
-  };
-
-  // Lines: the start line makes the rows above it the header rows that auto link reads.
-  form.SetStartLine(Options.StartLine);
-  if (Options.StopLine > 0) {
-    form.SetStopChecked(true);
-    form.SetStopLine(Options.StopLine);
+    if (form_.Links.Count() == before) throw Exception(Format("Field \"%s\" cannot take another link", field));
   }
-  for (const auto& [field, col] : Options.Maps) link(field, false, col);
-  for (const auto& [field, text] : Options.Fixes) link(field, true, text);
-  if (Options.AutoLink) form.AutoLinkButtonClick();
-  if (form.Links.Count() == 0)
-    throw Exception(Options.AutoLink ? "No header text above the start line names a field of the library"
-                                     : "Nothing is linked: give --map FIELD=COLUMN or --auto-link");
-  if (Options.StopLine > 0 && Options.StopLine < Options.StartLine)
-    throw Exception("Stop line# must be greater than start line#");
-  result.Links = form.LinkList.Items;
-  result.FirstLine = form.ImportData.MinRow();
-  result.LastLine = form.ImportData.MaxRow();
 
-  const std::string nameField = NameFieldOf(table);
-  const std::string nameIndex = nameField.empty() ? std::string() : std::string(kNameIndex);
-  TFieldNameItem* nameItem = fields.GetFieldItem(nameField);
-  if (!nameIndex.empty() && (nameItem == nullptr || nameItem->UseCount == 0))
-    throw Exception(Format("The name field \"%s\" must be linked", nameField));
-  if (!existed) {
-    const fs::path folder = fs::path(Options.LibraryFile).parent_path();
-    std::error_code ec;
-    if (!folder.empty()) fs::create_directories(folder, ec);
-    lib.CreateDBTable();
-    result.Created = true;
+  // The caller's columns and fixed texts first, then auto link for what is left.
+  void Link() {
+    for (const auto& [field, col] : options_.Maps) LinkOne(field, false, col);
+    for (const auto& [field, text] : options_.Fixes) LinkOne(field, true, text);
+    if (options_.AutoLink) form_.AutoLinkButtonClick();
+    // Band fields of an element library: the record's band range and completeness follow from them.
+    std::vector<std::string> linked;
+    for (std::int32_t k = 0; k < form_.Links.Count(); ++k) linked.push_back(form_.Links[k].FieldName());
+    for (const auto& [field, text] : BandFieldsFor(result_.LibType, linked)) LinkOne(field, true, text);
+    if (form_.Links.Count() == 0)
+      throw Exception(options_.AutoLink ? "No header text above the start line names a field of the library"
+                                        : "Nothing is linked: give --map FIELD=COLUMN or --auto-link");
+    result_.Links = form_.LinkList.Items;
+    for (std::int32_t k = 0; k < form_.Links.Count(); ++k)
+      if (!form_.Links[k].Fix()) linkedColumns_.push_back(form_.GetXLSColNo(form_.Links[k].XLSCol()));
+    for (std::int32_t i = 0; i < fields_.Count(); ++i) columns_.push_back(ColumnOf(fields_[i].FieldName));
   }
-  struct RemoveIfCreated {
-    TMyTable& lib;
-    const TLibraryImportResult& r;
-    std::string file;
-    ~RemoveIfCreated() {
-      if (r.Created && !r.Committed) {
-        lib.Table().Close();
-        lib.Database().Close();
-        std::error_code ec;
-        fs::remove(file, ec);
-      }
+
+  void CheckLinks() {
+    TABSTable& table = lib_->Table();
+    const int i = table.IndexDefs().IndexOf(kNameIndex);
+    if (i < 0) return;
+    const std::string& indexFields = table.IndexDefs()[i].Fields;
+    nameField_ = indexFields.substr(0, indexFields.find(';'));
+    nameItem_ = fields_.GetFieldItem(nameField_);
+    if (nameItem_ == nullptr || nameItem_->UseCount == 0)
+      throw Exception(Format("The name field \"%s\" must be linked", nameField_));
+  }
+
+  void CreateLibrary() {
+    if (!existed_) {
+      const fs::path folder = fs::path(options_.LibraryFile).parent_path();
+      std::error_code ec;
+      if (!folder.empty()) fs::create_directories(folder, ec);
+      lib_->CreateDBTable();
+      result_.Created = true;
     }
-  } removeIfCreated{lib, result, Options.LibraryFile};
+    TABSTable& table = lib_->Table();
+    table.Open();
+    if (!nameField_.empty()) table.SetIndexName(kNameIndex);
+    defaults_ = std::make_unique<TNewRecordDefaults>(table, result_.LibType);
+    // The fields of the list, looked up once (null: the look-up fails by name when a value arrives).
+    for (std::int32_t i = 0; i < fields_.Count(); ++i) targets_.push_back(table.FindField(fields_[i].FieldName));
+    transaction_ = std::make_unique<TABSTransaction>(lib_->Database());
+  }
 
-  table.Open();
-  if (!nameIndex.empty()) table.SetIndexName(nameIndex);
+  void StoreLines() {
+    form_.OnImportLine = [this](TExcelImportForm&, TneAction& action) { StoreLine(action); };
+    form_.StartButtonClick();
+  }
 
-  TNewRecordDefaults defaults(table, libType);
-  // The fields of the list, looked up once (null: the look-up fails by name when a value arrives).
-  std::vector<TField*> targets;
-  for (std::int32_t i = 0; i < fields.Count(); ++i) targets.push_back(table.FindField(fields[i].FieldName));
-  TABSTransaction transaction(lib.Database());
-  const std::int32_t total = result.LastLine - result.FirstLine + 1;
-  std::int32_t line = 0;
-  form.OnImportLine = [&](TExcelImportForm& f, TneAction& action) {
-    ++line;
-    const std::int32_t row = f.ImportData.MinRow() + line - 1;
-    if (Options.Progress) Options.Progress(line, total);
-    if (Options.Interrupted && Options.Interrupted()) {
-      result.Interrupted = true;
+  void Fail(std::int32_t row, std::string column, std::string field, std::string message) {
+    ++result_.Failed;
+    result_.Errors.push_back({row, std::move(column), std::move(field), std::move(message)});
+  }
+
+  // The column letter of a field's first column link ("" for a fixed text).
+  std::string ColumnOf(const std::string& fieldName) const {
+    for (std::int32_t k = 0; k < form_.Links.Count(); ++k)
+      if (form_.Links[k].FieldName() == fieldName && !form_.Links[k].Fix()) return form_.Links[k].XLSCol();
+    return {};
+  }
+
+  void StoreLine(TneAction& action) {
+    ++line_;
+    const std::int32_t row = result_.FirstLine + line_ - 1;
+    if (options_.Progress) options_.Progress(line_, result_.LastLine - result_.FirstLine + 1);
+    if (options_.Interrupted && options_.Interrupted()) {
+      result_.Interrupted = true;
       action = neCancel;
       return;
     }
-    auto fail = [&](std::string column, std::string field, std::string message) {
-      ++result.Failed;
-      result.Errors.push_back({row, std::move(column), std::move(field), std::move(message)});
-    };
-    if (!nameIndex.empty()) {
-      std::string name = nameItem->Value;
-      if (Trim(name).empty()) {
-        fail({}, nameField, "the name is empty");
-        return;
-      }
+    bool empty = true;
+    for (std::int32_t col : linkedColumns_) empty = empty && Blank(form_.ImportData.GetTextRC(col, row));
+    if (empty) {
+      ++result_.EmptyLines;
+      return;
+    }
+    TABSTable& table = lib_->Table();
+    if (nameItem_ != nullptr) {
+      std::string name = nameItem_->Value;
+      if (Blank(name)) return Fail(row, ColumnOf(nameField_), nameField_, "the name is empty");  // rare: looked up
       bool store = false;
       try {
-        store = CheckNameTwice(table, nameIndex, name, action, Dialogs);
+        store = CheckNameTwice(table, kNameIndex, name, action, dialogs_);
       } catch (const std::exception& e) {
         if (table.State() != TDataSetState::dsBrowse) table.Cancel();
-        fail({}, nameField, e.what());
-        return;
+        return Fail(row, {}, nameField_, e.what());
       }
       if (action == neCancel) {
-        result.Cancelled = !result.Interrupted;
+        // The name question ends the run by Cancel, or by an interrupt while it waits for the answer.
+        result_.Interrupted = result_.Interrupted || (options_.Interrupted && options_.Interrupted());
+        result_.Cancelled = !result_.Interrupted;
         return;
       }
       if (!store) {
-        ++result.Skipped;
+        ++result_.Skipped;
         return;
       }
-      nameItem->Value = name;
+      nameItem_->Value = name;
     } else {
       table.Append();
     }
     const bool isNew = table.State() == TDataSetState::dsInsert;
+    std::string column, field;
     try {
-      if (isNew) defaults.Apply(Now());
-      for (std::int32_t i = 0; i < fields.Count(); ++i) {
-        TFieldNameItem& item = fields[i];
-        if (item.UseCount == 0 || item.Value.empty()) continue;
+      if (isNew) defaults_->Apply(Now());
+      for (std::int32_t i = 0; i < fields_.Count(); ++i) {
+        TFieldNameItem& item = fields_[i];
+        if (item.UseCount == 0 || Blank(item.Value)) continue;
+        field = item.FieldName;
+        column = columns_[static_cast<std::size_t>(i)];
         std::string why;
-        TField* target = targets[static_cast<std::size_t>(i)];
+        TField* target = targets_[static_cast<std::size_t>(i)];
         if (!StoreValue(target ? *target : table.FieldByName(item.FieldName), item.Value, why)) {
-          std::string column;
-          for (std::int32_t k = 0; k < f.Links.Count(); ++k)
-            if (f.Links[k].FieldName() == item.FieldName && !f.Links[k].Fix()) column = f.Links[k].XLSCol();
           table.Cancel();
-          fail(column, item.FieldName, "\"" + item.Value + "\" " + why);
-          return;
+          return Fail(row, column, field, "\"" + item.Value + "\" " + why);
         }
       }
+      column.clear();
+      field.clear();
       table.Post();
     } catch (const std::exception& e) {
       if (table.State() != TDataSetState::dsBrowse) table.Cancel();
-      fail({}, {}, e.what());
-      return;
+      return Fail(row, column, field, e.what());
     }
-    ++(isNew ? result.Added : result.Overwritten);
-    ++(isNew ? f.CounterA : f.CounterB);
-  };
-  form.StartButtonClick();
-  if (!result.Cancelled && !result.Interrupted && !Options.DryRun) {
-    transaction.Commit();
-    result.Committed = true;
+    ++(isNew ? result_.Added : result_.Overwritten);
+    ++(isNew ? form_.CounterA : form_.CounterB);
   }
-  return result;
+
+  const TLibraryImportOptions& options_;
+  TImportDialogs& dialogs_;
+  TLibraryImportResult result_;
+  std::string baseName_;
+  // The field list outlives the form's links, which count their fields' uses.
+  TFieldNameList fields_;
+  TExcelImportForm form_;
+  std::unique_ptr<TMyTable> lib_;
+  bool existed_ = false;
+  std::string nameField_;
+  TFieldNameItem* nameItem_ = nullptr;
+  std::vector<std::int32_t> linkedColumns_;  // grid columns of the column links
+  std::vector<std::string> columns_;         // per field: the letter of its first column link
+  std::unique_ptr<TNewRecordDefaults> defaults_;
+  std::vector<TField*> targets_;
+  std::unique_ptr<TABSTransaction> transaction_;
+  std::int32_t line_ = 0;
+};
+
+}  // namespace
+
+TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TImportDialogs& Dialogs) {
+  return ImportRun(Options, Dialogs).Run();
+}
+
+void WriteImportReport(std::ostream& out, const TLibraryImportResult& r, const TLibraryImportOptions& o) {
+  JsonWriter json(out, JsonWriter::Layout::Indented);
+  const char* typeName = r.LibType >= 0 ? LibTypeConstantName(r.LibType) : nullptr;
+  json.BeginObject()
+      .Member("added", r.Added)
+      .Member("cancelled", r.Cancelled)
+      .Member("committed", r.Committed)
+      .Member("created", r.Created && r.Committed)
+      .Member("dry_run", o.DryRun)
+      .Member("empty_lines", r.EmptyLines)
+      .Member("error", r.Error)
+      .Key("errors")
+      .BeginArray();
+  for (const auto& e : r.Errors)
+    json.BeginObject()
+        .Member("column", e.Column)
+        .Member("field", e.Field)
+        .Member("line", e.Line)
+        .Member("message", e.Message)
+        .EndObject();
+  json.EndArray()
+      .Member("failed", r.Failed)
+      .Member("file", o.FileName)
+      .Member("file_lines", r.FileLines)
+      .Member("file_type", r.FileType)
+      .Member("first_line", r.FirstLine)
+      .Member("interrupted", r.Interrupted)
+      .Member("last_line", r.LastLine)
+      .Member("library", o.LibraryFile)
+      .Member("library_type", r.LibType)
+      .Member("library_type_name", typeName != nullptr ? typeName : "")
+      .Key("links")
+      .BeginArray();
+  for (const auto& link : r.Links) json.String(link);
+  json.EndArray().Member("overwritten", r.Overwritten).Member("skipped", r.Skipped).EndObject();
+  out << '\n';
+}
+
+std::string NextFreeName(const std::string& name) {
+  if (name.size() > 3 && name.back() == ')') {
+    const auto open = name.rfind(" (");
+    std::int32_t n = 0;
+    if (open != std::string::npos && TryStrToInt(name.substr(open + 2, name.size() - open - 3), n) && n > 0)
+      return name.substr(0, open) + " (" + std::to_string(n + 1) + ")";
+  }
+  return name + " (2)";
+}
+
+std::string TAnsweringDialogs::InputBox(const std::string&, const std::string&, const std::string& defaultText) {
+  return answer_ == TOnExists::Rename ? NextFreeName(defaultText) : defaultText;
+}
+
+void TAnsweringDialogs::ShowNameExists(TFormNameExists& form) {
+  switch (answer_) {
+    case TOnExists::Overwrite: form.RadioGroupClick(1); break;
+    case TOnExists::Skip: form.RadioGroupClick(3); break;
+    case TOnExists::Rename: form.RadioGroupClick(4); break;
+  }
+  form.OKClick();
 }
 
 }  // namespace vez

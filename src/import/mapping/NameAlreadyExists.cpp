@@ -1,16 +1,17 @@
 #include "import/NameAlreadyExists.h"
 
 #include "core/FormatSettings.h"
+#include "import/Impcnst.h"
 #include "librarydb/Absmain.h"
 
 namespace vez {
 
 TFormNameExists::TFormNameExists(TImportDialogs& dialogs, const std::string& Name)
-    : Caption(Format("Element \"%s\" already exists", Name)), NewName(Name), dialogs_(dialogs) {}
+    : Caption(Format(ImportDialogTexts().strElementExists, Name)), NewName(Name), dialogs_(dialogs) {}
 
-const std::vector<std::string>& TFormNameExists::Items() {
-  static const std::vector<std::string> items{"Overwrite", "Overwrite all", "Skip", "Skip all", "Enter new name"};
-  return items;
+std::vector<std::string> TFormNameExists::Items() {
+  const TImportDialogTexts& t = ImportDialogTexts();
+  return {t.strOverwrite, t.strOverwriteAll, t.strSkip, t.strSkipAll, t.strEnterNewName};
 }
 
 void TFormNameExists::RadioGroupClick(std::int32_t Index) {
@@ -23,7 +24,7 @@ void TFormNameExists::NewNameButtonClick() {
   AskName();
 }
 
-void TFormNameExists::AskName() { NewName = dialogs_.InputBox("Enter new name:", "", NewName); }
+void TFormNameExists::AskName() { NewName = dialogs_.InputBox(ImportDialogTexts().strNewNamePrompt, "", NewName); }
 
 TneAction NameExistsAction(std::string& Name, TImportDialogs& dialogs) {
   TFormNameExists form(dialogs, Name);

@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <optional>
+#include <string_view>
 #include <ostream>
 #include <vector>
 
@@ -268,6 +270,45 @@ std::string DescribeParadoxTable(const std::string& fileName, const ParadoxReadO
   FillResult(reader, result);
   reader.AfterLoad();
   return out;
+}
+
+TParadoxFileKind IdentifyParadoxFile(const std::string& fileName, std::uint8_t* fileType) {
+  std::ifstream in(fileName, std::ios::binary);
+  std::uint8_t h[0x60] = {};
+  in.read(reinterpret_cast<char*>(h), sizeof h);
+  const auto n = in.gcount();
+  constexpr std::string_view kSqlite("SQLite format 3\0", 16);
+  if (n >= 16 && std::string_view(reinterpret_cast<const char*>(h), 16) == kSqlite) return TParadoxFileKind::Other;
+  if (n == sizeof h) {
+    const unsigned recordSize = h[0] | (h[1] << 8);
+    const unsigned headerSize = h[2] | (h[3] << 8);
+    const unsigned blockKb = h[5];
+    const unsigned version = h[0x39];
+    const bool blockOk = blockKb == 1 || blockKb == 2 || blockKb == 3 || blockKb == 4 || blockKb == 8 ||
+                         blockKb == 16 || blockKb == 32;
+    if (blockOk && h[4] <= 8 && version >= 3 && version <= 12 && headerSize >= 88 && recordSize > 0) {
+      if (fileType) *fileType = h[4];
+      return h[4] == 0 || h[4] == 2 ? TParadoxFileKind::Table : TParadoxFileKind::Index;
+    }
+  }
+  if (SameText(ExtractFileExt(fileName), ".mb")) return TParadoxFileKind::Blob;
+  return TParadoxFileKind::Other;
+}
+
+void RequireParadoxTable(const std::string& fileName) {
+  std::uint8_t type = 0;
+  switch (IdentifyParadoxFile(fileName, &type)) {
+    case TParadoxFileKind::Table: return;
+    case TParadoxFileKind::Index:
+      throw Exception("'" + fileName + "' is a Paradox index file (" + TDBParadox::GetStrFileType(type) +
+                      "), not a table; give its table (.db) instead");
+    case TParadoxFileKind::Blob:
+      throw Exception("'" + fileName +
+                      "' is the memo and BLOB companion (.mb) of a Paradox table, not a table; give its table (.db) "
+                      "instead");
+    case TParadoxFileKind::Other: break;
+  }
+  throw Exception("'" + fileName + "' is not a Paradox table");
 }
 
 }  // namespace vez

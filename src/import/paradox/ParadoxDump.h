@@ -51,6 +51,18 @@ struct ParadoxReadResult {
   std::int64_t WarningCount = 0;      // all of them
 };
 
+// What a file is, by its first bytes (and, for a ".mb", by its extension): a Paradox table (whatever its
+// extension: ".db", ".run", ".sdb", ".tdb"), a Paradox index or other companion with a Paradox header, the memo
+// and BLOB companion (".mb"), or anything else (an SQLite library among them). FileType receives the header's
+// file type byte of a table or index. A file that cannot be read is Other.
+enum class TParadoxFileKind { Other, Table, Index, Blob };
+TParadoxFileKind IdentifyParadoxFile(const std::string& fileName, std::uint8_t* fileType = nullptr);
+
+// Throws vez::Exception unless the file is a Paradox table, saying what it is instead: "'<file>' is not a
+// Paradox table", "... is a Paradox index file (<type>), not a table; give its table (.db) instead", "... is the
+// memo and BLOB companion (.mb) of a Paradox table, not a table; give its table (.db) instead".
+void RequireParadoxTable(const std::string& fileName);
+
 // Throws vez::Exception for an unreadable table.
 void DumpParadoxTable(const std::string& fileName, ParadoxDumpFormat format, std::ostream& out,
                       const ParadoxReadOptions& options, ParadoxReadResult* result = nullptr);

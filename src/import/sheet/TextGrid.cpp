@@ -1,6 +1,7 @@
 #include "import/sheet/TextGrid.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
@@ -12,6 +13,9 @@ const std::string& EmptyText() {
   static const std::string empty;
   return empty;
 }
+std::uint64_t MarkerKey(std::int32_t col, std::int32_t row) {
+  return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(row)) << 32) | static_cast<std::uint32_t>(col);
+}
 }  // namespace
 
 TStringGrid::TStringGrid(std::int32_t cols, std::int32_t rows) {
@@ -19,79 +23,122 @@ TStringGrid::TStringGrid(std::int32_t cols, std::int32_t rows) {
   SetRowCount(rows);
 }
 
-namespace {
-std::uint64_t MarkerKey(std::int32_t col, std::int32_t row) {
-  return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(row)) << 32) | static_cast<std::uint32_t>(col);
-}
-}  // namespace
-
-void TStringGrid::DropMarkersOutside() {
+void TStringGrid::DropOutside() {
+  cachedIndex_ = -1;
+  for (auto it = rows_.begin(); it != rows_.end();) {
+    const bool window = source_ != nullptr && it->first > 0;
+    std::erase_if(it->second, [&](const auto& cell) { return cell.first >= colCount_ || (window && cell.first > 0); });
+    it = it->first >= rowCount_ || it->second.empty() ? rows_.erase(it) : std::next(it);
+  }
   std::erase_if(markers_, [this](const auto& entry) {
-    const auto col = static_cast<std::size_t>(entry.first & 0xffffffffu);
-    const auto row = static_cast<std::size_t>(entry.first >> 32);
-    return row >= rows_.size() || col >= rows_[row].size();
+    const auto col = static_cast<std::int32_t>(entry.first & 0xffffffffu);
+    const auto row = static_cast<std::int32_t>(entry.first >> 32);
+    return row >= rowCount_ || col >= colCount_ || !Own(col, row);
   });
+  std::erase_if(rowHeights_, [this](const auto& entry) { return entry.first >= rowCount_; });
 }
 
 void TStringGrid::SetColCount(std::int32_t count) {
   count = std::max<std::int32_t>(count, 0);
   const bool shrinks = count < colCount_;
   colCount_ = count;
-  for (std::size_t i = 0; i < rows_.size(); ++i) rows_[i].resize(RowWidth(i));
   colWidths_.resize(static_cast<std::size_t>(count), DefaultColWidth);
-  if (shrinks) DropMarkersOutside();
+  if (shrinks) DropOutside();
 }
 
 void TStringGrid::SetRowCount(std::int32_t count) {
   count = std::max<std::int32_t>(count, 0);
-  const std::size_t old = rows_.size();
+  const bool shrinks = count < rowCount_;
   rowCount_ = count;
-  rows_.resize(static_cast<std::size_t>(count));
-  for (std::size_t i = old; i < rows_.size(); ++i) rows_[i].resize(RowWidth(i));
-  rowHeights_.resize(static_cast<std::size_t>(count), DefaultRowHeight);
-  if (rows_.size() < old) DropMarkersOutside();
+  if (shrinks) DropOutside();
 }
 
 void TStringGrid::SetWindow(std::shared_ptr<TStringGrid> source, std::int32_t firstRow) {
   source_ = std::move(source);
   firstRow_ = firstRow;
-  for (std::size_t i = 0; i < rows_.size(); ++i) {
-    rows_[i].resize(RowWidth(i));
-    rows_[i].shrink_to_fit();
-  }
-  DropMarkersOutside();
+  DropOutside();
 }
 
-std::size_t TStringGrid::RowWidth(std::size_t row) const {
-  const auto cols = static_cast<std::size_t>(colCount_);
-  return source_ != nullptr && row > 0 ? std::min<std::size_t>(cols, 1) : cols;
+void TStringGrid::NumberRows(std::int32_t first) {
+  firstNumber_ = first;
+  numbers_.clear();
+  cachedIndex_ = -1;
+  for (auto it = rows_.begin(); it != rows_.end();) {
+    if (it->first > 0) std::erase_if(it->second, [](const auto& cell) { return cell.first == 0; });
+    it = it->second.empty() ? rows_.erase(it) : std::next(it);
+  }
+}
+
+std::size_t TStringGrid::StoredCells() const {
+  std::size_t n = 0;
+  for (const auto& [index, row] : rows_) n += row.size();
+  return n;
+}
+
+const TStringGrid::Row* TStringGrid::RowAt(std::int32_t row) const {
+  if (row != cachedIndex_) {
+    const auto it = rows_.find(row);
+    cachedRow_ = it == rows_.end() ? nullptr : &it->second;
+    cachedIndex_ = row;
+  }
+  return cachedRow_;
+}
+
+const std::string* TStringGrid::Find(std::int32_t col, std::int32_t row) const {
+  const Row* found = RowAt(row);
+  if (found == nullptr) return nullptr;
+  const Row& cells = *found;
+  // Rows are mostly dense from their first column: try the direct position first.
+  const std::int64_t direct = static_cast<std::int64_t>(col) - (cells.empty() ? 0 : cells.front().first);
+  if (direct >= 0 && direct < static_cast<std::int64_t>(cells.size()) &&
+      cells[static_cast<std::size_t>(direct)].first == col)
+    return &cells[static_cast<std::size_t>(direct)].second;
+  const auto cell = std::lower_bound(cells.begin(), cells.end(), col, [](const auto& c, std::int32_t k) { return c.first < k; });
+  return cell != cells.end() && cell->first == col ? &cell->second : nullptr;
 }
 
 std::string& TStringGrid::At(std::int32_t col, std::int32_t row) {
   if (col < 0 || row < 0 || col >= colCount_ || row >= rowCount_)
     throw EListError(Format("Grid index out of bounds (%d, %d)", col, row));
-  if (source_ != nullptr && col > 0 && row > 0) return source_->At(col, row - 1 + firstRow_);
-  return rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)];
+  if (!Own(col, row)) return source_->At(col, row - 1 + firstRow_);
+  // The row is this grid's own (At is not const), so the cached row may be written.
+  Row* found = const_cast<Row*>(RowAt(row));
+  if (found == nullptr) {
+    found = &rows_[row];
+    cachedRow_ = found;
+  }
+  Row& cells = *found;
+  if (cells.empty() || cells.back().first < col) return cells.emplace_back(col, std::string()).second;
+  const auto cell = std::lower_bound(cells.begin(), cells.end(), col, [](const auto& c, std::int32_t k) { return c.first < k; });
+  if (cell != cells.end() && cell->first == col) return cell->second;
+  return cells.emplace(cell, col, std::string())->second;
 }
 
 const std::string& TStringGrid::Cells(std::int32_t col, std::int32_t row) const {
   if (col < 0 || row < 0 || col >= colCount_ || row >= rowCount_) return EmptyText();
-  if (source_ != nullptr && col > 0 && row > 0) return source_->Cells(col, row - 1 + firstRow_);
-  return rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)];
+  if (!Own(col, row)) return source_->Cells(col, row - 1 + firstRow_);
+  if (const std::string* text = Find(col, row)) return *text;
+  if (col == 0 && row > 0 && firstNumber_ != 0) {
+    auto [it, added] = numbers_.try_emplace(row);
+    if (added) it->second = IntToStr(static_cast<std::int64_t>(firstNumber_) + row - 1);
+    return it->second;
+  }
+  return EmptyText();
 }
 
 void TStringGrid::SetCells(std::int32_t col, std::int32_t row, std::string text) { At(col, row) = std::move(text); }
 
 std::int32_t TStringGrid::Objects(std::int32_t col, std::int32_t row) const {
   if (col < 0 || row < 0 || col >= colCount_ || row >= rowCount_) return 0;
-  if (source_ != nullptr && col > 0 && row > 0) return source_->Objects(col, row - 1 + firstRow_);
+  if (!Own(col, row)) return source_->Objects(col, row - 1 + firstRow_);
   const auto it = markers_.find(MarkerKey(col, row));
   return it == markers_.end() ? 0 : it->second;
 }
 
 void TStringGrid::SetObjects(std::int32_t col, std::int32_t row, std::int32_t marker) {
-  At(col, row);  // the bounds check
-  if (source_ != nullptr && col > 0 && row > 0) {
+  if (col < 0 || row < 0 || col >= colCount_ || row >= rowCount_)
+    throw EListError(Format("Grid index out of bounds (%d, %d)", col, row));
+  if (!Own(col, row)) {
     source_->SetObjects(col, row - 1 + firstRow_, marker);
   } else if (marker == 0) {
     markers_.erase(MarkerKey(col, row));
@@ -107,16 +154,21 @@ void TStringGrid::SetColWidths(std::int32_t col, std::int32_t width) {
   if (col >= 0 && col < colCount_) colWidths_[static_cast<std::size_t>(col)] = width;
 }
 std::int32_t TStringGrid::RowHeights(std::int32_t row) const {
-  return row >= 0 && row < rowCount_ ? rowHeights_[static_cast<std::size_t>(row)] : DefaultRowHeight;
+  const auto it = rowHeights_.find(row);
+  return it != rowHeights_.end() ? it->second : DefaultRowHeight;
 }
 void TStringGrid::SetRowHeights(std::int32_t row, std::int32_t height) {
-  if (row >= 0 && row < rowCount_) rowHeights_[static_cast<std::size_t>(row)] = height;
+  if (row < 0 || row >= rowCount_) return;
+  if (height == DefaultRowHeight) rowHeights_.erase(row);
+  else rowHeights_[row] = height;
 }
 
 TRect TStringGrid::CellRect(std::int32_t col, std::int32_t row) const {
   TRect r;
   for (std::int32_t c = 0; c < col; ++c) r.Left += ColWidths(c) + 1;
-  for (std::int32_t i = 0; i < row; ++i) r.Top += RowHeights(i) + 1;
+  r.Top = row * (DefaultRowHeight + 1);
+  for (const auto& [i, height] : rowHeights_)
+    if (i < row) r.Top += height - DefaultRowHeight;
   r.Right = r.Left + ColWidths(col);
   r.Bottom = r.Top + RowHeights(row);
   return r;

@@ -7,6 +7,10 @@
 //
 // Cells outside the grid read as empty text and marker 0; writing one raises EListError. Shrinking the grid
 // drops the cells outside; growing it adds empty ones.
+//
+// Storage is sparse: only cells that were written, markers, row heights other than the default and the
+// texts of rows that were read take memory, so a grid of a million rows with two cells in it costs two cells.
+// A window's row labels (NumberRows) are made when they are read.
 #pragma once
 
 #include <cstdint>
@@ -80,20 +84,35 @@ public:
   // source (shared, so it lives as long as the view shows it), and a view of a large file costs no copy. Row 0
   // and column 0 stay the view's own. nullptr ends the window.
   void SetWindow(std::shared_ptr<TStringGrid> source, std::int32_t firstRow);
+  // Column 0 of rows 1 and on reads as the numbers first, first + 1, ... (unless a text was set there).
+  void NumberRows(std::int32_t first);
+  // Number of cells that hold a text.
+  std::size_t StoredCells() const;
 
 private:
+  // A row's cells by column, in column order.
+  using Row = std::vector<std::pair<std::int32_t, std::string>>;
   std::string& At(std::int32_t col, std::int32_t row);  // the text of a cell (the source's, in a window)
-  // Drops the markers of cells this grid no longer stores itself.
-  void DropMarkersOutside();
-  std::size_t RowWidth(std::size_t row) const;  // cells stored for a row (a window stores column 0 only)
+  const std::string* Find(std::int32_t col, std::int32_t row) const;
+  const Row* RowAt(std::int32_t row) const;
+  bool Own(std::int32_t col, std::int32_t row) const { return source_ == nullptr || col == 0 || row == 0; }
+  // Drops the cells and markers outside the grid, and in a window those it no longer stores itself.
+  void DropOutside();
 
   std::int32_t colCount_ = 0, rowCount_ = 0;
-  std::vector<std::vector<std::string>> rows_;  // rows_[row] has RowWidth(row) cells
+  std::unordered_map<std::int32_t, Row> rows_;
   // The few cells with a marker, by row * 2^32 + column: kept apart, so a cell of a large sheet is one string.
   std::unordered_map<std::uint64_t, std::int32_t> markers_;
-  std::vector<std::int32_t> colWidths_, rowHeights_;
+  std::vector<std::int32_t> colWidths_;
+  std::unordered_map<std::int32_t, std::int32_t> rowHeights_;  // those that differ from the default
   std::shared_ptr<TStringGrid> source_;
   std::int32_t firstRow_ = 1;
+  std::int32_t firstNumber_ = 0;  // 0: rows are not numbered
+  // The row looked up last (null: the row has no cells), so that a row read or written cell by cell is found
+  // once. Rows stay where they are in the map until erased, which clears this.
+  mutable std::int32_t cachedIndex_ = -1;
+  mutable const Row* cachedRow_ = nullptr;
+  mutable std::unordered_map<std::int32_t, std::string> numbers_;
 };
 
 }  // namespace vez

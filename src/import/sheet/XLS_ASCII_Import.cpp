@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
@@ -30,40 +31,32 @@ const char* FileTypeName(std::int32_t version) {
   }
 }
 
-void CheckGridSize(std::int64_t cols, std::int64_t rows) {
-  if (cols * rows > kMaxGridCells)
-    throw Exception(Format("The data needs a grid of %d columns and %d rows, more than %d cells",
-                           static_cast<long long>(cols), static_cast<long long>(rows),
-                           static_cast<long long>(kMaxGridCells)));
-}
-
-std::string UpperExtension(const std::string& fileName) {
-  const auto slash = fileName.find_last_of('/');
-  const auto dot = fileName.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string ext = fileName.substr(dot);
-  for (auto& c : ext) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-  return ext;
-}
-
 // Places cells at (c + 1, r + 1), growing the grid as they come.
 class GridSink : public detail::SheetSink {
 public:
   explicit GridSink(TStringGrid& grid) : grid_(grid) {}
   void Cell(std::uint32_t row, std::uint32_t col, std::string text) override {
-    const std::int64_t needCols = std::max<std::int64_t>(grid_.ColCount(), static_cast<std::int64_t>(col) + 2);
-    const std::int64_t needRows = std::max<std::int64_t>(grid_.RowCount(), static_cast<std::int64_t>(row) + 2);
-    if (needCols != grid_.ColCount() || needRows != grid_.RowCount()) {
-      CheckGridSize(needCols, needRows);
-      if (needCols != grid_.ColCount()) grid_.SetColCount(static_cast<std::int32_t>(needCols));
-      if (needRows != grid_.RowCount()) grid_.SetRowCount(static_cast<std::int32_t>(needRows));
-    }
+    if (++cells_ > kMaxGridCells)
+      throw Exception(Format("The file holds more than %d cells", static_cast<long long>(kMaxGridCells)));
+    const std::int64_t needCols = static_cast<std::int64_t>(col) + 2;
+    const std::int64_t needRows = static_cast<std::int64_t>(row) + 2;
+    if (needCols > grid_.ColCount()) grid_.SetColCount(static_cast<std::int32_t>(needCols));
+    if (needRows > grid_.RowCount()) grid_.SetRowCount(static_cast<std::int32_t>(needRows));
     grid_.SetCells(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, std::move(text));
   }
 
 private:
   TStringGrid& grid_;
+  std::int64_t cells_ = 0;
 };
+
+std::string ReadWholeFile(const std::string& fileName) {
+  std::ifstream in(fileName, std::ios::binary);
+  if (!in) throw EInOutError("Cannot open file \"" + fileName + "\"");
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw EInOutError("Cannot read file \"" + fileName + "\"");
+  return bytes;
+}
 
 }  // namespace
 
@@ -92,48 +85,24 @@ void TXLSASCIIImport::DoImportShared(TStringGrid& Grid, TXLSASCIIImport& Loaded)
 void TXLSASCIIImport::DoImport(TStringGrid& Grid, const std::string& FileName) {
   Attach(Grid);
   dataGrid_ = std::make_shared<TStringGrid>(2, 2);
-  const std::string ext = UpperExtension(FileName);
-  if (ext == ".XLS" || ext == ".XLSX") LoadSpreadsheet(FileName, ext == ".XLSX");
-  else LoadText(FileName);
+  Load(FileName);
   minRow_ = 1;
   maxRow_ = GetLastRow();
   SetMinMaxRow();
 }
 
-void TXLSASCIIImport::LoadText(const std::string& fileName) {
-  fileType_ = "ASCII";
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) throw EInOutError("Cannot open file \"" + fileName + "\"");
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(std::move(line));
-  }
-  if (in.bad()) throw EInOutError("Cannot read file \"" + fileName + "\"");
-  dataGrid_->SetRowCount(static_cast<std::int32_t>(lines.size()) + 1);
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
-    std::size_t start = 0;
-    for (std::int32_t j = 1;; ++j) {
-      const auto tab = line.find('\t', start);
-      const std::size_t end = tab == std::string::npos ? line.size() : tab;
-      if (end > start) {
-        const auto row = static_cast<std::int32_t>(i) + 1;
-        if (j >= dataGrid_->ColCount()) CheckGridSize(j + 1, dataGrid_->RowCount());
-        ColRowCheck(j, row);
-        dataGrid_->SetCells(j, row, line.substr(start, end - start));
-      }
-      if (tab == std::string::npos) break;
-      start = tab + 1;
-    }
-  }
-}
-
-void TXLSASCIIImport::LoadSpreadsheet(const std::string& fileName, bool xlsx) {
+void TXLSASCIIImport::Load(const std::string& fileName) {
+  const std::string bytes = ReadWholeFile(fileName);
   GridSink sink(*dataGrid_);
   std::int32_t version = detail::kVersionXlsx;
-  if (xlsx) detail::ReadXlsxSheet0(fileName, sink);
-  else version = detail::ReadXlsSheet0(fileName, sink);
+  switch (detail::DetectSheetFile(bytes)) {
+    case detail::SheetFileKind::Xls: version = detail::ReadXlsSheet0(bytes, sink); break;
+    case detail::SheetFileKind::Xlsx: detail::ReadXlsxSheet0(bytes.data(), bytes.size(), sink); break;
+    case detail::SheetFileKind::Text:
+      fileType_ = "ASCII";
+      dataGrid_->SetRowCount(std::max(dataGrid_->RowCount(), detail::ReadTextSheet(bytes, TextCodePage, sink) + 1));
+      return;
+  }
   if (const char* name = FileTypeName(version)) fileType_ = name;
 }
 
@@ -174,7 +143,7 @@ void TXLSASCIIImport::SetMinMaxRow() {
     }
   }
   for (std::int32_t j = 1; j < cols; ++j) view.SetCells(j, 0, GridColumnName(j));
-  for (std::int32_t i = 1; i < view.RowCount(); ++i) view.SetCells(0, i, IntToStr(minRow_ + i - 1));
+  view.NumberRows(minRow_);
 }
 
 void TXLSASCIIImport::GridDrawCell(TStringGrid& grid, std::int32_t Col, std::int32_t Row, const TRect& Rect) {

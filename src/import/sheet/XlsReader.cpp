@@ -1,109 +1,591 @@
-// The .xls reader: FreeXL opens the workbook (BIFF2 to BIFF8), we walk sheet 0 cell by cell.
-#include <freexl.h>
-
+// The .xls reader: BIFF2, 3, 4, 5 and 8 records of the workbook globals and the first worksheet.
+//
+// The stream is the "Workbook" (BIFF8) or "Book" (BIFF5) stream of a compound document, or the whole file for
+// the raw BIFF2 .. BIFF5 files that older programs wrote. The first BOF record tells the version. A workbook
+// (BIFF5, BIFF8, BIFF4W) starts with its globals: code page, date system, number formats, cell formats (XF),
+// the shared string table and the list of sheets; the first worksheet's records follow at the offset its
+// BOUNDSHEET gives (BIFF4W: after the globals). A worksheet file (BIFF2 .. BIFF4) holds the same kinds of
+// records and its cells in one stream. Substreams inside a sheet (embedded charts) are skipped by BOF/EOF depth.
+//
+// Cells: NUMBER, RK, MULRK, INTEGER (BIFF2) through their cell format (a date, time or elapsed-time format
+// makes a date text); LABEL, RSTRING (text in the file's code page, BIFF8 in UTF-16 or Latin-1), LABELSST; FORMULA
+// with its cached result (a number, a string in the STRING record that follows, a Boolean or an error);
+// BOOLERR. BLANK and MULBLANK hold no value.
+//
+// Every length and count is checked against the bytes that are there before it is used; a FILEPASS record
+// (an encrypted workbook) is refused.
+#include <bit>
+#include <cmath>
 #include <cstring>
-#include <fstream>
-#include <memory>
+#include <map>
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
+#include "core/TextEncoding.h"
+#include "import/sheet/CompoundFile.h"
 #include "import/sheet/SheetReader.h"
 
 namespace vez::detail {
 
 namespace {
 
-struct FreeXlCloser {
-  void operator()(const void* handle) const { freexl_close(handle); }
+enum : std::uint16_t {
+  kBof2 = 0x0009, kBof3 = 0x0209, kBof4 = 0x0409, kBof = 0x0809, kEof = 0x000A,
+  kFilePass = 0x002F, kCodePage = 0x0042, kDateMode = 0x0022, kContinue = 0x003C,
+  kFormat2 = 0x001E, kFormat = 0x041E, kXf2 = 0x0043, kXf3 = 0x0243, kXf4 = 0x0443, kXf = 0x00E0,
+  kIxfe = 0x0044, kSst = 0x00FC, kBoundSheet = 0x0085,
+  kInteger2 = 0x0002, kNumber2 = 0x0003, kLabel2 = 0x0004, kBoolErr2 = 0x0005, kFormula2 = 0x0006,
+  kString2 = 0x0007,
+  kNumber = 0x0203, kLabel = 0x0204, kBoolErr = 0x0205, kFormula = 0x0006, kFormula3 = 0x0206,
+  kFormula4 = 0x0406, kString = 0x0207, kRk = 0x027E, kMulRk = 0x00BD, kLabelSst = 0x00FD, kRString = 0x00D6,
 };
-using FreeXlHandle = std::unique_ptr<const void, FreeXlCloser>;
 
-void Check(int rc, const char* what) {
-  if (rc != FREEXL_OK) throw Exception(Format("Not a readable Excel workbook (%s failed with code %d)", what, rc));
+enum : std::uint16_t { kGlobals = 0x0005, kWorksheet = 0x0010, kChart = 0x0020, kMacroSheet = 0x0040, kGlobals4 = 0x0100 };
+
+std::uint16_t U16(const char* p) {
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[1]) << 8);
+}
+std::uint32_t U32(const char* p) { return static_cast<std::uint32_t>(U16(p)) | static_cast<std::uint32_t>(U16(p + 2)) << 16; }
+double F64(const char* p) {
+  std::uint64_t bits = static_cast<std::uint64_t>(U32(p)) | static_cast<std::uint64_t>(U32(p + 4)) << 32;
+  return std::bit_cast<double>(bits);
 }
 
-// FreeXL gives dates as "YYYY-MM-DD", date-times as "YYYY-MM-DD HH:MM:SS" and times as "HH:MM:SS".
-std::string DateCellText(const char* text, int type) {
-  double value = 0;
-  std::string iso = text != nullptr ? text : "";
-  if (type == FREEXL_CELL_DATETIME && iso.size() > 10) iso[10] = 'T';
-  if (type == FREEXL_CELL_TIME) iso = "1899-12-30T" + iso;
-  if (!TryISOToDateTime(iso, value)) return text != nullptr ? text : "";
-  if (type == FREEXL_CELL_DATE) return FormatDateTime("ddddd", value);
-  if (type == FREEXL_CELL_TIME) return FormatDateTime("tt", value);
-  return FormatDateTime("ddddd tt", value);
+bool IsBof(std::uint16_t type) { return type == kBof2 || type == kBof3 || type == kBof4 || type == kBof; }
+
+std::string CellRef(std::uint32_t row, std::uint32_t col) {
+  std::string letters;
+  for (std::uint64_t k = col + 1; k > 0; k = (k - 1) / 26) letters.insert(letters.begin(), static_cast<char>('A' + (k - 1) % 26));
+  return letters + std::to_string(row + 1);
 }
 
-std::uint32_t U32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+const char* ErrorText(unsigned code) {
+  switch (code) {
+    case 0x00: return "#NULL!";
+    case 0x07: return "#DIV/0!";
+    case 0x0F: return "#VALUE!";
+    case 0x17: return "#REF!";
+    case 0x1D: return "#NAME?";
+    case 0x24: return "#NUM!";
+    case 0x2A: return "#N/A";
+    case 0x2B: return "#GETTING_DATA";
+    default: return "#N/A";
+  }
 }
 
-// Checks a compound-document header against the file's length before FreeXL reads it: every FAT sector the
-// header lists and the first directory sector must lie inside the file. (FreeXL does not free all it holds
-// when it meets the end of a truncated file.)
-void CheckCompoundHeader(const std::string& fileName) {
-  std::ifstream in(fileName, std::ios::binary | std::ios::ate);
-  if (!in) return;  // FreeXL reports the missing file
-  const auto size = static_cast<std::uint64_t>(in.tellg());
-  unsigned char h[512];
-  in.seekg(0);
-  if (!in.read(reinterpret_cast<char*>(h), sizeof h)) return;
-  static const unsigned char kMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-  if (std::memcmp(h, kMagic, 8) != 0) return;
-  const unsigned shift = static_cast<unsigned>(h[30]) | static_cast<unsigned>(h[31]) << 8;
-  if (shift < 7 || shift > 16) throw Exception("Not a readable Excel workbook (bad sector size)");
-  const std::uint64_t sector = 1ull << shift;
-  const std::uint32_t fatSectors = U32(h + 44);
-  auto inside = [&](std::uint32_t id) { return id >= 0xFFFFFFFAu || 512 + (static_cast<std::uint64_t>(id) + 1) * sector <= size; };
-  for (std::uint32_t i = 0; i < fatSectors && i < 109; ++i)
-    if (!inside(U32(h + 76 + 4 * i))) throw Exception("Not a readable Excel workbook (the file is cut short)");
-  if (!inside(U32(h + 48))) throw Exception("Not a readable Excel workbook (the file is cut short)");
+double RkValue(std::uint32_t rk) {
+  double v = (rk & 2) != 0 ? static_cast<double>(static_cast<std::int32_t>(rk) >> 2)
+                           : std::bit_cast<double>(static_cast<std::uint64_t>(rk & 0xFFFFFFFCu) << 32);
+  return (rk & 1) != 0 ? v / 100.0 : v;
 }
+
+struct Record {
+  std::uint16_t Type = 0;
+  std::string_view Data;
+};
+
+// The records of a stream, one after the other.
+class RecordReader {
+public:
+  RecordReader(std::string_view stream, bool truncated) : stream_(stream), truncated_(truncated) {}
+
+  // False at the end of the stream.
+  bool Next(Record& r) {
+    if (pos_ + 4 > stream_.size()) {
+      if (pos_ < stream_.size()) Short();
+      return false;
+    }
+    const std::uint16_t len = U16(stream_.data() + pos_ + 2);
+    if (pos_ + 4 + len > stream_.size()) Short();
+    r.Type = U16(stream_.data() + pos_);
+    r.Data = stream_.substr(pos_ + 4, len);
+    pos_ += 4 + static_cast<std::size_t>(len);
+    return true;
+  }
+  // The data of the CONTINUE records that follow the current record.
+  std::vector<std::string_view> Continues() {
+    std::vector<std::string_view> parts;
+    Record r;
+    while (pos_ + 4 <= stream_.size() && U16(stream_.data() + pos_) == kContinue && Next(r)) parts.push_back(r.Data);
+    return parts;
+  }
+  bool Seek(std::uint64_t offset) {
+    if (offset >= stream_.size()) return false;
+    pos_ = static_cast<std::size_t>(offset);
+    return true;
+  }
+  bool Truncated() const { return truncated_; }
+  std::size_t Position() const { return pos_; }
+
+  [[noreturn]] void Short() const {
+    if (truncated_) throw Exception("The file is cut short: the workbook stream ends inside a record");
+    throw Exception(Format("The workbook stream is damaged: the record at offset %d runs past its end",
+                           static_cast<long long>(pos_)));
+  }
+
+private:
+  std::string_view stream_;
+  bool truncated_;
+  std::size_t pos_ = 0;
+};
+
+// Bytes of a record and its CONTINUE records as one sequence; BIFF8 strings that cross into a CONTINUE record
+// start their remaining characters with a new option byte there.
+class Parts {
+public:
+  explicit Parts(std::vector<std::string_view> parts) : parts_(std::move(parts)) {}
+  bool AtEnd() {
+    while (part_ < parts_.size() && pos_ >= parts_[part_].size()) NextPart();
+    return part_ >= parts_.size();
+  }
+  bool Byte(unsigned char& b) {
+    if (AtEnd()) return false;
+    b = static_cast<unsigned char>(parts_[part_][pos_++]);
+    return true;
+  }
+  bool U16(std::uint16_t& v) {
+    unsigned char a = 0, b = 0;
+    if (!Byte(a) || !Byte(b)) return false;
+    v = static_cast<std::uint16_t>(a | b << 8);
+    return true;
+  }
+  bool U32(std::uint32_t& v) {
+    std::uint16_t a = 0, b = 0;
+    if (!U16(a) || !U16(b)) return false;
+    v = a | static_cast<std::uint32_t>(b) << 16;
+    return true;
+  }
+  bool Skip(std::uint64_t n) {
+    while (n > 0) {
+      if (AtEnd()) return false;
+      const std::uint64_t take = std::min<std::uint64_t>(n, parts_[part_].size() - pos_);
+      pos_ += static_cast<std::size_t>(take);
+      n -= take;
+    }
+    return true;
+  }
+  // A BIFF8 string: character count (8 or 16 bits), option byte, rich-text runs and extended data.
+  bool Unicode(bool longCount, std::string& out) {
+    out.clear();
+    std::uint16_t count = 0;
+    unsigned char count8 = 0, options = 0;
+    if (longCount ? !U16(count) : !Byte(count8)) return false;
+    if (!longCount) count = count8;
+    if (!Byte(options)) return false;
+    std::uint16_t runs = 0;
+    std::uint32_t extra = 0;
+    if ((options & 0x08) != 0 && !U16(runs)) return false;
+    if ((options & 0x04) != 0 && !U32(extra)) return false;
+    char16_t pending = 0;
+    for (std::uint32_t left = count; left > 0;) {
+      if (pos_ >= Current().size()) {
+        NextPart();
+        if (part_ >= parts_.size() || !Byte(options)) return false;
+      }
+      const std::size_t width = (options & 0x01) != 0 ? 2 : 1;
+      const std::size_t n = std::min<std::size_t>(left, (Current().size() - pos_) / width);
+      if (n == 0) return false;  // half a character at the end of a part
+      const auto* p = reinterpret_cast<const unsigned char*>(Current().data() + pos_);
+      if (width == 2) AppendUtf16(out, p, n, &pending);
+      else AppendLatin1(out, p, n);
+      pos_ += n * width;
+      left -= static_cast<std::uint32_t>(n);
+    }
+    if (pending != 0) AppendCodePoint(out, 0xFFFD);
+    return Skip(4ull * runs) && Skip(extra);
+  }
+
+private:
+  std::string_view Current() const { return part_ < parts_.size() ? parts_[part_] : std::string_view(); }
+  void NextPart() {
+    ++part_;
+    pos_ = 0;
+  }
+  std::vector<std::string_view> parts_;
+  std::size_t part_ = 0, pos_ = 0;
+};
+
+class BiffBook {
+public:
+  BiffBook(std::string_view stream, bool truncated, SheetSink& sink, const SheetLimits& limits)
+      : records_(stream, truncated), sink_(sink), limits_(limits) {}
+
+  std::int32_t Read() {
+    Record r;
+    if (!records_.Next(r) || !IsBof(r.Type) || r.Data.size() < 4)
+      throw Exception("Not an Excel workbook: the stream does not start with a BOF record");
+    biff_ = VersionOf(r);
+    const std::uint16_t type = U16(r.Data.data() + 2);
+    if ((biff_ >= 5 && type == kGlobals) || (biff_ == 4 && type == kGlobals4)) {
+      ReadGlobals();
+      if (!FindFirstWorksheet()) throw Exception("The workbook has no worksheet");
+    } else if (type == kChart) {
+      throw Exception("The file holds a chart, no worksheet");
+    }
+    ReadSheet();
+    return biff_ == 8 ? 6 : biff_;
+  }
+
+private:
+  int VersionOf(const Record& bof) const {
+    switch (bof.Type) {
+      case kBof2: return 2;
+      case kBof3: return 3;
+      case kBof4: return 4;
+      default: break;
+    }
+    switch (U16(bof.Data.data())) {
+      case 0x0600: return 8;
+      case 0x0500: return 5;
+      default: return bof.Data.size() >= 16 ? 8 : 5;
+    }
+  }
+
+  void ReadGlobals() {
+    Record r;
+    while (records_.Next(r)) {
+      if (r.Type == kEof) return;
+      if (r.Type == kBoundSheet && r.Data.size() >= 6)
+        sheets_.push_back({U32(r.Data.data()), static_cast<unsigned char>(r.Data[5])});
+      else Global(r);
+    }
+    throw Exception(records_.Truncated() ? "The file is cut short: the workbook globals are incomplete"
+                                         : "The workbook stream ends inside the workbook globals");
+  }
+
+  // Positions the reader after the BOF of the first worksheet.
+  bool FindFirstWorksheet() {
+    Record r;
+    for (const auto& [offset, type] : sheets_) {
+      if (type != 0 || !records_.Seek(offset)) continue;
+      if (records_.Next(r) && IsBof(r.Type) && r.Data.size() >= 4 && U16(r.Data.data() + 2) == kWorksheet) return true;
+    }
+    if (biff_ != 4) return false;
+    // BIFF4W: the sheets follow the globals; skip other kinds of sheet.
+    int depth = 0;
+    while (records_.Next(r)) {
+      if (IsBof(r.Type)) {
+        if (depth == 0 && r.Data.size() >= 4 && U16(r.Data.data() + 2) == kWorksheet) return true;
+        ++depth;
+      } else if (r.Type == kEof && depth > 0) {
+        --depth;
+      }
+    }
+    return false;
+  }
+
+  void ReadSheet() {
+    Record r;
+    int depth = 1;
+    while (records_.Next(r)) {
+      if (IsBof(r.Type)) {
+        ++depth;
+      } else if (r.Type == kEof) {
+        if (--depth == 0) return;
+      } else if (depth == 1) {
+        Cell(r);
+      }
+    }
+    // A stream that simply ends is accepted; one that the file cuts short has lost cells.
+    if (records_.Truncated()) throw Exception("The file is cut short: the first worksheet is incomplete");
+  }
+
+  // Records of the globals (and of BIFF2 .. BIFF4 worksheets, which hold them too).
+  void Global(const Record& r) {
+    const std::string_view d = r.Data;
+    switch (r.Type) {
+      case kFilePass:
+        throw Exception("The workbook is encrypted (protected with a password); save it without a password to import it");
+      case kCodePage:
+        if (d.size() >= 2) SetCodePage(U16(d.data()));
+        break;
+      case kDateMode:
+        if (d.size() >= 2) date1904_ = U16(d.data()) != 0;
+        break;
+      case kFormat2:
+      case kFormat: NumberFormat(r); break;
+      case kXf2:
+        if (d.size() >= 3) AddXf(static_cast<unsigned char>(d[2]) & 0x3F);
+        break;
+      case kXf3:
+      case kXf4:
+        if (d.size() >= 2) AddXf(static_cast<unsigned char>(d[1]));
+        break;
+      case kXf:
+        if (d.size() >= 4) AddXf(U16(d.data() + 2));
+        break;
+      case kSst: SharedStrings(r); break;
+      default: break;
+    }
+  }
+
+  void SetCodePage(std::uint16_t value) {
+    int cp = value;
+    if (value == 367) cp = 20127;
+    else if (value == 0x8000) cp = 10000;
+    else if (value == 0x8001 || value == 1200) cp = 1252;
+    codePage_ = CodePageSupported(cp) ? cp : 1252;
+  }
+
+  void NumberFormat(const Record& r) {
+    const std::string_view d = r.Data;
+    std::string code;
+    std::uint32_t index = 0;
+    if (biff_ >= 5) {
+      if (d.size() < 3) return;
+      index = U16(d.data());
+      if (biff_ == 8) {
+        Parts p({d.substr(2)});
+        if (!p.Unicode(true, code)) return;
+      } else {
+        code = Bytes(d.substr(3, static_cast<unsigned char>(d[2])));
+      }
+    } else {
+      const std::size_t at = biff_ == 4 ? 2 : 0;  // BIFF4 has two unused bytes first
+      if (d.size() < at + 1) return;
+      index = formatCount_++;
+      code = Bytes(d.substr(at + 1, static_cast<unsigned char>(d[at])));
+    }
+    formats_[index] = ClassifyFormatCode(code);
+    kindsDirty_ = true;
+  }
+
+  void AddXf(std::uint32_t format) {
+    xfFormat_.push_back(format);
+    kindsDirty_ = true;
+  }
+
+  NumberKind KindOfFormat(std::uint32_t format) const {
+    if (const auto it = formats_.find(format); it != formats_.end()) return it->second;
+    return biff_ >= 5 ? BuiltinFormatKind(format) : NumberKind::Number;
+  }
+
+  NumberKind KindOfXf(std::uint32_t xf) {
+    if (kindsDirty_) {
+      xfKind_.clear();
+      for (std::uint32_t f : xfFormat_) xfKind_.push_back(KindOfFormat(f));
+      kindsDirty_ = false;
+    }
+    return xf < xfKind_.size() ? xfKind_[xf] : NumberKind::Number;
+  }
+
+  // BIFF2 cells carry their attributes: the XF index (63: the IXFE record before says it) and, for files
+  // without XF records, the number format itself.
+  NumberKind KindOfAttributes(std::string_view attrs) {
+    const unsigned xf = static_cast<unsigned char>(attrs[0]) & 0x3F;
+    if (xfFormat_.empty()) return KindOfFormat(static_cast<unsigned char>(attrs[1]) & 0x3F);
+    return KindOfXf(xf == 63 ? ixfe_ : xf);
+  }
+
+  std::string Bytes(std::string_view raw) const { return ToUtf8(raw, codePage_); }
+
+  void SharedStrings(const Record& r) {
+    std::vector<std::string_view> parts{r.Data.substr(std::min<std::size_t>(8, r.Data.size()))};
+    for (std::string_view c : records_.Continues()) parts.push_back(c);
+    Parts p(std::move(parts));
+    std::string text;
+    while (!p.AtEnd() && p.Unicode(true, text)) {
+      if (sst_.Size() >= limits_.MaxSharedStrings)
+        throw Exception(Format("The workbook holds more than %d shared strings",
+                               static_cast<long long>(limits_.MaxSharedStrings)));
+      sst_.Add(text);
+    }
+  }
+
+  void Emit(std::uint32_t row, std::uint32_t col, std::string text) {
+    pending_ = false;
+    if (text.empty()) return;
+    if (text.size() > limits_.MaxCellChars && Utf16Units(text) > limits_.MaxCellChars)
+      throw Exception(Format("Cell %s holds more than %d characters", CellRef(row, col),
+                             static_cast<long long>(limits_.MaxCellChars)));
+    sink_.Cell(row, col, std::move(text));
+  }
+
+  void Number(std::uint32_t row, std::uint32_t col, double value, NumberKind kind) {
+    Emit(row, col, std::isfinite(value) ? NumberText(value, kind, date1904_) : std::string("#NUM!"));
+  }
+
+  // A formula's cached result: a number, or (marked by 0xFFFF in its last two bytes) a string that the next
+  // STRING record holds, a Boolean, an error or an empty string.
+  void FormulaResult(std::uint32_t row, std::uint32_t col, const char* result, NumberKind kind) {
+    if (U16(result + 6) != 0xFFFF) return Number(row, col, F64(result), kind);
+    switch (result[0]) {
+      case 0:
+        pending_ = true;
+        pendingRow_ = row;
+        pendingCol_ = col;
+        break;
+      case 1: Emit(row, col, result[2] != 0 ? "True" : "False"); break;
+      case 2: Emit(row, col, ErrorText(static_cast<unsigned char>(result[2]))); break;
+      default: pending_ = false; break;
+    }
+  }
+
+  void Need(const Record& r, std::size_t size) const {
+    if (r.Data.size() < size)
+      throw Exception(Format("The workbook stream is damaged: a cell record (type 0x%.4X) of %d bytes",
+                             static_cast<int>(r.Type), static_cast<int>(r.Data.size())));
+  }
+
+  void Cell(const Record& r) {
+    if (biff_ == 2) return Cell2(r);
+    const std::string_view d = r.Data;
+    const auto cell = [&](std::size_t size) {
+      Need(r, size);
+      row_ = U16(d.data());
+      col_ = U16(d.data() + 2);
+      return U16(d.data() + 4);
+    };
+    switch (r.Type) {
+      case kNumber: {
+        const std::uint16_t xf = cell(14);
+        return Number(row_, col_, F64(d.data() + 6), KindOfXf(xf));
+      }
+      case kRk: {
+        const std::uint16_t xf = cell(10);
+        return Number(row_, col_, RkValue(U32(d.data() + 6)), KindOfXf(xf));
+      }
+      case kMulRk: {
+        Need(r, 12);
+        const std::uint32_t row = U16(d.data()), first = U16(d.data() + 2);
+        const std::size_t n = (d.size() - 6) / 6;
+        for (std::size_t i = 0; i < n; ++i)
+          Number(row, first + static_cast<std::uint32_t>(i), RkValue(U32(d.data() + 6 + 6 * i)),
+                 KindOfXf(U16(d.data() + 4 + 6 * i)));
+        return;
+      }
+      case kLabel:
+      case kRString: {
+        cell(8);
+        return Emit(row_, col_, Text(d.substr(6)));
+      }
+      case kLabelSst: {
+        cell(10);
+        const std::uint32_t index = U32(d.data() + 6);
+        if (index >= sst_.Size())
+          throw Exception(Format("Cell %s refers to shared string %d, but the workbook holds %d",
+                                 CellRef(row_, col_), static_cast<long long>(index), static_cast<long long>(sst_.Size())));
+        return Emit(row_, col_, std::string(sst_[index]));
+      }
+      case kBoolErr: {
+        cell(8);
+        return Emit(row_, col_, BoolErr(d[6], d[7]));
+      }
+      case kFormula:
+      case kFormula3:
+      case kFormula4: {
+        const std::uint16_t xf = cell(14);
+        pending_ = false;
+        return FormulaResult(row_, col_, d.data() + 6, KindOfXf(xf));
+      }
+      case kString: {
+        if (!pending_) return;
+        std::string text;
+        if (biff_ == 8) {
+          std::vector<std::string_view> parts{d};
+          for (std::string_view c : records_.Continues()) parts.push_back(c);
+          Parts p(std::move(parts));
+          if (!p.Unicode(true, text)) throw Exception("The workbook stream is damaged: a STRING record is cut short");
+        } else {
+          Need(r, 2);
+          text = Bytes(d.substr(2, U16(d.data())));
+        }
+        return Emit(pendingRow_, pendingCol_, std::move(text));
+      }
+      default: return Global(r);
+    }
+  }
+
+  void Cell2(const Record& r) {
+    const std::string_view d = r.Data;
+    const auto cell = [&](std::size_t size) {
+      Need(r, size);
+      row_ = U16(d.data());
+      col_ = U16(d.data() + 2);
+      return KindOfAttributes(d.substr(4, 3));
+    };
+    switch (r.Type) {
+      case kInteger2: {
+        const NumberKind kind = cell(9);
+        return Number(row_, col_, U16(d.data() + 7), kind);
+      }
+      case kNumber2: {
+        const NumberKind kind = cell(15);
+        return Number(row_, col_, F64(d.data() + 7), kind);
+      }
+      case kLabel2: {
+        cell(8);
+        return Emit(row_, col_, Bytes(d.substr(8, static_cast<unsigned char>(d[7]))));
+      }
+      case kBoolErr2: {
+        cell(9);
+        return Emit(row_, col_, BoolErr(d[7], d[8]));
+      }
+      case kFormula2: {
+        const NumberKind kind = cell(15);
+        pending_ = false;
+        return FormulaResult(row_, col_, d.data() + 7, kind);
+      }
+      case kString2: {
+        if (!pending_ || d.empty()) return;
+        return Emit(pendingRow_, pendingCol_, Bytes(d.substr(1, static_cast<unsigned char>(d[0]))));
+      }
+      case kIxfe:
+        if (d.size() >= 2) ixfe_ = U16(d.data());
+        return;
+      default: return Global(r);
+    }
+  }
+
+  std::string BoolErr(char value, char isError) const {
+    if (isError != 0) return ErrorText(static_cast<unsigned char>(value));
+    return value != 0 ? "True" : "False";
+  }
+
+  // LABEL and RSTRING text: BIFF8 a Unicode string, earlier versions bytes in the code page.
+  std::string Text(std::string_view d) const {
+    std::string text;
+    if (biff_ == 8) {
+      Parts p({d});
+      if (!p.Unicode(true, text)) throw Exception("The workbook stream is damaged: a text cell is cut short");
+      return text;
+    }
+    if (d.size() < 2) return text;
+    return Bytes(d.substr(2, U16(d.data())));
+  }
+
+  RecordReader records_;
+  SheetSink& sink_;
+  const SheetLimits& limits_;
+  int biff_ = 8;
+  int codePage_ = 1252;
+  bool date1904_ = false;
+  std::vector<std::pair<std::uint32_t, unsigned char>> sheets_;  // BOUNDSHEET: stream offset, sheet type
+  std::map<std::uint32_t, NumberKind> formats_;
+  std::uint32_t formatCount_ = 0;  // BIFF2 .. BIFF4 number their formats in record order
+  std::vector<std::uint32_t> xfFormat_;
+  std::vector<NumberKind> xfKind_;
+  bool kindsDirty_ = false;
+  std::uint32_t ixfe_ = 0;
+  StringTable sst_;
+  std::uint32_t row_ = 0, col_ = 0;
+  bool pending_ = false;  // a formula whose string result the next STRING record holds
+  std::uint32_t pendingRow_ = 0, pendingCol_ = 0;
+};
 
 }  // namespace
 
-std::int32_t ReadXlsSheet0(const std::string& fileName, SheetSink& sink) {
-  CheckCompoundHeader(fileName);
-  const void* raw = nullptr;
-  const int rc = freexl_open(fileName.c_str(), &raw);
-  FreeXlHandle handle(raw);
-  Check(rc, "opening");
-  unsigned int biff = 0;
-  Check(freexl_get_info(handle.get(), FREEXL_BIFF_VERSION, &biff), "reading the version");
-  unsigned int sheets = 0;
-  Check(freexl_get_info(handle.get(), FREEXL_BIFF_SHEET_COUNT, &sheets), "counting the sheets");
-  if (sheets == 0) throw Exception("The workbook has no worksheet");
-  Check(freexl_select_active_worksheet(handle.get(), 0), "selecting sheet 0");
-  unsigned int rows = 0;
-  unsigned short cols = 0;
-  Check(freexl_worksheet_dimensions(handle.get(), &rows, &cols), "reading the dimensions");
-  for (unsigned int r = 0; r < rows; ++r) {
-    for (unsigned short c = 0; c < cols; ++c) {
-      FreeXL_CellValue cell{};
-      Check(freexl_get_cell_value(handle.get(), r, c, &cell), "reading a cell");
-      std::string text;
-      switch (cell.type) {
-        case FREEXL_CELL_INT: text = IntToStr(cell.value.int_value); break;
-        case FREEXL_CELL_DOUBLE: text = FloatToStrShortest(cell.value.double_value); break;
-        case FREEXL_CELL_TEXT:
-        case FREEXL_CELL_SST_TEXT: text = cell.value.text_value != nullptr ? cell.value.text_value : ""; break;
-        case FREEXL_CELL_DATE:
-        case FREEXL_CELL_DATETIME:
-        case FREEXL_CELL_TIME: text = DateCellText(cell.value.text_value, cell.type); break;
-        default: continue;
-      }
-      if (!text.empty()) sink.Cell(r, c, std::move(text));
-    }
+std::int32_t ReadXlsSheet0(std::string_view bytes, SheetSink& sink, const SheetLimits& limits) {
+  if (!IsCompoundFile(bytes)) return BiffBook(bytes, false, sink, limits).Read();
+  const CompoundFile doc(bytes);
+  const CompoundFile::Entry* entry = doc.FindStream({"Workbook", "Book"});
+  if (entry == nullptr) {
+    if (doc.FindStream({"EncryptedPackage"}) != nullptr)
+      throw Exception("The workbook is encrypted (protected with a password); save it without a password to import it");
+    throw Exception("The compound document holds no workbook (no stream \"Workbook\" or \"Book\")");
   }
-  switch (biff) {
-    case FREEXL_BIFF_VER_2: return 2;
-    case FREEXL_BIFF_VER_3: return 3;
-    case FREEXL_BIFF_VER_4: return 4;
-    case FREEXL_BIFF_VER_5: return 5;
-    case FREEXL_BIFF_VER_8: return 6;
-    default: return 0;
-  }
+  const CompoundFile::Stream stream = doc.Read(*entry);
+  return BiffBook(stream.Bytes, stream.Truncated, sink, limits).Read();
 }
 
 }  // namespace vez::detail

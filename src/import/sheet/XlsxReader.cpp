@@ -1,17 +1,23 @@
 // The .xlsx reader: libzip opens the package, expat parses its parts as streams.
 //
-// Parts read: the package relationships (to find the workbook), the workbook (first sheet, date system), its
-// relationships (sheet, shared strings and styles targets), the styles (which cell formats are dates), the
-// shared strings and the first worksheet. The worksheet is parsed in chunks, so memory grows with the cells
-// and not with the size of the XML. Documents with a document type declaration are refused (no entity can
-// expand), and no zip entry may inflate beyond XlsxLimits::MaxEntryBytes, whatever its header claims.
+// Parts read: the package relationships (to find the workbook), the workbook (first worksheet, date system),
+// its relationships (sheet, shared strings and styles targets), the styles (which cell formats are dates,
+// times or elapsed times), the shared strings and the first worksheet. Part names are found without regard to
+// case or to "\" written for "/". The worksheet is parsed in chunks, so memory grows with the cells and not
+// with the size of the XML; the shared strings are kept in one buffer and counted against
+// SheetLimits::MaxSharedStrings, and no text grows beyond SheetLimits::MaxCellChars. Documents with a document
+// type declaration are refused (no entity can expand), and no zip entry may inflate beyond
+// SheetLimits::MaxEntryBytes, whatever its header claims. Texts decode the "_xHHHH_" escapes that spreadsheet
+// programs write for characters XML cannot hold.
 #include <expat.h>
 #include <zip.h>
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <map>
+#include <unordered_map>
 #include <memory>
 #include <vector>
 
@@ -20,17 +26,6 @@
 #include "import/sheet/SheetReader.h"
 
 namespace vez::detail {
-
-std::string SerialDateText(double serial, bool date1904) {
-  double value = date1904 ? serial + 1462.0 : serial;
-  if (!date1904 && serial < 61.0 && serial >= 1.0) value += 1.0;  // the 1900 system's phantom 29 February
-  if (!(value > -693593.0 && value < 2958466.0)) return FloatToStrShortest(serial);
-  value = std::round(value * 86400.0) / 86400.0;  // whole seconds, so 0.5 s of rounding never shows as :59
-  const double day = std::floor(value);
-  if (value == day) return FormatDateTime("ddddd", value);
-  if (day == 0.0 || (!date1904 && serial < 1.0 && serial >= 0.0)) return FormatDateTime("tt", value);
-  return FormatDateTime("ddddd tt", value);
-}
 
 namespace {
 
@@ -70,19 +65,25 @@ public:
 
 class Package {
 public:
-  Package(zip_t* zip, const XlsxLimits& limits) : zip_(zip), limits_(limits) {}
+  Package(zip_t* zip, const SheetLimits& limits) : zip_(zip), limits_(limits) {
+    const zip_int64_t n = zip_get_num_entries(zip_.get(), 0);
+    for (zip_int64_t i = 0; i < n; ++i)
+      if (const char* name = zip_get_name(zip_.get(), static_cast<zip_uint64_t>(i), 0))
+        index_.emplace(Key(name), static_cast<zip_uint64_t>(i));  // the first of two equal names wins
+  }
 
-  bool Has(const std::string& name) const { return zip_name_locate(zip_.get(), name.c_str(), 0) >= 0; }
+  bool Has(const std::string& name) const { return index_.contains(Key(name)); }
 
   void Parse(const std::string& name, XmlHandler& handler) {
-    const zip_int64_t index = zip_name_locate(zip_.get(), name.c_str(), 0);
-    if (index < 0) throw Exception("The package has no part " + name);
+    const auto found = index_.find(Key(name));
+    if (found == index_.end()) throw Exception("The package has no part " + name);
+    const zip_uint64_t index = found->second;
     zip_stat_t st;
     zip_stat_init(&st);
-    if (zip_stat_index(zip_.get(), static_cast<zip_uint64_t>(index), 0, &st) != 0)
+    if (zip_stat_index(zip_.get(), index, 0, &st) != 0)
       throw Exception("The part " + name + " cannot be read");
     if ((st.valid & ZIP_STAT_SIZE) != 0 && st.size > limits_.MaxEntryBytes) TooLarge(name);
-    std::unique_ptr<zip_file_t, ZipFileCloser> file(zip_fopen_index(zip_.get(), static_cast<zip_uint64_t>(index), 0));
+    std::unique_ptr<zip_file_t, ZipFileCloser> file(zip_fopen_index(zip_.get(), index, 0));
     if (!file) throw Exception("The part " + name + " cannot be read: " + zip_strerror(zip_.get()));
 
     std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate("UTF-8"));
@@ -144,12 +145,19 @@ public:
   }
 
 private:
+  // Part names compare without regard to ASCII case, and "\\" stands for "/" (written so by some programs).
+  static std::string Key(std::string_view name) {
+    std::string key(name);
+    for (char& c : key) c = c == '\\' ? '/' : static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return key;
+  }
   [[noreturn]] void TooLarge(const std::string& name) const {
     throw Exception(Format("The part %s inflates beyond %d bytes", name,
                            static_cast<long long>(limits_.MaxEntryBytes)));
   }
   std::unique_ptr<zip_t, ZipCloser> zip_;
-  const XlsxLimits& limits_;
+  const SheetLimits& limits_;
+  std::unordered_map<std::string, zip_uint64_t> index_;
 };
 
 // A relationships part: Id -> (Type, Target).
@@ -195,11 +203,11 @@ std::string RelsOf(const std::string& part) {
 }
 
 struct Workbook : XmlHandler {
-  std::string FirstSheetRel;
+  std::vector<std::string> SheetRels;  // in the order of the sheet tabs
   bool Date1904 = false;
   void Start(const std::string& name, const XML_Char** a) override {
-    if (name == "sheet" && FirstSheetRel.empty()) {
-      if (const char* id = Attr(a, "id")) FirstSheetRel = id;
+    if (name == "sheet") {
+      if (const char* id = Attr(a, "id")) SheetRels.emplace_back(id);
     } else if (name == "workbookPr") {
       const char* d = Attr(a, "date1904");
       Date1904 = d != nullptr && (std::string_view(d) == "1" || std::string_view(d) == "true");
@@ -208,93 +216,134 @@ struct Workbook : XmlHandler {
   void End(const std::string&) override {}
 };
 
-// Whether a number format code shows a date or time: d, m, y, h or s outside quotes, brackets and escapes
-// (elapsed-time codes like [h] count as time too).
-bool IsDateFormatCode(std::string_view code) {
-  bool quoted = false;
-  for (std::size_t i = 0; i < code.size(); ++i) {
-    const char c = code[i];
-    if (quoted) {
-      quoted = c != '"';
-      continue;
-    }
-    if (c == '"') quoted = true;
-    else if (c == '\\' || c == '_' || c == '*') ++i;
-    else if (c == '[') {
-      const auto end = code.find(']', i);
-      const std::string_view inner = code.substr(i + 1, end == std::string_view::npos ? 0 : end - i - 1);
-      if (inner == "h" || inner == "hh" || inner == "m" || inner == "mm" || inner == "s" || inner == "ss") return true;
-      if (end == std::string_view::npos) return false;
-      i = end;
-    } else if (c == ';') return false;  // only the first section decides
-    else {
-      const char l = static_cast<char>(c | 0x20);
-      if (l == 'd' || l == 'm' || l == 'y' || l == 'h' || l == 's') return true;
-    }
-  }
-  return false;
-}
-
-bool IsBuiltinDateFormat(int id) { return (id >= 14 && id <= 22) || (id >= 45 && id <= 47) || (id >= 27 && id <= 36) || (id >= 50 && id <= 58); }
-
 struct Styles : XmlHandler {
-  std::map<int, bool> CustomIsDate;
-  std::vector<int> XfNumFmt;
+  std::map<std::uint32_t, NumberKind> Custom;
+  std::vector<std::uint32_t> XfNumFmt;
   bool inCellXfs = false;
+  static std::uint32_t Id(const char* text) {
+    std::uint32_t id = 0;
+    if (text != nullptr) std::from_chars(text, text + std::strlen(text), id);
+    return id;
+  }
   void Start(const std::string& name, const XML_Char** a) override {
     if (name == "numFmt") {
       const char* id = Attr(a, "numFmtId");
       const char* code = Attr(a, "formatCode");
-      if (id != nullptr && code != nullptr) CustomIsDate[std::atoi(id)] = IsDateFormatCode(code);
+      if (id != nullptr && code != nullptr) Custom[Id(id)] = ClassifyFormatCode(code);
     } else if (name == "cellXfs") inCellXfs = true;
     else if (name == "xf" && inCellXfs) {
-      const char* id = Attr(a, "numFmtId");
-      XfNumFmt.push_back(id != nullptr ? std::atoi(id) : 0);
+      XfNumFmt.push_back(Id(Attr(a, "numFmtId")));
     }
   }
   void End(const std::string& name) override {
     if (name == "cellXfs") inCellXfs = false;
   }
-  std::vector<bool> DateStyles() const {
-    std::vector<bool> out;
-    for (int id : XfNumFmt) {
-      const auto it = CustomIsDate.find(id);
-      out.push_back(it != CustomIsDate.end() ? it->second : IsBuiltinDateFormat(id));
+  std::vector<NumberKind> Kinds() const {
+    std::vector<NumberKind> out;
+    for (std::uint32_t id : XfNumFmt) {
+      const auto it = Custom.find(id);
+      out.push_back(it != Custom.end() ? it->second : BuiltinFormatKind(id));
     }
     return out;
   }
 };
 
+// Text as spreadsheet programs write it: "_xHHHH_" stands for the UTF-16 code unit HHHH (surrogate pairs in two
+// escapes), so "_x005F_" is an underscore. Text of more than MaxCellChars characters is refused.
+class CellText {
+public:
+  explicit CellText(const SheetLimits& limits) : limits_(limits) {}
+  void Clear() { raw_.clear(); }
+  void Append(std::string_view s) {
+    raw_.append(s);
+    // Four bytes per character at most: beyond that the text is too long whatever its escapes are.
+    if (raw_.size() > 4ull * 7 * limits_.MaxCellChars) TooLong();
+  }
+  bool Empty() const { return raw_.empty(); }
+  const std::string& Raw() const { return raw_; }
+  std::string Decoded() const {
+    std::string out;
+    if (raw_.find("_x") == std::string::npos) {
+      out = raw_;
+    } else {
+      out.reserve(raw_.size());
+      char16_t pending = 0;
+      for (std::size_t i = 0; i < raw_.size();) {
+        unsigned unit = 0;
+        if (IsEscape(i, unit)) {
+          const unsigned char bytes[2] = {static_cast<unsigned char>(unit), static_cast<unsigned char>(unit >> 8)};
+          AppendUtf16(out, bytes, 1, &pending);
+          i += 7;
+          continue;
+        }
+        if (pending != 0) {
+          AppendCodePoint(out, 0xFFFD);
+          pending = 0;
+        }
+        out += raw_[i++];
+      }
+      if (pending != 0) AppendCodePoint(out, 0xFFFD);
+    }
+    if (out.size() > limits_.MaxCellChars && Utf16Units(out) > limits_.MaxCellChars) TooLong();
+    return out;
+  }
+
+private:
+  bool IsEscape(std::size_t i, unsigned& unit) const {
+    if (i + 7 > raw_.size() || raw_[i] != '_' || raw_[i + 1] != 'x' || raw_[i + 6] != '_') return false;
+    unit = 0;
+    for (std::size_t k = i + 2; k < i + 6; ++k) {
+      const char c = raw_[k];
+      const int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      if (v < 0) return false;
+      unit = unit * 16 + static_cast<unsigned>(v);
+    }
+    return true;
+  }
+  [[noreturn]] void TooLong() const {
+    throw Exception(Format("a text of more than %d characters", static_cast<long long>(limits_.MaxCellChars)));
+  }
+  const SheetLimits& limits_;
+  std::string raw_;
+};
+
 // Text of <si> items: the <t> elements, phonetic runs (<rPh>) left out.
 struct SharedStrings : XmlHandler {
-  std::vector<std::string> Items;
-  std::string current;
-  int inT = 0, inPhonetic = 0;
-  bool inSi = false;
+  explicit SharedStrings(const SheetLimits& limits) : limits_(limits), current_(limits) {}
+  StringTable Items;
   void Start(const std::string& name, const XML_Char**) override {
     if (name == "si") {
-      inSi = true;
-      current.clear();
-    } else if (name == "rPh") ++inPhonetic;
-    else if (name == "t") ++inT;
+      inSi_ = true;
+      current_.Clear();
+    } else if (name == "rPh") ++inPhonetic_;
+    else if (name == "t") ++inT_;
   }
   void End(const std::string& name) override {
     if (name == "si") {
-      Items.push_back(std::move(current));
-      current.clear();
-      inSi = false;
-    } else if (name == "rPh") --inPhonetic;
-    else if (name == "t") --inT;
+      if (Items.Size() >= limits_.MaxSharedStrings)
+        throw Exception(Format("more than %d shared strings", static_cast<long long>(limits_.MaxSharedStrings)));
+      Items.Add(current_.Decoded());
+      current_.Clear();
+      inSi_ = false;
+    } else if (name == "rPh") --inPhonetic_;
+    else if (name == "t") --inT_;
   }
   void Text(std::string_view s) override {
-    if (inSi && inT > 0 && inPhonetic == 0) current.append(s);
+    if (inSi_ && inT_ > 0 && inPhonetic_ == 0) current_.Append(s);
   }
+
+private:
+  const SheetLimits& limits_;
+  CellText current_;
+  int inT_ = 0, inPhonetic_ = 0;
+  bool inSi_ = false;
 };
 
 struct Worksheet : XmlHandler {
-  Worksheet(SheetSink& sink, const XlsxLimits& limits, const std::vector<std::string>& strings,
-            const std::vector<bool>& dateStyles, bool date1904)
-      : sink_(sink), limits_(limits), strings_(strings), dateStyles_(dateStyles), date1904_(date1904) {}
+  Worksheet(SheetSink& sink, const SheetLimits& limits, const StringTable& strings,
+            const std::vector<NumberKind>& styles, bool date1904)
+      : sink_(sink), limits_(limits), strings_(strings), styles_(styles), date1904_(date1904), value_(limits),
+        inline_(limits) {}
 
   void Start(const std::string& name, const XML_Char** a) override {
     if (name == "row") {
@@ -303,22 +352,30 @@ struct Worksheet : XmlHandler {
       col_ = 0;
     } else if (name == "c") {
       inCell_ = true;
-      value_.clear();
+      value_.Clear();
+      inline_.Clear();
       type_ = Attr(a, "t") != nullptr ? Attr(a, "t") : "n";
       const char* s = Attr(a, "s");
-      style_ = s != nullptr ? std::atoi(s) : 0;
+      style_ = 0;
+      if (s != nullptr) std::from_chars(s, s + std::strlen(s), style_);
       const char* ref = Attr(a, "r");
       if (ref != nullptr) ParseRef(ref);
       else ++col_;
       if (row_ == 0) row_ = 1;
-    } else if (inCell_ && (name == "v" || name == "t")) {
+    } else if (inCell_ && name == "v") {
       inValue_ = true;
+    } else if (inCell_ && name == "is") {
+      inInline_ = true;
+    } else if (inInline_ && name == "t") {
+      inInlineText_ = true;
     } else if (inCell_ && name == "rPh") {
       ++inPhonetic_;
     }
   }
   void End(const std::string& name) override {
-    if (name == "v" || name == "t") inValue_ = false;
+    if (name == "v") inValue_ = false;
+    else if (name == "t") inInlineText_ = false;
+    else if (name == "is") inInline_ = false;
     else if (name == "rPh") --inPhonetic_;
     else if (name == "c") {
       inCell_ = false;
@@ -326,7 +383,9 @@ struct Worksheet : XmlHandler {
     }
   }
   void Text(std::string_view s) override {
-    if (inValue_ && inPhonetic_ == 0) value_.append(s);
+    if (inPhonetic_ != 0) return;
+    if (inValue_) value_.Append(s);
+    else if (inInlineText_) inline_.Append(s);
   }
 
 private:
@@ -340,8 +399,8 @@ private:
   void ParseRef(std::string_view ref) {
     std::uint32_t col = 0;
     std::size_t i = 0;
-    for (; i < ref.size() && ref[i] >= 'A' && ref[i] <= 'Z'; ++i) {
-      col = col * 26 + static_cast<std::uint32_t>(ref[i] - 'A' + 1);
+    for (; i < ref.size() && ((ref[i] >= 'A' && ref[i] <= 'Z') || (ref[i] >= 'a' && ref[i] <= 'z')); ++i) {
+      col = col * 26 + static_cast<std::uint32_t>((ref[i] & ~0x20) - 'A' + 1);
       if (col > limits_.MaxCol) throw Exception("bad cell reference \"" + std::string(ref) + "\"");
     }
     if (i == 0) throw Exception("bad cell reference \"" + std::string(ref) + "\"");
@@ -350,49 +409,52 @@ private:
   }
   void Emit() {
     if (col_ == 0 || col_ > limits_.MaxCol) throw Exception("a cell beyond the last column");
+    const std::string& v = value_.Raw();
     std::string text;
-    if (type_ == "s") {
+    if (type_ == "inlineStr") {
+      text = inline_.Decoded();  // a <v> beside the <is> is not the cell's text
+    } else if (v.empty()) {
+      return;  // <v/> or no <v>: the cell holds no value
+    } else if (type_ == "s") {
       std::size_t index = 0;
-      const auto res = std::from_chars(value_.data(), value_.data() + value_.size(), index);
-      if (value_.empty() || res.ec != std::errc() || index >= strings_.size())
-        throw Exception("bad shared string index \"" + value_ + "\"");
+      const auto res = std::from_chars(v.data(), v.data() + v.size(), index);
+      if (res.ec != std::errc() || res.ptr != v.data() + v.size() || index >= strings_.Size())
+        throw Exception("bad shared string index \"" + v + "\"");
       text = strings_[index];
     } else if (type_ == "b") {
-      if (value_.empty()) return;
-      text = value_ == "1" || value_ == "true" ? "True" : "False";
-    } else if (type_ == "inlineStr" || type_ == "str" || type_ == "e") {
-      text = std::move(value_);
+      text = v == "1" || v == "true" ? "True" : "False";
+    } else if (type_ == "str" || type_ == "e") {
+      text = value_.Decoded();
     } else if (type_ == "d") {
-      double v = 0;
-      if (value_.empty()) return;
-      text = TryISOToDateTime(value_, v) ? SerialDateText(v, false) : value_;
+      double d = 0;
+      text = TryISOToDateTime(v, d) ? SerialDateText(d, false) : v;
     } else {
-      if (value_.empty()) return;
-      double v = 0;
-      const char* begin = value_.data();
-      const char* end = begin + value_.size();
-      const auto res = std::from_chars(begin, end, v);
-      if (res.ec != std::errc() || res.ptr != end) throw Exception("bad number \"" + value_ + "\"");
-      const bool isDate = style_ >= 0 && static_cast<std::size_t>(style_) < dateStyles_.size() &&
-                          dateStyles_[static_cast<std::size_t>(style_)];
-      text = isDate ? SerialDateText(v, date1904_) : FloatToStrShortest(v);
+      double d = 0;
+      const auto res = std::from_chars(v.data(), v.data() + v.size(), d);
+      if (res.ec != std::errc() || res.ptr != v.data() + v.size()) throw Exception("bad number \"" + v + "\"");
+      const NumberKind kind = style_ < styles_.size() ? styles_[style_] : NumberKind::Number;
+      text = std::isfinite(d) ? NumberText(d, kind, date1904_) : std::string("#NUM!");
     }
-    if (!text.empty()) sink_.Cell(row_ - 1, col_ - 1, std::move(text));
+    if (text.empty()) return;
+    if (text.size() > limits_.MaxCellChars && Utf16Units(text) > limits_.MaxCellChars)
+      throw Exception(Format("a text of more than %d characters", static_cast<long long>(limits_.MaxCellChars)));
+    sink_.Cell(row_ - 1, col_ - 1, std::move(text));
   }
 
   SheetSink& sink_;
-  const XlsxLimits& limits_;
-  const std::vector<std::string>& strings_;
-  const std::vector<bool>& dateStyles_;
+  const SheetLimits& limits_;
+  const StringTable& strings_;
+  const std::vector<NumberKind>& styles_;
   bool date1904_;
   std::uint32_t row_ = 0, col_ = 0;
-  bool inCell_ = false, inValue_ = false;
+  bool inCell_ = false, inValue_ = false, inInline_ = false, inInlineText_ = false;
   int inPhonetic_ = 0;
-  int style_ = 0;
-  std::string type_, value_;
+  std::uint32_t style_ = 0;
+  std::string type_;
+  CellText value_, inline_;
 };
 
-void ReadPackage(Package& pkg, SheetSink& sink, const XlsxLimits& limits) {
+void ReadPackage(Package& pkg, SheetSink& sink, const SheetLimits& limits) {
   std::string workbookPart = "xl/workbook.xml";
   if (pkg.Has("_rels/.rels")) {
     Relationships root;
@@ -400,27 +462,42 @@ void ReadPackage(Package& pkg, SheetSink& sink, const XlsxLimits& limits) {
     const std::string t = Resolve("", root.TargetOfType("/officeDocument"));
     if (!t.empty()) workbookPart = t;
   }
+  if (!pkg.Has(workbookPart)) {
+    if (pkg.Has("mimetype"))
+      throw Exception("Not a text file: an OpenDocument file (save it as .xlsx or as tab-separated text to import it)");
+    throw Exception("Not a text file: a zip archive that holds no workbook");
+  }
+  const std::string partName = workbookPart.substr(workbookPart.rfind('/') + 1);
+  if (partName.size() > 4 && SameText(partName.substr(partName.size() - 4), ".bin"))
+    throw Exception("The workbook is in the binary format (.xlsb); save it as .xlsx to import it");
+  if (!SameText(partName.substr(0, 8), "workbook"))
+    throw Exception("Not a text file: an Office document that holds no workbook (" + workbookPart + ")");
   Workbook wb;
   pkg.Parse(workbookPart, wb);
   Relationships rels;
   if (pkg.Has(RelsOf(workbookPart))) pkg.Parse(RelsOf(workbookPart), rels);
+  // The first sheet that is a worksheet (chart and dialog sheets hold no cells).
   std::string sheetPart;
-  if (const auto it = rels.ById.find(wb.FirstSheetRel); it != rels.ById.end())
+  for (const std::string& id : wb.SheetRels) {
+    const auto it = rels.ById.find(id);
+    if (it == rels.ById.end() || !it->second.Type.ends_with("/worksheet")) continue;
     sheetPart = Resolve(workbookPart, it->second.Target);
+    break;
+  }
   if (sheetPart.empty()) throw Exception("The workbook names no worksheet");
 
-  std::vector<bool> dateStyles;
+  std::vector<NumberKind> styles;
   const std::string stylesPart = Resolve(workbookPart, rels.TargetOfType("/styles"));
   if (!stylesPart.empty() && pkg.Has(stylesPart)) {
-    Styles styles;
-    pkg.Parse(stylesPart, styles);
-    dateStyles = styles.DateStyles();
+    Styles parsed;
+    pkg.Parse(stylesPart, parsed);
+    styles = parsed.Kinds();
   }
-  SharedStrings strings;
+  SharedStrings strings(limits);
   const std::string stringsPart = Resolve(workbookPart, rels.TargetOfType("/sharedStrings"));
   if (!stringsPart.empty() && pkg.Has(stringsPart)) pkg.Parse(stringsPart, strings);
 
-  Worksheet sheet(sink, limits, strings.Items, dateStyles, wb.Date1904);
+  Worksheet sheet(sink, limits, strings.Items, styles, wb.Date1904);
   pkg.Parse(sheetPart, sheet);
 }
 
@@ -432,7 +509,7 @@ void ReadPackage(Package& pkg, SheetSink& sink, const XlsxLimits& limits) {
 
 }  // namespace
 
-void ReadXlsxSheet0(const std::string& fileName, SheetSink& sink, const XlsxLimits& limits) {
+void ReadXlsxSheet0(const std::string& fileName, SheetSink& sink, const SheetLimits& limits) {
   int code = 0;
   zip_t* z = zip_open(fileName.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
   if (z == nullptr) {
@@ -444,7 +521,7 @@ void ReadXlsxSheet0(const std::string& fileName, SheetSink& sink, const XlsxLimi
   ReadPackage(pkg, sink, limits);
 }
 
-void ReadXlsxSheet0(const void* data, std::size_t size, SheetSink& sink, const XlsxLimits& limits) {
+void ReadXlsxSheet0(const void* data, std::size_t size, SheetSink& sink, const SheetLimits& limits) {
   zip_error_t err;
   zip_error_init(&err);
   zip_source_t* src = zip_source_buffer_create(data, size, 0, &err);

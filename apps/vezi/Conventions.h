@@ -1,0 +1,39 @@
+// The conventions every vezi command shares, kept in one place so that each command gets them alike:
+//
+// - Numbers: every numeric option and argument is read by one parser. It takes numbers as a person writes
+//   them ("80", "55.5", "-3", "1e3" for real numbers; "12" for whole numbers) and refuses NaN, infinities,
+//   hexadecimal, blanks and trailing text. CheckNumbers puts it on every numeric option of every command;
+//   Range adds limits, and its message shows the numbers as they are written ("Value -3 not in range 0 to
+//   1000").
+// - Errors: every error goes to standard error as "vezi: <message>"; usage errors (exit code 2) add a line
+//   pointing at the command's help. Commands throw: vez::Exception for failures (exit code 1), UsageError for
+//   a wrong use of the command (exit code 2).
+// - Commands: an unknown command is answered with the list of commands.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vezi {
+
+// The number in text, or nullopt when the text is not a finite number written in decimal.
+std::optional<double> ParseNumber(std::string_view text);
+// The whole number in text (optional sign and decimal digits only), or nullopt.
+std::optional<long long> ParseWholeNumber(std::string_view text);
+
+// The check of an option's value: a finite number from Min to Max.
+CLI::Validator Range(double Min, double Max);
+
+// Puts the number check on every option of every command whose value is a number.
+void CheckNumbers(CLI::App& app);
+
+// A wrong use of a command: exit code 2 with a pointer to its help.
+inline CLI::ValidationError UsageError(const std::string& message) { return CLI::ValidationError(message); }
+
+// Parses the command line and runs the command; returns the exit code. All errors end here.
+int Run(CLI::App& app, int argc, char** argv);
+
+}  // namespace vezi

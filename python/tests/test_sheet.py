@@ -1,0 +1,47 @@
+import json
+import os
+
+import pytest
+import veziru
+from conftest import SOURCE, vezi
+
+SPREADSHEETS = os.path.join(SOURCE, "tests", "data", "spreadsheet")
+EXAMPLES = os.path.join(SOURCE, "examples", "import")
+
+
+def test_read_sheet_gives_the_grid_of_texts():
+    sheet = veziru.read_sheet(os.path.join(SPREADSHEETS, "biff5.xls"))
+    assert sheet.file_type == "Excel 5.0"
+    assert sheet.columns == ["A", "B", "C", "D", "E", "F"][:len(sheet.columns)]
+    assert sheet.rows[0][:2] == ["Привет", "reich"]
+    assert sheet.rows[2][:3] == ["01:30:00", "Ergebnis", "True"]
+    assert all(len(row) == len(sheet.columns) for row in sheet)
+    pandas = pytest.importorskip("pandas")
+    frame = sheet.to_pandas()
+    assert isinstance(frame, pandas.DataFrame) and frame.shape == (len(sheet), len(sheet.columns))
+
+
+def test_import_file_reports_as_the_command_does(tmp_path):
+    text = tmp_path / "in.txt"
+    text.write_bytes(b"ElementName\tValues0\nA\t1\nB\tloud\n\t\nC\t3\n")
+    ours = veziru.import_file(str(text), str(tmp_path / "py" / "emis.abs"), auto_link=True)
+    vezi("import", str(text), "--into", str(tmp_path / "cli" / "emis.abs"), "--auto-link", "--on-exists", "skip",
+         "--report", str(tmp_path / "r.json"), check=False)
+    theirs = json.loads((tmp_path / "r.json").read_text())
+    for report in (ours, theirs):
+        del report["library"]
+    assert ours == theirs
+    assert (ours["added"], ours["failed"], ours["empty_lines"]) == (2, 1, 1)
+    again = veziru.import_file(os.path.join(EXAMPLES, "spectra.xls"), str(tmp_path / "py" / "emis.abs"),
+                               map={"ElementName": "A"}, auto_link=True, stop=3, on_exists="rename")
+    assert (again["added"], again["last_line"], again["file_type"]) == (2, 3, "Excel 97")
+    with pytest.raises(veziru.Error, match="encrypted.*cannot be opened"):
+        veziru.import_file(os.path.join(SPREADSHEETS, "encrypted.xlsx"), str(tmp_path / "emis.abs"), auto_link=True)
+    with pytest.raises(ValueError):
+        veziru.import_file(str(text), str(tmp_path / "emis.abs"), auto_link=True, on_exists="ask")
+
+
+def test_import_texts_hold_both_tables():
+    texts = veziru.import_texts()
+    assert texts["dialogs"]["strStartLine"] == "Start Import From Line#"
+    assert texts["wizard"]["strSheetName"] == "Sheet"

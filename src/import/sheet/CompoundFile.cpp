@@ -1,0 +1,161 @@
+#include "import/sheet/CompoundFile.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/Exceptions.h"
+#include "core/FormatSettings.h"
+#include "import/sheet/SheetReader.h"
+
+namespace vez::detail {
+
+namespace {
+
+constexpr unsigned char kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
+constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
+
+std::uint16_t U16(const char* p) {
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[1]) << 8);
+}
+std::uint32_t U32(const char* p) { return static_cast<std::uint32_t>(U16(p)) | static_cast<std::uint32_t>(U16(p + 2)) << 16; }
+
+[[noreturn]] void Damaged(const std::string& what) { throw Exception("The compound document is damaged: " + what); }
+
+}  // namespace
+
+bool IsCompoundFile(std::string_view bytes) {
+  return bytes.size() >= sizeof kSignature && std::memcmp(bytes.data(), kSignature, sizeof kSignature) == 0;
+}
+
+std::uint64_t CompoundFile::SectorOffset(std::uint32_t sector) const {
+  return (static_cast<std::uint64_t>(sector) + 1) << sectorShift_;
+}
+
+CompoundFile::CompoundFile(std::string_view bytes) : bytes_(bytes) {
+  if (!IsCompoundFile(bytes)) throw Exception("Not a compound document");
+  if (bytes.size() < 512) throw Exception("The file is cut short: the compound document header is incomplete");
+  const char* h = bytes.data();
+  sectorShift_ = U16(h + 30);
+  miniShift_ = U16(h + 32);
+  if (sectorShift_ < 7 || sectorShift_ > 16) Damaged(Format("sector size 2^%d", sectorShift_));
+  if (miniShift_ < 2 || miniShift_ >= sectorShift_) Damaged(Format("mini sector size 2^%d", miniShift_));
+  const bool version4 = U16(h + 26) == 4;
+  miniCutoff_ = U32(h + 56);
+  const std::uint64_t sectorSize = 1ull << sectorShift_;
+  const std::uint64_t whole = bytes.size() > sectorSize ? (bytes.size() - sectorSize) / sectorSize : 0;
+  const std::uint64_t present = bytes.size() > sectorSize ? (bytes.size() - sectorSize + sectorSize - 1) / sectorSize : 0;
+
+  // The sector allocation table: its sectors are listed in the header and in the chain of DIFAT sectors.
+  const std::uint32_t fatSectors = U32(h + 44);
+  if (fatSectors > present) throw Exception("The file is cut short: the sector table lies beyond its end");
+  std::vector<std::uint32_t> fatList;
+  for (std::uint32_t i = 0; i < 109 && fatList.size() < fatSectors; ++i) fatList.push_back(U32(h + 76 + 4 * i));
+  std::uint32_t difat = U32(h + 68);
+  const std::uint32_t perDifat = static_cast<std::uint32_t>(sectorSize / 4) - 1;
+  for (std::uint64_t hops = 0; fatList.size() < fatSectors; ++hops) {
+    if (difat >= whole || hops > whole) Damaged("the list of table sectors leaves the file");
+    const char* s = bytes.data() + SectorOffset(difat);
+    for (std::uint32_t i = 0; i < perDifat && fatList.size() < fatSectors; ++i) fatList.push_back(U32(s + 4 * i));
+    difat = U32(s + 4 * perDifat);
+  }
+  fat_.reserve(fatList.size() * (sectorSize / 4));
+  for (std::uint32_t sector : fatList) {
+    if (sector >= present) throw Exception("The file is cut short: the sector table lies beyond its end");
+    // A table sector that the end of the file cuts: the entries it lost are free sectors.
+    const std::uint64_t offset = SectorOffset(sector);
+    const std::uint64_t entries = std::min<std::uint64_t>(sectorSize, bytes.size() - offset) / 4;
+    for (std::uint64_t i = 0; i < sectorSize / 4; ++i) fat_.push_back(i < entries ? U32(bytes.data() + offset + 4 * i) : 0xFFFFFFFF);
+  }
+
+  // The directory.
+  bool truncated = false;
+  const std::string dir = ReadChain(U32(h + 48), present * sectorSize, truncated);
+  for (std::size_t at = 0; at + 128 <= dir.size(); at += 128) {
+    const char* d = dir.data() + at;
+    Entry e;
+    const std::uint16_t nameBytes = std::min<std::uint16_t>(U16(d + 64), 64);
+    AppendUtf16(e.Name, reinterpret_cast<const unsigned char*>(d), nameBytes >= 2 ? nameBytes / 2 - 1 : 0);
+    e.Type = static_cast<std::uint8_t>(d[66]);
+    e.Left = U32(d + 68);
+    e.Right = U32(d + 72);
+    e.Child = U32(d + 76);
+    e.Start = U32(d + 116);
+    e.Size = version4 ? (static_cast<std::uint64_t>(U32(d + 124)) << 32 | U32(d + 120)) : U32(d + 120);
+    entries_.push_back(std::move(e));
+  }
+  if (entries_.empty() || entries_[0].Type != 5) Damaged("it has no root entry");
+
+  // The mini stream (the root entry's data) and its table, for streams below the cutoff.
+  const std::uint32_t miniFatSectors = U32(h + 64);
+  if (miniFatSectors > 0 && miniFatSectors <= whole) {
+    bool cut = false;
+    const std::string table = ReadChain(U32(h + 60), static_cast<std::uint64_t>(miniFatSectors) * sectorSize, cut);
+    for (std::size_t i = 0; i + 4 <= table.size(); i += 4) miniFat_.push_back(U32(table.data() + i));
+    miniStream_ = ReadChain(entries_[0].Start, entries_[0].Size, cut);
+  }
+}
+
+std::string CompoundFile::ReadChain(std::uint32_t start, std::uint64_t size, bool& truncated) const {
+  const std::uint64_t sectorSize = 1ull << sectorShift_;
+  std::string out;
+  // No more than the file can hold, whatever the size says.
+  const std::uint64_t want = std::min<std::uint64_t>(size, bytes_.size());
+  out.reserve(static_cast<std::size_t>(want));
+  std::vector<bool> seen(fat_.size());
+  for (std::uint32_t s = start; s != kEndOfChain && out.size() < want; s = fat_[s]) {
+    if (s >= fat_.size()) break;  // the chain ends early: the caller sees the shortfall
+    if (seen[s]) Damaged("a sector chain loops");
+    seen[s] = true;
+    const std::uint64_t offset = SectorOffset(s);
+    if (offset >= bytes_.size()) break;
+    const std::uint64_t n = std::min({sectorSize, want - out.size(), bytes_.size() - offset});
+    out.append(bytes_.data() + offset, static_cast<std::size_t>(n));
+    if (n < sectorSize && out.size() < want) break;  // the file ends inside this sector
+  }
+  truncated = out.size() < size;
+  return out;
+}
+
+const CompoundFile::Entry* CompoundFile::FindStream(std::initializer_list<std::string_view> names) const {
+  // The root's children form a tree through Left, Right (siblings) and Child; walk it without trusting it.
+  std::vector<const Entry*> children;
+  std::vector<bool> seen(entries_.size());
+  std::vector<std::uint32_t> stack{entries_[0].Child};
+  while (!stack.empty()) {
+    const std::uint32_t i = stack.back();
+    stack.pop_back();
+    if (i == kNoEntry || i >= entries_.size() || seen[i]) continue;
+    seen[i] = true;
+    children.push_back(&entries_[i]);
+    stack.push_back(entries_[i].Left);
+    stack.push_back(entries_[i].Right);
+  }
+  for (std::string_view name : names)
+    for (const Entry* e : children)
+      if (e->Type == 2 && SameText(e->Name, name)) return e;
+  return nullptr;
+}
+
+CompoundFile::Stream CompoundFile::Read(const Entry& entry) const {
+  Stream stream;
+  if (entry.Size >= miniCutoff_ || miniFat_.empty()) {
+    stream.Bytes = ReadChain(entry.Start, entry.Size, stream.Truncated);
+    return stream;
+  }
+  const std::uint64_t miniSize = 1ull << miniShift_;
+  std::vector<bool> seen(miniFat_.size());
+  for (std::uint32_t s = entry.Start; s != kEndOfChain && stream.Bytes.size() < entry.Size; s = miniFat_[s]) {
+    if (s >= miniFat_.size()) break;
+    if (seen[s]) Damaged("a chain of mini sectors loops");
+    seen[s] = true;
+    const std::uint64_t offset = static_cast<std::uint64_t>(s) << miniShift_;
+    if (offset >= miniStream_.size()) break;
+    const std::uint64_t n = std::min({miniSize, entry.Size - stream.Bytes.size(), miniStream_.size() - offset});
+    stream.Bytes.append(miniStream_, static_cast<std::size_t>(offset), static_cast<std::size_t>(n));
+  }
+  stream.Truncated = stream.Bytes.size() < entry.Size;
+  return stream;
+}
+
+}  // namespace vez::detail

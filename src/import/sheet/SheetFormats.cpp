@@ -1,0 +1,151 @@
+// Number formats, date serials and string helpers that the .xls and .xlsx readers share.
+#include <cmath>
+#include <cstdio>
+
+#include "core/Exceptions.h"
+#include "core/FormatSettings.h"
+#include "import/sheet/SheetReader.h"
+
+namespace vez::detail {
+
+NumberKind ClassifyFormatCode(std::string_view code) {
+  int dateLetters = 0, placeholders = 0;
+  bool elapsed = false;
+  std::string plain;  // the first section without quotes, escapes and brackets
+  for (std::size_t i = 0; i < code.size(); ++i) {
+    const char c = code[i];
+    if (c == '"') {
+      const auto end = code.find('"', i + 1);
+      if (end == std::string_view::npos) break;
+      i = end;
+    } else if (c == '\\' || c == '_' || c == '*') {
+      ++i;
+    } else if (c == '[') {
+      const auto end = code.find(']', i);
+      if (end == std::string_view::npos) break;
+      const std::string_view inner = code.substr(i + 1, end - i - 1);
+      if (!inner.empty() && inner.find_first_not_of(inner[0]) == std::string_view::npos) {
+        const char l = static_cast<char>(inner[0] | 0x20);
+        elapsed = elapsed || l == 'h' || l == 'm' || l == 's';
+      }
+      i = end;
+    } else if (c == ';') {
+      break;
+    } else {
+      plain += c;
+    }
+  }
+  if (SameText(plain, "General") || SameText(plain, "Standard") || plain == "@") return NumberKind::Number;
+  for (char c : plain) {
+    const char l = static_cast<char>(c | 0x20);
+    if (l == 'y' || l == 'm' || l == 'd' || l == 'h' || l == 's') ++dateLetters;
+    else if (c == '0' || c == '#' || c == '?') ++placeholders;
+  }
+  if (elapsed) return NumberKind::Elapsed;
+  return dateLetters > placeholders ? NumberKind::Date : NumberKind::Number;
+}
+
+NumberKind BuiltinFormatKind(std::uint32_t id) {
+  if (id == 46) return NumberKind::Elapsed;
+  if ((id >= 14 && id <= 22) || (id >= 27 && id <= 36) || id == 45 || id == 47 || (id >= 50 && id <= 58))
+    return NumberKind::Date;
+  return NumberKind::Number;
+}
+
+std::string SerialDateText(double serial, bool date1904) {
+  // Spreadsheet programs show no date before the epoch; a serial between 0 and 1 is a time of day in both systems.
+  if (!(serial >= 0.0 && serial < 2958466.0)) return FloatToStrShortest(serial);
+  double value = date1904 ? serial + 1462.0 : serial;
+  if (!date1904 && serial < 61.0 && serial >= 1.0) value += 1.0;  // the 1900 system's phantom 29 February
+  value = std::round(value * 86400.0) / 86400.0;  // whole seconds, so 0.5 s of rounding never shows as :59
+  if (serial > 0.0 && serial < 1.0) return FormatDateTime("tt", value - std::floor(value));
+  if (value == std::floor(value)) return FormatDateTime("ddddd", value);
+  return FormatDateTime("ddddd tt", value);
+}
+
+namespace {
+
+std::string ElapsedText(double days) {
+  const double seconds = std::round(std::fabs(days) * 86400.0);
+  if (!(seconds < 9e15)) return FloatToStrShortest(days);
+  const auto total = static_cast<long long>(seconds);
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "%s%02lld:%02lld:%02lld", days < 0 && total > 0 ? "-" : "", total / 3600,
+                total / 60 % 60, total % 60);
+  return buffer;
+}
+
+}  // namespace
+
+std::string NumberText(double value, NumberKind kind, bool date1904) {
+  switch (kind) {
+    case NumberKind::Date: return SerialDateText(value, date1904);
+    case NumberKind::Elapsed: return ElapsedText(value);
+    case NumberKind::Number: break;
+  }
+  return FloatToStrShortest(value);
+}
+
+void StringTable::Add(std::string_view text) {
+  if (text_.size() + text.size() > 0xFFFFFFFFu) throw Exception("The shared strings exceed 4 GiB");
+  text_.append(text);
+  ends_.push_back(static_cast<std::uint32_t>(text_.size()));
+}
+
+std::size_t Utf16Units(std::string_view utf8) {
+  std::size_t units = 0;
+  for (char c : utf8) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b & 0xC0) != 0x80) units += b >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+void AppendCodePoint(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+void AppendUtf16(std::string& out, const unsigned char* p, std::size_t units, char16_t* pending) {
+  char16_t high = pending != nullptr ? *pending : 0;
+  for (std::size_t i = 0; i < units; ++i) {
+    const auto u = static_cast<char16_t>(p[2 * i] | p[2 * i + 1] << 8);
+    if (high != 0) {
+      if (u >= 0xDC00 && u <= 0xDFFF) {
+        AppendCodePoint(out, 0x10000 + ((static_cast<char32_t>(high) - 0xD800) << 10) + (u - 0xDC00));
+        high = 0;
+        continue;
+      }
+      AppendCodePoint(out, 0xFFFD);
+      high = 0;
+    }
+    if (u >= 0xD800 && u <= 0xDBFF) high = u;
+    else if (u >= 0xDC00 && u <= 0xDFFF) AppendCodePoint(out, 0xFFFD);
+    else if (u < 0x80) out += static_cast<char>(u);
+    else AppendCodePoint(out, u);
+  }
+  if (pending != nullptr) *pending = high;
+  else if (high != 0) AppendCodePoint(out, 0xFFFD);
+}
+
+void AppendLatin1(std::string& out, const unsigned char* p, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (p[i] < 0x80) out += static_cast<char>(p[i]);
+    else AppendCodePoint(out, p[i]);
+  }
+}
+
+}  // namespace vez::detail

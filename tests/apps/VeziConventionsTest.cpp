@@ -1,0 +1,136 @@
+// The conventions every vezi command shares: --version, unknown commands, the error prefix and the number
+// parser, the bands named for a person, and an interrupt while the name question waits.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "TestUtil.h"
+#include "VeziRunner.h"
+#include "core/Version.h"
+
+namespace vez {
+namespace {
+
+using ::testing::ContainsRegex;
+using test::RunResult;
+using test::TempDir;
+
+RunResult Vezi(const std::vector<std::string>& args) { return test::RunProgram(VEZI_EXECUTABLE, args); }
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(VeziConventions, VersionAndUnknownCommand) {
+  const RunResult version = Vezi({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, std::string("vezi (VEZiru0) ") + kVersionString + "\n");
+  const RunResult bogus = Vezi({"bogus"});
+  EXPECT_EQ(bogus.exitCode, 2);
+  EXPECT_EQ(bogus.err.rfind("vezi: unknown command 'bogus'; the commands are: ", 0), 0u) << bogus.err;
+  EXPECT_TRUE(Contains(bogus.err, "convert") && Contains(bogus.err, "bands")) << bogus.err;
+}
+
+// Every usage error is "vezi: " + what is wrong, numbers as they were written, NaN and infinities refused.
+TEST(VeziConventions, UsageErrorsAndNumbers) {
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "nan"}, "--speed: 'nan' is not a number"},
+      {{"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "inf"}, "--speed: 'inf' is not a number"},
+      {{"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "-3"}, "--speed: Value -3 not in range 0 to 300"},
+      {{"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "5km"}, "--speed: '5km' is not a number"},
+      {{"spectrum", "emis.abs", "1e3"}, "NR: '1e3' is not a whole number"},
+      {{"import", "in.txt", "--into", "emis.abs"}, "give --map FIELD=COL or --auto-link"},
+      {{"tnm", "--pavement", "avg", "--speed", "50"}, "give --vehicle, or --library with --record"},
+      {{"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "50", "--record", "1"},
+       "--record requires --library"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = Vezi(c.args);
+    EXPECT_EQ(r.exitCode, 2) << c.message;
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "vezi: " + c.message);
+  }
+  const RunResult ok = Vezi({"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "+55.5"});
+  EXPECT_EQ(ok.exitCode, 0) << ok.err;
+}
+
+// The bands a person maps: the grid, and the band of every Values<n> field in `vezi info`.
+TEST(VeziConventions, BandsAreNamed) {
+  const RunResult bands = Vezi({"bands"});
+  EXPECT_EQ(bands.exitCode, 0);
+  EXPECT_TRUE(Contains(bands.out, "\n    8     125       3  Values8             7             2\n")) << bands.out;
+  TempDir dir;
+  ASSERT_EQ(Vezi({"create", "ltAbsor", dir.Path().string()}).exitCode, 0);
+  const RunResult info = Vezi({"info", dir.File("Absor.abs")});
+  EXPECT_THAT(info.out, ContainsRegex(" Values2 +double +0 +no +31.5 Hz, octave 1\n"));
+  EXPECT_THAT(info.out, ContainsRegex(" Values3 +double +0 +no +40 Hz\n"));
+  EXPECT_THAT(info.out, ContainsRegex(" Values0 +double +0 +no +single value\n"));
+}
+
+// Runs vezi on a terminal; returns its exit code and what it wrote. `act` is called with the output so far until
+// it returns true: it may act on the program (write to the terminal, send a signal).
+int RunOnTerminal(const std::vector<std::string>& args, const std::function<bool(pid_t, int, const std::string&)>& act,
+                  std::string& output) {
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    std::vector<char*> argv{const_cast<char*>(VEZI_EXECUTABLE)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(VEZI_EXECUTABLE, argv.data());
+    _exit(127);
+  }
+  bool acted = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, 100) > 0) {
+      char buffer[512];
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      if (n <= 0) break;  // the program ended
+      output.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (!acted) acted = act(pid, master, output);
+  }
+  close(master);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Ctrl-C or SIGTERM while the name question waits ends the run at once, stores nothing and says so.
+TEST(VeziConventions, InterruptAtTheNameQuestion) {
+  TempDir dir;
+  const std::string in = dir.File("in.txt"), lib = dir.File("emis.abs");
+  std::ofstream(in) << "ElementName\tValues1\nFan\t50\n";
+  ASSERT_EQ(Vezi({"import", in, "--into", lib, "--auto-link"}).exitCode, 0);
+  std::ofstream(in) << "ElementName\tValues1\nFan\t70\nPump\t60\n";
+  for (const int signal : {SIGINT, SIGTERM}) {
+    std::string output;
+    const int code = RunOnTerminal({"import", in, "--into", lib, "--auto-link"},
+                                   [signal](pid_t pid, int terminal, const std::string& out) {
+                                     if (!Contains(out, "[c]ancel? ")) return false;
+                                     if (signal == SIGINT) return write(terminal, "\x03", 1) == 1;  // Ctrl-C
+                                     return kill(pid, signal) == 0;
+                                   },
+                                   output);
+    EXPECT_EQ(code, 1) << output;
+    EXPECT_TRUE(Contains(output, "Added:       0 (interrupted: nothing stored)")) << output;
+  }
+  EXPECT_TRUE(Contains(Vezi({"dump", lib}).out, "\n1,Fan,50,")) << "the library is unchanged";
+  EXPECT_EQ(Vezi({"dump", lib, "--format", "json"}).out.find("Pump"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vez
