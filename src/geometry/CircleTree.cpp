@@ -14,6 +14,8 @@
 #include <sys/mman.h>
 #endif
 
+#include "core/Exceptions.h"
+
 namespace vez {
 
 namespace {
@@ -178,6 +180,19 @@ void* TCTKnot::operator new(std::size_t size) { return ::operator new(size); }
 void TCTKnot::operator delete(void* p, std::size_t size) noexcept { ::operator delete(p, size); }
 #endif
 
+namespace {
+// A non-finite coordinate or margin would make the circle around the data NaN or infinite, and then every query
+// of the tree would find nothing: such input is refused before it enters the tree.
+bool Finite(const TCTCustomDataItem& item) {
+  return std::isfinite(item.X1()) && std::isfinite(item.Y1()) &&
+         (item.SegType() != stLine || (std::isfinite(item.X2()) && std::isfinite(item.Y2())));
+}
+void CheckMargin(double margin) {
+  if (!std::isfinite(margin)) throw Exception("The margin of a circle tree must be a finite number");
+}
+constexpr const char* kNotFinite = "A circle tree item must have finite coordinates";
+}  // namespace
+
 bool TCTCustomDataItem::BelongsTo(const TCTKnot* knot) const {
   if (!knot) return false;
   switch (SegType()) {
@@ -320,7 +335,11 @@ std::unique_ptr<TCTKnot> TCircleTree::CreateKnot(std::unique_ptr<TCTDataList> li
 
 void TCircleTree::Build(std::unique_ptr<TCTDataList> list) {
   Root.reset();
+  if (list) list->OwnsObjects = true;  // the items are the tree's: a list refused here destroys them
+  CheckMargin(Margin);
   if (!list || list->Count() == 0) return;  // an empty list is destroyed here
+  if (!std::all_of(list->begin(), list->end(), [](const TCTCustomDataItem* item) { return Finite(*item); }))
+    throw Exception(kNotFinite);
   Root = CreateKnot(std::move(list), nullptr, cnCenter, true);
   if (!Root->Daten_vorhanden()) {
     Root.reset();
@@ -330,6 +349,9 @@ void TCircleTree::Build(std::unique_ptr<TCTDataList> list) {
 }
 
 void TCircleTree::InitRect(double x1, double y1, double x2, double y2) {
+  CheckMargin(Margin);
+  for (double v : {x1, y1, x2, y2})
+    if (!std::isfinite(v)) throw Exception("The rectangle of a circle tree must have finite corners");
   Root = CreateKnot(nullptr, nullptr, cnCenter, false);
   Root->X = (x1 + x2) / 2;
   Root->Y = (y1 + y2) / 2;
@@ -351,6 +373,7 @@ void TCircleTree::Subdivide(TCTKnot* knot, int level) {
 }
 
 void TCircleTree::AddItem(std::unique_ptr<TCTCustomDataItem> item) {
+  if (!Finite(*item)) throw Exception(kNotFinite);
   TCTKnot* k = Root->FindKnot(item.get());
   k->Daten.Add(item.release());
   if (k->Daten.Count() <= kMaxKnotItems) return;

@@ -26,6 +26,9 @@
 // - Knots come from a pool of fixed-size blocks, one size class per knot class size: a build lays a knot's
 //   descendants out right behind it, which the queries read ahead. Freed blocks are kept for reuse until the last
 //   knot of their size is freed; then the pool gives the memory back.
+// - An item with a coordinate that is not finite, a margin that is not finite and a rectangle with a corner that
+//   is not finite are refused with a vez::Exception: the circles around them would become NaN or infinite, and
+//   every query of the tree would find nothing. A list that the list constructor refuses goes with its items.
 // - Schnitt frames the strip with the arc tangent of the slope, so a direction with dx < 0 reverses the local
 //   axis and the interval (a, b) is measured from (x0, y0) in the direction (−dx, −dy).
 #pragma once
@@ -124,7 +127,8 @@ public:
 
 class TCircleTree {
 public:
-  // Builds the tree over the items of list and takes them over; an empty list gives a tree without root.
+  // Builds the tree over the items of list and takes them over; an empty list gives a tree without root. Throws
+  // when an item or the margin is not finite.
   TCircleTree(std::unique_ptr<TCTDataList> list, double margin);
   // An empty tree over the rectangle (x1, y1)–(x2, y2).
   TCircleTree(double x1, double y1, double x2, double y2, double margin);
@@ -134,7 +138,7 @@ public:
 
   virtual std::unique_ptr<TCTKnot> CreateKnot(std::unique_ptr<TCTDataList> list, TCTKnot* parent,
                                               TCircleNumber number, bool flag);
-  // Inserts one item (the tree takes it over). Requires a root.
+  // Inserts one item (the tree takes it over). Requires a root; throws when the item is not finite.
   void AddItem(std::unique_ptr<TCTCustomDataItem> item);
   // Items of the knots that the strip along the line through (x0, y0) with direction (dx, dy), dx ≠ 0, passes
   // between the local abscissae a and b. result is cleared first.

@@ -12,11 +12,13 @@
 // TIntKoordBaum / TIntKoordBaum3 (32-bit, objects kept in a chain of TBaumEle with a bounding box) and
 // TIntegerBaum (32-bit interval). The integer members split at the midpoint rounded half to even.
 //
-// This library's choices: AddItem answers, in every member, whether this call split the node or made a third
-// branch (the double-coordinate members' callers may ignore it). Depths are 8-bit and are not checked for
-// overflow; trees deeper than the depth limit of 24 used below the root do not arise.
+// This library's choices: the double-coordinate members refuse bounds that are not finite (a vez::Exception), as
+// a NaN bound would keep the tree from ever splitting. AddItem answers, in every member, whether this call split
+// the node or made a third branch (the double-coordinate members' callers may ignore it). Depths are 8-bit and are
+// not checked for overflow; trees deeper than the depth limit of 24 used below the root do not arise.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/Exceptions.h"
 #include "geometry/PtrList.h"
 
 namespace vez {
@@ -105,7 +108,12 @@ public:
   using SelfType = Self;
 
   RectTree(uint8_t depth, C x1, C y1, C x2, C y2)
-      : Depth(static_cast<uint8_t>(depth + 1)), X1(x1), Y1(y1), X2(x2), Y2(y2) {}
+      : Depth(static_cast<uint8_t>(depth + 1)), X1(x1), Y1(y1), X2(x2), Y2(y2) {
+    if constexpr (!std::is_integral_v<C>) {
+      for (C v : {x1, y1, x2, y2})
+        if (!std::isfinite(v)) throw Exception("The bounds of a split tree must be finite numbers");
+    }
+  }
   ~RectTree() override = default;
 
   // A new node for a half; the base makes a node of the member class itself.

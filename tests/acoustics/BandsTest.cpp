@@ -1,58 +1,80 @@
+// The band grid and the weighting corrections against the tables in tests/data/acoustics/bands.txt.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <string_view>
 
+#include "TestUtil.h"
 #include "acoustics/Bands.h"
+#include "acoustics/Fgang.h"
+#include "core/Exceptions.h"
 
 namespace vez {
 namespace {
 
-// The exact base-10 centre of third-octave band k: 1000 * 10^((k - 17)/10) Hz.
-double ExactCentre(int k) { return 1000.0 * std::pow(10.0, (k - 17) / 10.0); }
-
-TEST(Bands, CentresAndLabels) {
-  for (int k = 1; k <= 30; ++k) {
-    std::string label(FrequStr[k]);
-    // Nominal centres are within 3% of the exact ones; labels spell them in Hz or kHz.
-    EXPECT_NEAR(1.0, terzen[k] / ExactCentre(k), 0.03) << label;
-    const bool kilo = label.ends_with("kHz");
-    ASSERT_TRUE(label.ends_with("Hz")) << label;
-    label.resize(label.size() - (kilo ? 3 : 2));
-    EXPECT_EQ(label.find_first_not_of("0123456789."), std::string::npos) << label;
-    EXPECT_EQ(terzen[k], std::lround(std::stod(label) * (kilo ? 1000 : 1))) << label;
+// Each band starts at its lowest frequency (the one below belongs to the band before) and takes the weighting of
+// its row; the spectrum's own look-up ends each band at its highest frequency and wraps to band 1 above the top.
+TEST(Bands, TablesAsWritten) {
+  std::ifstream in(test::DataPath("acoustics/bands.txt"));
+  int rows = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with("#")) continue;
+    std::istringstream row(line);
+    std::string kind, label;
+    int k = 0, centre = 0, lower = 0, upper = 0;
+    row >> kind >> k >> centre;
+    int32_t below = 0, at = 0;
+    if (kind == "third") {
+      row >> label >> lower >> upper;
+      EXPECT_EQ(centre, terzen[k]);
+      EXPECT_EQ(label, FrequStr[k]);
+      EXPECT_EQ(centre, TerzFrequenz(static_cast<uint16_t>(lower), at));
+      if (lower > 0) TerzFrequenz(static_cast<uint16_t>(lower - 1), below);
+      EXPECT_EQ(std::pair(k, k - 1), std::pair(at, below)) << line;
+      EXPECT_EQ(k * 100 + k % 30 + 1, TSpectrum::TerzBandNr(upper) * 100 + TSpectrum::TerzBandNr(upper + 1)) << upper;
+      for (const char filter : {'A', 'B', 'C', 'D'}) {
+        float correction = 0;
+        row >> correction;
+        EXPECT_EQ(correction, dBFilterDifferenz(filter, static_cast<uint16_t>(centre))) << filter << " " << centre;
+        EXPECT_EQ(correction, dBFilterDifferenz(static_cast<char>(filter + 32), static_cast<uint16_t>(lower + 1)));
+      }
+    } else {
+      row >> lower >> upper;
+      EXPECT_EQ(centre, oktaven[k]);
+      EXPECT_EQ(centre, OctaveCenterFreq(static_cast<uint16_t>(lower), at));
+      if (lower > 0) OctaveCenterFreq(static_cast<uint16_t>(lower - 1), below);
+      EXPECT_EQ(std::pair(k, k - 1), std::pair(at, below)) << line;
+      EXPECT_EQ(k * 100 + k % 10 + 1, TSpectrum::OktBandNr(upper) * 100 + TSpectrum::OktBandNr(upper + 1)) << upper;
+    }
+    ASSERT_TRUE(row) << line;
+    ++rows;
   }
-  for (int k = 1; k <= 10; ++k) EXPECT_EQ(terzen[3 * k - 1], oktaven[k]) << k;
-}
-
-// Every frequency maps to a band around it: bands advance one at a time, octaves hold their three
-// third-octaves, and from 23 Hz to 20 kHz a frequency lies within 2.5% of its band's exact edges.
-TEST(Bands, EveryFrequencyFallsIntoTheBandAroundIt) {
+  EXPECT_EQ(40, rows);
+  // Every frequency: third-octave bands advance one at a time, and octave k holds bands 3k − 2 .. 3k.
   int32_t previous = 1;
   for (uint32_t f = 0; f <= 65535; ++f) {
     int32_t third = 0, octave = 0;
-    const uint16_t centre = TerzFrequenz(static_cast<uint16_t>(f), third);
-    ASSERT_EQ(terzen[third], centre);
-    const uint16_t octaveCentre = OctaveCenterFreq(static_cast<uint16_t>(f), octave);
-    ASSERT_EQ(oktaven[octave], octaveCentre);
+    TerzFrequenz(static_cast<uint16_t>(f), third);
+    OctaveCenterFreq(static_cast<uint16_t>(f), octave);
     ASSERT_TRUE(third == previous || third == previous + 1) << f;
-    previous = third;
     ASSERT_EQ((third + 2) / 3, octave) << f;
-    if (f >= 23 && f <= 20000) {
-      ASSERT_GE(f, ExactCentre(third) * std::pow(10.0, -0.05) * 0.975) << f;
-      ASSERT_LE(f, ExactCentre(third) * std::pow(10.0, 0.05) * 1.025) << f;
-    }
+    previous = third;
   }
-  EXPECT_EQ(30, previous);
-  // Band k starts at kLower[k - 1] (octaves follow their third-octaves, checked above).
-  const uint16_t kLower[30] = {0,    29,   35,   45,   57,   72,   91,   113,   141,   181,
-                               225,  282,  355,  450,  562,  708,  899,  1123,  1404,  1797,
-                               2246, 2807, 3537, 4491, 5613, 7073, 8981, 11225, 14031, 17960};
-  for (int k = 2; k <= 30; ++k) {
-    int32_t below = 0, at = 0;
-    TerzFrequenz(static_cast<uint16_t>(kLower[k - 1] - 1), below);
-    TerzFrequenz(kLower[k - 1], at);
-    EXPECT_EQ(k * 100 + k - 1, at * 100 + below) << kLower[k - 1];
+}
+
+// The weighting grid puts 35 Hz into the 31.5 Hz band and everything from 17960 Hz into the top band; " " and "_"
+// weigh nothing, any other character is refused.
+TEST(Bands, WeightingEdgesAndLetters) {
+  EXPECT_EQ(-39.4f, dBFilterDifferenz('A', 35));
+  EXPECT_EQ(-11.2f, dBFilterDifferenz('c', 65535));
+  for (const uint16_t f : {0, 35, 17960, 65535}) EXPECT_EQ(0.0f, dBFilterDifferenz(' ', f) + dBFilterDifferenz('_', f));
+  for (int c = -128; c <= 127; ++c) {
+    const char filter = static_cast<char>(c);
+    const bool known = std::string_view(" _ABCDabcd").find(filter) != std::string_view::npos;
+    if (!known) EXPECT_THROW_MSG(dBFilterDifferenz(filter, 25), Exception, "Wrong Filter");
   }
 }
 
@@ -62,8 +84,7 @@ TEST(Bands, DayValuesMaximumTakesTheFirstOfEqualValues) {
   EXPECT_EQ(0.0f, MaxValueTagArr(values));
   values[23] = 5.0f;
   EXPECT_EQ(5.0f, MaxValueTagArr(values));
-  // -0 and +0 compare equal, so the sign shows which of them was taken.
-  for (float& v : values) v = -1.0f;
+  for (float& v : values) v = -1.0f;  // -0 and +0 compare equal, so the sign shows which of them was taken
   values[3] = -0.0f;
   values[12] = 0.0f;
   EXPECT_TRUE(std::signbit(MaxValueTagArr(values)));

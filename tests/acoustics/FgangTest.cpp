@@ -52,26 +52,24 @@ TEST(FgangTest, StreamFormByteForByte) {
   std::ostringstream failing;
   failing.setstate(std::ios::badbit);
   EXPECT_THROW_MSG(s.WriteToStream(failing), EInOutError, "Stream write error");
+  // Without values and text: both counts 0, nothing between them.
+  std::ostringstream none;
+  TSpectrum('S', 0, 1000, 1000, 0, 0).WriteToStream(none);
+  EXPECT_EQ(Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'S', 0, 0xE8, 3, 0xE8, 3}), none.str());
+  std::istringstream noneIn(none.str());
+  back.ReadFromStream(noneIn);
+  EXPECT_EQ(std::tuple('S', 0, 1000, 1000, false), std::tuple(back.Kind, int(back.Count), int(back.fu), int(back.fo),
+                                                            back.CheckMinMax));
+  EXPECT_TRUE(back.Values.empty() && back.Text.empty());
 }
 
-// Each band ends at its upper limit; above the top band the look-up wraps to band 1.
-TEST(FgangTest, BandLookUpAtEveryEdge) {
-  const std::uint16_t octave[] = {44, 90, 180, 354, 707, 1403, 2806, 5612, 11313, 20000};
-  const std::uint16_t third[] = {28,   35,   44,   56,   71,   90,   112,  140,   180,   224,   281,   354,  449,   561,
-                                 707,  898,  1122, 1403, 1796, 2245, 2806, 3536, 4490,  5612,  7072,  8980, 11224,
-                                 14030, 17959, 65000};
-  for (int band = 1; band <= 30; ++band) {
-    const std::uint16_t hi = third[band - 1];
-    EXPECT_EQ(band * 100 + (band % 30) + 1, TSpectrum::TerzBandNr(hi) * 100 + TSpectrum::TerzBandNr(hi + 1)) << hi;
-    if (band > 10) continue;
-    const std::uint16_t ohi = octave[band - 1];
-    EXPECT_EQ(band * 100 + (band % 10) + 1, TSpectrum::OktBandNr(ohi) * 100 + TSpectrum::OktBandNr(ohi + 1)) << ohi;
-  }
-  EXPECT_EQ((std::vector<int>{16000, 0, 20000}),
-            (std::vector<int>{TSpectrum::OktFreq(10), TSpectrum::OktFreq(11), TSpectrum::TerzFreq(30)}));
-
+// (The band look-up at every band edge is checked against the band table in BandsTest.)
+TEST(FgangTest, BandFrequenciesAndCounts) {
+  EXPECT_EQ((std::vector<int>{16000, 0, 20000, 0}), (std::vector<int>{TSpectrum::OktFreq(10), TSpectrum::OktFreq(11),
+                                                                     TSpectrum::TerzFreq(30), TSpectrum::TerzFreq(0)}));
   const std::tuple<char, int, int, int> counts[] = {{'O', 63, 8000, 8}, {'T', 100, 200, 4}, {'T', 50, 10000, 24},
-                                                    {'T', 0, 500, 28},  {'O', 0, 500, 10},  {'S', 100, 8000, 1}};
+                                                    {'T', 0, 500, 28},  {'O', 0, 500, 10},  {'S', 100, 8000, 1},
+                                                    {'O', 500, 1500, 3}, {'T', 1000, 1500, 3}};
   for (const auto& [kind, fu, fo, n] : counts) EXPECT_EQ(n, GetAnz(kind, fu, fo)) << kind << fu << "-" << fo;
 }
 
@@ -100,11 +98,18 @@ TEST(FgangTest, ValuesByIndexAndFrequency) {
   TSpectrum one('S', 1, 1000, 1000, 0, 0);
   one.Values = {4};
   EXPECT_EQ(4, one.GetVal(63));
+  one.SetVal(1200, 9);  // a single value looks its band up among the third octaves: 1200 Hz is the next band
+  one.AddVal(800, 9);
+  one.AddVal(1100, 1);
+  EXPECT_EQ(5, one.Values[0]);
+  one.SetVal(900, 2);
+  EXPECT_EQ(2, one.Values[0]);
 
   TSpectrumList list;
-  for (int nr : {3, 5, 5, -1}) list.Items(list.Add(std::make_unique<TSpectrum>())).Nr = nr;
+  for (int nr : {3, 5, 5, -1, 0}) list.Items(list.Add(std::make_unique<TSpectrum>())).Nr = nr;
   EXPECT_EQ(list.Find(5), &list.Items(1));  // the first in list order
-  EXPECT_EQ(list.Find(-1), nullptr);        // numbers below 1 are never found
+  EXPECT_EQ(list.Find(-1), list.Find(0));  // numbers below 1 are never found
+  EXPECT_EQ(list.Find(0), nullptr);
   TSpectrum copy;
   copy.Assign(&list.Items(1));
   EXPECT_EQ(copy.Nr, -1);

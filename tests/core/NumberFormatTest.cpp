@@ -32,8 +32,10 @@ TEST(NumberFormat, FloatToStrFGeneralExponentAndNumber) {
   EXPECT_EQ("123456789012345", FloatToStr(123456789012345.0));
   EXPECT_EQ("1.23456789012346E15", FloatToStr(1234567890123456.0));
   EXPECT_EQ("1.2346E+003", FloatToStrF(1234.56, FloatFormat::Exponent, 5, 3));
+  EXPECT_EQ("1E+03", FloatToStrF(1234.56, FloatFormat::Exponent, 1, 2));  // one digit: no separator
   EXPECT_EQ("-1.0E-02", FloatToStrF(-0.01, FloatFormat::Exponent, 2, 2));
   EXPECT_EQ("1,234,567.50", FloatToStrF(1234567.5, FloatFormat::Number, 15, 2));
+  EXPECT_EQ("-123,456", FloatToStrF(-123456, FloatFormat::Number, 15, 0));
   EXPECT_EQ("NAN", FloatToStr(std::numeric_limits<double>::quiet_NaN()));
   EXPECT_EQ("-INF", FloatToStr(-std::numeric_limits<double>::infinity()));
   DecimalSeparatorScope comma(',');

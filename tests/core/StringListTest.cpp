@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "TestUtil.h"
+#include "core/DArray.h"
 #include "core/Exceptions.h"
 #include "core/StringList.h"
 
@@ -42,6 +45,7 @@ TEST(StringList, ObjectsNamesValuesAndText) {
   EXPECT_EQ("Key", list.Names(1));
   EXPECT_EQ("Value=More", list.Values("KEY"));
   EXPECT_EQ("", list.Values("plain"));
+  EXPECT_EQ("|Value=More", list.ValueFromIndex(2) + "|" + list.ValueFromIndex(1));
   EXPECT_EQ("a.db\nKey=Value=More\nplain\n", list.Text());
   list.SetText("x\r\ny\rz\n\nw");
   EXPECT_EQ((std::vector<std::string>{"x", "y", "z", "", "w"}), list.ToVector());
@@ -59,6 +63,21 @@ TEST(StringList, InsertFromTheFrontToTheEnd) {
   EXPECT_EQ((std::vector<std::string>{"a", "b", "c", "d"}), list.ToVector());
   EXPECT_THROW_MSG(list.Insert(5, "x"), EListError, "List index out of bounds (5)");
   EXPECT_THROW_MSG(list.Insert(-1, "x"), EListError, "List index out of bounds (-1)");
+}
+
+// Arrays that keep the lower bound of their index range.
+TEST(DArray, KeepsItsLowerBound) {
+  DArray<int, 1, 10> a{31, 63, 125};
+  EXPECT_EQ((std::array{31, 125, 0}), (std::array{a[1], a[3], a[10]}));
+  EXPECT_EQ(10u, a.size());
+  int sum = 0;
+  for (int v : a) sum += v;
+  EXPECT_EQ(219, sum);
+  EXPECT_THROW(a.At(0), EListError);
+  EXPECT_THROW(a.At(11), EListError);
+  DArray<double, 0, 23> hours;
+  hours[23] = 1.5;
+  EXPECT_EQ(1.5, hours.At(23));
 }
 
 }  // namespace

@@ -46,6 +46,7 @@ TEST(Variant, DoubleTextRoundTripsForRandomValues) {
 
 TEST(Variant, ConversionsAndTheirFailures) {
   EXPECT_EQ(3, Variant("3").AsInteger());
+  EXPECT_EQ(-1, Variant(true).AsInteger());  // True is all bits set
   EXPECT_EQ(2, Variant(2.5).AsInteger());  // half to even
   EXPECT_EQ(4, Variant(3.5).AsInteger());
   EXPECT_DOUBLE_EQ(1.25, Variant("1.25").AsFloat());

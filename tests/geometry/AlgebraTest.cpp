@@ -32,6 +32,8 @@ TEST(AlgebraTest, Angles) {
     EXPECT_NEAR(0, (vektor3(x, y, z).angleV(vektor3(x, y, z))), 1e-7);
   }
   EXPECT_EQ(0, angleV2({1, 0}, {0, 0}));
+  for (const TVektor2 a : {TVektor2{1, 0}, TVektor2{-1, 0}, TVektor2{0.3, -0.7}})  // equal directions: 0, not 2π
+    EXPECT_EQ(0, OrientedAngleV2(a, mulkV2(2, a))) << a[0];
   EXPECT_DOUBLE_EQ(3 * kPi / 2, OrientedAngleV2({0, 1}, {1, 0}));
   EXPECT_DOUBLE_EQ(kPi / 2, OrientedAngleV2({1, 0}, {0, 1}));
   EXPECT_DOUBLE_EQ(0.6, CosAngleV3({3, 4, 0}, {1, 0, 0}));
@@ -117,6 +119,13 @@ TEST(AlgebraTest, RotationsFramesAndTheirInverse) {
   double th = 1;
   M3x3GetGTheta(M3x3Unity(), g, th);  // no rotation: the axis is left alone
   EXPECT_EQ((std::pair{TVektor3{0.25, 0.5, 0.75}, 0.0}), std::make_pair(g, th));
+  EXPECT_FALSE(std::signbit(th));  // a tie of the two signs keeps the positive angle
+  const double r = 1 / std::sqrt(2.0);  // about (r, r, 0) the half turn's cosine rounds below −1
+  for (const TVektor3 axis : {TVektor3{0, 0, 1}, TVektor3{r, r, 0}, TVektor3{0.6, 0, 0.8}}) {
+    M3x3GetGTheta(M3x3Dreh(axis, kPi), g, th);
+    EXPECT_NEAR(kPi, th, 1e-7) << axis[0];
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(axis[i], g[i], 1e-7) << axis[0];
+  }
   EXPECT_NEAR(-1, MxV(M3x3Dreh({0, 0, 1}, kPi / 2), {1, 0, 0})[1], 1e-15);
   EXPECT_NEAR(0, MxV2(M2x2dreh(kPi / 2), {1, 0})[0], 1e-15);
   EXPECT_NEAR(1, MxV2(M2x2dreh(kPi / 2), {1, 0})[1], 1e-15);

@@ -6,10 +6,13 @@
 #include <array>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <set>
 
+#include "TestUtil.h"
+#include "core/Exceptions.h"
 #include "geometry/SortBaum.h"
 
 namespace vez {
@@ -51,6 +54,10 @@ std::unique_ptr<TCTDataList> RandomItems(size_t n, std::mt19937_64& rng) {
     list->Add(i % 3 == 0 ? new Item(x, y, x, y, stPoint) : new Item(x, y, x + len(rng), y + len(rng), stLine));
   }
   return list;
+}
+
+int Children(const TCTKnot& k) {
+  return static_cast<int>(std::count_if(k.Kinder.begin(), k.Kinder.end(), [](auto& c) { return !!c; }));
 }
 
 void AllKnots(TCTKnot* k, std::vector<TCTKnot*>& out) {
@@ -237,16 +244,77 @@ TEST(CircleTreeDocumentedTest, PlacementBuildAndSplit) {
   EXPECT_EQ(1, child.Daten.Count());
   EXPECT_EQ(3, child.X);
   EXPECT_EQ(0.25, child.R);
-  EXPECT_EQ(1, std::count_if(tree.Root->Kinder.begin(), tree.Root->Kinder.end(), [](auto& k) { return !!k; }));
+  EXPECT_EQ(1, Children(*tree.Root));
   EXPECT_FALSE(TCircleTree(std::make_unique<TCTDataList>(), 1).Root);
   // Eleven insertions into a childless knot make seven children; a long line stays in the knot.
   TCircleTree grown(0, 0, 100, 100, 0.5);
   grown.AddItem(std::make_unique<Item>(1, 1, 99, 99, stLine));
-  for (int i = 0; i < 10; ++i) grown.AddItem(std::make_unique<Item>(40 + i, 50, 40 + i, 50, stPoint));
-  EXPECT_EQ(7, std::count_if(grown.Root->Kinder.begin(), grown.Root->Kinder.end(), [](auto& k) { return !!k; }));
+  for (int i = 0; i < 10; ++i) {
+    grown.AddItem(std::make_unique<Item>(40 + i, 50, 40 + i, 50, stPoint));
+    EXPECT_EQ(i < 9 ? 0 : 7, Children(*grown.Root));
+  }
   ASSERT_EQ(1, grown.Root->Daten.Count());
   EXPECT_EQ(99, grown.Root->Daten.Get(0)->X2());
   CheckTree(grown, 11, false);
+}
+
+std::unique_ptr<TCTDataList> Points(std::initializer_list<std::pair<double, double>> points) {
+  auto list = std::make_unique<TCTDataList>();
+  for (const auto& [x, y] : points) list->Add(new Item(x, y, x, y, stPoint));
+  return list;
+}
+
+TEST(CircleTreeDocumentedTest, BuildRules) {
+  // Root (5, 0) r 5.1: the centre child holds nothing; cn0 at (8.825, 0) takes (10, 0) and shrinks to r 0.1, too
+  // small to subdivide, so its later siblings are not built and (0, 0), which cn180 would take, stays in the root.
+  const TCircleTree stop(Points({{0, 0}, {10, 0}}), 0.1);
+  EXPECT_EQ(1, stop.Root->Daten.Count());
+  EXPECT_EQ(0, stop.Root->Daten.Get(0)->X1());
+  ASSERT_TRUE(stop.Root->Kinder[cn0]);
+  EXPECT_EQ(10, stop.Root->Kinder[cn0]->X);
+  EXPECT_EQ(1, Children(*stop.Root));
+  // A single point with a margin of 1: every knot subdivides into its centre child, down to 50 levels below
+  // the root, where the point ends; the distance query still reaches it there.
+  TCircleTree deep(Points({{3, 4}}), 1.0);
+  int levels = 0;
+  const TCTKnot* k = deep.Root.get();
+  for (; k->Kinder[cnCenter]; k = k->Kinder[cnCenter].get()) ++levels;
+  EXPECT_EQ((std::array{50, 1}), (std::array{levels, k->Daten.Count()}));
+  TPtrList<TCTKnot> found;
+  deep.Abstandsuchen(3, 4, 0, found);
+  EXPECT_EQ((std::vector<const TCTKnot*>{k}), std::vector<const TCTKnot*>(found.begin(), found.end()));
+  // The beam u > 0.5·|v| along the x axis: "inside" when the circle lies wholly in it.
+  const TTransM t{M2x2dreh(0), 0, 0};
+  const std::tuple<TCTCircle, bool, bool> beams[] = {
+      {{10, 0, 1}, true, true},   {{1, 3, 1}, true, false},   {{-2, 3, 1}, false, false}, {{-2.5, 0, 2}, false, false},
+      {{21, 0, 1}, false, false}, {{19, 0, 1}, true, true},   {{12, 21, 1}, false, false}, {{2, 2, 1}, true, false}};
+  for (const auto& [circle, hit, inside] : beams) {
+    bool in = !inside;
+    EXPECT_EQ(hit, circle.Strahl_in_Kreis(t, -0.5, 20, 0.5, in)) << circle.X << " " << circle.Y;
+    EXPECT_EQ(inside, in) << circle.X << " " << circle.Y;
+  }
+}
+
+// Input that is not finite is refused: one such item would hide all the others from every query.
+TEST(CircleTreeDocumentedTest, NonFiniteInputIsRefused) {
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+  for (const double bad : {inf, -inf, nan}) {
+    std::mt19937_64 rng(1);
+    auto list = RandomItems(100, rng);
+    list->Add(new Item(1, 2, bad, 3, stLine));
+    EXPECT_THROW_MSG(TCircleTree(std::move(list), 1), Exception, "A circle tree item must have finite coordinates");
+    EXPECT_THROW_MSG(TCircleTree(RandomItems(10, rng), bad), Exception,
+                     "The margin of a circle tree must be a finite number");
+    EXPECT_THROW(TCircleTree(0, 0, bad, 1, 1), Exception);
+    TCircleTree tree(RandomItems(100, rng), 1);
+    EXPECT_THROW(tree.AddItem(std::make_unique<Item>(bad, 0, 0, 0, stPoint)), Exception);
+    EXPECT_THROW(tree.AddItem(std::make_unique<Item>(0, 0, 0, bad, stLine)), Exception);
+    tree.AddItem(std::make_unique<Item>(0, 0, 0, bad, stPoint));  // a point has no second end
+    TPtrList<TCTKnot> found;
+    tree.Abstandsuchen(500, 500, 2000, found);
+    EXPECT_GT(found.Count(), 0);
+    EXPECT_THROW(TBaumStruktur(0, 0, bad, 1, 1), Exception);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <cmath>
 #include <random>
 #include <tuple>
@@ -163,15 +164,93 @@ TEST(IntersectTest, PerpendicularsAgainstSampledSegments) {
   }
 }
 
-// The random comparisons above cover the results; these are the documented values around them.
-TEST(IntersectTest, DocumentedCases) {
+// Each operation on fractional input on both sides of its parallel threshold: the first operand runs from (0, 0)
+// along (1, 0), the second from (0, −e/2) along (1, e), so det = e and the crossing lies at u = t = 1/2.
+TEST(IntersectTest, ParallelThresholds) {
+  using Op = std::function<bool(double)>;
   TVektor2 s{};
-  double t = -1, t2 = 0;
+  TVektor3 s3{};
+  TVektor4 s4{};
+  double t = 0, x = 0, y = 0;
+  bool f1 = false, f2 = false, f3 = false;
+  const std::pair<double, Op> ops[] = {
+      {1e-10, [&](double e) { return schnittSS(0, 0, 1, 0, 0, -e / 2, 1, e / 2, s, t); }},
+      {1e-9, [&](double e) { return schnittHGS(0, 0, 1, 0, 0, -e / 2, 1, e, s, t); }},
+      {1e-9, [&](double e) { return schnittHGS(0, 0, 1, 0, 0, -e / 2, 0, 1, e, 0, s3); }},
+      {1e-9, [&](double e) { return schnittGS(0, 0, 1, 0, 0, -e / 2, 1, e, s); }},
+      {1e-9, [&](double e) { return schnittGS(0, 0, 1, 0, 0, -e / 2, 0, 1, e, 0, s3); }},
+      {1e-20, [&](double e) { return schnittGG(0, 0, 1, 0, 0, -e / 2, 1, e, x, y); }},
+      {1e-20, [&](double e) { return schnittGG(0, 0, 1, 0, 0, -e / 2, 0, 1, e, 0, s3); }},
+      {1e-9, [&](double e) { return schnitt4(0, 0, 1, 0, {0, -e / 2, 0, 0}, {1, e, 0, 0}, s4); }},
+      {1e-15, [&](double e) { return schnitt0(true, false, 0, 0, 1, 0, -e / 2, 0, 1, e); }},
+      {1e-9, [&](double e) { return StreckenSchnittA(0, 0, 1, 0, 0, -e / 2, 1, e / 2, f1, f2, f3); }},
+      {1e-9, [&](double e) { return StreckenSchnitt0(0, 0, 1, 0, 0, -e / 2, 1, e / 2); }},
+  };
+  for (size_t i = 0; i < std::size(ops); ++i) {
+    const auto& [threshold, op] = ops[i];
+    for (const double e : {threshold * 1.5, -threshold * 1.5}) EXPECT_TRUE(op(e)) << i << " " << e;
+    for (const double e : {threshold * 0.7, -threshold * 0.7}) EXPECT_FALSE(op(e)) << i << " " << e;
+  }
+}
+
+// The end tolerance of the crossing tests, the margin of schnitt0, and the values worked by hand.
+TEST(IntersectTest, EndsMarginsAndWorkedValues) {
+  // A vertical segment through x = u crosses (0, 0)–(1, 0) at u; swapped, at t = u.
+  for (const double u : {0.4e-9, 1.6e-9, 1 - 1.6e-9, 1 - 0.4e-9}) {
+    const bool inner = u > 1e-9 && u < 1 - 1e-9;
+    bool touch = true, e1 = false, e2 = true;
+    EXPECT_EQ(inner, StreckenSchnittA(0, 0, 1, 0, u, -1, u, 1, touch, e1, e2)) << u;
+    EXPECT_EQ((std::array{false, !inner, false}), (std::array{touch, e1, e2})) << u;
+    EXPECT_EQ(inner, StreckenSchnittA(u, -1, u, 1, 0, 0, 1, 0, touch, e1, e2)) << u;
+    EXPECT_EQ((std::array{false, false, !inner}), (std::array{touch, e1, e2})) << u;
+    EXPECT_EQ(inner, StreckenSchnitt0(0, 0, 1, 0, u, -1, u, 1)) << u;
+    EXPECT_EQ(inner, StreckenSchnitt0(u, -1, u, 1, 0, 0, 1, 0)) << u;
+  }
+  // schnitt0 (Q passed as y, x): without `exact` the first operand's ends keep a margin of 1e-15.
+  for (const double u : {0.5e-15, 2e-15, 1 - 2e-15, 1 - 4.5e-16}) {
+    const bool inner = u > 1e-15 && u + 1e-15 < 1;
+    for (const bool closed : {true, false}) {
+      EXPECT_EQ(closed ? inner : u > 1e-15, schnitt0(closed, false, 0, 0, 1, 0, -1, u, 0, 2)) << u;
+      EXPECT_TRUE(schnitt0(closed, true, 0, 0, 1, 0, -1, u, 0, 2)) << u;
+    }
+  }
+  EXPECT_TRUE(schnitt0(false, true, 0, 0, 1, 0, -1, 5, 0, 2));  // open: beyond the first operand's end
+  EXPECT_FALSE(schnitt0(true, true, 0, 0, 1, 0, -1, 5, 0, 2));
+  // t is written as soon as it is known (also when its range test fails), S only on success; u fails first.
+  TVektor2 s{7, 7};
+  double t = 9;
+  EXPECT_FALSE(schnittHGS(0, 0, 1, 0, 1, 1, 0, 1, s, t));
+  EXPECT_EQ((std::array{-1.0, 7.0, 7.0}), (std::array{t, s[0], s[1]}));
+  EXPECT_FALSE(schnittHGS(0, 0, 1, 0, -1, -1, 0, 2, s, t));  // behind the start: u < 0
+  EXPECT_FALSE(schnittSS(0, 0, 2, 0, 3, -1, 3, 1, s, t));     // u = 1.5
+  EXPECT_EQ(-1, t);
   EXPECT_FALSE(schnittSS(0, 0, 2, 2, 0, 2, -2, 4, s, t));
-  EXPECT_EQ(-0.5, t);  // written before its range test fails
+  EXPECT_EQ(-0.5, t);
+  EXPECT_TRUE(schnittHGS(0, 0, 1, 0, 1, 0, 0, 1, s, t));
+  EXPECT_EQ((std::array{0.0, 1.0, 0.0}), (std::array{t, s[0], s[1]}));
+  // schnitt4 carries the two further components along the second operand: t = 0.25 here.
+  TVektor4 s4{};
+  EXPECT_TRUE(schnitt4(0, 0, 1, 0, {0.25, -1, 10, 100}, {0, 4, 2, -20}, s4));
+  EXPECT_EQ((TVektor4{0.25, 0, 10.5, 95}), s4);
+  TVektor3 s3{};
+  EXPECT_TRUE(schnittGS(0, 0, 1, 1, 0, 4, 3, 4, -4, 8, s3));  // t = 0.5: z = 3 + 0.5·8
+  EXPECT_EQ((TVektor3{2, 2, 7}), s3);
+  // The perpendicular foot at either end of the segment belongs to it.
+  for (const TVektor2 p : {TVektor2{4, 1}, TVektor2{0, -1}, TVektor2{2, 1}}) {
+    EXPECT_EQ(1, LotAufStrecke2D(p, {0, 0}, {4, 0})) << p[0];
+    EXPECT_EQ(1, Lot2D({p[0], p[1]}, {0, 0}, {4, 0})) << p[0];
+  }
+  EXPECT_EQ(-1, LotAufStrecke2D({4.5, 1}, {0, 0}, {4, 0}));
+  EXPECT_EQ(-1, LotAufStrecke2D({1, 1}, {2, 2}, {2, 2}));
   double fx = 0, fy = 0;
   EXPECT_EQ(-1, LotAufGerade2D(0, -1, 0, 0, fx, fy));
-  EXPECT_EQ(1, LotAufGerade2D(0, 1, 0, 0, fx, fy));
+  EXPECT_EQ(std::sqrt(2.0), LotAufGerade2D(0, 2, 1, 0, fx, fy));  // y = x: foot (1, 1)
+  EXPECT_EQ((std::array{1.0, 1.0}), (std::array{fx, fy}));
+  TVektor3 foot{};
+  EXPECT_EQ(5, LotAufGerade3D({3, 4, 7}, {0, 0, 1}, {0, 0, 9}, foot));
+  EXPECT_EQ((TVektor3{0, 0, 7}), foot);
+  EXPECT_EQ(5, LotAufGerade3D({3, 4, 7}, {0, 0, 7}, {0, 0, 7}, foot));  // A = B: the foot is A
+  double t2 = 0;
   EXPECT_TRUE(RaySphereIsn2D({-5, 0}, {1, 0}, {0, 0}, 1, t, t2));
   EXPECT_EQ((std::pair{6.0, 4.0}), std::make_pair(t, t2));
   EXPECT_FALSE(RaySphereIsn2D({-5, 2}, {1, 0}, {0, 0}, 1, t, t2));
@@ -183,12 +262,17 @@ TEST(IntersectTest, DocumentedCases) {
   EXPECT_TRUE(RayPlaneIsn3D(TVektor3{1, 2, 5}, TVektor3{0, 0, -1}, TVektor3{0, 0, 3}, -1, p));
   EXPECT_EQ((TVektor3{1, 2, 1}), p);
   EXPECT_FALSE(RayPlaneIsn3D(TVektor3{1, 2, 5}, TVektor3{1, 0, 0}, TVektor3{0, 0, 3}, -1, p));
+  for (const double e : {2e-20, 1e-15, 0.5e-20})  // the parallel threshold 1e-20 of n·D
+    EXPECT_EQ(e > 1e-20, RayPlaneIsn3D(TVektor3{0, 0, 0}, TVektor3{1, 0, e}, TVektor3{0, 0, 2}, -e, p)) << e;
+  EXPECT_EQ((TVektor3{1, 0, 1e-15}), p);
   vektor3 q;
   EXPECT_TRUE(RayPlaneIsn3D(vektor3(1, 2, 5), vektor3(0, 0, -2), vektor3(0, 0, 3), -1, q));
   EXPECT_EQ(1, q.z);
   double h = 0, sl = 0, len = 0;
-  projection({0, 0}, {4, 0}, {6, -1}, h, sl, len);
-  EXPECT_EQ((TVektor3{-1, 4, 4}), (TVektor3{h, sl, len}));
+  for (const auto& [px, expected] : {std::pair{6.0, 4.0}, {-2.0, 0.0}, {1.5, 1.5}}) {
+    projection({0, 0}, {4, 0}, {px, -1}, h, sl, len);
+    EXPECT_EQ((TVektor3{-1, expected, 4}), (TVektor3{h, sl, len})) << px;
+  }
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <map>
+#include <set>
 #include <random>
 
 #include "geometry/SplitTree.h"
@@ -31,14 +33,16 @@ struct WithExtent<Tree, true> : Tree {
   }
 };
 
-// A box belongs to a half when it lies on its side of the split line (touching it included).
-template <class Tree>
+// A box belongs to a half when it lies on its side of the split line (touching it included). The branches are
+// boxes trees of class Child: the tree's own class, or the two-branch base of a three-branch tree.
+template <class Tree, class Child = Tree>
 class BoxTree : public WithExtent<Tree> {
 public:
   using C = typename Tree::Coord;
+  using Base = Tree;
   using WithExtent<Tree>::WithExtent;
   std::unique_ptr<typename Tree::SelfType> CreateAst(uint8_t d, C x1, C y1, C x2, C y2) override {
-    return std::make_unique<BoxTree>(d, x1, y1, x2, y2);
+    return std::make_unique<BoxTree<Child>>(d, x1, y1, x2, y2);
   }
   bool BelongsToAst1(TTreeItem* o) override {
     return this->SplitAxis == 1 ? B(o).x2 <= this->SplitValue : B(o).y2 <= this->SplitValue;
@@ -51,10 +55,12 @@ public:
 template <class Tree>
 constexpr bool kThree = requires(Tree t) { t.Ast3; };
 
-// Walks the subtree: every item once, inside its node (touching for the nodes over a split line), straddling
-// the split of a node that has branches, branches in pairs one level deeper over the halves of the node.
+// Walks the subtree: every item once, inside its node (touching for the nodes over a split line), in the branch
+// its ancestors route it to (Ast1 first; Ast3 for none), branches in pairs one level deeper over the node's halves.
 template <class Tree>
-void CheckNode(typename Tree::SelfType& n, std::map<const TTreeItem*, int>& seen, bool onLine) {
+using Path = std::vector<std::pair<typename Tree::SelfType*, int>>;
+template <class Tree>
+void CheckNode(typename Tree::SelfType& n, std::map<const TTreeItem*, int>& seen, bool onLine, const Path<Tree>& path) {
   int own = 0;
   n.ForEachOwn([&](TTreeItem* o) {
     ++seen[o], ++own;
@@ -63,6 +69,10 @@ void CheckNode(typename Tree::SelfType& n, std::map<const TTreeItem*, int>& seen
     const bool inside = b.x1 >= n.X1 && b.x2 <= n.X2 && b.y1 >= n.Y1 && b.y2 <= n.Y2;
     EXPECT_TRUE(onLine ? touches : inside);
     EXPECT_FALSE(n.Ast1 && (n.BelongsToAst1(o) || n.BelongsToAst2(o)));
+    for (const auto& [a, branch] : path) {
+      EXPECT_EQ(std::pair(branch == 1, branch == 2), std::pair(a->BelongsToAst1(o), !a->BelongsToAst1(o) &&
+                                                                                   a->BelongsToAst2(o)));
+    }
     if constexpr (std::is_base_of_v<detail::ChainStorage, Tree>) {
       EXPECT_TRUE(b.x1 >= n.MinX && b.x2 <= n.MaxX && b.y1 >= n.MinY && b.y2 <= n.MaxY);
     }
@@ -71,6 +81,11 @@ void CheckNode(typename Tree::SelfType& n, std::map<const TTreeItem*, int>& seen
     EXPECT_EQ(own, n.Count);
   }
   ASSERT_EQ(!n.Ast1, !n.Ast2);
+  auto below = [&](auto& child, int branch, bool line) {
+    Path<Tree> p = path;
+    p.emplace_back(&n, branch);
+    CheckNode<Tree>(child, seen, line, p);
+  };
   if (n.Ast1) {
     EXPECT_EQ(n.Depth + 1, n.Ast1->Depth);
     EXPECT_EQ(n.Depth + 1, n.Ast2->Depth);
@@ -78,15 +93,14 @@ void CheckNode(typename Tree::SelfType& n, std::map<const TTreeItem*, int>& seen
     EXPECT_TRUE(n.Ast1->X1 == n.X1 && n.Ast1->Y1 == n.Y1 && n.Ast2->X2 == n.X2 && n.Ast2->Y2 == n.Y2);
     EXPECT_EQ(n.SplitValue, x ? n.Ast1->X2 : n.Ast1->Y2);
     EXPECT_EQ(n.SplitValue, x ? n.Ast2->X1 : n.Ast2->Y1);
-    CheckNode<Tree>(*n.Ast1, seen, onLine);
-    CheckNode<Tree>(*n.Ast2, seen, onLine);
+    below(*n.Ast1, 1, onLine);
+    below(*n.Ast2, 2, onLine);
   }
   if constexpr (kThree<Tree>) {
-    auto& t = dynamic_cast<Tree&>(n);
-    if (t.Ast3) {
-      EXPECT_TRUE(t.Ast1 != nullptr);
-      EXPECT_TRUE(t.Ast3->X1 == t.Ast3->X2 || t.Ast3->Y1 == t.Ast3->Y2);
-      CheckNode<Tree>(*t.Ast3, seen, true);
+    if (auto* t = dynamic_cast<Tree*>(&n); t && t->Ast3) {
+      EXPECT_TRUE(t->Ast1 != nullptr);
+      EXPECT_TRUE(t->Ast3->X1 == t->Ast3->X2 || t->Ast3->Y1 == t->Ast3->Y2);
+      below(*t->Ast3, 3, true);
     }
   }
 }
@@ -94,7 +108,7 @@ void CheckNode(typename Tree::SelfType& n, std::map<const TTreeItem*, int>& seen
 template <class Tree>
 void CheckTree(Tree& root, size_t expected) {
   std::map<const TTreeItem*, int> seen;
-  CheckNode<Tree>(root, seen, false);
+  CheckNode<typename Tree::Base>(root, seen, false, {});
   ASSERT_EQ(expected, seen.size());
   for (const auto& [item, times] : seen) ASSERT_EQ(1, times);
   ASSERT_EQ(static_cast<int32_t>(expected), root.CountEle());
@@ -102,8 +116,10 @@ void CheckTree(Tree& root, size_t expected) {
 
 template <class Tree>
 class SplitTreeTest : public testing::Test {};
-using RectTrees = testing::Types<TBaumStruktur, TBaumStruktur2, TIntCoordBaum, TIntCoordBaum2, TIntKoordBaum,
-                                 TIntKoordBaum3>;
+using RectTrees =
+    testing::Types<BoxTree<TBaumStruktur>, BoxTree<TBaumStruktur2>, BoxTree<TBaumStruktur2, TBaumStruktur>,
+                   BoxTree<TIntCoordBaum>, BoxTree<TIntCoordBaum2>, BoxTree<TIntCoordBaum2, TIntCoordBaum>,
+                   BoxTree<TIntKoordBaum>, BoxTree<TIntKoordBaum3>, BoxTree<TIntKoordBaum3, TIntKoordBaum>>;
 TYPED_TEST_SUITE(SplitTreeTest, RectTrees);
 
 TYPED_TEST(SplitTreeTest, InvariantsHoldThroughRandomInsertAndDelete) {
@@ -116,7 +132,7 @@ TYPED_TEST(SplitTreeTest, InvariantsHoldThroughRandomInsertAndDelete) {
       boxes.push_back(std::make_unique<Box>(x, y, std::min(1024, x + r(ext)), std::min(1024, y + r(ext))));
     }
     const size_t every = size > 300 ? size / 50 : 1;  // every operation on the small sets
-    BoxTree<TypeParam> root(0, 0, 0, 1024, 1024);
+    TypeParam root(0, 0, 0, 1024, 1024);
     const int32_t maxCount = 2 + r(10);
     for (size_t i = 0; i < size; ++i) {
       root.AddItem(boxes[i].get(), maxCount, 24);
@@ -128,19 +144,19 @@ TYPED_TEST(SplitTreeTest, InvariantsHoldThroughRandomInsertAndDelete) {
     std::shuffle(boxes.begin(), boxes.end(), rng);
     for (size_t i = 0; i < size; ++i) {
       const bool empty = root.DelItem(boxes[i].get());
-      if (!kThree<TypeParam>) {
+      if (!kThree<typename TypeParam::Base>) {
         ASSERT_EQ(i + 1 == size, empty);
       }
       if (i % every == 0 || i + 1 == size) CheckTree(root, size - i - 1);
     }
-    if (!kThree<TypeParam>) {
+    if (!kThree<typename TypeParam::Base>) {
       EXPECT_TRUE(root.IsEmpty());
     }
   }
 }
 
 TYPED_TEST(SplitTreeTest, FreeItemsDestroysTheObjects) {
-  BoxTree<TypeParam> root(0, 0, 0, 100, 100);
+  TypeParam root(0, 0, 0, 100, 100);
   for (int i = 0; i < 200; ++i) root.AddItem(new Box(i % 100, i / 2, i % 100, i / 2 + (i % 3 ? 0 : 60)), 3, 24);
   root.FreeItems();  // a leak or double free shows under the sanitizers
   EXPECT_EQ(0, root.CountEle());
@@ -179,7 +195,7 @@ TEST(SplitTreeTest, InsertionSplitsAfterMaxCountAndDeletionCollapses) {
   BoxTree<TBaumStruktur> t(0, 0, 0, 10, 4);
   for (Box* o : {&a, &b, &c}) EXPECT_FALSE(t.AddItem(o, 2, 8));
   EXPECT_TRUE(t.AddItem(&d, 2, 8));  // splits first, then routes d; c straddles x = 5 and stays
-  EXPECT_EQ((std::vector<int32_t>{1, 1, 2, 4}), (std::vector{t.Count(), t.Ast1->Count(), t.Ast2->Count(), t.CountEle()}));
+  EXPECT_EQ((std::array{1, 1, 2, 4}), (std::array{t.Count(), t.Ast1->Count(), t.Ast2->Count(), t.CountEle()}));
   EXPECT_EQ(&c, t.Get(0));
   EXPECT_FALSE(t.DelItem(&a));
   EXPECT_TRUE(t.Ast1 != nullptr);  // the sibling still holds b and d
@@ -193,22 +209,111 @@ TEST(SplitTreeTest, InsertionSplitsAfterMaxCountAndDeletionCollapses) {
   EXPECT_TRUE(t2.Ast1 != nullptr);
 }
 
+// Below the root every insertion uses the capacity 10 and the depth limit 24, whatever the root was given.
+TEST(SplitTreeTest, CapacityAndDepthBelowTheRoot) {
+  std::vector<std::unique_ptr<Box>> boxes;
+  for (int i = 0; i < 12; ++i) boxes.push_back(std::make_unique<Box>(1, 1, 2, 2));
+  BoxTree<TBaumStruktur> t(0, 0, 0, 10, 4), flat(0, 0, 0, 10, 4);
+  for (int i = 0; i < 12; ++i) {
+    EXPECT_TRUE(!t.Ast1 || !t.Ast1->Ast1) << i;  // the root splits at the 4th insertion, its branch at the 12th
+    t.AddItem(boxes[static_cast<size_t>(i)].get(), 2, 2);
+    flat.AddItem(boxes[static_cast<size_t>(i)].get(), 2, 1);  // the root is at depth 1: never split
+  }
+  EXPECT_TRUE(t.Ast1->Ast1 != nullptr);
+  EXPECT_EQ(12, t.Ast1->CountEle());
+  EXPECT_FALSE(flat.Ast1);
+}
+
+// The 1-D tree against a model of the stored spans, through random insertions and deletions.
+struct Span : TTreeItem {
+  Span(int32_t l, int32_t h) : lo(l), hi(h) {}
+  int32_t lo, hi;
+};
+struct SpanTree : TIntegerBaum {
+  using TIntegerBaum::TIntegerBaum;
+  std::unique_ptr<TIntegerBaum> CreateAst(uint8_t d, int32_t lo, int32_t hi) override {
+    return std::make_unique<SpanTree>(d, lo, hi);
+  }
+  bool BelongsToAst1(TTreeItem* o) override { return static_cast<Span*>(o)->hi <= SplitValue; }
+  bool BelongsToAst2(TTreeItem* o) override { return static_cast<Span*>(o)->lo >= SplitValue; }
+};
+void Collect(TIntegerBaum& n, std::multiset<const TTreeItem*>& out) {
+  for (TTreeItem* o : n) {
+    out.insert(o);
+    EXPECT_FALSE(n.Ast1 && (n.BelongsToAst1(o) || n.BelongsToAst2(o)));
+  }
+  if (n.Ast1) Collect(*n.Ast1, out), Collect(*n.Ast2, out);
+}
+
+TEST(SplitTreeTest, IntegerTreeAgainstAModel) {
+  Span a(0, 1), b(1, 4), c(3, 5), d(0, 5);
+  SpanTree small(0, 0, 5);
+  for (Span* o : {&a, &b, &c, &d}) small.AddItem(o, 2, 8);  // the 4th splits at 2: b straddles and goes to Ast2
+  EXPECT_EQ((std::array{1, 1, 2}), (std::array{small.Count(), small.Ast1->Count(), small.Ast2->Count()}));
+  std::mt19937 rng(4);
+  std::vector<std::unique_ptr<Span>> spans;
+  for (int i = 0; i < 800; ++i) {  // points: a straddler that went to Ast2 at a split is not found again there
+    const auto at = static_cast<int32_t>(rng() % 1001);
+    spans.push_back(std::make_unique<Span>(at, at));
+  }
+  SpanTree root(0, 0, 1000);
+  std::multiset<const TTreeItem*> model;
+  auto check = [&] {
+    std::multiset<const TTreeItem*> stored;
+    Collect(root, stored);
+    ASSERT_EQ(model, stored);
+    ASSERT_EQ(static_cast<int32_t>(model.size()), root.CountEle());
+  };
+  for (auto& s : spans) {
+    root.AddItem(s.get(), 3, 24);
+    model.insert(s.get());
+    check();
+  }
+  std::shuffle(spans.begin(), spans.end(), rng);
+  for (auto& s : spans) {
+    model.erase(s.get());
+    ASSERT_EQ(model.empty(), root.DelItem(s.get()));
+    check();
+  }
+  EXPECT_TRUE(root.IsEmpty());
+}
+
 TEST(SplitTreeTest, StraddlersMoveIntoTheThirdBranch) {
   std::vector<std::unique_ptr<Box>> across;
-  for (int i = 0; i < 4; ++i) across.push_back(std::make_unique<Box>(4, i, 6, i));
+  for (int i = 0; i < 5; ++i) across.push_back(std::make_unique<Box>(4, i % 4, 6, i % 4));
   BoxTree<TBaumStruktur2> t(0, 0, 0, 10, 4);
   Box left(1, 1, 1, 1);
-  for (int i = 0; i < 3; ++i) t.AddItem(&left, 2, 8);  // three references to one box fill the root
-  for (int i = 0; i < 3; ++i) {
-    t.AddItem(across[static_cast<size_t>(i)].get(), 2, 8);  // the first splits; straddlers collect in the node
+  for (Box* o : {&left, across[0].get(), across[1].get(), across[2].get()}) {
+    t.AddItem(o, 2, 8);  // the 4th splits: two straddlers stay (not more than two) and the 4th joins them
     EXPECT_FALSE(t.Ast3);
   }
-  EXPECT_EQ(3, t.Count());
+  EXPECT_EQ((std::array{3, 1}), (std::array{t.Count(), t.Ast1->Count()}));
   t.AddItem(across[3].get(), 2, 8);  // more than two straddlers: they move to the line branch
   ASSERT_TRUE(t.Ast3 != nullptr);
-  EXPECT_EQ((std::vector<double>{0, 5, 5, 4, 7}),
+  EXPECT_EQ((std::vector<double>{0, 5, 5, 4, 5}),
             (std::vector<double>{double(t.Count()), t.Ast3->X1, t.Ast3->X2, double(t.Ast3->CountEle()),
                                  double(t.CountEle())}));
+  t.AddItem(across[4].get(), 2, 8);  // once the line branch exists, straddlers go there
+  EXPECT_EQ((std::array{0, 5}), (std::array{t.Count(), t.Ast3->CountEle()}));
+}
+
+// Deleting the last straddler: the double tree drops its line branch, the integer trees keep it until the halves
+// are empty too; with branches of their own three-branch class (whose leaves never report empty) nothing collapses.
+TEST(SplitTreeTest, EmptiedThirdBranch) {
+  auto run = [](auto tree, bool lineDropped, bool collapses) {
+    Box left(1, 1, 1, 1), across(4, 1, 6, 1);
+    for (Box* o : {&left, &left, &left, &across, &across, &across, &across}) tree.AddItem(o, 2, 8);
+    ASSERT_TRUE(tree.Ast3 != nullptr);
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(tree.DelItem(&across));
+    EXPECT_EQ(std::pair(lineDropped, true), std::pair(!tree.Ast3, tree.Ast1 != nullptr));
+    for (int i = 0; i < 2; ++i) EXPECT_FALSE(tree.DelItem(&left));
+    EXPECT_EQ(collapses, tree.DelItem(&left));
+    EXPECT_EQ(std::pair(collapses, 0), std::pair(tree.IsEmpty(), tree.CountEle()));
+  };
+  run(BoxTree<TBaumStruktur2, TBaumStruktur>(0, 0, 0, 10, 4), true, true);
+  run(BoxTree<TIntCoordBaum2, TIntCoordBaum>(0, 0, 0, 10, 4), false, true);
+  run(BoxTree<TIntKoordBaum3, TIntKoordBaum>(0, 0, 0, 10, 4), false, true);
+  run(BoxTree<TBaumStruktur2>(0, 0, 0, 10, 4), false, false);
 }
 
 TEST(SplitTreeTest, ElementChain) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <array>
 #include <fstream>
 
 #include "EngineTestUtil.h"
@@ -21,42 +22,29 @@ void DefineSmallTable(TABSTable& table) {
   table.IndexDefs().Add("p", "Eintrag", ixPrimary);
 }
 
-TEST(MyTable, BindsTableToAUniqueAlias) {
+TEST(MyTable, BindsTableToAUniqueAliasAndReopens) {
   TempDir dir;
-  TMyTable a(dir.File("emis.abs"), false);
-  TMyTable b(dir.File("emis.abs"), true);
+  TMyTable a(dir.File("Time.abs"), false), b(dir.File("Time.abs"), true), bare;
   EXPECT_NE(a.Alias(), b.Alias());
-  EXPECT_EQ(a.Alias().rfind("emis.abs_", 0), 0u);
-  EXPECT_EQ(a.Table().DatabaseName(), a.Alias());
-  EXPECT_EQ(a.Table().SessionName(), "DEFAULT");
-  EXPECT_EQ(a.Table().TableName(), "emis.abs");
-  EXPECT_EQ(a.Database().DatabaseFileName(), dir.File("emis.abs"));
-  EXPECT_FALSE(a.Database().KeepConnection());
-  EXPECT_FALSE(a.MultiUser());
-  EXPECT_TRUE(b.ReadOnly());
-  TMyTable bare;
-  EXPECT_EQ(bare.Alias().find('_'), std::string::npos);
-  EXPECT_FALSE(fs::exists(dir.File("emis.abs")));  // nothing opened or made
-}
-
-TEST(MyTable, CreateUseExistsAndReopen) {
-  TempDir dir;
-  {
-    TMyTable lib(dir.File("Time.abs"), false);
-    EXPECT_FALSE(lib.Exists());
-    DefineSmallTable(lib.Table());
-    lib.CreateDBTable();
-    EXPECT_TRUE(lib.Exists());
-    lib.Table().Open();
-    lib.Table().Append();
-    lib.Table().FieldByName("ElementName").SetAsString("Day");
-    lib.Table().Post();
-  }
+  EXPECT_TRUE(a.Alias().starts_with("Time.abs_") && bare.Alias().find('_') == std::string::npos) << a.Alias();
+  EXPECT_EQ((std::vector<std::string>{a.Alias(), "DEFAULT", "Time.abs", dir.File("Time.abs")}),
+            (std::vector<std::string>{a.Table().DatabaseName(), a.Table().SessionName(), a.Table().TableName(),
+                                      a.Database().DatabaseFileName()}));
+  EXPECT_EQ((std::array{false, false, true}), (std::array{a.Database().KeepConnection(), a.MultiUser(), b.ReadOnly()}));
+  EXPECT_FALSE(fs::exists(dir.File("Time.abs")));  // nothing opened or made
+  EXPECT_FALSE(a.Exists());
+  DefineSmallTable(a.Table());
+  a.CreateDBTable();
+  EXPECT_TRUE(a.Exists());
+  a.Table().Open();
+  a.Table().Append();
+  a.Table().FieldByName("ElementName").SetAsString("Day");
+  a.Table().Post();
+  a.Close();
   EXPECT_TRUE(fs::exists(dir.File("Time.abs")));  // a file with its table survives the object
-  TMyTable again(dir.File("Time.abs"), true);
-  again.Table().Open();
-  EXPECT_EQ(again.Table().RecordCount(), 1);
-  EXPECT_EQ(again.Table().FieldByName("ElementName").AsString(), "Day");
+  b.Table().Open();
+  EXPECT_EQ(std::pair(1, std::string("Day")),
+            std::pair(b.Table().RecordCount(), b.Table().FieldByName("ElementName").AsString()));
 }
 
 TEST(MyTable, ClosingDeletesAFileWithoutTable) {
@@ -86,19 +74,14 @@ TEST(MyTable, InitLibRebindsAndFlagsFollow) {
   TMyTable lib;
   const std::string alias = lib.Alias();
   lib.InitLib(dir.Path().string() + "/", "Riwi.abs", true, true);
-  EXPECT_EQ(lib.Alias(), alias);
-  EXPECT_EQ(lib.Database().DatabaseFileName(), dir.File("Riwi.abs"));
-  EXPECT_EQ(lib.Table().TableName(), "Riwi.abs");
-  EXPECT_TRUE(lib.ReadOnly());
-  EXPECT_TRUE(lib.MultiUser());
+  EXPECT_EQ((std::vector<std::string>{alias, dir.File("Riwi.abs"), "Riwi.abs"}),
+            (std::vector<std::string>{lib.Alias(), lib.Database().DatabaseFileName(), lib.Table().TableName()}));
+  EXPECT_TRUE(lib.ReadOnly() && lib.MultiUser());
   lib.SetReadOnly(false);
-  EXPECT_FALSE(lib.ReadOnly());
-  EXPECT_FALSE(lib.Database().ReadOnly());
-  EXPECT_FALSE(lib.Table().ReadOnly());
+  EXPECT_FALSE(lib.ReadOnly() || lib.Database().ReadOnly() || lib.Table().ReadOnly());
   lib.Database().SetLockWaitSeconds(1);
   lib.SetMultiUser(false);
-  EXPECT_FALSE(lib.MultiUser());
-  EXPECT_EQ(lib.Database().LockWaitSeconds(), 5);
+  EXPECT_EQ(std::pair(false, 5), std::pair(lib.MultiUser(), lib.Database().LockWaitSeconds()));
   EXPECT_FALSE(lib.Exists());
 }
 

@@ -17,7 +17,8 @@ TEST(ValueText, Base64KnownVectors) {
     std::string_view in;
     const char* out;
   } kCases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-                {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xff\xfe\x00"sv, "//4A"}};
+                {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xff\xfe\x00"sv, "//4A"},
+                {"\x00\x10"sv, "ABA="}, {"\xff"sv, "/w=="}};
   for (const auto& c : kCases) EXPECT_EQ(Base64(c.in), c.out);
 }
 
@@ -25,7 +26,9 @@ TEST(ValueText, CsvAndJsonQuoting) {
   EXPECT_EQ(CsvField("plain text"), "plain text");
   EXPECT_EQ(CsvField("a,\"b\""), "\"a,\"\"b\"\"\"");
   EXPECT_EQ(CsvField("two\nlines"), "\"two\nlines\"");
-  EXPECT_EQ(JsonString("q\"b\\\n\r\t\x01"), "\"q\\\"b\\\\\\n\\r\\t\\u0001\"");
+  EXPECT_EQ(CsvField("cr\r"), "\"cr\r\"");
+  EXPECT_EQ(JsonString("q\"b\\\n\r\t\x01\x1f "), "\"q\\\"b\\\\\\n\\r\\t\\u0001\\u001f \"");
+  EXPECT_EQ(JsonString("\xc0\x80\xc2\x80"), "\"\\u00c0\\u0080\xc2\x80\"");  // an overlong form is not UTF-8
   EXPECT_EQ(JsonString("\xc3\x84rger \xc4rger \xe2\x82"), "\"\xc3\x84rger \\u00c4rger \\u00e2\\u0082\"");
   EXPECT_EQ(Utf8OrLatin1("\xc3\x84 \xc4\xff"), "\xc3\x84 \xc3\x84\xc3\xbf");
 }
@@ -75,6 +78,8 @@ TEST(ValueText, ValuesByColumnStyle) {
   EXPECT_EQ(ValueStyleOf(ftGraphic), ValueStyle::Binary);
   EXPECT_EQ(ValueStyleOf(ftMemo), ValueStyle::Text);
   EXPECT_EQ(IndexOptionsText(ixPrimary | ixCaseInsensitive), "primary,case-insensitive");
+  EXPECT_EQ(IndexOptionsText(ixDescending), "descending");
+  EXPECT_EQ(IndexOptionsText(ixUnique), "unique");
   EXPECT_EQ(IndexOptionsText(0), "none");
 }
 

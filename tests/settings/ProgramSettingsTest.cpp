@@ -79,14 +79,25 @@ TEST_F(ProgramSettingsFile, DefaultsAndDerivedFolders) {
                                                    S.DC.PCListFileName + "|" + S.ProxySettings);
   EXPECT_EQ("/opt/tp/System/|/opt/tp/System/Libs/", S.BaseLangSystemPath + "|" + S.LangLibPath);
   fs::remove(StoreFile());
-  ReadProgramSettings(S);
+  S.HistEntries = S.CheckPeriod = S.CheckedLast = S.DC.ClientSocket = S.DC.SocketSrvSocket = S.DC.Priority = -1;
+  S.DC.Instances = S.DC.Threads = S.DC.ReconnectTime = S.System.MaxBmpPrintSize = -1;
+  S.DrivingRightSide = S.CheckUpdate = S.CheckConfrm = !(S.DC.Reconnect = S.System.AltBmpPrintOut = true);
+  S.RunKernelDll = S.System.DefaulFontname = "x";
+  ReadProgramSettings(S);  // nothing stored: every field takes its default
   EXPECT_FALSE(fs::exists(StoreFile()));  // reading creates nothing
+  EXPECT_EQ((std::vector<std::int64_t>{5, 7, 0, 55555, 55557, 0, 1, 0, 10, 3000, 1, 1, 1, 0, 0}),
+            (std::vector<std::int64_t>{S.HistEntries, S.CheckPeriod, S.CheckedLast, S.DC.ClientSocket,
+                                       S.DC.SocketSrvSocket, S.DC.Priority, S.DC.Instances, S.DC.Threads,
+                                       S.DC.ReconnectTime, S.System.MaxBmpPrintSize, S.DrivingRightSide,
+                                       S.CheckUpdate, S.CheckConfrm, S.DC.Reconnect, S.System.AltBmpPrintOut}));
+  EXPECT_EQ("CoreCalc6.dll Arial 0.01", S.RunKernelDll + " " + S.System.DefaulFontname + " " +
+                                            FloatToStr(S.System.ClipPlane3D));
 
   // The global data folder's parent holds the distribution folder: with a trailing separator its parent,
   // without one a level higher; paths of the first platform keep "\".
   const std::pair<const char*, const char*> globdata[] = {
       {"/data/tp/globdata/", "/data/tp/"}, {"/data/tp/globdata", "/data/"}, {"C:\\TP\\Globdata\\", "C:\\TP\\"},
-      {"globdata", ""}};
+      {"globdata", ""}, {"/globdata", ""}};
   for (const auto& [folder, parent] : globdata) {
     S = Read(std::string("[program]\nGlobdataPath=") + folder + "\n");
     EXPECT_EQ(folder, S.SharedGlobdataPath);
@@ -281,6 +292,8 @@ TEST_F(ProgramSettingsFile, ProxySettings) {
       {"ProxyEnable=1\nProxyServer=proxy.lan:8080\n", "1 proxy.lan:8080"},
       {"ProxyEnable=dword:00000001\nProxyServer=p:1:2\n", "1 p:1:2:0"},
       {"ProxyEnable=hex:01\nProxyServer=p:3128\n", "0 :0"},  // bad binary: nothing more is read
+      {"ProxyEnable=hex:01,00,00,00\nProxyServer=p:3128\n", "1 p:3128"},
+      {"ProxyEnable=hex:02,00,00,00\nProxyServer=p:3128\n", "0 p:3128"},  // binary: 1 alone enables
   };
   fs::create_directories(root_.Path() / "Microsoft" / "Windows");
   for (const auto& [values, expected] : keys) {

@@ -97,7 +97,8 @@ TEST_F(ProjectSettings, MissingFileReadsAsDefaults) {
   EXPECT_EQ(Hours({{23, 7}}), HoursText(slices[2].Hours));
   EXPECT_EQ(0, ReadStdEnabledState(folder).Count());
   EXPECT_FALSE(std::filesystem::exists(folder));
-  EXPECT_EQ("/p/Project.tp|/p/Project.tp", ProjectFileName("/p/") + "|" + ProjectFileName("/p"));
+  EXPECT_EQ("/p/Project.tp|/p/Project.tp|Project.tp",
+            ProjectFileName("/p/") + "|" + ProjectFileName("/p") + "|" + ProjectFileName(""));
 }
 
 // (What vezi settings shows of this file is checked end to end by vezi_settings_check.py.)

@@ -22,7 +22,7 @@ TEST(SettingsStoreIniFile, ReadsNamesWithoutRegardToCaseAndTakesTheFirstOccurren
   TempDir dir;
   WriteFile(dir.File("a.ini"),
             "; settings of the test\n[Program]\nGlobdataPath = /data/glob/ \nEmpty=\nQuoted=\"  padded  \"\n"
-            "Half=\"open\n# not a comment=hash\njust text\nkey=first\nKEY=second\n\n[dc]\nInstances=3\n"
+            "Half=\"open\nOne=\"\n# not a comment=hash\njust text\nkey=first\nKEY=second\n\n[dc]\nInstances=3\n"
             "[PROGRAM]\nLate=1\n");
   const TIniFile ini(dir.File("a.ini"));
   const std::tuple<const char*, const char*, const char*> cases[] = {
@@ -30,6 +30,7 @@ TEST(SettingsStoreIniFile, ReadsNamesWithoutRegardToCaseAndTakesTheFirstOccurren
       {"PROGRAM", "Empty", ""},                    // present but empty is not the default
       {"program", "Quoted", "  padded  "},         // matching quotes removed, inner blanks kept
       {"program", "Half", "\"open"},               // no matching pair: kept as it stands
+      {"program", "One", "\""},                    // one quote is no pair either
       {"program", "# not a comment", "hash"},      // only ";" starts a comment
       {"program", "key", "first"},                 // first key of the first section
       {"program", "Late", "<default>"},            // a later section of the same name is not read
@@ -42,16 +43,16 @@ TEST(SettingsStoreIniFile, ReadsNamesWithoutRegardToCaseAndTakesTheFirstOccurren
   EXPECT_TRUE(ini.ValueExists("program", "EMPTY") && !ini.ValueExists("dc", "Empty"));
   EXPECT_EQ((std::vector<std::string>{"Program", "dc"}), ini.ReadSections());
   const auto program = ini.ReadSectionValues("program");
-  ASSERT_EQ(7u, program.size());
+  ASSERT_EQ(8u, program.size());
   EXPECT_EQ(TSettingsValue("KEY", "second"), program.back());
 }
 
 TEST(SettingsStoreIniFile, TypedReadsFallBackOnTheDefault) {
   TempDir dir;
-  WriteFile(dir.File("t.ini"), "[s]\ndec=42\nneg=-7\nhex=$1F\ncx=0x10\nbad=12a\nempty=\nbig=4294967296\n"
+  WriteFile(dir.File("t.ini"), "[s]\ndec=42\nneg=-7\nhex=$1F\ncx=0x10\ncu=0X1f\nbad=12a\nempty=\nbig=4294967296\n"
                                "f2=1e3\nfbad=1,5\nb0=0\nb2=2\nbword=yes\n");
   const TIniFile ini(dir.File("t.ini"));
-  const std::pair<const char*, std::int32_t> ints[] = {{"dec", 42}, {"neg", -7},  {"hex", 31},   {"cx", 16},
+  const std::pair<const char*, std::int32_t> ints[] = {{"dec", 42}, {"neg", -7},  {"hex", 31},   {"cx", 16}, {"cu", 31},
                                                        {"bad", 99}, {"empty", 99}, {"big", 99}};
   for (const auto& [key, expected] : ints) EXPECT_EQ(expected, ini.ReadInteger("s", key, 99)) << key;
   DecimalSeparatorScope dot('.');

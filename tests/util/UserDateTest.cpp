@@ -190,7 +190,7 @@ TEST(UserDate, Times) {
   SettingsGuard guard;
   const std::tuple<const char*, Time, const char*> format[] = {
       {"hh:mm te", 0, "12:00 am"},        {"hh:mm te", 43200, "12:00 pm"},    {"HH:MM:SS", 11109, " 3: 5: 9"},
-      {"hh:mm:ss", BadTime, "  :  :  "},  {"h", 82800, "3"},
+      {"hh:mm:ss", BadTime, "  :  :  "},  {"h", 82800, "3"},                {"hh e", 47100, "13 e"},
   };
   for (const auto& [picture, t, expected] : format) EXPECT_EQ(expected, TimeToTimeString(picture, t)) << t;
   EXPECT_EQ("01:05", TimeToAmPmString("hh:mm", 47100));

@@ -78,7 +78,7 @@ TEST(Ustring, Scanners) {
   const auto real = [](std::string_view s, std::uint16_t& p, std::uint8_t& e) { return strireal(s, p, -1, 10, e); };
   const std::pair<std::string, const char*> reals[] = {
       {"3,5", "3.5@4"}, {"7.", "7@3"}, {"x -.5 y", "-0.5@6"}, {"2.5e3", "2.5@4"},
-      {"1.2.3", "!@1"}, {"-", "!@1"},  {"11", "!@1"},
+      {"1.2.3", "!@1"}, {"-", "!@1"},  {"11", "!@1"}, {"10", "10@3"}, {"-1", "-1@3"},
   };
   for (const auto& [text, expected] : reals) EXPECT_EQ(expected, Scanned(text, 1, real)) << text;
   const auto comma = [](std::string_view s, std::uint16_t& p, std::uint8_t& e) {
