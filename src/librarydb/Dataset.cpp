@@ -624,9 +624,9 @@ TDataSet::TBookmark TDataSet::GetBookmark() const {
 bool TDataSet::GotoBookmark(TBookmark Bookmark) {
   CheckBrowseable();
   if (Bookmark == 0) return false;
-  std::vector<Row> rows;
+  std::vector<Row> rows(1);  // one row with key 0, as DoFetch expects
   DoFetch(&Bookmark, 1, rows);
-  if (rows.empty() || rows.front().Key != Bookmark) return false;
+  if (rows.front().Key != Bookmark) return false;
   PositionOn(std::move(rows.front()));
   return true;
 }

@@ -141,6 +141,7 @@ public:
     form_.OnBeforeImport = [this](TExcelImportForm&) {
       result_.FirstLine = form_.ImportData.MinRow();
       result_.LastLine = form_.ImportData.MaxRow();
+      LinkBandFields();
       TakeLinks();
       CheckLinks();
       if (result_.LastLine >= result_.FirstLine) CreateLibrary();
@@ -237,14 +238,19 @@ private:
     for (const auto& [field, col] : options_.Maps) LinkOne(field, false, col);
     for (const auto& [field, text] : options_.Fixes) LinkOne(field, true, text);
     if (options_.AutoLink) form_.AutoLinkButtonClick();
-    // Band fields of an element library: the record's band range and completeness follow from them.
-    std::vector<std::string> linked;
-    for (std::int32_t k = 0; k < form_.Links.Count(); ++k) linked.push_back(form_.Links[k].FieldName());
-    for (const auto& [field, text] : BandFieldsFor(result_.LibType, linked)) LinkOne(field, true, text);
+    LinkBandFields();
     if (form_.Links.Count() == 0)
       throw Exception(options_.AutoLink ? "No header text above the start line names a field of the library"
                                         : "Nothing is linked: give --map FIELD=COLUMN or --auto-link");
     TakeLinks();
+  }
+
+  // Band fields of an element library: the record's band range and completeness follow from them (fields the
+  // user linked or fixed keep their links).
+  void LinkBandFields() {
+    std::vector<std::string> linked;
+    for (std::int32_t k = 0; k < form_.Links.Count(); ++k) linked.push_back(form_.Links[k].FieldName());
+    for (const auto& [field, text] : BandFieldsFor(result_.LibType, linked)) LinkOne(field, true, text);
   }
 
   void TakeLinks() {
