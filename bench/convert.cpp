@@ -38,47 +38,19 @@
 #include "librarydb/Absmain.h"
 #include "librarydb/Layouts.h"
 #include "librarydb/OVLibConst.h"
-#include "pxwriter/PxWriter.h"
+#include "pxwriter/EmissionTable.h"
 
 namespace {
 
 using namespace vez;
 using Clock = std::chrono::steady_clock;
-using pxw::Writer;
 
 constexpr int kRecords = 100000;
 
 using bench::BenchFolder;
 
-std::vector<pxw::Field> ParadoxFields() {
-  std::vector<pxw::Field> f = {{"Eintrag", 22, 4}, {"ElementName", 1, 80}};
-  for (int i = 1; i <= 30; ++i) f.push_back({"Values" + std::to_string(i), 6, 8});
-  f.push_back({"Values0", 6, 8});
-  for (int i = 1; i <= 4; ++i) f.push_back({"Gruppen" + std::to_string(i), 4, 4});
-  f.push_back({"Terz", 9, 1});
-  f.push_back({"Komplett", 9, 1});
-  f.push_back({"Lower", 3, 2});
-  f.push_back({"Upper", 3, 2});
-  f.push_back({"Kommentar", 12, 20});
-  return f;
-}
-
 void WriteParadox(const std::string& path, int records = kRecords) {
-  Writer w(ParadoxFields(), pxw::TableOptions{16, 12, 1252, 2, "ascii"});
-  std::uint32_t seed = 7;
-  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
-  for (int r = 0; r < records; ++r) {
-    std::vector<std::string> v = {Writer::Long(r + 1), Writer::Char(Format("Quelle %06d Stra\xdf" "e", r), 80)};
-    for (int i = 0; i < 31; ++i) v.push_back(Writer::Number(40.0 + (next() % 4000) / 100.0));
-    for (int i = 0; i < 4; ++i) v.push_back(Writer::Long(static_cast<std::int32_t>(next() % 100)));
-    v.push_back(Writer::Logical(true));
-    v.push_back(Writer::Logical(r % 2 == 0));
-    v.push_back(Writer::Short(1));
-    v.push_back(Writer::Short(30));
-    v.push_back(w.Blob("Tag " + std::to_string(r % 7), 20));
-    w.AddRecord(v);
-  }
-  w.Write(path);
+  pxw::EmissionLibraryTable(records).Write(path);
 }
 
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }

@@ -24,7 +24,7 @@
 #include "convert/ConvertParadox.h"
 #include "core/FormatSettings.h"
 #include "librarydb/Absmain.h"
-#include "pxwriter/PxWriter.h"
+#include "pxwriter/EmissionTable.h"
 #include "web/WebServer.h"
 
 namespace {
@@ -162,21 +162,7 @@ BENCHMARK(BM_RecordsPage)->UseManualTime()->Iterations(10)->Unit(benchmark::kMil
 
 constexpr int kParadoxRecords = 100000;
 
-void WriteParadox(const std::string& path) {
-  std::vector<pxw::Field> fields = {{"Eintrag", 22, 4}, {"ElementName", 1, 80}};
-  for (int i = 0; i <= 30; ++i) fields.push_back({"Values" + std::to_string(i), 6, 8});
-  fields.push_back({"Terz", 9, 1});
-  fields.push_back({"Komplett", 9, 1});
-  pxw::Writer w(fields, pxw::TableOptions{16, 12, 1252, 2, "ascii"});
-  for (int r = 0; r < kParadoxRecords; ++r) {
-    std::vector<std::string> v = {pxw::Writer::Long(r + 1), pxw::Writer::Char(Format("Quelle %06d", r), 80)};
-    for (int i = 0; i <= 30; ++i) v.push_back(pxw::Writer::Number(40.0 + (r * 31 + i) % 4000 / 100.0));
-    v.push_back(pxw::Writer::Logical(true));
-    v.push_back(pxw::Writer::Logical(r % 2 == 0));
-    w.AddRecord(v);
-  }
-  w.Write(path);
-}
+void WriteParadox(const std::string& path) { pxw::EmissionLibraryTable(kParadoxRecords).Write(path); }
 
 void BM_Conversion(benchmark::State& state) {
   BenchFolder folder;

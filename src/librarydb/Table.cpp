@@ -1202,8 +1202,10 @@ std::int64_t FoldedOwner(TABSTable::Impl& t, std::size_t i, const FoldedKeyOf& f
   return folded.entry ? IndexOwner(t, index, folded, self) : 0;
 }
 
-void WriteKey(TABSTable::Impl& t, const Index& index, const std::string& key, std::int64_t rid) {
-  sqlite3_stmt* stmt = t.conn->Prepare("INSERT OR REPLACE INTO " + KeysTable() + "(tbl, idx, key, rid) VALUES(?1, ?2, ?3, ?4)");
+// Runs one statement of the kept keys with its table, index, key and row key bound as ?1..?4.
+void RunKeyStatement(TABSTable::Impl& t, const std::string& sql, const Index& index, const std::string& key,
+                     std::int64_t rid) {
+  sqlite3_stmt* stmt = t.conn->Prepare(sql);
   StatementScope scope(stmt);
   BindText(stmt, 1, t.name);
   BindText(stmt, 2, index.name);
@@ -1212,15 +1214,13 @@ void WriteKey(TABSTable::Impl& t, const Index& index, const std::string& key, st
   t.conn->Step(stmt, "Cannot write to");
 }
 
+void WriteKey(TABSTable::Impl& t, const Index& index, const std::string& key, std::int64_t rid) {
+  RunKeyStatement(t, "INSERT OR REPLACE INTO " + KeysTable() + "(tbl, idx, key, rid) VALUES(?1, ?2, ?3, ?4)", index,
+                  key, rid);
+}
+
 void DropKey(TABSTable::Impl& t, const Index& index, const std::string& key, std::int64_t rid) {
-  sqlite3_stmt* stmt =
-      t.conn->Prepare("DELETE FROM " + KeysTable() + " WHERE tbl=?1 AND idx=?2 AND key=?3 AND rid=?4");
-  StatementScope scope(stmt);
-  BindText(stmt, 1, t.name);
-  BindText(stmt, 2, index.name);
-  BindText(stmt, 3, key);
-  sqlite3_bind_int64(stmt, 4, rid);
-  t.conn->Step(stmt, "Cannot write to");
+  RunKeyStatement(t, "DELETE FROM " + KeysTable() + " WHERE tbl=?1 AND idx=?2 AND key=?3 AND rid=?4", index, key, rid);
 }
 
 std::string KeyText(const Index& index, const std::vector<Variant>& values) {

@@ -138,6 +138,22 @@ void StoreJson(TField& field, const Json& value) {
 
 namespace {
 
+// The object member "values" of a request body: field name to value.
+const Json* ValuesMember(const Json& body) {
+  const auto values = body.find("values");
+  if (values == body.end() || !values->is_object()) throw EHttpError(400, "The member \"values\" must be an object");
+  return &*values;
+}
+
+// Stores the given values in the record being edited or added.
+void StoreValues(TABSTable& t, const Json& values) {
+  for (const auto& [name, value] : values.items()) {
+    TField* f = t.FindField(name);
+    if (f == nullptr) throw EHttpError(400, "The library has no field \"" + name + "\"");
+    StoreJson(*f, value);
+  }
+}
+
 std::string AsciiFold(std::string text) {
   for (char& c : text)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -305,8 +321,7 @@ void RegisterLibraryRoutes(TRoutes& routes) {
   routes.Post("/api/record/save", [&c](const httplib::Request& req, httplib::Response& res) {
     const Json body = Body(req);
     TOpenLibrary lib(LibraryPath(c, StringMember(body, "path")), true);
-    const auto values = body.find("values");
-    if (values == body.end() || !values->is_object()) throw EHttpError(400, "The member \"values\" must be an object");
+    const Json* values = ValuesMember(body);
     lib.Open();
     TABSTable& t = lib.Table();
     TABSTransaction transaction(lib.Database());
@@ -316,11 +331,7 @@ void RegisterLibraryRoutes(TRoutes& routes) {
       throw EHttpError(409, "The record was changed since the page was loaded; nothing was saved. Load it again "
                             "to see the changes, then make yours");
     t.Edit();
-    for (const auto& [name, value] : values->items()) {
-      TField* f = t.FindField(name);
-      if (f == nullptr) throw EHttpError(400, "The library has no field \"" + name + "\"");
-      StoreJson(*f, value);
-    }
+    StoreValues(t, *values);
     t.Post();
     transaction.Commit();
     Reply(res, [&](JsonWriter& json) { WriteRecord(json, t); });
@@ -330,18 +341,13 @@ void RegisterLibraryRoutes(TRoutes& routes) {
   routes.Post("/api/record/add", [&c](const httplib::Request& req, httplib::Response& res) {
     const Json body = Body(req);
     TOpenLibrary lib(LibraryPath(c, StringMember(body, "path")), true);
-    const auto values = body.find("values");
-    if (values == body.end() || !values->is_object()) throw EHttpError(400, "The member \"values\" must be an object");
+    const Json* values = ValuesMember(body);
     lib.Open();
     TABSTable& t = lib.Table();
     TABSTransaction transaction(lib.Database());
     t.Append();
     OnNewRecord(t, lib.LibType(), false);
-    for (const auto& [name, value] : values->items()) {
-      TField* f = t.FindField(name);
-      if (f == nullptr) throw EHttpError(400, "The library has no field \"" + name + "\"");
-      StoreJson(*f, value);
-    }
+    StoreValues(t, *values);
     t.Post();
     transaction.Commit();
     Reply(res, [&](JsonWriter& json) { WriteRecord(json, t); });
