@@ -97,8 +97,8 @@ RULES = [(r" <= ", " < "), (r" >= ", " > "), (r" < ", " <= "), (r" > ", " >= "),
 
 def sample(sources, count, seed):
     candidates = []
-    for spec in sources:
-        path, target = spec.split("=", 1)
+    for entry in sources:
+        path, target = entry.split("=", 1)
         text = open(path, encoding="utf-8").read()
         for line in text.split("\n"):
             stripped = line.strip()

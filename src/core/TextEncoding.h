@@ -37,4 +37,7 @@ std::string ConvertCodePage(std::string_view bytes, int fromCodePage, int toCode
 // True when the bytes form valid UTF-8.
 bool IsValidUtf8(std::string_view bytes);
 
+// Appends a code point (at most U+10FFFF) as UTF-8.
+void AppendUtf8(std::string& out, char32_t cp);
+
 }  // namespace vez

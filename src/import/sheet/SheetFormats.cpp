@@ -4,6 +4,7 @@
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
+#include "core/TextEncoding.h"
 #include "import/sheet/SheetReader.h"
 
 namespace vez::detail {
@@ -101,50 +102,32 @@ std::size_t Utf16Units(std::string_view utf8) {
   return units;
 }
 
-void AppendCodePoint(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 void AppendUtf16(std::string& out, const unsigned char* p, std::size_t units, char16_t* pending) {
   char16_t high = pending != nullptr ? *pending : 0;
   for (std::size_t i = 0; i < units; ++i) {
     const auto u = static_cast<char16_t>(p[2 * i] | p[2 * i + 1] << 8);
     if (high != 0) {
       if (u >= 0xDC00 && u <= 0xDFFF) {
-        AppendCodePoint(out, 0x10000 + ((static_cast<char32_t>(high) - 0xD800) << 10) + (u - 0xDC00));
+        AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(high) - 0xD800) << 10) + (u - 0xDC00));
         high = 0;
         continue;
       }
-      AppendCodePoint(out, 0xFFFD);
+      AppendUtf8(out, 0xFFFD);
       high = 0;
     }
     if (u >= 0xD800 && u <= 0xDBFF) high = u;
-    else if (u >= 0xDC00 && u <= 0xDFFF) AppendCodePoint(out, 0xFFFD);
+    else if (u >= 0xDC00 && u <= 0xDFFF) AppendUtf8(out, 0xFFFD);
     else if (u < 0x80) out += static_cast<char>(u);
-    else AppendCodePoint(out, u);
+    else AppendUtf8(out, u);
   }
   if (pending != nullptr) *pending = high;
-  else if (high != 0) AppendCodePoint(out, 0xFFFD);
+  else if (high != 0) AppendUtf8(out, 0xFFFD);
 }
 
 void AppendLatin1(std::string& out, const unsigned char* p, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     if (p[i] < 0x80) out += static_cast<char>(p[i]);
-    else AppendCodePoint(out, p[i]);
+    else AppendUtf8(out, p[i]);
   }
 }
 

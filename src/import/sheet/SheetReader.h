@@ -96,6 +96,5 @@ std::size_t Utf16Units(std::string_view utf8);
 void AppendUtf16(std::string& out, const unsigned char* p, std::size_t units, char16_t* pending = nullptr);
 // Appends Latin-1 bytes (BIFF8's compressed strings) as UTF-8.
 void AppendLatin1(std::string& out, const unsigned char* p, std::size_t count);
-void AppendCodePoint(std::string& out, char32_t cp);
 
 }  // namespace vez::detail

@@ -50,7 +50,7 @@ std::string RepairedUtf8(std::string_view bytes) {
       out.append(bytes.substr(i, len));
       i += len;
     } else {
-      AppendCodePoint(out, 0xFFFD);
+      AppendUtf8(out, 0xFFFD);
       ++i;
     }
   }
@@ -64,7 +64,7 @@ std::string FromUtf16(std::string_view bytes, bool bigEndian) {
   std::string out;
   out.reserve(units.size());
   AppendUtf16(out, reinterpret_cast<const unsigned char*>(units.data()), units.size() / 2);
-  if (bytes.size() % 2 != 0) AppendCodePoint(out, 0xFFFD);
+  if (bytes.size() % 2 != 0) AppendUtf8(out, 0xFFFD);
   return out;
 }
 

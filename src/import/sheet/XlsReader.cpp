@@ -191,7 +191,7 @@ public:
       pos_ += n * width;
       left -= static_cast<std::uint32_t>(n);
     }
-    if (pending != 0) AppendCodePoint(out, 0xFFFD);
+    if (pending != 0) AppendUtf8(out, 0xFFFD);
     return Skip(4ull * runs) && Skip(extra);
   }
 

@@ -23,6 +23,7 @@
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
+#include "core/TextEncoding.h"
 #include "import/sheet/SheetReader.h"
 
 namespace vez::detail {
@@ -277,12 +278,12 @@ public:
           continue;
         }
         if (pending != 0) {
-          AppendCodePoint(out, 0xFFFD);
+          AppendUtf8(out, 0xFFFD);
           pending = 0;
         }
         out += raw_[i++];
       }
-      if (pending != 0) AppendCodePoint(out, 0xFFFD);
+      if (pending != 0) AppendUtf8(out, 0xFFFD);
     }
     if (out.size() > limits_.MaxCellChars && Utf16Units(out) > limits_.MaxCellChars) TooLong();
     return out;
