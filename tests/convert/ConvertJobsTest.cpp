@@ -132,8 +132,8 @@ TEST(ConvertJobs, FourJobsGiveTheLibrariesAndTheLogOfOne) {
   ASSERT_EQ(serial.Tables.size(), parallel.Tables.size());
   for (std::size_t i = 0; i < serial.Tables.size(); ++i) {
     const TConvertedTable &s = serial.Tables[i], &p = parallel.Tables[i];
-    EXPECT_EQ(std::tie(s.Outcome, s.RecordsWritten, s.Complete, s.Reason, s.Errors),
-              std::tie(p.Outcome, p.RecordsWritten, p.Complete, p.Reason, p.Errors)) << s.Source;
+    EXPECT_EQ(std::tie(s.Outcome, s.RecordsWritten, s.Complete, s.Verified, s.Reason, s.Errors),
+              std::tie(p.Outcome, p.RecordsWritten, p.Complete, p.Verified, p.Reason, p.Errors)) << s.Source;
     EXPECT_GT(p.PeakMemoryKB, 0);
   }
   // The damaged table is kept; the tables beside it and after it are complete and deleted.

@@ -42,6 +42,9 @@ TEST(DateTime, NegativeValuesAndTimeFraction) {
   EXPECT_EQ(12, m);
   EXPECT_EQ(29, d);
   EXPECT_EQ(6, h);
+  // Before day 0 the time counts away from zero; day 0 itself is positive.
+  EXPECT_EQ(-1.25, EncodeDateTime(1899, 12, 29, 6, 0, 0, 0));
+  EXPECT_EQ(0.5, EncodeDateTime(1899, 12, 30, 12, 0, 0, 0));
   // A value a hair below midnight rounds to the next day, consistently for date and time.
   const double nearly = EncodeDate(2020, 2, 28) + 0.9999999999;
   DecodeDate(nearly, y, m, d);
