@@ -125,6 +125,9 @@ TEST(DateTime, IsoTextRoundTrips) {
   double v;
   EXPECT_FALSE(TryISOToDateTime("2024-13-01", v));
   EXPECT_FALSE(TryISOToDateTime("2024-01-01X", v));
+  // Digits finer than milliseconds are read and dropped.
+  ASSERT_TRUE(TryISOToDateTime("2024-02-29T13:45:30.2509", v));
+  EXPECT_EQ("13:45:30.250", TimeToISO(v));
 }
 
 }  // namespace

@@ -256,6 +256,7 @@ TEST(IntersectTest, EndsMarginsAndWorkedValues) {
   EXPECT_FALSE(RaySphereIsn2D({-5, 2}, {1, 0}, {0, 0}, 1, t, t2));
   EXPECT_EQ(0, t);
   EXPECT_EQ(3, EbeneZrech(1, 1, {0, 0, 0}, {1, 0, 1}, {0, 1, 2}));
+  EXPECT_EQ(11, EbeneZrech(2, 2, {1, 0, 3}, {0, 1, 4}, {0, 0, 1}));  // z = 2x + 3y + 1
   EXPECT_THROW_MSG(EbeneZrech(1, 1, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}), EZeroDivide,
                    "Floating point division by zero Exception occured in module EbeneZRech");
   TVektor3 p{};
