@@ -1,5 +1,7 @@
 #include "core/CaseFold.h"
 
+#include "core/TextEncoding.h"
+
 namespace vez {
 
 namespace {
@@ -34,24 +36,10 @@ std::size_t DecodeOne(std::string_view text, std::size_t i, char32_t& out) {
   return n;
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c >= 0xDC80 && c <= 0xDCFF) {  // an invalid byte kept as it was
-    out += static_cast<char>(c - 0xDC00);
-  } else if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
+// UTF-8 of a code point; an invalid byte kept as U+DC80..U+DCFF goes back as that byte.
+void AppendKeptUtf8(std::string& out, char32_t c) {
+  if (c >= 0xDC80 && c <= 0xDCFF) out += static_cast<char>(c - 0xDC00);
+  else AppendUtf8(out, c);
 }
 
 }  // namespace
@@ -105,7 +93,7 @@ std::string FoldCase(std::string_view text) {
     for (char ch : text) out += ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch + 32) : ch;
     return out;
   }
-  for (char32_t c : DecodeUtf8Lenient(text)) AppendUtf8(out, FoldCodePoint(c));
+  for (char32_t c : DecodeUtf8Lenient(text)) AppendKeptUtf8(out, FoldCodePoint(c));
   return out;
 }
 

@@ -145,6 +145,14 @@ const Json* ValuesMember(const Json& body) {
   return &*values;
 }
 
+// Moves to the record of the body's "key", which must still have the body's "version": else 409 with `gone` or
+// `changed`, and nothing is written.
+void GoToUnchangedRecord(TABSTable& t, const Json& body, const char* gone, const char* changed) {
+  if (!t.GotoBookmark(IntMember(body, "key", 1, std::numeric_limits<std::int64_t>::max())))
+    throw EHttpError(409, gone);
+  if (RecordVersion(t) != StringMember(body, "version")) throw EHttpError(409, changed);
+}
+
 // Stores the given values in the record being edited or added.
 void StoreValues(TABSTable& t, const Json& values) {
   for (const auto& [name, value] : values.items()) {
@@ -325,11 +333,9 @@ void RegisterLibraryRoutes(TRoutes& routes) {
     lib.Open();
     TABSTable& t = lib.Table();
     TABSTransaction transaction(lib.Database());
-    if (!t.GotoBookmark(IntMember(body, "key", 1, std::numeric_limits<std::int64_t>::max())))
-      throw EHttpError(409, "The record was deleted since the page was loaded; nothing was saved");
-    if (RecordVersion(t) != StringMember(body, "version"))
-      throw EHttpError(409, "The record was changed since the page was loaded; nothing was saved. Load it again "
-                            "to see the changes, then make yours");
+    GoToUnchangedRecord(t, body, "The record was deleted since the page was loaded; nothing was saved",
+                        "The record was changed since the page was loaded; nothing was saved. Load it again to see "
+                        "the changes, then make yours");
     t.Edit();
     StoreValues(t, *values);
     t.Post();
@@ -359,11 +365,9 @@ void RegisterLibraryRoutes(TRoutes& routes) {
     lib.Open();
     TABSTable& t = lib.Table();
     TABSTransaction transaction(lib.Database());
-    if (!t.GotoBookmark(IntMember(body, "key", 1, std::numeric_limits<std::int64_t>::max())))
-      throw EHttpError(409, "The record was deleted already");
-    if (RecordVersion(t) != StringMember(body, "version"))
-      throw EHttpError(409, "The record was changed since the page was loaded; it was not deleted. Load it again "
-                            "to see the changes");
+    GoToUnchangedRecord(t, body, "The record was deleted already",
+                        "The record was changed since the page was loaded; it was not deleted. Load it again "
+                        "to see the changes");
     t.Delete();
     transaction.Commit();
     Reply(res, [](JsonWriter& json) { json.BeginObject().Member("deleted", true).EndObject(); });

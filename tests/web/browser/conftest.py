@@ -16,7 +16,7 @@ if not CHROMIUM or not DRIVER:
 
 from selenium import webdriver  # noqa: E402
 from selenium.webdriver.chrome.service import Service  # noqa: E402
-from selenium.common.exceptions import TimeoutException  # noqa: E402
+from selenium.common.exceptions import StaleElementReferenceException, TimeoutException  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 
@@ -64,7 +64,9 @@ class Page:
 
     def wait(self, condition, timeout=30):
         try:
-            return WebDriverWait(self.driver, timeout).until(condition)
+            # A page that renders again while a condition looks at it leaves stale elements: look again.
+            return WebDriverWait(self.driver, timeout,
+                                 ignored_exceptions=(StaleElementReferenceException,)).until(condition)
         except TimeoutException:
             self.shot("failure")  # what the page showed when the wait ran out
             raise
