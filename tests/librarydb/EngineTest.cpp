@@ -385,6 +385,7 @@ TEST_F(EngineTest, UniqueCaseInsensitiveIndexFoldsEveryLetter) {
   };
   AppendElement(table, "\xC3\x84ther");  // Äther
   AppendElement(table, "\xC3\x96l");     // Öl
+  AppendElement(table, "Kabel");
   table.Append();
   EXPECT_EQ("Key violation in table 'lib.abs': index 'EN' already holds the key '\xC3\xA4THER'", post("\xC3\xA4THER"));
   table.SetIndexName("EN");
@@ -398,7 +399,8 @@ TEST_F(EngineTest, UniqueCaseInsensitiveIndexFoldsEveryLetter) {
   sqlite3* raw = nullptr;
   ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(lib.FileName.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr));
   EXPECT_EQ(SQLITE_OK, sqlite3_exec(raw, "INSERT INTO \"lib.abs\"(\"ElementName\") VALUES('\xC3\x9C" "bel');"
-                                         "UPDATE \"lib.abs\" SET \"ElementName\"='\xC3\x96lig' WHERE \"ElementName\"='\xC3\x96l'",
+                                         "UPDATE \"lib.abs\" SET \"ElementName\"='\xC3\x96lig' WHERE \"ElementName\"='\xC3\x96l';"
+                                         "UPDATE \"lib.abs\" SET \"ElementName\"='\xC3\xBC" "ber' WHERE \"ElementName\"='Kabel'",
                                     nullptr, nullptr, nullptr));
   sqlite3_close(raw);
   lib.Database.StartTransaction();
@@ -406,6 +408,8 @@ TEST_F(EngineTest, UniqueCaseInsensitiveIndexFoldsEveryLetter) {
   EXPECT_THAT(post("\xC3\xBC" "BEL"), ::testing::StartsWith("Key violation"));  // üBEL
   table.Append();
   EXPECT_EQ("stored", post("\xC3\xB6L"));  // öL: the old name is free again
+  table.Append();
+  EXPECT_THAT(post("\xC3\x9C" "BER"), ::testing::StartsWith("Key violation"));  // ÜBER against über, renamed
   lib.Database.Commit();
 }
 
