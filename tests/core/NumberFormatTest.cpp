@@ -34,6 +34,7 @@ TEST(NumberFormat, FloatToStrFGeneralExponentAndNumber) {
   EXPECT_EQ("1.2346E+003", FloatToStrF(1234.56, FloatFormat::Exponent, 5, 3));
   EXPECT_EQ("1E+03", FloatToStrF(1234.56, FloatFormat::Exponent, 1, 2));  // one digit: no separator
   EXPECT_EQ("-1.0E-02", FloatToStrF(-0.01, FloatFormat::Exponent, 2, 2));
+  EXPECT_EQ("2.50E+00", FloatToStrF(2.5, FloatFormat::Exponent, 3, 2));
   EXPECT_EQ("1,234,567.50", FloatToStrF(1234567.5, FloatFormat::Number, 15, 2));
   EXPECT_EQ("-123,456", FloatToStrF(-123456, FloatFormat::Number, 15, 0));
   EXPECT_EQ("NAN", FloatToStr(std::numeric_limits<double>::quiet_NaN()));
@@ -79,6 +80,7 @@ TEST(NumberFormat, TrimCaseAndFileNames) {
   EXPECT_TRUE(SameText("Emis.ABS", "emis.abs"));
   EXPECT_FALSE(SameText("emis", "emis "));
   EXPECT_LT(CompareText("abc", "ABD"), 0);
+  EXPECT_EQ(CompareText("zZ", "Zz"), 0);
   EXPECT_EQ("emis.abs", ExtractFileName("lib/old/emis.abs"));
   EXPECT_EQ("lib/old/", ExtractFilePath("lib/old/emis.abs"));
   EXPECT_EQ(".abs", ExtractFileExt("lib/old/emis.abs"));

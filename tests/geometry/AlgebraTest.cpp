@@ -56,6 +56,8 @@ TEST(AlgebraTest, NormalisersAndIntegerForm) {
   EXPECT_EQ(5, i64_Norm2({3, 4}));
   EXPECT_EQ(1, i64_Norm2({1, 1}));
   EXPECT_EQ(2, i64_Norm3({1, 1, 2}));  // √6
+  const std::int64_t raw[] = {7, -8, 9};
+  EXPECT_EQ(i64_InitV3(raw), (TI64Vektor3{7, -8, 9}));
   EXPECT_EQ((TI64Vektor3{-3, 6, -3}), i64_CrossProd({1, 2, 3}, {4, 5, 6}));
   EXPECT_EQ((TI64Vektor3{9, 12, 15}), i64_AddKxV3({1, 2, 3}, {4, 5, 6}, 2));
   EXPECT_EQ(-2, i64_MulkV3(2, {INT64_MAX, 0, 0})[0]);        // wraps around
@@ -74,6 +76,7 @@ TEST(AlgebraTest, ValueFormMatchesArrayFormAlsoInPlace) {
     vektor2 v2{b[0], b[1]};
     v2.MxV(M2x2dreh(a[0]), v2);
     EXPECT_EQ(CrossProd(a, b), (TVektor3{va.x, va.y, va.z}));
+    EXPECT_EQ(InitV2(a.data()), (TVektor2{a[0], a[1]}));
     EXPECT_EQ(MxV(m, a), (TVektor3{vm.x, vm.y, vm.z}));
     EXPECT_EQ(MxV2(M2x2dreh(a[0]), {b[0], b[1]}), (TVektor2{v2.x, v2.y}));
     const TMatrix3x3 mt = M3x3Mult(m, M3x3Transponiere(m));

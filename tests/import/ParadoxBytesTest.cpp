@@ -494,6 +494,7 @@ TEST(ParadoxBytesHeader, TypeTextsAndTableLevels) {
   EXPECT_EQ(TDBParadox::GetStrFileType(7), "secondary index .YGn file (inc or non inc)");
   EXPECT_EQ(TDBParadox::GetStrFileType(9), "");
   EXPECT_EQ(TDBParadox::GetStrFieldType(14), "Formated MEMO");
+  EXPECT_EQ(TDBParadox::GetStrFieldType(16), "Graphic");
   EXPECT_EQ(TDBParadox::GetStrFieldType(24), "Bytes");
   EXPECT_EQ(TDBParadox::GetStrFieldType(7), "<unknown>");
   const std::pair<int, int> levels[] = {{3, 30}, {4, 35}, {5, 40}, {9, 40}, {10, 50}, {11, 50}, {12, 70}, {13, 65535}};
