@@ -474,7 +474,10 @@ TEST_F(EngineTest, EditPostCancelDelete) {
   // Delete moves to the next record, or the previous one at the end.
   table.First();
   table.Next();
+  table.Edit();  // a record being edited is deleted without its changes
+  table.FieldByName("ElementName").SetAsString("edited");
   table.Delete();
+  EXPECT_EQ(table.State(), TDataSetState::dsBrowse);
   EXPECT_EQ(table.FieldByName("ElementName").AsString(), "c");
   table.Delete();
   EXPECT_EQ(table.FieldByName("ElementName").AsString(), "A1");

@@ -97,6 +97,7 @@ TEST_F(ProgramSettingsFile, DefaultsAndDerivedFolders) {
   // without one a level higher; paths of the first platform keep "\".
   const std::pair<const char*, const char*> globdata[] = {
       {"/data/tp/globdata/", "/data/tp/"}, {"/data/tp/globdata", "/data/"}, {"C:\\TP\\Globdata\\", "C:\\TP\\"},
+      {"/data/tp//", "/data/tp/"},
       {"globdata", ""}, {"/globdata", ""}};
   for (const auto& [folder, parent] : globdata) {
     S = Read(std::string("[program]\nGlobdataPath=") + folder + "\n");
