@@ -263,8 +263,8 @@ TEST(IntersectTest, EndsMarginsAndWorkedValues) {
   EXPECT_TRUE(RayPlaneIsn3D(TVektor3{1, 2, 5}, TVektor3{0, 0, -1}, TVektor3{0, 0, 3}, -1, p));
   EXPECT_EQ((TVektor3{1, 2, 1}), p);
   EXPECT_FALSE(RayPlaneIsn3D(TVektor3{1, 2, 5}, TVektor3{1, 0, 0}, TVektor3{0, 0, 3}, -1, p));
-  for (const double e : {2e-20, 1e-15, 0.5e-20})  // the parallel threshold 1e-20 of n·D
-    EXPECT_EQ(e > 1e-20, RayPlaneIsn3D(TVektor3{0, 0, 0}, TVektor3{1, 0, e}, TVektor3{0, 0, 2}, -e, p)) << e;
+  for (const double e : {2e-20, 1e-20, 1e-15, 0.5e-20})  // the parallel threshold 1e-20 of n·D
+    EXPECT_EQ(e >= 1e-20, RayPlaneIsn3D(TVektor3{0, 0, 0}, TVektor3{1, 0, e}, TVektor3{0, 0, 2}, -e, p)) << e;
   EXPECT_EQ((TVektor3{1, 0, 1e-15}), p);
   vektor3 q;
   EXPECT_TRUE(RayPlaneIsn3D(vektor3(1, 2, 5), vektor3(0, 0, -2), vektor3(0, 0, 3), -1, q));
