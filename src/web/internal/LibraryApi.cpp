@@ -231,6 +231,21 @@ fs::path LibraryPath(TContext& c, const std::string& relative) {
   return p;
 }
 
+// One change of a record in a transaction of its own: the body's library opened for writing, `change` (which
+// answers whether the record is to be shown), the commit, then the record or {"deleted": true}. A failure
+// anywhere rolls the change back.
+template <typename Change>
+void ChangeRecord(TContext& c, const httplib::Request& req, httplib::Response& res, Change change) {
+  const Json body = Body(req);
+  TOpenLibrary lib(LibraryPath(c, StringMember(body, "path")), true);
+  lib.Open();
+  TABSTransaction transaction(lib.Database());
+  const bool showRecord = change(lib, body);
+  transaction.Commit();
+  if (showRecord) Reply(res, [&](JsonWriter& json) { WriteRecord(json, lib.Table()); });
+  else Reply(res, [](JsonWriter& json) { json.BeginObject().Member("deleted", true).EndObject(); });
+}
+
 }  // namespace
 
 void RegisterLibraryRoutes(TRoutes& routes) {
@@ -327,50 +342,40 @@ void RegisterLibraryRoutes(TRoutes& routes) {
 
   // Saves changed values of one record, unless it changed since the page loaded it (409).
   routes.Post("/api/record/save", [&c](const httplib::Request& req, httplib::Response& res) {
-    const Json body = Body(req);
-    TOpenLibrary lib(LibraryPath(c, StringMember(body, "path")), true);
-    const Json* values = ValuesMember(body);
-    lib.Open();
-    TABSTable& t = lib.Table();
-    TABSTransaction transaction(lib.Database());
-    GoToUnchangedRecord(t, body, "The record was deleted since the page was loaded; nothing was saved",
-                        "The record was changed since the page was loaded; nothing was saved. Load it again to see "
-                        "the changes, then make yours");
-    t.Edit();
-    StoreValues(t, *values);
-    t.Post();
-    transaction.Commit();
-    Reply(res, [&](JsonWriter& json) { WriteRecord(json, t); });
+    ChangeRecord(c, req, res, [](TOpenLibrary& lib, const Json& body) {
+      const Json* values = ValuesMember(body);
+      TABSTable& t = lib.Table();
+      GoToUnchangedRecord(t, body, "The record was deleted since the page was loaded; nothing was saved",
+                          "The record was changed since the page was loaded; nothing was saved. Load it again to "
+                          "see the changes, then make yours");
+      t.Edit();
+      StoreValues(t, *values);
+      t.Post();
+      return true;
+    });
   });
 
   // Adds a record: the type's defaults, then the given values.
   routes.Post("/api/record/add", [&c](const httplib::Request& req, httplib::Response& res) {
-    const Json body = Body(req);
-    TOpenLibrary lib(LibraryPath(c, StringMember(body, "path")), true);
-    const Json* values = ValuesMember(body);
-    lib.Open();
-    TABSTable& t = lib.Table();
-    TABSTransaction transaction(lib.Database());
-    t.Append();
-    OnNewRecord(t, lib.LibType(), false);
-    StoreValues(t, *values);
-    t.Post();
-    transaction.Commit();
-    Reply(res, [&](JsonWriter& json) { WriteRecord(json, t); });
+    ChangeRecord(c, req, res, [](TOpenLibrary& lib, const Json& body) {
+      const Json* values = ValuesMember(body);
+      TABSTable& t = lib.Table();
+      t.Append();
+      OnNewRecord(t, lib.LibType(), false);
+      StoreValues(t, *values);
+      t.Post();
+      return true;
+    });
   });
 
   routes.Post("/api/record/delete", [&c](const httplib::Request& req, httplib::Response& res) {
-    const Json body = Body(req);
-    TOpenLibrary lib(LibraryPath(c, StringMember(body, "path")), true);
-    lib.Open();
-    TABSTable& t = lib.Table();
-    TABSTransaction transaction(lib.Database());
-    GoToUnchangedRecord(t, body, "The record was deleted already",
-                        "The record was changed since the page was loaded; it was not deleted. Load it again "
-                        "to see the changes");
-    t.Delete();
-    transaction.Commit();
-    Reply(res, [](JsonWriter& json) { json.BeginObject().Member("deleted", true).EndObject(); });
+    ChangeRecord(c, req, res, [](TOpenLibrary& lib, const Json& body) {
+      GoToUnchangedRecord(lib.Table(), body, "The record was deleted already",
+                          "The record was changed since the page was loaded; it was not deleted. Load it again "
+                          "to see the changes");
+      lib.Table().Delete();
+      return false;
+    });
   });
 }
 
