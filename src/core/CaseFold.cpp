@@ -36,12 +36,6 @@ std::size_t DecodeOne(std::string_view text, std::size_t i, char32_t& out) {
   return n;
 }
 
-// UTF-8 of a code point; an invalid byte kept as U+DC80..U+DCFF goes back as that byte.
-void AppendKeptUtf8(std::string& out, char32_t c) {
-  if (c >= 0xDC80 && c <= 0xDCFF) out += static_cast<char>(c - 0xDC00);
-  else AppendUtf8(out, c);
-}
-
 }  // namespace
 
 char32_t FoldCodePoint(char32_t c) {
@@ -80,20 +74,27 @@ std::vector<char32_t> DecodeUtf8Lenient(std::string_view text) {
 }
 
 std::string FoldCase(std::string_view text) {
+  // One pass: ASCII letters fold in place, a sequence beyond ASCII is decoded, folded and written again, and a
+  // byte that starts no valid sequence stays as it is.
   std::string out;
   out.reserve(text.size());
-  bool ascii = true;
-  for (char ch : text) {
-    if (static_cast<unsigned char>(ch) >= 0x80) {
-      ascii = false;
-      break;
+  for (std::size_t i = 0; i < text.size();) {
+    const char ch = text[i];
+    if (static_cast<unsigned char>(ch) < 0x80) {
+      out += ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch + 32) : ch;
+      ++i;
+      continue;
+    }
+    char32_t c = 0;
+    const std::size_t n = DecodeOne(text, i, c);
+    if (n == 0) {
+      out += ch;
+      ++i;
+    } else {
+      AppendUtf8(out, FoldCodePoint(c));
+      i += n;
     }
   }
-  if (ascii) {
-    for (char ch : text) out += ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch + 32) : ch;
-    return out;
-  }
-  for (char32_t c : DecodeUtf8Lenient(text)) AppendKeptUtf8(out, FoldCodePoint(c));
   return out;
 }
 

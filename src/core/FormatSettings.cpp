@@ -338,7 +338,12 @@ std::string IntToStr(std::int64_t value) { return std::to_string(value); }
 
 // ---- text ----
 
-std::string Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
+std::string Trim(std::string_view s) {
+  std::size_t i = 0, n = s.size();
+  while (i < n && static_cast<unsigned char>(s[i]) <= ' ') ++i;
+  while (n > i && static_cast<unsigned char>(s[n - 1]) <= ' ') --n;
+  return std::string(s.substr(i, n - i));
+}
 
 std::string TrimLeft(std::string_view s) {
   std::size_t i = 0;
