@@ -486,6 +486,15 @@ struct TABSTable::Impl {
   // The running transaction's counter of the records the folded keys cover (see MoveKeysCovered).
   std::uint64_t coveredTransaction = 0;
   Connection::CounterState* covered = nullptr;
+  // The folded key FindKey last found in no record, with the transaction and the connection's count of changes
+  // at that moment: an insert of that key right after (find, else append) needs no second look-up while nothing
+  // was written in between. Only inside a transaction, whose write lock keeps other connections out.
+  struct AbsentKey {
+    const Index* index = nullptr;
+    std::string key;
+    std::uint64_t transaction = 0;
+    std::int64_t changes = -1;
+  } absent;
 
   void Bind(sqlite3_stmt* stmt, int index, const Variant& value, std::size_t col) const {
     BindValue(stmt, index, value, columns[col].type, columns[col].blob);
@@ -1202,6 +1211,13 @@ std::int64_t FoldedOwner(TABSTable::Impl& t, std::size_t i, const FoldedKeyOf& f
   return folded.entry ? IndexOwner(t, index, folded, self) : 0;
 }
 
+// Whether FindKey found `key` of folded index `i` in no record, with nothing written since (see Impl::absent).
+bool StillAbsent(TABSTable::Impl& t, std::size_t i, const std::string& key) {
+  const Connection& c = *t.conn;
+  return t.absent.index == t.folded[i] && c.InTransaction() && t.absent.transaction == c.Transactions() &&
+         t.absent.changes == sqlite3_total_changes64(c.Handle()) && t.absent.key == key;
+}
+
 // Runs one statement of the kept keys with its table, index, key and row key bound as ?1..?4.
 void RunKeyStatement(TABSTable::Impl& t, const std::string& sql, const Index& index, const std::string& key,
                      std::int64_t rid) {
@@ -1317,7 +1333,7 @@ std::int64_t TABSTable::DoInsert(std::vector<Variant>& values) {
   for (std::size_t i = 0; i < t.folded.size(); ++i) {
     FoldedKeyOf key = FoldedKey(*t.folded[i], values);
     if (key.key.empty()) continue;
-    if (FoldedOwner(t, i, key, 0) != 0) FailFoldedKey(t, *t.folded[i], values);
+    if (!StillAbsent(t, i, key.key) && FoldedOwner(t, i, key, 0) != 0) FailFoldedKey(t, *t.folded[i], values);
     if (key.entry) entries.emplace_back(i, std::move(key.key));
   }
   std::optional<WriteScope> write;
@@ -1489,15 +1505,20 @@ bool TABSTable::FindKey(const std::vector<Variant>& keys) {
   }
   if (t.conn->Step(stmt, "Cannot read") != SQLITE_ROW) {
     // A key beyond ASCII is found by its folded form ("ÄTHER" finds "Äther").
-    if (keys.size() != index->columns.size() ||
-        std::find(t.folded.begin(), t.folded.end(), index) == t.folded.end())
-      return false;
+    const auto at = std::find(t.folded.begin(), t.folded.end(), index);
+    if (keys.size() != index->columns.size() || at == t.folded.end()) return false;
     std::vector<Variant> values(t.columns.size(), Variant::Null());
     for (std::size_t i = 0; i < keys.size(); ++i) values[index->columns[i]] = bound[i];
-    const FoldedKeyOf folded = FoldedKey(*index, values);
+    FoldedKeyOf folded = FoldedKey(*index, values);
     if (folded.key.empty()) return false;
-    std::int64_t rid = HasKeysTable(*t.conn) ? EntryOwner(t, *index, folded.key, 0) : 0;
+    Connection& c = *t.conn;
+    // Inside a transaction whose entries are complete the table knows whether vez$keys holds any of this index.
+    const bool known = t.foldReady && c.InTransaction() && t.foldSerial == c.Transactions();
+    const bool entries = known ? t.foldEntries[static_cast<std::size_t>(at - t.folded.begin())] : HasKeysTable(c);
+    std::int64_t rid = entries ? EntryOwner(t, *index, folded.key, 0) : 0;
     if (rid == 0 && folded.entry) rid = IndexOwner(t, *index, folded, 0);
+    if (rid == 0 && c.InTransaction())
+      t.absent = {index, std::move(folded.key), c.Transactions(), sqlite3_total_changes64(c.Handle())};
     Row row;
     if (rid == 0 || !ReadRecord(t, rid, row.Values)) return false;
     row.Key = rid;

@@ -410,6 +410,12 @@ TEST_F(EngineTest, UniqueCaseInsensitiveIndexFoldsEveryLetter) {
   EXPECT_EQ("stored", post("\xC3\xB6L"));  // öL: the old name is free again
   table.Append();
   EXPECT_THAT(post("\xC3\x9C" "BER"), ::testing::StartsWith("Key violation"));  // ÜBER against über, renamed
+  // A key the look-up found in no record is checked again once anything was written after the look-up.
+  EXPECT_FALSE(table.FindKey({Variant("\xC3\x84rger")}));  // Ärger
+  table.Append();
+  EXPECT_EQ("stored", post("\xC3\x84RGER"));
+  table.Append();
+  EXPECT_THAT(post("\xC3\xA4rger"), ::testing::StartsWith("Key violation"));
   lib.Database.Commit();
 }
 
