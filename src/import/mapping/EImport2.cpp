@@ -104,7 +104,7 @@ void TExcelImportForm::DoImport() {
       TFieldNameItem& item = (*FieldList)[i];
       if (!AssembleValue(r, sources[static_cast<std::size_t>(i)], value)) continue;
       if (item.OnSetValue) item.OnSetValue(item, value);
-      else item.Value = value;
+      else item.Value.swap(value);  // `value` is assembled afresh for the next field
     }
     if (OnImportLine) OnImportLine(*this, action);
     if (action == neCancel) break;
