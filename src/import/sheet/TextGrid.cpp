@@ -105,10 +105,16 @@ std::string& TStringGrid::At(std::int32_t col, std::int32_t row) {
   Row* found = const_cast<Row*>(RowAt(row));
   if (found == nullptr) {
     found = &rows_[row];
+    // A sheet's rows are mostly alike: a new row makes room for as many cells as the row written last holds.
+    found->reserve(widthHint_);
     cachedRow_ = found;
   }
   Row& cells = *found;
-  if (cells.empty() || cells.back().first < col) return cells.emplace_back(col, std::string()).second;
+  if (cells.empty() || cells.back().first < col) {
+    std::string& text = cells.emplace_back(col, std::string()).second;
+    widthHint_ = cells.size();
+    return text;
+  }
   const auto cell = std::lower_bound(cells.begin(), cells.end(), col, [](const auto& c, std::int32_t k) { return c.first < k; });
   if (cell != cells.end() && cell->first == col) return cell->second;
   return cells.emplace(cell, col, std::string())->second;

@@ -113,6 +113,7 @@ private:
   mutable std::int32_t cachedIndex_ = -1;
   mutable const Row* cachedRow_ = nullptr;
   mutable std::unordered_map<std::int32_t, std::string> numbers_;
+  std::size_t widthHint_ = 0;  // cells of the row written last, at its end (see At)
 };
 
 }  // namespace vez
