@@ -209,9 +209,10 @@ void ImportAgainstReference(benchmark::State& state, const std::string& file, in
   bench::BenchFolder folder;
   NoQuestions dialogs;
   for (auto _ : state) {
-    // Each part's time is the best of three runs: single runs of either part vary by a third on a busy machine.
+    // Each part's time is the best of five runs, the parts taking turns: single runs of either part vary by a
+    // third on a busy machine.
     double import = 1e300, reading = 1e300, insert = 1e300, peak = 0;
-    for (int run = 0; run < 3; ++run) {
+    for (int run = 0; run < 5; ++run) {
       std::filesystem::remove_all(folder.Dir() + "lib");
       std::filesystem::remove_all(folder.Dir() + "raw");
       std::filesystem::create_directories(folder.Dir() + "raw");
