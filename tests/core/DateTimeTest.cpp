@@ -129,6 +129,8 @@ TEST(DateTime, IsoTextRoundTrips) {
   // Digits finer than milliseconds are read and dropped.
   ASSERT_TRUE(TryISOToDateTime("2024-02-29T13:45:30.2509", v));
   EXPECT_EQ("13:45:30.250", TimeToISO(v));
+  ASSERT_TRUE(TryISOToDateTime("2024-02-29T13:45", v));  // no seconds: 0
+  EXPECT_EQ("13:45:00", TimeToISO(v));
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 #include "TestUtil.h"
 #include "core/Exceptions.h"
 #include "core/TextEncoding.h"
+#include "core/CaseFold.h"
+
+#include <map>
+#include <sstream>
 
 namespace vez {
 namespace {
@@ -70,27 +74,42 @@ TEST(TextEncoding, EastAsianCodePagesAreMultiByte) {
   EXPECT_FALSE(IsMultiByteCodePage(1252));
 }
 
-// Which byte sequences count as UTF-8: the shortest form only, no surrogates, nothing above U+10FFFF.
-TEST(TextEncodingUtf8, ShortestFormsOnly) {
-  const std::tuple<const char*, const char*, bool> cases[] = {
-      {"U+0080, the first two-byte character", "\xC2\x80", true},
-      {"'/' overlong in two bytes", "\xC0\xAF", false},
-      {"U+007F overlong in two bytes", "\xC1\xBF", false},
-      {"U+0800, the first three-byte character", "\xE0\xA0\x80", true},
-      {"U+07FF overlong in three bytes", "\xE0\x9F\xBF", false},
-      {"'/' overlong in three bytes", "\xE0\x80\xAF", false},
-      {"U+10000, the first four-byte character", "\xF0\x90\x80\x80", true},
-      {"U+FFFF overlong in four bytes", "\xF0\x8F\xBF\xBF", false},
-      {"U+10FFFF, the last character", "\xF4\x8F\xBF\xBF", true},
-      {"U+110000", "\xF4\x90\x80\x80", false},
-      {"U+D800, a surrogate", "\xED\xA0\x80", false},
-      {"U+DFFF, a surrogate", "\xED\xBF\xBF", false},
-      {"U+E000 after the surrogates", "\xEE\x80\x80", true},
-      {"a lone continuation byte", "\x80", false},
-      {"a five-byte lead", "\xF8\x88\x80\x80\x80", false},
-      {"a sequence cut short", "\xE2\x82", false},
-  };
-  for (const auto& [what, bytes, valid] : cases) EXPECT_EQ(valid, IsValidUtf8(bytes)) << what;
+// Byte sequences against tests/data/core/utf8.txt: which are UTF-8 (the shortest form only, no surrogates,
+// nothing above U+10FFFF), the code points read leniently and the character count.
+TEST(TextEncodingUtf8, ShortestFormsOnlyAndLenientReading) {
+  int rows = 0;
+  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("core/utf8.txt")))) {
+    if (line.starts_with("#")) continue;
+    const std::vector<std::string> c = test::SplitTabs(line);
+    std::string bytes;
+    std::vector<char32_t> points;
+    unsigned v = 0;
+    for (std::istringstream in(c[0]); in >> std::hex >> v;) bytes += static_cast<char>(v);
+    for (std::istringstream in(c[2]); in >> std::hex >> v;) points.push_back(v);
+    EXPECT_EQ(c[1] == "1", IsValidUtf8(bytes)) << c[3];
+    EXPECT_EQ(points, DecodeUtf8Lenient(bytes)) << c[3];
+    EXPECT_EQ(points.size(), Utf8Length(bytes)) << c[3];
+    EXPECT_EQ(bytes, FoldCase(bytes)) << c[3];  // no capitals: the bytes come back as they were
+    ++rows;
+  }
+  EXPECT_EQ(20, rows);
+}
+
+// Every code point up to U+2FFF and U+1E9E against the folded letters of tests/data/core/casefold.txt.
+TEST(CaseFold, LettersAsTabled) {
+  std::map<char32_t, char32_t> folded;
+  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("core/casefold.txt")))) {
+    if (!line.starts_with("#")) folded[std::stoul(line, nullptr, 16)] = std::stoul(line.substr(5), nullptr, 16);
+  }
+  ASSERT_EQ(193u, folded.size());
+  for (char32_t c = 0; c <= 0x3000; ++c) {
+    const char32_t at = c == 0x3000 ? 0x1E9E : c;
+    ASSERT_EQ(folded.contains(at) ? folded[at] : at, FoldCodePoint(at)) << std::hex << int(at);
+  }
+  EXPECT_EQ("gr\xC3\xB6\xC3\x9F" "e\xFF.db \xC5\x88\xD1\x90",
+            FoldCase("GR\xC3\x96\xE1\xBA\x9E" "E\xFF.DB \xC5\x87\xD0\x80"));  // invalid bytes stay
+  EXPECT_TRUE(SameTextFolded("\xCE\xA3igma", "\xCF\x83IGMA"));
+  EXPECT_EQ(std::pair(-1, 1), std::pair(CompareTextFolded("a", "B"), CompareTextFolded("\xC3\x84", "\xC3\xA3")));
 }
 
 }  // namespace
