@@ -59,6 +59,7 @@ TEST(DateTime, FormatPictures) {
   const double dt = EncodeDateTime(2024, 6, 5, 13, 7, 9, 45);
   EXPECT_EQ("2024-06-05", FormatDateTime("yyyy-mm-dd", dt));
   EXPECT_EQ("5.6.24", FormatDateTime("d.m.yy", dt));
+  EXPECT_EQ("5.6.24", FormatDateTime(std::string_view("d.m.yyyy").substr(0, 6), dt));  // read within the view
   EXPECT_EQ("13:07:09.045", FormatDateTime("hh:mm:ss.zzz", dt));  // mm after hh is minutes
   EXPECT_EQ("1:07 PM", FormatDateTime("h:nn AM/PM", dt));
   EXPECT_EQ("Wed, 5 June 2024", FormatDateTime("ddd, d mmmm yyyy", dt));

@@ -247,6 +247,8 @@ TEST(CircleTreeDocumentedTest, PlacementBuildAndSplit) {
   EXPECT_EQ(1, Children(*tree.Root));
   EXPECT_FALSE(TCircleTree(std::make_unique<TCTDataList>(), 1).Root);
   // Eleven insertions into a childless knot make seven children; a long line stays in the knot.
+  const TCircleTree rect(10, 20, 40, 60, 0.5);  // the rectangle's centre, half its diagonal plus the margin
+  EXPECT_EQ((std::array{25.0, 40.0, 25.5}), (std::array{rect.Root->X, rect.Root->Y, rect.Root->R}));
   TCircleTree grown(0, 0, 100, 100, 0.5);
   grown.AddItem(std::make_unique<Item>(1, 1, 99, 99, stLine));
   for (int i = 0; i < 10; ++i) {

@@ -250,6 +250,10 @@ TEST(IntersectTest, EndsMarginsAndWorkedValues) {
   EXPECT_EQ(5, LotAufGerade3D({3, 4, 7}, {0, 0, 1}, {0, 0, 9}, foot));
   EXPECT_EQ((TVektor3{0, 0, 7}), foot);
   EXPECT_EQ(5, LotAufGerade3D({3, 4, 7}, {0, 0, 7}, {0, 0, 7}, foot));  // A = B: the foot is A
+  for (const double z : {0.0, 1e-7}) {  // |D|^2 = 1e-10 exactly counts as a point, just above as a segment
+    Abstand_Punkt_Strecke({6e-6, 8e-6, z}, {0, 0, 0}, {6e-6, 8e-6, z}, foot, t);
+    EXPECT_EQ(z > 0 ? 1 : 0, t) << z;
+  }
   double t2 = 0;
   EXPECT_TRUE(RaySphereIsn2D({-5, 0}, {1, 0}, {0, 0}, 1, t, t2));
   EXPECT_EQ((std::pair{6.0, 4.0}), std::make_pair(t, t2));

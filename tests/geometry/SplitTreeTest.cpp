@@ -250,6 +250,12 @@ TEST(SplitTreeTest, IntegerTreeAgainstAModel) {
   SpanTree small(0, 0, 5);
   for (Span* o : {&a, &b, &c, &d}) small.AddItem(o, 2, 8);  // the 4th splits at 2: b straddles and goes to Ast2
   EXPECT_EQ((std::array{1, 1, 2}), (std::array{small.Count(), small.Ast1->Count(), small.Ast2->Count()}));
+  SpanTree capacity(0, 0, 5);  // below the root the capacity is 10 whatever the root was given
+  for (int i = 0; i < 12; ++i) {
+    EXPECT_TRUE(!capacity.Ast1 || !capacity.Ast1->Ast1) << i;
+    capacity.AddItem(&a, 2, 24);
+  }
+  EXPECT_TRUE(capacity.Ast1->Ast1 != nullptr);
   std::mt19937 rng(4);
   std::vector<std::unique_ptr<Span>> spans;
   for (int i = 0; i < 800; ++i) {  // points: a straddler that went to Ast2 at a split is not found again there
