@@ -24,9 +24,7 @@ TEST(DateTime, EncodeAgreesWithChronoOverCenturies) {
         ASSERT_EQ(static_cast<double>((sd - epoch).count()), dt) << y << '-' << m << '-' << d;
         int yy, mm, dd;
         DecodeDate(dt, yy, mm, dd);
-        ASSERT_EQ(y, yy);
-        ASSERT_EQ(m, mm);
-        ASSERT_EQ(d, dd);
+        ASSERT_EQ(std::tuple(y, m, d), std::tuple(yy, mm, dd));
         ASSERT_EQ(static_cast<int>(weekday{sd}.c_encoding()) + 1, DayOfWeekOf(dt));
       }
     }
@@ -38,10 +36,7 @@ TEST(DateTime, NegativeValuesAndTimeFraction) {
   int y, m, d, h, n, s, z;
   DecodeDate(dt, y, m, d);
   DecodeTime(dt, h, n, s, z);
-  EXPECT_EQ(1899, y);
-  EXPECT_EQ(12, m);
-  EXPECT_EQ(29, d);
-  EXPECT_EQ(6, h);
+  EXPECT_EQ(std::tuple(1899, 12, 29, 6), std::tuple(y, m, d, h));
   // Before day 0 the time counts away from zero; day 0 itself is positive.
   EXPECT_EQ(-1.25, EncodeDateTime(1899, 12, 29, 6, 0, 0, 0));
   EXPECT_EQ(0.5, EncodeDateTime(1899, 12, 30, 12, 0, 0, 0));
@@ -49,25 +44,22 @@ TEST(DateTime, NegativeValuesAndTimeFraction) {
   const double nearly = EncodeDate(2020, 2, 28) + 0.9999999999;
   DecodeDate(nearly, y, m, d);
   DecodeTime(nearly, h, n, s, z);
-  EXPECT_EQ(29, d);
-  EXPECT_EQ(0, h + n + s + z);
+  EXPECT_EQ(std::pair(29, 0), std::pair(d, h + n + s + z));
   EXPECT_THROW(EncodeDate(2001, 2, 29), EConvertError);
   EXPECT_THROW(EncodeTime(24, 0, 0, 0), EConvertError);
 }
 
 TEST(DateTime, FormatPictures) {
   const double dt = EncodeDateTime(2024, 6, 5, 13, 7, 9, 45);
-  EXPECT_EQ("2024-06-05", FormatDateTime("yyyy-mm-dd", dt));
-  EXPECT_EQ("5.6.24", FormatDateTime("d.m.yy", dt));
+  const std::pair<const char*, const char*> pictures[] = {
+      {"yyyy-mm-dd", "2024-06-05"}, {"d.m.yy", "5.6.24"}, {"hh:mm:ss.zzz", "13:07:09.045"},  // mm after hh: minutes
+      {"h:nn AM/PM", "1:07 PM"}, {"ddd, d mmmm yyyy", "Wed, 5 June 2024"}, {"c", "2024-06-05 13:07:09"},
+      {"'on' ddddd 'at' t", "on 2024-06-05 at 13:07"}};
+  for (const auto& [picture, text] : pictures) EXPECT_EQ(text, FormatDateTime(picture, dt)) << picture;
   EXPECT_EQ("5.6.24", FormatDateTime(std::string_view("d.m.yyyy").substr(0, 6), dt));  // read within the view
-  EXPECT_EQ("13:07:09.045", FormatDateTime("hh:mm:ss.zzz", dt));  // mm after hh is minutes
-  EXPECT_EQ("1:07 PM", FormatDateTime("h:nn AM/PM", dt));
-  EXPECT_EQ("Wed, 5 June 2024", FormatDateTime("ddd, d mmmm yyyy", dt));
-  EXPECT_EQ("on 2024-06-05 at 13:07", FormatDateTime("'on' ddddd 'at' t", dt));
-  EXPECT_EQ("2024-06-05 13:07:09", FormatDateTime("c", dt));
-  EXPECT_EQ("2024-06-05", FormatDateTime("c", EncodeDate(2024, 6, 5)));
-  EXPECT_EQ("2024-06-05 13:07:09", DateTimeToStr(dt));
-  EXPECT_EQ("13:07:09", DateTimeToStr(EncodeTime(13, 7, 9, 0)));
+  EXPECT_EQ("2024-06-05|2024-06-05 13:07:09|13:07:09", FormatDateTime("c", EncodeDate(2024, 6, 5)) + "|" +
+                                                           DateTimeToStr(dt) + "|" +
+                                                           DateTimeToStr(EncodeTime(13, 7, 9, 0)));
   FormatSettings german = GlobalFormatSettings();
   german.DateSeparator = '.';
   german.ShortDateFormat = "dd/mm/yyyy";
@@ -78,11 +70,10 @@ TEST(DateTime, FormatPictures) {
 }
 
 TEST(DateTime, ParsesInTheOrderOfTheShortDateFormat) {
-  EXPECT_EQ(EncodeDate(2024, 6, 5), StrToDate("2024-06-05"));
-  EXPECT_EQ(EncodeDateTime(2024, 6, 5, 13, 7, 9, 0), StrToDateTime("2024-06-05 13:07:09"));
-  EXPECT_EQ(EncodeDateTime(2024, 6, 5, 13, 7, 9, 250), StrToDateTime("2024-06-05T13:07:09.25"));
-  EXPECT_EQ(EncodeTime(13, 7, 0, 0), StrToTime("1:07 PM"));
-  EXPECT_EQ(EncodeTime(0, 30, 0, 0), StrToTime("12:30 am"));
+  EXPECT_EQ((std::array{EncodeDate(2024, 6, 5), EncodeDateTime(2024, 6, 5, 13, 7, 9, 0),
+                         EncodeDateTime(2024, 6, 5, 13, 7, 9, 250), EncodeTime(13, 7, 0, 0), EncodeTime(0, 30, 0, 0)}),
+            (std::array{StrToDate("2024-06-05"), StrToDateTime("2024-06-05 13:07:09"),
+                        StrToDateTime("2024-06-05T13:07:09.25"), StrToTime("1:07 PM"), StrToTime("12:30 am")}));
   FormatSettings german = GlobalFormatSettings();
   german.DateSeparator = '.';
   german.ShortDateFormat = "dd.mm.yyyy";
@@ -125,8 +116,7 @@ TEST(DateTime, IsoTextRoundTrips) {
   EXPECT_EQ("1899-12-30T12:00:00", DateTimeToISO(0.5));
   EXPECT_EQ("06:00:00.500", TimeToISO(0.25 + 0.5 / 86400));
   double v;
-  EXPECT_FALSE(TryISOToDateTime("2024-13-01", v));
-  EXPECT_FALSE(TryISOToDateTime("2024-01-01X", v));
+  EXPECT_FALSE(TryISOToDateTime("2024-13-01", v) || TryISOToDateTime("2024-01-01X", v));
   // Digits finer than milliseconds are read and dropped.
   ASSERT_TRUE(TryISOToDateTime("2024-02-29T13:45:30.2509", v));
   EXPECT_EQ("13:45:30.250", TimeToISO(v));

@@ -56,7 +56,8 @@ TEST(NumberFormat, TrimCaseAndFileNames) {
   EXPECT_LT(CompareText("abc", "ABD"), 0);
   EXPECT_EQ(CompareText("zZ", "Zz"), 0);
   EXPECT_EQ("emis.abs|lib/old/|.abs|", ExtractFileName("lib/old/emis.abs") + "|" + ExtractFilePath("lib/old/emis.abs") +
-                                           "|" + ExtractFileExt("lib/old/emis.abs") + "|" + ExtractFileExt("lib.d/emis"));
+                                           "|" + ExtractFileExt("lib/old/emis.abs") + "|" +
+                                           ExtractFileExt("lib.d/emis"));
   EXPECT_EQ("lib.d/emis.db|a/b.abs|a/", ChangeFileExt("lib.d/emis", ".db") + "|" + ChangeFileExt("a/b.db", ".abs") +
                                             "|" + IncludeTrailingPathDelimiter("a"));
   EXPECT_EQ("Level 45.3 dB, 7 items", Format("Level %.1f dB, %d items", 45.26, 7));

@@ -76,8 +76,9 @@ TEST(UserDate, TwoDigitYears) {
 // The rows of tests/data/util/dates.txt.
 TEST(UserDate, TablesAsWritten) {
   const auto date = [](const std::string& s) {
-    return s == "bad" ? BadDate : s[0] == '#' ? static_cast<Date>(std::stoi(s.substr(1)))
-                                              : FromCivil(std::stoi(s), std::stoul(s.substr(5)), std::stoul(s.substr(8)));
+    return s == "bad"    ? BadDate
+           : s[0] == '#' ? static_cast<Date>(std::stoi(s.substr(1)))
+                         : FromCivil(std::stoi(s), std::stoul(s.substr(5)), std::stoul(s.substr(8)));
   };
   const auto time = [](const std::string& s) { return s == "bad" ? BadTime : static_cast<Time>(std::stoi(s)); };
   int rows = 0;
