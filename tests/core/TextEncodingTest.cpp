@@ -27,7 +27,7 @@ TEST(TextEncoding, EveryByteRoundTripsThroughUtf8) {
     const std::string utf8 = ToUtf8(all, cp);
     EXPECT_TRUE(IsValidUtf8(utf8));
     int subs = 0;
-    EXPECT_EQ(std::pair(all, 0), std::pair{FromUtf8(utf8, cp, &subs), subs}) << cp;
+    EXPECT_EQ(std::pair(all, 0), (std::pair{FromUtf8(utf8, cp, &subs), subs})) << cp;
   }
   // 0x81 is undefined in 1252: it survives as U+0081.
   EXPECT_EQ("\xC2\x81", ToUtf8("\x81", 1252));
@@ -36,7 +36,7 @@ TEST(TextEncoding, EveryByteRoundTripsThroughUtf8) {
 TEST(TextEncoding, EncodingCountsSubstitutions) {
   int subs = 0;
   EXPECT_EQ(std::pair(std::string("\xC4?"), 1),
-            std::pair{FromUtf8("\xC3\x84\xE2\x82\xAC", 28591, &subs), subs});  // Ä fits, € not
+            (std::pair{FromUtf8("\xC3\x84\xE2\x82\xAC", 28591, &subs), subs}));  // Ä fits, € not
   EXPECT_EQ("\x8E\xC4", ConvertCodePage("\xC4", 1252, 850) + ConvertCodePage("\x8E", 850, 1252));
   EXPECT_THROW_MSG(ToUtf8("x", 99999), EConvertError, "Code page 99999 is not supported");
   EXPECT_EQ(std::pair(false, true), std::pair(CodePageSupported(99999), CodePageSupported(850)));
@@ -59,12 +59,12 @@ TEST(TextEncoding, EastAsianCodePagesAreMultiByte) {
     EXPECT_TRUE(IsMultiByteCodePage(c.CodePage));
     EXPECT_EQ(c.Utf8, ToUtf8(c.Stored, c.CodePage));
     int subs = 0;
-    EXPECT_EQ(std::pair(std::string(c.Stored), 0), std::pair{FromUtf8(c.Utf8, c.CodePage, &subs), subs});
+    EXPECT_EQ(std::pair(std::string(c.Stored), 0), (std::pair{FromUtf8(c.Utf8, c.CodePage, &subs), subs}));
   }
   // A lead byte cut off at the end keeps its number; a character the code page lacks becomes "?".
   EXPECT_EQ("\xE6\x97\xA5\xC2\x96", ToUtf8("\x93\xFA\x96", 932));
   int subs = 0;
-  EXPECT_EQ(std::pair(std::string("?x"), 1), std::pair{FromUtf8("\xC3\xB0x", 936, &subs), subs});  // ð
+  EXPECT_EQ(std::pair(std::string("?x"), 1), (std::pair{FromUtf8("\xC3\xB0x", 936, &subs), subs}));  // ð
   EXPECT_FALSE(IsMultiByteCodePage(1252));
 }
 
