@@ -171,9 +171,7 @@ TEST(SplitTreeTest, DocumentedSplits) {
   for (const auto& h : halves) {
     TBaumStruktur t(0, 0, 0, h.x2, h.y2);
     t.Aufteilen();
-    EXPECT_EQ(h.axis, t.SplitAxis);
-    EXPECT_EQ(h.split, t.SplitValue);
-    EXPECT_EQ(2, t.Ast1->Depth);
+    EXPECT_EQ(std::tuple(h.axis, h.split, 2), std::tuple(t.SplitAxis, t.SplitValue, int(t.Ast1->Depth)));
   }
   struct {
     int64_t lo, hi, split;
@@ -183,10 +181,8 @@ TEST(SplitTreeTest, DocumentedSplits) {
     TIntKoordBaum t32(0, 0, static_cast<int32_t>(k.lo), 0, static_cast<int32_t>(k.hi));
     TIntegerBaum line(0, static_cast<int32_t>(k.lo), static_cast<int32_t>(k.hi));
     t.Aufteilen(), t32.Aufteilen(), line.Aufteilen();
-    EXPECT_EQ(k.split, t.SplitValue);
-    EXPECT_EQ(k.split, t32.SplitValue);
-    EXPECT_EQ(k.split, line.Ast1->Hi);
-    EXPECT_EQ(k.split, line.Ast2->Lo);
+    EXPECT_EQ((std::array<int64_t, 4>{k.split, k.split, k.split, k.split}),
+              (std::array<int64_t, 4>{t.SplitValue, t32.SplitValue, line.Ast1->Hi, line.Ast2->Lo}));
   }
 }
 
@@ -219,9 +215,7 @@ TEST(SplitTreeTest, CapacityAndDepthBelowTheRoot) {
     t.AddItem(boxes[static_cast<size_t>(i)].get(), 2, 2);
     flat.AddItem(boxes[static_cast<size_t>(i)].get(), 2, 1);  // the root is at depth 1: never split
   }
-  EXPECT_TRUE(t.Ast1->Ast1 != nullptr);
-  EXPECT_EQ(12, t.Ast1->CountEle());
-  EXPECT_FALSE(flat.Ast1);
+  EXPECT_EQ(std::tuple(true, 12, false), std::tuple(t.Ast1->Ast1 != nullptr, t.Ast1->CountEle(), flat.Ast1 != nullptr));
 }
 
 // The 1-D tree against a model of the stored spans, through random insertions and deletions.
@@ -332,8 +326,7 @@ TEST(SplitTreeTest, ElementChain) {
   EXPECT_EQ((std::vector<int32_t>{2, 0, 9}), (std::vector{t.Count, t.MinX, t.MaxY}));
   t.DelEle(&b);  // the box is not shrunk
   EXPECT_EQ((std::vector<int32_t>{1, 0}), (std::vector{t.Count, t.MinX}));
-  EXPECT_EQ(&a, t.First->Obj);
-  EXPECT_EQ(&a, t.Last->Obj);
+  EXPECT_EQ((std::array<TTreeItem*, 2>{&a, &a}), (std::array{t.First->Obj, t.Last->Obj}));
 }
 
 }  // namespace
