@@ -146,11 +146,8 @@ TEST(TNMTest, KeepLevelsKeepsABCAndResetsTheRestAndFieldNames) {
     EXPECT_EQ(consts.Coef(tcD1, t), TNMVehicleSpectra[vtMT][ptDGAC][t][0]);
     EXPECT_EQ(consts.Coef(tcQ, t), TNMSubsourceSplit[vtMT][t][4]);
   }
-  EXPECT_EQ(consts.BaseVT, vtBus);
-  EXPECT_EQ(consts.Nr, 7);
-  EXPECT_EQ(consts.Pavement, ptDGAC);
-  EXPECT_EQ(TNMFieldName(tcD1, ftYes, ptOGAC), "D1(FTYes,PTOGAC)");
-  EXPECT_EQ(TNMFieldName(tcQ, ftYes, ptPCC), "Q(FTYes,PTPCC)");
+  EXPECT_EQ(std::tuple(vtBus, 7, ptDGAC), std::tuple(consts.BaseVT, consts.Nr, consts.Pavement));
+  EXPECT_EQ("D1(FTYes,PTOGAC) Q(FTYes,PTPCC)", TNMFieldName(tcD1, ftYes, ptOGAC) + " " + TNMFieldName(tcQ, ftYes, ptPCC));
 }
 
 }  // namespace
