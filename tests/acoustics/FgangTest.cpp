@@ -92,7 +92,8 @@ TEST(FgangTest, ValuesByIndexAndFrequency) {
   TSpectrum o('O', 4, 500, 4000, 0, 0);
   o.Values = {1, 2, 4, 8};
   // Between 600 and 900 Hz no centre: the mean of GetVal(600) and GetVal(900).
-  EXPECT_EQ((std::array{3.0f, 1.5f, 15.0f}), (std::array{o.GetMean(1000, 2000), o.GetMean(600, 900), float(o.GetSum())}));
+  EXPECT_EQ((std::array{3.0f, 1.5f, 15.0f}),
+            (std::array{o.GetMean(1000, 2000), o.GetMean(600, 900), float(o.GetSum())}));
   TSpectrum one('S', 1, 1000, 1000, 0, 0);
   one.Values = {4};
   EXPECT_EQ(4, one.GetVal(63));
@@ -108,7 +109,8 @@ TEST(FgangTest, ValuesByIndexAndFrequency) {
   TSpectrum copy;
   copy.Assign(&list.Items(1));
   // The first in list order; numbers below 1 are never found; a copy has no number.
-  EXPECT_EQ(std::tuple(&list.Items(1), nullptr, nullptr, -1), std::tuple(list.Find(5), list.Find(-1), list.Find(0), copy.Nr));
+  EXPECT_EQ(std::tuple(&list.Items(1), nullptr, nullptr, -1),
+            std::tuple(list.Find(5), list.Find(-1), list.Find(0), copy.Nr));
 }
 
 TEST(FgangTest, ProtokText) {

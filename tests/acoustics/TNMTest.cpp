@@ -147,7 +147,8 @@ TEST(TNMTest, KeepLevelsKeepsABCAndResetsTheRestAndFieldNames) {
     EXPECT_EQ(consts.Coef(tcQ, t), TNMSubsourceSplit[vtMT][t][4]);
   }
   EXPECT_EQ(std::tuple(vtBus, 7, ptDGAC), std::tuple(consts.BaseVT, consts.Nr, consts.Pavement));
-  EXPECT_EQ("D1(FTYes,PTOGAC) Q(FTYes,PTPCC)", TNMFieldName(tcD1, ftYes, ptOGAC) + " " + TNMFieldName(tcQ, ftYes, ptPCC));
+  EXPECT_EQ("D1(FTYes,PTOGAC) Q(FTYes,PTPCC)",
+            TNMFieldName(tcD1, ftYes, ptOGAC) + " " + TNMFieldName(tcQ, ftYes, ptPCC));
 }
 
 }  // namespace

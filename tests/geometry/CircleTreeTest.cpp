@@ -229,16 +229,17 @@ TEST(CircleTreeDocumentedTest, PlacementBuildAndSplit) {
   TTransM t;
   t.Matrix = M2x2dreh(0);
   EXPECT_EQ((std::array{true, true, false, true}),  // the third touches the axis only
-            (std::array{unit.Punkt_in_Kreis(1, 0), unit.PunktinKreisD(0, 3, 2), TCTCircle(0, 1, 1).SchnittMitKreis(t, -5, 5),
-                        TCTCircle(0, 0.5, 1).SchnittMitKreis(t, -5, 5)}));
+            (std::array{unit.Punkt_in_Kreis(1, 0), unit.PunktinKreisD(0, 3, 2),
+                        TCTCircle(0, 1, 1).SchnittMitKreis(t, -5, 5), TCTCircle(0, 0.5, 1).SchnittMitKreis(t, -5, 5)}));
   // One point, margin below 0.5: root and a centre child on the point; the item lies in the child.
   auto one = std::make_unique<TCTDataList>();
   one->Add(new Item(3, 4, 3, 4, stPoint));
   const TCircleTree tree(std::move(one), 0.25);
   ASSERT_TRUE(tree.Root && tree.Root->Kinder[cnCenter]);
   const TCTKnot& child = *tree.Root->Kinder[cnCenter];
-  EXPECT_EQ((std::array{0.0, 1.0, 1.0, 3.0, 0.25}), (std::array{double(tree.Root->Daten.Count()), double(Children(*tree.Root)),
-                                                              double(child.Daten.Count()), child.X, child.R}));
+  EXPECT_EQ((std::array{0.0, 1.0, 1.0, 3.0, 0.25}),
+            (std::array{double(tree.Root->Daten.Count()), double(Children(*tree.Root)), double(child.Daten.Count()),
+                        child.X, child.R}));
   EXPECT_FALSE(TCircleTree(std::make_unique<TCTDataList>(), 1).Root);
   // Eleven insertions into a childless knot make seven children; a long line stays in the knot.
   const TCircleTree rect(10, 20, 40, 60, 0.5);  // the rectangle's centre, half its diagonal plus the margin

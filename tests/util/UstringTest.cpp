@@ -130,7 +130,9 @@ TEST(Ustring, TablesAsWritten) {
       EXPECT_EQ(c[3] == "1", StrToValue(c[2], value)) << line;
       EXPECT_DOUBLE_EQ(std::stod(c[4]), value) << line;
     } else if (c[0] == "order") {
-      EXPECT_EQ(std::pair(std::stoi(c[3]), -std::stoi(c[3])), std::pair(CompareAlphaNum(c[1], c[2]), CompareAlphaNum(c[2], c[1]))) << line;
+      EXPECT_EQ(std::pair(std::stoi(c[3]), -std::stoi(c[3])),
+                std::pair(CompareAlphaNum(c[1], c[2]), CompareAlphaNum(c[2], c[1])))
+          << line;
     } else {
       continue;
     }
