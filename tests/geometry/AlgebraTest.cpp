@@ -14,14 +14,11 @@ namespace {
 constexpr double kPi = std::numbers::pi;
 
 TEST(AlgebraTest, Angles) {
-  struct {
-    TVektor2 a;
-    double angleX;
-  } const axes[] = {{{1, 0}, 0}, {{0, 1}, kPi / 2}, {{-1, 0}, kPi}, {{0, -1}, 3 * kPi / 2}, {{0, 0}, 0},
-                    {{1, -1e-300}, 0}};  // 2π − 1e-300 rounds to 2π and wraps
-  for (const auto& c : axes) {
-    EXPECT_DOUBLE_EQ(c.angleX, angleX(c.a));
-    EXPECT_DOUBLE_EQ(c.angleX, (vektor2{c.a[0], c.a[1]}.angleX()));
+  const std::pair<TVektor2, double> axes[] = {{{1, 0}, 0}, {{0, 1}, kPi / 2}, {{-1, 0}, kPi}, {{0, -1}, 3 * kPi / 2},
+                                              {{0, 0}, 0}, {{1, -1e-300}, 0}};  // 2π − 1e-300 rounds to 2π and wraps
+  for (const auto& [a, angle] : axes) {
+    EXPECT_DOUBLE_EQ(angle, angleX(a));
+    EXPECT_DOUBLE_EQ(angle, (vektor2{a[0], a[1]}.angleX()));
   }
   std::mt19937_64 rng(1);
   std::uniform_real_distribution<double> u(-1e3, 1e3);
@@ -81,24 +78,20 @@ TEST(AlgebraTest, ValueFormMatchesArrayFormAlsoInPlace) {
 }
 
 TEST(AlgebraTest, PseudoAngleAndItsInverse) {
-  struct {
-    double dx, dy, theta, s;
-  } const cases[] = {{0, 0, 0, 0}, {1, 1, 45, 2}, {-1, 0, 180, 1}, {0, -1, 270, 1}, {1, -1, 315, 2},
-                     {3, 4, 360.0 / 7, 7}};
-  for (const auto& c : cases) {
+  // dx, dy, the pseudo-angle and the sum |dx| + |dy|.
+  const double cases[][4] = {{0, 0, 0, 0}, {1, 1, 45, 2}, {-1, 0, 180, 1}, {0, -1, 270, 1}, {1, -1, 315, 2},
+                             {3, 4, 360.0 / 7, 7}};
+  for (const auto& [dx, dy, th, sum] : cases) {
     double s = -1;
-    EXPECT_DOUBLE_EQ(c.theta, GetTheta(c.dx, c.dy, s));
-    EXPECT_EQ(c.s, s);
-    EXPECT_DOUBLE_EQ(c.theta, theta({5, 5}, {5 + c.dx, 5 + c.dy}, s));
+    EXPECT_DOUBLE_EQ(th, GetTheta(dx, dy, s));
+    EXPECT_EQ(sum, s);
+    EXPECT_DOUBLE_EQ(th, theta({5, 5}, {5 + dx, 5 + dy}, s));
   }
-  struct {
-    double th, c, s;
-  } const inv[] = {{45, std::sqrt(0.5), std::sqrt(0.5)}, {180, -1, 0}, {-90, 0, -1}, {450, 0, 1}, {0, 1, 0}};
-  for (const auto& k : inv) {
+  const double inv[][3] = {{45, std::sqrt(0.5), std::sqrt(0.5)}, {180, -1, 0}, {-90, 0, -1}, {450, 0, 1}, {0, 1, 0}};
+  for (const auto& [th, cosine, sine] : inv) {
     double c = 9, s = 9;
-    Arctheta(k.th, c, s);
-    EXPECT_NEAR(k.c, c, 1e-15);
-    EXPECT_NEAR(k.s, s, 1e-15);
+    Arctheta(th, c, s);
+    EXPECT_NEAR(0, std::hypot(cosine - c, sine - s), 1e-15) << th;
   }
   double last = -1;
   for (int k = 0; k < 3600; ++k) {  // monotone and round trip over the whole circle

@@ -163,25 +163,18 @@ TYPED_TEST(SplitTreeTest, FreeItemsDestroysTheObjects) {
 }
 
 TEST(SplitTreeTest, DocumentedSplits) {
-  struct {
-    int32_t x2, y2;
-    uint8_t axis;
-    int32_t split;
-  } const halves[] = {{10, 4, 1, 5}, {4, 4, 0, 2}};  // across the longer side; y on a square
-  for (const auto& h : halves) {
-    TBaumStruktur t(0, 0, 0, h.x2, h.y2);
+  // Across the longer side (x2, y2, axis, split value); y on a square.
+  for (const auto& [x2, y2, axis, split] : {std::array{10, 4, 1, 5}, {4, 4, 0, 2}}) {
+    TBaumStruktur t(0, 0, 0, x2, y2);
     t.Aufteilen();
-    EXPECT_EQ(std::tuple(h.axis, h.split, 2), std::tuple(t.SplitAxis, t.SplitValue, int(t.Ast1->Depth)));
+    EXPECT_EQ(std::tuple(axis, split, 2), std::tuple(int(t.SplitAxis), int(t.SplitValue), int(t.Ast1->Depth)));
   }
-  struct {
-    int64_t lo, hi, split;
-  } const rounding[] = {{0, 5, 2}, {1, 6, 4}, {-5, 0, -2}, {-6, -1, -4}, {-3, 3, 0}};
-  for (const auto& k : rounding) {
-    TIntCoordBaum t(0, k.lo, 0, k.hi, 0);
-    TIntKoordBaum t32(0, 0, static_cast<int32_t>(k.lo), 0, static_cast<int32_t>(k.hi));
-    TIntegerBaum line(0, static_cast<int32_t>(k.lo), static_cast<int32_t>(k.hi));
+  for (const auto& [lo, hi, split] : {std::array{0, 5, 2}, {1, 6, 4}, {-5, 0, -2}, {-6, -1, -4}, {-3, 3, 0}}) {
+    TIntCoordBaum t(0, lo, 0, hi, 0);
+    TIntKoordBaum t32(0, 0, lo, 0, hi);
+    TIntegerBaum line(0, lo, hi);
     t.Aufteilen(), t32.Aufteilen(), line.Aufteilen();
-    EXPECT_EQ((std::array<int64_t, 4>{k.split, k.split, k.split, k.split}),
+    EXPECT_EQ((std::array<int64_t, 4>{split, split, split, split}),
               (std::array<int64_t, 4>{t.SplitValue, t32.SplitValue, line.Ast1->Hi, line.Ast2->Lo}));
   }
 }

@@ -43,11 +43,9 @@ std::pair<int32_t, int32_t> Pix(const TUserPixel& up, double x, double y) {
 TEST(WingrafTest, MappingWithoutSurface) {
   TUserPixel up(nullptr, 100, 50);
   up.ULine(0, 0, 1, 1);  // nothing to draw on
-  struct {
-    double x, y;
-    int32_t px, py;
-  } const unit[] = {{0.5, 0.5, 50, 25}, {0, 1, 0, 0}, {1, 0, 100, 50}, {1e300, 0.5, 0, 0}};  // last: too far
-  for (const auto& c : unit) EXPECT_EQ(std::make_pair(c.px, c.py), Pix(up, c.x, c.y)) << c.x;
+  const std::pair<TUPoint, std::pair<int32_t, int32_t>> unit[] = {
+      {{0.5, 0.5}, {50, 25}}, {{0, 1}, {0, 0}}, {{1, 0}, {100, 50}}, {{1e300, 0.5}, {0, 0}}};  // last: too far
+  for (const auto& [w, p] : unit) EXPECT_EQ(p, Pix(up, w.x, w.y)) << w.x;
   up.SetViewPort(0, 0, 100, 100);
   up.SetWorld(0, 10, 10, 0, 0);
   double wx = 0, wy = 0;
