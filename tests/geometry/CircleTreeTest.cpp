@@ -274,10 +274,10 @@ TEST(CircleTreeDocumentedTest, BuildRules) {
   int levels = 0;
   const TCTKnot* k = deep.Root.get();
   for (; k->Kinder[cnCenter]; k = k->Kinder[cnCenter].get()) ++levels;
-  EXPECT_EQ((std::array{50, 1}), (std::array{levels, k->Daten.Count()}));
   TPtrList<TCTKnot> found;
   deep.Abstandsuchen(3, 4, 0, found);
-  EXPECT_EQ((std::vector<const TCTKnot*>{k}), std::vector<const TCTKnot*>(found.begin(), found.end()));
+  EXPECT_EQ((std::array{50, 1, 1}), (std::array{levels, k->Daten.Count(), found.Count()}));
+  EXPECT_EQ(k, found.Get(0));
   // The beam u > 0.5·|v| along the x axis: "inside" when the circle lies wholly in it.
   const TTransM t{M2x2dreh(0), 0, 0};
   const std::tuple<TCTCircle, bool, bool> beams[] = {

@@ -58,8 +58,8 @@ TEST(Ustring, Scanners) {
   for (const auto& [text, pos, expected] : ints) EXPECT_EQ(expected, Scanned(text, pos, integer)) << text;
   std::uint16_t pos = 1;
   std::uint8_t err = 0;
-  EXPECT_EQ(0, striint("abc", pos, -2147483647 - 1, 2147483647, err));  // no number whatever the range
-  EXPECT_EQ(1, err);
+  // No number whatever the range.
+  EXPECT_EQ(std::pair(0, 1), (std::pair{int(striint("abc", pos, -2147483647 - 1, 2147483647, err)), int(err)}));
   EXPECT_EQ("!@1", Scanned("99999999999", 1, [](std::string_view s, std::uint16_t& p, std::uint8_t& e) {
               return striint(s, p, 0, 2147483647, e);
             }));
@@ -160,11 +160,8 @@ TEST(Ustring, FieldsAndSeparators) {
   StringList list;
   char sep = 'x';
   ASSERT_TRUE(GetTitleTexts(" Name\tX [m]\tY [m] ", sep, &list));
-  EXPECT_EQ('\t', sep);
-  EXPECT_EQ((Strings{"Name", "X [m]", "Y [m]"}), list.ToVector());
-  EXPECT_FALSE(GetTitleTexts("single", sep, &list));
-  EXPECT_EQ('\0', sep);
-  EXPECT_EQ(0, list.Count());
+  EXPECT_EQ(std::pair('\t', Strings{"Name", "X [m]", "Y [m]"}), std::pair(sep, list.ToVector()));
+  EXPECT_EQ(std::tuple(false, '\0', 0), (std::tuple{GetTitleTexts("single", sep, &list), sep, list.Count()}));
 }
 
 TEST(Ustring, NaturalOrder) {
@@ -192,8 +189,7 @@ TEST(Ustring, NaturalOrder) {
 TEST(Ustring, OemAndAnsiCodePages) {
   const std::string oem = "Plain 1\x8E\x99\x9A\x84\x94\x81\xE1\x82\x8A\x87\x9C";
   const std::string ansi = "Plain 1\xC4\xD6\xDC\xE4\xF6\xFC\xDF\xE9\xE8\xE7\xA3";  // umlauts, accents, pound
-  EXPECT_EQ(ansi, ConvStrToANSI(oem));
-  EXPECT_EQ(oem, ConvStrToOEM(ansi));
+  EXPECT_EQ(std::pair(ansi, oem), std::pair(ConvStrToANSI(oem), ConvStrToOEM(ansi)));
   EXPECT_EQ("??", ConvStrToANSI("\xC4") + ConvStrToOEM("\x80"));  // box drawing, euro sign
   // Byte for byte, and back again wherever the character exists in both.
   std::string all;
@@ -210,8 +206,7 @@ TEST(Ustring, ComputerName) {
   const std::string name = GetMyComputerName();
   char host[256] = {};
   ASSERT_EQ(0, gethostname(host, sizeof host - 1));
-  EXPECT_FALSE(name.empty());
-  EXPECT_TRUE(name.size() <= 15 && name.find('.') == std::string::npos) << name;
+  EXPECT_TRUE(!name.empty() && name.size() <= 15 && name.find('.') == std::string::npos) << name;
   EXPECT_EQ(0u, std::string(host).rfind(name, 0)) << name << " is not the start of " << host;
 }
 
