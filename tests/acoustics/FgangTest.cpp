@@ -58,9 +58,9 @@ TEST(FgangTest, StreamFormByteForByte) {
   EXPECT_EQ(Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'S', 0, 0xE8, 3, 0xE8, 3}), none.str());
   std::istringstream noneIn(none.str());
   back.ReadFromStream(noneIn);
-  EXPECT_EQ(std::tuple('S', 0, 1000, 1000, false), std::tuple(back.Kind, int(back.Count), int(back.fu), int(back.fo),
-                                                            back.CheckMinMax));
-  EXPECT_TRUE(back.Values.empty() && back.Text.empty());
+  EXPECT_EQ(std::tuple('S', 0, 1000, 1000, false, true),
+            std::tuple(back.Kind, int(back.Count), int(back.fu), int(back.fo), back.CheckMinMax,
+                       back.Values.empty() && back.Text.empty()));
 }
 
 // (The band look-up at every band edge is checked against the band table in BandsTest.)

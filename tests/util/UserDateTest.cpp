@@ -194,9 +194,7 @@ TEST(UserDate, ArbitraryPicturesStayInBounds) {
     const Time t = TimeStringToTime(picture, text);
     ASSERT_TRUE(t == BadTime || (t >= 0 && t < kSecondsPerDay)) << picture << "|" << text;
     std::int32_t d, m, y;
-    if (DateStringToDMY(picture, text, d, m, y)) {
-      ASSERT_NE(BadDate, DMYtoDate(d, m, y)) << picture << "|" << text;
-    }
+    ASSERT_TRUE(!DateStringToDMY(picture, text, d, m, y) || DMYtoDate(d, m, y) != BadDate) << picture << "|" << text;
   }
 }
 
