@@ -94,6 +94,8 @@ TEST(FgangTest, ValuesByIndexAndFrequency) {
   // Between 600 and 900 Hz no centre: the mean of GetVal(600) and GetVal(900).
   EXPECT_EQ((std::array{3.0f, 1.5f, 15.0f}),
             (std::array{o.GetMean(1000, 2000), o.GetMean(600, 900), float(o.GetSum())}));
+  o.Values.pop_back();  // a band beyond the stored values reads 0
+  EXPECT_EQ(0, o.GetVal(4000));
   TSpectrum one('S', 1, 1000, 1000, 0, 0);
   one.Values = {4};
   EXPECT_EQ(4, one.GetVal(63));

@@ -57,9 +57,9 @@ TEST(DateTime, FormatPictures) {
       {"'on' ddddd 'at' t", "on 2024-06-05 at 13:07"}};
   for (const auto& [picture, text] : pictures) EXPECT_EQ(text, FormatDateTime(picture, dt)) << picture;
   EXPECT_EQ("5.6.24", FormatDateTime(std::string_view("d.m.yyyy").substr(0, 6), dt));  // read within the view
-  EXPECT_EQ("2024-06-05|2024-06-05 13:07:09|13:07:09", FormatDateTime("c", EncodeDate(2024, 6, 5)) + "|" +
-                                                           DateTimeToStr(dt) + "|" +
-                                                           DateTimeToStr(EncodeTime(13, 7, 9, 0)));
+  EXPECT_EQ("2024-06-05|2024-06-05 13:07:09|13:07:09|01:00",
+            FormatDateTime("c", EncodeDate(2024, 6, 5)) + "|" + DateTimeToStr(dt) + "|" +
+                DateTimeToStr(EncodeTime(13, 7, 9, 0)) + "|" + FormatDateTime("nn:ss", EncodeTime(0, 1, 0, 0)));
   FormatSettings german = GlobalFormatSettings();
   german.DateSeparator = '.';
   german.ShortDateFormat = "dd/mm/yyyy";

@@ -30,6 +30,10 @@ TEST(StringList, SortedListsKeepOrderAndHandleDuplicates) {
   list.Add("Wind");
   EXPECT_EQ(5, list.Count());
   EXPECT_THROW(list.Insert(0, "x"), EListError);
+  StringList many;
+  many.SetSorted(true);
+  for (int i = 39; i >= 0; --i) many.Add(std::to_string(100 + i));
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(i, many.IndexOf(std::to_string(100 + i)));
 }
 
 TEST(StringList, ObjectsNamesValuesAndText) {

@@ -70,6 +70,8 @@ TEST(AlgebraTest, ValueFormMatchesArrayFormAlsoInPlace) {
     v2.MxV(M2x2dreh(a[0]), v2);
     EXPECT_EQ(CrossProd(a, b), (TVektor3{va.x, va.y, va.z}));
     EXPECT_EQ(InitV2(a.data()), (TVektor2{a[0], a[1]}));
+    EXPECT_EQ(std::pair(a, InitV2(divkV3(3, a).data())), std::pair(InitV3(a.data()), divkV2(3, InitV2(a.data()))));
+    EXPECT_LT(Distance3(a, divkV3(3, mulkV3(3, AddV3(SubV3(a, b), b)))), 1e-12);
     EXPECT_EQ(MxV(m, a), (TVektor3{vm.x, vm.y, vm.z}));
     EXPECT_EQ(MxV2(M2x2dreh(a[0]), {b[0], b[1]}), (TVektor2{v2.x, v2.y}));
     const TMatrix3x3 mt = M3x3Mult(m, M3x3Transponiere(m));

@@ -56,6 +56,8 @@ TEST(Ustring, Scanners) {
       {"12", 0, "!@0"},        {"", 1, "!@1"},
   };
   for (const auto& [text, pos, expected] : ints) EXPECT_EQ(expected, Scanned(text, pos, integer)) << text;
+  // Scanning stops at 65534 characters.
+  EXPECT_EQ("12@65535", Scanned(std::string(65532, ' ') + "123", 1, integer));
   std::uint16_t pos = 1;
   std::uint8_t err = 0;
   // No number whatever the range.
@@ -138,7 +140,7 @@ TEST(Ustring, TablesAsWritten) {
     }
     ++rows;
   }
-  EXPECT_EQ(37, rows);
+  EXPECT_EQ(38, rows);
 }
 
 Strings Fields(char sep, std::string s) {
