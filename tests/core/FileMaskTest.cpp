@@ -22,7 +22,6 @@ TEST(FileMask, WholeNameCaseInsensitive) {
       {"\xC3\xA9.db", "[\xC3\xA0-\xC3\xBF].db", true},
   };
   for (const auto& [name, mask, match] : cases) EXPECT_EQ(match, MatchesMask(name, mask)) << name << " ~ " << mask;
-  EXPECT_TRUE(MatchesMask("ab", std::string_view("a**").substr(0, 2)));  // the mask is read within its view
 }
 
 TEST(FileMask, ManyStarsStayFast) {

@@ -14,8 +14,9 @@ namespace {
 constexpr double kPi = std::numbers::pi;
 
 TEST(AlgebraTest, Angles) {
-  const std::pair<TVektor2, double> axes[] = {{{1, 0}, 0}, {{0, 1}, kPi / 2}, {{-1, 0}, kPi}, {{0, -1}, 3 * kPi / 2},
-                                              {{0, 0}, 0}, {{1, -1e-300}, 0}};  // 2π − 1e-300 rounds to 2π and wraps
+  // The last: 2π − 1e-300 rounds to 2π and wraps.
+  const std::pair<TVektor2, double> axes[] = {{{1, 0}, 0},          {{0, 1}, kPi / 2}, {{-1, 0}, kPi},
+                                              {{0, -1}, 3 * kPi / 2}, {{0, 0}, 0},       {{1, -1e-300}, 0}};
   for (const auto& [a, angle] : axes) {
     EXPECT_DOUBLE_EQ(angle, angleX(a));
     EXPECT_DOUBLE_EQ(angle, (vektor2{a[0], a[1]}.angleX()));

@@ -84,9 +84,8 @@ void CheckTree(const TCircleTree& tree, size_t items, bool built) {
     for (const TCTCustomDataItem* it : k->Daten) {
       ASSERT_TRUE(seen.insert(it).second);
       EXPECT_TRUE(k == tree.Root.get() || it->BelongsTo(k));
-      if (built && k->Parent) {
-        EXPECT_TRUE(placed.Punkt_in_Kreis(it->X1(), it->Y1()) && placed.Punkt_in_Kreis(it->X2(), it->Y2()));
-      }
+      EXPECT_TRUE(!built || !k->Parent ||
+                  (placed.Punkt_in_Kreis(it->X1(), it->Y1()) && placed.Punkt_in_Kreis(it->X2(), it->Y2())));
     }
   }
   EXPECT_EQ(items, seen.size());

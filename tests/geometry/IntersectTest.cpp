@@ -52,12 +52,8 @@ std::vector<Input> Inputs() {
     for (int n = 0; n < 4000; ++n) {
       Input in{};
       const int64_t shift = kind == 1 ? (int64_t(1) << 50) + int64_t(rng() % 1000) : 0;
-      for (int64_t& v : in.c) {
-        if (kind == 2)
-          v = int64_t(rng() % (int64_t(1) << 29)) - (int64_t(1) << 28);
-        else
-          v = shift + int64_t(rng() % 7) - 3;
-      }
+      for (int64_t& v : in.c)
+        v = kind == 2 ? int64_t(rng() % (int64_t(1) << 29)) - (int64_t(1) << 28) : shift + int64_t(rng() % 7) - 3;
       out.push_back(in);
     }
   return out;

@@ -295,8 +295,7 @@ TEST(SplitTreeTest, EmptiedThirdBranch) {
     for (int i = 0; i < 4; ++i) EXPECT_FALSE(tree.DelItem(&across));
     EXPECT_EQ(std::pair(lineDropped, true), std::pair(!tree.Ast3, tree.Ast1 != nullptr));
     for (int i = 0; i < 2; ++i) EXPECT_FALSE(tree.DelItem(&left));
-    EXPECT_EQ(collapses, tree.DelItem(&left));
-    EXPECT_EQ(std::pair(collapses, 0), std::pair(tree.IsEmpty(), tree.CountEle()));
+    EXPECT_EQ(std::tuple(collapses, collapses, 0), (std::tuple{tree.DelItem(&left), tree.IsEmpty(), tree.CountEle()}));
   };
   run(BoxTree<TBaumStruktur2, TBaumStruktur>(0, 0, 0, 10, 4), true, true);
   run(BoxTree<TIntCoordBaum2, TIntCoordBaum>(0, 0, 0, 10, 4), false, true);

@@ -29,6 +29,7 @@ TEST(Ustring, NumberTexts) {
       {EncodeTime(0, 0, 1, 500), false, "00:00:01 [h:m:s]"},
       {EncodeTime(1, 2, 3, 400), true, "01:02:03 [h:m:s]"},
       {400 + EncodeTime(23, 59, 0, 0), false, "400:23:59 [d:h:m]"},
+      {1, true, "01:00:00 [d:h:m]"},
   };
   for (const auto& [span, showMs, expected] : spans) {
     EXPECT_EQ(expected, DiffTimeStr(t0, t0 + span, showMs));
