@@ -107,12 +107,12 @@ TEST(FgangTest, ValuesByIndexAndFrequency) {
   EXPECT_EQ(std::pair(5.0f, 2.0f), std::pair(first, one.Values[0]));
 
   TSpectrumList list;
-  for (int nr : {3, 5, 5, -1, 0}) list.Items(list.Add(std::make_unique<TSpectrum>())).Nr = nr;
+  for (int nr : {1, 5, 5, -1, 0}) list.Items(list.Add(std::make_unique<TSpectrum>())).Nr = nr;
   TSpectrum copy;
   copy.Assign(&list.Items(1));
   // The first in list order; numbers below 1 are never found; a copy has no number.
-  EXPECT_EQ(std::tuple(&list.Items(1), nullptr, nullptr, -1),
-            std::tuple(list.Find(5), list.Find(-1), list.Find(0), copy.Nr));
+  EXPECT_EQ(std::tuple(&list.Items(1), &list.Items(0), nullptr, nullptr, -1),
+            std::tuple(list.Find(5), list.Find(1), list.Find(-1), list.Find(0), copy.Nr));
 }
 
 TEST(FgangTest, ProtokText) {

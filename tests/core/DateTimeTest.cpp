@@ -105,7 +105,7 @@ TEST(DateTime, TwoDigitYearsFallIntoTheCenturyWindow) {
 }
 
 TEST(DateTime, IsoTextRoundTrips) {
-  for (double dt : {0.0, 45000.5, -700.75, EncodeDateTime(2078, 12, 31, 23, 59, 59, 999)}) {
+  for (double dt : {0.0, 0.5, 45000.5, -700.75, EncodeDateTime(2078, 12, 31, 23, 59, 59, 999)}) {
     double back;
     ASSERT_TRUE(TryISOToDateTime(DateTimeToISO(dt), back)) << DateTimeToISO(dt);
     EXPECT_NEAR(dt, back, 1e-8);
