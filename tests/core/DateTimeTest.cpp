@@ -70,10 +70,12 @@ TEST(DateTime, FormatPictures) {
 }
 
 TEST(DateTime, ParsesInTheOrderOfTheShortDateFormat) {
-  EXPECT_EQ((std::array{EncodeDate(2024, 6, 5), EncodeDateTime(2024, 6, 5, 13, 7, 9, 0),
-                         EncodeDateTime(2024, 6, 5, 13, 7, 9, 250), EncodeTime(13, 7, 0, 0), EncodeTime(0, 30, 0, 0)}),
-            (std::array{StrToDate("2024-06-05"), StrToDateTime("2024-06-05 13:07:09"),
-                        StrToDateTime("2024-06-05T13:07:09.25"), StrToTime("1:07 PM"), StrToTime("12:30 am")}));
+  EXPECT_EQ(
+      (std::array{EncodeDate(2024, 6, 5), EncodeDateTime(2024, 6, 5, 13, 7, 9, 0),
+                  EncodeDateTime(2024, 6, 5, 13, 7, 9, 250), EncodeTime(13, 7, 0, 0), EncodeTime(0, 30, 0, 0), 0.5}),
+      (std::array{StrToDate("2024-06-05"), StrToDateTime("2024-06-05 13:07:09"),
+                  StrToDateTime("2024-06-05T13:07:09.25"), StrToTime("1:07 PM"), StrToTime("12:30 am"),
+                  StrToDateTime("1899-12-30 12:00:00")}));  // day 0 and a time
   FormatSettings german = GlobalFormatSettings();
   german.DateSeparator = '.';
   german.ShortDateFormat = "dd.mm.yyyy";
