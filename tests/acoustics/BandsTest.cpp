@@ -68,8 +68,7 @@ TEST(Bands, TablesAsWritten) {
 // The weighting grid puts 35 Hz into the 31.5 Hz band and everything from 17960 Hz into the top band; " " and "_"
 // weigh nothing, any other character is refused.
 TEST(Bands, WeightingEdgesAndLetters) {
-  EXPECT_EQ(-39.4f, dBFilterDifferenz('A', 35));
-  EXPECT_EQ(-11.2f, dBFilterDifferenz('c', 65535));
+  EXPECT_EQ(std::pair(-39.4f, -11.2f), std::pair(dBFilterDifferenz('A', 35), dBFilterDifferenz('c', 65535)));
   for (const uint16_t f : {0, 35, 17960, 65535}) EXPECT_EQ(0.0f, dBFilterDifferenz(' ', f) + dBFilterDifferenz('_', f));
   for (int c = -128; c <= 127; ++c) {
     const char filter = static_cast<char>(c);
@@ -81,9 +80,9 @@ TEST(Bands, WeightingEdgesAndLetters) {
 TEST(Bands, DayValuesMaximumTakesTheFirstOfEqualValues) {
   DArray<float, 0, 23> values;
   for (int h = 0; h <= 23; ++h) values[h] = static_cast<float>(-h);
-  EXPECT_EQ(0.0f, MaxValueTagArr(values));
+  const float first = MaxValueTagArr(values);
   values[23] = 5.0f;
-  EXPECT_EQ(5.0f, MaxValueTagArr(values));
+  EXPECT_EQ(std::pair(0.0f, 5.0f), std::pair(first, MaxValueTagArr(values)));
   for (float& v : values) v = -1.0f;  // -0 and +0 compare equal, so the sign shows which of them was taken
   values[3] = -0.0f;
   values[12] = 0.0f;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <memory>
 #include <sstream>
 #include <vector>
@@ -40,8 +41,7 @@ TEST(FgangTest, StreamFormByteForByte) {
   back.ReadFromStream(in);
   std::ostringstream again;
   back.WriteToStream(again);
-  EXPECT_EQ(again.str(), expected);
-  EXPECT_EQ(back.Nr, -1);  // not persisted
+  EXPECT_EQ(std::pair(expected, -1), std::pair(again.str(), back.Nr));  // the number is not persisted
   // A stream that ends early or counts negatively fails and leaves the object as it was.
   for (const std::string& bad : {expected.substr(0, expected.size() - 1), Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF,
                                                                               0xFF, 0xFF, 0xFF})}) {
@@ -58,9 +58,9 @@ TEST(FgangTest, StreamFormByteForByte) {
   EXPECT_EQ(Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'S', 0, 0xE8, 3, 0xE8, 3}), none.str());
   std::istringstream noneIn(none.str());
   back.ReadFromStream(noneIn);
-  EXPECT_EQ(std::tuple('S', 0, 1000, 1000, false), std::tuple(back.Kind, int(back.Count), int(back.fu), int(back.fo),
-                                                            back.CheckMinMax));
-  EXPECT_TRUE(back.Values.empty() && back.Text.empty());
+  EXPECT_EQ(std::tuple('S', 0, 1000, 1000, false, true),
+            std::tuple(back.Kind, int(back.Count), int(back.fu), int(back.fo), back.CheckMinMax,
+                       back.Values.empty() && back.Text.empty()));
 }
 
 // (The band look-up at every band edge is checked against the band table in BandsTest.)
@@ -87,32 +87,32 @@ TEST(FgangTest, ValuesByIndexAndFrequency) {
   t.SetVal(50, 9);
   t.SetVal(125, 5);
   t.AddVal(160, 0.5f);
-  EXPECT_EQ(t.Values, (std::vector<float>{1, 5, 3.5f}));
-  EXPECT_EQ(160, t.GetFreq(3));
+  EXPECT_EQ(std::pair(t.Values, 160), std::pair(std::vector<float>{1, 5, 3.5f}, int(t.GetFreq(3))));
 
   TSpectrum o('O', 4, 500, 4000, 0, 0);
   o.Values = {1, 2, 4, 8};
-  EXPECT_EQ(3, o.GetMean(1000, 2000));
-  EXPECT_EQ(1.5f, o.GetMean(600, 900));  // no centre there: mean of GetVal(600) and GetVal(900)
-  EXPECT_EQ(15, o.GetSum());
+  // Between 600 and 900 Hz no centre: the mean of GetVal(600) and GetVal(900).
+  EXPECT_EQ((std::array{3.0f, 1.5f, 15.0f}),
+            (std::array{o.GetMean(1000, 2000), o.GetMean(600, 900), float(o.GetSum())}));
+  o.Values.pop_back();  // a band beyond the stored values reads 0
+  EXPECT_EQ(0, o.GetVal(4000));
   TSpectrum one('S', 1, 1000, 1000, 0, 0);
   one.Values = {4};
   EXPECT_EQ(4, one.GetVal(63));
   one.SetVal(1200, 9);  // a single value looks its band up among the third octaves: 1200 Hz is the next band
   one.AddVal(800, 9);
   one.AddVal(1100, 1);
-  EXPECT_EQ(5, one.Values[0]);
+  const float first = one.Values[0];
   one.SetVal(900, 2);
-  EXPECT_EQ(2, one.Values[0]);
+  EXPECT_EQ(std::pair(5.0f, 2.0f), std::pair(first, one.Values[0]));
 
   TSpectrumList list;
-  for (int nr : {3, 5, 5, -1, 0}) list.Items(list.Add(std::make_unique<TSpectrum>())).Nr = nr;
-  EXPECT_EQ(list.Find(5), &list.Items(1));  // the first in list order
-  EXPECT_EQ(list.Find(-1), list.Find(0));  // numbers below 1 are never found
-  EXPECT_EQ(list.Find(0), nullptr);
+  for (int nr : {1, 5, 5, -1, 0}) list.Items(list.Add(std::make_unique<TSpectrum>())).Nr = nr;
   TSpectrum copy;
   copy.Assign(&list.Items(1));
-  EXPECT_EQ(copy.Nr, -1);
+  // The first in list order; numbers below 1 are never found; a copy has no number.
+  EXPECT_EQ(std::tuple(&list.Items(1), &list.Items(0), nullptr, nullptr, -1),
+            std::tuple(list.Find(5), list.Find(1), list.Find(-1), list.Find(0), copy.Nr));
 }
 
 TEST(FgangTest, ProtokText) {

@@ -91,8 +91,8 @@ std::vector<float> Formula(const Published& k, float kmh, float& sum) {
 TEST(TNMTest, CheckValueAutomobilesAveragePavementCruise100) {
   TTNMEmisConsts consts;
   consts.SetTNMConstants(vtAu, ptAvg, false);
-  // Every spectral term zero: each band is the A-weighted level EA itself.
-  for (int c = tcD1; c <= tcJ2; ++c) consts.Coef(TTNMCoefficient(c), ftNo) = 0;
+  // Every spectral term zero (both throttle states): each band is the A-weighted level EA itself.
+  for (int c = tcD1; c <= tcJ2; ++c) consts.Coef(TTNMCoefficient(c), ftNo) = consts.Coef(TTNMCoefficient(c), ftYes) = 0;
   TTNMSpectrum bands{};
   float sum = 0;
   consts.CalcSumAndSpectrum(ftNo, 100, sum, bands);
@@ -100,7 +100,6 @@ TEST(TNMTest, CheckValueAutomobilesAveragePavementCruise100) {
   for (float level : bands) EXPECT_NEAR(level, 76.017, 0.001);
   EXPECT_NEAR(sum, 76.017 + 10 * std::log10(24.0), 0.001);
   // Full throttle takes its own A (here changed to 3): 10 lg(62.14^3 * 10^0.1148546 + 10^6.7).
-  for (int c = tcD1; c <= tcJ2; ++c) consts.Coef(TTNMCoefficient(c), ftYes) = 0;
   consts.Coef(tcA, ftYes) = 30;
   consts.CalcSumAndSpectrum(ftYes, 100, sum, bands);
   EXPECT_NEAR(bands[0], 10 * std::log10(std::pow(62.14, 3) * std::pow(10, 0.1148546) + std::pow(10, 6.7)), 0.001);
@@ -146,11 +145,9 @@ TEST(TNMTest, KeepLevelsKeepsABCAndResetsTheRestAndFieldNames) {
     EXPECT_EQ(consts.Coef(tcD1, t), TNMVehicleSpectra[vtMT][ptDGAC][t][0]);
     EXPECT_EQ(consts.Coef(tcQ, t), TNMSubsourceSplit[vtMT][t][4]);
   }
-  EXPECT_EQ(consts.BaseVT, vtBus);
-  EXPECT_EQ(consts.Nr, 7);
-  EXPECT_EQ(consts.Pavement, ptDGAC);
-  EXPECT_EQ(TNMFieldName(tcD1, ftYes, ptOGAC), "D1(FTYes,PTOGAC)");
-  EXPECT_EQ(TNMFieldName(tcQ, ftYes, ptPCC), "Q(FTYes,PTPCC)");
+  EXPECT_EQ(std::tuple(vtBus, 7, ptDGAC), std::tuple(consts.BaseVT, consts.Nr, consts.Pavement));
+  EXPECT_EQ("D1(FTYes,PTOGAC) Q(FTYes,PTPCC)",
+            TNMFieldName(tcD1, ftYes, ptOGAC) + " " + TNMFieldName(tcQ, ftYes, ptPCC));
 }
 
 }  // namespace

@@ -1,20 +1,36 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+
 #include "TestUtil.h"
+#include "core/CaseFold.h"
 #include "core/Exceptions.h"
 #include "core/TextEncoding.h"
 
 namespace vez {
 namespace {
 
-TEST(TextEncoding, DecodesGermanTextFromTheOldCodePages) {
-  // "Straße Ärger" in each code page.
-  EXPECT_EQ("Stra\xC3\x9F" "e \xC3\x84rger", ToUtf8("Stra\xDF" "e \xC4rger", 1252));
-  EXPECT_EQ("Stra\xC3\x9F" "e \xC3\x84rger", ToUtf8("Stra\xE1" "e \x8Erger", 850));
-  EXPECT_EQ("Stra\xC3\x9F" "e \xC3\x84rger", ToUtf8("Stra\xE1" "e \x8Erger", 437));
-  EXPECT_EQ("\xE2\x82\xAC", ToUtf8("\x80", 1252));          // euro sign
-  EXPECT_EQ("\xE2\x94\x80", ToUtf8("\xC4", 437));           // box drawing
-  EXPECT_EQ("\xC2\xA4", ToUtf8("\xA4", 28591));             // ISO-8859-1 currency sign
+std::string Bytes(const std::string& hex) {
+  std::string out;
+  unsigned v = 0;
+  for (std::istringstream in(hex); in >> std::hex >> v;) out += static_cast<char>(v);
+  return out;
+}
+
+// The texts of tests/data/core/codepages.txt both ways.
+TEST(TextEncoding, CodePagesAsTabled) {
+  int rows = 0;
+  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("core/codepages.txt")))) {
+    if (line.starts_with("#")) continue;
+    const std::vector<std::string> c = test::SplitTabs(line);
+    const std::string stored = Bytes(c[1]), utf8 = Bytes(c[2]);
+    int subs = 0;
+    EXPECT_EQ(utf8, ToUtf8(stored, std::stoi(c[0]))) << line;
+    EXPECT_EQ(std::pair(stored, 0), (std::pair{FromUtf8(utf8, std::stoi(c[0]), &subs), subs})) << line;
+    ++rows;
+  }
+  EXPECT_EQ(11, rows);
 }
 
 TEST(TextEncoding, EveryByteRoundTripsThroughUtf8) {
@@ -24,73 +40,63 @@ TEST(TextEncoding, EveryByteRoundTripsThroughUtf8) {
     const std::string utf8 = ToUtf8(all, cp);
     EXPECT_TRUE(IsValidUtf8(utf8));
     int subs = 0;
-    EXPECT_EQ(all, FromUtf8(utf8, cp, &subs)) << cp;
-    EXPECT_EQ(0, subs);
+    EXPECT_EQ(std::pair(all, 0), (std::pair{FromUtf8(utf8, cp, &subs), subs})) << cp;
   }
-  // 0x81 is undefined in 1252: it survives as U+0081.
-  EXPECT_EQ("\xC2\x81", ToUtf8("\x81", 1252));
 }
 
 TEST(TextEncoding, EncodingCountsSubstitutions) {
   int subs = 0;
-  EXPECT_EQ("\xC4?", FromUtf8("\xC3\x84\xE2\x82\xAC", 28591, &subs));  // Ä fits, € does not
-  EXPECT_EQ(1, subs);
-  EXPECT_EQ("\x8E", ConvertCodePage("\xC4", 1252, 850));
-  EXPECT_EQ("\xC4", ConvertCodePage("\x8E", 850, 1252));
+  EXPECT_EQ(std::pair(std::string("\xC4?"), 1),
+            (std::pair{FromUtf8("\xC3\x84\xE2\x82\xAC", 28591, &subs), subs}));  // Ä fits, € not
+  EXPECT_EQ("\x8E\xC4", ConvertCodePage("\xC4", 1252, 850) + ConvertCodePage("\x8E", 850, 1252));
   EXPECT_THROW_MSG(ToUtf8("x", 99999), EConvertError, "Code page 99999 is not supported");
-  EXPECT_FALSE(CodePageSupported(99999));
-  EXPECT_TRUE(CodePageSupported(850));
+  EXPECT_EQ(std::pair(false, true), std::pair(CodePageSupported(99999), CodePageSupported(850)));
 }
 
 TEST(TextEncoding, EastAsianCodePagesAreMultiByte) {
-  struct Case {
-    int CodePage;
-    const char* Stored;
-    const char* Utf8;
-  };
-  const Case cases[] = {
-      {932, "\x93\xFA\x96\x7B\xB1", "\xE6\x97\xA5\xE6\x9C\xAC\xEF\xBD\xB1"},  // 日本 and half-width ｱ
-      {936, "a\xD6\xD0", "a\xE4\xB8\xAD"},                                           // 中
-      {949, "\xC7\xD1", "\xED\x95\x9C"},                                             // 한
-      {950, "\xA4\xA4", "\xE4\xB8\xAD"},                                             // 中
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.CodePage);
-    EXPECT_TRUE(IsMultiByteCodePage(c.CodePage));
-    EXPECT_EQ(c.Utf8, ToUtf8(c.Stored, c.CodePage));
-    int subs = 0;
-    EXPECT_EQ(c.Stored, FromUtf8(c.Utf8, c.CodePage, &subs));
-    EXPECT_EQ(0, subs);
-  }
+  for (const int cp : {932, 936, 949, 950}) EXPECT_TRUE(IsMultiByteCodePage(cp)) << cp;
   // A lead byte cut off at the end keeps its number; a character the code page lacks becomes "?".
   EXPECT_EQ("\xE6\x97\xA5\xC2\x96", ToUtf8("\x93\xFA\x96", 932));
   int subs = 0;
-  EXPECT_EQ("?x", FromUtf8("\xC3\xB0x", 936, &subs));  // ð
-  EXPECT_EQ(1, subs);
+  EXPECT_EQ(std::pair(std::string("?x"), 1), (std::pair{FromUtf8("\xC3\xB0x", 936, &subs), subs}));  // ð
   EXPECT_FALSE(IsMultiByteCodePage(1252));
 }
 
-// Which byte sequences count as UTF-8: the shortest form only, no surrogates, nothing above U+10FFFF.
-TEST(TextEncodingUtf8, ShortestFormsOnly) {
-  const std::tuple<const char*, const char*, bool> cases[] = {
-      {"U+0080, the first two-byte character", "\xC2\x80", true},
-      {"'/' overlong in two bytes", "\xC0\xAF", false},
-      {"U+007F overlong in two bytes", "\xC1\xBF", false},
-      {"U+0800, the first three-byte character", "\xE0\xA0\x80", true},
-      {"U+07FF overlong in three bytes", "\xE0\x9F\xBF", false},
-      {"'/' overlong in three bytes", "\xE0\x80\xAF", false},
-      {"U+10000, the first four-byte character", "\xF0\x90\x80\x80", true},
-      {"U+FFFF overlong in four bytes", "\xF0\x8F\xBF\xBF", false},
-      {"U+10FFFF, the last character", "\xF4\x8F\xBF\xBF", true},
-      {"U+110000", "\xF4\x90\x80\x80", false},
-      {"U+D800, a surrogate", "\xED\xA0\x80", false},
-      {"U+DFFF, a surrogate", "\xED\xBF\xBF", false},
-      {"U+E000 after the surrogates", "\xEE\x80\x80", true},
-      {"a lone continuation byte", "\x80", false},
-      {"a five-byte lead", "\xF8\x88\x80\x80\x80", false},
-      {"a sequence cut short", "\xE2\x82", false},
-  };
-  for (const auto& [what, bytes, valid] : cases) EXPECT_EQ(valid, IsValidUtf8(bytes)) << what;
+// Byte sequences against tests/data/core/utf8.txt: which are UTF-8 (the shortest form only, no surrogates,
+// nothing above U+10FFFF), the code points read leniently and the character count.
+TEST(TextEncodingUtf8, ShortestFormsOnlyAndLenientReading) {
+  int rows = 0;
+  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("core/utf8.txt")))) {
+    if (line.starts_with("#")) continue;
+    const std::vector<std::string> c = test::SplitTabs(line);
+    const std::string bytes = Bytes(c[0]);
+    std::vector<char32_t> points;
+    unsigned v = 0;
+    for (std::istringstream in(c[2]); in >> std::hex >> v;) points.push_back(v);
+    EXPECT_EQ(c[1] == "1", IsValidUtf8(bytes)) << c[3];
+    EXPECT_EQ(points, DecodeUtf8Lenient(bytes)) << c[3];
+    EXPECT_EQ(points.size(), Utf8Length(bytes)) << c[3];
+    EXPECT_EQ(bytes, FoldCase(bytes)) << c[3];  // no capitals: the bytes come back as they were
+    ++rows;
+  }
+  EXPECT_EQ(20, rows);
+}
+
+// Every code point up to U+2FFF and U+1E9E against the folded letters of tests/data/core/casefold.txt.
+TEST(CaseFold, LettersAsTabled) {
+  std::map<char32_t, char32_t> folded;
+  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("core/casefold.txt")))) {
+    if (!line.starts_with("#")) folded[std::stoul(line, nullptr, 16)] = std::stoul(line.substr(5), nullptr, 16);
+  }
+  ASSERT_EQ(193u, folded.size());
+  for (char32_t c = 0; c <= 0x3000; ++c) {
+    const char32_t at = c == 0x3000 ? 0x1E9E : c;
+    ASSERT_EQ(folded.contains(at) ? folded[at] : at, FoldCodePoint(at)) << std::hex << int(at);
+  }
+  EXPECT_EQ("gr\xC3\xB6\xC3\x9F" "e\xFF.db \xC5\x88\xD1\x90",
+            FoldCase("GR\xC3\x96\xE1\xBA\x9E" "E\xFF.DB \xC5\x87\xD0\x80"));  // invalid bytes stay
+  EXPECT_TRUE(SameTextFolded("\xCE\xA3igma", "\xCF\x83IGMA"));
+  EXPECT_EQ(std::pair(-1, 1), std::pair(CompareTextFolded("a", "B"), CompareTextFolded("\xC3\x84", "\xC3\xA3")));
 }
 
 }  // namespace

@@ -26,8 +26,8 @@ TEST(SpectrumLibraryTest, RecordsAndFailuresWithTheirContext) {
   EXPECT_EQ(std::tuple(false, 0.0f, 0.0f), std::tuple(plain.CheckMinMax, plain.MinValue, plain.MaxValue));
   const TSpectrum clamped = SpectrumFromLibrary(third, path, 1, sum);  // mode 1 keeps the values within 0..0.999
   EXPECT_EQ(clamped.Values, (std::vector<float>{0, 0.5f, 0.999f}));
-  EXPECT_EQ(std::tuple(true, 0.0f, 0.999f), std::tuple(clamped.CheckMinMax, clamped.MinValue, clamped.MaxValue));
-  EXPECT_EQ(sum, 0.25f);
+  EXPECT_EQ(std::tuple(true, 0.0f, 0.999f, 0.25f),
+            std::tuple(clamped.CheckMinMax, clamped.MinValue, clamped.MaxValue, sum));
   const TSpectrum octave = SpectrumFromLibrary(octaves, path, 0, sum);  // the fields of bands 2, 5, ..., 29
   EXPECT_EQ(std::string("O") + "31-16000", octave.Kind + std::to_string(octave.fu) + "-" + std::to_string(octave.fo));
   EXPECT_EQ(octave.Values, (std::vector<float>{2, 5, 8, 11, 14, 17, 20, 23, 26, 29}));

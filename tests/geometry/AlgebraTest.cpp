@@ -1,6 +1,7 @@
 // Vector algebra, angles, rotations and frame transforms: the documented values and round-trip properties.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -13,14 +14,12 @@ namespace {
 constexpr double kPi = std::numbers::pi;
 
 TEST(AlgebraTest, Angles) {
-  struct {
-    TVektor2 a;
-    double angleX;
-  } const axes[] = {{{1, 0}, 0}, {{0, 1}, kPi / 2}, {{-1, 0}, kPi}, {{0, -1}, 3 * kPi / 2}, {{0, 0}, 0},
-                    {{1, -1e-300}, 0}};  // 2π − 1e-300 rounds to 2π and wraps
-  for (const auto& c : axes) {
-    EXPECT_DOUBLE_EQ(c.angleX, angleX(c.a));
-    EXPECT_DOUBLE_EQ(c.angleX, (vektor2{c.a[0], c.a[1]}.angleX()));
+  // The last: 2π − 1e-300 rounds to 2π and wraps.
+  const std::pair<TVektor2, double> axes[] = {{{1, 0}, 0},          {{0, 1}, kPi / 2}, {{-1, 0}, kPi},
+                                              {{0, -1}, 3 * kPi / 2}, {{0, 0}, 0},       {{1, -1e-300}, 0}};
+  for (const auto& [a, angle] : axes) {
+    EXPECT_DOUBLE_EQ(angle, angleX(a));
+    EXPECT_DOUBLE_EQ(angle, (vektor2{a[0], a[1]}.angleX()));
   }
   std::mt19937_64 rng(1);
   std::uniform_real_distribution<double> u(-1e3, 1e3);
@@ -34,28 +33,23 @@ TEST(AlgebraTest, Angles) {
   EXPECT_EQ(0, angleV2({1, 0}, {0, 0}));
   for (const TVektor2 a : {TVektor2{1, 0}, TVektor2{-1, 0}, TVektor2{0.3, -0.7}})  // equal directions: 0, not 2π
     EXPECT_EQ(0, OrientedAngleV2(a, mulkV2(2, a))) << a[0];
-  EXPECT_DOUBLE_EQ(3 * kPi / 2, OrientedAngleV2({0, 1}, {1, 0}));
-  EXPECT_DOUBLE_EQ(kPi / 2, OrientedAngleV2({1, 0}, {0, 1}));
-  EXPECT_DOUBLE_EQ(0.6, CosAngleV3({3, 4, 0}, {1, 0, 0}));
-  EXPECT_DOUBLE_EQ(0.8, SinAngleV3({3, 4, 0}, {-1, 0, 0}));
-  EXPECT_EQ(0, SinAngleV3({0, 0, 0}, {1, 0, 0}));
+  const std::pair<double, double> values[] = {
+      {3 * kPi / 2, OrientedAngleV2({0, 1}, {1, 0})}, {kPi / 2, OrientedAngleV2({1, 0}, {0, 1})},
+      {0.6, CosAngleV3({3, 4, 0}, {1, 0, 0})},        {0.8, SinAngleV3({3, 4, 0}, {-1, 0, 0})},
+      {0, SinAngleV3({0, 0, 0}, {1, 0, 0})}};
+  for (const auto& [expected, value] : values) EXPECT_DOUBLE_EQ(expected, value);
 }
 
 TEST(AlgebraTest, NormalisersAndIntegerForm) {
   TVektor2 a{1e-11, 0};
-  EXPECT_FALSE(Normalize2(a));
-  EXPECT_EQ(1e-11, a[0]);
   vektor2 v{1e-11, 0}, z{0, 0};
-  EXPECT_TRUE(v.Normiere());
-  EXPECT_EQ(1, v.x);
-  EXPECT_FALSE(z.Normiere());
   vektor3 w(1e-21, 0, 0), w2(1e-19, 0, 0);
-  EXPECT_FALSE(w.Normiere());
-  EXPECT_TRUE(w2.Normiere());
+  EXPECT_EQ((std::array{false, true, false, false, true}),
+            (std::array{Normalize2(a), v.Normiere(), z.Normiere(), w.Normiere(), w2.Normiere()}));
+  EXPECT_EQ(std::pair(1e-11, 1.0), std::pair(a[0], v.x));
   EXPECT_EQ((TVektor2{0, -1}), GetNormal({1, 0}));
-  EXPECT_EQ(5, i64_Norm2({3, 4}));
-  EXPECT_EQ(1, i64_Norm2({1, 1}));
-  EXPECT_EQ(2, i64_Norm3({1, 1, 2}));  // √6
+  EXPECT_EQ((std::array<std::int64_t, 3>{5, 1, 2}),
+            (std::array{i64_Norm2({3, 4}), i64_Norm2({1, 1}), i64_Norm3({1, 1, 2})}));
   const std::int64_t raw[] = {7, -8, 9};
   EXPECT_EQ(i64_InitV3(raw), (TI64Vektor3{7, -8, 9}));
   EXPECT_EQ((TI64Vektor3{-3, 6, -3}), i64_CrossProd({1, 2, 3}, {4, 5, 6}));
@@ -77,6 +71,8 @@ TEST(AlgebraTest, ValueFormMatchesArrayFormAlsoInPlace) {
     v2.MxV(M2x2dreh(a[0]), v2);
     EXPECT_EQ(CrossProd(a, b), (TVektor3{va.x, va.y, va.z}));
     EXPECT_EQ(InitV2(a.data()), (TVektor2{a[0], a[1]}));
+    EXPECT_EQ(std::pair(a, InitV2(divkV3(3, a).data())), std::pair(InitV3(a.data()), divkV2(3, InitV2(a.data()))));
+    EXPECT_LT(Distance3(a, divkV3(3, mulkV3(3, AddV3(SubV3(a, b), b)))), 1e-12);
     EXPECT_EQ(MxV(m, a), (TVektor3{vm.x, vm.y, vm.z}));
     EXPECT_EQ(MxV2(M2x2dreh(a[0]), {b[0], b[1]}), (TVektor2{v2.x, v2.y}));
     const TMatrix3x3 mt = M3x3Mult(m, M3x3Transponiere(m));
@@ -85,24 +81,20 @@ TEST(AlgebraTest, ValueFormMatchesArrayFormAlsoInPlace) {
 }
 
 TEST(AlgebraTest, PseudoAngleAndItsInverse) {
-  struct {
-    double dx, dy, theta, s;
-  } const cases[] = {{0, 0, 0, 0}, {1, 1, 45, 2}, {-1, 0, 180, 1}, {0, -1, 270, 1}, {1, -1, 315, 2},
-                     {3, 4, 360.0 / 7, 7}};
-  for (const auto& c : cases) {
+  // dx, dy, the pseudo-angle and the sum |dx| + |dy|.
+  const double cases[][4] = {{0, 0, 0, 0}, {1, 1, 45, 2}, {-1, 0, 180, 1}, {0, -1, 270, 1}, {1, -1, 315, 2},
+                             {3, 4, 360.0 / 7, 7}};
+  for (const auto& [dx, dy, th, sum] : cases) {
     double s = -1;
-    EXPECT_DOUBLE_EQ(c.theta, GetTheta(c.dx, c.dy, s));
-    EXPECT_EQ(c.s, s);
-    EXPECT_DOUBLE_EQ(c.theta, theta({5, 5}, {5 + c.dx, 5 + c.dy}, s));
+    EXPECT_DOUBLE_EQ(th, GetTheta(dx, dy, s));
+    EXPECT_EQ(sum, s);
+    EXPECT_DOUBLE_EQ(th, theta({5, 5}, {5 + dx, 5 + dy}, s));
   }
-  struct {
-    double th, c, s;
-  } const inv[] = {{45, std::sqrt(0.5), std::sqrt(0.5)}, {180, -1, 0}, {-90, 0, -1}, {450, 0, 1}, {0, 1, 0}};
-  for (const auto& k : inv) {
+  const double inv[][3] = {{45, std::sqrt(0.5), std::sqrt(0.5)}, {180, -1, 0}, {-90, 0, -1}, {450, 0, 1}, {0, 1, 0}};
+  for (const auto& [th, cosine, sine] : inv) {
     double c = 9, s = 9;
-    Arctheta(k.th, c, s);
-    EXPECT_NEAR(k.c, c, 1e-15);
-    EXPECT_NEAR(k.s, s, 1e-15);
+    Arctheta(th, c, s);
+    EXPECT_NEAR(0, std::hypot(cosine - c, sine - s), 1e-15) << th;
   }
   double last = -1;
   for (int k = 0; k < 3600; ++k) {  // monotone and round trip over the whole circle
@@ -130,8 +122,7 @@ TEST(AlgebraTest, RotationsFramesAndTheirInverse) {
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(axis[i], g[i], 1e-7) << axis[0];
   }
   EXPECT_NEAR(-1, MxV(M3x3Dreh({0, 0, 1}, kPi / 2), {1, 0, 0})[1], 1e-15);
-  EXPECT_NEAR(0, MxV2(M2x2dreh(kPi / 2), {1, 0})[0], 1e-15);
-  EXPECT_NEAR(1, MxV2(M2x2dreh(kPi / 2), {1, 0})[1], 1e-15);
+  EXPECT_NEAR(0, std::hypot(MxV2(M2x2dreh(kPi / 2), {1, 0})[0], MxV2(M2x2dreh(kPi / 2), {1, 0})[1] - 1), 1e-15);
   std::mt19937_64 rng(7);
   std::uniform_real_distribution<double> u(-1, 1);
   auto near = [](const auto& want, const auto& got, double tol) {

@@ -84,9 +84,8 @@ void CheckTree(const TCircleTree& tree, size_t items, bool built) {
     for (const TCTCustomDataItem* it : k->Daten) {
       ASSERT_TRUE(seen.insert(it).second);
       EXPECT_TRUE(k == tree.Root.get() || it->BelongsTo(k));
-      if (built && k->Parent) {
-        EXPECT_TRUE(placed.Punkt_in_Kreis(it->X1(), it->Y1()) && placed.Punkt_in_Kreis(it->X2(), it->Y2()));
-      }
+      EXPECT_TRUE(!built || !k->Parent ||
+                  (placed.Punkt_in_Kreis(it->X1(), it->Y1()) && placed.Punkt_in_Kreis(it->X2(), it->Y2())));
     }
   }
   EXPECT_EQ(items, seen.size());
@@ -221,32 +220,29 @@ TEST(CircleTreeDerivedTest, KnotsOfTheCallersClass) {
 TEST(CircleTreeDocumentedTest, PlacementBuildAndSplit) {
   TCTCircle c;
   c.Init(cn60, 0, 0, 4);
-  EXPECT_DOUBLE_EQ(1.5, c.X);
-  EXPECT_DOUBLE_EQ(3 * std::sqrt(3.0) / 2, c.Y);
-  EXPECT_DOUBLE_EQ(8.0 / 3, c.R);
+  for (const auto& [expected, value] : {std::pair{1.5, c.X}, {3 * std::sqrt(3.0) / 2, c.Y}, {8.0 / 3, c.R}})
+    EXPECT_DOUBLE_EQ(expected, value);
   c.Init(cnCenter, 0, 0, 4);
   EXPECT_EQ(2, c.R);
   const TCTCircle unit(0, 0, 1);
-  EXPECT_TRUE(unit.Punkt_in_Kreis(1, 0));
-  EXPECT_TRUE(unit.PunktinKreisD(0, 3, 2));
   TTransM t;
   t.Matrix = M2x2dreh(0);
-  EXPECT_FALSE(TCTCircle(0, 1, 1).SchnittMitKreis(t, -5, 5));  // touches the axis only
-  EXPECT_TRUE(TCTCircle(0, 0.5, 1).SchnittMitKreis(t, -5, 5));
+  EXPECT_EQ((std::array{true, true, false, true}),  // the third touches the axis only
+            (std::array{unit.Punkt_in_Kreis(1, 0), unit.PunktinKreisD(0, 3, 2),
+                        TCTCircle(0, 1, 1).SchnittMitKreis(t, -5, 5), TCTCircle(0, 0.5, 1).SchnittMitKreis(t, -5, 5)}));
   // One point, margin below 0.5: root and a centre child on the point; the item lies in the child.
   auto one = std::make_unique<TCTDataList>();
   one->Add(new Item(3, 4, 3, 4, stPoint));
   const TCircleTree tree(std::move(one), 0.25);
-  ASSERT_TRUE(tree.Root);
-  EXPECT_EQ(0, tree.Root->Daten.Count());
-  ASSERT_TRUE(tree.Root->Kinder[cnCenter]);
+  ASSERT_TRUE(tree.Root && tree.Root->Kinder[cnCenter]);
   const TCTKnot& child = *tree.Root->Kinder[cnCenter];
-  EXPECT_EQ(1, child.Daten.Count());
-  EXPECT_EQ(3, child.X);
-  EXPECT_EQ(0.25, child.R);
-  EXPECT_EQ(1, Children(*tree.Root));
+  EXPECT_EQ((std::array{0.0, 1.0, 1.0, 3.0, 0.25}),
+            (std::array{double(tree.Root->Daten.Count()), double(Children(*tree.Root)), double(child.Daten.Count()),
+                        child.X, child.R}));
   EXPECT_FALSE(TCircleTree(std::make_unique<TCTDataList>(), 1).Root);
   // Eleven insertions into a childless knot make seven children; a long line stays in the knot.
+  const TCircleTree rect(10, 20, 40, 60, 0.5);  // the rectangle's centre, half its diagonal plus the margin
+  EXPECT_EQ((std::array{25.0, 40.0, 25.5}), (std::array{rect.Root->X, rect.Root->Y, rect.Root->R}));
   TCircleTree grown(0, 0, 100, 100, 0.5);
   grown.AddItem(std::make_unique<Item>(1, 1, 99, 99, stLine));
   for (int i = 0; i < 10; ++i) {
@@ -268,21 +264,19 @@ TEST(CircleTreeDocumentedTest, BuildRules) {
   // Root (5, 0) r 5.1: the centre child holds nothing; cn0 at (8.825, 0) takes (10, 0) and shrinks to r 0.1, too
   // small to subdivide, so its later siblings are not built and (0, 0), which cn180 would take, stays in the root.
   const TCircleTree stop(Points({{0, 0}, {10, 0}}), 0.1);
-  EXPECT_EQ(1, stop.Root->Daten.Count());
-  EXPECT_EQ(0, stop.Root->Daten.Get(0)->X1());
-  ASSERT_TRUE(stop.Root->Kinder[cn0]);
-  EXPECT_EQ(10, stop.Root->Kinder[cn0]->X);
-  EXPECT_EQ(1, Children(*stop.Root));
+  ASSERT_TRUE(stop.Root->Kinder[cn0] && stop.Root->Daten.Count() == 1);
+  EXPECT_EQ((std::array{0.0, 10.0, 1.0}),
+            (std::array{stop.Root->Daten.Get(0)->X1(), stop.Root->Kinder[cn0]->X, double(Children(*stop.Root))}));
   // A single point with a margin of 1: every knot subdivides into its centre child, down to 50 levels below
   // the root, where the point ends; the distance query still reaches it there.
   TCircleTree deep(Points({{3, 4}}), 1.0);
   int levels = 0;
   const TCTKnot* k = deep.Root.get();
   for (; k->Kinder[cnCenter]; k = k->Kinder[cnCenter].get()) ++levels;
-  EXPECT_EQ((std::array{50, 1}), (std::array{levels, k->Daten.Count()}));
   TPtrList<TCTKnot> found;
   deep.Abstandsuchen(3, 4, 0, found);
-  EXPECT_EQ((std::vector<const TCTKnot*>{k}), std::vector<const TCTKnot*>(found.begin(), found.end()));
+  EXPECT_EQ((std::array{50, 1, 1}), (std::array{levels, k->Daten.Count(), found.Count()}));
+  EXPECT_EQ(k, found.Get(0));
   // The beam u > 0.5·|v| along the x axis: "inside" when the circle lies wholly in it.
   const TTransM t{M2x2dreh(0), 0, 0};
   const std::tuple<TCTCircle, bool, bool> beams[] = {

@@ -52,12 +52,8 @@ std::vector<Input> Inputs() {
     for (int n = 0; n < 4000; ++n) {
       Input in{};
       const int64_t shift = kind == 1 ? (int64_t(1) << 50) + int64_t(rng() % 1000) : 0;
-      for (int64_t& v : in.c) {
-        if (kind == 2)
-          v = int64_t(rng() % (int64_t(1) << 29)) - (int64_t(1) << 28);
-        else
-          v = shift + int64_t(rng() % 7) - 3;
-      }
+      for (int64_t& v : in.c)
+        v = kind == 2 ? int64_t(rng() % (int64_t(1) << 29)) - (int64_t(1) << 28) : shift + int64_t(rng() % 7) - 3;
       out.push_back(in);
     }
   return out;
@@ -110,16 +106,14 @@ TEST(IntersectTest, SegmentFamilyMatchesExactParameters) {
         EXPECT_FALSE(touch);
       }
     }
-    // Offset form with the same D and E.
-    const Ref& o = r;  // (same parameters)
+    // Offset form with the same D and E, so the same parameters.
+    const Ref& o = r;
     const double d0 = D(c[2] - c[0]), d1 = D(c[3] - c[1]), e0 = D(c[6] - c[4]), e1 = D(c[7] - c[5]);
     const bool hgs = o.det != 0 && o.nu >= 0 && o.In(o.nt, true);
     ASSERT_EQ(hgs, schnittHGS(D(c[0]), D(c[1]), d0, d1, D(c[4]), D(c[5]), e0, e1, s, t));
     TVektor3 s3{};
     EXPECT_EQ(hgs, schnittHGS(D(c[0]), D(c[1]), d0, d1, D(c[4]), D(c[5]), 1, e0, e1, 2, s3));
-    if (hgs) {
-      EXPECT_NEAR(s3[2], 1 + 2 * double(o.nt) / double(o.det), 1e-9);
-    }
+    EXPECT_TRUE(!hgs || std::fabs(s3[2] - 1 - 2 * double(o.nt) / double(o.det)) <= 1e-9) << s3[2];
     const TVektor4 a4{D(c[4]), D(c[5]), 0, 10}, e4{e0, e1, 1, -10};
     TVektor4 s4{};
     EXPECT_EQ(hgs, schnitt4(D(c[0]), D(c[1]), d0, d1, a4, e4, s4));
@@ -214,61 +208,61 @@ TEST(IntersectTest, EndsMarginsAndWorkedValues) {
       EXPECT_TRUE(schnitt0(closed, true, 0, 0, 1, 0, -1, u, 0, 2)) << u;
     }
   }
-  EXPECT_TRUE(schnitt0(false, true, 0, 0, 1, 0, -1, 5, 0, 2));  // open: beyond the first operand's end
-  EXPECT_FALSE(schnitt0(true, true, 0, 0, 1, 0, -1, 5, 0, 2));
+  EXPECT_EQ(std::pair(true, false),  // open: beyond the first operand's end
+            std::pair(schnitt0(false, true, 0, 0, 1, 0, -1, 5, 0, 2), schnitt0(true, true, 0, 0, 1, 0, -1, 5, 0, 2)));
   // t is written as soon as it is known (also when its range test fails), S only on success; u fails first.
   TVektor2 s{7, 7};
   double t = 9;
-  EXPECT_FALSE(schnittHGS(0, 0, 1, 0, 1, 1, 0, 1, s, t));
-  EXPECT_EQ((std::array{-1.0, 7.0, 7.0}), (std::array{t, s[0], s[1]}));
+  EXPECT_EQ((std::array{0.0, -1.0, 7.0, 7.0}),
+            (std::array{1.0 * schnittHGS(0, 0, 1, 0, 1, 1, 0, 1, s, t), t, s[0], s[1]}));
   EXPECT_FALSE(schnittHGS(0, 0, 1, 0, -1, -1, 0, 2, s, t));  // behind the start: u < 0
-  EXPECT_FALSE(schnittSS(0, 0, 2, 0, 3, -1, 3, 1, s, t));     // u = 1.5
-  EXPECT_EQ(-1, t);
-  EXPECT_FALSE(schnittSS(0, 0, 2, 2, 0, 2, -2, 4, s, t));
-  EXPECT_EQ(-0.5, t);
-  EXPECT_TRUE(schnittHGS(0, 0, 1, 0, 1, 0, 0, 1, s, t));
-  EXPECT_EQ((std::array{0.0, 1.0, 0.0}), (std::array{t, s[0], s[1]}));
+  EXPECT_EQ(std::pair(false, -1.0), (std::pair{schnittSS(0, 0, 2, 0, 3, -1, 3, 1, s, t), t}));  // u = 1.5
+  EXPECT_EQ(std::pair(false, -0.5), (std::pair{schnittSS(0, 0, 2, 2, 0, 2, -2, 4, s, t), t}));
+  EXPECT_EQ((std::array{1.0, 0.0, 1.0, 0.0}),
+            (std::array{1.0 * schnittHGS(0, 0, 1, 0, 1, 0, 0, 1, s, t), t, s[0], s[1]}));
   // schnitt4 carries the two further components along the second operand: t = 0.25 here.
   TVektor4 s4{};
-  EXPECT_TRUE(schnitt4(0, 0, 1, 0, {0.25, -1, 10, 100}, {0, 4, 2, -20}, s4));
-  EXPECT_EQ((TVektor4{0.25, 0, 10.5, 95}), s4);
+  EXPECT_EQ(std::pair(true, TVektor4{0.25, 0, 10.5, 95}),
+            (std::pair{schnitt4(0, 0, 1, 0, {0.25, -1, 10, 100}, {0, 4, 2, -20}, s4), s4}));
   TVektor3 s3{};
-  EXPECT_TRUE(schnittGS(0, 0, 1, 1, 0, 4, 3, 4, -4, 8, s3));  // t = 0.5: z = 3 + 0.5·8
-  EXPECT_EQ((TVektor3{2, 2, 7}), s3);
+  EXPECT_EQ(std::pair(true, TVektor3{2, 2, 7}),
+            (std::pair{schnittGS(0, 0, 1, 1, 0, 4, 3, 4, -4, 8, s3), s3}));  // t = 0.5
   // The perpendicular foot at either end of the segment belongs to it.
   for (const TVektor2 p : {TVektor2{4, 1}, TVektor2{0, -1}, TVektor2{2, 1}}) {
-    EXPECT_EQ(1, LotAufStrecke2D(p, {0, 0}, {4, 0})) << p[0];
-    EXPECT_EQ(1, Lot2D({p[0], p[1]}, {0, 0}, {4, 0})) << p[0];
+    EXPECT_EQ(std::pair(1.0, 1.0), std::pair(LotAufStrecke2D(p, {0, 0}, {4, 0}), Lot2D({p[0], p[1]}, {0, 0}, {4, 0})))
+        << p[0];
   }
-  EXPECT_EQ(-1, LotAufStrecke2D({4.5, 1}, {0, 0}, {4, 0}));
-  EXPECT_EQ(-1, LotAufStrecke2D({1, 1}, {2, 2}, {2, 2}));
+  EXPECT_EQ(std::pair(-1.0, -1.0),
+            std::pair(LotAufStrecke2D({4.5, 1}, {0, 0}, {4, 0}), LotAufStrecke2D({1, 1}, {2, 2}, {2, 2})));
   double fx = 0, fy = 0;
   EXPECT_EQ(-1, LotAufGerade2D(0, -1, 0, 0, fx, fy));
-  EXPECT_EQ(std::sqrt(2.0), LotAufGerade2D(0, 2, 1, 0, fx, fy));  // y = x: foot (1, 1)
-  EXPECT_EQ((std::array{1.0, 1.0}), (std::array{fx, fy}));
+  EXPECT_EQ((std::array{std::sqrt(2.0), 1.0, 1.0}), (std::array{LotAufGerade2D(0, 2, 1, 0, fx, fy), fx, fy}));  // y = x
   TVektor3 foot{};
-  EXPECT_EQ(5, LotAufGerade3D({3, 4, 7}, {0, 0, 1}, {0, 0, 9}, foot));
-  EXPECT_EQ((TVektor3{0, 0, 7}), foot);
+  EXPECT_EQ(std::pair(5.0, TVektor3{0, 0, 7}),
+            (std::pair{LotAufGerade3D({3, 4, 7}, {0, 0, 1}, {0, 0, 9}, foot), foot}));
   EXPECT_EQ(5, LotAufGerade3D({3, 4, 7}, {0, 0, 7}, {0, 0, 7}, foot));  // A = B: the foot is A
+  for (const double z : {0.0, 1e-7}) {  // |D|^2 = 1e-10 exactly counts as a point, just above as a segment
+    Abstand_Punkt_Strecke({6e-6, 8e-6, z}, {0, 0, 0}, {6e-6, 8e-6, z}, foot, t);
+    EXPECT_EQ(z > 0 ? 1 : 0, t) << z;
+  }
   double t2 = 0;
-  EXPECT_TRUE(RaySphereIsn2D({-5, 0}, {1, 0}, {0, 0}, 1, t, t2));
-  EXPECT_EQ((std::pair{6.0, 4.0}), std::make_pair(t, t2));
-  EXPECT_FALSE(RaySphereIsn2D({-5, 2}, {1, 0}, {0, 0}, 1, t, t2));
-  EXPECT_EQ(0, t);
-  EXPECT_EQ(3, EbeneZrech(1, 1, {0, 0, 0}, {1, 0, 1}, {0, 1, 2}));
-  EXPECT_EQ(11, EbeneZrech(2, 2, {1, 0, 3}, {0, 1, 4}, {0, 0, 1}));  // z = 2x + 3y + 1
+  EXPECT_EQ((std::array{1.0, 6.0, 4.0}), (std::array{1.0 * RaySphereIsn2D({-5, 0}, {1, 0}, {0, 0}, 1, t, t2), t, t2}));
+  EXPECT_EQ(std::pair(false, 0.0), (std::pair{RaySphereIsn2D({-5, 2}, {1, 0}, {0, 0}, 1, t, t2), t}));
+  EXPECT_EQ(
+      std::pair(3.0, 11.0),  // z = 2x + 3y + 1 on the second
+      std::pair(EbeneZrech(1, 1, {0, 0, 0}, {1, 0, 1}, {0, 1, 2}), EbeneZrech(2, 2, {1, 0, 3}, {0, 1, 4}, {0, 0, 1})));
   EXPECT_THROW_MSG(EbeneZrech(1, 1, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}), EZeroDivide,
                    "Floating point division by zero Exception occured in module EbeneZRech");
   TVektor3 p{};
-  EXPECT_TRUE(RayPlaneIsn3D(TVektor3{1, 2, 5}, TVektor3{0, 0, -1}, TVektor3{0, 0, 3}, -1, p));
-  EXPECT_EQ((TVektor3{1, 2, 1}), p);
+  EXPECT_EQ(std::pair(true, TVektor3{1, 2, 1}),
+            (std::pair{RayPlaneIsn3D(TVektor3{1, 2, 5}, TVektor3{0, 0, -1}, TVektor3{0, 0, 3}, -1, p), p}));
   EXPECT_FALSE(RayPlaneIsn3D(TVektor3{1, 2, 5}, TVektor3{1, 0, 0}, TVektor3{0, 0, 3}, -1, p));
   for (const double e : {2e-20, 1e-20, 1e-15, 0.5e-20})  // the parallel threshold 1e-20 of n·D
     EXPECT_EQ(e >= 1e-20, RayPlaneIsn3D(TVektor3{0, 0, 0}, TVektor3{1, 0, e}, TVektor3{0, 0, 2}, -e, p)) << e;
   EXPECT_EQ((TVektor3{1, 0, 1e-15}), p);
   vektor3 q;
-  EXPECT_TRUE(RayPlaneIsn3D(vektor3(1, 2, 5), vektor3(0, 0, -2), vektor3(0, 0, 3), -1, q));
-  EXPECT_EQ(1, q.z);
+  EXPECT_EQ(std::pair(true, 1.0),
+            (std::pair{RayPlaneIsn3D(vektor3(1, 2, 5), vektor3(0, 0, -2), vektor3(0, 0, 3), -1, q), q.z}));
   double h = 0, sl = 0, len = 0;
   for (const auto& [px, expected] : {std::pair{6.0, 4.0}, {-2.0, 0.0}, {1.5, 1.5}}) {
     projection({0, 0}, {4, 0}, {px, -1}, h, sl, len);

@@ -43,24 +43,20 @@ std::pair<int32_t, int32_t> Pix(const TUserPixel& up, double x, double y) {
 TEST(WingrafTest, MappingWithoutSurface) {
   TUserPixel up(nullptr, 100, 50);
   up.ULine(0, 0, 1, 1);  // nothing to draw on
-  struct {
-    double x, y;
-    int32_t px, py;
-  } const unit[] = {{0.5, 0.5, 50, 25}, {0, 1, 0, 0}, {1, 0, 100, 50}, {1e300, 0.5, 0, 0}};  // last: too far
-  for (const auto& c : unit) EXPECT_EQ(std::make_pair(c.px, c.py), Pix(up, c.x, c.y)) << c.x;
+  const std::pair<TUPoint, std::pair<int32_t, int32_t>> unit[] = {
+      {{0.5, 0.5}, {50, 25}}, {{0, 1}, {0, 0}}, {{1, 0}, {100, 50}}, {{1e300, 0.5}, {0, 0}}};  // last: too far
+  for (const auto& [w, p] : unit) EXPECT_EQ(p, Pix(up, w.x, w.y)) << w.x;
   up.SetViewPort(0, 0, 100, 100);
   up.SetWorld(0, 10, 10, 0, 0);
   double wx = 0, wy = 0;
   up.GetXYWorld(0, 0, wx, wy);
-  EXPECT_EQ(std::make_pair(0.0, 10.0), std::make_pair(wx, wy));
-  EXPECT_EQ(std::make_pair(100, 100), Pix(up, 10, 0));
+  EXPECT_EQ(std::tuple(0.0, 10.0, std::pair(100, 100)), std::tuple(wx, wy, Pix(up, 10, 0)));
   int32_t dx = 0, dy = 0, px = 0, py = 0;
   up.GetDeltaXYPixel(2.5, dx, dy);
   up.GetXYPixelWin95(4000, 5, px, py);  // pixel x = 40000 is cut to 32000
   EXPECT_EQ((std::array{25, 25, 32000, 50}), (std::array{dx, dy, px, py}));
   up.SetWorld(0, 100, 100, 0, 0);  // one world unit per pixel: 2.5 and 3.5 round half to even
-  EXPECT_EQ(std::make_pair(2, 2), Pix(up, 2.5, 97.5));
-  EXPECT_EQ(std::make_pair(4, 4), Pix(up, 3.5, 96.5));
+  EXPECT_EQ(std::pair(std::pair(2, 2), std::pair(4, 4)), std::pair(Pix(up, 2.5, 97.5), Pix(up, 3.5, 96.5)));
   const TUserPixel tiny(nullptr, 5, 5, 5, 2);
   EXPECT_EQ(std::make_pair(6, 6), std::make_pair(tiny.VX2, tiny.VY2));
 }
@@ -108,10 +104,10 @@ TEST(WingrafTest, SvgCanvasWritesElements) {
   up.UPolygon({{0, 0}, {1, 0}, {1, 1}});
   up.UArc(0, 1, 2, 0, 2, 0.5, 0, 0.5);
   const std::string text = svg.Text();
-  EXPECT_NE(std::string::npos, text.find("<line x1=\"0\" y1=\"100\" x2=\"200\" y2=\"0\" stroke=\"#ff0000\"/>"));
-  EXPECT_NE(std::string::npos,
-            text.find("<polygon points=\"0,100 100,100 100,0\" stroke=\"#ff0000\" fill=\"#00ff00\""));
-  EXPECT_NE(std::string::npos, text.find("<path d=\"M 200.00 50.00 A 100 50 0 0 0 0.00 50.00\""));
+  for (const char* element : {"<line x1=\"0\" y1=\"100\" x2=\"200\" y2=\"0\" stroke=\"#ff0000\"/>",
+                              "<polygon points=\"0,100 100,100 100,0\" stroke=\"#ff0000\" fill=\"#00ff00\"",
+                              "<path d=\"M 200.00 50.00 A 100 50 0 0 0 0.00 50.00\""})
+    EXPECT_NE(std::string::npos, text.find(element)) << element;
   EXPECT_EQ(0u, text.find("<svg "));
 }
 

@@ -22,15 +22,13 @@ TEST(ErrorFunction, AgainstTheStandardLibrary) {
       ASSERT_LE(worstZ, 1.5e-7) << x;
     }
   }
-  EXPECT_GT(worstC, 1e-8);
-  EXPECT_GT(worstZ, 1e-8);
+  EXPECT_GT(std::min(worstC, worstZ), 1e-8);
   for (double x : {1e-8, 0.3, 2.75, 12.0}) {
     EXPECT_DOUBLE_EQ(2.0 - erfcc(x), erfcc(-x)) << x;
     EXPECT_EQ(-erfz(x), erfz(-x)) << x;
   }
   EXPECT_NEAR(1e-9, erfz(0), 1e-15);  // the rational fit leaves 1 - 0.999999999 at zero
-  EXPECT_EQ(1.0, erfz(30));
-  EXPECT_EQ(2.0, erfcc(-40));
+  EXPECT_EQ(std::pair(1.0, 2.0), std::pair(erfz(30), erfcc(-40)));
 }
 
 }  // namespace

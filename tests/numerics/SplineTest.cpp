@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "numerics/Analysis.h"
@@ -63,11 +64,7 @@ void RandomData(std::mt19937& rng, int n, double period, Vec& x, Vec& y) {
 
 TEST(Spline, ErrorCodes) {
   const Vec rising{0, 1, 2, 3, 4}, ones(5, 1.0);
-  const struct {
-    int n;
-    Vec x, alpha;
-    int32_t cubic, exp;
-  } cases[] = {
+  const std::tuple<int, Vec, Vec, int32_t, int32_t> cases[] = {  // n, x, alpha, errors of Cubper and EXPPER
       {3, rising, ones, kAnalysisTooFewPoints, kAnalysisTooFewPoints},
       {5, {0, 1, 2, 2, 4}, ones, kAnalysisSingular, kAnalysisSingular},
       {5, {0, 2, 1, 3, 4}, ones, kAnalysisSingular, kAnalysisSingular},
@@ -77,17 +74,17 @@ TEST(Spline, ErrorCodes) {
       {5, rising, {kNaN, 1, 1, 1, 1}, kAnalysisOk, kAnalysisTension},
       {5, rising, {10, 10, 10, 10, -1}, kAnalysisOk, kAnalysisOk},  // AlphaMax itself; Alpha[n] unread
   };
-  for (const auto& c : cases) {
-    Vec x = c.x, y{0, 2, -1, 3, 7}, a(5, -5), b(5), cc(5), d(5);
+  for (const auto& [n, xs, alpha, cubic, exp] : cases) {
+    Vec x = xs, y{0, 2, -1, 3, 7}, a(5, -5), b(5), cc(5), d(5);
     int32_t err = -1;
-    Cubper(c.n, x.data(), y.data(), 1e-12, a.data(), b.data(), cc.data(), d.data(), err);
-    EXPECT_EQ(c.cubic, err) << c.n << " " << c.x[1] << " " << c.x[2];
+    Cubper(n, x.data(), y.data(), 1e-12, a.data(), b.data(), cc.data(), d.data(), err);
+    EXPECT_EQ(cubic, err) << n << " " << x[1] << " " << x[2];
     if (err != kAnalysisOk) {  // nothing written
       EXPECT_EQ(Vec(5, -5), a);
       EXPECT_EQ(7, y[4]);
     }
-    EXPPER(c.n, x.data(), y.data(), c.alpha.data(), a.data(), b.data(), cc.data(), d.data(), 1e-12, 10, err);
-    EXPECT_EQ(c.exp, err) << c.n << " " << c.x[1] << " " << c.alpha[0];
+    EXPPER(n, x.data(), y.data(), alpha.data(), a.data(), b.data(), cc.data(), d.data(), 1e-12, 10, err);
+    EXPECT_EQ(exp, err) << n << " " << x[1] << " " << alpha[0];
   }
 }
 

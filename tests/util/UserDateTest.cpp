@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <ctime>
 #include <random>
 #include <string>
 
+#include "TestUtil.h"
 #include "util/UserDate.h"
 
 namespace vez {
@@ -52,49 +54,58 @@ TEST(UserDate, CalendarAgreesWithChrono) {
   for (const auto& [y, leap] : {std::pair{2200, false}, {2400, true}, {4000, false}, {8000, false}}) {
     EXPECT_EQ(leap, IsLeapYear(y)) << y;
   }
-  EXPECT_EQ(0, DaysInMonth(13, 2000));
   std::int32_t d = -5, m = -5, y = -5;
   DateToDMY(BadDate, d, m, y);
-  EXPECT_EQ(0, d + m + y);
+  const std::int32_t bad = d + m + y;
   DateToDMY(65379, d, m, y);  // past the last valid day: 2079
-  EXPECT_EQ(20790101, y * 10000 + m * 100 + d);
+  EXPECT_EQ(std::tuple(0, 0, 20790101), std::tuple(DaysInMonth(13, 2000), bad, y * 10000 + m * 100 + d));
 }
 
 TEST(UserDate, TwoDigitYears) {
   SettingsGuard guard;
-  EXPECT_EQ(FromCivil(1924, 6, 5), DMYtoDate(5, 6, 24));
-  EXPECT_FALSE(ValidDate(29, 2, 0));  // 1900
+  EXPECT_EQ(std::pair(FromCivil(1924, 6, 5), false), std::pair(DMYtoDate(5, 6, 24), ValidDate(29, 2, 0)));  // 1900
   Threshold2000 = 1950;
-  EXPECT_EQ(FromCivil(2049, 6, 5), DMYtoDate(5, 6, 49));
-  EXPECT_EQ(FromCivil(1950, 6, 5), DMYtoDate(5, 6, 50));
+  EXPECT_EQ((std::array{FromCivil(2049, 6, 5), FromCivil(1950, 6, 5)}),
+            (std::array{DMYtoDate(5, 6, 49), DMYtoDate(5, 6, 50)}));
   EXPECT_TRUE(ValidDate(29, 2, 0));  // 2000
-  EXPECT_EQ(100, ExpandYear(100));
-  EXPECT_EQ(-1, ExpandYear(-1));  // an unreadable year stays invalid
+  EXPECT_EQ(std::pair(100, -1), std::pair(ExpandYear(100), ExpandYear(-1)));  // an unreadable year stays invalid
+}
+
+// The rows of tests/data/util/dates.txt.
+TEST(UserDate, TablesAsWritten) {
+  const auto date = [](const std::string& s) {
+    return s == "bad"    ? BadDate
+           : s[0] == '#' ? static_cast<Date>(std::stoi(s.substr(1)))
+                         : FromCivil(std::stoi(s), std::stoul(s.substr(5)), std::stoul(s.substr(8)));
+  };
+  const auto time = [](const std::string& s) { return s == "bad" ? BadTime : static_cast<Time>(std::stoi(s)); };
+  int rows = 0;
+  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("util/dates.txt")))) {
+    const std::vector<std::string> c = test::SplitTabs(line);
+    std::int32_t d = 0, m = 0, y = 0;
+    if (c[0] == "format") {
+      EXPECT_EQ(c[2], DMYtoDateString(c[1], std::stoi(c[3]), std::stoi(c[4]), std::stoi(c[5]))) << line;
+    } else if (c[0] == "parse") {
+      EXPECT_EQ(c[3] == "1", DateStringToDMY(c[1], c[2], d, m, y)) << line;
+      EXPECT_EQ(std::stoi(c[4]), y * 10000 + m * 100 + d) << line;
+    } else if (c[0] == "time") {
+      EXPECT_EQ(time(c[3]), TimeStringToTime(c[1], c[2])) << line;
+    } else if (c[0] == "timetext") {
+      EXPECT_EQ(c[2], TimeToTimeString(c[1], time(c[3]))) << line;
+    } else if (c[0] == "inc") {
+      EXPECT_EQ(date(c[5]), IncDate(date(c[1]), std::stoi(c[2]), std::stoi(c[3]), std::stoi(c[4]))) << line;
+    } else if (c[0] == "diff") {
+      DateDiff(date(c[1]), date(c[2]), d, m, y);
+      EXPECT_EQ(std::stoi(c[3]), y * 10000 + m * 100 + d) << line;
+    } else {
+      continue;
+    }
+    ++rows;
+  }
+  EXPECT_EQ(37, rows);
 }
 
 TEST(UserDate, IncDateAndDateDiff) {
-  const std::tuple<Date, int, int, int, Date> inc[] = {
-      {FromCivil(2001, 1, 31), 0, 1, 0, FromCivil(2001, 3, 3)},  // 28 February + 3 days
-      {FromCivil(2000, 1, 31), 0, 1, 0, FromCivil(2000, 3, 2)},
-      {FromCivil(2000, 2, 29), 0, 0, 1, FromCivil(2001, 3, 1)},
-      {FromCivil(2001, 5, 20), 1, 1, 1, FromCivil(2002, 6, 21)},
-      {0, -1, 0, 0, BadDate},
-      {kMaxDate, 1, 0, 0, BadDate},
-      {FromCivil(2078, 12, 1), 0, 1, 0, BadDate},
-  };
-  for (const auto& [from, d, m, y, expected] : inc) EXPECT_EQ(expected, IncDate(from, d, m, y)) << from;
-
-  const std::tuple<Date, Date, int> diff[] = {
-      {FromCivil(2001, 1, 31), FromCivil(2001, 3, 1), 101},
-      {FromCivil(2001, 1, 15), FromCivil(2001, 3, 10), 123},  // borrows February's 28 days
-      {FromCivil(1900, 1, 1), FromCivil(2078, 12, 31), 1781130},
-  };
-  for (const auto& [a, b, expected] : diff) {
-    std::int32_t d, m, y;
-    DateDiff(a, b, d, m, y);
-    EXPECT_EQ(expected, y * 10000 + m * 100 + d) << a << ".." << b;
-  }
-
   // Month shifts agree with chrono, and IncDate undoes DateDiff, whenever no day above 28 is held aside.
   std::mt19937 rng(7);
   std::uniform_int_distribution<int> dayNumber(0, kMaxDate), monthShift(-400, 400);
@@ -117,29 +128,6 @@ TEST(UserDate, IncDateAndDateDiff) {
 
 TEST(UserDate, DateTexts) {
   SettingsGuard guard;
-  const std::tuple<const char*, int, int, int, const char*> format[] = {
-      {"DD/MM/YY", 5, 6, 2024, " 5/ 6/24"},
-      {"mm/dd/yyyy", 25, 12, 1999, "12/25/1999"},
-      {"d.m.yy", 25, 12, 1999, "5.2.99"},            // one-character fields keep the last digit
-      {"dDD.mm.yyyyy", 5, 6, 2024, "0 5.06.02024"},  // case decides per position
-      {"dd/mm/yy", 5, 6, 24, "05/06/24"},
-      {"dd/mm/yyyy and more text", 7, 1, 2000, "07/01/2000 and more "},  // cut to 20
-  };
-  for (const auto& [picture, d, m, y, expected] : format) EXPECT_EQ(expected, DMYtoDateString(picture, d, m, y));
-
-  const std::tuple<const char*, const char*, bool, int> parse[] = {
-      {"dd/mm/yyyy", " 5/ 6/2024", true, 20240605},
-      {"mm/dd/yy", "12/25/99", true, 991225},  // the year stays as read
-      {"DD.MM.YYYY", "31.02.2001", false, 20010231},
-      {"dd/mm/yyyy", "ab/06/2024", false, 20240600 - 1},
-      {"dd/mm/yyyy", "05/06/    ", false, -10000 + 605},  // an empty field is unreadable
-  };
-  for (const auto& [picture, text, ok, ymd] : parse) {
-    std::int32_t d = 0, m = 0, y = 0;
-    EXPECT_EQ(ok, DateStringToDMY(picture, text, d, m, y)) << text;
-    EXPECT_EQ(ymd, y * 10000 + m * 100 + d) << text;
-  }
-
   // Fields the text does not give take today's month and year.
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
@@ -153,8 +141,8 @@ TEST(UserDate, DateTexts) {
   Threshold2000 = 1950;
   EXPECT_EQ(FromCivil(2024, 6, 5), DateStringToDate("dd/mm/yy", "05/06/24"));
   SlashChar = '.';
-  EXPECT_EQ("05.06.2024", DateToDateString("dd/mm/yyyy", FromCivil(2024, 6, 5)));
-  EXPECT_EQ("  .  .    ", DateToDateString("dd/mm/yyyy", BadDate));
+  EXPECT_EQ("05.06.2024|  .  .    ", DateToDateString("dd/mm/yyyy", FromCivil(2024, 6, 5)) + "|" +
+                                          DateToDateString("dd/mm/yyyy", BadDate));
   for (const char* picture : {"dd/mm/yyyy", "mm/dd/yyyy", "YYYY-MM-DD", "yyyymmdd"}) {
     for (std::int32_t n = 0; n <= kMaxDate; n += 97) {
       const Date date = static_cast<Date>(n);
@@ -175,33 +163,19 @@ TEST(UserDate, Times) {
   std::uint8_t h = 9, m = 9, s = 9;
   TimeToHMS(kSecondsPerDay, h, m, s);
   EXPECT_EQ(0, h + m + s);
-  EXPECT_EQ(3600, HMStoTime(25, 0, 0));
-  EXPECT_TRUE(ValidTime(23, 60, 60));
+  EXPECT_EQ(std::pair(3600, true), std::pair(int(HMStoTime(25, 0, 0)), ValidTime(23, 60, 60)));
   EXPECT_FALSE(ValidTime(24, 0, 0) || ValidTime(0, 61, 0) || ValidTime(0, 0, 61));
 
-  const std::tuple<const char*, const char*, Time> parse[] = {
-      {"hh:mm te", "12:30 am", 1800},    {"hh:mm te", "00:30 am", BadTime}, {"hh:mm te", "01:05 PM", 47100},
-      {"hh:mm te", "12:30   ", 1800},    {"hh:mm te", "13:00 pm", BadTime}, {"hh:mm te", "01:00 ax", BadTime},
-      {"hh:mm:ss", "24:00:00", BadTime}, {"hh:mm:ss", " 7: 5: 3", 25503},   {"hh:mm", "07:60", 28800},
-      {"hh:mm", "7:05", 0},  // too short: every field 0
-  };
-  for (const auto& [picture, text, t] : parse) EXPECT_EQ(t, TimeStringToTime(picture, text)) << text;
-
   SettingsGuard guard;
-  const std::tuple<const char*, Time, const char*> format[] = {
-      {"hh:mm te", 0, "12:00 am"},        {"hh:mm te", 43200, "12:00 pm"},    {"HH:MM:SS", 11109, " 3: 5: 9"},
-      {"hh:mm:ss", BadTime, "  :  :  "},  {"h", 82800, "3"},                {"hh e", 47100, "13 e"},
-  };
-  for (const auto& [picture, t, expected] : format) EXPECT_EQ(expected, TimeToTimeString(picture, t)) << t;
-  EXPECT_EQ("01:05", TimeToAmPmString("hh:mm", 47100));
+  const std::string plain = TimeToAmPmString("hh:mm", 47100);
   UpCaseTime = true;
   ColonChar = '.';
-  EXPECT_EQ("01.05 PM", TimeToTimeString("hh:mm te", 47100));
+  EXPECT_EQ("01:05|01.05 PM", plain + "|" + TimeToTimeString("hh:mm te", 47100));
 
   TimeDiff(3600, 7322, h, m, s);
-  EXPECT_EQ(10202, h * 10000 + m * 100 + s);
-  EXPECT_EQ(200, IncTime(86000, 0, 10, 0));  // wraps past midnight
-  EXPECT_EQ(7200, IncTime(3600, 25, 0, 0));
+  // IncTime wraps past midnight.
+  EXPECT_EQ((std::array{10202, 200, 7200}),
+            (std::array{h * 10000 + m * 100 + s, int(IncTime(86000, 0, 10, 0)), int(IncTime(3600, 25, 0, 0))}));
 }
 
 // Arbitrary pictures and texts give results of at most 20 characters and times within the day.
@@ -220,9 +194,7 @@ TEST(UserDate, ArbitraryPicturesStayInBounds) {
     const Time t = TimeStringToTime(picture, text);
     ASSERT_TRUE(t == BadTime || (t >= 0 && t < kSecondsPerDay)) << picture << "|" << text;
     std::int32_t d, m, y;
-    if (DateStringToDMY(picture, text, d, m, y)) {
-      ASSERT_NE(BadDate, DMYtoDate(d, m, y)) << picture << "|" << text;
-    }
+    ASSERT_TRUE(!DateStringToDMY(picture, text, d, m, y) || DMYtoDate(d, m, y) != BadDate) << picture << "|" << text;
   }
 }
 

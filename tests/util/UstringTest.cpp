@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "TestUtil.h"
 #include "core/FormatSettings.h"
 #include "core/StringList.h"
 #include "util/Ustring.h"
@@ -21,24 +22,14 @@ using Strings = std::vector<std::string>;
 TEST(Ustring, NumberTexts) {
   EXPECT_EQ("ab  |007|abcdef", Pad("ab", 4) + "|" + LeftPadCh("7", '0', 3) + "|" + PadCh("abcdef", 'x', 3));
   DecimalSeparatorScope comma(',');  // F2SShort keeps "."; PegelToStr follows the process separator
-  const std::pair<double, const char*> shortTexts[] = {
-      {2.5, "2.5"},   {100, "100"},          {-0.000001, "0"},       {1.23456789, "1.23457"},
-      {1e10, "10000000000"}, {-100.0000049, "-100"}, {0.000005, "0.00001"},
-  };
-  for (const auto& [x, expected] : shortTexts) EXPECT_EQ(expected, F2SShort(x)) << x;
   EXPECT_EQ("45,3|-|45", PegelToStr(45.26, 0, 1) + "|" + PegelToStr(0, 0, 1) + "|" + PegelToStr(45.26, 0, 0));
-
-  const std::pair<std::int32_t, const char*> ms[] = {
-      {1234, "00:01:234 [m:s:ms]"}, {3599999, "59:59:999 [m:s:ms]"}, {3600000, "01:00:00 [h:m:s]"},
-      {90000000, "01:01:00 [d:h:m]"}, {2147483647, "24:20:31 [d:h:m]"},
-  };
-  for (const auto& [value, expected] : ms) EXPECT_EQ(expected, MsecToStr(value));
   const double t0 = EncodeDate(2024, 6, 5);
   const std::tuple<double, bool, const char*> spans[] = {
       {EncodeTime(0, 0, 1, 500), true, "00:01:500 [m:s:ms]"},  // 1.5 s stored a little below
       {EncodeTime(0, 0, 1, 500), false, "00:00:01 [h:m:s]"},
       {EncodeTime(1, 2, 3, 400), true, "01:02:03 [h:m:s]"},
       {400 + EncodeTime(23, 59, 0, 0), false, "400:23:59 [d:h:m]"},
+      {1, true, "01:00:00 [d:h:m]"},
   };
   for (const auto& [span, showMs, expected] : spans) {
     EXPECT_EQ(expected, DiffTimeStr(t0, t0 + span, showMs));
@@ -66,21 +57,17 @@ TEST(Ustring, Scanners) {
       {"12", 0, "!@0"},        {"", 1, "!@1"},
   };
   for (const auto& [text, pos, expected] : ints) EXPECT_EQ(expected, Scanned(text, pos, integer)) << text;
+  // Scanning stops at 65534 characters.
+  EXPECT_EQ("12@65535", Scanned(std::string(65532, ' ') + "123", 1, integer));
   std::uint16_t pos = 1;
   std::uint8_t err = 0;
-  EXPECT_EQ(0, striint("abc", pos, -2147483647 - 1, 2147483647, err));  // no number whatever the range
-  EXPECT_EQ(1, err);
+  // No number whatever the range.
+  EXPECT_EQ(std::pair(0, 1), (std::pair{int(striint("abc", pos, -2147483647 - 1, 2147483647, err)), int(err)}));
   EXPECT_EQ("!@1", Scanned("99999999999", 1, [](std::string_view s, std::uint16_t& p, std::uint8_t& e) {
               return striint(s, p, 0, 2147483647, e);
             }));
   EXPECT_EQ("1@7|!@1", Scanned("flag 1", 1, striBool) + "|" + Scanned("flag 2", 1, striBool));
 
-  const auto real = [](std::string_view s, std::uint16_t& p, std::uint8_t& e) { return strireal(s, p, -1, 10, e); };
-  const std::pair<std::string, const char*> reals[] = {
-      {"3,5", "3.5@4"}, {"7.", "7@3"}, {"x -.5 y", "-0.5@6"}, {"2.5e3", "2.5@4"},
-      {"1.2.3", "!@1"}, {"-", "!@1"},  {"11", "!@1"}, {"10", "10@3"}, {"-1", "-1@3"},
-  };
-  for (const auto& [text, expected] : reals) EXPECT_EQ(expected, Scanned(text, 1, real)) << text;
   const auto comma = [](std::string_view s, std::uint16_t& p, std::uint8_t& e) {
     return StriFloat(s, p, 0, 10, e, ',');
   };
@@ -126,6 +113,37 @@ TEST(Ustring, ScannersKeepTheirContractOnRandomText) {
   }
 }
 
+// The rows of tests/data/util/texts.txt.
+TEST(Ustring, TablesAsWritten) {
+  int rows = 0;
+  DecimalSeparatorScope comma(',');  // F2SShort keeps "."
+  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("util/texts.txt")))) {
+    const std::vector<std::string> c = test::SplitTabs(line);
+    double value = 99;
+    if (c[0] == "short") {
+      EXPECT_EQ(c[2], F2SShort(std::stod(c[1]))) << line;
+    } else if (c[0] == "msec") {
+      EXPECT_EQ(c[2], MsecToStr(std::stoi(c[1]))) << line;
+    } else if (c[0] == "real") {
+      EXPECT_EQ(c[2], Scanned(c[1], 1, [](std::string_view s, std::uint16_t& p, std::uint8_t& e) {
+                  return strireal(s, p, -1, 10, e);
+                })) << line;
+    } else if (c[0] == "value") {
+      DecimalSeparatorScope scope(c[1][0]);
+      EXPECT_EQ(c[3] == "1", StrToValue(c[2], value)) << line;
+      EXPECT_DOUBLE_EQ(std::stod(c[4]), value) << line;
+    } else if (c[0] == "order") {
+      EXPECT_EQ(std::pair(std::stoi(c[3]), -std::stoi(c[3])),
+                std::pair(CompareAlphaNum(c[1], c[2]), CompareAlphaNum(c[2], c[1])))
+          << line;
+    } else {
+      continue;
+    }
+    ++rows;
+  }
+  EXPECT_EQ(38, rows);
+}
+
 Strings Fields(char sep, std::string s) {
   Strings out;
   for (std::string sub; GetNextSubStr(sep, s, sub);) out.push_back(sub);
@@ -145,34 +163,12 @@ TEST(Ustring, FieldsAndSeparators) {
   StringList list;
   char sep = 'x';
   ASSERT_TRUE(GetTitleTexts(" Name\tX [m]\tY [m] ", sep, &list));
-  EXPECT_EQ('\t', sep);
-  EXPECT_EQ((Strings{"Name", "X [m]", "Y [m]"}), list.ToVector());
-  EXPECT_FALSE(GetTitleTexts("single", sep, &list));
-  EXPECT_EQ('\0', sep);
-  EXPECT_EQ(0, list.Count());
-
-  const std::tuple<char, const char*, bool, double> values[] = {
-      {'.', " 1,5 ", true, 1.5}, {'.', "1,5,5", false, 0}, {',', "1.5", true, 1.5},
-      {',', "1.5.5", false, 0},  {'.', "2.5E3", true, 2500}, {'.', "", false, 0},
-  };
-  for (const auto& [platform, text, ok, expected] : values) {
-    DecimalSeparatorScope scope(platform);
-    double value = 99;
-    EXPECT_EQ(ok, StrToValue(text, value)) << text;
-    EXPECT_DOUBLE_EQ(expected, value) << text;
-  }
+  EXPECT_EQ(std::pair('\t', Strings{"Name", "X [m]", "Y [m]"}), std::pair(sep, list.ToVector()));
+  EXPECT_EQ(std::tuple(false, '\0', 0), (std::tuple{GetTitleTexts("single", sep, &list), sep, list.Count()}));
 }
 
 TEST(Ustring, NaturalOrder) {
-  const std::tuple<const char*, const char*, int> cases[] = {
-      {"a2", "a10", -1}, {"a02", "a2", 0},    {"B", "a", -1},       {"", "a", -1},        {"a10b2", "a10b10", -1},
-      {"x1y", "x1", 1},  {"1a", "a", -1},     {"v1.10", "v1.9", 1}, {"a 1", "a1", 1},     {"\xE4", "a", 1},
-      {"12345678901234567890", "2", 1},
-  };
-  for (const auto& [a, b, expected] : cases) {
-    EXPECT_EQ(expected, CompareAlphaNum(a, b)) << a << " vs " << b;
-    EXPECT_EQ(-expected, CompareAlphaNum(b, a)) << b << " vs " << a;
-  }
+  EXPECT_EQ(std::pair(1, -1), std::pair(CompareAlphaNum("\xE4", "a"), CompareAlphaNum("a", "\xE4")));
   std::mt19937 rng(3);
   const auto random = [&] {
     std::string s(rng() % 7, ' ');
@@ -183,30 +179,23 @@ TEST(Ustring, NaturalOrder) {
     const std::string a = random(), b = random(), c = random();
     const int ab = CompareAlphaNum(a, b);
     ASSERT_EQ(-ab, CompareAlphaNum(b, a)) << a << " vs " << b;
-    if (ab <= 0 && CompareAlphaNum(b, c) <= 0) {
-      ASSERT_LE(CompareAlphaNum(a, c), 0) << a << " " << b << " " << c;
-    }
+    ASSERT_TRUE(ab > 0 || CompareAlphaNum(b, c) > 0 || CompareAlphaNum(a, c) <= 0) << a << " " << b << " " << c;
     // Without leading zeros, equal means identical.
-    if (ab == 0 && a.find('0') == std::string::npos && b.find('0') == std::string::npos) {
-      ASSERT_EQ(a, b);
-    }
+    ASSERT_TRUE(ab != 0 || a.find('0') != std::string::npos || b.find('0') != std::string::npos || a == b) << a;
   }
 }
 
 TEST(Ustring, OemAndAnsiCodePages) {
   const std::string oem = "Plain 1\x8E\x99\x9A\x84\x94\x81\xE1\x82\x8A\x87\x9C";
   const std::string ansi = "Plain 1\xC4\xD6\xDC\xE4\xF6\xFC\xDF\xE9\xE8\xE7\xA3";  // umlauts, accents, pound
-  EXPECT_EQ(ansi, ConvStrToANSI(oem));
-  EXPECT_EQ(oem, ConvStrToOEM(ansi));
+  EXPECT_EQ(std::pair(ansi, oem), std::pair(ConvStrToANSI(oem), ConvStrToOEM(ansi)));
   EXPECT_EQ("??", ConvStrToANSI("\xC4") + ConvStrToOEM("\x80"));  // box drawing, euro sign
   // Byte for byte, and back again wherever the character exists in both.
   std::string all;
   for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
   const std::string there = ConvStrToANSI(all), back = ConvStrToOEM(there);
   ASSERT_EQ(all.size(), back.size());
-  for (std::size_t i = 0; i < all.size(); ++i) {
-    if (there[i] != '?') { EXPECT_EQ(all[i], back[i]) << i + 1; }
-  }
+  for (std::size_t i = 0; i < all.size(); ++i) EXPECT_TRUE(there[i] == '?' || all[i] == back[i]) << i + 1;
   EXPECT_EQ(255u, ConvStrToANSI(std::string(300, 'a')).size());
 }
 
@@ -214,8 +203,7 @@ TEST(Ustring, ComputerName) {
   const std::string name = GetMyComputerName();
   char host[256] = {};
   ASSERT_EQ(0, gethostname(host, sizeof host - 1));
-  EXPECT_FALSE(name.empty());
-  EXPECT_TRUE(name.size() <= 15 && name.find('.') == std::string::npos) << name;
+  EXPECT_TRUE(!name.empty() && name.size() <= 15 && name.find('.') == std::string::npos) << name;
   EXPECT_EQ(0u, std::string(host).rfind(name, 0)) << name << " is not the start of " << host;
 }
 
