@@ -121,6 +121,9 @@ TEST(SpreadsheetImportCells, NumberFormatsAndSerials) {
   EXPECT_EQ("12:00:00", detail::SerialDateText(0.5, true));
   EXPECT_EQ("-1", detail::SerialDateText(-1, false));
   EXPECT_EQ("-50:00:00", detail::NumberText(-50.0 / 24, NumberKind::Elapsed, false));
+  std::string text;  // .xls text in UTF-16: U+10FFFF as a surrogate pair, then a lone low surrogate
+  detail::AppendUtf16(text, reinterpret_cast<const unsigned char*>("\xFF\xDB\xFF\xDF\x00\xDC"), 3);
+  EXPECT_EQ("\xF4\x8F\xBF\xBF\xEF\xBF\xBD", text);
 }
 
 // ---- limits and files that are refused ----

@@ -52,9 +52,9 @@ const Expected& Load() {
 
 // The stored definitions in the lines of the data file; engine type codes as the layout tables label them.
 std::vector<std::string> Stored(TABSTable& table, bool withFields) {
-  static const std::map<std::int32_t, std::string> labels = {
-      {2, "text"},     {6, "int16"},     {7, "int32"},    {10, "uint16"},  {12, "autoinc"}, {21, "double"},
-      {23, "boolean"}, {27, "datetime"}, {31, "blob"},    {32, "graphic"}, {33, "memo"}};
+  std::map<std::int32_t, std::string> labels;
+  for (int k = 0; k <= static_cast<int>(ColumnKind::Memo); ++k)
+    labels[EngineTypeCode(ColumnKind(k))] = ColumnKindLabel(ColumnKind(k), LayoutFamily::Advanced);
   std::vector<std::string> out;
   const auto field = [&](const std::string& name, const std::string& type, std::int32_t size, bool required,
                          std::int32_t algorithm, std::int32_t level) {
