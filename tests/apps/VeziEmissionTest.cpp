@@ -4,8 +4,6 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,13 +23,6 @@ using test::RunResult;
 using test::TempDir;
 
 RunResult Vezi(const std::vector<std::string>& args) { return test::RunProgram(VEZI_EXECUTABLE, args); }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -63,7 +54,7 @@ TEST(VeziEmissionTnm, JsonAndSvgOfTheReferenceConstants) {
     EXPECT_EQ(json["bands"][k]["db"].get<float>(), bands[k]) << k;
   }
 
-  const test::SvgSummary svg = test::ParseSvg(ReadFile(svgPath));
+  const test::SvgSummary svg = test::ParseSvg(test::ReadFile(svgPath));
   ASSERT_TRUE(svg.wellFormed) << svg.error;
   EXPECT_EQ(svg.bars.size(), 24u);
   char sumText[32];
@@ -128,7 +119,7 @@ TEST(VeziEmissionSpectrum, ProtocolChartAndErrors) {
 
   const std::string svgPath = dir.File("s.svg");
   ASSERT_EQ(Vezi({"spectrum", path, "1", "--svg", svgPath}).exitCode, 0);
-  const test::SvgSummary svg = test::ParseSvg(ReadFile(svgPath));
+  const test::SvgSummary svg = test::ParseSvg(test::ReadFile(svgPath));
   ASSERT_TRUE(svg.wellFormed) << svg.error;
   EXPECT_EQ(svg.bars.size(), 3u);
   EXPECT_EQ(svg.Labels("title").at(0).text, "\"element 1\" (record 1 of emis.abs)");
