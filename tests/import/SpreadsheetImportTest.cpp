@@ -182,37 +182,23 @@ protected:
   TStringGrid view_;
 };
 
+// The files of tests/data/import/text-files.txt: encodings, line ends and refusals.
 TEST_F(SpreadsheetImportText, EncodingsLineEndsAndRefusals) {
-  struct Case {
-    std::string Bytes;
-    int CodePage;
-    std::vector<std::string> Cells;  // empty with Error
-    int Lines;
-    const char* Error;
-  } cases[] = {
-      {"a\tb\n\"q\tr\"\n", 1252, {"A1=a", "B1=b", "A2=\"q", "B2=r\""}, 2, nullptr},  // no quoting
-      {"x\t\tz\r\n\r\ny", 1252, {"A1=x", "C1=z", "A3=y"}, 3, nullptr},
-      {"a\rb\r", 1252, {"A1=a", "A2=b"}, 2, nullptr},
-      {"\xEF\xBB\xBFName\tL\xC3\xBC" "fter\n", 1252, {"A1=Name", "B1=L\xC3\xBC" "fter"}, 1, nullptr},
-      {std::string("\xFF\xFEN\0a\0\t\0\xFC\0\n\0", 12), 1252, {"A1=Na", "B1=\xC3\xBC"}, 1, nullptr},
-      {std::string("\xFE\xFF\0N\0a\0\t\0\xFC\0\n", 12), 1252, {"A1=Na", "B1=\xC3\xBC"}, 1, nullptr},
-      {"L\xFC" "fter\t\x80\n", 1252, {"A1=L\xC3\xBC" "fter", "B1=\xE2\x82\xAC"}, 1, nullptr},
-      {"L\x81" "fter\n", 850, {"A1=L\xC3\xBC" "fter"}, 1, nullptr},
-      {std::string("a\tb\0c\n", 6), 1252, {}, 0, "Line 1, column B: the cell holds a NUL byte"},
-      {std::string("\0\0\0\0binary\x01\x02", 12), 1252, {}, 0,
-       "Not a text file: it holds control bytes such as NUL (text in UTF-16 needs a byte order mark)"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.Bytes);
-    imp_.TextCodePage = c.CodePage;
-    if (c.Error != nullptr) {
-      EXPECT_THROW_MSG(Load(c.Bytes), Exception, c.Error);
+  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("import/text-files.txt")))) {
+    if (line.starts_with("#")) continue;
+    const auto c = test::SplitTabs(line);
+    SCOPED_TRACE(line);
+    std::string bytes;
+    for (std::size_t i = 0; i < c[0].size(); i += 2) bytes += static_cast<char>(std::stoi(c[0].substr(i, 2), nullptr, 16));
+    imp_.TextCodePage = std::stoi(c[1]);
+    if (c[3] == "error") {
+      EXPECT_THROW_MSG(Load(bytes), Exception, c[4]);
       continue;
     }
-    Load(c.Bytes);
+    Load(bytes);
     EXPECT_EQ("ASCII", imp_.FileType());
-    EXPECT_EQ(c.Cells, GridCells(imp_));
-    EXPECT_EQ(c.Lines, imp_.GetLastRow());
+    EXPECT_EQ(std::vector<std::string>(c.begin() + 3, c.end()), GridCells(imp_));
+    EXPECT_EQ(std::stoi(c[2]), imp_.GetLastRow());
   }
 }
 
