@@ -1,6 +1,7 @@
 // Links, value assembly, auto link, the line loop and the name check on a real library.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <deque>
 #include <fstream>
 
@@ -73,16 +74,6 @@ protected:
   TFieldNameList fields_;
   TExcelImportForm form_{dialogs_};
 };
-
-TEST_F(ColumnMapping, LoadSetsCaptionLinesAndHeader) {
-  EXPECT_EQ("ASCII file import definition [" + dir_.File("data.txt") + "]", form_.Caption);
-  EXPECT_EQ(2, form_.ImportData.MinRow());
-  EXPECT_EQ(4, form_.ImportData.MaxRow());
-  EXPECT_EQ(1, form_.ImportHeader.MaxRow());
-  EXPECT_EQ(4, form_.StopLine.Value);
-  EXPECT_EQ(3, form_.GetXLSColNo("C"));
-  EXPECT_EQ(0, form_.GetXLSColNo("Q"));
-}
 
 TEST_F(ColumnMapping, UseCountsFollowLinks) {
   Link(false, "A", "Name");
@@ -194,7 +185,11 @@ TEST_F(ColumnMapping, StartChecksAndLineLoopWithActions) {
   EXPECT_EQ(0, form_.CounterA);
 }
 
-TEST_F(ColumnMapping, LinesBeyondTheSpinBoxesAndTextsFromTheTable) {
+TEST_F(ColumnMapping, LoadSetsCaptionAndLinesAlsoBeyondTheSpinBoxesAndTextsComeFromTheTable) {
+  EXPECT_EQ("ASCII file import definition [" + dir_.File("data.txt") + "]", form_.Caption);
+  EXPECT_EQ((std::array{2, 4, 1, 4}), (std::array{form_.ImportData.MinRow(), form_.ImportData.MaxRow(),
+                                                  form_.ImportHeader.MaxRow(), form_.StopLine.Value}));
+  EXPECT_EQ(std::pair(3, 0), std::pair(form_.GetXLSColNo("C"), form_.GetXLSColNo("Q")));
   form_.SetLines(3, 0);
   EXPECT_EQ(3, form_.ImportData.MinRow());
   EXPECT_EQ(4, form_.ImportData.MaxRow());
