@@ -424,13 +424,10 @@ TEST(ParadoxBytesEncryption, HooksDecideAndDecrypt) {
 }
 
 TEST(ParadoxBytesHeader, TypeTextsAndTableLevels) {
-  EXPECT_EQ(TDBParadox::GetStrFileType(0), "indexed .DB data file");
-  EXPECT_EQ(TDBParadox::GetStrFileType(7), "secondary index .YGn file (inc or non inc)");
-  EXPECT_EQ(TDBParadox::GetStrFileType(9), "");
-  EXPECT_EQ(TDBParadox::GetStrFieldType(14), "Formated MEMO");
-  EXPECT_EQ(TDBParadox::GetStrFieldType(16), "Graphic");
-  EXPECT_EQ(TDBParadox::GetStrFieldType(24), "Bytes");
-  EXPECT_EQ(TDBParadox::GetStrFieldType(7), "<unknown>");
+  const auto file = TDBParadox::GetStrFileType;
+  const auto field = TDBParadox::GetStrFieldType;
+  EXPECT_EQ("indexed .DB data file|secondary index .YGn file (inc or non inc)|", file(0) + "|" + file(7) + "|" + file(9));
+  EXPECT_EQ("Formated MEMO|Graphic|Bytes|<unknown>", field(14) + "|" + field(16) + "|" + field(24) + "|" + field(7));
   const std::pair<int, int> levels[] = {{3, 30}, {4, 35}, {5, 40}, {9, 40}, {10, 50}, {11, 50}, {12, 70}, {13, 65535}};
   for (auto [version, level] : levels) {
     std::string db = Numbered(1);

@@ -109,7 +109,7 @@ TEST(SpreadsheetImportCells, NumberFormatsAndSerials) {
       {"yyyy-mm-dd", NumberKind::Date},    {"[h]:mm:ss", NumberKind::Elapsed}, {"[mm]:ss", NumberKind::Elapsed},
       {"0.0 \"dB\"", NumberKind::Number},  {"\\d0", NumberKind::Number},      {"[Red]0.00", NumberKind::Number},
       {"General", NumberKind::Number},     {"mm:ss.0", NumberKind::Date},     {"0;[h]", NumberKind::Number},
-      {"[$-407]dd.mm.yy", NumberKind::Date}};
+      {"[$-407]dd.mm.yy", NumberKind::Date}, {"\"\"yyyy", NumberKind::Date}};
   for (const auto& [code, kind] : codes) EXPECT_EQ(kind, detail::ClassifyFormatCode(code)) << code;
   EXPECT_EQ(NumberKind::Date, detail::BuiltinFormatKind(22));
   EXPECT_EQ(NumberKind::Elapsed, detail::BuiltinFormatKind(46));
@@ -139,6 +139,8 @@ TEST(SpreadsheetImportHostile, LimitsEndInClearErrors) {
   small.MaxEntryBytes = 400;  // the workbook relationships inflate to more
   EXPECT_THROW_MSG(detail::ReadXlsxSheet0(xlsx.data(), xlsx.size(), sink, small), Exception,
                    "The part xl/_rels/workbook.xml.rels inflates beyond 400 bytes");
+  small.MaxEntryBytes = 674;  // the size of that part: it just fits
+  EXPECT_NO_THROW(detail::ReadXlsxSheet0(xlsx.data(), xlsx.size(), sink, small));
   small = {};
   small.MaxSharedStrings = 1;
   EXPECT_THROW_MSG(detail::ReadXlsxSheet0(xlsx.data(), xlsx.size(), sink, small), Exception,

@@ -44,7 +44,7 @@ TEST(ProjectSettingsHourRange, SetBereichAndGetBereich) {
       {" 0 7 - 1 9 ", true, Hours({{7, 19}})},  // "0 7" reads as 07
       {"7h-19h", true, Hours({{7, 19}})},
       {"7-19-3", true, Hours({{7, 19}})},  // b ends at the next "-"
-      {"7-25", false, Hours({})},
+      {"7-25", false, Hours({})},       {"7-240", false, Hours({})},
       {"7", false, Hours({})},
       {"7-19;", false, Hours({})},
       {"1-2;3-99999999999999999999", false, Hours({})},
