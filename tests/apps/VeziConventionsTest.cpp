@@ -1,5 +1,4 @@
-// The conventions every vezi command shares: --version, unknown commands, the error prefix and the number
-// parser, the bands named for a person, and an interrupt while the name question waits.
+// The conventions every vezi command shares: --version, unknown commands and the number parser, the bands named for a person, and an interrupt while the name question waits.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -38,29 +37,7 @@ TEST(VeziConventions, VersionAndUnknownCommand) {
   EXPECT_EQ(bogus.exitCode, 2);
   EXPECT_EQ(bogus.err.rfind("vezi: unknown command 'bogus'; the commands are: ", 0), 0u) << bogus.err;
   EXPECT_TRUE(Contains(bogus.err, "convert") && Contains(bogus.err, "bands")) << bogus.err;
-}
-
-// Every usage error is "vezi: " + what is wrong, numbers as they were written, NaN and infinities refused.
-TEST(VeziConventions, UsageErrorsAndNumbers) {
-  const struct {
-    std::vector<std::string> args;
-    std::string message;
-  } cases[] = {
-      {{"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "nan"}, "--speed: 'nan' is not a number"},
-      {{"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "inf"}, "--speed: 'inf' is not a number"},
-      {{"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "-3"}, "--speed: Value -3 not in range 0 to 300"},
-      {{"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "5km"}, "--speed: '5km' is not a number"},
-      {{"spectrum", "emis.abs", "1e3"}, "NR: '1e3' is not a whole number"},
-      {{"import", "in.txt", "--into", "emis.abs"}, "give --map FIELD=COL or --auto-link"},
-      {{"tnm", "--pavement", "avg", "--speed", "50"}, "give --vehicle, or --library with --record"},
-      {{"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "50", "--record", "1"},
-       "--record requires --library"},
-  };
-  for (const auto& c : cases) {
-    const RunResult r = Vezi(c.args);
-    EXPECT_EQ(r.exitCode, 2) << c.message;
-    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "vezi: " + c.message);
-  }
+  // (The usage errors are among the calls of VeziLibraryTest.) A number as it was written, with its sign.
   const RunResult ok = Vezi({"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "+55.5"});
   EXPECT_EQ(ok.exitCode, 0) << ok.err;
 }

@@ -1,11 +1,10 @@
 // vezi tnm and vezi spectrum end to end: the real executable, its output, files and exit codes.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,19 +20,11 @@
 namespace vez {
 namespace {
 
+using ::testing::HasSubstr;
 using test::RunResult;
 using test::TempDir;
 
 RunResult Vezi(const std::vector<std::string>& args) { return test::RunProgram(VEZI_EXECUTABLE, args); }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TTNMSpectrum Expected(const TTNMEmisConsts& consts, TFullThrottle t, float kmh, float& sum) {
   TTNMSpectrum bands{};
@@ -63,7 +54,7 @@ TEST(VeziEmissionTnm, JsonAndSvgOfTheReferenceConstants) {
     EXPECT_EQ(json["bands"][k]["db"].get<float>(), bands[k]) << k;
   }
 
-  const test::SvgSummary svg = test::ParseSvg(ReadFile(svgPath));
+  const test::SvgSummary svg = test::ParseSvg(test::ReadFile(svgPath));
   ASSERT_TRUE(svg.wellFormed) << svg.error;
   EXPECT_EQ(svg.bars.size(), 24u);
   char sumText[32];
@@ -97,13 +88,12 @@ TEST(VeziEmissionTnm, ConstantsFromALibraryRecord) {
   EXPECT_EQ(nlohmann::json::parse(r.out)["sum"].get<float>(), sum);
 
   const RunResult text = Vezi({"tnm", "--library", path, "--record", "1", "--pavement", "pcc", "--speed", "30"});
-  EXPECT_TRUE(Contains(text.out, "City bus (record 1, Buses), Portland cement concrete (PCC), cruise, 30 km/h"))
-      << text.out;
+  EXPECT_THAT(text.out, HasSubstr("City bus (record 1, Buses), Portland cement concrete (PCC), cruise, 30 km/h"));
 
   const RunResult wrongType =
       Vezi({"tnm", "--library", path, "--record", "1", "--vehicle", "mc", "--pavement", "pcc", "--speed", "30"});
   EXPECT_EQ(wrongType.exitCode, 1);
-  EXPECT_TRUE(Contains(wrongType.err, "record 1 holds Buses, not Motorcycles")) << wrongType.err;
+  EXPECT_THAT(wrongType.err, HasSubstr("record 1 holds Buses, not Motorcycles"));
   const RunResult missing = Vezi({"tnm", "--library", path, "--record", "2", "--pavement", "pcc", "--speed", "30"});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_EQ(missing.err, "vezi: '" + path + "' has no record 2\n");
@@ -124,11 +114,11 @@ TEST(VeziEmissionSpectrum, ProtocolChartAndErrors) {
             "  1000Hz \t   3.01030\n"
             "  2000Hz \t  -3.01030\n");
   const RunResult clamped = Vezi({"spectrum", path, "1", "--clamp"});
-  EXPECT_TRUE(Contains(clamped.out, "  1000Hz \t   0.99900\n")) << clamped.out;
+  EXPECT_THAT(clamped.out, HasSubstr("  1000Hz \t   0.99900\n"));
 
   const std::string svgPath = dir.File("s.svg");
   ASSERT_EQ(Vezi({"spectrum", path, "1", "--svg", svgPath}).exitCode, 0);
-  const test::SvgSummary svg = test::ParseSvg(ReadFile(svgPath));
+  const test::SvgSummary svg = test::ParseSvg(test::ReadFile(svgPath));
   ASSERT_TRUE(svg.wellFormed) << svg.error;
   EXPECT_EQ(svg.bars.size(), 3u);
   EXPECT_EQ(svg.Labels("title").at(0).text, "\"element 1\" (record 1 of emis.abs)");
@@ -139,8 +129,7 @@ TEST(VeziEmissionSpectrum, ProtocolChartAndErrors) {
             "shows)\n");
   const RunResult incomplete = Vezi({"spectrum", path, "2"});
   EXPECT_EQ(incomplete.exitCode, 1);
-  EXPECT_TRUE(Contains(incomplete.err, "record 2 (\"element 2\") of '" + path + "' is not marked complete"))
-      << incomplete.err;
+  EXPECT_THAT(incomplete.err, HasSubstr("record 2 (\"element 2\") of '" + path + "' is not marked complete"));
   EXPECT_EQ(Vezi({"spectrum", dir.File("none.abs"), "1"}).exitCode, 1);
 }
 

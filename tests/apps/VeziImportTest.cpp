@@ -150,6 +150,9 @@ TEST_F(VeziImport, NothingIsCreatedOrChangedWhenTheRunStoresNothing) {
   EXPECT_THAT(r.err, HasSubstr("The file has no column \"Q\" (its columns are A to B)"));
   EXPECT_EQ(2, Vezi({"import", in, "--into", Lib()}).exitCode);
   EXPECT_FALSE(fs::exists(Lib()));
+  // A library of classic definitions offers its fields as well.
+  r = Vezi({"import", in, "--into", dir_.File("libs/NMPBMet.abs"), "--auto-link"});
+  EXPECT_THAT(r.out, HasSubstr(Summary(1, 0, 0, 0))) << r.err;
 }
 
 }  // namespace

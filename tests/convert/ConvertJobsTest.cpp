@@ -14,6 +14,7 @@
 
 #include "TestUtil.h"
 #include "convert/ConvertParadox.h"
+#include "convert/internal/JobPool.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
 #include "pxwriter/PxWriter.h"
@@ -111,6 +112,25 @@ TConvertOptions Jobs(int jobs) {
   TConvertOptions options;
   options.Jobs = jobs;
   return options;
+}
+
+// The pool itself: messages as they come, and how each job ended (a result, its exception's text, its exit code,
+// or no result).
+TEST(ConvertJobs, PoolReportsHowEachJobEnded) {
+  std::map<std::size_t, std::string> ends;
+  detail::TJobHooks hooks;
+  hooks.Message = [&](std::size_t job, std::string_view m) { ends[job] += std::string(m) + ";"; };
+  hooks.Finished = [&](std::size_t job, detail::TJobEnd end) { ends[job] += end.Finished ? "+" + end.Result : end.Failure; };
+  const auto work = [](std::size_t job, detail::TJobChannel& channel) {
+    channel.Message("m" + std::to_string(job));
+    if (job == 1) throw std::runtime_error("no table");
+    if (job == 2) ::_exit(3);
+    if (job == 0) channel.Result("done");
+  };
+  detail::RunJobs(4, 2, work, hooks);
+  EXPECT_EQ((std::map<std::size_t, std::string>{
+                {0, "m0;+done"}, {1, "m1;no table"}, {2, "m2;ended with exit code 3"}, {3, "m3;ended without a result"}}),
+            ends);
 }
 
 TEST(ConvertJobs, FourJobsGiveTheLibrariesAndTheLogOfOne) {

@@ -1,6 +1,7 @@
 // Links, value assembly, auto link, the line loop and the name check on a real library.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <deque>
 #include <fstream>
 
@@ -74,16 +75,6 @@ protected:
   TExcelImportForm form_{dialogs_};
 };
 
-TEST_F(ColumnMapping, LoadSetsCaptionLinesAndHeader) {
-  EXPECT_EQ("ASCII file import definition [" + dir_.File("data.txt") + "]", form_.Caption);
-  EXPECT_EQ(2, form_.ImportData.MinRow());
-  EXPECT_EQ(4, form_.ImportData.MaxRow());
-  EXPECT_EQ(1, form_.ImportHeader.MaxRow());
-  EXPECT_EQ(4, form_.StopLine.Value);
-  EXPECT_EQ(3, form_.GetXLSColNo("C"));
-  EXPECT_EQ(0, form_.GetXLSColNo("Q"));
-}
-
 TEST_F(ColumnMapping, UseCountsFollowLinks) {
   Link(false, "A", "Name");
   EXPECT_EQ(1, fields_[0].UseCount);
@@ -93,6 +84,7 @@ TEST_F(ColumnMapping, UseCountsFollowLinks) {
   Link(true, "", "Level");   // fixed text empty: ignored
   Link(false, "B", "Nope");  // no such field: ignored
   EXPECT_EQ(2, form_.Links.Count());
+  EXPECT_THROW_MSG(form_.Links.Delete(2), EListError, "List index out of bounds (2)");
   form_.Links[1].SetValue(true, "5", "", "Level", "Level", &fields_[1]);
   EXPECT_EQ(1, fields_[0].UseCount);
   EXPECT_EQ(1, fields_[1].UseCount);
@@ -193,7 +185,11 @@ TEST_F(ColumnMapping, StartChecksAndLineLoopWithActions) {
   EXPECT_EQ(0, form_.CounterA);
 }
 
-TEST_F(ColumnMapping, LinesBeyondTheSpinBoxesAndTextsFromTheTable) {
+TEST_F(ColumnMapping, LoadSetsCaptionAndLinesAlsoBeyondTheSpinBoxesAndTextsComeFromTheTable) {
+  EXPECT_EQ("ASCII file import definition [" + dir_.File("data.txt") + "]", form_.Caption);
+  EXPECT_EQ((std::array{2, 4, 1, 4}), (std::array{form_.ImportData.MinRow(), form_.ImportData.MaxRow(),
+                                                  form_.ImportHeader.MaxRow(), form_.StopLine.Value}));
+  EXPECT_EQ(std::pair(3, 0), std::pair(form_.GetXLSColNo("C"), form_.GetXLSColNo("Q")));
   form_.SetLines(3, 0);
   EXPECT_EQ(3, form_.ImportData.MinRow());
   EXPECT_EQ(4, form_.ImportData.MaxRow());
@@ -277,19 +273,15 @@ TEST_F(ColumnMappingNameCheck, EveryAnswer) {
     EXPECT_EQ(c.FinalName, name);
     EXPECT_EQ(c.State, t.State());
     EXPECT_EQ(c.Asked, static_cast<int>(dialogs_.asked.size()));
+    if (c.Asked > 0) {
+      EXPECT_EQ("Element \"" + std::string(c.Name) + "\" already exists", dialogs_.asked[0]);
+    }
     if (c.State == TDataSetState::dsEdit) {
       EXPECT_TRUE(SameText(c.Name, Current())) << Current();
     }
     EXPECT_EQ("", t.GetIndexName());  // restored
     if (t.State() != TDataSetState::dsBrowse) t.Cancel();
   }
-  dialogs_.asked.clear();
-  dialogs_.answers.assign({{0, ""}});
-  std::string name = "Beta";
-  TneAction action = neOverwrite;
-  Check(name, action);
-  EXPECT_EQ((std::vector<std::string>{"Element \"Beta\" already exists"}), dialogs_.asked);
-  t.Cancel();
 }
 
 TEST_F(ColumnMappingNameCheck, IndexAlreadyCurrentStaysAndTheFoundRecordIsEdited) {

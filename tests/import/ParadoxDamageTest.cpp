@@ -111,15 +111,8 @@ TEST(ParadoxDamage, BlobPastTheEndOfATruncatedMbIsEmptyWithAWarning) {
                                      "lies past the end of the .mb file (8212 bytes); the value is left empty"});
 }
 
-// 12 records of 202 bytes, 5 to a 1 KB block: blocks 1..3.
-std::string Numbered12() {
-  Writer w({{"N", 3, 2}, {"Pad", 1, 200}}, {1, 12, 1252, 2, "ascii"});
-  for (int i = 0; i < 12; ++i) w.AddRecord({Writer::Short(static_cast<std::int16_t>(i + 1)), Writer::Char("x", 200)});
-  return w.DbBytes();
-}
-
 TEST(ParadoxDamage, TruncatedDbIsReadAsFarAsItGoes) {
-  const std::string whole = Numbered12();
+  const std::string whole = test::Numbered(12);
   const std::size_t block3 = test::Get16(whole, 2) + 2 * 1024;
   struct Case {
     std::size_t Keep;  // bytes of block 3 left
@@ -143,13 +136,13 @@ TEST(ParadoxDamage, RunningOutOfMemoryIsANamedError) {
   TDBParadox reader;
   reader.OnCellValue = [](TCustomSpreadSheetFile&, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
                           const Variant&, TAlignment) { throw std::bad_alloc(); };
-  std::istringstream stream(Numbered12());
+  std::istringstream stream(test::Numbered(12));
   reader.StepLoading = false;
   EXPECT_THROW_MSG(reader.LoadFromStream(stream), Exception, "(stream): not enough memory to read the table");
 }
 
 TEST(ParadoxDamage, SetFieldValueRefusesOffsetsOutsideTheRecordArea) {
-  const std::string db = Numbered12();
+  const std::string db = test::Numbered(12);
   std::istringstream stream(db);
   TDBParadox reader;
   Reported r;

@@ -29,20 +29,15 @@ std::string WriteSample(const test::TempDir& dir) {
   return path;
 }
 
-TEST(ParadoxDump, Csv) {
+TEST(ParadoxDump, CsvAndJsonThatKeepsTextValidAlsoForRawBytes) {
   test::TempDir dir;
-  std::ostringstream out;
-  DumpParadoxTable(WriteSample(dir), ParadoxDumpFormat::Csv, out);
-  EXPECT_EQ(out.str(),
+  const std::string path = WriteSample(dir);
+  std::ostringstream csv, out;
+  DumpParadoxTable(path, ParadoxDumpFormat::Csv, csv);
+  EXPECT_EQ(csv.str(),
             "Id,Name,Wert,Tag,Ok,Bin,Zeit\n"
             "1,\"a,\"\"b\"\"\",0.1,2000-01-01,true,2:" + detail::Sha256Hex("\x01\x02") + ",12:00:00.000\n"
             "2,\xc3\x84rger,Infinity,,false,,\n");
-}
-
-TEST(ParadoxDump, JsonKeepsTextValidAlsoForRawBytes) {
-  test::TempDir dir;
-  const std::string path = WriteSample(dir);
-  std::ostringstream out;
   DumpParadoxTable(path, ParadoxDumpFormat::Json, out);
   const std::string json = out.str();
   EXPECT_NE(json.find("{\"file\":\"sample.db\",\"fields\":[{\"name\":\"Id\",\"type\":\"AutoInc\",\"size\":4}"),

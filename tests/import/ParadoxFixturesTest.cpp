@@ -19,21 +19,6 @@ namespace {
 using test::SplitLines;
 using test::SplitTabs;
 
-// Compares two line lists and reports the first differences line by line.
-void ExpectSameLines(const std::vector<std::string>& expected, const std::vector<std::string>& actual,
-                     const std::string& what) {
-  int reported = 0;
-  const std::size_t n = std::max(expected.size(), actual.size());
-  for (std::size_t i = 0; i < n && reported < 10; ++i) {
-    const std::string e = i < expected.size() ? expected[i] : "<missing>";
-    const std::string a = i < actual.size() ? actual[i] : "<missing>";
-    if (e != a) {
-      ADD_FAILURE() << what << " line " << i + 1 << "\n  expected: " << e << "\n  actual:   " << a;
-      ++reported;
-    }
-  }
-}
-
 std::string DumpCells(const std::string& db) {
   std::ostringstream out;
   DumpParadoxTable(test::DataPath("paradox/" + db), ParadoxDumpFormat::Cells, out, true);
@@ -102,7 +87,7 @@ class ParadoxFixtures : public testing::TestWithParam<std::string> {};
 TEST_P(ParadoxFixtures, EveryCellMatchesTheReference) {
   const auto expected = SplitLines(test::ReadFile(CellFile(GetParam())));
   ASSERT_GT(expected.size(), 14u) << GetParam();
-  ExpectSameLines(ApplyDisagreements(GetParam(), expected), SplitLines(DumpCells(GetParam())), GetParam());
+  EXPECT_EQ(ApplyDisagreements(GetParam(), expected), SplitLines(DumpCells(GetParam())));
 }
 
 INSTANTIATE_TEST_SUITE_P(All, ParadoxFixtures, testing::ValuesIn(Tables()), [](const auto& info) {
@@ -137,8 +122,7 @@ TEST(ParadoxFixtures, EncryptedTableReadsWithItsPassword) {
   std::ostringstream out;
   ParadoxReadResult result;
   DumpParadoxTable(path, ParadoxDumpFormat::Cells, out, options, &result);
-  ExpectSameLines(SplitLines(test::ReadFile(test::DataPath("paradox/generated/multiblock.cells.txt"))), SplitLines(out.str()),
-                  "multiblock_enc.db");
+  EXPECT_EQ(SplitLines(test::ReadFile(test::DataPath("paradox/generated/multiblock.cells.txt"))), SplitLines(out.str()));
   EXPECT_EQ(result.RecordsRead, 1000);
   EXPECT_FALSE(result.RecordsMissing);
   const std::pair<const char*, const char*> refused[] = {{"", "No password was given."},
@@ -167,7 +151,7 @@ TEST(ParadoxFixtures, EmptiedBlockInTheChainIsSkipped) {
   std::vector<std::string> actual;
   for (const auto& line : SplitLines(DumpCells("generated/emptyblock.db")))
     if (line.rfind("C\t", 0) == 0) actual.push_back(line);
-  ExpectSameLines(expected, actual, "emptyblock.db");
+  EXPECT_EQ(expected, actual);
 }
 
 }  // namespace

@@ -47,6 +47,14 @@ inline Reported LoadBytes(const std::string& db) {
   return LoadBytes(db, reader);
 }
 
+// Records numbered 1..n (a ShortInt) beside a Char field of 200 bytes: 5 records to a 1 KB block.
+inline std::string Numbered(int records) {
+  pxw::Writer w({{"N", 3, 2}, {"Pad", 1, 200}}, {1, 12, 1252, 2, "ascii"});
+  for (int i = 0; i < records; ++i)
+    w.AddRecord({pxw::Writer::Short(static_cast<std::int16_t>(i + 1)), pxw::Writer::Char("x", 200)});
+  return w.DbBytes();
+}
+
 inline void Put16(std::string& s, std::size_t at, unsigned v) {
   s[at] = static_cast<char>(v & 0xFF);
   s[at + 1] = static_cast<char>((v >> 8) & 0xFF);

@@ -55,7 +55,7 @@ std::vector<std::string> ColumnTexts(const TSpreadSheetCells& cells, int col) {
   return out;
 }
 
-TEST(SMCells, CellsSortByColumnPutsMissingCellsFirstAscending) {
+TEST(SMCells, CellsSortByColumnPutsMissingCellsFirstAndComparesNumbersByValue) {
   TSpreadSheetCells cells;
   const char* values[] = {"b", nullptr, "a", "c", nullptr, "a"};
   for (int r = 0; r < 6; ++r) {
@@ -71,12 +71,10 @@ TEST(SMCells, CellsSortByColumnPutsMissingCellsFirstAscending) {
   // ClearSort orders by creation index, highest first.
   cells.ClearSort();
   EXPECT_EQ(ColumnTexts(cells, 0), (std::vector<std::string>{"5", "4", "3", "2", "1", "0"}));
-}
-
-TEST(SMCells, CellsSortComparesNumbersByValueAndPlainTextHasOneExtraRowAndColumn) {
+  // Numbers compare by value; the plain text has one extra row and column.
   TSpreadSheet sheet;
-  const double values[] = {10, 9.5, -1, 100};
-  for (int r = 0; r < 4; ++r) sheet.Cells.SetValue(0, r, Variant(values[r]), taLeftJustify, 0);
+  const double numbers[] = {10, 9.5, -1, 100};
+  for (int r = 0; r < 4; ++r) sheet.Cells.SetValue(0, r, Variant(numbers[r]), taLeftJustify, 0);
   sheet.Cells.SortByColumn(0, false);
   EXPECT_EQ(ColumnTexts(sheet.Cells, 0), (std::vector<std::string>{"-1", "9.5", "10", "100"}));
   sheet.Cells.Clear();

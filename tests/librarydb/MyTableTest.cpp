@@ -110,18 +110,21 @@ TEST(MyTable, RenameMovesTheFileAndTheTable) {
 }
 
 // Old libraries carry upper-case names: every look-up finds the file whatever the case of its name.
-TEST(MyTable, FindsLibrariesInAnyLetterCaseAndRenamesByCase) {
+TEST(MyTable, FindsLibrariesInAnyLetterCaseRenamesByCaseAndOpensCopies) {
   TempDir dir;
   {
     TMyTable lib(dir.File("EMIS.abs"), false);
     DefineSmallTable(lib.Table());
     lib.CreateDBTable();
+    lib.Table().Open();
+    lib.Table().Append();
+    lib.Table().Post();
   }
   {
     TMyTable lib(dir.File(LibName(ltEmis)), false);
     EXPECT_TRUE(lib.Exists());
     lib.Table().Open();
-    EXPECT_EQ(0, lib.Table().RecordCount());
+    EXPECT_EQ(1, lib.Table().RecordCount());
     lib.Table().Close();
     EXPECT_THROW(lib.CreateDBTable(), EDatabaseError);  // it exists already
     lib.Rename(dir.Path().string() + "/", "Emis.ABS");   // a case-only rename
@@ -133,6 +136,17 @@ TEST(MyTable, FindsLibrariesInAnyLetterCaseAndRenamesByCase) {
     lib.Table().Open();
     EXPECT_EQ("Emis.ABS", lib.Table().TableName());
   }
+  // A copy under another name keeps its table under the old name: it opens as the library it is, and nothing
+  // adds a second table to it.
+  fs::copy_file(dir.File("Emis.ABS"), dir.File("emis_projektA.abs"));
+  TMyTable copy(dir.File("emis_projektA.abs"), false);
+  EXPECT_TRUE(copy.Exists());
+  DefineSmallTable(copy.Table());
+  EXPECT_THROW_MSG(copy.CreateDBTable(), EDatabaseError,
+                   "Cannot create table 'emis_projektA.abs' in \"" + dir.File("emis_projektA.abs") +
+                       "\": the file holds the table 'Emis.ABS' already, and a library file holds one table");
+  copy.Table().Open();
+  EXPECT_EQ(std::pair(1, std::string("Emis.ABS")), std::pair(copy.Table().RecordCount(), copy.Table().TableNameInFile()));
   // Two files that differ only in case: an error naming both.
   fs::copy_file(dir.File("Emis.ABS"), dir.File("EMIS.ABS"));
   TMyTable twin(dir.File("emis.abs"), true);
@@ -144,30 +158,6 @@ TEST(MyTable, FindsLibrariesInAnyLetterCaseAndRenamesByCase) {
                   "\" differ only in letter case: rename one of them",
               std::string(e.what()));
   }
-}
-
-// A library file the user copied to a new name keeps its table under the old name: the copy opens as the
-// library it is, and nothing adds a second table to it.
-TEST(MyTable, CopyUnderAnotherNameOpensItsOneTable) {
-  TempDir dir;
-  {
-    TMyTable lib(dir.File("EMIS.abs"), false);
-    DefineSmallTable(lib.Table());
-    lib.CreateDBTable();
-    lib.Table().Open();
-    lib.Table().Append();
-    lib.Table().Post();
-  }
-  fs::copy_file(dir.File("EMIS.abs"), dir.File("emis_projektA.abs"));
-  TMyTable copy(dir.File("emis_projektA.abs"), false);
-  EXPECT_TRUE(copy.Exists());
-  DefineSmallTable(copy.Table());
-  EXPECT_THROW_MSG(copy.CreateDBTable(), EDatabaseError,
-                   "Cannot create table 'emis_projektA.abs' in \"" + dir.File("emis_projektA.abs") +
-                       "\": the file holds the table 'EMIS.abs' already, and a library file holds one table");
-  copy.Table().Open();
-  EXPECT_EQ(1, copy.Table().RecordCount());
-  EXPECT_EQ("EMIS.abs", copy.Table().TableNameInFile());
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ TEST(ProjectSettingsHourRange, SetBereichAndGetBereich) {
       {" 0 7 - 1 9 ", true, Hours({{7, 19}})},  // "0 7" reads as 07
       {"7h-19h", true, Hours({{7, 19}})},
       {"7-19-3", true, Hours({{7, 19}})},  // b ends at the next "-"
-      {"7-25", false, Hours({})},
+      {"7-25", false, Hours({})},       {"7-240", false, Hours({})},
       {"7", false, Hours({})},
       {"7-19;", false, Hours({})},
       {"1-2;3-99999999999999999999", false, Hours({})},
@@ -110,8 +110,10 @@ TEST_F(ProjectSettings, HandMadeProjectFile) {
   EXPECT_EQ((std::vector<double>{7.5, 6, 2.8, 0.05, 3}), GeoValues(geo));  // "5,5" does not convert
   EXPECT_EQ(',', GlobalFormatSettings().DecimalSeparator);
   TNumberingSettings n;
+  n.AlphaPattern = n.DigitPattern = "?";  // not stored: reading sets their fixed values
   ReadNumberingSettings(folder, n);
-  EXPECT_EQ("R000 4321 1234", n.RecFmtIdent + " " + n.SrcSrtIdent + " " + n.RecSrtIdent);
+  EXPECT_EQ("R000 4321 1234 AA 00;", n.RecFmtIdent + " " + n.SrcSrtIdent + " " + n.RecSrtIdent + " " +
+                                          n.AlphaPattern + " " + n.DigitPattern + n.ListSeparator);
   const auto list = ReadStdEnabledState(folder);
   ASSERT_EQ(3, list.Count());  // "x=1" skipped
   EXPECT_TRUE(!list.GetEnabled(7) && list.GetEnabled(12) && list.GetEnabled(99));  // the first of two decides

@@ -22,7 +22,7 @@ TEST(SettingsStoreIniFile, ReadsNamesWithoutRegardToCaseAndTakesTheFirstOccurren
   TempDir dir;
   WriteFile(dir.File("a.ini"),
             "; settings of the test\n[Program]\nGlobdataPath = /data/glob/ \nEmpty=\nQuoted=\"  padded  \"\n"
-            "Half=\"open\nOne=\"\n# not a comment=hash\njust text\nkey=first\nKEY=second\n\n[dc]\nInstances=3\n"
+            "Half=\"open\nOne=\"\n# not a comment=hash\njust text\nkey=first\nKEY=second\n\n[none]\n[dc]\nInstances=3\n"
             "[PROGRAM]\nLate=1\n");
   const TIniFile ini(dir.File("a.ini"));
   const std::tuple<const char*, const char*, const char*> cases[] = {
@@ -36,12 +36,13 @@ TEST(SettingsStoreIniFile, ReadsNamesWithoutRegardToCaseAndTakesTheFirstOccurren
       {"program", "Late", "<default>"},            // a later section of the same name is not read
       {"program", "just text", "<default>"},
       {"DC", "instances", "3"},
+      {"none", "Instances", "<default>"},  // an empty section ends at the next header
   };
   for (const auto& [section, key, expected] : cases)
     EXPECT_EQ(expected, ini.ReadString(section, key, "<default>")) << section << "/" << key;
   EXPECT_TRUE(ini.SectionExists("Dc") && !ini.SectionExists("d"));
   EXPECT_TRUE(ini.ValueExists("program", "EMPTY") && !ini.ValueExists("dc", "Empty"));
-  EXPECT_EQ((std::vector<std::string>{"Program", "dc"}), ini.ReadSections());
+  EXPECT_EQ((std::vector<std::string>{"Program", "none", "dc"}), ini.ReadSections());
   const auto program = ini.ReadSectionValues("program");
   ASSERT_EQ(8u, program.size());
   EXPECT_EQ(TSettingsValue("KEY", "second"), program.back());
