@@ -35,6 +35,7 @@ TEST_F(VeziConvert, ConvertsTheSampleFolderWithReport) {
   EXPECT_EQ("", r.err);  // no progress output when standard error is no terminal
   EXPECT_THAT(r.out, HasSubstr("Tables converted: 10 of 11\n"));
   EXPECT_THAT(r.out, HasSubstr("Not a library:    1"));
+  EXPECT_THAT(r.out, HasSubstr("Not converted:\n  " + Dir() + "/Strassen.db: no library type\n"));
   EXPECT_THAT(r.out, HasSubstr("Errors logged:    0\n"));
   EXPECT_THAT(r.out, HasSubstr("Log:              " + Dir() + "/Convert.log"));
   for (const char* made : {"emis.abs", "Absor.abs", "Time.abs", "Wind.abs", "Traffic.abs", "TNMVeh.abs",

@@ -61,6 +61,8 @@ TEST(VeziEmissionTnm, JsonAndSvgOfTheReferenceConstants) {
   std::snprintf(sumText, sizeof sumText, "sum %.1f dB(A)", sum);
   EXPECT_EQ(svg.texts.at(0), "TNM emission of Heavy trucks, open-graded asphaltic concrete (OGAC), full throttle, "
                              "80 km/h: " + std::string(sumText));
+  // The drawing itself, as a person checked it once: layout, axes, ticks and bars.
+  EXPECT_EQ(test::ReadFile(test::DataPath("apps/tnm-ht.svg")), test::ReadFile(svgPath));
 }
 
 TEST(VeziEmissionTnm, ConstantsFromALibraryRecord) {

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -47,10 +48,20 @@ TEST(VeziLibrary, ExitCodesAndMessages) {
     EXPECT_TRUE(first ? cells[2].substr(1) == r.err.substr(0, r.err.find('\n')) : Has(r.err, cells[2])) << r.err;
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
-  for (const char* command : {"libtype", "create", "info", "dump", "settings", "version", "convert"}) {
+}
+
+// What a user reads: every command's help and the band table, word for word as tests/data/apps/help.txt holds
+// them (after a deliberate change of a text, write the file anew from the output this test prints).
+TEST(VeziLibrary, HelpTexts) {
+  std::string all = Vezi({"--help"}).out + Vezi({"bands"}).out;
+  for (const char* command : {"version", "settings", "libtype", "create", "info", "dump", "convert", "bands", "tnm",
+                              "spectrum", "import", "serve"}) {
     const auto r = Vezi({command, "--help"});
-    EXPECT_TRUE(r.exitCode == 0 && Has(r.out, "Usage")) << command << ": " << r.out;
+    EXPECT_EQ(0, r.exitCode) << command;
+    all += r.out;
   }
+  all = std::regex_replace(all, std::regex("processors, \\d+\\)"), "processors, N)");  // this machine's count
+  EXPECT_EQ(test::ReadFile(test::DataPath("apps/help.txt")), all) << all;
 }
 
 TEST(VeziLibrary, CreateInfoAndDump) {
