@@ -144,6 +144,8 @@ TEST_F(ColumnMapping, AutoLinkByHeaderText) {
 }
 
 TEST_F(ColumnMapping, StartChecksAndLineLoopWithActions) {
+  form_.SetLines(2, 0);  // no stop line: the box shows the last line, unchecked
+  EXPECT_EQ(std::pair(false, 4), std::pair(form_.StopChecked, form_.StopLine.Value));
   form_.StartButtonClick();
   EXPECT_EQ((std::vector<std::string>{"You have to add columns first"}), dialogs_.messages);
   Link(false, "A", "Name");

@@ -129,6 +129,10 @@ TEST(ParadoxBytesBcd, CurrencyFromPackedDecimal) {
   b.SignSpecialPlaces = 0;
   b.Fraction[0] = 0x12;
   EXPECT_FALSE(BCDToCurr(b, cur));
+  b = TBCD{};
+  b.Precision = 64, b.SignSpecialPlaces = 63, b.Fraction[31] = 0x05;  // the most digits there are: 5e-63
+  ASSERT_TRUE(BCDToCurr(b, cur));
+  EXPECT_EQ(cur, 0);
 }
 
 std::vector<int> Column0(const Reported& r) {

@@ -97,6 +97,7 @@ TEST(SMCells, SpreadsheetCreatesEverySheetUpToTheIndex) {
   EXPECT_EQ(sheets.SheetIndexByName("Data"), 1);
   EXPECT_EQ(sheets.SheetIndexByName("data"), -1);
   EXPECT_EQ(sheets.SheetByName("Sheet3"), &sheets[2]);
+  EXPECT_EQ(sheets.SheetByName("Sheet1"), &sheets[0]);
   EXPECT_EQ(sheets.SheetByName("nope"), nullptr);
   sheets.Remove(0);
   EXPECT_EQ(sheets.Count(), 3);

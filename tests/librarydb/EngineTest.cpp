@@ -224,8 +224,12 @@ TEST_F(EngineTest, EveryClassicTypeRoundTripsInNaturalSqliteTypes) {
 }
 
 TEST_F(EngineTest, SettersConvertAndCheck) {
+  EXPECT_TRUE(table.IsEmpty());
   table.Append();
   TField& count = table.FieldByName("count");
+  EXPECT_EQ(count.AsLargeInt(), 0);  // no value yet
+  count.SetAsBoolean(true);          // an integer field takes True as a Variant converts it
+  EXPECT_EQ(count.AsString(), "-1");
   count.SetAsString("42");
   EXPECT_EQ(count.AsInteger(), 42);
   count.SetAsFloat(2.5);  // rounded half to even
@@ -901,6 +905,9 @@ TEST(EngineFiles, HostileNamesAreQuoted) {
   EXPECT_EQ(t.FieldByName("quote\"d").AsFloat(), 14.0);
   EXPECT_EQ(lib.Database.GetTablesList(), std::vector<std::string>{tableName});
   t.Close();
+  for (const char* bad : {" ", "vez$keys"})
+    EXPECT_THROW_MSG(t.RenameTable(bad), EDatabaseError,
+                     "Cannot rename table '" + tableName + "' to '" + bad + "': invalid name");
   t.RenameTable("renamed \"again\"");
   t.Open();
   EXPECT_EQ(t.RecordCount(), 3);
