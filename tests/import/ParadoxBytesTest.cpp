@@ -93,6 +93,9 @@ TEST(ParadoxBytesBcd, NibblesAndScale) {
   double untouched = 7;
   EXPECT_FALSE(SMBCDToCurr(both, 32, untouched));
   EXPECT_EQ(untouched, 7);
+  bcd[0] = 0x80 | 1;  // scale 1: the point before the last digit
+  ASSERT_TRUE(SMBCDToCurr(bcd, 32, v));
+  EXPECT_DOUBLE_EQ(v, 1234.5);
   // A nibble above 9 does not convert.
   bcd[16] = 0x4A;
   EXPECT_FALSE(SMBCDToCurr(bcd, 32, v));

@@ -206,6 +206,15 @@ TEST_F(EngineTest, EveryClassicTypeRoundTripsInNaturalSqliteTypes) {
       EXPECT_EQ(got, cases[i].expected) << FieldTypeName(cases[i].type);
     }
   }
+  // A time and a date-time read and take their texts; a Smallint stops at its lower limit.
+  TField& time = t.Fields(9);
+  EXPECT_EQ(std::pair(TimeToStr(EncodeTime(13, 45, 30, 250)), DateTimeToStr(when)),
+            std::pair(time.AsString(), t.Fields(10).AsString()));
+  t.Edit();
+  time.SetValue(Variant("08:15:00"));
+  EXPECT_NEAR(time.AsDateTime(), EncodeTime(8, 15, 0, 0), 1e-9);
+  EXPECT_THROW(t.Fields(1).SetAsInteger(-32769), EDatabaseError);
+  t.Cancel();
   t.Close();
   // One query for what a stock reader sees: the date-time's text, then the type of every column.
   std::string sql = "SELECT F10", expected = "2024-02-29T13:45:30.250";
@@ -230,6 +239,11 @@ TEST_F(EngineTest, SettersConvertAndCheck) {
   EXPECT_EQ(count.AsLargeInt(), 0);  // no value yet
   count.SetAsBoolean(true);          // an integer field takes True as a Variant converts it
   EXPECT_EQ(count.AsString(), "-1");
+  table.FieldByName("Value").SetAsFloat(3);
+  const std::string longText(300, 'x');
+  table.FieldByName("Kommentar").SetAsString(longText);  // a memo has no size limit
+  EXPECT_EQ(std::pair(std::int64_t{3}, longText),
+            std::pair(table.FieldByName("Value").AsLargeInt(), table.FieldByName("Kommentar").AsString()));
   count.SetAsString("42");
   EXPECT_EQ(count.AsInteger(), 42);
   count.SetAsFloat(2.5);  // rounded half to even
