@@ -138,6 +138,7 @@ TEST_F(EngineTest, DefinitionErrors) {
   indexes.Add("p", "A", ixPrimary);
   EXPECT_THROW_MSG(indexes.Add("q", "B", ixPrimary), EDatabaseError,
                    "Index 'q': the table has a primary index already ('p')");
+  EXPECT_THROW(indexes.Add("P", "A", 0), EDatabaseError);  // the first index's name in other letters
   TABSTable t;
   BindOwnFile(t, "bad.abs");
   t.FieldDefs().Add("A", ftInteger);
@@ -917,6 +918,10 @@ TEST(EngineFiles, HostileNamesAreQuoted) {
   EXPECT_TRUE(t.FindKey({Variant(10.0)}));
   EXPECT_EQ(t.FieldByName("rowid").AsFloat(), 16.0);
   EXPECT_EQ(t.FieldByName("quote\"d").AsFloat(), 14.0);
+  t.Edit();  // the record found is the one changed (its row key is not its first field's value)
+  t.FieldByName("quote\"d").SetAsFloat(-1);
+  t.Post();
+  EXPECT_TRUE(t.FindKey({Variant(10.0)}) && t.FieldByName("quote\"d").AsFloat() == -1.0);
   EXPECT_EQ(lib.Database.GetTablesList(), std::vector<std::string>{tableName});
   t.Close();
   for (const char* bad : {" ", "vez$keys"})
