@@ -77,8 +77,11 @@ class Page:
         return dialogs[-1] if dialogs else self.driver
 
     def button(self, text):
-        return self.wait(lambda d: self._visible(f".//button[normalize-space()='{text}'] | "
-                                                 f".//a[normalize-space()='{text}']"))
+        return self.wait(lambda d: self._visible(self._button_xpath(text)))
+
+    @staticmethod
+    def _button_xpath(text):
+        return f".//button[normalize-space()='{text}'] | .//a[normalize-space()='{text}']"
 
     def field(self, label):
         """The control that a label with this text names."""
@@ -89,7 +92,15 @@ class Page:
         return self.wait(lambda d: self._visible(f".//*[normalize-space()={xpath_text(text)}]"))
 
     def click(self, text):
-        self.button(text).click()
+        # Found and clicked in one step of the wait: a page that renders again in between leaves the button found
+        # stale, and the wait then looks for it again.
+        def clicked(d):
+            button = self._visible(self._button_xpath(text))
+            if button is None:
+                return False
+            button.click()
+            return True
+        self.wait(clicked)
 
     def dialog(self, caption):
         return self.wait(lambda d: [w for w in d.find_elements(By.CSS_SELECTOR, "dialog[open]")
