@@ -1,6 +1,7 @@
 // vezi convert end to end: the real executable on a copy of the sample Paradox libraries.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <fstream>
@@ -137,6 +138,30 @@ TEST_F(VeziConvert, UnwritableLogAndNonUtf8NamesInTheReport) {
   ASSERT_EQ(1u, json["tables"].size());
   EXPECT_EQ(Dir() + "/alt\xC3\xA4/Time.db", json["tables"][0]["source"]);
   EXPECT_EQ("converted", json["tables"][0]["outcome"]);
+}
+
+// The dry run lists what a run would do to each table, word for word (tests/data/apps/convert-dry-run.txt). Over
+// a library whose cells differ from its table it names the first difference, and the table may not be deleted.
+TEST_F(VeziConvert, DryRunListsEveryTable) {
+  auto r = Vezi({"convert", "--dry-run", "--recursive", Dir()});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  for (std::size_t at; (at = r.out.find(Dir())) != std::string::npos;) r.out.replace(at, Dir().size(), "DIR");
+  EXPECT_EQ(test::ReadFile(test::DataPath("apps/convert-dry-run.txt")), r.out);
+  EXPECT_FALSE(Has("emis.abs"));
+
+  ASSERT_EQ(0, Vezi({"convert", Dir()}).exitCode);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open((Dir() + "/emis.abs").c_str(), &db));
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, "UPDATE \"emis.abs\" SET Values1 = 99.5 WHERE Eintrag = 21", 0, 0, 0));
+  sqlite3_close(db);
+  const std::string report = dir_.File("report.json");
+  r = Vezi({"convert", "--dry-run", "--report", report, Dir()});
+  EXPECT_THAT(r.out, HasSubstr("/emis.abs (ltEmis): skipped because the library exists; values that would differ: 1; "
+                               "could be deleted: no\n"));
+  std::ifstream in(report);
+  const auto json = nlohmann::json::parse(in);
+  EXPECT_EQ(R"([{"field":"Values1","library":"99.5","record":3,"table":"76.3"}])",
+            json["tables"][2]["first_differences"].dump());
 }
 
 }  // namespace
