@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,17 @@ inline RunResult RunProgram(const std::string& executable, const std::vector<std
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.err = ReadFile(errFile);
   return result;
+}
+
+// Runs `executable` on a terminal of its own (script(1) gives it a pseudo-terminal), typing `input`; answers what
+// the terminal showed, standard output and error together, with the typed input echoed first.
+inline std::string RunOnTerminal(const std::string& executable, const std::vector<std::string>& args,
+                                 const std::string& input) {
+  TempDir scratch;
+  std::string command = ShellQuote(executable);
+  for (const auto& a : args) command += " " + ShellQuote(a);
+  std::ofstream(scratch.File("typed"), std::ios::binary) << input;
+  return RunProgram("sh", {"-c", "script -qec \"$0\" /dev/null < \"$1\"", command, scratch.File("typed")}).out;
 }
 
 }  // namespace vez::test

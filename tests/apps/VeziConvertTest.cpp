@@ -164,5 +164,14 @@ TEST_F(VeziConvert, DryRunListsEveryTable) {
             json["tables"][2]["first_differences"].dump());
 }
 
+// On a terminal one status line is drawn in place: the first at once with the table being read, the last with
+// every table done; it is cleared before the summary.
+TEST_F(VeziConvert, ProgressOnATerminal) {
+  const std::string shown = test::RunOnTerminal(VEZI_EXECUTABLE, {"convert", "--jobs", "1", Dir()}, "");
+  EXPECT_THAT(shown, ::testing::StartsWith("\r\033[Ktables 0 of 9, 0 records: " + Dir() + "/X.run\r\033[K"));
+  EXPECT_THAT(shown, ::testing::ContainsRegex("\r\033\\[Ktables 9 of 9, 59 records(, [0-9]+ records/s)?\r\033\\[K"
+                                              "Tables converted: 8 of 9\r\n"));
+}
+
 }  // namespace
 }  // namespace vez

@@ -155,5 +155,19 @@ TEST_F(VeziImport, NothingIsCreatedOrChangedWhenTheRunStoresNothing) {
   EXPECT_THAT(r.out, HasSubstr(Summary(1, 0, 0, 0))) << r.err;
 }
 
+// On a terminal the name question is asked until it gets an answer it knows; a new name is then asked for, and
+// the line count is drawn in place. Cancelling stores nothing.
+TEST_F(VeziImport, TheNameQuestionOnATerminal) {
+  ASSERT_EQ(0, Vezi({"import", Text("ElementName\tValues1\nn1\t1\n"), "--into", Lib(), "--auto-link"}).exitCode);
+  const std::vector<std::string> ask = {"import", Text("ElementName\tValues1\nn1\t5\n"), "--into", Lib(),
+                                        "--auto-link", "--on-exists", "ask"};
+  const std::string question = "Element \"n1\" already exists: [o]verwrite, overwrite [a]ll, [s]kip, skip a[l]l, "
+                               "[n]ew name, [c]ancel? ";
+  EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, ask, "c\n"), HasSubstr("Added:       0 (cancelled: nothing stored)"));
+  EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, ask, "x\nn\n  n9 \n"),
+              HasSubstr("\r\033[Kline 1 of 1\r\033[K" + question + question + "Enter new name: [n1] \r\033[KLines:"));
+  EXPECT_EQ((std::map<std::string, std::string>{{"n1", "Values1=1;"}, {"n9", "Values1=5;"}}), Records(Lib(), {"Values1"}));
+}
+
 }  // namespace
 }  // namespace vez
