@@ -124,6 +124,7 @@ TEST(VeziEmissionSpectrum, ProtocolChartAndErrors) {
   ASSERT_TRUE(svg.wellFormed) << svg.error;
   EXPECT_EQ(svg.bars.size(), 3u);
   EXPECT_EQ(svg.Labels("title").at(0).text, "\"element 1\" (record 1 of emis.abs)");
+  EXPECT_THAT(test::ReadFile(svgPath), HasSubstr(">Octave bands 500 to 2000 Hz, single value "));
 
   // What is missing is named, with what to do about it.
   EXPECT_EQ(Vezi({"spectrum", path, "7"}).err,
