@@ -156,7 +156,7 @@ TEST_F(VeziImport, NothingIsCreatedOrChangedWhenTheRunStoresNothing) {
 }
 
 // On a terminal the name question is asked until it gets an answer it knows; a new name is then asked for, and
-// the line count is drawn in place. Cancelling stores nothing.
+// the line count is drawn in place, and cleared before a message. Cancelling stores nothing.
 TEST_F(VeziImport, TheNameQuestionOnATerminal) {
   ASSERT_EQ(0, Vezi({"import", Text("ElementName\tValues1\nn1\t1\n"), "--into", Lib(), "--auto-link"}).exitCode);
   const std::vector<std::string> ask = {"import", Text("ElementName\tValues1\nn1\t5\n"), "--into", Lib(),
@@ -167,6 +167,8 @@ TEST_F(VeziImport, TheNameQuestionOnATerminal) {
   EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, ask, "x\nn\n  n9 \n"),
               HasSubstr("\r\033[Kline 1 of 1\r\033[K" + question + question + "Enter new name: [n1] \r\033[KLines:"));
   EXPECT_EQ((std::map<std::string, std::string>{{"n1", "Values1=1;"}, {"n9", "Values1=5;"}}), Records(Lib(), {"Values1"}));
+  EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, {"import", dir_.File("none.txt"), "--into", Lib()}, ""),
+              ::testing::StartsWith("\r\033[Kvezi: Cannot open file"));
 }
 
 }  // namespace
