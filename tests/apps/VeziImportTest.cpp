@@ -167,7 +167,7 @@ TEST_F(VeziImport, TheNameQuestionOnATerminal) {
   EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, ask, "x\nn\n  n9 \n"),
               HasSubstr("\r\033[Kline 1 of 1\r\033[K" + question + question + "Enter new name: [n1] \r\033[KLines:"));
   EXPECT_EQ((std::map<std::string, std::string>{{"n1", "Values1=1;"}, {"n9", "Values1=5;"}}), Records(Lib(), {"Values1"}));
-  EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, {"import", dir_.File("none.txt"), "--into", Lib()}, ""),
+  EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, {"import", dir_.File("none.txt"), "--into", Lib(), "--auto-link"}, ""),
               ::testing::StartsWith("\r\033[Kvezi: Cannot open file"));
 }
 
