@@ -164,8 +164,10 @@ TEST_F(VeziImport, TheNameQuestionOnATerminal) {
   const std::string question = "Element \"n1\" already exists: [o]verwrite, overwrite [a]ll, [s]kip, skip a[l]l, "
                                "[n]ew name, [c]ancel? ";
   EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, ask, "c\n"), HasSubstr("Added:       0 (cancelled: nothing stored)"));
-  EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, ask, "x\nn\n  n9 \n"),
-              HasSubstr("\r\033[Kline 1 of 1\r\033[K" + question + question + "Enter new name: [n1] \r\033[KLines:"));
+  // A blank name keeps the old one, and the question comes again.
+  EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, ask, "x\nn\n \nn\n  n9 \n"),
+              HasSubstr("\r\033[Kline 1 of 1\r\033[K" + question + question + "Enter new name: [n1] \r\033[K" + question +
+                        "Enter new name: [n1] \r\033[KLines:"));
   EXPECT_EQ((std::map<std::string, std::string>{{"n1", "Values1=1;"}, {"n9", "Values1=5;"}}), Records(Lib(), {"Values1"}));
   EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, {"import", dir_.File("none.txt"), "--into", Lib(), "--auto-link"}, ""),
               ::testing::StartsWith("\r\033[Kvezi: Cannot open file"));

@@ -102,6 +102,11 @@ TEST(VeziLibrary, CreateInfoAndDump) {
   EXPECT_TRUE(Has(json, "\"Kommentar\": null, \"LastChangeDateTime\": \"") && json.ends_with("}\n]\n")) << json;
   EXPECT_EQ("[]\n", Vezi({"dump", wind, "--limit", "0", "--format", "json"}).out);
   EXPECT_EQ(1u, SplitLines(Vezi({"dump", wind, "--limit", "0"}).out).size());
+
+  // The settings of another program file: its folders, and with --ini the INI file next to it.
+  EXPECT_TRUE(Has(Vezi({"settings", "--program", dir.File("Ozon.exe")}).out, "\n  SystemPath: " + dir.File("System/\n")));
+  EXPECT_TRUE(Has(Vezi({"settings", "--program", dir.File("Ozon.exe"), "--ini"}).out,
+                  "\n  SettingsFile: " + dir.File("Ozon.ini\n")));
 }
 
 TEST(VeziLibrary, DumpQuotesTextBlobsAndBytesThatAreNotUtf8) {
