@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "TestUtil.h"
 #include "VeziRunner.h"
 #include "librarydb/OVLibConst.h"
@@ -104,7 +106,8 @@ TEST(VeziLibrary, CreateInfoAndDump) {
   EXPECT_EQ(1u, SplitLines(Vezi({"dump", wind, "--limit", "0"}).out).size());
 
   // The settings of another program file: its folders, and with --ini the INI file next to it.
-  EXPECT_TRUE(Has(Vezi({"settings", "--program", dir.File("Ozon.exe")}).out, "\n  SystemPath: " + dir.File("System/\n")));
+  const auto settings = nlohmann::json::parse(Vezi({"settings", "--program", dir.File("Ozon.exe"), "--format", "json"}).out);
+  EXPECT_EQ(dir.File("System/"), settings["identity"]["SystemPath"]);
   EXPECT_TRUE(Has(Vezi({"settings", "--program", dir.File("Ozon.exe"), "--ini"}).out,
                   "\n  SettingsFile: " + dir.File("Ozon.ini\n")));
 }
