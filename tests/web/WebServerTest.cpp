@@ -147,6 +147,7 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
     std::string method, target, body;
     httplib::Headers headers;
     int status;
+    const char* message = "";  // a part of the error text
   } cases[] = {
       {"no token", "GET", "/api/folder", "", {{"X-Vezi-Token", ""}}, 403},
       {"wrong token", "GET", "/api/folder", "", {{"X-Vezi-Token", std::string(32, '0')}}, 403},
@@ -172,6 +173,9 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
       {"unknown field", "POST", "/api/record/save", good.substr(0, good.find("ElementName")) + R"(Nope":1}})", {}, 400},
       {"value out of range", "POST", "/api/record/save", good.substr(0, good.find("ElementName")) + R"(Art":70000}})", {}, 422},
       {"deletion without confirmation", "POST", "/api/convert", R"({"path":"libs","delete_old":true})", {}, 400},
+      {"unknown index", "GET", "/api/records?path=libs/emis.abs&index=Nope", "", {}, 400},
+      {"not a date", "POST", "/api/record/save", good.substr(0, good.find("ElementName")) + R"(LastChangeDateTime":"May"}})",
+       {}, 400, "a date and time such as 2024-05-31T14:30:00"},
   };
   for (const Case& c : cases) {
     httplib::Headers headers = c.headers;
@@ -182,7 +186,8 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
     EXPECT_EQ(r->status, c.status) << c.what << ": " << r->body;
     if (c.target.rfind("/api/", 0) == 0) {
       const Json error = Json::parse(r->body, nullptr, false);
-      EXPECT_TRUE(error.is_object() && error.contains("error") && !error["error"].get<std::string>().empty())
+      EXPECT_TRUE(error.is_object() && error.contains("error") && !error["error"].get<std::string>().empty() &&
+                  error["error"].get<std::string>().find(c.message) != std::string::npos)
           << c.what << ": " << r->body;
     }
   }
@@ -206,10 +211,15 @@ TEST_F(WebTest, FolderAndRecordsAgreeWithTheLibrary) {
   EXPECT_EQ(records, (std::map<std::string, int>{{"Absor.abs", 4}, {"RREC0001.tabs", 36}, {"TNMVeh.abs", 2},
                                                  {"Time.abs", 3}, {"Traffic.abs", 3}, {"Wind.abs", 2},
                                                  {"X.runx", 3}, {"emis.abs", 6}}));
+  std::vector<std::string> tables;
   bool emisWithCompanion = false;
-  for (const Json& t : folder["paradox"])
+  for (const Json& t : folder["paradox"]) {
+    tables.push_back(t["file"]);
     emisWithCompanion |= t["file"] == "emis.db" && t["companions"] == Json::array({"emis.mb"}) && t["converted"] == true;
+  }
   EXPECT_TRUE(emisWithCompanion) << folder["paradox"].dump();
+  EXPECT_EQ(tables, (std::vector<std::string>{"Absor.db", "emis.db", "RREC0001.tdb", "Strassen.db", "Thumbs.db", "Time.db",
+                                              "TNMVeh.db", "Traffic.db", "Wind.db", "X.run"}));
   EXPECT_EQ(folder["folders"], Json::array({"Projekt Nord"}));
 
   for (const char* name : {"emis.abs", "RREC0001.tabs", "TNMVeh.abs"}) {
@@ -385,6 +395,7 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   const Json& added = events[events.size() - 2].second;
   EXPECT_EQ(added["added"], 4);
   EXPECT_TRUE(added["committed"].get<bool>());
+  EXPECT_FALSE(added["created"].get<bool>());  // the library was there before
 
   // The same file through `vezi import` into a copy of the library gives the same records (but the time of
   // the change).
