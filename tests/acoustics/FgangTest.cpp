@@ -90,12 +90,12 @@ TEST(FgangTest, ValuesByIndexAndFrequency) {
   EXPECT_EQ(std::pair(t.Values, 160), std::pair(std::vector<float>{1, 5, 3.5f}, int(t.GetFreq(3))));
 
   TSpectrum o('O', 4, 500, 4000, 0, 0);
-  o.Values = {1, 2, 4, 8};
+  o.Values = {1, 2, 4, 8, 16};  // one more than Count: not a band
   // Between 600 and 900 Hz no centre: the mean of GetVal(600) and GetVal(900).
   EXPECT_EQ((std::array{3.0f, 1.5f, 15.0f}),
             (std::array{o.GetMean(1000, 2000), o.GetMean(600, 900), float(o.GetSum())}));
-  o.Values.pop_back();  // a band beyond the stored values reads 0
-  EXPECT_EQ(0, o.GetVal(4000));
+  o.Values.resize(3);  // a band beyond the stored values reads 0
+  EXPECT_EQ(std::pair(0.0f, 7.0f), std::pair(o.GetVal(4000), float(o.GetSum())));
   TSpectrum one('S', 1, 1000, 1000, 0, 0);
   one.Values = {4};
   EXPECT_EQ(4, one.GetVal(63));

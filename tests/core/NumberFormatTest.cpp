@@ -39,6 +39,7 @@ TEST(NumberFormat, TextsAsTabled) {
   EXPECT_THROW_MSG(StrToInt("x1"), EConvertError, "'x1' is not a valid integer value");
   EXPECT_EQ(42, StrToInt(" 42 "));
   EXPECT_EQ(2, StrToFloat(std::string_view("2e5").substr(0, 1)));  // read within the view
+  EXPECT_THROW(StrToFloat(std::string_view()), EConvertError);  // a view without data at all
   {
     DecimalSeparatorScope comma(',');
     EXPECT_EQ("2,50", FloatToStrF(2.5, FloatFormat::Fixed, 7, 2));

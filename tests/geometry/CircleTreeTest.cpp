@@ -1,6 +1,9 @@
 // The circle tree: documented placements and builds, invariants after construction, insertion and deletion, and
 // the three queries against brute-force scans over all knots and items on seeded random points and segments.
 #include <gtest/gtest.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -281,7 +284,8 @@ TEST(CircleTreeDocumentedTest, BuildRules) {
   const TTransM t{M2x2dreh(0), 0, 0};
   const std::tuple<TCTCircle, bool, bool> beams[] = {
       {{10, 0, 1}, true, true},   {{1, 3, 1}, true, false},   {{-2, 3, 1}, false, false}, {{-2.5, 0, 2}, false, false},
-      {{21, 0, 1}, false, false}, {{19, 0, 1}, true, true},   {{12, 21, 1}, false, false}, {{2, 2, 1}, true, false}};
+      {{21, 0, 1}, false, false}, {{19, 0, 1}, true, true},   {{12, 21, 1}, false, false}, {{2, 2, 1}, true, false},
+      {{1, 5, 1}, false, false},  {{5, 7, 1}, true, false}};  // the last two touch the sector's edges
   for (const auto& [circle, hit, inside] : beams) {
     bool in = !inside;
     EXPECT_EQ(hit, circle.Strahl_in_Kreis(t, -0.5, 20, 0.5, in)) << circle.X << " " << circle.Y;
@@ -309,6 +313,17 @@ TEST(CircleTreeDocumentedTest, NonFiniteInputIsRefused) {
     EXPECT_GT(found.Count(), 0);
     EXPECT_THROW(TBaumStruktur(0, 0, bad, 1, 1), Exception);
   }
+}
+
+// The knots of a dropped tree go back to the heap (a long-running server builds many trees).
+TEST(CircleTreeDocumentedTest, DroppedTreeGivesItsMemoryBack) {
+#ifdef __GLIBC__
+  const auto used = [] { const struct mallinfo2 m = mallinfo2(); return m.uordblks + m.hblkhd; };
+  const std::size_t before = used();
+  std::mt19937_64 rng(5);
+  { const TCircleTree tree(RandomItems(5000, rng), 1); }
+  EXPECT_LT(used(), before + (std::size_t{1} << 20));
+#endif
 }
 
 }  // namespace

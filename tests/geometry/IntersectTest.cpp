@@ -200,6 +200,14 @@ TEST(IntersectTest, EndsMarginsAndWorkedValues) {
     EXPECT_EQ(inner, StreckenSchnitt0(0, 0, 1, 0, u, -1, u, 1)) << u;
     EXPECT_EQ(inner, StreckenSchnitt0(u, -1, u, 1, 0, 0, 1, 0)) << u;
   }
+  // Exactly at the end tolerance (t = 0.999999999, u = 1/2) is an end: 1 − t has few enough bits to be exact.
+  const double d = static_cast<double>(1 - 0.999999999L);
+  EXPECT_FALSE(StreckenSchnitt0(-0.5, 0, 0.5, -2 * d, 0, -1, 0, 0));
+  // And u = 1e-9 exactly (t = 1/2): c + r is the limit, and 1 + r rounds to 1. Inside for A, an end for 0.
+  const double c = static_cast<double>(1e-9L), r = static_cast<double>(1e-9L - c);
+  bool touch = true, e1 = true, e2 = true;
+  EXPECT_EQ(std::pair(true, false), std::pair(StreckenSchnittA(-r, 0, 1, 0, c, -0.5, c, 0.5, touch, e1, e2), e1));
+  EXPECT_FALSE(StreckenSchnitt0(-r, 0, 1, 0, c, -0.5, c, 0.5));
   // schnitt0 (Q passed as y, x): without `exact` the first operand's ends keep a margin of 1e-15.
   for (const double u : {0.5e-15, 2e-15, 1 - 2e-15, 1 - 4.5e-16}) {
     const bool inner = u > 1e-15 && u + 1e-15 < 1;
