@@ -385,6 +385,7 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   const Json choice = {{"id", dialog["id"]}, {"index", -1}, {"button", "OK"}, {"column", "A"}, {"description", "ElementName"}};
   const auto but = [&](const char* key, const char* value) { Json j = choice; j[key] = value; return j; };
   Post("/api/import/link", but("column", "ZZ"), 400);
+  Post("/api/import/link", {{"id", dialog["id"]}, {"index", -2}}, 400);
   Post("/api/import/link", but("description", "Nope"), 400);
   EXPECT_EQ(Post("/api/import/link", choice)["dialog"]["links"], Json::array({"ElementName <- A"}));
   Post("/api/import/answer", {{"id", dialog["id"]}, {"ok", true}, {"item", 0}}, 409);
