@@ -217,6 +217,7 @@ TEST(ParadoxBytesBlockChain, MissingRecordsReportNoCellsAndEndTheLoad) {
   EXPECT_EQ(reader.RecordCount(), 100);
   EXPECT_TRUE(reader.RecordsMissing());
   EXPECT_EQ(reader.Warnings(), std::vector<std::string>{"(stream): the header promises 100 records, the blocks hold 4"});
+  EXPECT_EQ(reader.WarningCount(), 1);
   EXPECT_EQ(progressCalls, 4);
   TDBParadox whole;
   LoadBytes(Numbered(4), whole);

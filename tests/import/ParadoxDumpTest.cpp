@@ -91,5 +91,30 @@ TEST(ParadoxDump, DescribeShowsHeaderFieldsAndSortOrder) {
   EXPECT_THROW(DescribeParadoxTable(test::DataPath("paradox/missing.db")), Exception);
 }
 
+// The rows of tests/data/import/paradox-kinds.txt: what the first bytes of a file make of it.
+TEST(ParadoxDump, TheFirstBytesTellTablesFromOtherFiles) {
+  test::TempDir dir;
+  int rows = 0;
+  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("import/paradox-kinds.txt")))) {
+    if (line.starts_with("#")) continue;
+    const auto c = test::SplitTabs(line);
+    SCOPED_TRACE(line);
+    std::string bytes(std::stoul(c[1]), '\0');
+    bytes[0] = 1, bytes[2] = 88, bytes[4] = 2, bytes[5] = 1, bytes[0x39] = 12;
+    std::istringstream set(c[3] == "-" ? "" : c[3]);
+    for (std::string s; set >> s;) bytes[std::stoul(s, nullptr, 0)] = static_cast<char>(std::stoi(s.substr(s.find('=') + 1)));
+    const std::string path = dir.File("t" + std::to_string(++rows) + c[2]);
+    std::ofstream(path, std::ios::binary) << bytes;
+    std::string what = "table";
+    try {
+      RequireParadoxTable(path);
+    } catch (const Exception& e) {
+      what = std::string(e.what()).substr(path.size() + 3);
+    }
+    EXPECT_TRUE(what.starts_with(c[4])) << what;
+  }
+  EXPECT_EQ(rows, 28);
+}
+
 }  // namespace
 }  // namespace vez

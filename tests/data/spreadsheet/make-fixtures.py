@@ -483,6 +483,21 @@ for kind in (b"\xfd\x00", b"\x03\x02"):
 open("badrecord.xls", "wb").write(bytes(bad))
 refused("badrecord.xls", "The workbook stream is damaged: the record at offset 1249 runs past its end")
 
+# The BIFF5 workbook behind a stream of 56000 bytes, so that its sectors lie past the first 102 entries of the
+# sector table; the table is listed 110 times, 109 times in the header and once in a DIFAT sector at the end.
+data = bytearray(compound([("Pad", b"\0" * 56000), ("Book", biff5(False))]))
+fat = struct.unpack_from("<I", data, 76)[0]
+struct.pack_into("<IIII", data, 44, 110, *struct.unpack_from("<III", data, 48))
+struct.pack_into("<II", data, 68, len(data) // 512 - 1, 1)
+struct.pack_into("<108I", data, 80, *[fat] * 108)
+open("difat.xls", "wb").write(bytes(data) + struct.pack("<I", fat) + b"\xff" * 504 + struct.pack("<I", END))
+expected.append(dict(next(e for e in expected if e["file"] == "biff5.xls"), file="difat.xls"))
+
+# A number without a styles part, a cell in the last column, and a sheet part of more than 64 KiB.
+package("limits.xlsx", '<row r="1"><c r="A1"><v>2.5</v></c><c r="XFD1" t="inlineStr"><is><t>last</t></is></c></row>'
+        '<!--' + "x" * 70000 + '-->', names={"xl/styles.xml": "xl/unused.xml"})
+state("limits.xlsx", "Excel 2007", [[0, 0, "num", "2.5"], [0, 16383, "str", "last"]])
+
 with open("expected-cells.jsonl", "w", encoding="utf-8") as out:
     for line in expected:
         out.write(json.dumps(line, ensure_ascii=False) + "\n")
