@@ -223,6 +223,9 @@ TEST(ParadoxBytesBlockChain, MissingRecordsReportNoCellsAndEndTheLoad) {
   LoadBytes(Numbered(4), whole);
   EXPECT_FALSE(whole.RecordsMissing());
   EXPECT_TRUE(whole.Warnings().empty());
+  std::string empty = Numbered(0);  // no fields and no records: records of 0 bytes are no damage
+  test::Put16(empty, 0, 0), test::Put16(empty, 0x21, 0);
+  EXPECT_TRUE(LoadBytes(empty).Cells.empty());
 }
 
 TEST(ParadoxBytesBlockChain, StepLoadingWalksRecordByRecord) {

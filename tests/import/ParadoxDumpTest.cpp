@@ -57,7 +57,7 @@ TEST(ParadoxDump, Tokens) {
   EXPECT_EQ(ParadoxCellToken(Variant::Null(), 1), "\\N");
   EXPECT_EQ(ParadoxCellToken(Variant(-0.0), 6), "f:-0");
   EXPECT_EQ(ParadoxCellToken(Variant(0.1), 6), "f:0.10000000000000001");
-  EXPECT_EQ(ParadoxCellToken(Variant("10000-01-01"), 2), "date-text:+10000-01-01");
+  EXPECT_EQ(ParadoxCellToken(Variant("90000-01-01"), 2), "date-text:+90000-01-01");
   EXPECT_EQ(ParadoxCellToken(Variant("0001-01-01"), 21), "date-text:0001-01-01");
   EXPECT_EQ(ParadoxCellToken(Variant(""), 12), "s:0:e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(ParadoxCellToken(Variant::FromDateTime(0.5), 20), "dt:1899-12-30T12:00:00.000");
