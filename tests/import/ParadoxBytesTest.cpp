@@ -113,13 +113,13 @@ TEST(ParadoxBytesBcd, CurrencyFromPackedDecimal) {
   EXPECT_FALSE(BCDToCurr(b, cur));  // no digits
   EXPECT_EQ(cur, 99);
   b.Precision = 5;
-  b.SignSpecialPlaces = 2;  // 123.45
-  b.Fraction[0] = 0x12, b.Fraction[1] = 0x34, b.Fraction[2] = 0x50;
+  b.SignSpecialPlaces = 2;  // 923.45
+  b.Fraction[0] = 0x92, b.Fraction[1] = 0x34, b.Fraction[2] = 0x50;
   ASSERT_TRUE(BCDToCurr(b, cur));
-  EXPECT_EQ(cur, 1234500);
-  b.SignSpecialPlaces = 0x80 | 6;  // -0.012345 -> -0.0123
+  EXPECT_EQ(cur, 9234500);
+  b.SignSpecialPlaces = 0x80 | 6;  // -0.092345 -> -0.0923
   ASSERT_TRUE(BCDToCurr(b, cur));
-  EXPECT_EQ(cur, -123);
+  EXPECT_EQ(cur, -923);
   b.Precision = 3;  // 0.00125 and 0.00135: half rounds to even
   for (const auto& [digits, even] : {std::pair{0x12, 12}, {0x13, 14}}) {
     b.SignSpecialPlaces = 5, b.Fraction[0] = static_cast<std::uint8_t>(digits), b.Fraction[1] = 0x50;
@@ -217,11 +217,15 @@ TEST(ParadoxBytesBlockChain, MissingRecordsReportNoCellsAndEndTheLoad) {
   EXPECT_EQ(reader.RecordCount(), 100);
   EXPECT_TRUE(reader.RecordsMissing());
   EXPECT_EQ(reader.Warnings(), std::vector<std::string>{"(stream): the header promises 100 records, the blocks hold 4"});
+  EXPECT_EQ(reader.WarningCount(), 1);
   EXPECT_EQ(progressCalls, 4);
   TDBParadox whole;
   LoadBytes(Numbered(4), whole);
   EXPECT_FALSE(whole.RecordsMissing());
   EXPECT_TRUE(whole.Warnings().empty());
+  std::string empty = Numbered(0);  // no fields and no records: records of 0 bytes are no damage
+  test::Put16(empty, 0, 0), test::Put16(empty, 0x21, 0);
+  EXPECT_TRUE(LoadBytes(empty).Cells.empty());
 }
 
 TEST(ParadoxBytesBlockChain, StepLoadingWalksRecordByRecord) {

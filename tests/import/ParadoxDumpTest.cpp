@@ -57,7 +57,7 @@ TEST(ParadoxDump, Tokens) {
   EXPECT_EQ(ParadoxCellToken(Variant::Null(), 1), "\\N");
   EXPECT_EQ(ParadoxCellToken(Variant(-0.0), 6), "f:-0");
   EXPECT_EQ(ParadoxCellToken(Variant(0.1), 6), "f:0.10000000000000001");
-  EXPECT_EQ(ParadoxCellToken(Variant("10000-01-01"), 2), "date-text:+10000-01-01");
+  EXPECT_EQ(ParadoxCellToken(Variant("90000-01-01"), 2), "date-text:+90000-01-01");
   EXPECT_EQ(ParadoxCellToken(Variant("0001-01-01"), 21), "date-text:0001-01-01");
   EXPECT_EQ(ParadoxCellToken(Variant(""), 12), "s:0:e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(ParadoxCellToken(Variant::FromDateTime(0.5), 20), "dt:1899-12-30T12:00:00.000");
@@ -89,6 +89,31 @@ TEST(ParadoxDump, DescribeShowsHeaderFieldsAndSortOrder) {
             "  3\tC\tBCD\t32\n"
             "Sort order: " + text.substr(text.rfind(": ") + 2));
   EXPECT_THROW(DescribeParadoxTable(test::DataPath("paradox/missing.db")), Exception);
+}
+
+// The rows of tests/data/import/paradox-kinds.txt: what the first bytes of a file make of it.
+TEST(ParadoxDump, TheFirstBytesTellTablesFromOtherFiles) {
+  test::TempDir dir;
+  int rows = 0;
+  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("import/paradox-kinds.txt")))) {
+    if (line.starts_with("#")) continue;
+    const auto c = test::SplitTabs(line);
+    SCOPED_TRACE(line);
+    std::string bytes(std::stoul(c[1]), '\0');
+    bytes[0] = 1, bytes[2] = 88, bytes[4] = 2, bytes[5] = 1, bytes[0x39] = 12;
+    std::istringstream set(c[3] == "-" ? "" : c[3]);
+    for (std::string s; set >> s;) bytes[std::stoul(s, nullptr, 0)] = static_cast<char>(std::stoi(s.substr(s.find('=') + 1)));
+    const std::string path = dir.File("t" + std::to_string(++rows) + c[2]);
+    std::ofstream(path, std::ios::binary) << bytes;
+    std::string what = "table";
+    try {
+      RequireParadoxTable(path);
+    } catch (const Exception& e) {
+      what = std::string(e.what()).substr(path.size() + 3);
+    }
+    EXPECT_TRUE(what.starts_with(c[4])) << what;
+  }
+  EXPECT_EQ(rows, 28);
 }
 
 }  // namespace

@@ -212,7 +212,10 @@ TEST(SMCells, NanAndJulianDays) {
   EXPECT_DOUBLE_EQ(DMY2Julian(EncodeDate(2000, 1, 1)), 2451544.5);
   EXPECT_DOUBLE_EQ(DMY2Julian(EncodeDate(2000, 1, 1) + 0.25), 2451544.75);
   for (int j = 2299161; j < 2600000; j += 997) EXPECT_DOUBLE_EQ(DMY2Julian(Julian2DMY(j)), j - 0.5) << j;
-  EXPECT_THROW(Julian2DMY(0), EConvertError);
+  EXPECT_EQ(Julian2DMY(1721426), EncodeDate(1, 1, 1));  // the first and the last day there are
+  EXPECT_EQ(Julian2DMY(5373484), EncodeDate(9999, 12, 31));
+  EXPECT_THROW(Julian2DMY(1721425), EConvertError);
+  EXPECT_THROW(Julian2DMY(5373485), EConvertError);
 }
 
 }  // namespace

@@ -233,6 +233,8 @@ TEST_F(SpreadsheetImportText, ViewShowsTheWindowWithLettersAndRowNumbers) {
   imp_.DataGrid().SetObjects(1, 7, -1);
   EXPECT_EQ("changed", view_.Cells(1, 2));
   EXPECT_EQ(-1, view_.Objects(1, 3));
+  view_.SetColWidths(0, 40);
+  EXPECT_EQ(40, view_.ColWidths(0));
   imp_.SetMaxRow(4);  // below MinRow: one empty data row
   EXPECT_EQ(2, view_.RowCount());
   EXPECT_EQ("", view_.Cells(1, 1));

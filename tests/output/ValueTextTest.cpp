@@ -31,6 +31,9 @@ TEST(ValueText, CsvAndJsonQuoting) {
   EXPECT_EQ(JsonString("\xc0\x80\xc2\x80"), "\"\\u00c0\\u0080\xc2\x80\"");  // an overlong form is not UTF-8
   EXPECT_EQ(JsonString("\xc3\x84rger \xc4rger \xe2\x82"), "\"\xc3\x84rger \\u00c4rger \\u00e2\\u0082\"");
   EXPECT_EQ(Utf8OrLatin1("\xc3\x84 \xc4\xff"), "\xc3\x84 \xc3\x84\xc3\xbf");
+  // The first and last lead bytes of each length are kept; C1 and F5 lead nothing.
+  const std::string valid = "\x7f\xc2\xa9\xdf\x80\xe0\xa0\x80\xef\xbc\xa1\xf0\x9f\x98\x80\xf4\x80\x80\x80";
+  EXPECT_EQ(Utf8OrLatin1(valid + "\xc1\xf5"), valid + "\xc3\x81\xc3\xb5");
 }
 
 TEST(ValueText, NumbersReadBackExactly) {

@@ -483,6 +483,36 @@ for kind in (b"\xfd\x00", b"\x03\x02"):
 open("badrecord.xls", "wb").write(bytes(bad))
 refused("badrecord.xls", "The workbook stream is damaged: the record at offset 1249 runs past its end")
 
+# The BIFF5 workbook, padded to the 4096 bytes that keep it out of the mini stream, behind a stream of 56000
+# bytes, so that its sectors lie past the first 102 entries of the sector table; the table is listed 110 times,
+# 109 times in the header and once in a DIFAT sector at the end.
+data = bytearray(compound([("Pad", b"\0" * 56000), ("Book", biff5(False).ljust(4096, b"\0")), ("Note", b"x" * 10)]))
+fat = struct.unpack_from("<I", data, 76)[0]
+struct.pack_into("<IIII", data, 44, 110, *struct.unpack_from("<III", data, 48))
+struct.pack_into("<II", data, 68, len(data) // 512 - 1, 1)
+struct.pack_into("<108I", data, 80, *[fat] * 108)
+open("difat.xls", "wb").write(bytes(data) + struct.pack("<I", fat) + b"\xff" * 504 + struct.pack("<I", END))
+expected.append(dict(next(e for e in expected if e["file"] == "biff5.xls"), file="difat.xls"))
+
+# A number without a styles part, a cell in the last column, a sheet part of more than 64 KiB, and a shared
+# string of runs with their properties and blanks between them.
+package("limits.xlsx", '<row r="1"><c r="A1"><v>2.5</v></c><c r="B1" t="s"><v>0</v></c>'
+        '<c r="XFD1" t="inlineStr"><is><t>last</t></is></c></row><!--' + "x" * 70000 + '-->',
+        '<si><r><rPr><b/></rPr><t>bold</t></r> <r><t>, plain</t></r></si>', names={"xl/styles.xml": "xl/unused.xml"})
+state("limits.xlsx", "Excel 2007", [[0, 0, "num", "2.5"], [0, 1, "str", "bold, plain"], [0, 16383, "str", "last"]])
+
+# A bare BIFF8 stream (no compound document) whose cell names the shared string just past the last one.
+def bof8(kind):
+    return rec(0x0809, struct.pack("<HHHHII", 0x0600, kind, 0x0DBB, 0x07CC, 0, 0x0206))
+
+
+sst = rec(0x00FC, struct.pack("<IIHB", 1, 1, 1, 0) + b"x")
+sheet = bof8(0x0010) + rec(0x00FD, struct.pack("<HHHI", 0, 0, 15, 1)) + rec(0x000A)
+pos = len(bof8(0x0005) + sst) + 4 + 9 + 4
+open("sst-index.xls", "wb").write(bof8(0x0005) + sst + rec(0x0085, struct.pack("<IBBBB", pos, 0, 0, 1, 0) + b"S") +
+                                  rec(0x000A) + sheet)
+refused("sst-index.xls", "Cell A1 refers to shared string 1, but the workbook holds 1")
+
 with open("expected-cells.jsonl", "w", encoding="utf-8") as out:
     for line in expected:
         out.write(json.dumps(line, ensure_ascii=False) + "\n")
