@@ -216,6 +216,12 @@ bool CodePageSupported(int codePage) {
   return codePage == kCodePageUtf8 || TableFor(codePage) != nullptr;
 }
 
+std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t i) {
+  std::size_t end = i;
+  char32_t cp;
+  return DecodeUtf8(bytes, end, cp) ? end - i : 0;
+}
+
 bool IsValidUtf8(std::string_view bytes) {
   std::size_t i = 0;
   char32_t cp;

@@ -36,6 +36,8 @@ std::string ConvertCodePage(std::string_view bytes, int fromCodePage, int toCode
 
 // True when the bytes form valid UTF-8.
 bool IsValidUtf8(std::string_view bytes);
+// Length of the valid UTF-8 sequence at bytes[i] (no overlong form, surrogate or code point above U+10FFFF), or 0.
+std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t i);
 
 // Appends a code point (at most U+10FFFF) as UTF-8.
 void AppendUtf8(std::string& out, char32_t cp);

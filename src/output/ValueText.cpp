@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "core/FormatSettings.h"
+#include "core/TextEncoding.h"
 
 namespace vez {
 
@@ -119,21 +120,6 @@ std::string CsvField(std::string_view text) {
   }
   out += '"';
   return out;
-}
-
-std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  std::size_t n = 0;
-  if (b < 0x80) return 1;
-  if (b >= 0xC2 && b <= 0xDF) n = 2;
-  else if (b >= 0xE0 && b <= 0xEF) n = 3;
-  else if (b >= 0xF0 && b <= 0xF4) n = 4;
-  else return 0;
-  if (i + n > s.size()) return 0;
-  for (std::size_t k = 1; k < n; ++k) {
-    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
-  }
-  return n;
 }
 
 std::string Utf8OrLatin1(std::string_view bytes) {

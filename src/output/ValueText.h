@@ -44,8 +44,6 @@ std::string CsvField(std::string_view text);
 
 // Valid UTF-8 sequences kept, every other byte taken as the character of the same number.
 std::string Utf8OrLatin1(std::string_view bytes);
-// Length of the valid UTF-8 sequence at s[i], or 0.
-std::size_t Utf8SequenceLength(std::string_view s, std::size_t i);
 
 // A quoted JSON string: '"' and '\' escaped, LF, CR and TAB as \n, \r, \t, other control characters and bytes
 // outside valid UTF-8 as \u00XX.

@@ -34,6 +34,9 @@ TEST(ValueText, CsvAndJsonQuoting) {
   // The first and last lead bytes of each length are kept; C1 and F5 lead nothing.
   const std::string valid = "\x7f\xc2\xa9\xdf\x80\xe0\xa0\x80\xef\xbc\xa1\xf0\x9f\x98\x80\xf4\x80\x80\x80";
   EXPECT_EQ(Utf8OrLatin1(valid + "\xc1\xf5"), valid + "\xc3\x81\xc3\xb5");
+  // Overlong three- and four-byte forms, a surrogate and a code point above U+10FFFF are not UTF-8 either.
+  EXPECT_EQ(Utf8OrLatin1("\xe0\x9f\xbf\xed\xa0\x80"), "\xc3\xa0\xc2\x9f\xc2\xbf\xc3\xad\xc2\xa0\xc2\x80");
+  EXPECT_EQ(JsonString("\xf0\x8f\xbf\xbf\xf4\x90\x80\x80"), "\"\\u00f0\\u008f\\u00bf\\u00bf\\u00f4\\u0090\\u0080\\u0080\"");
 }
 
 TEST(ValueText, NumbersReadBackExactly) {
