@@ -276,6 +276,13 @@ double StrToFloat(std::string_view text, const FormatSettings& settings) {
   return v;
 }
 
+bool TryRoundToInt64(double value, std::int64_t& result) {
+  const double r = std::nearbyint(value);  // default rounding mode: half to even
+  if (!(r >= -0x1p63 && r < 0x1p63)) return false;  // both limits are exact doubles; NaN fails too
+  result = static_cast<std::int64_t>(r);
+  return true;
+}
+
 bool TryStrToInt64(std::string_view text, std::int64_t& value) {
   std::string t = Trim(text);
   if (t.empty()) return false;

@@ -84,6 +84,8 @@ std::int32_t StrToInt(std::string_view text);
 bool TryStrToInt64(std::string_view text, std::int64_t& value);
 bool TryStrToInt(std::string_view text, std::int32_t& value);
 std::string IntToStr(std::int64_t value);
+// The platform's Round: half to even, into the 64-bit range; false for NaN, infinities and values outside it.
+bool TryRoundToInt64(double value, std::int64_t& result);
 
 // ---- dates and times ----
 

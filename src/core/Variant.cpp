@@ -58,17 +58,6 @@ bool Variant::AsBoolean() const {
   }
 }
 
-namespace {
-// Rounds half to even and checks the range of a 64-bit integer.
-bool DoubleToInt64(double d, std::int64_t& out) {
-  if (!std::isfinite(d)) return false;
-  const double r = std::nearbyint(d);  // default rounding mode: half to even
-  if (r < -9223372036854775808.0 || r >= 9223372036854775808.0) return false;
-  out = static_cast<std::int64_t>(r);
-  return true;
-}
-}  // namespace
-
 std::int64_t Variant::AsInteger() const {
   switch (Type()) {
     case VarType::Empty: return 0;
@@ -77,14 +66,14 @@ std::int64_t Variant::AsInteger() const {
     case VarType::Double:
     case VarType::DateTime: {
       std::int64_t v;
-      if (!DoubleToInt64(Type() == VarType::Double ? RawDouble() : RawDateTime(), v)) CannotConvert(VarType::Integer);
+      if (!TryRoundToInt64(Type() == VarType::Double ? RawDouble() : RawDateTime(), v)) CannotConvert(VarType::Integer);
       return v;
     }
     case VarType::String: {
       std::int64_t v;
       if (TryStrToInt64(RawString(), v)) return v;
       double d;
-      if (TryStrToFloat(RawString(), d) && DoubleToInt64(d, v)) return v;
+      if (TryStrToFloat(RawString(), d) && TryRoundToInt64(d, v)) return v;
       CannotConvert(VarType::Integer);
     }
     default:

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "core/Exceptions.h"
+#include "core/FormatSettings.h"
 
 namespace vez {
 
@@ -12,9 +13,9 @@ namespace {
 
 // Hundreds of metres rounded half to even; a value without a 64-bit integer form cannot name a tile.
 int64_t Hundreds(double v) {
-  const double r = std::nearbyint(v / 100);
-  if (!(std::fabs(r) < 9.2e18)) throw EMathError("Invalid floating point operation");
-  return static_cast<int64_t>(r);
+  int64_t r = 0;
+  if (!TryRoundToInt64(v / 100, r)) throw EMathError("Invalid floating point operation");
+  return r;
 }
 
 std::string CoordText(double v, float size) {

@@ -46,6 +46,9 @@ TEST(KachelTest, TablesAsWritten) {
   EXPECT_EQ(35, rows);
   EXPECT_THROW(KachelKoordToStr(1, 1, 49, 1000), EZeroDivide);
   EXPECT_THROW(KachelKoordToStr(1e300, 1, 1000, 1000), EMathError);
+  // Hundreds of metres name a tile within the 64-bit range, -2^63 included and 2^63 not.
+  EXPECT_THROW(KachelKoordToStr(0x1p63 * 100, 1, 1000, 1000), EMathError);
+  EXPECT_EQ("_X-922337203685477580Y", KachelKoordToStr(-0x1p63 * 100, 1, 1000, 1000));
   double a = 7, b = 7, c = 7, d = 7;
   EXPECT_FALSE(KachelMinMax("nothing", 1000, 1000, a, b, c, d));
   EXPECT_EQ(7, a);

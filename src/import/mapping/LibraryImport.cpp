@@ -58,11 +58,8 @@ bool StoreValue(TField& field, const std::string& text, std::string& why) {
     case ftLargeint: {
       std::int64_t i = 0;
       double d = 0;
-      if (TryStrToInt64(v, i)) {
-      } else if (TryStrToFloat(v, d, GlobalFormatSettings()) && std::isfinite(d) && d == std::trunc(d) &&
-                 std::fabs(d) < 9.2e18) {
-        i = static_cast<std::int64_t>(d);
-      } else {
+      if (!TryStrToInt64(v, i) &&
+          !(TryStrToFloat(v, d, GlobalFormatSettings()) && d == std::trunc(d) && TryRoundToInt64(d, i))) {
         why = "is not an integer";
         return false;
       }
