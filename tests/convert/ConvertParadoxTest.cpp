@@ -246,6 +246,12 @@ TEST_F(ConvertParadox, EmissionTableWithItsLayout) {
   WriteEmis(Path("emis.db"), {});
   EXPECT_TRUE(ParadoxToABS(nullptr, nullptr, Dir(), Dir(), "emis.db", "emis.abs"));
   EXPECT_EQ(1, CountRecords("emis.abs"));
+  // The header's record count bounds the records read, also when the blocks hold more.
+  fs::remove(Path("emis.abs"));
+  WriteEmis(Path("emis.db"), {"a", "b"});
+  Patch("emis.db", 6, std::string("\x01\0\0\0", 4));
+  ParadoxToABS(nullptr, nullptr, Dir(), Dir(), "emis.db", "emis.abs");
+  EXPECT_EQ(1, CountRecords("emis.abs"));
 }
 
 TEST_F(ConvertParadox, TablesThatAreNoLibraryOrCannotBeConverted) {
