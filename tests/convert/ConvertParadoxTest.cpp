@@ -5,6 +5,7 @@
 
 #include <iconv.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -230,6 +231,12 @@ TEST_F(ConvertParadox, EmissionTableWithItsLayout) {
   // A plain SQLite file.
   EXPECT_EQ((std::vector<std::string>{"Stra\xC3\x9F" "e", "M\xC3\xBChle"}),
             Column("emis.abs", "SELECT \"ElementName\" FROM \"emis.abs\" ORDER BY \"Eintrag\""));
+  // Made as any new file is: read and write for everyone the umask lets through.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(Path("emis.abs").c_str(), &st));
+  EXPECT_EQ(0666 & ~mask, st.st_mode & 07777);
   fs::remove(Path("emis.abs"));
   WriteEmis(Path("emis.db"), {"\x8E" "rger \x84"}, 850);  // "Ärger ä" in code page 850
   ASSERT_TRUE(ParadoxToABS(nullptr, nullptr, Dir(), Dir(), "emis.db", "emis.abs"));
@@ -238,6 +245,12 @@ TEST_F(ConvertParadox, EmissionTableWithItsLayout) {
   // An existing library with an empty Paradox table is opened only.
   WriteEmis(Path("emis.db"), {});
   EXPECT_TRUE(ParadoxToABS(nullptr, nullptr, Dir(), Dir(), "emis.db", "emis.abs"));
+  EXPECT_EQ(1, CountRecords("emis.abs"));
+  // The header's record count bounds the records read, also when the blocks hold more.
+  fs::remove(Path("emis.abs"));
+  WriteEmis(Path("emis.db"), {"a", "b"});
+  Patch("emis.db", 6, std::string("\x01\0\0\0", 4));
+  ParadoxToABS(nullptr, nullptr, Dir(), Dir(), "emis.db", "emis.abs");
   EXPECT_EQ(1, CountRecords("emis.abs"));
 }
 

@@ -57,6 +57,7 @@ TEST_F(EngineTest, FieldLookupAndTheDefinitionsOfAReopenedTable) {
   EXPECT_EQ(table.FindField("nope"), nullptr);
   EXPECT_THROW_MSG(table.FieldByName("Nope"), EDatabaseError, "Field 'Nope' not found");
   EXPECT_EQ(table.FieldCount(), 9);
+  EXPECT_THROW_MSG(table.Fields(9), EListError, "List index out of bounds (9)");
   // An empty table: fields read as without value.
   EXPECT_TRUE(table.Eof());
   EXPECT_TRUE(table.Bof());
@@ -258,6 +259,8 @@ TEST_F(EngineTest, SettersConvertAndCheck) {
   flag.SetText("true");
   EXPECT_TRUE(flag.AsBoolean());
   EXPECT_EQ(flag.AsString(), "True");
+  flag.SetAsInteger(0);  // stored as a flag, not as the number
+  EXPECT_EQ(flag.AsString(), "False");
   EXPECT_THROW(flag.SetText("perhaps"), EConvertError);
   {
     DecimalSeparatorScope comma(',');
@@ -677,6 +680,9 @@ TEST_F(EngineTest, MoveByAndBookmarks) {
   table.Delete();
   EXPECT_FALSE(table.GotoBookmark(mark));
   EXPECT_EQ(table.FieldByName("ElementName").AsString(), "n1601");
+  table.First();
+  table.Delete();  // the record of row key 1
+  EXPECT_FALSE(table.GotoBookmark(1));
 }
 
 // Without time to wait a second writer fails at once; with it, it waits for the holder to commit.

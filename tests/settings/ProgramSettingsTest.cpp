@@ -288,7 +288,10 @@ TEST(ProgramSettingsSpecialFolder, MapsTheShellFoldersToXdgFolders) {
   env.Set("XDG_CONFIG_HOME", config);
   env.Set("XDG_DATA_HOME", "/home/u/data/");
   env.Set("XDG_DATA_DIRS", "relative:/usr/share/:/opt/share");
-  EXPECT_EQ("/home/u", GetSpecialFolder(0, CSIDL_PERSONAL));  // no user-dirs file
+  env.Set("HOME", "/");
+  EXPECT_EQ("/", GetSpecialFolder(0, CSIDL_PERSONAL));  // no user-dirs file
+  env.Set("HOME", "/home/u");
+  EXPECT_EQ("/home/u", GetSpecialFolder(0, CSIDL_PERSONAL));
   WriteFile(config + "/user-dirs.dirs",
             "# generated\nXDG_DESKTOP_DIR=\"$HOME/Desk\"\nXDG_DOCUMENTS_DIR=\"$HOME/Doks\"\n");
   const std::pair<std::int32_t, std::string> set[] = {{CSIDL_PERSONAL, "/home/u/Doks"}, {CSIDL_APPDATA, config},
