@@ -73,7 +73,7 @@ def run(mutant, repo, build, fail_fast):
     try:
         open(path, "w", encoding="utf-8").write(mutated)
         built = subprocess.run(["cmake", "--build", build, "-j2", "--target", mutant["target"]],
-                               capture_output=True, text=True)
+                               capture_output=True, text=True, errors="replace")
         if built.returncode != 0:
             return "NOCOMPILE"
         command = [os.path.join(build, mutant["binary"])]
@@ -82,7 +82,7 @@ def run(mutant, repo, build, fail_fast):
         if fail_fast:
             command.append("--gtest_fail_fast")
         try:
-            result = subprocess.run(command, capture_output=True, text=True, timeout=600,
+            result = subprocess.run(command, capture_output=True, text=True, errors="replace", timeout=600,
                                     cwd=os.path.dirname(command[0]))
         except subprocess.TimeoutExpired:
             return "caught"
