@@ -550,6 +550,14 @@ TEST_F(ConvertParadox, DryRunWritesNothingAndForeseesTheRun) {
   ConvertParadoxFiles(Dir(), false, true, &view_, &foreseen, dry);
   EXPECT_EQ(before, snapshot());
   EXPECT_TRUE(foreseen.DryRun && foreseen.Deleted.empty());
+  // Unverified, a table is converted but not complete.
+  dry.Verify = false;
+  TConversionSummary unverified;
+  ConvertParadoxFiles(Dir(), false, true, &view_, &unverified, dry);
+  const auto emis = std::find_if(unverified.Tables.begin(), unverified.Tables.end(),
+                                 [](const TConvertedTable& t) { return t.Source.ends_with("emis.db"); });
+  ASSERT_NE(emis, unverified.Tables.end());
+  EXPECT_TRUE(emis->Outcome == TTableOutcome::Converted && !emis->Complete && emis->Reason == "not verified");
   Convert(false, /*deleteOld=*/true);
   ASSERT_EQ(summary_.Tables.size(), foreseen.Tables.size());
   for (std::size_t i = 0; i < foreseen.Tables.size(); ++i) {
