@@ -184,6 +184,7 @@ TEST(SMCells, FileRowStatusProgressAndChecks) {
   cells.SetValue(0, 2, Variant(2), taLeftJustify, 0);
   file.SetRowStatus(0, 2, rsError);  // a row from RowCount on takes no status
   EXPECT_EQ(cells.Row(2)->Status, rsNormal);
+  EXPECT_FALSE(TSMIRowStatuses().Contains(rsNormal));  // an empty set holds no status
   std::vector<std::pair<int, int>> progress;
   file.ProgressProc = [&](std::int32_t p, std::int32_t t) { progress.emplace_back(p, t); };
   file.OnLoadProgress = [&](TCustomSpreadSheetFile&, std::int32_t p, std::int32_t t) { progress.emplace_back(-p, -t); };

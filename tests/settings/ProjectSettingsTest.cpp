@@ -128,6 +128,9 @@ TEST_F(ProjectSettings, ValuesThatDoNotConvertFallBack) {
   g.GridSeed = TGridSeed::gsZeroZero;
   ReadGraphicsSettings(Folder(), g);
   EXPECT_TRUE(g.UnitLengthScale == TUnitLengthScale::ulsFeet && g.GridSeed == TGridSeed::gsHalfHalf);
+  g = {TUnitLengthScale::ulsFeet, TGridSeed::gsZeroZero};
+  ReadGraphicsSettings(Folder() + "none/", g);  // no project file: centimetres, cells from half their size
+  EXPECT_TRUE(g.UnitLengthScale == TUnitLengthScale::ulsCm && g.GridSeed == TGridSeed::gsHalfHalf);
   TGeoDBSettings geo;
   geo.RoadHouseNoAlignment = THouseNoRoadAlign::hrRoadHouseNo;
   ReadGeoDBSettings(Folder(), geo);
