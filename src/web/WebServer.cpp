@@ -1,6 +1,7 @@
 #include "web/WebServer.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 #include <sys/random.h>
 
 #include <atomic>
@@ -203,6 +204,12 @@ TWebServer::TWebServer(TServeOptions options) : impl_(std::make_unique<Impl>(std
   s.Get(R"(/|/[A-Za-z0-9_-]+\.(html|css|js)|/js/[A-Za-z0-9_-]+\.js)",
         [&d](const httplib::Request& req, httplib::Response& res) { d.ServeAsset(req, res); });
 
+  // SO_REUSEADDR only, so that a restart can take a port whose old connections wait in TIME_WAIT. The HTTP
+  // library's default is SO_REUSEPORT, with which a second server on a port in use would share it silently.
+  s.set_socket_options([](socket_t sock) {
+    const int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   errno = 0;
   if (d.options.Port == 0) {
     d.port = s.bind_to_any_port(d.options.Bind);

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "TestUtil.h"
+#include "core/Exceptions.h"
 #include "VeziRunner.h"
 #include "convert/ConvertParadox.h"
 #include "web/WebServer.h"
@@ -128,6 +129,12 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
   r = browser.Post("/api/record/delete", {{"Cookie", pair}}, "{}", "application/json");
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 403);
+  // A port that is taken: the error says which and why.
+  TServeOptions taken;
+  taken.Folder = dir.Path().string();
+  taken.Port = server->Port();
+  EXPECT_THROW_MSG(TWebServer{taken}, Exception,
+                   "Cannot listen on 127.0.0.1 port " + std::to_string(server->Port()) + ": Address already in use");
 }
 
 // Each request is refused with a JSON message and its status; the library and the folder stay as they were.
