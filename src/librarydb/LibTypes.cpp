@@ -1,6 +1,7 @@
 // The library type registry: file names of the library types and the key and name fields of the train and
 // vehicle libraries.
 #include <array>
+#include <utility>
 
 #include "core/FileMask.h"
 #include "core/FormatSettings.h"
@@ -145,22 +146,33 @@ std::string LibName(std::int32_t LibType) {
 }
 
 const char* LibTypeConstantName(std::int32_t code) {
-  static constexpr const char* kNames[kLibTypeCount] = {
-      "ltEmis", "ltAbsor", "ltTrans", "ltAtten", "ltAssess", "ltTime", "ltRiwi", "ltRiwi3d", "ltWind",
-      "ltStoffe", "ltNMPBMet", "ltTraffic", "ltAirCrafts", "ltNor2kRoad", "ltN2kVehicles", "ltRoadSurf",
-      "ltN2kTraf", "ltProfiles", nullptr, nullptr, "ltTS03", "ltTRMR2002", "ltTN2KRail", "ltTTrapid",
-      "ltTHURail", "ltTOeAL30TT", "ltTNMVeh", "ltMeteoStat", "ltTSVBUSch", "ltN2kWeather", "ltTIsraeliRail",
-      "ltN2kWind", "ltTSSNCF", "ltTSemibel", "ltEmisGrp", "ltAbsorGrp", "ltTransGrp", "ltAttenGrp", "ltZBDef",
-      "ltGebiete", "ltTOeAl30", "ltRREC", "ltRFRQ", "ltRPDG", "ltRR24", "ltRCON", "ltREXP", "ltRGRP", "ltRMND",
-      "ltRMPC", "ltRCFQ", "ltRPAR", "ltRSRC", "ltRSFQ", "ltRS24", "ltRRAI", "ltRLMS", "ltRREU", "ltRABS",
-      "ltRSAK", "ltRPG", "ltRPF", "ltRTAL", "ltRPRF", "ltRROA", "ltRRO4", "ltRISM", "ltRISL", "ltRISH",
-      "ltRANC", "ltRIPF", "ltRRAD", "ltRMPA", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-      "ltRunx", "ltGeoDBObjExt", "ltASCII2GeoDB", "ltDBase2GeoDB", "ltSdbx", "ltAddresses", nullptr, nullptr,
-      nullptr, nullptr, "ltTCRN", "ltTJapRail", "ltTNMT", "ltRTRK", "ltRFLG", "ltRFSG", "ltAttrib",
-      "ltTgLuft", "ltWgLuft", "ltJgLuft", "ltVehCatS03_2006", "ltTSS03_2006", "ltVehCatFRA2005",
-      "ltTSFRA2005"};
+  // Built from the constants themselves, so that the table and OVLibConst.h cannot disagree.
+#define VEZ_LT(constant) std::pair<std::int32_t, const char*>{constant, #constant}
+  static constexpr std::pair<std::int32_t, const char*> kConstants[] = {
+    VEZ_LT(ltEmis), VEZ_LT(ltAbsor), VEZ_LT(ltTrans), VEZ_LT(ltAtten), VEZ_LT(ltAssess), VEZ_LT(ltTime),
+    VEZ_LT(ltRiwi), VEZ_LT(ltRiwi3d), VEZ_LT(ltWind), VEZ_LT(ltStoffe), VEZ_LT(ltNMPBMet), VEZ_LT(ltTraffic),
+    VEZ_LT(ltAirCrafts), VEZ_LT(ltNor2kRoad), VEZ_LT(ltN2kVehicles), VEZ_LT(ltRoadSurf), VEZ_LT(ltN2kTraf),
+    VEZ_LT(ltProfiles), VEZ_LT(ltTS03), VEZ_LT(ltTRMR2002), VEZ_LT(ltTN2KRail), VEZ_LT(ltTTrapid), VEZ_LT(ltTHURail),
+    VEZ_LT(ltTOeAL30TT), VEZ_LT(ltTNMVeh), VEZ_LT(ltMeteoStat), VEZ_LT(ltTSVBUSch), VEZ_LT(ltN2kWeather),
+    VEZ_LT(ltTIsraeliRail), VEZ_LT(ltN2kWind), VEZ_LT(ltTSSNCF), VEZ_LT(ltTSemibel), VEZ_LT(ltEmisGrp),
+    VEZ_LT(ltAbsorGrp), VEZ_LT(ltTransGrp), VEZ_LT(ltAttenGrp), VEZ_LT(ltZBDef), VEZ_LT(ltGebiete),
+    VEZ_LT(ltTOeAl30), VEZ_LT(ltRREC), VEZ_LT(ltRFRQ), VEZ_LT(ltRPDG), VEZ_LT(ltRR24), VEZ_LT(ltRCON),
+    VEZ_LT(ltREXP), VEZ_LT(ltRGRP), VEZ_LT(ltRMND), VEZ_LT(ltRMPC), VEZ_LT(ltRCFQ), VEZ_LT(ltRPAR), VEZ_LT(ltRSRC),
+    VEZ_LT(ltRSFQ), VEZ_LT(ltRS24), VEZ_LT(ltRRAI), VEZ_LT(ltRLMS), VEZ_LT(ltRREU), VEZ_LT(ltRABS), VEZ_LT(ltRSAK),
+    VEZ_LT(ltRPG), VEZ_LT(ltRPF), VEZ_LT(ltRTAL), VEZ_LT(ltRPRF), VEZ_LT(ltRROA), VEZ_LT(ltRRO4), VEZ_LT(ltRISM),
+    VEZ_LT(ltRISL), VEZ_LT(ltRISH), VEZ_LT(ltRANC), VEZ_LT(ltRIPF), VEZ_LT(ltRRAD), VEZ_LT(ltRMPA), VEZ_LT(ltRunx),
+    VEZ_LT(ltGeoDBObjExt), VEZ_LT(ltASCII2GeoDB), VEZ_LT(ltDBase2GeoDB), VEZ_LT(ltSdbx), VEZ_LT(ltAddresses),
+    VEZ_LT(ltTCRN), VEZ_LT(ltTJapRail), VEZ_LT(ltTNMT), VEZ_LT(ltRTRK), VEZ_LT(ltRFLG), VEZ_LT(ltRFSG),
+    VEZ_LT(ltAttrib), VEZ_LT(ltTgLuft), VEZ_LT(ltWgLuft), VEZ_LT(ltJgLuft), VEZ_LT(ltVehCatS03_2006),
+    VEZ_LT(ltTSS03_2006), VEZ_LT(ltVehCatFRA2005), VEZ_LT(ltTSFRA2005)};
+#undef VEZ_LT
+  static constexpr auto kNames = [] {
+    std::array<const char*, kLibTypeCount> names{};
+    for (const auto& [constant, name] : kConstants) names[static_cast<std::size_t>(constant)] = name;
+    return names;
+  }();
   if (code < 0 || code >= kLibTypeCount) return nullptr;
-  return kNames[code];
+  return kNames[static_cast<std::size_t>(code)];
 }
 
 std::string RegLibName(std::int32_t LibType) {
