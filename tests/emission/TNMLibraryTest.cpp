@@ -67,5 +67,13 @@ TEST(TNMLibraryTest, MissingFieldFailsWithTheEngineMessage) {
   EXPECT_EQ(std::pair(Marked(ptAvg).Coef(tcQ, ftNo), 0.0f), std::pair(read.Coef(tcQ, ftNo), read.Coef(tcA, ftYes)));
 }
 
+// The model holds from standstill to 300 km/h; the message names the limits a caller must keep.
+TEST(TNMLibraryTest, SpeedOutsideTheModelIsRefused) {
+  EXPECT_NO_THROW(CheckTNMSpeed(0));
+  EXPECT_NO_THROW(CheckTNMSpeed(300));
+  EXPECT_THROW_MSG(CheckTNMSpeed(300.5), Exception, "the speed 300.5 km/h is not in range 0 to 300");
+  EXPECT_THROW_MSG(CheckTNMSpeed(-0.5), Exception, "the speed -0.5 km/h is not in range 0 to 300");
+}
+
 }  // namespace
 }  // namespace vez

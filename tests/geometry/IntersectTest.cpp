@@ -256,6 +256,7 @@ TEST(IntersectTest, EndsMarginsAndWorkedValues) {
   double t2 = 0;
   EXPECT_EQ((std::array{1.0, 6.0, 4.0}), (std::array{1.0 * RaySphereIsn2D({-5, 0}, {1, 0}, {0, 0}, 1, t, t2), t, t2}));
   EXPECT_EQ(std::pair(false, 0.0), (std::pair{RaySphereIsn2D({-5, 2}, {1, 0}, {0, 0}, 1, t, t2), t}));
+  EXPECT_EQ((std::array{1.0, 5.0, 5.0}), (std::array{1.0 * RaySphereIsn2D({-5, 1}, {1, 0}, {0, 0}, 1, t, t2), t, t2}));
   EXPECT_EQ(
       std::pair(3.0, 11.0),  // z = 2x + 3y + 1 on the second
       std::pair(EbeneZrech(1, 1, {0, 0, 0}, {1, 0, 1}, {0, 1, 2}), EbeneZrech(2, 2, {1, 0, 3}, {0, 1, 4}, {0, 0, 1})));
