@@ -294,6 +294,7 @@ void ReadProgramSettings(TProgramSettings& S, const TSettingsStore& store) {
   auto& state = State();
   const std::string folder = ExtractFilePath(state.programPath);
   const auto& ini = store;
+  const TProgramSettings def;  // an empty store reads as the member initialisers
 
   Guarded([&] { S.GlobdataPath = ini.ReadString("program", "GlobdataPath", ""); });
   Guarded([&] { S.SystemPathLang = ini.ReadString("program", "SystemPathLang", ""); });
@@ -306,7 +307,7 @@ void ReadProgramSettings(TProgramSettings& S, const TSettingsStore& store) {
   languageFolders(S.SystemPathLang, "/System/", state.systemPath, S.LangSystemPath, S.BaseLangSystemPath);
   Guarded([&] { S.LibPathLang = ini.ReadString("program", "LIBPATHLANG", ""); });
   languageFolders(S.LibPathLang, "/System/Libs/", state.systemLibPathDefault, S.LangLibPath, S.BaseLangLibPath);
-  Guarded([&] { S.RunKernelDll = ini.ReadString("program", "RunKernelDll", "CoreCalc6.dll"); });
+  Guarded([&] { S.RunKernelDll = ini.ReadString("program", "RunKernelDll", def.RunKernelDll); });
   Guarded([&] {
     S.HelpFile = ini.ReadString("program", "HelpFile", "");
     state.helpFile = S.HelpFile;
@@ -314,39 +315,39 @@ void ReadProgramSettings(TProgramSettings& S, const TSettingsStore& store) {
   Guarded([&] { S.SharedGlobdataPath = ini.ReadString("program", "SharedGlobdataPath", S.GlobdataPath); });
   Guarded([&] { S.GlobLibPath = ini.ReadString("program", "GlobLibPath", S.GlobdataPath + "libs/"); });
   try {
-    S.HistEntries = ini.ReadInteger("program", "HistEntries", 5);
+    S.HistEntries = ini.ReadInteger("program", "HistEntries", def.HistEntries);
   } catch (const std::exception&) {
-    S.HistEntries = 5;
+    S.HistEntries = def.HistEntries;
   }
-  Guarded([&] { S.DrivingRightSide = LowByteBool(ini.ReadInteger("program", "DrivingRightSide", 1)); });
+  Guarded([&] { S.DrivingRightSide = LowByteBool(ini.ReadInteger("program", "DrivingRightSide", def.DrivingRightSide)); });
 
   auto& dc = S.DC;
-  Guarded([&] { dc.ClientSocket = ini.ReadInteger("DC", "ClientSocket", 55555); });
-  Guarded([&] { dc.Priority = ini.ReadInteger("DC", "PRIORITY", 0); });
-  Guarded([&] { dc.Instances = ini.ReadInteger("DC", "Instances", 1); });
-  Guarded([&] { dc.Threads = ini.ReadInteger("DC", "Threads", 0); });
-  Guarded([&] { dc.SocketSrvSocket = ini.ReadInteger("DC", "SocketSrvSocket", 55557); });
+  Guarded([&] { dc.ClientSocket = ini.ReadInteger("DC", "ClientSocket", def.DC.ClientSocket); });
+  Guarded([&] { dc.Priority = ini.ReadInteger("DC", "PRIORITY", def.DC.Priority); });
+  Guarded([&] { dc.Instances = ini.ReadInteger("DC", "Instances", def.DC.Instances); });
+  Guarded([&] { dc.Threads = ini.ReadInteger("DC", "Threads", def.DC.Threads); });
+  Guarded([&] { dc.SocketSrvSocket = ini.ReadInteger("DC", "SocketSrvSocket", def.DC.SocketSrvSocket); });
   const std::string parent = ParentOfGlobdata(S.GlobdataPath);
   Guarded([&] { dc.DistribPath = ini.ReadString("DC", "DistribPath", parent + "distrib/"); });
   Guarded([&] { dc.PCListFileName = ini.ReadString("DC", "PCListFileName", parent + "PCList.vrl"); });
-  Guarded([&] { dc.Reconnect = LowByteBool(ini.ReadInteger("DC", "Reconnect", 0)); });
-  Guarded([&] { dc.ReconnectTime = ini.ReadInteger("DC", "ReconnectTime", 10); });
+  Guarded([&] { dc.Reconnect = LowByteBool(ini.ReadInteger("DC", "Reconnect", def.DC.Reconnect)); });
+  Guarded([&] { dc.ReconnectTime = ini.ReadInteger("DC", "ReconnectTime", def.DC.ReconnectTime); });
 
   auto& sys = S.System;
-  Guarded([&] { sys.AltBmpPrintOut = LowByteBool(ini.ReadInteger("system", "AltBmpPrintOut", 0)); });
-  Guarded([&] { sys.MaxBmpPrintSize = ini.ReadInteger("system", "MaxBmpPrintSize", 3000); });
+  Guarded([&] { sys.AltBmpPrintOut = LowByteBool(ini.ReadInteger("system", "AltBmpPrintOut", def.System.AltBmpPrintOut)); });
+  Guarded([&] { sys.MaxBmpPrintSize = ini.ReadInteger("system", "MaxBmpPrintSize", def.System.MaxBmpPrintSize); });
   try {
-    sys.ClipPlane3D = StrToFloat(ini.ReadString("system", "ClipPlane3D", "0.01"));
+    sys.ClipPlane3D = StrToFloat(ini.ReadString("system", "ClipPlane3D", ""));
   } catch (const std::exception&) {
-    sys.ClipPlane3D = 0.01;
+    sys.ClipPlane3D = def.System.ClipPlane3D;
   }
   Guarded([&] { sys.GraphicsPrinter = ini.ReadString("system", "GraphicsPrinter", ""); });
-  Guarded([&] { sys.DefaulFontname = ini.ReadString("system", "DefaulFontname", "Arial"); });
+  Guarded([&] { sys.DefaulFontname = ini.ReadString("system", "DefaulFontname", def.System.DefaulFontname); });
 
-  Guarded([&] { S.CheckUpdate = LowByteBool(ini.ReadInteger("program", "CheckUpdate", 1)); });
-  Guarded([&] { S.CheckPeriod = ini.ReadInteger("program", "CheckPeriod", 7); });
-  Guarded([&] { S.CheckConfrm = LowByteBool(ini.ReadInteger("program", "CheckConfrm", 1)); });
-  Guarded([&] { S.CheckedLast = ini.ReadInteger("program", "CheckedLast", 0); });
+  Guarded([&] { S.CheckUpdate = LowByteBool(ini.ReadInteger("program", "CheckUpdate", def.CheckUpdate)); });
+  Guarded([&] { S.CheckPeriod = ini.ReadInteger("program", "CheckPeriod", def.CheckPeriod); });
+  Guarded([&] { S.CheckConfrm = LowByteBool(ini.ReadInteger("program", "CheckConfrm", def.CheckConfrm)); });
+  Guarded([&] { S.CheckedLast = ini.ReadInteger("program", "CheckedLast", def.CheckedLast); });
   Guarded([&] { S.ProxySettings = ini.ReadString("program", "ProxySettings", ""); });
 
   if (S.ProxySettings.empty()) {

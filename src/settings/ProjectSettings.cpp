@@ -60,49 +60,52 @@ std::string ProjectFileName(std::string_view folder) {
 
 void ReadGraphicsSettings(std::string_view folder, TGraphicsSettings& S) {
   const TIniFile ini(ProjectFileName(folder));
-  S.UnitLengthScale = static_cast<TUnitLengthScale>(LowByte(ini.ReadInteger("graphics", "UnitLengthScale", 0)));
-  S.GridSeed = static_cast<TGridSeed>(LowByte(ini.ReadInteger("graphics", "GridSeed", 0)));
+  const TGraphicsSettings def;
+  const auto read = [&ini](const char* key, auto fallback) {
+    return static_cast<decltype(fallback)>(LowByte(ini.ReadInteger("graphics", key, static_cast<int>(fallback))));
+  };
+  S.UnitLengthScale = read("UnitLengthScale", def.UnitLengthScale);
+  S.GridSeed = read("GridSeed", def.GridSeed);
 }
 
 void ReadGeoDBSettings(std::string_view folder, TGeoDBSettings& S) {
   DecimalSeparatorScope dot('.');
   const TIniFile ini(ProjectFileName(folder));
-  const auto readFloat = [&ini](const char* key, double def, double& field) {
+  const auto readFloat = [&ini](const char* key, double fallback, double& field) {
     try {
       field = StrToFloat(ini.ReadString("GeoDB", key, ""));
     } catch (const std::exception&) {
-      field = def;
+      field = fallback;
     }
   };
-  readFloat("bldgheight", 6, S.BldgHeight);
-  readFloat("relheightEFH", 6, S.RelHeightEFH);
-  readFloat("floorheight", 2.4, S.FloorHeight);
-  readFloat("recfacdist", 0.01, S.RecFacDist);
+  const TGeoDBSettings def;
+  readFloat("bldgheight", def.BldgHeight, S.BldgHeight);
+  readFloat("relheightEFH", def.RelHeightEFH, S.RelHeightEFH);
+  readFloat("floorheight", def.FloorHeight, S.FloorHeight);
+  readFloat("recfacdist", def.RecFacDist, S.RecFacDist);
   try {
-    const std::int32_t alignment = ini.ReadInteger("GeoDB", "roadhousenoAlignment", 0);
+    const std::int32_t alignment = ini.ReadInteger("GeoDB", "roadhousenoAlignment", static_cast<int>(def.RoadHouseNoAlignment));
     S.RoadHouseNoAlignment = static_cast<THouseNoRoadAlign>(LowByte(alignment));
   } catch (const std::exception&) {
     // The alignment stays as it was.
   }
   try {
-    S.UsageArea = ini.ReadInteger("GeoDB", "usageArea", 7);
+    S.UsageArea = ini.ReadInteger("GeoDB", "usageArea", def.UsageArea);
   } catch (const std::exception&) {
-    S.UsageArea = 7;
+    S.UsageArea = def.UsageArea;
   }
 }
 
 void ReadNumberingSettings(std::string_view folder, TNumberingSettings& S) {
   const TIniFile ini(ProjectFileName(folder));
-  S.RecFmtIdent = ini.ReadString("numbering", "RecFmtIdent", "0000");
-  S.RecSrtIdent = ini.ReadString("numbering", "RecSrtIdent", "1234");
-  S.SrcFmtIdent = ini.ReadString("numbering", "SrcFmtIdent", "0000");
-  S.SrcSrtIdent = ini.ReadString("numbering", "SrcSrtIdent", "1234");
-  S.PhotoFmtIdent = ini.ReadString("numbering", "PhotoFmtIdent", "0000");
-  S.PhotoSrtIdent = ini.ReadString("numbering", "PhotoSrtIdent", "1234");
-  S.AlphaPattern = "AA";
-  S.DigitPattern = "00";
-  S.ListSeparator = ';';
-  S.ExtraFlag = '\0';
+  TNumberingSettings read;  // the fields that are not stored keep their fixed values
+  read.RecFmtIdent = ini.ReadString("numbering", "RecFmtIdent", read.RecFmtIdent);
+  read.RecSrtIdent = ini.ReadString("numbering", "RecSrtIdent", read.RecSrtIdent);
+  read.SrcFmtIdent = ini.ReadString("numbering", "SrcFmtIdent", read.SrcFmtIdent);
+  read.SrcSrtIdent = ini.ReadString("numbering", "SrcSrtIdent", read.SrcSrtIdent);
+  read.PhotoFmtIdent = ini.ReadString("numbering", "PhotoFmtIdent", read.PhotoFmtIdent);
+  read.PhotoSrtIdent = ini.ReadString("numbering", "PhotoSrtIdent", read.PhotoSrtIdent);
+  S = std::move(read);
 }
 
 void ReadUsages(std::string_view folder, TUsages& Usages) {

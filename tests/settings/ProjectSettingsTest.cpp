@@ -112,8 +112,9 @@ TEST_F(ProjectSettings, HandMadeProjectFile) {
   TNumberingSettings n;
   n.AlphaPattern = n.DigitPattern = "?";  // not stored: reading sets their fixed values
   ReadNumberingSettings(folder, n);
-  EXPECT_EQ("R000 4321 1234 AA 00;", n.RecFmtIdent + " " + n.SrcSrtIdent + " " + n.RecSrtIdent + " " +
-                                          n.AlphaPattern + " " + n.DigitPattern + n.ListSeparator);
+  EXPECT_EQ("R000 1234 0000 4321 0000 1234 AA 00;",
+            n.RecFmtIdent + " " + n.RecSrtIdent + " " + n.SrcFmtIdent + " " + n.SrcSrtIdent + " " + n.PhotoFmtIdent +
+                " " + n.PhotoSrtIdent + " " + n.AlphaPattern + " " + n.DigitPattern + n.ListSeparator);
   const auto list = ReadStdEnabledState(folder);
   ASSERT_EQ(3, list.Count());  // "x=1" skipped
   EXPECT_TRUE(!list.GetEnabled(7) && list.GetEnabled(12) && list.GetEnabled(99));  // the first of two decides
