@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -45,21 +46,14 @@ TEST_F(VeziConvert, ConvertsTheSampleFolderWithReport) {
   EXPECT_FALSE(Has("Strassen.abs"));
   EXPECT_FALSE(Has("Thumbs.abs"));
 
+  // The whole report, with the paths taken relative to the folder and the tables in name order (64 records).
   std::ifstream in(report);
-  const auto json = nlohmann::json::parse(in);
-  ASSERT_EQ(11u, json["tables"].size());
-  int written = 0;
-  for (const auto& t : json["tables"]) {
-    EXPECT_EQ(t["records_read"], t["records_written"]) << t.dump();
-    written += t["records_written"].get<int>();
-    if (t["source"].get<std::string>().ends_with("emis.db") && t["target"].get<std::string>().find("Nord") == std::string::npos) {
-      EXPECT_EQ(0, t["library_type"]);
-      EXPECT_EQ("ltEmis", t["library_type_name"]);
-      EXPECT_EQ(6, t["records_written"]);
-    }
-  }
-  EXPECT_EQ(64, written);
-  EXPECT_EQ(0, json["error_lines"]);
+  auto json = nlohmann::json::parse(in);
+  std::sort(json["tables"].begin(), json["tables"].end(), [](auto& a, auto& b) { return a["source"] < b["source"]; });
+  std::string text = json.dump();
+  for (std::size_t p; (p = text.find(Dir() + "/")) != std::string::npos;) text.erase(p, Dir().size() + 1);
+  const auto expected = nlohmann::json::parse(test::ReadFile(test::DataPath("apps/convert-report.json")));
+  EXPECT_EQ(expected.dump(1), nlohmann::json::parse(text).dump(1));
 }
 
 TEST_F(VeziConvert, DeleteOldKeepsWhatWasNotConverted) {

@@ -135,6 +135,8 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
   taken.Port = server->Port();
   EXPECT_THROW_MSG(TWebServer{taken}, Exception,
                    "Cannot listen on 127.0.0.1 port " + std::to_string(server->Port()) + ": Address already in use");
+  taken.Folder += "/libs/emis.abs";  // a file is no folder to serve
+  EXPECT_THROW_MSG(TWebServer{taken}, Exception, "The folder \"" + taken.Folder + "\" does not exist");
 }
 
 // Each request is refused with a JSON message and its status; the library and the folder stay as they were.
