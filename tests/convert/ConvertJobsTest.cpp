@@ -126,10 +126,12 @@ TEST(ConvertJobs, PoolReportsHowEachJobEnded) {
     if (job == 1) throw std::runtime_error("no table");
     if (job == 2) ::_exit(3);
     if (job == 0) channel.Result("done");
+    if (job == 4) channel.Result("");  // an empty frame last in the pipe
   };
-  detail::RunJobs(4, 2, work, hooks);
+  detail::RunJobs(5, 2, work, hooks);
   EXPECT_EQ((std::map<std::size_t, std::string>{
-                {0, "m0;+done"}, {1, "m1;no table"}, {2, "m2;ended with exit code 3"}, {3, "m3;ended without a result"}}),
+                {0, "m0;+done"}, {1, "m1;no table"}, {2, "m2;ended with exit code 3"},
+                {3, "m3;ended without a result"}, {4, "m4;+"}}),
             ends);
 }
 
