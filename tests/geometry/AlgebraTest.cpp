@@ -42,10 +42,10 @@ TEST(AlgebraTest, Angles) {
 
 TEST(AlgebraTest, NormalisersAndIntegerForm) {
   TVektor2 a{1e-11, 0};
-  vektor2 v{1e-11, 0}, z{0, 0};
+  vektor2 v{1e-11, 0}, z{0, 0}, inf{HUGE_VAL, 1};  // inf / inf is no number
   vektor3 w(1e-21, 0, 0), w2(1e-19, 0, 0);
-  EXPECT_EQ((std::array{false, true, false, false, true}),
-            (std::array{Normalize2(a), v.Normiere(), z.Normiere(), w.Normiere(), w2.Normiere()}));
+  EXPECT_EQ((std::array{false, true, false, false, true, false}),
+            (std::array{Normalize2(a), v.Normiere(), z.Normiere(), w.Normiere(), w2.Normiere(), inf.Normiere()}));
   EXPECT_EQ(std::pair(1e-11, 1.0), std::pair(a[0], v.x));
   EXPECT_EQ((TVektor2{0, -1}), GetNormal({1, 0}));
   EXPECT_EQ((std::array<std::int64_t, 3>{5, 1, 2}),
