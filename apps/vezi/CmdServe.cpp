@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <iostream>
+#include <string>
 #include <thread>
 
 #include "Commands.h"
@@ -48,15 +49,16 @@ void RunServe(const vez::TServeOptions& options) {
 
 void RegisterServeCommands(CLI::App& app) {
   auto options = std::make_shared<vez::TServeOptions>();
-  auto uploadMb = std::make_shared<std::int64_t>(50);
+  auto uploadMb = std::make_shared<std::int64_t>(options->UploadLimit >> 20);
+  const auto byDefault = [](const std::string& value) { return " (default " + value + ")"; };
   auto* cmd = app.add_subcommand("serve", "Serve a project folder to a web browser on this computer");
   cmd->add_option("FOLDER", options->Folder, "The project folder (default: the current folder)");
-  cmd->add_option("--port", options->Port, "Port to listen on; 0 takes a free one (default 8080)")
+  cmd->add_option("--port", options->Port, "Port to listen on; 0 takes a free one" + byDefault(std::to_string(options->Port)))
       ->check(CLI::Range(0, 65535));
   cmd->add_option("--bind", options->Bind,
-                  "Address to listen on (default 127.0.0.1, this computer only); another address is reachable from "
-                  "other computers");
-  cmd->add_option("--upload-limit", *uploadMb, "Largest file an import may upload, in MB (default 50)")
+                  "Address to listen on" + byDefault(options->Bind + ", this computer only") +
+                      "; another address is reachable from other computers");
+  cmd->add_option("--upload-limit", *uploadMb, "Largest file an import may upload, in MB" + byDefault(std::to_string(*uploadMb)))
       ->check(CLI::Range(1, 4096));
   cmd->footer(
       "The first line on standard output is the address to open, with its token: Serving \"FOLDER\" at "
