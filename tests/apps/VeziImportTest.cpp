@@ -164,6 +164,7 @@ TEST_F(VeziImport, TheNameQuestionOnATerminal) {
   const std::string question = "Element \"n1\" already exists: [o]verwrite, overwrite [a]ll, [s]kip, skip a[l]l, "
                                "[n]ew name, [c]ancel? ";
   EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, ask, "c\n"), HasSubstr("Added:       0 (cancelled: nothing stored)"));
+  EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, ask, ""), HasSubstr(question + "\r\033[KLines:"));  // input ends
   // A blank name keeps the old one, and the question comes again.
   EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, ask, "x\nn\n \nn\n  n9 \n"),
               HasSubstr("\r\033[Kline 1 of 1\r\033[K" + question + question + "Enter new name: [n1] \r\033[K" + question +
