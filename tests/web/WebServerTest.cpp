@@ -155,50 +155,47 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
     const char* what;
     std::string method, target, body;
     httplib::Headers headers;
-    int status;
-    const char* message = "";  // a part of the error text
   } cases[] = {
-      {"no token", "GET", "/api/folder", "", {{"X-Vezi-Token", ""}}, 403},
-      {"wrong token", "GET", "/api/folder", "", {{"X-Vezi-Token", std::string(32, '0')}}, 403},
-      {"wrong token in the address", "GET", "/?token=" + std::string(32, 'f'), "", {}, 403},
+      {"no token", "GET", "/api/folder", "", {{"X-Vezi-Token", ""}}},
+      {"wrong token", "GET", "/api/folder", "", {{"X-Vezi-Token", std::string(32, '0')}}},
+      {"wrong token in the address", "GET", "/?token=" + std::string(32, 'f'), "", {}},
       {"token in a cookie only", "POST", "/api/record/save", good,
-       {{"X-Vezi-Token", ""}, {"Cookie", "vezi_token_" + std::to_string(server->Port()) + "=" + token}}, 403},
-      {"foreign host", "GET", "/api/folder", "", {{"Host", "evil.example:80"}}, 403},
-      {"parent", "GET", "/api/folder?path=..", "", {}, 403},
-      {"parent inside", "GET", "/api/folder?path=libs/../..", "", {}, 403},
-      {"encoded parent", "GET", "/api/folder?path=%2e%2e%2f", "", {}, 403},
-      {"encoded twice", "GET", "/api/folder?path=%252e%252e%252f", "", {}, 404},
-      {"absolute", "GET", "/api/library?path=/etc/passwd", "", {}, 403},
-      {"link to the root", "GET", "/api/folder?path=root/etc", "", {}, 403},
-      {"link to a file outside", "GET", "/api/library?path=libs/passwd.abs", "", {}, 403},
-      {"traversal in a body", "POST", "/api/record/save", R"({"path":"../x.abs","key":1,"version":"","values":{}})", {}, 403},
-      {"traversal in a conversion", "POST", "/api/convert", R"({"path":"libs/../../"})", {}, 403},
-      {"malformed JSON", "POST", "/api/record/save", R"({"path": "libs/emis.abs",)", {}, 400},
-      {"not an object", "POST", "/api/record/save", "[1,2]", {}, 400},
-      {"nested too deep", "POST", "/api/record/save", std::string(100, '[') + std::string(100, ']'), {}, 400},
-      {"wrong member type", "POST", "/api/record/save", R"({"path":"libs/emis.abs","key":"1"})", {}, 400},
+       {{"X-Vezi-Token", ""}, {"Cookie", "vezi_token_" + std::to_string(server->Port()) + "=" + token}}},
+      {"foreign host", "GET", "/api/folder", "", {{"Host", "evil.example:80"}}},
+      {"parent", "GET", "/api/folder?path=..", "", {}},
+      {"parent inside", "GET", "/api/folder?path=libs/../..", "", {}},
+      {"encoded parent", "GET", "/api/folder?path=%2e%2e%2f", "", {}},
+      {"encoded twice", "GET", "/api/folder?path=%252e%252e%252f", "", {}},
+      {"absolute", "GET", "/api/library?path=/etc/passwd", "", {}},
+      {"link to the root", "GET", "/api/folder?path=root/etc", "", {}},
+      {"link to a file outside", "GET", "/api/library?path=libs/passwd.abs", "", {}},
+      {"traversal in a body", "POST", "/api/record/save", R"({"path":"../x.abs","key":1,"version":"","values":{}})", {}},
+      {"traversal in a conversion", "POST", "/api/convert", R"({"path":"libs/../../"})", {}},
+      {"malformed JSON", "POST", "/api/record/save", R"({"path": "libs/emis.abs",)", {}},
+      {"not an object", "POST", "/api/record/save", "[1,2]", {}},
+      {"nested too deep", "POST", "/api/record/save", std::string(100, '[') + std::string(100, ']'), {}},
+      {"wrong member type", "POST", "/api/record/save", R"({"path":"libs/emis.abs","key":"1","values":{}})", {}},
       {"stale edit", "POST", "/api/record/save",
-       R"({"path":"libs/emis.abs","key":)" + key + R"(,"version":"0","values":{"ElementName":"x"}})", {}, 409},
-      {"unknown field", "POST", "/api/record/save", good.substr(0, good.find("ElementName")) + R"(Nope":1}})", {}, 400},
-      {"value out of range", "POST", "/api/record/save", good.substr(0, good.find("ElementName")) + R"(Art":70000}})", {}, 422},
-      {"deletion without confirmation", "POST", "/api/convert", R"({"path":"libs","delete_old":true})", {}, 400},
-      {"unknown index", "GET", "/api/records?path=libs/emis.abs&index=Nope", "", {}, 400},
+       R"({"path":"libs/emis.abs","key":)" + key + R"(,"version":"0","values":{"ElementName":"x"}})", {}},
+      {"unknown field", "POST", "/api/record/save", good.substr(0, good.find("ElementName")) + R"(Nope":1}})", {}},
+      {"value out of range", "POST", "/api/record/save", good.substr(0, good.find("ElementName")) + R"(Art":70000}})", {}},
+      {"deletion without confirmation", "POST", "/api/convert", R"({"path":"libs","delete_old":true})", {}},
+      {"unknown index", "GET", "/api/records?path=libs/emis.abs&index=Nope", "", {}},
       {"not a date", "POST", "/api/record/save", good.substr(0, good.find("ElementName")) + R"(LastChangeDateTime":"May"}})",
-       {}, 400, "a date and time such as 2024-05-31T14:30:00"},
+       {}},
   };
+  std::map<std::string, std::string> expected;  // what: status and answer (* ends a prefix)
+  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("web/hostile-requests.txt"))))
+    if (!line.starts_with("#")) expected[line.substr(0, line.find('\t'))] = line.substr(line.find('\t') + 1);
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     httplib::Headers headers = c.headers;
     if (headers.find("X-Vezi-Token") == headers.end()) headers.emplace("X-Vezi-Token", token);
     httplib::Client raw("127.0.0.1", server->Port());
     const auto r = c.method == "GET" ? raw.Get(c.target, headers) : raw.Post(c.target, headers, c.body, "application/json");
     ASSERT_TRUE(r) << c.what;
-    EXPECT_EQ(r->status, c.status) << c.what << ": " << r->body;
-    if (c.target.rfind("/api/", 0) == 0) {
-      const Json error = Json::parse(r->body, nullptr, false);
-      EXPECT_TRUE(error.is_object() && error.contains("error") && !error["error"].get<std::string>().empty() &&
-                  error["error"].get<std::string>().find(c.message) != std::string::npos)
-          << c.what << ": " << r->body;
-    }
+    const std::string& want = expected.at(c.what), got = std::to_string(r->status) + "\t" + r->body;
+    EXPECT_TRUE(want.ends_with('*') ? got.starts_with(want.substr(0, want.size() - 1)) : got == want) << got;
   }
   // Bodies above the limits are refused from their Content-Length, before they are read.
   for (const char* target : {"/api/record/save", "/api/upload?folder=libs"}) {
