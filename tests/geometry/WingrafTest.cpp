@@ -51,10 +51,11 @@ TEST(WingrafTest, MappingWithoutSurface) {
   double wx = 0, wy = 0;
   up.GetXYWorld(0, 0, wx, wy);
   EXPECT_EQ(std::tuple(0.0, 10.0, std::pair(100, 100)), std::tuple(wx, wy, Pix(up, 10, 0)));
-  int32_t dx = 0, dy = 0, px = 0, py = 0;
+  int32_t dx = 0, dy = 0, px = 0, py = 0, fx = -1, fy = -1;
   up.GetDeltaXYPixel(2.5, dx, dy);
+  up.GetDeltaXYPixel(1e300, fx, fy);    // too far for a pixel count: none
   up.GetXYPixelWin95(4000, 5, px, py);  // pixel x = 40000 is cut to 32000
-  EXPECT_EQ((std::array{25, 25, 32000, 50}), (std::array{dx, dy, px, py}));
+  EXPECT_EQ((std::array{25, 25, 32000, 50, 0, 0}), (std::array{dx, dy, px, py, fx, fy}));
   up.SetWorld(0, 100, 100, 0, 0);  // one world unit per pixel: 2.5 and 3.5 round half to even
   EXPECT_EQ(std::pair(std::pair(2, 2), std::pair(4, 4)), std::pair(Pix(up, 2.5, 97.5), Pix(up, 3.5, 96.5)));
   const TUserPixel tiny(nullptr, 5, 5, 5, 2);
