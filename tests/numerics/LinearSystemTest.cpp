@@ -65,6 +65,7 @@ TEST(LinearSystem, SmallPivotsAndTooSmallOrders) {
       {true, {4, 4, 4, 4, 4}, {1, 1, 1, 1, 1}, kAnalysisOk},
       {true, {4, 4}, {1, 1}, kAnalysisTooFewPoints},
       {true, {1, 1e-9, 4, 4}, {0, 0, 1, 1}, kAnalysisOk},  // the second pivot equal to Eps is kept
+      {true, {1e-9, 4, 4, 4}, {0, 1, 1, 0}, kAnalysisOk},  // and the first
   };
   for (auto [cyclic, a, b, expected] : cases) {
     const auto n = static_cast<int32_t>(a.size());
