@@ -11,6 +11,7 @@
 
 #include "TestUtil.h"
 #include "VeziRunner.h"
+#include "pxwriter/PxWriter.h"
 
 namespace vez {
 namespace {
@@ -137,11 +138,18 @@ TEST_F(VeziConvert, UnwritableLogAndNonUtf8NamesInTheReport) {
 // The dry run lists what a run would do to each table, word for word (tests/data/apps/convert-dry-run.txt). Over
 // a library whose cells differ from its table it names the first difference, and the table may not be deleted.
 TEST_F(VeziConvert, DryRunListsEveryTable) {
+  using pxw::Writer;  // two fields the layout lacks; a text longer than its field
+  Writer dropped({{"Foo", 4, 4}, {"Bar", 1, 8}}), cut({{"ElementName", 1, 120}});
+  dropped.AddRecord({Writer::Long(3), Writer::Char("b", 8)});
+  cut.AddRecord({Writer::Char(std::string(100, 'x'), 120)});
+  dropped.Write(Dir() + "/Atten.db");
+  cut.Write(Dir() + "/Trans.db");
   auto r = Vezi({"convert", "--dry-run", "--recursive", Dir()});
-  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(1, r.exitCode) << r.err;  // the two are incomplete
   for (std::size_t at; (at = r.out.find(Dir())) != std::string::npos;) r.out.replace(at, Dir().size(), "DIR");
   EXPECT_EQ(test::ReadFile(test::DataPath("apps/convert-dry-run.txt")), r.out);
   EXPECT_FALSE(Has("emis.abs"));
+  for (const char* added : {"/Atten.db", "/Trans.db"}) fs::remove(Dir() + added);
 
   ASSERT_EQ(0, Vezi({"convert", Dir()}).exitCode);
   sqlite3* db = nullptr;
