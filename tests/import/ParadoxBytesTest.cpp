@@ -434,10 +434,17 @@ TEST(ParadoxBytesEncryption, HooksDecideAndDecrypt) {
 }
 
 TEST(ParadoxBytesHeader, TypeTextsAndTableLevels) {
-  const auto file = TDBParadox::GetStrFileType;
-  const auto field = TDBParadox::GetStrFieldType;
-  EXPECT_EQ("indexed .DB data file|secondary index .YGn file (inc or non inc)|", file(0) + "|" + file(7) + "|" + file(9));
-  EXPECT_EQ("Formated MEMO|Graphic|Bytes|<unknown>", field(14) + "|" + field(16) + "|" + field(24) + "|" + field(7));
+  std::string files, fields;
+  for (int type = 0; type <= 9; ++type) files += TDBParadox::GetStrFileType(type) + "|";
+  for (int type = 0; type <= 25; ++type) fields += TDBParadox::GetStrFieldType(type) + "|";
+  EXPECT_EQ("indexed .DB data file|primary index .PX file|non-indexed .DB data file|non-incrementing secondary index "
+            ".Xnn file|secondary index .Ynn file (inc or non-inc)|incrementing secondary index .Xnn file|non-incrementing "
+            "secondary index .XGn file|secondary index .YGn file (inc or non inc)|incrementing secondary index .XGn file||",
+            files);
+  const std::string u = "<unknown>|";
+  EXPECT_EQ(u + "Char|Date|ShortInt|LongInt|Currency|Number|" + u + u + "Logical|" + u + u + "MEMO|BLOB|Formated MEMO|OLE|" +
+                "Graphic|" + u + u + u + "Time|TimeStamp|AutoInc|BCD|Bytes|" + u,
+            fields);
   const std::pair<int, int> levels[] = {{3, 30}, {4, 35}, {5, 40}, {9, 40}, {10, 50}, {11, 50}, {12, 70}, {13, 65535}};
   for (auto [version, level] : levels) {
     std::string db = Numbered(1);

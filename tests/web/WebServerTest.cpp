@@ -143,6 +143,7 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
 TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
   fs::create_directory_symlink("/", dir.Path() / "root");
   fs::create_symlink("/etc/passwd", dir.Path() / "libs" / "passwd.abs");
+  fs::create_symlink("loop", dir.Path() / "loop");
   const fs::path lib = dir.Path() / "libs" / "emis.abs";
   const std::string before = test::ReadFile(lib.string());
   const Json page = Call("/api/records?path=libs/emis.abs&limit=1");
@@ -169,6 +170,7 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
       {"absolute", "GET", "/api/library?path=/etc/passwd", "", {}},
       {"link to the root", "GET", "/api/folder?path=root/etc", "", {}},
       {"link to a file outside", "GET", "/api/library?path=libs/passwd.abs", "", {}},
+      {"link loop", "GET", "/api/folder?path=loop", "", {}},
       {"traversal in a body", "POST", "/api/record/save", R"({"path":"../x.abs","key":1,"version":"","values":{}})", {}},
       {"traversal in a conversion", "POST", "/api/convert", R"({"path":"libs/../../"})", {}},
       {"malformed JSON", "POST", "/api/record/save", R"({"path": "libs/emis.abs",)", {}},
