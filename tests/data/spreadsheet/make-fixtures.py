@@ -289,6 +289,9 @@ xlrd_cells("biff8.xls", elapsed={(4, 2)})
 data = open("biff8.xls", "rb").read()
 open("biff8-lowercase.xls", "wb").write(data.replace("Workbook".encode("utf-16-le"), "workbook".encode("utf-16-le")))
 expected.append(dict(expected[-1], file="biff8-lowercase.xls"))
+# The same workbook with no version number in its BOF records: a BOF of 16 bytes tells BIFF8.
+open("biff8-noversion.xls", "wb").write(data.replace(b"\x09\x08\x10\x00\x00\x06", b"\x09\x08\x10\x00\x00\x00"))
+expected.append(dict(expected[-1], file="biff8-noversion.xls"))
 
 # Files cut inside their last sector. Losing only what no stream needs (part of an unused directory entry of
 # xlwt's file, free entries of the sector table of ours) loses nothing; a cut into the sheet's records is an
