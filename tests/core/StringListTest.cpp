@@ -26,11 +26,11 @@ TEST(StringList, SortedListsKeepOrderAndHandleDuplicates) {
   EXPECT_EQ((std::vector<std::string>{"Absor", "emis", "time", "wind"}), list.ToVector());
   EXPECT_EQ(2, list.IndexOf("TIME"));
   list.SetDuplicates(Duplicates::Error);
-  EXPECT_THROW(list.Add("Wind"), EListError);
+  EXPECT_THROW_MSG(list.Add("Wind"), EListError, "String list does not allow duplicates");
   list.SetDuplicates(Duplicates::Accept);
   list.Add("Wind");
   EXPECT_EQ(5, list.Count());
-  EXPECT_THROW(list.Insert(0, "x"), EListError);
+  EXPECT_THROW_MSG(list.Insert(0, "x"), EListError, "Operation not allowed on sorted list");
   StringList many;
   many.SetSorted(true);
   for (int i = 39; i >= 0; --i) many.Add(std::to_string(100 + i));
@@ -71,8 +71,8 @@ TEST(DArray, KeepsItsLowerBound) {
   int sum = 0;
   for (int v : a) sum += v;
   EXPECT_EQ(std::pair(std::size_t{10}, 219), std::pair(a.size(), sum));
-  EXPECT_THROW(a.At(0), EListError);
-  EXPECT_THROW(a.At(11), EListError);
+  EXPECT_THROW_MSG(a.At(0), EListError, "Index 0 out of bounds (1..10)");
+  EXPECT_THROW_MSG(a.At(11), EListError, "Index 11 out of bounds (1..10)");
   DArray<double, 0, 23> hours;
   hours[23] = 1.5;
   EXPECT_EQ(1.5, hours.At(23));

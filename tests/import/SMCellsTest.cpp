@@ -39,9 +39,9 @@ TEST(SMCells, CellsGrid) {
   EXPECT_EQ(cells.GetValue(10, 10), Variant(1));
   cells.RemoveRow(0);
   EXPECT_EQ(cells.GetValue(1, 0), Variant(5));
-  EXPECT_THROW(cells.RemoveRow(50), EListError);
-  EXPECT_THROW(cells.SetValue(-1, 0, Variant(1), taLeftJustify, 0), EListError);
-  EXPECT_THROW(cells.AddRow(-1), EListError);
+  EXPECT_THROW_MSG(cells.RemoveRow(50), EListError, "List index out of bounds (50)");
+  EXPECT_THROW_MSG(cells.SetValue(-1, 0, Variant(1), taLeftJustify, 0), EListError, "List index out of bounds (-1)");
+  EXPECT_THROW_MSG(cells.AddRow(-1), EListError, "List index out of bounds (-1)");
   cells.Clear();
   EXPECT_EQ(0, cells.Count() + cells.DimCols + cells.DimRows + cells.ColCount + cells.RowCount);
 }
@@ -104,7 +104,7 @@ TEST(SMCells, SpreadsheetCreatesEverySheetUpToTheIndex) {
   EXPECT_EQ(sheets[0].Caption, "Data");
   EXPECT_EQ(sheets.Add(), 3);
   EXPECT_EQ(sheets[3].Caption, "Sheet4");
-  EXPECT_THROW(sheets[7], EListError);
+  EXPECT_THROW_MSG(sheets[7], EListError, "List index out of bounds (7)");
   sheets.Clear();
   EXPECT_EQ(sheets.Count(), 0);
 }
@@ -215,8 +215,8 @@ TEST(SMCells, NanAndJulianDays) {
   for (int j = 2299161; j < 2600000; j += 997) EXPECT_DOUBLE_EQ(DMY2Julian(Julian2DMY(j)), j - 0.5) << j;
   EXPECT_EQ(Julian2DMY(1721426), EncodeDate(1, 1, 1));  // the first and the last day there are
   EXPECT_EQ(Julian2DMY(5373484), EncodeDate(9999, 12, 31));
-  EXPECT_THROW(Julian2DMY(1721425), EConvertError);
-  EXPECT_THROW(Julian2DMY(5373485), EConvertError);
+  EXPECT_THROW_MSG(Julian2DMY(1721425), EConvertError, "Julian day 1721425 is outside the supported dates");
+  EXPECT_THROW_MSG(Julian2DMY(5373485), EConvertError, "Julian day 5373485 is outside the supported dates");
 }
 
 }  // namespace

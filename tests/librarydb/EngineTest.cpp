@@ -139,7 +139,8 @@ TEST_F(EngineTest, DefinitionErrors) {
   indexes.Add("p", "A", ixPrimary);
   EXPECT_THROW_MSG(indexes.Add("q", "B", ixPrimary), EDatabaseError,
                    "Index 'q': the table has a primary index already ('p')");
-  EXPECT_THROW(indexes.Add("P", "A", 0), EDatabaseError);  // the first index's name in other letters
+  EXPECT_THROW_MSG(indexes.Add("P", "A", 0), EDatabaseError,  // the first index's name in other letters
+                   "Duplicate index name 'P'");
   TABSTable t;
   BindOwnFile(t, "bad.abs");
   t.FieldDefs().Add("A", ftInteger);
@@ -215,7 +216,8 @@ TEST_F(EngineTest, EveryClassicTypeRoundTripsInNaturalSqliteTypes) {
   t.Edit();
   time.SetValue(Variant("08:15:00"));
   EXPECT_NEAR(time.AsDateTime(), EncodeTime(8, 15, 0, 0), 1e-9);
-  EXPECT_THROW(t.Fields(1).SetAsInteger(-32769), EDatabaseError);
+  EXPECT_THROW_MSG(t.Fields(1).SetAsInteger(-32769), EDatabaseError,
+                   "-32769 is not a valid value for field 'F1'. The allowed range is -32768 to 32767");
   t.Cancel();
   t.Close();
   // One query for what a stock reader sees: the date-time's text, then the type of every column.
@@ -261,7 +263,7 @@ TEST_F(EngineTest, SettersConvertAndCheck) {
   EXPECT_EQ(flag.AsString(), "True");
   flag.SetAsInteger(0);  // stored as a flag, not as the number
   EXPECT_EQ(flag.AsString(), "False");
-  EXPECT_THROW(flag.SetText("perhaps"), EConvertError);
+  EXPECT_THROW_MSG(flag.SetText("perhaps"), EConvertError, "'perhaps' is not a valid boolean value for field 'Flag'");
   {
     DecimalSeparatorScope comma(',');
     table.FieldByName("Value").SetText("3,25");
@@ -305,7 +307,8 @@ TEST_F(EngineTest, AutoIncrementNeverReusesAndKeepsGivenNumbers) {
   // A failed Post does not use up a number.
   table.Append();
   table.FieldByName("ElementName").SetAsString("A");
-  EXPECT_THROW(table.Post(), EDatabaseError);
+  EXPECT_THROW_MSG(table.Post(), EDatabaseError,
+                   "Key violation in table 'lib.abs': index 'EN' already holds the key 'A'");
   EXPECT_TRUE(table.FieldByName("Eintrag").IsNull());
   table.Cancel();
   table.Close();
@@ -541,7 +544,7 @@ TEST_F(EngineTest, RequiredFieldAndBlobStream) {
   char buffer[8] = {1};
   EXPECT_EQ(reader.Read(buffer, sizeof buffer), sizeof buffer);
   EXPECT_EQ(buffer[0], 0);
-  EXPECT_THROW(reader.Write("x"), EDatabaseError);
+  EXPECT_THROW_MSG(reader.Write("x"), EDatabaseError, "Field 'Values': the BLOB stream is open for reading only");
 }
 
 TEST_F(EngineTest, TransactionsCommitRollbackAndFailOnlyTheBadRecord) {
@@ -555,7 +558,8 @@ TEST_F(EngineTest, TransactionsCommitRollbackAndFailOnlyTheBadRecord) {
   AppendElement(table, "one");
   table.Append();
   table.FieldByName("ElementName").SetAsString("ONE");
-  EXPECT_THROW(table.Post(), EDatabaseError);
+  EXPECT_THROW_MSG(table.Post(), EDatabaseError,
+                   "Key violation in table 'lib.abs': index 'EN' already holds the key 'ONE'");
   table.Cancel();
   AppendElement(table, "two");
   table.Database().Commit();

@@ -160,7 +160,8 @@ TEST(SettingsStoreIniFile, FailedOrRefusedWritesLeaveFileAndObjectAsBefore) {
   EXPECT_EQ("old", ini.ReadString("s", "k", ""));
   fs::remove(file);
   fs::create_directory(file);  // a folder in the file's place makes the final rename fail
-  EXPECT_THROW(ini.WriteSectionValues("s", {{"k", "a"}, {"m", "b"}}), EInOutError);
+  EXPECT_THROW_MSG(ini.WriteSectionValues("s", {{"k", "a"}, {"m", "b"}}), EInOutError,
+                   "Cannot write settings file \"" + file + "\": Is a directory");
   EXPECT_EQ("old", ini.ReadString("s", "k", ""));
   EXPECT_FALSE(ini.ValueExists("s", "m"));
 
@@ -169,7 +170,8 @@ TEST(SettingsStoreIniFile, FailedOrRefusedWritesLeaveFileAndObjectAsBefore) {
   EXPECT_THROW_MSG(fresh.WriteString("s", "a=b", "v"), Exception, "Invalid settings key name \"a=b\"");
   EXPECT_THROW_MSG(fresh.WriteString("a]b", "k", "v"), Exception, "Invalid settings section name \"a]b\"");
   for (const char* key : {"", " k", ";k"}) EXPECT_THROW(fresh.WriteString("s", key, "v"), Exception) << key;
-  EXPECT_THROW(fresh.WriteSectionValues("s", {{"good", "1"}, {"bad", "x\r"}}), Exception);  // stores none
+  EXPECT_THROW_MSG(fresh.WriteSectionValues("s", {{"good", "1"}, {"bad", "x\r"}}), Exception,  // stores none
+                   "Settings value of \"bad\" contains a line break");
   EXPECT_FALSE(fresh.ValueExists("s", "good"));
   EXPECT_FALSE(fs::exists(dir.File("r.ini")));
 }
