@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -405,6 +406,8 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   EXPECT_EQ(added["added"], 4);
   EXPECT_TRUE(added["committed"].get<bool>());
   EXPECT_FALSE(added["created"].get<bool>());  // the library was there before
+  const auto progress = std::find_if(events.rbegin(), events.rend(), [](const auto& e) { return e.first == "progress"; });
+  EXPECT_EQ(progress->second.dump(), R"({"done":4,"total":4})");  // the last line is always reported
 
   // The same file through `vezi import` into a copy of the library gives the same records (but the time of
   // the change).
