@@ -4,6 +4,7 @@
 #include <array>
 #include <deque>
 #include <fstream>
+#include <sstream>
 
 #include "TestUtil.h"
 #include "core/FormatSettings.h"
@@ -23,8 +24,10 @@ struct ScriptedDialogs : TImportDialogs {
   };
   std::deque<Answer> answers;
   std::vector<std::string> asked, messages;
+  std::vector<std::int32_t> helpTopics;
   std::string pendingName;
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void ShowHelp(std::int32_t topic) override { helpTopics.push_back(topic); }
   std::string InputBox(const std::string& caption, const std::string&, const std::string&) override {
     EXPECT_EQ("Enter new name:", caption);
     return pendingName;
@@ -214,6 +217,15 @@ TEST_F(ColumnMapping, LoadSetsCaptionAndLinesAlsoBeyondTheSpinBoxesAndTextsComeF
   EXPECT_EQ("Textimport [" + dir_.File("data.txt") + "]", form_.Caption);
   EXPECT_EQ("Verkn\xC3\xBCpfung", TSelectColForm().Caption);
   EXPECT_EQ("Auslassen", TFormNameExists::Items()[2]);
+  form_.HelpButtonClick();
+  EXPECT_EQ(std::vector<std::int32_t>{400014}, dialogs_.helpTopics);  // the import topic of the help file
+}
+
+// Every text of the dialogs and the wizard as a front end receives it, against a reviewed copy.
+TEST(ColumnMappingTexts, AsReviewed) {
+  std::ostringstream json;
+  WriteImportTextsJson(json);
+  EXPECT_EQ(test::ReadFile(test::DataPath("import/import-texts.json")), json.str());
 }
 
 // ---- CheckNameTwice on a library table ----
