@@ -11,6 +11,7 @@
 #include "import/EImport2.h"
 #include "import/Impcnst.h"
 #include "import/NameAlreadyExists.h"
+#include "import/mapping/LibraryImport.h"
 #include "librarydb/OVLibConst.h"
 
 namespace vez {
@@ -24,8 +25,10 @@ struct ScriptedDialogs : TImportDialogs {
   };
   std::deque<Answer> answers;
   std::vector<std::string> asked, messages;
+  std::vector<std::int32_t> helpTopics;
   std::string pendingName;
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void ShowHelp(std::int32_t topic) override { helpTopics.push_back(topic); }
   std::string InputBox(const std::string& caption, const std::string&, const std::string&) override {
     EXPECT_EQ("Enter new name:", caption);
     return pendingName;
@@ -101,7 +104,9 @@ TEST_F(ColumnMapping, UseCountsFollowLinks) {
 TEST_F(ColumnMapping, EditingALinkThroughTheDialog) {
   Link(false, "A", "Name");
   struct Editor : ScriptedDialogs {
+    std::vector<std::int32_t> edited;
     void ShowSelectCol(TSelectColForm& f) override {
+      edited.push_back(f.EditIndex);
       EXPECT_EQ("A", f.GetXLSCol());
       EXPECT_FALSE(f.FixEditEnabled);
       f.SetXLSCol("C");
@@ -117,6 +122,7 @@ TEST_F(ColumnMapping, EditingALinkThroughTheDialog) {
   form.LinkList.ItemIndex = 0;
   form.LinkListDblClick();
   EXPECT_EQ("Name <- C", form.LinkList.Items[0]);
+  EXPECT_EQ((std::vector<std::int32_t>{-1, 0}), editor.edited);
   EXPECT_EQ(2, fields_[0].UseCount);  // Name is also linked by this fixture's own form
 }
 
@@ -193,6 +199,8 @@ TEST_F(ColumnMapping, LoadSetsCaptionAndLinesAlsoBeyondTheSpinBoxesAndTextsComeF
   EXPECT_EQ((std::array{2, 4, 1, 4}), (std::array{form_.ImportData.MinRow(), form_.ImportData.MaxRow(),
                                                   form_.ImportHeader.MaxRow(), form_.StopLine.Value}));
   EXPECT_EQ(std::pair(3, 0), std::pair(form_.GetXLSColNo("C"), form_.GetXLSColNo("Q")));
+  form_.SetStartLine(0);  // a file without a header line starts at line 1, no earlier
+  EXPECT_EQ(std::pair(1, 1), std::pair(form_.StartLine.Value, form_.ImportData.MinRow()));
   form_.SetLines(3, 0);
   EXPECT_EQ(3, form_.ImportData.MinRow());
   EXPECT_EQ(4, form_.ImportData.MaxRow());
@@ -219,6 +227,27 @@ TEST_F(ColumnMapping, LoadSetsCaptionAndLinesAlsoBeyondTheSpinBoxesAndTextsComeF
   EXPECT_EQ("Textimport [" + dir_.File("data.txt") + "]", form_.Caption);
   EXPECT_EQ("Verkn\xC3\xBCpfung", TSelectColForm().Caption);
   EXPECT_EQ("Auslassen", TFormNameExists::Items()[2]);
+  form_.HelpButtonClick();
+  EXPECT_EQ(std::vector<std::int32_t>{400014}, dialogs_.helpTopics);  // the import topic of the help file
+}
+
+// Options left at their defaults take the lines from the second to the end of the file.
+TEST_F(ColumnMapping, LibraryImportDefaultsToAllLinesBelowTheHeader) {
+  TLibraryImportOptions o;
+  o.FileName = dir_.File("data.txt");
+  o.LibraryFile = dir_.File("emis.abs");
+  o.LibType = ltEmis;
+  o.Maps = {{"ElementName", "A"}};
+  TAnsweringDialogs answering(TOnExists::Skip);
+  const TLibraryImportResult r = ImportIntoLibrary(o, answering);
+  EXPECT_EQ((std::array{2, 4, 3, 1}), (std::array{r.FirstLine, r.LastLine, r.Added, int{r.Created}}));
+}
+
+// Every text of the dialogs and the wizard as a front end receives it, against a reviewed copy.
+TEST(ColumnMappingTexts, AsReviewed) {
+  std::ostringstream json;
+  WriteImportTextsJson(json);
+  EXPECT_EQ(test::ReadFile(test::DataPath("import/import-texts.json")), json.str());
 }
 
 // ---- CheckNameTwice on a library table ----

@@ -96,6 +96,7 @@ TEST(ParadoxBytesBcd, NibblesAndScale) {
   bcd[0] = 0x80 | 1;  // scale 1: the point before the last digit
   ASSERT_TRUE(SMBCDToCurr(bcd, 32, v));
   EXPECT_DOUBLE_EQ(v, 1234.5);
+  EXPECT_TRUE(SMBCDToCurr(bcd, 34, v) && v == 123450);  // digits past the 32 stored are zeros
   // A nibble above 9 does not convert.
   bcd[16] = 0x4A;
   EXPECT_FALSE(SMBCDToCurr(bcd, 32, v));

@@ -118,7 +118,7 @@ TEST(ParadoxDamage, TruncatedDbIsReadAsFarAsItGoes) {
     std::size_t Keep;  // bytes of block 3 left
     int Read;
   };
-  for (const Case c : {Case{6 + 202 + 100, 11}, Case{4, 10}, Case{6 + 2 * 202, 12}}) {
+  for (const Case c : {Case{6 + 202 + 100, 11}, Case{6 + 202, 11}, Case{4, 10}, Case{6 + 2 * 202, 12}}) {
     SCOPED_TRACE(c.Keep);
     TDBParadox reader;
     const Reported r = LoadBytes(whole.substr(0, block3 + c.Keep), reader);

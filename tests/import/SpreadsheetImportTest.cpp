@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <map>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -230,9 +231,11 @@ TEST_F(SpreadsheetImportText, ViewShowsTheWindowWithLettersAndRowNumbers) {
   EXPECT_EQ("5", view_.Cells(0, 1));
   EXPECT_EQ("r6", view_.Cells(1, 2));
   imp_.SetTextRC(1, 6, "changed");
-  imp_.DataGrid().SetObjects(1, 7, -1);
+  view_.SetObjects(1, 3, -1);  // the view's rows are the data's rows from MinRow on
+  view_.SetCells(2, 3, "via view");
   EXPECT_EQ("changed", view_.Cells(1, 2));
-  EXPECT_EQ(-1, view_.Objects(1, 3));
+  EXPECT_EQ(std::tuple(-1, -1, "via view"),
+            std::tuple(view_.Objects(1, 3), imp_.DataGrid().Objects(1, 7), imp_.GetTextRC(2, 7)));
   view_.SetColWidths(0, 40);
   EXPECT_EQ(40, view_.ColWidths(0));
   imp_.SetMaxRow(4);  // below MinRow: one empty data row

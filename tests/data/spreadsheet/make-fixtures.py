@@ -34,8 +34,8 @@ def refused(name, message):
 
 
 # ---- reading with the independent readers ----
-def xlrd_cells(name, elapsed=()):
-    book = xlrd.open_workbook(name)
+def xlrd_cells(name, elapsed=(), encoding=None):
+    book = xlrd.open_workbook(name, encoding_override=encoding)
     sheet = book.sheet_by_index(0)
     cells = []
     for r in range(sheet.nrows):
@@ -185,7 +185,24 @@ def biff2():
     return r + rec(0x000A)
 
 
-def biff3or4(version, encrypted=False):
+# BIFF2 with XF records, as written by programs that keep the cell formats in them: the cells' attributes name
+# their XF (63: the IXFE record before names it), the format byte of the attributes is 0. No CODEPAGE record:
+# the text is in the default code page.
+def biff2_xf():
+    r = rec(0x0009, struct.pack("<HH", 2, 0x0010))
+    for code in ("General", "0.00", "d.m.yy", "hh:mm"):
+        r += rec(0x001E, u8str(code))
+    for f in range(4):  # XF i shows format i
+        r += rec(0x0043, bytes([0, 0, f, 0]))
+    r += rec(0x0003, struct.pack("<HH", 0, 0) + bytes([2, 0, 0]) + struct.pack("<d", 45351.0))       # date
+    r += rec(0x0044, struct.pack("<H", 3))                                                           # IXFE
+    r += rec(0x0003, struct.pack("<HH", 0, 1) + bytes([63, 0, 0]) + struct.pack("<d", 0.75))         # time
+    r += rec(0x0003, struct.pack("<HH", 0, 2) + bytes([1, 0, 0]) + struct.pack("<d", -2.5))          # number
+    r += rec(0x0004, struct.pack("<HH", 1, 0) + bytes([0, 0, 0]) + u8str("Lüfter"))
+    return r + rec(0x000A)
+
+
+def biff3or4(version, encrypted=False, xf_bytes=12):
     bof, xf, formula = (0x0209, 0x0243, 0x0206) if version == 3 else (0x0409, 0x0443, 0x0406)
     fmt = (lambda code: rec(0x001E, u8str(code))) if version == 3 else (lambda code: rec(0x041E, b"\0\0" + u8str(code)))
     r = rec(bof, struct.pack("<HHH", 0, 0x0010, 0))
@@ -195,7 +212,7 @@ def biff3or4(version, encrypted=False):
     for code in ("General", "yyyy-mm-dd", "[h]:mm:ss", '0.0 "h"'):
         r += fmt(code)
     for f in range(4):  # XF i shows format i
-        r += rec(xf, bytes([0, f]) + b"\0" * 10)
+        r += rec(xf, (bytes([0, f]) + b"\0" * 10)[:xf_bytes])
     r += rec(0x0203, struct.pack("<HHHd", 0, 0, 0, 3.25))                                          # NUMBER
     r += rec(0x027E, struct.pack("<HHHI", 0, 1, 0, (1234 << 2) | 2 | 1))                           # RK 12.34
     r += rec(0x0204, struct.pack("<HHH", 0, 2, 0) + u16str("Übergang", "cp850"))                   # LABEL
@@ -218,6 +235,11 @@ open("biff3.xls", "wb").write(biff3or4(3))
 xlrd_cells("biff3.xls", elapsed={(1, 3)})
 open("biff4.xls", "wb").write(biff3or4(4))
 xlrd_cells("biff4.xls", elapsed={(1, 3)})
+open("biff2-xf.xls", "wb").write(biff2_xf())
+xlrd_cells("biff2-xf.xls", encoding="cp1252")  # the code page a file without CODEPAGE is read in
+# XF records of just the two bytes read from them: the cells are those of biff3.xls.
+open("biff3-short-xf.xls", "wb").write(biff3or4(3, xf_bytes=2))
+expected.append(dict(next(e for e in expected if e["file"] == "biff3.xls"), file="biff3-short-xf.xls", reader="stated"))
 open("encrypted-biff4.xls", "wb").write(biff3or4(4, encrypted=True))
 refused("encrypted-biff4.xls", "The workbook is encrypted (protected with a password); save it without a password to import it")
 
@@ -365,6 +387,11 @@ sh.write(4, 3, "first")
 sh.write(5, 4, 2.5)
 book.save("offset.xls")
 xlrd_cells("offset.xls")
+# Compressed BIFF8 text is Latin-1: each byte is its own code point, also the first one above ASCII.
+book = xlwt.Workbook(encoding="utf-8")
+book.add_sheet("Data").write(0, 0, "\x7f\x80\xa0\xff")
+book.save("latin1.xls")
+xlrd_cells("latin1.xls")
 
 # A single cell in the last row a sheet has.
 wb = openpyxl.Workbook()
@@ -515,6 +542,9 @@ pos = len(bof8(0x0005) + sst) + 4 + 9 + 4
 open("sst-index.xls", "wb").write(bof8(0x0005) + sst + rec(0x0085, struct.pack("<IBBBB", pos, 0, 0, 1, 0) + b"S") +
                                   rec(0x000A) + sheet)
 refused("sst-index.xls", "Cell A1 refers to shared string 1, but the workbook holds 1")
+# The same in a package.
+package("sst-index.xlsx", '<row><c r="A1" t="s"><v>1</v></c></row>', "<si><t>x</t></si>")
+refused("sst-index.xlsx", 'The part xl/sheets/s.xml is not accepted: bad shared string index "1"')
 
 with open("expected-cells.jsonl", "w", encoding="utf-8") as out:
     for line in expected:
