@@ -209,10 +209,6 @@ TEST_F(ColumnMapping, LoadSetsCaptionAndLinesAlsoBeyondTheSpinBoxesAndTextsComeF
   EXPECT_GT(form_.ImportData.MinRow(), form_.ImportData.MaxRow());
   EXPECT_EQ(4, form_.ImportHeader.MaxRow());
 
-  // Every text of the dialogs and the wizard as the user reads it (tests/data/import/import-texts.json).
-  std::ostringstream texts;
-  WriteImportTextsJson(texts);
-  EXPECT_EQ(test::ReadFile(test::DataPath("import/import-texts.json")), texts.str());
   struct Restore {
     TImportDialogTexts saved = ImportDialogTexts();
     ~Restore() { ImportDialogTexts() = saved; }
