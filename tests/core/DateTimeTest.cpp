@@ -106,6 +106,8 @@ TEST(DateTime, TwoDigitYearsFallIntoTheCenturyWindow) {
     EXPECT_EQ(EncodeDate(expected, 6, 1), StrToDate(text, fs)) << text << " window " << window;
   }
   EXPECT_EQ(EncodeDate(1905, 6, 1), StrToDate("01.06.1905", fs));  // four digits stand as they are
+  fs.ShortDateFormat = "mm/dd/yy";
+  EXPECT_EQ(EncodeDate(year, 6, 1), StrToDate("6.1", fs));  // month and day alone: this year
 }
 
 TEST(DateTime, IsoTextRoundTrips) {
