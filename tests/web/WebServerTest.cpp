@@ -214,6 +214,10 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
 // The folder page lists what is there; records, page by page, equal `vezi dump`; the search on the name index
 // ignores case.
 TEST_F(WebTest, FolderAndRecordsAgreeWithTheLibrary) {
+  for (const std::string name : {"emis.abs", "TNMVeh.abs"}) {  // what a page learns of a library, as reviewed
+    const std::string expected = test::ReadFile(test::DataPath("web/library-" + name + ".json"));
+    EXPECT_EQ(expected, Call("/api/library?path=libs/" + name).dump(1) + "\n");
+  }
   const Json folder = Call("/api/folder?path=libs");
   std::map<std::string, int> records;
   for (const Json& l : folder["libraries"]) records[l["file"]] = l["records"];
