@@ -375,7 +375,8 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   EXPECT_EQ(client->Post("/api/upload?folder=..", upload)->status, 403);
   EXPECT_EQ(client->Post("/api/upload?folder=libs", {{"file", text, "run.sh", "text/plain"}})->status, 400);
   for (const auto& [letters, status] : {std::pair(196, 201), std::pair(197, 400)})  // names of up to 200 characters
-    EXPECT_EQ(client->Post("/api/upload?folder=libs", {{"file", text, std::string(letters, 'n') + ".txt", ""}})->status, status);
+    EXPECT_EQ(client->Post("/api/upload?folder=libs", {{"file", text, std::string(letters, 'n') + ".txt", ""}})->status,
+              status);
   EXPECT_EQ(test::ReadFile(dir.File("libs/spectra.txt")), text);
 
   const auto open = [&] {
