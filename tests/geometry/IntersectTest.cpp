@@ -122,6 +122,7 @@ TEST(IntersectTest, SegmentFamilyMatchesExactParameters) {
     EXPECT_EQ(gs, schnittGS(D(c[0]), D(c[1]), d0, d1, D(c[4]), D(c[5]), 0, e0, e1, 0, s3));
     double gx = 0, gy = 0;
     EXPECT_EQ(o.det != 0, schnittGG(D(c[0]), D(c[1]), d0, d1, D(c[4]), D(c[5]), e0, e1, gx, gy));
+    EXPECT_TRUE(!gs || std::hypot(gx - s3[0], gy - s3[1]) <= 1e-9) << gx << " " << gy;  // the point of schnittGS
     // schnitt0 takes Q as (y, x); exact margins reduce to the open/closed parameter ranges.
     EXPECT_EQ(o.det != 0 && o.In(o.nu, false) && o.In(o.nt, false),
               schnitt0(true, true, D(c[0]), D(c[1]), d0, d1, D(c[5]), D(c[4]), e0, e1));
