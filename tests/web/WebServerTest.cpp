@@ -184,6 +184,8 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
       {"value out of range", "POST", "/api/record/save", good.substr(0, good.find("ElementName")) + R"(Art":70000}})", {}},
       {"deletion without confirmation", "POST", "/api/convert", R"({"path":"libs","delete_old":true})", {}},
       {"unknown index", "GET", "/api/records?path=libs/emis.abs&index=Nope", "", {}},
+      {"unknown library type", "POST", "/api/import/open",
+       R"({"file":"libs/emis.abs","library":"libs/n.abs","type":104})", {}},
       {"not a date", "POST", "/api/record/save", good.substr(0, good.find("ElementName")) + R"(LastChangeDateTime":"May"}})",
        {}},
   };
