@@ -53,12 +53,14 @@ void RegisterServeCommands(CLI::App& app) {
   const auto byDefault = [](const std::string& value) { return " (default " + value + ")"; };
   auto* cmd = app.add_subcommand("serve", "Serve a project folder to a web browser on this computer");
   cmd->add_option("FOLDER", options->Folder, "The project folder (default: the current folder)");
-  cmd->add_option("--port", options->Port, "Port to listen on; 0 takes a free one" + byDefault(std::to_string(options->Port)))
+  cmd->add_option("--port", options->Port,
+                  "Port to listen on; 0 takes a free one" + byDefault(std::to_string(options->Port)))
       ->check(CLI::Range(0, 65535));
   cmd->add_option("--bind", options->Bind,
                   "Address to listen on" + byDefault(options->Bind + ", this computer only") +
                       "; another address is reachable from other computers");
-  cmd->add_option("--upload-limit", *uploadMb, "Largest file an import may upload, in MB" + byDefault(std::to_string(*uploadMb)))
+  cmd->add_option("--upload-limit", *uploadMb,
+                  "Largest file an import may upload, in MB" + byDefault(std::to_string(*uploadMb)))
       ->check(CLI::Range(1, 4096));
   cmd->footer(
       "The first line on standard output is the address to open, with its token: Serving \"FOLDER\" at "

@@ -319,7 +319,9 @@ void ReadProgramSettings(TProgramSettings& S, const TSettingsStore& store) {
   } catch (const std::exception&) {
     S.HistEntries = def.HistEntries;
   }
-  Guarded([&] { S.DrivingRightSide = LowByteBool(ini.ReadInteger("program", "DrivingRightSide", def.DrivingRightSide)); });
+  Guarded([&] {
+    S.DrivingRightSide = LowByteBool(ini.ReadInteger("program", "DrivingRightSide", def.DrivingRightSide));
+  });
 
   auto& dc = S.DC;
   Guarded([&] { dc.ClientSocket = ini.ReadInteger("DC", "ClientSocket", def.DC.ClientSocket); });
@@ -334,7 +336,9 @@ void ReadProgramSettings(TProgramSettings& S, const TSettingsStore& store) {
   Guarded([&] { dc.ReconnectTime = ini.ReadInteger("DC", "ReconnectTime", def.DC.ReconnectTime); });
 
   auto& sys = S.System;
-  Guarded([&] { sys.AltBmpPrintOut = LowByteBool(ini.ReadInteger("system", "AltBmpPrintOut", def.System.AltBmpPrintOut)); });
+  Guarded([&] {
+    sys.AltBmpPrintOut = LowByteBool(ini.ReadInteger("system", "AltBmpPrintOut", def.System.AltBmpPrintOut));
+  });
   Guarded([&] { sys.MaxBmpPrintSize = ini.ReadInteger("system", "MaxBmpPrintSize", def.System.MaxBmpPrintSize); });
   try {
     sys.ClipPlane3D = StrToFloat(ini.ReadString("system", "ClipPlane3D", ""));

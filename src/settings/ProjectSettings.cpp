@@ -84,7 +84,8 @@ void ReadGeoDBSettings(std::string_view folder, TGeoDBSettings& S) {
   readFloat("floorheight", def.FloorHeight, S.FloorHeight);
   readFloat("recfacdist", def.RecFacDist, S.RecFacDist);
   try {
-    const std::int32_t alignment = ini.ReadInteger("GeoDB", "roadhousenoAlignment", static_cast<int>(def.RoadHouseNoAlignment));
+    const std::int32_t alignment =
+        ini.ReadInteger("GeoDB", "roadhousenoAlignment", static_cast<int>(def.RoadHouseNoAlignment));
     S.RoadHouseNoAlignment = static_cast<THouseNoRoadAlign>(LowByte(alignment));
   } catch (const std::exception&) {
     // The alignment stays as it was.
