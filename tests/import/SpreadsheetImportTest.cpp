@@ -154,6 +154,9 @@ TEST(SpreadsheetImportHostile, LimitsEndInClearErrors) {
   EXPECT_THROW_MSG(detail::ReadXlsSheet0(xls, sink, small), Exception, "Cell A1 holds more than 7 characters");
   EXPECT_THROW_MSG(detail::ReadTextSheet("a\tlong text\n", 1252, sink, small), Exception,
                    "Line 1, column B: the cell holds more than 7 characters");
+  const std::string smile = "\xF0\x9F\x98\x80";  // two UTF-16 units, as the limit counts them
+  EXPECT_THROW_MSG(detail::ReadTextSheet(smile + smile + smile + smile + "\n", 1252, sink, small), Exception,
+                   "Line 1, column A: the cell holds more than 7 characters");
   small = {};
   small.MaxCol = 2;
   EXPECT_THROW_MSG(detail::ReadTextSheet("a\tb\tc\n", 1252, sink, small), Exception, "Line 1 has more than 2 columns");
