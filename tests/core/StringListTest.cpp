@@ -13,6 +13,9 @@ namespace {
 TEST(StringList, LookupIsCaseInsensitiveUnlessAsked) {
   StringList list{"Emis", "Absor", "emis"};
   list.SetSorted(false);  // not sorted already: the order stays
+  StringList same{"b", "B", "a"};
+  same.Sort();  // names equal but for case keep their order
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "B"}), same.ToVector());
   EXPECT_EQ((std::array{3, 0, -1}), (std::array{list.Count(), list.IndexOf("EMIS"), list.IndexOf("Time")}));
   list.SetCaseSensitive(true);
   EXPECT_EQ(std::pair(2, -1), std::pair(list.IndexOf("emis"), list.IndexOf("EMIS")));

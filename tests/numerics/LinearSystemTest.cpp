@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <algorithm>
 #include <cmath>
 #include <random>
@@ -55,6 +57,8 @@ TEST(LinearSystem, SolvesRandomSystems) {
 
 // Pivots below Eps stop both solvers with error 2; regular systems here have the solution 1, 1, ...
 TEST(LinearSystem, SmallPivotsAndTooSmallOrders) {
+  EXPECT_EQ((std::array{0, 1, 2, 3, 11}),  // callers compare the codes as numbers
+            (std::array{kAnalysisOk, kAnalysisTooFewPoints, kAnalysisSingular, kAnalysisOutOfRange, kAnalysisTension}));
   const std::tuple<bool, Vec, Vec, int32_t> cases[] = {
       {false, {1e-13, 1, 1}, {1, 1, 0}, kAnalysisSingular},
       {false, {1, 1, 4}, {1, 2, 0}, kAnalysisSingular},  // second pivot 1 - 1*1/1
