@@ -956,6 +956,23 @@ TEST(EngineFiles, ConnectionsOpenOnlyWhileNeeded) {
   t.Close();
   EXPECT_FALSE(lib.Database.Connected());
   EXPECT_EQ(lib.Database.GetTablesList(), std::vector<std::string>{"lib.abs"});
+  // KeepConnection holds the file between uses; clearing it closes the file only when no table needs it.
+  lib.Database.SetKeepConnection(true);
+  t.Open();
+  t.Close();
+  EXPECT_TRUE(lib.Database.Connected());
+  lib.Database.SetKeepConnection(false);
+  EXPECT_FALSE(lib.Database.Connected());
+  lib.Database.SetKeepConnection(true);
+  t.Open();
+  lib.Database.SetKeepConnection(false);
+  EXPECT_EQ(std::pair(true, 0), std::pair(lib.Database.Connected(), t.RecordCount()));
+  t.Close();
+  EXPECT_FALSE(lib.Database.Connected());
+  lib.Database.Open();  // an explicit Open holds the file until Close
+  lib.Database.SetKeepConnection(false);
+  EXPECT_TRUE(lib.Database.Connected());
+  lib.Database.Close();
   // Renaming closes open tables first and moves the file.
   t.Open();
   const std::string moved = dir.File("moved.abs");

@@ -69,6 +69,22 @@ TEST(MyTable, ClosingDeletesAFileWithoutTable) {
   EXPECT_TRUE(fs::exists(file));
 }
 
+TEST(MyTable, ANewLibraryNeverReplacesAFileMadeMeanwhile) {
+  TempDir dir;
+  const std::string file = dir.File("Wind.abs");
+  TMyTable lib(file, false);
+  {
+    TNewLibraryFile fresh(lib);
+    DefineSmallTable(lib.Table());
+    lib.CreateDBTable();
+    std::ofstream(file) << "theirs";
+    EXPECT_THROW_MSG(fresh.Publish(), EDatabaseError,
+                     "Cannot create \"" + file + "\": the file was made by another program meanwhile");
+  }
+  EXPECT_EQ("theirs", test::ReadFile(file));
+  EXPECT_EQ(1, std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()));  // no passing file
+}
+
 TEST(MyTable, InitLibRebindsAndFlagsFollow) {
   TempDir dir;
   TMyTable lib;
