@@ -329,5 +329,25 @@ TEST_F(ColumnMappingNameCheck, IndexAlreadyCurrentStaysAndTheFoundRecordIsEdited
   EXPECT_EQ(3, t.RecordCount());
 }
 
+TEST_F(ColumnMappingNameCheck, FoundRecordIsEditedWhenTheNameIndexComesFirst) {
+  TMyTable lib(dir_.File("names.abs"), false);
+  TABSTable& t = lib.Table();
+  t.FieldDefs().Add("Eintrag", ftAutoInc);
+  t.FieldDefs().Add("ElementName", ftString, 40);
+  t.IndexDefs().Add("EN", "ElementName", ixUnique | ixCaseInsensitive);
+  t.IndexDefs().Add("p", "Eintrag", ixPrimary);
+  lib.CreateDBTable();
+  t.Open();
+  for (const char* name : {"Alpha", "Beta"}) {
+    t.Append();
+    t.FieldByName("ElementName").SetAsString(name);
+    t.Post();
+  }
+  std::string name = "beta";
+  TneAction action = neOverwriteAll;
+  ASSERT_TRUE(CheckNameTwice(t, "EN", name, action, dialogs_));
+  EXPECT_EQ("Beta", t.FieldByName("ElementName").AsString());
+}
+
 }  // namespace
 }  // namespace vez
