@@ -340,10 +340,15 @@ TEST_F(WebTest, ConversionEqualsTheCliAndRunsOnce) {
   EXPECT_NE(second["error"].get<std::string>().find("is running"), std::string::npos);
   ::close(lock);
 
-  const auto events = ReadEvents(*client, "/api/convert/events?job=" + std::to_string(start["job"].get<int>()));
-  ASSERT_FALSE(events.empty());
+  const std::string stream = "/api/convert/events?job=" + std::to_string(start["job"].get<int>());
+  const auto events = ReadEvents(*client, stream);
+  ASSERT_GE(events.size(), 3u);
   EXPECT_EQ(events.front().second["caption"], "Converting Paradox Tables");
   EXPECT_EQ(events.back().first, "end");
+  // A client that comes back with the last id it saw gets the events after it.
+  const auto resumed = client->Get(stream, {{"Last-Event-ID", std::to_string(events.size() - 3)}});
+  ASSERT_TRUE(resumed);
+  EXPECT_TRUE(resumed->body.starts_with("id: " + std::to_string(events.size() - 2) + "\n")) << resumed->body;
   std::vector<std::string> logLines;
   Json summary;
   for (const auto& [type, data] : events) {
