@@ -109,10 +109,11 @@ TEST(FgangTest, ValuesByIndexAndFrequency) {
   TSpectrumList list;
   for (int nr : {1, 5, 5, -1, 0}) list.Items(list.Add(std::make_unique<TSpectrum>())).Nr = nr;
   TSpectrum copy;
+  list.Items(1).Text = "copied";
   copy.Assign(&list.Items(1));
   // The first in list order; numbers below 1 are never found; a copy has no number.
-  EXPECT_EQ(std::tuple(&list.Items(1), &list.Items(0), nullptr, nullptr, -1),
-            std::tuple(list.Find(5), list.Find(1), list.Find(-1), list.Find(0), copy.Nr));
+  EXPECT_EQ(std::tuple(&list.Items(1), &list.Items(0), nullptr, nullptr, -1, std::string("copied")),
+            std::tuple(list.Find(5), list.Find(1), list.Find(-1), list.Find(0), copy.Nr, copy.Text));
 }
 
 TEST(FgangTest, ProtokText) {

@@ -255,6 +255,12 @@ TEST_F(SpreadsheetImportText, ViewShowsTheWindowWithLettersAndRowNumbers) {
   grid.SetRowCount(3);
   EXPECT_EQ(0, grid.Objects(2, 2));
   EXPECT_EQ("", grid.Cells(2, 2));
+  // A window narrower than its data shows none of the data's further columns.
+  auto data = std::make_shared<TStringGrid>(3, 3);
+  data->SetCells(2, 1, "beyond");
+  grid.SetColCount(2);
+  grid.SetWindow(data, 1);
+  EXPECT_EQ(std::pair(std::string(""), std::string("beyond")), std::pair(grid.Cells(2, 1), data->Cells(2, 1)));
 }
 
 TEST_F(SpreadsheetImportText, DrawHandlerGoesThroughTheCanvasPort) {
