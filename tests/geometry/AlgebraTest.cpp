@@ -51,7 +51,10 @@ TEST(AlgebraTest, NormalisersAndIntegerForm) {
   EXPECT_EQ((std::array<std::int64_t, 3>{5, 1, 2}),
             (std::array{i64_Norm2({3, 4}), i64_Norm2({1, 1}), i64_Norm3({1, 1, 2})}));
   const std::int64_t raw[] = {7, -8, 9};
-  EXPECT_EQ(i64_InitV3(raw), (TI64Vektor3{7, -8, 9}));
+  EXPECT_EQ(std::pair(i64_InitV3(raw), i64_InitV2(raw)), std::pair(TI64Vektor3{7, -8, 9}, TI64Vektor2{7, -8}));
+  EXPECT_EQ(std::pair(TI64Vektor3{-3, -4, -5}, TVektor4{-1, 2, 0.5, 0}),
+            std::pair(i64_SubV3({1, 2, 3}, {4, 6, 8}), SubV4({1, 4, 1, 2}, {2, 2, 0.5, 2})));
+  EXPECT_EQ((TMatrix2x2{{{19, 22}, {43, 50}}}), M2x2mult({{{1, 2}, {3, 4}}}, {{{5, 6}, {7, 8}}}));
   EXPECT_EQ((TI64Vektor3{-3, 6, -3}), i64_CrossProd({1, 2, 3}, {4, 5, 6}));
   EXPECT_EQ((TI64Vektor3{9, 12, 15}), i64_AddKxV3({1, 2, 3}, {4, 5, 6}, 2));
   EXPECT_EQ(-2, i64_MulkV3(2, {INT64_MAX, 0, 0})[0]);        // wraps around
