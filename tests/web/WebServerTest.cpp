@@ -188,6 +188,13 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
        R"({"file":"libs/emis.abs","library":"libs/n.abs","type":104})", {}},
       {"not a date", "POST", "/api/record/save", good.substr(0, good.find("ElementName")) + R"(LastChangeDateTime":"May"}})",
        {}},
+      {"binary field", "POST", "/api/record/save", good.substr(0, good.find("ElementName")) + R"(Graphic":"x"}})", {}},
+      {"record gone", "POST", "/api/record/save", R"({"path":"libs/emis.abs","key":99999,"version":"","values":{}})", {}},
+      {"no page", "GET", "/nope.html", "", {}},
+      {"no API", "GET", "/api/nope", "", {}},
+      {"parameter missing", "GET", "/api/records", "", {}},
+      {"not a whole number", "GET", "/api/records?path=libs/emis.abs&limit=x", "", {}},
+      {"record not in the library", "GET", "/api/tnm?library=libs/TNMVeh.abs&record=999&pavement=dgac&speed=50", "", {}},
   };
   std::map<std::string, std::string> expected;  // what: status and answer (* ends a prefix)
   for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("web/hostile-requests.txt"))))
