@@ -418,6 +418,11 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   Post("/api/import/link", {{"id", dialog["id"]}, {"index", -2}}, 400);
   Post("/api/import/link", but("description", "Nope"), 400);
   EXPECT_EQ(Post("/api/import/link", choice)["dialog"]["links"], Json::array({"ElementName <- A"}));
+  const auto op = [&](const char* name, int index) { return Json{{"id", dialog["id"]}, {"op", name}, {"index", index}}; };
+  Post("/api/import/dialog", op("delete_link", 1), 400);
+  EXPECT_EQ(Post("/api/import/dialog", op("delete_link", 0))["links"], Json::array());
+  Post("/api/import/dialog", op("delete_link", 0), 400);
+  Post("/api/import/dialog", op("nope", 0), 400);
   Post("/api/import/answer", {{"id", dialog["id"]}, {"ok", true}, {"item", 0}}, 409);
   dialog = Post("/api/import/dialog", {{"id", dialog["id"]}, {"op", "auto_link"}});
   EXPECT_EQ(dialog["links"].size(), 34u);
@@ -429,6 +434,8 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   EXPECT_FALSE(added["created"].get<bool>());  // the library was there before
   const auto progress = std::find_if(events.rbegin(), events.rend(), [](const auto& e) { return e.first == "progress"; });
   EXPECT_EQ(progress->second.dump(), R"({"done":4,"total":4})");  // the last line is always reported
+  EXPECT_TRUE(Post("/api/import/close", {{"id", dialog["id"]}})["closed"].get<bool>());
+  Post("/api/import/dialog", op("clear", 0), 404);
 
   // The same file through `vezi import` into a copy of the library gives the same records (but the time of
   // the change).
