@@ -430,6 +430,8 @@ TEST(ParadoxBytesEncryption, HooksDecideAndDecrypt) {
   // A decryption hook without a checksum hook gives checksum 0; no hooks: the built-in checksum.
   TDBParadox plain, decrypting;
   decrypting.OnDecryptDBBlock = reader.OnDecryptDBBlock;
+  EXPECT_EQ(Column0(LoadBytes(Numbered(3), decrypting)), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(blocks, 1);  // a plain table never goes through the hook
   EXPECT_EQ(std::pair(0, static_cast<std::int32_t>(ParadoxPasswordChecksum("right"))),
             std::pair(decrypting.GetPasswordChecksum("right"), plain.GetPasswordChecksum("right")));
 }
