@@ -47,12 +47,14 @@ TEST(Variant, DoubleTextRoundTripsForRandomValues) {
 
 TEST(Variant, ConversionsAndTheirFailures) {
   // True is all bits set; halves round to even.
-  EXPECT_EQ((std::array<std::int64_t, 5>{3, -1, 2, 4, 0}),
+  EXPECT_EQ((std::array<std::int64_t, 6>{3, -1, 2, 4, 0, 8}),
             (std::array{Variant("3").AsInteger(), Variant(true).AsInteger(), Variant(2.5).AsInteger(),
-                        Variant(3.5).AsInteger(), Variant().AsInteger()}));
+                        Variant(3.5).AsInteger(), Variant().AsInteger(), Variant("7.5").AsInteger()}));
   EXPECT_DOUBLE_EQ(1.25, Variant("1.25").AsFloat());
-  EXPECT_EQ((std::array{true, false, true, false}), (std::array{Variant("true").AsBoolean(), Variant("0").AsBoolean(),
-                                                              Variant(0.5).AsBoolean(), Variant(0.0).AsBoolean()}));
+  EXPECT_EQ((std::array{true, false, true, false, true, false}),
+            (std::array{Variant("true").AsBoolean(), Variant("0").AsBoolean(), Variant(0.5).AsBoolean(),
+                        Variant(0.0).AsBoolean(), Variant::FromDateTime(-0.5).AsBoolean(),
+                        Variant::FromDateTime(0).AsBoolean()}));
   EXPECT_DOUBLE_EQ(EncodeDate(2001, 2, 3), Variant("2001-02-03").AsDateTime());
   EXPECT_THROW_MSG(Variant::Null().AsInteger(), EConvertError,
                    "Could not convert variant of type (Null) into type (Int64)");
