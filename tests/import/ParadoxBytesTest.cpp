@@ -137,6 +137,11 @@ TEST(ParadoxBytesBcd, CurrencyFromPackedDecimal) {
   b.Precision = 64, b.SignSpecialPlaces = 63, b.Fraction[31] = 0x05;  // the most digits there are: 5e-63
   ASSERT_TRUE(BCDToCurr(b, cur));
   EXPECT_EQ(cur, 0);
+  b = TBCD{};  // places beyond all digits: 0.000056 rounds up to 0.0001, 0.000009 down to 0
+  b.Precision = 2, b.SignSpecialPlaces = 6, b.Fraction[0] = 0x56;
+  EXPECT_TRUE(BCDToCurr(b, cur) && cur == 1);
+  b.Precision = 1, b.Fraction[0] = 0x90;
+  EXPECT_TRUE(BCDToCurr(b, cur) && cur == 0);
 }
 
 std::vector<int> Column0(const Reported& r) {

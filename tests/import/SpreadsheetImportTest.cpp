@@ -247,6 +247,9 @@ TEST_F(SpreadsheetImportText, ViewShowsTheWindowWithLettersAndRowNumbers) {
   imp_.SetMaxRow(4);  // below MinRow: one empty data row
   EXPECT_EQ(2, view_.RowCount());
   EXPECT_EQ("", view_.Cells(1, 1));
+  imp_.ColRowCheck(40, 35);  // grows the data to hold the cell, never shrinks it
+  imp_.ColRowCheck(2, 2);
+  EXPECT_EQ(std::pair(40, 35), std::pair(imp_.GetLastCol(), imp_.GetLastRow()));
   // A marker goes with its cell: a grid that shrinks and grows again starts the cell over.
   TStringGrid grid(3, 3);
   grid.SetObjects(2, 2, 5);
