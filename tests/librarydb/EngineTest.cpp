@@ -226,14 +226,7 @@ TEST_F(EngineTest, EveryClassicTypeRoundTripsInNaturalSqliteTypes) {
     sql += " || ' ' || typeof(\"F" + std::to_string(i) + "\")";
     expected += std::string(" ") + cases[i].sqlType;
   }
-  sqlite3* raw = nullptr;
-  sqlite3_stmt* stmt = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(files.back()->FileName.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  ASSERT_EQ(sqlite3_prepare_v2(raw, (sql + " FROM \"types.abs\"").c_str(), -1, &stmt, nullptr), SQLITE_OK);
-  ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
-  EXPECT_EQ(expected, reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
-  sqlite3_finalize(stmt);
-  sqlite3_close(raw);
+  EXPECT_EQ(expected, test::QueryText(files.back()->FileName, sql + " FROM \"types.abs\""));
 }
 
 TEST_F(EngineTest, SettersConvertAndCheck) {
@@ -986,6 +979,31 @@ TEST(EngineFiles, ConnectionsOpenOnlyWhileNeeded) {
   EXPECT_FALSE(t.Active());
   EXPECT_FALSE(std::filesystem::exists(moved));
   EXPECT_FALSE(lib.Database.GetExists());
+}
+
+// Deleting a table takes its bookkeeping along: the same name made again starts empty, its old keys gone.
+TEST(EngineFiles, DeletedTableLeavesNothingBehind) {
+  TempDir dir;
+  LibraryFile lib(dir);
+  TABSTable t;
+  lib.Bind(t);
+  DefineElementTable(t);
+  t.CreateTable();
+  t.Open();
+  AppendElement(t, "Kept");
+  EXPECT_THROW_MSG(t.DeleteTable(), EDatabaseError, "Table 'lib.abs' is open and cannot be deleted");
+  t.Close();
+  std::string rows = "SELECT 0";
+  for (const char* meta : {"fields", "indexes", "autoinc", "keys"})
+    rows += std::string(" + (SELECT count(*) FROM \"vez$") + meta + "\" WHERE tbl = 'lib.abs')";
+  EXPECT_EQ("13", test::QueryText(lib.FileName, rows));  // 9 fields, 2 indexes, a counter, a key
+  t.DeleteTable();
+  EXPECT_EQ(std::pair(std::string("0"), true), std::pair(test::QueryText(lib.FileName, rows), lib.Database.GetTablesList().empty()));
+  EXPECT_THROW_MSG(t.DeleteTable(), EDatabaseError, "Table 'lib.abs' does not exist in \"" + lib.FileName + "\"");
+  t.CreateTable();
+  t.Open();
+  AppendElement(t, "KEPT");
+  EXPECT_EQ(std::pair(1, 1), std::pair(t.RecordCount(), t.FieldByName("Eintrag").AsInteger()));
 }
 
 TEST(EngineFiles, AliasesAreUniqueAmongLiveDatabases) {

@@ -3,10 +3,26 @@
 
 #include <string>
 
+#include <sqlite3.h>
+
 #include "TestUtil.h"
 #include "librarydb/Absmain.h"
 
 namespace vez::test {
+
+// The first column of the first row of an SQL query on a library file, read as a stock SQLite reader reads it;
+// empty when there is none.
+inline std::string QueryText(const std::string& file, const std::string& sql) {
+  sqlite3* raw = nullptr;
+  sqlite3_stmt* stmt = nullptr;
+  std::string text;
+  if (sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v2(raw, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+    if (const unsigned char* value = sqlite3_column_text(stmt, 0)) text = reinterpret_cast<const char*>(value);
+  sqlite3_finalize(stmt);
+  sqlite3_close(raw);
+  return text;
+}
 
 inline std::string UniqueAlias() {
   static int next = 0;
