@@ -273,6 +273,7 @@ TEST(CircleTreeDocumentedTest, BuildRules) {
   // A single point with a margin of 1: every knot subdivides into its centre child, down to 50 levels below
   // the root, where the point ends; the distance query still reaches it there.
   TCircleTree deep(Points({{3, 4}}), 1.0);
+  EXPECT_TRUE(TCircleTree(Points({{3, 4}}), 0.5).Root->Kinder[cnCenter]->Kinder[cnCenter]);  // r 0.5 subdivides
   int levels = 0;
   const TCTKnot* k = deep.Root.get();
   for (; k->Kinder[cnCenter]; k = k->Kinder[cnCenter].get()) ++levels;
