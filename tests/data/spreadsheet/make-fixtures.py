@@ -440,19 +440,19 @@ def package(name, sheet, shared=None, workbook_pr="", doctype="", names=None, st
             z.writestr(names.get(part, part), text)
 
 
-# Inline and rich strings (phonetic runs left out), cells and rows without references, the 1904 date system,
+# Inline and rich strings (phonetic runs left out), cells and rows without references, a reference without row, the 1904 date system,
 # a custom date format with a quoted "d", formula strings, errors and booleans.
 package("quirks.xlsx",
         '<row><c t="inlineStr"><is><t>inline</t></is></c><c t="s"><v>0</v></c><c t="s"><v>1</v></c></row>'
         '<row><c s="1"><v>0</v></c><c s="2"><v>1.5</v></c><c t="str"><f>A1</f><v>formula</v></c>'
         '<c t="e"><v>#DIV/0!</v></c><c t="b"><v>1</v></c></row>'
-        '<row r="5"><c r="B5"><v>1E-7</v></c><c><v>9007199254740993</v></c></row>',
+        '<row r="5"><c r="B5"><v>1E-7</v></c><c><v>9007199254740993</v></c><c r="E"><v>3</v></c></row>',
         '<si><r><t>rich </t></r><r><t>text</t></r><rPh><t>ignored</t></rPh></si><si><t xml:space="preserve"> spaced </t></si>',
         workbook_pr='<x:workbookPr date1904="1"/>')
 state("quirks.xlsx", "Excel 2007",
       [[0, 0, "str", "inline"], [0, 1, "str", "rich text"], [0, 2, "str", " spaced "], [1, 0, "date", "1904-01-01"],
        [1, 1, "num", "1.5"], [1, 2, "str", "formula"], [1, 3, "error", "#DIV/0!"], [1, 4, "bool", "True"],
-       [4, 1, "num", "1e-07"], [4, 2, "num", "9007199254740992.0"]])
+       [4, 1, "num", "1e-07"], [4, 2, "num", "9007199254740992.0"], [4, 4, "num", "3"]])
 
 # Escapes, a stray <v> beside an inline string, empty values, elapsed and built-in formats, part names in
 # other case and with backslashes, and a chart sheet before the worksheet.
