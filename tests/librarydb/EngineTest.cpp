@@ -521,6 +521,10 @@ TEST_F(EngineTest, RequiredFieldAndBlobStream) {
   {
     TABSBLOBStream old(t.FieldByName("Values"), TBlobStreamMode::bmWrite);
     old.Write("old content that is long");
+    old.Seek(3);
+    old.Truncate();
+    EXPECT_EQ("old", t.FieldByName("Values").AsString());
+    EXPECT_THROW_MSG(old.Seek(-1), EDatabaseError, "BLOB stream: negative position");
   }
   {
     TABSBLOBStream stream(t.FieldByName("Values"), TBlobStreamMode::bmWrite);
@@ -538,6 +542,7 @@ TEST_F(EngineTest, RequiredFieldAndBlobStream) {
   EXPECT_EQ(reader.Read(buffer, sizeof buffer), sizeof buffer);
   EXPECT_EQ(buffer[0], 0);
   EXPECT_THROW_MSG(reader.Write("x"), EDatabaseError, "Field 'Values': the BLOB stream is open for reading only");
+  EXPECT_THROW_MSG(reader.Truncate(), EDatabaseError, "Field 'Values': the BLOB stream is open for reading only");
 }
 
 TEST_F(EngineTest, TransactionsCommitRollbackAndFailOnlyTheBadRecord) {
@@ -664,7 +669,7 @@ TEST_F(EngineTest, MoveByAndBookmarks) {
   EXPECT_EQ(table.MoveBy(-250), -250);
   EXPECT_EQ(table.FieldByName("ElementName").AsString(), "n1350");
   EXPECT_EQ(table.MoveBy(1000), 349);
-  EXPECT_TRUE(table.Eof());
+  EXPECT_EQ(std::pair(true, 0), std::pair(table.Eof(), table.MoveBy(5)));  // past the end it stays there
   EXPECT_EQ(table.FieldByName("ElementName").AsString(), "n1699");
   EXPECT_EQ(table.MoveBy(-1000), -699);
   EXPECT_TRUE(table.Bof());
