@@ -56,6 +56,9 @@ TEST(FgangTest, StreamFormByteForByte) {
   std::ostringstream none;
   TSpectrum('S', 0, 1000, 1000, 0, 0).WriteToStream(none);
   EXPECT_EQ(Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'S', 0, 0xE8, 3, 0xE8, 3}), none.str());
+  std::ostringstream blank;  // a spectrum made empty: every member 0 but its kind
+  TSpectrum().WriteToStream(blank);
+  EXPECT_EQ(Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'S', 0, 0, 0, 0, 0}), blank.str());
   std::istringstream noneIn(none.str());
   back.ReadFromStream(noneIn);
   EXPECT_EQ(std::tuple('S', 0, 1000, 1000, false, true),

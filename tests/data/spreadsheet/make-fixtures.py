@@ -246,6 +246,10 @@ xlrd_cells("biff2-xf.xls", encoding="cp1252")  # the code page a file without CO
 # XF records of just the two bytes read from them: the cells are those of biff3.xls.
 open("biff3-short-xf.xls", "wb").write(biff3or4(3, xf_bytes=2))
 expected.append(dict(next(e for e in expected if e["file"] == "biff3.xls"), file="biff3-short-xf.xls", reader="stated"))
+# A BIFF4 workbook (4W): its globals, a chart sheet, then the worksheet of biff4.xls; the cells are that file's.
+open("biff4w.xls", "wb").write(rec(0x0409, struct.pack("<HHH", 0, 0x0100, 0)) + rec(0x0042, struct.pack("<H", 850)) +
+                               rec(0x0409, struct.pack("<HHH", 0, 0x0020, 0)) + rec(0x000A) + biff3or4(4) + rec(0x000A))
+expected.append(dict(next(e for e in expected if e["file"] == "biff4.xls"), file="biff4w.xls", reader="stated"))
 open("encrypted-biff4.xls", "wb").write(biff3or4(4, encrypted=True))
 refused("encrypted-biff4.xls", "The workbook is encrypted (protected with a password); save it without a password to import it")
 
