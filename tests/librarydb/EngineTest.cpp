@@ -671,7 +671,9 @@ TEST_F(EngineTest, MoveByAndBookmarks) {
   EXPECT_EQ(table.MoveBy(1000), 349);
   EXPECT_EQ(std::pair(true, 0), std::pair(table.Eof(), table.MoveBy(5)));  // past the end it stays there
   EXPECT_EQ(table.FieldByName("ElementName").AsString(), "n1699");
-  EXPECT_EQ(table.MoveBy(-1000), -699);
+  EXPECT_EQ(table.MoveBy(-699), -699);
+  EXPECT_FALSE(table.Bof());  // on the first record, not before it
+  EXPECT_EQ(table.MoveBy(-1000), 0);
   EXPECT_TRUE(table.Bof());
   table.SetIndexName("");
   ASSERT_TRUE(table.GotoBookmark(mark));
