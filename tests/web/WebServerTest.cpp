@@ -47,20 +47,21 @@ const fs::path& ConvertedSample() {
   return libs;
 }
 
-// The status of the answer to a request written as it is (without the rest of its body).
-int RawStatus(int port, const std::string& request) {
+// The answer to a request written as it is (without the rest of its body), to the server's close.
+std::string RawAnswer(int port, const std::string& request) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string answer(64, '\0');
-  ssize_t got = -1;
+  std::string answer;
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::send(fd, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size()))
-    got = ::recv(fd, answer.data(), answer.size(), 0);
+      ::send(fd, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size())) {
+    char buffer[4096];
+    for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(got));
+  }
   ::close(fd);
-  return got > 12 ? std::stoi(answer.substr(9, 3)) : -1;
+  return answer;
 }
 
 class WebTest : public ::testing::Test {
@@ -213,11 +214,15 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
   // Bodies above the limits are refused from their Content-Length, before they are read.
   EXPECT_EQ(client->Post("/api/record/save", std::string(1048574, ' ') + "{}", "application/json")->status, 400);  // 1 MiB is read
   // (one byte above: 1 MiB for JSON, the upload limit and 64 KiB for the multipart frame)
-  for (const auto& [target, length] : {std::pair("/api/record/save", 1048577), std::pair("/api/upload?folder=libs", 1114113)}) {
+  for (const auto& [target, length, error] :
+       {std::tuple("/api/record/save", 1048577, "The request body is larger than 1 MiB"),
+        std::tuple("/api/upload?folder=libs", 1114113, "The file is larger than the upload limit of 1 MB")}) {
     const std::string head = std::string("POST ") + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " + token +
-                             "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(length) +
+                             "\r\nConnection: close\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(length) +
                              "\r\n\r\n{";
-    EXPECT_EQ(RawStatus(server->Port(), head), 413) << target;
+    const std::string answer = RawAnswer(server->Port(), head);
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 413") && answer.ends_with("{\"error\":\"" + std::string(error) + "\"}"))
+        << answer;
   }
   EXPECT_EQ(test::ReadFile(lib.string()), before);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path() / "libs"), fs::directory_iterator()),
