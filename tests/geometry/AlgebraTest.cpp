@@ -48,8 +48,9 @@ TEST(AlgebraTest, NormalisersAndIntegerForm) {
             (std::array{Normalize2(a), v.Normiere(), z.Normiere(), w.Normiere(), w2.Normiere(), inf.Normiere()}));
   EXPECT_EQ(std::pair(1e-11, 1.0), std::pair(a[0], v.x));
   EXPECT_EQ((TVektor2{0, -1}), GetNormal({1, 0}));
-  EXPECT_EQ((std::array<std::int64_t, 3>{5, 1, 2}),
-            (std::array{i64_Norm2({3, 4}), i64_Norm2({1, 1}), i64_Norm3({1, 1, 2})}));
+  EXPECT_EQ((std::array<std::int64_t, 5>{5, 1, 2, 32, 11}),
+            (std::array{i64_Norm2({3, 4}), i64_Norm2({1, 1}), i64_Norm3({1, 1, 2}), i64_ApktB({1, 2, 3}, {4, 5, 6}),
+                        i64_ApktB2({1, 2}, {3, 4})}));
   const std::int64_t raw[] = {7, -8, 9};
   EXPECT_EQ(std::pair(i64_InitV3(raw), i64_InitV2(raw)), std::pair(TI64Vektor3{7, -8, 9}, TI64Vektor2{7, -8}));
   EXPECT_EQ(std::pair(TI64Vektor3{-3, -4, -5}, TVektor4{-1, 2, 0.5, 0}),
