@@ -48,6 +48,11 @@ TEST(AlgebraTest, NormalisersAndIntegerForm) {
             (std::array{Normalize2(a), v.Normiere(), z.Normiere(), w.Normiere(), w2.Normiere(), inf.Normiere()}));
   EXPECT_EQ(std::pair(1e-11, 1.0), std::pair(a[0], v.x));
   EXPECT_EQ((TVektor2{0, -1}), GetNormal({1, 0}));
+  EXPECT_EQ((std::array{32.0, 32.0, 11.0, 5.0, 7.0, 5.0, 3.0}),  // worked by hand on distinct components
+            (std::array{ApktB({1, 2, 3}, {4, 5, 6}), SkalarProd3D(TVektor3{1, 2, 3}, TVektor3{4, 5, 6}),
+                        ApktB2({1, 2}, {3, 4}), Norm2({3, 4}), Norm3({2, 3, 6}), Distance2({3, 4}, {6, 8}),
+                        Distance3({1, 1, 1}, {3, 2, 3})}));
+  EXPECT_EQ((TVektor2{5, 6}), addKxV2({3, 4}, 2, {1, 1}));
   EXPECT_EQ((std::array<std::int64_t, 5>{5, 1, 2, 32, 11}),
             (std::array{i64_Norm2({3, 4}), i64_Norm2({1, 1}), i64_Norm3({1, 1, 2}), i64_ApktB({1, 2, 3}, {4, 5, 6}),
                         i64_ApktB2({1, 2}, {3, 4})}));
