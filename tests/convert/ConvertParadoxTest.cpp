@@ -509,22 +509,24 @@ TEST_F(ConvertParadox, KilledRunLeavesNoLibrary) {
 }
 
 // Ctrl-C in the middle of a table: that table is rolled back, no later table is converted, nothing is deleted,
-// and the log says that the run was interrupted.
+// and the log says that the run was interrupted; a folder none of whose tables was reached is not logged.
 TEST_F(ConvertParadox, InterruptedRunRollsBackTheCurrentTable) {
   WriteRun(Path("A.run"), 10);
   WriteRun(Path("B.run"), 3000);
-  WriteRun(Path("C.run"), 10);
+  fs::create_directory(Path("later"));
+  WriteRun(Path("later/C.run"), 10);
   int asked = 0;
   TConvertOptions options;
   options.Interrupted = [&] { return ++asked > 20 + 1500; };  // A: 10 records written and 10 compared
-  ConvertParadoxFiles(Dir(), false, /*deleteOld=*/true, &view_, &summary_, options);
+  ConvertParadoxFiles(Dir(), true, /*deleteOld=*/true, &view_, &summary_, options);
   ASSERT_EQ(2u, summary_.Tables.size());
   EXPECT_TRUE(summary_.Tables[0].Complete);
   EXPECT_EQ(TTableOutcome::Interrupted, summary_.Tables[1].Outcome);
   EXPECT_TRUE(summary_.Interrupted);
   EXPECT_TRUE(summary_.Deleted.empty());
-  EXPECT_TRUE(Has("A.runx") && Has("A.run") && Has("B.run") && !Has("B.runx") && !Has("C.runx"));
+  EXPECT_TRUE(Has("A.runx") && Has("A.run") && Has("B.run") && !Has("B.runx") && !Has("later/C.runx"));
   const auto log = test::SplitLines(test::ReadFile(Path("Convert.log")));
+  EXPECT_THAT(log, ::testing::Not(::testing::Contains(::testing::HasSubstr("later"))));
   for (const char* line : {"Interrupted: nothing of this table was written",
                            "Interrupted: the conversion stopped before its end (tables not reached: 1)",
                            "Nothing deleted: the conversion was interrupted"})
