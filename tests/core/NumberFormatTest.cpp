@@ -33,7 +33,7 @@ TEST(NumberFormat, TextsAsTabled) {
     }
     ++rows;
   }
-  EXPECT_EQ(55, rows);
+  EXPECT_EQ(56, rows);
   EXPECT_EQ(std::numeric_limits<std::int64_t>::min(), StrToInt64("-9223372036854775808"));
   EXPECT_THROW_MSG(StrToFloat("1,5"), EConvertError, "'1,5' is not a valid floating point value");
   EXPECT_THROW_MSG(StrToInt("x1"), EConvertError, "'x1' is not a valid integer value");

@@ -442,6 +442,7 @@ TEST(ParadoxBytesEncryption, HooksDecideAndDecrypt) {
 }
 
 TEST(ParadoxBytesHeader, TypeTextsAndTableLevels) {
+  EXPECT_EQ(std::pair(0, 437), std::pair(TDBParadox().TableCodePage(), TDBParadox().TextCodePage()));  // nothing read
   std::string files, fields;
   for (int type = 0; type <= 9; ++type) files += TDBParadox::GetStrFileType(type) + "|";
   for (int type = 0; type <= 25; ++type) fields += TDBParadox::GetStrFieldType(type) + "|";

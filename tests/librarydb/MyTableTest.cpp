@@ -95,6 +95,8 @@ TEST(MyTable, InitLibRebindsAndFlagsFollow) {
   EXPECT_TRUE(lib.ReadOnly() && lib.MultiUser());
   lib.SetReadOnly(false);
   EXPECT_FALSE(lib.ReadOnly() || lib.Database().ReadOnly() || lib.Table().ReadOnly());
+  lib.Table().SetReadOnly(true);  // either part read-only makes the library read-only
+  EXPECT_TRUE(lib.ReadOnly());
   lib.Database().SetLockWaitSeconds(1);
   lib.SetMultiUser(false);
   EXPECT_EQ(std::pair(false, 5), std::pair(lib.MultiUser(), lib.Database().LockWaitSeconds()));
