@@ -382,6 +382,16 @@ TEST_F(WebTest, ConversionEqualsTheCliAndRunsOnce) {
   }
   const Json cli = Json::parse(test::ReadFile(report));
   ASSERT_EQ(summary["tables_list"].size(), cli["tables"].size());
+  std::map<std::string, long> counts;  // the summary's counts, from the CLI's tables (the sample skips none)
+  for (const Json& t : cli["tables"]) {
+    ++counts[t["outcome"].get<std::string>()];
+    counts["read"] += t["records_in_header"].get<long>();
+    counts["written"] += t["records_written"].get<long>();
+  }
+  EXPECT_EQ((std::array{counts["converted"], counts["no library type"], 0L, counts["read"], counts["written"]}),
+            (std::array{summary["tables_converted"].get<long>(), summary["no_library_type"].get<long>(),
+                        summary["skipped"].get<long>(), summary["records_read"].get<long>(),
+                        summary["records_written"].get<long>()}));
   for (std::size_t i = 0; i < cli["tables"].size(); ++i) {
     const Json& w = summary["tables_list"][i];
     const Json& c = cli["tables"][i];
