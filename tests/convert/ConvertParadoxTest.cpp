@@ -396,7 +396,7 @@ TEST_F(ConvertParadox, DeleteOldDeletesOnlyCompleteTables) {
                                           std::to_string(emisRecords) + " records), not converted again"));
 }
 
-// Numbers into flags: 1 is True and 0 False, and the comparison after writing agrees; 2 is no flag's value.
+// Numbers into flags: 1 is True and 0 False, as the comparison after writing finds; 2 is no flag's value.
 TEST_F(ConvertParadox, NumbersBecomeFlags) {
   WriteOne(Path("emis.db"), {{"ElementName", 1, 20}, {"Terz", 3, 2}, {"Komplett", 3, 2}},
            {Writer::Char("e", 20), Writer::Short(1), Writer::Short(0)});
@@ -404,13 +404,9 @@ TEST_F(ConvertParadox, NumbersBecomeFlags) {
   WriteOne(Path("sub/emis.db"), {{"ElementName", 1, 20}, {"Terz", 3, 2}}, {Writer::Char("e", 20), Writer::Short(2)});
   Convert(true);
   ASSERT_EQ(2u, summary_.Tables.size());
-  EXPECT_TRUE(summary_.Tables[0].Complete) << summary_.Tables[0].Reason;
-  EXPECT_EQ("1 values in the library differ from the table; Record 1, field \"Terz\": 2 in the table, True in the library",
-            summary_.Tables[1].Reason);
-  TMyTable lib(Path("emis.abs"), true);
-  lib.Table().Open();
-  EXPECT_EQ(std::pair(true, false),
-            std::pair(lib.Table().FieldByName("Terz").AsBoolean(), lib.Table().FieldByName("Komplett").AsBoolean()));
+  EXPECT_EQ(std::pair(true, std::string("1 values in the library differ from the table; Record 1, field \"Terz\": 2 in "
+                                        "the table, True in the library")),
+            std::pair(summary_.Tables[0].Complete, summary_.Tables[1].Reason));
 }
 
 // Tables whose cells do not all arrive in their library are converted as far as they go and kept; the log, the

@@ -969,10 +969,6 @@ TEST(EngineFiles, ConnectionsOpenOnlyWhileNeeded) {
   EXPECT_EQ(std::pair(true, 0), std::pair(lib.Database.Connected(), t.RecordCount()));
   t.Close();
   EXPECT_FALSE(lib.Database.Connected());
-  lib.Database.Open();  // an explicit Open holds the file until Close
-  lib.Database.SetKeepConnection(false);
-  EXPECT_TRUE(lib.Database.Connected());
-  lib.Database.Close();
   // Renaming closes open tables first and moves the file.
   t.Open();
   const std::string moved = dir.File("moved.abs");
