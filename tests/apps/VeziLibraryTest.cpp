@@ -169,12 +169,8 @@ TEST(VeziLibrary, ParadoxTables) {
   std::string index = test::ReadFile(Data("generated/multiblock.db"));
   index[4] = 1;  // primary index
   std::ofstream(dir.File("X.px"), std::ios::binary) << index;
-  const std::pair<std::string, std::string> refused[] = {
-      {dir.File("emis.mb"), "' is the memo and BLOB companion (.mb) of a Paradox table, not a table; give its table "
-                            "(.db) instead\n"},
-      {dir.File("X.px"), "' is a Paradox index file (primary index .PX file), not a table; give its table (.db) "
-                         "instead\n"}};
-  for (const auto& [file, what] : refused) EXPECT_EQ("vezi: '" + file + what, Vezi({"dump", file}).err);
+  EXPECT_EQ("vezi: '" + dir.File("X.px") + "' is a Paradox index file (primary index .PX file), not a table; give its "
+            "table (.db) instead\n", Vezi({"dump", dir.File("X.px")}).err);
 }
 
 TEST(VeziLibrary, EncryptedAndDamagedParadoxTables) {
@@ -183,16 +179,6 @@ TEST(VeziLibrary, EncryptedAndDamagedParadoxTables) {
   ASSERT_EQ(0, right.exitCode) << right.err;
   EXPECT_EQ(test::ReadFile(Data("generated/multiblock.cells.txt")), right.out);  // the cells of its plain twin
   EXPECT_TRUE(Has(Vezi({"info", table, "--password", "vez-secret"}).out, "\nEncrypted: yes\n"));
-  const std::pair<std::vector<std::string>, std::string> refused[] = {
-      {{"dump", table}, "No password was given."},
-      {{"info", table}, "No password was given."},
-      {{"dump", table, "--password", "vez"}, "The password given is wrong."}};
-  for (const auto& [args, reason] : refused) {
-    const auto r = Vezi(args);
-    EXPECT_EQ(1, r.exitCode);
-    EXPECT_EQ("vezi: " + table + ": This file is encrypted but valid password is not specified. " + reason + "\n",
-              r.err);
-  }
   // multiblock: 2 KB header and blocks of 78 records; cut inside block 4 after 10 whole records.
   TempDir dir;
   const std::string cut = dir.File("cut.db");
