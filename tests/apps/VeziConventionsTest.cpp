@@ -33,20 +33,12 @@ TEST(VeziConventions, VersionAndUnknownCommand) {
   const RunResult version = Vezi({"--version"});
   EXPECT_EQ(version.exitCode, 0);
   EXPECT_EQ(version.out, std::string("vezi (VEZiru0) ") + kVersionString + "\n");
-  const RunResult bogus = Vezi({"bogus"});
-  EXPECT_EQ(bogus.exitCode, 2);
-  EXPECT_EQ(bogus.err.rfind("vezi: unknown command 'bogus'; the commands are: ", 0), 0u) << bogus.err;
-  EXPECT_TRUE(Contains(bogus.err, "convert") && Contains(bogus.err, "bands")) << bogus.err;
-  // (The usage errors are among the calls of VeziLibraryTest.) A number as it was written, with its sign.
-  const RunResult ok = Vezi({"tnm", "--vehicle", "auto", "--pavement", "avg", "--speed", "+55.5"});
-  EXPECT_EQ(ok.exitCode, 0) << ok.err;
+  // (The usage errors, an unknown command among them, are among the calls of VeziLibraryTest.)
 }
 
-// The bands a person maps: the grid, and the band of every Values<n> field in `vezi info`.
+// The bands a person maps: the band of every Values<n> field in `vezi info`.
 TEST(VeziConventions, BandsAreNamed) {
-  const RunResult bands = Vezi({"bands"});
-  EXPECT_EQ(bands.exitCode, 0);
-  EXPECT_TRUE(Contains(bands.out, "\n    8     125       3  Values8             7             2\n")) << bands.out;
+  // (The grid itself is pinned with the help texts.)
   TempDir dir;
   ASSERT_EQ(Vezi({"create", "ltAbsor", dir.Path().string()}).exitCode, 0);
   const RunResult info = Vezi({"info", dir.File("Absor.abs")});
