@@ -78,6 +78,14 @@ int RunOnTerminal(const std::vector<std::string>& args, const std::function<bool
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Nothing to convert, on a terminal: no progress line is drawn, nor cleared.
+TEST(VeziConventions, NoProgressLineWithoutTables) {
+  TempDir dir;
+  std::string output;
+  EXPECT_EQ(0, RunOnTerminal({"convert", dir.Path().string()}, [](pid_t, int, const std::string&) { return true; }, output));
+  EXPECT_TRUE(output.starts_with("Tables converted: 0 of 0\r\n") && !Contains(output, "\033[K")) << output;
+}
+
 // Ctrl-C or SIGTERM while the name question waits ends the run at once, stores nothing and says so.
 TEST(VeziConventions, InterruptAtTheNameQuestion) {
   TempDir dir;
