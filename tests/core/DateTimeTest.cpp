@@ -67,6 +67,8 @@ TEST(DateTime, FormatPictures) {
   EXPECT_EQ("05.06.2024", FormatDateTime("ddddd", dt, german));
   german.ShortDateFormat = "d c";  // refers to itself: pictures nest two levels deep, no further
   EXPECT_EQ("5 5  13:07:09 13:07:09", FormatDateTime("c", dt, german));
+  german.ShortDateFormat = "d ddddd";
+  EXPECT_EQ("5 5 ", FormatDateTime("ddddd", dt, german));
   // Beyond the years 1..9999 the calendar goes on: years in full, before year 1 with a minus sign.
   EXPECT_EQ("10000-01-01 Sat", FormatDateTime("yyyy-mm-dd ddd", EncodeDate(9999, 12, 31) + 1));
   EXPECT_EQ("-0001-12-31 99", FormatDateTime("yyyy-mm-dd yy", EncodeDate(1, 1, 1) - 367));
