@@ -422,6 +422,10 @@ TEST_F(EngineTest, UniqueCaseInsensitiveIndexFoldsEveryLetter) {
   table.Append();
   EXPECT_THAT(post("\xC3\xA4rger"), ::testing::StartsWith("Key violation"));
   lib.Database.Commit();
+  const std::string keys = "SELECT count(*) FROM \"vez$keys\"", before = test::QueryText(lib.FileName, keys);
+  ASSERT_TRUE(table.FindKey({Variant("\xC3\xA4rger")}));
+  table.Delete();  // its folded key goes with it
+  EXPECT_EQ(std::stoi(before) - 1, std::stoi(test::QueryText(lib.FileName, keys)));
 }
 
 TEST_F(EngineTest, FindKey) {
