@@ -17,6 +17,7 @@ TEST(StringList, LookupIsCaseInsensitiveUnlessAsked) {
   same.Sort();  // names equal but for case keep their order
   EXPECT_EQ((std::vector<std::string>{"a", "b", "B"}), same.ToVector());
   EXPECT_EQ((std::array{3, 0, -1}), (std::array{list.Count(), list.IndexOf("EMIS"), list.IndexOf("Time")}));
+  EXPECT_EQ(std::pair(true, false), std::pair(list.Contains("EMIS"), list.Contains("Time")));  // the first one too
   list.SetCaseSensitive(true);
   EXPECT_EQ(std::pair(2, -1), std::pair(list.IndexOf("emis"), list.IndexOf("EMIS")));
   EXPECT_THROW_MSG(list.Strings(3), EListError, "List index out of bounds (3)");

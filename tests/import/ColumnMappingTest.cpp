@@ -81,6 +81,7 @@ protected:
 };
 
 TEST_F(ColumnMapping, UseCountsFollowLinks) {
+  EXPECT_EQ(2, TExcelImportForm(dialogs_).StartLine.Value);  // below the header line before any file
   Link(false, "A", "Name");
   EXPECT_EQ(1, fields_[0].UseCount);
   EXPECT_FALSE(fields_[0].GetAvailable());
