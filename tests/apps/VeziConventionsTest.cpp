@@ -82,7 +82,8 @@ int RunOnTerminal(const std::vector<std::string>& args, const std::function<bool
 TEST(VeziConventions, NoProgressLineWithoutTables) {
   TempDir dir;
   std::string output;
-  EXPECT_EQ(0, RunOnTerminal({"convert", dir.Path().string()}, [](pid_t, int, const std::string&) { return true; }, output));
+  const auto atOnce = [](pid_t, int, const std::string&) { return true; };
+  EXPECT_EQ(0, RunOnTerminal({"convert", dir.Path().string()}, atOnce, output));
   EXPECT_TRUE(output.starts_with("Tables converted: 0 of 0\r\n") && !Contains(output, "\033[K")) << output;
 }
 

@@ -228,7 +228,8 @@ TEST_F(ColumnMapping, LoadSetsCaptionAndLinesAlsoBeyondTheSpinBoxesAndTextsComeF
   form_.HelpButtonClick();
   EXPECT_EQ(std::vector<std::int32_t>{400014}, dialogs_.helpTopics);  // the import topic of the help file
   std::string renamed;  // the names the rename answer tries
-  for (const char* name : {"A (2)", "A (19)", "A", "(1)", "A (0)", "A (x)", "A(2)"}) renamed += NextFreeName(name) + "|";
+  for (const char* name : {"A (2)", "A (19)", "A", "(1)", "A (0)", "A (x)", "A(2)"})
+    renamed += NextFreeName(name) + "|";
   EXPECT_EQ("A (3)|A (20)|A (2)|(1) (2)|A (0) (2)|A (x) (2)|A(2) (2)|", renamed);
 }
 

@@ -218,7 +218,8 @@ TEST_F(SpreadsheetImportText, ContentDecidesNotTheName) {
   // column, XF 0 and RK 5, last column), EOF.
   Load(std::string("\x09\x08\x08\0\0\x06\x10\0\0\0\0\0\xE0\0\x04\0\0\0\x0E\0"
                    "\xBD\0\x0C\0\0\0\0\0\0\0\x16\0\0\0\0\0\x0A\0\0\0", 40));
-  EXPECT_EQ(std::pair(std::string("Excel 97"), std::string("1900-01-05")), std::pair(imp_.FileType(), imp_.GetTextRC(1, 1)));
+  EXPECT_EQ(std::pair(std::string("Excel 97"), std::string("1900-01-05")),
+            std::pair(imp_.FileType(), imp_.GetTextRC(1, 1)));
   Load("Name\n", "text.xlsx");  // one column: A and nothing beyond it
   EXPECT_EQ(std::pair(std::string("ASCII"), 1), std::pair(imp_.FileType(), imp_.GetLastCol()));
   EXPECT_THROW_MSG(Load("PK\x03\x04 not really a zip", "a.txt"), Exception,

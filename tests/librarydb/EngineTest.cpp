@@ -947,7 +947,7 @@ TEST(EngineFiles, HostileNamesAreQuoted) {
   EXPECT_EQ(t.IndexDefs().Count(), 2);
 }
 
-TEST(EngineFiles, ConnectionsOpenOnlyWhileNeeded) {
+TEST(EngineFiles, ConnectionsDeletionAndRenaming) {
   TempDir dir;
   LibraryFile lib(dir);
   TABSTable t;
@@ -973,8 +973,24 @@ TEST(EngineFiles, ConnectionsOpenOnlyWhileNeeded) {
   EXPECT_EQ(std::pair(true, 0), std::pair(lib.Database.Connected(), t.RecordCount()));
   t.Close();
   EXPECT_FALSE(lib.Database.Connected());
-  // Renaming closes open tables first and moves the file.
+  // Deleting a table takes its bookkeeping along: the same name made again starts empty, its old keys gone.
   t.Open();
+  AppendElement(t, "Kept");
+  EXPECT_THROW_MSG(t.DeleteTable(), EDatabaseError, "Table 'lib.abs' is open and cannot be deleted");
+  t.Close();
+  std::string rows = "SELECT 0";
+  for (const char* meta : {"fields", "indexes", "autoinc", "keys"})
+    rows += std::string(" + (SELECT count(*) FROM \"vez$") + meta + "\" WHERE tbl = 'lib.abs')";
+  EXPECT_EQ("13", test::QueryText(lib.FileName, rows));  // 9 fields, 2 indexes, a counter, a key
+  t.DeleteTable();
+  EXPECT_EQ(std::pair(std::string("0"), true),
+            std::pair(test::QueryText(lib.FileName, rows), lib.Database.GetTablesList().empty()));
+  EXPECT_THROW_MSG(t.DeleteTable(), EDatabaseError, "Table 'lib.abs' does not exist in \"" + lib.FileName + "\"");
+  t.CreateTable();
+  t.Open();
+  AppendElement(t, "KEPT");
+  EXPECT_EQ(std::pair(1, 1), std::pair(t.RecordCount(), t.FieldByName("Eintrag").AsInteger()));
+  // Renaming closes open tables first and moves the file.
   const std::string moved = dir.File("moved.abs");
   lib.Database.RenameDatabase(moved);
   EXPECT_FALSE(t.Active());
@@ -986,31 +1002,6 @@ TEST(EngineFiles, ConnectionsOpenOnlyWhileNeeded) {
   EXPECT_FALSE(t.Active());
   EXPECT_FALSE(std::filesystem::exists(moved));
   EXPECT_FALSE(lib.Database.GetExists());
-}
-
-// Deleting a table takes its bookkeeping along: the same name made again starts empty, its old keys gone.
-TEST(EngineFiles, DeletedTableLeavesNothingBehind) {
-  TempDir dir;
-  LibraryFile lib(dir);
-  TABSTable t;
-  lib.Bind(t);
-  DefineElementTable(t);
-  t.CreateTable();
-  t.Open();
-  AppendElement(t, "Kept");
-  EXPECT_THROW_MSG(t.DeleteTable(), EDatabaseError, "Table 'lib.abs' is open and cannot be deleted");
-  t.Close();
-  std::string rows = "SELECT 0";
-  for (const char* meta : {"fields", "indexes", "autoinc", "keys"})
-    rows += std::string(" + (SELECT count(*) FROM \"vez$") + meta + "\" WHERE tbl = 'lib.abs')";
-  EXPECT_EQ("13", test::QueryText(lib.FileName, rows));  // 9 fields, 2 indexes, a counter, a key
-  t.DeleteTable();
-  EXPECT_EQ(std::pair(std::string("0"), true), std::pair(test::QueryText(lib.FileName, rows), lib.Database.GetTablesList().empty()));
-  EXPECT_THROW_MSG(t.DeleteTable(), EDatabaseError, "Table 'lib.abs' does not exist in \"" + lib.FileName + "\"");
-  t.CreateTable();
-  t.Open();
-  AppendElement(t, "KEPT");
-  EXPECT_EQ(std::pair(1, 1), std::pair(t.RecordCount(), t.FieldByName("Eintrag").AsInteger()));
 }
 
 TEST(EngineFiles, AliasesAreUniqueAmongLiveDatabases) {

@@ -58,7 +58,8 @@ std::string RawAnswer(int port, const std::string& request) {
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
       ::send(fd, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size())) {
     char buffer[4096];
-    for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(got));
+    for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+      answer.append(buffer, static_cast<std::size_t>(got));
   }
   ::close(fd);
   return answer;
@@ -191,12 +192,14 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
       {"not a date", "POST", "/api/record/save", good.substr(0, good.find("ElementName")) + R"(LastChangeDateTime":"May"}})",
        {}},
       {"binary field", "POST", "/api/record/save", good.substr(0, good.find("ElementName")) + R"(Graphic":"x"}})", {}},
-      {"record gone", "POST", "/api/record/save", R"({"path":"libs/emis.abs","key":99999,"version":"","values":{}})", {}},
+      {"record gone", "POST", "/api/record/save", R"({"path":"libs/emis.abs","key":99999,"version":"","values":{}})",
+       {}},
       {"no page", "GET", "/nope.html", "", {}},
       {"no API", "GET", "/api/nope", "", {}},
       {"parameter missing", "GET", "/api/records", "", {}},
       {"not a whole number", "GET", "/api/records?path=libs/emis.abs&limit=x", "", {}},
-      {"record not in the library", "GET", "/api/tnm?library=libs/TNMVeh.abs&record=999&pavement=dgac&speed=50", "", {}},
+      {"record not in the library", "GET", "/api/tnm?library=libs/TNMVeh.abs&record=999&pavement=dgac&speed=50", "",
+       {}},
   };
   std::map<std::string, std::string> expected;  // what: status and answer (* ends a prefix)
   for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("web/hostile-requests.txt"))))
@@ -208,18 +211,20 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
     httplib::Client raw("127.0.0.1", server->Port());
     const auto r = c.method == "GET" ? raw.Get(c.target, headers) : raw.Post(c.target, headers, c.body, "application/json");
     ASSERT_TRUE(r) << c.what;
-    const std::string& want = expected.at(c.what), got = std::to_string(r->status) + "\t" + r->get_header_value("Content-Type") + "\t" + r->body;
+    const std::string& want = expected.at(c.what);
+    const std::string got = std::to_string(r->status) + "\t" + r->get_header_value("Content-Type") + "\t" + r->body;
     EXPECT_TRUE(want.ends_with('*') ? got.starts_with(want.substr(0, want.size() - 1)) : got == want) << got;
   }
   // Bodies above the limits are refused from their Content-Length, before they are read.
-  EXPECT_EQ(client->Post("/api/record/save", std::string(1048574, ' ') + "{}", "application/json")->status, 400);  // 1 MiB is read
+  // 1 MiB of JSON is read.
+  EXPECT_EQ(client->Post("/api/record/save", std::string(1048574, ' ') + "{}", "application/json")->status, 400);
   // (one byte above: 1 MiB for JSON, the upload limit and 64 KiB for the multipart frame)
   for (const auto& [target, length, error] :
        {std::tuple("/api/record/save", 1048577, "The request body is larger than 1 MiB"),
         std::tuple("/api/upload?folder=libs", 1114113, "The file is larger than the upload limit of 1 MB")}) {
     const std::string head = std::string("POST ") + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " + token +
-                             "\r\nConnection: close\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(length) +
-                             "\r\n\r\n{";
+                             "\r\nConnection: close\r\nContent-Type: application/json\r\nContent-Length: " +
+                             std::to_string(length) + "\r\n\r\n{";
     const std::string answer = RawAnswer(server->Port(), head);
     EXPECT_TRUE(answer.starts_with("HTTP/1.1 413") && answer.ends_with("{\"error\":\"" + std::string(error) + "\"}"))
         << answer;
@@ -271,7 +276,8 @@ TEST_F(WebTest, FolderAndRecordsAgreeWithTheLibrary) {
   for (const std::string& text : texts) {
     const auto first = std::find_if(byName.begin(), byName.end(),
                                     [&](const std::string& n) { return FoldCase(n).starts_with(FoldCase(text)); });
-    const Json found = Call("/api/records?path=libs/emis.abs&limit=1&search=" + httplib::detail::encode_query_param(text));
+    const std::string query = httplib::detail::encode_query_param(text);
+    const Json found = Call("/api/records?path=libs/emis.abs&limit=1&search=" + query);
     EXPECT_EQ(found["found"], first != byName.end()) << text;
     if (first != byName.end()) {
       EXPECT_EQ(std::pair(found["offset"].get<long>(), found["records"][0]["values"]["ElementName"].get<std::string>()),
@@ -446,7 +452,9 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   Post("/api/import/link", {{"id", dialog["id"]}, {"index", -2}}, 400);
   Post("/api/import/link", but("description", "Nope"), 400);
   EXPECT_EQ(Post("/api/import/link", choice)["dialog"]["links"], Json::array({"ElementName <- A"}));
-  const auto op = [&](const char* name, int index) { return Json{{"id", dialog["id"]}, {"op", name}, {"index", index}}; };
+  const auto op = [&](const char* name, int index) {
+    return Json{{"id", dialog["id"]}, {"op", name}, {"index", index}};
+  };
   Post("/api/import/dialog", op("delete_link", 1), 400);
   EXPECT_EQ(Post("/api/import/dialog", op("delete_link", 0))["links"], Json::array());
   Post("/api/import/dialog", op("delete_link", 0), 400);

@@ -444,8 +444,8 @@ def package(name, sheet, shared=None, workbook_pr="", doctype="", names=None, st
             z.writestr(names.get(part, part), text)
 
 
-# Inline and rich strings (phonetic runs left out), cells and rows without references, a reference without row, the 1904 date system,
-# a custom date format with a quoted "d", formula strings, errors and booleans.
+# Inline and rich strings (phonetic runs left out), cells and rows without references, a reference without a
+# row, the 1904 date system, a custom date format with a quoted "d", formula strings, errors and booleans.
 package("quirks.xlsx",
         '<row><c t="inlineStr"><is><t>inline</t></is></c><c t="s"><v>0</v></c><c t="s"><v>1</v></c></row>'
         '<row><c s="1"><v>0</v></c><c s="2"><v>1.5</v></c><c t="str"><f>A1</f><v>formula</v></c>'
