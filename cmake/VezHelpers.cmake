@@ -3,6 +3,10 @@
 # Compile options shared by every target of the project.
 add_library(vez_options INTERFACE)
 target_compile_options(vez_options INTERFACE -Wall -Wextra -Wpedantic $<$<BOOL:${VEZ_WERROR}>:-Werror>)
+# Checked element access of the standard containers and std::array (operator[], front, back) in every build but
+# Release: an index out of range stops the program with a message instead of reading or writing beside the data.
+# Release builds, which the benchmarks use, keep unchecked access.
+target_compile_definitions(vez_options INTERFACE $<$<NOT:$<CONFIG:Release>>:_GLIBCXX_ASSERTIONS>)
 if(VEZ_SANITIZE)
   target_compile_options(vez_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
                                                -fno-sanitize-recover=undefined)

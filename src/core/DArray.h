@@ -1,8 +1,9 @@
 // DArray<T, Lo, Hi>: a fixed array whose indices run from Lo to Hi inclusive.
 //
 // Tables of the suite keep the index ranges they were defined with (octave bands 1..10, third-octave bands
-// 1..30, hourly values 0..23), so code reads a[k] with the index of the domain. Out-of-range indices are
-// caught by an assertion in debug builds; At() checks always and throws EListError.
+// 1..30, hourly values 0..23), so code reads a[k] with the index of the domain. operator[] catches an index out
+// of range by an assertion in debug builds and through the checked std::array beneath in every build but
+// Release; At() checks always and throws EListError.
 #pragma once
 
 #include <array>
