@@ -24,7 +24,7 @@ public:
   // The ellipse inscribed in the box (x1, y1)–(x2, y2).
   virtual void Ellipse(int32_t x1, int32_t y1, int32_t x2, int32_t y2) = 0;
   // The counter-clockwise arc of the ellipse in the box (x1, y1)–(x2, y2) from the ray towards (x3, y3) to the
-  // ray towards (x4, y4).
+  // ray towards (x4, y4); the whole ellipse when both rays point the same way.
   virtual void Arc(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t x3, int32_t y3, int32_t x4,
                    int32_t y4) = 0;
   // A filled polygon through the points.

@@ -41,6 +41,11 @@ void TSvgCanvas::Arc(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t x3,
   const double a0 = std::atan2(-(y3 - cy) / ry, (x3 - cx) / rx);
   double a1 = std::atan2(-(y4 - cy) / ry, (x4 - cx) / rx);
   if (a1 <= a0) a1 += 2 * std::numbers::pi;
+  if (a1 - a0 >= 2 * std::numbers::pi) {  // both rays point the same way: the whole ellipse
+    body_ += fmt::format("<ellipse cx=\"{}\" cy=\"{}\" rx=\"{}\" ry=\"{}\" {} fill=\"none\"/>\n", cx, cy, rx, ry,
+                         Stroke());
+    return;
+  }
   const double sx = cx + rx * std::cos(a0), sy = cy - ry * std::sin(a0);
   const double ex = cx + rx * std::cos(a1), ey = cy - ry * std::sin(a1);
   body_ += fmt::format("<path d=\"M {:.2f} {:.2f} A {} {} 0 {} 0 {:.2f} {:.2f}\" {} fill=\"none\"/>\n", sx, sy, rx,

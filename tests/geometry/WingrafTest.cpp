@@ -51,11 +51,13 @@ TEST(WingrafTest, MappingWithoutSurface) {
   double wx = 0, wy = 0;
   up.GetXYWorld(0, 0, wx, wy);
   EXPECT_EQ(std::tuple(0.0, 10.0, std::pair(100, 100)), std::tuple(wx, wy, Pix(up, 10, 0)));
-  int32_t dx = 0, dy = 0, px = 0, py = 0, fx = -1, fy = -1;
+  int32_t dx = 0, dy = 0, px = 0, py = 0, fx = -1, fy = -1, mx = 0;
   up.GetDeltaXYPixel(2.5, dx, dy);
   up.GetDeltaXYPixel(1e300, fx, fy);    // too far for a pixel count: none
+  up.GetDeltaXYPixel(214748364.7, mx, mx);  // the largest pixel count there is
   up.GetXYPixelWin95(4000, 5, px, py);  // pixel x = 40000 is cut to 32000
-  EXPECT_EQ((std::array{25, 25, 32000, 50, 0, 0}), (std::array{dx, dy, px, py, fx, fy}));
+  EXPECT_EQ((std::array{25, 25, 32000, 50, 0, 0, INT32_MAX, 0}),
+            (std::array{dx, dy, px, py, fx, fy, mx, static_cast<int32_t>(up.GetLineColor())}));
   up.SetWorld(0, 100, 100, 0, 0);  // one world unit per pixel: 2.5 and 3.5 round half to even
   EXPECT_EQ(std::pair(std::pair(2, 2), std::pair(4, 4)), std::pair(Pix(up, 2.5, 97.5), Pix(up, 3.5, 96.5)));
   const TUserPixel tiny(nullptr, 5, 5, 5, 2);
@@ -97,6 +99,7 @@ TEST(WingrafTest, DrawingGoesThroughTheConversion) {
 
 TEST(WingrafTest, SvgCanvasWritesElements) {
   TSvgCanvas svg(200, 100);
+  svg.LineTo(1, 2);  // in the first pen
   TUserPixel up(&svg, 200, 100);
   up.SetWorld(0, 1, 2, 0, 0);
   up.SetLineColor(0x0000FF);
@@ -104,10 +107,13 @@ TEST(WingrafTest, SvgCanvasWritesElements) {
   svg.SetBrushColor(0x00FF00);
   up.UPolygon({{0, 0}, {1, 0}, {1, 1}});
   up.UArc(0, 1, 2, 0, 2, 0.5, 0, 0.5);
+  up.UArc(0.5, 1, 1.5, 0, 2, 0.5, 2, 0.5);  // start and end in one direction: the whole ellipse
   const std::string text = svg.Text();
-  for (const char* element : {"<line x1=\"0\" y1=\"100\" x2=\"200\" y2=\"0\" stroke=\"#ff0000\"/>",
-                              "<polygon points=\"0,100 100,100 100,0\" stroke=\"#ff0000\" fill=\"#00ff00\"",
-                              "<path d=\"M 200.00 50.00 A 100 50 0 0 0 0.00 50.00\""})
+  for (const char* element : {"<line x1=\"0\" y1=\"0\" x2=\"1\" y2=\"2\" stroke=\"#000000\"/>",
+                              "<line x1=\"0\" y1=\"100\" x2=\"200\" y2=\"0\" stroke=\"#ff0000\"/>",
+                              "<polygon points=\"0,100 100,100 100,0\" stroke=\"#ff0000\" fill=\"#00ff00\" fill-opacity=\"1\"/>",
+                              "<path d=\"M 200.00 50.00 A 100 50 0 0 0 0.00 50.00\"",
+                              "<ellipse cx=\"100\" cy=\"50\" rx=\"50\" ry=\"50\" stroke=\"#ff0000\" fill=\"none\"/>"})
     EXPECT_NE(std::string::npos, text.find(element)) << element;
   EXPECT_EQ(0u, text.find("<svg "));
 }
