@@ -17,18 +17,36 @@ TEST(Brent, FindsTheMinimumInsideTheBracket) {
   const struct {
     Fn f, df;
     double ax, bx, cx, xmin;
+    std::pair<int, int> calls;  // of f and df: they pin the path of the steps, also which of equal points it keeps
+    double tol = 1e-10;
   } cases[] = {
-      {[](double x) { return std::cos(x); }, [](double x) { return -std::sin(x); }, 4, 3, 2, std::numbers::pi},
-      {wells, dwells, 0.2, 1.0, 3.0, 1.1309011},  // two wells: the bracket decides
-      {wells, dwells, -3.0, -1.0, -0.2, -1.3008395},
+      {[](double x) { return std::cos(x); }, [](double x) { return -std::sin(x); }, 4, 3, 2, std::numbers::pi,
+       {8, 8}},
+      {wells, dwells, 0.2, 1.0, 3.0, 1.1309011, {13, 12}},  // two wells: the bracket decides
+      {wells, dwells, -3.0, -1.0, -0.2, -1.3008395, {11, 10}},
       {[](double x) { return std::exp(x) - 5 * x; }, [](double x) { return std::exp(x) - 5; }, -1, 1, 4,
-       std::log(5.0)},
+       std::log(5.0), {12, 11}},
+      // The middle point on the minimum, a kink under a derivative rounded to whole numbers, a staircase over two
+      // wells.
+      {[](double x) { return (x + 0.125) * (x + 0.125); }, [](double x) { return 2 * (x + 0.125); }, -1.625, -0.125,
+       2.375, -0.125, {3, 2}, 1e-3},
+      {[](double x) { return (x + 0.125) * (x + 0.125); }, [](double x) { return std::round(2 * (x + 0.125)); },
+       -1.125, 0.125, 0.875, -0.1871252, {6, 5}, 1e-3},  // the rounded slope is 0 from -0.375 to 0.125
+      {[](double x) { return std::fabs(x + 0.375) + std::pow(x + 0.375, 3) / 10; },
+       [](double x) { return std::round((x >= -0.375 ? 1 : -1) + 0.3 * (x + 0.375) * (x + 0.375)); }, -1.375, 0.3125,
+       0.875, -0.375, {14, 14}, 1e-3},
+      {[](double x) { return std::round((std::pow(x + 0.125, 4) - std::pow(x + 0.125, 2) / 2) * 32) / 32; },
+       [](double x) { return 4 * std::pow(x + 0.125, 3) - (x + 0.125); }, -1.125, 0.5625, 1.125, -0.625, {11, 11},
+       1e-3},
   };
   for (const auto& c : cases) {
     double xmin = 0;
-    const double fmin = DBrent(c.ax, c.bx, c.cx, c.f, c.df, 1e-10, xmin);
-    EXPECT_NEAR(c.xmin, xmin, 1e-6);
-    EXPECT_EQ(c.f(xmin), fmin);
+    std::pair<int, int> calls;
+    const double fmin = DBrent(
+        c.ax, c.bx, c.cx, [&](double x) { return ++calls.first, c.f(x); },
+        [&](double x) { return ++calls.second, c.df(x); }, c.tol, xmin);
+    EXPECT_NEAR(c.xmin, xmin, std::max(1e-6, c.tol / 10));
+    EXPECT_EQ(std::pair(c.f(xmin), c.calls), std::pair(fmin, calls));
   }
   // A parabola with its minimum on 0, no relative tolerance: a bisection, one exact secant step and the closing
   // probe, the absolute step 1e-15 beside the minimum.

@@ -28,6 +28,7 @@ TEST(ErrorFunction, AgainstTheStandardLibrary) {
     EXPECT_EQ(-erfz(x), erfz(-x)) << x;
   }
   EXPECT_NEAR(1e-9, erfz(0), 1e-15);  // the rational fit leaves 1 - 0.999999999 at zero
+  EXPECT_DOUBLE_EQ(1.00000003, erfcc(0));  // e^(sum of the fit's coefficients), not 2 minus it
   EXPECT_EQ(std::pair(1.0, 2.0), std::pair(erfz(30), erfcc(-40)));
 }
 

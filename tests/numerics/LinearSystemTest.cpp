@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <random>
 #include <tuple>
 #include <vector>
@@ -53,6 +54,9 @@ TEST(LinearSystem, SolvesRandomSystems) {
       }
     }
   }
+  auto v = std::make_unique<TVector>();  // the full-size vector runs from element 1
+  (*v)[1] = 2, (*v)[kMaxVectorLength] = 3;
+  EXPECT_EQ(std::pair(2.0, 3.0), std::pair(v->data()[0], v->data()[kMaxVectorLength - 1]));
 }
 
 // Pivots below Eps stop both solvers with error 2; regular systems here have the solution 1, 1, ...
