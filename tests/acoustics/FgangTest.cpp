@@ -117,10 +117,11 @@ TEST(FgangTest, ValuesByIndexAndFrequency) {
   // The first in list order; numbers below 1 are never found; a copy has no number.
   EXPECT_EQ(std::tuple(&list.Items(1), &list.Items(0), nullptr, nullptr, -1, std::string("copied")),
             std::tuple(list.Find(5), list.Find(1), list.Find(-1), list.Find(0), copy.Nr, copy.Text));
+  list.Items(1).Assign(&list.Items(1));  // onto itself: only the number goes
   list.Delete(4);
   list.Delete(0);
   EXPECT_THROW_MSG(list.Delete(3), EListError, "List index out of bounds (3)");
-  EXPECT_EQ(std::pair(3, 5), std::pair(list.Count(), list.Items(0).Nr));
+  EXPECT_EQ(std::tuple(3, -1, "copied"), std::tuple(list.Count(), list.Items(0).Nr, list.Items(0).Text));
 }
 
 TEST(FgangTest, ProtokText) {

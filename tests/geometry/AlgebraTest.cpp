@@ -36,7 +36,8 @@ TEST(AlgebraTest, Angles) {
   const std::pair<double, double> values[] = {
       {3 * kPi / 2, OrientedAngleV2({0, 1}, {1, 0})}, {kPi / 2, OrientedAngleV2({1, 0}, {0, 1})},
       {0.6, CosAngleV3({3, 4, 0}, {1, 0, 0})},        {0.8, SinAngleV3({3, 4, 0}, {-1, 0, 0})},
-      {0, SinAngleV3({0, 0, 0}, {1, 0, 0})}};
+      {0, SinAngleV3({0, 0, 0}, {1, 0, 0})},          {0, CosAngleV3({1e200, 0, 0}, {1e200, 0, 0})},
+      {0, SinAngleV3({1e200, 0, 0}, {0, 1e200, 0})}};  // the last two: inf / inf
   for (const auto& [expected, value] : values) EXPECT_DOUBLE_EQ(expected, value);
 }
 
@@ -44,8 +45,9 @@ TEST(AlgebraTest, NormalisersAndIntegerForm) {
   TVektor2 a{1e-11, 0};
   vektor2 v{1e-11, 0}, z{0, 0}, inf{HUGE_VAL, 1};  // inf / inf is no number
   vektor3 w(1e-21, 0, 0), w2(1e-19, 0, 0);
-  EXPECT_EQ((std::array{false, true, false, false, true, false}),
-            (std::array{Normalize2(a), v.Normiere(), z.Normiere(), w.Normiere(), w2.Normiere(), inf.Normiere()}));
+  EXPECT_EQ((std::array{false, true, false, false, true, false, false}),
+            (std::array{Normalize2(a), v.Normiere(), z.Normiere(), w.Normiere(), w2.Normiere(), inf.Normiere(),
+                        vektor3().Normiere()}));
   EXPECT_EQ(std::pair(1e-11, 1.0), std::pair(a[0], v.x));
   EXPECT_EQ((TVektor2{0, -1}), GetNormal({1, 0}));
   EXPECT_EQ((std::array{32.0, 32.0, 11.0, 5.0, 7.0, 5.0, 3.0}),  // worked by hand on distinct components

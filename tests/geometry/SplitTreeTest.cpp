@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <map>
 #include <set>
 #include <random>
 
+#include "TestUtil.h"
 #include "geometry/SplitTree.h"
 
 namespace vez {
@@ -80,6 +82,7 @@ void CheckNode(typename Tree::SelfType& n, std::map<const TTreeItem*, int>& seen
   if constexpr (std::is_base_of_v<detail::ChainStorage, Tree>) {
     EXPECT_EQ(own, n.Count);
   }
+  EXPECT_TRUE(n.Ast1 || path.empty() || own <= 11 || n.Depth >= 24);  // splits at the 12th below the root
   ASSERT_EQ(!n.Ast1, !n.Ast2);
   auto below = [&](auto& child, int branch, bool line) {
     Path<Tree> p = path;
@@ -204,6 +207,15 @@ TEST(SplitTreeTest, CapacityAndDepthBelowTheRoot) {
     flat.AddItem(boxes[static_cast<size_t>(i)].get(), 2, 1);  // the root is at depth 1: never split
   }
   EXPECT_EQ(std::tuple(true, 12, false), std::tuple(t.Ast1->Ast1 != nullptr, t.Ast1->CountEle(), flat.Ast1 != nullptr));
+  // Twelve equal points never lie on a split line: the nodes split down to depth 24, which keeps them all.
+  BoxTree<TBaumStruktur> deep(0, 0, 0, 10, 4);
+  BoxTree<TBaumStruktur2> deep2(0, 0, 0, 10, 4);
+  std::vector<Box> points(12, Box(1, 1, 1, 1));
+  for (Box& p : points) deep.AddItem(&p, 2, 24), deep2.AddItem(&p, 2, 24);
+  std::function<int(TBaumStruktur&)> bottom = [&](TBaumStruktur& n) {
+    return n.Ast1 ? std::max(bottom(*n.Ast1), bottom(*n.Ast2)) : n.Count() ? int(n.Depth) : -1;
+  };
+  EXPECT_EQ(std::pair(24, 24), std::pair(bottom(deep), bottom(deep2)));
 }
 
 // The 1-D tree against a model of the stored spans, through random insertions and deletions.
@@ -314,6 +326,37 @@ TEST(SplitTreeTest, ElementChain) {
   t.DelEle(&b);  // the box is not shrunk
   EXPECT_EQ((std::vector<int32_t>{1, 0}), (std::vector{t.Count, t.MinX}));
   EXPECT_EQ((std::array<TTreeItem*, 2>{&a, &a}), (std::array{t.First->Obj, t.Last->Obj}));
+}
+
+// The pointer lists under the trees: null entries, packing, index checks, capacity, and the owning list.
+TEST(SplitTreeTest, PointerLists) {
+  static int destroyed = 0;
+  struct Counted : TTreeItem {
+    ~Counted() override { ++destroyed; }
+  } a, b;
+  TPtrList<TTreeItem> list;
+  const std::array<int, 2> added{list.Add(&a), list.Add(&b)};  // a braced list runs left to right
+  list.SetCount(4);
+  list.Put(2, &a);
+  EXPECT_EQ(0, list.Remove(&a));  // b, a, null
+  EXPECT_EQ(std::tuple(std::array{0, 1}, 3, nullptr), std::tuple(added, list.Count(), list.Get(2)));
+  list.Pack();
+  EXPECT_EQ(std::tuple(2, &b, &a), std::tuple(list.Count(), list.First(), list.Last()));
+  EXPECT_THROW_MSG(list.Get(2), EListError, "List index out of bounds (2)");
+  EXPECT_THROW_MSG(list.SetCapacity(1), EListError, "List capacity out of bounds (1)");
+  EXPECT_THROW_MSG(list.SetCount(-1), EListError, "List count out of bounds (-1)");
+  list.SetCapacity(2);
+  list.SetCapacity(100);
+  list.Delete(0);
+  EXPECT_EQ(std::tuple(&a, true), std::tuple(list.First(), list.Capacity() >= 100));
+  list.SetCount(0);
+  {
+    TOwningPtrList<TTreeItem> owning;
+    for (TTreeItem* o : std::initializer_list<TTreeItem*>{new Counted, new Counted, &a}) owning.Add(o);
+    owning.Remove(owning.First());
+    EXPECT_EQ(std::tuple(1, &a, 0), std::tuple(destroyed, owning.Extract(&a), list.Count()));
+  }
+  EXPECT_EQ(2, destroyed);  // the one left in the list went with it; the extracted one was not destroyed
 }
 
 }  // namespace
