@@ -36,16 +36,14 @@ TEST_F(VeziConvert, ConvertsTheSampleFolderWithReport) {
   const auto r = Vezi({"convert", "--recursive", "--report", report, Dir()});
   ASSERT_EQ(0, r.exitCode) << r.out << r.err;
   EXPECT_EQ("", r.err);  // no progress output when standard error is no terminal
-  EXPECT_THAT(r.out, HasSubstr("Tables converted: 10 of 11\n"));
-  EXPECT_THAT(r.out, HasSubstr("Not a library:    1"));
-  EXPECT_THAT(r.out, HasSubstr("Not converted:\n  " + Dir() + "/Strassen.db: no library type\n"));
-  EXPECT_THAT(r.out, HasSubstr("Errors logged:    0\n"));
-  EXPECT_THAT(r.out, HasSubstr("Log:              " + Dir() + "/Convert.log"));
+  for (const std::string& part : std::initializer_list<std::string>{
+           "Tables converted: 10 of 11\n", "Not a library:    1", "Errors logged:    0\n",
+           "Not converted:\n  " + Dir() + "/Strassen.db: no library type\n", "Log:              " + Dir() + "/Convert.log"})
+    EXPECT_THAT(r.out, HasSubstr(part));
   for (const char* made : {"emis.abs", "Absor.abs", "Time.abs", "Wind.abs", "Traffic.abs", "TNMVeh.abs",
                            "RREC0001.tabs", "X.runx", "Projekt Nord/emis.abs", "Projekt Nord/Time.abs"})
     EXPECT_TRUE(Has(made)) << made;
-  EXPECT_FALSE(Has("Strassen.abs"));
-  EXPECT_FALSE(Has("Thumbs.abs"));
+  EXPECT_FALSE(Has("Strassen.abs") || Has("Thumbs.abs"));
 
   // The whole report, with the paths taken relative to the folder and the tables in name order (64 records).
   std::ifstream in(report);
@@ -60,12 +58,9 @@ TEST_F(VeziConvert, ConvertsTheSampleFolderWithReport) {
 TEST_F(VeziConvert, DeleteOldKeepsWhatWasNotConverted) {
   const auto r = Vezi({"convert", "--delete-old", Dir()});
   ASSERT_EQ(0, r.exitCode) << r.err;
-  EXPECT_FALSE(Has("emis.db"));
-  EXPECT_FALSE(Has("emis.mb"));
-  EXPECT_FALSE(Has("Thumbs.db"));
-  EXPECT_TRUE(Has("Strassen.db"));
+  EXPECT_FALSE(Has("emis.db") || Has("emis.mb") || Has("Thumbs.db"));
+  EXPECT_TRUE(Has("Strassen.db") && Has("emis.abs"));
   EXPECT_TRUE(Has("Projekt Nord/emis.db"));  // not recursive: the subfolder is untouched
-  EXPECT_TRUE(Has("emis.abs"));
 }
 
 TEST_F(VeziConvert, ASecondRunConvertsNothingAgain) {

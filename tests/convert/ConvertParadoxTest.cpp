@@ -14,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <regex>
+#include <tuple>
 
 #include "TestUtil.h"
 #include "convert/ConvertParadox.h"
@@ -324,9 +325,9 @@ TEST_F(ConvertParadox, FolderRunLogPassesAndRecursion) {
   EXPECT_EQ(expected, std::vector<std::string>(log.begin() + 1, log.begin() + 8));
   EXPECT_EQ("", log.back());
   EXPECT_FALSE(Has("Thumbs.abs") || Has("sub/emis.abs"));
-  EXPECT_EQ(3, view_.totalTables);  // X.run, emis.db, Nolib.db, with Thumbs.db skipped at conversion time
-  EXPECT_EQ((std::vector<bool>{true, false}), view_.busyCalls);
-  EXPECT_EQ(0, summary_.ErrorLines);  // a table that is no library is not an error
+  // X.run, emis.db and Nolib.db, with Thumbs.db skipped at conversion time; a table that is no library is no error.
+  EXPECT_EQ(std::tuple(3, std::vector<bool>{true, false}, 0),
+            std::tuple(view_.totalTables, view_.busyCalls, summary_.ErrorLines));
 
   TConversionSummary again;
   ConvertParadoxFiles(Dir(), /*recursive=*/true, false, &view_, &again);
@@ -533,10 +534,9 @@ TEST_F(ConvertParadox, InterruptedRunRollsBackTheCurrentTable) {
   options.Interrupted = [&] { return ++asked > 20 + 1500; };  // A: 10 records written and 10 compared
   ConvertParadoxFiles(Dir(), true, /*deleteOld=*/true, &view_, &summary_, options);
   ASSERT_EQ(2u, summary_.Tables.size());
-  EXPECT_TRUE(summary_.Tables[0].Complete);
-  EXPECT_EQ(TTableOutcome::Interrupted, summary_.Tables[1].Outcome);
-  EXPECT_TRUE(summary_.Interrupted);
-  EXPECT_TRUE(summary_.Deleted.empty());
+  EXPECT_EQ(std::tuple(true, TTableOutcome::Interrupted, true, std::size_t{0}),
+            std::tuple(summary_.Tables[0].Complete, summary_.Tables[1].Outcome, summary_.Interrupted,
+                       summary_.Deleted.size()));
   EXPECT_TRUE(Has("A.runx") && Has("A.run") && Has("B.run") && !Has("B.runx") && !Has("later/C.runx"));
   const auto log = test::SplitLines(test::ReadFile(Path("Convert.log")));
   EXPECT_THAT(log, ::testing::Not(::testing::Contains(::testing::HasSubstr("later"))));

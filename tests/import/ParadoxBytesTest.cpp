@@ -3,6 +3,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -219,16 +220,13 @@ TEST(ParadoxBytesBlockChain, MissingRecordsReportNoCellsAndEndTheLoad) {
   reader.ProgressProc = [&](std::int32_t, std::int32_t) { ++progressCalls; };
   const Reported r = LoadBytes(db, reader);
   EXPECT_EQ(Column0(r), (std::vector<int>{1, 2, 3, 4}));
-  EXPECT_EQ(reader.RecordsRead(), 4);
-  EXPECT_EQ(reader.RecordCount(), 100);
-  EXPECT_TRUE(reader.RecordsMissing());
+  EXPECT_EQ(std::tuple(4, 100, true, 1, 4),
+            std::tuple(reader.RecordsRead(), reader.RecordCount(), reader.RecordsMissing(), reader.WarningCount(),
+                       progressCalls));
   EXPECT_EQ(reader.Warnings(), std::vector<std::string>{"(stream): the header promises 100 records, the blocks hold 4"});
-  EXPECT_EQ(reader.WarningCount(), 1);
-  EXPECT_EQ(progressCalls, 4);
   TDBParadox whole;
   LoadBytes(Numbered(4), whole);
-  EXPECT_FALSE(whole.RecordsMissing());
-  EXPECT_TRUE(whole.Warnings().empty());
+  EXPECT_EQ(std::pair(false, std::size_t{0}), std::pair(whole.RecordsMissing(), whole.Warnings().size()));
   std::string empty = Numbered(0);  // no fields and no records: records of 0 bytes are no damage
   test::Put16(empty, 0, 0), test::Put16(empty, 0x21, 0);
   EXPECT_TRUE(LoadBytes(empty).Cells.empty());
@@ -245,8 +243,7 @@ TEST(ParadoxBytesBlockChain, StepLoadingWalksRecordByRecord) {
   for (int i = 0; i < 7; ++i) {
     reader.LoadRecord(i);
     ASSERT_TRUE(r.Has(i, 0));
-    EXPECT_EQ(r.At(i, 0).AsInteger(), i + 1);
-    EXPECT_EQ(reader.CurrentRecord, i);
+    EXPECT_EQ(std::tuple(i + 1, i), std::tuple(r.At(i, 0).AsInteger(), reader.CurrentRecord));
   }
   reader.AfterLoad();
 }
@@ -259,13 +256,10 @@ TEST(ParadoxBytesBlockChain, DefaultHandlersFillSheetZero) {
   reader.LoadFromStream(stream);
   ASSERT_EQ(reader.Sheets().Count(), 1);
   const TSpreadSheet& sheet = reader.Sheets()[0];
-  EXPECT_EQ(sheet.Caption, "T.db");
-  EXPECT_EQ(sheet.Cells.RowCount, 3);
-  EXPECT_EQ(sheet.Cells.ColCount, 2);
-  EXPECT_EQ(sheet.Cells.GetValue(0, 2), Variant(3));
-  EXPECT_EQ(sheet.Cells.GetValue(1, 0), Variant("x"));
+  EXPECT_EQ(std::tuple("T.db", 3, 2, Variant(3), Variant("x"), rsNormal),
+            std::tuple(sheet.Caption, sheet.Cells.RowCount, sheet.Cells.ColCount, sheet.Cells.GetValue(0, 2),
+                       sheet.Cells.GetValue(1, 0), sheet.Cells.Row(1)->Status));
   EXPECT_EQ(sheet.ColWidths, (std::vector<std::int32_t>{2, 200}));
-  EXPECT_EQ(sheet.Cells.Row(1)->Status, rsNormal);
 }
 
 // The damage of tests/data/import/damaged-tables.txt, each ending in an error that names the file.

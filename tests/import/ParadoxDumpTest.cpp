@@ -1,6 +1,7 @@
 #include <cmath>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -54,13 +55,14 @@ TEST(ParadoxDump, CsvAndJsonThatKeepsTextValidAlsoForRawBytes) {
 
 TEST(ParadoxDump, Tokens) {
   EXPECT_EQ(QuoteParadoxBytes("a\"b\\c\t\xff~"), "\"a\\x22b\\\\c\\x09\\xff~\"");
-  EXPECT_EQ(ParadoxCellToken(Variant::Null(), 1), "\\N");
-  EXPECT_EQ(ParadoxCellToken(Variant(-0.0), 6), "f:-0");
-  EXPECT_EQ(ParadoxCellToken(Variant(0.1), 6), "f:0.10000000000000001");
-  EXPECT_EQ(ParadoxCellToken(Variant("90000-01-01"), 2), "date-text:+90000-01-01");
-  EXPECT_EQ(ParadoxCellToken(Variant("0001-01-01"), 21), "date-text:0001-01-01");
-  EXPECT_EQ(ParadoxCellToken(Variant(""), 12), "s:0:e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  EXPECT_EQ(ParadoxCellToken(Variant::FromDateTime(0.5), 20), "dt:1899-12-30T12:00:00.000");
+  std::string tokens;
+  for (const auto& [value, type] : {std::pair(Variant::Null(), 1), {Variant(-0.0), 6}, {Variant(0.1), 6},
+                                    {Variant("90000-01-01"), 2}, {Variant("0001-01-01"), 21}, {Variant(""), 12},
+                                    {Variant::FromDateTime(0.5), 20}})
+    tokens += ParadoxCellToken(value, type) + " ";
+  EXPECT_EQ("\\N f:-0 f:0.10000000000000001 date-text:+90000-01-01 date-text:0001-01-01 "
+            "s:0:e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855 dt:1899-12-30T12:00:00.000 ",
+            tokens);
   ParadoxDumpFormat f;
   EXPECT_TRUE(ParseParadoxDumpFormat("JSON", f));
   EXPECT_EQ(f, ParadoxDumpFormat::Json);

@@ -1,6 +1,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -146,13 +147,10 @@ TEST(SMCells, FileDefaultHandlersBuildTheWorkbook) {
   ASSERT_EQ(reader.Sheets().Count(), 3);
   EXPECT_EQ(reader.Sheets()[2].Caption, "S2");
   const TSpreadSheet& s = reader.Sheets()[0];
-  EXPECT_EQ(s.Cells.DimRows, 5);
-  EXPECT_EQ(s.Cells.DimCols, 1);  // capped by LoadRange.LastCol
+  EXPECT_EQ(std::tuple(5, 1), std::tuple(s.Cells.DimRows, s.Cells.DimCols));  // columns capped by LoadRange.LastCol
   EXPECT_EQ(s.ColWidths, (std::vector<std::int32_t>{0, 0, 0, 12}));
-  EXPECT_EQ(s.Cells.GetValue(0, 0), Variant(1));
-  EXPECT_TRUE(s.Cells.GetValue(0, 2).IsNull());
-  EXPECT_TRUE(s.Cells.GetValue(2, 1).IsNull());
-  EXPECT_EQ(s.Cells.GetValue(1, 1), Variant(4));
+  EXPECT_EQ(std::tuple(Variant(1), Variant::Null(), Variant::Null(), Variant(4)),
+            std::tuple(s.Cells.GetValue(0, 0), s.Cells.GetValue(0, 2), s.Cells.GetValue(2, 1), s.Cells.GetValue(1, 1)));
   Variant v;
   reader.OnGetCellValue(reader, 0, 1, 1, v);
   EXPECT_EQ(v, Variant(4));

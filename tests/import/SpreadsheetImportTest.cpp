@@ -112,16 +112,14 @@ TEST(SpreadsheetImportCells, NumberFormatsAndSerials) {
       {"General", NumberKind::Number},     {"mm:ss.0", NumberKind::Date},     {"0;[h]", NumberKind::Number},
       {"[$-407]dd.mm.yy", NumberKind::Date}, {"\"\"yyyy", NumberKind::Date}};
   for (const auto& [code, kind] : codes) EXPECT_EQ(kind, detail::ClassifyFormatCode(code)) << code;
-  EXPECT_EQ(NumberKind::Date, detail::BuiltinFormatKind(22));
-  EXPECT_EQ(NumberKind::Elapsed, detail::BuiltinFormatKind(46));
-  EXPECT_EQ(NumberKind::Number, detail::BuiltinFormatKind(49));
-  EXPECT_EQ("1900-02-28", detail::SerialDateText(59, false));
-  EXPECT_EQ("1900-03-01", detail::SerialDateText(61, false));
-  EXPECT_EQ("2024-02-29 13:45:30", detail::SerialDateText(45351.573263888, false));  // rounds to the second
-  EXPECT_EQ("1904-01-02", detail::SerialDateText(1, true));
-  EXPECT_EQ("12:00:00", detail::SerialDateText(0.5, true));
-  EXPECT_EQ("-1", detail::SerialDateText(-1, false));
-  EXPECT_EQ("-50:00:00", detail::NumberText(-50.0 / 24, NumberKind::Elapsed, false));
+  EXPECT_EQ(std::tuple(NumberKind::Date, NumberKind::Elapsed, NumberKind::Number),
+            std::tuple(detail::BuiltinFormatKind(22), detail::BuiltinFormatKind(46), detail::BuiltinFormatKind(49)));
+  std::string dates;  // 45351.573263888 rounds to the second
+  for (const auto& [serial, from1904] : {std::pair(59.0, false), {61.0, false}, {45351.573263888, false}, {1.0, true},
+                                         {0.5, true}, {-1.0, false}})
+    dates += detail::SerialDateText(serial, from1904) + "|";
+  EXPECT_EQ("1900-02-28|1900-03-01|2024-02-29 13:45:30|1904-01-02|12:00:00|-1|-50:00:00",
+            dates + detail::NumberText(-50.0 / 24, NumberKind::Elapsed, false));
   std::string text;  // .xls text in UTF-16: U+10FFFF as a surrogate pair, then a lone low surrogate
   detail::AppendUtf16(text, reinterpret_cast<const unsigned char*>("\xFF\xDB\xFF\xDF\x00\xDC"), 3);
   EXPECT_EQ("\xF4\x8F\xBF\xBF\xEF\xBF\xBD", text);

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <tuple>
 #include <thread>
 
 #include "EngineTestUtil.h"
@@ -59,35 +60,28 @@ TEST_F(EngineTest, FieldLookupAndTheDefinitionsOfAReopenedTable) {
   EXPECT_EQ(table.FieldCount(), 9);
   EXPECT_THROW_MSG(table.Fields(9), EListError, "List index out of bounds (9)");
   // An empty table: fields read as without value.
-  EXPECT_TRUE(table.Eof());
-  EXPECT_TRUE(table.Bof());
-  EXPECT_TRUE(table.FieldByName("Value").IsNull());
-  EXPECT_EQ(table.FieldByName("Value").AsFloat(), 0.0);
-  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "");
+  EXPECT_EQ(std::tuple(true, true, true, 0.0, ""),
+            std::tuple(table.Eof(), table.Bof(), table.FieldByName("Value").IsNull(),
+                       table.FieldByName("Value").AsFloat(), table.FieldByName("ElementName").AsString()));
   table.Close();
   TABSTable other;
   lib.Bind(other);
   other.Open();
   ASSERT_EQ(other.AdvFieldDefs().Count(), 9);
   const TABSAdvFieldDef& memo = other.AdvFieldDefs()[7];
-  EXPECT_EQ(memo.Name, "Kommentar");
-  EXPECT_EQ(memo.DataType, aftMemo);
-  EXPECT_EQ(memo.CompressionAlgorithm, 1);
-  EXPECT_EQ(memo.CompressionLevel, 4);
-  EXPECT_EQ(other.AdvFieldDefs()[1].Size, 20);
-  EXPECT_EQ(other.AdvFieldDefs()[8].Size, 100);
+  EXPECT_EQ(std::tuple("Kommentar", aftMemo, 1, 4, 20, 100),
+            std::tuple(memo.Name, memo.DataType, memo.CompressionAlgorithm, memo.CompressionLevel,
+                       other.AdvFieldDefs()[1].Size, other.AdvFieldDefs()[8].Size));
   // The classic view of advanced fields.
   ASSERT_EQ(other.FieldDefs().Count(), 9);
   const TFieldType expected[] = {ftAutoInc, ftString, ftFloat,    ftInteger, ftWord,
                                  ftBoolean, ftDateTime, ftMemo, ftBlob};
   for (int i = 0; i < 9; ++i) EXPECT_EQ(other.FieldDefs()[i].DataType, expected[i]) << i;
   ASSERT_EQ(other.IndexDefs().Count(), 2);
-  EXPECT_EQ(other.IndexDefs()[0].Name, "p");
-  EXPECT_EQ(other.IndexDefs()[0].Options, ixPrimary);
-  EXPECT_EQ(other.IndexDefs()[1].Fields, "ElementName");
-  EXPECT_EQ(other.IndexDefs()[1].Options, ixUnique | ixCaseInsensitive);
-  EXPECT_EQ(other.FieldDefs().IndexOf("elementname"), 1);
-  EXPECT_EQ(other.FieldDefs().IndexOf("Missing"), -1);
+  EXPECT_EQ(std::tuple("p", ixPrimary, "ElementName", ixUnique | ixCaseInsensitive, 1, -1),
+            std::tuple(other.IndexDefs()[0].Name, other.IndexDefs()[0].Options, other.IndexDefs()[1].Fields,
+                       other.IndexDefs()[1].Options, other.FieldDefs().IndexOf("elementname"),
+                       other.FieldDefs().IndexOf("Missing")));
 }
 
 TEST_F(EngineTest, ClassicDefinitionsWhenThereAreNoAdvancedOnesAndACounterOutsideTheKey) {
@@ -103,11 +97,9 @@ TEST_F(EngineTest, ClassicDefinitionsWhenThereAreNoAdvancedOnesAndACounterOutsid
   classic.IndexDefs().Clear();
   classic.ReadDefinitions();
   ASSERT_EQ(classic.FieldDefs().Count(), 3);
-  EXPECT_EQ(classic.FieldDefs()[0].Size, 40);
-  EXPECT_TRUE(classic.FieldDefs()[0].Required);
-  EXPECT_EQ(classic.FieldDefs()[1].DataType, ftAutoInc);
-  EXPECT_EQ(classic.AdvFieldDefs().Count(), 0);
-  EXPECT_EQ(classic.IndexDefs()[0].Fields, "Bwname");
+  EXPECT_EQ(std::tuple(40, true, ftAutoInc, 0, "Bwname"),
+            std::tuple(classic.FieldDefs()[0].Size, classic.FieldDefs()[0].Required, classic.FieldDefs()[1].DataType,
+                       classic.AdvFieldDefs().Count(), classic.IndexDefs()[0].Fields));
   // The counter outside the primary key, which is unique in an ordinary table.
   classic.SetIndexName("p");
   classic.Open();

@@ -3,6 +3,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -23,10 +24,8 @@ TEST(ValueText, Base64KnownVectors) {
 }
 
 TEST(ValueText, CsvAndJsonQuoting) {
-  EXPECT_EQ(CsvField("plain text"), "plain text");
-  EXPECT_EQ(CsvField("a,\"b\""), "\"a,\"\"b\"\"\"");
-  EXPECT_EQ(CsvField("two\nlines"), "\"two\nlines\"");
-  EXPECT_EQ(CsvField("cr\r"), "\"cr\r\"");
+  EXPECT_EQ("plain text|\"a,\"\"b\"\"\"|\"two\nlines\"|\"cr\r\"",
+            CsvField("plain text") + "|" + CsvField("a,\"b\"") + "|" + CsvField("two\nlines") + "|" + CsvField("cr\r"));
   EXPECT_EQ(JsonString("q\"b\\\n\r\t\x01\x1f "), "\"q\\\"b\\\\\\n\\r\\t\\u0001\\u001f \"");
   EXPECT_EQ(JsonString("\xc0\x80\xc2\x80"), "\"\\u00c0\\u0080\xc2\x80\"");  // an overlong form is not UTF-8
   EXPECT_EQ(JsonString("\xc3\x84rger \xc4rger \xe2\x82"), "\"\xc3\x84rger \\u00c4rger \\u00e2\\u0082\"");
@@ -49,9 +48,8 @@ TEST(ValueText, NumbersReadBackExactly) {
     ASSERT_EQ(std::strtod(text.c_str(), nullptr), v) << text;
     ASSERT_EQ(text.find(','), std::string::npos);
   }
-  EXPECT_EQ(NumberText(0.1), "0.1");
-  EXPECT_EQ(NumberText(100.0), "100");
-  EXPECT_EQ(NumberText(-std::numeric_limits<double>::infinity()), "-Infinity");
+  EXPECT_EQ("0.1 100 -Infinity",
+            NumberText(0.1) + " " + NumberText(100.0) + " " + NumberText(-std::numeric_limits<double>::infinity()));
 }
 
 TEST(ValueText, ValuesByColumnStyle) {
@@ -80,13 +78,11 @@ TEST(ValueText, ValuesByColumnStyle) {
     }
     EXPECT_EQ(JsonValue(c.value, c.style), c.json);
   }
-  EXPECT_EQ(ValueStyleOf(ftAutoInc), ValueStyle::Integer);
-  EXPECT_EQ(ValueStyleOf(ftGraphic), ValueStyle::Binary);
-  EXPECT_EQ(ValueStyleOf(ftMemo), ValueStyle::Text);
-  EXPECT_EQ(IndexOptionsText(ixPrimary | ixCaseInsensitive), "primary,case-insensitive");
-  EXPECT_EQ(IndexOptionsText(ixDescending), "descending");
-  EXPECT_EQ(IndexOptionsText(ixUnique), "unique");
-  EXPECT_EQ(IndexOptionsText(0), "none");
+  EXPECT_EQ(std::tuple(ValueStyle::Integer, ValueStyle::Binary, ValueStyle::Text),
+            std::tuple(ValueStyleOf(ftAutoInc), ValueStyleOf(ftGraphic), ValueStyleOf(ftMemo)));
+  EXPECT_EQ("primary,case-insensitive descending unique none",
+            IndexOptionsText(ixPrimary | ixCaseInsensitive) + " " + IndexOptionsText(ixDescending) + " " +
+                IndexOptionsText(ixUnique) + " " + IndexOptionsText(0));
 }
 
 }  // namespace
