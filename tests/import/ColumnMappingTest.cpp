@@ -5,6 +5,7 @@
 #include <deque>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "TestUtil.h"
 #include "core/FormatSettings.h"
@@ -307,10 +308,8 @@ TEST_F(ColumnMappingNameCheck, EveryAnswer) {
     std::string name = c.Name;
     TneAction action = c.Start;
     EXPECT_EQ(c.Result, Check(name, action));
-    EXPECT_EQ(c.End, action);
-    EXPECT_EQ(c.FinalName, name);
-    EXPECT_EQ(c.State, t.State());
-    EXPECT_EQ(c.Asked, static_cast<int>(dialogs_.asked.size()));
+    EXPECT_EQ(std::tuple(c.End, c.FinalName, c.State, c.Asked),
+              std::tuple(action, name, t.State(), static_cast<int>(dialogs_.asked.size())));
     if (c.Asked > 0) {
       EXPECT_EQ("Element \"" + std::string(c.Name) + "\" already exists", dialogs_.asked[0]);
     }

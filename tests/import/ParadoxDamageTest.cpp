@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 #include <random>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -73,10 +74,8 @@ TEST(ParadoxDamageEncryption, BuiltInHooksDecryptBlocksAndBlobs) {
   reader.Password = "geheim";
   const Reported r = LoadBytes(db, reader, &mb);
   ASSERT_TRUE(reader.IsEncrypted());
-  EXPECT_EQ(r.At(0, 1), Variant(memos[0]));
-  EXPECT_EQ(r.At(1, 1), Variant(memos[1]));
-  EXPECT_EQ(r.At(1, 0).AsInteger(), 2);
-  EXPECT_TRUE(reader.Warnings().empty());
+  EXPECT_EQ(std::tuple(Variant(memos[0]), Variant(memos[1]), 2, std::size_t{0}),
+            std::tuple(r.At(0, 1), r.At(1, 1), r.At(1, 0).AsInteger(), reader.Warnings().size()));
   TDBParadox wrong;
   wrong.Password = "Geheim";
   EXPECT_THROW_MSG(LoadBytes(db, wrong, &mb), Exception,

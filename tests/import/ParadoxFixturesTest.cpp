@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -107,9 +108,8 @@ TEST(ParadoxFixtures, EncryptedTableWithoutHooksIsRefused) {
   reader.StepLoading = false;
   EXPECT_THROW(reader.LoadFromFile(path), Exception);
   ASSERT_EQ(reader.Fields().size(), 2u);
-  EXPECT_EQ(reader.Fields()[1].Name, "Text");
-  EXPECT_TRUE(reader.IsEncrypted());
-  EXPECT_EQ(static_cast<std::uint32_t>(reader.GetEncryptionCheckSum()), 0x0A25E09Au);
+  EXPECT_EQ(std::tuple("Text", true, 0x0A25E09Au), std::tuple(reader.Fields()[1].Name, reader.IsEncrypted(),
+                                                             static_cast<std::uint32_t>(reader.GetEncryptionCheckSum())));
 }
 
 // A real encrypted table (checksum behind 0xFF00FF00, zeros at 0x40 and 0x44): with its password it reads as its

@@ -91,19 +91,14 @@ TEST(SMCells, SpreadsheetCreatesEverySheetUpToTheIndex) {
   TSpreadSheet& s3 = sheets.Spreadsheet(3);
   ASSERT_EQ(sheets.Count(), 4);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(sheets[i].Caption, "Sheet" + std::to_string(i + 1));
-  EXPECT_EQ(&s3, &sheets[3]);
-  EXPECT_EQ(&sheets.Spreadsheet(-5), &sheets[0]);
-  EXPECT_EQ(sheets.Count(), 4);
+  EXPECT_EQ(std::tuple(&s3, &sheets[0], 4), std::tuple(&sheets[3], &sheets.Spreadsheet(-5), sheets.Count()));
   sheets[1].Caption = "Data";
-  EXPECT_EQ(sheets.SheetIndexByName("Data"), 1);
-  EXPECT_EQ(sheets.SheetIndexByName("data"), -1);
-  EXPECT_EQ(sheets.SheetByName("Sheet3"), &sheets[2]);
-  EXPECT_EQ(sheets.SheetByName("Sheet1"), &sheets[0]);
-  EXPECT_EQ(sheets.SheetByName("nope"), nullptr);
+  EXPECT_EQ(std::tuple(1, -1, &sheets[2], &sheets[0], nullptr),
+            std::tuple(sheets.SheetIndexByName("Data"), sheets.SheetIndexByName("data"), sheets.SheetByName("Sheet3"),
+                       sheets.SheetByName("Sheet1"), sheets.SheetByName("nope")));
   sheets.Remove(0);
-  EXPECT_EQ(sheets.Count(), 3);
-  EXPECT_EQ(sheets[0].Caption, "Data");
-  EXPECT_EQ(sheets.Add(), 3);
+  EXPECT_EQ(std::tuple(3, "Data"), std::tuple(sheets.Count(), sheets[0].Caption));
+  EXPECT_EQ(3, sheets.Add());
   EXPECT_EQ(sheets[3].Caption, "Sheet4");
   EXPECT_THROW_MSG(sheets[7], EListError, "List index out of bounds (7)");
   sheets.Clear();

@@ -228,16 +228,11 @@ TEST_F(SpreadsheetImportText, ViewShowsTheWindowWithLettersAndRowNumbers) {
   std::string text;
   for (int i = 1; i <= 30; ++i) text += "r" + std::to_string(i) + std::string(static_cast<std::size_t>(i), '\t') + "x\n";
   Load(text);
-  EXPECT_EQ("Z", view_.Cells(26, 0));
-  EXPECT_EQ("AA", view_.Cells(27, 0));
-  EXPECT_EQ("AD", imp_.GetTextRC(30, 0));
-  EXPECT_EQ("ZZ", GridColumnName(702));
-  EXPECT_EQ("AAA", GridColumnName(703));
+  EXPECT_EQ("Z AA AD ZZ AAA", view_.Cells(26, 0) + " " + view_.Cells(27, 0) + " " + imp_.GetTextRC(30, 0) + " " +
+                                 GridColumnName(702) + " " + GridColumnName(703));
   imp_.SetMinRow(5);
   imp_.SetMaxRow(7);
-  EXPECT_EQ(4, view_.RowCount());
-  EXPECT_EQ("5", view_.Cells(0, 1));
-  EXPECT_EQ("r6", view_.Cells(1, 2));
+  EXPECT_EQ(std::tuple(4, "5", "r6"), std::tuple(view_.RowCount(), view_.Cells(0, 1), view_.Cells(1, 2)));
   imp_.SetTextRC(1, 6, "changed");
   view_.SetObjects(1, 3, -1);  // the view's rows are the data's rows from MinRow on
   view_.SetCells(2, 3, "via view");

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "SettingsTestUtil.h"
 #include "TestUtil.h"
@@ -57,14 +58,12 @@ TEST_F(ProgramSettingsFile, IdentityFollowsTheProgramName) {
   };
   for (const auto& [program, product, window, mainProg, prjVersion] : cases) {
     InitializeIniConsts(program, {});
-    EXPECT_EQ(product, Product()) << program;
-    EXPECT_EQ(window, ProductName() + " " + VersionKey()) << program;
-    EXPECT_EQ(std::lround(std::stod(VersionKey()) * 10), VersionNr());
-    EXPECT_STREQ(window, TessaphonWindowName());
-    EXPECT_EQ(mainProg, MainProgName());
-    EXPECT_EQ(prjVersion, CurrentPrjVersion());
-    EXPECT_EQ("Software\\Orvelle\\" + std::string(window) + "\\", IniFilePath());
-    EXPECT_EQ(IniFilePath() + "Chambrix", TPChambrixIniFileName());
+    SCOPED_TRACE(program);
+    EXPECT_EQ(std::tuple(product, window, window, mainProg, prjVersion, std::lround(std::stod(VersionKey()) * 10)),
+              std::tuple(Product(), ProductName() + " " + VersionKey(), std::string(TessaphonWindowName()),
+                         MainProgName(), CurrentPrjVersion(), VersionNr()));
+    EXPECT_EQ("Software\\Orvelle\\" + std::string(window) + "\\Chambrix", TPChambrixIniFileName());
+    EXPECT_EQ(TPChambrixIniFileName(), IniFilePath() + "Chambrix");
   }
   InitializeIniConsts("/x/TPEssential.exe", {});
   EXPECT_EQ("Tessaphon Doc 2.0", GetProgCaption("Doc", "", "", ""));
