@@ -183,7 +183,7 @@ TEST(ConvertJobs, KilledJobCostsOnlyItsTable) {
   ConvertParadoxFiles(dir.Path().string(), true, true, &killer, &summary, Jobs(2));
   ASSERT_EQ(3u, summary.Tables.size());
   const TConvertedTable& killed = summary.Tables[2];
-  EXPECT_EQ(TTableOutcome::Failed, killed.Outcome);
+  EXPECT_EQ(std::pair(TTableOutcome::Failed, 1), std::pair(killed.Outcome, killed.Errors));
   EXPECT_THAT(killed.Reason, ::testing::HasSubstr("killed by signal 9"));
   EXPECT_TRUE(summary.Tables[0].Complete && summary.Tables[1].Complete);
   EXPECT_THAT(test::ReadFile(dir.File("Convert.log")), ::testing::HasSubstr("killed by signal 9"));

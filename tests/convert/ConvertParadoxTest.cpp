@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -183,11 +184,11 @@ protected:
     return lib.Table().RecordCount();
   }
 
-  // The first column of the rows a query gives, read with SQLite itself rather than the table engine.
+  // The first column of the rows a query gives, read (or a change made) with SQLite itself rather than the engine.
   std::vector<std::string> Column(const std::string& file, const std::string& select) {
     sqlite3* db = nullptr;
     sqlite3_stmt* st = nullptr;
-    EXPECT_EQ(SQLITE_OK, sqlite3_open_v2(Path(file).c_str(), &db, SQLITE_OPEN_READONLY, nullptr));
+    EXPECT_EQ(SQLITE_OK, sqlite3_open_v2(Path(file).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr));
     EXPECT_EQ(SQLITE_OK, sqlite3_prepare_v2(db, select.c_str(), -1, &st, nullptr));
     std::vector<std::string> values;
     while (st != nullptr && sqlite3_step(st) == SQLITE_ROW)
@@ -290,10 +291,11 @@ TEST_F(ConvertParadox, RunTablesTakeTheirFieldsFromTheParadoxFile) {
     TMyTable lib(Path("X.runx"), true, false);
     lib.Table().Open();
     EXPECT_EQ(2, lib.Table().RecordCount());  // the primary index allows duplicates
-    EXPECT_EQ(ftString, lib.Table().FieldByName("Name").DataType());
-    EXPECT_EQ(20, lib.Table().FieldByName("Name").Size());
-    EXPECT_EQ(ftInteger, lib.Table().FieldByName("No").DataType());
-    EXPECT_EQ(ftCurrency, lib.Table().FieldByName("Preis").DataType());
+    auto typeAndSize = [&](const char* name) {
+      return std::pair(lib.Table().FieldByName(name).DataType(), lib.Table().FieldByName(name).Size());
+    };
+    EXPECT_EQ((std::array{std::pair(ftString, 20), std::pair(ftInteger, 0), std::pair(ftCurrency, 0)}),
+              (std::array{typeAndSize("Name"), typeAndSize("No"), typeAndSize("Preis")}));
     lib.Table().Last();
     EXPECT_DOUBLE_EQ(13.5, lib.Table().FieldByName("Preis").AsFloat());
     EXPECT_EQ(LibraryIndexLayout(80)->size(), static_cast<std::size_t>(lib.Table().IndexDefs().Count()));
@@ -397,17 +399,23 @@ TEST_F(ConvertParadox, DeleteOldDeletesOnlyCompleteTables) {
                                           std::to_string(emisRecords) + " records), not converted again"));
 }
 
-// Numbers into flags: 1 is True and 0 False, as the comparison after writing finds; 2 is no flag's value.
+// Numbers and texts into flags: 1 and "True" are True, 0 and "False" False, as the comparison after writing finds;
+// 2 is no flag's value.
 TEST_F(ConvertParadox, NumbersBecomeFlags) {
-  WriteOne(Path("emis.db"), {{"ElementName", 1, 20}, {"Terz", 3, 2}, {"Komplett", 3, 2}},
-           {Writer::Char("e", 20), Writer::Short(1), Writer::Short(0)});
+  WriteOne(Path("emis.db"), {{"ElementName", 1, 20}, {"Terz", 3, 2}, {"Komplett", 1, 5}},
+           {Writer::Char("e", 20), Writer::Short(1), Writer::Char("False", 5)});
   fs::create_directory(Path("sub"));
-  WriteOne(Path("sub/emis.db"), {{"ElementName", 1, 20}, {"Terz", 3, 2}}, {Writer::Char("e", 20), Writer::Short(2)});
+  WriteOne(Path("sub/emis.db"), {{"ElementName", 1, 20}, {"Terz", 3, 2}, {"Komplett", 3, 2}},
+           {Writer::Char("e", 20), Writer::Short(2), Writer::Short(0)});
   Convert(true);
   ASSERT_EQ(2u, summary_.Tables.size());
   EXPECT_EQ(std::pair(true, std::string("1 values in the library differ from the table; Record 1, field \"Terz\": 2 in "
                                         "the table, True in the library")),
             std::pair(summary_.Tables[0].Complete, summary_.Tables[1].Reason));
+  // A library whose name differs from the table's in its first letter is no copy of the table: the table stays.
+  Column("emis.abs", "UPDATE \"emis.abs\" SET \"ElementName\" = 'f'");
+  Convert(true, /*deleteOld=*/true);
+  EXPECT_TRUE(Has("emis.db"));
 }
 
 // Tables whose cells do not all arrive in their library are converted as far as they go and kept; the log, the

@@ -100,6 +100,7 @@ TEST(WingrafTest, DrawingGoesThroughTheConversion) {
 TEST(WingrafTest, SvgCanvasWritesElements) {
   TSvgCanvas svg(200, 100);
   svg.LineTo(1, 2);  // in the first pen
+  svg.TextOut(3, 4, "a<b&c>");
   TUserPixel up(&svg, 200, 100);
   up.SetWorld(0, 1, 2, 0, 0);
   up.SetLineColor(0x0000FF);
@@ -110,6 +111,8 @@ TEST(WingrafTest, SvgCanvasWritesElements) {
   up.UArc(0.5, 1, 1.5, 0, 2, 0.5, 2, 0.5);  // start and end in one direction: the whole ellipse
   const std::string text = svg.Text();
   for (const char* element : {"<line x1=\"0\" y1=\"0\" x2=\"1\" y2=\"2\" stroke=\"#000000\"/>",
+                              "<text x=\"3\" y=\"4\" font-family=\"sans-serif\" font-size=\"13\" fill=\"#000000\">"
+                              "a&lt;b&amp;c&gt;</text>",
                               "<line x1=\"0\" y1=\"100\" x2=\"200\" y2=\"0\" stroke=\"#ff0000\"/>",
                               "<polygon points=\"0,100 100,100 100,0\" stroke=\"#ff0000\" fill=\"#00ff00\" fill-opacity=\"1\"/>",
                               "<path d=\"M 200.00 50.00 A 100 50 0 0 0 0.00 50.00\"",
