@@ -16,6 +16,7 @@
 
 #include "TestUtil.h"
 #include "VeziRunner.h"
+#include "core/FormatSettings.h"
 #include "core/Version.h"
 
 namespace vez {
@@ -32,7 +33,8 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 TEST(VeziConventions, VersionAndUnknownCommand) {
   const RunResult version = Vezi({"--version"});
   EXPECT_EQ(version.exitCode, 0);
-  EXPECT_EQ(version.out, std::string("vezi (VEZiru0) ") + kVersionString + "\n");
+  EXPECT_EQ(version.out, std::string("vezi (VEZiru0) ") + VEZ_PROJECT_VERSION + "\n");  // the project's version
+  EXPECT_EQ(kVersionString, Format("%d.%d.%d", kVersionMajor, kVersionMinor, kVersionPatch));
   // (The usage errors, an unknown command among them, are among the calls of VeziLibraryTest.)
 }
 

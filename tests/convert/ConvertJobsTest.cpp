@@ -184,11 +184,10 @@ TEST(ConvertJobs, KilledJobCostsOnlyItsTable) {
   ASSERT_EQ(3u, summary.Tables.size());
   const TConvertedTable& killed = summary.Tables[2];
   EXPECT_EQ(std::pair(TTableOutcome::Failed, 1), std::pair(killed.Outcome, killed.Errors));
-  EXPECT_THAT(killed.Reason, ::testing::HasSubstr("killed by signal 9"));
+  for (const std::string& text : {killed.Reason, test::ReadFile(dir.File("Convert.log"))})
+    EXPECT_THAT(text, ::testing::HasSubstr("killed by signal 9"));
   EXPECT_TRUE(summary.Tables[0].Complete && summary.Tables[1].Complete);
-  EXPECT_THAT(test::ReadFile(dir.File("Convert.log")), ::testing::HasSubstr("killed by signal 9"));
-  EXPECT_FALSE(fs::exists(dir.File("a/emis.abs")));
-  EXPECT_TRUE(fs::exists(dir.File("a/emis.db")) && !fs::exists(dir.File("emis.db")));
+  EXPECT_TRUE(fs::exists(dir.File("a/emis.db")) && !fs::exists(dir.File("emis.db")) && !fs::exists(dir.File("a/emis.abs")));
 
   ConvertParadoxFiles(dir.Path().string(), true, true, nullptr, &summary, Jobs(2));
   ASSERT_EQ(1u, summary.Tables.size());

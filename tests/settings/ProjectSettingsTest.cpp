@@ -56,7 +56,8 @@ TEST(ProjectSettingsHourRange, SetBereichAndGetBereich) {
     EXPECT_EQ(hours, HoursText(h)) << text;
   }
   const std::pair<THours, const char*> format[] = {
-      {THours{}, "0-0"}, {THours{true}, "0-1"}, {[] { THours h{}; h[0] = h[23] = true; return h; }(), "23-1"}};
+      {THours{}, "0-0"}, {THours{true}, "0-1"}, {[] { THours h{}; h[0] = h[23] = true; return h; }(), "23-1"},
+      {[] { THours h; h.fill(true); return h; }(), "0-24"}};
   for (const auto& [hours, text] : format) EXPECT_EQ(text, GetBereich(hours));
 
   // Random hour sets survive the round trip, in as few ranges as there are runs (one over midnight at most).
