@@ -1,7 +1,6 @@
 // The band grid and the weighting corrections against the tables in tests/data/acoustics/bands.txt.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <string>

@@ -10,7 +10,6 @@
 #include <cmath>
 #include <functional>
 #include <limits>
-#include <numbers>
 #include <random>
 #include <set>
 

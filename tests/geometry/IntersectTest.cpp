@@ -6,7 +6,6 @@
 #include <functional>
 #include <cmath>
 #include <random>
-#include <tuple>
 
 #include "TestUtil.h"
 #include "core/Exceptions.h"

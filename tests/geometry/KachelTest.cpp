@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <tuple>
 
 #include "TestUtil.h"
 #include "core/Exceptions.h"

@@ -1,6 +1,5 @@
 // The Paradox reader on encrypted, truncated and damaged tables built in memory.
 #include <array>
-#include <cstring>
 #include <new>
 #include <random>
 #include <tuple>

@@ -1,7 +1,6 @@
 #include <cmath>
 #include <fstream>
 #include <sstream>
-#include <tuple>
 
 #include <gtest/gtest.h>
 

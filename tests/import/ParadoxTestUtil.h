@@ -6,7 +6,6 @@
 #include <sstream>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "import/SMParadox.h"
 #include "pxwriter/PxWriter.h"

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <tuple>
