@@ -465,14 +465,14 @@ package("escapes.xlsx",
         '<c r="C1" t="s"><v/></c><c r="D1"><v></v></c><c r="E1" t="str"><v>a_x005F_x0041_b</v></c></row>'
         '<row r="2"><c r="A2" s="1"><v>1.25</v></c><c r="B2" s="2"><v>45351.5</v></c><c r="C2" s="3"><v>0.5</v></c>'
         '<c r="D2" t="inlineStr"><is><t>_xD83D__xDE00_ _xD800_!_xD800_</t></is></c></row>',
-        '<si><t>x_x0039__x0042_</t></si>',
+        '<si><t>x_x0039__x0042__x0080_</t></si>',
         styles='<numFmts count="1"><numFmt numFmtId="170" formatCode="[h]:mm:ss;@"/></numFmts>'
                '<cellXfs count="4"><xf numFmtId="0"/><xf numFmtId="170"/><xf numFmtId="22"/><xf numFmtId="46"/></cellXfs>',
         names={"xl/workbook.xml": "XL/Workbook.XML", "xl/sheets/s.xml": "xl\\sheets\\S.xml",
                "xl/_rels/workbook.xml.rels": "xl/_RELS/workbook.xml.rels"},
         chart_first=True)
 state("escapes.xlsx", "Excel 2007",
-      [[0, 0, "str", "x9B"], [0, 1, "str", "in\rline"], [0, 4, "str", "a_x0041_b"],
+      [[0, 0, "str", "x9B\x80"], [0, 1, "str", "in\rline"], [0, 4, "str", "a_x0041_b"],
        [1, 0, "elapsed", "30:00:00"], [1, 1, "datetime", "2024-02-29 12:00:00"], [1, 2, "elapsed", "12:00:00"],
        [1, 3, "str", "\U0001F600 \uFFFD!\uFFFD"]])
 
