@@ -534,6 +534,19 @@ struct.pack_into("<108I", data, 80, *[fat] * 108)
 open("difat.xls", "wb").write(bytes(data) + struct.pack("<I", fat) + b"\xff" * 504 + struct.pack("<I", END))
 expected.append(dict(next(e for e in expected if e["file"] == "biff5.xls"), file="difat.xls"))
 
+# Compound documents damaged in one field each: the BIFF5 workbook's, and the DIFAT one's list of table sectors.
+book = bytes(compound([("Book", biff5(False))]))
+fat, folder = struct.unpack_from("<I", book, 76)[0], struct.unpack_from("<I", book, 48)[0]
+for name, base, at, value, what in [
+        ("damaged-sector-size.xls", book, 30, struct.pack("<H", 17), "sector size 2^17"),
+        ("damaged-mini-size.xls", book, 32, struct.pack("<H", 9), "mini sector size 2^9"),
+        ("damaged-root.xls", book, 512 * (folder + 1) + 66, b"\x02", "it has no root entry"),
+        ("damaged-loop.xls", book, 512 * (fat + 1) + 4 * folder, struct.pack("<I", folder), "a sector chain loops"),
+        ("damaged-difat.xls", open("difat.xls", "rb").read(), 68, struct.pack("<I", 0x7FFFFFF0),
+         "the list of table sectors leaves the file")]:
+    open(name, "wb").write(base[:at] + value + base[at + len(value):])
+    refused(name, "The compound document is damaged: " + what)
+
 # A number without a styles part, a cell in the last column, a sheet part of more than 64 KiB, and a shared
 # string of runs with their properties and blanks between them.
 package("limits.xlsx", '<row r="1"><c r="A1"><v>2.5</v></c><c r="B1" t="s"><v>0</v></c>'
