@@ -405,12 +405,15 @@ TEST_F(ConvertParadox, NumbersBecomeFlags) {
   WriteOne(Path("emis.db"), {{"ElementName", 1, 20}, {"Terz", 3, 2}, {"Komplett", 1, 5}},
            {Writer::Char("e", 20), Writer::Short(1), Writer::Char("False", 5)});
   fs::create_directory(Path("sub"));
-  WriteOne(Path("sub/emis.db"), {{"ElementName", 1, 20}, {"Terz", 3, 2}, {"Komplett", 3, 2}},
-           {Writer::Char("e", 20), Writer::Short(2), Writer::Short(0)});
+  Writer w({{"ElementName", 1, 20}, {"Terz", 3, 2}, {"Komplett", 3, 2}});
+  for (int r = 1; r <= 7; ++r) w.AddRecord({Writer::Char(std::to_string(r), 20), Writer::Short(2), Writer::Short(0)});
+  w.Write(Path("sub/emis.db"));
   Convert(true);
   ASSERT_EQ(2u, summary_.Tables.size());
-  EXPECT_EQ(std::pair(true, std::string("1 values in the library differ from the table; Record 1, field \"Terz\": 2 in "
-                                        "the table, True in the library")),
+  // Seven differences, of which the first five are named.
+  const std::string terz = ", field \"Terz\": 2 in the table, True in the library";
+  EXPECT_EQ(std::pair(true, "7 values in the library differ from the table; Record 1" + terz + "; Record 2" + terz +
+                                "; Record 3" + terz + "; Record 4" + terz + "; Record 5" + terz),
             std::pair(summary_.Tables[0].Complete, summary_.Tables[1].Reason));
   // A library whose name differs from the table's in its first letter is no copy of the table: the table stays.
   Column("emis.abs", "UPDATE \"emis.abs\" SET \"ElementName\" = 'f'");
