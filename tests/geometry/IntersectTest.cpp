@@ -185,6 +185,10 @@ TEST(IntersectTest, ParallelThresholds) {
     for (const double e : {threshold * 1.5, -threshold * 1.5}) EXPECT_TRUE(op(e)) << i << " " << e;
     for (const double e : {threshold * 0.7, -threshold * 0.7}) EXPECT_FALSE(op(e)) << i << " " << e;
   }
+  // A determinant equal to the threshold counts as parallel (a · b is 1e-10 in long double); twice it does not.
+  const double a = 2195699552557.0, b = 0x1.b8786cp-75;
+  EXPECT_FALSE(schnittSS(0, 0, a, 0, a / 2, -b / 2, a / 2, b / 2, s, t));
+  EXPECT_TRUE(schnittSS(0, 0, a, 0, a / 2, -b, a / 2, b, s, t));
 }
 
 // The end tolerance of the crossing tests, the margin of schnitt0, and the values worked by hand.
