@@ -139,7 +139,7 @@ TEST(FgangTest, ProtokText) {
   EXPECT_EQ(single.str(), "fu =      1000 fo =      1000 Einzelwert\n");
   std::ostringstream failing;
   failing.setstate(std::ios::badbit);
-  EXPECT_THROW(o.Protok(failing, false), EInOutError);
+  EXPECT_THROW_MSG(o.Protok(failing, false), EInOutError, "I/O error 101");
 }
 
 }  // namespace

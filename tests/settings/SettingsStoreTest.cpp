@@ -204,8 +204,8 @@ TEST(SettingsStoreUser, KeyPathBecomesAFileUnderTheRoot) {
 
   env.Set("VEZ_SETTINGS_HOME", std::nullopt);
   env.Set("HOME", "/home/u");
-  const std::pair<std::optional<std::string>, const char*> roots[] = {
-      {"/xdg/conf/", "/xdg/conf"}, {"relative/ignored", "/home/u/.config"}, {std::nullopt, "/home/u/.config"}};
+  const std::pair<std::optional<std::string>, const char*> roots[] = {{"/xdg/conf/", "/xdg/conf"}, {"/", "/"},
+      {"relative/ignored", "/home/u/.config"}, {std::nullopt, "/home/u/.config"}};
   for (const auto& [xdg, expected] : roots) {
     env.Set("XDG_CONFIG_HOME", xdg);
     EXPECT_EQ(expected, UserSettingsRoot());
