@@ -423,7 +423,7 @@ TEST_F(ConvertParadox, NumbersBecomeFlags) {
 
 // Tables whose cells do not all arrive in their library are converted as far as they go and kept; the log, the
 // report and the summary name what is missing. So are tables whose library exists, empty (filled now) or with
-// records (only compared).
+// records (only compared), and tables whose names differ only in letter case (not converted at all).
 TEST_F(ConvertParadox, IncompleteTablesAreKeptAndTheirDifferencesNamed) {
   // Fields the layout lacks, with values.
   WriteOne(Path("emis.db"), {{"ElementName", 1, 20}, {"Nr", 4, 4}, {"Name", 1, 20}},
@@ -438,9 +438,12 @@ TEST_F(ConvertParadox, IncompleteTablesAreKeptAndTheirDifferencesNamed) {
   // No field in common with a library that holds records already.
   CreateLibraryFile(ltAtten, Dir(), true);
   WriteOne(Path("Atten.db"), {{"Foo", 4, 4}}, {Writer::Long(3)});
+  // Names that differ only in letter case, which would meet in one library.
+  for (const char* twin : {"Wind.db", "WIND.DB"}) WriteOne(Path(twin), {{"Foo", 4, 4}}, {Writer::Long(3)});
 
   const auto log = Convert(false, /*deleteOld=*/true);
   const std::string x40(40, 'x');
+  const std::string twins = "\"" + Path("WIND.DB") + "\" and \"" + Path("Wind.db") + "\" differ only in letter case";
   const std::map<std::string, std::pair<TTableOutcome, std::string>> expected = {
       {"emis.db", {TTableOutcome::Incomplete, "Fields not in the library hold values: Nr, Name (non-empty cells: 2)"}},
       {"Absor.db", {TTableOutcome::Incomplete, "Record 1, field \"Art\": -5 in the table, empty in the library"}},
@@ -448,7 +451,8 @@ TEST_F(ConvertParadox, IncompleteTablesAreKeptAndTheirDifferencesNamed) {
        {TTableOutcome::Incomplete, "Record 1, field \"ElementName\": \"" + x40 + "...\" (100 characters) in the table, \"" +
                                        x40 + "...\" (80 characters) in the library"}},
       {"Time.db", {TTableOutcome::Incomplete, "Fields not in the library hold values: Foo (non-empty cells: 1)"}},
-      {"Atten.db", {TTableOutcome::Skipped, "Fields not in the library hold values: Foo (non-empty cells: 1)"}}};
+      {"Atten.db", {TTableOutcome::Skipped, "Fields not in the library hold values: Foo (non-empty cells: 1)"}},
+      {"Wind.db", {TTableOutcome::Failed, twins}}, {"WIND.DB", {TTableOutcome::Failed, twins}}};
   ASSERT_EQ(expected.size(), summary_.Tables.size());
   for (const auto& t : summary_.Tables) {
     const std::string name = fs::path(t.Source).filename().string();
