@@ -151,7 +151,7 @@ TEST(VeziLibrary, ParadoxTables) {
   const auto info = Vezi({"info", table});
   EXPECT_TRUE(info.out.starts_with("File: " + table + "\nType: - (not a library file name)\nLayout: Paradox\n"))
       << info.out;
-  EXPECT_EQ(2u, SplitLines(Vezi({"dump", table, "--limit", "1"}).out).size());
+  EXPECT_TRUE(Vezi({"dump", table, "--limit", "2"}).out.ends_with("\n,,,,,,,,,,,,,,,0,\n2,0,,0,0,0,0,false,x,,,,,,,0,\n"));
   EXPECT_EQ(50u + 2, SplitLines(Vezi({"dump", table, "--format", "json"}).out).size());  // a record a line
   EXPECT_NE(Vezi({"dump", table}).out, Vezi({"dump", table, "--code-page", "866"}).out);
   // The cells format in raw text is the reference cell file, byte for byte.
