@@ -51,6 +51,13 @@ public:
   using EMathError::EMathError;
 };
 
+// A parameter a person gave that is out of its range or names nothing known (a speed of 400 km/h, a weighting
+// "E"): the front ends answer it as a wrong request (Python's ValueError, HTTP 400).
+class EParameterError : public Exception {
+public:
+  using Exception::Exception;
+};
+
 // An index outside the bounds of a list or array.
 class EListError : public Exception {
 public:

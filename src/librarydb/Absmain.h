@@ -328,11 +328,18 @@ class TDataSet;
 // One column of an open dataset. Getters of a field without value give Null, 0, False or "".
 class TField {
 public:
+  // What a value of the field is normalised to, decided once from its type: the setters and the dataset
+  // switch on it instead of asking the type's family each time.
+  enum class Kind : std::uint8_t { Text, Bytes, Boolean, Integer, Float, Date, Time, DateTime, Other };
+  Kind ValueKind() const { return kind_; }
   const std::string& FieldName() const { return name_; }
   TFieldType DataType() const { return dataType_; }
   std::int32_t Size() const { return size_; }
   bool Required() const { return required_; }
   int Index() const { return index_; }
+  // The range of a whole-number field.
+  std::int64_t Lowest() const { return lowest_; }
+  std::int64_t Highest() const { return highest_; }
 
   Variant Value() const;  // Null when without value
   bool IsNull() const;
@@ -359,9 +366,6 @@ public:
 private:
   friend class TDataSet;
   friend class TNewRecordDefaults;  // stores values it read back from the field before
-  // What a value of the field is normalised to, decided once from its type: the setters and the dataset
-  // switch on it instead of asking the type's family each time.
-  enum class Kind : std::uint8_t { Text, Bytes, Boolean, Integer, Float, Date, Time, DateTime, Other };
   TField(TDataSet& owner, int index, std::string name, TFieldType dataType, std::int32_t size, bool required);
   const Variant& Current() const;
   void Store(Variant value);

@@ -1,7 +1,10 @@
 #include "librarydb/ElementBands.h"
 
 #include <algorithm>
+#include <tuple>
+#include <vector>
 
+#include "acoustics/Bands.h"
 #include "core/FormatSettings.h"
 
 namespace vez {
@@ -20,42 +23,33 @@ int BandOfValuesField(std::string_view FieldName) {
   return n <= 30 ? n : -1;
 }
 
-std::optional<TElementBandRange> BandRangeOfFields(std::span<const std::string> FieldNames) {
-  std::vector<int> bands;
-  for (const std::string& name : FieldNames)
-    if (const int n = BandOfValuesField(name); n > 0) bands.push_back(n);
-  std::sort(bands.begin(), bands.end());
-  bands.erase(std::unique(bands.begin(), bands.end()), bands.end());
-  if (bands.empty()) return std::nullopt;
-
-  const bool octave =
-      bands.size() >= 2 && std::all_of(bands.begin(), bands.end(), [](int n) { return n % 3 == 2; });
+TElementBandRange BandRangeOf(std::span<const int> Present, std::optional<bool> Terz,
+                              std::optional<std::pair<std::int32_t, std::int32_t>> Range) {
+  const auto octaveCentre = [](int n) { return n % 3 == 2; };
   TElementBandRange r;
-  r.Terz = !octave;
-  const int step = octave ? 3 : 1;
-  // Octave k has its centre in third-octave band 3k - 1; both kinds count from 0 in the record.
-  r.Lower = octave ? (bands.front() + 1) / 3 - 1 : bands.front() - 1;
-  r.Upper = octave ? (bands.back() + 1) / 3 - 1 : bands.back() - 1;
-  r.Complete = (bands.back() - bands.front()) / step + 1 == static_cast<int>(bands.size());
+  r.Terz = Terz.value_or(!(Present.size() >= 2 && std::all_of(Present.begin(), Present.end(), octaveCentre)));
+  std::vector<int> bands;  // the present bands of the kind, 0-based
+  for (const int n : Present)
+    if (r.Terz || octaveCentre(n)) bands.push_back(r.Terz ? n - 1 : (n + 1) / 3 - 1);
+  if (Range) std::tie(r.Lower, r.Upper) = *Range;
+  else if (!bands.empty()) std::tie(r.Lower, r.Upper) = std::pair(bands.front(), bands.back());
+  if (bands.empty() || r.Lower > r.Upper) return r;
+  std::int32_t k = r.Lower;
+  for (auto it = std::lower_bound(bands.begin(), bands.end(), k); it != bands.end() && *it == k && k <= r.Upper; ++it)
+    ++k;
+  r.Complete = k > r.Upper && ThirdOctaveOf(r.Terz, r.Upper) > 0;
   return r;
 }
 
-std::vector<std::pair<std::string, std::string>> BandFieldsFor(std::int32_t LibType,
-                                                               std::span<const std::string> Linked) {
-  std::vector<std::pair<std::string, std::string>> out;
-  if (!HasElementBands(LibType)) return out;
-  const std::optional<TElementBandRange> range = BandRangeOfFields(Linked);
-  if (!range) return out;
-  const auto linked = [&](std::string_view field) {
-    return std::any_of(Linked.begin(), Linked.end(), [&](const std::string& name) { return SameText(name, field); });
-  };
-  if (!linked("Lower") && !linked("Upper")) {
-    out.emplace_back("Lower", std::to_string(range->Lower));
-    out.emplace_back("Upper", std::to_string(range->Upper));
-  }
-  if (!linked("Terz")) out.emplace_back("Terz", range->Terz ? "True" : "False");
-  if (!linked("Komplett")) out.emplace_back("Komplett", range->Complete ? "True" : "False");
-  return out;
+int ThirdOctaveOf(bool Terz, std::int32_t k) {
+  const std::int32_t n = Terz ? k + 1 : 3 * (k + 1) - 1;
+  return k >= 0 && n <= 30 ? n : 0;
+}
+
+std::string FieldLabel(std::int32_t LibType, std::string_view FieldName) {
+  const int n = HasElementBands(LibType) ? BandOfValuesField(FieldName) : -1;
+  if (n < 0) return std::string(FieldName);
+  return std::string(FieldName) + (n == 0 ? " (single value)" : " (" + BandCentreText(terzen[n]) + " Hz)");
 }
 
 }  // namespace vez

@@ -15,7 +15,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 namespace vez {
 
@@ -26,24 +25,27 @@ bool HasElementBands(std::int32_t LibType);
 // other name.
 int BandOfValuesField(std::string_view FieldName);
 
-// The band range that a set of band fields covers.
+// The kind, range and completeness of a record's bands.
 struct TElementBandRange {
   bool Terz = true;
   std::int32_t Lower = 0;  // 0-based band number of the kind
   std::int32_t Upper = 0;
-  bool Complete = false;   // every band from Lower to Upper is in the set
+  bool Complete = false;   // every band from Lower to Upper holds a value
 };
 
-// The range of the band fields among FieldNames (other names are ignored); nullopt when none is a band field.
-// Two or more fields that are all octave centres, without a third-octave field between them, are an octave
-// record; anything else is a third-octave record.
-std::optional<TElementBandRange> BandRangeOfFields(std::span<const std::string> FieldNames);
+// The bands of a record of which the third-octave bands Present (1..30, ascending, each once) hold a value.
+// Two or more present bands that are all octave centres make an octave record, anything else a third-octave
+// one; Lower and Upper are the first and last present band of the kind. What the caller fixes is kept: Terz
+// (False counts only the octave centres) and Range (Lower, Upper). Without a present band the range is
+// Range, or 0..0, and the record is not complete.
+TElementBandRange BandRangeOf(std::span<const int> Present, std::optional<bool> Terz,
+                              std::optional<std::pair<std::int32_t, std::int32_t>> Range);
 
-// The fields and texts ("Lower" = "2", "Upper" = "7", "Terz" = "False", "Komplett" = "True") that make a
-// record of an element library agree with the band fields among Linked. A field that is itself in Linked (the
-// caller links or fixes it) is left out, and "Lower"/"Upper" are both left out when either is there. Empty for
-// other library types and when no band field is linked.
-std::vector<std::pair<std::string, std::string>> BandFieldsFor(std::int32_t LibType,
-                                                               std::span<const std::string> Linked);
+// The third-octave band (1..30) of band k (0-based) of a record's kind; 0 outside the grid.
+int ThirdOctaveOf(bool Terz, std::int32_t k);
+
+// What a person reads for a field of a library type: "Values5 (63 Hz)" for the band fields of an element
+// library, "Values0 (single value)"; the field's name for every other field.
+std::string FieldLabel(std::int32_t LibType, std::string_view FieldName);
 
 }  // namespace vez

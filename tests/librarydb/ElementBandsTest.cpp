@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <tuple>
+#include <vector>
+
 #include "librarydb/OVLibConst.h"
 
 namespace vez {
@@ -15,27 +19,40 @@ TEST(ElementBandsTest, FieldNames) {
     EXPECT_EQ(BandOfValuesField(other), -1) << other;
 }
 
-// The fields a record needs so that it reads back as the band fields that were linked.
-TEST(ElementBandsTest, LinkedBandFieldsGiveRangeKindAndCompleteness) {
-  using Fields = std::vector<std::pair<std::string, std::string>>;
+// The kind, range and completeness that the present bands of a record give, and what the caller fixes.
+TEST(ElementBandsTest, PresentBandsGiveKindRangeAndCompleteness) {
+  using Range = std::optional<std::pair<std::int32_t, std::int32_t>>;
   const struct {
-    std::vector<std::string> linked;
-    Fields expected;
+    std::vector<int> present;
+    std::optional<bool> terz;
+    Range range;
+    TElementBandRange expected;
   } cases[] = {
-      // Octave centres 125 .. 4000 Hz.
-      {{"ElementName", "Values8", "Values11", "Values14", "Values17", "Values20", "Values23"},
-       {{"Lower", "2"}, {"Upper", "7"}, {"Terz", "False"}, {"Komplett", "True"}}},
-      // Third-octave bands 50 .. 200 Hz with 125 Hz missing; Values0 is no band.
-      {{"Values0", "Values4", "Values5", "Values6", "Values7", "Values9", "Values10"},
-       {{"Lower", "3"}, {"Upper", "9"}, {"Terz", "True"}, {"Komplett", "False"}}},
-      // One octave centre alone is a third-octave band.
-      {{"Values17"}, {{"Lower", "16"}, {"Upper", "16"}, {"Terz", "True"}, {"Komplett", "True"}}},
-      // What the caller links keeps the caller's value; Lower and Upper go together.
-      {{"Values1", "Values2", "Terz", "Upper"}, {{"Komplett", "True"}}},
-      {{"ElementName", "Values0"}, {}},
+      {{8, 11, 14, 17, 20, 23}, {}, {}, {false, 2, 7, true}},     // octave centres 125 .. 4000 Hz
+      {{8, 14, 17}, {}, {}, {false, 2, 5, false}},                // 250 Hz missing
+      {{4, 5, 6, 7, 9, 10}, {}, {}, {true, 3, 9, false}},         // 125 Hz third-octave missing
+      {{17}, {}, {}, {true, 16, 16, true}},                       // one octave centre alone is a third octave
+      {{2, 5, 8, 9}, {false}, {}, {false, 0, 2, true}},           // Terz False counts only the centres
+      {{1, 2, 3}, {}, Range({0, 3}), {true, 0, 3, false}},        // the caller's range is kept
+      {{29, 30}, {}, {}, {true, 28, 29, true}},
+      {{}, {true}, Range({0, 29}), {true, 0, 29, false}},         // nothing present: not complete
+      {{2, 5}, {false}, Range({0, 12}), {false, 0, 12, false}},   // a range beyond the grid is never complete
   };
-  for (const auto& c : cases) EXPECT_EQ(BandFieldsFor(ltAbsor, c.linked), c.expected) << c.linked.back();
-  EXPECT_TRUE(BandFieldsFor(ltTime, std::vector<std::string>{"Values1", "Values2"}).empty());
+  for (const auto& c : cases) {
+    const TElementBandRange r = BandRangeOf(c.present, c.terz, c.range);
+    EXPECT_EQ(std::tuple(r.Terz, r.Lower, r.Upper, r.Complete),
+              std::tuple(c.expected.Terz, c.expected.Lower, c.expected.Upper, c.expected.Complete))
+        << ::testing::PrintToString(c.present);
+  }
+}
+
+TEST(ElementBandsTest, FieldLabelsNameTheBand) {
+  EXPECT_EQ(std::tuple(FieldLabel(ltEmis, "Values2"), FieldLabel(ltAbsor, "values17"), FieldLabel(ltTrans, "Values0"),
+                       FieldLabel(ltTime, "Values5"), FieldLabel(ltEmis, "ElementName")),
+            std::tuple("Values2 (31.5 Hz)", "values17 (1000 Hz)", "Values0 (single value)", "Values5", "ElementName"));
+  EXPECT_EQ(std::tuple(ThirdOctaveOf(false, 0), ThirdOctaveOf(false, 9), ThirdOctaveOf(false, 10),
+                       ThirdOctaveOf(true, 29), ThirdOctaveOf(true, -1)),
+            std::tuple(2, 29, 0, 30, 0));
 }
 
 }  // namespace
