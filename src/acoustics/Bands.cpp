@@ -98,4 +98,15 @@ float MaxValueTagArr(const DArray<float, 0, 23>& Values) {
   return result;
 }
 
+std::string BandCentreText(uint16_t Hz) { return Hz == 31 ? "31.5" : std::to_string(Hz); }
+
+char ParseWeighting(std::string_view Name) {
+  if (Name.size() == 1) {
+    const char c = static_cast<char>(Name[0] >= 'a' && Name[0] <= 'z' ? Name[0] - 'a' + 'A' : Name[0]);
+    if (c >= 'A' && c <= 'D') return c;
+    if (c == 'Z' || c == ' ' || c == '_') return ' ';  // blank and underscore: the platform's own "none"
+  }
+  throw EParameterError("The weighting must be A, B, C, D or Z (none), not \"" + std::string(Name) + "\"");
+}
+
 }  // namespace vez

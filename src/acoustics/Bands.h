@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "core/DArray.h"
@@ -42,6 +43,16 @@ uint16_t TerzFrequenz(uint16_t Freq, int32_t& Index);
 // holding Freq; ' ' and '_' mean no weighting and give 0. The band follows TerzFrequenz except that 35 Hz
 // belongs to the 31.5 Hz band. Any other Filter throws vez::Exception("Wrong Filter").
 float dBFilterDifferenz(char Filter, uint16_t Freq);
+
+// The text of a band centre as a person reads it: "31.5" for the band listed as 31 Hz, else the whole hertz.
+std::string BandCentreText(uint16_t Hz);
+// The centre of a band in hertz as a number: 31.5 for the band listed as 31 Hz.
+inline double BandCentreHz(uint16_t Hz) { return Hz == 31 ? 31.5 : Hz; }
+
+// The filter letter of a weighting a person names: "A", "B", "C" or "D" (either case) and "Z" (zero
+// weighting: none, as dBFilterDifferenz's ' ', which is also taken, as is '_'). Anything else throws EParameterError
+// "The weighting must be A, B, C, D or Z (none), not "E"", the one message every front end shows.
+char ParseWeighting(std::string_view Name);
 
 // The largest of a day's 24 hourly values; among equal maxima the first counts.
 float MaxValueTagArr(const DArray<float, 0, 23>& Values);

@@ -2,13 +2,19 @@
 
 #include <fmt/format.h>
 
-#include <atomic>
+#include <algorithm>
+#include <cmath>
+#include <limits>
 #include <filesystem>
 
 #include "acoustics/Bands.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
+#include "librarydb/ElementBands.h"
+#include "librarydb/LibraryFile.h"
 #include "librarydb/OVLibConst.h"
+#include "librarydb/RecordRules.h"
+#include "output/ValueText.h"
 
 namespace vez {
 
@@ -75,41 +81,95 @@ TSpectrum SpectrumFromLibrary(std::int32_t Nr, const std::string& LibName, std::
   return s;
 }
 
-std::optional<TElementRecord> FindElementRecord(std::int32_t Nr, const std::string& LibName) {
-  // The engine's objects directly: a look-up must never remove a file, as closing a TMyTable may.
-  static std::atomic<int> counter{0};
-  TABSDatabase database;
-  TABSTable table;
-  database.SetDatabaseName("element_record_" + std::to_string(++counter));
-  database.SetDatabaseFileName(LibName);
-  database.SetReadOnly(true);
-  table.SetDatabaseName(database.DatabaseName());
-  table.SetTableName(ExtractFileName(LibName));
-  table.SetReadOnly(true);
-  table.Open();
+TElementBands ReadElementBands(std::int32_t Nr, const std::string& LibName, bool Clamp) {
+  TLibraryFile lib(LibName, false);
+  TABSTable& table = lib.Table();
   table.SetIndexName("p");
-  if (!table.FindKey({Variant(Nr)})) return std::nullopt;
-  TElementRecord r;
-  if (TField* name = table.FindField("ElementName")) r.ElementName = name->AsString();
-  if (TField* complete = table.FindField("Komplett")) r.Complete = complete->AsBoolean();
-  return r;
-}
-
-TElementSpectrum ReadElementSpectrum(std::int32_t Nr, const std::string& LibName, bool Clamp) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(LibName, ec)) throw EInOutError("no such file: '" + LibName + "'");
-  const std::optional<TElementRecord> record = FindElementRecord(Nr, LibName);
-  if (!record) {
+  if (!table.FindKey({Variant(Nr)})) {
     throw Exception(fmt::format(
         "'{}' has no record {} (the numbers are those of the field Eintrag, which `vezi dump` shows)", LibName, Nr));
   }
-  if (!record->Complete) {
-    throw Exception(fmt::format("record {} (\"{}\") of '{}' is not marked complete: its field Komplett is False; "
-                                "set it to True once the bands from Lower to Upper are filled",
-                                Nr, record->ElementName, LibName));
+  TElementBands out;
+  out.Nr = Nr;
+  out.LibName = LibName;
+  if (TField* name = table.FindField("ElementName")) out.ElementName = name->AsString();
+  out.Complete = table.FieldByName("Komplett").AsBoolean();
+  out.SingleValue = static_cast<float>(table.FieldByName("Values0").AsFloat());
+  out.Terz = table.FieldByName("Terz").AsBoolean();
+  const std::int32_t lower = table.FieldByName("Lower").AsInteger();
+  const std::int32_t upper = table.FieldByName("Upper").AsInteger();
+  if (lower < 0 || upper < lower || ThirdOctaveOf(out.Terz, upper) == 0)
+    throw Exception(fmt::format("record {} of '{}' has the invalid band range {}..{}", Nr, LibName, lower, upper));
+  for (std::int32_t k = lower; k <= upper; ++k) {
+    const int n = ThirdOctaveOf(out.Terz, k);
+    const TField& f = table.FieldByName("Values" + std::to_string(n));
+    float v = std::numeric_limits<float>::quiet_NaN();
+    if (!f.IsNull() && f.AsFloat() != kNoValue) {
+      v = static_cast<float>(f.AsFloat());
+      if (Clamp) v = std::clamp(v, 0.0f, 0.999f);
+    }
+    out.Bands.push_back({terzen[n], v});
   }
+  return out;
+}
+
+std::string IncompleteMessage(const TElementBands& Bands) {
+  std::string missing;
+  for (const TBandValue& b : Bands.Bands) {
+    if (std::isfinite(b.Value)) continue;
+    std::int32_t n = 0;
+    TerzFrequenz(b.Hz, n);
+    missing += fmt::format("{}{} Hz (Values{})", missing.empty() ? "" : ", ", BandCentreText(b.Hz), n);
+  }
+  const std::string record =
+      fmt::format("record {} (\"{}\") of '{}' is not complete", Bands.Nr, Bands.ElementName, Bands.LibName);
+  if (!missing.empty()) return record + ": no value in the band" + (missing.find(',') != std::string::npos ? "s " : " ") + missing;
+  if (!Bands.Complete) return record + ": its field Komplett is False";
+  return {};
+}
+
+std::string ElementBandsText(const TElementBands& Bands, bool Logarithmic) {
+  std::string out;
+  if (Bands.Bands.empty()) return out;
+  out += fmt::format("fu ={:>10} fo ={:>10} {}\n", Bands.Bands.front().Hz, Bands.Bands.back().Hz,
+                     Bands.Terz ? "in Terzen" : "in Oktaven");
+  for (const TBandValue& b : Bands.Bands) {
+    double v = b.Value;
+    if (!std::isfinite(v)) {
+      out += fmt::format("{:>6}Hz \t  no value\n", b.Hz);
+      continue;
+    }
+    if (Logarithmic) v = v > 1e-6 ? 10.0 * std::log10(v) : -60.0;
+    out += fmt::format("{:>6}Hz \t{:>10.5f}\n", b.Hz, v);
+  }
+  return out;
+}
+
+std::string ElementBandsChartSvg(const TElementBands& Bands, bool Logarithmic) {
+  std::vector<TBandValue> values = Bands.Bands;
+  if (Logarithmic)
+    for (TBandValue& b : values)
+      if (std::isfinite(b.Value)) b.Value = b.Value > 1e-6f ? 10.0f * std::log10(b.Value) : -60.0f;
+  const std::string file = ExtractFileName(Bands.LibName);
+  const std::int32_t libType = GetLibType(file);
+  TChartOptions chart;
+  chart.Title = fmt::format("\"{}\" (record {} of {})", Bands.ElementName, Bands.Nr, file);
+  if (!values.empty())
+    chart.Subtitle = fmt::format("{} bands {} to {} Hz, {}{}", Bands.Terz ? "Third-octave" : "Octave",
+                                 BandCentreText(values.front().Hz), BandCentreText(values.back().Hz),
+                                 Bands.SingleValue == kNoValue ? std::string("no single value")
+                                                               : "single value " + NumberText(FloatAsDecimal(Bands.SingleValue)),
+                                 Bands.Complete ? "" : ", not complete");
+  chart.YLabel = SpectrumValueLabel(libType, Logarithmic);
+  chart.ZeroBased = !Logarithmic && libType == ltAbsor;
+  return SpectrumBarChartSvg(values, chart);
+}
+
+TElementSpectrum ReadElementSpectrum(std::int32_t Nr, const std::string& LibName, bool Clamp) {
+  const TElementBands bands = ReadElementBands(Nr, LibName, Clamp);
+  if (const std::string why = IncompleteMessage(bands); !why.empty()) throw Exception(why);
   TElementSpectrum out;
-  out.ElementName = record->ElementName;
+  out.ElementName = bands.ElementName;
   out.Spectrum = SpectrumFromLibrary(Nr, LibName, Clamp ? 1 : 0, out.SingleValue);
   return out;
 }

@@ -7,10 +7,11 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "acoustics/Fgang.h"
+#include "emission/SpectrumReport.h"
 
 namespace vez {
 
@@ -26,24 +27,42 @@ namespace vez {
 // LibName", as the same exception class. The library is closed on every path.
 TSpectrum SpectrumFromLibrary(std::int32_t Nr, const std::string& LibName, std::uint8_t Mode, float& Sum);
 
-// What a front end shows of an element library record before it reads the spectrum: the record's name and
-// whether it is marked complete. nullopt when the library has no record Nr; engine failures (no such file, not a
-// library) throw.
-struct TElementRecord {
-  std::string ElementName;
-  bool Complete = false;  // "Komplett"
-};
-std::optional<TElementRecord> FindElementRecord(std::int32_t Nr, const std::string& LibName);
-
 // The spectrum of record Nr as the tools show it, with the record's name. Before reading, a missing file, a
-// missing record and a record not marked complete throw vez::Exception (EInOutError for the file) with a
-// message naming what is missing and what to do; then SpectrumFromLibrary reads it (Mode 1 with Clamp).
+// missing record and a record that is not complete throw vez::Exception (EInOutError for the file) with a
+// message naming what is missing (IncompleteMessage); then SpectrumFromLibrary reads it (Mode 1 with Clamp).
 struct TElementSpectrum {
   std::string ElementName;
   TSpectrum Spectrum;
   float SingleValue = 0;  // "Values0"
 };
 TElementSpectrum ReadElementSpectrum(std::int32_t Nr, const std::string& LibName, bool Clamp);
+
+// The bands of record Nr as the pictures show them, also of a record that is not complete: the bands from
+// "Lower" to "Upper" of the record's kind, each with its value, or NaN where the band holds no value (-199 or
+// an empty field). Clamp limits every value to 0 .. 0.999, as Mode 1 does. Throws as ReadElementSpectrum does
+// for a missing file or record, and for a band range the grid does not have.
+struct TElementBands {
+  std::int32_t Nr = 0;
+  std::string LibName;
+  std::string ElementName;
+  bool Terz = true;
+  bool Complete = false;  // "Komplett"
+  float SingleValue = 0;  // "Values0"
+  std::vector<TBandValue> Bands;
+};
+TElementBands ReadElementBands(std::int32_t Nr, const std::string& LibName, bool Clamp);
+
+// Why a record's spectrum cannot be read: "record 2 ("Fan") of 'emis.abs' is not complete: no value in the
+// bands 125 Hz (Values8), 250 Hz (Values11)"; empty for a complete record.
+std::string IncompleteMessage(const TElementBands& Bands);
+
+// The protocol of the bands as TSpectrum::Protok writes it ("fu = ... fo = ... in Terzen", a line per band),
+// with "no value" in the lines of bands without one.
+std::string ElementBandsText(const TElementBands& Bands, bool Logarithmic);
+
+// The chart of the bands: the element's name, record and file in the title, kind, range and single value
+// below it, the value axis titled by the library type; bands without a value are gaps marked "no value".
+std::string ElementBandsChartSvg(const TElementBands& Bands, bool Logarithmic);
 
 // The title of a spectrum's value axis, with its unit, by library type: "Level in dB" (emission),
 // "Absorption coefficient (0 to 1)", "Sound reduction in dB" (transmission), "Attenuation in dB"; with

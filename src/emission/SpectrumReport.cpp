@@ -75,7 +75,6 @@ std::string XmlEscape(std::string_view Text) {
   return out;
 }
 
-std::string BandCentreText(std::uint16_t Hz) { return Hz == 31 ? "31.5" : std::to_string(Hz); }
 
 namespace {
 
@@ -182,22 +181,35 @@ std::string SpectrumBarChartSvg(std::span<const TBandValue> Bands, const TChartO
   }
   svg += "</g>\n";
 
-  // The bars, each 70 % of its slot, and the labels of the band centres with a tick mark.
+  // The bars, each 70 % of its slot, and the labels of the band centres with a tick mark. A band without a
+  // value is a gap: a dashed outline over the plot's height with the words "no value", never a bar.
   svg += "<g class=\"bars\" fill=\"#3b78b0\" stroke=\"#1f4e79\" stroke-width=\"0.5\">\n";
-  std::string marks;
+  std::string marks, gaps;
   for (std::size_t i = 0; i < Bands.size(); ++i) {
     const double v = Bands[i].Value;
-    const double top = std::isfinite(v) ? std::clamp(Y(v), kTop, kTop + plotH) : kTop + plotH;
-    svg += fmt::format(
-        "<rect class=\"bar\" x=\"{:.2f}\" y=\"{:.2f}\" width=\"{:.2f}\" height=\"{:.2f}\"><title>{} Hz: {:.2f}"
-        "</title></rect>\n",
-        Centre(i) - 0.35 * slot, top, 0.7 * slot, kTop + plotH - top, Bands[i].Hz, v);
+    if (std::isfinite(v)) {
+      const double top = std::clamp(Y(v), kTop, kTop + plotH);
+      svg += fmt::format(
+          "<rect class=\"bar\" x=\"{:.2f}\" y=\"{:.2f}\" width=\"{:.2f}\" height=\"{:.2f}\"><title>{} Hz: {:.2f}"
+          "</title></rect>\n",
+          Centre(i) - 0.35 * slot, top, 0.7 * slot, kTop + plotH - top, BandCentreText(Bands[i].Hz), v);
+    } else {
+      gaps += fmt::format(
+          "<rect class=\"gap\" x=\"{:.2f}\" y=\"{:.1f}\" width=\"{:.2f}\" height=\"{:.1f}\"><title>{} Hz: no value"
+          "</title></rect>\n<text class=\"novalue\" fill=\"#b04040\" stroke=\"none\" x=\"{:.2f}\" y=\"{:.1f}\" text-anchor=\"middle\" "
+          "transform=\"rotate(-90 {:.2f} {:.1f})\">no value</text>\n",
+          Centre(i) - 0.35 * slot, kTop, 0.7 * slot, plotH, BandCentreText(Bands[i].Hz), Centre(i) + 4,
+          kTop + plotH / 2, Centre(i) + 4, kTop + plotH / 2);
+    }
     if (!LabelledBand(Bands[i].Hz, Bands.size())) continue;
     marks += fmt::format("M {0:.2f} {1:.1f} V {2:.1f} ", Centre(i), kTop + plotH, kTop + plotH + 5);
     labels += fmt::format("<text class=\"xtick\" x=\"{:.2f}\" y=\"{:.1f}\" text-anchor=\"middle\">{}</text>\n",
                           Centre(i), kTop + plotH + 19, BandCentreText(Bands[i].Hz));
   }
   svg += "</g>\n";
+  if (!gaps.empty())
+    svg += "<g class=\"gaps\" fill=\"none\" stroke=\"#b04040\" stroke-width=\"1\" stroke-dasharray=\"4 3\" "
+           "font-size=\"11\">\n" + gaps + "</g>\n";
 
   // Axes, tick marks and titles.
   svg += fmt::format(

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "acoustics/Bands.h"
 #include "acoustics/TNM.h"
 
 namespace vez {
@@ -51,12 +52,10 @@ struct TChartOptions {
   bool ZeroBased = false;                  // the value axis starts at 0 when every value is at least 0
 };
 
-// The text of a band centre on a chart: "31.5" for the band stored as 31 Hz, else the whole hertz.
-std::string BandCentreText(std::uint16_t Hz);
-
-// The bar chart as an SVG document; its <title> is Title and Subtitle joined by ", ". Every band gets one
-// <rect class="bar"> (with a <title> tooltip "<Hz> Hz: <value>"), also a band whose value is not finite (then
-// of zero height).
+// The bar chart as an SVG document; its <title> is Title and Subtitle joined by ", ". Every band with a value
+// gets one <rect class="bar"> (with a <title> tooltip "<Hz> Hz: <value>"); a band whose value is not finite
+// (no value) gets a dashed <rect class="gap"> over the plot's height and the text "no value", and the value
+// axis is chosen from the other bands.
 std::string SpectrumBarChartSvg(std::span<const TBandValue> Bands, const TChartOptions& Options);
 
 // Text with &, <, >, " and ' replaced by their XML entities.

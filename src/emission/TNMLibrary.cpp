@@ -3,10 +3,12 @@
 #include <fmt/format.h>
 
 #include <cmath>
+#include <limits>
 #include <filesystem>
 
 #include "acoustics/Vocabularies.h"
 #include "core/Exceptions.h"
+#include "core/FormatSettings.h"
 #include "emission/SpectrumReport.h"
 #include "librarydb/OVLibConst.h"
 #include "output/ValueText.h"
@@ -45,9 +47,56 @@ void WriteToDataSet(const TTNMEmisConsts& Consts, TDataSet& Table) {
 }
 
 void CheckTNMSpeed(double Kmh) {
-  if (!std::isfinite(Kmh)) throw Exception(fmt::format("the speed {} km/h is not a number", NumberText(Kmh)));
-  if (Kmh < 0 || Kmh > kTNMMaxSpeedKmh)
-    throw Exception(fmt::format("the speed {} km/h is not in range 0 to {}", NumberText(Kmh), kTNMMaxSpeedKmh));
+  if (!(Kmh >= 0 && Kmh <= kTNMMaxSpeedKmh))
+    throw EParameterError(fmt::format("The speed must be a number from 0 to {} km/h, not {}",
+                                      NumberText(kTNMMaxSpeedKmh),
+                                      std::isnan(Kmh) ? "NaN" : std::isinf(Kmh) ? (Kmh < 0 ? "-inf" : "inf") : NumberText(Kmh)));
+}
+
+double ParseTNMSpeed(std::string_view Text) {
+  double kmh = 0;
+  std::string t = Trim(Text);
+  FormatSettings point;
+  if (!TryStrToFloat(t, kmh, point)) {
+    // NaN and the infinities are numbers of a kind, refused as the ones a program passes are.
+    const bool minus = !t.empty() && t[0] == '-';
+    if (!t.empty() && (t[0] == '-' || t[0] == '+')) t.erase(0, 1);
+    if (SameText(t, "nan")) kmh = std::numeric_limits<double>::quiet_NaN();
+    else if (SameText(t, "inf") || SameText(t, "infinity")) kmh = minus ? -HUGE_VAL : HUGE_VAL;
+    else
+      throw EParameterError(fmt::format("The speed must be a number from 0 to {} km/h, not \"{}\"",
+                                        NumberText(kTNMMaxSpeedKmh), std::string(Text)));
+  }
+  CheckTNMSpeed(kmh);
+  return kmh;
+}
+
+namespace {
+template <typename T, std::size_t N>
+T Choose(std::string_view what, std::string_view name, const std::pair<const char*, T> (&choices)[N]) {
+  std::string known;
+  for (std::size_t i = 0; i < N; ++i) {
+    if (SameText(name, choices[i].first)) return choices[i].second;
+    known += std::string(i == 0 ? "" : i + 1 == N ? " or " : ", ") + choices[i].first;
+  }
+  throw EParameterError(fmt::format("The {} must be {}, not \"{}\"", what, known, std::string(name)));
+}
+constexpr std::pair<const char*, TBaseVehType> kVehicles[] = {
+    {"auto", vtAu}, {"mt", vtMT}, {"ht", vtHT}, {"bus", vtBus}, {"mc", vtMC}};
+constexpr std::pair<const char*, TPavementType> kPavements[] = {
+    {"avg", ptAvg}, {"dgac", ptDGAC}, {"ogac", ptOGAC}, {"pcc", ptPCC}};
+}  // namespace
+
+TBaseVehType ParseTNMVehicle(std::string_view Name) { return Choose("vehicle", Name, kVehicles); }
+TPavementType ParseTNMPavement(std::string_view Name) { return Choose("pavement", Name, kPavements); }
+
+std::string TNMChartSvg(const TTNMRequest& Request, const TTNMResult& Result) {
+  TChartOptions chart;
+  chart.Title = "TNM emission of " + Result.Source;
+  chart.Subtitle = fmt::format("{}, {}, {} km/h: sum {:.1f} dB(A)", TNMPavementName(Request.Pavement),
+                               TNMThrottleName(Request.FullThrottle), NumberText(Request.SpeedKmh), Result.Sum);
+  chart.YLabel = "Level in dB(A)";
+  return SpectrumBarChartSvg(TNMBands(Result.Bands), chart);
 }
 
 TTNMResult ComputeTNMEmission(const TTNMRequest& Request) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "acoustics/TNM.h"
 #include "librarydb/Absmain.h"
@@ -29,17 +30,24 @@ void ReadFromDataSet(TTNMEmisConsts& Consts, TDataSet& Table, TPavementType Pave
 // touched. A missing field raises the engine's EDatabaseError; what was written before it stays written.
 void WriteToDataSet(const TTNMEmisConsts& Consts, TDataSet& Table);
 
-// One emission computation as the tools offer it (the vezi tool and the Python module share it).
+// One emission computation as the tools offer it (the vezi tool, the Python module and the browser share it).
 //
-// The speed is checked first: a number from 0 to kTNMMaxSpeedKmh (no road vehicle of the model is faster).
-// Without Library the reference constants of Vehicle are used. With Library, record Record of that TNM vehicle
-// library gives the constants of Pavement; Vehicle may then be absent and must match the record when given.
-// Failures throw vez::Exception with a message naming what is wrong: "the speed nan km/h is not a number",
-// "no such file: '<path>'", "'<path>' has no record 7", "record 7 holds Buses, not Motorcycles".
+// The parameters are checked here once for every front end, with one message each: the speed is a number from
+// 0 to kTNMMaxSpeedKmh (no road vehicle of the model is faster), "The speed must be a number from 0 to 300 km/h,
+// not 400"; a vehicle is named auto, mt, ht, bus or mc, a pavement avg, dgac, ogac or pcc ("The vehicle must be
+// auto, mt, ht, bus or mc, not "truck""). Without Library the reference constants of Vehicle are used. With
+// Library, record Record of that TNM vehicle library gives the constants of Pavement; Vehicle may then be absent
+// and must match the record when given. Other failures throw vez::Exception with a message naming what is
+// wrong: "no such file: '<path>'", "'<path>' has no record 7", "record 7 holds Buses, not Motorcycles".
 inline constexpr double kTNMMaxSpeedKmh = 300;
 
 // Throws unless Kmh is a number from 0 to kTNMMaxSpeedKmh.
 void CheckTNMSpeed(double Kmh);
+// The speed in a person's text ("80", "55.5", "1e2"; "." as decimal point), checked.
+double ParseTNMSpeed(std::string_view Text);
+// The vehicle and pavement names above, in any letter case.
+TBaseVehType ParseTNMVehicle(std::string_view Name);
+TPavementType ParseTNMPavement(std::string_view Name);
 
 struct TTNMRequest {
   std::optional<TBaseVehType> Vehicle;
@@ -59,5 +67,8 @@ struct TTNMResult {
 };
 
 TTNMResult ComputeTNMEmission(const TTNMRequest& Request);
+
+// The chart of a computed emission: the source in the title; pavement, throttle, speed and sum below it.
+std::string TNMChartSvg(const TTNMRequest& Request, const TTNMResult& Result);
 
 }  // namespace vez

@@ -71,8 +71,10 @@ TEST(TNMLibraryTest, MissingFieldFailsWithTheEngineMessage) {
 TEST(TNMLibraryTest, SpeedOutsideTheModelIsRefused) {
   EXPECT_NO_THROW(CheckTNMSpeed(0));
   EXPECT_NO_THROW(CheckTNMSpeed(300));
-  EXPECT_THROW_MSG(CheckTNMSpeed(300.5), Exception, "the speed 300.5 km/h is not in range 0 to 300");
-  EXPECT_THROW_MSG(CheckTNMSpeed(-0.5), Exception, "the speed -0.5 km/h is not in range 0 to 300");
+  EXPECT_THROW_MSG(CheckTNMSpeed(300.5), EParameterError, "The speed must be a number from 0 to 300 km/h, not 300.5");
+  EXPECT_THROW_MSG(CheckTNMSpeed(-0.5), EParameterError, "The speed must be a number from 0 to 300 km/h, not -0.5");
+  EXPECT_THROW_MSG(ParseTNMSpeed("-INF"), EParameterError, "The speed must be a number from 0 to 300 km/h, not -inf");
+  EXPECT_EQ(ParseTNMSpeed(" 1e2 "), 100.0);
 }
 
 }  // namespace
