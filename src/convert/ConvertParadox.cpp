@@ -480,7 +480,7 @@ bool DefineLibrary(TABSTable& table, std::int32_t libType, const std::vector<TPa
 }
 
 // Appends every record of the table to the open library table in one transaction: the defaults of the type,
-// then the cells of the fields the library has. Logs what the Part's conversion logs.
+// then the cells of the fields the library has. Logs each table, its missing fields and its errors.
 void FillLibrary(RecordStream& source, TMyTable& lib, TConvertedTable& r, const TConvertOptions& options,
                  TConversionView* View, Stage& stage, const std::function<void(const std::string&)>& log,
                  DigestFile& digests, std::vector<std::int32_t>& dropped) {

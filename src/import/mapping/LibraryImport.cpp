@@ -9,8 +9,8 @@
 #include "import/EImport2.h"
 #include "import/Impcnst.h"
 #include "import/NameAlreadyExists.h"
-#include "librarydb/Defaults.h"
 #include "librarydb/ElementBands.h"
+#include "librarydb/RecordRules.h"
 #include "librarydb/OVLibConst.h"
 #include "output/JsonWriter.h"
 
@@ -35,70 +35,6 @@ bool Importable(TFieldType t) {
     case ftCursor:
     case ftUnknown: return false;
     default: return true;
-  }
-}
-
-bool IsText(TFieldType t) {
-  return t == ftString || t == ftMemo || t == ftFmtMemo || t == ftFixedChar || t == ftWideString;
-}
-
-// Converts text to the field's type and stores it; false with a reason when it does not convert. The engine's
-// own refusals (a number outside the field's range) pass as exceptions.
-bool StoreValue(TField& field, const std::string& text, std::string& why) {
-  const TFieldType t = field.DataType();
-  if (IsText(t)) {
-    field.SetAsString(text);
-    return true;
-  }
-  const std::string v = Trim(text);
-  switch (t) {
-    case ftSmallint:
-    case ftInteger:
-    case ftWord:
-    case ftLargeint: {
-      std::int64_t i = 0;
-      double d = 0;
-      if (!TryStrToInt64(v, i) &&
-          !(TryStrToFloat(v, d, GlobalFormatSettings()) && d == std::trunc(d) && TryRoundToInt64(d, i))) {
-        why = "is not an integer";
-        return false;
-      }
-      field.SetAsLargeInt(i);
-      return true;
-    }
-    case ftFloat:
-    case ftCurrency:
-    case ftBCD: {
-      double d = 0;
-      if (!TryStrToFloat(v, d, GlobalFormatSettings()) || !std::isfinite(d)) {
-        why = "is not a number";
-        return false;
-      }
-      field.SetAsFloat(d);
-      return true;
-    }
-    case ftBoolean: {
-      const TImportTexts& texts = ImportTexts();
-      if (SameText(v, texts.strTrue) || SameText(v, "True") || v == "1" || SameText(v, "yes")) field.SetAsBoolean(true);
-      else if (SameText(v, texts.strFalse) || SameText(v, "False") || v == "0" || SameText(v, "no")) field.SetAsBoolean(false);
-      else {
-        why = "is not a Boolean";
-        return false;
-      }
-      return true;
-    }
-    case ftDate:
-    case ftTime:
-    case ftDateTime: {
-      double d = 0;
-      if (!TryStrToDateTime(v, d, GlobalFormatSettings()) && !TryISOToDateTime(v, d)) {
-        why = "is not a date";
-        return false;
-      }
-      field.SetAsDateTime(d);
-      return true;
-    }
-    default: why = "cannot be stored in this field"; return false;
   }
 }
 
@@ -138,7 +74,6 @@ public:
     form_.OnBeforeImport = [this](TExcelImportForm&) {
       result_.FirstLine = form_.ImportData.MinRow();
       result_.LastLine = form_.ImportData.MaxRow();
-      LinkBandFields();
       TakeLinks();
       CheckLinks();
       if (result_.LastLine >= result_.FirstLine) CreateLibrary();
@@ -177,8 +112,9 @@ private:
   // The fields of the layout (a new library) or of the file.
   void OfferFields() {
     TABSTable& table = lib_->Table();
+    // A band field is offered under its band ("Values8 (125 Hz)"), every other field under its name.
     auto offer = [&](const std::string& name, TFieldType type) {
-      if (Importable(type)) fields_.Add(name, name, type == ftMemo || type == ftFmtMemo);
+      if (Importable(type)) fields_.Add(name, FieldLabel(result_.LibType, name), type == ftMemo || type == ftFmtMemo);
     };
     if (table.AdvFieldDefs().Count() > 0) {
       for (int i = 0; i < table.AdvFieldDefs().Count(); ++i)
@@ -234,22 +170,47 @@ private:
   void Link() {
     for (const auto& [field, col] : options_.Maps) LinkOne(field, false, col);
     for (const auto& [field, text] : options_.Fixes) LinkOne(field, true, text);
-    if (options_.AutoLink) form_.AutoLinkButtonClick();
-    LinkBandFields();
+    if (options_.AutoLink) result_.AutoLink = AutoLink();
     if (form_.Links.Count() == 0)
       throw Exception(options_.AutoLink ? "No header text above the start line names a field of the library"
                                         : "Nothing is linked: give --map FIELD=COLUMN or --auto-link");
     TakeLinks();
   }
 
-  // Band fields of an element library: the record's band range and completeness follow from them (fields the
-  // user linked or fixed keep their links).
-  void LinkBandFields() {
-    std::vector<std::string> linked;
-    for (std::int32_t k = 0; k < form_.Links.Count(); ++k) linked.push_back(form_.Links[k].FieldName());
-    for (const auto& [field, text] : BandFieldsFor(result_.LibType, linked)) LinkOne(field, true, text);
+public:
+  // Auto Link: the dialog's own (a header text equal to a field's description), then a header text naming a
+  // field, for the columns still free. Says what it linked and which columns with a header it could not link.
+  TAutoLinkReport AutoLink() {
+    const std::size_t before = form_.LinkList.Items.size();
+    form_.AutoLinkButtonClick();
+    const std::int32_t lastCol = form_.ImportData.GetLastCol();
+    for (std::int32_t r = 1; r <= form_.ImportHeader.MaxRow(); ++r) {
+      for (std::int32_t c = 1; c <= lastCol; ++c) {
+        const std::string text = Trim(form_.ImportHeader.GetTextRC(c, r));
+        const std::string letter = form_.GetXLSColName(c);
+        if (text.empty() || form_.Links.XLSColInList(letter)) continue;
+        for (std::int32_t i = 0; i < fields_.Count(); ++i)
+          if (SameText(fields_[i].FieldName, text) && fields_[i].GetAvailable()) {
+            LinkOne(fields_[i].FieldName, false, letter);
+            break;
+          }
+      }
+    }
+    TAutoLinkReport report;
+    report.Linked.assign(form_.LinkList.Items.begin() + static_cast<std::ptrdiff_t>(before), form_.LinkList.Items.end());
+    for (std::int32_t c = 1; c <= lastCol; ++c) {
+      const std::string letter = form_.GetXLSColName(c);
+      if (form_.Links.XLSColInList(letter)) continue;
+      for (std::int32_t r = 1; r <= form_.ImportHeader.MaxRow(); ++r)
+        if (const std::string text = Trim(form_.ImportHeader.GetTextRC(c, r)); !text.empty()) {
+          report.Unlinked.push_back(letter + " (" + text + ")");
+          break;
+        }
+    }
+    return report;
   }
 
+private:
   void TakeLinks() {
     result_.Links = form_.LinkList.Items;
     linkedColumns_.clear();
@@ -293,9 +254,14 @@ private:
     TABSTable& table = lib_->Table();
     table.Open();
     if (!nameField_.empty()) table.SetIndexName(kNameIndex);
-    defaults_ = std::make_unique<TNewRecordDefaults>(table, result_.LibType);
-    // The fields of the list, looked up once (null: the look-up fails by name when a value arrives).
-    for (std::int32_t i = 0; i < fields_.Count(); ++i) targets_.push_back(table.FindField(fields_[i].FieldName));
+    writer_ = std::make_unique<TRecordWriter>(table, result_.LibType);
+    if (options_.DecimalSeparator != 0) {
+      FormatSettings settings = writer_->Settings();
+      settings.DecimalSeparator = options_.DecimalSeparator;
+      writer_->SetFormatSettings(settings);
+    }
+    // The fields of the list, looked up once.
+    for (std::int32_t i = 0; i < fields_.Count(); ++i) targets_.push_back(writer_->FieldIndex(fields_[i].FieldName));
     transaction_ = std::make_unique<TABSTransaction>(lib_->Database());
   }
 
@@ -332,9 +298,8 @@ private:
       return;
     }
     TABSTable& table = lib_->Table();
-    if (nameItem_ != nullptr) {
+    if (nameItem_ != nullptr && !Blank(nameItem_->Value)) {
       std::string name = nameItem_->Value;
-      if (Blank(name)) return Fail(row, ColumnOf(nameField_), nameField_, "the name is empty");  // rare: looked up
       bool store = false;
       try {
         store = CheckNameTwice(table, kNameIndex, name, action, dialogs_);
@@ -357,28 +322,28 @@ private:
       table.Append();
     }
     const bool isNew = table.State() == TDataSetState::dsInsert;
+    const double now = Now();
     std::string column, field;
     try {
-      if (isNew) defaults_->Apply(Now());
+      writer_->Begin(now);
       for (std::int32_t i = 0; i < fields_.Count(); ++i) {
         TFieldNameItem& item = fields_[i];
         if (item.UseCount == 0 || Blank(item.Value)) continue;
         field = item.FieldName;
         column = columns_[static_cast<std::size_t>(i)];
-        std::string why;
-        TField* target = targets_[static_cast<std::size_t>(i)];
-        if (!StoreValue(target ? *target : table.FieldByName(item.FieldName), item.Value, why)) {
-          table.Cancel();
-          return Fail(row, column, field, "\"" + item.Value + "\" " + why);
-        }
+        writer_->SetText(targets_[static_cast<std::size_t>(i)], item.Value);
       }
       column.clear();
       field.clear();
-      table.Post();
+      writer_->Post(now);
     } catch (const ETransactionLost&) {
       throw;  // SQLite gave the transaction up (a full disk): nothing is stored, and the run ends here
+    } catch (const EFieldValueError& e) {
+      // A value, or a rule of the record (an empty name): the field's column.
+      writer_->Cancel();
+      return Fail(row, ColumnOf(e.Field()), e.Field(), e.what());
     } catch (const std::exception& e) {
-      if (table.State() != TDataSetState::dsBrowse) table.Cancel();
+      writer_->Cancel();
       return Fail(row, column, field, e.what());
     }
     ++(isNew ? result_.Added : result_.Overwritten);
@@ -399,8 +364,8 @@ private:
   TFieldNameItem* nameItem_ = nullptr;
   std::vector<std::int32_t> linkedColumns_;  // grid columns of the column links
   std::vector<std::string> columns_;         // per field: the letter of its first column link
-  std::unique_ptr<TNewRecordDefaults> defaults_;
-  std::vector<TField*> targets_;
+  std::unique_ptr<TRecordWriter> writer_;
+  std::vector<int> targets_;  // per field of the list: its index in the table
   std::unique_ptr<TABSTransaction> transaction_;
   std::int32_t line_ = 0;
 };
@@ -429,13 +394,38 @@ TLibraryImport::TLibraryImport(const TLibraryImportOptions& Options, TImportDial
 }
 TLibraryImport::~TLibraryImport() = default;
 TExcelImportForm& TLibraryImport::Form() { return impl_->Form(); }
+TAutoLinkReport TLibraryImport::AutoLink() { return impl_->AutoLink(); }
 TLibraryImportResult TLibraryImport::Run() { return impl_->StartImport(); }
+
+std::string AutoLinkText(const TAutoLinkReport& r) {
+  constexpr std::size_t kNamed = 4;  // the link list shows them all; the message names the first few
+  if (r.Linked.empty()) {
+    std::string text = "Auto Link linked no column: no header text above the start line names a field";
+    for (std::size_t i = 0; i < r.Unlinked.size(); ++i) text += (i > 0 ? ", " : " (columns: ") + r.Unlinked[i];
+    return r.Unlinked.empty() ? text : text + ")";
+  }
+  std::string text = Format("Auto Link linked %d column%s: ", static_cast<int>(r.Linked.size()),
+                            r.Linked.size() == 1 ? "" : "s");
+  for (std::size_t i = 0; i < r.Linked.size() && i < kNamed; ++i) text += (i > 0 ? ", " : "") + r.Linked[i];
+  if (r.Linked.size() > kNamed) text += Format(" and %d more", static_cast<int>(r.Linked.size() - kNamed));
+  for (std::size_t i = 0; i < r.Unlinked.size(); ++i) text += (i > 0 ? ", " : "; no field for ") + r.Unlinked[i];
+  return text;
+}
 
 void WriteImportReport(std::ostream& out, const TLibraryImportResult& r, const TLibraryImportOptions& o) {
   JsonWriter json(out, JsonWriter::Layout::Indented);
   const char* typeName = r.LibType >= 0 ? LibTypeConstantName(r.LibType) : nullptr;
   json.BeginObject()
       .Member("added", r.Added)
+      .Key("auto_link")
+      .BeginObject()
+      .Key("linked")
+      .BeginArray();
+  for (const auto& l : r.AutoLink.Linked) json.String(l);
+  json.EndArray().Key("unlinked").BeginArray();
+  for (const auto& u : r.AutoLink.Unlinked) json.String(u);
+  json.EndArray()
+      .EndObject()
       .Member("cancelled", r.Cancelled)
       .Member("committed", r.Committed)
       .Member("created", r.Created && r.Committed)

@@ -21,17 +21,16 @@
 //   refuses, fails alone and is reported with its line, column and field; the others are stored. A run that
 //   is cancelled (the name question answered Cancel) or interrupted (Options::Interrupted) or a dry run
 //   stores nothing, and a library file the run created is removed again.
-// - An element library (emission, absorption, transmission, attenuation) whose band fields "Values<n>" are
-//   linked gets "Lower", "Upper", "Terz" and "Komplett" as fixed texts that match those fields
-//   (BandFieldsFor, librarydb/ElementBands.h): octave centres alone make an octave record, anything else a
-//   third-octave one, complete when no band inside the range is missing. A field the caller links or fixes
-//   keeps the caller's value. The derived texts appear among the result's Links.
+// - Every line is stored through the record rules (TRecordWriter, librarydb/RecordRules.h), as the other front
+//   ends store records: each linked cell is read as a value of its field's kind with the run's format settings
+//   (a number with DecimalSeparator), names are checked, an element library's "Terz", "Lower", "Upper" and
+//   "Komplett" follow from the band values the record holds unless they are linked or fixed, and
+//   "LastChangeDateTime" is the time of the import unless it is linked. A value the rules refuse fails its line
+//   with the rules' message.
 // - A cell of only blanks counts as empty. An empty cell leaves its field as it is: the type's default in a
-//   new record, the old value in an overwritten one. A line whose linked cells are all empty is skipped and
-//   counted (EmptyLines), neither stored nor failed. A value that does not convert is never stored as zero.
-// - Integers accept an integral number text ("12", "12.0"; "2.5" is refused); Booleans "True"/"False" (the
-//   wizard texts), "1"/"0", "yes"/"no" in any case; dates the process short date (with or without long time)
-//   or ISO 8601.
+//   new record (a band's default is "no value", so a record with an empty band cell is not complete), the old
+//   value in an overwritten one. A line whose linked cells are all empty is skipped and counted (EmptyLines),
+//   neither stored nor failed. A value that does not convert is never stored as zero.
 #pragma once
 
 #include <cstdint>
@@ -57,6 +56,7 @@ struct TLibraryImportOptions {
   std::int32_t StopLine = 0;   // last data line; 0 = to the end
   bool DryRun = false;
   std::int32_t TextCodePage = 1252;  // text files that are neither UTF-8 nor marked by a byte order mark
+  char DecimalSeparator = 0;         // of the numbers in the file; 0: the process format settings
   std::function<bool()> Interrupted;                              // asked once per line
   std::function<void(std::int32_t done, std::int32_t total)> Progress;  // after every line
 };
@@ -67,6 +67,15 @@ struct TImportRowError {
   std::string Field;
   std::string Message;
 };
+
+// What Auto Link did: the links it made (as the link list shows them) and the columns with a header text it
+// could not link ("E (Colour)").
+struct TAutoLinkReport {
+  std::vector<std::string> Linked;
+  std::vector<std::string> Unlinked;
+};
+// "Auto Link linked 3 columns: ElementName <- A, ...; no field for E (Colour)", or that it linked nothing.
+std::string AutoLinkText(const TAutoLinkReport& Report);
 
 struct TLibraryImportResult {
   std::int32_t LibType = -1;
@@ -81,6 +90,7 @@ struct TLibraryImportResult {
   std::int32_t Added = 0, Overwritten = 0, Skipped = 0, Failed = 0;
   std::int32_t EmptyLines = 0;  // lines whose linked cells are all empty
   std::vector<std::string> Links;  // GetLinkStr of each link
+  TAutoLinkReport AutoLink;        // with Options.AutoLink
   std::vector<TImportRowError> Errors;
   std::string Error;  // why the run could not start, for a report written all the same (set by the caller)
 };
@@ -104,6 +114,8 @@ public:
   TLibraryImport& operator=(const TLibraryImport&) = delete;
 
   TExcelImportForm& Form();
+  // The dialog's "Auto Link" as the import runs it (see TAutoLinkReport).
+  TAutoLinkReport AutoLink();
   TLibraryImportResult Run();
 
   class Impl;
