@@ -35,13 +35,23 @@ py::object Values(const std::vector<double>& values) {
   return py::cast(values);
 }
 
+// A number as a float, as float() takes it: an int too large for a float raises OverflowError, anything that
+// is no number TypeError.
+double Number(const py::handle& value) {
+  if (!PyNumber_Check(value.ptr()) || PyUnicode_Check(value.ptr()))
+    throw py::type_error("a number is expected, not " + std::string(Py_TYPE(value.ptr())->tp_name));
+  const double d = PyFloat_AsDouble(value.ptr());
+  if (d == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+  return d;
+}
+
 std::vector<double> Numbers(const py::handle& values) {
   std::vector<double> out;
   if (PyNumber_Check(values.ptr()) && !PySequence_Check(values.ptr())) {
-    out.push_back(values.cast<double>());
+    out.push_back(Number(values));
     return out;
   }
-  for (const py::handle item : py::iter(values)) out.push_back(item.cast<double>());
+  for (const py::handle item : py::iter(values)) out.push_back(Number(item));
   return out;
 }
 
@@ -50,47 +60,46 @@ std::uint16_t Frequency(double hz) {
   return static_cast<std::uint16_t>(std::lround(hz));
 }
 
-py::object Weighting(const py::handle& freqs, const std::string& filter) {
-  if (filter.size() != 1) throw py::value_error("the weighting is one of 'A', 'B', 'C', 'D' or ' ', not '" + filter + "'");
+py::object Weighting(const py::handle& freqs, const py::handle& filterArg) {
+  if (!PyUnicode_Check(filterArg.ptr())) throw py::type_error("the weighting is a str: 'A', 'B', 'C', 'D' or 'Z'");
+  const char filter = ParseWeighting(Utf8(filterArg));
   std::vector<double> out;
-  for (double hz : Numbers(freqs)) out.push_back(FloatAsDecimal(dBFilterDifferenz(filter[0], Frequency(hz))));
+  for (double hz : Numbers(freqs)) out.push_back(FloatAsDecimal(dBFilterDifferenz(filter, Frequency(hz))) + 0.0);
   if (PyNumber_Check(freqs.ptr()) && !PySequence_Check(freqs.ptr())) return py::float_(out.front());
   return Values(out);
 }
 
-TBaseVehType Vehicle(const std::string& name) {
-  static const std::map<std::string, TBaseVehType> names{
-      {"auto", vtAu}, {"mt", vtMT}, {"ht", vtHT}, {"bus", vtBus}, {"mc", vtMC}};
-  const auto it = names.find(name);
-  if (it == names.end()) throw py::value_error("unknown vehicle '" + name + "' (auto, mt, ht, bus or mc)");
-  return it->second;
+// The centre frequencies of bands as Python numbers: 31.5 for the band the grid lists as 31 Hz.
+py::tuple Centres(const std::vector<std::uint16_t>& hz) {
+  py::tuple out(hz.size());
+  for (std::size_t i = 0; i < hz.size(); ++i)
+    out[i] = hz[i] == 31 ? py::object(py::float_(BandCentreHz(hz[i]))) : py::object(py::int_(hz[i]));
+  return out;
 }
 
-TPavementType Pavement(const std::string& name) {
-  static const std::map<std::string, TPavementType> names{
-      {"avg", ptAvg}, {"dgac", ptDGAC}, {"ogac", ptOGAC}, {"pcc", ptPCC}};
-  const auto it = names.find(name);
-  if (it == names.end()) throw py::value_error("unknown pavement '" + name + "' (avg, dgac, ogac or pcc)");
-  return it->second;
+std::string Text(const py::handle& value, const char* what) {
+  if (!PyUnicode_Check(value.ptr()))
+    throw py::type_error(std::string(what) + " is a str, not " + Py_TYPE(value.ptr())->tp_name);
+  return Utf8(value);
 }
 
 }  // namespace
 
 void RegisterAcoustics(py::module_& m) {
-  std::vector<int> octaves, thirds, tnmBands;
+  std::vector<std::uint16_t> octaves, thirds, tnmBands;
   for (int k = 1; k <= 10; ++k) octaves.push_back(oktaven[k]);
   for (int k = 1; k <= 30; ++k) thirds.push_back(terzen[k]);
   for (int k = 0; k < kTNMBandCount; ++k) tnmBands.push_back(terzen[k + 4]);
-  m.attr("OCTAVE_BANDS") = py::tuple(py::cast(octaves));
-  m.attr("THIRD_OCTAVE_BANDS") = py::tuple(py::cast(thirds));
-  m.attr("TNM_BANDS") = py::tuple(py::cast(tnmBands));
+  m.attr("OCTAVE_BANDS") = Centres(octaves);
+  m.attr("THIRD_OCTAVE_BANDS") = Centres(thirds);
+  m.attr("TNM_BANDS") = Centres(tnmBands);
   m.attr("Spectrum") = py::module_::import("collections").attr("namedtuple")(
       "Spectrum", py::make_tuple("name", "kind", "bands", "values", "single_value"), py::arg("module") = "veziru");
 
   m.def("weighting", &Weighting, py::arg("freqs"), py::arg("filter") = "A",
-        "The correction in dB of a frequency weighting ('A', 'B', 'C', 'D'; ' ' for none) for the third-octave\n"
+        "The correction in dB of a frequency weighting ('A', 'B', 'C', 'D'; 'Z' for none) for the third-octave\n"
         "band of each frequency in Hz. A number gives a float, a sequence an array (a list without numpy).");
-  m.def("a_weighting", [](const py::handle& freqs) { return Weighting(freqs, "A"); }, py::arg("freqs"),
+  m.def("a_weighting", [](const py::handle& freqs) { return Weighting(freqs, py::str("A")); }, py::arg("freqs"),
         "The A-weighting correction in dB for the third-octave band of each frequency in Hz.");
   m.def("energetic_sum", [](const py::handle& levels) {
         double energy = 0;
@@ -117,21 +126,16 @@ void RegisterAcoustics(py::module_& m) {
         const std::uint16_t centre = OctaveCenterFreq(Frequency(hz), index);
         return py::make_tuple(index, centre);
       }, py::arg("freq"), "(band number 1..10, centre frequency in Hz) of the octave band holding freq.");
-  m.def("tnm", [](const py::object& vehicle, const std::string& pavement, const py::object& speedArg,
+  m.def("tnm", [](const py::object& vehicle, const py::object& pavement, const py::object& speedArg,
                   bool fullThrottle, const py::object& library, const py::object& record) {
         if (speedArg.is_none()) throw py::type_error("tnm() needs the speed in km/h");
         if (PyBool_Check(speedArg.ptr())) throw py::type_error("the speed is a number of km/h, not a bool");
-        const double speed = speedArg.cast<double>();
-        try {
-          CheckTNMSpeed(speed);
-        } catch (const Exception& e) {
-          throw py::value_error(e.what());
-        }
         TTNMRequest request;
-        if (!vehicle.is_none()) request.Vehicle = Vehicle(vehicle.cast<std::string>());
-        request.Pavement = Pavement(pavement);
+        request.SpeedKmh = Number(speedArg);
+        CheckTNMSpeed(request.SpeedKmh);
+        if (!vehicle.is_none()) request.Vehicle = ParseTNMVehicle(Text(vehicle, "the vehicle"));
+        request.Pavement = ParseTNMPavement(Text(pavement, "the pavement"));
         request.FullThrottle = fullThrottle ? ftYes : ftNo;
-        request.SpeedKmh = speed;
         if (library.is_none() != record.is_none())
           throw py::type_error("library and record are given together, or neither");
         if (!library.is_none()) {
@@ -139,7 +143,11 @@ void RegisterAcoustics(py::module_& m) {
           CheckFile(request.Library);
           if (PyBool_Check(record.ptr()) || !PyLong_Check(record.ptr()))
             throw py::type_error("record is the record number (an int)");
-          request.Record = record.cast<std::int32_t>();
+          int overflow = 0;
+          const long long nr = PyLong_AsLongLongAndOverflow(record.ptr(), &overflow);
+          if (overflow != 0 || nr < INT32_MIN || nr > INT32_MAX)
+            throw py::value_error("no record has the number " + py::str(record).cast<std::string>());
+          request.Record = static_cast<std::int32_t>(nr);
         } else if (!request.Vehicle) {
           throw py::type_error("give a vehicle, or a TNM vehicle library with a record");
         }
@@ -156,17 +164,17 @@ void RegisterAcoustics(py::module_& m) {
         CheckFile(path);
         const TElementSpectrum read = ReadElementSpectrum(record, path, clamp);
         const TSpectrum& s = read.Spectrum;
-        std::vector<int> bands;
+        std::vector<std::uint16_t> bands;
         for (int i = 1; i <= s.Count; ++i) bands.push_back(s.GetFreq(static_cast<std::uint8_t>(i)));
         py::object type = py::module_::import("veziru").attr("Spectrum");
         return type(TextObjectOf(read.ElementName), s.Kind == 'T' ? "third-octave" : "octave",
-                    py::tuple(py::cast(bands)), Values(Decimals(s.Values)),
+                    Centres(bands), Values(Decimals(s.Values)),
                     static_cast<double>(FloatAsDecimal(read.SingleValue)));
       }, py::arg("library"), py::arg("record"), py::arg("clamp") = false,
       "The spectrum of record `record` (its Eintrag) of an element library, as `vezi spectrum` reads it: only the\n"
       "bands from Lower to Upper of a record marked complete. Spectrum(name, kind, bands, values, single_value):\n"
-      "kind 'third-octave' or 'octave', bands the centre frequencies in Hz (31 for 31.5). clamp limits every\n"
-      "value to 0..0.999 (coefficients).");
+      "kind 'third-octave' or 'octave', bands the centre frequencies in Hz (31.5 for the 31.5 Hz band). clamp\n"
+      "limits every value to 0..0.999 (coefficients).");
 }
 
 }  // namespace vez::python

@@ -18,6 +18,7 @@
 
 #include "core/Variant.h"
 #include "librarydb/Absmain.h"
+#include "librarydb/RecordRules.h"
 
 namespace vez::python {
 
@@ -38,11 +39,15 @@ py::object TextObjectOf(const std::string& text);
 // A Python value as a library value (None, bool, int, float, str, bytes, date, time, datetime).
 Variant ToVariant(const py::handle& value);
 
-// A Python value for a field, checked against the field's type: a bool is no number and a number no bool
-// (ValueError), a float for a whole-number field must be whole (ValueError), NaN and infinities are refused
-// (ValueError: None stores no value), an int beyond 64 bits raises OverflowError, a text longer than the field
-// raises ValueError unless truncate is set (then it is cut to the field's size). Messages name the field.
-Variant FieldValue(const TField& field, const py::handle& value, bool truncate);
+// A str as UTF-8; a str that is no Unicode text (a lone surrogate) raises UnicodeEncodeError.
+std::string Utf8(const py::handle& text);
+
+// Sets a field of the record being written from a Python value, under the record rules every front end shares
+// (librarydb/RecordRules.h): None, NaN (pandas' "no value"), NaT and NA store no value; bool, int, float, str,
+// bytes, date, time, datetime and numpy scalars go to the rules as they are; an int beyond 64 bits is refused
+// as out of range. Refusals are EFieldValueError, which the module raises as ValueError (OverflowError for a
+// whole number out of range, veziru.ConvertError for a text that is no value of the field's kind).
+void SetFieldValue(TRecordWriter& writer, int field, const py::handle& value, bool truncate);
 
 // The exception classes of the module.
 PyObject* ErrorClass();

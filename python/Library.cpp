@@ -31,6 +31,7 @@
 #include "librarydb/Defaults.h"
 #include "librarydb/Layouts.h"
 #include "librarydb/OVLibConst.h"
+#include "librarydb/RecordRules.h"
 #include "output/ValueText.h"
 
 namespace vez::python {
@@ -188,6 +189,7 @@ public:
 
   void Close() noexcept {
     std::lock_guard<std::mutex> lock(mutex_);
+    writer_.reset();
     statement_.reset();
     rangeStatement_.reset();
     raw_.reset();
@@ -451,49 +453,47 @@ public:
     for (std::int64_t i = 0; i < position && !t.Eof(); ++i) t.Next();
   }
 
+  // The writer of records under the record rules, bound to the open table on first use.
+  TRecordWriter& Writer() {
+    if (!writer_) writer_ = std::make_unique<TRecordWriter>(Table(), libType_);
+    return *writer_;
+  }
+
   void SetValues(const py::dict& values, bool truncate) {
-    TABSTable& t = Table();
+    TRecordWriter& w = Writer();
     for (const auto& [key, value] : values) {
-      const std::string name = py::str(key);
-      TField& field = t.FieldByName(name);
-      const Variant v = FieldValue(field, value, truncate);
-      try {
-        field.SetValue(v);
-      } catch (const EConvertError& e) {
-        // The engine's conversion of a text names the value; the field is named here.
-        throw EConvertError("field '" + field.FieldName() + "': " + e.what());
-      }
+      if (!PyUnicode_Check(key.ptr()))
+        throw py::type_error("field names are str, not " + std::string(Py_TYPE(key.ptr())->tp_name));
+      SetFieldValue(w, w.FieldIndex(Utf8(key)), value, truncate);
     }
   }
 
-  // Posts the record being edited; a failure drops the change and reaches the caller.
-  template <typename Fn>
-  void Change(Fn&& fill) {
-    TABSTable& t = Table();
+  // Sets the values of the record being written and posts it; a failure drops the change and reaches the
+  // caller.
+  void Store(const py::dict& values, bool truncate) {
+    TRecordWriter& w = Writer();
     try {
-      fill();
-      t.Post();
+      SetValues(values, truncate);
     } catch (...) {
-      if (t.State() == TDataSetState::dsInsert || t.State() == TDataSetState::dsEdit) t.Cancel();
+      w.Cancel();
       throw;
     }
+    w.Post(Now());
   }
 
-  void Append(const py::dict& values, bool truncate) {
-    Change([&] {
-      TABSTable& t = Table();
-      t.Append();
-      if (libType_ >= 0 && HasNewRecordDefaults(libType_)) OnNewRecord(t, libType_, false);
-      SetValues(values, truncate);
-    });
+  // The new record's number ("Eintrag"), or its position in a library without numbers.
+  py::int_ Append(const py::dict& values, bool truncate) {
+    TRecordWriter& w = Writer();
+    w.Append(Now());
+    Store(values, truncate);
+    if (w.Number()) return py::int_(*w.Number());
+    return py::int_(Count() - 1);
   }
 
   void Edit(const py::handle& position, const py::dict& values, bool truncate) {
     MoveTo(Position(position));
-    Change([&] {
-      Table().Edit();
-      SetValues(values, truncate);
-    });
+    Writer().Edit();
+    Store(values, truncate);
   }
 
   void Delete(const py::handle& position) {
@@ -506,7 +506,8 @@ public:
   std::int64_t Position(const py::handle& position) {
     if (PyBool_Check(position.ptr()) || !PyIndex_Check(position.ptr()))
       throw py::type_error("a record position is an int, not " + std::string(Py_TYPE(position.ptr())->tp_name));
-    const std::int64_t p = py::reinterpret_borrow<py::int_>(PyNumber_Index(position.ptr())).cast<std::int64_t>();
+    const Py_ssize_t p = PyNumber_AsSsize_t(position.ptr(), PyExc_IndexError);
+    if (p == -1 && PyErr_Occurred()) throw py::error_already_set();
     const std::int32_t count = Count();
     if (p < 0 || p >= count) {
       throw py::index_error("record position " + std::to_string(p) + " is outside 0.." + std::to_string(count - 1) +
@@ -582,6 +583,7 @@ private:
   std::unique_ptr<sqlite3_stmt, StatementFinalizer> rangeStatement_;
   std::string key_, selectSql_;
   bool fastFailed_ = false;
+  std::unique_ptr<TRecordWriter> writer_;  // after table_: goes first
 };
 
 // The object of a cell, as the records give it.
@@ -894,10 +896,14 @@ void RegisterLibrary(py::module_& m) {
         }
         if (PyBool_Check(index.ptr()) || !PyIndex_Check(index.ptr()))
           throw py::type_error("library indices are ints or slices, not " + std::string(Py_TYPE(index.ptr())->tp_name));
-        return l.Item(py::reinterpret_steal<py::int_>(PyNumber_Index(index.ptr())).cast<std::int64_t>());
+        const Py_ssize_t i = PyNumber_AsSsize_t(index.ptr(), PyExc_IndexError);  // as a list: IndexError
+        if (i == -1 && PyErr_Occurred()) throw py::error_already_set();
+        return l.Item(i);
       }, py::arg("index"), "lib[i]: the record at position i (from the end when negative); lib[a:b]: a list.")
       .def("append", &Library::Append, py::arg("values") = py::dict(), py::arg("truncate") = false,
-           "Adds a record: the defaults of the library type, then the given field values.")
+           "Adds a record: the defaults of the library type, then the given field values, under the record rules\n"
+           "of every front end. Returns the new record's number (its Eintrag), or its position in a library whose\n"
+           "records have no numbers.")
       .def("edit", &Library::Edit, py::arg("position"), py::arg("values"), py::arg("truncate") = false,
            "Changes fields of the record at a position (0-based, iteration order).")
       .def("delete", &Library::Delete, py::arg("position"), "Deletes the record at a position.")

@@ -3,6 +3,7 @@
 
 #include "Bindings.h"
 #include "core/Exceptions.h"
+#include "librarydb/RecordRules.h"
 #include "core/Version.h"
 
 namespace vez::python {
@@ -70,6 +71,14 @@ PYBIND11_MODULE(veziru, m) {
       if (p) std::rethrow_exception(p);
     } catch (const vez::EDatabaseError& e) {
       SetError(g_databaseError, e.what());
+    } catch (const vez::EFieldValueError& e) {
+      const vez::TValueFault fault = e.Fault();
+      SetError(fault == vez::TValueFault::NotConvertible ? g_convertError
+               : fault == vez::TValueFault::OutOfRange  ? PyExc_OverflowError
+                                                         : PyExc_ValueError,
+               e.what());
+    } catch (const vez::EParameterError& e) {
+      SetError(PyExc_ValueError, e.what());
     } catch (const vez::EConvertError& e) {
       SetError(g_convertError, e.what());
     } catch (const vez::EInOutError& e) {

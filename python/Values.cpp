@@ -13,6 +13,7 @@
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
+#include "librarydb/RecordRules.h"
 #include "output/ValueText.h"
 
 namespace vez::python {
@@ -91,7 +92,7 @@ Variant ToVariant(const py::handle& value) {
     return Variant(v);
   }
   if (PyFloat_Check(o)) return Variant(PyFloat_AsDouble(o));
-  if (PyUnicode_Check(o)) return Variant(value.cast<std::string>());
+  if (PyUnicode_Check(o)) return Variant(Utf8(value));
   if (PyBytes_Check(o) || PyByteArray_Check(o)) return Variant(std::string(py::bytes(value.cast<py::bytes>())));
   if (DateTimeApiReady()) {
     if (PyDateTime_Check(o)) {
@@ -154,106 +155,44 @@ void CheckFolder(const std::string& path) {
   if (!S_ISDIR(st.st_mode)) RaiseOSError(ENOTDIR, path);
 }
 
+std::string Utf8(const py::handle& text) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+  if (data == nullptr) throw py::error_already_set();  // a lone surrogate: UnicodeEncodeError, a ValueError
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
 namespace {
 
-[[noreturn]] void FieldError(PyObject* type, const TField& field, const std::string& what) {
-  const py::object message = py::reinterpret_steal<py::object>(TextObject("field '" + field.FieldName() + "': " + what));
-  PyErr_SetObject(type, message.ptr());
-  throw py::error_already_set();
-}
-
-std::string Repr(const py::handle& value) { return py::repr(value).cast<std::string>(); }
-
-// A Python int as a 64-bit integer; OverflowError naming the field beyond that.
-long long WholeNumber(const TField& field, const py::handle& value) {
-  int overflow = 0;
-  const long long v = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
-  if (overflow != 0) FieldError(PyExc_OverflowError, field, Repr(value) + " does not fit into 64 bits");
-  if (v == -1 && PyErr_Occurred()) throw py::error_already_set();
-  return v;
-}
-
-// The number of characters of UTF-8 text, and the text cut to `size` characters.
-std::size_t Utf8Length(std::string_view text) {
-  std::size_t n = 0;
-  for (char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return n;
-}
-
-std::string Utf8Prefix(const std::string& text, std::size_t chars) {
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && n++ == chars) return text.substr(0, i);
-  }
-  return text;
+// pandas' markers of a missing value: NaT (a datetime that is no date) and NA.
+bool IsMissingMarker(PyObject* o) {
+  const std::string_view name = Py_TYPE(o)->tp_name;
+  return name == "NaTType" || name == "NAType";
 }
 
 }  // namespace
 
-Variant FieldValue(const TField& field, const py::handle& value, bool truncate) {
+void SetFieldValue(TRecordWriter& writer, int field, const py::handle& value, bool truncate) {
   PyObject* o = value.ptr();
-  if (o == Py_None) return Variant::Null();
+  if (o == Py_None || IsMissingMarker(o)) return writer.Set(field, Variant::Null());
+  if (PyBool_Check(o)) return writer.Set(field, Variant(o == Py_True));
+  if (PyLong_Check(o)) {
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
+    if (v == -1 && PyErr_Occurred()) throw py::error_already_set();
+    if (overflow != 0) return writer.SetWholeNumber(field, py::str(value).cast<std::string>());
+    return writer.Set(field, Variant(v));
+  }
+  if (PyFloat_Check(o)) {
+    const double d = PyFloat_AsDouble(o);
+    // NaN is how pandas writes "no value".
+    return writer.Set(field, std::isnan(d) ? Variant::Null() : Variant(d));
+  }
+  if (PyUnicode_Check(o)) return writer.Set(field, Variant(Utf8(value)), truncate);
   // numpy scalars arrive as their Python values.
-  if (!PyBool_Check(o) && !PyLong_Check(o) && !PyFloat_Check(o) && PyObject_HasAttrString(o, "item") &&
-      PyObject_HasAttrString(o, "dtype"))
-    return FieldValue(field, value.attr("item")(), truncate);
-  const bool number = PyLong_Check(o) || PyFloat_Check(o);
-  const ValueStyle style = ValueStyleOf(field.DataType());
-  if (PyUnicode_Check(o) && (style == ValueStyle::Integer || style == ValueStyle::Float)) {
-    // A text for a number field: converted when it is one, with '.' as the decimal point.
-    double d = 0;
-    const std::string text = value.cast<std::string>();
-    if (!TryStrToFloat(Trim(text), d, FormatSettings{}) || !std::isfinite(d))
-      throw EConvertError("field '" + field.FieldName() + "': '" + text + "' is not a number");
-    return FieldValue(field, py::float_(d), truncate);
-  }
-  switch (style) {
-    case ValueStyle::Integer:
-      if (PyBool_Check(o)) FieldError(PyExc_ValueError, field, "takes a whole number, not " + Repr(value));
-      if (PyLong_Check(o)) return Variant(WholeNumber(field, value));
-      if (PyFloat_Check(o)) {
-        const double d = PyFloat_AsDouble(o);
-        if (!std::isfinite(d)) FieldError(PyExc_ValueError, field, Repr(value) + " is not a number to store (None stores no value)");
-        if (d != std::trunc(d)) FieldError(PyExc_ValueError, field, "takes a whole number, not " + Repr(value));
-        if (std::fabs(d) >= 9.2e18) FieldError(PyExc_OverflowError, field, Repr(value) + " does not fit into 64 bits");
-        return Variant(static_cast<long long>(d));
-      }
-      break;
-    case ValueStyle::Float:
-      if (PyBool_Check(o)) FieldError(PyExc_ValueError, field, "takes a number, not " + Repr(value));
-      if (number) {
-        const double d = PyFloat_AsDouble(o);
-        if (d == -1.0 && PyErr_Occurred()) {
-          PyErr_Clear();
-          FieldError(PyExc_OverflowError, field, Repr(value) + " is too large for a double");
-        }
-        if (!std::isfinite(d)) FieldError(PyExc_ValueError, field, Repr(value) + " is not a number to store (None stores no value)");
-        return Variant(d);
-      }
-      break;
-    case ValueStyle::Boolean:
-      if (PyBool_Check(o)) return Variant(o == Py_True);
-      if (number) FieldError(PyExc_ValueError, field, "takes True or False, not " + Repr(value));
-      break;
-    case ValueStyle::Text:
-      if (PyUnicode_Check(o)) {
-        std::string text = value.cast<std::string>();
-        const TFieldType t = field.DataType();
-        const bool sized = field.Size() > 0 && t != ftMemo && t != ftFmtMemo;
-        if (sized && Utf8Length(text) > static_cast<std::size_t>(field.Size())) {
-          if (!truncate) {
-            FieldError(PyExc_ValueError, field,
-                       "holds at most " + std::to_string(field.Size()) + " characters, the text has " +
-                           std::to_string(Utf8Length(text)) + " (truncate=True cuts it)");
-          }
-          text = Utf8Prefix(text, static_cast<std::size_t>(field.Size()));
-        }
-        return Variant(std::move(text));
-      }
-      break;
-    default: break;
-  }
-  return ToVariant(value);
+  if (PyObject_HasAttrString(o, "item") && PyObject_HasAttrString(o, "dtype"))
+    return SetFieldValue(writer, field, value.attr("item")(), truncate);
+  writer.Set(field, ToVariant(value), truncate);
 }
 
 py::object DataFrame(const py::list& records, const py::list& columns) {

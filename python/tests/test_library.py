@@ -61,7 +61,7 @@ def test_failures_raise_the_library_exceptions(tmp_path):
     lib = veziru.create_library(0, str(tmp_path))
     expect_error(veziru.Error, "'%s' already exists; it is left as it is" % lib.path,
                  veziru.create_library, "ltEmis", str(tmp_path))
-    expect_error(veziru.DatabaseError, "Field 'Nope' not found", lib.append, {"Nope": 1})
+    expect_error(ValueError, 'The library has no field "Nope"', lib.append, {"Nope": 1})
     with pytest.raises(veziru.ConvertError):
         lib.append({"Values1": "not a number"})
     with pytest.raises(TypeError):
