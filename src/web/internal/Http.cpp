@@ -91,18 +91,26 @@ void ReplyError(httplib::Response& res, int status, const std::string& message) 
 }
 
 THandler TRoutes::Guard(THandler handler) {
-  return [handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
+  // The library names files by their full paths; a page names them from the served folder.
+  const std::string root = context_.Folder.Root().string() + "/";
+  const auto shown = [root](std::string message) {
+    for (std::size_t at; (at = message.find(root)) != std::string::npos;) message.erase(at, root.size());
+    return message;
+  };
+  return [handler = std::move(handler), shown](const httplib::Request& req, httplib::Response& res) {
     try {
       handler(req, res);
     } catch (const EHttpError& e) {
-      ReplyError(res, e.Status(), e.what());
+      ReplyError(res, e.Status(), shown(e.what()));
+    } catch (const EParameterError& e) {
+      ReplyError(res, 400, e.what());  // a parameter out of its range: the library's message
     } catch (const Exception& e) {
       // The library refused: its message, nothing changed (every change runs in a transaction).
-      ReplyError(res, 422, e.what());
+      ReplyError(res, 422, shown(e.what()));
     } catch (const std::bad_alloc&) {
       ReplyError(res, 507, "Not enough memory for this request");
     } catch (const std::exception& e) {
-      ReplyError(res, 500, e.what());
+      ReplyError(res, 500, shown(e.what()));
     }
   };
 }

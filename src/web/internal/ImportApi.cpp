@@ -153,6 +153,14 @@ public:
     fn(import_->Form());
   }
 
+  // "Auto Link" as every front end runs it; what it linked, or could not, is the dialog's message.
+  void AutoLink() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (state_ != TState::Editing) throw EHttpError(409, "The import has started; the dialog cannot be changed now");
+    messages_.clear();
+    messages_.push_back(AutoLinkText(import_->AutoLink()));
+  }
+
   // Runs the link dialog for link `index` (-1 a new one) with a script, and writes what it showed.
   void LinkDialog(JsonWriter& json, std::int32_t index, std::function<void(TSelectColForm&)> script) {
     Edit([&](TExcelImportForm& form) {
@@ -427,12 +435,12 @@ void RegisterImportRoutes(TRoutes& routes) {
     const Json body = Body(req);
     const auto session = SessionOf(c, body);
     const std::string op = StringMember(body, "op");
-    session->Edit([&](TExcelImportForm& f) {
+    if (op == "auto_link") session->AutoLink();
+    else session->Edit([&](TExcelImportForm& f) {
       if (op == "start_line") f.SetStartLine(static_cast<std::int32_t>(IntMember(body, "value", 1, 30000)));
       else if (op == "stop_line") f.SetStopLine(static_cast<std::int32_t>(IntMember(body, "value", 1, 30000)));
       else if (op == "stop_checked") f.SetStopChecked(BoolMember(body, "checked"));
       else if (op == "clear") f.ClearButtonClick();
-      else if (op == "auto_link") f.AutoLinkButtonClick();
       else if (op == "delete_link") {
         if (f.LinkList.Items.empty()) throw EHttpError(400, "There is no link to delete");
         const auto index = static_cast<std::int32_t>(

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "librarydb/Absmain.h"
+#include "librarydb/RecordRules.h"
 #include "web/internal/Http.h"
 
 namespace vez::web {
@@ -41,8 +42,9 @@ private:
 std::string RecordVersion(TDataSet& table);
 // {"key": bookmark, "version": ..., "values": {field: value, ...}} of the current record.
 void WriteRecord(JsonWriter& json, TDataSet& table);
-// Stores a JSON value into a field of a record in edit or insert state; 400 when the kind does not fit the
-// field, the engine's error (422) when the value does not.
-void StoreJson(TField& field, const Json& value);
+// Sets a field of the record being written from a JSON value: null stores no value, a text is read as a person
+// typed it (so no text goes into a binary field), true/false and numbers go to the record rules as they are (their refusals: 422); arrays and objects
+// are 400.
+void StoreJson(TRecordWriter& writer, int field, const Json& value);
 
 }  // namespace vez::web

@@ -8,7 +8,9 @@
 
 #include "core/CaseFold.h"
 #include "core/FormatSettings.h"
+#include "librarydb/ElementBands.h"
 #include "librarydb/OVLibConst.h"
+#include "librarydb/RecordRules.h"
 #include "output/ValueText.h"
 #include "web/internal/Library.h"
 
@@ -94,46 +96,17 @@ void WriteRecord(JsonWriter& json, TDataSet& table) {
   json.EndObject().EndObject();
 }
 
-void StoreJson(TField& field, const Json& value) {
-  const std::string& name = field.FieldName();
-  const auto refuse = [&](const std::string& what) {
-    throw EHttpError(400, "The field \"" + name + "\" takes " + what);
-  };
-  if (field.DataType() == ftAutoInc) throw EHttpError(400, "The field \"" + name + "\" is numbered by the library");
-  if (value.is_null()) {
-    field.Clear();
-    return;
+void StoreJson(TRecordWriter& writer, int field, const Json& value) {
+  switch (value.type()) {
+    case Json::value_t::null: return writer.Set(field, Variant::Null());
+    case Json::value_t::boolean: return writer.Set(field, Variant(value.get<bool>()));
+    case Json::value_t::number_integer: return writer.Set(field, Variant(static_cast<long long>(value.get<std::int64_t>())));
+    case Json::value_t::number_unsigned: return writer.SetWholeNumber(field, value.dump());
+    case Json::value_t::number_float: return writer.Set(field, Variant(value.get<double>()));
+    case Json::value_t::string: return writer.SetText(field, value.get<std::string>());  // as the person typed it
+    default: break;
   }
-  switch (ValueStyleOf(field.DataType())) {
-    case ValueStyle::Text:
-      if (!value.is_string()) refuse("a text");
-      field.SetAsString(value.get<std::string>());
-      return;
-    case ValueStyle::Integer: {
-      if (!value.is_number()) refuse("a whole number");
-      const double d = value.get<double>();
-      if (!value.is_number_integer() && (d != std::trunc(d) || std::fabs(d) > 9e15)) refuse("a whole number");
-      field.SetAsLargeInt(value.is_number_integer() ? value.get<std::int64_t>() : static_cast<std::int64_t>(d));
-      return;
-    }
-    case ValueStyle::Float:
-      if (!value.is_number()) refuse("a number");
-      field.SetAsFloat(value.get<double>());
-      return;
-    case ValueStyle::Boolean:
-      if (!value.is_boolean()) refuse("true or false");
-      field.SetAsBoolean(value.get<bool>());
-      return;
-    case ValueStyle::DateTime: {
-      double d = 0;
-      if (!value.is_string() || !TryISOToDateTime(value.get<std::string>(), d))
-        refuse("a date and time such as 2024-05-31T14:30:00");
-      field.SetAsDateTime(d);
-      return;
-    }
-    case ValueStyle::Binary: break;
-  }
-  throw EHttpError(400, "The field \"" + name + "\" holds binary data, which is not changed here");
+  throw EHttpError(400, "A field value is a text, a number, true, false or null");
 }
 
 namespace {
@@ -153,13 +126,15 @@ void GoToUnchangedRecord(TABSTable& t, const Json& body, const char* gone, const
   if (RecordVersion(t) != StringMember(body, "version")) throw EHttpError(409, changed);
 }
 
-// Stores the given values in the record being edited or added.
-void StoreValues(TABSTable& t, const Json& values) {
-  for (const auto& [name, value] : values.items()) {
-    TField* f = t.FindField(name);
-    if (f == nullptr) throw EHttpError(400, "The library has no field \"" + name + "\"");
-    StoreJson(*f, value);
+// Stores the given values in the record being written and posts it under the record rules.
+void StoreValues(TRecordWriter& writer, const Json& values) {
+  try {
+    for (const auto& [name, value] : values.items()) StoreJson(writer, writer.FieldIndex(name), value);
+  } catch (...) {
+    writer.Cancel();
+    throw;
   }
+  writer.Post(Now());
 }
 
 std::string AsciiFold(std::string text) {
@@ -215,6 +190,8 @@ void WriteFields(JsonWriter& json, TOpenLibrary& lib) {
     static const char* const kStyles[] = {"text", "integer", "float", "boolean", "datetime", "binary"};
     json.BeginObject()
         .Member("name", f.FieldName())
+        .Member("label", FieldLabel(lib.LibType(), f.FieldName()))
+        .Member("band", HasElementBands(lib.LibType()) ? BandOfValuesField(f.FieldName()) : -1)
         .Member("type", adv >= 0 ? EngineTypeLabel(t.AdvFieldDefs()[adv].DataType) : std::string(FieldTypeName(f.DataType())))
         .Member("size", f.Size())
         .Member("required", f.Required())
@@ -348,9 +325,9 @@ void RegisterLibraryRoutes(TRoutes& routes) {
       GoToUnchangedRecord(t, body, "The record was deleted since the page was loaded; nothing was saved",
                           "The record was changed since the page was loaded; nothing was saved. Load it again to "
                           "see the changes, then make yours");
-      t.Edit();
-      StoreValues(t, *values);
-      t.Post();
+      TRecordWriter writer(t, lib.LibType());
+      writer.Edit();
+      StoreValues(writer, *values);
       return true;
     });
   });
@@ -359,11 +336,9 @@ void RegisterLibraryRoutes(TRoutes& routes) {
   routes.Post("/api/record/add", [&c](const httplib::Request& req, httplib::Response& res) {
     ChangeRecord(c, req, res, [](TOpenLibrary& lib, const Json& body) {
       const Json* values = ValuesMember(body);
-      TABSTable& t = lib.Table();
-      t.Append();
-      OnNewRecord(t, lib.LibType(), false);
-      StoreValues(t, *values);
-      t.Post();
+      TRecordWriter writer(lib.Table(), lib.LibType());
+      writer.Append(Now());
+      StoreValues(writer, *values);
       return true;
     });
   });

@@ -1,7 +1,7 @@
 // A library: its fields and indexes, its records page by page in the order of an index, the search on the name
 // index, and a record's window to look at, edit, add and delete records.
 import { get, post } from './api.js';
-import { el, button, labelled, table, openWindow, messageBox, confirmBox, showError } from './ui.js';
+import { el, button, labelled, table, openWindow, messageBox, confirmBox, showError, picture } from './ui.js';
 
 
 export async function showLibrary(main, path, params) {
@@ -14,7 +14,7 @@ export async function showLibrary(main, path, params) {
       el('span', { class: 'records-count' }, `${lib.records} records`)));
   main.append(el('details', {}, el('summary', {}, `Fields (${lib.fields.length})`),
     table(['#', 'Name', 'Type', 'Size', 'Required'], lib.fields.map((f, i) => el('tr', {},
-      el('td', { class: 'number' }, String(i + 1)), el('td', {}, f.name), el('td', {}, f.type),
+      el('td', { class: 'number' }, String(i + 1)), el('td', {}, f.label), el('td', {}, f.type),
       el('td', { class: 'number' }, String(f.size)), el('td', {}, f.required ? 'yes' : 'no'))), { class: 'grid' })));
   main.append(el('details', {}, el('summary', {}, `Indexes (${lib.indexes.length})`),
     table(['Name', 'Fields', 'Options'], lib.indexes.map((i) => el('tr', {},
@@ -82,17 +82,19 @@ function recordName(lib, record) {
 }
 
 function recordGrid(lib, records, open, markFirst) {
-  return table(['', ...lib.fields.map((f) => f.name)], records.map((r, i) => el('tr', { class: markFirst && i === 0 ? 'found' : '' },
+  return table(['', ...lib.fields.map((f) => f.label)], records.map((r, i) => el('tr', { class: markFirst && i === 0 ? 'found' : '' },
     el('td', {}, button(recordName(lib, r), () => open(r), { class: 'link' })),
     lib.fields.map((f) => el('td', { class: f.style === 'float' || f.style === 'integer' ? 'number' : '' },
       shown(r.values[f.name], f))))), { class: 'grid records' });
 }
 
-// The record's window: one control per field; only fields the user changes are sent.
-function recordWindow(lib, caption, record) {
+// The record's window: one control per field; only fields the user changes are sent, as the texts the user
+// typed (the library reads them, so every front end reads them alike). An element library shows its bands as a
+// table (Hz, value) with the record's chart beside the other fields.
+function recordWindow(lib, caption, record, path) {
   const w = openWindow(caption, { className: 'record' });
   const changed = new Map();
-  const rows = lib.fields.map((f) => {
+  const control = (f) => {
     const value = record.values[f.name];
     let input;
     if (f.style === 'boolean') {
@@ -103,30 +105,44 @@ function recordWindow(lib, caption, record) {
       input = el(long ? 'textarea' : 'input', long ? { rows: 3 } : { type: 'text' });
       input.value = shown(value, f);
       if (f.style === 'text' && f.size > 0) input.maxLength = f.size;
-      input.addEventListener('input', () => changed.set(f.name, () => parseValue(f, input.value)));
+      for (const event of ['input', 'change']) input.addEventListener(event, () => changed.set(f.name, () => input.value));
     }
     if (!f.editable) input.disabled = true;
-    return el('div', { class: 'field' }, labelled(f.name, input), input);
+    return input;
+  };
+  const bands = lib.spectrum ? lib.fields.filter((f) => f.band > 0) : [];
+  const rows = lib.fields.filter((f) => !bands.includes(f)).map((f) => {
+    const input = control(f);
+    return el('div', { class: 'field' }, labelled(f.label, input), input);
   });
-  w.body.append(el('div', { class: 'fields' }, rows));
+  const fields = el('div', { class: 'fields' }, rows);
+  if (bands.length === 0) {
+    w.body.append(fields);
+  } else {
+    const bandRows = bands.map((f) => {
+      const input = control(f);
+      input.classList.add('band-value');
+      return el('tr', {}, el('th', { scope: 'row' }, labelled(f.label, input)), el('td', {}, input));
+    });
+    const chart = el('div', { class: 'record-chart' });
+    if (record.values.Eintrag !== undefined && record.values.Eintrag !== null) {
+      get('/api/spectrum', { path, nr: record.values.Eintrag }).then((s) => {
+        chart.replaceChildren(picture(s.svg, `Spectrum of ${s.name}`), s.message ? el('p', { class: 'note' }, s.message) : '');
+      }).catch((error) => chart.replaceChildren(el('p', { class: 'note' }, error.message)));
+    }
+    fields.classList.add('narrow');
+    w.classList.add('with-bands');
+    w.body.append(el('div', { class: 'record-layout' }, fields,
+      el('table', { class: 'grid band-table', 'aria-label': 'Bands' },
+        el('thead', {}, el('tr', {}, el('th', { scope: 'col' }, 'Band'), el('th', { scope: 'col' }, 'Value'))),
+        el('tbody', {}, bandRows)), chart));
+  }
   w.values = () => Object.fromEntries([...changed].map(([name, read]) => [name, read()]));
   return w;
 }
 
-function parseValue(field, text) {
-  const t = text.trim();
-  if (field.style === 'integer' || field.style === 'float') {
-    if (t === '') return null;
-    const n = Number(t.replace(',', '.'));
-    if (Number.isNaN(n)) throw new Error(`"${text}" is not a number (field ${field.name})`);
-    return n;
-  }
-  if (field.style === 'datetime') return t === '' ? null : t;
-  return text;
-}
-
 function openRecord(lib, path, record, reload) {
-  const w = recordWindow(lib, recordName(lib, record), record);
+  const w = recordWindow(lib, recordName(lib, record), record, path);
   const act = async (what) => {
     try {
       await what();
@@ -157,7 +173,7 @@ function openRecord(lib, path, record, reload) {
 async function newRecord(lib, path, reload) {
   let defaults;
   try { defaults = await get('/api/new-record', { path }); } catch (error) { return messageBox(error.message, 'Error'); }
-  const w = recordWindow(lib, 'New record', defaults);
+  const w = recordWindow(lib, 'New record', defaults, path);
   w.buttons.append(button('Add', async () => {
     try {
       await post('/api/record/add', { path, values: w.values() });

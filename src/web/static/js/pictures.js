@@ -12,8 +12,9 @@ export async function showSpectrum(main, path, params) {
   const draw = async () => {
     try {
       const s = await get('/api/spectrum', { path, nr, clamp: clamp.checked ? 1 : 0, log: log.checked ? 1 : 0 });
-      out.replaceChildren(picture(s.svg, s.title), el('pre', { class: 'protocol', 'aria-label': 'Protocol' }, s.protocol));
-      status.textContent = '';
+      out.replaceChildren(picture(s.svg, `Spectrum of ${s.name}`), el('pre', { class: 'protocol', 'aria-label': 'Protocol' }, s.protocol));
+      status.textContent = s.message;
+      status.className = s.message ? 'note' : '';
     } catch (error) { out.replaceChildren(); showError(error, status); }
   };
   clamp.addEventListener('change', draw);
@@ -37,7 +38,7 @@ export async function showTnm(main, params) {
   const vehicle = el('select', {}, options(VEHICLES, params.get('vehicle') || 'auto'));
   const pavement = el('select', {}, options(PAVEMENTS, params.get('pavement') || 'avg'));
   const throttle = el('input', { type: 'checkbox', checked: params.get('full_throttle') === '1' });
-  const speed = el('input', { type: 'number', min: 0, max: 1000, step: 'any', value: params.get('speed') || '100' });
+  const speed = el('input', { type: 'text', inputmode: 'decimal', value: params.get('speed') || '100' });
   const library = el('input', { type: 'text', value: params.get('library') || '', placeholder: 'TNMVeh.abs' });
   const record = el('input', { type: 'number', min: 0, step: 1, value: params.get('record') || '' });
   const out = el('div', { class: 'picture' });
