@@ -45,7 +45,6 @@ private:
   void (*oldTerm_)(int);
 };
 
-constexpr int kExitInterrupted = 130;  // as a shell reports a program ended by Ctrl-C
 
 // Shows the run on a terminal: one status line on standard error, rewritten in place at most ten times a second.
 // Silent when standard error is not a terminal.

@@ -36,18 +36,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::map<std::string, vez::TBaseVehType>& VehicleNames() {
-  static const std::map<std::string, vez::TBaseVehType> names{
-      {"auto", vez::vtAu}, {"mt", vez::vtMT}, {"ht", vez::vtHT}, {"bus", vez::vtBus}, {"mc", vez::vtMC}};
-  return names;
-}
-
-const std::map<std::string, vez::TPavementType>& PavementNames() {
-  static const std::map<std::string, vez::TPavementType> names{
-      {"avg", vez::ptAvg}, {"dgac", vez::ptDGAC}, {"ogac", vez::ptOGAC}, {"pcc", vez::ptPCC}};
-  return names;
-}
-
 // Writes the text to a file next to `path` and moves it into place, so a failed write leaves no half file.
 void WriteFileAtomically(const std::string& path, const std::string& text) {
   const std::string partial = path + ".part";
@@ -74,7 +62,7 @@ struct TnmOptions {
   std::string vehicle;
   std::string pavement;
   bool fullThrottle = false;
-  double speed = 0;
+  std::string speed;
   std::string library;
   std::int32_t record = 0;
   std::string format = "text";
@@ -83,73 +71,59 @@ struct TnmOptions {
 
 void RunTnm(const TnmOptions& o) {
   vez::TTNMRequest request;
-  request.Pavement = PavementNames().at(o.pavement);
+  request.Pavement = vez::ParseTNMPavement(o.pavement);
   request.FullThrottle = o.fullThrottle ? vez::ftYes : vez::ftNo;
-  request.SpeedKmh = o.speed;
+  request.SpeedKmh = vez::ParseTNMSpeed(o.speed);
   request.Library = o.library;
   request.Record = o.record;
-  if (!o.vehicle.empty()) request.Vehicle = VehicleNames().at(o.vehicle);
+  if (!o.vehicle.empty()) request.Vehicle = vez::ParseTNMVehicle(o.vehicle);
   if (o.library.empty() && !request.Vehicle) throw UsageError("give --vehicle, or --library with --record");
 
   const vez::TTNMResult r = vez::ComputeTNMEmission(request);
   const std::vector<vez::TBandValue> bands = vez::TNMBands(r.Bands);
-  if (!o.svg.empty()) {
-    vez::TChartOptions chart;
-    chart.Title = "TNM emission of " + r.Source;
-    chart.Subtitle = fmt::format("{}, {}, {} km/h: sum {:.1f} dB(A)", vez::TNMPavementName(request.Pavement),
-                                 vez::TNMThrottleName(request.FullThrottle), vez::NumberText(o.speed), r.Sum);
-    chart.YLabel = "Level in dB(A)";
-    WriteFileAtomically(o.svg, vez::SpectrumBarChartSvg(bands, chart));
-  }
+  if (!o.svg.empty()) WriteFileAtomically(o.svg, vez::TNMChartSvg(request, r));
   std::cout << (o.format == "json" ? vez::SpectrumJson(r.Sum, bands)
                                    : vez::SpectrumText(r.Heading, "dB(A)", r.Sum, bands));
   SetExitCode(kExitOk);
 }
 
+// A complete record prints the protocol of its spectrum; one that is not complete prints its bands (with "no
+// value" where one is missing) and fails with what is missing. The chart is drawn either way.
 void RunSpectrum(const std::string& path, std::int32_t nr, bool clamp, bool logarithmic, const std::string& svg) {
-  const vez::TElementSpectrum read = vez::ReadElementSpectrum(nr, path, clamp);
-  const vez::TSpectrum& s = read.Spectrum;
-  if (!svg.empty()) {
-    std::vector<vez::TBandValue> bands;
-    for (int i = 1; i <= s.Count; ++i) {
-      double v = s.Get(i);
-      if (logarithmic) v = v > 1e-6 ? 10.0 * std::log10(v) : -60.0;
-      bands.push_back({s.GetFreq(static_cast<std::uint8_t>(i)), static_cast<float>(v)});
-    }
-    const std::string file = fs::path(path).filename().string();
-    const std::int32_t libType = vez::GetLibType(file);
-    vez::TChartOptions chart;
-    chart.Title = fmt::format("\"{}\" (record {} of {})", read.ElementName, nr, file);
-    chart.Subtitle = fmt::format("{} bands {} to {} Hz, single value {}",
-                                 s.Kind == 'T' ? "Third-octave" : "Octave", vez::BandCentreText(s.fu),
-                                 vez::BandCentreText(s.fo), vez::NumberText(vez::FloatAsDecimal(read.SingleValue)));
-    chart.YLabel = vez::SpectrumValueLabel(libType, logarithmic);
-    chart.ZeroBased = !logarithmic && libType == vez::ltAbsor;
-    WriteFileAtomically(svg, vez::SpectrumBarChartSvg(bands, chart));
+  const vez::TElementBands bands = vez::ReadElementBands(nr, path, clamp);
+  if (!svg.empty()) WriteFileAtomically(svg, vez::ElementBandsChartSvg(bands, logarithmic));
+  if (const std::string why = vez::IncompleteMessage(bands); !why.empty()) {
+    std::cout << vez::ElementBandsText(bands, logarithmic);
+    throw vez::Exception(why);
   }
+  const vez::TElementSpectrum read = vez::ReadElementSpectrum(nr, path, clamp);
   std::ostringstream protocol;
-  s.Protok(protocol, logarithmic);
+  read.Spectrum.Protok(protocol, logarithmic);
   std::cout << protocol.str();
   SetExitCode(kExitOk);
 }
 
-void RunBands() {
+void RunBands(const std::string& weighting) {
+  const char filter = weighting.empty() ? ' ' : vez::ParseWeighting(weighting);
   std::cout << "The frequency bands: 30 third-octave bands, every third of them the centre of one of the 10 octave\n"
                "bands. An element library (emission, absorption, transmission, attenuation) keeps band n in its\n"
                "field Values<n>, the single value in Values0. A record's Lower and Upper are its first and last\n"
                "band, counted from 0 among the bands of its kind: third-octave bands when Terz is True, octave\n"
                "bands when Terz is False. So octave bands 125 to 4000 Hz are Values8, 11, 14, 17, 20 and 23 with\n"
                "Lower 2, Upper 7 and Terz False.\n\n";
-  std::cout << fmt::format("{:>5}  {:>6}  {:>6}  {:<8}  {:>11}  {:>12}\n", "Third", "Centre", "Octave", "Field",
-                           "Lower/Upper", "Lower/Upper");
-  std::cout << fmt::format("{:>5}  {:>6}  {:>6}  {:<8}  {:>11}  {:>12}\n", "band", "Hz", "band", "",
-                           "Terz = True", "Terz = False");
+  const std::string column = weighting.empty() ? "" : fmt::format("  {:>9}", vez::UpperCase(weighting) + " weight");
+  std::cout << fmt::format("{:>5}  {:>6}  {:>6}  {:<8}  {:>11}  {:>12}{}\n", "Third", "Centre", "Octave", "Field",
+                           "Lower/Upper", "Lower/Upper", column);
+  std::cout << fmt::format("{:>5}  {:>6}  {:>6}  {:<8}  {:>11}  {:>12}{}\n", "band", "Hz", "band", "",
+                           "Terz = True", "Terz = False", weighting.empty() ? "" : fmt::format("  {:>9}", "dB"));
   for (int n = 1; n <= 30; ++n) {
     const bool octave = n % 3 == 2;
-    const std::string line =
+    std::string line =
         fmt::format("{:>5}  {:>6}  {:>6}  {:<8}  {:>11}  {:>12}", n, vez::BandCentreText(vez::terzen[n]),
                     octave ? std::to_string((n + 1) / 3) : "", "Values" + std::to_string(n), n - 1,
                     octave ? std::to_string((n + 1) / 3 - 1) : "");
+    if (!weighting.empty())
+      line += fmt::format("  {:>9.1f}", vez::FloatAsDecimal(vez::dBFilterDifferenz(filter, vez::terzen[n])) + 0.0);
     std::cout << vez::TrimRight(line) << '\n';
   }
   SetExitCode(kExitOk);
@@ -160,20 +134,17 @@ void RunBands() {
 void RegisterEmissionCommands(CLI::App& app) {
   {
     auto* cmd = app.add_subcommand("bands", "Print the octave and third-octave bands and the fields that hold them");
-    cmd->callback([] { RunBands(); });
+    auto weighting = std::make_shared<std::string>();
+    cmd->add_option("--weighting", *weighting, "Add the corrections of a frequency weighting: A, B, C, D or Z (none)");
+    cmd->callback([weighting] { RunBands(*weighting); });
   }
   {
     auto* cmd = app.add_subcommand("tnm", "TNM vehicle emission: 24 third-octave band levels 50 Hz..10 kHz and sum");
     auto o = std::make_shared<TnmOptions>();
-    cmd->add_option("--vehicle", o->vehicle, "Vehicle type: auto, mt (medium trucks), ht (heavy trucks), bus, mc")
-        ->check(CLI::IsMember({"auto", "mt", "ht", "bus", "mc"}));
-    cmd->add_option("--pavement", o->pavement, "Pavement: avg, dgac, ogac or pcc")
-        ->required()
-        ->check(CLI::IsMember({"avg", "dgac", "ogac", "pcc"}));
+    cmd->add_option("--vehicle", o->vehicle, "Vehicle type: auto, mt (medium trucks), ht (heavy trucks), bus, mc");
+    cmd->add_option("--pavement", o->pavement, "Pavement: avg, dgac, ogac or pcc")->required();
     cmd->add_flag("--full-throttle", o->fullThrottle, "Full-throttle operation instead of cruise");
-    cmd->add_option("--speed", o->speed, "Speed in km/h, 0 (the idle level) to 300")
-        ->required()
-        ->check(Range(0, vez::kTNMMaxSpeedKmh));
+    cmd->add_option("--speed", o->speed, "Speed in km/h, 0 (the idle level) to 300")->required()->type_name("KMH");
     auto* library = cmd->add_option("--library", o->library, "TNM vehicle library (TNMVeh.abs) to read the constants from");
     auto* record = cmd->add_option("--record", o->record, "Record number (\"Eintrag\") in --library");
     library->needs(record);

@@ -215,7 +215,7 @@ void RegisterImportCommands(CLI::App& app) {
       if (!code) throw usage("unknown library type \"" + opts->type + "\"");
       o.LibType = *code;
     }
-    if (!opts->decimal.empty()) vez::GlobalFormatSettings().DecimalSeparator = opts->decimal[0];
+    if (!opts->decimal.empty()) o.DecimalSeparator = opts->decimal[0];
     const vez::TOnExists answer = opts->onExists == "overwrite" ? vez::TOnExists::Overwrite
                                   : opts->onExists == "rename"  ? vez::TOnExists::Rename
                                                                 : vez::TOnExists::Skip;
@@ -238,11 +238,13 @@ void RegisterImportCommands(CLI::App& app) {
     }
     if (tty) std::fprintf(stderr, "\r\033[K");
     for (const auto& e : r.Errors) {
+      // The rules' messages name their field; others get it named here.
       std::cerr << "vezi: line " << e.Line;
       if (!e.Column.empty()) std::cerr << ", column " << e.Column;
-      if (!e.Field.empty()) std::cerr << ", field " << e.Field;
+      if (!e.Field.empty() && e.Message.find("\"" + e.Field + "\"") == std::string::npos) std::cerr << ", field " << e.Field;
       std::cerr << ": " << e.Message << '\n';
     }
+    if (o.AutoLink) std::cout << vez::AutoLinkText(r.AutoLink) << '\n';
     if (r.LastLine < r.FirstLine) {
       std::cout << "Lines:       none: the start line " << r.FirstLine << " is past the last line " << r.FileLines
                 << " of " << opts->file << " (" << r.FileType << "); nothing imported\n";
@@ -263,7 +265,7 @@ void RegisterImportCommands(CLI::App& app) {
       SetExitCode(kExitError);
       return;
     }
-    SetExitCode(r.Failed > 0 || r.Cancelled || r.Interrupted ? kExitError : kExitOk);
+    SetExitCode(r.Interrupted ? kExitInterrupted : r.Failed > 0 || r.Cancelled ? kExitError : kExitOk);
   });
 }
 

@@ -14,6 +14,7 @@ void RegisterAll(CLI::App& app) {
   RegisterVersionCommands(app);
   RegisterSettingsCommands(app);
   RegisterLibraryCommands(app);
+  RegisterRecordCommands(app);
   RegisterConvertCommands(app);
   RegisterEmissionCommands(app);
   RegisterImportCommands(app);

@@ -7,7 +7,8 @@
 namespace vezi {
 
 // Exit codes of every command.
-enum ExitCode : int { kExitOk = 0, kExitError = 1, kExitUsage = 2 };
+// 130: interrupted by Ctrl-C or SIGTERM, as a shell reports a program ended by Ctrl-C.
+enum ExitCode : int { kExitOk = 0, kExitError = 1, kExitUsage = 2, kExitInterrupted = 130 };
 
 // Set by a command's callback; main returns it.
 void SetExitCode(int code);
@@ -18,6 +19,7 @@ void RegisterAll(CLI::App& app);
 void RegisterVersionCommands(CLI::App& app);
 void RegisterSettingsCommands(CLI::App& app);
 void RegisterLibraryCommands(CLI::App& app);
+void RegisterRecordCommands(CLI::App& app);
 void RegisterConvertCommands(CLI::App& app);
 void RegisterEmissionCommands(CLI::App& app);
 void RegisterImportCommands(CLI::App& app);

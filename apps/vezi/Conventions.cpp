@@ -96,6 +96,10 @@ int Run(CLI::App& app, int argc, char** argv) {
     if (e.get_exit_code() == 0) return app.exit(e) == 0 ? kExitOk : kExitUsage;  // --help, --version
     const std::vector<CLI::App*> parsed = app.get_subcommands();
     return UsageFailure(e.what(), parsed.empty() ? "vezi" : "vezi " + parsed.front()->get_name());
+  } catch (const vez::EParameterError& e) {
+    // A parameter out of its range: the library's message, as every front end shows it, and a usage error.
+    const std::vector<CLI::App*> parsed = app.get_subcommands();
+    return UsageFailure(e.what(), parsed.empty() ? "vezi" : "vezi " + parsed.front()->get_name());
   } catch (const std::bad_alloc&) {
     std::cerr << "vezi: not enough memory\n";
     return kExitError;

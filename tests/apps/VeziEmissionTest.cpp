@@ -132,7 +132,7 @@ TEST(VeziEmissionSpectrum, ProtocolChartAndErrors) {
             "shows)\n");
   const RunResult incomplete = Vezi({"spectrum", path, "2"});
   EXPECT_EQ(incomplete.exitCode, 1);
-  EXPECT_THAT(incomplete.err, HasSubstr("record 2 (\"element 2\") of '" + path + "' is not marked complete"));
+  EXPECT_THAT(incomplete.err, HasSubstr("record 2 (\"element 2\") of '" + path + "' is not complete: "));
   EXPECT_EQ(Vezi({"spectrum", dir.File("none.abs"), "1"}).exitCode, 1);
 }
 

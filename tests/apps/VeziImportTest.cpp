@@ -77,12 +77,12 @@ TEST_F(VeziImport, FailedLinesFailAloneWithLineColumnAndField) {
   auto r = Vezi({"import", in, "--into", Lib(), "--auto-link", "--decimal-separator", ",", "--report", report});
   EXPECT_EQ(1, r.exitCode);
   EXPECT_THAT(r.out, HasSubstr(Summary(1, 0, 0, 5) + "Empty lines skipped: 1\n"));
-  EXPECT_EQ("vezi: line 3, column B, field Values0: \"loud\" is not a number\n"
-            "vezi: line 4, column C, field Terz: \"maybe\" is not a Boolean\n"
-            "vezi: line 5, column A, field ElementName: the name is empty\n"
-            "vezi: line 7, column D, field RichtwirkungenH1: \"2.5\" is not an integer\n"
-            "vezi: line 8, column D, field RichtwirkungenH1: 3000000000 is not a valid value for field 'RichtwirkungenH1'. "
-            "The allowed range is -2147483648 to 2147483647\n",
+  EXPECT_EQ("vezi: line 3, column B: The field \"Values0\" takes a number, not \"loud\"\n"
+            "vezi: line 4, column C: The field \"Terz\" takes True or False, not \"maybe\"\n"
+            "vezi: line 5, column A: The field \"ElementName\" must not be empty\n"
+            "vezi: line 7, column D: The field \"RichtwirkungenH1\" takes a whole number, not \"2.5\"\n"
+            "vezi: line 8, column D: The field \"RichtwirkungenH1\" takes a whole number from -2147483648 to "
+            "2147483647, not 3000000000\n",
             r.err);
   EXPECT_EQ((std::map<std::string, std::string>{{"A", "Values0=1.5;"}}), Records(Lib(), {"Values0"}));
   const auto j = nlohmann::json::parse(std::ifstream(report));
@@ -169,12 +169,13 @@ TEST_F(VeziImport, TheNameQuestionOnATerminal) {
                                         "--auto-link", "--on-exists", "ask"};
   const std::string question = "Element \"n1\" already exists: [o]verwrite, overwrite [a]ll, [s]kip, skip a[l]l, "
                                "[n]ew name, [c]ancel? ";
+  const std::string linked = "Auto Link linked 2 columns: ElementName <- A, Values1 (25 Hz) <- B\r\n";  // a terminal's line end
   EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, ask, "c\n"), HasSubstr("Added:       0 (cancelled: nothing stored)"));
-  EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, ask, ""), HasSubstr(question + "\r\033[KLines:"));  // input ends
+  EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, ask, ""), HasSubstr(question + "\r\033[K" + linked + "Lines:"));  // input ends
   // A blank name keeps the old one, and the question comes again.
   EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, ask, "x\nn\n \nn\n  n9 \n"),
               HasSubstr("\r\033[Kline 1 of 1\r\033[K" + question + question + "Enter new name: [n1] \r\033[K" + question +
-                        "Enter new name: [n1] \r\033[KLines:"));
+                        "Enter new name: [n1] \r\033[K" + linked + "Lines:"));
   EXPECT_EQ((std::map<std::string, std::string>{{"n1", "Values1=1;"}, {"n9", "Values1=5;"}}), Records(Lib(), {"Values1"}));
   EXPECT_THAT(test::RunOnTerminal(VEZI_EXECUTABLE, {"import", dir_.File("none.txt"), "--into", Lib(), "--auto-link"}, ""),
               ::testing::StartsWith("\r\033[Kvezi: Cannot open file"));

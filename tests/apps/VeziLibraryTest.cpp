@@ -56,8 +56,8 @@ TEST(VeziLibrary, ExitCodesAndMessages) {
 // them (after a deliberate change of a text, write the file anew from the output this test prints).
 TEST(VeziLibrary, HelpTexts) {
   std::string all = Vezi({"--help"}).out + Vezi({"bands"}).out;
-  for (const char* command : {"version", "settings", "libtype", "create", "info", "dump", "convert", "bands", "tnm",
-                              "spectrum", "import", "serve"}) {
+  for (const char* command : {"version", "settings", "libtype", "create", "info", "dump", "add", "edit", "convert",
+                              "bands", "tnm", "spectrum", "import", "serve"}) {
     const auto r = Vezi({command, "--help"});
     EXPECT_EQ(0, r.exitCode) << command;
     all += r.out;
