@@ -1,5 +1,7 @@
 // libFuzzer target of the .xls reader (compound document and BIFF records) and of the text reader: the input
-// is a whole file, read from memory with small limits so that one input does bounded work.
+// is a whole file, read from memory with small limits so that one input does bounded work. The .xls reader
+// reads the first worksheet and the second sheet (a chosen sheet that is empty makes it look into the
+// others); the text reader detects the separator, then splits at ';'.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,13 +24,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   vez::detail::SheetLimits limits;
   limits.MaxSharedStrings = 1u << 16;
   CountingSink sink;
-  try {
-    vez::detail::ReadXlsSheet0(bytes, sink, limits);
-  } catch (const vez::Exception&) {
+  for (const char* sheet : {"", "2"}) {
+    vez::detail::SheetChoice choice;
+    choice.Sheet = sheet;
+    try {
+      vez::detail::ReadXlsSheet(bytes, sink, choice, limits);
+    } catch (const vez::Exception&) {
+    }
   }
-  try {
-    vez::detail::ReadTextSheet(bytes, 1252, sink, limits);
-  } catch (const vez::Exception&) {
+  for (const char separator : {'\0', ';'}) {
+    try {
+      vez::detail::ReadTextSheet(bytes, 1252, separator, sink, limits);
+    } catch (const vez::Exception&) {
+    }
   }
   return 0;
 }

@@ -1,5 +1,5 @@
-// XLS_ASCII_Import: loads a spreadsheet (".xls", ".xlsx") or tab-separated text file into a grid of texts,
-// and shows a window of its rows in a second, visible grid.
+// XLS_ASCII_Import: loads a sheet of a spreadsheet (".xls", ".xlsx") or a delimited text file (tab, comma or
+// semicolon) into a grid of texts, and shows a window of its rows in a second, visible grid.
 //
 // DataGrid holds the whole file: row 0 the column letters, column 0 left for row labels, file cell (column c,
 // row r), both 0-based, at grid cell (c + 1, r + 1). The view grid shows data rows MinRow .. MaxRow (1-based
@@ -13,9 +13,32 @@
 //   ("Excel 2.1" .. "Excel 97", "Excel 2007"). Any other zip (an OpenDocument file), a compound document
 //   without workbook (or an encrypted package) and binary content are refused; what remains is text.
 // - Text files: UTF-8 (with or without byte order mark), UTF-16 LE or BE with byte order mark, otherwise the
-//   ANSI code page TextCodePage (1252 unless the caller sets another); line ends LF, CR LF or CR; fields split
-//   at every tab, without quoting. Every text in the grid is valid UTF-8. A NUL inside a cell is refused with
-//   its line and column; content with more such control bytes is "not a text file".
+//   ANSI code page TextCodePage (1252 unless the caller sets another). Every text in the grid is valid UTF-8.
+//   A NUL inside a cell is refused with its line and column; content with more such control bytes is "not a
+//   text file".
+// - Records and quoting: records end in LF, CR LF or CR, and each record is one grid row. Fields are split at
+//   the separator; a field that starts with a quote runs to its closing quote, a doubled quote inside it is
+//   one quote, and separators and line ends inside the quotes belong to the field (so a quoted line break
+//   does not start a row). Text after a closing quote is kept as it stands ("a"b gives ab), as spreadsheet
+//   programs read it; a quote inside an unquoted field is an ordinary character. A quote that opens a field
+//   and is never closed is refused with its line and column, rather than taking the rest of the file into
+//   one cell. Messages count lines as grid rows (records).
+// - The separator: TextSeparator when the caller gives one ('\t', ',' or ';'; any other is refused), else
+//   judged from the first 20 non-blank records as detail::DetectSeparator describes: the separator (tab, ';'
+//   or ',') that splits all of them but a tenth into the same number of fields, the larger number winning,
+//   ties in the order tab, ';', ','. A comma stands aside when the fields of a consistent tab or ';' split
+//   hold commas mostly inside numbers: in "70,1;80,2" the comma is the decimal comma of a file separated by
+//   ';'. When no separator gives a consistent count, one that splits nearly every record is taken; when none
+//   splits, tab (each line one cell in column A). Separator() tells which one was used.
+// - Workbooks: Sheet chooses the sheet, by name (exactly as written, then without regard to letter case) or,
+//   when no sheet is called so, by number from 1 in the order of the tabs; empty Sheet loads the first
+//   worksheet (a chart sheet in front is passed over). An unknown sheet is refused with the list of the
+//   sheets; a sheet without any cell (chosen or the first; a chart sheet among them) is refused as empty,
+//   naming the sheets that hold data, so that an import never runs on nothing because of an empty first
+//   sheet or a wrong choice. SheetNames() lists every sheet in tab
+//   order (BIFF2 .. BIFF4 worksheet files: one sheet "Sheet1"; a sheet without name is "Sheet<n>"), and
+//   ListSheetNames gives the same list without reading a cell. Sheet is not used for text files, nor
+//   TextSeparator for workbooks.
 // - The used range always starts at the sheet's A1: a sheet whose first used cell is C5 gives empty grid
 //   columns A, B and rows 1 to 4, so the letters in row 0 are the sheet's own and every used row is loaded.
 // - Headers beyond two letters: columns past ZZ (grid column 703 on) are named like the sheet names them
@@ -23,16 +46,19 @@
 // - The view grid is a window onto DataGrid (TStringGrid::SetWindow), not a copy, so SetTextRC sets the data
 //   cell and the view shows it; on a row outside the view (before MinRow or after MaxRow) nothing else shows.
 // - DoImportShared loads nothing: it shows the rows another loader has read (the import dialog's header
-//   rows come from the same file as its data rows, so the file is read and held once).
+//   rows come from the same file as its data rows, so the file is read and held once), and takes over its
+//   file type, separator, sheet choice and sheet names.
 // - Memory follows the cells present, not the extent: a sheet with one cell at A1048576 holds one cell. A
 //   file with more than kMaxGridCells cells, a text longer than 32767 characters in one cell, or a text line
 //   of more than 16384 columns is refused with an error.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "import/sheet/TextGrid.h"
 
@@ -42,6 +68,10 @@ inline constexpr std::int64_t kMaxGridCells = 20'000'000;
 
 // The header text of grid column `col` (1 = "A", 26 = "Z", 27 = "AA").
 std::string GridColumnName(std::int32_t col);
+
+// The sheet names of a workbook file in tab order, read from its workbook part or globals alone (no cell is
+// loaded), as TXLSASCIIImport::SheetNames gives them after loading; empty for a text file. Errors as DoImport's.
+std::vector<std::string> ListSheetNames(const std::string& fileName);
 
 class TXLSASCIIImport {
 public:
@@ -53,7 +83,7 @@ public:
   // Loads FileName into DataGrid, installs the draw handler on Grid (which becomes the view; not owned, and
   // not touched after this object is gone) and shows all rows. File system and reader errors pass to the caller.
   void DoImport(TStringGrid& Grid, const std::string& FileName);
-  // As DoImport, with the rows (and file type) that Loaded holds; both then share them.
+  // As DoImport, with the rows (and file type, separator and sheets) that Loaded holds; both then share them.
   void DoImportShared(TStringGrid& Grid, TXLSASCIIImport& Loaded);
 
   const std::string& GetTextRC(std::int32_t Col, std::int32_t Row) const { return DataGrid().Cells(Col, Row); }
@@ -71,6 +101,24 @@ public:
   const std::string& FileType() const { return fileType_; }
   // The code page of text files that are neither UTF-8 nor marked by a byte order mark.
   std::int32_t TextCodePage = 1252;
+  // Text files: the field separator '\t', ',' or ';'; 0 detects it from the first lines.
+  char TextSeparator = 0;
+  // Workbooks: the sheet to load, by name (any letter case) or by number from 1; empty: the first sheet.
+  std::string Sheet;
+  // After loading: the separator a text file was read with (0 for a workbook), the workbook's sheet names
+  // in order (empty for text), and the name of the sheet loaded (empty for text).
+  char Separator() const { return separator_; }
+  const std::vector<std::string>& SheetNames() const { return sheetNames_; }
+  const std::string& SheetName() const { return sheetName_; }
+  // Reading a file while it is used, for a program that stores its lines and shows no grid: with KeepRows >= 0
+  // a load keeps the cells of the first KeepRows rows only (the header lines) while the grid still counts every
+  // row and column of the file; StreamRows then reads the file again and calls Visit(r) for each grid row r from
+  // First to Last in order, with that row's cells in DataGrid while Visit runs (they are dropped afterwards),
+  // and stops early when Visit answers false. Memory is then that of a row, however long the file. An .xls
+  // workbook (65 536 rows at most) is loaded whole all the same, and StreamRows walks its grid.
+  std::int32_t KeepRows = -1;
+  void StreamRows(std::int32_t First, std::int32_t Last, const std::function<bool(std::int32_t)>& Visit);
+
   const TStringGrid& DataGrid() const { return *dataGrid_; }
   TStringGrid& DataGrid() { return *dataGrid_; }
   TStringGrid* ViewGrid() const { return viewGrid_; }
@@ -89,6 +137,11 @@ private:
   std::int32_t minRow_ = 1;
   std::int32_t maxRow_ = 1;
   std::string fileType_;
+  char separator_ = 0;
+  std::string fileName_;
+  bool streamable_ = false;  // the file is read again row by row (text, .xlsx)
+  std::vector<std::string> sheetNames_;
+  std::string sheetName_;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // watched by the installed draw handler
 };
 

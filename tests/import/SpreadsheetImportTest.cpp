@@ -1,5 +1,6 @@
 // The grid loader: every fixture against an independent reading (tests/data/spreadsheet/expected-cells.jsonl,
-// written by make-fixtures.py, and the real workbooks of xlrd-samples/), text files, limits, and the view.
+// written by make-fixtures.py, the real workbooks of xlrd-samples/, and the sheets chosen in sheet-cells.jsonl,
+// written by make-sheet-fixtures.py), text files (text-files.txt), limits, and the view.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -44,23 +45,44 @@ std::string FileTypeOf(const nlohmann::json& line) {
   return line["biff"] == 80 ? "Excel 97" : line["biff"] == 40 ? "Excel 4.0" : "?";
 }
 
-void CheckReadings(const std::string& folder) {
-  std::ifstream in(Fixture(folder + "expected-cells.jsonl"));
+// A loader sharing the rows of `loaded` tells the same separator and sheets.
+void ExpectSharedLike(TXLSASCIIImport& loaded) {
+  TXLSASCIIImport shared;
+  TStringGrid view;
+  shared.DoImportShared(view, loaded);
+  EXPECT_EQ(std::tuple(loaded.Separator(), loaded.SheetNames(), loaded.SheetName(), loaded.GetLastRow()),
+            std::tuple(shared.Separator(), shared.SheetNames(), shared.SheetName(), shared.GetLastRow()));
+}
+
+// The readings of `jsonl`, a line per file (and chosen sheet) of `folder`; the refusals are ours word for word
+// when `exact`, else a file the independent reader refuses we may read, but never crash on.
+void CheckReadings(const std::string& jsonl, const std::string& folder, bool exact) {
+  std::ifstream in(Fixture(jsonl));
   int files = 0;
   for (std::string text; std::getline(in, text); ++files) {
     const auto line = nlohmann::json::parse(text);
-    const std::string file = line["file"];
-    SCOPED_TRACE(folder + file);
+    const std::string file = Fixture(folder + line["file"].get<std::string>());
+    SCOPED_TRACE(text.substr(0, 120));
     TXLSASCIIImport imp;
+    imp.Sheet = line.value("sheet", "");
     TStringGrid view;
     if (line.contains("error")) {
-      // Our own refusals are exact; a file the independent reader refuses we may read, but never crash on.
-      if (folder.empty()) EXPECT_THROW_MSG(imp.DoImport(view, Fixture(folder + file)), Exception, line["error"]);
-      else try { imp.DoImport(view, Fixture(folder + file)); } catch (const Exception&) {}
+      if (exact) EXPECT_THROW_MSG(imp.DoImport(view, file), Exception, line["error"]);
+      else try { imp.DoImport(view, file); } catch (const Exception&) {}
       continue;
     }
-    ASSERT_NO_THROW(imp.DoImport(view, Fixture(folder + file)));
+    if (line["cells"].empty()) {  // a sheet without cells is refused as empty, naming the sheets with data
+      EXPECT_THROW(imp.DoImport(view, file), Exception);
+      continue;
+    }
+    ASSERT_NO_THROW(imp.DoImport(view, file));
     EXPECT_EQ(FileTypeOf(line), imp.FileType());
+    if (line.contains("names")) {
+      EXPECT_EQ(std::tuple(line["names"].get<std::vector<std::string>>(), line["sheet_name"].get<std::string>(), '\0'),
+                std::tuple(imp.SheetNames(), imp.SheetName(), imp.Separator()));
+      EXPECT_EQ(imp.SheetNames(), ListSheetNames(file));
+      ExpectSharedLike(imp);
+    }
     std::map<std::pair<int, int>, std::string> ours;
     for (int r = 1; r <= imp.GetLastRow(); ++r)
       for (int c = 1; c <= imp.GetLastCol(); ++c)
@@ -82,8 +104,14 @@ void CheckReadings(const std::string& folder) {
 }
 
 TEST(SpreadsheetImportCells, EveryFixtureAsTheIndependentReaderSeesIt) {
-  CheckReadings("");
-  CheckReadings("xlrd-samples/");
+  CheckReadings("expected-cells.jsonl", "", true);
+  CheckReadings("xlrd-samples/expected-cells.jsonl", "xlrd-samples/", false);
+}
+
+// Sheets chosen by name in any letter case or by number; unknown and empty sheets refused with the list.
+TEST(SpreadsheetImportCells, TheChosenSheetAsTheIndependentReaderSeesIt) {
+  CheckReadings("sheet-cells.jsonl", "", true);
+  EXPECT_EQ(std::vector<std::string>{}, ListSheetNames(Fixture("make-fixtures.py")));  // a text file has none
 }
 
 TEST(SpreadsheetImportCells, OneCellInTheLastRowCostsOneCell) {
@@ -150,14 +178,32 @@ TEST(SpreadsheetImportHostile, LimitsEndInClearErrors) {
   EXPECT_THROW_MSG(detail::ReadXlsxSheet0(xlsx.data(), xlsx.size(), sink, small), Exception,
                    "The part xl/strings.xml is not accepted: a text of more than 7 characters");
   EXPECT_THROW_MSG(detail::ReadXlsSheet0(xls, sink, small), Exception, "Cell A1 holds more than 7 characters");
-  EXPECT_THROW_MSG(detail::ReadTextSheet("a\tlong text\n", 1252, sink, small), Exception,
-                   "Line 1, column B: the cell holds more than 7 characters");
+  // Text, in memory and from a file in chunks of 3 bytes; a cell past the limit is still looked through to its end.
   const std::string smile = "\xF0\x9F\x98\x80";  // two UTF-16 units, as the limit counts them
-  EXPECT_THROW_MSG(detail::ReadTextSheet(smile + smile + smile + smile + "\n", 1252, sink, small), Exception,
-                   "Line 1, column A: the cell holds more than 7 characters");
-  small = {};
-  small.MaxCol = 2;
-  EXPECT_THROW_MSG(detail::ReadTextSheet("a\tb\tc\n", 1252, sink, small), Exception, "Line 1 has more than 2 columns");
+  const detail::SheetLimits chars{.MaxCellChars = 7}, cols{.MaxCol = 2};
+  const std::tuple<std::string, char, detail::SheetLimits, std::string> texts[] = {
+      {"a\tlong text\n", 0, chars, "Line 1, column B: the cell holds more than 7 characters"},
+      {"a;\"long\n;text\"\n", 0, chars, "Line 1, column B: the cell holds more than 7 characters"},
+      {smile + smile + smile + smile + "\n", 0, chars, "Line 1, column A: the cell holds more than 7 characters"},
+      {smile + smile + smile + "\n", 0, chars, ""},  // 12 bytes, 6 units
+      {std::string("a\tlong text and more\0\n", 22), 0, chars, "Line 1, column B: the cell holds a NUL byte"},
+      {"a;\"long text", 0, chars, "Line 1, column B: the quote that opens the cell is never closed"},
+      {"a\tb\tc\n", 0, cols, "Line 1 has more than 2 columns"},
+      {"a,b,\"c\"\n", ',', cols, "Line 1 has more than 2 columns"},
+      {"\"a,b\",c,\"\"\n", ',', cols, ""}};  // a quoted ',' and empty cells
+  test::TempDir dir;
+  for (const auto& [text, separator, limits, message] : texts) {
+    SCOPED_TRACE(text);
+    std::ofstream(dir.File("t.txt"), std::ios::binary) << text;
+    for (const bool inChunks : {false, true}) {
+      const auto read = [&] {
+        return inChunks ? detail::ReadTextFile(dir.File("t.txt"), 1252, separator, sink, limits, 3)
+                        : detail::ReadTextSheet(text, 1252, separator, sink, limits);
+      };
+      if (message.empty()) EXPECT_NO_THROW(read());
+      else EXPECT_THROW_MSG(read(), Exception, message);
+    }
+  }
 }
 
 TEST(SpreadsheetImportHostile, TheDialogNamesTheFile) {
@@ -186,23 +232,69 @@ protected:
   TStringGrid view_;
 };
 
-// The files of tests/data/import/text-files.txt: encodings, line ends and refusals.
-TEST_F(SpreadsheetImportText, EncodingsLineEndsAndRefusals) {
-  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("import/text-files.txt")))) {
+// The cells a reader hands on, as "A1=text" in their order.
+struct CellList : detail::SheetSink {
+  std::vector<std::string> Cells;
+  void Cell(std::uint32_t row, std::uint32_t col, std::string text) override {
+    Cells.push_back(GridColumnName(static_cast<std::int32_t>(col) + 1) + std::to_string(row + 1) + "=" + text);
+  }
+};
+
+// The text with the escapes of text-files.txt (\t \r \n \" \\ \xHH) replaced.
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char c = text[++i];
+    if (c == 'x') {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += c == 't' ? '\t' : c == 'r' ? '\r' : c == 'n' ? '\n' : c;
+    }
+  }
+  return out;
+}
+
+// The files of tests/data/spreadsheet/text-files.txt: encodings, line ends, quoting, separators and refusals.
+TEST_F(SpreadsheetImportText, EncodingsQuotingSeparatorsAndRefusals) {
+  const auto separator = [](const std::string& name) { return name == "-" ? '\0' : name == "tab" ? '\t' : name[0]; };
+  for (const std::string& line : test::SplitLines(test::ReadFile(Fixture("text-files.txt")))) {
     if (line.starts_with("#")) continue;
     const auto c = test::SplitTabs(line);
     SCOPED_TRACE(line);
-    std::string bytes;
-    for (std::size_t i = 0; i < c[0].size(); i += 2) bytes += static_cast<char>(std::stoi(c[0].substr(i, 2), nullptr, 16));
+    const std::string bytes = Unescape(c[0]);
     imp_.TextCodePage = std::stoi(c[1]);
-    if (c[3] == "error") {
-      EXPECT_THROW_MSG(Load(bytes), Exception, c[4]);
-      continue;
+    imp_.TextSeparator = separator(c[2]);
+    std::vector<std::string> cells;
+    for (auto it = c.begin() + 5; it != c.end(); ++it) cells.push_back(Unescape(*it));
+    if (c[5] == "error") {
+      EXPECT_THROW_MSG(Load(bytes), Exception, c[6]);
+    } else {
+      Load(bytes);
+      EXPECT_EQ(std::tuple("ASCII", std::stoi(c[3]), separator(c[4]), std::vector<std::string>{}, ""),
+                std::tuple(imp_.FileType(), imp_.GetLastRow(), imp_.Separator(), imp_.SheetNames(), imp_.SheetName()));
+      EXPECT_EQ(cells, GridCells(imp_));
+      ExpectSharedLike(imp_);
     }
-    Load(bytes);
-    EXPECT_EQ("ASCII", imp_.FileType());
-    EXPECT_EQ(std::vector<std::string>(c.begin() + 3, c.end()), GridCells(imp_));
-    EXPECT_EQ(std::stoi(c[2]), imp_.GetLastRow());
+    // The same file in chunks of 1 to 7 bytes: chunks end inside byte order marks, characters, CR LF and quotes.
+    if (detail::DetectSheetFile(bytes) != detail::SheetFileKind::Text) continue;
+    for (std::size_t chunk = 1; chunk <= 7; ++chunk) {
+      SCOPED_TRACE(chunk);
+      CellList sink;
+      const auto read = [&] {
+        return detail::ReadTextFile(dir_.File("t.txt"), imp_.TextCodePage, imp_.TextSeparator, sink, {}, chunk);
+      };
+      if (c[5] == "error") {
+        EXPECT_THROW_MSG(read(), Exception, c[6]);
+        continue;
+      }
+      const detail::TextSheetInfo info = read();
+      EXPECT_EQ(std::tuple(std::stoi(c[3]), separator(c[4]), cells), std::tuple(info.Records, info.Separator, sink.Cells));
+    }
   }
 }
 

@@ -1,7 +1,8 @@
-// Number formats, date serials and string helpers that the .xls and .xlsx readers share.
+// Number formats, date serials, string helpers and the choice of a sheet, which the .xls and .xlsx readers share.
 #include <cmath>
 #include <cstdio>
 
+#include "core/CaseFold.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
 #include "core/TextEncoding.h"
@@ -85,6 +86,51 @@ std::string NumberText(double value, NumberKind kind, bool date1904) {
     case NumberKind::Number: break;
   }
   return FloatToStrShortest(value);
+}
+
+namespace {
+
+// "Cover", "Spectra" (each name in quotes, as the messages show them; beyond kListedSheets names "...").
+std::string QuotedNames(const std::vector<std::string>& names, const std::function<bool(std::size_t)>& take) {
+  constexpr std::size_t kListedSheets = 50;
+  std::string list;
+  std::size_t listed = 0;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (!take(i)) continue;
+    if (listed++ == kListedSheets) return list + ", ...";
+    list += (list.empty() ? "\"" : ", \"") + names[i] + "\"";
+  }
+  return list;
+}
+
+}  // namespace
+
+std::size_t FindSheet(const std::vector<std::string>& names, std::string_view wanted) {
+  for (std::size_t i = 0; i < names.size(); ++i)
+    if (names[i] == wanted) return i;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    if (SameTextFolded(names[i], wanted)) return i;
+  // A number from 1, when no sheet is called so: digits alone, at most nine of them.
+  if (!wanted.empty() && wanted.size() <= 9 && wanted.find_first_not_of("0123456789") == std::string_view::npos) {
+    const std::size_t number = std::stoul(std::string(wanted));
+    if (number >= 1 && number <= names.size()) return number - 1;
+  }
+  const std::string list = QuotedNames(names, [](std::size_t) { return true; });
+  throw Exception(Format("The workbook has no sheet \"%s\" (its sheets: %s)", std::string(wanted),
+                         list.empty() ? std::string("none") : list));
+}
+
+void NameUnnamedSheets(std::vector<std::string>& names) {
+  for (std::size_t i = 0; i < names.size(); ++i)
+    if (names[i].empty()) names[i] = "Sheet" + std::to_string(i + 1);
+}
+
+void RefuseEmptySheet(const std::vector<std::string>& names, std::size_t index,
+                      const std::function<bool(std::size_t)>& holdsData) {
+  const std::string withData = QuotedNames(names, [&](std::size_t i) { return i != index && holdsData(i); });
+  throw Exception(Format("The sheet \"%s\" is empty; %s", names[index],
+                         withData.empty() ? std::string("no sheet of the workbook holds data")
+                                          : "the sheets with data: " + withData));
 }
 
 void StringTable::Add(std::string_view text) {

@@ -1,6 +1,6 @@
-// Readers of the first worksheet of a spreadsheet file, as cell texts, and what they share.
+// Readers of one sheet of a spreadsheet file, as cell texts, and what they share.
 //
-// Both readers hand every cell that holds a value to a SheetSink, with its 0-based row and column in the
+// The readers hand every cell that holds a value to a SheetSink, with its 0-based row and column in the
 // sheet, as text: numbers in the shortest form that reads back to the same double (process decimal
 // separator), dates and times in the process short date / long time format, elapsed times ("[h]:mm:ss") as
 // hours:minutes:seconds with the hours running past 24, Booleans as "True"/"False", error values as their code
@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,11 +36,34 @@ struct SheetLimits {
 // The file-format versions the import names: 2 .. 6 for BIFF2 .. BIFF8 (6 = Excel 97), 7 for Office Open XML.
 inline constexpr std::int32_t kVersionXlsx = 7;
 
-// Reads sheet 0 of an .xls workbook: a compound document holding a "Workbook" or "Book" stream, or a raw
-// BIFF2 .. BIFF5 stream. Returns the format version (2 .. 6).
-std::int32_t ReadXlsSheet0(std::string_view bytes, SheetSink& sink, const SheetLimits& limits = {});
+// The sheet a workbook reader reads, and the workbook's sheets as the reader found them.
+struct SheetChoice {
+  // In: the sheet by name (exact, then without regard to letter case), or by number from 1 when no sheet bears
+  // the text as name; empty: the first worksheet (chart sheets and the like are passed over). A named or
+  // numbered sheet without any cell is refused, naming the sheets that hold data.
+  std::string Sheet;
+  // Out: every sheet in tab order, worksheets, chart sheets and macro sheets alike (an old worksheet file holds
+  // one sheet; a sheet without name is called "Sheet<n>", n its place from 1); and the place of the sheet read.
+  std::vector<std::string> Names;
+  std::size_t Index = 0;
+};
 
-// Reads sheet 0 of an .xlsx file (a file, or bytes in memory).
+// Reads one sheet of an .xls workbook: a compound document holding a "Workbook" or "Book" stream, or a raw
+// BIFF2 .. BIFF5 stream. Returns the format version (2 .. 6).
+std::int32_t ReadXlsSheet(std::string_view bytes, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits = {});
+// The sheet names of an .xls workbook, from its globals alone (no cell is read).
+std::vector<std::string> XlsSheetNames(std::string_view bytes, const SheetLimits& limits = {});
+
+// Reads one sheet of an .xlsx file (a file, or bytes in memory).
+void ReadXlsxSheet(const std::string& fileName, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits = {});
+void ReadXlsxSheet(const void* data, std::size_t size, SheetSink& sink, SheetChoice& choice,
+                   const SheetLimits& limits = {});
+// The sheet names of an .xlsx file, from its workbook part alone (no cell is read).
+std::vector<std::string> XlsxSheetNames(const std::string& fileName, const SheetLimits& limits = {});
+std::vector<std::string> XlsxSheetNames(const void* data, std::size_t size, const SheetLimits& limits = {});
+
+// The first worksheet, as ReadXlsSheet and ReadXlsxSheet read it without a choice.
+std::int32_t ReadXlsSheet0(std::string_view bytes, SheetSink& sink, const SheetLimits& limits = {});
 void ReadXlsxSheet0(const std::string& fileName, SheetSink& sink, const SheetLimits& limits = {});
 void ReadXlsxSheet0(const void* data, std::size_t size, SheetSink& sink, const SheetLimits& limits = {});
 
@@ -48,12 +72,77 @@ void ReadXlsxSheet0(const void* data, std::size_t size, SheetSink& sink, const S
 enum class SheetFileKind { Xls, Xlsx, Text };
 SheetFileKind DetectSheetFile(std::string_view bytes);
 
-// Reads a tab-separated text file: UTF-8 (with or without byte order mark), UTF-16 with byte order mark, or
-// else bytes in `codePage`; lines end in LF, CR LF or CR. Every non-empty field is a cell (row = line, col =
-// field, 0-based). Returns the number of lines.
-std::int32_t ReadTextSheet(std::string_view bytes, int codePage, SheetSink& sink, const SheetLimits& limits = {});
+// What the text reader found: the number of records (grid rows) and the separator it split them at.
+struct TextSheetInfo {
+  std::int32_t Records = 0;
+  char Separator = '\t';
+};
+
+// Reads delimited text: UTF-8 (with or without byte order mark), UTF-16 with byte order mark, or else bytes in
+// `codePage`. Records end in LF, CR LF or CR; fields are split at `separator` ('\t', ',' or ';'; 0: the one
+// DetectSeparator finds). A field that starts with a quote runs to the closing quote, and a doubled quote
+// inside it is one quote, so separators and line ends inside quotes belong to the field; text after the
+// closing quote is kept as it stands, and a quote inside an unquoted field is an ordinary character. Every
+// non-empty field is a cell (row = record, col = field, 0-based); messages name the record as "Line n".
+TextSheetInfo ReadTextSheet(std::string_view bytes, int codePage, char separator, SheetSink& sink,
+                            const SheetLimits& limits = {});
+
+// Reads a text file as ReadTextSheet reads its bytes (the same cells, refusals, messages and separator), but from
+// the file in chunks of `chunkBytes`, so that memory follows the chunk and not the file: besides the chunk it
+// holds one cell's text (up to the cell limit: the rest of a longer one is only looked through), a multi-byte
+// character cut at a chunk's end, and while the separator is detected, the text of the first records (at most
+// 4 MiB, in ReadTextSheet alike: records that run past it are judged from what it holds). The file is read from
+// its start for the encoding (the first 8 KiB; without byte order mark then all of it, since a file that is not
+// UTF-8 throughout is in `codePage` as a whole), for the separator sample when `separator` is 0, and for the
+// records; the first reading to the end fixes the file's size for the later ones. A file that cannot be read
+// twice (a pipe, a device) is read whole into memory.
+inline constexpr std::size_t kTextChunkBytes = 1u << 20;
+TextSheetInfo ReadTextFile(const std::string& fileName, int codePage, char separator, SheetSink& sink,
+                           const SheetLimits& limits = {}, std::size_t chunkBytes = kTextChunkBytes);
+
+// The separator of delimited UTF-8 text, judged from its first records (at most kSniffRecords non-blank ones):
+// for each of tab, ';' and ',' the fields of every record are counted with the quoting rules above; a
+// separator is consistent when one count above 1 holds for all sampled records but a tenth of them (one of
+// three to nineteen; none of one or two). Among the consistent separators the larger count wins, ties in the
+// order tab, ';', ','; but ',' stands aside when another consistent separator's fields hold commas mostly
+// as decimal commas ("70,1;80,2" is two fields split at ';'). No consistent separator: tab (one column).
+inline constexpr int kSniffRecords = 20;
+char DetectSeparator(std::string_view text);
+// Refuses a separator other than 0 (detect), tab, ',' and ';'.
+void CheckTextSeparator(char separator);
 
 // ---- shared by the readers ----
+
+// The place in `names` of the sheet that `wanted` names (see SheetChoice::Sheet); an unknown sheet is refused
+// with the list of the sheets.
+std::size_t FindSheet(const std::vector<std::string>& names, std::string_view wanted);
+// Gives every sheet without a name its name "Sheet<n>".
+void NameUnnamedSheets(std::vector<std::string>& names);
+// Refuses the chosen sheet `index` as empty, naming the sheets for which `holdsData` says true.
+[[noreturn]] void RefuseEmptySheet(const std::vector<std::string>& names, std::size_t index,
+                                   const std::function<bool(std::size_t)>& holdsData);
+
+// Passes cells on and counts them.
+class CountingSink : public SheetSink {
+public:
+  explicit CountingSink(SheetSink& next) : next_(next) {}
+  void Cell(std::uint32_t row, std::uint32_t col, std::string text) override {
+    ++Count;
+    next_.Cell(row, col, std::move(text));
+  }
+  std::uint64_t Count = 0;
+
+private:
+  SheetSink& next_;
+};
+
+// Answers whether a sheet holds a cell by stopping its reader at the first one: ProbeSink throws FirstCellFound
+// (no std::exception, so no handler of failures takes it for one), and the probing reader catches it.
+struct FirstCellFound {};
+class ProbeSink : public SheetSink {
+public:
+  void Cell(std::uint32_t, std::uint32_t, std::string) override { throw FirstCellFound{}; }
+};
 
 // How a number format shows a number.
 enum class NumberKind : std::uint8_t { Number, Date, Elapsed };

@@ -134,6 +134,13 @@ const std::string& TStringGrid::Cells(std::int32_t col, std::int32_t row) const 
 
 void TStringGrid::SetCells(std::int32_t col, std::int32_t row, std::string text) { At(col, row) = std::move(text); }
 
+void TStringGrid::ClearRow(std::int32_t row) {
+  if (rows_.erase(row) > 0) {
+    cachedIndex_ = -1;
+    cachedRow_ = nullptr;
+  }
+}
+
 std::int32_t TStringGrid::Objects(std::int32_t col, std::int32_t row) const {
   if (col < 0 || row < 0 || col >= colCount_ || row >= rowCount_) return 0;
   if (!Own(col, row)) return source_->Objects(col, row - 1 + firstRow_);

@@ -88,6 +88,8 @@ public:
   void NumberRows(std::int32_t first);
   // Number of cells that hold a text.
   std::size_t StoredCells() const;
+  // Forgets the texts of a row's cells (the grid's own; a window's source keeps its rows).
+  void ClearRow(std::int32_t row);
 
 private:
   // A row's cells by column, in column order.

@@ -31,34 +31,84 @@ const char* FileTypeName(std::int32_t version) {
   }
 }
 
-// Places cells at (c + 1, r + 1), growing the grid as they come.
+// Places cells at (c + 1, r + 1), growing the grid as they come; with keepRows >= 0 only the cells of the first
+// keepRows grid rows are kept, the others only counted in the grid's extent.
 class GridSink : public detail::SheetSink {
 public:
-  explicit GridSink(TStringGrid& grid) : grid_(grid) {}
+  GridSink(TStringGrid& grid, std::int32_t keepRows) : grid_(grid), keepRows_(keepRows) {}
   void Cell(std::uint32_t row, std::uint32_t col, std::string text) override {
-    if (++cells_ > kMaxGridCells)
-      throw Exception(Format("The file holds more than %d cells", static_cast<long long>(kMaxGridCells)));
     const std::int64_t needCols = static_cast<std::int64_t>(col) + 2;
     const std::int64_t needRows = static_cast<std::int64_t>(row) + 2;
     if (needCols > grid_.ColCount()) grid_.SetColCount(static_cast<std::int32_t>(needCols));
     if (needRows > grid_.RowCount()) grid_.SetRowCount(static_cast<std::int32_t>(needRows));
+    if (keepRows_ >= 0 && static_cast<std::int64_t>(row) + 1 > keepRows_) return;
+    if (++cells_ > kMaxGridCells)
+      throw Exception(Format("The file holds more than %d cells", static_cast<long long>(kMaxGridCells)));
     grid_.SetCells(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, std::move(text));
   }
 
 private:
   TStringGrid& grid_;
+  std::int32_t keepRows_;
   std::int64_t cells_ = 0;
 };
 
-std::string ReadWholeFile(const std::string& fileName) {
+// Hands the rows of a second reading to a visitor one at a time (cells come row by row, rows in order).
+class RowSink : public detail::SheetSink {
+public:
+  struct Stop {};
+  RowSink(TStringGrid& grid, std::int32_t first, std::int32_t last, const std::function<bool(std::int32_t)>& visit)
+      : grid_(grid), current_(first), last_(last), visit_(visit) {}
+  void Cell(std::uint32_t row, std::uint32_t col, std::string text) override {
+    const std::int64_t g = static_cast<std::int64_t>(row) + 1;
+    if (g < current_) return;  // a header line, or a row the visitor has had
+    while (g > current_) Next();
+    grid_.SetCells(static_cast<std::int32_t>(col) + 1, current_, std::move(text));
+  }
+  // The rows up to the last, also those without cells at the end of the file.
+  void Finish() {
+    while (current_ <= last_) Next();
+  }
+
+private:
+  void Next() {
+    const bool go = visit_(current_);
+    grid_.ClearRow(current_);
+    if (!go || ++current_ > last_) throw Stop{};
+  }
+  TStringGrid& grid_;
+  std::int32_t current_;
+  std::int32_t last_;
+  const std::function<bool(std::int32_t)>& visit_;
+};
+
+// The whole file, or its first `limit` bytes.
+std::string ReadFileBytes(const std::string& fileName, std::size_t limit = std::string::npos) {
   std::ifstream in(fileName, std::ios::binary);
   if (!in) throw EInOutError("Cannot open file \"" + fileName + "\"");
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  if (limit == std::string::npos) {
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } else {
+    bytes.resize(limit);
+    in.read(bytes.data(), static_cast<std::streamsize>(limit));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+  }
   if (in.bad()) throw EInOutError("Cannot read file \"" + fileName + "\"");
   return bytes;
 }
 
 }  // namespace
+
+std::vector<std::string> ListSheetNames(const std::string& fileName) {
+  // The first bytes tell the kind (a compound document's signature, a zip's, a BOF record: 8 bytes).
+  switch (detail::DetectSheetFile(ReadFileBytes(fileName, 8))) {
+    case detail::SheetFileKind::Xls: return detail::XlsSheetNames(ReadFileBytes(fileName));
+    case detail::SheetFileKind::Xlsx: return detail::XlsxSheetNames(fileName);
+    case detail::SheetFileKind::Text: break;
+  }
+  return {};
+}
 
 TXLSASCIIImport::TXLSASCIIImport() = default;
 TXLSASCIIImport::~TXLSASCIIImport() = default;
@@ -77,6 +127,11 @@ void TXLSASCIIImport::DoImportShared(TStringGrid& Grid, TXLSASCIIImport& Loaded)
   Attach(Grid);
   dataGrid_ = Loaded.dataGrid_;
   fileType_ = Loaded.fileType_;
+  TextSeparator = Loaded.TextSeparator;
+  Sheet = Loaded.Sheet;
+  separator_ = Loaded.separator_;
+  sheetNames_ = Loaded.sheetNames_;
+  sheetName_ = Loaded.sheetName_;
   minRow_ = 1;
   maxRow_ = GetLastRow();
   SetMinMaxRow();
@@ -92,18 +147,30 @@ void TXLSASCIIImport::DoImport(TStringGrid& Grid, const std::string& FileName) {
 }
 
 void TXLSASCIIImport::Load(const std::string& fileName) {
-  const std::string bytes = ReadWholeFile(fileName);
-  GridSink sink(*dataGrid_);
-  std::int32_t version = detail::kVersionXlsx;
-  switch (detail::DetectSheetFile(bytes)) {
-    case detail::SheetFileKind::Xls: version = detail::ReadXlsSheet0(bytes, sink); break;
-    case detail::SheetFileKind::Xlsx: detail::ReadXlsxSheet0(bytes.data(), bytes.size(), sink); break;
-    case detail::SheetFileKind::Text:
-      fileType_ = "ASCII";
-      dataGrid_->SetRowCount(std::max(dataGrid_->RowCount(), detail::ReadTextSheet(bytes, TextCodePage, sink) + 1));
-      return;
+  separator_ = 0;
+  sheetNames_.clear();
+  sheetName_.clear();
+  detail::CheckTextSeparator(TextSeparator);
+  // The first bytes tell the kind (see ListSheetNames): a text file is read in chunks, a workbook whole.
+  const detail::SheetFileKind kind = detail::DetectSheetFile(ReadFileBytes(fileName, 8));
+  fileName_ = fileName;
+  streamable_ = kind != detail::SheetFileKind::Xls;
+  GridSink sink(*dataGrid_, streamable_ ? KeepRows : -1);
+  if (kind == detail::SheetFileKind::Text) {
+    fileType_ = "ASCII";
+    const detail::TextSheetInfo text = detail::ReadTextFile(fileName, TextCodePage, TextSeparator, sink);
+    separator_ = text.Separator;
+    dataGrid_->SetRowCount(std::max(dataGrid_->RowCount(), text.Records + 1));
+    return;
   }
+  detail::SheetChoice choice;
+  choice.Sheet = Sheet;
+  std::int32_t version = detail::kVersionXlsx;
+  if (kind == detail::SheetFileKind::Xls) version = detail::ReadXlsSheet(ReadFileBytes(fileName), sink, choice);
+  else detail::ReadXlsxSheet(fileName, sink, choice);  // the package from the file, part by part
   if (const char* name = FileTypeName(version)) fileType_ = name;
+  sheetNames_ = std::move(choice.Names);
+  if (choice.Index < sheetNames_.size()) sheetName_ = sheetNames_[choice.Index];
 }
 
 void TXLSASCIIImport::SetTextRC(std::int32_t Col, std::int32_t Row, const std::string& Text) {
@@ -167,6 +234,31 @@ void TXLSASCIIImport::GridDrawCell(TStringGrid& grid, std::int32_t Col, std::int
     canvas->FillRect(Rect);
     const std::int32_t x = Rect.Left + Rect.Width() / 2 - canvas->TextWidth(text) / 2;
     canvas->TextRect(Rect, x, Rect.Top + 2, text);
+  }
+}
+
+void TXLSASCIIImport::StreamRows(std::int32_t First, std::int32_t Last,
+                                 const std::function<bool(std::int32_t)>& Visit) {
+  First = std::max(First, 1);
+  Last = std::min(Last, GetLastRow());
+  if (First > Last) return;
+  if (!streamable_ || KeepRows < 0) {  // the grid holds every row
+    for (std::int32_t r = First; r <= Last && Visit(r); ++r) {
+    }
+    return;
+  }
+  RowSink rows(*dataGrid_, First, Last, Visit);
+  try {
+    if (fileType_ == "ASCII") {
+      detail::ReadTextFile(fileName_, TextCodePage, separator_, rows);
+    } else {
+      detail::SheetChoice choice;
+      choice.Sheet = Sheet;
+      detail::ReadXlsxSheet(fileName_, rows, choice);
+    }
+    rows.Finish();
+  } catch (const RowSink::Stop&) {
+    // the visitor has had its rows, or wants no more
   }
 }
 

@@ -1,11 +1,14 @@
-// The .xls reader: BIFF2, 3, 4, 5 and 8 records of the workbook globals and the first worksheet.
+// The .xls reader: BIFF2, 3, 4, 5 and 8 records of the workbook globals and of one sheet.
 //
 // The stream is the "Workbook" (BIFF8) or "Book" (BIFF5) stream of a compound document, or the whole file for
 // the raw BIFF2 .. BIFF5 files that older programs wrote. The first BOF record tells the version. A workbook
 // (BIFF5, BIFF8, BIFF4W) starts with its globals: code page, date system, number formats, cell formats (XF),
-// the shared string table and the list of sheets; the first worksheet's records follow at the offset its
-// BOUNDSHEET gives (BIFF4W: after the globals). A worksheet file (BIFF2 .. BIFF4) holds the same kinds of
-// records and its cells in one stream. Substreams inside a sheet (embedded charts) are skipped by BOF/EOF depth.
+// the shared string table and the list of sheets (BOUNDSHEET: name, kind and the offset of the sheet's BOF);
+// each sheet's records follow as a substream of their own (BIFF4W: one after the other behind the globals,
+// named "Sheet<n>" by their place, since we read no names there). A worksheet file (BIFF2 .. BIFF4) holds the
+// same kinds of records and its cells in one stream, as one sheet "Sheet1". Substreams inside a sheet
+// (embedded charts) are skipped by BOF/EOF depth. Worksheets and macro sheets hold cells; chart sheets and
+// modules hold none.
 //
 // Cells: NUMBER, RK, MULRK, INTEGER (BIFF2) through their cell format (a date, time or elapsed-time format
 // makes a date text); LABEL, RSTRING (text in the file's code page, BIFF8 in UTF-16 or Latin-1), LABELSST; FORMULA
@@ -116,6 +119,7 @@ public:
   }
   bool Truncated() const { return truncated_; }
   std::size_t Position() const { return pos_; }
+  std::size_t Size() const { return stream_.size(); }
 
   [[noreturn]] void Short() const {
     if (truncated_) throw Exception("The file is cut short: the workbook stream ends inside a record");
@@ -207,26 +211,64 @@ private:
 
 class BiffBook {
 public:
-  BiffBook(std::string_view stream, bool truncated, SheetSink& sink, const SheetLimits& limits)
-      : records_(stream, truncated), sink_(sink), limits_(limits) {}
+  BiffBook(std::string_view stream, bool truncated, const SheetLimits& limits)
+      : records_(stream, truncated), limits_(limits) {}
 
-  std::int32_t Read() {
+  // Reads the first BOF and, in a workbook, the globals and the list of sheets.
+  void Open() {
     Record r;
     if (!records_.Next(r) || !IsBof(r.Type) || r.Data.size() < 4)
       throw Exception("Not an Excel workbook: the stream does not start with a BOF record");
     biff_ = VersionOf(r);
     const std::uint16_t type = U16(r.Data.data() + 2);
-    if ((biff_ >= 5 && type == kGlobals) || (biff_ == 4 && type == kGlobals4)) {
+    workbook_ = (biff_ >= 5 && type == kGlobals) || (biff_ == 4 && type == kGlobals4);
+    if (workbook_) {
       ReadGlobals();
-      if (!FindFirstWorksheet()) throw Exception("The workbook has no worksheet");
+      if (biff_ == 4) ListBundledSheets();
+      for (const SheetEntry& sheet : sheets_) names_.push_back(SheetName(sheet.RawName));
     } else if (type == kChart) {
       throw Exception("The file holds a chart, no worksheet");
+    } else {
+      names_.emplace_back();  // a worksheet file: its cells follow
     }
-    ReadSheet();
+    NameUnnamedSheets(names_);
+  }
+
+  const std::vector<std::string>& Names() const { return names_; }
+
+  // Reads the chosen sheet into `sink`; returns the format version (2 .. 6).
+  std::int32_t Read(SheetSink& sink, SheetChoice& choice) {
+    choice.Names = names_;
+    std::size_t index = 0;
+    bool cells = true;  // the sheet is a worksheet or macro sheet
+    if (!workbook_) {
+      if (!choice.Sheet.empty()) index = FindSheet(names_, choice.Sheet);
+    } else if (choice.Sheet.empty()) {
+      if (!FindFirstWorksheet(index)) throw Exception("The workbook has no worksheet");
+    } else {
+      index = FindSheet(names_, choice.Sheet);
+      const int type = EnterSheet(index);
+      if (type < 0)
+        throw Exception(Format("The workbook stream is damaged: the sheet \"%s\" does not start with a BOF record",
+                               names_[index]));
+      cells = type == kWorksheet || type == kMacroSheet;
+    }
+    choice.Index = index;
+    sink_ = &sink;
+    emitted_ = 0;
+    if (cells) ReadSheet(names_[index]);
+    if (emitted_ == 0)  // an empty sheet, chosen or the first: say so, and which sheets hold data
+      RefuseEmptySheet(names_, index, [this](std::size_t i) { return HoldsData(i); });
     return biff_ == 8 ? 6 : biff_;
   }
 
 private:
+  struct SheetEntry {
+    std::uint32_t Offset = 0;  // of the sheet's BOF in the stream
+    unsigned char Type = 0;    // BOUNDSHEET's kind: 0 worksheet (or dialog), 1 macro sheet, 2 chart, 6 module
+    std::string RawName;       // as the record holds it
+  };
+
   int VersionOf(const Record& bof) const {
     switch (bof.Type) {
       case kBof2: return 2;
@@ -246,38 +288,78 @@ private:
     while (records_.Next(r)) {
       if (r.Type == kEof) return;
       if (r.Type == kBoundSheet && r.Data.size() >= 6)
-        sheets_.push_back({U32(r.Data.data()), static_cast<unsigned char>(r.Data[5])});
+        sheets_.push_back({U32(r.Data.data()), static_cast<unsigned char>(r.Data[5]), std::string(r.Data.substr(6))});
       else Global(r);
     }
     throw Exception(records_.Truncated() ? "The file is cut short: the workbook globals are incomplete"
                                          : "The workbook stream ends inside the workbook globals");
   }
 
-  // Positions the reader after the BOF of the first worksheet.
-  bool FindFirstWorksheet() {
+  // BIFF4W: the sheets follow the globals, each a substream from its BOF to its EOF.
+  void ListBundledSheets() {
+    if (!sheets_.empty()) return;
     Record r;
-    for (const auto& [offset, type] : sheets_) {
-      if (type != 0 || !records_.Seek(offset)) continue;
-      if (records_.Next(r) && IsBof(r.Type) && r.Data.size() >= 4 && U16(r.Data.data() + 2) == kWorksheet) return true;
-    }
-    if (biff_ != 4) return false;
-    // BIFF4W: the sheets follow the globals; skip other kinds of sheet.
     int depth = 0;
-    while (records_.Next(r)) {
+    for (std::size_t at = records_.Position(); records_.Next(r); at = records_.Position()) {
       if (IsBof(r.Type)) {
-        if (depth == 0 && r.Data.size() >= 4 && U16(r.Data.data() + 2) == kWorksheet) return true;
-        ++depth;
+        const bool worksheet = r.Data.size() >= 4 && U16(r.Data.data() + 2) == kWorksheet;
+        if (depth++ == 0) sheets_.push_back({static_cast<std::uint32_t>(at), static_cast<unsigned char>(worksheet ? 0 : 2), {}});
       } else if (r.Type == kEof && depth > 0) {
         --depth;
       }
     }
+  }
+
+  // A BOUNDSHEET name: BIFF8 a Unicode string of 8-bit length, BIFF5 bytes in the code page.
+  std::string SheetName(std::string_view raw) const {
+    std::string name;
+    if (biff_ == 8) {
+      Parts p({raw});
+      if (!p.Unicode(false, name)) name.clear();
+    } else if (!raw.empty()) {
+      name = Bytes(raw.substr(1, static_cast<unsigned char>(raw[0])));
+    }
+    return name;
+  }
+
+  // Positions the reader after the BOF of sheet `index`; returns the BOF's substream type, or -1 when the
+  // sheet's offset holds no BOF.
+  int EnterSheet(std::size_t index) {
+    Record r;
+    if (!records_.Seek(sheets_[index].Offset) || !records_.Next(r) || !IsBof(r.Type) || r.Data.size() < 4) return -1;
+    return U16(r.Data.data() + 2);
+  }
+
+  // Positions the reader after the BOF of the first worksheet.
+  bool FindFirstWorksheet(std::size_t& index) {
+    for (index = 0; index < sheets_.size(); ++index)
+      if (sheets_[index].Type == 0 && EnterSheet(index) == kWorksheet) return true;
     return false;
   }
 
-  void ReadSheet() {
+  // Whether sheet `index` holds a cell (a damaged sheet counts as none). The sheets of a workbook do not
+  // overlap, so all probes together read the stream at most once: a file whose sheets share their records is
+  // read no further than that.
+  bool HoldsData(std::size_t index) {
+    sink_ = &probe_;
+    probing_ = true;
+    try {
+      const int type = EnterSheet(index);
+      if (type == kWorksheet || type == kMacroSheet) ReadSheet(names_[index]);
+    } catch (const FirstCellFound&) {
+      return true;
+    } catch (const Exception&) {
+    }
+    return false;
+  }
+
+  void ReadSheet(const std::string& name) {
     Record r;
     int depth = 1;
+    pending_ = false;
     while (records_.Next(r)) {
+      probed_ += probing_ ? 4 + r.Data.size() : 0;
+      if (probed_ > records_.Size()) throw Exception("The sheets overlap");
       if (IsBof(r.Type)) {
         ++depth;
       } else if (r.Type == kEof) {
@@ -287,7 +369,7 @@ private:
       }
     }
     // A stream that simply ends is accepted; one that the file cuts short has lost cells.
-    if (records_.Truncated()) throw Exception("The file is cut short: the first worksheet is incomplete");
+    if (records_.Truncated()) throw Exception(Format("The file is cut short: the sheet \"%s\" is incomplete", name));
   }
 
   // Records of the globals (and of BIFF2 .. BIFF4 worksheets, which hold them too).
@@ -398,7 +480,8 @@ private:
     if (text.size() > limits_.MaxCellChars && Utf16Units(text) > limits_.MaxCellChars)
       throw Exception(Format("Cell %s holds more than %d characters", CellRef(row, col),
                              static_cast<long long>(limits_.MaxCellChars)));
-    sink_.Cell(row, col, std::move(text));
+    ++emitted_;
+    sink_->Cell(row, col, std::move(text));
   }
 
   void Number(std::uint32_t row, std::uint32_t col, double value, NumberKind kind) {
@@ -555,12 +638,18 @@ private:
   }
 
   RecordReader records_;
-  SheetSink& sink_;
+  SheetSink* sink_ = nullptr;  // the caller's, or probe_ while HoldsData looks
+  ProbeSink probe_;
+  std::uint64_t emitted_ = 0;  // cells handed to sink_
+  bool probing_ = false;
+  std::uint64_t probed_ = 0;  // bytes of records the probes read
   const SheetLimits& limits_;
   int biff_ = 8;
+  bool workbook_ = false;  // globals and sheets, not a worksheet file
+  std::vector<SheetEntry> sheets_;
+  std::vector<std::string> names_;
   int codePage_ = 1252;
   bool date1904_ = false;
-  std::vector<std::pair<std::uint32_t, unsigned char>> sheets_;  // BOUNDSHEET: stream offset, sheet type
   std::map<std::uint32_t, NumberKind> formats_;
   std::uint32_t formatCount_ = 0;  // BIFF2 .. BIFF4 number their formats in record order
   std::vector<std::uint32_t> xfFormat_;
@@ -575,8 +664,16 @@ private:
 
 }  // namespace
 
-std::int32_t ReadXlsSheet0(std::string_view bytes, SheetSink& sink, const SheetLimits& limits) {
-  if (!IsCompoundFile(bytes)) return BiffBook(bytes, false, sink, limits).Read();
+namespace {
+
+// Runs `use` on the workbook stream of an .xls file, opened.
+template <typename Use>
+auto WithBook(std::string_view bytes, const SheetLimits& limits, Use use) {
+  if (!IsCompoundFile(bytes)) {
+    BiffBook book(bytes, false, limits);
+    book.Open();
+    return use(book);
+  }
   const CompoundFile doc(bytes);
   const CompoundFile::Entry* entry = doc.FindStream({"Workbook", "Book"});
   if (entry == nullptr) {
@@ -585,7 +682,24 @@ std::int32_t ReadXlsSheet0(std::string_view bytes, SheetSink& sink, const SheetL
     throw Exception("The compound document holds no workbook (no stream \"Workbook\" or \"Book\")");
   }
   const CompoundFile::Stream stream = doc.Read(*entry);
-  return BiffBook(stream.Bytes, stream.Truncated, sink, limits).Read();
+  BiffBook book(stream.Bytes, stream.Truncated, limits);
+  book.Open();
+  return use(book);
+}
+
+}  // namespace
+
+std::int32_t ReadXlsSheet(std::string_view bytes, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits) {
+  return WithBook(bytes, limits, [&](BiffBook& book) { return book.Read(sink, choice); });
+}
+
+std::int32_t ReadXlsSheet0(std::string_view bytes, SheetSink& sink, const SheetLimits& limits) {
+  SheetChoice first;
+  return ReadXlsSheet(bytes, sink, first, limits);
+}
+
+std::vector<std::string> XlsSheetNames(std::string_view bytes, const SheetLimits& limits) {
+  return WithBook(bytes, limits, [](BiffBook& book) { return book.Names(); });
 }
 
 }  // namespace vez::detail

@@ -1,8 +1,9 @@
 // The .xlsx reader: libzip opens the package, expat parses its parts as streams.
 //
-// Parts read: the package relationships (to find the workbook), the workbook (first worksheet, date system),
-// its relationships (sheet, shared strings and styles targets), the styles (which cell formats are dates,
-// times or elapsed times), the shared strings and the first worksheet. Part names are found without regard to
+// Parts read: the package relationships (to find the workbook), the workbook (its sheets' names and
+// relationship ids in tab order, the date system), its relationships (sheet, shared strings and styles
+// targets), the styles (which cell formats are dates, times or elapsed times), the shared strings and the
+// chosen sheet (worksheets and macro sheets hold cells; chart and dialog sheets none). Part names are found without regard to
 // case or to "\" written for "/". The worksheet is parsed in chunks, so memory grows with the cells and not
 // with the size of the XML; the shared strings are kept in one buffer and counted against
 // SheetLimits::MaxSharedStrings, and no text grows beyond SheetLimits::MaxCellChars. Documents with a document
@@ -93,6 +94,7 @@ public:
       XmlHandler* handler;
       XML_Parser parser;
       std::string error;
+      bool found = false;  // a probe's first cell: thrown again once out of the parser
     } ctx{&handler, parser.get(), {}};
     XML_SetUserData(parser.get(), &ctx);
     XML_SetElementHandler(
@@ -110,6 +112,9 @@ public:
           auto* c = static_cast<Ctx*>(ud);
           try {
             c->handler->End(LocalName(n));
+          } catch (const FirstCellFound&) {
+            c->found = true;
+            XML_StopParser(c->parser, XML_FALSE);
           } catch (const std::exception& e) {
             c->error = e.what();
             XML_StopParser(c->parser, XML_FALSE);
@@ -136,6 +141,7 @@ public:
       if (total > limits_.MaxEntryBytes) TooLarge(name);
       const bool last = n == 0;
       if (XML_Parse(parser.get(), buffer.data(), static_cast<int>(n), last ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
+        if (ctx.found) throw FirstCellFound{};
         if (!ctx.error.empty()) throw Exception("The part " + name + " is not accepted: " + ctx.error);
         throw Exception(Format("The part %s is not well-formed XML (line %d: %s)", name,
                                static_cast<int>(XML_GetCurrentLineNumber(parser.get())),
@@ -204,11 +210,14 @@ std::string RelsOf(const std::string& part) {
 }
 
 struct Workbook : XmlHandler {
-  std::vector<std::string> SheetRels;  // in the order of the sheet tabs
+  std::vector<std::string> Names, SheetRels;  // in the order of the sheet tabs (a missing id: empty)
   bool Date1904 = false;
   void Start(const std::string& name, const XML_Char** a) override {
     if (name == "sheet") {
-      if (const char* id = Attr(a, "id")) SheetRels.emplace_back(id);
+      const char* sheetName = Attr(a, "name");
+      const char* id = Attr(a, "id");
+      Names.emplace_back(sheetName != nullptr ? sheetName : "");
+      SheetRels.emplace_back(id != nullptr ? id : "");
     } else if (name == "workbookPr") {
       const char* d = Attr(a, "date1904");
       Date1904 = d != nullptr && (std::string_view(d) == "1" || std::string_view(d) == "true");
@@ -455,7 +464,8 @@ private:
   CellText value_, inline_;
 };
 
-void ReadPackage(Package& pkg, SheetSink& sink, const SheetLimits& limits) {
+// The package's workbook part and the workbook it holds.
+std::string OpenWorkbook(Package& pkg, Workbook& wb) {
   std::string workbookPart = "xl/workbook.xml";
   if (pkg.Has("_rels/.rels")) {
     Relationships root;
@@ -473,19 +483,43 @@ void ReadPackage(Package& pkg, SheetSink& sink, const SheetLimits& limits) {
     throw Exception("The workbook is in the binary format (.xlsb); save it as .xlsx to import it");
   if (!SameText(partName.substr(0, 8), "workbook"))
     throw Exception("Not a text file: an Office document that holds no workbook (" + workbookPart + ")");
-  Workbook wb;
   pkg.Parse(workbookPart, wb);
+  NameUnnamedSheets(wb.Names);
+  return workbookPart;
+}
+
+void ReadPackage(Package& pkg, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits) {
+  Workbook wb;
+  const std::string workbookPart = OpenWorkbook(pkg, wb);
+  choice.Names = wb.Names;
   Relationships rels;
   if (pkg.Has(RelsOf(workbookPart))) pkg.Parse(RelsOf(workbookPart), rels);
-  // The first sheet that is a worksheet (chart and dialog sheets hold no cells).
+  // The part of sheet i, and whether it holds cells (a worksheet or a macro sheet) or not (chart and dialog
+  // sheets); empty when the workbook names no part for it.
+  const auto partOf = [&](std::size_t i, bool& cells) {
+    const auto it = rels.ById.find(wb.SheetRels[i]);
+    if (it == rels.ById.end()) return std::string();
+    cells = it->second.Type.ends_with("/worksheet") || it->second.Type.ends_with("/xlMacrosheet");
+    return Resolve(workbookPart, it->second.Target);
+  };
   std::string sheetPart;
-  for (const std::string& id : wb.SheetRels) {
-    const auto it = rels.ById.find(id);
-    if (it == rels.ById.end() || !it->second.Type.ends_with("/worksheet")) continue;
-    sheetPart = Resolve(workbookPart, it->second.Target);
-    break;
+  bool cells = false;
+  std::size_t index = 0;
+  if (choice.Sheet.empty()) {
+    // The first sheet that is a worksheet (chart and dialog sheets hold no cells).
+    for (; index < wb.Names.size(); ++index) {
+      const auto it = rels.ById.find(wb.SheetRels[index]);
+      if (it == rels.ById.end() || !it->second.Type.ends_with("/worksheet")) continue;
+      sheetPart = partOf(index, cells);
+      break;
+    }
+    if (sheetPart.empty()) throw Exception("The workbook names no worksheet");
+  } else {
+    index = FindSheet(wb.Names, choice.Sheet);
+    sheetPart = partOf(index, cells);
+    if (sheetPart.empty()) throw Exception(Format("The workbook names no part for the sheet \"%s\"", wb.Names[index]));
   }
-  if (sheetPart.empty()) throw Exception("The workbook names no worksheet");
+  choice.Index = index;
 
   std::vector<NumberKind> styles;
   const std::string stylesPart = Resolve(workbookPart, rels.TargetOfType("/styles"));
@@ -498,8 +532,29 @@ void ReadPackage(Package& pkg, SheetSink& sink, const SheetLimits& limits) {
   const std::string stringsPart = Resolve(workbookPart, rels.TargetOfType("/sharedStrings"));
   if (!stringsPart.empty() && pkg.Has(stringsPart)) pkg.Parse(stringsPart, strings);
 
-  Worksheet sheet(sink, limits, strings.Items, styles, wb.Date1904);
-  pkg.Parse(sheetPart, sheet);
+  CountingSink counted(sink);
+  if (cells) {
+    Worksheet sheet(counted, limits, strings.Items, styles, wb.Date1904);
+    pkg.Parse(sheetPart, sheet);
+  }
+  if (counted.Count > 0) return;  // an empty sheet, chosen or the first: say so, and which sheets hold data
+  std::map<std::string, bool> probed{{sheetPart, false}};  // each part is read once, whatever names it
+  RefuseEmptySheet(wb.Names, index, [&](std::size_t i) {
+    bool holds = false;
+    const std::string part = partOf(i, holds);
+    if (!holds || !pkg.Has(part)) return false;
+    const auto [known, added] = probed.try_emplace(part, false);
+    if (!added) return known->second;
+    ProbeSink probe;
+    Worksheet sheet(probe, limits, strings.Items, styles, wb.Date1904);
+    try {
+      pkg.Parse(part, sheet);
+    } catch (const FirstCellFound&) {
+      known->second = true;
+    } catch (const Exception&) {  // a damaged sheet holds no data to point to
+    }
+    return known->second;
+  });
 }
 
 [[noreturn]] void ZipError(zip_error_t& err) {
@@ -508,9 +563,8 @@ void ReadPackage(Package& pkg, SheetSink& sink, const SheetLimits& limits) {
   throw Exception("Not an Office Open XML package (" + text + ")");
 }
 
-}  // namespace
-
-void ReadXlsxSheet0(const std::string& fileName, SheetSink& sink, const SheetLimits& limits) {
+// The package of a file, or of bytes in memory.
+Package OpenPackage(const std::string& fileName, const SheetLimits& limits) {
   int code = 0;
   zip_t* z = zip_open(fileName.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
   if (z == nullptr) {
@@ -518,11 +572,10 @@ void ReadXlsxSheet0(const std::string& fileName, SheetSink& sink, const SheetLim
     zip_error_init_with_code(&err, code);
     ZipError(err);
   }
-  Package pkg(z, limits);
-  ReadPackage(pkg, sink, limits);
+  return Package(z, limits);
 }
 
-void ReadXlsxSheet0(const void* data, std::size_t size, SheetSink& sink, const SheetLimits& limits) {
+Package OpenPackage(const void* data, std::size_t size, const SheetLimits& limits) {
   zip_error_t err;
   zip_error_init(&err);
   zip_source_t* src = zip_source_buffer_create(data, size, 0, &err);
@@ -533,8 +586,44 @@ void ReadXlsxSheet0(const void* data, std::size_t size, SheetSink& sink, const S
     ZipError(err);
   }
   zip_error_fini(&err);
-  Package pkg(z, limits);
-  ReadPackage(pkg, sink, limits);
+  return Package(z, limits);
+}
+
+std::vector<std::string> SheetNamesOf(Package pkg) {
+  Workbook wb;
+  OpenWorkbook(pkg, wb);
+  return wb.Names;
+}
+
+}  // namespace
+
+void ReadXlsxSheet(const std::string& fileName, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits) {
+  Package pkg = OpenPackage(fileName, limits);
+  ReadPackage(pkg, sink, choice, limits);
+}
+
+void ReadXlsxSheet(const void* data, std::size_t size, SheetSink& sink, SheetChoice& choice,
+                   const SheetLimits& limits) {
+  Package pkg = OpenPackage(data, size, limits);
+  ReadPackage(pkg, sink, choice, limits);
+}
+
+void ReadXlsxSheet0(const std::string& fileName, SheetSink& sink, const SheetLimits& limits) {
+  SheetChoice first;
+  ReadXlsxSheet(fileName, sink, first, limits);
+}
+
+void ReadXlsxSheet0(const void* data, std::size_t size, SheetSink& sink, const SheetLimits& limits) {
+  SheetChoice first;
+  ReadXlsxSheet(data, size, sink, first, limits);
+}
+
+std::vector<std::string> XlsxSheetNames(const std::string& fileName, const SheetLimits& limits) {
+  return SheetNamesOf(OpenPackage(fileName, limits));
+}
+
+std::vector<std::string> XlsxSheetNames(const void* data, std::size_t size, const SheetLimits& limits) {
+  return SheetNamesOf(OpenPackage(data, size, limits));
 }
 
 }  // namespace vez::detail
