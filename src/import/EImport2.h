@@ -68,12 +68,18 @@ public:
   bool GetFieldValue(std::int32_t Row, const std::string& FieldName, bool Multiple, std::string& Value) const;
   // The line loop.
   void DoImport();
+  // The same line loop over rows another reader supplies (an import that reads its file while it stores): Rows
+  // calls Line(r) for each grid row in order, with that row's cells in ImportData while Line runs, and stops
+  // when Line answers false. DoImport() walks MinRow .. MaxRow of the loaded grid.
+  using TRowWalk = std::function<void(const std::function<bool(std::int32_t)>& Line)>;
+  void DoImport(const TRowWalk& Rows);
 
   // Opens the link dialog for link Index (a new link when Index < 0).
   void EditConnect(std::int32_t Index);
   void ApplyConnect(TSelectColForm& Sender);
   void AutoLinkButtonClick();
   void StartButtonClick();
+  void StartButtonClick(const TRowWalk& Rows);  // Start Import with the rows Rows supplies
   void ClearButtonClick();
   void CancelButtonClick() { ModalResult = TModalResult::mrCancel; }
   void HelpButtonClick() { dialogs_.ShowHelp(kImportHelpContext); }

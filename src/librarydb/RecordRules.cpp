@@ -73,6 +73,31 @@ bool IsInfinityOrNaNText(std::string_view text) {
   return SameText(t, "nan") || SameText(t, "inf") || SameText(t, "infinity");
 }
 
+// RFC 4648 Base64 with or without padding; false for any other character.
+bool DecodeBase64(std::string_view text, std::string& out) {
+  std::uint32_t buffer = 0;
+  int bits = 0;
+  std::size_t padding = 0;
+  for (const char c : text) {
+    int v = -1;
+    if (c >= 'A' && c <= 'Z') v = c - 'A';
+    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9') v = c - '0' + 52;
+    else if (c == '+') v = 62;
+    else if (c == '/') v = 63;
+    else if (c == '=' && ++padding <= 2) continue;
+    if (v < 0 || padding > 0) return false;
+    buffer = (buffer << 6) | static_cast<std::uint32_t>(v);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out += static_cast<char>((buffer >> bits) & 0xFF);
+    }
+  }
+  // Leftover bits must be padding zeros of a whole group: 2 or 4 of them, never 6.
+  return bits < 6 && (buffer & ((1u << bits) - 1)) == 0;
+}
+
 // What a field of a kind takes, for the messages.
 std::string_view Takes(Kind kind) {
   switch (kind) {
@@ -233,7 +258,6 @@ int TRecordWriter::FieldIndex(std::string_view Name) const {
 void TRecordWriter::Set(int Field, const Variant& Value, bool Truncate) {
   TField& field = At(Field);
   const Kind kind = KindOf(field);
-  if (field.DataType() == ftAutoInc) Refuse(TValueFault::NotEditable, field, "is numbered by the library");
   set_[static_cast<std::size_t>(Field)] = true;
   if (Value.IsClear()) {
     if (const auto& none = noValue_[static_cast<std::size_t>(Field)]) field.SetAsFloat(*none);
@@ -315,14 +339,24 @@ void TRecordWriter::SetText(int Field, std::string_view Text, bool Truncate) {
   TField& field = At(Field);
   switch (KindOf(field)) {
     case Kind::Text: return Set(Field, Variant(Text), Truncate);
-    case Kind::Bytes:
-    case Kind::Other:
-      if (field.DataType() == ftAutoInc) Refuse(TValueFault::NotEditable, field, "is numbered by the library");
-      Refuse(TValueFault::NotEditable, field, "holds binary data, which is not given as text");
+    case Kind::Bytes: {
+      // Bytes as people and files carry them: in Base64, the form the dumps and exports write.
+      if (Trim(Text).empty()) return Set(Field, Variant::Null());
+      std::string bytes;
+      if (!DecodeBase64(Trim(Text), bytes))
+        Refuse(TValueFault::NotConvertible, field, fmt::format("takes bytes in Base64, not \"{}\"", std::string(Text)));
+      return Set(Field, Variant(std::move(bytes)));
+    }
+    case Kind::Other: Refuse(TValueFault::NotEditable, field, "cannot be given as text");
     default: break;
   }
   if (Trim(Text).empty()) return Set(Field, Variant::Null());
   Set(Field, ParseText(field, Text, settings_), Truncate);
+}
+
+void TRecordWriter::Clear(int Field) {
+  set_[static_cast<std::size_t>(Field)] = true;
+  At(Field).Clear();
 }
 
 void TRecordWriter::SetWholeNumber(int Field, std::string_view Digits) {

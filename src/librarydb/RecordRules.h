@@ -16,8 +16,12 @@
 //   The field "ElementName" holds at most 80 characters, the text has 95
 //   The field "ElementName" must not be empty
 //   The field "ElementName" must not contain control characters (U+0000 at character 4)
-//   The field "Eintrag" is numbered by the library
+//   The field "Graphic" takes bytes in Base64, not "x"
 //   The library has no field "Colour"
+//
+// An auto-increment field takes a whole number like any other (a record keeps its number when it is copied); left
+// alone it is numbered by the library. A binary field takes bytes, or as text their Base64 (the form the dumps and
+// exports write).
 //
 // No value. A Null value, or an empty text for a field that is no text field, stores "no value": -199 in the
 // fields whose new-record default is -199 (the band values and single values of the element and directivity
@@ -61,7 +65,7 @@ class TNewRecordDefaults;
 // text that is no value of the kind, OverflowError for a whole number out of range, ValueError otherwise).
 enum class TValueFault : std::uint8_t {
   UnknownField,
-  NotEditable,     // auto-increment and binary fields
+  NotEditable,     // fields of no kind a value can be given in
   WrongKind,       // a typed value of another kind (a Boolean for a number, a fraction for a whole number)
   NotConvertible,  // a text that is no value of the field's kind
   NotFinite,       // NaN or an infinity
@@ -115,6 +119,8 @@ public:
   // Sets a field of the record being written. Truncate cuts a text longer than its field instead of refusing.
   void Set(int Field, const Variant& Value, bool Truncate = false);
   void SetText(int Field, std::string_view Text, bool Truncate = false);
+  // Empties a field (NULL), whatever stands for "no value" in it: an empty cell of an imported file.
+  void Clear(int Field);
   // A whole number of any size in decimal digits (Python's ints): within 64 bits as a typed integer, beyond
   // them refused as out of range for a whole-number or number field, as of another kind for other fields.
   void SetWholeNumber(int Field, std::string_view Digits);

@@ -86,6 +86,13 @@ bool TExcelImportForm::GetFieldValue(std::int32_t Row, const std::string& FieldN
 }
 
 void TExcelImportForm::DoImport() {
+  DoImport([this](const std::function<bool(std::int32_t)>& line) {
+    for (std::int32_t r = ImportData.MinRow(); r <= ImportData.MaxRow() && line(r); ++r) {
+    }
+  });
+}
+
+void TExcelImportForm::DoImport(const TRowWalk& Rows) {
   TneAction action = neOverwrite;
   CounterA = 0;
   CounterB = 0;
@@ -98,7 +105,7 @@ void TExcelImportForm::DoImport() {
   for (std::int32_t i = 0; i < FieldList->Count(); ++i)
     sources.push_back(FieldSources((*FieldList)[i].FieldName, (*FieldList)[i].Multiple));
   std::string value;
-  for (std::int32_t r = ImportData.MinRow(); r <= ImportData.MaxRow(); ++r) {
+  Rows([&](std::int32_t r) {
     for (std::int32_t i = 0; i < FieldList->Count(); ++i) (*FieldList)[i].Value.clear();
     for (std::int32_t i = 0; i < FieldList->Count(); ++i) {
       TFieldNameItem& item = (*FieldList)[i];
@@ -107,8 +114,8 @@ void TExcelImportForm::DoImport() {
       else item.Value.swap(value);  // `value` is assembled afresh for the next field
     }
     if (OnImportLine) OnImportLine(*this, action);
-    if (action == neCancel) break;
-  }
+    return action != neCancel;
+  });
 }
 
 void TExcelImportForm::AddLink(std::unique_ptr<TColItem> link) {
@@ -169,7 +176,9 @@ void TExcelImportForm::AutoLinkButtonClick() {
   }
 }
 
-void TExcelImportForm::StartButtonClick() {
+void TExcelImportForm::StartButtonClick() { StartButtonClick(nullptr); }
+
+void TExcelImportForm::StartButtonClick(const TRowWalk& Rows) {
   if (Links.Count() == 0) {
     dialogs_.ShowMessage(ImportDialogTexts().strNoLinks);
     return;
@@ -179,7 +188,8 @@ void TExcelImportForm::StartButtonClick() {
     FocusedControl = "StopLine";
     return;
   }
-  DoImport();
+  if (Rows) DoImport(Rows);
+  else DoImport();
   ModalResult = TModalResult::mrOk;
 }
 

@@ -1,8 +1,13 @@
 #include "import/mapping/LibraryImport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
@@ -22,21 +27,8 @@ namespace fs = std::filesystem;
 
 constexpr const char* kNameIndex = "EN";
 
-bool Importable(TFieldType t) {
-  switch (t) {
-    case ftAutoInc:
-    case ftBlob:
-    case ftGraphic:
-    case ftBytes:
-    case ftVarBytes:
-    case ftParadoxOle:
-    case ftDBaseOle:
-    case ftTypedBinary:
-    case ftCursor:
-    case ftUnknown: return false;
-    default: return true;
-  }
-}
+// Every field a file's text can give: binary fields take Base64, an auto-increment field its number.
+bool Importable(TFieldType t) { return t != ftCursor && t != ftUnknown; }
 
 bool Blank(const std::string& text) { return text.find_first_not_of(" \t\r\n") == std::string::npos; }
 
@@ -47,7 +39,10 @@ public:
   ImportRun(const TLibraryImportOptions& options, TImportDialogs& dialogs)
       : options_(options), dialogs_(dialogs), form_(dialogs) {}
 
+  // The run without a dialog: the file is read twice, once for its header lines and its extent and once while
+  // the lines are stored, so that memory stays that of a line however long the file is.
   TLibraryImportResult Run() {
+    streaming_ = true;
     Prepare();
     SetLines();
     Link();
@@ -95,10 +90,20 @@ private:
   }
 
   void LoadFile() {
+    if (streaming_) form_.ImportData.KeepRows = std::max(options_.StartLine - 1, 0);  // the header lines
     form_.ImportData.TextCodePage = options_.TextCodePage;
+    form_.ImportData.TextSeparator = options_.Separator;
+    form_.ImportData.Sheet = options_.Sheet;
     form_.SetFileName(options_.FileName);
     result_.FileType = form_.ImportData.FileType();
     result_.FileLines = form_.ImportData.GetLastRow();
+    result_.Separator = form_.ImportData.Separator();
+    result_.Sheet = form_.ImportData.SheetName();
+    // A file separated by ';' writes numbers with a decimal comma (the convention of the programs that export
+    // such files), unless the caller says otherwise.
+    result_.DecimalSeparator = options_.DecimalSeparator != 0 ? options_.DecimalSeparator
+                               : result_.Separator == ';' ? ','
+                                                          : GlobalFormatSettings().DecimalSeparator;
   }
 
   void OpenLibrary() {
@@ -134,13 +139,13 @@ private:
     result_.LastLine = form_.ImportData.MaxRow();
   }
 
-  std::string FieldOfOption(const std::string& name) {
+  std::string FieldOfOption(const std::string& name, const std::string& source) {
     for (std::int32_t i = 0; i < fields_.Count(); ++i)
       if (SameText(fields_[i].FieldName, name)) return fields_[i].Description;
     std::string known;
     for (std::int32_t i = 0; i < fields_.Count() && i < 12; ++i) known += (i > 0 ? ", " : "") + fields_[i].FieldName;
     if (fields_.Count() > 12) known += ", ...";
-    throw Exception(Format("The library has no field \"%s\" to import into (fields: %s)", name, known));
+    throw Exception(Format("The library has no field \"%s\" to import %s into (fields: %s)", name, source, known));
   }
 
   // One link through the link dialog, as a user makes it.
@@ -157,10 +162,10 @@ private:
       const std::string col = UpperCase(value);
       dlg.SetXLSCol(col);
       if (dlg.GetXLSCol() != col)
-        throw Exception(Format("The file has no column \"%s\" (its columns are A to %s)", value,
-                               form_.GetXLSColName(form_.ImportData.GetLastCol())));
+        throw Exception(Format("The file has no column \"%s\" for the field \"%s\" (its columns are A to %s)", value,
+                               field, form_.GetXLSColName(form_.ImportData.GetLastCol())));
     }
-    dlg.SetDescription(FieldOfOption(field));
+    dlg.SetDescription(FieldOfOption(field, fix ? "the fixed text \"" + value + "\"" : "column \"" + value + "\""));
     const std::int32_t before = form_.Links.Count();
     dlg.OKClick();
     if (form_.Links.Count() == before) throw Exception(Format("Field \"%s\" cannot take another link", field));
@@ -210,9 +215,40 @@ public:
     return report;
   }
 
+  // The dialog's links by field name.
+  std::vector<TImportLink> Links() const {
+    std::vector<TImportLink> out;
+    for (std::int32_t k = 0; k < form_.Links.Count(); ++k) {
+      const TColItem& l = form_.Links[k];
+      out.push_back(l.Fix() ? TImportLink{l.FieldName(), "", l.FixStr()} : TImportLink{l.FieldName(), l.XLSCol(), ""});
+    }
+    return out;
+  }
+
+  TImportMapping Mapping() const {
+    TImportMapping m;
+    m.Links = Links();
+    m.StartLine = form_.ImportData.MinRow();
+    m.StopLine = form_.StopChecked ? form_.ImportData.MaxRow() : 0;
+    m.Sheet = form_.ImportData.SheetName();
+    m.Separator = form_.ImportData.Separator();
+    m.DecimalSeparator = result_.DecimalSeparator;
+    m.CodePage = form_.ImportData.FileType() == "ASCII" ? options_.TextCodePage : 0;
+    return m;
+  }
+
+  void LoadMapping(const TImportMapping& m) {
+    form_.ClearButtonClick();
+    if (m.StartLine > 0) form_.SetStartLine(m.StartLine);
+    form_.SetStopChecked(m.StopLine > 0);
+    if (m.StopLine > 0) form_.SetStopLine(m.StopLine);
+    for (const TImportLink& l : m.Links) LinkOne(l.Field, l.Column.empty(), l.Column.empty() ? l.Text : l.Column);
+  }
+
 private:
   void TakeLinks() {
     result_.Links = form_.LinkList.Items;
+    result_.LinkList = Links();
     linkedColumns_.clear();
     columns_.clear();
     for (std::int32_t k = 0; k < form_.Links.Count(); ++k)
@@ -255,19 +291,24 @@ private:
     table.Open();
     if (!nameField_.empty()) table.SetIndexName(kNameIndex);
     writer_ = std::make_unique<TRecordWriter>(table, result_.LibType);
-    if (options_.DecimalSeparator != 0) {
-      FormatSettings settings = writer_->Settings();
-      settings.DecimalSeparator = options_.DecimalSeparator;
-      writer_->SetFormatSettings(settings);
-    }
+    FormatSettings settings = writer_->Settings();
+    settings.DecimalSeparator = result_.DecimalSeparator;
+    writer_->SetFormatSettings(settings);
     // The fields of the list, looked up once.
-    for (std::int32_t i = 0; i < fields_.Count(); ++i) targets_.push_back(writer_->FieldIndex(fields_[i].FieldName));
+    for (std::int32_t i = 0; i < fields_.Count(); ++i) {
+      targets_.push_back(writer_->FieldIndex(fields_[i].FieldName));
+      const TField& f = table.Fields(targets_.back());
+      textTarget_.push_back(f.ValueKind() == TField::Kind::Text || f.DataType() == ftMemo);
+    }
     transaction_ = std::make_unique<TABSTransaction>(lib_->Database());
   }
 
   void StoreLines() {
     form_.OnImportLine = [this](TExcelImportForm&, TneAction& action) { StoreLine(action); };
-    form_.StartButtonClick();
+    if (!streaming_) return form_.StartButtonClick();
+    form_.StartButtonClick([this](const std::function<bool(std::int32_t)>& line) {
+      form_.ImportData.StreamRows(result_.FirstLine, result_.LastLine, line);
+    });
   }
 
   void Fail(std::int32_t row, std::string column, std::string field, std::string message) {
@@ -328,10 +369,17 @@ private:
       writer_->Begin(now);
       for (std::int32_t i = 0; i < fields_.Count(); ++i) {
         TFieldNameItem& item = fields_[i];
-        if (item.UseCount == 0 || Blank(item.Value)) continue;
+        if (item.UseCount == 0) continue;
         field = item.FieldName;
         column = columns_[static_cast<std::size_t>(i)];
-        writer_->SetText(targets_[static_cast<std::size_t>(i)], item.Value);
+        const int target = targets_[static_cast<std::size_t>(i)];
+        // An empty cell: the empty text in a text field and an empty field in any other of a new record, the
+        // old value in an overwritten one. Blanks are text in a text field and empty in any other.
+        const bool text = textTarget_[static_cast<std::size_t>(i)];
+        const bool empty = item.Value.empty() || (Blank(item.Value) && !text);
+        if (!empty) writer_->SetText(target, item.Value);
+        else if (isNew && text) writer_->SetText(target, "");
+        else if (isNew) writer_->Clear(target);
       }
       column.clear();
       field.clear();
@@ -366,8 +414,10 @@ private:
   std::vector<std::string> columns_;         // per field: the letter of its first column link
   std::unique_ptr<TRecordWriter> writer_;
   std::vector<int> targets_;  // per field of the list: its index in the table
+  std::vector<bool> textTarget_;  // per field of the list: a text field
   std::unique_ptr<TABSTransaction> transaction_;
   std::int32_t line_ = 0;
+  bool streaming_ = false;  // the lines are read while they are stored (no dialog shows the grid)
 };
 
 }  // namespace
@@ -395,6 +445,8 @@ TLibraryImport::TLibraryImport(const TLibraryImportOptions& Options, TImportDial
 TLibraryImport::~TLibraryImport() = default;
 TExcelImportForm& TLibraryImport::Form() { return impl_->Form(); }
 TAutoLinkReport TLibraryImport::AutoLink() { return impl_->AutoLink(); }
+TImportMapping TLibraryImport::Mapping() { return impl_->Mapping(); }
+void TLibraryImport::LoadMapping(const TImportMapping& Mapping) { impl_->LoadMapping(Mapping); }
 TLibraryImportResult TLibraryImport::Run() { return impl_->StartImport(); }
 
 std::string AutoLinkText(const TAutoLinkReport& r) {
@@ -411,6 +463,10 @@ std::string AutoLinkText(const TAutoLinkReport& r) {
   for (std::size_t i = 0; i < r.Unlinked.size(); ++i) text += (i > 0 ? ", " : "; no field for ") + r.Unlinked[i];
   return text;
 }
+
+namespace {
+std::string SeparatorName(char c) { return c == '\t' ? "tab" : std::string(1, c); }
+}  // namespace
 
 void WriteImportReport(std::ostream& out, const TLibraryImportResult& r, const TLibraryImportOptions& o) {
   JsonWriter json(out, JsonWriter::Layout::Indented);
@@ -429,6 +485,7 @@ void WriteImportReport(std::ostream& out, const TLibraryImportResult& r, const T
       .Member("cancelled", r.Cancelled)
       .Member("committed", r.Committed)
       .Member("created", r.Created && r.Committed)
+      .Member("decimal_separator", r.DecimalSeparator != 0 ? std::string(1, r.DecimalSeparator) : std::string())
       .Member("dry_run", o.DryRun)
       .Member("empty_lines", r.EmptyLines)
       .Member("error", r.Error)
@@ -455,8 +512,156 @@ void WriteImportReport(std::ostream& out, const TLibraryImportResult& r, const T
       .Key("links")
       .BeginArray();
   for (const auto& link : r.Links) json.String(link);
-  json.EndArray().Member("overwritten", r.Overwritten).Member("skipped", r.Skipped).EndObject();
+  json.EndArray()
+      .Member("overwritten", r.Overwritten)
+      .Member("separator", r.Separator != 0 ? SeparatorName(r.Separator) : std::string())
+      .Member("sheet", r.Sheet)
+      .Member("skipped", r.Skipped)
+      .EndObject();
   out << '\n';
+}
+
+// ---- mappings ----
+
+std::string ImportMappingJson(const TImportMapping& m) {
+  std::ostringstream out;
+  JsonWriter json(out, JsonWriter::Layout::Indented);
+  json.BeginObject().Key("links").BeginArray();
+  for (const TImportLink& l : m.Links) {
+    json.BeginObject().Member("field", l.Field);
+    if (l.Column.empty()) json.Member("text", l.Text);
+    else json.Member("column", l.Column);
+    json.EndObject();
+  }
+  json.EndArray();
+  if (m.StartLine > 0) json.Member("start", m.StartLine);
+  if (m.StopLine > 0) json.Member("stop", m.StopLine);
+  if (!m.Sheet.empty()) json.Member("sheet", m.Sheet);
+  if (m.Separator != 0) json.Member("separator", SeparatorName(m.Separator));
+  if (m.DecimalSeparator != 0) json.Member("decimal_separator", std::string(1, m.DecimalSeparator));
+  if (m.CodePage > 0) json.Member("code_page", m.CodePage);
+  json.EndObject();
+  out << '\n';
+  return out.str();
+}
+
+TImportMapping ParseImportMapping(std::string_view text) {
+  using Json = nlohmann::json;
+  const Json j = Json::parse(text, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) throw Exception("The mapping is no JSON object");
+  const auto wrong = [](const std::string& what) { throw Exception("The mapping's " + what); };
+  TImportMapping m;
+  for (const auto& [key, value] : j.items()) {
+    if (value.is_null()) continue;
+    const auto line = [&] {
+      if (!value.is_number_integer() || value.get<std::int64_t>() < 1 || value.get<std::int64_t>() > (1 << 30))
+        wrong("\"" + key + "\" is a line number from 1");
+      return static_cast<std::int32_t>(value.get<std::int64_t>());
+    };
+    const auto text = [&] {
+      if (!value.is_string()) wrong("\"" + key + "\" is a text");
+      return value.get<std::string>();
+    };
+    if (key == "links") {
+      if (!value.is_array()) wrong("\"links\" is a list");
+      for (const Json& link : value) {
+        if (!link.is_object() || !link.contains("field") || !link["field"].is_string() ||
+            link.contains("column") == link.contains("text") || link.size() != 2 ||
+            !(link.contains("column") ? link["column"] : link["text"]).is_string())
+          wrong("links are {\"field\": name, \"column\": letter} or {\"field\": name, \"text\": fixed text}, not " +
+                link.dump());
+        m.Links.push_back(link.contains("column")
+                              ? TImportLink{link["field"].get<std::string>(), link["column"].get<std::string>(), ""}
+                              : TImportLink{link["field"].get<std::string>(), "", link["text"].get<std::string>()});
+      }
+    } else if (key == "start") {
+      m.StartLine = line();
+    } else if (key == "stop") {
+      m.StopLine = line();
+    } else if (key == "sheet") {
+      m.Sheet = text();
+    } else if (key == "separator") {
+      const std::string s = text();
+      if (s != "tab" && s != "," && s != ";") wrong("\"separator\" is \"tab\", \",\" or \";\", not \"" + s + "\"");
+      m.Separator = s == "tab" ? '\t' : s[0];
+    } else if (key == "decimal_separator") {
+      const std::string s = text();
+      if (s != "." && s != ",") wrong("\"decimal_separator\" is \".\" or \",\", not \"" + s + "\"");
+      m.DecimalSeparator = s[0];
+    } else if (key == "code_page") {
+      if (!value.is_number_integer() || value.get<std::int64_t>() < 1 || value.get<std::int64_t>() > 65535)
+        wrong("\"code_page\" is a code page number such as 1252");
+      m.CodePage = static_cast<std::int32_t>(value.get<std::int64_t>());
+    } else {
+      wrong("member \"" + key + "\" is not known (its members: links, start, stop, sheet, separator, decimal_separator, "
+            "code_page)");
+    }
+  }
+  return m;
+}
+
+TImportMapping ReadImportMapping(const std::string& FileName) {
+  std::ifstream in(FileName, std::ios::binary);
+  if (!in) throw EInOutError("Cannot read the mapping \"" + FileName + "\"");
+  std::ostringstream text;
+  text << in.rdbuf();
+  try {
+    return ParseImportMapping(text.str());
+  } catch (const Exception& e) {
+    throw Exception(std::string(e.what()) + " (in \"" + FileName + "\")");
+  }
+}
+
+void WriteImportMapping(const std::string& FileName, const TImportMapping& Mapping, bool Overwrite) {
+  std::error_code ec;
+  if (!Overwrite && fs::exists(FileName, ec)) throw Exception("\"" + FileName + "\" exists already; it is left as it is");
+  const std::string partial = FileName + ".part";
+  {
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    out << ImportMappingJson(Mapping);
+    out.close();
+    if (!out) {
+      fs::remove(partial, ec);
+      throw EInOutError("Cannot write the mapping \"" + FileName + "\"");
+    }
+  }
+  fs::rename(partial, FileName, ec);
+  if (ec) {
+    fs::remove(partial, ec);
+    throw EInOutError("Cannot write the mapping \"" + FileName + "\"");
+  }
+}
+
+TImportMapping MappingOfRun(const TLibraryImportOptions& o, const TLibraryImportResult& r) {
+  TImportMapping m;
+  m.Links = r.LinkList;
+  m.StartLine = r.FirstLine > 0 ? r.FirstLine : o.StartLine;
+  m.StopLine = o.StopLine;
+  m.Sheet = r.Sheet;
+  m.Separator = r.Separator;
+  m.DecimalSeparator = r.DecimalSeparator;
+  m.CodePage = r.FileType == "ASCII" ? o.TextCodePage : 0;
+  return m;
+}
+
+void ApplyImportMapping(TLibraryImportOptions& o, const TImportMapping& m) {
+  const auto linked = [&](const std::string& field) {
+    const auto same = [&](const auto& p) { return SameText(p.first, field); };
+    return std::any_of(o.Maps.begin(), o.Maps.end(), same) || std::any_of(o.Fixes.begin(), o.Fixes.end(), same);
+  };
+  std::vector<std::pair<std::string, std::string>> maps, fixes;
+  for (const TImportLink& l : m.Links) {
+    if (linked(l.Field)) continue;
+    (l.Column.empty() ? fixes : maps).emplace_back(l.Field, l.Column.empty() ? l.Text : l.Column);
+  }
+  o.Maps.insert(o.Maps.begin(), maps.begin(), maps.end());
+  o.Fixes.insert(o.Fixes.begin(), fixes.begin(), fixes.end());
+  if (m.StartLine > 0) o.StartLine = m.StartLine;
+  if (m.StopLine > 0) o.StopLine = m.StopLine;
+  if (!m.Sheet.empty()) o.Sheet = m.Sheet;
+  if (m.Separator != 0) o.Separator = m.Separator;
+  if (m.DecimalSeparator != 0) o.DecimalSeparator = m.DecimalSeparator;
+  if (m.CodePage > 0) o.TextCodePage = m.CodePage;
 }
 
 std::string NextFreeName(const std::string& name) {

@@ -27,10 +27,14 @@
 //   "Komplett" follow from the band values the record holds unless they are linked or fixed, and
 //   "LastChangeDateTime" is the time of the import unless it is linked. A value the rules refuse fails its line
 //   with the rules' message.
-// - A cell of only blanks counts as empty. An empty cell leaves its field as it is: the type's default in a
-//   new record (a band's default is "no value", so a record with an empty band cell is not complete), the old
-//   value in an overwritten one. A line whose linked cells are all empty is skipped and counted (EmptyLines),
-//   neither stored nor failed. A value that does not convert is never stored as zero.
+// - An empty cell of a linked column stores the empty text in a text field and an empty field in any other of a
+//   new record (an empty band is "no value", so a record with an empty band cell is not complete), and leaves
+//   the field of an overwritten record as it is; so a file that `vezi export` wrote imports back as the library
+//   it came from. A cell of only blanks is text in a
+//   text field and empty in any other. A line whose linked cells are all blank is skipped and counted
+//   (EmptyLines), neither stored nor failed. A value that does not convert is never stored as zero.
+// - Every field can be linked: a binary field takes its bytes in Base64, an auto-increment field ("Eintrag")
+//   the record's number (a line whose number another record has fails with the engine's message).
 #pragma once
 
 #include <cstdint>
@@ -39,24 +43,51 @@
 #include <ostream>
 #include <string>
 #include <utility>
+#include <string_view>
 #include <vector>
 
 #include "import/EImport1.h"
 
 namespace vez {
 
+// A link of an import: a column (its letter) or a fixed text into a field (its name).
+struct TImportLink {
+  std::string Field;
+  std::string Column;  // empty for a fixed text
+  std::string Text;    // the fixed text
+};
+
+// A mapping: what an import is told, saved as JSON to be used again for next month's file (`vezi import
+// --save-mapping`/`--mapping`, the browser's "Save links"/"Load links", Python's mapping=):
+//   {"links": [{"field": "ElementName", "column": "A"}, {"field": "Kommentar", "text": "survey 2026"}],
+//    "start": 2, "stop": null, "sheet": "Spectra", "separator": ";", "decimal_separator": ",", "code_page": 1252}
+// "separator" is "tab", "," or ";"; members left out (or null) are not given. An unknown member, a link without
+// a field or with both a column and a text, and values of the wrong kind are refused with what is wrong. A link
+// naming a column the file lacks or a field the library lacks is refused when the import starts, naming both.
+struct TImportMapping {
+  std::vector<TImportLink> Links;
+  std::int32_t StartLine = 0;  // 0: not given
+  std::int32_t StopLine = 0;
+  std::string Sheet;
+  char Separator = 0;
+  char DecimalSeparator = 0;
+  std::int32_t CodePage = 0;
+};
 struct TLibraryImportOptions {
   std::string FileName;     // spreadsheet or tab-separated text file
   std::string LibraryFile;  // full path of the library file
   std::int32_t LibType = -1;  // -1: from the library's file name
   std::vector<std::pair<std::string, std::string>> Maps;   // field -> column letter
   std::vector<std::pair<std::string, std::string>> Fixes;  // field -> fixed text
+  std::string Sheet;        // workbooks: the sheet by name or number from 1; empty: the first
+  char Separator = 0;       // text files: '\t', ',' or ';'; 0: detected from the first lines
   bool AutoLink = false;
   std::int32_t StartLine = 2;  // first data line (1-based); the lines above are the header
   std::int32_t StopLine = 0;   // last data line; 0 = to the end
   bool DryRun = false;
   std::int32_t TextCodePage = 1252;  // text files that are neither UTF-8 nor marked by a byte order mark
-  char DecimalSeparator = 0;         // of the numbers in the file; 0: the process format settings
+  char DecimalSeparator = 0;         // of the numbers in the file; 0: ',' in a ';'-separated file, else the
+                                     // process format settings
   std::function<bool()> Interrupted;                              // asked once per line
   std::function<void(std::int32_t done, std::int32_t total)> Progress;  // after every line
 };
@@ -90,7 +121,11 @@ struct TLibraryImportResult {
   std::int32_t Added = 0, Overwritten = 0, Skipped = 0, Failed = 0;
   std::int32_t EmptyLines = 0;  // lines whose linked cells are all empty
   std::vector<std::string> Links;  // GetLinkStr of each link
+  std::vector<TImportLink> LinkList;  // the same links by field name
   TAutoLinkReport AutoLink;        // with Options.AutoLink
+  char Separator = 0;              // what the file was read with (text files)
+  char DecimalSeparator = 0;
+  std::string Sheet;               // the sheet read (workbooks)
   std::vector<TImportRowError> Errors;
   std::string Error;  // why the run could not start, for a report written all the same (set by the caller)
 };
@@ -116,6 +151,11 @@ public:
   TExcelImportForm& Form();
   // The dialog's "Auto Link" as the import runs it (see TAutoLinkReport).
   TAutoLinkReport AutoLink();
+  // The dialog's links and lines as a mapping ("Save links"), and a mapping's links and lines made the dialog's
+  // ("Load links": the links it had are cleared first). The file's own options (sheet, separators, code page)
+  // are those the dialog was opened with.
+  TImportMapping Mapping();
+  void LoadMapping(const TImportMapping& Mapping);
   TLibraryImportResult Run();
 
   class Impl;
@@ -124,10 +164,23 @@ private:
   std::unique_ptr<Impl> impl_;
 };
 
-// The report of a run as JSON, members in name order: added, cancelled, committed, created, dry_run,
-// empty_lines, error, errors [{column, field, line, message}], failed, file, file_type, file_lines,
-// first_line, interrupted, last_line, library, library_type, library_type_name, links, overwritten, skipped.
+// The report of a run as JSON, members in name order: added, auto_link {linked, unlinked}, cancelled,
+// committed, created, decimal_separator, dry_run, empty_lines, error, errors [{column, field, line, message}],
+// failed, file, file_lines, file_type, first_line, interrupted, last_line, library, library_type,
+// library_type_name, links, overwritten, separator ("tab", "," or ";" for text), sheet, skipped.
 void WriteImportReport(std::ostream& out, const TLibraryImportResult& Result, const TLibraryImportOptions& Options);
+
+// Mappings as JSON, read and written; see TImportMapping.
+std::string ImportMappingJson(const TImportMapping& Mapping);
+TImportMapping ParseImportMapping(std::string_view Json);
+TImportMapping ReadImportMapping(const std::string& FileName);
+// Writes the mapping to a new file, or replaces an existing one only with Overwrite; the file appears complete.
+void WriteImportMapping(const std::string& FileName, const TImportMapping& Mapping, bool Overwrite);
+// The mapping of a run as it was made: its links (also those Auto Link made), lines, sheet and separators.
+TImportMapping MappingOfRun(const TLibraryImportOptions& Options, const TLibraryImportResult& Result);
+// Gives the options what the mapping holds (its links, lines, sheet, separators, code page); a field the options
+// link already keeps the options' link.
+void ApplyImportMapping(TLibraryImportOptions& Options, const TImportMapping& Mapping);
 
 // What the name question is answered with where no one can be asked.
 enum class TOnExists { Overwrite, Skip, Rename };
