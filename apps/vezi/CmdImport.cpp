@@ -152,14 +152,14 @@ std::optional<std::int32_t> ParseType(const std::string& text) {
 
 void RegisterImportCommands(CLI::App& app) {
   struct Options {
-    std::string file, library, type, onExists = "ask", report, decimal;
+    std::string file, library, type, onExists = "ask", report, decimal, sheet, separator, mapping, saveMapping;
     std::vector<std::string> maps, fixes;
     bool autoLink = false, dryRun = false;
     std::int32_t start = 2, stop = 0, codePage = 1252;
   };
   auto opts = std::make_shared<Options>();
-  auto* cmd = app.add_subcommand("import", "Import the rows of a spreadsheet or tab-separated text file into a library");
-  cmd->add_option("FILE", opts->file, "The .xls or .xlsx workbook (first sheet) or tab-separated text file")
+  auto* cmd = app.add_subcommand("import", "Import the rows of a spreadsheet or text file into a library");
+  cmd->add_option("FILE", opts->file, "The .xls or .xlsx workbook or the text file (tab, comma or semicolon separated)")
       ->required();
   cmd->add_option("--into", opts->library, "The library file; created with the layout of its type when missing")
       ->required();
@@ -181,13 +181,21 @@ void RegisterImportCommands(CLI::App& app) {
                   "Code page of a text file that is neither UTF-8 nor starts with a byte order mark (default 1252)")
       ->check(Range(1, 65535));
   cmd->add_option("--decimal-separator", opts->decimal,
-                  "Decimal separator of the numbers in the file, as the process format setting (default \".\")")
+                  "Decimal separator of the numbers in the file (default \",\" in a file separated by \";\", else \".\")")
       ->check(CLI::IsMember({".", ","}));
+  cmd->add_option("--separator", opts->separator, "Field separator of a text file: tab, , or ; (default: detected)")
+      ->check(CLI::IsMember({"tab", ",", ";"}));
+  cmd->add_option("--sheet", opts->sheet, "The sheet of a workbook: its name or its number from 1 (default: the first)");
+  cmd->add_option("--mapping", opts->mapping,
+                  "Take links, lines, sheet and separators from this mapping (JSON); options given here win");
+  cmd->add_option("--save-mapping", opts->saveMapping,
+                  "Write the links, lines, sheet and separators of this import to this file (JSON), for --mapping");
   cmd->footer("The content decides how FILE is read: an .xls or .xlsx workbook whatever its name, else text (UTF-8, "
-              "UTF-16 with byte order mark, or the --code-page).\nThe run is one transaction: it stores every line "
-              "that converts, or nothing when it is cancelled or interrupted.\nA line whose linked cells are all "
-              "empty is skipped; a line that fails is reported with its line number, and the exit code is then 1.");
-  cmd->callback([opts] {
+              "UTF-16 with byte order mark, or the --code-page) with fields separated by tabs, commas or semicolons "
+              "and quoted as in CSV.\nThe run is one transaction: it stores every line that converts, or nothing when "
+              "it is cancelled or interrupted (Ctrl-C: exit code 130).\nA line whose linked cells are all empty is "
+              "skipped; a line that fails is reported with its line number, and the exit code is then 1.");
+  cmd->callback([opts, cmd] {
     vez::TLibraryImportOptions o;
     o.FileName = opts->file;
     o.LibraryFile = opts->library;
@@ -203,7 +211,8 @@ void RegisterImportCommands(CLI::App& app) {
       Report(opts->report, r, o);
       return UsageError(message);
     };
-    if (opts->maps.empty() && !opts->autoLink) throw usage("give --map FIELD=COL or --auto-link");
+    if (opts->maps.empty() && !opts->autoLink && opts->mapping.empty())
+      throw usage("give --map FIELD=COL, --auto-link or --mapping FILE");
     for (const auto& [list, target] : {std::pair{&opts->maps, &o.Maps}, std::pair{&opts->fixes, &o.Fixes}})
       for (const auto& m : *list) {
         std::pair<std::string, std::string> kv;
@@ -215,7 +224,17 @@ void RegisterImportCommands(CLI::App& app) {
       if (!code) throw usage("unknown library type \"" + opts->type + "\"");
       o.LibType = *code;
     }
+    if (!opts->mapping.empty()) {
+      // The mapping first; what the command line gives wins.
+      vez::TLibraryImportOptions given = o;
+      vez::ApplyImportMapping(o, vez::ReadImportMapping(opts->mapping));
+      if (cmd->count("--start") > 0) o.StartLine = given.StartLine;
+      if (cmd->count("--stop") > 0) o.StopLine = given.StopLine;
+      if (cmd->count("--code-page") > 0) o.TextCodePage = given.TextCodePage;
+    }
     if (!opts->decimal.empty()) o.DecimalSeparator = opts->decimal[0];
+    if (!opts->separator.empty()) o.Separator = opts->separator == "tab" ? '\t' : opts->separator[0];
+    if (!opts->sheet.empty()) o.Sheet = opts->sheet;
     const vez::TOnExists answer = opts->onExists == "overwrite" ? vez::TOnExists::Overwrite
                                   : opts->onExists == "rename"  ? vez::TOnExists::Rename
                                                                 : vez::TOnExists::Skip;
@@ -245,6 +264,10 @@ void RegisterImportCommands(CLI::App& app) {
       std::cerr << ": " << e.Message << '\n';
     }
     if (o.AutoLink) std::cout << vez::AutoLinkText(r.AutoLink) << '\n';
+    if (!opts->saveMapping.empty()) {
+      vez::WriteImportMapping(opts->saveMapping, vez::MappingOfRun(o, r), true);
+      std::cout << "Mapping saved to " << opts->saveMapping << '\n';
+    }
     if (r.LastLine < r.FirstLine) {
       std::cout << "Lines:       none: the start line " << r.FirstLine << " is past the last line " << r.FileLines
                 << " of " << opts->file << " (" << r.FileType << "); nothing imported\n";

@@ -18,6 +18,7 @@ void RegisterAll(CLI::App& app) {
   RegisterConvertCommands(app);
   RegisterEmissionCommands(app);
   RegisterImportCommands(app);
+  RegisterExportCommands(app);
   RegisterServeCommands(app);
 }
 

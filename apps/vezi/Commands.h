@@ -23,6 +23,7 @@ void RegisterRecordCommands(CLI::App& app);
 void RegisterConvertCommands(CLI::App& app);
 void RegisterEmissionCommands(CLI::App& app);
 void RegisterImportCommands(CLI::App& app);
+void RegisterExportCommands(CLI::App& app);
 void RegisterServeCommands(CLI::App& app);
 
 }  // namespace vezi

@@ -57,7 +57,7 @@ TEST(VeziLibrary, ExitCodesAndMessages) {
 TEST(VeziLibrary, HelpTexts) {
   std::string all = Vezi({"--help"}).out + Vezi({"bands"}).out;
   for (const char* command : {"version", "settings", "libtype", "create", "info", "dump", "add", "edit", "convert",
-                              "bands", "tnm", "spectrum", "import", "serve"}) {
+                              "bands", "tnm", "spectrum", "import", "export", "serve"}) {
     const auto r = Vezi({command, "--help"});
     EXPECT_EQ(0, r.exitCode) << command;
     all += r.out;
