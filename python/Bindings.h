@@ -12,6 +12,7 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,6 +49,12 @@ std::string Utf8(const py::handle& text);
 // as out of range. Refusals are EFieldValueError, which the module raises as ValueError (OverflowError for a
 // whole number out of range, veziru.ConvertError for a text that is no value of the field's kind).
 void SetFieldValue(TRecordWriter& writer, int field, const py::handle& value, bool truncate);
+
+// Sets the Python error of a library exception (veziru.Error and its kinds, ValueError, OverflowError) and
+// answers true; false for other exceptions. The module's exception translator is this function.
+bool SetLibraryError(std::exception_ptr error);
+// Adds a note (Python 3.11's add_note) to the Python error that is set.
+void AddNote(const std::string& note);
 
 // The exception classes of the module.
 PyObject* ErrorClass();

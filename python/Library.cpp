@@ -490,6 +490,52 @@ public:
     return py::int_(Count() - 1);
   }
 
+  // The rows of a pandas DataFrame (or any object with `columns` and `itertuples`) as new records in one
+  // transaction under the record rules: all are stored or none. The numbers of the new records, in order.
+  py::list AppendFrame(const py::object& frame, bool truncate) {
+    if (!py::hasattr(frame, "columns") || !py::hasattr(frame, "itertuples"))
+      throw py::type_error("append_frame takes a pandas DataFrame, not " + std::string(Py_TYPE(frame.ptr())->tp_name));
+    TRecordWriter& w = Writer();
+    std::vector<int> fields;
+    for (const py::handle column : frame.attr("columns")) {
+      if (!PyUnicode_Check(column.ptr()))
+        throw py::type_error("the columns of the frame are field names (str), not " + py::repr(column).cast<std::string>());
+      fields.push_back(w.FieldIndex(Utf8(column)));
+    }
+    TABSDatabase& db = Database();
+    const bool own = !db.InTransaction();
+    if (own) db.StartTransaction();
+    py::list numbers;
+    std::int64_t row = 0;
+    try {
+      for (const py::handle values : frame.attr("itertuples")(py::arg("index") = false, py::arg("name") = py::none())) {
+        w.Append(Now());
+        std::size_t i = 0;
+        try {
+          for (const py::handle value : values) SetFieldValue(w, fields.at(i++), value, truncate);
+        } catch (...) {
+          w.Cancel();
+          throw;
+        }
+        w.Post(Now());
+        numbers.append(w.Number() ? py::int_(*w.Number()) : py::int_(Count() - 1));
+        ++row;
+      }
+      if (own) db.Commit();
+    } catch (py::error_already_set& e) {
+      if (own && db.InTransaction()) db.Rollback();
+      e.restore();
+      AddNote("in the frame's row at position " + std::to_string(row) + "; nothing of the frame was stored");
+      throw py::error_already_set();
+    } catch (...) {
+      if (own && db.InTransaction()) db.Rollback();
+      if (!SetLibraryError(std::current_exception())) throw;
+      AddNote("in the frame's row at position " + std::to_string(row) + "; nothing of the frame was stored");
+      throw py::error_already_set();
+    }
+    return numbers;
+  }
+
   void Edit(const py::handle& position, const py::dict& values, bool truncate) {
     MoveTo(Position(position));
     Writer().Edit();
@@ -904,6 +950,10 @@ void RegisterLibrary(py::module_& m) {
            "Adds a record: the defaults of the library type, then the given field values, under the record rules\n"
            "of every front end. Returns the new record's number (its Eintrag), or its position in a library whose\n"
            "records have no numbers.")
+      .def("append_frame", &Library::AppendFrame, py::arg("frame"), py::arg("truncate") = false,
+           "Adds the rows of a pandas DataFrame whose columns are field names, in one transaction, under the\n"
+           "record rules of append (NaN, None and NaT store no value). All rows are stored or none; returns the\n"
+           "numbers of the new records.")
       .def("edit", &Library::Edit, py::arg("position"), py::arg("values"), py::arg("truncate") = false,
            "Changes fields of the record at a position (0-based, iteration order).")
       .def("delete", &Library::Delete, py::arg("position"), "Deletes the record at a position.")
@@ -918,6 +968,10 @@ void RegisterLibrary(py::module_& m) {
                std::to_string(l.Columns().size()) + " fields>";
       });
 
+  m.def("append_frame", [](Library& lib, const py::object& frame, bool truncate) { return lib.AppendFrame(frame, truncate); },
+        py::arg("library"), py::arg("frame"), py::arg("truncate") = false,
+        "veziru.append_frame(lib, df) is lib.append_frame(df): the rows of a DataFrame as new records, in one\n"
+        "transaction; returns their numbers.");
   m.def("open_library", [](const py::object& path, bool readOnly) {
         return std::make_unique<Library>(PathArg(path), readOnly);
       }, py::arg("path"), py::arg("read_only") = false,

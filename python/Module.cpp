@@ -44,6 +44,48 @@ void SetError(PyObject* type, const char* message) {
 
 }  // namespace
 
+bool SetLibraryError(std::exception_ptr p) {
+  try {
+    if (p) std::rethrow_exception(p);
+  } catch (const vez::EFieldValueError& e) {
+    const vez::TValueFault fault = e.Fault();
+    SetError(fault == vez::TValueFault::NotConvertible ? g_convertError
+             : fault == vez::TValueFault::OutOfRange  ? PyExc_OverflowError
+                                                       : PyExc_ValueError,
+             e.what());
+    return true;
+  } catch (const vez::EParameterError& e) {
+    SetError(PyExc_ValueError, e.what());
+    return true;
+  } catch (const vez::EDatabaseError& e) {
+    SetError(g_databaseError, e.what());
+    return true;
+  } catch (const vez::EConvertError& e) {
+    SetError(g_convertError, e.what());
+    return true;
+  } catch (const vez::EInOutError& e) {
+    SetError(g_inOutError, e.what());
+    return true;
+  } catch (const vez::Exception& e) {
+    SetError(g_error, e.what());
+    return true;
+  } catch (...) {
+  }
+  return false;
+}
+
+void AddNote(const std::string& note) {
+  PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (value != nullptr) {
+    PyObject* done = PyObject_CallMethod(value, "add_note", "s", note.c_str());
+    if (done == nullptr) PyErr_Clear();  // an interpreter without notes: the error stays as it is
+    Py_XDECREF(done);
+  }
+  PyErr_Restore(type, value, traceback);
+}
+
 }  // namespace vez::python
 
 PYBIND11_MODULE(veziru, m) {
@@ -67,25 +109,7 @@ PYBIND11_MODULE(veziru, m) {
     g_accessDeniedError = NewError(m, "AccessDeniedError", bases.ptr(), "A file that may not be read or written.");
   }
   py::register_exception_translator([](std::exception_ptr p) {
-    try {
-      if (p) std::rethrow_exception(p);
-    } catch (const vez::EDatabaseError& e) {
-      SetError(g_databaseError, e.what());
-    } catch (const vez::EFieldValueError& e) {
-      const vez::TValueFault fault = e.Fault();
-      SetError(fault == vez::TValueFault::NotConvertible ? g_convertError
-               : fault == vez::TValueFault::OutOfRange  ? PyExc_OverflowError
-                                                         : PyExc_ValueError,
-               e.what());
-    } catch (const vez::EParameterError& e) {
-      SetError(PyExc_ValueError, e.what());
-    } catch (const vez::EConvertError& e) {
-      SetError(g_convertError, e.what());
-    } catch (const vez::EInOutError& e) {
-      SetError(g_inOutError, e.what());
-    } catch (const vez::Exception& e) {
-      SetError(g_error, e.what());
-    }
+    if (!SetLibraryError(p) && p) std::rethrow_exception(p);
   });
   m.attr("__version__") = vez::kVersionString;
   RegisterLibrary(m);
