@@ -5,6 +5,7 @@
 #include <chrono>
 #include <ctime>
 #include <fstream>
+#include <sstream>
 
 #include "convert/ConvertParadox.h"
 #include "core/CaseFold.h"
@@ -82,7 +83,7 @@ void RegisterFolderRoutes(TRoutes& routes) {
     Reply(res, [&](JsonWriter& json) {
       json.BeginObject().Member("path", c.Folder.Relative(folder)).Member("name", folder.filename().string());
       json.Key("libraries").BeginArray();
-      std::vector<const fs::directory_entry*> paradox, sheets, folders;
+      std::vector<const fs::directory_entry*> paradox, sheets, mappings, folders;
       for (const auto& e : entries) {
         const std::string name = e.path().filename().string();
         std::error_code ec2;
@@ -95,6 +96,7 @@ void RegisterFolderRoutes(TRoutes& routes) {
         if (!e.is_regular_file(ec2)) continue;
         if (!ConvertedFileName(name).empty() && !IsSqliteFile(e.path())) paradox.push_back(&e);
         else if (IsSheetFile(name)) sheets.push_back(&e);
+        else if (MatchesMask(name, "*.json")) mappings.push_back(&e);
         if (!IsSqliteFile(e.path())) continue;
         json.BeginObject().Member("file", name).Member("path", prefix + name);
         WriteType(json, GetLibType(name));
@@ -134,10 +136,33 @@ void RegisterFolderRoutes(TRoutes& routes) {
             .Member("modified", ChangeTime(e->path()))
             .EndObject();
       }
+      json.EndArray().Key("mappings").BeginArray();  // saved links of imports ("Load links")
+      for (const auto* e : mappings) {
+        const std::string name = e->path().filename().string();
+        json.BeginObject().Member("file", name).Member("path", prefix + name).EndObject();
+      }
       json.EndArray().Key("folders").BeginArray();
       for (const auto* e : folders) json.String(e->path().filename().string());
       json.EndArray().EndObject();
     });
+  });
+
+  // A spreadsheet or text file of the folder to save in the browser (an export, say).
+  routes.Get("/api/download", [&c](const httplib::Request& req, httplib::Response& res) {
+    const std::string path = Query(req, "path");
+    const fs::path file = c.Folder.Resolve(path);
+    const std::string name = file.filename().string();
+    if (!fs::is_regular_file(file) || !(IsSheetFile(name) || MatchesMask(name, "*.json")))
+      throw EHttpError(400, "\"" + path + "\" is no spreadsheet, text or mapping file of the folder");
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (!in && !in.eof()) throw Exception("\"" + path + "\" cannot be read");
+    std::string quoted;
+    for (const char ch : name) quoted += ch == '"' || ch == '\\' || static_cast<unsigned char>(ch) < 0x20 ? '_' : ch;
+    res.set_header("Content-Disposition", "attachment; filename=\"" + quoted + "\"");
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(bytes.str(), "application/octet-stream");
   });
 }
 

@@ -21,8 +21,10 @@
 #include <thread>
 
 #include "core/FileMask.h"
+#include "core/TextEncoding.h"
 #include "core/FormatSettings.h"
 #include "import/EImport2.h"
+#include "import/XLS_ASCII_Import.h"
 #include "import/NameAlreadyExists.h"
 #include "import/mapping/LibraryImport.h"
 #include "librarydb/OVLibConst.h"
@@ -100,8 +102,8 @@ public:
   enum class TState { Editing, Running, Done };
 
   TImportSession(std::int64_t id, const TLibraryImportOptions& options, std::string file, std::string library,
-                 std::string root)
-      : Id(id), File(std::move(file)), Library(std::move(library)), root_(std::move(root)) {
+                 std::string root, std::optional<TOnExists> answer)
+      : Id(id), File(std::move(file)), Library(std::move(library)), root_(std::move(root)), fixedAnswer_(answer) {
     TLibraryImportOptions o = options;
     o.Interrupted = [this] { return interrupted_.load(); };
     o.Progress = [this](std::int32_t done, std::int32_t total) { Progress(done, total); };
@@ -117,11 +119,17 @@ public:
     if (state_ == TState::Running) events_->Add("message", TextJson(text));
     else messages_.push_back(text);
   }
-  std::string InputBox(const std::string&, const std::string&, const std::string& defaultText) override {
+  std::string InputBox(const std::string& caption, const std::string& prompt, const std::string& defaultText) override {
+    if (fixedAnswer_) return TAnsweringDialogs(*fixedAnswer_).InputBox(caption, prompt, defaultText);
     return answer_ && answer_->NewName ? *answer_->NewName : defaultText;
   }
-  // The question goes to the browser; the run waits for the answer, or for a stop (Cancel).
+  // The question goes to the browser; the run waits for the answer, or for a stop (Cancel). With an answer
+  // chosen before the start (overwrite, skip, rename) nobody is asked.
   void ShowNameExists(TFormNameExists& form) override {
+    if (fixedAnswer_) {
+      TAnsweringDialogs(*fixedAnswer_).ShowNameExists(form);
+      return;
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     answer_.reset();
     waiting_ = true;
@@ -159,6 +167,19 @@ public:
     if (state_ != TState::Editing) throw EHttpError(409, "The import has started; the dialog cannot be changed now");
     messages_.clear();
     messages_.push_back(AutoLinkText(import_->AutoLink()));
+  }
+
+  // "Save links": the dialog's links, lines, sheet and separators as a mapping file.
+  TImportMapping Mapping() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return import_->Mapping();
+  }
+  // "Load links": a mapping's links and lines (the file stays read as the dialog was opened).
+  void LoadMapping(const TImportMapping& mapping) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (state_ != TState::Editing) throw EHttpError(409, "The import has started; the dialog cannot be changed now");
+    messages_.clear();
+    import_->LoadMapping(mapping);
   }
 
   // Runs the link dialog for link `index` (-1 a new one) with a script, and writes what it showed.
@@ -245,6 +266,11 @@ public:
         .Member("caption", Shorter(f.Caption))
         .Member("file", File)
         .Member("library", Library)
+        .Member("sheet", f.ImportData.SheetName())
+        .Member("separator", f.ImportData.Separator() == '\t' ? std::string("tab")
+                             : f.ImportData.Separator() != 0 ? std::string(1, f.ImportData.Separator())
+                                                             : std::string())
+        .Member("on_exists", fixedAnswer_ ? kAnswers[static_cast<int>(*fixedAnswer_)] : "ask")
         .Key("header");
     WriteGrid(json, f.HeaderGrid, kShownDataRows);
     json.Key("data");
@@ -280,7 +306,9 @@ private:
     events_->Add("progress", JsonText([&](JsonWriter& j) { j.BeginObject().Member("done", done).Member("total", total).EndObject(); }));
   }
 
+  static constexpr const char* kAnswers[] = {"overwrite", "skip", "rename"};  // by TOnExists
   const std::string root_;  // the served folder with a trailing separator
+  const std::optional<TOnExists> fixedAnswer_;
   std::mutex mutex_;
   std::condition_variable answered_;
   std::unique_ptr<TLibraryImport> import_;
@@ -298,7 +326,8 @@ private:
 class TImportSessions {
 public:
   std::shared_ptr<TImportSession> Open(const TLibraryImportOptions& options, const std::string& file,
-                                       const std::string& library, const std::string& root) {
+                                       const std::string& library, const std::string& root,
+                                       std::optional<TOnExists> answer) {
     std::int64_t id = 0;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
@@ -308,7 +337,7 @@ public:
       if (sessions_.size() >= kMaxSessions) throw EHttpError(429, "Too many imports are running");
       id = ++lastId_;
     }
-    auto session = std::make_shared<TImportSession>(id, options, file, library, root);  // reads the file
+    auto session = std::make_shared<TImportSession>(id, options, file, library, root, answer);  // reads the file
     const std::lock_guard<std::mutex> lock(mutex_);
     sessions_[id] = session;
     return session;
@@ -410,7 +439,9 @@ void RegisterImportRoutes(TRoutes& routes) {
     }, 201);
   });
 
-  // {file, library, type}: the dialog for a file of the folder into a library (existing, or new of `type`).
+  // {file, library, type, sheet, separator, decimal_separator, code_page, on_exists, mapping}: the dialog for a
+  // file of the folder into a library (existing, or new of `type`), read as `vezi import` reads it with the same
+  // options; a mapping (a JSON file of the folder) gives its options, links and lines, the members given win.
   routes.Post("/api/import/open", [&c](const httplib::Request& req, httplib::Response& res) {
     const Json body = Body(req);
     const std::string file = StringMember(body, "file"), library = StringMember(body, "library");
@@ -421,8 +452,66 @@ void RegisterImportRoutes(TRoutes& routes) {
     if (!fs::is_directory(target.parent_path())) throw EHttpError(400, "The library's folder does not exist");
     options.LibraryFile = target.string();
     if (body.contains("type")) options.LibType = static_cast<std::int32_t>(IntMember(body, "type", 0, kLibTypeCount - 1));
-    const auto session = c.Imports->Open(options, file, c.Folder.Relative(target), c.Folder.Root().string() + "/");
+    std::optional<TImportMapping> mapping;
+    if (const std::string m = StringMember(body, "mapping", false); !m.empty()) {
+      mapping = ReadImportMapping(c.Folder.Resolve(m).string());
+      ApplyImportMapping(options, *mapping);
+    }
+    if (const std::string sheet = StringMember(body, "sheet", false); !sheet.empty()) options.Sheet = sheet;
+    if (const std::string s = StringMember(body, "separator", false); !s.empty()) {
+      if (s != "tab" && s != "," && s != ";") throw EHttpError(400, "The separator is \"tab\", \",\" or \";\"");
+      options.Separator = s == "tab" ? '\t' : s[0];
+    }
+    if (const std::string d = StringMember(body, "decimal_separator", false); !d.empty()) {
+      if (d != "." && d != ",") throw EHttpError(400, "The decimal separator is \".\" or \",\"");
+      options.DecimalSeparator = d[0];
+    }
+    if (body.contains("code_page")) {
+      options.TextCodePage = static_cast<std::int32_t>(IntMember(body, "code_page", 1, 65535));
+      if (!CodePageSupported(options.TextCodePage))
+        throw EHttpError(400, "The code page " + std::to_string(options.TextCodePage) + " cannot be converted");
+    }
+    std::optional<TOnExists> answer;
+    if (const std::string a = StringMember(body, "on_exists", false); !a.empty() && a != "ask") {
+      if (a != "overwrite" && a != "skip" && a != "rename")
+        throw EHttpError(400, "on_exists is \"ask\", \"overwrite\", \"skip\" or \"rename\"");
+      answer = a == "overwrite" ? TOnExists::Overwrite : a == "skip" ? TOnExists::Skip : TOnExists::Rename;
+    }
+    const auto session = c.Imports->Open(options, file, c.Folder.Relative(target), c.Folder.Root().string() + "/", answer);
+    if (mapping) session->LoadMapping(*mapping);
     Reply(res, [&](JsonWriter& json) { session->WriteState(json); });
+  });
+
+  // {id, file, overwrite}: "Save links" into a JSON file of the folder; an existing file only with overwrite (409).
+  routes.Post("/api/import/save-links", [&c](const httplib::Request& req, httplib::Response& res) {
+    const Json body = Body(req);
+    const auto session = SessionOf(c, body);
+    const fs::path file = c.Folder.Resolve(StringMember(body, "file"), false);
+    if (!MatchesMask(file.filename().string(), "*.json")) throw EHttpError(400, "A mapping file's name ends in .json");
+    if (!fs::is_directory(file.parent_path())) throw EHttpError(400, "The mapping's folder does not exist");
+    const bool overwrite = body.contains("overwrite") && BoolMember(body, "overwrite");
+    std::error_code ec;
+    if (!overwrite && fs::exists(file, ec)) throw EHttpError(409, "\"" + file.filename().string() + "\" exists already");
+    WriteImportMapping(file.string(), session->Mapping(), overwrite);
+    Reply(res, [&](JsonWriter& json) { json.BeginObject().Member("file", c.Folder.Relative(file)).EndObject(); });
+  });
+
+  // {id, file}: "Load links" from a mapping file of the folder.
+  routes.Post("/api/import/load-links", [&c](const httplib::Request& req, httplib::Response& res) {
+    const Json body = Body(req);
+    const auto session = SessionOf(c, body);
+    session->LoadMapping(ReadImportMapping(c.Folder.Resolve(StringMember(body, "file")).string()));
+    Reply(res, [&](JsonWriter& json) { session->WriteState(json); });
+  });
+
+  // The sheets of a workbook of the folder, for the choice before the dialog opens ([] for a text file).
+  routes.Get("/api/sheets", [&c](const httplib::Request& req, httplib::Response& res) {
+    const std::vector<std::string> names = ListSheetNames(c.Folder.Resolve(Query(req, "path")).string());
+    Reply(res, [&](JsonWriter& json) {
+      json.BeginObject().Key("sheets").BeginArray();
+      for (const std::string& n : names) json.String(n);
+      json.EndArray().EndObject();
+    });
   });
 
   routes.Get("/api/import/state", [&c](const httplib::Request& req, httplib::Response& res) {

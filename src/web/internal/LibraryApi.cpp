@@ -11,6 +11,7 @@
 #include "librarydb/ElementBands.h"
 #include "librarydb/OVLibConst.h"
 #include "librarydb/RecordRules.h"
+#include "output/LibraryExport.h"
 #include "output/ValueText.h"
 #include "web/internal/Library.h"
 
@@ -340,6 +341,33 @@ void RegisterLibraryRoutes(TRoutes& routes) {
       writer.Append(Now());
       StoreValues(writer, *values);
       return true;
+    });
+  });
+
+  // {path, file, fields?, where_name?, overwrite?}: the records into a spreadsheet or text file of the folder
+  // (.xlsx, .csv, .txt), as `vezi export` writes it; an existing file is replaced only with overwrite.
+  routes.Post("/api/export", [&c](const httplib::Request& req, httplib::Response& res) {
+    const Json body = Body(req);
+    const fs::path library = LibraryPath(c, StringMember(body, "path"));
+    const fs::path file = c.Folder.Resolve(StringMember(body, "file"), false);
+    if (!fs::is_directory(file.parent_path())) throw EHttpError(400, "The export's folder does not exist");
+    TExportOptions options;
+    if (body.contains("fields")) {
+      if (!body["fields"].is_array()) throw EHttpError(400, "The member \"fields\" must be a list of field names");
+      for (const Json& f : body["fields"]) {
+        if (!f.is_string()) throw EHttpError(400, "The member \"fields\" must be a list of field names");
+        options.Fields.push_back(f.get<std::string>());
+      }
+    }
+    options.WhereName = StringMember(body, "where_name", false);
+    options.Overwrite = body.contains("overwrite") && BoolMember(body, "overwrite");
+    std::error_code ec;
+    if (!options.Overwrite && fs::exists(file, ec))
+      throw EHttpError(409, "\"" + file.filename().string() + "\" exists already");
+    const TExportResult r = ExportLibrary(library.string(), file.string(), options);
+    Reply(res, [&](JsonWriter& json) {
+      json.BeginObject().Member("file", c.Folder.Relative(file)).Member("records", r.Records)
+          .Member("format", r.Format).EndObject();
     });
   });
 

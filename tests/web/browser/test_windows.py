@@ -5,6 +5,8 @@ import re
 import sqlite3
 from xml.etree import ElementTree
 
+import openpyxl
+
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select
 
@@ -124,3 +126,49 @@ def test_import_dialog_with_a_name_conflict(page, converted):
         names = [n for (n,) in db.execute('SELECT ElementName FROM "emis.abs" ORDER BY Eintrag')]
     assert names[6:] == ["Fan 400 mm", "Pump house", "Transformer 630 kVA", "Cooling tower"]
     assert len(names) == 10
+
+
+def test_export_from_the_library_page(page, converted):
+    page.open("/library/paradox-libs/emis.abs")
+    page.click("Export")
+    page.dialog("Export")
+    assert page.field("File name").get_attribute("value") == "emis.xlsx"
+    page.click("Export")
+    page.text("Download emis.xlsx")
+    page.shot("export")
+    book = openpyxl.load_workbook(converted / "paradox-libs" / "emis.xlsx", read_only=True)
+    rows = list(book.active.iter_rows(values_only=True))
+    with sqlite3.connect(converted / "paradox-libs" / "emis.abs") as db:
+        fields = [row[1] for row in db.execute('PRAGMA table_info("emis.abs")')]
+        names = [n for (n,) in db.execute('SELECT ElementName FROM "emis.abs" ORDER BY Eintrag')]
+    assert list(rows[0]) == fields and [r[fields.index("ElementName")] for r in rows[1:]] == names
+
+
+def test_saved_links_serve_the_next_import(page, converted):
+    def open_dialog(links=None):
+        page.open("/import/paradox-libs/spectra.xlsx")
+        Select(page.driver.find_element(By.CSS_SELECTOR, "fieldset.target select")).select_by_visible_text("emis.abs")
+        if links:
+            Select(page.field("Links from")).select_by_visible_text(links)
+        page.click("Open the import dialog")
+        return page.wait(lambda d: [w for w in d.find_elements(By.CSS_SELECTOR, "dialog[open]")
+                                    if w.find_element(By.CSS_SELECTOR, ".caption").text.startswith("Excel file")] or None)[0]
+
+    open_dialog()
+    page.click("Auto Link")
+    page.click("OK")
+    page.click("Save links")
+    page.field("File name of the links (.json)")
+    page.click("OK")
+    page.text('The links are saved in "spectra-links.json".')
+    page.click("OK")
+    page.click("Cancel")
+    assert (converted / "paradox-libs" / "spectra-links.json").exists()
+
+    dialog = open_dialog("spectra-links.json")
+    links = dialog.find_element(By.CSS_SELECTOR, "select.links").text.splitlines()
+    assert links[:2] == ["ElementName <- A", "Kommentar <- B"] and len(links) == 34
+    page.shot("import-links-loaded")
+    page.click("Start Import")
+    result = page.wait(lambda d: d.find_elements(By.CSS_SELECTOR, "dialog.result[open]"))[0]
+    assert "Added: 4" in result.find_element(By.CSS_SELECTOR, "table").text

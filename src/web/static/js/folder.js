@@ -1,6 +1,6 @@
 // The folder page: libraries, Paradox tables waiting for conversion (with the conversion's options),
 // spreadsheet and text files to import, and subfolders.
-import { get, upload } from './api.js';
+import { get, upload, url } from './api.js';
 import { el, button, labelled, table, formatSize, showError } from './ui.js';
 import { startConversion } from './convert.js';
 
@@ -45,7 +45,8 @@ export async function showFolder(main, path) {
   if (folder.sheets.length > 0) {
     main.append(table(['File', 'Size', 'Last change', ''], folder.sheets.map((s) => el('tr', {},
       el('td', {}, s.file), el('td', { class: 'number' }, formatSize(s.size)), el('td', {}, s.modified),
-      el('td', {}, el('a', { href: href('import', s.path), class: 'action' }, `Import ${s.file}`)))),
+      el('td', {}, el('a', { href: href('import', s.path), class: 'action' }, `Import ${s.file}`), ' ',
+        el('a', { href: url('/api/download', { path: s.path }), download: s.file }, `Download ${s.file}`)))),
     { class: 'grid' }));
   }
   const file = el('input', { type: 'file', accept: '.xls,.xlsx,.txt,.tsv,.tab,.asc,.csv,.prn' });

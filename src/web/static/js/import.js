@@ -2,14 +2,15 @@
 // data grids, lines, links, the link dialog "Define Link", and Start Import with the name question and the
 // result. The dialog's logic runs on the server; this page shows its state and sends what the user does.
 import { get, post, follow, texts } from './api.js';
-import { el, button, labelled, uid, openWindow, messageBox, inputBox, showError } from './ui.js';
+import { el, button, labelled, uid, openWindow, messageBox, confirmBox, inputBox, showError } from './ui.js';
 
 const dialogs = () => texts.import.dialogs;
 
 export async function showImport(main, path) {
   const slash = path.lastIndexOf('/');
   const folder = slash < 0 ? '' : path.slice(0, slash);
-  const [listing, types] = await Promise.all([get('/api/folder', { path: folder }), get('/api/types')]);
+  const [listing, types, workbook] = await Promise.all([get('/api/folder', { path: folder }), get('/api/types'),
+    get('/api/sheets', { path })]);
   main.append(el('h1', {}, `Import ${path.slice(slash + 1)}`));
 
   const existing = el('select', {}, listing.libraries.map((l) => el('option', { value: l.path }, l.file)));
@@ -20,16 +21,33 @@ export async function showImport(main, path) {
     disabled: listing.libraries.length === 0 });
   const intoNew = el('input', { type: 'radio', name: 'target', checked: listing.libraries.length === 0 });
   const status = el('p', {});
+  // How the file is read and what happens to names that exist: the options of `vezi import`.
+  const choice = (items) => el('select', {}, items.map(([value, text]) => el('option', { value }, text)));
+  const sheet = choice(workbook.sheets.map((s, i) => [s, `${i + 1}: ${s}`]));
+  const separator = choice([['', 'Detect'], ['tab', 'Tab'], [',', 'Comma (,)'], [';', 'Semicolon (;)']]);
+  const decimal = choice([['', 'Default (, in a ; file, else .)'], ['.', 'Point (.)'], [',', 'Comma (,)']]);
+  const codePage = el('input', { type: 'number', min: 1, max: 65535, value: 1252 });
+  const onExists = choice([['ask', 'Ask'], ['overwrite', 'Overwrite'], ['skip', 'Skip'], ['rename', 'Enter a new name (Name (2))']]);
+  const mapping = choice([['', '(none)'], ...listing.mappings.map((m) => [m.path, m.file])]);
+  const reading = workbook.sheets.length > 0
+    ? [labelled('Sheet', sheet), sheet]
+    : [labelled('Separator', separator), separator, labelled('Code page', codePage), codePage];
   main.append(el('fieldset', { class: 'groupbox target' }, el('legend', {}, 'Into'),
     el('div', {}, intoExisting, labelled('An existing library', intoExisting), existing),
     el('div', {}, intoNew, labelled('A new library', intoNew), labelled('Type', type), type,
       labelled('File name', name), name)),
+  el('fieldset', { class: 'groupbox target' }, el('legend', {}, 'Reading the file'),
+    el('div', {}, ...reading, labelled('Decimal separator', decimal), decimal),
+    el('div', {}, labelled('When a name exists', onExists), onExists, labelled('Links from', mapping), mapping)),
   button('Open the import dialog', async () => {
-    const request = { file: path };
+    const request = { file: path, decimal_separator: decimal.value, on_exists: onExists.value, mapping: mapping.value };
+    if (workbook.sheets.length > 0) request.sheet = sheet.value;
+    else Object.assign(request, { separator: separator.value, code_page: Number(codePage.value) });
     if (intoExisting.checked) request.library = existing.value;
     else Object.assign(request, { library: folder ? `${folder}/${name.value}` : name.value, type: Number(type.value) });
     try {
-      importDialog(await post('/api/import/open', request), () => { location.hash = `#/folder/${encodeURI(folder)}`; });
+      importDialog(await post('/api/import/open', request), folder, listing.mappings,
+        () => { location.hash = `#/folder/${encodeURI(folder)}`; });
     } catch (error) { showError(error, status); }
   }), status);
 }
@@ -43,7 +61,7 @@ function grid(data, label) {
     data.more > 0 ? el('caption', {}, `... and ${data.more} more lines`) : null));
 }
 
-function importDialog(initial, closed) {
+function importDialog(initial, folder, mappings, closed) {
   let state = initial;
   const w = openWindow(state.caption, { className: 'import' });
   const headerArea = el('div', {});
@@ -119,13 +137,47 @@ function importDialog(initial, closed) {
     el('div', { class: 'linkrow' }, links, el('div', { class: 'stack' },
       button(dialogs().strDefineLink, () => linkDialog(state, -1, show)),
       button(dialogs().strClearLinks, () => op('clear')),
-      button(dialogs().strAutoLink, () => op('auto_link')))),
+      button(dialogs().strAutoLink, () => op('auto_link')),
+      button('Save links', () => saveLinks(state, folder)),
+      button('Load links', () => loadLinks(state, mappings, show)))),
     progress);
   w.buttons.append(button(dialogs().strStartImport, startImport), button(dialogs().strCancel, cancel),
     button(dialogs().strHelp, () => messageBox(
       'Link the file\'s columns (or fixed texts) to the library\'s fields with "Define Link" or "Auto Link" (the ' +
       'header lines above the start line name the fields), choose the lines, then "Start Import".', state.caption)));
   show(state);
+}
+
+// "Save links": the links, lines, sheet and separators into a JSON file of the folder, for next month's file.
+async function saveLinks(dialog, folder) {
+  const stem = dialog.file.split('/').pop().replace(/\.[^.]*$/, '');
+  const file = await inputBox('Save links', 'File name of the links (.json)', `${stem}-links.json`);
+  if (!file) return;
+  const path = folder ? `${folder}/${file}` : file;
+  const save = (overwrite) => post('/api/import/save-links', { id: dialog.id, file: path, overwrite });
+  try {
+    await save(false);
+  } catch (error) {
+    if (error.status !== 409) return messageBox(error.message, dialog.caption);
+    if (!await confirmBox(`"${file}" exists already. Replace it?`, 'Replace')) return;
+    try { await save(true); } catch (again) { return messageBox(again.message, dialog.caption); }
+  }
+  await messageBox(`The links are saved in "${file}".`, dialog.caption);
+}
+
+// "Load links": the links and lines of a saved mapping of the folder.
+function loadLinks(dialog, mappings, showDialog) {
+  const w = openWindow('Load links', { className: 'message' });
+  const list = el('select', { size: Math.min(8, Math.max(2, mappings.length)), 'aria-label': 'Saved links' },
+    mappings.map((m, i) => el('option', { value: m.path, selected: i === 0 }, m.file)));
+  w.body.append(mappings.length > 0 ? list : el('p', {}, 'The folder holds no saved links (.json).'));
+  w.buttons.append(button('OK', async () => {
+    if (!list.value) return w.close();
+    try {
+      showDialog(await post('/api/import/load-links', { id: dialog.id, file: list.value }));
+      w.close();
+    } catch (error) { await messageBox(error.message, 'Load links'); }
+  }), button('Cancel', () => w.close()));
 }
 
 // "Define Link" for link `index` (-1: a new one). The lists are the server's; OK and Apply send the choice.

@@ -1,6 +1,6 @@
 // A library: its fields and indexes, its records page by page in the order of an index, the search on the name
 // index, and a record's window to look at, edit, add and delete records.
-import { get, post } from './api.js';
+import { get, post, url } from './api.js';
 import { el, button, labelled, table, openWindow, messageBox, confirmBox, showError, picture } from './ui.js';
 
 
@@ -53,7 +53,8 @@ export async function showLibrary(main, path, params) {
       labelled('Order', order), order,
       labelled(nameField ? `Search ${nameField}` : 'Search (no name index)', search), search,
       button('Search', find, { disabled: !nameField }),
-      button('New record', () => newRecord(lib, path, reload))),
+      button('New record', () => newRecord(lib, path, reload)),
+      button('Export', () => exportLibrary(lib, path))),
     el('div', { class: 'pager' },
       button('First', () => go(0)), button('Previous', () => go(state.offset - state.size)), position,
       button('Next', () => go(state.offset + state.size)), button('Last', () => go(lastOffset())),
@@ -183,4 +184,35 @@ async function newRecord(lib, path, reload) {
       await messageBox(error.message, 'The library refused');
     }
   }), button('Close', () => w.close()));
+}
+
+// "Export": the records into a spreadsheet or text file of the library's folder (as `vezi export`), which the
+// page then offers to download. The format follows the file's extension.
+function exportLibrary(lib, path) {
+  const slash = path.lastIndexOf('/');
+  const folder = slash < 0 ? '' : path.slice(0, slash);
+  const stem = path.slice(slash + 1).replace(/\.[^.]*$/, '');
+  const w = openWindow('Export', { className: 'message' });
+  const file = el('input', { type: 'text', value: `${stem}.xlsx` });
+  const format = el('select', {}, [['xlsx', 'Excel workbook (.xlsx)'], ['csv', 'CSV, comma-separated (.csv)'],
+    ['txt', 'Text, tab-separated (.txt)']].map(([value, text]) => el('option', { value }, text)));
+  format.addEventListener('change', () => { file.value = file.value.replace(/(\.[^.]*)?$/, `.${format.value}`); });
+  const names = el('input', { type: 'text', placeholder: 'all records' });
+  const result = el('p', { 'aria-live': 'polite' });
+  const run = async (overwrite) => {
+    const target = folder ? `${folder}/${file.value}` : file.value;
+    try {
+      const r = await post('/api/export', { path, file: target, where_name: names.value, overwrite });
+      result.replaceChildren(`Exported ${r.records} records to ${r.file}. `,
+        el('a', { href: url('/api/download', { path: r.file }), download: file.value }, `Download ${file.value}`));
+    } catch (error) {
+      if (error.status === 409 && await confirmBox(`"${file.value}" exists already. Replace it?`, 'Replace')) return run(true);
+      showError(error, result);
+    }
+  };
+  w.body.append(el('div', { class: 'form' }, labelled('Format', format), format, labelled('File name', file), file,
+    labelled(nameFieldOf(lib) ? `Only names containing` : 'Only names containing (no name field)', names), names),
+    result);
+  if (!nameFieldOf(lib)) names.disabled = true;
+  w.buttons.append(button('Export', () => run(false)), button('Close', () => w.close()));
 }
