@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +10,7 @@
 #include <thread>
 
 #include "Commands.h"
+#include "Conventions.h"
 #include "convert/ConvertParadox.h"
 #include "core/CaseFold.h"
 #include "core/Exceptions.h"
@@ -21,30 +21,6 @@
 namespace vezi {
 
 namespace {
-
-volatile std::sig_atomic_t gConvertInterrupted = 0;
-extern "C" void OnConvertInterrupt(int) { gConvertInterrupted = 1; }
-
-// Ctrl-C (SIGINT) and SIGTERM stop the run after the current record; the old handlers come back at the end.
-class InterruptScope {
-public:
-  InterruptScope() {
-    gConvertInterrupted = 0;
-    oldInt_ = std::signal(SIGINT, OnConvertInterrupt);
-    oldTerm_ = std::signal(SIGTERM, OnConvertInterrupt);
-  }
-  ~InterruptScope() {
-    std::signal(SIGINT, oldInt_);
-    std::signal(SIGTERM, oldTerm_);
-  }
-  InterruptScope(const InterruptScope&) = delete;
-  InterruptScope& operator=(const InterruptScope&) = delete;
-
-private:
-  void (*oldInt_)(int);
-  void (*oldTerm_)(int);
-};
-
 
 // Shows the run on a terminal: one status line on standard error, rewritten in place at most ten times a second.
 // Silent when standard error is not a terminal.
@@ -211,7 +187,7 @@ void RegisterConvertCommands(CLI::App& app) {
     options.Password = opts->password;
     options.DryRun = opts->dryRun;
     options.Jobs = opts->jobs;
-    options.Interrupted = [] { return gConvertInterrupted != 0; };
+    options.Interrupted = [] { return InterruptScope::Interrupted(); };
     try {
       InterruptScope interrupts;
       vez::ConvertParadoxFolders(opts->folders, opts->recursive, opts->deleteOld, &view, &summaries, options);

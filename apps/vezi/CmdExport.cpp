@@ -8,7 +8,6 @@
 // .xlsx, .csv and .txt, a field given twice), 130 interrupted by Ctrl-C or SIGTERM (no FILE).
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -22,31 +21,6 @@
 namespace vezi {
 
 namespace {
-
-volatile std::sig_atomic_t gInterrupted = 0;
-extern "C" void OnExportInterrupt(int) { gInterrupted = 1; }
-
-// SIGINT and SIGTERM stop the export at its next question; the old handlers come back at the end.
-class InterruptScope {
-public:
-  InterruptScope() {
-    gInterrupted = 0;
-    struct sigaction action {};
-    action.sa_handler = OnExportInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &oldInt_);
-    sigaction(SIGTERM, &action, &oldTerm_);
-  }
-  ~InterruptScope() {
-    sigaction(SIGINT, &oldInt_, nullptr);
-    sigaction(SIGTERM, &oldTerm_, nullptr);
-  }
-  InterruptScope(const InterruptScope&) = delete;
-  InterruptScope& operator=(const InterruptScope&) = delete;
-
-private:
-  struct sigaction oldInt_ {}, oldTerm_ {};
-};
 
 struct ExportOptions {
   std::string library, file, whereName;
@@ -92,7 +66,7 @@ void RegisterExportCommands(CLI::App& app) {
       using ll = long long;
       if (tty) std::fprintf(stderr, "\r\033[Krecord %lld of %lld", static_cast<ll>(done), static_cast<ll>(total));
     };
-    options.Interrupted = [] { return gInterrupted != 0; };
+    options.Interrupted = [] { return InterruptScope::Interrupted(); };
     InterruptScope interrupts;
     vez::TExportResult r;
     try {

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -22,40 +21,13 @@ namespace vezi {
 
 namespace {
 
-volatile std::sig_atomic_t gInterrupted = 0;
-extern "C" void OnInterrupt(int) { gInterrupted = 1; }
-
-// Sets SIGINT and SIGTERM to stop the run after the current line; restores the old handlers. The handler does
-// not restart system calls, so a signal also ends a read that waits at the name question.
-class InterruptScope {
-public:
-  InterruptScope() {
-    gInterrupted = 0;
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART
-    sigaction(SIGINT, &action, &oldInt_);
-    sigaction(SIGTERM, &action, &oldTerm_);
-  }
-  ~InterruptScope() {
-    sigaction(SIGINT, &oldInt_, nullptr);
-    sigaction(SIGTERM, &oldTerm_, nullptr);
-  }
-  InterruptScope(const InterruptScope&) = delete;
-  InterruptScope& operator=(const InterruptScope&) = delete;
-
-private:
-  struct sigaction oldInt_ {}, oldTerm_ {};
-};
-
 // Reads a line typed on standard input. Reads byte by byte from the descriptor, without a buffer, and waits in
 // short polls, so that an interrupt ends the wait at once (also one that arrives just before the wait begins).
 // False at the end of the input and after an interrupt.
 bool ReadAnswer(std::string& line) {
   line.clear();
   for (;;) {
-    if (gInterrupted != 0) return false;
+    if (InterruptScope::Interrupted()) return false;
     pollfd p{STDIN_FILENO, POLLIN, 0};
     const int ready = poll(&p, 1, 200);
     if (ready < 0 && errno != EINTR) return false;
@@ -97,7 +69,7 @@ public:
       std::string line;
       if (!ReadAnswer(line)) {
         // End of input, or Ctrl-C / SIGTERM while waiting: the run ends (the import tells the two apart).
-        if (gInterrupted != 0) std::cerr << '\n';
+        if (InterruptScope::Interrupted()) std::cerr << '\n';
         form.CancelClick();
         return;
       }
@@ -242,7 +214,7 @@ void RegisterImportCommands(CLI::App& app) {
     o.Progress = [tty](std::int32_t done, std::int32_t total) {
       if (tty && (done % 500 == 0 || done == total)) std::fprintf(stderr, "\r\033[Kline %d of %d", done, total);
     };
-    o.Interrupted = [] { return gInterrupted != 0; };
+    o.Interrupted = [] { return InterruptScope::Interrupted(); };
 
     CliDialogs dialogs(opts->onExists == "ask", answer);
     InterruptScope interrupts;

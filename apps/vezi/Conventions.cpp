@@ -1,6 +1,7 @@
 #include "Conventions.h"
 
 #include <charconv>
+#include <csignal>
 #include <cmath>
 #include <exception>
 #include <iostream>
@@ -109,5 +110,27 @@ int Run(CLI::App& app, int argc, char** argv) {
   }
   return ExitCodeValue();
 }
+
+namespace {
+volatile std::sig_atomic_t gInterrupted = 0;
+extern "C" void OnInterrupt(int) { gInterrupted = 1; }
+}  // namespace
+
+InterruptScope::InterruptScope() {
+  gInterrupted = 0;
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART
+  sigaction(SIGINT, &action, &oldInt_);
+  sigaction(SIGTERM, &action, &oldTerm_);
+}
+
+InterruptScope::~InterruptScope() {
+  sigaction(SIGINT, &oldInt_, nullptr);
+  sigaction(SIGTERM, &oldTerm_, nullptr);
+}
+
+bool InterruptScope::Interrupted() { return gInterrupted != 0; }
 
 }  // namespace vezi

@@ -9,9 +9,12 @@
 //   pointing at the command's help. Commands throw: vez::Exception for failures (exit code 1), UsageError for
 //   a wrong use of the command (exit code 2).
 // - Commands: an unknown command is answered with the list of commands.
+// - Interrupts: Ctrl-C (SIGINT) and SIGTERM set one flag while a command's InterruptScope lives; the command's
+//   job asks it and stops after its current step (exit code 130).
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <signal.h>
 
 #include <optional>
 #include <string>
@@ -32,6 +35,21 @@ void CheckNumbers(CLI::App& app);
 
 // A wrong use of a command: exit code 2 with a pointer to its help.
 inline CLI::ValidationError UsageError(const std::string& message) { return CLI::ValidationError(message); }
+
+// While it lives, SIGINT and SIGTERM set the flag Interrupted() reads (cleared when the scope begins); the old
+// handlers come back when it ends. The handler does not restart system calls (no SA_RESTART), so a signal also
+// ends a wait for typed input.
+class InterruptScope {
+public:
+  InterruptScope();
+  ~InterruptScope();
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
+  static bool Interrupted();
+
+private:
+  struct sigaction oldInt_ {}, oldTerm_ {};
+};
 
 // Parses the command line and runs the command; returns the exit code. All errors end here.
 int Run(CLI::App& app, int argc, char** argv);
