@@ -415,14 +415,14 @@ private:
       zip_fclose(f);
       CannotWrite(given, std::strerror(errno));
     }
-    std::string buffer;
+    std::string buffer, rewritten;
     std::vector<char> chunk(1 << 16);
     bool ok = true;
     for (zip_int64_t n; ok && (n = zip_fread(f, chunk.data(), chunk.size())) > 0;) {
       buffer.append(chunk.data(), static_cast<std::size_t>(n));
-      const std::size_t done = Rewrite(buffer);
-      ok = std::fwrite(buffer.data(), 1, done, out) == done;
-      buffer.erase(0, done);
+      rewritten.clear();
+      buffer.erase(0, Rewrite(buffer, rewritten));
+      ok = std::fwrite(rewritten.data(), 1, rewritten.size(), out) == rewritten.size();
     }
     ok = ok && std::fwrite(buffer.data(), 1, buffer.size(), out) == buffer.size();
     zip_fclose(f);
@@ -430,29 +430,36 @@ private:
     if (!ok || next_.first != ~0u) CannotWrite(given, "the workbook's numbers cannot be written in full");
   }
 
-  // Replaces the values of the noted cells that `xml` holds whole; answers how many bytes are final (a cell cut
-  // off at the end waits for the next chunk).
-  std::size_t Rewrite(std::string& xml) {
+  // Copies to `out` the part of `xml` that holds whole cells, each noted cell's <v> replaced by its full text;
+  // answers how many bytes of `xml` are done (a cell cut off at the end waits for the next chunk). Text goes
+  // out in runs between the replaced values, so the work follows the length of the sheet.
+  std::size_t Rewrite(std::string_view xml, std::string& out) {
     static constexpr std::string_view kCell = "<c r=\"";
-    std::size_t pos = 0;
+    constexpr auto npos = std::string_view::npos;
+    std::size_t copied = 0, pos = 0;
+    const auto finish = [&](std::size_t done) {
+      done = std::max(done, copied);
+      out.append(xml.substr(copied, done - copied));
+      return done;
+    };
     for (;;) {
       const std::size_t start = xml.find(kCell, pos);
-      if (start == std::string::npos) return xml.size() > kCell.size() ? xml.size() - kCell.size() : 0;
+      if (start == npos) return finish(xml.size() > kCell.size() ? xml.size() - kCell.size() : 0);
       const std::size_t end = xml.find("</c>", start);
       const std::size_t open = xml.find('>', start);
-      if (open == std::string::npos || (xml[open - 1] != '/' && end == std::string::npos)) return start;
+      if (open == npos || (xml[open - 1] != '/' && end == npos)) return finish(start);
       if (xml[open - 1] == '/') {  // an empty cell
         pos = open + 1;
         continue;
       }
       const std::size_t refEnd = xml.find('"', start + kCell.size());
-      if (CellOf(std::string_view(xml).substr(start + kCell.size(), refEnd - start - kCell.size())) == next_) {
+      if (CellOf(xml.substr(start + kCell.size(), refEnd - start - kCell.size())) == next_) {
         const std::size_t v = xml.find("<v>", open), vEnd = xml.find("</v>", open);
-        if (v != std::string::npos && vEnd != std::string::npos && vEnd < end) {
-          xml.replace(v + 3, vEnd - v - 3, nextText_);
+        if (v != npos && vEnd != npos && vEnd < end) {
+          out.append(xml.substr(copied, v + 3 - copied));
+          out += nextText_;
+          copied = vEnd;
           NextNote();
-          pos = xml.find("</c>", start) + 4;
-          continue;
         }
       }
       pos = end + 4;
