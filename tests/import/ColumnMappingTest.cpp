@@ -246,6 +246,26 @@ TEST_F(ColumnMapping, LibraryImportDefaultsToAllLinesBelowTheHeader) {
   EXPECT_EQ((std::array{2, 4, 3, 1}), (std::array{r.FirstLine, r.LastLine, r.Added, int{r.Created}}));
 }
 
+// A new library's names repeat in the file in other letter cases (ASCII and beyond), and a name is as long as
+// the field: each repeat is found on the name index and answered (here: overwritten), none is refused by it.
+TEST_F(ColumnMapping, NamesRepeatedInANewLibraryAreFoundInAnyLetterCase) {
+  const std::string longName(80, 'x');  // the field's size
+  std::ofstream(dir_.File("names.txt")) << "name\tlevel\n"
+                                           "Alpha\t1\n\xc3\x84ther\t2\nALPHA\t3\n\xc3\xa4THER\t4\nalpha\t5\n"
+                                        << longName << "\t6\n" << longName << "\t7\nBeta\t8\n";
+  TLibraryImportOptions o;
+  o.FileName = dir_.File("names.txt");
+  o.LibraryFile = dir_.File("emis.abs");
+  o.Maps = {{"ElementName", "A"}, {"Values1", "B"}};
+  o.TextCodePage = 65001;
+  TAnsweringDialogs answering(TOnExists::Overwrite);
+  const TLibraryImportResult r = ImportIntoLibrary(o, answering);
+  EXPECT_EQ((std::array{4, 4, 0}), (std::array{r.Added, r.Overwritten, r.Failed})) << r.Errors.size();
+  TMyTable lib(dir_.File("emis.abs"), false);
+  lib.Table().Open();
+  EXPECT_EQ(4, lib.Table().RecordCount());
+}
+
 // Every text of the dialogs and the wizard as a front end receives it, against a reviewed copy.
 TEST(ColumnMappingTexts, AsReviewed) {
   std::ostringstream json;

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -31,6 +33,52 @@ constexpr const char* kNameIndex = "EN";
 bool Importable(TFieldType t) { return t != ftCursor && t != ftUnknown; }
 
 bool Blank(const std::string& text) { return text.find_first_not_of(" \t\r\n") == std::string::npos; }
+
+// The names a run has stored in a library that was empty when it began, as a Bloom filter of fixed size: a name
+// it has not seen cannot be on the name index, so the look-up on the index (the name question's first step) is
+// left out for it. The filter's key is coarser than the index's comparison (ASCII letters in either case, the
+// text as the field stores it); a name with other bytes is never vouched for. A false "maybe" only costs the
+// look-up, and the memory stays the same whatever the number of names. Names longer than the field (which the
+// look-up would cut) are never vouched for either.
+class TStoredNames {
+public:
+  explicit TStoredNames(std::size_t fieldSize) : bits_(kBits / 64, 0), fieldSize_(fieldSize) {}
+  bool SurelyAbsent(std::string_view name) const {
+    std::uint64_t h = 0;
+    if (name.size() > fieldSize_ || !Hash(name, h)) return false;
+    for (int k = 0; k < kHashes; ++k, h = Next(h))
+      if ((bits_[(h % kBits) / 64] & (std::uint64_t{1} << (h % 64))) == 0) return true;
+    return false;
+  }
+  void Add(std::string_view name) {
+    std::uint64_t h = 0;
+    if (!Hash(name, h)) return;
+    for (int k = 0; k < kHashes; ++k, h = Next(h)) bits_[(h % kBits) / 64] |= std::uint64_t{1} << (h % 64);
+  }
+
+private:
+  static constexpr std::uint64_t kBits = std::uint64_t{1} << 23;  // 1 MiB
+  static constexpr int kHashes = 3;
+  // FNV-1a over the lower-case ASCII text; false for a text with any other byte.
+  static bool Hash(std::string_view name, std::uint64_t& h) {
+    h = 14695981039346656037ull;
+    for (const char c : name) {
+      const auto b = static_cast<unsigned char>(c);
+      if (b >= 0x80) return false;
+      h = (h ^ static_cast<unsigned char>(b >= 'A' && b <= 'Z' ? b + 32 : b)) * 1099511628211ull;
+    }
+    h = Next(h);
+    return true;
+  }
+  static std::uint64_t Next(std::uint64_t x) {  // splitmix64's finaliser
+    x += 0x9e3779b97f4a7c15ull;
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+    return x ^ (x >> 31);
+  }
+  std::vector<std::uint64_t> bits_;
+  std::size_t fieldSize_;
+};
 
 // One run, in the steps it walks: resolve the type, load the file, read the library's fields, set the lines,
 // link, check the links, create the library when missing, store the lines, commit.
@@ -301,6 +349,10 @@ private:
       textTarget_.push_back(f.ValueKind() == TField::Kind::Text || f.DataType() == ftMemo);
     }
     transaction_ = std::make_unique<TABSTransaction>(lib_->Database());
+    if (!nameField_.empty() && table.IsEmpty()) {
+      nameTarget_ = writer_->FieldIndex(nameField_);
+      storedNames_.emplace(static_cast<std::size_t>(std::max(table.Fields(nameTarget_).Size(), 0)));
+    }
   }
 
   void StoreLines() {
@@ -343,7 +395,12 @@ private:
       std::string name = nameItem_->Value;
       bool store = false;
       try {
-        store = CheckNameTwice(table, kNameIndex, name, action, dialogs_);
+        if (storedNames_ && storedNames_->SurelyAbsent(name)) {
+          table.Append();
+          store = true;
+        } else {
+          store = CheckNameTwice(table, kNameIndex, name, action, dialogs_);
+        }
       } catch (const std::exception& e) {
         if (table.State() != TDataSetState::dsBrowse) table.Cancel();
         return Fail(row, {}, nameField_, e.what());
@@ -383,7 +440,10 @@ private:
       }
       column.clear();
       field.clear();
+      std::string stored;  // the name as the field holds it
+      if (storedNames_) stored = table.Fields(nameTarget_).AsString();
       writer_->Post(now);
+      if (storedNames_) storedNames_->Add(stored);
     } catch (const ETransactionLost&) {
       throw;  // SQLite gave the transaction up (a full disk): nothing is stored, and the run ends here
     } catch (const EFieldValueError& e) {
@@ -416,6 +476,8 @@ private:
   std::vector<int> targets_;  // per field of the list: its index in the table
   std::vector<bool> textTarget_;  // per field of the list: a text field
   std::unique_ptr<TABSTransaction> transaction_;
+  std::optional<TStoredNames> storedNames_;  // when the library was empty at the start
+  int nameTarget_ = -1;
   std::int32_t line_ = 0;
   bool streaming_ = false;  // the lines are read while they are stored (no dialog shows the grid)
 };
