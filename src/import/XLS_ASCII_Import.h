@@ -114,8 +114,8 @@ public:
   // a load keeps the cells of the first KeepRows rows only (the header lines) while the grid still counts every
   // row and column of the file; StreamRows then reads the file again and calls Visit(r) for each grid row r from
   // First to Last in order, with that row's cells in DataGrid while Visit runs (they are dropped afterwards),
-  // and stops early when Visit answers false. Memory is then that of a row, however long the file. An .xls
-  // workbook (65 536 rows at most) is loaded whole all the same, and StreamRows walks its grid.
+  // and stops early when Visit answers false. Memory is then that of a row, however long the file. This holds
+  // for text files; a workbook (.xls, .xlsx) is loaded whole all the same, and StreamRows walks its grid.
   std::int32_t KeepRows = -1;
   void StreamRows(std::int32_t First, std::int32_t Last, const std::function<bool(std::int32_t)>& Visit);
 
@@ -139,7 +139,7 @@ private:
   std::string fileType_;
   char separator_ = 0;
   std::string fileName_;
-  bool streamable_ = false;  // the file is read again row by row (text, .xlsx)
+  bool streamable_ = false;  // the file is read again row by row (text)
   std::vector<std::string> sheetNames_;
   std::string sheetName_;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // watched by the installed draw handler
