@@ -321,7 +321,7 @@ std::string SheetName(const std::string& table) {
 // One worksheet through libxlsxwriter in constant-memory mode: each row goes to the writer's temporary file (in
 // the target's folder) when the next begins, so memory stays the same whatever the number of records.
 // The writer puts 16 significant digits into a number cell, which do not give every double back (0.1 + 0.2 needs
-// 17). Such cells are noted while the sheet is written (its place and its shortest text, in a scratch file, so
+// 17). Such cells are noted while the sheet is written (their places and values, in a scratch file, so
 // memory stays flat), and once the workbook is complete their values are put back in full: the sheet's XML is
 // streamed from the package into a new one, every other part copied as it is.
 class TExactNumbers {
@@ -334,9 +334,9 @@ public:
   TExactNumbers& operator=(const TExactNumbers&) = delete;
 
   void Note(lxw_row_t row, lxw_col_t col, double value) {
-    char text[64];
-    *std::to_chars(text, text + sizeof text, value).ptr = '\0';
-    std::fprintf(notes_, "%u %u %s\n", static_cast<unsigned>(row), static_cast<unsigned>(col), text);
+    const TNote note{static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(col), value};
+    if (std::fwrite(&note, sizeof note, 1, notes_) != 1)
+      throw Exception("The scratch file of the workbook's numbers cannot be written");
     ++count_;
   }
   std::int64_t Count() const { return count_; }
@@ -362,8 +362,14 @@ public:
         zip_source_t* src = std::strcmp(name, kSheetPart) == 0
                                 ? zip_source_file(out, sheetXml.c_str(), 0, -1)
                                 : zip_source_zip(out, in, static_cast<zip_uint64_t>(i), 0, 0, -1);
-        ok = src != nullptr && zip_file_add(out, name, src, ZIP_FL_ENC_UTF_8) >= 0;
+        const zip_int64_t added = src != nullptr ? zip_file_add(out, name, src, ZIP_FL_ENC_UTF_8) : -1;
+        ok = added >= 0;
         if (!ok && src != nullptr) zip_source_free(src);
+        // The sheet, most of the file, is packed at zlib's fastest level: on a sheet of 17-digit numbers the
+        // best level (libzip's default) takes about 45 times as long, level 6 (libxlsxwriter's) 5 times, for a
+        // sheet a quarter smaller.
+        if (ok && std::strcmp(name, kSheetPart) == 0)
+          ok = zip_set_file_compression(out, static_cast<zip_uint64_t>(added), ZIP_CM_DEFLATE, 1) == 0;
       }
       if (!ok || zip_close(out) != 0) {
         if (ok) zip_discard(out);
@@ -386,12 +392,16 @@ public:
 private:
   static constexpr const char* kSheetPart = "xl/worksheets/sheet1.xml";
 
+  struct TNote {
+    std::uint32_t Row, Col;
+    double Value;
+  };
+
   void NextNote() {
-    unsigned row = 0, col = 0;
-    char text[64];
-    if (std::fscanf(notes_, "%u %u %63s", &row, &col, text) == 3) {
-      next_ = {row, col};
-      nextText_ = text;
+    TNote note{};
+    if (std::fread(&note, sizeof note, 1, notes_) == 1) {
+      next_ = {note.Row, note.Col};
+      nextText_.assign(text_, std::to_chars(text_, text_ + sizeof text_, note.Value).ptr);
     } else {
       next_ = {~0u, ~0u};
     }
@@ -470,6 +480,7 @@ private:
   std::int64_t count_ = 0;
   std::pair<unsigned, unsigned> next_{~0u, ~0u};
   std::string nextText_;
+  char text_[32];
 };
 
 class TXlsxSink : public TCellSink {

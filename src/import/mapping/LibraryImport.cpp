@@ -342,8 +342,12 @@ private:
     FormatSettings settings = writer_->Settings();
     settings.DecimalSeparator = result_.DecimalSeparator;
     writer_->SetFormatSettings(settings);
-    // The fields of the list, looked up once.
+    // The fields of the list, looked up once, and the linked ones.
+    used_.clear();
+    targets_.clear();
+    textTarget_.clear();
     for (std::int32_t i = 0; i < fields_.Count(); ++i) {
+      if (fields_[i].UseCount > 0) used_.push_back(i);
       targets_.push_back(writer_->FieldIndex(fields_[i].FieldName));
       const TField& f = table.Fields(targets_.back());
       textTarget_.push_back(f.ValueKind() == TField::Kind::Text || f.DataType() == ftMemo);
@@ -421,14 +425,12 @@ private:
     }
     const bool isNew = table.State() == TDataSetState::dsInsert;
     const double now = Now();
-    std::string column, field;
+    std::int32_t at = -1;  // the field being set, for the message of a refusal
     try {
       writer_->Begin(now);
-      for (std::int32_t i = 0; i < fields_.Count(); ++i) {
-        TFieldNameItem& item = fields_[i];
-        if (item.UseCount == 0) continue;
-        field = item.FieldName;
-        column = columns_[static_cast<std::size_t>(i)];
+      for (const std::int32_t i : used_) {
+        at = i;
+        const TFieldNameItem& item = fields_[i];
         const int target = targets_[static_cast<std::size_t>(i)];
         // An empty cell: the empty text in a text field and an empty field in any other of a new record, the
         // old value in an overwritten one. Blanks are text in a text field and empty in any other.
@@ -438,8 +440,7 @@ private:
         else if (isNew && text) writer_->SetText(target, "");
         else if (isNew) writer_->Clear(target);
       }
-      column.clear();
-      field.clear();
+      at = -1;
       std::string stored;  // the name as the field holds it
       if (storedNames_) stored = table.Fields(nameTarget_).AsString();
       writer_->Post(now);
@@ -452,7 +453,8 @@ private:
       return Fail(row, ColumnOf(e.Field()), e.Field(), e.what());
     } catch (const std::exception& e) {
       writer_->Cancel();
-      return Fail(row, column, field, e.what());
+      if (at < 0) return Fail(row, {}, {}, e.what());
+      return Fail(row, columns_[static_cast<std::size_t>(at)], fields_[at].FieldName, e.what());
     }
     ++(isNew ? result_.Added : result_.Overwritten);
     ++(isNew ? form_.CounterA : form_.CounterB);
@@ -473,6 +475,7 @@ private:
   std::vector<std::int32_t> linkedColumns_;  // grid columns of the column links
   std::vector<std::string> columns_;         // per field: the letter of its first column link
   std::unique_ptr<TRecordWriter> writer_;
+  std::vector<std::int32_t> used_;  // the fields of the list that links feed
   std::vector<int> targets_;  // per field of the list: its index in the table
   std::vector<bool> textTarget_;  // per field of the list: a text field
   std::unique_ptr<TABSTransaction> transaction_;
