@@ -13,7 +13,8 @@ export async function showImport(main, path) {
     get('/api/sheets', { path })]);
   main.append(el('h1', {}, `Import ${path.slice(slash + 1)}`));
 
-  const existing = el('select', {}, listing.libraries.map((l) => el('option', { value: l.path }, l.file)));
+  const existing = el('select', { disabled: listing.libraries.length === 0 },
+    listing.libraries.map((l) => el('option', { value: l.path }, l.file)));
   const type = el('select', {}, types.map((t) => el('option', { value: t.code }, `${t.code} ${t.name} (${t.file})`)));
   const name = el('input', { type: 'text', value: types[0].file });
   type.addEventListener('change', () => { name.value = types.find((t) => String(t.code) === type.value).file; });
@@ -25,7 +26,8 @@ export async function showImport(main, path) {
   const choice = (items) => el('select', {}, items.map(([value, text]) => el('option', { value }, text)));
   const sheet = choice(workbook.sheets.map((s, i) => [s, `${i + 1}: ${s}`]));
   const separator = choice([['', 'Detect'], ['tab', 'Tab'], [',', 'Comma (,)'], [';', 'Semicolon (;)']]);
-  const decimal = choice([['', 'Default (, in a ; file, else .)'], ['.', 'Point (.)'], [',', 'Comma (,)']]);
+  const decimal = choice([['', 'Automatic'], ['.', 'Point (.)'], [',', 'Comma (,)']]);
+  decimal.title = 'Automatic: a comma in a file separated by ";", else a point';
   const codePage = el('input', { type: 'number', min: 1, max: 65535, value: 1252 });
   const onExists = choice([['ask', 'Ask'], ['overwrite', 'Overwrite'], ['skip', 'Skip'], ['rename', 'Enter a new name (Name (2))']]);
   const mapping = choice([['', '(none)'], ...listing.mappings.map((m) => [m.path, m.file])]);
