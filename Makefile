@@ -56,6 +56,7 @@ fuzz-smoke: deps
 	cmake --build $(BUILD_FUZZ) --target fuzz_xls -j $(JOBS)
 	rm -rf $(BUILD_FUZZ)/xls-corpus $(BUILD_FUZZ)/xls-seeds && mkdir -p $(BUILD_FUZZ)/xls-corpus $(BUILD_FUZZ)/xls-seeds
 	find tests/data/spreadsheet -name '*.xls' -size -64k -exec cp {} $(BUILD_FUZZ)/xls-seeds/ \;
+	cp tests/data/conformance/*.csv tests/data/spreadsheet/text-files.txt $(BUILD_FUZZ)/xls-seeds/
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(BUILD_FUZZ)/fuzz_xls -runs=$(FUZZ_RUNS) -max_len=65536 -timeout=10 -seed=1 \
 	  -artifact_prefix=$(BUILD_FUZZ)/ $(BUILD_FUZZ)/xls-corpus $(BUILD_FUZZ)/xls-seeds

@@ -188,7 +188,7 @@ struct TRecordWriter::Bands {
 };
 
 TRecordWriter::TRecordWriter(TABSTable& Table, std::int32_t LibType)
-    : table_(Table), libType_(LibType), settings_(GlobalFormatSettings()) {
+    : table_(Table), settings_(GlobalFormatSettings()) {
   if (HasNewRecordDefaults(LibType)) defaults_ = std::make_unique<TNewRecordDefaults>(Table, LibType);
   const int count = Table.FieldCount();
   set_.assign(static_cast<std::size_t>(count), false);

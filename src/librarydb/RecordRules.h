@@ -141,7 +141,6 @@ private:
   TField& At(int Field) const;
 
   TABSTable& table_;
-  std::int32_t libType_;
   FormatSettings settings_;
   std::unique_ptr<TNewRecordDefaults> defaults_;
   std::vector<bool> set_;

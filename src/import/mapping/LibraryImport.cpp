@@ -616,7 +616,9 @@ TImportMapping ParseImportMapping(std::string_view text) {
   if (j.is_discarded() || !j.is_object()) throw Exception("The mapping is no JSON object");
   const auto wrong = [](const std::string& what) { throw Exception("The mapping's " + what); };
   TImportMapping m;
-  for (const auto& [key, value] : j.items()) {
+  for (const auto& item : j.items()) {
+    const std::string& key = item.key();
+    const Json& value = item.value();
     if (value.is_null()) continue;
     const auto line = [&] {
       if (!value.is_number_integer() || value.get<std::int64_t>() < 1 || value.get<std::int64_t>() > (1 << 30))
