@@ -668,8 +668,14 @@ TImportMapping ParseImportMapping(std::string_view text) {
 }
 
 TImportMapping ReadImportMapping(const std::string& FileName) {
+  // A mapping is a few hundred bytes: anything far larger, or no regular file, is not one.
+  constexpr std::uintmax_t kMaxMappingBytes = 1u << 20;
+  std::error_code ec;
+  const bool regular = fs::is_regular_file(FileName, ec);
+  if (regular && fs::file_size(FileName, ec) > kMaxMappingBytes)
+    throw Exception("\"" + FileName + "\" is no mapping: it is larger than 1 MiB");
   std::ifstream in(FileName, std::ios::binary);
-  if (!in) throw EInOutError("Cannot read the mapping \"" + FileName + "\"");
+  if (!regular || !in) throw EInOutError("Cannot read the mapping \"" + FileName + "\"");
   std::ostringstream text;
   text << in.rdbuf();
   try {
