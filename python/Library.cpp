@@ -507,6 +507,13 @@ public:
     if (own) db.StartTransaction();
     py::list numbers;
     std::int64_t row = 0;
+    // Inside the caller's transaction the rows before the refused one stay in it, for the caller to commit or
+    // roll back.
+    const auto note = [&] {
+      AddNote("in the frame's row at position " + std::to_string(row) +
+              (own ? "; nothing of the frame was stored"
+                   : "; the rows before it are in the open transaction, which decides whether they are kept"));
+    };
     try {
       for (const py::handle values : frame.attr("itertuples")(py::arg("index") = false, py::arg("name") = py::none())) {
         w.Append(Now());
@@ -525,12 +532,12 @@ public:
     } catch (py::error_already_set& e) {
       if (own && db.InTransaction()) db.Rollback();
       e.restore();
-      AddNote("in the frame's row at position " + std::to_string(row) + "; nothing of the frame was stored");
+      note();
       throw py::error_already_set();
     } catch (...) {
       if (own && db.InTransaction()) db.Rollback();
       if (!SetLibraryError(std::current_exception())) throw;
-      AddNote("in the frame's row at position " + std::to_string(row) + "; nothing of the frame was stored");
+      note();
       throw py::error_already_set();
     }
     return numbers;

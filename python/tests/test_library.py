@@ -85,3 +85,27 @@ def test_to_pandas_equals_the_frame_of_the_records(samples, tmp_path):
     pandas.testing.assert_frame_equal(frame, expected, check_dtype=False)  # a column without values is float64
     assert [str(frame[c].dtype) for c in ("Eintrag", "Values2", "Symbol", "Terz", "LastChangeDateTime")] == [
         "int64", "float64", "float64", "object", "datetime64[ns]"]
+
+
+def test_append_frame_stores_every_row_under_the_record_rules_or_none(tmp_path):
+    pandas = pytest.importorskip("pandas")
+    lib = veziru.create_library("ltEmis", str(tmp_path))
+    frame = pandas.DataFrame({"ElementName": ["Fan", "Pump"], "Values5": [63.5, float("nan")],
+                              "Values6": [64.0, 70.0]})
+    assert lib.append_frame(frame) == [1, 2]
+    fan, pump = lib.to_records()
+    assert (fan["Lower"], fan["Upper"], fan["Komplett"]) == (4, 5, True)  # bands counted from 0
+    assert (pump["Values5"], pump["Lower"], pump["Upper"]) == (-199.0, 5, 5)  # NaN is no value
+    # A refused row (an empty name) leaves the library as it was, and the note names the row.
+    with pytest.raises(ValueError) as caught:
+        veziru.append_frame(lib, pandas.DataFrame({"ElementName": ["Fine", " "]}))
+    assert "in the frame's row at position 1; nothing of the frame was stored" in caught.value.__notes__
+    assert len(lib) == 2
+    # Inside the caller's transaction the rows before a refused one (a name the library holds) wait for the
+    # caller's decision.
+    with pytest.raises(veziru.DatabaseError) as caught:
+        with lib.transaction():
+            lib.append_frame(pandas.DataFrame({"ElementName": ["Kept", "Fan"]}))
+    assert "the rows before it are in the open transaction" in caught.value.__notes__[0]
+    assert len(lib) == 2
+    expect_error(TypeError, "append_frame takes a pandas DataFrame, not dict", lib.append_frame, {"ElementName": []})
