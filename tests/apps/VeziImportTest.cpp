@@ -108,6 +108,23 @@ TEST_F(VeziImport, LinesOfTheWholeFileAndMapBeforeAutoLink) {
   EXPECT_FALSE(fs::exists(Lib()));
 }
 
+// A run's links, lines and separators saved as a mapping serve the next file of the same form alone.
+TEST_F(VeziImport, ASavedMappingImportsNextMonthsFile) {
+  const std::string march = Text("Quelle;Pegel\nA;70,5\nB;71\n");
+  const std::string mapping = dir_.File("survey.json");
+  auto r = Vezi({"import", march, "--into", Lib(), "--map", "ElementName=A", "--map", "Values8=B", "--fix",
+                 "Kommentar=Umfrage", "--separator", ";", "--save-mapping", mapping});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("Mapping saved to " + mapping));
+  std::ofstream(dir_.File("april.txt")) << "Quelle;Pegel\nC;69,5\n";
+  r = Vezi({"import", dir_.File("april.txt"), "--into", Lib(), "--mapping", mapping});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ((std::map<std::string, std::string>{{"A", "Values8=70.5;Kommentar=Umfrage;"},
+                                                {"B", "Values8=71;Kommentar=Umfrage;"},
+                                                {"C", "Values8=69.5;Kommentar=Umfrage;"}}),
+            Records(Lib(), {"Values8", "Kommentar"}));
+}
+
 TEST_F(VeziImport, OnExistsChoices) {
   const std::string first = Text("ElementName\tValues0\nA\t1\nB\t2\n");
   ASSERT_EQ(0, Vezi({"import", first, "--into", Lib(), "--auto-link"}).exitCode);

@@ -140,6 +140,16 @@ def sheet_file(case, base, front_end):
     return target
 
 
+def import_options(case, base, front_end):
+    """The case's options; a case's "mapping" is written as a file of the folder and given by its name."""
+    options = dict(case.get("options", {}))
+    if "mapping" in case:
+        target = base / f"{front_end}-mapping.json"
+        target.write_text(json.dumps(case["mapping"]), encoding="utf-8")
+        options["mapping"] = str(target) if front_end == "python" else target.name
+    return options
+
+
 def run_cli(case, base, lib):
     op, values = case["op"], values_for(case, "cli")
     assignments = [f"{name}={value}" for name, value in values.items()]
@@ -159,7 +169,7 @@ def run_cli(case, base, lib):
     if op == "import":
         sheet = sheet_file(case, base, "cli")
         report = base / "cli-report.json"
-        options = [arg for name, value in case.get("options", {}).items() for arg in (f"--{name}", str(value))]
+        options = [arg for name, value in import_options(case, base, "cli").items() for arg in (f"--{name}", str(value))]
         error, _ = cli(base, "import", sheet.name, "--into", relative(base, lib), "--auto-link", "--on-exists", "skip",
                        "--report", report.name, *options)
         report = json.loads(report.read_text())
@@ -184,7 +194,8 @@ def run_python(case, base, lib):
             return None, [float(v) for v in veziru.weighting(veziru.THIRD_OCTAVE_BANDS, values["weighting"])]
         if op == "import":
             sheet = sheet_file(case, base, "python")
-            return None, veziru.import_file(sheet, lib, auto_link=True, on_exists="skip", **case.get("options", {}))
+            return None, veziru.import_file(sheet, lib, auto_link=True, on_exists="skip",
+                                            **import_options(case, base, "python"))
     except (ValueError, OverflowError, veziru.Error) as e:
         return str(e).splitlines()[0], None
     raise AssertionError(op)
@@ -212,7 +223,7 @@ def run_http(case, base, lib, server):
     if op == "import":
         sheet = sheet_file(case, base, "http")
         status, dialog = server.request("POST", "/api/import/open",
-                                        {"file": sheet.name, "library": path, **case.get("options", {})})
+                                        {"file": sheet.name, "library": path, **import_options(case, base, "http")})
         if status != 200:
             return dialog["error"].splitlines()[0], None
         server.request("POST", "/api/import/dialog", {"id": dialog["id"], "op": "auto_link"})
