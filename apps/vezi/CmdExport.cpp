@@ -16,6 +16,7 @@
 
 #include "Commands.h"
 #include "Conventions.h"
+#include "core/Exceptions.h"
 #include "output/LibraryExport.h"
 
 namespace vezi {
@@ -71,6 +72,9 @@ void RegisterExportCommands(CLI::App& app) {
     vez::TExportResult r;
     try {
       r = vez::ExportLibrary(o->library, o->file, options);
+    } catch (const vez::EFileExists& e) {
+      if (tty) std::fprintf(stderr, "\r\033[K");
+      throw vez::Exception(std::string(e.what()) + "; give --overwrite to replace it");
     } catch (...) {
       if (tty) std::fprintf(stderr, "\r\033[K");
       throw;  // reported as every failure is

@@ -58,6 +58,13 @@ public:
   using Exception::Exception;
 };
 
+// A file to be written exists and was not to be replaced: each front end says how to replace it (`--overwrite`,
+// the browser's "Replace" question, HTTP 409).
+class EFileExists : public Exception {
+public:
+  using Exception::Exception;
+};
+
 // An index outside the bounds of a list or array.
 class EListError : public Exception {
 public:

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "core/FileMoves.h"
 #include "core/FormatSettings.h"
 #include "librarydb/OVLibConst.h"
 
@@ -144,23 +145,10 @@ void RemoveAbandonedPassingFiles(const fs::path& folder, const std::string& name
   }
 }
 
-// Moves `from` to `to` unless `to` exists: atomically where the file system allows it.
-void MoveWithoutReplacing(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
-  int error = errno;
-  if (error == EINVAL || error == ENOSYS) {
-    // No atomic rename on this file system: a hard link fails as well when the target exists.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-      ::unlink(from.c_str());
-      return;
-    }
-    error = errno;
-    if (error == EPERM || error == ENOTSUP || error == EOPNOTSUPP) {
-      std::error_code ec;
-      if (!fs::exists(to, ec) && ::rename(from.c_str(), to.c_str()) == 0) return;
-      error = fs::exists(to, ec) ? EEXIST : errno;
-    }
-  }
+// Moves `from` to `to` unless `to` exists.
+void PutInPlace(const std::string& from, const std::string& to) {
+  const int error = MoveWithoutReplacing(from, to);
+  if (error == 0) return;
   if (error == EEXIST) {
     throw EDatabaseError(Format("Cannot create \"%s\": the file was made by another program meanwhile", to));
   }
@@ -212,7 +200,7 @@ void TNewLibraryFile::Publish() {
   if (published_) return;
   lib_.Table().Close();
   lib_.Database().Close();
-  MoveWithoutReplacing(passing_, target_);
+  PutInPlace(passing_, target_);
   published_ = true;
   lib_.Database().SetDatabaseFileName(target_);
 }

@@ -24,6 +24,7 @@
 
 #include "core/CaseFold.h"
 #include "core/Exceptions.h"
+#include "core/FileMoves.h"
 #include "core/FormatSettings.h"
 #include "core/TextEncoding.h"
 #include "librarydb/LibraryFile.h"
@@ -113,7 +114,7 @@ public:
     if (overwrite) {
       if (::rename(passing_.c_str(), target_.c_str()) != 0) CannotWrite(given_, std::strerror(errno));
     } else {
-      MoveWithoutReplacing();
+      PutInPlace();
     }
     published_ = true;
     // The new name on disk too; a folder that cannot be synchronised (some network shares) still holds it.
@@ -136,18 +137,10 @@ private:
     }
   }
 
-  void MoveWithoutReplacing() {
-    if (::renameat2(AT_FDCWD, passing_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) == 0) return;
-    int error = errno;
-    if (error == EINVAL || error == ENOSYS) {
-      // No atomic rename on this file system: a hard link fails as well when the target exists.
-      if (::link(passing_.c_str(), target_.c_str()) == 0) {
-        ::unlink(passing_.c_str());
-        return;
-      }
-      error = errno;
-    }
-    if (error == EEXIST) throw Exception(Quoted(given_) + " exists; give --overwrite to replace it");
+  void PutInPlace() {
+    const int error = MoveWithoutReplacing(passing_, target_);
+    if (error == 0) return;
+    if (error == EEXIST) throw EFileExists(Quoted(given_) + " exists already");
     CannotWrite(given_, std::strerror(error));
   }
 
@@ -668,7 +661,7 @@ TExportResult ExportLibrary(const std::string& LibraryFile, const std::string& O
   result.Format = format == TFormat::Xlsx ? "xlsx" : format == TFormat::Csv ? "csv" : "txt";
   std::error_code ec;
   const bool exists = fs::symlink_status(OutFile, ec).type() != fs::file_type::not_found;
-  if (exists && !Options.Overwrite) throw Exception(Quoted(OutFile) + " exists; give --overwrite to replace it");
+  if (exists && !Options.Overwrite) throw EFileExists(Quoted(OutFile) + " exists already");
 
   TLibraryFile lib(LibraryFile, false);
   TABSTable& table = lib.Table();

@@ -112,6 +112,20 @@ TEST(VeziLibrary, CreateInfoAndDump) {
                   "\n  SettingsFile: " + dir.File("Ozon.ini\n")));
 }
 
+// An export never replaces a file unless told to; told to, it does.
+TEST(VeziLibrary, ExportLeavesAFileThatExists) {
+  test::TempDir dir;
+  ASSERT_EQ(0, Vezi({"create", "ltWind", dir.Path().string(), "--with-defaults"}).exitCode);
+  std::ofstream(dir.File("out.csv")) << "keep";
+  auto r = Vezi({"export", dir.File("Wind.abs"), dir.File("out.csv")});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_EQ("vezi: '" + dir.File("out.csv") + "' exists already; give --overwrite to replace it\n", r.err);
+  EXPECT_EQ("keep", test::ReadFile(dir.File("out.csv")));
+  r = Vezi({"export", dir.File("Wind.abs"), dir.File("out.csv"), "--overwrite"});
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_TRUE(Has(test::ReadFile(dir.File("out.csv")), "ElementName"));
+}
+
 TEST(VeziLibrary, DumpQuotesTextBlobsAndBytesThatAreNotUtf8) {
   TempDir dir;
   ASSERT_EQ(0, Vezi({"create", "ltRiwi3d", dir.Path().string(), "--with-defaults", "--name", "unused"}).exitCode);

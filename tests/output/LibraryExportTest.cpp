@@ -183,7 +183,7 @@ TEST(LibraryExport, RefusalsAndInterruptsLeaveNoFile) {
     TExportOptions options;
     std::string message;  // its beginning; empty: interrupted
   } cases[] = {
-      {old, {}, "'" + old + "' exists; give --overwrite to replace it"},
+      {old, {}, "'" + old + "' exists already"},
       {dir.File("a.ods"), {}, "Cannot export to '" + dir.File("a.ods") + "': the file name must end in .xlsx, .csv"},
       {dir.File("a.csv"), with({"Values1", "Colour"}), "The library has no field \"Colour\" (its fields: Eintrag, "},
       {dir.File("a.csv"), with({"lower", "LOWER"}), "The field \"Lower\" is given twice"},

@@ -104,6 +104,8 @@ THandler TRoutes::Guard(THandler handler) {
       ReplyError(res, e.Status(), shown(e.what()));
     } catch (const EParameterError& e) {
       ReplyError(res, 400, e.what());  // a parameter out of its range: the library's message
+    } catch (const EFileExists& e) {
+      ReplyError(res, 409, shown(e.what()));  // the page asks whether to replace it
     } catch (const Exception& e) {
       // The library refused: its message, nothing changed (every change runs in a transaction).
       ReplyError(res, 422, shown(e.what()));

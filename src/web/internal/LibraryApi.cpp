@@ -361,9 +361,6 @@ void RegisterLibraryRoutes(TRoutes& routes) {
     }
     options.WhereName = StringMember(body, "where_name", false);
     options.Overwrite = body.contains("overwrite") && BoolMember(body, "overwrite");
-    std::error_code ec;
-    if (!options.Overwrite && fs::exists(file, ec))
-      throw EHttpError(409, "\"" + file.filename().string() + "\" exists already");
     const TExportResult r = ExportLibrary(library.string(), file.string(), options);
     Reply(res, [&](JsonWriter& json) {
       json.BeginObject().Member("file", c.Folder.Relative(file)).Member("records", r.Records)
