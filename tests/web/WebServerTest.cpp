@@ -283,6 +283,13 @@ TEST_F(WebTest, EditsAreTransactionsThatRefuseStaleRecords) {
   Post("/api/record/delete", {{"path", "libs/emis.abs"}, {"key", b["key"]}, {"version", b["version"]}});
   EXPECT_EQ(Call("/api/records?path=libs/emis.abs")["total"], 6);
   Call("/api/record?path=libs/emis.abs&key=" + std::to_string(b["key"].get<int>()), 404);
+  // An export onto a file that exists is refused (the page then asks whether to replace it) and leaves the file.
+  const Json exported = Post("/api/export", {{"path", "libs/emis.abs"}, {"file", "libs/out.csv"}});
+  EXPECT_EQ(exported["records"], 6);
+  const std::string csv = test::ReadFile((dir.Path() / "libs" / "out.csv").string());
+  EXPECT_EQ(Post("/api/export", {{"path", "libs/emis.abs"}, {"file", "libs/out.csv"}}, 409),
+            (Json{{"error", "'libs/out.csv' exists already"}}));
+  EXPECT_EQ(csv, test::ReadFile((dir.Path() / "libs" / "out.csv").string()));
 }
 
 // The pictures' numbers are the ones `vezi spectrum` and `vezi tnm` print.
