@@ -196,17 +196,7 @@ public:
   void Empty(std::size_t col) override { Separate(col); }
   void Text(std::size_t col, std::string_view text) override {
     Separate(col);
-    const char special[] = {separator_, '"', '\r', '\n', '\0'};
-    if (text.find_first_of(special) == std::string_view::npos) {
-      buffer_.append(text);
-      return;
-    }
-    buffer_ += '"';
-    for (char c : text) {
-      if (c == '"') buffer_ += '"';
-      buffer_ += c;
-    }
-    buffer_ += '"';
+    AppendCsvField(buffer_, text, separator_);
   }
   void Number(std::size_t col, double value) override {
     Separate(col);

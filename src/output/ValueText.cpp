@@ -112,14 +112,23 @@ std::string Base64(std::string_view bytes) {
 }
 
 std::string CsvField(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
-  std::string out = "\"";
+  std::string out;
+  AppendCsvField(out, text, ',');
+  return out;
+}
+
+void AppendCsvField(std::string& out, std::string_view text, char separator) {
+  const char special[] = {separator, '"', '\r', '\n'};
+  if (text.find_first_of(std::string_view(special, sizeof special)) == std::string_view::npos) {
+    out.append(text);
+    return;
+  }
+  out += '"';
   for (char c : text) {
     if (c == '"') out += '"';
     out += c;
   }
   out += '"';
-  return out;
 }
 
 std::string Utf8OrLatin1(std::string_view bytes) {

@@ -41,6 +41,9 @@ std::string Base64(std::string_view bytes);
 
 // RFC 4180: a field with a comma, double quote, CR or LF is enclosed in double quotes, its quotes doubled.
 std::string CsvField(std::string_view text);
+// Appends the field to `out` for a file separated by `separator`: quoted as CsvField quotes it, when it holds the
+// separator, a quote or a line end.
+void AppendCsvField(std::string& out, std::string_view text, char separator);
 
 // Valid UTF-8 sequences kept, every other byte taken as the character of the same number.
 std::string Utf8OrLatin1(std::string_view bytes);
