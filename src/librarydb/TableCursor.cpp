@@ -1,0 +1,281 @@
+// The open table's cursor: opening a table (its columns, indexes and the order of the current index), the keys
+// in that order, the records of a page of keys, the record count, FindKey and the scan of whole tables.
+// TDataSet (Dataset.cpp) keeps the position and the read-ahead page; this file answers its questions.
+#include <algorithm>
+#include <memory>
+
+#include "core/CaseFold.h"
+#include "core/FormatSettings.h"
+#include "librarydb/Absmain.h"
+#include "librarydb/internal/Catalog.h"
+#include "librarydb/internal/Columns.h"
+#include "librarydb/internal/KeptKeys.h"
+#include "librarydb/internal/OpenTable.h"
+#include "librarydb/internal/Transactions.h"
+
+namespace vez {
+
+using detail::AppendValue;
+using detail::ColumnTerm;
+using detail::Connection;
+using detail::ConnectionUse;
+using detail::DecodeRow;
+using detail::IsBlobColumn;
+using detail::IsUniqueIndex;
+using detail::QuoteIdent;
+using detail::ReadStoredDefinitions;
+using detail::RowKeyName;
+using detail::SplitFields;
+using detail::StatementScope;
+using detail::StoredDefinitions;
+using detail::StoredTableName;
+
+namespace {
+
+constexpr std::size_t kFetchBatch = 64;  // row keys per IN list of a page fetch
+
+}  // namespace
+
+std::string TABSTable::DisplayName() const { return Format("Table '%s'", tableName_); }
+
+bool TABSTable::IsReadOnly() const {
+  return readOnly_ || (database_ != nullptr && database_->ReadOnly());
+}
+
+
+// ---- the open table ----
+
+std::vector<TDataSet::ColumnInfo> TABSTable::DoOpen() {
+  TABSDatabase& db = Database();
+  Connection& c = db.Acquire();
+  std::vector<ColumnInfo> result;
+  try {
+    const std::string stored = StoredTableName(c, tableName_);
+    if (stored.empty()) throw EDatabaseError(Format("Table '%s' does not exist in \"%s\"", tableName_, c.FileName()));
+    StoredDefinitions defs = ReadStoredDefinitions(c, stored);
+    auto impl = std::make_unique<Impl>();
+    impl->conn = &c;
+    impl->name = stored;
+    impl->quoted = QuoteIdent(stored);
+    impl->rowid = RowKeyName(defs.classic, stored);
+    impl->selectList = impl->rowid;
+    for (const TFieldDef& f : defs.classic) {
+      impl->columns.push_back(Impl::Column{f.Name, f.DataType, IsBlobColumn(f.DataType)});
+      impl->selectList += ", " + QuoteIdent(f.Name);
+      if (f.DataType == ftAutoInc) impl->autoInc.push_back(Impl::AutoInc{impl->columns.size() - 1});
+      result.push_back(ColumnInfo{f.Name, f.DataType, f.Size, f.Required});
+    }
+    for (const TIndexDef& def : defs.indexes) {
+      Impl::Index index;
+      index.name = def.Name;
+      index.options = def.Options;
+      index.unique = IsUniqueIndex(def, stored);
+      for (const std::string& field : SplitFields(def.Fields)) {
+        const auto it = std::find_if(defs.classic.begin(), defs.classic.end(),
+                                     [&](const TFieldDef& f) { return SameText(f.Name, field); });
+        if (it == defs.classic.end()) {
+          throw EDatabaseError(Format("Index '%s' of table '%s' names the unknown field '%s'", def.Name, stored, field));
+        }
+        index.columns.push_back(static_cast<std::size_t>(it - defs.classic.begin()));
+        index.orderBy += ColumnTerm(it->Name, def.Options) + ", ";
+      }
+      index.orderBy += impl->rowid;
+      impl->indexes.push_back(std::move(index));
+    }
+    for (const Impl::Index& index : impl->indexes) {
+      if (index.unique && (index.options & ixCaseInsensitive) != 0) impl->folded.push_back(&index);
+    }
+    if (!indexName_.empty()) {
+      impl->order = impl->FindIndex(indexName_);
+      if (impl->order == nullptr) {
+        throw EDatabaseError(Format("Index '%s' not found in table '%s'", indexName_, stored));
+      }
+    }
+    fieldDefs_.Clear();
+    for (const TFieldDef& f : defs.classic) fieldDefs_.Add(f.Name, f.DataType, f.Size, f.Required);
+    advFieldDefs_.Clear();
+    for (const TABSAdvFieldDef& f : defs.advanced) {
+      advFieldDefs_.Add(f.Name, f.DataType, f.Size, f.Required, f.CompressionAlgorithm, f.CompressionLevel);
+    }
+    indexDefs_.Clear();
+    for (const TIndexDef& i : defs.indexes) indexDefs_.Add(i.Name, i.Fields, i.Options);
+    impl_ = std::move(impl);
+  } catch (...) {
+    db.Release();
+    throw;
+  }
+  database_ = &db;
+  db.AttachTable(this);
+  return result;
+}
+
+void TABSTable::DoClose() {
+  impl_.reset();
+  if (database_ != nullptr) {
+    TABSDatabase* db = database_;
+    database_ = nullptr;
+    db->DetachTable(this);
+    db->Release();
+  }
+}
+
+std::vector<std::int64_t> TABSTable::DoLoadKeys() {
+  Impl& t = *impl_;
+  // Insertion order: any order of reading will do (SQLite may then read a small index instead of the whole
+  // table), the keys are sorted here.
+  const std::string sql = "SELECT " + t.rowid + " FROM " + t.quoted + (t.order != nullptr ? " ORDER BY " + t.order->orderBy : "");
+  sqlite3_stmt* stmt = t.conn->Prepare(sql);
+  StatementScope scope(stmt);
+  std::vector<std::int64_t> keys;
+  while (t.conn->Step(stmt, "Cannot read") == SQLITE_ROW) keys.push_back(sqlite3_column_int64(stmt, 0));
+  if (t.order == nullptr) std::sort(keys.begin(), keys.end());
+  return keys;
+}
+
+void TABSTable::DoFetch(const std::int64_t* keys, std::size_t count, std::vector<Row>& rows) {
+  Impl& t = *impl_;
+  if (t.order == nullptr && count > 0) {
+    // Insertion order: the keys ascend, so one range scan reads them; records other programs added in
+    // between are not part of this cursor and are passed over.
+    if (t.range == nullptr) {
+      t.range = t.conn->Prepare("SELECT " + t.selectList + " FROM " + t.quoted +
+                                " WHERE " + t.rowid + " BETWEEN ?1 AND ?2 ORDER BY " + t.rowid);
+    }
+    StatementScope scope(t.range);
+    sqlite3_bind_int64(t.range, 1, keys[0]);
+    sqlite3_bind_int64(t.range, 2, keys[count - 1]);
+    std::size_t next = 0;
+    while (next < count && t.conn->Step(t.range, "Cannot read") == SQLITE_ROW) {
+      const std::int64_t key = sqlite3_column_int64(t.range, 0);
+      while (next < count && keys[next] < key) ++next;  // deleted meanwhile: stays Key 0
+      if (next == count || keys[next] != key) continue;
+      Row& row = rows[next];
+      row.Key = key;
+      DecodeRow(t.range, t.columns, row.Values);
+      ++next;
+    }
+    return;
+  }
+  if (t.fetch == nullptr) {
+    std::string sql = "SELECT " + t.selectList + " FROM " + t.quoted + " WHERE " + t.rowid + " IN (";
+    for (std::size_t i = 0; i < kFetchBatch; ++i) sql += (i > 0 ? ", ?" : "?") + std::to_string(i + 1);
+    t.fetch = t.conn->Prepare(sql + ")");
+  }
+  for (std::size_t done = 0; done < count; done += kFetchBatch) {
+    const std::size_t n = std::min(kFetchBatch, count - done);
+    StatementScope scope(t.fetch);
+    for (std::size_t i = 0; i < n; ++i) sqlite3_bind_int64(t.fetch, static_cast<int>(i + 1), keys[done + i]);
+    while (t.conn->Step(t.fetch, "Cannot read") == SQLITE_ROW) {
+      const std::int64_t key = sqlite3_column_int64(t.fetch, 0);
+      const std::int64_t* hit = std::find(keys + done, keys + done + n, key);
+      if (hit == keys + done + n) continue;
+      Row& row = rows[static_cast<std::size_t>(hit - keys)];
+      row.Key = key;
+      DecodeRow(t.fetch, t.columns, row.Values);
+    }
+  }
+}
+
+std::int32_t TABSTable::DoRecordCount() {
+  Impl& t = *impl_;
+  sqlite3_stmt* stmt = t.conn->Prepare("SELECT count(*) FROM " + t.quoted);
+  StatementScope scope(stmt);
+  t.conn->Step(stmt, "Cannot read");
+  return sqlite3_column_int(stmt, 0);
+}
+
+void TABSTable::SetIndexName(std::string_view indexName) {
+  if (!Active()) {
+    indexName_ = std::string(indexName);
+    return;
+  }
+  CheckBrowseable();
+  const Impl::Index* index = nullptr;
+  if (!indexName.empty()) {
+    index = impl_->FindIndex(indexName);
+    if (index == nullptr) throw EDatabaseError(Format("Index '%s' not found in table '%s'", indexName, tableName_));
+  }
+  impl_->order = index;
+  indexName_ = index != nullptr ? index->name : std::string();
+  ResetCursor();
+  First();
+}
+
+bool TABSTable::FindKey(const std::vector<Variant>& keys) {
+  CheckBrowseable();
+  Impl& t = *impl_;
+  const Impl::Index* index = t.order;
+  if (index == nullptr) {
+    for (const Impl::Index& candidate : t.indexes) {
+      if ((candidate.options & ixPrimary) != 0) index = &candidate;
+    }
+  }
+  if (index == nullptr) throw EDatabaseError(Format("Table '%s' has no index to search", tableName_));
+  if (keys.empty() || keys.size() > index->columns.size()) {
+    throw EDatabaseError(Format("FindKey on index '%s' of table '%s': %d key values for %d fields", index->name,
+                                tableName_, keys.size(), index->columns.size()));
+  }
+  sqlite3_stmt*& stmt = t.find[{index, keys.size()}];
+  if (stmt == nullptr) {
+    std::string sql = "SELECT " + t.selectList + " FROM " + t.quoted + " WHERE ";
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      if (i > 0) sql += " AND ";
+      sql += ColumnTerm(t.columns[index->columns[i]].name, index->options) + " IS ?" + std::to_string(i + 1);
+    }
+    stmt = t.conn->Prepare(sql + " ORDER BY " + index->orderBy + " LIMIT 1");
+  }
+  StatementScope scope(stmt);
+  std::vector<Variant> bound;  // bound text stays alive until the statement has run
+  bound.reserve(keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const std::size_t col = index->columns[i];
+    bound.push_back(NormalizeForField(Fields(static_cast<int>(col)), keys[i]));
+    t.Bind(stmt, static_cast<int>(i + 1), bound.back(), col);
+  }
+  if (t.conn->Step(stmt, "Cannot read") != SQLITE_ROW) {
+    // A key beyond ASCII is found by its folded form ("ÄTHER" finds "Äther").
+    const std::int64_t rid = detail::FindFoldedKey(t, *index, bound);
+    Row row;
+    if (rid == 0 || !detail::ReadRecord(t, rid, row.Values)) return false;
+    row.Key = rid;
+    PositionOn(std::move(row));
+    return true;
+  }
+  Row row;
+  row.Key = sqlite3_column_int64(stmt, 0);
+  DecodeRow(stmt, t.columns, row.Values);
+  PositionOn(std::move(row));
+  return true;
+}
+
+void TABSTable::ScanRecords(const std::vector<std::string>& fields,
+                            const std::function<bool(const std::vector<Variant>&)>& each) {
+  if (State() == TDataSetState::dsEdit || State() == TDataSetState::dsInsert) Post();
+  TABSDatabase& db = Database();
+  ConnectionUse c(db, &TABSDatabase::Acquire, &TABSDatabase::Release);
+  const std::string stored = StoredTableName(*c, tableName_);
+  if (stored.empty()) throw EDatabaseError(Format("Table '%s' does not exist in \"%s\"", tableName_, c->FileName()));
+  const StoredDefinitions defs = ReadStoredDefinitions(*c, stored);
+  std::string sql = "SELECT ";
+  std::vector<TFieldType> types;
+  for (const std::string& name : fields) {
+    const auto it = std::find_if(defs.classic.begin(), defs.classic.end(),
+                                 [&](const TFieldDef& f) { return SameTextFolded(f.Name, name); });
+    if (it == defs.classic.end()) throw EDatabaseError(Format("Field '%s' not found", name));
+    sql += (types.empty() ? "" : ", ") + QuoteIdent(it->Name);
+    types.push_back(it->DataType);
+  }
+  const std::string rowid = RowKeyName(defs.classic, stored);
+  if (fields.empty()) sql += rowid;
+  sqlite3_stmt* stmt = c->Prepare(sql + " FROM " + QuoteIdent(stored) + " ORDER BY " + rowid);
+  StatementScope scope(stmt);
+  std::vector<Variant> values;
+  values.reserve(fields.size());
+  while (c->Step(stmt, "Cannot read") == SQLITE_ROW) {
+    values.clear();
+    for (std::size_t i = 0; i < fields.size(); ++i) AppendValue(stmt, static_cast<int>(i), types[i], values);
+    if (!each(values)) return;
+  }
+}
+
+}  // namespace vez

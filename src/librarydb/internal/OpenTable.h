@@ -1,0 +1,87 @@
+// The open table: what TABSTable holds between Open and Close (TABSTable::Impl). Its column layout, its
+// indexes with their ORDER BY clauses, the statements it prepared on the connection, the auto-increment
+// counters and the state of the kept folded keys that the running transaction lets it keep.
+//
+// The rooms of the table share it: the cursor (TableCursor.cpp) reads through it, the writes (TableWrites.cpp)
+// store through it, the counters (Transactions.cpp) and the kept keys (KeptKeys.cpp) keep their state in it.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "core/FormatSettings.h"
+#include "librarydb/Absmain.h"
+#include "librarydb/internal/Columns.h"
+#include "librarydb/internal/Sqlite.h"
+
+namespace vez {
+
+struct TABSTable::Impl {
+  using Column = detail::StoredColumn;
+  using Connection = detail::Connection;
+  // An auto-increment column and the counter the running transaction holds for it (see LastAutoIncNumber).
+  struct AutoInc {
+    std::size_t column = 0;
+    std::uint64_t transaction = 0;  // Connection::Transactions() when `counter` was taken
+    Connection::CounterState* counter = nullptr;
+    std::int64_t next = 0;  // the number a record being inserted moves the counter to (0: none)
+    bool assigned = false;  // the record being inserted got its number from the counter
+  };
+  struct Index {
+    std::string name;
+    std::vector<std::size_t> columns;
+    TIndexOptions options = 0;
+    bool unique = false;
+    std::string orderBy;  // ORDER BY clause of the index
+  };
+
+  Connection* conn = nullptr;
+  std::string name;    // the table's name as stored in the file
+  std::string quoted;  // QuoteIdent(name)
+  std::vector<Column> columns;
+  std::vector<Index> indexes;
+  std::vector<AutoInc> autoInc;
+  const Index* order = nullptr;
+  std::string rowid = "rowid";  // the name that reaches SQLite's row key (see RowKeyName)
+  std::string selectList;  // the row key and every column
+  sqlite3_stmt* insert = nullptr;
+  sqlite3_stmt* update = nullptr;
+  sqlite3_stmt* fetch = nullptr;
+  sqlite3_stmt* range = nullptr;
+  std::map<std::pair<const Index*, std::size_t>, sqlite3_stmt*> find;
+  std::vector<const Index*> folded;  // the unique case-insensitive indexes (see KeptKeys.h)
+  bool foldReady = false;            // their entries in vez$keys are complete, in transaction foldSerial
+  std::uint64_t foldSerial = 0;
+  std::vector<bool> foldEntries;     // per folded index: vez$keys holds entries of it
+  // The running transaction's counter of the records the folded keys cover (see MoveKeysCovered).
+  std::uint64_t coveredTransaction = 0;
+  Connection::CounterState* covered = nullptr;
+  // The folded key FindKey last found in no record, with the transaction and the connection's count of changes
+  // at that moment: an insert of that key right after (find, else append) needs no second look-up while nothing
+  // was written in between. Only inside a transaction, whose write lock keeps other connections out.
+  struct AbsentKey {
+    const Index* index = nullptr;
+    std::string key;
+    std::uint64_t transaction = 0;
+    std::int64_t changes = -1;
+  } absent;
+
+  void Bind(sqlite3_stmt* stmt, int index, const Variant& value, std::size_t col) const {
+    detail::BindValue(stmt, index, value, columns[col].type, columns[col].blob);
+  }
+
+  const Index* FindIndex(std::string_view indexName) const {
+    for (const Index& index : indexes) {
+      if (SameText(index.name, indexName)) return &index;
+    }
+    return nullptr;
+  }
+};
+
+}  // namespace vez
