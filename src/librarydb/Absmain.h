@@ -18,7 +18,10 @@
 // - Cursor: the order of the current index (none: insertion order) is fixed when the cursor starts over
 //   (Open, First, Last, SetIndexName, Refresh); records are read ahead in pages and no read lock is held
 //   between calls, so other programs can commit while a table is open. Records other programs add become
-//   visible when the cursor starts over; records they delete are skipped.
+//   visible when the cursor starts over; records they delete are skipped. A large table (row keys beyond
+//   8192) is walked in windows of keys taken by key from the index, and MoveBy over a long distance finds
+//   its position on the index without reading the records between: there a record another program adds
+//   ahead of the cursor is also seen when the cursor reaches it.
 // - Insert stores like Append (SQLite keeps no physical order); the new record takes its place in the order
 //   of the current index.
 // - A primary index is unique, except in run tables ("*.runx"), whose primary index allows duplicates; a
@@ -445,8 +448,20 @@ protected:
   // The columns of the table; the concrete dataset opens its storage here.
   virtual std::vector<ColumnInfo> DoOpen() = 0;
   virtual void DoClose() = 0;
-  // Loads the ordered record keys; returns the records' keys.
-  virtual std::vector<std::int64_t> DoLoadKeys() = 0;
+  // The record keys of the cursor's order: all of them in a small table, else a window of them.
+  struct KeyWindow {
+    std::vector<std::int64_t> Keys;
+    std::int64_t Start = -1;  // the position of Keys[0] in the order; -1 when not known
+    bool Whole = false;       // Keys holds every key of the order
+    bool AtStart = false;     // no key comes before Keys[0]
+    bool AtEnd = false;       // no key comes after Keys.back()
+  };
+  enum class KeysWanted { First, Last, From, After, Before, Around };
+  // First, Last: the first (last) `count` keys, or every key of a small table (Whole). From: the keys from
+  // position `at`, clamped to the positions there are. After, Before: the keys after (before) the key `at` of
+  // the window given last. Around: the keys around the record of key `at` (as First when it is gone). At most
+  // `count` keys, fewer only where the order ends.
+  virtual void DoLoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count, KeyWindow& window) = 0;
   // Reads the records of the given keys into rows[0..count), which come with key 0 and no values (the room of
   // earlier records kept); a missing key leaves its row with key 0 (deleted).
   struct Row {
@@ -474,6 +489,10 @@ protected:
 private:
   friend class TField;
   void EnsureKeys();
+  void LoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count);
+  void TakeKeys(KeyWindow& window);
+  bool TurnWindow(bool forward);
+  std::int32_t MoveInWindows(std::int32_t distance);
   bool LoadAt(std::size_t pos, bool forward);
   void CheckWritable() const;
   void ClearCurrent();
@@ -484,8 +503,14 @@ private:
   std::map<std::string, int, std::less<>> exactIndex_;  // name as stored -> index (the common, cheap look-up)
   std::map<std::string, int, std::less<>> fieldIndex_;  // case-folded name -> index
 
-  std::vector<std::int64_t> keys_;
+  std::vector<std::int64_t> keys_;  // every key of the order, or a window of them (see KeyWindow)
   bool keysValid_ = false;
+  std::int64_t keysStart_ = 0;   // the position of keys_[0]; -1 when not known
+  bool keysWhole_ = true;
+  bool keysAtStart_ = true;
+  bool keysAtEnd_ = true;
+  std::int64_t windowFront_ = 0;  // the first and last keys of the window as it was given, which the table
+  std::int64_t windowBack_ = 0;   // turns the window at
   std::size_t pos_ = 0;  // position of the current record in keys_, when keysValid_ and posValid_
   bool posValid_ = false;
   std::vector<Row> page_;
@@ -556,7 +581,7 @@ public:
 private:
   std::vector<ColumnInfo> DoOpen() override;
   void DoClose() override;
-  std::vector<std::int64_t> DoLoadKeys() override;
+  void DoLoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count, KeyWindow& window) override;
   void DoFetch(const std::int64_t* keys, std::size_t count, std::vector<Row>& rows) override;
   std::int32_t DoRecordCount() override;
   std::int64_t DoInsert(std::vector<Variant>& values) override;

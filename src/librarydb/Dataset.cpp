@@ -12,6 +12,7 @@ namespace vez {
 namespace {
 
 constexpr std::size_t kPageSize = 256;  // records read ahead per query; no lock is held between queries
+constexpr std::size_t kJumpKeys = 64;   // keys of a window taken at a far position: about a page on screen
 
 }  // namespace
 
@@ -90,18 +91,61 @@ void TDataSet::ResetCursor() {
   page_.clear();
 }
 
+void TDataSet::LoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count) {
+  KeyWindow window;
+  DoLoadKeys(wanted, at, count, window);
+  TakeKeys(window);
+}
+
+void TDataSet::TakeKeys(KeyWindow& window) {
+  keys_.swap(window.Keys);
+  keysWhole_ = window.Whole;
+  keysStart_ = window.Whole ? 0 : window.Start;
+  keysAtStart_ = window.Whole || window.AtStart;
+  keysAtEnd_ = window.Whole || window.AtEnd;
+  if (!keys_.empty()) {
+    windowFront_ = keys_.front();
+    windowBack_ = keys_.back();
+  }
+  keysValid_ = true;
+  page_.clear();
+  posValid_ = false;
+}
+
+// Replaces the window by the keys after (forward) or before it; False, with the window kept, at the end (start)
+// of the order and always when every key is held.
+bool TDataSet::TurnWindow(bool forward) {
+  if (keysWhole_ || (forward ? keysAtEnd_ : keysAtStart_)) return false;
+  KeyWindow window;
+  DoLoadKeys(forward ? KeysWanted::After : KeysWanted::Before, forward ? windowBack_ : windowFront_, kPageSize,
+             window);
+  if (window.Keys.empty()) {
+    (forward ? keysAtEnd_ : keysAtStart_) = true;
+    return false;
+  }
+  const std::int64_t start = keysStart_;
+  const auto held = static_cast<std::int64_t>(keys_.size());
+  TakeKeys(window);
+  if (forward) keysStart_ = start >= 0 ? start + held : -1;
+  else if (!keysAtStart_) keysStart_ = start >= 0 ? start - static_cast<std::int64_t>(keys_.size()) : -1;
+  else keysStart_ = 0;
+  return true;
+}
+
 void TDataSet::EnsureKeys() {
   if (!keysValid_) {
-    keys_ = DoLoadKeys();
-    keysValid_ = true;
-    page_.clear();
-    posValid_ = false;
+    if (hasCurrent_) LoadKeys(KeysWanted::Around, current_.Key, kPageSize);
+    else LoadKeys(KeysWanted::First, 0, kPageSize);
   }
-  if (hasCurrent_ && !posValid_) {
+  for (int attempt = 0; hasCurrent_ && !posValid_ && attempt < 2; ++attempt) {
     const auto it = std::find(keys_.begin(), keys_.end(), current_.Key);
     if (it != keys_.end()) {
       pos_ = static_cast<std::size_t>(it - keys_.begin());
       posValid_ = true;
+    } else if (!keysWhole_ && attempt == 0) {
+      LoadKeys(KeysWanted::Around, current_.Key, kPageSize);  // a record found by key, outside the window
+    } else {
+      break;
     }
   }
 }
@@ -109,7 +153,11 @@ void TDataSet::EnsureKeys() {
 // Makes the record at `pos` current, skipping records deleted meanwhile in the direction of travel.
 bool TDataSet::LoadAt(std::size_t pos, bool forward) {
   for (;;) {
-    if (pos >= keys_.size()) return false;
+    if (pos >= keys_.size()) {
+      if (!forward || !TurnWindow(true)) return false;
+      pos = 0;
+      continue;
+    }
     const bool inPage = pos >= pageStart_ && pos < pageStart_ + page_.size();
     if (inPage) {
       Row& row = page_[pos - pageStart_];
@@ -117,7 +165,11 @@ bool TDataSet::LoadAt(std::size_t pos, bool forward) {
         keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(pos));
         page_.erase(page_.begin() + static_cast<std::ptrdiff_t>(pos - pageStart_));
         if (forward) continue;
-        if (pos == 0) return false;
+        if (pos == 0) {
+          if (!TurnWindow(false)) return false;
+          pos = keys_.size() - 1;
+          continue;
+        }
         --pos;
         continue;
       }
@@ -153,9 +205,8 @@ bool TDataSet::LoadAt(std::size_t pos, bool forward) {
 
 void TDataSet::First() {
   CheckBrowseable();
-  keysValid_ = false;
   ClearCurrent();
-  EnsureKeys();
+  LoadKeys(KeysWanted::First, 0, kPageSize);
   if (!LoadAt(0, true)) {
     ClearCurrent();
     bof_ = eof_ = true;
@@ -167,9 +218,8 @@ void TDataSet::First() {
 
 void TDataSet::Last() {
   CheckBrowseable();
-  keysValid_ = false;
   ClearCurrent();
-  EnsureKeys();
+  LoadKeys(KeysWanted::Last, 0, kPageSize);
   if (keys_.empty() || !LoadAt(keys_.size() - 1, false)) {
     ClearCurrent();
     bof_ = eof_ = true;
@@ -198,7 +248,12 @@ void TDataSet::Prior() {
   CheckBrowseable();
   if (bof_) return;
   EnsureKeys();
-  if (!hasCurrent_ || !posValid_ || pos_ == 0 || !LoadAt(pos_ - 1, false)) {
+  bool moved = false;
+  if (hasCurrent_ && posValid_) {
+    if (pos_ > 0) moved = LoadAt(pos_ - 1, false);
+    else if (TurnWindow(false)) moved = LoadAt(keys_.size() - 1, false);
+  }
+  if (!moved) {
     bof_ = true;
     return;
   }
@@ -238,6 +293,7 @@ std::int32_t TDataSet::MoveBy(std::int32_t Distance) {
     else bof_ = true;
     return 0;
   }
+  if (!keysWhole_) return MoveInWindows(Distance);
   const auto from = static_cast<std::int64_t>(pos_);
   const std::int64_t last = static_cast<std::int64_t>(keys_.size()) - 1;
   const std::int64_t want = std::clamp(from + Distance, std::int64_t{0}, last);
@@ -258,6 +314,54 @@ std::int32_t TDataSet::MoveBy(std::int32_t Distance) {
     bof_ = pastEnd;
   }
   return static_cast<std::int32_t>(static_cast<std::int64_t>(pos_) - from);
+}
+
+// MoveBy in a large table: inside the window as in a small one; beyond it from a known position straight to the
+// target (the table finds it on the index), else window by window.
+std::int32_t TDataSet::MoveInWindows(std::int32_t distance) {
+  const bool forward = distance > 0;
+  auto target = static_cast<std::int64_t>(pos_) + distance;
+  std::int64_t moved = distance;
+  const bool inside = target >= 0 && target < static_cast<std::int64_t>(keys_.size());
+  if (!inside && keysStart_ >= 0) {
+    const std::int64_t from = keysStart_ + static_cast<std::int64_t>(pos_);
+    LoadKeys(KeysWanted::From, from + distance, kJumpKeys);
+    moved = keysStart_ - from;
+    target = 0;
+  } else if (!inside) {
+    while (target >= static_cast<std::int64_t>(keys_.size())) {
+      const auto held = static_cast<std::int64_t>(keys_.size());
+      if (!TurnWindow(true)) {
+        moved -= target - (held - 1);
+        target = held - 1;
+        break;
+      }
+      target -= held;
+    }
+    while (target < 0) {
+      if (!TurnWindow(false)) {
+        moved -= target;
+        target = 0;
+        break;
+      }
+      target += static_cast<std::int64_t>(keys_.size());
+    }
+  }
+  const bool pastEnd = moved != distance;
+  if (keys_.empty() || (!LoadAt(static_cast<std::size_t>(target), forward) &&
+                        !LoadAt(forward ? keys_.size() - 1 : 0, !forward))) {
+    ClearCurrent();
+    bof_ = eof_ = true;
+    return 0;
+  }
+  if (forward) {
+    bof_ = false;
+    eof_ = pastEnd;
+  } else {
+    eof_ = false;
+    bof_ = pastEnd;
+  }
+  return static_cast<std::int32_t>(moved);
 }
 
 TDataSet::TBookmark TDataSet::GetBookmark() const {
@@ -310,8 +414,9 @@ void TDataSet::Post() {
     current_.Key = key;
     current_.Values.swap(buffer_);
     hasCurrent_ = true;
-    if (InsertionOrder() && keysValid_) {
+    if (InsertionOrder() && keysValid_ && keysAtEnd_) {
       keys_.push_back(key);
+      windowBack_ = key;
       pos_ = keys_.size() - 1;
       posValid_ = true;
     } else {
@@ -362,7 +467,7 @@ void TDataSet::Delete() {
   posValid_ = false;
   if (LoadAt(pos, true)) {
     bof_ = eof_ = false;
-  } else if (!keys_.empty() && LoadAt(keys_.size() - 1, false)) {
+  } else if ((!keys_.empty() || TurnWindow(false)) && LoadAt(keys_.size() - 1, false)) {
     eof_ = true;
     bof_ = false;
   } else {

@@ -119,8 +119,10 @@ void TABSTable::DoClose() {
   }
 }
 
-std::vector<std::int64_t> TABSTable::DoLoadKeys() {
-  Impl& t = *impl_;
+namespace {
+
+// Every key of the order at once (a small table).
+std::vector<std::int64_t> AllKeys(TABSTable::Impl& t) {
   // Insertion order: any order of reading will do (SQLite may then read a small index instead of the whole
   // table), the keys are sorted here.
   const std::string sql = "SELECT " + t.rowid + " FROM " + t.quoted + (t.order != nullptr ? " ORDER BY " + t.order->orderBy : "");
@@ -130,6 +132,115 @@ std::vector<std::int64_t> TABSTable::DoLoadKeys() {
   while (t.conn->Step(stmt, "Cannot read") == SQLITE_ROW) keys.push_back(sqlite3_column_int64(stmt, 0));
   if (t.order == nullptr) std::sort(keys.begin(), keys.end());
   return keys;
+}
+
+// Whether every key of the table is held at once: its row keys stay small (the highest is found on the index).
+bool SmallTable(TABSTable::Impl& t) {
+  sqlite3_stmt* stmt = t.conn->Prepare("SELECT max(" + t.rowid + ") FROM " + t.quoted);
+  StatementScope scope(stmt);
+  t.conn->Step(stmt, "Cannot read");
+  return sqlite3_column_int64(stmt, 0) <= detail::kWholeKeys;
+}
+
+detail::KeyOrder OrderOf(const TABSTable::Impl& t) {
+  detail::KeyOrder order{t.quoted, t.rowid, {}, {}};
+  if (t.order != nullptr) {
+    for (std::size_t col : t.order->columns) {
+      order.fields.push_back(QuoteIdent(t.columns[col].name));
+      order.terms.push_back(ColumnTerm(t.columns[col].name, t.order->options));
+    }
+  }
+  return order;
+}
+
+// The marks of the current order, made anew when the file changed since.
+const detail::OrderMarks& MarksOf(TABSTable::Impl& t, const detail::KeyOrder& order) {
+  detail::OrderMarks& marks = t.marks[t.order];
+  if (marks.keys.empty() || !(marks.made == detail::FreshnessOf(*t.conn))) detail::MakeMarks(*t.conn, order, marks);
+  return marks;
+}
+
+}  // namespace
+
+void TABSTable::DoLoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count, KeyWindow& window) {
+  Impl& t = *impl_;
+  Connection& c = *t.conn;
+  window = KeyWindow{};
+  const bool startOver = wanted == KeysWanted::First || wanted == KeysWanted::Last || wanted == KeysWanted::Around;
+  if (startOver && SmallTable(t)) {
+    window.Keys = AllKeys(t);
+    window.Whole = true;
+    window.Start = 0;
+    t.window.clear();
+    return;
+  }
+  const detail::KeyOrder order = OrderOf(t);
+  const auto want = static_cast<std::int64_t>(count);
+  std::vector<detail::OrderKey> keys;
+  switch (wanted) {
+    case KeysWanted::First:
+      detail::WalkKeys(c, order, nullptr, true, 0, want, keys);
+      window.Start = 0;
+      window.AtStart = true;
+      window.AtEnd = static_cast<std::int64_t>(keys.size()) < want;
+      break;
+    case KeysWanted::Last:
+      detail::WalkKeys(c, order, nullptr, false, 0, want, keys);
+      std::reverse(keys.begin(), keys.end());
+      window.AtEnd = true;
+      window.AtStart = static_cast<std::int64_t>(keys.size()) < want;
+      if (window.AtStart) window.Start = 0;
+      else if (t.counted == detail::FreshnessOf(c)) window.Start = t.count - static_cast<std::int64_t>(keys.size());
+      break;
+    case KeysWanted::After:
+    case KeysWanted::Before: {
+      const bool forward = wanted == KeysWanted::After;
+      // The key the window turns at is one the table gave, or, in insertion order, its own row key.
+      detail::OrderKey from{{}, at};
+      if (t.order != nullptr) {
+        const auto it = std::find_if(t.window.begin(), t.window.end(), [&](const detail::OrderKey& k) { return k.rowid == at; });
+        if (it != t.window.end()) from = *it;
+        else if (!detail::ReadOrderKey(c, order, at, from)) return;
+      }
+      detail::WalkKeys(c, order, &from, forward, 0, want, keys);
+      if (keys.empty()) return;  // the cursor keeps its window
+      if (!forward) std::reverse(keys.begin(), keys.end());
+      (forward ? window.AtEnd : window.AtStart) = static_cast<std::int64_t>(keys.size()) < want;
+      break;
+    }
+    case KeysWanted::From: {
+      const detail::OrderMarks& marks = MarksOf(t, order);
+      if (marks.total == 0) break;
+      const std::int64_t position = std::clamp<std::int64_t>(at, 0, marks.total - 1);
+      const detail::OrderKey& mark = marks.keys[static_cast<std::size_t>(position / detail::kMarkSpacing)];
+      const std::int64_t beyond = position % detail::kMarkSpacing;
+      if (beyond == 0) keys.push_back(mark);
+      detail::WalkKeys(c, order, &mark, true, beyond == 0 ? 0 : beyond - 1, want - (beyond == 0 ? 1 : 0), keys);
+      window.Start = position;
+      window.AtStart = position == 0;
+      window.AtEnd = position + static_cast<std::int64_t>(keys.size()) >= marks.total;
+      break;
+    }
+    case KeysWanted::Around: {
+      detail::OrderKey key;
+      if (!detail::ReadOrderKey(c, order, at, key)) {
+        DoLoadKeys(KeysWanted::First, 0, count, window);
+        return;
+      }
+      detail::WalkKeys(c, order, &key, false, 0, want / 2, keys);
+      window.AtStart = static_cast<std::int64_t>(keys.size()) < want / 2;
+      if (window.AtStart) window.Start = 0;
+      std::reverse(keys.begin(), keys.end());
+      keys.push_back(key);
+      const std::size_t before = keys.size();
+      detail::WalkKeys(c, order, &key, true, 0, want / 2, keys);
+      window.AtEnd = static_cast<std::int64_t>(keys.size() - before) < want / 2;
+      break;
+    }
+  }
+  window.Keys.reserve(keys.size());
+  for (const detail::OrderKey& key : keys) window.Keys.push_back(key.rowid);
+  t.window = std::move(keys);
 }
 
 void TABSTable::DoFetch(const std::int64_t* keys, std::size_t count, std::vector<Row>& rows) {
@@ -178,10 +289,16 @@ void TABSTable::DoFetch(const std::int64_t* keys, std::size_t count, std::vector
 
 std::int32_t TABSTable::DoRecordCount() {
   Impl& t = *impl_;
-  sqlite3_stmt* stmt = t.conn->Prepare("SELECT count(*) FROM " + t.quoted);
-  StatementScope scope(stmt);
-  t.conn->Step(stmt, "Cannot read");
-  return sqlite3_column_int(stmt, 0);
+  // Counting walks every page of the smallest index: the count is kept while the file is unchanged.
+  const detail::Freshness now = detail::FreshnessOf(*t.conn);
+  if (!(t.counted == now)) {
+    sqlite3_stmt* stmt = t.conn->Prepare("SELECT count(*) FROM " + t.quoted);
+    StatementScope scope(stmt);
+    t.conn->Step(stmt, "Cannot read");
+    t.count = sqlite3_column_int64(stmt, 0);
+    t.counted = now;
+  }
+  return static_cast<std::int32_t>(t.count);
 }
 
 void TABSTable::SetIndexName(std::string_view indexName) {

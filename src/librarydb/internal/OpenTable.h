@@ -1,6 +1,7 @@
 // The open table: what TABSTable holds between Open and Close (TABSTable::Impl). Its column layout, its
 // indexes with their ORDER BY clauses, the statements it prepared on the connection, the auto-increment
-// counters and the state of the kept folded keys that the running transaction lets it keep.
+// counters and the state of the kept folded keys that the running transaction lets it keep, and the windows
+// and marks of a large table's cursor.
 //
 // The rooms of the table share it: the cursor (TableCursor.cpp) reads through it, the writes (TableWrites.cpp)
 // store through it, the counters (Transactions.cpp) and the kept keys (KeptKeys.cpp) keep their state in it.
@@ -18,6 +19,7 @@
 #include "core/FormatSettings.h"
 #include "librarydb/Absmain.h"
 #include "librarydb/internal/Columns.h"
+#include "librarydb/internal/KeyWindows.h"
 #include "librarydb/internal/Sqlite.h"
 
 namespace vez {
@@ -71,6 +73,13 @@ struct TABSTable::Impl {
     std::uint64_t transaction = 0;
     std::int64_t changes = -1;
   } absent;
+
+  // A large table's cursor (KeyWindows.h): the order keys of the window it was given last, the marks of each
+  // order (nullptr: insertion order) and the record count, each kept while the file is unchanged.
+  std::vector<detail::OrderKey> window;
+  std::map<const Index*, detail::OrderMarks> marks;
+  detail::Freshness counted;
+  std::int64_t count = 0;
 
   void Bind(sqlite3_stmt* stmt, int index, const Variant& value, std::size_t col) const {
     detail::BindValue(stmt, index, value, columns[col].type, columns[col].blob);

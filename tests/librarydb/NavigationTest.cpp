@@ -1,0 +1,169 @@
+// The cursor of a table past the size at which it holds windows of keys instead of all of them: every way of
+// moving agrees, in every order, with the order SQLite itself gives (a plain query), with gaps in the row keys,
+// duplicate keys and fields without value in a two-field index, and records deleted while paging.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <random>
+
+#include "EngineTestUtil.h"
+#include "core/FormatSettings.h"
+
+namespace vez {
+namespace {
+
+using test::LibraryFile;
+using test::TempDir;
+
+constexpr int kRecords = 9300;  // row keys beyond the 8192 up to which a cursor holds every key
+
+class NavigationTest : public ::testing::TestWithParam<const char*> {
+protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir;
+    LibraryFile lib(*dir_);
+    TABSTable t;
+    lib.Bind(t);
+    test::DefineElementTable(t);
+    t.IndexDefs().Add("AC", "Art;Count", 0);
+    t.CreateTable();
+    t.Open();
+    lib.Database.StartTransaction();
+    for (int i = 0; i < kRecords; ++i) {
+      t.Append();
+      t.FieldByName("ElementName").SetAsString(Format("%c%05d", "aBcD"[i % 4], (i * 7919) % kRecords));
+      if (i % 5 != 0) t.FieldByName("Art").SetAsInteger(i % 7);
+      if (i % 11 != 0) t.FieldByName("Count").SetAsInteger(i % 3);
+      t.Post();
+    }
+    lib.Database.Commit();
+    // Gaps in the row keys, made by another program.
+    sqlite3* raw = nullptr;
+    sqlite3_open(lib.FileName.c_str(), &raw);
+    sqlite3_exec(raw, "DELETE FROM \"lib.abs\" WHERE rowid % 97 = 0", nullptr, nullptr, nullptr);
+    sqlite3_close(raw);
+  }
+  static void TearDownTestSuite() { delete dir_; }
+
+  void SetUp() override {
+    lib_ = std::make_unique<LibraryFile>(*dir_, "lib.abs", false);
+    lib_->Bind(table);
+    table.SetIndexName(GetParam());
+    table.Open();
+    const std::string by = std::string(GetParam()) == "EN" ? "ElementName COLLATE NOCASE, "
+                           : std::string(GetParam()) == "AC" ? "Art, Count, "
+                           : std::string(GetParam()) == "p" ? "Eintrag, " : "";
+    sqlite3* raw = nullptr;
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_open_v2(lib_->FileName.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_prepare_v2(raw, ("SELECT rowid FROM \"lib.abs\" ORDER BY " + by + "rowid").c_str(), -1, &stmt, nullptr);
+    while (sqlite3_step(stmt) == SQLITE_ROW) order.push_back(sqlite3_column_int64(stmt, 0));
+    sqlite3_finalize(stmt);
+    sqlite3_close(raw);
+  }
+  std::int64_t At(std::int64_t position) const { return order[static_cast<std::size_t>(position)]; }
+  std::int64_t Count() const { return static_cast<std::int64_t>(order.size()); }
+
+  static TempDir* dir_;
+  std::unique_ptr<LibraryFile> lib_;
+  TABSTable table;
+  std::vector<std::int64_t> order;  // the row keys in the order SQLite gives
+};
+TempDir* NavigationTest::dir_ = nullptr;
+
+TEST_P(NavigationTest, WalksAndMovesAgreeWithThePlainOrder) {
+  std::vector<std::int64_t> seen;
+  for (table.First(); !table.Eof(); table.Next()) seen.push_back(table.GetBookmark());
+  EXPECT_EQ(seen, order);
+  seen.clear();
+  for (table.Last(); !table.Bof(); table.Prior()) seen.push_back(table.GetBookmark());
+  EXPECT_EQ(seen, std::vector<std::int64_t>(order.rbegin(), order.rend()));
+
+  // MoveBy both ways against a model of the position and its ends, from the first and from the last record.
+  std::mt19937 random(GetParam()[0]);
+  for (const bool fromLast : {false, true}) {
+    fromLast ? table.Last() : table.First();
+    std::int64_t pos = fromLast ? Count() - 1 : 0;
+    bool bof = !fromLast, eof = fromLast;
+    for (int step = 0; step < 60; ++step) {
+      const int scale = step % 3 == 0 ? 20 : step % 3 == 1 ? 400 : 12000;
+      const auto d = static_cast<std::int32_t>(static_cast<int>(random() % (2 * scale + 1)) - scale);
+      std::int64_t moved = 0;
+      if (d != 0 && !(d > 0 ? eof : bof)) {
+        const std::int64_t want = pos + d, now = std::clamp<std::int64_t>(want, 0, Count() - 1);
+        moved = now - pos;
+        pos = now;
+        (d > 0 ? eof : bof) = want != now;
+        (d > 0 ? bof : eof) = false;
+      }
+      ASSERT_EQ(table.MoveBy(d), moved) << "step " << step << " by " << d;
+      ASSERT_EQ(table.GetBookmark(), At(pos));
+      ASSERT_EQ(std::pair(table.Bof(), table.Eof()), std::pair(bof, eof)) << "step " << step;
+    }
+  }
+}
+
+TEST_P(NavigationTest, BookmarksAndFoundKeysGoOnInOrder) {
+  for (const std::int64_t position : {std::int64_t{0}, std::int64_t{4321}, Count() - 1}) {
+    ASSERT_TRUE(table.GotoBookmark(At(position)));
+    if (position + 1 < Count()) {
+      table.Next();
+      EXPECT_EQ(table.GetBookmark(), At(position + 1));
+      EXPECT_EQ(table.MoveBy(-2), position > 0 ? -2 : -1);
+      EXPECT_EQ(table.GetBookmark(), At(std::max<std::int64_t>(position - 1, 0)));
+    }
+    ASSERT_TRUE(table.GotoBookmark(At(position)));
+    const std::int64_t far = std::min<std::int64_t>(Count() - 1, position + 3000);
+    EXPECT_EQ(table.MoveBy(3000), far - position);
+    EXPECT_EQ(table.GetBookmark(), At(far));
+  }
+  // A name found on the name index, in any letter case: the cursor goes on from it both ways.
+  ASSERT_TRUE(table.GotoBookmark(At(Count() / 2)));
+  const std::string name = table.FieldByName("ElementName").AsString();
+  const std::int64_t found = table.GetBookmark();
+  table.SetIndexName("EN");
+  ASSERT_TRUE(table.FindKey({Variant(UpperCase(name))}));
+  EXPECT_EQ(table.GetBookmark(), found);
+  table.Next();
+  table.Prior();
+  EXPECT_EQ(table.GetBookmark(), found);
+}
+
+TEST_P(NavigationTest, DeletesWhilePagingAreSkippedAndCounted) {
+  // Another program deletes records ahead of the cursor; the cursor deletes every tenth record it passes.
+  LibraryFile other(*dir_, "lib.abs", false);
+  TABSTable theirs;
+  other.Bind(theirs);
+  theirs.Open();
+  std::vector<std::int64_t> expected, seen;
+  std::vector<std::int64_t> gone = {At(600), At(601), At(3000), At(Count() - 1)};
+  table.First();
+  other.Database.StartTransaction();
+  for (const std::int64_t key : gone) {
+    ASSERT_TRUE(theirs.GotoBookmark(key));
+    theirs.Delete();
+  }
+  other.Database.Rollback();  // the file as it was: nothing of it may be seen
+  for (const std::int64_t key : gone) {
+    ASSERT_TRUE(theirs.GotoBookmark(key));
+    theirs.Delete();
+  }
+  for (int n = 0; !table.Eof(); ++n) {
+    seen.push_back(table.GetBookmark());
+    if (n % 10 == 9) table.Delete();
+    else table.Next();
+  }
+  for (const std::int64_t key : order)
+    if (std::find(gone.begin(), gone.end(), key) == gone.end()) expected.push_back(key);
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(table.RecordCount(), static_cast<std::int32_t>(expected.size() - expected.size() / 10));
+  table.Last();
+  EXPECT_EQ(table.MoveBy(-100000), -static_cast<std::int32_t>(expected.size() - expected.size() / 10 - 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, NavigationTest, ::testing::Values("", "p", "EN", "AC"),
+                         [](const auto& info) { return std::string(*info.param ? info.param : "insertion"); });
+
+}  // namespace
+}  // namespace vez
