@@ -33,6 +33,7 @@ private:
 
 class TConversions;
 class TImportSessions;
+class TOpenLibraries;
 
 // The state every handler sees.
 struct TContext {
@@ -44,6 +45,7 @@ struct TContext {
   // Kept by the modules that define them (shared_ptr: the types are complete only there).
   std::shared_ptr<TConversions> Conversions;
   std::shared_ptr<TImportSessions> Imports;
+  std::shared_ptr<TOpenLibraries> Libraries;  // kept open between requests (LibraryCache.h)
 };
 
 inline constexpr std::int64_t kJsonBodyLimit = 1 << 20;

@@ -14,6 +14,7 @@
 #include "output/LibraryExport.h"
 #include "output/ValueText.h"
 #include "web/internal/Library.h"
+#include "web/internal/LibraryCache.h"
 
 namespace vez::web {
 
@@ -260,7 +261,8 @@ void RegisterLibraryRoutes(TRoutes& routes) {
   // A page of records in the order of `index` (default the primary index; empty: insertion order), from
   // `offset`, or from the first record whose name starts at `search` on the name index.
   routes.Get("/api/records", [&c](const httplib::Request& req, httplib::Response& res) {
-    TOpenLibrary lib(LibraryPath(c, Query(req, "path")), false);
+    const TLibraryLease lease = OpenLibraries(c).Borrow(LibraryPath(c, Query(req, "path")));
+    TOpenLibrary& lib = *lease;
     const bool searching = req.has_param("search");
     std::string index = req.has_param("index") ? req.get_param_value("index") : lib.PrimaryIndex();
     if (searching) {
