@@ -334,12 +334,12 @@ public:
     if (rc != SQLITE_DONE) throw EDatabaseError("Cannot read \"" + path_ + "\": " + message);
   }
 
-  // Reads `count` rows from position `first` (0-based, key order) into the chunk; runs without the interpreter
+  // Reads `count` rows from the row key `firstKey` on (key order) into the chunk; runs without the interpreter
   // lock.
-  void ReadRange(std::int64_t first, std::int64_t count, Chunk& chunk) {
+  void ReadRange(std::int64_t firstKey, std::int64_t count, Chunk& chunk) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!rangeStatement_) {
-      const std::string sql = selectSql_ + " ORDER BY " + key_ + " LIMIT ?1 OFFSET ?2";
+      const std::string sql = selectSql_ + " WHERE " + key_ + " >= ?2 ORDER BY " + key_ + " LIMIT ?1";
       sqlite3_stmt* stmt = nullptr;
       if (sqlite3_prepare_v2(raw_.get(), sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
         sqlite3_finalize(stmt);
@@ -348,7 +348,7 @@ public:
       rangeStatement_.reset(stmt);
     }
     sqlite3_bind_int64(rangeStatement_.get(), 1, count);
-    sqlite3_bind_int64(rangeStatement_.get(), 2, first);
+    sqlite3_bind_int64(rangeStatement_.get(), 2, firstKey);
     Step(rangeStatement_.get(), chunk);
   }
 
@@ -450,7 +450,7 @@ public:
       throw py::index_error("record position " + std::to_string(position) + " is outside 0.." +
                             std::to_string(count - 1));
     t.First();
-    for (std::int64_t i = 0; i < position && !t.Eof(); ++i) t.Next();
+    t.MoveBy(static_cast<std::int32_t>(position));  // found on the index, without reading the records between
   }
 
   // The writer of records under the record rules, bound to the open table on first use.
@@ -600,10 +600,16 @@ public:
       }
       return out;
     }
+    // The engine finds the row key at the position (in insertion order, as the reader reads); the reader reads
+    // from there.
+    TABSTable& t = table_;
+    t.First();
+    if (t.Eof() || t.MoveBy(static_cast<std::int32_t>(first)) != first) return out;
+    const std::int64_t firstKey = t.GetBookmark();
     Chunk chunk;
     {
       py::gil_scoped_release release;
-      ReadRange(first, count, chunk);
+      ReadRange(firstKey, count, chunk);
     }
     AppendRecords(chunk, out);
     return out;
