@@ -296,4 +296,114 @@ void BM_FindKey(benchmark::State& state) {
 }
 BENCHMARK(BM_FindKey)->Arg(0)->Arg(1)->Iterations(2)->Unit(benchmark::kMillisecond);
 
+
+// ---- a page of 50 records at the first, middle and last position of 1 000 000 ----
+//
+// Page   the engine on an open table in the order of the primary index (First, MoveBy to the offset, every field
+//        of 50 records read) against a raw keyset query of the same rows on an open connection (the key of the
+//        first row known, WHERE "Eintrag" >= key ORDER BY "Eintrag" LIMIT 50). Paired rounds; the medians and
+//        the median ratio with the lowest and highest ratio of a round. The first page of the open table, which
+//        makes the marks of the index, is reported on its own (first_page_ms).
+
+namespace page {
+
+constexpr int kLarge = 1000000;
+constexpr int kPage = 50;
+constexpr int kRounds = 31;
+
+// The 1 000 000-record library, made once: the table by the engine, the records by raw inserts without journal.
+const std::string& LargeFile() {
+  static BenchFolder folder;
+  static const std::string file = [] {
+    const std::string f = folder.File("emis.abs");
+    CreateLibrary(f, "bench-large");
+    RawDb raw(f);
+    sqlite3_exec(raw.db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN", nullptr, nullptr, nullptr);
+    std::string params = "?";
+    for (int i = 1; i < kColumns; ++i) params += ", ?";
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(raw.db, ("INSERT INTO \"emis.abs\" (" + ColumnList() + ") VALUES (" + params + ")").c_str(), -1,
+                       &stmt, nullptr);
+    for (int r = 0; r < kLarge; ++r) {
+      int c = 1;
+      sqlite3_bind_int64(stmt, c++, r + 1);
+      const std::string name = Format("Element %07d", r);
+      sqlite3_bind_text(stmt, c++, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+      for (int i = 0; i < kDoubles; ++i) sqlite3_bind_double(stmt, c++, r * 0.5 + i);
+      for (int i = 0; i < kIntegers; ++i) sqlite3_bind_int64(stmt, c++, r + i);
+      for (int i = 0; i < kBooleans; ++i) sqlite3_bind_int64(stmt, c++, (r + i) % 2);
+      sqlite3_bind_text(stmt, c++, Memo().data(), static_cast<int>(Memo().size()), SQLITE_STATIC);
+      sqlite3_step(stmt);
+      sqlite3_reset(stmt);
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_exec(raw.db, "COMMIT; PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+    return f;
+  }();
+  return file;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+void BM_Page(benchmark::State& state) {
+  const int offset = state.range(0) == 0 ? 0 : state.range(0) == 1 ? kLarge / 2 : kLarge - kPage;
+  const std::string& file = LargeFile();
+  TABSDatabase db;
+  db.SetDatabaseFileName(file);
+  db.SetDatabaseName("bench-page");
+  db.SetReadOnly(true);
+  TABSTable t;
+  t.SetDatabaseName("bench-page");
+  t.SetTableName("emis.abs");
+  t.SetIndexName("p");
+  t.Open();
+  RawDb raw(file);
+  sqlite3_stmt* keyset = nullptr;
+  sqlite3_prepare_v2(raw.db, ("SELECT " + ColumnList() + " FROM \"emis.abs\" WHERE \"Eintrag\" >= ?1 ORDER BY \"Eintrag\" LIMIT " +
+                              std::to_string(kPage)).c_str(), -1, &keyset, nullptr);
+  double sink = 0;
+  const auto enginePage = [&] {
+    const auto start = Clock::now();
+    t.First();
+    t.MoveBy(offset);
+    for (int n = 0; n < kPage && !t.Eof(); ++n, t.Next())
+      for (int i = 0; i < t.FieldCount(); ++i) sink += t.Fields(i).Value().IsNull() ? 0 : 1;
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  const auto rawPage = [&] {
+    const auto start = Clock::now();
+    sqlite3_bind_int64(keyset, 1, offset + 1);
+    while (sqlite3_step(keyset) == SQLITE_ROW)
+      for (int i = 0; i < kColumns; ++i) sink += sqlite3_column_type(keyset, i) == SQLITE_NULL ? 0 : 1;
+    sqlite3_reset(keyset);
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  const double first = enginePage();
+  std::vector<double> engine, reference, ratio;
+  for (auto _ : state) {
+    for (int r = 0; r < kRounds; ++r) {
+      reference.push_back(rawPage());
+      engine.push_back(enginePage());
+      ratio.push_back(engine.back() / reference.back());
+    }
+  }
+  sqlite3_finalize(keyset);
+  benchmark::DoNotOptimize(sink);
+  if (sink != static_cast<double>(kPage) * kColumns * (1 + 2 * static_cast<double>(engine.size())))
+    state.SkipWithError("a page was not read whole");
+  state.SetLabel(state.range(0) == 0 ? "first" : state.range(0) == 1 ? "middle" : "last");
+  state.counters["first_page_ms"] = first * 1e3;
+  state.counters["engine_ms"] = Median(engine) * 1e3;
+  state.counters["raw_ms"] = Median(reference) * 1e3;
+  state.counters["ratio"] = Median(ratio);
+  state.counters["ratio_low"] = *std::min_element(ratio.begin(), ratio.end());
+  state.counters["ratio_high"] = *std::max_element(ratio.begin(), ratio.end());
+}
+BENCHMARK(BM_Page)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace page
+
 }  // namespace
