@@ -12,7 +12,7 @@ namespace vez {
 namespace {
 
 constexpr std::size_t kPageSize = 256;  // records read ahead per query; no lock is held between queries
-constexpr std::size_t kJumpKeys = 64;   // keys of a window taken at a far position: about a page on screen
+constexpr std::size_t kJumpKeys = 64;   // keys of a window at an end or a far position: about a page on screen
 
 }  // namespace
 
@@ -206,7 +206,7 @@ bool TDataSet::LoadAt(std::size_t pos, bool forward) {
 void TDataSet::First() {
   CheckBrowseable();
   ClearCurrent();
-  LoadKeys(KeysWanted::First, 0, kPageSize);
+  LoadKeys(KeysWanted::First, 0, kJumpKeys);
   if (!LoadAt(0, true)) {
     ClearCurrent();
     bof_ = eof_ = true;
@@ -219,7 +219,7 @@ void TDataSet::First() {
 void TDataSet::Last() {
   CheckBrowseable();
   ClearCurrent();
-  LoadKeys(KeysWanted::Last, 0, kPageSize);
+  LoadKeys(KeysWanted::Last, 0, kJumpKeys);
   if (keys_.empty() || !LoadAt(keys_.size() - 1, false)) {
     ClearCurrent();
     bof_ = eof_ = true;
