@@ -12,7 +12,8 @@ namespace vez {
 namespace {
 
 constexpr std::size_t kPageSize = 256;  // records read ahead per query; no lock is held between queries
-constexpr std::size_t kJumpKeys = 64;   // keys of a window at an end or a far position: about a page on screen
+constexpr std::size_t kJumpKeys = 64;   // keys of a window at a far position: about a page on screen
+constexpr std::size_t kEndKeys = 8;     // keys of a window at an end: a far move often follows at once
 
 }  // namespace
 
@@ -117,8 +118,9 @@ void TDataSet::TakeKeys(KeyWindow& window) {
 bool TDataSet::TurnWindow(bool forward) {
   if (keysWhole_ || (forward ? keysAtEnd_ : keysAtStart_)) return false;
   KeyWindow window;
-  DoLoadKeys(forward ? KeysWanted::After : KeysWanted::Before, forward ? windowBack_ : windowFront_, kPageSize,
-             window);
+  // A small window grows to a page on screen, then to the read-ahead of a walk.
+  DoLoadKeys(forward ? KeysWanted::After : KeysWanted::Before, forward ? windowBack_ : windowFront_,
+             keys_.size() < kJumpKeys ? kJumpKeys : kPageSize, window);
   if (window.Keys.empty()) {
     (forward ? keysAtEnd_ : keysAtStart_) = true;
     return false;
@@ -206,7 +208,7 @@ bool TDataSet::LoadAt(std::size_t pos, bool forward) {
 void TDataSet::First() {
   CheckBrowseable();
   ClearCurrent();
-  LoadKeys(KeysWanted::First, 0, kJumpKeys);
+  LoadKeys(KeysWanted::First, 0, kEndKeys);
   if (!LoadAt(0, true)) {
     ClearCurrent();
     bof_ = eof_ = true;
@@ -219,7 +221,7 @@ void TDataSet::First() {
 void TDataSet::Last() {
   CheckBrowseable();
   ClearCurrent();
-  LoadKeys(KeysWanted::Last, 0, kJumpKeys);
+  LoadKeys(KeysWanted::Last, 0, kEndKeys);
   if (keys_.empty() || !LoadAt(keys_.size() - 1, false)) {
     ClearCurrent();
     bof_ = eof_ = true;
