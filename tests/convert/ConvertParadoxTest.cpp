@@ -421,6 +421,21 @@ TEST_F(ConvertParadox, NumbersBecomeFlags) {
   EXPECT_TRUE(Has("emis.db"));
 }
 
+// A library whose text differs from its table's in any one byte is no copy of the table, whichever word of the
+// comparison's digest the byte falls in: the table stays.
+TEST_F(ConvertParadox, ALibraryDifferingInAnyByteOfATextKeepsTheTable) {
+  const std::string name = "Strassenverkehr Nord 12";  // two whole words of 8 bytes and a tail of 7
+  WriteOne(Path("emis.db"), {{"ElementName", 1, 40}}, {Writer::Char(name, 40)});
+  Convert();
+  for (std::size_t at = 0; at < name.size(); ++at) {
+    std::string other = name;
+    other[at] = '_';
+    Column("emis.abs", "UPDATE \"emis.abs\" SET \"ElementName\" = '" + other + "'");
+    Convert(false, /*deleteOld=*/true);
+    EXPECT_TRUE(Has("emis.db")) << at;
+  }
+}
+
 // Tables whose cells do not all arrive in their library are converted as far as they go and kept; the log, the
 // report and the summary name what is missing. So are tables whose library exists, empty (filled now) or with
 // records (only compared), and tables whose names differ only in letter case (not converted at all).
