@@ -18,7 +18,8 @@ MUTANTS.txt holds blocks like
     +   if (l2 == 0 || s < 0 || s >= l2) return -1;
 
 The targets are separated by commas, and so are the test runs: the path of a GoogleTest binary in the build, or
-"ctest:REGEX" for the CTest tests whose names match (the pytest and browser suites). "- " lines give the text to
+"ctest:REGEX" for the CTest tests whose names match (the pytest and browser suites), or "sh:COMMAND" run by
+the shell in the build folder, "+" standing for a space (one pytest file). "- " lines give the text to
 replace (several lines for a multi-line piece; "- N: text" picks the N-th of several occurrences), "+ " lines the
 replacement. The text must occur exactly once otherwise.
 
@@ -106,6 +107,9 @@ def run_tests(mutant, build, fail_fast):
         if runner.startswith("ctest:"):
             command = ["ctest", "--test-dir", build, "-R", runner[6:], "--timeout", "900"]
             cwd = None
+        elif runner.startswith("sh:"):
+            command = ["sh", "-c", runner[3:].replace("+", " ")]
+            cwd = build
         else:
             command = [os.path.join(build, runner)]
             if mutant["filter"]:
