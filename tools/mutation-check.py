@@ -47,7 +47,7 @@ import time
 AREAS = [
     ("src/convert/", "vezi,test_convert,test_vezi", "tests/convert/test_convert,tests/apps/test_vezi"),
     ("src/librarydb/", "vezi,test_librarydb,test_layouts,test_vezi",
-     "tests/librarydb/test_librarydb,tests/librarydb/test_layouts,tests/apps/test_vezi"),
+     "tests/librarydb/test_librarydb,tests/librarydb/layouts/test_layouts,tests/apps/test_vezi"),
     ("src/import/sheet/", "vezi,test_spreadsheet_import,test_vezi",
      "tests/import/test_spreadsheet_import,tests/apps/test_vezi"),
     ("src/import/", "vezi,test_import,test_spreadsheet_import,test_vezi",
