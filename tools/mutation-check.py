@@ -43,18 +43,22 @@ import subprocess
 import sys
 import time
 
-# The area of a source file: the targets to build and the test runs that cover it (first match wins).
+# The area of a source file: the targets to build and the test runs that cover it (first match wins). The rules
+# every front end shares are pinned by the conformance suite, which runs with each area that feeds a front end.
 AREAS = [
     ("src/convert/", "vezi,test_convert,test_vezi", "tests/convert/test_convert,tests/apps/test_vezi"),
-    ("src/librarydb/", "vezi,test_librarydb,test_layouts,test_vezi",
-     "tests/librarydb/test_librarydb,tests/librarydb/layouts/test_layouts,tests/apps/test_vezi"),
-    ("src/import/sheet/", "vezi,test_spreadsheet_import,test_vezi",
-     "tests/import/test_spreadsheet_import,tests/apps/test_vezi"),
-    ("src/import/", "vezi,test_import,test_spreadsheet_import,test_vezi",
-     "tests/import/test_import,tests/import/test_spreadsheet_import,tests/apps/test_vezi"),
+    ("src/librarydb/", "vezi,veziru_python,test_librarydb,test_layouts,test_vezi",
+     "tests/librarydb/test_librarydb,tests/librarydb/layouts/test_layouts,tests/apps/test_vezi,"
+     "ctest:^front_ends_conformance$"),
+    ("src/import/sheet/", "vezi,veziru_python,test_spreadsheet_import,test_vezi",
+     "tests/import/test_spreadsheet_import,tests/apps/test_vezi,ctest:^python_module$"),
+    ("src/import/", "vezi,veziru_python,test_import,test_spreadsheet_import,test_vezi",
+     "tests/import/test_import,tests/import/test_spreadsheet_import,tests/apps/test_vezi,"
+     "ctest:^(python_module|front_ends_conformance)$"),
     ("src/output/", "vezi,test_output,test_vezi", "tests/output/test_output,tests/apps/test_vezi"),
-    ("src/web/", "vezi,test_web", "tests/web/test_web,ctest:^web_browser$"),
-    ("apps/vezi/", "vezi,test_vezi,test_vezi_emission", "tests/apps/test_vezi,tests/apps/test_vezi_emission"),
+    ("src/web/", "vezi,veziru_python,test_web", "tests/web/test_web,ctest:^(web_browser|front_ends_conformance)$"),
+    ("apps/vezi/", "vezi,veziru_python,test_vezi,test_vezi_emission",
+     "tests/apps/test_vezi,tests/apps/test_vezi_emission,ctest:^front_ends_conformance$"),
     ("python/", "veziru_python,vezi", "ctest:^(python_module|front_ends_conformance)$"),
     ("src/emission/", "vezi,test_emission,test_vezi_emission", "tests/emission/test_emission,tests/apps/test_vezi_emission"),
     ("src/core/", "test_core", "tests/core/test_core"),
