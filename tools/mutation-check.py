@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Measures how many small injected faults the test suites catch.
 
-Each mutant replaces one exact piece of source text; the tool applies it, builds one test target, runs its
-binary, records whether the run failed (caught) or passed (survived), and puts the source back, also when the
-build or the run fails. Mutants that do not compile are reported and left out of the figure.
+Each mutant replaces one exact piece of source text; the tool applies it, builds the targets of its area, runs
+the area's tests, records whether a run failed (caught) or all passed (survived), and puts the source back, also
+when the build or the run fails. Mutants that do not compile are reported and left out of the figure, and so are
+the mutants judged equivalent before the run.
 
 Work on a copy of the source tree (the tool rewrites files in place while it runs):
 
-    tools/mutation-check.py --repo COPY --build COPY/build MUTANTS.txt [ID ...]
+    tools/mutation-check.py --repo COPY --build COPY/build MUTANTS.txt [ID ...] [--equivalents EQUIV.txt]
 
 MUTANTS.txt holds blocks like
 
@@ -16,12 +17,23 @@ MUTANTS.txt holds blocks like
     -   if (l2 == 0 || s < 0 || s > l2) return -1;
     +   if (l2 == 0 || s < 0 || s >= l2) return -1;
 
-"- " lines give the text to replace (several lines for a multi-line piece; "- N: text" picks the N-th of several
-occurrences), "+ " lines the replacement. The text must occur exactly once otherwise.
+The targets are separated by commas, and so are the test runs: the path of a GoogleTest binary in the build, or
+"ctest:REGEX" for the CTest tests whose names match (the pytest and browser suites), or "sh:COMMAND" run by
+the shell in the build folder, "+" standing for a space (one pytest file). "- " lines give the text to
+replace (several lines for a multi-line piece; "- N: text" picks the N-th of several occurrences), "+ " lines the
+replacement. The text must occur exactly once otherwise.
 
---sample N --seed S writes N mutants drawn at random from comparison, logic and number tokens of the source files
-named with --source FILE=TARGET:BINARY[:FILTER] (repeatable) to standard output, so that a sample is made without
-looking at the tests.
+Drawing a sample as a user's faults fall:
+
+    tools/mutation-check.py --sample 30 --seed 7 --base COMMIT --out MUTANTS.txt --equivalents EQUIV.txt
+
+draws lines uniformly from the lines of production code (src/, apps/, python/*.cpp, the web pages' JavaScript)
+added or changed since COMMIT, and gives each one realistic fault that fits it (a comparison or logic operator
+swapped, an off-by-one, a dropped statement, two arguments swapped, a wrong constant, a negation lost, ...); a line
+that no fault fits (a lone brace, a declaration) is passed over and counted. The seed, the base and the counts head
+MUTANTS.txt. EQUIV.txt lists every mutant as "ID no"; before the run a person changes the verdict of each mutant
+that cannot change any behaviour to "ID yes REASON". The run reads it and leaves those out, listing them with
+their reasons, so that the figure is caught / non-equivalent of a sample judged before any test ran.
 """
 import argparse
 import os
@@ -30,6 +42,33 @@ import re
 import subprocess
 import sys
 import time
+
+# The area of a source file: the targets to build and the test runs that cover it (first match wins). The rules
+# every front end shares are pinned by the conformance suite, which runs with each area that feeds a front end.
+AREAS = [
+    ("src/convert/", "vezi,test_convert,test_vezi", "tests/convert/test_convert,tests/apps/test_vezi"),
+    ("src/librarydb/", "vezi,veziru_python,test_librarydb,test_layouts,test_vezi",
+     "tests/librarydb/test_librarydb,tests/librarydb/layouts/test_layouts,tests/apps/test_vezi,"
+     "ctest:^front_ends_conformance$"),
+    ("src/import/sheet/", "vezi,veziru_python,test_spreadsheet_import,test_vezi",
+     "tests/import/test_spreadsheet_import,tests/apps/test_vezi,ctest:^python_module$"),
+    ("src/import/", "vezi,veziru_python,test_import,test_spreadsheet_import,test_vezi",
+     "tests/import/test_import,tests/import/test_spreadsheet_import,tests/apps/test_vezi,"
+     "ctest:^(python_module|front_ends_conformance)$"),
+    ("src/output/", "vezi,test_output,test_vezi", "tests/output/test_output,tests/apps/test_vezi"),
+    ("src/web/", "vezi,veziru_python,test_web", "tests/web/test_web,ctest:^(web_browser|front_ends_conformance)$"),
+    ("apps/vezi/", "vezi,veziru_python,test_vezi,test_vezi_emission",
+     "tests/apps/test_vezi,tests/apps/test_vezi_emission,ctest:^front_ends_conformance$"),
+    ("python/", "veziru_python,vezi", "ctest:^(python_module|front_ends_conformance)$"),
+    ("src/emission/", "vezi,test_emission,test_vezi_emission", "tests/emission/test_emission,tests/apps/test_vezi_emission"),
+    ("src/core/", "test_core", "tests/core/test_core"),
+    ("src/util/", "test_util", "tests/util/test_util"),
+    ("src/settings/", "test_settings", "tests/settings/test_settings"),
+    ("src/geometry/", "test_geometry", "tests/geometry/test_geometry"),
+    ("src/numerics/", "test_numerics", "tests/numerics/test_numerics"),
+    ("src/acoustics/", "test_acoustics", "tests/acoustics/test_acoustics"),
+]
+PRODUCTION = ["src", "apps", "python/*.cpp", "python/*.h"]
 
 
 def parse(path):
@@ -60,8 +99,35 @@ def apply(source, old, new):
         return None
     index = -1
     for _ in range(occurrence or 1):
-        index = source.index(old, index + 1)
+        index = source.find(old, index + 1)
+        if index < 0:
+            return None
     return source[:index] + new + source[index + len(old):]
+
+
+def run_tests(mutant, build, fail_fast):
+    """True when a test run of the mutant's area failed."""
+    for runner in mutant["binary"].split(","):
+        if runner.startswith("ctest:"):
+            command = ["ctest", "--test-dir", build, "-R", runner[6:], "--timeout", "900"]
+            cwd = None
+        elif runner.startswith("sh:"):
+            command = ["sh", "-c", runner[3:].replace("+", " ")]
+            cwd = build
+        else:
+            command = [os.path.join(build, runner)]
+            if mutant["filter"]:
+                command.append("--gtest_filter=" + mutant["filter"])
+            if fail_fast:
+                command.append("--gtest_fail_fast")
+            cwd = os.path.dirname(command[0])
+        try:
+            result = subprocess.run(command, capture_output=True, text=True, errors="replace", timeout=900, cwd=cwd)
+        except subprocess.TimeoutExpired:
+            return True
+        if result.returncode != 0:
+            return True
+    return False
 
 
 def run(mutant, repo, build, fail_fast):
@@ -72,50 +138,153 @@ def run(mutant, repo, build, fail_fast):
         return "BADPATTERN"
     try:
         open(path, "w", encoding="utf-8").write(mutated)
-        built = subprocess.run(["cmake", "--build", build, "-j2", "--target", mutant["target"]],
+        built = subprocess.run(["cmake", "--build", build, "-j2", "--target"] + mutant["target"].split(","),
                                capture_output=True, text=True, errors="replace")
         if built.returncode != 0:
             return "NOCOMPILE"
-        command = [os.path.join(build, mutant["binary"])]
-        if mutant["filter"]:
-            command.append("--gtest_filter=" + mutant["filter"])
-        if fail_fast:
-            command.append("--gtest_fail_fast")
-        try:
-            result = subprocess.run(command, capture_output=True, text=True, errors="replace", timeout=600,
-                                    cwd=os.path.dirname(command[0]))
-        except subprocess.TimeoutExpired:
-            return "caught"
-        return "caught" if result.returncode != 0 else "SURVIVED"
+        return "caught" if run_tests(mutant, build, fail_fast) else "SURVIVED"
     finally:
         open(path, "w", encoding="utf-8").write(source)
+        # The restored file must not look older than the mutant's objects, or the next build keeps them.
+        os.utime(path)
 
 
-RULES = [(r" <= ", " < "), (r" >= ", " > "), (r" < ", " <= "), (r" > ", " >= "), (r"==", "!="), (r"!=", "=="),
-         (r"&&", "||"), (r"\|\|", "&&"), (r"\+ 1\b", "+ 2"), (r"- 1\b", "- 2"), (r"(?<![\w.])(\d+)(?![\w.])", None)]
+# ---- drawing a sample ----
+
+STRING = re.compile(r'"(?:[^"\\]|\\.)*"|\'(?:[^\'\\]|\\.)*\'|`(?:[^`\\]|\\.)*`')
+SKIP = re.compile(r"^(//|/\*|\*|#\s*include|#\s*pragma|import |export \{|namespace |using |public:|private:|"
+                  r"protected:|template\s*<|[{}()\[\];,]+$|\} else \{$|\} catch|\}\);?$|\]\)*;?$)")
 
 
-def sample(sources, count, seed):
-    candidates = []
-    for entry in sources:
-        path, target = entry.split("=", 1)
-        text = open(path, encoding="utf-8").read()
-        for line in text.split("\n"):
-            stripped = line.strip()
-            if not stripped or stripped.startswith(("//", "#", "*")) or text.count(line) != 1:
-                continue
-            code = line.split("//")[0]
-            for pattern, replacement in RULES:
-                match = re.search(pattern, code)
-                if not match:
-                    continue
-                if replacement is None:
-                    replacement = str(int(match.group(1)) + 1)
-                candidates.append((path, target, line, line[:match.start()] + replacement + line[match.end():]))
-                break
-    random.seed(seed)
-    for number, (path, target, old, new) in enumerate(random.sample(candidates, count), 1):
-        print("@@ m%03d %s\nfile %s\n- %s\n+ %s" % (number, " ".join(target.split(":")), path, old, new))
+def code_of(line):
+    """The line with its string literals blanked and a trailing comment cut, for finding operators."""
+    masked = STRING.sub(lambda m: m.group(0)[0] + "_" * (len(m.group(0)) - 2) + m.group(0)[-1], line)
+    cut = masked.find("//")
+    return masked if cut < 0 else masked[:cut]
+
+
+def top_level_args(text, start):
+    """The arguments of the call whose "(" is at `start`, as (begin, end) spans; None when unbalanced."""
+    depth, spans, begin = 0, [], start + 1
+    for i in range(start, len(text)):
+        c = text[i]
+        if c in "([{":
+            depth += 1
+        elif c in ")]}":
+            depth -= 1
+            if depth == 0:
+                spans.append((begin, i))
+                return spans
+        elif c == "," and depth == 1:
+            spans.append((begin, i))
+            begin = i + 1
+    return None
+
+
+def faults(line):
+    """Every realistic fault that fits the line: (kind, mutated line)."""
+    code = code_of(line)
+    found = []
+
+    def at(pattern, replacement, kind, group=0):
+        for m in re.finditer(pattern, code):
+            new = replacement(m.group(group)) if callable(replacement) else replacement
+            found.append((kind, line[:m.start(group)] + new + line[m.end(group):]))
+
+    swaps = {" < ": " <= ", " <= ": " < ", " > ": " >= ", " >= ": " > ", " == ": " != ", " != ": " == ",
+             " === ": " !== ", " !== ": " === ", " && ": " || ", " || ": " && "}
+    at(r" (===|!==|<=|>=|==|!=|&&|\|\||<|>) ", lambda s: swaps[s], "operator swapped")
+    at(r" ([+-]) (?!=)", lambda s: " - " if s == " + " else " + ", "arithmetic swapped")
+    at(r" [+-] 1\b", "", "off by one")
+    at(r"(?<![\w.])([1-9]\d*)(?![\w.])", lambda s: str(int(s) + 1), "wrong constant", 1)
+    at(r"\b(true|false)\b", lambda s: "false" if s == "true" else "true", "wrong constant", 1)
+    at(r"!(?!=)(?=[\w(])", "", "negation lost")
+    at(r"\b(break|continue);", lambda s: "continue;" if s == "break;" else "break;", "break and continue swapped")
+    at(r"\+\+|--", lambda s: "--" if s == "++" else "++", "increment swapped")
+    stripped = line.strip()
+    if stripped.endswith(";") and re.match(r"^([\w.\->\[\]*&:]+(\(|\s*([+\-*/|&]?=)\s)|\+\+|--|break;|continue;|"
+                                           r"return;|await |this\.)", stripped):
+        found.append(("statement dropped", line[:len(line) - len(line.lstrip())]))
+    # Two simple arguments of a call swapped.
+    for m in re.finditer(r"\w\(", code):
+        spans = top_level_args(code, m.end() - 1)
+        if spans and len(spans) == 2:
+            a, b = (line[s:e].strip() for s, e in spans)
+            if a and b and a != b and all(re.fullmatch(r"[\w.\->:\"' ]+", x) for x in (a, b)):
+                found.append(("arguments swapped", line[:spans[0][0]] + b + ", " + a + line[spans[1][1]:]))
+    # An escape of text for HTML, XML or JSON lost: the escaped form written as the raw character.
+    for escape, raw in (("&amp;", "&"), ("&lt;", "<"), ("&gt;", ">"), ("&quot;", '"'), ("\\\\", "\\")):
+        if escape in line and '"' in line:
+            found.append(("escape lost", line.replace(escape, raw, 1)))
+    return [(kind, new) for kind, new in found if new != line]
+
+
+def changed_lines(repo, base):
+    """(file, line number, text) of every line of production code added or changed since `base`."""
+    diff = subprocess.run(["git", "-C", repo, "diff", "-U0", "--no-color", base, "--"] + PRODUCTION +
+                          ["src/web/static/js"], capture_output=True, text=True, check=True).stdout
+    lines, path, number = [], None, 0
+    for text in diff.split("\n"):
+        if text.startswith("+++ "):
+            path = text[6:] if text.startswith("+++ b/") else None
+        elif text.startswith("@@"):
+            number = int(re.match(r"@@ -\S+ \+(\d+)", text).group(1))
+        elif text.startswith("+") and path:
+            if path.endswith((".cpp", ".h", ".js")):
+                lines.append((path, number, text[1:]))
+            number += 1
+    return lines
+
+
+def area(path):
+    for prefix, targets, runners in AREAS:
+        if path.startswith(prefix):
+            return targets, runners
+    return None
+
+
+def sample(repo, base, count, seed, out, equivalents):
+    rng = random.Random(seed)
+    lines = changed_lines(repo, base)
+    eligible = [entry for entry in lines if entry[2].strip() and not SKIP.match(entry[2].strip()) and area(entry[0])]
+    order = list(range(len(eligible)))
+    rng.shuffle(order)
+    chosen, passed = [], 0
+    for index in order:
+        if len(chosen) == count:
+            break
+        path, number, text = eligible[index]
+        options = faults(text)
+        if not options:
+            passed += 1
+            continue
+        kind, new = rng.choice(options)
+        source = open(os.path.join(repo, path), encoding="utf-8").read()
+        # Which occurrence of the text is the line drawn, so that the pattern picks exactly it.
+        offset = sum(len(l) + 1 for l in source.split("\n")[:number - 1])
+        occurrence = source.count(text, 0, offset) + 1
+        pattern = text if source.count(text) == 1 else "%d: %s" % (occurrence, text)
+        chosen.append((path, number, kind, pattern, new))
+    with open(out, "w", encoding="utf-8") as f:
+        f.write("# base %s, seed %d: %d lines added or changed, %d without a fault that fits passed over\n"
+                % (base, seed, len(eligible), passed))
+        for number, (path, line, kind, pattern, new) in enumerate(chosen, 1):
+            targets, runners = area(path)
+            f.write("@@ m%03d %s %s\n# %s:%d %s\nfile %s\n- %s\n+ %s\n"
+                    % (number, targets, runners, path, line, kind, path, pattern, new))
+    with open(equivalents, "w", encoding="utf-8") as f:
+        f.write("# Judge each mutant before the run: \"ID no\", or \"ID yes REASON\" when it cannot change behaviour.\n")
+        for number in range(1, len(chosen) + 1):
+            f.write("m%03d no\n" % number)
+
+
+def read_equivalents(path):
+    judged = {}
+    for line in open(path, encoding="utf-8"):
+        parts = line.split(None, 2)
+        if len(parts) >= 2 and not line.startswith("#"):
+            judged[parts[0]] = parts[2].strip() if parts[1] == "yes" and len(parts) > 2 else None
+    return judged
 
 
 def main():
@@ -127,14 +296,22 @@ def main():
     parser.add_argument("--fail-fast", action="store_true", help="stop each test run at its first failure")
     parser.add_argument("--sample", type=int)
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--source", action="append", default=[])
+    parser.add_argument("--base", help="the commit since which the lines were added or changed")
+    parser.add_argument("--out", help="where the sample is written")
+    parser.add_argument("--equivalents", help="the verdicts of equivalence: written with a sample, read by a run")
     args = parser.parse_args()
     if args.sample:
-        sample(args.source, args.sample, args.seed)
+        if not (args.base and args.out and args.equivalents):
+            parser.error("--sample needs --base, --out and --equivalents")
+        sample(args.repo, args.base, args.sample, args.seed, args.out, args.equivalents)
         return 0
+    judged = read_equivalents(args.equivalents) if args.equivalents else {}
     results = []
     for mutant in parse(args.mutants):
         if args.ids and mutant["id"] not in args.ids:
+            continue
+        if judged.get(mutant["id"]):
+            print("%-10s %-12s %s" % (mutant["id"], "equivalent", judged[mutant["id"]]), flush=True)
             continue
         start = time.time()
         outcome = run(mutant, args.repo, args.build, args.fail_fast)
@@ -142,7 +319,7 @@ def main():
         print("%-10s %-12s %5.0fs" % (mutant["id"], outcome, time.time() - start), flush=True)
     valid = [r for _, r in results if r in ("caught", "SURVIVED")]
     caught = valid.count("caught")
-    print("valid %d, caught %d (%.0f%%)" % (len(valid), caught, 100.0 * caught / max(1, len(valid))))
+    print("non-equivalent %d, caught %d (%.0f%%)" % (len(valid), caught, 100.0 * caught / max(1, len(valid))))
     print("survivors:", " ".join(i for i, r in results if r == "SURVIVED"))
     return 0
 

@@ -250,8 +250,9 @@ void RegisterConvertCommands(CLI::App& app) {
     for (const auto& m : view.Messages()) std::cerr << "vezi: " << m << '\n';
     if (!opts->report.empty()) {
       std::ofstream out(opts->report);
+      if (out) WriteReport(out, summaries);
+      out.close();
       if (!out) throw vez::Exception("cannot write the report " + opts->report);
-      WriteReport(out, summaries);
     }
     const bool failed = summary.ErrorLines > 0 || !summary.ErrorText.empty() || !summary.LogError.empty();
     SetExitCode(summary.Interrupted ? kExitInterrupted : failed ? kExitError : kExitOk);

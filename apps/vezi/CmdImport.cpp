@@ -99,6 +99,7 @@ bool Report(const std::string& path, const vez::TLibraryImportResult& r, const v
   if (path.empty()) return true;
   std::ofstream out(path);
   if (out) vez::WriteImportReport(out, r, o);
+  out.close();  // the last bytes reach the file only here, so its state tells only now whether they did
   if (out) return true;
   std::cerr << "vezi: cannot write the report " << path << '\n';
   return false;

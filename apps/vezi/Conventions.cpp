@@ -1,8 +1,10 @@
 #include "Conventions.h"
 
 #include <charconv>
+#include <cerrno>
 #include <csignal>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <new>
@@ -106,6 +108,13 @@ int Run(CLI::App& app, int argc, char** argv) {
     return kExitError;
   } catch (const std::exception& e) {
     std::cerr << "vezi: " << e.what() << '\n';
+    return kExitError;
+  }
+  // Output to a full disk or a closed stream fails only here for its last bytes: a command whose output was lost
+  // has not done its work.
+  errno = 0;
+  if (!std::cout.flush()) {
+    std::cerr << "vezi: cannot write the output" << (errno != 0 ? std::string(": ") + std::strerror(errno) : "") << '\n';
     return kExitError;
   }
   return ExitCodeValue();

@@ -3,7 +3,7 @@ import shutil
 
 import pytest
 import veziru
-from conftest import assert_records_equal, dump_json, expect_error
+from conftest import assert_records_equal, dump_json, expect_error, vezi
 
 
 def libraries(folder):
@@ -22,6 +22,21 @@ def test_values_equal_the_dump_of_every_sample_library(samples):
             assert_records_equal(list(lib), expected)
             assert len(lib) == len(expected)
             assert [f.name for f in lib.fields] == list(expected[0]) if expected else True
+
+
+def test_records_past_the_reading_chunks_equal_the_dump(tmp_path):
+    """4 500 records: more than two of the chunks of 2 048 rows the module reads at a time, each record other."""
+    lines = ["ElementName\tValues1\tKommentar"] + [f"n{i}\t{i % 97}.5\t{'c' * (i % 7)}" for i in range(4500)]
+    (tmp_path / "in.txt").write_text("\n".join(lines) + "\n")
+    path = str(tmp_path / "emis.abs")
+    vezi("import", str(tmp_path / "in.txt"), "--into", path, "--auto-link")
+    expected = dump_json(path)
+    with veziru.open_library(path, read_only=True) as lib:
+        assert_records_equal(lib.to_records(), expected)
+        assert_records_equal(list(lib), expected)
+        frame = lib.to_pandas() if pytest.importorskip("pandas") else None
+        assert list(frame["Values1"]) == [r["Values1"] for r in expected]
+        assert list(frame["ElementName"]) == [r["ElementName"] for r in expected]
 
 
 def test_type_fields_and_indexes(samples):

@@ -1,4 +1,5 @@
 import json
+import struct
 import os
 
 import pytest
@@ -45,3 +46,32 @@ def test_import_texts_hold_both_tables():
     texts = veziru.import_texts()
     assert texts["dialogs"]["strStartLine"] == "Start Import From Line#"
     assert texts["wizard"]["strSheetName"] == "Sheet"
+
+
+@pytest.mark.parametrize("units, cell", [
+    ([0xD800, 0x79], "\ufffdy"),  # a high surrogate without its low one
+    ([0xDC00, 0x79], "\ufffdy"),  # a low one alone
+    ([0xD83D, 0xDE00, 0x79], "\U0001F600y"),  # a pair
+    ([0x79, 0xD800], "y\ufffd"),  # a high one at the end of the cell
+])
+def test_utf16_text_with_a_lone_surrogate_changes_only_its_own_character(tmp_path, units, cell):
+    path = tmp_path / "utf16.txt"
+    units = [ord(c) for c in "A\tB\nx"] + units + [ord(c) for c in "\tz\nw\tv\n"]
+    path.write_bytes(b"\xff\xfe" + b"".join(u.to_bytes(2, "little") for u in units))
+    sheet = veziru.read_sheet(str(path))
+    assert (sheet.rows, sheet.separator) == ([["A", "B"], ["x" + cell, "z"], ["w", "v"]], "tab")
+
+
+def test_a_workbook_cut_anywhere_is_cut_short(tmp_path):
+    data = open(os.path.join(SPREADSHEETS, "biff8.xls"), "rb").read()
+    table, directory = struct.unpack_from("<I", data, 76)[0], struct.unpack_from("<I", data, 48)[0]
+    # The first sector missing is the sector table's or the directory's own: each is named.
+    named = {512 + 512 * table: "the sector table lies beyond its end",
+             512 + 512 * directory: "the directory lies beyond its end"}
+    path = tmp_path / "cut.xls"
+    for cut in range(256, len(data) - 256, 256):  # the last half sector holds nothing of the workbook
+        path.write_bytes(data[:cut])
+        with pytest.raises(veziru.Error) as refused:
+            veziru.read_sheet(str(path))
+        assert str(refused.value).startswith("The file is cut short"), (cut, str(refused.value))
+        assert named.get(cut, "") in str(refused.value), cut

@@ -69,7 +69,10 @@
 //
 // Choices of this system: folder entries are taken in name order (case-insensitive, then by bytes), as the
 // original file system listed them; symbolic links to folders are not followed in a recursive run (they could
-// loop); the log's lines end with "\n". The program date in the log's header line is set by the calling program
+// loop); the log's lines end with "\n"; the folder line of the view names each folder as its tables come (the
+// start folder, then each subfolder), not only the start folder, so that a long recursive run shows where it is;
+// the five never-converted tables (TmpRun.db, Attrib.db, Thumbs.db, AtWall.db, AtCalc.db) are listed for deletion
+// under the name they have on disk ("attrib.DB"), which is the file a person then finds or misses. The program date in the log's header line is set by the calling program
 // with SetProgramDate (a day number of UserDate); until then it is the date this library was built.
 #pragma once
 

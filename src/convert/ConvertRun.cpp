@@ -689,13 +689,16 @@ void EndFolder(TConvParadox& form, std::string errorText, TConversionView* view,
   if (!options.DryRun) {
     errno = 0;
     std::ofstream out(logFile, std::ios::binary | std::ios::app);
-    if (!out) {
-      logError = errno != 0 ? std::strerror(errno) : "the file cannot be opened";
-      if (view) view->ShowMessage("Error writing to " + logFile + "\r\n" + logError);
-    } else {
+    const bool opened = static_cast<bool>(out);
+    if (opened) {
       out << form.Memo1.Text() << '\n';
-      out.close();
-      if (!out) logError = "the log could not be written completely";
+      out.close();  // a full disk or a file-size limit shows only when the buffer reaches the file
+    }
+    if (!out) {
+      logError = errno != 0 ? std::strerror(errno)
+                 : opened   ? "the log could not be written completely"
+                            : "the file cannot be opened";
+      if (view) view->ShowMessage("Error writing to " + logFile + "\r\n" + logError);
     }
   }
   if (!errorText.empty() && view) view->ShowMessage(errorText);

@@ -82,6 +82,7 @@ std::string TSvgCanvas::Text() const {
 void TSvgCanvas::SaveToFile(const std::string& path) const {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (out) out << Text();
+  out.close();
   if (!out) throw EInOutError("Cannot write file " + path);
 }
 

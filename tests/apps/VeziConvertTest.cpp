@@ -92,6 +92,14 @@ TEST_F(VeziConvert, FoldersInJobs) {
     EXPECT_EQ(2, bad.exitCode) << jobs;
     EXPECT_THAT(bad.err, HasSubstr("--jobs")) << jobs;
   }
+  // Forty tables two at a time under a limit of 30 open files: nothing a job opened stays open after it.
+  const std::string many = dir_.File("many");
+  fs::create_directory(many);
+  for (int i = 0; i < 40; ++i) fs::copy_file(Dir() + "/X.run", many + "/X" + std::to_string(i) + ".run");
+  const auto limited = test::RunProgram("bash", {"-c", "ulimit -n 30 && exec \"$0\" convert \"$1\" --jobs 2",
+                                                 VEZI_EXECUTABLE, many});
+  EXPECT_EQ(0, limited.exitCode) << limited.out << limited.err;
+  EXPECT_THAT(limited.out, HasSubstr("Tables converted: 40 of 40\n"));
   const auto nested = Vezi({"convert", "-r", Dir(), Dir() + "/Projekt Nord"});
   EXPECT_EQ(2, nested.exitCode);
   EXPECT_THAT(nested.err, HasSubstr("lies inside"));

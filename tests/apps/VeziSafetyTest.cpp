@@ -120,5 +120,35 @@ TEST_F(VeziSafety, InterruptedConversion) {
   EXPECT_FALSE(fs::exists(Path("big.runx")));
 }
 
+// Every output that cannot be written (a full device, a file-size limit) is reported, and the command fails:
+// the report of an import or a conversion, the printed records, an export, the conversion's log.
+TEST_F(VeziSafety, OutputsThatCannotBeWrittenFailTheCommand) {
+  ASSERT_EQ(0, Vezi({"import", Lines(300), "--into", Path("emis.abs"), "--auto-link"}).exitCode);
+  fs::copy(std::string(VEZ_EXAMPLES_DIR) + "/paradox-libs", Path("px"), fs::copy_options::recursive);
+  std::ofstream(Path("px/Convert.log"), std::ios::binary) << std::string(1024 * 1024, '-') << '\n';
+  const struct {
+    const char* command;
+    const char* message;
+  } cases[] = {
+      {"\"$0\" import in.txt --into emis.abs --auto-link --on-exists skip --report /dev/full",
+       "vezi: cannot write the report /dev/full"},
+      {"\"$0\" convert px --dry-run --report /dev/full", "vezi: cannot write the report /dev/full"},
+      {"\"$0\" dump emis.abs --format csv >/dev/full", "vezi: cannot write the output"},
+      {"\"$0\" version >/dev/full", "vezi: cannot write the output"},
+      {"ulimit -f 4; \"$0\" export emis.abs out.csv", "vezi: "},
+      {"ulimit -f 4; \"$0\" export emis.abs out.xlsx", "vezi: "},
+      {"ulimit -f 1024; \"$0\" convert px", "Error writing to"},
+  };
+  for (const auto& c : cases) {
+    const auto r = test::RunProgram("bash", {"-c", std::string("cd \"$1\" && trap '' XFSZ && ") + c.command,
+                                             VEZI_EXECUTABLE, dir_.Path().string()});
+    EXPECT_EQ(1, r.exitCode) << c.command << "\n" << r.out << r.err;
+    EXPECT_THAT(r.err, HasSubstr(c.message)) << c.command;
+  }
+  EXPECT_FALSE(fs::exists(Path("out.csv")));
+  EXPECT_FALSE(fs::exists(Path("out.xlsx")));
+  EXPECT_EQ(std::string(1024 * 1024, '-') + '\n', test::ReadFile(Path("px/Convert.log")).substr(0, 1024 * 1024 + 1));
+}
+
 }  // namespace
 }  // namespace vez

@@ -272,7 +272,8 @@ def test_case(case, world):
     if case["op"] == "import" and "error" not in case:
         for fe, report in results.items():
             assert {k: report[k] for k in case["result"]} == case["result"], (fe, report)
-            assert [{k: e[k] for k in ("line", "message")} for e in report["errors"]] == case["errors"], (fe, report)
+            assert [{k: e[k] for k in want} for e, want in zip(report["errors"], case["errors"])] == case["errors"], (fe, report)
+            assert len(report["errors"]) == len(case["errors"]), (fe, report)
 
     expected = case.get("expect", [])
     for expect in expected if isinstance(expected, list) else [expected]:

@@ -421,6 +421,23 @@ TEST_F(ConvertParadox, NumbersBecomeFlags) {
   EXPECT_TRUE(Has("emis.db"));
 }
 
+// A library that stores a text other than the one written, in any one byte (another program's trigger here), is
+// found incomplete, whichever word of the comparison's digest the byte falls in.
+TEST_F(ConvertParadox, ATextStoredOtherwiseInAnyByteIsFound) {
+  const std::string name = "Strassenverkehr Nord 12";  // two whole words of 8 bytes and a tail of 7
+  WriteOne(Path("emis.db"), {{"ElementName", 1, 40}}, {Writer::Char(name, 40)});
+  for (std::size_t at = 1; at <= name.size(); ++at) {
+    fs::remove(Path("emis.abs"));
+    CreateLibraryFile(ltEmis, Dir(), false);
+    Column("emis.abs", "CREATE TRIGGER garble AFTER INSERT ON \"emis.abs\" BEGIN UPDATE \"emis.abs\" SET "
+                       "ElementName = substr(ElementName, 1, " + std::to_string(at - 1) + ") || '_' || "
+                       "substr(ElementName, " + std::to_string(at + 1) + ") WHERE rowid = NEW.rowid; END");
+    Convert();
+    ASSERT_EQ(1u, summary_.Tables.size());
+    EXPECT_FALSE(summary_.Tables[0].Complete) << at;
+  }
+}
+
 // Tables whose cells do not all arrive in their library are converted as far as they go and kept; the log, the
 // report and the summary name what is missing. So are tables whose library exists, empty (filled now) or with
 // records (only compared), and tables whose names differ only in letter case (not converted at all).

@@ -420,6 +420,49 @@ TEST_F(EngineTest, UniqueCaseInsensitiveIndexFoldsEveryLetter) {
   EXPECT_EQ(std::stoi(before) - 1, std::stoi(test::QueryText(lib.FileName, keys)));
 }
 
+// Two unique case-insensitive indexes and no counter (as a library of type 25 has): each index refuses only its
+// own duplicates, and an edit whose folded key cannot be written leaves the record as it was.
+TEST_F(EngineTest, TwoFoldedIndexesKeepTheirKeysApart) {
+  TABSTable two;
+  BindOwnFile(two, "two.abs");
+  two.FieldDefs().Add("A", ftString, 20);
+  two.FieldDefs().Add("B", ftString, 20);
+  two.IndexDefs().Add("IA", "A", ixUnique | ixCaseInsensitive);
+  two.IndexDefs().Add("IB", "B", ixUnique | ixCaseInsensitive);
+  two.CreateTable();
+  two.Open();
+  const auto post = [&](const char* a, const char* b) {
+    two.Append();
+    two.FieldByName("A").SetAsString(a);
+    two.FieldByName("B").SetAsString(b);
+    try {
+      two.Post();
+      return std::string("stored");
+    } catch (const EDatabaseError& e) {
+      two.Cancel();
+      return std::string(e.what());
+    }
+  };
+  EXPECT_EQ("stored", post("\xC3\x84rger", "x"));  // Ärger in A
+  EXPECT_EQ("stored", post("y", "\xC3\x84rger"));  // and in B: another index
+  EXPECT_THAT(post("z", "\xC3\xA4RGER"), ::testing::HasSubstr("index 'IB' already holds"));
+  EXPECT_THAT(post("\xC3\xA4RGER", "w"), ::testing::HasSubstr("index 'IA' already holds"));
+  EXPECT_EQ("stored", post("\xC3\x96l", "\xC3\x96l"));  // Öl in both indexes of one record
+  // The folded key's entry cannot be written (another program's trigger): the edit is not kept.
+  const std::string file = files.back()->FileName;
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr));
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(raw, "CREATE TRIGGER no_keys BEFORE INSERT ON \"vez$keys\" "
+                                         "BEGIN SELECT RAISE(ABORT, 'no new keys'); END", nullptr, nullptr, nullptr));
+  sqlite3_close(raw);
+  two.First();
+  two.Edit();
+  two.FieldByName("A").SetAsString("\xC3\x9C" "bel");  // Übel
+  EXPECT_THROW(two.Post(), Exception);
+  two.Cancel();
+  EXPECT_EQ("\xC3\x84rger", test::QueryText(file, "SELECT A FROM \"two.abs\" WHERE B = 'x'"));
+}
+
 TEST_F(EngineTest, FindKey) {
   for (const char* name : {"a", "b", "c"}) AppendElement(table, name);
   EXPECT_THROW_MSG(table.FindKey({}), EDatabaseError,

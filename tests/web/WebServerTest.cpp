@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -24,6 +25,7 @@
 #include "core/Exceptions.h"
 #include "VeziRunner.h"
 #include "convert/ConvertParadox.h"
+#include "pxwriter/PxWriter.h"
 #include "web/WebServer.h"
 
 namespace vez {
@@ -182,7 +184,7 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
     const std::string got = std::to_string(r->status) + "\t" + r->get_header_value("Content-Type") + "\t" + r->body;
     EXPECT_TRUE(want.ends_with('*') ? got.starts_with(want.substr(0, want.size() - 1)) : got == want) << got;
   }
-  EXPECT_EQ(36, rows);
+  EXPECT_EQ(55, rows);
   // 1 MiB of JSON is read; bodies above the limits (one byte above: 1 MiB for JSON, the upload limit and 64 KiB
   // for the multipart frame) are refused from their Content-Length, before they are read.
   EXPECT_EQ(client->Post("/api/record/save", std::string(1048574, ' ') + "{}", "application/json")->status, 400);
@@ -332,8 +334,15 @@ Events ReadEvents(httplib::Client& client, const std::string& target,
 // A conversion watched through its events gives the CLI's result and log; a second one of the same folder is
 // refused while the first runs.
 TEST_F(WebTest, ConversionEqualsTheCliAndRunsOnce) {
-  fs::copy(kSample, dir.Path() / "web", fs::copy_options::recursive);
-  fs::copy(kSample, dir.Path() / "cli", fs::copy_options::recursive);
+  // A table past the conversion's progress step of 1000 records, so that progress is seen before its end.
+  pxw::Writer big({{"No", 4, 4}, {"Name", 1, 20}, {"Calc", 1, 4}, {"CalcType", 1, 4}, {"Results", 1, 4}});
+  for (int r = 0; r < 2500; ++r)
+    big.AddRecord({pxw::Writer::Long(r), pxw::Writer::Char("r" + std::to_string(r), 20), pxw::Writer::Char("c", 4),
+                   pxw::Writer::Char("t", 4), pxw::Writer::Char("r", 4)});
+  for (const char* copy : {"web", "cli"}) {
+    fs::copy(kSample, dir.Path() / copy, fs::copy_options::recursive);
+    big.Write((dir.Path() / copy / "Big.run").string());
+  }
   const std::string report = dir.File("report.json");
   ASSERT_EQ(Vezi({"convert", (dir.Path() / "cli").string(), "--recursive", "--report", report}).exitCode, 0);
 
@@ -356,11 +365,20 @@ TEST_F(WebTest, ConversionEqualsTheCliAndRunsOnce) {
   ASSERT_TRUE(resumed);
   EXPECT_TRUE(resumed->body.starts_with("id: " + std::to_string(events.size() - 2) + "\n")) << resumed->body;
   std::vector<std::string> logLines;
+  std::set<std::string> files;
+  std::vector<std::pair<int, int>> progress;
   Json summary;
   for (const auto& [type, data] : events) {
     if (type == "log") logLines.push_back(data["line"]);
+    if (type == "file") files.insert(data["text"].get<std::string>());
+    if (type == "records") progress.emplace_back(data["done"], data["total"]);
     if (type == "summary") summary = data;
   }
+  // Each table's file line, and its records counted up to its total (the large table before its end too).
+  EXPECT_GE(files.size(), summary["tables_converted"].get<std::size_t>());
+  EXPECT_TRUE(std::all_of(progress.begin(), progress.end(), [](auto p) { return 0 < p.first && p.first <= p.second; }));
+  EXPECT_NE(std::find(progress.begin(), progress.end(), std::pair(1000, 2500)), progress.end());
+  EXPECT_NE(std::find(progress.begin(), progress.end(), std::pair(2500, 2500)), progress.end());
   const Json cli = Json::parse(test::ReadFile(report));
   ASSERT_EQ(summary["tables_list"].size(), cli["tables"].size());
   std::map<std::string, long> counts;  // the summary's counts, from the CLI's tables (the sample skips none)
@@ -380,11 +398,10 @@ TEST_F(WebTest, ConversionEqualsTheCliAndRunsOnce) {
               fs::path(c["source"].get<std::string>()).lexically_relative(dir.Path() / "cli"));
     for (const char* m : {"outcome", "reason", "records_written", "complete", "library_type"}) EXPECT_EQ(w[m], c[m]) << m;
   }
-  // The log the window showed is the one written to Convert.log, line for line.
-  const auto written = test::SplitLines(test::ReadFile((dir.Path() / "web" / "Convert.log").string()));
-  ASSERT_GE(written.size(), logLines.size());
-  EXPECT_EQ(std::vector<std::string>(written.begin(), written.begin() + static_cast<long>(logLines.size())), logLines);
-  for (const char* lib : {"emis.abs", "Projekt Nord/Time.abs", "RREC0001.tabs"})
+  // The log the window showed is the whole of Convert.log, line for line (the file ends a run with an empty line).
+  logLines.emplace_back();
+  EXPECT_EQ(test::SplitLines(test::ReadFile((dir.Path() / "web" / "Convert.log").string())), logLines);
+  for (const char* lib : {"emis.abs", "Projekt Nord/Time.abs", "RREC0001.tabs", "Big.runx"})
     EXPECT_EQ(Vezi({"dump", (dir.Path() / "web" / lib).string()}).out, Vezi({"dump", (dir.Path() / "cli" / lib).string()}).out);
 }
 

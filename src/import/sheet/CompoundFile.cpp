@@ -68,7 +68,9 @@ CompoundFile::CompoundFile(std::string_view bytes) : bytes_(bytes) {
     for (std::uint64_t i = 0; i < sectorSize / 4; ++i) fat_.push_back(i < entries ? U32(bytes.data() + offset + 4 * i) : 0xFFFFFFFF);
   }
 
-  // The directory.
+  // The directory; its first sector beyond the end of the file is a file cut short, not a damaged one.
+  if (const std::uint32_t first = U32(h + 48); first < fat_.size() && first >= present)
+    throw Exception("The file is cut short: the directory lies beyond its end");
   bool truncated = false;
   const std::string dir = ReadChain(U32(h + 48), present * sectorSize, truncated);
   for (std::size_t at = 0; at + 128 <= dir.size(); at += 128) {

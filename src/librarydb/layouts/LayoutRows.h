@@ -1,6 +1,6 @@
 // The declarative form of the library layouts: one constant table of rows per library type.
 //
-// A row is written the way the layout tables of the library documentation write it: a single field, or a
+// A row names its fields in the shortest form that states them: a single field, or a
 // quoted stem with run bounds ("Values" + n, n = 1 to 30), or a few runs taken in turn ("Tagesgang" + n, then
 // "Value" + n), or a grid of stem + i + "_" + f. One routine (ExpandRows) turns the rows into the flat field
 // list; nothing else in the library spells out field names one by one. The tables are constant-initialised

@@ -19,7 +19,14 @@ function crumbs(path) {
   }
 }
 
+// Each address is drawn into a container of its own, which replaces the last one at once: a page whose data comes
+// after the address changed again draws into a container no longer shown, never beside or over the new page.
+let shown = null;
+
 async function route() {
+  const view = el('div', { class: 'page' });
+  shown = view;
+  main.replaceChildren(view);
   const hash = location.hash.replace(/^#\/?/, '');
   const [route, query = ''] = hash.split('?');
   const slash = route.indexOf('/');
@@ -27,17 +34,16 @@ async function route() {
   const path = slash < 0 ? '' : decodeURI(route.slice(slash + 1));
   const params = new URLSearchParams(query);
   crumbs(page === 'tnm' ? '' : path);
-  main.replaceChildren();
   try {
-    if (page === 'library') await showLibrary(main, path, params);
-    else if (page === 'spectrum') await showSpectrum(main, path, params);
-    else if (page === 'tnm') await showTnm(main, params);
-    else if (page === 'import') await showImport(main, path, params);
-    else await showFolder(main, path);
+    if (page === 'library') await showLibrary(view, path, params);
+    else if (page === 'spectrum') await showSpectrum(view, path, params);
+    else if (page === 'tnm') await showTnm(view, params);
+    else if (page === 'import') await showImport(view, path, params);
+    else await showFolder(view, path);
   } catch (error) {
-    main.append(el('p', { class: 'error', role: 'alert' }, error.message));
+    view.append(el('p', { class: 'error', role: 'alert' }, error.message));
   }
-  main.focus();
+  if (shown === view) main.focus();
 }
 
 window.addEventListener('hashchange', route);
