@@ -21,8 +21,9 @@ def test_conversion_window_runs_to_its_summary(page, project):
     assert "Tables converted 10 of 11" in summary
     assert "Strassen.db: no library type" in summary
     assert "Converting Folder" in window.find_element(By.CSS_SELECTOR, ".label1").text
-    log = window.find_element(By.CSS_SELECTOR, ".log").text
-    assert log.splitlines() == (project / "paradox-libs" / "Convert.log").read_text().splitlines()[:len(log.splitlines())]
+    log = window.find_element(By.CSS_SELECTOR, ".log").text.splitlines()
+    written = (project / "paradox-libs" / "Convert.log").read_text().replace(f"{project}/", "").splitlines()
+    assert log == written[:len(log)] and str(project) not in "\n".join(log)  # paths from the served folder
     page.shot("conversion-window")
     page.click("Close")
     page.text("emis.abs")  # the folder page shows the new libraries
