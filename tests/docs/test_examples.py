@@ -51,8 +51,9 @@ def folder(tmp_path):
         shutil.copy(samples / name, tmp_path / "old")
     for name in ("spectra.xls", "spectra.xlsx"):
         shutil.copy(SOURCE / "examples" / "import" / name, tmp_path)
-    for month in ("march", "april"):
-        shutil.copy(SOURCE / "examples" / "import" / "absorption.txt", tmp_path / f"survey-{month}.csv")
+    for month, rooms in (("march", ("Hall", "Stairs")), ("april", ("Office", "Lobby"))):  # a survey's monthly file
+        lines = ["Material;Room;125 Hz"] + [f"Gypsum board {room};{room};0,29" for room in rooms]
+        (tmp_path / f"survey-{month}.csv").write_text("\n".join(lines) + "\n", encoding="utf-8")
     subprocess.run([VEZI, "convert", "libs"], cwd=tmp_path, check=True, stdout=subprocess.DEVNULL)
     return tmp_path
 
