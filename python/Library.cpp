@@ -30,6 +30,7 @@
 #include "core/FormatSettings.h"
 #include "librarydb/Defaults.h"
 #include "librarydb/Layouts.h"
+#include "librarydb/LibraryFile.h"
 #include "librarydb/OVLibConst.h"
 #include "librarydb/RecordRules.h"
 #include "output/ValueText.h"
@@ -181,7 +182,7 @@ public:
       PyUnicode_InternInPlace(&key);
       interned_.push_back(py::reinterpret_steal<py::object>(key));
     }
-    libType_ = GetLibType(ExtractFileName(path_));
+    libType_ = LibTypeOfFile(path_);  // the name's, else the type the file records
     if (libType_ < 0) libType_ = GetLibType(tableName_);  // a copy under a name of the user's
   }
 
@@ -867,13 +868,14 @@ private:
   py::object owner_;
 };
 
-std::string CreateLibraryFile(const py::handle& typeArg, const std::string& folder, bool withDefaults) {
+std::string CreateLibraryFile(const py::handle& typeArg, const std::string& folder, bool withDefaults,
+                              const std::string& fileName) {
   const std::optional<std::int32_t> code = LibTypeArg(typeArg);
   if (!code) {
     throw py::value_error("unknown library type '" + py::str(typeArg).cast<std::string>() +
                           "' (give a code 0 to 103 or a constant name such as ltEmis)");
   }
-  return vez::CreateLibraryFile(*code, folder, withDefaults);
+  return vez::CreateLibraryFile(*code, folder, withDefaults, "New", fileName);
 }
 
 py::object LibTypeOf(const std::string& name) {
@@ -990,14 +992,15 @@ void RegisterLibrary(py::module_& m) {
       }, py::arg("path"), py::arg("read_only") = false,
       "Opens a library file (str or os.PathLike). A missing file raises NoSuchFileError (a FileNotFoundError),\n"
       "one that cannot be read, or written without read_only, AccessDeniedError (a PermissionError).");
-  m.def("create_library", [](const py::handle& type, const py::object& folderArg, bool withDefaults) {
+  m.def("create_library", [](const py::handle& type, const py::object& folderArg, bool withDefaults,
+                              const std::optional<std::string>& fileName) {
         const std::string folder = PathArg(folderArg);
         CheckFolder(folder);
-        return std::make_unique<Library>(CreateLibraryFile(type, folder, withDefaults), false);
-      }, py::arg("type"), py::arg("folder"), py::arg("with_defaults") = false,
+        return std::make_unique<Library>(CreateLibraryFile(type, folder, withDefaults, fileName.value_or("")), false);
+      }, py::arg("type"), py::arg("folder"), py::arg("with_defaults") = false, py::arg("file_name") = py::none(),
       "Creates an empty library of a type (code or constant name such as \"ltEmis\") with its layout in an\n"
-      "existing folder, under the type's file name; with_defaults adds one record of the new-record defaults.\n"
-      "An existing file is never replaced.");
+      "existing folder, under the type's file name or file_name (a name of your own, which the library records\n"
+      "its type in); with_defaults adds one record of the new-record defaults. An existing file is never replaced.");
   m.def("lib_type", [](const py::object& name) { return LibTypeOf(PathArg(name)); }, py::arg("name"),
         "The library type code of a file name (an old Paradox name gives the type it is converted to), or None.");
   m.def("lib_type_name", [](std::int32_t code) -> py::object {

@@ -156,7 +156,7 @@ void RegisterConvertCommands(CLI::App& app) {
       ->required();
   cmd->add_option("-j,--jobs", opts->jobs,
                   "Tables converted at once, each in a process of its own, across all folders given (default: the "
-                  "number of processors, " + std::to_string(Processors()) + "); 1 converts them one after the other")
+                  "number of processors); 1 converts them one after the other")
       ->check(CLI::PositiveNumber);
   cmd->add_flag("-r,--recursive", opts->recursive, "Also convert the subfolders");
   cmd->add_flag("--delete-old", opts->deleteOld,
@@ -231,14 +231,22 @@ void RegisterConvertCommands(CLI::App& app) {
       std::cout << "Tables:\n";
       for (const auto& t : summary.Tables) PrintDryRunTable(t);
     } else {
-      bool heading = false;
-      for (const auto& t : summary.Tables) {
-        if (t.Outcome == vez::TTableOutcome::Converted) continue;
-        if (!heading) std::cout << "Not converted:\n";
-        heading = true;
-        std::cout << "  " << t.Source << ": " << vez::OutcomeText(t.Outcome);
-        if (!t.Reason.empty() && t.Reason != vez::OutcomeText(t.Outcome)) std::cout << " (" << t.Reason << ")";
-        std::cout << '\n';
+      // Tables whose library exists are listed apart: nothing went wrong with them.
+      for (const bool listSkipped : {true, false}) {
+        bool heading = false;
+        for (const auto& t : summary.Tables) {
+          if (t.Outcome == vez::TTableOutcome::Converted || (t.Outcome == vez::TTableOutcome::Skipped) != listSkipped)
+            continue;
+          if (!heading) std::cout << (listSkipped ? "Skipped:\n" : "Not converted:\n");
+          heading = true;
+          // A reason that begins with the outcome ("failed: ...") is the whole text.
+          const std::string outcome = vez::OutcomeText(t.Outcome);
+          std::cout << "  " << t.Source << ": "
+                    << (t.Reason.rfind(outcome, 0) == 0 ? t.Reason
+                        : t.Reason.empty()              ? outcome
+                                                        : outcome + " (" + t.Reason + ")")
+                    << '\n';
+        }
       }
     }
     if (!summary.Deleted.empty()) {

@@ -37,6 +37,7 @@
 #include "librarydb/Defaults.h"
 #include "librarydb/ElementBands.h"
 #include "librarydb/Layouts.h"
+#include "librarydb/LibraryFile.h"
 #include "import/paradox/ParadoxDump.h"
 #include "import/SMParadox.h"
 #include "librarydb/OVLibConst.h"
@@ -301,13 +302,13 @@ void RunLibType(const std::vector<std::string>& names) {
 
 // Required fields the defaults leave without value: text gets the element name, numbers 0, Booleans False.
 void RunCreate(const std::string& typeText, const std::string& folder, bool withDefaults,
-               const std::string& elementName) {
+               const std::string& elementName, const std::string& fileName) {
   const std::optional<std::int32_t> code = ParseLibType(typeText);
   if (!code) {
     throw CLI::ValidationError("TYPE", "unknown library type '" + typeText +
                                            "' (give a code 0 to 103 or a constant name such as ltEmis)");
   }
-  std::cout << vez::CreateLibraryFile(*code, folder, withDefaults, elementName) << '\n';
+  std::cout << vez::CreateLibraryFile(*code, folder, withDefaults, elementName, fileName) << '\n';
   SetExitCode(kExitOk);
 }
 
@@ -328,7 +329,7 @@ void RunInfo(const std::string& given, const ParadoxOptions& options) {
   const std::string path = ExistingFile(given);
   if (IsParadoxTable(path)) return RunParadoxInfo(path, options);
   const std::unique_ptr<TableSource> source = OpenLibrarySource(path);
-  const std::int32_t code = vez::GetLibType(vez::ExtractFileName(path));
+  const std::int32_t code = vez::LibTypeOfFile(path);  // the name's, or the one the file records
   std::cout << "File: " << path << '\n';
   std::cout << "Type: " << (code < 0 ? std::string("- (not a library file name)") : TypeDescription(code)) << '\n';
   std::cout << "Table: " << source->TableName() << '\n';
@@ -470,13 +471,16 @@ void RegisterLibraryCommands(CLI::App& app) {
     auto folder = std::make_shared<std::string>();
     auto withDefaults = std::make_shared<bool>(false);
     auto name = std::make_shared<std::string>("New");
+    auto file = std::make_shared<std::string>();
     cmd->add_option("TYPE", *type, "Library type: code (0 to 103) or constant name such as ltEmis")->required();
     cmd->add_option("FOLDER", *folder, "Existing folder to create the library file in")->required();
     cmd->add_flag("--with-defaults", *withDefaults, "Append one record holding the new-record defaults");
     cmd->add_option("--name", *name,
                     "With --with-defaults: text for required fields the defaults leave empty (default \"New\")");
-    cmd->footer("The file gets the library's file name (for example emis.abs); an existing file is never replaced.\n");
-    cmd->callback([=] { RunCreate(*type, *folder, *withDefaults, *name); });
+    cmd->add_option("--file", *file, "A file name of your own for the library (it records its type)")->type_name("NAME");
+    cmd->footer("The file gets the library's file name (for example emis.abs), or the --file name, which the library\n"
+                "records its type in; an existing file is never replaced.\n");
+    cmd->callback([=] { RunCreate(*type, *folder, *withDefaults, *name, *file); });
   }
   {
     auto* cmd = app.add_subcommand("info", "Print the type, table, fields, indexes and record count of a library");

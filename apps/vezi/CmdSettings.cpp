@@ -241,7 +241,13 @@ void RegisterSettingsCommands(CLI::App& app) {
     Node root;
     root.Add("identity", IdentityNode());
     root.Add("program", ProgramNode(vez::ProgramSettings()));
-    if (!options->project.empty()) root.Add("project", ProjectNode(options->project));
+    if (!options->project.empty()) {
+      root.Add("project", ProjectNode(options->project));
+      // The settings of a folder without its file are the defaults: say so, so they are not taken for its own.
+      const std::string file = vez::ProjectFileName(options->project);
+      if (std::error_code ec; !std::filesystem::is_regular_file(file, ec))
+        std::cerr << "vezi: the project's settings file \"" << file << "\" is missing; its defaults are shown\n";
+    }
     if (options->format == "json") {
       PrintJson(std::cout, root);
       std::cout << '\n';

@@ -1,5 +1,6 @@
 #include "Conventions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cerrno>
 #include <csignal>
@@ -8,6 +9,7 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <vector>
 
 #include "Commands.h"
 #include "core/Exceptions.h"
@@ -74,6 +76,50 @@ std::string CommandList(CLI::App& app) {
   return list;
 }
 
+// The candidate closest to a mistyped word (at most a third of its letters changed, added, dropped or swapped
+// with a neighbour), or "" when none is close.
+std::string Closest(const std::string& word, const std::vector<std::string>& candidates) {
+  const auto distance = [](const std::string& a, const std::string& b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i)
+      for (std::size_t j = 1; j <= b.size(); ++j) {
+        d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+        if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    return d[a.size()][b.size()];
+  };
+  std::string best;
+  std::size_t bestDistance = std::max<std::size_t>(1, word.size() / 3) + 1;
+  for (const std::string& c : candidates) {
+    const std::size_t d = distance(word, c);
+    if (d < bestDistance) best = c, bestDistance = d;
+  }
+  return best;
+}
+
+std::vector<std::string> CommandNames(CLI::App& app) {
+  std::vector<std::string> names;
+  for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) names.push_back(sub->get_name());
+  return names;
+}
+
+// "; did you mean '--limit'?" for the first word of the command line that is no option of the command but close
+// to one of them.
+std::string OptionHint(CLI::App& command, const std::vector<std::string>& extras) {
+  std::vector<std::string> names;
+  for (const CLI::Option* opt : command.get_options())
+    for (const std::string& n : opt->get_lnames()) names.push_back("--" + n);
+  for (const std::string& extra : extras) {
+    const std::string word = extra.substr(0, extra.find('='));
+    if (word.rfind("--", 0) != 0 || std::find(names.begin(), names.end(), word) != names.end()) continue;
+    const std::string closest = Closest(word, names);
+    if (!closest.empty()) return "; did you mean '" + closest + "'?";
+  }
+  return {};
+}
+
 int UsageFailure(const std::string& message, const std::string& help) {
   std::cerr << "vezi: " << message << '\n' << "Run '" << help << " --help' for more information.\n";
   return kExitUsage;
@@ -83,6 +129,26 @@ int UsageFailure(const std::string& message, const std::string& help) {
 
 void CheckNumbers(CLI::App& app) { CheckNumbersOf(app); }
 
+namespace {
+class HelpFormatter : public CLI::Formatter {
+public:
+  std::string make_expanded(const CLI::App* sub) const override {
+    const std::string text = CLI::Formatter::make_expanded(sub);
+    const std::string footer = sub->get_footer();
+    if (footer.empty()) return text;
+    std::string indented;
+    for (std::size_t start = 0; start < footer.size();) {
+      const std::size_t end = std::min(footer.find('\n', start), footer.size());
+      indented += end > start ? "  " + footer.substr(start, end - start) + "\n" : "\n";
+      start = end + 1;
+    }
+    return text + "\n" + indented;
+  }
+};
+}  // namespace
+
+void UseHelpFormatter(CLI::App& app) { app.formatter(std::make_shared<HelpFormatter>()); }
+
 int Run(CLI::App& app, int argc, char** argv) {
   // The command comes first; anything else there is a global option (--help, --version).
   if (argc < 2) return UsageFailure("a command is required; the commands are: " + CommandList(app), "vezi");
@@ -91,14 +157,25 @@ int Run(CLI::App& app, int argc, char** argv) {
     bool known = false;
     for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
       known = known || sub->check_name(first);
-    if (!known) return UsageFailure("unknown command '" + first + "'; the commands are: " + CommandList(app), "vezi");
+    if (!known) {
+      const std::string closest = Closest(first, CommandNames(app));
+      return UsageFailure("unknown command '" + first + "'" +
+                              (closest.empty() ? "; the commands are: " + CommandList(app)
+                                               : "; did you mean '" + closest + "'?"),
+                          "vezi");
+    }
   }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e) == 0 ? kExitOk : kExitUsage;  // --help, --version
     const std::vector<CLI::App*> parsed = app.get_subcommands();
-    return UsageFailure(e.what(), parsed.empty() ? "vezi" : "vezi " + parsed.front()->get_name());
+    std::string hint;
+    if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
+      CLI::App& command = parsed.empty() ? app : *parsed.front();
+      hint = OptionHint(command, std::vector<std::string>(argv + 1, argv + argc));
+    }
+    return UsageFailure(e.what() + hint, parsed.empty() ? "vezi" : "vezi " + parsed.front()->get_name());
   } catch (const vez::EParameterError& e) {
     // A parameter out of its range: the library's message, as every front end shows it, and a usage error.
     const std::vector<CLI::App*> parsed = app.get_subcommands();

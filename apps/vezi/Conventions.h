@@ -51,6 +51,10 @@ private:
   struct sigaction oldInt_ {}, oldTerm_ {};
 };
 
+// The help of all commands (--help-all, which the manual page is made from) gives each command's closing text
+// too (exit codes, tables, rules, formats), as its own --help does. Set before the commands are added.
+void UseHelpFormatter(CLI::App& app);
+
 // Parses the command line and runs the command; returns the exit code. All errors end here.
 int Run(CLI::App& app, int argc, char** argv);
 

@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
   app.set_help_all_flag("--help-all", "Show the help of every command");
   app.set_version_flag("--version", std::string("vezi (") + vez::kLibraryName + ") " + vez::kVersionString,
                        "Print the version and exit");
+  vezi::UseHelpFormatter(app);
   vezi::RegisterAll(app);
   vezi::CheckNumbers(app);
   return vezi::Run(app, argc, argv);

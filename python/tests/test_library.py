@@ -69,6 +69,13 @@ def test_transaction_commits_or_leaves_the_library_unchanged(tmp_path):
     assert records[0]["Terz"] is True  # a default of the new record
 
 
+def test_a_library_under_a_name_of_its_own_knows_its_type(tmp_path):
+    lib = veziru.create_library("ltAbsor", tmp_path, file_name="walls.abs")
+    assert (lib.type_name, os.path.basename(lib.path)) == ("ltAbsor", "walls.abs")
+    lib.close()
+    assert veziru.open_library(tmp_path / "walls.abs").type_name == "ltAbsor"
+
+
 def test_failures_raise_the_library_exceptions(tmp_path):
     assert issubclass(veziru.InOutError, OSError) and issubclass(veziru.DatabaseError, veziru.Error)
     expect_error(ValueError, "unknown library type 'ltNone' (give a code 0 to 103 or a constant name such as ltEmis)",

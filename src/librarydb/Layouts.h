@@ -96,12 +96,13 @@ bool SetIndexDefs(TABSTable& Table, std::int32_t LibType, bool RaiseIfUndefined)
 // ignored); nullopt for anything else, codes without a type included.
 std::optional<std::int32_t> ParseLibType(std::string_view text);
 
-// Creates the library file of LibType in Folder, under the type's file name, with the type's layout, and
-// returns its path. With WithDefaults one record is appended holding the new-record defaults; required fields
+// Creates the library file of LibType in Folder, under the type's file name (or FileName, a name of the user's,
+// in which case the file records its type: LibTypeOfFile in LibraryFile.h), with the type's layout, and
+// returns its path. A FileName whose name is that of another type is refused. With WithDefaults one record is appended holding the new-record defaults; required fields
 // they leave without value get ElementName (text), 0 (numbers) or False. An existing file is never replaced,
 // and a file that could not be made completely is removed again. Raises Exception for a type without layout or
 // an existing file, EInOutError for a folder that does not exist.
 std::string CreateLibraryFile(std::int32_t LibType, const std::string& Folder, bool WithDefaults,
-                              const std::string& ElementName = "New");
+                              const std::string& ElementName = "New", const std::string& FileName = "");
 
 }  // namespace vez

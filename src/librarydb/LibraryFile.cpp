@@ -21,7 +21,7 @@ TLibraryFile::TLibraryFile(const std::string& Path, bool Writable) : path_(Resol
   table_.SetTableName(ExtractFileName(path_));
   table_.SetReadOnly(!Writable);
   table_.Open();
-  libType_ = GetLibType(ExtractFileName(path_));
+  libType_ = LibTypeOfFile(path_);
   if (libType_ < 0) libType_ = GetLibType(table_.TableNameInFile());
 }
 

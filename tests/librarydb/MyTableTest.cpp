@@ -6,6 +6,8 @@
 #include <fstream>
 
 #include "EngineTestUtil.h"
+#include "librarydb/Layouts.h"
+#include "librarydb/LibraryFile.h"
 #include "librarydb/OVLibConst.h"
 
 namespace vez {
@@ -176,6 +178,22 @@ TEST(MyTable, FindsLibrariesInAnyLetterCaseRenamesByCaseAndOpensCopies) {
                   "\" differ only in letter case: rename one of them",
               std::string(e.what()));
   }
+}
+
+// A library made under a name of its own records its type, and every copy keeps it; a name of another type is
+// refused, not guessed, and a name that tells the type needs no record.
+TEST(MyTable, LibraryTypeOfAFileUnderItsOwnName) {
+  TempDir dir;
+  const std::string own = CreateLibraryFile(ltEmis, dir.Path().string(), false, "New", "imp.abs");
+  EXPECT_EQ(RecordedLibType(CreateLibraryFile(ltAbsor, dir.Path().string(), false)), -1);
+  fs::create_directory(dir.File("copies"));
+  for (const char* copy : {"copy.abs", "Absor.abs"}) fs::copy_file(own, dir.File("copies/") + copy);
+  EXPECT_EQ(std::vector<std::int32_t>({RecordedLibType(own), TLibraryFile(own, false).LibType(),
+                                       LibTypeOfFile(dir.File("copies/copy.abs")), LibTypeOfFile(dir.File("new.abs"))}),
+            std::vector<std::int32_t>({ltEmis, ltEmis, ltEmis, -1}));
+  EXPECT_THROW_MSG(LibTypeOfFile(dir.File("copies/Absor.abs")), Exception,
+                   "\"Absor.abs\" records the library type 0 ltEmis, but its name is that of 1 ltAbsor; give it a name "
+                   "of its own type, or one that names no type");
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "import/NameAlreadyExists.h"
 #include "librarydb/ElementBands.h"
 #include "librarydb/RecordRules.h"
+#include "librarydb/LibraryFile.h"
 #include "librarydb/OVLibConst.h"
 #include "output/JsonWriter.h"
 
@@ -132,7 +133,13 @@ public:
 private:
   void ResolveType() {
     baseName_ = fs::path(options_.LibraryFile).filename().string();
-    result_.LibType = options_.LibType >= 0 ? options_.LibType : GetLibType(baseName_);
+    // An existing library tells its type (by its name, or as recorded in its file); a type given must agree.
+    const std::int32_t known = LibTypeOfFile(options_.LibraryFile);
+    if (options_.LibType >= 0 && known >= 0 && options_.LibType != known) {
+      throw Exception(Format("\"%s\" is a library of type %d %s, not of the type %d %s given", baseName_, known,
+                             LibTypeConstantName(known), options_.LibType, LibTypeConstantName(options_.LibType)));
+    }
+    result_.LibType = options_.LibType >= 0 ? options_.LibType : known;
     if (result_.LibType < 0 || LibTypeConstantName(result_.LibType) == nullptr)
       throw Exception(Format("The library type of \"%s\" is not known; give it with --type", baseName_));
   }
@@ -333,6 +340,8 @@ private:
       // all, and one the run does not fill goes again with its passing file.
       newFile_ = std::make_unique<TNewLibraryFile>(*lib_);
       lib_->CreateDBTable();
+      // A name of the user's does not tell the type: the library records it in its file.
+      if (GetLibType(baseName_) < 0) RecordLibType(newFile_->PassingFileName(), result_.LibType);
       result_.Created = true;
     }
     TABSTable& table = lib_->Table();

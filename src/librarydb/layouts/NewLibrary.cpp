@@ -7,6 +7,7 @@
 #include "librarydb/Absmain.h"
 #include "librarydb/Defaults.h"
 #include "librarydb/Layouts.h"
+#include "librarydb/LibraryFile.h"
 #include "librarydb/OVLibConst.h"
 
 namespace vez {
@@ -56,7 +57,7 @@ std::optional<std::int32_t> ParseLibType(std::string_view text) {
 }
 
 std::string CreateLibraryFile(std::int32_t LibType, const std::string& Folder, bool WithDefaults,
-                              const std::string& ElementName) {
+                              const std::string& ElementName, const std::string& FileName) {
   const char* constant = LibTypeConstantName(LibType);
   if (constant == nullptr) throw Exception("unknown library type " + std::to_string(LibType));
   if (!LibraryLayout(LibType)) {
@@ -65,7 +66,14 @@ std::string CreateLibraryFile(std::int32_t LibType, const std::string& Folder, b
   }
   std::error_code ec;
   if (!fs::is_directory(Folder, ec)) throw EInOutError("folder does not exist: '" + Folder + "'");
-  const std::string path = (fs::path(Folder) / LibName(LibType)).string();
+  const std::string name = FileName.empty() ? LibName(LibType) : FileName;
+  if (name.find('/') != std::string::npos || name == "." || name == "..")
+    throw Exception("The library's file name must name no folder, not '" + name + "'");
+  if (const std::int32_t byName = GetLibType(name); byName >= 0 && byName != LibType) {
+    throw Exception("'" + name + "' is the name of library type " + std::to_string(byName) + " " +
+                    LibTypeConstantName(byName) + ", not of " + std::to_string(LibType) + " " + constant);
+  }
+  const std::string path = (fs::path(Folder) / name).string();
   if (fs::exists(ResolveFileName(path), ec)) throw Exception("'" + path + "' already exists; it is left as it is");
   TMyTable lib(path, false);
   // The file appears complete or not at all.
@@ -81,6 +89,7 @@ std::string CreateLibraryFile(std::int32_t LibType, const std::string& Folder, b
     table.Post();
     table.Close();
   }
+  if (GetLibType(name) < 0) RecordLibType(file.PassingFileName(), LibType);  // the name does not tell it
   file.Publish();
   return path;
 }

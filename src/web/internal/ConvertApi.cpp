@@ -20,7 +20,8 @@ namespace {
 // "summary" {...}.
 class TWebConversionView : public TConversionView {
 public:
-  explicit TWebConversionView(TEventLog& log) : log_(log) {}
+  // Texts name paths from the served folder, as every message of the pages does.
+  TWebConversionView(TEventLog& log, const TServedFolder& folder) : log_(log), folder_(folder) {}
 
   void Show(const std::string& caption) override { Text("show", "caption", caption); }
   void SetFolderText(const std::string& text) override { Text("folder", "text", text); }
@@ -32,7 +33,7 @@ public:
   }
   void TableStarted(std::int32_t index, std::int32_t total, const std::string& source) override {
     log_.Add("table", JsonText([&](JsonWriter& j) {
-               j.BeginObject().Member("index", index).Member("total", total).Member("source", source).EndObject();
+               j.BeginObject().Member("index", index).Member("total", total).Member("source", folder_.Shown(source)).EndObject();
              }));
   }
   // At most ten a second: the page shows a bar, not every record.
@@ -44,15 +45,16 @@ public:
   }
   void TableFinished(const TConvertedTable& t) override {
     log_.Add("finished", JsonText([&](JsonWriter& j) {
-               j.BeginObject().Member("source", t.Source).Member("outcome", OutcomeText(t.Outcome)).EndObject();
+               j.BeginObject().Member("source", folder_.Shown(t.Source)).Member("outcome", OutcomeText(t.Outcome)).EndObject();
              }));
   }
 
 private:
   void Text(const char* type, const char* member, const std::string& text) {
-    log_.Add(type, JsonText([&](JsonWriter& j) { j.BeginObject().Member(member, text).EndObject(); }));
+    log_.Add(type, JsonText([&](JsonWriter& j) { j.BeginObject().Member(member, folder_.Shown(text)).EndObject(); }));
   }
   TEventLog& log_;
+  const TServedFolder& folder_;
   std::chrono::steady_clock::time_point last_{};
 };
 
@@ -77,9 +79,10 @@ void WriteSummary(JsonWriter& json, const TConversionSummary& summary, const TSe
       .Member("records_read", read)
       .Member("records_written", written)
       .Member("error_lines", summary.ErrorLines)
-      .Member("error_text", summary.ErrorText)
+      .Member("error_text", folder.Shown(summary.ErrorText))
       .Member("log", folder.Relative(summary.LogFile))
-      .Member("log_error", summary.LogError)
+      .Member("log_error", folder.Shown(summary.LogError))
+      .Member("interrupted", summary.Interrupted)
       .Key("tables_list")
       .BeginArray();
   for (const auto& t : summary.Tables) {
@@ -91,8 +94,9 @@ void WriteSummary(JsonWriter& json, const TConversionSummary& summary, const TSe
         .Member("library_type_name", typeName ? typeName : "")
         .Member("outcome", OutcomeText(t.Outcome))
         .Member("converted", t.Outcome == TTableOutcome::Converted)
+        .Member("skipped", t.Outcome == TTableOutcome::Skipped)
         .Member("complete", t.Complete)
-        .Member("reason", t.Reason)
+        .Member("reason", folder.Shown(t.Reason))
         .Member("records_in_header", t.RecordsInHeader)
         .Member("records_read", t.RecordsRead)
         .Member("records_written", t.RecordsWritten)
@@ -114,6 +118,7 @@ public:
     std::shared_ptr<TEventLog> Log = std::make_shared<TEventLog>();
     std::thread Worker;
     std::atomic<bool> Running{true};
+    std::atomic<bool> StopAsked{false};  // "Stop": the run ends as Ctrl-C ends `vezi convert`
   };
 
   std::shared_ptr<TJob> Start(TContext& c, const fs::path& folder, bool recursive, bool deleteOld) {
@@ -132,13 +137,16 @@ public:
     job->Folder = folder;
     job->Recursive = recursive;
     job->Worker = std::thread([job, &c, recursive, deleteOld] {
-      TWebConversionView view(*job->Log);
+      TWebConversionView view(*job->Log, c.Folder);
       TConversionSummary summary;
+      TConvertOptions options;
+      // Asked once per record: the current table is rolled back, no further table is converted, nothing deleted.
+      options.Interrupted = [&job = *job] { return job.StopAsked.load(); };
       try {
-        ConvertParadoxFiles(job->Folder.string(), recursive, deleteOld, &view, &summary);
+        ConvertParadoxFiles(job->Folder.string(), recursive, deleteOld, &view, &summary, options);
         job->Log->Add("summary", JsonText([&](JsonWriter& j) { WriteSummary(j, summary, c.Folder); }));
       } catch (const std::exception& e) {
-        job->Log->Add("message", JsonText([&](JsonWriter& j) { j.BeginObject().Member("text", e.what()).EndObject(); }));
+        job->Log->Add("message", JsonText([&](JsonWriter& j) { j.BeginObject().Member("text", c.Folder.Shown(e.what())).EndObject(); }));
       }
       job->Running = false;
       job->Log->Close();
@@ -195,6 +203,15 @@ void RegisterConvertRoutes(TRoutes& routes) {
       throw EHttpError(400, "Deleting the converted Paradox tables needs a confirmation");
     const auto job = c.Conversions->Start(c, folder, BoolMember(body, "recursive"), deleteOld);
     Reply(res, [&](JsonWriter& json) { json.BeginObject().Member("job", job->Id).EndObject(); }, 202);
+  });
+
+  // {job}: "Stop" in the conversion window.
+  routes.Post("/api/convert/stop", [&c](const httplib::Request& req, httplib::Response& res) {
+    const auto job = c.Conversions->Find(IntMember(Body(req), "job", 1, std::numeric_limits<std::int64_t>::max()));
+    if (!job) throw EHttpError(404, "There is no such conversion");
+    if (!job->Running) throw EHttpError(409, "The conversion has finished already");
+    job->StopAsked = true;
+    Reply(res, [&](JsonWriter& json) { json.BeginObject().Member("stopping", true).EndObject(); });
   });
 
   routes.Get("/api/convert/events", [&c](const httplib::Request& req, httplib::Response& res) {

@@ -99,14 +99,15 @@ void RegisterFolderRoutes(TRoutes& routes) {
         else if (MatchesMask(name, "*.json")) mappings.push_back(&e);
         if (!IsSqliteFile(e.path())) continue;
         json.BeginObject().Member("file", name).Member("path", prefix + name);
-        WriteType(json, GetLibType(name));
         json.Member("size", static_cast<std::int64_t>(e.file_size(ec2))).Member("modified", ChangeTime(e.path()));
         try {
-          TOpenLibrary lib(e.path(), false);
+          TOpenLibrary lib(e.path(), false);  // its type: the name's, or the one the file records
           lib.Open();
+          WriteType(json, lib.LibType());
           json.Member("records", lib.Table().RecordCount());
         } catch (const std::exception& ex) {
-          json.Member("error", std::string(ex.what()));
+          WriteType(json, -1);
+          json.Member("error", c.Folder.Shown(ex.what()));
         }
         json.EndObject();
       }

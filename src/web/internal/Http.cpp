@@ -92,18 +92,14 @@ void ReplyError(httplib::Response& res, int status, const std::string& message) 
 
 THandler TRoutes::Guard(THandler handler) {
   // The library names files by their full paths; a page names them from the served folder.
-  const std::string root = context_.Folder.Root().string() + "/";
-  const auto shown = [root](std::string message) {
-    for (std::size_t at; (at = message.find(root)) != std::string::npos;) message.erase(at, root.size());
-    return message;
-  };
+  const auto shown = [&folder = context_.Folder](const std::string& message) { return folder.Shown(message); };
   return [handler = std::move(handler), shown](const httplib::Request& req, httplib::Response& res) {
     try {
       handler(req, res);
     } catch (const EHttpError& e) {
       ReplyError(res, e.Status(), shown(e.what()));
     } catch (const EParameterError& e) {
-      ReplyError(res, 400, e.what());  // a parameter out of its range: the library's message
+      ReplyError(res, 400, shown(e.what()));  // a parameter out of its range: the library's message
     } catch (const EFileExists& e) {
       ReplyError(res, 409, shown(e.what()));  // the page asks whether to replace it
     } catch (const Exception& e) {

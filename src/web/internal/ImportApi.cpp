@@ -74,7 +74,7 @@ void WriteLinkDialog(JsonWriter& json, const TSelectColForm& f) {
   json.EndArray().EndObject();
 }
 
-void WriteResult(JsonWriter& json, const TLibraryImportResult& r) {
+void WriteResult(JsonWriter& json, const TLibraryImportResult& r, const TServedFolder& folder) {
   json.BeginObject()
       .Member("refused", r.Refused)
       .Member("added", r.Added)
@@ -90,7 +90,7 @@ void WriteResult(JsonWriter& json, const TLibraryImportResult& r) {
       .Key("errors").BeginArray();
   for (const auto& e : r.Errors)
     json.BeginObject().Member("line", e.Line).Member("column", e.Column).Member("field", e.Field)
-        .Member("message", e.Message).EndObject();
+        .Member("message", folder.Shown(e.Message)).EndObject();
   json.EndArray().EndObject();
 }
 
@@ -102,8 +102,8 @@ public:
   enum class TState { Editing, Running, Done };
 
   TImportSession(std::int64_t id, const TLibraryImportOptions& options, std::string file, std::string library,
-                 std::string root, std::optional<TOnExists> answer)
-      : Id(id), File(std::move(file)), Library(std::move(library)), root_(std::move(root)), fixedAnswer_(answer) {
+                 const TServedFolder& folder, std::optional<TOnExists> answer)
+      : Id(id), File(std::move(file)), Library(std::move(library)), folder_(folder), fixedAnswer_(answer) {
     TLibraryImportOptions o = options;
     o.Interrupted = [this] { return interrupted_.load(); };
     o.Progress = [this](std::int32_t done, std::int32_t total) { Progress(done, total); };
@@ -222,7 +222,7 @@ public:
       state_ = result && !result->Refused && error.empty() ? TState::Done : TState::Editing;
       if (!error.empty()) events_->Add("message", TextJson(error));
       events_->Add("finished", JsonText([&](JsonWriter& j) {
-                     if (result) WriteResult(j, *result);
+                     if (result) WriteResult(j, *result, folder_);
                      else j.BeginObject().Member("refused", true).EndObject();
                    }));
       events_->Close();
@@ -281,7 +281,7 @@ public:
     json.Key("links").BeginArray();
     for (const auto& l : f.LinkList.Items) json.String(l);
     json.EndArray().Member("focused", f.FocusedControl).Key("messages").BeginArray();
-    for (const auto& m : messages_) json.String(m);
+    for (const auto& m : messages_) json.String(folder_.Shown(m));
     json.EndArray().EndObject();
   }
 
@@ -292,12 +292,9 @@ private:
     std::optional<std::string> NewName;
   };
   // The caption names the file as it was opened; the page names it from the served folder.
-  std::string Shorter(std::string caption) const {
-    for (std::size_t at; (at = caption.find(root_)) != std::string::npos;) caption.erase(at, root_.size());
-    return caption;
-  }
-  static std::string TextJson(const std::string& text) {
-    return JsonText([&](JsonWriter& j) { j.BeginObject().Member("text", text).EndObject(); });
+  std::string Shorter(const std::string& caption) const { return folder_.Shown(caption); }
+  std::string TextJson(const std::string& text) const {
+    return JsonText([&](JsonWriter& j) { j.BeginObject().Member("text", folder_.Shown(text)).EndObject(); });
   }
   void Progress(std::int32_t done, std::int32_t total) {
     const auto now = std::chrono::steady_clock::now();
@@ -307,7 +304,7 @@ private:
   }
 
   static constexpr const char* kAnswers[] = {"overwrite", "skip", "rename"};  // by TOnExists
-  const std::string root_;  // the served folder with a trailing separator
+  const TServedFolder& folder_;
   const std::optional<TOnExists> fixedAnswer_;
   std::mutex mutex_;
   std::condition_variable answered_;
@@ -323,10 +320,12 @@ private:
   std::chrono::steady_clock::time_point lastProgress_{};
 };
 
+// The open dialogs, and the links of the last dialog of each file and library, so that a dialog opened again
+// in the same server session starts with the links its user made (kept in memory only).
 class TImportSessions {
 public:
   std::shared_ptr<TImportSession> Open(const TLibraryImportOptions& options, const std::string& file,
-                                       const std::string& library, const std::string& root,
+                                       const std::string& library, const TServedFolder& folder,
                                        std::optional<TOnExists> answer) {
     std::int64_t id = 0;
     {
@@ -337,10 +336,22 @@ public:
       if (sessions_.size() >= kMaxSessions) throw EHttpError(429, "Too many imports are running");
       id = ++lastId_;
     }
-    auto session = std::make_shared<TImportSession>(id, options, file, library, root, answer);  // reads the file
+    auto session = std::make_shared<TImportSession>(id, options, file, library, folder, answer);  // reads the file
     const std::lock_guard<std::mutex> lock(mutex_);
     sessions_[id] = session;
     return session;
+  }
+  // The links last made in a dialog of `file` into `library`, if any.
+  std::optional<TImportMapping> Remembered(const std::string& file, const std::string& library) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = remembered_.find(file + '\n' + library);
+    if (it == remembered_.end()) return std::nullopt;
+    return it->second;
+  }
+  void Remember(const TImportSession& session, const TImportMapping& mapping) {
+    if (mapping.Links.empty()) return;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    remembered_[session.File + '\n' + session.Library] = mapping;
   }
   std::shared_ptr<TImportSession> Find(std::int64_t id) {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -359,6 +370,7 @@ public:
     }
     session->Interrupt();
     session->Join();
+    Remember(*session, session->Mapping());
   }
   std::vector<std::shared_ptr<TImportSession>> All() {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -370,6 +382,7 @@ public:
 private:
   std::mutex mutex_;
   std::map<std::int64_t, std::shared_ptr<TImportSession>> sessions_;
+  std::map<std::string, TImportMapping> remembered_;
   std::int64_t lastId_ = 0;
 };
 
@@ -477,8 +490,17 @@ void RegisterImportRoutes(TRoutes& routes) {
         throw EHttpError(400, "on_exists is \"ask\", \"overwrite\", \"skip\" or \"rename\"");
       answer = a == "overwrite" ? TOnExists::Overwrite : a == "skip" ? TOnExists::Skip : TOnExists::Rename;
     }
-    const auto session = c.Imports->Open(options, file, c.Folder.Relative(target), c.Folder.Root().string() + "/", answer);
-    if (mapping) session->LoadMapping(*mapping);
+    const std::string relative = c.Folder.Relative(target);
+    const auto session = c.Imports->Open(options, file, relative, c.Folder, answer);
+    if (mapping) {
+      session->LoadMapping(*mapping);
+    } else if (const auto last = c.Imports->Remembered(file, relative)) {
+      try {
+        session->LoadMapping(*last);  // the links of the last dialog of this file and library
+      } catch (const Exception&) {
+        session->Edit([](TExcelImportForm& f) { f.ClearButtonClick(); });  // they no longer fit: start afresh
+      }
+    }
     Reply(res, [&](JsonWriter& json) { session->WriteState(json); });
   });
 
@@ -595,6 +617,15 @@ void RegisterImportRoutes(TRoutes& routes) {
     if (body.contains("new_name")) newName = StringMember(body, "new_name");
     session->Answer(ok, item, newName);
     Reply(res, [&](JsonWriter& json) { json.BeginObject().Member("answered", true).EndObject(); });
+  });
+
+  // "Stop" in the progress: the run ends as Ctrl-C ends `vezi import` (rolled back, nothing stored); its result
+  // arrives as the "finished" event. The dialog stays open until it is closed.
+  routes.Post("/api/import/stop", [&c](const httplib::Request& req, httplib::Response& res) {
+    const auto session = SessionOf(c, Body(req));
+    if (!session->Running()) throw EHttpError(409, "No import is running");
+    session->Interrupt();
+    Reply(res, [&](JsonWriter& json) { json.BeginObject().Member("stopping", true).EndObject(); });
   });
 
   // Cancel: closes the dialog; a run stops and stores nothing.

@@ -3,12 +3,14 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <sstream>
 
 #include <fmt/format.h>
 
 #include "core/CaseFold.h"
 #include "core/FormatSettings.h"
 #include "librarydb/ElementBands.h"
+#include "librarydb/LibraryFile.h"
 #include "librarydb/OVLibConst.h"
 #include "librarydb/RecordRules.h"
 #include "output/LibraryExport.h"
@@ -36,7 +38,7 @@ TOpenLibrary::TOpenLibrary(const fs::path& file, bool writable) {
   for (const std::string& t : database_.GetTablesList()) found = found || SameText(t, name);
   if (!found) throw Exception("\"" + name + "\" holds no library table named \"" + name + "\"");
   table_.ReadDefinitions();
-  libType_ = GetLibType(name);
+  libType_ = LibTypeOfFile(file.string());  // the name's, or the type the file records (a name of the user's)
 }
 
 TOpenLibrary::~TOpenLibrary() {
@@ -204,6 +206,40 @@ void WriteFields(JsonWriter& json, TOpenLibrary& lib) {
   json.EndArray();
 }
 
+// The page of /api/records?contains=TEXT: the records of the name field that holds the text, read through once.
+void NamesContaining(TOpenLibrary& lib, const httplib::Request& req, httplib::Response& res) {
+  const std::string nameIndex = lib.NameIndex();
+  if (nameIndex.empty()) throw EHttpError(400, "This library has no name index to search on");
+  const std::string index = req.has_param("index") ? req.get_param_value("index") : lib.PrimaryIndex();
+  const std::int64_t limit = QueryInt(req, "limit", 50, 1, 500);
+  const std::int64_t offset = QueryInt(req, "offset", 0, 0, std::numeric_limits<std::int32_t>::max());
+  lib.Open(index);
+  TABSTable& t = lib.Table();
+  const std::string& fields = t.IndexDefs()[t.IndexDefs().IndexOf(nameIndex)].Fields;
+  TField& name = t.FieldByName(fields.substr(0, fields.find(';')));
+  const std::string wanted = FoldCase(Query(req, "contains"));
+  std::ostringstream records;
+  JsonWriter page(records, JsonWriter::Layout::Compact);
+  page.BeginArray();
+  std::int64_t total = 0;
+  for (t.First(); !t.Eof(); t.Next()) {
+    if (FoldCase(name.AsString()).find(wanted) == std::string::npos) continue;
+    if (total >= offset && total < offset + limit) WriteRecord(page, t);
+    ++total;
+  }
+  page.EndArray();
+  Reply(res, [&](JsonWriter& json) {
+    json.BeginObject()
+        .Member("total", total)
+        .Member("offset", std::min(offset, total))
+        .Member("index", index)
+        .Member("found", total > 0)
+        .Key("records")
+        .Raw(records.str())
+        .EndObject();
+  });
+}
+
 fs::path LibraryPath(TContext& c, const std::string& relative) {
   const fs::path p = c.Folder.Resolve(relative);
   if (!fs::is_regular_file(p)) throw EHttpError(400, "\"" + relative + "\" is not a library file");
@@ -259,10 +295,13 @@ void RegisterLibraryRoutes(TRoutes& routes) {
   });
 
   // A page of records in the order of `index` (default the primary index; empty: insertion order), from
-  // `offset`, or from the first record whose name starts at `search` on the name index.
+  // `offset`, or from the first record whose name starts at `search` on the name index. With `contains`, only
+  // the records whose name holds that text anywhere, without regard to case, in the order of `index`; `total`
+  // and `offset` then count those records.
   routes.Get("/api/records", [&c](const httplib::Request& req, httplib::Response& res) {
     const TLibraryLease lease = OpenLibraries(c).Borrow(LibraryPath(c, Query(req, "path")));
     TOpenLibrary& lib = *lease;
+    if (req.has_param("contains")) return NamesContaining(lib, req, res);
     const bool searching = req.has_param("search");
     std::string index = req.has_param("index") ? req.get_param_value("index") : lib.PrimaryIndex();
     if (searching) {

@@ -38,6 +38,22 @@ fs::path TServedFolder::Resolve(std::string_view relative, bool mustExist) const
   return resolved;
 }
 
+std::string TServedFolder::Shown(std::string message) const {
+  const std::string root = root_.string();
+  if (root == "/") return message;  // every absolute path would lose its slash
+  const auto nameChar = [](char ch) { return ch != '"' && ch != '\'' && ch != ' ' && ch != '\n' && ch != '\r'; };
+  for (std::size_t at = message.find(root); at != std::string::npos; at = message.find(root, at)) {
+    const std::size_t end = at + root.size();
+    if (end < message.size() && message[end] != '/' && nameChar(message[end])) {
+      at = end;  // "/srv/p2" is not inside "/srv/p"
+      continue;
+    }
+    const bool inside = end + 1 < message.size() && message[end] == '/' && nameChar(message[end + 1]);
+    message.replace(at, end - at + (end < message.size() && message[end] == '/' ? 1 : 0), inside ? "" : ".");
+  }
+  return message;
+}
+
 std::string TServedFolder::Relative(const fs::path& inside) const {
   const std::string rel = inside.lexically_relative(root_).generic_string();
   return rel == "." ? std::string() : rel;

@@ -25,6 +25,9 @@ public:
   std::filesystem::path Resolve(std::string_view relative, bool mustExist = true) const;
   // A path inside the folder as the client names it: relative, "/"-separated, "" for the folder.
   std::string Relative(const std::filesystem::path& inside) const;
+  // A message of the library as the page shows it: every path inside the folder relative to it, the folder
+  // itself as "." ("'/srv/p/emis.abs' has no record 9" -> "'emis.abs' has no record 9").
+  std::string Shown(std::string message) const;
   // Whether a resolved path (no symbolic links) lies in the folder.
   bool Contains(const std::filesystem::path& resolved) const { return PathWithin(root_, resolved); }
 

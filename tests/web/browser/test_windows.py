@@ -23,8 +23,9 @@ def test_conversion_window_runs_to_its_summary(page, project):
     assert "Strassen.db: no library type" in summary
     assert "Converting Folder" in window.find_element(By.CSS_SELECTOR, ".label1").text
     log = window.find_element(By.CSS_SELECTOR, ".log").text
-    # The whole log as Convert.log holds it (the file ends a run with an empty line).
-    assert log.splitlines() == (project / "paradox-libs" / "Convert.log").read_text().rstrip("\n").splitlines()
+    # The whole log as Convert.log holds it (the file ends a run with an empty line), its paths from the served folder.
+    written = (project / "paradox-libs" / "Convert.log").read_text().replace(f"{project}/", "")
+    assert log.splitlines() == written.rstrip("\n").splitlines() and str(project) not in log
     page.shot("conversion-window")
     page.click("Close")
     page.text("emis.abs")  # the folder page shows the new libraries
@@ -117,11 +118,11 @@ def test_import_dialog_with_a_name_conflict(page, converted):
             for control in ("Col", "fix", "------->"):
                 page.field(control)
             page.click("Cancel")
-        page.click("Auto Link")
-        page.text("Auto Link linked 34 columns: ElementName <- A, Kommentar <- B, Terz <- C, Values0 (single value) "
-                  "<- D and 30 more")
-        page.click("OK")
-        page.text("ElementName <- A")
+            page.click("Auto Link")
+            page.text("Auto Link linked 34 columns: ElementName <- A, Kommentar <- B, Terz <- C, Values0 (single "
+                      "value) <- D and 30 more")
+            page.click("OK")
+        page.text("ElementName <- A")  # opened again, the dialog keeps the links made
         if run == "first":
             page.shot("import-dialog")
         page.click("Start Import")

@@ -23,9 +23,15 @@ export async function startConversion(path, recursive, deleteOld, closed) {
   const log = el('div', { class: 'log', role: 'log', 'aria-label': 'Log' });
   const summary = el('section', { class: 'summary', 'aria-label': 'Summary', hidden: true });
   const close = button('Close', () => w.close(), { disabled: true });
+  // "Stop" ends the run as Ctrl-C ends `vezi convert`: the table being converted is rolled back, no further
+  // table is converted and nothing is deleted; the summary says what was stored.
+  const stop = button('Stop', async () => {
+    stop.disabled = true;
+    try { await post('/api/convert/stop', { job }); } catch (error) { await messageBox(error.message, texts.convert.caption); }
+  });
   w.body.append(el('fieldset', { class: 'groupbox' }, label1, label2),
     el('div', { class: 'progress' }, tables, count, records), log, summary);
-  w.buttons.append(close);
+  w.buttons.append(stop, close);
   w.addEventListener('cancel', (e) => { if (close.disabled) e.preventDefault(); });
   w.addEventListener('close', () => closed && closed());
 
@@ -49,11 +55,13 @@ export async function startConversion(path, recursive, deleteOld, closed) {
     message: (e) => messages.push(e.text),
     summary: (s) => showSummary(summary, s),
     end: async () => {
+      stop.disabled = true;
       close.disabled = false;
       close.focus();
       for (const text of messages) await messageBox(text, texts.convert.caption);
     },
     lost: () => {
+      stop.disabled = true;
       close.disabled = false;
       summary.hidden = false;
       summary.append(el('p', { class: 'error', role: 'alert' }, 'The connection to the server was lost.'));
@@ -70,10 +78,16 @@ function showSummary(section, s) {
     line('Records written', `${s.records_written} of ${s.records_read}`),
     line('Errors logged', String(s.error_lines)),
     line('Log', s.log_error ? `${s.log}: ${s.log_error}` : s.log))));
-  const notConverted = s.tables_list.filter((t) => !t.converted);
-  if (notConverted.length > 0) {
-    section.append(el('h3', {}, 'Not converted'), el('ul', {}, notConverted.map((t) =>
-      el('li', {}, `${t.source}: ${t.outcome}`, t.reason && t.reason !== t.outcome ? ` (${t.reason})` : ''))));
+  const list = (heading, tables, text) => {
+    if (tables.length > 0) section.append(el('h3', {}, heading), el('ul', {}, tables.map((t) => el('li', {}, text(t)))));
+  };
+  const skipped = (t) => t.skipped;
+  list('Skipped', s.tables_list.filter(skipped), (t) => `${t.source}: ${t.outcome}`);
+  list('Not converted', s.tables_list.filter((t) => !t.converted && !skipped(t)),
+    (t) => `${t.source}: ${t.reason.startsWith(t.outcome) ? t.reason : t.reason ? `${t.outcome} (${t.reason})` : t.outcome}`);
+  if (s.interrupted) {
+    section.append(el('p', { class: 'error', role: 'alert' }, 'Stopped: the table being converted was rolled back, ' +
+      'the tables after it were not converted and nothing was deleted.'));
   }
   section.hidden = false;
 }

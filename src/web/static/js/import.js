@@ -72,8 +72,13 @@ function importDialog(initial, folder, mappings, closed) {
   const stopChecked = el('input', { type: 'checkbox' });
   const stop = el('input', { type: 'number', 'aria-label': 'Stop line' });
   const links = el('select', { size: 6, class: 'links', 'aria-label': 'Links' });
-  const progress = el('progress', { hidden: true, 'aria-label': 'Lines' });
+  const progress = el('progress', { 'aria-label': 'Lines' });
+  // "Stop" ends a running import as Ctrl-C ends `vezi import`: it rolls back, and the result says so.
+  const stopButton = button('Stop', () => post('/api/import/stop', { id: state.id }).catch(
+    (error) => messageBox(error.message, state.caption)));
+  const running_ = el('div', { class: 'running', hidden: true }, progress, stopButton);
   let running = false;
+  let question = null;  // the name question while it is open
 
   const send = async (path, body) => {
     try {
@@ -102,27 +107,34 @@ function importDialog(initial, folder, mappings, closed) {
   links.addEventListener('keydown', (e) => {
     if (e.key === 'Delete' && links.selectedIndex >= 0) op('delete_link', { index: links.selectedIndex });
   });
+  // Closing the dialog closes its session on the server, which keeps its links for the next dialog of the same
+  // file and library; a running import is stopped first.
   const cancel = async () => {
     if (running) await post('/api/import/close', { id: state.id }).catch(() => {});
-    else post('/api/import/close', { id: state.id }).catch(() => {});
     w.close();
   };
   w.addEventListener('cancel', (e) => { e.preventDefault(); cancel(); });
-  w.addEventListener('close', () => closed && closed());
+  w.addEventListener('close', () => {
+    post('/api/import/close', { id: state.id }).catch(() => {});
+    if (closed) closed();
+  });
 
   const startImport = async () => {
     try {
       await post('/api/import/start', { id: state.id });
     } catch (error) { return messageBox(error.message, state.caption); }
     running = true;
-    progress.hidden = false;
+    running_.hidden = false;
+    stopButton.focus();
     follow('/api/import/events', { id: state.id }, {
       progress: (e) => { progress.max = e.total; progress.value = e.done; },
       message: (e) => messageBox(e.text, state.caption),
-      question: (q) => nameDialog(state.id, q),
+      question: (q) => { question = nameDialog(state.id, q); },
       finished: async (r) => {
         running = false;
-        progress.hidden = true;
+        running_.hidden = true;
+        if (question && question.open) question.close();  // a stop answered it
+        question = null;
         if (r.refused) return;
         w.close();
         showResult(r);
@@ -142,7 +154,7 @@ function importDialog(initial, folder, mappings, closed) {
       button(dialogs().strAutoLink, () => op('auto_link')),
       button('Save links', () => saveLinks(state, folder)),
       button('Load links', () => loadLinks(state, mappings, show)))),
-    progress);
+    running_);
   w.buttons.append(button(dialogs().strStartImport, startImport), button(dialogs().strCancel, cancel),
     button(dialogs().strHelp, () => messageBox(
       'Link the file\'s columns (or fixed texts) to the library\'s fields with "Define Link" or "Auto Link" (the ' +
@@ -173,13 +185,15 @@ function loadLinks(dialog, mappings, showDialog) {
   const list = el('select', { size: Math.min(8, Math.max(2, mappings.length)), 'aria-label': 'Saved links' },
     mappings.map((m, i) => el('option', { value: m.path, selected: i === 0 }, m.file)));
   w.body.append(mappings.length > 0 ? list : el('p', {}, 'The folder holds no saved links (.json).'));
-  w.buttons.append(button('OK', async () => {
+  const ok = button('OK', async () => {
     if (!list.value) return w.close();
     try {
       showDialog(await post('/api/import/load-links', { id: dialog.id, file: list.value }));
       w.close();
     } catch (error) { await messageBox(error.message, 'Load links'); }
-  }), button('Cancel', () => w.close()));
+  });
+  w.buttons.append(ok, button('Cancel', () => w.close()));
+  w.defaultButton = ok;
 }
 
 // "Define Link" for link `index` (-1: a new one). The lists are the server's; OK and Apply send the choice.
@@ -223,8 +237,9 @@ async function linkDialog(dialog, index, showDialog) {
     el('span', {}, col, labelled(dialogs().strColumn, col)), columns,
     el('span', { class: 'arrow' }, labelled(dialogs().strLinkArrow, fields)), fields,
     el('span', {}, fix, labelled(dialogs().strFixedText, fix)), text));
-  w.buttons.append(button(dialogs().strOK, () => apply('OK')), button(dialogs().strCancel, () => w.close()),
-    button(dialogs().strApply, () => apply('Apply')));
+  const ok = button(dialogs().strOK, () => apply('OK'));
+  w.buttons.append(ok, button(dialogs().strCancel, () => w.close()), button(dialogs().strApply, () => apply('Apply')));
+  w.defaultButton = ok;
   fill(link);
 }
 
@@ -251,23 +266,29 @@ function nameDialog(id, question) {
   };
   w.addEventListener('close', () => { if (!answered) post('/api/import/answer', { id, ok: false }).catch(() => {}); });
   w.body.append(el('fieldset', { class: 'groupbox', 'aria-label': question.caption }, radios));
+  const ok = button(dialogs().strOK, () => answer(true));
   w.buttons.append(button(dialogs().strNewNameButton, () => {
     w.querySelectorAll(`input[name="${group}"]`)[4].checked = true;
     ask();
-  }), button(dialogs().strOK, () => answer(true)), button(dialogs().strCancel, () => answer(false)));
+  }), ok, button(dialogs().strCancel, () => answer(false)));
+  w.defaultButton = ok;
+  return w;
 }
 
 function showResult(r) {
   const wizard = texts.import.wizard;
-  const w = openWindow(r.cancelled ? wizard.strImportCanceled
+  const w = openWindow(r.cancelled || r.interrupted ? wizard.strImportCanceled
     : r.committed && r.failed === 0 ? wizard.strImportFinished : wizard.strImportError, { className: 'result' });
   const line = (label, value) => el('tr', {}, el('th', { scope: 'row' }, label), el('td', { class: 'number' }, String(value)));
+  // The figures say what is in the library: lines added or overwritten before a cancel or a stop were rolled
+  // back with the rest, so they count as such, not as added.
+  const stored = (n) => (r.committed || n === 0 ? n : `0 (${n} rolled back)`);
   w.body.append(el('table', { class: 'figures' }, el('tbody', {},
-    line(wizard.strAdded, r.added), line(wizard.strUpdated, r.overwritten), line(wizard.strSkipped, r.skipped),
-    line(wizard.strErrors, r.failed))));
+    line(wizard.strAdded, stored(r.added)), line(wizard.strUpdated, stored(r.overwritten)),
+    line(wizard.strSkipped, r.skipped), line(wizard.strErrors, r.failed))));
   if (!r.committed) {
-    w.body.append(el('p', {}, r.interrupted ? 'The import was interrupted: nothing was stored.'
-      : 'Nothing was stored.'));
+    w.body.append(el('p', {}, r.interrupted ? 'The import was stopped: nothing was stored.'
+      : r.cancelled ? 'The import was cancelled: nothing was stored.' : 'Nothing was stored.'));
   }
   if (r.errors.length > 0) {
     w.body.append(el('h3', {}, 'Lines not imported'), el('ul', { class: 'failures' }, r.errors.map((e) =>

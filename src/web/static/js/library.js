@@ -7,11 +7,13 @@ import { el, button, labelled, table, openWindow, messageBox, confirmBox, showEr
 export async function showLibrary(main, path, params) {
   const lib = await get('/api/library', { path });
   const nameField = nameFieldOf(lib);
-  const state = { index: params.get('index') ?? lib.primary_index, offset: 0, total: lib.records, records: [], size: 50 };
+  // `contains`: the text the records' names are filtered by ("Names containing"), or null for all records.
+  const state = { index: params.get('index') ?? lib.primary_index, offset: 0, total: lib.records, records: [], size: 50,
+    contains: null };
+  const count = el('span', { class: 'records-count' }, `${lib.records} records`);
 
   main.append(el('h1', {}, path.split('/').pop()),
-    el('p', {}, lib.type >= 0 ? `Library type ${lib.type} ${lib.type_name}` : 'Not a library type', ', ',
-      el('span', { class: 'records-count' }, `${lib.records} records`)));
+    el('p', {}, lib.type >= 0 ? `Library type ${lib.type} ${lib.type_name}` : 'Not a library type', ', ', count));
   main.append(el('details', {}, el('summary', {}, `Fields (${lib.fields.length})`),
     table(['#', 'Name', 'Type', 'Size', 'Required'], lib.fields.map((f, i) => el('tr', {},
       el('td', { class: 'number' }, String(i + 1)), el('td', {}, f.label), el('td', {}, f.type),
@@ -28,11 +30,16 @@ export async function showLibrary(main, path, params) {
   const grid = el('div', { class: 'grid-scroll' });
   const load = async (params) => {
     try {
-      const page = await get('/api/records', { path, limit: state.size, ...params });
+      const filter = state.contains === null || params.search !== undefined ? {} : { contains: state.contains };
+      const page = await get('/api/records', { path, limit: state.size, ...filter, ...params });
       Object.assign(state, { offset: page.offset, total: page.total, index: page.index, records: page.records });
+      if (filter.contains === undefined) count.textContent = `${page.total} records`;  // follows adds and deletes
       order.value = page.index;
-      status.textContent = params.search === undefined ? ''
-        : page.found ? `Found "${params.search}"` : `No name starts with "${params.search}"`;
+      status.textContent = filter.contains !== undefined
+        ? (page.total === 0 ? `No name contains "${filter.contains}"`
+          : `${page.total} ${page.total === 1 ? 'name contains' : 'names contain'} "${filter.contains}"`)
+        : params.search === undefined ? ''
+          : page.found ? `Found "${params.search}"` : `No name starts with "${params.search}"`;
       position.textContent = page.total === 0 ? 'No records'
         : `Records ${Math.min(page.offset + 1, page.total)} to ${Math.min(page.offset + page.records.length, page.total)} of ${page.total}`;
       grid.replaceChildren(recordGrid(lib, page.records, (record) => openRecord(lib, path, record, reload),
@@ -45,14 +52,23 @@ export async function showLibrary(main, path, params) {
   const size = el('select', {}, [10, 25, 50, 100, 200].map((n) => el('option', { value: n, selected: n === 50 }, String(n))));
   size.addEventListener('change', () => { state.size = Number(size.value); go(state.offset); });
   order.addEventListener('change', () => load({ index: order.value, offset: 0 }));
-  const find = () => load({ search: search.value });
+  const find = () => { state.contains = null; showAll.hidden = true; return load({ search: search.value }); };
+  const containing = () => {
+    state.contains = search.value;
+    showAll.hidden = false;
+    return load({ index: state.index, offset: 0 });
+  };
+  const showAll = button('Show all records', () => { state.contains = null; showAll.hidden = true; go(0); },
+    { hidden: true });
   search.addEventListener('keydown', (e) => { if (e.key === 'Enter') find(); });
 
   main.append(el('h2', {}, 'Records'),
     el('div', { class: 'options' },
       labelled('Order', order), order,
       labelled(nameField ? `Search ${nameField}` : 'Search (no name index)', search), search,
-      button('Search', find, { disabled: !nameField }),
+      button('Search', find, { disabled: !nameField, title: 'The first name that starts with the text' }),
+      button('Names containing', containing, { disabled: !nameField, title: 'Every name that holds the text' }),
+      showAll,
       button('New record', () => newRecord(lib, path, reload)),
       button('Export', () => exportLibrary(lib, path))),
     el('div', { class: 'pager' },

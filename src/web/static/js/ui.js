@@ -38,7 +38,9 @@ export function table(headers, rows, attrs = {}) {
 }
 
 // A window of the system: a modal dialog with its caption in a title bar. Returns the dialog element; its
-// `body` and `buttons` parts take the content. Closing removes it.
+// `body` and `buttons` parts take the content. Closing removes it. A window whose `defaultButton` is set presses
+// it on Enter (outside a button, a list or a text area) and keeps the key from everything else: a window closed
+// by the key returns the focus to the control that opened it, which would otherwise take the same key press.
 export function openWindow(caption, { className = '' } = {}) {
   const title = el('h2', { id: uid('caption'), class: 'caption' }, caption);
   const body = el('div', { class: 'window-body' });
@@ -48,6 +50,17 @@ export function openWindow(caption, { className = '' } = {}) {
   dialog.buttons = buttons;
   dialog.caption = title;
   dialog.addEventListener('close', () => dialog.remove());
+  dialog.addEventListener('keydown', (e) => {
+    if (e.key !== 'Enter' || e.isComposing || e.defaultPrevented) return;
+    const target = e.target;
+    const own = target instanceof HTMLButtonElement || target instanceof HTMLTextAreaElement ||
+      target instanceof HTMLSelectElement || target instanceof HTMLAnchorElement;
+    if (own) return;
+    e.preventDefault();
+    e.stopPropagation();
+    const ok = dialog.defaultButton;
+    if (ok && !ok.disabled && dialog.open) ok.click();
+  });
   document.body.append(dialog);
   dialog.showModal();
   return dialog;
@@ -60,6 +73,7 @@ export function messageBox(text, caption = 'vezi') {
     w.body.append(el('p', { class: 'message-text' }, text));
     const ok = button('OK', () => w.close());
     w.buttons.append(ok);
+    w.defaultButton = ok;
     w.addEventListener('close', () => resolve());
     ok.focus();
   });
@@ -71,7 +85,9 @@ export function confirmBox(text, yes, no = 'Cancel', caption = 'vezi') {
     const w = openWindow(caption, { className: 'message' });
     let result = false;
     w.body.append(el('p', { class: 'message-text' }, text));
-    w.buttons.append(button(yes, () => { result = true; w.close(); }), button(no, () => w.close()));
+    const first = button(yes, () => { result = true; w.close(); });
+    w.buttons.append(first, button(no, () => w.close()));
+    w.defaultButton = first;
     w.addEventListener('close', () => resolve(result));
   });
 }
@@ -82,11 +98,11 @@ export function inputBox(caption, prompt, value) {
     const w = openWindow(caption, { className: 'message' });
     const input = el('input', { type: 'text', value, 'aria-label': caption });
     let result = null;
-    const ok = () => { result = input.value; w.close(); };
-    input.addEventListener('keydown', (e) => { if (e.key === 'Enter') ok(); });
+    const ok = button('OK', () => { result = input.value; w.close(); });
     if (prompt) w.body.append(labelled(prompt, input));
     w.body.append(input);
-    w.buttons.append(button('OK', ok), button('Cancel', () => w.close()));
+    w.buttons.append(ok, button('Cancel', () => w.close()));
+    w.defaultButton = ok;
     w.addEventListener('close', () => resolve(result));
     input.select();
   });

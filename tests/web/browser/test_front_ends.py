@@ -1,0 +1,154 @@
+"""The browser windows as a new user meets them: Enter and Cancel in the name question, Stop in the conversion
+window, the record count and the search by any part of a name, and a library made under a name of one's own."""
+import os
+import sqlite3
+import subprocess
+
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import Select
+
+
+def import_dialog(page, library=None, new=None):
+    """The import dialog of spectra.xlsx, into an existing library or a new one (type code, file name)."""
+    page.driver.get("about:blank")  # the page is loaded afresh, with the folder as it is now
+    page.open("/import/paradox-libs/spectra.xlsx")
+    if new:
+        page.field("A new library").click()
+        Select(page.field("Type")).select_by_value(str(new[0]))
+        name = page.field("File name")
+        name.clear()
+        name.send_keys(new[1])
+    else:
+        page.field("An existing library").click()
+        existing = page.wait(lambda d: d.find_elements(By.CSS_SELECTOR, "fieldset.target select"))[0]
+        Select(existing).select_by_visible_text(library)
+    page.click("Open the import dialog")
+    return page.wait(lambda d: [w for w in d.find_elements(By.CSS_SELECTOR, "dialog[open]") if w.find_element(
+        By.CSS_SELECTOR, ".caption").text.startswith("Excel file import definition [")] or None)[0]
+
+
+def result_text(page):
+    return page.wait(lambda d: d.find_elements(By.CSS_SELECTOR, "dialog.result[open]"))[0].text
+
+
+def rename_with_enter(page, name):
+    """">>" in the name question, the new name typed and Enter pressed in the box."""
+    page.click(">>")
+    box = page.dialog("Enter new name:")
+    typed = box.find_element(By.CSS_SELECTOR, "input")
+    typed.send_keys(Keys.CONTROL, "a")
+    typed.send_keys(name, Keys.ENTER)
+    page.wait(lambda d: not [w for w in d.find_elements(By.CSS_SELECTOR, "dialog[open] .caption")
+                             if w.text == "Enter new name:"])  # closed, and not opened again by the same key
+
+
+def names(library):
+    with sqlite3.connect(library) as db:
+        return [n for (n,) in db.execute(f'SELECT ElementName FROM "{library.name}" ORDER BY Eintrag')]
+
+
+def test_enter_and_cancel_in_the_name_question(page, converted):
+    emis = converted / "paradox-libs" / "emis.abs"
+    import_dialog(page, "emis.abs")
+    page.click("Auto Link")
+    page.click("OK")
+    page.click("Start Import")
+    assert "Added: 4" in result_text(page)
+    page.click("Close")
+    before = names(emis)
+
+    # Opened again: the links are kept. A cancel at the second question stores nothing, and the result says so.
+    dialog = import_dialog(page, "emis.abs")
+    assert dialog.find_element(By.CSS_SELECTOR, "select.links").text.splitlines()[0] == "ElementName <- A"
+    page.click("Start Import")
+    page.dialog('Element "Fan 400 mm" already exists')
+    rename_with_enter(page, "Fan 400 mm B")
+    page.click("OK")
+    page.dialog('Element "Pump house" already exists')
+    page.click("Cancel")
+    text = result_text(page)
+    assert "Added: 0 (1 rolled back)" in text and "The import was cancelled: nothing was stored." in text, text
+    page.shot("import-cancelled")
+    page.click("Close")
+    assert names(emis) == before
+
+    # Enter in the box, then Enter in the question (its default button, OK): the typed name is stored.
+    import_dialog(page, "emis.abs")
+    page.click("Start Import")
+    page.dialog('Element "Fan 400 mm" already exists')
+    rename_with_enter(page, "Fan 400 mm B")
+    page.shot("import-new-name")
+    page.dialog('Element "Fan 400 mm" already exists').find_element(By.CSS_SELECTOR, "input[type=radio]").send_keys(
+        Keys.ENTER)
+    page.dialog('Element "Pump house" already exists')
+    page.field("Skip all").click()
+    page.click("OK")
+    text = result_text(page)
+    assert "Added: 1" in text and "Skipped: 3" in text, text
+    assert names(emis) == before + ["Fan 400 mm B"]
+
+
+def test_stop_during_a_conversion(page, project):
+    folder = project / "paradox-libs" / "large"
+    folder.mkdir()
+    subprocess.run([os.environ["PXWRITE"], str(folder / "emis.db"), "400000", "--library"], check=True)
+    tables = sorted(os.listdir(folder))
+    page.open("/folder/paradox-libs/large")
+    page.field("Delete the old tables afterwards (delete old)").click()
+    page.click("Convert")
+    page.click("Delete old tables")
+    window = page.dialog("Converting Paradox Tables")
+    records = window.find_element(By.CSS_SELECTOR, "progress[aria-label=Records]")
+    page.wait(lambda d: float(records.get_attribute("value")) > 0)
+    page.click("Stop")
+    page.wait(lambda d: window.find_element(By.CSS_SELECTOR, ".summary").is_displayed())
+    summary = window.find_element(By.CSS_SELECTOR, ".summary").text
+    page.shot("conversion-stopped")
+    assert "Stopped: the table being converted was rolled back" in summary, summary
+    assert "large/emis.db: interrupted" in summary and "Tables converted 0 of 1" in summary, summary
+    assert sorted(os.listdir(folder)) == sorted(tables + ["Convert.log"])  # no library, no table deleted
+
+
+def test_record_count_and_search_by_any_part_of_a_name(page, converted):
+    page.open("/library/paradox-libs/emis.abs")
+    page.text("6 records")
+    page.click("New record")
+    page.dialog("New record")
+    page.field("ElementName").send_keys("Test fan")
+    page.click("Add")
+    page.text("7 records")
+    page.field("Search ElementName").send_keys("HAUPTSTR")
+    page.click("Names containing")
+    page.text('1 name contains "HAUPTSTR"')
+    grid = page.driver.find_element(By.CSS_SELECTOR, "table.records tbody")
+    assert [row.find_element(By.CSS_SELECTOR, "button").text for row in grid.find_elements(By.CSS_SELECTOR, "tr")] == [
+        "Straßenverkehr Hauptstraße"]
+    page.shot("library-names-containing")
+    page.click("Show all records")
+    page.click("Test fan")
+    page.click("Delete")
+    page.dialog("vezi")
+    page.click("Delete")
+    page.text("6 records")
+
+
+def test_a_library_under_a_name_of_its_own_is_imported_into_again(page, project):
+    import_dialog(page, new=(0, "imp.abs"))
+    page.click("Auto Link")
+    page.click("OK")
+    page.click("Start Import")
+    assert "Added: 4" in result_text(page)
+    page.click("Close")
+    page.open("/folder/paradox-libs")
+    row = page.text("imp.abs").find_element(By.XPATH, "ancestor::tr")
+    assert row.find_elements(By.TAG_NAME, "td")[1].text == "0 ltEmis"
+    page.shot("folder-own-name")
+    import_dialog(page, "imp.abs")
+    page.click("Start Import")
+    page.dialog('Element "Fan 400 mm" already exists')
+    page.field("Skip all").click()
+    page.click("OK")
+    assert "Skipped: 4" in result_text(page)
+    with sqlite3.connect(project / "paradox-libs" / "imp.abs") as db:
+        assert dict(db.execute('SELECT key, value FROM "vez$library"')) == {"type": "0", "type_name": "ltEmis"}
