@@ -2,7 +2,7 @@
 // is one request: its first byte chooses the route (modulo their number), the rest is the JSON body, in which
 // "#" stands for the id of the dialog that each input opens first on a small text file. Each request is scanned
 // as the server's loop scans it (it must be found whole) and answered through the handlers as a worker answers
-// it; the dialog is closed afterwards and every file the input made is removed.
+// it; the dialogs are closed afterwards and every file the input made is removed.
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "web/internal/Http.h"
 #include "web/internal/RequestLoop.h"
@@ -63,9 +64,15 @@ struct TServed {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static TServed served;
   static const char* const kRoutes[] = {"open", "dialog", "link", "save-links", "load-links", "start", "answer", "close"};
-  const std::string opened = served.Post("open", R"({"file":"a.txt","library":"Absor.abs"})");
-  const std::size_t at = opened.find("\"id\":");
-  const std::string id = at == std::string::npos ? "0" : std::to_string(std::stoll(opened.substr(at + 5)));
+  // Every dialog an input opens is closed at its end, so that each input starts afresh.
+  std::vector<std::string> opened;
+  const auto open = [&](const std::string& body) {
+    const std::string answer = served.Post("open", body);
+    const std::size_t at = answer.find("\"id\":");
+    if (at != std::string::npos) opened.push_back(std::to_string(std::stoll(answer.substr(at + 5))));
+  };
+  open(R"({"file":"a.txt","library":"Absor.abs"})");
+  const std::string id = opened.empty() ? "0" : opened.front();
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   for (std::size_t pos = 0; pos < input.size();) {
     const std::size_t end = std::min(input.find('\n', pos), input.size());
@@ -74,9 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (line.empty()) continue;
     std::string body;
     for (char c : line.substr(1)) body += c == '#' ? id : std::string(1, c);
-    served.Post(kRoutes[static_cast<unsigned char>(line[0]) % std::size(kRoutes)], body);
+    const char* route = kRoutes[static_cast<unsigned char>(line[0]) % std::size(kRoutes)];
+    if (route == kRoutes[0]) open(body);
+    else served.Post(route, body);
   }
-  served.Post("close", "{\"id\":" + id + "}");
+  for (const std::string& dialog : opened) served.Post("close", "{\"id\":" + dialog + "}");
   for (const auto& entry : fs::directory_iterator(served.folder))
     if (entry.path().filename() != "a.txt") fs::remove_all(entry.path());
   return 0;

@@ -346,10 +346,9 @@ struct TRequestLoop::Impl {
   void OnReadable(TConnection& c) {
     if (c.Phase == TConnection::EPhase::Lingering) {
       char scratch[16 << 10];
-      ssize_t n;
-      while ((n = ::recv(c.Fd, scratch, sizeof scratch, 0)) > 0) {
-      }
-      if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) Close(c);
+      ssize_t n = 1;
+      for (int round = 0; round < 4 && n > 0; ++round) n = ::recv(c.Fd, scratch, sizeof scratch, 0);
+      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) Close(c);
       return;
     }
     // At most a few chunks at a time, so that one fast client does not keep the loop from the others.
