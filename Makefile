@@ -60,6 +60,11 @@ fuzz-smoke: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(BUILD_FUZZ)/fuzz_xls -runs=$(FUZZ_RUNS) -max_len=65536 -timeout=10 -seed=1 \
 	  -artifact_prefix=$(BUILD_FUZZ)/ $(BUILD_FUZZ)/xls-corpus $(BUILD_FUZZ)/xls-seeds
+	cmake --build $(BUILD_FUZZ) --target fuzz_web_import -j $(JOBS)
+	rm -rf $(BUILD_FUZZ)/web-import-corpus && mkdir -p $(BUILD_FUZZ)/web-import-corpus
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(BUILD_FUZZ)/fuzz_web_import -runs=$(FUZZ_RUNS) -max_len=4096 -timeout=10 -seed=1 \
+	  -artifact_prefix=$(BUILD_FUZZ)/ $(BUILD_FUZZ)/web-import-corpus fuzz/corpus/web-import
 
 # The Python module veziru (build/python/package); `make test` runs its tests with the others.
 python: configure

@@ -1,19 +1,21 @@
 #include "web/WebServer.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/random.h>
+#include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <thread>
 #include <charconv>
 #include <cstring>
 
 #include "core/FormatSettings.h"
 #include "web/internal/Assets.h"
 #include "web/internal/Http.h"
+#include "web/internal/RequestLoop.h"
 
 namespace vez {
 
@@ -71,6 +73,44 @@ std::string CookieValue(const std::string& cookies, const std::string& name) {
   return {};
 }
 
+// A listening socket (non-blocking) on the address and port; 0 takes a free port. SO_REUSEADDR only, so that a
+// restart can take a port whose old connections wait in TIME_WAIT, while a second server on a port in use fails.
+int Listen(const std::string& address, int port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (const int rc = ::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found); rc != 0)
+    throw Exception(Format("Cannot listen on %s port %d: %s", address, port, ::gai_strerror(rc)));
+  int error = 0;
+  for (const addrinfo* a = found; a; a = a->ai_next) {
+    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) {
+      error = errno;
+      continue;
+    }
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, SOMAXCONN) == 0) {
+      ::freeaddrinfo(found);
+      return fd;
+    }
+    error = errno;
+    ::close(fd);
+  }
+  ::freeaddrinfo(found);
+  throw Exception(Format("Cannot listen on %s port %d: %s", address, port, std::strerror(error)));
+}
+
+int BoundPort(int fd) {
+  sockaddr_storage a{};
+  socklen_t length = sizeof a;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0) return -1;
+  return ntohs(a.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(a).sin6_port
+                                       : reinterpret_cast<const sockaddr_in&>(a).sin_port);
+}
+
 std::string_view MimeType(std::string_view path) {
   const auto ends = [&](std::string_view ext) { return path.size() >= ext.size() && path.substr(path.size() - ext.size()) == ext; };
   if (ends(".html")) return "text/html; charset=utf-8";
@@ -102,13 +142,16 @@ struct TWebServer::Impl {
 
   TServeOptions options;
   web::TContext context;
-  httplib::Server server;
+  web::TRequestServer server;
+  std::unique_ptr<web::TRequestLoop> loop;
   int port = 0;
   bool loopback = true;
-  std::atomic<bool> runEntered{false};
-  std::atomic<bool> runFinished{false};
   std::string cookieName;
 
+  // The largest body a request to the path may have.
+  std::int64_t BodyLimit(const std::string& path) const {
+    return path == "/api/upload" ? context.UploadLimit + (64 << 10) : web::kJsonBodyLimit;
+  }
   httplib::Server::HandlerResponse Admit(const httplib::Request& req, httplib::Response& res);
   void ServeAsset(const httplib::Request& req, httplib::Response& res);
 };
@@ -143,7 +186,7 @@ httplib::Server::HandlerResponse TWebServer::Impl::Admit(const httplib::Request&
   if (req.method != "GET" && req.method != "HEAD" && !byHeader)
     return refuse(403, "A request that changes something needs the token in the X-Vezi-Token header");
   if (req.has_header("Transfer-Encoding")) return refuse(411, "A request body needs a Content-Length");
-  const std::int64_t limit = req.path == "/api/upload" ? context.UploadLimit + (64 << 10) : web::kJsonBodyLimit;
+  const std::int64_t limit = BodyLimit(req.path);
   const std::string length = req.get_header_value("Content-Length");
   std::int64_t bytes = 0;
   if (!length.empty() && (std::from_chars(length.data(), length.data() + length.size(), bytes).ec != std::errc() || bytes > limit))
@@ -182,11 +225,9 @@ TWebServer::TWebServer(TServeOptions options) : impl_(std::make_unique<Impl>(std
   d.context.Imports = web::MakeImportSessions();
   d.loopback = IsLoopbackAddress(d.options.Bind);
 
-  httplib::Server& s = d.server;
-  s.new_task_queue = [] { return new httplib::ThreadPool(16); };
-  s.set_keep_alive_timeout(2);
-  // A reply goes out at once: without it, its second segment waits for the client's delayed acknowledgement (40 ms).
-  s.set_tcp_nodelay(true);
+  web::TRequestServer& s = d.server;
+  s.set_keep_alive_timeout(std::max<std::int64_t>(1, d.options.Limits.IdleTime.count() / 1000));
+  s.set_keep_alive_max_count(1000);  // the loop does not count a connection's requests
   s.set_payload_max_length(static_cast<std::size_t>(d.options.UploadLimit + (64 << 10)));
   s.set_pre_routing_handler([&d](const httplib::Request& req, httplib::Response& res) { return d.Admit(req, res); });
   s.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
@@ -206,21 +247,16 @@ TWebServer::TWebServer(TServeOptions options) : impl_(std::make_unique<Impl>(std
   s.Get(R"(/|/[A-Za-z0-9_-]+\.(html|css|js)|/js/[A-Za-z0-9_-]+\.js)",
         [&d](const httplib::Request& req, httplib::Response& res) { d.ServeAsset(req, res); });
 
-  // SO_REUSEADDR only, so that a restart can take a port whose old connections wait in TIME_WAIT. The HTTP
-  // library's default is SO_REUSEPORT, with which a second server on a port in use would share it silently.
-  s.set_socket_options([](socket_t sock) {
-    const int yes = 1;
-    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  });
-  errno = 0;
-  if (d.options.Port == 0) {
-    d.port = s.bind_to_any_port(d.options.Bind);
-  } else {
-    d.port = s.bind_to_port(d.options.Bind, d.options.Port) ? d.options.Port : -1;
+  const int listenFd = Listen(d.options.Bind, d.options.Port);
+  d.port = BoundPort(listenFd);
+  try {
+    d.loop = std::make_unique<web::TRequestLoop>(listenFd, d.options.Limits,
+                                                 [&d](const std::string& path) { return d.BodyLimit(path); }, s);
+  } catch (...) {
+    ::close(listenFd);
+    throw;
   }
-  if (d.port <= 0)
-    throw Exception(Format("Cannot listen on %s port %d%s", d.options.Bind, d.options.Port,
-                           errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()));
+  s.SetServing(true);
   d.cookieName = "vezi_token_" + std::to_string(d.port);
 }
 
@@ -241,10 +277,7 @@ std::string TWebServer::Url() const {
 }
 
 void TWebServer::Run() {
-  Impl& d = *impl_;
-  d.runEntered = true;
-  if (!d.context.Stopping) d.server.listen_after_bind();
-  d.runFinished = true;
+  if (!impl_->context.Stopping) impl_->loop->Run();
 }
 
 void TWebServer::Stop() {
@@ -252,11 +285,7 @@ void TWebServer::Stop() {
   d.context.Stopping = true;
   web::StopConversions(*d.context.Conversions);
   web::StopImports(*d.context.Imports);
-  // The server ignores a stop before it listens: a Run that has begun is waited for (a Run that has not will
-  // see Stopping and return at once).
-  while (d.runEntered && !d.runFinished && !d.server.is_running())
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  d.server.stop();
+  d.loop->Stop();
 }
 
 void TWebServer::WaitForJobs() {

@@ -14,22 +14,46 @@
 // - Bodies are limited (JSON 1 MiB, uploads the upload limit); errors are JSON {"error": message} with a
 //   fitting status. The client sends field names and values, never SQL or shell text.
 //
+// Connections: one thread accepts them and reads each request whole, within its deadlines (TServeLimits),
+// before a worker thread answers it; an idle, slow or stalled client holds a connection, never a worker.
+// Connections are capped in all (not per address: every client of a loopback server has the same one), and
+// when the cap is reached the one that has waited longest for its request is dropped.
+//
 // Threads: requests run on a pool of threads, each with its own library objects. Conversions and imports run
 // on threads of their own; Stop ends the server, WaitForJobs lets a running conversion finish and rolls an
 // import back.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 namespace vez {
 
+// The deadlines and caps that keep slow or hostile clients from holding the server.
+struct TServeLimits {
+  int MaxConnections = 256;  // open connections in all; at the cap the oldest idle or slow one is dropped
+  int Workers = 16;          // threads that answer whole requests
+  std::size_t HeaderBytes = 64 << 10;  // a request's line and header fields
+  // A connection's request header must arrive within HeaderTime: from its first byte on a kept-alive
+  // connection, from the connection's opening for the first request.
+  std::chrono::milliseconds HeaderTime{10000};
+  // A body within BodyTime plus BodyTimePerMiB for every started MiB of its Content-Length.
+  std::chrono::milliseconds BodyTime{30000};
+  std::chrono::milliseconds BodyTimePerMiB{1000};
+  std::chrono::milliseconds IdleTime{5000};   // a kept-alive connection waits this long for the next request
+  std::chrono::milliseconds WriteTime{30000};  // an answer the client takes nothing of for this long is cut off
+  // Request bodies being received at the same time, together (one body alone may be larger, up to its limit).
+  std::int64_t BodyMemory = 256ll << 20;
+};
+
 struct TServeOptions {
   std::string Folder = ".";          // the served folder
   std::string Bind = "127.0.0.1";    // address to listen on
   int Port = 8080;                   // 0: any free port
   std::int64_t UploadLimit = 50ll << 20;  // bytes of one uploaded file
+  TServeLimits Limits;
 };
 
 class TWebServer {

@@ -14,7 +14,10 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <set>
 #include <sstream>
@@ -27,6 +30,7 @@
 #include "convert/ConvertParadox.h"
 #include "pxwriter/PxWriter.h"
 #include "web/WebServer.h"
+#include "web/internal/RequestLoop.h"
 
 namespace vez {
 namespace {
@@ -50,22 +54,34 @@ const fs::path& ConvertedSample() {
   return libs;
 }
 
-// The answer to a request written as it is (without the rest of its body), to the server's close.
-std::string RawAnswer(int port, const std::string& request) {
+// A connection to the server on the loopback address (-1 when it fails), with a receive buffer of that size.
+int Connect(int port, int receiveBuffer = 0) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  ::close(fd);
+  return -1;
+}
+
+// What the server sends on the connection until it closes it; the connection is closed then.
+std::string ReadToClose(int fd) {
   std::string answer;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::send(fd, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size())) {
-    char buffer[4096];
-    for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
-      answer.append(buffer, static_cast<std::size_t>(got));
-  }
+  char buffer[4096];
+  for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(got));
   ::close(fd);
   return answer;
+}
+
+// The answer to a request written as it is (without the rest of its body), to the server's close.
+std::string RawAnswer(int port, const std::string& request) {
+  const int fd = Connect(port);
+  if (fd < 0) return {};
+  if (::send(fd, request.data(), request.size(), 0) != static_cast<ssize_t>(request.size())) ::shutdown(fd, SHUT_RDWR);
+  return ReadToClose(fd);
 }
 
 class WebTest : public ::testing::Test {
@@ -501,6 +517,119 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   // Eight dialogs at most: the oldest idle one makes way for a new one.
   for (int i = 0; i < 8; ++i) open();
   Post("/api/import/dialog", {{"id", dialog["id"]}, {"op", "auto_link"}}, 404);
+}
+
+// Where the loop finds a request's end, which bodies it leaves unread (over the path's limit, chunked, without a
+// number), and the header's limit; "|" marks the end of the request in the bytes.
+TEST(RequestScan, FindsWholeRequests) {
+  using S = web::TRequestScan::EState;
+  const web::TBodyLimit limit = [](const std::string& path) { return path == "/up" ? 100 : 10; };
+  const std::pair<std::string, S> cases[] = {
+      {"GET / HTTP/1.1\r\nHost: x\r\n", S::Incomplete},
+      {"GET / HTTP/1.1\r\n\r\n|GET / HTTP/1.1", S::Whole},
+      {"POST /a HTTP/1.1\r\ncontent-length: 3\r\n\r\nab", S::Incomplete},
+      {"POST /a HTTP/1.1\r\nContent-Length:  3 \r\n\r\nabc|GET", S::Whole},
+      {"POST /a HTTP/1.1\r\nContent-Length: 11\r\n\r\n|{", S::HeaderOnly},
+      {"POST /u%70?a=/a HTTP/1.1\r\nContent-Length: 11\r\n\r\n0123456789a|", S::Whole},
+      {"POST /a HTTP/1.1\r\nTransfer-Encoding: chunked\r\nContent-Length: 2\r\n\r\n|{}", S::HeaderOnly},
+      {"POST /a HTTP/1.1\r\nContent-Length: 1x\r\n\r\n|1x", S::HeaderOnly},
+      {"POST /a HTTP/1.1\r\nContent-Length: -1\r\n\r\n|", S::HeaderOnly},
+      {"GET /" + std::string(100, 'a') + " HTTP/1.1\r\n", S::HeaderTooLarge},
+      {"GET /" + std::string(80, 'a') + " HTTP/1.1\r\n\r\n", S::HeaderTooLarge},
+  };
+  for (const auto& [marked, state] : cases) {
+    SCOPED_TRACE(marked);
+    std::string bytes = marked;
+    const std::size_t end = bytes.find('|');
+    if (end != std::string::npos) bytes.erase(end, 1);
+    const web::TRequestScan scan = web::ScanRequest(bytes, 96, limit);
+    EXPECT_EQ(scan.State, state);
+    if (end != std::string::npos) {
+      EXPECT_EQ(scan.Length, end);
+    }
+    // Bytes arriving one at a time, each scan going on where the last stopped, come to the same end.
+    web::TRequestScan part;
+    for (std::size_t from = 0, n = 1; n <= bytes.size() && part.HeaderEnd == 0 && part.State == S::Incomplete; from = n++)
+      part = web::ScanRequest(std::string_view(bytes).substr(0, n), 96, limit, from);
+    EXPECT_EQ(part.HeaderEnd, scan.HeaderEnd);
+  }
+  const std::string expecting = "PUT /a HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 1\r\n\r\n";
+  const web::TRequestScan scan = web::ScanRequest(expecting, 96, limit);
+  EXPECT_EQ(expecting.substr(scan.ExpectBegin, scan.ExpectEnd - scan.ExpectBegin), "Expect: 100-Continue\r\n");
+}
+
+// 100 clients that send their header a line at a time, and two idle kept-alive ones, hold connections but no
+// worker: with two workers a normal client is answered within a second, request after request. At the cap of
+// 64 connections the oldest slow ones are dropped; the header deadline cuts off the others with 408. Two clients
+// that take nothing of a download hold the workers only until the write deadline.
+TEST(WebLimits, SlowClientsHoldNoWorkers) {
+  TempDir dir;
+  TServeOptions options;
+  options.Folder = dir.Path().string();
+  options.Port = 0;
+  options.Limits.Workers = 2;
+  options.Limits.MaxConnections = 64;
+  options.Limits.HeaderTime = std::chrono::milliseconds(2500);
+  options.Limits.WriteTime = std::chrono::milliseconds(1000);
+  TWebServer server(options);
+  std::thread serving([&] { server.Run(); });
+  const auto stop = [&](std::thread* t) { server.Stop(); t->join(); };
+  const std::unique_ptr<std::thread, decltype(stop)> stopping(&serving, stop);  // also when an assertion fails
+  const auto client = [&] {
+    auto c = std::make_unique<httplib::Client>("127.0.0.1", server.Port());
+    c->set_default_headers({{"X-Vezi-Token", server.Token()}});
+    c->set_keep_alive(true);
+    return c;
+  };
+  std::vector<int> slow;
+  for (int i = 0; i < 100; ++i) {
+    slow.push_back(Connect(server.Port()));
+    ::send(slow.back(), "GET /api/folder HTTP/1.1\r\n", 26, MSG_NOSIGNAL);
+  }
+  std::atomic<bool> done{false};
+  std::thread trickle([&] {
+    while (!done) {
+      for (int fd : slow) ::send(fd, "X-Slow: 1\r\n", 11, MSG_NOSIGNAL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+  });
+  const auto end = [&](std::thread* t) { done = true; t->join(); };
+  std::unique_ptr<std::thread, decltype(end)> trickling(&trickle, end);
+  auto idle1 = client(), idle2 = client(), normal = client();
+  ASSERT_TRUE(idle1->Get("/api/folder") && idle2->Get("/api/folder"));
+  for (int i = 0; i < 3; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto r = normal->Get("/api/folder");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  }
+  trickling.reset();
+  int dropped = 0, cut = 0;
+  for (int fd : slow) {
+    const std::string answer = ReadToClose(fd);
+    dropped += answer.empty();
+    cut += answer.starts_with("HTTP/1.1 408 Request Timeout") &&
+           answer.ends_with("{\"error\":\"The request's header did not arrive within 2.5 s\"}");
+  }
+  EXPECT_GE(dropped, 100 + 3 - 64);
+  EXPECT_EQ(dropped + cut, 100);
+
+  const std::size_t size = 16 << 20;
+  std::ofstream(dir.Path() / "big.txt") << std::string(size, 'x');
+  std::vector<int> stalled;
+  for (int i = 0; i < 2; ++i) {
+    stalled.push_back(Connect(server.Port(), 4096));
+    const std::string get = "GET /api/download?path=big.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " +
+                            server.Token() + "\r\n\r\n";
+    ::send(stalled.back(), get.data(), get.size(), MSG_NOSIGNAL);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(normal->Get("/api/folder"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the later one's deadline passes too
+  for (int fd : stalled) EXPECT_LT(ReadToClose(fd).size(), size);
 }
 
 }  // namespace
