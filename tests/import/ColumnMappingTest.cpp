@@ -1,6 +1,7 @@
 // Links, value assembly, auto link, the line loop and the name check on a real library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <fstream>
@@ -244,6 +245,26 @@ TEST_F(ColumnMapping, LibraryImportDefaultsToAllLinesBelowTheHeader) {
   TAnsweringDialogs answering(TOnExists::Skip);
   const TLibraryImportResult r = ImportIntoLibrary(o, answering);
   EXPECT_EQ((std::array{2, 4, 3, 1}), (std::array{r.FirstLine, r.LastLine, r.Added, int{r.Created}}));
+}
+
+// The dialog's import into a library name that a broken symbolic link holds is refused when the library is to
+// take its name: its passing file goes at once, while the dialog stays open, and the link stays as it was.
+TEST_F(ColumnMapping, RefusedDialogImportLeavesNoPassingFile) {
+  std::filesystem::create_symlink("gone.abs", dir_.File("emis.abs"));
+  TLibraryImportOptions o;
+  o.FileName = dir_.File("data.txt");
+  o.LibraryFile = dir_.File("emis.abs");
+  o.LibType = ltEmis;
+  TAnsweringDialogs answering(TOnExists::Skip);
+  TLibraryImport dialog(o, answering);
+  dialog.LoadMapping(TImportMapping{{{"ElementName", "A", ""}}});
+  EXPECT_THROW_MSG(dialog.Run(), EDatabaseError,
+                   "Cannot create \"" + o.LibraryFile + "\": the file was made by another program meanwhile");
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir_.Path())) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ((std::vector<std::string>{"data.txt", "emis.abs"}), names);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("emis.abs")));
 }
 
 // A new library's names repeat in the file in other letter cases (ASCII and beyond), and a name is as long as
