@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# run-fuzzers.sh BUILD_DIR MODE [READER...]: runs the fuzz targets of the readers (default: all four), one after the
+# other, each starting from its kept corpus fuzz/corpus/<reader>/ (the repository's copy is only read: new inputs
+# go to BUILD_DIR/corpus/<reader>/, the crashes to BUILD_DIR/<reader>-crash-*). MODE:
+#   runs=N      N inputs per reader (the smoke run of `make test-asan`), at most FUZZ_MAX_SECONDS when set
+#   seconds=S   S seconds per reader (`make fuzz`)
+#   merge       minimises fuzz/corpus/<reader>/ with libFuzzer's -merge=1 over it and BUILD_DIR/corpus/<reader>/
+# Every line of the fuzzers' final statistics (runs, time) goes to BUILD_DIR/<reader>.log.
+set -euo pipefail
+build=$1 mode=$2
+shift 2
+readers=("$@")
+[ ${#readers[@]} -gt 0 ] || readers=(paradox xls xlsx text)
+here=$(cd "$(dirname "$0")" && pwd)
+
+max_len() {
+  case $1 in
+    paradox) echo 80000 ;;
+    xls) echo 65536 ;;
+    xlsx) echo 20000 ;;
+    text) echo 2048 ;;
+  esac
+}
+
+export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+for reader in "${readers[@]}"; do
+  kept=$here/corpus/$reader
+  found=$build/corpus/$reader
+  mkdir -p "$found"
+  common=(-max_len="$(max_len "$reader")" -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$build/$reader-")
+  case $mode in
+    runs=*) args=(-runs="${mode#runs=}" -seed=1 -print_final_stats=1 ${FUZZ_MAX_SECONDS:+-max_total_time=$FUZZ_MAX_SECONDS}) ;;
+    seconds=*) args=(-max_total_time="${mode#seconds=}" -print_final_stats=1) ;;
+    merge)
+      merged=$build/merged/$reader
+      rm -rf "$merged" && mkdir -p "$merged"
+      "$build/fuzz_$reader" -merge=1 "${common[@]}" "$merged" "$kept" "$found"
+      rm -f "$kept"/* && cp "$merged"/* "$kept"/
+      echo "$reader: $(ls "$kept" | wc -l) files, $(du -sk "$kept" | cut -f1) KiB"
+      continue ;;
+    *) echo "unknown mode $mode" >&2; exit 2 ;;
+  esac
+  echo "== fuzz_$reader ${args[*]}"
+  start=$(date +%s)
+  "$build/fuzz_$reader" "${args[@]}" "${common[@]}" "$found" "$kept" 2>&1 | tee "$build/$reader.log" |
+    grep -E '^(INFO: Running|Done|stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+==ERROR|SUMMARY)' || true
+  status=${PIPESTATUS[0]}
+  echo "fuzz_$reader: exit $status after $(( $(date +%s) - start )) s"
+  [ "$status" -eq 0 ] || exit "$status"
+done
