@@ -4,7 +4,8 @@
 # go to BUILD_DIR/corpus/<reader>/, the crashes to BUILD_DIR/<reader>-crash-*). MODE:
 #   runs=N      N inputs per reader (the smoke run of `make test-asan`), at most FUZZ_MAX_SECONDS when set
 #   seconds=S   S seconds per reader (`make fuzz`)
-#   merge       minimises fuzz/corpus/<reader>/ with libFuzzer's -merge=1 over it and BUILD_DIR/corpus/<reader>/
+#   merge       renews fuzz/corpus/<reader>/: of it and BUILD_DIR/corpus/<reader>/, the FUZZ_CORPUS_FILES (40) inputs
+#               that cover the most edges by libFuzzer's -merge=1 (pick-corpus.py)
 # Every line of the fuzzers' final statistics (runs, time) goes to BUILD_DIR/<reader>.log.
 set -euo pipefail
 build=$1 mode=$2
@@ -32,10 +33,13 @@ for reader in "${readers[@]}"; do
     runs=*) args=(-runs="${mode#runs=}" -seed=1 -print_final_stats=1 ${FUZZ_MAX_SECONDS:+-max_total_time=$FUZZ_MAX_SECONDS}) ;;
     seconds=*) args=(-max_total_time="${mode#seconds=}" -print_final_stats=1) ;;
     merge)
-      merged=$build/merged/$reader
-      rm -rf "$merged" && mkdir -p "$merged"
-      "$build/fuzz_$reader" -merge=1 "${common[@]}" "$merged" "$kept" "$found"
-      rm -f "$kept"/* && cp "$merged"/* "$kept"/
+      # libFuzzer's -merge=1 measures every input's edges; the few dozen that cover the most are kept.
+      rm -rf "$build/merged/$reader" "$build/picked/$reader" && mkdir -p "$build/merged/$reader" "$build/picked/$reader"
+      "$build/fuzz_$reader" -merge=1 -merge_control_file="$build/$reader.merge" "${common[@]}" \
+        "$build/merged/$reader" "$kept" "$found" > "$build/$reader-merge.log" 2>&1
+      python3 "$here/pick-corpus.py" "$build/$reader.merge" "${FUZZ_CORPUS_FILES:-40}" |
+        while read -r input; do cp "$input" "$build/picked/$reader/$(sha1sum < "$input" | cut -c1-40)"; done
+      mkdir -p "$kept" && rm -f "$kept"/* && cp "$build/picked/$reader"/* "$kept"/
       echo "$reader: $(ls "$kept" | wc -l) files, $(du -sk "$kept" | cut -f1) KiB"
       continue ;;
     *) echo "unknown mode $mode" >&2; exit 2 ;;
