@@ -538,9 +538,9 @@ private:
         }
       } else {
         // The job's process ended without its result (it crashed or was killed): its transaction never
-        // committed, so nothing of the table is stored, and a new library of it stays under its passing name
-        // until the next run's creation of that library removes it.
+        // committed, so nothing of the table is stored, and the passing file of a new library it left goes now.
         result = FailedResult(FolderOf(job), t.Name, t.Target, "the conversion's process " + end.Failure);
+        if (!options_.DryRun) RemoveAbandonedLibraryFiles(FolderOf(job));
       }
       result.Report.PeakMemoryKB = end.PeakMemoryKB;
       if (!job.Started) Started(job);  // a job that could not be forked counts as started and failed
