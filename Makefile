@@ -6,7 +6,7 @@ JOBS       ?= $(shell nproc)
 GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test test-asan bench demo fuzz-smoke clean python
+.PHONY: all deps configure build test test-asan bench demo fuzz-smoke fuzz fuzz-merge clean python
 
 all: build
 
@@ -60,11 +60,22 @@ fuzz-smoke: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(BUILD_FUZZ)/fuzz_xls -runs=$(FUZZ_RUNS) -max_len=65536 -timeout=10 -seed=1 \
 	  -artifact_prefix=$(BUILD_FUZZ)/ $(BUILD_FUZZ)/xls-corpus $(BUILD_FUZZ)/xls-seeds
+	cmake --build $(BUILD_FUZZ) --target fuzz_text -j $(JOBS)
+	fuzz/run-fuzzers.sh $(BUILD_FUZZ) runs=$(FUZZ_RUNS) text
 	cmake --build $(BUILD_FUZZ) --target fuzz_web_import -j $(JOBS)
 	rm -rf $(BUILD_FUZZ)/web-import-corpus && mkdir -p $(BUILD_FUZZ)/web-import-corpus
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(BUILD_FUZZ)/fuzz_web_import -runs=$(FUZZ_RUNS) -max_len=4096 -timeout=10 -seed=1 \
 	  -artifact_prefix=$(BUILD_FUZZ)/ $(BUILD_FUZZ)/web-import-corpus fuzz/corpus/web-import
+
+# Each reader's fuzz target for FUZZ_SECONDS, from its kept corpus (fuzz/corpus/<reader>); the statistics of each
+# run end in $(BUILD_FUZZ)/<reader>.log. `make fuzz-merge` minimises the kept corpus with what the runs found.
+FUZZ_SECONDS ?= 180
+FUZZ_READERS ?= paradox xls xlsx text
+fuzz fuzz-merge: deps
+	cmake -S fuzz -B $(BUILD_FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_READERS))
+	fuzz/run-fuzzers.sh $(BUILD_FUZZ) $(if $(filter fuzz-merge,$@),merge,seconds=$(FUZZ_SECONDS)) $(FUZZ_READERS)
 
 # The Python module veziru (build/python/package); `make test` runs its tests with the others.
 python: configure

@@ -1,20 +1,10 @@
-// libFuzzer target of the .xls reader (compound document and BIFF records) and of the text reader: the input
-// is a whole file, read from memory with small limits so that one input does bounded work. The .xls reader
-// reads the first worksheet and the second sheet (a chosen sheet that is empty makes it look into the
-// others); the text reader detects the separator, then splits at ';'. The text is also read from a file in chunks
-// of 7 bytes, which must give the same cells and the same refusal as reading it from memory.
-#include <unistd.h>
-
+// libFuzzer target of the .xls reader (compound document and BIFF records): the input is a whole file, read
+// from memory with small limits so that one input does bounded work; the first worksheet, then the second sheet
+// (a chosen sheet that is empty makes it look into the others). The text reader has its own target (fuzz_text).
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <string_view>
-#include <tuple>
-#include <vector>
 
 #include "core/Exceptions.h"
 #include "import/sheet/SheetReader.h"
@@ -25,44 +15,6 @@ struct CountingSink : vez::detail::SheetSink {
   std::size_t bytes = 0;
   void Cell(std::uint32_t, std::uint32_t, std::string text) override { bytes += text.size(); }
 };
-
-// The cells of a reading and how it ended.
-struct Reading : vez::detail::SheetSink {
-  std::vector<std::tuple<std::uint32_t, std::uint32_t, std::string>> cells;
-  std::string refusal;
-  std::int32_t records = -1;
-  char separator = 0;
-  void Cell(std::uint32_t row, std::uint32_t col, std::string text) override {
-    cells.emplace_back(row, col, std::move(text));
-  }
-  bool Same(const Reading& o) const {
-    return cells == o.cells && refusal == o.refusal && records == o.records && separator == o.separator;
-  }
-};
-
-template <typename Read>
-Reading ReadWith(Read read) {
-  Reading r;
-  try {
-    const vez::detail::TextSheetInfo info = read(r);
-    r.records = info.Records;
-    r.separator = info.Separator;
-  } catch (const vez::Exception& e) {
-    r.refusal = e.what();
-  }
-  return r;
-}
-
-// A file of this process's own for the chunked reading, removed when the process ends.
-struct Scratch {
-  std::string path = (std::filesystem::temp_directory_path() / ("fuzz_xls_text." + std::to_string(::getpid())))
-                         .string();
-  ~Scratch() { std::remove(path.c_str()); }
-};
-const std::string& ScratchFile() {
-  static const Scratch scratch;
-  return scratch.path;
-}
 
 }  // namespace
 
@@ -77,19 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
       vez::detail::ReadXlsSheet(bytes, sink, choice, limits);
     } catch (const vez::Exception&) {
-    }
-  }
-  std::ofstream(ScratchFile(), std::ios::binary | std::ios::trunc)
-      .write(bytes.data(), static_cast<std::streamsize>(size));
-  for (const char separator : {'\0', ';'}) {
-    const Reading whole =
-        ReadWith([&](Reading& r) { return vez::detail::ReadTextSheet(bytes, 1252, separator, r, limits); });
-    const Reading chunked = ReadWith(
-        [&](Reading& r) { return vez::detail::ReadTextFile(ScratchFile(), 1252, separator, r, limits, 7); });
-    if (!whole.Same(chunked)) {
-      std::fprintf(stderr, "The text read in chunks differs from the text read whole (%s / %s)\n",
-                   whole.refusal.c_str(), chunked.refusal.c_str());
-      std::abort();
     }
   }
   return 0;

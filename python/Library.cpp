@@ -805,10 +805,13 @@ py::object ColumnBuilder::Array() {
   }
 }
 
-// Iteration over the records: chunk by chunk through the fast reader, or over the engine's records.
+// Iteration over the records: chunk by chunk through the fast reader, or over the engine's records. Every step
+// asks whether the library is still open, so that a closed library's iterator raises at once instead of giving
+// the records it still holds in its buffer.
 class RecordIterator {
 public:
   explicit RecordIterator(Library& lib, py::object owner) : lib_(lib), owner_(std::move(owner)) {
+    lib_.CheckOpen();
     if (!lib_.FastPath()) {
       buffered_ = lib_.EngineRecords();
       done_ = true;
@@ -816,9 +819,9 @@ public:
   }
 
   py::object Next() {
+    lib_.CheckOpen();
     if (index_ >= static_cast<std::size_t>(py::len(buffered_))) {
       if (done_) throw py::stop_iteration();
-      lib_.CheckOpen();
       {
         py::gil_scoped_release release;
         lib_.ReadChunk(after_, chunk_);

@@ -91,8 +91,14 @@ def test_failures_raise_the_library_exceptions(tmp_path):
     with pytest.raises(IndexError):
         lib.edit(5, {})
     assert len(lib) == 0  # nothing half-posted
+    for name in ("A", "B", "C"):
+        lib.append({"ElementName": name})
+    records = iter(lib)
+    assert next(records)["ElementName"] == "A"
     lib.close()
-    expect_error(veziru.Error, "the library '%s' is closed" % lib.path, len, lib)
+    closed = "the library '%s' is closed" % lib.path
+    for call in (len, next, iter):  # an iterator holding buffered records raises at once too
+        expect_error(veziru.Error, closed, call, records if call is next else lib)
 
 
 def test_to_pandas_equals_the_frame_of_the_records(samples, tmp_path):

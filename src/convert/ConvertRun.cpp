@@ -29,6 +29,7 @@
 #include "core/Exceptions.h"
 #include "core/FileMask.h"
 #include "core/FormatSettings.h"
+#include "librarydb/OVLibConst.h"
 #include "settings/IniConsts.h"
 
 namespace vez {
@@ -152,8 +153,11 @@ std::int32_t CountTables(const std::string& folder, bool recursive) {
 }
 
 // Plans a folder and, when recursive, its subfolders (walk order); a folder that cannot be listed ends the walk
-// there, as it ends a run. Gives False when the walk ended.
-bool PlanFolder(TConvParadox::Plan& plan, const std::string& startFolder, const std::string& folder, bool recursive) {
+// there, as it ends a run. Under its lock, a folder loses what a killed run left in it (the passing files of new
+// libraries whose process is gone), unless the run is a dry run, which writes nothing. Gives False when the walk
+// ended.
+bool PlanFolder(TConvParadox::Plan& plan, const std::string& startFolder, const std::string& folder, bool recursive,
+                bool dryRun) {
   using Plan = TConvParadox::Plan;
   std::vector<DirEntry> entries;
   {
@@ -165,6 +169,7 @@ bool PlanFolder(TConvParadox::Plan& plan, const std::string& startFolder, const 
     plan.Folders.push_back(Plan::Folder{folder, {}, 0, nullptr});
     plan.Steps.push_back(Plan::Step{Plan::StepKind::Folder, index, {}});
     try {
+      if (!dryRun) RemoveAbandonedLibraryFiles(folder);
       entries = ListFolder(folder);
     } catch (const std::exception& e) {
       plan.Steps.push_back(Plan::Step{Plan::StepKind::WalkError, 0, e.what()});
@@ -205,7 +210,7 @@ bool PlanFolder(TConvParadox::Plan& plan, const std::string& startFolder, const 
   if (!recursive) return true;
   for (const auto& e : entries) {
     if (e.IsDirectory && !e.IsLink && e.Name != "." && e.Name != "..") {
-      if (!PlanFolder(plan, startFolder, folder + e.Name + "/", recursive)) return false;
+      if (!PlanFolder(plan, startFolder, folder + e.Name + "/", recursive, dryRun)) return false;
     }
   }
   return true;
@@ -395,7 +400,7 @@ struct TConversionRun {
   static void PlanStart(TConvParadox& form) {
     form.plan_ = std::make_unique<TConvParadox::Plan>();
     form.totalTables_ = CountTables(form.Folder, form.Recursive);
-    PlanFolder(*form.plan_, form.Folder, form.Folder, form.Recursive);
+    PlanFolder(*form.plan_, form.Folder, form.Folder, form.Recursive, form.Options.DryRun);
   }
   // The failure that ended a start folder's walk ("" when it ended well).
   static std::string WalkError(const TConvParadox& form) { return form.plan_ ? form.plan_->WalkError : std::string(); }
@@ -533,9 +538,9 @@ private:
         }
       } else {
         // The job's process ended without its result (it crashed or was killed): its transaction never
-        // committed, so nothing of the table is stored, and a new library of it stays under its passing name
-        // until the next run's creation of that library removes it.
+        // committed, so nothing of the table is stored, and the passing file of a new library it left goes now.
         result = FailedResult(FolderOf(job), t.Name, t.Target, "the conversion's process " + end.Failure);
+        if (!options_.DryRun) RemoveAbandonedLibraryFiles(FolderOf(job));
       }
       result.Report.PeakMemoryKB = end.PeakMemoryKB;
       if (!job.Started) Started(job);  // a job that could not be forked counts as started and failed
@@ -640,7 +645,7 @@ TConvParadox::~TConvParadox() = default;
 void TConvParadox::ConvertLibs(const std::string& folder, bool recursive) {
   plan_ = std::make_unique<Plan>();
   totalTables_ = CountTables(folder, recursive);
-  PlanFolder(*plan_, Folder, folder, recursive);
+  PlanFolder(*plan_, Folder, folder, recursive, Options.DryRun);
   TConversionRun({this}, view_, Options).Run();
   if (!plan_->WalkError.empty()) throw Exception(plan_->WalkError);
 }

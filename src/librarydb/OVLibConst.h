@@ -185,11 +185,21 @@ private:
 };
 
 // A new library file that appears under its name only complete. The constructor binds the library object's
-// database to a passing file in the same folder (".NAME.PID-N.new", locked by this object while it lives), where
+// database to a passing file in the same folder (".NAME.PID-N.new": the making process's number, a count, and
+// SQLite's journal beside it as ".NAME.PID-N.new-journal"), locked (flock) by this object while it lives, where
 // CreateDBTable makes the file and the caller fills it; Publish moves it to the library's name. Unpublished, the
-// destructor removes the passing file, so a failed or interrupted creation leaves no library behind; a passing
-// file that a killed program left (no longer locked) is removed by the next TNewLibraryFile of the same name.
-// The object must not outlive the TMyTable it is given.
+// destructor removes the passing file, so a failed or interrupted creation leaves no library behind. A killed
+// program cannot remove its own: the constructor first removes every passing file of the folder whose lock is
+// free and whose process is gone (RemoveAbandonedLibraryFiles), so the next library made there, or the next
+// conversion of the folder, clears what a killed run left. The object must not outlive the TMyTable it is given.
+// Whether a file name is a new library's passing file or its journal: such a file is never a library, and the
+// folder listings leave it out.
+bool IsPassingLibraryFile(const std::string& fileName);
+// Removes the passing files of `folder` that a killed process left: those whose process no longer runs and whose
+// lock is free (a live run's files, also of another process, are never touched). Gives the number of files
+// removed.
+std::int32_t RemoveAbandonedLibraryFiles(const std::string& folder);
+
 class TNewLibraryFile {
 public:
   // `folder` puts the passing file elsewhere (a dry run builds its scratch library in a temporary folder).

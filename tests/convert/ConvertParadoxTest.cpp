@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <fcntl.h>
 #include <iconv.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -525,33 +527,48 @@ TEST_F(ConvertParadox, TwoRunsAtOnceFillEachTableOnce) {
   for (int i = 0; i < 6; ++i) EXPECT_EQ(200, CountRecords("R" + std::to_string(i) + ".runx"));
 }
 
-// A run killed in the middle of a new library leaves no library; the next run converts the table whole and
-// removes what the killed run left behind.
+// A run of two jobs killed as a whole in the middle of a new library leaves no library, and its leftovers (the
+// passing files and journals of its jobs) are no library of the listings and go with the next run in the folder,
+// whatever it converts; the passing file of a run still going (this process's) stays.
 TEST_F(ConvertParadox, KilledRunLeavesNoLibrary) {
   WriteRun(Path("big.run"), 40000);
+  TMyTable live(Path("Wind.abs"), false);
+  TNewLibraryFile liveFile(live);
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    ConvertParadoxFiles(Dir(), false, false);
+    setpgid(0, 0);
+    TConvertOptions options;
+    options.Jobs = 2;
+    ConvertParadoxFiles(Dir(), false, false, nullptr, nullptr, options);
     _exit(0);
   }
-  // Killed as soon as a file of the library holds data.
-  const auto made = [&] {
+  setpgid(pid, pid);
+  const auto leftovers = [&] {
+    std::vector<std::string> found;
     for (const auto& e : fs::directory_iterator(Dir())) {
       std::error_code ec;
-      if (e.path().filename().string().find("big.runx") != std::string::npos && fs::file_size(e.path(), ec) > 0)
-        return true;
+      const std::string name = e.path().filename().string();
+      if (name.find("big.runx") != std::string::npos && fs::file_size(e.path(), ec) > 0) found.push_back(name);
     }
-    return false;
+    return found;
   };
-  for (int i = 0; i < 30000 && !made(); ++i) usleep(1000);
-  kill(pid, SIGKILL);
+  for (int i = 0; i < 30000 && leftovers().size() < 2; ++i) usleep(1000);  // the file and its journal
+  kill(-pid, SIGKILL);
   waitpid(pid, nullptr, 0);
+  ASSERT_EQ(2u, leftovers().size());
+  for (const std::string& name : leftovers()) {  // a job (not this process's child) is gone once its lock is free
+    const int fd = open(Path(name).c_str(), O_RDONLY);
+    for (int i = 0; i < 10000 && flock(fd, LOCK_EX | LOCK_NB) != 0; ++i) usleep(1000);
+    close(fd);
+  }
+  for (const std::string& name : leftovers()) EXPECT_TRUE(IsPassingLibraryFile(name)) << name;
   EXPECT_FALSE(Has("big.runx"));
+  fs::rename(Path("big.run"), Path("other.run"));
   Convert();
-  EXPECT_EQ(40000, CountRecords("big.runx"));
-  for (const auto& e : fs::directory_iterator(Dir()))
-    EXPECT_FALSE(e.path().filename().string().ends_with(".new")) << e.path();
+  EXPECT_EQ(40000, CountRecords("other.runx"));
+  EXPECT_EQ(std::vector<std::string>{}, leftovers());
+  EXPECT_TRUE(fs::exists(liveFile.PassingFileName()));
 }
 
 // Ctrl-C in the middle of a table: that table is rolled back, no later table is converted, nothing is deleted,

@@ -246,6 +246,21 @@ TEST_F(ColumnMapping, LibraryImportDefaultsToAllLinesBelowTheHeader) {
   EXPECT_EQ((std::array{2, 4, 3, 1}), (std::array{r.FirstLine, r.LastLine, r.Added, int{r.Created}}));
 }
 
+// The dialog's import into a library name that a broken symbolic link holds is refused when the library is to
+// take its name: its passing file goes at once, while the dialog stays open, and the link stays as it was.
+TEST_F(ColumnMapping, RefusedDialogImportLeavesNoPassingFile) {
+  std::filesystem::create_symlink("gone.abs", dir_.File("emis.abs"));
+  TLibraryImportOptions o;
+  o.FileName = dir_.File("data.txt");
+  o.LibraryFile = dir_.File("emis.abs");
+  TAnsweringDialogs answering(TOnExists::Skip);
+  TLibraryImport dialog(o, answering);
+  dialog.LoadMapping(TImportMapping{{{"ElementName", "A", ""}}});
+  EXPECT_THROW(dialog.Run(), EDatabaseError);
+  EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(dir_.Path()), {}));  // data.txt and the link
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("emis.abs")));
+}
+
 // A new library's names repeat in the file in other letter cases (ASCII and beyond), and a name is as long as
 // the field: each repeat is found on the name index and answered (here: overwritten), none is refused by it.
 TEST_F(ColumnMapping, NamesRepeatedInANewLibraryAreFoundInAnyLetterCase) {

@@ -113,6 +113,8 @@ public:
 
   // The dialog's Start Import with the lines and links its user set: the dialog checks them (its message when
   // it refuses), then the run checks the links, makes the library and stores the lines.
+  // A run that stored nothing gives up the library it began at once (its passing file goes now, not when the
+  // dialog closes), so that a later Start Import makes it anew.
   TLibraryImportResult StartImport() {
     result_.Refused = false;
     form_.OnBeforeImport = [this](TExcelImportForm&) {
@@ -122,12 +124,20 @@ public:
       CheckLinks();
       if (result_.LastLine >= result_.FirstLine) CreateLibrary();
     };
-    StoreLines();
-    if (form_.ModalResult != TModalResult::mrOk) {
-      result_.Refused = true;
-      return result_;
+    try {
+      StoreLines();
+      if (form_.ModalResult != TModalResult::mrOk) {
+        result_.Refused = true;
+        DiscardNewLibrary();
+        return result_;
+      }
+      Finish();
+    } catch (...) {
+      DiscardNewLibrary();
+      throw;
     }
-    return Finish();
+    if (!result_.Committed) DiscardNewLibrary();
+    return result_;
   }
 
 private:
@@ -318,6 +328,13 @@ private:
       result_.Committed = true;
     }
     return result_;
+  }
+
+  // Rolls back and closes what the run opened; a new library that was not published goes with its passing file.
+  void DiscardNewLibrary() {
+    writer_.reset();
+    transaction_.reset();
+    if (newFile_ && !newFile_->Published()) newFile_.reset();
   }
 
   void CheckLinks() {

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <filesystem>
 #include <system_error>
 
@@ -31,6 +33,12 @@ bool IsReservedTableName(std::string_view name) {
 namespace {
 
 std::string Cause(int rc, sqlite3* db) {
+  // A write that the file-size limit or the space of the disk stopped: SQLite calls it an I/O error unless the
+  // write was partly done.
+  if ((rc & 0xff) == SQLITE_IOERR && db) {
+    const int error = sqlite3_system_errno(db);
+    if (error == EFBIG || error == ENOSPC) return "the disk is full";
+  }
   switch (rc & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED: return "the file is locked by another program";

@@ -93,7 +93,8 @@ void RegisterFolderRoutes(TRoutes& routes) {
           folders.push_back(&e);
           continue;
         }
-        if (!e.is_regular_file(ec2)) continue;
+        // A new library's passing file (being made, or left by a killed run) is no library.
+        if (!e.is_regular_file(ec2) || IsPassingLibraryFile(name)) continue;
         if (!ConvertedFileName(name).empty() && !IsSqliteFile(e.path())) paradox.push_back(&e);
         else if (IsSheetFile(name)) sheets.push_back(&e);
         else if (MatchesMask(name, "*.json")) mappings.push_back(&e);
