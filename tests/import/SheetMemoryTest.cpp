@@ -1,0 +1,177 @@
+// Hostile workbooks in bounded memory: many cells of one long shared string (.xlsx and .xls, made here), the
+// grid's text limit and the budget loaders share, and BIFF2/3 text cells whose length passes their record.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+
+#include "TestUtil.h"
+#include "core/Exceptions.h"
+#include "import/XLS_ASCII_Import.h"
+#include "import/mapping/LibraryImport.h"
+
+namespace vez {
+namespace {
+
+constexpr int kRows = 20000;
+const std::string kLong(32760, 'x');
+
+std::string Le(std::uint64_t v, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>(v >> (8 * i));
+  return out;
+}
+std::string Record(std::uint16_t type, const std::string& data) { return Le(type, 2) + Le(data.size(), 2) + data; }
+
+// Column A the numbers 1 .. kRows, column B the one shared string in every row.
+void WriteXlsx(const std::string& file) {
+  std::string sheet = "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>";
+  for (int r = 1; r <= kRows; ++r)
+    sheet += "<row r=\"" + std::to_string(r) + "\"><c><v>" + std::to_string(r) + "</v></c><c t=\"s\"><v>0</v></c></row>";
+  const std::pair<const char*, std::string> parts[] = {
+      {"xl/workbook.xml", "<workbook><sheets><sheet name=\"S\" r:id=\"r1\" xmlns:r=\"x\"/></sheets></workbook>"},
+      {"xl/_rels/workbook.xml.rels",
+       "<Relationships><Relationship Id=\"r1\" Type=\"x/worksheet\" Target=\"s.xml\"/>"
+       "<Relationship Id=\"r2\" Type=\"x/sharedStrings\" Target=\"t.xml\"/></Relationships>"},
+      {"xl/t.xml", "<sst><si><t>" + kLong + "</t></si></sst>"},
+      {"xl/s.xml", sheet + "</sheetData></worksheet>"}};
+  int error = 0;
+  zip_t* z = zip_open(file.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  for (const auto& [name, text] : parts)
+    zip_file_add(z, name, zip_source_buffer(z, text.data(), text.size(), 0), 0);
+  ASSERT_EQ(0, zip_close(z));
+}
+
+// A raw BIFF8 stream: globals with the shared string (Latin-1, over a SST and CONTINUE records) and one sheet.
+void WriteXls(const std::string& file) {
+  const std::string bof = Le(0x0600, 2) + Le(0x0005, 2) + std::string(12, '\0');
+  std::string sst = Le(kRows, 4) + Le(1, 4) + Le(kLong.size(), 2) + '\0';
+  std::string continues;
+  std::size_t first = 8224 - sst.size();
+  sst += kLong.substr(0, first);
+  for (std::size_t at = first; at < kLong.size(); at += 8223) continues += Record(0x003C, '\0' + kLong.substr(at, 8223));
+  const std::string sheetName = Le(1, 1) + '\0' + "S";
+  const std::size_t globals = 4 + bof.size() + 4 + sst.size() + continues.size() + 4 + 6 + sheetName.size() + 4;
+  std::string stream = Record(0x0809, bof) + Record(0x00FC, sst) + continues +
+                       Record(0x0085, Le(globals, 4) + Le(0, 2) + sheetName) + Record(0x000A, "");
+  ASSERT_EQ(globals, stream.size());
+  stream += Record(0x0809, Le(0x0600, 2) + Le(0x0010, 2) + std::string(12, '\0'));
+  for (int r = 0; r < kRows; ++r) {
+    double v = r + 1;
+    std::string bits(8, '\0');
+    std::memcpy(bits.data(), &v, 8);
+    stream += Record(0x0203, Le(r, 2) + Le(0, 2) + Le(0, 2) + bits) + Record(0x00FD, Le(r, 2) + Le(1, 2) + Le(0, 2) + Le(0, 4));
+  }
+  std::ofstream(file, std::ios::binary) << stream + Record(0x000A, "");
+}
+
+// The peak resident memory in MiB of a child that runs `work`, and whether it ended with exit code 0.
+std::pair<long, bool> ChildPeakMiB(const std::function<bool()>& work) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(work() ? 0 : 1);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  return {usage.ru_maxrss / 1024, WIFEXITED(status) && WEXITSTATUS(status) == 0};
+}
+
+TEST(SheetMemory, OneSharedStringInManyCellsIsKeptOnce) {
+  test::TempDir dir;
+  WriteXlsx(dir.File("amp.xlsx"));
+  WriteXls(dir.File("amp.xls"));
+  const long idle = ChildPeakMiB([] { return true; }).first;
+  for (const char* name : {"amp.xlsx", "amp.xls"}) {
+    SCOPED_TRACE(name);
+    // Held as copies the cells' text would be 655 MB; the grid keeps it once, and the import of every line runs
+    // in the memory of the process plus a few MiB.
+    const auto [peak, ok] = ChildPeakMiB([&] {
+      TLibraryImportOptions o;
+      o.FileName = dir.File(name);
+      o.LibraryFile = dir.File("emis.abs");
+      o.Maps = {{"ElementName", "A"}};
+      o.StartLine = 1;
+      o.DryRun = true;
+      TAnsweringDialogs dialogs(TOnExists::Skip);
+      TXLSASCIIImport grid;
+      TStringGrid view;
+      grid.DoImport(view, o.FileName);
+      return ImportIntoLibrary(o, dialogs).Added == kRows && grid.GetTextRC(2, kRows) == kLong &&
+             grid.TextBytes() < 8 << 20;
+    });
+    EXPECT_TRUE(ok);
+    EXPECT_LT(peak, idle + 64) << "idle " << idle << " MiB";
+  }
+}
+
+TEST(SheetMemory, TheTextLimitAndTheSharedBudgetRefuseWhileReading) {
+  test::TempDir dir;
+  WriteXlsx(dir.File("amp.xlsx"));
+  std::ofstream text(dir.File("t.txt"));
+  for (int i = 0; i < 400; ++i) text << "a\t" << std::string(3000, 'b') << "\n";
+  text.close();
+  const auto load = [&](TXLSASCIIImport& imp, const std::string& file) {
+    TStringGrid view;
+    imp.DoImport(view, dir.File(file));
+  };
+  TXLSASCIIImport small;
+  small.MaxTextBytes = 1 << 20;
+  EXPECT_THROW_MSG(load(small, "t.txt"), Exception,
+                   "The cells of the file hold more than 1 MB of text, the limit of the import; give a larger text "
+                   "limit to import it");
+  // Two loaders on one budget: the second does not fit while the first holds its grid, and fits once it is gone.
+  const auto budget = std::make_shared<TGridTextBudget>(std::int64_t{5} << 20);
+  auto first = std::make_unique<TXLSASCIIImport>();
+  first->TextBudget = budget;
+  load(*first, "amp.xlsx");
+  EXPECT_EQ(first->TextBytes(), budget->Used());
+  EXPECT_GT(budget->Used(), std::int64_t{1} << 20);
+  TXLSASCIIImport second;
+  second.TextBudget = budget;
+  EXPECT_THROW_MSG(load(second, "amp.xlsx"), Exception,
+                   "The open imports hold 5 MB of text, the limit of them all; close one to open this file");
+  first.reset();
+  load(second, "amp.xlsx");
+  EXPECT_EQ(second.TextBytes(), budget->Used());
+}
+
+// BIFF2 and BIFF3 worksheets: a header line, a text cell whose declared length passes its record, a sound one.
+TEST(SheetMemory, ATextCutShortByItsRecordFailsItsLine) {
+  struct Form {
+    std::uint16_t bof, label;
+    std::string (*cell)(int row, const std::string& text, std::size_t declared);
+  };
+  const Form forms[] = {
+      {0x0009, 0x0004, [](int row, const std::string& text, std::size_t declared) {
+         return Le(row, 2) + Le(0, 2) + std::string(3, '\0') + Le(declared, 1) + text;
+       }},
+      {0x0209, 0x0204, [](int row, const std::string& text, std::size_t declared) {
+         return Le(row, 2) + Le(0, 2) + Le(0, 2) + Le(declared, 2) + text;
+       }}};
+  test::TempDir dir;
+  for (const Form& f : forms) {
+    SCOPED_TRACE(f.bof);
+    std::ofstream(dir.File("cut.xls"), std::ios::binary)
+        << Record(f.bof, Le(0, 2) + Le(0x0010, 2)) + Record(f.label, f.cell(0, "Name", 4)) +
+               Record(f.label, f.cell(1, "Fan", 10)) + Record(f.label, f.cell(2, "Wall", 4)) + Record(0x000A, "");
+    TLibraryImportOptions o;
+    o.FileName = dir.File("cut.xls");
+    o.LibraryFile = dir.File("emis.abs");
+    o.Maps = {{"ElementName", "A"}};
+    o.DryRun = true;
+    TAnsweringDialogs dialogs(TOnExists::Skip);
+    const TLibraryImportResult r = ImportIntoLibrary(o, dialogs);
+    ASSERT_EQ(1u, r.Errors.size());
+    EXPECT_EQ(std::tuple(1, 1, 2, std::string("A"), std::string("ElementName"),
+                         std::string("The text of the cell is cut short: its record holds 3 of the 10 characters it "
+                                     "declares")),
+              std::tuple(r.Added, r.Failed, r.Errors[0].Line, r.Errors[0].Column, r.Errors[0].Field, r.Errors[0].Message));
+  }
+}
+
+}  // namespace
+}  // namespace vez
