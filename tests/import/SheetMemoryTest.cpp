@@ -6,7 +6,6 @@
 #include <unistd.h>
 #include <zip.h>
 
-#include <cstring>
 #include <fstream>
 #include <functional>
 
@@ -61,12 +60,8 @@ void WriteXls(const std::string& file) {
                        Record(0x0085, Le(globals, 4) + Le(0, 2) + sheetName) + Record(0x000A, "");
   ASSERT_EQ(globals, stream.size());
   stream += Record(0x0809, Le(0x0600, 2) + Le(0x0010, 2) + std::string(12, '\0'));
-  for (int r = 0; r < kRows; ++r) {
-    double v = r + 1;
-    std::string bits(8, '\0');
-    std::memcpy(bits.data(), &v, 8);
-    stream += Record(0x0203, Le(r, 2) + Le(0, 2) + Le(0, 2) + bits) + Record(0x00FD, Le(r, 2) + Le(1, 2) + Le(0, 2) + Le(0, 4));
-  }
+  for (int r = 0; r < kRows; ++r)  // A: an RK record of the whole number r + 1; B: the shared string
+    stream += Record(0x027E, Le(r, 2) + Le(0, 4) + Le((r + 1) << 2 | 2, 4)) + Record(0x00FD, Le(r, 2) + Le(1, 4) + Le(0, 4));
   std::ofstream(file, std::ios::binary) << stream + Record(0x000A, "");
 }
 
@@ -90,12 +85,8 @@ TEST(SheetMemory, OneSharedStringInManyCellsIsKeptOnce) {
     // Held as copies the cells' text would be 655 MB; the grid keeps it once, and the import of every line runs
     // in the memory of the process plus a few MiB.
     const auto [peak, ok] = ChildPeakMiB([&] {
-      TLibraryImportOptions o;
-      o.FileName = dir.File(name);
-      o.LibraryFile = dir.File("emis.abs");
-      o.Maps = {{"ElementName", "A"}};
-      o.StartLine = 1;
-      o.DryRun = true;
+      TLibraryImportOptions o{.FileName = dir.File(name), .LibraryFile = dir.File("emis.abs"),
+                              .Maps = {{"ElementName", "A"}}, .StartLine = 1, .DryRun = true};
       TAnsweringDialogs dialogs(TOnExists::Skip);
       TXLSASCIIImport grid;
       TStringGrid view;
