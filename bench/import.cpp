@@ -5,7 +5,9 @@
 //     INSERT, reused, in one transaction, of the same rows into the same library table (every column of the
 //     layout bound, the defaults included). Counter "ratio" = import / reference (the median of five paired
 //     rounds). "peak_import_MiB" is the process's peak resident memory during the import alone (the peak is
-//     reset before it).
+//     reset before it); "grid_peak_MiB" that of loading the file into the import's grid alone, above the memory
+//     before it, beside "cells_text_MiB", the bytes of the cells' texts, and "grid_text_MiB", what the grid's
+//     text counts against the loader's text limit.
 //   - BM_ImportCsv/N: the same for an N-line x 31-column comma-separated file (N = 25 000 and 100 000; names
 //     quoted, some holding the separator), the reference reading it with our text reader. The import streams
 //     its rows into the library, so its "peak_import_MiB" must stay flat from 25 000 to 100 000 lines.
@@ -213,6 +215,13 @@ double PeakMiB() {
   return 0;
 }
 void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+// Resident memory now (VmRSS) in MiB.
+double CurrentMiB() {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+  return 0;
+}
 
 
 std::string ReadAll(const std::string& path) {
@@ -269,6 +278,24 @@ void ImportAgainstReference(benchmark::State& state, const std::string& file, in
       reading = std::min(reading, thisReading);
       insert = std::min(insert, thisInsert);
       rounds.push_back(thisImport / (thisReading + thisInsert));
+    }
+    // The grid the import reads a workbook into, alone: its peak above the memory before it (malloc's arenas
+    // given back), what its text counts against the loader's limit, and the cells' own text.
+    {
+      malloc_trim(0);
+      const double before = CurrentMiB();
+      ResetPeak();
+      TXLSASCIIImport grid;
+      TStringGrid view;
+      grid.DoImport(view, file);
+      state.counters["grid_peak_MiB"] = PeakMiB() - before;
+      state.counters["grid_text_MiB"] = static_cast<double>(grid.TextBytes()) / (1 << 20);
+      CellStore cells;
+      read(cells);
+      double bytes = 0;
+      for (const auto& row : cells.rows)
+        for (const auto& cell : row) bytes += static_cast<double>(cell.size());
+      state.counters["cells_text_MiB"] = bytes / (1 << 20);
     }
     state.SetIterationTime(import);
     state.counters["import_s"] = import;

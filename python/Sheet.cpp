@@ -27,6 +27,11 @@ struct SheetContent {
   std::vector<std::string> columns;
 };
 
+void CheckTextLimit(std::int64_t mb) {
+  if (mb < 1 || mb > (std::int64_t{1} << 30))
+    throw py::value_error("text_limit is a number of MB from 1 to 1073741824, not " + std::to_string(mb));
+}
+
 void CheckCodePage(const std::optional<int>& codePage) {
   if (codePage && (*codePage <= 0 || !CodePageSupported(*codePage)))
     throw py::value_error("code page " + std::to_string(*codePage) +
@@ -77,9 +82,11 @@ std::string SheetArg(const py::object& sheet) {
   return Utf8(sheet);
 }
 
-SheetContent ReadSheet(const std::string& path, int codePage, char separator, const std::string& sheet) {
+SheetContent ReadSheet(const std::string& path, int codePage, char separator, const std::string& sheet,
+                       std::int64_t textLimitMB) {
   TXLSASCIIImport loader;
   loader.TextCodePage = codePage;
+  loader.MaxTextBytes = textLimitMB << 20;
   loader.TextSeparator = separator;
   loader.Sheet = sheet;
   TStringGrid view;
@@ -134,24 +141,26 @@ void RegisterSheet(py::module_& m) {
       });
 
   m.def("read_sheet", [](const py::object& pathArg, std::optional<int> codePage, const py::object& sheetArg,
-                         std::optional<std::string> separatorArg) {
+                         std::optional<std::string> separatorArg, std::int64_t textLimit) {
         const std::string path = PathArg(pathArg);
         CheckCodePage(codePage);
+        CheckTextLimit(textLimit);
         const std::string sheet = SheetArg(sheetArg);
         const char separator = SeparatorArg(separatorArg);
         CheckFile(path);
         SheetContent content;
         {
           py::gil_scoped_release release;
-          content = ReadSheet(path, codePage.value_or(1252), separator, sheet);
+          content = ReadSheet(path, codePage.value_or(0), separator, sheet, textLimit);
         }
         return std::make_unique<Sheet>(path, std::move(content));
       }, py::arg("path"), py::arg("code_page") = py::none(), py::kw_only(), py::arg("sheet") = py::none(),
-      py::arg("separator") = py::none(),
+      py::arg("separator") = py::none(), py::arg("text_limit") = kDefaultMaxGridTextMB,
       "Reads a worksheet of an .xls or .xlsx workbook (sheet: its name or number from 1; default the first), or a\n"
       "text file separated by tabs, commas or semicolons (separator: \"tab\", \",\" or \";\"; default detected),\n"
       "as the import sees it: cells as texts. The content decides which. code_page: of a text file that is\n"
-      "neither UTF-8 nor starts with a byte order mark (default 1252).");
+      "neither UTF-8 nor starts with a byte order mark (without it such a file raises veziru.Error naming its\n"
+      "first byte that is no UTF-8); text_limit: the most text in MB the cells may hold (default 1024).");
 
   m.def("import_file", [](const py::object& pathArg, const py::object& libraryArg, const py::object& type,
                           std::optional<std::map<std::string, std::string>> map,
@@ -160,7 +169,7 @@ void RegisterSheet(py::module_& m) {
                           std::optional<int> stop, const std::string& onExists, bool dryRun,
                           std::optional<int> codePage, const py::object& sheetArg,
                           std::optional<std::string> separatorArg, std::optional<std::string> decimalArg,
-                          const py::object& mappingArg) {
+                          const py::object& mappingArg, std::int64_t textLimit) {
         const std::string path = PathArg(pathArg);
         TLibraryImportOptions o;
         o.FileName = path;
@@ -192,7 +201,9 @@ void RegisterSheet(py::module_& m) {
         o.StopLine = stop.value_or(0);
         o.DryRun = dryRun;
         CheckCodePage(codePage);
-        o.TextCodePage = codePage.value_or(1252);
+        o.TextCodePage = codePage.value_or(0);
+        CheckTextLimit(textLimit);
+        o.TextLimitMB = textLimit;
         if (!sheetArg.is_none()) o.Sheet = SheetArg(sheetArg);
         if (separatorArg) o.Separator = SeparatorArg(separatorArg);
         if (decimalArg) {
@@ -217,13 +228,13 @@ void RegisterSheet(py::module_& m) {
       py::arg("fix") = py::none(), py::arg("auto_link") = false, py::arg("start") = py::none(), py::arg("stop") = py::none(),
       py::arg("on_exists") = "skip", py::arg("dry_run") = false, py::arg("code_page") = py::none(), py::kw_only(),
       py::arg("sheet") = py::none(), py::arg("separator") = py::none(), py::arg("decimal_separator") = py::none(),
-      py::arg("mapping") = py::none(),
+      py::arg("mapping") = py::none(), py::arg("text_limit") = kDefaultMaxGridTextMB,
       "Imports the lines of a workbook or text file into a library (created with its type's layout when\n"
       "missing), as `vezi import` does: map {field: column letter} and fix {field: text} link first, auto_link\n"
       "then links the remaining columns whose header text (the lines above start) names a field; lines start\n"
       "to stop (default: to the end); on_exists: skip, overwrite or rename (Name (2)); sheet (name or number\n"
       "from 1), separator (\"tab\", \",\", \";\"; detected), decimal_separator (\",\" in a \";\" file, else \".\"),\n"
-      "code_page; mapping: a saved mapping (file or dict) whose links and options the other arguments\n"
+      "code_page, text_limit (MB of text the file's cells may hold, default 1024); mapping: a saved mapping (file or dict) whose links and options the other arguments\n"
       "override. Returns the report of\n"
       "`vezi import --report` as a dict (added, overwritten, skipped, failed, empty_lines, errors, ...). A run\n"
       "that cannot start raises veziru.Error.");

@@ -128,7 +128,8 @@ void RegisterImportCommands(CLI::App& app) {
     std::string file, library, type, onExists = "ask", report, decimal, sheet, separator, mapping, saveMapping;
     std::vector<std::string> maps, fixes;
     bool autoLink = false, dryRun = false;
-    std::int32_t start = 2, stop = 0, codePage = 1252;
+    std::int32_t start = 2, stop = 0, codePage = 0;
+    std::int64_t textLimit = vez::kDefaultMaxGridTextMB;
   };
   auto opts = std::make_shared<Options>();
   auto* cmd = app.add_subcommand("import", "Import the rows of a spreadsheet or text file into a library");
@@ -151,8 +152,13 @@ void RegisterImportCommands(CLI::App& app) {
   cmd->add_flag("--dry-run", opts->dryRun, "Check every line and report, but change nothing");
   cmd->add_option("--report", opts->report, "Write a JSON report of the run to this file");
   cmd->add_option("--code-page", opts->codePage,
-                  "Code page of a text file that is neither UTF-8 nor starts with a byte order mark (default 1252)")
+                  "Code page of a text file that is neither UTF-8 nor starts with a byte order mark (such as 1252; "
+                  "without it such a file is refused, naming its first byte that is no UTF-8)")
       ->check(Range(1, 65535));
+  cmd->add_option("--text-limit", opts->textLimit,
+                  "The most text in MB that the file's cells may hold in memory (default 1024); a file with more "
+                  "is refused while it is read")
+      ->check(Range(1, 1 << 30));
   cmd->add_option("--decimal-separator", opts->decimal,
                   "Decimal separator of the numbers in the file (default \",\" in a file separated by \";\", else \".\")")
       ->check(CLI::IsMember({".", ","}));
@@ -177,6 +183,7 @@ void RegisterImportCommands(CLI::App& app) {
     o.StopLine = opts->stop;
     o.DryRun = opts->dryRun;
     o.TextCodePage = opts->codePage;
+    o.TextLimitMB = opts->textLimit;
     // A usage error ends the run before it starts; the report says why all the same.
     auto usage = [&](const std::string& message) {
       vez::TLibraryImportResult r;

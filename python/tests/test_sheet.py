@@ -22,6 +22,18 @@ def test_read_sheet_gives_the_grid_of_texts():
     assert isinstance(frame, pandas.DataFrame) and frame.shape == (len(sheet), len(sheet.columns))
 
 
+def test_text_limit_and_code_page_are_the_library_s(tmp_path):
+    text = tmp_path / "big.txt"
+    text.write_bytes(b"Name\tCaf\xe9\n" + (b"x" * 20000 + b"\n") * 100)
+    with pytest.raises(veziru.Error, match=r"^The file is not UTF-8: the byte 0xE9 at byte offset 8 \(line 1\)"):
+        veziru.read_sheet(text)
+    with pytest.raises(veziru.Error, match="more than 1 MB of text, the limit of the import"):
+        veziru.read_sheet(text, 1252, text_limit=1)
+    assert veziru.read_sheet(text, 1252, text_limit=3).rows[0][1] == "Café"
+    with pytest.raises(ValueError, match="text_limit is a number of MB from 1"):
+        veziru.import_file(text, tmp_path / "emis.abs", auto_link=True, text_limit=0)
+
+
 def test_import_file_reports_as_the_command_does(tmp_path):
     text = tmp_path / "in.txt"
     text.write_bytes(b"ElementName\tValues0\nA\t1\nB\tloud\n\t\nC\t3\n")

@@ -13,7 +13,8 @@
 //   ("Excel 2.1" .. "Excel 97", "Excel 2007"). Any other zip (an OpenDocument file), a compound document
 //   without workbook (or an encrypted package) and binary content are refused; what remains is text.
 // - Text files: UTF-8 (with or without byte order mark), UTF-16 LE or BE with byte order mark, otherwise the
-//   ANSI code page TextCodePage (1252 unless the caller sets another). Every text in the grid is valid UTF-8.
+//   code page TextCodePage when the caller gives one; without it such a file is refused, naming the line and
+//   byte offset of its first byte that is no UTF-8. Pure ASCII is UTF-8. Every text in the grid is valid UTF-8.
 //   A NUL inside a cell is refused with its line and column; content with more such control bytes is "not a
 //   text file".
 // - Records and quoting: records end in LF, CR LF or CR, and each record is one grid row. Fields are split at
@@ -51,8 +52,18 @@
 // - Memory follows the cells present, not the extent: a sheet with one cell at A1048576 holds one cell. A
 //   file with more than kMaxGridCells cells, a text longer than 32767 characters in one cell, or a text line
 //   of more than 16384 columns is refused with an error.
+// - A workbook's shared string is kept once however many cells show it. What the grid holds is bounded by its
+//   text (MaxTextBytes, 1024 MB unless the caller gives more or less): each cell's own text in bytes and
+//   kGridCellBytes for its place, each shared string once, and kGridRowBytes for each row. The count is
+//   checked as every cell is added, so a file that would take more is refused while it is read, and a loader's
+//   memory stays within a small multiple of its text limit whatever the file claims. Loaders that draw on one
+//   TGridTextBudget (the open import dialogs of a server) share its limit besides their own, and give their
+//   part back when their grid is gone.
+// - A cell whose record is damaged (a text that its record cuts short) is loaded with the text that is there and
+//   the reader's message (CellDamage), for the import to fail that line with its line and column.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -65,6 +76,24 @@
 namespace vez {
 
 inline constexpr std::int64_t kMaxGridCells = 20'000'000;
+inline constexpr std::int64_t kGridCellBytes = 48;
+inline constexpr std::int64_t kGridRowBytes = 64;
+inline constexpr std::int64_t kDefaultMaxGridTextMB = 1024;
+
+// The text that several loaders hold together, within one limit in bytes (thread-safe).
+class TGridTextBudget {
+public:
+  explicit TGridTextBudget(std::int64_t limitBytes) : limit_(limitBytes) {}
+  // Takes `bytes` from the budget; false (and nothing taken) when they would pass the limit.
+  bool Take(std::int64_t bytes);
+  void Give(std::int64_t bytes) { used_.fetch_sub(bytes); }
+  std::int64_t Limit() const { return limit_; }
+  std::int64_t Used() const { return used_.load(); }
+
+private:
+  const std::int64_t limit_;
+  std::atomic<std::int64_t> used_{0};
+};
 
 // The header text of grid column `col` (1 = "A", 26 = "Z", 27 = "AA").
 std::string GridColumnName(std::int32_t col);
@@ -99,12 +128,19 @@ public:
   void ColRowCheck(std::int32_t Col, std::int32_t Row);
 
   const std::string& FileType() const { return fileType_; }
-  // The code page of text files that are neither UTF-8 nor marked by a byte order mark.
-  std::int32_t TextCodePage = 1252;
+  // The code page of text files that are neither UTF-8 nor marked by a byte order mark; 0: none is given, and
+  // such a file is refused with the place of its first byte that is no UTF-8 (never read in a guessed code page).
+  std::int32_t TextCodePage = 0;
   // Text files: the field separator '\t', ',' or ';'; 0 detects it from the first lines.
   char TextSeparator = 0;
   // Workbooks: the sheet to load, by name (any letter case) or by number from 1; empty: the first sheet.
   std::string Sheet;
+  // The most text the grid may hold, in bytes (see above), and the budget it is also drawn from (may be null).
+  std::int64_t MaxTextBytes = kDefaultMaxGridTextMB << 20;
+  std::shared_ptr<TGridTextBudget> TextBudget;
+  // After loading: what the grid's text counts, and the reader's message for a damaged cell (nullptr: sound).
+  std::int64_t TextBytes() const;
+  const std::string* CellDamage(std::int32_t Col, std::int32_t Row) const;
   // After loading: the separator a text file was read with (0 for a workbook), the workbook's sheet names
   // in order (empty for text), and the name of the sheet loaded (empty for text).
   char Separator() const { return separator_; }
@@ -126,11 +162,12 @@ public:
   // The draw handler installed on the view grid.
   void GridDrawCell(TStringGrid& grid, std::int32_t Col, std::int32_t Row, const TRect& Rect);
 
+  struct LoadState;  // what a load counted and found (defined with the loader)
+
 private:
   void SetMinMaxRow();
   void Attach(TStringGrid& Grid);
   void Load(const std::string& fileName);
-  void LoadText(std::string_view bytes);
 
   std::shared_ptr<TStringGrid> dataGrid_ = std::make_shared<TStringGrid>(2, 2);
   TStringGrid* viewGrid_ = nullptr;
@@ -142,6 +179,7 @@ private:
   bool streamable_ = false;  // the file is read again row by row (text)
   std::vector<std::string> sheetNames_;
   std::string sheetName_;
+  std::shared_ptr<LoadState> state_;  // the grid's text count and damaged cells, shared with DoImportShared
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // watched by the installed draw handler
 };
 

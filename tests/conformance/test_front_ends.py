@@ -169,7 +169,8 @@ def run_cli(case, base, lib):
     if op == "import":
         sheet = sheet_file(case, base, "cli")
         report = base / "cli-report.json"
-        options = [arg for name, value in import_options(case, base, "cli").items() for arg in (f"--{name}", str(value))]
+        options = [arg for name, value in import_options(case, base, "cli").items()
+                   for arg in (f"--{name.replace('_', '-')}", str(value))]
         error, _ = cli(base, "import", sheet.name, "--into", relative(base, lib), "--auto-link", "--on-exists", "skip",
                        "--report", report.name, *options)
         report = json.loads(report.read_text())

@@ -157,6 +157,11 @@ private:
   void LoadFile() {
     if (streaming_) form_.ImportData.KeepRows = std::max(options_.StartLine - 1, 0);  // the header lines
     form_.ImportData.TextCodePage = options_.TextCodePage;
+    if (options_.TextLimitMB < 1 || options_.TextLimitMB > (std::int64_t{1} << 30))
+      throw Exception(Format("The text limit must be a number of MB from 1 to %d, not %d",
+                             static_cast<long long>(std::int64_t{1} << 30), static_cast<long long>(options_.TextLimitMB)));
+    form_.ImportData.MaxTextBytes = options_.TextLimitMB << 20;
+    form_.ImportData.TextBudget = options_.TextBudget;
     form_.ImportData.TextSeparator = options_.Separator;
     form_.ImportData.Sheet = options_.Sheet;
     form_.SetFileName(options_.FileName);
@@ -315,9 +320,13 @@ private:
     result_.Links = form_.LinkList.Items;
     result_.LinkList = Links();
     linkedColumns_.clear();
+    linkedLinks_.clear();
     columns_.clear();
     for (std::int32_t k = 0; k < form_.Links.Count(); ++k)
-      if (!form_.Links[k].Fix()) linkedColumns_.push_back(form_.GetXLSColNo(form_.Links[k].XLSCol()));
+      if (!form_.Links[k].Fix()) {
+        linkedColumns_.push_back(form_.GetXLSColNo(form_.Links[k].XLSCol()));
+        linkedLinks_.push_back(k);
+      }
     for (std::int32_t i = 0; i < fields_.Count(); ++i) columns_.push_back(ColumnOf(fields_[i].FieldName));
   }
 
@@ -414,6 +423,12 @@ private:
       action = neCancel;
       return;
     }
+    // A linked cell that the reader found damaged fails its line: its text is not what the file meant.
+    for (std::size_t k = 0; k < linkedColumns_.size(); ++k)
+      if (const std::string* damage = form_.ImportData.CellDamage(linkedColumns_[k], row)) {
+        const TColItem& link = form_.Links[linkedLinks_[k]];
+        return Fail(row, link.XLSCol(), link.FieldName(), *damage);
+      }
     bool empty = true;
     for (std::int32_t col : linkedColumns_) empty = empty && Blank(form_.ImportData.GetTextRC(col, row));
     if (empty) {
@@ -499,6 +514,7 @@ private:
   std::string nameField_;
   TFieldNameItem* nameItem_ = nullptr;
   std::vector<std::int32_t> linkedColumns_;  // grid columns of the column links
+  std::vector<std::int32_t> linkedLinks_;    // and the places of those links in the link list
   std::vector<std::string> columns_;         // per field: the letter of its first column link
   std::unique_ptr<TRecordWriter> writer_;
   std::vector<std::int32_t> used_;  // the fields of the list that links feed

@@ -47,6 +47,7 @@
 #include <vector>
 
 #include "import/EImport1.h"
+#include "import/XLS_ASCII_Import.h"
 
 namespace vez {
 
@@ -85,7 +86,10 @@ struct TLibraryImportOptions {
   std::int32_t StartLine = 2;  // first data line (1-based); the lines above are the header
   std::int32_t StopLine = 0;   // last data line; 0 = to the end
   bool DryRun = false;
-  std::int32_t TextCodePage = 1252;  // text files that are neither UTF-8 nor marked by a byte order mark
+  std::int32_t TextCodePage = 0;  // text files that are neither UTF-8 nor marked by a byte order mark; 0: none
+                                  // given (such a file is refused, naming its first byte that is no UTF-8)
+  std::int64_t TextLimitMB = kDefaultMaxGridTextMB;  // the most text the loaded file may hold (see XLS_ASCII_Import.h)
+  std::shared_ptr<TGridTextBudget> TextBudget;       // drawn on besides the limit (a server's imports); may be null
   char DecimalSeparator = 0;         // of the numbers in the file; 0: ',' in a ';'-separated file, else the
                                      // process format settings
   std::function<bool()> Interrupted;                              // asked once per line

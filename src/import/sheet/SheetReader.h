@@ -16,12 +16,32 @@
 #include <string_view>
 #include <vector>
 
+#include "core/Exceptions.h"
+
 namespace vez::detail {
+
+// What a sink throws to end a reading for a reason of its own (a limit of what it may hold): the readers pass
+// it on as it is, since it says nothing about the file's structure.
+class ESinkRefusal : public Exception {
+public:
+  using Exception::Exception;
+};
 
 class SheetSink {
 public:
   virtual ~SheetSink() = default;
   virtual void Cell(std::uint32_t row, std::uint32_t col, std::string text) = 0;
+  // A cell that shows entry `index` of the workbook's shared strings, whose text is `text` (valid during the
+  // reading). A sink that keeps cells keeps each entry once; by default the cell gets a copy of its own.
+  virtual void SharedCell(std::uint32_t row, std::uint32_t col, std::uint32_t index, std::string_view text) {
+    (void)index;
+    Cell(row, col, std::string(text));
+  }
+  // The cell just handed on is damaged (its text is cut short, say): `message` says how. The reading goes on;
+  // a sink that keeps cells keeps the message with the cell, so that what uses the cell can fail there.
+  virtual void CellDamaged(std::uint32_t row, std::uint32_t col, std::string message) {
+    (void)row, (void)col, (void)message;
+  }
 };
 
 // Bounds on what a file may make a reader do.
@@ -79,7 +99,8 @@ struct TextSheetInfo {
 };
 
 // Reads delimited text: UTF-8 (with or without byte order mark), UTF-16 with byte order mark, or else bytes in
-// `codePage`. Records end in LF, CR LF or CR; fields are split at `separator` ('\t', ',' or ';'; 0: the one
+// `codePage`; with `codePage` 0 (none given) text that is not UTF-8 throughout is refused, naming the byte
+// offset and line of its first sequence that is no UTF-8. Records end in LF, CR LF or CR; fields are split at `separator` ('\t', ',' or ';'; 0: the one
 // DetectSeparator finds). A field that starts with a quote runs to the closing quote, and a doubled quote
 // inside it is one quote, so separators and line ends inside quotes belong to the field; text after the
 // closing quote is kept as it stands, and a quote inside an unquoted field is an ordinary character. Every
@@ -130,6 +151,13 @@ public:
     ++Count;
     next_.Cell(row, col, std::move(text));
   }
+  void SharedCell(std::uint32_t row, std::uint32_t col, std::uint32_t index, std::string_view text) override {
+    ++Count;
+    next_.SharedCell(row, col, index, text);
+  }
+  void CellDamaged(std::uint32_t row, std::uint32_t col, std::string message) override {
+    next_.CellDamaged(row, col, std::move(message));
+  }
   std::uint64_t Count = 0;
 
 private:
@@ -142,6 +170,7 @@ struct FirstCellFound {};
 class ProbeSink : public SheetSink {
 public:
   void Cell(std::uint32_t, std::uint32_t, std::string) override { throw FirstCellFound{}; }
+  void SharedCell(std::uint32_t, std::uint32_t, std::uint32_t, std::string_view) override { throw FirstCellFound{}; }
 };
 
 // How a number format shows a number.

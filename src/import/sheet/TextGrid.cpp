@@ -27,7 +27,7 @@ void TStringGrid::DropOutside() {
   cachedIndex_ = -1;
   for (auto it = rows_.begin(); it != rows_.end();) {
     const bool window = source_ != nullptr && it->first > 0;
-    std::erase_if(it->second, [&](const auto& cell) { return cell.first >= colCount_ || (window && cell.first > 0); });
+    std::erase_if(it->second, [&](const Cell& cell) { return cell.Col >= colCount_ || (window && cell.Col > 0); });
     it = it->first >= rowCount_ || it->second.empty() ? rows_.erase(it) : std::next(it);
   }
   std::erase_if(markers_, [this](const auto& entry) {
@@ -64,7 +64,7 @@ void TStringGrid::NumberRows(std::int32_t first) {
   numbers_.clear();
   cachedIndex_ = -1;
   for (auto it = rows_.begin(); it != rows_.end();) {
-    if (it->first > 0) std::erase_if(it->second, [](const auto& cell) { return cell.first == 0; });
+    if (it->first > 0) std::erase_if(it->second, [](const Cell& cell) { return cell.Col == 0; });
     it = it->second.empty() ? rows_.erase(it) : std::next(it);
   }
 }
@@ -88,16 +88,17 @@ const std::string* TStringGrid::Find(std::int32_t col, std::int32_t row) const {
   const Row* found = RowAt(row);
   if (found == nullptr) return nullptr;
   const Row& cells = *found;
+  const auto text = [this](const Cell& cell) { return cell.Shared < 0 ? &cell.Text : &shared_[static_cast<std::size_t>(cell.Shared)]; };
   // Rows are mostly dense from their first column: try the direct position first.
-  const std::int64_t direct = static_cast<std::int64_t>(col) - (cells.empty() ? 0 : cells.front().first);
+  const std::int64_t direct = static_cast<std::int64_t>(col) - (cells.empty() ? 0 : cells.front().Col);
   if (direct >= 0 && direct < static_cast<std::int64_t>(cells.size()) &&
-      cells[static_cast<std::size_t>(direct)].first == col)
-    return &cells[static_cast<std::size_t>(direct)].second;
-  const auto cell = std::lower_bound(cells.begin(), cells.end(), col, [](const auto& c, std::int32_t k) { return c.first < k; });
-  return cell != cells.end() && cell->first == col ? &cell->second : nullptr;
+      cells[static_cast<std::size_t>(direct)].Col == col)
+    return text(cells[static_cast<std::size_t>(direct)]);
+  const auto cell = std::lower_bound(cells.begin(), cells.end(), col, [](const Cell& c, std::int32_t k) { return c.Col < k; });
+  return cell != cells.end() && cell->Col == col ? text(*cell) : nullptr;
 }
 
-std::string& TStringGrid::At(std::int32_t col, std::int32_t row) {
+TStringGrid::Cell& TStringGrid::At(std::int32_t col, std::int32_t row) {
   if (col < 0 || row < 0 || col >= colCount_ || row >= rowCount_)
     throw EListError(Format("Grid index out of bounds (%d, %d)", col, row));
   if (!Own(col, row)) return source_->At(col, row - 1 + firstRow_);
@@ -110,14 +111,14 @@ std::string& TStringGrid::At(std::int32_t col, std::int32_t row) {
     cachedRow_ = found;
   }
   Row& cells = *found;
-  if (cells.empty() || cells.back().first < col) {
-    std::string& text = cells.emplace_back(col, std::string()).second;
+  if (cells.empty() || cells.back().Col < col) {
+    Cell& cell = cells.emplace_back(Cell{col, -1, {}});
     widthHint_ = cells.size();
-    return text;
+    return cell;
   }
-  const auto cell = std::lower_bound(cells.begin(), cells.end(), col, [](const auto& c, std::int32_t k) { return c.first < k; });
-  if (cell != cells.end() && cell->first == col) return cell->second;
-  return cells.emplace(cell, col, std::string())->second;
+  const auto cell = std::lower_bound(cells.begin(), cells.end(), col, [](const Cell& c, std::int32_t k) { return c.Col < k; });
+  if (cell != cells.end() && cell->Col == col) return *cell;
+  return *cells.insert(cell, Cell{col, -1, {}});
 }
 
 const std::string& TStringGrid::Cells(std::int32_t col, std::int32_t row) const {
@@ -132,7 +133,26 @@ const std::string& TStringGrid::Cells(std::int32_t col, std::int32_t row) const 
   return EmptyText();
 }
 
-void TStringGrid::SetCells(std::int32_t col, std::int32_t row, std::string text) { At(col, row) = std::move(text); }
+void TStringGrid::SetCells(std::int32_t col, std::int32_t row, std::string text) {
+  Cell& cell = At(col, row);
+  cell.Shared = -1;
+  cell.Text = std::move(text);
+}
+
+std::int32_t TStringGrid::AddSharedText(std::string text) {
+  if (source_ != nullptr) throw EListError("A window keeps no shared texts");
+  shared_.push_back(std::move(text));
+  return static_cast<std::int32_t>(shared_.size() - 1);
+}
+
+void TStringGrid::SetSharedCell(std::int32_t col, std::int32_t row, std::int32_t shared) {
+  if (shared < 0 || static_cast<std::size_t>(shared) >= shared_.size())
+    throw EListError(Format("No shared text %d", shared));
+  if (!Own(col, row)) throw EListError("A window's cells show their source's texts");
+  Cell& cell = At(col, row);
+  cell.Shared = shared;
+  std::string().swap(cell.Text);
+}
 
 void TStringGrid::ClearRow(std::int32_t row) {
   if (rows_.erase(row) > 0) {

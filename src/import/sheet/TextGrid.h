@@ -10,10 +10,13 @@
 //
 // Storage is sparse: only cells that were written, markers, row heights other than the default and the
 // texts of rows that were read take memory, so a grid of a million rows with two cells in it costs two cells.
-// A window's row labels (NumberRows) are made when they are read.
+// A window's row labels (NumberRows) are made when they are read. A text that many cells show (a workbook's
+// shared string) is kept once (AddSharedText) and its cells refer to it (SetSharedCell), so twenty thousand
+// cells of one long string cost the string once and a slot per cell.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -62,6 +65,10 @@ public:
 
   const std::string& Cells(std::int32_t col, std::int32_t row) const;
   void SetCells(std::int32_t col, std::int32_t row, std::string text);
+  // Keeps a text that cells may share and answers its number; SetSharedCell makes a cell show it. Shared texts
+  // live as long as the grid (a cell set again with SetCells holds its own text).
+  std::int32_t AddSharedText(std::string text);
+  void SetSharedCell(std::int32_t col, std::int32_t row, std::int32_t shared);
   std::int32_t Objects(std::int32_t col, std::int32_t row) const;
   void SetObjects(std::int32_t col, std::int32_t row, std::int32_t marker);
 
@@ -92,9 +99,15 @@ public:
   void ClearRow(std::int32_t row);
 
 private:
+  // A cell: its column, and its own text or the number of a shared one (-1: its own).
+  struct Cell {
+    std::int32_t Col = 0;
+    std::int32_t Shared = -1;
+    std::string Text;
+  };
   // A row's cells by column, in column order.
-  using Row = std::vector<std::pair<std::int32_t, std::string>>;
-  std::string& At(std::int32_t col, std::int32_t row);  // the text of a cell (the source's, in a window)
+  using Row = std::vector<Cell>;
+  Cell& At(std::int32_t col, std::int32_t row);  // a cell (the source's, in a window)
   const std::string* Find(std::int32_t col, std::int32_t row) const;
   const Row* RowAt(std::int32_t row) const;
   bool Own(std::int32_t col, std::int32_t row) const { return source_ == nullptr || col == 0 || row == 0; }
@@ -103,6 +116,7 @@ private:
 
   std::int32_t colCount_ = 0, rowCount_ = 0;
   std::unordered_map<std::int32_t, Row> rows_;
+  std::deque<std::string> shared_;  // the shared texts (a deque: a text stays where it is as more are added)
   // The few cells with a marker, by row * 2^32 + column: kept apart, so a cell of a large sheet is one string.
   std::unordered_map<std::uint64_t, std::int32_t> markers_;
   std::vector<std::int32_t> colWidths_;

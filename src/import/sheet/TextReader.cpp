@@ -69,6 +69,7 @@ std::size_t SkipAscii(std::string_view s, std::size_t i) {
 }
 
 // Whether text that comes in pieces is UTF-8 throughout; a sequence cut at a piece's end is completed by the next.
+// Once it is not, Bad() is the offset of the first byte of the first sequence that is no UTF-8.
 class Utf8Check {
 public:
   // False as soon as the text is known not to be UTF-8.
@@ -77,8 +78,9 @@ public:
     if (valid_ && !cut_.empty()) {
       const std::size_t need = LeadLength(cut_[0]);
       while (cut_.size() < need && i < piece.size()) cut_ += piece[i++];
-      if (cut_.size() < need) return true;
+      if (cut_.size() < need) return Fed(piece);
       valid_ = Utf8SequenceLength(cut_, 0) == need;
+      if (!valid_) bad_ = cutAt_;
       cut_.clear();
     }
     while (valid_ && (i = SkipAscii(piece, i)) < piece.size()) {
@@ -86,19 +88,27 @@ public:
         i += n;
       } else if (const std::size_t need = LeadLength(piece[i]); need > 0 && i + need > piece.size()) {
         cut_.assign(piece.substr(i));
+        cutAt_ = fed_ + i;
         break;
       } else {
         valid_ = false;
+        bad_ = fed_ + i;
       }
     }
-    return valid_;
+    return Fed(piece);
   }
   // At the end of the text.
   bool Valid() const { return valid_ && cut_.empty(); }
+  std::uint64_t Bad() const { return valid_ ? cutAt_ : bad_; }
 
 private:
+  bool Fed(std::string_view piece) {
+    fed_ += piece.size();
+    return valid_;
+  }
   std::string cut_;
   bool valid_ = true;
+  std::uint64_t fed_ = 0, cutAt_ = 0, bad_ = 0;
 };
 
 // How a text's bytes become UTF-8.
@@ -273,8 +283,31 @@ private:
   std::uint64_t size_ = UINT64_MAX;
 };
 
+// Refuses a source that is not UTF-8 when no code page was given: names the line and the byte offset (from 0) of
+// its first sequence that is no UTF-8, and how to choose a code page. Lines end in LF, CR LF or CR.
+[[noreturn]] void NotUtf8(ByteSource& source, std::uint64_t offset) {
+  std::uint64_t line = 1, at = 0;
+  unsigned char bad = 0;
+  bool afterCr = false;
+  source.Rewind();
+  for (std::string_view chunk; at <= offset && !(chunk = source.Next()).empty();) {
+    for (std::size_t i = 0; i < chunk.size() && at <= offset; ++i, ++at) {
+      const char c = chunk[i];
+      if (at == offset) bad = static_cast<unsigned char>(c);
+      else if (c == '\n') line += afterCr ? 0 : 1;
+      else if (c == '\r') ++line;
+      afterCr = c == '\r';
+    }
+  }
+  throw Exception(Format("The file is not UTF-8: the byte 0x%.2X at byte offset %d (line %d) is not part of a UTF-8 "
+                         "character. Choose the code page the file is written in (such as 1252 for Windows Western "
+                         "European or 850 for DOS) to import it",
+                         static_cast<int>(bad), static_cast<long long>(offset), static_cast<long long>(line)));
+}
+
 // How the source's bytes are text: a byte order mark decides; else, once the first 8 KiB pass for text, bytes
-// that are UTF-8 throughout are UTF-8 and any others are in `codePage`. That is decided over the whole source in
+// that are UTF-8 throughout are UTF-8 and any others are in `codePage` (0: none was given, and they are refused,
+// never taken silently for a code page). That is decided over the whole source in
 // a pass of its own (bounded memory, one more reading), so a file whose first umlaut comes late in a code page
 // decodes its start alike, as when the bytes were held in memory.
 SourceEncoding EncodingOf(ByteSource& source, int codePage) {
@@ -291,8 +324,10 @@ SourceEncoding EncodingOf(ByteSource& source, int codePage) {
   Utf8Check check;
   source.Rewind();
   for (std::string_view chunk; !(chunk = source.Next()).empty();)
-    if (!check.Feed(chunk)) return inCodePage;
-  return check.Valid() ? SourceEncoding{} : inCodePage;
+    if (!check.Feed(chunk)) break;
+  if (check.Valid()) return {};
+  if (codePage != 0) return inCodePage;
+  NotUtf8(source, check.Bad());
 }
 
 // Hands the source's text, from its start, to `take` piece by piece until it returns false.

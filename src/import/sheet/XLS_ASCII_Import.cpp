@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <unordered_map>
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
@@ -31,26 +32,106 @@ const char* FileTypeName(std::int32_t version) {
   }
 }
 
+}  // namespace
+
+// What a loaded grid's text counts (given back to the budget when the grid is gone) and its damaged cells.
+struct TXLSASCIIImport::LoadState {
+  std::shared_ptr<TGridTextBudget> Budget;
+  std::int64_t Bytes = 0;    // the grid's text as counted
+  std::int64_t Charged = 0;  // taken from the budget
+  std::unordered_map<std::uint64_t, std::string> Damage;  // by grid row * 2^32 + grid column
+  ~LoadState() {
+    if (Budget) Budget->Give(Charged);
+  }
+};
+
+namespace {
+
+std::uint64_t CellKey(std::int64_t col, std::int64_t row) {
+  return static_cast<std::uint64_t>(row) << 32 | static_cast<std::uint32_t>(col);
+}
+
 // Places cells at (c + 1, r + 1), growing the grid as they come; with keepRows >= 0 only the cells of the first
-// keepRows grid rows are kept, the others only counted in the grid's extent.
+// keepRows grid rows are kept, the others only counted in the grid's extent. Every kept cell counts its text
+// against the limit (and the budget) before it is stored; a shared string counts once, when a cell first shows it.
 class GridSink : public detail::SheetSink {
 public:
-  GridSink(TStringGrid& grid, std::int32_t keepRows) : grid_(grid), keepRows_(keepRows) {}
+  using State = TXLSASCIIImport::LoadState;
+  GridSink(TStringGrid& grid, std::int32_t keepRows, std::int64_t maxBytes, State& state)
+      : grid_(grid), keepRows_(keepRows), maxBytes_(maxBytes), state_(state) {}
   void Cell(std::uint32_t row, std::uint32_t col, std::string text) override {
+    if (!Place(row, col, static_cast<std::int64_t>(text.size()))) return;
+    grid_.SetCells(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, std::move(text));
+  }
+  // An entry's first cell holds a copy of its own (most entries, names say, are shown once); a second cell makes
+  // it a shared text of the grid, which both then show.
+  void SharedCell(std::uint32_t row, std::uint32_t col, std::uint32_t index, std::string_view text) override {
+    std::int64_t bytes = 0;  // the room of the entries, counted with the text (a file may name a far entry)
+    if (index >= shared_.size()) {
+      bytes = static_cast<std::int64_t>((index + 1 - shared_.size()) * sizeof(Entry));
+      shared_.resize(static_cast<std::size_t>(index) + 1);
+    }
+    Entry& entry = shared_[index];
+    if (!Place(row, col, bytes + (entry.Uses == 0 ? static_cast<std::int64_t>(text.size()) : 0))) return;
+    const auto gridCol = static_cast<std::int32_t>(col) + 1, gridRow = static_cast<std::int32_t>(row) + 1;
+    if (entry.Uses++ == 0) {
+      entry.Col = gridCol;
+      entry.Row = gridRow;
+      return grid_.SetCells(gridCol, gridRow, std::string(text));
+    }
+    if (entry.Number < 0) {
+      entry.Number = grid_.AddSharedText(std::string(text));
+      grid_.SetSharedCell(entry.Col, entry.Row, entry.Number);
+    }
+    grid_.SetSharedCell(gridCol, gridRow, entry.Number);
+  }
+  void CellDamaged(std::uint32_t row, std::uint32_t col, std::string message) override {
+    if (keepRows_ >= 0 && static_cast<std::int64_t>(row) + 1 > keepRows_) return;
+    state_.Damage[CellKey(static_cast<std::int64_t>(col) + 1, static_cast<std::int64_t>(row) + 1)] = std::move(message);
+  }
+
+private:
+  // Grows the grid for the cell and counts it; false when the cell is not kept.
+  bool Place(std::uint32_t row, std::uint32_t col, std::int64_t textBytes) {
     const std::int64_t needCols = static_cast<std::int64_t>(col) + 2;
     const std::int64_t needRows = static_cast<std::int64_t>(row) + 2;
     if (needCols > grid_.ColCount()) grid_.SetColCount(static_cast<std::int32_t>(needCols));
     if (needRows > grid_.RowCount()) grid_.SetRowCount(static_cast<std::int32_t>(needRows));
-    if (keepRows_ >= 0 && static_cast<std::int64_t>(row) + 1 > keepRows_) return;
+    if (keepRows_ >= 0 && static_cast<std::int64_t>(row) + 1 > keepRows_) return false;
     if (++cells_ > kMaxGridCells)
-      throw Exception(Format("The file holds more than %d cells", static_cast<long long>(kMaxGridCells)));
-    grid_.SetCells(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, std::move(text));
+      throw detail::ESinkRefusal(Format("The file holds more than %d cells", static_cast<long long>(kMaxGridCells)));
+    std::int64_t bytes = textBytes + kGridCellBytes;
+    if (row != lastRow_) {
+      bytes += kGridRowBytes;
+      lastRow_ = row;
+    }
+    state_.Bytes += bytes;
+    if (state_.Bytes > maxBytes_)
+      throw detail::ESinkRefusal(Format("The cells of the file hold more than %d MB of text, the limit of the import; give a "
+                             "larger text limit to import it",
+                             static_cast<long long>(maxBytes_ >> 20)));
+    if (state_.Budget) {
+      if (!state_.Budget->Take(bytes))
+        throw detail::ESinkRefusal(Format("The open imports hold %d MB of text, the limit of them all; close one to open "
+                               "this file",
+                               static_cast<long long>(state_.Budget->Limit() >> 20)));
+      state_.Charged += bytes;
+    }
+    return true;
   }
 
-private:
   TStringGrid& grid_;
   std::int32_t keepRows_;
+  std::int64_t maxBytes_;
+  State& state_;
   std::int64_t cells_ = 0;
+  std::uint32_t lastRow_ = UINT32_MAX;
+  struct Entry {
+    std::uint32_t Uses = 0;
+    std::int32_t Number = -1;  // the grid's shared text, from the second use on
+    std::int32_t Col = 0, Row = 0;  // the first cell
+  };
+  std::vector<Entry> shared_;  // by the reader's entry
 };
 
 // Hands the rows of a second reading to a visitor one at a time (cells come row by row, rows in order).
@@ -110,6 +191,12 @@ std::vector<std::string> ListSheetNames(const std::string& fileName) {
   return {};
 }
 
+bool TGridTextBudget::Take(std::int64_t bytes) {
+  if (used_.fetch_add(bytes) + bytes <= limit_) return true;
+  used_.fetch_sub(bytes);
+  return false;
+}
+
 TXLSASCIIImport::TXLSASCIIImport() = default;
 TXLSASCIIImport::~TXLSASCIIImport() = default;
 
@@ -132,6 +219,7 @@ void TXLSASCIIImport::DoImportShared(TStringGrid& Grid, TXLSASCIIImport& Loaded)
   separator_ = Loaded.separator_;
   sheetNames_ = Loaded.sheetNames_;
   sheetName_ = Loaded.sheetName_;
+  state_ = Loaded.state_;
   minRow_ = 1;
   maxRow_ = GetLastRow();
   SetMinMaxRow();
@@ -139,6 +227,7 @@ void TXLSASCIIImport::DoImportShared(TStringGrid& Grid, TXLSASCIIImport& Loaded)
 
 void TXLSASCIIImport::DoImport(TStringGrid& Grid, const std::string& FileName) {
   Attach(Grid);
+  state_.reset();  // the grid a loader held before is given back first
   dataGrid_ = std::make_shared<TStringGrid>(2, 2);
   Load(FileName);
   minRow_ = 1;
@@ -157,7 +246,9 @@ void TXLSASCIIImport::Load(const std::string& fileName) {
   // Only text is read twice: it reads about ten times faster than a workbook's XML, so a second reading costs
   // a text import a few percent and would cost a workbook import as much again as its first.
   streamable_ = kind == detail::SheetFileKind::Text;
-  GridSink sink(*dataGrid_, streamable_ ? KeepRows : -1);
+  state_ = std::make_shared<LoadState>();
+  state_->Budget = TextBudget;
+  GridSink sink(*dataGrid_, streamable_ ? KeepRows : -1, MaxTextBytes, *state_);
   if (kind == detail::SheetFileKind::Text) {
     fileType_ = "ASCII";
     const detail::TextSheetInfo text = detail::ReadTextFile(fileName, TextCodePage, TextSeparator, sink);
@@ -173,6 +264,14 @@ void TXLSASCIIImport::Load(const std::string& fileName) {
   if (const char* name = FileTypeName(version)) fileType_ = name;
   sheetNames_ = std::move(choice.Names);
   if (choice.Index < sheetNames_.size()) sheetName_ = sheetNames_[choice.Index];
+}
+
+std::int64_t TXLSASCIIImport::TextBytes() const { return state_ ? state_->Bytes : 0; }
+
+const std::string* TXLSASCIIImport::CellDamage(std::int32_t Col, std::int32_t Row) const {
+  if (!state_ || state_->Damage.empty()) return nullptr;
+  const auto it = state_->Damage.find(CellKey(Col, Row));
+  return it == state_->Damage.end() ? nullptr : &it->second;
 }
 
 void TXLSASCIIImport::SetTextRC(std::int32_t Col, std::int32_t Row, const std::string& Text) {

@@ -471,6 +471,7 @@ private:
         throw Exception(Format("The workbook holds more than %d shared strings",
                                static_cast<long long>(limits_.MaxSharedStrings)));
       sst_.Add(text);
+      sstTooLong_.push_back(text.size() > limits_.MaxCellChars && Utf16Units(text) > limits_.MaxCellChars);
     }
   }
 
@@ -540,6 +541,7 @@ private:
       case kLabel:
       case kRString: {
         cell(8);
+        if (biff_ != 8) return CountedText(row_, col_, d, 8, U16(d.data() + 6));
         return Emit(row_, col_, Text(d.substr(6)));
       }
       case kLabelSst: {
@@ -548,7 +550,14 @@ private:
         if (index >= sst_.Size())
           throw Exception(Format("Cell %s refers to shared string %d, but the workbook holds %d",
                                  CellRef(row_, col_), static_cast<long long>(index), static_cast<long long>(sst_.Size())));
-        return Emit(row_, col_, std::string(sst_[index]));
+        pending_ = false;
+        const std::string_view text = sst_[index];
+        if (text.empty()) return;
+        if (sstTooLong_[index])
+          throw Exception(Format("Cell %s holds more than %d characters", CellRef(row_, col_),
+                                 static_cast<long long>(limits_.MaxCellChars)));
+        ++emitted_;
+        return sink_->SharedCell(row_, col_, index, text);  // the entry is kept once, whatever refers to it
       }
       case kBoolErr: {
         cell(8);
@@ -571,7 +580,7 @@ private:
           if (!p.Unicode(true, text)) throw Exception("The workbook stream is damaged: a STRING record is cut short");
         } else {
           Need(r, 2);
-          text = Bytes(d.substr(2, U16(d.data())));
+          return CountedText(pendingRow_, pendingCol_, d, 2, U16(d.data()));
         }
         return Emit(pendingRow_, pendingCol_, std::move(text));
       }
@@ -598,7 +607,7 @@ private:
       }
       case kLabel2: {
         cell(8);
-        return Emit(row_, col_, Bytes(d.substr(8, static_cast<unsigned char>(d[7]))));
+        return CountedText(row_, col_, d, 8, static_cast<unsigned char>(d[7]));
       }
       case kBoolErr2: {
         cell(9);
@@ -611,7 +620,7 @@ private:
       }
       case kString2: {
         if (!pending_ || d.empty()) return;
-        return Emit(pendingRow_, pendingCol_, Bytes(d.substr(1, static_cast<unsigned char>(d[0]))));
+        return CountedText(pendingRow_, pendingCol_, d, 1, static_cast<unsigned char>(d[0]));
       }
       case kIxfe:
         if (d.size() >= 2) ixfe_ = U16(d.data());
@@ -625,16 +634,24 @@ private:
     return value != 0 ? "True" : "False";
   }
 
-  // LABEL and RSTRING text: BIFF8 a Unicode string, earlier versions bytes in the code page.
+  // LABEL and RSTRING text of BIFF8: a Unicode string.
   std::string Text(std::string_view d) const {
     std::string text;
-    if (biff_ == 8) {
-      Parts p({d});
-      if (!p.Unicode(true, text)) throw Exception("The workbook stream is damaged: a text cell is cut short");
-      return text;
-    }
-    if (d.size() < 2) return text;
-    return Bytes(d.substr(2, U16(d.data())));
+    Parts p({d});
+    if (!p.Unicode(true, text)) throw Exception("The workbook stream is damaged: a text cell is cut short");
+    return text;
+  }
+
+  // A text of bytes in the code page whose length the record declares before it (BIFF2 .. BIFF5), from `at`.
+  // A length that passes the record's end leaves the cell with the bytes that are there, and the cell damaged:
+  // the text is not what the file meant, so what imports it must not take it silently.
+  void CountedText(std::uint32_t row, std::uint32_t col, std::string_view d, std::size_t at, std::size_t declared) {
+    const std::size_t there = d.size() > at ? d.size() - at : 0;
+    Emit(row, col, Bytes(d.substr(std::min(at, d.size()), declared)));
+    if (declared > there)
+      sink_->CellDamaged(row, col, Format("The text of the cell is cut short: its record holds %d of the %d "
+                                          "characters it declares",
+                                          static_cast<long long>(there), static_cast<long long>(declared)));
   }
 
   RecordReader records_;
@@ -657,6 +674,7 @@ private:
   bool kindsDirty_ = false;
   std::uint32_t ixfe_ = 0;
   StringTable sst_;
+  std::vector<bool> sstTooLong_;  // per entry: longer than a cell may be
   std::uint32_t row_ = 0, col_ = 0;
   bool pending_ = false;  // a formula whose string result the next STRING record holds
   std::uint32_t pendingRow_ = 0, pendingCol_ = 0;

@@ -16,6 +16,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <map>
 #include <unordered_map>
@@ -95,6 +96,7 @@ public:
       XML_Parser parser;
       std::string error;
       bool found = false;  // a probe's first cell: thrown again once out of the parser
+      std::exception_ptr refusal;  // a sink's refusal, thrown again as it is
     } ctx{&handler, parser.get(), {}};
     XML_SetUserData(parser.get(), &ctx);
     XML_SetElementHandler(
@@ -114,6 +116,9 @@ public:
             c->handler->End(LocalName(n));
           } catch (const FirstCellFound&) {
             c->found = true;
+            XML_StopParser(c->parser, XML_FALSE);
+          } catch (const ESinkRefusal&) {
+            c->refusal = std::current_exception();
             XML_StopParser(c->parser, XML_FALSE);
           } catch (const std::exception& e) {
             c->error = e.what();
@@ -142,6 +147,7 @@ public:
       const bool last = n == 0;
       if (XML_Parse(parser.get(), buffer.data(), static_cast<int>(n), last ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
         if (ctx.found) throw FirstCellFound{};
+        if (ctx.refusal) std::rethrow_exception(ctx.refusal);
         if (!ctx.error.empty()) throw Exception("The part " + name + " is not accepted: " + ctx.error);
         throw Exception(Format("The part %s is not well-formed XML (line %d: %s)", name,
                                static_cast<int>(XML_GetCurrentLineNumber(parser.get())),
@@ -430,7 +436,9 @@ private:
       const auto res = std::from_chars(v.data(), v.data() + v.size(), index);
       if (res.ec != std::errc() || res.ptr != v.data() + v.size() || index >= strings_.Size())
         throw Exception("bad shared string index \"" + v + "\"");
-      text = strings_[index];
+      // The entry's length was checked when it was read; the cell refers to it rather than copying it.
+      if (!strings_[index].empty()) sink_.SharedCell(row_ - 1, col_ - 1, static_cast<std::uint32_t>(index), strings_[index]);
+      return;
     } else if (type_ == "b") {
       text = v == "1" || v == "true" ? "True" : "False";
     } else if (type_ == "str" || type_ == "e") {

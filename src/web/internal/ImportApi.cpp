@@ -336,7 +336,10 @@ public:
       if (sessions_.size() >= kMaxSessions) throw EHttpError(429, "Too many imports are running");
       id = ++lastId_;
     }
-    auto session = std::make_shared<TImportSession>(id, options, file, library, folder, answer);  // reads the file
+    // Every dialog's grid draws on the server's one text budget besides its own limit.
+    TLibraryImportOptions drawing = options;
+    drawing.TextBudget = budget_;
+    auto session = std::make_shared<TImportSession>(id, drawing, file, library, folder, answer);  // reads the file
     const std::lock_guard<std::mutex> lock(mutex_);
     sessions_[id] = session;
     return session;
@@ -384,6 +387,7 @@ private:
   std::map<std::int64_t, std::shared_ptr<TImportSession>> sessions_;
   std::map<std::string, TImportMapping> remembered_;
   std::int64_t lastId_ = 0;
+  std::shared_ptr<TGridTextBudget> budget_ = std::make_shared<TGridTextBudget>(kDefaultMaxGridTextMB << 20);
 };
 
 std::shared_ptr<TImportSessions> MakeImportSessions() { return std::make_shared<TImportSessions>(); }
@@ -452,7 +456,7 @@ void RegisterImportRoutes(TRoutes& routes) {
     }, 201);
   });
 
-  // {file, library, type, sheet, separator, decimal_separator, code_page, on_exists, mapping}: the dialog for a
+  // {file, library, type, sheet, separator, decimal_separator, code_page, text_limit, on_exists, mapping}: the dialog for a
   // file of the folder into a library (existing, or new of `type`), read as `vezi import` reads it with the same
   // options; a mapping (a JSON file of the folder) gives its options, links and lines, the members given win.
   routes.Post("/api/import/open", [&c](const httplib::Request& req, httplib::Response& res) {
@@ -484,6 +488,7 @@ void RegisterImportRoutes(TRoutes& routes) {
       if (!CodePageSupported(options.TextCodePage))
         throw EHttpError(400, "The code page " + std::to_string(options.TextCodePage) + " cannot be converted");
     }
+    if (body.contains("text_limit")) options.TextLimitMB = IntMember(body, "text_limit", 1, std::int64_t{1} << 30);
     std::optional<TOnExists> answer;
     if (const std::string a = StringMember(body, "on_exists", false); !a.empty() && a != "ask") {
       if (a != "overwrite" && a != "skip" && a != "rename")

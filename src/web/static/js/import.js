@@ -28,7 +28,9 @@ export async function showImport(main, path) {
   const separator = choice([['', 'Detect'], ['tab', 'Tab'], [',', 'Comma (,)'], [';', 'Semicolon (;)']]);
   const decimal = choice([['', 'Automatic'], ['.', 'Point (.)'], [',', 'Comma (,)']]);
   decimal.title = 'Automatic: a comma in a file separated by ";", else a point';
-  const codePage = el('input', { type: 'number', min: 1, max: 65535, value: 1252 });
+  // Empty: UTF-8, and a file that is not is refused with the place of its first other byte and asks for one.
+  const codePage = el('input', { type: 'number', min: 1, max: 65535, placeholder: 'UTF-8' });
+  const textLimit = el('input', { type: 'number', min: 1, value: 1024, title: 'The most text in MB the file may hold' });
   const onExists = choice([['ask', 'Ask'], ['overwrite', 'Overwrite'], ['skip', 'Skip'], ['rename', 'Enter a new name (Name (2))']]);
   const mapping = choice([['', '(none)'], ...listing.mappings.map((m) => [m.path, m.file])]);
   const reading = workbook.sheets.length > 0
@@ -39,18 +41,23 @@ export async function showImport(main, path) {
     el('div', {}, intoNew, labelled('A new library', intoNew), labelled('Type', type), type,
       labelled('File name', name), name)),
   el('fieldset', { class: 'groupbox target' }, el('legend', {}, 'Reading the file'),
-    el('div', {}, ...reading, labelled('Decimal separator', decimal), decimal),
+    el('div', {}, ...reading, labelled('Decimal separator', decimal), decimal,
+      labelled('Text limit (MB)', textLimit), textLimit),
     el('div', {}, labelled('When a name exists', onExists), onExists, labelled('Links from', mapping), mapping)),
   button('Open the import dialog', async () => {
-    const request = { file: path, decimal_separator: decimal.value, on_exists: onExists.value, mapping: mapping.value };
+    const request = { file: path, decimal_separator: decimal.value, on_exists: onExists.value, mapping: mapping.value,
+      text_limit: Number(textLimit.value) };
     if (workbook.sheets.length > 0) request.sheet = sheet.value;
-    else Object.assign(request, { separator: separator.value, code_page: Number(codePage.value) });
+    else Object.assign(request, { separator: separator.value }, codePage.value ? { code_page: Number(codePage.value) } : {});
     if (intoExisting.checked) request.library = existing.value;
     else Object.assign(request, { library: folder ? `${folder}/${name.value}` : name.value, type: Number(type.value) });
     try {
       importDialog(await post('/api/import/open', request), folder, listing.mappings,
         () => { location.hash = `#/folder/${encodeURI(folder)}`; });
-    } catch (error) { showError(error, status); }
+    } catch (error) {
+      showError(error, status);
+      if (/not UTF-8/.test(error.message)) codePage.focus();  // the message says to choose one: the field is here
+    }
   }), status);
 }
 

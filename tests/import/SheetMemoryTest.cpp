@@ -1,0 +1,142 @@
+// Hostile workbooks in bounded memory: many cells of one long shared string (.xlsx and .xls, made here), the
+// grid's text limit and the budget loaders share, and BIFF2/3 text cells whose length passes their record.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <fstream>
+#include <functional>
+
+#include "TestUtil.h"
+#include "core/Exceptions.h"
+#include "import/XLS_ASCII_Import.h"
+#include "import/mapping/LibraryImport.h"
+
+namespace vez {
+namespace {
+
+constexpr int kRows = 20000;
+const std::string kLong(32760, 'x');
+
+std::string Le(std::uint64_t v, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>(v >> (8 * i));
+  return out;
+}
+std::string Record(std::uint16_t type, const std::string& data) { return Le(type, 2) + Le(data.size(), 2) + data; }
+
+// Column A the numbers 1 .. kRows, column B the one shared string in every row.
+void WriteXlsx(const std::string& file) {
+  std::string sheet = "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>";
+  for (int r = 1; r <= kRows; ++r)
+    sheet += "<row r=\"" + std::to_string(r) + "\"><c><v>" + std::to_string(r) + "</v></c><c t=\"s\"><v>0</v></c></row>";
+  const std::pair<const char*, std::string> parts[] = {
+      {"xl/workbook.xml", "<workbook><sheets><sheet name=\"S\" r:id=\"r1\" xmlns:r=\"x\"/></sheets></workbook>"},
+      {"xl/_rels/workbook.xml.rels",
+       "<Relationships><Relationship Id=\"r1\" Type=\"x/worksheet\" Target=\"s.xml\"/>"
+       "<Relationship Id=\"r2\" Type=\"x/sharedStrings\" Target=\"t.xml\"/></Relationships>"},
+      {"xl/t.xml", "<sst><si><t>" + kLong + "</t></si></sst>"},
+      {"xl/s.xml", sheet + "</sheetData></worksheet>"}};
+  int error = 0;
+  zip_t* z = zip_open(file.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  for (const auto& [name, text] : parts)
+    zip_file_add(z, name, zip_source_buffer(z, text.data(), text.size(), 0), 0);
+  ASSERT_EQ(0, zip_close(z));
+}
+
+// A raw BIFF8 stream: globals with the shared string (Latin-1, over a SST and CONTINUE records) and one sheet.
+void WriteXls(const std::string& file) {
+  const std::string bof = Le(0x0600, 2) + Le(0x0005, 2) + std::string(12, '\0');
+  std::string sst = Le(kRows, 4) + Le(1, 4) + Le(kLong.size(), 2) + '\0';
+  std::string continues;
+  std::size_t first = 8224 - sst.size();
+  sst += kLong.substr(0, first);
+  for (std::size_t at = first; at < kLong.size(); at += 8223) continues += Record(0x003C, '\0' + kLong.substr(at, 8223));
+  const std::string sheetName = Le(1, 1) + '\0' + "S";
+  const std::size_t globals = 4 + bof.size() + 4 + sst.size() + continues.size() + 4 + 6 + sheetName.size() + 4;
+  std::string stream = Record(0x0809, bof) + Record(0x00FC, sst) + continues +
+                       Record(0x0085, Le(globals, 4) + Le(0, 2) + sheetName) + Record(0x000A, "");
+  ASSERT_EQ(globals, stream.size());
+  stream += Record(0x0809, Le(0x0600, 2) + Le(0x0010, 2) + std::string(12, '\0'));
+  for (int r = 0; r < kRows; ++r)  // A: an RK record of the whole number r + 1; B: the shared string
+    stream += Record(0x027E, Le(r, 2) + Le(0, 4) + Le((r + 1) << 2 | 2, 4)) + Record(0x00FD, Le(r, 2) + Le(1, 4) + Le(0, 4));
+  std::ofstream(file, std::ios::binary) << stream + Record(0x000A, "");
+}
+
+// The peak resident memory in MiB of a child that runs `work`, and whether it ended with exit code 0.
+std::pair<long, bool> ChildPeakMiB(const std::function<bool()>& work) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(work() ? 0 : 1);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  return {usage.ru_maxrss / 1024, WIFEXITED(status) && WEXITSTATUS(status) == 0};
+}
+
+TEST(SheetMemory, OneSharedStringInManyCellsIsKeptOnce) {
+  test::TempDir dir;
+  WriteXlsx(dir.File("amp.xlsx"));
+  WriteXls(dir.File("amp.xls"));
+  const long idle = ChildPeakMiB([] { return true; }).first;
+  for (const char* name : {"amp.xlsx", "amp.xls"}) {
+    SCOPED_TRACE(name);
+    // Held as copies the cells' text would be 655 MB; the grid keeps it once, and the import of every line runs
+    // in the memory of the process plus a few MiB.
+    const auto [peak, ok] = ChildPeakMiB([&] {
+      TLibraryImportOptions o{.FileName = dir.File(name), .LibraryFile = dir.File("emis.abs"),
+                              .Maps = {{"ElementName", "A"}}, .StartLine = 1, .DryRun = true};
+      TAnsweringDialogs dialogs(TOnExists::Skip);
+      TXLSASCIIImport grid;
+      TStringGrid view;
+      grid.DoImport(view, o.FileName);
+      return ImportIntoLibrary(o, dialogs).Added == kRows && grid.GetTextRC(2, kRows) == kLong &&
+             grid.TextBytes() < 8 << 20;
+    });
+    EXPECT_TRUE(ok);
+    EXPECT_LT(peak, idle + 64) << "idle " << idle << " MiB";
+  }
+}
+
+// The limit of a loader and the budget loaders share; a BIFF2 and a BIFF3 text cut short by its record.
+TEST(SheetMemory, LimitsRefuseWhileReadingAndACutTextFailsItsLine) {
+  test::TempDir dir;
+  WriteXlsx(dir.File("amp.xlsx"));
+  const auto budget = std::make_shared<TGridTextBudget>(std::int64_t{5} << 20);
+  std::vector<std::unique_ptr<TXLSASCIIImport>> loaders(3);
+  for (auto& loader : loaders) (loader = std::make_unique<TXLSASCIIImport>())->TextBudget = budget;
+  loaders[2]->MaxTextBytes = 1 << 20;
+  TStringGrid view;
+  loaders[0]->DoImport(view, dir.File("amp.xlsx"));  // about 3 MB
+  EXPECT_THROW_MSG(loaders[2]->DoImport(view, dir.File("amp.xlsx")), Exception,
+                   "The cells of the file hold more than 1 MB of text, the limit of the import; give a larger text "
+                   "limit to import it");
+  EXPECT_THROW_MSG(loaders[1]->DoImport(view, dir.File("amp.xlsx")), Exception,
+                   "The open imports hold 5 MB of text, the limit of them all; close one to open this file");
+  loaders[0].reset();
+  loaders[2].reset();
+  loaders[1]->DoImport(view, dir.File("amp.xlsx"));  // fits once the others are gone
+  EXPECT_EQ(budget->Used(), loaders[1]->TextBytes());
+  for (const bool biff3 : {false, true}) {
+    const auto label = [&](int row, const std::string& text, std::size_t declared) {
+      return Record(biff3 ? 0x0204 : 0x0004, Le(row, 2) + Le(0, 2) + (biff3 ? Le(0, 2) + Le(declared, 2)
+                                                                           : std::string(3, '\0') + Le(declared, 1)) + text);
+    };
+    std::ofstream(dir.File("cut.xls"), std::ios::binary)
+        << Record(biff3 ? 0x0209 : 0x0009, Le(0, 2) + Le(0x0010, 2)) + label(0, "Name", 4) + label(1, "Fan", 10) +
+               label(2, "Wall", 4) + Record(0x000A, "");
+    TLibraryImportOptions o{.FileName = dir.File("cut.xls"), .LibraryFile = dir.File("emis.abs"),
+                            .Maps = {{"ElementName", "A"}}, .DryRun = true};
+    TAnsweringDialogs dialogs(TOnExists::Skip);
+    const TLibraryImportResult r = ImportIntoLibrary(o, dialogs);
+    ASSERT_EQ(1u, r.Errors.size());
+    EXPECT_EQ(std::tuple(1, 2, std::string("A"), std::string("ElementName"),
+                         std::string("The text of the cell is cut short: its record holds 3 of the 10 characters it "
+                                     "declares")),
+              std::tuple(r.Added, r.Errors[0].Line, r.Errors[0].Column, r.Errors[0].Field, r.Errors[0].Message));
+  }
+}
+
+}  // namespace
+}  // namespace vez
