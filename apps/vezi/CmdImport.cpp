@@ -250,14 +250,14 @@ void RegisterImportCommands(CLI::App& app) {
     }
     if (r.LastLine < r.FirstLine) {
       std::cout << "Lines:       none: the start line " << r.FirstLine << " is past the last line " << r.FileLines
-                << " of " << opts->file << " (" << r.FileType << "); nothing imported\n";
+                << " of " << opts->file << " (" << vez::ShownFileType(r) << "); nothing imported\n";
       SetExitCode(Report(opts->report, r, o) ? kExitOk : kExitError);
       return;
     }
     const char* state = r.Committed ? "" : r.Interrupted ? " (interrupted: nothing stored)"
                                        : r.Cancelled     ? " (cancelled: nothing stored)"
                                                          : " (dry run: nothing stored)";
-    std::cout << "Lines:       " << r.FirstLine << " to " << r.LastLine << " of " << opts->file << " (" << r.FileType
+    std::cout << "Lines:       " << r.FirstLine << " to " << r.LastLine << " of " << opts->file << " (" << vez::ShownFileType(r)
               << ")\n"
               << "Added:       " << r.Added << state << '\n'
               << "Overwritten: " << r.Overwritten << '\n'

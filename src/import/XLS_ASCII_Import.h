@@ -144,6 +144,8 @@ public:
   // After loading: the separator a text file was read with (0 for a workbook), the workbook's sheet names
   // in order (empty for text), and the name of the sheet loaded (empty for text).
   char Separator() const { return separator_; }
+  // The encoding a text file was read in ("ASCII" only when it is ASCII throughout); empty for a workbook.
+  const std::string& TextEncoding() const { return textEncoding_; }
   const std::vector<std::string>& SheetNames() const { return sheetNames_; }
   const std::string& SheetName() const { return sheetName_; }
   // Reading a file while it is used, for a program that stores its lines and shows no grid: with KeepRows >= 0
@@ -175,6 +177,7 @@ private:
   std::int32_t maxRow_ = 1;
   std::string fileType_;
   char separator_ = 0;
+  std::string textEncoding_;
   std::string fileName_;
   bool streamable_ = false;  // the file is read again row by row (text)
   std::vector<std::string> sheetNames_;

@@ -108,6 +108,18 @@ TEST_F(VeziImport, LinesOfTheWholeFileAndMapBeforeAutoLink) {
   EXPECT_FALSE(fs::exists(Lib()));
 }
 
+TEST_F(VeziImport, TheSummaryNamesTheEncodingRead) {
+  // "ASCII" only for ASCII throughout; the same names with an umlaut in UTF-8, UTF-16 and code page 1252.
+  for (const auto& [name, extra, shown] : std::vector<std::tuple<std::string, std::vector<std::string>, std::string>>{
+           {"Laerm", {}, "(ASCII)"}, {"L\xc3\xa4rm", {}, "(text, UTF-8)"}, {std::string("\xff\xfeL\0\xe4\0", 6), {}, "(text, UTF-16LE)"},
+           {"L\xe4rm", {"--code-page", "1252"}, "(text, code page 1252)"}}) {
+    std::vector<std::string> args{"import", Text(name), "--into", Lib(), "--map", "ElementName=A", "--start", "1", "--dry-run"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const auto r = Vezi(args);
+    EXPECT_THAT(r.out, HasSubstr(shown + "\n")) << r.err;
+  }
+}
+
 // A run's links, lines and separators saved as a mapping serve the next file of the same form alone.
 TEST_F(VeziImport, ASavedMappingImportsNextMonthsFile) {
   const std::string march = Text("Quelle;Pegel\nA;70,5\nB;71\n");

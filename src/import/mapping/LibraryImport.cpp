@@ -166,6 +166,7 @@ private:
     form_.ImportData.Sheet = options_.Sheet;
     form_.SetFileName(options_.FileName);
     result_.FileType = form_.ImportData.FileType();
+    result_.TextEncoding = form_.ImportData.TextEncoding();
     result_.FileLines = form_.ImportData.GetLastRow();
     result_.Separator = form_.ImportData.Separator();
     result_.Sheet = form_.ImportData.SheetName();
@@ -624,8 +625,14 @@ void WriteImportReport(std::ostream& out, const TLibraryImportResult& r, const T
       .Member("separator", r.Separator != 0 ? SeparatorName(r.Separator) : std::string())
       .Member("sheet", r.Sheet)
       .Member("skipped", r.Skipped)
+      .Member("text_encoding", r.TextEncoding)
       .EndObject();
   out << '\n';
+}
+
+std::string ShownFileType(const TLibraryImportResult& r) {
+  if (r.TextEncoding.empty() || r.TextEncoding == "ASCII") return r.FileType;
+  return "text, " + r.TextEncoding;
 }
 
 // ---- mappings ----

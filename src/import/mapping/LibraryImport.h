@@ -115,6 +115,7 @@ std::string AutoLinkText(const TAutoLinkReport& Report);
 struct TLibraryImportResult {
   std::int32_t LibType = -1;
   std::string FileType;
+  std::string TextEncoding;  // of a text file: "ASCII" only when it is ASCII throughout
   bool Created = false;      // the library file was made by this run
   bool Committed = false;    // the changes are in the library
   bool Cancelled = false;    // the name question was answered Cancel
@@ -133,6 +134,10 @@ struct TLibraryImportResult {
   std::vector<TImportRowError> Errors;
   std::string Error;  // why the run could not start, for a report written all the same (set by the caller)
 };
+
+// The file type as a summary shows it: the workbook's version, "ASCII" for a text file that is ASCII
+// throughout, else "text, " and the encoding it was read in ("text, UTF-8", "text, code page 1252").
+std::string ShownFileType(const TLibraryImportResult& r);
 
 // Runs the import. Setup errors (file cannot be opened, unknown type, field or column, no link) throw
 // vez::Exception before the library is touched; errors of single lines are in the result.

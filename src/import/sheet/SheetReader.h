@@ -96,6 +96,7 @@ SheetFileKind DetectSheetFile(std::string_view bytes);
 struct TextSheetInfo {
   std::int32_t Records = 0;
   char Separator = '\t';
+  std::string Encoding;  // "ASCII", "UTF-8", "UTF-16LE", "UTF-16BE" or "code page N"
 };
 
 // Reads delimited text: UTF-8 (with or without byte order mark), UTF-16 with byte order mark, or else bytes in

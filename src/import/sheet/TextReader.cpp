@@ -84,6 +84,7 @@ public:
       cut_.clear();
     }
     while (valid_ && (i = SkipAscii(piece, i)) < piece.size()) {
+      ascii_ = false;
       if (const std::size_t n = Utf8SequenceLength(piece, i)) {
         i += n;
       } else if (const std::size_t need = LeadLength(piece[i]); need > 0 && i + need > piece.size()) {
@@ -99,6 +100,8 @@ public:
   }
   // At the end of the text.
   bool Valid() const { return valid_ && cut_.empty(); }
+  // At the end of a valid text: no byte above 0x7F.
+  bool Ascii() const { return ascii_; }
   std::uint64_t Bad() const { return valid_ ? cutAt_ : bad_; }
 
 private:
@@ -107,7 +110,7 @@ private:
     return valid_;
   }
   std::string cut_;
-  bool valid_ = true;
+  bool valid_ = true, ascii_ = true;
   std::uint64_t fed_ = 0, cutAt_ = 0, bad_ = 0;
 };
 
@@ -117,7 +120,20 @@ struct SourceEncoding {
   TextForm Form = TextForm::Utf8;
   int CodePage = 0;
   std::size_t Mark = 0;  // the byte order mark's bytes, passed over
+  bool Ascii = false;    // UTF-8 without a byte above 0x7F
 };
+
+// The encoding's name as the import reports it: "ASCII" only for text that is ASCII throughout.
+std::string EncodingName(const SourceEncoding& e) {
+  switch (e.Form) {
+    case TextForm::Utf8: return e.Ascii ? "ASCII" : "UTF-8";
+    case TextForm::Utf8Repaired: return "UTF-8";
+    case TextForm::Utf16LE: return "UTF-16LE";
+    case TextForm::Utf16BE: return "UTF-16BE";
+    case TextForm::CodePage: break;
+  }
+  return "code page " + std::to_string(e.CodePage);
+}
 
 // Turns raw chunks into UTF-8. A character cut at a chunk's end is kept back for the next chunk: a UTF-8 sequence
 // (text with a byte order mark, each invalid byte becoming U+FFFD), half a UTF-16 unit and a high surrogate, and
@@ -325,7 +341,7 @@ SourceEncoding EncodingOf(ByteSource& source, int codePage) {
   source.Rewind();
   for (std::string_view chunk; !(chunk = source.Next()).empty();)
     if (!check.Feed(chunk)) break;
-  if (check.Valid()) return {};
+  if (check.Valid()) return {TextForm::Utf8, 0, 0, check.Ascii()};
   if (codePage != 0) return inCodePage;
   NotUtf8(source, check.Bad());
 }
@@ -669,7 +685,9 @@ TextSheetInfo ReadText(ByteSource& source, int codePage, char separator, SheetSi
     parser.Feed(text);
     return true;
   });
-  return parser.Finish();
+  TextSheetInfo info = parser.Finish();
+  info.Encoding = EncodingName(encoding);
+  return info;
 }
 
 }  // namespace

@@ -217,6 +217,7 @@ void TXLSASCIIImport::DoImportShared(TStringGrid& Grid, TXLSASCIIImport& Loaded)
   TextSeparator = Loaded.TextSeparator;
   Sheet = Loaded.Sheet;
   separator_ = Loaded.separator_;
+  textEncoding_ = Loaded.textEncoding_;
   sheetNames_ = Loaded.sheetNames_;
   sheetName_ = Loaded.sheetName_;
   state_ = Loaded.state_;
@@ -237,6 +238,7 @@ void TXLSASCIIImport::DoImport(TStringGrid& Grid, const std::string& FileName) {
 
 void TXLSASCIIImport::Load(const std::string& fileName) {
   separator_ = 0;
+  textEncoding_.clear();
   sheetNames_.clear();
   sheetName_.clear();
   detail::CheckTextSeparator(TextSeparator);
@@ -253,6 +255,7 @@ void TXLSASCIIImport::Load(const std::string& fileName) {
     fileType_ = "ASCII";
     const detail::TextSheetInfo text = detail::ReadTextFile(fileName, TextCodePage, TextSeparator, sink);
     separator_ = text.Separator;
+    textEncoding_ = text.Encoding;
     dataGrid_->SetRowCount(std::max(dataGrid_->RowCount(), text.Records + 1));
     return;
   }
