@@ -255,7 +255,9 @@ TEST_F(ColumnMapping, RefusedDialogImportLeavesNoPassingFile) {
   o.LibraryFile = dir_.File("emis.abs");
   TAnsweringDialogs answering(TOnExists::Skip);
   TLibraryImport dialog(o, answering);
-  dialog.LoadMapping(TImportMapping{{{"ElementName", "A", ""}}});
+  TImportMapping mapping;
+  mapping.Links = {{"ElementName", "A", ""}};
+  dialog.LoadMapping(mapping);
   EXPECT_THROW(dialog.Run(), EDatabaseError);
   EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(dir_.Path()), {}));  // data.txt and the link
   EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("emis.abs")));

@@ -75,6 +75,16 @@ std::pair<long, bool> ChildPeakMiB(const std::function<bool()>& work) {
   return {usage.ru_maxrss / 1024, WIFEXITED(status) && WEXITSTATUS(status) == 0};
 }
 
+// A dry run of column A into ElementName.
+TLibraryImportOptions Options(const std::string& file, const std::string& library) {
+  TLibraryImportOptions o;
+  o.FileName = file;
+  o.LibraryFile = library;
+  o.Maps = {{"ElementName", "A"}};
+  o.DryRun = true;
+  return o;
+}
+
 TEST(SheetMemory, OneSharedStringInManyCellsIsKeptOnce) {
   test::TempDir dir;
   WriteXlsx(dir.File("amp.xlsx"));
@@ -85,8 +95,8 @@ TEST(SheetMemory, OneSharedStringInManyCellsIsKeptOnce) {
     // Held as copies the cells' text would be 655 MB; the grid keeps it once, and the import of every line runs
     // in the memory of the process plus a few MiB.
     const auto [peak, ok] = ChildPeakMiB([&] {
-      TLibraryImportOptions o{.FileName = dir.File(name), .LibraryFile = dir.File("emis.abs"),
-                              .Maps = {{"ElementName", "A"}}, .StartLine = 1, .DryRun = true};
+      TLibraryImportOptions o = Options(dir.File(name), dir.File("emis.abs"));
+      o.StartLine = 1;
       TAnsweringDialogs dialogs(TOnExists::Skip);
       TXLSASCIIImport grid;
       TStringGrid view;
@@ -126,8 +136,7 @@ TEST(SheetMemory, LimitsRefuseWhileReadingAndACutTextFailsItsLine) {
     std::ofstream(dir.File("cut.xls"), std::ios::binary)
         << Record(biff3 ? 0x0209 : 0x0009, Le(0, 2) + Le(0x0010, 2)) + label(0, "Name", 4) + label(1, "Fan", 10) +
                label(2, "Wall", 4) + Record(0x000A, "");
-    TLibraryImportOptions o{.FileName = dir.File("cut.xls"), .LibraryFile = dir.File("emis.abs"),
-                            .Maps = {{"ElementName", "A"}}, .DryRun = true};
+    TLibraryImportOptions o = Options(dir.File("cut.xls"), dir.File("emis.abs"));
     TAnsweringDialogs dialogs(TOnExists::Skip);
     const TLibraryImportResult r = ImportIntoLibrary(o, dialogs);
     ASSERT_EQ(1u, r.Errors.size());

@@ -616,7 +616,7 @@ public:
         ++line_;
         break;
     }
-    return {static_cast<std::int32_t>(line_), separator_};
+    return {static_cast<std::int32_t>(line_), separator_, {}};
   }
 
 private:

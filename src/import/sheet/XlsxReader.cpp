@@ -97,7 +97,7 @@ public:
       std::string error;
       bool found = false;  // a probe's first cell: thrown again once out of the parser
       std::exception_ptr refusal;  // a sink's refusal, thrown again as it is
-    } ctx{&handler, parser.get(), {}};
+    } ctx{&handler, parser.get(), {}, false, {}};
     XML_SetUserData(parser.get(), &ctx);
     XML_SetElementHandler(
         parser.get(),
