@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "BenchFolder.h"
+#include "RawRows.h"
 #include "core/FormatSettings.h"
 #include "librarydb/Absmain.h"
 
@@ -33,6 +34,7 @@ constexpr int kIntegers = 4;
 constexpr int kBooleans = 2;
 
 using bench::BenchFolder;
+using bench::ReadRawRows;
 
 std::string ElementName(int i) { return Format("Element %06d", i); }
 
@@ -376,22 +378,7 @@ void BM_Page(benchmark::State& state) {
   const auto rawPage = [&] {
     const auto start = Clock::now();
     sqlite3_bind_int64(keyset, 1, offset + 1);
-    // Every value read as the engine reads it: numbers as numbers, texts into strings.
-    while (sqlite3_step(keyset) == SQLITE_ROW) {
-      for (int i = 0; i < kColumns; ++i) {
-        sqlite3_value* v = sqlite3_column_value(keyset, i);
-        switch (sqlite3_value_type(v)) {
-          case SQLITE_NULL: continue;
-          case SQLITE_INTEGER: benchmark::DoNotOptimize(sqlite3_value_int64(v)); break;
-          case SQLITE_FLOAT: benchmark::DoNotOptimize(sqlite3_value_double(v)); break;
-          default:
-            benchmark::DoNotOptimize(std::string(reinterpret_cast<const char*>(sqlite3_value_text(v)),
-                                                 static_cast<std::size_t>(sqlite3_value_bytes(v))));
-        }
-        sink += 1;
-      }
-    }
-    sqlite3_reset(keyset);
+    sink += static_cast<double>(ReadRawRows(keyset));
     return std::chrono::duration<double>(Clock::now() - start).count();
   };
   const double first = enginePage();

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "BenchFolder.h"
+#include "RawRows.h"
 #include "convert/ConvertParadox.h"
 #include "core/FormatSettings.h"
 #include "librarydb/Absmain.h"
@@ -36,6 +37,7 @@ namespace {
 using namespace vez;
 using Clock = std::chrono::steady_clock;
 using bench::BenchFolder;
+using bench::ReadRawRows;
 namespace fs = std::filesystem;
 
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
@@ -146,22 +148,7 @@ void BM_RecordsPage(benchmark::State& state) {
   const auto rawPage = [&] {
     const auto t0 = Clock::now();
     sqlite3_bind_int64(keyset, 1, offset + 1);
-    // Every value read: numbers as numbers, texts into strings.
-    while (sqlite3_step(keyset) == SQLITE_ROW) {
-      for (int i = 0; i < sqlite3_column_count(keyset); ++i) {
-        sqlite3_value* v = sqlite3_column_value(keyset, i);
-        switch (sqlite3_value_type(v)) {
-          case SQLITE_NULL: continue;
-          case SQLITE_INTEGER: benchmark::DoNotOptimize(sqlite3_value_int64(v)); break;
-          case SQLITE_FLOAT: benchmark::DoNotOptimize(sqlite3_value_double(v)); break;
-          default:
-            benchmark::DoNotOptimize(std::string(reinterpret_cast<const char*>(sqlite3_value_text(v)),
-                                                 static_cast<std::size_t>(sqlite3_value_bytes(v))));
-        }
-        ++values;
-      }
-    }
-    sqlite3_reset(keyset);
+    values += ReadRawRows(keyset);
     return Seconds(t0, Clock::now());
   };
   const std::string path = "/api/records?path=emis.abs&limit=50&offset=" + std::to_string(offset);

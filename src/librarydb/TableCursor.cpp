@@ -24,6 +24,7 @@ using detail::IsBlobColumn;
 using detail::IsUniqueIndex;
 using detail::QuoteIdent;
 using detail::ReadStoredDefinitions;
+using detail::TakeDefinitions;
 using detail::RowKeyName;
 using detail::SplitFields;
 using detail::StatementScope;
@@ -91,14 +92,7 @@ std::vector<TDataSet::ColumnInfo> TABSTable::DoOpen() {
         throw EDatabaseError(Format("Index '%s' not found in table '%s'", indexName_, stored));
       }
     }
-    fieldDefs_.Clear();
-    for (const TFieldDef& f : defs.classic) fieldDefs_.Add(f.Name, f.DataType, f.Size, f.Required);
-    advFieldDefs_.Clear();
-    for (const TABSAdvFieldDef& f : defs.advanced) {
-      advFieldDefs_.Add(f.Name, f.DataType, f.Size, f.Required, f.CompressionAlgorithm, f.CompressionLevel);
-    }
-    indexDefs_.Clear();
-    for (const TIndexDef& i : defs.indexes) indexDefs_.Add(i.Name, i.Fields, i.Options);
+    TakeDefinitions(defs, fieldDefs_, advFieldDefs_, indexDefs_);
     impl_ = std::move(impl);
   } catch (...) {
     db.Release();

@@ -21,6 +21,7 @@ using detail::CreateIndexSql;
 using detail::HasKeysTable;
 using detail::QuoteIdent;
 using detail::ReadStoredDefinitions;
+using detail::TakeDefinitions;
 using detail::RowKeyName;
 using detail::SplitFields;
 using detail::SqlType;
@@ -75,14 +76,7 @@ void TABSTable::ReadDefinitions() {
     throw EDatabaseError(Format("Table '%s' does not exist in \"%s\"", tableName_, c->FileName()));
   }
   StoredDefinitions defs = ReadStoredDefinitions(*c, stored);
-  fieldDefs_.Clear();
-  for (const TFieldDef& f : defs.classic) fieldDefs_.Add(f.Name, f.DataType, f.Size, f.Required);
-  advFieldDefs_.Clear();
-  for (const TABSAdvFieldDef& f : defs.advanced) {
-    advFieldDefs_.Add(f.Name, f.DataType, f.Size, f.Required, f.CompressionAlgorithm, f.CompressionLevel);
-  }
-  indexDefs_.Clear();
-  for (const TIndexDef& i : defs.indexes) indexDefs_.Add(i.Name, i.Fields, i.Options);
+  TakeDefinitions(defs, fieldDefs_, advFieldDefs_, indexDefs_);
 }
 
 void TABSTable::CreateTable() {

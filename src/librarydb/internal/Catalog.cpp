@@ -80,6 +80,16 @@ std::string CreateIndexSql(const TIndexDef& def, const std::string& tableName, c
 }
 
 
+void TakeDefinitions(const StoredDefinitions& defs, TFieldDefs& fields, TABSAdvFieldDefs& advanced, TIndexDefs& indexes) {
+  fields.Clear();
+  for (const TFieldDef& f : defs.classic) fields.Add(f.Name, f.DataType, f.Size, f.Required);
+  advanced.Clear();
+  for (const TABSAdvFieldDef& f : defs.advanced)
+    advanced.Add(f.Name, f.DataType, f.Size, f.Required, f.CompressionAlgorithm, f.CompressionLevel);
+  indexes.Clear();
+  for (const TIndexDef& i : defs.indexes) indexes.Add(i.Name, i.Fields, i.Options);
+}
+
 StoredDefinitions ReadStoredDefinitions(Connection& c, const std::string& table) {
   StoredDefinitions defs;
   if (!c.HasBookkeeping()) {

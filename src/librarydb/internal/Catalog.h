@@ -60,4 +60,7 @@ struct StoredDefinitions {
 // Reads them; a table without field definitions raises EDatabaseError (the file is not a library).
 StoredDefinitions ReadStoredDefinitions(Connection& c, const std::string& table);
 
+// Puts them into a table's definition lists, replacing what the lists held.
+void TakeDefinitions(const StoredDefinitions& defs, TFieldDefs& fields, TABSAdvFieldDefs& advanced, TIndexDefs& indexes);
+
 }  // namespace vez::detail
