@@ -88,6 +88,7 @@ TEST_F(VeziImport, FailedLinesFailAloneWithLineColumnAndField) {
   const auto j = nlohmann::json::parse(std::ifstream(report));
   EXPECT_EQ(5, j["failed"]);
   EXPECT_EQ(1, j["empty_lines"]);
+  EXPECT_EQ("tab", j["separator"]);
   EXPECT_EQ(3, j["errors"][0]["line"]);
   EXPECT_EQ("B", j["errors"][0]["column"]);
 }

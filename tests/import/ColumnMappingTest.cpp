@@ -7,6 +7,8 @@
 #include <sstream>
 #include <tuple>
 
+#include <nlohmann/json.hpp>
+
 #include "TestUtil.h"
 #include "core/FormatSettings.h"
 #include "import/EImport2.h"
@@ -392,4 +394,26 @@ TEST_F(ColumnMappingNameCheck, FoundRecordIsEditedWhenTheNameIndexComesFirst) {
 }
 
 }  // namespace
+
+// Every member of a saved mapping is read or refused with its own message (tests/data/import/mappings.txt); what
+// is read is written back alike.
+TEST(ImportMappings, MembersAreReadOrRefusedByName) {
+  std::istringstream rows(test::ReadFile(test::DataPath("import/mappings.txt")));
+  int cases = 0;
+  for (std::string row; std::getline(rows, row);) {
+    if (row.empty() || row[0] == '#') continue;
+    const std::size_t tab = row.find('\t');
+    const std::string text = row.substr(0, tab), want = row.substr(tab + 1);
+    std::string got;
+    try {
+      got = "ok " + nlohmann::json::parse(ImportMappingJson(ParseImportMapping(text))).dump();
+    } catch (const Exception& e) {
+      got = e.what();
+    }
+    EXPECT_EQ(want, got) << text;
+    ++cases;
+  }
+  EXPECT_EQ(13, cases);
+}
+
 }  // namespace vez

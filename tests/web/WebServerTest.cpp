@@ -473,6 +473,7 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   EXPECT_EQ(Post("/api/import/dialog", op("delete_link", 0))["links"], Json::array());
   Post("/api/import/dialog", op("delete_link", 0), 400);
   Post("/api/import/dialog", op("nope", 0), 400);
+  Post("/api/import/save-links", {{"id", dialog["id"]}, {"file", "libs/links.txt"}}, 400);  // a mapping is .json
   Post("/api/import/answer", {{"id", dialog["id"]}, {"ok", true}, {"item", 0}}, 409);
   dialog = Post("/api/import/dialog", {{"id", dialog["id"]}, {"op", "auto_link"}});
   EXPECT_EQ(dialog["links"].size(), 34u);
