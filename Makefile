@@ -40,6 +40,8 @@ bench: deps
 # The fuzz targets (clang, libFuzzer, ASan+UBSan) run for a bounded number of inputs from the test-data seeds.
 BUILD_FUZZ ?= build-fuzz
 FUZZ_RUNS  ?= 4000
+# Each web input runs several requests through the handlers, so its smoke run is shorter.
+FUZZ_WEB_RUNS ?= 1000
 fuzz-smoke: deps
 	cmake -S fuzz -B $(BUILD_FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(BUILD_FUZZ) --target fuzz_paradox -j $(JOBS)
@@ -65,7 +67,7 @@ fuzz-smoke: deps
 	cmake --build $(BUILD_FUZZ) --target fuzz_web_import -j $(JOBS)
 	rm -rf $(BUILD_FUZZ)/web-import-corpus && mkdir -p $(BUILD_FUZZ)/web-import-corpus
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  $(BUILD_FUZZ)/fuzz_web_import -runs=$(FUZZ_RUNS) -max_len=4096 -timeout=10 -seed=1 \
+	  $(BUILD_FUZZ)/fuzz_web_import -runs=$(FUZZ_WEB_RUNS) -max_len=4096 -timeout=10 -seed=1 \
 	  -artifact_prefix=$(BUILD_FUZZ)/ $(BUILD_FUZZ)/web-import-corpus fuzz/corpus/web-import
 
 # Each reader's fuzz target for FUZZ_SECONDS, from its kept corpus (fuzz/corpus/<reader>); the statistics of each
