@@ -85,6 +85,14 @@ TLibraryImportOptions Options(const std::string& file, const std::string& librar
   return o;
 }
 
+// What an import may take above an idle child. AddressSanitizer keeps up to 256 MiB of freed memory in quarantine
+// before reusing it; copies of the shared string would still take over 600 MiB more.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr long kAllowanceMiB = 64 + 256;
+#else
+constexpr long kAllowanceMiB = 64;
+#endif
+
 TEST(SheetMemory, OneSharedStringInManyCellsIsKeptOnce) {
   test::TempDir dir;
   WriteXlsx(dir.File("amp.xlsx"));
@@ -105,7 +113,7 @@ TEST(SheetMemory, OneSharedStringInManyCellsIsKeptOnce) {
              grid.TextBytes() < 8 << 20;
     });
     EXPECT_TRUE(ok);
-    EXPECT_LT(peak, idle + 64) << "idle " << idle << " MiB";
+    EXPECT_LT(peak, idle + kAllowanceMiB) << "idle " << idle << " MiB";
   }
 }
 
