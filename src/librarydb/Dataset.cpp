@@ -11,6 +11,12 @@
 namespace vez {
 namespace {
 
+// After a move: the end in the direction of travel is reached when the move went past it; the other end is left.
+void SetEnds(bool forward, bool pastEnd, bool& bof, bool& eof) {
+  (forward ? bof : eof) = false;
+  (forward ? eof : bof) = pastEnd;
+}
+
 constexpr std::size_t kPageSize = 256;  // records read ahead per query; no lock is held between queries
 constexpr std::size_t kJumpKeys = 64;   // keys of a window at a far position: about a page on screen
 constexpr std::size_t kEndKeys = 8;     // keys of a window at an end: a far move often follows at once
@@ -308,13 +314,7 @@ std::int32_t TDataSet::MoveBy(std::int32_t Distance) {
     return 0;
   }
   const bool pastEnd = forward ? from + Distance > last : from + Distance < 0;
-  if (forward) {
-    bof_ = false;
-    eof_ = pastEnd;
-  } else {
-    eof_ = false;
-    bof_ = pastEnd;
-  }
+  SetEnds(forward, pastEnd, bof_, eof_);
   return static_cast<std::int32_t>(static_cast<std::int64_t>(pos_) - from);
 }
 
@@ -356,13 +356,7 @@ std::int32_t TDataSet::MoveInWindows(std::int32_t distance) {
     bof_ = eof_ = true;
     return 0;
   }
-  if (forward) {
-    bof_ = false;
-    eof_ = pastEnd;
-  } else {
-    eof_ = false;
-    bof_ = pastEnd;
-  }
+  SetEnds(forward, pastEnd, bof_, eof_);
   return static_cast<std::int32_t>(moved);
 }
 
