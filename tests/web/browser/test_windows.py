@@ -100,7 +100,14 @@ def test_import_dialog_with_a_name_conflict(page, converted):
     emis = converted / "paradox-libs" / "emis.abs"
     for run in ("first", "again"):
         page.driver.get("about:blank")  # the page is loaded afresh, not found still showing the first run
-        page.open("/import/paradox-libs/spectra.xlsx")
+        if run == "first":  # reached from the folder page's link
+            page.open("/folder/paradox-libs")
+            page.click("Import spectra.xlsx")
+            page.wait(lambda d: d.find_element(By.CSS_SELECTOR, "main h1").text == "Import spectra.xlsx")
+            assert page.driver.current_url.endswith("/#/import/paradox-libs/spectra.xlsx"), page.driver.current_url
+            page.shot("import-page")
+        else:
+            page.open("/import/paradox-libs/spectra.xlsx")
         page.field("An existing library").click()
         existing = page.wait(lambda d: d.find_elements(By.CSS_SELECTOR, "fieldset.target select"))[0]
         Select(existing).select_by_visible_text("emis.abs")
