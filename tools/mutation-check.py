@@ -314,7 +314,7 @@ def main():
             print("%-10s %-12s %s" % (mutant["id"], "equivalent", judged[mutant["id"]]), flush=True)
             continue
         start = time.time()
-        outcome = run(mutant, args.repo, args.build, args.fail_fast)
+        outcome = run(mutant, args.repo, os.path.abspath(args.build), args.fail_fast)
         results.append((mutant["id"], outcome))
         print("%-10s %-12s %5.0fs" % (mutant["id"], outcome, time.time() - start), flush=True)
     valid = [r for _, r in results if r in ("caught", "SURVIVED")]
