@@ -200,7 +200,7 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
     const std::string got = std::to_string(r->status) + "\t" + r->get_header_value("Content-Type") + "\t" + r->body;
     EXPECT_TRUE(want.ends_with('*') ? got.starts_with(want.substr(0, want.size() - 1)) : got == want) << got;
   }
-  EXPECT_EQ(56, rows);
+  EXPECT_EQ(71, rows);
   // 1 MiB of JSON is read; bodies above the limits (one byte above: 1 MiB for JSON, the upload limit and 64 KiB
   // for the multipart frame) are refused from their Content-Length, before they are read.
   EXPECT_EQ(client->Post("/api/record/save", std::string(1048574, ' ') + "{}", "application/json")->status, 400);
@@ -462,19 +462,33 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   EXPECT_EQ(link["columns"].size(), 34u);
   const Json choice = {{"id", dialog["id"]}, {"index", -1}, {"button", "OK"}, {"column", "A"}, {"description", "ElementName"}};
   const auto but = [&](const char* key, const char* value) { Json j = choice; j[key] = value; return j; };
-  Post("/api/import/link", but("column", "ZZ"), 400);
-  Post("/api/import/link", {{"id", dialog["id"]}, {"index", -2}}, 400);
-  Post("/api/import/link", but("description", "Nope"), 400);
-  EXPECT_EQ(Post("/api/import/link", choice)["dialog"]["links"], Json::array({"ElementName <- A"}));
   const auto op = [&](const char* name, int index) {
     return Json{{"id", dialog["id"]}, {"op", name}, {"index", index}};
   };
-  Post("/api/import/dialog", op("delete_link", 1), 400);
+  const auto refused = [&](const char* target, const Json& body, int status, const std::string& error) {
+    EXPECT_EQ(Post(target, body, status), (Json{{"error", error}})) << body.dump();
+  };
+  using Refusal = std::tuple<const char*, Json, int, std::string>;
+  for (const auto& [target, body, status, error] : std::vector<Refusal>{
+           {"/api/import/link", but("column", "ZZ"), 400, "The file has no column \"ZZ\""},
+           {"/api/import/link", {{"id", dialog["id"]}, {"index", -2}}, 400,
+            "The member \"index\" must be a whole number from -1 to 30000"},
+           {"/api/import/link", {{"id", dialog["id"]}, {"index", 0}}, 400, "There is no such link"},
+           {"/api/import/link", but("description", "Nope"), 400, "The field \"Nope\" is not offered"},
+           {"/api/import/link", but("button", "Cancel"), 400, "The link dialog has no button \"Cancel\""},
+           {"/api/import/dialog", op("delete_link", 0), 400, "There is no link to delete"},
+           {"/api/import/dialog", op("nope", 0), 400, "The import dialog has no operation \"nope\""},
+           {"/api/import/save-links", {{"id", dialog["id"]}, {"file", "libs/links.txt"}}, 400,
+            "A mapping file's name ends in .json"},
+           {"/api/import/save-links", {{"id", dialog["id"]}, {"file", "nope/links.json"}}, 400,
+            "The mapping's folder does not exist"},
+           {"/api/import/answer", {{"id", dialog["id"]}, {"ok", true}, {"item", 0}}, 409,
+            "No question is waiting for an answer"},
+           {"/api/import/stop", {{"id", dialog["id"]}}, 409, "No import is running"}})
+    refused(target, body, status, error);
+  EXPECT_EQ(Post("/api/import/link", choice)["dialog"]["links"], Json::array({"ElementName <- A"}));
+  refused("/api/import/dialog", op("delete_link", 1), 400, "The member \"index\" must be a whole number from 0 to 0");
   EXPECT_EQ(Post("/api/import/dialog", op("delete_link", 0))["links"], Json::array());
-  Post("/api/import/dialog", op("delete_link", 0), 400);
-  Post("/api/import/dialog", op("nope", 0), 400);
-  Post("/api/import/save-links", {{"id", dialog["id"]}, {"file", "libs/links.txt"}}, 400);  // a mapping is .json
-  Post("/api/import/answer", {{"id", dialog["id"]}, {"ok", true}, {"item", 0}}, 409);
   dialog = Post("/api/import/dialog", {{"id", dialog["id"]}, {"op", "auto_link"}});
   EXPECT_EQ(dialog["links"].size(), 34u);
   events = run(dialog);
