@@ -55,13 +55,18 @@ def test_library_pages_search_and_edit(page, converted):
     height = page.field("HeightAboveGround")
     height.clear()
     height.send_keys("12.5")
+    complete = page.field("Komplett")  # a flag: a checkbox that shows the stored value, sent as true or false
+    with sqlite3.connect(converted / "paradox-libs" / "emis.abs") as db:
+        was = db.execute('SELECT Komplett FROM "emis.abs" WHERE ElementName = ?', ("Kühlturm Nord",)).fetchone()[0]
+    assert complete.is_selected() == bool(was)
+    complete.click()
     page.shot("library-record")
     page.click("Save")
     page.wait(lambda d: not d.find_elements(By.CSS_SELECTOR, "dialog[open]"))
     page.shot("library-records")
     with sqlite3.connect(converted / "paradox-libs" / "emis.abs") as db:
-        assert db.execute('SELECT HeightAboveGround FROM "emis.abs" WHERE ElementName = ?',
-                          ("Kühlturm Nord",)).fetchone() == (12.5,)
+        assert db.execute('SELECT HeightAboveGround, Komplett FROM "emis.abs" WHERE ElementName = ?',
+                          ("Kühlturm Nord",)).fetchone() == (12.5, int(not was))
 
 
 def test_record_window_bands_and_a_missing_band_in_the_picture(page, converted):
