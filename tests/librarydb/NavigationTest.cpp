@@ -160,6 +160,25 @@ TEST_P(NavigationTest, DeletesWhilePagingAreSkippedAndCounted) {
   EXPECT_EQ(table.RecordCount(), static_cast<std::int32_t>(expected.size() - expected.size() / 10));
   table.Last();
   EXPECT_EQ(table.MoveBy(-100000), -static_cast<std::int32_t>(expected.size() - expected.size() / 10 - 1));
+
+  // Going back over records another program deleted, more than the cursor's window of keys holds before it: the
+  // cursor goes on with the keys before them.
+  std::vector<std::int64_t> left;
+  for (std::size_t n = 0; n < seen.size(); ++n)
+    if (n % 10 != 9) left.push_back(seen[n]);
+  const std::size_t at = left.size() / 2;
+  ASSERT_TRUE(table.GotoBookmark(left[at]));
+  table.Next();  // the window of keys around it is read now
+  other.Database.StartTransaction();
+  for (std::size_t n = at - 300; n < at; ++n) {
+    ASSERT_TRUE(theirs.GotoBookmark(left[n]));
+    theirs.Delete();
+  }
+  other.Database.Commit();
+  table.Prior();
+  EXPECT_EQ(table.GetBookmark(), left[at]);
+  table.Prior();
+  EXPECT_EQ(table.GetBookmark(), left[at - 301]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, NavigationTest, ::testing::Values("", "p", "EN", "AC"),
