@@ -531,6 +531,24 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   EXPECT_EQ(events[events.size() - 2].second["skipped"], 4);
   EXPECT_EQ(records(dir.File("libs/emis.abs")), records(dir.File("cli/emis.abs")));
 
+  // A file past the server's read chunk several times over arrives whole; the dialog shows its first 200 data rows
+  // and counts the others; every row is imported, its long text whole.
+  const std::vector<std::string> lines = test::SplitLines(text);
+  std::string big = lines[0] + "\n";
+  const auto comment = [](int row) { return std::to_string(row) + std::string(1200, 'c'); };
+  for (int row = 1; row <= 250; ++row)
+    big += "Big " + std::to_string(1000 + row) + "\t" + comment(row) + lines[1].substr(lines[1].find("\tTrue")) + "\n";
+  ASSERT_EQ(client->Post("/api/upload?folder=libs", {{"file", big, "big.txt", "text/plain"}})->status, 201);
+  EXPECT_EQ(test::ReadFile(dir.File("libs/big.txt")), big);
+  dialog = Post("/api/import/open", {{"file", "libs/big.txt"}, {"library", "libs/emis.abs"}});
+  EXPECT_EQ(Json({dialog["data"]["rows"].size(), dialog["data"]["more"], dialog["data"]["rows"][199][1]}),
+            Json({200, 50, "Big 1200"}));
+  Post("/api/import/dialog", {{"id", dialog["id"]}, {"op", "auto_link"}});
+  events = run(dialog);
+  EXPECT_EQ(events[events.size() - 2].second["added"], 250);
+  const Json last = Call("/api/records?path=libs/emis.abs&limit=1&search=Big%201250");
+  EXPECT_EQ(last["records"][0]["values"]["Kommentar"], comment(250));
+
   // Eight dialogs at most: the oldest idle one makes way for a new one.
   for (int i = 0; i < 8; ++i) open();
   Post("/api/import/dialog", {{"id", dialog["id"]}, {"op", "auto_link"}}, 404);
