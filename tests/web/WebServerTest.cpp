@@ -160,6 +160,18 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
                    "Cannot listen on 127.0.0.1 port " + std::to_string(server->Port()) + ": Address already in use");
   taken.Folder += "/libs/emis.abs";  // a file is no folder to serve
   EXPECT_THROW_MSG(TWebServer{taken}, Exception, "The folder \"" + taken.Folder + "\" does not exist");
+  // A server that stopped closes its socket once: the descriptors opened after the stop stay open when it goes.
+  taken.Folder = dir.Path().string();
+  taken.Port = 0;
+  auto stopped = std::make_unique<TWebServer>(taken);
+  std::thread running([&] { stopped->Run(); });
+  ASSERT_TRUE(httplib::Client("127.0.0.1", stopped->Port()).Get("/"));  // it runs
+  stopped->Stop();
+  running.join();
+  std::vector<int> files;
+  for (int i = 0; i < 64; ++i) files.push_back(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  stopped.reset();
+  for (const int fd : files) EXPECT_NE(::close(fd), -1) << fd;
 }
 
 // Each request is refused with a JSON message and its status; the library and the folder stay as they were.
