@@ -815,7 +815,7 @@ TEST_F(EngineTest, HotJournalIsRolledBackByAReader) {
 
 // The disk fills in the middle of a large transaction (a file-size limit in a child): SQLite abandons the
 // transaction when its page cache spills; no later record may then reach the file on its own, and the commit
-// fails. The library keeps exactly what it held before.
+// fails, and so does a rename of the table. The library keeps exactly what it held before.
 TEST_F(EngineTest, FullDiskInATransactionStoresNothing) {
   for (const char* name : {"a", "b", "c", "d"}) AppendElement(table, name);
   table.Close();
@@ -842,13 +842,20 @@ TEST_F(EngineTest, FullDiskInATransactionStoresNothing) {
         table.Cancel();
       }
     }
-    bool commitFailed = false;
+    // A change of the table's definition, made on its own, is refused as well.
+    bool renameRefused = false, commitFailed = false;
+    table.Close();
+    try {
+      table.RenameTable("renamed");
+    } catch (const ETransactionLost&) {
+      renameRefused = true;
+    }
     try {
       table.Database().Commit();
     } catch (const ETransactionLost&) {
       commitFailed = true;
     }
-    _exit(lost > 0 && commitFailed ? 0 : 1);
+    _exit(lost > 0 && renameRefused && commitFailed ? 0 : 1);
   }
   int status = 0;
   waitpid(pid, &status, 0);
