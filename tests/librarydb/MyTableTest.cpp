@@ -1,9 +1,13 @@
 // TMyTable: aliases, creation, existence, renaming and the deletion of files without a table.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <array>
 #include <fstream>
+#include <set>
 
 #include "EngineTestUtil.h"
 #include "librarydb/Layouts.h"
@@ -85,6 +89,29 @@ TEST(MyTable, ANewLibraryNeverReplacesAFileMadeMeanwhile) {
   }
   EXPECT_EQ("theirs", test::ReadFile(file));
   EXPECT_EQ(1, std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()));  // no passing file
+}
+
+// The passing files of runs that are gone go, with their journals and a journal left without its database; the
+// passing files of a live run (this process's) and other files stay, in whatever order the folder lists them.
+TEST(MyTable, AbandonedPassingFilesGoAndLiveOnesStay) {
+  TempDir dir;
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  std::set<std::string> kept = {"Wind.abs"}, all = kept;
+  for (int n = 1; n <= 4; ++n) {
+    const std::string number = "-" + std::to_string(n) + ".new";
+    kept.insert(".L" + std::to_string(n) + ".abs." + std::to_string(::getpid()) + number);
+    all.insert(".D" + std::to_string(n) + ".abs." + std::to_string(gone) + number);
+  }
+  all.insert(".D1.abs." + std::to_string(gone) + "-1.new-journal");
+  all.insert(".J.abs." + std::to_string(gone) + "-1.new-journal");
+  all.insert(kept.begin(), kept.end());
+  for (const std::string& name : all) std::ofstream(dir.File(name)) << "x";
+  EXPECT_EQ(6, RemoveAbandonedLibraryFiles(dir.Path().string()));
+  std::set<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir.Path())) left.insert(e.path().filename().string());
+  EXPECT_EQ(left, kept);
 }
 
 TEST(MyTable, InitLibRebindsAndFlagsFollow) {
