@@ -1045,6 +1045,16 @@ TEST(EngineFiles, ConnectionsDeletionAndRenaming) {
   EXPECT_FALSE(t.Active());
   EXPECT_FALSE(std::filesystem::exists(moved));
   EXPECT_FALSE(lib.Database.GetExists());
+  // A database that goes closes the tables still open on it.
+  TABSTable other;
+  {
+    LibraryFile second(dir, "second.abs");
+    second.Bind(other);
+    DefineElementTable(other);
+    other.CreateTable();
+    other.Open();
+  }
+  EXPECT_FALSE(other.Active());
 }
 
 TEST(EngineFiles, AliasesAreUniqueAmongLiveDatabases) {
