@@ -322,6 +322,11 @@ TEST_F(WebTest, EditsAreTransactionsThatRefuseStaleRecords) {
   EXPECT_EQ(Post("/api/export", {{"path", "libs/emis.abs"}, {"file", "libs/out.csv"}}, 409),
             (Json{{"error", "'libs/out.csv' exists already"}}));
   EXPECT_EQ(csv, test::ReadFile((dir.Path() / "libs" / "out.csv").string()));
+  // A library replaced by another file (a copy moved over it) is read from the new file.
+  EXPECT_EQ(Call("/api/records?path=libs/emis.abs&limit=1")["records"][0], saved);
+  fs::copy_file(ConvertedSample() / "emis.abs", dir.Path() / "libs" / "copy.abs");
+  fs::rename(dir.Path() / "libs" / "copy.abs", dir.Path() / "libs" / "emis.abs");
+  EXPECT_EQ(Call("/api/records?path=libs/emis.abs&limit=1")["records"][0], a);
 }
 
 // The pictures' numbers are the ones `vezi spectrum` and `vezi tnm` print.
