@@ -226,6 +226,25 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
     EXPECT_TRUE(answer.starts_with("HTTP/1.1 413") && answer.ends_with("{\"error\":\"" + std::string(error) + "\"}"))
         << answer;
   }
+  // Two requests sent at once get two answers; a header past 64 KiB gets 431; a client that expects 100 Continue
+  // gets it before it sends its body.
+  const std::string get = "GET /api/folder?path=libs HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " + token + "\r\n";
+  const std::string twice = RawAnswer(server->Port(), get + "\r\n" + get + "Connection: close\r\n\r\n");
+  EXPECT_TRUE(twice.starts_with("HTTP/1.1 200 ") && twice.find("HTTP/1.1 200 ", 1) != std::string::npos) << twice;
+  EXPECT_TRUE(RawAnswer(server->Port(), get + "X-Long: " + std::string(64 << 10, 'x') + "\r\n\r\n")
+                  .starts_with("HTTP/1.1 431 "));
+  const int expecting = Connect(server->Port());
+  const std::string head = "POST /api/record/save HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " + token +
+                           "\r\nExpect: 100-continue\r\nContent-Type: application/json\r\nContent-Length: 2\r\n"
+                           "Connection: close\r\n\r\n";
+  ::send(expecting, head.data(), head.size(), MSG_NOSIGNAL);
+  char go[64] = {};
+  EXPECT_EQ(std::string(go, static_cast<std::size_t>(std::max<ssize_t>(0, ::recv(expecting, go, sizeof go, 0)))),
+            "HTTP/1.1 100 Continue\r\n\r\n");
+  ::send(expecting, "{}", 2, MSG_NOSIGNAL);
+  const std::string answered = ReadToClose(expecting);
+  EXPECT_TRUE(answered.starts_with("HTTP/1.1 400 ") && answered.ends_with("{\"error\":\"The member \\\"path\\\" is missing\"}"))
+      << answered;
   EXPECT_EQ(test::ReadFile(lib.string()), before);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path() / "libs"), fs::directory_iterator()),
             std::distance(fs::directory_iterator(ConvertedSample()), fs::directory_iterator()) + 1);
