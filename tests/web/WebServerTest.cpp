@@ -243,8 +243,8 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
             "HTTP/1.1 100 Continue\r\n\r\n");
   ::send(expecting, "{}", 2, MSG_NOSIGNAL);
   const std::string answered = ReadToClose(expecting);
-  EXPECT_TRUE(answered.starts_with("HTTP/1.1 400 ") && answered.ends_with("{\"error\":\"The member \\\"path\\\" is missing\"}"))
-      << answered;
+  EXPECT_TRUE(answered.starts_with("HTTP/1.1 400 ") &&
+              answered.ends_with("{\"error\":\"The member \\\"path\\\" is missing\"}")) << answered;
   EXPECT_EQ(test::ReadFile(lib.string()), before);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path() / "libs"), fs::directory_iterator()),
             std::distance(fs::directory_iterator(ConvertedSample()), fs::directory_iterator()) + 1);
