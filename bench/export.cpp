@@ -10,8 +10,8 @@
 //     "ratio_max" their spread; times are thread CPU times (the zip's compression runs on the same thread),
 //     "ratio_wall" the median of the wall-time ratios.
 //   - BM_ExportXlsx/1: the same with the numbers computed doubles (thirds), two in three of them with 17
-//     significant digits as results of calculations have: the worst case, each such number is put back in full
-//     after libxlsxwriter (which keeps 16 digits) has closed the workbook, so the sheet is read and packed again.
+//     significant digits as results of calculations have: the worst case, each such number written in full into
+//     the sheet's XML as it passes to libxlsxwriter's temporary file (libxlsxwriter keeps 16 digits).
 //   - BM_ExportMemory: the growth of the process's resident memory (peak during the export minus the size before
 //     it) exporting 25 000 and 100 000 records of the library of computed doubles; flat in the record count means
 //     the two are about equal. The engine's cursor keeps one 8-byte key per record, so 75 000 records more cost

@@ -63,6 +63,7 @@
 //   the reader's message (CellDamage), for the import to fail that line with its line and column.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -149,13 +150,21 @@ public:
   const std::vector<std::string>& SheetNames() const { return sheetNames_; }
   const std::string& SheetName() const { return sheetName_; }
   // Reading a file while it is used, for a program that stores its lines and shows no grid: with KeepRows >= 0
-  // a load keeps the cells of the first KeepRows rows only (the header lines) while the grid still counts every
-  // row and column of the file; StreamRows then reads the file again and calls Visit(r) for each grid row r from
-  // First to Last in order, with that row's cells in DataGrid while Visit runs (they are dropped afterwards),
-  // and stops early when Visit answers false. Memory is then that of a row, however long the file. This holds
-  // for text files; a workbook (.xls, .xlsx) is loaded whole all the same, and StreamRows walks its grid.
+  // a load keeps the cells of the first KeepRows rows only (the header lines), and StreamRows(First, Last, Visit)
+  // calls Visit(r) for each grid row r from First to Last in order, with that row's cells in DataGrid while
+  // Visit runs (they are dropped afterwards), and stops early when Visit answers false. Memory is then that of a
+  // row, however long the file. A text file is read once for its rows: the load stops reading once the header
+  // lines are in, so the grid's extent is that of the rows read so far (ExtentKnown() false until the file has
+  // been read to its end; RowBound() is then a bound on its last row from a count of its line ends), and
+  // StreamRows reads the file from its start, growing the extent as the rows come, and on past Last to the end
+  // for the file's extent unless Visit stops it. ReadExtent() reads the extent at once (a reading of its own),
+  // for what needs it before the rows. A workbook (.xls, .xlsx) is loaded whole all the same, and StreamRows
+  // walks its grid.
   std::int32_t KeepRows = -1;
   void StreamRows(std::int32_t First, std::int32_t Last, const std::function<bool(std::int32_t)>& Visit);
+  bool ExtentKnown() const { return extentKnown_; }
+  void ReadExtent();
+  std::int32_t RowBound() const { return extentKnown_ ? GetLastRow() : std::max(GetLastRow(), rowBound_); }
 
   const TStringGrid& DataGrid() const { return *dataGrid_; }
   TStringGrid& DataGrid() { return *dataGrid_; }
@@ -179,7 +188,9 @@ private:
   char separator_ = 0;
   std::string textEncoding_;
   std::string fileName_;
-  bool streamable_ = false;  // the file is read again row by row (text)
+  bool streamable_ = false;  // the file's rows are read while they are used (text)
+  bool extentKnown_ = true;  // the grid's extent is the file's
+  std::int32_t rowBound_ = 0;  // while not: a bound on the file's last row
   std::vector<std::string> sheetNames_;
   std::string sheetName_;
   std::shared_ptr<LoadState> state_;  // the grid's text count and damaged cells, shared with DoImportShared

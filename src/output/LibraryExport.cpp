@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <xlsxwriter.h>
-#include <zip.h>
 
 #include <atomic>
 #include <cctype>
@@ -15,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -304,172 +304,153 @@ std::string SheetName(const std::string& table) {
 // One worksheet through libxlsxwriter in constant-memory mode: each row goes to the writer's temporary file (in
 // the target's folder) when the next begins, so memory stays the same whatever the number of records.
 // The writer puts 16 significant digits into a number cell, which do not give every double back (0.1 + 0.2 needs
-// 17). Such cells are noted while the sheet is written (their places and values, in a scratch file, so
-// memory stays flat), and once the workbook is complete their values are put back in full: the sheet's XML is
-// streamed from the package into a new one, every other part copied as it is.
+// 17). The worksheet writes its rows' XML through its stream `file`, which in this mode is its temporary file
+// `optimize_tmpfile`; at the close it reads that file back into the sheet's part and closes it. Both are given
+// a stream of this class instead, which passes the XML on to the temporary file and, on the way, puts the full
+// text into the <v> of each cell noted as needing it: one pass over the XML, no second packing of the sheet.
+// A note waits only for the rows the writer has not handed on yet, so memory stays flat; a note the XML never
+// meets (a writer that works otherwise) leaves the export failed, never a workbook of rounded numbers.
 class TExactNumbers {
 public:
-  TExactNumbers() : notes_(std::tmpfile()) {
-    if (notes_ == nullptr) throw Exception("No scratch file for the workbook's numbers");
+  TExactNumbers() = default;
+  ~TExactNumbers() {
+    if (stream_ != nullptr && !closed_) std::fclose(stream_);  // a workbook freed without its close
   }
-  ~TExactNumbers() { std::fclose(notes_); }
   TExactNumbers(const TExactNumbers&) = delete;
   TExactNumbers& operator=(const TExactNumbers&) = delete;
 
-  void Note(lxw_row_t row, lxw_col_t col, double value) {
-    const TNote note{static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(col), value};
-    if (std::fwrite(&note, sizeof note, 1, notes_) != 1)
-      throw Exception("The scratch file of the workbook's numbers cannot be written");
-    ++count_;
+  // Puts the stream between `sheet` (just added, nothing written yet) and its temporary file.
+  void Attach(lxw_worksheet* sheet) {
+    if (sheet->optimize_tmpfile == nullptr || sheet->file != sheet->optimize_tmpfile) return;  // not streamed
+    const cookie_io_functions_t io{&TExactNumbers::Read, &TExactNumbers::Write, &TExactNumbers::Seek,
+                                   &TExactNumbers::Close};
+    stream_ = fopencookie(this, "w+", io);
+    if (stream_ == nullptr) return;
+    std::setvbuf(stream_, nullptr, _IOFBF, 1 << 16);
+    file_ = sheet->optimize_tmpfile;
+    sheet->optimize_tmpfile = stream_;
+    sheet->file = stream_;
   }
-  std::int64_t Count() const { return count_; }
 
-  // Rewrites the workbook at `path` (complete, closed) with the noted values.
-  void Apply(const std::string& path, const std::string& given) {
-    if (count_ == 0) return;
-    std::rewind(notes_);
-    NextNote();
-    int error = 0;
-    zip_t* in = zip_open(path.c_str(), ZIP_RDONLY, &error);
-    if (in == nullptr) CannotWrite(given, "the workbook cannot be read back");
-    const std::string sheetXml = path + ".sheet";
-    const std::string rewritten = path + ".exact";
-    try {
-      CopySheet(in, sheetXml, given);
-      zip_t* out = zip_open(rewritten.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-      if (out == nullptr) CannotWrite(given, "the workbook cannot be made again");
-      const zip_int64_t entries = zip_get_num_entries(in, 0);
-      bool ok = true;
-      for (zip_int64_t i = 0; i < entries && ok; ++i) {
-        const char* name = zip_get_name(in, static_cast<zip_uint64_t>(i), 0);
-        zip_source_t* src = std::strcmp(name, kSheetPart) == 0
-                                ? zip_source_file(out, sheetXml.c_str(), 0, -1)
-                                : zip_source_zip(out, in, static_cast<zip_uint64_t>(i), 0, 0, -1);
-        const zip_int64_t added = src != nullptr ? zip_file_add(out, name, src, ZIP_FL_ENC_UTF_8) : -1;
-        ok = added >= 0;
-        if (!ok && src != nullptr) zip_source_free(src);
-        // The sheet, most of the file, is packed at zlib's fastest level: on a sheet of 17-digit numbers the
-        // best level (libzip's default) takes about 45 times as long, level 6 (libxlsxwriter's) 5 times, for a
-        // sheet a quarter smaller.
-        if (ok && std::strcmp(name, kSheetPart) == 0)
-          ok = zip_set_file_compression(out, static_cast<zip_uint64_t>(added), ZIP_CM_DEFLATE, 1) == 0;
-      }
-      if (!ok || zip_close(out) != 0) {
-        if (ok) zip_discard(out);
-        CannotWrite(given, "the workbook cannot be made again");
-      }
-    } catch (...) {
-      zip_discard(in);
-      std::remove(sheetXml.c_str());
-      std::remove(rewritten.c_str());
-      throw;
-    }
-    zip_discard(in);
-    std::remove(sheetXml.c_str());
-    if (std::rename(rewritten.c_str(), path.c_str()) != 0) {
-      std::remove(rewritten.c_str());
-      CannotWrite(given, std::strerror(errno));
-    }
+  void Note(lxw_row_t row, lxw_col_t col, double value) {
+    if (stream_ == nullptr) throw Exception("The workbook's numbers cannot be written in full");
+    TNote note;
+    note.Pattern = "<c r=\"" + GridCellName(col, row) + "\"";
+    note.Text.assign(text_, std::to_chars(text_, text_ + sizeof text_, value).ptr);
+    notes_.push_back(std::move(note));
   }
+
+  // After the workbook's close: whether every noted number went into the sheet in full.
+  bool Complete() const { return !failed_ && notes_.empty() && (stream_ == nullptr || closed_); }
 
 private:
-  static constexpr const char* kSheetPart = "xl/worksheets/sheet1.xml";
-
   struct TNote {
-    std::uint32_t Row, Col;
-    double Value;
+    std::string Pattern;  // the cell's start, <c r="B7"
+    std::string Text;     // its value's shortest exact text
   };
 
-  void NextNote() {
-    TNote note{};
-    if (std::fread(&note, sizeof note, 1, notes_) == 1) {
-      next_ = {note.Row, note.Col};
-      nextText_.assign(text_, std::to_chars(text_, text_ + sizeof text_, note.Value).ptr);
-    } else {
-      next_ = {~0u, ~0u};
-    }
+  static std::string GridCellName(lxw_col_t col, lxw_row_t row) {
+    std::string name;
+    for (std::uint32_t k = col + 1u; k > 0; k = (k - 1) / 26) name.insert(name.begin(), static_cast<char>('A' + (k - 1) % 26));
+    return name + std::to_string(row + 1u);
   }
 
-  // The cell reference "AB12" as (row, column), both from 0.
-  static std::pair<unsigned, unsigned> CellOf(std::string_view ref) {
-    unsigned col = 0, row = 0;
-    std::size_t i = 0;
-    for (; i < ref.size() && ref[i] >= 'A' && ref[i] <= 'Z'; ++i) col = col * 26 + static_cast<unsigned>(ref[i] - 'A' + 1);
-    for (; i < ref.size(); ++i) row = row * 10 + static_cast<unsigned>(ref[i] - '0');
-    return {row - 1, col - 1};
+  bool Put(std::string_view bytes) {
+    const int fd = fileno(file_);
+    while (!bytes.empty()) {
+      const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
   }
 
-  // Streams the sheet's XML into `target`, each noted cell's <v> replaced by its full text.
-  void CopySheet(zip_t* in, const std::string& target, const std::string& given) {
-    zip_file_t* f = zip_fopen(in, kSheetPart, 0);
-    if (f == nullptr) CannotWrite(given, "the workbook has no sheet to read back");
-    std::FILE* out = std::fopen(target.c_str(), "wb");
-    if (out == nullptr) {
-      zip_fclose(f);
-      CannotWrite(given, std::strerror(errno));
-    }
-    std::string buffer, rewritten;
-    std::vector<char> chunk(1 << 16);
-    bool ok = true;
-    for (zip_int64_t n; ok && (n = zip_fread(f, chunk.data(), chunk.size())) > 0;) {
-      buffer.append(chunk.data(), static_cast<std::size_t>(n));
-      rewritten.clear();
-      buffer.erase(0, Rewrite(buffer, rewritten));
-      ok = std::fwrite(rewritten.data(), 1, rewritten.size(), out) == rewritten.size();
-    }
-    ok = ok && std::fwrite(buffer.data(), 1, buffer.size(), out) == buffer.size();
-    zip_fclose(f);
-    ok = std::fclose(out) == 0 && ok;
-    if (!ok || next_.first != ~0u) CannotWrite(given, "the workbook's numbers cannot be written in full");
-  }
-
-  // Copies to `out` the part of `xml` that holds whole cells, each noted cell's <v> replaced by its full text;
-  // answers how many bytes of `xml` are done (a cell cut off at the end waits for the next chunk). Text goes
-  // out in runs between the replaced values, so the work follows the length of the sheet.
-  std::size_t Rewrite(std::string_view xml, std::string& out) {
-    static constexpr std::string_view kCell = "<c r=\"";
+  // Passes `bytes` on, each noted cell's <v> replaced by its full text. Bytes that may hold the start of the next
+  // noted cell, or a noted cell whose value is not complete yet, wait in held_ for the next bytes.
+  bool Pass(std::string_view bytes) {
+    if (notes_.empty() && held_.empty()) return Put(bytes);
+    held_.append(bytes);
+    const std::string_view xml = held_;
     constexpr auto npos = std::string_view::npos;
-    std::size_t copied = 0, pos = 0;
-    const auto finish = [&](std::size_t done) {
-      done = std::max(done, copied);
-      out.append(xml.substr(copied, done - copied));
-      return done;
-    };
-    for (;;) {
-      const std::size_t start = xml.find(kCell, pos);
-      if (start == npos) return finish(xml.size() > kCell.size() ? xml.size() - kCell.size() : 0);
+    std::size_t copied = 0, keep = xml.size();  // handed on into out_; from where the bytes wait
+    out_.clear();
+    while (!notes_.empty()) {
+      const TNote& note = notes_.front();
+      const std::size_t start = xml.find(note.Pattern, copied);
+      if (start == npos) {  // not written yet, or its start cut off at the end
+        keep = std::max(copied, xml.size() - std::min(xml.size(), note.Pattern.size() - 1));
+        break;
+      }
       const std::size_t end = xml.find("</c>", start);
-      const std::size_t open = xml.find('>', start);
-      if (open == npos || (xml[open - 1] != '/' && end == npos)) return finish(start);
-      if (xml[open - 1] == '/') {  // an empty cell
-        pos = open + 1;
-        continue;
+      if (end == npos) {
+        keep = start;
+        break;
       }
-      const std::size_t refEnd = xml.find('"', start + kCell.size());
-      if (CellOf(xml.substr(start + kCell.size(), refEnd - start - kCell.size())) == next_) {
-        const std::size_t v = xml.find("<v>", open), vEnd = xml.find("</v>", open);
-        if (v != npos && vEnd != npos && vEnd < end) {
-          out.append(xml.substr(copied, v + 3 - copied));
-          out += nextText_;
-          copied = vEnd;
-          NextNote();
-        }
-      }
-      pos = end + 4;
+      const std::size_t v = xml.find("<v>", start), vEnd = xml.find("</v>", start);
+      if (v == npos || vEnd == npos || vEnd > end) return false;  // the cell holds no value: not the writer's form
+      out_.append(xml.substr(copied, v + 3 - copied));
+      out_ += note.Text;
+      copied = vEnd;
+      notes_.pop_front();
     }
+    if (notes_.empty()) keep = xml.size();
+    out_.append(xml.substr(copied, keep - copied));
+    held_.erase(0, keep);
+    return Put(out_);
   }
 
-  std::FILE* notes_;
-  std::int64_t count_ = 0;
-  std::pair<unsigned, unsigned> next_{~0u, ~0u};
-  std::string nextText_;
+  static ssize_t Write(void* cookie, const char* data, std::size_t size) {
+    auto& self = *static_cast<TExactNumbers*>(cookie);
+    if (!self.Pass({data, size})) {
+      self.failed_ = true;
+      return -1;
+    }
+    return static_cast<ssize_t>(size);
+  }
+  static ssize_t Read(void* cookie, char* data, std::size_t size) {
+    auto& self = *static_cast<TExactNumbers*>(cookie);
+    ssize_t n = 0;
+    do n = ::read(fileno(self.file_), data, size);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) self.failed_ = true;  // the writer would take it for the end of its rows
+    return n;
+  }
+  static int Seek(void* cookie, off64_t* offset, int whence) {
+    auto& self = *static_cast<TExactNumbers*>(cookie);
+    if (!self.PutHeld()) return -1;
+    const off64_t at = ::lseek64(fileno(self.file_), *offset, whence);
+    if (at < 0) return -1;
+    *offset = at;
+    return 0;
+  }
+  static int Close(void* cookie) {
+    auto& self = *static_cast<TExactNumbers*>(cookie);
+    const bool held = self.PutHeld();
+    self.closed_ = true;
+    const bool closed = std::fclose(self.file_) == 0;
+    return held && closed ? 0 : -1;
+  }
+  // The held bytes go on as they are: the writer has written everything (a seek or the close).
+  bool PutHeld() {
+    const bool ok = Put(held_);
+    held_.clear();
+    failed_ = failed_ || !ok;
+    return ok;
+  }
+
+  std::FILE* file_ = nullptr;    // the writer's temporary file
+  std::FILE* stream_ = nullptr;  // the stream the writer writes through
+  bool closed_ = false, failed_ = false;
+  std::deque<TNote> notes_;
+  std::string held_, out_;
   char text_[32];
 };
 
 class TXlsxSink : public TCellSink {
 public:
   TXlsxSink(TPassingFile& file, const std::string& given, const std::string& table, bool zip64)
-      : given_(given), path_(file.Path()), tmpdir_(file.Folder()) {
+      : given_(given), tmpdir_(file.Folder()) {
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
     options.tmpdir = tmpdir_.data();
@@ -478,6 +459,7 @@ public:
     if (workbook_ == nullptr) CannotWrite(given_, "the workbook cannot be made");
     sheet_ = workbook_add_worksheet(workbook_, SheetName(table).c_str());
     if (sheet_ == nullptr) CannotWrite(given_, "the worksheet cannot be made");
+    exact_.Attach(sheet_);
     worksheet_freeze_panes(sheet_, 1, 0);
     const std::pair<TField::Kind, const char*> formats[] = {{TField::Kind::Date, "yyyy-mm-dd"},
                                                             {TField::Kind::Time, "hh:mm:ss"},
@@ -544,7 +526,7 @@ public:
     const lxw_error error = workbook_close(workbook_);
     workbook_ = nullptr;
     if (error != LXW_NO_ERROR) CannotWrite(given_, lxw_strerror(error));
-    exact_.Apply(path_, given_);
+    if (!exact_.Complete()) CannotWrite(given_, "the workbook's numbers cannot be written in full");
   }
 
 private:
@@ -554,7 +536,6 @@ private:
   }
 
   std::string given_;
-  std::string path_;
   std::string tmpdir_;
   TExactNumbers exact_;
   lxw_workbook* workbook_ = nullptr;

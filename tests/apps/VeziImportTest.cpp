@@ -189,6 +189,15 @@ TEST_F(VeziImport, NothingIsCreatedOrChangedWhenTheRunStoresNothing) {
   // A library of classic definitions offers its fields as well.
   r = Vezi({"import", in, "--into", dir_.File("libs/NMPBMet.abs"), "--auto-link"});
   EXPECT_THAT(r.out, HasSubstr(Summary(1, 0, 0, 0))) << r.err;
+  // A column that only a line far below the header holds (past the first MiB the import reads before it links)
+  // is the file's all the same, and the file's last column is named.
+  std::string far = "ElementName\nW\n";
+  for (int i = 0; i < 600000; ++i) far += "x\n";
+  const std::string wide = Text(far + "Z\t\t\t9\n");
+  r = Vezi({"import", wide, "--into", Lib(), "--map", "ElementName=A", "--map", "Values1=D", "--stop", "2"});
+  EXPECT_THAT(r.out, HasSubstr(Summary(1, 0, 0, 0))) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("Lines:       2 to 2 of "));
+  EXPECT_THAT(Vezi({"import", wide, "--into", Lib(), "--map", "Values1=E"}).err, HasSubstr("(its columns are A to D)"));
 }
 
 // On a terminal the name question is asked until it gets an answer it knows; a new name is then asked for, and

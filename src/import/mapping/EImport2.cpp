@@ -100,18 +100,21 @@ void TExcelImportForm::DoImport(const TRowWalk& Rows) {
   if (FieldList == nullptr) return;
   // The links and the field list stay as they are while the lines run: which links feed which field, and
   // their columns, are looked up once.
-  std::vector<std::vector<TFieldSource>> sources;
-  sources.reserve(static_cast<std::size_t>(FieldList->Count()));
-  for (std::int32_t i = 0; i < FieldList->Count(); ++i)
-    sources.push_back(FieldSources((*FieldList)[i].FieldName, (*FieldList)[i].Multiple));
+  // A field without a link stays empty: it is cleared once, and each line goes through the linked fields only.
+  std::vector<std::pair<TFieldNameItem*, std::vector<TFieldSource>>> linked;
+  for (std::int32_t i = 0; i < FieldList->Count(); ++i) {
+    TFieldNameItem& item = (*FieldList)[i];
+    item.Value.clear();
+    if (auto sources = FieldSources(item.FieldName, item.Multiple); !sources.empty())
+      linked.emplace_back(&item, std::move(sources));
+  }
   std::string value;
   Rows([&](std::int32_t r) {
-    for (std::int32_t i = 0; i < FieldList->Count(); ++i) (*FieldList)[i].Value.clear();
-    for (std::int32_t i = 0; i < FieldList->Count(); ++i) {
-      TFieldNameItem& item = (*FieldList)[i];
-      if (!AssembleValue(r, sources[static_cast<std::size_t>(i)], value)) continue;
-      if (item.OnSetValue) item.OnSetValue(item, value);
-      else item.Value.swap(value);  // `value` is assembled afresh for the next field
+    for (auto& [item, sources] : linked) item->Value.clear();
+    for (auto& [item, sources] : linked) {
+      AssembleValue(r, sources, value);
+      if (item->OnSetValue) item->OnSetValue(*item, value);
+      else item->Value.swap(value);  // `value` is assembled afresh for the next field
     }
     if (OnImportLine) OnImportLine(*this, action);
     return action != neCancel;

@@ -33,33 +33,40 @@ constexpr const char* kNameIndex = "EN";
 // Every field a file's text can give: binary fields take Base64, an auto-increment field its number.
 bool Importable(TFieldType t) { return t != ftCursor && t != ftUnknown; }
 
-bool Blank(const std::string& text) { return text.find_first_not_of(" \t\r\n") == std::string::npos; }
+bool Blank(std::string_view text) {
+  for (const char c : text)
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
+  return true;
+}
 
 // The names a run has stored in a library that was empty when it began, as a Bloom filter of fixed size: a name
 // it has not seen cannot be on the name index, so the look-up on the index (the name question's first step) is
 // left out for it. The filter's key is coarser than the index's comparison (ASCII letters in either case, the
 // text as the field stores it); a name with other bytes is never vouched for. A false "maybe" only costs the
 // look-up, and the memory stays the same whatever the number of names. Names longer than the field (which the
-// look-up would cut) are never vouched for either.
+// look-up would cut) are never vouched for either. A name's three bits lie in one 64-bit word of the filter, so
+// that a question and the name's entry after it cost one cache miss, not three each.
 class TStoredNames {
 public:
-  explicit TStoredNames(std::size_t fieldSize) : bits_(kBits / 64, 0), fieldSize_(fieldSize) {}
+  explicit TStoredNames(std::size_t fieldSize) : bits_(kWords, 0), fieldSize_(fieldSize) {}
   bool SurelyAbsent(std::string_view name) const {
     std::uint64_t h = 0;
     if (name.size() > fieldSize_ || !Hash(name, h)) return false;
-    for (int k = 0; k < kHashes; ++k, h = Next(h))
-      if ((bits_[(h % kBits) / 64] & (std::uint64_t{1} << (h % 64))) == 0) return true;
-    return false;
+    return (bits_[Word(h)] & Mask(h)) != Mask(h);
   }
   void Add(std::string_view name) {
     std::uint64_t h = 0;
     if (!Hash(name, h)) return;
-    for (int k = 0; k < kHashes; ++k, h = Next(h)) bits_[(h % kBits) / 64] |= std::uint64_t{1} << (h % 64);
+    bits_[Word(h)] |= Mask(h);
   }
 
 private:
-  static constexpr std::uint64_t kBits = std::uint64_t{1} << 23;  // 1 MiB
-  static constexpr int kHashes = 3;
+  static constexpr std::uint64_t kWords = std::uint64_t{1} << 17;  // 1 MiB
+  // The word from the hash's low 17 bits, the three bits from three 6-bit pieces above them.
+  static std::size_t Word(std::uint64_t h) { return static_cast<std::size_t>(h & (kWords - 1)); }
+  static std::uint64_t Mask(std::uint64_t h) {
+    return std::uint64_t{1} << ((h >> 17) & 63) | std::uint64_t{1} << ((h >> 23) & 63) | std::uint64_t{1} << ((h >> 29) & 63);
+  }
   // FNV-1a over the lower-case ASCII text; false for a text with any other byte.
   static bool Hash(std::string_view name, std::uint64_t& h) {
     h = 14695981039346656037ull;
@@ -88,8 +95,11 @@ public:
   ImportRun(const TLibraryImportOptions& options, TImportDialogs& dialogs)
       : options_(options), dialogs_(dialogs), form_(dialogs) {}
 
-  // The run without a dialog: the file is read twice, once for its header lines and its extent and once while
-  // the lines are stored, so that memory stays that of a line however long the file is.
+  // The run without a dialog: a text file is read once, its header lines first and then its lines while they
+  // are stored, so that memory stays that of a line however long the file is. Its extent (the last line and
+  // column) is known once the lines have been read; what needs it before (a link to a column past those of the
+  // lines read so far) has the extent read at once. A run that finds no line to import at the end stores
+  // nothing and gives up the library it began, as one that knows it at the start makes none.
   TLibraryImportResult Run() {
     streaming_ = true;
     Prepare();
@@ -99,6 +109,13 @@ public:
     if (result_.LastLine < result_.FirstLine) return result_;  // nothing to import: no library is made
     CreateLibrary();
     StoreLines();
+    result_.FileLines = form_.ImportData.RowBound();  // the file's last line (a bound when a stop came early)
+    result_.LastLine = std::min(result_.LastLine, result_.FileLines);
+    if (result_.LastLine < result_.FirstLine) {
+      DiscardNewLibrary();
+      result_.Created = false;
+      return result_;
+    }
     return Finish();
   }
 
@@ -208,6 +225,13 @@ private:
     form_.SetLines(options_.StartLine, options_.StopLine);
     result_.FirstLine = form_.ImportData.MinRow();
     result_.LastLine = form_.ImportData.MaxRow();
+    // Before the lines are read, the last line is the stop line, if any.
+    if (!form_.ImportData.ExtentKnown()) result_.LastLine = options_.StopLine > 0 ? options_.StopLine : INT32_MAX;
+  }
+
+  // A reader's refusal of the file, as the loading of the file gives it.
+  Exception CannotOpen(const std::exception& e) const {
+    return Exception(std::string(e.what()) + "\r\n" + Format(ImportDialogTexts().strCannotOpen, options_.FileName));
   }
 
   std::string FieldOfOption(const std::string& name, const std::string& source) {
@@ -231,6 +255,14 @@ private:
       dlg.SetFixStr(value);
     } else {
       const std::string col = UpperCase(value);
+      if (form_.GetXLSColNo(col) == 0 && !form_.ImportData.ExtentKnown()) {
+        try {  // a column past those of the lines read so far: the file's own extent decides
+          form_.ImportData.ReadExtent();
+        } catch (const std::exception& e) {
+          throw CannotOpen(e);
+        }
+        dlg.SetImport(&form_.ImportData);
+      }
       dlg.SetXLSCol(col);
       if (dlg.GetXLSCol() != col)
         throw Exception(Format("The file has no column \"%s\" for the field \"%s\" (its columns are A to %s)", value,
@@ -398,9 +430,22 @@ private:
   void StoreLines() {
     form_.OnImportLine = [this](TExcelImportForm&, TneAction& action) { StoreLine(action); };
     if (!streaming_) return form_.StartButtonClick();
-    form_.StartButtonClick([this](const std::function<bool(std::int32_t)>& line) {
-      form_.ImportData.StreamRows(result_.FirstLine, result_.LastLine, line);
-    });
+    // The file's rows are read here: a refusal of the reader's is the file's (the transaction goes unstored),
+    // what the storing of a line throws passes as it is.
+    bool storing = false;
+    try {
+      form_.StartButtonClick([this, &storing](const std::function<bool(std::int32_t)>& line) {
+        form_.ImportData.StreamRows(result_.FirstLine, result_.LastLine, [&](std::int32_t row) {
+          storing = true;
+          const bool go = line(row);
+          storing = false;
+          return go;
+        });
+      });
+    } catch (const std::exception& e) {
+      if (storing) throw;
+      throw CannotOpen(e);
+    }
   }
 
   void Fail(std::int32_t row, std::string column, std::string field, std::string message) {
@@ -418,7 +463,11 @@ private:
   void StoreLine(TneAction& action) {
     ++line_;
     const std::int32_t row = result_.FirstLine + line_ - 1;
-    if (options_.Progress) options_.Progress(line_, result_.LastLine - result_.FirstLine + 1);
+    if (options_.Progress) {
+      // While the file is read, its last line is bounded by its line ends (exact for the last line stored).
+      const std::int32_t last = streaming_ ? std::min(result_.LastLine, form_.ImportData.RowBound()) : result_.LastLine;
+      options_.Progress(line_, last - result_.FirstLine + 1);
+    }
     if (options_.Interrupted && options_.Interrupted()) {
       result_.Interrupted = true;
       action = neCancel;

@@ -42,6 +42,9 @@ public:
   virtual void CellDamaged(std::uint32_t row, std::uint32_t col, std::string message) {
     (void)row, (void)col, (void)message;
   }
+  // Asked by the text reader after each piece of text (about a chunk's worth): true ends the reading there, with
+  // the records read so far counted (the record cut off by the end of the piece among them).
+  virtual bool Enough() const { return false; }
 };
 
 // Bounds on what a file may make a reader do.

@@ -603,6 +603,12 @@ public:
     }
   }
 
+  // The records begun so far, for a reading that ends before the text does.
+  TextSheetInfo SoFar() const {
+    const bool inRecord = place_ != Place::RecordStart && place_ != Place::AfterCr;
+    return {static_cast<std::int32_t>(line_ + (inRecord ? 1 : 0)), separator_, {}};
+  }
+
   // The end of the text.
   TextSheetInfo Finish() {
     switch (place_) {
@@ -681,11 +687,12 @@ TextSheetInfo ReadText(ByteSource& source, int codePage, char separator, SheetSi
   const std::size_t maxKeep = 2 * (static_cast<std::size_t>(limits.MaxCellChars) + 1);
   if (separator == 0) separator = SampleSeparator(source, encoding, maxKeep);
   RecordParser parser(separator, sink, limits);
-  ForEachText(source, encoding, maxKeep, [&parser](std::string_view text) {
+  bool enough = false;
+  ForEachText(source, encoding, maxKeep, [&](std::string_view text) {
     parser.Feed(text);
-    return true;
+    return !(enough = sink.Enough());
   });
-  TextSheetInfo info = parser.Finish();
+  TextSheetInfo info = enough ? parser.SoFar() : parser.Finish();
   info.Encoding = EncodingName(encoding);
   return info;
 }

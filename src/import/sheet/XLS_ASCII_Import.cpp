@@ -1,6 +1,7 @@
 #include "import/XLS_ASCII_Import.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <unordered_map>
@@ -57,8 +58,10 @@ std::uint64_t CellKey(std::int64_t col, std::int64_t row) {
 class GridSink : public detail::SheetSink {
 public:
   using State = TXLSASCIIImport::LoadState;
-  GridSink(TStringGrid& grid, std::int32_t keepRows, std::int64_t maxBytes, State& state)
-      : grid_(grid), keepRows_(keepRows), maxBytes_(maxBytes), state_(state) {}
+  // `stopAfterKept`: the reading may end once a row past the kept ones has begun.
+  GridSink(TStringGrid& grid, std::int32_t keepRows, std::int64_t maxBytes, State& state, bool stopAfterKept = false)
+      : grid_(grid), keepRows_(keepRows), maxBytes_(maxBytes), state_(state), stopAfterKept_(stopAfterKept) {}
+  bool Enough() const override { return stopAfterKept_ && pastKept_; }
   void Cell(std::uint32_t row, std::uint32_t col, std::string text) override {
     if (!Place(row, col, static_cast<std::int64_t>(text.size()))) return;
     grid_.SetCells(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, std::move(text));
@@ -97,7 +100,10 @@ private:
     const std::int64_t needRows = static_cast<std::int64_t>(row) + 2;
     if (needCols > grid_.ColCount()) grid_.SetColCount(static_cast<std::int32_t>(needCols));
     if (needRows > grid_.RowCount()) grid_.SetRowCount(static_cast<std::int32_t>(needRows));
-    if (keepRows_ >= 0 && static_cast<std::int64_t>(row) + 1 > keepRows_) return false;
+    if (keepRows_ >= 0 && static_cast<std::int64_t>(row) + 1 > keepRows_) {
+      pastKept_ = true;
+      return false;
+    }
     if (++cells_ > kMaxGridCells)
       throw detail::ESinkRefusal(Format("The file holds more than %d cells", static_cast<long long>(kMaxGridCells)));
     std::int64_t bytes = textBytes + kGridCellBytes;
@@ -124,6 +130,7 @@ private:
   std::int32_t keepRows_;
   std::int64_t maxBytes_;
   State& state_;
+  bool stopAfterKept_, pastKept_ = false;
   std::int64_t cells_ = 0;
   std::uint32_t lastRow_ = UINT32_MAX;
   struct Entry {
@@ -134,34 +141,82 @@ private:
   std::vector<Entry> shared_;  // by the reader's entry
 };
 
-// Hands the rows of a second reading to a visitor one at a time (cells come row by row, rows in order).
+// Hands the rows of a reading to a visitor one at a time (cells come row by row, rows in order). With `grow`, the
+// grid's extent grows with the cells as they come, and the reading goes on past the last row for it.
 class RowSink : public detail::SheetSink {
 public:
   struct Stop {};
-  RowSink(TStringGrid& grid, std::int32_t first, std::int32_t last, const std::function<bool(std::int32_t)>& visit)
-      : grid_(grid), current_(first), last_(last), visit_(visit) {}
+  RowSink(TStringGrid& grid, std::int32_t first, std::int32_t last, const std::function<bool(std::int32_t)>& visit,
+          bool grow)
+      : grid_(grid), current_(first), last_(last), visit_(visit), grow_(grow) {}
   void Cell(std::uint32_t row, std::uint32_t col, std::string text) override {
     const std::int64_t g = static_cast<std::int64_t>(row) + 1;
-    if (g < current_) return;  // a header line, or a row the visitor has had
-    while (g > current_) Next();
+    if (grow_) Reach(static_cast<std::int64_t>(col) + 1, g);
+    if (g < current_ || current_ > last_) return;  // a header line, a row the visitor has had, a row past the last
+    while (g > current_)
+      if (!Next()) return;
     grid_.SetCells(static_cast<std::int32_t>(col) + 1, current_, std::move(text));
   }
-  // The rows up to the last, also those without cells at the end of the file.
-  void Finish() {
+  // The rows up to the last (at most `lastOfFile`), also those without cells at the end of the file.
+  void Finish(std::int32_t lastOfFile) {
+    last_ = std::min(last_, lastOfFile);
     while (current_ <= last_) Next();
   }
 
 private:
-  void Next() {
+  // Visits the current row and moves on; false once past the last row.
+  bool Next() {
     const bool go = visit_(current_);
     grid_.ClearRow(current_);
-    if (!go || ++current_ > last_) throw Stop{};
+    if (!go) throw Stop{};
+    if (++current_ <= last_) return true;
+    if (!grow_) throw Stop{};
+    return false;
+  }
+  void Reach(std::int64_t col, std::int64_t row) {
+    if (col + 1 > grid_.ColCount()) grid_.SetColCount(static_cast<std::int32_t>(col + 1));
+    if (row + 1 > grid_.RowCount()) grid_.SetRowCount(static_cast<std::int32_t>(row + 1));
   }
   TStringGrid& grid_;
   std::int32_t current_;
   std::int32_t last_;
   const std::function<bool(std::int32_t)>& visit_;
+  bool grow_;
 };
+
+// Counts the cells' extent only.
+class ExtentSink : public detail::SheetSink {
+public:
+  explicit ExtentSink(TStringGrid& grid) : grid_(grid) {}
+  void Cell(std::uint32_t row, std::uint32_t col, std::string) override {
+    if (static_cast<std::int64_t>(col) + 2 > grid_.ColCount()) grid_.SetColCount(static_cast<std::int32_t>(col) + 2);
+    if (static_cast<std::int64_t>(row) + 2 > grid_.RowCount()) grid_.SetRowCount(static_cast<std::int32_t>(row) + 2);
+  }
+
+private:
+  TStringGrid& grid_;
+};
+
+// A bound on the records of a text file from its bytes: its line ends (LF, CR LF, CR; those inside quotes too),
+// and one more for text after the last. A UTF-16 file's other characters may hold such bytes too: the bound
+// only grows by them.
+std::int32_t LineEndBound(const std::string& fileName) {
+  std::ifstream in(fileName, std::ios::binary);
+  std::vector<char> buffer(1 << 20);
+  std::int64_t ends = 0;
+  char last = '\n';
+  for (std::size_t n; in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())), (n = static_cast<std::size_t>(in.gcount())) > 0;) {
+    const char* const begin = buffer.data();
+    const char* const end = begin + n;
+    ends += std::count(begin, end, '\n');
+    // A CR not followed by LF (one at the chunk's end counts whatever follows: a bound may be one too high).
+    for (const char* cr = begin; (cr = static_cast<const char*>(std::memchr(cr, '\r', static_cast<std::size_t>(end - cr)))) != nullptr; ++cr)
+      if (cr + 1 == end || cr[1] != '\n') ++ends;
+    last = end[-1];
+  }
+  if (last != '\n' && last != '\r') ++ends;
+  return static_cast<std::int32_t>(std::min<std::int64_t>(ends, INT32_MAX - 1));
+}
 
 // The whole file, or its first `limit` bytes.
 std::string ReadFileBytes(const std::string& fileName, std::size_t limit = std::string::npos) {
@@ -245,18 +300,23 @@ void TXLSASCIIImport::Load(const std::string& fileName) {
   // The first bytes tell the kind (see ListSheetNames): a text file is read in chunks, a workbook whole.
   const detail::SheetFileKind kind = detail::DetectSheetFile(ReadFileBytes(fileName, 8));
   fileName_ = fileName;
-  // Only text is read twice: it reads about ten times faster than a workbook's XML, so a second reading costs
-  // a text import a few percent and would cost a workbook import as much again as its first.
+  // Only text is read while its rows are used: a workbook's XML is read whole, into the grid.
   streamable_ = kind == detail::SheetFileKind::Text;
   state_ = std::make_shared<LoadState>();
   state_->Budget = TextBudget;
-  GridSink sink(*dataGrid_, streamable_ ? KeepRows : -1, MaxTextBytes, *state_);
+  const bool oneReading = streamable_ && KeepRows >= 0;
+  GridSink sink(*dataGrid_, streamable_ ? KeepRows : -1, MaxTextBytes, *state_, oneReading);
+  extentKnown_ = true;
   if (kind == detail::SheetFileKind::Text) {
     fileType_ = "ASCII";
     const detail::TextSheetInfo text = detail::ReadTextFile(fileName, TextCodePage, TextSeparator, sink);
     separator_ = text.Separator;
     textEncoding_ = text.Encoding;
     dataGrid_->SetRowCount(std::max(dataGrid_->RowCount(), text.Records + 1));
+    if (sink.Enough()) {  // the header lines are in; the rest is read with the rows
+      extentKnown_ = false;
+      rowBound_ = LineEndBound(fileName);
+    }
     return;
   }
   detail::SheetChoice choice;
@@ -344,20 +404,33 @@ void TXLSASCIIImport::GridDrawCell(TStringGrid& grid, std::int32_t Col, std::int
 void TXLSASCIIImport::StreamRows(std::int32_t First, std::int32_t Last,
                                  const std::function<bool(std::int32_t)>& Visit) {
   First = std::max(First, 1);
-  Last = std::min(Last, GetLastRow());
+  if (extentKnown_) Last = std::min(Last, GetLastRow());
   if (First > Last) return;
   if (!streamable_ || KeepRows < 0) {  // the grid holds every row
     for (std::int32_t r = First; r <= Last && Visit(r); ++r) {
     }
     return;
   }
-  RowSink rows(*dataGrid_, First, Last, Visit);
+  RowSink rows(*dataGrid_, First, Last, Visit, !extentKnown_);
   try {
-    detail::ReadTextFile(fileName_, TextCodePage, separator_, rows);
-    rows.Finish();
+    const detail::TextSheetInfo text = detail::ReadTextFile(fileName_, TextCodePage, separator_, rows);
+    if (!extentKnown_) {
+      dataGrid_->SetRowCount(std::max(dataGrid_->RowCount(), text.Records + 1));
+      extentKnown_ = true;
+    }
+    rows.Finish(GetLastRow());
   } catch (const RowSink::Stop&) {
     // the visitor has had its rows, or wants no more
   }
+}
+
+void TXLSASCIIImport::ReadExtent() {
+  if (extentKnown_) return;
+  ExtentSink extent(*dataGrid_);
+  const detail::TextSheetInfo text = detail::ReadTextFile(fileName_, TextCodePage, separator_, extent);
+  dataGrid_->SetRowCount(std::max(dataGrid_->RowCount(), text.Records + 1));
+  extentKnown_ = true;
+  SetMinMaxRow();
 }
 
 }  // namespace vez
