@@ -383,8 +383,9 @@ bool TABSTable::FindKey(const std::vector<Variant>& keys) {
     stmt = t.conn->Prepare(sql + " ORDER BY " + index->orderBy + " LIMIT 1");
   }
   StatementScope scope(stmt);
-  std::vector<Variant>& bound = t.findKeys;  // bound text stays alive until the statement has run
+  std::vector<Variant>& bound = t.findKeys;  // bound text stays alive (and in place) until the statement has run
   bound.clear();
+  bound.reserve(keys.size());
   for (std::size_t i = 0; i < keys.size(); ++i) {
     const std::size_t col = index->columns[i];
     bound.push_back(NormalizeForField(Fields(static_cast<int>(col)), keys[i]));
