@@ -371,6 +371,7 @@ private:
   friend class TNewRecordDefaults;  // stores values it read back from the field before
   TField(TDataSet& owner, int index, std::string name, TFieldType dataType, std::int32_t size, bool required);
   const Variant& Current() const;
+  static const Variant& NullVariant();
   void Store(Variant value);
   void CheckRange(std::int64_t value) const;
 
@@ -431,7 +432,11 @@ public:
   void Delete();
 
   int FieldCount() const { return static_cast<int>(fields_.size()); }
-  TField& Fields(int index);
+  // The field at `index`; an index out of range raises EListError. Inline: readers call it for every value.
+  TField& Fields(int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= fields_.size()) FieldIndexError(index);
+    return *fields_[static_cast<std::size_t>(index)];
+  }
   // The field of that name (any case); an unknown name raises EDatabaseError "Field 'X' not found".
   TField& FieldByName(std::string_view name);
   TField* FindField(std::string_view name);
@@ -462,11 +467,13 @@ protected:
   // the window given last. Around: the keys around the record of key `at` (as First when it is gone). At most
   // `count` keys, fewer only where the order ends.
   virtual void DoLoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count, KeyWindow& window) = 0;
-  // Reads the records of the given keys into rows[0..count), which come with key 0 and no values (the room of
-  // earlier records kept); a missing key leaves its row with key 0 (deleted).
+  // Reads the records of the given keys into rows[0..count), which come with key 0 and may hold the values of
+  // earlier records: a record is read into them in place, keeping their room. A missing key leaves its row with
+  // key 0 (deleted).
   struct Row {
     std::int64_t Key = 0;
     std::vector<Variant> Values;
+    bool Read = false;  // a row of the read-ahead page: Values hold the record of Key (not yet taken by the cursor)
   };
   virtual void DoFetch(const std::int64_t* keys, std::size_t count, std::vector<Row>& rows) = 0;
   virtual std::int32_t DoRecordCount() = 0;
@@ -479,8 +486,9 @@ protected:
   // Whether the order of the cursor is insertion order, so a new record goes to the end.
   virtual bool InsertionOrder() const = 0;
 
-  // Makes `row` the current record (used by key look-ups of the concrete dataset).
-  void PositionOn(Row row);
+  // Makes `row` the current record (used by key look-ups of the concrete dataset); `row` is left with the values
+  // of the record current before, whose room the next look-up can fill.
+  void PositionOn(Row& row);
   void CheckBrowseable();
   void CheckActive() const;
   Variant NormalizeForField(const TField& field, const Variant& value) const;
@@ -488,6 +496,7 @@ protected:
 
 private:
   friend class TField;
+  [[noreturn]] static void FieldIndexError(int index);
   void EnsureKeys();
   void LoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count);
   void TakeKeys(KeyWindow& window);
@@ -513,14 +522,24 @@ private:
   std::int64_t windowBack_ = 0;   // turns the window at
   std::size_t pos_ = 0;  // position of the current record in keys_, when keysValid_ and posValid_
   bool posValid_ = false;
-  std::vector<Row> page_;
-  std::size_t pageStart_ = 0;
+  std::vector<Row> page_;        // its rows keep their room from page to page
+  std::size_t pageStart_ = 0;    // the position of page_[0] in keys_; kNoPage when the page holds nothing
   Row current_;
   bool hasCurrent_ = false;
   std::vector<Variant> buffer_;  // the record being edited or inserted
   bool eof_ = true;
   bool bof_ = true;
 };
+
+// The value a field reads: the record being edited or inserted, else the current record (Null without one).
+// Inline: every getter of every value reads through it.
+inline const Variant& TField::Current() const {
+  const TDataSet& ds = *owner_;
+  const auto i = static_cast<std::size_t>(index_);
+  if (ds.state_ == TDataSetState::dsInsert || ds.state_ == TDataSetState::dsEdit) return ds.buffer_[i];
+  if (ds.hasCurrent_ && i < ds.current_.Values.size()) return ds.current_.Values[i];
+  return NullVariant();
+}
 
 // A table of a library file.
 class TABSTable : public TDataSet {

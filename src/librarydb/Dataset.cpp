@@ -20,6 +20,8 @@ void SetEnds(bool forward, bool pastEnd, bool& bof, bool& eof) {
 constexpr std::size_t kPageSize = 256;  // records read ahead per query; no lock is held between queries
 constexpr std::size_t kJumpKeys = 64;   // keys of a window at a far position: about a page on screen
 constexpr std::size_t kEndKeys = 8;     // keys of a window at an end: a far move often follows at once
+// The start of a page that holds nothing: its rows stay, for the room of their values.
+constexpr std::size_t kNoPage = static_cast<std::size_t>(-1);
 
 }  // namespace
 
@@ -95,7 +97,7 @@ void TDataSet::ClearCurrent() {
 
 void TDataSet::ResetCursor() {
   keysValid_ = false;
-  page_.clear();
+  pageStart_ = kNoPage;
 }
 
 void TDataSet::LoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count) {
@@ -115,7 +117,7 @@ void TDataSet::TakeKeys(KeyWindow& window) {
     windowBack_ = keys_.back();
   }
   keysValid_ = true;
-  page_.clear();
+  pageStart_ = kNoPage;
   posValid_ = false;
 }
 
@@ -166,7 +168,7 @@ bool TDataSet::LoadAt(std::size_t pos, bool forward) {
       pos = 0;
       continue;
     }
-    const bool inPage = pos >= pageStart_ && pos < pageStart_ + page_.size();
+    const bool inPage = pageStart_ != kNoPage && pos >= pageStart_ && pos - pageStart_ < page_.size();
     if (inPage) {
       Row& row = page_[pos - pageStart_];
       if (row.Key == 0) {  // deleted by someone else
@@ -181,12 +183,12 @@ bool TDataSet::LoadAt(std::size_t pos, bool forward) {
         --pos;
         continue;
       }
-      if (!row.Values.empty() || fields_.empty()) {
+      if (row.Read) {
         // Reading ahead moves the record out of the page (going back fetches it again); the page row keeps the
-        // room of the record before for the next fetch.
+        // values of the record before, which the next fetch overwrites in place.
         current_.Key = row.Key;
         current_.Values.swap(row.Values);
-        row.Values.clear();
+        row.Read = false;
         hasCurrent_ = true;
         pos_ = pos;
         posValid_ = true;
@@ -202,11 +204,10 @@ bool TDataSet::LoadAt(std::size_t pos, bool forward) {
       count = pos + 1 - start;
     }
     page_.resize(count);
-    for (Row& row : page_) {
-      row.Key = 0;
-      row.Values.clear();
-    }
+    for (Row& row : page_) row.Key = 0;
+    pageStart_ = kNoPage;  // until the fetch has succeeded
     DoFetch(keys_.data() + start, count, page_);
+    for (Row& row : page_) row.Read = row.Key != 0;
     pageStart_ = start;
   }
 }
@@ -282,7 +283,7 @@ std::int32_t TDataSet::RecordCount() {
 void TDataSet::Refresh() {
   CheckBrowseable();
   keysValid_ = false;
-  page_.clear();
+  pageStart_ = kNoPage;
   EnsureKeys();
   if (hasCurrent_ && posValid_) {
     const std::size_t pos = pos_;
@@ -371,7 +372,7 @@ bool TDataSet::GotoBookmark(TBookmark Bookmark) {
   std::vector<Row> rows(1);  // one row with key 0, as DoFetch expects
   DoFetch(&Bookmark, 1, rows);
   if (rows.front().Key != Bookmark) return false;
-  PositionOn(std::move(rows.front()));
+  PositionOn(rows.front());
   return true;
 }
 
@@ -422,7 +423,7 @@ void TDataSet::Post() {
   } else {
     DoUpdate(current_.Key, buffer_);
     current_.Values.swap(buffer_);
-    page_.clear();
+    pageStart_ = kNoPage;
     if (!InsertionOrder()) {
       keysValid_ = false;
       posValid_ = false;
@@ -452,7 +453,7 @@ void TDataSet::Delete() {
   }
   DoDelete(current_.Key);
   EnsureKeys();
-  page_.clear();
+  pageStart_ = kNoPage;
   if (!posValid_) {
     First();
     return;
@@ -472,8 +473,9 @@ void TDataSet::Delete() {
   }
 }
 
-void TDataSet::PositionOn(Row row) {
-  current_ = std::move(row);
+void TDataSet::PositionOn(Row& row) {
+  current_.Key = row.Key;
+  current_.Values.swap(row.Values);
   hasCurrent_ = true;
   posValid_ = false;
   bof_ = eof_ = false;

@@ -65,11 +65,6 @@ double DatePart(TFieldType type, double value) {
   return value;
 }
 
-const Variant& NullValue() {
-  static const Variant null = Variant::Null();
-  return null;
-}
-
 }  // namespace
 
 const char* FieldTypeName(TFieldType type) {
@@ -197,12 +192,9 @@ void TField::CheckRange(std::int64_t value) const {
   }
 }
 
-const Variant& TField::Current() const {
-  const TDataSet& ds = *owner_;
-  const auto i = static_cast<std::size_t>(index_);
-  if (ds.state_ == TDataSetState::dsInsert || ds.state_ == TDataSetState::dsEdit) return ds.buffer_[i];
-  if (ds.hasCurrent_ && i < ds.current_.Values.size()) return ds.current_.Values[i];
-  return NullValue();
+const Variant& TField::NullVariant() {
+  static const Variant null = Variant::Null();
+  return null;
 }
 
 void TField::Store(Variant value) {
@@ -373,12 +365,7 @@ Variant TDataSet::NormalizeForField(const TField& field, const Variant& value) c
 
 // ---- fields by name ----
 
-TField& TDataSet::Fields(int index) {
-  if (index < 0 || static_cast<std::size_t>(index) >= fields_.size()) {
-    throw EListError(Format("List index out of bounds (%d)", index));
-  }
-  return *fields_[static_cast<std::size_t>(index)];
-}
+void TDataSet::FieldIndexError(int index) { throw EListError(Format("List index out of bounds (%d)", index)); }
 
 TField* TDataSet::FindField(std::string_view name) {
   // Callers mostly spell a name as the table stores it: that look-up needs no folded copy of the name.

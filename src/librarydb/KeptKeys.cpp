@@ -212,7 +212,6 @@ void EnsureFoldedKeys(TABSTable::Impl& t) {
     sqlite3_bind_int64(rows, 1, covered);
     std::vector<Variant> values;
     while (c.Step(rows, "Cannot read") == SQLITE_ROW) {
-      values.clear();
       DecodeRow(rows, t.columns, values);
       last = sqlite3_column_int64(rows, 0);
       for (std::size_t i = 0; i < t.folded.size(); ++i) {

@@ -15,7 +15,6 @@
 
 namespace vez {
 
-using detail::AppendValue;
 using detail::ColumnTerm;
 using detail::Connection;
 using detail::ConnectionUse;
@@ -23,6 +22,7 @@ using detail::DecodeRow;
 using detail::IsBlobColumn;
 using detail::IsUniqueIndex;
 using detail::QuoteIdent;
+using detail::ReadValue;
 using detail::ReadStoredDefinitions;
 using detail::TakeDefinitions;
 using detail::RowKeyName;
@@ -147,6 +147,29 @@ detail::KeyOrder OrderOf(const TABSTable::Impl& t) {
   return order;
 }
 
+// Insertion order: the keys of a window and their records in one range scan, from just after (before) the row
+// key `from` (nullptr: from the first (last) record), up to `want` of them in the direction of travel. The
+// records go to t.ahead, for the fetch that follows; the keys are appended to `keys`.
+void ReadWindow(TABSTable::Impl& t, const std::int64_t* from, bool forward, std::int64_t want,
+                std::vector<detail::OrderKey>& keys) {
+  std::string sql = "SELECT " + t.selectList + " FROM " + t.quoted;
+  if (from != nullptr) sql += " WHERE " + t.rowid + (forward ? " > ?1" : " < ?1");
+  sql += " ORDER BY " + t.rowid + (forward ? "" : " DESC") + (from != nullptr ? " LIMIT ?2" : " LIMIT ?1");
+  sqlite3_stmt* stmt = t.conn->Prepare(sql);
+  StatementScope scope(stmt);
+  if (from != nullptr) sqlite3_bind_int64(stmt, 1, *from);
+  sqlite3_bind_int64(stmt, from != nullptr ? 2 : 1, want);
+  std::size_t n = 0;
+  while (t.conn->Step(stmt, "Cannot read") == SQLITE_ROW) {
+    if (t.ahead.size() <= n) t.ahead.resize(n + 1);
+    TABSTable::Impl::Row& row = t.ahead[n++];
+    row.Key = sqlite3_column_int64(stmt, 0);
+    DecodeRow(stmt, t.columns, row.Values);
+    keys.push_back(detail::OrderKey{{}, row.Key});
+  }
+  t.aheadRows = n;
+}
+
 // The marks of the current order, made anew when the file changed since.
 const detail::OrderMarks& MarksOf(TABSTable::Impl& t, const detail::KeyOrder& order) {
   detail::OrderMarks& marks = t.marks[t.order];
@@ -160,6 +183,7 @@ void TABSTable::DoLoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count
   Impl& t = *impl_;
   Connection& c = *t.conn;
   window = KeyWindow{};
+  t.aheadRows = 0;
   const bool startOver = wanted == KeysWanted::First || wanted == KeysWanted::Last || wanted == KeysWanted::Around;
   if (startOver && SmallTable(t)) {
     window.Keys = AllKeys(t);
@@ -171,16 +195,26 @@ void TABSTable::DoLoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count
   const detail::KeyOrder order = OrderOf(t);
   const auto want = static_cast<std::int64_t>(count);
   std::vector<detail::OrderKey> keys;
+  // A walk from an end or from a key: in insertion order with the records (ReadWindow), else the keys alone.
+  const auto walk = [&](const detail::OrderKey* from, bool forward) {
+    if (t.order == nullptr) ReadWindow(t, from != nullptr ? &from->rowid : nullptr, forward, want, keys);
+    else detail::WalkKeys(c, order, from, forward, 0, want, keys);
+  };
+  // Keys walked backward come in descending order; the window (and the records read with them) ascends.
+  const auto ascend = [&] {
+    std::reverse(keys.begin(), keys.end());
+    std::reverse(t.ahead.begin(), t.ahead.begin() + static_cast<std::ptrdiff_t>(t.aheadRows));
+  };
   switch (wanted) {
     case KeysWanted::First:
-      detail::WalkKeys(c, order, nullptr, true, 0, want, keys);
+      walk(nullptr, true);
       window.Start = 0;
       window.AtStart = true;
       window.AtEnd = static_cast<std::int64_t>(keys.size()) < want;
       break;
     case KeysWanted::Last:
-      detail::WalkKeys(c, order, nullptr, false, 0, want, keys);
-      std::reverse(keys.begin(), keys.end());
+      walk(nullptr, false);
+      ascend();
       window.AtEnd = true;
       window.AtStart = static_cast<std::int64_t>(keys.size()) < want;
       if (window.AtStart) window.Start = 0;
@@ -196,9 +230,9 @@ void TABSTable::DoLoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count
         if (it != t.window.end()) from = *it;
         else if (!detail::ReadOrderKey(c, order, at, from)) return;
       }
-      detail::WalkKeys(c, order, &from, forward, 0, want, keys);
+      walk(&from, forward);
       if (keys.empty()) return;  // the cursor keeps its window
-      if (!forward) std::reverse(keys.begin(), keys.end());
+      if (!forward) ascend();
       (forward ? window.AtEnd : window.AtStart) = static_cast<std::int64_t>(keys.size()) < want;
       break;
     }
@@ -239,6 +273,19 @@ void TABSTable::DoLoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count
 
 void TABSTable::DoFetch(const std::int64_t* keys, std::size_t count, std::vector<Row>& rows) {
   Impl& t = *impl_;
+  if (t.aheadRows > 0) {
+    // The records read with the window's keys, when these are the keys asked for.
+    const std::size_t ahead = t.aheadRows;
+    t.aheadRows = 0;
+    if (ahead == count &&
+        std::equal(keys, keys + count, t.ahead.begin(), [](std::int64_t key, const Row& row) { return key == row.Key; })) {
+      for (std::size_t i = 0; i < count; ++i) {
+        rows[i].Key = t.ahead[i].Key;
+        rows[i].Values.swap(t.ahead[i].Values);
+      }
+      return;
+    }
+  }
   if (t.order == nullptr && count > 0) {
     // Insertion order: the keys ascend, so one range scan reads them; records other programs added in
     // between are not part of this cursor and are passed over.
@@ -336,7 +383,8 @@ bool TABSTable::FindKey(const std::vector<Variant>& keys) {
     stmt = t.conn->Prepare(sql + " ORDER BY " + index->orderBy + " LIMIT 1");
   }
   StatementScope scope(stmt);
-  std::vector<Variant> bound;  // bound text stays alive until the statement has run
+  std::vector<Variant>& bound = t.findKeys;  // bound text stays alive (and in place) until the statement has run
+  bound.clear();
   bound.reserve(keys.size());
   for (std::size_t i = 0; i < keys.size(); ++i) {
     const std::size_t col = index->columns[i];
@@ -346,16 +394,15 @@ bool TABSTable::FindKey(const std::vector<Variant>& keys) {
   if (t.conn->Step(stmt, "Cannot read") != SQLITE_ROW) {
     // A key beyond ASCII is found by its folded form ("ÄTHER" finds "Äther").
     const std::int64_t rid = detail::FindFoldedKey(t, *index, bound);
-    Row row;
-    if (rid == 0 || !detail::ReadRecord(t, rid, row.Values)) return false;
-    row.Key = rid;
-    PositionOn(std::move(row));
+    if (rid == 0 || !detail::ReadRecord(t, rid, t.found.Values)) return false;
+    t.found.Key = rid;
+    PositionOn(t.found);
     return true;
   }
-  Row row;
-  row.Key = sqlite3_column_int64(stmt, 0);
-  DecodeRow(stmt, t.columns, row.Values);
-  PositionOn(std::move(row));
+  // Read into the room of the record found before, which PositionOn hands back.
+  t.found.Key = sqlite3_column_int64(stmt, 0);
+  DecodeRow(stmt, t.columns, t.found.Values);
+  PositionOn(t.found);
   return true;
 }
 
@@ -380,11 +427,10 @@ void TABSTable::ScanRecords(const std::vector<std::string>& fields,
   if (fields.empty()) sql += rowid;
   sqlite3_stmt* stmt = c->Prepare(sql + " FROM " + QuoteIdent(stored) + " ORDER BY " + rowid);
   StatementScope scope(stmt);
-  std::vector<Variant> values;
-  values.reserve(fields.size());
+  // Each record is read into the values of the one before, in place: texts keep their room.
+  std::vector<Variant> values(fields.size());
   while (c->Step(stmt, "Cannot read") == SQLITE_ROW) {
-    values.clear();
-    for (std::size_t i = 0; i < fields.size(); ++i) AppendValue(stmt, static_cast<int>(i), types[i], values);
+    for (std::size_t i = 0; i < fields.size(); ++i) ReadValue(stmt, static_cast<int>(i), types[i], values[i]);
     if (!each(values)) return;
   }
 }

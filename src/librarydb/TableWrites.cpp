@@ -85,6 +85,7 @@ std::int64_t TABSTable::DoInsert(std::vector<Variant>& values) {
   Impl& t = *impl_;
   Connection& c = *t.conn;
   c.CheckTransaction();
+  t.aheadRows = 0;  // records read ahead may be the ones written
   if (t.insert == nullptr) {
     std::string sql = "INSERT INTO " + t.quoted + " (";
     std::string params;
@@ -150,6 +151,7 @@ void TABSTable::DoUpdate(std::int64_t key, std::vector<Variant>& values) {
   Impl& t = *impl_;
   Connection& c = *t.conn;
   c.CheckTransaction();
+  t.aheadRows = 0;  // records read ahead may be the ones written
   if (t.update == nullptr) {
     std::string sql = "UPDATE " + t.quoted + " SET ";
     for (std::size_t i = 0; i < t.columns.size(); ++i) {
@@ -200,6 +202,7 @@ void TABSTable::DoDelete(std::int64_t key) {
   Impl& t = *impl_;
   Connection& c = *t.conn;
   c.CheckTransaction();
+  t.aheadRows = 0;  // records read ahead may be the ones written
   EnsureFoldedKeys(t);
   std::unique_ptr<WriteScope> write;
   std::vector<Variant> before;

@@ -3,7 +3,7 @@
 // A value reaches these functions in the canonical form of its field (TDataSet::NormalizeForField), so binding
 // is a switch on the value's type; reading turns a column into the Variant its field type gives (integers,
 // Booleans, doubles, dates from their ISO-8601 text, texts and bytes). The scan, the cursor's pages and the
-// key look-ups all read rows through DecodeRow.
+// key look-ups all read rows through ReadValue, in place.
 #pragma once
 
 #include <sqlite3.h>
@@ -60,11 +60,13 @@ inline void BindValue(sqlite3_stmt* stmt, int index, const Variant& v, TFieldTyp
   }
 }
 
-// Appends the value of result column `col` to a record, in the form its field type gives it.
-void AppendValue(sqlite3_stmt* stmt, int col, TFieldType type, std::vector<Variant>& out);
+// Sets `out` to the value of result column `col`, in the form its field type gives it. A text read into a
+// variant that holds a text keeps that text's room: readers that decode record after record into the same
+// values allocate nothing for texts that fit.
+void ReadValue(sqlite3_stmt* stmt, int col, TFieldType type, Variant& out);
 
-// The values of a result row (the row key first, then every column) into `out`, which may keep the room of an
-// earlier record.
+// The values of a result row (the row key first, then every column) into `out`, in place: the values of an
+// earlier record it holds keep their room.
 void DecodeRow(sqlite3_stmt* stmt, const std::vector<StoredColumn>& columns, std::vector<Variant>& out);
 
 // The text of a result column ("" for NULL).

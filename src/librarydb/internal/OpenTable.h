@@ -26,6 +26,7 @@ namespace vez {
 
 struct TABSTable::Impl {
   using Column = detail::StoredColumn;
+  using Row = TDataSet::Row;
   using Connection = detail::Connection;
   // An auto-increment column and the counter the running transaction holds for it (see LastAutoIncNumber).
   struct AutoInc {
@@ -80,6 +81,16 @@ struct TABSTable::Impl {
   std::map<const Index*, detail::OrderMarks> marks;
   detail::Freshness counted;
   std::int64_t count = 0;
+  // In insertion order a window's keys and their records come from one range scan: the records of the window
+  // given last, ahead[0..aheadRows), for the fetch of exactly those keys that follows (any other fetch, and any
+  // write, drops them). The rows keep their room.
+  std::vector<Row> ahead;
+  std::size_t aheadRows = 0;
+
+  // FindKey's record found last, read in place, and its key values in their fields' forms (they stay alive
+  // while the statement runs).
+  Row found;
+  std::vector<Variant> findKeys;
 
   void Bind(sqlite3_stmt* stmt, int index, const Variant& value, std::size_t col) const {
     detail::BindValue(stmt, index, value, columns[col].type, columns[col].blob);
