@@ -11,9 +11,13 @@ Builds the Python module in a Release folder of its own (unless --module-dir poi
    lib.to_pandas() and with pandas.read_sql over sqlite3. Each reading runs in a fresh interpreter, alternating,
    best of several rounds; the time and the growth of the peak resident memory (ru_maxrss) after the imports are
    compared. The aim: both ratios to_pandas / read_sql not above 1.0.
+3. Positions: lib[i] at the start, the middle and near the end of an emission library of 200 000 records, the
+   positions taken in turn, many reads each: the medians with the 10th and 90th percentiles, and the ratios of the
+   medians to the start. The aim: the end not above 3 x the start.
 """
 import argparse
 import os
+import statistics
 import sqlite3
 import subprocess
 import sys
@@ -132,6 +136,31 @@ def compare_frames(module_dir, records, rounds, veziru):
             best_time["to_pandas"] / best_time["read_sql"], best_memory["to_pandas"] / best_memory["read_sql"]))
 
 
+def compare_positions(veziru, records, reads):
+    with tempfile.TemporaryDirectory() as folder:
+        lib = veziru.create_library("ltEmis", folder)
+        start = time.perf_counter()
+        with lib.transaction():
+            for i in range(records):
+                lib.append({"ElementName": "Element %d" % i, "Values1": i * 0.25})
+        print("filled %d records for lib[i] in %.1f s" % (records, time.perf_counter() - start))
+        positions = {"start": 0, "middle": records // 2, "end": records - 2}
+        times = {name: [] for name in positions}
+        for _ in range(reads):
+            for name, position in positions.items():
+                start = time.perf_counter()
+                record = lib[position]
+                times[name].append(time.perf_counter() - start)
+                assert record["ElementName"] == "Element %d" % position, (position, record["ElementName"])
+        lib.close()
+    medians = {name: statistics.median(t) for name, t in times.items()}
+    for name, t in times.items():
+        deciles = statistics.quantiles(t, n=10)
+        print("lib[%-7d] %-6s median %.3f ms (p10 %.3f, p90 %.3f)   ratio to the start %.2f" % (
+            positions[name], name, medians[name] * 1000, deciles[0] * 1000, deciles[-1] * 1000,
+            medians[name] / medians["start"]))
+
+
 def best(fn, rounds):
     times = []
     for _ in range(rounds):
@@ -150,12 +179,20 @@ def main():
     parser.add_argument("--frame-records", type=int, default=300000,
                         help="records of the DataFrame comparison (0 leaves it out)")
     parser.add_argument("--only-frames", action="store_true", help="only the DataFrame comparison")
+    parser.add_argument("--position-records", type=int, default=200000,
+                        help="records of the lib[i] comparison (0 leaves it out)")
+    parser.add_argument("--position-reads", type=int, default=300, help="reads of lib[i] at each position")
+    parser.add_argument("--only-positions", action="store_true", help="only the lib[i] comparison")
     args, _ = parser.parse_known_args()  # run-benchmarks passes Google Benchmark's options
 
     module_dir = os.path.abspath(args.module_dir or build_module(args.build_dir))
     sys.path.insert(0, module_dir)
     import veziru
 
+    if args.position_records > 0 and not args.only_frames:
+        compare_positions(veziru, args.position_records, args.position_reads)
+    if args.only_positions:
+        return
     if args.frame_records > 0:
         compare_frames(module_dir, args.frame_records, args.rounds, veziru)
     if args.only_frames:

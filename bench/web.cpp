@@ -165,7 +165,7 @@ void BM_RecordsPage(benchmark::State& state) {
   const double first = webPage();
   std::vector<double> web, reference, ratio;
   for (auto _ : state) {
-    for (int round = 0; round < 31; ++round) {
+    for (int round = 0; round < 101; ++round) {
       reference.push_back(rawPage());
       web.push_back(webPage());
       ratio.push_back(web.back() / reference.back());

@@ -503,6 +503,7 @@ private:
   bool TurnWindow(bool forward);
   std::int32_t MoveInWindows(std::int32_t distance);
   bool LoadAt(std::size_t pos, bool forward);
+  bool LoadAt(std::size_t pos, bool forward, std::size_t ahead);
   void CheckWritable() const;
   void ClearCurrent();
 

@@ -160,8 +160,11 @@ void TDataSet::EnsureKeys() {
   }
 }
 
-// Makes the record at `pos` current, skipping records deleted meanwhile in the direction of travel.
-bool TDataSet::LoadAt(std::size_t pos, bool forward) {
+bool TDataSet::LoadAt(std::size_t pos, bool forward) { return LoadAt(pos, forward, kPageSize); }
+
+// Makes the record at `pos` current, skipping records deleted meanwhile in the direction of travel; a fetch
+// reads up to `ahead` records in that direction.
+bool TDataSet::LoadAt(std::size_t pos, bool forward, std::size_t ahead) {
   for (;;) {
     if (pos >= keys_.size()) {
       if (!forward || !TurnWindow(true)) return false;
@@ -198,9 +201,9 @@ bool TDataSet::LoadAt(std::size_t pos, bool forward) {
     std::size_t start = pos;
     std::size_t count = 0;
     if (forward) {
-      count = std::min(kPageSize, keys_.size() - pos);
+      count = std::min(ahead, keys_.size() - pos);
     } else {
-      start = pos + 1 >= kPageSize ? pos + 1 - kPageSize : 0;
+      start = pos + 1 >= ahead ? pos + 1 - ahead : 0;
       count = pos + 1 - start;
     }
     page_.resize(count);
@@ -326,7 +329,8 @@ std::int32_t TDataSet::MoveInWindows(std::int32_t distance) {
   auto target = static_cast<std::int64_t>(pos_) + distance;
   std::int64_t moved = distance;
   const bool inside = target >= 0 && target < static_cast<std::int64_t>(keys_.size());
-  if (!inside && keysStart_ >= 0) {
+  const bool jump = !inside && keysStart_ >= 0;
+  if (jump) {
     const std::int64_t from = keysStart_ + static_cast<std::int64_t>(pos_);
     LoadKeys(KeysWanted::From, from + distance, kJumpKeys);
     moved = keysStart_ - from;
@@ -351,7 +355,9 @@ std::int32_t TDataSet::MoveInWindows(std::int32_t distance) {
     }
   }
   const bool pastEnd = moved != distance;
-  if (keys_.empty() || (!LoadAt(static_cast<std::size_t>(target), forward) &&
+  // After a jump only the record moved to is read: a caller that wants the record at a position (or its key)
+  // reads no more, one that walks on fetches the rest of the window with its next step.
+  if (keys_.empty() || (!LoadAt(static_cast<std::size_t>(target), forward, jump ? 1 : kPageSize) &&
                         !LoadAt(forward ? keys_.size() - 1 : 0, !forward))) {
     ClearCurrent();
     bof_ = eof_ = true;

@@ -286,9 +286,16 @@ void TABSTable::DoFetch(const std::int64_t* keys, std::size_t count, std::vector
       return;
     }
   }
-  if (t.order == nullptr && count > 0) {
-    // Insertion order: the keys ascend, so one range scan reads them; records other programs added in
-    // between are not part of this cursor and are passed over.
+  // Keys that ascend close together (in insertion order always; in an index order that follows the row keys,
+  // as a primary index on the record number does) are read by one range scan instead of one look-up each;
+  // records other programs added in between are not part of this cursor and are passed over.
+  const auto denseAscending = [&] {
+    if (count == 0 || keys[count - 1] - keys[0] > static_cast<std::int64_t>(2 * count)) return false;
+    for (std::size_t i = 1; i < count; ++i)
+      if (keys[i] <= keys[i - 1]) return false;
+    return true;
+  };
+  if (count > 0 && (t.order == nullptr || denseAscending())) {
     if (t.range == nullptr) {
       t.range = t.conn->Prepare("SELECT " + t.selectList + " FROM " + t.quoted +
                                 " WHERE " + t.rowid + " BETWEEN ?1 AND ?2 ORDER BY " + t.rowid);

@@ -86,6 +86,13 @@ void Reply(httplib::Response& res, const std::function<void(JsonWriter&)>& fill,
   res.set_content(out.str(), "application/json");
 }
 
+void ReplyJson(httplib::Response& res, std::string json, int status) {
+  res.status = status;
+  res.set_header("Cache-Control", "no-store");
+  res.body = std::move(json);  // set_content would copy it
+  res.set_header("Content-Type", "application/json");
+}
+
 void ReplyError(httplib::Response& res, int status, const std::string& message) {
   Reply(res, [&](JsonWriter& json) { json.BeginObject().Member("error", message).EndObject(); }, status);
 }

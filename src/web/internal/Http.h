@@ -66,6 +66,8 @@ std::int64_t IntMember(const Json& object, const char* name, std::int64_t lo, st
 
 // Writes the reply: the function fills the writer (compact JSON).
 void Reply(httplib::Response& res, const std::function<void(JsonWriter&)>& fill, int status = 200);
+// Writes a reply already in JSON form.
+void ReplyJson(httplib::Response& res, std::string json, int status = 200);
 void ReplyError(httplib::Response& res, int status, const std::string& message);
 
 using THandler = std::function<void(const httplib::Request&, httplib::Response&)>;

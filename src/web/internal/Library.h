@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "librarydb/Absmain.h"
 #include "librarydb/RecordRules.h"
+#include "output/ValueText.h"
 #include "web/internal/Http.h"
 
 namespace vez::web {
@@ -38,7 +40,24 @@ private:
   std::int32_t libType_ = -1;
 };
 
-// A short text that changes whenever a value of the current record changes.
+// The JSON of the current record of a table, written straight into a text (the field names quoted once):
+// {"key": bookmark, "version": ..., "values": {field: value, ...}}, values as `vezi dump --format json`.
+class TRecordJson {
+public:
+  explicit TRecordJson(TDataSet& table);
+  void Append(std::string& out);
+  // A short text that changes whenever a value of the current record changes.
+  std::string Version();
+
+private:
+  std::uint64_t WriteValues();
+  TDataSet& table_;
+  std::vector<std::string> names_;  // the quoted field names with their colon, from the second on after a comma
+  std::vector<ValueStyle> styles_;
+  std::string values_;
+};
+
+// TRecordJson(table).Version().
 std::string RecordVersion(TDataSet& table);
 // {"key": bookmark, "version": ..., "values": {field: value, ...}} of the current record.
 void WriteRecord(JsonWriter& json, TDataSet& table);

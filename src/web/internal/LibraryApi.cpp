@@ -1,10 +1,12 @@
 // The library pages: a library's fields and indexes, its records page by page in the order of an index, the
 // search on the name index, one record, and editing, adding and deleting records, each in one transaction.
+#include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cmath>
 #include <limits>
-#include <sstream>
 
+#include <fmt/compile.h>
 #include <fmt/format.h>
 
 #include "core/CaseFold.h"
@@ -70,34 +72,84 @@ std::string TOpenLibrary::PrimaryIndex() const {
 
 namespace {
 
-// The JSON texts of the current record's values.
-std::vector<std::string> ValueTexts(TDataSet& table) {
-  std::vector<std::string> texts;
-  for (int i = 0; i < table.FieldCount(); ++i) {
-    TField& f = table.Fields(i);
-    texts.push_back(JsonValue(f.Value(), ValueStyleOf(f.DataType())));
+// Appends a value's JSON as JsonValue writes it; the kinds a page is made of go straight into the text.
+void AppendJsonValue(std::string& out, const Variant& v, ValueStyle style) {
+  if (v.IsClear()) {
+    out += "null";
+    return;
   }
-  return texts;
-}
-
-std::string VersionOf(const std::vector<std::string>& texts) {
-  std::uint64_t h = 14695981039346656037ull;  // FNV-1a, 64 bits
-  for (const std::string& t : texts) {
-    for (unsigned char c : t) h = (h ^ c) * 1099511628211ull;
-    h = (h ^ 0x1f) * 1099511628211ull;
+  if (v.Type() == VarType::String && style != ValueStyle::Binary) {
+    const std::string& text = v.RawString();
+    // Printable ASCII without quote or backslash is its own JSON; anything else is escaped by JsonString.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f && c != '"' && c != '\\'; })) {
+      out += '"';
+      out += text;
+      out += '"';
+    } else {
+      out += JsonString(text);
+    }
+    return;
   }
-  return fmt::format("{:016x}", h);
+  switch (style) {
+    case ValueStyle::Integer: {
+      char digits[24];
+      out.append(digits, std::to_chars(digits, digits + sizeof digits, v.AsInteger()).ptr);
+      return;
+    }
+    case ValueStyle::Float: {
+      const double d = v.AsFloat();
+      if (std::isfinite(d)) fmt::format_to(std::back_inserter(out), FMT_COMPILE("{}"), d);  // as NumberText
+      else out += "null";
+      return;
+    }
+    case ValueStyle::Boolean: out += v.AsBoolean() ? "true" : "false"; return;
+    default: out += JsonValue(v, style);
+  }
 }
 
 }  // namespace
 
-std::string RecordVersion(TDataSet& table) { return VersionOf(ValueTexts(table)); }
+TRecordJson::TRecordJson(TDataSet& table) : table_(table) {
+  for (int i = 0; i < table.FieldCount(); ++i) {
+    TField& f = table.Fields(i);
+    names_.push_back((i > 0 ? "," : "") + JsonString(f.FieldName()) + ":");
+    styles_.push_back(ValueStyleOf(f.DataType()));
+  }
+}
+
+// The values' JSON, each after its field's name, into values_; the version is an FNV-1a hash (64 bits) of the
+// value texts, each ended by 0x1f.
+std::uint64_t TRecordJson::WriteValues() {
+  std::uint64_t h = 14695981039346656037ull;
+  values_.clear();
+  for (std::size_t i = 0; i < names_.size(); ++i) {
+    values_ += names_[i];
+    const std::size_t from = values_.size();
+    AppendJsonValue(values_, table_.Fields(static_cast<int>(i)).Value(), styles_[i]);
+    for (std::size_t k = from; k < values_.size(); ++k) h = (h ^ static_cast<unsigned char>(values_[k])) * 1099511628211ull;
+    h = (h ^ 0x1f) * 1099511628211ull;
+  }
+  return h;
+}
+
+std::string TRecordJson::Version() { return fmt::format(FMT_COMPILE("{:016x}"), WriteValues()); }
+
+void TRecordJson::Append(std::string& out) {
+  const std::uint64_t version = WriteValues();
+  out += "{\"key\":";
+  char digits[24];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, table_.GetBookmark()).ptr);
+  fmt::format_to(std::back_inserter(out), FMT_COMPILE(",\"version\":\"{:016x}\",\"values\":{{"), version);
+  out += values_;
+  out += "}}";
+}
+
+std::string RecordVersion(TDataSet& table) { return TRecordJson(table).Version(); }
 
 void WriteRecord(JsonWriter& json, TDataSet& table) {
-  const std::vector<std::string> texts = ValueTexts(table);
-  json.BeginObject().Member("key", table.GetBookmark()).Member("version", VersionOf(texts)).Key("values").BeginObject();
-  for (int i = 0; i < table.FieldCount(); ++i) json.Key(table.Fields(i).FieldName()).Raw(texts[static_cast<std::size_t>(i)]);
-  json.EndObject().EndObject();
+  std::string text;
+  TRecordJson(table).Append(text);
+  json.Raw(text);
 }
 
 void StoreJson(TRecordWriter& writer, int field, const Json& value) {
@@ -206,6 +258,12 @@ void WriteFields(JsonWriter& json, TOpenLibrary& lib) {
   json.EndArray();
 }
 
+// The start of a records page, up to the opening bracket of "records".
+std::string PageHead(std::int64_t total, std::int64_t offset, const std::string& index, bool found) {
+  return fmt::format(FMT_COMPILE("{{\"total\":{},\"offset\":{},\"index\":{},\"found\":{},\"records\":["), total,
+                     offset, JsonString(index), found);
+}
+
 // The page of /api/records?contains=TEXT: the records of the name field that holds the text, read through once.
 void NamesContaining(TOpenLibrary& lib, const httplib::Request& req, httplib::Response& res) {
   const std::string nameIndex = lib.NameIndex();
@@ -218,26 +276,21 @@ void NamesContaining(TOpenLibrary& lib, const httplib::Request& req, httplib::Re
   const std::string& fields = t.IndexDefs()[t.IndexDefs().IndexOf(nameIndex)].Fields;
   TField& name = t.FieldByName(fields.substr(0, fields.find(';')));
   const std::string wanted = FoldCase(Query(req, "contains"));
-  std::ostringstream records;
-  JsonWriter page(records, JsonWriter::Layout::Compact);
-  page.BeginArray();
+  TRecordJson record(t);
+  std::string records;
   std::int64_t total = 0;
   for (t.First(); !t.Eof(); t.Next()) {
     if (FoldCase(name.AsString()).find(wanted) == std::string::npos) continue;
-    if (total >= offset && total < offset + limit) WriteRecord(page, t);
+    if (total >= offset && total < offset + limit) {
+      if (!records.empty()) records += ',';
+      record.Append(records);
+    }
     ++total;
   }
-  page.EndArray();
-  Reply(res, [&](JsonWriter& json) {
-    json.BeginObject()
-        .Member("total", total)
-        .Member("offset", std::min(offset, total))
-        .Member("index", index)
-        .Member("found", total > 0)
-        .Key("records")
-        .Raw(records.str())
-        .EndObject();
-  });
+  std::string page = PageHead(total, std::min(offset, total), index, total > 0);
+  page += records;
+  page += "]}";
+  ReplyJson(res, std::move(page));
 }
 
 fs::path LibraryPath(TContext& c, const std::string& relative) {
@@ -323,21 +376,19 @@ void RegisterLibraryRoutes(TRoutes& routes) {
     } else if (offset > 0 && offset < total) {
       t.MoveBy(static_cast<std::int32_t>(offset));
     }
-    Reply(res, [&](JsonWriter& json) {
-      json.BeginObject()
-          .Member("total", total)
-          .Member("offset", offset)
-          .Member("index", index)
-          .Member("found", found)
-          .Key("records")
-          .BeginArray();
-      for (std::int64_t n = 0; n < limit && offset < total && !t.Eof(); ++n) {
-        WriteRecord(json, t);
+    // Written straight into the answer's text: a page is most of what a browsing client asks for.
+    std::string page = PageHead(total, offset, index, found);
+    TRecordJson record(t);
+    for (std::int64_t n = 0; n < limit && offset < total && !t.Eof(); ++n) {
+      if (n > 0) {
         t.Next();
         if (t.Eof()) break;
+        page += ',';
       }
-      json.EndArray().EndObject();
-    });
+      record.Append(page);
+    }
+    page += "]}";
+    ReplyJson(res, std::move(page));
   });
 
   routes.Get("/api/record", [&c](const httplib::Request& req, httplib::Response& res) {

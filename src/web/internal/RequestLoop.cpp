@@ -430,12 +430,20 @@ struct TRequestLoop::Impl {
           after = headerOnly || clientCloses ? EAfter::Linger : EAfter::Keep;
       } catch (...) {
       }
+      // A connection kept open with nothing more received is watched again from here, so the loop wakes only
+      // for its next request and takes it back then (it takes returned connections after every wait, before it
+      // reads). The lock keeps the loop from closing it, and its descriptor from being reused, meanwhile.
+      const bool watchHere = after == EAfter::Keep && c.In.empty() && !stopping;
+      c.Since = Clock::now();  // the wait for the next request begins (the loop reads it once it has taken c)
       {
         const std::lock_guard<std::mutex> lock(returnedMutex);
         returned.emplace_back(&c, after);
+        if (watchHere) Watch(c.Fd);
       }
-      const std::uint64_t one = 1;
-      [[maybe_unused]] const ssize_t n = ::write(wakeFd, &one, sizeof one);
+      if (!watchHere) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(wakeFd, &one, sizeof one);
+      }
     });
   }
 
@@ -452,9 +460,8 @@ struct TRequestLoop::Impl {
         Linger(*c, false);
       } else {
         c->Phase = TConnection::EPhase::Idle;
-        c->Since = Clock::now();
         c->Deadline = c->Since + limits.IdleTime;
-        Watch(c->Fd);
+        Watch(c->Fd);  // unless the worker did
         if (!c->In.empty()) {  // the next request came with the last one
           c->Phase = TConnection::EPhase::Header;
           c->Deadline = c->Since + limits.HeaderTime;
