@@ -74,7 +74,10 @@ bool TExcelImportForm::AssembleValue(std::int32_t Row, const std::vector<TFieldS
       Value = source.Link->FixStr();
     } else {
       if (!Value.empty()) Value += "\r\n";
-      Value += ImportData.GetTextRC(source.Col, Row);
+      const TStringGrid& grid = ImportData.DataGrid();
+      double number = 0;
+      if (grid.CellNumber(source.Col, Row, number)) Value += FloatToStrShortest(number);
+      else Value += grid.CellText(source.Col, Row);
     }
   }
   return !Sources.empty();
@@ -106,9 +109,19 @@ void TExcelImportForm::DoImport(const TRowWalk& Rows) {
     sources.push_back(FieldSources((*FieldList)[i].FieldName, (*FieldList)[i].Multiple));
   std::string value;
   Rows([&](std::int32_t r) {
-    for (std::int32_t i = 0; i < FieldList->Count(); ++i) (*FieldList)[i].Value.clear();
+    for (std::int32_t i = 0; i < FieldList->Count(); ++i) {
+      (*FieldList)[i].Value.clear();
+      (*FieldList)[i].HasNumber = false;
+    }
     for (std::int32_t i = 0; i < FieldList->Count(); ++i) {
       TFieldNameItem& item = (*FieldList)[i];
+      const auto& from = sources[static_cast<std::size_t>(i)];
+      // A number cell into a field that takes numbers as they are: no text on the way.
+      if (item.TakesNumbers && !item.OnSetValue && from.size() == 1 && !from[0].Link->Fix() &&
+          ImportData.DataGrid().CellNumber(from[0].Col, r, item.Number)) {
+        item.HasNumber = true;
+        continue;
+      }
       if (!AssembleValue(r, sources[static_cast<std::size_t>(i)], value)) continue;
       if (item.OnSetValue) item.OnSetValue(item, value);
       else item.Value.swap(value);  // `value` is assembled afresh for the next field

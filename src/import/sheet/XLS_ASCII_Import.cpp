@@ -61,7 +61,11 @@ public:
       : grid_(grid), keepRows_(keepRows), maxBytes_(maxBytes), state_(state) {}
   void Cell(std::uint32_t row, std::uint32_t col, std::string text) override {
     if (!Place(row, col, static_cast<std::int64_t>(text.size()))) return;
-    grid_.SetCells(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, std::move(text));
+    grid_.SetCells(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, text);
+  }
+  void Number(std::uint32_t row, std::uint32_t col, double value) override {
+    if (!Place(row, col, static_cast<std::int64_t>(sizeof value))) return;
+    grid_.SetNumber(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, value);
   }
   // An entry's first cell holds a copy of its own (most entries, names say, are shown once); a second cell makes
   // it a shared text of the grid, which both then show.
@@ -144,7 +148,7 @@ public:
     const std::int64_t g = static_cast<std::int64_t>(row) + 1;
     if (g < current_) return;  // a header line, or a row the visitor has had
     while (g > current_) Next();
-    grid_.SetCells(static_cast<std::int32_t>(col) + 1, current_, std::move(text));
+    grid_.SetCells(static_cast<std::int32_t>(col) + 1, current_, text);
   }
   // The rows up to the last, also those without cells at the end of the file.
   void Finish() {
@@ -320,7 +324,7 @@ void TXLSASCIIImport::SetMinMaxRow() {
 void TXLSASCIIImport::GridDrawCell(TStringGrid& grid, std::int32_t Col, std::int32_t Row, const TRect& Rect) {
   TGridCanvas* canvas = grid.Canvas;
   if (canvas == nullptr) return;
-  const std::string& text = grid.Cells(Col, Row);
+  const std::string text = grid.Cells(Col, Row);
   if (Col > 0 && Row > 0) {
     if (grid.Objects(Col, Row) < 0) {
       canvas->SetBrushColor(clWhite);

@@ -486,6 +486,11 @@ private:
   }
 
   void Number(std::uint32_t row, std::uint32_t col, double value, NumberKind kind) {
+    if (kind == NumberKind::Number && std::isfinite(value)) {
+      pending_ = false;
+      ++emitted_;
+      return sink_->Number(row, col, value);
+    }
     Emit(row, col, std::isfinite(value) ? NumberText(value, kind, date1904_) : std::string("#NUM!"));
   }
 
