@@ -4,7 +4,7 @@
 //     transaction) against the reference = our .xlsx reader alone (cells into memory) + one raw prepared
 //     INSERT, reused, in one transaction, of the same rows into the same library table (every column of the
 //     layout bound, the defaults included). Counter "ratio" = import / reference (the median of five paired
-//     rounds). "peak_import_MiB" is the process's peak resident memory during the import alone (the peak is
+//     rounds; "ratio_min" and "ratio_max" the rounds' spread). "peak_import_MiB" is the process's peak resident memory during the import alone (the peak is
 //     reset before it); "grid_peak_MiB" that of loading the file into the import's grid alone, above the memory
 //     before it, beside "cells_text_MiB", the bytes of the cells' texts, and "grid_text_MiB", what the grid's
 //     text counts against the loader's text limit.
@@ -301,8 +301,10 @@ void ImportAgainstReference(benchmark::State& state, const std::string& file, in
     state.counters["import_s"] = import;
     state.counters["reader_s"] = reading;
     state.counters["raw_insert_s"] = insert;
-    std::nth_element(rounds.begin(), rounds.begin() + 2, rounds.end());
+    std::sort(rounds.begin(), rounds.end());
     state.counters["ratio"] = rounds[2];
+    state.counters["ratio_min"] = rounds.front();
+    state.counters["ratio_max"] = rounds.back();
     state.counters["ratio_of_best"] = import / (reading + insert);
     state.counters["peak_import_MiB"] = peak;
   }

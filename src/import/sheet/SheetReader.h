@@ -74,6 +74,9 @@ struct SheetChoice {
 // Reads one sheet of an .xls workbook: a compound document holding a "Workbook" or "Book" stream, or a raw
 // BIFF2 .. BIFF5 stream. Returns the format version (2 .. 6).
 std::int32_t ReadXlsSheet(std::string_view bytes, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits = {});
+// The same, taking the file's bytes over: a compound document's bytes are given back once its workbook stream is
+// read out of them, so that a large file is not held twice while its cells are read.
+std::int32_t ReadXlsSheet(std::string&& bytes, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits = {});
 // The sheet names of an .xls workbook, from its globals alone (no cell is read).
 std::vector<std::string> XlsSheetNames(std::string_view bytes, const SheetLimits& limits = {});
 

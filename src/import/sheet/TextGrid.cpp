@@ -84,6 +84,7 @@ void TStringGrid::DropOutside() {
     return row >= rowCount_ || col >= colCount_ || !Own(col, row);
   });
   std::erase_if(rowHeights_, [this](const auto& entry) { return entry.first >= rowCount_; });
+  CompactIfWasteful();
 }
 
 void TStringGrid::SetColCount(std::int32_t count) {
@@ -112,6 +113,7 @@ void TStringGrid::NumberRows(std::int32_t first) {
   cachedIndex_ = -1;
   for (auto it = rows_.begin(); it != rows_.end();)
     it = it->first == 0 || Prune(it->second, [](std::int32_t col) { return col == 0; }) ? std::next(it) : rows_.erase(it);
+  CompactIfWasteful();
 }
 
 std::size_t TStringGrid::StoredCells() const {
@@ -206,6 +208,7 @@ TStringGrid::Value TStringGrid::StoreText(std::string_view text) {
   } else {
     if (fill_ >= blocks_.size() || blockUsed_ + need > blockSize_) {
       blockSize_ = blockSize_ == 0 ? kFirstBlock : std::min(blockSize_ * 2, kLastBlock);
+      while (blockSize_ < need) blockSize_ *= 2;  // need is at most kLastBlock here
       blocks_.push_back(std::make_unique<char[]>(blockSize_));
       fill_ = blocks_.size() - 1;
       blockUsed_ = 0;
@@ -235,6 +238,9 @@ void TStringGrid::Release(Value v) {
   const std::size_t size = kLength + TextAt(v).size();
   liveText_ -= size;
   garbage_ += size;
+}
+
+void TStringGrid::CompactIfWasteful() {
   if (garbage_ > kLastBlock && garbage_ > liveText_) Compact();
 }
 
@@ -290,6 +296,7 @@ void TStringGrid::SetCells(std::int32_t col, std::int32_t row, std::string_view 
   const Value old = cell;
   cell = StoreText(text);
   Release(old);
+  CompactIfWasteful();
 }
 
 void TStringGrid::SetNumber(std::int32_t col, std::int32_t row, double value) {
@@ -300,6 +307,7 @@ void TStringGrid::SetNumber(std::int32_t col, std::int32_t row, double value) {
   const Value old = cell;
   cell = std::bit_cast<Value>(value == 0 ? 0.0 : value);
   Release(old);
+  CompactIfWasteful();
 }
 
 std::int32_t TStringGrid::AddSharedText(std::string text) {
@@ -316,6 +324,7 @@ void TStringGrid::SetSharedCell(std::int32_t col, std::int32_t row, std::int32_t
   const Value old = cell;
   cell = kSharedTag << 48 | static_cast<std::uint64_t>(shared);
   Release(old);
+  CompactIfWasteful();
 }
 
 void TStringGrid::ClearRow(std::int32_t row) {
@@ -326,6 +335,7 @@ void TStringGrid::ClearRow(std::int32_t row) {
   cachedIndex_ = -1;
   cachedRow_ = nullptr;
   for (const Value v : gone.Values) Release(v);
+  CompactIfWasteful();
 }
 
 std::int32_t TStringGrid::Objects(std::int32_t col, std::int32_t row) const {

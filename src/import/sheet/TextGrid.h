@@ -132,7 +132,8 @@ private:
   // overwritten or dropped leave garbage, which is given back by copying the live texts once it outweighs them.
   Value StoreText(std::string_view text);
   std::string_view TextAt(Value v) const;
-  void Release(Value v);
+  void Release(Value v);  // counts the value's text as garbage (the store is not changed)
+  void CompactIfWasteful();  // at the end of a change, when no value given up is looked at any more
   void Compact();
 
   std::int32_t colCount_ = 0, rowCount_ = 0;

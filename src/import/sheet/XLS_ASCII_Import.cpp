@@ -172,7 +172,18 @@ std::string ReadFileBytes(const std::string& fileName, std::size_t limit = std::
   std::ifstream in(fileName, std::ios::binary);
   if (!in) throw EInOutError("Cannot open file \"" + fileName + "\"");
   std::string bytes;
-  if (limit == std::string::npos) {
+  std::streamoff size = -1;
+  if (limit == std::string::npos && in.seekg(0, std::ios::end)) {
+    size = in.tellg();
+    in.seekg(0, std::ios::beg);
+  }
+  if (limit == std::string::npos && size > 0 && in) {
+    // Read at its size in one piece: a string grown as the bytes come would hold up to twice the file.
+    bytes.resize(static_cast<std::size_t>(size));
+    in.read(bytes.data(), size);
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+  } else if (limit == std::string::npos) {  // a pipe or device: no size to go by
+    in.clear();
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   } else {
     bytes.resize(limit);
