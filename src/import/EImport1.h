@@ -55,6 +55,11 @@ public:
   std::string FieldName;           // the caller's identifier
   std::string Description;         // what the user sees
   std::string Value;               // the value for the current line
+  // A field whose owner stores numbers as they are (set by the owner): when its one link is a column and the
+  // line's cell there holds a number, the line gives HasNumber and Number instead of a Value text.
+  bool TakesNumbers = false;
+  bool HasNumber = false;
+  double Number = 0;
 
   bool GetAvailable() const { return UseCount == 0 || Multiple; }
 };

@@ -53,8 +53,8 @@
 //   file with more than kMaxGridCells cells, a text longer than 32767 characters in one cell, or a text line
 //   of more than 16384 columns is refused with an error.
 // - A workbook's shared string is kept once however many cells show it. What the grid holds is bounded by its
-//   text (MaxTextBytes, 1024 MB unless the caller gives more or less): each cell's own text in bytes and
-//   kGridCellBytes for its place, each shared string once, and kGridRowBytes for each row. The count is
+//   text (MaxTextBytes, 1024 MB unless the caller gives more or less): each cell's own text in bytes (a number
+//   cell, kept as its double, 8) and kGridCellBytes for its place, each shared string once, and kGridRowBytes for each row. The count is
 //   checked as every cell is added, so a file that would take more is refused while it is read, and a loader's
 //   memory stays within a small multiple of its text limit whatever the file claims. Loaders that draw on one
 //   TGridTextBudget (the open import dialogs of a server) share its limit besides their own, and give their
@@ -116,7 +116,7 @@ public:
   // As DoImport, with the rows (and file type, separator and sheets) that Loaded holds; both then share them.
   void DoImportShared(TStringGrid& Grid, TXLSASCIIImport& Loaded);
 
-  const std::string& GetTextRC(std::int32_t Col, std::int32_t Row) const { return DataGrid().Cells(Col, Row); }
+  std::string GetTextRC(std::int32_t Col, std::int32_t Row) const { return DataGrid().Cells(Col, Row); }
   void SetTextRC(std::int32_t Col, std::int32_t Row, const std::string& Text);
   std::int32_t GetLastRow() const { return dataGrid_->RowCount() - 1; }
   std::int32_t GetLastCol() const { return dataGrid_->ColCount() - 1; }

@@ -1,7 +1,9 @@
 // Links, value assembly, auto link, the line loop and the name check on a real library.
 #include <gtest/gtest.h>
+#include <zip.h>
 
 #include <array>
+#include <bit>
 #include <deque>
 #include <fstream>
 #include <sstream>
@@ -283,6 +285,45 @@ TEST_F(ColumnMapping, NamesRepeatedInANewLibraryAreFoundInAnyLetterCase) {
   TMyTable lib(dir_.File("emis.abs"), false);
   lib.Table().Open();
   EXPECT_EQ(4, lib.Table().RecordCount());
+}
+
+// Numbers of a workbook reach number fields as the doubles the file holds (no text on the way, -0 as the 0 its
+// text reads), and a text field as their shortest text.
+TEST_F(ColumnMapping, WorkbookNumbersReachNumberFieldsAsTheyAreAndTextFieldsAsText) {
+  const std::array<std::tuple<const char*, double, const char*, const char*>, 4> rows{
+      {{"n1", 0.1 + 0.2, "0.1", "0.1"},
+       {"n2", -0.0, "1e21", "1E21"},
+       {"n3", 4.9e-324, "-2.5", "-2.5"},
+       {"n4", 1.7976931348623157e308, "123456789012", "123456789012"}}};
+  std::string sheet = "<worksheet><sheetData><row><c t=\"inlineStr\"><is><t>ElementName</t></is></c>"
+                      "<c t=\"inlineStr\"><is><t>Values1</t></is></c><c t=\"inlineStr\"><is><t>Kommentar</t></is></c></row>";
+  for (const auto& [name, number, comment, text] : rows)
+    sheet += Format("<row><c t=\"inlineStr\"><is><t>%s</t></is></c><c><v>%.17g</v></c><c><v>%s</v></c></row>", name,
+                    number, comment);
+  const std::pair<const char*, std::string> parts[] = {
+      {"xl/workbook.xml", "<workbook><sheets><sheet name=\"S\" r:id=\"r1\" xmlns:r=\"x\"/></sheets></workbook>"},
+      {"xl/_rels/workbook.xml.rels", "<Relationships><Relationship Id=\"r1\" Type=\"x/worksheet\" Target=\"s.xml\"/></Relationships>"},
+      {"xl/s.xml", sheet + "</sheetData></worksheet>"}};
+  int error = 0;
+  zip_t* z = zip_open(dir_.File("numbers.xlsx").c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  for (const auto& [part, text] : parts) zip_file_add(z, part, zip_source_buffer(z, text.data(), text.size(), 0), 0);
+  ASSERT_EQ(0, zip_close(z));
+  TLibraryImportOptions o;
+  o.FileName = dir_.File("numbers.xlsx");
+  o.LibraryFile = dir_.File("emis.abs");
+  o.AutoLink = true;
+  TAnsweringDialogs answering(TOnExists::Skip);
+  ASSERT_EQ(4, ImportIntoLibrary(o, answering).Added);
+  TMyTable lib(dir_.File("emis.abs"), false);
+  TABSTable& t = lib.Table();
+  t.Open();
+  std::size_t i = 0;
+  for (t.First(); !t.Eof(); t.Next(), ++i) {
+    const auto& [name, number, comment, text] = rows.at(i);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(number + 0.0), std::bit_cast<std::uint64_t>(t.FieldByName("Values1").AsFloat())) << name;
+    EXPECT_EQ(text, t.FieldByName("Kommentar").AsString()) << name;
+  }
+  EXPECT_EQ(rows.size(), i);
 }
 
 // Every text of the dialogs and the wizard as a front end receives it, against a reviewed copy.

@@ -3,9 +3,13 @@
 // written by make-sheet-fixtures.py), text files (text-files.txt), limits, and the view.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <tuple>
+#include <variant>
 
 #include <nlohmann/json.hpp>
 
@@ -353,6 +357,54 @@ TEST_F(SpreadsheetImportText, ViewShowsTheWindowWithLettersAndRowNumbers) {
   grid.SetColCount(2);
   grid.SetWindow(data, 1);
   EXPECT_EQ(std::pair(std::string(""), std::string("beyond")), std::pair(grid.Cells(2, 1), data->Cells(2, 1)));
+}
+
+// The grid's cells: numbers as doubles that read as their shortest text, texts in its store, rows dense or
+// (past a larger gap) sparse, and texts given back as rows are cleared (a text file streamed row by row).
+TEST(TextGrid, NumbersTextsGapsAndClearedRows) {
+  TStringGrid grid(2000, 4);
+  const std::string big(3 << 20, 'b');  // longer than a block of the text store
+  struct Case {
+    std::int32_t col;
+    std::variant<double, std::string> value;
+    std::string text;  // as Cells reads it
+  };
+  const Case cases[] = {{1, 0.1, "0.1"},          {2, -0.0, "0"},       {3, 1e300, "1E300"},
+                        {4, 12345678.5, "12345678.5"}, {6, std::numeric_limits<double>::infinity(), "INF"},
+                        {1000, std::string("far"), "far"}, {5, std::string(""), ""},  {999, 2.5, "2.5"},
+                        {1500, big, big},           {0, std::string("label"), "label"}};
+  for (const Case& c : cases) {
+    if (const double* d = std::get_if<double>(&c.value)) grid.SetNumber(c.col, 1, *d);
+    else grid.SetCells(c.col, 1, std::get<std::string>(c.value));
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.col);
+    EXPECT_EQ(c.text, grid.Cells(c.col, 1));
+    double number = 1;
+    const bool finite = std::holds_alternative<double>(c.value) && std::isfinite(std::get<double>(c.value));
+    EXPECT_EQ(finite, grid.CellNumber(c.col, 1, number));
+    if (finite) {
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(std::get<double>(c.value) + 0.0), std::bit_cast<std::uint64_t>(number));
+    }
+    EXPECT_EQ(finite ? "" : c.text, grid.CellText(c.col, 1));
+  }
+  EXPECT_EQ("", grid.Cells(7, 1) + grid.Cells(998, 1) + grid.Cells(1001, 1));
+  EXPECT_EQ(10u, grid.StoredCells());
+  grid.SetCells(1, 1, grid.CellText(1000, 1));  // a number cell made text from the grid's own text
+  grid.SetNumber(1000, 1, 7);
+  EXPECT_EQ(std::pair(std::string("far"), std::string("7")), std::pair(grid.Cells(1, 1), grid.Cells(1000, 1)));
+  // Rows written and cleared many times: the store gives their texts back, and the other rows keep theirs.
+  grid.SetCells(3, 2, "kept");
+  for (int round = 0; round < 40; ++round) {
+    for (std::int32_t c = 1; c < 200; ++c) grid.SetCells(c, 3, std::string(1000, static_cast<char>('a' + round % 26)));
+    EXPECT_EQ(std::string(1000, static_cast<char>('a' + round % 26)), grid.Cells(199, 3));
+    grid.ClearRow(3);
+  }
+  EXPECT_EQ(std::tuple(std::string("kept"), big, std::string("far"), std::string("")),
+            std::tuple(grid.Cells(3, 2), grid.Cells(1500, 1), grid.Cells(1, 1), grid.Cells(5, 3)));
+  grid.SetColCount(1001);  // drops column 1500; a window keeps only its own column 0 and row 0
+  grid.SetWindow(std::make_shared<TStringGrid>(2000, 4), 1);
+  EXPECT_EQ(std::pair(std::size_t{1}, std::string("label")), std::pair(grid.StoredCells(), grid.Cells(0, 1)));
 }
 
 TEST_F(SpreadsheetImportText, DrawHandlerGoesThroughTheCanvasPort) {

@@ -74,7 +74,10 @@ bool TExcelImportForm::AssembleValue(std::int32_t Row, const std::vector<TFieldS
       Value = source.Link->FixStr();
     } else {
       if (!Value.empty()) Value += "\r\n";
-      Value += ImportData.GetTextRC(source.Col, Row);
+      const TStringGrid& grid = ImportData.DataGrid();
+      double number = 0;
+      if (grid.CellNumber(source.Col, Row, number)) Value += FloatToStrShortest(number);
+      else Value += grid.CellText(source.Col, Row);
     }
   }
   return !Sources.empty();
@@ -105,13 +108,23 @@ void TExcelImportForm::DoImport(const TRowWalk& Rows) {
   for (std::int32_t i = 0; i < FieldList->Count(); ++i) {
     TFieldNameItem& item = (*FieldList)[i];
     item.Value.clear();
+    item.HasNumber = false;
     if (auto sources = FieldSources(item.FieldName, item.Multiple); !sources.empty())
       linked.emplace_back(&item, std::move(sources));
   }
   std::string value;
   Rows([&](std::int32_t r) {
-    for (auto& [item, sources] : linked) item->Value.clear();
     for (auto& [item, sources] : linked) {
+      item->Value.clear();
+      item->HasNumber = false;
+    }
+    for (auto& [item, sources] : linked) {
+      // A number cell into a field that takes numbers as they are: no text on the way.
+      if (item->TakesNumbers && !item->OnSetValue && sources.size() == 1 && !sources[0].Link->Fix() &&
+          ImportData.DataGrid().CellNumber(sources[0].Col, r, item->Number)) {
+        item->HasNumber = true;
+        continue;
+      }
       AssembleValue(r, sources, value);
       if (item->OnSetValue) item->OnSetValue(*item, value);
       else item->Value.swap(value);  // `value` is assembled afresh for the next field

@@ -33,11 +33,7 @@ constexpr const char* kNameIndex = "EN";
 // Every field a file's text can give: binary fields take Base64, an auto-increment field its number.
 bool Importable(TFieldType t) { return t != ftCursor && t != ftUnknown; }
 
-bool Blank(std::string_view text) {
-  for (const char c : text)
-    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
-  return true;
-}
+bool Blank(std::string_view text) { return text.find_first_not_of(" \t\r\n") == std::string_view::npos; }
 
 // The names a run has stored in a library that was empty when it began, as a Bloom filter of fixed size: a name
 // it has not seen cannot be on the name index, so the look-up on the index (the name question's first step) is
@@ -419,6 +415,10 @@ private:
       targets_.push_back(writer_->FieldIndex(fields_[i].FieldName));
       const TField& f = table.Fields(targets_.back());
       textTarget_.push_back(f.ValueKind() == TField::Kind::Text || f.DataType() == ftMemo);
+      // A number field takes a number cell as it is when its text would be read back with the same decimal
+      // separator it is written with (the shortest text gives the same double back).
+      fields_[i].TakesNumbers = f.ValueKind() == TField::Kind::Float && f.DataType() != ftMemo &&
+                                settings.DecimalSeparator == GlobalFormatSettings().DecimalSeparator;
     }
     transaction_ = std::make_unique<TABSTransaction>(lib_->Database());
     if (!nameField_.empty() && table.IsEmpty()) {
@@ -480,7 +480,10 @@ private:
         return Fail(row, link.XLSCol(), link.FieldName(), *damage);
       }
     bool empty = true;
-    for (std::int32_t col : linkedColumns_) empty = empty && Blank(form_.ImportData.GetTextRC(col, row));
+    double number = 0;
+    const TStringGrid& grid = form_.ImportData.DataGrid();
+    for (std::int32_t col : linkedColumns_)
+      empty = empty && !grid.CellNumber(col, row, number) && Blank(grid.CellText(col, row));
     if (empty) {
       ++result_.EmptyLines;
       return;
@@ -525,6 +528,10 @@ private:
         const int target = targets_[static_cast<std::size_t>(i)];
         // An empty cell: the empty text in a text field and an empty field in any other of a new record, the
         // old value in an overwritten one. Blanks are text in a text field and empty in any other.
+        if (item.HasNumber) {
+          writer_->Set(target, Variant(item.Number));
+          continue;
+        }
         const bool text = textTarget_[static_cast<std::size_t>(i)];
         const bool empty = item.Value.empty() || (Blank(item.Value) && !text);
         if (!empty) writer_->SetText(target, item.Value);

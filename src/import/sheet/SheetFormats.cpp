@@ -79,6 +79,8 @@ std::string ElapsedText(double days) {
 
 }  // namespace
 
+void SheetSink::Number(std::uint32_t row, std::uint32_t col, double value) { Cell(row, col, FloatToStrShortest(value)); }
+
 std::string NumberText(double value, NumberKind kind, bool date1904) {
   switch (kind) {
     case NumberKind::Date: return SerialDateText(value, date1904);

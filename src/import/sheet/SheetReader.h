@@ -1,8 +1,8 @@
 // Readers of one sheet of a spreadsheet file, as cell texts, and what they share.
 //
 // The readers hand every cell that holds a value to a SheetSink, with its 0-based row and column in the
-// sheet, as text: numbers in the shortest form that reads back to the same double (process decimal
-// separator), dates and times in the process short date / long time format, elapsed times ("[h]:mm:ss") as
+// sheet, as text: numbers shown as numbers (no date or time format) as their value (SheetSink::Number; a sink
+// that takes text gets the shortest form that reads back to the same double, process decimal separator), dates and times in the process short date / long time format, elapsed times ("[h]:mm:ss") as
 // hours:minutes:seconds with the hours running past 24, Booleans as "True"/"False", error values as their code
 // ("#DIV/0!"). Cells without value (blank cells, empty strings) are not reported. Every failure throws
 // vez::Exception with a message saying what is wrong with the file; no input makes a reader allocate beyond
@@ -31,6 +31,9 @@ class SheetSink {
 public:
   virtual ~SheetSink() = default;
   virtual void Cell(std::uint32_t row, std::uint32_t col, std::string text) = 0;
+  // A cell holding a finite number that no date or time format shows. By default the cell gets its text (the
+  // shortest that reads back to the same double, with the process decimal separator).
+  virtual void Number(std::uint32_t row, std::uint32_t col, double value);
   // A cell that shows entry `index` of the workbook's shared strings, whose text is `text` (valid during the
   // reading). A sink that keeps cells keeps each entry once; by default the cell gets a copy of its own.
   virtual void SharedCell(std::uint32_t row, std::uint32_t col, std::uint32_t index, std::string_view text) {
@@ -74,6 +77,9 @@ struct SheetChoice {
 // Reads one sheet of an .xls workbook: a compound document holding a "Workbook" or "Book" stream, or a raw
 // BIFF2 .. BIFF5 stream. Returns the format version (2 .. 6).
 std::int32_t ReadXlsSheet(std::string_view bytes, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits = {});
+// The same, taking the file's bytes over: a compound document's bytes are given back once its workbook stream is
+// read out of them, so that a large file is not held twice while its cells are read.
+std::int32_t ReadXlsSheet(std::string&& bytes, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits = {});
 // The sheet names of an .xls workbook, from its globals alone (no cell is read).
 std::vector<std::string> XlsSheetNames(std::string_view bytes, const SheetLimits& limits = {});
 
@@ -155,6 +161,10 @@ public:
     ++Count;
     next_.Cell(row, col, std::move(text));
   }
+  void Number(std::uint32_t row, std::uint32_t col, double value) override {
+    ++Count;
+    next_.Number(row, col, value);
+  }
   void SharedCell(std::uint32_t row, std::uint32_t col, std::uint32_t index, std::string_view text) override {
     ++Count;
     next_.SharedCell(row, col, index, text);
@@ -174,6 +184,7 @@ struct FirstCellFound {};
 class ProbeSink : public SheetSink {
 public:
   void Cell(std::uint32_t, std::uint32_t, std::string) override { throw FirstCellFound{}; }
+  void Number(std::uint32_t, std::uint32_t, double) override { throw FirstCellFound{}; }
   void SharedCell(std::uint32_t, std::uint32_t, std::uint32_t, std::string_view) override { throw FirstCellFound{}; }
 };
 

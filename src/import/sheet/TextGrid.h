@@ -8,13 +8,16 @@
 // Cells outside the grid read as empty text and marker 0; writing one raises EListError. Shrinking the grid
 // drops the cells outside; growing it adds empty ones.
 //
-// Storage is sparse: only cells that were written, markers, row heights other than the default and the
-// texts of rows that were read take memory, so a grid of a million rows with two cells in it costs two cells.
-// A window's row labels (NumberRows) are made when they are read. A text that many cells show (a workbook's
-// shared string) is kept once (AddSharedText) and its cells refer to it (SetSharedCell), so twenty thousand
-// cells of one long string cost the string once and a slot per cell.
+// Storage is sparse and compact: only cells that were written, markers and row heights other than the default
+// take memory, so a grid of a million rows with two cells in it costs two cells. A cell is 8 bytes in its row:
+// a number (SetNumber) as its double, a text as the place of its bytes in the grid's text store, which keeps
+// them back to back; rows whose cells run without larger gaps keep no column per cell. A text that many cells
+// show (a workbook's shared string) is kept once (AddSharedText) and its cells refer to it (SetSharedCell), so
+// twenty thousand cells of one long string cost the string once and a slot per cell. A number cell reads as the
+// shortest text that gives the same double back (process decimal separator), as a spreadsheet reader writes it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -63,8 +66,15 @@ public:
   void SetColCount(std::int32_t count);
   void SetRowCount(std::int32_t count);
 
-  const std::string& Cells(std::int32_t col, std::int32_t row) const;
-  void SetCells(std::int32_t col, std::int32_t row, std::string text);
+  // The text of a cell (a number cell as its shortest text).
+  std::string Cells(std::int32_t col, std::int32_t row) const;
+  void SetCells(std::int32_t col, std::int32_t row, std::string_view text);
+  // A number cell: a finite number is kept as it is (-0 as 0, as its text reads), any other as its text.
+  void SetNumber(std::int32_t col, std::int32_t row, double value);
+  // True, with the number, when the cell holds a number; false for text and empty cells.
+  bool CellNumber(std::int32_t col, std::int32_t row, double& value) const;
+  // The text of a text cell, valid until the grid changes; empty for number and empty cells.
+  std::string_view CellText(std::int32_t col, std::int32_t row) const;
   // Keeps a text that cells may share and answers its number; SetSharedCell makes a cell show it. Shared texts
   // live as long as the grid (a cell set again with SetCells holds its own text).
   std::int32_t AddSharedText(std::string text);
@@ -99,25 +109,41 @@ public:
   void ClearRow(std::int32_t row);
 
 private:
-  // A cell: its column, and its own text or the number of a shared one (-1: its own).
-  struct Cell {
-    std::int32_t Col = 0;
-    std::int32_t Shared = -1;
-    std::string Text;
+  // A cell's value in 8 bytes: a finite double stands for itself; patterns of a NaN, which no stored number
+  // has, carry an empty slot, a text (its place in the text store) and a shared text (its number).
+  using Value = std::uint64_t;
+  // A row's cells: dense (Cols empty: Values[i] is column First + i, gaps held as empty slots) or, once a cell
+  // would leave a larger gap, sparse (Cols[i] the column of Values[i], ascending).
+  struct Row {
+    std::int32_t First = 0;
+    std::vector<Value> Values;
+    std::vector<std::int32_t> Cols;
   };
-  // A row's cells by column, in column order.
-  using Row = std::vector<Cell>;
-  Cell& At(std::int32_t col, std::int32_t row);  // a cell (the source's, in a window)
-  const std::string* Find(std::int32_t col, std::int32_t row) const;
+  Value& At(std::int32_t col, std::int32_t row);  // a cell's slot, made empty when new (the source's, in a window)
+  const Value* Find(std::int32_t col, std::int32_t row) const;  // null for absent and empty cells
   const Row* RowAt(std::int32_t row) const;
   bool Own(std::int32_t col, std::int32_t row) const { return source_ == nullptr || col == 0 || row == 0; }
   // Drops the cells and markers outside the grid, and in a window those it no longer stores itself.
   void DropOutside();
+  // Empties the cells of a row for which `drop` says true; false when the row holds no cell afterwards.
+  template <class Pred>
+  bool Prune(Row& cells, Pred drop);
+  // The text store: each text as its length (4 bytes) and its bytes, in blocks that never move. Texts that are
+  // overwritten or dropped leave garbage, which is given back by copying the live texts once it outweighs them.
+  Value StoreText(std::string_view text);
+  std::string_view TextAt(Value v) const;
+  void Release(Value v);  // counts the value's text as garbage (the store is not changed)
+  void CompactIfWasteful();  // at the end of a change, when no value given up is looked at any more
+  void Compact();
 
   std::int32_t colCount_ = 0, rowCount_ = 0;
   std::unordered_map<std::int32_t, Row> rows_;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::size_t fill_ = SIZE_MAX;                // the block being filled (none: past the end)
+  std::size_t blockUsed_ = 0, blockSize_ = 0;  // of that block
+  std::size_t liveText_ = 0, garbage_ = 0;     // bytes of the store (length fields included)
   std::deque<std::string> shared_;  // the shared texts (a deque: a text stays where it is as more are added)
-  // The few cells with a marker, by row * 2^32 + column: kept apart, so a cell of a large sheet is one string.
+  // The few cells with a marker, by row * 2^32 + column: kept apart, so a cell of a large sheet is one slot.
   std::unordered_map<std::uint64_t, std::int32_t> markers_;
   std::vector<std::int32_t> colWidths_;
   std::unordered_map<std::int32_t, std::int32_t> rowHeights_;  // those that differ from the default
@@ -128,7 +154,6 @@ private:
   // once. Rows stay where they are in the map until erased, which clears this.
   mutable std::int32_t cachedIndex_ = -1;
   mutable const Row* cachedRow_ = nullptr;
-  mutable std::unordered_map<std::int32_t, std::string> numbers_;
   std::size_t widthHint_ = 0;  // cells of the row written last, at its end (see At)
 };
 

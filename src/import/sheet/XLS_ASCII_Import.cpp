@@ -64,7 +64,11 @@ public:
   bool Enough() const override { return stopAfterKept_ && pastKept_; }
   void Cell(std::uint32_t row, std::uint32_t col, std::string text) override {
     if (!Place(row, col, static_cast<std::int64_t>(text.size()))) return;
-    grid_.SetCells(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, std::move(text));
+    grid_.SetCells(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, text);
+  }
+  void Number(std::uint32_t row, std::uint32_t col, double value) override {
+    if (!Place(row, col, static_cast<std::int64_t>(sizeof value))) return;
+    grid_.SetNumber(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, value);
   }
   // An entry's first cell holds a copy of its own (most entries, names say, are shown once); a second cell makes
   // it a shared text of the grid, which both then show.
@@ -155,7 +159,7 @@ public:
     if (g < current_ || current_ > last_) return;  // a header line, a row the visitor has had, a row past the last
     while (g > current_)
       if (!Next()) return;
-    grid_.SetCells(static_cast<std::int32_t>(col) + 1, current_, std::move(text));
+    grid_.SetCells(static_cast<std::int32_t>(col) + 1, current_, text);
   }
   // The rows up to the last (at most `lastOfFile`), also those without cells at the end of the file.
   void Finish(std::int32_t lastOfFile) {
@@ -223,7 +227,18 @@ std::string ReadFileBytes(const std::string& fileName, std::size_t limit = std::
   std::ifstream in(fileName, std::ios::binary);
   if (!in) throw EInOutError("Cannot open file \"" + fileName + "\"");
   std::string bytes;
-  if (limit == std::string::npos) {
+  std::streamoff size = -1;
+  if (limit == std::string::npos && in.seekg(0, std::ios::end)) {
+    size = in.tellg();
+    in.seekg(0, std::ios::beg);
+  }
+  if (limit == std::string::npos && size > 0 && in) {
+    // Read at its size in one piece: a string grown as the bytes come would hold up to twice the file.
+    bytes.resize(static_cast<std::size_t>(size));
+    in.read(bytes.data(), size);
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+  } else if (limit == std::string::npos) {  // a pipe or device: no size to go by
+    in.clear();
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   } else {
     bytes.resize(limit);
@@ -380,7 +395,7 @@ void TXLSASCIIImport::SetMinMaxRow() {
 void TXLSASCIIImport::GridDrawCell(TStringGrid& grid, std::int32_t Col, std::int32_t Row, const TRect& Rect) {
   TGridCanvas* canvas = grid.Canvas;
   if (canvas == nullptr) return;
-  const std::string& text = grid.Cells(Col, Row);
+  const std::string text = grid.Cells(Col, Row);
   if (Col > 0 && Row > 0) {
     if (grid.Objects(Col, Row) < 0) {
       canvas->SetBrushColor(clWhite);

@@ -486,6 +486,11 @@ private:
   }
 
   void Number(std::uint32_t row, std::uint32_t col, double value, NumberKind kind) {
+    if (kind == NumberKind::Number && std::isfinite(value)) {
+      pending_ = false;
+      ++emitted_;
+      return sink_->Number(row, col, value);
+    }
     Emit(row, col, std::isfinite(value) ? NumberText(value, kind, date1904_) : std::string("#NUM!"));
   }
 
@@ -685,8 +690,9 @@ private:
 namespace {
 
 // Runs `use` on the workbook stream of an .xls file, opened.
+// With `owned` (the bytes, given over), they are given back as soon as the stream is read out of them.
 template <typename Use>
-auto WithBook(std::string_view bytes, const SheetLimits& limits, Use use) {
+auto WithBook(std::string_view bytes, const SheetLimits& limits, Use use, std::string* owned = nullptr) {
   if (!IsCompoundFile(bytes)) {
     BiffBook book(bytes, false, limits);
     book.Open();
@@ -700,6 +706,7 @@ auto WithBook(std::string_view bytes, const SheetLimits& limits, Use use) {
     throw Exception("The compound document holds no workbook (no stream \"Workbook\" or \"Book\")");
   }
   const CompoundFile::Stream stream = doc.Read(*entry);
+  if (owned != nullptr) std::string().swap(*owned);  // the stream is a copy; `doc` is not asked again
   BiffBook book(stream.Bytes, stream.Truncated, limits);
   book.Open();
   return use(book);
@@ -709,6 +716,11 @@ auto WithBook(std::string_view bytes, const SheetLimits& limits, Use use) {
 
 std::int32_t ReadXlsSheet(std::string_view bytes, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits) {
   return WithBook(bytes, limits, [&](BiffBook& book) { return book.Read(sink, choice); });
+}
+
+std::int32_t ReadXlsSheet(std::string&& bytes, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits) {
+  std::string owned = std::move(bytes);
+  return WithBook(owned, limits, [&](BiffBook& book) { return book.Read(sink, choice); }, &owned);
 }
 
 std::int32_t ReadXlsSheet0(std::string_view bytes, SheetSink& sink, const SheetLimits& limits) {

@@ -451,6 +451,7 @@ private:
       const auto res = std::from_chars(v.data(), v.data() + v.size(), d);
       if (res.ec != std::errc() || res.ptr != v.data() + v.size()) throw Exception("bad number \"" + v + "\"");
       const NumberKind kind = style_ < styles_.size() ? styles_[style_] : NumberKind::Number;
+      if (kind == NumberKind::Number && std::isfinite(d)) return sink_.Number(row_ - 1, col_ - 1, d);
       text = std::isfinite(d) ? NumberText(d, kind, date1904_) : std::string("#NUM!");
     }
     if (text.empty()) return;
