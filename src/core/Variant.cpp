@@ -26,6 +26,20 @@ void Variant::CannotConvert(VarType to) const {
                              VarTypeName(to)));
 }
 
+VariantView Variant::View() const {
+  VariantView view;
+  view.type = Type();
+  switch (view.type) {
+    case VarType::Boolean: view.integer = RawBool() ? 1 : 0; break;
+    case VarType::Integer: view.integer = RawInteger(); break;
+    case VarType::Double: view.number = RawDouble(); break;
+    case VarType::DateTime: view.number = RawDateTime(); break;
+    case VarType::String: view.text = RawString(); break;
+    default: break;
+  }
+  return view;
+}
+
 bool Variant::IsNumeric() const {
   switch (Type()) {
     case VarType::Boolean:

@@ -23,6 +23,16 @@ namespace vez {
 
 enum class VarType { Empty, Null, Boolean, Integer, Double, DateTime, String };
 
+// A value that does not own its text: what a reader of many values hands out without copying them, valid as long
+// as what it was read from. It takes the types of a Variant: a Boolean as 0 or 1 in `integer`, a DateTime in days
+// in `number`, the bytes of a String in `text`.
+struct VariantView {
+  VarType type = VarType::Null;
+  std::int64_t integer = 0;
+  double number = 0;
+  std::string_view text;
+};
+
 // The display name of a variant type ("Empty", "Null", "Boolean", "Int64", "Double", "Date", "String").
 const char* VarTypeName(VarType type);
 
@@ -45,6 +55,32 @@ public:
   // Makes the variant Null in place (cheaper than assigning Null()).
   void SetNull() { value_.emplace<NullTag>(); }
   static Variant FromDateTime(double days) { Variant v; v.value_ = DateTimeValue{days}; return v; }
+
+  // Setters in place: a variant that already holds a value of the type is overwritten without a temporary, and
+  // one that holds a text keeps its room for the next text (readers that decode record after record into the
+  // same variants allocate nothing for texts that fit).
+  void SetBool(bool value) { Set(value); }
+  void SetInteger(std::int64_t value) { Set(value); }
+  void SetDouble(double value) { Set(value); }
+  void SetDateTime(double days) { Set(DateTimeValue{days}); }
+  void SetString(std::string_view text) {
+    if (auto* s = std::get_if<std::string>(&value_)) s->assign(text);
+    else value_.emplace<std::string>(text);
+  }
+  // Takes the value of a view (its text copied), in place as the setters above.
+  void Assign(const VariantView& view) {
+    switch (view.type) {
+      case VarType::Empty: value_.emplace<EmptyTag>(); return;
+      case VarType::Null: SetNull(); return;
+      case VarType::Boolean: SetBool(view.integer != 0); return;
+      case VarType::Integer: SetInteger(view.integer); return;
+      case VarType::Double: SetDouble(view.number); return;
+      case VarType::DateTime: SetDateTime(view.number); return;
+      case VarType::String: SetString(view.text); return;
+    }
+  }
+  // The value as a view; its text lives as long as this variant is unchanged.
+  VariantView View() const;
 
   VarType Type() const { return static_cast<VarType>(value_.index()); }
   bool IsEmpty() const { return Type() == VarType::Empty; }
@@ -78,6 +114,11 @@ private:
   struct EmptyTag {};
   struct DateTimeValue { double days; };
   [[noreturn]] void CannotConvert(VarType to) const;
+  template <class T>
+  void Set(T value) {
+    if (auto* p = std::get_if<T>(&value_)) *p = value;
+    else value_.emplace<T>(value);
+  }
 
   // Order matches VarType.
   std::variant<EmptyTag, NullTag, bool, std::int64_t, double, DateTimeValue, std::string> value_;

@@ -592,9 +592,11 @@ public:
 
   // Reads every record of the table in the order records were added, only the fields named (any case), and hands
   // their values, in that order, to `each` (False stops the scan): for readers of whole tables that need a few
-  // fields fast. Works on a closed table (nothing of the cursor is built) and leaves an open one's cursor alone.
+  // fields fast. The values are views into the row read, in the forms a field gives (Variant::Assign keeps one),
+  // valid only during the call of `each`: nothing is copied or allocated per record. Works on a closed table
+  // (nothing of the cursor is built) and leaves an open one's cursor alone.
   void ScanRecords(const std::vector<std::string>& fields,
-                   const std::function<bool(const std::vector<Variant>&)>& each);
+                   const std::function<bool(const std::vector<VariantView>&)>& each);
 
   struct Impl;  // the open table's statements and column layout; internal to the engine
 

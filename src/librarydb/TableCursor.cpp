@@ -22,7 +22,7 @@ using detail::DecodeRow;
 using detail::IsBlobColumn;
 using detail::IsUniqueIndex;
 using detail::QuoteIdent;
-using detail::ReadValue;
+using detail::ReadView;
 using detail::ReadStoredDefinitions;
 using detail::TakeDefinitions;
 using detail::RowKeyName;
@@ -414,7 +414,7 @@ bool TABSTable::FindKey(const std::vector<Variant>& keys) {
 }
 
 void TABSTable::ScanRecords(const std::vector<std::string>& fields,
-                            const std::function<bool(const std::vector<Variant>&)>& each) {
+                            const std::function<bool(const std::vector<VariantView>&)>& each) {
   if (State() == TDataSetState::dsEdit || State() == TDataSetState::dsInsert) Post();
   TABSDatabase& db = Database();
   ConnectionUse c(db, &TABSDatabase::Acquire, &TABSDatabase::Release);
@@ -434,10 +434,10 @@ void TABSTable::ScanRecords(const std::vector<std::string>& fields,
   if (fields.empty()) sql += rowid;
   sqlite3_stmt* stmt = c->Prepare(sql + " FROM " + QuoteIdent(stored) + " ORDER BY " + rowid);
   StatementScope scope(stmt);
-  // Each record is read into the values of the one before, in place: texts keep their room.
-  std::vector<Variant> values(fields.size());
+  // Each record's values are views into the statement's row: texts are not copied.
+  std::vector<VariantView> values(fields.size());
   while (c->Step(stmt, "Cannot read") == SQLITE_ROW) {
-    for (std::size_t i = 0; i < fields.size(); ++i) ReadValue(stmt, static_cast<int>(i), types[i], values[i]);
+    for (std::size_t i = 0; i < fields.size(); ++i) ReadView(stmt, static_cast<int>(i), types[i], values[i]);
     if (!each(values)) return;
   }
 }

@@ -79,5 +79,24 @@ TEST(Variant, TotalOrderSortsMixedValues) {
   EXPECT_LT(Variant(std::int64_t{9007199254740992}), Variant(std::int64_t{9007199254740993}));
 }
 
+// A view and back gives the same value whatever the target held before; a text into a text keeps its room.
+TEST(Variant, ViewsAssignInPlace) {
+  const std::vector<Variant> values = {Variant(),    Variant::Null(), Variant(true), Variant(false),
+                                       Variant(-7),  Variant(2.5),    Variant::FromDateTime(-1.25),
+                                       Variant(""),  Variant(std::string("\0bytes", 6))};
+  for (const Variant& value : values) {
+    for (Variant target : {Variant("a text longer than the small-string room"), Variant(3), Variant::Null()}) {
+      target.Assign(value.View());
+      EXPECT_EQ(value.Type(), target.Type()) << value.AsString();
+      EXPECT_TRUE(value.IsClear() || Variant::Compare(value, target) == 0) << value.AsString();
+    }
+  }
+  Variant text("a text longer than the small-string room");
+  const char* room = text.RawString().data();
+  text.Assign(Variant("a shorter text, still a long one").View());
+  EXPECT_EQ(std::pair(room, std::string("a shorter text, still a long one")),
+            std::pair(text.RawString().data(), text.RawString()));
+}
+
 }  // namespace
 }  // namespace vez

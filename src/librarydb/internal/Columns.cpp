@@ -27,25 +27,13 @@ const char* SqlType(TFieldType type) {
 
 bool IsBlobColumn(TFieldType type) { return std::string_view(SqlType(type)) == "BLOB"; }
 
-namespace {
-
-// Makes `out` the text (or bytes) `data`: a variant that holds a text already keeps its room, so a row read into
-// the values of the row before allocates nothing for texts that fit.
-void SetText(Variant& out, const void* data, int bytes) {
-  const std::string_view text(data ? static_cast<const char*>(data) : "", static_cast<std::size_t>(bytes));
-  // The variant is the caller's own (not const): only its text's content is replaced, never its type.
-  if (out.Type() == VarType::String) const_cast<std::string&>(out.RawString()).assign(text);
-  else out = Variant(text);
-}
-
-}  // namespace
-
 // One column fetch and plain value reads: the column_* calls each do the statement's checks again.
-void ReadValue(sqlite3_stmt* stmt, int col, TFieldType type, Variant& out) {
+void ReadView(sqlite3_stmt* stmt, int col, TFieldType type, VariantView& out) {
   sqlite3_value* value = sqlite3_column_value(stmt, col);
   const int storage = sqlite3_value_type(value);
+  out.text = {};
   if (storage == SQLITE_NULL) {
-    out.SetNull();
+    out.type = VarType::Null;
     return;
   }
   switch (type) {
@@ -53,37 +41,50 @@ void ReadValue(sqlite3_stmt* stmt, int col, TFieldType type, Variant& out) {
     case ftInteger:
     case ftWord:
     case ftAutoInc:
-    case ftLargeint: out = Variant(static_cast<long long>(sqlite3_value_int64(value))); return;
-    case ftBoolean: out = Variant(sqlite3_value_int64(value) != 0); return;
+    case ftLargeint:
+      out.type = VarType::Integer;
+      out.integer = sqlite3_value_int64(value);
+      return;
+    case ftBoolean:
+      out.type = VarType::Boolean;
+      out.integer = sqlite3_value_int64(value) != 0 ? 1 : 0;
+      return;
     case ftFloat:
     case ftCurrency:
-    case ftBCD: out = Variant(sqlite3_value_double(value)); return;
+    case ftBCD:
+      out.type = VarType::Double;
+      out.number = sqlite3_value_double(value);
+      return;
     case ftDate:
     case ftTime:
     case ftDateTime: {
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
-        out = Variant::FromDateTime(sqlite3_value_double(value));
+        out.type = VarType::DateTime;
+        out.number = sqlite3_value_double(value);
         return;
       }
       const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-      const int n = sqlite3_value_bytes(value);
-      std::string_view iso(text ? text : "", static_cast<std::size_t>(n));
-      std::string normal(iso);
-      if (normal.size() > 10 && normal[10] == ' ') normal[10] = 'T';
-      double days = 0;
-      if (TryISOToDateTime(normal, days)) out = Variant::FromDateTime(days);
-      else out = Variant(iso);
+      const std::string_view iso(text ? text : "", static_cast<std::size_t>(sqlite3_value_bytes(value)));
+      if (TryISOToDateTime(iso, out.number)) {
+        out.type = VarType::DateTime;
+      } else {
+        out.type = VarType::String;
+        out.text = iso;
+      }
       return;
     }
     default: break;
   }
-  if (storage == SQLITE_BLOB) {
-    const void* data = sqlite3_value_blob(value);
-    SetText(out, data, sqlite3_value_bytes(value));
-    return;
-  }
-  const unsigned char* text = sqlite3_value_text(value);
-  SetText(out, text, sqlite3_value_bytes(value));
+  out.type = VarType::String;
+  const void* data = storage == SQLITE_BLOB ? sqlite3_value_blob(value) : sqlite3_value_text(value);
+  const int bytes = sqlite3_value_bytes(value);
+  out.text = std::string_view(data ? static_cast<const char*>(data) : "", static_cast<std::size_t>(bytes));
+}
+
+void ReadValue(sqlite3_stmt* stmt, int col, TFieldType type, Variant& out) {
+  VariantView view;
+  ReadView(stmt, col, type, view);
+  out.Assign(view);
 }
 
 void DecodeRow(sqlite3_stmt* stmt, const std::vector<StoredColumn>& columns, std::vector<Variant>& out) {

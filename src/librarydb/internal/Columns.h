@@ -1,9 +1,9 @@
 // Field access at the column: how the value of a field goes into a statement and comes out of a result row.
 //
 // A value reaches these functions in the canonical form of its field (TDataSet::NormalizeForField), so binding
-// is a switch on the value's type; reading turns a column into the Variant its field type gives (integers,
-// Booleans, doubles, dates from their ISO-8601 text, texts and bytes). The scan, the cursor's pages and the
-// key look-ups all read rows through ReadValue, in place.
+// is a switch on the value's type; reading turns a column into the value its field type gives (integers,
+// Booleans, doubles, dates from their ISO-8601 text, texts and bytes), as a view into the row (ReadView) or into a
+// Variant in place (ReadValue). The scan, the cursor's pages and the key look-ups all read rows through ReadView.
 #pragma once
 
 #include <sqlite3.h>
@@ -60,9 +60,13 @@ inline void BindValue(sqlite3_stmt* stmt, int index, const Variant& v, TFieldTyp
   }
 }
 
-// Sets `out` to the value of result column `col`, in the form its field type gives it. A text read into a
-// variant that holds a text keeps that text's room: readers that decode record after record into the same
-// values allocate nothing for texts that fit.
+// The value of result column `col` in the form its field type gives it, as a view into the statement's row: its
+// text is valid until the statement steps or is reset.
+void ReadView(sqlite3_stmt* stmt, int col, TFieldType type, VariantView& out);
+
+// Sets `out` to the value of result column `col` (ReadView), in place: a text read into a variant that holds a
+// text keeps that text's room, so readers that decode record after record into the same values allocate nothing
+// for texts that fit.
 void ReadValue(sqlite3_stmt* stmt, int col, TFieldType type, Variant& out);
 
 // The values of a result row (the row key first, then every column) into `out`, in place: the values of an
