@@ -252,11 +252,14 @@ std::string CellText(const Variant& v) {
 // millisecond; an empty text and no value alike. Two lanes mix the canonical bytes 8 at a time.
 class Digest {
 public:
-  void Add(std::uint16_t field, const Variant& v) {
-    if (IsEmptyCell(v)) return Word(Tagged('e', field));
-    switch (v.Type()) {
+  void Add(std::uint16_t field, const Variant& v) { Add(field, v.View()); }
+  // The same canonical form from a view (a value the library's scan hands out without copying it).
+  void Add(std::uint16_t field, const VariantView& v) {
+    if (v.type == VarType::Empty || v.type == VarType::Null || (v.type == VarType::String && v.text.empty()))
+      return Word(Tagged('e', field));
+    switch (v.type) {
       case VarType::String: {
-        const std::string& text = v.RawString();
+        const std::string_view text = v.text;
         Word(Tagged('s', field) ^ (static_cast<std::uint64_t>(text.size()) << 24));
         std::size_t i = 0;
         for (; i + 8 <= text.size(); i += 8) {
@@ -269,16 +272,16 @@ public:
         return Word(tail);
       }
       case VarType::Integer: {
-        const std::int64_t i = v.RawInteger();
+        const std::int64_t i = v.integer;
         if (i >= -(std::int64_t{1} << 53) && i <= (std::int64_t{1} << 53)) return Number(field, static_cast<double>(i));
         Word(Tagged('i', field));
         return Word(static_cast<std::uint64_t>(i));
       }
-      case VarType::Double: return Number(field, v.RawDouble());
-      case VarType::Boolean: return Number(field, v.RawBool() ? 1.0 : 0.0);
+      case VarType::Double: return Number(field, v.number);
+      case VarType::Boolean: return Number(field, v.integer != 0 ? 1.0 : 0.0);
       case VarType::DateTime:
         Word(Tagged('d', field));
-        return Word(static_cast<std::uint64_t>(Milliseconds(v.RawDateTime())));
+        return Word(static_cast<std::uint64_t>(Milliseconds(v.number)));
       default: return Word(Tagged('?', field));
     }
   }
@@ -351,7 +354,7 @@ bool SameDigests(const std::string& libraryFile, const std::vector<TParadoxField
   digests.Rewind();
   std::int64_t records = 0;
   bool same = true;
-  library.ScanRecords(columns, [&](const std::vector<Variant>& values) {
+  library.ScanRecords(columns, [&](const std::vector<VariantView>& values) {
     if (++records % 1000 == 0) CheckInterrupted(options);
     Digest stored, found;
     for (std::size_t j = 0; j < matched.size(); ++j) found.Add(static_cast<std::uint16_t>(matched[j]), values[j]);
@@ -393,16 +396,17 @@ void VerifyLibrary(const std::string& libraryFile, TConvertedTable& r, const TCo
     return true;
   };
   bool tableEnded = false;
-  library.ScanRecords(columns, [&](const std::vector<Variant>& values) {
+  Variant stored;  // the library's value compared, in place
+  library.ScanRecords(columns, [&](const std::vector<VariantView>& values) {
     if (!next()) {
       tableEnded = true;  // records the library holds beyond the table's are no loss
       return false;
     }
     for (std::size_t j = 0; j < matched.size(); ++j) {
       const Variant& cell = table.Cell(matched[j]);
-      if (!IsEmptyCell(cell) && !SameCell(cell, values[j])) {
-        differs(row, fields[matched[j]].Name, CellText(cell), CellText(values[j]));
-      }
+      if (IsEmptyCell(cell)) continue;
+      stored.Assign(values[j]);
+      if (!SameCell(cell, stored)) differs(row, fields[matched[j]].Name, CellText(cell), CellText(stored));
     }
     ++row;
     return true;
