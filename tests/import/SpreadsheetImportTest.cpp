@@ -315,7 +315,11 @@ TEST_F(SpreadsheetImportText, ContentDecidesNotTheName) {
   EXPECT_EQ(std::pair(std::string("Excel 97"), std::string("1900-01-05")),
             std::pair(imp_.FileType(), imp_.GetTextRC(1, 1)));
   Load("Name\n", "text.xlsx");  // one column: A and nothing beyond it
-  EXPECT_EQ(std::pair(std::string("ASCII"), 1), std::pair(imp_.FileType(), imp_.GetLastCol()));
+  EXPECT_EQ(std::tuple(std::string("ASCII"), 1, std::string("ASCII")),
+            std::tuple(imp_.FileType(), imp_.GetLastCol(), imp_.TextEncoding()));
+  // A workbook loaded after a text file has no text encoding.
+  Load(test::ReadFile(Fixture("offset.xlsx")), "book.xlsx");
+  EXPECT_EQ(std::pair(std::string("Excel 2007"), std::string()), std::pair(imp_.FileType(), imp_.TextEncoding()));
   EXPECT_THROW_MSG(Load("PK\x03\x04 not really a zip", "a.txt"), Exception,
                    "Not an Office Open XML package (Not a zip archive)");
 }

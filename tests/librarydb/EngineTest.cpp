@@ -563,6 +563,9 @@ TEST_F(EngineTest, RequiredFieldAndBlobStream) {
     old.Seek(3);
     old.Truncate();
     EXPECT_EQ("old", t.FieldByName("Values").AsString());
+    old.Seek(0);  // back to the first byte, which is written over
+    old.Write("b");
+    EXPECT_EQ("bld", t.FieldByName("Values").AsString());
     EXPECT_THROW_MSG(old.Seek(-1), EDatabaseError, "BLOB stream: negative position");
   }
   {
