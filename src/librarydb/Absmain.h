@@ -272,6 +272,14 @@ public:
   void Rollback();
   bool InTransaction() const;
 
+  // A run of reads that sees one state of the file: from StartReading to StopReading (calls may nest) the reads
+  // of the database's tables see the file as it was at StartReading, and the file's lock is taken once for all
+  // of them instead of once per query. Another program's commit waits until StopReading (up to its lock wait),
+  // so the run should be short: one answer, one page. A write inside the run ends the shared view first and is
+  // stored as it would be outside it; inside a transaction the calls change nothing.
+  void StartReading();
+  void StopReading() noexcept;
+
   // The database a table with this session and alias binds to; nullptr when there is none.
   static TABSDatabase* FindDatabase(std::string_view session, std::string_view alias);
 
@@ -320,6 +328,18 @@ public:
 private:
   TABSDatabase& db_;
   bool active_ = true;
+};
+
+// StartReading for the length of a scope; the destructor calls StopReading.
+class TABSReadScope {
+public:
+  explicit TABSReadScope(TABSDatabase& db) : db_(db) { db_.StartReading(); }
+  ~TABSReadScope() { db_.StopReading(); }
+  TABSReadScope(const TABSReadScope&) = delete;
+  TABSReadScope& operator=(const TABSReadScope&) = delete;
+
+private:
+  TABSDatabase& db_;
 };
 
 // ---- dataset ----

@@ -34,10 +34,8 @@ void SqlValue::Bind(sqlite3_stmt* stmt, int index) const {
 }
 
 Freshness FreshnessOf(Connection& c) {
-  sqlite3_stmt* stmt = c.Prepare("PRAGMA data_version");
-  StatementScope scope(stmt);
   Freshness f;
-  if (c.Step(stmt, "Cannot read") == SQLITE_ROW) f.dataVersion = sqlite3_column_int64(stmt, 0);
+  f.dataVersion = c.DataVersion();
   f.changes = sqlite3_total_changes64(c.Handle());
   f.transactions = c.Transactions();
   f.inTransaction = c.InTransaction();

@@ -129,11 +129,17 @@ std::vector<std::int64_t> AllKeys(TABSTable::Impl& t) {
 }
 
 // Whether every key of the table is held at once: its row keys stay small (the highest is found on the index).
+// The answer is kept while the file is unchanged.
 bool SmallTable(TABSTable::Impl& t) {
-  sqlite3_stmt* stmt = t.conn->Prepare("SELECT max(" + t.rowid + ") FROM " + t.quoted);
-  StatementScope scope(stmt);
-  t.conn->Step(stmt, "Cannot read");
-  return sqlite3_column_int64(stmt, 0) <= detail::kWholeKeys;
+  const detail::Freshness now = detail::FreshnessOf(*t.conn);
+  if (!(t.sized == now)) {
+    sqlite3_stmt* stmt = t.conn->Prepare("SELECT max(" + t.rowid + ") FROM " + t.quoted);
+    StatementScope scope(stmt);
+    t.conn->Step(stmt, "Cannot read");
+    t.small = sqlite3_column_int64(stmt, 0) <= detail::kWholeKeys;
+    t.sized = now;
+  }
+  return t.small;
 }
 
 detail::KeyOrder OrderOf(const TABSTable::Impl& t) {

@@ -1,5 +1,5 @@
-// Transactions of a database object and the auto-increment counters a table keeps while one runs (see
-// internal/Transactions.h).
+// Transactions of a database object, its runs of reads in one read transaction, and the auto-increment counters
+// a table keeps while a transaction runs (see internal/Transactions.h).
 #include "librarydb/internal/Transactions.h"
 
 namespace vez {
@@ -34,6 +34,21 @@ void TABSDatabase::Rollback() {
 }
 
 bool TABSDatabase::InTransaction() const { return connection_ && connection_->InTransaction(); }
+
+void TABSDatabase::StartReading() {
+  Connection& c = Acquire();
+  try {
+    c.BeginRead();
+  } catch (...) {
+    Release();
+    throw;
+  }
+}
+
+void TABSDatabase::StopReading() noexcept {
+  // A connection closed meanwhile ended the read transaction with it (a new one holds no run of reads).
+  if (connection_ && connection_->EndRead()) Release();
+}
 
 namespace detail {
 

@@ -1,6 +1,7 @@
 // The cursor of a table past the size at which it holds windows of keys instead of all of them: every way of
 // moving agrees, in every order, with the order SQLite itself gives (a plain query), with gaps in the row keys,
-// duplicate keys and fields without value in a two-field index, and records deleted while paging.
+// duplicate keys and fields without value in a two-field index, records deleted while paging, and runs of reads
+// in one read transaction.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -179,6 +180,39 @@ TEST_P(NavigationTest, DeletesWhilePagingAreSkippedAndCounted) {
   EXPECT_EQ(table.GetBookmark(), left[at]);
   table.Prior();
   EXPECT_EQ(table.GetBookmark(), left[at - 301]);
+}
+
+// Reads that share one read transaction: a write among them is stored at once, as outside such a run, and a
+// change another program makes afterwards is seen by the next run, in the count and in the positions.
+TEST_P(NavigationTest, RunsOfReadsLetWritesThroughAndSeeLaterChanges) {
+  const auto run = [&](const std::string& sql, bool count) {  // on a connection of another program
+    sqlite3* raw = nullptr;
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_open(lib_->FileName.c_str(), &raw);
+    sqlite3_busy_timeout(raw, 5000);
+    sqlite3_prepare_v2(raw, sql.c_str(), -1, &stmt, nullptr);
+    const bool stepped = sqlite3_step(stmt) == (count ? SQLITE_ROW : SQLITE_DONE);
+    const std::int64_t n = stepped && count ? sqlite3_column_int64(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    sqlite3_close(raw);
+    return stepped ? n : -2;
+  };
+  const auto far = static_cast<std::int32_t>(Count() / 2);  // the tests before deleted records of the file
+  {
+    const TABSReadScope reading(lib_->Database);
+    EXPECT_EQ(table.MoveBy(far), far);
+    EXPECT_EQ(table.RecordCount(), Count());
+    table.Delete();
+    EXPECT_EQ(run("SELECT count(*) FROM \"lib.abs\"", true), Count() - 1);
+    EXPECT_EQ(table.RecordCount(), Count() - 1);
+    EXPECT_EQ(table.GetBookmark(), At(far + 1));
+  }
+  ASSERT_EQ(run("DELETE FROM \"lib.abs\" WHERE rowid = " + std::to_string(At(10)), false), -1);
+  const TABSReadScope reading(lib_->Database);
+  EXPECT_EQ(table.RecordCount(), Count() - 2);
+  table.First();
+  EXPECT_EQ(table.MoveBy(far), far);
+  EXPECT_EQ(table.GetBookmark(), At(far + 2));
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, NavigationTest, ::testing::Values("", "p", "EN", "AC"),

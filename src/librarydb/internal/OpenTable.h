@@ -76,11 +76,14 @@ struct TABSTable::Impl {
   } absent;
 
   // A large table's cursor (KeyWindows.h): the order keys of the window it was given last, the marks of each
-  // order (nullptr: insertion order) and the record count, each kept while the file is unchanged.
+  // order (nullptr: insertion order), the record count and whether the table is small, each kept while the file
+  // is unchanged.
   std::vector<detail::OrderKey> window;
   std::map<const Index*, detail::OrderMarks> marks;
   detail::Freshness counted;
   std::int64_t count = 0;
+  detail::Freshness sized;
+  bool small = false;
   // In insertion order a window's keys and their records come from one range scan: the records of the window
   // given last, ahead[0..aheadRows), for the fetch of exactly those keys that follows (any other fetch, and any
   // write, drops them). The rows keep their room.

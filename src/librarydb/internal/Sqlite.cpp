@@ -219,6 +219,7 @@ void Connection::EnsureBookkeeping() {
 void Connection::Begin() {
   if (inTransaction_) throw EDatabaseError(Format("A transaction is already running on \"%s\"", fileName_));
   if (readOnly_) Fail("Cannot write to", SQLITE_READONLY);
+  if (reading_) EndReadTransaction();
   Exec("BEGIN IMMEDIATE", "Cannot start a transaction on");
   inTransaction_ = true;
   ++transactions_;
@@ -254,6 +255,45 @@ void Connection::Rollback() noexcept {
   if (sqlite3_get_autocommit(db_.get()) == 0) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   inTransaction_ = false;
   counters_.clear();
+}
+
+void Connection::BeginRead() {
+  if (readScopes_ == 0 && !inTransaction_) {
+    // A deferred BEGIN takes no lock; the data_version that follows takes the shared lock, and with it the
+    // state of the file every read of the run sees.
+    Exec("BEGIN", "Cannot read");
+    try {
+      sqlite3_stmt* stmt = Prepare("PRAGMA data_version");
+      StatementScope scope(stmt);
+      Step(stmt, "Cannot read");
+      readVersion_ = sqlite3_column_int64(stmt, 0);
+    } catch (...) {
+      sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+    reading_ = true;
+  }
+  ++readScopes_;
+}
+
+bool Connection::EndRead() noexcept {
+  if (readScopes_ == 0) return false;
+  if (--readScopes_ == 0 && reading_) EndReadTransaction();
+  return true;
+}
+
+void Connection::EndReadTransaction() noexcept {
+  reading_ = false;
+  // A transaction that only read has nothing to commit: its end releases the shared lock.
+  if (sqlite3_get_autocommit(db_.get()) == 0 && sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+    sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+std::int64_t Connection::DataVersion() {
+  if (reading_) return readVersion_;
+  sqlite3_stmt* stmt = Prepare("PRAGMA data_version");
+  StatementScope scope(stmt);
+  return Step(stmt, "Cannot read") == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
 }
 
 std::int64_t Connection::Counter(const std::string& table, const std::string& field) {

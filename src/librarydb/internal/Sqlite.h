@@ -3,6 +3,11 @@
 // A connection owns its sqlite3 handle and a cache of prepared statements (finalized with the handle), knows
 // whether an explicit transaction is running, and keeps the auto-increment counters of the tables while one
 // runs (a transaction holds the write lock, so nobody else can move them; they are written at Commit).
+//
+// Outside an explicit transaction a run of reads may share one read transaction (BeginRead .. EndRead): SQLite
+// then takes its shared lock, checks the file for changes and reads the schema cookie once for the run instead
+// of once per statement, and every read sees the file as it was at BeginRead. A write ends that read
+// transaction first and commits as it would outside it; the reads after it run one statement at a time.
 #pragma once
 
 #include <sqlite3.h>
@@ -81,10 +86,21 @@ public:
   // Whether SQLite ended the running transaction on its own after a failed write (a full disk, an I/O error):
   // nothing of it will be stored, so every further write is refused until the caller rolls back.
   bool TransactionLost() const { return inTransaction_ && sqlite3_get_autocommit(db_.get()) != 0; }
-  // Called before every write: raises ETransactionLost when TransactionLost.
-  void CheckTransaction() const {
+  // Called before every write: ends a shared read transaction (the write takes its own locks and commits as
+  // always), and raises ETransactionLost when TransactionLost.
+  void CheckTransaction() {
+    if (reading_) EndReadTransaction();
     if (TransactionLost()) FailLost();
   }
+
+  // A run of reads in one read transaction (see above); calls nest, and inside an explicit transaction they
+  // change nothing. BeginRead raises EDatabaseError when the file cannot be read (locked beyond the lock wait);
+  // EndRead answers False when no BeginRead was left to end.
+  void BeginRead();
+  bool EndRead() noexcept;
+  // SQLite's data_version of the file: a number that changes when another connection commits a change. Inside a
+  // read transaction the one read when it began, else asked of SQLite.
+  std::int64_t DataVersion();
 
   // The last number an auto-increment field has given out; SetCounter records a new one (at once outside a
   // transaction, at Commit inside one).
@@ -113,6 +129,7 @@ private:
   };
   void WriteCounter(const std::string& table, const std::string& field, std::int64_t last);
   [[noreturn]] void FailLost() const;
+  void EndReadTransaction() noexcept;
 
   std::string fileName_;
   bool readOnly_;
@@ -122,6 +139,9 @@ private:
   std::uint64_t transactions_ = 0;
   mutable std::string lostCause_;  // why the running transaction was lost, for the later messages
   std::map<std::pair<std::string, std::string>, CounterState> counters_;
+  int readScopes_ = 0;          // BeginRead calls not yet ended
+  bool reading_ = false;        // a read transaction of BeginRead is running
+  std::int64_t readVersion_ = -1;  // the data_version it began with
 };
 
 }  // namespace vez::detail

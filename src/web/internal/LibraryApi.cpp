@@ -354,6 +354,9 @@ void RegisterLibraryRoutes(TRoutes& routes) {
   routes.Get("/api/records", [&c](const httplib::Request& req, httplib::Response& res) {
     const TLibraryLease lease = OpenLibraries(c).Borrow(LibraryPath(c, Query(req, "path")));
     TOpenLibrary& lib = *lease;
+    // The page's queries share one read transaction: the file's lock is taken and its changes are looked for
+    // once, and the count, the positions and the records are of one state of the file.
+    const TABSReadScope reading(lib.Database());
     if (req.has_param("contains")) return NamesContaining(lib, req, res);
     const bool searching = req.has_param("search");
     std::string index = req.has_param("index") ? req.get_param_value("index") : lib.PrimaryIndex();
