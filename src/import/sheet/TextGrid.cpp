@@ -235,6 +235,7 @@ void TStringGrid::Settle() {
   const std::size_t at = into.Values.size() + static_cast<std::size_t>(run->First - into.First);
   into.Values.resize(into.Values.size() + width, kEmpty);
   std::copy(run->Values.begin(), run->Values.end(), into.Values.begin() + static_cast<std::ptrdiff_t>(at));
+  into.Span = width;
   ++into.Rows;
   runs_.erase(it);
   cachedRun_ = nullptr;

@@ -125,7 +125,8 @@ private:
     std::int32_t First = 0;
     std::vector<Value> Values;
     std::vector<std::int32_t> Cols;
-    std::size_t Width() const { return Rows == 1 ? Values.size() : Values.size() / static_cast<std::size_t>(Rows); }
+    std::size_t Span = 0;  // a run's columns (kept, since every cell looked up needs them)
+    std::size_t Width() const { return Rows == 1 ? Values.size() : Span; }
   };
   using Runs = std::map<std::int32_t, Run>;
   Value& At(std::int32_t col, std::int32_t row);  // a cell's slot, made empty when new (the source's, in a window)
