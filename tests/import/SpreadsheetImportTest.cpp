@@ -411,6 +411,55 @@ TEST(TextGrid, NumbersTextsGapsAndClearedRows) {
   EXPECT_EQ(std::pair(std::size_t{1}, std::string("label")), std::pair(grid.StoredCells(), grid.Cells(0, 1)));
 }
 
+// Rows written one below the other share a run of cells. Whatever is written around the runs (shorter, longer
+// and shifted rows, cells anywhere, columns filled top to bottom), cleared rows and a shrinking grid: every cell
+// reads as a plain map of the cells written says.
+TEST(TextGrid, RunsOfRowsReadAsTheCellsWritten) {
+  TStringGrid grid(40, 3000);
+  std::map<std::pair<std::int32_t, std::int32_t>, std::string> cells;  // by (row, col)
+  std::uint32_t seed = 1;
+  const auto next = [&](std::uint32_t n) {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<std::int32_t>((seed >> 8) % n);
+  };
+  const auto set = [&](std::int32_t c, std::int32_t r, std::int32_t value) {
+    if (value % 3 == 0) grid.SetNumber(c, r, value);
+    else grid.SetCells(c, r, std::to_string(value));
+    cells[{r, c}] = std::to_string(value);
+  };
+  for (std::int32_t r = 1; r < 2500; ++r) {
+    const std::int32_t first = next(10) == 0 ? 3 : 1;
+    const std::int32_t last = 20 + (next(8) == 0 ? next(15) : 0) - (next(8) == 0 ? next(18) : 0);
+    for (std::int32_t c = first; c <= last; ++c) set(c, r, r * 100 + c);
+  }
+  for (std::int32_t i = 0; i < 3000; ++i) set(next(40), 1 + next(2999), -i);
+  for (std::int32_t c = 25; c < 28; ++c)
+    for (std::int32_t r = 100; r < 400; ++r) set(c, r, r * 1000 + c);
+  for (std::int32_t i = 0; i < 200; ++i) {
+    const std::int32_t r = 1 + next(2999);
+    grid.ClearRow(r);
+    std::erase_if(cells, [r](const auto& cell) { return cell.first.first == r; });
+  }
+  const auto check = [&](const char* step) {
+    SCOPED_TRACE(step);
+    int wrong = 0;
+    for (std::int32_t r = 0; r < grid.RowCount(); ++r)
+      for (std::int32_t c = 0; c < grid.ColCount(); ++c) {
+        const auto it = cells.find({r, c});
+        if (grid.Cells(c, r) != (it == cells.end() ? "" : it->second) && wrong++ == 0) ADD_FAILURE() << c << ", " << r;
+      }
+    EXPECT_EQ(0, wrong);
+    EXPECT_EQ(cells.size(), grid.StoredCells());
+  };
+  check("written");
+  grid.SetRowCount(1800);
+  grid.SetColCount(22);
+  std::erase_if(cells, [](const auto& cell) { return cell.first.first >= 1800 || cell.first.second >= 22; });
+  check("shrunk");
+  for (std::int32_t r = 1; r < 1800; r += 7) set(8, r, r);  // writes into what the shrinking left
+  check("written again");
+}
+
 TEST_F(SpreadsheetImportText, DrawHandlerGoesThroughTheCanvasPort) {
   struct Recorder : TGridCanvas {
     TColor brush = clBlack, font = clWhite;

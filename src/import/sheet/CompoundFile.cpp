@@ -32,10 +32,34 @@ std::uint64_t CompoundFile::SectorOffset(std::uint32_t sector) const {
   return (static_cast<std::uint64_t>(sector) + 1) << sectorShift_;
 }
 
-CompoundFile::CompoundFile(std::string_view bytes) : bytes_(bytes) {
-  if (!IsCompoundFile(bytes)) throw Exception("Not a compound document");
-  if (bytes.size() < 512) throw Exception("The file is cut short: the compound document header is incomplete");
-  const char* h = bytes.data();
+CompoundFile::CompoundFile(std::string_view bytes) : bytes_(bytes), size_(bytes.size()) { Open(); }
+
+CompoundFile::CompoundFile(std::istream& file) : file_(&file) {
+  file.clear();
+  file.seekg(0, std::ios::end);
+  const std::streamoff size = file.tellg();
+  if (!file || size < 0) throw EInOutError("Cannot read the file: its size is unknown");
+  size_ = static_cast<std::uint64_t>(size);
+  Open();
+}
+
+void CompoundFile::Fetch(std::uint64_t offset, std::size_t n, char* out) const {
+  if (file_ == nullptr) {
+    std::memcpy(out, bytes_.data() + offset, n);
+    return;
+  }
+  file_->clear();
+  file_->seekg(static_cast<std::streamoff>(offset));
+  file_->read(out, static_cast<std::streamsize>(n));
+  if (static_cast<std::size_t>(file_->gcount()) != n) throw EInOutError("Cannot read the file: it is shorter than it was");
+}
+
+void CompoundFile::Open() {
+  char h[512];
+  const std::size_t head = static_cast<std::size_t>(std::min<std::uint64_t>(size_, sizeof h));
+  Fetch(0, head, h);
+  if (!IsCompoundFile(std::string_view(h, head))) throw Exception("Not a compound document");
+  if (size_ < 512) throw Exception("The file is cut short: the compound document header is incomplete");
   sectorShift_ = U16(h + 30);
   miniShift_ = U16(h + 32);
   if (sectorShift_ < 7 || sectorShift_ > 16) Damaged(Format("sector size 2^%d", sectorShift_));
@@ -43,8 +67,8 @@ CompoundFile::CompoundFile(std::string_view bytes) : bytes_(bytes) {
   const bool version4 = U16(h + 26) == 4;
   miniCutoff_ = U32(h + 56);
   const std::uint64_t sectorSize = 1ull << sectorShift_;
-  const std::uint64_t whole = bytes.size() > sectorSize ? (bytes.size() - sectorSize) / sectorSize : 0;
-  const std::uint64_t present = bytes.size() > sectorSize ? (bytes.size() - sectorSize + sectorSize - 1) / sectorSize : 0;
+  const std::uint64_t whole = size_ > sectorSize ? (size_ - sectorSize) / sectorSize : 0;
+  const std::uint64_t present = size_ > sectorSize ? (size_ - sectorSize + sectorSize - 1) / sectorSize : 0;
 
   // The sector allocation table: its sectors are listed in the header and in the chain of DIFAT sectors.
   const std::uint32_t fatSectors = U32(h + 44);
@@ -53,19 +77,22 @@ CompoundFile::CompoundFile(std::string_view bytes) : bytes_(bytes) {
   for (std::uint32_t i = 0; i < 109 && fatList.size() < fatSectors; ++i) fatList.push_back(U32(h + 76 + 4 * i));
   std::uint32_t difat = U32(h + 68);
   const std::uint32_t perDifat = static_cast<std::uint32_t>(sectorSize / 4) - 1;
+  std::string sector(static_cast<std::size_t>(sectorSize), '\0');
   for (std::uint64_t hops = 0; fatList.size() < fatSectors; ++hops) {
     if (difat >= whole || hops > whole) Damaged("the list of table sectors leaves the file");
-    const char* s = bytes.data() + SectorOffset(difat);
-    for (std::uint32_t i = 0; i < perDifat && fatList.size() < fatSectors; ++i) fatList.push_back(U32(s + 4 * i));
-    difat = U32(s + 4 * perDifat);
+    Fetch(SectorOffset(difat), sector.size(), sector.data());
+    const char* d = sector.data();
+    for (std::uint32_t i = 0; i < perDifat && fatList.size() < fatSectors; ++i) fatList.push_back(U32(d + 4 * i));
+    difat = U32(d + 4 * perDifat);
   }
   fat_.reserve(fatList.size() * (sectorSize / 4));
-  for (std::uint32_t sector : fatList) {
-    if (sector >= present) throw Exception("The file is cut short: the sector table lies beyond its end");
+  for (std::uint32_t at : fatList) {
+    if (at >= present) throw Exception("The file is cut short: the sector table lies beyond its end");
     // A table sector that the end of the file cuts: the entries it lost are free sectors.
-    const std::uint64_t offset = SectorOffset(sector);
-    const std::uint64_t entries = std::min<std::uint64_t>(sectorSize, bytes.size() - offset) / 4;
-    for (std::uint64_t i = 0; i < sectorSize / 4; ++i) fat_.push_back(i < entries ? U32(bytes.data() + offset + 4 * i) : 0xFFFFFFFF);
+    const std::uint64_t offset = SectorOffset(at);
+    const std::uint64_t there = std::min<std::uint64_t>(sectorSize, size_ - offset);
+    Fetch(offset, static_cast<std::size_t>(there), sector.data());
+    for (std::uint64_t i = 0; i < sectorSize / 4; ++i) fat_.push_back(i < there / 4 ? U32(sector.data() + 4 * i) : 0xFFFFFFFF);
   }
 
   // The directory; its first sector beyond the end of the file is a file cut short, not a damaged one.
@@ -100,20 +127,33 @@ CompoundFile::CompoundFile(std::string_view bytes) : bytes_(bytes) {
 
 std::string CompoundFile::ReadChain(std::uint32_t start, std::uint64_t size, bool& truncated) const {
   const std::uint64_t sectorSize = 1ull << sectorShift_;
-  std::string out;
   // No more than the file can hold, whatever the size says.
-  const std::uint64_t want = std::min<std::uint64_t>(size, bytes_.size());
-  out.reserve(static_cast<std::size_t>(want));
+  const std::uint64_t want = std::min<std::uint64_t>(size, size_);
+  // The chain is followed first (its checks come before any byte is read), as pieces of the file, adjacent
+  // sectors joined into one piece; then the pieces are read into the stream.
+  struct Piece {
+    std::uint64_t Offset, Size;
+  };
+  std::vector<Piece> pieces;
+  std::uint64_t got = 0;
   std::vector<bool> seen(fat_.size());
-  for (std::uint32_t s = start; s != kEndOfChain && out.size() < want; s = fat_[s]) {
+  for (std::uint32_t s = start; s != kEndOfChain && got < want; s = fat_[s]) {
     if (s >= fat_.size()) break;  // the chain ends early: the caller sees the shortfall
     if (seen[s]) Damaged("a sector chain loops");
     seen[s] = true;
     const std::uint64_t offset = SectorOffset(s);
-    if (offset >= bytes_.size()) break;
-    const std::uint64_t n = std::min({sectorSize, want - out.size(), bytes_.size() - offset});
-    out.append(bytes_.data() + offset, static_cast<std::size_t>(n));
-    if (n < sectorSize && out.size() < want) break;  // the file ends inside this sector
+    if (offset >= size_) break;
+    const std::uint64_t n = std::min({sectorSize, want - got, size_ - offset});
+    if (!pieces.empty() && pieces.back().Offset + pieces.back().Size == offset) pieces.back().Size += n;
+    else pieces.push_back({offset, n});
+    got += n;
+    if (n < sectorSize && got < want) break;  // the file ends inside this sector
+  }
+  std::string out(static_cast<std::size_t>(got), '\0');
+  std::size_t at = 0;
+  for (const Piece& piece : pieces) {
+    Fetch(piece.Offset, static_cast<std::size_t>(piece.Size), out.data() + at);
+    at += static_cast<std::size_t>(piece.Size);
   }
   truncated = out.size() < size;
   return out;

@@ -5,7 +5,9 @@
 // already in memory); our own reader brings no glib into the library or the fuzz target, and it checks every
 // number the file gives against the bytes there are before it uses it: sector numbers against the file size,
 // chains against the number of sectors (a chain that loops ends in an error, not a hang), stream sizes against
-// what the chains can hold. Memory is the file and at most one copy of the stream read.
+// what the chains can hold. It reads from bytes in memory or from a file, the sectors it needs when it needs
+// them (runs of adjacent sectors in one read), so that a file is never held whole: memory is the sector tables
+// and the stream read.
 //
 // A file cut inside its last sector still opens: a stream whose bytes the file holds reads whole, and one that
 // runs past the end of the file reads as far as the file goes and says so (Truncated), so that the caller can
@@ -14,6 +16,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <istream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +43,9 @@ public:
   // Reads the header, the sector tables and the directory of `bytes` (which must outlive this object).
   // Throws vez::Exception naming the problem when the container is damaged.
   explicit CompoundFile(std::string_view bytes);
+  // The same from a file open for reading (which must outlive this object), with the same messages; a file
+  // that cannot be read as far as its size said throws EInOutError.
+  explicit CompoundFile(std::istream& file);
 
   // The first stream among the root's children whose name equals one of `names` (case ignored, earlier names
   // preferred); nullptr when there is none.
@@ -47,10 +53,15 @@ public:
   Stream Read(const Entry& entry) const;
 
 private:
+  void Open();
+  // Copies n bytes from `offset` (within the size) to `out`.
+  void Fetch(std::uint64_t offset, std::size_t n, char* out) const;
   std::uint64_t SectorOffset(std::uint32_t sector) const;
   std::string ReadChain(std::uint32_t start, std::uint64_t size, bool& truncated) const;
 
-  std::string_view bytes_;
+  std::string_view bytes_;   // in memory, or
+  std::istream* file_ = nullptr;  // from a file
+  std::uint64_t size_ = 0;   // of either
   unsigned sectorShift_ = 9, miniShift_ = 6;
   std::uint32_t miniCutoff_ = 4096;
   std::vector<std::uint32_t> fat_, miniFat_;

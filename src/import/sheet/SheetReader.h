@@ -77,11 +77,13 @@ struct SheetChoice {
 // Reads one sheet of an .xls workbook: a compound document holding a "Workbook" or "Book" stream, or a raw
 // BIFF2 .. BIFF5 stream. Returns the format version (2 .. 6).
 std::int32_t ReadXlsSheet(std::string_view bytes, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits = {});
-// The same, taking the file's bytes over: a compound document's bytes are given back once its workbook stream is
-// read out of them, so that a large file is not held twice while its cells are read.
-std::int32_t ReadXlsSheet(std::string&& bytes, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits = {});
+// The same from a file: a compound document's workbook stream is read out of the file sector by sector, so that
+// the file is never held whole and its stream once, while its cells are read. A file that cannot be opened or
+// read throws EInOutError.
+std::int32_t ReadXlsFile(const std::string& fileName, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits = {});
 // The sheet names of an .xls workbook, from its globals alone (no cell is read).
 std::vector<std::string> XlsSheetNames(std::string_view bytes, const SheetLimits& limits = {});
+std::vector<std::string> XlsFileSheetNames(const std::string& fileName, const SheetLimits& limits = {});
 
 // Reads one sheet of an .xlsx file (a file, or bytes in memory).
 void ReadXlsxSheet(const std::string& fileName, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits = {});

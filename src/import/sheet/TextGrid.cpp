@@ -12,7 +12,7 @@
 namespace vez {
 
 namespace {
-std::uint64_t MarkerKey(std::int32_t col, std::int32_t row) {
+std::uint64_t CellKey(std::int32_t col, std::int32_t row) {
   return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(row)) << 32) | static_cast<std::uint32_t>(col);
 }
 
@@ -27,9 +27,20 @@ bool IsShared(std::uint64_t v) { return v >> 48 == kSharedTag; }
 
 // A gap of up to this many columns in a dense row is held as empty slots; a larger one makes the row sparse.
 constexpr std::int64_t kMaxGap = 4;
+// The slots of a run of rows: 512 KiB (a run is split or grown by copying at most this).
+constexpr std::size_t kRunSlots = std::size_t{1} << 16;
 // The text store's blocks grow from 4 KiB to 1 MiB; a longer text has a block of its own.
 constexpr std::size_t kFirstBlock = 4096, kLastBlock = 1u << 20;
-constexpr std::size_t kLength = sizeof(std::uint32_t);
+// A text's length before its bytes: one byte below 255, else 255 and four bytes.
+constexpr unsigned char kLongText = 255;
+std::size_t LengthBytes(std::size_t length) { return length < kLongText ? 1 : 1 + sizeof(std::uint32_t); }
+std::string_view StoredText(const char* at) {
+  const auto first = static_cast<unsigned char>(*at);
+  if (first < kLongText) return {at + 1, first};
+  std::uint32_t length = 0;
+  std::memcpy(&length, at + 1, sizeof length);
+  return {at + 1 + sizeof length, length};
+}
 }  // namespace
 
 TStringGrid::TStringGrid(std::int32_t cols, std::int32_t rows) {
@@ -38,53 +49,75 @@ TStringGrid::TStringGrid(std::int32_t cols, std::int32_t rows) {
 }
 
 template <class Pred>
-bool TStringGrid::Prune(Row& cells, Pred drop) {
-  auto& v = cells.Values;
-  if (cells.Cols.empty()) {
-    for (std::size_t i = 0; i < v.size(); ++i)
-      if (v[i] != kEmpty && drop(cells.First + static_cast<std::int32_t>(i))) {
-        const Value old = v[i];
-        v[i] = kEmpty;
-        Release(old);
+void TStringGrid::DropCells(std::int32_t from, std::int32_t to, Pred drop) {
+  cachedRun_ = nullptr;
+  auto it = runs_.upper_bound(from);
+  if (it != runs_.begin()) --it;  // the run that may hold `from`
+  while (it != runs_.end() && it->first < to) {
+    const std::int32_t key = it->first;
+    Run& run = it->second;
+    auto& v = run.Values;
+    if (!run.Cols.empty()) {
+      std::size_t kept = 0;
+      for (std::size_t i = 0; i < v.size(); ++i) {
+        if (key >= from && drop(run.Cols[i], key)) {
+          Release(v[i]);
+        } else {
+          v[kept] = v[i];
+          run.Cols[kept++] = run.Cols[i];
+        }
       }
-    while (!v.empty() && v.back() == kEmpty) v.pop_back();
-    std::size_t lead = 0;
-    while (lead < v.size() && v[lead] == kEmpty) ++lead;
-    v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(lead));
-    cells.First += static_cast<std::int32_t>(lead);
-    return !v.empty();
+      v.resize(kept);
+      run.Cols.resize(kept);
+      it = kept > 0 ? std::next(it) : runs_.erase(it);
+      continue;
+    }
+    const std::size_t width = run.Width();
+    const std::int32_t end = std::min<std::int32_t>(key + run.Rows, to);
+    for (std::int32_t r = std::max(key, from); r < end; ++r) {
+      Value* cells = v.data() + static_cast<std::size_t>(r - key) * width;
+      for (std::size_t i = 0; i < width; ++i)
+        if (cells[i] != kEmpty && drop(run.First + static_cast<std::int32_t>(i), r)) {
+          Release(cells[i]);
+          cells[i] = kEmpty;
+        }
+    }
+    // Rows left without cells at the run's end go (a run without cells with them); a single row keeps no empty
+    // slots at its ends.
+    while (run.Rows > 0 && std::all_of(v.end() - static_cast<std::ptrdiff_t>(width), v.end(), [](Value c) { return c == kEmpty; })) {
+      v.resize(v.size() - width);
+      --run.Rows;
+    }
+    if (run.Rows == 1) {
+      while (!v.empty() && v.back() == kEmpty) v.pop_back();
+      std::size_t lead = 0;
+      while (lead < v.size() && v[lead] == kEmpty) ++lead;
+      v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(lead));
+      run.First += static_cast<std::int32_t>(lead);
+    }
+    it = run.Rows > 0 && !v.empty() ? std::next(it) : runs_.erase(it);
   }
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < v.size(); ++i) {
-    if (drop(cells.Cols[i])) {
-      const Value old = v[i];
-      v[i] = kEmpty;
-      Release(old);
+  for (auto o = outside_.lower_bound(CellKey(0, from)); o != outside_.end() && static_cast<std::int64_t>(o->first >> 32) < to;) {
+    if (drop(static_cast<std::int32_t>(o->first & 0xffffffffu), static_cast<std::int32_t>(o->first >> 32))) {
+      Release(o->second);
+      o = outside_.erase(o);
     } else {
-      v[kept] = v[i];
-      cells.Cols[kept++] = cells.Cols[i];
+      ++o;
     }
   }
-  v.resize(kept);
-  cells.Cols.resize(kept);
-  return kept > 0;
+  CompactIfWasteful();
 }
 
 void TStringGrid::DropOutside() {
-  cachedIndex_ = -1;
-  for (auto it = rows_.begin(); it != rows_.end();) {
-    const bool window = source_ != nullptr && it->first > 0;
-    const bool keep = it->first < rowCount_ &&
-                      Prune(it->second, [&](std::int32_t col) { return col >= colCount_ || (window && col > 0); });
-    it = keep ? std::next(it) : rows_.erase(it);
-  }
+  DropCells(0, INT32_MAX, [this](std::int32_t col, std::int32_t row) {
+    return row >= rowCount_ || col >= colCount_ || !Own(col, row);
+  });
   std::erase_if(markers_, [this](const auto& entry) {
     const auto col = static_cast<std::int32_t>(entry.first & 0xffffffffu);
     const auto row = static_cast<std::int32_t>(entry.first >> 32);
     return row >= rowCount_ || col >= colCount_ || !Own(col, row);
   });
   std::erase_if(rowHeights_, [this](const auto& entry) { return entry.first >= rowCount_; });
-  CompactIfWasteful();
 }
 
 void TStringGrid::SetColCount(std::int32_t count) {
@@ -110,56 +143,153 @@ void TStringGrid::SetWindow(std::shared_ptr<TStringGrid> source, std::int32_t fi
 
 void TStringGrid::NumberRows(std::int32_t first) {
   firstNumber_ = first;
-  cachedIndex_ = -1;
-  for (auto it = rows_.begin(); it != rows_.end();)
-    it = it->first == 0 || Prune(it->second, [](std::int32_t col) { return col == 0; }) ? std::next(it) : rows_.erase(it);
-  CompactIfWasteful();
+  DropCells(1, INT32_MAX, [](std::int32_t col, std::int32_t) { return col == 0; });
 }
 
 std::size_t TStringGrid::StoredCells() const {
-  std::size_t n = 0;
-  for (const auto& [index, row] : rows_) n += static_cast<std::size_t>(std::count_if(row.Values.begin(), row.Values.end(), [](Value v) { return v != kEmpty; }));
+  const auto stored = [](Value v) { return v != kEmpty; };
+  std::size_t n = static_cast<std::size_t>(std::count_if(outside_.begin(), outside_.end(), [&](const auto& o) { return stored(o.second); }));
+  for (const auto& [key, run] : runs_) n += static_cast<std::size_t>(std::count_if(run.Values.begin(), run.Values.end(), stored));
   return n;
 }
 
-const TStringGrid::Row* TStringGrid::RowAt(std::int32_t row) const {
-  if (row != cachedIndex_) {
-    const auto it = rows_.find(row);
-    cachedRow_ = it == rows_.end() ? nullptr : &it->second;
-    cachedIndex_ = row;
+TStringGrid::Run* TStringGrid::RunOf(std::int32_t row, std::int32_t& key) const {
+  if (cachedRun_ == nullptr || row < cachedKey_ || row - cachedKey_ >= cachedRun_->Rows) {
+    auto it = runs_.upper_bound(row);
+    if (it == runs_.begin()) return nullptr;
+    --it;
+    if (row - it->first >= it->second.Rows) return nullptr;
+    cachedKey_ = it->first;
+    // The grid's own runs: At (not const) writes through this.
+    cachedRun_ = const_cast<Run*>(&it->second);
   }
-  return cachedRow_;
+  key = cachedKey_;
+  return cachedRun_;
 }
 
 const TStringGrid::Value* TStringGrid::Find(std::int32_t col, std::int32_t row) const {
-  const Row* found = RowAt(row);
-  if (found == nullptr) return nullptr;
-  const Row& cells = *found;
+  std::int32_t key = 0;
   const Value* v = nullptr;
-  if (cells.Cols.empty()) {
-    const std::int64_t i = static_cast<std::int64_t>(col) - cells.First;
-    if (i >= 0 && i < static_cast<std::int64_t>(cells.Values.size())) v = &cells.Values[static_cast<std::size_t>(i)];
-  } else {
-    const auto at = std::lower_bound(cells.Cols.begin(), cells.Cols.end(), col);
-    if (at != cells.Cols.end() && *at == col) v = &cells.Values[static_cast<std::size_t>(at - cells.Cols.begin())];
+  if (const Run* run = RunOf(row, key)) {
+    if (run->Cols.empty()) {
+      const std::size_t width = run->Width();
+      if (col >= run->First && static_cast<std::size_t>(col - run->First) < width)
+        v = &run->Values[static_cast<std::size_t>(row - key) * width + static_cast<std::size_t>(col - run->First)];
+    } else {
+      const auto at = std::lower_bound(run->Cols.begin(), run->Cols.end(), col);
+      if (at != run->Cols.end() && *at == col) v = &run->Values[static_cast<std::size_t>(at - run->Cols.begin())];
+    }
+  }
+  if ((v == nullptr || *v == kEmpty) && !outside_.empty()) {
+    const auto o = outside_.find(CellKey(col, row));
+    v = o == outside_.end() ? nullptr : &o->second;
   }
   return v != nullptr && *v != kEmpty ? v : nullptr;
+}
+
+TStringGrid::Run& TStringGrid::DetachLast(Runs::iterator it) {
+  Run& run = it->second;
+  const std::size_t width = run.Width();
+  const std::int32_t row = it->first + run.Rows - 1;
+  const auto start = run.Values.end() - static_cast<std::ptrdiff_t>(width);
+  auto begin = start, end = run.Values.end();
+  while (begin != end && *begin == kEmpty) ++begin;
+  while (end != begin && end[-1] == kEmpty) --end;
+  Run alone;
+  alone.First = run.First + static_cast<std::int32_t>(begin - start);
+  alone.Values.assign(begin, end);
+  run.Values.erase(start, run.Values.end());
+  --run.Rows;
+  cachedRun_ = nullptr;
+  return runs_.emplace_hint(std::next(it), row, std::move(alone))->second;
+}
+
+void TStringGrid::Settle() {
+  std::int32_t key = 0;
+  const Run* run = lastRow_ >= 0 ? RunOf(lastRow_, key) : nullptr;
+  if (run == nullptr || !run->Cols.empty()) return;
+  const auto it = runs_.find(key);
+  if (run->Rows > 1) {
+    // The run's last row joined it when it began: it stays when its cells leave no more than a few of the
+    // run's columns empty at its ends.
+    if (lastRow_ - key != run->Rows - 1) return;
+    const std::size_t width = run->Width();
+    const Value* cells = run->Values.data() + run->Values.size() - width;
+    std::size_t lead = 0, trail = 0;
+    while (lead < width && cells[lead] == kEmpty) ++lead;
+    while (trail < width - lead && cells[width - 1 - trail] == kEmpty) ++trail;
+    if (lead < width && lead + trail <= static_cast<std::size_t>(kMaxGap)) return;
+    if (DetachLast(it).Values.empty()) runs_.erase(lastRow_);
+    return;
+  }
+  // A single row joins the run (or single row) just above it when its cells lie in that run's columns and
+  // leave no more than a few of them empty: the run then holds the row's slots and nothing else for it.
+  if (it == runs_.begin() || run->Values.empty()) return;
+  const auto above = std::prev(it);
+  Run& into = above->second;
+  const std::size_t width = into.Width(), size = run->Values.size();
+  if (!into.Cols.empty() || key - above->first != into.Rows || run->First < into.First ||
+      static_cast<std::size_t>(run->First - into.First) + size > width || width - size > static_cast<std::size_t>(kMaxGap) ||
+      into.Values.size() + width > kRunSlots)
+    return;
+  const std::size_t at = into.Values.size() + static_cast<std::size_t>(run->First - into.First);
+  into.Values.resize(into.Values.size() + width, kEmpty);
+  std::copy(run->Values.begin(), run->Values.end(), into.Values.begin() + static_cast<std::ptrdiff_t>(at));
+  into.Span = width;
+  ++into.Rows;
+  runs_.erase(it);
+  cachedRun_ = nullptr;
 }
 
 TStringGrid::Value& TStringGrid::At(std::int32_t col, std::int32_t row) {
   if (col < 0 || row < 0 || col >= colCount_ || row >= rowCount_)
     throw EListError(Format("Grid index out of bounds (%d, %d)", col, row));
   if (!Own(col, row)) return source_->At(col, row - 1 + firstRow_);
-  // The row is this grid's own (At is not const), so the cached row may be written.
-  Row* found = const_cast<Row*>(RowAt(row));
-  if (found == nullptr) {
-    found = &rows_[row];
-    // A sheet's rows are mostly alike: a new row makes room for as many cells as the row written last holds.
-    found->Values.reserve(widthHint_);
-    found->First = col;
-    cachedRow_ = found;
+  if (row != lastRow_) {
+    Settle();
+    lastRow_ = row;
   }
-  Row& cells = *found;
+  if (!outside_.empty())
+    if (const auto o = outside_.find(CellKey(col, row)); o != outside_.end()) return o->second;
+  std::int32_t key = 0;
+  Run* run = RunOf(row, key);
+  if (run == nullptr) {
+    const auto next = runs_.lower_bound(row);
+    if (next != runs_.begin()) {
+      // A sheet's rows are mostly alike: the row below a run joins it when its first cell falls in the run's
+      // columns (Settle takes it out again when its cells leave them mostly empty).
+      const auto above = std::prev(next);
+      Run& into = above->second;
+      const std::size_t width = into.Width();
+      if (into.Rows > 1 && row - above->first == into.Rows && col >= into.First &&
+          static_cast<std::size_t>(col - into.First) < width && into.Values.size() + width <= kRunSlots) {
+        into.Values.resize(into.Values.size() + width, kEmpty);
+        ++into.Rows;
+        cachedKey_ = above->first;
+        cachedRun_ = &into;
+        return into.Values[into.Values.size() - width + static_cast<std::size_t>(col - into.First)];
+      }
+    }
+    run = &runs_.emplace_hint(next, row, Run{})->second;
+    // A new row makes room for as many cells as the row written last holds.
+    run->Values.reserve(widthHint_);
+    run->First = col;
+    key = row;
+    cachedKey_ = row;
+    cachedRun_ = run;
+  }
+  if (run->Rows > 1) {
+    const std::size_t width = run->Width();
+    if (col >= run->First && static_cast<std::size_t>(col - run->First) < width)
+      return run->Values[static_cast<std::size_t>(row - key) * width + static_cast<std::size_t>(col - run->First)];
+    // A cell beyond the run's columns: the run's last row (the row being read, as a rule) leaves the run;
+    // another row keeps the cell apart.
+    if (row - key != run->Rows - 1) return outside_.try_emplace(CellKey(col, row), kEmpty).first->second;
+    run = &DetachLast(runs_.find(key));
+    cachedKey_ = row;
+    cachedRun_ = run;
+  }
+  Run& cells = *run;
   auto& v = cells.Values;
   if (cells.Cols.empty()) {
     const std::int64_t end = static_cast<std::int64_t>(cells.First) + static_cast<std::int64_t>(v.size());
@@ -198,9 +328,9 @@ TStringGrid::Value& TStringGrid::At(std::int32_t col, std::int32_t row) {
 }
 
 TStringGrid::Value TStringGrid::StoreText(std::string_view text) {
-  if (text.size() > UINT32_MAX - kLength) throw EListError("A cell's text is too long");
+  if (text.size() > UINT32_MAX - LengthBytes(UINT32_MAX)) throw EListError("A cell's text is too long");
   if (blocks_.size() >= (std::size_t{1} << 24)) throw EListError("The grid's text store is full");
-  const std::size_t need = kLength + text.size();
+  const std::size_t need = LengthBytes(text.size()) + text.size();
   std::size_t block = 0, pos = 0;
   if (need > kLastBlock) {
     blocks_.push_back(std::make_unique<char[]>(need));
@@ -219,8 +349,14 @@ TStringGrid::Value TStringGrid::StoreText(std::string_view text) {
   }
   char* at = blocks_[block].get() + pos;
   const auto length = static_cast<std::uint32_t>(text.size());
-  std::memcpy(at, &length, kLength);
-  if (!text.empty()) std::memcpy(at + kLength, text.data(), text.size());
+  if (length < kLongText) {
+    *at++ = static_cast<char>(length);
+  } else {
+    *at++ = static_cast<char>(kLongText);
+    std::memcpy(at, &length, sizeof length);
+    at += sizeof length;
+  }
+  if (!text.empty()) std::memcpy(at, text.data(), text.size());
   liveText_ += need;
   return kTextTag << 48 | static_cast<std::uint64_t>(block) << 24 | pos;
 }
@@ -228,14 +364,13 @@ TStringGrid::Value TStringGrid::StoreText(std::string_view text) {
 std::string_view TStringGrid::TextAt(Value v) const {
   if (IsShared(v)) return shared_[static_cast<std::size_t>(v & 0xFFFF'FFFF'FFFFull)];
   const char* at = blocks_[static_cast<std::size_t>((v >> 24) & 0xFF'FFFF)].get() + (v & 0xFF'FFFF);
-  std::uint32_t length = 0;
-  std::memcpy(&length, at, kLength);
-  return {at + kLength, length};
+  return StoredText(at);
 }
 
 void TStringGrid::Release(Value v) {
   if (!IsText(v)) return;
-  const std::size_t size = kLength + TextAt(v).size();
+  const std::size_t length = TextAt(v).size();
+  const std::size_t size = LengthBytes(length) + length;
   liveText_ -= size;
   garbage_ += size;
 }
@@ -249,16 +384,16 @@ void TStringGrid::Compact() {
   old.swap(blocks_);
   const auto oldText = [&](Value v) {
     const char* at = old[static_cast<std::size_t>((v >> 24) & 0xFF'FFFF)].get() + (v & 0xFF'FFFF);
-    std::uint32_t length = 0;
-    std::memcpy(&length, at, kLength);
-    return std::string_view(at + kLength, length);
+    return StoredText(at);
   };
   blockUsed_ = blockSize_ = 0;
   fill_ = SIZE_MAX;
   liveText_ = garbage_ = 0;
-  for (auto& [index, row] : rows_)
-    for (Value& v : row.Values)
-      if (IsText(v)) v = StoreText(oldText(v));
+  const auto restore = [&](Value& v) {
+    if (IsText(v)) v = StoreText(oldText(v));
+  };
+  for (auto& [key, run] : runs_) std::for_each(run.Values.begin(), run.Values.end(), restore);
+  for (auto& [key, v] : outside_) restore(v);
 }
 
 std::string TStringGrid::Cells(std::int32_t col, std::int32_t row) const {
@@ -328,20 +463,14 @@ void TStringGrid::SetSharedCell(std::int32_t col, std::int32_t row, std::int32_t
 }
 
 void TStringGrid::ClearRow(std::int32_t row) {
-  const auto it = rows_.find(row);
-  if (it == rows_.end()) return;
-  const Row gone = std::move(it->second);
-  rows_.erase(it);
-  cachedIndex_ = -1;
-  cachedRow_ = nullptr;
-  for (const Value v : gone.Values) Release(v);
-  CompactIfWasteful();
+  if (row < 0 || row >= rowCount_) return;
+  DropCells(row, row + 1, [](std::int32_t, std::int32_t) { return true; });
 }
 
 std::int32_t TStringGrid::Objects(std::int32_t col, std::int32_t row) const {
   if (col < 0 || row < 0 || col >= colCount_ || row >= rowCount_) return 0;
   if (!Own(col, row)) return source_->Objects(col, row - 1 + firstRow_);
-  const auto it = markers_.find(MarkerKey(col, row));
+  const auto it = markers_.find(CellKey(col, row));
   return it == markers_.end() ? 0 : it->second;
 }
 
@@ -351,9 +480,9 @@ void TStringGrid::SetObjects(std::int32_t col, std::int32_t row, std::int32_t ma
   if (!Own(col, row)) {
     source_->SetObjects(col, row - 1 + firstRow_, marker);
   } else if (marker == 0) {
-    markers_.erase(MarkerKey(col, row));
+    markers_.erase(CellKey(col, row));
   } else {
-    markers_[MarkerKey(col, row)] = marker;
+    markers_[CellKey(col, row)] = marker;
   }
 }
 

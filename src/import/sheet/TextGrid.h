@@ -9,9 +9,11 @@
 // drops the cells outside; growing it adds empty ones.
 //
 // Storage is sparse and compact: only cells that were written, markers and row heights other than the default
-// take memory, so a grid of a million rows with two cells in it costs two cells. A cell is 8 bytes in its row:
-// a number (SetNumber) as its double, a text as the place of its bytes in the grid's text store, which keeps
-// them back to back; rows whose cells run without larger gaps keep no column per cell. A text that many cells
+// take memory, so a grid of a million rows with two cells in it costs two cells. A cell is 8 bytes: a number
+// (SetNumber) as its double, a text as the place of its bytes in the grid's text store, which keeps them back to
+// back. Rows whose cells run without larger gaps keep no column per cell, and rows written one below the other
+// over the same columns (a sheet's rows, as a reader gives them) share one block of cells and no bookkeeping of
+// their own, so that a sheet costs its cells and a fixed amount. A text that many cells
 // show (a workbook's shared string) is kept once (AddSharedText) and its cells refer to it (SetSharedCell), so
 // twenty thousand cells of one long string cost the string once and a slot per cell. A number cell reads as the
 // shortest text that gives the same double back (process decimal separator), as a spreadsheet reader writes it.
@@ -21,6 +23,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -112,24 +115,38 @@ private:
   // A cell's value in 8 bytes: a finite double stands for itself; patterns of a NaN, which no stored number
   // has, carry an empty slot, a text (its place in the text store) and a shared text (its number).
   using Value = std::uint64_t;
-  // A row's cells: dense (Cols empty: Values[i] is column First + i, gaps held as empty slots) or, once a cell
-  // would leave a larger gap, sparse (Cols[i] the column of Values[i], ascending).
-  struct Row {
+  // Rows of cells, kept by their first row. A single row (Rows == 1) is dense (Cols empty: Values[i] is column
+  // First + i, gaps held as empty slots) or, once a cell would leave a larger gap, sparse (Cols[i] the column of
+  // Values[i], ascending). A run of rows (Rows > 1) is dense with the same columns in every row: row k of the run
+  // holds Values[k * Width() ...], empty cells as empty slots; its size is bounded (kRunSlots), so that growing
+  // or splitting one copies a bounded amount.
+  struct Run {
+    std::int32_t Rows = 1;
     std::int32_t First = 0;
     std::vector<Value> Values;
     std::vector<std::int32_t> Cols;
+    std::size_t Span = 0;  // a run's columns (kept, since every cell looked up needs them)
+    std::size_t Width() const { return Rows == 1 ? Values.size() : Span; }
   };
+  using Runs = std::map<std::int32_t, Run>;
   Value& At(std::int32_t col, std::int32_t row);  // a cell's slot, made empty when new (the source's, in a window)
   const Value* Find(std::int32_t col, std::int32_t row) const;  // null for absent and empty cells
-  const Row* RowAt(std::int32_t row) const;
+  // The run that holds `row` and its first row (key), or null.
+  Run* RunOf(std::int32_t row, std::int32_t& key) const;
+  // A row written last (lastRow_) and left for another: it joins the run above it when it fits there, or, the
+  // last row of a run whose columns it leaves mostly empty, becomes a row of its own.
+  void Settle();
+  // Makes the last row of `run` a single row of its own (its empty slots at both ends left out).
+  Run& DetachLast(Runs::iterator run);
   bool Own(std::int32_t col, std::int32_t row) const { return source_ == nullptr || col == 0 || row == 0; }
+  // Empties the cells for which `drop(col, row)` says true, among rows [from, to) (all rows: 0, INT32_MAX).
+  template <class Pred>
+  void DropCells(std::int32_t from, std::int32_t to, Pred drop);
   // Drops the cells and markers outside the grid, and in a window those it no longer stores itself.
   void DropOutside();
-  // Empties the cells of a row for which `drop` says true; false when the row holds no cell afterwards.
-  template <class Pred>
-  bool Prune(Row& cells, Pred drop);
-  // The text store: each text as its length (4 bytes) and its bytes, in blocks that never move. Texts that are
-  // overwritten or dropped leave garbage, which is given back by copying the live texts once it outweighs them.
+  // The text store: each text as its length (a byte; 255 and four bytes from 255 bytes on) and its bytes, in
+  // blocks that never move. Texts that are overwritten or dropped leave garbage, which is given back by copying
+  // the live texts once it outweighs them.
   Value StoreText(std::string_view text);
   std::string_view TextAt(Value v) const;
   void Release(Value v);  // counts the value's text as garbage (the store is not changed)
@@ -137,7 +154,10 @@ private:
   void Compact();
 
   std::int32_t colCount_ = 0, rowCount_ = 0;
-  std::unordered_map<std::int32_t, Row> rows_;
+  Runs runs_;
+  // The few cells that a run's row holds beyond the run's columns (and cells of rows that a run held before),
+  // by row * 2^32 + column; a cell is never both here and in a run.
+  std::map<std::uint64_t, Value> outside_;
   std::vector<std::unique_ptr<char[]>> blocks_;
   std::size_t fill_ = SIZE_MAX;                // the block being filled (none: past the end)
   std::size_t blockUsed_ = 0, blockSize_ = 0;  // of that block
@@ -150,10 +170,11 @@ private:
   std::shared_ptr<TStringGrid> source_;
   std::int32_t firstRow_ = 1;
   std::int32_t firstNumber_ = 0;  // 0: rows are not numbered
-  // The row looked up last (null: the row has no cells), so that a row read or written cell by cell is found
-  // once. Rows stay where they are in the map until erased, which clears this.
-  mutable std::int32_t cachedIndex_ = -1;
-  mutable const Row* cachedRow_ = nullptr;
+  // The run looked up last, so that a row read or written cell by cell is found once. Runs stay where they are
+  // in the map until erased, which clears this.
+  mutable std::int32_t cachedKey_ = 0;
+  mutable Run* cachedRun_ = nullptr;
+  std::int32_t lastRow_ = -1;  // the row written last (-1: none to settle)
   std::size_t widthHint_ = 0;  // cells of the row written last, at its end (see At)
 };
 

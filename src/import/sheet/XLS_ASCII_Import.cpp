@@ -254,7 +254,7 @@ std::string ReadFileBytes(const std::string& fileName, std::size_t limit = std::
 std::vector<std::string> ListSheetNames(const std::string& fileName) {
   // The first bytes tell the kind (a compound document's signature, a zip's, a BOF record: 8 bytes).
   switch (detail::DetectSheetFile(ReadFileBytes(fileName, 8))) {
-    case detail::SheetFileKind::Xls: return detail::XlsSheetNames(ReadFileBytes(fileName));
+    case detail::SheetFileKind::Xls: return detail::XlsFileSheetNames(fileName);
     case detail::SheetFileKind::Xlsx: return detail::XlsxSheetNames(fileName);
     case detail::SheetFileKind::Text: break;
   }
@@ -337,7 +337,7 @@ void TXLSASCIIImport::Load(const std::string& fileName) {
   detail::SheetChoice choice;
   choice.Sheet = Sheet;
   std::int32_t version = detail::kVersionXlsx;
-  if (kind == detail::SheetFileKind::Xls) version = detail::ReadXlsSheet(ReadFileBytes(fileName), sink, choice);
+  if (kind == detail::SheetFileKind::Xls) version = detail::ReadXlsFile(fileName, sink, choice);
   else detail::ReadXlsxSheet(fileName, sink, choice);  // the package from the file, part by part
   if (const char* name = FileTypeName(version)) fileType_ = name;
   sheetNames_ = std::move(choice.Names);

@@ -20,6 +20,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <map>
 
 #include "core/Exceptions.h"
@@ -689,27 +690,56 @@ private:
 
 namespace {
 
-// Runs `use` on the workbook stream of an .xls file, opened.
-// With `owned` (the bytes, given over), they are given back as soon as the stream is read out of them.
-template <typename Use>
-auto WithBook(std::string_view bytes, const SheetLimits& limits, Use use, std::string* owned = nullptr) {
-  if (!IsCompoundFile(bytes)) {
-    BiffBook book(bytes, false, limits);
-    book.Open();
-    return use(book);
-  }
-  const CompoundFile doc(bytes);
+// The workbook stream of a compound document.
+CompoundFile::Stream WorkbookStream(const CompoundFile& doc) {
   const CompoundFile::Entry* entry = doc.FindStream({"Workbook", "Book"});
   if (entry == nullptr) {
     if (doc.FindStream({"EncryptedPackage"}) != nullptr)
       throw Exception("The workbook is encrypted (protected with a password); save it without a password to import it");
     throw Exception("The compound document holds no workbook (no stream \"Workbook\" or \"Book\")");
   }
-  const CompoundFile::Stream stream = doc.Read(*entry);
-  if (owned != nullptr) std::string().swap(*owned);  // the stream is a copy; `doc` is not asked again
-  BiffBook book(stream.Bytes, stream.Truncated, limits);
+  return doc.Read(*entry);
+}
+
+template <typename Use>
+auto WithStream(std::string_view stream, bool truncated, const SheetLimits& limits, Use use) {
+  BiffBook book(stream, truncated, limits);
   book.Open();
   return use(book);
+}
+
+// Runs `use` on the workbook stream of an .xls file in memory, opened.
+template <typename Use>
+auto WithBook(std::string_view bytes, const SheetLimits& limits, Use use) {
+  if (!IsCompoundFile(bytes)) return WithStream(bytes, false, limits, use);
+  const CompoundFile::Stream stream = WorkbookStream(CompoundFile(bytes));
+  return WithStream(stream.Bytes, stream.Truncated, limits, use);
+}
+
+// The same for an .xls file: a compound document's workbook stream is read out of the file sector by sector, and
+// the file closed and the sector tables given back before the cells are read, so that only the stream is held;
+// a raw BIFF file is its stream.
+template <typename Use>
+auto WithBookFile(const std::string& fileName, const SheetLimits& limits, Use use) {
+  CompoundFile::Stream stream;
+  {
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) throw EInOutError("Cannot open file \"" + fileName + "\"");
+    char signature[8] = {};
+    in.read(signature, sizeof signature);
+    if (IsCompoundFile(std::string_view(signature, static_cast<std::size_t>(in.gcount())))) {
+      stream = WorkbookStream(CompoundFile(in));
+    } else {
+      in.clear();
+      in.seekg(0, std::ios::end);
+      const std::streamoff size = in.tellg();
+      in.seekg(0);
+      if (size > 0) stream.Bytes.resize(static_cast<std::size_t>(size));
+      in.read(stream.Bytes.data(), static_cast<std::streamsize>(stream.Bytes.size()));
+      if (!in) throw EInOutError("Cannot read file \"" + fileName + "\"");
+    }
+  }
+  return WithStream(stream.Bytes, stream.Truncated, limits, use);
 }
 
 }  // namespace
@@ -718,9 +748,8 @@ std::int32_t ReadXlsSheet(std::string_view bytes, SheetSink& sink, SheetChoice& 
   return WithBook(bytes, limits, [&](BiffBook& book) { return book.Read(sink, choice); });
 }
 
-std::int32_t ReadXlsSheet(std::string&& bytes, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits) {
-  std::string owned = std::move(bytes);
-  return WithBook(owned, limits, [&](BiffBook& book) { return book.Read(sink, choice); }, &owned);
+std::int32_t ReadXlsFile(const std::string& fileName, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits) {
+  return WithBookFile(fileName, limits, [&](BiffBook& book) { return book.Read(sink, choice); });
 }
 
 std::int32_t ReadXlsSheet0(std::string_view bytes, SheetSink& sink, const SheetLimits& limits) {
@@ -730,6 +759,10 @@ std::int32_t ReadXlsSheet0(std::string_view bytes, SheetSink& sink, const SheetL
 
 std::vector<std::string> XlsSheetNames(std::string_view bytes, const SheetLimits& limits) {
   return WithBook(bytes, limits, [](BiffBook& book) { return book.Names(); });
+}
+
+std::vector<std::string> XlsFileSheetNames(const std::string& fileName, const SheetLimits& limits) {
+  return WithBookFile(fileName, limits, [](BiffBook& book) { return book.Names(); });
 }
 
 }  // namespace vez::detail
