@@ -46,6 +46,10 @@ public:
   // False for a type without defaults.
   bool Defined() const { return defined_; }
   void Apply(double now);
+  // Apply, but the fields whose index `skip` marks keep what they hold: for a caller that sets them in every new
+  // record before it posts, so their defaults would be overwritten unread. A field the table lacks fails as in
+  // Apply.
+  void Apply(double now, const std::vector<bool>& skip);
 
 private:
   struct Step;

@@ -251,8 +251,31 @@ void TRecordWriter::Edit() {
 
 void TRecordWriter::Begin(double Now) {
   isNew_ = table_.State() == TDataSetState::dsInsert;
-  if (isNew_ && defaults_) defaults_->Apply(Now);
+  beginNow_ = Now;
+  if (isNew_ && defaults_) defaults_->Apply(Now, setByCaller_);
   std::fill(set_.begin(), set_.end(), false);
+}
+
+void TRecordWriter::SetsInEveryNewRecord(const std::vector<int>& Fields) {
+  setByCaller_.assign(set_.size(), false);
+  callerFields_.clear();
+  for (const int i : Fields) {
+    At(i);  // a field of the table
+    if (!setByCaller_[static_cast<std::size_t>(i)]) callerFields_.push_back(i);
+    setByCaller_[static_cast<std::size_t>(i)] = true;
+  }
+}
+
+// The defaults a new record went without for fields the caller promised to set and did not.
+void TRecordWriter::ApplyMissedDefaults() {
+  if (!isNew_ || !defaults_ || callerFields_.empty()) return;
+  std::vector<bool> others;
+  for (const int i : callerFields_) {
+    if (IsSet(i)) continue;
+    if (others.empty()) others.assign(set_.size(), true);
+    others[static_cast<std::size_t>(i)] = false;
+  }
+  if (!others.empty()) defaults_->Apply(beginNow_, others);
 }
 
 int TRecordWriter::FieldIndex(std::string_view Name) const {
@@ -387,7 +410,7 @@ void TRecordWriter::CheckNames() {
   const bool touched = isNew_ || std::any_of(nameFields_.begin(), nameFields_.end(), [&](int i) { return IsSet(i); });
   if (!touched) return;
   TField& name = At(nameFields_.front());
-  if (Trim(name.AsString()).empty()) Refuse(TValueFault::Empty, name, "must not be empty");
+  if (TrimView(name.AsString()).empty()) Refuse(TValueFault::Empty, name, "must not be empty");
   for (const int i : nameFields_) {
     TField& f = At(i);
     std::uint32_t code = 0;
@@ -427,6 +450,7 @@ void TRecordWriter::DeriveBands() {
 
 void TRecordWriter::Post(double Now) {
   try {
+    ApplyMissedDefaults();
     CheckNames();
     DeriveBands();
     if (lastChange_ >= 0 && !IsSet(lastChange_)) At(lastChange_).SetAsDateTime(Now);

@@ -124,6 +124,9 @@ public:
   // A whole number of any size in decimal digits (Python's ints): within 64 bits as a typed integer, beyond
   // them refused as out of range for a whole-number or number field, as of another kind for other fields.
   void SetWholeNumber(int Field, std::string_view Digits);
+  // Fields the caller sets in every new record before it posts (an import's linked fields): a new record does
+  // not receive their defaults first. Nothing else changes: one of them left unset gets its default at Post.
+  void SetsInEveryNewRecord(const std::vector<int>& Fields);
   // Whether the caller set the field since Append or Edit.
   bool IsSet(int Field) const { return set_[static_cast<std::size_t>(Field)]; }
 
@@ -136,6 +139,7 @@ public:
 
 private:
   struct Bands;
+  void ApplyMissedDefaults();
   void CheckNames();
   void DeriveBands();
   TField& At(int Field) const;
@@ -144,6 +148,9 @@ private:
   FormatSettings settings_;
   std::unique_ptr<TNewRecordDefaults> defaults_;
   std::vector<bool> set_;
+  std::vector<bool> setByCaller_;  // per field: SetsInEveryNewRecord named it
+  std::vector<int> callerFields_;   // and those fields
+  double beginNow_ = 0;
   std::vector<std::optional<double>> noValue_;  // per field
   std::vector<int> nameFields_;                 // the text fields of a unique "EN" index, the name first
   bool nameUnique_ = false;

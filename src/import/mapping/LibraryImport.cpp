@@ -420,6 +420,10 @@ private:
       fields_[i].TakesNumbers = f.ValueKind() == TField::Kind::Float && f.DataType() != ftMemo &&
                                 settings.DecimalSeparator == GlobalFormatSettings().DecimalSeparator;
     }
+    // Every linked field is set in every new record (an empty cell empties it): its default is not written first.
+    std::vector<int> linkedTargets;
+    for (const std::int32_t i : used_) linkedTargets.push_back(targets_[static_cast<std::size_t>(i)]);
+    writer_->SetsInEveryNewRecord(linkedTargets);
     transaction_ = std::make_unique<TABSTransaction>(lib_->Database());
     if (!nameField_.empty() && table.IsEmpty()) {
       nameTarget_ = writer_->FieldIndex(nameField_);

@@ -333,13 +333,13 @@ TStringGrid::Value TStringGrid::StoreText(std::string_view text) {
   const std::size_t need = LengthBytes(text.size()) + text.size();
   std::size_t block = 0, pos = 0;
   if (need > kLastBlock) {
-    blocks_.push_back(std::make_unique<char[]>(need));
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(need));
     block = blocks_.size() - 1;
   } else {
     if (fill_ >= blocks_.size() || blockUsed_ + need > blockSize_) {
       blockSize_ = blockSize_ == 0 ? kFirstBlock : std::min(blockSize_ * 2, kLastBlock);
       while (blockSize_ < need) blockSize_ *= 2;  // need is at most kLastBlock here
-      blocks_.push_back(std::make_unique<char[]>(blockSize_));
+      blocks_.push_back(std::make_unique_for_overwrite<char[]>(blockSize_));
       fill_ = blocks_.size() - 1;
       blockUsed_ = 0;
     }
@@ -386,7 +386,10 @@ void TStringGrid::Compact() {
     const char* at = old[static_cast<std::size_t>((v >> 24) & 0xFF'FFFF)].get() + (v & 0xFF'FFFF);
     return StoredText(at);
   };
-  blockUsed_ = blockSize_ = 0;
+  // The next block (twice this) has the size of the last: a grid that streams its rows compacts again and again,
+  // and would otherwise grow its blocks from the smallest each time.
+  blockSize_ /= 2;
+  blockUsed_ = 0;
   fill_ = SIZE_MAX;
   liveText_ = garbage_ = 0;
   const auto restore = [&](Value& v) {

@@ -39,12 +39,15 @@ TNewRecordDefaults::TNewRecordDefaults(TABSTable& Table, std::int32_t LibType) :
 
 TNewRecordDefaults::~TNewRecordDefaults() = default;
 
-void TNewRecordDefaults::Apply(double now) {
+void TNewRecordDefaults::Apply(double now) { Apply(now, {}); }
+
+void TNewRecordDefaults::Apply(double now, const std::vector<bool>& skip) {
   using detail::Setter;
   using detail::Source;
   table_.Edit();
   for (Step& step : steps_) {
     TField& field = step.field ? *step.field : table_.FieldByName(step.name);
+    if (const auto i = static_cast<std::size_t>(field.Index()); i < skip.size() && skip[i]) continue;
     const detail::DefaultRow& row = *step.row;
     if (row.setter == Setter::BlobZeros) {
       TABSBLOBStream stream(field, TBlobStreamMode::bmWrite);
