@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <filesystem>
@@ -553,10 +554,17 @@ TEST_F(ConvertParadox, KilledRunLeavesNoLibrary) {
     }
     return found;
   };
-  for (int i = 0; i < 30000 && leftovers().size() < 2; ++i) usleep(1000);  // the file and its journal
+  // The passing file has content from the first page the job writes until the verified library takes its name;
+  // its journal has content only while a commit or a spill of the page cache runs, so it may or may not be caught.
+  const auto passing = [&] {
+    const auto found = leftovers();
+    return std::count_if(found.begin(), found.end(), [](const std::string& n) { return n != "big.runx"; });
+  };
+  for (int i = 0; i < 60000 && passing() == 0; ++i) usleep(1000);
   kill(-pid, SIGKILL);
   waitpid(pid, nullptr, 0);
-  ASSERT_EQ(2u, leftovers().size());
+  ASSERT_THAT(leftovers(), ::testing::AllOf(::testing::Not(::testing::IsEmpty()),
+                                            ::testing::Not(::testing::Contains("big.runx"))));
   for (const std::string& name : leftovers()) {  // a job (not this process's child) is gone once its lock is free
     const int fd = open(Path(name).c_str(), O_RDONLY);
     for (int i = 0; i < 10000 && flock(fd, LOCK_EX | LOCK_NB) != 0; ++i) usleep(1000);
