@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <map>
@@ -116,6 +117,44 @@ TEST(SpreadsheetImportCells, EveryFixtureAsTheIndependentReaderSeesIt) {
 TEST(SpreadsheetImportCells, TheChosenSheetAsTheIndependentReaderSeesIt) {
   CheckReadings("sheet-cells.jsonl", "", true);
   EXPECT_EQ(std::vector<std::string>{}, ListSheetNames(Fixture("make-fixtures.py")));  // a text file has none
+}
+
+// Every .xls fixture, damaged and cut ones included, reads from its file through small windows (records and
+// continuations straddle them, some are longer than a window) as from memory: the same cells, damage and refusals.
+TEST(SpreadsheetImportCells, AnXlsFileReadsThroughAnyWindowAsFromMemory) {
+  struct Cells : detail::SheetSink {
+    std::vector<std::string> seen;
+    void Cell(std::uint32_t row, std::uint32_t col, std::string text) override {
+      seen.push_back(std::to_string(row) + "," + std::to_string(col) + "=" + text);
+    }
+    void CellDamaged(std::uint32_t row, std::uint32_t col, std::string message) override {
+      seen.push_back(std::to_string(row) + "," + std::to_string(col) + "!" + message);
+    }
+  };
+  const auto read = [](const auto& reader) {
+    Cells cells;
+    detail::SheetChoice choice;
+    try {
+      cells.seen.push_back("version " + std::to_string(reader(cells, choice)));
+    } catch (const Exception& e) {
+      cells.seen.push_back(e.what());
+    }
+    return cells.seen;
+  };
+  int compound = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(Fixture(""))) {
+    const std::string file = entry.path().string();
+    if (!SameText(entry.path().extension().string(), ".xls")) continue;
+    SCOPED_TRACE(file);
+    const std::string bytes = test::ReadFile(file);
+    compound += bytes.starts_with("\xD0\xCF\x11\xE0") ? 1 : 0;
+    const auto inMemory = read([&](Cells& c, detail::SheetChoice& choice) { return detail::ReadXlsSheet(bytes, c, choice); });
+    for (const std::size_t window : {std::size_t{1}, std::size_t{700}})
+      EXPECT_EQ(inMemory, read([&](Cells& c, detail::SheetChoice& choice) {
+                  return detail::ReadXlsFile(file, c, choice, {}, window);
+                })) << "window " << window;
+  }
+  EXPECT_GT(compound, 20);
 }
 
 TEST(SpreadsheetImportCells, OneCellInTheLastRowCostsOneCell) {

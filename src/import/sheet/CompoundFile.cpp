@@ -125,17 +125,14 @@ void CompoundFile::Open() {
   }
 }
 
-std::string CompoundFile::ReadChain(std::uint32_t start, std::uint64_t size, bool& truncated) const {
+std::vector<CompoundFile::Piece> CompoundFile::ChainPieces(std::uint32_t start, std::uint64_t size,
+                                                           std::uint64_t& got) const {
   const std::uint64_t sectorSize = 1ull << sectorShift_;
   // No more than the file can hold, whatever the size says.
   const std::uint64_t want = std::min<std::uint64_t>(size, size_);
-  // The chain is followed first (its checks come before any byte is read), as pieces of the file, adjacent
-  // sectors joined into one piece; then the pieces are read into the stream.
-  struct Piece {
-    std::uint64_t Offset, Size;
-  };
+  // The chain is followed whole before any byte is read, so that its checks come first.
   std::vector<Piece> pieces;
-  std::uint64_t got = 0;
+  got = 0;
   std::vector<bool> seen(fat_.size());
   for (std::uint32_t s = start; s != kEndOfChain && got < want; s = fat_[s]) {
     if (s >= fat_.size()) break;  // the chain ends early: the caller sees the shortfall
@@ -149,6 +146,12 @@ std::string CompoundFile::ReadChain(std::uint32_t start, std::uint64_t size, boo
     got += n;
     if (n < sectorSize && got < want) break;  // the file ends inside this sector
   }
+  return pieces;
+}
+
+std::string CompoundFile::ReadChain(std::uint32_t start, std::uint64_t size, bool& truncated) const {
+  std::uint64_t got = 0;
+  const std::vector<Piece> pieces = ChainPieces(start, size, got);
   std::string out(static_cast<std::size_t>(got), '\0');
   std::size_t at = 0;
   for (const Piece& piece : pieces) {
@@ -198,6 +201,45 @@ CompoundFile::Stream CompoundFile::Read(const Entry& entry) const {
   }
   stream.Truncated = stream.Bytes.size() < entry.Size;
   return stream;
+}
+
+CompoundFile::StreamWindow CompoundFile::Window(const Entry& entry, std::size_t windowBytes) const {
+  StreamWindow window;
+  window.doc_ = this;
+  window.windowBytes_ = std::max<std::size_t>(windowBytes, 1);
+  if (entry.Size < miniCutoff_ && !miniFat_.empty()) {
+    Stream whole = Read(entry);
+    window.held_ = std::move(whole.Bytes);
+    window.size_ = window.held_.size();
+    window.truncated_ = whole.Truncated;
+    return window;
+  }
+  window.pieces_ = ChainPieces(entry.Start, entry.Size, window.size_);
+  window.truncated_ = window.size_ < entry.Size;
+  std::uint64_t at = 0;
+  for (const Piece& piece : window.pieces_) {
+    window.starts_.push_back(at);
+    at += piece.Size;
+  }
+  return window;
+}
+
+std::string_view CompoundFile::StreamWindow::View(std::uint64_t offset, std::size_t n) {
+  if (offset + n > size_) throw Exception("The compound document stream is read past its end");
+  if (n == 0) return {};
+  if (offset >= heldStart_ && offset - heldStart_ + n <= held_.size())
+    return std::string_view(held_).substr(static_cast<std::size_t>(offset - heldStart_), n);
+  const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(std::max(n, windowBytes_), size_ - offset));
+  held_.resize(length);
+  heldStart_ = offset;
+  std::size_t i = static_cast<std::size_t>(std::upper_bound(starts_.begin(), starts_.end(), offset) - starts_.begin()) - 1;
+  for (std::size_t at = 0; at < length; ++i) {
+    const std::uint64_t within = offset + at - starts_[i];
+    const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(pieces_[i].Size - within, length - at));
+    doc_->Fetch(pieces_[i].Offset + within, take, held_.data() + at);
+    at += take;
+  }
+  return std::string_view(held_).substr(0, n);
 }
 
 }  // namespace vez::detail

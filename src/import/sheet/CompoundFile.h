@@ -7,7 +7,7 @@
 // chains against the number of sectors (a chain that loops ends in an error, not a hang), stream sizes against
 // what the chains can hold. It reads from bytes in memory or from a file, the sectors it needs when it needs
 // them (runs of adjacent sectors in one read), so that a file is never held whole: memory is the sector tables
-// and the stream read.
+// and the stream read, or, through a StreamWindow, a window of the stream.
 //
 // A file cut inside its last sector still opens: a stream whose bytes the file holds reads whole, and one that
 // runs past the end of the file reads as far as the file goes and says so (Truncated), so that the caller can
@@ -53,11 +53,45 @@ public:
   Stream Read(const Entry& entry) const;
 
 private:
+  // A run of adjacent sectors of a chain: where it lies in the file and how many of its bytes belong to the
+  // stream.
+  struct Piece {
+    std::uint64_t Offset = 0, Size = 0;
+  };
+
+public:
+  // A stream read from the file a window at a time, so that a large stream is never held whole (a stream below
+  // the mini-stream cutoff is small and held whole). The CompoundFile and its file must outlive it.
+  class StreamWindow {
+  public:
+    // The bytes of the stream that the file holds, and whether the file ends before the stream does.
+    std::uint64_t Size() const { return size_; }
+    bool Truncated() const { return truncated_; }
+    // Bytes [offset, offset + n) of the stream (offset + n within Size()), valid until the next call. A window
+    // of the window size is read at a time; a longer range is read whole.
+    std::string_view View(std::uint64_t offset, std::size_t n);
+
+  private:
+    friend class CompoundFile;
+    const CompoundFile* doc_ = nullptr;
+    std::vector<Piece> pieces_;
+    std::vector<std::uint64_t> starts_;  // the stream offset of each piece
+    std::string held_;                   // the window, or a small stream whole
+    std::uint64_t heldStart_ = 0;
+    std::size_t windowBytes_ = 1;
+    std::uint64_t size_ = 0;
+    bool truncated_ = false;
+  };
+  StreamWindow Window(const Entry& entry, std::size_t windowBytes) const;
+
+private:
   void Open();
   // Copies n bytes from `offset` (within the size) to `out`.
   void Fetch(std::uint64_t offset, std::size_t n, char* out) const;
   std::uint64_t SectorOffset(std::uint32_t sector) const;
   std::string ReadChain(std::uint32_t start, std::uint64_t size, bool& truncated) const;
+  // The pieces of the file that hold the chain from `start`, up to `size` bytes; `got` receives their total.
+  std::vector<Piece> ChainPieces(std::uint32_t start, std::uint64_t size, std::uint64_t& got) const;
 
   std::string_view bytes_;   // in memory, or
   std::istream* file_ = nullptr;  // from a file

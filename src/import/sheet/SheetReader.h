@@ -77,10 +77,12 @@ struct SheetChoice {
 // Reads one sheet of an .xls workbook: a compound document holding a "Workbook" or "Book" stream, or a raw
 // BIFF2 .. BIFF5 stream. Returns the format version (2 .. 6).
 std::int32_t ReadXlsSheet(std::string_view bytes, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits = {});
-// The same from a file: a compound document's workbook stream is read out of the file sector by sector, so that
-// the file is never held whole and its stream once, while its cells are read. A file that cannot be opened or
-// read throws EInOutError.
-std::int32_t ReadXlsFile(const std::string& fileName, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits = {});
+// The same from a file: a compound document's workbook stream is read from the file a window of `windowBytes` at
+// a time (a record, or a record and its continuations, longer than that is read whole), so that neither the
+// file nor the stream is ever held whole. A file that cannot be opened or read throws EInOutError.
+inline constexpr std::size_t kXlsWindowBytes = 256 * 1024;
+std::int32_t ReadXlsFile(const std::string& fileName, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits = {},
+                         std::size_t windowBytes = kXlsWindowBytes);
 // The sheet names of an .xls workbook, from its globals alone (no cell is read).
 std::vector<std::string> XlsSheetNames(std::string_view bytes, const SheetLimits& limits = {});
 std::vector<std::string> XlsFileSheetNames(const std::string& fileName, const SheetLimits& limits = {});

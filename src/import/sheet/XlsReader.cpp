@@ -88,39 +88,56 @@ struct Record {
   std::string_view Data;
 };
 
-// The records of a stream, one after the other.
+// The records of a stream, one after the other: of a stream in memory, or read from a compound file through a
+// window (CompoundFile::StreamWindow). A record's data is valid until the next record is read.
 class RecordReader {
 public:
-  RecordReader(std::string_view stream, bool truncated) : stream_(stream), truncated_(truncated) {}
+  RecordReader(std::string_view stream, bool truncated)
+      : stream_(stream), size_(stream.size()), truncated_(truncated) {}
+  explicit RecordReader(CompoundFile::StreamWindow& window)
+      : window_(&window), size_(window.Size()), truncated_(window.Truncated()) {}
 
   // False at the end of the stream.
   bool Next(Record& r) {
-    if (pos_ + 4 > stream_.size()) {
-      if (pos_ < stream_.size()) Short();
+    if (pos_ + 4 > size_) {
+      if (pos_ < size_) Short();
       return false;
     }
-    const std::uint16_t len = U16(stream_.data() + pos_ + 2);
-    if (pos_ + 4 + len > stream_.size()) Short();
-    r.Type = U16(stream_.data() + pos_);
-    r.Data = stream_.substr(pos_ + 4, len);
-    pos_ += 4 + static_cast<std::size_t>(len);
+    const std::string_view head = Bytes(pos_, 4);
+    const std::uint16_t type = U16(head.data()), len = U16(head.data() + 2);
+    if (pos_ + 4 + len > size_) Short();
+    r.Type = type;
+    r.Data = Bytes(pos_ + 4, len);
+    pos_ += 4 + static_cast<std::uint64_t>(len);
     return true;
   }
-  // The data of the CONTINUE records that follow the current record.
-  std::vector<std::string_view> Continues() {
+  // The data of `r`, the record just read, and of the CONTINUE records that follow it, one part each. The parts
+  // are valid together (r.Data itself may not be any more).
+  std::vector<std::string_view> WithContinues(const Record& r) {
+    const std::uint64_t start = pos_ - r.Data.size();
+    std::vector<std::pair<std::uint64_t, std::size_t>> spans{{start, r.Data.size()}};
+    while (pos_ + 4 <= size_) {
+      const std::string_view head = Bytes(pos_, 4);
+      if (U16(head.data()) != kContinue) break;
+      const std::uint16_t len = U16(head.data() + 2);
+      if (pos_ + 4 + len > size_) Short();
+      spans.emplace_back(pos_ + 4, len);
+      pos_ += 4 + static_cast<std::uint64_t>(len);
+    }
+    const std::string_view all = Bytes(start, static_cast<std::size_t>(pos_ - start));
     std::vector<std::string_view> parts;
-    Record r;
-    while (pos_ + 4 <= stream_.size() && U16(stream_.data() + pos_) == kContinue && Next(r)) parts.push_back(r.Data);
+    parts.reserve(spans.size());
+    for (const auto& [at, len] : spans) parts.push_back(all.substr(static_cast<std::size_t>(at - start), len));
     return parts;
   }
   bool Seek(std::uint64_t offset) {
-    if (offset >= stream_.size()) return false;
-    pos_ = static_cast<std::size_t>(offset);
+    if (offset >= size_) return false;
+    pos_ = offset;
     return true;
   }
   bool Truncated() const { return truncated_; }
-  std::size_t Position() const { return pos_; }
-  std::size_t Size() const { return stream_.size(); }
+  std::uint64_t Position() const { return pos_; }
+  std::uint64_t Size() const { return size_; }
 
   [[noreturn]] void Short() const {
     if (truncated_) throw Exception("The file is cut short: the workbook stream ends inside a record");
@@ -129,9 +146,15 @@ public:
   }
 
 private:
+  std::string_view Bytes(std::uint64_t offset, std::size_t n) {
+    return window_ != nullptr ? window_->View(offset, n) : stream_.substr(static_cast<std::size_t>(offset), n);
+  }
+
   std::string_view stream_;
+  CompoundFile::StreamWindow* window_ = nullptr;
+  std::uint64_t size_ = 0;
   bool truncated_;
-  std::size_t pos_ = 0;
+  std::uint64_t pos_ = 0;
 };
 
 // Bytes of a record and its CONTINUE records as one sequence; BIFF8 strings that cross into a CONTINUE record
@@ -214,6 +237,7 @@ class BiffBook {
 public:
   BiffBook(std::string_view stream, bool truncated, const SheetLimits& limits)
       : records_(stream, truncated), limits_(limits) {}
+  BiffBook(CompoundFile::StreamWindow& window, const SheetLimits& limits) : records_(window), limits_(limits) {}
 
   // Reads the first BOF and, in a workbook, the globals and the list of sheets.
   void Open() {
@@ -463,8 +487,8 @@ private:
   std::string Bytes(std::string_view raw) const { return ToUtf8(raw, codePage_); }
 
   void SharedStrings(const Record& r) {
-    std::vector<std::string_view> parts{r.Data.substr(std::min<std::size_t>(8, r.Data.size()))};
-    for (std::string_view c : records_.Continues()) parts.push_back(c);
+    std::vector<std::string_view> parts = records_.WithContinues(r);
+    parts.front().remove_prefix(std::min<std::size_t>(8, parts.front().size()));
     Parts p(std::move(parts));
     std::string text;
     while (!p.AtEnd() && p.Unicode(true, text)) {
@@ -580,9 +604,7 @@ private:
         if (!pending_) return;
         std::string text;
         if (biff_ == 8) {
-          std::vector<std::string_view> parts{d};
-          for (std::string_view c : records_.Continues()) parts.push_back(c);
-          Parts p(std::move(parts));
+          Parts p(records_.WithContinues(r));
           if (!p.Unicode(true, text)) throw Exception("The workbook stream is damaged: a STRING record is cut short");
         } else {
           Need(r, 2);
@@ -690,15 +712,15 @@ private:
 
 namespace {
 
-// The workbook stream of a compound document.
-CompoundFile::Stream WorkbookStream(const CompoundFile& doc) {
+// The workbook stream's entry of a compound document.
+const CompoundFile::Entry& WorkbookEntry(const CompoundFile& doc) {
   const CompoundFile::Entry* entry = doc.FindStream({"Workbook", "Book"});
   if (entry == nullptr) {
     if (doc.FindStream({"EncryptedPackage"}) != nullptr)
       throw Exception("The workbook is encrypted (protected with a password); save it without a password to import it");
     throw Exception("The compound document holds no workbook (no stream \"Workbook\" or \"Book\")");
   }
-  return doc.Read(*entry);
+  return *entry;
 }
 
 template <typename Use>
@@ -712,34 +734,34 @@ auto WithStream(std::string_view stream, bool truncated, const SheetLimits& limi
 template <typename Use>
 auto WithBook(std::string_view bytes, const SheetLimits& limits, Use use) {
   if (!IsCompoundFile(bytes)) return WithStream(bytes, false, limits, use);
-  const CompoundFile::Stream stream = WorkbookStream(CompoundFile(bytes));
+  const CompoundFile doc(bytes);
+  const CompoundFile::Stream stream = doc.Read(WorkbookEntry(doc));
   return WithStream(stream.Bytes, stream.Truncated, limits, use);
 }
 
-// The same for an .xls file: a compound document's workbook stream is read out of the file sector by sector, and
-// the file closed and the sector tables given back before the cells are read, so that only the stream is held;
-// a raw BIFF file is its stream.
+// The same for an .xls file: a compound document's workbook stream is read from the file through a window, so
+// that neither the file nor the stream is held whole; a raw BIFF file (an old, small worksheet file) is read whole.
 template <typename Use>
-auto WithBookFile(const std::string& fileName, const SheetLimits& limits, Use use) {
-  CompoundFile::Stream stream;
-  {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) throw EInOutError("Cannot open file \"" + fileName + "\"");
-    char signature[8] = {};
-    in.read(signature, sizeof signature);
-    if (IsCompoundFile(std::string_view(signature, static_cast<std::size_t>(in.gcount())))) {
-      stream = WorkbookStream(CompoundFile(in));
-    } else {
-      in.clear();
-      in.seekg(0, std::ios::end);
-      const std::streamoff size = in.tellg();
-      in.seekg(0);
-      if (size > 0) stream.Bytes.resize(static_cast<std::size_t>(size));
-      in.read(stream.Bytes.data(), static_cast<std::streamsize>(stream.Bytes.size()));
-      if (!in) throw EInOutError("Cannot read file \"" + fileName + "\"");
-    }
+auto WithBookFile(const std::string& fileName, const SheetLimits& limits, std::size_t windowBytes, Use use) {
+  std::ifstream in(fileName, std::ios::binary);
+  if (!in) throw EInOutError("Cannot open file \"" + fileName + "\"");
+  char signature[8] = {};
+  in.read(signature, sizeof signature);
+  if (IsCompoundFile(std::string_view(signature, static_cast<std::size_t>(in.gcount())))) {
+    const CompoundFile doc(in);
+    CompoundFile::StreamWindow window = doc.Window(WorkbookEntry(doc), windowBytes);
+    BiffBook book(window, limits);
+    book.Open();
+    return use(book);
   }
-  return WithStream(stream.Bytes, stream.Truncated, limits, use);
+  in.clear();
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(0);
+  std::string bytes(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!in) throw EInOutError("Cannot read file \"" + fileName + "\"");
+  return WithStream(bytes, false, limits, use);
 }
 
 }  // namespace
@@ -748,8 +770,9 @@ std::int32_t ReadXlsSheet(std::string_view bytes, SheetSink& sink, SheetChoice& 
   return WithBook(bytes, limits, [&](BiffBook& book) { return book.Read(sink, choice); });
 }
 
-std::int32_t ReadXlsFile(const std::string& fileName, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits) {
-  return WithBookFile(fileName, limits, [&](BiffBook& book) { return book.Read(sink, choice); });
+std::int32_t ReadXlsFile(const std::string& fileName, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits,
+                         std::size_t windowBytes) {
+  return WithBookFile(fileName, limits, windowBytes, [&](BiffBook& book) { return book.Read(sink, choice); });
 }
 
 std::int32_t ReadXlsSheet0(std::string_view bytes, SheetSink& sink, const SheetLimits& limits) {
@@ -762,7 +785,8 @@ std::vector<std::string> XlsSheetNames(std::string_view bytes, const SheetLimits
 }
 
 std::vector<std::string> XlsFileSheetNames(const std::string& fileName, const SheetLimits& limits) {
-  return WithBookFile(fileName, limits, [](BiffBook& book) { return book.Names(); });
+  return WithBookFile(fileName, limits, kXlsWindowBytes,
+                      [](BiffBook& book) { return book.Names(); });
 }
 
 }  // namespace vez::detail
