@@ -325,6 +325,21 @@ TEST_F(WebTest, FolderAndRecordsAgreeWithTheLibrary) {
                 std::pair(first - byName.begin(), *first)) << text;
     }
   }
+  // A sheet, a mapping and a damaged library are listed as such; a sheet downloads as it is, its name made safe to
+  // quote.
+  std::ofstream(dir.File("libs/x\"y.csv")) << "a,b\n";
+  std::ofstream(dir.File("libs/m.json")) << "{}";
+  std::ofstream(dir.File("libs/broken.abs")) << std::string("SQLite format 3\0", 16) << std::string(100, 'x');
+  const Json more = Call("/api/folder?path=libs");
+  Json broken;
+  for (const Json& l : more["libraries"])
+    if (l["file"] == "broken.abs") broken = {l["type"], l["error"]};
+  EXPECT_EQ(Json({more["sheets"].size(), more["sheets"][0]["path"], more["mappings"], broken}), Json::parse(R"([1,
+      "libs/x\"y.csv", [{"file": "m.json", "path": "libs/m.json"}], [-1,
+      "Cannot open \"libs/broken.abs\": the file is not a library database"]])"));
+  const auto download = client->Get("/api/download?path=libs/x%22y.csv");
+  ASSERT_TRUE(download);
+  EXPECT_EQ(download->body + download->get_header_value("Content-Disposition"), "a,b\nattachment; filename=\"x_y.csv\"");
 }
 
 // Save, add and delete each commit alone; a stale or refused change leaves the record as it was.
