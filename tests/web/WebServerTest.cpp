@@ -148,11 +148,16 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 303);
   const std::string cookie = r->get_header_value("Set-Cookie");
-  EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
+  EXPECT_EQ(cookie + " -> " + r->get_header_value("Location"), "vezi_token_" + std::to_string(server->Port()) + "=" +
+                                                                  server->Token() + "; Path=/; HttpOnly; SameSite=Strict -> /");
   const std::string pair = cookie.substr(0, cookie.find(';'));
-  r = browser.Get("/", {{"Cookie", pair}});
+  r = browser.Get("/", {{"Cookie", "a=1;  " + pair.substr(0, pair.find('=')) + "x=0; " + pair}});  // among others
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 200);
+  std::string headers;  // no frame, referrer, guessed type or cached copy
+  for (const char* name : {"X-Frame-Options", "Referrer-Policy", "X-Content-Type-Options", "Cache-Control"})
+    headers += r->get_header_value(name) + ";";
+  EXPECT_EQ(headers, "DENY;no-referrer;nosniff;no-store;");
   EXPECT_NE(r->body.find("content=\"" + server->Token() + "\""), std::string::npos);
   r = browser.Get("/js/app.js", {{"Cookie", pair}});
   ASSERT_TRUE(r);
