@@ -596,8 +596,9 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   };
   EXPECT_EQ(records(dir.File("libs/emis.abs")), records(dir.File("cli/emis.abs")));
 
-  // Again: the first name is asked about, "Skip all" answers the others too.
+  // Again: the closed dialog's links come back; the first name is asked about, "Skip all" answers the others too.
   dialog = open();
+  EXPECT_EQ(dialog["links"].size(), 34u);
   Post("/api/import/dialog", {{"id", dialog["id"]}, {"op", "auto_link"}});
   int questions = 0;
   events = run(dialog, [&](const std::string& type, const Json& data) {
