@@ -235,7 +235,7 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
     EXPECT_NE(cli.exitCode, 0);
     EXPECT_EQ(cli.err.substr(0, cli.err.find('\n')), "vezi: " + answer.value("error", std::string()));
   }
-  EXPECT_EQ(80, rows);
+  EXPECT_EQ(82, rows);
   // 1 MiB of JSON is read; bodies above the limits (one byte above: 1 MiB for JSON, the upload limit and 64 KiB
   // for the multipart frame) are refused from their Content-Length, before they are read.
   EXPECT_EQ(client->Post("/api/record/save", std::string(1048574, ' ') + "{}", "application/json")->status, 400);
@@ -384,6 +384,13 @@ TEST_F(WebTest, EditsAreTransactionsThatRefuseStaleRecords) {
   EXPECT_EQ(Post("/api/export", {{"path", "libs/emis.abs"}, {"file", "libs/out.csv"}}, 409),
             (Json{{"error", "'libs/out.csv' exists already"}}));
   EXPECT_EQ(csv, test::ReadFile((dir.Path() / "libs" / "out.csv").string()));
+  // With overwrite it is replaced, by the fields and records asked for, as vezi export writes them.
+  const Json some = Post("/api/export", {{"path", "libs/emis.abs"}, {"file", "libs/out.csv"}, {"overwrite", true},
+                                         {"fields", {"ElementName", "values1"}}, {"where_name", "LÜF"}});
+  ASSERT_EQ(0, Vezi({"export", dir.File("libs/emis.abs"), dir.File("cli.csv"), "--fields", "ElementName,values1",
+                     "--where-name", "LÜF"}).exitCode);
+  EXPECT_EQ(test::ReadFile(dir.File("libs/out.csv")) + some.dump(), test::ReadFile(dir.File("cli.csv")) +
+                                                                  R"({"file":"libs/out.csv","format":"csv","records":1})");
   // A library replaced by another file (a copy moved over it) is read from the new file.
   EXPECT_EQ(Call("/api/records?path=libs/emis.abs&limit=1")["records"][0], saved);
   fs::copy_file(ConvertedSample() / "emis.abs", dir.Path() / "libs" / "copy.abs");
