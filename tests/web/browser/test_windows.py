@@ -169,6 +169,16 @@ def test_export_from_the_library_page(page, converted):
         fields = [row[1] for row in db.execute('PRAGMA table_info("emis.abs")')]
         names = [n for (n,) in db.execute('SELECT ElementName FROM "emis.abs" ORDER BY Eintrag')]
     assert list(rows[0]) == fields and [r[fields.index("ElementName")] for r in rows[1:]] == names
+    # Again with a name filter: the file exists, and is replaced once that is confirmed.
+    page.field("Only names containing").send_keys("NORD")
+    page.click("Export")
+    page.text('"emis.xlsx" exists already. Replace it?')
+    page.click("Replace")
+    page.text("Exported 1 records to paradox-libs/emis.xlsx. Download emis.xlsx")
+    refused = [e["message"] for e in page.driver.get_log("browser") if e["level"] == "SEVERE"]  # read, so cleared
+    assert len(refused) == 1 and "/api/export - " in refused[0] and "409 (Conflict)" in refused[0], refused
+    book = openpyxl.load_workbook(converted / "paradox-libs" / "emis.xlsx", read_only=True)
+    assert [r[fields.index("ElementName")] for r in book.active.iter_rows(min_row=2, values_only=True)] == ["Kühlturm Nord"]
 
 
 def test_saved_links_serve_the_next_import(page, converted):
