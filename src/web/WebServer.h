@@ -44,6 +44,8 @@ struct TServeLimits {
   std::chrono::milliseconds BodyTimePerMiB{1000};
   std::chrono::milliseconds IdleTime{5000};   // a kept-alive connection waits this long for the next request
   std::chrono::milliseconds WriteTime{30000};  // an answer the client takes nothing of for this long is cut off
+  // The loop wakes for the events it watches, at each deadline, and after SweepTime at the latest.
+  std::chrono::milliseconds SweepTime{1000};
   // Request bodies being received at the same time, together (one body alone may be larger, up to its limit).
   std::int64_t BodyMemory = 256ll << 20;
 };

@@ -108,6 +108,10 @@ TEST(VeziLibrary, CreateInfoAndDump) {
   EXPECT_TRUE(Has(json, "\"Kommentar\": null, \"LastChangeDateTime\": \"") && json.ends_with("}\n]\n")) << json;
   EXPECT_EQ("[]\n", Vezi({"dump", wind, "--limit", "0", "--format", "json"}).out);
   EXPECT_EQ(1u, SplitLines(Vezi({"dump", wind, "--limit", "0"}).out).size());
+  // add and edit name the record they stored; --truncate cuts a text to its field's 40 characters.
+  EXPECT_EQ("Added record 2 to Wind.abs\n", Vezi({"add", wind, "ElementName=Ost"}).out);
+  EXPECT_EQ("Changed record 2 of Wind.abs\n", Vezi({"edit", wind, "2", "ElementName=" + std::string(50, 'x'), "--truncate"}).out);
+  EXPECT_TRUE(SplitLines(Vezi({"dump", wind}).out).at(2).starts_with("2," + std::string(40, 'x') + ",100,"));
 
   // The settings of another program file: its folders, and with --ini the INI file next to it.
   const auto settings = nlohmann::json::parse(Vezi({"settings", "--program", dir.File("Ozon.exe"), "--format", "json"}).out);
@@ -116,7 +120,7 @@ TEST(VeziLibrary, CreateInfoAndDump) {
                   "\n  SettingsFile: " + dir.File("Ozon.ini\n")));
 }
 
-// An export never replaces a file unless told to; told to, it does.
+// An export never replaces a file unless told to; told to, it does. It writes the fields and records asked for.
 TEST(VeziLibrary, ExportLeavesAFileThatExists) {
   test::TempDir dir;
   ASSERT_EQ(0, Vezi({"create", "ltWind", dir.Path().string(), "--with-defaults"}).exitCode);
@@ -128,6 +132,12 @@ TEST(VeziLibrary, ExportLeavesAFileThatExists) {
   r = Vezi({"export", dir.File("Wind.abs"), dir.File("out.csv"), "--overwrite"});
   EXPECT_EQ(0, r.exitCode) << r.err;
   EXPECT_TRUE(Has(test::ReadFile(dir.File("out.csv")), "ElementName"));
+  // The fields given, in any letter case and over several --fields, in their order; the names that hold a text.
+  for (const char* name : {"ElementName=Ost", "ElementName=West"}) Vezi({"add", dir.File("Wind.abs"), name});
+  r = Vezi({"export", dir.File("Wind.abs"), dir.File("some.csv"), "--fields", "percentage0,ElementName", "--fields",
+            "kommentar", "--where-name", "OS"});
+  EXPECT_EQ("Exported 1 records of " + dir.File("Wind.abs") + " to " + dir.File("some.csv") + "\n", r.out);
+  EXPECT_EQ("\xEF\xBB\xBFPercentage0,ElementName,Kommentar\r\n100,Ost,\r\n", test::ReadFile(dir.File("some.csv")));
 }
 
 TEST(VeziLibrary, DumpQuotesTextBlobsAndBytesThatAreNotUtf8) {

@@ -114,6 +114,10 @@ TEST(SheetMemory, OneSharedStringInManyCellsIsKeptOnce) {
     });
     EXPECT_TRUE(ok);
     EXPECT_LT(peak, idle + kAllowanceMiB) << "idle " << idle << " MiB";
+    TXLSASCIIImport loaded;  // the first cell keeps its own copy, the others share one text
+    TStringGrid view;
+    loaded.DoImport(view, dir.File(name));
+    EXPECT_EQ(1u, loaded.DataGrid().SharedTexts());
   }
 }
 

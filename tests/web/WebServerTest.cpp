@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -54,10 +55,13 @@ const fs::path& ConvertedSample() {
   return libs;
 }
 
-// A connection to the server on the loopback address (-1 when it fails), with a receive buffer of that size.
+// A connection to the server on the loopback address (-1 when it fails), with a receive buffer of that size. A
+// read waits 20 s at most, so that a server that fails to answer fails the test instead of holding it.
 int Connect(int port, int receiveBuffer = 0) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  const timeval wait{20, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -67,11 +71,14 @@ int Connect(int port, int receiveBuffer = 0) {
   return -1;
 }
 
-// What the server sends on the connection until it closes it; the connection is closed then.
+// What the server sends on the connection until it closes it (marked when it did not close within the read's
+// wait); the connection is closed then.
 std::string ReadToClose(int fd) {
   std::string answer;
   char buffer[4096];
-  for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(got));
+  ssize_t got;
+  while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, static_cast<std::size_t>(got));
+  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) answer += "\n(not closed)";
   ::close(fd);
   return answer;
 }
@@ -110,16 +117,19 @@ protected:
     EXPECT_TRUE(r) << target;
     if (!r) return {};
     EXPECT_EQ(r->status, status) << target << ": " << r->body;
+    EXPECT_EQ(r->get_header_value("Cache-Control"), "no-store") << target;  // a page never shows an old answer
     return Json::parse(r->body, nullptr, false);
   }
   Json Post(const std::string& target, const Json& body, int status = 200) { return Call(target, status, &body); }
 
-  // Every record of a library through the pages of /api/records (`index` "" = insertion order).
-  std::vector<Json> AllRecords(const std::string& path, const std::string& index, int pageSize) {
+  // Every record of a library through the pages of /api/records (`index` "" = insertion order), those whose name
+  // holds `contains` when it is given.
+  std::vector<Json> AllRecords(const std::string& path, const std::string& index, int pageSize,
+                               const std::string& contains = {}) {
     std::vector<Json> records;
     for (int offset = 0;; offset += pageSize) {
       const Json page = Call("/api/records?path=" + path + "&index=" + index + "&limit=" + std::to_string(pageSize) +
-                             "&offset=" + std::to_string(offset));
+                             "&offset=" + std::to_string(offset) + (contains.empty() ? "" : "&contains=" + contains));
       for (const Json& r : page["records"]) records.push_back(r);
       if (offset + pageSize >= page["total"].get<int>()) return records;
     }
@@ -138,11 +148,16 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 303);
   const std::string cookie = r->get_header_value("Set-Cookie");
-  EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
+  EXPECT_EQ(cookie + " -> " + r->get_header_value("Location"), "vezi_token_" + std::to_string(server->Port()) + "=" +
+                                                                  server->Token() + "; Path=/; HttpOnly; SameSite=Strict -> /");
   const std::string pair = cookie.substr(0, cookie.find(';'));
-  r = browser.Get("/", {{"Cookie", pair}});
+  r = browser.Get("/", {{"Cookie", "a=1;  " + pair.substr(0, pair.find('=')) + "x=0; " + pair}});  // among others
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 200);
+  std::string headers;  // no frame, referrer, guessed type or cached copy
+  for (const char* name : {"X-Frame-Options", "Referrer-Policy", "X-Content-Type-Options", "Cache-Control"})
+    headers += r->get_header_value(name) + ";";
+  EXPECT_EQ(headers, "DENY;no-referrer;nosniff;no-store;");
   EXPECT_NE(r->body.find("content=\"" + server->Token() + "\""), std::string::npos);
   r = browser.Get("/js/app.js", {{"Cookie", pair}});
   ASSERT_TRUE(r);
@@ -211,8 +226,16 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
     const std::string want = c[5] + "\t" + c[6] + "\t" + c[7];
     const std::string got = std::to_string(r->status) + "\t" + r->get_header_value("Content-Type") + "\t" + r->body;
     EXPECT_TRUE(want.ends_with('*') ? got.starts_with(want.substr(0, want.size() - 1)) : got == want) << got;
+    if (c.size() < 9) continue;
+    std::vector<std::string> args = {"-c", "cd \"$0\" && exec \"$@\"", dir.Path().string(), VEZI_EXECUTABLE};
+    std::istringstream words(c[8]);
+    for (std::string word; words >> word;) args.push_back(word);
+    const test::RunResult cli = test::RunProgram("sh", args);
+    const Json answer = Json::parse(r->body, nullptr, false);
+    EXPECT_NE(cli.exitCode, 0);
+    EXPECT_EQ(cli.err.substr(0, cli.err.find('\n')), "vezi: " + answer.value("error", std::string()));
   }
-  EXPECT_EQ(73, rows);
+  EXPECT_EQ(82, rows);
   // 1 MiB of JSON is read; bodies above the limits (one byte above: 1 MiB for JSON, the upload limit and 64 KiB
   // for the multipart frame) are refused from their Content-Length, before they are read.
   EXPECT_EQ(client->Post("/api/record/save", std::string(1048574, ' ') + "{}", "application/json")->status, 400);
@@ -226,11 +249,8 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
     EXPECT_TRUE(answer.starts_with("HTTP/1.1 413") && answer.ends_with("{\"error\":\"" + std::string(error) + "\"}"))
         << answer;
   }
-  // Two requests sent at once get two answers; a header past 64 KiB gets 431; a client that expects 100 Continue
-  // gets it before it sends its body.
+  // A header past 64 KiB gets 431; a client that expects 100 Continue gets it before it sends its body.
   const std::string get = "GET /api/folder?path=libs HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " + token + "\r\n";
-  const std::string twice = RawAnswer(server->Port(), get + "\r\n" + get + "Connection: close\r\n\r\n");
-  EXPECT_TRUE(twice.starts_with("HTTP/1.1 200 ") && twice.find("HTTP/1.1 200 ", 1) != std::string::npos) << twice;
   EXPECT_TRUE(RawAnswer(server->Port(), get + "X-Long: " + std::string(64 << 10, 'x') + "\r\n\r\n")
                   .starts_with("HTTP/1.1 431 "));
   const int expecting = Connect(server->Port());
@@ -288,6 +308,14 @@ TEST_F(WebTest, FolderAndRecordsAgreeWithTheLibrary) {
   for (const Json& r : AllRecords("libs/emis.abs", "EN", 4)) byName.push_back(r["values"]["ElementName"]);
   EXPECT_TRUE(std::is_sorted(byName.begin(), byName.end())) << Json(byName).dump();
 
+  // The names that hold a text, letter case ignored, come page by page in index order.
+  for (const std::string text : {"E", "platz", "zz"}) {
+    std::vector<std::string> holding, got;
+    for (const std::string& n : byName)
+      if (FoldCase(n).find(FoldCase(text)) != std::string::npos) holding.push_back(n);
+    for (const Json& r : AllRecords("libs/emis.abs", "EN", 2, text)) got.push_back(r["values"]["ElementName"]);
+    EXPECT_EQ(got, holding) << text;
+  }
   // Every search finds the first name in index order that starts with the text, letter case ignored.
   std::vector<std::string> texts = {"PARKPLATZ", "parkplatz ö", "P", "a", "Z", "zz", "ö", "0", "~"};
   texts.insert(texts.end(), byName.begin(), byName.end());  // whole names too
@@ -302,6 +330,21 @@ TEST_F(WebTest, FolderAndRecordsAgreeWithTheLibrary) {
                 std::pair(first - byName.begin(), *first)) << text;
     }
   }
+  // A sheet, a mapping and a damaged library are listed as such; a sheet downloads as it is, its name made safe to
+  // quote.
+  std::ofstream(dir.File("libs/x\"y.csv")) << "a,b\n";
+  std::ofstream(dir.File("libs/m.json")) << "{}";
+  std::ofstream(dir.File("libs/broken.abs")) << std::string("SQLite format 3\0", 16) << std::string(100, 'x');
+  const Json more = Call("/api/folder?path=libs");
+  Json broken;
+  for (const Json& l : more["libraries"])
+    if (l["file"] == "broken.abs") broken = {l["type"], l["error"]};
+  EXPECT_EQ(Json({more["sheets"].size(), more["sheets"][0]["path"], more["mappings"], broken}), Json::parse(R"([1,
+      "libs/x\"y.csv", [{"file": "m.json", "path": "libs/m.json"}], [-1,
+      "Cannot open \"libs/broken.abs\": the file is not a library database"]])"));
+  const auto download = client->Get("/api/download?path=libs/x%22y.csv");
+  ASSERT_TRUE(download);
+  EXPECT_EQ(download->body + download->get_header_value("Content-Disposition"), "a,b\nattachment; filename=\"x_y.csv\"");
 }
 
 // Save, add and delete each commit alone; a stale or refused change leaves the record as it was.
@@ -341,6 +384,13 @@ TEST_F(WebTest, EditsAreTransactionsThatRefuseStaleRecords) {
   EXPECT_EQ(Post("/api/export", {{"path", "libs/emis.abs"}, {"file", "libs/out.csv"}}, 409),
             (Json{{"error", "'libs/out.csv' exists already"}}));
   EXPECT_EQ(csv, test::ReadFile((dir.Path() / "libs" / "out.csv").string()));
+  // With overwrite it is replaced, by the fields and records asked for, as vezi export writes them.
+  const Json some = Post("/api/export", {{"path", "libs/emis.abs"}, {"file", "libs/out.csv"}, {"overwrite", true},
+                                         {"fields", {"ElementName", "values1"}}, {"where_name", "LÜF"}});
+  ASSERT_EQ(0, Vezi({"export", dir.File("libs/emis.abs"), dir.File("cli.csv"), "--fields", "ElementName,values1",
+                     "--where-name", "LÜF"}).exitCode);
+  EXPECT_EQ(test::ReadFile(dir.File("libs/out.csv")) + some.dump(), test::ReadFile(dir.File("cli.csv")) +
+                                                                  R"({"file":"libs/out.csv","format":"csv","records":1})");
   // A library replaced by another file (a copy moved over it) is read from the new file.
   EXPECT_EQ(Call("/api/records?path=libs/emis.abs&limit=1")["records"][0], saved);
   fs::copy_file(ConvertedSample() / "emis.abs", dir.Path() / "libs" / "copy.abs");
@@ -414,6 +464,7 @@ TEST_F(WebTest, ConversionEqualsTheCliAndRunsOnce) {
   ASSERT_GE(events.size(), 3u);
   EXPECT_EQ(events.front().second["caption"], "Converting Paradox Tables");
   EXPECT_EQ(events.back().first, "end");
+  EXPECT_EQ(Post("/api/convert/stop", {{"job", 1}}, 409), (Json{{"error", "The conversion has finished already"}}));
   // A client that comes back with the last id it saw gets the events after it.
   const auto resumed = client->Get(stream, {{"Last-Event-ID", std::to_string(events.size() - 3)}});
   ASSERT_TRUE(resumed);
@@ -471,9 +522,11 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   EXPECT_EQ(client->Post("/api/upload?folder=libs", upload)->status, 409);
   EXPECT_EQ(client->Post("/api/upload?folder=..", upload)->status, 403);
   EXPECT_EQ(client->Post("/api/upload?folder=libs", {{"file", text, "run.sh", "text/plain"}})->status, 400);
-  for (const auto& [letters, status] : {std::pair(196, 201), std::pair(197, 400)})  // names of up to 200 characters
-    EXPECT_EQ(client->Post("/api/upload?folder=libs", {{"file", text, std::string(letters, 'n') + ".txt", ""}})->status,
-              status);
+  // Plain names of up to 200 characters: not hidden, without control characters or backslashes.
+  for (const auto& [name, status] : std::vector<std::pair<std::string, int>>{
+           {std::string(196, 'n') + ".txt", 201}, {std::string(197, 'n') + ".txt", 400}, {".hidden.txt", 400},
+           {"tab\t.txt", 400}, {"back\\slash.txt", 400}})
+    EXPECT_EQ(client->Post("/api/upload?folder=libs", {{"file", text, name, ""}})->status, status) << name;
   EXPECT_EQ(test::ReadFile(dir.File("libs/spectra.txt")), text);
 
   const auto open = [&] {
@@ -550,8 +603,9 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   };
   EXPECT_EQ(records(dir.File("libs/emis.abs")), records(dir.File("cli/emis.abs")));
 
-  // Again: the first name is asked about, "Skip all" answers the others too.
+  // Again: the closed dialog's links come back; the first name is asked about, "Skip all" answers the others too.
   dialog = open();
+  EXPECT_EQ(dialog["links"].size(), 34u);
   Post("/api/import/dialog", {{"id", dialog["id"]}, {"op", "auto_link"}});
   int questions = 0;
   events = run(dialog, [&](const std::string& type, const Json& data) {
@@ -642,10 +696,19 @@ TEST(WebLimits, SlowClientsHoldNoWorkers) {
   options.Limits.MaxConnections = 64;
   options.Limits.HeaderTime = std::chrono::milliseconds(2500);
   options.Limits.WriteTime = std::chrono::milliseconds(1000);
+  options.Limits.SweepTime = std::chrono::seconds(60);  // only events and deadlines wake the loop
   TWebServer server(options);
   std::thread serving([&] { server.Run(); });
   const auto stop = [&](std::thread* t) { server.Stop(); t->join(); };
   const std::unique_ptr<std::thread, decltype(stop)> stopping(&serving, stop);  // also when an assertion fails
+  // Two requests sent at once on the first connection get two answers and the close at once: the worker that
+  // answered hands the connection back and wakes the loop to take it (for the next request, then to close it).
+  // A loop that missed the wake-up would take it only after its sweep of 60 s, as no other connection has a
+  // deadline, and the read would end at its 20 s without the close.
+  const std::string get = "GET /api/folder HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " + server.Token() + "\r\n";
+  const std::string twice = RawAnswer(server.Port(), get + "\r\n" + get + "Connection: close\r\n\r\n");
+  EXPECT_TRUE(twice.starts_with("HTTP/1.1 200 ") && twice.find("HTTP/1.1 200 ", 1) != std::string::npos &&
+              twice.ends_with("}")) << twice;
   const auto client = [&] {
     auto c = std::make_unique<httplib::Client>("127.0.0.1", server.Port());
     c->set_default_headers({{"X-Vezi-Token", server.Token()}});

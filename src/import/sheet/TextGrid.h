@@ -82,6 +82,7 @@ public:
   // live as long as the grid (a cell set again with SetCells holds its own text).
   std::int32_t AddSharedText(std::string text);
   void SetSharedCell(std::int32_t col, std::int32_t row, std::int32_t shared);
+  std::size_t SharedTexts() const { return shared_.size(); }  // the texts AddSharedText kept
   std::int32_t Objects(std::int32_t col, std::int32_t row) const;
   void SetObjects(std::int32_t col, std::int32_t row, std::int32_t marker);
 

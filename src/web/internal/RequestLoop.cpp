@@ -471,11 +471,11 @@ struct TRequestLoop::Impl {
     }
   }
 
-  // Cuts off the connections whose deadline has passed; the time until the next one (ms, at most a second).
+  // Cuts off the connections whose deadline has passed; the time until the next one (ms, at most SweepTime).
   int Sweep() {
     const auto now = Clock::now();
     std::vector<TConnection*> due;
-    auto next = now + std::chrono::seconds(1);
+    auto next = now + limits.SweepTime;
     for (auto& [fd, c] : connections) {
       if (c->Phase == TConnection::EPhase::Busy) continue;
       if (c->Deadline <= now) due.push_back(c.get());

@@ -20,8 +20,9 @@ def serving(args, cwd):
     base, query = address.split("/?")
     token = urllib.parse.parse_qs(query)["token"][0]
 
-    def get(path):
-        request = urllib.request.Request(base + path, headers={"X-Vezi-Token": token})
+    def get(path, data=None):
+        request = urllib.request.Request(base + path, data=data,
+                                         headers={"X-Vezi-Token": token, "Content-Type": "application/octet-stream"})
         try:
             with urllib.request.urlopen(request, timeout=30) as answer:
                 return answer.status, answer.read().decode()
@@ -50,6 +51,17 @@ def test_a_folder_given_by_link_relative_path_or_default_is_served(tmp_path):
             assert get("/api/folder?path=..")[0] == 403, args
         finally:
             stop(process)
+
+
+def test_the_upload_limit_is_given_in_mb(tmp_path):
+    process, get = serving([str(tmp_path), "--upload-limit", "1"], tmp_path)
+    try:
+        frame = 64 << 10  # the room of a multipart request around its file
+        assert get("/api/upload?folder=.", b"x" * ((1 << 20) + frame + 1)) == (
+            413, '{"error":"The file is larger than the upload limit of 1 MB"}')
+        assert get("/api/upload?folder=.", b"x" * ((1 << 20) + frame)) == (400, '{"error":"The request holds no file"}')
+    finally:
+        stop(process)
 
 
 def test_the_folder_name_reaches_the_page_escaped(tmp_path):

@@ -155,6 +155,12 @@ def test_import_dialog_with_a_name_conflict(page, converted):
     assert len(names) == 10
 
 
+def assert_refused_once(page, target):
+    """The browser's log of errors holds the one 409 the page asked about (reading the log clears it)."""
+    refused = [e["message"] for e in page.driver.get_log("browser") if e["level"] == "SEVERE"]
+    assert len(refused) == 1 and f"{target} - " in refused[0] and "409 (Conflict)" in refused[0], refused
+
+
 def test_export_from_the_library_page(page, converted):
     page.open("/library/paradox-libs/emis.abs")
     page.click("Export")
@@ -169,6 +175,15 @@ def test_export_from_the_library_page(page, converted):
         fields = [row[1] for row in db.execute('PRAGMA table_info("emis.abs")')]
         names = [n for (n,) in db.execute('SELECT ElementName FROM "emis.abs" ORDER BY Eintrag')]
     assert list(rows[0]) == fields and [r[fields.index("ElementName")] for r in rows[1:]] == names
+    # Again with a name filter: the file exists, and is replaced once that is confirmed.
+    page.field("Only names containing").send_keys("NORD")
+    page.click("Export")
+    page.text('"emis.xlsx" exists already. Replace it?')
+    page.click("Replace")
+    page.text("Exported 1 records to paradox-libs/emis.xlsx. Download emis.xlsx")
+    assert_refused_once(page, "/api/export")
+    book = openpyxl.load_workbook(converted / "paradox-libs" / "emis.xlsx", read_only=True)
+    assert [r[fields.index("ElementName")] for r in book.active.iter_rows(min_row=2, values_only=True)] == ["Kühlturm Nord"]
 
 
 def test_saved_links_serve_the_next_import(page, converted):
@@ -198,6 +213,14 @@ def test_saved_links_serve_the_next_import(page, converted):
     links = dialog.find_element(By.CSS_SELECTOR, "select.links").text.splitlines()
     assert links[:2] == ["ElementName <- A", "Kommentar <- B"] and len(links) == 34
     page.shot("import-links-loaded")
+    page.click("Save links")  # onto the file they came from: asked, then replaced
+    page.field("File name of the links (.json)")
+    page.click("OK")
+    page.text('"spectra-links.json" exists already. Replace it?')
+    page.click("Replace")
+    page.text('The links are saved in "spectra-links.json".')
+    page.click("OK")
+    assert_refused_once(page, "/api/import/save-links")
     page.click("Start Import")
     result = page.wait(lambda d: d.find_elements(By.CSS_SELECTOR, "dialog.result[open]"))[0]
     assert "Added: 4" in result.find_element(By.CSS_SELECTOR, "table").text
