@@ -64,12 +64,17 @@ private:
 };
 
 // A separator as Python names it: "tab", "," or ";".
-char SeparatorArg(const std::optional<std::string>& text) {
-  if (!text) return 0;
-  if (*text == "tab" || *text == "\t") return '\t';
-  if (*text == "," || *text == ";") return (*text)[0];
-  throw py::value_error("separator is \"tab\", \",\" or \";\", not \"" + *text + "\"");
+// An option word read by the library's rule; a word it does not know is a ValueError with the library's message.
+template <typename Parse>
+auto OptionWord(Parse parse, const std::string& text) {
+  try {
+    return parse(text);
+  } catch (const vez::Exception& e) {
+    throw py::value_error(e.what());
+  }
 }
+
+char SeparatorArg(const std::optional<std::string>& text) { return text ? OptionWord(SeparatorOfWord, *text) : 0; }
 
 std::string SheetArg(const py::object& sheet) {
   if (sheet.is_none()) return {};
@@ -206,15 +211,10 @@ void RegisterSheet(py::module_& m) {
         o.TextLimitMB = textLimit;
         if (!sheetArg.is_none()) o.Sheet = SheetArg(sheetArg);
         if (separatorArg) o.Separator = SeparatorArg(separatorArg);
-        if (decimalArg) {
-          if (*decimalArg != "." && *decimalArg != ",")
-            throw py::value_error("decimal_separator is \".\" or \",\", not \"" + *decimalArg + "\"");
-          o.DecimalSeparator = (*decimalArg)[0];
-        }
-        TOnExists answer = TOnExists::Skip;
-        if (onExists == "overwrite") answer = TOnExists::Overwrite;
-        else if (onExists == "rename") answer = TOnExists::Rename;
-        else if (onExists != "skip") throw py::value_error("on_exists is \"skip\", \"overwrite\" or \"rename\"");
+        if (decimalArg) o.DecimalSeparator = OptionWord(DecimalSeparatorOfWord, *decimalArg);
+        const std::optional<TOnExists> word = OptionWord(OnExistsOfWord, onExists);
+        if (!word) throw py::value_error("on_exists \"ask\" needs someone to ask: give \"overwrite\", \"skip\" or \"rename\"");
+        const TOnExists answer = *word;
         CheckFile(path);
         std::ostringstream report;
         {

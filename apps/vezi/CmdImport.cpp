@@ -147,8 +147,7 @@ void RegisterImportCommands(CLI::App& app) {
       ->check(Range(1, 1 << 30));
   cmd->add_option("--stop", opts->stop, "Last line to import (default: the last line)")->check(Range(1, 1 << 30));
   cmd->add_option("--on-exists", opts->onExists,
-                  "When a record of that name exists: ask (on a terminal), overwrite, skip or rename (Name (2))")
-      ->check(CLI::IsMember({"ask", "overwrite", "skip", "rename"}));
+                  "When a record of that name exists: ask (on a terminal), overwrite, skip or rename (Name (2))");
   cmd->add_flag("--dry-run", opts->dryRun, "Check every line and report, but change nothing");
   cmd->add_option("--report", opts->report, "Write a JSON report of the run to this file");
   cmd->add_option("--code-page", opts->codePage,
@@ -160,10 +159,8 @@ void RegisterImportCommands(CLI::App& app) {
                   "is refused while it is read")
       ->check(Range(1, 1 << 30));
   cmd->add_option("--decimal-separator", opts->decimal,
-                  "Decimal separator of the numbers in the file (default \",\" in a file separated by \";\", else \".\")")
-      ->check(CLI::IsMember({".", ","}));
-  cmd->add_option("--separator", opts->separator, "Field separator of a text file: tab, , or ; (default: detected)")
-      ->check(CLI::IsMember({"tab", ",", ";"}));
+                  "Decimal separator of the numbers in the file (default \",\" in a file separated by \";\", else \".\")");
+  cmd->add_option("--separator", opts->separator, "Field separator of a text file: tab, , or ; (default: detected)");
   cmd->add_option("--sheet", opts->sheet, "The sheet of a workbook: its name or its number from 1 (default: the first)");
   cmd->add_option("--mapping", opts->mapping,
                   "Take links, lines, sheet and separators from this mapping (JSON); options given here win");
@@ -193,6 +190,16 @@ void RegisterImportCommands(CLI::App& app) {
     };
     if (opts->maps.empty() && !opts->autoLink && opts->mapping.empty())
       throw usage("give --map FIELD=COL, --auto-link or --mapping FILE");
+    // The option words, read as every front end reads them.
+    std::optional<vez::TOnExists> answer;
+    char separator = 0, decimal = 0;
+    try {
+      answer = vez::OnExistsOfWord(opts->onExists);
+      if (!opts->separator.empty()) separator = vez::SeparatorOfWord(opts->separator);
+      if (!opts->decimal.empty()) decimal = vez::DecimalSeparatorOfWord(opts->decimal);
+    } catch (const vez::Exception& e) {
+      throw usage(e.what());
+    }
     for (const auto& [list, target] : {std::pair{&opts->maps, &o.Maps}, std::pair{&opts->fixes, &o.Fixes}})
       for (const auto& m : *list) {
         std::pair<std::string, std::string> kv;
@@ -212,19 +219,16 @@ void RegisterImportCommands(CLI::App& app) {
       if (cmd->count("--stop") > 0) o.StopLine = given.StopLine;
       if (cmd->count("--code-page") > 0) o.TextCodePage = given.TextCodePage;
     }
-    if (!opts->decimal.empty()) o.DecimalSeparator = opts->decimal[0];
-    if (!opts->separator.empty()) o.Separator = opts->separator == "tab" ? '\t' : opts->separator[0];
+    if (decimal != 0) o.DecimalSeparator = decimal;
+    if (separator != 0) o.Separator = separator;
     if (!opts->sheet.empty()) o.Sheet = opts->sheet;
-    const vez::TOnExists answer = opts->onExists == "overwrite" ? vez::TOnExists::Overwrite
-                                  : opts->onExists == "rename"  ? vez::TOnExists::Rename
-                                                                : vez::TOnExists::Skip;
     const bool tty = isatty(fileno(stderr)) != 0;
     o.Progress = [tty](std::int32_t done, std::int32_t total) {
       if (tty && (done % 500 == 0 || done == total)) std::fprintf(stderr, "\r\033[Kline %d of %d", done, total);
     };
     o.Interrupted = [] { return InterruptScope::Interrupted(); };
 
-    CliDialogs dialogs(opts->onExists == "ask", answer);
+    CliDialogs dialogs(!answer, answer.value_or(vez::TOnExists::Skip));
     InterruptScope interrupts;
     vez::TLibraryImportResult r;
     try {

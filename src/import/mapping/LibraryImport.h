@@ -40,6 +40,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -210,5 +211,12 @@ private:
 
 // "Name" -> "Name (2)", "Name (2)" -> "Name (3)".
 std::string NextFreeName(const std::string& name);
+
+// The import's option words as every front end takes them, each with the one message (vez::Exception) for a word
+// it does not know: the field separator "tab" (or a tab), "," or ";"; the decimal separator "." or ","; the
+// answer to a name that exists "ask" (no answer: the question is asked), "overwrite", "skip" or "rename".
+char SeparatorOfWord(std::string_view word);
+char DecimalSeparatorOfWord(std::string_view word);
+std::optional<TOnExists> OnExistsOfWord(std::string_view word);
 
 }  // namespace vez

@@ -475,14 +475,18 @@ void RegisterImportRoutes(TRoutes& routes) {
       ApplyImportMapping(options, *mapping);
     }
     if (const std::string sheet = StringMember(body, "sheet", false); !sheet.empty()) options.Sheet = sheet;
-    if (const std::string s = StringMember(body, "separator", false); !s.empty()) {
-      if (s != "tab" && s != "," && s != ";") throw EHttpError(400, "The separator is \"tab\", \",\" or \";\"");
-      options.Separator = s == "tab" ? '\t' : s[0];
-    }
-    if (const std::string d = StringMember(body, "decimal_separator", false); !d.empty()) {
-      if (d != "." && d != ",") throw EHttpError(400, "The decimal separator is \".\" or \",\"");
-      options.DecimalSeparator = d[0];
-    }
+    // An option word the library does not know is the request's fault: 400 with the library's message.
+    const auto word = [](const auto& parse, const std::string& text) {
+      try {
+        return parse(text);
+      } catch (const Exception& e) {
+        throw EHttpError(400, e.what());
+      }
+    };
+    if (const std::string s = StringMember(body, "separator", false); !s.empty())
+      options.Separator = word(SeparatorOfWord, s);
+    if (const std::string d = StringMember(body, "decimal_separator", false); !d.empty())
+      options.DecimalSeparator = word(DecimalSeparatorOfWord, d);
     if (body.contains("code_page")) {
       options.TextCodePage = static_cast<std::int32_t>(IntMember(body, "code_page", 1, 65535));
       if (!CodePageSupported(options.TextCodePage))
@@ -490,11 +494,7 @@ void RegisterImportRoutes(TRoutes& routes) {
     }
     if (body.contains("text_limit")) options.TextLimitMB = IntMember(body, "text_limit", 1, std::int64_t{1} << 30);
     std::optional<TOnExists> answer;
-    if (const std::string a = StringMember(body, "on_exists", false); !a.empty() && a != "ask") {
-      if (a != "overwrite" && a != "skip" && a != "rename")
-        throw EHttpError(400, "on_exists is \"ask\", \"overwrite\", \"skip\" or \"rename\"");
-      answer = a == "overwrite" ? TOnExists::Overwrite : a == "skip" ? TOnExists::Skip : TOnExists::Rename;
-    }
+    if (const std::string a = StringMember(body, "on_exists", false); !a.empty()) answer = word(OnExistsOfWord, a);
     const std::string relative = c.Folder.Relative(target);
     const auto session = c.Imports->Open(options, file, relative, c.Folder, answer);
     if (mapping) {
