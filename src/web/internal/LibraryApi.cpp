@@ -98,8 +98,12 @@ void AppendJsonValue(std::string& out, const Variant& v, ValueStyle style) {
     }
     case ValueStyle::Float: {
       const double d = v.AsFloat();
-      if (std::isfinite(d)) fmt::format_to(std::back_inserter(out), FMT_COMPILE("{}"), d);  // as NumberText
-      else out += "null";
+      if (std::isfinite(d)) {
+        char text[kNumberChars];
+        out.append(text, WriteNumber(text, d));
+      } else {
+        out += "null";
+      }
       return;
     }
     case ValueStyle::Boolean: out += v.AsBoolean() ? "true" : "false"; return;
