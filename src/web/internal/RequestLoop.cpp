@@ -218,6 +218,7 @@ enum class EAfter { Keep, Linger, Close };
 
 constexpr auto kLingerTime = std::chrono::seconds(2);
 constexpr std::size_t kReadChunk = 64 << 10;
+constexpr std::chrono::nanoseconds kNextRequestWait = std::chrono::milliseconds(2);
 
 }  // namespace
 
@@ -421,15 +422,19 @@ struct TRequestLoop::Impl {
     c.Scanned = 0;
     c.Phase = TConnection::EPhase::Busy;
     ::epoll_ctl(epollFd, EPOLL_CTL_DEL, c.Fd, nullptr);
-    workers->enqueue([this, &c, request = std::move(request), headerOnly] {
+    workers->enqueue([this, &c, request = std::move(request), headerOnly = headerOnly]() mutable {
       EAfter after = EAfter::Close;
-      try {
-        TRequestStream stream(request, c.Fd, limits.WriteTime, nullptr);
-        bool clientCloses = false;
-        if (server.Answer(stream, headerOnly, clientCloses))
-          after = headerOnly || clientCloses ? EAfter::Linger : EAfter::Keep;
-      } catch (...) {
-      }
+      do {
+        after = EAfter::Close;
+        try {
+          TRequestStream stream(request, c.Fd, limits.WriteTime, nullptr);
+          bool clientCloses = false;
+          if (server.Answer(stream, headerOnly, clientCloses))
+            after = headerOnly || clientCloses ? EAfter::Linger : EAfter::Keep;
+        } catch (...) {
+        }
+        headerOnly = false;
+      } while (after == EAfter::Keep && NextRequestSoon(c, request));
       // A connection kept open with nothing more received is watched again from here, so the loop wakes only
       // for its next request and takes it back then (it takes returned connections after every wait, before it
       // reads). The lock keeps the loop from closing it, and its descriptor from being reused, meanwhile.
@@ -445,6 +450,28 @@ struct TRequestLoop::Impl {
         [[maybe_unused]] const ssize_t n = ::write(wakeFd, &one, sizeof one);
       }
     });
+  }
+
+  // After an answer on a kept connection, the worker waits a moment for the client's next request: a client
+  // that asks again at once (a page loading its parts, a list paged through) is then answered without the
+  // loop waking and handing the request over to a worker again. Only a request that arrives whole in the
+  // first bytes read is taken here (into `request`); anything else (part of a request, a body the server
+  // does not read, an Expect line, the client gone) stays in c.In or on the socket for the loop, as does a
+  // connection that sends nothing in time. The wait is short beside the loop's deadlines.
+  bool NextRequestSoon(TConnection& c, std::string& request) {
+    if (!c.In.empty() || stopping) return false;
+    pollfd p{c.Fd, POLLIN, 0};
+    const timespec wait{0, static_cast<long>(kNextRequestWait.count())};
+    if (::ppoll(&p, 1, &wait, nullptr) <= 0 || (p.revents & POLLIN) == 0 || stopping) return false;
+    c.In.resize(std::min(limits.HeaderBytes + 1, kReadChunk));
+    const ssize_t n = ::recv(c.Fd, c.In.data(), c.In.size(), MSG_DONTWAIT);
+    c.In.resize(static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    if (n <= 0) return false;  // the loop sees the close or the error when it watches the socket again
+    const TRequestScan scan = ScanRequest(c.In, limits.HeaderBytes, bodyLimit);
+    if (scan.State != TRequestScan::EState::Whole || scan.ExpectEnd > 0) return false;
+    request.assign(c.In, 0, scan.Length);
+    c.In.erase(0, scan.Length);
+    return true;
   }
 
   void TakeReturned() {
