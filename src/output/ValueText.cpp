@@ -1,8 +1,10 @@
 #include "output/ValueText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
+#include <fmt/compile.h>
 #include <fmt/format.h>
 
 #include "core/FormatSettings.h"
@@ -186,10 +188,44 @@ std::string JsonString(std::string_view text) {
   return out;
 }
 
+char* WriteNumber(char* out, double value) {
+  // Most values of a library are decimals of a few places (levels like 53.17). When the value is the double
+  // nearest to m / 10^k for a whole m below 10^15 and k below 5, that decimal with the fewest places is its
+  // shortest text: any other decimal that reads back as the value lies closer than 10^-k to it (the doubles
+  // there are less than 10^-k / 4 apart), so it has more places. With the value from 10^-4 to below 10^15, fmt writes that text without an exponent, as
+  // here; everything else goes through fmt's shortest form.
+  static constexpr double kScale[] = {1, 10, 100, 1000, 10000};
+  const double magnitude = std::fabs(value);
+  if (magnitude >= 1e-4 && magnitude < 1e15) {
+    for (int k = 0; k < 5; ++k) {
+      const double scaled = magnitude * kScale[k];
+      if (scaled >= 1e15) break;
+      const auto m = static_cast<std::uint64_t>(scaled + 0.5);
+      if (static_cast<double>(m) / kScale[k] != magnitude) continue;
+      char digits[16];
+      char* end = std::to_chars(digits, digits + sizeof digits, m).ptr;
+      const auto n = static_cast<int>(end - digits);
+      if (value < 0) *out++ = '-';
+      if (n <= k) {  // below 1: "0." and the zeros after the point first
+        *out++ = '0';
+        *out++ = '.';
+        for (int z = n; z < k; ++z) *out++ = '0';
+        return std::copy(digits, end, out);
+      }
+      out = std::copy(digits, end - k, out);
+      if (k == 0) return out;
+      *out++ = '.';
+      return std::copy(end - k, end, out);
+    }
+  }
+  return fmt::format_to(out, FMT_COMPILE("{}"), value);
+}
+
 std::string NumberText(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
-  return fmt::format("{}", value);
+  char text[kNumberChars];
+  return std::string(text, WriteNumber(text, value));
 }
 
 double FloatAsDecimal(float value) {

@@ -54,6 +54,9 @@ std::string JsonString(std::string_view text);
 
 // The shortest text that reads back as the same double, with "."; "NaN", "Infinity", "-Infinity".
 std::string NumberText(double value);
+// NumberText of a finite value written at `out`, which has room for kNumberChars characters: the end of the text.
+inline constexpr std::size_t kNumberChars = 32;
+char* WriteNumber(char* out, double value);
 
 // The double nearest to the shortest decimal text of a float: -26.2f gives -26.2, not -26.200000762939453.
 // Values computed in single precision (weightings, band levels) are handed on to doubles in this form.

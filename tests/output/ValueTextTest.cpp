@@ -1,10 +1,12 @@
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <random>
 #include <string>
 #include <tuple>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "output/ValueText.h"
@@ -47,6 +49,16 @@ TEST(ValueText, NumbersReadBackExactly) {
     const std::string text = NumberText(v);
     ASSERT_EQ(std::strtod(text.c_str(), nullptr), v) << text;
     ASSERT_EQ(text.find(','), std::string::npos);
+  }
+  // Decimals of a few places (written without fmt) and their neighbours give fmt's shortest text, by either sign,
+  // about the bounds of that way: 10^-4, 10^15 and the places it tries.
+  std::uniform_int_distribution<std::int64_t> whole(0, 999999999999999);
+  std::uniform_int_distribution<int> shift(0, 49), places(0, 6);
+  const double kBounds[] = {1e-4, 9.9999e-5, 1e15, 999999999999999.9, 99999999999999.98, 0.1 + 0.2, 0.5, 1.25e-4};
+  for (int i = 0; i < 20000; ++i) {
+    double v = i < 8 ? kBounds[i] : static_cast<double>(whole(rng) >> shift(rng)) / std::pow(10.0, places(rng));
+    if (i % 5 == 4) v = std::nextafter(v, 1e300);
+    for (const double x : {v, -v}) ASSERT_EQ(NumberText(x), fmt::format("{}", x));
   }
   EXPECT_EQ("0.1 100 -Infinity",
             NumberText(0.1) + " " + NumberText(100.0) + " " + NumberText(-std::numeric_limits<double>::infinity()));

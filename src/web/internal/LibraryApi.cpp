@@ -4,6 +4,7 @@
 #include <atomic>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include <fmt/compile.h>
@@ -98,8 +99,12 @@ void AppendJsonValue(std::string& out, const Variant& v, ValueStyle style) {
     }
     case ValueStyle::Float: {
       const double d = v.AsFloat();
-      if (std::isfinite(d)) fmt::format_to(std::back_inserter(out), FMT_COMPILE("{}"), d);  // as NumberText
-      else out += "null";
+      if (std::isfinite(d)) {
+        char text[kNumberChars];
+        out.append(text, WriteNumber(text, d));
+      } else {
+        out += "null";
+      }
       return;
     }
     case ValueStyle::Boolean: out += v.AsBoolean() ? "true" : "false"; return;
@@ -117,18 +122,31 @@ TRecordJson::TRecordJson(TDataSet& table) : table_(table) {
   }
 }
 
-// The values' JSON, each after its field's name, into values_; the version is an FNV-1a hash (64 bits) of the
-// value texts, each ended by 0x1f.
+// The values' JSON, each after its field's name, into values_; the version is a hash (64 bits) of that text,
+// taken eight bytes at a time (a multiply and a fold of the high half per word: a page hashes its values in
+// a fraction of the time a byte at a time would take). The names and commas between the values keep the
+// values apart, so moving text from one value to the next changes the version too.
 std::uint64_t TRecordJson::WriteValues() {
-  std::uint64_t h = 14695981039346656037ull;
   values_.clear();
   for (std::size_t i = 0; i < names_.size(); ++i) {
     values_ += names_[i];
-    const std::size_t from = values_.size();
     AppendJsonValue(values_, table_.Fields(static_cast<int>(i)).Value(), styles_[i]);
-    for (std::size_t k = from; k < values_.size(); ++k) h = (h ^ static_cast<unsigned char>(values_[k])) * 1099511628211ull;
-    h = (h ^ 0x1f) * 1099511628211ull;
   }
+  constexpr std::uint64_t kMultiplier = 0x9e3779b97f4a7c15ull;
+  std::uint64_t h = 14695981039346656037ull ^ values_.size();
+  const auto mix = [&](std::uint64_t word) {
+    h = (h ^ word) * kMultiplier;
+    h ^= h >> 29;
+  };
+  std::size_t at = 0;
+  for (; at + 8 <= values_.size(); at += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, values_.data() + at, 8);
+    mix(word);
+  }
+  std::uint64_t last = 0;
+  std::memcpy(&last, values_.data() + at, values_.size() - at);
+  mix(last);
   return h;
 }
 

@@ -64,6 +64,24 @@ std::string DecodedPath(std::string_view target) {
 
 std::string Seconds(std::chrono::milliseconds time) { return fmt::format("{:g}", time.count() / 1000.0); }
 
+// Removes the Accept-Encoding lines from a request's header, so that the HTTP library answers uncompressed: for
+// a browser it would compress pages, scripts and JSON with Brotli at its highest quality, which takes far longer
+// than sending the bytes it saves over a local connection.
+void DropAcceptEncoding(std::string& request) {
+  constexpr std::string_view kName = "accept-encoding:";
+  std::size_t headerEnd = request.find("\r\n\r\n");
+  if (headerEnd == std::string::npos) return;
+  for (std::size_t begin = request.find("\r\n") + 2; begin <= headerEnd;) {  // each header line
+    const std::size_t eol = request.find("\r\n", begin);
+    if (eol - begin >= kName.size() && SameText(std::string_view(request).substr(begin, kName.size()), kName)) {
+      request.erase(begin, eol + 2 - begin);
+      headerEnd -= eol + 2 - begin;
+    } else {
+      begin = eol + 2;
+    }
+  }
+}
+
 // The whole request, read by the HTTP library; the answer goes to the socket (or into a text), with a deadline
 // on every wait for the client to take more of it.
 class TRequestStream : public httplib::Stream {
@@ -192,8 +210,9 @@ TRequestScan ScanRequest(std::string_view bytes, std::size_t headerLimit, const 
 }
 
 std::string AnswerRequest(TRequestServer& server, std::string_view request) {
-  std::string answer;
-  TRequestStream stream(request, -1, {}, &answer);
+  std::string answer, read(request);
+  DropAcceptEncoding(read);
+  TRequestStream stream(read, -1, {}, &answer);
   bool closed = false;
   server.Answer(stream, false, closed);
   return answer;
@@ -218,6 +237,7 @@ enum class EAfter { Keep, Linger, Close };
 
 constexpr auto kLingerTime = std::chrono::seconds(2);
 constexpr std::size_t kReadChunk = 64 << 10;
+constexpr std::chrono::nanoseconds kNextRequestWait = std::chrono::milliseconds(2);
 
 }  // namespace
 
@@ -421,15 +441,20 @@ struct TRequestLoop::Impl {
     c.Scanned = 0;
     c.Phase = TConnection::EPhase::Busy;
     ::epoll_ctl(epollFd, EPOLL_CTL_DEL, c.Fd, nullptr);
-    workers->enqueue([this, &c, request = std::move(request), headerOnly] {
+    workers->enqueue([this, &c, request = std::move(request), headerOnly = headerOnly]() mutable {
       EAfter after = EAfter::Close;
-      try {
-        TRequestStream stream(request, c.Fd, limits.WriteTime, nullptr);
-        bool clientCloses = false;
-        if (server.Answer(stream, headerOnly, clientCloses))
-          after = headerOnly || clientCloses ? EAfter::Linger : EAfter::Keep;
-      } catch (...) {
-      }
+      do {
+        after = EAfter::Close;
+        try {
+          DropAcceptEncoding(request);
+          TRequestStream stream(request, c.Fd, limits.WriteTime, nullptr);
+          bool clientCloses = false;
+          if (server.Answer(stream, headerOnly, clientCloses))
+            after = headerOnly || clientCloses ? EAfter::Linger : EAfter::Keep;
+        } catch (...) {
+        }
+        headerOnly = false;
+      } while (after == EAfter::Keep && NextRequestSoon(c, request));
       // A connection kept open with nothing more received is watched again from here, so the loop wakes only
       // for its next request and takes it back then (it takes returned connections after every wait, before it
       // reads). The lock keeps the loop from closing it, and its descriptor from being reused, meanwhile.
@@ -445,6 +470,28 @@ struct TRequestLoop::Impl {
         [[maybe_unused]] const ssize_t n = ::write(wakeFd, &one, sizeof one);
       }
     });
+  }
+
+  // After an answer on a kept connection, the worker waits a moment for the client's next request: a client
+  // that asks again at once (a page loading its parts, a list paged through) is then answered without the
+  // loop waking and handing the request over to a worker again. Only a request that arrives whole in the
+  // first bytes read is taken here (into `request`); anything else (part of a request, a body the server
+  // does not read, an Expect line, the client gone) stays in c.In or on the socket for the loop, as does a
+  // connection that sends nothing in time. The wait is short beside the loop's deadlines.
+  bool NextRequestSoon(TConnection& c, std::string& request) {
+    if (!c.In.empty() || stopping) return false;
+    pollfd p{c.Fd, POLLIN, 0};
+    const timespec wait{0, static_cast<long>(kNextRequestWait.count())};
+    if (::ppoll(&p, 1, &wait, nullptr) <= 0 || (p.revents & POLLIN) == 0 || stopping) return false;
+    c.In.resize(std::min(limits.HeaderBytes + 1, kReadChunk));
+    const ssize_t n = ::recv(c.Fd, c.In.data(), c.In.size(), MSG_DONTWAIT);
+    c.In.resize(static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    if (n <= 0) return false;  // the loop sees the close or the error when it watches the socket again
+    const TRequestScan scan = ScanRequest(c.In, limits.HeaderBytes, bodyLimit);
+    if (scan.State != TRequestScan::EState::Whole || scan.ExpectEnd > 0) return false;
+    request.assign(c.In, 0, scan.Length);
+    c.In.erase(0, scan.Length);
+    return true;
   }
 
   void TakeReturned() {
