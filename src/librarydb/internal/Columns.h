@@ -69,9 +69,10 @@ void ReadView(sqlite3_stmt* stmt, int col, TFieldType type, VariantView& out);
 // for texts that fit.
 void ReadValue(sqlite3_stmt* stmt, int col, TFieldType type, Variant& out);
 
-// The values of a result row (the row key first, then every column) into `out`, in place: the values of an
-// earlier record it holds keep their room.
-void DecodeRow(sqlite3_stmt* stmt, const std::vector<StoredColumn>& columns, std::vector<Variant>& out);
+// The values of a result row's columns, from result column `first` on (the row key before them), into `out`, in
+// place: the values of an earlier record it holds keep their room. Each value as ReadValue gives it.
+void DecodeRow(sqlite3_stmt* stmt, const std::vector<StoredColumn>& columns, std::vector<Variant>& out,
+               int first = 1);
 
 // The text of a result column ("" for NULL).
 std::string ColumnText(sqlite3_stmt* stmt, int col);
