@@ -3,7 +3,8 @@
 // A value reaches these functions in the canonical form of its field (TDataSet::NormalizeForField), so binding
 // is a switch on the value's type; reading turns a column into the value its field type gives (integers,
 // Booleans, doubles, dates from their ISO-8601 text, texts and bytes), as a view into the row (ReadView) or into a
-// Variant in place (ReadValue). The scan, the cursor's pages and the key look-ups all read rows through ReadView.
+// Variant in place (ReadValue). The scan reads rows through ReadView; the cursor's pages and the key look-ups
+// decode whole rows (DecodeRow), giving each value as ReadValue would.
 #pragma once
 
 #include <sqlite3.h>
