@@ -53,6 +53,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -366,6 +367,7 @@ public:
 
   Variant Value() const;  // Null when without value
   bool IsNull() const;
+  // Inline for a value of the field's own kind (what a reader of every record mostly meets); the others convert.
   bool AsBoolean() const;
   double AsDateTime() const;
   double AsFloat() const;
@@ -392,6 +394,10 @@ private:
   TField(TDataSet& owner, int index, std::string name, TFieldType dataType, std::int32_t size, bool required);
   const Variant& Current() const;
   static const Variant& NullVariant();
+  bool ConvertToBoolean(const Variant& v) const;
+  double ConvertToFloat(const Variant& v) const;
+  std::int64_t ConvertToLargeInt(const Variant& v) const;
+  [[noreturn]] void IntegerOutOfRange(std::int64_t value) const;
   void Store(Variant value);
   void CheckRange(std::int64_t value) const;
 
@@ -557,9 +563,32 @@ private:
 inline const Variant& TField::Current() const {
   const TDataSet& ds = *owner_;
   const auto i = static_cast<std::size_t>(index_);
-  if (ds.state_ == TDataSetState::dsInsert || ds.state_ == TDataSetState::dsEdit) return ds.buffer_[i];
+  static_assert(TDataSetState::dsInsert > TDataSetState::dsEdit && TDataSetState::dsEdit > TDataSetState::dsBrowse);
+  if (ds.state_ >= TDataSetState::dsEdit) return ds.buffer_[i];
   if (ds.hasCurrent_ && i < ds.current_.Values.size()) return ds.current_.Values[i];
   return NullVariant();
+}
+
+inline bool TField::AsBoolean() const {
+  const Variant& v = Current();
+  return v.Type() == VarType::Boolean ? v.RawBool() : ConvertToBoolean(v);
+}
+
+inline double TField::AsFloat() const {
+  const Variant& v = Current();
+  return v.Type() == VarType::Double ? v.RawDouble() : ConvertToFloat(v);
+}
+
+inline std::int64_t TField::AsLargeInt() const {
+  const Variant& v = Current();
+  return v.Type() == VarType::Integer ? v.RawInteger() : ConvertToLargeInt(v);
+}
+
+inline std::int32_t TField::AsInteger() const {
+  const std::int64_t value = AsLargeInt();
+  if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
+    IntegerOutOfRange(value);
+  return static_cast<std::int32_t>(value);
 }
 
 // A table of a library file.

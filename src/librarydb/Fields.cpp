@@ -212,8 +212,7 @@ Variant TField::Value() const {
 
 bool TField::IsNull() const { return Current().IsClear(); }
 
-bool TField::AsBoolean() const {
-  const Variant& v = Current();
+bool TField::ConvertToBoolean(const Variant& v) const {
   if (v.IsClear()) return false;
   if (v.Type() == VarType::String) {
     bool b = false;
@@ -230,27 +229,13 @@ double TField::AsDateTime() const {
   return v.IsClear() ? 0.0 : v.AsDateTime();
 }
 
-double TField::AsFloat() const {
-  const Variant& v = Current();
-  if (v.IsClear()) return 0.0;
-  if (v.Type() == VarType::Double) return v.RawDouble();
-  return v.AsFloat();
+double TField::ConvertToFloat(const Variant& v) const { return v.IsClear() ? 0.0 : v.AsFloat(); }
+
+void TField::IntegerOutOfRange(std::int64_t value) const {
+  throw EConvertError(Format("Value %d of field '%s' is out of the range of an integer", value, name_));
 }
 
-std::int32_t TField::AsInteger() const {
-  const std::int64_t value = AsLargeInt();
-  if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max()) {
-    throw EConvertError(Format("Value %d of field '%s' is out of the range of an integer", value, name_));
-  }
-  return static_cast<std::int32_t>(value);
-}
-
-std::int64_t TField::AsLargeInt() const {
-  const Variant& v = Current();
-  if (v.IsClear()) return 0;
-  if (v.Type() == VarType::Integer) return v.RawInteger();
-  return v.AsInteger();
-}
+std::int64_t TField::ConvertToLargeInt(const Variant& v) const { return v.IsClear() ? 0 : v.AsInteger(); }
 
 std::string TField::AsString() const {
   const Variant& v = Current();

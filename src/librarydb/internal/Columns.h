@@ -3,7 +3,8 @@
 // A value reaches these functions in the canonical form of its field (TDataSet::NormalizeForField), so binding
 // is a switch on the value's type; reading turns a column into the value its field type gives (integers,
 // Booleans, doubles, dates from their ISO-8601 text, texts and bytes), as a view into the row (ReadView) or into a
-// Variant in place (ReadValue). The scan, the cursor's pages and the key look-ups all read rows through ReadView.
+// Variant in place (ReadValue). The scan reads rows through ReadView; the cursor's pages and the key look-ups
+// decode whole rows (DecodeRow), giving each value as ReadValue would.
 #pragma once
 
 #include <sqlite3.h>
@@ -69,9 +70,10 @@ void ReadView(sqlite3_stmt* stmt, int col, TFieldType type, VariantView& out);
 // for texts that fit.
 void ReadValue(sqlite3_stmt* stmt, int col, TFieldType type, Variant& out);
 
-// The values of a result row (the row key first, then every column) into `out`, in place: the values of an
-// earlier record it holds keep their room.
-void DecodeRow(sqlite3_stmt* stmt, const std::vector<StoredColumn>& columns, std::vector<Variant>& out);
+// The values of a result row's columns, from result column `first` on (the row key before them), into `out`, in
+// place: the values of an earlier record it holds keep their room. Each value as ReadValue gives it.
+void DecodeRow(sqlite3_stmt* stmt, const std::vector<StoredColumn>& columns, std::vector<Variant>& out,
+               int first = 1);
 
 // The text of a result column ("" for NULL).
 std::string ColumnText(sqlite3_stmt* stmt, int col);
