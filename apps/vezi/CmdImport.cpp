@@ -147,7 +147,8 @@ void RegisterImportCommands(CLI::App& app) {
       ->check(Range(1, 1 << 30));
   cmd->add_option("--stop", opts->stop, "Last line to import (default: the last line)")->check(Range(1, 1 << 30));
   cmd->add_option("--on-exists", opts->onExists,
-                  "When a record of that name exists: ask (on a terminal), overwrite, skip or rename (Name (2))");
+                  "When a record of that name exists: ask (on a terminal), overwrite, skip or rename (Name (2))")
+      ->type_name("TEXT:{ask,overwrite,skip,rename}");  // the words are read by the library's rule
   cmd->add_flag("--dry-run", opts->dryRun, "Check every line and report, but change nothing");
   cmd->add_option("--report", opts->report, "Write a JSON report of the run to this file");
   cmd->add_option("--code-page", opts->codePage,
@@ -159,8 +160,10 @@ void RegisterImportCommands(CLI::App& app) {
                   "is refused while it is read")
       ->check(Range(1, 1 << 30));
   cmd->add_option("--decimal-separator", opts->decimal,
-                  "Decimal separator of the numbers in the file (default \",\" in a file separated by \";\", else \".\")");
-  cmd->add_option("--separator", opts->separator, "Field separator of a text file: tab, , or ; (default: detected)");
+                  "Decimal separator of the numbers in the file (default \",\" in a file separated by \";\", else \".\")")
+      ->type_name("TEXT:{.,,}");
+  cmd->add_option("--separator", opts->separator, "Field separator of a text file: tab, , or ; (default: detected)")
+      ->type_name("TEXT:{tab,,,;}");
   cmd->add_option("--sheet", opts->sheet, "The sheet of a workbook: its name or its number from 1 (default: the first)");
   cmd->add_option("--mapping", opts->mapping,
                   "Take links, lines, sheet and separators from this mapping (JSON); options given here win");
