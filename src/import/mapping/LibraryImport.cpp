@@ -872,12 +872,12 @@ void TAnsweringDialogs::ShowNameExists(TFormNameExists& form) {
 char SeparatorOfWord(std::string_view word) {
   if (word == "tab" || word == "\t") return '\t';
   if (word == "," || word == ";") return word[0];
-  throw Exception("The separator is \"tab\", \",\" or \";\", not \"" + std::string(word) + "\"");
+  throw EParameterError("The separator is \"tab\", \",\" or \";\", not \"" + std::string(word) + "\"");
 }
 
 char DecimalSeparatorOfWord(std::string_view word) {
   if (word == "." || word == ",") return word[0];
-  throw Exception("The decimal separator is \".\" or \",\", not \"" + std::string(word) + "\"");
+  throw EParameterError("The decimal separator is \".\" or \",\", not \"" + std::string(word) + "\"");
 }
 
 std::optional<TOnExists> OnExistsOfWord(std::string_view word) {
@@ -885,7 +885,7 @@ std::optional<TOnExists> OnExistsOfWord(std::string_view word) {
   if (word == "overwrite") return TOnExists::Overwrite;
   if (word == "skip") return TOnExists::Skip;
   if (word == "rename") return TOnExists::Rename;
-  throw Exception("The answer to a name that exists is \"ask\", \"overwrite\", \"skip\" or \"rename\", not \"" +
+  throw EParameterError("The answer to a name that exists is \"ask\", \"overwrite\", \"skip\" or \"rename\", not \"" +
                   std::string(word) + "\"");
 }
 

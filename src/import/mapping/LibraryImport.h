@@ -212,7 +212,7 @@ private:
 // "Name" -> "Name (2)", "Name (2)" -> "Name (3)".
 std::string NextFreeName(const std::string& name);
 
-// The import's option words as every front end takes them, each with the one message (vez::Exception) for a word
+// The import's option words as every front end takes them, each with the one message (EParameterError) for a word
 // it does not know: the field separator "tab" (or a tab), "," or ";"; the decimal separator "." or ","; the
 // answer to a name that exists "ask" (no answer: the question is asked), "overwrite", "skip" or "rename".
 char SeparatorOfWord(std::string_view word);
