@@ -77,8 +77,9 @@ void CheckFile(const std::string& path, bool write = false);
 // Raises RaiseOSError's errors unless the path is a folder.
 void CheckFolder(const std::string& path);
 
-// A library type from Python: a code (int) or a constant name (str); nullopt when there is no such type.
-std::optional<std::int32_t> LibTypeArg(const py::handle& type);
+// A library type from Python: a code (int) or a constant name (str); ValueError (the library's message) when
+// there is no such type.
+std::int32_t LibTypeArg(const py::handle& type);
 
 // Imports pandas and makes a DataFrame of records (a list of dicts) with the given column order.
 py::object DataFrame(const py::list& records, const py::list& columns);

@@ -873,12 +873,7 @@ private:
 
 std::string CreateLibraryFile(const py::handle& typeArg, const std::string& folder, bool withDefaults,
                               const std::string& fileName) {
-  const std::optional<std::int32_t> code = LibTypeArg(typeArg);
-  if (!code) {
-    throw py::value_error("unknown library type '" + py::str(typeArg).cast<std::string>() +
-                          "' (give a code 0 to 103 or a constant name such as ltEmis)");
-  }
-  return vez::CreateLibraryFile(*code, folder, withDefaults, "New", fileName);
+  return vez::CreateLibraryFile(LibTypeArg(typeArg), folder, withDefaults, "New", fileName);
 }
 
 py::object LibTypeOf(const std::string& name) {
@@ -898,15 +893,10 @@ py::object LibTypeOf(const std::string& name) {
 }  // namespace
 
 // A library type from Python: a code (int) or a constant name (str).
-std::optional<std::int32_t> LibTypeArg(const py::handle& type) {
-  if (PyLong_Check(type.ptr()) && !PyBool_Check(type.ptr())) {
-    const long long code = type.cast<long long>();
-    if (code >= 0 && code < kLibTypeCount && LibTypeConstantName(static_cast<std::int32_t>(code)) != nullptr)
-      return static_cast<std::int32_t>(code);
-    return std::nullopt;
-  }
-  if (!PyUnicode_Check(type.ptr())) throw py::type_error("a library type is a code (int) or a constant name (str)");
-  return ParseLibType(type.cast<std::string>());
+std::int32_t LibTypeArg(const py::handle& type) {
+  const bool isCode = PyLong_Check(type.ptr()) && !PyBool_Check(type.ptr());
+  if (!isCode && !PyUnicode_Check(type.ptr())) throw py::type_error("a library type is a code (int) or a constant name (str)");
+  return LibTypeOfWord(py::str(type).cast<std::string>());
 }
 
 void RegisterLibrary(py::module_& m) {

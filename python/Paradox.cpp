@@ -149,9 +149,7 @@ void RegisterParadox(py::module_& m) {
 
   m.def("read_paradox", [](const py::object& pathArg, std::optional<std::string> password,
                            std::optional<int> codePage, bool rawText) {
-        if (codePage && (*codePage <= 0 || !CodePageSupported(*codePage)))
-          throw py::value_error("code page " + std::to_string(*codePage) +
-                                " cannot be converted (give a Windows code page number such as 1252, 866 or 932)");
+        if (codePage) CodePageOfNumber(*codePage);
         const std::string path = PathArg(pathArg);
         CheckFile(path);
         RequireParadoxTable(path);

@@ -27,15 +27,10 @@ struct SheetContent {
   std::vector<std::string> columns;
 };
 
-void CheckTextLimit(std::int64_t mb) {
-  if (mb < 1 || mb > (std::int64_t{1} << 30))
-    throw py::value_error("text_limit is a number of MB from 1 to 1073741824, not " + std::to_string(mb));
-}
+void CheckTextLimit(std::int64_t mb) { TextLimitOfNumber(mb); }
 
 void CheckCodePage(const std::optional<int>& codePage) {
-  if (codePage && (*codePage <= 0 || !CodePageSupported(*codePage)))
-    throw py::value_error("code page " + std::to_string(*codePage) +
-                          " cannot be converted (give a Windows code page number such as 1252, 850 or 1251)");
+  if (codePage) CodePageOfNumber(*codePage);
 }
 
 py::object JsonValue(const std::string& text) { return py::module_::import("json").attr("loads")(text); }
@@ -180,9 +175,7 @@ void RegisterSheet(py::module_& m) {
         o.FileName = path;
         o.LibraryFile = PathArg(libraryArg);
         if (!type.is_none()) {
-          const std::optional<std::int32_t> code = LibTypeArg(type);
-          if (!code) throw py::value_error("unknown library type " + py::str(type).cast<std::string>());
-          o.LibType = *code;
+          o.LibType = LibTypeArg(type);
         }
         o.Maps = Pairs(map);
         o.Fixes = Pairs(fix);

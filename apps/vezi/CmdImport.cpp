@@ -13,8 +13,10 @@
 #include "Conventions.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
+#include "core/TextEncoding.h"
 #include "import/mapping/LibraryImport.h"
 #include "import/NameAlreadyExists.h"
+#include "librarydb/Layouts.h"
 #include "librarydb/OVLibConst.h"
 
 namespace vezi {
@@ -112,15 +114,6 @@ bool SplitAssignment(const std::string& text, std::pair<std::string, std::string
   return true;
 }
 
-std::optional<std::int32_t> ParseType(const std::string& text) {
-  std::int32_t code = 0;
-  if (vez::TryStrToInt(text, code)) return vez::LibTypeConstantName(code) != nullptr ? std::optional(code) : std::nullopt;
-  for (std::int32_t c = 0; c < vez::kLibTypeCount; ++c)
-    if (const char* name = vez::LibTypeConstantName(c); name != nullptr && vez::SameText(name, vez::Trim(text)))
-      return c;
-  return std::nullopt;
-}
-
 }  // namespace
 
 void RegisterImportCommands(CLI::App& app) {
@@ -128,8 +121,8 @@ void RegisterImportCommands(CLI::App& app) {
     std::string file, library, type, onExists = "ask", report, decimal, sheet, separator, mapping, saveMapping;
     std::vector<std::string> maps, fixes;
     bool autoLink = false, dryRun = false;
-    std::int32_t start = 2, stop = 0, codePage = 0;
-    std::int64_t textLimit = vez::kDefaultMaxGridTextMB;
+    std::int32_t start = 2, stop = 0;
+    std::int64_t codePage = 0, textLimit = vez::kDefaultMaxGridTextMB;
   };
   auto opts = std::make_shared<Options>();
   auto* cmd = app.add_subcommand("import", "Import the rows of a spreadsheet or text file into a library");
@@ -154,11 +147,11 @@ void RegisterImportCommands(CLI::App& app) {
   cmd->add_option("--code-page", opts->codePage,
                   "Code page of a text file that is neither UTF-8 nor starts with a byte order mark (such as 1252; "
                   "without it such a file is refused, naming its first byte that is no UTF-8)")
-      ->check(Range(1, 65535));
+      ->type_name("INT:NUMBER in 1 to 65535");  // the number is read by the library's rule
   cmd->add_option("--text-limit", opts->textLimit,
                   "The most text in MB that the file's cells may hold in memory (default 1024); a file with more "
                   "is refused while it is read")
-      ->check(Range(1, 1 << 30));
+      ->type_name("INT:NUMBER in 1 to 1073741824");
   cmd->add_option("--decimal-separator", opts->decimal,
                   "Decimal separator of the numbers in the file (default \",\" in a file separated by \";\", else \".\")")
       ->type_name("TEXT:{.,,}");
@@ -182,8 +175,6 @@ void RegisterImportCommands(CLI::App& app) {
     o.StartLine = opts->start;
     o.StopLine = opts->stop;
     o.DryRun = opts->dryRun;
-    o.TextCodePage = opts->codePage;
-    o.TextLimitMB = opts->textLimit;
     // A usage error ends the run before it starts; the report says why all the same.
     auto usage = [&](const std::string& message) {
       vez::TLibraryImportResult r;
@@ -193,13 +184,16 @@ void RegisterImportCommands(CLI::App& app) {
     };
     if (opts->maps.empty() && !opts->autoLink && opts->mapping.empty())
       throw usage("give --map FIELD=COL, --auto-link or --mapping FILE");
-    // The option words, read as every front end reads them.
+    // The option words and numbers and the library type, read as every front end reads them.
     std::optional<vez::TOnExists> answer;
     char separator = 0, decimal = 0;
     try {
       answer = vez::OnExistsOfWord(opts->onExists);
       if (!opts->separator.empty()) separator = vez::SeparatorOfWord(opts->separator);
       if (!opts->decimal.empty()) decimal = vez::DecimalSeparatorOfWord(opts->decimal);
+      if (cmd->count("--code-page") > 0) o.TextCodePage = vez::CodePageOfNumber(opts->codePage);
+      o.TextLimitMB = vez::TextLimitOfNumber(opts->textLimit);
+      if (!opts->type.empty()) o.LibType = vez::LibTypeOfWord(opts->type);
     } catch (const vez::Exception& e) {
       throw usage(e.what());
     }
@@ -209,11 +203,6 @@ void RegisterImportCommands(CLI::App& app) {
         if (!SplitAssignment(m, kv)) throw usage("\"" + m + "\" is not FIELD=VALUE");
         target->push_back(kv);
       }
-    if (!opts->type.empty()) {
-      const auto code = ParseType(opts->type);
-      if (!code) throw usage("unknown library type \"" + opts->type + "\"");
-      o.LibType = *code;
-    }
     if (!opts->mapping.empty()) {
       // The mapping first; what the command line gives wins.
       vez::TLibraryImportOptions given = o;

@@ -54,7 +54,6 @@ using vez::Variant;
 
 using vez::LibTypeConstantName;
 
-using vez::ParseLibType;
 
 std::string TypeDescription(std::int32_t code) {
   const char* name = LibTypeConstantName(code);
@@ -303,12 +302,7 @@ void RunLibType(const std::vector<std::string>& names) {
 // Required fields the defaults leave without value: text gets the element name, numbers 0, Booleans False.
 void RunCreate(const std::string& typeText, const std::string& folder, bool withDefaults,
                const std::string& elementName, const std::string& fileName) {
-  const std::optional<std::int32_t> code = ParseLibType(typeText);
-  if (!code) {
-    throw CLI::ValidationError("TYPE", "unknown library type '" + typeText +
-                                           "' (give a code 0 to 103 or a constant name such as ltEmis)");
-  }
-  std::cout << vez::CreateLibraryFile(*code, folder, withDefaults, elementName, fileName) << '\n';
+  std::cout << vez::CreateLibraryFile(vez::LibTypeOfWord(typeText), folder, withDefaults, elementName, fileName) << '\n';
   SetExitCode(kExitOk);
 }
 
@@ -442,10 +436,7 @@ std::int64_t ParseLimit(const std::string& text, bool given) {
 
 // --code-page: a code page this system can convert.
 void CheckCodePage(int codePage) {
-  if (codePage != 0 && (codePage < 0 || !vez::CodePageSupported(codePage)))
-    throw CLI::ValidationError("--code-page", "code page " + std::to_string(codePage) +
-                                                  " cannot be converted (give a Windows code page number such as "
-                                                  "1252, 866 or 932)");
+  if (codePage != 0) vez::CodePageOfNumber(codePage);
 }
 
 void AddParadoxOptions(CLI::App* cmd, const std::shared_ptr<ParadoxOptions>& options) {

@@ -40,8 +40,8 @@ def test_encrypted_table_needs_its_password():
 
 def test_failures(tmp_path):
     missing = str(tmp_path / "none.db")
-    expect_error(ValueError, "code page 7 cannot be converted (give a Windows code page number such as 1252, 866 or "
-                 "932)", veziru.read_paradox, missing, code_page=7)
+    expect_error(ValueError, "The code page 7 cannot be converted (give a Windows code page number such as 1252, 850 "
+                 "or 932)", veziru.read_paradox, missing, code_page=7)
     garbage = tmp_path / "garbage.db"
     garbage.write_bytes(b"\x00" * 10)
     expect_error(veziru.Error, "'%s' is not a Paradox table" % garbage, veziru.read_paradox, garbage)

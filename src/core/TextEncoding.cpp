@@ -216,6 +216,13 @@ bool CodePageSupported(int codePage) {
   return codePage == kCodePageUtf8 || TableFor(codePage) != nullptr;
 }
 
+std::int32_t CodePageOfNumber(std::int64_t codePage) {
+  if (codePage < 1 || codePage > 65535 || !CodePageSupported(static_cast<int>(codePage)))
+    throw EParameterError("The code page " + std::to_string(codePage) +
+                          " cannot be converted (give a Windows code page number such as 1252, 850 or 932)");
+  return static_cast<std::int32_t>(codePage);
+}
+
 std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t i) {
   std::size_t end = i;
   char32_t cp;

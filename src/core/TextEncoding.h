@@ -12,6 +12,7 @@
 // character of the same number, as above, so that nothing is dropped.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,9 @@ constexpr int kCodePageUtf8 = 65001;
 std::string CodePageName(int codePage);
 // True when iconv on this system can convert the code page.
 bool CodePageSupported(int codePage);
+// A code page a user gives (a text file's, a Paradox table's), as every front end takes it: the number when
+// CodePageSupported, else EParameterError with the one message for it.
+std::int32_t CodePageOfNumber(std::int64_t codePage);
 // True for the multi-byte code pages 932, 936, 949 and 950.
 bool IsMultiByteCodePage(int codePage);
 

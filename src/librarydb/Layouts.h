@@ -95,6 +95,10 @@ bool SetIndexDefs(TABSTable& Table, std::int32_t LibType, bool RaiseIfUndefined)
 // A library type given as its decimal code or as its constant name ("ltEmis", any case, blanks around
 // ignored); nullopt for anything else, codes without a type included.
 std::optional<std::int32_t> ParseLibType(std::string_view text);
+// The same, for a type a user gives: EParameterError "unknown library type '...' (give a code 0 to 103 or a
+// constant name such as ltEmis)" for anything else. Every front end reads a user's type through it, so that
+// they refuse a wrong one with the same message.
+std::int32_t LibTypeOfWord(std::string_view text);
 
 // Creates the library file of LibType in Folder, under the type's file name (or FileName, a name of the user's,
 // in which case the file records its type: LibTypeOfFile in LibraryFile.h), with the type's layout, and

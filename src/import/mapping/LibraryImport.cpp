@@ -13,6 +13,7 @@
 
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
+#include "core/TextEncoding.h"
 #include "import/EImport2.h"
 #include "import/Impcnst.h"
 #include "import/NameAlreadyExists.h"
@@ -169,11 +170,8 @@ private:
 
   void LoadFile() {
     if (streaming_) form_.ImportData.KeepRows = std::max(options_.StartLine - 1, 0);  // the header lines
-    form_.ImportData.TextCodePage = options_.TextCodePage;
-    if (options_.TextLimitMB < 1 || options_.TextLimitMB > (std::int64_t{1} << 30))
-      throw Exception(Format("The text limit must be a number of MB from 1 to %d, not %d",
-                             static_cast<long long>(std::int64_t{1} << 30), static_cast<long long>(options_.TextLimitMB)));
-    form_.ImportData.MaxTextBytes = options_.TextLimitMB << 20;
+    form_.ImportData.TextCodePage = options_.TextCodePage == 0 ? 0 : CodePageOfNumber(options_.TextCodePage);
+    form_.ImportData.MaxTextBytes = TextLimitOfNumber(options_.TextLimitMB) << 20;
     form_.ImportData.TextBudget = options_.TextBudget;
     form_.ImportData.TextSeparator = options_.Separator;
     form_.ImportData.Sheet = options_.Sheet;
@@ -878,6 +876,14 @@ char SeparatorOfWord(std::string_view word) {
 char DecimalSeparatorOfWord(std::string_view word) {
   if (word == "." || word == ",") return word[0];
   throw EParameterError("The decimal separator is \".\" or \",\", not \"" + std::string(word) + "\"");
+}
+
+std::int64_t TextLimitOfNumber(std::int64_t mb) {
+  constexpr std::int64_t kMost = std::int64_t{1} << 30;
+  if (mb < 1 || mb > kMost)
+    throw EParameterError("The text limit must be a number of MB from 1 to " + std::to_string(kMost) + ", not " +
+                          std::to_string(mb));
+  return mb;
 }
 
 std::optional<TOnExists> OnExistsOfWord(std::string_view word) {

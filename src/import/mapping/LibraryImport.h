@@ -218,5 +218,8 @@ std::string NextFreeName(const std::string& name);
 char SeparatorOfWord(std::string_view word);
 char DecimalSeparatorOfWord(std::string_view word);
 std::optional<TOnExists> OnExistsOfWord(std::string_view word);
+// The most text the loaded file may hold, in MB from 1 to 2^30, as every front end takes it, with the one
+// message (EParameterError) for a number out of range. (A code page: CodePageOfNumber in core/TextEncoding.h.)
+std::int64_t TextLimitOfNumber(std::int64_t mb);
 
 }  // namespace vez

@@ -56,6 +56,12 @@ std::optional<std::int32_t> ParseLibType(std::string_view text) {
   return std::nullopt;
 }
 
+std::int32_t LibTypeOfWord(std::string_view text) {
+  if (const std::optional<std::int32_t> code = ParseLibType(text)) return *code;
+  throw EParameterError("unknown library type '" + std::string(text) + "' (give a code 0 to " +
+                        std::to_string(kLibTypeCount - 1) + " or a constant name such as ltEmis)");
+}
+
 std::string CreateLibraryFile(std::int32_t LibType, const std::string& Folder, bool WithDefaults,
                               const std::string& ElementName, const std::string& FileName) {
   const char* constant = LibTypeConstantName(LibType);

@@ -77,6 +77,12 @@ std::int64_t IntMember(const Json& object, const char* name, std::int64_t lo, st
   return v.get<std::int64_t>();
 }
 
+std::int64_t IntMember(const Json& object, const char* name) {
+  const Json& v = MemberOf(object, name);
+  if (!v.is_number_integer()) throw EHttpError(400, std::string("The member \"") + name + "\" must be a whole number");
+  return v.get<std::int64_t>();
+}
+
 void Reply(httplib::Response& res, const std::function<void(JsonWriter&)>& fill, int status) {
   std::ostringstream out;
   JsonWriter json(out, JsonWriter::Layout::Compact);

@@ -63,6 +63,8 @@ Json Body(const httplib::Request& req);
 std::string StringMember(const Json& object, const char* name, bool required = true);
 bool BoolMember(const Json& object, const char* name);
 std::int64_t IntMember(const Json& object, const char* name, std::int64_t lo, std::int64_t hi);
+// Any whole number: its range is the library's to judge.
+std::int64_t IntMember(const Json& object, const char* name);
 
 // Writes the reply: the function fills the writer (compact JSON).
 void Reply(httplib::Response& res, const std::function<void(JsonWriter&)>& fill, int status = 200);

@@ -27,6 +27,7 @@
 #include "import/XLS_ASCII_Import.h"
 #include "import/NameAlreadyExists.h"
 #include "import/mapping/LibraryImport.h"
+#include "librarydb/Layouts.h"
 #include "librarydb/OVLibConst.h"
 #include "web/internal/Events.h"
 
@@ -468,7 +469,14 @@ void RegisterImportRoutes(TRoutes& routes) {
     const fs::path target = c.Folder.Resolve(library, false);
     if (!fs::is_directory(target.parent_path())) throw EHttpError(400, "The library's folder does not exist");
     options.LibraryFile = target.string();
-    if (body.contains("type")) options.LibType = static_cast<std::int32_t>(IntMember(body, "type", 0, kLibTypeCount - 1));
+    // The library type (a code or a constant name) and the numbers below are the library's to judge, with the
+    // message every front end gives; here only whether the member is of the right kind.
+    if (body.contains("type")) {
+      const Json& type = body["type"];
+      if (!type.is_string() && !type.is_number_integer())
+        throw EHttpError(400, "The member \"type\" must be a library type code or constant name");
+      options.LibType = LibTypeOfWord(type.is_string() ? type.get<std::string>() : std::to_string(type.get<std::int64_t>()));
+    }
     std::optional<TImportMapping> mapping;
     if (const std::string m = StringMember(body, "mapping", false); !m.empty()) {
       mapping = ReadImportMapping(c.Folder.Resolve(m).string());
@@ -487,12 +495,8 @@ void RegisterImportRoutes(TRoutes& routes) {
       options.Separator = word(SeparatorOfWord, s);
     if (const std::string d = StringMember(body, "decimal_separator", false); !d.empty())
       options.DecimalSeparator = word(DecimalSeparatorOfWord, d);
-    if (body.contains("code_page")) {
-      options.TextCodePage = static_cast<std::int32_t>(IntMember(body, "code_page", 1, 65535));
-      if (!CodePageSupported(options.TextCodePage))
-        throw EHttpError(400, "The code page " + std::to_string(options.TextCodePage) + " cannot be converted");
-    }
-    if (body.contains("text_limit")) options.TextLimitMB = IntMember(body, "text_limit", 1, std::int64_t{1} << 30);
+    if (body.contains("code_page")) options.TextCodePage = CodePageOfNumber(IntMember(body, "code_page"));
+    if (body.contains("text_limit")) options.TextLimitMB = TextLimitOfNumber(IntMember(body, "text_limit"));
     std::optional<TOnExists> answer;
     if (const std::string a = StringMember(body, "on_exists", false); !a.empty()) answer = word(OnExistsOfWord, a);
     const std::string relative = c.Folder.Relative(target);
