@@ -631,6 +631,8 @@ TExportResult ExportLibrary(const std::string& LibraryFile, const std::string& O
   const TFormat format = FormatOf(OutFile);
   result.Format = format == TFormat::Xlsx ? "xlsx" : format == TFormat::Csv ? "csv" : "txt";
   std::error_code ec;
+  const fs::path folder = fs::path(OutFile).parent_path();
+  if (!folder.empty() && !fs::is_directory(folder, ec)) throw EParameterError("The export's folder does not exist");
   const bool exists = fs::symlink_status(OutFile, ec).type() != fs::file_type::not_found;
   if (exists && !Options.Overwrite) throw EFileExists(Quoted(OutFile) + " exists already");
 

@@ -61,7 +61,8 @@ struct TExportResult {
 };
 
 // Writes the records of LibraryFile (opened read-only, found whatever the letter case of its name) to OutFile.
-// Refusals: EParameterError for an extension other than .xlsx, .csv and .txt and for a field given twice;
+// Refusals: EParameterError for an extension other than .xlsx, .csv and .txt, for a field given twice and for
+// OutFile in a folder that does not exist ("The export's folder does not exist");
 // vez::Exception for an existing OutFile without Overwrite ("'out.xlsx' exists; give --overwrite to replace
 // it"), an unknown field ("The library has no field "Colour" (its fields: ...)"), WhereName in a library without
 // names, a value the format cannot hold and a file that cannot be written; EInOutError for a missing library.

@@ -118,6 +118,7 @@ public:
 
   // The dialog as its user finds it: the file loaded, the library's fields offered.
   void Prepare() {
+    CheckPaths();
     ResolveType();
     LoadFile();  // first: a file that cannot be opened leaves the library untouched
     OpenLibrary();
@@ -155,6 +156,14 @@ public:
   }
 
 private:
+  // The file the user named must be a file (a missing one is told when it is opened). First, so that a folder
+  // given for it is told as such whatever else is wrong. (A new library's missing folders are made with it.)
+  void CheckPaths() const {
+    std::error_code ec;
+    if (fs::is_directory(options_.FileName, ec))
+      throw EParameterError(Format("\"%s\" is not a file", options_.FileName));
+  }
+
   void ResolveType() {
     baseName_ = fs::path(options_.LibraryFile).filename().string();
     // An existing library tells its type (by its name, or as recorded in its file); a type given must agree.

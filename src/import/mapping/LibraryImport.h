@@ -141,7 +141,8 @@ struct TLibraryImportResult {
 std::string ShownFileType(const TLibraryImportResult& r);
 
 // Runs the import. Setup errors (file cannot be opened, unknown type, field or column, no link) throw
-// vez::Exception before the library is touched; errors of single lines are in the result.
+// vez::Exception before the library is touched, EParameterError for a file that is a folder ("\"x\" is not a
+// file"); errors of single lines are in the result. A new library's missing folders are made with it.
 TLibraryImportResult ImportIntoLibrary(const TLibraryImportOptions& Options, TImportDialogs& Dialogs);
 
 // The same run for a front end whose user works the import dialog: the constructor loads the file into Form()

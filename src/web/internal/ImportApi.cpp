@@ -465,9 +465,7 @@ void RegisterImportRoutes(TRoutes& routes) {
     const std::string file = StringMember(body, "file"), library = StringMember(body, "library");
     TLibraryImportOptions options;
     options.FileName = c.Folder.Resolve(file).string();
-    if (!fs::is_regular_file(options.FileName)) throw EHttpError(400, "\"" + file + "\" is not a file");
     const fs::path target = c.Folder.Resolve(library, false);
-    if (!fs::is_directory(target.parent_path())) throw EHttpError(400, "The library's folder does not exist");
     options.LibraryFile = target.string();
     // The library type (a code or a constant name) and the numbers below are the library's to judge, with the
     // message every front end gives; here only whether the member is of the right kind.

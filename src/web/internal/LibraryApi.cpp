@@ -463,7 +463,6 @@ void RegisterLibraryRoutes(TRoutes& routes) {
     const Json body = Body(req);
     const fs::path library = LibraryPath(c, StringMember(body, "path"));
     const fs::path file = c.Folder.Resolve(StringMember(body, "file"), false);
-    if (!fs::is_directory(file.parent_path())) throw EHttpError(400, "The export's folder does not exist");
     TExportOptions options;
     if (body.contains("fields")) {
       if (!body["fields"].is_array()) throw EHttpError(400, "The member \"fields\" must be a list of field names");
