@@ -248,9 +248,32 @@ std::string ReadAll(const std::string& path) {
 }
 
 // The .xls of tools/write-bench-xls.py; false when python3-xlwt is missing.
-bool WriteXls(const std::string& path) {
+bool WriteXls(const std::string& path, int lines = kXlsLines) {
   const std::string script = std::string(VEZ_SOURCE_DIR) + "/tools/write-bench-xls.py";
-  return std::system(("/usr/bin/python3 '" + script + "' '" + path + "' " + std::to_string(kXlsLines)).c_str()) == 0;
+  return std::system(("/usr/bin/python3 '" + script + "' '" + path + "' " + std::to_string(lines)).c_str()) == 0;
+}
+
+// The grid the import reads a workbook into, alone: its peak above the memory before it (malloc's arenas
+// given back), what its text counts against the loader's limit, and the cells' own size (a text's bytes, 8 a
+// number), as counters.
+void GridPeak(benchmark::State& state, const std::string& file, const std::function<void(CellStore&)>& read) {
+  malloc_trim(0);
+  const double before = CurrentMiB();
+  ResetPeak();
+  {
+    TXLSASCIIImport grid;
+    TStringGrid view;
+    grid.DoImport(view, file);
+    state.counters["grid_peak_MiB"] = PeakMiB() - before;
+    state.counters["grid_text_MiB"] = static_cast<double>(grid.TextBytes()) / (1 << 20);
+  }
+  CellStore cells;
+  read(cells);
+  double bytes = 0;
+  for (const auto& row : cells.rows)
+    for (const auto& cell : row) bytes += static_cast<double>(cell.isNumber ? sizeof cell.number : cell.text.size());
+  state.counters["cells_text_MiB"] = bytes / (1 << 20);
+  state.counters["overhead_MiB"] = state.counters["grid_peak_MiB"] - state.counters["cells_text_MiB"];
 }
 
 // ImportIntoLibrary of `file` against reading it with `read` + one raw prepared INSERT of the rows.
@@ -301,24 +324,7 @@ void ImportAgainstReference(benchmark::State& state, const std::string& file, in
       insert = std::min(insert, thisInsert);
       rounds.push_back(thisImport / (thisReading + thisInsert));
     }
-    // The grid the import reads a workbook into, alone: its peak above the memory before it (malloc's arenas
-    // given back), what its text counts against the loader's limit, and the cells' own text.
-    {
-      malloc_trim(0);
-      const double before = CurrentMiB();
-      ResetPeak();
-      TXLSASCIIImport grid;
-      TStringGrid view;
-      grid.DoImport(view, file);
-      state.counters["grid_peak_MiB"] = PeakMiB() - before;
-      state.counters["grid_text_MiB"] = static_cast<double>(grid.TextBytes()) / (1 << 20);
-      CellStore cells;
-      read(cells);
-      double bytes = 0;
-      for (const auto& row : cells.rows)
-        for (const auto& cell : row) bytes += static_cast<double>(cell.isNumber ? sizeof cell.number : cell.text.size());
-      state.counters["cells_text_MiB"] = bytes / (1 << 20);
-    }
+    GridPeak(state, file, read);
     state.SetIterationTime(import);
     state.counters["import_s"] = import;
     state.counters["reader_s"] = reading;
@@ -396,6 +402,30 @@ void BM_XlsReaderAgainstXlsx(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_XlsReaderAgainstXlsx)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// BM_GridPeak/F/N: the grid's peak for an .xlsx (F = 0) or .xls (F = 1) of N lines x 30 columns, against the
+// cells' own size: "overhead_MiB" (peak - cells) must stay about the same from a quarter of the lines to all.
+void BM_GridPeak(benchmark::State& state) {
+  bench::BenchFolder folder;
+  const bool xls = state.range(0) == 1;
+  const int lines = static_cast<int>(state.range(1));
+  const std::string file = folder.File(xls ? "grid.xls" : "grid.xlsx");
+  if (xls ? !WriteXls(file, lines) : (WriteXlsx(file, lines), false)) {
+    state.SkipWithError("tools/write-bench-xls.py cannot run (Debian python3-xlwt)");
+    for (auto _ : state) {
+    }
+    return;
+  }
+  for (auto _ : state)
+    GridPeak(state, file, [&](CellStore& cells) {
+      if (xls)
+        detail::ReadXlsSheet0(ReadAll(file), cells);
+      else
+        detail::ReadXlsxSheet0(file, cells);
+    });
+}
+BENCHMARK(BM_GridPeak)->Args({0, kXlsLines / 4})->Args({0, kXlsLines})->Args({1, kXlsLines / 4})->Args({1, kXlsLines})
+    ->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_ReaderCellsPerSecond(benchmark::State& state) {
   bench::BenchFolder folder;

@@ -436,15 +436,17 @@ TEST(TextGrid, NumbersTextsGapsAndClearedRows) {
   grid.SetCells(1, 1, grid.CellText(1000, 1));  // a number cell made text from the grid's own text
   grid.SetNumber(1000, 1, 7);
   EXPECT_EQ(std::pair(std::string("far"), std::string("7")), std::pair(grid.Cells(1, 1), grid.Cells(1000, 1)));
-  // Rows written and cleared many times: the store gives their texts back, and the other rows keep theirs.
+  // Rows written and cleared many times: the store gives their texts back, and the other rows and the shared
+  // texts keep theirs.
   grid.SetCells(3, 2, "kept");
+  grid.SetSharedCell(4, 2, grid.AddSharedText("shared"));
   for (int round = 0; round < 40; ++round) {
     for (std::int32_t c = 1; c < 200; ++c) grid.SetCells(c, 3, std::string(1000, static_cast<char>('a' + round % 26)));
     EXPECT_EQ(std::string(1000, static_cast<char>('a' + round % 26)), grid.Cells(199, 3));
     grid.ClearRow(3);
   }
-  EXPECT_EQ(std::tuple(std::string("kept"), big, std::string("far"), std::string("")),
-            std::tuple(grid.Cells(3, 2), grid.Cells(1500, 1), grid.Cells(1, 1), grid.Cells(5, 3)));
+  EXPECT_EQ(std::tuple(std::string("kept"), std::string("shared"), big, std::string("far"), std::string("")),
+            std::tuple(grid.Cells(3, 2), grid.Cells(4, 2), grid.Cells(1500, 1), grid.Cells(1, 1), grid.Cells(5, 3)));
   grid.SetColCount(1001);  // drops column 1500; a window keeps only its own column 0 and row 0
   grid.SetWindow(std::make_shared<TStringGrid>(2000, 4), 1);
   EXPECT_EQ(std::pair(std::size_t{1}, std::string("label")), std::pair(grid.StoredCells(), grid.Cells(0, 1)));

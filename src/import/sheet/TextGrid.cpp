@@ -362,7 +362,7 @@ TStringGrid::Value TStringGrid::StoreText(std::string_view text) {
 }
 
 std::string_view TStringGrid::TextAt(Value v) const {
-  if (IsShared(v)) return shared_[static_cast<std::size_t>(v & 0xFFFF'FFFF'FFFFull)];
+  if (IsShared(v)) v = shared_[static_cast<std::size_t>(v & 0xFFFF'FFFF'FFFFull)];
   const char* at = blocks_[static_cast<std::size_t>((v >> 24) & 0xFF'FFFF)].get() + (v & 0xFF'FFFF);
   return StoredText(at);
 }
@@ -397,6 +397,7 @@ void TStringGrid::Compact() {
   };
   for (auto& [key, run] : runs_) std::for_each(run.Values.begin(), run.Values.end(), restore);
   for (auto& [key, v] : outside_) restore(v);
+  std::for_each(shared_.begin(), shared_.end(), restore);
 }
 
 std::string TStringGrid::Cells(std::int32_t col, std::int32_t row) const {
@@ -450,7 +451,7 @@ void TStringGrid::SetNumber(std::int32_t col, std::int32_t row, double value) {
 
 std::int32_t TStringGrid::AddSharedText(std::string text) {
   if (source_ != nullptr) throw EListError("A window keeps no shared texts");
-  shared_.push_back(std::move(text));
+  shared_.push_back(StoreText(text));
   return static_cast<std::int32_t>(shared_.size() - 1);
 }
 

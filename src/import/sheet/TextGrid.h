@@ -21,7 +21,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -163,7 +162,7 @@ private:
   std::size_t fill_ = SIZE_MAX;                // the block being filled (none: past the end)
   std::size_t blockUsed_ = 0, blockSize_ = 0;  // of that block
   std::size_t liveText_ = 0, garbage_ = 0;     // bytes of the store (length fields included)
-  std::deque<std::string> shared_;  // the shared texts (a deque: a text stays where it is as more are added)
+  std::vector<Value> shared_;  // the shared texts, each in the text store (never released: they live with the grid)
   // The few cells with a marker, by row * 2^32 + column: kept apart, so a cell of a large sheet is one slot.
   std::unordered_map<std::uint64_t, std::int32_t> markers_;
   std::vector<std::int32_t> colWidths_;
