@@ -215,6 +215,11 @@ std::string SerialDateText(double serial, bool date1904);
 class StringTable {
 public:
   void Add(std::string_view text);
+  // Gives back the room that growing left unused, once the table is complete (before the cells are read).
+  void Shrink() {
+    text_.shrink_to_fit();
+    ends_.shrink_to_fit();
+  }
   std::size_t Size() const { return ends_.size(); }
   std::string_view operator[](std::size_t i) const {
     const std::size_t begin = i == 0 ? 0 : ends_[i - 1];

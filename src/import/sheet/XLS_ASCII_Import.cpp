@@ -70,27 +70,18 @@ public:
     if (!Place(row, col, static_cast<std::int64_t>(sizeof value))) return;
     grid_.SetNumber(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, value);
   }
-  // An entry's first cell holds a copy of its own (most entries, names say, are shown once); a second cell makes
-  // it a shared text of the grid, which both then show.
+  // An entry becomes a shared text of the grid at its first cell (in the grid's text store, as a cell's own text
+  // would be, and 8 bytes), and every cell that refers to it shows that one.
   void SharedCell(std::uint32_t row, std::uint32_t col, std::uint32_t index, std::string_view text) override {
     std::int64_t bytes = 0;  // the room of the entries, counted with the text (a file may name a far entry)
     if (index >= shared_.size()) {
-      bytes = static_cast<std::int64_t>((index + 1 - shared_.size()) * sizeof(Entry));
-      shared_.resize(static_cast<std::size_t>(index) + 1);
+      bytes = static_cast<std::int64_t>((index + 1 - shared_.size()) * sizeof(std::int32_t));
+      shared_.resize(static_cast<std::size_t>(index) + 1, -1);
     }
-    Entry& entry = shared_[index];
-    if (!Place(row, col, bytes + (entry.Uses == 0 ? static_cast<std::int64_t>(text.size()) : 0))) return;
-    const auto gridCol = static_cast<std::int32_t>(col) + 1, gridRow = static_cast<std::int32_t>(row) + 1;
-    if (entry.Uses++ == 0) {
-      entry.Col = gridCol;
-      entry.Row = gridRow;
-      return grid_.SetCells(gridCol, gridRow, std::string(text));
-    }
-    if (entry.Number < 0) {
-      entry.Number = grid_.AddSharedText(std::string(text));
-      grid_.SetSharedCell(entry.Col, entry.Row, entry.Number);
-    }
-    grid_.SetSharedCell(gridCol, gridRow, entry.Number);
+    std::int32_t& number = shared_[index];
+    if (!Place(row, col, bytes + (number < 0 ? static_cast<std::int64_t>(text.size()) : 0))) return;
+    if (number < 0) number = grid_.AddSharedText(std::string(text));
+    grid_.SetSharedCell(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, number);
   }
   void CellDamaged(std::uint32_t row, std::uint32_t col, std::string message) override {
     if (keepRows_ >= 0 && static_cast<std::int64_t>(row) + 1 > keepRows_) return;
@@ -137,12 +128,7 @@ private:
   bool stopAfterKept_, pastKept_ = false;
   std::int64_t cells_ = 0;
   std::uint32_t lastRow_ = UINT32_MAX;
-  struct Entry {
-    std::uint32_t Uses = 0;
-    std::int32_t Number = -1;  // the grid's shared text, from the second use on
-    std::int32_t Col = 0, Row = 0;  // the first cell
-  };
-  std::vector<Entry> shared_;  // by the reader's entry
+  std::vector<std::int32_t> shared_;  // the grid's shared text of each of the reader's entries (-1: none yet)
 };
 
 // Hands the rows of a reading to a visitor one at a time (cells come row by row, rows in order). With `grow`, the

@@ -498,6 +498,8 @@ private:
       sst_.Add(text);
       sstTooLong_.push_back(text.size() > limits_.MaxCellChars && Utf16Units(text) > limits_.MaxCellChars);
     }
+    sst_.Shrink();
+    sstTooLong_.shrink_to_fit();
   }
 
   void Emit(std::uint32_t row, std::uint32_t col, std::string text) {

@@ -540,6 +540,7 @@ void ReadPackage(Package& pkg, SheetSink& sink, SheetChoice& choice, const Sheet
   SharedStrings strings(limits);
   const std::string stringsPart = Resolve(workbookPart, rels.TargetOfType("/sharedStrings"));
   if (!stringsPart.empty() && pkg.Has(stringsPart)) pkg.Parse(stringsPart, strings);
+  strings.Items.Shrink();
 
   CountingSink counted(sink);
   if (cells) {
