@@ -222,9 +222,8 @@ private:
         serial = Varint(h, headerEnd);
       }
       const std::uint64_t length = serial >= 12 ? (serial - 12) >> 1 : kLengths[serial];
-      Check(length <= static_cast<std::uint64_t>(end - body));
+      Check(serial != 10 && serial != 11 && length <= static_cast<std::uint64_t>(end - body));
       if (wanted[col] >= 0) {
-        Check(serial != 10 && serial != 11);
         const auto i = static_cast<std::size_t>(wanted[col]);
         understood = Value(serial, body, static_cast<std::size_t>(length), kinds_[i], values_[i]) && understood;
         ++found;
