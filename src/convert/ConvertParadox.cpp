@@ -262,7 +262,7 @@ public:
       case VarType::Integer: return Integer(field, v.RawInteger());
       case VarType::Double: return Number(field, v.RawDouble());
       case VarType::Boolean: return Number(field, v.RawBool() ? 1.0 : 0.0);
-      case VarType::DateTime: return Step(Tagged('d', field), static_cast<std::uint64_t>(Milliseconds(v.RawDateTime())));
+      case VarType::DateTime: return DateTime(field, v.RawDateTime());
       default: return Step(Tagged('e', field), 0);
     }
   }
@@ -273,7 +273,7 @@ public:
       case VarType::Integer: return Integer(field, v.integer);
       case VarType::Double: return Number(field, v.number);
       case VarType::Boolean: return Number(field, v.integer != 0 ? 1.0 : 0.0);
-      case VarType::DateTime: return Step(Tagged('d', field), static_cast<std::uint64_t>(Milliseconds(v.number)));
+      case VarType::DateTime: return DateTime(field, v.number);
       default: return Step(Tagged('e', field), 0);
     }
   }
@@ -300,6 +300,9 @@ private:
   void Integer(std::uint16_t field, std::int64_t i) {
     if (i >= -(std::int64_t{1} << 53) && i <= (std::int64_t{1} << 53)) return Number(field, static_cast<double>(i));
     Step(Tagged('i', field), static_cast<std::uint64_t>(i));
+  }
+  void DateTime(std::uint16_t field, double days) {
+    Step(Tagged('d', field), static_cast<std::uint64_t>(Milliseconds(days)));
   }
   void Number(std::uint16_t field, double d) {
     if (d == 0) d = 0.0;  // -0 and 0 are one number
@@ -369,14 +372,15 @@ bool SameDigests(const std::string& libraryFile, const std::vector<TParadoxField
   digests.Rewind();
   std::int64_t records = 0;
   bool same = true;
-  const bool read = detail::ReadStoredRecords(
-      lib.Database().DatabaseFileName(), library.TableName(), columns, types, [&](const std::vector<VariantView>& values, bool understood) {
-        if (++records % 1000 == 0) CheckInterrupted(options);
-        Digest stored, found;
-        for (std::size_t j = 0; j < matched.size(); ++j) found.Add(static_cast<std::uint16_t>(matched[j]), values[j]);
-        same = understood && digests.Read(stored) && stored == found;
-        return same;
-      });
+  auto compare = [&](const std::vector<VariantView>& values, bool understood) {
+    if (++records % 1000 == 0) CheckInterrupted(options);
+    Digest stored, found;
+    for (std::size_t j = 0; j < matched.size(); ++j) found.Add(static_cast<std::uint16_t>(matched[j]), values[j]);
+    same = understood && digests.Read(stored) && stored == found;
+    return same;
+  };
+  const bool read =
+      detail::ReadStoredRecords(lib.Database().DatabaseFileName(), library.TableName(), columns, types, compare);
   return read && same && records == digests.Count();
 }
 

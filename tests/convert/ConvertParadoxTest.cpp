@@ -445,9 +445,10 @@ TEST_F(ConvertParadox, ATextStoredOtherwiseInAnyByteIsFound) {
 // first pages, inside a long memo that fills pages of its own, or in the last record; so is a record less.
 TEST_F(ConvertParadox, ADifferenceAnywhereInALargeTableIsFound) {
   Writer w({{"ElementName", 1, 20}, {"Values1", 6, 8}, {"Kommentar", 12, 10}});
-  for (int r = 1; r <= 3000; ++r)
-    w.AddRecord({Writer::Char("e" + std::to_string(r), 20), Writer::Number(r * 0.5),
-                 w.Blob(r % 500 == 8 ? std::string(9000, static_cast<char>('a' + r % 26)) : "c" + std::to_string(r), 10)});
+  for (int r = 1; r <= 3000; ++r) {
+    const std::string memo = r % 500 == 8 ? std::string(9000, static_cast<char>('a' + r % 26)) : "c" + std::to_string(r);
+    w.AddRecord({Writer::Char("e" + std::to_string(r), 20), Writer::Number(r * 0.5), w.Blob(memo, 10)});
+  }
   w.Write(Path("emis.db"));
   const std::vector<std::pair<std::string, std::string>> changes = {
       {"", ""},

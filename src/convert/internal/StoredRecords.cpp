@@ -282,7 +282,8 @@ private:
       integer = serial == 9 ? 1 : 0;
     } else {
       integer = static_cast<std::int8_t>(p[0]);  // sign-extended from the first byte
-      for (std::size_t i = 1; i < length; ++i) integer = static_cast<std::int64_t>((static_cast<std::uint64_t>(integer) << 8) | p[i]);
+      for (std::size_t i = 1; i < length; ++i)
+        integer = static_cast<std::int64_t>((static_cast<std::uint64_t>(integer) << 8) | p[i]);
     }
     switch (kind) {
       case Kind::Integer:
@@ -334,7 +335,8 @@ bool ReadStoredRecords(const std::string& file, const std::string& table, const 
   try {
     // The table of that name, or the only table of the file (as the engine finds it: a library file under a
     // passing name holds its table under the library's name).
-    Statement find = Prepare(raw, "SELECT name, rootpage FROM sqlite_master WHERE type='table' AND name=?1 COLLATE NOCASE");
+    Statement find =
+        Prepare(raw, "SELECT name, rootpage FROM sqlite_master WHERE type='table' AND name=?1 COLLATE NOCASE");
     sqlite3_bind_text(find.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
     if (sqlite3_step(find.get()) != SQLITE_ROW) {
       find = Prepare(raw, "SELECT name, rootpage, count(*) OVER () FROM sqlite_master WHERE type='table' AND "
