@@ -22,6 +22,7 @@
 #include "librarydb/Defaults.h"
 #include "librarydb/Layouts.h"
 #include "librarydb/OVLibConst.h"
+#include "convert/internal/StoredRecords.h"
 #include "convert/internal/Walk.h"
 
 namespace vez {
@@ -249,40 +250,31 @@ std::string CellText(const Variant& v) {
 
 // A 128-bit digest of a record's values in a canonical form, so that equal digests mean cells that SameCell finds
 // equal: texts and bytes exactly, numbers by value whatever their type (Booleans as 0 and 1), dates to the
-// millisecond; an empty text and no value alike. Two lanes mix the canonical bytes 8 at a time.
+// millisecond; an empty text and no value alike. Each value is one step of two lanes (its kind and field, and a
+// word of it), a text one more step per 8 bytes. Every step is a bijection of each lane's state and of the word
+// taken, so records that differ in one value always have different digests.
 class Digest {
 public:
-  void Add(std::uint16_t field, const Variant& v) { Add(field, v.View()); }
+  // A value of the table, as the reader gave it.
+  void Add(std::uint16_t field, const Variant& v) {
+    switch (v.Type()) {
+      case VarType::String: return Text(field, v.RawString());
+      case VarType::Integer: return Integer(field, v.RawInteger());
+      case VarType::Double: return Number(field, v.RawDouble());
+      case VarType::Boolean: return Number(field, v.RawBool() ? 1.0 : 0.0);
+      case VarType::DateTime: return DateTime(field, v.RawDateTime());
+      default: return Step(Tagged('e', field), 0);
+    }
+  }
   // The same canonical form from a view (a value the library's scan hands out without copying it).
   void Add(std::uint16_t field, const VariantView& v) {
-    if (v.type == VarType::Empty || v.type == VarType::Null || (v.type == VarType::String && v.text.empty()))
-      return Word(Tagged('e', field));
     switch (v.type) {
-      case VarType::String: {
-        const std::string_view text = v.text;
-        Word(Tagged('s', field) ^ (static_cast<std::uint64_t>(text.size()) << 24));
-        std::size_t i = 0;
-        for (; i + 8 <= text.size(); i += 8) {
-          std::uint64_t w;
-          std::memcpy(&w, text.data() + i, 8);
-          Word(w);
-        }
-        std::uint64_t tail = 0;
-        std::memcpy(&tail, text.data() + i, text.size() - i);
-        return Word(tail);
-      }
-      case VarType::Integer: {
-        const std::int64_t i = v.integer;
-        if (i >= -(std::int64_t{1} << 53) && i <= (std::int64_t{1} << 53)) return Number(field, static_cast<double>(i));
-        Word(Tagged('i', field));
-        return Word(static_cast<std::uint64_t>(i));
-      }
+      case VarType::String: return Text(field, v.text);
+      case VarType::Integer: return Integer(field, v.integer);
       case VarType::Double: return Number(field, v.number);
       case VarType::Boolean: return Number(field, v.integer != 0 ? 1.0 : 0.0);
-      case VarType::DateTime:
-        Word(Tagged('d', field));
-        return Word(static_cast<std::uint64_t>(Milliseconds(v.number)));
-      default: return Word(Tagged('?', field));
+      case VarType::DateTime: return DateTime(field, v.number);
+      default: return Step(Tagged('e', field), 0);
     }
   }
   bool operator==(const Digest& o) const { return a_ == o.a_ && b_ == o.b_; }
@@ -291,17 +283,37 @@ private:
   static std::uint64_t Tagged(char tag, std::uint16_t field) {
     return (static_cast<std::uint64_t>(static_cast<unsigned char>(tag)) << 16) | field;
   }
+  void Text(std::uint16_t field, std::string_view text) {
+    if (text.empty()) return Step(Tagged('e', field), 0);
+    Step(Tagged('s', field), text.size());
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, text.data() + i, 8);
+      Step(0, w);
+    }
+    if (i == text.size()) return;
+    std::uint64_t tail = 0;
+    std::memcpy(&tail, text.data() + i, text.size() - i);
+    Step(0, tail);
+  }
+  void Integer(std::uint16_t field, std::int64_t i) {
+    if (i >= -(std::int64_t{1} << 53) && i <= (std::int64_t{1} << 53)) return Number(field, static_cast<double>(i));
+    Step(Tagged('i', field), static_cast<std::uint64_t>(i));
+  }
+  void DateTime(std::uint16_t field, double days) {
+    Step(Tagged('d', field), static_cast<std::uint64_t>(Milliseconds(days)));
+  }
   void Number(std::uint16_t field, double d) {
     if (d == 0) d = 0.0;  // -0 and 0 are one number
     std::uint64_t bits;
     std::memcpy(&bits, &d, 8);
-    Word(Tagged('n', field));
-    Word(bits);
+    Step(Tagged('n', field), bits);
   }
-  void Word(std::uint64_t w) {
-    a_ = (a_ ^ w) * 0x100000001b3ull;
-    a_ ^= a_ >> 32;
-    b_ = (b_ + w) * 0x9E3779B97F4A7C15ull;
+  void Step(std::uint64_t tag, std::uint64_t w) {
+    a_ = (a_ ^ w) * 0x100000001b3ull + tag;
+    a_ ^= a_ >> 29;
+    b_ = ((b_ + w) * 0x9E3779B97F4A7C15ull) ^ tag;
     b_ = (b_ << 31) | (b_ >> 33);
   }
   std::uint64_t a_ = 14695981039346656037ull;
@@ -341,27 +353,35 @@ std::vector<std::size_t> MatchFields(const std::vector<TParadoxField>& fields, T
   return matched;
 }
 
-// Reads the library back, only the fields that took the table's values, and compares each record's digest with
-// the digest of the cells written into it. True when every record is there and equal; otherwise the detailed
-// comparison (VerifyLibrary) tells what differs.
+// Reads the library back from its file, only the fields that took the table's values, and compares each record's
+// digest with the digest of the cells written into it. True when every record is there and equal; otherwise (or
+// when a value is stored in a form the file reader leaves to the engine) the detailed comparison (VerifyLibrary)
+// tells what differs.
 bool SameDigests(const std::string& libraryFile, const std::vector<TParadoxField>& fields, DigestFile& digests,
                  const TConvertOptions& options) {
   TMyTable lib(libraryFile, true);
   TABSTable& library = lib.Table();
   const auto matched = MatchFields(fields, library);
   std::vector<std::string> columns;
-  for (std::size_t i : matched) columns.push_back(fields[i].Name);
+  std::vector<TFieldType> types;
+  for (std::size_t i : matched) {
+    const TFieldDef& def = library.FieldDefs()[library.FieldDefs().IndexOf(fields[i].Name)];
+    columns.push_back(def.Name);
+    types.push_back(def.DataType);
+  }
   digests.Rewind();
   std::int64_t records = 0;
   bool same = true;
-  library.ScanRecords(columns, [&](const std::vector<VariantView>& values) {
+  auto compare = [&](const std::vector<VariantView>& values, bool understood) {
     if (++records % 1000 == 0) CheckInterrupted(options);
     Digest stored, found;
     for (std::size_t j = 0; j < matched.size(); ++j) found.Add(static_cast<std::uint16_t>(matched[j]), values[j]);
-    same = digests.Read(stored) && stored == found;
+    same = understood && digests.Read(stored) && stored == found;
     return same;
-  });
-  return same && records == digests.Count();
+  };
+  const bool read =
+      detail::ReadStoredRecords(lib.Database().DatabaseFileName(), library.TableName(), columns, types, compare);
+  return read && same && records == digests.Count();
 }
 
 // Reads the library back and compares it with the Paradox table, read anew: record r of the table with the r-th

@@ -22,7 +22,11 @@
 //   memo and BLOB bytes and dates (to the millisecond) exactly. A table is complete, and may be deleted, only
 //   when every record and every non-empty cell arrived: a field that has values but no field in the library,
 //   a value the library refused, a text cut to its field's size or any other difference makes it incomplete.
-//   The log, the table's report and the summary name the fields and the first differing cells.
+//   The log, the table's report and the summary name the fields and the first differing cells. The comparison
+//   runs in one pass: a digest of each record's cells is kept while the table is converted (so the table is not
+//   read twice), and the library's records are read from its file's pages after the commit (what is on disk,
+//   not what was sent) and digested alike; only when a digest differs, or a value is stored in a form the file
+//   reader leaves to the engine, are the table and the library compared again cell by cell to name what differs.
 // - New libraries appear only complete: a library is made under a passing name (TNewLibraryFile) and takes its
 //   name after its commit; a table of which no record could be written leaves no library.
 // - Re-runs: an existing library is never deleted or replaced. One that holds records is not converted again

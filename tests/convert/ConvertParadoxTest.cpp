@@ -441,6 +441,35 @@ TEST_F(ConvertParadox, ATextStoredOtherwiseInAnyByteIsFound) {
   }
 }
 
+// A library that differs from its table in one value is found wherever the value lies: in a record far past the
+// first pages, inside a long memo that fills pages of its own, or in the last record; so is a record less.
+TEST_F(ConvertParadox, ADifferenceAnywhereInALargeTableIsFound) {
+  Writer w({{"ElementName", 1, 20}, {"Values1", 6, 8}, {"Kommentar", 12, 10}});
+  for (int r = 1; r <= 3000; ++r) {
+    const std::string memo = r % 500 == 8 ? std::string(9000, static_cast<char>('a' + r % 26)) : "c" + std::to_string(r);
+    w.AddRecord({Writer::Char("e" + std::to_string(r), 20), Writer::Number(r * 0.5), w.Blob(memo, 10)});
+  }
+  w.Write(Path("emis.db"));
+  const std::vector<std::pair<std::string, std::string>> changes = {
+      {"", ""},
+      {"UPDATE \"emis.abs\" SET Values1 = Values1 + 1e-9 WHERE rowid = 2900", "Record 2900, field \"Values1\""},
+      {"UPDATE \"emis.abs\" SET Kommentar = substr(Kommentar, 1, 8000) || '_' || substr(Kommentar, 8002) "
+       "WHERE rowid = 2508", "Record 2508, field \"Kommentar\""},
+      {"UPDATE \"emis.abs\" SET ElementName = 'x' WHERE rowid = 3000", "Record 3000, field \"ElementName\""},
+      {"DELETE FROM \"emis.abs\" WHERE rowid = 3000", "2999 of 3000 records written"}};
+  for (const auto& [change, why] : changes) {
+    fs::remove(Path("emis.abs"));
+    CreateLibraryFile(ltEmis, Dir(), false);
+    if (!change.empty())
+      Column("emis.abs", "CREATE TRIGGER change AFTER INSERT ON \"emis.abs\" WHEN NEW.rowid = 3000 BEGIN " + change +
+                             "; END");
+    Convert();
+    ASSERT_EQ(1u, summary_.Tables.size());
+    EXPECT_EQ(change.empty(), summary_.Tables[0].Complete) << change;
+    EXPECT_THAT(summary_.Tables[0].Reason, ::testing::HasSubstr(why)) << change;
+  }
+}
+
 // Tables whose cells do not all arrive in their library are converted as far as they go and kept; the log, the
 // report and the summary name what is missing. So are tables whose library exists, empty (filled now) or with
 // records (only compared), and tables whose names differ only in letter case (not converted at all).
