@@ -292,6 +292,9 @@ TEST_F(WebTest, FolderAndRecordsAgreeWithTheLibrary) {
   }
   // A new library's passing file (a database, being made or left by a killed run) is no library of the folder.
   fs::copy_file(dir.Path() / "libs" / "emis.abs", dir.Path() / "libs" / ".Wind.abs.1-1.new");
+  // A library the user may only read is listed like any other: the listing opens none for writing.
+  fs::permissions(dir.Path() / "libs" / "Wind.abs", fs::perms::owner_write | fs::perms::group_write |
+                  fs::perms::others_write, fs::perm_options::remove);
   const Json folder = Call("/api/folder?path=libs");
   std::map<std::string, int> records;
   for (const Json& l : folder["libraries"]) records[l["file"]] = l["records"];
@@ -777,6 +780,46 @@ TEST(WebLimits, SlowClientsHoldNoWorkers) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the later one's deadline passes too
   for (int fd : stalled) EXPECT_LT(ReadToClose(fd).size(), size);
+}
+
+// Past a cap a connection gets 503 and is closed: a body announced beyond the memory that bodies being received
+// may take, and a connection beyond the cap while every open one is being answered (two stalled downloads, one of
+// them waiting for the only worker).
+TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
+  TempDir dir;
+  std::ofstream(dir.Path() / "big.txt") << std::string(16 << 20, 'x');
+  TServeOptions options;
+  options.Folder = dir.Path().string();
+  options.Port = 0;
+  options.Limits.Workers = 1;
+  options.Limits.MaxConnections = 2;
+  options.Limits.BodyMemory = 1000;
+  options.Limits.WriteTime = std::chrono::milliseconds(2000);
+  TWebServer server(options);
+  std::thread serving([&] { server.Run(); });
+  const auto stop = [&](std::thread* t) { server.Stop(); t->join(); };
+  const std::unique_ptr<std::thread, decltype(stop)> stopping(&serving, stop);
+  const std::string head = "HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " + server.Token() + "\r\n";
+  const std::string post = "POST /api/record/save " + head + "Content-Length: 800\r\n\r\n{";
+  const auto refused = [](const std::string& answer, const std::string& error) {
+    return answer.starts_with("HTTP/1.1 503 ") && answer.ends_with("{\"error\":\"" + error + "\"}");
+  };
+  const int sending = Connect(server.Port());
+  ::send(sending, post.data(), post.size(), MSG_NOSIGNAL);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const std::string second = RawAnswer(server.Port(), post);
+  EXPECT_TRUE(refused(second, "The server is receiving too many request bodies at once; try again")) << second;
+  ::close(sending);
+  std::vector<int> stalled;
+  for (int i = 0; i < 2; ++i) {
+    stalled.push_back(Connect(server.Port(), 4096));
+    const std::string get = "GET /api/download?path=big.txt " + head + "\r\n";
+    ::send(stalled.back(), get.data(), get.size(), MSG_NOSIGNAL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  const std::string third = ReadToClose(Connect(server.Port()));  // sends nothing, so the close resets nothing
+  EXPECT_TRUE(refused(third, "The server is answering as many connections as it takes")) << third;
+  for (const int fd : stalled) ::close(fd);
 }
 
 }  // namespace
