@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -31,6 +32,7 @@
 #include "convert/ConvertParadox.h"
 #include "pxwriter/PxWriter.h"
 #include "web/WebServer.h"
+#include "web/internal/Library.h"
 #include "web/internal/RequestLoop.h"
 
 namespace vez {
@@ -361,6 +363,14 @@ TEST_F(WebTest, FolderAndRecordsAgreeWithTheLibrary) {
   const auto download = client->Get("/api/download?path=libs/x%22y.csv");
   ASSERT_TRUE(download);
   EXPECT_EQ(download->body + download->get_header_value("Content-Disposition"), "a,b\nattachment; filename=\"x_y.csv\"");
+  {  // a value that no JSON number can hold reads as null
+    web::TOpenLibrary lib(dir.Path() / "libs" / "emis.abs", true);
+    lib.Open();
+    lib.Table().Edit();
+    lib.Table().FieldByName("Values1").SetAsFloat(std::numeric_limits<double>::infinity());
+    lib.Table().Post();
+  }
+  EXPECT_EQ(Call("/api/records?path=libs/emis.abs&limit=1")["records"][0]["values"]["Values1"], nullptr);
 }
 
 // Save, add and delete each commit alone; a stale or refused change leaves the record as it was.
