@@ -613,6 +613,9 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   EXPECT_EQ(Json({4, true, false}), Json({added["added"], added["committed"], added["created"]}));
   const auto progress = std::find_if(events.rbegin(), events.rend(), [](const auto& e) { return e.first == "progress"; });
   EXPECT_EQ(progress->second.dump(), R"({"done":4,"total":4})");  // the last line is always reported
+  // A dialog that has run takes neither a second start nor a change.
+  refused("/api/import/start", {{"id", dialog["id"]}}, 409, "The import has started already");
+  refused("/api/import/dialog", op("auto_link", 0), 409, "The import has started; the dialog cannot be changed now");
   EXPECT_TRUE(Post("/api/import/close", {{"id", dialog["id"]}})["closed"].get<bool>());
   Post("/api/import/dialog", op("clear", 0), 404);
 
