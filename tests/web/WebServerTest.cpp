@@ -303,6 +303,7 @@ TEST_F(WebTest, FolderAndRecordsAgreeWithTheLibrary) {
   EXPECT_EQ(records, (std::map<std::string, int>{{"Absor.abs", 4}, {"RREC0001.tabs", 36}, {"TNMVeh.abs", 2},
                                                  {"Time.abs", 3}, {"Traffic.abs", 3}, {"Wind.abs", 2},
                                                  {"X.runx", 3}, {"emis.abs", 6}}));
+  EXPECT_EQ(Call("/api/records?path=libs/Wind.abs&limit=5")["records"].size(), 2u);  // read-only: still shown
   std::vector<std::string> tables;
   bool emisWithCompanion = false;
   for (const Json& t : folder["paradox"]) {
