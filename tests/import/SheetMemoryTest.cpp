@@ -119,6 +119,15 @@ TEST(SheetMemory, OneSharedStringInManyCellsIsKeptOnce) {
     loaded.DoImport(view, dir.File(name));
     EXPECT_EQ(1u, loaded.DataGrid().SharedTexts());
   }
+  // A cell written over and over gives its old texts back: 300 texts of 1 MiB in turn in one cell.
+  const auto text = [](int i) { return std::string(1 << 20, static_cast<char>('a' + i % 26)); };
+  const auto [peak, ok] = ChildPeakMiB([&] {
+    TStringGrid grid(2, 2);
+    for (int i = 0; i < 300; ++i) grid.SetCells(1, 1, text(i));
+    return grid.Cells(1, 1) == text(299);
+  });
+  EXPECT_TRUE(ok);
+  EXPECT_LT(peak, idle + kAllowanceMiB) << "idle " << idle << " MiB";
 }
 
 // The limit of a loader and the budget loaders share; a BIFF2 and a BIFF3 text cut short by its record.

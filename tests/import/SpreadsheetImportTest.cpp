@@ -447,7 +447,10 @@ TEST(TextGrid, NumbersTextsGapsAndClearedRows) {
   }
   EXPECT_EQ(std::tuple(std::string("kept"), std::string("shared"), big, std::string("far"), std::string("")),
             std::tuple(grid.Cells(3, 2), grid.Cells(4, 2), grid.Cells(1500, 1), grid.Cells(1, 1), grid.Cells(5, 3)));
-  grid.SetColCount(1001);  // drops column 1500; a window keeps only its own column 0 and row 0
+  grid.SetColCount(1001);  // drops column 1500, which stays empty when the grid widens again
+  grid.SetColCount(2000);
+  EXPECT_EQ(std::pair(std::string(""), std::string("far")), std::pair(grid.Cells(1500, 1), grid.Cells(1, 1)));
+  grid.SetColCount(1001);  // a window keeps only its own column 0 and row 0
   grid.SetWindow(std::make_shared<TStringGrid>(2000, 4), 1);
   EXPECT_EQ(std::pair(std::size_t{1}, std::string("label")), std::pair(grid.StoredCells(), grid.Cells(0, 1)));
 }
@@ -481,6 +484,7 @@ TEST(TextGrid, RunsOfRowsReadAsTheCellsWritten) {
     grid.ClearRow(r);
     std::erase_if(cells, [r](const auto& cell) { return cell.first.first == r; });
   }
+  std::size_t numbered = 0;  // cells of column 0 that read as row numbers, which the grid does not store
   const auto check = [&](const char* step) {
     SCOPED_TRACE(step);
     int wrong = 0;
@@ -490,7 +494,7 @@ TEST(TextGrid, RunsOfRowsReadAsTheCellsWritten) {
         if (grid.Cells(c, r) != (it == cells.end() ? "" : it->second) && wrong++ == 0) ADD_FAILURE() << c << ", " << r;
       }
     EXPECT_EQ(0, wrong);
-    EXPECT_EQ(cells.size(), grid.StoredCells());
+    EXPECT_EQ(cells.size() - numbered, grid.StoredCells());
   };
   check("written");
   grid.SetRowCount(1800);
@@ -499,6 +503,10 @@ TEST(TextGrid, RunsOfRowsReadAsTheCellsWritten) {
   check("shrunk");
   for (std::int32_t r = 1; r < 1800; r += 7) set(8, r, r);  // writes into what the shrinking left
   check("written again");
+  grid.NumberRows(5);  // column 0 below row 0 reads as 5, 6, ...: the cells written there go, the others stay
+  for (std::int32_t r = 1; r < 1800; ++r) cells[{r, 0}] = std::to_string(r + 4);
+  numbered = 1799;
+  check("numbered");
 }
 
 TEST_F(SpreadsheetImportText, DrawHandlerGoesThroughTheCanvasPort) {

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -31,6 +32,7 @@
 #include "convert/ConvertParadox.h"
 #include "pxwriter/PxWriter.h"
 #include "web/WebServer.h"
+#include "web/internal/Library.h"
 #include "web/internal/RequestLoop.h"
 
 namespace vez {
@@ -292,12 +294,16 @@ TEST_F(WebTest, FolderAndRecordsAgreeWithTheLibrary) {
   }
   // A new library's passing file (a database, being made or left by a killed run) is no library of the folder.
   fs::copy_file(dir.Path() / "libs" / "emis.abs", dir.Path() / "libs" / ".Wind.abs.1-1.new");
+  // A library the user may only read is listed like any other: the listing opens none for writing.
+  fs::permissions(dir.Path() / "libs" / "Wind.abs", fs::perms::owner_write | fs::perms::group_write |
+                  fs::perms::others_write, fs::perm_options::remove);
   const Json folder = Call("/api/folder?path=libs");
   std::map<std::string, int> records;
   for (const Json& l : folder["libraries"]) records[l["file"]] = l["records"];
   EXPECT_EQ(records, (std::map<std::string, int>{{"Absor.abs", 4}, {"RREC0001.tabs", 36}, {"TNMVeh.abs", 2},
                                                  {"Time.abs", 3}, {"Traffic.abs", 3}, {"Wind.abs", 2},
                                                  {"X.runx", 3}, {"emis.abs", 6}}));
+  EXPECT_EQ(Call("/api/records?path=libs/Wind.abs&limit=5")["records"].size(), 2u);  // read-only: still shown
   std::vector<std::string> tables;
   bool emisWithCompanion = false;
   for (const Json& t : folder["paradox"]) {
@@ -358,6 +364,14 @@ TEST_F(WebTest, FolderAndRecordsAgreeWithTheLibrary) {
   const auto download = client->Get("/api/download?path=libs/x%22y.csv");
   ASSERT_TRUE(download);
   EXPECT_EQ(download->body + download->get_header_value("Content-Disposition"), "a,b\nattachment; filename=\"x_y.csv\"");
+  {  // a value that no JSON number can hold reads as null
+    web::TOpenLibrary lib(dir.Path() / "libs" / "emis.abs", true);
+    lib.Open();
+    lib.Table().Edit();
+    lib.Table().FieldByName("Values1").SetAsFloat(std::numeric_limits<double>::infinity());
+    lib.Table().Post();
+  }
+  EXPECT_EQ(Call("/api/records?path=libs/emis.abs&limit=1")["records"][0]["values"]["Values1"], nullptr);
 }
 
 // Save, add and delete each commit alone; a stale or refused change leaves the record as it was.
@@ -600,6 +614,9 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   EXPECT_EQ(Json({4, true, false}), Json({added["added"], added["committed"], added["created"]}));
   const auto progress = std::find_if(events.rbegin(), events.rend(), [](const auto& e) { return e.first == "progress"; });
   EXPECT_EQ(progress->second.dump(), R"({"done":4,"total":4})");  // the last line is always reported
+  // A dialog that has run takes neither a second start nor a change.
+  refused("/api/import/start", {{"id", dialog["id"]}}, 409, "The import has started already");
+  refused("/api/import/dialog", op("auto_link", 0), 409, "The import has started; the dialog cannot be changed now");
   EXPECT_TRUE(Post("/api/import/close", {{"id", dialog["id"]}})["closed"].get<bool>());
   Post("/api/import/dialog", op("clear", 0), 404);
 
@@ -777,6 +794,46 @@ TEST(WebLimits, SlowClientsHoldNoWorkers) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the later one's deadline passes too
   for (int fd : stalled) EXPECT_LT(ReadToClose(fd).size(), size);
+}
+
+// Past a cap a connection gets 503 and is closed: a body announced beyond the memory that bodies being received
+// may take, and a connection beyond the cap while every open one is being answered (two stalled downloads, one of
+// them waiting for the only worker).
+TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
+  TempDir dir;
+  std::ofstream(dir.Path() / "big.txt") << std::string(16 << 20, 'x');
+  TServeOptions options;
+  options.Folder = dir.Path().string();
+  options.Port = 0;
+  options.Limits.Workers = 1;
+  options.Limits.MaxConnections = 2;
+  options.Limits.BodyMemory = 1000;
+  options.Limits.WriteTime = std::chrono::milliseconds(2000);
+  TWebServer server(options);
+  std::thread serving([&] { server.Run(); });
+  const auto stop = [&](std::thread* t) { server.Stop(); t->join(); };
+  const std::unique_ptr<std::thread, decltype(stop)> stopping(&serving, stop);
+  const std::string head = "HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " + server.Token() + "\r\n";
+  const std::string post = "POST /api/record/save " + head + "Content-Length: 800\r\n\r\n{";
+  const auto refused = [](const std::string& answer, const std::string& error) {
+    return answer.starts_with("HTTP/1.1 503 ") && answer.ends_with("{\"error\":\"" + error + "\"}");
+  };
+  const int sending = Connect(server.Port());
+  ::send(sending, post.data(), post.size(), MSG_NOSIGNAL);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const std::string second = RawAnswer(server.Port(), post);
+  EXPECT_TRUE(refused(second, "The server is receiving too many request bodies at once; try again")) << second;
+  ::close(sending);
+  std::vector<int> stalled;
+  for (int i = 0; i < 2; ++i) {
+    stalled.push_back(Connect(server.Port(), 4096));
+    const std::string get = "GET /api/download?path=big.txt " + head + "\r\n";
+    ::send(stalled.back(), get.data(), get.size(), MSG_NOSIGNAL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  const std::string third = ReadToClose(Connect(server.Port()));  // sends nothing, so the close resets nothing
+  EXPECT_TRUE(refused(third, "The server is answering as many connections as it takes")) << third;
+  for (const int fd : stalled) ::close(fd);
 }
 
 }  // namespace

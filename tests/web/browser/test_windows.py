@@ -21,6 +21,8 @@ def test_conversion_window_runs_to_its_summary(page, project):
     summary = window.find_element(By.CSS_SELECTOR, ".summary").text
     assert "Tables converted 10 of 11" in summary
     assert "Strassen.db: no library type" in summary
+    # Lists without tables (none skipped here) have no heading.
+    assert [h.text for h in window.find_elements(By.CSS_SELECTOR, ".summary h3")] == ["Summary", "Not converted"]
     assert "Converting Folder" in window.find_element(By.CSS_SELECTOR, ".label1").text
     log = window.find_element(By.CSS_SELECTOR, ".log").text
     # The whole log as Convert.log holds it (the file ends a run with an empty line), its paths from the served folder.
