@@ -529,7 +529,6 @@ private:
   bool TurnWindow(bool forward);
   std::int32_t MoveInWindows(std::int32_t distance);
   bool LoadAt(std::size_t pos, bool forward);
-  bool LoadAt(std::size_t pos, bool forward, std::size_t ahead);
   void CheckWritable() const;
   void ClearCurrent();
 
