@@ -460,7 +460,7 @@ public:
   int FieldCount() const { return static_cast<int>(fields_.size()); }
   // The field at `index`; an index out of range raises EListError. Inline: readers call it for every value.
   TField& Fields(int index) {
-    if (index < 0 || static_cast<std::size_t>(index) >= fields_.size()) FieldIndexError(index);
+    if (static_cast<std::size_t>(index) >= fields_.size()) FieldIndexError(index);  // a negative one too
     return *fields_[static_cast<std::size_t>(index)];
   }
   // The field of that name (any case); an unknown name raises EDatabaseError "Field 'X' not found".
@@ -529,7 +529,6 @@ private:
   bool TurnWindow(bool forward);
   std::int32_t MoveInWindows(std::int32_t distance);
   bool LoadAt(std::size_t pos, bool forward);
-  bool LoadAt(std::size_t pos, bool forward, std::size_t ahead);
   void CheckWritable() const;
   void ClearCurrent();
 

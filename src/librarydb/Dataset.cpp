@@ -160,11 +160,10 @@ void TDataSet::EnsureKeys() {
   }
 }
 
-bool TDataSet::LoadAt(std::size_t pos, bool forward) { return LoadAt(pos, forward, kPageSize); }
-
 // Makes the record at `pos` current, skipping records deleted meanwhile in the direction of travel; a fetch
-// reads up to `ahead` records in that direction.
-bool TDataSet::LoadAt(std::size_t pos, bool forward, std::size_t ahead) {
+// reads up to a page of records in that direction.
+bool TDataSet::LoadAt(std::size_t pos, bool forward) {
+  constexpr std::size_t ahead = kPageSize;
   for (;;) {
     if (pos >= keys_.size()) {
       if (!forward || !TurnWindow(true)) return false;
@@ -355,9 +354,8 @@ std::int32_t TDataSet::MoveInWindows(std::int32_t distance) {
     }
   }
   const bool pastEnd = moved != distance;
-  // After a jump only the record moved to is read: a caller that wants the record at a position (or its key)
-  // reads no more, one that walks on fetches the rest of the window with its next step.
-  if (keys_.empty() || (!LoadAt(static_cast<std::size_t>(target), forward, jump ? 1 : kPageSize) &&
+  // After a jump the table has read the window's records with its keys: the page takes them.
+  if (keys_.empty() || (!LoadAt(static_cast<std::size_t>(target), forward) &&
                         !LoadAt(forward ? keys_.size() - 1 : 0, !forward))) {
     ClearCurrent();
     bof_ = eof_ = true;

@@ -63,8 +63,8 @@ void ReadKey(sqlite3_stmt* stmt, std::size_t fields, OrderKey& key) {
 }
 
 // One range of an order after or before a key: the key's first `prefix` values equal, then either the row key
-// beyond the key's (`bound` = -1), the next field beyond the key's value (`bound` = prefix) or a condition
-// without a value (`bound` = -2, `condition` holds it).
+// beyond the key's (`bound` = -1), the fields up to `bound` beyond the key's values (`bound` >= 0, `condition`
+// holds it) or a condition without a value (`bound` = -2).
 struct KeyRange {
   std::size_t prefix = 0;
   int bound = -1;
@@ -72,11 +72,30 @@ struct KeyRange {
 };
 
 // The ranges after (before) a key, nearest first. The order's fields sort NULL first, and a comparison with
-// NULL is never true, so a NULL value takes a condition of its own.
+// NULL is never true, so a NULL value takes a condition of its own. Forward from a key without NULL the keys
+// beyond its values are one range of the index (a comparison of the fields as a row); in a unique index no
+// other record has the key's values, so nothing lies between the key and them.
 std::vector<KeyRange> RangesFrom(const KeyOrder& order, const OrderKey& from, bool forward) {
   std::vector<KeyRange> ranges;
   const std::size_t k = order.terms.size();
-  ranges.push_back(KeyRange{k, -1, {}});
+  const bool anyNull =
+      std::any_of(from.values.begin(), from.values.end(), [](const SqlValue& v) { return v.type == SQLITE_NULL; });
+  if (k == 0 || anyNull || !order.unique) ranges.push_back(KeyRange{k, -1, {}});
+  if (k > 0 && forward && !anyNull) {
+    if (k == 1) {
+      ranges.push_back(KeyRange{0, 0, order.terms[0] + " > ?1"});
+    } else {
+      // The index's collation goes with the values: SQLite uses the index for the row only when its columns
+      // stand bare.
+      std::string fields, values;
+      for (std::size_t j = 0; j < k; ++j) {
+        fields += (j > 0 ? ", " : "") + order.fields[j];
+        values += (j > 0 ? ", ?" : "?") + std::to_string(j + 1) + (order.caseInsensitive ? " COLLATE NOCASE" : "");
+      }
+      ranges.push_back(KeyRange{0, static_cast<int>(k) - 1, "(" + fields + ") > (" + values + ")"});
+    }
+    return ranges;
+  }
   for (std::size_t j = k; j-- > 0;) {
     const bool null = from.values[j].type == SQLITE_NULL;
     const std::string& term = order.terms[j];
@@ -94,11 +113,14 @@ std::vector<KeyRange> RangesFrom(const KeyOrder& order, const OrderKey& from, bo
 }  // namespace
 
 void WalkKeys(Connection& c, const KeyOrder& order, const OrderKey* from, bool forward, std::int64_t skip,
-              std::int64_t want, std::vector<OrderKey>& out) {
-  const std::string head = "SELECT " + SelectList(order) + " FROM " + order.table;
+              std::int64_t want, std::vector<OrderKey>& out, const WalkRecords* records) {
+  const std::string head =
+      "SELECT " + SelectList(order) + (records != nullptr ? ", " + records->selectList : "") + " FROM " + order.table;
   const std::string tail = " ORDER BY " + OrderBy(order, forward) + " LIMIT ?";
   const std::size_t fields = order.fields.size();
-  const auto run = [&](sqlite3_stmt* stmt, int limitIndex) {
+  // The last range passes the keys to skip in SQLite (OFFSET), which then reads no record for them; an earlier
+  // range steps over them, counting how many it held.
+  const auto run = [&](sqlite3_stmt* stmt, int limitIndex, bool last) {
     StatementScope scope(stmt);
     if (from != nullptr) {
       for (int i = 1; i < limitIndex; ++i) {
@@ -107,7 +129,9 @@ void WalkKeys(Connection& c, const KeyOrder& order, const OrderKey* from, bool f
         else sqlite3_bind_int64(stmt, i, from->rowid);
       }
     }
-    sqlite3_bind_int64(stmt, limitIndex, skip + want);
+    sqlite3_bind_int64(stmt, limitIndex, last ? want : skip + want);
+    sqlite3_bind_int64(stmt, limitIndex + 1, last ? skip : 0);
+    if (last) skip = 0;
     while (want > 0 && c.Step(stmt, "Cannot read") == SQLITE_ROW) {
       if (skip > 0) {
         --skip;
@@ -115,16 +139,20 @@ void WalkKeys(Connection& c, const KeyOrder& order, const OrderKey* from, bool f
       }
       out.emplace_back();
       ReadKey(stmt, fields, out.back());
+      if (records != nullptr) records->take(stmt, static_cast<int>(fields) + 1);
       --want;
     }
   };
+  const auto limits = [](int limit) { return std::to_string(limit) + " OFFSET ?" + std::to_string(limit + 1); };
   if (want <= 0) return;
   if (from == nullptr) {
-    run(c.Prepare(head + tail + "1"), 1);
+    run(c.Prepare(head + tail + limits(1)), 1, true);
     return;
   }
-  for (const KeyRange& range : RangesFrom(order, *from, forward)) {
+  const std::vector<KeyRange> ranges = RangesFrom(order, *from, forward);
+  for (std::size_t r = 0; r < ranges.size(); ++r) {
     if (want <= 0) return;
+    const KeyRange& range = ranges[r];
     std::string where;
     for (std::size_t i = 0; i < range.prefix; ++i) where += order.terms[i] + " IS ?" + std::to_string(i + 1) + " AND ";
     int params = static_cast<int>(range.prefix);
@@ -137,7 +165,7 @@ void WalkKeys(Connection& c, const KeyOrder& order, const OrderKey* from, bool f
     }
     // The row key's parameter is always ?(fields + 1), so a range without it binds only the values before it.
     const int limit = range.bound == -1 ? static_cast<int>(fields) + 2 : params + 1;
-    run(c.Prepare(head + " WHERE " + where + tail + std::to_string(limit)), limit);
+    run(c.Prepare(head + " WHERE " + where + tail + limits(limit)), limit, r + 1 == ranges.size());
   }
 }
 

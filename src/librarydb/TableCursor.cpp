@@ -86,6 +86,17 @@ std::vector<TDataSet::ColumnInfo> TABSTable::DoOpen() {
     for (const Impl::Index& index : impl->indexes) {
       if (index.unique && (index.options & ixCaseInsensitive) != 0) impl->folded.push_back(&index);
     }
+    {
+      sqlite3_stmt* stmt = c.Prepare("SELECT name FROM pragma_index_list(?1) WHERE \"unique\"");
+      StatementScope scope(stmt);
+      detail::BindText(stmt, 1, stored);
+      while (c.Step(stmt, "Cannot read") == SQLITE_ROW) {
+        const std::string name = detail::ColumnText(stmt, 0);
+        for (Impl::Index& index : impl->indexes) {
+          if (name == stored + "$" + index.name) index.uniqueInFile = true;
+        }
+      }
+    }
     if (!indexName_.empty()) {
       impl->order = impl->FindIndex(indexName_);
       if (impl->order == nullptr) {
@@ -145,6 +156,8 @@ bool SmallTable(TABSTable::Impl& t) {
 detail::KeyOrder OrderOf(const TABSTable::Impl& t) {
   detail::KeyOrder order{t.quoted, t.rowid, {}, {}};
   if (t.order != nullptr) {
+    order.unique = t.order->uniqueInFile;
+    order.caseInsensitive = (t.order->options & ixCaseInsensitive) != 0;
     for (std::size_t col : t.order->columns) {
       order.fields.push_back(QuoteIdent(t.columns[col].name));
       order.terms.push_back(ColumnTerm(t.columns[col].name, t.order->options));
@@ -190,6 +203,8 @@ void TABSTable::DoLoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count
   Connection& c = *t.conn;
   window = KeyWindow{};
   t.aheadRows = 0;
+  // The queries of a window share one read transaction: SQLite locks the file and checks it for changes once.
+  const detail::ReadRun reads(c);
   const bool startOver = wanted == KeysWanted::First || wanted == KeysWanted::Last || wanted == KeysWanted::Around;
   if (startOver && SmallTable(t)) {
     window.Keys = AllKeys(t);
@@ -201,10 +216,17 @@ void TABSTable::DoLoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count
   const detail::KeyOrder order = OrderOf(t);
   const auto want = static_cast<std::int64_t>(count);
   std::vector<detail::OrderKey> keys;
-  // A walk from an end or from a key: in insertion order with the records (ReadWindow), else the keys alone.
+  // The records of the keys walked go to t.ahead, for the fetch that follows.
+  const detail::WalkRecords records{t.selectList, [&t](sqlite3_stmt* stmt, int first) {
+                                      if (t.ahead.size() <= t.aheadRows) t.ahead.resize(t.aheadRows + 1);
+                                      Row& row = t.ahead[t.aheadRows++];
+                                      row.Key = sqlite3_column_int64(stmt, first);
+                                      DecodeRow(stmt, t.columns, row.Values, first + 1);
+                                    }};
+  // A walk from an end or from a key, with the records: in insertion order one range scan (ReadWindow).
   const auto walk = [&](const detail::OrderKey* from, bool forward) {
     if (t.order == nullptr) ReadWindow(t, from != nullptr ? &from->rowid : nullptr, forward, want, keys);
-    else detail::WalkKeys(c, order, from, forward, 0, want, keys);
+    else detail::WalkKeys(c, order, from, forward, 0, want, keys, &records);
   };
   // Keys walked backward come in descending order; the window (and the records read with them) ascends.
   const auto ascend = [&] {
@@ -246,10 +268,13 @@ void TABSTable::DoLoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count
       const detail::OrderMarks& marks = MarksOf(t, order);
       if (marks.total == 0) break;
       const std::int64_t position = std::clamp<std::int64_t>(at, 0, marks.total - 1);
-      const detail::OrderKey& mark = marks.keys[static_cast<std::size_t>(position / detail::kMarkSpacing)];
+      // The walk starts after the mark before the position (at the first key for the first positions), so that
+      // it reads the record of every key it gives.
+      const auto mark = static_cast<std::size_t>(position / detail::kMarkSpacing);
       const std::int64_t beyond = position % detail::kMarkSpacing;
-      if (beyond == 0) keys.push_back(mark);
-      detail::WalkKeys(c, order, &mark, true, beyond == 0 ? 0 : beyond - 1, want - (beyond == 0 ? 1 : 0), keys);
+      if (beyond > 0) detail::WalkKeys(c, order, &marks.keys[mark], true, beyond - 1, want, keys, &records);
+      else if (mark > 0) detail::WalkKeys(c, order, &marks.keys[mark - 1], true, detail::kMarkSpacing - 1, want, keys, &records);
+      else detail::WalkKeys(c, order, nullptr, true, 0, want, keys, &records);
       window.Start = position;
       window.AtStart = position == 0;
       window.AtEnd = position + static_cast<std::int64_t>(keys.size()) >= marks.total;
@@ -280,14 +305,18 @@ void TABSTable::DoLoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count
 void TABSTable::DoFetch(const std::int64_t* keys, std::size_t count, std::vector<Row>& rows) {
   Impl& t = *impl_;
   if (t.aheadRows > 0) {
-    // The records read with the window's keys, when these are the keys asked for.
+    // The records read with the window's keys, when the keys asked for are a run of them.
     const std::size_t ahead = t.aheadRows;
     t.aheadRows = 0;
-    if (ahead == count &&
-        std::equal(keys, keys + count, t.ahead.begin(), [](std::int64_t key, const Row& row) { return key == row.Key; })) {
+    const auto first = count == 0 ? t.ahead.begin() + static_cast<std::ptrdiff_t>(ahead)
+                                  : std::find_if(t.ahead.begin(), t.ahead.begin() + static_cast<std::ptrdiff_t>(ahead),
+                                                 [&](const Row& row) { return row.Key == keys[0]; });
+    const auto held = static_cast<std::size_t>(t.ahead.begin() + static_cast<std::ptrdiff_t>(ahead) - first);
+    if (count > 0 && count <= held &&
+        std::equal(keys, keys + count, first, [](std::int64_t key, const Row& row) { return key == row.Key; })) {
       for (std::size_t i = 0; i < count; ++i) {
-        rows[i].Key = t.ahead[i].Key;
-        rows[i].Values.swap(t.ahead[i].Values);
+        rows[i].Key = first[static_cast<std::ptrdiff_t>(i)].Key;
+        rows[i].Values.swap(first[static_cast<std::ptrdiff_t>(i)].Values);
       }
       return;
     }

@@ -27,7 +27,7 @@ protected:
     TABSTable t;
     lib.Bind(t);
     test::DefineElementTable(t);
-    t.IndexDefs().Add("AC", "Art;Count", 0);
+    t.IndexDefs().Add("AC", "Art;Count", ixCaseInsensitive);  // NULLs and equal keys; collated columns
     t.CreateTable();
     t.Open();
     lib.Database.StartTransaction();

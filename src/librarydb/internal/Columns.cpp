@@ -104,10 +104,19 @@ void DecodeRow(sqlite3_stmt* stmt, const std::vector<StoredColumn>& columns, std
   out.resize(n);
   Variant* v = out.data();
   const StoredColumn* column = columns.data();
-  for (int col = first; column != columns.data() + n; ++col, ++column, ++v) {
+  const StoredColumn* const end = column + n;  // kept out of the loop: the calls into SQLite hide no change to it
+  for (int col = first; column != end; ++col, ++column, ++v) {
     sqlite3_value* value = sqlite3_column_value(stmt, col);
-    // A number reads as 0 from NULL: only a zero asks for the storage class.
-    switch (column->type) {
+    // A number reads as 0 from NULL: only a zero asks for the storage class. Doubles, most of a library's
+    // record, are asked for first.
+    const TFieldType type = column->type;
+    if (type == ftFloat) {
+      const double d = sqlite3_value_double(value);
+      if (d == 0 && sqlite3_value_type(value) == SQLITE_NULL) v->SetNull();
+      else v->SetDouble(d);
+      continue;
+    }
+    switch (type) {
       case ftSmallint:
       case ftInteger:
       case ftWord:
@@ -116,7 +125,7 @@ void DecodeRow(sqlite3_stmt* stmt, const std::vector<StoredColumn>& columns, std
       case ftBoolean: {
         const std::int64_t i = sqlite3_value_int64(value);
         if (i == 0 && sqlite3_value_type(value) == SQLITE_NULL) v->SetNull();
-        else if (column->type == ftBoolean) v->SetBool(i != 0);
+        else if (type == ftBoolean) v->SetBool(i != 0);
         else v->SetInteger(i);
         break;
       }
@@ -135,7 +144,7 @@ void DecodeRow(sqlite3_stmt* stmt, const std::vector<StoredColumn>& columns, std
           break;
         }
         VariantView view;
-        ReadStored(value, storage, column->type, view);
+        ReadStored(value, storage, type, view);
         v->Assign(view);
       }
     }

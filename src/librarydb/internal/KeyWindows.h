@@ -12,6 +12,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -66,12 +67,22 @@ struct KeyOrder {
   std::string rowid;               // the name of the row key
   std::vector<std::string> fields; // quoted field names, for reading the values
   std::vector<std::string> terms;  // the index's terms (with NOCASE in a case-insensitive one)
+  bool unique = false;             // the index refuses two records with the same values
+  bool caseInsensitive = false;    // its texts compare with NOCASE
+};
+
+// The records read with the keys of a walk: the table's select list (the row key and every column) and what
+// takes each record, in the order of the keys, from the result column of its row key on.
+struct WalkRecords {
+  const std::string& selectList;
+  std::function<void(sqlite3_stmt*, int)> take;
 };
 
 // Walks `order` forward (or backward) from just after (before) `from` (nullptr: from the first (last) key),
-// passes `skip` keys and appends up to `want` keys to `out`, in the direction of travel.
+// passes `skip` keys and appends up to `want` keys to `out`, in the direction of travel; with `records`, reads
+// the records of those keys in the same queries.
 void WalkKeys(Connection& c, const KeyOrder& order, const OrderKey* from, bool forward, std::int64_t skip,
-              std::int64_t want, std::vector<OrderKey>& out);
+              std::int64_t want, std::vector<OrderKey>& out, const WalkRecords* records = nullptr);
 // The order's key of the record with row key `rowid`; False when it is gone.
 bool ReadOrderKey(Connection& c, const KeyOrder& order, std::int64_t rowid, OrderKey& out);
 // Makes the marks of an order by one walk of its index (of the row keys in insertion order).

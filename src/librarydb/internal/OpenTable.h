@@ -41,6 +41,7 @@ struct TABSTable::Impl {
     std::vector<std::size_t> columns;
     TIndexOptions options = 0;
     bool unique = false;
+    bool uniqueInFile = false;  // SQLite's index of it refuses duplicates (what the walks of its order rely on)
     std::string orderBy;  // ORDER BY clause of the index
   };
 

@@ -260,8 +260,14 @@ void Connection::Rollback() noexcept {
 void Connection::BeginRead() {
   if (readScopes_ == 0 && !inTransaction_) {
     // A deferred BEGIN takes no lock; the data_version that follows takes the shared lock, and with it the
-    // state of the file every read of the run sees.
-    Exec("BEGIN", "Cannot read");
+    // state of the file every read of the run sees. BEGIN and COMMIT are prepared once: the cursor runs one
+    // read transaction for each window of keys it loads.
+    if (commitRead_ == nullptr) commitRead_ = Prepare("COMMIT");
+    {
+      sqlite3_stmt* begin = Prepare("BEGIN");
+      StatementScope scope(begin);
+      Step(begin, "Cannot read");
+    }
     try {
       sqlite3_stmt* stmt = Prepare("PRAGMA data_version");
       StatementScope scope(stmt);
@@ -285,8 +291,11 @@ bool Connection::EndRead() noexcept {
 void Connection::EndReadTransaction() noexcept {
   reading_ = false;
   // A transaction that only read has nothing to commit: its end releases the shared lock.
-  if (sqlite3_get_autocommit(db_.get()) == 0 && sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-    sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  if (sqlite3_get_autocommit(db_.get()) == 0) {
+    const int rc = sqlite3_step(commitRead_);
+    sqlite3_reset(commitRead_);
+    if (rc != SQLITE_DONE) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  }
 }
 
 std::int64_t Connection::DataVersion() {

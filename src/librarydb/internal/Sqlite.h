@@ -142,6 +142,19 @@ private:
   int readScopes_ = 0;          // BeginRead calls not yet ended
   bool reading_ = false;        // a read transaction of BeginRead is running
   std::int64_t readVersion_ = -1;  // the data_version it began with
+  sqlite3_stmt* commitRead_ = nullptr;  // its end (a cached statement, prepared by the first BeginRead)
+};
+
+// A run of reads (Connection::BeginRead .. EndRead) for the length of a scope.
+class ReadRun {
+public:
+  explicit ReadRun(Connection& c) : c_(c) { c_.BeginRead(); }
+  ~ReadRun() { c_.EndRead(); }
+  ReadRun(const ReadRun&) = delete;
+  ReadRun& operator=(const ReadRun&) = delete;
+
+private:
+  Connection& c_;
 };
 
 }  // namespace vez::detail
