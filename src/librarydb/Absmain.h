@@ -527,6 +527,7 @@ private:
   void LoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count);
   void TakeKeys(KeyWindow& window);
   bool TurnWindow(bool forward);
+  void KeepLastKeys();
   std::int32_t MoveInWindows(std::int32_t distance);
   bool LoadAt(std::size_t pos, bool forward);
   void CheckWritable() const;

@@ -7,6 +7,7 @@
 #include "core/CaseFold.h"
 #include "core/FormatSettings.h"
 #include "librarydb/Absmain.h"
+#include "librarydb/internal/KeyWindows.h"
 
 namespace vez {
 namespace {
@@ -19,6 +20,9 @@ void SetEnds(bool forward, bool pastEnd, bool& bof, bool& eof) {
 
 constexpr std::size_t kPageSize = 256;  // records read ahead per query; no lock is held between queries
 constexpr std::size_t kJumpKeys = 64;   // keys of a window at a far position: about a page on screen
+// Appends at the end of the order add their keys to the window; past this many it keeps only its last page, so
+// that a long run of appends (a conversion, an import) holds the same memory at a million records as at ten.
+constexpr std::size_t kMostAppendedKeys = 2 * detail::kWholeKeys;
 constexpr std::size_t kEndKeys = 8;     // keys of a window at an end: a far move often follows at once
 // The start of a page that holds nothing: its rows stay, for the room of their values.
 constexpr std::size_t kNoPage = static_cast<std::size_t>(-1);
@@ -119,6 +123,18 @@ void TDataSet::TakeKeys(KeyWindow& window) {
   keysValid_ = true;
   pageStart_ = kNoPage;
   posValid_ = false;
+}
+
+// Drops the window's keys before its last page (the cursor is on the last key): the keys before it are then
+// read from the table as a walk back reaches them, as in any large table.
+void TDataSet::KeepLastKeys() {
+  const std::size_t drop = keys_.size() - kPageSize;
+  keys_.erase(keys_.begin(), keys_.begin() + static_cast<std::ptrdiff_t>(drop));
+  if (keysStart_ >= 0) keysStart_ += static_cast<std::int64_t>(drop);
+  keysWhole_ = keysAtStart_ = false;
+  windowFront_ = keys_.front();
+  pos_ -= drop;
+  pageStart_ = kNoPage;
 }
 
 // Replaces the window by the keys after (forward) or before it; False, with the window kept, at the end (start)
@@ -420,6 +436,7 @@ void TDataSet::Post() {
       windowBack_ = key;
       pos_ = keys_.size() - 1;
       posValid_ = true;
+      if (keys_.size() > kMostAppendedKeys) KeepLastKeys();
     } else {
       keysValid_ = false;
       posValid_ = false;

@@ -215,6 +215,42 @@ TEST_P(NavigationTest, RunsOfReadsLetWritesThroughAndSeeLaterChanges) {
   EXPECT_EQ(table.GetBookmark(), At(far + 2));
 }
 
+// A long run of appends through one cursor (a conversion's) keeps only the last keys it added; from the last one
+// the cursor still walks back over all of them and jumps to any of them, as a plain walk of the table says.
+TEST(Navigation, ALongRunOfAppendsWalksBackOverEveryRecord) {
+  constexpr int kAppended = 20000;  // past the keys that appends keep
+  for (const bool walk : {true, false}) {
+    SCOPED_TRACE(walk ? "walk back" : "jump back");
+    TempDir dir;
+    LibraryFile lib(dir);
+    TABSTable t;
+    lib.Bind(t);
+    test::DefineElementTable(t);
+    t.CreateTable();
+    t.Open();
+    std::vector<std::int64_t> keys;
+    lib.Database.StartTransaction();
+    for (int i = 0; i < kAppended; ++i) {
+      t.Append();
+      t.FieldByName("ElementName").SetAsString(Format("n%05d", i));
+      t.Post();
+      keys.push_back(t.GetBookmark());
+    }
+    lib.Database.Commit();
+    if (walk) {
+      std::vector<std::int64_t> back;
+      for (; !t.Bof(); t.Prior()) back.push_back(t.GetBookmark());
+      EXPECT_EQ(back, std::vector<std::int64_t>(keys.rbegin(), keys.rend()));
+      continue;
+    }
+    EXPECT_EQ(t.MoveBy(-(kAppended - 1 - 12345)), -(kAppended - 1 - 12345));
+    EXPECT_EQ(t.GetBookmark(), keys[12345]);
+    EXPECT_EQ(t.MoveBy(-kAppended), -12345);
+    EXPECT_EQ(std::pair(t.GetBookmark(), t.Bof()), std::pair(keys.front(), true));
+    EXPECT_EQ(t.RecordCount(), kAppended);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Orders, NavigationTest, ::testing::Values("", "p", "EN", "AC"),
                          [](const auto& info) { return std::string(*info.param ? info.param : "insertion"); });
 
