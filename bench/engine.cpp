@@ -212,7 +212,7 @@ FilledLibrary& Filled() {
   return library;
 }
 
-Timing RawScan(const std::string& file, double& sink) {
+[[gnu::noinline]] Timing RawScan(const std::string& file, double& sink) {
   RawDb raw(file);
   const Stopwatch watch;
   sqlite3_stmt* stmt = nullptr;

@@ -166,11 +166,94 @@ detail::KeyOrder OrderOf(const TABSTable::Impl& t) {
   return order;
 }
 
+// The reader of the table's records from its file's pages (StoredPages.h): its root page and, for each column
+// of the select list, the column of the records; null when the table is not one it follows.
+std::unique_ptr<detail::StoredTable> MakeStoredTable(TABSTable::Impl& t) {
+  Connection& c = *t.conn;
+  std::int64_t root = 0;
+  {
+    sqlite3_stmt* find = c.Prepare("SELECT rootpage FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    StatementScope scope(find);
+    sqlite3_bind_text(find, 1, t.name.data(), static_cast<int>(t.name.size()), SQLITE_STATIC);
+    if (c.Step(find, "Cannot read") != SQLITE_ROW) return nullptr;
+    root = sqlite3_column_int64(find, 0);
+  }
+  if (root < 1 || root > 0xFFFFFFFF) return nullptr;
+  std::vector<std::string> names;
+  int primaryKeys = 0, rowidColumn = -1;
+  {
+    sqlite3_stmt* info = c.Prepare("PRAGMA table_xinfo(" + t.quoted + ")");
+    StatementScope scope(info);
+    while (c.Step(info, "Cannot read") == SQLITE_ROW) {
+      if (sqlite3_column_int(info, 6) != 0) return nullptr;  // a generated or hidden column
+      if (sqlite3_column_int(info, 5) != 0) {
+        ++primaryKeys;
+        const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(info, 2));
+        if (type != nullptr && SameText(type, "INTEGER")) rowidColumn = static_cast<int>(names.size());
+      }
+      const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info, 1));
+      names.emplace_back(name != nullptr ? name : "");
+    }
+  }
+  if (primaryKeys > 1) return nullptr;  // a composite key: a table without row ids, or its key in an index
+  std::vector<int> columns;
+  std::vector<detail::StoredKind> kinds;
+  for (const TABSTable::Impl::Column& column : t.columns) {
+    const auto at = std::find(names.begin(), names.end(), column.name);
+    if (at == names.end()) return nullptr;
+    columns.push_back(static_cast<int>(at - names.begin()));
+    kinds.push_back(detail::StoredKindOf(column.type));
+  }
+  return std::make_unique<detail::StoredTable>(static_cast<std::uint32_t>(root), std::move(columns),
+                                               std::move(kinds), rowidColumn);
+}
+
+// A window forward in insertion order read from the file's pages, as ReadWindow reads it; False when it cannot
+// be (the caller then reads it through SQL). Only while SQLite holds its shared lock in a read transaction with
+// nothing written (the run of reads the window is loaded in): then no writer changes the file meanwhile and every
+// page of it is what SQLite would read.
+bool ReadWindowFromPages(TABSTable::Impl& t, const std::int64_t* from, std::int64_t want,
+                         std::vector<detail::OrderKey>& keys) {
+  sqlite3* db = t.conn->Handle();
+  if (want <= 0 || sqlite3_txn_state(db, "main") != SQLITE_TXN_READ) return false;
+  detail::StoredFile file;
+  if (!detail::ReadStoredFile(db, file)) return false;
+  if (!t.storedTried || t.storedSchema != file.schemaCookie) {
+    t.stored = MakeStoredTable(t);
+    t.storedTried = true;
+    t.storedSchema = file.schemaCookie;
+  }
+  if (t.stored == nullptr) return false;
+  std::size_t n = 0;
+  bool understood = true;
+  const bool followed = t.stored->Walk(
+      file, from, [&](std::int64_t rowid, const std::vector<VariantView>& values, bool asStored) {
+        if (!asStored) {
+          understood = false;
+          return false;
+        }
+        if (t.ahead.size() <= n) t.ahead.resize(n + 1);
+        TABSTable::Impl::Row& row = t.ahead[n++];
+        row.Key = rowid;
+        row.Values.resize(values.size());
+        for (std::size_t i = 0; i < values.size(); ++i) row.Values[i].Assign(values[i]);
+        return static_cast<std::int64_t>(n) < want;
+      });
+  // A file this reader does not follow is left to SQL until its schema changes; a record stored in another form
+  // leaves only its window to SQL.
+  if (!followed) t.stored.reset();
+  if (!followed || !understood) return false;
+  for (std::size_t i = 0; i < n; ++i) keys.push_back(detail::OrderKey{{}, t.ahead[i].Key});
+  t.aheadRows = n;
+  return true;
+}
+
 // Insertion order: the keys of a window and their records in one range scan, from just after (before) the row
 // key `from` (nullptr: from the first (last) record), up to `want` of them in the direction of travel. The
 // records go to t.ahead, for the fetch that follows; the keys are appended to `keys`.
 void ReadWindow(TABSTable::Impl& t, const std::int64_t* from, bool forward, std::int64_t want,
                 std::vector<detail::OrderKey>& keys) {
+  if (forward && ReadWindowFromPages(t, from, want, keys)) return;
   std::string sql = "SELECT " + t.selectList + " FROM " + t.quoted;
   if (from != nullptr) sql += " WHERE " + t.rowid + (forward ? " > ?1" : " < ?1");
   sql += " ORDER BY " + t.rowid + (forward ? "" : " DESC") + (from != nullptr ? " LIMIT ?2" : " LIMIT ?1");

@@ -10,6 +10,7 @@
 
 #include "EngineTestUtil.h"
 #include "core/FormatSettings.h"
+#include "librarydb/internal/Columns.h"
 
 namespace vez {
 namespace {
@@ -249,6 +250,92 @@ TEST(Navigation, ALongRunOfAppendsWalksBackOverEveryRecord) {
     EXPECT_EQ(std::pair(t.GetBookmark(), t.Bof()), std::pair(keys.front(), true));
     EXPECT_EQ(t.RecordCount(), kAppended);
   }
+}
+
+// A scan in insertion order reads the records of a large table from its file's pages while nothing else can change
+// the file: every value, of every field type, comes out as SQL gives it, also a long memo over overflow pages,
+// values stored in another form than the engine writes (those windows go through SQL), and a change another
+// program makes in the middle of the scan to records the cursor has read the pages of.
+TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
+  TempDir dir;
+  LibraryFile lib(dir);
+  TABSTable t;
+  lib.Bind(t);
+  test::DefineElementTable(t);
+  t.CreateTable();
+  t.Open();
+  lib.Database.StartTransaction();
+  for (int i = 0; i < kRecords; ++i) {
+    t.Append();
+    t.FieldByName("ElementName").SetAsString(Format("n%05d \xC3\xA4", i));
+    if (i % 13 != 0) t.FieldByName("Value").SetAsFloat(i % 2 == 0 ? i * 0.25 : -1e300 / (i + 1));
+    if (i % 17 != 0) t.FieldByName("Count").SetAsInteger(i % 3 == 0 ? -i * 100000 : i);
+    t.FieldByName("Art").SetAsInteger(i % 65536);
+    if (i % 7 != 0) t.FieldByName("Flag").SetAsBoolean(i % 2 == 0);
+    if (i % 5 != 0) t.FieldByName("When").SetAsDateTime(40000 + i + (i % 4) * 0.25);
+    if (i % 9 != 0) t.FieldByName("Kommentar").SetAsString(std::string(i % 500 == 1 ? 9000 + i : i % 40, 'a' + i % 26));
+    if (i % 3 == 0) t.FieldByName("Data").SetAsString(std::string("\0\1\2", 3) + std::to_string(i));
+    t.Post();
+  }
+  lib.Database.Commit();
+  const auto raw = [&](const std::string& sql) {  // another program's write
+    sqlite3* db = nullptr;
+    sqlite3_open(lib.FileName.c_str(), &db);
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return rc;
+  };
+  // Values in another form: text in a number field, a fraction in an integer field, a number in a date field.
+  ASSERT_EQ(raw("UPDATE \"lib.abs\" SET Value = 'abc' WHERE rowid = 100; UPDATE \"lib.abs\" SET Count = 2.5 "
+                "WHERE rowid = 5000; UPDATE \"lib.abs\" SET \"When\" = 41000.5 WHERE rowid = 7000"),
+            SQLITE_OK);
+  std::vector<detail::StoredColumn> columns;
+  std::string list = "rowid";
+  for (int i = 0; i < t.FieldCount(); ++i) {
+    columns.push_back(detail::StoredColumn{t.Fields(i).FieldName(), t.Fields(i).DataType(), false});
+    list += ", \"" + t.Fields(i).FieldName() + "\"";
+  }
+  // The records from `after` on as SQL gives them, decoded as the engine decodes a result row.
+  const auto expected = [&](std::int64_t after) {
+    std::vector<std::pair<std::int64_t, std::vector<Variant>>> rows;
+    sqlite3* db = nullptr;
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_open_v2(lib.FileName.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_prepare_v2(db, ("SELECT " + list + " FROM \"lib.abs\" WHERE rowid > ?1 ORDER BY rowid").c_str(), -1,
+                       &stmt, nullptr);
+    sqlite3_bind_int64(stmt, 1, after);
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      rows.emplace_back(sqlite3_column_int64(stmt, 0), std::vector<Variant>{});
+      detail::DecodeRow(stmt, columns, rows.back().second, 1);
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return rows;
+  };
+  const auto compare = [&](const std::vector<std::pair<std::int64_t, std::vector<Variant>>>& rows,
+                           std::size_t count) {
+    for (std::size_t r = 0; r < count && !t.Eof(); ++r, t.Next()) {
+      ASSERT_LT(r, rows.size());
+      ASSERT_EQ(t.GetBookmark(), rows[r].first);
+      for (int i = 0; i < t.FieldCount(); ++i) {
+        const Variant value = t.Fields(i).Value();
+        const Variant& want = rows[r].second[static_cast<std::size_t>(i)];
+        ASSERT_TRUE(value.Type() == (want.IsClear() ? VarType::Null : want.Type()) && Variant::Compare(value, want) == 0)
+            << "record " << rows[r].first << ", field " << t.Fields(i).FieldName() << ": " << value.AsString()
+            << " where SQL gives " << want.AsString();
+      }
+    }
+  };
+  t.First();
+  compare(expected(0), 3000);
+  // Another program changes records the cursor has read the pages of but not yet shown, and deletes one.
+  const std::int64_t at = t.GetBookmark();
+  ASSERT_EQ(raw("UPDATE \"lib.abs\" SET Value = 777, Kommentar = 'changed' WHERE rowid = " + std::to_string(at + 200) +
+                "; DELETE FROM \"lib.abs\" WHERE rowid = " + std::to_string(at + 209)),
+            SQLITE_OK);
+  const auto rest = expected(at - 1);
+  compare(rest, rest.size());
+  EXPECT_TRUE(t.Eof());
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, NavigationTest, ::testing::Values("", "p", "EN", "AC"),

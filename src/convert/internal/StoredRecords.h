@@ -1,17 +1,12 @@
 // The records of a library table read straight from the pages of its file, for the conversion's check of what
-// a library holds.
+// a library holds: the library's own page reader (librarydb/internal/StoredPages.h) over a connection of its own,
+// inside a read transaction (so no writer can change the file meanwhile and no lock of the process is disturbed).
+// It decodes only the values asked for, in one pass over the table's pages, at a fraction of the cost of a SELECT
+// of every column, and its memory does not grow with the table.
 //
-// The library file is an SQLite database; its format (file header, table b-trees, records, overflow pages) is
-// documented and stable. Reading it here, rather than through SQL, decodes only the values asked for, in one pass
-// over the table's pages, at a fraction of the cost of a SELECT of every column. The pages are read through
-// SQLite's own file handle, inside a read transaction of SQLite's (so no writer can change the file meanwhile and
-// no lock of the process is disturbed), a few pages at a time: the memory does not grow with the table.
-//
-// A value is given as the engine's scan would give it from its field type (integers, Booleans, doubles, dates
-// from their ISO-8601 text, texts and bytes) when it is stored in the form the engine writes for that type; a
-// value stored in any other form, a record that lacks the column, or a file this reader does not follow (another
-// text encoding, a table without row ids, a damaged page) is reported as not understood, so that the caller
-// compares through the engine instead. Nothing read here is ever taken for more than it is.
+// A value is given as the engine's scan would give it from its field type; a value stored in any other form, a
+// record that lacks the column, or a file the reader does not follow is reported as not understood, so that the
+// caller compares through the engine instead. Nothing read here is ever taken for more than it is.
 #pragma once
 
 #include <cstdint>

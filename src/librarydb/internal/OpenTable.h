@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,6 +22,7 @@
 #include "librarydb/internal/Columns.h"
 #include "librarydb/internal/KeyWindows.h"
 #include "librarydb/internal/Sqlite.h"
+#include "librarydb/internal/StoredPages.h"
 
 namespace vez {
 
@@ -90,6 +92,12 @@ struct TABSTable::Impl {
   // write, drops them). The rows keep their room.
   std::vector<Row> ahead;
   std::size_t aheadRows = 0;
+  // Windows in insertion order read from the file's pages (StoredPages.h): the table's reader, made for the
+  // schema cookie `storedSchema` (null when the table or the file is not one it follows; tried again after a
+  // change of the schema).
+  std::unique_ptr<detail::StoredTable> stored;
+  std::uint32_t storedSchema = 0;
+  bool storedTried = false;
 
   // FindKey's record found last, read in place, and its key values in their fields' forms (they stay alive
   // while the statement runs).
