@@ -208,11 +208,11 @@ std::unique_ptr<detail::StoredTable> MakeStoredTable(TABSTable::Impl& t) {
                                                std::move(kinds), rowidColumn);
 }
 
-// A window forward in insertion order read from the file's pages, as ReadWindow reads it; False when it cannot
-// be (the caller then reads it through SQL). Only while SQLite holds its shared lock in a read transaction with
+// A window forward in insertion order read from the file's pages, as ReadWindow reads it after passing `skip`
+// records; False when it cannot be (the caller then reads it through SQL). Only while SQLite holds its shared lock in a read transaction with
 // nothing written (the run of reads the window is loaded in): then no writer changes the file meanwhile and every
 // page of it is what SQLite would read.
-bool ReadWindowFromPages(TABSTable::Impl& t, const std::int64_t* from, std::int64_t want,
+bool ReadWindowFromPages(TABSTable::Impl& t, const std::int64_t* from, std::int64_t skip, std::int64_t want,
                          std::vector<detail::OrderKey>& keys) {
   sqlite3* db = t.conn->Handle();
   if (want <= 0 || sqlite3_txn_state(db, "main") != SQLITE_TXN_READ) return false;
@@ -228,6 +228,10 @@ bool ReadWindowFromPages(TABSTable::Impl& t, const std::int64_t* from, std::int6
   bool understood = true;
   const bool followed = t.stored->Walk(
       file, from, [&](std::int64_t rowid, const std::vector<VariantView>& values, bool asStored) {
+        if (skip > 0) {
+          --skip;
+          return true;
+        }
         if (!asStored) {
           understood = false;
           return false;
@@ -253,7 +257,7 @@ bool ReadWindowFromPages(TABSTable::Impl& t, const std::int64_t* from, std::int6
 // records go to t.ahead, for the fetch that follows; the keys are appended to `keys`.
 void ReadWindow(TABSTable::Impl& t, const std::int64_t* from, bool forward, std::int64_t want,
                 std::vector<detail::OrderKey>& keys) {
-  if (forward && ReadWindowFromPages(t, from, want, keys)) return;
+  if (forward && ReadWindowFromPages(t, from, 0, want, keys)) return;
   std::string sql = "SELECT " + t.selectList + " FROM " + t.quoted;
   if (from != nullptr) sql += " WHERE " + t.rowid + (forward ? " > ?1" : " < ?1");
   sql += " ORDER BY " + t.rowid + (forward ? "" : " DESC") + (from != nullptr ? " LIMIT ?2" : " LIMIT ?1");
@@ -355,9 +359,15 @@ void TABSTable::DoLoadKeys(KeysWanted wanted, std::int64_t at, std::size_t count
       // it reads the record of every key it gives.
       const auto mark = static_cast<std::size_t>(position / detail::kMarkSpacing);
       const std::int64_t beyond = position % detail::kMarkSpacing;
-      if (beyond > 0) detail::WalkKeys(c, order, &marks.keys[mark], true, beyond - 1, want, keys, &records);
-      else if (mark > 0) detail::WalkKeys(c, order, &marks.keys[mark - 1], true, detail::kMarkSpacing - 1, want, keys, &records);
-      else detail::WalkKeys(c, order, nullptr, true, 0, want, keys, &records);
+      // In insertion order the walk reads the file's pages where it can.
+      const auto jump = [&](const detail::OrderKey* from, std::int64_t skip) {
+        if (t.order == nullptr && ReadWindowFromPages(t, from != nullptr ? &from->rowid : nullptr, skip, want, keys))
+          return;
+        detail::WalkKeys(c, order, from, true, skip, want, keys, &records);
+      };
+      if (beyond > 0) jump(&marks.keys[mark], beyond - 1);
+      else if (mark > 0) jump(&marks.keys[mark - 1], detail::kMarkSpacing - 1);
+      else jump(nullptr, 0);
       window.Start = position;
       window.AtStart = position == 0;
       window.AtEnd = position + static_cast<std::int64_t>(keys.size()) >= marks.total;
