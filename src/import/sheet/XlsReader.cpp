@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "core/Exceptions.h"
@@ -130,6 +131,18 @@ public:
     for (const auto& [at, len] : spans) parts.push_back(all.substr(static_cast<std::size_t>(at - start), len));
     return parts;
   }
+  // The data of the record that comes next when it is a CONTINUE record, which is read (valid until the next
+  // record is read); false when the next record is no CONTINUE record.
+  bool NextContinue(std::string_view& data) {
+    if (pos_ + 4 > size_) return false;
+    const std::string_view head = Bytes(pos_, 4);
+    if (U16(head.data()) != kContinue) return false;
+    const std::uint16_t len = U16(head.data() + 2);
+    if (pos_ + 4 + len > size_) Short();
+    data = Bytes(pos_ + 4, len);
+    pos_ += 4 + static_cast<std::uint64_t>(len);
+    return true;
+  }
   bool Seek(std::uint64_t offset) {
     if (offset >= size_) return false;
     pos_ = offset;
@@ -162,6 +175,9 @@ private:
 class Parts {
 public:
   explicit Parts(std::vector<std::string_view> parts) : parts_(std::move(parts)) {}
+  // The parts after `first` come from `more` one at a time, as the bytes reach them (true with the next part,
+  // false when there is none), so that only the part being read needs to be valid.
+  Parts(std::string_view first, std::function<bool(std::string_view&)> more) : parts_{first}, more_(std::move(more)) {}
   bool AtEnd() {
     while (part_ < parts_.size() && pos_ >= parts_[part_].size()) NextPart();
     return part_ >= parts_.size();
@@ -228,9 +244,19 @@ private:
   void NextPart() {
     ++part_;
     pos_ = 0;
+    if (part_ == parts_.size() && more_) {
+      std::string_view next;
+      if (more_(next)) {
+        parts_.back() = next;  // the part read before is done with
+        --part_;
+      } else {
+        more_ = nullptr;
+      }
+    }
   }
   std::vector<std::string_view> parts_;
   std::size_t part_ = 0, pos_ = 0;
+  std::function<bool(std::string_view&)> more_;
 };
 
 class BiffBook {
@@ -488,10 +514,11 @@ private:
 
   std::string Bytes(std::string_view raw) const { return ToUtf8(raw, codePage_); }
 
+  // The shared string table, entry by entry: its CONTINUE records are read as its strings reach them, so that
+  // the table's bytes are not held whole (only a window of the stream, and a record).
   void SharedStrings(const Record& r) {
-    std::vector<std::string_view> parts = records_.WithContinues(r);
-    parts.front().remove_prefix(std::min<std::size_t>(8, parts.front().size()));
-    Parts p(std::move(parts));
+    Parts p(r.Data.substr(std::min<std::size_t>(8, r.Data.size())),
+            [this](std::string_view& next) { return records_.NextContinue(next); });
     std::string text;
     while (!p.AtEnd() && p.Unicode(true, text)) {
       const std::size_t index = sstEmpty_.size();
@@ -503,6 +530,8 @@ private:
       sstEmpty_.push_back(text.empty());
       sstTooLong_.push_back(text.size() > limits_.MaxCellChars && Utf16Units(text) > limits_.MaxCellChars);
     }
+    for (std::string_view rest; records_.NextContinue(rest);) {
+    }  // those after a string that breaks off belong to the table too
     sst_.Shrink();
     sstEmpty_.shrink_to_fit();
     sstTooLong_.shrink_to_fit();
