@@ -230,6 +230,9 @@ std::string_view CompoundFile::StreamWindow::View(std::uint64_t offset, std::siz
   if (offset >= heldStart_ && offset - heldStart_ + n <= held_.size())
     return std::string_view(held_).substr(static_cast<std::size_t>(offset - heldStart_), n);
   const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(std::max(n, windowBytes_), size_ - offset));
+  // A range longer than the window (a record with its continuations, such as the shared strings) is held only
+  // until the next window: its room goes back then, and does not stay taken while the cells are read.
+  if (length <= windowBytes_ && held_.capacity() > windowBytes_) std::string().swap(held_);
   held_.resize(length);
   heldStart_ = offset;
   std::size_t i = static_cast<std::size_t>(std::upper_bound(starts_.begin(), starts_.end(), offset) - starts_.begin()) - 1;

@@ -35,11 +35,17 @@ public:
   // shortest that reads back to the same double, with the process decimal separator).
   virtual void Number(std::uint32_t row, std::uint32_t col, double value);
   // A cell that shows entry `index` of the workbook's shared strings, whose text is `text` (valid during the
-  // reading). A sink that keeps cells keeps each entry once; by default the cell gets a copy of its own.
+  // reading; empty when the sink keeps the entries itself, see KeepsSharedStrings). A sink that keeps cells keeps
+  // each entry once; by default the cell gets a copy of its own.
   virtual void SharedCell(std::uint32_t row, std::uint32_t col, std::uint32_t index, std::string_view text) {
     (void)index;
     Cell(row, col, std::string(text));
   }
+  // True when the sink keeps the workbook's shared strings itself: the .xls reader then hands each entry to
+  // SharedString as it reads the table (before the cells, entries numbered from 0 in order) and keeps no text
+  // of them, so that a text lives once during the reading.
+  virtual bool KeepsSharedStrings() const { return false; }
+  virtual void SharedString(std::uint32_t index, std::string_view text) { (void)index, (void)text; }
   // The cell just handed on is damaged (its text is cut short, say): `message` says how. The reading goes on;
   // a sink that keeps cells keeps the message with the cell, so that what uses the cell can fail there.
   virtual void CellDamaged(std::uint32_t row, std::uint32_t col, std::string message) {
@@ -176,6 +182,8 @@ public:
   void CellDamaged(std::uint32_t row, std::uint32_t col, std::string message) override {
     next_.CellDamaged(row, col, std::move(message));
   }
+  bool KeepsSharedStrings() const override { return next_.KeepsSharedStrings(); }
+  void SharedString(std::uint32_t index, std::string_view text) override { next_.SharedString(index, text); }
   std::uint64_t Count = 0;
 
 private:

@@ -449,14 +449,44 @@ void TStringGrid::SetNumber(std::int32_t col, std::int32_t row, double value) {
   CompactIfWasteful();
 }
 
-std::int32_t TStringGrid::AddSharedText(std::string text) {
+std::int32_t TStringGrid::AddSharedText(std::string_view text) {
   if (source_ != nullptr) throw EListError("A window keeps no shared texts");
+  if (shared_.size() >= static_cast<std::size_t>(INT32_MAX)) throw EListError("The grid's shared texts are full");
   shared_.push_back(StoreText(text));
+  ++sharedLive_;
   return static_cast<std::int32_t>(shared_.size() - 1);
 }
 
+std::string_view TStringGrid::SharedText(std::int32_t shared) const {
+  if (shared < 0 || static_cast<std::size_t>(shared) >= shared_.size() || !IsText(shared_[static_cast<std::size_t>(shared)]))
+    throw EListError(Format("No shared text %d", shared));
+  return TextAt(shared_[static_cast<std::size_t>(shared)]);
+}
+
+void TStringGrid::DropUnusedShared(std::int32_t from) {
+  if (from < 0 || static_cast<std::size_t>(from) >= shared_.size()) return;
+  std::vector<bool> used(shared_.size() - static_cast<std::size_t>(from));
+  const auto mark = [&](Value v) {
+    if (IsShared(v) && (v & 0xFFFF'FFFF'FFFFull) >= static_cast<std::uint64_t>(from))
+      used[static_cast<std::size_t>((v & 0xFFFF'FFFF'FFFFull) - static_cast<std::uint64_t>(from))] = true;
+  };
+  for (const auto& [key, run] : runs_) std::for_each(run.Values.begin(), run.Values.end(), mark);
+  for (const auto& [key, v] : outside_) mark(v);
+  for (std::size_t i = 0; i < used.size(); ++i) {
+    Value& text = shared_[static_cast<std::size_t>(from) + i];
+    if (used[i] || !IsText(text)) continue;
+    Release(text);
+    text = kEmpty;
+    --sharedLive_;
+  }
+  // Empty slots at the end go.
+  while (!shared_.empty() && shared_.back() == kEmpty) shared_.pop_back();
+  shared_.shrink_to_fit();
+  CompactIfWasteful();
+}
+
 void TStringGrid::SetSharedCell(std::int32_t col, std::int32_t row, std::int32_t shared) {
-  if (shared < 0 || static_cast<std::size_t>(shared) >= shared_.size())
+  if (shared < 0 || static_cast<std::size_t>(shared) >= shared_.size() || !IsText(shared_[static_cast<std::size_t>(shared)]))
     throw EListError(Format("No shared text %d", shared));
   if (!Own(col, row)) throw EListError("A window's cells show their source's texts");
   Value& cell = At(col, row);

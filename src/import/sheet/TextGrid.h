@@ -78,10 +78,13 @@ public:
   // The text of a text cell, valid until the grid changes; empty for number and empty cells.
   std::string_view CellText(std::int32_t col, std::int32_t row) const;
   // Keeps a text that cells may share and answers its number; SetSharedCell makes a cell show it. Shared texts
-  // live as long as the grid (a cell set again with SetCells holds its own text).
-  std::int32_t AddSharedText(std::string text);
+  // live as long as the grid (a cell set again with SetCells holds its own text) or until DropUnusedShared.
+  std::int32_t AddSharedText(std::string_view text);
   void SetSharedCell(std::int32_t col, std::int32_t row, std::int32_t shared);
-  std::size_t SharedTexts() const { return shared_.size(); }  // the texts AddSharedText kept
+  std::string_view SharedText(std::int32_t shared) const;  // the text of a shared text kept
+  std::size_t SharedTexts() const { return sharedLive_; }  // the shared texts kept
+  // Gives up the shared texts numbered `from` and on that no cell shows (a number no cell shows may be given again).
+  void DropUnusedShared(std::int32_t from = 0);
   std::int32_t Objects(std::int32_t col, std::int32_t row) const;
   void SetObjects(std::int32_t col, std::int32_t row, std::int32_t marker);
 
@@ -162,7 +165,9 @@ private:
   std::size_t fill_ = SIZE_MAX;                // the block being filled (none: past the end)
   std::size_t blockUsed_ = 0, blockSize_ = 0;  // of that block
   std::size_t liveText_ = 0, garbage_ = 0;     // bytes of the store (length fields included)
-  std::vector<Value> shared_;  // the shared texts, each in the text store (never released: they live with the grid)
+  // The shared texts, each in the text store (released only by DropUnusedShared, which leaves an empty slot).
+  std::vector<Value> shared_;
+  std::size_t sharedLive_ = 0;
   // The few cells with a marker, by row * 2^32 + column: kept apart, so a cell of a large sheet is one slot.
   std::unordered_map<std::uint64_t, std::int32_t> markers_;
   std::vector<std::int32_t> colWidths_;

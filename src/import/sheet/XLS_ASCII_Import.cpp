@@ -55,6 +55,8 @@ std::uint64_t CellKey(std::int64_t col, std::int64_t row) {
 // Places cells at (c + 1, r + 1), growing the grid as they come; with keepRows >= 0 only the cells of the first
 // keepRows grid rows are kept, the others only counted in the grid's extent. Every kept cell counts its text
 // against the limit (and the budget) before it is stored; a shared string counts once, when a cell first shows it.
+// The .xls reader hands the workbook's shared strings over as it reads their table, and each becomes a shared
+// text of the grid there and then (the reader keeps none); Finish gives up those that no cell shows.
 class GridSink : public detail::SheetSink {
 public:
   using State = TXLSASCIIImport::LoadState;
@@ -70,9 +72,24 @@ public:
     if (!Place(row, col, static_cast<std::int64_t>(sizeof value))) return;
     grid_.SetNumber(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, value);
   }
-  // An entry becomes a shared text of the grid at its first cell (in the grid's text store, as a cell's own text
-  // would be, and 8 bytes), and every cell that refers to it shows that one.
+  bool KeepsSharedStrings() const override { return true; }
+  // Entries come in order, numbered from 0, before the cells that show them.
+  void SharedString(std::uint32_t, std::string_view text) override {
+    const std::int32_t number = grid_.AddSharedText(text);
+    if (kept_.empty()) firstKept_ = number;
+    kept_.push_back(false);
+  }
+  // An entry is a shared text of the grid (in the grid's text store, as a cell's own text would be, and 8 bytes):
+  // handed over by the reader, or made at its first cell. Every cell that refers to it shows that one.
   void SharedCell(std::uint32_t row, std::uint32_t col, std::uint32_t index, std::string_view text) override {
+    if (index < kept_.size()) {
+      const std::int32_t number = firstKept_ + static_cast<std::int32_t>(index);
+      const bool first = !kept_[index];
+      if (!Place(row, col, first ? static_cast<std::int64_t>(grid_.SharedText(number).size()) : 0)) return;
+      if (first) kept_[index] = true, ++shown_;
+      grid_.SetSharedCell(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, number);
+      return;
+    }
     std::int64_t bytes = 0;  // the room of the entries, counted with the text (a file may name a far entry)
     if (index >= shared_.size()) {
       bytes = static_cast<std::int64_t>((index + 1 - shared_.size()) * sizeof(std::int32_t));
@@ -86,6 +103,12 @@ public:
   void CellDamaged(std::uint32_t row, std::uint32_t col, std::string message) override {
     if (keepRows_ >= 0 && static_cast<std::int64_t>(row) + 1 > keepRows_) return;
     state_.Damage[CellKey(static_cast<std::int64_t>(col) + 1, static_cast<std::int64_t>(row) + 1)] = std::move(message);
+  }
+  // The reading is over (or failed): the entries handed over that no cell shows are given up.
+  void Finish() {
+    if (shown_ < kept_.size()) grid_.DropUnusedShared(firstKept_);
+    kept_ = {};
+    shown_ = 0;
   }
 
 private:
@@ -129,6 +152,10 @@ private:
   std::int64_t cells_ = 0;
   std::uint32_t lastRow_ = UINT32_MAX;
   std::vector<std::int32_t> shared_;  // the grid's shared text of each of the reader's entries (-1: none yet)
+  // Entries the reader handed over: entry i is the grid's shared text firstKept_ + i; true once a cell shows it.
+  std::vector<bool> kept_;
+  std::int32_t firstKept_ = 0;
+  std::size_t shown_ = 0;
 };
 
 // Hands the rows of a reading to a visitor one at a time (cells come row by row, rows in order). With `grow`, the
@@ -323,8 +350,14 @@ void TXLSASCIIImport::Load(const std::string& fileName) {
   detail::SheetChoice choice;
   choice.Sheet = Sheet;
   std::int32_t version = detail::kVersionXlsx;
-  if (kind == detail::SheetFileKind::Xls) version = detail::ReadXlsFile(fileName, sink, choice);
-  else detail::ReadXlsxSheet(fileName, sink, choice);  // the package from the file, part by part
+  try {
+    if (kind == detail::SheetFileKind::Xls) version = detail::ReadXlsFile(fileName, sink, choice);
+    else detail::ReadXlsxSheet(fileName, sink, choice);  // the package from the file, part by part
+  } catch (...) {
+    sink.Finish();
+    throw;
+  }
+  sink.Finish();
   if (const char* name = FileTypeName(version)) fileType_ = name;
   sheetNames_ = std::move(choice.Names);
   if (choice.Index < sheetNames_.size()) sheetName_ = sheetNames_[choice.Index];

@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "core/Exceptions.h"
@@ -130,6 +131,18 @@ public:
     for (const auto& [at, len] : spans) parts.push_back(all.substr(static_cast<std::size_t>(at - start), len));
     return parts;
   }
+  // The data of the record that comes next when it is a CONTINUE record, which is read (valid until the next
+  // record is read); false when the next record is no CONTINUE record.
+  bool NextContinue(std::string_view& data) {
+    if (pos_ + 4 > size_) return false;
+    const std::string_view head = Bytes(pos_, 4);
+    if (U16(head.data()) != kContinue) return false;
+    const std::uint16_t len = U16(head.data() + 2);
+    if (pos_ + 4 + len > size_) Short();
+    data = Bytes(pos_ + 4, len);
+    pos_ += 4 + static_cast<std::uint64_t>(len);
+    return true;
+  }
   bool Seek(std::uint64_t offset) {
     if (offset >= size_) return false;
     pos_ = offset;
@@ -162,6 +175,9 @@ private:
 class Parts {
 public:
   explicit Parts(std::vector<std::string_view> parts) : parts_(std::move(parts)) {}
+  // The parts after `first` come from `more` one at a time, as the bytes reach them (true with the next part,
+  // false when there is none), so that only the part being read needs to be valid.
+  Parts(std::string_view first, std::function<bool(std::string_view&)> more) : parts_{first}, more_(std::move(more)) {}
   bool AtEnd() {
     while (part_ < parts_.size() && pos_ >= parts_[part_].size()) NextPart();
     return part_ >= parts_.size();
@@ -228,9 +244,19 @@ private:
   void NextPart() {
     ++part_;
     pos_ = 0;
+    if (part_ == parts_.size() && more_) {
+      std::string_view next;
+      if (more_(next)) {
+        parts_.back() = next;  // the part read before is done with
+        --part_;
+      } else {
+        more_ = nullptr;
+      }
+    }
   }
   std::vector<std::string_view> parts_;
   std::size_t part_ = 0, pos_ = 0;
+  std::function<bool(std::string_view&)> more_;
 };
 
 class BiffBook {
@@ -239,8 +265,10 @@ public:
       : records_(stream, truncated), limits_(limits) {}
   BiffBook(CompoundFile::StreamWindow& window, const SheetLimits& limits) : records_(window), limits_(limits) {}
 
-  // Reads the first BOF and, in a workbook, the globals and the list of sheets.
-  void Open() {
+  // Reads the first BOF and, in a workbook, the globals and the list of sheets. A `keeper` that keeps shared
+  // strings (SheetSink::KeepsSharedStrings) gets the entries of the table, and the book keeps none of their texts.
+  void Open(SheetSink* keeper = nullptr) {
+    keeper_ = keeper != nullptr && keeper->KeepsSharedStrings() ? keeper : nullptr;
     Record r;
     if (!records_.Next(r) || !IsBof(r.Type) || r.Data.size() < 4)
       throw Exception("Not an Excel workbook: the stream does not start with a BOF record");
@@ -486,19 +514,26 @@ private:
 
   std::string Bytes(std::string_view raw) const { return ToUtf8(raw, codePage_); }
 
+  // The shared string table, entry by entry: its CONTINUE records are read as its strings reach them, so that
+  // the table's bytes are not held whole (only a window of the stream, and a record).
   void SharedStrings(const Record& r) {
-    std::vector<std::string_view> parts = records_.WithContinues(r);
-    parts.front().remove_prefix(std::min<std::size_t>(8, parts.front().size()));
-    Parts p(std::move(parts));
+    Parts p(r.Data.substr(std::min<std::size_t>(8, r.Data.size())),
+            [this](std::string_view& next) { return records_.NextContinue(next); });
     std::string text;
     while (!p.AtEnd() && p.Unicode(true, text)) {
-      if (sst_.Size() >= limits_.MaxSharedStrings)
+      const std::size_t index = sstEmpty_.size();
+      if (index >= limits_.MaxSharedStrings)
         throw Exception(Format("The workbook holds more than %d shared strings",
                                static_cast<long long>(limits_.MaxSharedStrings)));
-      sst_.Add(text);
+      if (keeper_ != nullptr) keeper_->SharedString(static_cast<std::uint32_t>(index), text);
+      else sst_.Add(text);
+      sstEmpty_.push_back(text.empty());
       sstTooLong_.push_back(text.size() > limits_.MaxCellChars && Utf16Units(text) > limits_.MaxCellChars);
     }
+    for (std::string_view rest; records_.NextContinue(rest);) {
+    }  // those after a string that breaks off belong to the table too
     sst_.Shrink();
+    sstEmpty_.shrink_to_fit();
     sstTooLong_.shrink_to_fit();
   }
 
@@ -579,17 +614,17 @@ private:
       case kLabelSst: {
         cell(10);
         const std::uint32_t index = U32(d.data() + 6);
-        if (index >= sst_.Size())
-          throw Exception(Format("Cell %s refers to shared string %d, but the workbook holds %d",
-                                 CellRef(row_, col_), static_cast<long long>(index), static_cast<long long>(sst_.Size())));
+        if (index >= sstEmpty_.size())
+          throw Exception(Format("Cell %s refers to shared string %d, but the workbook holds %d", CellRef(row_, col_),
+                                 static_cast<long long>(index), static_cast<long long>(sstEmpty_.size())));
         pending_ = false;
-        const std::string_view text = sst_[index];
-        if (text.empty()) return;
+        if (sstEmpty_[index]) return;
         if (sstTooLong_[index])
           throw Exception(Format("Cell %s holds more than %d characters", CellRef(row_, col_),
                                  static_cast<long long>(limits_.MaxCellChars)));
         ++emitted_;
-        return sink_->SharedCell(row_, col_, index, text);  // the entry is kept once, whatever refers to it
+        // The entry is kept once, whatever refers to it: by the keeper (which has its text), or here.
+        return sink_->SharedCell(row_, col_, index, keeper_ != nullptr ? std::string_view() : sst_[index]);
       }
       case kBoolErr: {
         cell(8);
@@ -703,7 +738,9 @@ private:
   std::vector<NumberKind> xfKind_;
   bool kindsDirty_ = false;
   std::uint32_t ixfe_ = 0;
-  StringTable sst_;
+  SheetSink* keeper_ = nullptr;  // keeps the shared strings' texts, when not sst_
+  StringTable sst_;               // the shared strings' texts (none with a keeper)
+  std::vector<bool> sstEmpty_;    // per entry: its text is empty (a cell showing it holds no value)
   std::vector<bool> sstTooLong_;  // per entry: longer than a cell may be
   std::uint32_t row_ = 0, col_ = 0;
   bool pending_ = false;  // a formula whose string result the next STRING record holds
@@ -726,25 +763,27 @@ const CompoundFile::Entry& WorkbookEntry(const CompoundFile& doc) {
 }
 
 template <typename Use>
-auto WithStream(std::string_view stream, bool truncated, const SheetLimits& limits, Use use) {
+auto WithStream(std::string_view stream, bool truncated, const SheetLimits& limits, SheetSink* keeper, Use use) {
   BiffBook book(stream, truncated, limits);
-  book.Open();
+  book.Open(keeper);
   return use(book);
 }
 
-// Runs `use` on the workbook stream of an .xls file in memory, opened.
+// Runs `use` on the workbook stream of an .xls file in memory, opened (with `keeper` for the shared strings:
+// the sink that reads the cells, or null).
 template <typename Use>
-auto WithBook(std::string_view bytes, const SheetLimits& limits, Use use) {
-  if (!IsCompoundFile(bytes)) return WithStream(bytes, false, limits, use);
+auto WithBook(std::string_view bytes, const SheetLimits& limits, SheetSink* keeper, Use use) {
+  if (!IsCompoundFile(bytes)) return WithStream(bytes, false, limits, keeper, use);
   const CompoundFile doc(bytes);
   const CompoundFile::Stream stream = doc.Read(WorkbookEntry(doc));
-  return WithStream(stream.Bytes, stream.Truncated, limits, use);
+  return WithStream(stream.Bytes, stream.Truncated, limits, keeper, use);
 }
 
 // The same for an .xls file: a compound document's workbook stream is read from the file through a window, so
 // that neither the file nor the stream is held whole; a raw BIFF file (an old, small worksheet file) is read whole.
 template <typename Use>
-auto WithBookFile(const std::string& fileName, const SheetLimits& limits, std::size_t windowBytes, Use use) {
+auto WithBookFile(const std::string& fileName, const SheetLimits& limits, std::size_t windowBytes, SheetSink* keeper,
+                  Use use) {
   std::ifstream in(fileName, std::ios::binary);
   if (!in) throw EInOutError("Cannot open file \"" + fileName + "\"");
   char signature[8] = {};
@@ -753,7 +792,7 @@ auto WithBookFile(const std::string& fileName, const SheetLimits& limits, std::s
     const CompoundFile doc(in);
     CompoundFile::StreamWindow window = doc.Window(WorkbookEntry(doc), windowBytes);
     BiffBook book(window, limits);
-    book.Open();
+    book.Open(keeper);
     return use(book);
   }
   in.clear();
@@ -763,18 +802,18 @@ auto WithBookFile(const std::string& fileName, const SheetLimits& limits, std::s
   std::string bytes(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
   in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!in) throw EInOutError("Cannot read file \"" + fileName + "\"");
-  return WithStream(bytes, false, limits, use);
+  return WithStream(bytes, false, limits, keeper, use);
 }
 
 }  // namespace
 
 std::int32_t ReadXlsSheet(std::string_view bytes, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits) {
-  return WithBook(bytes, limits, [&](BiffBook& book) { return book.Read(sink, choice); });
+  return WithBook(bytes, limits, &sink, [&](BiffBook& book) { return book.Read(sink, choice); });
 }
 
 std::int32_t ReadXlsFile(const std::string& fileName, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits,
                          std::size_t windowBytes) {
-  return WithBookFile(fileName, limits, windowBytes, [&](BiffBook& book) { return book.Read(sink, choice); });
+  return WithBookFile(fileName, limits, windowBytes, &sink, [&](BiffBook& book) { return book.Read(sink, choice); });
 }
 
 std::int32_t ReadXlsSheet0(std::string_view bytes, SheetSink& sink, const SheetLimits& limits) {
@@ -783,12 +822,11 @@ std::int32_t ReadXlsSheet0(std::string_view bytes, SheetSink& sink, const SheetL
 }
 
 std::vector<std::string> XlsSheetNames(std::string_view bytes, const SheetLimits& limits) {
-  return WithBook(bytes, limits, [](BiffBook& book) { return book.Names(); });
+  return WithBook(bytes, limits, nullptr, [](BiffBook& book) { return book.Names(); });
 }
 
 std::vector<std::string> XlsFileSheetNames(const std::string& fileName, const SheetLimits& limits) {
-  return WithBookFile(fileName, limits, kXlsWindowBytes,
-                      [](BiffBook& book) { return book.Names(); });
+  return WithBookFile(fileName, limits, kXlsWindowBytes, nullptr, [](BiffBook& book) { return book.Names(); });
 }
 
 }  // namespace vez::detail
