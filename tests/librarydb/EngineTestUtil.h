@@ -65,6 +65,14 @@ inline void DefineElementTable(TABSTable& table) {
   table.IndexDefs().Add("EN", "ElementName", ixUnique | ixCaseInsensitive);
 }
 
+// Makes the element table in `lib`'s file and opens `table` on it.
+inline void OpenNewElementTable(const LibraryFile& lib, TABSTable& table) {
+  lib.Bind(table);
+  DefineElementTable(table);
+  table.CreateTable();
+  table.Open();
+}
+
 inline void AppendElement(TABSTable& table, const std::string& name, double value = 0) {
   table.Append();
   table.FieldByName("ElementName").SetAsString(name);

@@ -227,10 +227,7 @@ TEST(Navigation, ALongRunOfAppendsWalksBackOverEveryRecord) {
     TempDir dir;
     LibraryFile lib(dir);
     TABSTable t;
-    lib.Bind(t);
-    test::DefineElementTable(t);
-    t.CreateTable();
-    t.Open();
+    test::OpenNewElementTable(lib, t);
     std::vector<std::int64_t> keys;
     lib.Database.StartTransaction();
     for (int i = 0; i < kAppended; ++i) {
@@ -262,10 +259,7 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   TempDir dir;
   LibraryFile lib(dir);
   TABSTable t;
-  lib.Bind(t);
-  test::DefineElementTable(t);
-  t.CreateTable();
-  t.Open();
+  test::OpenNewElementTable(lib, t);
   lib.Database.StartTransaction();
   for (int i = 0; i < kRecords; ++i) {
     t.Append();
