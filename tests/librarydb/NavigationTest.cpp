@@ -332,6 +332,16 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   const auto rest = expected(at - 1);
   compare(rest, rest.size());
   EXPECT_TRUE(t.Eof());
+  // Another program rebuilds the table under its name (a new b-tree), keeps the old one under another name and
+  // changes the numbers of the new one: the open cursor reads the new table.
+  const std::string definition = test::QueryText(lib.FileName, "SELECT sql FROM sqlite_master WHERE name = 'lib.abs'");
+  ASSERT_EQ(raw("BEGIN; ALTER TABLE \"lib.abs\" RENAME TO old; " + definition + "; INSERT INTO \"lib.abs\" SELECT * "
+                "FROM old; UPDATE \"lib.abs\" SET Value = Value + 1; COMMIT"),
+            SQLITE_OK);
+  t.First();
+  const auto rebuilt = expected(0);
+  compare(rebuilt, rebuilt.size());
+  EXPECT_TRUE(t.Eof());
   t.Close();
   // Copies of the file with bytes of its table's pages overwritten are read to the end or refused, never beyond
   // what the file holds (the sanitizer build checks every read).
