@@ -342,6 +342,18 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   const auto rebuilt = expected(0);
   compare(rebuilt, rebuilt.size());
   EXPECT_TRUE(t.Eof());
+  // In a transaction a scan reads the cursor's own changes, which are not in the file yet.
+  lib.Database.StartTransaction();
+  for (t.First(); t.GetBookmark() < 700;) t.Next();
+  const std::int64_t edited = t.GetBookmark();
+  t.Edit();
+  t.FieldByName("Value").SetAsFloat(-5);
+  t.Post();
+  double seen = 0;
+  for (t.First(); !t.Eof(); t.Next())
+    if (t.GetBookmark() == edited) seen = t.FieldByName("Value").AsFloat();
+  lib.Database.Rollback();
+  EXPECT_EQ(seen, -5);
   t.Close();
   // Copies of the file with bytes of its table's pages overwritten are read to the end or refused, never beyond
   // what the file holds (the sanitizer build checks every read).
