@@ -432,6 +432,9 @@ TEST(TextGrid, NumbersTextsGapsAndClearedRows) {
     EXPECT_EQ(finite ? "" : c.text, grid.CellText(c.col, 1));
   }
   EXPECT_EQ("", grid.Cells(7, 1) + grid.Cells(998, 1) + grid.Cells(1001, 1));
+  double outside = 0;  // past the grid's last column or row, or before the first, no cell holds anything
+  EXPECT_FALSE(grid.CellNumber(2000, 1, outside) || grid.CellNumber(1, 4, outside) || grid.CellNumber(-1, 1, outside));
+  EXPECT_EQ("", grid.Cells(2000, 1) + grid.Cells(1, 4) + grid.Cells(-1, 1) + std::string(grid.CellText(1, 4)));
   EXPECT_EQ(10u, grid.StoredCells());
   grid.SetCells(1, 1, grid.CellText(1000, 1));  // a number cell made text from the grid's own text
   grid.SetNumber(1000, 1, 7);
