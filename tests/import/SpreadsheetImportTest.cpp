@@ -363,6 +363,30 @@ TEST_F(SpreadsheetImportText, ContentDecidesNotTheName) {
                    "Not an Office Open XML package (Not a zip archive)");
 }
 
+// Streaming (KeepRows): a text file's rows come in order while it is read, each with its cells, until the visitor
+// stops; a loader that shows another's rows (DoImportShared) reads no file and walks the rows it shares.
+TEST_F(SpreadsheetImportText, StreamedRowsComeInOrderAndASharedLoaderWalksItsGrid) {
+  const auto walk = [](TXLSASCIIImport& imp, std::int32_t last) {
+    std::string seen;
+    imp.StreamRows(2, INT32_MAX, [&](std::int32_t r) {
+      seen += imp.GetTextRC(1, r) + imp.GetTextRC(2, r);
+      return r < last;
+    });
+    return seen;
+  };
+  const std::string text = "Name\tValue\na\t1\nb\t2\nc\t3\n";
+  imp_.KeepRows = 1;
+  Load(text);
+  EXPECT_EQ(std::pair(std::string("a1b2c3"), std::string("a1b2")), std::pair(walk(imp_, INT32_MAX), walk(imp_, 3)));
+  imp_.KeepRows = -1;
+  Load(text);
+  TXLSASCIIImport shared;
+  TStringGrid view;
+  shared.KeepRows = 1;
+  shared.DoImportShared(view, imp_);
+  EXPECT_EQ("a1b2c3", walk(shared, INT32_MAX));
+}
+
 TEST_F(SpreadsheetImportText, ViewShowsTheWindowWithLettersAndRowNumbers) {
   std::string text;
   for (int i = 1; i <= 30; ++i) text += "r" + std::to_string(i) + std::string(static_cast<std::size_t>(i), '\t') + "x\n";
