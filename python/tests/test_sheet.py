@@ -37,7 +37,8 @@ def test_text_limit_and_code_page_are_the_library_s(tmp_path):
     wide.write_bytes(b"\t".join([b"x" * 20000] * 60) + b"\nA\t1\n")
     with pytest.raises(veziru.Error, match="more than 1 MB of text, the limit of the import"):
         veziru.import_file(wide, tmp_path / "emis.abs", auto_link=True, text_limit=1)
-    run = vezi("import", str(wide), "--into", str(tmp_path / "emis.abs"), "--auto-link", "--text-limit", "1", check=False)
+    run = vezi("import", str(wide), "--into", str(tmp_path / "emis.abs"), "--auto-link", "--text-limit", "1",
+               check=False)
     assert run.returncode != 0 and b"more than 1 MB of text, the limit of the import" in run.stderr
 
 
