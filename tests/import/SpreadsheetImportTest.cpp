@@ -363,6 +363,30 @@ TEST_F(SpreadsheetImportText, ContentDecidesNotTheName) {
                    "Not an Office Open XML package (Not a zip archive)");
 }
 
+// Streaming (KeepRows): a text file's rows come in order while it is read, each with its cells, until the visitor
+// stops; a loader that shows another's rows (DoImportShared) reads no file and walks the rows it shares.
+TEST_F(SpreadsheetImportText, StreamedRowsComeInOrderAndASharedLoaderWalksItsGrid) {
+  const auto walk = [](TXLSASCIIImport& imp, std::int32_t last) {
+    std::string seen;
+    imp.StreamRows(2, INT32_MAX, [&](std::int32_t r) {
+      seen += imp.GetTextRC(1, r) + imp.GetTextRC(2, r);
+      return r < last;
+    });
+    return seen;
+  };
+  const std::string text = "Name\tValue\na\t1\nb\t2\nc\t3\n";
+  imp_.KeepRows = 1;
+  Load(text);
+  EXPECT_EQ(std::pair(std::string("a1b2c3"), std::string("a1b2")), std::pair(walk(imp_, INT32_MAX), walk(imp_, 3)));
+  imp_.KeepRows = -1;
+  Load(text);
+  TXLSASCIIImport shared;
+  TStringGrid view;
+  shared.KeepRows = 1;
+  shared.DoImportShared(view, imp_);
+  EXPECT_EQ("a1b2c3", walk(shared, INT32_MAX));
+}
+
 TEST_F(SpreadsheetImportText, ViewShowsTheWindowWithLettersAndRowNumbers) {
   std::string text;
   for (int i = 1; i <= 30; ++i) text += "r" + std::to_string(i) + std::string(static_cast<std::size_t>(i), '\t') + "x\n";
@@ -432,6 +456,9 @@ TEST(TextGrid, NumbersTextsGapsAndClearedRows) {
     EXPECT_EQ(finite ? "" : c.text, grid.CellText(c.col, 1));
   }
   EXPECT_EQ("", grid.Cells(7, 1) + grid.Cells(998, 1) + grid.Cells(1001, 1));
+  double outside = 0;  // past the grid's last column or row, or before the first, no cell holds anything
+  EXPECT_FALSE(grid.CellNumber(2000, 1, outside) || grid.CellNumber(1, 4, outside) || grid.CellNumber(-1, 1, outside));
+  EXPECT_EQ("", grid.Cells(2000, 1) + grid.Cells(1, 4) + grid.Cells(-1, 1) + std::string(grid.CellText(1, 4)));
   EXPECT_EQ(10u, grid.StoredCells());
   grid.SetCells(1, 1, grid.CellText(1000, 1));  // a number cell made text from the grid's own text
   grid.SetNumber(1000, 1, 7);

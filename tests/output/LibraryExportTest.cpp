@@ -220,6 +220,9 @@ TEST(LibraryExport, RefusalsAndInterruptsLeaveNoFile) {
        "The text of record 2 (\"\xc3\x84ther\"), field \"Kommentar\", has 32768 characters; an .xlsx cell holds"},
       {dir.File("new.csv"), stop, ""},
   };
+  // A failed export also leaves no file open (the workbook's temporary file among them).
+  const auto open = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
+  const auto openBefore = open();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.out + " " + c.message);
     try {
@@ -232,6 +235,7 @@ TEST(LibraryExport, RefusalsAndInterruptsLeaveNoFile) {
     for (const auto& entry : fs::directory_iterator(dir.Path())) files.push_back(entry.path().filename().string());
     std::sort(files.begin(), files.end());
     EXPECT_EQ((std::vector<std::string>{"emis.abs", "old.xlsx"}), files);
+    EXPECT_EQ(openBefore, open());
   }
   ASSERT_EQ(3, ExportLibrary(lib, old, with({"Eintrag"}, true)).Records);
   EXPECT_TRUE(test::ReadFile(old).starts_with("PK"));

@@ -672,6 +672,15 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   // Eight dialogs at most: the oldest idle one makes way for a new one.
   for (int i = 0; i < 8; ++i) open();
   Post("/api/import/dialog", {{"id", dialog["id"]}, {"op", "auto_link"}}, 404);
+
+  // The dialog reads the file within the text limit it is given: 1.2 MB of header text passes 1 MB.
+  std::string wide;
+  for (int i = 0; i < 60; ++i) wide += std::string(20000, 'w') + "\t";
+  std::ofstream(dir.File("libs/wide.txt"), std::ios::binary) << wide + "\nA\t1\n";
+  const Json tooMuch =
+      Post("/api/import/open", {{"file", "libs/wide.txt"}, {"library", "libs/emis.abs"}, {"text_limit", 1}}, 422);
+  EXPECT_TRUE(tooMuch["error"].get<std::string>().starts_with("The cells of the file hold more than 1 MB of text"))
+      << tooMuch.dump();
 }
 
 // Where the loop finds a request's end, which bodies it leaves unread (over the path's limit, chunked, without a

@@ -125,7 +125,9 @@ def test_record_count_and_search_by_any_part_of_a_name(page, converted):
     assert [row.find_element(By.CSS_SELECTOR, "button").text for row in grid.find_elements(By.CSS_SELECTOR, "tr")] == [
         "Straßenverkehr Hauptstraße"]
     page.shot("library-names-containing")
-    page.click("Show all records")
+    page.click("Show all records")  # every record is listed again, and the button has gone with the search
+    page.wait(lambda d: page._visible(page._button_xpath("Test fan")))
+    assert page._visible(page._button_xpath("Show all records")) is None
     page.click("Test fan")
     page.click("Delete")
     page.dialog("vezi")

@@ -147,7 +147,10 @@ def test_import_dialog_with_a_name_conflict(page, converted):
             page.click("OK")
         result = page.wait(lambda d: d.find_elements(By.CSS_SELECTOR, "dialog.result[open]"))[0]
         figures = result.find_element(By.CSS_SELECTOR, "table").text
-        assert ("Added: 4" if run == "first" else "Skipped: 4") in figures, figures
+        # Each figure beside its label: added, updated, skipped and failed lines, in that order.
+        expected = (4, 0, 0, 0) if run == "first" else (0, 0, 4, 0)
+        assert figures.splitlines() == [f"{label} {n}" for label, n in
+                                        zip(("Added:", "Updated:", "Skipped:", "Errors:"), expected)], figures
         if run == "again":
             page.shot("import-result")
         page.click("Close")
