@@ -214,6 +214,7 @@ std::string ResolveFileName(const std::string& fileName);
 
 namespace detail {
 class Connection;
+struct TableProbe;
 }
 class TABSTable;
 
@@ -673,6 +674,7 @@ private:
   TIndexDefs indexDefs_;
   std::unique_ptr<Impl> impl_;  // the open table's statements and column layout
   TABSDatabase* database_ = nullptr;  // while open
+  friend struct detail::TableProbe;  // the engine's tests look at the open table's state
 };
 
 enum class TBlobStreamMode { bmRead, bmWrite, bmReadWrite };

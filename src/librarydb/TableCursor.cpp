@@ -249,6 +249,7 @@ bool ReadWindowFromPages(TABSTable::Impl& t, const std::int64_t* from, std::int6
   if (!followed || !understood) return false;
   for (std::size_t i = 0; i < n; ++i) keys.push_back(detail::OrderKey{{}, t.ahead[i].Key});
   t.aheadRows = n;
+  ++t.pageWindows;
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include "EngineTestUtil.h"
 #include "core/FormatSettings.h"
 #include "librarydb/internal/Columns.h"
+#include "librarydb/internal/OpenTable.h"
 
 namespace vez {
 namespace {
@@ -322,8 +323,10 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
       }
     }
   };
+  const auto pageWindows = [&] { return detail::TableProbe::Of(t)->pageWindows; };
   t.First();
   compare(expected(0), 3000);
+  EXPECT_GT(pageWindows(), 10U);  // the records came from the pages, not only from SQL
   // Another program changes records the cursor has read the pages of but not yet shown, and deletes one.
   const std::int64_t at = t.GetBookmark();
   ASSERT_EQ(raw("UPDATE \"lib.abs\" SET Value = 777, Kommentar = 'changed' WHERE rowid = " + std::to_string(at + 200) +
@@ -344,6 +347,7 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   EXPECT_TRUE(t.Eof());
   // In a transaction a scan reads the cursor's own changes, which are not in the file yet.
   lib.Database.StartTransaction();
+  const std::uint64_t before = pageWindows();
   for (t.First(); t.GetBookmark() < 700;) t.Next();
   const std::int64_t edited = t.GetBookmark();
   t.Edit();
@@ -352,6 +356,7 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   double seen = 0;
   for (t.First(); !t.Eof(); t.Next())
     if (t.GetBookmark() == edited) seen = t.FieldByName("Value").AsFloat();
+  EXPECT_EQ(pageWindows(), before);  // a transaction reads through SQL
   lib.Database.Rollback();
   EXPECT_EQ(seen, -5);
   t.Close();

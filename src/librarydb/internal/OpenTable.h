@@ -98,6 +98,7 @@ struct TABSTable::Impl {
   std::unique_ptr<detail::StoredTable> stored;
   std::uint32_t storedSchema = 0;
   bool storedTried = false;
+  std::uint64_t pageWindows = 0;  // windows read from the pages (for the tests: the fast way is taken)
 
   // FindKey's record found last, read in place, and its key values in their fields' forms (they stay alive
   // while the statement runs).
@@ -115,5 +116,14 @@ struct TABSTable::Impl {
     return nullptr;
   }
 };
+
+namespace detail {
+
+// The open table's state as the engine's tests look at it (the engine itself never uses this).
+struct TableProbe {
+  static const TABSTable::Impl* Of(const TABSTable& table) { return table.impl_.get(); }
+};
+
+}  // namespace detail
 
 }  // namespace vez
