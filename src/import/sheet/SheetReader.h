@@ -45,6 +45,9 @@ public:
   // SharedString as it reads the table (before the cells, entries numbered from 0 in order) and keeps no text
   // of them, so that a text lives once during the reading.
   virtual bool KeepsSharedStrings() const { return false; }
+  // Before the entries: about how many there will be (the table's own count, bounded), so that a sink keeps
+  // room for them at once instead of growing step by step.
+  virtual void SharedStringsAhead(std::uint32_t count) { (void)count; }
   virtual void SharedString(std::uint32_t index, std::string_view text) { (void)index, (void)text; }
   // The cell just handed on is damaged (its text is cut short, say): `message` says how. The reading goes on;
   // a sink that keeps cells keeps the message with the cell, so that what uses the cell can fail there.
@@ -183,6 +186,7 @@ public:
     next_.CellDamaged(row, col, std::move(message));
   }
   bool KeepsSharedStrings() const override { return next_.KeepsSharedStrings(); }
+  void SharedStringsAhead(std::uint32_t count) override { next_.SharedStringsAhead(count); }
   void SharedString(std::uint32_t index, std::string_view text) override { next_.SharedString(index, text); }
   std::uint64_t Count = 0;
 

@@ -80,6 +80,8 @@ public:
   // Keeps a text that cells may share and answers its number; SetSharedCell makes a cell show it. Shared texts
   // live as long as the grid (a cell set again with SetCells holds its own text) or until DropUnusedShared.
   std::int32_t AddSharedText(std::string_view text);
+  // Keeps room for `count` more shared texts.
+  void ReserveSharedTexts(std::size_t count) { shared_.reserve(shared_.size() + count); }
   void SetSharedCell(std::int32_t col, std::int32_t row, std::int32_t shared);
   std::string_view SharedText(std::int32_t shared) const;  // the text of a shared text kept
   std::size_t SharedTexts() const { return sharedLive_; }  // the shared texts kept

@@ -73,6 +73,10 @@ public:
     grid_.SetNumber(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, value);
   }
   bool KeepsSharedStrings() const override { return true; }
+  void SharedStringsAhead(std::uint32_t count) override {
+    grid_.ReserveSharedTexts(count);
+    kept_.reserve(count);
+  }
   // Entries come in order, numbered from 0, before the cells that show them.
   void SharedString(std::uint32_t, std::string_view text) override {
     const std::int32_t number = grid_.AddSharedText(text);

@@ -45,6 +45,9 @@ enum : std::uint16_t {
   kFormula4 = 0x0406, kString = 0x0207, kRk = 0x027E, kMulRk = 0x00BD, kLabelSst = 0x00FD, kRString = 0x00D6,
 };
 
+// Shared-string entries a sink keeps room for ahead, at most (8 MiB of an index; more grow as they come).
+constexpr std::uint32_t kSharedStringsAhead = 1u << 20;
+
 enum : std::uint16_t { kGlobals = 0x0005, kWorksheet = 0x0010, kChart = 0x0020, kMacroSheet = 0x0040, kGlobals4 = 0x0100 };
 
 std::uint16_t U16(const char* p) {
@@ -517,6 +520,10 @@ private:
   // The shared string table, entry by entry: its CONTINUE records are read as its strings reach them, so that
   // the table's bytes are not held whole (only a window of the stream, and a record).
   void SharedStrings(const Record& r) {
+    // The table's count of its entries: room for them is kept ahead, up to a bound a damaged count cannot pass.
+    if (keeper_ != nullptr && r.Data.size() >= 8)
+      keeper_->SharedStringsAhead(std::min<std::uint32_t>({U32(r.Data.data() + 4), kSharedStringsAhead,
+                                                           static_cast<std::uint32_t>(limits_.MaxSharedStrings)}));
     Parts p(r.Data.substr(std::min<std::size_t>(8, r.Data.size())),
             [this](std::string_view& next) { return records_.NextContinue(next); });
     std::string text;
