@@ -485,8 +485,11 @@ TEST_F(ConvertParadox, ADifferenceAnywhereInALargeTableIsFound) {
       EXPECT_EQ(3000, r);
       sqlite3* db = nullptr;  // a table whose row id is a column of its own
       ASSERT_EQ(SQLITE_OK, sqlite3_open(Path("ids.sqlite").c_str(), &db));
-      sqlite3_exec(db, "CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT); "
-                       "INSERT INTO t VALUES (7, 'seven'), (9, 'nine')", nullptr, nullptr, nullptr);
+      // and a table of more levels of small pages, some inner ones among the leaves the reader has read at once
+      sqlite3_exec(db, "PRAGMA page_size = 512; CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT); "
+                       "INSERT INTO t VALUES (7, 'seven'), (9, 'nine'); CREATE TABLE deep(n, s); "
+                       "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 20000) "
+                       "INSERT INTO deep SELECT n, printf('%020d', n) FROM c", nullptr, nullptr, nullptr);
       sqlite3_close(db);
       std::string seen;
       EXPECT_TRUE(detail::ReadStoredRecords(Path("ids.sqlite"), "t", {"name", "id"}, {ftString, ftInteger},
@@ -495,6 +498,14 @@ TEST_F(ConvertParadox, ADifferenceAnywhereInALargeTableIsFound) {
         return true;
       }));
       EXPECT_EQ("seven7;nine9;", seen);
+      r = 0;
+      EXPECT_TRUE(detail::ReadStoredRecords(Path("ids.sqlite"), "deep", {"n", "s"}, {ftInteger, ftString},
+                                            [&](const std::vector<VariantView>& v, bool understood) {
+        ++r;
+        const std::string n = std::to_string(r);
+        return understood && v[0].integer == r && v[1].text == std::string(20 - n.size(), '0') + n;
+      }));
+      EXPECT_EQ(20000, r);
     }
     EXPECT_THAT(summary_.Tables[0].Reason, ::testing::HasSubstr(why)) << change;
   }

@@ -123,12 +123,17 @@ TEST(SheetMemory, OneSharedStringInManyCellsIsKeptOnce) {
     EXPECT_EQ(std::tuple(std::string("own"), kLong, kLong),
               std::tuple(loaded.GetTextRC(2, 1), loaded.GetTextRC(2, 2), loaded.GetTextRC(2, kRows)));
   }
-  // A cell written over and over gives its old texts back: 300 texts of 1 MiB in turn in one cell.
+  // A cell written over and over gives its old texts back: 300 texts of 1 MiB in turn in one cell; and so do
+  // 300 shared texts of 1 MiB that no cell shows, each given up in turn.
   const auto text = [](int i) { return std::string(1 << 20, static_cast<char>('a' + i % 26)); };
   const auto [peak, ok] = ChildPeakMiB([&] {
     TStringGrid grid(2, 2);
     for (int i = 0; i < 300; ++i) grid.SetCells(1, 1, text(i));
-    return grid.Cells(1, 1) == text(299);
+    for (int i = 0; i < 300; ++i) {
+      grid.AddSharedText(text(i));
+      grid.DropUnusedShared();
+    }
+    return grid.Cells(1, 1) == text(299) && grid.SharedTexts() == 0;
   });
   EXPECT_TRUE(ok);
   EXPECT_LT(peak, idle + kAllowanceMiB) << "idle " << idle << " MiB";

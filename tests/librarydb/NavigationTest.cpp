@@ -376,7 +376,7 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
     std::ofstream(dir.File(name), std::ios::binary) << damaged;
     LibraryFile other(dir, name, false);
     TABSTable d;
-    other.Bind(d);
+    other.Bind(d, "lib.abs");
     try {
       d.Open();
       std::size_t texts = 0;
@@ -385,6 +385,32 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
     } catch (const Exception&) {
     }
   }
+  // A record that claims more bytes than its page holds (the first of the first leaf, which ends the page) is
+  // refused as SQL refuses it.
+  const auto byte = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(bytes[i])); };
+  const auto big = [&](std::size_t i, int n) {
+    std::size_t v = 0;
+    for (int k = 0; k < n; ++k) v = v << 8 | byte(i + static_cast<std::size_t>(k));
+    return v;
+  };
+  const std::size_t pageSize = big(16, 2);
+  const auto start = [&](std::size_t page) { return (page - 1) * pageSize; };
+  std::size_t leaf =
+      std::stoul(test::QueryText(lib.FileName, "SELECT rootpage FROM sqlite_master WHERE name = 'lib.abs'"));
+  while (byte(start(leaf)) == 0x05) leaf = big(start(leaf) + big(start(leaf) + 12, 2), 4);  // the first child
+  const std::size_t cell = start(leaf) + big(start(leaf) + 8, 2);
+  ASSERT_LT(byte(cell), 0x70U);
+  bytes[cell] = static_cast<char>(byte(cell) + 16);
+  std::ofstream(dir.File("long.abs"), std::ios::binary) << bytes;
+  LibraryFile other(dir, "long.abs", false);
+  TABSTable d;
+  other.Bind(d, "lib.abs");
+  EXPECT_THROW(
+      {
+        d.Open();
+        for (d.First(); !d.Eof(); d.Next()) d.FieldByName("Kommentar").AsString();
+      },
+      Exception);
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, NavigationTest, ::testing::Values("", "p", "EN", "AC"),
