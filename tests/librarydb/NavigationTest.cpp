@@ -335,16 +335,22 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   const auto rest = expected(at - 1);
   compare(rest, rest.size());
   EXPECT_TRUE(t.Eof());
-  // Another program rebuilds the table under its name (a new b-tree), keeps the old one under another name and
-  // changes the numbers of the new one: the open cursor reads the new table.
-  const std::string definition = test::QueryText(lib.FileName, "SELECT sql FROM sqlite_master WHERE name = 'lib.abs'");
+  // Another program rebuilds the table under its name (a new b-tree, the record number now its row id), keeps the
+  // old one under another name and changes the numbers of the new one: the open cursor reads the new table, from
+  // its pages too.
+  std::string definition = test::QueryText(lib.FileName, "SELECT sql FROM sqlite_master WHERE name = 'lib.abs'");
+  const std::size_t key = definition.find("\"Eintrag\" INTEGER");
+  ASSERT_NE(key, std::string::npos) << definition;
+  definition.insert(key + 17, " PRIMARY KEY");
   ASSERT_EQ(raw("BEGIN; ALTER TABLE \"lib.abs\" RENAME TO old; " + definition + "; INSERT INTO \"lib.abs\" SELECT * "
                 "FROM old; UPDATE \"lib.abs\" SET Value = Value + 1; COMMIT"),
             SQLITE_OK);
+  const std::uint64_t beforeRebuilt = pageWindows();
   t.First();
   const auto rebuilt = expected(0);
   compare(rebuilt, rebuilt.size());
   EXPECT_TRUE(t.Eof());
+  EXPECT_GT(pageWindows(), beforeRebuilt + 10);
   // In a transaction a scan reads the cursor's own changes, which are not in the file yet.
   lib.Database.StartTransaction();
   const std::uint64_t before = pageWindows();
