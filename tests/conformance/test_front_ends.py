@@ -137,7 +137,8 @@ def sheet_file(case, base, front_end):
         return target
     target = base / f"{front_end}-sheet.txt"
     rows = [list(row) for row in case["sheet"]]
-    if "wide" in case:  # header cells of 30000 bytes, as many as make that many bytes, against the text limit
+    if "wide" in case:  # header cells of 30000 bytes, as many as make that many bytes: an import keeps its header
+        # lines whole, so their text counts against the text limit
         rows[0] += ["x" * 30000] * (case["wide"] // 30000)
     target.write_text("\n".join("\t".join(row) for row in rows) + "\n", encoding="utf-8")
     return target
