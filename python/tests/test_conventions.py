@@ -80,6 +80,8 @@ def test_values_are_checked_against_their_field(tmp_path):
     assert lib.append({"ElementName": "ü" * 81, "Lower": 3.0, "Values1": "61.5", "Values2": math.nan,
                        "Komplett": True}, truncate=True) == 1
     assert (lib[0]["ElementName"], lib[0]["Lower"], lib[0]["Values1"], lib[0]["Values2"]) == ("ü" * 80, 3, 61.5, -199)
+    lib.edit(0, {"ElementName": "e" * 81}, truncate=True)
+    assert lib[0]["ElementName"] == "e" * 80
     for index in (10 ** 30, -(2 ** 63) - 1):
         pytest.raises(IndexError, lambda: lib[index])
         pytest.raises(IndexError, lib.edit, index, {})

@@ -34,6 +34,8 @@ def test_records_past_the_reading_chunks_equal_the_dump(tmp_path):
     with veziru.open_library(path, read_only=True) as lib:
         assert_records_equal(lib.to_records(), expected)
         assert_records_equal(list(lib), expected)
+        with pytest.raises(veziru.DatabaseError, match="cannot modify a read-only dataset"):
+            lib.append({"ElementName": "refused"})
         frame = lib.to_pandas() if pytest.importorskip("pandas") else None
         assert list(frame["Values1"]) == [r["Values1"] for r in expected]
         assert list(frame["ElementName"]) == [r["ElementName"] for r in expected]

@@ -20,14 +20,14 @@ def test_values_equal_the_dump(name):
 def test_raw_text_gives_the_bytes():
     path = os.path.join(PARADOX, "generated/alltypes.db")
     raw = veziru.read_paradox(path, raw_text=True)
-    text = veziru.read_paradox(path)
     char = [i for i, f in enumerate(raw.fields) if f.type == "Char"][0]
     values = [row[char] for row in raw.rows if row[char] is not None]
     assert values and all(isinstance(v, bytes) for v in values)
     expected = dump_json(path, "--raw-text")
     assert [latin1_text(v) for v in values] == [r[raw.names[char]] for r in expected if r[raw.names[char]] is not None]
-    assert [row[char] for row in text.rows] == [r.decode("cp1252") if r is not None else None
-                                                 for r in (row[char] for row in raw.rows)]
+    for code_page, text in ((None, veziru.read_paradox(path)), (866, veziru.read_paradox(path, code_page=866))):
+        assert [row[char] for row in text.rows] == [r.decode(f"cp{code_page or 1252}") if r is not None else None
+                                                     for r in (row[char] for row in raw.rows)]
 
 
 def test_encrypted_table_needs_its_password():

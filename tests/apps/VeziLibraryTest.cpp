@@ -109,7 +109,8 @@ TEST(VeziLibrary, CreateInfoAndDump) {
   EXPECT_EQ("[]\n", Vezi({"dump", wind, "--limit", "0", "--format", "json"}).out);
   EXPECT_EQ(1u, SplitLines(Vezi({"dump", wind, "--limit", "0"}).out).size());
   // add and edit name the record they stored; --truncate cuts a text to its field's 40 characters.
-  EXPECT_EQ("Added record 2 to Wind.abs\n", Vezi({"add", wind, "ElementName=Ost"}).out);
+  EXPECT_EQ("Added record 2 to Wind.abs\n", Vezi({"add", wind, "ElementName=" + std::string(45, 'o'), "--truncate"}).out);
+  EXPECT_TRUE(SplitLines(Vezi({"dump", wind}).out).at(2).starts_with("2," + std::string(40, 'o') + ",100,"));
   EXPECT_EQ("Changed record 2 of Wind.abs\n", Vezi({"edit", wind, "2", "ElementName=" + std::string(50, 'x'), "--truncate"}).out);
   EXPECT_TRUE(SplitLines(Vezi({"dump", wind}).out).at(2).starts_with("2," + std::string(40, 'x') + ",100,"));
 

@@ -4,6 +4,7 @@ import json
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import urllib.error
 import urllib.parse
@@ -14,7 +15,8 @@ from conftest import EXAMPLES, VEZI
 
 def serving(args, cwd):
     """Starts vezi serve with `args` in `cwd`; answers the process and a function getting a path's (status, body)."""
-    process = subprocess.Popen([VEZI, "serve", *args, "--port", "0"], cwd=cwd, stdout=subprocess.PIPE,
+    port = [] if "--port" in args else ["--port", "0"]
+    process = subprocess.Popen([VEZI, "serve", *args, *port], cwd=cwd, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, text=True)
     address = process.stdout.readline().split(" at ", 1)[1].strip()
     base, query = address.split("/?")
@@ -28,6 +30,7 @@ def serving(args, cwd):
                 return answer.status, answer.read().decode()
         except urllib.error.HTTPError as e:
             return e.code, e.read().decode()
+    get.base = base
     return process, get
 
 
@@ -51,6 +54,17 @@ def test_a_folder_given_by_link_relative_path_or_default_is_served(tmp_path):
             assert get("/api/folder?path=..")[0] == 403, args
         finally:
             stop(process)
+
+
+def test_the_address_and_port_given_are_served(tmp_path):
+    with socket.socket() as probe:  # a port that was free a moment ago
+        probe.bind(("127.0.0.2", 0))
+        port = probe.getsockname()[1]
+    process, get = serving([str(tmp_path), "--bind", "127.0.0.2", "--port", str(port)], tmp_path)
+    try:
+        assert get.base == f"http://127.0.0.2:{port}" and get("/api/folder?path=")[0] == 200
+    finally:
+        stop(process)
 
 
 def test_the_upload_limit_is_given_in_mb(tmp_path):
