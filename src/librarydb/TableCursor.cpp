@@ -180,22 +180,8 @@ std::unique_ptr<detail::StoredTable> MakeStoredTable(TABSTable::Impl& t) {
   }
   if (root < 1 || root > 0xFFFFFFFF) return nullptr;
   std::vector<std::string> names;
-  int primaryKeys = 0, rowidColumn = -1;
-  {
-    sqlite3_stmt* info = c.Prepare("PRAGMA table_xinfo(" + t.quoted + ")");
-    StatementScope scope(info);
-    while (c.Step(info, "Cannot read") == SQLITE_ROW) {
-      if (sqlite3_column_int(info, 6) != 0) return nullptr;  // a generated or hidden column
-      if (sqlite3_column_int(info, 5) != 0) {
-        ++primaryKeys;
-        const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(info, 2));
-        if (type != nullptr && SameText(type, "INTEGER")) rowidColumn = static_cast<int>(names.size());
-      }
-      const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info, 1));
-      names.emplace_back(name != nullptr ? name : "");
-    }
-  }
-  if (primaryKeys > 1) return nullptr;  // a composite key: a table without row ids, or its key in an index
+  int rowidColumn = -1;
+  if (!detail::ReadStoredColumns(c.Handle(), t.name, names, rowidColumn)) return nullptr;
   std::vector<int> columns;
   std::vector<detail::StoredKind> kinds;
   for (const TABSTable::Impl::Column& column : t.columns) {

@@ -62,23 +62,9 @@ bool ReadStoredRecords(const std::string& file, const std::string& table, const 
     const std::string stored = Text(find.get(), 0);
     const auto root = static_cast<std::uint32_t>(sqlite3_column_int64(find.get(), 1));
     find.reset();
-    // The table's columns in the order of its records.
-    std::string quoted = "\"";
-    for (char ch : stored) quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
-    Statement info = Prepare(raw, "PRAGMA table_xinfo(" + quoted + "\")");
     std::vector<std::string> names;
-    int primaryKeys = 0, rowidColumn = -1;
-    while (sqlite3_step(info.get()) == SQLITE_ROW) {
-      Check(sqlite3_column_int(info.get(), 6) == 0);  // no generated or hidden columns
-      if (sqlite3_column_int(info.get(), 5) != 0) {
-        ++primaryKeys;
-        if (SameText(Text(info.get(), 2), "INTEGER")) rowidColumn = static_cast<int>(names.size());
-      }
-      names.push_back(Text(info.get(), 1));
-    }
-    info.reset();
-    if (primaryKeys != 1) rowidColumn = -1;
-    Check(primaryKeys <= 1 && !names.empty());
+    int rowidColumn = -1;
+    Check(ReadStoredColumns(raw, stored, names, rowidColumn));
     std::vector<int> columns;
     std::vector<StoredKind> kinds;
     for (std::size_t i = 0; i < fields.size(); ++i) {

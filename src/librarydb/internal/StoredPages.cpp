@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "core/FormatSettings.h"
+#include "librarydb/internal/Sqlite.h"
 
 namespace vez::detail {
 
@@ -124,6 +126,25 @@ StoredKind StoredKindOf(TFieldType type) {
     case ftDateTime: return StoredKind::Date;
     default: return StoredKind::Bytes;
   }
+}
+
+bool ReadStoredColumns(sqlite3* db, const std::string& table, std::vector<std::string>& names, int& rowidColumn) {
+  names.clear();
+  rowidColumn = -1;
+  sqlite3_stmt* info = nullptr;
+  if (sqlite3_prepare_v2(db, ("PRAGMA table_xinfo(" + QuoteIdent(table) + ")").c_str(), -1, &info, nullptr) != SQLITE_OK)
+    return false;
+  const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalize(info, sqlite3_finalize);
+  int primaryKeys = 0;
+  while (sqlite3_step(info) == SQLITE_ROW) {
+    if (sqlite3_column_int(info, 6) != 0) return false;  // a generated or hidden column
+    const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(info, 2));
+    if (sqlite3_column_int(info, 5) != 0 && ++primaryKeys == 1 && type != nullptr && SameText(type, "INTEGER"))
+      rowidColumn = static_cast<int>(names.size());
+    const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info, 1));
+    names.emplace_back(name != nullptr ? name : "");
+  }
+  return primaryKeys <= 1 && !names.empty();
 }
 
 bool ReadStoredFile(sqlite3* db, StoredFile& out) {

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "core/Variant.h"
@@ -42,6 +43,11 @@ struct StoredFile {
 // Reads the header of `db`'s main file; False when the file is not one this reader follows (not UTF-8, in
 // write-ahead-log mode, an odd page size) or cannot be read.
 bool ReadStoredFile(sqlite3* db, StoredFile& out);
+
+// The columns of `table` in the order of its records (PRAGMA table_xinfo) and the one that is its row id (an
+// INTEGER PRIMARY KEY, stored as NULL in the records; -1 for none). False for a table this reader does not follow:
+// generated or hidden columns, a key of several columns (a table without row ids, or its key in an index), none.
+bool ReadStoredColumns(sqlite3* db, const std::string& table, std::vector<std::string>& names, int& rowidColumn);
 
 // The records of one table b-tree, walked in the order of their row ids.
 class StoredTable {
