@@ -271,7 +271,8 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
     if (i % 7 != 0) t.FieldByName("Flag").SetAsBoolean(i % 2 == 0);
     if (i % 5 != 0) t.FieldByName("When").SetAsDateTime(40000 + i + (i % 4) * 0.25);
     if (i % 9 != 0) t.FieldByName("Kommentar").SetAsString(std::string(i % 500 == 1 ? 9000 + i : i % 40, 'a' + i % 26));
-    if (i % 3 == 0) t.FieldByName("Data").SetAsString(std::string("\0\1\2", 3) + std::to_string(i));
+    if (i % 3 == 0)  // the first record's a long one: its type takes two bytes of the record's header
+      t.FieldByName("Data").SetAsString(std::string("\0\1\2", 3) + std::to_string(i) + std::string(i == 0 ? 60 : 0, 'x'));
     t.Post();
   }
   lib.Database.Commit();
@@ -351,10 +352,21 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   compare(rebuilt, rebuilt.size());
   EXPECT_TRUE(t.Eof());
   EXPECT_GT(pageWindows(), beforeRebuilt + 10);
-  // In a transaction a scan reads the cursor's own changes, which are not in the file yet.
+  // In a transaction a scan reads the cursor's own changes, which are not in the file yet; its windows hold the
+  // keys the pages gave outside it.
+  const auto walk = [&] {  // to the record 700, the window there, and that of a jump 2000 on, and back
+    std::vector<std::int64_t> keys;
+    for (t.First(); t.GetBookmark() < 700;) t.Next();
+    for (const std::int32_t by : {2000, -2000}) {
+      for (const detail::OrderKey& key : detail::TableProbe::Of(t)->window) keys.push_back(key.rowid);
+      t.MoveBy(by);
+    }
+    return keys;
+  };
+  const std::vector<std::int64_t> fromPages = walk();
   lib.Database.StartTransaction();
   const std::uint64_t before = pageWindows();
-  for (t.First(); t.GetBookmark() < 700;) t.Next();
+  EXPECT_EQ(walk(), fromPages);
   const std::int64_t edited = t.GetBookmark();
   t.Edit();
   t.FieldByName("Value").SetAsFloat(-5);
@@ -391,8 +403,8 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
     } catch (const Exception&) {
     }
   }
-  // A record that claims more bytes than its page holds (the first of the first leaf, which ends the page) is
-  // refused as SQL refuses it.
+  // A record that claims more bytes than its page holds (the first of the first leaf, which ends the page), and
+  // one whose header ends inside the two bytes of its last value's type, are refused as SQL refuses them.
   const auto byte = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(bytes[i])); };
   const auto big = [&](std::size_t i, int n) {
     std::size_t v = 0;
@@ -404,19 +416,42 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   std::size_t leaf =
       std::stoul(test::QueryText(lib.FileName, "SELECT rootpage FROM sqlite_master WHERE name = 'lib.abs'"));
   while (byte(start(leaf)) == 0x05) leaf = big(start(leaf) + big(start(leaf) + 12, 2), 4);  // the first child
-  const std::size_t cell = start(leaf) + big(start(leaf) + 8, 2);
+  const std::size_t cell = start(leaf) + big(start(leaf) + 8, 2);  // its size, row id 1 and header size
   ASSERT_LT(byte(cell), 0x70U);
-  bytes[cell] = static_cast<char>(byte(cell) + 16);
-  std::ofstream(dir.File("long.abs"), std::ios::binary) << bytes;
-  LibraryFile other(dir, "long.abs", false);
-  TABSTable d;
-  other.Bind(d, "lib.abs");
-  EXPECT_THROW(
-      {
-        d.Open();
-        for (d.First(); !d.Eof(); d.Next()) d.FieldByName("Kommentar").AsString();
-      },
-      Exception);
+  ASSERT_GE(byte(cell + byte(cell + 2)), 0x80U);
+  for (const auto& [at, change] : {std::pair{cell, 16}, std::pair{cell + 2, -1}}) {
+    std::string damaged = bytes;
+    damaged[at] = static_cast<char>(byte(at) + static_cast<std::size_t>(change));
+    std::ofstream(dir.File("refused.abs"), std::ios::binary | std::ios::trunc) << damaged;
+    LibraryFile other(dir, "refused.abs", false);
+    TABSTable d;
+    other.Bind(d, "lib.abs");
+    EXPECT_THROW(
+        {
+          d.Open();
+          for (d.First(); !d.Eof(); d.Next()) d.FieldByName("Kommentar").AsString();
+        },
+        Exception)
+        << at - cell;
+  }
+  // Rebuilt twice more with a column the library does not define, which another program fills: the pages still
+  // give the records; and with the number declared descending, which SQLite makes no alias of the row id: the
+  // records hold the numbers (past the deleted record one more than the row id), read through SQL.
+  definition.insert(definition.rfind(')'), ", Extra");
+  for (const bool descending : {false, true}) {
+    if (descending) definition.insert(key + 29, " DESC");
+    ASSERT_EQ(raw("BEGIN; DROP TABLE old; ALTER TABLE \"lib.abs\" RENAME TO old; " + definition +
+                  "; INSERT INTO \"lib.abs\" SELECT *" + (descending ? "" : ", -rowid") + " FROM old; COMMIT"),
+              SQLITE_OK);
+    t.Open();
+    const std::uint64_t windows = pageWindows();
+    t.First();
+    const auto rows = expected(0);
+    compare(rows, rows.size());
+    EXPECT_TRUE(t.Eof());
+    EXPECT_EQ(pageWindows() > windows + 10, !descending);
+    t.Close();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, NavigationTest, ::testing::Values("", "p", "EN", "AC"),
