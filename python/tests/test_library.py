@@ -139,3 +139,9 @@ def test_append_frame_stores_every_row_under_the_record_rules_or_none(tmp_path):
     assert "the rows before it are in the open transaction" in caught.value.__notes__[0]
     assert len(lib) == 2
     expect_error(TypeError, "append_frame takes a pandas DataFrame, not dict", lib.append_frame, {"ElementName": []})
+    # A name longer than its field is refused, or cut with truncate=True, by the method and the function alike.
+    expect_error(ValueError, 'The field "ElementName" holds at most 80 characters, the text has 81', lib.append_frame,
+                 pandas.DataFrame({"ElementName": ["x" * 81]}))
+    lib.append_frame(pandas.DataFrame({"ElementName": ["x" * 81]}), truncate=True)
+    veziru.append_frame(lib, pandas.DataFrame({"ElementName": ["y" * 81]}), truncate=True)
+    assert [r["ElementName"] for r in lib.to_records()] == ["Fan", "Pump", "x" * 80, "y" * 80]

@@ -146,12 +146,13 @@ def sheet_file(case, base, front_end):
 
 def import_options(case, base, front_end):
     """The case's options (a name that exists is skipped unless they say otherwise); a case's "mapping" is written
-    as a file of the folder and given by its name."""
+    as a file of the folder and given by its name, or to Python as a dict when the case says so."""
     options = {"on_exists": "skip", **case.get("options", {})}
     if "mapping" in case:
         target = base / f"{front_end}-mapping.json"
         target.write_text(json.dumps(case["mapping"]), encoding="utf-8")
-        options["mapping"] = str(target) if front_end == "python" else target.name
+        options["mapping"] = target.name if front_end != "python" else (
+            case["mapping"] if case.get("mapping_as_dict") else str(target))
     return options
 
 
