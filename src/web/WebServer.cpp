@@ -288,6 +288,8 @@ void TWebServer::Stop() {
   d.loop->Stop();
 }
 
+std::string TWebServer::Answer(std::string_view request) { return web::AnswerRequest(impl_->server, request); }
+
 void TWebServer::WaitForJobs() {
   web::WaitForConversions(*impl_->context.Conversions);
   web::WaitForImports(*impl_->context.Imports);

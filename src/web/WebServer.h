@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace vez {
 
@@ -79,6 +80,9 @@ public:
   void Stop();
   // After Stop: waits until a running conversion has finished and an import has rolled back.
   void WaitForJobs();
+  // Answers one whole request, given as its bytes, as a worker answers it but without a connection: the bytes
+  // of the answer. Also after Stop, as a worker answers the request it was given just before the stop.
+  std::string Answer(std::string_view request);
 
 private:
   struct Impl;

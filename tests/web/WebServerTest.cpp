@@ -184,9 +184,23 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
   taken.Port = 0;
   auto stopped = std::make_unique<TWebServer>(taken);
   std::thread running([&] { stopped->Run(); });
-  ASSERT_TRUE(httplib::Client("127.0.0.1", stopped->Port()).Get("/"));  // it runs
+  httplib::Client before("127.0.0.1", stopped->Port());
+  before.set_default_headers({{"X-Vezi-Token", stopped->Token()}});
+  fs::copy_file(fs::path(VEZ_EXAMPLES_DIR) / "import" / "spectra.txt", dir.File("libs/spectra.txt"));
+  r = before.Post("/api/import/open", R"({"file":"libs/spectra.txt","library":"libs/emis.abs"})", "application/json");
+  ASSERT_TRUE(r && r->status == 200);  // it runs
   stopped->Stop();
   running.join();
+  // A request that a worker answers as the server stops starts no run: 503 and why.
+  const std::string id = std::to_string(Json::parse(r->body)["id"].get<int>());
+  for (const auto& [target, body] : {std::pair<std::string, std::string>("convert", R"({"path":"libs"})"),
+                                     std::pair<std::string, std::string>("import/start", R"({"id":)" + id + "}")}) {
+    const std::string answer = stopped->Answer("POST /api/" + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " +
+                                               stopped->Token() + "\r\nContent-Length: " + std::to_string(body.size()) +
+                                               "\r\n\r\n" + body);
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 503 Service Unavailable\r\n") &&
+                answer.ends_with(R"({"error":"The server is stopping"})")) << answer;
+  }
   std::vector<int> files;
   for (int i = 0; i < 64; ++i) files.push_back(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   stopped.reset();
@@ -686,6 +700,18 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
       Post("/api/import/open", {{"file", "libs/wide.txt"}, {"library", "libs/emis.abs"}, {"text_limit", 1}}, 422);
   EXPECT_TRUE(tooMuch["error"].get<std::string>().starts_with("The cells of the file hold more than 1 MB of text"))
       << tooMuch.dump();
+
+  // Eight imports run at once at most (each waits here at the question about its first name): a ninth is refused.
+  for (int i = 0; i < 8; ++i) {
+    const std::string into = "libs/q" + std::to_string(i);
+    fs::create_directory(dir.File(into));
+    fs::copy_file(dir.File("libs/emis.abs"), dir.File(into + "/emis.abs"));
+    dialog = Post("/api/import/open", {{"file", "libs/spectra.txt"}, {"library", into + "/emis.abs"}});
+    Post("/api/import/dialog", {{"id", dialog["id"]}, {"op", "auto_link"}});
+    Post("/api/import/start", {{"id", dialog["id"]}}, 202);
+  }
+  refused("/api/import/open", {{"file", "libs/spectra.txt"}, {"library", "libs/emis.abs"}}, 429,
+          "Too many imports are running");
 }
 
 // Where the loop finds a request's end, which bodies it leaves unread (over the path's limit, chunked, without a
@@ -824,6 +850,7 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
   options.Limits.Workers = 1;
   options.Limits.MaxConnections = 2;
   options.Limits.BodyMemory = 1000;
+  options.Limits.HeaderBytes = 1024;
   options.Limits.WriteTime = std::chrono::milliseconds(2000);
   TWebServer server(options);
   std::thread serving([&] { server.Run(); });
@@ -834,11 +861,36 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
   const auto refused = [](const std::string& answer, const std::string& error) {
     return answer.starts_with("HTTP/1.1 503 ") && answer.ends_with("{\"error\":\"" + error + "\"}");
   };
+  // The bytes after a refused request are no request: an upload after its first 1025 bytes (one read) makes no
+  // file; the folder is listed after it by the only worker. Here after a header too large, below after a body.
+  const auto upload = [&](std::string request, const std::string& name) {
+    const std::string file = "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + name + "\"\r\n\r\nx\r\n--b--\r\n";
+    return request + std::string(1025 - request.size(), ' ') + "POST /api/upload?folder=. " + head +
+           "Content-Type: multipart/form-data; boundary=b\r\nContent-Length: " + std::to_string(file.size()) + "\r\n\r\n" + file;
+  };
+  const auto listed = [&](const std::string& name) {
+    const std::string folder = RawAnswer(server.Port(), "GET /api/folder " + head + "Connection: close\r\n\r\n");
+    return folder.find("big.txt") != std::string::npos && folder.find(name) == std::string::npos;
+  };
+  EXPECT_TRUE(RawAnswer(server.Port(), upload("GET / " + head + "X-Long: x", "u.txt")).starts_with("HTTP/1.1 431 "));
+  EXPECT_TRUE(listed("u.txt"));
+  // A body that arrives in parts gives its memory back with its answer: the same request is read again.
+  for (int round = 0; round < 2; ++round) {
+    const int fd = Connect(server.Port());
+    const std::string close = "POST /api/record/save " + head + "Connection: close\r\nContent-Length: 800\r\n\r\n{";
+    for (const std::string& part : {close, std::string(400, ' '), std::string(398, ' ') + "}"}) {
+      ::send(fd, part.data(), part.size(), MSG_NOSIGNAL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));  // each part read on its own
+    }
+    const std::string answer = ReadToClose(fd);
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 400 ")) << answer;
+  }
   const int sending = Connect(server.Port());
   ::send(sending, post.data(), post.size(), MSG_NOSIGNAL);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const std::string second = RawAnswer(server.Port(), post);
+  const std::string second = RawAnswer(server.Port(), upload("POST /api/record/save " + head + "Content-Length: 5000\r\n\r\n{", "v.txt"));
   EXPECT_TRUE(refused(second, "The server is receiving too many request bodies at once; try again")) << second;
+  EXPECT_TRUE(listed("v.txt"));
   ::close(sending);
   std::vector<int> stalled;
   for (int i = 0; i < 2; ++i) {

@@ -35,9 +35,9 @@ def project(tmp_path):
     return folder
 
 
-def serve(folder):
-    """Starts vezi serve on a free port; returns the process and the address it printed."""
-    process = subprocess.Popen([VEZI, "serve", str(folder), "--port", "0"], stdout=subprocess.PIPE,
+def serve(folder, port=0):
+    """Starts vezi serve on the port (0: a free one); returns the process and the address it printed."""
+    process = subprocess.Popen([VEZI, "serve", str(folder), "--port", str(port)], stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, text=True)
     line = process.stdout.readline()
     assert line.startswith(f'Serving "{folder}" at http://127.0.0.1:'), line + process.stderr.read()
@@ -139,11 +139,13 @@ def browser():
 
 @pytest.fixture
 def page(browser, project):
-    """A server on the sample folder and the browser on its first page."""
+    """A server on the sample folder (page.server) and the browser on its first page."""
     process, address = serve(project)
-    yield Page(browser, address)
+    shown = Page(browser, address)
+    shown.server = process
+    yield shown
     errors = [e for e in browser.get_log("browser") if e["level"] == "SEVERE"]
-    stop(process)
+    stop(shown.server)
     assert not errors, errors
 
 

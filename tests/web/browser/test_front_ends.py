@@ -1,12 +1,16 @@
 """The browser windows as a new user meets them: Enter and Cancel in the name question, Stop in the conversion
 window, the record count and the search by any part of a name, and a library made under a name of one's own."""
+import fcntl
 import os
+import signal
 import sqlite3
 import subprocess
 
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select
+
+from conftest import serve
 
 
 def import_dialog(page, library=None, new=None):
@@ -51,6 +55,7 @@ def names(library):
 def test_enter_and_cancel_in_the_name_question(page, converted):
     emis = converted / "paradox-libs" / "emis.abs"
     import_dialog(page, "emis.abs")
+    assert page._visible(page._button_xpath("Stop")) is None  # only while the import runs
     page.click("Auto Link")
     page.click("OK")
     page.click("Start Import")
@@ -110,9 +115,29 @@ def test_stop_during_a_conversion(page, project):
     assert sorted(os.listdir(folder)) == sorted(tables + ["Convert.log"])  # no library, no table deleted
 
 
+def test_a_conversion_that_loses_its_server(page, project):
+    """The server stops during a run, and another one, which knows neither the run nor the page, takes its port:
+    the window says the connection was lost and leaves only Close."""
+    lock = os.open(project / "paradox-libs", os.O_RDONLY)
+    fcntl.flock(lock, fcntl.LOCK_EX)  # the run waits for the folder's lock: it is running when the server stops
+    page.open("/folder/paradox-libs")
+    page.click("Convert")
+    window = page.dialog("Converting Paradox Tables")
+    page.server.send_signal(signal.SIGINT)
+    os.close(lock)  # the stopping server lets the run finish
+    assert page.server.wait(timeout=60) == 0, page.server.stderr.read()
+    page.server = serve(project, page.base.rsplit(":", 1)[1])[0]
+    page.text("The connection to the server was lost.")
+    page.shot("conversion-lost")
+    state = {b.text: b.is_enabled() for b in window.find_elements(By.CSS_SELECTOR, ".buttons button")}
+    assert state == {"Stop": False, "Close": True}, state
+    page.driver.get_log("browser")  # the refused reconnection is logged as an error
+
+
 def test_record_count_and_search_by_any_part_of_a_name(page, converted):
     page.open("/library/paradox-libs/emis.abs")
     page.text("6 records")
+    assert page._visible(page._button_xpath("Show all records")) is None  # only while a search by part shows
     page.click("New record")
     page.dialog("New record")
     page.field("ElementName").send_keys("Test fan")
