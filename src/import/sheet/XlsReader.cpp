@@ -799,8 +799,9 @@ auto WithBookFile(const std::string& fileName, const SheetLimits& limits, std::s
   char signature[8] = {};
   in.read(signature, sizeof signature);
   if (IsCompoundFile(std::string_view(signature, static_cast<std::size_t>(in.gcount())))) {
-    const CompoundFile doc(in);
+    CompoundFile doc(in);
     CompoundFile::StreamWindow window = doc.Window(WorkbookEntry(doc), windowBytes);
+    doc.DropTables();  // the window reads through the file alone
     BiffBook book(window, limits);
     book.Open(keeper);
     return use(book);
