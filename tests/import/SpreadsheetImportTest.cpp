@@ -539,8 +539,13 @@ TEST(TextGrid, SharedTextsReadAsAddedPastStridesDropsAndCompaction) {
   for (const auto& [row, n] : shown) grid.SetCells(1, row, "own");
   grid.DropUnusedShared();  // all: the numbers start again
   EXPECT_EQ(0u, grid.SharedTexts());
-  EXPECT_EQ(0, grid.AddSharedText("first"));
-  EXPECT_EQ("first", grid.SharedText(0));
+  EXPECT_EQ(0, grid.AddSharedText("one"));
+  for (std::int32_t i = 1; i <= 1024; ++i) grid.AddSharedText("abc");  // 4 bytes each: 0 .. 1023 fill 4 KiB
+  grid.SetSharedCell(1, 1, 1023);
+  grid.DropUnusedShared(1);  // the texts kept end where their block ends
+  EXPECT_EQ(1024, grid.AddSharedText("new"));
+  EXPECT_EQ(std::tuple(std::string_view("one"), std::string_view("abc"), std::string_view("new")),
+            std::tuple(grid.SharedText(0), grid.SharedText(1023), grid.SharedText(1024)));
 }
 
 // Rows written one below the other share a run of cells. Whatever is written around the runs (shorter, longer

@@ -617,8 +617,9 @@ void TStringGrid::DropUnusedShared(std::int32_t from) {
   if (kept < sharedCount_) {
     garbage_ -= tail;
     sharedGarbage_ -= tail;
+    // `end` is in the block it names, or at the start of the block after the last one kept.
     sharedBlocks_.resize((end >> 32) + ((end & 0xFFFF'FFFFu) != 0 ? 1 : 0));
-    if (!sharedBlocks_.empty()) sharedBlocks_.back().Used = end & 0xFFFF'FFFFu;
+    if ((end & 0xFFFF'FFFFu) != 0) sharedBlocks_.back().Used = end & 0xFFFF'FFFFu;
     sharedCount_ = kept;
     if (kept == 0) sharedStride_ = 1;
     checkpoints_.resize((kept + sharedStride_ - 1) / sharedStride_);
