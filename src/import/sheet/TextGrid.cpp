@@ -472,7 +472,19 @@ std::uint64_t TStringGrid::SharedPlace(std::size_t number) const {
   std::size_t at = number / sharedStride_ * sharedStride_;
   std::uint64_t place = checkpoints_[number / sharedStride_];
   if (walkNumber_ <= number && walkNumber_ > at) at = walkNumber_, place = walkPlace_;
-  for (; at < number; ++at) place = NextShared(sharedBlocks_, place);
+  while (at < number) {  // block by block: the steps inside one read only its bytes
+    const SharedBlock& block = sharedBlocks_[place >> 32];
+    const char* bytes = block.Bytes.get();
+    std::size_t pos = place & 0xFFFF'FFFFu;
+    while (at < number && pos < block.Used) {
+      const auto first = static_cast<unsigned char>(bytes[pos]);
+      std::uint32_t length = first >> 2;
+      if (length == kShortShared) std::memcpy(&length, bytes + pos + 1, sizeof length);
+      pos += SharedHeader(length) + length;
+      ++at;
+    }
+    place = pos < block.Used ? (place & ~std::uint64_t{0xFFFF'FFFFu}) | pos : ((place >> 32) + 1) << 32;
+  }
   walkNumber_ = number;
   walkPlace_ = place;
   return place;
