@@ -22,16 +22,20 @@ struct CountingSink : vez::detail::SheetSink {
 // A sink that keeps the shared strings itself, as the grid loader does: the entries must come numbered in order,
 // and a cell may only name one that came.
 struct KeepingSink : CountingSink {
-  std::vector<std::size_t> sizes;
+  std::vector<std::string> texts;
   bool KeepsSharedStrings() const override { return true; }
-  void SharedStringsAhead(std::uint32_t count) override { sizes.reserve(count); }
+  void SharedStringsAhead(std::uint32_t count) override { texts.reserve(count); }
   void SharedString(std::uint32_t index, std::string_view text) override {
-    if (index != sizes.size()) std::abort();
-    sizes.push_back(text.size());
+    if (index != texts.size()) std::abort();
+    texts.emplace_back(text);
+  }
+  std::string_view KeptSharedString(std::uint32_t index) const override {
+    if (index >= texts.size()) std::abort();
+    return texts[index];
   }
   void SharedCell(std::uint32_t, std::uint32_t, std::uint32_t index, std::string_view text) override {
-    if (index >= sizes.size() || !text.empty()) std::abort();
-    bytes += sizes[index];
+    if (index >= texts.size() || !text.empty() || texts[index].empty()) std::abort();
+    bytes += texts[index].size();
   }
 };
 

@@ -220,7 +220,14 @@ TEST(SpreadsheetImportHostile, LimitsEndInClearErrors) {
   small.MaxCellChars = 7;  // " spaced " has 8
   EXPECT_THROW_MSG(detail::ReadXlsxSheet0(xlsx.data(), xlsx.size(), sink, small), Exception,
                    "The part xl/strings.xml is not accepted: a text of more than 7 characters");
+  struct Keep : Count {  // keeps the shared strings, as the grid loader does
+    std::vector<std::string> texts;
+    bool KeepsSharedStrings() const override { return true; }
+    void SharedString(std::uint32_t, std::string_view text) override { texts.emplace_back(text); }
+    std::string_view KeptSharedString(std::uint32_t i) const override { return texts.at(i); }
+  } keep;
   EXPECT_THROW_MSG(detail::ReadXlsSheet0(xls, sink, small), Exception, "Cell A1 holds more than 7 characters");
+  EXPECT_THROW_MSG(detail::ReadXlsSheet0(xls, keep, small), Exception, "Cell A1 holds more than 7 characters");
   // Text, in memory and from a file in chunks of 3 bytes; a cell past the limit is still looked through to its end.
   const std::string smile = "\xF0\x9F\x98\x80";  // two UTF-16 units, as the limit counts them
   const detail::SheetLimits chars{.MaxCellChars = 7}, cols{.MaxCol = 2};
@@ -480,6 +487,65 @@ TEST(TextGrid, NumbersTextsGapsAndClearedRows) {
   grid.SetColCount(1001);  // a window keeps only its own column 0 and row 0
   grid.SetWindow(std::make_shared<TStringGrid>(2000, 4), 1);
   EXPECT_EQ(std::pair(std::size_t{1}, std::string("label")), std::pair(grid.StoredCells(), grid.Cells(0, 1)));
+}
+
+// Shared texts are found from the places of every K-th one (K doubling as they grow) by a walk over those between:
+// past two doublings, across blocks (one text longer than a block), among cells' own texts, after texts given up
+// (in the middle; at the end, whose numbers come again) and after the compaction that giving up 2 MiB makes.
+TEST(TextGrid, SharedTextsReadAsAddedPastStridesDropsAndCompaction) {
+  TStringGrid grid(4, 4);
+  const auto text = [](std::int32_t i) {
+    if (i == 20000) return std::string(2 << 20, 'L');
+    return i % 11 == 0 ? std::string() : std::string(i % 7 == 0 ? 70 : 0, '_') + std::to_string(i);
+  };
+  std::map<std::int32_t, std::string> kept;
+  for (std::int32_t i = 0; i < 40000; ++i) {
+    if (grid.AddSharedText(text(i)) != i) ADD_FAILURE() << i;
+    kept[i] = text(i);
+    if (i % 1000 == 0) grid.SetCells(2, 2, text(i));  // the cells' own texts lie elsewhere
+  }
+  grid.SetSharedCell(1, 1, 6);
+  EXPECT_EQ(std::pair(false, true), std::pair(grid.SharedTextShown(5), grid.SharedTextShown(6)));
+  const std::pair<std::int32_t, std::int32_t> shown[] = {{1, 5}, {2, 16384}, {3, 39990}};  // row, text
+  for (const auto& [row, n] : shown) grid.SetSharedCell(1, row, n);
+  EXPECT_TRUE(grid.SharedTextShown(6));  // shown once, though no cell shows it now
+  struct Step {
+    const char* name;
+    std::int32_t dropFrom;  // -1: none
+    std::int32_t next;      // the number the next text gets
+  };
+  for (const Step& step : {Step{"added", -1, 40000}, Step{"given up from 30000", 30000, 39991},
+                           Step{"given up and compacted", 0, 39991}}) {
+    SCOPED_TRACE(step.name);
+    if (step.dropFrom >= 0) {
+      grid.DropUnusedShared(step.dropFrom);
+      std::erase_if(kept, [&](const auto& k) {
+        return k.first >= step.dropFrom && k.first != 5 && k.first != 16384 && k.first != 39990;
+      });
+    }
+    EXPECT_EQ(kept.size(), grid.SharedTexts());
+    int wrong = 0;  // backwards (each from its checkpoint) and in order (each from the one before)
+    for (auto k = kept.rbegin(); k != kept.rend(); ++k) wrong += grid.SharedText(k->first) != k->second;
+    for (const auto& [n, t] : kept) wrong += grid.SharedText(n) != t;
+    EXPECT_EQ(0, wrong);
+    for (const auto& [row, n] : shown) EXPECT_EQ(text(n), grid.Cells(1, row));
+    EXPECT_EQ(text(39000), grid.Cells(2, 2));
+    EXPECT_THROW(grid.SharedText(step.next), EListError);
+    EXPECT_THROW(grid.SetSharedCell(2, 1, step.next + 1), EListError);
+    EXPECT_EQ(step.next, grid.AddSharedText("again"));
+    kept[step.next] = "again";
+  }
+  EXPECT_THROW(grid.SetSharedCell(2, 1, 6), EListError);  // given up
+  for (const auto& [row, n] : shown) grid.SetCells(1, row, "own");
+  grid.DropUnusedShared();  // all: the numbers start again
+  EXPECT_EQ(0u, grid.SharedTexts());
+  EXPECT_EQ(0, grid.AddSharedText("one"));
+  for (std::int32_t i = 1; i <= 1024; ++i) grid.AddSharedText("abc");  // 4 bytes each: 0 .. 1023 fill 4 KiB
+  grid.SetSharedCell(1, 1, 1023);
+  grid.DropUnusedShared(1);  // the texts kept end where their block ends
+  EXPECT_EQ(1024, grid.AddSharedText("new"));
+  EXPECT_EQ(std::tuple(std::string_view("one"), std::string_view("abc"), std::string_view("new")),
+            std::tuple(grid.SharedText(0), grid.SharedText(1023), grid.SharedText(1024)));
 }
 
 // Rows written one below the other share a run of cells. Whatever is written around the runs (shorter, longer

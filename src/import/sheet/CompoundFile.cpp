@@ -224,6 +224,14 @@ CompoundFile::StreamWindow CompoundFile::Window(const Entry& entry, std::size_t 
   return window;
 }
 
+void CompoundFile::DropTables() {
+  std::vector<std::uint32_t>().swap(fat_);
+  std::vector<std::uint32_t>().swap(miniFat_);
+  std::string().swap(miniStream_);
+  entries_.resize(1);  // the root, which FindStream starts from: its children are gone
+  entries_[0].Child = kNoEntry;
+}
+
 std::string_view CompoundFile::StreamWindow::View(std::uint64_t offset, std::size_t n) {
   if (offset + n > size_) throw Exception("The compound document stream is read past its end");
   if (n == 0) return {};

@@ -83,6 +83,9 @@ public:
     bool truncated_ = false;
   };
   StreamWindow Window(const Entry& entry, std::size_t windowBytes) const;
+  // Gives up the sector tables (4 bytes for every sector of the file) once no other stream is to be read: the
+  // windows made before read on, and Read, Window and FindStream find nothing any more.
+  void DropTables();
 
 private:
   void Open();

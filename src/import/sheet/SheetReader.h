@@ -43,12 +43,19 @@ public:
   }
   // True when the sink keeps the workbook's shared strings itself: the .xls reader then hands each entry to
   // SharedString as it reads the table (before the cells, entries numbered from 0 in order) and keeps no text
-  // of them, so that a text lives once during the reading.
+  // of them, so that a text lives once during the reading; a cell that shows an entry makes it ask the sink for
+  // the entry's text (KeptSharedString) before it hands the cell on.
   virtual bool KeepsSharedStrings() const { return false; }
   // Before the entries: about how many there will be (the table's own count, bounded), so that a sink keeps
   // room for them at once instead of growing step by step.
   virtual void SharedStringsAhead(std::uint32_t count) { (void)count; }
   virtual void SharedString(std::uint32_t index, std::string_view text) { (void)index, (void)text; }
+  // The text of an entry handed to SharedString, valid until the sink changes (a sink that keeps the entries
+  // answers for each of them).
+  virtual std::string_view KeptSharedString(std::uint32_t index) const {
+    (void)index;
+    return {};
+  }
   // The cell just handed on is damaged (its text is cut short, say): `message` says how. The reading goes on;
   // a sink that keeps cells keeps the message with the cell, so that what uses the cell can fail there.
   virtual void CellDamaged(std::uint32_t row, std::uint32_t col, std::string message) {
@@ -188,6 +195,7 @@ public:
   bool KeepsSharedStrings() const override { return next_.KeepsSharedStrings(); }
   void SharedStringsAhead(std::uint32_t count) override { next_.SharedStringsAhead(count); }
   void SharedString(std::uint32_t index, std::string_view text) override { next_.SharedString(index, text); }
+  std::string_view KeptSharedString(std::uint32_t index) const override { return next_.KeptSharedString(index); }
   std::uint64_t Count = 0;
 
 private:

@@ -41,6 +41,30 @@ std::string_view StoredText(const char* at) {
   std::memcpy(&length, at + 1, sizeof length);
   return {at + 1 + sizeof length, length};
 }
+// A shared text's header: one byte, length * 4 + state below kShortShared bytes, else kShortShared * 4 + state and
+// four bytes of length. The state: shown by a cell once (kShown); given up, its bytes garbage (kGone); given up
+// and its bytes gone, a header of length 0 that only keeps the numbers of the texts after it (kHollow).
+constexpr unsigned kShown = 1, kGone = 2, kHollow = 3, kStateBits = 3;
+constexpr std::size_t kShortShared = 63;
+std::size_t SharedHeader(std::size_t length) { return length < kShortShared ? 1 : 1 + sizeof(std::uint32_t); }
+struct SharedEntry {
+  std::string_view Text;
+  unsigned State = 0;
+  std::size_t Size = 0;  // header and text
+};
+SharedEntry ReadShared(const char* at) {
+  const auto first = static_cast<unsigned char>(*at);
+  std::size_t length = first >> 2;
+  if (length == kShortShared) {
+    std::uint32_t longer = 0;
+    std::memcpy(&longer, at + 1, sizeof longer);
+    length = longer;
+  }
+  const std::size_t header = SharedHeader(length);
+  return {{at + header, length}, first & kStateBits, header + length};
+}
+// The places of every sharedStride_-th shared text kept at most (128 KiB): with more texts the stride doubles.
+constexpr std::size_t kCheckpoints = std::size_t{1} << 14;
 }  // namespace
 
 TStringGrid::TStringGrid(std::int32_t cols, std::int32_t rows) {
@@ -362,7 +386,7 @@ TStringGrid::Value TStringGrid::StoreText(std::string_view text) {
 }
 
 std::string_view TStringGrid::TextAt(Value v) const {
-  if (IsShared(v)) v = shared_[static_cast<std::size_t>(v & 0xFFFF'FFFF'FFFFull)];
+  if (IsShared(v)) return ReadShared(SharedAt(SharedPlace(static_cast<std::size_t>(v & 0xFFFF'FFFF'FFFFull)))).Text;
   const char* at = blocks_[static_cast<std::size_t>((v >> 24) & 0xFF'FFFF)].get() + (v & 0xFF'FFFF);
   return StoredText(at);
 }
@@ -397,7 +421,97 @@ void TStringGrid::Compact() {
   };
   for (auto& [key, run] : runs_) std::for_each(run.Values.begin(), run.Values.end(), restore);
   for (auto& [key, v] : outside_) restore(v);
-  std::for_each(shared_.begin(), shared_.end(), restore);
+  // The shared texts keep their blocks unless some were given up.
+  if (sharedGarbage_ > 0) CompactShared();
+  liveText_ += sharedText_;
+}
+
+std::uint64_t TStringGrid::NextShared(const std::vector<SharedBlock>& blocks, std::uint64_t place) {
+  const std::size_t block = place >> 32;
+  const std::size_t next = (place & 0xFFFF'FFFFu) + ReadShared(blocks[block].Bytes.get() + (place & 0xFFFF'FFFFu)).Size;
+  return next < blocks[block].Used ? (place & ~std::uint64_t{0xFFFF'FFFFu}) | next : static_cast<std::uint64_t>(block + 1) << 32;
+}
+
+std::uint64_t TStringGrid::SharedRoom(std::size_t need) {
+  if (sharedBlocks_.empty() || sharedBlocks_.back().Used + need > sharedBlocks_.back().Size) {
+    if (sharedBlocks_.size() >= (std::size_t{1} << 24)) throw EListError("The grid's text store is full");
+    // As the text store's blocks: growing from 4 KiB to 1 MiB, a longer text in a block of its own.
+    std::size_t size = need;
+    if (need <= kLastBlock) {
+      size = sharedBlocks_.empty() ? kFirstBlock : std::min(sharedBlocks_.back().Size * 2, kLastBlock);
+      while (size < need) size *= 2;
+    }
+    sharedBlocks_.push_back({std::make_unique_for_overwrite<char[]>(size), size, 0});
+  }
+  SharedBlock& block = sharedBlocks_.back();
+  const std::uint64_t place = static_cast<std::uint64_t>(sharedBlocks_.size() - 1) << 32 | block.Used;
+  block.Used += need;
+  return place;
+}
+
+void TStringGrid::PlaceShared(std::string_view text, unsigned state) {
+  const std::size_t header = SharedHeader(text.size());
+  const std::uint64_t place = SharedRoom(header + text.size());
+  char* at = SharedAt(place);
+  const auto length = static_cast<std::uint32_t>(text.size());
+  *at = static_cast<char>((header == 1 ? length : kShortShared) << 2 | state);
+  if (header > 1) std::memcpy(at + 1, &length, sizeof length);
+  if (!text.empty()) std::memcpy(at + header, text.data(), text.size());
+  if (sharedCount_ % sharedStride_ == 0) {
+    if (checkpoints_.size() == kCheckpoints) {  // every other checkpoint goes
+      for (std::size_t i = 0; i < kCheckpoints / 2; ++i) checkpoints_[i] = checkpoints_[2 * i];
+      checkpoints_.resize(kCheckpoints / 2);
+      sharedStride_ *= 2;
+    }
+    checkpoints_.push_back(place);
+  }
+  ++sharedCount_;
+}
+
+std::uint64_t TStringGrid::SharedPlace(std::size_t number) const {
+  std::size_t at = number / sharedStride_ * sharedStride_;
+  std::uint64_t place = checkpoints_[number / sharedStride_];
+  if (walkNumber_ <= number && walkNumber_ > at) at = walkNumber_, place = walkPlace_;
+  while (at < number) {  // block by block: the steps inside one read only its bytes
+    const SharedBlock& block = sharedBlocks_[place >> 32];
+    const char* bytes = block.Bytes.get();
+    std::size_t pos = place & 0xFFFF'FFFFu;
+    while (at < number && pos < block.Used) {
+      const auto first = static_cast<unsigned char>(bytes[pos]);
+      std::uint32_t length = first >> 2;
+      if (length == kShortShared) std::memcpy(&length, bytes + pos + 1, sizeof length);
+      pos += SharedHeader(length) + length;
+      ++at;
+    }
+    place = pos < block.Used ? (place & ~std::uint64_t{0xFFFF'FFFFu}) | pos : ((place >> 32) + 1) << 32;
+  }
+  walkNumber_ = number;
+  walkPlace_ = place;
+  return place;
+}
+
+std::uint64_t TStringGrid::LiveShared(std::int32_t shared) const {
+  if (shared >= 0 && static_cast<std::size_t>(shared) < sharedCount_) {
+    const std::uint64_t place = SharedPlace(static_cast<std::size_t>(shared));
+    if ((ReadShared(SharedAt(place)).State & kGone) == 0) return place;
+  }
+  throw EListError(Format("No shared text %d", shared));
+}
+
+void TStringGrid::CompactShared() {
+  std::vector<SharedBlock> old;
+  old.swap(sharedBlocks_);
+  checkpoints_.clear();
+  const std::size_t count = sharedCount_;
+  sharedCount_ = 0;
+  std::uint64_t place = 0;
+  for (std::size_t i = 0; i < count; ++i, place = NextShared(old, place)) {
+    const SharedEntry e = ReadShared(old[place >> 32].Bytes.get() + (place & 0xFFFF'FFFFu));
+    if ((e.State & kGone) != 0) PlaceShared({}, kHollow);
+    else PlaceShared(e.Text, e.State);
+  }
+  sharedGarbage_ = 0;
+  walkNumber_ = SIZE_MAX;
 }
 
 std::string TStringGrid::Cells(std::int32_t col, std::int32_t row) const {
@@ -451,47 +565,89 @@ void TStringGrid::SetNumber(std::int32_t col, std::int32_t row, double value) {
 
 std::int32_t TStringGrid::AddSharedText(std::string_view text) {
   if (source_ != nullptr) throw EListError("A window keeps no shared texts");
-  if (shared_.size() >= static_cast<std::size_t>(INT32_MAX)) throw EListError("The grid's shared texts are full");
-  shared_.push_back(StoreText(text));
+  if (sharedCount_ >= static_cast<std::size_t>(INT32_MAX)) throw EListError("The grid's shared texts are full");
+  if (text.size() > UINT32_MAX - SharedHeader(UINT32_MAX)) throw EListError("A cell's text is too long");
+  PlaceShared(text, 0);
+  const std::size_t size = SharedHeader(text.size()) + text.size();
+  liveText_ += size;
+  sharedText_ += size;
   ++sharedLive_;
-  return static_cast<std::int32_t>(shared_.size() - 1);
+  return static_cast<std::int32_t>(sharedCount_ - 1);
 }
 
-std::string_view TStringGrid::SharedText(std::int32_t shared) const {
-  if (shared < 0 || static_cast<std::size_t>(shared) >= shared_.size() || !IsText(shared_[static_cast<std::size_t>(shared)]))
-    throw EListError(Format("No shared text %d", shared));
-  return TextAt(shared_[static_cast<std::size_t>(shared)]);
+void TStringGrid::ReserveSharedTexts(std::size_t count) {
+  checkpoints_.reserve(std::min(kCheckpoints, checkpoints_.size() + count / sharedStride_ + 1));
+}
+
+std::string_view TStringGrid::SharedText(std::int32_t shared) const { return ReadShared(SharedAt(LiveShared(shared))).Text; }
+
+bool TStringGrid::SharedTextShown(std::int32_t shared) const {
+  return (ReadShared(SharedAt(LiveShared(shared))).State & kShown) != 0;
 }
 
 void TStringGrid::DropUnusedShared(std::int32_t from) {
-  if (from < 0 || static_cast<std::size_t>(from) >= shared_.size()) return;
-  std::vector<bool> used(shared_.size() - static_cast<std::size_t>(from));
+  if (from < 0 || static_cast<std::size_t>(from) >= sharedCount_) return;
+  const auto first = static_cast<std::size_t>(from);
+  // The texts from `first` on are marked shown when a cell shows them (a text that a cell shows has been shown,
+  // so the mark of those kept stays as it was).
+  std::uint64_t place = SharedPlace(first);
+  for (std::size_t i = first; i < sharedCount_; ++i, place = NextShared(sharedBlocks_, place))
+    if ((*SharedAt(place) & kGone) == 0) *SharedAt(place) = static_cast<char>(*SharedAt(place) & ~kShown);
   const auto mark = [&](Value v) {
-    if (IsShared(v) && (v & 0xFFFF'FFFF'FFFFull) >= static_cast<std::uint64_t>(from))
-      used[static_cast<std::size_t>((v & 0xFFFF'FFFF'FFFFull) - static_cast<std::uint64_t>(from))] = true;
+    if (IsShared(v) && (v & 0xFFFF'FFFF'FFFFull) >= first) {
+      char* at = SharedAt(SharedPlace(static_cast<std::size_t>(v & 0xFFFF'FFFF'FFFFull)));
+      *at = static_cast<char>(*at | kShown);
+    }
   };
   for (const auto& [key, run] : runs_) std::for_each(run.Values.begin(), run.Values.end(), mark);
   for (const auto& [key, v] : outside_) mark(v);
-  for (std::size_t i = 0; i < used.size(); ++i) {
-    Value& text = shared_[static_cast<std::size_t>(from) + i];
-    if (used[i] || !IsText(text)) continue;
-    Release(text);
-    text = kEmpty;
-    --sharedLive_;
+  // Those not marked are given up. The texts given up at the end go (with those given up before), their numbers
+  // free again: `kept` the numbers up to the last text kept, `end` the place after it, `tail` the bytes after it.
+  std::size_t kept = 0, tail = 0;
+  std::uint64_t end = 0;
+  place = 0;
+  for (std::size_t i = 0; i < sharedCount_; ++i) {
+    char* at = SharedAt(place);
+    const SharedEntry e = ReadShared(at);
+    if (i >= first && (e.State & (kShown | kGone)) == 0) {
+      *at = static_cast<char>(*at | kGone);
+      liveText_ -= e.Size;
+      sharedText_ -= e.Size;
+      garbage_ += e.Size;
+      sharedGarbage_ += e.Size;
+      --sharedLive_;
+    }
+    place = NextShared(sharedBlocks_, place);
+    if ((ReadShared(at).State & kGone) == 0) {
+      kept = i + 1;
+      end = place;
+      tail = 0;
+    } else if (ReadShared(at).State != kHollow) {
+      tail += e.Size;  // garbage
+    }
   }
-  // Empty slots at the end go.
-  while (!shared_.empty() && shared_.back() == kEmpty) shared_.pop_back();
-  shared_.shrink_to_fit();
+  if (kept < sharedCount_) {
+    garbage_ -= tail;
+    sharedGarbage_ -= tail;
+    // `end` is in the block it names, or at the start of the block after the last one kept.
+    sharedBlocks_.resize((end >> 32) + ((end & 0xFFFF'FFFFu) != 0 ? 1 : 0));
+    if ((end & 0xFFFF'FFFFu) != 0) sharedBlocks_.back().Used = end & 0xFFFF'FFFFu;
+    sharedCount_ = kept;
+    if (kept == 0) sharedStride_ = 1;
+    checkpoints_.resize((kept + sharedStride_ - 1) / sharedStride_);
+    walkNumber_ = SIZE_MAX;
+  }
   CompactIfWasteful();
 }
 
 void TStringGrid::SetSharedCell(std::int32_t col, std::int32_t row, std::int32_t shared) {
-  if (shared < 0 || static_cast<std::size_t>(shared) >= shared_.size() || !IsText(shared_[static_cast<std::size_t>(shared)]))
-    throw EListError(Format("No shared text %d", shared));
+  const std::uint64_t place = LiveShared(shared);
   if (!Own(col, row)) throw EListError("A window's cells show their source's texts");
   Value& cell = At(col, row);
   const Value old = cell;
   cell = kSharedTag << 48 | static_cast<std::uint64_t>(shared);
+  char* at = SharedAt(place);
+  *at = static_cast<char>(*at | kShown);
   Release(old);
   CompactIfWasteful();
 }

@@ -15,7 +15,10 @@
 // over the same columns (a sheet's rows, as a reader gives them) share one block of cells and no bookkeeping of
 // their own, so that a sheet costs its cells and a fixed amount. A text that many cells
 // show (a workbook's shared string) is kept once (AddSharedText) and its cells refer to it (SetSharedCell), so
-// twenty thousand cells of one long string cost the string once and a slot per cell. A number cell reads as the
+// twenty thousand cells of one long string cost the string once and a slot per cell. The shared texts lie in
+// the order of their numbers in blocks of their own, and a table of bounded size holds the place of every K-th
+// one (K doubles whenever the table is full), so that a text is found by a walk over at most K - 1 others and a
+// workbook's shared strings cost their bytes and a fixed amount, however many there are. A number cell reads as the
 // shortest text that gives the same double back (process decimal separator), as a spreadsheet reader writes it.
 #pragma once
 
@@ -80,10 +83,13 @@ public:
   // Keeps a text that cells may share and answers its number; SetSharedCell makes a cell show it. Shared texts
   // live as long as the grid (a cell set again with SetCells holds its own text) or until DropUnusedShared.
   std::int32_t AddSharedText(std::string_view text);
-  // Keeps room for `count` more shared texts.
-  void ReserveSharedTexts(std::size_t count) { shared_.reserve(shared_.size() + count); }
+  // Keeps room for the index of `count` more shared texts (the index is bounded: this never takes more than it).
+  void ReserveSharedTexts(std::size_t count);
   void SetSharedCell(std::int32_t col, std::int32_t row, std::int32_t shared);
   std::string_view SharedText(std::int32_t shared) const;  // the text of a shared text kept
+  // True once a cell has been made to show the shared text (SetSharedCell), even if that cell holds another
+  // value since (DropUnusedShared makes it say again whether a cell shows it).
+  bool SharedTextShown(std::int32_t shared) const;
   std::size_t SharedTexts() const { return sharedLive_; }  // the shared texts kept
   // Gives up the shared texts numbered `from` and on that no cell shows (a number no cell shows may be given again).
   void DropUnusedShared(std::int32_t from = 0);
@@ -157,6 +163,24 @@ private:
   void Release(Value v);  // counts the value's text as garbage (the store is not changed)
   void CompactIfWasteful();  // at the end of a change, when no value given up is looked at any more
   void Compact();
+  // The shared texts: each as a header (its length and state, see TextGrid.cpp) and its bytes, in the order of
+  // their numbers, back to back in blocks that hold nothing else (a block's first `Used` bytes hold texts). A
+  // place is block * 2^32 + offset. A text given up stays, as garbage, until a compaction makes it a header alone;
+  // those at the end go at once, so that their numbers are given again.
+  struct SharedBlock {
+    std::unique_ptr<char[]> Bytes;
+    std::size_t Size = 0, Used = 0;
+  };
+  static std::uint64_t NextShared(const std::vector<SharedBlock>& blocks, std::uint64_t place);
+  char* SharedAt(std::uint64_t place) const { return sharedBlocks_[place >> 32].Bytes.get() + (place & 0xFFFF'FFFFu); }
+  std::uint64_t SharedRoom(std::size_t need);  // the place of `need` more bytes at the end
+  // The place of a shared text (numbered below sharedCount_): from the checkpoint before it, or from the text
+  // looked up last when that is nearer, so that texts looked up in order cost a step each.
+  std::uint64_t SharedPlace(std::size_t number) const;
+  // The place of a shared text kept (not given up); throws for any other number.
+  std::uint64_t LiveShared(std::int32_t shared) const;
+  void PlaceShared(std::string_view text, unsigned state);  // adds a text at the end (and its checkpoint)
+  void CompactShared();  // the texts given up become headers alone
 
   std::int32_t colCount_ = 0, rowCount_ = 0;
   Runs runs_;
@@ -167,9 +191,14 @@ private:
   std::size_t fill_ = SIZE_MAX;                // the block being filled (none: past the end)
   std::size_t blockUsed_ = 0, blockSize_ = 0;  // of that block
   std::size_t liveText_ = 0, garbage_ = 0;     // bytes of the store (length fields included)
-  // The shared texts, each in the text store (released only by DropUnusedShared, which leaves an empty slot).
-  std::vector<Value> shared_;
-  std::size_t sharedLive_ = 0;
+  std::vector<SharedBlock> sharedBlocks_;
+  std::vector<std::uint64_t> checkpoints_;  // the place of shared text k * sharedStride_ (at most kCheckpoints)
+  std::size_t sharedStride_ = 1;
+  std::size_t sharedCount_ = 0;                      // numbers given, those given up among them
+  std::size_t sharedLive_ = 0;                       // texts kept
+  std::size_t sharedText_ = 0, sharedGarbage_ = 0;  // bytes of the texts kept and given up (in liveText_, garbage_)
+  mutable std::size_t walkNumber_ = SIZE_MAX;        // the shared text looked up last (SIZE_MAX: none) and its place
+  mutable std::uint64_t walkPlace_ = 0;
   // The few cells with a marker, by row * 2^32 + column: kept apart, so a cell of a large sheet is one slot.
   std::unordered_map<std::uint64_t, std::int32_t> markers_;
   std::vector<std::int32_t> colWidths_;

@@ -73,24 +73,24 @@ public:
     grid_.SetNumber(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, value);
   }
   bool KeepsSharedStrings() const override { return true; }
-  void SharedStringsAhead(std::uint32_t count) override {
-    grid_.ReserveSharedTexts(count);
-    kept_.reserve(count);
-  }
+  void SharedStringsAhead(std::uint32_t count) override { grid_.ReserveSharedTexts(count); }
   // Entries come in order, numbered from 0, before the cells that show them.
   void SharedString(std::uint32_t, std::string_view text) override {
     const std::int32_t number = grid_.AddSharedText(text);
-    if (kept_.empty()) firstKept_ = number;
-    kept_.push_back(false);
+    if (kept_ == 0) firstKept_ = number;
+    ++kept_;
   }
-  // An entry is a shared text of the grid (in the grid's text store, as a cell's own text would be, and 8 bytes):
-  // handed over by the reader, or made at its first cell. Every cell that refers to it shows that one.
+  std::string_view KeptSharedString(std::uint32_t index) const override {
+    return grid_.SharedText(firstKept_ + static_cast<std::int32_t>(index));
+  }
+  // An entry is a shared text of the grid (its bytes and a header in the grid's store of shared texts): handed
+  // over by the reader, or made at its first cell. Every cell that refers to it shows that one.
   void SharedCell(std::uint32_t row, std::uint32_t col, std::uint32_t index, std::string_view text) override {
-    if (index < kept_.size()) {
+    if (index < kept_) {
       const std::int32_t number = firstKept_ + static_cast<std::int32_t>(index);
-      const bool first = !kept_[index];
+      const bool first = !grid_.SharedTextShown(number);
       if (!Place(row, col, first ? static_cast<std::int64_t>(grid_.SharedText(number).size()) : 0)) return;
-      if (first) kept_[index] = true, ++shown_;
+      if (first) ++shown_;
       grid_.SetSharedCell(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, number);
       return;
     }
@@ -110,8 +110,8 @@ public:
   }
   // The reading is over (or failed): the entries handed over that no cell shows are given up.
   void Finish() {
-    if (shown_ < kept_.size()) grid_.DropUnusedShared(firstKept_);
-    kept_ = {};
+    if (shown_ < kept_) grid_.DropUnusedShared(firstKept_);
+    kept_ = 0;
     shown_ = 0;
   }
 
@@ -156,8 +156,9 @@ private:
   std::int64_t cells_ = 0;
   std::uint32_t lastRow_ = UINT32_MAX;
   std::vector<std::int32_t> shared_;  // the grid's shared text of each of the reader's entries (-1: none yet)
-  // Entries the reader handed over: entry i is the grid's shared text firstKept_ + i; true once a cell shows it.
-  std::vector<bool> kept_;
+  // Entries the reader handed over: entry i is the grid's shared text firstKept_ + i, which the grid marks as
+  // shown once a cell shows it (SharedTextShown), when its text is counted; shown_ counts those.
+  std::size_t kept_ = 0;
   std::int32_t firstKept_ = 0;
   std::size_t shown_ = 0;
 };

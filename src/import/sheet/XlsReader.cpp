@@ -17,6 +17,7 @@
 //
 // Every length and count is checked against the bytes that are there before it is used; a FILEPASS record
 // (an encrypted workbook) is refused.
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -45,7 +46,7 @@ enum : std::uint16_t {
   kFormula4 = 0x0406, kString = 0x0207, kRk = 0x027E, kMulRk = 0x00BD, kLabelSst = 0x00FD, kRString = 0x00D6,
 };
 
-// Shared-string entries a sink keeps room for ahead, at most (8 MiB of an index; more grow as they come).
+// Shared-string entries a sink is told to keep room for ahead, at most (a damaged count cannot ask for more).
 constexpr std::uint32_t kSharedStringsAhead = 1u << 20;
 
 enum : std::uint16_t { kGlobals = 0x0005, kWorksheet = 0x0010, kChart = 0x0020, kMacroSheet = 0x0040, kGlobals4 = 0x0100 };
@@ -528,19 +529,18 @@ private:
             [this](std::string_view& next) { return records_.NextContinue(next); });
     std::string text;
     while (!p.AtEnd() && p.Unicode(true, text)) {
-      const std::size_t index = sstEmpty_.size();
+      const std::size_t index = sstCount_;
       if (index >= limits_.MaxSharedStrings)
         throw Exception(Format("The workbook holds more than %d shared strings",
                                static_cast<long long>(limits_.MaxSharedStrings)));
       if (keeper_ != nullptr) keeper_->SharedString(static_cast<std::uint32_t>(index), text);
       else sst_.Add(text);
-      sstEmpty_.push_back(text.empty());
-      sstTooLong_.push_back(text.size() > limits_.MaxCellChars && Utf16Units(text) > limits_.MaxCellChars);
+      ++sstCount_;
+      if (text.size() > limits_.MaxCellChars && Utf16Units(text) > limits_.MaxCellChars) sstTooLong_.push_back(index);
     }
     for (std::string_view rest; records_.NextContinue(rest);) {
     }  // those after a string that breaks off belong to the table too
     sst_.Shrink();
-    sstEmpty_.shrink_to_fit();
     sstTooLong_.shrink_to_fit();
   }
 
@@ -621,17 +621,18 @@ private:
       case kLabelSst: {
         cell(10);
         const std::uint32_t index = U32(d.data() + 6);
-        if (index >= sstEmpty_.size())
+        if (index >= sstCount_)
           throw Exception(Format("Cell %s refers to shared string %d, but the workbook holds %d", CellRef(row_, col_),
-                                 static_cast<long long>(index), static_cast<long long>(sstEmpty_.size())));
+                                 static_cast<long long>(index), static_cast<long long>(sstCount_)));
         pending_ = false;
-        if (sstEmpty_[index]) return;
-        if (sstTooLong_[index])
+        const std::string_view text = keeper_ != nullptr ? keeper_->KeptSharedString(index) : sst_[index];
+        if (text.empty()) return;
+        if (text.size() > limits_.MaxCellChars && std::binary_search(sstTooLong_.begin(), sstTooLong_.end(), index))
           throw Exception(Format("Cell %s holds more than %d characters", CellRef(row_, col_),
                                  static_cast<long long>(limits_.MaxCellChars)));
         ++emitted_;
         // The entry is kept once, whatever refers to it: by the keeper (which has its text), or here.
-        return sink_->SharedCell(row_, col_, index, keeper_ != nullptr ? std::string_view() : sst_[index]);
+        return sink_->SharedCell(row_, col_, index, keeper_ != nullptr ? std::string_view() : text);
       }
       case kBoolErr: {
         cell(8);
@@ -747,8 +748,10 @@ private:
   std::uint32_t ixfe_ = 0;
   SheetSink* keeper_ = nullptr;  // keeps the shared strings' texts, when not sst_
   StringTable sst_;               // the shared strings' texts (none with a keeper)
-  std::vector<bool> sstEmpty_;    // per entry: its text is empty (a cell showing it holds no value)
-  std::vector<bool> sstTooLong_;  // per entry: longer than a cell may be
+  std::uint32_t sstCount_ = 0;    // entries of the table (an empty one makes a cell that shows it hold no value)
+  // The entries longer than a cell may be, ascending: each holds more than MaxCellChars bytes of the file, so
+  // that this stays a small part of what the file holds.
+  std::vector<std::uint32_t> sstTooLong_;
   std::uint32_t row_ = 0, col_ = 0;
   bool pending_ = false;  // a formula whose string result the next STRING record holds
   std::uint32_t pendingRow_ = 0, pendingCol_ = 0;
@@ -796,8 +799,9 @@ auto WithBookFile(const std::string& fileName, const SheetLimits& limits, std::s
   char signature[8] = {};
   in.read(signature, sizeof signature);
   if (IsCompoundFile(std::string_view(signature, static_cast<std::size_t>(in.gcount())))) {
-    const CompoundFile doc(in);
+    CompoundFile doc(in);
     CompoundFile::StreamWindow window = doc.Window(WorkbookEntry(doc), windowBytes);
+    doc.DropTables();  // the window reads through the file alone
     BiffBook book(window, limits);
     book.Open(keeper);
     return use(book);
