@@ -146,7 +146,13 @@ function importDialog(initial, folder, mappings, closed) {
         w.close();
         showResult(r);
       },
-      lost: () => { running = false; messageBox('The connection to the server was lost.', state.caption); },
+      lost: () => {  // the import's end is unknown: nothing of it can be stopped or answered any more
+        running = false;
+        running_.hidden = true;
+        if (question && question.open) question.close();
+        question = null;
+        messageBox('The connection to the server was lost.', state.caption);
+      },
     });
   };
 
