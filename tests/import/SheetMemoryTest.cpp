@@ -125,7 +125,7 @@ TEST(SheetMemory, OneSharedStringInManyCellsIsKeptOnce) {
   }
   // A cell written over and over gives its old texts back: 300 texts of 1 MiB in turn in one cell; and so do
   // 300 shared texts of 1 MiB that no cell shows, each given up in turn. Rows of one cell below two rows of
-  // 1000 take the room of their cell, not of a row of 1000 (200 MB if they did).
+  // 1000 take the room of their cell, not of a row of 1000 (about 100 MB more if they did).
   const auto text = [](int i) { return std::string(1 << 20, static_cast<char>('a' + i % 26)); };
   const auto [peak, ok] = ChildPeakMiB([&] {
     TStringGrid grid(2, 2), rows(1000, 420 * 62);
