@@ -18,6 +18,7 @@
 #include "import/mapping/LibraryImport.h"
 #include "import/NameAlreadyExists.h"
 #include "import/mapping/LibraryImport.h"
+#include "librarydb/LibraryFile.h"
 #include "librarydb/OVLibConst.h"
 
 namespace vez {
@@ -247,7 +248,9 @@ TEST_F(ColumnMapping, LibraryImportDefaultsToAllLinesBelowTheHeader) {
   o.Maps = {{"ElementName", "A"}};
   TAnsweringDialogs answering(TOnExists::Skip);
   const TLibraryImportResult r = ImportIntoLibrary(o, answering);
-  EXPECT_EQ((std::array{2, 4, 3, 1}), (std::array{r.FirstLine, r.LastLine, r.Added, int{r.Created}}));
+  // The name tells the type (0, the first): the new library records none.
+  EXPECT_EQ((std::array{2, 4, 3, 1, -1}),
+            (std::array{r.FirstLine, r.LastLine, r.Added, int{r.Created}, RecordedLibType(o.LibraryFile)}));
 }
 
 // The dialog's import into a library name that a broken symbolic link holds is refused when the library is to

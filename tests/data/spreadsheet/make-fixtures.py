@@ -534,6 +534,15 @@ struct.pack_into("<108I", data, 80, *[fat] * 108)
 open("difat.xls", "wb").write(bytes(data) + struct.pack("<I", fat) + b"\xff" * 504 + struct.pack("<I", END))
 expected.append(dict(next(e for e in expected if e["file"] == "biff5.xls"), file="difat.xls"))
 
+# The BIFF5 workbook, padded out of the mini stream, with its second and third sectors swapped and its chain
+# leading through them in that order: a chain whose sectors do not follow one another in the file.
+data = bytearray(compound([("Book", biff5(False).ljust(4096, b"\0"))]))
+fat = 512 * (struct.unpack_from("<I", data, 76)[0] + 1)
+data[1024:1536], data[1536:2048] = data[1536:2048], data[1024:1536]
+struct.pack_into("<III", data, fat, 2, 3, 1)
+open("fragmented.xls", "wb").write(bytes(data))
+expected.append(dict(next(e for e in expected if e["file"] == "biff5.xls"), file="fragmented.xls"))
+
 # Compound documents damaged in one field each: the BIFF5 workbook's, and the DIFAT one's list of table sectors.
 book = bytes(compound([("Book", biff5(False))]))
 fat, folder = struct.unpack_from("<I", book, 76)[0], struct.unpack_from("<I", book, 48)[0]
@@ -568,6 +577,17 @@ refused("sst-index.xls", "Cell A1 refers to shared string 1, but the workbook ho
 # The same in a package.
 package("sst-index.xlsx", '<row><c r="A1" t="s"><v>1</v></c></row>', "<si><t>x</t></si>")
 refused("sst-index.xlsx", 'The part xl/sheets/s.xml is not accepted: bad shared string index "1"')
+
+# A bare BIFF8 stream: formulas whose string results (the STRING record) come only after another cell, of a
+# shared string and of a number; such a STRING record belongs to no formula, which keep no value.
+tokens = bytes([0x1E, 1, 0])
+sheet = bof8(0x0010)
+for row, other in [(0, rec(0x00FD, struct.pack("<HHHI", 0, 1, 15, 0))), (1, rec(0x0203, struct.pack("<HHHd", 1, 1, 15, 2.5)))]:
+    sheet += rec(0x0006, struct.pack("<HHH", row, 0, 15) + b"\0" * 6 + b"\xff\xff" + struct.pack("<HIH", 0, 0, 3) + tokens)
+    sheet += other + rec(0x0207, struct.pack("<HB", 5, 0) + b"stray")
+open("stray-string.xls", "wb").write(bof8(0x0005) + sst + rec(0x0085, struct.pack("<IBBBB", pos, 0, 0, 1, 0) + b"S") +
+                                     rec(0x000A) + sheet + rec(0x000A))
+state("stray-string.xls", "Excel 97", [[0, 1, "str", "x"], [1, 1, "num", "2.5"]])
 
 with open("expected-cells.jsonl", "w", encoding="utf-8") as out:
     for line in expected:
