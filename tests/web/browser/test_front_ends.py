@@ -92,6 +92,21 @@ def test_enter_and_cancel_in_the_name_question(page, converted):
     text = result_text(page)
     assert "Added: 1" in text and "Skipped: 3" in text, text
     assert names(emis) == before + ["Fan 400 mm B"]
+    page.click("Close")
+
+    # The server dies while its question is open, and another one takes its port: the dialog says the connection
+    # was lost, and neither the question nor Stop is left to press.
+    import_dialog(page, "emis.abs")
+    page.click("Start Import")
+    page.dialog('Element "Fan 400 mm" already exists')
+    page.server.kill()
+    page.server.wait(timeout=30)
+    page.server = serve(converted, page.base.rsplit(":", 1)[1])[0]
+    page.text("The connection to the server was lost.")
+    shown = [e.text for e in page.driver.find_elements(By.CSS_SELECTOR, "dialog[open] .caption, dialog[open] button")
+             if e.is_displayed()]
+    assert 'Element "Fan 400 mm" already exists' not in shown and "Stop" not in shown, shown
+    page.driver.get_log("browser")  # the refused reconnection is logged as an error
 
 
 def test_stop_during_a_conversion(page, project):
