@@ -532,6 +532,9 @@ TEST(TextGrid, SharedTextsReadAsAddedPastStridesDropsAndCompaction) {
     EXPECT_EQ(text(39000), grid.Cells(2, 2));
     EXPECT_THROW(grid.SharedText(step.next), EListError);
     EXPECT_THROW(grid.SetSharedCell(2, 1, step.next + 1), EListError);
+    if (step.dropFrom == 0) {
+      EXPECT_GT(std::size_t{1} << 20, grid.SharedTextBytes());  // compacted: the 2 MiB text went
+    }
     EXPECT_EQ(step.next, grid.AddSharedText("again"));
     kept[step.next] = "again";
   }

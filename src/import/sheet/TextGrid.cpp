@@ -581,6 +581,12 @@ void TStringGrid::ReserveSharedTexts(std::size_t count) {
 
 std::string_view TStringGrid::SharedText(std::int32_t shared) const { return ReadShared(SharedAt(LiveShared(shared))).Text; }
 
+std::size_t TStringGrid::SharedTextBytes() const {
+  std::size_t bytes = 0;
+  for (const SharedBlock& block : sharedBlocks_) bytes += block.Size;
+  return bytes;
+}
+
 bool TStringGrid::SharedTextShown(std::int32_t shared) const {
   return (ReadShared(SharedAt(LiveShared(shared))).State & kShown) != 0;
 }
