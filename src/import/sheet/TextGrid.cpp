@@ -476,13 +476,7 @@ std::uint64_t TStringGrid::SharedPlace(std::size_t number) const {
     const SharedBlock& block = sharedBlocks_[place >> 32];
     const char* bytes = block.Bytes.get();
     std::size_t pos = place & 0xFFFF'FFFFu;
-    while (at < number && pos < block.Used) {
-      const auto first = static_cast<unsigned char>(bytes[pos]);
-      std::uint32_t length = first >> 2;
-      if (length == kShortShared) std::memcpy(&length, bytes + pos + 1, sizeof length);
-      pos += SharedHeader(length) + length;
-      ++at;
-    }
+    for (; at < number && pos < block.Used; ++at) pos += ReadShared(bytes + pos).Size;
     place = pos < block.Used ? (place & ~std::uint64_t{0xFFFF'FFFFu}) | pos : ((place >> 32) + 1) << 32;
   }
   walkNumber_ = number;
