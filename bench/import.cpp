@@ -69,11 +69,21 @@ constexpr int kCols = 30;
 
 double Seconds(double a, double b) { return b - a; }
 
-void WriteXlsx(const std::string& path, int lines = kLines) {
+// With `shared`, the texts lie in the workbook's shared-string table, each distinct, as spreadsheet programs
+// write them; else inline in their cells.
+void WriteXlsx(const std::string& path, int lines = kLines, bool shared = false) {
   std::string sheet = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><worksheet "
                       "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>";
+  std::string strings;
+  int stringCount = 0;
   auto cellText = [&](int c, int r, const std::string& t) {
-    sheet += "<c r=\"" + GridColumnName(c) + std::to_string(r) + "\" t=\"inlineStr\"><is><t>" + t + "</t></is></c>";
+    const std::string ref = GridColumnName(c) + std::to_string(r);
+    if (!shared) {
+      sheet += "<c r=\"" + ref + "\" t=\"inlineStr\"><is><t>" + t + "</t></is></c>";
+      return;
+    }
+    sheet += "<c r=\"" + ref + "\" t=\"s\"><v>" + std::to_string(stringCount++) + "</v></c>";
+    strings += "<si><t>" + t + "</t></si>";
   };
   sheet += "<row r=\"1\">";
   cellText(1, 1, "ElementName");
@@ -91,6 +101,9 @@ void WriteXlsx(const std::string& path, int lines = kLines) {
     sheet += "</row>";
   }
   sheet += "</sheetData></worksheet>";
+  strings = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><sst xmlns=\"http://schemas.openxmlformats.org/"
+            "spreadsheetml/2006/main\" count=\"" + std::to_string(stringCount) + "\" uniqueCount=\"" +
+            std::to_string(stringCount) + "\">" + strings + "</sst>";
   const std::string rels =
       "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
       "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
@@ -102,7 +115,10 @@ void WriteXlsx(const std::string& path, int lines = kLines) {
   const std::string wbRels =
       "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
       "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
-      "worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>";
+      "worksheet\" Target=\"worksheets/sheet1.xml\"/>" +
+      std::string(shared ? "<Relationship Id=\"rId2\" Type=\"http://schemas.openxmlformats.org/officeDocument/"
+                           "2006/relationships/sharedStrings\" Target=\"sharedStrings.xml\"/>" : "") +
+      "</Relationships>";
   const std::string types =
       "<?xml version=\"1.0\"?><Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
       "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
@@ -116,9 +132,10 @@ void WriteXlsx(const std::string& path, int lines = kLines) {
                                                               {"_rels/.rels", &rels},
                                                               {"xl/workbook.xml", &workbook},
                                                               {"xl/_rels/workbook.xml.rels", &wbRels},
-                                                              {"xl/worksheets/sheet1.xml", &sheet}};
+                                                              {"xl/worksheets/sheet1.xml", &sheet},
+                                                              {"xl/sharedStrings.xml", &strings}};
   for (const auto& [name, text] : parts)
-    zip_file_add(z, name, zip_source_buffer(z, text->data(), text->size(), 0), ZIP_FL_OVERWRITE);
+    if (shared || text != &strings) zip_file_add(z, name, zip_source_buffer(z, text->data(), text->size(), 0), ZIP_FL_OVERWRITE);
   zip_close(z);
 }
 
@@ -403,7 +420,8 @@ void BM_XlsReaderAgainstXlsx(benchmark::State& state) {
 }
 BENCHMARK(BM_XlsReaderAgainstXlsx)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// BM_GridPeak/F/N: the grid's peak for an .xlsx (F = 0) or .xls (F = 1) of N lines x 30 columns, against the
+// BM_GridPeak/F/N: the grid's peak for an .xlsx with inline texts (F = 0), an .xls (F = 1, its texts in the
+// shared-string table) or an .xlsx with the texts in the shared-string table (F = 2) of N lines x 30 columns, against the
 // cells' own size (each cell 8 bytes, the room of a number or of the place of a text, and its text's bytes):
 // "overhead_MiB" (peak - cells) must stay about the same from a quarter of the lines to all.
 void BM_GridPeak(benchmark::State& state) {
@@ -411,7 +429,7 @@ void BM_GridPeak(benchmark::State& state) {
   const bool xls = state.range(0) == 1;
   const int lines = static_cast<int>(state.range(1));
   const std::string file = folder.File(xls ? "grid.xls" : "grid.xlsx");
-  if (xls ? !WriteXls(file, lines) : (WriteXlsx(file, lines), false)) {
+  if (xls ? !WriteXls(file, lines) : (WriteXlsx(file, lines, state.range(0) == 2), false)) {
     state.SkipWithError("tools/write-bench-xls.py cannot run (Debian python3-xlwt)");
     for (auto _ : state) {
     }
@@ -426,6 +444,7 @@ void BM_GridPeak(benchmark::State& state) {
     });
 }
 BENCHMARK(BM_GridPeak)->Args({0, kXlsLines / 4})->Args({0, kXlsLines})->Args({1, kXlsLines / 4})->Args({1, kXlsLines})
+    ->Args({2, kXlsLines / 4})->Args({2, kXlsLines})
     ->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_ReaderCellsPerSecond(benchmark::State& state) {

@@ -41,9 +41,9 @@ public:
     (void)index;
     Cell(row, col, std::string(text));
   }
-  // True when the sink keeps the workbook's shared strings itself: the .xls reader then hands each entry to
-  // SharedString as it reads the table (before the cells, entries numbered from 0 in order) and keeps no text
-  // of them, so that a text lives once during the reading; a cell that shows an entry makes it ask the sink for
+  // True when the sink keeps the workbook's shared strings itself: the readers then hand each entry to
+  // SharedString as they read the table (before the cells, entries numbered from 0 in order) and keep no text
+  // of them, so that a text lives once during the reading; a cell that shows an entry makes them ask the sink for
   // the entry's text (KeptSharedString) before it hands the cell on.
   virtual bool KeepsSharedStrings() const { return false; }
   // Before the entries: about how many there will be (the table's own count, bounded), so that a sink keeps
@@ -65,6 +65,9 @@ public:
   // the records read so far counted (the record cut off by the end of the piece among them).
   virtual bool Enough() const { return false; }
 };
+
+// Shared-string entries a sink is told to keep room for ahead, at most (a damaged count cannot ask for more).
+inline constexpr std::uint32_t kSharedStringsAhead = 1u << 20;
 
 // Bounds on what a file may make a reader do.
 struct SheetLimits {

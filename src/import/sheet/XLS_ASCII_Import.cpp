@@ -83,25 +83,15 @@ public:
   std::string_view KeptSharedString(std::uint32_t index) const override {
     return grid_.SharedText(firstKept_ + static_cast<std::int32_t>(index));
   }
-  // An entry is a shared text of the grid (its bytes and a header in the grid's store of shared texts): handed
-  // over by the reader, or made at its first cell. Every cell that refers to it shows that one.
-  void SharedCell(std::uint32_t row, std::uint32_t col, std::uint32_t index, std::string_view text) override {
-    if (index < kept_) {
-      const std::int32_t number = firstKept_ + static_cast<std::int32_t>(index);
-      const bool first = !grid_.SharedTextShown(number);
-      if (!Place(row, col, first ? static_cast<std::int64_t>(grid_.SharedText(number).size()) : 0)) return;
-      if (first) ++shown_;
-      grid_.SetSharedCell(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, number);
-      return;
-    }
-    std::int64_t bytes = 0;  // the room of the entries, counted with the text (a file may name a far entry)
-    if (index >= shared_.size()) {
-      bytes = static_cast<std::int64_t>((index + 1 - shared_.size()) * sizeof(std::int32_t));
-      shared_.resize(static_cast<std::size_t>(index) + 1, -1);
-    }
-    std::int32_t& number = shared_[index];
-    if (!Place(row, col, bytes + (number < 0 ? static_cast<std::int64_t>(text.size()) : 0))) return;
-    if (number < 0) number = grid_.AddSharedText(std::string(text));
+  // An entry is a shared text of the grid (its bytes and a header in the grid's store of shared texts), handed
+  // over by the reader before the cells; every cell that refers to it shows that one.
+  void SharedCell(std::uint32_t row, std::uint32_t col, std::uint32_t index, std::string_view) override {
+    if (index >= kept_)
+      throw Exception(Format("a cell refers to shared string %d, which was not read", static_cast<long long>(index)));
+    const std::int32_t number = firstKept_ + static_cast<std::int32_t>(index);
+    const bool first = !grid_.SharedTextShown(number);
+    if (!Place(row, col, first ? static_cast<std::int64_t>(grid_.SharedText(number).size()) : 0)) return;
+    if (first) ++shown_;
     grid_.SetSharedCell(static_cast<std::int32_t>(col) + 1, static_cast<std::int32_t>(row) + 1, number);
   }
   void CellDamaged(std::uint32_t row, std::uint32_t col, std::string message) override {
@@ -155,7 +145,6 @@ private:
   bool stopAfterKept_, pastKept_ = false;
   std::int64_t cells_ = 0;
   std::uint32_t lastRow_ = UINT32_MAX;
-  std::vector<std::int32_t> shared_;  // the grid's shared text of each of the reader's entries (-1: none yet)
   // Entries the reader handed over: entry i is the grid's shared text firstKept_ + i, which the grid marks as
   // shown once a cell shows it (SharedTextShown), when its text is counted; shown_ counts those.
   std::size_t kept_ = 0;

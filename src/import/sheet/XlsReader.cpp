@@ -46,9 +46,6 @@ enum : std::uint16_t {
   kFormula4 = 0x0406, kString = 0x0207, kRk = 0x027E, kMulRk = 0x00BD, kLabelSst = 0x00FD, kRString = 0x00D6,
 };
 
-// Shared-string entries a sink is told to keep room for ahead, at most (a damaged count cannot ask for more).
-constexpr std::uint32_t kSharedStringsAhead = 1u << 20;
-
 enum : std::uint16_t { kGlobals = 0x0005, kWorksheet = 0x0010, kChart = 0x0020, kMacroSheet = 0x0040, kGlobals4 = 0x0100 };
 
 std::uint16_t U16(const char* p) {

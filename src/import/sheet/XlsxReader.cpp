@@ -5,8 +5,8 @@
 // targets), the styles (which cell formats are dates, times or elapsed times), the shared strings and the
 // chosen sheet (worksheets and macro sheets hold cells; chart and dialog sheets none). Part names are found without regard to
 // case or to "\" written for "/". The worksheet is parsed in chunks, so memory grows with the cells and not
-// with the size of the XML; the shared strings are kept in one buffer and counted against
-// SheetLimits::MaxSharedStrings, and no text grows beyond SheetLimits::MaxCellChars. Documents with a document
+// with the size of the XML; the shared strings are kept in one buffer (or handed to a sink that keeps them) and
+// counted against SheetLimits::MaxSharedStrings, and no text grows beyond SheetLimits::MaxCellChars. Documents with a document
 // type declaration are refused (no entity can expand), and no zip entry may inflate beyond
 // SheetLimits::MaxEntryBytes, whatever its header claims. Texts decode the "_xHHHH_" escapes that spreadsheet
 // programs write for characters XML cannot hold.
@@ -323,22 +323,42 @@ private:
   std::string raw_;
 };
 
-// Text of <si> items: the <t> elements, phonetic runs (<rPh>) left out.
-struct SharedStrings : XmlHandler {
-  explicit SharedStrings(const SheetLimits& limits) : limits_(limits), current_(limits) {}
-  StringTable Items;
-  void Start(const std::string& name, const XML_Char**) override {
+// Text of <si> items: the <t> elements, phonetic runs (<rPh>) left out. A `keeper` that keeps shared strings
+// (SheetSink::KeepsSharedStrings) gets each entry as it is read and the reader keeps none of their texts, so that
+// a text lives once; otherwise the reader keeps them in one buffer.
+class SharedStrings : public XmlHandler {
+public:
+  SharedStrings(const SheetLimits& limits, SheetSink& sink)
+      : limits_(limits), keeper_(sink.KeepsSharedStrings() ? &sink : nullptr), current_(limits) {}
+  std::size_t Size() const { return count_; }
+  bool Kept() const { return keeper_ != nullptr; }
+  std::string_view operator[](std::size_t i) const {
+    return keeper_ != nullptr ? keeper_->KeptSharedString(static_cast<std::uint32_t>(i)) : items_[i];
+  }
+  // Gives back the room that growing left unused, once the table is read (before the cells are).
+  void Shrink() { items_.Shrink(); }
+
+  void Start(const std::string& name, const XML_Char** a) override {
     if (name == "si") {
       inSi_ = true;
       current_.Clear();
     } else if (name == "rPh") ++inPhonetic_;
     else if (name == "t") ++inT_;
+    else if (name == "sst" && keeper_ != nullptr) {
+      // The table's own count of its entries: room for them is kept ahead, up to a bound a wrong count cannot pass.
+      const char* unique = Attr(a, "uniqueCount");
+      std::uint32_t count = 0;
+      if (unique != nullptr) std::from_chars(unique, unique + std::strlen(unique), count);
+      if (count > 0) keeper_->SharedStringsAhead(std::min({count, kSharedStringsAhead, limits_.MaxSharedStrings}));
+    }
   }
   void End(const std::string& name) override {
     if (name == "si") {
-      if (Items.Size() >= limits_.MaxSharedStrings)
+      if (count_ >= limits_.MaxSharedStrings)
         throw Exception(Format("more than %d shared strings", static_cast<long long>(limits_.MaxSharedStrings)));
-      Items.Add(current_.Decoded());
+      if (keeper_ != nullptr) keeper_->SharedString(static_cast<std::uint32_t>(count_), current_.Decoded());
+      else items_.Add(current_.Decoded());
+      ++count_;
       current_.Clear();
       inSi_ = false;
     } else if (name == "rPh") --inPhonetic_;
@@ -350,13 +370,16 @@ struct SharedStrings : XmlHandler {
 
 private:
   const SheetLimits& limits_;
+  SheetSink* keeper_;
+  StringTable items_;  // the entries' texts when no keeper keeps them
+  std::size_t count_ = 0;
   CellText current_;
   int inT_ = 0, inPhonetic_ = 0;
   bool inSi_ = false;
 };
 
 struct Worksheet : XmlHandler {
-  Worksheet(SheetSink& sink, const SheetLimits& limits, const StringTable& strings,
+  Worksheet(SheetSink& sink, const SheetLimits& limits, const SharedStrings& strings,
             const std::vector<NumberKind>& styles, bool date1904)
       : sink_(sink), limits_(limits), strings_(strings), styles_(styles), date1904_(date1904), value_(limits),
         inline_(limits) {}
@@ -436,9 +459,12 @@ private:
       const auto res = std::from_chars(v.data(), v.data() + v.size(), index);
       if (res.ec != std::errc() || res.ptr != v.data() + v.size() || index >= strings_.Size())
         throw Exception("bad shared string index \"" + v + "\"");
-      // The entry's length was checked when it was read; the cell refers to it rather than copying it.
-      if (!strings_[index].empty()) sink_.SharedCell(row_ - 1, col_ - 1, static_cast<std::uint32_t>(index), strings_[index]);
-      return;
+      // The entry's length was checked when it was read; the cell refers to it rather than copying it. The entry
+      // is kept once, whatever refers to it: by the sink that keeps the entries (which has its text), or here.
+      const std::string_view entry = strings_[index];
+      if (entry.empty()) return;
+      return sink_.SharedCell(row_ - 1, col_ - 1, static_cast<std::uint32_t>(index),
+                              strings_.Kept() ? std::string_view() : entry);
     } else if (type_ == "b") {
       text = v == "1" || v == "true" ? "True" : "False";
     } else if (type_ == "str" || type_ == "e") {
@@ -462,7 +488,7 @@ private:
 
   SheetSink& sink_;
   const SheetLimits& limits_;
-  const StringTable& strings_;
+  const SharedStrings& strings_;
   const std::vector<NumberKind>& styles_;
   bool date1904_;
   std::uint32_t row_ = 0, col_ = 0;
@@ -537,14 +563,14 @@ void ReadPackage(Package& pkg, SheetSink& sink, SheetChoice& choice, const Sheet
     pkg.Parse(stylesPart, parsed);
     styles = parsed.Kinds();
   }
-  SharedStrings strings(limits);
+  SharedStrings strings(limits, sink);
   const std::string stringsPart = Resolve(workbookPart, rels.TargetOfType("/sharedStrings"));
   if (!stringsPart.empty() && pkg.Has(stringsPart)) pkg.Parse(stringsPart, strings);
-  strings.Items.Shrink();
+  strings.Shrink();
 
   CountingSink counted(sink);
   if (cells) {
-    Worksheet sheet(counted, limits, strings.Items, styles, wb.Date1904);
+    Worksheet sheet(counted, limits, strings, styles, wb.Date1904);
     pkg.Parse(sheetPart, sheet);
   }
   if (counted.Count > 0) return;  // an empty sheet, chosen or the first: say so, and which sheets hold data
@@ -556,7 +582,7 @@ void ReadPackage(Package& pkg, SheetSink& sink, SheetChoice& choice, const Sheet
     const auto [known, added] = probed.try_emplace(part, false);
     if (!added) return known->second;
     ProbeSink probe;
-    Worksheet sheet(probe, limits, strings.Items, styles, wb.Date1904);
+    Worksheet sheet(probe, limits, strings, styles, wb.Date1904);
     try {
       pkg.Parse(part, sheet);
     } catch (const FirstCellFound&) {
