@@ -61,6 +61,21 @@ void ExpectSharedLike(TXLSASCIIImport& loaded) {
 
 // The readings of `jsonl`, a line per file (and chosen sheet) of `folder`; the refusals are ours word for word
 // when `exact`, else a file the independent reader refuses we may read, but never crash on.
+// The cells of a workbook's sheet as a sink that keeps no shared strings gets them (the reader keeps the table).
+std::map<std::pair<int, int>, std::string> PlainCells(const std::string& file, const std::string& sheet) {
+  struct Plain : detail::SheetSink {
+    std::map<std::pair<int, int>, std::string> cells;
+    void Cell(std::uint32_t row, std::uint32_t col, std::string text) override {
+      cells[{static_cast<int>(row), static_cast<int>(col)}] = std::move(text);
+    }
+  } plain;
+  detail::SheetChoice choice;
+  choice.Sheet = sheet;
+  if (file.ends_with(".xlsx")) detail::ReadXlsxSheet(file, plain, choice);
+  else detail::ReadXlsFile(file, plain, choice);
+  return plain.cells;
+}
+
 void CheckReadings(const std::string& jsonl, const std::string& folder, bool exact) {
   std::ifstream in(Fixture(jsonl));
   int files = 0;
@@ -92,8 +107,14 @@ void CheckReadings(const std::string& jsonl, const std::string& folder, bool exa
     for (int r = 1; r <= imp.GetLastRow(); ++r)
       for (int c = 1; c <= imp.GetLastCol(); ++c)
         if (!imp.GetTextRC(c, r).empty()) ours[{r - 1, c - 1}] = imp.GetTextRC(c, r);
+    if (file.ends_with(".xls") || file.ends_with(".xlsx")) {
+      EXPECT_EQ(ours, PlainCells(file, imp.Sheet));
+    }
+    int lastRow = 0, lastCol = 0;  // a cell without text (an empty shared string, say) makes no room
     for (const auto& cell : line["cells"]) {
       const std::pair<int, int> at{cell[0], cell[1]};
+      lastRow = std::max(lastRow, at.first + 1);
+      lastCol = std::max(lastCol, at.second + 1);
       const auto it = ours.find(at);
       const std::string where = GridColumnName(at.second + 1) + std::to_string(at.first + 1);
       if (it == ours.end()) {
@@ -104,6 +125,9 @@ void CheckReadings(const std::string& jsonl, const std::string& folder, bool exa
       ours.erase(it);
     }
     for (const auto& [at, value] : ours) ADD_FAILURE() << "unexpected cell (" << at.first << ", " << at.second << "): " << value;
+    if (exact) {
+      EXPECT_EQ(std::pair(lastRow, lastCol), std::pair(imp.GetLastRow(), imp.GetLastCol()));
+    }
   }
   EXPECT_GT(files, 10);
 }

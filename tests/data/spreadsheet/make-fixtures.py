@@ -458,14 +458,16 @@ state("quirks.xlsx", "Excel 2007",
        [1, 1, "num", "1.5"], [1, 2, "str", "formula"], [1, 3, "error", "#DIV/0!"], [1, 4, "bool", "True"],
        [4, 1, "num", "1e-07"], [4, 2, "num", "9007199254740992.0"], [4, 4, "num", "3"]])
 
-# Escapes, a stray <v> beside an inline string, empty values, elapsed and built-in formats, part names in
-# other case and with backslashes, and a chart sheet before the worksheet.
+# Escapes, a stray <v> beside an inline string, empty values (an empty shared string alone in the last row, which
+# holds no cell then), elapsed and built-in formats, part names in other case and with backslashes, and a chart
+# sheet before the worksheet.
 package("escapes.xlsx",
         '<row r="1"><c r="A1" t="s"><v>0</v></c><c r="B1" t="inlineStr"><v>9</v><is><t>in_x000D_line</t></is></c>'
         '<c r="C1" t="s"><v/></c><c r="D1"><v></v></c><c r="E1" t="str"><v>a_x005F_x0041_b</v></c></row>'
         '<row r="2"><c r="A2" s="1"><v>1.25</v></c><c r="B2" s="2"><v>45351.5</v></c><c r="C2" s="3"><v>0.5</v></c>'
-        '<c r="D2" t="inlineStr"><is><t>_xD83D__xDE00_ _xD800_!_xD800_</t></is></c></row>',
-        '<si><t>x_x0039__x0042__x0080_</t></si>',
+        '<c r="D2" t="inlineStr"><is><t>_xD83D__xDE00_ _xD800_!_xD800_</t></is></c></row>'
+        '<row r="3"><c r="F3" t="s"><v>1</v></c></row>',
+        '<si><t>x_x0039__x0042__x0080_</t></si><si><t/></si>',
         styles='<numFmts count="1"><numFmt numFmtId="170" formatCode="[h]:mm:ss;@"/></numFmts>'
                '<cellXfs count="4"><xf numFmtId="0"/><xf numFmtId="170"/><xf numFmtId="22"/><xf numFmtId="46"/></cellXfs>',
         names={"xl/workbook.xml": "XL/Workbook.XML", "xl/sheets/s.xml": "xl\\sheets\\S.xml",
