@@ -84,6 +84,9 @@ TEST_P(NavigationTest, WalksAndMovesAgreeWithThePlainOrder) {
   seen.clear();
   for (table.Last(); !table.Bof(); table.Prior()) seen.push_back(table.GetBookmark());
   EXPECT_EQ(seen, std::vector<std::int64_t>(order.rbegin(), order.rend()));
+  // Both walks read each record with the keys of its window, backward too: no query reads records alone.
+  for (sqlite3_stmt* s : {detail::TableProbe::Of(table)->range, detail::TableProbe::Of(table)->fetch})
+    EXPECT_TRUE(s == nullptr || sqlite3_stmt_status(s, SQLITE_STMTSTATUS_RUN, 0) == 0);
 
   // MoveBy both ways against a model of the position and its ends, from the first and from the last record.
   std::mt19937 random(GetParam()[0]);
