@@ -413,8 +413,9 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
     } catch (const Exception&) {
     }
   }
-  // A record that claims more bytes than its page holds (the first of the first leaf, which ends the page), and
-  // one whose header ends inside the two bytes of its last value's type, are refused as SQL refuses them.
+  // A record that claims more bytes than its page holds (the first of the first leaf, which ends the page), one
+  // whose header ends inside the two bytes of its last value's type, and a leaf that claims more cells than a page
+  // can hold (each of them its first record, over the records after it) are refused as SQL refuses them.
   const auto byte = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(bytes[i])); };
   const auto big = [&](std::size_t i, int n) {
     std::size_t v = 0;
@@ -429,9 +430,13 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   const std::size_t cell = start(leaf) + big(start(leaf) + 8, 2);  // its size, row id 1 and header size
   ASSERT_LT(byte(cell), 0x70U);
   ASSERT_GE(byte(cell + byte(cell + 2)), 0x80U);
-  for (const auto& [at, change] : {std::pair{cell, 16}, std::pair{cell + 2, -1}}) {
-    std::string damaged = bytes;
-    damaged[at] = static_cast<char>(byte(at) + static_cast<std::size_t>(change));
+  std::vector<std::string> refused(3, bytes);
+  refused[0][cell] = static_cast<char>(byte(cell) + 16);
+  refused[1][cell + 2] = static_cast<char>(byte(cell + 2) - 1);
+  ASSERT_GE(cell - start(leaf), 8 + 2 * 700U);
+  refused[2].replace(start(leaf) + 3, 2, "\x02\xBC");  // 700 cells
+  for (std::size_t i = 0; i < 700; ++i) refused[2].replace(start(leaf) + 8 + 2 * i, 2, bytes, start(leaf) + 8, 2);
+  for (const std::string& damaged : refused) {
     std::ofstream(dir.File("refused.abs"), std::ios::binary | std::ios::trunc) << damaged;
     LibraryFile other(dir, "refused.abs", false);
     TABSTable d;
@@ -442,7 +447,7 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
           for (d.First(); !d.Eof(); d.Next()) d.FieldByName("Kommentar").AsString();
         },
         Exception)
-        << at - cell;
+        << &damaged - refused.data();
   }
   // Rebuilt twice more with a column the library does not define, which another program fills: the pages still
   // give the records; and with the number declared descending, which SQLite makes no alias of the row id: the
