@@ -69,6 +69,13 @@ protected:
   }
   std::int64_t At(std::int64_t position) const { return order[static_cast<std::size_t>(position)]; }
   std::int64_t Count() const { return static_cast<std::int64_t>(order.size()); }
+  // The queries that read records alone, not with the keys of a window.
+  int RecordReads() const {
+    int n = 0;
+    for (sqlite3_stmt* s : {detail::TableProbe::Of(table)->range, detail::TableProbe::Of(table)->fetch})
+      n += s != nullptr ? sqlite3_stmt_status(s, SQLITE_STMTSTATUS_RUN, 0) : 0;
+    return n;
+  }
 
   static TempDir* dir_;
   std::unique_ptr<LibraryFile> lib_;
@@ -84,6 +91,7 @@ TEST_P(NavigationTest, WalksAndMovesAgreeWithThePlainOrder) {
   seen.clear();
   for (table.Last(); !table.Bof(); table.Prior()) seen.push_back(table.GetBookmark());
   EXPECT_EQ(seen, std::vector<std::int64_t>(order.rbegin(), order.rend()));
+  EXPECT_EQ(RecordReads(), 0);  // both walks read each record with the keys of its window, backward too
 
   // MoveBy both ways against a model of the position and its ends, from the first and from the last record.
   std::mt19937 random(GetParam()[0]);
@@ -120,8 +128,10 @@ TEST_P(NavigationTest, BookmarksAndFoundKeysGoOnInOrder) {
     }
     ASSERT_TRUE(table.GotoBookmark(At(position)));
     const std::int64_t far = std::min<std::int64_t>(Count() - 1, position + 3000);
+    const int reads = RecordReads();
     EXPECT_EQ(table.MoveBy(3000), far - position);
     EXPECT_EQ(table.GetBookmark(), At(far));
+    EXPECT_TRUE(far == position || RecordReads() == reads);  // a jump reads the records with the keys it lands among
   }
   // A name found on the name index, in any letter case: the cursor goes on from it both ways.
   ASSERT_TRUE(table.GotoBookmark(At(Count() / 2)));
@@ -403,8 +413,9 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
     } catch (const Exception&) {
     }
   }
-  // A record that claims more bytes than its page holds (the first of the first leaf, which ends the page), and
-  // one whose header ends inside the two bytes of its last value's type, are refused as SQL refuses them.
+  // A record that claims more bytes than its page holds (the first of the first leaf, which ends the page), one
+  // whose header ends inside the two bytes of its last value's type, and a leaf that claims more cells than a page
+  // can hold (each of them its first record, over the records after it) are refused as SQL refuses them.
   const auto byte = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(bytes[i])); };
   const auto big = [&](std::size_t i, int n) {
     std::size_t v = 0;
@@ -419,9 +430,13 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   const std::size_t cell = start(leaf) + big(start(leaf) + 8, 2);  // its size, row id 1 and header size
   ASSERT_LT(byte(cell), 0x70U);
   ASSERT_GE(byte(cell + byte(cell + 2)), 0x80U);
-  for (const auto& [at, change] : {std::pair{cell, 16}, std::pair{cell + 2, -1}}) {
-    std::string damaged = bytes;
-    damaged[at] = static_cast<char>(byte(at) + static_cast<std::size_t>(change));
+  std::vector<std::string> refused(3, bytes);
+  refused[0][cell] = static_cast<char>(byte(cell) + 16);
+  refused[1][cell + 2] = static_cast<char>(byte(cell + 2) - 1);
+  ASSERT_GE(cell - start(leaf), 8 + 2 * 700U);
+  refused[2].replace(start(leaf) + 3, 2, "\x02\xBC");  // 700 cells
+  for (std::size_t i = 0; i < 700; ++i) refused[2].replace(start(leaf) + 8 + 2 * i, 2, bytes, start(leaf) + 8, 2);
+  for (const std::string& damaged : refused) {
     std::ofstream(dir.File("refused.abs"), std::ios::binary | std::ios::trunc) << damaged;
     LibraryFile other(dir, "refused.abs", false);
     TABSTable d;
@@ -432,7 +447,7 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
           for (d.First(); !d.Eof(); d.Next()) d.FieldByName("Kommentar").AsString();
         },
         Exception)
-        << at - cell;
+        << &damaged - refused.data();
   }
   // Rebuilt twice more with a column the library does not define, which another program fills: the pages still
   // give the records; and with the number declared descending, which SQLite makes no alias of the row id: the

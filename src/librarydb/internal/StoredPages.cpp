@@ -210,6 +210,9 @@ public:
       p = copy.data();
     }
     const std::uint8_t type = p[header];
+    // SQLite refuses a page that claims more cells than the smallest ones (6 bytes with their pointers) could fill;
+    // so does this reader (SQL, which the records then come through, refuses them too).
+    Check(Big16(p + header + 3) <= (file_.pageSize - 8) / 6);
     if (type == 0x0D) return Leaf(Get(page), header);
     Check(type == 0x05);  // an interior page of a table b-tree
     if (p != copy.data()) copy.assign(p, p + file_.pageSize);
