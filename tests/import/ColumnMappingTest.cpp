@@ -240,7 +240,7 @@ TEST_F(ColumnMapping, LoadSetsCaptionAndLinesAlsoBeyondTheSpinBoxesAndTextsComeF
 }
 
 // Options left at their defaults take the lines from the second to the end of the file.
-TEST_F(ColumnMapping, LibraryImportDefaultsToAllLinesBelowTheHeader) {
+TEST_F(ColumnMapping, LibraryImportDefaultsToAllLinesBelowTheHeaderAndARefusedStartStartsAgain) {
   TLibraryImportOptions o;
   o.FileName = dir_.File("data.txt");
   o.LibraryFile = dir_.File("emis.abs");
@@ -251,6 +251,15 @@ TEST_F(ColumnMapping, LibraryImportDefaultsToAllLinesBelowTheHeader) {
   // The name tells the type (0, the first): the new library records none.
   EXPECT_EQ((std::array{2, 4, 3, 1, -1}),
             (std::array{r.FirstLine, r.LastLine, r.Added, int{r.Created}, RecordedLibType(o.LibraryFile)}));
+  // The dialog's Start without links is refused with its message (nothing stored), and starts again once linked.
+  TLibraryImport dialog(o, answering);
+  const TLibraryImportResult refused = dialog.Run();
+  EXPECT_EQ(std::vector<std::string>{"You have to add columns first"}, answering.Messages);
+  TImportMapping mapping;
+  mapping.Links = {{"ElementName", "A", ""}};
+  dialog.LoadMapping(mapping);
+  const TLibraryImportResult again = dialog.Run();
+  EXPECT_EQ((std::array{1, 0, 0, 3}), (std::array{int{refused.Refused}, refused.Added, int{again.Refused}, again.Skipped}));
 }
 
 // The dialog's import into a library name that a broken symbolic link holds is refused when the library is to

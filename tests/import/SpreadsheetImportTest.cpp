@@ -9,6 +9,7 @@
 #include <fstream>
 #include <limits>
 #include <map>
+#include <sstream>
 #include <tuple>
 #include <variant>
 
@@ -19,6 +20,7 @@
 #include "core/FormatSettings.h"
 #include "import/EImport2.h"
 #include "import/XLS_ASCII_Import.h"
+#include "import/sheet/CompoundFile.h"
 #include "import/sheet/SheetReader.h"
 
 namespace vez {
@@ -278,6 +280,27 @@ TEST(SpreadsheetImportHostile, LimitsEndInClearErrors) {
       else EXPECT_THROW_MSG(read(), Exception, message);
     }
   }
+}
+
+// A stream read from its file through a window, forward, within the window, back before it, at the stream's end
+// and longer than the window, reads as the stream in memory (and not past its end); a header cut short is told as such, a whole header without sectors as the table
+// it lacks.
+TEST(SpreadsheetImportHostile, CompoundDocumentWindowsAndCutHeaders) {
+  const std::string bytes = test::ReadFile(Fixture("biff8.xls"));
+  std::istringstream file(bytes);
+  const detail::CompoundFile doc(file), inMemory(bytes);
+  const std::string stream = inMemory.Read(*inMemory.FindStream({"Workbook"})).Bytes;
+  auto window = doc.Window(*doc.FindStream({"Workbook"}), 64);
+  ASSERT_GT(stream.size(), 4096u);  // past the mini-stream cutoff: read a window at a time
+  const std::size_t end = stream.size() - 8;  // the last bytes, then a range longer than the window and one in it
+  for (const auto& [at, n] : {std::pair<std::size_t, std::size_t>{0, 8}, {100, 8}, {120, 8}, {60, 8}, {10, 8},
+                              {150, 8}, {140, 8}, {end, 8}, {30, 200}, {40, 8}, {0, 8}})
+    EXPECT_EQ(stream.substr(at, n), window.View(at, n)) << at;
+  EXPECT_THROW(window.View(end, 9), Exception);
+  EXPECT_THROW_MSG(detail::CompoundFile(std::string_view(bytes).substr(0, 511)), Exception,
+                   "The file is cut short: the compound document header is incomplete");
+  EXPECT_THROW_MSG(detail::CompoundFile(std::string_view(bytes).substr(0, 512)), Exception,
+                   "The file is cut short: the sector table lies beyond its end");
 }
 
 TEST(SpreadsheetImportHostile, TheDialogNamesTheFile) {
