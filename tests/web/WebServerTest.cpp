@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -206,6 +207,8 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 403);
   // A port that is taken: the error says which and why.
+  const auto descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+  const auto opened = descriptors();
   TServeOptions taken;
   taken.Folder = dir.Path().string();
   taken.Port = server->Port();
@@ -214,9 +217,20 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
   taken.Folder += "/libs/emis.abs";  // a file is no folder to serve
   EXPECT_THROW_MSG(TWebServer{taken}, Exception, "The folder \"" + taken.Folder + "\" does not exist");
   EXPECT_EQ(g_addressLists, 0);  // the listen that failed freed its address list
-  // A server that stopped closes its socket once: the descriptors opened after the stop stay open when it goes.
   taken.Folder = dir.Path().string();
   taken.Port = 0;
+  // Out of descriptors, a server that cannot start says why. None that failed kept a descriptor.
+  const int free1 = ::open("/dev/null", O_RDONLY | O_CLOEXEC), free2 = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ::close(free1);
+  ::close(free2);
+  rlimit limit{};
+  ::getrlimit(RLIMIT_NOFILE, &limit);
+  const rlimit low{static_cast<rlim_t>(free2 + 1), limit.rlim_max};  // room for the socket and the epoll set
+  ::setrlimit(RLIMIT_NOFILE, &low);
+  EXPECT_THROW_MSG(TWebServer{taken}, Exception, "No event loop for the server: Too many open files");
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+  EXPECT_EQ(descriptors(), opened);
+  // A server that stopped closes its socket once: the descriptors opened after the stop stay open when it goes.
   auto stopped = std::make_unique<TWebServer>(taken);
   std::thread running([&] { stopped->Run(); });
   httplib::Client before("127.0.0.1", stopped->Port());
