@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <httplib.h>
@@ -17,6 +22,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -24,6 +30,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "TestUtil.h"
 #include "core/CaseFold.h"
@@ -34,6 +41,32 @@
 #include "web/WebServer.h"
 #include "web/internal/Library.h"
 #include "web/internal/RequestLoop.h"
+
+// The server's socket calls as this test program sees them: an accept fails on demand (as when the process or
+// the system is out of descriptors or memory), and the address lists that getaddrinfo gives are counted until freed.
+std::atomic<int> g_acceptError{0};  // when set, the accept after the next one that succeeds fails with it
+std::atomic<int> g_addressLists{0};
+extern "C" int accept4(int fd, sockaddr* address, socklen_t* length, int flags) {
+  static thread_local bool failNext = false;
+  if (std::exchange(failNext, false)) {
+    errno = g_acceptError.exchange(0);
+    return -1;
+  }
+  const int got = static_cast<int>(::syscall(SYS_accept4, fd, address, length, flags));
+  failNext = got >= 0 && g_acceptError != 0;
+  return got;
+}
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** found) {
+  static const auto real = reinterpret_cast<decltype(&getaddrinfo)>(::dlsym(RTLD_NEXT, "getaddrinfo"));
+  const int rc = real(node, service, hints, found);
+  g_addressLists += rc == 0;
+  return rc;
+}
+extern "C" void freeaddrinfo(addrinfo* list) noexcept {
+  static const auto real = reinterpret_cast<decltype(&freeaddrinfo)>(::dlsym(RTLD_NEXT, "freeaddrinfo"));
+  --g_addressLists;
+  real(list);
+}
 
 namespace vez {
 namespace {
@@ -174,6 +207,8 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 403);
   // A port that is taken: the error says which and why.
+  const auto descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+  const auto opened = descriptors();
   TServeOptions taken;
   taken.Folder = dir.Path().string();
   taken.Port = server->Port();
@@ -181,9 +216,21 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
                    "Cannot listen on 127.0.0.1 port " + std::to_string(server->Port()) + ": Address already in use");
   taken.Folder += "/libs/emis.abs";  // a file is no folder to serve
   EXPECT_THROW_MSG(TWebServer{taken}, Exception, "The folder \"" + taken.Folder + "\" does not exist");
-  // A server that stopped closes its socket once: the descriptors opened after the stop stay open when it goes.
+  EXPECT_EQ(g_addressLists, 0);  // the listen that failed freed its address list
   taken.Folder = dir.Path().string();
   taken.Port = 0;
+  // Out of descriptors, a server that cannot start says why. None that failed kept a descriptor.
+  const int free1 = ::open("/dev/null", O_RDONLY | O_CLOEXEC), free2 = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ::close(free1);
+  ::close(free2);
+  rlimit limit{};
+  ::getrlimit(RLIMIT_NOFILE, &limit);
+  const rlimit low{static_cast<rlim_t>(free2 + 1), limit.rlim_max};  // room for the socket and the epoll set
+  ::setrlimit(RLIMIT_NOFILE, &low);
+  EXPECT_THROW_MSG(TWebServer{taken}, Exception, "No event loop for the server: Too many open files");
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+  EXPECT_EQ(descriptors(), opened);
+  // A server that stopped closes its socket once: the descriptors opened after the stop stay open when it goes.
   auto stopped = std::make_unique<TWebServer>(taken);
   std::thread running([&] { stopped->Run(); });
   httplib::Client before("127.0.0.1", stopped->Port());
@@ -201,6 +248,7 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
                                                stopped->Token() + "\r\nContent-Length: " + std::to_string(body.size()) +
                                                "\r\n\r\n" + body);
     EXPECT_TRUE(answer.starts_with("HTTP/1.1 503 Service Unavailable\r\n") &&
+                answer.find("Connection: close") == std::string::npos &&  // answered as on a kept connection
                 answer.ends_with(R"({"error":"The server is stopping"})")) << answer;
   }
   std::vector<int> files;
@@ -255,7 +303,7 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
     EXPECT_NE(cli.exitCode, 0);
     EXPECT_EQ(cli.err.substr(0, cli.err.find('\n')), "vezi: " + answer.value("error", std::string()));
   }
-  EXPECT_EQ(84, rows);
+  EXPECT_EQ(85, rows);
   // 1 MiB of JSON is read; bodies above the limits (one byte above: 1 MiB for JSON, the upload limit and 64 KiB
   // for the multipart frame) are refused from their Content-Length, before they are read. A client that sends
   // the whole body anyway (a browser's upload, 8 MiB: more than the socket buffers hold) may send all of it and
@@ -909,6 +957,34 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
   const std::string third = ReadToClose(Connect(server.Port()));  // sends nothing, so the close resets nothing
   EXPECT_TRUE(refused(third, "The server is answering as many connections as it takes")) << third;
   for (const int fd : stalled) ::close(fd);
+}
+
+// Out of descriptors or memory (the process's or the system's), the loop drops its oldest waiting connection
+// to take a new one: a connection that sent nothing closes at once, long before its header deadline (10 s). A
+// process without a standard input (a daemon) gives its loop descriptor 0 like any other.
+TEST(WebLimits, OutOfDescriptorsDropsTheOldestConnection) {
+  TempDir dir;
+  TServeOptions options;
+  options.Folder = dir.Path().string();
+  options.Port = 0;
+  for (const int error : {EMFILE, ENFILE, ENOBUFS, ENOMEM}) {
+    TWebServer server(options);
+    std::thread serving([&] { server.Run(); });
+    g_acceptError = error;
+    const int waiting = Connect(server.Port());
+    pollfd closed{waiting, POLLIN, 0};
+    char byte;
+    EXPECT_TRUE(::poll(&closed, 1, 5000) == 1 && ::recv(waiting, &byte, 1, 0) == 0) << std::strerror(error);
+    ::close(waiting);
+    server.Stop();
+    serving.join();
+  }
+  const int listening = ::socket(AF_INET, SOCK_STREAM, 0), in = ::dup(0);
+  ::close(0);
+  web::TRequestServer unused;
+  EXPECT_NO_THROW(web::TRequestLoop(listening, {}, [](const std::string&) { return 0; }, unused));
+  ::dup2(in, 0);
+  ::close(in);
 }
 
 }  // namespace

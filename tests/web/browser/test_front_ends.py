@@ -103,6 +103,8 @@ def test_enter_and_cancel_in_the_name_question(page, converted):
     page.server.wait(timeout=30)
     page.server = serve(converted, page.base.rsplit(":", 1)[1])[0]
     page.text("The connection to the server was lost.")
+    lost = page.scope()  # the message, in a window under the import's own caption
+    assert lost.find_element(By.CSS_SELECTOR, ".caption").text.startswith("Excel file import definition ["), lost.text
     shown = [e.text for e in page.driver.find_elements(By.CSS_SELECTOR, "dialog[open] .caption, dialog[open] button")
              if e.is_displayed()]
     assert 'Element "Fan 400 mm" already exists' not in shown and "Stop" not in shown, shown
