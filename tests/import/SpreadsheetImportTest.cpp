@@ -287,7 +287,12 @@ TEST(SpreadsheetImportHostile, LimitsEndInClearErrors) {
 // it lacks.
 TEST(SpreadsheetImportHostile, CompoundDocumentWindowsAndCutHeaders) {
   const std::string bytes = test::ReadFile(Fixture("biff8.xls"));
-  std::istringstream file(bytes);
+  struct Counted : std::stringbuf {  // counts the places read from
+    using std::stringbuf::stringbuf;
+    int seeks = 0;
+    pos_type seekpos(pos_type at, std::ios::openmode mode) override { return ++seeks, std::stringbuf::seekpos(at, mode); }
+  } buffer(bytes);
+  std::istream file(&buffer);
   const detail::CompoundFile doc(file), inMemory(bytes);
   const std::string stream = inMemory.Read(*inMemory.FindStream({"Workbook"})).Bytes;
   auto window = doc.Window(*doc.FindStream({"Workbook"}), 64);
@@ -296,6 +301,9 @@ TEST(SpreadsheetImportHostile, CompoundDocumentWindowsAndCutHeaders) {
   for (const auto& [at, n] : {std::pair<std::size_t, std::size_t>{0, 8}, {100, 8}, {120, 8}, {60, 8}, {10, 8},
                               {150, 8}, {140, 8}, {end, 8}, {30, 200}, {40, 8}, {0, 8}})
     EXPECT_EQ(stream.substr(at, n), window.View(at, n)) << at;
+  const int seeks = buffer.seeks;  // a range within the window read last, from its start, is not read again
+  EXPECT_EQ(stream.substr(0, 64), window.View(0, 64));
+  EXPECT_EQ(seeks, buffer.seeks);
   EXPECT_THROW(window.View(end, 9), Exception);
   EXPECT_THROW_MSG(detail::CompoundFile(std::string_view(bytes).substr(0, 511)), Exception,
                    "The file is cut short: the compound document header is incomplete");
@@ -596,6 +604,37 @@ TEST(TextGrid, SharedTextsReadAsAddedPastStridesDropsAndCompaction) {
   EXPECT_EQ(1024, grid.AddSharedText("new"));
   EXPECT_EQ(std::tuple(std::string_view("one"), std::string_view("abc"), std::string_view("new")),
             std::tuple(grid.SharedText(0), grid.SharedText(1023), grid.SharedText(1024)));
+  // Past 16384 texts (a checkpoint every other one): texts given up in the middle, then the last one kept, whose
+  // number the walk stopped at; its number, given again to a text of another length, reads as that text, also
+  // once a compaction has moved the texts.
+  for (std::int32_t i = 1025; i < 20000; ++i) grid.AddSharedText("abcd");
+  grid.SetSharedCell(1, 2, 19999);
+  grid.DropUnusedShared(1025);
+  grid.SetCells(1, 2, "own");
+  grid.DropUnusedShared(19999);
+  for (std::int32_t i = 1025; i < 20000; ++i) grid.AddSharedText("x");
+  EXPECT_EQ("x", grid.SharedText(19999));
+  grid.SetCells(2, 2, std::string(2 << 20, 'c'));
+  grid.SetCells(2, 2, "y");  // compacted: the texts given up before (1 .. 1022) become headers, the others move
+  EXPECT_EQ("x", grid.SharedText(19999));
+}
+
+// Texts given up are garbage until there is more of it than of live text (and 1 MiB at least); the change that
+// makes it so gives it back, and the counts start again from what the compaction kept.
+TEST(TextGrid, GarbageIsGivenBackOnceItOutweighsTheLiveText) {
+  TStringGrid grid(3, 3);
+  const std::string mib(1 << 20, 'm');
+  grid.SetSharedCell(2, 1, grid.AddSharedText(mib + "live"));
+  grid.SetCells(1, 1, mib + mib);
+  grid.SetCells(1, 1, "x");  // 2 MiB of garbage: compacted
+  for (const bool compacts : {false, true}) {  // 1 MiB given up, less than the live text; then 2 MiB
+    grid.AddSharedText(mib);
+    grid.SetSharedCell(compacts ? 2 : 1, 2, grid.AddSharedText("shown"));
+    const std::size_t bytes = grid.SharedTextBytes();
+    grid.DropUnusedShared();
+    EXPECT_EQ(compacts, grid.SharedTextBytes() < bytes) << bytes;
+  }
+  EXPECT_EQ(mib + "live", grid.Cells(2, 1));
 }
 
 // Rows written one below the other share a run of cells. Whatever is written around the runs (shorter, longer
