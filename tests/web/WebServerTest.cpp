@@ -41,6 +41,7 @@
 #include "web/WebServer.h"
 #include "web/internal/Library.h"
 #include "web/internal/RequestLoop.h"
+#include "web/internal/ServedFolder.h"
 
 // The server's socket calls as this test program sees them: an accept fails on demand (as when the process or
 // the system is out of descriptors or memory), and the address lists that getaddrinfo gives are counted until freed.
@@ -767,6 +768,22 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   }
   refused("/api/import/open", {{"file", "libs/spectra.txt"}, {"library", "libs/emis.abs"}}, 429,
           "Too many imports are running");
+}
+
+// A message names the paths inside the served folder from it, the folder itself ".", and leaves a neighbour whose
+// name starts with the folder's alone.
+TEST(ServedFolder, MessagesNamePathsFromTheFolder) {
+  test::TempDir dir;
+  fs::create_directory(dir.Path() / "p");
+  const web::TServedFolder folder((dir.Path() / "p").string());
+  const std::string r = folder.Root().string();
+  const std::pair<std::string, std::string> cases[] = {
+      {"'" + r + "/emis.abs' has no record 9", "'emis.abs' has no record 9"},
+      {"cannot write \"" + r + "/\" or " + r + "/a b", "cannot write \".\" or a b"},
+      {"in " + r + "/", "in ."},
+      {"in " + r, "in ."},
+      {r + "2/x and " + r + "/f3/x.db", r + "2/x and f3/x.db"}};
+  for (const auto& [message, shown] : cases) EXPECT_EQ(shown, folder.Shown(message)) << message;
 }
 
 // Where the loop finds a request's end, which bodies it leaves unread (over the path's limit, chunked, without a
