@@ -93,8 +93,7 @@ const fs::path& ConvertedSample() {
 
 // A connection to the server on the loopback address (-1 when it fails), with a receive buffer of that size. A
 // read waits 20 s at most, so that a server that fails to answer fails the test instead of holding it.
-int Connect(int port, int receiveBuffer = 0) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+int Connect(int port, int receiveBuffer = 0, int fd = ::socket(AF_INET, SOCK_STREAM, 0)) {
   if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   const timeval wait{20, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
@@ -120,8 +119,8 @@ std::string ReadToClose(int fd) {
 }
 
 // The answer to a request written as it is, to the server's close (marked when the server did not take all of it).
-std::string RawAnswer(int port, const std::string& request) {
-  const int fd = Connect(port);
+std::string RawAnswer(int port, const std::string& request, int socket = ::socket(AF_INET, SOCK_STREAM, 0)) {
+  const int fd = Connect(port, 0, socket);
   if (fd < 0) return {};
   if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size()))
     return ReadToClose(fd);
@@ -1001,6 +1000,17 @@ TEST(WebLimits, OutOfDescriptorsDropsTheOldestConnection) {
   web::TRequestServer unused;
   EXPECT_NO_THROW(web::TRequestLoop(listening, {}, [](const std::string&) { return 0; }, unused));
   ::dup2(in, 0);
+  {  // a connection the loop accepts as descriptor 0 is answered like any other
+    TWebServer server(options);
+    std::thread serving([&] { server.Run(); });
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::close(0);
+    const std::string answer = RawAnswer(server.Port(), "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", client);
+    server.Stop();
+    serving.join();
+    ::dup2(in, 0);
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 ")) << answer;
+  }
   ::close(in);
 }
 
