@@ -2,13 +2,18 @@
 // independent reader that also tells the cells' types), the refusals that leave no file, and the import of each
 // exported file giving the library back.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "TestUtil.h"
 #include "core/FormatSettings.h"
@@ -19,6 +24,22 @@
 #include "librarydb/RecordRules.h"
 #include "output/LibraryExport.h"
 #include "output/ValueText.h"
+
+// Faults of the workbook writer's temporary file, the only open file without a name: reads a signal interrupts,
+// writes that take nothing (each as many times as asked for).
+static int gInterruptedReads = 0, gEmptyWrites = 0;
+static bool Unnamed(int fd) {
+  struct stat s {};
+  return fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && s.st_nlink == 0;
+}
+extern "C" ssize_t read(int fd, void* data, size_t size) {
+  if (gInterruptedReads > 0 && Unnamed(fd)) return --gInterruptedReads, errno = EINTR, -1;
+  return syscall(SYS_read, fd, data, size);
+}
+extern "C" ssize_t write(int fd, const void* data, size_t size) {
+  if (gEmptyWrites > 0 && size > 0 && Unnamed(fd)) return --gEmptyWrites, 0;
+  return syscall(SYS_write, fd, data, size);
+}
 
 namespace vez {
 namespace {
@@ -237,8 +258,14 @@ TEST(LibraryExport, RefusalsAndInterruptsLeaveNoFile) {
     EXPECT_EQ((std::vector<std::string>{"emis.abs", "old.xlsx"}), files);
     EXPECT_EQ(openBefore, open());
   }
+  // A temporary file that takes nothing fails the export at once (no file, nothing spins); a read of it that a
+  // signal interrupts is made again.
+  gEmptyWrites = 3;
+  EXPECT_THROW(ExportLibrary(lib, dir.File("w.xlsx"), with({"Eintrag"})), Exception);
+  EXPECT_EQ(std::pair(2, false), std::pair(std::exchange(gEmptyWrites, 0), fs::exists(dir.File("w.xlsx"))));
+  gInterruptedReads = 1;
   ASSERT_EQ(3, ExportLibrary(lib, old, with({"Eintrag"}, true)).Records);
-  EXPECT_TRUE(test::ReadFile(old).starts_with("PK"));
+  EXPECT_TRUE(test::ReadFile(old).starts_with("PK") && gInterruptedReads == 0);
 }
 
 }  // namespace
