@@ -7,11 +7,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -25,19 +26,22 @@
 #include "output/LibraryExport.h"
 #include "output/ValueText.h"
 
-// Faults of the workbook writer's temporary file, the only open file without a name: reads a signal interrupts,
-// writes that take nothing (each as many times as asked for).
-static int gInterruptedReads = 0, gEmptyWrites = 0;
-static bool Unnamed(int fd) {
-  struct stat s {};
-  return fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && s.st_nlink == 0;
+// Faults of the files whose path holds gFaultFile: reads and writes a signal interrupts, writes that take nothing
+// (each as many times as asked for).
+static const char* gFaultFile = "";
+static int gInterruptedReads = 0, gInterruptedWrites = 0, gEmptyWrites = 0;
+static bool Faulty(int fd) {
+  char link[4096];
+  const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof link);
+  return n > 0 && std::string_view(link, static_cast<size_t>(n)).find(gFaultFile) != std::string_view::npos;
 }
 extern "C" ssize_t read(int fd, void* data, size_t size) {
-  if (gInterruptedReads > 0 && Unnamed(fd)) return --gInterruptedReads, errno = EINTR, -1;
+  if (gInterruptedReads > 0 && Faulty(fd)) return --gInterruptedReads, errno = EINTR, -1;
   return syscall(SYS_read, fd, data, size);
 }
 extern "C" ssize_t write(int fd, const void* data, size_t size) {
-  if (gEmptyWrites > 0 && size > 0 && Unnamed(fd)) return --gEmptyWrites, 0;
+  if (gInterruptedWrites + gEmptyWrites > 0 && size > 0 && Faulty(fd))
+    return gInterruptedWrites > 0 ? (--gInterruptedWrites, errno = EINTR, -1) : (--gEmptyWrites, 0);
   return syscall(SYS_write, fd, data, size);
 }
 
@@ -258,14 +262,21 @@ TEST(LibraryExport, RefusalsAndInterruptsLeaveNoFile) {
     EXPECT_EQ((std::vector<std::string>{"emis.abs", "old.xlsx"}), files);
     EXPECT_EQ(openBefore, open());
   }
-  // A temporary file that takes nothing fails the export at once (no file, nothing spins); a read of it that a
-  // signal interrupts is made again.
-  gEmptyWrites = 3;
-  EXPECT_THROW(ExportLibrary(lib, dir.File("w.xlsx"), with({"Eintrag"})), Exception);
-  EXPECT_EQ(std::pair(2, false), std::pair(std::exchange(gEmptyWrites, 0), fs::exists(dir.File("w.xlsx"))));
-  gInterruptedReads = 1;
   ASSERT_EQ(3, ExportLibrary(lib, old, with({"Eintrag"}, true)).Records);
-  EXPECT_TRUE(test::ReadFile(old).starts_with("PK") && gInterruptedReads == 0);
+  EXPECT_TRUE(test::ReadFile(old).starts_with("PK"));
+  // The workbook's temporary file (unnamed) or the file a .csv is written into before it takes its name: one that
+  // takes nothing fails the export at once (no file, nothing spins); a read or write a signal interrupts is made
+  // again.
+  for (const auto& [out, file, reads] : {std::tuple("w.xlsx", " (deleted)", 1), std::tuple("w.csv", ".part", 0)}) {
+    gFaultFile = file;
+    gEmptyWrites = 3;
+    EXPECT_THROW(ExportLibrary(lib, dir.File(out), with({"Eintrag"})), Exception) << out;
+    EXPECT_EQ(std::pair(2, false), std::pair(std::exchange(gEmptyWrites, 0), fs::exists(dir.File(out)))) << out;
+    gInterruptedReads = reads;
+    gInterruptedWrites = 1;
+    ASSERT_EQ(3, ExportLibrary(lib, dir.File(out), with({"Eintrag"})).Records) << out;
+    EXPECT_EQ(std::pair(0, 0), std::pair(gInterruptedReads, gInterruptedWrites)) << out;
+  }
 }
 
 }  // namespace
