@@ -61,6 +61,8 @@ def test_import_file_reports_as_the_command_does(tmp_path):
         veziru.import_file(os.path.join(SPREADSHEETS, "encrypted.xlsx"), str(tmp_path / "emis.abs"), auto_link=True)
     with pytest.raises(ValueError):
         veziru.import_file(str(text), str(tmp_path / "emis.abs"), auto_link=True, on_exists="ask")
+    with pytest.raises(veziru.InOutError, match="Is a directory"):  # before the library of no known type
+        veziru.import_file(str(tmp_path), str(tmp_path / "x.abs"), auto_link=True)
 
 
 def test_import_texts_hold_both_tables():

@@ -386,8 +386,10 @@ bool SameDigests(const std::string& libraryFile, const std::vector<TParadoxField
 
 // Reads the library back and compares it with the Paradox table, read anew: record r of the table with the r-th
 // record of the library in the order records were added, each non-empty cell with the library field of the same
-// name. Fills the verification members of `r`.
-void VerifyLibrary(const std::string& libraryFile, TConvertedTable& r, const TConvertOptions& options) {
+// name. The table's records the library refused (`rejected`, their indexes in ascending order) were not added:
+// they are passed over, so that the records after them meet their own. Fills the verification members of `r`.
+void VerifyLibrary(const std::string& libraryFile, TConvertedTable& r, const TConvertOptions& options,
+                   const std::vector<std::int32_t>& rejected = {}) {
   RecordStream table(options.Password);
   table.Load(r.Source);
   TMyTable lib(libraryFile, true);
@@ -409,8 +411,11 @@ void VerifyLibrary(const std::string& libraryFile, TConvertedTable& r, const TCo
   // Reads the next record of the table and counts its values that have no field in the library.
   std::int32_t row = 0;
   auto next = [&] {
-    if (row >= table.Records() || !table.Next(row)) return false;
-    if (row % 1000 == 999) CheckInterrupted(options);
+    for (;; ++row) {
+      if (row >= table.Records() || !table.Next(row)) return false;
+      if (row % 1000 == 999) CheckInterrupted(options);
+      if (!std::binary_search(rejected.begin(), rejected.end(), row)) break;
+    }
     for (std::size_t i = 0; i < fields.size(); ++i)
       if (!inLibrary[i] && !IsEmptyCell(table.Cell(i))) ++dropped[i];
     return true;
@@ -504,10 +509,11 @@ bool DefineLibrary(TABSTable& table, std::int32_t libType, const std::vector<TPa
 }
 
 // Appends every record of the table to the open library table in one transaction: the defaults of the type,
-// then the cells of the fields the library has. Logs each table, its missing fields and its errors.
+// then the cells of the fields the library has. Logs each table, its missing fields and its errors; the records
+// the library refused go into `rejected`.
 void FillLibrary(RecordStream& source, TMyTable& lib, TConvertedTable& r, const TConvertOptions& options,
                  TConversionView* View, Stage& stage, const std::function<void(const std::string&)>& log,
-                 DigestFile& digests, std::vector<std::int32_t>& dropped) {
+                 DigestFile& digests, std::vector<std::int32_t>& dropped, std::vector<std::int32_t>& rejected) {
   TABSTable& table = lib.Table();
   table.Open();
   const auto& fields = source.Reader().Fields();
@@ -562,6 +568,7 @@ void FillLibrary(RecordStream& source, TMyTable& lib, TConvertedTable& r, const 
     } catch (const std::exception& e) {
       log(ErrorLine(e.what()));
       table.Delete();
+      rejected.push_back(row);
     }
     if (View && ((row + 1) % 1000 == 0 || row + 1 == r.RecordsInHeader))
       View->RecordProgress(row + 1, r.RecordsInHeader);
@@ -651,8 +658,8 @@ bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& S
         finish(TTableOutcome::Failed, "no field or index definitions");
       } else {
         DigestFile digests;
-        std::vector<std::int32_t> dropped;
-        FillLibrary(source, *lib, r, options, View, stage, log, digests, dropped);
+        std::vector<std::int32_t> dropped, rejected;
+        FillLibrary(source, *lib, r, options, View, stage, log, digests, dropped, rejected);
         if (r.TextCut > 0) log(Format(kTextCutLine, r.TextCut));
         if (r.RecordsRead < r.RecordsInHeader) log(ErrorLine(Format(kShortTable, r.RecordsRead, r.RecordsInHeader)));
         if (r.RecordsWritten > 0 && options.Verify) {
@@ -664,7 +671,7 @@ bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& S
             for (std::size_t i = 0; i < fields.size(); ++i)
               if (dropped[i] > 0) r.DroppedFields.push_back({fields[i].Name, dropped[i]});
           } else {
-            VerifyLibrary(file, r, options);
+            VerifyLibrary(file, r, options, rejected);
           }
         }
         if (r.RecordsWritten == 0) {

@@ -173,6 +173,10 @@ TEST_F(VeziImport, NothingIsCreatedOrChangedWhenTheRunStoresNothing) {
   EXPECT_THAT(r.err, HasSubstr("cannot be opened"));
   EXPECT_THAT(nlohmann::json::parse(std::ifstream(report))["error"].get<std::string>(), HasSubstr("cannot be opened"));
   EXPECT_FALSE(fs::exists(Lib()));
+  // A folder given for the file is told as such before anything else wrong (here a library of no known type).
+  r = Vezi({"import", dir_.Path().string(), "--into", dir_.File("new/x.abs"), "--auto-link"});
+  EXPECT_EQ(std::pair(2, "vezi: \"" + dir_.Path().string() + "\" is not a file\n"),
+            std::pair(r.exitCode, r.err.substr(0, r.err.find("Run"))));
   // The fields are named, the first 12 of them (emis.abs has more; TJapRail.abs 13; AbsorGrp.abs offers 2).
   r = Vezi({"import", in, "--into", Lib(), "--map", "Nope=A"});
   EXPECT_EQ(1, r.exitCode);

@@ -2,13 +2,19 @@
 // independent reader that also tells the cells' types), the refusals that leave no file, and the import of each
 // exported file giving the library back.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "TestUtil.h"
 #include "core/FormatSettings.h"
@@ -19,6 +25,25 @@
 #include "librarydb/RecordRules.h"
 #include "output/LibraryExport.h"
 #include "output/ValueText.h"
+
+// Faults of the files whose path holds gFaultFile: reads and writes a signal interrupts, writes that take nothing
+// (each as many times as asked for).
+static const char* gFaultFile = "";
+static int gInterruptedReads = 0, gInterruptedWrites = 0, gEmptyWrites = 0;
+static bool Faulty(int fd) {
+  char link[4096];
+  const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof link);
+  return n > 0 && std::string_view(link, static_cast<size_t>(n)).find(gFaultFile) != std::string_view::npos;
+}
+extern "C" ssize_t read(int fd, void* data, size_t size) {
+  if (gInterruptedReads > 0 && Faulty(fd)) return --gInterruptedReads, errno = EINTR, -1;
+  return syscall(SYS_read, fd, data, size);
+}
+extern "C" ssize_t write(int fd, const void* data, size_t size) {
+  if (gInterruptedWrites + gEmptyWrites > 0 && size > 0 && Faulty(fd))
+    return gInterruptedWrites > 0 ? (--gInterruptedWrites, errno = EINTR, -1) : (--gEmptyWrites, 0);
+  return syscall(SYS_write, fd, data, size);
+}
 
 namespace vez {
 namespace {
@@ -239,6 +264,19 @@ TEST(LibraryExport, RefusalsAndInterruptsLeaveNoFile) {
   }
   ASSERT_EQ(3, ExportLibrary(lib, old, with({"Eintrag"}, true)).Records);
   EXPECT_TRUE(test::ReadFile(old).starts_with("PK"));
+  // The workbook's temporary file (unnamed) or the file a .csv is written into before it takes its name: one that
+  // takes nothing fails the export at once (no file, nothing spins); a read or write a signal interrupts is made
+  // again.
+  for (const auto& [out, file, reads] : {std::tuple("w.xlsx", " (deleted)", 1), std::tuple("w.csv", ".part", 0)}) {
+    gFaultFile = file;
+    gEmptyWrites = 3;
+    EXPECT_THROW(ExportLibrary(lib, dir.File(out), with({"Eintrag"})), Exception) << out;
+    EXPECT_EQ(std::pair(2, false), std::pair(std::exchange(gEmptyWrites, 0), fs::exists(dir.File(out)))) << out;
+    gInterruptedReads = reads;
+    gInterruptedWrites = 1;
+    ASSERT_EQ(3, ExportLibrary(lib, dir.File(out), with({"Eintrag"})).Records) << out;
+    EXPECT_EQ(std::pair(0, 0), std::pair(gInterruptedReads, gInterruptedWrites)) << out;
+  }
 }
 
 }  // namespace
