@@ -146,8 +146,8 @@ def test_a_conversion_that_loses_its_server(page, project):
     page.server = serve(project, page.base.rsplit(":", 1)[1])[0]
     page.text("The connection to the server was lost.")
     page.shot("conversion-lost")
-    state = {b.text: b.is_enabled() for b in window.find_elements(By.CSS_SELECTOR, ".buttons button")}
-    assert state == {"Stop": False, "Close": True}, state
+    state = [(b.text, b.is_enabled()) for b in window.find_elements(By.CSS_SELECTOR, ".buttons button")]
+    assert state == [("Stop", False), ("Close", True)], state
     page.driver.get_log("browser")  # the refused reconnection is logged as an error
 
 

@@ -29,9 +29,9 @@ def test_conversion_window_runs_to_its_summary(page, project):
     written = (project / "paradox-libs" / "Convert.log").read_text().replace(f"{project}/", "")
     assert log.splitlines() == written.rstrip("\n").splitlines() and str(project) not in log
     page.shot("conversion-window")
-    buttons = lambda: {b.text: b.is_enabled() for b in window.find_elements(By.CSS_SELECTOR, ".buttons button")}
-    page.wait(lambda d: buttons()["Close"])  # at the end only Close is left
-    assert buttons() == {"Stop": False, "Close": True}
+    buttons = lambda: [(b.text, b.is_enabled()) for b in window.find_elements(By.CSS_SELECTOR, ".buttons button")]
+    page.wait(lambda d: dict(buttons())["Close"])  # at the end only Close is left
+    assert buttons() == [("Stop", False), ("Close", True)]  # in the order of the conversion form
     page.click("Close")
     page.text("emis.abs")  # the folder page shows the new libraries
 
