@@ -4,15 +4,16 @@
 A fault on a line that no test runs survives every suite, so these lines are where a mutation sample loses first.
 Build with coverage, run every suite, then read the counts with gcovr and compare:
 
-    cmake -S . -B build-cov -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="--coverage -O0" \\
-          -DCMAKE_C_FLAGS="--coverage -O0" -DCMAKE_EXE_LINKER_FLAGS=--coverage \\
+    cmake -S . -B build-cov -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="--coverage -fprofile-update=atomic" \\
+          -DCMAKE_C_FLAGS="--coverage -fprofile-update=atomic" -DCMAKE_EXE_LINKER_FLAGS=--coverage \\
           -DCMAKE_SHARED_LINKER_FLAGS=--coverage -DVEZ_BUILD_BENCH=OFF
     cmake --build build-cov && scripts/run-tests build-cov
-    gcovr -r . build-cov --json build-cov/coverage.json
+    gcovr -r . build-cov --json build-cov/coverage.json --gcov-ignore-parse-errors
     tools/uncovered-changes.py --base COMMIT build-cov/coverage.json
 
-Lines gcov counts as no code (comments, braces, declarations) are left out; so is the web pages' JavaScript,
-which gcov does not see. The summary gives, per file, the changed lines with code and how many of them ran.
+The server and the conversion count from several threads at once; `-fprofile-update=atomic` keeps their counts
+whole (without it gcov can write negative counts, which gcovr refuses to parse). Lines gcov counts as no code
+(comments, braces, declarations) are left out; so is the web pages' JavaScript, which gcov does not see. The summary gives, per file, the changed lines with code and how many of them ran.
 """
 import argparse
 import collections
