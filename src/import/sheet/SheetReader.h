@@ -129,6 +129,7 @@ struct TextSheetInfo {
   std::int32_t Records = 0;
   char Separator = '\t';
   std::string Encoding;  // "ASCII", "UTF-8", "UTF-16LE", "UTF-16BE" or "code page N"
+  std::uint64_t BytesRead = 0;  // read from the source over every pass (each pass from its start)
 };
 
 // Reads delimited text: UTF-8 (with or without byte order mark), UTF-16 with byte order mark, or else bytes in
