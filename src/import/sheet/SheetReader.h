@@ -103,7 +103,6 @@ inline constexpr std::size_t kXlsWindowBytes = 256 * 1024;
 std::int32_t ReadXlsFile(const std::string& fileName, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits = {},
                          std::size_t windowBytes = kXlsWindowBytes);
 // The sheet names of an .xls workbook, from its globals alone (no cell is read).
-std::vector<std::string> XlsSheetNames(std::string_view bytes, const SheetLimits& limits = {});
 std::vector<std::string> XlsFileSheetNames(const std::string& fileName, const SheetLimits& limits = {});
 
 // Reads one sheet of an .xlsx file (a file, or bytes in memory).

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <unordered_map>
 
 #include "core/Exceptions.h"
@@ -229,29 +228,13 @@ std::int32_t LineEndBound(const std::string& fileName) {
   return static_cast<std::int32_t>(std::min<std::int64_t>(ends, INT32_MAX - 1));
 }
 
-// The whole file, or its first `limit` bytes.
-std::string ReadFileBytes(const std::string& fileName, std::size_t limit = std::string::npos) {
+// The first `limit` bytes of the file (all of it when it is shorter).
+std::string ReadFileBytes(const std::string& fileName, std::size_t limit) {
   std::ifstream in(fileName, std::ios::binary);
   if (!in) throw EInOutError("Cannot open file \"" + fileName + "\"");
-  std::string bytes;
-  std::streamoff size = -1;
-  if (limit == std::string::npos && in.seekg(0, std::ios::end)) {
-    size = in.tellg();
-    in.seekg(0, std::ios::beg);
-  }
-  if (limit == std::string::npos && size > 0 && in) {
-    // Read at its size in one piece: a string grown as the bytes come would hold up to twice the file.
-    bytes.resize(static_cast<std::size_t>(size));
-    in.read(bytes.data(), size);
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
-  } else if (limit == std::string::npos) {  // a pipe or device: no size to go by
-    in.clear();
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  } else {
-    bytes.resize(limit);
-    in.read(bytes.data(), static_cast<std::streamsize>(limit));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
-  }
+  std::string bytes(limit, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(limit));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
   if (in.bad()) throw EInOutError("Cannot read file \"" + fileName + "\"");
   return bytes;
 }
