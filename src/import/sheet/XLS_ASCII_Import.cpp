@@ -60,8 +60,10 @@ class GridSink : public detail::SheetSink {
 public:
   using State = TXLSASCIIImport::LoadState;
   // `stopAfterKept`: the reading may end once a row past the kept ones has begun.
-  GridSink(TStringGrid& grid, std::int32_t keepRows, std::int64_t maxBytes, State& state, bool stopAfterKept = false)
-      : grid_(grid), keepRows_(keepRows), maxBytes_(maxBytes), state_(state), stopAfterKept_(stopAfterKept) {}
+  GridSink(TStringGrid& grid, std::int32_t keepRows, std::int64_t maxBytes, std::int64_t maxCells, State& state,
+           bool stopAfterKept)
+      : grid_(grid), keepRows_(keepRows), maxBytes_(maxBytes), maxCells_(maxCells), state_(state),
+        stopAfterKept_(stopAfterKept) {}
   bool Enough() const override { return stopAfterKept_ && pastKept_; }
   void Cell(std::uint32_t row, std::uint32_t col, std::string text) override {
     if (!Place(row, col, static_cast<std::int64_t>(text.size()))) return;
@@ -115,8 +117,8 @@ private:
       pastKept_ = true;
       return false;
     }
-    if (++cells_ > kMaxGridCells)
-      throw detail::ESinkRefusal(Format("The file holds more than %d cells", static_cast<long long>(kMaxGridCells)));
+    if (++cells_ > maxCells_)
+      throw detail::ESinkRefusal(Format("The file holds more than %d cells", static_cast<long long>(maxCells_)));
     std::int64_t bytes = textBytes + kGridCellBytes;
     if (row != lastRow_) {
       bytes += kGridRowBytes;
@@ -139,7 +141,7 @@ private:
 
   TStringGrid& grid_;
   std::int32_t keepRows_;
-  std::int64_t maxBytes_;
+  std::int64_t maxBytes_, maxCells_;
   State& state_;
   bool stopAfterKept_, pastKept_ = false;
   std::int64_t cells_ = 0;
@@ -310,7 +312,7 @@ void TXLSASCIIImport::Load(const std::string& fileName) {
   state_ = std::make_shared<LoadState>();
   state_->Budget = TextBudget;
   const bool oneReading = streamable_ && KeepRows >= 0;
-  GridSink sink(*dataGrid_, streamable_ ? KeepRows : -1, MaxTextBytes, *state_, oneReading);
+  GridSink sink(*dataGrid_, streamable_ ? KeepRows : -1, MaxTextBytes, MaxCells, *state_, oneReading);
   extentKnown_ = true;
   if (kind == detail::SheetFileKind::Text) {
     fileType_ = "ASCII";
