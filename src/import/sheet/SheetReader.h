@@ -176,7 +176,8 @@ void NameUnnamedSheets(std::vector<std::string>& names);
 [[noreturn]] void RefuseEmptySheet(const std::vector<std::string>& names, std::size_t index,
                                    const std::function<bool(std::size_t)>& holdsData);
 
-// Passes cells on and counts them.
+// Passes a worksheet's cells on and counts them (the .xlsx reader's: it hands the shared strings to the sink
+// itself, and tells of no damaged cell).
 class CountingSink : public SheetSink {
 public:
   explicit CountingSink(SheetSink& next) : next_(next) {}
@@ -192,13 +193,6 @@ public:
     ++Count;
     next_.SharedCell(row, col, index, text);
   }
-  void CellDamaged(std::uint32_t row, std::uint32_t col, std::string message) override {
-    next_.CellDamaged(row, col, std::move(message));
-  }
-  bool KeepsSharedStrings() const override { return next_.KeepsSharedStrings(); }
-  void SharedStringsAhead(std::uint32_t count) override { next_.SharedStringsAhead(count); }
-  void SharedString(std::uint32_t index, std::string_view text) override { next_.SharedString(index, text); }
-  std::string_view KeptSharedString(std::uint32_t index) const override { return next_.KeptSharedString(index); }
   std::uint64_t Count = 0;
 
 private:
