@@ -50,7 +50,7 @@
 //   rows come from the same file as its data rows, so the file is read and held once), and takes over its
 //   file type, separator, sheet choice and sheet names.
 // - Memory follows the cells present, not the extent: a sheet with one cell at A1048576 holds one cell. A
-//   file with more than kMaxGridCells cells, a text longer than 32767 characters in one cell, or a text line
+//   file with more than MaxCells cells (kMaxGridCells unless the caller gives fewer), a text longer than 32767 characters in one cell, or a text line
 //   of more than 16384 columns is refused with an error.
 // - A workbook's shared string is kept once however many cells show it. What the grid holds is bounded by its
 //   text (MaxTextBytes, 1024 MB unless the caller gives more or less): each cell's own text in bytes (a number
@@ -139,6 +139,8 @@ public:
   // The most text the grid may hold, in bytes (see above), and the budget it is also drawn from (may be null).
   std::int64_t MaxTextBytes = kDefaultMaxGridTextMB << 20;
   std::shared_ptr<TGridTextBudget> TextBudget;
+  // The most cells the grid may hold: a file with more is refused while it is read.
+  std::int64_t MaxCells = kMaxGridCells;
   // After loading: what the grid's text counts, and the reader's message for a damaged cell (nullptr: sound).
   std::int64_t TextBytes() const;
   const std::string* CellDamage(std::int32_t Col, std::int32_t Row) const;

@@ -166,6 +166,11 @@ TEST(SheetMemory, LimitsRefuseWhileReadingAndACutTextFailsItsLine) {
   loaders[2].reset();
   loaders[1]->DoImport(view, dir.File("amp.xlsx"));  // fits once the others are gone
   EXPECT_EQ(budget->Used(), loaders[1]->TextBytes());
+  loaders[1]->MaxCells = 3;  // the most cells a loader takes: 3 load, a fourth is refused
+  std::ofstream(dir.File("cells.txt"), std::ios::binary) << "a\tb\nc\n";
+  loaders[1]->DoImport(view, dir.File("cells.txt"));
+  std::ofstream(dir.File("cells.txt"), std::ios::binary) << "a\tb\nc\td\n";
+  EXPECT_THROW_MSG(loaders[1]->DoImport(view, dir.File("cells.txt")), Exception, "The file holds more than 3 cells");
   for (const bool biff3 : {false, true}) {
     const auto label = [&](int row, const std::string& text, std::size_t declared) {
       return Record(biff3 ? 0x0204 : 0x0004, Le(row, 2) + Le(0, 2) + (biff3 ? Le(0, 2) + Le(declared, 2)

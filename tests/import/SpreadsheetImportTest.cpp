@@ -52,13 +52,15 @@ std::string FileTypeOf(const nlohmann::json& line) {
   return line["biff"] == 80 ? "Excel 97" : line["biff"] == 40 ? "Excel 4.0" : "?";
 }
 
-// A loader sharing the rows of `loaded` tells the same separator and sheets.
+// A loader sharing the rows of `loaded` tells the same kind, encoding, separator, sheets and text count.
 void ExpectSharedLike(TXLSASCIIImport& loaded) {
   TXLSASCIIImport shared;
   TStringGrid view;
   shared.DoImportShared(view, loaded);
-  EXPECT_EQ(std::tuple(loaded.Separator(), loaded.SheetNames(), loaded.SheetName(), loaded.GetLastRow()),
-            std::tuple(shared.Separator(), shared.SheetNames(), shared.SheetName(), shared.GetLastRow()));
+  const auto told = [](const TXLSASCIIImport& i) {
+    return std::tuple(i.FileType(), i.TextEncoding(), i.Separator(), i.SheetNames(), i.SheetName(), i.GetLastRow(), i.TextBytes());
+  };
+  EXPECT_EQ(told(loaded), told(shared));
 }
 
 // The readings of `jsonl`, a line per file (and chosen sheet) of `folder`; the refusals are ours word for word
@@ -280,6 +282,20 @@ TEST(SpreadsheetImportHostile, LimitsEndInClearErrors) {
       else EXPECT_THROW_MSG(read(), Exception, message);
     }
   }
+  // A file is read whole once: a file in a code page is looked through for UTF-8 up to its first other byte and
+  // sampled for its separator over its first records; a sink that has enough ends the reading of the records.
+  struct Stops : Count {
+    bool Enough() const override { return n > 0 && stop; }
+    bool stop = false;
+  } stops;
+  std::string many = "\xE4;1\n";
+  while (many.size() < (64 << 10)) many += many;
+  for (const bool utf8 : {false, true}) {
+    many[0] = utf8 ? 'a' : '\xE4';
+    stops.stop = utf8;
+    std::ofstream(dir.File("many.txt"), std::ios::binary) << many;
+    EXPECT_GT(2 * many.size(), detail::ReadTextFile(dir.File("many.txt"), 1252, 0, stops, {}, 4096).BytesRead) << utf8;
+  }
 }
 
 // A stream read from its file through a window, forward, within the window, back before it, at the stream's end
@@ -410,11 +426,17 @@ TEST_F(SpreadsheetImportText, ContentDecidesNotTheName) {
   Load(test::ReadFile(Fixture("biff3.xls")), "old.txt");
   EXPECT_EQ("Excel 3.0", imp_.FileType());
   // A raw BIFF8 stream: BOF, an XF of just its font and format (14, a date), a MULRK of one cell (12 bytes: row,
-  // column, XF 0 and RK 5, last column), EOF.
-  Load(std::string("\x09\x08\x08\0\0\x06\x10\0\0\0\0\0\xE0\0\x04\0\0\0\x0E\0"
-                   "\xBD\0\x0C\0\0\0\0\0\0\0\x16\0\0\0\0\0\x0A\0\0\0", 40));
-  EXPECT_EQ(std::pair(std::string("Excel 97"), std::string("1900-01-05")),
-            std::pair(imp_.FileType(), imp_.GetTextRC(1, 1)));
+  // column, XF 0 and RK 5, last column); a LABEL in B1 of `chars` Latin-1 characters (it holds 2); a FORMULA in C1
+  // whose text result a STRING record holds, its last 2 characters in a CONTINUE record; EOF.
+  const auto biff8 = [](char chars) {
+    return std::string("\x09\x08\x08\0\0\x06\x10\0\0\0\0\0\xE0\0\x04\0\0\0\x0E\0\xBD\0\x0C\0\0\0\0\0\0\0\x16\0\0\0\0\0"
+                       "\x04\x02\x0B\0\0\0\x01\0\0\0", 46) + chars +
+           std::string("\0\0hi\x06\0\x0E\0\0\0\x02\0\0\0\0\0\0\0\0\0\xFF\xFF\x07\x02\x05\0\x04\0\0ab\x3C\0\x03\0\0cd\x0A\0\0\0", 42);
+  };
+  Load(biff8(2));
+  EXPECT_EQ(std::vector<std::string>({"Excel 97", "1900-01-05", "hi", "abcd"}),
+            std::vector<std::string>({imp_.FileType(), imp_.GetTextRC(1, 1), imp_.GetTextRC(2, 1), imp_.GetTextRC(3, 1)}));
+  EXPECT_THROW_MSG(Load(biff8(5)), Exception, "The workbook stream is damaged: a text cell is cut short");
   Load("Name\n", "text.xlsx");  // one column: A and nothing beyond it
   EXPECT_EQ(std::tuple(std::string("ASCII"), 1, std::string("ASCII")),
             std::tuple(imp_.FileType(), imp_.GetLastCol(), imp_.TextEncoding()));
@@ -461,9 +483,10 @@ TEST_F(SpreadsheetImportText, ViewShowsTheWindowWithLettersAndRowNumbers) {
   imp_.SetTextRC(1, 6, "changed");
   view_.SetObjects(1, 3, -1);  // the view's rows are the data's rows from MinRow on
   view_.SetCells(2, 3, "via view");
+  view_.SetNumber(3, 3, 2.5);
   EXPECT_EQ("changed", view_.Cells(1, 2));
-  EXPECT_EQ(std::tuple(-1, -1, "via view"),
-            std::tuple(view_.Objects(1, 3), imp_.DataGrid().Objects(1, 7), imp_.GetTextRC(2, 7)));
+  EXPECT_EQ(std::tuple(-1, -1, "via view", "2.5"),
+            std::tuple(view_.Objects(1, 3), imp_.DataGrid().Objects(1, 7), imp_.GetTextRC(2, 7), imp_.GetTextRC(3, 7)));
   view_.SetColWidths(0, 40);
   EXPECT_EQ(40, view_.ColWidths(0));
   imp_.SetMaxRow(4);  // below MinRow: one empty data row
@@ -598,7 +621,9 @@ TEST(TextGrid, SharedTextsReadAsAddedPastStridesDropsAndCompaction) {
   grid.DropUnusedShared();  // all: the numbers start again
   EXPECT_EQ(0u, grid.SharedTexts());
   EXPECT_EQ(0, grid.AddSharedText("one"));
-  for (std::int32_t i = 1; i <= 1024; ++i) grid.AddSharedText("abc");  // 4 bytes each: 0 .. 1023 fill 4 KiB
+  for (std::int32_t i = 1; i <= 1023; ++i) grid.AddSharedText("abc");  // 4 bytes each: 0 .. 1023 fill 4 KiB
+  EXPECT_EQ(4096u, grid.SharedTextBytes());  // one block, filled to its end
+  grid.AddSharedText("abc");
   grid.SetSharedCell(1, 1, 1023);
   grid.DropUnusedShared(1);  // the texts kept end where their block ends
   EXPECT_EQ(1024, grid.AddSharedText("new"));

@@ -103,7 +103,6 @@ inline constexpr std::size_t kXlsWindowBytes = 256 * 1024;
 std::int32_t ReadXlsFile(const std::string& fileName, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits = {},
                          std::size_t windowBytes = kXlsWindowBytes);
 // The sheet names of an .xls workbook, from its globals alone (no cell is read).
-std::vector<std::string> XlsSheetNames(std::string_view bytes, const SheetLimits& limits = {});
 std::vector<std::string> XlsFileSheetNames(const std::string& fileName, const SheetLimits& limits = {});
 
 // Reads one sheet of an .xlsx file (a file, or bytes in memory).
@@ -129,6 +128,7 @@ struct TextSheetInfo {
   std::int32_t Records = 0;
   char Separator = '\t';
   std::string Encoding;  // "ASCII", "UTF-8", "UTF-16LE", "UTF-16BE" or "code page N"
+  std::uint64_t BytesRead = 0;  // read from the source over every pass (each pass from its start)
 };
 
 // Reads delimited text: UTF-8 (with or without byte order mark), UTF-16 with byte order mark, or else bytes in
@@ -176,7 +176,8 @@ void NameUnnamedSheets(std::vector<std::string>& names);
 [[noreturn]] void RefuseEmptySheet(const std::vector<std::string>& names, std::size_t index,
                                    const std::function<bool(std::size_t)>& holdsData);
 
-// Passes cells on and counts them.
+// Passes a worksheet's cells on and counts them (the .xlsx reader's: it hands the shared strings to the sink
+// itself, and tells of no damaged cell).
 class CountingSink : public SheetSink {
 public:
   explicit CountingSink(SheetSink& next) : next_(next) {}
@@ -192,13 +193,6 @@ public:
     ++Count;
     next_.SharedCell(row, col, index, text);
   }
-  void CellDamaged(std::uint32_t row, std::uint32_t col, std::string message) override {
-    next_.CellDamaged(row, col, std::move(message));
-  }
-  bool KeepsSharedStrings() const override { return next_.KeepsSharedStrings(); }
-  void SharedStringsAhead(std::uint32_t count) override { next_.SharedStringsAhead(count); }
-  void SharedString(std::uint32_t index, std::string_view text) override { next_.SharedString(index, text); }
-  std::string_view KeptSharedString(std::uint32_t index) const override { return next_.KeptSharedString(index); }
   std::uint64_t Count = 0;
 
 private:

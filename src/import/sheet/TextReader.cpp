@@ -246,14 +246,23 @@ public:
   virtual ~ByteSource() = default;
   virtual void Rewind() = 0;
   // The next chunk, empty at the end; valid until the next call.
-  virtual std::string_view Next() = 0;
+  std::string_view Next() {
+    const std::string_view chunk = Read();
+    handed_ += chunk.size();
+    return chunk;
+  }
+  std::uint64_t Handed() const { return handed_; }  // the bytes of every chunk so far, over every pass
+
+private:
+  virtual std::string_view Read() = 0;
+  std::uint64_t handed_ = 0;
 };
 
 class MemorySource final : public ByteSource {
 public:
   MemorySource(std::string_view bytes, std::size_t chunk) : bytes_(bytes), chunk_(std::max<std::size_t>(chunk, 1)) {}
   void Rewind() override { pos_ = 0; }
-  std::string_view Next() override {
+  std::string_view Read() override {
     const std::string_view chunk = bytes_.substr(pos_, chunk_);
     pos_ += chunk.size();
     return chunk;
@@ -278,7 +287,7 @@ public:
     if (!in_.seekg(0)) Failed();
     pos_ = 0;
   }
-  std::string_view Next() override {
+  std::string_view Read() override {
     if (pos_ >= size_) return {};
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), size_ - pos_));
     in_.read(buffer_.data(), static_cast<std::streamsize>(want));
@@ -694,6 +703,7 @@ TextSheetInfo ReadText(ByteSource& source, int codePage, char separator, SheetSi
   });
   TextSheetInfo info = enough ? parser.SoFar() : parser.Finish();
   info.Encoding = EncodingName(encoding);
+  info.BytesRead = source.Handed();
   return info;
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <unordered_map>
 
 #include "core/Exceptions.h"
@@ -61,8 +60,10 @@ class GridSink : public detail::SheetSink {
 public:
   using State = TXLSASCIIImport::LoadState;
   // `stopAfterKept`: the reading may end once a row past the kept ones has begun.
-  GridSink(TStringGrid& grid, std::int32_t keepRows, std::int64_t maxBytes, State& state, bool stopAfterKept = false)
-      : grid_(grid), keepRows_(keepRows), maxBytes_(maxBytes), state_(state), stopAfterKept_(stopAfterKept) {}
+  GridSink(TStringGrid& grid, std::int32_t keepRows, std::int64_t maxBytes, std::int64_t maxCells, State& state,
+           bool stopAfterKept)
+      : grid_(grid), keepRows_(keepRows), maxBytes_(maxBytes), maxCells_(maxCells), state_(state),
+        stopAfterKept_(stopAfterKept) {}
   bool Enough() const override { return stopAfterKept_ && pastKept_; }
   void Cell(std::uint32_t row, std::uint32_t col, std::string text) override {
     if (!Place(row, col, static_cast<std::int64_t>(text.size()))) return;
@@ -116,8 +117,8 @@ private:
       pastKept_ = true;
       return false;
     }
-    if (++cells_ > kMaxGridCells)
-      throw detail::ESinkRefusal(Format("The file holds more than %d cells", static_cast<long long>(kMaxGridCells)));
+    if (++cells_ > maxCells_)
+      throw detail::ESinkRefusal(Format("The file holds more than %d cells", static_cast<long long>(maxCells_)));
     std::int64_t bytes = textBytes + kGridCellBytes;
     if (row != lastRow_) {
       bytes += kGridRowBytes;
@@ -140,7 +141,7 @@ private:
 
   TStringGrid& grid_;
   std::int32_t keepRows_;
-  std::int64_t maxBytes_;
+  std::int64_t maxBytes_, maxCells_;
   State& state_;
   bool stopAfterKept_, pastKept_ = false;
   std::int64_t cells_ = 0;
@@ -229,29 +230,13 @@ std::int32_t LineEndBound(const std::string& fileName) {
   return static_cast<std::int32_t>(std::min<std::int64_t>(ends, INT32_MAX - 1));
 }
 
-// The whole file, or its first `limit` bytes.
-std::string ReadFileBytes(const std::string& fileName, std::size_t limit = std::string::npos) {
+// The first `limit` bytes of the file (all of it when it is shorter).
+std::string ReadFileBytes(const std::string& fileName, std::size_t limit) {
   std::ifstream in(fileName, std::ios::binary);
   if (!in) throw EInOutError("Cannot open file \"" + fileName + "\"");
-  std::string bytes;
-  std::streamoff size = -1;
-  if (limit == std::string::npos && in.seekg(0, std::ios::end)) {
-    size = in.tellg();
-    in.seekg(0, std::ios::beg);
-  }
-  if (limit == std::string::npos && size > 0 && in) {
-    // Read at its size in one piece: a string grown as the bytes come would hold up to twice the file.
-    bytes.resize(static_cast<std::size_t>(size));
-    in.read(bytes.data(), size);
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
-  } else if (limit == std::string::npos) {  // a pipe or device: no size to go by
-    in.clear();
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  } else {
-    bytes.resize(limit);
-    in.read(bytes.data(), static_cast<std::streamsize>(limit));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
-  }
+  std::string bytes(limit, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(limit));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
   if (in.bad()) throw EInOutError("Cannot read file \"" + fileName + "\"");
   return bytes;
 }
@@ -327,7 +312,7 @@ void TXLSASCIIImport::Load(const std::string& fileName) {
   state_ = std::make_shared<LoadState>();
   state_->Budget = TextBudget;
   const bool oneReading = streamable_ && KeepRows >= 0;
-  GridSink sink(*dataGrid_, streamable_ ? KeepRows : -1, MaxTextBytes, *state_, oneReading);
+  GridSink sink(*dataGrid_, streamable_ ? KeepRows : -1, MaxTextBytes, MaxCells, *state_, oneReading);
   extentKnown_ = true;
   if (kind == detail::SheetFileKind::Text) {
     fileType_ = "ASCII";

@@ -829,10 +829,6 @@ std::int32_t ReadXlsSheet0(std::string_view bytes, SheetSink& sink, const SheetL
   return ReadXlsSheet(bytes, sink, first, limits);
 }
 
-std::vector<std::string> XlsSheetNames(std::string_view bytes, const SheetLimits& limits) {
-  return WithBook(bytes, limits, nullptr, [](BiffBook& book) { return book.Names(); });
-}
-
 std::vector<std::string> XlsFileSheetNames(const std::string& fileName, const SheetLimits& limits) {
   return WithBookFile(fileName, limits, kXlsWindowBytes, nullptr, [](BiffBook& book) { return book.Names(); });
 }

@@ -128,6 +128,9 @@ refused("biff5.xls", "1", 'The sheet "Chart1" is empty; the sheets with data: "T
 xls_reading("xlrd-samples/Formate.xls", "öäü", "ÖÄÜ")
 xls_reading("xlrd-samples/profiles.xls", "4", "AXISDATUMLEVELS")
 xls_reading("xlrd-samples/namesdemo.xls", "Seamus O'Reilly", "Seamus O'Reilly")
+# Sheets whose first cell is a number hold data too.
+refused("xlrd-samples/namesdemo.xls", "sheet2",
+        'The sheet "Sheet2" is empty; the sheets with data: ' + quoted(["Sheet1", "Sheet3", "Seamus O'Reilly"]))
 # A worksheet file (BIFF2 .. BIFF4) is one sheet; it has no name, so the loader calls it "Sheet1".
 refused("biff4.xls", "Sheet 1", 'The workbook has no sheet "Sheet 1" (its sheets: "Sheet1")')
 
