@@ -50,8 +50,8 @@
 //   rows come from the same file as its data rows, so the file is read and held once), and takes over its
 //   file type, separator, sheet choice and sheet names.
 // - Memory follows the cells present, not the extent: a sheet with one cell at A1048576 holds one cell. A
-//   file with more than MaxCells cells (kMaxGridCells unless the caller gives fewer), a text longer than 32767 characters in one cell, or a text line
-//   of more than 16384 columns is refused with an error.
+//   file with more than MaxCells cells (kMaxGridCells unless the caller gives fewer), a text longer than 32767
+//   characters in one cell, or a text line of more than 16384 columns is refused with an error.
 // - A workbook's shared string is kept once however many cells show it. What the grid holds is bounded by its
 //   text (MaxTextBytes, 1024 MB unless the caller gives more or less): each cell's own text in bytes (a number
 //   cell, kept as its double, 8) and kGridCellBytes for its place, each shared string once, and kGridRowBytes for each row. The count is
