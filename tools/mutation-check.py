@@ -105,29 +105,50 @@ def apply(source, old, new):
     return source[:index] + new + source[index + len(old):]
 
 
+def runner_command(mutant, runner, build, fail_fast):
+    if runner.startswith("ctest:"):
+        return ["ctest", "--test-dir", build, "-R", runner[6:], "--timeout", "900", "--output-on-failure"], None
+    if runner.startswith("sh:"):
+        return ["sh", "-c", runner[3:].replace("+", " ")], build
+    command = [os.path.join(build, runner)]
+    if mutant["filter"]:
+        command.append("--gtest_filter=" + mutant["filter"])
+    if fail_fast:
+        command.append("--gtest_fail_fast")
+    return command, os.path.dirname(command[0])
+
+
+def failed_tests(output):
+    """The names of the failed tests in a GoogleTest or CTest output, for the log."""
+    names = re.findall(r"^\[  FAILED  \] (\S+)(?: \(\d+ ms\))?$", output, re.M)
+    names += re.findall(r"^\s+\d+ - (\S+) \(", output, re.M)
+    return sorted(set(names))
+
+
+def run_runner(mutant, runner, build, fail_fast):
+    """None when the runner passed, else what failed ("timeout", or the failed tests' names)."""
+    command, cwd = runner_command(mutant, runner, build, fail_fast)
+    try:
+        result = subprocess.run(command, capture_output=True, text=True, errors="replace", timeout=900, cwd=cwd)
+    except subprocess.TimeoutExpired:
+        return runner + ": timeout"
+    if result.returncode == 0:
+        return None
+    return runner + ": " + (" ".join(failed_tests(result.stdout + result.stderr)) or "exit %d" % result.returncode)
+
+
 def run_tests(mutant, build, fail_fast):
-    """True when a test run of the mutant's area failed."""
+    """(outcome, detail): "caught" when a runner failed twice in a row with the mutant, "FLAKY" when it failed
+    once and then passed (a failure the mutant does not make every time, or a test that fails under load: both
+    are looked at by a person and neither counts as caught), "SURVIVED" when every runner passed."""
     for runner in mutant["binary"].split(","):
-        if runner.startswith("ctest:"):
-            command = ["ctest", "--test-dir", build, "-R", runner[6:], "--timeout", "900"]
-            cwd = None
-        elif runner.startswith("sh:"):
-            command = ["sh", "-c", runner[3:].replace("+", " ")]
-            cwd = build
-        else:
-            command = [os.path.join(build, runner)]
-            if mutant["filter"]:
-                command.append("--gtest_filter=" + mutant["filter"])
-            if fail_fast:
-                command.append("--gtest_fail_fast")
-            cwd = os.path.dirname(command[0])
-        try:
-            result = subprocess.run(command, capture_output=True, text=True, errors="replace", timeout=900, cwd=cwd)
-        except subprocess.TimeoutExpired:
-            return True
-        if result.returncode != 0:
-            return True
-    return False
+        failure = run_runner(mutant, runner, build, fail_fast)
+        if failure is None:
+            continue
+        if run_runner(mutant, runner, build, fail_fast) is None:
+            return "FLAKY", failure
+        return "caught", failure
+    return "SURVIVED", ""
 
 
 def run(mutant, repo, build, fail_fast):
@@ -135,14 +156,14 @@ def run(mutant, repo, build, fail_fast):
     source = open(path, encoding="utf-8").read()
     mutated = apply(source, mutant["old"], mutant.get("new", ""))
     if mutated is None:
-        return "BADPATTERN"
+        return "BADPATTERN", ""
     try:
         open(path, "w", encoding="utf-8").write(mutated)
         built = subprocess.run(["cmake", "--build", build, "-j2", "--target"] + mutant["target"].split(","),
                                capture_output=True, text=True, errors="replace")
         if built.returncode != 0:
-            return "NOCOMPILE"
-        return "caught" if run_tests(mutant, build, fail_fast) else "SURVIVED"
+            return "NOCOMPILE", ""
+        return run_tests(mutant, build, fail_fast)
     finally:
         open(path, "w", encoding="utf-8").write(source)
         # The restored file must not look older than the mutant's objects, or the next build keeps them.
@@ -314,13 +335,13 @@ def main():
             print("%-10s %-12s %s" % (mutant["id"], "equivalent", judged[mutant["id"]]), flush=True)
             continue
         start = time.time()
-        outcome = run(mutant, args.repo, os.path.abspath(args.build), args.fail_fast)
+        outcome, detail = run(mutant, args.repo, os.path.abspath(args.build), args.fail_fast)
         results.append((mutant["id"], outcome))
-        print("%-10s %-12s %5.0fs" % (mutant["id"], outcome, time.time() - start), flush=True)
-    valid = [r for _, r in results if r in ("caught", "SURVIVED")]
+        print("%-10s %-12s %5.0fs  %s" % (mutant["id"], outcome, time.time() - start, detail), flush=True)
+    valid = [r for _, r in results if r in ("caught", "SURVIVED", "FLAKY")]
     caught = valid.count("caught")
     print("non-equivalent %d, caught %d (%.0f%%)" % (len(valid), caught, 100.0 * caught / max(1, len(valid))))
-    print("survivors:", " ".join(i for i, r in results if r == "SURVIVED"))
+    print("survivors:", " ".join(i for i, r in results if r in ("SURVIVED", "FLAKY")))
     return 0
 
 
