@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -45,12 +46,13 @@
 
 // The server's socket calls as this test program sees them: an accept fails on demand (as when the process or
 // the system is out of descriptors or memory), and the address lists that getaddrinfo gives are counted until freed.
-std::atomic<int> g_acceptError{0};  // when set, the accept after the next one that succeeds fails with it
+// When set, the accept after the next one that succeeds fails with it (set negative: the next accept fails).
+std::atomic<int> g_acceptError{0};
 std::atomic<int> g_addressLists{0};
 extern "C" int accept4(int fd, sockaddr* address, socklen_t* length, int flags) {
   static thread_local bool failNext = false;
-  if (std::exchange(failNext, false)) {
-    errno = g_acceptError.exchange(0);
+  if (std::exchange(failNext, false) || g_acceptError < 0) {
+    errno = std::abs(g_acceptError.exchange(0));
     return -1;
   }
   const int got = static_cast<int>(::syscall(SYS_accept4, fd, address, length, flags));
@@ -219,17 +221,30 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
   EXPECT_EQ(g_addressLists, 0);  // the listen that failed freed its address list
   taken.Folder = dir.Path().string();
   taken.Port = 0;
-  // Out of descriptors, a server that cannot start says why. None that failed kept a descriptor.
+  // Out of descriptors, a server that cannot start says why (no room for its socket, or for its epoll set once
+  // the socket has one). None that failed kept a descriptor.
   const int free1 = ::open("/dev/null", O_RDONLY | O_CLOEXEC), free2 = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   ::close(free1);
   ::close(free2);
   rlimit limit{};
   ::getrlimit(RLIMIT_NOFILE, &limit);
-  const rlimit low{static_cast<rlim_t>(free2 + 1), limit.rlim_max};  // room for the socket and the epoll set
-  ::setrlimit(RLIMIT_NOFILE, &low);
-  EXPECT_THROW_MSG(TWebServer{taken}, Exception, "No event loop for the server: Too many open files");
+  for (const auto& [room, error] : {std::pair(free1, "Cannot listen on 127.0.0.1 port 0: Too many open files"),
+                                    std::pair(free2 + 1, "No event loop for the server: Too many open files")}) {
+    const rlimit low{static_cast<rlim_t>(room), limit.rlim_max};
+    ::setrlimit(RLIMIT_NOFILE, &low);
+    EXPECT_THROW_MSG(TWebServer{taken}, Exception, error);
+  }
   ::setrlimit(RLIMIT_NOFILE, &limit);
   EXPECT_EQ(descriptors(), opened);
+  taken.Bind = "nowhere.invalid";  // a name without an address
+  try {
+    TWebServer{taken};
+    ADD_FAILURE();
+  } catch (const Exception& e) {
+    const std::string shown = e.what(), prefix = "Cannot listen on nowhere.invalid port 0: ";  // no name server: "again"
+    EXPECT_TRUE(shown == prefix + ::gai_strerror(EAI_NONAME) || shown == prefix + ::gai_strerror(EAI_AGAIN)) << shown;
+  }
+  taken.Bind = "127.0.0.1";
   // A server that stopped closes its socket once: the descriptors opened after the stop stay open when it goes.
   auto stopped = std::make_unique<TWebServer>(taken);
   std::thread running([&] { stopped->Run(); });
@@ -742,6 +757,11 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   EXPECT_EQ(events[events.size() - 2].second["added"], 250);
   const Json last = Call("/api/records?path=libs/emis.abs&limit=1&search=Big%201250");
   EXPECT_EQ(last["records"][0]["values"]["Kommentar"], comment(250));
+  // Links remembered for a file that no longer has their columns are dropped: the dialog opens without links.
+  Post("/api/import/close", {{"id", dialog["id"]}});
+  std::ofstream(dir.File("libs/big.txt"), std::ios::trunc) << "Name\nA\n";
+  dialog = Post("/api/import/open", {{"file", "libs/big.txt"}, {"library", "libs/emis.abs"}});
+  EXPECT_EQ(dialog["links"], Json::array());
 
   // Eight dialogs at most: the oldest idle one makes way for a new one.
   for (int i = 0; i < 8; ++i) open();
@@ -767,6 +787,12 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   }
   refused("/api/import/open", {{"file", "libs/spectra.txt"}, {"library", "libs/emis.abs"}}, 429,
           "Too many imports are running");
+  // Stop ends a run at its question with nothing stored; the dialog, no longer running, then makes room.
+  EXPECT_EQ(Post("/api/import/stop", {{"id", dialog["id"]}}), (Json{{"stopping", true}}));
+  const Json stopped = ReadEvents(*client, "/api/import/events?id=" + std::to_string(dialog["id"].get<int>())).end()[-2].second;
+  EXPECT_EQ(Json({stopped["interrupted"], stopped["committed"], stopped["added"]}), Json({true, false, 0}));
+  EXPECT_EQ(records(dir.File("libs/q7/emis.abs")), records(dir.File("libs/emis.abs")));
+  open();
 }
 
 // A message names the paths inside the served folder from it, the folder itself ".", and leaves a neighbour whose
@@ -786,7 +812,8 @@ TEST(ServedFolder, MessagesNamePathsFromTheFolder) {
 }
 
 // Where the loop finds a request's end, which bodies it leaves unread (over the path's limit, chunked, without a
-// number), and the header's limit; "|" marks the end of the request in the bytes.
+// number), and the header's limit; "|" marks the end of the request in the bytes. The limit is the one of the
+// path with its %XX decoded.
 TEST(RequestScan, FindsWholeRequests) {
   using S = web::TRequestScan::EState;
   const web::TBodyLimit limit = [](const std::string& path) { return path == "/up" ? 100 : 10; };
@@ -796,7 +823,9 @@ TEST(RequestScan, FindsWholeRequests) {
       {"POST /a HTTP/1.1\r\ncontent-length: 3\r\n\r\nab", S::Incomplete},
       {"POST /a HTTP/1.1\r\nContent-Length:  3 \r\n\r\nabc|GET", S::Whole},
       {"POST /a HTTP/1.1\r\nContent-Length: 11\r\n\r\n|{", S::HeaderOnly},
-      {"POST /u%70?a=/a HTTP/1.1\r\nContent-Length: 11\r\n\r\n0123456789a|", S::Whole},
+      {"POST %2Fu%70?a=/a HTTP/1.1\r\nContent-Length: 11\r\n\r\n0123456789a|", S::Whole},
+      {"POST %2fup HTTP/1.1\r\nContent-Length: 11\r\n\r\n0123456789a|", S::Whole},
+      {"POST /u%7g HTTP/1.1\r\nContent-Length: 11\r\n\r\n|0", S::HeaderOnly},  // no hex digit: left as it is
       {"POST /a HTTP/1.1\r\nTransfer-Encoding: chunked\r\nContent-Length: 2\r\n\r\n|{}", S::HeaderOnly},
       {"POST /a HTTP/1.1\r\nContent-Length: 1x\r\n\r\n|1x", S::HeaderOnly},
       {"POST /a HTTP/1.1\r\nContent-Length: -1\r\n\r\n|", S::HeaderOnly},
@@ -894,12 +923,23 @@ TEST(WebLimits, SlowClientsHoldNoWorkers) {
 
   const std::size_t size = 16 << 20;
   std::ofstream(dir.Path() / "big.txt") << std::string(size, 'x');
+  const std::string download = "GET /api/download?path=big.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " +
+                               server.Token() + "\r\n\r\n";
+  // A request sent while the last answer is still going out (then the client's end) is read by the worker after
+  // that answer, and answered once.
+  const int next = Connect(server.Port(), 4096);
+  ::send(next, download.data(), download.size(), MSG_NOSIGNAL);
+  char first = 0;
+  EXPECT_EQ(::recv(next, &first, 1, 0), 1);
+  ::send(next, (get + "\r\n").data(), get.size() + 2, MSG_NOSIGNAL);
+  ::shutdown(next, SHUT_WR);
+  const std::string both = first + ReadToClose(next);
+  EXPECT_EQ(both.find("HTTP/1.1 200 ", both.find("HTTP/1.1 200 ", size) + 1), std::string::npos);
+  EXPECT_TRUE(both.size() > size && both.ends_with("}")) << both.size();
   std::vector<int> stalled;
   for (int i = 0; i < 2; ++i) {
     stalled.push_back(Connect(server.Port(), 4096));
-    const std::string get = "GET /api/download?path=big.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " +
-                            server.Token() + "\r\n\r\n";
-    ::send(stalled.back(), get.data(), get.size(), MSG_NOSIGNAL);
+    ::send(stalled.back(), download.data(), download.size(), MSG_NOSIGNAL);
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const auto start = std::chrono::steady_clock::now();
@@ -911,7 +951,7 @@ TEST(WebLimits, SlowClientsHoldNoWorkers) {
 
 // Past a cap a connection gets 503 and is closed: a body announced beyond the memory that bodies being received
 // may take, and a connection beyond the cap while every open one is being answered (two stalled downloads, one of
-// them waiting for the only worker).
+// them waiting for the only worker). A body that does not arrive in time gets 408.
 TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
   TempDir dir;
   std::ofstream(dir.Path() / "big.txt") << std::string(16 << 20, 'x');
@@ -923,6 +963,7 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
   options.Limits.BodyMemory = 1000;
   options.Limits.HeaderBytes = 1024;
   options.Limits.WriteTime = std::chrono::milliseconds(2000);
+  options.Limits.BodyTime = std::chrono::seconds(1);  // and 1 s for each started MiB
   TWebServer server(options);
   std::thread serving([&] { server.Run(); });
   const auto stop = [&](std::thread* t) { server.Stop(); t->join(); };
@@ -962,7 +1003,8 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
   const std::string second = RawAnswer(server.Port(), upload("POST /api/record/save " + head + "Content-Length: 5000\r\n\r\n{", "v.txt"));
   EXPECT_TRUE(refused(second, "The server is receiving too many request bodies at once; try again")) << second;
   EXPECT_TRUE(listed("v.txt"));
-  ::close(sending);
+  const std::string late = ReadToClose(sending);  // the rest of its body never came
+  EXPECT_TRUE(late.starts_with("HTTP/1.1 408 ") && late.ends_with("did not arrive in time\"}")) << late;
   std::vector<int> stalled;
   for (int i = 0; i < 2; ++i) {
     stalled.push_back(Connect(server.Port(), 4096));
@@ -976,8 +1018,9 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
 }
 
 // Out of descriptors or memory (the process's or the system's), the loop drops its oldest waiting connection
-// to take a new one: a connection that sent nothing closes at once, long before its header deadline (10 s). A
-// process without a standard input (a daemon) gives its loop descriptor 0 like any other.
+// to take a new one: a connection that sent nothing closes at once, long before its header deadline (10 s). With
+// none to drop, it stops accepting for a moment, then takes the waiting ones. A process without a standard input
+// (a daemon) gives its loop descriptor 0 like any other.
 TEST(WebLimits, OutOfDescriptorsDropsTheOldestConnection) {
   TempDir dir;
   TServeOptions options;
@@ -1000,16 +1043,17 @@ TEST(WebLimits, OutOfDescriptorsDropsTheOldestConnection) {
   web::TRequestServer unused;
   EXPECT_NO_THROW(web::TRequestLoop(listening, {}, [](const std::string&) { return 0; }, unused));
   ::dup2(in, 0);
-  {  // a connection the loop accepts as descriptor 0 is answered like any other
+  {  // a connection the loop accepts as descriptor 0, after an accept that failed with none to drop, is answered
     TWebServer server(options);
     std::thread serving([&] { server.Run(); });
     const int client = ::socket(AF_INET, SOCK_STREAM, 0);
     ::close(0);
+    g_acceptError = -EMFILE;
     const std::string answer = RawAnswer(server.Port(), "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", client);
     server.Stop();
     serving.join();
     ::dup2(in, 0);
-    EXPECT_TRUE(answer.starts_with("HTTP/1.1 ")) << answer;
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 ") && g_acceptError == 0) << answer;
   }
   ::close(in);
 }
