@@ -384,6 +384,8 @@ bool SameDigests(const std::string& libraryFile, const std::vector<TParadoxField
   return read && same && records == digests.Count();
 }
 
+std::atomic<std::int64_t> tablesComparedCellByCell{0};  // see detail::TablesComparedCellByCell
+
 // Reads the library back and compares it with the Paradox table, read anew: record r of the table with the r-th
 // record of the library in the order records were added, each non-empty cell with the library field of the same
 // name. The table's records the library refused (`rejected`, their indexes in ascending order) were not added:
@@ -671,6 +673,7 @@ bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& S
             for (std::size_t i = 0; i < fields.size(); ++i)
               if (dropped[i] > 0) r.DroppedFields.push_back({fields[i].Name, dropped[i]});
           } else {
+            ++tablesComparedCellByCell;
             VerifyLibrary(file, r, options, rejected);
           }
         }
@@ -733,5 +736,7 @@ bool ParadoxToABS(TConvertLog* Memo, TConversionView* View, const std::string& S
   r.Converted = result;
   return result;
 }
+
+std::int64_t detail::TablesComparedCellByCell() { return tablesComparedCellByCell; }
 
 }  // namespace vez

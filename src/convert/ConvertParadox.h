@@ -314,4 +314,10 @@ bool NeverConverted(const std::string& ParadoxName);
 // The companion files of a Paradox table that are deleted with it, as they are named in its folder.
 std::vector<std::string> CompanionFiles(const std::string& TablePath);
 
+namespace detail {
+// The tables this process has compared with their libraries cell by cell because the comparison by digests did
+// not find them equal: a table whose library holds it whole is never among them (it would only cost time).
+std::int64_t TablesComparedCellByCell();
+}  // namespace detail
+
 }  // namespace vez

@@ -202,6 +202,16 @@ TEST_F(VeziImport, NothingIsCreatedOrChangedWhenTheRunStoresNothing) {
   EXPECT_THAT(r.out, HasSubstr(Summary(1, 0, 0, 0))) << r.err;
   EXPECT_THAT(r.out, HasSubstr("Lines:       2 to 2 of "));
   EXPECT_THAT(Vezi({"import", wide, "--into", Lib(), "--map", "Values1=E"}).err, HasSubstr("(its columns are A to D)"));
+  // Such a file's start line past its last line is known once its lines are read: the library begun goes again.
+  r = Vezi({"import", wide, "--into", dir_.File("new/emis.abs"), "--map", "ElementName=A", "--start", "700000"});
+  EXPECT_THAT(r.out, HasSubstr("none: the start line 700000 is past the last line 600003 of ")) << r.err;
+  // A fault of the file past the lines read before it links is told as the file's: for a column past those
+  // lines, or as the lines are stored (which then store nothing).
+  const std::string open = Text(far + "\"never closed\n");
+  for (const char* column : {"ElementName=E", "ElementName=A"})
+    EXPECT_THAT(Vezi({"import", open, "--into", dir_.File("new/emis.abs"), "--map", column}).err,
+                HasSubstr("never closed\r\nFile \"" + open + "\" cannot be opened"));
+  EXPECT_TRUE(fs::is_empty(dir_.File("new")));
 }
 
 // On a terminal the name question is asked until it gets an answer it knows; a new name is then asked for, and

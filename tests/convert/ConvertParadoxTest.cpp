@@ -46,7 +46,7 @@ void WriteEmis(const std::string& path, const std::vector<std::string>& names, s
   int nr = 0;
   for (const auto& name : names) {
     ++nr;
-    w.AddRecord({Writer::Long(nr * 10), Writer::Char(name, 80), Writer::Number(80.5 + nr), Writer::Number(90.0),
+    w.AddRecord({Writer::Long(nr * 10), Writer::Char(name, 80), Writer::Number(80.5 + nr), nr == 1 ? Writer::Null(8) : Writer::Number(90.0),
                  Writer::Long(nr), w.Blob("Comment " + std::to_string(nr), 11)});
   }
   w.Write(path);
@@ -218,7 +218,9 @@ TEST_F(ConvertParadox, EmissionTableWithItsLayout) {
   WriteEmis(Path("emis.db"), {"Stra\xdf" "e", "M\xfchle"});
   TConvertLog memo;
   TConvertedTable report;
+  const std::int64_t compared = detail::TablesComparedCellByCell();
   ASSERT_TRUE(ParadoxToABS(&memo, nullptr, Dir(), Dir(), "emis.db", "emis.abs", &report));
+  EXPECT_EQ(compared, detail::TablesComparedCellByCell());  // equal digests, an empty cell's too
   EXPECT_EQ((std::vector<std::string>{"Converting: \"" + Path("emis.db") + "\""}), memo.Lines().ToVector());
   EXPECT_EQ(ltEmis, report.LibType);
   EXPECT_EQ(2, report.RecordsWritten);
@@ -489,15 +491,28 @@ TEST_F(ConvertParadox, ADifferenceAnywhereInALargeTableIsFound) {
       sqlite3_exec(db, "PRAGMA page_size = 512; CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT); "
                        "INSERT INTO t VALUES (7, 'seven'), (9, 'nine'); CREATE TABLE deep(n, s); "
                        "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 20000) "
-                       "INSERT INTO deep SELECT n, printf('%020d', n) FROM c", nullptr, nullptr, nullptr);
+                       "INSERT INTO deep SELECT n, printf('%020d', n) FROM c; CREATE TABLE late(a, b, c, d, e, f, g, "
+                       "h); INSERT INTO late (a) VALUES (char(1))", nullptr, nullptr, nullptr);
       sqlite3_close(db);
       std::string seen;
-      EXPECT_TRUE(detail::ReadStoredRecords(Path("ids.sqlite"), "t", {"name", "id"}, {ftString, ftInteger},
-                                            [&](const std::vector<VariantView>& v, bool understood) {
-        seen += std::string(v[0].text) + std::to_string(v[1].integer) + (understood ? ";" : "?");
-        return true;
-      }));
+      const auto read = [&](const char* table, const std::vector<std::string>& fields) {
+        return detail::ReadStoredRecords(Path("ids.sqlite"), table, fields, {ftString, ftInteger},
+                                         [&](const std::vector<VariantView>& v, bool understood) {
+          seen += std::string(v[0].text) + std::to_string(v[1].integer) + (understood ? ";" : "?");
+          return true;
+        });
+      };
+      EXPECT_TRUE(read("t", {"NAME", "id"}));  // a field in another letter case than its column
       EXPECT_EQ("seven7;nine9;", seen);
+      EXPECT_FALSE(read("t", {"name", "nope"}));  // a field the table lacks
+      EXPECT_THROW(detail::ReadStoredRecords(Path("ids.sqlite"), "t", {"id"}, {ftInteger},
+                                             [](auto&, bool) -> bool { throw std::runtime_error("stop"); }),
+                   std::runtime_error);
+      // The types of a record's header as one 9-byte number that ends past the header: refused as SQL refuses it.
+      const std::string record("\x0A\x01\x09\x0F\0\0\0\0\0\0\0\x01", 12);
+      Patch("ids.sqlite", test::ReadFile(Path("ids.sqlite")).find(record) + 3, std::string(8, '\x80'));
+      EXPECT_FALSE(detail::ReadStoredRecords(Path("ids.sqlite"), "late", {"a"}, {ftInteger},
+                                             [](auto&, bool) { return true; }));
       r = 0;
       EXPECT_TRUE(detail::ReadStoredRecords(Path("ids.sqlite"), "deep", {"n", "s"}, {ftInteger, ftString},
                                             [&](const std::vector<VariantView>& v, bool understood) {
@@ -708,6 +723,12 @@ TEST_F(ConvertParadox, DryRunWritesNothingAndForeseesTheRun) {
   ConvertParadoxFiles(Dir(), false, true, &view_, &foreseen, dry);
   EXPECT_EQ(before, snapshot());
   EXPECT_TRUE(foreseen.DryRun && foreseen.Deleted.empty());
+  TConvParadox form;  // the form's own run of a folder, dry as its options say
+  form.Options = dry;
+  form.Folder = Dir();
+  form.ConvertLibs(Dir(), false);
+  EXPECT_EQ(before, snapshot());
+  EXPECT_EQ(form.Tables.size(), foreseen.Tables.size());
   // Unverified, a table is converted but not complete.
   dry.Verify = false;
   TConversionSummary unverified;

@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <fstream>
+#include <sstream>
 #include <cmath>
 #include <numbers>
 #include <random>
 
+#include "core/Exceptions.h"
 #include "geometry/SvgCanvas.h"
 #include "geometry/wingraf.h"
 
@@ -119,6 +122,12 @@ TEST(WingrafTest, SvgCanvasWritesElements) {
                               "<ellipse cx=\"100\" cy=\"50\" rx=\"50\" ry=\"50\" stroke=\"#ff0000\" fill=\"none\"/>"})
     EXPECT_NE(std::string::npos, text.find(element)) << element;
   EXPECT_EQ(0u, text.find("<svg "));
+  const std::string file = ::testing::TempDir() + "wingraf-test.svg";
+  svg.SaveToFile(file);
+  std::stringstream saved;
+  saved << std::ifstream(file).rdbuf();
+  EXPECT_EQ(text, saved.str());
+  EXPECT_THROW(svg.SaveToFile(file + "/in-a-file"), EInOutError);
 }
 
 }  // namespace

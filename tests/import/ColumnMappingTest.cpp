@@ -277,6 +277,13 @@ TEST_F(ColumnMapping, RefusedDialogImportLeavesNoPassingFile) {
   EXPECT_THROW(dialog.Run(), EDatabaseError);
   EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(dir_.Path()), {}));  // data.txt and the link
   EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("emis.abs")));
+  // So does the new library of a dry run, which stores nothing.
+  o.LibraryFile = dir_.File("dry/emis.abs");
+  o.DryRun = true;
+  TLibraryImport dry(o, answering);
+  dry.LoadMapping(mapping);
+  EXPECT_EQ(3, dry.Run().Added);
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.File("dry")));
 }
 
 // A new library's names repeat in the file in other letter cases (ASCII and beyond), and a name is as long as

@@ -257,6 +257,9 @@ TEST_F(EngineTest, SettersConvertAndCheck) {
   EXPECT_EQ(count.AsInteger(), 2);
   count.SetAsString("-2147483648");
   EXPECT_EQ(count.AsInteger(), INT32_MIN);
+  table.FieldByName("Value").SetAsFloat(3e9);  // past the integers: refused, not cut
+  EXPECT_THROW_MSG(table.FieldByName("Value").AsInteger(), EConvertError,
+                   "Value 3000000000 of field 'Value' is out of the range of an integer");
   TField& art = table.FieldByName("Art");
   EXPECT_THROW_MSG(art.SetAsInteger(-1), EDatabaseError,
                    "-1 is not a valid value for field 'Art'. The allowed range is 0 to 65535");
@@ -536,6 +539,16 @@ TEST_F(EngineTest, EditPostCancelDelete) {
   table.FieldByName("ElementName").SetAsString("A1");
   table.Post();
   EXPECT_EQ(Names(table), (std::vector<std::string>{"A1", "b", "c"}));
+  // A record found by its bookmark and edited is read anew when the cursor comes back to it, not as First read
+  // it ahead.
+  table.First();
+  ASSERT_TRUE(table.GotoBookmark(table.GetBookmark() + 1));
+  table.Edit();
+  table.FieldByName("ElementName").SetAsString("B1");
+  table.Post();
+  table.Next();
+  table.Prior();
+  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "B1");
   // Delete of an unposted new record drops it.
   table.Append();
   table.FieldByName("ElementName").SetAsString("never");
@@ -779,6 +792,17 @@ TEST_F(EngineTest, WriterOnALockedFileFailsOrWaits) {
   holder.join();
   EXPECT_GE(waited, std::chrono::milliseconds(200));
   EXPECT_EQ(theirs.RecordCount(), 2);
+  // A run of reads cannot begin while another program holds the file's exclusive lock; it fails leaving nothing
+  // begun, so that the next run begins once the lock is gone, and the file closes with the last table.
+  sqlite3* exclusive = nullptr;
+  sqlite3_open(lib.FileName.c_str(), &exclusive);
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(exclusive, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr));
+  other.Database.SetLockWaitSeconds(0);
+  EXPECT_THROW(other.Database.StartReading(), EDatabaseError);
+  sqlite3_close(exclusive);  // rolls back
+  EXPECT_NO_THROW(TABSReadScope{other.Database});
+  theirs.Close();
+  EXPECT_FALSE(other.Database.Connected());
 }
 
 TEST(EngineFiles, OpenFailures) {

@@ -112,6 +112,9 @@ TEST(MyTable, AbandonedPassingFilesGoAndLiveOnesStay) {
   std::set<std::string> left;
   for (const auto& e : fs::directory_iterator(dir.Path())) left.insert(e.path().filename().string());
   EXPECT_EQ(left, kept);
+  // Names that only look like passing files: a number that is none or past every process number.
+  for (const char* name : {".X.abs.1a-1.new", ".X.abs.99999999999999999999-1.new", ".X.abs.4294967296-1.new"})
+    EXPECT_FALSE(IsPassingLibraryFile(dir.File(name))) << name;
 }
 
 TEST(MyTable, InitLibRebindsAndFlagsFollow) {
@@ -221,6 +224,9 @@ TEST(MyTable, LibraryTypeOfAFileUnderItsOwnName) {
   EXPECT_THROW_MSG(LibTypeOfFile(dir.File("copies/Absor.abs")), Exception,
                    "\"Absor.abs\" records the library type 0 ltEmis, but its name is that of 1 ltAbsor; give it a name "
                    "of its own type, or one that names no type");
+  std::ofstream(dir.File("text.abs")) << std::string(1000, 'x');
+  EXPECT_THROW_MSG(RecordLibType(dir.File("text.abs"), ltEmis), EDatabaseError,
+                   "Cannot record the library type in \"" + dir.File("text.abs") + "\": file is not a database");
 }
 
 }  // namespace

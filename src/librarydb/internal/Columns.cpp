@@ -91,14 +91,8 @@ void ReadView(sqlite3_stmt* stmt, int col, TFieldType type, VariantView& out) {
   ReadStored(value, storage, type, out);
 }
 
-void ReadValue(sqlite3_stmt* stmt, int col, TFieldType type, Variant& out) {
-  VariantView view;
-  ReadView(stmt, col, type, view);
-  out.Assign(view);
-}
-
 // Every value of a row is decoded here, so numbers, the bulk of a record, go straight into their variants (in
-// place, as ReadValue would put them); dates and texts take ReadStored.
+// place); dates and texts take ReadStored.
 void DecodeRow(sqlite3_stmt* stmt, const std::vector<StoredColumn>& columns, std::vector<Variant>& out, int first) {
   const std::size_t n = columns.size();
   out.resize(n);

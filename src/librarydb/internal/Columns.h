@@ -2,9 +2,9 @@
 //
 // A value reaches these functions in the canonical form of its field (TDataSet::NormalizeForField), so binding
 // is a switch on the value's type; reading turns a column into the value its field type gives (integers,
-// Booleans, doubles, dates from their ISO-8601 text, texts and bytes), as a view into the row (ReadView) or into a
-// Variant in place (ReadValue). The scan reads rows through ReadView; the cursor's pages and the key look-ups
-// decode whole rows (DecodeRow), giving each value as ReadValue would.
+// Booleans, doubles, dates from their ISO-8601 text, texts and bytes), as a view into the row (ReadView) or into
+// Variants in place (DecodeRow). The scan reads rows through ReadView; the cursor's pages and the key look-ups
+// decode whole rows (DecodeRow).
 #pragma once
 
 #include <sqlite3.h>
@@ -65,13 +65,9 @@ inline void BindValue(sqlite3_stmt* stmt, int index, const Variant& v, TFieldTyp
 // text is valid until the statement steps or is reset.
 void ReadView(sqlite3_stmt* stmt, int col, TFieldType type, VariantView& out);
 
-// Sets `out` to the value of result column `col` (ReadView), in place: a text read into a variant that holds a
-// text keeps that text's room, so readers that decode record after record into the same values allocate nothing
-// for texts that fit.
-void ReadValue(sqlite3_stmt* stmt, int col, TFieldType type, Variant& out);
-
 // The values of a result row's columns, from result column `first` on (the row key before them), into `out`, in
-// place: the values of an earlier record it holds keep their room. Each value as ReadValue gives it.
+// place: a text read into a variant that holds a text keeps that text's room, so readers that decode record after
+// record into the same values allocate nothing for texts that fit. Each value as ReadView gives it.
 void DecodeRow(sqlite3_stmt* stmt, const std::vector<StoredColumn>& columns, std::vector<Variant>& out,
                int first = 1);
 
