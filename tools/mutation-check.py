@@ -3,8 +3,10 @@
 
 Each mutant replaces one exact piece of source text; the tool applies it, builds the targets of its area, runs
 the area's tests, records whether a run failed (caught) or all passed (survived), and puts the source back, also
-when the build or the run fails. Mutants that do not compile are reported and left out of the figure, and so are
-the mutants judged equivalent before the run.
+when the build or the run fails. A failed run counts as a catch only when it fails again at once: on a loaded
+machine a test can fail by chance, and such a mutant is listed as FLAKY, named with the tests that failed, and
+counted as not caught. Mutants that do not compile are reported and left out of the figure, and so are the
+mutants judged equivalent before the run.
 
 Work on a copy of the source tree (the tool rewrites files in place while it runs):
 
