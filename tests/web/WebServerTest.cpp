@@ -38,6 +38,7 @@
 #include "core/Exceptions.h"
 #include "VeziRunner.h"
 #include "convert/ConvertParadox.h"
+#include "import/XLS_ASCII_Import.h"
 #include "pxwriter/PxWriter.h"
 #include "web/WebServer.h"
 #include "web/internal/Library.h"
@@ -758,6 +759,8 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
       Post("/api/import/open", {{"file", "libs/wide.txt"}, {"library", "libs/emis.abs"}, {"text_limit", 1}}, 422);
   EXPECT_TRUE(tooMuch["error"].get<std::string>().starts_with("The cells of the file hold more than 1 MB of text"))
       << tooMuch.dump();
+  // Together the open dialogs of a server hold at most what one import may hold by default.
+  EXPECT_EQ(web::ImportTextLimit(*web::MakeImportSessions()), kDefaultMaxGridTextMB << 20);
 
   // Eight imports run at once at most (each waits here at the question about its first name): a ninth is refused.
   for (int i = 0; i < 8; ++i) {

@@ -104,5 +104,7 @@ void StopConversions(TConversions& conversions);
 void WaitForConversions(TConversions& conversions);
 void StopImports(TImportSessions& imports);
 void WaitForImports(TImportSessions& imports);
+// The most text in bytes that the open import dialogs of a server hold together (for tests).
+std::int64_t ImportTextLimit(const TImportSessions& imports);
 
 }  // namespace vez::web

@@ -376,6 +376,7 @@ public:
     session->Join();
     Remember(*session, session->Mapping());
   }
+  std::int64_t TextLimit() const { return budget_->Limit(); }
   std::vector<std::shared_ptr<TImportSession>> All() {
     const std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::shared_ptr<TImportSession>> all;
@@ -392,6 +393,7 @@ private:
 };
 
 std::shared_ptr<TImportSessions> MakeImportSessions() { return std::make_shared<TImportSessions>(); }
+std::int64_t ImportTextLimit(const TImportSessions& imports) { return imports.TextLimit(); }
 void StopImports(TImportSessions& imports) {
   for (const auto& s : imports.All()) s->Interrupt();
 }

@@ -116,6 +116,14 @@ def test_import_dialog_with_a_name_conflict(page, converted):
             page.wait(lambda d: d.find_element(By.CSS_SELECTOR, "main h1").text == "Import spectra.xlsx")
             assert page.driver.current_url.endswith("/#/import/paradox-libs/spectra.xlsx"), page.driver.current_url
             page.shot("import-page")
+            limit = page.field("Text limit (MB)")  # a limit the import refuses: its message beside the button
+            limit.clear()
+            limit.send_keys("0")
+            page.click("Open the import dialog")
+            page.text("The text limit must be a number of MB from 1 to 1073741824, not 0")
+            assert_refused_once(page, "/api/import/open", "400 (Bad Request)")
+            limit.clear()
+            limit.send_keys("1024")
         else:
             page.open("/import/paradox-libs/spectra.xlsx")
         page.field("An existing library").click()
@@ -163,10 +171,10 @@ def test_import_dialog_with_a_name_conflict(page, converted):
     assert len(names) == 10
 
 
-def assert_refused_once(page, target):
-    """The browser's log of errors holds the one 409 the page asked about (reading the log clears it)."""
+def assert_refused_once(page, target, status="409 (Conflict)"):
+    """The browser's log of errors holds the one refusal the page asked about (reading the log clears it)."""
     refused = [e["message"] for e in page.driver.get_log("browser") if e["level"] == "SEVERE"]
-    assert len(refused) == 1 and f"{target} - " in refused[0] and "409 (Conflict)" in refused[0], refused
+    assert len(refused) == 1 and f"{target} - " in refused[0] and status in refused[0], refused
 
 
 def test_export_from_the_library_page(page, converted):
