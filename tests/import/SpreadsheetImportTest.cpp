@@ -256,6 +256,14 @@ TEST(SpreadsheetImportHostile, LimitsEndInClearErrors) {
   } keep;
   EXPECT_THROW_MSG(detail::ReadXlsSheet0(xls, sink, small), Exception, "Cell A1 holds more than 7 characters");
   EXPECT_THROW_MSG(detail::ReadXlsSheet0(xls, keep, small), Exception, "Cell A1 holds more than 7 characters");
+  // A STRING record (a formula's text) whose CONTINUE record is cut short: refused before its cell is given.
+  const std::string cut = std::string("\x09\x08\x10\x00\x00\x06\x10\x00", 8) + std::string(12, '\0') +  // BOF
+                          std::string("\x06\x00\x16\x00", 4) + std::string(12, '\0') + "\xFF\xFF" +  // FORMULA A1: a text
+                          std::string(8, '\0') + std::string("\x07\x02\x05\x00\x02\x00\x00" "ab\x3C\x00\x05\x00", 13);
+  const int given = sink.n;
+  EXPECT_THROW_MSG(detail::ReadXlsSheet0(cut, sink), Exception,
+                   "The workbook stream is damaged: the record at offset 55 runs past its end");
+  EXPECT_EQ(given, sink.n);
   // Text, in memory and from a file in chunks of 3 bytes; a cell past the limit is still looked through to its end.
   const std::string smile = "\xF0\x9F\x98\x80";  // two UTF-16 units, as the limit counts them
   const detail::SheetLimits chars{.MaxCellChars = 7}, cols{.MaxCol = 2};
@@ -325,6 +333,21 @@ TEST(SpreadsheetImportHostile, CompoundDocumentWindowsAndCutHeaders) {
                    "The file is cut short: the compound document header is incomplete");
   EXPECT_THROW_MSG(detail::CompoundFile(std::string_view(bytes).substr(0, 512)), Exception,
                    "The file is cut short: the sector table lies beyond its end");
+  // A stream's sector chain that goes on past the stream's size (here back to its first sector) is read up to
+  // that size: what follows is none of the stream's.
+  const auto u32 = [&](std::size_t at) {
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+    return v;
+  };
+  const std::size_t fat = (u32(76) + 1) << bytes[30];
+  const std::uint32_t first = inMemory.FindStream({"Workbook"})->Start;
+  std::uint32_t last = first;
+  while (u32(fat + 4 * last) != 0xFFFFFFFEu) last = u32(fat + 4 * last);
+  std::string looped = bytes;
+  for (std::size_t i = 0; i < 4; ++i) looped[fat + 4 * last + i] = static_cast<char>(first >> (8 * i));
+  const detail::CompoundFile loopedDoc(looped);
+  EXPECT_EQ(stream, loopedDoc.Read(*loopedDoc.FindStream({"Workbook"})).Bytes);
 }
 
 TEST(SpreadsheetImportHostile, TheDialogNamesTheFile) {
