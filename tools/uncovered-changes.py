@@ -11,8 +11,9 @@ Build with coverage, run every suite, then read the counts with gcovr and compar
     gcovr -r . build-cov --json build-cov/coverage.json --gcov-ignore-parse-errors
     tools/uncovered-changes.py --base COMMIT build-cov/coverage.json
 
-The server and the conversion count from several threads at once; `-fprofile-update=atomic` keeps their counts
-whole (without it gcov can write negative counts, which gcovr refuses to parse). Lines gcov counts as no code
+The server and the conversion count from several threads at once: `-fprofile-update=atomic` makes GCC update the
+counts atomically (a build without it gave negative counts here, which gcovr parses only with
+--gcov-ignore-parse-errors, leaving those files out). Lines gcov counts as no code
 (comments, braces, declarations) are left out; so is the web pages' JavaScript, which gcov does not see. The summary gives, per file, the changed lines with code and how many of them ran.
 """
 import argparse
