@@ -13,7 +13,7 @@ Build with coverage, run every suite, then read the counts with gcovr and compar
 
 The server and the conversion count from several threads at once: `-fprofile-update=atomic` makes GCC update the
 counts atomically (a build without it gave negative counts here, which gcovr parses only with
---gcov-ignore-parse-errors, leaving those files out). Lines gcov counts as no code
+--gcov-ignore-parse-errors). Lines gcov counts as no code
 (comments, braces, declarations) are left out; so is the web pages' JavaScript, which gcov does not see. The summary gives, per file, the changed lines with code and how many of them ran.
 """
 import argparse
