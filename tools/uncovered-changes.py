@@ -27,9 +27,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def load_mutation_check():
-    spec = importlib.util.spec_from_file_location("mutation_check", os.path.join(HERE, "mutation-check.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("mutation_check", os.path.join(HERE, "mutation-check.py"))
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
