@@ -41,6 +41,7 @@ import argparse
 import os
 import random
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -107,9 +108,9 @@ def apply(source, old, new):
     return source[:index] + new + source[index + len(old):]
 
 
-def runner_command(mutant, runner, build, fail_fast):
+def runner_command(mutant, runner, build, fail_fast, timeout):
     if runner.startswith("ctest:"):
-        return ["ctest", "--test-dir", build, "-R", runner[6:], "--timeout", "900", "--output-on-failure"], None
+        return ["ctest", "--test-dir", build, "-R", runner[6:], "--timeout", str(timeout), "--output-on-failure"], None
     if runner.startswith("sh:"):
         return ["sh", "-c", runner[3:].replace("+", " ")], build
     command = [os.path.join(build, runner)]
@@ -127,36 +128,42 @@ def failed_tests(output):
     return sorted(set(names))
 
 
-def run_runner(mutant, runner, build, fail_fast):
+def run_runner(mutant, runner, build, fail_fast, timeout):
     """None when the runner passed, else what failed ("timeout", or the failed tests' names)."""
-    command, cwd = runner_command(mutant, runner, build, fail_fast)
+    command, cwd = runner_command(mutant, runner, build, fail_fast, timeout)
+    # A session of its own, so that a run out of time is stopped with every process it started (CTest's tests,
+    # a browser), not only the first.
+    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                               errors="replace", cwd=cwd, start_new_session=True)
     try:
-        result = subprocess.run(command, capture_output=True, text=True, errors="replace", timeout=900, cwd=cwd)
+        output, _ = process.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.communicate()
         return runner + ": timeout"
-    if result.returncode == 0:
+    if process.returncode == 0:
         return None
-    return runner + ": " + (" ".join(failed_tests(result.stdout + result.stderr)) or "exit %d" % result.returncode)
+    return runner + ": " + (" ".join(failed_tests(output)) or "exit %d" % process.returncode)
 
 
-def run_tests(mutant, build, fail_fast):
+def run_tests(mutant, build, fail_fast, timeout):
     """(outcome, detail): "caught" when a runner failed twice in a row with the mutant (or ran out of time),
     "FLAKY" when it failed once and then passed (a failure the mutant does not make every time, or a test that
     fails under load: both are looked at by a person and neither counts as caught), "SURVIVED" when every runner
     passed."""
     for runner in mutant["binary"].split(","):
-        failure = run_runner(mutant, runner, build, fail_fast)
+        failure = run_runner(mutant, runner, build, fail_fast, timeout)
         if failure is None:
             continue
-        # A run stopped after 900 s did not fail by chance (the whole suite takes a few minutes even on a loaded
-        # machine); running it again would only cost another 15 minutes.
-        if not failure.endswith(": timeout") and run_runner(mutant, runner, build, fail_fast) is None:
+        # A run stopped after its time did not fail by chance (the time is set well above what the suite takes on
+        # a loaded machine); running it again would only cost that time once more.
+        if not failure.endswith(": timeout") and run_runner(mutant, runner, build, fail_fast, timeout) is None:
             return "FLAKY", failure
         return "caught", failure
     return "SURVIVED", ""
 
 
-def run(mutant, repo, build, fail_fast):
+def run(mutant, repo, build, fail_fast, timeout):
     path = os.path.join(repo, mutant["file"])
     source = open(path, encoding="utf-8").read()
     mutated = apply(source, mutant["old"], mutant.get("new", ""))
@@ -168,7 +175,7 @@ def run(mutant, repo, build, fail_fast):
                                capture_output=True, text=True, errors="replace")
         if built.returncode != 0:
             return "NOCOMPILE", ""
-        return run_tests(mutant, build, fail_fast)
+        return run_tests(mutant, build, fail_fast, timeout)
     finally:
         open(path, "w", encoding="utf-8").write(source)
         # The restored file must not look older than the mutant's objects, or the next build keeps them.
@@ -320,6 +327,8 @@ def main():
     parser.add_argument("--repo", default=".")
     parser.add_argument("--build", default="build")
     parser.add_argument("--fail-fast", action="store_true", help="stop each test run at its first failure")
+    parser.add_argument("--timeout", type=int, default=900,
+                        help="seconds a test run may take before it counts as caught by a hang (default 900)")
     parser.add_argument("--sample", type=int)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--base", help="the commit since which the lines were added or changed")
@@ -340,7 +349,8 @@ def main():
             print("%-10s %-12s %s" % (mutant["id"], "equivalent", judged[mutant["id"]]), flush=True)
             continue
         start = time.time()
-        outcome, detail = run(mutant, args.repo, os.path.abspath(args.build), args.fail_fast)
+        outcome, detail = run(mutant, args.repo, os.path.abspath(args.build), args.fail_fast,
+                              args.timeout)
         results.append((mutant["id"], outcome))
         print("%-10s %-12s %5.0fs  %s" % (mutant["id"], outcome, time.time() - start, detail), flush=True)
     valid = [r for _, r in results if r in ("caught", "SURVIVED", "FLAKY")]
