@@ -349,9 +349,9 @@ TEST(SpreadsheetImportHostile, CompoundDocumentWindowsAndCutHeaders) {
   for (std::size_t i = 0; i < 4; ++i) looped[fat + 4 * last + i] = static_cast<char>(first >> (8 * i));
   const detail::CompoundFile loopedDoc(looped);
   EXPECT_EQ(stream, loopedDoc.Read(*loopedDoc.FindStream({"Workbook"})).Bytes);
-  // A document of 128-byte sectors whose sector table takes 141 sectors (3 on): 109 listed in the header, 31 in a
-  // first sector of the list and the last in a second (144, 145); the directory (146, 147), then a stream over
-  // every other sector reads whole.
+  // A document of 128-byte sectors (0 to 2 lie in the 512-byte header) whose sector table takes sectors 3 to 143:
+  // 109 listed in the header, 31 in a first sector of the list (144) and the last in a second (145); after the
+  // directory (146, 147), a stream over every other sector reads whole.
   constexpr std::uint32_t kTable = 141, kSectors = kTable * 32, kStream = 3 + kTable + 4;
   const auto at = [](std::uint32_t sector) { return (std::size_t{sector} + 1) * 128; };
   std::string big(at(kSectors), '\0');
