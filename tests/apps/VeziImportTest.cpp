@@ -188,6 +188,9 @@ TEST_F(VeziImport, NothingIsCreatedOrChangedWhenTheRunStoresNothing) {
               HasSubstr("into (fields: Eintrag, GruppenName)\n"));
   r = Vezi({"import", in, "--into", Lib(), "--map", "ElementName=Q"});
   EXPECT_THAT(r.err, HasSubstr("The file has no column \"Q\" for the field \"ElementName\" (its columns are A to B)"));
+  r = Vezi({"import", in, "--into", Lib(), "--auto-link", "--text-limit", "0"});
+  EXPECT_EQ(2, r.exitCode);
+  EXPECT_THAT(r.err, HasSubstr("The text limit must be a number of MB from 1 to 1073741824, not 0"));
   EXPECT_EQ(2, Vezi({"import", in, "--into", Lib()}).exitCode);
   EXPECT_FALSE(fs::exists(Lib()));
   // A library of classic definitions offers its fields as well.

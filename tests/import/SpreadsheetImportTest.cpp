@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <map>
 #include <sstream>
@@ -348,6 +349,29 @@ TEST(SpreadsheetImportHostile, CompoundDocumentWindowsAndCutHeaders) {
   for (std::size_t i = 0; i < 4; ++i) looped[fat + 4 * last + i] = static_cast<char>(first >> (8 * i));
   const detail::CompoundFile loopedDoc(looped);
   EXPECT_EQ(stream, loopedDoc.Read(*loopedDoc.FindStream({"Workbook"})).Bytes);
+  // A document of 128-byte sectors (0 to 2 lie in the 512-byte header) whose sector table takes sectors 3 to 143:
+  // 109 listed in the header, 31 in a first sector of the list (144) and the last in a second (145); after the
+  // directory (146, 147), a stream over every other sector reads whole.
+  constexpr std::uint32_t kTable = 141, kSectors = kTable * 32, kStream = 3 + kTable + 4;
+  const auto at = [](std::uint32_t sector) { return (std::size_t{sector} + 1) * 128; };
+  std::string big(at(kSectors), '\0');
+  const auto put = [&](std::size_t where, std::uint32_t v) {
+    for (std::size_t i = 0; i < 4; ++i) big[where + i] = static_cast<char>(v >> (8 * i));
+  };
+  for (std::size_t i = at(kStream); i < big.size(); ++i) big[i] = static_cast<char>(i * 7 % 251);
+  for (std::uint32_t s = 0; s < kSectors; ++s)  // each sector's next (the chains' ends set below)
+    put(at(3 + s / 32) + 4 * (s % 32), s == kStream - 1 || s == kSectors - 1 ? 0xFFFFFFFEu : s + 1);
+  for (std::uint32_t k = 0; k < kTable; ++k)
+    put(k < 109 ? 76 + 4 * k : at(k < 140 ? 144 : 145) + 4 * ((k - 109) % 31), 3 + k);
+  for (const auto& [where, v] : {std::pair<std::size_t, std::uint32_t>{30, 7 | 6 << 16}, {44, kTable}, {48, 146},
+                                 {56, 4096}, {68, 144}, {at(144) + 124, 145}, {at(146) + 64, 5 << 16 | 4},
+                                 {at(146) + 76, 1}, {at(147) + 64, 2 << 16 | 4}, {at(147) + 116, kStream},
+                                 {at(147) + 120, static_cast<std::uint32_t>(big.size() - at(kStream))}})
+    put(where, v);
+  big.replace(0, 8, bytes, 0, 8);  // the signature
+  big[at(147)] = 'W';  // its name
+  const detail::CompoundFile bigDoc(big);
+  EXPECT_EQ(big.substr(at(kStream)), bigDoc.Read(*bigDoc.FindStream({"W"})).Bytes);
 }
 
 TEST(SpreadsheetImportHostile, TheDialogNamesTheFile) {
@@ -673,8 +697,15 @@ TEST(TextGrid, GarbageIsGivenBackOnceItOutweighsTheLiveText) {
   TStringGrid grid(3, 3);
   const std::string mib(1 << 20, 'm');
   grid.SetSharedCell(2, 1, grid.AddSharedText(mib + "live"));
-  grid.SetCells(1, 1, mib + mib);
-  grid.SetCells(1, 1, "x");  // 2 MiB of garbage: compacted
+  // Each way a text leaves a cell (here one of 2 MiB) gives the garbage back once it outweighs the live text.
+  const std::function<void()> giveUps[] = {
+      [&] { grid.SetCells(0, 2, "x"); }, [&] { grid.SetNumber(0, 2, 1); }, [&] { grid.SetSharedCell(0, 2, 0); },
+      [&] { grid.ClearRow(2); }, [&] { grid.SetRowCount(2), grid.SetRowCount(3); }, [&] { grid.NumberRows(1); }};
+  for (const auto& giveUp : giveUps) {
+    grid.SetCells(0, 2, mib + mib);
+    giveUp();
+    EXPECT_EQ(0u, grid.TextGarbage());
+  }
   for (const bool compacts : {false, true}) {  // 1 MiB given up, less than the live text; then 2 MiB
     grid.AddSharedText(mib);
     grid.SetSharedCell(compacts ? 2 : 1, 2, grid.AddSharedText("shown"));
@@ -733,6 +764,7 @@ TEST(TextGrid, RunsOfRowsReadAsTheCellsWritten) {
   check("shrunk");
   for (std::int32_t r = 1; r < 1800; r += 7) set(8, r, r);  // writes into what the shrinking left
   check("written again");
+  set(0, 1, 1);  // the first numbered row's cell goes too
   grid.NumberRows(5);  // column 0 below row 0 reads as 5, 6, ...: the cells written there go, the others stay
   for (std::int32_t r = 1; r < 1800; ++r) cells[{r, 0}] = std::to_string(r + 4);
   numbered = 1799;

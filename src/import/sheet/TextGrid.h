@@ -92,6 +92,7 @@ public:
   bool SharedTextShown(std::int32_t shared) const;
   std::size_t SharedTexts() const { return sharedLive_; }  // the shared texts kept
   std::size_t SharedTextBytes() const;  // the memory the shared texts' blocks take (used or not)
+  std::size_t TextGarbage() const { return garbage_; }  // bytes of the texts given up and not yet given back
   // Gives up the shared texts numbered `from` and on that no cell shows (a number no cell shows may be given again).
   void DropUnusedShared(std::int32_t from = 0);
   std::int32_t Objects(std::int32_t col, std::int32_t row) const;
