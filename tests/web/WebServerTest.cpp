@@ -234,6 +234,7 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
   // A server that stopped closes its socket once: the descriptors opened after the stop stay open when it goes.
   auto stopped = std::make_unique<TWebServer>(taken);
   std::thread running([&] { stopped->Run(); });
+  const int waiting = Connect(stopped->Port());  // accepted before the request below, it sends nothing
   httplib::Client before("127.0.0.1", stopped->Port());
   before.set_default_headers({{"X-Vezi-Token", stopped->Token()}});
   fs::copy_file(fs::path(VEZ_EXAMPLES_DIR) / "import" / "spectra.txt", dir.File("libs/spectra.txt"));
@@ -242,6 +243,7 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
   stopped->Stop();
   running.join();
   EXPECT_LT(Connect(stopped->Port()), 0);  // its port refuses connections from the stop on
+  EXPECT_EQ(ReadToClose(waiting), "");     // and a connection waiting for its request is closed
   // A request that a worker answers as the server stops starts no run: 503 and why.
   const std::string id = std::to_string(Json::parse(r->body)["id"].get<int>());
   for (const auto& [target, body] : {std::pair<std::string, std::string>("convert", R"({"path":"libs"})"),
