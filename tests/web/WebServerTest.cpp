@@ -1010,6 +1010,7 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
   options.Limits.HeaderBytes = 1024;
   options.Limits.WriteTime = std::chrono::milliseconds(2000);
   options.Limits.BodyTime = std::chrono::seconds(1);  // and 1 s for each started MiB
+  options.Limits.IdleTime = std::chrono::milliseconds(500);
   TWebServer server(options);
   std::thread serving([&] { server.Run(); });
   const auto stop = [&](std::thread* t) { server.Stop(); t->join(); };
@@ -1020,6 +1021,18 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
             std::tuple(256, 16, std::size_t{64 << 10}, 256ll << 20, 10s, 30s, 1s, 5s, 30s));
   const std::string head = "HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " + server.Token() + "\r\n";
   const std::string post = "POST /api/upload?folder=. " + head + "Content-Length: 1048576\r\n\r\n-";
+  // The next request on a kept connection has the header time (10 s) from its first byte, whatever was left of
+  // the idle time (0.5 s) when it began.
+  const int kept = Connect(server.Port());
+  const std::string ask = "GET /api/folder " + head + "\r\n", rest = head + "Connection: close\r\n\r\n";
+  std::string first = server.Answer(ask);
+  ::send(kept, ask.data(), ask.size(), MSG_NOSIGNAL);
+  EXPECT_EQ(::recv(kept, first.data(), first.size(), MSG_WAITALL), static_cast<ssize_t>(first.size()));
+  std::this_thread::sleep_for(100ms);  // past the worker's look for a next request: the loop reads it
+  ::send(kept, "GET /api/folder ", 16, MSG_NOSIGNAL);
+  std::this_thread::sleep_for(1s);
+  ::send(kept, rest.data(), rest.size(), MSG_NOSIGNAL);
+  EXPECT_TRUE(ReadToClose(kept).starts_with("HTTP/1.1 200 "));
   const auto refused = [](const std::string& answer, const std::string& error) {
     return answer.starts_with("HTTP/1.1 503 ") && answer.ends_with("{\"error\":\"" + error + "\"}");
   };
