@@ -428,8 +428,13 @@ struct TRequestLoop::Impl {
     c.Reserved = c.Scan.BodyLength;
     reserved += c.Reserved;
     c.Phase = TConnection::EPhase::Body;
-    c.Deadline = Clock::now() + limits.BodyTime + limits.BodyTimePerMiB * ((c.Scan.BodyLength + (1 << 20) - 1) >> 20);
+    c.Deadline = Clock::now() + BodyWait(c.Scan.BodyLength);
     return true;
+  }
+
+  // The time a body of that length has to arrive: BodyTime, and BodyTimePerMiB for every started MiB.
+  std::chrono::milliseconds BodyWait(std::int64_t length) const {
+    return limits.BodyTime + limits.BodyTimePerMiB * ((length + (1 << 20) - 1) >> 20);
   }
 
   // Hands the whole request to a worker; the connection comes back to the loop after the answer.
@@ -537,7 +542,8 @@ struct TRequestLoop::Impl {
                  "The request's header did not arrive within " + Seconds(limits.HeaderTime) + " s");
           break;
         case TConnection::EPhase::Body:
-          Refuse(*c, 408, "Request Timeout", "The request's body did not arrive in time");
+          Refuse(*c, 408, "Request Timeout",
+                 "The request's body did not arrive within " + Seconds(BodyWait(c->Scan.BodyLength)) + " s");
           break;
         default:
           Close(*c);
