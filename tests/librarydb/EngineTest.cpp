@@ -265,8 +265,9 @@ TEST_F(EngineTest, SettersConvertAndCheck) {
                      "Value " + std::string(past) + " of field 'Value' is out of the range of an integer");
   }
   TField& art = table.FieldByName("Art");
-  EXPECT_THROW_MSG(art.SetAsInteger(-1), EDatabaseError,
-                   "-1 is not a valid value for field 'Art'. The allowed range is 0 to 65535");
+  for (const int past : {-1, 65536})
+    EXPECT_THROW_MSG(art.SetAsInteger(past), EDatabaseError,
+                     std::to_string(past) + " is not a valid value for field 'Art'. The allowed range is 0 to 65535");
   TField& flag = table.FieldByName("Flag");
   flag.SetText("true");
   EXPECT_TRUE(flag.AsBoolean());
