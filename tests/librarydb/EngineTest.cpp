@@ -257,12 +257,17 @@ TEST_F(EngineTest, SettersConvertAndCheck) {
   EXPECT_EQ(count.AsInteger(), 2);
   count.SetAsString("-2147483648");
   EXPECT_EQ(count.AsInteger(), INT32_MIN);
-  table.FieldByName("Value").SetAsFloat(3e9);  // past the integers: refused, not cut
-  EXPECT_THROW_MSG(table.FieldByName("Value").AsInteger(), EConvertError,
-                   "Value 3000000000 of field 'Value' is out of the range of an integer");
+  count.SetAsString("2147483647");
+  EXPECT_EQ(count.AsInteger(), INT32_MAX);
+  for (const char* past : {"2147483648", "-2147483649"}) {  // one past the integers: refused, not cut
+    table.FieldByName("Value").SetAsString(past);
+    EXPECT_THROW_MSG(table.FieldByName("Value").AsInteger(), EConvertError,
+                     "Value " + std::string(past) + " of field 'Value' is out of the range of an integer");
+  }
   TField& art = table.FieldByName("Art");
-  EXPECT_THROW_MSG(art.SetAsInteger(-1), EDatabaseError,
-                   "-1 is not a valid value for field 'Art'. The allowed range is 0 to 65535");
+  for (const int past : {-1, 65536})
+    EXPECT_THROW_MSG(art.SetAsInteger(past), EDatabaseError,
+                     std::to_string(past) + " is not a valid value for field 'Art'. The allowed range is 0 to 65535");
   TField& flag = table.FieldByName("Flag");
   flag.SetText("true");
   EXPECT_TRUE(flag.AsBoolean());
