@@ -487,9 +487,11 @@ TEST_F(ConvertParadox, ADifferenceAnywhereInALargeTableIsFound) {
       EXPECT_EQ(3000, r);
       sqlite3* db = nullptr;  // a table whose row id is a column of its own
       ASSERT_EQ(SQLITE_OK, sqlite3_open(Path("ids.sqlite").c_str(), &db));
-      // and a table of more levels of small pages, some inner ones among the leaves the reader has read at once
+      // and a table of more levels of small pages, some inner ones among the leaves the reader has read at once,
+      // all of them past page 65536 (page numbers of three bytes)
       sqlite3_exec(db, "PRAGMA page_size = 512; CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT); "
-                       "INSERT INTO t VALUES (-3, 'minus'), (7, 'seven'), (9, 'nine'); CREATE TABLE deep(n, s); "
+                       "INSERT INTO t VALUES (-3, 'minus'), (7, 'seven'), (9, 'nine'); CREATE TABLE pad(b); "
+                       "INSERT INTO pad VALUES (zeroblob(33600000)); CREATE TABLE deep(n, s); "
                        "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 20000) "
                        "INSERT INTO deep SELECT n, printf('%020d', n) FROM c; CREATE TABLE late(a, b, c, d, e, f, g, "
                        "h); INSERT INTO late (a) VALUES (char(1))", nullptr, nullptr, nullptr);

@@ -24,6 +24,15 @@ inline std::string QueryText(const std::string& file, const std::string& sql) {
   return text;
 }
 
+// Runs SQL on a library file as another program does; SQLite's result code.
+inline int ExecSql(const std::string& file, const std::string& sql) {
+  sqlite3* raw = nullptr;
+  sqlite3_open(file.c_str(), &raw);
+  const int rc = sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr);
+  sqlite3_close(raw);
+  return rc;
+}
+
 inline std::string UniqueAlias() {
   static int next = 0;
   return "engine-test-" + std::to_string(++next);

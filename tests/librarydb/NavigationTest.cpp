@@ -44,10 +44,7 @@ protected:
     }
     lib.Database.Commit();
     // Gaps in the row keys, made by another program.
-    sqlite3* raw = nullptr;
-    sqlite3_open(lib.FileName.c_str(), &raw);
-    sqlite3_exec(raw, "DELETE FROM \"lib.abs\" WHERE rowid % 97 = 0", nullptr, nullptr, nullptr);
-    sqlite3_close(raw);
+    test::ExecSql(lib.FileName, "DELETE FROM \"lib.abs\" WHERE rowid % 97 = 0");
   }
   static void TearDownTestSuite() { delete dir_; }
 
@@ -310,17 +307,13 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
     t.Post();
   }
   lib.Database.Commit();
-  const auto raw = [&](const std::string& sql) {  // another program's write
-    sqlite3* db = nullptr;
-    sqlite3_open(lib.FileName.c_str(), &db);
-    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    return rc;
-  };
+  const auto raw = [&](const std::string& sql) { return test::ExecSql(lib.FileName, sql); };  // another program's write
   // Values in another form: text in a number field, a fraction in an integer field, a number in a date field
-  // (a text there until the rebuilt table below declares it a number's), a number in a bytes field.
+  // (a text there until the rebuilt table below declares it a number's), a number in a bytes field; integers of 6
+  // and 8 bytes in the record.
   ASSERT_EQ(raw("UPDATE \"lib.abs\" SET Value = 'abc' WHERE rowid = 100; UPDATE \"lib.abs\" SET Count = 2.5 "
-                "WHERE rowid = 5000; UPDATE \"lib.abs\" SET \"When\" = 41000.5 WHERE rowid = 7000; "
+                "WHERE rowid = 5000; UPDATE \"lib.abs\" SET Count = 1 << (rowid - 254) WHERE rowid IN (300, 316); "
+                "UPDATE \"lib.abs\" SET \"When\" = 41000.5 WHERE rowid = 7000; "
                 "UPDATE \"lib.abs\" SET Data = 5 WHERE rowid = 6000; "  // and the highest row key (9 bytes in a cell)
                 "UPDATE \"lib.abs\" SET rowid = 9223372036854775807 WHERE rowid = 9300"),
             SQLITE_OK);
