@@ -53,8 +53,7 @@ AREAS = [
     # The conversion reads a library's records from its pages: its tests reach the page reader's large files.
     ("src/librarydb/", "vezi,veziru_python,test_librarydb,test_layouts,test_convert,test_vezi",
      "tests/librarydb/test_librarydb,tests/librarydb/layouts/test_layouts,tests/convert/test_convert,"
-     "tests/apps/test_vezi,"
-     "ctest:^front_ends_conformance$"),
+     "tests/apps/test_vezi,ctest:^front_ends_conformance$"),
     ("src/import/sheet/", "vezi,veziru_python,test_spreadsheet_import,test_vezi",
      "tests/import/test_spreadsheet_import,tests/apps/test_vezi,ctest:^python_module$"),
     ("src/import/", "vezi,veziru_python,test_import,test_spreadsheet_import,test_vezi",
