@@ -175,8 +175,9 @@ TEST_F(ColumnMapping, StartChecksAndLineLoopWithActions) {
   form_.SetStopLine(3);  // equal lines are accepted
   std::vector<std::string> seen;
   std::vector<TneAction> actions;
+  fields_[1].Value = "old";  // a field without a link is empty on every line, whatever it held before
   form_.OnImportLine = [&](TExcelImportForm& f, TneAction& a) {
-    seen.push_back(fields_[0].Value);
+    seen.push_back(fields_[0].Value + fields_[1].Value);
     actions.push_back(a);
     a = neSkipAll;
     ++f.CounterA;
@@ -260,6 +261,17 @@ TEST_F(ColumnMapping, LibraryImportDefaultsToAllLinesBelowTheHeaderAndARefusedSt
   dialog.LoadMapping(mapping);
   const TLibraryImportResult again = dialog.Run();
   EXPECT_EQ((std::array{1, 0, 0, 3}), (std::array{int{refused.Refused}, refused.Added, int{again.Refused}, again.Skipped}));
+  // A file longer than the first MiB read, its blank last lines counted: its rows read while they are stored,
+  // and read for its extent first when the column is first seen past that MiB.
+  std::string rows;
+  for (int i = 0; i < 1100; ++i) rows += std::string(1000, 'x') + "\n";
+  o.FileName = dir_.File("wide.txt");
+  o.Maps = {{"ElementName", "C"}};
+  for (const char* header : {"Name\t\tC\n", "Name\n"}) {
+    std::ofstream(o.FileName) << header + rows + "\t\tfar\n\n\n";
+    const TLibraryImportResult w = ImportIntoLibrary(o, answering);
+    EXPECT_EQ((std::array{1104, 1104, 1, 1102}), (std::array{w.LastLine, w.FileLines, w.Added + w.Skipped, w.EmptyLines}));
+  }
 }
 
 // The dialog's import into a library name that a broken symbolic link holds is refused when the library is to

@@ -345,10 +345,17 @@ TEST(SpreadsheetImportHostile, CompoundDocumentWindowsAndCutHeaders) {
   const std::uint32_t first = inMemory.FindStream({"Workbook"})->Start;
   std::uint32_t last = first;
   while (u32(fat + 4 * last) != 0xFFFFFFFEu) last = u32(fat + 4 * last);
-  std::string looped = bytes;
-  for (std::size_t i = 0; i < 4; ++i) looped[fat + 4 * last + i] = static_cast<char>(first >> (8 * i));
-  const detail::CompoundFile loopedDoc(looped);
-  EXPECT_EQ(stream, loopedDoc.Read(*loopedDoc.FindStream({"Workbook"})).Bytes);
+  const auto readWith = [&](std::initializer_list<std::pair<std::uint32_t, std::uint32_t>> nexts) {
+    std::string changed = bytes;  // each sector's next as given
+    for (const auto& [s, next] : nexts)
+      for (std::size_t i = 0; i < 4; ++i) changed[fat + 4 * s + i] = static_cast<char>(next >> (8 * i));
+    const detail::CompoundFile doc(changed);
+    const auto read = doc.Read(*doc.FindStream({"Workbook"}));
+    return std::pair(read.Bytes, read.Truncated);
+  };
+  EXPECT_EQ(std::pair(stream, false), readWith({{last, first}}));
+  // A chain that goes through a sector past the file's end (120; the file holds 106) ends there, cut short.
+  EXPECT_EQ(std::pair(stream.substr(0, 512), true), readWith({{first, 120}, {120, u32(fat + 4 * first)}}));
   // A document of 128-byte sectors (0 to 2 lie in the 512-byte header) whose sector table takes sectors 3 to 143:
   // 109 listed in the header, 31 in a first sector of the list (144) and the last in a second (145); after the
   // directory (146, 147), a stream over every other sector reads whole.
