@@ -345,17 +345,20 @@ TEST(SpreadsheetImportHostile, CompoundDocumentWindowsAndCutHeaders) {
   const std::uint32_t first = inMemory.FindStream({"Workbook"})->Start;
   std::uint32_t last = first;
   while (u32(fat + 4 * last) != 0xFFFFFFFEu) last = u32(fat + 4 * last);
-  const auto readWith = [&](std::initializer_list<std::pair<std::uint32_t, std::uint32_t>> nexts) {
-    std::string changed = bytes;  // each sector's next as given
-    for (const auto& [s, next] : nexts)
-      for (std::size_t i = 0; i < 4; ++i) changed[fat + 4 * s + i] = static_cast<char>(next >> (8 * i));
+  const auto readWith = [](std::string changed, std::size_t table, const char* name,
+                            std::initializer_list<std::pair<std::uint32_t, std::uint32_t>> nexts) {
+    for (const auto& [s, next] : nexts)  // each sector's next as given
+      for (std::size_t i = 0; i < 4; ++i) changed[table + 4 * s + i] = static_cast<char>(next >> (8 * i));
     const detail::CompoundFile doc(changed);
-    const auto read = doc.Read(*doc.FindStream({"Workbook"}));
+    const auto read = doc.Read(*doc.FindStream({name}));
     return std::pair(read.Bytes, read.Truncated);
   };
-  EXPECT_EQ(std::pair(stream, false), readWith({{last, first}}));
-  // A chain that goes through a sector past the file's end (120; the file holds 106) ends there, cut short.
-  EXPECT_EQ(std::pair(stream.substr(0, 512), true), readWith({{first, 120}, {120, u32(fat + 4 * first)}}));
+  EXPECT_EQ(std::pair(stream, false), readWith(bytes, fat, "Workbook", {{last, first}}));
+  // A chain through a sector past the file's end (120; the file holds 106) ends there, cut short; so does a chain
+  // of mini sectors through one past the mini stream's end (100; it holds 12 from sector 1; their table is sector 3).
+  EXPECT_EQ(std::pair(stream.substr(0, 512), true), readWith(bytes, fat, "Workbook", {{first, 120}, {120, u32(fat + 4 * first)}}));
+  const std::string book = test::ReadFile(Fixture("biff5.xls"));
+  EXPECT_EQ(std::pair(book.substr(1024, 64), true), readWith(book, 2048, "Book", {{0, 100}, {100, 1}}));
   // A document of 128-byte sectors (0 to 2 lie in the 512-byte header) whose sector table takes sectors 3 to 143:
   // 109 listed in the header, 31 in a first sector of the list (144) and the last in a second (145); after the
   // directory (146, 147), a stream over every other sector reads whole.
