@@ -319,18 +319,19 @@ TEST_F(ColumnMapping, NamesRepeatedInANewLibraryAreFoundInAnyLetterCase) {
 }
 
 // Numbers of a workbook reach number fields as the doubles the file holds (no text on the way, -0 as the 0 its
-// text reads), and a text field as their shortest text.
+// text reads), and a text field as their shortest text; a text cell (t5) below them is read as its text.
 TEST_F(ColumnMapping, WorkbookNumbersReachNumberFieldsAsTheyAreAndTextFieldsAsText) {
-  const std::array<std::tuple<const char*, double, const char*, const char*>, 4> rows{
+  const std::array<std::tuple<const char*, double, const char*, const char*>, 5> rows{
       {{"n1", 0.1 + 0.2, "0.1", "0.1"},
        {"n2", -0.0, "1e21", "1E21"},
        {"n3", 4.9e-324, "-2.5", "-2.5"},
-       {"n4", 1.7976931348623157e308, "123456789012", "123456789012"}}};
+       {"n4", 1.7976931348623157e308, "123456789012", "123456789012"},
+       {"t5", 8, "7", "7"}}};
   std::string sheet = "<worksheet><sheetData><row><c t=\"inlineStr\"><is><t>ElementName</t></is></c>"
                       "<c t=\"inlineStr\"><is><t>Values1</t></is></c><c t=\"inlineStr\"><is><t>Kommentar</t></is></c></row>";
   for (const auto& [name, number, comment, text] : rows)
-    sheet += Format("<row><c t=\"inlineStr\"><is><t>%s</t></is></c><c><v>%.17g</v></c><c><v>%s</v></c></row>", name,
-                    number, comment);
+    sheet += Format("<row><c t=\"inlineStr\"><is><t>%s</t></is></c><c%s><v>%.17g</v></c><c><v>%s</v></c></row>", name,
+                    name[0] == 't' ? " t=\"str\"" : "", number, comment);
   const std::pair<const char*, std::string> parts[] = {
       {"xl/workbook.xml", "<workbook><sheets><sheet name=\"S\" r:id=\"r1\" xmlns:r=\"x\"/></sheets></workbook>"},
       {"xl/_rels/workbook.xml.rels", "<Relationships><Relationship Id=\"r1\" Type=\"x/worksheet\" Target=\"s.xml\"/></Relationships>"},
@@ -344,7 +345,7 @@ TEST_F(ColumnMapping, WorkbookNumbersReachNumberFieldsAsTheyAreAndTextFieldsAsTe
   o.LibraryFile = dir_.File("emis.abs");
   o.AutoLink = true;
   TAnsweringDialogs answering(TOnExists::Skip);
-  ASSERT_EQ(4, ImportIntoLibrary(o, answering).Added);
+  ASSERT_EQ(5, ImportIntoLibrary(o, answering).Added);
   TMyTable lib(dir_.File("emis.abs"), false);
   TABSTable& t = lib.Table();
   t.Open();
