@@ -108,6 +108,13 @@ def test_enter_and_cancel_in_the_name_question(page, converted):
     shown = [e.text for e in page.driver.find_elements(By.CSS_SELECTOR, "dialog[open] .caption, dialog[open] button")
              if e.is_displayed()]
     assert 'Element "Fan 400 mm" already exists' not in shown and "Stop" not in shown, shown
+    # No import is left to stop: Cancel closes the dialog, whose session is closed once, as it closes.
+    page.click("OK")
+    page.driver.execute_script("window.closes = 0; const f = window.fetch; window.fetch = (u, ...a) => "
+                               "{ window.closes += String(u).includes('/api/import/close'); return f(u, ...a); };")
+    page.click("Cancel")
+    page.wait(lambda d: not d.find_elements(By.CSS_SELECTOR, "dialog.import"))
+    assert page.driver.execute_script("return window.closes") == 1
     page.driver.get_log("browser")  # the refused reconnection is logged as an error
 
 

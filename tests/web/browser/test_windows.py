@@ -229,6 +229,11 @@ def test_saved_links_serve_the_next_import(page, converted):
     links = dialog.find_element(By.CSS_SELECTOR, "select.links").text.splitlines()
     assert links[:2] == ["ElementName <- A", "Kommentar <- B"] and len(links) == 34
     page.shot("import-links-loaded")
+    page.click("Load links")  # the folder's saved links are offered; Cancel loads none of them
+    assert page.dialog("Load links").find_element(By.CSS_SELECTOR, "select").text == "spectra-links.json"
+    page.click("Cancel")
+    page.wait(lambda d: not [w for w in d.find_elements(By.CSS_SELECTOR, "dialog[open] .caption")
+                             if w.text == "Load links"])
     page.click("Save links")  # onto the file they came from: asked, then replaced
     page.field("File name of the links (.json)")
     page.click("OK")
