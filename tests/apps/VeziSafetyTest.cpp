@@ -139,11 +139,11 @@ TEST_F(VeziSafety, OutputsThatCannotBeWrittenFailTheCommand) {
       {"\"$0\" import in.txt --into emis.abs --auto-link --on-exists skip --report /dev/full",
        "vezi: cannot write the report /dev/full"},
       {"\"$0\" convert px --dry-run --report /dev/full", "vezi: cannot write the report /dev/full"},
-      {"\"$0\" dump emis.abs --format csv >/dev/full", "vezi: cannot write the output"},
-      {"\"$0\" version >/dev/full", "vezi: cannot write the output"},
-      {"ulimit -f 4; \"$0\" export emis.abs out.csv", "vezi: "},
-      {"ulimit -f 4; \"$0\" export emis.abs out.xlsx", "vezi: "},
-      {"ulimit -f 1024; \"$0\" convert px", "Error writing to"},
+      {"\"$0\" dump emis.abs --format csv >/dev/full", "vezi: cannot write the output\n"},  // no stale reason
+      {"\"$0\" version >/dev/full", "vezi: cannot write the output: No space left on device\n"},
+      {"ulimit -f 4; \"$0\" export emis.abs out.csv", "vezi: Cannot write 'out.csv': File too large\n"},
+      {"ulimit -f 4; \"$0\" export emis.abs out.xlsx", "vezi: Cannot write 'out.xlsx'"},
+      {"ulimit -f 1024; \"$0\" convert px", "vezi: Error writing to px/Convert.log\r\nFile too large\n"},
   };
   for (const auto& c : cases) {
     const auto r = test::RunProgram("bash", {"-c", std::string("cd \"$1\" && trap '' XFSZ && ") + c.command,
