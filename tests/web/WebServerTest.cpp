@@ -1052,18 +1052,26 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
   // A body that arrives in parts holds its memory until its answer, then gives it back once: the same request is
   // read again, and while it arrives a body that does not fit beside it is refused.
   const std::string busy = "The server is receiving too many request bodies at once; try again";
+  const std::string close = "POST /api/record/save " + head + "Connection: close\r\nContent-Length: 800\r\n\r\n{";
+  const std::string other = "POST /a " + head + "Content-Length: 300\r\n\r\n{";
   for (int round = 0; round < 2; ++round) {
     const int fd = Connect(server.Port());
-    const std::string close = "POST /api/record/save " + head + "Connection: close\r\nContent-Length: 800\r\n\r\n{";
     for (const std::string& part : {close, std::string(400, ' '), std::string(398, ' ') + "}"}) {
       ::send(fd, part.data(), part.size(), MSG_NOSIGNAL);
       std::this_thread::sleep_for(std::chrono::milliseconds(200));  // each part read on its own
-      const std::string other = "POST /a " + head + "Content-Length: 300\r\n\r\n{";
       EXPECT_TRUE(part != close || refused(RawAnswer(server.Port(), other), busy)) << round;
     }
     const std::string answer = ReadToClose(fd);
     EXPECT_TRUE(answer.starts_with("HTTP/1.1 400 ")) << answer;
   }
+  // And a client that goes away in the middle of its body gives its memory back.
+  const int gone = Connect(server.Port());
+  ::send(gone, close.data(), close.size(), MSG_NOSIGNAL);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ::close(gone);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const std::string after = RawAnswer(server.Port(), other);  // its body never comes
+  EXPECT_TRUE(after.starts_with("HTTP/1.1 408 ")) << after;
   const int sending = Connect(server.Port());
   ::send(sending, post.data(), post.size(), MSG_NOSIGNAL);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
