@@ -94,7 +94,8 @@ public:
   bool is_writable() const override {
     if (fd_ < 0) return true;
     if (!WaitWritable()) return false;
-    // A client that went away (or shut its side) ends a streamed answer.
+    // A client that went away (or shut its side) ends a streamed answer. cpp-httplib 0.11 never asks this on the
+    // server's paths (there a failed write() ends the answer); versions that ask before each part get it here.
     char byte;
     const ssize_t n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     return n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR));
