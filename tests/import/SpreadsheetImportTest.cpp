@@ -584,6 +584,7 @@ TEST(TextGrid, NumbersTextsGapsAndClearedRows) {
     if (const double* d = std::get_if<double>(&c.value)) grid.SetNumber(c.col, 1, *d);
     else grid.SetCells(c.col, 1, std::get<std::string>(c.value));
   }
+  const std::size_t lookups = grid.RunLookups();  // the row's cells read one by one find its run once at most
   for (const Case& c : cases) {
     SCOPED_TRACE(c.col);
     EXPECT_EQ(c.text, grid.Cells(c.col, 1));
@@ -596,6 +597,7 @@ TEST(TextGrid, NumbersTextsGapsAndClearedRows) {
     EXPECT_EQ(finite ? "" : c.text, grid.CellText(c.col, 1));
   }
   EXPECT_EQ("", grid.Cells(7, 1) + grid.Cells(998, 1) + grid.Cells(1001, 1));
+  EXPECT_GE(lookups + 1, grid.RunLookups());
   double outside = 0;  // past the grid's last column or row, or before the first, no cell holds anything
   EXPECT_FALSE(grid.CellNumber(2000, 1, outside) || grid.CellNumber(1, 4, outside) || grid.CellNumber(-1, 1, outside));
   EXPECT_EQ("", grid.Cells(2000, 1) + grid.Cells(1, 4) + grid.Cells(-1, 1) + std::string(grid.CellText(1, 4)));

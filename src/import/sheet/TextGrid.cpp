@@ -179,6 +179,7 @@ std::size_t TStringGrid::StoredCells() const {
 
 TStringGrid::Run* TStringGrid::RunOf(std::int32_t row, std::int32_t& key) const {
   if (cachedRun_ == nullptr || row < cachedKey_ || row - cachedKey_ >= cachedRun_->Rows) {
+    ++runLookups_;
     auto it = runs_.upper_bound(row);
     if (it == runs_.begin()) return nullptr;
     --it;
