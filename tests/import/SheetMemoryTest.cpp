@@ -162,8 +162,7 @@ TEST(SheetMemory, LimitsRefuseWhileReadingAndACutTextFailsItsLine) {
                    "limit to import it");
   EXPECT_THROW_MSG(loaders[1]->DoImport(view, dir.File("amp.xlsx")), Exception,
                    "The open imports hold 5 MB of text, the limit of them all; close one to open this file");
-  loaders[0].reset();
-  loaders[2].reset();
+  for (const int i : {0, 2}) loaders[i].reset();
   loaders[1]->DoImport(view, dir.File("amp.xlsx"));  // fits once the others are gone
   EXPECT_EQ(budget->Used(), loaders[1]->TextBytes());
   loaders[1]->MaxCells = 3;  // the most cells a loader takes: 3 load, a fourth is refused
