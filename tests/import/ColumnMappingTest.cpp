@@ -17,7 +17,6 @@
 #include "import/Impcnst.h"
 #include "import/mapping/LibraryImport.h"
 #include "import/NameAlreadyExists.h"
-#include "import/mapping/LibraryImport.h"
 #include "librarydb/LibraryFile.h"
 #include "librarydb/OVLibConst.h"
 
@@ -80,6 +79,13 @@ protected:
     if (!form_.GetFieldValue(row, field, multiple, v)) return "<none>";
     return v;
   }
+  // An import of the folder's `file` into its library emis.abs.
+  TLibraryImportOptions Import(const std::string& file) const {
+    TLibraryImportOptions o;
+    o.FileName = dir_.File(file);
+    o.LibraryFile = dir_.File("emis.abs");
+    return o;
+  }
   test::TempDir dir_;
   ScriptedDialogs dialogs_;
   TFieldNameList fields_;
@@ -133,9 +139,7 @@ TEST_F(ColumnMapping, EditingALinkThroughTheDialog) {
 }
 
 TEST_F(ColumnMapping, ValueAssemblyOfMultipleFields) {
-  Link(false, "C", "Memo");
-  Link(false, "D", "Memo");
-  Link(false, "A", "Name");
+  for (const auto& [col, field] : {std::pair("C", "Memo"), {"D", "Memo"}, {"A", "Name"}}) Link(false, col, field);
   EXPECT_EQ("n1\r\ne1|n1|<none>",
             Value(2, "Memo", true) + "|" + Value(2, "Memo", false) + "|" + Value(2, "Level", false));
   Link(true, "fixed", "Memo");
@@ -234,9 +238,7 @@ TEST_F(ColumnMapping, LoadSetsCaptionAndLinesAlsoBeyondTheSpinBoxesAndTextsComeF
 
 // Options left at their defaults take the lines from the second to the end of the file.
 TEST_F(ColumnMapping, LibraryImportDefaultsToAllLinesBelowTheHeaderAndARefusedStartStartsAgain) {
-  TLibraryImportOptions o;
-  o.FileName = dir_.File("data.txt");
-  o.LibraryFile = dir_.File("emis.abs");
+  TLibraryImportOptions o = Import("data.txt");
   o.LibType = ltEmis;
   o.Maps = {{"ElementName", "A"}};
   TAnsweringDialogs answering(TOnExists::Skip);
@@ -271,9 +273,7 @@ TEST_F(ColumnMapping, LibraryImportDefaultsToAllLinesBelowTheHeaderAndARefusedSt
 // take its name: its passing file goes at once, while the dialog stays open, and the link stays as it was.
 TEST_F(ColumnMapping, RefusedDialogImportLeavesNoPassingFile) {
   std::filesystem::create_symlink("gone.abs", dir_.File("emis.abs"));
-  TLibraryImportOptions o;
-  o.FileName = dir_.File("data.txt");
-  o.LibraryFile = dir_.File("emis.abs");
+  TLibraryImportOptions o = Import("data.txt");
   TAnsweringDialogs answering(TOnExists::Skip);
   TLibraryImport dialog(o, answering);
   TImportMapping mapping;
@@ -298,9 +298,7 @@ TEST_F(ColumnMapping, NamesRepeatedInANewLibraryAreFoundInAnyLetterCase) {
   std::ofstream(dir_.File("names.txt")) << "name\tlevel\n"
                                            "Alpha\t1\n\xc3\x84ther\t2\nALPHA\t3\n\xc3\xa4THER\t4\nalpha\t5\n"
                                         << longName << "\t6\n" << longName << "\t7\nBeta\t8\n";
-  TLibraryImportOptions o;
-  o.FileName = dir_.File("names.txt");
-  o.LibraryFile = dir_.File("emis.abs");
+  TLibraryImportOptions o = Import("names.txt");
   o.Maps = {{"ElementName", "A"}, {"Values1", "B"}};
   o.TextCodePage = 65001;
   TAnsweringDialogs answering(TOnExists::Overwrite);
@@ -333,9 +331,7 @@ TEST_F(ColumnMapping, WorkbookNumbersReachNumberFieldsAsTheyAreAndTextFieldsAsTe
   zip_t* z = zip_open(dir_.File("numbers.xlsx").c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
   for (const auto& [part, text] : parts) zip_file_add(z, part, zip_source_buffer(z, text.data(), text.size(), 0), 0);
   ASSERT_EQ(0, zip_close(z));
-  TLibraryImportOptions o;
-  o.FileName = dir_.File("numbers.xlsx");
-  o.LibraryFile = dir_.File("emis.abs");
+  TLibraryImportOptions o = Import("numbers.xlsx");
   o.AutoLink = true;
   TAnsweringDialogs answering(TOnExists::Skip);
   ASSERT_EQ(5, ImportIntoLibrary(o, answering).Added);
@@ -349,6 +345,10 @@ TEST_F(ColumnMapping, WorkbookNumbersReachNumberFieldsAsTheyAreAndTextFieldsAsTe
     EXPECT_EQ(text, t.FieldByName("Kommentar").AsString()) << name;
   }
   EXPECT_EQ(rows.size(), i);
+  o.DecimalSeparator = ',';  // a decimal comma reads their texts (written with a point): those with one fail
+  TAnsweringDialogs overwrite(TOnExists::Overwrite);
+  const TLibraryImportResult comma = ImportIntoLibrary(o, overwrite);
+  EXPECT_EQ(std::tuple(2, 3, 2), std::tuple(comma.Failed, comma.Overwritten, comma.Errors.at(0).Line));
 }
 
 // Every text of the dialogs and the wizard as a front end receives it, against a reviewed copy.

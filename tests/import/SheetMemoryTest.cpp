@@ -162,13 +162,22 @@ TEST(SheetMemory, LimitsRefuseWhileReadingAndACutTextFailsItsLine) {
                    "limit to import it");
   EXPECT_THROW_MSG(loaders[1]->DoImport(view, dir.File("amp.xlsx")), Exception,
                    "The open imports hold 5 MB of text, the limit of them all; close one to open this file");
-  loaders[0].reset();
-  loaders[2].reset();
+  for (const int i : {0, 2}) loaders[i].reset();
   loaders[1]->DoImport(view, dir.File("amp.xlsx"));  // fits once the others are gone
   EXPECT_EQ(budget->Used(), loaders[1]->TextBytes());
   loaders[1]->MaxCells = 3;  // the most cells a loader takes: 3 load, a fourth is refused
   std::ofstream(dir.File("cells.txt"), std::ios::binary) << "a\tb\nc\n";
   loaders[1]->DoImport(view, dir.File("cells.txt"));
+  // The file takes 275 bytes (3 cells of 1 byte and 48 for their places, 2 rows of 64): a limit of a loader's own
+  // or a budget one byte short refuses it, one of just that many takes it.
+  for (const std::int64_t limit : {274, 275}) {
+    TXLSASCIIImport own, sharing;
+    own.MaxTextBytes = limit;
+    sharing.TextBudget = std::make_shared<TGridTextBudget>(limit);
+    for (TXLSASCIIImport* loader : {&own, &sharing})
+      if (limit < 275) EXPECT_THROW(loader->DoImport(view, dir.File("cells.txt")), Exception);
+      else EXPECT_NO_THROW(loader->DoImport(view, dir.File("cells.txt")));
+  }
   std::ofstream(dir.File("cells.txt"), std::ios::binary) << "a\tb\nc\td\n";
   EXPECT_THROW_MSG(loaders[1]->DoImport(view, dir.File("cells.txt")), Exception, "The file holds more than 3 cells");
   for (const bool biff3 : {false, true}) {

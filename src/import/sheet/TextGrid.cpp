@@ -177,8 +177,15 @@ std::size_t TStringGrid::StoredCells() const {
   return n;
 }
 
+std::size_t TStringGrid::Slots() const {
+  std::size_t n = outside_.size();
+  for (const auto& [key, run] : runs_) n += run.Values.size();
+  return n;
+}
+
 TStringGrid::Run* TStringGrid::RunOf(std::int32_t row, std::int32_t& key) const {
   if (cachedRun_ == nullptr || row < cachedKey_ || row - cachedKey_ >= cachedRun_->Rows) {
+    ++runLookups_;
     auto it = runs_.upper_bound(row);
     if (it == runs_.begin()) return nullptr;
     --it;

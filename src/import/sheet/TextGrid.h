@@ -121,6 +121,10 @@ public:
   void NumberRows(std::int32_t first);
   // Number of cells that hold a text.
   std::size_t StoredCells() const;
+  // The slots of 8 bytes the cells take, empty ones among them (a row's or a run's gaps): what the cells cost.
+  std::size_t Slots() const;
+  // How often a row's run was looked up in the map of runs (a row read or written cell by cell takes one).
+  std::size_t RunLookups() const { return runLookups_; }
   // Forgets the texts of a row's cells (the grid's own; a window's source keeps its rows).
   void ClearRow(std::int32_t row);
 
@@ -212,6 +216,7 @@ private:
   // in the map until erased, which clears this.
   mutable std::int32_t cachedKey_ = 0;
   mutable Run* cachedRun_ = nullptr;
+  mutable std::size_t runLookups_ = 0;
   std::int32_t lastRow_ = -1;  // the row written last (-1: none to settle)
   std::size_t widthHint_ = 0;  // cells of the row written last, at its end (see At)
 };
