@@ -257,10 +257,8 @@ void RegisterConvertCommands(CLI::App& app) {
       std::cout << "Interrupted: the tables after the last one listed were not converted; nothing was deleted.\n";
     for (const auto& m : view.Messages()) std::cerr << "vezi: " << m << '\n';
     if (!opts->report.empty()) {
-      std::ofstream out(opts->report);
-      if (out) WriteReport(out, summaries);
-      out.close();
-      if (!out) throw vez::Exception("cannot write the report " + opts->report);
+      const std::string error = WriteReportFile(opts->report, [&](std::ostream& out) { WriteReport(out, summaries); });
+      if (!error.empty()) throw vez::Exception(error);
     }
     const bool failed = summary.ErrorLines > 0 || !summary.ErrorText.empty() || !summary.LogError.empty();
     SetExitCode(summary.Interrupted ? kExitInterrupted : failed ? kExitError : kExitOk);

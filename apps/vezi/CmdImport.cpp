@@ -99,11 +99,9 @@ private:
 // Writes the report when one is asked for; false when the file cannot be written.
 bool Report(const std::string& path, const vez::TLibraryImportResult& r, const vez::TLibraryImportOptions& o) {
   if (path.empty()) return true;
-  std::ofstream out(path);
-  if (out) vez::WriteImportReport(out, r, o);
-  out.close();  // the last bytes reach the file only here, so its state tells only now whether they did
-  if (out) return true;
-  std::cerr << "vezi: cannot write the report " << path << '\n';
+  const std::string error = WriteReportFile(path, [&](std::ostream& out) { vez::WriteImportReport(out, r, o); });
+  if (error.empty()) return true;
+  std::cerr << "vezi: " << error << '\n';
   return false;
 }
 

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <fstream>
 #include <iostream>
 #include <new>
 #include <vector>
@@ -148,6 +149,15 @@ public:
 }  // namespace
 
 void UseHelpFormatter(CLI::App& app) { app.formatter(std::make_shared<HelpFormatter>()); }
+
+std::string WriteReportFile(const std::string& path, const std::function<void(std::ostream&)>& write) {
+  errno = 0;
+  std::ofstream out(path);
+  if (out) write(out);
+  out.close();  // the last bytes reach the file only here, so its state tells only now whether they did
+  if (out) return {};
+  return "cannot write the report " + path + (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
+}
 
 int Run(CLI::App& app, int argc, char** argv) {
   // The command comes first; anything else there is a global option (--help, --version).

@@ -16,7 +16,9 @@
 #include <CLI/CLI.hpp>
 #include <signal.h>
 
+#include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -54,6 +56,10 @@ private:
 // The help of all commands (--help-all, which the manual page is made from) gives each command's closing text
 // too (exit codes, tables, rules, formats), as its own --help does. Set before the commands are added.
 void UseHelpFormatter(CLI::App& app);
+
+// Writes a report file with `write`; empty when the file is whole, else the message saying why not
+// ("cannot write the report PATH: No space left on device").
+std::string WriteReportFile(const std::string& path, const std::function<void(std::ostream&)>& write);
 
 // Parses the command line and runs the command; returns the exit code. All errors end here.
 int Run(CLI::App& app, int argc, char** argv);

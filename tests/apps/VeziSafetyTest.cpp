@@ -137,8 +137,8 @@ TEST_F(VeziSafety, OutputsThatCannotBeWrittenFailTheCommand) {
     const char* message;
   } cases[] = {
       {"\"$0\" import in.txt --into emis.abs --auto-link --on-exists skip --report /dev/full",
-       "vezi: cannot write the report /dev/full"},
-      {"\"$0\" convert px --dry-run --report /dev/full", "vezi: cannot write the report /dev/full"},
+       "vezi: cannot write the report /dev/full: No space left on device\n"},
+      {"\"$0\" convert px --dry-run --report no/r.txt", "vezi: cannot write the report no/r.txt: No such file or directory\n"},
       {"\"$0\" dump emis.abs --format csv >/dev/full", "vezi: cannot write the output\n"},  // no stale reason
       {"\"$0\" version >/dev/full", "vezi: cannot write the output: No space left on device\n"},
       {"ulimit -f 4; \"$0\" export emis.abs out.csv", "vezi: Cannot write 'out.csv': File too large\n"},
