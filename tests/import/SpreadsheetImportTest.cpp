@@ -562,6 +562,11 @@ TEST_F(SpreadsheetImportText, ViewShowsTheWindowWithLettersAndRowNumbers) {
   grid.SetColCount(2);
   grid.SetWindow(data, 1);
   EXPECT_EQ(std::pair(std::string(""), std::string("beyond")), std::pair(grid.Cells(2, 1), data->Cells(2, 1)));
+  // Its rows from 1 on are the data's rows from the first one shown, through every way of reading a cell.
+  data->SetCells(1, 1, "t");
+  data->SetNumber(1, 2, 2.5);
+  double number = 0;
+  EXPECT_TRUE(grid.CellText(1, 1) == "t" && grid.CellNumber(1, 2, number) && number == 2.5 && !grid.CellNumber(1, 1, number));
 }
 
 // The grid's cells: numbers as doubles that read as their shortest text, texts in its store, rows dense or
