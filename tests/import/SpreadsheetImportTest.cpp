@@ -737,6 +737,16 @@ TEST(TextGrid, RunsOfRowsReadAsTheCellsWritten) {
   for (std::int32_t r = 1; r < 5; ++r)
     for (std::int32_t c = 1; c <= (r < 3 ? 10 : 1); ++c) few.SetNumber(c, r, c);
   EXPECT_EQ(22u, few.Slots());
+  // A third row stays in the run when it leaves at most 4 of its columns empty at its ends (and the fourth row then
+  // begins in the run too: 40 slots), else it keeps only its cells (and the fourth row its one).
+  for (const auto& [first, last, stays] : {std::tuple(1, 6, true), {1, 5, false}, {3, 8, true}, {3, 7, false}, {5, 10, true}, {6, 10, false}}) {
+    TStringGrid third(12, 6);
+    for (std::int32_t r = 1; r < 3; ++r)
+      for (std::int32_t c = 1; c <= 10; ++c) third.SetNumber(c, r, c);
+    for (std::int32_t c = first; c <= last; ++c) third.SetNumber(c, 3, c);
+    third.SetNumber(1, 4, 1);
+    EXPECT_EQ(stays ? 40u : 21u + static_cast<std::size_t>(last - first + 1), third.Slots()) << first << "-" << last;
+  }
   TStringGrid grid(40, 3000);
   std::map<std::pair<std::int32_t, std::int32_t>, std::string> cells;  // by (row, col)
   std::uint32_t seed = 1;
