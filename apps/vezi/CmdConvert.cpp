@@ -192,7 +192,7 @@ void RegisterConvertCommands(CLI::App& app) {
       InterruptScope interrupts;
       vez::ConvertParadoxFolders(opts->folders, opts->recursive, opts->deleteOld, &view, &summaries, options);
     } catch (const vez::Exception& e) {  // folders given twice or inside each other
-      std::cerr << "vezi: " << e.what() << '\n';
+      PrintError(e.what());
       SetExitCode(kExitUsage);
       return;
     }
@@ -255,7 +255,7 @@ void RegisterConvertCommands(CLI::App& app) {
     }
     if (summary.Interrupted)
       std::cout << "Interrupted: the tables after the last one listed were not converted; nothing was deleted.\n";
-    for (const auto& m : view.Messages()) std::cerr << "vezi: " << m << '\n';
+    for (const auto& m : view.Messages()) PrintError(m);
     if (!opts->report.empty()) {
       const std::string error = WriteReportFile(opts->report, [&](std::ostream& out) { WriteReport(out, summaries); });
       if (!error.empty()) throw vez::Exception(error);

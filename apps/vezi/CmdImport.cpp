@@ -49,7 +49,7 @@ class CliDialogs : public vez::TAnsweringDialogs {
 public:
   CliDialogs(bool ask, vez::TOnExists answer) : TAnsweringDialogs(answer), ask_(ask) {}
 
-  void ShowMessage(const std::string& text) override { std::cerr << "vezi: " << text << '\n'; }
+  void ShowMessage(const std::string& text) override { PrintError(text); }
 
   std::string InputBox(const std::string& caption, const std::string& prompt, const std::string& defaultText) override {
     if (!ask_) return TAnsweringDialogs::InputBox(caption, prompt, defaultText);
@@ -101,7 +101,7 @@ bool Report(const std::string& path, const vez::TLibraryImportResult& r, const v
   if (path.empty()) return true;
   const std::string error = WriteReportFile(path, [&](std::ostream& out) { vez::WriteImportReport(out, r, o); });
   if (error.empty()) return true;
-  std::cerr << "vezi: " << error << '\n';
+  PrintError(error);
   return false;
 }
 

@@ -122,7 +122,8 @@ std::string OptionHint(CLI::App& command, const std::vector<std::string>& extras
 }
 
 int UsageFailure(const std::string& message, const std::string& help) {
-  std::cerr << "vezi: " << message << '\n' << "Run '" << help << " --help' for more information.\n";
+  PrintError(message);
+  std::cerr << "Run '" << help << " --help' for more information.\n";
   return kExitUsage;
 }
 
@@ -149,6 +150,17 @@ public:
 }  // namespace
 
 void UseHelpFormatter(CLI::App& app) { app.formatter(std::make_shared<HelpFormatter>()); }
+
+void PrintError(std::string_view message) {
+  std::string text;
+  for (std::size_t begin = 0;;) {
+    const std::size_t end = message.find_first_of("\r\n", begin);
+    text.append("vezi: ").append(message.substr(begin, end - begin)).push_back('\n');
+    if (end == std::string_view::npos) break;
+    begin = end + (message.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+  }
+  std::cerr << text;
+}
 
 std::string WriteReportFile(const std::string& path, const std::function<void(std::ostream&)>& write) {
   errno = 0;
@@ -194,7 +206,7 @@ int Run(CLI::App& app, int argc, char** argv) {
     std::cerr << "vezi: not enough memory\n";
     return kExitError;
   } catch (const std::exception& e) {
-    std::cerr << "vezi: " << e.what() << '\n';
+    PrintError(e.what());
     return kExitError;
   }
   // Output to a full disk or a closed stream fails only here for its last bytes: a command whose output was lost

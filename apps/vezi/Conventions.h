@@ -5,9 +5,9 @@
 //   hexadecimal, blanks and trailing text. CheckNumbers puts it on every numeric option of every command;
 //   Range adds limits, and its message shows the numbers as they are written ("Value -3 not in range 0 to
 //   1000").
-// - Errors: every error goes to standard error as "vezi: <message>"; usage errors (exit code 2) add a line
-//   pointing at the command's help. Commands throw: vez::Exception for failures (exit code 1), UsageError for
-//   a wrong use of the command (exit code 2).
+// - Errors: every error goes to standard error as "vezi: <message>", each line of a message of several lines
+//   so prefixed; usage errors (exit code 2) add a line pointing at the command's help. Commands throw:
+//   vez::Exception for failures (exit code 1), UsageError for a wrong use of the command (exit code 2).
 // - Commands: an unknown command is answered with the list of commands.
 // - Interrupts: Ctrl-C (SIGINT) and SIGTERM set one flag while a command's InterruptScope lives; the command's
 //   job asks it and stops after its current step (exit code 130).
@@ -56,6 +56,10 @@ private:
 // The help of all commands (--help-all, which the manual page is made from) gives each command's closing text
 // too (exit codes, tables, rules, formats), as its own --help does. Set before the commands are added.
 void UseHelpFormatter(CLI::App& app);
+
+// Writes a message to standard error as "vezi: <message>"; a message of several lines (the library's messages
+// break their lines with CR LF, as a dialog shows them) as one such line for each.
+void PrintError(std::string_view message);
 
 // Writes a report file with `write`; empty when the file is whole, else the message saying why not
 // ("cannot write the report PATH: No space left on device").

@@ -213,7 +213,7 @@ TEST_F(VeziImport, NothingIsCreatedOrChangedWhenTheRunStoresNothing) {
   const std::string open = Text(far + "\"never closed\n");
   for (const char* column : {"ElementName=E", "ElementName=A"})
     EXPECT_THAT(Vezi({"import", open, "--into", dir_.File("new/emis.abs"), "--map", column}).err,
-                HasSubstr("never closed\r\nFile \"" + open + "\" cannot be opened"));
+                HasSubstr("never closed\nvezi: File \"" + open + "\" cannot be opened"));
   EXPECT_TRUE(fs::is_empty(dir_.File("new")));
 }
 

@@ -143,7 +143,7 @@ TEST_F(VeziSafety, OutputsThatCannotBeWrittenFailTheCommand) {
       {"\"$0\" version >/dev/full", "vezi: cannot write the output: No space left on device\n"},
       {"ulimit -f 4; \"$0\" export emis.abs out.csv", "vezi: Cannot write 'out.csv': File too large\n"},
       {"ulimit -f 4; \"$0\" export emis.abs out.xlsx", "vezi: Cannot write 'out.xlsx'"},
-      {"ulimit -f 1024; \"$0\" convert px", "vezi: Error writing to px/Convert.log\r\nFile too large\n"},
+      {"ulimit -f 1024; \"$0\" convert px", "vezi: Error writing to px/Convert.log\nvezi: File too large\n"},
   };
   for (const auto& c : cases) {
     const auto r = test::RunProgram("bash", {"-c", std::string("cd \"$1\" && trap '' XFSZ && ") + c.command,
