@@ -242,6 +242,7 @@ TEST(SpreadsheetImportHostile, LimitsEndInClearErrors) {
   EXPECT_THROW_MSG(detail::ReadXlsxSheet0(xlsx.data(), xlsx.size(), sink, small), Exception,
                    "The part xl/strings.xml is not accepted: more than 1 shared strings");
   EXPECT_THROW_MSG(detail::ReadXlsSheet0(xls, sink, small), Exception, "The workbook holds more than 1 shared strings");
+  EXPECT_EQ(ListSheetNames(Fixture("biff8.xls")), detail::XlsFileSheetNames(Fixture("biff8.xls"), small));  // not read
   small = {.MaxCellChars = 7};  // " spaced " has 8
   EXPECT_THROW_MSG(detail::ReadXlsxSheet0(xlsx.data(), xlsx.size(), sink, small), Exception,
                    "The part xl/strings.xml is not accepted: a text of more than 7 characters");

@@ -102,7 +102,7 @@ std::int32_t ReadXlsSheet(std::string_view bytes, SheetSink& sink, SheetChoice& 
 inline constexpr std::size_t kXlsWindowBytes = 256 * 1024;
 std::int32_t ReadXlsFile(const std::string& fileName, SheetSink& sink, SheetChoice& choice, const SheetLimits& limits = {},
                          std::size_t windowBytes = kXlsWindowBytes);
-// The sheet names of an .xls workbook, from its globals alone (no cell is read).
+// The sheet names of an .xls workbook, from its globals alone (no cell and no shared string is read).
 std::vector<std::string> XlsFileSheetNames(const std::string& fileName, const SheetLimits& limits = {});
 
 // Reads one sheet of an .xlsx file (a file, or bytes in memory).

@@ -268,8 +268,10 @@ public:
 
   // Reads the first BOF and, in a workbook, the globals and the list of sheets. A `keeper` that keeps shared
   // strings (SheetSink::KeepsSharedStrings) gets the entries of the table, and the book keeps none of their texts.
-  void Open(SheetSink* keeper = nullptr) {
+  // A book opened for its sheet names alone passes the shared string table over: it can hold most of the file.
+  void Open(SheetSink* keeper = nullptr, bool namesOnly = false) {
     keeper_ = keeper != nullptr && keeper->KeepsSharedStrings() ? keeper : nullptr;
+    namesOnly_ = namesOnly;
     Record r;
     if (!records_.Next(r) || !IsBof(r.Type) || r.Data.size() < 4)
       throw Exception("Not an Excel workbook: the stream does not start with a BOF record");
@@ -450,7 +452,9 @@ private:
       case kXf:
         if (d.size() >= 4) AddXf(U16(d.data() + 2));
         break;
-      case kSst: SharedStrings(r); break;
+      case kSst:
+        if (!namesOnly_) SharedStrings(r);
+        break;
       default: break;
     }
   }
@@ -744,6 +748,7 @@ private:
   bool kindsDirty_ = false;
   std::uint32_t ixfe_ = 0;
   SheetSink* keeper_ = nullptr;  // keeps the shared strings' texts, when not sst_
+  bool namesOnly_ = false;       // opened to list the sheets: the shared strings are passed over
   StringTable sst_;               // the shared strings' texts (none with a keeper)
   std::uint32_t sstCount_ = 0;    // entries of the table (an empty one makes a cell that shows it hold no value)
   // The entries longer than a cell may be, ascending: each holds more than MaxCellChars bytes of the file, so
@@ -770,9 +775,10 @@ const CompoundFile::Entry& WorkbookEntry(const CompoundFile& doc) {
 }
 
 template <typename Use>
-auto WithStream(std::string_view stream, bool truncated, const SheetLimits& limits, SheetSink* keeper, Use use) {
+auto WithStream(std::string_view stream, bool truncated, const SheetLimits& limits, SheetSink* keeper, Use use,
+                bool namesOnly = false) {
   BiffBook book(stream, truncated, limits);
-  book.Open(keeper);
+  book.Open(keeper, namesOnly);
   return use(book);
 }
 
@@ -790,7 +796,7 @@ auto WithBook(std::string_view bytes, const SheetLimits& limits, SheetSink* keep
 // that neither the file nor the stream is held whole; a raw BIFF file (an old, small worksheet file) is read whole.
 template <typename Use>
 auto WithBookFile(const std::string& fileName, const SheetLimits& limits, std::size_t windowBytes, SheetSink* keeper,
-                  Use use) {
+                  Use use, bool namesOnly = false) {
   std::ifstream in(fileName, std::ios::binary);
   if (!in) throw EInOutError("Cannot open file \"" + fileName + "\"");
   char signature[8] = {};
@@ -800,7 +806,7 @@ auto WithBookFile(const std::string& fileName, const SheetLimits& limits, std::s
     CompoundFile::StreamWindow window = doc.Window(WorkbookEntry(doc), windowBytes);
     doc.DropTables();  // the window reads through the file alone
     BiffBook book(window, limits);
-    book.Open(keeper);
+    book.Open(keeper, namesOnly);
     return use(book);
   }
   in.clear();
@@ -810,7 +816,7 @@ auto WithBookFile(const std::string& fileName, const SheetLimits& limits, std::s
   std::string bytes(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
   in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!in) throw EInOutError("Cannot read file \"" + fileName + "\"");
-  return WithStream(bytes, false, limits, keeper, use);
+  return WithStream(bytes, false, limits, keeper, use, namesOnly);
 }
 
 }  // namespace
@@ -830,7 +836,8 @@ std::int32_t ReadXlsSheet0(std::string_view bytes, SheetSink& sink, const SheetL
 }
 
 std::vector<std::string> XlsFileSheetNames(const std::string& fileName, const SheetLimits& limits) {
-  return WithBookFile(fileName, limits, kXlsWindowBytes, nullptr, [](BiffBook& book) { return book.Names(); });
+  return WithBookFile(
+      fileName, limits, kXlsWindowBytes, nullptr, [](BiffBook& book) { return book.Names(); }, true);
 }
 
 }  // namespace vez::detail
