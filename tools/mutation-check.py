@@ -126,11 +126,13 @@ def failed_tests(output):
     """The names of the failed tests in a GoogleTest or CTest output, for the log."""
     names = re.findall(r"^\[  FAILED  \] (\S+)(?: \(\d+ ms\))?$", output, re.M)
     names += re.findall(r"^\s+\d+ - (\S+) \(", output, re.M)
+    names += re.findall(r"^FAILED (\S+)", output, re.M)  # a pytest test inside a CTest test
     return sorted(set(names))
 
 
-def run_runner(mutant, runner, build, fail_fast, timeout):
-    """None when the runner passed, else what failed ("timeout", or the failed tests' names)."""
+def run_runner(mutant, runner, build, fail_fast, timeout, flaky_output=None):
+    """None when the runner passed, else what failed ("timeout", or the failed tests' names). The output of a
+    failed run is kept in flaky_output (a list), for a run that may turn out to have failed by chance."""
     command, cwd = runner_command(mutant, runner, build, fail_fast, timeout)
     # A session of its own, so that a run out of time is stopped with every process it started (CTest's tests,
     # a browser), not only the first.
@@ -144,6 +146,8 @@ def run_runner(mutant, runner, build, fail_fast, timeout):
         return runner + ": timeout"
     if process.returncode == 0:
         return None
+    if flaky_output is not None:
+        flaky_output.append(output)
     return runner + ": " + (" ".join(failed_tests(output)) or "exit %d" % process.returncode)
 
 
@@ -153,12 +157,17 @@ def run_tests(mutant, build, fail_fast, timeout):
     fails under load: both are looked at by a person and neither counts as caught), "SURVIVED" when every runner
     passed."""
     for runner in mutant["binary"].split(","):
-        failure = run_runner(mutant, runner, build, fail_fast, timeout)
+        first_output = []
+        failure = run_runner(mutant, runner, build, fail_fast, timeout, first_output)
         if failure is None:
             continue
         # A run stopped after its time did not fail by chance (the time is set well above what the suite takes on
         # a loaded machine); running it again would only cost that time once more.
         if not failure.endswith(": timeout") and run_runner(mutant, runner, build, fail_fast, timeout) is None:
+            # The failure that did not come again is a test to mend: its output goes to stderr for a person.
+            tail = "".join(first_output).splitlines()[-80:]
+            print("---- %s: the failed run that passed when repeated (last lines)\n%s\n----" %
+                  (mutant["id"], "\n".join(tail)), file=sys.stderr, flush=True)
             return "FLAKY", failure
         return "caught", failure
     return "SURVIVED", ""
