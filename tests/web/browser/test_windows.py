@@ -34,6 +34,14 @@ def test_conversion_window_runs_to_its_summary(page, project):
     assert buttons() == [("Stop", False), ("Close", True)]  # in the order of the conversion form
     page.click("Close")
     page.text("emis.abs")  # the folder page shows the new libraries
+    # Run again: the tables whose libraries exist are listed as skipped, and only there.
+    page.click("Convert")
+    window = page.dialog("Converting Paradox Tables")
+    page.wait(lambda d: window.find_element(By.CSS_SELECTOR, ".summary").is_displayed())
+    lists = {h.text: h.find_element(By.XPATH, "following-sibling::ul[1]").text.splitlines()
+             for h in window.find_elements(By.CSS_SELECTOR, ".summary h3")[1:]}
+    assert lists["Not converted"] == ["paradox-libs/Strassen.db: no library type"], lists
+    assert "paradox-libs/emis.db: skipped because the library exists" in lists["Skipped"], lists
 
 
 def test_only_the_last_address_shows_its_page(page):
