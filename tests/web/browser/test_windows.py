@@ -137,7 +137,8 @@ def test_import_dialog_with_a_name_conflict(page, converted):
         if run == "first":
             page.click("Start Import")
             page.text("You have to add columns first")
-            page.click("OK")
+            page.click("OK")  # the refused start leaves the dialog as it was, without Stop
+            page.wait(lambda d: page._visible(page._button_xpath("Stop")) is None)
             page.click("Define Link")
             page.dialog("Define Link")
             for control in ("Col", "fix", "------->"):
