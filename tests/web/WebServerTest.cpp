@@ -852,6 +852,8 @@ TEST(RequestScan, FindsWholeRequests) {
       {"POST /a HTTP/1.1\r\nTransfer-Encoding: chunked\r\nContent-Length: 2\r\n\r\n|{}", S::HeaderOnly},
       {"POST /a HTTP/1.1\r\nContent-Length: 1x\r\n\r\n|1x", S::HeaderOnly},
       {"POST /a HTTP/1.1\r\nContent-Length: -1\r\n\r\n|", S::HeaderOnly},
+      {"POST /a HTTP/1.1\r\nContent-Length: 2\r\ncontent-length: 5\r\n\r\nab|cde", S::Whole},  // the first, as the server reads it
+      {"POST /a HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n|", S::HeaderOnly},  // past 64 bits
       {"GET /" + std::string(100, 'a') + " HTTP/1.1\r\n", S::HeaderTooLarge},
       {"GET /" + std::string(78, 'a') + " HTTP/1.1\r\n\r\n|", S::Whole},  // 96 bytes: at the limit
       {"GET /" + std::string(79, 'a') + " HTTP/1.1\r\n\r\n", S::HeaderTooLarge},

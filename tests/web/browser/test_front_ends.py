@@ -47,6 +47,11 @@ def rename_with_enter(page, name):
                              if w.text == "Enter new name:"])  # closed, and not opened again by the same key
 
 
+def caption_of(element):
+    """The caption of the window that holds the element."""
+    return element.find_element(By.XPATH, "ancestor-or-self::dialog").find_element(By.CSS_SELECTOR, ".caption").text
+
+
 def names(library):
     with sqlite3.connect(library) as db:
         return [n for (n,) in db.execute(f'SELECT ElementName FROM "{library.name}" ORDER BY Eintrag')]
@@ -96,15 +101,20 @@ def test_enter_and_cancel_in_the_name_question(page, converted):
 
     # The server dies while its question is open, and another one takes its port: the dialog says the connection
     # was lost, and neither the question nor Stop is left to press.
-    import_dialog(page, "emis.abs")
+    dialog = import_dialog(page, "emis.abs")
     page.click("Start Import")
     page.dialog('Element "Fan 400 mm" already exists')
     page.server.kill()
     page.server.wait(timeout=30)
+    # Meanwhile an answer and a Stop fail, each with the browser's message; Stop's under the import's caption.
+    page.click("OK")
+    page.dialog("vezi")
+    page.click("OK")
+    page.click("Stop")
+    assert caption_of(page.text("Failed to fetch")) == caption_of(dialog)
+    page.click("OK")
     page.server = serve(converted, page.base.rsplit(":", 1)[1])[0]
-    page.text("The connection to the server was lost.")
-    lost = page.scope()  # the message, in a window under the import's own caption
-    assert lost.find_element(By.CSS_SELECTOR, ".caption").text.startswith("Excel file import definition ["), lost.text
+    assert caption_of(page.text("The connection to the server was lost.")) == caption_of(dialog)  # the import's own
     shown = [e.text for e in page.driver.find_elements(By.CSS_SELECTOR, "dialog[open] .caption, dialog[open] button")
              if e.is_displayed()]
     assert 'Element "Fan 400 mm" already exists' not in shown and "Stop" not in shown, shown
@@ -150,6 +160,9 @@ def test_a_conversion_that_loses_its_server(page, project):
     page.server.send_signal(signal.SIGINT)
     os.close(lock)  # the stopping server lets the run finish
     assert page.server.wait(timeout=60) == 0, page.server.stderr.read()
+    page.click("Stop")  # with no server Stop fails: the browser's message, under the window's caption
+    assert caption_of(page.text("Failed to fetch")) == "Converting Paradox Tables"
+    page.click("OK")
     page.server = serve(project, page.base.rsplit(":", 1)[1])[0]
     page.text("The connection to the server was lost.")
     page.shot("conversion-lost")
@@ -160,7 +173,7 @@ def test_a_conversion_that_loses_its_server(page, project):
 
 def test_record_count_and_search_by_any_part_of_a_name(page, converted):
     page.open("/library/paradox-libs/emis.abs")
-    page.text("6 records")
+    page.text("Library type 0 ltEmis, 6 records")  # type 0 is a library type like any other
     assert page._visible(page._button_xpath("Show all records")) is None  # only while a search by part shows
     page.click("New record")
     page.dialog("New record")
@@ -194,6 +207,8 @@ def test_a_library_under_a_name_of_its_own_is_imported_into_again(page, project)
     page.open("/folder/paradox-libs")
     row = page.text("imp.abs").find_element(By.XPATH, "ancestor::tr")
     assert row.find_elements(By.TAG_NAME, "td")[1].text == "0 ltEmis"
+    table = page.text("emis.db").find_element(By.XPATH, "ancestor::tr")  # a Paradox table of type 0, not converted
+    assert table.text == "emis.db emis.abs 0 ltEmis emis.mb waiting", table.text
     page.shot("folder-own-name")
     import_dialog(page, "imp.abs")
     page.click("Start Import")

@@ -34,6 +34,16 @@ def test_conversion_window_runs_to_its_summary(page, project):
     assert buttons() == [("Stop", False), ("Close", True)]  # in the order of the conversion form
     page.click("Close")
     page.text("emis.abs")  # the folder page shows the new libraries
+    # Run again: the tables whose libraries exist are listed as skipped, and only there.
+    page.click("Convert")
+    window = page.dialog("Converting Paradox Tables")
+    page.wait(lambda d: window.find_element(By.CSS_SELECTOR, ".summary").is_displayed())
+    lists = {h.text: h.find_element(By.XPATH, "following-sibling::ul[1]").text.splitlines()
+             for h in window.find_elements(By.CSS_SELECTOR, ".summary h3")[1:]}
+    assert lists["Not converted"] == ["paradox-libs/Strassen.db: no library type"], lists
+    assert len(lists["Skipped"]) == 8 and "paradox-libs/emis.db: skipped because the library exists" in lists["Skipped"]
+    summary = window.find_element(By.CSS_SELECTOR, ".summary").text
+    assert "Skipped 8 (library exists)\nNot a library 1 (left as they are)" in summary, summary
 
 
 def test_only_the_last_address_shows_its_page(page):
@@ -137,7 +147,8 @@ def test_import_dialog_with_a_name_conflict(page, converted):
         if run == "first":
             page.click("Start Import")
             page.text("You have to add columns first")
-            page.click("OK")
+            page.click("OK")  # the refused start leaves the dialog as it was, without Stop
+            page.wait(lambda d: page._visible(page._button_xpath("Stop")) is None)
             page.click("Define Link")
             page.dialog("Define Link")
             for control in ("Col", "fix", "------->"):
