@@ -384,22 +384,24 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   compare(rest, rest.size());
   EXPECT_TRUE(t.Eof());
   // Another program rebuilds the table under its name (a new b-tree, the record number now its row id), keeps the
-  // old one under another name and changes the numbers of the new one: the open cursor reads the new table, from
-  // its pages too.
+  // old one under another name, changes the numbers of the new one and gives a record amid them a memo over one
+  // overflow page, the file's last: the open cursor reads the new table, from its pages too.
   std::string definition = test::QueryText(lib.FileName, "SELECT sql FROM sqlite_master WHERE name = 'lib.abs'");
   const std::size_t key = definition.find("\"Eintrag\" INTEGER");
   ASSERT_NE(key, std::string::npos) << definition;
   definition.insert(key + 17, " PRIMARY KEY");
   definition.replace(definition.find("\"When\" TEXT"), 11, "\"When\" DATETIME");  // numbers stay numbers
   ASSERT_EQ(raw("BEGIN; ALTER TABLE \"lib.abs\" RENAME TO old; " + definition + "; INSERT INTO \"lib.abs\" SELECT * "
-                "FROM old; UPDATE \"lib.abs\" SET Value = Value + 1; COMMIT"),
+                "FROM old; UPDATE \"lib.abs\" SET Value = Value + 1, Kommentar = iif(rowid = 400, printf('%4200d', 1), "
+                "Kommentar); COMMIT"),
             SQLITE_OK);
   const std::uint64_t beforeRebuilt = pageWindows();
   t.First();
   const auto rebuilt = expected(0);
   compare(rebuilt, rebuilt.size());
   EXPECT_TRUE(t.Eof());
-  EXPECT_GT(pageWindows(), beforeRebuilt + 10);
+  // The pages gave the records up to the file's last pages, where the new table ends: no walk was refused.
+  EXPECT_TRUE(pageWindows() > beforeRebuilt + 10 && detail::TableProbe::Of(t)->stored != nullptr);
   // In a transaction a scan reads the cursor's own changes, which are not in the file yet; its windows hold the
   // keys the pages gave outside it.
   const auto walk = [&] {  // to the record 700, the window there, and that of a jump 2000 on, and back
@@ -452,8 +454,9 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
     }
   }
   // A record that claims more bytes than its page holds (the first of the first leaf, which ends the page), one
-  // whose header ends inside the two bytes of its last value's type, and a leaf that claims more cells than a page
-  // can hold (each of them its first record, over the records after it) are refused as SQL refuses them.
+  // whose header ends inside the two bytes of its last value's type, a leaf that claims more cells than a page
+  // can hold (each of them its first record, over the records after it) and a record amid others that claims a
+  // byte more than its values fill are refused as SQL refuses them.
   const auto byte = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(bytes[i])); };
   const auto big = [&](std::size_t i, int n) {
     std::size_t v = 0;
@@ -468,8 +471,11 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   const std::size_t cell = start(leaf) + big(start(leaf) + 8, 2);  // its size, row id 1 and header size
   ASSERT_LT(byte(cell), 0x70U);
   ASSERT_GE(byte(cell + byte(cell + 2)), 0x80U);
-  std::vector<std::string> refused(3, bytes);
+  const std::size_t fifth = start(leaf) + big(start(leaf) + 16, 2);
+  ASSERT_LT(byte(fifth), 0x7FU);
+  std::vector<std::string> refused(4, bytes);
   refused[0][cell] = static_cast<char>(byte(cell) + 16);
+  refused[3][fifth] = static_cast<char>(byte(fifth) + 1);
   refused[1][cell + 2] = static_cast<char>(byte(cell + 2) - 1);
   ASSERT_GE(cell - start(leaf), 8 + 2 * 700U);
   refused[2].replace(start(leaf) + 3, 2, "\x02\xBC");  // 700 cells

@@ -334,6 +334,8 @@ private:
       }
       body += length;
     }
+    // A header read to its end gives the length of every value: they fill the record exactly, or SQL refuses it.
+    Check(h < headerEnd || body == end);
     if (t_.rowidColumn_ >= 0) {
       for (std::size_t i = 0; i < t_.columns_.size(); ++i) {
         if (t_.columns_[i] != t_.rowidColumn_) continue;
