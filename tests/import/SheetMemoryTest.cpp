@@ -165,6 +165,12 @@ TEST(SheetMemory, LimitsRefuseWhileReadingAndACutTextFailsItsLine) {
   for (const int i : {0, 2}) loaders[i].reset();
   loaders[1]->DoImport(view, dir.File("amp.xlsx"));  // fits once the others are gone
   EXPECT_EQ(budget->Used(), loaders[1]->TextBytes());
+  TLibraryImportOptions dialog = Options(dir.File("amp.xlsx"), dir.File("emis.abs"));
+  dialog.TextBudget = budget;  // a server's import dialog beside the loader, which holds 3 MB of the budget's 5
+  TAnsweringDialogs dialogs(TOnExists::Skip);
+  EXPECT_THROW_MSG(ImportIntoLibrary(dialog, dialogs), Exception,
+                   "The open imports hold 5 MB of text, the limit of them all; close one to open this file\r\nFile \"" +
+                       dialog.FileName + "\" cannot be opened");
   loaders[1]->MaxCells = 3;  // the most cells a loader takes: 3 load, a fourth is refused
   std::ofstream(dir.File("cells.txt"), std::ios::binary) << "a\tb\nc\n";
   loaders[1]->DoImport(view, dir.File("cells.txt"));
@@ -189,7 +195,6 @@ TEST(SheetMemory, LimitsRefuseWhileReadingAndACutTextFailsItsLine) {
         << Record(biff3 ? 0x0209 : 0x0009, Le(0, 2) + Le(0x0010, 2)) + label(0, "Name", 4) + label(1, "Fan", 10) +
                label(2, "Wall", 4) + Record(0x000A, "");
     TLibraryImportOptions o = Options(dir.File("cut.xls"), dir.File("emis.abs"));
-    TAnsweringDialogs dialogs(TOnExists::Skip);
     const TLibraryImportResult r = ImportIntoLibrary(o, dialogs);
     ASSERT_EQ(1u, r.Errors.size());
     EXPECT_EQ(std::tuple(1, 2, std::string("A"), std::string("ElementName"),

@@ -711,7 +711,16 @@ TEST(TextGrid, GarbageIsGivenBackOnceItOutweighsTheLiveText) {
   TStringGrid grid(3, 3);
   const std::string mib(1 << 20, 'm');
   grid.SetSharedCell(2, 1, grid.AddSharedText(mib + "live"));
-  // Each way a text leaves a cell (here one of 2 MiB) gives the garbage back once it outweighs the live text.
+  for (const bool compacts : {false, true}) {  // 1 MiB given up, less than the live text; then 2 MiB
+    grid.AddSharedText(mib);
+    grid.SetSharedCell(compacts ? 2 : 1, 2, grid.AddSharedText("shown"));
+    const std::size_t bytes = grid.SharedTextBytes();
+    grid.DropUnusedShared();
+    EXPECT_EQ(std::pair(compacts, std::size_t{compacts}),
+              std::pair(grid.SharedTextBytes() < bytes, grid.SharedCompactions()));
+  }
+  // Each way a text leaves a cell (here one of 2 MiB) gives the garbage back once it outweighs the live text; the
+  // shared texts, none of them given up since, stay where they are.
   const std::function<void()> giveUps[] = {
       [&] { grid.SetCells(0, 2, "x"); }, [&] { grid.SetNumber(0, 2, 1); }, [&] { grid.SetSharedCell(0, 2, 0); },
       [&] { grid.ClearRow(2); }, [&] { grid.SetRowCount(2), grid.SetRowCount(3); }, [&] { grid.NumberRows(1); }};
@@ -720,33 +729,26 @@ TEST(TextGrid, GarbageIsGivenBackOnceItOutweighsTheLiveText) {
     giveUp();
     EXPECT_EQ(0u, grid.TextGarbage());
   }
-  for (const bool compacts : {false, true}) {  // 1 MiB given up, less than the live text; then 2 MiB
-    grid.AddSharedText(mib);
-    grid.SetSharedCell(compacts ? 2 : 1, 2, grid.AddSharedText("shown"));
-    const std::size_t bytes = grid.SharedTextBytes();
-    grid.DropUnusedShared();
-    EXPECT_EQ(compacts, grid.SharedTextBytes() < bytes) << bytes;
-  }
-  EXPECT_EQ(mib + "live", grid.Cells(2, 1));
+  EXPECT_EQ(std::pair(mib + "live", std::size_t{1}), std::pair(grid.Cells(2, 1), grid.SharedCompactions()));
 }
 
 // Rows written one below the other share a run of cells. Whatever is written around the runs (shorter, longer
 // and shifted rows, cells anywhere, columns filled top to bottom), cleared rows and a shrinking grid: every cell
 // reads as a plain map of the cells written says.
 TEST(TextGrid, RunsOfRowsReadAsTheCellsWritten) {
-  TStringGrid few(12, 6);  // two rows of 10 cells, then rows of one cell: each takes a slot, not a row of the run
-  for (std::int32_t r = 1; r < 5; ++r)
-    for (std::int32_t c = 1; c <= (r < 3 ? 10 : 1); ++c) few.SetNumber(c, r, c);
-  EXPECT_EQ(22u, few.Slots());
-  // A third row stays in the run when it leaves at most 4 of its columns empty at its ends (and the fourth row then
-  // begins in the run too: 40 slots), else it keeps only its cells (and the fourth row its one).
-  for (const auto& [first, last, stays] : {std::tuple(1, 6, true), {1, 5, false}, {3, 8, true}, {3, 7, false}, {5, 10, true}, {6, 10, false}}) {
-    TStringGrid third(12, 6);
-    for (std::int32_t r = 1; r < 3; ++r)
+  // A row below rows of 10 stays in their run when it leaves at most 4 of its columns empty at its ends (and the row
+  // after it then begins in the run too), else, or when the run would pass 64 Ki slots, it keeps only its cells (and
+  // the row after it, of one cell, its one slot, not a row of the run).
+  for (const auto& [rows, first, last, stays] : {std::tuple(2, 1, 6, true), {2, 1, 5, false}, {2, 1, 1, false},
+                                                 {2, 3, 8, true}, {2, 3, 7, false}, {2, 5, 10, true}, {2, 6, 10, false},
+                                                 {6553, 1, 9, false}}) {
+    TStringGrid third(12, rows + 4);
+    for (std::int32_t r = 1; r <= rows; ++r)
       for (std::int32_t c = 1; c <= 10; ++c) third.SetNumber(c, r, c);
-    for (std::int32_t c = first; c <= last; ++c) third.SetNumber(c, 3, c);
-    third.SetNumber(1, 4, 1);
-    EXPECT_EQ(stays ? 40u : 21u + static_cast<std::size_t>(last - first + 1), third.Slots()) << first << "-" << last;
+    for (std::int32_t c = first; c <= last; ++c) third.SetNumber(c, rows + 1, c);
+    third.SetNumber(1, rows + 2, 1);
+    const std::size_t below = stays ? 20 : 1 + static_cast<std::size_t>(last - first + 1);  // the last two rows' slots
+    EXPECT_EQ(static_cast<std::size_t>(rows) * 10 + below, third.Slots()) << rows << ": " << first << "-" << last;
   }
   TStringGrid grid(40, 3000);
   std::map<std::pair<std::int32_t, std::int32_t>, std::string> cells;  // by (row, col)

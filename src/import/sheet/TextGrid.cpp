@@ -513,6 +513,7 @@ void TStringGrid::CompactShared() {
   }
   sharedGarbage_ = 0;
   walkNumber_ = SIZE_MAX;
+  ++sharedCompactions_;
 }
 
 std::string TStringGrid::Cells(std::int32_t col, std::int32_t row) const {

@@ -93,6 +93,8 @@ public:
   std::size_t SharedTexts() const { return sharedLive_; }  // the shared texts kept
   std::size_t SharedTextBytes() const;  // the memory the shared texts' blocks take (used or not)
   std::size_t TextGarbage() const { return garbage_; }  // bytes of the texts given up and not yet given back
+  // How often the shared texts were copied to give back those given up (copying them with none given up only costs).
+  std::size_t SharedCompactions() const { return sharedCompactions_; }
   // Gives up the shared texts numbered `from` and on that no cell shows (a number no cell shows may be given again).
   void DropUnusedShared(std::int32_t from = 0);
   std::int32_t Objects(std::int32_t col, std::int32_t row) const;
@@ -203,6 +205,7 @@ private:
   std::size_t sharedCount_ = 0;                      // numbers given, those given up among them
   std::size_t sharedLive_ = 0;                       // texts kept
   std::size_t sharedText_ = 0, sharedGarbage_ = 0;  // bytes of the texts kept and given up (in liveText_, garbage_)
+  std::size_t sharedCompactions_ = 0;
   mutable std::size_t walkNumber_ = SIZE_MAX;        // the shared text looked up last (SIZE_MAX: none) and its place
   mutable std::uint64_t walkPlace_ = 0;
   // The few cells with a marker, by row * 2^32 + column: kept apart, so a cell of a large sheet is one slot.
