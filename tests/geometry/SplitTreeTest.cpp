@@ -198,13 +198,12 @@ TEST(SplitTreeTest, InsertionSplitsAfterMaxCountAndDeletionCollapses) {
 
 // Below the root every insertion uses the capacity 10 and the depth limit 24, whatever the root was given.
 TEST(SplitTreeTest, CapacityAndDepthBelowTheRoot) {
-  std::vector<std::unique_ptr<Box>> boxes;
-  for (int i = 0; i < 12; ++i) boxes.push_back(std::make_unique<Box>(1, 1, 2, 2));
+  Box box(1, 1, 2, 2);
   BoxTree<TBaumStruktur> t(0, 0, 0, 10, 4), flat(0, 0, 0, 10, 4);
   for (int i = 0; i < 12; ++i) {
     EXPECT_TRUE(!t.Ast1 || !t.Ast1->Ast1) << i;  // the root splits at the 4th insertion, its branch at the 12th
-    t.AddItem(boxes[static_cast<size_t>(i)].get(), 2, 2);
-    flat.AddItem(boxes[static_cast<size_t>(i)].get(), 2, 1);  // the root is at depth 1: never split
+    t.AddItem(&box, 2, 2);
+    flat.AddItem(&box, 2, 1);  // the root is at depth 1: never split
   }
   EXPECT_EQ(std::tuple(true, 12, false), std::tuple(t.Ast1->Ast1 != nullptr, t.Ast1->CountEle(), flat.Ast1 != nullptr));
   // Twelve equal points never lie on a split line: the nodes split down to depth 24, which keeps them all.
