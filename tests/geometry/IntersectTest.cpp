@@ -63,6 +63,7 @@ double D(int64_t v) { return static_cast<double>(v); }
 TEST(IntersectTest, OrientationAndSegmentFamilyMatchExactValues) {
   for (const Input& in : Inputs()) {
     const auto& c = in.c;
+    SCOPED_TRACE(testing::PrintToString(std::vector<int64_t>(std::begin(c), std::end(c))));
     const int ref = RefMps(c[0], c[1], c[2], c[3], c[4], c[5]);
     EXPECT_EQ(ref, mps(TVektor2{D(c[0]), D(c[1])}, {D(c[2]), D(c[3])}, {D(c[4]), D(c[5])}));
     EXPECT_EQ(ref, mps(vektor2{D(c[0]), D(c[1])}, vektor2{D(c[2]), D(c[3])}, vektor2{D(c[4]), D(c[5])}));
