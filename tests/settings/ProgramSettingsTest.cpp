@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <tuple>
 
 #include "SettingsTestUtil.h"
@@ -31,6 +30,7 @@ std::vector<std::string> Fields(const TProgramSettings& s) {
           n(s.System.AltBmpPrintOut), n(s.System.MaxBmpPrintSize), n(s.System.ClipPlane3D), s.System.GraphicsPrinter,
           s.System.DefaulFontname};
 }
+
 // Every test runs with its own per-user store root and without proxy variables.
 class ProgramSettingsFile : public ::testing::Test {
 protected:
@@ -175,8 +175,8 @@ TEST_F(ProgramSettingsFile, EveryReadIsGuardedOnItsOwn) {
     TProgramSettings S = before;
     ReadProgramSettings(S, store);
     for (std::size_t i = 0; i < fields.size(); ++i)
-      EXPECT_EQ(i == failing ? Fields(before)[i] : fields[i][2], Fields(S)[i]) << fields[i][1] << " with " << failing
-                                                                          << " failing";
+      EXPECT_EQ(i == failing ? Fields(before)[i] : fields[i][2], Fields(S)[i])
+          << fields[i][1] << " with " << failing << " failing";
   }
   EXPECT_EQ("help.chm", ApplicationHelpFile());
 }
