@@ -69,28 +69,6 @@ TEST(AlgebraTest, NormalisersAndIntegerForm) {
   EXPECT_EQ(INT64_MIN, i64_ApktB2({INT64_MAX, 1}, {1, 1}));  // wraps around
 }
 
-TEST(AlgebraTest, ValueFormMatchesArrayFormAlsoInPlace) {
-  std::mt19937_64 rng(3);
-  std::uniform_real_distribution<double> u(-10, 10);
-  for (int n = 0; n < 200; ++n) {
-    const TVektor3 a{u(rng), u(rng), u(rng)}, b{u(rng), u(rng), u(rng)};
-    const TMatrix3x3 m = M3x3Dreh({0.6, 0, 0.8}, u(rng));
-    vektor3 va(a[0], a[1], a[2]), vm(a[0], a[1], a[2]);
-    va.CrossProd(va, vektor3(b[0], b[1], b[2]));  // the result may be an argument
-    vm.MxV(m, vm);
-    vektor2 v2{b[0], b[1]};
-    v2.MxV(M2x2dreh(a[0]), v2);
-    EXPECT_EQ(CrossProd(a, b), (TVektor3{va.x, va.y, va.z}));
-    EXPECT_EQ(InitV2(a.data()), (TVektor2{a[0], a[1]}));
-    EXPECT_EQ(std::pair(a, InitV2(divkV3(3, a).data())), std::pair(InitV3(a.data()), divkV2(3, InitV2(a.data()))));
-    EXPECT_LT(Distance3(a, divkV3(3, mulkV3(3, AddV3(SubV3(a, b), b)))), 1e-12);
-    EXPECT_EQ(MxV(m, a), (TVektor3{vm.x, vm.y, vm.z}));
-    EXPECT_EQ(MxV2(M2x2dreh(a[0]), {b[0], b[1]}), (TVektor2{v2.x, v2.y}));
-    const TMatrix3x3 mt = M3x3Mult(m, M3x3Transponiere(m));
-    for (int i = 0; i < 9; ++i) EXPECT_NEAR(M3x3Unity()[i / 3][i % 3], mt[i / 3][i % 3], 1e-12);
-  }
-}
-
 TEST(AlgebraTest, PseudoAngleAndItsInverse) {
   // dx, dy, the pseudo-angle and the sum |dx| + |dy|.
   const double cases[][4] = {{0, 0, 0, 0}, {1, 1, 45, 2}, {-1, 0, 180, 1}, {0, -1, 270, 1}, {1, -1, 315, 2},
@@ -120,7 +98,7 @@ TEST(AlgebraTest, PseudoAngleAndItsInverse) {
   }
 }
 
-TEST(AlgebraTest, RotationsFramesAndTheirInverse) {
+TEST(AlgebraTest, RotationsFramesValueFormsAndTheirInverse) {
   TVektor3 g{0.25, 0.5, 0.75};
   double th = 1;
   M3x3GetGTheta(M3x3Unity(), g, th);  // no rotation: the axis is left alone
@@ -139,7 +117,22 @@ TEST(AlgebraTest, RotationsFramesAndTheirInverse) {
   auto near = [](const auto& want, const auto& got, double tol) {
     for (size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(want[i], got[i], tol) << i;
   };
-  for (int n = 0; n < 500; ++n) {
+  for (int n = 0; n < 500; ++n) {  // the value forms (vektor2, vektor3) give the array forms' results, also in place
+    const TVektor3 a{10 * u(rng), 10 * u(rng), 10 * u(rng)}, pb{10 * u(rng), 10 * u(rng), 10 * u(rng)};
+    const TMatrix3x3 rot = M3x3Dreh({0.6, 0, 0.8}, 10 * u(rng));
+    vektor3 va(a[0], a[1], a[2]), vm(a[0], a[1], a[2]);
+    va.CrossProd(va, vektor3(pb[0], pb[1], pb[2]));  // the result may be an argument
+    vm.MxV(rot, vm);
+    vektor2 v2{pb[0], pb[1]};
+    v2.MxV(M2x2dreh(a[0]), v2);
+    EXPECT_EQ(CrossProd(a, pb), (TVektor3{va.x, va.y, va.z}));
+    EXPECT_EQ(InitV2(a.data()), (TVektor2{a[0], a[1]}));
+    EXPECT_EQ(std::pair(a, InitV2(divkV3(3, a).data())), std::pair(InitV3(a.data()), divkV2(3, InitV2(a.data()))));
+    EXPECT_LT(Distance3(a, divkV3(3, mulkV3(3, AddV3(SubV3(a, pb), pb)))), 1e-12);
+    EXPECT_EQ(MxV(rot, a), (TVektor3{vm.x, vm.y, vm.z}));
+    EXPECT_EQ(MxV2(M2x2dreh(a[0]), {pb[0], pb[1]}), (TVektor2{v2.x, v2.y}));
+    const TMatrix3x3 mt = M3x3Mult(rot, M3x3Transponiere(rot));
+    for (int i = 0; i < 9; ++i) EXPECT_NEAR(M3x3Unity()[i / 3][i % 3], mt[i / 3][i % 3], 1e-12);
     TVektor3 axis{std::fabs(u(rng)), std::fabs(u(rng)), std::fabs(u(rng))};
     Normalize3(axis);
     if (n == 0) axis = {0, 0, 1};

@@ -60,19 +60,14 @@ std::vector<Input> Inputs() {
 
 double D(int64_t v) { return static_cast<double>(v); }
 
-TEST(IntersectTest, MpsMatchesExactOrientation) {
+TEST(IntersectTest, OrientationAndSegmentFamilyMatchExactValues) {
   for (const Input& in : Inputs()) {
     const auto& c = in.c;
+    SCOPED_TRACE(testing::PrintToString(std::vector<int64_t>(std::begin(c), std::end(c))));
     const int ref = RefMps(c[0], c[1], c[2], c[3], c[4], c[5]);
     EXPECT_EQ(ref, mps(TVektor2{D(c[0]), D(c[1])}, {D(c[2]), D(c[3])}, {D(c[4]), D(c[5])}));
     EXPECT_EQ(ref, mps(vektor2{D(c[0]), D(c[1])}, vektor2{D(c[2]), D(c[3])}, vektor2{D(c[4]), D(c[5])}));
     EXPECT_EQ(ref, mps(D(c[2] - c[0]), D(c[4] - c[0]), D(c[3] - c[1]), D(c[5] - c[1])));
-  }
-}
-
-TEST(IntersectTest, SegmentFamilyMatchesExactParameters) {
-  for (const Input& in : Inputs()) {
-    const auto& c = in.c;
     const bool small = std::llabs(c[2] - c[0]) < 1000 && std::llabs(c[6] - c[4]) < 1000;
     // End-point form: D = P2 − P1, E = P4 − P3.
     const Ref r(c[0], c[1], I(c[2]) - c[0], I(c[3]) - c[1], c[4], c[5], I(c[6]) - c[4], I(c[7]) - c[5]);
@@ -106,26 +101,25 @@ TEST(IntersectTest, SegmentFamilyMatchesExactParameters) {
       }
     }
     // Offset form with the same D and E, so the same parameters.
-    const Ref& o = r;
     const double d0 = D(c[2] - c[0]), d1 = D(c[3] - c[1]), e0 = D(c[6] - c[4]), e1 = D(c[7] - c[5]);
-    const bool hgs = o.det != 0 && o.nu >= 0 && o.In(o.nt, true);
+    const bool hgs = r.det != 0 && r.nu >= 0 && r.In(r.nt, true);
     ASSERT_EQ(hgs, schnittHGS(D(c[0]), D(c[1]), d0, d1, D(c[4]), D(c[5]), e0, e1, s, t));
     TVektor3 s3{};
     EXPECT_EQ(hgs, schnittHGS(D(c[0]), D(c[1]), d0, d1, D(c[4]), D(c[5]), 1, e0, e1, 2, s3));
-    EXPECT_TRUE(!hgs || std::fabs(s3[2] - 1 - 2 * double(o.nt) / double(o.det)) <= 1e-9) << s3[2];
+    EXPECT_TRUE(!hgs || std::fabs(s3[2] - 1 - 2 * double(r.nt) / double(r.det)) <= 1e-9) << s3[2];
     const TVektor4 a4{D(c[4]), D(c[5]), 0, 10}, e4{e0, e1, 1, -10};
     TVektor4 s4{};
     EXPECT_EQ(hgs, schnitt4(D(c[0]), D(c[1]), d0, d1, a4, e4, s4));
-    const bool gs = o.det != 0 && o.In(o.nt, false);
+    const bool gs = r.det != 0 && r.In(r.nt, false);
     EXPECT_EQ(gs, schnittGS(D(c[0]), D(c[1]), d0, d1, D(c[4]), D(c[5]), e0, e1, s));
     EXPECT_EQ(gs, schnittGS(D(c[0]), D(c[1]), d0, d1, D(c[4]), D(c[5]), 0, e0, e1, 0, s3));
     double gx = 0, gy = 0;
-    EXPECT_EQ(o.det != 0, schnittGG(D(c[0]), D(c[1]), d0, d1, D(c[4]), D(c[5]), e0, e1, gx, gy));
+    EXPECT_EQ(r.det != 0, schnittGG(D(c[0]), D(c[1]), d0, d1, D(c[4]), D(c[5]), e0, e1, gx, gy));
     EXPECT_TRUE(!gs || std::hypot(gx - s3[0], gy - s3[1]) <= 1e-9) << gx << " " << gy;  // the point of schnittGS
     // schnitt0 takes Q as (y, x); exact margins reduce to the open/closed parameter ranges.
-    EXPECT_EQ(o.det != 0 && o.In(o.nu, false) && o.In(o.nt, false),
+    EXPECT_EQ(r.det != 0 && r.In(r.nu, false) && r.In(r.nt, false),
               schnitt0(true, true, D(c[0]), D(c[1]), d0, d1, D(c[5]), D(c[4]), e0, e1));
-    EXPECT_EQ(o.det != 0 && o.nu > 0 && o.In(o.nt, false),
+    EXPECT_EQ(r.det != 0 && r.nu > 0 && r.In(r.nt, false),
               schnitt0(false, true, D(c[0]), D(c[1]), d0, d1, D(c[5]), D(c[4]), e0, e1));
   }
 }

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <tuple>
 
 #include "SettingsTestUtil.h"
@@ -19,6 +18,18 @@ using test::TempDir;
 using test::WriteFile;
 
 const char* const kProgram = "/opt/tp/Tessaphon.exe";
+
+// The fields in the order of tests/data/settings/program-fields.txt, numbers as text.
+std::vector<std::string> Fields(const TProgramSettings& s) {
+  const auto n = [](double v) { return FloatToStr(v); };
+  const auto& d = s.DC;
+  return {s.GlobdataPath, s.SystemPathLang, s.LibPathLang, s.RunKernelDll, s.HelpFile, s.SharedGlobdataPath,
+          s.GlobLibPath, n(s.HistEntries), n(s.DrivingRightSide), n(s.CheckUpdate), n(s.CheckPeriod),
+          n(s.CheckConfrm), n(s.CheckedLast), s.ProxySettings, n(d.ClientSocket), n(d.Priority), n(d.Instances),
+          n(d.Threads), n(d.SocketSrvSocket), d.DistribPath, d.PCListFileName, n(d.Reconnect), n(d.ReconnectTime),
+          n(s.System.AltBmpPrintOut), n(s.System.MaxBmpPrintSize), n(s.System.ClipPlane3D), s.System.GraphicsPrinter,
+          s.System.DefaulFontname};
+}
 
 // Every test runs with its own per-user store root and without proxy variables.
 class ProgramSettingsFile : public ::testing::Test {
@@ -73,28 +84,23 @@ TEST_F(ProgramSettingsFile, IdentityFollowsTheProgramName) {
 
 TEST_F(ProgramSettingsFile, DefaultsAndDerivedFolders) {
   TProgramSettings S = Read("");
-  EXPECT_EQ("libs/|distrib/|PCList.vrl|0;;;;", S.GlobLibPath + "|" + S.DC.DistribPath + "|" +
-                                                   S.DC.PCListFileName + "|" + S.ProxySettings);
   EXPECT_EQ("/opt/tp/System/|/opt/tp/System/Libs/", S.BaseLangSystemPath + "|" + S.LangLibPath);
   fs::remove(StoreFile());
   S.HistEntries = S.CheckPeriod = S.CheckedLast = S.DC.ClientSocket = S.DC.SocketSrvSocket = S.DC.Priority = -1;
   S.DC.Instances = S.DC.Threads = S.DC.ReconnectTime = S.System.MaxBmpPrintSize = -1;
   S.DrivingRightSide = S.CheckUpdate = S.CheckConfrm = !(S.DC.Reconnect = S.System.AltBmpPrintOut = true);
-  S.RunKernelDll = S.System.DefaulFontname = "x";
+  S.RunKernelDll = S.System.DefaulFontname = S.GlobLibPath = S.DC.DistribPath = S.DC.PCListFileName = S.ProxySettings =
+      "x";
+  S.System.ClipPlane3D = -1;
   ReadProgramSettings(S);  // nothing stored: every field takes its default
   EXPECT_FALSE(fs::exists(StoreFile()));  // reading creates nothing
-  EXPECT_EQ((std::vector<std::int64_t>{5, 7, 0, 55555, 55557, 0, 1, 0, 10, 3000, 1, 1, 1, 0, 0}),
-            (std::vector<std::int64_t>{S.HistEntries, S.CheckPeriod, S.CheckedLast, S.DC.ClientSocket,
-                                       S.DC.SocketSrvSocket, S.DC.Priority, S.DC.Instances, S.DC.Threads,
-                                       S.DC.ReconnectTime, S.System.MaxBmpPrintSize, S.DrivingRightSide,
-                                       S.CheckUpdate, S.CheckConfrm, S.DC.Reconnect, S.System.AltBmpPrintOut}));
-  EXPECT_EQ("CoreCalc6.dll Arial 0.01", S.RunKernelDll + " " + S.System.DefaulFontname + " " +
-                                            FloatToStr(S.System.ClipPlane3D));
+  const auto fields = test::DataRows("settings/program-fields.txt");  // section, key, stored, default
+  ASSERT_EQ(Fields(S).size(), fields.size());
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    EXPECT_TRUE(fields[i][3] == "*" || fields[i][3] == Fields(S)[i]) << fields[i][1] << ": " << Fields(S)[i];
 
   // The folders derived from the global data folder and the languages: tests/data/settings/folders.txt.
-  for (const std::string& line : test::SplitLines(ReadFile(test::DataPath("settings/folders.txt")))) {
-    if (line.starts_with("#")) continue;
-    const auto c = test::SplitTabs(line);
+  for (const auto& c : test::DataRows("settings/folders.txt")) {
     if (c[0] == "globdata") {
       S = Read("[program]\nGlobdataPath=" + c[1] + "\n");
       EXPECT_EQ(c[1] + "|" + c[1] + "libs/|" + c[2] + "distrib/|" + c[2] + "PCList.vrl",
@@ -150,44 +156,11 @@ private:
 // Each key is read on its own: when one read fails, that field keeps its value (or its fallback, here the same)
 // and every other field is still read.
 TEST_F(ProgramSettingsFile, EveryReadIsGuardedOnItsOwn) {
-  using Get = std::function<std::string(const TProgramSettings&)>;
-  const auto num = [](auto member) {
-    return Get([member](const TProgramSettings& s) { return FloatToStr(member(s)); });
-  };
-  const auto text = [](auto member) { return Get([member](const TProgramSettings& s) { return member(s); }); };
-  const std::tuple<const char*, const char*, const char*, Get> fields[] = {
-      {"program", "GlobdataPath", "/g/data/", text([](auto& s) { return s.GlobdataPath; })},
-      {"program", "SystemPathLang", "DEU_CH", text([](auto& s) { return s.SystemPathLang; })},
-      {"program", "LIBPATHLANG", "ENG_US", text([](auto& s) { return s.LibPathLang; })},
-      {"program", "RunKernelDll", "kernel.so", text([](auto& s) { return s.RunKernelDll; })},
-      {"program", "HelpFile", "help.chm", text([](auto& s) { return s.HelpFile; })},
-      {"program", "SharedGlobdataPath", "/shared/", text([](auto& s) { return s.SharedGlobdataPath; })},
-      {"program", "GlobLibPath", "/libs/", text([](auto& s) { return s.GlobLibPath; })},
-      {"program", "HistEntries", "9", num([](auto& s) { return s.HistEntries; })},
-      {"program", "DrivingRightSide", "0", num([](auto& s) { return s.DrivingRightSide; })},
-      {"program", "CheckUpdate", "0", num([](auto& s) { return s.CheckUpdate; })},
-      {"program", "CheckPeriod", "1008", num([](auto& s) { return s.CheckPeriod; })},
-      {"program", "CheckConfrm", "0", num([](auto& s) { return s.CheckConfrm; })},
-      {"program", "CheckedLast", "1009", num([](auto& s) { return s.CheckedLast; })},
-      {"program", "ProxySettings", "2;h;1;a;b", text([](auto& s) { return s.ProxySettings; })},
-      {"DC", "ClientSocket", "1001", num([](auto& s) { return s.DC.ClientSocket; })},
-      {"DC", "PRIORITY", "1002", num([](auto& s) { return s.DC.Priority; })},
-      {"DC", "Instances", "1003", num([](auto& s) { return s.DC.Instances; })},
-      {"DC", "Threads", "1004", num([](auto& s) { return s.DC.Threads; })},
-      {"DC", "SocketSrvSocket", "1005", num([](auto& s) { return s.DC.SocketSrvSocket; })},
-      {"DC", "DistribPath", "/d/", text([](auto& s) { return s.DC.DistribPath; })},
-      {"DC", "PCListFileName", "/pc.vrl", text([](auto& s) { return s.DC.PCListFileName; })},
-      {"DC", "Reconnect", "1", num([](auto& s) { return s.DC.Reconnect; })},
-      {"DC", "ReconnectTime", "1006", num([](auto& s) { return s.DC.ReconnectTime; })},
-      {"system", "AltBmpPrintOut", "1", num([](auto& s) { return s.System.AltBmpPrintOut; })},
-      {"system", "MaxBmpPrintSize", "1007", num([](auto& s) { return s.System.MaxBmpPrintSize; })},
-      {"system", "ClipPlane3D", "0.25", num([](auto& s) { return s.System.ClipPlane3D; })},
-      {"system", "GraphicsPrinter", "plotter", text([](auto& s) { return s.System.GraphicsPrinter; })},
-      {"system", "DefaulFontname", "Sans", text([](auto& s) { return s.System.DefaulFontname; })},
-  };
+  const auto fields = test::DataRows("settings/program-fields.txt");
+  ASSERT_EQ(Fields(TProgramSettings()).size(), fields.size());
   TempDir dir;
   const auto file = dir.File("all.ini");
-  for (const auto& [section, key, stored, get] : fields) TIniFile(file).WriteString(section, key, stored);
+  for (const auto& f : fields) TIniFile(file).WriteString(f[0], f[1], f[2]);
   TProgramSettings before;  // HistEntries and ClipPlane3D keep their defaults: they are also the fallbacks
   before.GlobdataPath = before.SystemPathLang = before.LibPathLang = before.RunKernelDll = before.HelpFile = "old";
   before.SharedGlobdataPath = before.GlobLibPath = before.DC.DistribPath = before.DC.PCListFileName = "old";
@@ -197,14 +170,13 @@ TEST_F(ProgramSettingsFile, EveryReadIsGuardedOnItsOwn) {
   before.CheckPeriod = before.CheckedLast = -1;
   before.DrivingRightSide = before.CheckUpdate = before.CheckConfrm = true;
   DecimalSeparatorScope dot('.');
-  for (std::size_t failing = 0; failing <= std::size(fields); ++failing) {
-    const FailingStore store(file, failing < std::size(fields) ? std::get<1>(fields[failing]) : "no such key");
+  for (std::size_t failing = 0; failing <= fields.size(); ++failing) {
+    const FailingStore store(file, failing < fields.size() ? fields[failing][1] : "no such key");
     TProgramSettings S = before;
     ReadProgramSettings(S, store);
-    for (std::size_t i = 0; i < std::size(fields); ++i) {
-      const auto& [section, key, stored, get] = fields[i];
-      EXPECT_EQ(i == failing ? get(before) : stored, get(S)) << key << " with " << failing << " failing";
-    }
+    for (std::size_t i = 0; i < fields.size(); ++i)
+      EXPECT_EQ(i == failing ? Fields(before)[i] : fields[i][2], Fields(S)[i])
+          << fields[i][1] << " with " << failing << " failing";
   }
   EXPECT_EQ("help.chm", ApplicationHelpFile());
 }
@@ -247,10 +219,8 @@ TEST_F(ProgramSettingsFile, SettersWriteAndReread) {
 // The cases of tests/data/settings/proxy.txt: how a setting splits, then the system proxy.
 TEST_F(ProgramSettingsFile, ProxySettings) {
   fs::create_directories(root_.Path() / "Microsoft" / "Windows");
-  for (const std::string& line : test::SplitLines(ReadFile(test::DataPath("settings/proxy.txt")))) {
-    if (line.starts_with("#")) continue;
-    auto c = test::SplitTabs(line);
-    SCOPED_TRACE(line);
+  for (auto c : test::DataRows("settings/proxy.txt")) {
+    SCOPED_TRACE(c[0] + " " + c[1]);
     for (std::size_t at; (at = c[1].find("\\n")) != std::string::npos;) c[1].replace(at, 2, "\n");
     if (c[0] == "env") env_.Set(c[1], c[2] == "-" ? std::nullopt : std::optional<std::string>(c[2]));
     if (c[0] == "key")

@@ -19,27 +19,9 @@ using test::TempDir;
 using test::WriteFile;
 
 TEST(SettingsStoreIniFile, ReadsNamesWithoutRegardToCaseAndTakesTheFirstOccurrence) {
-  TempDir dir;
-  WriteFile(dir.File("a.ini"),
-            "; settings of the test\n[Program]\nGlobdataPath = /data/glob/ \nEmpty=\nQuoted=\"  padded  \"\n"
-            "Half=\"open\nOne=\"\n# not a comment=hash\njust text\nkey=first\nKEY=second\n\n[none]\n[dc]\nInstances=3\n"
-            "[PROGRAM]\nLate=1\n");
-  const TIniFile ini(dir.File("a.ini"));
-  const std::tuple<const char*, const char*, const char*> cases[] = {
-      {"program", "globdatapath", "/data/glob/"},  // blanks around name and value dropped
-      {"PROGRAM", "Empty", ""},                    // present but empty is not the default
-      {"program", "Quoted", "  padded  "},         // matching quotes removed, inner blanks kept
-      {"program", "Half", "\"open"},               // no matching pair: kept as it stands
-      {"program", "One", "\""},                    // one quote is no pair either
-      {"program", "# not a comment", "hash"},      // only ";" starts a comment
-      {"program", "key", "first"},                 // first key of the first section
-      {"program", "Late", "<default>"},            // a later section of the same name is not read
-      {"program", "just text", "<default>"},
-      {"DC", "instances", "3"},
-      {"none", "Instances", "<default>"},  // an empty section ends at the next header
-  };
-  for (const auto& [section, key, expected] : cases)
-    EXPECT_EQ(expected, ini.ReadString(section, key, "<default>")) << section << "/" << key;
+  const TIniFile ini(test::DataPath("settings/ini-reads.ini"));  // only read
+  for (const auto& c : test::DataRows("settings/ini-reads.txt"))
+    EXPECT_EQ(c[2], ini.ReadString(c[0], c[1], "<default>")) << c[0] << "/" << c[1];
   EXPECT_TRUE(ini.SectionExists("Dc") && !ini.SectionExists("d"));
   EXPECT_TRUE(ini.ValueExists("program", "EMPTY") && !ini.ValueExists("dc", "Empty"));
   EXPECT_EQ((std::vector<std::string>{"Program", "none", "dc"}), ini.ReadSections());

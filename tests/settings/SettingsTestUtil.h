@@ -1,6 +1,8 @@
 // Helpers of the settings tests: file contents and environment variables set for one test.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <optional>
@@ -15,6 +17,15 @@ namespace vez::test {
 inline void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
+}
+
+// The tab-separated rows of a file under tests/data, without the comment lines (starting with "#").
+inline std::vector<std::vector<std::string>> DataRows(const std::string& relative) {
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& line : SplitLines(ReadFile(DataPath(relative))))
+    if (!line.starts_with("#")) rows.push_back(SplitTabs(line));
+  if (rows.empty()) ADD_FAILURE() << "no rows in " << relative;
+  return rows;
 }
 
 // Sets (or, with nullopt, removes) environment variables and puts the old values back at destruction.
