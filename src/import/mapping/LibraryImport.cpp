@@ -141,12 +141,9 @@ public:
     };
     try {
       StoreLines();
-      if (form_.ModalResult != TModalResult::mrOk) {
-        result_.Refused = true;
-        DiscardNewLibrary();
-        return result_;
-      }
-      Finish();
+      // A refused Start made no library (the dialog refuses before OnBeforeImport): nothing to commit.
+      if (form_.ModalResult != TModalResult::mrOk) result_.Refused = true;
+      else Finish();
     } catch (...) {
       DiscardNewLibrary();
       throw;
