@@ -132,6 +132,7 @@ public:
   // dialog closes), so that a later Start Import makes it anew.
   TLibraryImportResult StartImport() {
     result_.Refused = false;
+    form_.ModalResult = TModalResult::mrNone;  // each Start's own outcome: not that of a Start whose commit failed
     form_.OnBeforeImport = [this](TExcelImportForm&) {
       result_.FirstLine = form_.ImportData.MinRow();
       result_.LastLine = form_.ImportData.MaxRow();
