@@ -19,6 +19,12 @@ std::string Bytes(std::initializer_list<int> bytes) {
   return s;
 }
 
+std::string Written(const TSpectrum& s) {
+  std::ostringstream out;
+  s.WriteToStream(out);
+  return out.str();
+}
+
 TEST(FgangTest, StreamFormByteForByte) {
   TSpectrum s('T', 3, 100, 160, 0, 1);
   s.Put(1, 0.5f);
@@ -26,22 +32,18 @@ TEST(FgangTest, StreamFormByteForByte) {
   s.Put(3, -1.0f);  // clamped to 0
   s.Text = "ab";
   s.Nr = 9;
-  std::ostringstream out;
-  s.WriteToStream(out);
   const std::string expected = Bytes({0x01,                                         // CheckMinMax
                                       0, 0, 0, 0, 0, 0, 0x80, 0x3F,                 // MinValue 0, MaxValue 1
                                       3, 0, 0, 0,                                   // three values
                                       0, 0, 0, 0x3F, 0, 0, 0x80, 0x3F, 0, 0, 0, 0,  // 0.5, 1, 0
                                       2, 0, 0, 0, 'a', 'b',                         // Text
                                       'T', 3, 100, 0, 160, 0});                     // Kind, Count, fu, fo
-  EXPECT_EQ(out.str(), expected);
+  EXPECT_EQ(Written(s), expected);
 
   TSpectrum back;
   std::istringstream in(expected);
   back.ReadFromStream(in);
-  std::ostringstream again;
-  back.WriteToStream(again);
-  EXPECT_EQ(std::pair(expected, -1), std::pair(again.str(), back.Nr));  // the number is not persisted
+  EXPECT_EQ(std::pair(expected, -1), std::pair(Written(back), back.Nr));  // the number is not persisted
   // A stream that ends early or counts negatively fails and leaves the object as it was.
   for (const std::string& bad : {expected.substr(0, expected.size() - 1), Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF,
                                                                               0xFF, 0xFF, 0xFF})}) {
@@ -53,13 +55,11 @@ TEST(FgangTest, StreamFormByteForByte) {
   failing.setstate(std::ios::badbit);
   EXPECT_THROW_MSG(s.WriteToStream(failing), EInOutError, "Stream write error");
   // Without values and text: both counts 0, nothing between them.
-  std::ostringstream none;
-  TSpectrum('S', 0, 1000, 1000, 0, 0).WriteToStream(none);
-  EXPECT_EQ(Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'S', 0, 0xE8, 3, 0xE8, 3}), none.str());
-  std::ostringstream blank;  // a spectrum made empty: every member 0 but its kind
-  TSpectrum().WriteToStream(blank);
-  EXPECT_EQ(Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'S', 0, 0, 0, 0, 0}), blank.str());
-  std::istringstream noneIn(none.str());
+  const std::string none = Written(TSpectrum('S', 0, 1000, 1000, 0, 0));
+  EXPECT_EQ(Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'S', 0, 0xE8, 3, 0xE8, 3}), none);
+  // A spectrum made empty: every member 0 but its kind.
+  EXPECT_EQ(Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'S', 0, 0, 0, 0, 0}), Written(TSpectrum()));
+  std::istringstream noneIn(none);
   back.ReadFromStream(noneIn);
   EXPECT_EQ(std::tuple('S', 0, 1000, 1000, false, true),
             std::tuple(back.Kind, int(back.Count), int(back.fu), int(back.fo), back.CheckMinMax,

@@ -41,7 +41,7 @@ TEST(StringList, SortedListsKeepOrderAndHandleDuplicates) {
   for (int i = 0; i < 40; ++i) EXPECT_EQ(i, many.IndexOf(std::to_string(100 + i)));
 }
 
-TEST(StringList, ObjectsNamesValuesAndText) {
+TEST(StringList, ObjectsNamesValuesTextAndInsertion) {
   StringList list;
   list.AddObject("a.db", 7);
   list.Add("Key=Value=More");
@@ -56,16 +56,14 @@ TEST(StringList, ObjectsNamesValuesAndText) {
   EXPECT_EQ("\"a b\",c,\"\",\"say \"\"hi\"\"\"", quoted.CommaText());
   list.Delete(0);
   EXPECT_EQ("y", list[0]);
-}
-
-TEST(StringList, InsertFromTheFrontToTheEnd) {
-  StringList list{"b"};
-  list.Insert(0, "a");
-  list.Insert(2, "d");  // at the end: appends
-  list.Insert(2, "c");
-  EXPECT_EQ((std::vector<std::string>{"a", "b", "c", "d"}), list.ToVector());
-  EXPECT_THROW_MSG(list.Insert(5, "x"), EListError, "List index out of bounds (5)");
-  EXPECT_THROW_MSG(list.Insert(-1, "x"), EListError, "List index out of bounds (-1)");
+  // Insert from the front to the end.
+  StringList inserted{"b"};
+  inserted.Insert(0, "a");
+  inserted.Insert(2, "d");  // at the end: appends
+  inserted.Insert(2, "c");
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "c", "d"}), inserted.ToVector());
+  EXPECT_THROW_MSG(inserted.Insert(5, "x"), EListError, "List index out of bounds (5)");
+  EXPECT_THROW_MSG(inserted.Insert(-1, "x"), EListError, "List index out of bounds (-1)");
 }
 
 // Arrays that keep the lower bound of their index range.

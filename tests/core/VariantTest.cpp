@@ -14,19 +14,12 @@ namespace {
 
 TEST(Variant, TextFormsFollowThePlatform) {
   const std::pair<Variant, const char*> texts[] = {
-      {Variant(), ""},
-      {Variant::Null(), ""},
-      {Variant(true), "True"},
-      {Variant(false), "False"},
-      {Variant(-42), "-42"},
-      {Variant(0.1), "0.1"},
-      {Variant(0.1 + 0.2), "0.30000000000000004"},
-      {Variant(1e20), "1E20"}, {Variant(1e15), "1E15"},
-      {Variant(1.5e-7), "1.5E-7"},
-      {Variant(100.0), "100"},
+      {Variant(), ""},         {Variant::Null(), ""}, {Variant(true), "True"}, {Variant(false), "False"},
+      {Variant(-42), "-42"},   {Variant(0.1), "0.1"}, {Variant(0.1 + 0.2), "0.30000000000000004"},
+      {Variant(1e20), "1E20"}, {Variant(1e15), "1E15"}, {Variant(1.5e-7), "1.5E-7"}, {Variant(100.0), "100"},
       {Variant::FromDateTime(EncodeDate(2024, 6, 5)), "2024-06-05"},
       {Variant::FromDateTime(EncodeDateTime(2024, 6, 5, 13, 5, 9, 0)), "2024-06-05 13:05:09"}};
-  for (const auto& [v, text] : texts) EXPECT_EQ(text, v.AsString());
+  for (const auto& [v, text] : texts) EXPECT_EQ(text, v.AsString()) << text;
   DecimalSeparatorScope comma(',');
   EXPECT_EQ("2,5", Variant(2.5).AsString());
 }

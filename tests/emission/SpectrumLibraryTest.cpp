@@ -33,12 +33,9 @@ TEST(SpectrumLibraryTest, RecordsAndFailuresWithTheirContext) {
   EXPECT_EQ(octave.Values, (std::vector<float>{2, 5, 8, 11, 14, 17, 20, 23, 26, 29}));
 
   const auto context = [&](int nr) { return "\n\rCould not read spectrum #" + std::to_string(nr) + " from library "; };
-  EXPECT_THROW_MSG(SpectrumFromLibrary(unfinished, path, 0, sum), Exception,
-                   "Fatal Error: Spectrum not completed" + context(unfinished) + path);
-  EXPECT_THROW_MSG(SpectrumFromLibrary(inverted, path, 0, sum), Exception,
-                   "Fatal Error: Invalid band range 3..2" + context(inverted) + path);
-  EXPECT_THROW_MSG(SpectrumFromLibrary(tooHigh, path, 0, sum), Exception,
-                   "Fatal Error: Invalid band range 0..30" + context(tooHigh) + path);
+  for (const auto& [nr, what] : {std::pair{unfinished, "Spectrum not completed"},
+                                  {inverted, "Invalid band range 3..2"}, {tooHigh, "Invalid band range 0..30"}})
+    EXPECT_THROW_MSG(SpectrumFromLibrary(nr, path, 0, sum), Exception, "Fatal Error: " + (what + context(nr)) + path);
   // An engine failure keeps its class.
   const std::string missing = dir.File("absor.abs");
   try {

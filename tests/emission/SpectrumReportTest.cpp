@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -67,9 +68,8 @@ TEST(SpectrumReportTest, AxesFollowTheBandsAndTheData) {
     EXPECT_EQ(ticks.front().text, c[6]);
     const double step = std::stod(ticks[1].text) - std::stod(ticks[0].text);
     const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
-    EXPECT_TRUE(std::abs(mantissa - 1) < 1e-9 || std::abs(mantissa - 2) < 1e-9 || std::abs(mantissa - 2.5) < 1e-9 ||
-                std::abs(mantissa - 5) < 1e-9)
-        << step;
+    const auto round = [&](double m) { return std::abs(mantissa - m) < 1e-9; };
+    EXPECT_TRUE(std::ranges::any_of(std::array{1.0, 2.0, 2.5, 5.0}, round)) << step;
     for (std::size_t i = 1; i < ticks.size(); ++i)
       EXPECT_NEAR(std::stod(ticks[i].text) - std::stod(ticks[i - 1].text), step, 1e-9);
     EXPECT_LE(std::stod(ticks.front().text), std::min(low, high));

@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <array>
-
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -67,11 +66,9 @@ TEST(LinearSystem, SmallPivotsAndTooSmallOrders) {
       {false, {1e-13, 1, 1}, {1, 1, 0}, kAnalysisSingular},
       {false, {1, 1, 4}, {1, 2, 0}, kAnalysisSingular},  // second pivot 1 - 1*1/1
       {false, {1e-12, 1, 1}, {0, 0, 0}, kAnalysisOk},    // a pivot equal to Eps is kept
-      {false, {}, {}, kAnalysisTooFewPoints},
-      {true, {1, 1, 4, 4}, {1, 1, 1, 1}, kAnalysisSingular},
+      {false, {}, {}, kAnalysisTooFewPoints},                 {true, {1, 1, 4, 4}, {1, 1, 1, 1}, kAnalysisSingular},
       {true, {2, 2, 2, 2, 2}, {-1, -1, -1, -1, -1}, kAnalysisSingular},  // constant vector in the kernel
-      {true, {4, 4, 4, 4, 4}, {1, 1, 1, 1, 1}, kAnalysisOk},
-      {true, {4, 4}, {1, 1}, kAnalysisTooFewPoints},
+      {true, {4, 4, 4, 4, 4}, {1, 1, 1, 1, 1}, kAnalysisOk},  {true, {4, 4}, {1, 1}, kAnalysisTooFewPoints},
       {true, {1, 1e-9, 4, 4}, {0, 0, 1, 1}, kAnalysisOk},  // the second pivot equal to Eps is kept
       {true, {1e-9, 4, 4, 4}, {0, 1, 1, 0}, kAnalysisOk},  // and the first
   };

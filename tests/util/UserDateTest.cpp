@@ -61,16 +61,6 @@ TEST(UserDate, CalendarAgreesWithChrono) {
   EXPECT_EQ(std::tuple(0, 0, 20790101), std::tuple(DaysInMonth(13, 2000), bad, y * 10000 + m * 100 + d));
 }
 
-TEST(UserDate, TwoDigitYears) {
-  SettingsGuard guard;
-  EXPECT_EQ(std::pair(FromCivil(1924, 6, 5), false), std::pair(DMYtoDate(5, 6, 24), ValidDate(29, 2, 0)));  // 1900
-  Threshold2000 = 1950;
-  EXPECT_EQ((std::array{FromCivil(2049, 6, 5), FromCivil(1950, 6, 5)}),
-            (std::array{DMYtoDate(5, 6, 49), DMYtoDate(5, 6, 50)}));
-  EXPECT_TRUE(ValidDate(29, 2, 0));  // 2000
-  EXPECT_EQ(std::pair(100, -1), std::pair(ExpandYear(100), ExpandYear(-1)));  // an unreadable year stays invalid
-}
-
 // The rows of tests/data/util/dates.txt.
 TEST(UserDate, TablesAsWritten) {
   const auto date = [](const std::string& s) {
@@ -138,7 +128,13 @@ TEST(UserDate, DateTexts) {
   EXPECT_EQ(Today(), FromCivil(tm.tm_year + 1900, static_cast<unsigned>(tm.tm_mon + 1),
                                static_cast<unsigned>(tm.tm_mday)));  // (fails only across midnight)
 
+  // Two-digit years: in the 1900s by default, below Threshold2000 in the 2000s.
+  EXPECT_EQ(std::pair(FromCivil(1924, 6, 5), false), std::pair(DMYtoDate(5, 6, 24), ValidDate(29, 2, 0)));  // 1900
   Threshold2000 = 1950;
+  EXPECT_EQ((std::array{FromCivil(2049, 6, 5), FromCivil(1950, 6, 5)}),
+            (std::array{DMYtoDate(5, 6, 49), DMYtoDate(5, 6, 50)}));
+  EXPECT_TRUE(ValidDate(29, 2, 0));  // 2000
+  EXPECT_EQ(std::pair(100, -1), std::pair(ExpandYear(100), ExpandYear(-1)));  // an unreadable year stays invalid
   EXPECT_EQ(FromCivil(2024, 6, 5), DateStringToDate("dd/mm/yy", "05/06/24"));
   SlashChar = '.';
   EXPECT_EQ("05.06.2024|  .  .    ", DateToDateString("dd/mm/yyyy", FromCivil(2024, 6, 5)) + "|" +

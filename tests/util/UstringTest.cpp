@@ -47,10 +47,18 @@ std::string Scanned(const std::string& text, std::uint16_t pos, Scan scan) {
   return (err == 1 ? "!@" : "?@") + std::to_string(pos);
 }
 
-TEST(Ustring, Scanners) {
-  const auto integer = [](std::string_view s, std::uint16_t& pos, std::uint8_t& err) {
-    return striint(s, pos, -10, 100, err);
+// The scanners with their range or separator bound, in the form Scanned takes.
+auto Int(std::int32_t lo, std::int32_t hi) {
+  return [=](std::string_view s, std::uint16_t& p, std::uint8_t& e) { return striint(s, p, lo, hi, e); };
+}
+auto Float(double lo, double hi, char sep) {
+  return [=](std::string_view s, std::uint16_t& p, std::uint8_t& e) {
+    return sep == 0 ? strireal(s, p, lo, hi, e) : StriFloat(s, p, lo, hi, e, sep);
   };
+}
+
+TEST(Ustring, Scanners) {
+  const auto integer = Int(-10, 100);
   const std::tuple<std::string, std::uint16_t, const char*> ints[] = {
       {"x= 12;", 1, "12@6"},   {"-7 8", 3, "8@5"},      {"x= 120;", 1, "!@1"},  // out of range
       {"1-2", 1, "!@1"},       {"a\xFE" "12", 1, "!@1"}, {"a\0" "12"s, 1, "!@1"},
@@ -63,18 +71,11 @@ TEST(Ustring, Scanners) {
   std::uint8_t err = 0;
   // No number whatever the range.
   EXPECT_EQ(std::pair(0, 1), (std::pair{int(striint("abc", pos, -2147483647 - 1, 2147483647, err)), int(err)}));
-  EXPECT_EQ("!@1", Scanned("99999999999", 1, [](std::string_view s, std::uint16_t& p, std::uint8_t& e) {
-              return striint(s, p, 0, 2147483647, e);
-            }));
+  EXPECT_EQ("!@1", Scanned("99999999999", 1, Int(0, 2147483647)));
   EXPECT_EQ("1@7|!@1", Scanned("flag 1", 1, striBool) + "|" + Scanned("flag 2", 1, striBool));
 
-  const auto comma = [](std::string_view s, std::uint16_t& p, std::uint8_t& e) {
-    return StriFloat(s, p, 0, 10, e, ',');
-  };
-  EXPECT_EQ("3.5@4|3@2|7@3", Scanned("3,5", 1, comma) + "|" + Scanned("3.5", 1, comma) + "|" +
-                                 Scanned("7;", 1, [](std::string_view s, std::uint16_t& p, std::uint8_t& e) {
-                                   return StriFloat(s, p, 0, 10, e, ';');
-                                 }));
+  EXPECT_EQ("3.5@4|3@2|7@3", Scanned("3,5", 1, Float(0, 10, ',')) + "|" + Scanned("3.5", 1, Float(0, 10, ',')) +
+                                 "|" + Scanned("7;", 1, Float(0, 10, ';')));
 
   // stristri field by field: the last field must be closed.
   std::string fields;
@@ -125,9 +126,7 @@ TEST(Ustring, TablesAsWritten) {
     } else if (c[0] == "msec") {
       EXPECT_EQ(c[2], MsecToStr(std::stoi(c[1]))) << line;
     } else if (c[0] == "real") {
-      EXPECT_EQ(c[2], Scanned(c[1], 1, [](std::string_view s, std::uint16_t& p, std::uint8_t& e) {
-                  return strireal(s, p, -1, 10, e);
-                })) << line;
+      EXPECT_EQ(c[2], Scanned(c[1], 1, Float(-1, 10, 0))) << line;
     } else if (c[0] == "value") {
       DecimalSeparatorScope scope(c[1][0]);
       EXPECT_EQ(c[3] == "1", StrToValue(c[2], value)) << line;
