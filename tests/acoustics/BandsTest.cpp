@@ -26,27 +26,22 @@ TEST(Bands, TablesAsWritten) {
     int k = 0, centre = 0, lower = 0, upper = 0;
     row >> kind >> k >> centre;
     int32_t below = 0, at = 0;
-    if (kind == "third") {
-      row >> label >> lower >> upper;
-      EXPECT_EQ(centre, terzen[k]);
-      EXPECT_EQ(label, FrequStr[k]);
-      EXPECT_EQ(centre, TerzFrequenz(static_cast<uint16_t>(lower), at));
-      if (lower > 0) TerzFrequenz(static_cast<uint16_t>(lower - 1), below);
-      EXPECT_EQ(std::pair(k, k - 1), std::pair(at, below)) << line;
-      EXPECT_EQ(k * 100 + k % 30 + 1, TSpectrum::TerzBandNr(upper) * 100 + TSpectrum::TerzBandNr(upper + 1)) << upper;
-      for (const char filter : {'A', 'B', 'C', 'D'}) {
-        float correction = 0;
-        row >> correction;
-        EXPECT_EQ(correction, dBFilterDifferenz(filter, static_cast<uint16_t>(centre))) << filter << " " << centre;
-        EXPECT_EQ(correction, dBFilterDifferenz(static_cast<char>(filter + 32), static_cast<uint16_t>(lower + 1)));
-      }
-    } else {
-      row >> lower >> upper;
-      EXPECT_EQ(centre, oktaven[k]);
-      EXPECT_EQ(centre, OctaveCenterFreq(static_cast<uint16_t>(lower), at));
-      if (lower > 0) OctaveCenterFreq(static_cast<uint16_t>(lower - 1), below);
-      EXPECT_EQ(std::pair(k, k - 1), std::pair(at, below)) << line;
-      EXPECT_EQ(k * 100 + k % 10 + 1, TSpectrum::OktBandNr(upper) * 100 + TSpectrum::OktBandNr(upper + 1)) << upper;
+    const bool third = kind == "third";  // third-octave rows have a label and the weighting corrections
+    if (third) row >> label;
+    row >> lower >> upper;
+    const auto centreOf = third ? TerzFrequenz : OctaveCenterFreq;
+    const auto bandNr = third ? TSpectrum::TerzBandNr : TSpectrum::OktBandNr;
+    EXPECT_EQ(centre, third ? terzen[k] : oktaven[k]) << line;
+    EXPECT_EQ(label, third ? FrequStr[k] : "") << line;
+    EXPECT_EQ(centre, centreOf(static_cast<uint16_t>(lower), at)) << line;
+    if (lower > 0) centreOf(static_cast<uint16_t>(lower - 1), below);
+    EXPECT_EQ(std::pair(k, k - 1), std::pair(at, below)) << line;
+    EXPECT_EQ(k * 100 + k % (third ? 30 : 10) + 1, bandNr(upper) * 100 + bandNr(upper + 1)) << line;
+    for (const char filter : std::string_view(third ? "ABCD" : "")) {
+      float correction = 0;
+      row >> correction;
+      EXPECT_EQ(correction, dBFilterDifferenz(filter, static_cast<uint16_t>(centre))) << filter << " " << centre;
+      EXPECT_EQ(correction, dBFilterDifferenz(static_cast<char>(filter + 32), static_cast<uint16_t>(lower + 1)));
     }
     ASSERT_TRUE(row) << line;
     ++rows;

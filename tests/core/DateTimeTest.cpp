@@ -65,12 +65,12 @@ TEST(DateTime, FormatPictures) {
                 DateTimeToStr(EncodeTime(13, 7, 9, 0)) + "|" + FormatDateTime("nn:ss", EncodeTime(0, 1, 0, 0)));
   FormatSettings german = GlobalFormatSettings();
   german.DateSeparator = '.';
-  german.ShortDateFormat = "dd/mm/yyyy";
-  EXPECT_EQ("05.06.2024", FormatDateTime("ddddd", dt, german));
-  german.ShortDateFormat = "d c";  // refers to itself: pictures nest two levels deep, no further
-  EXPECT_EQ("5 5  13:07:09 13:07:09", FormatDateTime("c", dt, german));
-  german.ShortDateFormat = "d ddddd";
-  EXPECT_EQ("5 5 ", FormatDateTime("ddddd", dt, german));
+  // The short date format as given; one that refers to itself nests two levels deep, no further.
+  for (const auto& [format, picture, text] : {std::tuple{"dd/mm/yyyy", "ddddd", "05.06.2024"},
+                                              {"d c", "c", "5 5  13:07:09 13:07:09"}, {"d ddddd", "ddddd", "5 5 "}}) {
+    german.ShortDateFormat = format;
+    EXPECT_EQ(text, FormatDateTime(picture, dt, german)) << format;
+  }
   // Beyond the years 1..9999 the calendar goes on: years in full, before year 1 with a minus sign.
   EXPECT_EQ("10000-01-01 Sat", FormatDateTime("yyyy-mm-dd ddd", EncodeDate(9999, 12, 31) + 1));
   EXPECT_EQ("-0001-12-31 99", FormatDateTime("yyyy-mm-dd yy", EncodeDate(1, 1, 1) - 367));
