@@ -14,6 +14,7 @@ TEST(Brent, FindsTheMinimumInsideTheBracketWithinTheIterationLimit) {
   using Fn = double (*)(double);
   const Fn wells = [](double x) { return x * x * x * x - 3 * x * x + x; };
   const Fn dwells = [](double x) { return 4 * x * x * x - 6 * x + 1; };
+  const Fn bowl = [](double x) { return (x + 0.125) * (x + 0.125); };
   const struct {
     Fn f, df;
     double ax, bx, cx, xmin;
@@ -28,10 +29,9 @@ TEST(Brent, FindsTheMinimumInsideTheBracketWithinTheIterationLimit) {
        std::log(5.0), {12, 11}},
       // The middle point on the minimum, a kink under a derivative rounded to whole numbers, a staircase over two
       // wells.
-      {[](double x) { return (x + 0.125) * (x + 0.125); }, [](double x) { return 2 * (x + 0.125); }, -1.625, -0.125,
-       2.375, -0.125, {3, 2}, 1e-3},
-      {[](double x) { return (x + 0.125) * (x + 0.125); }, [](double x) { return std::round(2 * (x + 0.125)); },
-       -1.125, 0.125, 0.875, -0.1871252, {6, 5}, 1e-3},  // the rounded slope is 0 from -0.375 to 0.125
+      {bowl, [](double x) { return 2 * (x + 0.125); }, -1.625, -0.125, 2.375, -0.125, {3, 2}, 1e-3},
+      // The rounded slope is 0 from -0.375 to 0.125.
+      {bowl, [](double x) { return std::round(2 * (x + 0.125)); }, -1.125, 0.125, 0.875, -0.1871252, {6, 5}, 1e-3},
       {[](double x) { return std::fabs(x + 0.375) + std::pow(x + 0.375, 3) / 10; },
        [](double x) { return std::round((x >= -0.375 ? 1 : -1) + 0.3 * (x + 0.375) * (x + 0.375)); }, -1.375, 0.3125,
        0.875, -0.375, {14, 14}, 1e-3},
