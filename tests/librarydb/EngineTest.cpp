@@ -118,8 +118,8 @@ TEST_F(EngineTest, ClassicDefinitionsWhenThereAreNoAdvancedOnesAndACounterOutsid
   classic.Open();
   for (const char* name : {"Zeta", "Alpha", "Mid"}) AppendRecord(classic, {{"BwName", Variant(name)}});
   classic.First();
-  EXPECT_EQ(classic.FieldByName("BwName").AsString(), "Alpha");
-  EXPECT_EQ(classic.FieldByName("BwNummer").AsInteger(), 2);
+  EXPECT_EQ(std::pair(std::string("Alpha"), 2),
+            std::pair(classic.FieldByName("BwName").AsString(), classic.FieldByName("BwNummer").AsInteger()));
   classic.Append();
   classic.FieldByName("BwName").SetAsString("Mid");
   EXPECT_EQ(PostOutcome(classic), "Key violation in table 'Assess.abs': index 'p' already holds the key 'Mid'");
@@ -697,8 +697,7 @@ TEST_F(EngineTest, RefreshAndIndexChangeStartTheCursorOver) {
   EXPECT_EQ(table.FieldByName("ElementName").AsString(), "b");
   // In insert state the new record is not counted until posted.
   table.Append();
-  EXPECT_EQ(table.RecordCount(), 3);
-  EXPECT_FALSE(table.IsEmpty());
+  EXPECT_EQ(std::pair(3, false), std::pair(table.RecordCount(), table.IsEmpty()));
   table.Cancel();
 }
 
@@ -1042,15 +1041,13 @@ TEST(EngineFiles, ConnectionsDeletionAndRenaming) {
   // Renaming closes open tables first and moves the file.
   const std::string moved = dir.File("moved.abs");
   lib.Database.RenameDatabase(moved);
-  EXPECT_FALSE(t.Active());
-  EXPECT_TRUE(std::filesystem::exists(moved));
-  EXPECT_FALSE(std::filesystem::exists(lib.FileName));
-  EXPECT_EQ(lib.Database.DatabaseFileName(), moved);
+  EXPECT_EQ(std::tuple(false, true, false, moved),
+            std::tuple(t.Active(), std::filesystem::exists(moved), std::filesystem::exists(lib.FileName),
+                       lib.Database.DatabaseFileName()));
   t.Open();
   lib.Database.DeleteDatabase();
-  EXPECT_FALSE(t.Active());
-  EXPECT_FALSE(std::filesystem::exists(moved));
-  EXPECT_FALSE(lib.Database.GetExists());
+  EXPECT_EQ(std::tuple(false, false, false),
+            std::tuple(t.Active(), std::filesystem::exists(moved), lib.Database.GetExists()));
   // A database that goes closes the tables still open on it.
   TABSTable other;
   {

@@ -138,8 +138,7 @@ TEST(MyTable, RenameMovesTheFileAndTheTable) {
   TMyTable lib(dir.File("emis.abs"), false);
   MakeSmallTable(lib, "kept");
   lib.Rename(other.Path().string() + "/", "EmisOld.abs");
-  EXPECT_FALSE(fs::exists(dir.File("emis.abs")));
-  EXPECT_TRUE(fs::exists(other.File("EmisOld.abs")));
+  EXPECT_EQ(std::pair(false, true), std::pair(fs::exists(dir.File("emis.abs")), fs::exists(other.File("EmisOld.abs"))));
   EXPECT_EQ(lib.Table().TableName(), "EmisOld.abs");
   EXPECT_EQ(lib.Database().GetTablesList(), std::vector<std::string>{"EmisOld.abs"});
   lib.Table().Open();
