@@ -12,11 +12,9 @@ namespace vez {
 namespace {
 
 TEST(ElementBandsTest, FieldNames) {
-  EXPECT_EQ(BandOfValuesField("Values0"), 0);
-  EXPECT_EQ(BandOfValuesField("values17"), 17);
-  EXPECT_EQ(BandOfValuesField("Values30"), 30);
-  for (const char* other : {"Values31", "Values05", "Values", "Values1x", "Lower", "ValuesA"})
-    EXPECT_EQ(BandOfValuesField(other), -1) << other;
+  for (const auto& [name, band] : {std::pair("Values0", 0), {"values17", 17}, {"Values30", 30}, {"Values31", -1},
+                                   {"Values05", -1}, {"Values", -1}, {"Values1x", -1}, {"Lower", -1}, {"ValuesA", -1}})
+    EXPECT_EQ(BandOfValuesField(name), band) << name;
 }
 
 // The kind, range and completeness that the present bands of a record give, and what the caller fixes.

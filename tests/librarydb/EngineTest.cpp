@@ -24,6 +24,7 @@ namespace vez {
 namespace {
 
 using test::AppendElement;
+using test::AppendRecord;
 using test::DefineElementTable;
 using test::LibraryFile;
 using test::TempDir;
@@ -33,6 +34,17 @@ std::vector<std::string> Names(TABSTable& table) {
   std::vector<std::string> names;
   for (table.First(); !table.Eof(); table.Next()) names.push_back(table.FieldByName("ElementName").AsString());
   return names;
+}
+
+// Posts the table's pending record: "stored", or the refusal's message with the record given up.
+std::string PostOutcome(TABSTable& table) {
+  try {
+    table.Post();
+    return "stored";
+  } catch (const EDatabaseError& e) {
+    table.Cancel();
+    return e.what();
+  }
 }
 
 class EngineTest : public ::testing::Test {
@@ -104,19 +116,13 @@ TEST_F(EngineTest, ClassicDefinitionsWhenThereAreNoAdvancedOnesAndACounterOutsid
   // The counter outside the primary key, which is unique in an ordinary table.
   classic.SetIndexName("p");
   classic.Open();
-  for (const char* name : {"Zeta", "Alpha", "Mid"}) {
-    classic.Append();
-    classic.FieldByName("BwName").SetAsString(name);
-    classic.Post();
-  }
+  for (const char* name : {"Zeta", "Alpha", "Mid"}) AppendRecord(classic, {{"BwName", Variant(name)}});
   classic.First();
-  EXPECT_EQ(classic.FieldByName("BwName").AsString(), "Alpha");
-  EXPECT_EQ(classic.FieldByName("BwNummer").AsInteger(), 2);
+  EXPECT_EQ(std::pair(std::string("Alpha"), 2),
+            std::pair(classic.FieldByName("BwName").AsString(), classic.FieldByName("BwNummer").AsInteger()));
   classic.Append();
   classic.FieldByName("BwName").SetAsString("Mid");
-  EXPECT_THROW_MSG(classic.Post(), EDatabaseError,
-                   "Key violation in table 'Assess.abs': index 'p' already holds the key 'Mid'");
-  classic.Cancel();
+  EXPECT_EQ(PostOutcome(classic), "Key violation in table 'Assess.abs': index 'p' already holds the key 'Mid'");
 }
 
 TEST_F(EngineTest, DefinitionErrors) {
@@ -301,12 +307,11 @@ TEST_F(EngineTest, AutoIncrementNeverReusesAndKeepsGivenNumbers) {
   EXPECT_EQ(table.FieldByName("Eintrag").AsInteger(), 4);
   // Given numbers are kept, 50 below the counter too; the counter stays.
   for (const auto& [number, name] : {std::pair(100, "kept"), std::pair(50, "fifty")}) {
-    table.Append();
-    table.FieldByName("Eintrag").SetAsInteger(number);
-    table.FieldByName("ElementName").SetAsString(name);
-    table.Post();
+    AppendRecord(table, {{"Eintrag", Variant(number)}, {"ElementName", Variant(name)}});
     EXPECT_EQ(table.FieldByName("Eintrag").AsInteger(), number);
   }
+  ASSERT_TRUE(table.FindKey({Variant(100)}));
+  table.Delete();  // the highest number given goes, the counter stays past it
   AppendElement(table, "e");
   EXPECT_EQ(table.FieldByName("Eintrag").AsInteger(), 101);
   // A failed Post does not use up a number.
@@ -333,11 +338,7 @@ TEST_F(EngineTest, RunTablesAllowDuplicatePrimaryKeys) {
   run.IndexDefs().Add("p", "No", ixPrimary);
   run.CreateTable();
   run.Open();
-  for (int i = 0; i < 2; ++i) {
-    run.Append();
-    run.FieldByName("No").SetAsInteger(7);
-    run.Post();
-  }
+  for (int i = 0; i < 2; ++i) AppendRecord(run, {{"No", Variant(7)}});
   EXPECT_EQ(run.RecordCount(), 2);
 }
 
@@ -381,56 +382,38 @@ TEST_F(EngineTest, CaseInsensitiveIndexOrdersAndFinds) {
   EXPECT_EQ(table.FieldByName("ElementName").AsString(), "gamma");
   table.Append();
   table.FieldByName("ElementName").SetAsString("BETA");
-  EXPECT_THROW_MSG(table.Post(), EDatabaseError,
-                   "Key violation in table 'lib.abs': index 'EN' already holds the key 'BETA'");
-  table.Cancel();
+  EXPECT_EQ(PostOutcome(table), "Key violation in table 'lib.abs': index 'EN' already holds the key 'BETA'");
 }
 
 // Letters beyond ASCII fold too, as in field and file names: "Äther" and "äTHER" are one name. Other programs
 // read and write the file with plain SQLite; the engine keys their records at its next write.
 TEST_F(EngineTest, UniqueCaseInsensitiveIndexFoldsEveryLetter) {
-  const auto post = [&](const std::string& name) {
+  const auto post = [&](const std::string& name, bool edit = false) {  // a new record or the current one
+    edit ? table.Edit() : table.Append();
     table.FieldByName("ElementName").SetAsString(name);
-    try {
-      table.Post();
-      return std::string("stored");
-    } catch (const EDatabaseError& e) {
-      table.Cancel();
-      return std::string(e.what());
-    }
+    return PostOutcome(table);
   };
   AppendElement(table, "\xC3\x84ther");  // Äther
   AppendElement(table, "\xC3\x96l");     // Öl
   AppendElement(table, "Kabel");
-  table.Append();
   EXPECT_EQ("Key violation in table 'lib.abs': index 'EN' already holds the key '\xC3\xA4THER'", post("\xC3\xA4THER"));
   table.SetIndexName("EN");
   ASSERT_TRUE(table.FindKey({Variant("\xC3\xA4ther")}));  // äther
-  table.Edit();
-  EXPECT_EQ("stored", post("\xC3\x84THER"));  // its own name in other letters
+  EXPECT_EQ("stored", post("\xC3\x84THER", true));  // its own name in other letters
   ASSERT_TRUE(table.FindKey({Variant("\xC3\xB6l")}));  // öl
-  table.Edit();
-  EXPECT_THAT(post("\xC3\xA4ther"), ::testing::StartsWith("Key violation"));
+  EXPECT_THAT(post("\xC3\xA4ther", true), ::testing::StartsWith("Key violation"));
   // Another program writes while the table stays open; the next transaction keys its records first.
-  sqlite3* raw = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(lib.FileName.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr));
-  EXPECT_EQ(SQLITE_OK, sqlite3_exec(raw, "INSERT INTO \"lib.abs\"(\"ElementName\") VALUES('\xC3\x9C" "bel');"
-                                         "UPDATE \"lib.abs\" SET \"ElementName\"='\xC3\x96lig' WHERE \"ElementName\"='\xC3\x96l';"
-                                         "UPDATE \"lib.abs\" SET \"ElementName\"='\xC3\xBC" "ber' WHERE \"ElementName\"='Kabel'",
-                                    nullptr, nullptr, nullptr));
-  sqlite3_close(raw);
+  ASSERT_EQ(SQLITE_OK, test::ExecSql(lib.FileName,
+                                     "INSERT INTO \"lib.abs\"(\"ElementName\") VALUES('\xC3\x9C" "bel');"
+                                     "UPDATE \"lib.abs\" SET \"ElementName\"='\xC3\x96lig' WHERE \"ElementName\"='\xC3\x96l';"
+                                     "UPDATE \"lib.abs\" SET \"ElementName\"='\xC3\xBC" "ber' WHERE \"ElementName\"='Kabel'"));
   lib.Database.StartTransaction();
-  table.Append();
   EXPECT_THAT(post("\xC3\xBC" "BEL"), ::testing::StartsWith("Key violation"));  // üBEL
-  table.Append();
   EXPECT_EQ("stored", post("\xC3\xB6L"));  // öL: the old name is free again
-  table.Append();
   EXPECT_THAT(post("\xC3\x9C" "BER"), ::testing::StartsWith("Key violation"));  // ÜBER against über, renamed
   // A key the look-up found in no record is checked again once anything was written after the look-up.
   EXPECT_FALSE(table.FindKey({Variant("\xC3\x84rger")}));  // Ärger
-  table.Append();
   EXPECT_EQ("stored", post("\xC3\x84RGER"));
-  table.Append();
   EXPECT_THAT(post("\xC3\xA4rger"), ::testing::StartsWith("Key violation"));
   lib.Database.Commit();
   // The transaction's records are covered: the counter of the field "" reached the highest row key at Commit.
@@ -457,13 +440,7 @@ TEST_F(EngineTest, TwoFoldedIndexesKeepTheirKeysApart) {
     two.Append();
     two.FieldByName("A").SetAsString(a);
     two.FieldByName("B").SetAsString(b);
-    try {
-      two.Post();
-      return std::string("stored");
-    } catch (const EDatabaseError& e) {
-      two.Cancel();
-      return std::string(e.what());
-    }
+    return PostOutcome(two);
   };
   EXPECT_EQ("stored", post("\xC3\x84rger", "x"));  // Ärger in A
   EXPECT_EQ("stored", post("y", "\xC3\x84rger"));  // and in B: another index
@@ -472,11 +449,8 @@ TEST_F(EngineTest, TwoFoldedIndexesKeepTheirKeysApart) {
   EXPECT_EQ("stored", post("\xC3\x96l", "\xC3\x96l"));  // Öl in both indexes of one record
   // The folded key's entry cannot be written (another program's trigger): the edit is not kept.
   const std::string file = files.back()->FileName;
-  sqlite3* raw = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr));
-  EXPECT_EQ(SQLITE_OK, sqlite3_exec(raw, "CREATE TRIGGER no_keys BEFORE INSERT ON \"vez$keys\" "
-                                         "BEGIN SELECT RAISE(ABORT, 'no new keys'); END", nullptr, nullptr, nullptr));
-  sqlite3_close(raw);
+  ASSERT_EQ(SQLITE_OK, test::ExecSql(file, "CREATE TRIGGER no_keys BEFORE INSERT ON \"vez$keys\" "
+                                           "BEGIN SELECT RAISE(ABORT, 'no new keys'); END"));
   two.First();
   two.Edit();
   two.FieldByName("A").SetAsString("\xC3\x9C" "bel");  // Übel
@@ -510,14 +484,8 @@ TEST_F(EngineTest, FindKey) {
   two.CreateTable();
   two.SetIndexName("p");
   two.Open();
-  for (int rec : {2, 1}) {
-    for (int floor : {3, 1}) {
-      two.Append();
-      two.FieldByName("RecNo").SetAsInteger(rec);
-      two.FieldByName("Floor").SetAsInteger(floor);
-      two.Post();
-    }
-  }
+  for (int rec : {2, 1})
+    for (int floor : {3, 1}) AppendRecord(two, {{"RecNo", Variant(rec)}, {"Floor", Variant(floor)}});
   EXPECT_TRUE(two.FindKey({Variant(2)}));  // leading field only: the first in index order
   EXPECT_EQ(two.FieldByName("Floor").AsInteger(), 1);
   EXPECT_TRUE(two.FindKey({Variant(1), Variant(3)}));
@@ -641,9 +609,7 @@ TEST_F(EngineTest, TransactionsCommitRollbackAndFailOnlyTheBadRecord) {
   AppendElement(table, "one");
   table.Append();
   table.FieldByName("ElementName").SetAsString("ONE");
-  EXPECT_THROW_MSG(table.Post(), EDatabaseError,
-                   "Key violation in table 'lib.abs': index 'EN' already holds the key 'ONE'");
-  table.Cancel();
+  EXPECT_EQ(PostOutcome(table), "Key violation in table 'lib.abs': index 'EN' already holds the key 'ONE'");
   AppendElement(table, "two");
   table.Database().Commit();
   EXPECT_EQ(Names(table), (std::vector<std::string>{"one", "two"}));
@@ -694,9 +660,7 @@ TEST_F(EngineTest, SecondConnectionSeesPostedRecordsAndIsNotBlockedByReaders) {
   theirs.Edit();
   theirs.FieldByName("ElementName").SetAsString("edited");
   theirs.Post();
-  int count = 0;
-  for (table.First(); !table.Eof(); table.Next()) ++count;
-  EXPECT_EQ(count, 601);
+  EXPECT_EQ(Names(table).size(), 601u);
   table.First();
   EXPECT_EQ(table.FieldByName("ElementName").AsString(), "edited");
   EXPECT_TRUE(table.FindKey({Variant(601)}));
@@ -733,8 +697,7 @@ TEST_F(EngineTest, RefreshAndIndexChangeStartTheCursorOver) {
   EXPECT_EQ(table.FieldByName("ElementName").AsString(), "b");
   // In insert state the new record is not counted until posted.
   table.Append();
-  EXPECT_EQ(table.RecordCount(), 3);
-  EXPECT_FALSE(table.IsEmpty());
+  EXPECT_EQ(std::pair(3, false), std::pair(table.RecordCount(), table.IsEmpty()));
   table.Cancel();
 }
 
@@ -751,16 +714,16 @@ TEST_F(EngineTest, MoveByAndBookmarks) {
   table.Append();  // a record being added has no bookmark yet
   EXPECT_EQ(table.GetBookmark(), 0);
   table.Cancel();
-  // Back to the last position whose page read backward starts at the first record.
-  EXPECT_EQ(table.MoveBy(-346), -346);
-  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "n1254");
-  EXPECT_EQ(table.MoveBy(1000), 445);
-  EXPECT_EQ(std::pair(true, 0), std::pair(table.Eof(), table.MoveBy(5)));  // past the end it stays there
-  EXPECT_EQ(table.FieldByName("ElementName").AsString(), "n1699");
-  EXPECT_EQ(table.MoveBy(-699), -699);
-  EXPECT_FALSE(table.Bof());  // on the first record, not before it
-  EXPECT_EQ(table.MoveBy(-1000), 0);
-  EXPECT_TRUE(table.Bof());
+  // Back to the last position whose page read backward starts at the first record; to the end, where a move on
+  // stays; to the first record, not before it; before it.
+  for (const auto& [by, moved, name, bof, eof] :
+       {std::tuple(-346, -346, "n1254", false, false), {1000, 445, "n1699", false, true}, {5, 0, "n1699", false, true},
+        {-699, -699, "n1000", false, false}, {-1000, 0, "n1000", true, false}}) {
+    const int got = table.MoveBy(by);
+    EXPECT_EQ(std::tuple(moved, std::string(name), bof, eof),
+              std::tuple(got, table.FieldByName("ElementName").AsString(), table.Bof(), table.Eof()))
+        << "by " << by;
+  }
   table.SetIndexName("");
   ASSERT_TRUE(table.GotoBookmark(mark));
   EXPECT_EQ(table.FieldByName("ElementName").AsString(), "n1600");
@@ -889,10 +852,8 @@ TEST_F(EngineTest, FullDiskInATransactionStoresNothing) {
     table.Database().StartTransaction();
     for (int i = 0; i < 4000; ++i) {  // 10 KB each: the 16 MB page cache spills after about 1600
       try {
-        table.Append();
-        table.FieldByName("ElementName").SetAsString("n" + std::to_string(i));
-        table.FieldByName("Kommentar").SetAsString(std::string(10000, 'x'));
-        table.Post();
+        AppendRecord(table, {{"ElementName", Variant("n" + std::to_string(i))},
+                             {"Kommentar", Variant(std::string(10000, 'x'))}});
       } catch (const ETransactionLost&) {
         ++lost;
         table.Cancel();
@@ -933,13 +894,8 @@ TEST(EngineFields, RowKeyNamedFieldsAndFoldedNames) {
   t.FieldDefs().Add("Gr\xC3\xB6\xC3\x9F" "e", ftInteger);
   t.CreateTable();
   t.Open();
-  for (int i = 0; i < 3; ++i) {
-    t.Append();
-    t.FieldByName("rowid").SetAsInteger(7);
-    t.FieldByName("OID").SetAsInteger(7);
-    t.FieldByName("GR\xC3\x96\xC3\x9F" "E").SetAsInteger(i);  // non-ASCII letters fold too
-    t.Post();
-  }
+  for (int i = 0; i < 3; ++i)  // non-ASCII letters fold too
+    AppendRecord(t, {{"rowid", Variant(7)}, {"OID", Variant(7)}, {"GR\xC3\x96\xC3\x9F" "E", Variant(i)}});
   t.First();
   t.Edit();
   t.FieldByName("rowid").SetAsInteger(8);
@@ -966,20 +922,11 @@ TEST_F(EngineTest, AutoIncrementCountersAndOutsideInserts) {
   AppendElement(table, "lost");
   lib.Database.Rollback();
   table.Close();
-  {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(lib.FileName.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr));
-    // The counter itself says 2 (numbers are not reused after a delete) ...
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "SELECT last FROM \"vez$autoinc\"", -1, &st, nullptr);
-    ASSERT_EQ(SQLITE_ROW, sqlite3_step(st));
-    EXPECT_EQ(2, sqlite3_column_int(st, 0));
-    sqlite3_finalize(st);
-    // ... and another client inserts number 10 without moving it.
-    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "INSERT INTO \"lib.abs\"(\"Eintrag\", \"ElementName\") VALUES(10, 'x')",
-                                      nullptr, nullptr, nullptr));
-    sqlite3_close(db);
-  }
+  // The counter itself says 2 (numbers are not reused after a delete), and another client inserts number 10
+  // without moving it.
+  EXPECT_EQ("2", test::QueryText(lib.FileName, "SELECT last FROM \"vez$autoinc\""));
+  ASSERT_EQ(SQLITE_OK,
+            test::ExecSql(lib.FileName, "INSERT INTO \"lib.abs\"(\"Eintrag\", \"ElementName\") VALUES(10, 'x')"));
   table.Open();
   AppendElement(table, "c");
   EXPECT_EQ(11, table.FieldByName("Eintrag").AsInteger());
@@ -1094,15 +1041,13 @@ TEST(EngineFiles, ConnectionsDeletionAndRenaming) {
   // Renaming closes open tables first and moves the file.
   const std::string moved = dir.File("moved.abs");
   lib.Database.RenameDatabase(moved);
-  EXPECT_FALSE(t.Active());
-  EXPECT_TRUE(std::filesystem::exists(moved));
-  EXPECT_FALSE(std::filesystem::exists(lib.FileName));
-  EXPECT_EQ(lib.Database.DatabaseFileName(), moved);
+  EXPECT_EQ(std::tuple(false, true, false, moved),
+            std::tuple(t.Active(), std::filesystem::exists(moved), std::filesystem::exists(lib.FileName),
+                       lib.Database.DatabaseFileName()));
   t.Open();
   lib.Database.DeleteDatabase();
-  EXPECT_FALSE(t.Active());
-  EXPECT_FALSE(std::filesystem::exists(moved));
-  EXPECT_FALSE(lib.Database.GetExists());
+  EXPECT_EQ(std::tuple(false, false, false),
+            std::tuple(t.Active(), std::filesystem::exists(moved), lib.Database.GetExists()));
   // A database that goes closes the tables still open on it.
   TABSTable other;
   {

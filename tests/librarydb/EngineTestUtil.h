@@ -1,7 +1,9 @@
 // A library file in a temporary folder with a database object bound to it, for the engine tests.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include <sqlite3.h>
 
@@ -10,17 +12,26 @@
 
 namespace vez::test {
 
-// The first column of the first row of an SQL query on a library file, read as a stock SQLite reader reads it;
-// empty when there is none.
-inline std::string QueryText(const std::string& file, const std::string& sql) {
+// Runs an SQL query on a library file as a stock SQLite reader does and hands its rows to `row` while it
+// returns true.
+template <typename Row>
+void ForEachRow(const std::string& file, const std::string& sql, Row&& row) {
   sqlite3* raw = nullptr;
   sqlite3_stmt* stmt = nullptr;
-  std::string text;
   if (sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-      sqlite3_prepare_v2(raw, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
-    if (const unsigned char* value = sqlite3_column_text(stmt, 0)) text = reinterpret_cast<const char*>(value);
+      sqlite3_prepare_v2(raw, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK)
+    for (bool more = true; more && sqlite3_step(stmt) == SQLITE_ROW;) more = row(stmt);
   sqlite3_finalize(stmt);
   sqlite3_close(raw);
+}
+
+// The first column of the first row of an SQL query on a library file; empty when there is none.
+inline std::string QueryText(const std::string& file, const std::string& sql) {
+  std::string text;
+  ForEachRow(file, sql, [&](sqlite3_stmt* stmt) {
+    if (const unsigned char* value = sqlite3_column_text(stmt, 0)) text = reinterpret_cast<const char*>(value);
+    return false;
+  });
   return text;
 }
 
@@ -82,11 +93,15 @@ inline void OpenNewElementTable(const LibraryFile& lib, TABSTable& table) {
   table.Open();
 }
 
-inline void AppendElement(TABSTable& table, const std::string& name, double value = 0) {
+// Appends and posts a record with the given field values.
+inline void AppendRecord(TABSTable& table, std::initializer_list<std::pair<const char*, Variant>> values) {
   table.Append();
-  table.FieldByName("ElementName").SetAsString(name);
-  table.FieldByName("Value").SetAsFloat(value);
+  for (const auto& [name, value] : values) table.FieldByName(name).SetValue(value);
   table.Post();
+}
+
+inline void AppendElement(TABSTable& table, const std::string& name, double value = 0) {
+  AppendRecord(table, {{"ElementName", Variant(name)}, {"Value", Variant(value)}});
 }
 
 }  // namespace vez::test

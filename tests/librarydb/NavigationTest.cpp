@@ -56,13 +56,10 @@ protected:
     const std::string by = std::string(GetParam()) == "EN" ? "ElementName COLLATE NOCASE, "
                            : std::string(GetParam()) == "AC" ? "Art, Count, "
                            : std::string(GetParam()) == "p" ? "Eintrag, " : "";
-    sqlite3* raw = nullptr;
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_open_v2(lib_->FileName.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_prepare_v2(raw, ("SELECT rowid FROM \"lib.abs\" ORDER BY " + by + "rowid").c_str(), -1, &stmt, nullptr);
-    while (sqlite3_step(stmt) == SQLITE_ROW) order.push_back(sqlite3_column_int64(stmt, 0));
-    sqlite3_finalize(stmt);
-    sqlite3_close(raw);
+    test::ForEachRow(lib_->FileName, "SELECT rowid FROM \"lib.abs\" ORDER BY " + by + "rowid", [&](sqlite3_stmt* stmt) {
+      order.push_back(sqlite3_column_int64(stmt, 0));
+      return true;
+    });
   }
   std::int64_t At(std::int64_t position) const { return order[static_cast<std::size_t>(position)]; }
   std::int64_t Count() const { return static_cast<std::int64_t>(order.size()); }
@@ -171,15 +168,13 @@ TEST_P(NavigationTest, DeletesWhilePagingAreSkippedAndCounted) {
   std::vector<std::int64_t> expected, seen;
   std::vector<std::int64_t> gone = {At(600), At(601), At(3000), At(Count() - 1)};
   table.First();
-  other.Database.StartTransaction();
-  for (const std::int64_t key : gone) {
-    ASSERT_TRUE(theirs.GotoBookmark(key));
-    theirs.Delete();
-  }
-  other.Database.Rollback();  // the file as it was: nothing of it may be seen
-  for (const std::int64_t key : gone) {
-    ASSERT_TRUE(theirs.GotoBookmark(key));
-    theirs.Delete();
+  for (const bool kept : {false, true}) {  // first rolled back, the file as it was: nothing of it may be seen
+    other.Database.StartTransaction();
+    for (const std::int64_t key : gone) {
+      ASSERT_TRUE(theirs.GotoBookmark(key));
+      theirs.Delete();
+    }
+    kept ? other.Database.Commit() : other.Database.Rollback();
   }
   for (int n = 0; !table.Eof(); ++n) {
     seen.push_back(table.GetBookmark());
@@ -216,29 +211,18 @@ TEST_P(NavigationTest, DeletesWhilePagingAreSkippedAndCounted) {
 // Reads that share one read transaction: a write among them is stored at once, as outside such a run, and a
 // change another program makes afterwards is seen by the next run, in the count and in the positions.
 TEST_P(NavigationTest, RunsOfReadsLetWritesThroughAndSeeLaterChanges) {
-  const auto run = [&](const std::string& sql, bool count) {  // on a connection of another program
-    sqlite3* raw = nullptr;
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_open(lib_->FileName.c_str(), &raw);
-    sqlite3_busy_timeout(raw, 5000);
-    sqlite3_prepare_v2(raw, sql.c_str(), -1, &stmt, nullptr);
-    const bool stepped = sqlite3_step(stmt) == (count ? SQLITE_ROW : SQLITE_DONE);
-    const std::int64_t n = stepped && count ? sqlite3_column_int64(stmt, 0) : -1;
-    sqlite3_finalize(stmt);
-    sqlite3_close(raw);
-    return stepped ? n : -2;
-  };
   const auto far = static_cast<std::int32_t>(Count() / 2);  // the tests before deleted records of the file
   {
     const TABSReadScope reading(lib_->Database);
     EXPECT_EQ(table.MoveBy(far), far);
     EXPECT_EQ(table.RecordCount(), Count());
     table.Delete();
-    EXPECT_EQ(run("SELECT count(*) FROM \"lib.abs\"", true), Count() - 1);
+    // Another program's connection counts the records.
+    EXPECT_EQ(test::QueryText(lib_->FileName, "SELECT count(*) FROM \"lib.abs\""), std::to_string(Count() - 1));
     EXPECT_EQ(table.RecordCount(), Count() - 1);
     EXPECT_EQ(table.GetBookmark(), At(far + 1));
   }
-  ASSERT_EQ(run("DELETE FROM \"lib.abs\" WHERE rowid = " + std::to_string(At(10)), false), -1);
+  ASSERT_EQ(test::ExecSql(lib_->FileName, "DELETE FROM \"lib.abs\" WHERE rowid = " + std::to_string(At(10))), SQLITE_OK);
   const TABSReadScope reading(lib_->Database);
   EXPECT_EQ(table.RecordCount(), Count() - 2);
   table.First();
@@ -260,9 +244,7 @@ TEST(Navigation, ALongRunOfAppendsWalksBackOverEveryRecord) {
     std::vector<std::int64_t> keys;
     lib.Database.StartTransaction();
     for (int i = 0; i < appended; ++i) {
-      t.Append();
-      t.FieldByName("ElementName").SetAsString(Format("n%05d", i));
-      t.Post();
+      test::AppendRecord(t, {{"ElementName", Variant(Format("n%05d", i))}});
       keys.push_back(t.GetBookmark());
     }
     lib.Database.Commit();
@@ -326,18 +308,12 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   // The records from `after` on as SQL gives them, decoded as the engine decodes a result row.
   const auto expected = [&](std::int64_t after) {
     std::vector<std::pair<std::int64_t, std::vector<Variant>>> rows;
-    sqlite3* db = nullptr;
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_open_v2(lib.FileName.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_prepare_v2(db, ("SELECT " + list + " FROM \"lib.abs\" WHERE rowid > ?1 ORDER BY rowid").c_str(), -1,
-                       &stmt, nullptr);
-    sqlite3_bind_int64(stmt, 1, after);
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
+    const std::string sql = "SELECT " + list + " FROM \"lib.abs\" WHERE rowid > " + std::to_string(after);
+    test::ForEachRow(lib.FileName, sql + " ORDER BY rowid", [&](sqlite3_stmt* stmt) {
       rows.emplace_back(sqlite3_column_int64(stmt, 0), std::vector<Variant>{});
       detail::DecodeRow(stmt, columns, rows.back().second, 1);
-    }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
+      return true;
+    });
     return rows;
   };
   const auto compare = [&](const std::vector<std::pair<std::int64_t, std::vector<Variant>>>& rows,
