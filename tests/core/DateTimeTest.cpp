@@ -5,6 +5,7 @@
 #include "TestUtil.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
+#include "settings/SettingsTestUtil.h"
 
 namespace vez {
 namespace {
@@ -51,12 +52,7 @@ TEST(DateTime, NegativeValuesAndTimeFraction) {
 
 TEST(DateTime, FormatPictures) {
   const double dt = EncodeDateTime(2024, 6, 5, 13, 7, 9, 45);
-  const std::pair<const char*, const char*> pictures[] = {
-      {"yyyy-mm-dd", "2024-06-05"}, {"d.m.yy", "5.6.24"}, {"hh:mm:ss.zzz", "13:07:09.045"},  // mm after hh: minutes
-      {"h:nn AM/PM", "1:07 PM"}, {"ddd, d mmmm yyyy", "Wed, 5 June 2024"}, {"c", "2024-06-05 13:07:09"},
-      {"'on' ddddd 'at' t", "on 2024-06-05 at 13:07"}, {"yyyy''mm\"\"dd", "20240605"},
-      {"a/p A/P ampm mmm", "p P PM Jun"}};
-  for (const auto& [picture, text] : pictures) EXPECT_EQ(text, FormatDateTime(picture, dt)) << picture;
+  for (const auto& c : test::DataRows("core/date-pictures.txt")) EXPECT_EQ(c.at(1), FormatDateTime(c[0], dt));
   EXPECT_EQ("5.6.24", FormatDateTime(std::string_view("d.m.yyyy").substr(0, 6), dt));  // read within the view
   EXPECT_EQ("am|PM",
             FormatDateTime("am/pm", EncodeTime(11, 59, 0, 0)) + "|" + FormatDateTime("AM/PM", EncodeTime(12, 0, 0, 0)));

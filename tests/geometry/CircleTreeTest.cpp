@@ -16,6 +16,7 @@
 #include "TestUtil.h"
 #include "core/Exceptions.h"
 #include "geometry/SortBaum.h"
+#include "settings/SettingsTestUtil.h"
 
 namespace vez {
 namespace {
@@ -282,14 +283,11 @@ TEST(CircleTreeDocumentedTest, BuildRules) {
   EXPECT_EQ(k, found.Get(0));
   // The beam u > 0.5·|v| along the x axis: "inside" when the circle lies wholly in it.
   const TTransM t{M2x2dreh(0), 0, 0};
-  const std::tuple<TCTCircle, bool, bool> beams[] = {
-      {{10, 0, 1}, true, true},   {{1, 3, 1}, true, false},   {{-2, 3, 1}, false, false}, {{-2.5, 0, 2}, false, false},
-      {{21, 0, 1}, false, false}, {{19, 0, 1}, true, true},   {{12, 21, 1}, false, false}, {{2, 2, 1}, true, false},
-      {{1, 5, 1}, false, false},  {{5, 7, 1}, true, false}};  // the last two touch the sector's edges
-  for (const auto& [circle, hit, inside] : beams) {
-    bool in = !inside;
-    EXPECT_EQ(hit, circle.Strahl_in_Kreis(t, -0.5, 20, 0.5, in)) << circle.X << " " << circle.Y;
-    EXPECT_EQ(inside, in) << circle.X << " " << circle.Y;
+  for (const auto& c : test::DataRows("geometry/beams.txt")) {
+    const TCTCircle circle(std::stod(c.at(0)), std::stod(c[1]), std::stod(c[2]));
+    bool in = c.at(4) == "0";
+    EXPECT_EQ(std::pair(c[3] == "1", c[4] == "1"), (std::pair{circle.Strahl_in_Kreis(t, -0.5, 20, 0.5, in), in}))
+        << c[0] << " " << c[1];
   }
 }
 

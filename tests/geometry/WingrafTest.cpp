@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <fstream>
-#include <sstream>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -11,6 +9,7 @@
 #include "core/Exceptions.h"
 #include "geometry/SvgCanvas.h"
 #include "geometry/wingraf.h"
+#include "settings/SettingsTestUtil.h"
 
 namespace vez {
 namespace {
@@ -113,20 +112,12 @@ TEST(WingrafTest, SvgCanvasWritesElements) {
   up.UArc(0, 1, 2, 0, 2, 0.5, 0, 0.5);
   up.UArc(0.5, 1, 1.5, 0, 2, 0.5, 2, 0.5);  // start and end in one direction: the whole ellipse
   const std::string text = svg.Text();
-  for (const char* element : {"<line x1=\"0\" y1=\"0\" x2=\"1\" y2=\"2\" stroke=\"#000000\"/>",
-                              "<text x=\"3\" y=\"4\" font-family=\"sans-serif\" font-size=\"13\" fill=\"#000000\">"
-                              "a&lt;b&amp;c&gt;</text>",
-                              "<line x1=\"0\" y1=\"100\" x2=\"200\" y2=\"0\" stroke=\"#ff0000\"/>",
-                              "<polygon points=\"0,100 100,100 100,0\" stroke=\"#ff0000\" fill=\"#00ff00\" fill-opacity=\"1\"/>",
-                              "<path d=\"M 200.00 50.00 A 100 50 0 0 0 0.00 50.00\"",
-                              "<ellipse cx=\"100\" cy=\"50\" rx=\"50\" ry=\"50\" stroke=\"#ff0000\" fill=\"none\"/>"})
-    EXPECT_NE(std::string::npos, text.find(element)) << element;
+  for (const auto& element : test::DataRows("geometry/svg-elements.txt"))
+    EXPECT_NE(std::string::npos, text.find(element.at(0))) << element[0];
   EXPECT_EQ(0u, text.find("<svg "));
   const std::string file = ::testing::TempDir() + "wingraf-test.svg";
   svg.SaveToFile(file);
-  std::stringstream saved;
-  saved << std::ifstream(file).rdbuf();
-  EXPECT_EQ(text, saved.str());
+  EXPECT_EQ(text, test::ReadFile(file));
   EXPECT_THROW(svg.SaveToFile(file + "/in-a-file"), EInOutError);
 }
 

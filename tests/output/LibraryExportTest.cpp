@@ -25,6 +25,7 @@
 #include "librarydb/RecordRules.h"
 #include "output/LibraryExport.h"
 #include "output/ValueText.h"
+#include "settings/SettingsTestUtil.h"
 
 // Faults of the files whose path holds gFaultFile: reads and writes a signal interrupts, writes that take nothing
 // (each as many times as asked for).
@@ -137,16 +138,9 @@ TEST(LibraryExport, EveryFormatHoldsEveryValueAndImportsBack) {
                      {"Quote \"q\", comma", "line1\nline2\tTab", "0.1", "3", "True", "2024-05-31T14:30:15.250", "AAH/"},
                      {"\xc3\x84ther", "", "1e-300", "0", "False", "1900-01-01T12:00:00.000", ""},
                      {"plain _x0041_", "", "0.30000000000000004", "1", "True", "1899-12-31T12:00:00.000", ""}};
-  // The workbook: typed cells with every digit, a date before 1900 as text, and "_x0041_" escaped as
-  // spreadsheet programs read it (openpyxl shows inline strings undecoded; the import's reader decodes them).
-  const Grid book = {{"emis.abs"},
-                     {"'ElementName'", "'Kommentar'", "'Values1'", "'Lower'", "'Terz'", "'LastChangeDateTime'",
-                      "'Graphic'"},
-                     {"'Quote \"q\", comma'", "'line1\\nline2\\tTab'", "0.1", "3", "True", "2024-05-31T14:30:15.250",
-                      "'AAH/'"},
-                     {"'\xc3\x84ther'", "None", "1e-300", "0", "False", "1900-01-01T12:00:00.000", "None"},
-                     {"'plain _x005F_x0041_'", "None", "0.30000000000000004", "1", "True", "'1899-12-31T12:00:00.000'",
-                      "None"}};
+  // The workbook (tests/data/output/export-book.txt): typed cells with every digit, a date before 1900 as text, and
+  // "_x0041_" escaped as spreadsheet programs read it (openpyxl shows inline strings undecoded, the import decodes).
+  const Grid book = test::DataRows("output/export-book.txt");
   for (const std::string format : {"csv", "TXT", "xlsx"}) {
     const std::string name = "out." + format;
     SCOPED_TRACE(name);
