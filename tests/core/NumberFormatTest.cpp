@@ -5,35 +5,35 @@
 #include "TestUtil.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
+#include "settings/SettingsTestUtil.h"
 
 namespace vez {
 namespace {
 
 // Both directions against the rows of tests/data/core/numbers.txt.
 TEST(NumberFormat, TextsAsTabled) {
-  int rows = 0;
-  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("core/numbers.txt")))) {
-    const std::vector<std::string> c = test::SplitTabs(line);
+  const auto rows = test::DataRows("core/numbers.txt");
+  for (const auto& c : rows) {
+    SCOPED_TRACE(testing::PrintToString(c));
     double v = 99;
     std::int32_t i = 99;
     if (c[0] == "general") {
-      EXPECT_EQ(c[2], FloatToStr(std::stod(c[1]))) << line;
+      EXPECT_EQ(c[2], FloatToStr(std::stod(c[1])));
     } else if (c[0] == "float") {
-      ASSERT_EQ(c.size() > 2, TryStrToFloat(c[1], v)) << line;
-      if (c.size() > 2) { EXPECT_DOUBLE_EQ(std::stod(c[2]), v) << line; }
+      ASSERT_EQ(c.size() > 2, TryStrToFloat(c[1], v));
+      if (c.size() > 2) { EXPECT_DOUBLE_EQ(std::stod(c[2]), v); }
     } else if (c[0] == "int") {
-      ASSERT_EQ(c.size() > 2, TryStrToInt(c[1], i)) << line;
-      if (c.size() > 2) { EXPECT_EQ(std::stoi(c[2]), i) << line; }
+      ASSERT_EQ(c.size() > 2, TryStrToInt(c[1], i));
+      if (c.size() > 2) { EXPECT_EQ(std::stoi(c[2]), i); }
     } else if (c.size() == 5) {
       const FloatFormat f = c[0] == "fixed" ? FloatFormat::Fixed : c[0] == "number" ? FloatFormat::Number
                                                                                      : FloatFormat::Exponent;
-      EXPECT_EQ(c[4], FloatToStrF(std::stod(c[1]), f, std::stoi(c[2]), std::stoi(c[3]))) << line;
+      EXPECT_EQ(c[4], FloatToStrF(std::stod(c[1]), f, std::stoi(c[2]), std::stoi(c[3])));
     } else {
-      continue;
+      ADD_FAILURE() << "unknown row";
     }
-    ++rows;
   }
-  EXPECT_EQ(56, rows);
+  EXPECT_EQ(56u, rows.size());
   EXPECT_EQ(std::numeric_limits<std::int64_t>::min(), StrToInt64("-9223372036854775808"));
   EXPECT_THROW_MSG(StrToFloat("1,5"), EConvertError, "'1,5' is not a valid floating point value");
   EXPECT_THROW_MSG(StrToInt("x1"), EConvertError, "'x1' is not a valid integer value");

@@ -7,6 +7,7 @@
 #include "core/CaseFold.h"
 #include "core/Exceptions.h"
 #include "core/TextEncoding.h"
+#include "settings/SettingsTestUtil.h"
 
 namespace vez {
 namespace {
@@ -20,17 +21,14 @@ std::string Bytes(const std::string& hex) {
 
 // The texts of tests/data/core/codepages.txt both ways.
 TEST(TextEncoding, CodePagesAsTabled) {
-  int rows = 0;
-  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("core/codepages.txt")))) {
-    if (line.starts_with("#")) continue;
-    const std::vector<std::string> c = test::SplitTabs(line);
+  const auto rows = test::DataRows("core/codepages.txt");
+  for (const auto& c : rows) {
     const std::string stored = Bytes(c[1]), utf8 = Bytes(c[2]);
     int subs = 0;
-    EXPECT_EQ(utf8, ToUtf8(stored, std::stoi(c[0]))) << line;
-    EXPECT_EQ(std::pair(stored, 0), (std::pair{FromUtf8(utf8, std::stoi(c[0]), &subs), subs})) << line;
-    ++rows;
+    EXPECT_EQ(utf8, ToUtf8(stored, std::stoi(c[0]))) << c[1];
+    EXPECT_EQ(std::pair(stored, 0), (std::pair{FromUtf8(utf8, std::stoi(c[0]), &subs), subs})) << c[1];
   }
-  EXPECT_EQ(12, rows);
+  EXPECT_EQ(12u, rows.size());
 }
 
 // Every byte of the single-byte code pages round-trips through UTF-8; a character a code page lacks becomes "?"
@@ -60,10 +58,8 @@ TEST(TextEncoding, RoundTripsAndSubstitutions) {
 // Byte sequences against tests/data/core/utf8.txt: which are UTF-8 (the shortest form only, no surrogates,
 // nothing above U+10FFFF), the code points read leniently and the character count.
 TEST(TextEncodingUtf8, ShortestFormsOnlyAndLenientReading) {
-  int rows = 0;
-  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("core/utf8.txt")))) {
-    if (line.starts_with("#")) continue;
-    const std::vector<std::string> c = test::SplitTabs(line);
+  const auto rows = test::DataRows("core/utf8.txt");
+  for (const auto& c : rows) {
     const std::string bytes = Bytes(c[0]);
     std::vector<char32_t> points;
     unsigned v = 0;
@@ -72,17 +68,15 @@ TEST(TextEncodingUtf8, ShortestFormsOnlyAndLenientReading) {
     EXPECT_EQ(points, DecodeUtf8Lenient(bytes)) << c[3];
     EXPECT_EQ(points.size(), Utf8Length(bytes)) << c[3];
     EXPECT_EQ(bytes, FoldCase(bytes)) << c[3];  // no capitals: the bytes come back as they were
-    ++rows;
   }
-  EXPECT_EQ(20, rows);
+  EXPECT_EQ(20u, rows.size());
 }
 
 // Every code point up to U+2FFF and U+1E9E against the folded letters of tests/data/core/casefold.txt.
 TEST(CaseFold, LettersAsTabled) {
   std::map<char32_t, char32_t> folded;
-  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("core/casefold.txt")))) {
-    if (!line.starts_with("#")) folded[std::stoul(line, nullptr, 16)] = std::stoul(line.substr(5), nullptr, 16);
-  }
+  for (const auto& c : test::DataRows("core/casefold.txt"))
+    folded[std::stoul(c[0], nullptr, 16)] = std::stoul(c[1], nullptr, 16);
   ASSERT_EQ(193u, folded.size());
   for (char32_t c = 0; c <= 0x3000; ++c) {
     const char32_t at = c == 0x3000 ? 0x1E9E : c;

@@ -7,9 +7,10 @@
 #include <cmath>
 #include <limits>
 
-#include "acoustics/Bands.h"
 #include "TestUtil.h"
+#include "acoustics/Bands.h"
 #include "emission/SvgCheck.h"
+#include "settings/SettingsTestUtil.h"
 
 namespace vez {
 namespace {
@@ -33,13 +34,10 @@ TEST(SpectrumReportTest, JsonAndTextForms) {
 // every labelled band, value ticks in one round step (1, 2, 2.5 or 5 times a power of ten), at most 8 of them,
 // spanning every value.
 TEST(SpectrumReportTest, AxesFollowTheBandsAndTheData) {
-  int rows = 0;
-  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("emission/axes.txt")))) {
-    const std::vector<std::string> c = test::SplitTabs(line);
-    if (line.starts_with("#")) continue;
+  const auto rows = test::DataRows("emission/axes.txt");
+  for (const auto& c : rows) {
     const int first = std::stoi(c[0]), last = std::stoi(c[1]), every = std::stoi(c[2]);
     const double low = std::stod(c[3]), high = std::stod(c[4]);
-    ++rows;
     std::vector<TBandValue> bands;
     const int count = (last - first) / every + 1;
     for (int n = first, i = 0; n <= last; n += every, ++i)
@@ -74,7 +72,7 @@ TEST(SpectrumReportTest, AxesFollowTheBandsAndTheData) {
     EXPECT_LE(std::stod(ticks.front().text), std::min(low, high));
     EXPECT_GE(std::stod(ticks.back().text), std::max(low, high));
   }
-  EXPECT_EQ(4, rows);
+  EXPECT_EQ(4u, rows.size());
 }
 
 TEST(SpectrumReportTest, TextsAreEscapedAndABandWithoutValueIsAGap) {

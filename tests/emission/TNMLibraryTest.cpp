@@ -35,9 +35,8 @@ TEST(TNMLibraryTest, WrittenRecordReadsBack) {
   for (TPavementType p : {ptAvg, ptDGAC, ptOGAC, ptPCC}) {
     TTNMEmisConsts read;
     ASSERT_TRUE(ReadFromDataBase(read, lib.Table(), key, p));
-    EXPECT_EQ(read.Coefficients, Marked(p).Coefficients) << int(p);
-    EXPECT_TRUE(read.Pavement == p && read.BaseVT == vtHT && read.Nr == key) << int(p);
-    EXPECT_EQ(read.ElementName, "Heavy trucks, measured");
+    EXPECT_EQ(std::tuple(Marked(p).Coefficients, p, vtHT, key, std::string("Heavy trucks, measured")),
+              std::tuple(read.Coefficients, read.Pavement, read.BaseVT, read.Nr, read.ElementName)) << int(p);
   }
   TTNMEmisConsts untouched = Marked(ptAvg);
   EXPECT_FALSE(ReadFromDataBase(untouched, lib.Table(), key + 1, ptPCC));

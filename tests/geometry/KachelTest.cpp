@@ -6,15 +6,16 @@
 #include "TestUtil.h"
 #include "core/Exceptions.h"
 #include "geometry/Usekacheln.h"
+#include "settings/SettingsTestUtil.h"
 
 namespace vez {
 namespace {
 
 // The rows of tests/data/geometry/tiles.txt.
 TEST(KachelTest, TablesAsWritten) {
-  int rows = 0;
-  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("geometry/tiles.txt")))) {
-    const std::vector<std::string> c = test::SplitTabs(line);
+  const auto rows = test::DataRows("geometry/tiles.txt");
+  for (const auto& c : rows) {
+    SCOPED_TRACE(testing::PrintToString(c));
     std::vector<double> v;  // the numbers of the row, text cells as NaN
     for (const std::string& cell : c) v.push_back(std::strtod(cell.c_str(), nullptr));
     const auto f = [&](std::size_t i) { return static_cast<float>(v[i]); };
@@ -23,36 +24,34 @@ TEST(KachelTest, TablesAsWritten) {
     double x = -1, y = -1;
     std::int32_t nx = 0, ny = 0;
     if (c[0] == "name") {
-      EXPECT_EQ(c[5], KachelKoordToStr(v[1], v[2], f(3), f(4))) << line;
+      EXPECT_EQ(c[5], KachelKoordToStr(v[1], v[2], f(3), f(4)));
     } else if (c[0] == "file") {
-      EXPECT_EQ(c[6], KachelFilename(c[1], v[2], v[3], f(4), f(5))) << line;
+      EXPECT_EQ(c[6], KachelFilename(c[1], v[2], v[3], f(4), f(5)));
     } else if (c[0] == "parse") {
-      EXPECT_EQ(c[2] == "1", KachelStrToKoord(c[1], x, y)) << line;
-      EXPECT_EQ(std::pair(v[3], v[4]), std::pair(x, y)) << line;
+      EXPECT_EQ(c[2] == "1", KachelStrToKoord(c[1], x, y));
+      EXPECT_EQ(std::pair(v[3], v[4]), std::pair(x, y));
     } else if (c[0] == "inrect") {
-      EXPECT_EQ(std::stoi(c[2]), KachelIsInRect(c[1], 1000, 1000, 500, 500, 3000, 3000)) << line;
+      EXPECT_EQ(std::stoi(c[2]), KachelIsInRect(c[1], 1000, 1000, 500, 500, 3000, 3000));
     } else if (c[0] == "snap") {
       SetKachelGrenze(r[0], r[1], r[2], r[3], f(5), f(6));
-      EXPECT_EQ((std::array{v[7], v[8], v[9], v[10]}), r) << line;
+      EXPECT_EQ((std::array{v[7], v[8], v[9], v[10]}), r);
     } else if (c[0] == "dim") {
       GetKachelDim(r[0], r[1], r[2], r[3], 1000, 1000, x, y, nx, ny);
-      EXPECT_EQ((std::array{v[5], v[6], v[7], v[8]}), (std::array{x, y, double(nx), double(ny)})) << line;
+      EXPECT_EQ((std::array{v[5], v[6], v[7], v[8]}), (std::array{x, y, double(nx), double(ny)}));
     } else {
-      continue;
+      ADD_FAILURE() << "unknown row";
     }
-    ++rows;
   }
-  EXPECT_EQ(38, rows);
+  EXPECT_EQ(38u, rows.size());
   EXPECT_THROW(KachelKoordToStr(1, 1, 49, 1000), EZeroDivide);
   EXPECT_THROW(KachelKoordToStr(1e300, 1, 1000, 1000), EMathError);
   // Hundreds of metres name a tile within the 64-bit range, -2^63 included and 2^63 not.
   EXPECT_THROW(KachelKoordToStr(0x1p63 * 100, 1, 1000, 1000), EMathError);
   EXPECT_EQ("_X-922337203685477580Y", KachelKoordToStr(-0x1p63 * 100, 1, 1000, 1000));
   double a = 7, b = 7, c = 7, d = 7;
-  EXPECT_FALSE(KachelMinMax("nothing", 1000, 1000, a, b, c, d));
-  EXPECT_EQ(7, a);
-  EXPECT_TRUE(KachelMinMax("_X-1Y2", 1000, 500, a, b, c, d));
-  EXPECT_EQ((std::array{-1000.0, 2000.0, 0.0, 2500.0}), (std::array{a, b, c, d}));
+  EXPECT_EQ(std::pair(false, 7.0), (std::pair{KachelMinMax("nothing", 1000, 1000, a, b, c, d), a}));
+  EXPECT_EQ(std::pair(true, std::array{-1000.0, 2000.0, 0.0, 2500.0}),
+            (std::pair{KachelMinMax("_X-1Y2", 1000, 500, a, b, c, d), std::array{a, b, c, d}}));
 }
 
 }  // namespace

@@ -79,10 +79,7 @@ TEST(Spline, ErrorCodes) {
     int32_t err = -1;
     Cubper(n, x.data(), y.data(), 1e-12, a.data(), b.data(), cc.data(), d.data(), err);
     EXPECT_EQ(cubic, err) << n << " " << x[1] << " " << x[2];
-    if (err != kAnalysisOk) {  // nothing written
-      EXPECT_EQ(Vec(5, -5), a);
-      EXPECT_EQ(7, y[4]);
-    }
+    EXPECT_TRUE(err == kAnalysisOk || (a == Vec(5, -5) && y[4] == 7)) << n;  // on an error nothing is written
     EXPPER(n, x.data(), y.data(), alpha.data(), a.data(), b.data(), cc.data(), d.data(), 1e-12, 10, err);
     EXPECT_EQ(exp, err) << n << " " << x[1] << " " << alpha[0];
   }
@@ -145,14 +142,11 @@ TEST(Spline, ExpvalIntervalSearchAndRange) {
   ASSERT_EQ(kAnalysisOk, s.err);
   EXPECT_EQ(0, s.At(4.0));  // the last knot: t = 1 in the last interval, y[n] = y[1]
   int32_t err = -1;
-  for (double outside : {std::nextafter(4.0, 5.0), -1e-12, kNaN}) {
-    EXPECT_EQ(0, s.At(outside, &err));
-    EXPECT_EQ(kAnalysisOutOfRange, err) << outside;
-  }
+  for (double outside : {std::nextafter(4.0, 5.0), -1e-12, kNaN})
+    EXPECT_EQ(std::pair(0.0, kAnalysisOutOfRange), (std::pair{s.At(outside, &err), err})) << outside;
   const double xs[] = {1, 3}, alpha[] = {1, 1}, c1[] = {10, 0}, c2[] = {20, 0}, zero[] = {0, 0};
   EXPECT_DOUBLE_EQ(15, EXPVAL(2, xs, alpha, c1, c2, zero, zero, 2, err));
-  EXPECT_EQ(0, EXPVAL(1, xs, alpha, c1, c2, zero, zero, 1, err));
-  EXPECT_EQ(kAnalysisTooFewPoints, err);
+  EXPECT_EQ(std::pair(0.0, kAnalysisTooFewPoints), (std::pair{EXPVAL(1, xs, alpha, c1, c2, zero, zero, 1, err), err}));
 }
 
 // The series (small tensions) and exponential forms (large tensions) against the closed forms in long double,

@@ -16,13 +16,10 @@ namespace {
 
 TEST(ValueText, Base64KnownVectors) {
   using namespace std::string_view_literals;
-  const struct {
-    std::string_view in;
-    const char* out;
-  } kCases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-                {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xff\xfe\x00"sv, "//4A"},
-                {"\x00\x10"sv, "ABA="}, {"\xff"sv, "/w=="}};
-  for (const auto& c : kCases) EXPECT_EQ(Base64(c.in), c.out);
+  const std::pair<std::string_view, const char*> kCases[] = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xff\xfe\x00"sv, "//4A"}, {"\x00\x10"sv, "ABA="}, {"\xff"sv, "/w=="}};
+  for (const auto& [in, out] : kCases) EXPECT_EQ(Base64(in), out) << out;
 }
 
 TEST(ValueText, CsvAndJsonQuoting) {
@@ -65,30 +62,20 @@ TEST(ValueText, NumbersReadBackExactly) {
 }
 
 TEST(ValueText, ValuesByColumnStyle) {
-  const double day = 36526.5;  // 2000-01-01 12:00
-  const struct {
-    Variant value;
-    ValueStyle style;
-    const char* plain;  // nullptr: no text
-    const char* json;
-  } kCases[] = {
-      {Variant::Null(), ValueStyle::Integer, nullptr, "null"},
+  const std::tuple<Variant, ValueStyle, const char*, const char*> kCases[] = {  // value, style, plain ("": none), json
+      {Variant::Null(), ValueStyle::Integer, "", "null"},
       {Variant(42), ValueStyle::Integer, "42", "42"},
       {Variant(2.5), ValueStyle::Float, "2.5", "2.5"},
       {Variant(std::nan("")), ValueStyle::Float, "NaN", "null"},
       {Variant(1), ValueStyle::Boolean, "true", "true"},
-      {Variant::FromDateTime(day), ValueStyle::DateTime, "2000-01-01T12:00:00", "\"2000-01-01T12:00:00\""},
+      {Variant::FromDateTime(36526.5), ValueStyle::DateTime, "2000-01-01T12:00:00", "\"2000-01-01T12:00:00\""},
       {Variant(std::string("\x01\x02")), ValueStyle::Binary, "AQI=", "\"AQI=\""},
       {Variant("10000-01-01"), ValueStyle::DateTime, "10000-01-01", "\"10000-01-01\""},  // text shown as it is
       {Variant("x"), ValueStyle::Text, "x", "\"x\""},
   };
-  for (const auto& c : kCases) {
-    const auto plain = PlainText(c.value, c.style);
-    EXPECT_EQ(plain.has_value(), c.plain != nullptr) << c.json;
-    if (plain && c.plain) {
-      EXPECT_EQ(*plain, c.plain);
-    }
-    EXPECT_EQ(JsonValue(c.value, c.style), c.json);
+  for (const auto& [value, style, plain, json] : kCases) {
+    EXPECT_EQ(PlainText(value, style).value_or("<none>"), *plain ? plain : "<none>") << json;
+    EXPECT_EQ(JsonValue(value, style), json);
   }
   EXPECT_EQ(std::tuple(ValueStyle::Integer, ValueStyle::Binary, ValueStyle::Text),
             std::tuple(ValueStyleOf(ftAutoInc), ValueStyleOf(ftGraphic), ValueStyleOf(ftMemo)));

@@ -117,20 +117,18 @@ TEST_F(ProgramSettingsFile, BooleansHoldTheLowByteAndClipPlaneReadsWithDot) {
   TProgramSettings S = Read("[program]\nDrivingRightSide=256\nCheckConfrm=3\n[DC]\nReconnect=257\n"
                             "[system]\nClipPlane3D=0.5\n");
   EXPECT_TRUE(!S.DrivingRightSide && S.CheckConfrm && S.DC.Reconnect);
-  EXPECT_DOUBLE_EQ(0.5, S.System.ClipPlane3D);
-  EXPECT_EQ(',', GlobalFormatSettings().DecimalSeparator);  // restored
-  for (const char* text : {"abc", "0,5"}) {
+  // Read with a dot whatever the separator, which is then restored.
+  EXPECT_EQ(std::pair(0.5, ','), std::pair(S.System.ClipPlane3D, GlobalFormatSettings().DecimalSeparator));
+  for (const char* text : {"abc", "0,5"})
     EXPECT_DOUBLE_EQ(0.01, Read(std::string("[system]\nClipPlane3D=") + text + "\n").System.ClipPlane3D) << text;
-  }
   // A store that cannot be read: every field keeps its value or fallback, the separator is restored.
   fs::remove(StoreFile());
   fs::create_directories(StoreFile());
   S.GlobdataPath = "kept";
   S.HistEntries = 12;
   ReadProgramSettings(S);
-  EXPECT_EQ("kept", S.GlobdataPath);
-  EXPECT_EQ(5, S.HistEntries);
-  EXPECT_EQ(',', GlobalFormatSettings().DecimalSeparator);
+  EXPECT_EQ(std::tuple("kept", 5, ','),
+            std::tuple(S.GlobdataPath, S.HistEntries, GlobalFormatSettings().DecimalSeparator));
 }
 
 // A store that fails to read one key and reads every other one from its INI file.
@@ -190,11 +188,11 @@ TEST_F(ProgramSettingsFile, IniSwitchSelectsTheFileNextToTheProgram) {
   const std::string program = dir.File("TPEssential.exe");
   WriteFile(dir.File("TPEssential.ini"), "[program]\nHistEntries=11\n");
   InitializeIniConsts(program, {"/INI="});
-  EXPECT_EQ(dir.File("TPEssential.ini"), GetIniFile()->FileName());
-  EXPECT_EQ(11, ProgramSettings().HistEntries);
+  EXPECT_EQ(std::pair(dir.File("TPEssential.ini"), 11),
+            std::pair(GetIniFile()->FileName(), ProgramSettings().HistEntries));
   InitializeIniConsts(program, {});
-  EXPECT_EQ((root_.Path() / "Orvelle" / "Tessaphon Essential 2.0.ini").string(), GetIniFile()->FileName());
-  EXPECT_EQ(5, ProgramSettings().HistEntries);
+  EXPECT_EQ(std::pair((root_.Path() / "Orvelle" / "Tessaphon Essential 2.0.ini").string(), 5),
+            std::pair(GetIniFile()->FileName(), ProgramSettings().HistEntries));
 }
 
 TEST_F(ProgramSettingsFile, SettersWriteAndReread) {
@@ -242,8 +240,8 @@ TEST_F(ProgramSettingsFile, ProxySettings) {
   // Filled from the system when the store has none, and not written back.
   EXPECT_EQ("0;;;;", Read("").ProxySettings);
   fs::remove(root_.Path() / "Microsoft/Windows/CurrentVersion.ini");
-  EXPECT_EQ("1;upper;2;;", Read("").ProxySettings);
-  EXPECT_EQ("", ReadFile(StoreFile()));
+  EXPECT_EQ((std::pair<std::string, std::string>("1;upper;2;;", "")),
+            (std::pair{Read("").ProxySettings, ReadFile(StoreFile())}));
   EXPECT_EQ("2;own;1;;", Read("[program]\nProxySettings=2;own;1;;\n").ProxySettings);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "TestUtil.h"
+#include "settings/SettingsTestUtil.h"
 #include "util/UserDate.h"
 
 namespace vez {
@@ -69,30 +70,29 @@ TEST(UserDate, TablesAsWritten) {
                          : FromCivil(std::stoi(s), std::stoul(s.substr(5)), std::stoul(s.substr(8)));
   };
   const auto time = [](const std::string& s) { return s == "bad" ? BadTime : static_cast<Time>(std::stoi(s)); };
-  int rows = 0;
-  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("util/dates.txt")))) {
-    const std::vector<std::string> c = test::SplitTabs(line);
+  const auto rows = test::DataRows("util/dates.txt");
+  for (const auto& c : rows) {
+    SCOPED_TRACE(testing::PrintToString(c));
     std::int32_t d = 0, m = 0, y = 0;
     if (c[0] == "format") {
-      EXPECT_EQ(c[2], DMYtoDateString(c[1], std::stoi(c[3]), std::stoi(c[4]), std::stoi(c[5]))) << line;
+      EXPECT_EQ(c[2], DMYtoDateString(c[1], std::stoi(c[3]), std::stoi(c[4]), std::stoi(c[5])));
     } else if (c[0] == "parse") {
-      EXPECT_EQ(c[3] == "1", DateStringToDMY(c[1], c[2], d, m, y)) << line;
-      EXPECT_EQ(std::stoi(c[4]), y * 10000 + m * 100 + d) << line;
+      EXPECT_EQ(c[3] == "1", DateStringToDMY(c[1], c[2], d, m, y));
+      EXPECT_EQ(std::stoi(c[4]), y * 10000 + m * 100 + d);
     } else if (c[0] == "time") {
-      EXPECT_EQ(time(c[3]), TimeStringToTime(c[1], c[2])) << line;
+      EXPECT_EQ(time(c[3]), TimeStringToTime(c[1], c[2]));
     } else if (c[0] == "timetext") {
-      EXPECT_EQ(c[2], TimeToTimeString(c[1], time(c[3]))) << line;
+      EXPECT_EQ(c[2], TimeToTimeString(c[1], time(c[3])));
     } else if (c[0] == "inc") {
-      EXPECT_EQ(date(c[5]), IncDate(date(c[1]), std::stoi(c[2]), std::stoi(c[3]), std::stoi(c[4]))) << line;
+      EXPECT_EQ(date(c[5]), IncDate(date(c[1]), std::stoi(c[2]), std::stoi(c[3]), std::stoi(c[4])));
     } else if (c[0] == "diff") {
       DateDiff(date(c[1]), date(c[2]), d, m, y);
-      EXPECT_EQ(std::stoi(c[3]), y * 10000 + m * 100 + d) << line;
+      EXPECT_EQ(std::stoi(c[3]), y * 10000 + m * 100 + d);
     } else {
-      continue;
+      ADD_FAILURE() << "unknown row";
     }
-    ++rows;
   }
-  EXPECT_EQ(37, rows);
+  EXPECT_EQ(37u, rows.size());
 }
 
 TEST(UserDate, IncDateAndDateDiff) {

@@ -11,6 +11,7 @@
 #include "TestUtil.h"
 #include "core/FormatSettings.h"
 #include "core/StringList.h"
+#include "settings/SettingsTestUtil.h"
 #include "util/Ustring.h"
 
 namespace vez {
@@ -24,17 +25,13 @@ TEST(Ustring, NumberTexts) {
   DecimalSeparatorScope comma(',');  // F2SShort keeps "."; PegelToStr follows the process separator
   EXPECT_EQ("45,3|-|45", PegelToStr(45.26, 0, 1) + "|" + PegelToStr(0, 0, 1) + "|" + PegelToStr(45.26, 0, 0));
   const double t0 = EncodeDate(2024, 6, 5);
-  const std::tuple<double, bool, const char*> spans[] = {
-      {EncodeTime(0, 0, 1, 500), true, "00:01:500 [m:s:ms]"},  // 1.5 s stored a little below
-      {EncodeTime(0, 0, 1, 500), false, "00:00:01 [h:m:s]"},
-      {EncodeTime(1, 2, 3, 400), true, "01:02:03 [h:m:s]"},
-      {400 + EncodeTime(23, 59, 0, 0), false, "400:23:59 [d:h:m]"},
-      {1, true, "01:00:00 [d:h:m]"},
-  };
-  for (const auto& [span, showMs, expected] : spans) {
-    EXPECT_EQ(expected, DiffTimeStr(t0, t0 + span, showMs));
-    EXPECT_EQ(expected, DiffTimeStr(t0 + span, t0, showMs));
-  }
+  // Both ways round; the first two: 1.5 s stored a little below.
+  const std::tuple<double, bool, std::string> spans[] = {
+      {EncodeTime(0, 0, 1, 500), true, "00:01:500 [m:s:ms]"}, {EncodeTime(0, 0, 1, 500), false, "00:00:01 [h:m:s]"},
+      {EncodeTime(1, 2, 3, 400), true, "01:02:03 [h:m:s]"}, {1, true, "01:00:00 [d:h:m]"},
+      {400 + EncodeTime(23, 59, 0, 0), false, "400:23:59 [d:h:m]"}};
+  for (const auto& [span, ms, expected] : spans)
+    EXPECT_EQ(std::pair(expected, expected), std::pair(DiffTimeStr(t0, t0 + span, ms), DiffTimeStr(t0 + span, t0, ms)));
 }
 
 // Scans with `scan` from `pos`; "value@pos-after" or "!@pos" on an error (then the value must be 0).
@@ -116,31 +113,29 @@ TEST(Ustring, ScannersKeepTheirContractOnRandomText) {
 
 // The rows of tests/data/util/texts.txt.
 TEST(Ustring, TablesAsWritten) {
-  int rows = 0;
   DecimalSeparatorScope comma(',');  // F2SShort keeps "."
-  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("util/texts.txt")))) {
-    const std::vector<std::string> c = test::SplitTabs(line);
+  const auto rows = test::DataRows("util/texts.txt");
+  for (const auto& c : rows) {
+    SCOPED_TRACE(testing::PrintToString(c));
     double value = 99;
     if (c[0] == "short") {
-      EXPECT_EQ(c[2], F2SShort(std::stod(c[1]))) << line;
+      EXPECT_EQ(c[2], F2SShort(std::stod(c[1])));
     } else if (c[0] == "msec") {
-      EXPECT_EQ(c[2], MsecToStr(std::stoi(c[1]))) << line;
+      EXPECT_EQ(c[2], MsecToStr(std::stoi(c[1])));
     } else if (c[0] == "real") {
-      EXPECT_EQ(c[2], Scanned(c[1], 1, Float(-1, 10, 0))) << line;
+      EXPECT_EQ(c[2], Scanned(c[1], 1, Float(-1, 10, 0)));
     } else if (c[0] == "value") {
       DecimalSeparatorScope scope(c[1][0]);
-      EXPECT_EQ(c[3] == "1", StrToValue(c[2], value)) << line;
-      EXPECT_DOUBLE_EQ(std::stod(c[4]), value) << line;
+      EXPECT_EQ(c[3] == "1", StrToValue(c[2], value));
+      EXPECT_DOUBLE_EQ(std::stod(c[4]), value);
     } else if (c[0] == "order") {
       EXPECT_EQ(std::pair(std::stoi(c[3]), -std::stoi(c[3])),
-                std::pair(CompareAlphaNum(c[1], c[2]), CompareAlphaNum(c[2], c[1])))
-          << line;
+                std::pair(CompareAlphaNum(c[1], c[2]), CompareAlphaNum(c[2], c[1])));
     } else {
-      continue;
+      ADD_FAILURE() << "unknown row";
     }
-    ++rows;
   }
-  EXPECT_EQ(38, rows);
+  EXPECT_EQ(38u, rows.size());
 }
 
 Strings Fields(char sep, std::string s) {
