@@ -59,20 +59,13 @@ protected:
 };
 
 TEST_F(ProgramSettingsFile, IdentityFollowsTheProgramName) {
-  const std::tuple<const char*, TProduct, const char*, const char*, std::int32_t> cases[] = {
-      {"/opt/tp/tpessential", TProduct::proTPessential, "Tessaphon Essential 2.0", "TPEssential.exe", 20071},
-      {"/srv/TPLSERVER.EXE", TProduct::proServer, "TPLServer 1.0", "TPLServer.exe", 70},
-      {"/usr/bin/vezi", TProduct::proTessaphon, "Tessaphon 7.1", "Tessaphon.exe", 70},
-      {"/opt/TPEssential.exe/other", TProduct::proTessaphon, "Tessaphon 7.1", "Tessaphon.exe", 70},
-      {"/opt/tp/TPEssential.exe.bak", TProduct::proTessaphon, "Tessaphon 7.1", "Tessaphon.exe", 70},
-  };
-  for (const auto& [program, product, window, mainProg, prjVersion] : cases) {
-    InitializeIniConsts(program, {});
-    SCOPED_TRACE(program);
-    EXPECT_EQ(std::tuple(product, window, window, mainProg, prjVersion, std::lround(std::stod(VersionKey()) * 10)),
-              std::tuple(Product(), ProductName() + " " + VersionKey(), std::string(TessaphonWindowName()),
+  for (const auto& c : test::DataRows("settings/program-identity.txt")) {
+    InitializeIniConsts(c[0], {});
+    SCOPED_TRACE(c[0]);
+    EXPECT_EQ(std::tuple(std::stoi(c[1]), c[2], c[2], c[3], std::stoi(c[4]), std::lround(std::stod(VersionKey()) * 10)),
+              std::tuple(int(Product()), ProductName() + " " + VersionKey(), std::string(TessaphonWindowName()),
                          MainProgName(), CurrentPrjVersion(), VersionNr()));
-    EXPECT_EQ("Software\\Orvelle\\" + std::string(window) + "\\Chambrix", TPChambrixIniFileName());
+    EXPECT_EQ("Software\\Orvelle\\" + c[2] + "\\Chambrix", TPChambrixIniFileName());
     EXPECT_EQ(TPChambrixIniFileName(), IniFilePath() + "Chambrix");
   }
   InitializeIniConsts("/x/TPEssential.exe", {});
