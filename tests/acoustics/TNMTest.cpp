@@ -2,6 +2,7 @@
 // written here on its own: double precision, Horner polynomials, plain pow and log10.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -18,11 +19,8 @@ namespace {
 // The published constants of one vehicle type, pavement and throttle state, rounded to float as the model
 // stores them (with coefficients near 20000 multiplied by up to 4^6, that rounding moves the upper bands by up
 // to 0.02 dB, so the evaluation below starts from the same float constants).
-struct Published {
-  double a = 0, b = 0, c = 0;
-  double shape[14] = {};
-  double split[5] = {};
-};
+// The 22 constants in the order of TTNMCoefficient: A, B, C, the 14 shape terms D1 ... J2, the split L ... Q.
+using Published = std::array<double, kTNMCoefficientCount>;
 
 Published Lookup(TBaseVehType v, TPavementType p, TFullThrottle t) {
   const std::vector<std::string> vehicles = {"Au", "MT", "HT", "Bus", "MC"}, pavements = {"Avg", "DGAC", "OGAC", "PCC"},
@@ -31,7 +29,7 @@ Published Lookup(TBaseVehType v, TPavementType p, TFullThrottle t) {
     return ("+" + list + "+").find("+" + name + "+") != std::string::npos;
   };
   std::ifstream in(test::DataPath("tnm/published.txt"));
-  Published r;
+  Published r{};
   int found = 0;
   for (std::string line; std::getline(in, line);) {
     std::istringstream row(line);
@@ -40,14 +38,14 @@ Published Lookup(TBaseVehType v, TPavementType p, TFullThrottle t) {
     if (kind.starts_with("#") || vehicle != vehicles[v]) continue;
     if (kind == "level" && row >> pavement && pavement == pavements[p]) {
       double bCruise, cCruise, bFull, cFull;
-      row >> r.a >> bCruise >> cCruise >> bFull >> cFull;
-      r.b = t == ftYes ? bFull : bCruise;
-      r.c = t == ftYes ? cFull : cCruise;
+      row >> r[tcA] >> bCruise >> cCruise >> bFull >> cFull;
+      r[tcB] = t == ftYes ? bFull : bCruise;
+      r[tcC] = t == ftYes ? cFull : cCruise;
     } else if (kind == "shape" && row >> pavement >> throttle && names(pavement, pavements[p]) &&
                names(throttle, throttles[t])) {
-      for (double& c : r.shape) row >> c;
+      for (int j = tcD1; j <= tcJ2; ++j) row >> r[j];
     } else if (kind == "split" && row >> throttle && throttle == throttles[t]) {
-      for (double& c : r.split) row >> c;
+      for (int j = tcL; j <= tcQ; ++j) row >> r[j];
     } else {
       continue;
     }
@@ -55,8 +53,7 @@ Published Lookup(TBaseVehType v, TPavementType p, TFullThrottle t) {
     ++found;
   }
   EXPECT_EQ(found, 3) << "published rows for " << vehicles[v] << " " << pavements[p] << " " << throttles[t];
-  for (double* c : {&r.a, &r.b, &r.c}) *c = static_cast<float>(*c);
-  for (double& c : r.shape) c = static_cast<float>(c);
+  for (int j = tcA; j <= tcJ2; ++j) r[j] = static_cast<float>(r[j]);
   return r;
 }
 
@@ -68,7 +65,7 @@ std::vector<float> Formula(const Published& k, float kmh, float& sum) {
   using LD = long double;
   const auto energy = [](LD level) { return static_cast<double>(std::pow(10.0L, 0.1L * level)); };
   const auto level = [](LD e) { return static_cast<float>(10 * std::log10(e)); };
-  const float ea = level(std::pow(0.6214L * kmh, 0.1L * k.a) * energy(k.b) + energy(k.c));
+  const float ea = level(std::pow(0.6214L * kmh, 0.1L * k[tcA]) * energy(k[tcB]) + energy(k[tcC]));
   const double hz[24] = {50,   63,   80,   100,  125,  160,  200,  250,  315,  400,  500,  630,
                          800,  1000, 1250, 1600, 2000, 2500, 3150, 4000, 5000, 6300, 8000, 10000};
   std::vector<float> levels;
@@ -77,8 +74,8 @@ std::vector<float> Formula(const Published& k, float kmh, float& sum) {
     const LD x = std::log10(static_cast<LD>(f));
     LD fixed = 0, perSpeed = 0;
     for (int j = 6; j >= 0; --j) {
-      fixed = fixed * x + k.shape[2 * j];
-      perSpeed = perSpeed * x + k.shape[2 * j + 1];
+      fixed = fixed * x + k[tcD1 + 2 * j];
+      perSpeed = perSpeed * x + k[tcD2 + 2 * j];
     }
     const float s1 = static_cast<float>(fixed), s2 = static_cast<float>(0.6214L * perSpeed);
     levels.push_back(static_cast<float>(static_cast<LD>(s2) * kmh + s1 + ea));
@@ -116,10 +113,8 @@ TEST(TNMTest, ReferenceConstantsAndSpectraAgreeWithThePublishedFormula) {
       for (TFullThrottle t : {ftNo, ftYes}) {
         SCOPED_TRACE(testing::Message() << "vehicle " << int(v) << " pavement " << int(p) << " throttle " << int(t));
         const Published k = Lookup(v, p, t);
-        const double abc[3] = {k.a, k.b, k.c};
-        for (int j = 0; j < 3; ++j) EXPECT_EQ(consts.Coef(TTNMCoefficient(tcA + j), t), float(abc[j])) << j;
-        for (int j = 0; j < 14; ++j) EXPECT_EQ(consts.Coef(TTNMCoefficient(tcD1 + j), t), float(k.shape[j])) << j;
-        for (int j = 0; j < 5; ++j) EXPECT_EQ(consts.Coef(TTNMCoefficient(tcL + j), t), float(k.split[j])) << j;
+        for (int j = 0; j < kTNMCoefficientCount; ++j)
+          EXPECT_EQ(consts.Coef(TTNMCoefficient(j), t), float(k[j])) << j;
         for (float kmh : {0.0f, 30.0f, 100.0f, 130.0f}) {
           float expectedSum = 0;
           const std::vector<float> expected = Formula(k, kmh, expectedSum);
