@@ -17,8 +17,8 @@ namespace {
 TEST(ValueText, Base64KnownVectors) {
   using namespace std::string_view_literals;
   const std::pair<std::string_view, const char*> kCases[] = {
-      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-      {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xff\xfe\x00"sv, "//4A"}, {"\x00\x10"sv, "ABA="}, {"\xff"sv, "/w=="}};
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"}, {"\xff\xfe\x00"sv, "//4A"}, {"\x00\x10"sv, "ABA="}, {"\xff"sv, "/w=="}};
   for (const auto& [in, out] : kCases) EXPECT_EQ(Base64(in), out) << out;
 }
 
