@@ -84,8 +84,8 @@ TEST(DateTime, ParsesInTheOrderOfTheShortDateFormat) {
   EXPECT_EQ(std::pair(EncodeDateTime(2024, 6, 5, 8, 0, 0, 0), 0.5),  // the second on day 0
             std::pair(StrToDateTime("5.6.2024 08:00", german), StrToDateTime("30.12.1899 12:00", german)));
   EXPECT_THROW_MSG(StrToDate("31.02.2024", german), EConvertError, "'31.02.2024' is not a valid date");
-  EXPECT_THROW(StrToDate("5.6.2024.", german), EConvertError);  // a separator after the year is trailing text
-  EXPECT_THROW(StrToDate("5.6.02024", german), EConvertError);  // a part has at most four digits
+  // A separator after the year is trailing text; a part has at most four digits.
+  for (const char* text : {"5.6.2024.", "5.6.02024"}) EXPECT_THROW(StrToDate(text, german), EConvertError) << text;
   EXPECT_THROW_MSG(StrToDateTime("tomorrow"), EConvertError, "'tomorrow' is not a valid date and time");
   EXPECT_THROW_MSG(StrToTime("25:00"), EConvertError, "'25:00' is not a valid time");
   EXPECT_THROW(StrToTime("13:00 PM"), EConvertError);

@@ -228,8 +228,7 @@ TEST(CircleTreeDocumentedTest, PlacementBuildAndSplit) {
   c.Init(cnCenter, 0, 0, 4);
   EXPECT_EQ(2, c.R);
   const TCTCircle unit(0, 0, 1);
-  TTransM t;
-  t.Matrix = M2x2dreh(0);
+  const TTransM t{M2x2dreh(0), 0, 0};
   EXPECT_EQ((std::array{true, true, false, true}),  // the third touches the axis only
             (std::array{unit.Punkt_in_Kreis(1, 0), unit.PunktinKreisD(0, 3, 2),
                         TCTCircle(0, 1, 1).SchnittMitKreis(t, -5, 5), TCTCircle(0, 0.5, 1).SchnittMitKreis(t, -5, 5)}));
