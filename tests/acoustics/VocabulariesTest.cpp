@@ -4,6 +4,7 @@
 
 #include "TestUtil.h"
 #include "core/Exceptions.h"
+#include "settings/SettingsTestUtil.h"
 
 namespace vez {
 namespace {
@@ -11,10 +12,10 @@ namespace {
 // Every list, entry by entry, against tests/data/acoustics/vocabularies.txt; the Nord2000 lists replace what the
 // list held and carry their codes in the object slots.
 TEST(VocabulariesTest, EveryTextAsWritten) {
-  std::vector<std::string> lines;
+  std::vector<std::vector<std::string>> rows;  // list, index or code, text
   const auto add = [&](const std::string& name, const auto& texts) {
     int i = 0;
-    for (const auto& text : texts) lines.push_back(name + "\t" + std::to_string(i++) + "\t" + std::string(text));
+    for (const auto& text : texts) rows.push_back({name, std::to_string(i++), std::string(text)});
   };
   const auto byEnum = [](int n, const auto& get) {
     std::vector<std::string> texts;
@@ -42,16 +43,13 @@ TEST(VocabulariesTest, EveryTextAsWritten) {
     StringList list{"old", "entries"};
     fill(list);
     for (int i = 0; i < list.Count(); ++i)
-      lines.push_back(std::string(name) + "\t" + std::to_string(list.Objects(i)) + "\t" + list[i]);
+      rows.push_back({name, std::to_string(list.Objects(i)), list[i]});
   }
   for (const auto& [type, name] : {std::pair{ttRegular, "ttRegular"}, {ttStreetCar, "ttStreetCar"}})
     add(std::string("SrcTypeSchall03_2006 ") + name,
         byEnum(13, [t = type](int nr) { return SrcTypeSchall03_2006(nr, t); }));
   add("GetMainVehNamesN2k2005", byEnum(5, [](int k) { return GetMainVehNamesN2k2005(TMainVehTypeN2k2005(k)); }));
-  std::vector<std::string> expected;
-  for (const std::string& line : test::SplitLines(test::ReadFile(test::DataPath("acoustics/vocabularies.txt"))))
-    if (!line.starts_with("#")) expected.push_back(line);
-  EXPECT_EQ(expected, lines);
+  EXPECT_EQ(test::DataRows("acoustics/vocabularies.txt"), rows);
   // Weather classes: A varies by row, B by column.
   const float a[5] = {-1, -0.4f, 0, 0.4f, 1}, b[5] = {-0.12f, -0.04f, 0, 0.04f, 0.12f};
   for (int i = 0; i < 25; ++i) EXPECT_EQ(std::pair(a[i / 5], b[i % 5]), std::pair(N2kWeatherA[i], N2kWeatherB[i])) << i;
