@@ -78,4 +78,13 @@ inline std::vector<std::string> SplitTabs(const std::string& line) {
   }
 }
 
+// The tab-separated rows of a file under tests/data, without the comment lines (starting with "#").
+inline std::vector<std::vector<std::string>> DataRows(const std::string& relative) {
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& line : SplitLines(ReadFile(DataPath(relative))))
+    if (!line.starts_with("#")) rows.push_back(SplitTabs(line));
+  if (rows.empty()) ADD_FAILURE() << "no rows in " << relative;
+  return rows;
+}
+
 }  // namespace vez::test

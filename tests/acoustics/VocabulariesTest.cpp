@@ -4,7 +4,6 @@
 
 #include "TestUtil.h"
 #include "core/Exceptions.h"
-#include "settings/SettingsTestUtil.h"
 
 namespace vez {
 namespace {

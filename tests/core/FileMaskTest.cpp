@@ -2,7 +2,6 @@
 
 #include "TestUtil.h"
 #include "core/FileMask.h"
-#include "settings/SettingsTestUtil.h"
 
 namespace vez {
 namespace {

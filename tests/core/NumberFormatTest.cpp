@@ -5,7 +5,6 @@
 #include "TestUtil.h"
 #include "core/Exceptions.h"
 #include "core/FormatSettings.h"
-#include "settings/SettingsTestUtil.h"
 
 namespace vez {
 namespace {

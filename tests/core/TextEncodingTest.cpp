@@ -7,7 +7,6 @@
 #include "core/CaseFold.h"
 #include "core/Exceptions.h"
 #include "core/TextEncoding.h"
-#include "settings/SettingsTestUtil.h"
 
 namespace vez {
 namespace {

@@ -10,7 +10,6 @@
 #include "TestUtil.h"
 #include "acoustics/Bands.h"
 #include "emission/SvgCheck.h"
-#include "settings/SettingsTestUtil.h"
 
 namespace vez {
 namespace {

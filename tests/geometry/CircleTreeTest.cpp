@@ -16,7 +16,6 @@
 #include "TestUtil.h"
 #include "core/Exceptions.h"
 #include "geometry/SortBaum.h"
-#include "settings/SettingsTestUtil.h"
 
 namespace vez {
 namespace {

@@ -6,7 +6,6 @@
 #include "TestUtil.h"
 #include "core/Exceptions.h"
 #include "geometry/Usekacheln.h"
-#include "settings/SettingsTestUtil.h"
 
 namespace vez {
 namespace {

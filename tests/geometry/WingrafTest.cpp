@@ -9,7 +9,7 @@
 #include "core/Exceptions.h"
 #include "geometry/SvgCanvas.h"
 #include "geometry/wingraf.h"
-#include "settings/SettingsTestUtil.h"
+#include "TestUtil.h"
 
 namespace vez {
 namespace {

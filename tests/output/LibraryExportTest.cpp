@@ -25,7 +25,6 @@
 #include "librarydb/RecordRules.h"
 #include "output/LibraryExport.h"
 #include "output/ValueText.h"
-#include "settings/SettingsTestUtil.h"
 
 // Faults of the files whose path holds gFaultFile: reads and writes a signal interrupts, writes that take nothing
 // (each as many times as asked for).

@@ -19,15 +19,6 @@ inline void WriteFile(const std::string& path, const std::string& content) {
   out << content;
 }
 
-// The tab-separated rows of a file under tests/data, without the comment lines (starting with "#").
-inline std::vector<std::vector<std::string>> DataRows(const std::string& relative) {
-  std::vector<std::vector<std::string>> rows;
-  for (const std::string& line : SplitLines(ReadFile(DataPath(relative))))
-    if (!line.starts_with("#")) rows.push_back(SplitTabs(line));
-  if (rows.empty()) ADD_FAILURE() << "no rows in " << relative;
-  return rows;
-}
-
 // Sets (or, with nullopt, removes) environment variables and puts the old values back at destruction.
 class EnvOverride {
 public:

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "TestUtil.h"
-#include "settings/SettingsTestUtil.h"
 #include "util/UserDate.h"
 
 namespace vez {

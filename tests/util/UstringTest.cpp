@@ -11,7 +11,6 @@
 #include "TestUtil.h"
 #include "core/FormatSettings.h"
 #include "core/StringList.h"
-#include "settings/SettingsTestUtil.h"
 #include "util/Ustring.h"
 
 namespace vez {
