@@ -147,16 +147,18 @@ TEST_P(NavigationTest, BookmarksAndFoundKeysGoOnInOrder) {
     EXPECT_EQ(table.GetBookmark(), At(far));
     EXPECT_TRUE(far == position || RecordReads() == reads);  // a jump reads the records with the keys it lands among
   }
-  // A name found on the name index, in any letter case: the cursor goes on from it both ways.
-  ASSERT_TRUE(table.GotoBookmark(At(Count() / 2)));
+  // The first record read again by its bookmark once the cursor passed it (its own values, not those its window
+  // read ahead), its name found on the name index in any letter case: the cursor goes on from it both ways.
+  table.First();
+  table.Next();
+  ASSERT_TRUE(table.GotoBookmark(At(0)));
   const std::string name = table.FieldByName("ElementName").AsString();
-  const std::int64_t found = table.GetBookmark();
   table.SetIndexName("EN");
   ASSERT_TRUE(table.FindKey({Variant(UpperCase(name))}));
-  EXPECT_EQ(table.GetBookmark(), found);
+  EXPECT_EQ(table.GetBookmark(), At(0));
   table.Next();
   table.Prior();
-  EXPECT_EQ(table.GetBookmark(), found);
+  EXPECT_EQ(table.GetBookmark(), At(0));
 }
 
 TEST_P(NavigationTest, DeletesWhilePagingAreSkippedAndCounted) {
@@ -258,8 +260,7 @@ TEST(Navigation, ALongRunOfAppendsWalksBackOverEveryRecord) {
     EXPECT_EQ(t.MoveBy(-(appended - 1 - 12345)), -(appended - 1 - 12345));
     EXPECT_EQ(t.GetBookmark(), keys[12345]);
     EXPECT_EQ(t.MoveBy(-appended), -12345);
-    EXPECT_EQ(std::pair(t.GetBookmark(), t.Bof()), std::pair(keys.front(), true));
-    EXPECT_EQ(t.RecordCount(), appended);
+    EXPECT_EQ(std::tuple(t.GetBookmark(), t.Bof(), t.RecordCount()), std::tuple(keys.front(), true, appended));
   }
 }
 
