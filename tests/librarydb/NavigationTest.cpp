@@ -147,16 +147,18 @@ TEST_P(NavigationTest, BookmarksAndFoundKeysGoOnInOrder) {
     EXPECT_EQ(table.GetBookmark(), At(far));
     EXPECT_TRUE(far == position || RecordReads() == reads);  // a jump reads the records with the keys it lands among
   }
-  // A name found on the name index, in any letter case: the cursor goes on from it both ways.
-  ASSERT_TRUE(table.GotoBookmark(At(Count() / 2)));
+  // The first record read again by its bookmark once the cursor passed it (its own values, not those its window
+  // read ahead), its name found on the name index in any letter case: the cursor goes on from it both ways.
+  table.First();
+  table.Next();
+  ASSERT_TRUE(table.GotoBookmark(At(0)));
   const std::string name = table.FieldByName("ElementName").AsString();
-  const std::int64_t found = table.GetBookmark();
   table.SetIndexName("EN");
   ASSERT_TRUE(table.FindKey({Variant(UpperCase(name))}));
-  EXPECT_EQ(table.GetBookmark(), found);
+  EXPECT_EQ(table.GetBookmark(), At(0));
   table.Next();
   table.Prior();
-  EXPECT_EQ(table.GetBookmark(), found);
+  EXPECT_EQ(table.GetBookmark(), At(0));
 }
 
 TEST_P(NavigationTest, DeletesWhilePagingAreSkippedAndCounted) {
@@ -219,8 +221,7 @@ TEST_P(NavigationTest, RunsOfReadsLetWritesThroughAndSeeLaterChanges) {
     table.Delete();
     // Another program's connection counts the records.
     EXPECT_EQ(test::QueryText(lib_->FileName, "SELECT count(*) FROM \"lib.abs\""), std::to_string(Count() - 1));
-    EXPECT_EQ(table.RecordCount(), Count() - 1);
-    EXPECT_EQ(table.GetBookmark(), At(far + 1));
+    EXPECT_TRUE(table.RecordCount() == Count() - 1 && table.GetBookmark() == At(far + 1));
   }
   ASSERT_EQ(test::ExecSql(lib_->FileName, "DELETE FROM \"lib.abs\" WHERE rowid = " + std::to_string(At(10))), SQLITE_OK);
   const TABSReadScope reading(lib_->Database);
@@ -258,8 +259,7 @@ TEST(Navigation, ALongRunOfAppendsWalksBackOverEveryRecord) {
     EXPECT_EQ(t.MoveBy(-(appended - 1 - 12345)), -(appended - 1 - 12345));
     EXPECT_EQ(t.GetBookmark(), keys[12345]);
     EXPECT_EQ(t.MoveBy(-appended), -12345);
-    EXPECT_EQ(std::pair(t.GetBookmark(), t.Bof()), std::pair(keys.front(), true));
-    EXPECT_EQ(t.RecordCount(), appended);
+    EXPECT_EQ(std::tuple(t.GetBookmark(), t.Bof(), t.RecordCount()), std::tuple(keys.front(), true, appended));
   }
 }
 
@@ -348,8 +348,17 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   });
   EXPECT_EQ(std::pair(scanned, differ), std::pair(all.size(), std::size_t{0}));
   const auto pageWindows = [&] { return detail::TableProbe::Of(t)->pageWindows; };
+  const auto bytesRead = [] {  // all this process has read, as Linux counts it
+    std::ifstream io("/proc/self/io");
+    std::uint64_t n = 0;
+    for (std::string name; io >> name >> n && name != "rchar:";) {}
+    return n;
+  };
+  const std::uint64_t readBefore = bytesRead();
   t.First();
-  compare(expected(0), 3000);
+  compare(all, 3000);
+  // A third of the pages, each read about once (the window of pages stays from walk to walk): below twice the file.
+  EXPECT_TRUE(readBefore > 0 && bytesRead() - readBefore < 2 * std::filesystem::file_size(lib.FileName));
   EXPECT_GT(pageWindows(), 10U);  // the records came from the pages, not only from SQL
   // Another program changes records the cursor has read the pages of but not yet shown, and deletes one.
   const std::int64_t at = t.GetBookmark();
