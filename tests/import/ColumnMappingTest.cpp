@@ -282,6 +282,10 @@ TEST_F(ColumnMapping, RefusedDialogImportLeavesNoPassingFile) {
   EXPECT_THROW(dialog.Run(), EDatabaseError);
   EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(dir_.Path()), {}));  // data.txt and the link
   EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("emis.abs")));
+  // A Start the dialog then refuses is refused: the failed commit's outcome does not carry over to it.
+  dialog.LoadMapping(TImportMapping{});
+  EXPECT_EQ(std::pair(true, std::vector<std::string>{"You have to add columns first"}),
+            std::pair(dialog.Run().Refused, answering.Messages));
   // So does the new library of a dry run, which stores nothing.
   o.LibraryFile = dir_.File("dry/emis.abs");
   o.DryRun = true;
