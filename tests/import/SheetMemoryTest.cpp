@@ -160,6 +160,7 @@ TEST(SheetMemory, LimitsRefuseWhileReadingAndACutTextFailsItsLine) {
   EXPECT_THROW_MSG(loaders[2]->DoImport(view, dir.File("amp.xlsx")), Exception,
                    "The cells of the file hold more than 1 MB of text, the limit of the import; give a larger text "
                    "limit to import it");
+  EXPECT_EQ(1u, loaders[2]->DataGrid().SharedTexts());  // refused midway: the entry no cell shows is given up
   EXPECT_THROW_MSG(loaders[1]->DoImport(view, dir.File("amp.xlsx")), Exception,
                    "The open imports hold 5 MB of text, the limit of them all; close one to open this file");
   for (const int i : {0, 2}) loaders[i].reset();

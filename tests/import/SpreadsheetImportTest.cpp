@@ -137,13 +137,10 @@ void CheckReadings(const std::string& jsonl, const std::string& folder, bool exa
   EXPECT_GT(files, 10);
 }
 
-TEST(SpreadsheetImportCells, EveryFixtureAsTheIndependentReaderSeesIt) {
+// Also sheets chosen by name in any letter case or by number; unknown and empty sheets refused with the list.
+TEST(SpreadsheetImportCells, EveryFixtureAndChosenSheetAsTheIndependentReaderSeesIt) {
   CheckReadings("expected-cells.jsonl", "", true);
   CheckReadings("xlrd-samples/expected-cells.jsonl", "xlrd-samples/", false);
-}
-
-// Sheets chosen by name in any letter case or by number; unknown and empty sheets refused with the list.
-TEST(SpreadsheetImportCells, TheChosenSheetAsTheIndependentReaderSeesIt) {
   CheckReadings("sheet-cells.jsonl", "", true);
   EXPECT_EQ(std::vector<std::string>{}, ListSheetNames(Fixture("make-fixtures.py")));  // a text file has none
 }
@@ -186,19 +183,14 @@ TEST(SpreadsheetImportCells, AnXlsFileReadsThroughAnyWindowAsFromMemory) {
   EXPECT_GT(compound, 20);
 }
 
-TEST(SpreadsheetImportCells, OneCellInTheLastRowCostsOneCell) {
+TEST(SpreadsheetImportCells, OneCellInTheLastRowCostsOneCellAndNumbersFollowTheDecimalSeparator) {
   TXLSASCIIImport imp;
   TStringGrid view;
   imp.DoImport(view, Fixture("lastrow.xlsx"));
   EXPECT_EQ(std::tuple(1048576, std::string("last"), std::string("1048576")),
             std::tuple(imp.GetLastRow(), imp.GetTextRC(2, 1048576), view.Cells(0, 1048576)));
   EXPECT_LE(imp.DataGrid().StoredCells(), 4u);  // the cell and the column letters
-}
-
-TEST(SpreadsheetImportCells, DecimalCommaFollowsTheProcessSetting) {
-  DecimalSeparatorScope comma(',');
-  TXLSASCIIImport imp;
-  TStringGrid view;
+  DecimalSeparatorScope comma(',');  // the process setting
   imp.DoImport(view, Fixture("offset.xls"));
   EXPECT_EQ("2,5", imp.GetTextRC(5, 6));
 }
@@ -535,7 +527,8 @@ TEST_F(SpreadsheetImportText, ViewShowsTheWindowWithLettersAndRowNumbers) {
                                  GridColumnName(702) + " " + GridColumnName(703));
   imp_.SetMinRow(5);
   imp_.SetMaxRow(7);
-  EXPECT_EQ(std::tuple(4, "5", "r6"), std::tuple(view_.RowCount(), view_.Cells(0, 1), view_.Cells(1, 2)));
+  EXPECT_EQ(std::tuple(4, "5", "r6", ""),  // the data's row 8 lies below the window
+            std::tuple(view_.RowCount(), view_.Cells(0, 1), view_.Cells(1, 2), view_.CellText(1, 4)));
   imp_.SetTextRC(1, 6, "changed");
   view_.SetObjects(1, 3, -1);  // the view's rows are the data's rows from MinRow on
   view_.SetCells(2, 3, "via view");
@@ -714,10 +707,11 @@ TEST(TextGrid, GarbageIsGivenBackOnceItOutweighsTheLiveText) {
   for (const bool compacts : {false, true}) {  // 1 MiB given up, less than the live text; then 2 MiB
     grid.AddSharedText(mib);
     grid.SetSharedCell(compacts ? 2 : 1, 2, grid.AddSharedText("shown"));
+    grid.AddSharedText("end");  // given up at the end: it goes at once, and is no garbage
     const std::size_t bytes = grid.SharedTextBytes();
     grid.DropUnusedShared();
-    EXPECT_EQ(std::pair(compacts, std::size_t{compacts}),
-              std::pair(grid.SharedTextBytes() < bytes, grid.SharedCompactions()));
+    EXPECT_EQ(std::tuple(compacts, std::size_t{compacts}, compacts ? 0 : mib.size() + 5),  // 5: the length's bytes
+              std::tuple(grid.SharedTextBytes() < bytes, grid.SharedCompactions(), grid.TextGarbage()));
   }
   // Each way a text leaves a cell (here one of 2 MiB) gives the garbage back once it outweighs the live text; the
   // shared texts, none of them given up since, stay where they are.
@@ -729,7 +723,9 @@ TEST(TextGrid, GarbageIsGivenBackOnceItOutweighsTheLiveText) {
     giveUp();
     EXPECT_EQ(0u, grid.TextGarbage());
   }
-  EXPECT_EQ(std::pair(mib + "live", std::size_t{1}), std::pair(grid.Cells(2, 1), grid.SharedCompactions()));
+  grid.SetCells(1, 1, std::string(255, 'g')), grid.SetNumber(1, 1, 0);  // from 255 bytes on: 5 bytes of length
+  EXPECT_EQ(std::tuple(mib + "live", std::size_t{1}, std::size_t{255 + 5}),
+            std::tuple(grid.Cells(2, 1), grid.SharedCompactions(), grid.TextGarbage()));
 }
 
 // Rows written one below the other share a run of cells. Whatever is written around the runs (shorter, longer
