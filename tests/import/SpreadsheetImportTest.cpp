@@ -244,8 +244,13 @@ TEST(SpreadsheetImportHostile, LimitsEndInClearErrors) {
     void SharedString(std::uint32_t, std::string_view text) override { texts.emplace_back(text); }
     std::string_view KeptSharedString(std::uint32_t i) const override { return texts.at(i); }
   } keep;
-  EXPECT_THROW_MSG(detail::ReadXlsSheet0(xls, sink, small), Exception, "Cell A1 holds more than 7 characters");
-  EXPECT_THROW_MSG(detail::ReadXlsSheet0(xls, keep, small), Exception, "Cell A1 holds more than 7 characters");
+  // A1 holds 25 characters in 34 bytes: the limit counts characters, so at 25 the first cell refused is C1.
+  for (const auto& [limit, cell] : {std::pair<std::uint32_t, std::string>{7, "A1"}, {25, "C1"}}) {
+    small.MaxCellChars = limit;
+    const std::string message = "Cell " + cell + " holds more than " + std::to_string(limit) + " characters";
+    EXPECT_THROW_MSG(detail::ReadXlsSheet0(xls, sink, small), Exception, message);
+    EXPECT_THROW_MSG(detail::ReadXlsSheet0(xls, keep, small), Exception, message);
+  }
   // A STRING record (a formula's text) whose CONTINUE record is cut short: refused before its cell is given.
   const std::string cut = std::string("\x09\x08\x10\x00\x00\x06\x10\x00", 8) + std::string(12, '\0') +  // BOF
                           std::string("\x06\x00\x16\x00", 4) + std::string(12, '\0') + "\xFF\xFF" +  // FORMULA A1: a text
