@@ -506,22 +506,25 @@ TEST_F(SpreadsheetImportText, StreamedRowsComeInOrderAndASharedLoaderWalksItsGri
   const auto walk = [](TXLSASCIIImport& imp, std::int32_t last) {
     std::string seen;
     imp.StreamRows(2, INT32_MAX, [&](std::int32_t r) {
-      seen += imp.GetTextRC(1, r) + imp.GetTextRC(2, r);
+      seen += imp.GetTextRC(1, r) + imp.GetTextRC(2, r) + ";";
       return r < last;
     });
     return seen;
   };
-  const std::string text = "Name\tValue\na\t1\nb\t2\nc\t3\n";
   imp_.KeepRows = 1;
-  Load(text);
-  EXPECT_EQ(std::pair(std::string("a1b2c3"), std::string("a1b2")), std::pair(walk(imp_, INT32_MAX), walk(imp_, 3)));
-  imp_.KeepRows = -1;
-  Load(text);
+  Load("Name\tValue\na\t1\nb\t2\nc\t3\tx\n");  // the last line reaches column C
+  EXPECT_EQ((std::tuple{std::string("a1;b2;c3;"), std::string("a1;b2;"), 3}),
+            (std::tuple{walk(imp_, INT32_MAX), walk(imp_, 3), imp_.GetLastCol()}));
+  // A loader walks the rows it holds: none before a load; another's that it shares, not a file it streamed before.
   TXLSASCIIImport shared;
   TStringGrid view;
+  const std::string before = walk(shared, 9);
   shared.KeepRows = 1;
+  shared.DoImport(view, dir_.File("t.txt"));
+  imp_.KeepRows = -1;
+  Load("Name\tValue\nd\t4\n", "u.txt");
   shared.DoImportShared(view, imp_);
-  EXPECT_EQ("a1b2c3", walk(shared, INT32_MAX));
+  EXPECT_EQ(std::pair(std::string(), std::string("d4;")), std::pair(before, walk(shared, 9)));
 }
 
 TEST_F(SpreadsheetImportText, ViewShowsTheWindowWithLettersAndRowNumbers) {
