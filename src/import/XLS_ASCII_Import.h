@@ -48,7 +48,7 @@
 //   cell and the view shows it; on a row outside the view (before MinRow or after MaxRow) nothing else shows.
 // - DoImportShared loads nothing: it shows the rows another loader has read (the import dialog's header
 //   rows come from the same file as its data rows, so the file is read and held once), and takes over its
-//   file type, separator, sheet choice and sheet names.
+//   file type, separator, sheet choice and sheet names; StreamRows then walks the rows it shares.
 // - Memory follows the cells present, not the extent: a sheet with one cell at A1048576 holds one cell. A
 //   file with more than MaxCells cells (kMaxGridCells unless the caller gives fewer), a text longer than 32767
 //   characters in one cell, or a text line of more than 16384 columns is refused with an error.

@@ -283,6 +283,9 @@ void TXLSASCIIImport::DoImportShared(TStringGrid& Grid, TXLSASCIIImport& Loaded)
   sheetNames_ = Loaded.sheetNames_;
   sheetName_ = Loaded.sheetName_;
   state_ = Loaded.state_;
+  // The rows are those of the shared grid, walked as they are: a file this loader streamed before is not read.
+  streamable_ = false;
+  extentKnown_ = true;
   minRow_ = 1;
   maxRow_ = GetLastRow();
   SetMinMaxRow();
