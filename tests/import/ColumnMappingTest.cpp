@@ -255,8 +255,8 @@ TEST_F(ColumnMapping, LibraryImportDefaultsToAllLinesBelowTheHeaderAndARefusedSt
   dialog.LoadMapping(mapping);
   const TLibraryImportResult again = dialog.Run();
   EXPECT_EQ((std::array{1, 0, 0, 3}), (std::array{int{refused.Refused}, refused.Added, int{again.Refused}, again.Skipped}));
-  // A file longer than the first MiB read, its blank last lines counted: its rows read while they are stored,
-  // and read for its extent first when the column is first seen past that MiB.
+  // A file longer than the first MiB read, its blank last lines and a last one without a line end counted: its
+  // rows read while they are stored, and read for its extent first when the column is first seen past that MiB.
   std::string rows;
   for (int i = 0; i < 1100; ++i) rows += std::string(1000, 'x') + "\n";
   o.FileName = dir_.File("wide.txt");
@@ -264,10 +264,10 @@ TEST_F(ColumnMapping, LibraryImportDefaultsToAllLinesBelowTheHeaderAndARefusedSt
   std::int32_t least = 0;  // the progress's total: the lines below the header from the first line stored on
   o.Progress = [&](std::int32_t, std::int32_t total) { least = std::min(least, total); };
   for (const char* header : {"Name\t\tC\n", "Name\n"}) {
-    std::ofstream(o.FileName) << header + rows + "\t\tfar\n\n\n";
+    std::ofstream(o.FileName) << header + rows + "\t\tfar\n\n\nx";
     least = INT32_MAX;
     const TLibraryImportResult w = ImportIntoLibrary(o, answering);
-    EXPECT_EQ((std::array{1104, 1104, 1, 1102, 1103}),
+    EXPECT_EQ((std::array{1105, 1105, 1, 1103, 1104}),
               (std::array{w.LastLine, w.FileLines, w.Added + w.Skipped, w.EmptyLines, least}));
   }
 }
