@@ -572,8 +572,7 @@ TEST_F(WebTest, ConversionEqualsTheCliAndRunsOnce) {
   const std::string stream = "/api/convert/events?job=1";
   const auto events = ReadEvents(*client, stream);
   ASSERT_GE(events.size(), 3u);
-  EXPECT_EQ(events.front().second["caption"], "Converting Paradox Tables");
-  EXPECT_EQ(events.back().first, "end");
+  EXPECT_EQ(Json({events.front().second["caption"], events.back().first}), Json({"Converting Paradox Tables", "end"}));
   EXPECT_EQ(Post("/api/convert/stop", {{"job", 1}}, 409), (Json{{"error", "The conversion has finished already"}}));
   // A client that comes back with the last id it saw gets the events after it.
   const auto resumed = client->Get(stream, {{"Last-Event-ID", std::to_string(events.size() - 3)}});
@@ -652,8 +651,7 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   };
   Json dialog = open();
   EXPECT_EQ(dialog["caption"].get<std::string>().rfind("ASCII file import definition [", 0), 0u);
-  EXPECT_EQ(dialog["start_line"]["value"], 2);
-  EXPECT_EQ(dialog["header"]["rows"][0][1], "ElementName");
+  EXPECT_EQ(Json({dialog["start_line"]["value"], dialog["header"]["rows"][0][1]}), Json({2, "ElementName"}));
   // Start without links: the dialog's message, and the dialog stays open.
   Events events = run(dialog);
   EXPECT_EQ(events[0].second["text"], "You have to add columns first");
@@ -731,8 +729,7 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
     EXPECT_EQ(answer.Post("/api/import/answer", Json{{"id", dialog["id"]}, {"ok", true}, {"item", 3}}.dump(),
                           "application/json")->status, 200);
   });
-  EXPECT_EQ(questions, 1);
-  EXPECT_EQ(events[events.size() - 2].second["skipped"], 4);
+  EXPECT_EQ(Json({questions, events[events.size() - 2].second["skipped"]}), Json({1, 4}));
   EXPECT_EQ(records(dir.File("libs/emis.abs")), records(dir.File("cli/emis.abs")));
 
   // A file past the server's read chunk several times over arrives whole; the dialog shows its first 200 data rows
