@@ -560,13 +560,18 @@ TEST_F(WebTest, ConversionEqualsTheCliAndRunsOnce) {
   const std::string report = dir.File("report.json");
   ASSERT_EQ(Vezi({"convert", (dir.Path() / "cli").string(), "--recursive", "--report", report}).exitCode, 0);
 
-  // The run waits for the folder's lock, which this test holds: it is certainly running when the second comes.
+  // The run waits for the folder's lock, which this test holds: it is certainly running when the second comes. So
+  // is a run of "cli" when Stop is pressed for it.
   const int lock = ::open((dir.Path() / "web").c_str(), O_RDONLY | O_DIRECTORY);
-  ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+  const int other = ::open((dir.Path() / "cli").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_TRUE(::flock(lock, LOCK_EX) == 0 && ::flock(other, LOCK_EX) == 0);
   const Json start = Post("/api/convert", {{"path", "web"}, {"recursive", true}}, 202);
   EXPECT_EQ(Post("/api/convert", {{"path", "web/Projekt Nord"}}, 409),
             (Json{{"error", "A conversion of \"web\" is running; wait until it has finished, then start this one"}}));
+  EXPECT_EQ(Post("/api/convert/stop", {{"job", Post("/api/convert", {{"path", "cli"}}, 202)["job"]}}),
+            (Json{{"stopping", true}}));
   ::close(lock);
+  ::close(other);
 
   ASSERT_EQ(1, start["job"].get<int>());  // a server numbers its jobs from 1
   const std::string stream = "/api/convert/events?job=1";
