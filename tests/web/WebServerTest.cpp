@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -358,10 +359,8 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
 // The folder page lists what is there; records, page by page, equal `vezi dump`; the search on the name index
 // ignores case.
 TEST_F(WebTest, FolderAndRecordsAgreeWithTheLibrary) {
-  for (const std::string name : {"emis.abs", "TNMVeh.abs"}) {  // what a page learns of a library, as reviewed
-    const std::string expected = test::ReadFile(test::DataPath("web/library-" + name + ".json"));
-    EXPECT_EQ(expected, Call("/api/library?path=libs/" + name).dump(1) + "\n");
-  }
+  for (const std::string name : {"emis.abs", "TNMVeh.abs"})  // what a page learns of a library, as reviewed
+    EXPECT_EQ(test::ReadFile(test::DataPath("web/library-" + name + ".json")), Call("/api/library?path=libs/" + name).dump(1) + "\n");
   // A new library's passing file (a database, being made or left by a killed run) is no library of the folder.
   fs::copy_file(dir.Path() / "libs" / "emis.abs", dir.Path() / "libs" / ".Wind.abs.1-1.new");
   // A library the user may only read is listed like any other: the listing opens none for writing.
@@ -450,8 +449,7 @@ TEST_F(WebTest, EditsAreTransactionsThatRefuseStaleRecords) {
   const Json a = first["records"][0], b = first["records"][1];
   const Json saved = Post("/api/record/save", {{"path", "libs/emis.abs"}, {"key", a["key"]}, {"version", a["version"]},
                                                {"values", {{"ElementName", "Neuer Name"}, {"Values1", 12.5}}}});
-  EXPECT_EQ(saved["values"]["ElementName"], "Neuer Name");
-  EXPECT_EQ(saved["values"]["Values1"], 12.5);
+  EXPECT_EQ(Json({saved["values"]["ElementName"], saved["values"]["Values1"]}), Json({"Neuer Name", 12.5}));
   const std::string key = "&key=" + std::to_string(a["key"].get<int>());
   EXPECT_EQ(Call("/api/record?path=libs/emis.abs" + key), saved);
   // The version the page had is stale now; a name another record holds breaks the unique index.
@@ -463,6 +461,20 @@ TEST_F(WebTest, EditsAreTransactionsThatRefuseStaleRecords) {
                             422);
   EXPECT_FALSE(refused["error"].get<std::string>().empty());
   EXPECT_EQ(Call("/api/record?path=libs/emis.abs" + key), saved);
+  // A change of the last value's last digit alone makes the version stale too: with names two letters apart, that
+  // digit falls once past the values' last whole eight bytes, which the version reads as well.
+  Json w = Call("/api/records?path=libs/Wind.abs&limit=1")["records"][0];
+  const auto save = [&](const std::string& name, const std::string& second, int status = 200) {
+    const Json values = {{"ElementName", name}, {"LastChangeDateTime", "2004-03-15T09:30:" + second}};
+    return Post("/api/record/save", {{"path", "libs/Wind.abs"}, {"key", w["key"]}, {"version", w["version"]},
+                                     {"values", values}}, status);
+  };
+  for (const std::string name : {"W", "Wxy"}) {
+    w = save(name, "00");
+    const Json changed = save(name, "01");  // w's version is stale now
+    save(name, "02", 409);
+    w = changed;
+  }
 
   const Json defaults = Call("/api/new-record?path=libs/emis.abs");
   const Json added = Post("/api/record/add", {{"path", "libs/emis.abs"}, {"values", {{"ElementName", "Lüfter"}}}});
@@ -548,20 +560,24 @@ TEST_F(WebTest, ConversionEqualsTheCliAndRunsOnce) {
   const std::string report = dir.File("report.json");
   ASSERT_EQ(Vezi({"convert", (dir.Path() / "cli").string(), "--recursive", "--report", report}).exitCode, 0);
 
-  // The run waits for the folder's lock, which this test holds: it is certainly running when the second comes.
+  // The run waits for the folder's lock, which this test holds: it is certainly running when the second comes. So
+  // is a run of "cli" when Stop is pressed for it.
   const int lock = ::open((dir.Path() / "web").c_str(), O_RDONLY | O_DIRECTORY);
-  ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+  const int other = ::open((dir.Path() / "cli").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_TRUE(::flock(lock, LOCK_EX) == 0 && ::flock(other, LOCK_EX) == 0);
   const Json start = Post("/api/convert", {{"path", "web"}, {"recursive", true}}, 202);
   EXPECT_EQ(Post("/api/convert", {{"path", "web/Projekt Nord"}}, 409),
             (Json{{"error", "A conversion of \"web\" is running; wait until it has finished, then start this one"}}));
+  EXPECT_EQ(Post("/api/convert/stop", {{"job", Post("/api/convert", {{"path", "cli"}}, 202)["job"]}}),
+            (Json{{"stopping", true}}));
   ::close(lock);
+  ::close(other);
 
   ASSERT_EQ(1, start["job"].get<int>());  // a server numbers its jobs from 1
   const std::string stream = "/api/convert/events?job=1";
   const auto events = ReadEvents(*client, stream);
   ASSERT_GE(events.size(), 3u);
-  EXPECT_EQ(events.front().second["caption"], "Converting Paradox Tables");
-  EXPECT_EQ(events.back().first, "end");
+  EXPECT_EQ(Json({events.front().second["caption"], events.back().first}), Json({"Converting Paradox Tables", "end"}));
   EXPECT_EQ(Post("/api/convert/stop", {{"job", 1}}, 409), (Json{{"error", "The conversion has finished already"}}));
   // A client that comes back with the last id it saw gets the events after it.
   const auto resumed = client->Get(stream, {{"Last-Event-ID", std::to_string(events.size() - 3)}});
@@ -640,8 +656,7 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   };
   Json dialog = open();
   EXPECT_EQ(dialog["caption"].get<std::string>().rfind("ASCII file import definition [", 0), 0u);
-  EXPECT_EQ(dialog["start_line"]["value"], 2);
-  EXPECT_EQ(dialog["header"]["rows"][0][1], "ElementName");
+  EXPECT_EQ(Json({dialog["start_line"]["value"], dialog["header"]["rows"][0][1]}), Json({2, "ElementName"}));
   // Start without links: the dialog's message, and the dialog stays open.
   Events events = run(dialog);
   EXPECT_EQ(events[0].second["text"], "You have to add columns first");
@@ -649,13 +664,10 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
   EXPECT_EQ(Json({true, 0, 0}), Json({refusal["refused"], refusal["first_line"], refusal["last_line"]}));
   // The link dialog offers what is available and takes nothing else.
   const Json link = Post("/api/import/link", {{"id", dialog["id"]}, {"index", -1}})["link"];
-  EXPECT_EQ(link["caption"], "Define Link");
-  EXPECT_EQ(link["columns"].size(), 34u);
+  EXPECT_EQ(Json({link["caption"], link["columns"].size()}), Json({"Define Link", 34}));
   const Json choice = {{"id", dialog["id"]}, {"index", -1}, {"button", "OK"}, {"column", "A"}, {"description", "ElementName"}};
   const auto but = [&](const char* key, const char* value) { Json j = choice; j[key] = value; return j; };
-  const auto op = [&](const char* name, int index) {
-    return Json{{"id", dialog["id"]}, {"op", name}, {"index", index}};
-  };
+  const auto op = [&](const char* name, int index) { return Json{{"id", dialog["id"]}, {"op", name}, {"index", index}}; };
   const auto refused = [&](const char* target, const Json& body, int status, const std::string& error) {
     EXPECT_EQ(Post(target, body, status), (Json{{"error", error}})) << body.dump();
   };
@@ -722,8 +734,7 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
     EXPECT_EQ(answer.Post("/api/import/answer", Json{{"id", dialog["id"]}, {"ok", true}, {"item", 3}}.dump(),
                           "application/json")->status, 200);
   });
-  EXPECT_EQ(questions, 1);
-  EXPECT_EQ(events[events.size() - 2].second["skipped"], 4);
+  EXPECT_EQ(Json({questions, events[events.size() - 2].second["skipped"]}), Json({1, 4}));
   EXPECT_EQ(records(dir.File("libs/emis.abs")), records(dir.File("cli/emis.abs")));
 
   // A file past the server's read chunk several times over arrives whole; the dialog shows its first 200 data rows
@@ -900,9 +911,17 @@ TEST(WebLimits, SlowClientsHoldNoWorkers) {
   // Two requests sent at once on the first connection get two answers and the close at once: the worker that
   // answered hands the connection back and wakes the loop to take it (for the next request, then to close it).
   // A loop that missed the wake-up would take it only after its sweep of 60 s, as no other connection has a
-  // deadline, and the read would end at its 20 s without the close.
+  // deadline, and the read would end at its 20 s without the close. A signal caught while the loop waits for them
+  // (its handler does nothing) leaves the loop reading as before.
   const std::string get = "GET /api/folder HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " + server.Token() + "\r\n";
-  const std::string twice = RawAnswer(server.Port(), get + "\r\n" + get + "Connection: close\r\n\r\n");
+  const std::string both = get + "\r\n" + get + "Connection: close\r\n\r\n";
+  const int first = Connect(server.Port());
+  std::this_thread::sleep_for(100ms);  // accepted
+  ::signal(SIGUSR1, [](int) {});
+  ::pthread_kill(serving.native_handle(), SIGUSR1);
+  std::this_thread::sleep_for(100ms);
+  ::send(first, both.data(), both.size(), MSG_NOSIGNAL);
+  const std::string twice = ReadToClose(first);
   EXPECT_TRUE(twice.starts_with("HTTP/1.1 200 ") && twice.find("HTTP/1.1 200 ", 1) != std::string::npos &&
               twice.ends_with("}")) << twice;
   const auto client = [&] {

@@ -166,11 +166,12 @@ def test_a_conversion_that_loses_its_server(page, project):
     page.click("Stop")  # with no server Stop fails: the browser's message, under the window's caption
     assert caption_of(page.text("Failed to fetch")) == "Converting Paradox Tables"
     page.click("OK")
+    state = lambda: [(b.text, b.is_enabled()) for b in window.find_elements(By.CSS_SELECTOR, ".buttons button")]
+    assert state() == [("Stop", False), ("Close", False)], state()  # pressed once, Stop is off while the run is unknown
     page.server = serve(project, page.base.rsplit(":", 1)[1])[0]
     page.text("The connection to the server was lost.")
     page.shot("conversion-lost")
-    state = [(b.text, b.is_enabled()) for b in window.find_elements(By.CSS_SELECTOR, ".buttons button")]
-    assert state == [("Stop", False), ("Close", True)], state
+    assert state() == [("Stop", False), ("Close", True)], state()
     page.driver.get_log("browser")  # the refused reconnection is logged as an error
 
 
