@@ -350,6 +350,12 @@ TEST(SpreadsheetImportHostile, CompoundDocumentWindowsAndCutHeaders) {
     return std::pair(read.Bytes, read.Truncated);
   };
   EXPECT_EQ(std::pair(stream, false), readWith(bytes, fat, "Workbook", {{last, first}}));
+  // A chain that steps back to the sector before the one it left is read in the chain's order (512-byte sectors).
+  ASSERT_EQ(std::tuple(first + 1, first + 2, first + 3),
+            std::tuple(u32(fat + 4 * first), u32(fat + 4 * first + 4), u32(fat + 4 * first + 8)));
+  const std::string stepping = stream.substr(0, 512) + stream.substr(1024, 512) + stream.substr(512, 512);
+  EXPECT_EQ(std::pair(stepping + stream.substr(1536), false),
+            readWith(bytes, fat, "Workbook", {{first, first + 2}, {first + 2, first + 1}, {first + 1, first + 3}}));
   // A chain through a sector past the file's end (120; the file holds 106) ends there, cut short; so does a chain
   // of mini sectors through one past the mini stream's end (100; it holds 12 from sector 1; their table is sector 3).
   EXPECT_EQ(std::pair(stream.substr(0, 512), true),
