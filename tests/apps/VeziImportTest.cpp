@@ -193,6 +193,12 @@ TEST_F(VeziImport, NothingIsCreatedOrChangedWhenTheRunStoresNothing) {
   EXPECT_THAT(r.err, HasSubstr("The text limit must be a number of MB from 1 to 1073741824, not 0"));
   EXPECT_EQ(2, Vezi({"import", in, "--into", Lib()}).exitCode);
   EXPECT_FALSE(fs::exists(Lib()));
+  // Only the header lines are held at the load: a line below them with more text than the limit passes it.
+  std::string heavy = "ElementName\nA";
+  for (int i = 0; i < 11000; ++i) heavy += "\t" + std::string(100, 'x');
+  r = Vezi({"import", Text(heavy + "\n"), "--into", Lib(), "--map", "ElementName=A", "--text-limit", "1", "--dry-run"});
+  EXPECT_THAT(r.out, HasSubstr("Added:       1 (dry run: nothing stored)\nOverwritten: 0\nSkipped:     0\nFailed:      0"))
+      << r.err;
   // A library of classic definitions offers its fields as well.
   r = Vezi({"import", in, "--into", dir_.File("libs/NMPBMet.abs"), "--auto-link"});
   EXPECT_THAT(r.out, HasSubstr(Summary(1, 0, 0, 0))) << r.err;
