@@ -118,7 +118,8 @@ TEST(WingrafTest, SvgCanvasWritesElements) {
   const std::string file = ::testing::TempDir() + "wingraf-test.svg";
   svg.SaveToFile(file);
   EXPECT_EQ(text, test::ReadFile(file));
-  EXPECT_THROW(svg.SaveToFile(file + "/in-a-file"), EInOutError);
+  for (const std::string& bad : {file + "/in-a-file", std::string("/dev/full")})  // not made; full when it is written
+    EXPECT_THROW(svg.SaveToFile(bad), EInOutError) << bad;
 }
 
 }  // namespace
