@@ -82,6 +82,9 @@ def test_failures_raise_the_library_exceptions(tmp_path):
     assert issubclass(veziru.InOutError, OSError) and issubclass(veziru.DatabaseError, veziru.Error)
     expect_error(ValueError, "unknown library type 'ltNone' (give a code 0 to 103 or a constant name such as ltEmis)",
                  veziru.create_library, "ltNone", str(tmp_path))
+    for wrong in (True, 3.0, None):  # neither a code nor a name
+        with pytest.raises(TypeError):
+            veziru.create_library(wrong, str(tmp_path))
     lib = veziru.create_library(0, str(tmp_path))
     expect_error(veziru.Error, "'%s' already exists; it is left as it is" % lib.path,
                  veziru.create_library, "ltEmis", str(tmp_path))
