@@ -53,6 +53,12 @@ protected:
     ReadProgramSettings(S);
     return S;
   }
+  // A store file holding the value in the given column of program-fields.txt for every key.
+  std::string ColumnStore(std::size_t column) const {
+    TIniFile ini(root_.File("column" + std::to_string(column) + ".ini"));
+    for (const auto& f : test::DataRows("settings/program-fields.txt")) ini.WriteString(f[0], f[1], f[column]);
+    return ini.FileName();
+  }
 
   TempDir root_;
   test::EnvOverride env_;
@@ -79,12 +85,7 @@ TEST_F(ProgramSettingsFile, DefaultsAndDerivedFolders) {
   TProgramSettings S = Read("");
   EXPECT_EQ("/opt/tp/System/|/opt/tp/System/Libs/", S.BaseLangSystemPath + "|" + S.LangLibPath);
   fs::remove(StoreFile());
-  S.HistEntries = S.CheckPeriod = S.CheckedLast = S.DC.ClientSocket = S.DC.SocketSrvSocket = S.DC.Priority = -1;
-  S.DC.Instances = S.DC.Threads = S.DC.ReconnectTime = S.System.MaxBmpPrintSize = -1;
-  S.DrivingRightSide = S.CheckUpdate = S.CheckConfrm = !(S.DC.Reconnect = S.System.AltBmpPrintOut = true);
-  S.RunKernelDll = S.System.DefaulFontname = S.GlobLibPath = S.DC.DistribPath = S.DC.PCListFileName = S.ProxySettings =
-      "x";
-  S.System.ClipPlane3D = -1;
+  ReadProgramSettings(S, TIniFile(ColumnStore(2)));  // every checked field away from its default
   ReadProgramSettings(S);  // nothing stored: every field takes its default
   EXPECT_FALSE(fs::exists(StoreFile()));  // reading creates nothing
   const auto fields = test::DataRows("settings/program-fields.txt");  // section, key, stored, default
@@ -124,24 +125,14 @@ TEST_F(ProgramSettingsFile, BooleansHoldTheLowByteAndClipPlaneReadsWithDot) {
             std::tuple(S.GlobdataPath, S.HistEntries, GlobalFormatSettings().DecimalSeparator));
 }
 
-// A store that fails to read one key and reads every other one from its INI file.
-class FailingStore : public TSettingsStore {
-public:
-  FailingStore(const std::string& file, std::string failingKey) : ini_(file), failingKey_(std::move(failingKey)) {}
+// An INI file whose reads of one key fail.
+struct FailingStore : TIniFile {
+  FailingStore(const std::string& file, std::string key) : TIniFile(file), failingKey(std::move(key)) {}
   std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const override {
-    if (SameText(key, failingKey_)) throw EInOutError("read failed");
-    return ini_.ReadString(section, key, def);
+    if (SameText(key, failingKey)) throw EInOutError("read failed");
+    return TIniFile::ReadString(section, key, def);
   }
-  void WriteString(std::string_view, std::string_view, std::string_view) override { throw EInOutError("no"); }
-  bool SectionExists(std::string_view section) const override { return ini_.SectionExists(section); }
-  bool ValueExists(std::string_view s, std::string_view k) const override { return ini_.ValueExists(s, k); }
-  std::vector<TSettingsValue> ReadSectionValues(std::string_view s) const override { return ini_.ReadSectionValues(s); }
-  std::vector<std::string> ReadSections() const override { return ini_.ReadSections(); }
-  std::string FileName() const override { return ini_.FileName(); }
-
-private:
-  TIniFile ini_;
-  std::string failingKey_;
+  std::string failingKey;
 };
 
 // Each key is read on its own: when one read fails, that field keeps its value (or its fallback, here the same)
@@ -149,25 +140,16 @@ private:
 TEST_F(ProgramSettingsFile, EveryReadIsGuardedOnItsOwn) {
   const auto fields = test::DataRows("settings/program-fields.txt");
   ASSERT_EQ(Fields(TProgramSettings()).size(), fields.size());
-  TempDir dir;
-  const auto file = dir.File("all.ini");
-  for (const auto& f : fields) TIniFile(file).WriteString(f[0], f[1], f[2]);
-  TProgramSettings before;  // HistEntries and ClipPlane3D keep their defaults: they are also the fallbacks
-  before.GlobdataPath = before.SystemPathLang = before.LibPathLang = before.RunKernelDll = before.HelpFile = "old";
-  before.SharedGlobdataPath = before.GlobLibPath = before.DC.DistribPath = before.DC.PCListFileName = "old";
-  before.System.GraphicsPrinter = before.System.DefaulFontname = before.ProxySettings = "old";
-  before.DC.ClientSocket = before.DC.Priority = before.DC.Instances = before.DC.Threads = -1;
-  before.DC.SocketSrvSocket = before.DC.ReconnectTime = before.System.MaxBmpPrintSize = -1;
-  before.CheckPeriod = before.CheckedLast = -1;
-  before.DrivingRightSide = before.CheckUpdate = before.CheckConfrm = true;
+  TProgramSettings before;  // the values of the fifth column (HistEntries and ClipPlane3D: their fallbacks)
+  ReadProgramSettings(before, TIniFile(ColumnStore(4)));
+  const std::string file = ColumnStore(2);
   DecimalSeparatorScope dot('.');
   for (std::size_t failing = 0; failing <= fields.size(); ++failing) {
     const FailingStore store(file, failing < fields.size() ? fields[failing][1] : "no such key");
     TProgramSettings S = before;
     ReadProgramSettings(S, store);
     for (std::size_t i = 0; i < fields.size(); ++i)
-      EXPECT_EQ(i == failing ? Fields(before)[i] : fields[i][2], Fields(S)[i])
-          << fields[i][1] << " with " << failing << " failing";
+      EXPECT_EQ(fields[i][i == failing ? 4 : 2], Fields(S)[i]) << fields[i][1] << " with " << failing << " failing";
   }
   EXPECT_EQ("help.chm", ApplicationHelpFile());
 }
@@ -243,7 +225,6 @@ TEST(ProgramSettingsSpecialFolder, MapsTheShellFoldersToXdgFolders) {
   const std::string config = dir.File("conf");
   fs::create_directories(config);
   test::EnvOverride env;
-  env.Set("HOME", "/home/u");
   env.Set("XDG_CONFIG_HOME", config);
   env.Set("XDG_DATA_HOME", "/home/u/data/");
   env.Set("XDG_DATA_DIRS", "relative:/usr/share/:/opt/share");
