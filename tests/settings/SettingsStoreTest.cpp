@@ -56,10 +56,8 @@ TEST(SettingsStoreIniFile, WritingChangesOnlyTheLinesConcerned) {
   ini.WriteString("program", "CheckPeriod", "14");     // inserted after the section's last key
   ini.WriteInteger("system", "MaxBmpPrintSize", 2000); // a new section at the end
   ini.WriteBool("dc", "Reconnect", true);
-  {
-    DecimalSeparatorScope dot('.');
-    ini.WriteFloat("dc", "f", 0.25);
-  }
+  DecimalSeparatorScope dot('.');
+  ini.WriteFloat("dc", "f", 0.25);
   EXPECT_EQ("\xEF\xBB\xBF; head\r\n[program]\r\nHelpFile=new.chm\r\nCheckPeriod=14\r\nodd line\r\n; end\r\n\r\n"
             "[DC]\r\nThreads=2\r\nReconnect=1\r\nf=0.25\r\n\r\n[system]\r\nMaxBmpPrintSize=2000\r\n",
             ReadFile(file));
@@ -112,10 +110,8 @@ TEST(SettingsStoreIniFile, UnreadableFilesFailEveryReadAndWrite) {
   fs::create_symlink("/dev/zero", zero);
   WriteFile(big, "[s]\nk=" + std::string(kMaxSettingsFileSize, 'v') + "\n");
   const std::pair<std::string, std::string> cases[] = {
-      {fifo, "it is not a regular file"},
-      {zero, "it is not a regular file"},
-      {big, Format("%d bytes exceed the limit of 16777216 bytes", static_cast<int>(kMaxSettingsFileSize) + 7)},
-  };
+      {fifo, "it is not a regular file"}, {zero, "it is not a regular file"},
+      {big, Format("%d bytes exceed the limit of 16777216 bytes", static_cast<int>(kMaxSettingsFileSize) + 7)}};
   for (const auto& [file, reason] : cases)
     EXPECT_THROW_MSG(TIniFile(file).ReadString("s", "k", ""), EInOutError,
                      "Cannot read settings file \"" + file + "\": " + reason);

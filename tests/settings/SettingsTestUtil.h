@@ -36,10 +36,7 @@ public:
 
 private:
   static void Apply(const std::string& name, const std::optional<std::string>& value) {
-    if (value)
-      setenv(name.c_str(), value->c_str(), 1);
-    else
-      unsetenv(name.c_str());
+    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
   }
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
