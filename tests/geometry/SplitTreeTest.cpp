@@ -90,12 +90,10 @@ void CheckNode(typename Tree::SelfType& n, std::map<const TTreeItem*, int>& seen
     CheckNode<Tree>(child, seen, line, p);
   };
   if (n.Ast1) {
-    EXPECT_EQ(n.Depth + 1, n.Ast1->Depth);
-    EXPECT_EQ(n.Depth + 1, n.Ast2->Depth);
+    EXPECT_TRUE(n.Ast1->Depth == n.Depth + 1 && n.Ast2->Depth == n.Depth + 1);
     const bool x = n.SplitAxis == 1;
     EXPECT_TRUE(n.Ast1->X1 == n.X1 && n.Ast1->Y1 == n.Y1 && n.Ast2->X2 == n.X2 && n.Ast2->Y2 == n.Y2);
-    EXPECT_EQ(n.SplitValue, x ? n.Ast1->X2 : n.Ast1->Y2);
-    EXPECT_EQ(n.SplitValue, x ? n.Ast2->X1 : n.Ast2->Y1);
+    EXPECT_TRUE(n.SplitValue == (x ? n.Ast1->X2 : n.Ast1->Y2) && n.SplitValue == (x ? n.Ast2->X1 : n.Ast2->Y1));
     below(*n.Ast1, 1, onLine);
     below(*n.Ast2, 2, onLine);
   }
