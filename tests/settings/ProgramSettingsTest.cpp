@@ -39,29 +39,30 @@ protected:
     env_.Set("http_proxy", std::nullopt);
     env_.Set("HTTP_PROXY", std::nullopt);
     InitializeIniConsts(kProgram, {});
+    ASSERT_EQ(Fields(TProgramSettings()).size(), fields_.size());
   }
   void TearDown() override { InitializeIniConsts(kProgram, {}); }
 
   std::string StoreFile() const { return (root_.Path() / "Orvelle" / "Tessaphon 7.1.ini").string(); }
-  void WriteStore(const std::string& content) const {
-    fs::create_directories(root_.Path() / "Orvelle");
-    WriteFile(StoreFile(), content);
-  }
+  // The settings read from the per-user store with the given content.
   TProgramSettings Read(const std::string& store) const {
-    WriteStore(store);
+    fs::create_directories(root_.Path() / "Orvelle");
+    WriteFile(StoreFile(), store);
     TProgramSettings S;
     ReadProgramSettings(S);
     return S;
   }
-  // A store file holding the value in the given column of program-fields.txt for every key.
+  // A store file holding the value in the given column of the field table for every key.
   std::string ColumnStore(std::size_t column) const {
     TIniFile ini(root_.File("column" + std::to_string(column) + ".ini"));
-    for (const auto& f : test::DataRows("settings/program-fields.txt")) ini.WriteString(f[0], f[1], f[column]);
+    for (const auto& f : fields_) ini.WriteString(f[0], f[1], f[column]);
     return ini.FileName();
   }
 
   TempDir root_;
   test::EnvOverride env_;
+  // Section, key, a value to store, the default, a value held before a failing read: one row per field.
+  const std::vector<std::vector<std::string>> fields_ = test::DataRows("settings/program-fields.txt");
 };
 
 TEST_F(ProgramSettingsFile, IdentityFollowsTheProgramName) {
@@ -82,16 +83,13 @@ TEST_F(ProgramSettingsFile, IdentityFollowsTheProgramName) {
 }
 
 TEST_F(ProgramSettingsFile, DefaultsAndDerivedFolders) {
-  TProgramSettings S = Read("");
-  EXPECT_EQ("/opt/tp/System/|/opt/tp/System/Libs/", S.BaseLangSystemPath + "|" + S.LangLibPath);
-  fs::remove(StoreFile());
-  ReadProgramSettings(S, TIniFile(ColumnStore(2)));  // every checked field away from its default
+  TProgramSettings S;
+  ReadProgramSettings(S, TIniFile(ColumnStore(2)));  // every field away from its default
   ReadProgramSettings(S);  // nothing stored: every field takes its default
   EXPECT_FALSE(fs::exists(StoreFile()));  // reading creates nothing
-  const auto fields = test::DataRows("settings/program-fields.txt");  // section, key, stored, default
-  ASSERT_EQ(Fields(S).size(), fields.size());
-  for (std::size_t i = 0; i < fields.size(); ++i)
-    EXPECT_TRUE(fields[i][3] == "*" || fields[i][3] == Fields(S)[i]) << fields[i][1] << ": " << Fields(S)[i];
+  EXPECT_EQ("/opt/tp/System/|/opt/tp/System/Libs/", S.BaseLangSystemPath + "|" + S.LangLibPath);
+  for (std::size_t i = 0; i < fields_.size(); ++i)
+    EXPECT_TRUE(fields_[i][3] == "*" || fields_[i][3] == Fields(S)[i]) << fields_[i][1] << ": " << Fields(S)[i];
 
   // The folders derived from the global data folder and the languages: tests/data/settings/folders.txt.
   for (const auto& c : test::DataRows("settings/folders.txt")) {
@@ -138,18 +136,16 @@ struct FailingStore : TIniFile {
 // Each key is read on its own: when one read fails, that field keeps its value (or its fallback, here the same)
 // and every other field is still read.
 TEST_F(ProgramSettingsFile, EveryReadIsGuardedOnItsOwn) {
-  const auto fields = test::DataRows("settings/program-fields.txt");
-  ASSERT_EQ(Fields(TProgramSettings()).size(), fields.size());
   TProgramSettings before;  // the values of the fifth column (HistEntries and ClipPlane3D: their fallbacks)
   ReadProgramSettings(before, TIniFile(ColumnStore(4)));
   const std::string file = ColumnStore(2);
   DecimalSeparatorScope dot('.');
-  for (std::size_t failing = 0; failing <= fields.size(); ++failing) {
-    const FailingStore store(file, failing < fields.size() ? fields[failing][1] : "no such key");
+  for (std::size_t failing = 0; failing <= fields_.size(); ++failing) {
+    const FailingStore store(file, failing < fields_.size() ? fields_[failing][1] : "no such key");
     TProgramSettings S = before;
     ReadProgramSettings(S, store);
-    for (std::size_t i = 0; i < fields.size(); ++i)
-      EXPECT_EQ(fields[i][i == failing ? 4 : 2], Fields(S)[i]) << fields[i][1] << " with " << failing << " failing";
+    for (std::size_t i = 0; i < fields_.size(); ++i)
+      EXPECT_EQ(fields_[i][i == failing ? 4 : 2], Fields(S)[i]) << fields_[i][1] << " with " << failing << " failing";
   }
   EXPECT_EQ("help.chm", ApplicationHelpFile());
 }

@@ -24,20 +24,16 @@ TEST(SettingsStoreIniFile, ReadsNamesWithoutRegardToCaseAndTakesTheFirstOccurren
     EXPECT_EQ(c[2], ini.ReadString(c[0], c[1], "<default>")) << c[0] << "/" << c[1];
   EXPECT_TRUE(ini.SectionExists("Dc") && !ini.SectionExists("d"));
   EXPECT_TRUE(ini.ValueExists("program", "EMPTY") && !ini.ValueExists("dc", "Empty"));
-  EXPECT_EQ((std::vector<std::string>{"Program", "none", "dc"}), ini.ReadSections());
+  EXPECT_EQ((std::vector<std::string>{"Program", "none", "dc", "s"}), ini.ReadSections());
   const auto program = ini.ReadSectionValues("program");
   ASSERT_EQ(8u, program.size());
   EXPECT_EQ(TSettingsValue("KEY", "second"), program.back());
 }
 
 TEST(SettingsStoreIniFile, TypedReadsFallBackOnTheDefault) {
-  TempDir dir;
-  WriteFile(dir.File("t.ini"), "[s]\ndec=42\nneg=-7\nhex=$1F\ncx=0x10\ncu=0X1f\nbad=12a\nempty=\nbig=4294967296\n"
-                               "f2=1e3\nfbad=1,5\nb0=0\nb2=2\nbword=yes\n");
-  const TIniFile ini(dir.File("t.ini"));
-  const std::pair<const char*, std::int32_t> ints[] = {{"dec", 42}, {"neg", -7},  {"hex", 31},   {"cx", 16}, {"cu", 31},
-                                                       {"bad", 99}, {"empty", 99}, {"big", 99}};
-  for (const auto& [key, expected] : ints) EXPECT_EQ(expected, ini.ReadInteger("s", key, 99)) << key;
+  const TIniFile ini(test::DataPath("settings/ini-reads.ini"));  // its section [s]
+  for (const auto& c : test::DataRows("settings/ini-integers.txt"))
+    EXPECT_EQ(std::stoi(c.at(1)), ini.ReadInteger("s", c[0], 99)) << c[0];
   DecimalSeparatorScope dot('.');
   EXPECT_EQ(std::pair(1000.0, -1.0), std::pair(ini.ReadFloat("s", "f2", -1), ini.ReadFloat("s", "fbad", -1)));
   DecimalSeparatorScope comma(',');  // the float reader follows the process decimal separator
