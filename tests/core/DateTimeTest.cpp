@@ -11,14 +11,12 @@ namespace {
 
 TEST(DateTime, EncodeAgreesWithChronoOverCenturies) {
   using namespace std::chrono;
-  for (int y : {1600, 1700, 1900, 2000, 2100, 2400}) EXPECT_EQ(year{y}.is_leap() ? 29 : 28, DaysInMonthGregorian(y, 2));
   const sys_days epoch = year{1899} / December / 30;
-  for (int y = 1; y <= 9999; y += 7) {
+  for (int y = 1; y <= 9999; y += 7) {  // 400 and 1100 among them: a century that is a leap year and one that is not
     for (int m = 1; m <= 12; ++m) {
-      const int last = DaysInMonthGregorian(y, m);
-      ASSERT_EQ(static_cast<unsigned>(last),
-                static_cast<unsigned>((year{y} / month{static_cast<unsigned>(m)} / last).day()));
-      for (int d : {1, 15, last}) {
+      const int days = DaysInMonthGregorian(y, m);
+      ASSERT_EQ(static_cast<unsigned>((year{y} / month{static_cast<unsigned>(m)} / last).day()), unsigned(days));
+      for (int d : {1, 15, days}) {
         const sys_days sd = year{y} / month{static_cast<unsigned>(m)} / day{static_cast<unsigned>(d)};
         const double dt = EncodeDate(y, m, d);
         ASSERT_EQ(static_cast<double>((sd - epoch).count()), dt) << y << '-' << m << '-' << d;
