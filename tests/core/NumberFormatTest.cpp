@@ -4,6 +4,7 @@
 
 #include "TestUtil.h"
 #include "core/Exceptions.h"
+#include "core/FileMask.h"
 #include "core/FormatSettings.h"
 
 namespace vez {
@@ -60,6 +61,16 @@ TEST(NumberFormat, TrimCaseAndFileNames) {
                                             "|" + IncludeTrailingPathDelimiter("a"));
   EXPECT_EQ("Level 45.3 dB, 7 items|Deleting \"x.db\"",
             Format("Level %.1f dB, %d items", 45.26, 7) + "|" + Format("Deleting \"%s\"", "x.db"));
+}
+
+TEST(FileMask, WholeNameCaseInsensitive) {
+  const auto rows = test::DataRows("core/masks.txt");
+  for (const auto& c : rows) EXPECT_EQ(c.at(2) == "1", MatchesMask(c[0], c[1])) << c[0] << " ~ " << c[1];
+  EXPECT_EQ(38u, rows.size());
+  // Many stars: backtracking to the last star only, this finishes at once instead of exploring every split.
+  const std::string name(2000, 'a');
+  EXPECT_FALSE(MatchesMask(name, "*a*a*a*a*a*a*a*a*a*a*b"));
+  EXPECT_TRUE(MatchesMask(name + "b", "*a*a*a*a*a*a*a*a*a*a*b"));
 }
 
 }  // namespace
