@@ -219,7 +219,13 @@ TEST(CircleTreeDerivedTest, KnotsOfTheCallersClass) {
   CheckQueries(tree, rng, true);
 }
 
-TEST(CircleTreeDocumentedTest, PlacementBuildAndSplit) {
+std::unique_ptr<TCTDataList> Points(std::initializer_list<std::pair<double, double>> points) {
+  auto list = std::make_unique<TCTDataList>();
+  for (const auto& [x, y] : points) list->Add(new Item(x, y, x, y, stPoint));
+  return list;
+}
+
+TEST(CircleTreeDocumentedTest, PlacementBuildRulesAndSplit) {
   TCTCircle c;
   c.Init(cn60, 0, 0, 4);
   for (const auto& [expected, value] : {std::pair{1.5, c.X}, {3 * std::sqrt(3.0) / 2, c.Y}, {8.0 / 3, c.R}})
@@ -253,15 +259,6 @@ TEST(CircleTreeDocumentedTest, PlacementBuildAndSplit) {
   ASSERT_EQ(1, grown.Root->Daten.Count());
   EXPECT_EQ(99, grown.Root->Daten.Get(0)->X2());
   CheckTree(grown, 11, false);
-}
-
-std::unique_ptr<TCTDataList> Points(std::initializer_list<std::pair<double, double>> points) {
-  auto list = std::make_unique<TCTDataList>();
-  for (const auto& [x, y] : points) list->Add(new Item(x, y, x, y, stPoint));
-  return list;
-}
-
-TEST(CircleTreeDocumentedTest, BuildRules) {
   // Root (5, 0) r 5.1: the centre child holds nothing; cn0 at (8.825, 0) takes (10, 0) and shrinks to r 0.1, too
   // small to subdivide, so its later siblings are not built and (0, 0), which cn180 would take, stays in the root.
   const TCircleTree stop(Points({{0, 0}, {10, 0}}), 0.1);
@@ -280,12 +277,11 @@ TEST(CircleTreeDocumentedTest, BuildRules) {
   EXPECT_EQ((std::array{50, 1, 1}), (std::array{levels, k->Daten.Count(), found.Count()}));
   EXPECT_EQ(k, found.Get(0));
   // The beam u > 0.5·|v| along the x axis: "inside" when the circle lies wholly in it.
-  const TTransM t{M2x2dreh(0), 0, 0};
-  for (const auto& c : test::DataRows("geometry/beams.txt")) {
-    const TCTCircle circle(std::stod(c.at(0)), std::stod(c[1]), std::stod(c[2]));
-    bool in = c.at(4) == "0";
-    EXPECT_EQ(std::pair(c[3] == "1", c[4] == "1"), (std::pair{circle.Strahl_in_Kreis(t, -0.5, 20, 0.5, in), in}))
-        << c[0] << " " << c[1];
+  for (const auto& b : test::DataRows("geometry/beams.txt")) {
+    const TCTCircle circle(std::stod(b.at(0)), std::stod(b[1]), std::stod(b[2]));
+    bool in = b.at(4) == "0";
+    EXPECT_EQ(std::pair(b[3] == "1", b[4] == "1"), (std::pair{circle.Strahl_in_Kreis(t, -0.5, 20, 0.5, in), in}))
+        << b[0] << " " << b[1];
   }
 }
 

@@ -173,7 +173,8 @@ TEST(SplitTreeTest, DocumentedSplits) {
   }
 }
 
-TEST(SplitTreeTest, InsertionSplitsAfterMaxCountAndDeletionCollapses) {
+// Below the root every insertion uses the capacity 10 and the depth limit 24, whatever the root was given.
+TEST(SplitTreeTest, InsertionSplitsAfterMaxCountAndDepthAndDeletionCollapses) {
   Box a(1, 1, 2, 2), b(6, 1, 7, 2), c(3, 1, 7, 2), d(8, 1, 9, 2);
   BoxTree<TBaumStruktur> t(0, 0, 0, 10, 4);
   for (Box* o : {&a, &b, &c}) EXPECT_FALSE(t.AddItem(o, 2, 8));
@@ -189,16 +190,11 @@ TEST(SplitTreeTest, InsertionSplitsAfterMaxCountAndDeletionCollapses) {
   for (Box* o : {&a, &b, &c, &d}) t2.AddItem(o, 2, 8);
   for (Box* o : {&a, &b, &d}) t2.DelItem(o);
   EXPECT_TRUE(t2.Ast1 != nullptr);
-}
-
-// Below the root every insertion uses the capacity 10 and the depth limit 24, whatever the root was given.
-TEST(SplitTreeTest, CapacityAndDepthBelowTheRoot) {
-  Box box(1, 1, 2, 2);
-  BoxTree<TBaumStruktur> t(0, 0, 0, 10, 4), flat(0, 0, 0, 10, 4);
-  for (int i = 0; i < 12; ++i) {
-    EXPECT_TRUE(!t.Ast1 || !t.Ast1->Ast1) << i;  // the root splits at the 4th insertion, its branch at the 12th
-    t.AddItem(&box, 2, 2);
-    flat.AddItem(&box, 2, 1);  // the root is at depth 1: never split
+  BoxTree<TBaumStruktur> flat(0, 0, 0, 10, 4);
+  for (int i = 0; i < 12; ++i) {  // the collapsed root splits at the 4th insertion, its branch at the 12th
+    EXPECT_TRUE(!t.Ast1 || !t.Ast1->Ast1) << i;
+    t.AddItem(&a, 2, 2);
+    flat.AddItem(&a, 2, 1);  // the root is at depth 1: never split
   }
   EXPECT_EQ(std::tuple(true, 12, false), std::tuple(t.Ast1->Ast1 != nullptr, t.Ast1->CountEle(), flat.Ast1 != nullptr));
   // Twelve equal points never lie on a split line: the nodes split down to depth 24, which keeps them all.
@@ -272,7 +268,23 @@ TEST(SplitTreeTest, IntegerTreeAgainstAModel) {
   EXPECT_TRUE(root.IsEmpty());
 }
 
-TEST(SplitTreeTest, StraddlersMoveIntoTheThirdBranch) {
+// Straddlers move into the line branch once there are more than two. Deleting the last straddler: the double tree
+// drops its line branch, the integer trees keep it until the halves are empty too; with branches of their own
+// three-branch class (whose leaves never report empty) nothing collapses.
+TEST(SplitTreeTest, ThirdBranchFillsWithStraddlersAndEmpties) {
+  auto run = [](auto tree, bool lineDropped, bool collapses) {
+    Box left(1, 1, 1, 1), across(4, 1, 6, 1);
+    for (Box* o : {&left, &left, &left, &across, &across, &across, &across}) tree.AddItem(o, 2, 8);
+    ASSERT_TRUE(tree.Ast3 != nullptr);
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(tree.DelItem(&across));
+    EXPECT_EQ(std::pair(lineDropped, true), std::pair(!tree.Ast3, tree.Ast1 != nullptr));
+    for (int i = 0; i < 2; ++i) EXPECT_FALSE(tree.DelItem(&left));
+    EXPECT_EQ(std::tuple(collapses, collapses, 0), (std::tuple{tree.DelItem(&left), tree.IsEmpty(), tree.CountEle()}));
+  };
+  run(BoxTree<TBaumStruktur2, TBaumStruktur>(0, 0, 0, 10, 4), true, true);
+  run(BoxTree<TIntCoordBaum2, TIntCoordBaum>(0, 0, 0, 10, 4), false, true);
+  run(BoxTree<TIntKoordBaum3, TIntKoordBaum>(0, 0, 0, 10, 4), false, true);
+  run(BoxTree<TBaumStruktur2>(0, 0, 0, 10, 4), false, false);
   std::vector<std::unique_ptr<Box>> across;
   for (int i = 0; i < 5; ++i) across.push_back(std::make_unique<Box>(4, i % 4, 6, i % 4));
   BoxTree<TBaumStruktur2> t(0, 0, 0, 10, 4);
@@ -289,24 +301,6 @@ TEST(SplitTreeTest, StraddlersMoveIntoTheThirdBranch) {
                                  double(t.CountEle())}));
   t.AddItem(across[4].get(), 2, 8);  // once the line branch exists, straddlers go there
   EXPECT_EQ((std::array{0, 5}), (std::array{t.Count(), t.Ast3->CountEle()}));
-}
-
-// Deleting the last straddler: the double tree drops its line branch, the integer trees keep it until the halves
-// are empty too; with branches of their own three-branch class (whose leaves never report empty) nothing collapses.
-TEST(SplitTreeTest, EmptiedThirdBranch) {
-  auto run = [](auto tree, bool lineDropped, bool collapses) {
-    Box left(1, 1, 1, 1), across(4, 1, 6, 1);
-    for (Box* o : {&left, &left, &left, &across, &across, &across, &across}) tree.AddItem(o, 2, 8);
-    ASSERT_TRUE(tree.Ast3 != nullptr);
-    for (int i = 0; i < 4; ++i) EXPECT_FALSE(tree.DelItem(&across));
-    EXPECT_EQ(std::pair(lineDropped, true), std::pair(!tree.Ast3, tree.Ast1 != nullptr));
-    for (int i = 0; i < 2; ++i) EXPECT_FALSE(tree.DelItem(&left));
-    EXPECT_EQ(std::tuple(collapses, collapses, 0), (std::tuple{tree.DelItem(&left), tree.IsEmpty(), tree.CountEle()}));
-  };
-  run(BoxTree<TBaumStruktur2, TBaumStruktur>(0, 0, 0, 10, 4), true, true);
-  run(BoxTree<TIntCoordBaum2, TIntCoordBaum>(0, 0, 0, 10, 4), false, true);
-  run(BoxTree<TIntKoordBaum3, TIntKoordBaum>(0, 0, 0, 10, 4), false, true);
-  run(BoxTree<TBaumStruktur2>(0, 0, 0, 10, 4), false, false);
 }
 
 TEST(SplitTreeTest, ElementChain) {
