@@ -13,7 +13,7 @@ namespace {
 
 constexpr double kPi = std::numbers::pi;
 
-TEST(AlgebraTest, Angles) {
+TEST(AlgebraTest, AnglesPseudoAnglesAndTheirInverse) {
   // The last: 2π − 1e-300 rounds to 2π and wraps.
   const std::pair<TVektor2, double> axes[] = {{{1, 0}, 0},          {{0, 1}, kPi / 2}, {{-1, 0}, kPi},
                                               {{0, -1}, 3 * kPi / 2}, {{0, 0}, 0},       {{1, -1e-300}, 0}};
@@ -39,6 +39,32 @@ TEST(AlgebraTest, Angles) {
       {0, SinAngleV3({0, 0, 0}, {1, 0, 0})},          {0, CosAngleV3({1e200, 0, 0}, {1e200, 0, 0})},
       {0, SinAngleV3({1e200, 0, 0}, {0, 1e200, 0})}};  // the last two: inf / inf
   for (const auto& [expected, value] : values) EXPECT_DOUBLE_EQ(expected, value);
+  // The pseudo-angle and its inverse: dx, dy, the pseudo-angle and the sum |dx| + |dy|.
+  const double cases[][4] = {{0, 0, 0, 0}, {1, 1, 45, 2}, {-1, 0, 180, 1}, {0, -1, 270, 1}, {1, -1, 315, 2},
+                             {3, 4, 360.0 / 7, 7}};
+  for (const auto& [dx, dy, th, sum] : cases) {
+    double s = -1;
+    EXPECT_DOUBLE_EQ(th, GetTheta(dx, dy, s));
+    EXPECT_EQ(sum, s);
+    EXPECT_DOUBLE_EQ(th, theta({5, 5}, {5 + dx, 5 + dy}, s));
+  }
+  const double inv[][3] = {{45, std::sqrt(0.5), std::sqrt(0.5)}, {180, -1, 0}, {-90, 0, -1}, {450, 0, 1}, {0, 1, 0}};
+  for (const auto& [th, cosine, sine] : inv) {
+    double c = 9, s = 9;
+    Arctheta(th, c, s);
+    EXPECT_NEAR(0, std::hypot(cosine - c, sine - s), 1e-15) << th;
+  }
+  double last = -1;
+  for (int k = 0; k < 3600; ++k) {  // monotone and round trip over the whole circle
+    const double phi = k * kPi / 1800;
+    double s = 0, c = 0, sn = 0;
+    const double th = GetTheta(3 * std::cos(phi), 3 * std::sin(phi), s);
+    EXPECT_GT(th, last);
+    last = th;
+    Arctheta(th, c, sn);
+    EXPECT_NEAR(std::cos(phi), c, 1e-12);
+    EXPECT_NEAR(std::sin(phi), sn, 1e-12);
+  }
 }
 
 TEST(AlgebraTest, NormalisersAndIntegerForm) {
@@ -67,35 +93,6 @@ TEST(AlgebraTest, NormalisersAndIntegerForm) {
   EXPECT_EQ((TI64Vektor3{9, 12, 15}), i64_AddKxV3({1, 2, 3}, {4, 5, 6}, 2));
   EXPECT_EQ(std::pair(std::int64_t{-2}, INT64_MIN),  // both wrap around
             std::pair(i64_MulkV3(2, {INT64_MAX, 0, 0})[0], i64_ApktB2({INT64_MAX, 1}, {1, 1})));
-}
-
-TEST(AlgebraTest, PseudoAngleAndItsInverse) {
-  // dx, dy, the pseudo-angle and the sum |dx| + |dy|.
-  const double cases[][4] = {{0, 0, 0, 0}, {1, 1, 45, 2}, {-1, 0, 180, 1}, {0, -1, 270, 1}, {1, -1, 315, 2},
-                             {3, 4, 360.0 / 7, 7}};
-  for (const auto& [dx, dy, th, sum] : cases) {
-    double s = -1;
-    EXPECT_DOUBLE_EQ(th, GetTheta(dx, dy, s));
-    EXPECT_EQ(sum, s);
-    EXPECT_DOUBLE_EQ(th, theta({5, 5}, {5 + dx, 5 + dy}, s));
-  }
-  const double inv[][3] = {{45, std::sqrt(0.5), std::sqrt(0.5)}, {180, -1, 0}, {-90, 0, -1}, {450, 0, 1}, {0, 1, 0}};
-  for (const auto& [th, cosine, sine] : inv) {
-    double c = 9, s = 9;
-    Arctheta(th, c, s);
-    EXPECT_NEAR(0, std::hypot(cosine - c, sine - s), 1e-15) << th;
-  }
-  double last = -1;
-  for (int k = 0; k < 3600; ++k) {  // monotone and round trip over the whole circle
-    const double phi = k * kPi / 1800;
-    double s = 0, c = 0, sn = 0;
-    const double th = GetTheta(3 * std::cos(phi), 3 * std::sin(phi), s);
-    EXPECT_GT(th, last);
-    last = th;
-    Arctheta(th, c, sn);
-    EXPECT_NEAR(std::cos(phi), c, 1e-12);
-    EXPECT_NEAR(std::sin(phi), sn, 1e-12);
-  }
 }
 
 TEST(AlgebraTest, RotationsFramesValueFormsAndTheirInverse) {

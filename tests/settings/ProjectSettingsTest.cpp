@@ -61,7 +61,7 @@ protected:
   TempDir dir_;
 };
 
-TEST_F(ProjectSettings, MissingFileReadsAsDefaults) {
+TEST_F(ProjectSettings, MissingFileAndValuesThatDoNotConvertReadAsDefaults) {
   const std::string folder = Folder() + "no such project/";
   TUsages usages;
   ReadUsages(folder, usages);
@@ -72,9 +72,28 @@ TEST_F(ProjectSettings, MissingFileReadsAsDefaults) {
   EXPECT_EQ("GI Industrial area|Z7 Additional area|7-19 12 19-23 4 23-7 8 ", text);
   EXPECT_EQ("1111111................1", HoursText(slices[2].Hours));  // 23-7
   EXPECT_EQ(0, ReadStdEnabledState(folder).Count());
+  TGraphicsSettings g{TUnitLengthScale::ulsFeet, TGridSeed::gsZeroZero};
+  ReadGraphicsSettings(folder, g);  // centimetres, cells from half their size
+  EXPECT_TRUE(g.UnitLengthScale == TUnitLengthScale::ulsCm && g.GridSeed == TGridSeed::gsHalfHalf);
   EXPECT_FALSE(std::filesystem::exists(folder));
   EXPECT_EQ("/p/Project.tp|/p/Project.tp|Project.tp",
             ProjectFileName("/p/") + "|" + ProjectFileName("/p") + "|" + ProjectFileName(""));
+
+  // Values in a project file that do not convert fall back on their defaults.
+  WriteProject("[graphics]\nUnitLengthScale=257\nGridSeed=x\n[GeoDB]\nbldgheight=12.25\nrelheightEFH=\n"
+               "floorheight=3e0\nrecfacdist=abc\nroadhousenoAlignment=bad\nusageArea=nine\n"
+               "[EnabledStandards]\n3=1\n4=0\n5=-2\n6=7\n+8=1\n9=1.5\n1 0=1\n11=\n$C=1\n-14=1\n");
+  g.GridSeed = TGridSeed::gsZeroZero;
+  ReadGraphicsSettings(Folder(), g);
+  EXPECT_TRUE(g.UnitLengthScale == TUnitLengthScale::ulsFeet && g.GridSeed == TGridSeed::gsHalfHalf);
+  TGeoDBSettings geo;
+  geo.RoadHouseNoAlignment = THouseNoRoadAlign::hrRoadHouseNo;
+  ReadGeoDBSettings(Folder(), geo);
+  EXPECT_EQ((std::vector<double>{12.25, 6, 3, 0.01, 7}), GeoValues(geo));
+  EXPECT_EQ(THouseNoRoadAlign::hrHouseNoRoad, geo.RoadHouseNoAlignment);  // an unreadable number reads as 0
+  std::string items;
+  for (const auto& item : ReadStdEnabledState(Folder())) items += Format("%d=%d ", item.StandardId, int(item.Enabled));
+  EXPECT_EQ("3=1 4=0 5=0 6=1 8=1 -14=1 ", items);
 }
 
 // (What vezi settings shows of this file is checked end to end by vezi_settings_check.py.)
@@ -95,27 +114,6 @@ TEST_F(ProjectSettings, HandMadeProjectFile) {
   ASSERT_EQ(3, list.Count());  // "x=1" skipped
   EXPECT_TRUE(!list.GetEnabled(7) && list.GetEnabled(12) && list.GetEnabled(99));  // the first of two decides
   EXPECT_THROW_MSG(list.Items(3), EListError, "List index out of bounds (3)");
-}
-
-TEST_F(ProjectSettings, ValuesThatDoNotConvertFallBack) {
-  WriteProject("[graphics]\nUnitLengthScale=257\nGridSeed=x\n[GeoDB]\nbldgheight=12.25\nrelheightEFH=\n"
-               "floorheight=3e0\nrecfacdist=abc\nroadhousenoAlignment=bad\nusageArea=nine\n"
-               "[EnabledStandards]\n3=1\n4=0\n5=-2\n6=7\n+8=1\n9=1.5\n1 0=1\n11=\n$C=1\n-14=1\n");
-  TGraphicsSettings g;
-  g.GridSeed = TGridSeed::gsZeroZero;
-  ReadGraphicsSettings(Folder(), g);
-  EXPECT_TRUE(g.UnitLengthScale == TUnitLengthScale::ulsFeet && g.GridSeed == TGridSeed::gsHalfHalf);
-  g = {TUnitLengthScale::ulsFeet, TGridSeed::gsZeroZero};
-  ReadGraphicsSettings(Folder() + "none/", g);  // no project file: centimetres, cells from half their size
-  EXPECT_TRUE(g.UnitLengthScale == TUnitLengthScale::ulsCm && g.GridSeed == TGridSeed::gsHalfHalf);
-  TGeoDBSettings geo;
-  geo.RoadHouseNoAlignment = THouseNoRoadAlign::hrRoadHouseNo;
-  ReadGeoDBSettings(Folder(), geo);
-  EXPECT_EQ((std::vector<double>{12.25, 6, 3, 0.01, 7}), GeoValues(geo));
-  EXPECT_EQ(THouseNoRoadAlign::hrHouseNoRoad, geo.RoadHouseNoAlignment);  // an unreadable number reads as 0
-  std::string items;
-  for (const auto& item : ReadStdEnabledState(Folder())) items += Format("%d=%d ", item.StandardId, int(item.Enabled));
-  EXPECT_EQ("3=1 4=0 5=0 6=1 8=1 -14=1 ", items);
 }
 
 // A project file that cannot be read (a folder, a pipe) fails the readers without a fallback and every writer;

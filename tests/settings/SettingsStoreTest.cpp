@@ -97,7 +97,7 @@ TEST(SettingsStoreIniFile, RewriteKeepsPermissionsAndLinks) {
 
 // A file that cannot be read (a folder, a pipe, a device, more than 16 MiB) makes every read and write throw,
 // so nothing is lost by writing over it, and nothing hangs or exhausts memory.
-TEST(SettingsStoreIniFile, UnreadableFilesFailEveryReadAndWrite) {
+TEST(SettingsStoreIniFile, UnreadableFilesAndFailedOrRefusedWritesLoseNothing) {
   TempDir dir;
   const auto folder = dir.File("folder.ini"), fifo = dir.File("fifo.ini"), zero = dir.File("zero.ini");
   const auto big = dir.File("big.ini");
@@ -120,10 +120,8 @@ TEST(SettingsStoreIniFile, UnreadableFilesFailEveryReadAndWrite) {
   const std::string line(kMaxSettingsFileSize - 7, 'v');  // exactly at the limit: read whole
   WriteFile(big, "[s]\nk=" + line + "\n");
   EXPECT_EQ(TIniFile(big).ReadString("s", "k", ""), line);
-}
 
-TEST(SettingsStoreIniFile, FailedOrRefusedWritesLeaveFileAndObjectAsBefore) {
-  TempDir dir;
+  // A write that fails or is refused leaves the file and the object as they were.
   const auto file = dir.File("locked.ini");
   WriteFile(file, "[s]\nk=old\n");
   TIniFile ini(file);
