@@ -66,7 +66,7 @@ TEST(DateTime, FormatPictures) {
   EXPECT_EQ("-0001-12-31 99", FormatDateTime("yyyy-mm-dd yy", EncodeDate(1, 1, 1) - 367));
 }
 
-TEST(DateTime, ParsesInTheOrderOfTheShortDateFormat) {
+TEST(DateTime, ParsesInTheOrderOfTheShortDateFormatAndTwoDigitYearsInTheCenturyWindow) {
   EXPECT_EQ((std::array{EncodeDate(2024, 6, 5), EncodeDateTime(2024, 6, 5, 13, 7, 9, 0),
                          EncodeDateTime(2024, 6, 5, 13, 7, 9, 250), EncodeTime(13, 7, 0, 0), EncodeTime(0, 30, 0, 0)}),
             (std::array{StrToDate("2024-06-05"), StrToDateTime("2024-06-05 13:07:09"),
@@ -83,26 +83,21 @@ TEST(DateTime, ParsesInTheOrderOfTheShortDateFormat) {
   EXPECT_THROW_MSG(StrToDateTime("tomorrow"), EConvertError, "'tomorrow' is not a valid date and time");
   EXPECT_THROW_MSG(StrToTime("25:00"), EConvertError, "'25:00' is not a valid time");
   EXPECT_THROW(StrToTime("13:00 PM"), EConvertError);
-}
-
-// A two-digit year stands for a year of the hundred that start TwoDigitYearCenturyWindow years before the
-// current one (0: the 1900s). (A run across new year's midnight could fail here.)
-TEST(DateTime, TwoDigitYearsFallIntoTheCenturyWindow) {
+  // A two-digit year stands for a year of the hundred that start TwoDigitYearCenturyWindow years before the
+  // current one (0: the 1900s). (A run across new year's midnight could fail here.)
   int year, month, day;
   DecodeDate(Now(), year, month, day);
-  FormatSettings fs = GlobalFormatSettings();
-  fs.ShortDateFormat = "dd/mm/yy";
-  fs.DateSeparator = '.';
+  german.ShortDateFormat = "dd/mm/yy";
   // The window, and the year whose last two digits are written.
   for (const auto& [window, expected] :
        {std::pair{50, year - 50}, {50, year + 49}, {10, year - 10}, {10, year + 89}, {0, 1900}, {0, 1999}}) {
-    fs.TwoDigitYearCenturyWindow = window;
+    german.TwoDigitYearCenturyWindow = window;
     const std::string text = Format("01.06.%02d", expected % 100);
-    EXPECT_EQ(EncodeDate(expected, 6, 1), StrToDate(text, fs)) << text << " window " << window;
+    EXPECT_EQ(EncodeDate(expected, 6, 1), StrToDate(text, german)) << text << " window " << window;
   }
-  EXPECT_EQ(EncodeDate(1905, 6, 1), StrToDate("01.06.1905", fs));  // four digits stand as they are
-  fs.ShortDateFormat = "mm/dd/yy";
-  EXPECT_EQ(EncodeDate(year, 6, 1), StrToDate("6.1", fs));  // month and day alone: this year
+  EXPECT_EQ(EncodeDate(1905, 6, 1), StrToDate("01.06.1905", german));  // four digits stand as they are
+  german.ShortDateFormat = "mm/dd/yy";
+  EXPECT_EQ(EncodeDate(year, 6, 1), StrToDate("6.1", german));  // month and day alone: this year
 }
 
 TEST(DateTime, IsoTextRoundTrips) {

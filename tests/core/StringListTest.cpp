@@ -10,7 +10,7 @@
 namespace vez {
 namespace {
 
-TEST(StringList, LookupIsCaseInsensitiveUnlessAsked) {
+TEST(StringList, LookupIsCaseInsensitiveUnlessAskedAndSortedListsKeepOrder) {
   StringList list{"Emis", "Absor", "emis"};
   list.SetSorted(false);  // not sorted already: the order stays
   StringList same{"b", "B", "a"};
@@ -21,20 +21,18 @@ TEST(StringList, LookupIsCaseInsensitiveUnlessAsked) {
   list.SetCaseSensitive(true);
   EXPECT_EQ(std::pair(2, -1), std::pair(list.IndexOf("emis"), list.IndexOf("EMIS")));
   EXPECT_THROW_MSG(list.Strings(3), EListError, "List index out of bounds (3)");
-}
-
-TEST(StringList, SortedListsKeepOrderAndHandleDuplicates) {
-  StringList list;
-  list.SetSorted(true);
-  for (const char* s : {"wind", "Absor", "emis", "EMIS", "time"}) list.Add(s);
-  EXPECT_EQ((std::vector<std::string>{"Absor", "emis", "time", "wind"}), list.ToVector());
-  EXPECT_EQ(2, list.IndexOf("TIME"));
-  list.SetDuplicates(Duplicates::Error);
-  EXPECT_THROW_MSG(list.Add("Wind"), EListError, "String list does not allow duplicates");
-  list.SetDuplicates(Duplicates::Accept);
-  list.Add("Wind");
-  EXPECT_EQ(5, list.Count());
-  EXPECT_THROW_MSG(list.Insert(0, "x"), EListError, "Operation not allowed on sorted list");
+  // A sorted list keeps its order and handles duplicates as asked.
+  StringList sorted;
+  sorted.SetSorted(true);
+  for (const char* s : {"wind", "Absor", "emis", "EMIS", "time"}) sorted.Add(s);
+  EXPECT_EQ((std::vector<std::string>{"Absor", "emis", "time", "wind"}), sorted.ToVector());
+  EXPECT_EQ(2, sorted.IndexOf("TIME"));
+  sorted.SetDuplicates(Duplicates::Error);
+  EXPECT_THROW_MSG(sorted.Add("Wind"), EListError, "String list does not allow duplicates");
+  sorted.SetDuplicates(Duplicates::Accept);
+  sorted.Add("Wind");
+  EXPECT_EQ(5, sorted.Count());
+  EXPECT_THROW_MSG(sorted.Insert(0, "x"), EListError, "Operation not allowed on sorted list");
   StringList many;
   many.SetSorted(true);
   for (int i = 39; i >= 0; --i) many.Add(std::to_string(100 + i));

@@ -151,7 +151,7 @@ TEST(IntersectTest, PerpendicularsAgainstSampledSegments) {
 
 // Each operation on fractional input on both sides of its parallel threshold: the first operand runs from (0, 0)
 // along (1, 0), the second from (0, −e/2) along (1, e), so det = e and the crossing lies at u = t = 1/2.
-TEST(IntersectTest, ParallelThresholds) {
+TEST(IntersectTest, ParallelThresholdsEndsMarginsAndWorkedValues) {
   using Op = std::function<bool(double)>;
   TVektor2 s{};
   TVektor3 s3{};
@@ -180,10 +180,8 @@ TEST(IntersectTest, ParallelThresholds) {
   const double a = 2195699552557.0, b = 0x1.b8786cp-75;
   EXPECT_FALSE(schnittSS(0, 0, a, 0, a / 2, -b / 2, a / 2, b / 2, s, t));
   EXPECT_TRUE(schnittSS(0, 0, a, 0, a / 2, -b, a / 2, b, s, t));
-}
 
-// The end tolerance of the crossing tests, the margin of schnitt0, and the values worked by hand.
-TEST(IntersectTest, EndsMarginsAndWorkedValues) {
+  // The end tolerance of the crossing tests, the margin of schnitt0, and the values worked by hand.
   // A vertical segment through x = u crosses (0, 0)–(1, 0) at u; swapped, at t = u.
   for (const double u : {0.4e-9, 1.6e-9, 1 - 1.6e-9, 1 - 0.4e-9}) {
     const bool inner = u > 1e-9 && u < 1 - 1e-9;
@@ -214,8 +212,8 @@ TEST(IntersectTest, EndsMarginsAndWorkedValues) {
   EXPECT_EQ(std::pair(true, false),  // open: beyond the first operand's end
             std::pair(schnitt0(false, true, 0, 0, 1, 0, -1, 5, 0, 2), schnitt0(true, true, 0, 0, 1, 0, -1, 5, 0, 2)));
   // t is written as soon as it is known (also when its range test fails), S only on success; u fails first.
-  TVektor2 s{7, 7};
-  double t = 9;
+  s = {7, 7};
+  t = 9;
   EXPECT_EQ((std::array{0.0, -1.0, 7.0, 7.0}),
             (std::array{1.0 * schnittHGS(0, 0, 1, 0, 1, 1, 0, 1, s, t), t, s[0], s[1]}));
   EXPECT_FALSE(schnittHGS(0, 0, 1, 0, -1, -1, 0, 2, s, t));  // behind the start: u < 0
@@ -225,10 +223,8 @@ TEST(IntersectTest, EndsMarginsAndWorkedValues) {
             (std::array{1.0 * schnittHGS(0, 0, 1, 0, 1, 0, 0, 1, s, t), t, s[0], s[1]}));
   EXPECT_FALSE(schnittHGS(0, 1.5e308, 1, 0.3e308, 1, 1e308, 0, 1e308, s, t));  // y beyond the doubles, x = 1
   // schnitt4 carries the two further components along the second operand: t = 0.25 here.
-  TVektor4 s4{};
   EXPECT_EQ(std::pair(true, TVektor4{0.25, 0, 10.5, 95}),
             (std::pair{schnitt4(0, 0, 1, 0, {0.25, -1, 10, 100}, {0, 4, 2, -20}, s4), s4}));
-  TVektor3 s3{};
   EXPECT_EQ(std::pair(true, TVektor3{2, 2, 7}),
             (std::pair{schnittGS(0, 0, 1, 1, 0, 4, 3, 4, -4, 8, s3), s3}));  // t = 0.5
   // The perpendicular foot at either end of the segment belongs to it.

@@ -80,7 +80,7 @@ TEST(WingrafTest, MappingWithoutSurfaceStraightAndTurned) {
   EXPECT_NEAR(30, std::atan2(y1 - y0, x1 - x0) * 180 / std::numbers::pi, 1e-9);
 }
 
-TEST(WingrafTest, DrawingGoesThroughTheConversion) {
+TEST(WingrafTest, DrawingGoesThroughTheConversionOntoTheCanvas) {
   RecordingCanvas canvas;
   TUserPixel up(&canvas, 100, 100);
   up.SetWorld(0, 10, 10, 0, 0);
@@ -94,20 +94,18 @@ TEST(WingrafTest, DrawingGoesThroughTheConversion) {
             "A(0,0)(100,100)(100,50)(0,50)P1001",
             canvas.Log);
   EXPECT_EQ(0x0000FFu, canvas.Pen);
-}
-
-TEST(WingrafTest, SvgCanvasWritesElements) {
+  // Drawing onto the SVG canvas writes its elements.
   TSvgCanvas svg(200, 100);
   svg.LineTo(1, 2);  // in the first pen
   svg.TextOut(3, 4, "a<b&c>");
-  TUserPixel up(&svg, 200, 100);
-  up.SetWorld(0, 1, 2, 0, 0);
-  up.SetLineColor(0x0000FF);
-  up.ULine(0, 0, 2, 1);
+  TUserPixel drawer(&svg, 200, 100);
+  drawer.SetWorld(0, 1, 2, 0, 0);
+  drawer.SetLineColor(0x0000FF);
+  drawer.ULine(0, 0, 2, 1);
   svg.SetBrushColor(0x00FF00);
-  up.UPolygon({{0, 0}, {1, 0}, {1, 1}});
-  up.UArc(0, 1, 2, 0, 2, 0.5, 0, 0.5);
-  up.UArc(0.5, 1, 1.5, 0, 2, 0.5, 2, 0.5);  // start and end in one direction: the whole ellipse
+  drawer.UPolygon({{0, 0}, {1, 0}, {1, 1}});
+  drawer.UArc(0, 1, 2, 0, 2, 0.5, 0, 0.5);
+  drawer.UArc(0.5, 1, 1.5, 0, 2, 0.5, 2, 0.5);  // start and end in one direction: the whole ellipse
   const std::string text = svg.Text();
   for (const auto& element : test::DataRows("geometry/svg-elements.txt"))
     EXPECT_NE(std::string::npos, text.find(element.at(0))) << element[0];

@@ -42,7 +42,7 @@ TEST(SettingsStoreIniFile, TypedReadsFallBackOnTheDefault) {
                                                        ini.ReadBool("s", "bword", false)));
 }
 
-TEST(SettingsStoreIniFile, WritingChangesOnlyTheLinesConcerned) {
+TEST(SettingsStoreIniFile, WritingChangesOnlyTheLinesConcernedAndKeepsPermissionsAndLinks) {
   TempDir dir;
   const auto file = dir.File("w.ini");
   WriteFile(file,
@@ -61,6 +61,19 @@ TEST(SettingsStoreIniFile, WritingChangesOnlyTheLinesConcerned) {
   ini.EraseSection("Program");
   EXPECT_EQ("\xEF\xBB\xBF; head\r\n[DC]\r\nReconnect=1\r\nf=0.25\r\n\r\n[system]\r\nMaxBmpPrintSize=2000\r\n",
             ReadFile(file));
+  // A rewrite keeps the file's permissions and a link to it.
+  const auto real = dir.File("real.ini");
+  WriteFile(real, "[s]\nk=1\n");
+  const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_write | fs::perms::others_read;
+  fs::permissions(real, mode, fs::perm_options::replace);
+  fs::create_symlink(real, dir.File("link.ini"));
+  TIniFile(dir.File("link.ini")).WriteString("s", "k", "2");
+  EXPECT_EQ(std::tuple(true, std::string("[s]\nk=2\n"), mode),
+            std::tuple(fs::is_symlink(dir.File("link.ini")), ReadFile(real), fs::status(real).permissions()));
+  TIniFile priv(dir.File("private.ini"));  // a new private file is for its owner only
+  priv.SetPrivate(true);
+  priv.WriteString("s", "k", "v");
+  EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(dir.File("private.ini")).permissions());
 }
 
 TEST(SettingsStoreIniFile, ValuesReadBackExactlyAsWritten) {
@@ -77,22 +90,6 @@ TEST(SettingsStoreIniFile, ValuesReadBackExactlyAsWritten) {
   EXPECT_EQ(1u, again.ReadSections().size());
   EXPECT_NE(std::string::npos, ReadFile(file).find("k1=\"  lead\"\n"));
   EXPECT_EQ(1, std::distance(fs::directory_iterator(dir.Path() / "sub/deeper"), fs::directory_iterator()));
-}
-
-TEST(SettingsStoreIniFile, RewriteKeepsPermissionsAndLinks) {
-  TempDir dir;
-  const auto real = dir.File("real.ini");
-  WriteFile(real, "[s]\nk=1\n");
-  const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_write | fs::perms::others_read;
-  fs::permissions(real, mode, fs::perm_options::replace);
-  fs::create_symlink(real, dir.File("link.ini"));
-  TIniFile(dir.File("link.ini")).WriteString("s", "k", "2");
-  EXPECT_EQ(std::tuple(true, std::string("[s]\nk=2\n"), mode),
-            std::tuple(fs::is_symlink(dir.File("link.ini")), ReadFile(real), fs::status(real).permissions()));
-  TIniFile priv(dir.File("private.ini"));  // a new private file is for its owner only
-  priv.SetPrivate(true);
-  priv.WriteString("s", "k", "v");
-  EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(dir.File("private.ini")).permissions());
 }
 
 // A file that cannot be read (a folder, a pipe, a device, more than 16 MiB) makes every read and write throw,
