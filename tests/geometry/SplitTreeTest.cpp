@@ -156,7 +156,9 @@ TYPED_TEST(SplitTreeTest, InvariantsHoldThroughRandomInsertAndDeleteAndFreeItems
   EXPECT_EQ(0, owner.CountEle());
 }
 
-TEST(SplitTreeTest, DocumentedSplits) {
+// Where a node splits, when an insertion splits it and a deletion collapses it. Below the root every insertion uses
+// the capacity 10 and the depth limit 24, whatever the root was given.
+TEST(SplitTreeTest, SplitsAfterMaxCountAndDepthAndDeletionCollapses) {
   // Across the longer side (x2, y2, axis, split value); y on a square.
   for (const auto& [x2, y2, axis, split] : {std::array{10, 4, 1, 5}, {4, 4, 0, 2}}) {
     TBaumStruktur t(0, 0, 0, x2, y2);
@@ -171,10 +173,7 @@ TEST(SplitTreeTest, DocumentedSplits) {
     EXPECT_EQ((std::array<int64_t, 4>{split, split, split, split}),
               (std::array<int64_t, 4>{t.SplitValue, t32.SplitValue, line.Ast1->Hi, line.Ast2->Lo}));
   }
-}
-
-// Below the root every insertion uses the capacity 10 and the depth limit 24, whatever the root was given.
-TEST(SplitTreeTest, InsertionSplitsAfterMaxCountAndDepthAndDeletionCollapses) {
+  // The split after the maximum count, and the collapse.
   Box a(1, 1, 2, 2), b(6, 1, 7, 2), c(3, 1, 7, 2), d(8, 1, 9, 2);
   BoxTree<TBaumStruktur> t(0, 0, 0, 10, 4);
   for (Box* o : {&a, &b, &c}) EXPECT_FALSE(t.AddItem(o, 2, 8));

@@ -78,7 +78,7 @@ TEST_F(ProgramSettingsFile, IdentityFollowsTheProgramName) {
   }
 }
 
-TEST_F(ProgramSettingsFile, DefaultsAndDerivedFolders) {
+TEST_F(ProgramSettingsFile, DefaultsDerivedFoldersAndValuesAsRead) {
   TProgramSettings S;
   ReadProgramSettings(S, TIniFile(ColumnStore(2)));  // every field away from its default
   ReadProgramSettings(S);  // nothing stored: every field takes its default
@@ -98,12 +98,9 @@ TEST_F(ProgramSettingsFile, DefaultsAndDerivedFolders) {
       EXPECT_EQ(c[3], S.LangSystemPath + " " + S.BaseLangSystemPath + " " + S.LangLibPath + " " + S.BaseLangLibPath);
     }
   }
-}
-
-TEST_F(ProgramSettingsFile, BooleansHoldTheLowByteAndClipPlaneReadsWithDot) {
+  // Booleans hold the low byte; ClipPlane3D reads with a dot.
   DecimalSeparatorScope comma(',');
-  TProgramSettings S = Read("[program]\nDrivingRightSide=256\nCheckConfrm=3\n[DC]\nReconnect=257\n"
-                            "[system]\nClipPlane3D=0.5\n");
+  S = Read("[program]\nDrivingRightSide=256\nCheckConfrm=3\n[DC]\nReconnect=257\n[system]\nClipPlane3D=0.5\n");
   EXPECT_TRUE(!S.DrivingRightSide && S.CheckConfrm && S.DC.Reconnect);
   // Read with a dot whatever the separator, which is then restored.
   EXPECT_EQ(std::pair(0.5, ','), std::pair(S.System.ClipPlane3D, GlobalFormatSettings().DecimalSeparator));
@@ -212,17 +209,15 @@ TEST_F(ProgramSettingsFile, ProxySettings) {
   EXPECT_EQ("2;own;1;;", Read("[program]\nProxySettings=2;own;1;;\n").ProxySettings);
 }
 
-TEST(ProgramSettingsSpecialFolder, MapsTheShellFoldersToXdgFolders) {
-  TempDir dir;
-  const std::string config = dir.File("conf");
+TEST_F(ProgramSettingsFile, SpecialFoldersMapToXdgFolders) {
+  const std::string config = root_.File("conf");
   fs::create_directories(config);
-  test::EnvOverride env;
-  env.Set("XDG_CONFIG_HOME", config);
-  env.Set("XDG_DATA_HOME", "/home/u/data/");
-  env.Set("XDG_DATA_DIRS", "relative:/usr/share/:/opt/share");
-  env.Set("HOME", "/");
+  env_.Set("XDG_CONFIG_HOME", config);
+  env_.Set("XDG_DATA_HOME", "/home/u/data/");
+  env_.Set("XDG_DATA_DIRS", "relative:/usr/share/:/opt/share");
+  env_.Set("HOME", "/");
   EXPECT_EQ("/", GetSpecialFolder(0, CSIDL_PERSONAL));  // no user-dirs file
-  env.Set("HOME", "/home/u");
+  env_.Set("HOME", "/home/u");
   EXPECT_EQ("/home/u", GetSpecialFolder(0, CSIDL_PERSONAL));
   WriteFile(config + "/user-dirs.dirs",
             "# generated\nXDG_DESKTOP_DIR=\"$HOME/Desk\"\nXDG_DOCUMENTS_DIR=\"$HOME/Doks\"\n");
@@ -230,7 +225,7 @@ TEST(ProgramSettingsSpecialFolder, MapsTheShellFoldersToXdgFolders) {
                                                       {CSIDL_LOCAL_APPDATA, "/home/u/data"},
                                                       {CSIDL_COMMON_APPDATA, "/usr/share"}, {0x0027, ""}};
   for (const auto& [folder, expected] : set) EXPECT_EQ(expected, GetSpecialFolder(0, folder)) << folder;
-  for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) env.Set(name, std::nullopt);
+  for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) env_.Set(name, std::nullopt);
   EXPECT_EQ("/home/u/.config|/home/u/.local/share|/usr/local/share",
             GetSpecialFolder(0, CSIDL_APPDATA) + "|" + GetSpecialFolder(0, CSIDL_LOCAL_APPDATA) + "|" +
                 GetSpecialFolder(0, CSIDL_COMMON_APPDATA));
