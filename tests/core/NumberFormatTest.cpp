@@ -43,9 +43,8 @@ TEST(NumberFormat, TextsAsTabled) {
   {
     DecimalSeparatorScope comma(',');
     EXPECT_EQ("2,50", FloatToStrF(2.5, FloatFormat::Fixed, 7, 2));
-    EXPECT_DOUBLE_EQ(1.5, StrToFloat("1,5"));
     double v;
-    EXPECT_FALSE(TryStrToFloat("1.5", v));
+    EXPECT_EQ(std::pair(1.5, false), std::pair(StrToFloat("1,5"), TryStrToFloat("1.5", v)));
   }
   EXPECT_EQ('.', GlobalFormatSettings().DecimalSeparator);  // restored
 }
