@@ -124,7 +124,7 @@ def runner_command(mutant, runner, build, fail_fast, timeout):
 
 def failed_tests(output):
     """The names of the failed tests in a GoogleTest or CTest output, for the log."""
-    names = re.findall(r"^\[  FAILED  \] (\S+)(?: \(\d+ ms\))?$", output, re.M)
+    names = re.findall(r"^\[  FAILED  \] ([^\s,]+)(?:, where .*?)?(?: \(\d+ ms\))?$", output, re.M)
     names += re.findall(r"^\s+\d+ - (\S+) \(", output, re.M)
     names += re.findall(r"^FAILED (\S+)", output, re.M)  # a pytest test inside a CTest test
     return sorted(set(names))
