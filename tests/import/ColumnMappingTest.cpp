@@ -107,8 +107,7 @@ TEST_F(ColumnMapping, UseCountsFollowLinks) {
   EXPECT_EQ("Level <- \"5\"", TExcelImportForm::GetLinkStr(form_.Links[1]));
   form_.LinkList.ItemIndex = 0;
   form_.LinkListDelete();  // the first entry too, and its field is free again
-  EXPECT_EQ(0, fields_[0].UseCount);
-  EXPECT_EQ((std::vector<std::string>{"Name <- B"}), form_.LinkList.Items);
+  EXPECT_EQ(std::pair(0, std::vector<std::string>{"Name <- B"}), std::pair(fields_[0].UseCount, form_.LinkList.Items));
   form_.ClearButtonClick();
   EXPECT_EQ(0, fields_[1].UseCount);
 }
@@ -133,8 +132,7 @@ TEST_F(ColumnMapping, EditingALinkThroughTheDialog) {
   form.LinkListDblClick();  // nothing selected: a new link to the first field offered ...
   form.LinkList.ItemIndex = 0;
   form.LinkListDblClick();
-  EXPECT_EQ("Name <- C", form.LinkList.Items[0]);
-  EXPECT_EQ((std::vector<std::int32_t>{-1, 0}), editor.edited);
+  EXPECT_EQ(std::pair(std::string("Name <- C"), std::vector<std::int32_t>{-1, 0}), std::pair(form.LinkList.Items[0], editor.edited));
   EXPECT_EQ(2, fields_[0].UseCount);  // Name is also linked by this fixture's own form
 }
 
@@ -186,11 +184,9 @@ TEST_F(ColumnMapping, StartChecksAndLineLoopWithActions) {
   EXPECT_EQ(std::pair(TModalResult::mrOk, std::vector<std::string>{"b"}), std::pair(form_.ModalResult, seen));
 
   // The whole file; the action carries over, neCancel stops after the current line.
-  form_.SetStopChecked(false);
-  form_.SetStartLine(2);
+  form_.SetStopChecked(false), form_.SetStartLine(2);
   form_.ImportData.SetMaxRow(4);
-  seen.clear();
-  actions.clear();
+  seen.clear(), actions.clear();
   form_.OnImportLine = [&](TExcelImportForm&, TneAction& a) {
     seen.push_back(fields_[0].Value);
     actions.push_back(a);
@@ -212,8 +208,7 @@ TEST_F(ColumnMapping, LoadSetsCaptionAndLinesAlsoBeyondTheSpinBoxesAndTextsComeF
   EXPECT_EQ((std::array{3, 4, 2}),
             (std::array{form_.ImportData.MinRow(), form_.ImportData.MaxRow(), form_.ImportHeader.MaxRow()}));
   form_.SetLines(40000, 0);  // past the end: no line to import, every line a header line
-  EXPECT_GT(form_.ImportData.MinRow(), form_.ImportData.MaxRow());
-  EXPECT_EQ(4, form_.ImportHeader.MaxRow());
+  EXPECT_EQ(std::pair(true, 4), std::pair(form_.ImportData.MinRow() > form_.ImportData.MaxRow(), form_.ImportHeader.MaxRow()));
 
   struct Restore {
     TImportDialogTexts saved = ImportDialogTexts();
@@ -263,13 +258,15 @@ TEST_F(ColumnMapping, LibraryImportDefaultsToAllLinesBelowTheHeaderAndARefusedSt
   o.Maps = {{"ElementName", "C"}};
   std::int32_t least = 0;  // the progress's total: the lines below the header from the first line stored on
   o.Progress = [&](std::int32_t, std::int32_t total) { least = std::min(least, total); };
-  for (const char* header : {"Name\t\tC\n", "Name\n"}) {
+  for (const char* header : {"Name\n", "Name\t\tC\n"}) {
     std::ofstream(o.FileName) << header + rows + "\t\tfar\n\n\nx";
     least = INT32_MAX;
     const TLibraryImportResult w = ImportIntoLibrary(o, answering);
     EXPECT_EQ((std::array{1105, 1105, 1, 1103, 1104}),
               (std::array{w.LastLine, w.FileLines, w.Added + w.Skipped, w.EmptyLines, least}));
   }
+  o.StartLine = 1200, o.LibraryFile = dir_.File("begun.abs");  // past the last line, known once the lines are read:
+  EXPECT_FALSE(ImportIntoLibrary(o, answering).Created || std::filesystem::exists(o.LibraryFile));  // the library goes
 }
 
 // The dialog's import into a library name that a broken symbolic link holds is refused when the library is to
