@@ -107,8 +107,7 @@ TEST_F(ColumnMapping, UseCountsFollowLinks) {
   EXPECT_EQ("Level <- \"5\"", TExcelImportForm::GetLinkStr(form_.Links[1]));
   form_.LinkList.ItemIndex = 0;
   form_.LinkListDelete();  // the first entry too, and its field is free again
-  EXPECT_EQ(0, fields_[0].UseCount);
-  EXPECT_EQ((std::vector<std::string>{"Name <- B"}), form_.LinkList.Items);
+  EXPECT_EQ(std::pair(0, std::vector<std::string>{"Name <- B"}), std::pair(fields_[0].UseCount, form_.LinkList.Items));
   form_.ClearButtonClick();
   EXPECT_EQ(0, fields_[1].UseCount);
 }
@@ -133,8 +132,7 @@ TEST_F(ColumnMapping, EditingALinkThroughTheDialog) {
   form.LinkListDblClick();  // nothing selected: a new link to the first field offered ...
   form.LinkList.ItemIndex = 0;
   form.LinkListDblClick();
-  EXPECT_EQ("Name <- C", form.LinkList.Items[0]);
-  EXPECT_EQ((std::vector<std::int32_t>{-1, 0}), editor.edited);
+  EXPECT_EQ(std::pair(std::string("Name <- C"), std::vector<std::int32_t>{-1, 0}), std::pair(form.LinkList.Items[0], editor.edited));
   EXPECT_EQ(2, fields_[0].UseCount);  // Name is also linked by this fixture's own form
 }
 
@@ -212,8 +210,7 @@ TEST_F(ColumnMapping, LoadSetsCaptionAndLinesAlsoBeyondTheSpinBoxesAndTextsComeF
   EXPECT_EQ((std::array{3, 4, 2}),
             (std::array{form_.ImportData.MinRow(), form_.ImportData.MaxRow(), form_.ImportHeader.MaxRow()}));
   form_.SetLines(40000, 0);  // past the end: no line to import, every line a header line
-  EXPECT_GT(form_.ImportData.MinRow(), form_.ImportData.MaxRow());
-  EXPECT_EQ(4, form_.ImportHeader.MaxRow());
+  EXPECT_EQ(std::pair(true, 4), std::pair(form_.ImportData.MinRow() > form_.ImportData.MaxRow(), form_.ImportHeader.MaxRow()));
 
   struct Restore {
     TImportDialogTexts saved = ImportDialogTexts();
