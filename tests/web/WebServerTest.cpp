@@ -98,11 +98,11 @@ const fs::path& ConvertedSample() {
 }
 
 // A connection to the server on the loopback address (-1 when it fails), with a receive buffer of that size. A
-// read waits 20 s at most, so that a server that fails to answer fails the test instead of holding it.
+// read or a send waits 20 s at most: a server that neither answers nor reads fails the test instead of holding it.
 int Connect(int port, int receiveBuffer = 0, int fd = ::socket(AF_INET, SOCK_STREAM, 0)) {
   if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   const timeval wait{20, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  for (const int option : {SO_RCVTIMEO, SO_SNDTIMEO}) ::setsockopt(fd, SOL_SOCKET, option, &wait, sizeof wait);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -1118,7 +1118,7 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
 // Out of descriptors or memory (the process's or the system's), the loop drops its oldest waiting connection
 // to take a new one: a connection that sent nothing closes at once, long before its header deadline (10 s). With
 // none to drop, it stops accepting for a moment, then takes the waiting ones. A process without a standard input
-// (a daemon) gives its loop descriptor 0 like any other.
+// (a daemon) gives its loop descriptor 0 like any other, and has it back when the loop ends.
 TEST(WebLimits, OutOfDescriptorsDropsTheOldestConnection) {
   TempDir dir;
   TServeOptions options;
@@ -1140,7 +1140,7 @@ TEST(WebLimits, OutOfDescriptorsDropsTheOldestConnection) {
   ::close(0);
   web::TRequestServer unused;
   EXPECT_NO_THROW(web::TRequestLoop(listening, {}, [](const std::string&) { return 0; }, unused));
-  ::dup2(in, 0);
+  EXPECT_EQ(::dup(in), 0);  // the loop closed its descriptor 0: the lowest free one again
   {  // a connection the loop accepts as descriptor 0, after an accept that failed with none to drop, is answered
     TWebServer server(options);
     std::thread serving([&] { server.Run(); });
