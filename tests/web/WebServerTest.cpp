@@ -1136,6 +1136,22 @@ TEST(WebLimits, OutOfDescriptorsDropsTheOldestConnection) {
     server.Stop();
     serving.join();
   }
+  {  // a lingering connection goes before one that has waited longer for its request
+    TWebServer server(options);
+    std::thread serving([&] { server.Run(); });
+    const std::string get = "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    const int idle = Connect(server.Port()), lingering = Connect(server.Port());
+    char byte;
+    ::send(lingering, get.data(), get.size(), MSG_NOSIGNAL);
+    while (::recv(lingering, &byte, 1, 0) > 0) {}  // the whole answer: the server lingers on it now
+    g_acceptError = EMFILE;
+    const bool answered = RawAnswer(server.Port(), get).starts_with("HTTP/1.1 ");  // its accept is followed by the failing one
+    ::send(idle, get.data(), get.size(), MSG_NOSIGNAL);
+    EXPECT_TRUE(answered && ReadToClose(idle).starts_with("HTTP/1.1 "));  // an answer, not a dropped connection
+    ::close(lingering);
+    server.Stop();
+    serving.join();
+  }
   const int listening = ::socket(AF_INET, SOCK_STREAM, 0), in = ::dup(0);
   ::close(0);
   web::TRequestServer unused;
