@@ -176,12 +176,8 @@ TEST(ConvertJobs, KilledJobCostsOnlyItsTable) {
   WriteRun(dir.File("X.run"), 10);
   struct Killer : TConversionView {  // kills the large table's job amid its records: its new library is begun
     int pid = 0;
-    void JobStarted(const std::string& source, int started) override {
-      if (source.ends_with("a/emis.db")) pid = started;
-    }
-    void RunProgress(const TRunProgress& p) override {
-      if (pid != 0 && p.Records >= 1000) kill(std::exchange(pid, 0), SIGKILL);
-    }
+    void JobStarted(const std::string& source, int started) override { if (source.ends_with("a/emis.db")) pid = started; }
+    void RunProgress(const TRunProgress& p) override { if (pid && p.Records >= 1000) kill(std::exchange(pid, 0), SIGKILL); }
   } killer;
   TConversionSummary summary;
   ConvertParadoxFiles(dir.Path().string(), true, true, &killer, &summary, Jobs(2));
