@@ -167,17 +167,17 @@ TEST(ConvertJobs, FourJobsGiveTheLibrariesAndTheLogOfOne) {
 }
 
 // A job killed while it converts costs its own table only: the others go on, the summary names it with its signal,
-// nothing of it is left as a library, and the next run completes it.
+// nothing of it is left (its new library's passing file goes too), and the next run completes it.
 TEST(ConvertJobs, KilledJobCostsOnlyItsTable) {
   test::TempDir dir;
   fs::create_directory(dir.Path() / "a");
   WriteEmis(dir.File("emis.db"), 20);
   WriteEmis(dir.File("a/emis.db"), 20000);
   WriteRun(dir.File("X.run"), 10);
-  struct Killer : TConversionView {
-    void JobStarted(const std::string& source, int pid) override {
-      if (source.ends_with("a/emis.db")) kill(pid, SIGKILL);
-    }
+  struct Killer : TConversionView {  // kills the large table's job amid its records: its new library is begun
+    int pid = 0;
+    void JobStarted(const std::string& source, int started) override { if (source.ends_with("a/emis.db")) pid = started; }
+    void RunProgress(const TRunProgress& p) override { if (pid && p.Records >= 1000) kill(std::exchange(pid, 0), SIGKILL); }
   } killer;
   TConversionSummary summary;
   ConvertParadoxFiles(dir.Path().string(), true, true, &killer, &summary, Jobs(2));
@@ -187,7 +187,7 @@ TEST(ConvertJobs, KilledJobCostsOnlyItsTable) {
   for (const std::string& text : {killed.Reason, test::ReadFile(dir.File("Convert.log"))})
     EXPECT_THAT(text, ::testing::HasSubstr("killed by signal 9"));
   EXPECT_TRUE(summary.Tables[0].Complete && summary.Tables[1].Complete);
-  EXPECT_TRUE(fs::exists(dir.File("a/emis.db")) && !fs::exists(dir.File("emis.db")) && !fs::exists(dir.File("a/emis.abs")));
+  EXPECT_EQ((std::vector<std::string>{"Convert.log", "X.runx", "a/emis.db", "a/emis.mb", "emis.abs"}), Files(dir.Path()));
 
   ConvertParadoxFiles(dir.Path().string(), true, true, nullptr, &summary, Jobs(2));
   ASSERT_EQ(1u, summary.Tables.size());

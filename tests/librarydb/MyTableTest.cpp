@@ -199,9 +199,11 @@ TEST(MyTable, LibraryTypeOfAFileUnderItsOwnName) {
   EXPECT_EQ(RecordedLibType(CreateLibraryFile(ltEmis, dir.Path().string(), false)), -1);  // type 0 by its name
   fs::create_directory(dir.File("copies"));
   for (const char* copy : {"copy.abs", "Absor.abs"}) fs::copy_file(own, dir.File("copies/") + copy);
+  std::ofstream(dir.File("copies/emis.abs"));  // an empty file under the name of type 0: the name tells it
   EXPECT_EQ(std::vector<std::int32_t>({RecordedLibType(own), TLibraryFile(own, false).LibType(),
-                                       LibTypeOfFile(dir.File("copies/copy.abs")), LibTypeOfFile(dir.File("new.abs"))}),
-            std::vector<std::int32_t>({ltEmis, ltEmis, ltEmis, -1}));
+                                       LibTypeOfFile(dir.File("copies/copy.abs")), LibTypeOfFile(dir.File("new.abs")),
+                                       LibTypeOfFile(dir.File("copies/emis.abs"))}),
+            std::vector<std::int32_t>({ltEmis, ltEmis, ltEmis, -1, ltEmis}));
   EXPECT_THROW_MSG(LibTypeOfFile(dir.File("copies/Absor.abs")), Exception,
                    "\"Absor.abs\" records the library type 0 ltEmis, but its name is that of 1 ltAbsor; give it a name "
                    "of its own type, or one that names no type");
