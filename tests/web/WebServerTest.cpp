@@ -526,13 +526,20 @@ TEST_F(WebTest, PicturesEqualTheCli) {
   Call("/api/tnm?vehicle=tram&pavement=avg&speed=50", 400);
 }
 
-// The events of a stream in the browser's order, to its "end"; `on` sees each as it arrives.
+// The events of a stream in the browser's order, to its "end"; `on` sees each as it arrives. The stream writes
+// a comment every second while it waits, so a run that never ends would keep the read going: a minute without
+// its "end" fails the test instead.
 using Events = std::vector<std::pair<std::string, Json>>;
 Events ReadEvents(httplib::Client& client, const std::string& target,
                   const std::function<void(const std::string&, const Json&)>& on = {}) {
   std::string text;
   Events events;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
   client.Get(target, [&](const char* data, std::size_t n) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << target << " sent no \"end\" within a minute";
+      return false;
+    }
     text.append(data, n);
     for (std::size_t end; (end = text.find("\n\n")) != std::string::npos; text.erase(0, end + 2)) {
       const std::size_t type = text.find("event: "), data = text.find("\ndata: ");
@@ -788,7 +795,9 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
           "Too many imports are running");
   // Stop ends a run at its question with nothing stored; the dialog, no longer running, then makes room.
   EXPECT_EQ(Post("/api/import/stop", {{"id", dialog["id"]}}), (Json{{"stopping", true}}));
-  const Json stopped = ReadEvents(*client, "/api/import/events?id=" + std::to_string(dialog["id"].get<int>())).end()[-2].second;
+  const Events stoppedRun = ReadEvents(*client, "/api/import/events?id=" + std::to_string(dialog["id"].get<int>()));
+  ASSERT_GE(stoppedRun.size(), 2u);
+  const Json stopped = stoppedRun.end()[-2].second;
   EXPECT_EQ(Json({stopped["interrupted"], stopped["committed"], stopped["added"]}), Json({true, false, 0}));
   EXPECT_EQ(records(dir.File("libs/q7/emis.abs")), records(dir.File("libs/emis.abs")));
   open();
