@@ -525,7 +525,8 @@ TEST_F(SpreadsheetImportText, StreamedRowsComeInOrderAndASharedLoaderWalksItsGri
   shared.KeepRows = 1;
   shared.DoImport(view, dir_.File("t.txt"));
   shared.StreamRows(2, 2, [](std::int32_t) { return true; });  // a first walk that ends before the file does
-  EXPECT_EQ("", shared.GetTextRC(1, 3));  // leaves no cell of the row after its last
+  EXPECT_EQ(std::tuple(std::string(), true, 4, 3),  // no cell of the row after its last; the extent read to the end
+            std::tuple(shared.GetTextRC(1, 3), shared.ExtentKnown(), shared.GetLastRow(), shared.GetLastCol()));
   imp_.KeepRows = -1;
   Load("Name\tValue\nd\t4\n", "u.txt");
   shared.DoImportShared(view, imp_);
@@ -546,9 +547,8 @@ TEST_F(SpreadsheetImportText, ViewShowsTheWindowWithLettersAndRowNumbers) {
   view_.SetObjects(1, 3, -1);  // the view's rows are the data's rows from MinRow on
   view_.SetCells(2, 3, "via view");
   view_.SetNumber(3, 3, 2.5);
-  EXPECT_EQ("changed", view_.Cells(1, 2));
-  EXPECT_EQ(std::tuple(-1, -1, "via view", "2.5"),
-            std::tuple(view_.Objects(1, 3), imp_.DataGrid().Objects(1, 7), imp_.GetTextRC(2, 7), imp_.GetTextRC(3, 7)));
+  EXPECT_EQ(std::tuple("changed", -1, -1, "via view", "2.5"), std::tuple(view_.Cells(1, 2), view_.Objects(1, 3),
+            imp_.DataGrid().Objects(1, 7), imp_.GetTextRC(2, 7), imp_.GetTextRC(3, 7)));
   imp_.SetMaxRow(4);  // below MinRow: one empty data row
   EXPECT_EQ(std::pair(2, std::string()), std::pair(view_.RowCount(), view_.Cells(1, 1)));
   imp_.ColRowCheck(40, 35);  // grows the data to hold the cell, never shrinks it

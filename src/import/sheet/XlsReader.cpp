@@ -379,8 +379,11 @@ private:
   }
 
   // Positions the reader after the BOF of sheet `index`; returns the BOF's substream type, or -1 when the
-  // sheet's offset holds no BOF.
+  // sheet's offset holds no BOF. A sheet that lies past the end of a file cut short is lost with the cut: told
+  // as such, not as a damaged sheet or a workbook without one.
   int EnterSheet(std::size_t index) {
+    if (records_.Truncated() && sheets_[index].Offset >= records_.Size())
+      throw Exception(Format("The file is cut short: the sheet \"%s\" is missing", names_[index]));
     Record r;
     if (!records_.Seek(sheets_[index].Offset) || !records_.Next(r) || !IsBof(r.Type) || r.Data.size() < 4) return -1;
     return U16(r.Data.data() + 2);

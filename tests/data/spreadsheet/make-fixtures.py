@@ -341,14 +341,20 @@ open("cut-table.xls", "wb").write(open("biff5.xls", "rb").read()[:-100])
 expected.append(dict(next(e for e in expected if e["file"] == "biff5.xls"), file="cut-table.xls"))
 # The same workbook stream at the end of a file of ours, cut just before the sheet's EOF record.
 workbook = whole[512:512 + struct.unpack_from("<I", whole, 512 + struct.unpack_from("<I", whole, 48)[0] * 512 + 248)[0]]
-at, ends = 0, 0
-while ends < 2:  # the globals' EOF, then the sheet's
+at, ends, after = 0, 0, {}
+while ends < 2:  # the globals' EOF, then the sheet's; `after`: where the first record of each kind ends
     kind, length = struct.unpack_from("<HH", workbook, at)
     ends += kind == 0x000A
     at += 4 + length
+    after.setdefault(kind, at)
 cut = compound([("Workbook", workbook)], streams_last=True)
 open("cut-records.xls", "wb").write(cut[:len(cut) - (len(workbook) + 511) // 512 * 512 + at - 10])
 refused("cut-records.xls", "The file is cut short: the workbook stream ends inside a record")
+# The same cut just after the globals, whose shared string table (SST) only their EOF record follows: the sheet
+# is lost with the cut.
+assert after[0x000A] == after[0x00FC] + 4
+open("cut-after-strings.xls", "wb").write(cut[:len(cut) - (len(workbook) + 511) // 512 * 512 + after[0x000A]])
+refused("cut-after-strings.xls", 'The file is cut short: the sheet "Data" is missing')
 
 # An encrypted Office package: a compound document holding EncryptionInfo and EncryptedPackage.
 open("encrypted.xlsx", "wb").write(compound([("EncryptionInfo", b"\x04\0\x04\0" + b"\0" * 60),
