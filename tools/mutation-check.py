@@ -247,7 +247,8 @@ def faults(line):
     stripped = line.strip()
     if stripped.endswith(";") and re.match(r"^([\w.\->\[\]*&:]+(\(|\s*([+\-*/|&]?=)\s)|\+\+|--|break;|continue;|"
                                            r"return;|await |this\.)", stripped):
-        found.append(("statement dropped", line[:len(line) - len(line.lstrip())]))
+        # An empty statement, not an empty line: a dropped statement after a label still compiles.
+        found.append(("statement dropped", line[:len(line) - len(line.lstrip())] + ";"))
     # Two simple arguments of a call swapped.
     for m in re.finditer(r"\w\(", code):
         spans = top_level_args(code, m.end() - 1)
