@@ -8,7 +8,8 @@ machine a test can fail by chance, and such a mutant is listed as FLAKY, named w
 counted as not caught. Mutants that do not compile are reported and left out of the figure, and so are the
 mutants judged equivalent before the run.
 
-Work on a copy of the source tree (the tool rewrites files in place while it runs):
+Work on a copy of the source tree (the tool rewrites files in place while it runs), built without -Werror: a fault
+that only makes a compiler warning compiles in a user's build, so it must run here too:
 
     tools/mutation-check.py --repo COPY --build COPY/build MUTANTS.txt [ID ...] [--equivalents EQUIV.txt]
 
