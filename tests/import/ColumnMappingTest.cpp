@@ -139,7 +139,8 @@ TEST_F(ColumnMapping, EditingALinkThroughTheDialog) {
 
 TEST_F(ColumnMapping, ValueAssemblyOfMultipleFields) {
   for (const auto& [col, field] : {std::pair("C", "Memo"), {"D", "Memo"}, {"A", "Name"}}) Link(false, col, field);
-  EXPECT_EQ("n1\r\ne1|n1|<none>", Value(2, "Memo", true) + "|" + Value(2, "Memo", false) + "|" + Value(2, "Level", false));
+  EXPECT_EQ("n1\r\ne1|n1|<none>",
+            Value(2, "Memo", true) + "|" + Value(2, "Memo", false) + "|" + Value(2, "Level", false));
   Link(true, "fixed", "Memo");
   EXPECT_EQ("fixed", Value(3, "Memo", true));
   form_.Links.Add(std::make_unique<TColItem>(false, "", "D", "Memo", "Memo", &fields_[2]));
@@ -207,7 +208,8 @@ TEST_F(ColumnMapping, LoadSetsCaptionAndLinesAlsoBeyondTheSpinBoxesAndTextsComeF
   form_.SetStartLine(0);  // a file without a header line starts at line 1, no earlier
   EXPECT_EQ(std::pair(1, 1), std::pair(form_.StartLine.Value, form_.ImportData.MinRow()));
   form_.SetLines(3, 0);
-  EXPECT_EQ((std::array{3, 4, 2}), (std::array{form_.ImportData.MinRow(), form_.ImportData.MaxRow(), form_.ImportHeader.MaxRow()}));
+  EXPECT_EQ((std::array{3, 4, 2}),
+            (std::array{form_.ImportData.MinRow(), form_.ImportData.MaxRow(), form_.ImportHeader.MaxRow()}));
   form_.SetLines(40000, 0);  // past the end: no line to import, every line a header line
   EXPECT_EQ(std::pair(true, 4), std::pair(form_.ImportData.MinRow() > form_.ImportData.MaxRow(), form_.ImportHeader.MaxRow()));
 
@@ -227,7 +229,8 @@ TEST_F(ColumnMapping, LoadSetsCaptionAndLinesAlsoBeyondTheSpinBoxesAndTextsComeF
   form_.HelpButtonClick();
   EXPECT_EQ(std::vector<std::int32_t>{400014}, dialogs_.helpTopics);  // the import topic of the help file
   std::string renamed;  // the names the rename answer tries
-  for (const char* name : {"A (2)", "A (19)", "A", "(1)", "A (0)", "A (x)", "A(2)"}) renamed += NextFreeName(name) + "|";
+  for (const char* name : {"A (2)", "A (19)", "A", "(1)", "A (0)", "A (x)", "A(2)"})
+    renamed += NextFreeName(name) + "|";
   EXPECT_EQ("A (3)|A (20)|A (2)|(1) (2)|A (0) (2)|A (x) (2)|A(2) (2)|", renamed);
 }
 

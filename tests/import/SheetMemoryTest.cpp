@@ -41,7 +41,8 @@ void WriteXlsx(const std::string& file) {
       {"xl/s.xml", sheet + "</sheetData></worksheet>"}};
   int error = 0;
   zip_t* z = zip_open(file.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-  for (const auto& [name, text] : parts) zip_file_add(z, name, zip_source_buffer(z, text.data(), text.size(), 0), 0);
+  for (const auto& [name, text] : parts)
+    zip_file_add(z, name, zip_source_buffer(z, text.data(), text.size(), 0), 0);
   ASSERT_EQ(0, zip_close(z));
 }
 
