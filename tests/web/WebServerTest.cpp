@@ -392,18 +392,21 @@ TEST_F(WebTest, FolderAndRecordsAgreeWithTheLibrary) {
     EXPECT_EQ(Json(values), Json::parse(dump.out)) << name;
   }
   Post("/api/record/add", {{"path", "libs/emis.abs"}, {"values", {{"ElementName", "Parkplatz"}}}});  // all ASCII
-  std::vector<std::string> byName;
-  for (const Json& r : AllRecords("libs/emis.abs", "EN", 4)) byName.push_back(r["values"]["ElementName"]);
+  std::map<std::string, std::vector<std::string>> names;  // by index: "" insertion order, "EN" by name
+  for (const char* index : {"", "EN"})
+    for (const Json& r : AllRecords("libs/emis.abs", index, 4)) names[index].push_back(r["values"]["ElementName"]);
+  const std::vector<std::string>& byName = names["EN"];
   EXPECT_TRUE(std::is_sorted(byName.begin(), byName.end())) << Json(byName).dump();
 
-  // The names that hold a text, letter case ignored, come page by page in index order.
-  for (const std::string text : {"E", "platz", "zz"}) {
-    std::vector<std::string> holding, got;
-    for (const std::string& n : byName)
-      if (FoldCase(n).find(FoldCase(text)) != std::string::npos) holding.push_back(n);
-    for (const Json& r : AllRecords("libs/emis.abs", "EN", 1, text)) got.push_back(r["values"]["ElementName"]);
-    EXPECT_EQ(got, holding) << text;
-  }
+  // The names that hold a text, letter case ignored, come page by page in the order of the index asked for.
+  for (const auto& [index, ordered] : names)
+    for (const std::string text : {"E", "platz", "zz"}) {
+      std::vector<std::string> holding, got;
+      for (const std::string& n : ordered)
+        if (FoldCase(n).find(FoldCase(text)) != std::string::npos) holding.push_back(n);
+      for (const Json& r : AllRecords("libs/emis.abs", index, 1, text)) got.push_back(r["values"]["ElementName"]);
+      EXPECT_EQ(got, holding) << index << ": " << text;
+    }
   // Every search finds the first name in index order that starts with the text, letter case ignored.
   std::vector<std::string> texts = {"PARKPLATZ", "parkplatz ö", "P", "a", "Z", "zz", "ö", "0", "~"};
   texts.insert(texts.end(), byName.begin(), byName.end());  // whole names too
@@ -509,19 +512,16 @@ TEST_F(WebTest, EditsAreTransactionsThatRefuseStaleRecords) {
 
 // The pictures' numbers are the ones `vezi spectrum` and `vezi tnm` print.
 TEST_F(WebTest, PicturesEqualTheCli) {
-  const std::string emis = (dir.Path() / "libs" / "emis.abs").string();
-  for (const char* nr : {"1", "21"}) {
-    const Json s = Call(std::string("/api/spectrum?path=libs/emis.abs&log=1&nr=") + nr);
-    EXPECT_EQ(s["protocol"], Vezi({"spectrum", emis, nr, "--log"}).out);
+  for (const auto& [nr, option] : {std::pair("1", "log"), std::pair("21", "log"), std::pair("1", "clamp")}) {
+    const Json s = Call(std::string("/api/spectrum?path=libs/emis.abs&") + option + "=1&nr=" + nr);
+    EXPECT_EQ(s["protocol"], Vezi({"spectrum", dir.File("libs/emis.abs"), nr, std::string("--") + option}).out);
     EXPECT_EQ(s["svg"].get<std::string>().rfind("<?xml", 0), 0u);
   }
-  EXPECT_EQ(Call("/api/spectrum?path=libs/emis.abs&clamp=1&nr=1")["protocol"], Vezi({"spectrum", emis, "1", "--clamp"}).out);
   const Json tnm = Call("/api/tnm?vehicle=ht&pavement=ogac&full_throttle=1&speed=80");
   EXPECT_EQ(tnm["result"], Json::parse(Vezi({"tnm", "--vehicle", "ht", "--pavement", "ogac", "--full-throttle",
                                              "--speed", "80", "--format", "json"}).out));
-  const std::string veh = (dir.Path() / "libs" / "TNMVeh.abs").string();
-  const Json fromLibrary = Call("/api/tnm?library=libs/TNMVeh.abs&record=1&pavement=dgac&speed=50");
-  EXPECT_EQ(fromLibrary["text"], Vezi({"tnm", "--library", veh, "--record", "1", "--pavement", "dgac", "--speed", "50"}).out);
+  EXPECT_EQ(Call("/api/tnm?library=libs/TNMVeh.abs&record=1&pavement=dgac&speed=50")["text"],
+            Vezi({"tnm", "--library", dir.File("libs/TNMVeh.abs"), "--record", "1", "--pavement", "dgac", "--speed", "50"}).out);
   Call("/api/spectrum?path=libs/emis.abs&nr=999", 422);
   Call("/api/tnm?vehicle=tram&pavement=avg&speed=50", 400);
 }
