@@ -220,7 +220,6 @@ TEST_F(ConvertParadox, EmissionTableWithItsLayout) {
   TConvertedTable report;
   const std::int64_t compared = detail::TablesComparedCellByCell();
   ASSERT_TRUE(ParadoxToABS(&memo, nullptr, Dir(), Dir(), "emis.db", "emis.abs", &report));
-  EXPECT_EQ(compared, detail::TablesComparedCellByCell());  // equal digests, an empty cell's and -0's too
   EXPECT_EQ((std::vector<std::string>{"Converting: \"" + Path("emis.db") + "\""}), memo.Lines().ToVector());
   EXPECT_EQ(ltEmis, report.LibType);
   EXPECT_EQ(2, report.RecordsWritten);
@@ -260,6 +259,12 @@ TEST_F(ConvertParadox, EmissionTableWithItsLayout) {
   Patch("emis.db", 6, std::string("\x01\0\0\0", 4));
   ParadoxToABS(nullptr, nullptr, Dir(), Dir(), "emis.db", "emis.abs");
   EXPECT_EQ(1, CountRecords("emis.abs"));
+  // An empty text that a number field refuses leaves the field empty. Every table had equal digests, an empty
+  // cell's, an empty text's and -0's too.
+  fs::remove(Path("emis.abs"));
+  WriteOne(Path("emis.db"), {{"ElementName", 1, 20}, {"Symbol", 1, 8}}, {Writer::Char("e", 20), Writer::Char("", 8)});
+  ParadoxToABS(nullptr, nullptr, Dir(), Dir(), "emis.db", "emis.abs");
+  EXPECT_EQ(compared, detail::TablesComparedCellByCell());
 }
 
 TEST_F(ConvertParadox, TablesThatAreNoLibraryOrCannotBeConverted) {
@@ -312,8 +317,7 @@ TEST_F(ConvertParadox, RunTablesTakeTheirFieldsFromTheParadoxFile) {
 TEST_F(ConvertParadox, FolderRunLogPassesAndRecursion) {
   WriteEmis(Path("emis.db"), {"e1"});
   WriteRun(Path("X.run"), 2);
-  WritePlain(Path("Thumbs.db"), 1);
-  WritePlain(Path("Nolib.db"), 1);
+  for (const char* plain : {"Thumbs.db", "Nolib.db"}) WritePlain(Path(plain), 1);
   fs::create_directory(Path("sub"));
   fs::create_directory(Path("dir.db"));  // a folder named like a table is no table
   WriteEmis(Path("sub/emis.db"), {"s1"});
@@ -348,8 +352,7 @@ TEST_F(ConvertParadox, DeleteOldRemovesConvertedTablesWithCompanions) {
   WriteEmis(Path("EMIS.DB"), {"e1", "e2"});
   for (const char* companion : {"EMIS.PX", "emis.val", "EMIS.XG0", "emis.Yg1", "emis.x05"})
     std::ofstream(Path(companion)) << "x";
-  WritePlain(Path("THUMBS.DB"), 1);
-  WritePlain(Path("Nolib.db"), 1);
+  for (const char* plain : {"THUMBS.DB", "Nolib.db"}) WritePlain(Path(plain), 1);
   ASSERT_TRUE(Has("EMIS.mb"));
   Convert();  // the second run verifies every library against its table and deletes the table
   const auto log = Convert(false, /*deleteOld=*/true);
@@ -753,13 +756,10 @@ TEST_F(ConvertParadox, DryRunWritesNothingAndForeseesTheRun) {
   EXPECT_TRUE(emis->Outcome == TTableOutcome::Converted && !emis->Complete && emis->Reason == "not verified");
   Convert(false, /*deleteOld=*/true);
   ASSERT_EQ(summary_.Tables.size(), foreseen.Tables.size());
+  const auto told = [](const auto& t) { return std::tuple(t.Outcome, t.Complete, t.Reason, t.RecordsWritten); };
   for (std::size_t i = 0; i < foreseen.Tables.size(); ++i) {
-    const TConvertedTable& f = foreseen.Tables[i];
     const TConvertedTable& t = summary_.Tables[i];
-    EXPECT_EQ(t.Outcome, f.Outcome) << t.Source;
-    EXPECT_EQ(t.Complete, f.Complete) << t.Source;
-    EXPECT_EQ(t.Reason, f.Reason) << t.Source;
-    EXPECT_EQ(t.RecordsWritten, f.RecordsWritten) << t.Source;
+    EXPECT_EQ(told(t), told(foreseen.Tables[i])) << t.Source;
     EXPECT_EQ(t.Complete, !Has(fs::path(t.Source).filename().string())) << t.Source;
   }
 }
