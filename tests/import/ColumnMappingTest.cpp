@@ -190,7 +190,8 @@ TEST_F(ColumnMapping, StartChecksAndLineLoopWithActions) {
   form_.SetStopChecked(false);
   form_.SetStartLine(2);
   form_.ImportData.SetMaxRow(4);
-  seen.clear(), actions.clear();
+  seen.clear();
+  actions.clear();
   form_.OnImportLine = [&](TExcelImportForm&, TneAction& a) {
     seen.push_back(fields_[0].Value + fields_[1].Value);
     actions.push_back(a);

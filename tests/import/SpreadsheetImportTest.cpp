@@ -539,7 +539,8 @@ TEST_F(SpreadsheetImportText, ViewShowsTheWindowWithLettersAndRowNumbers) {
   Load(text);
   EXPECT_EQ("Z AA AD ZZ AAA", view_.Cells(26, 0) + " " + view_.Cells(27, 0) + " " + imp_.GetTextRC(30, 0) + " " +
                                  GridColumnName(702) + " " + GridColumnName(703));
-  imp_.SetMinRow(5), imp_.SetMaxRow(7);
+  imp_.SetMinRow(5);
+  imp_.SetMaxRow(7);
   EXPECT_EQ(std::tuple(4, "5", "r6", ""),  // the data's row 8 lies below the window
             std::tuple(view_.RowCount(), view_.Cells(0, 1), view_.Cells(1, 2), view_.CellText(1, 4)));
   imp_.SetTextRC(1, 6, "changed");
@@ -793,7 +794,8 @@ TEST(TextGrid, RunsOfRowsReadAsTheCellsWritten) {
     EXPECT_EQ(std::pair(0, cells.size() - numbered), std::pair(wrong, grid.StoredCells()));
   };
   check("written");
-  grid.SetRowCount(1800), grid.SetColCount(22);
+  grid.SetRowCount(1800);
+  grid.SetColCount(22);
   std::erase_if(cells, [](const auto& cell) { return cell.first.first >= 1800 || cell.first.second >= 22; });
   check("shrunk");
   for (std::int32_t r = 1; r < 1800; r += 7) set(8, r, r);  // writes into what the shrinking left
