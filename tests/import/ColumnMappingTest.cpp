@@ -184,19 +184,21 @@ TEST_F(ColumnMapping, StartChecksAndLineLoopWithActions) {
   form_.StartButtonClick();
   EXPECT_EQ(std::pair(TModalResult::mrOk, std::vector<std::string>{"b"}), std::pair(form_.ModalResult, seen));
 
-  // The whole file; the action carries over, neCancel stops after the current line.
+  // The whole file; the action carries over, neCancel stops after the line; a value a handler passes over is empty.
+  Link(false, "B", "Level");
+  fields_[1].OnSetValue = [](TFieldNameItem& item, const std::string& v) { if (v != "2") item.Value = v; };
   form_.SetStopChecked(false);
   form_.SetStartLine(2);
   form_.ImportData.SetMaxRow(4);
   seen.clear();
   actions.clear();
   form_.OnImportLine = [&](TExcelImportForm&, TneAction& a) {
-    seen.push_back(fields_[0].Value);
+    seen.push_back(fields_[0].Value + fields_[1].Value);
     actions.push_back(a);
     a = seen.size() == 1 ? neOverwriteAll : neCancel;
   };
   form_.DoImport();
-  EXPECT_EQ(std::tuple(std::vector<std::string>{"a", "b"}, std::vector<TneAction>{neOverwrite, neOverwriteAll}, 0),
+  EXPECT_EQ(std::tuple(std::vector<std::string>{"a1", "b"}, std::vector<TneAction>{neOverwrite, neOverwriteAll}, 0),
             std::tuple(seen, actions, form_.CounterA));
 }
 
