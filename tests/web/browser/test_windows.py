@@ -141,9 +141,7 @@ def test_import_dialog_with_a_name_conflict(page, converted):
         existing = page.wait(lambda d: d.find_elements(By.CSS_SELECTOR, "fieldset.target select"))[0]
         Select(existing).select_by_visible_text("emis.abs")
         page.click("Open the import dialog")
-        dialog = page.wait(lambda d: [w for w in d.find_elements(By.CSS_SELECTOR, "dialog[open]")
-                                      if w.find_element(By.CSS_SELECTOR, ".caption").text.startswith(
-                                          "Excel file import definition [")] or None)[0]
+        page.dialog("Excel file import definition [", prefix=True)
         assert page.field("Start Import From Line#").get_attribute("value") == "2"
         if run == "first":
             page.click("Start Import")
@@ -223,8 +221,7 @@ def test_saved_links_serve_the_next_import(page, converted):
         if links:
             Select(page.field("Links from")).select_by_visible_text(links)
         page.click("Open the import dialog")
-        return page.wait(lambda d: [w for w in d.find_elements(By.CSS_SELECTOR, "dialog[open]")
-                                    if w.find_element(By.CSS_SELECTOR, ".caption").text.startswith("Excel file")] or None)[0]
+        return page.dialog("Excel file", prefix=True)
 
     open_dialog()
     page.click("Auto Link")
