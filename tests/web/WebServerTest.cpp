@@ -781,6 +781,17 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
       << tooMuch.dump();
   // Together the open dialogs of a server hold at most what one import may hold by default.
   EXPECT_EQ(web::ImportTextLimit(*web::MakeImportSessions()), kDefaultMaxGridTextMB << 20);
+  // A dialog draws on that budget besides its own limit: with 1 MB for all, the 1.2 MB its own 2 MB take is refused.
+  web::TRequestServer bare;
+  web::TContext context(dir.Path().string());
+  context.Imports = web::MakeImportSessions(1 << 20);
+  web::TRoutes routes(bare, context);
+  web::RegisterImportRoutes(routes);
+  const std::string wider = R"({"file":"libs/wide.txt","library":"libs/emis.abs","text_limit":2})";
+  const std::string shared = web::AnswerRequest(
+      bare, "POST /api/import/open HTTP/1.1\r\nContent-Length: " + std::to_string(wider.size()) + "\r\n\r\n" + wider);
+  EXPECT_TRUE(shared.starts_with("HTTP/1.1 422 ") && shared.find("The open imports hold 1 MB of text") != std::string::npos)
+      << shared;
 
   // Eight imports run at once at most (each waits here at the question about its first name): a ninth is refused.
   for (int i = 0; i < 8; ++i) {
