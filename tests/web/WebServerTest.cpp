@@ -134,6 +134,13 @@ std::string RawAnswer(int port, const std::string& request, int socket = ::socke
   return "(not sent)\n" + ReadToClose(fd);
 }
 
+// A server running on a thread of its own until it goes out of scope (also when an assertion fails), then its jobs end.
+struct TRunningServer : TWebServer {
+  explicit TRunningServer(const TServeOptions& options) : TWebServer(options), thread([this] { Run(); }) {}
+  ~TRunningServer() { Stop(); thread.join(); WaitForJobs(); }
+  std::thread thread;
+};
+
 class WebTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -142,16 +149,10 @@ protected:
     options.Folder = dir.Path().string();
     options.Port = 0;
     options.UploadLimit = 1 << 20;
-    server = std::make_unique<TWebServer>(options);
-    thread = std::thread([this] { server->Run(); });
+    server = std::make_unique<TRunningServer>(options);
     client = std::make_unique<httplib::Client>("127.0.0.1", server->Port());
     client->set_read_timeout(30);
     client->set_default_headers({{"X-Vezi-Token", server->Token()}});
-  }
-  void TearDown() override {
-    server->Stop();
-    thread.join();
-    server->WaitForJobs();
   }
 
   // GET or POST (with a JSON body); the status must be `status`, the answer is the parsed body.
@@ -179,8 +180,7 @@ protected:
   }
 
   TempDir dir;
-  std::unique_ptr<TWebServer> server;
-  std::thread thread;
+  std::unique_ptr<TRunningServer> server;
   std::unique_ptr<httplib::Client> client;
 };
 
@@ -781,6 +781,17 @@ TEST_F(WebTest, ImportDialogRunsTheLibraryImport) {
       << tooMuch.dump();
   // Together the open dialogs of a server hold at most what one import may hold by default.
   EXPECT_EQ(web::ImportTextLimit(*web::MakeImportSessions()), kDefaultMaxGridTextMB << 20);
+  // A dialog draws on that budget besides its own limit: with 1 MB for all, the 1.2 MB its own 2 MB take is refused.
+  web::TRequestServer bare;
+  web::TContext context(dir.Path().string());
+  context.Imports = web::MakeImportSessions(1 << 20);
+  web::TRoutes routes(bare, context);
+  web::RegisterImportRoutes(routes);
+  const std::string wider = R"({"file":"libs/wide.txt","library":"libs/emis.abs","text_limit":2})";
+  const std::string shared = web::AnswerRequest(
+      bare, "POST /api/import/open HTTP/1.1\r\nContent-Length: " + std::to_string(wider.size()) + "\r\n\r\n" + wider);
+  EXPECT_TRUE(shared.starts_with("HTTP/1.1 422 ") && shared.find("The open imports hold 1 MB of text") != std::string::npos)
+      << shared;
 
   // Eight imports run at once at most (each waits here at the question about its first name): a ninth is refused.
   for (int i = 0; i < 8; ++i) {
@@ -913,10 +924,7 @@ TEST(WebLimits, SlowClientsHoldNoWorkers) {
   options.Limits.WriteTime = std::chrono::seconds(1);
   options.Limits.SweepTime = std::chrono::seconds(60);  // only events and deadlines wake the loop
   options.Limits.IdleTime = std::chrono::seconds(60);  // a connection kept after an answer cut off outlasts a read
-  TWebServer server(options);
-  std::thread serving([&] { server.Run(); });
-  const auto stop = [&](std::thread* t) { server.Stop(); t->join(); };
-  const std::unique_ptr<std::thread, decltype(stop)> stopping(&serving, stop);  // also when an assertion fails
+  TRunningServer server(options);
   // Two requests sent at once on the first connection get two answers and the close at once: the worker that
   // answered hands the connection back and wakes the loop to take it (for the next request, then to close it).
   // A loop that missed the wake-up would take it only after its sweep of 60 s, as no other connection has a
@@ -927,7 +935,7 @@ TEST(WebLimits, SlowClientsHoldNoWorkers) {
   const int first = Connect(server.Port());
   std::this_thread::sleep_for(100ms);  // accepted
   ::signal(SIGUSR1, [](int) {});
-  ::pthread_kill(serving.native_handle(), SIGUSR1);
+  ::pthread_kill(server.thread.native_handle(), SIGUSR1);
   std::this_thread::sleep_for(100ms);
   ::send(first, both.data(), both.size(), MSG_NOSIGNAL);
   const std::string twice = ReadToClose(first);
@@ -1037,10 +1045,7 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
   options.Limits.WriteTime = std::chrono::milliseconds(2000);
   options.Limits.BodyTime = std::chrono::seconds(1);  // and 1 s for each started MiB
   options.Limits.IdleTime = std::chrono::milliseconds(500);
-  TWebServer server(options);
-  std::thread serving([&] { server.Run(); });
-  const auto stop = [&](std::thread* t) { server.Stop(); t->join(); };
-  const std::unique_ptr<std::thread, decltype(stop)> stopping(&serving, stop);
+  TRunningServer server(options);
   const TServeLimits d;  // the defaults the README gives
   EXPECT_EQ(std::tuple(d.MaxConnections, d.Workers, d.HeaderBytes, d.BodyMemory, d.HeaderTime, d.BodyTime,
                        d.BodyTimePerMiB, d.IdleTime, d.WriteTime),
@@ -1134,20 +1139,16 @@ TEST(WebLimits, OutOfDescriptorsDropsTheOldestConnection) {
   options.Folder = dir.Path().string();
   options.Port = 0;
   for (const int error : {EMFILE, ENFILE, ENOBUFS, ENOMEM}) {
-    TWebServer server(options);
-    std::thread serving([&] { server.Run(); });
+    TRunningServer server(options);
     g_acceptError = error;
     const int waiting = Connect(server.Port());
     pollfd closed{waiting, POLLIN, 0};
     char byte;
     EXPECT_TRUE(::poll(&closed, 1, 5000) == 1 && ::recv(waiting, &byte, 1, 0) == 0) << std::strerror(error);
     ::close(waiting);
-    server.Stop();
-    serving.join();
   }
   {  // a lingering connection goes before one that has waited longer for its request
-    TWebServer server(options);
-    std::thread serving([&] { server.Run(); });
+    TRunningServer server(options);
     const std::string get = "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
     const int idle = Connect(server.Port()), lingering = Connect(server.Port());
     char byte;
@@ -1158,8 +1159,6 @@ TEST(WebLimits, OutOfDescriptorsDropsTheOldestConnection) {
     ::send(idle, get.data(), get.size(), MSG_NOSIGNAL);
     EXPECT_TRUE(answered && ReadToClose(idle).starts_with("HTTP/1.1 "));  // an answer, not a dropped connection
     ::close(lingering);
-    server.Stop();
-    serving.join();
   }
   const int listening = ::socket(AF_INET, SOCK_STREAM, 0), in = ::dup(0);
   ::close(0);

@@ -98,7 +98,9 @@ void RegisterTextRoutes(TRoutes& routes);
 
 // Made and stopped with the server (ConvertApi.cpp, ImportApi.cpp).
 std::shared_ptr<TConversions> MakeConversions();
-std::shared_ptr<TImportSessions> MakeImportSessions();
+std::shared_ptr<TImportSessions> MakeImportSessions();  // the server's: the text limit of one import, for them all
+// Import dialogs that hold at most `textBytes` of text together.
+std::shared_ptr<TImportSessions> MakeImportSessions(std::int64_t textBytes);
 // Stop: wakes everything that waits for a client; Wait: joins the worker threads.
 void StopConversions(TConversions& conversions);
 void WaitForConversions(TConversions& conversions);

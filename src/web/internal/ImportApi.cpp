@@ -325,6 +325,7 @@ private:
 // in the same server session starts with the links its user made (kept in memory only).
 class TImportSessions {
 public:
+  explicit TImportSessions(std::int64_t textBytes) : budget_(std::make_shared<TGridTextBudget>(textBytes)) {}
   std::shared_ptr<TImportSession> Open(const TLibraryImportOptions& options, const std::string& file,
                                        const std::string& library, const TServedFolder& folder,
                                        std::optional<TOnExists> answer) {
@@ -389,10 +390,13 @@ private:
   std::map<std::int64_t, std::shared_ptr<TImportSession>> sessions_;
   std::map<std::string, TImportMapping> remembered_;
   std::int64_t lastId_ = 0;
-  std::shared_ptr<TGridTextBudget> budget_ = std::make_shared<TGridTextBudget>(kDefaultMaxGridTextMB << 20);
+  std::shared_ptr<TGridTextBudget> budget_;
 };
 
-std::shared_ptr<TImportSessions> MakeImportSessions() { return std::make_shared<TImportSessions>(); }
+std::shared_ptr<TImportSessions> MakeImportSessions() { return MakeImportSessions(kDefaultMaxGridTextMB << 20); }
+std::shared_ptr<TImportSessions> MakeImportSessions(std::int64_t textBytes) {
+  return std::make_shared<TImportSessions>(textBytes);
+}
 std::int64_t ImportTextLimit(const TImportSessions& imports) { return imports.TextLimit(); }
 void StopImports(TImportSessions& imports) {
   for (const auto& s : imports.All()) s->Interrupt();

@@ -102,9 +102,10 @@ class Page:
             return True
         self.wait(clicked)
 
-    def dialog(self, caption):
+    def dialog(self, caption, prefix=False):
         return self.wait(lambda d: [w for w in d.find_elements(By.CSS_SELECTOR, "dialog[open]")
-                                    if w.find_element(By.CSS_SELECTOR, ".caption").text == caption] or None)[0]
+                                    if (c := w.find_element(By.CSS_SELECTOR, ".caption").text) == caption
+                                    or prefix and c.startswith(caption)] or None)[0]
 
     def _visible(self, xpath):
         found = [e for e in self.scope().find_elements(By.XPATH, xpath) if e.is_displayed()]

@@ -28,8 +28,7 @@ def import_dialog(page, library=None, new=None):
         existing = page.wait(lambda d: d.find_elements(By.CSS_SELECTOR, "fieldset.target select"))[0]
         Select(existing).select_by_visible_text(library)
     page.click("Open the import dialog")
-    return page.wait(lambda d: [w for w in d.find_elements(By.CSS_SELECTOR, "dialog[open]") if w.find_element(
-        By.CSS_SELECTOR, ".caption").text.startswith("Excel file import definition [")] or None)[0]
+    return page.dialog("Excel file import definition [", prefix=True)
 
 
 def result_text(page):

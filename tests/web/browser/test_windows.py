@@ -47,13 +47,17 @@ def test_conversion_window_runs_to_its_summary(page, project):
 
 
 def test_only_the_last_address_shows_its_page(page):
-    """Addresses changed faster than the server answers: the page of the last one shows, alone."""
+    """Addresses changed faster than the server answers: the page of the last one shows, alone (a refused one, why)."""
     page.open("/tnm")
     page.driver.execute_script("location.hash = '#/folder/'; setTimeout(() => { location.hash = '#/folder/paradox-libs'; });")
     page.text("paradox-libs")
     time.sleep(1)  # the first address's answer has come too
     assert [h.text for h in page.driver.find_elements(By.CSS_SELECTOR, "main h1")] == ["paradox-libs"]
     assert len(page.driver.find_elements(By.XPATH, "//label[normalize-space()='Also convert the subfolders (recursive)']")) == 1
+    page.driver.execute_script("location.hash = '#/library/paradox-libs/none.abs';")
+    alert = page.wait(lambda d: d.find_elements(By.CSS_SELECTOR, "main [role=alert]"))[0]
+    assert alert.text == 'There is no "paradox-libs/none.abs" in the served folder'
+    assert_refused_once(page, "/api/library?path=paradox-libs%2Fnone.abs", "404 (Not Found)")
 
 
 def test_library_pages_search_and_edit(page, converted):
@@ -141,9 +145,7 @@ def test_import_dialog_with_a_name_conflict(page, converted):
         existing = page.wait(lambda d: d.find_elements(By.CSS_SELECTOR, "fieldset.target select"))[0]
         Select(existing).select_by_visible_text("emis.abs")
         page.click("Open the import dialog")
-        dialog = page.wait(lambda d: [w for w in d.find_elements(By.CSS_SELECTOR, "dialog[open]")
-                                      if w.find_element(By.CSS_SELECTOR, ".caption").text.startswith(
-                                          "Excel file import definition [")] or None)[0]
+        page.dialog("Excel file import definition [", prefix=True)
         assert page.field("Start Import From Line#").get_attribute("value") == "2"
         if run == "first":
             page.click("Start Import")
@@ -223,8 +225,7 @@ def test_saved_links_serve_the_next_import(page, converted):
         if links:
             Select(page.field("Links from")).select_by_visible_text(links)
         page.click("Open the import dialog")
-        return page.wait(lambda d: [w for w in d.find_elements(By.CSS_SELECTOR, "dialog[open]")
-                                    if w.find_element(By.CSS_SELECTOR, ".caption").text.startswith("Excel file")] or None)[0]
+        return page.dialog("Excel file", prefix=True)
 
     open_dialog()
     page.click("Auto Link")
