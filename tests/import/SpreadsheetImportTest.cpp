@@ -736,6 +736,10 @@ TEST(TextGrid, GarbageIsGivenBackOnceItOutweighsTheLiveText) {
   grid.SetCells(1, 1, std::string(255, 'g')), grid.SetNumber(1, 1, 0);  // from 255 bytes on: 5 bytes of length
   EXPECT_EQ(std::tuple(mib + "live", std::size_t{1}, std::size_t{255 + 5}),
             std::tuple(grid.Cells(2, 1), grid.SharedCompactions(), grid.TextGarbage()));
+  grid.SetCells(0, 1, mib + mib);  // put back first by the compaction, in a block of its own: "x" goes elsewhere
+  grid.SetCells(0, 2, mib + mib + mib + mib);
+  grid.SetCells(0, 2, "x");
+  EXPECT_TRUE(grid.Cells(0, 1) == mib + mib && grid.Cells(0, 2) == "x");
 }
 
 // Rows written one below the other share a run of cells. Whatever is written around the runs (shorter, longer
