@@ -112,6 +112,13 @@ int Connect(int port, int receiveBuffer = 0, int fd = ::socket(AF_INET, SOCK_STR
   return -1;
 }
 
+// A connection to the server on which the request has been sent.
+int Send(int port, const std::string& request, int receiveBuffer = 0) {
+  const int fd = Connect(port, receiveBuffer);
+  ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  return fd;
+}
+
 // What the server sends on the connection until it closes it (marked when it did not close within the read's
 // wait); the connection is closed then.
 std::string ReadToClose(int fd) {
@@ -134,6 +141,14 @@ std::string RawAnswer(int port, const std::string& request, int socket = ::socke
   return "(not sent)\n" + ReadToClose(fd);
 }
 
+// Options that serve a folder on a free port.
+TServeOptions ServeOptions(const fs::path& folder) {
+  TServeOptions options;
+  options.Folder = folder.string();
+  options.Port = 0;
+  return options;
+}
+
 // A server running on a thread of its own until it goes out of scope (also when an assertion fails), then its jobs end.
 struct TRunningServer : TWebServer {
   explicit TRunningServer(const TServeOptions& options) : TWebServer(options), thread([this] { Run(); }) {}
@@ -145,9 +160,7 @@ class WebTest : public ::testing::Test {
 protected:
   void SetUp() override {
     fs::copy(ConvertedSample(), dir.Path() / "libs", fs::copy_options::recursive);
-    TServeOptions options;
-    options.Folder = dir.Path().string();
-    options.Port = 0;
+    TServeOptions options = ServeOptions(dir.Path());
     options.UploadLimit = 1 << 20;
     server = std::make_unique<TRunningServer>(options);
     client = std::make_unique<httplib::Client>("127.0.0.1", server->Port());
@@ -209,8 +222,7 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
   r = browser.Post("/api/record/delete", {{"Cookie", pair}}, "{}", "application/json");
   EXPECT_TRUE(r && r->status == 403);
   // A port that is taken: the error says which and why.
-  TServeOptions taken;
-  taken.Folder = dir.Path().string();
+  TServeOptions taken = ServeOptions(dir.Path());
   taken.Port = server->Port();
   EXPECT_THROW_MSG(TWebServer{taken}, Exception,
                    "Cannot listen on 127.0.0.1 port " + std::to_string(server->Port()) + ": Address already in use");
@@ -326,8 +338,7 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
   const std::string get = "GET /api/folder?path=libs HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " + token + "\r\n";
   // The next request on a kept connection sent in two parts as the answer arrives (the worker that waits for it
   // reads only the first) is read whole by the loop and answered.
-  const int kept = Connect(server->Port());
-  ::send(kept, (get + "\r\n").data(), get.size() + 2, MSG_NOSIGNAL);
+  const int kept = Send(server->Port(), get + "\r\n");
   char first = 0;
   EXPECT_EQ(::recv(kept, &first, 1, 0), 1);
   ::send(kept, get.data(), get.size(), MSG_NOSIGNAL);
@@ -339,11 +350,10 @@ TEST_F(WebTest, HostileRequestsAreRefusedAndChangeNothing) {
     const std::string refused = RawAnswer(server->Port(), get + "X-Long: " + std::string(size, 'x') + "\r\n\r\n");
     EXPECT_TRUE(refused.starts_with("HTTP/1.1 431 ") && refused.ends_with("header is larger than 64 KiB\"}")) << size;
   }
-  const int expecting = Connect(server->Port());
   const std::string head = "POST /api/record/save HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " + token +
                            "\r\nExpect: 100-continue\r\nContent-Type: application/json\r\nContent-Length: 2\r\n"
                            "Connection: close\r\n\r\n";
-  ::send(expecting, head.data(), head.size(), MSG_NOSIGNAL);
+  const int expecting = Send(server->Port(), head);
   char go[64] = {};
   EXPECT_EQ(std::string(go, static_cast<std::size_t>(std::max<ssize_t>(0, ::recv(expecting, go, sizeof go, 0)))),
             "HTTP/1.1 100 Continue\r\n\r\n");
@@ -835,9 +845,7 @@ TEST(ServedFolder, MessagesNamePathsFromTheFolder) {
 // connection would free a lower descriptor than the test made room for.
 TEST(WebLimits, AServerThatCannotStartKeepsNoDescriptor) {
   test::TempDir dir;
-  TServeOptions taken;
-  taken.Folder = dir.Path().string();
-  taken.Port = 0;
+  TServeOptions taken = ServeOptions(dir.Path());
   const auto descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
   // The sanitizers check an object's type the first time they meet its kind, through a pipe that a process out of
   // descriptors cannot make: a start and a refused start meet those kinds first, with room to spare.
@@ -915,9 +923,7 @@ TEST(RequestScan, FindsWholeRequests) {
 // client would not be answered at all.
 TEST(WebLimits, SlowClientsHoldNoWorkers) {
   TempDir dir;
-  TServeOptions options;
-  options.Folder = dir.Path().string();
-  options.Port = 0;
+  TServeOptions options = ServeOptions(dir.Path());
   options.Limits.Workers = 2;
   options.Limits.MaxConnections = 64;
   options.Limits.HeaderTime = std::chrono::seconds(6);
@@ -948,10 +954,7 @@ TEST(WebLimits, SlowClientsHoldNoWorkers) {
     return c;
   };
   std::vector<int> slow;
-  for (int i = 0; i < 100; ++i) {
-    slow.push_back(Connect(server.Port()));
-    ::send(slow.back(), "GET /api/folder HTTP/1.1\r\n", 26, MSG_NOSIGNAL);
-  }
+  for (int i = 0; i < 100; ++i) slow.push_back(Send(server.Port(), "GET /api/folder HTTP/1.1\r\n"));
   std::atomic<bool> done{false};
   std::thread trickle([&] {
     while (!done) {
@@ -988,8 +991,7 @@ TEST(WebLimits, SlowClientsHoldNoWorkers) {
   // that answer, and answered once. So is one whose header ends only after that answer: the worker, which finds
   // part of a header after its answer, leaves it to the loop to read the rest.
   for (const bool split : {false, true}) {
-    const int next = Connect(server.Port(), 4096);
-    ::send(next, download.data(), download.size(), MSG_NOSIGNAL);
+    const int next = Send(server.Port(), download, 4096);
     std::string both(split ? size : 1, '\0');
     EXPECT_EQ(::recv(next, both.data(), 1, 0), 1);
     ::send(next, (get + "\r\n").data(), get.size() + (split ? 0 : 2), MSG_NOSIGNAL);
@@ -1004,10 +1006,7 @@ TEST(WebLimits, SlowClientsHoldNoWorkers) {
     EXPECT_TRUE(both.size() > size && both.ends_with("}")) << split << " " << both.size();
   }
   std::vector<int> stalled;
-  for (int i = 0; i < 2; ++i) {
-    stalled.push_back(Connect(server.Port(), 4096));
-    ::send(stalled.back(), download.data(), download.size(), MSG_NOSIGNAL);
-  }
+  for (int i = 0; i < 2; ++i) stalled.push_back(Send(server.Port(), download, 4096));
   // The second one asks again while its first answer goes out, takes that answer whole and stalls on the next:
   // the worker that answers both closes the connection at the write deadline, and the client sees the close.
   char byte;
@@ -1035,9 +1034,7 @@ TEST(WebLimits, SlowClientsHoldNoWorkers) {
 TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
   TempDir dir;
   std::ofstream(dir.Path() / "big.txt") << std::string(16 << 20, 'x');
-  TServeOptions options;
-  options.Folder = dir.Path().string();
-  options.Port = 0;
+  TServeOptions options = ServeOptions(dir.Path());
   options.Limits.Workers = 1;
   options.Limits.MaxConnections = 2;
   options.Limits.BodyMemory = 1000;
@@ -1102,15 +1099,13 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
   const std::string answers = ReadToClose(fd);
   EXPECT_TRUE(answers.starts_with("HTTP/1.1 400 ") && answers.find("HTTP/1.1 400 ", 1) != std::string::npos) << answers;
   // And a client that goes away in the middle of its body gives its memory back.
-  const int gone = Connect(server.Port());
-  ::send(gone, close.data(), close.size(), MSG_NOSIGNAL);
+  const int gone = Send(server.Port(), close);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   ::close(gone);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   const std::string after = RawAnswer(server.Port(), other);  // its body never comes
   EXPECT_TRUE(after.starts_with("HTTP/1.1 408 ")) << after;
-  const int sending = Connect(server.Port());
-  ::send(sending, post.data(), post.size(), MSG_NOSIGNAL);
+  const int sending = Send(server.Port(), post);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const std::string second = RawAnswer(server.Port(), upload("POST /api/record/save " + head + "Content-Length: 5000\r\n\r\n{", "v.txt"));
   EXPECT_TRUE(refused(second, busy)) << second;
@@ -1119,13 +1114,13 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
   EXPECT_TRUE(late.starts_with("HTTP/1.1 408 ") && late.ends_with("did not arrive within 2 s\"}")) << late;
   std::vector<int> stalled;
   for (int i = 0; i < 2; ++i) {
-    stalled.push_back(Connect(server.Port(), 4096));
-    const std::string get = "GET /api/download?path=big.txt " + head + "\r\n";
-    ::send(stalled.back(), get.data(), get.size(), MSG_NOSIGNAL);
+    stalled.push_back(Send(server.Port(), "GET /api/download?path=big.txt " + head + "\r\n", 4096));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }
   const std::string third = ReadToClose(Connect(server.Port()));  // sends nothing, so the close resets nothing
   EXPECT_TRUE(refused(third, "The server is answering as many connections as it takes")) << third;
+  pollfd waiting{stalled[1], POLLIN, 0};
+  EXPECT_EQ(::poll(&waiting, 1, 0), 0);  // nothing of its answer yet: the only worker is held by the first
   for (const int fd : stalled) ::close(fd);
 }
 
@@ -1135,9 +1130,8 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
 // (a daemon) gives its loop descriptor 0 like any other, and has it back when the loop ends.
 TEST(WebLimits, OutOfDescriptorsDropsTheOldestConnection) {
   TempDir dir;
-  TServeOptions options;
-  options.Folder = dir.Path().string();
-  options.Port = 0;
+  TServeOptions options = ServeOptions(dir.Path());
+  const std::string get = "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
   for (const int error : {EMFILE, ENFILE, ENOBUFS, ENOMEM}) {
     TRunningServer server(options);
     g_acceptError = error;
@@ -1149,16 +1143,28 @@ TEST(WebLimits, OutOfDescriptorsDropsTheOldestConnection) {
   }
   {  // a lingering connection goes before one that has waited longer for its request
     TRunningServer server(options);
-    const std::string get = "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
-    const int idle = Connect(server.Port()), lingering = Connect(server.Port());
+    const int idle = Connect(server.Port()), lingering = Send(server.Port(), get);
     char byte;
-    ::send(lingering, get.data(), get.size(), MSG_NOSIGNAL);
     while (::recv(lingering, &byte, 1, 0) > 0) {}  // the whole answer: the server lingers on it now
     g_acceptError = EMFILE;
     const bool answered = RawAnswer(server.Port(), get).starts_with("HTTP/1.1 ");  // its accept is followed by the failing one
     ::send(idle, get.data(), get.size(), MSG_NOSIGNAL);
     EXPECT_TRUE(answered && ReadToClose(idle).starts_with("HTTP/1.1 "));  // an answer, not a dropped connection
     ::close(lingering);
+  }
+  {  // more requests ready at once than one wait of the loop takes (64): the loop is held while 70 clients send
+    TRunningServer server(options);
+    static std::atomic<int> held{0};  // 2 holds the loop
+    std::vector<int> clients(70);
+    for (int& fd : clients) fd = Connect(server.Port());
+    std::this_thread::sleep_for(200ms);  // all accepted
+    ::signal(SIGUSR2, [](int) { for (held = 2; held == 2;) std::this_thread::sleep_for(1ms); });
+    ::pthread_kill(server.thread.native_handle(), SIGUSR2);
+    while (held != 2) std::this_thread::sleep_for(1ms);
+    for (int fd : clients) ::send(fd, get.data(), get.size(), MSG_NOSIGNAL);
+    std::this_thread::sleep_for(200ms);  // all arrived
+    held = 0;
+    for (int fd : clients) EXPECT_TRUE(ReadToClose(fd).starts_with("HTTP/1.1 "));
   }
   const int listening = ::socket(AF_INET, SOCK_STREAM, 0), in = ::dup(0);
   ::close(0);
@@ -1171,7 +1177,7 @@ TEST(WebLimits, OutOfDescriptorsDropsTheOldestConnection) {
     const int client = ::socket(AF_INET, SOCK_STREAM, 0);
     ::close(0);
     g_acceptError = -EMFILE;
-    const std::string answer = RawAnswer(server.Port(), "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", client);
+    const std::string answer = RawAnswer(server.Port(), get, client);
     server.Stop();
     serving.join();
     ::dup2(in, 0);
