@@ -37,11 +37,17 @@ that no fault fits (a lone brace, a declaration) is passed over and counted. The
 MUTANTS.txt. EQUIV.txt lists every mutant as "ID no"; before the run a person changes the verdict of each mutant
 that cannot change any behaviour to "ID yes REASON". The run reads it and leaves those out, listing them with
 their reasons, so that the figure is caught / non-equivalent of a sample judged before any test ran.
+
+A GoogleTest binary runs with its address space capped (--memory-gb, 8 by default), and so do the programs it
+starts: a fault that makes a loop grow a text without end then aborts its program at the cap (in about 20 s),
+instead of taking the machine's memory until the run's time is out. The CTest runs (Python, a browser) are left
+without the cap.
 """
 import argparse
 import os
 import random
 import re
+import resource
 import signal
 import subprocess
 import sys
@@ -110,6 +116,14 @@ def apply(source, old, new):
     return source[:index] + new + source[index + len(old):]
 
 
+MEMORY_GB = 8  # the address space of a GoogleTest run, set from --memory-gb
+
+
+def cap_memory():
+    limit = MEMORY_GB << 30
+    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+
+
 def runner_command(mutant, runner, build, fail_fast, timeout):
     if runner.startswith("ctest:"):
         return ["ctest", "--test-dir", build, "-R", runner[6:], "--timeout", str(timeout), "--output-on-failure"], None
@@ -137,8 +151,10 @@ def run_runner(mutant, runner, build, fail_fast, timeout, flaky_output=None):
     command, cwd = runner_command(mutant, runner, build, fail_fast, timeout)
     # A session of its own, so that a run out of time is stopped with every process it started (CTest's tests,
     # a browser), not only the first.
+    capped = not runner.startswith(("ctest:", "sh:")) and MEMORY_GB > 0
     process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                               errors="replace", cwd=cwd, start_new_session=True)
+                               errors="replace", cwd=cwd, start_new_session=True,
+                               preexec_fn=cap_memory if capped else None)
     try:
         output, _ = process.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
@@ -333,6 +349,7 @@ def read_equivalents(path):
 
 
 def main():
+    global MEMORY_GB
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("mutants", nargs="?")
     parser.add_argument("ids", nargs="*")
@@ -341,12 +358,15 @@ def main():
     parser.add_argument("--fail-fast", action="store_true", help="stop each test run at its first failure")
     parser.add_argument("--timeout", type=int, default=900,
                         help="seconds a test run may take before it counts as caught by a hang (default 900)")
+    parser.add_argument("--memory-gb", type=int, default=MEMORY_GB,
+                        help="the address space of each GoogleTest run and what it starts, in GiB (0: no cap)")
     parser.add_argument("--sample", type=int)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--base", help="the commit since which the lines were added or changed")
     parser.add_argument("--out", help="where the sample is written")
     parser.add_argument("--equivalents", help="the verdicts of equivalence: written with a sample, read by a run")
     args = parser.parse_args()
+    MEMORY_GB = args.memory_gb
     if args.sample:
         if not (args.base and args.out and args.equivalents):
             parser.error("--sample needs --base, --out and --equivalents")
