@@ -316,7 +316,9 @@ std::vector<std::string> CompanionFiles(const std::string& TablePath);
 
 namespace detail {
 // The tables this process has compared with their libraries cell by cell because the comparison by digests did
-// not find them equal: a table whose library holds it whole is never among them (it would only cost time).
+// not find them equal. A table whose library holds it whole is among them only when the digests cannot tell:
+// a cell stored as a value of another kind (the text "False" in a flag field, say; a digest takes a text as a
+// text), or stored in a form the file reader leaves to the engine. Otherwise it would only cost time.
 std::int64_t TablesComparedCellByCell();
 }  // namespace detail
 
