@@ -159,8 +159,10 @@ def run_runner(mutant, runner, build, fail_fast, timeout, flaky_output=None):
         output, _ = process.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
         os.killpg(process.pid, signal.SIGKILL)
-        process.communicate()
-        return runner + ": timeout"
+        output, _ = process.communicate()
+        # Tests that failed before the run hung count on their own: the hang is not the only catch then.
+        failed = failed_tests(output)
+        return runner + ": timeout" + (" after failing " + " ".join(failed) if failed else "")
     if process.returncode == 0:
         return None
     if flaky_output is not None:
@@ -180,7 +182,7 @@ def run_tests(mutant, build, fail_fast, timeout):
             continue
         # A run stopped after its time did not fail by chance (the time is set well above what the suite takes on
         # a loaded machine); running it again would only cost that time once more.
-        if not failure.endswith(": timeout") and run_runner(mutant, runner, build, fail_fast, timeout) is None:
+        if ": timeout" not in failure and run_runner(mutant, runner, build, fail_fast, timeout) is None:
             # The failure that did not come again is a test to mend: its output goes to stderr for a person.
             tail = "".join(first_output).splitlines()[-80:]
             print("---- %s: the failed run that passed when repeated (last lines)\n%s\n----" %
