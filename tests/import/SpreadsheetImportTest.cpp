@@ -260,6 +260,18 @@ TEST(SpreadsheetImportHostile, LimitsEndInClearErrors) {
   EXPECT_THROW_MSG(detail::ReadXlsSheet0(cut, sink), Exception,
                    "The workbook stream is damaged: the record at offset 55 runs past its end");
   EXPECT_EQ(given, sink.n);
+  // Sheet "B" is listed past the end of a whole stream: refused, not read from where the globals end (sheet "A").
+  const std::string eof("\x0A\x00\x00\x00", 4);
+  const auto sheetAt = [](char offset, char name) {
+    return std::string("\x85\x00\x09\x00", 4) + offset + std::string("\0\0\0\0\0\x01\0", 7) + name;
+  };
+  const std::string globals = std::string(cut, 0, 6) + '\x05' + std::string(cut, 7, 13);
+  const std::string book = globals + sheetAt(50, 'A') + sheetAt(120, 'B') + eof + cut.substr(0, 20) +
+                           std::string("\x03\x02\x0E\x00", 4) + std::string(14, '\0') + eof;
+  detail::SheetChoice choice;
+  choice.Sheet = "B";
+  EXPECT_THROW_MSG(detail::ReadXlsSheet(book, sink, choice), Exception,
+                   "The workbook stream is damaged: the sheet \"B\" does not start with a BOF record");
   // Text, in memory and from a file in chunks of 3 bytes; a cell past the limit is still looked through to its end.
   const std::string smile = "\xF0\x9F\x98\x80";  // two UTF-16 units, as the limit counts them
   const detail::SheetLimits chars{.MaxCellChars = 7}, cols{.MaxCol = 2};
