@@ -512,7 +512,7 @@ TEST_F(SpreadsheetImportText, ContentDecidesNotTheName) {
 }
 
 // Streaming (KeepRows): a text file's rows come in order while it is read, each with its cells, until the visitor
-// stops; a loader that shows another's rows (DoImportShared) reads no file and walks the rows it shares.
+// stops or the file ends; a loader that shows another's rows (DoImportShared) reads no file and walks the rows it shares.
 TEST_F(SpreadsheetImportText, StreamedRowsComeInOrderAndASharedLoaderWalksItsGrid) {
   const auto walk = [](TXLSASCIIImport& imp, std::int32_t last) {
     std::string seen;
@@ -522,14 +522,15 @@ TEST_F(SpreadsheetImportText, StreamedRowsComeInOrderAndASharedLoaderWalksItsGri
     });
     return seen;
   };
-  TXLSASCIIImport shared;  // it walks no row before a load
+  TXLSASCIIImport shared;  // before a load it walks the rows of its own grid, and reads no file
   TStringGrid view;
+  shared.KeepRows = 1;
+  shared.ColRowCheck(2, 2);
   imp_.KeepRows = 1;
   Load("Name\tValue\na\t1\nb\t2\nc\t3\tx\n");  // the last line reaches column C
-  EXPECT_EQ((std::tuple{std::string("a1;b2;c3;"), std::string("a1;b2;"), 3, std::string()}),
-            (std::tuple{walk(imp_, INT32_MAX), walk(imp_, 3), imp_.GetLastCol(), walk(shared, 9)}));
+  EXPECT_EQ((std::tuple{std::string("a1;b2;c3;"), std::string("a1;b2;"), 3, std::string(";")}),
+            (std::tuple{walk(imp_, 9), walk(imp_, 3), imp_.GetLastCol(), walk(shared, 9)}));
   // A loader that shares another's rows walks those, not a file it streamed before.
-  shared.KeepRows = 1;
   shared.DoImport(view, dir_.File("t.txt"));
   shared.StreamRows(2, 2, [](std::int32_t) { return true; });  // a first walk that ends before the file does
   EXPECT_EQ(std::tuple(std::string(), true, 4, 3),  // no cell of the row after its last; the extent read to the end
