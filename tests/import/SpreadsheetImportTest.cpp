@@ -512,7 +512,8 @@ TEST_F(SpreadsheetImportText, ContentDecidesNotTheName) {
 }
 
 // Streaming (KeepRows): a text file's rows come in order while it is read, each with its cells, until the visitor
-// stops or the file ends; a loader that shows another's rows (DoImportShared) reads no file and walks the rows it shares.
+// stops or the file ends; a loader that shows another's rows (DoImportShared) reads no file and walks the rows it
+// shares.
 TEST_F(SpreadsheetImportText, StreamedRowsComeInOrderAndASharedLoaderWalksItsGrid) {
   const auto walk = [](TXLSASCIIImport& imp, std::int32_t last) {
     std::string seen;
