@@ -64,16 +64,25 @@ std::string DecodedPath(std::string_view target) {
 
 std::string Seconds(std::chrono::milliseconds time) { return fmt::format("{:g}", time.count() / 1000.0); }
 
-// Removes the Accept-Encoding lines from a request's header, so that the HTTP library answers uncompressed: for
-// a browser it would compress pages, scripts and JSON with Brotli at its highest quality, which takes far longer
-// than sending the bytes it saves over a local connection.
-void DropAcceptEncoding(std::string& request) {
-  constexpr std::string_view kName = "accept-encoding:";
+// Removes two kinds of lines from a request's header before the HTTP library reads it:
+// - Accept-Encoding, so that the library answers uncompressed: for a browser it would compress pages, scripts and
+//   JSON with Brotli at its highest quality, which takes far longer than sending the bytes it saves over a local
+//   connection;
+// - Range: the library would cut every answer to the range asked for and still send it as the whole answer (200),
+//   a JSON page cut to its first bytes. Without the line every answer is whole, as HTTP allows a server to answer
+//   a range request.
+void DropIgnoredHeaders(std::string& request) {
+  constexpr std::string_view kNames[] = {"accept-encoding:", "range:"};
+  const auto ignored = [&](std::string_view line) {
+    return std::any_of(std::begin(kNames), std::end(kNames), [&](std::string_view name) {
+      return line.size() >= name.size() && SameText(line.substr(0, name.size()), name);
+    });
+  };
   std::size_t headerEnd = request.find("\r\n\r\n");
   if (headerEnd == std::string::npos) return;
   for (std::size_t begin = request.find("\r\n") + 2; begin <= headerEnd;) {  // each header line
     const std::size_t eol = request.find("\r\n", begin);
-    if (eol - begin >= kName.size() && SameText(std::string_view(request).substr(begin, kName.size()), kName)) {
+    if (ignored(std::string_view(request).substr(begin, eol - begin))) {
       request.erase(begin, eol + 2 - begin);
       headerEnd -= eol + 2 - begin;
     } else {
@@ -212,7 +221,7 @@ TRequestScan ScanRequest(std::string_view bytes, std::size_t headerLimit, const 
 
 std::string AnswerRequest(TRequestServer& server, std::string_view request) {
   std::string answer, read(request);
-  DropAcceptEncoding(read);
+  DropIgnoredHeaders(read);
   TRequestStream stream(read, -1, {}, &answer);
   bool closed = false;
   server.Answer(stream, false, closed);
@@ -452,7 +461,7 @@ struct TRequestLoop::Impl {
       do {
         after = EAfter::Close;
         try {
-          DropAcceptEncoding(request);
+          DropIgnoredHeaders(request);
           TRequestStream stream(request, c.Fd, limits.WriteTime, nullptr);
           bool clientCloses = false;
           if (server.Answer(stream, headerOnly, clientCloses))
