@@ -377,6 +377,9 @@ TEST(SpreadsheetImportHostile, CompoundDocumentWindowsAndCutHeaders) {
             readWith(bytes, fat, "Workbook", {{first, 120}, {120, u32(fat + 4 * first)}}));
   const std::string book = test::ReadFile(Fixture("biff5.xls"));
   EXPECT_EQ(std::pair(book.substr(1024, 64), true), readWith(book, 2048, "Book", {{0, 100}, {100, 1}}));
+  // A directory sector (the header's, at 48) that no entry of the sector table covers (it has 128) is damaged.
+  EXPECT_THROW_MSG(readWith(bytes, 48, "Workbook", {{0, 128}}), Exception,
+                   "The compound document is damaged: it has no root entry");
   // A document of 128-byte sectors (0 to 2 lie in the 512-byte header) whose sector table takes sectors 3 to 143:
   // 109 listed in the header, 31 in a first sector of the list (144) and the last in a second (145); after the
   // directory (146, 147), a stream over every other sector reads whole.
