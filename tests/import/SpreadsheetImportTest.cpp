@@ -355,10 +355,12 @@ TEST(SpreadsheetImportHostile, CompoundDocumentWindowsAndCutHeaders) {
   const std::uint32_t first = inMemory.FindStream({"Workbook"})->Start;
   std::uint32_t last = first;
   while (u32(fat + 4 * last) != 0xFFFFFFFEu) last = u32(fat + 4 * last);
-  const auto readWith = [](std::string changed, std::size_t table, const char* name,
-                            std::initializer_list<std::pair<std::uint32_t, std::uint32_t>> nexts) {
-    for (const auto& [s, next] : nexts)  // each sector's next as given
-      for (std::size_t i = 0; i < 4; ++i) changed[table + 4 * s + i] = static_cast<char>(next >> (8 * i));
+  const auto put = [](std::string& to, std::size_t where, std::uint32_t v) {
+    for (std::size_t i = 0; i < 4; ++i) to[where + i] = static_cast<char>(v >> (8 * i));
+  };
+  const auto readWith = [&put](std::string changed, std::size_t table, const char* name,
+                               std::initializer_list<std::pair<std::uint32_t, std::uint32_t>> nexts) {
+    for (const auto& [s, next] : nexts) put(changed, table + 4 * s, next);  // each sector's next as given
     const detail::CompoundFile doc(changed);
     const auto read = doc.Read(*doc.FindStream({name}));
     EXPECT_EQ(read.Truncated, doc.Window(*doc.FindStream({name}), 64).Truncated()) << name;  // as a file is read
@@ -386,19 +388,16 @@ TEST(SpreadsheetImportHostile, CompoundDocumentWindowsAndCutHeaders) {
   constexpr std::uint32_t kTable = 141, kSectors = kTable * 32, kStream = 3 + kTable + 4;
   const auto at = [](std::uint32_t sector) { return (std::size_t{sector} + 1) * 128; };
   std::string big(at(kSectors), '\0');
-  const auto put = [&](std::size_t where, std::uint32_t v) {
-    for (std::size_t i = 0; i < 4; ++i) big[where + i] = static_cast<char>(v >> (8 * i));
-  };
   for (std::size_t i = at(kStream); i < big.size(); ++i) big[i] = static_cast<char>(i * 7 % 251);
   for (std::uint32_t s = 0; s < kSectors; ++s)  // each sector's next (the chains' ends set below)
-    put(at(3 + s / 32) + 4 * (s % 32), s == kStream - 1 || s == kSectors - 1 ? 0xFFFFFFFEu : s + 1);
+    put(big, at(3 + s / 32) + 4 * (s % 32), s == kStream - 1 || s == kSectors - 1 ? 0xFFFFFFFEu : s + 1);
   for (std::uint32_t k = 0; k < kTable; ++k)
-    put(k < 109 ? 76 + 4 * k : at(k < 140 ? 144 : 145) + 4 * ((k - 109) % 31), 3 + k);
+    put(big, k < 109 ? 76 + 4 * k : at(k < 140 ? 144 : 145) + 4 * ((k - 109) % 31), 3 + k);
   for (const auto& [where, v] : {std::pair<std::size_t, std::uint32_t>{30, 7 | 6 << 16}, {44, kTable}, {48, 146},
                                  {56, 4096}, {68, 144}, {at(144) + 124, 145}, {at(146) + 64, 5 << 16 | 4},
                                  {at(146) + 76, 1}, {at(147) + 64, 2 << 16 | 4}, {at(147) + 116, kStream},
                                  {at(147) + 120, static_cast<std::uint32_t>(big.size() - at(kStream))}})
-    put(where, v);
+    put(big, where, v);
   big.replace(0, 8, bytes, 0, 8);  // the signature
   big[at(147)] = 'W';  // its name
   const detail::CompoundFile bigDoc(big);
