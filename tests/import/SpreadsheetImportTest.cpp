@@ -732,11 +732,11 @@ TEST(TextGrid, GarbageIsGivenBackOnceItOutweighsTheLiveText) {
     EXPECT_EQ(std::tuple(compacts, std::size_t{compacts}, compacts ? 0 : mib.size() + 5),  // 5: the length's bytes
               std::tuple(grid.SharedTextBytes() < bytes, grid.SharedCompactions(), grid.TextGarbage()));
   }
-  // Each way a text leaves a cell (here one of 2 MiB) gives the garbage back once it outweighs the live text; the
-  // shared texts, none of them given up since, stay where they are.
+  // Each way a text leaves a cell (here one of 2 MiB) gives the garbage back once it outweighs the live text (those
+  // that drop cells first: a text they left counted live would hold the others' back); the shared texts stay.
   const std::function<void()> giveUps[] = {
-      [&] { grid.SetCells(0, 2, "x"); }, [&] { grid.SetNumber(0, 2, 1); }, [&] { grid.SetSharedCell(0, 2, 0); },
-      [&] { grid.ClearRow(2); }, [&] { grid.SetRowCount(2), grid.SetRowCount(3); }, [&] { grid.NumberRows(1); }};
+      [&] { grid.ClearRow(2); }, [&] { grid.SetRowCount(2), grid.SetRowCount(3); }, [&] { grid.NumberRows(1); },
+      [&] { grid.SetCells(0, 2, "x"); }, [&] { grid.SetNumber(0, 2, 1); }, [&] { grid.SetSharedCell(0, 2, 0); }};
   for (const auto& giveUp : giveUps) {
     grid.SetCells(0, 2, mib + mib);
     giveUp();
