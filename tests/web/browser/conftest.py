@@ -59,8 +59,10 @@ class Page:
         driver.get(address)
 
     def open(self, hash_path):
+        # A page drawn takes the focus, so that the keyboard and a screen reader go on in it, not in the old one.
         self.driver.get(f"{self.base}/#{hash_path}")
-        self.wait(lambda d: d.find_elements(By.CSS_SELECTOR, "main h1"))
+        self.wait(lambda d: d.find_elements(By.CSS_SELECTOR, "main h1")
+                  and d.switch_to.active_element.get_attribute("id") == "main")
 
     def wait(self, condition, timeout=30):
         try:

@@ -49,7 +49,13 @@ export function openWindow(caption, { className = '' } = {}) {
   dialog.body = body;
   dialog.buttons = buttons;
   dialog.caption = title;
-  dialog.addEventListener('close', () => dialog.remove());
+  dialog.addEventListener('close', () => {
+    dialog.remove();
+    // The control that opened a window may be gone (a page drawn meanwhile): the focus then goes to the page.
+    if (document.activeElement === document.body && !document.querySelector('dialog[open]')) {
+      document.getElementById('main').focus();
+    }
+  });
   dialog.addEventListener('keydown', (e) => {
     if (e.key !== 'Enter' || e.isComposing || e.defaultPrevented) return;
     const target = e.target;
