@@ -194,9 +194,9 @@ public:
 
   // Walks the b-tree of `page`; False when `each` stopped the walk.
   bool Tree(std::uint32_t page, int depth) {
-    // A valid b-tree visits a page once: a damaged one that points back up ends here, as does one too deep.
-    Check(depth < 20 && ++visited_ <= file_.pageCount);
-    const std::uint32_t header = page == 1 ? 100 : 0;
+    // A valid b-tree visits a page once: a damaged one that points back up ends here, as does one too deep. Page 1
+    // is the schema's root: no table's tree holds it, so a tree that points at it is damaged too (SQL reads it).
+    Check(page >= 2 && depth < 20 && ++visited_ <= file_.pageCount);
     // A leaf comes from the window of pages (the next leaves mostly follow it); an interior page is read alone
     // (and kept while its children are read), so that the window stays where the leaves are from walk to walk.
     if (copies_.size() <= static_cast<std::size_t>(depth)) copies_.resize(static_cast<std::size_t>(depth) + 1);
@@ -209,20 +209,20 @@ public:
       ReadPages(copy.data(), page, 1);
       p = copy.data();
     }
-    const std::uint8_t type = p[header];
+    const std::uint8_t type = p[0];
     // SQLite refuses a page that claims more cells than the smallest ones (6 bytes with their pointers) could fill;
     // so does this reader (SQL, which the records then come through, refuses them too). The cell pointers then lie
     // within the page's usable bytes at every page size (ReadStoredFile: at least 481, a reserve below 256), for
-    // 100 + 12 + (pageSize - 8) / 3 stays below both.
-    Check(Big16(p + header + 3) <= (file_.pageSize - 8) / 6);
-    if (type == 0x0D) return Leaf(Get(page), header);
+    // 12 + (pageSize - 8) / 3 stays below both.
+    Check(Big16(p + 3) <= (file_.pageSize - 8) / 6);
+    if (type == 0x0D) return Leaf(Get(page));
     Check(type == 0x05);  // an interior page of a table b-tree
     if (p != copy.data()) copy.assign(p, p + file_.pageSize);
     p = copy.data();
-    const std::uint32_t cells = Big16(p + header + 3);
+    const std::uint32_t cells = Big16(p + 3);
     const std::uint8_t* end = p + file_.usable;
     for (std::uint32_t i = 0; i < cells; ++i) {
-      const std::uint32_t at = Big16(p + header + 12 + i * 2);
+      const std::uint32_t at = Big16(p + 12 + i * 2);
       Check(at + 4 <= file_.usable);
       // The child holds the row ids up to the cell's key: passed over when they all lie at or before `after`.
       if (after_ != nullptr) {
@@ -231,7 +231,7 @@ public:
       }
       if (!Tree(Big32(p + at), depth + 1)) return false;
     }
-    return Tree(Big32(p + header + 8), depth + 1);
+    return Tree(Big32(p + 8), depth + 1);
   }
 
 private:
@@ -260,14 +260,14 @@ private:
     return t_.window_.data() + std::size_t{number - t_.first_} * file_.pageSize;
   }
 
-  bool Leaf(const std::uint8_t* p, std::uint32_t header) {
-    const std::uint32_t cells = Big16(p + header + 3);
+  bool Leaf(const std::uint8_t* p) {
+    const std::uint32_t cells = Big16(p + 3);
     // The window may move while overflow pages are read: the page is copied first.
     page_.assign(p, p + file_.usable);
     p = page_.data();
     const std::uint8_t* end = p + file_.usable;
     for (std::uint32_t i = 0; i < cells; ++i) {
-      const std::uint32_t at = Big16(p + header + 8 + i * 2);
+      const std::uint32_t at = Big16(p + 8 + i * 2);
       Check(at < file_.usable);
       const std::uint8_t* c = p + at;
       const std::uint64_t size = Varint(c, end);
