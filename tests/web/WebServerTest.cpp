@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -149,11 +150,35 @@ TServeOptions ServeOptions(const fs::path& folder) {
   return options;
 }
 
-// A server running on a thread of its own until it goes out of scope (also when an assertion fails), then its jobs end.
+// The loop of `server` on a thread of its own, until Stop (or the end of scope). A loop still running 30 s after
+// its server's Stop fails the run at once, where joining its thread would wait until CTest's time is out.
+class TServing {
+public:
+  explicit TServing(TWebServer& server) : server_(server), thread_([this] { server_.Run(); ended_ = true; }) {}
+  ~TServing() { Stop(); }
+  pthread_t Thread() { return thread_.native_handle(); }
+  void Stop() {
+    if (!thread_.joinable()) return;
+    server_.Stop();
+    for (int i = 0; i < 3000 && !ended_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!ended_) {
+      std::fputs("The server's loop did not end within 30 s of its Stop\n", stderr);
+      std::abort();
+    }
+    thread_.join();
+  }
+
+private:
+  TWebServer& server_;
+  std::atomic<bool> ended_{false};
+  std::thread thread_;
+};
+
+// A server running until it goes out of scope (also when an assertion fails), then its jobs end.
 struct TRunningServer : TWebServer {
-  explicit TRunningServer(const TServeOptions& options) : TWebServer(options), thread([this] { Run(); }) {}
-  ~TRunningServer() { Stop(); thread.join(); WaitForJobs(); }
-  std::thread thread;
+  explicit TRunningServer(const TServeOptions& options) : TWebServer(options), serving(*this) {}
+  ~TRunningServer() { serving.Stop(); WaitForJobs(); }
+  TServing serving;
 };
 
 class WebTest : public ::testing::Test {
@@ -242,15 +267,14 @@ TEST_F(WebTest, TokenBecomesCookieAndPagesAreServed) {
   taken.Bind = "127.0.0.1";
   // A server that stopped closes its socket once: the descriptors opened after the stop stay open when it goes.
   auto stopped = std::make_unique<TWebServer>(taken);
-  std::thread running([&] { stopped->Run(); });
+  TServing running(*stopped);
   const int waiting = Connect(stopped->Port());  // accepted before the request below, it sends nothing
   httplib::Client before("127.0.0.1", stopped->Port());
   before.set_default_headers({{"X-Vezi-Token", stopped->Token()}});
   fs::copy_file(fs::path(VEZ_EXAMPLES_DIR) / "import" / "spectra.txt", dir.File("libs/spectra.txt"));
   r = before.Post("/api/import/open", R"({"file":"libs/spectra.txt","library":"libs/emis.abs"})", "application/json");
   ASSERT_TRUE(r && r->status == 200);  // it runs
-  stopped->Stop();
-  running.join();
+  running.Stop();
   EXPECT_LT(Connect(stopped->Port()), 0);  // its port refuses connections from the stop on
   EXPECT_EQ(ReadToClose(waiting), "");     // and a connection waiting for its request is closed
   // A request that a worker answers as the server stops starts no run: 503 and why (uncompressed, as always).
@@ -941,7 +965,7 @@ TEST(WebLimits, SlowClientsHoldNoWorkers) {
   const int first = Connect(server.Port());
   std::this_thread::sleep_for(100ms);  // accepted
   ::signal(SIGUSR1, [](int) {});
-  ::pthread_kill(server.thread.native_handle(), SIGUSR1);
+  ::pthread_kill(server.serving.Thread(), SIGUSR1);
   std::this_thread::sleep_for(100ms);
   ::send(first, both.data(), both.size(), MSG_NOSIGNAL);
   const std::string twice = ReadToClose(first);
@@ -1161,7 +1185,7 @@ TEST(WebLimits, OutOfDescriptorsDropsTheOldestConnection) {
     for (int& fd : clients) fd = Connect(server.Port());
     std::this_thread::sleep_for(200ms);  // all accepted
     ::signal(SIGUSR2, [](int) { for (held = 2; held == 2;) std::this_thread::sleep_for(1ms); });
-    ::pthread_kill(server.thread.native_handle(), SIGUSR2);
+    ::pthread_kill(server.serving.Thread(), SIGUSR2);
     while (held != 2) std::this_thread::sleep_for(1ms);
     for (int fd : clients) ::send(fd, get.data(), get.size(), MSG_NOSIGNAL);
     std::this_thread::sleep_for(200ms);  // all arrived
@@ -1175,13 +1199,12 @@ TEST(WebLimits, OutOfDescriptorsDropsTheOldestConnection) {
   EXPECT_EQ(::dup(in), 0);  // the loop closed its descriptor 0: the lowest free one again
   {  // a connection the loop accepts as descriptor 0, after an accept that failed with none to drop, is answered
     TWebServer server(options);
-    std::thread serving([&] { server.Run(); });
+    TServing serving(server);
     const int client = ::socket(AF_INET, SOCK_STREAM, 0);
     ::close(0);
     g_acceptError = -EMFILE;
     const std::string answer = RawAnswer(server.Port(), get, client);
-    server.Stop();
-    serving.join();
+    serving.Stop();
     ::dup2(in, 0);
     EXPECT_TRUE(answer.starts_with("HTTP/1.1 ") && g_acceptError == 0) << answer;
   }
