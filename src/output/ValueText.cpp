@@ -1,6 +1,7 @@
 #include "output/ValueText.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 
@@ -194,10 +195,11 @@ char* WriteNumber(char* out, double value) {
   // shortest text: any other decimal that reads back as the value lies closer than 10^-k to it (the doubles
   // there are less than 10^-k / 4 apart), so it has more places. With the value from 10^-4 to below 10^15, fmt writes that text without an exponent, as
   // here; everything else goes through fmt's shortest form.
-  static constexpr double kScale[] = {1, 10, 100, 1000, 10000};
+  // An array whose index the checked builds bound (_GLIBCXX_ASSERTIONS).
+  static constexpr std::array<double, 5> kScale{1, 10, 100, 1000, 10000};
   const double magnitude = std::fabs(value);
   if (magnitude >= 1e-4 && magnitude < 1e15) {
-    for (int k = 0; k < 5; ++k) {
+    for (int k = 0; k < std::ssize(kScale); ++k) {
       const double scaled = magnitude * kScale[k];
       if (scaled >= 1e15) break;
       const auto m = static_cast<std::uint64_t>(scaled + 0.5);
