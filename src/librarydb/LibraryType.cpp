@@ -21,9 +21,12 @@ struct CloseDb {
 };
 using Db = std::unique_ptr<sqlite3, CloseDb>;
 
-Db OpenFile(const std::string& path, bool writable) {
+// Opened for writing (SQLite opens a write-protected file read-only): a hot journal that a writer killed in a
+// transaction left is rolled back, as every reader of the engine rolls it back; a read-only connection cannot read
+// such a file at all, and its type would go unknown.
+Db OpenFile(const std::string& path) {
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw, writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY, nullptr);
+  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
   Db db(raw);
   if (rc != SQLITE_OK) throw EDatabaseError("Cannot open \"" + path + "\": " + (raw ? sqlite3_errmsg(raw) : "out of memory"));
   sqlite3_busy_timeout(raw, kLockWaitMs);
@@ -50,7 +53,7 @@ std::string TypeText(std::int32_t type) {
 }  // namespace
 
 std::int32_t RecordedLibType(const std::string& Path) {
-  const Db db = OpenFile(Path, false);
+  const Db db = OpenFile(Path);
   const std::string text = FirstText(db.get(), "SELECT value FROM \"vez$library\" WHERE key = 'type'");
   std::int32_t type = -1;
   if (text.empty() || !TryStrToInt(text, type) || LibTypeConstantName(type) == nullptr) return -1;
@@ -60,7 +63,7 @@ std::int32_t RecordedLibType(const std::string& Path) {
 void RecordLibType(const std::string& Path, std::int32_t LibType) {
   const char* name = LibTypeConstantName(LibType);
   if (name == nullptr) throw Exception("unknown library type " + std::to_string(LibType));
-  const Db db = OpenFile(Path, true);
+  const Db db = OpenFile(Path);
   const std::string sql =
       "BEGIN IMMEDIATE;"
       "CREATE TABLE IF NOT EXISTS \"vez$library\" (key TEXT PRIMARY KEY NOT NULL, value TEXT NOT NULL) WITHOUT ROWID;"
@@ -90,7 +93,7 @@ std::int32_t LibTypeOfFile(const std::string& Path) {
   if (recorded >= 0) return recorded;
   if (byName >= 0) return byName;
   // A copy under a name of the user's: the table in it still bears the name of its type.
-  const Db db = OpenFile(path, false);
+  const Db db = OpenFile(path);
   return GetLibType(FirstText(db.get(), "SELECT tbl FROM \"vez$fields\" LIMIT 1"));
 }
 

@@ -204,6 +204,19 @@ TEST(MyTable, LibraryTypeOfAFileUnderItsOwnName) {
                                        LibTypeOfFile(dir.File("copies/copy.abs")), LibTypeOfFile(dir.File("new.abs")),
                                        LibTypeOfFile(dir.File("copies/emis.abs"))}),
             std::vector<std::int32_t>({ltEmis, ltEmis, ltEmis, -1, ltEmis}));
+  // A writer killed in a transaction leaves a hot journal: the type is read once the journal is rolled back.
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(dir.File("copies/copy.abs").c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_exec(db, "PRAGMA cache_size=1; BEGIN; CREATE TABLE filler(x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                     "SELECT i+1 FROM n WHERE i<3000) INSERT INTO filler SELECT randomblob(200) FROM n;", nullptr, nullptr, nullptr);
+    _exit(0);  // killed before COMMIT
+  }
+  ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
+  ASSERT_TRUE(fs::exists(dir.File("copies/copy.abs-journal")));
+  EXPECT_EQ(LibTypeOfFile(dir.File("copies/copy.abs")), ltEmis);
   EXPECT_THROW_MSG(LibTypeOfFile(dir.File("copies/Absor.abs")), Exception,
                    "\"Absor.abs\" records the library type 0 ltEmis, but its name is that of 1 ltAbsor; give it a name "
                    "of its own type, or one that names no type");
