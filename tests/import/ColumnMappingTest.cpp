@@ -299,6 +299,14 @@ TEST_F(ColumnMapping, RefusedDialogImportLeavesNoPassingFile) {
   dry.LoadMapping(mapping);
   EXPECT_EQ(3, dry.Run().Added);
   EXPECT_TRUE(std::filesystem::is_empty(dir_.File("dry")));
+  // A dry run into a library that exists, started again, counts alike: the first one's transaction ended with it.
+  o.Maps = {{"ElementName", "A"}};
+  o.DryRun = false;
+  ImportIntoLibrary(o, answering);
+  o.DryRun = true;
+  TLibraryImport again(o, answering);
+  again.LoadMapping(mapping);
+  for (int start = 0; start < 2; ++start) EXPECT_EQ(3, again.Run().Skipped);
 }
 
 // A new library's names repeat in the file in other letter cases (ASCII and beyond), and a name is as long as
