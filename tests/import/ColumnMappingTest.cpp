@@ -273,6 +273,12 @@ TEST_F(ColumnMapping, LibraryImportDefaultsToAllLinesBelowTheHeaderAndARefusedSt
     EXPECT_EQ((std::array{1105, 1105, 1, 1103, 1104}),
               (std::array{w.LastLine, w.FileLines, w.Added + w.Skipped, w.EmptyLines, least}));
   }
+  // Header lines past the first MiB read are kept as well: Auto Link finds the header above a start line there.
+  std::ofstream(o.FileName, std::ios::binary) << rows + "ElementName\na\n";
+  o.StartLine = 1102;
+  o.Maps.clear();
+  o.AutoLink = true;
+  EXPECT_EQ(std::vector<std::string>{"ElementName <- A"}, ImportIntoLibrary(o, answering).AutoLink.Linked);
 }
 
 // The dialog's import into a library name that a broken symbolic link holds is refused when the library is to
