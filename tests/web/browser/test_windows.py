@@ -153,9 +153,12 @@ def test_import_dialog_with_a_name_conflict(page, converted):
             page.click("OK")  # the refused start leaves the dialog as it was, without Stop
             page.wait(lambda d: page._visible(page._button_xpath("Stop")) is None)
             page.click("Define Link")
-            page.dialog("Define Link")
+            link = page.dialog("Define Link")
             for control in ("Col", "fix", "------->"):
                 page.field(control)
+            # Enter in a list or on a button is the control's own: the window's default button is not pressed.
+            for own in (link.find_element(By.CSS_SELECTOR, "select"), page.button("Apply")):
+                assert not page.driver.execute_script(ENTER_PRESSED, own), own.tag_name
             page.click("Cancel")
             page.click("Auto Link")
             page.text("Auto Link linked 34 columns: ElementName <- A, Kommentar <- B, Terz <- C, Values0 (single "
@@ -183,6 +186,12 @@ def test_import_dialog_with_a_name_conflict(page, converted):
         names = [n for (n,) in db.execute('SELECT ElementName FROM "emis.abs" ORDER BY Eintrag')]
     assert names[6:] == ["Fan 400 mm", "Pump house", "Transformer 630 kVA", "Cooling tower"]
     assert len(names) == 10
+
+
+# Presses Enter on an element; true when a handler took the key (prevented what the element does with it).
+ENTER_PRESSED = """const e = new KeyboardEvent('keydown', {key: 'Enter', bubbles: true, cancelable: true});
+arguments[0].dispatchEvent(e);
+return e.defaultPrevented;"""
 
 
 def assert_refused_once(page, target, status="409 (Conflict)"):
