@@ -291,13 +291,13 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   lib.Database.Commit();
   const auto raw = [&](const std::string& sql) { return test::ExecSql(lib.FileName, sql); };  // another program's write
   // Values in another form: text in a number field, a fraction in an integer field and in a yes/no field, a
-  // number in a date field (a text there until the rebuilt table below declares it a number's), a number in a bytes
-  // field; integers of 6 and 8 bytes in the record.
+  // number in a date field (a text there until the rebuilt table below declares it a number's), a number and no
+  // bytes in a bytes field; integers of 6 and 8 bytes in the record.
   ASSERT_EQ(raw("UPDATE \"lib.abs\" SET Value = 'abc' WHERE rowid = 100; UPDATE \"lib.abs\" SET Count = 2.5 "
                 "WHERE rowid = 5000; UPDATE \"lib.abs\" SET Count = 1 << (rowid - 254) WHERE rowid IN (300, 316); "
                 "UPDATE \"lib.abs\" SET \"When\" = 41000.5 WHERE rowid = 7000; UPDATE \"lib.abs\" SET Flag = 2.5 WHERE rowid = 2000; "
-                "UPDATE \"lib.abs\" SET Data = 5 WHERE rowid = 6000; "  // and the highest row key (9 bytes in a cell)
-                "UPDATE \"lib.abs\" SET rowid = 9223372036854775807 WHERE rowid = 9300"),
+                "UPDATE \"lib.abs\" SET Data = 5 WHERE rowid = 6000; UPDATE \"lib.abs\" SET Data = X'' WHERE rowid = 2; "
+                "UPDATE \"lib.abs\" SET rowid = 9223372036854775807 WHERE rowid = 9300"),  // 9 bytes of row key in a cell
             SQLITE_OK);
   std::vector<detail::StoredColumn> columns;
   std::string list = "rowid";

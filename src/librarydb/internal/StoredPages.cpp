@@ -2,6 +2,7 @@
 #include "librarydb/internal/StoredPages.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -40,8 +41,9 @@ std::uint64_t Varint(const std::uint8_t*& p, const std::uint8_t* end) {
   return (v << 8) | *p++;
 }
 
-// The byte lengths of the serial types below 12 (10 and 11 are reserved).
-constexpr std::uint64_t kLengths[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+// The byte lengths of the serial types below 12 (10 and 11 are reserved); an array whose index the checked builds
+// bound (_GLIBCXX_ASSERTIONS).
+constexpr std::array<std::uint64_t, 12> kLengths{0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
 
 // A value as the engine reads it from its field type; False for a value stored in another form.
 bool Value(std::uint64_t serial, const std::uint8_t* p, std::size_t length, StoredKind kind, VariantView& out) {
