@@ -597,13 +597,15 @@ open("stray-string.xls", "wb").write(bof8(0x0005) + sst + rec(0x0085, struct.pac
                                      rec(0x000A) + sheet + rec(0x000A))
 state("stray-string.xls", "Excel 97", [[0, 1, "str", "x"], [1, 1, "num", "2.5"]])
 
-# A workbook stream that ends right after a formula's STRING record (no EOF record), in a compound document: a
-# reader that looks for a CONTINUE record past the end reads beyond the stream.
+# A workbook stream that ends right after a formula's STRING record (no EOF record), or with an EOF record of just
+# the 4 bytes a record's header takes, in a compound document: a reader that looks for a CONTINUE record past the
+# end reads beyond the stream.
 sheet = bof8(0x0010) + rec(0x0006, struct.pack("<HHH", 0, 0, 15) + b"\0" * 6 + b"\xff\xff" + struct.pack("<HIH", 0, 0, 3) + tokens)
 sheet += rec(0x0207, struct.pack("<HB", 4, 0) + b"last")
-open("unended.xls", "wb").write(compound([("Workbook", bof8(0x0005) + sst + rec(0x0085, struct.pack("<IBBBB", pos, 0, 0, 1, 0) + b"S") +
-                                           rec(0x000A) + sheet)]))
-state("unended.xls", "Excel 97", [[0, 0, "str", "last"]])
+for name, end in (("unended.xls", b""), ("ended.xls", rec(0x000A))):
+    open(name, "wb").write(compound([("Workbook", bof8(0x0005) + sst + rec(0x0085, struct.pack("<IBBBB", pos, 0, 0, 1, 0) + b"S") +
+                                      rec(0x000A) + sheet + end)]))
+    state(name, "Excel 97", [[0, 0, "str", "last"]])
 
 with open("expected-cells.jsonl", "w", encoding="utf-8") as out:
     for line in expected:
