@@ -446,8 +446,9 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   }
   // A record that claims more bytes than its page holds (the first of the first leaf, which ends the page), one
   // whose header ends inside the two bytes of its last value's type, a leaf that claims more cells than a page
-  // can hold (each of them its first record, over the records after it) and a record amid others that claims a
-  // byte more than its values fill are refused as SQL refuses them.
+  // can hold (each of them its first record, over the records after it), a record amid others that claims a
+  // byte more than its values fill and one whose header claims more bytes than the record are refused as SQL
+  // refuses them.
   const auto byte = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(bytes[i])); };
   const auto big = [&](std::size_t i, int n) {
     std::size_t v = 0;
@@ -463,8 +464,9 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   ASSERT_GE(byte(cell + byte(cell + 2)), 0x80U);
   const std::size_t fifth = start(leaf) + big(start(leaf) + 16, 2);
   ASSERT_LT(byte(fifth), 0x7FU);
-  std::vector<std::string> refused(4, bytes);
+  std::vector<std::string> refused(5, bytes);
   refused[0][cell] = static_cast<char>(byte(cell) + 16);
+  refused[4][cell + 2] = static_cast<char>(byte(cell) + 1);
   refused[3][fifth] = static_cast<char>(byte(fifth) + 1);
   refused[1][cell + 2] = static_cast<char>(byte(cell + 2) - 1);
   ASSERT_GE(cell - start(leaf), 8 + 2 * 700U);
