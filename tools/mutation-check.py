@@ -119,6 +119,7 @@ def apply(source, old, new):
 
 
 MEMORY_GB = 8  # the address space of a GoogleTest run, set from --memory-gb
+WHOLE_SUITE = "ctest:."  # every test CTest knows: what `make test` runs
 
 
 def cap_memory():
@@ -159,7 +160,7 @@ def run_runner(mutant, runner, build, fail_fast, timeout, flaky_output=None):
                                preexec_fn=cap_memory if capped else None)
     try:
         # The whole suite stops a hung test itself (CTest's --timeout) and takes longer than any area's run.
-        output, _ = process.communicate(timeout=timeout * 4 if runner == "ctest:." else timeout)
+        output, _ = process.communicate(timeout=timeout * 4 if runner == WHOLE_SUITE else timeout)
     except subprocess.TimeoutExpired:
         os.killpg(process.pid, signal.SIGKILL)
         output, _ = process.communicate()
@@ -212,8 +213,10 @@ def run(mutant, repo, build, fail_fast, timeout, whole):
             return outcome, detail
         # A fault that its area's tests miss may still fail another suite (the web's tests use the engine, ...):
         # a survivor runs again with everything `make test` runs, built whole.
-        subprocess.run(["cmake", "--build", build, "-j2"], capture_output=True, text=True, errors="replace")
-        outcome, detail = run_tests(dict(mutant, binary="ctest:.", filter=None), build, False, timeout)
+        whole_build = subprocess.run(["cmake", "--build", build, "-j2"], capture_output=True, text=True, errors="replace")
+        if whole_build.returncode != 0:  # the other suites would run without the mutant: a person looks at it
+            return "SURVIVED", "the whole build failed, so the other suites did not run"
+        outcome, detail = run_tests(dict(mutant, binary=WHOLE_SUITE, filter=None), build, False, timeout)
         return outcome, ("whole suite: " + detail) if detail else detail
     finally:
         open(path, "w", encoding="utf-8").write(source)

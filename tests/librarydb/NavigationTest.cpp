@@ -466,9 +466,9 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   ASSERT_LT(byte(fifth), 0x7FU);
   std::vector<std::string> refused(5, bytes);
   refused[0][cell] = static_cast<char>(byte(cell) + 16);
-  refused[4][cell + 2] = static_cast<char>(byte(cell) + 1);
   refused[3][fifth] = static_cast<char>(byte(fifth) + 1);
   refused[1][cell + 2] = static_cast<char>(byte(cell + 2) - 1);
+  refused[4][cell + 2] = static_cast<char>(byte(cell) + 1);
   ASSERT_GE(cell - start(leaf), 8 + 2 * 700U);
   refused[2].replace(start(leaf) + 3, 2, "\x02\xBC");  // 700 cells
   for (std::size_t i = 0; i < 700; ++i) refused[2].replace(start(leaf) + 8 + 2 * i, 2, bytes, start(leaf) + 8, 2);
