@@ -1066,6 +1066,7 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
   options.Limits.WriteTime = std::chrono::milliseconds(2000);
   options.Limits.BodyTime = std::chrono::seconds(1);  // and 1 s for each started MiB
   options.Limits.IdleTime = std::chrono::milliseconds(500);
+  options.Limits.HeaderTime = std::chrono::seconds(2);
   TRunningServer server(options);
   const TServeLimits d;  // the defaults the README gives
   EXPECT_EQ(std::tuple(d.MaxConnections, d.Workers, d.HeaderBytes, d.BodyMemory, d.HeaderTime, d.BodyTime,
@@ -1073,8 +1074,9 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
             std::tuple(256, 16, std::size_t{64 << 10}, 256ll << 20, 10s, 30s, 1s, 5s, 30s));
   const std::string head = "HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Vezi-Token: " + server.Token() + "\r\n";
   const std::string post = "POST /api/upload?folder=. " + head + "Content-Length: 1048576\r\n\r\n-";
-  // The next request on a kept connection has the header time (10 s) from its first byte, whatever was left of
-  // the idle time (0.5 s) when it began. A request read whole after a longer one read in parts is found at once.
+  // The next request on a kept connection has the header time (2 s) from its first byte, whatever was left of
+  // the idle time (0.5 s) when it began, and one that stalls gets 408 like a first request. A request read whole
+  // after a longer one read in parts is found at once.
   const int kept = Connect(server.Port());
   const std::string ask = "GET /api/folder " + head + "\r\n", rest = head + "\r\n";
   std::string first = server.Answer(ask);
@@ -1090,6 +1092,13 @@ TEST(WebLimits, RefusalsPastTheCapsCloseTheConnection) {
   std::this_thread::sleep_for(1s);
   ::send(kept, rest.data(), rest.size(), MSG_NOSIGNAL);
   EXPECT_EQ(ReadToClose(kept), first);  // the same answer; kept, then closed once idle for 0.5 s
+  const int stalls = Connect(server.Port());
+  ::send(stalls, ask.data(), ask.size(), MSG_NOSIGNAL);
+  EXPECT_EQ(::recv(stalls, first.data(), first.size(), MSG_WAITALL), static_cast<ssize_t>(first.size()));
+  std::this_thread::sleep_for(100ms);
+  ::send(stalls, "GET /api/folder ", 16, MSG_NOSIGNAL);
+  const std::string cutOff = ReadToClose(stalls);
+  EXPECT_TRUE(cutOff.starts_with("HTTP/1.1 408 ") && cutOff.ends_with("header did not arrive within 2 s\"}")) << cutOff;
   const auto refused = [](const std::string& answer, const std::string& error) {
     return answer.starts_with("HTTP/1.1 503 ") && answer.ends_with("{\"error\":\"" + error + "\"}");
   };
