@@ -756,6 +756,14 @@ TEST(TextGrid, GarbageIsGivenBackOnceItOutweighsTheLiveText) {
   shared.SetSharedCell(1, 1, shared.AddSharedText(mib + mib));
   for (const std::size_t size : {3 << 20, 3 << 19}) shared.SetCells(0, 2, std::string(size, 'g')), shared.SetNumber(0, 2, 0);
   EXPECT_EQ((3u << 19) + 5, shared.TextGarbage());
+  // After a compaction the next block has the size of the last (a grid that streams its rows compacts again and
+  // again): 4 KiB here, the first block's, once a text of 2 MiB in a block of its own is given up.
+  TStringGrid own(2, 3);
+  own.SetCells(0, 1, "x"), own.SetCells(1, 2, mib + mib);
+  EXPECT_EQ((4u << 10) + (2u << 20) + 5, own.TextBlockBytes());
+  own.SetCells(1, 2, "y");
+  EXPECT_EQ(std::tuple(std::size_t{4} << 10, std::size_t{0}, std::string("y")),
+            std::tuple(own.TextBlockBytes(), own.TextGarbage(), own.Cells(1, 2)));
 }
 
 // Rows written one below the other share a run of cells. Whatever is written around the runs (shorter, longer

@@ -365,12 +365,14 @@ TStringGrid::Value TStringGrid::StoreText(std::string_view text) {
   std::size_t block = 0, pos = 0;
   if (need > kLastBlock) {
     blocks_.push_back(std::make_unique_for_overwrite<char[]>(need));
+    blockBytes_ += need;
     block = blocks_.size() - 1;
   } else {
     if (fill_ >= blocks_.size() || blockUsed_ + need > blockSize_) {
       blockSize_ = blockSize_ == 0 ? kFirstBlock : std::min(blockSize_ * 2, kLastBlock);
       while (blockSize_ < need) blockSize_ *= 2;  // need is at most kLastBlock here
       blocks_.push_back(std::make_unique_for_overwrite<char[]>(blockSize_));
+      blockBytes_ += blockSize_;
       fill_ = blocks_.size() - 1;
       blockUsed_ = 0;
     }
@@ -413,6 +415,7 @@ void TStringGrid::CompactIfWasteful() {
 void TStringGrid::Compact() {
   std::vector<std::unique_ptr<char[]>> old;
   old.swap(blocks_);
+  blockBytes_ = 0;
   const auto oldText = [&](Value v) {
     const char* at = old[static_cast<std::size_t>((v >> 24) & 0xFF'FFFF)].get() + (v & 0xFF'FFFF);
     return StoredText(at);

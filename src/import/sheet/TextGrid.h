@@ -93,6 +93,7 @@ public:
   std::size_t SharedTexts() const { return sharedLive_; }  // the shared texts kept
   std::size_t SharedTextBytes() const;  // the memory the shared texts' blocks take (used or not)
   std::size_t TextGarbage() const { return garbage_; }  // bytes of the texts given up and not yet given back
+  std::size_t TextBlockBytes() const { return blockBytes_; }  // the memory the cells' own texts' blocks take
   // How often the shared texts were copied to give back those given up (copying them with none given up only costs).
   std::size_t SharedCompactions() const { return sharedCompactions_; }
   // Gives up the shared texts numbered `from` and on that no cell shows (a number no cell shows may be given again).
@@ -198,6 +199,7 @@ private:
   std::vector<std::unique_ptr<char[]>> blocks_;
   std::size_t fill_ = SIZE_MAX;                // the block being filled (none: past the end)
   std::size_t blockUsed_ = 0, blockSize_ = 0;  // of that block
+  std::size_t blockBytes_ = 0;                 // the sizes of all blocks
   std::size_t liveText_ = 0, garbage_ = 0;     // bytes of the store (length fields included)
   std::vector<SharedBlock> sharedBlocks_;
   std::vector<std::uint64_t> checkpoints_;  // the place of shared text k * sharedStride_ (at most kCheckpoints)
