@@ -9,7 +9,6 @@
 #include <bit>
 #include <fstream>
 #include <iterator>
-#include <limits>
 #include <random>
 
 #include "EngineTestUtil.h"
@@ -295,18 +294,15 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   // A stored NaN, which SQLite never writes but a damaged or foreign file may hold, reads as NULL as SQL reads it:
   // a number's 8 bytes overwritten in the file (the writes below tell the open connection that the file changed).
   ASSERT_EQ(raw("UPDATE \"lib.abs\" SET Value = 1234.5678125 WHERE rowid = 4"), SQLITE_OK);
-  {
-    const auto bigEndian = [](double x) {
-      std::string bytes(8, '\0');
-      for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>(std::bit_cast<std::uint64_t>(x) >> (56 - 8 * i));
-      return bytes;
-    };
-    const std::string file = test::ReadFile(lib.FileName), number = bigEndian(1234.5678125);
-    const std::size_t at = file.find(number);
-    ASSERT_TRUE(at != std::string::npos && file.find(number, at + 1) == std::string::npos);
-    std::fstream(lib.FileName, std::ios::in | std::ios::out | std::ios::binary).seekp(static_cast<std::streamoff>(at))
-        << bigEndian(std::numeric_limits<double>::quiet_NaN());
-  }
+  const auto bigEndian = [](std::uint64_t bits) {
+    std::string bytes(8, '\0');
+    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>(bits >> (56 - 8 * i));
+    return bytes;
+  };
+  const std::size_t number = test::ReadFile(lib.FileName).find(bigEndian(std::bit_cast<std::uint64_t>(1234.5678125)));
+  ASSERT_NE(number, std::string::npos);
+  std::fstream file(lib.FileName, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(static_cast<std::streamoff>(number)) << bigEndian(0x7FF8'0000'0000'0000) << std::flush;  // a quiet NaN
   // Values in another form: text in a number field, a fraction in an integer field and in a yes/no field, a
   // number in a date field (a text there until the rebuilt table below declares it a number's), a number and no
   // bytes in a bytes field; integers of 6 and 8 bytes in the record.
