@@ -301,8 +301,8 @@ TEST(Navigation, AScanGivesEveryValueAsSqlGivesIt) {
   };
   const std::size_t number = test::ReadFile(lib.FileName).find(bigEndian(std::bit_cast<std::uint64_t>(1234.5678125)));
   ASSERT_NE(number, std::string::npos);
-  std::fstream file(lib.FileName, std::ios::in | std::ios::out | std::ios::binary);
-  file.seekp(static_cast<std::streamoff>(number)) << bigEndian(0x7FF8'0000'0000'0000) << std::flush;  // a quiet NaN
+  std::fstream(lib.FileName, std::ios::in | std::ios::out | std::ios::binary)
+      .seekp(static_cast<std::streamoff>(number)) << bigEndian(0x7FF8'0000'0000'0000);  // a quiet NaN, written at once
   // Values in another form: text in a number field, a fraction in an integer field and in a yes/no field, a
   // number in a date field (a text there until the rebuilt table below declares it a number's), a number and no
   // bytes in a bytes field; integers of 6 and 8 bytes in the record.
