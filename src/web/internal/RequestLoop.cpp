@@ -13,6 +13,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -567,11 +568,11 @@ struct TRequestLoop::Impl {
 
   void Run() {
     workers = std::make_unique<httplib::ThreadPool>(static_cast<std::size_t>(std::max(1, limits.Workers)));
-    epoll_event events[64];
+    std::array<epoll_event, 64> events;  // indexed through the array, which the checked builds bound
     while (!stopping) {
-      const int n = ::epoll_wait(epollFd, events, 64, Sweep());
+      const int n = ::epoll_wait(epollFd, events.data(), static_cast<int>(events.size()), Sweep());
       for (int i = 0; i < n && !stopping; ++i) {
-        const int fd = events[i].data.fd;
+        const int fd = events[static_cast<std::size_t>(i)].data.fd;
         if (fd == listenFd) {
           Accept();
         } else if (fd == wakeFd) {
