@@ -70,10 +70,8 @@ void RecordLibType(const std::string& Path, std::int32_t LibType) {
       "INSERT OR REPLACE INTO \"vez$library\" VALUES ('type', '" + std::to_string(LibType) + "'), ('type_name', '" +
       name + "');"
       "COMMIT;";
-  char* error = nullptr;
-  if (sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-    const std::string why = error ? error : "unknown error";
-    sqlite3_free(error);
+  if (sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+    const std::string why = sqlite3_errmsg(db.get());  // read before the rollback sets its own
     sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
     throw EDatabaseError("Cannot record the library type in \"" + Path + "\": " + why);
   }
